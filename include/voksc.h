@@ -1,0 +1,171 @@
+/*
+ * voksc - speech-coding primitives with a plain C interface.
+ *
+ * Every export returns a VokResult: 0 on success, a negative error (nothing
+ * written) or a positive warning (outputs valid).  Arguments are checked in
+ * this order: null pointers (vokErrNullPtr), then lengths (vokErrSize), then
+ * value ranges and coded parameters.  The caller owns every buffer and state
+ * object; the library keeps no global mutable state.
+ *
+ * Each codec family has its own section below; add declarations inside the
+ * section of the family they belong to.
+ */
+#ifndef VOKSC_H
+#define VOKSC_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(VOKSC_BUILDING)
+#define VOKAPI __attribute__((visibility("default")))
+#else
+#define VOKAPI
+#endif
+
+/* ---- element types ------------------------------------------------------ */
+typedef uint8_t Vok8u;
+typedef int8_t Vok8s;
+typedef int16_t Vok16s;
+typedef uint16_t Vok16u;
+typedef int32_t Vok32s;
+typedef uint32_t Vok32u;
+typedef int64_t Vok64s;
+typedef float Vok32f;
+typedef double Vok64f;
+typedef struct { Vok32s re; Vok32s im; } Vok32sc;
+typedef struct { Vok32f re; Vok32f im; } Vok32fc;
+
+/* ---- status codes ------------------------------------------------------- */
+typedef enum {
+  vokOk = 0,
+  vokWrnNoOperation = 1,
+  vokWrnOverflow = 12,
+  vokWrnLsfFloor = 13,
+  vokWrnLsfCeiling = 14,
+  vokWrnLsfFloorCeiling = 15,
+  vokWrnZeroCorrelation = 17,
+  vokErrInternal = -2,
+  vokErrBadArg = -5,
+  vokErrSize = -6,
+  vokErrRange = -7,
+  vokErrNullPtr = -8,
+  vokErrMemAlloc = -9,
+  vokErrIndex = -11,
+  vokErrDomain = -12,
+  vokErrScale = -13,
+  vokErrFftOrder = -15,
+  vokErrFftFlag = -16,
+  vokErrContextMatch = -17,
+  vokErrThresholdOrder = -18,
+  vokErrThreshold = -19,
+  vokErrShift = -32,
+  vokErrSubbandCount = -119
+} VokStatus;
+typedef int32_t VokResult;
+
+/* ---- rate codes: one numbering across families, ordered by bit rate ------ */
+typedef enum {
+  vokRateGsmAmr475 = 0,
+  vokRateGsmAmr515 = 1,
+  vokRateG723_53 = 2,
+  vokRateGsmAmr590 = 3,
+  vokRateG723_63 = 4,
+  vokRateAmrWb660 = 5,
+  vokRateGsmAmr670 = 6,
+  vokRateGsmAmr740 = 7,
+  vokRateGsmAmr795 = 8,
+  vokRateAmrWb885 = 9,
+  vokRateG728_96 = 10,
+  vokRateGsmAmr1020 = 11,
+  vokRateGsmAmr1220 = 12,
+  vokRateAmrWb1265 = 13,
+  vokRateG728_128 = 14,
+  vokRateAmrWb1425 = 15,
+  vokRateAmrWb1585 = 16,
+  vokRate16000 = 17,   /* G.728 and G.726 at 16 kbit/s */
+  vokRateAmrWb1825 = 18,
+  vokRateAmrWb1985 = 19,
+  vokRateAmrWb2305 = 20,
+  vokRateAmrWb2385 = 21,
+  vokRate24000 = 22,   /* G.726 at 24 kbit/s; AMR-WB+ core mode with an 88-bit codebook */
+  vokRateG726_32 = 23,
+  vokRateG726_40 = 24,
+  vokRateSid = 25,     /* GSM-AMR and AMR-WB comfort-noise frame */
+  vokRateAmrWbPlus20 = 26,
+  vokRateAmrWbPlus28 = 27,
+  vokRateAmrWbPlus36 = 28,
+  vokRateAmrWbPlus44 = 29,
+  vokRateAmrWbPlus52 = 30,
+  vokRateAmrWbPlus64 = 31,
+  vokRateAmrWbPlus72 = 32
+} VokRateCodeValue;
+typedef int32_t VokRateCode;
+
+/* ---- version record ----------------------------------------------------- */
+typedef struct {
+  int32_t major;
+  int32_t minor;
+  int32_t update;
+  int32_t build;
+  char cpuCode[4];
+  const char* name;
+  const char* versionText;
+  const char* buildDate;
+} vokLibraryVersion;
+
+VOKAPI const vokLibraryVersion* vokscGetLibVersion(void);
+
+/* ==== codec-neutral correlation and scaling ============================== */
+VOKAPI VokResult voksAutoCorr_16s32s(const Vok16s* x, int len, Vok32s* r, int lagLen);
+VOKAPI VokResult voksAutoCorr_NormE_16s32s(const Vok16s* x, int len, Vok32s* r, int lagLen, int* norm);
+VOKAPI VokResult voksAutoCorrLagMax_Fwd_16s(const Vok16s* x, int len, int lagMin, int lagMax, Vok32s* max, int* lag);
+VOKAPI VokResult voksAutoCorrLagMax_Inv_16s(const Vok16s* x, int len, int lagMin, int lagMax, Vok32s* max, int* lag);
+VOKAPI VokResult voksAutoCorrLagMax_32f(const Vok32f* x, int len, int lagMin, int lagMax, Vok32f* max, int* lag);
+VOKAPI VokResult voksCrossCorrLagMax_16s(const Vok16s* x, const Vok16s* y, int len, int lagMax, Vok32s* max, int* lag);
+VOKAPI VokResult voksCrossCorrLagMax_32f64f(const Vok32f* x, const Vok32f* y, int len, int lagMax, Vok64f* max, int* lag);
+VOKAPI VokResult voksCrossCorr_16s32s_Sfs(const Vok16s* a, const Vok16s* b, int len, Vok32s* out, int scale);
+VOKAPI VokResult voksCrossCorr_NormM_16s(const Vok16s* a, const Vok16s* b, int len, Vok16s* out);
+VOKAPI VokResult voksConvPartial_16s32s(const Vok16s* a, const Vok16s* b, Vok32s* out, int len);
+VOKAPI VokResult voksConvPartial_16s_Sfs(const Vok16s* a, const Vok16s* b, Vok16s* out, int len, int scale);
+VOKAPI VokResult voksDotProdAutoScale_16s32s_Sfs(const Vok16s* a, const Vok16s* b, int len, Vok32s* result, int* scale);
+VOKAPI VokResult voksAutoScale_16s(const Vok16s* x, Vok16s* out, int len, int* scale);
+VOKAPI VokResult voksAutoScale_16s_I(Vok16s* x, int len, int* scale);
+VOKAPI VokResult voksInvSqrt_32s_I(Vok32s* x, int len);
+VOKAPI VokResult voksResidualFilter_Low_16s_Sfs(const Vok16s* a, int order, const Vok16s* x, Vok16s* y, int len, int scale);
+VOKAPI VokResult voksHarmonicFilter_16s_I(Vok16s gain, int lag, Vok16s* x, int len);
+VOKAPI VokResult voksHarmonicFilter_32f_I(Vok32f gain, int lag, Vok32f* x, int len);
+VOKAPI VokResult voksPreemphasize_32f_I(Vok32f factor, Vok32f* x, int len, Vok32f* mem);
+/* ==== end codec-neutral ==================================================== */
+
+/* ==== G.729 LP analysis and LSP quantisation ============================= */
+/* ==== end G.729 LP analysis ================================================ */
+
+/* ==== G.729 pitch analysis and adaptive codebook ========================= */
+/* ==== end G.729 pitch ====================================================== */
+
+/* ==== G.729 fixed codebook and gains ====================================== */
+/* ==== end G.729 fixed codebook and gains =================================== */
+
+/* ==== G.729 filters, phase dispersion and post-filter ===================== */
+/* ==== end G.729 filters and post-filter ==================================== */
+
+/* ==== G.729 Annex B discontinuous transmission ============================ */
+/* ==== end G.729 Annex B ===================================================== */
+
+/* ==== G.726 ADPCM =========================================================== */
+/* ==== end G.726 ============================================================= */
+
+/* ==== G.722 sub-band ADPCM and loss concealment ============================ */
+/* ==== end G.722 ============================================================= */
+
+/* ==== noise-reduction fixed-point vector operations ======================== */
+/* ==== end noise-reduction vector operations ================================= */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VOKSC_H */

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, tests and tools need (only what is missing).
+set -eu
+pkgs="cmake ninja-build g++ g++-multilib libgtest-dev libbenchmark-dev libsndfile1-dev libsamplerate0-dev"
+[ "${VOKSC_BENCH_DEPS:-0}" = 1 ] && pkgs="$pkgs libbcg729-dev libspandsp-dev"
+missing=""
+for p in $pkgs; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing >/dev/null
+fi

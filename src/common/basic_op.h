@@ -1,0 +1,177 @@
+// Fixed-point basic operators of the ITU-T / 3GPP reference arithmetic.
+//
+// Every 16-bit family of the library computes with these operators and with
+// nothing else of its own, so results match the published fixed-point code
+// bit for bit.  All operators are pure inline functions; where a reference
+// procedure inspects the global overflow flag, the `_o` forms below set a
+// caller-held flag instead (no global state).
+#ifndef VOKSC_COMMON_BASIC_OP_H
+#define VOKSC_COMMON_BASIC_OP_H
+
+#include <cstdint>
+
+namespace voksc::op {
+
+using Word16 = int16_t;
+using Word32 = int32_t;
+using Word64 = int64_t;
+
+constexpr Word16 kMax16 = 32767;
+constexpr Word16 kMin16 = -32768;
+constexpr Word32 kMax32 = 0x7FFFFFFF;
+constexpr Word32 kMin32 = static_cast<Word32>(0x80000000u);
+
+// ---- saturation -----------------------------------------------------------
+
+inline Word16 sat16(Word32 x) {
+  return x > kMax16 ? kMax16 : (x < kMin16 ? kMin16 : static_cast<Word16>(x));
+}
+inline Word32 sat32(Word64 x) {
+  return x > kMax32 ? kMax32 : (x < kMin32 ? kMin32 : static_cast<Word32>(x));
+}
+inline Word16 sat16_o(Word32 x, bool& ovf) {
+  if (x > kMax16) { ovf = true; return kMax16; }
+  if (x < kMin16) { ovf = true; return kMin16; }
+  return static_cast<Word16>(x);
+}
+inline Word32 sat32_o(Word64 x, bool& ovf) {
+  if (x > kMax32) { ovf = true; return kMax32; }
+  if (x < kMin32) { ovf = true; return kMin32; }
+  return static_cast<Word32>(x);
+}
+
+// ---- 16-bit arithmetic ----------------------------------------------------
+
+inline Word16 add(Word16 a, Word16 b) { return sat16(Word32{a} + b); }
+inline Word16 sub(Word16 a, Word16 b) { return sat16(Word32{a} - b); }
+inline Word16 abs_s(Word16 a) { return a == kMin16 ? kMax16 : static_cast<Word16>(a < 0 ? -a : a); }
+inline Word16 negate(Word16 a) { return a == kMin16 ? kMax16 : static_cast<Word16>(-a); }
+inline Word16 mult(Word16 a, Word16 b) { return sat16((Word32{a} * b) >> 15); }
+inline Word16 mult_r(Word16 a, Word16 b) { return sat16((Word32{a} * b + 0x4000) >> 15); }
+inline Word16 extract_h(Word32 x) { return static_cast<Word16>(x >> 16); }
+inline Word16 extract_l(Word32 x) { return static_cast<Word16>(x); }
+
+// ---- 32-bit arithmetic ----------------------------------------------------
+
+inline Word32 L_add(Word32 a, Word32 b) { return sat32(Word64{a} + b); }
+inline Word32 L_sub(Word32 a, Word32 b) { return sat32(Word64{a} - b); }
+inline Word32 L_add_o(Word32 a, Word32 b, bool& ovf) { return sat32_o(Word64{a} + b, ovf); }
+inline Word32 L_sub_o(Word32 a, Word32 b, bool& ovf) { return sat32_o(Word64{a} - b, ovf); }
+inline Word32 L_abs(Word32 a) { return a == kMin32 ? kMax32 : (a < 0 ? -a : a); }
+inline Word32 L_negate(Word32 a) { return a == kMin32 ? kMax32 : -a; }
+
+inline Word32 L_mult(Word16 a, Word16 b) {
+  Word32 p = Word32{a} * b;
+  return p == 0x40000000 ? kMax32 : p * 2;
+}
+inline Word32 L_mult_o(Word16 a, Word16 b, bool& ovf) {
+  Word32 p = Word32{a} * b;
+  if (p == 0x40000000) { ovf = true; return kMax32; }
+  return p * 2;
+}
+inline Word32 L_mac(Word32 acc, Word16 a, Word16 b) { return L_add(acc, L_mult(a, b)); }
+inline Word32 L_msu(Word32 acc, Word16 a, Word16 b) { return L_sub(acc, L_mult(a, b)); }
+inline Word32 L_mac_o(Word32 acc, Word16 a, Word16 b, bool& ovf) {
+  return L_add_o(acc, L_mult_o(a, b, ovf), ovf);
+}
+inline Word32 L_msu_o(Word32 acc, Word16 a, Word16 b, bool& ovf) {
+  return L_sub_o(acc, L_mult_o(a, b, ovf), ovf);
+}
+// Products accumulated without the doubling's saturation (i_mult / L_mult0 family).
+inline Word32 L_mult0(Word16 a, Word16 b) { return Word32{a} * b; }
+inline Word32 L_mac0(Word32 acc, Word16 a, Word16 b) { return L_add(acc, L_mult0(a, b)); }
+inline Word32 L_msu0(Word32 acc, Word16 a, Word16 b) { return L_sub(acc, L_mult0(a, b)); }
+
+inline Word16 round_fx(Word32 x) {
+  return x < 0x7FFF8000 ? static_cast<Word16>((x + 0x8000) >> 16) : kMax16;
+}
+inline Word16 mac_r(Word32 acc, Word16 a, Word16 b) { return round_fx(L_mac(acc, a, b)); }
+inline Word16 msu_r(Word32 acc, Word16 a, Word16 b) { return round_fx(L_msu(acc, a, b)); }
+
+inline Word32 L_deposit_h(Word16 a) { return static_cast<Word32>(static_cast<uint32_t>(static_cast<uint16_t>(a)) << 16); }
+inline Word32 L_deposit_l(Word16 a) { return a; }
+
+// ---- shifts (a negative count shifts the other way) ----------------------
+
+inline Word16 shr(Word16 a, Word16 n);
+inline Word16 shl(Word16 a, Word16 n) {
+  if (n < 0) return shr(a, static_cast<Word16>(n < -16 ? 16 : -n));
+  if (a == 0) return 0;
+  if (n > 15) return a > 0 ? kMax16 : kMin16;
+  Word32 r = Word32{a} * (Word32{1} << n);
+  if (r != static_cast<Word16>(r)) return a > 0 ? kMax16 : kMin16;
+  return static_cast<Word16>(r);
+}
+inline Word16 shr(Word16 a, Word16 n) {
+  if (n < 0) return shl(a, static_cast<Word16>(n < -16 ? 16 : -n));
+  if (n >= 15) return a < 0 ? -1 : 0;
+  return static_cast<Word16>(a >> n);
+}
+inline Word32 L_shr(Word32 x, Word16 n);
+inline Word32 L_shl(Word32 x, Word16 n) {
+  if (n <= 0) return L_shr(x, static_cast<Word16>(n < -32 ? 32 : -n));
+  if (x == 0) return 0;
+  if (n >= 31) return x > 0 ? kMax32 : kMin32;
+  Word64 r = Word64{x} * (Word64{1} << n);
+  return sat32(r);
+}
+inline Word32 L_shl_o(Word32 x, Word16 n, bool& ovf) {
+  if (n <= 0) return L_shr(x, static_cast<Word16>(n < -32 ? 32 : -n));
+  if (x == 0) return 0;
+  if (n >= 31) { ovf = true; return x > 0 ? kMax32 : kMin32; }
+  return sat32_o(Word64{x} * (Word64{1} << n), ovf);
+}
+inline Word32 L_shr(Word32 x, Word16 n) {
+  if (n < 0) return L_shl(x, static_cast<Word16>(n < -32 ? 32 : -n));
+  if (n >= 31) return x < 0 ? -1 : 0;
+  return x >> n;
+}
+inline Word16 shr_r(Word16 a, Word16 n) {
+  if (n > 15) return 0;
+  Word16 r = shr(a, n);
+  if (n > 0 && (a & (Word16{1} << (n - 1)))) r = static_cast<Word16>(r + 1);
+  return r;
+}
+inline Word32 L_shr_r(Word32 x, Word16 n) {
+  if (n > 31) return 0;
+  Word32 r = L_shr(x, n);
+  if (n > 0 && (x & (Word32{1} << (n - 1)))) r++;
+  return r;
+}
+
+// ---- normalisation and division ------------------------------------------
+
+// Left shifts that bring the most significant bit next to the sign bit.
+// As in the reference operators: 0 gives 0, -1 gives 15 (31 for norm_l).
+inline Word16 norm_s(Word16 a) {
+  if (a == 0) return 0;
+  if (a == -1) return 15;
+  uint32_t v = static_cast<uint32_t>(a < 0 ? ~a : a) & 0xFFFFu;
+  return static_cast<Word16>(__builtin_clz(v) - 17);
+}
+inline Word16 norm_l(Word32 x) {
+  if (x == 0) return 0;
+  if (x == -1) return 31;
+  uint32_t v = static_cast<uint32_t>(x < 0 ? ~x : x);
+  return static_cast<Word16>(__builtin_clz(v) - 1);
+}
+
+// a * 32768 / b truncated, for 0 <= a <= b, b > 0; a == b gives 32767.
+// Callers guarantee the domain; outside it the result is 0.
+inline Word16 div_s(Word16 a, Word16 b) {
+  if (a <= 0 || b <= 0 || a > b) return 0;
+  if (a == b) return kMax16;
+  return static_cast<Word16>((Word32{a} << 15) / b);
+}
+
+// ---- split 32-bit form (hi, lo): x == (hi << 16) + (lo << 1) -------------
+
+inline void L_Extract(Word32 x, Word16& hi, Word16& lo) {
+  hi = extract_h(x);
+  lo = extract_l(L_msu(L_shr(x, 1), hi, 16384));
+}
+inline Word32 L_Comp(Word16 hi, Word16 lo) { return L_mac(L_deposit_h(hi), lo, 1); }
+
+}  // namespace voksc::op
+
+#endif  // VOKSC_COMMON_BASIC_OP_H

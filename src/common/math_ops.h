@@ -1,0 +1,44 @@
+// G.729-style 32-bit helpers on split (hi, lo) values, Log2/Pow2 and the
+// inverse square root.  Mpy32 and Mpy32x16 are inline; the table-driven
+// functions and the division live in math_ops.cpp.
+#ifndef VOKSC_COMMON_MATH_OPS_H
+#define VOKSC_COMMON_MATH_OPS_H
+
+#include "basic_op.h"
+
+namespace voksc {
+
+// 32 x 32 product of split values, result in the Q of hi1*hi2 doubled.
+inline op::Word32 vokMpy32(op::Word16 hi1, op::Word16 lo1, op::Word16 hi2, op::Word16 lo2) {
+  using namespace op;
+  Word32 r = L_mult(hi1, hi2);
+  r = L_mac(r, mult(hi1, lo2), 1);
+  r = L_mac(r, mult(lo1, hi2), 1);
+  return r;
+}
+
+// 32 x 16 product of a split value and a word.
+inline op::Word32 vokMpy32x16(op::Word16 hi, op::Word16 lo, op::Word16 n) {
+  using namespace op;
+  Word32 r = L_mult(hi, n);
+  return L_mac(r, mult(lo, n), 1);
+}
+
+// num / (denHi, denLo); the denominator must be positive with denHi >= 16384.
+op::Word32 vokDiv32(op::Word32 num, op::Word16 denHi, op::Word16 denLo);
+
+// Integer and Q15 fractional part of log2(x); x <= 0 gives 0 and 0.
+void vokLog2(op::Word32 x, op::Word16* exponent, op::Word16* fraction);
+
+// 2^(exponent + fraction) with exponent 0..30 and fraction Q15.
+op::Word32 vokPow2(op::Word16 exponent, op::Word16 fraction);
+
+// Normalisation count of a 32-bit word (norm_l).
+inline op::Word16 vokNormL(op::Word32 x) { return op::norm_l(x); }
+
+// 1/sqrt(x) in Q30 for x in Q0; x <= 0 gives 0x3FFFFFFF.
+op::Word32 vokInvSqrt(op::Word32 x);
+
+}  // namespace voksc
+
+#endif  // VOKSC_COMMON_MATH_OPS_H

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "check.h"
+#include "core/block.h"
+#include "core/state.h"
+#include "core/vokcore.h"
+#include "voksc.h"
+
+using namespace voksc::core;
+
+TEST(Version, RecordIsStaticAndExact) {
+  const vokLibraryVersion* v = vokscGetLibVersion();
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v, vokscGetLibVersion());
+  EXPECT_EQ(v->major, 7);
+  EXPECT_EQ(v->minor, 1);
+  EXPECT_EQ(v->update, 1);
+  EXPECT_EQ(v->build, 37466);
+  EXPECT_EQ(std::memcmp(v->cpuCode, "t7\0\0", 4), 0);
+  EXPECT_STREQ(v->name, "vokSC AVX (t7)");
+  EXPECT_STREQ(v->versionText, "7.1.1 (r37466)");
+  EXPECT_STREQ(v->buildDate, "Sep 28 2012");
+}
+
+TEST(StatusCodes, ValuesAsPublished) {
+  EXPECT_EQ(vokWrnOverflow, 12);
+  EXPECT_EQ(vokWrnLsfFloorCeiling, 15);
+  EXPECT_EQ(vokWrnZeroCorrelation, 17);
+  EXPECT_EQ(vokErrNullPtr, -8);
+  EXPECT_EQ(vokErrDomain, -12);
+  EXPECT_EQ(vokErrShift, -32);
+  EXPECT_EQ(vokErrSubbandCount, -119);
+  EXPECT_EQ(vokRateSid, 25);
+  EXPECT_EQ(vokRateAmrWbPlus72, 32);
+}
+
+TEST(BlockServices, ArgumentChecks) {
+  int16_t d[4] = {1, 2, 3, 4};
+  vtest::Guard g;
+  g.watch(d, 4);
+  EXPECT_REJECTS(vokErrNullPtr, g, zero16(nullptr, 0));
+  EXPECT_REJECTS(vokErrSize, g, zero16(d, 0));
+  EXPECT_REJECTS(vokErrShift, g, shiftRight16(d, d, 4, -1));
+  EXPECT_REJECTS(vokErrNullPtr, g, copy16(nullptr, d, -1));
+}
+
+TEST(BlockServices, ShiftEdges) {
+  const int16_t src[4] = {5, -5, 32767, -32768};
+  int16_t dst[4];
+  ASSERT_EQ(shiftRight16(src, dst, 4, 20), vokOk);
+  EXPECT_EQ(dst[0], 0);
+  EXPECT_EQ(dst[1], -1);
+  EXPECT_EQ(dst[2], 0);
+  EXPECT_EQ(dst[3], -1);
+  ASSERT_EQ(shiftRight16(src, dst, 4, 0), vokOk);
+  EXPECT_EQ(std::memcmp(src, dst, sizeof src), 0);
+  ASSERT_EQ(shiftLeft16(src, dst, 4, 16), vokOk);
+  for (int v : dst) EXPECT_EQ(v, 0);
+  ASSERT_EQ(shiftLeft16(src, dst, 4, 1), vokOk);
+  EXPECT_EQ(dst[0], 10);
+  EXPECT_EQ(dst[1], -10);
+  const int32_t s32[2] = {-7, 7};
+  int32_t d32[2];
+  ASSERT_EQ(shiftRight32(s32, d32, 2, 40), vokOk);
+  EXPECT_EQ(d32[0], -1);
+  EXPECT_EQ(d32[1], 0);
+}
+
+TEST(BlockServices, FillPatternsAtOddOffsets) {
+  std::vector<int32_t> buf(1000, 0);
+  ASSERT_EQ(set32(0x12345678, buf.data() + 3, 997), vokOk);
+  EXPECT_EQ(buf[2], 0);
+  for (int i = 3; i < 1000; ++i) ASSERT_EQ(buf[i], 0x12345678);
+  std::vector<int16_t> b16(77, 9);
+  ASSERT_EQ(zero16(b16.data() + 1, 75), vokOk);
+  EXPECT_EQ(b16[0], 9);
+  EXPECT_EQ(b16[76], 9);
+  for (int i = 1; i < 76; ++i) ASSERT_EQ(b16[i], 0);
+}
+
+TEST(BlockServices, LargeFillAsksCacheOnlyAbove2MiB) {
+  std::vector<uint8_t> big(0x200000 + 200, 0xEE);
+  const int32_t pat = 0x01020304;
+  bool asked = true, streamed = true;
+  fillPattern(big.data() + 4, 0x200000, &pat, 4, &asked, &streamed);
+  EXPECT_FALSE(asked);
+  EXPECT_FALSE(streamed);
+  // One byte more: the cache size is consulted.  The block is filled
+  // correctly whichever path runs, including from an unaligned start.
+  std::vector<uint8_t> huge(64 << 20 | 100, 0xEE);
+  fillPattern(huge.data() + 4, (64 << 20) + 1 + 12, &pat, 4, &asked, &streamed);
+  EXPECT_TRUE(asked);
+  int cache = 0;
+  if (vokGetMaxCacheSizeB(&cache) == 0 && cache > 0 && cache < (64 << 20)) {
+    EXPECT_TRUE(streamed);
+  }
+  const uint8_t want[4] = {4, 3, 2, 1};
+  EXPECT_EQ(huge[3], 0xEE);
+  for (std::size_t i = 0; i < (64u << 20) + 13; ++i) ASSERT_EQ(huge[4 + i], want[i % 4]) << i;
+  EXPECT_EQ(huge[4 + (64 << 20) + 13], 0xEE);
+}
+
+TEST(CoreServices, MallocAlignedAndNullForEmpty) {
+  EXPECT_EQ(vokMalloc(0), nullptr);
+  void* p = vokMalloc(100);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 32, 0u);
+  vokFree(p);
+  EXPECT_GE(ownGetNumThreads(), 1);
+}
+
+TEST(StateObjects, FirstSixteenByteBoundary) {
+  alignas(16) unsigned char mem[64];
+  for (int off = 0; off < 16; ++off) {
+    auto* p = alignState16<unsigned char>(mem + off);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
+    EXPECT_EQ(p, mem + (off == 0 ? 0 : 16));
+  }
+}

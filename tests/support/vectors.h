@@ -1,0 +1,61 @@
+// Reading golden data and locating the official conformance vectors.
+#ifndef VOKSC_TESTS_SUPPORT_VECTORS_H
+#define VOKSC_TESTS_SUPPORT_VECTORS_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace vtest {
+
+// Directory of the official test vectors: $VOKSC_TESTVECTORS, else the
+// shared folder beside the checkout.
+inline std::string testVectorDir() {
+  if (const char* e = std::getenv("VOKSC_TESTVECTORS")) return e;
+  return VOKSC_DEFAULT_TESTVECTORS;
+}
+
+inline bool inCi() {
+  const char* ci = std::getenv("CI");
+  return ci && std::string(ci) == "true";
+}
+
+// Directory of golden files committed under tests/golden.
+inline std::string goldenDir() { return VOKSC_GOLDEN_DIR; }
+
+inline bool readFile(const std::string& path, std::vector<uint8_t>& out) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return false;
+  out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return true;
+}
+
+// 16-bit little-endian words.
+inline bool readWords(const std::string& path, std::vector<int16_t>& out) {
+  std::vector<uint8_t> b;
+  if (!readFile(path, b)) return false;
+  out.resize(b.size() / 2);
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+  return true;
+}
+
+}  // namespace vtest
+
+// Skip (or, in CI, fail) when a conformance folder is missing.
+#define VTEST_REQUIRE_DIR(path)                                                    \
+  do {                                                                             \
+    std::ifstream probe_((path) + "/README.md");                                   \
+    if (!probe_) {                                                                 \
+      if (::vtest::inCi()) FAIL() << "conformance vectors not found in " << (path); \
+      GTEST_SKIP() << "conformance vectors not found in " << (path)                \
+                   << " (set VOKSC_TESTVECTORS)";                                  \
+    }                                                                              \
+  } while (0)
+
+#endif  // VOKSC_TESTS_SUPPORT_VECTORS_H
