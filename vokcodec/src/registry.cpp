@@ -1,0 +1,35 @@
+#include "registry.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace vokc {
+
+const Registry& registry() {
+  static const Registry r = [] {
+    Registry reg;
+    addG729Codecs(reg);
+    addG726Codecs(reg);
+    addG722Codecs(reg);
+    return reg;
+  }();
+  return r;
+}
+
+bool readFileBytes(const std::string& path, std::vector<uint8_t>& out) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return false;
+  out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool readFileWords(const std::string& path, std::vector<int16_t>& out) {
+  std::vector<uint8_t> b;
+  if (!readFileBytes(path, b)) return false;
+  out.resize(b.size() / 2);
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+  return true;
+}
+
+}  // namespace vokc
