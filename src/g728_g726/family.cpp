@@ -1,0 +1,2 @@
+// g728_g726 family: operations are added beside their tables.
+namespace voksc {}

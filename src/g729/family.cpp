@@ -1,0 +1,2 @@
+// g729 family: operations are added beside their tables.
+namespace voksc {}

@@ -1,0 +1,2 @@
+// nr family: operations are added beside their tables.
+namespace voksc {}
