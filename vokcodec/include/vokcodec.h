@@ -17,6 +17,21 @@ extern "C" {
 #endif
 
 /* ==== G.729 / G.729A ===================================================== */
+/* One coder per state object, used from its first 16-byte boundary: ask its
+ * size, allocate, Init with the variant, then call once per 80-sample frame.
+ * A frame's parameters are the 11 values of the standard (LSP indices,
+ * delays, parity, codebook positions and signs, gain indices). */
+typedef enum { vokcG729Main = 0, vokcG729AnnexA = 1 } VokcG729Variant;
+VokResult vokcG729EncoderGetSize(int* size);
+VokResult vokcG729EncoderInit(void* state, int variant);
+VokResult vokcG729Encode(void* state, const Vok16s* pcm /* 80 */, Vok16s* prm /* 11 */);
+VokResult vokcG729DecoderGetSize(int* size);
+VokResult vokcG729DecoderInit(void* state, int variant);
+/* erased != 0: the frame was lost (prm is ignored). */
+VokResult vokcG729Decode(void* state, const Vok16s* prm /* 11 */, int erased, Vok16s* pcm /* 80 */);
+/* The 80 bits of a frame, one bit per byte, in transmission order. */
+VokResult vokcG729PackBits(const Vok16s* prm, Vok8u* bits /* 80 */);
+VokResult vokcG729UnpackBits(const Vok8u* bits /* 80 */, Vok16s* prm);
 /* ==== end G.729 ============================================================ */
 
 /* ==== G.726 ================================================================ */
