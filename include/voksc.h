@@ -156,6 +156,17 @@ VOKAPI VokResult voksPreemphasize_32f_I(Vok32f factor, Vok32f* x, int len, Vok32
 /* ==== end G.729 Annex B ===================================================== */
 
 /* ==== G.726 ADPCM =========================================================== */
+/* State objects: 88 bytes (encoder), 92 (decoder).  Rates: vokRate16000,
+ * vokRate24000, vokRateG726_32, vokRateG726_40.  Encoder input is 14-bit
+ * linear PCM (-8192..8191) in 16-bit words; one code per output byte.
+ * Decoder law: 0 mu-law, 1 A-law (G.711 characters as transmitted, in the low
+ * byte), 2 linear (-8192..8191).  A negative len does nothing and returns 0. */
+VOKAPI VokResult voksEncodeGetStateSize_G726_16s8u(int* size);
+VOKAPI VokResult voksEncodeInit_G726_16s8u(void* state, VokRateCode rate);
+VOKAPI VokResult voksEncode_G726_16s8u(void* state, const Vok16s* src, Vok8u* dst, int len);
+VOKAPI VokResult voksDecodeGetStateSize_G726_8u16s(int* size);
+VOKAPI VokResult voksDecodeInit_G726_8u16s(void* state, VokRateCode rate, int law);
+VOKAPI VokResult voksDecode_G726_8u16s(void* state, const Vok8u* src, Vok16s* dst, int len);
 /* ==== end G.726 ============================================================= */
 
 /* ==== G.722 sub-band ADPCM and loss concealment ============================ */

@@ -1,2 +1,0 @@
-// g728_g726 family: operations are added beside their tables.
-namespace voksc {}
