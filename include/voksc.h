@@ -170,6 +170,24 @@ VOKAPI VokResult voksDecode_G726_8u16s(void* state, const Vok8u* src, Vok16s* ds
 /* ==== end G.726 ============================================================= */
 
 /* ==== G.722 sub-band ADPCM and loss concealment ============================ */
+/* Band-sample pairs and code pairs are interleaved (low, high); lengths
+ * count 16-bit elements and must be even.  QMF memories: 24 values, zero at
+ * start.  SB-ADPCM state: 144 bytes, used from its first 16-byte boundary.
+ * Decoder mode: 1 = 64, 2 = 56, other = 48 kbit/s. */
+VOKAPI VokResult voksQMFEncode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem);
+VOKAPI VokResult voksQMFDecode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem);
+VOKAPI VokResult voksSBADPCMEncodeStateSize_G722_16s(int* size);
+VOKAPI VokResult voksSBADPCMEncodeInit_G722_16s(void* state);
+VOKAPI VokResult voksSBADPCMEncode_G722_16s(const Vok16s* src, Vok16s* dst, int len, void* state);
+VOKAPI VokResult voksSBADPCMDecodeStateSize_G722_16s(int* size);
+VOKAPI VokResult voksSBADPCMDecodeInit_G722_16s(void* state);
+VOKAPI VokResult voksSBADPCMDecode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s mode, void* state);
+/* After concealment: low[2] low-band values, one high-band value. */
+VOKAPI VokResult voksSBADPCMDecodeStateUpdate_G722_16s(const Vok16s* low, Vok16s high, int reset, void* state);
+/* Loss-concealment support. */
+VOKAPI VokResult voksDownsampleFilter_G722_16s(const Vok16s* src, int len, Vok16s* dst);
+VOKAPI VokResult voksFilterHighband_G722_16s_I(Vok16s* pairs, int len, Vok16s* mem);
+VOKAPI VokResult voksClassifyFrame_G722_16s_I(Vok16s* x, Vok16s lag, int* cls, const void* state);
 /* ==== end G.722 ============================================================= */
 
 /* ==== noise-reduction fixed-point vector operations ======================== */

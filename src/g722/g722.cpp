@@ -1,0 +1,334 @@
+// G.722 sub-band ADPCM: the transmit and receive QMF banks and the two
+// band coders, with the standard's fixed-point adaptation.
+#include <cstring>
+
+#include "common/basic_op.h"
+#include "core/state.h"
+#include "core/status.h"
+#include "g722_internal.h"
+#include "g722_tables.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+namespace T = voksc::g722;
+
+namespace voksc::g722 {
+
+void resetBand(Band& b, int16_t det) {
+  std::memset(&b, 0, sizeof b);
+  b.det = det;
+}
+
+namespace {
+
+// Pole section: predicted contribution of the two past reconstructions.
+inline int16_t poleEstimate(Band& b) {
+  b.r[2] = b.r[1];
+  b.r[1] = b.r[0];
+  int16_t w1 = mult(b.a[1], add(b.r[1], b.r[1]));
+  int16_t w2 = mult(b.a[2], add(b.r[2], b.r[2]));
+  return add(w1, w2);
+}
+
+// Zero section: contribution of the six past quantised differences.
+inline int16_t zeroEstimate(const Band& b) {
+  int16_t sz = 0;
+  for (int i = 6; i > 0; --i) sz = add(sz, mult(add(b.d[i], b.d[i]), b.b[i]));
+  return sz;
+}
+
+inline void updateZeros(Band& b) {
+  int16_t w1 = b.d[0] == 0 ? 0 : 128;
+  int16_t sg0 = shr(b.d[0], 15);
+  for (int i = 6; i > 0; --i) {
+    int16_t w2 = shr(b.d[i], 15) == sg0 ? w1 : static_cast<int16_t>(-w1);
+    b.b[i] = add(w2, mult(b.b[i], 32640));
+    b.d[i] = b.d[i - 1];
+  }
+}
+
+inline void updatePole2(Band& b) {
+  int16_t sg0 = shr(b.p[0], 15), sg1 = shr(b.p[1], 15), sg2 = shr(b.p[2], 15);
+  int16_t w1 = shl(b.a[1], 2);
+  int16_t w2 = sg0 == sg1 ? sub(0, w1) : w1;
+  w2 = shr(w2, 7);
+  int16_t w3 = sg0 == sg2 ? 128 : -128;
+  int16_t a2 = add(add(w2, w3), mult(b.a[2], 32512));
+  if (a2 > 12288) a2 = 12288;
+  if (a2 < -12288) a2 = -12288;
+  b.a[2] = a2;
+}
+
+inline void updatePole1(Band& b) {
+  int16_t sg0 = shr(b.p[0], 15), sg1 = shr(b.p[1], 15);
+  int16_t a1 = add(sg0 == sg1 ? 192 : -192, mult(b.a[1], 32640));
+  int16_t w3 = sub(15360, b.a[2]);
+  if (a1 > w3)
+    a1 = w3;
+  else if (add(a1, w3) < 0)
+    a1 = negate(w3);
+  b.p[2] = b.p[1];
+  b.p[1] = b.p[0];
+  b.a[1] = a1;
+}
+
+// Predictor adaptation after the quantised difference d[0] is known.
+inline void adapt(Band& b) {
+  b.p[0] = add(b.d[0], b.sz);
+  b.r[0] = add(b.s, b.d[0]);
+  updateZeros(b);
+  updatePole2(b);
+  updatePole1(b);
+  b.sz = zeroEstimate(b);
+  b.sp = poleEstimate(b);
+  b.s = add(b.sp, b.sz);
+}
+
+inline int16_t limit15(int16_t v) { return v > 16383 ? 16383 : (v < -16384 ? -16384 : v); }
+
+// ---- low band -----------------------------------------------------------
+
+inline int16_t lowInvQuant4(int16_t il, int16_t det) {
+  int16_t ril = shr(il, 2);
+  int16_t w1 = shl(T::kLowLevel4[T::kLowCode4ToLevel[ril]], 3);
+  int16_t w2 = T::kLowCode4Sign[ril] == 0 ? w1 : negate(w1);
+  return mult(det, w2);
+}
+
+inline void lowScale(Band& b, int16_t il) {
+  int16_t nb = add(mult(b.nb, 32512), T::kLowLogStep[T::kLowCode4ToLevel[shr(il, 2)]]);
+  if (nb < 0) nb = 0;
+  if (nb > 18432) nb = 18432;
+  b.nb = nb;
+  b.det = shl(add(T::kLogToLinear[add(static_cast<int16_t>((nb >> 6) & 511), 64)], 1), 2);
+}
+
+inline int16_t lowQuantise(int16_t el, int16_t det) {
+  int16_t sil = shr(el, 15);
+  int16_t wd = sil == 0 ? el : sub(kMax16, static_cast<int16_t>(el & kMax16));
+  int mil = 0;
+  while (mult(shl(T::kLowDecision[mil], 3), det) <= wd && mil < 30) ++mil;
+  return T::kLowCodeBySign[sil + 1][mil];
+}
+
+// ---- high band ----------------------------------------------------------
+
+inline int16_t highInvQuant(int16_t ih, int16_t det) {
+  int16_t w1 = shl(T::kHighLevel2[T::kHighCodeToLevel[ih]], 3);
+  int16_t w2 = T::kHighCodeSign[ih] == 0 ? w1 : negate(w1);
+  return mult(w2, det);
+}
+
+inline void highScale(Band& b, int16_t ih) {
+  int16_t nb = add(mult(b.nb, 32512), T::kHighLogStep[T::kHighCodeToLevel[ih]]);
+  if (nb < 0) nb = 0;
+  if (nb > 22528) nb = 22528;
+  b.nb = nb;
+  b.det = shl(add(T::kLogToLinear[(nb >> 6) & 511], 1), 2);
+}
+
+inline int16_t highQuantise(int16_t eh, int16_t det) {
+  int16_t sih = shr(eh, 15);
+  int16_t wd = sih == 0 ? eh : sub(kMax16, static_cast<int16_t>(eh & kMax16));
+  int mih = wd >= mult(shl(564, 3), det) ? 2 : 1;
+  return T::kHighCodeBySign[sih + 1][mih];
+}
+
+}  // namespace
+
+int16_t encodeLow(Band& b, int16_t xl) {
+  int16_t il = lowQuantise(sub(xl, b.s), b.det);
+  b.d[0] = lowInvQuant4(il, b.det);
+  lowScale(b, il);
+  adapt(b);
+  return il;
+}
+
+int16_t encodeHigh(Band& b, int16_t xh) {
+  int16_t ih = highQuantise(sub(xh, b.s), b.det);
+  b.d[0] = highInvQuant(ih, b.det);
+  highScale(b, ih);
+  adapt(b);
+  return ih;
+}
+
+int16_t decodeLow(Band& b, int16_t il, int mode) {
+  int16_t w1, w2;
+  if (mode == 0 || mode == 1) {
+    w1 = shl(T::kLowLevel6[T::kLowCode6ToLevel[il]], 3);
+    w2 = T::kLowCode6Sign[il] == 0 ? w1 : sub(0, w1);
+  } else if (mode == 2) {
+    int16_t r = shr(il, 1);
+    w1 = shl(T::kLowLevel5[T::kLowCode5ToLevel[r]], 3);
+    w2 = T::kLowCode5Sign[r] == 0 ? w1 : sub(0, w1);
+  } else {
+    int16_t r = shr(il, 2);
+    w1 = shl(T::kLowLevel4[T::kLowCode4ToLevel[r]], 3);
+    w2 = T::kLowCode4Sign[r] == 0 ? w1 : sub(0, w1);
+  }
+  int16_t yl = limit15(add(b.s, mult(b.det, w2)));
+  b.d[0] = lowInvQuant4(il, b.det);
+  lowScale(b, il);
+  adapt(b);
+  return yl;
+}
+
+int16_t decodeHigh(Band& b, int16_t ih) {
+  b.d[0] = highInvQuant(ih, b.det);
+  highScale(b, ih);
+  adapt(b);
+  return limit15(b.r[0]);
+}
+
+// Transmit QMF for one input pair: the memory's first two slots take the
+// newest samples (the later one first); 24 taps split into even and odd
+// branches; the memory then shifts by two.
+void qmfAnalysis(int16_t first, int16_t second, int16_t* mem, int16_t& xl, int16_t& xh) {
+  mem[1] = first;
+  mem[0] = second;
+  int32_t a = 0, b = 0;
+  for (int i = 0; i < 12; ++i) {
+    a += int32_t{T::kQmfCoeffs[2 * i]} * mem[2 * i];
+    b += int32_t{T::kQmfCoeffs[2 * i + 1]} * mem[2 * i + 1];
+  }
+  std::memmove(mem + 2, mem, 22 * sizeof(int16_t));
+  int32_t lo = L_add(L_add(a, b), L_add(a, b));
+  int32_t hi = L_sub(a, b);
+  hi = L_add(hi, hi);
+  xl = limit15(static_cast<int16_t>(L_shr(lo, 16)));
+  xh = limit15(static_cast<int16_t>(L_shr(hi, 16)));
+}
+
+void qmfSynthesis(int16_t rl, int16_t rh, int16_t* mem, int16_t& out1, int16_t& out2) {
+  mem[1] = add(rl, rh);
+  mem[0] = sub(rl, rh);
+  int32_t a = 0, b = 0;
+  for (int i = 0; i < 12; ++i) {
+    a += int32_t{T::kQmfCoeffs[2 * i]} * mem[2 * i];
+    b += int32_t{T::kQmfCoeffs[2 * i + 1]} * mem[2 * i + 1];
+  }
+  std::memmove(mem + 2, mem, 22 * sizeof(int16_t));
+  out1 = extract_h(L_shl(a, 4));
+  out2 = extract_h(L_shl(b, 4));
+}
+
+}  // namespace voksc::g722
+
+using namespace voksc::g722;
+
+namespace {
+inline SbState* stateOf(void* p) { return voksc::core::alignState16<SbState>(p); }
+
+void initState(void* p) {
+  SbState* s = stateOf(p);
+  resetBand(s->low, 32);
+  resetBand(s->high, 8);
+}
+}  // namespace
+
+VOKSC_EXPORT VokResult voksQMFEncode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem) {
+  if (anyNull(src, dst, mem)) return vokErrNullPtr;
+  if (len < 1 || (len & 1)) return vokErrSize;
+  for (int i = 0; i < len; i += 2) qmfAnalysis(src[i], src[i + 1], mem, dst[i], dst[i + 1]);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksQMFDecode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem) {
+  if (anyNull(src, dst, mem)) return vokErrNullPtr;
+  if (len < 1 || (len & 1)) return vokErrSize;
+  for (int i = 0; i < len; i += 2) {
+    int16_t rl = src[i], rh = src[i + 1];
+    qmfSynthesis(rl, rh, mem, dst[i], dst[i + 1]);
+  }
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksSBADPCMEncodeStateSize_G722_16s(int* size) {
+  if (!size) return vokErrNullPtr;
+  *size = kSbStateBytes;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksSBADPCMDecodeStateSize_G722_16s(int* size) {
+  return voksSBADPCMEncodeStateSize_G722_16s(size);
+}
+
+VOKSC_EXPORT VokResult voksSBADPCMEncodeInit_G722_16s(void* state) {
+  if (!state) return vokErrNullPtr;
+  initState(state);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksSBADPCMDecodeInit_G722_16s(void* state) {
+  if (!state) return vokErrNullPtr;
+  initState(state);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksSBADPCMEncode_G722_16s(const Vok16s* src, Vok16s* dst, int len, void* state) {
+  if (anyNull(src, dst, static_cast<const char*>(state))) return vokErrNullPtr;
+  if (len < 1 || (len & 1)) return vokErrSize;
+  SbState* s = stateOf(state);
+  for (int i = 0; i < len; i += 2) {
+    int16_t il = encodeLow(s->low, src[i]);
+    int16_t ih = encodeHigh(s->high, src[i + 1]);
+    dst[i] = il;
+    dst[i + 1] = ih;
+  }
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksSBADPCMDecode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s mode, void* state) {
+  if (anyNull(src, dst, static_cast<const char*>(state))) return vokErrNullPtr;
+  if (len < 1 || (len & 1)) return vokErrSize;
+  SbState* s = stateOf(state);
+  for (int i = 0; i < len; i += 2) {
+    int16_t il = static_cast<int16_t>(src[i] & 0x3F), ih = static_cast<int16_t>(src[i + 1] & 3);
+    int16_t rl = decodeLow(s->low, il, mode);
+    int16_t rh = decodeHigh(s->high, ih);
+    dst[i] = rl;
+    dst[i + 1] = rh;
+  }
+  return vokOk;
+}
+
+// Re-synchronise a decoder after concealment: the concealed band signals
+// become the pole-section history, the zero section restarts, and the
+// high-band scale factor is rebuilt from its log value through the
+// standard's log-to-linear table (the same conversion the adaptation uses:
+// linear = 4 * (t[L >> 6] + 1), t having 353 entries for L up to 22528).
+VOKSC_EXPORT VokResult voksSBADPCMDecodeStateUpdate_G722_16s(const Vok16s* low, Vok16s high, int reset, void* state) {
+  if (anyNull(low, static_cast<const char*>(state))) return vokErrNullPtr;
+  SbState* s = stateOf(state);
+  Band& lb = s->low;
+  Band& hb = s->high;
+  lb.r[1] = low[0];
+  lb.r[2] = low[1];
+  lb.p[1] = shr(low[0], 1);
+  lb.p[2] = shr(low[1], 1);
+  hb.r[1] = high;
+  hb.p[1] = shr(high, 1);
+  hb.r[2] = 0;
+  hb.p[2] = 0;
+  for (int i = 0; i < 7; ++i) {
+    lb.d[i] = 0;
+    hb.d[i] = 0;
+  }
+  lb.sz = hb.sz = 0;
+  int32_t L = hb.nb;
+  int idx = (L >> 7) & 511;
+  if (idx > 352) {
+    hb.nb = static_cast<int16_t>(L >> 1);
+    return vokErrIndex;
+  }
+  if (reset) {
+    lb.det = 32;
+    hb.det = 8;
+    lb.nb = 0;
+    hb.nb = 0;
+  } else {
+    hb.det = static_cast<int16_t>(4 * T::kLogToLinear[idx] + 4);
+    hb.nb = static_cast<int16_t>(L >> 1);
+  }
+  return vokOk;
+}
