@@ -79,7 +79,7 @@ TEST(AutoCorr, NormEMatchesDefinition) {
   ASSERT_GE(norm, 0);
   EXPECT_EQ(int64_t{r[0]}, r0 << norm);
   EXPECT_GE(r[0], 0x40000000);
-  for (int k = 1; k < 11; ++k) EXPECT_EQ(int64_t{r[k]}, (2 * refDot(x.data(), x.data() + k, 240 - k)) << norm);
+  for (int k = 1; k < 11; ++k) EXPECT_EQ(int64_t{r[k]}, 2 * refDot(x.data(), x.data() + k, 240 - k) * (int64_t{1} << norm));
 }
 
 TEST(AutoCorr, PlainAndLagsBeyondLength) {
