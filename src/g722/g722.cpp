@@ -2,6 +2,10 @@
 // band coders, with the standard's fixed-point adaptation.
 #include <cstring>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "common/basic_op.h"
 #include "core/state.h"
 #include "core/status.h"
@@ -180,6 +184,8 @@ int16_t decodeHigh(Band& b, int16_t ih) {
   return limit15(b.r[0]);
 }
 
+// Per-pair reference forms of the QMF banks (the exports use the block
+// forms below, which give the same results).
 // Transmit QMF for one input pair: the memory's first two slots take the
 // newest samples (the later one first); 24 taps split into even and odd
 // branches; the memory then shifts by two.
@@ -226,20 +232,139 @@ void initState(void* p) {
 }
 }  // namespace
 
+namespace {
+
+// Block forms of the QMF banks: the history is unrolled into a chronological
+// buffer once per call (no per-pair shifting), and the 24 taps split into
+// the two branch sums with the coefficients reversed.  They give the same
+// results as the per-pair form.
+constexpr int kBlock = 512;
+
+// The two branch sums a (even taps) and b (odd taps) of one pair, over the
+// chronological window w[0..23], as their sum and difference: tap j meets
+// w[23 - j]; even taps have odd k = 23 - j.
+struct QmfTaps {
+  int16_t sum[24], diff[24];  // coef[23-k], and the same signed + for even taps, - for odd
+};
+const QmfTaps& qmfTaps() {
+  static const QmfTaps t = [] {
+    QmfTaps q{};
+    for (int k = 0; k < 24; ++k) {
+      int j = 23 - k;
+      q.sum[k] = T::kQmfCoeffs[j];
+      q.diff[k] = static_cast<int16_t>(j % 2 == 0 ? T::kQmfCoeffs[j] : -T::kQmfCoeffs[j]);
+    }
+    return q;
+  }();
+  return t;
+}
+
+inline void branchSumsScalar(const int16_t* w, const QmfTaps& q, int32_t& s, int32_t& d) {
+  int32_t ss = 0, dd = 0;
+  for (int k = 0; k < 24; ++k) {
+    ss += int32_t{q.sum[k]} * w[k];
+    dd += int32_t{q.diff[k]} * w[k];
+  }
+  s = ss;
+  d = dd;
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+__attribute__((target("avx2"))) inline int32_t hsum8(__m256i v) {
+  __m128i x = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+  x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0x4E));
+  x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0xB1));
+  return _mm_cvtsi128_si32(x);
+}
+// Pair sums of 16-bit products cannot wrap: |tap| <= 7752.
+__attribute__((target("avx2"))) void branchSumsAvx2(const int16_t* w, const QmfTaps& q, int32_t& s, int32_t& d) {
+  __m256i w16 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+  __m128i w8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 16));
+  __m256i s16 = _mm256_madd_epi16(w16, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q.sum)));
+  __m256i d16 = _mm256_madd_epi16(w16, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q.diff)));
+  __m128i s8 = _mm_madd_epi16(w8, _mm_loadu_si128(reinterpret_cast<const __m128i*>(q.sum + 16)));
+  __m128i d8 = _mm_madd_epi16(w8, _mm_loadu_si128(reinterpret_cast<const __m128i*>(q.diff + 16)));
+  s = hsum8(_mm256_add_epi32(s16, _mm256_zextsi128_si256(s8)));
+  d = hsum8(_mm256_add_epi32(d16, _mm256_zextsi128_si256(d8)));
+}
+#endif
+
+}  // namespace
+
+void voksc::g722::qmfBranchSumsScalar(const int16_t* w, int32_t& s, int32_t& d) { branchSumsScalar(w, qmfTaps(), s, d); }
+void voksc::g722::qmfBranchSumsAvx2(const int16_t* w, int32_t& s, int32_t& d) {
+#if defined(__i386__) || defined(__x86_64__)
+  branchSumsAvx2(w, qmfTaps(), s, d);
+#else
+  branchSumsScalar(w, qmfTaps(), s, d);
+#endif
+}
+
+namespace {
+
+inline void branchSums(const int16_t* w, int32_t& s, int32_t& d) {
+#if defined(VOKSC_USE_AVX2)
+  voksc::g722::qmfBranchSumsAvx2(w, s, d);
+#else
+  voksc::g722::qmfBranchSumsScalar(w, s, d);
+#endif
+}
+
+// History (mem[2..23], newest first) to chronological order in buf[0..21].
+inline void unrollHistory(const int16_t* mem, int16_t* buf) {
+  for (int k = 0; k < 22; ++k) buf[k] = mem[23 - k];
+}
+inline void rollHistory(const int16_t* buf, int end, int16_t* mem) {
+  for (int j = 2; j < 24; ++j) mem[j] = buf[end - 1 - (j - 2)];
+  mem[0] = buf[end - 1];
+  mem[1] = buf[end - 2];
+}
+
+}  // namespace
+
 VOKSC_EXPORT VokResult voksQMFEncode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem) {
   if (anyNull(src, dst, mem)) return vokErrNullPtr;
   if (len < 1 || (len & 1)) return vokErrSize;
-  for (int i = 0; i < len; i += 2) qmfAnalysis(src[i], src[i + 1], mem, dst[i], dst[i + 1]);
+  int16_t buf[22 + kBlock];
+  unrollHistory(mem, buf);
+  for (int at = 0; at < len; at += kBlock) {
+    int n = len - at < kBlock ? len - at : kBlock;
+    std::memcpy(buf + 22, src + at, static_cast<size_t>(n) * sizeof(int16_t));
+    for (int i = 0; i < n; i += 2) {
+      int32_t sum, diff;  // a + b and a - b
+      branchSums(buf + i, sum, diff);
+      int32_t lo = L_add(sum, sum);
+      int32_t hi = L_add(diff, diff);
+      dst[at + i] = limit15(static_cast<int16_t>(L_shr(lo, 16)));
+      dst[at + i + 1] = limit15(static_cast<int16_t>(L_shr(hi, 16)));
+    }
+    std::memmove(buf, buf + n, 22 * sizeof(int16_t));
+  }
+  rollHistory(buf, 22, mem);
   return vokOk;
 }
 
 VOKSC_EXPORT VokResult voksQMFDecode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem) {
   if (anyNull(src, dst, mem)) return vokErrNullPtr;
   if (len < 1 || (len & 1)) return vokErrSize;
-  for (int i = 0; i < len; i += 2) {
-    int16_t rl = src[i], rh = src[i + 1];
-    qmfSynthesis(rl, rh, mem, dst[i], dst[i + 1]);
+  int16_t buf[22 + kBlock];
+  unrollHistory(mem, buf);
+  for (int at = 0; at < len; at += kBlock) {
+    int n = len - at < kBlock ? len - at : kBlock;
+    for (int i = 0; i < n; i += 2) {
+      int16_t rl = src[at + i], rh = src[at + i + 1];
+      buf[22 + i] = add(rl, rh);
+      buf[22 + i + 1] = sub(rl, rh);
+    }
+    for (int i = 0; i < n; i += 2) {
+      int32_t sum, diff;
+      branchSums(buf + i, sum, diff);
+      dst[at + i] = extract_h(L_shl((sum + diff) / 2, 4));
+      dst[at + i + 1] = extract_h(L_shl((sum - diff) / 2, 4));
+    }
+    std::memmove(buf, buf + n, 22 * sizeof(int16_t));
   }
+  rollHistory(buf, 22, mem);
   return vokOk;
 }
 

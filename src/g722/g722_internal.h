@@ -36,6 +36,10 @@ int16_t encodeHigh(Band& b, int16_t xh);
 int16_t decodeLow(Band& b, int16_t il, int mode);
 int16_t decodeHigh(Band& b, int16_t ih);
 void qmfAnalysis(int16_t first, int16_t second, int16_t* mem, int16_t& xl, int16_t& xh);
+// The QMF's two branch sums of one pair as sum and difference, scalar and
+// AVX2 forms (identical results).
+void qmfBranchSumsScalar(const int16_t* w, int32_t& sum, int32_t& diff);
+void qmfBranchSumsAvx2(const int16_t* w, int32_t& sum, int32_t& diff);
 void qmfSynthesis(int16_t rl, int16_t rh, int16_t* mem, int16_t& out1, int16_t& out2);
 
 }  // namespace voksc::g722

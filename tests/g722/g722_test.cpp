@@ -131,3 +131,34 @@ TEST(G722, ClassifierLimitsExtension) {
   ASSERT_EQ(voksClassifyFrame_G722_16s_I(x, 0, &cls, s.p()), vokOk);
   EXPECT_EQ(cls, 4);
 }
+
+TEST(G722, BlockQmfMatchesPerPairForm) {
+  std::mt19937 rng(21);
+  for (int len : {2, 16, 18, 1022, 1024, 1300}) {
+    std::vector<int16_t> x(static_cast<std::size_t>(len));
+    for (auto& v : x) v = static_cast<int16_t>(rng());
+    int16_t memA[24] = {}, memB[24] = {};
+    std::vector<int16_t> a(x.size()), b(x.size());
+    for (int rep = 0; rep < 2; ++rep) {  // twice: the memory carries over
+      ASSERT_EQ(voksQMFEncode_G722_16s(x.data(), a.data(), len, memA), vokOk);
+      for (int i = 0; i < len; i += 2) voksc::g722::qmfAnalysis(x[i], x[i + 1], memB, b[i], b[i + 1]);
+      ASSERT_EQ(a, b) << len;
+      ASSERT_EQ(voksQMFDecode_G722_16s(x.data(), a.data(), len, memA), vokOk);
+      for (int i = 0; i < len; i += 2) voksc::g722::qmfSynthesis(x[i], x[i + 1], memB, b[i], b[i + 1]);
+      ASSERT_EQ(a, b) << len;
+    }
+  }
+}
+
+TEST(G722, QmfBranchSumsScalarEqualsAvx2) {
+  std::mt19937 rng(3);
+  std::vector<int16_t> w(24);
+  for (int rep = 0; rep < 2000; ++rep) {
+    for (auto& v : w) v = rep % 3 == 0 ? static_cast<int16_t>(rng() & 1 ? 32767 : -32768) : static_cast<int16_t>(rng());
+    int32_t s1, d1, s2, d2;
+    voksc::g722::qmfBranchSumsScalar(w.data(), s1, d1);
+    voksc::g722::qmfBranchSumsAvx2(w.data(), s2, d2);
+    ASSERT_EQ(s1, s2);
+    ASSERT_EQ(d1, d2);
+  }
+}
