@@ -20,7 +20,7 @@ struct Result {
 
 std::string tool() {
   const char* b = std::getenv("VOKCODEC_BIN");
-  return b ? b : "vokcodec";
+  return b ? b : VOKCODEC_DEFAULT_BIN;
 }
 
 std::string slurp(const std::string& p) {
