@@ -141,15 +141,79 @@ VOKAPI VokResult voksPreemphasize_32f_I(Vok32f factor, Vok32f* x, int len, Vok32
 /* ==== end codec-neutral ==================================================== */
 
 /* ==== G.729 LP analysis and LSP quantisation ============================= */
+/* LP coefficients Q12 (a[0] = 4096), LSP Q15, LSF Q13 radians; MA predictor
+ * memory: 4 frames x 10 residuals Q13, newest first; packed LSP index: 2 words. */
+VOKAPI VokResult voksLagWindow_G729_32s_I(Vok32s* r, int len);
+VOKAPI VokResult voksLevinsonDurbin_G729_32s16s(const Vok32s* r, int order, Vok16s* a, Vok16s* rc, Vok16s* err);
+VOKAPI VokResult voksLevinsonDurbin_G729B(const Vok32s* r, Vok16s* a, Vok16s* rc2, Vok16s* err);
+VOKAPI VokResult voksLPCToLSP_G729_16s(const Vok16s* a, const Vok16s* oldLsp, Vok16s* lsp);
+VOKAPI VokResult voksLPCToLSP_G729A_16s(const Vok16s* a, const Vok16s* oldLsp, Vok16s* lsp);
+VOKAPI VokResult voksLSPToLPC_G729_16s(const Vok16s* lsp, Vok16s* a);
+VOKAPI VokResult voksLSPToLSF_G729_16s(const Vok16s* lsp, Vok16s* lsf);
+VOKAPI VokResult voksLSPToLSF_Norm_G729_16s(const Vok16s* lsp, Vok16s* lsf);
+VOKAPI VokResult voksLSFToLSP_G729_16s(const Vok16s* lsf, Vok16s* lsp);
+VOKAPI VokResult voksLSFQuant_G729_16s(const Vok16s* lsf, Vok16s* mem, Vok16s* lsfq, Vok16s* idx);
+VOKAPI VokResult voksLSPQuant_G729_16s(const Vok16s* lsp, Vok16s* mem, Vok16s* lspq, Vok16s* packed);
+VOKAPI VokResult voksLSPQuant_G729E_16s(const Vok16s* lsp, Vok16s* mem, Vok16s* residual, Vok16s* lspq, Vok16s* packed);
+VOKAPI VokResult voksLSFDecode_G729_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf);
+VOKAPI VokResult voksLSFDecodeErased_G729_16s(int mode, Vok16s* mem, const Vok16s* lastLsf);
+VOKAPI VokResult voksInterpolate_G729_16s(const Vok16s* a, const Vok16s* b, Vok16s* out, int len);
+VOKAPI VokResult voksInterpolateC_G729_16s_Sfs(const Vok16s* a, Vok16s wa, const Vok16s* b, Vok16s wb, Vok16s* out, int len, int scale);
+VOKAPI VokResult voksInterpolateC_NR_G729_16s_Sfs(const Vok16s* a, Vok16s wa, const Vok16s* b, Vok16s wb, Vok16s* out, int len, int scale);
 /* ==== end G.729 LP analysis ================================================ */
 
 /* ==== G.729 pitch analysis and adaptive codebook ========================= */
+/* Past-excitation buffers: 154 past samples then the 40 of the subframe,
+ * addressed at the first past sample.  Delay pairs: (integer, fraction in
+ * thirds -1..1).  Gains Q14. */
+VOKAPI VokResult voksOpenLoopPitchSearch_G729_16s(const Vok16s* wsp, Vok16s* delay);
+VOKAPI VokResult voksOpenLoopPitchSearch_G729A_16s(const Vok16s* wsp, Vok16s* delay);
+VOKAPI VokResult voksAdaptiveCodebookSearch_G729_16s(Vok16s centre, const Vok16s* x, const Vok16s* h, Vok16s* excBuf, Vok16s* delay, Vok16s* vec, int subframe);
+VOKAPI VokResult voksAdaptiveCodebookSearch_G729A_16s(Vok16s centre, const Vok16s* x, const Vok16s* h, Vok16s* excBuf, Vok16s* delay, Vok16s* vec, int subframe);
+VOKAPI VokResult voksAdaptiveCodebookSearch_G729D_16s(Vok16s centre, const Vok16s* x, const Vok16s* h, const Vok16s* excBuf, int subframe, Vok16s* delay);
+VOKAPI VokResult voksDecodeAdaptiveVector_G729_16s_I(const Vok16s* delay, Vok16s* excBuf);
+VOKAPI VokResult voksDecodeAdaptiveVector_G729_16s(const Vok16s* delay, Vok16s* excBuf, Vok16s* vec);
+VOKAPI VokResult voksAdaptiveCodebookContribution_G729_16s(Vok16s gain, const Vok16s* y, const Vok16s* x, Vok16s* x2);
+VOKAPI VokResult voksAdaptiveCodebookGain_G729_16s(const Vok16s* x, const Vok16s* h, const Vok16s* vec, Vok16s* y, Vok16s* gain);
+VOKAPI VokResult voksAdaptiveCodebookGain_G729A_16s(const Vok16s* x, const Vok16s* a, const Vok16s* vec, Vok16s* y, Vok16s* gain);
 /* ==== end G.729 pitch ====================================================== */
 
 /* ==== G.729 fixed codebook and gains ====================================== */
+/* Correlation matrix: 616 values (five diagonals, then nine cross blocks).
+ * Codebook index: (positions, signs).  Gain memory: 4 values Q10, newest
+ * first.  voksDecodeGain_G729_16s: energy is the exact sum of squares of the
+ * 40 code samples; a null index pointer decodes an erased frame. */
+VOKAPI VokResult voksToeplizMatrix_G729_16s32s(const Vok16s* h, Vok32s* rr);
+VOKAPI VokResult voksToeplizMatrix_G729_16s(const Vok16s* h, Vok16s* rr);
+VOKAPI VokResult voksFixedCodebookSearch_G729A_16s(const Vok16s* dn, Vok16s* rr, Vok16s* cod, Vok16s* index);
+VOKAPI VokResult voksFixedCodebookSearch_G729A_32s16s(const Vok16s* dn, Vok32s* rr, Vok16s* cod, Vok16s* index);
+VOKAPI VokResult voksFixedCodebookSearch_G729_16s(const Vok16s* dn, Vok16s* rr, Vok16s* cod, Vok16s* index, Vok16s* budget, int subframe);
+VOKAPI VokResult voksFixedCodebookSearch_G729_32s16s(const Vok16s* dn, Vok32s* rr, Vok16s* cod, Vok16s* index, Vok16s* budget, int subframe);
+VOKAPI VokResult voksDotProd_G729A_16s32s(const Vok16s* a, const Vok16s* b, int len, Vok32s* result);
+VOKAPI VokResult voksGainQuant_G729_16s(const Vok16s* x, const Vok16s* y, const Vok16s* code, const Vok16s* z, Vok16s* mem, Vok16s* gains, Vok16s* rows, int tame);
+VOKAPI VokResult voksDecodeGain_G729_16s(Vok32s energy, Vok16s* mem, const Vok16s* index, Vok16s* gains);
 /* ==== end G.729 fixed codebook and gains =================================== */
 
 /* ==== G.729 filters, phase dispersion and post-filter ===================== */
+/* High-pass state: 24 bytes.  Long-term post-filters: G.729 residual
+ * buffer 152 + 40, Annex A 154 + 40; both shift their buffer by one
+ * subframe.  Tilt compensation reads the sample before the signal (the
+ * previous subframe's last unfiltered sample for Annex A).  Short-term
+ * post-filter: output area with its 10 past outputs before it. */
+VOKAPI VokResult voksHighPassFilterSize_G729(int* size);
+VOKAPI VokResult voksHighPassFilterInit_G729(const Vok16s* coeffs, void* state);
+VOKAPI VokResult voksHighPassFilter_G729_16s_ISfs(Vok16s* x, int len, int q, void* state);
+VOKAPI VokResult voksSynthesisFilter_G729E_16s(const Vok16s* a, int order, const Vok16s* x, Vok16s* y, int len, Vok16s* mem);
+VOKAPI VokResult voksSynthesisFilter_G729E_16s_I(const Vok16s* a, int order, Vok16s* x, int len, Vok16s* mem);
+VOKAPI VokResult voksResidualFilter_G729_16s(const Vok16s* x, const Vok16s* a, Vok16s* y);
+VOKAPI VokResult voksLongTermPostFilter_G729_16s(Vok16s factor, int delay, Vok16s* res, Vok16s* out, Vok16s* voicing);
+VOKAPI VokResult voksShortTermPostFilter_G729_16s(const Vok16s* a, const Vok16s* ltp, Vok16s* out, Vok16s* h);
+VOKAPI VokResult voksTiltCompensation_G729_16s(const Vok16s* h, Vok16s* signal);
+VOKAPI VokResult voksTiltCompensation_G729E_16s(Vok16s k, const Vok16s* signal, Vok16s* out);
+VOKAPI VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain);
+VOKAPI VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s* speech, const Vok16s* num, Vok16s* res, Vok16s* out);
+VOKAPI VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* signal);
+VOKAPI VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain);
 /* ==== end G.729 filters and post-filter ==================================== */
 
 /* ==== G.729 Annex B discontinuous transmission ============================ */

@@ -1,2 +1,0 @@
-// g729 family: operations are added beside their tables.
-namespace voksc {}
