@@ -255,6 +255,24 @@ VOKAPI VokResult voksClassifyFrame_G722_16s_I(Vok16s* x, Vok16s lag, int* cls, c
 /* ==== end G.722 ============================================================= */
 
 /* ==== noise-reduction fixed-point vector operations ======================== */
+/* Scale factor sf: right shift with rounding (2^(sf-1) added first). */
+VOKAPI VokResult voksMul_NR_16s_Sfs(const Vok16s* a, const Vok16s* b, Vok16s* d, int len, int sf);
+VOKAPI VokResult voksMul_NR_16s_ISfs(const Vok16s* a, Vok16s* b, int len, int sf);
+VOKAPI VokResult voksMulC_NR_16s_Sfs(const Vok16s* x, Vok16s c, Vok16s* d, int len, int sf);
+VOKAPI VokResult voksMulC_NR_16s_ISfs(Vok16s c, Vok16s* x, int len, int sf);
+VOKAPI VokResult voksMulPowerC_NR_16s_Sfs(const Vok16s* x, Vok16s c, Vok16s* d, int len, int sf);
+VOKAPI VokResult voksInterpolateC_NR_16s(const Vok16s* x1, Vok16s c1, int sf1, const Vok16s* x2, Vok16s c2, int sf2, Vok16s* d, int len);
+VOKAPI VokResult voksHarmonicFilter_NR_16s(Vok16s gain, int lag, const Vok16s* x, Vok16s* d, int len);
+VOKAPI VokResult voksConvPartial_NR_16s(const Vok16s* a, const Vok16s* b, Vok16s* d, int len);
+VOKAPI VokResult voksConvPartial_NR_Low_16s(const Vok16s* a, const Vok16s* b, Vok16s* d, int len);
+VOKAPI VokResult voksCrossCorr_NR_16s32s(const Vok16s* a, const Vok16s* b, int len, Vok32s* d, int lags);
+VOKAPI VokResult voksCrossCorr_NR_16s(const Vok16s* a, const Vok16s* b, int len, Vok16s* d, int lags);
+VOKAPI VokResult voksCrossCorr_NR_16s_Sfs(const Vok16s* a, const Vok16s* b, int len, Vok16s* d, int lags, int sf);
+VOKAPI VokResult voksAutoCorr_NormE_NR_16s(const Vok16s* x, int len, Vok16s* r, int lags, int* shift);
+VOKAPI VokResult voksSynthesisFilter_NR_16s_Sfs(const Vok16s* a, const Vok16s* x, Vok16s* y, int len, int sf, Vok16s* mem);
+VOKAPI VokResult voksSynthesisFilter_NR_16s_ISfs(const Vok16s* a, Vok16s* x, int len, int sf, Vok16s* mem);
+VOKAPI VokResult voksSynthesisFilterLow_NR_16s_ISfs(const Vok16s* a, Vok16s* x, int len, int sf, Vok16s* mem);
+VOKAPI VokResult voksSynthesisFilterZeroStateResponse_NR_16s(const Vok16s* a, Vok16s* y, int len, int sf);
 /* ==== end noise-reduction vector operations ================================= */
 
 #ifdef __cplusplus

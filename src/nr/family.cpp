@@ -1,2 +1,0 @@
-// nr family: operations are added beside their tables.
-namespace voksc {}
