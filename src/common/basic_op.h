@@ -174,4 +174,31 @@ inline Word32 L_Comp(Word16 hi, Word16 lo) { return L_mac(L_deposit_h(hi), lo, 1
 
 }  // namespace voksc::op
 
+namespace voksc::op {
+
+// An L_mac / L_msu chain computed exactly in 64 bits.  `spilled()` tells
+// whether the operator chain would have saturated somewhere (a partial sum
+// outside 32 bits, or the -32768 * -32768 product); only then does the
+// caller need to rerun the chain with the saturating operators.  Otherwise
+// `value()` equals the chain's result.
+class MacChain {
+ public:
+  explicit MacChain(Word32 init = 0) : s_(init) {}
+  void mac(Word16 a, Word16 b) { step(Word32{a} * b, false); }
+  void msu(Word16 a, Word16 b) { step(Word32{a} * b, true); }
+  bool spilled() const { return spill_; }
+  Word32 value() const { return static_cast<Word32>(s_); }
+
+ private:
+  void step(Word32 p, bool neg) {
+    spill_ |= p == 0x40000000;
+    s_ += neg ? -2 * Word64{p} : 2 * Word64{p};
+    spill_ |= static_cast<uint64_t>(s_ + 0x80000000LL) > 0xFFFFFFFFull;
+  }
+  Word64 s_;
+  bool spill_ = false;
+};
+
+}  // namespace voksc::op
+
 #endif  // VOKSC_COMMON_BASIC_OP_H

@@ -35,11 +35,18 @@ void correlationMatrix(const int16_t* hIn, int32_t* rr) {
     Word16 k = shr(norm_l(e), 1);
     for (int i = 0; i < kSubfr; ++i) h[i] = shl(hIn[i], k);
   }
+  // Running sums along each diagonal: cum[d][m] = sum h[n] h[n + d], n <= m.
+  int32_t cum[kSubfr][kSubfr];
+  for (int d = 0; d < kSubfr; ++d) {
+    int32_t s = 0;
+    for (int m = 0; m + d < kSubfr; ++m) {
+      s += int32_t{h[m]} * h[m + d];
+      cum[d][m] = s;
+    }
+  }
   auto corr = [&](int i, int j) {
     int d = i > j ? i - j : j - i, m = i > j ? i : j;
-    int32_t s = 0;
-    for (int n = 0; n <= kSubfr - 1 - m; ++n) s += int32_t{h[n]} * h[n + d];
-    return s;
+    return cum[d][kSubfr - 1 - m];
   };
   for (int t = 0; t < 5; ++t)
     for (int p = 0; p < kPos; ++p) rr[kDiag[t] + p] = corr(5 * p + t, 5 * p + t);

@@ -20,8 +20,16 @@ bool synthesis(const int16_t* a, int order, const int16_t* x, int16_t* y, int le
   std::memcpy(buf, mem, static_cast<size_t>(order) * sizeof(int16_t));
   bool ovf = false;
   for (int i = 0; i < len; ++i) {
-    Word32 s = L_mult_o(x[i], a[0], ovf);
-    for (int j = 1; j <= order; ++j) s = L_msu_o(s, a[j], yy[i - j], ovf);
+    MacChain c;
+    c.mac(x[i], a[0]);
+    for (int j = 1; j <= order; ++j) c.msu(a[j], yy[i - j]);
+    Word32 s;
+    if (!c.spilled()) {
+      s = c.value();
+    } else {
+      s = L_mult_o(x[i], a[0], ovf);
+      for (int j = 1; j <= order; ++j) s = L_msu_o(s, a[j], yy[i - j], ovf);
+    }
     s = L_shl_o(s, 3, ovf);
     // The reference's round adds 0x8000 with saturation, which also flags.
     if (s >= 0x7FFF8000) ovf = true;
@@ -34,16 +42,27 @@ bool synthesis(const int16_t* a, int order, const int16_t* x, int16_t* y, int le
 
 void residual10(const int16_t* a, const int16_t* x, int16_t* y, int len) {
   for (int i = 0; i < len; ++i) {
-    Word32 s = L_mult(x[i], a[0]);
-    for (int j = 1; j <= 10; ++j) s = L_mac(s, a[j], x[i - j]);
+    MacChain c;
+    c.mac(x[i], a[0]);
+    for (int j = 1; j <= 10; ++j) c.mac(a[j], x[i - j]);
+    Word32 s = c.value();
+    if (c.spilled()) {
+      s = L_mult(x[i], a[0]);
+      for (int j = 1; j <= 10; ++j) s = L_mac(s, a[j], x[i - j]);
+    }
     y[i] = round_fx(L_shl(s, 3));
   }
 }
 
 void convolve40(const int16_t* x, const int16_t* h, int16_t* y) {
   for (int n = 0; n < 40; ++n) {
-    Word32 s = 0;
-    for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    MacChain c;
+    for (int i = 0; i <= n; ++i) c.mac(x[i], h[n - i]);
+    Word32 s = c.value();
+    if (c.spilled()) {
+      s = 0;
+      for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    }
     y[n] = extract_h(L_shl(s, 3));
   }
 }
@@ -60,10 +79,18 @@ void predictLt3(int16_t* exc, int t0, int frac, int len) {
     const int16_t* x2 = x0;
     const int16_t* c1 = &kInterpExc[frac];
     const int16_t* c2 = &kInterpExc[3 - frac];
-    Word32 s = 0;
+    MacChain c;
     for (int i = 0, k = 0; i < 10; ++i, k += 3) {
-      s = L_mac(s, x1[-i], c1[k]);
-      s = L_mac(s, x2[i], c2[k]);
+      c.mac(x1[-i], c1[k]);
+      c.mac(x2[i], c2[k]);
+    }
+    Word32 s = c.value();
+    if (c.spilled()) {
+      s = 0;
+      for (int i = 0, k = 0; i < 10; ++i, k += 3) {
+        s = L_mac(s, x1[-i], c1[k]);
+        s = L_mac(s, x2[i], c2[k]);
+      }
     }
     exc[j] = round_fx(s);
   }
@@ -85,6 +112,9 @@ int16_t interpol3(const int16_t* x, int frac) {
 }
 
 int32_t dotProduct(const int16_t* a, const int16_t* b, int len) {
+  MacChain c;
+  for (int i = 0; i < len; ++i) c.mac(a[i], b[i]);
+  if (!c.spilled()) return c.value();
   Word32 s = 0;
   for (int i = 0; i < len; ++i) s = L_mac(s, a[i], b[i]);
   return s;
@@ -141,8 +171,7 @@ void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* dn) {
   Word32 y32[40];
   Word32 mx = 0;
   for (int i = 0; i < 40; ++i) {
-    Word32 s = 0;
-    for (int j = i; j < 40; ++j) s = L_mac(s, x[j], h[j - i]);
+    Word32 s = dotProduct(x + i, h, 40 - i);
     y32[i] = s;
     s = L_abs(s);
     if (L_sub(s, mx) > 0) mx = s;

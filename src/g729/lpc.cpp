@@ -277,10 +277,18 @@ int selectStage1(const Word16* target) {
   int cand = 0;
   Word32 dmin = kMax32;
   for (int i = 0; i < 128; ++i) {
-    Word32 d = 0;
+    MacChain c;
     for (int j = 0; j < kM; ++j) {
       Word16 t = sub(target[j], kLspStage1Codebook[i][j]);
-      d = L_mac(d, t, t);
+      c.mac(t, t);
+    }
+    Word32 d = c.value();
+    if (c.spilled()) {
+      d = 0;
+      for (int j = 0; j < kM; ++j) {
+        Word16 t = sub(target[j], kLspStage1Codebook[i][j]);
+        d = L_mac(d, t, t);
+      }
     }
     if (L_sub(d, dmin) < 0) {
       dmin = d;

@@ -242,24 +242,6 @@ void decodeCode(int16_t signs, int16_t index, int16_t* code) {
   for (int j = 0; j < 4; ++j) code[pos[j]] = ((signs >> j) & 1) ? 8191 : -8192;
 }
 
-// Correlation of the target with the impulse response, normalised so that
-// its largest magnitude fits 13 bits.
-void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* dn) {
-  int32_t y32[kSubfr];
-  int32_t mx = 0;
-  for (int i = 0; i < kSubfr; ++i) {
-    int32_t s = 0;
-    for (int j = i; j < kSubfr; ++j) s = L_mac(s, x[j], h[j - i]);
-    y32[i] = s;
-    s = L_abs(s);
-    if (L_sub(s, mx) > 0) mx = s;
-  }
-  int16_t j = norm_l(mx);
-  if (j > 16) j = 16;
-  j = static_cast<int16_t>(18 - j);
-  for (int i = 0; i < kSubfr; ++i) dn[i] = extract_l(L_shr(y32[i], j));
-}
-
 void clampSharp(int16_t& sharp, int16_t gainPit) {
   sharp = gainPit;
   if (sharp > kSharpMax) sharp = kSharpMax;
@@ -458,7 +440,7 @@ void encodeMainSubframes(EncoderState* s, const int16_t* aNew, const int16_t* rc
     int16_t rr[616];
     voksToeplizMatrix_G729_16s(h1, rr);
     int16_t dn[kSubfr];
-    targetCorrelation(h1, xn2, dn);
+    voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);  // normalised to 13 bits
     int16_t code[kSubfr];
     int16_t cbIndex[2];
     voksFixedCodebookSearch_G729_16s(dn, rr, code, cbIndex, &budget, sf);
@@ -608,7 +590,7 @@ VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
     int16_t rr[616];
     voksToeplizMatrix_G729_16s(h1, rr);
     int16_t dn[kSubfr];
-    targetCorrelation(h1, xn2, dn);
+    voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);  // normalised to 13 bits
     int16_t code[kSubfr];
     int16_t cbIndex[2];
     voksFixedCodebookSearch_G729A_16s(dn, rr, code, cbIndex);
