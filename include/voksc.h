@@ -160,6 +160,26 @@ VOKAPI VokResult voksLSFDecodeErased_G729_16s(int mode, Vok16s* mem, const Vok16
 VOKAPI VokResult voksInterpolate_G729_16s(const Vok16s* a, const Vok16s* b, Vok16s* out, int len);
 VOKAPI VokResult voksInterpolateC_G729_16s_Sfs(const Vok16s* a, Vok16s wa, const Vok16s* b, Vok16s wb, Vok16s* out, int len, int scale);
 VOKAPI VokResult voksInterpolateC_NR_G729_16s_Sfs(const Vok16s* a, Vok16s wa, const Vok16s* b, Vok16s wb, Vok16s* out, int len, int scale);
+/* Float forms: LSPs as cosines, LSFs in radians, a[0] = 1; float MA memory
+ * 4 x 10 newest first.  Annex E hybrid window state: 124 bytes. */
+VOKAPI VokResult voksLPCToLSP_G729_32f(const Vok32f* a, const Vok32f* oldLsp, Vok32f* lsp);
+VOKAPI VokResult voksLPCToLSP_G729A_32f(const Vok32f* a, const Vok32f* oldLsp, Vok32f* lsp);
+VOKAPI VokResult voksLSPToLPC_G729_32f(const Vok32f* lsp, Vok32f* a);
+VOKAPI VokResult voksLevinsonDurbin_G729_32f(const Vok32f* r, int order, Vok32f* a, Vok32f* rc, Vok32f* err);
+VOKAPI VokResult voksSynthesisFilter_G729_32f(const Vok32f* a, int order, const Vok32f* x, Vok32f* y, int len, Vok32f* mem);
+VOKAPI VokResult voksInterpolateC_G729_32f(const Vok32f* a, Vok32f wa, const Vok32f* b, Vok32f wb, Vok32f* out, int len);
+VOKAPI VokResult voksDotProd_G729A_32f(const Vok32f* a, const Vok32f* b, int len, Vok32f* result);
+VOKAPI VokResult voksAdaptiveCodebookContribution_G729_32f(Vok32f gain, const Vok32f* y, const Vok32f* x, Vok32f* x2);
+VOKAPI VokResult voksDecodeAdaptiveVector_G729_32f_I(const Vok32s* delay, Vok32f* exc);
+VOKAPI VokResult voksToeplizMatrix_G729_32f(const Vok32f* h, Vok32f* rr);
+VOKAPI VokResult voksLSFDecode_G729_32f(const Vok16s* idx, Vok32f* mem, Vok32f* lsf);
+VOKAPI VokResult voksLSFDecodeErased_G729_32f(int mode, Vok32f* mem, const Vok32f* lastLsf);
+VOKAPI VokResult voksWinHybridGetStateSize_G729E_16s(int* size);
+VOKAPI VokResult voksWinHybridGetStateSize_G729E_32f(int* size);
+VOKAPI VokResult voksWinHybridInit_G729E_16s(void* state);
+VOKAPI VokResult voksWinHybridInit_G729E_32f(void* state);
+VOKAPI VokResult voksWinHybrid_G729E_16s32s(const Vok16s* x, Vok32s* r, void* state);
+VOKAPI VokResult voksWinHybrid_G729E_32f(const Vok32f* x, Vok32f* r, void* state);
 /* ==== end G.729 LP analysis ================================================ */
 
 /* ==== G.729 pitch analysis and adaptive codebook ========================= */
@@ -214,9 +234,21 @@ VOKAPI VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* sig, V
 VOKAPI VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s* speech, const Vok16s* num, Vok16s* res, Vok16s* out);
 VOKAPI VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* signal);
 VOKAPI VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain);
+/* Pole-zero filters: coefficients num[11] then den[11]; memory: 10 past
+ * inputs then 10 past outputs.  Pre-emphasis memory: the last input. */
+VOKAPI VokResult voksPreemphasize_G729A_16s(Vok16s factor, const Vok16s* x, Vok16s* y, int len, Vok16s* mem);
+VOKAPI VokResult voksPreemphasize_G729A_16s_I(Vok16s factor, Vok16s* x, int len, Vok16s* mem);
+VOKAPI VokResult voksResidualFilter_G729E_16s(const Vok16s* a, Vok16s order, const Vok16s* x, Vok16s* y, int len);
+VOKAPI VokResult voksIIR16s_G729_16s(const Vok16s* coeffs, const Vok16s* x, Vok16s* y, Vok16s* mem);
+VOKAPI VokResult voksIIR16sLow_G729_16s(const Vok16s* coeffs, const Vok16s* x, Vok16s* y, Vok16s* mem);
+VOKAPI VokResult voksFilteredExcitation_G729_32f(const Vok32f* h, Vok32f* y, int len, Vok32f e);
 /* ==== end G.729 filters and post-filter ==================================== */
 
 /* ==== G.729 Annex B discontinuous transmission ============================ */
+/* Comfort-noise generator seed: caller-owned, advanced by 12 per sample. */
+VOKAPI VokResult voksAutoCorr_G729B(const Vok16s* x, Vok16s* exponent, Vok32s* r);
+VOKAPI VokResult voksRandomNoiseExcitation_G729B_16s(Vok16s* seed, Vok16s* exc, int len);
+VOKAPI VokResult voksRandomNoiseExcitation_G729B_16s32f(Vok16s* seed, Vok32f* exc, int len);
 /* ==== end G.729 Annex B ===================================================== */
 
 /* ==== G.726 ADPCM =========================================================== */
