@@ -212,6 +212,9 @@ VOKAPI VokResult voksFixedCodebookSearch_G729_32s16s(const Vok16s* dn, Vok32s* r
 VOKAPI VokResult voksDotProd_G729A_16s32s(const Vok16s* a, const Vok16s* b, int len, Vok32s* result);
 VOKAPI VokResult voksGainQuant_G729_16s(const Vok16s* x, const Vok16s* y, const Vok16s* code, const Vok16s* z, Vok16s* mem, Vok16s* gains, Vok16s* rows, int tame);
 VOKAPI VokResult voksDecodeGain_G729_16s(Vok32s energy, Vok16s* mem, const Vok16s* index, Vok16s* gains);
+/* Annex I: 6.4 kbit/s codebooks; a null index decodes an erased frame, both
+ * gains scaled by the attenuation (Q15). */
+VOKAPI VokResult voksDecodeGain_G729I_16s(Vok32s energy, Vok16s attenuation, Vok16s* mem, const Vok16s* index, Vok16s* gains);
 /* ==== end G.729 fixed codebook and gains =================================== */
 
 /* ==== G.729 filters, phase dispersion and post-filter ===================== */
@@ -242,6 +245,14 @@ VOKAPI VokResult voksResidualFilter_G729E_16s(const Vok16s* a, Vok16s order, con
 VOKAPI VokResult voksIIR16s_G729_16s(const Vok16s* coeffs, const Vok16s* x, Vok16s* y, Vok16s* mem);
 VOKAPI VokResult voksIIR16sLow_G729_16s(const Vok16s* coeffs, const Vok16s* x, Vok16s* y, Vok16s* mem);
 VOKAPI VokResult voksFilteredExcitation_G729_32f(const Vok32f* h, Vok32f* y, int len, Vok32f e);
+/* Annex D phase dispersion: state 20 bytes; voksPhaseDispersion_G729D_16s
+ * takes the subframe's total excitation and writes the excitation rebuilt
+ * with the dispersed fixed vector (code is in/out). */
+VOKAPI VokResult voksPhaseDispersionGetStateSize_G729D_16s(int* size);
+VOKAPI VokResult voksPhaseDispersionInit_G729D_16s(void* state);
+VOKAPI VokResult voksPhaseDispersionUpdate_G729D_16s(Vok16s pitchGain, Vok16s codeGain, void* state);
+VOKAPI VokResult voksPhaseDispersion_G729D_16s(const Vok16s* exc, Vok16s* excOut, Vok16s codeGain, Vok16s pitchGain, Vok16s* code, void* state);
+VOKAPI VokResult voksLongTermPostFilter_G729B_16s(int delay, const Vok16s* speech, const Vok16s* a, Vok16s* res, Vok16s* out, Vok16s* voicing, int frameType);
 /* ==== end G.729 filters and post-filter ==================================== */
 
 /* ==== G.729 Annex B discontinuous transmission ============================ */
@@ -249,6 +260,9 @@ VOKAPI VokResult voksFilteredExcitation_G729_32f(const Vok32f* h, Vok32f* y, int
 VOKAPI VokResult voksAutoCorr_G729B(const Vok16s* x, Vok16s* exponent, Vok32s* r);
 VOKAPI VokResult voksRandomNoiseExcitation_G729B_16s(Vok16s* seed, Vok16s* exc, int len);
 VOKAPI VokResult voksRandomNoiseExcitation_G729B_16s32f(Vok16s* seed, Vok32f* exc, int len);
+/* SID LSF index: (predictor switch, first stage 0..31, second stage 0..15). */
+VOKAPI VokResult voksLSFDecode_G729B_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf);
+VOKAPI VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, Vok16s* lsfq, Vok16s* idx);
 /* ==== end G.729 Annex B ===================================================== */
 
 /* ==== G.726 ADPCM =========================================================== */

@@ -204,3 +204,61 @@ TEST(G729Float, CorrelationMatrixMatchesFixed) {
   ASSERT_EQ(voksDotProd_G729A_32f(hf.data(), hf.data(), 40, &dot), vokOk);
   EXPECT_FLOAT_EQ(dot, rf[0]);
 }
+
+TEST(G729AnnexB, SidQuantiserMatchesItsDecoder) {
+  const Vok16s reset[10] = {2339, 4679, 7018, 9358, 11698, 14037, 16377, 18717, 21056, 23396};
+  Vok16s m1[40], m2[40];
+  for (int k = 0; k < 4; ++k) {
+    std::memcpy(m1 + 10 * k, reset, sizeof reset);
+    std::memcpy(m2 + 10 * k, reset, sizeof reset);
+  }
+  Vok16s lsf[10], q[10], d[10], idx[3];
+  for (int i = 0; i < 10; ++i) lsf[i] = static_cast<Vok16s>(2000 + 2200 * i);
+  VokResult st = voksLSFQuant_G729B_16s(lsf, m1, q, idx);
+  EXPECT_TRUE(st == vokOk || st > 12);
+  EXPECT_LT(idx[0], 2);
+  EXPECT_LT(idx[1], 32);
+  EXPECT_LT(idx[2], 16);
+  EXPECT_EQ(voksLSFDecode_G729B_16s(idx, m2, d), st);
+  EXPECT_EQ(std::memcmp(q, d, sizeof q), 0);
+  EXPECT_EQ(std::memcmp(m1, m2, sizeof m1), 0);
+  for (int i = 0; i < 10; ++i) EXPECT_NEAR(q[i], lsf[i], 1500) << i;
+}
+
+TEST(G729AnnexD, PhaseDispersionStateAndClasses) {
+  int n = 0;
+  ASSERT_EQ(voksPhaseDispersionGetStateSize_G729D_16s(&n), vokOk);
+  EXPECT_EQ(n, 20);
+  std::vector<unsigned char> st(20);
+  ASSERT_EQ(voksPhaseDispersionInit_G729D_16s(st.data()), vokOk);
+  ASSERT_EQ(voksPhaseDispersionUpdate_G729D_16s(16384, 100, st.data()), vokOk);
+  Vok16s raw[10];
+  std::memcpy(raw, st.data(), sizeof raw);
+  EXPECT_EQ(raw[0], 16384);
+  for (int i = 1; i < 6; ++i) EXPECT_EQ(raw[i], 0);
+  EXPECT_EQ(raw[6], 2);  // previous class: no dispersion
+  // A low pitch gain disperses the pulses over the subframe.
+  Vok16s code[40] = {}, exc[40] = {}, out[40];
+  code[5] = 8191;
+  code[20] = -8192;
+  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc, out, 1000, 3000, code, st.data()), vokOk);
+  int nz = 0;
+  for (Vok16s c : code) nz += c != 0;
+  EXPECT_GT(nz, 10);
+  vtest::Guard g;
+  g.watch(code, 40).watch(out, 40);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPhaseDispersion_G729D_16s(exc, nullptr, 1000, 3000, code, st.data()));
+}
+
+TEST(G729AnnexI, ErasedGainsScaleByAttenuation) {
+  Vok16s mem[4] = {-14336, -14336, -14336, -14336};
+  Vok16s gains[2] = {16000, 2000};
+  ASSERT_EQ(voksDecodeGain_G729I_16s(0, 16384, mem, nullptr, gains), vokOk);
+  EXPECT_EQ(gains[0], 8000);
+  EXPECT_EQ(gains[1], 1000);
+  EXPECT_EQ(mem[0], -14336);
+  const Vok16s idx[2] = {3, 5};
+  ASSERT_EQ(voksDecodeGain_G729I_16s(4 * 8191 * 8191, 16384, mem, idx, gains), vokOk);
+  EXPECT_GT(gains[0], 0);
+  EXPECT_GT(gains[1], 0);
+}

@@ -1,0 +1,319 @@
+// G.729 Annex B silence-descriptor LSF quantiser and decoder, Annex D phase
+// dispersion, the 6.4 kbit/s gain decoder of Annex I and the Annex B form
+// of the long-term post-filter.
+#include <cstring>
+
+#include "annexbd_tables.h"
+#include "common/basic_op.h"
+#include "common/math_ops.h"
+#include "core/status.h"
+#include "filter_internal.h"
+#include "lpc_internal.h"
+#include "lpc_tables.h"
+
+using namespace voksc::op;
+using namespace voksc::g729;
+using voksc::anyNull;
+
+namespace {
+
+constexpr int kM = 10;
+
+// MA predictors of the SID frames: the first speech predictor, and a blend
+// of the two (0.6 and 0.4).
+void sidPredictors(int16_t (&fg)[2][4][kM]) {
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < kM; ++j) {
+      fg[0][i][j] = kLspMaPredictor[0][i][j];
+      fg[1][i][j] = extract_h(L_mac(L_mult(kLspMaPredictor[0][i][j], 19660), kLspMaPredictor[1][i][j], 13107));
+    }
+}
+
+int sidDecode(const Vok16s* idx, Vok16s* mem, Vok16s* lsf) {
+  int16_t fg[2][4][kM];
+  sidPredictors(fg);
+  const int mode = idx[0];
+  int16_t buf[kM];
+  std::memcpy(buf, kLspStage1Codebook[kSidStage1Rows[idx[1]]], sizeof buf);
+  for (int i = 0; i < kM / 2; ++i) buf[i] = add(buf[i], kLspStage2Codebook[kSidStage2Rows[0][idx[2]]][i]);
+  for (int i = kM / 2; i < kM; ++i) buf[i] = add(buf[i], kLspStage2Codebook[kSidStage2Rows[1][idx[2]]][i]);
+  for (int j = 1; j < kM; ++j) {
+    Word32 acc = L_mult(buf[j - 1], 16384);
+    acc = L_mac(acc, buf[j], -16384);
+    acc = L_mac(acc, 10, 16384);
+    Word16 k = extract_h(acc);
+    if (k > 0) {
+      buf[j - 1] = sub(buf[j - 1], k);
+      buf[j] = add(buf[j], k);
+    }
+  }
+  for (int j = 0; j < kM; ++j) {
+    Word32 acc = L_mult(buf[j], kSidMaPredSum[mode][j]);
+    for (int k = 0; k < 4; ++k) acc = L_mac(acc, mem[k * kM + j], fg[mode][k][j]);
+    lsf[j] = extract_h(acc);
+  }
+  std::memmove(mem + kM, mem, 3 * kM * sizeof(Vok16s));
+  std::memcpy(mem, buf, sizeof buf);
+  return lsfStability(lsf);
+}
+
+VokResult flagsToStatus(int flags) {
+  static const VokResult kStatus[4] = {vokOk, vokWrnLsfFloor, vokWrnLsfCeiling, vokWrnLsfFloorCeiling};
+  return kStatus[flags & 3];
+}
+
+// The LSF weighting of the speech quantiser.
+void weights(const Word16* lsf, Word16* w) {
+  Word16 buf[kM];
+  buf[0] = sub(lsf[1], 1029 + 8192);
+  for (int i = 1; i < kM - 1; ++i) buf[i] = sub(sub(lsf[i + 1], lsf[i - 1]), 8192);
+  buf[kM - 1] = sub(23677 - 8192, lsf[kM - 2]);
+  for (int i = 0; i < kM; ++i) {
+    if (buf[i] > 0) {
+      w[i] = 2048;
+    } else {
+      Word16 t = extract_h(L_shl(L_mult(buf[i], buf[i]), 2));
+      t = extract_h(L_shl(L_mult(t, 10 * (1 << 11)), 2));
+      w[i] = add(t, 2048);
+    }
+  }
+  w[4] = extract_h(L_shl(L_mult(w[4], 19661), 1));
+  w[5] = extract_h(L_shl(L_mult(w[5], 19661), 1));
+  Word16 mx = 0;
+  for (int i = 0; i < kM; ++i)
+    if (w[i] > mx) mx = w[i];
+  Word16 sft = norm_s(mx);
+  for (int i = 0; i < kM; ++i) w[i] = shl(w[i], sft);
+}
+
+}  // namespace
+
+VOKSC_EXPORT VokResult voksLSFDecode_G729B_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf) {
+  if (anyNull(idx, mem, lsf)) return vokErrNullPtr;
+  return flagsToStatus(sidDecode(idx, mem, lsf));
+}
+
+// SID quantiser: the two predictors' targets, four first-stage survivors
+// from the 32 SID rows, then the best second-stage pair.
+VOKSC_EXPORT VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, Vok16s* lsfq, Vok16s* idx) {
+  if (anyNull(lsfIn, mem, lsfq, idx)) return vokErrNullPtr;
+  int16_t fg[2][4][kM];
+  sidPredictors(fg);
+  Word16 lsf[kM], w[kM];
+  std::memcpy(lsf, lsfIn, sizeof lsf);
+  if (lsf[0] < 40) lsf[0] = 40;
+  for (int i = 0; i < kM - 1; ++i)
+    if (sub(lsf[i + 1], lsf[i]) < 2 * 321) lsf[i + 1] = add(lsf[i], 2 * 321);
+  if (lsf[kM - 1] > 25681) lsf[kM - 1] = 25681;
+  if (lsf[kM - 1] < lsf[kM - 2]) lsf[kM - 2] = sub(lsf[kM - 1], 321);
+  weights(lsf, w);
+  Word16 err[2][kM];
+  for (int mode = 0; mode < 2; ++mode)
+    for (int j = 0; j < kM; ++j) {
+      Word32 t = L_deposit_h(lsf[j]);
+      for (int k = 0; k < 4; ++k) t = L_msu(t, mem[k * kM + j], fg[mode][k][j]);
+      t = L_mult(extract_h(t), kSidMaPredSumInv[mode][j]);
+      err[mode][j] = extract_h(L_shl(t, 3));
+    }
+  // First stage: 4 best (predictor, row) pairs over both predictors.
+  Word16 sum[2 * 32];
+  for (int p = 0; p < 2; ++p)
+    for (int m = 0; m < 32; ++m) {
+      Word32 acc = 0;
+      for (int l = 0; l < kM; ++l) {
+        Word16 t = sub(err[p][l], kLspStage1Codebook[kSidStage1Rows[m]][l]);
+        acc = L_mac(acc, t, t);
+      }
+      sum[p * 32 + m] = mult(extract_h(acc), kSidPredWeight[p]);
+    }
+  int candP[4], candM[4];
+  Word16 resid[4][kM];
+  for (int q = 0; q < 4; ++q) {
+    Word16 mn = kMax16;
+    candP[q] = 0;
+    candM[q] = 0;
+    for (int p = 0; p < 2; ++p)
+      for (int m = 0; m < 32; ++m)
+        if (sub(sum[p * 32 + m], mn) < 0) {
+          mn = sum[p * 32 + m];
+          candP[q] = p;
+          candM[q] = m;
+        }
+    sum[candP[q] * 32 + candM[q]] = kMax16;
+    for (int l = 0; l < kM; ++l) resid[q][l] = sub(err[candP[q]][l], kLspStage1Codebook[kSidStage1Rows[candM[q]]][l]);
+  }
+  // Second stage over the survivors.
+  Word16 best = kMax16;
+  int bq = 0, bm = 0;
+  for (int q = 0; q < 4; ++q)
+    for (int m = 0; m < 16; ++m) {
+      Word32 acc = 0;
+      for (int l = 0; l < kM; ++l) {
+        const int row = kSidStage2Rows[l < kM / 2 ? 0 : 1][m];
+        Word16 t1 = extract_h(L_shl(L_mult(kSidMaPredSum[candP[q]][l], kSidMaPredSum[candP[q]][l]), 2));
+        t1 = mult(t1, w[l]);
+        Word16 t2 = sub(resid[q][l], kLspStage2Codebook[row][l]);
+        t1 = extract_h(L_shl(L_mult(t1, t2), 3));
+        acc = L_mac(acc, t1, t2);
+      }
+      Word16 s = extract_h(acc);
+      if (sub(s, best) < 0) {
+        best = s;
+        bq = q;
+        bm = m;
+      }
+    }
+  Vok16s index[3] = {static_cast<Vok16s>(candP[bq]), static_cast<Vok16s>(candM[bq]), static_cast<Vok16s>(bm)};
+  Vok16s q[kM];
+  VokResult st = flagsToStatus(sidDecode(index, mem, q));
+  std::memcpy(lsfq, q, sizeof q);
+  std::memcpy(idx, index, sizeof index);
+  return st;
+}
+
+// ---- Annex D phase dispersion ---------------------------------------------
+
+namespace {
+struct PhaseState {
+  int16_t gains[6];  // pitch gains of the last six subframes, newest first
+  int16_t prevClass;
+  int16_t prevCodeGain;
+  int16_t onset;
+  int16_t pad;
+};
+static_assert(sizeof(PhaseState) == 20, "phase dispersion state size");
+}  // namespace
+
+VOKSC_EXPORT VokResult voksPhaseDispersionGetStateSize_G729D_16s(int* size) {
+  if (!size) return vokErrNullPtr;
+  *size = static_cast<int>(sizeof(PhaseState));
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksPhaseDispersionInit_G729D_16s(void* state) {
+  if (!state) return vokErrNullPtr;
+  std::memset(state, 0, sizeof(PhaseState));
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksPhaseDispersionUpdate_G729D_16s(Vok16s pitchGain, Vok16s codeGain, void* state) {
+  if (!state) return vokErrNullPtr;
+  PhaseState s;
+  std::memcpy(&s, state, sizeof s);
+  for (int i = 5; i > 0; --i) s.gains[i] = s.gains[i - 1];
+  s.gains[0] = pitchGain;
+  s.prevClass = 2;
+  s.prevCodeGain = codeGain;
+  s.onset = 0;
+  std::memcpy(state, &s, sizeof s);
+  return vokOk;
+}
+
+// exc: the subframe's total excitation (in); excOut: the excitation rebuilt
+// with the dispersed fixed vector (out).  code: the fixed vector (in/out).
+VOKSC_EXPORT VokResult voksPhaseDispersion_G729D_16s(const Vok16s* exc, Vok16s* excOut, Vok16s codeGain,
+                                                     Vok16s pitchGain, Vok16s* code, void* state) {
+  if (anyNull(exc, excOut, code, static_cast<const char*>(state))) return vokErrNullPtr;
+  PhaseState s;
+  std::memcpy(&s, state, sizeof s);
+  int16_t scaledLtp[40], saved[40], pos[40];
+  for (int i = 0; i < 40; ++i) {
+    scaledLtp[i] = sub(exc[i], round_fx(L_shl(L_mult(codeGain, code[i]), 1)));
+    saved[i] = code[i];
+    code[i] = 0;
+  }
+  int nze = 0;
+  for (int i = 0; i < 40; ++i)
+    if (saved[i] != 0) pos[nze++] = i;
+  int cls = pitchGain < 14745 ? (pitchGain > 9830 ? 1 : 0) : 2;
+  for (int i = 5; i > 0; --i) s.gains[i] = s.gains[i - 1];
+  s.gains[0] = pitchGain;
+  if (sub(shr(codeGain, 1), s.prevCodeGain) > 0) {
+    s.onset = 2;
+  } else {
+    s.onset = static_cast<int16_t>(s.onset - 1 < 0 ? 0 : s.onset - 1);
+  }
+  int low = 0;
+  for (int i = 0; i < 6; ++i)
+    if (s.gains[i] < 9830) ++low;
+  if (low > 2 && !s.onset) cls = 0;
+  if (cls > s.prevClass + 1 && !s.onset) cls -= 1;
+  if (s.onset && cls < 2) ++cls;
+  s.prevClass = static_cast<int16_t>(cls);
+  s.prevCodeGain = codeGain;
+  int16_t high[40] = {32767};
+  const int16_t* imp = cls == 0 ? kPhaseDispLow : (cls == 1 ? kPhaseDispMid : high);
+  for (int n = 0; n < nze; ++n) {
+    const int p = pos[n];
+    for (int i = p, j = 0; i < 40; ++i, ++j) code[i] = add(code[i], mult(saved[p], imp[j]));
+    for (int i = 0; i < p; ++i) code[i] = add(code[i], mult(saved[p], imp[40 - p + i]));
+  }
+  for (int i = 0; i < 40; ++i) excOut[i] = add(scaledLtp[i], round_fx(L_shl(L_mult(codeGain, code[i]), 1)));
+  std::memcpy(state, &s, sizeof s);
+  return vokOk;
+}
+
+// ---- Annex I gain decoding (6.4 kbit/s codebooks) -----------------------------
+
+VOKSC_EXPORT VokResult voksDecodeGain_G729I_16s(Vok32s energy, Vok16s attenuation, Vok16s* mem, const Vok16s* index,
+                                                Vok16s* gains) {
+  if (anyNull(mem, gains)) return vokErrNullPtr;
+  auto age = [&]() {
+    Word32 t = 0;
+    for (int i = 0; i < 4; ++i) t = L_add(t, L_deposit_l(mem[i]));
+    Word16 av = sub(extract_l(L_shr(t, 2)), 4096);
+    if (av < -14336) av = -14336;
+    for (int i = 3; i > 0; --i) mem[i] = mem[i - 1];
+    mem[0] = av;
+  };
+  if (!index) {
+    gains[0] = mult(gains[0], attenuation);
+    gains[1] = mult(gains[1], attenuation);
+    age();
+    return vokOk;
+  }
+  const Word16 i1 = kGainInvMap1Low[index[0] & 7], i2 = kGainInvMap2Low[index[1] & 7];
+  // Predicted code gain, as the 8 kbit/s decoder forms it.
+  Word16 e, f;
+  voksc::vokLog2(sat32(2 * int64_t{energy}), &e, &f);
+  Word32 t = voksc::vokMpy32x16(e, f, -24660);
+  t = L_mac(t, 32588, 32);
+  t = L_shl(t, 10);
+  static const Word16 kPred[4] = {5571, 4751, 2785, 1556};
+  for (int i = 0; i < 4; ++i) t = L_mac(t, kPred[i], mem[i]);
+  Word16 gcode0 = extract_h(t);
+  t = L_shr(L_mult(gcode0, 5439), 8);
+  L_Extract(t, e, f);
+  gcode0 = extract_l(voksc::vokPow2(14, f));
+  Word16 expG = sub(14, e);
+  gains[0] = add(kGainStage1Low[i1][0], kGainStage2Low[i2][0]);
+  Word32 gbk12 = L_shr(L_add(kGainStage1Low[i1][1], kGainStage2Low[i2][1]), 1);
+  Word16 tmp = extract_l(gbk12);
+  gains[1] = extract_h(L_shl(L_mult(tmp, gcode0), add(negate(expG), -13 - 1 + 1 + 16)));
+  for (int i = 3; i > 0; --i) mem[i] = mem[i - 1];
+  voksc::vokLog2(gbk12, &e, &f);
+  Word32 acc = L_Comp(sub(e, 13), f);
+  mem[0] = mult(extract_h(L_shl(acc, 13)), 24660);
+  return vokOk;
+}
+
+// ---- Annex B long-term post-filter ---------------------------------------------
+
+// The G.729 pitch post-filter on the residual of A(z/0.55), gain 0.5; the
+// voicing decision goes to `voicing`.  The frame type (0 untransmitted,
+// 1 speech, 2 SID) is validated; the filter runs the same for each.
+VOKSC_EXPORT VokResult voksLongTermPostFilter_G729B_16s(int delay, const Vok16s* speech, const Vok16s* a, Vok16s* res,
+                                                        Vok16s* out, Vok16s* voicing, int frameType) {
+  if (anyNull(speech, a, res, out, voicing)) return vokErrNullPtr;
+  if (delay > 143 || frameType > 2) return vokErrRange;
+  int16_t num[11];
+  num[0] = a[0];
+  Word16 fac = 18022;
+  for (int i = 1; i < 10; ++i) {
+    num[i] = round_fx(L_mult(a[i], fac));
+    fac = round_fx(L_mult(fac, 18022));
+  }
+  num[10] = round_fx(L_mult(a[10], fac));
+  residual10(num, speech, res + 152, 40);
+  return voksLongTermPostFilter_G729_16s(16384, delay < 18 ? 18 : delay, res, out, voicing);
+}
