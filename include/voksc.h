@@ -196,6 +196,7 @@ VOKAPI VokResult voksDecodeAdaptiveVector_G729_16s(const Vok16s* delay, Vok16s* 
 VOKAPI VokResult voksAdaptiveCodebookContribution_G729_16s(Vok16s gain, const Vok16s* y, const Vok16s* x, Vok16s* x2);
 VOKAPI VokResult voksAdaptiveCodebookGain_G729_16s(const Vok16s* x, const Vok16s* h, const Vok16s* vec, Vok16s* y, Vok16s* gain);
 VOKAPI VokResult voksAdaptiveCodebookGain_G729A_16s(const Vok16s* x, const Vok16s* a, const Vok16s* vec, Vok16s* y, Vok16s* gain);
+VOKAPI VokResult voksOpenLoopPitchSearch_G729A_32f(const Vok32f* s, Vok32s* delay);
 /* ==== end G.729 pitch ====================================================== */
 
 /* ==== G.729 fixed codebook and gains ====================================== */

@@ -1,6 +1,7 @@
 // Floating-point forms of the G.729 analysis and synthesis steps (the float
 // procedures of the standard, single precision).
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/status.h"
@@ -273,5 +274,61 @@ VOKSC_EXPORT VokResult voksLSFDecodeErased_G729_32f(int mode, Vok32f* mem, const
   }
   std::memmove(mem + 10, mem, 30 * sizeof(float));
   std::memcpy(mem, buf, sizeof buf);
+  return vokOk;
+}
+
+// Annex A open-loop search in float: three sections on every other sample,
+// normalised by 1 / sqrt(energy + 0.01), favouring multiples of the
+// shorter delays.
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearch_G729A_32f(const Vok32f* s, Vok32s* delay) {
+  if (anyNull(s, delay)) return vokErrNullPtr;
+  auto corr = [&](int t) {
+    float sum = 0.0f;
+    for (int j = 0; j < 80; j += 2) sum += s[j] * s[j - t];
+    return sum;
+  };
+  auto norm = [&](int t) {
+    float e = 0.01f;
+    for (int j = 0; j < 80; j += 2) e += s[j - t] * s[j - t];
+    return 1.0f / std::sqrt(e);
+  };
+  auto section = [&](int from, int to, int step, int& best) {
+    float mx = -1.0e38f;
+    best = from;
+    for (int i = from; i < to; i += step) {
+      float c = corr(i);
+      if (c > mx) {
+        mx = c;
+        best = i;
+      }
+    }
+    return mx;
+  };
+  int t1, t2, t3;
+  float m1 = section(20, 40, 1, t1) * norm(t1);
+  float m2 = section(40, 80, 1, t2) * norm(t2);
+  float m3 = section(80, 143, 2, t3);
+  const int c3 = t3;
+  float c = corr(c3 + 1);
+  if (c > m3) {
+    m3 = c;
+    t3 = c3 + 1;
+  }
+  c = corr(c3 - 1);
+  if (c > m3) {
+    m3 = c;
+    t3 = c3 - 1;
+  }
+  m3 *= norm(t3);
+  if (std::abs(t2 * 2 - t3) < 5) m2 += m3 * 0.25f;
+  if (std::abs(t2 * 3 - t3) < 7) m2 += m3 * 0.25f;
+  if (std::abs(t1 * 2 - t2) < 5) m1 += m2 * 0.20f;
+  if (std::abs(t1 * 3 - t2) < 7) m1 += m2 * 0.20f;
+  if (m1 < m2) {
+    m1 = m2;
+    t1 = t2;
+  }
+  if (m1 < m3) t1 = t3;
+  *delay = t1;
   return vokOk;
 }

@@ -262,3 +262,15 @@ TEST(G729AnnexI, ErasedGainsScaleByAttenuation) {
   EXPECT_GT(gains[0], 0);
   EXPECT_GT(gains[1], 0);
 }
+
+TEST(G729Float, OpenLoopAgreesWithFixedOnPeriodicSignal) {
+  std::vector<Vok16s> s16(223);
+  for (int i = 0; i < 223; ++i) s16[i] = static_cast<Vok16s>(6000 * std::sin(2 * 3.14159265 * i / 57.0));
+  std::vector<float> sf(s16.begin(), s16.end());
+  Vok16s d16 = 0;
+  Vok32s d32 = 0;
+  ASSERT_EQ(voksOpenLoopPitchSearch_G729A_16s(s16.data() + 143, &d16), vokOk);
+  ASSERT_EQ(voksOpenLoopPitchSearch_G729A_32f(sf.data() + 143, &d32), vokOk);
+  EXPECT_EQ(d16, d32);
+  EXPECT_NEAR(d32, 57, 1);
+}
