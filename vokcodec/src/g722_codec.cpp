@@ -95,13 +95,6 @@ bool decodeStream(int mode, const std::vector<uint8_t>& bits, const Options& o, 
   return true;
 }
 
-std::string compare(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
-  std::size_t n = std::min(got.size(), want.size());
-  for (std::size_t i = 0; i < n; ++i)
-    if (got[i] != want[i]) return "first differing sample " + std::to_string(i);
-  if (got.size() != want.size()) return "length " + std::to_string(got.size()) + ", expected " + std::to_string(want.size());
-  return "";
-}
 
 std::vector<uint8_t> lowBytes(const std::vector<int16_t>& w) {
   std::vector<uint8_t> b(w.size());
@@ -117,7 +110,7 @@ void addChecks(Registry& r) {
     std::vector<int16_t> in, want;
     if (!load(root, "inpsp.bin", in) || !load(root, "codspw.cod", want)) return "missing inpsp.bin or codspw.cod";
     auto w = encodeWords(in);
-    std::string res = compare(std::vector<int16_t>(w.begin(), w.end()), want);
+    std::string res = firstDifference(std::vector<int16_t>(w.begin(), w.end()), want);
     if (!res.empty()) return res;
     // The byte-swapped layout of codsp.cod.
     std::vector<uint8_t> swapped;
@@ -130,13 +123,13 @@ void addChecks(Registry& r) {
       std::vector<int16_t> in, want;
       std::string out = "outsp" + std::to_string(mode) + ".bin";
       if (!load(root, "codspw.cod", in) || !load(root, out, want)) return "missing codspw.cod or " + out;
-      return compare(decodeWords(lowBytes(in), mode), want);
+      return firstDifference(decodeWords(lowBytes(in), mode), want);
     }});
   }
   r.checks.push_back({"g722 encode+decode", [=](const std::string& root) -> std::string {
     std::vector<int16_t> in, want;
     if (!load(root, "inpsp.bin", in) || !load(root, "outsp1.bin", want)) return "missing inpsp.bin or outsp1.bin";
-    return compare(decodeWords(encodeWords(in), 1), want);
+    return firstDifference(decodeWords(encodeWords(in), 1), want);
   }});
   // Appendix II: the band coders alone, with reset flags in bit 0.
   r.checks.push_back({"g722 appendix II encode bt1c2", [=](const std::string& root) -> std::string {
@@ -155,7 +148,7 @@ void addChecks(Registry& r) {
       voksSBADPCMEncode_G722_16s(pair, code, 2, c.mem.data());
       got[i] = static_cast<int16_t>((code[1] << 14) | (code[0] << 8));
     }
-    return compare(got, want);
+    return firstDifference(got, want);
   }});
   for (int mode = 1; mode <= 3; ++mode) {
     r.checks.push_back({"g722 appendix II decode mode " + std::to_string(mode), [=](const std::string& root) -> std::string {
@@ -177,9 +170,9 @@ void addChecks(Registry& r) {
         gl[i] = static_cast<int16_t>(out[0] * 2);
         gh[i] = static_cast<int16_t>(out[1] * 2);
       }
-      std::string a = compare(gl, low);
+      std::string a = firstDifference(gl, low);
       if (!a.empty()) return "low band: " + a;
-      std::string b = compare(gh, high);
+      std::string b = firstDifference(gh, high);
       return b.empty() ? "" : "high band: " + b;
     }});
   }

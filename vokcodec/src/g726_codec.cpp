@@ -175,13 +175,6 @@ std::vector<int16_t> words(const std::string& path, bool& ok) {
   return w;
 }
 
-std::string compare(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
-  std::size_t n = std::min(got.size(), want.size());
-  for (std::size_t i = 0; i < n; ++i)
-    if (got[i] != want[i]) return "first differing sample " + std::to_string(i);
-  if (got.size() != want.size()) return "length " + std::to_string(got.size()) + ", expected " + std::to_string(want.size());
-  return "";
-}
 
 void addCheck(Registry& r, const std::string& name, bool encoder, int kbps, bool alaw, const std::string& init,
               const std::string& input, const std::string& expected) {
@@ -215,7 +208,7 @@ void addCheck(Registry& r, const std::string& name, bool encoder, int kbps, bool
       if (!pre.empty()) d.run(asCodes(pre), got);
       d.run(asCodes(in), got);
     }
-    return compare(got, want);
+    return firstDifference(got, want);
   }});
 }
 

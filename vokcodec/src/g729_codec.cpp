@@ -137,15 +137,6 @@ bool decodeStream(int variant, const std::vector<uint8_t>& in, const Options& op
   return true;
 }
 
-std::string firstDifference(const std::vector<int16_t>& got, const std::vector<int16_t>& want, int unit,
-                            const char* what) {
-  std::size_t n = got.size() < want.size() ? got.size() : want.size();
-  for (std::size_t i = 0; i < n; ++i)
-    if (got[i] != want[i]) return std::string("first differing ") + what + " " + std::to_string(i / unit);
-  if (got.size() != want.size())
-    return "length " + std::to_string(got.size()) + " words, expected " + std::to_string(want.size());
-  return "";
-}
 
 std::vector<int16_t> asWords(const std::vector<uint8_t>& b) {
   std::vector<int16_t> w(b.size() / 2);

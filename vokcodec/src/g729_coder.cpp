@@ -251,12 +251,10 @@ void clampSharp(int16_t& sharp, int16_t gainPit) {
 // LP analysis of the 240-sample window: autocorrelation with the overflow
 // retry, lag window, Levinson (keeping the previous filter when unstable).
 void lpAnalysis(EncoderState* s, int16_t* a, int16_t* rc) {
-  int16_t y[kWindow];
-  for (int i = 0; i < kWindow; ++i) y[i] = mult_r(s->oldSpeech[i], vokc::tables::kLpWindow[i]);
-  int32_t r[kMp1];
-  int norm = 0;
-  while (voksAutoCorr_NormE_16s32s(y, kWindow, r, kMp1, &norm) == vokWrnOverflow)
-    for (int i = 0; i < kWindow; ++i) y[i] = shr(y[i], 2);
+  // Windowed, normalised autocorrelation (rescaled while it overflows).
+  int32_t r[13];
+  int16_t exponent = 0;
+  voksAutoCorr_G729B(s->oldSpeech, &exponent, r);
   voksLagWindow_G729_32s_I(r + 1, kOrder);
   int16_t rcAll[kOrder];
   int16_t err = 0;
@@ -339,6 +337,28 @@ void shiftEncoderBuffers(EncoderState* s) {
   std::memmove(s->oldSpeech, s->oldSpeech + kFrame, (kWindow - kFrame) * sizeof(int16_t));
   std::memmove(s->oldWsp, s->oldWsp + kFrame, kPitMax * sizeof(int16_t));
   std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
+}
+
+// Fixed-codebook step of a subframe: pitch sharpening folded into h, the
+// correlation matrix and backward-filtered target, the search (G.729 with
+// its budget, or Annex A), the filtered code vector, and sharpening of the
+// chosen code vector.
+void fixedCodebook(bool annexA, int16_t sharpQ14, int16_t t0, int16_t* h1, const int16_t* xn2, int16_t* code,
+                   int16_t* y2, int16_t* cbIndex, int16_t* budget, int subframe) {
+  int16_t sharp = shl(sharpQ14, 1);
+  if (t0 < kSubfr)
+    for (int i = t0; i < kSubfr; ++i) h1[i] = add(h1[i], mult(h1[i - t0], sharp));
+  int16_t rr[616];
+  voksToeplizMatrix_G729_16s(h1, rr);
+  int16_t dn[kSubfr];
+  voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);  // normalised to 13 bits
+  if (annexA)
+    voksFixedCodebookSearch_G729A_16s(dn, rr, code, cbIndex);
+  else
+    voksFixedCodebookSearch_G729_16s(dn, rr, code, cbIndex, budget, subframe);
+  filteredCode(h1, cbIndex[0], cbIndex[1], y2);
+  if (t0 < kSubfr)
+    for (int i = t0; i < kSubfr; ++i) code[i] = add(code[i], mult(code[i - t0], sharp));
 }
 
 // Gains, excitation and the weighted-error memories of one subframe (both variants).
@@ -434,20 +454,8 @@ void encodeMainSubframes(EncoderState* s, const int16_t* aNew, const int16_t* rc
     int16_t xn2[kSubfr];
     voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
 
-    int16_t sharp = shl(s->sharp, 1);
-    if (t0 < kSubfr)
-      for (int i = t0; i < kSubfr; ++i) h1[i] = add(h1[i], mult(h1[i - t0], sharp));
-    int16_t rr[616];
-    voksToeplizMatrix_G729_16s(h1, rr);
-    int16_t dn[kSubfr];
-    voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);  // normalised to 13 bits
-    int16_t code[kSubfr];
-    int16_t cbIndex[2];
-    voksFixedCodebookSearch_G729_16s(dn, rr, code, cbIndex, &budget, sf);
-    int16_t y2[kSubfr];
-    filteredCode(h1, cbIndex[0], cbIndex[1], y2);
-    if (t0 < kSubfr)
-      for (int i = t0; i < kSubfr; ++i) code[i] = add(code[i], mult(code[i - t0], sharp));
+    int16_t code[kSubfr], y2[kSubfr], cbIndex[2];
+    fixedCodebook(false, s->sharp, t0, h1, xn2, code, y2, cbIndex, &budget, sf);
     *ana++ = cbIndex[0];
     *ana++ = cbIndex[1];
 
@@ -583,21 +591,8 @@ VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
     int16_t xn2[kSubfr];
     voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
 
-    // Fixed codebook with pitch sharpening folded into h.
-    int16_t sharp = shl(s->sharp, 1);
-    if (t0 < kSubfr)
-      for (int i = t0; i < kSubfr; ++i) h1[i] = add(h1[i], mult(h1[i - t0], sharp));
-    int16_t rr[616];
-    voksToeplizMatrix_G729_16s(h1, rr);
-    int16_t dn[kSubfr];
-    voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);  // normalised to 13 bits
-    int16_t code[kSubfr];
-    int16_t cbIndex[2];
-    voksFixedCodebookSearch_G729A_16s(dn, rr, code, cbIndex);
-    int16_t y2[kSubfr];
-    filteredCode(h1, cbIndex[0], cbIndex[1], y2);
-    if (t0 < kSubfr)
-      for (int i = t0; i < kSubfr; ++i) code[i] = add(code[i], mult(code[i - t0], sharp));
+    int16_t code[kSubfr], y2[kSubfr], cbIndex[2];
+    fixedCodebook(true, s->sharp, t0, h1, xn2, code, y2, cbIndex, nullptr, sf);
     *ana++ = cbIndex[0];
     *ana++ = cbIndex[1];
 

@@ -6,8 +6,6 @@
 
 namespace vokc::tables {
 
-// LP analysis window, 240 points, Q15
-extern const int16_t kLpWindow[240];
 // excitation-error zone of each delay (taming)
 extern const int16_t kTamingZone[153];
 // pre-processing high-pass numerator, Q12

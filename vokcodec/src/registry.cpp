@@ -32,4 +32,14 @@ bool readFileWords(const std::string& path, std::vector<int16_t>& out) {
   return true;
 }
 
+std::string firstDifference(const std::vector<int16_t>& got, const std::vector<int16_t>& want, std::size_t unit,
+                            const char* what) {
+  std::size_t n = got.size() < want.size() ? got.size() : want.size();
+  for (std::size_t i = 0; i < n; ++i)
+    if (got[i] != want[i]) return std::string("first differing ") + what + " " + std::to_string(i / unit);
+  if (got.size() != want.size())
+    return "length " + std::to_string(got.size()) + " words, expected " + std::to_string(want.size());
+  return "";
+}
+
 }  // namespace vokc

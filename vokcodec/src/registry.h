@@ -64,6 +64,10 @@ const Registry& registry();
 // Helpers shared by the families.
 bool readFileBytes(const std::string& path, std::vector<uint8_t>& out);
 bool readFileWords(const std::string& path, std::vector<int16_t>& out);  // 16-bit little-endian
+// "" when equal, else "first differing <what> N" (N counted in units of
+// `unit` words) or the length mismatch.
+std::string firstDifference(const std::vector<int16_t>& got, const std::vector<int16_t>& want, std::size_t unit = 1,
+                            const char* what = "sample");
 
 }  // namespace vokc
 
