@@ -180,6 +180,7 @@ VOKAPI VokResult voksWinHybridInit_G729E_16s(void* state);
 VOKAPI VokResult voksWinHybridInit_G729E_32f(void* state);
 VOKAPI VokResult voksWinHybrid_G729E_16s32s(const Vok16s* x, Vok32s* r, void* state);
 VOKAPI VokResult voksWinHybrid_G729E_32f(const Vok32f* x, Vok32f* r, void* state);
+VOKAPI VokResult voksLSPQuant_G729E_32f(const Vok32f* lsp, Vok32f* mem, Vok32f* residual, Vok32f* lspq, Vok16s* packed);
 /* ==== end G.729 LP analysis ================================================ */
 
 /* ==== G.729 pitch analysis and adaptive codebook ========================= */

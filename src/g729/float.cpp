@@ -239,8 +239,10 @@ void expand(float* buf, float gap) {
 }
 }  // namespace
 
-VOKSC_EXPORT VokResult voksLSFDecode_G729_32f(const Vok16s* idx, Vok32f* mem, Vok32f* lsf) {
-  if (anyNull(idx, mem, lsf)) return vokErrNullPtr;
+namespace {
+// Residual from the indices, composition with the MA memory, memory update
+// and the stability correction (radians).
+void lsfCompose(const Vok16s* idx, Vok32f* mem, Vok32f* lsf, float* residual) {
   const int mode = idx[0] & 1;
   float buf[10];
   for (int j = 0; j < 5; ++j) buf[j] = F::kLspStage1[idx[1] & 127][j] + F::kLspStage2[idx[2] & 31][j];
@@ -260,6 +262,102 @@ VOKSC_EXPORT VokResult voksLSFDecode_G729_32f(const Vok16s* idx, Vok32f* mem, Vo
   for (int j = 0; j < 9; ++j)
     if (lsf[j + 1] - lsf[j] < 0.0392f) lsf[j + 1] = lsf[j] + 0.0392f;
   if (lsf[9] > 3.135f) lsf[9] = 3.135f;
+  if (residual) std::memcpy(residual, mem, 10 * sizeof(float));
+}
+}  // namespace
+
+VOKSC_EXPORT VokResult voksLSFDecode_G729_32f(const Vok16s* idx, Vok32f* mem, Vok32f* lsf) {
+  if (anyNull(idx, mem, lsf)) return vokErrNullPtr;
+  lsfCompose(idx, mem, lsf, nullptr);
+  return vokOk;
+}
+
+// The switched-predictor two-stage quantiser in float (LSPs as cosines).
+VOKSC_EXPORT VokResult voksLSPQuant_G729E_32f(const Vok32f* lsp, Vok32f* mem, Vok32f* residual, Vok32f* lspq,
+                                              Vok16s* packed) {
+  if (anyNull(lsp, mem, residual, lspq, packed)) return vokErrNullPtr;
+  float lsf[10], w[10];
+  for (int i = 0; i < 10; ++i) lsf[i] = std::acos(lsp[i]);
+  const float pi = 3.14159265358979f;
+  auto weight = [](float t) { return t > 0.0f ? 1.0f : t * t * 10.0f + 1.0f; };
+  w[0] = weight(lsf[1] - pi * 0.04f - 1.0f);
+  for (int i = 1; i < 9; ++i) w[i] = weight(lsf[i + 1] - lsf[i - 1] - 1.0f);
+  w[9] = weight(pi * 0.92f - lsf[8] - 1.0f);
+  w[4] *= 1.2f;
+  w[5] *= 1.2f;
+  int cand[2], t1[2], t2[2];
+  float dist[2];
+  for (int mode = 0; mode < 2; ++mode) {
+    float target[10], buf[10];
+    for (int j = 0; j < 10; ++j) {
+      float v = lsf[j];
+      for (int k = 0; k < 4; ++k) v -= mem[k * 10 + j] * F::kMaPredictor[mode][k][j];
+      target[j] = v * F::kMaPredSumInv[mode][j];
+    }
+    float dmin = 3.4e38f;
+    cand[mode] = 0;
+    for (int i = 0; i < 128; ++i) {
+      float d = 0.0f;
+      for (int j = 0; j < 10; ++j) {
+        float t = target[j] - F::kLspStage1[i][j];
+        d += t * t;
+      }
+      if (d < dmin) {
+        dmin = d;
+        cand[mode] = i;
+      }
+    }
+    const float* cb1 = F::kLspStage1[cand[mode]];
+    auto select = [&](int from, int to) {
+      int best = 0;
+      float bm = 3.4e38f;
+      for (int k = 0; k < 32; ++k) {
+        float d = 0.0f;
+        for (int j = from; j < to; ++j) {
+          float t = target[j] - cb1[j] - F::kLspStage2[k][j];
+          d += w[j] * t * t;
+        }
+        if (d < bm) {
+          bm = d;
+          best = k;
+        }
+      }
+      return best;
+    };
+    t1[mode] = select(0, 5);
+    for (int j = 0; j < 5; ++j) buf[j] = cb1[j] + F::kLspStage2[t1[mode]][j];
+    for (int j = 1; j < 5; ++j) {
+      float tmp = (buf[j - 1] - buf[j] + 0.0012f) * 0.5f;
+      if (tmp > 0) {
+        buf[j - 1] -= tmp;
+        buf[j] += tmp;
+      }
+    }
+    t2[mode] = select(5, 10);
+    for (int j = 5; j < 10; ++j) buf[j] = cb1[j] + F::kLspStage2[t2[mode]][j];
+    for (int j = 5; j < 10; ++j) {
+      float tmp = (buf[j - 1] - buf[j] + 0.0012f) * 0.5f;
+      if (tmp > 0) {
+        buf[j - 1] -= tmp;
+        buf[j] += tmp;
+      }
+    }
+    expand(buf, 0.0006f);
+    float d = 0.0f;
+    for (int j = 0; j < 10; ++j) {
+      float t = (buf[j] - target[j]) * F::kMaPredSum[mode][j];
+      d += w[j] * t * t;
+    }
+    dist[mode] = d;
+  }
+  const int m = dist[1] < dist[0] ? 1 : 0;
+  const Vok16s idx[4] = {static_cast<Vok16s>(m), static_cast<Vok16s>(cand[m]), static_cast<Vok16s>(t1[m]),
+                         static_cast<Vok16s>(t2[m])};
+  float q[10];
+  lsfCompose(idx, mem, q, residual);
+  for (int i = 0; i < 10; ++i) lspq[i] = std::cos(q[i]);
+  packed[0] = static_cast<Vok16s>((m << 7) | cand[m]);
+  packed[1] = static_cast<Vok16s>((t1[m] << 5) | t2[m]);
   return vokOk;
 }
 

@@ -274,3 +274,22 @@ TEST(G729Float, OpenLoopAgreesWithFixedOnPeriodicSignal) {
   EXPECT_EQ(d16, d32);
   EXPECT_NEAR(d32, 57, 1);
 }
+
+TEST(G729Float, LspQuantiserTracksTheFixedOne) {
+  const Vok16s reset[10] = {2339, 4679, 7018, 9358, 11698, 14037, 16377, 18717, 21056, 23396};
+  Vok16s m16[40];
+  float m32[40];
+  for (int k = 0; k < 4; ++k)
+    for (int j = 0; j < 10; ++j) {
+      m16[10 * k + j] = reset[j];
+      m32[10 * k + j] = reset[j] / 8192.0f;
+    }
+  Vok16s q16[10], p16[2];
+  float lspf[10], q32[10], res[10];
+  Vok16s p32[2];
+  for (int i = 0; i < 10; ++i) lspf[i] = kLsp[i] / 32768.0f;
+  ASSERT_EQ(voksLSPQuant_G729_16s(kLsp, m16, q16, p16), vokOk);
+  ASSERT_EQ(voksLSPQuant_G729E_32f(lspf, m32, res, q32, p32), vokOk);
+  for (int i = 0; i < 10; ++i) EXPECT_NEAR(q32[i] * 32768.0f, q16[i], 200.0f) << i;
+  for (int i = 0; i < 10; ++i) EXPECT_FLOAT_EQ(res[i], m32[i]);  // the residual pushed into the memory
+}
