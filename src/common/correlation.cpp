@@ -173,17 +173,29 @@ VOKSC_EXPORT VokResult voksCrossCorr_NormM_16s(const Vok16s* a, const Vok16s* b,
 }
 
 namespace {
-inline int64_t convAt(const int16_t* a, const int16_t* b, int n) {
-  int64_t s = 0;
-  for (int i = 0; i <= n; ++i) s += int32_t{a[i]} * b[n - i];
-  return s;
+// Partial convolution as dot products against b reversed (in blocks, so
+// the stack buffer stays small): conv(n) = sum a[i] b[n - i], i <= n.
+template <class Emit>
+void convolvePartial(const int16_t* a, const int16_t* b, int len, Emit emit) {
+  constexpr int kChunk = 1024;
+  int16_t rev[kChunk];
+  if (len <= kChunk) {
+    for (int k = 0; k < len; ++k) rev[k] = b[len - 1 - k];
+    for (int n = 0; n < len; ++n) emit(n, kern::dot(a, rev + len - 1 - n, n + 1));
+    return;
+  }
+  for (int n = 0; n < len; ++n) {
+    int64_t s = 0;
+    for (int i = 0; i <= n; ++i) s += int32_t{a[i]} * b[n - i];
+    emit(n, s);
+  }
 }
 }  // namespace
 
 VOKSC_EXPORT VokResult voksConvPartial_16s32s(const Vok16s* a, const Vok16s* b, Vok32s* out, int len) {
   if (anyNull(a, b, out)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  for (int n = 0; n < len; ++n) out[n] = sat32(convAt(a, b, n));
+  convolvePartial(a, b, len, [&](int n, int64_t s) { out[n] = sat32(s); });
   return vokOk;
 }
 
@@ -191,10 +203,10 @@ VOKSC_EXPORT VokResult voksConvPartial_16s_Sfs(const Vok16s* a, const Vok16s* b,
   if (anyNull(a, b, out)) return vokErrNullPtr;
   if (scale < 0) return vokErrBadArg;
   if (len < 1) return vokErrSize;
-  for (int n = 0; n < len; ++n) {
-    int64_t v = kern::scaleSfs(convAt(a, b, n), scale);
+  convolvePartial(a, b, len, [&](int n, int64_t s) {
+    int64_t v = kern::scaleSfs(s, scale);
     out[n] = static_cast<Vok16s>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
-  }
+  });
   return vokOk;
 }
 
@@ -273,9 +285,18 @@ VOKSC_EXPORT VokResult voksResidualFilter_Low_16s_Sfs(const Vok16s* a, int order
   if (anyNull(a, x, y)) return vokErrNullPtr;
   if (order < 1 || len < 1 || order > len) return vokErrSize;
   if (scale > 15) return vokErrScale;
+  // Coefficients reversed once: each output is a dot product with the input.
+  int16_t rev[64];
+  const bool fast = order < 64;
+  if (fast)
+    for (int i = 0; i <= order; ++i) rev[i] = a[order - i];
   for (int n = 0; n < len; ++n) {
     int64_t s = 0;
-    for (int i = 0; i <= order; ++i) s += int32_t{a[i]} * x[n - i];
+    if (fast) {
+      s = kern::dot(rev, x + n - order, order + 1);
+    } else {
+      for (int i = 0; i <= order; ++i) s += int32_t{a[i]} * x[n - i];
+    }
     int64_t v = kern::scaleSfs(s, scale);
     y[n] = static_cast<Vok16s>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
   }

@@ -276,3 +276,29 @@ TEST(ArgumentChecks, NullBeforeSizeEverywhere) {
   EXPECT_REJECTS(vokErrSize, g, voksHarmonicFilter_32f_I(1, 1, f, 0));
   EXPECT_REJECTS(vokErrNullPtr, g, voksPreemphasize_32f_I(1, f, 0, nullptr));
 }
+
+TEST(Kernels, ConvolutionAndResidualAgainstDefinitions) {
+  std::mt19937 rng(17);
+  for (int len : {1, 5, 40, 77, 1500}) {
+    auto a = randomWords(rng, len, true), b = randomWords(rng, len, true);
+    std::vector<Vok32s> out(static_cast<std::size_t>(len));
+    ASSERT_EQ(voksConvPartial_16s32s(a.data(), b.data(), out.data(), len), vokOk);
+    for (int n = 0; n < len; n += 7) {
+      int64_t s = 0;
+      for (int i = 0; i <= n; ++i) s += int64_t{a[i]} * b[n - i];
+      ASSERT_EQ(out[n], voksc::kern::sat32(s)) << len << " " << n;
+    }
+  }
+  for (int order : {1, 8, 10, 16, 30, 70}) {
+    const int len = 80;
+    auto a = randomWords(rng, order + 1, false), x = randomWords(rng, len + order, true);
+    std::vector<Vok16s> y(len);
+    ASSERT_EQ(voksResidualFilter_Low_16s_Sfs(a.data(), order, x.data() + order, y.data(), len, 12), vokOk);
+    for (int n = 0; n < len; ++n) {
+      int64_t s = 0;
+      for (int i = 0; i <= order; ++i) s += int64_t{a[i]} * x[order + n - i];
+      int64_t v = voksc::kern::scaleSfs(s, 12);
+      ASSERT_EQ(y[n], v > 32767 ? 32767 : (v < -32768 ? -32768 : v)) << order << " " << n;
+    }
+  }
+}
