@@ -1,5 +1,7 @@
 // G.729 filters: high-pass pre/post-processing, synthesis and residual
 // filters, convolution and the shared correlation helpers.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/basic_op.h"
@@ -18,17 +20,30 @@ bool synthesis(const int16_t* a, int order, const int16_t* x, int16_t* y, int le
   int16_t buf[kMax + 640];
   int16_t* yy = buf + order;
   std::memcpy(buf, mem, static_cast<size_t>(order) * sizeof(int16_t));
+  // Every past output is a 16-bit value: when the largest possible sum fits
+  // 31 bits the accumulation cannot saturate and runs in plain 32 bits.
+  int maxX = 0;
+  for (int i = 0; i < len; ++i) maxX = std::max(maxX, std::abs(int{x[i]}));
+  int64_t poles = 0;
+  for (int j = 1; j <= order; ++j) poles += std::abs(int{a[j]});
+  const bool plain = 2 * (int64_t{maxX} * std::abs(int{a[0]}) + 32768 * poles) < 0x7FFFFFFF;
   bool ovf = false;
   for (int i = 0; i < len; ++i) {
-    MacChain c;
-    c.mac(x[i], a[0]);
-    for (int j = 1; j <= order; ++j) c.msu(a[j], yy[i - j]);
     Word32 s;
-    if (!c.spilled()) {
-      s = c.value();
+    if (plain) {
+      int32_t acc = int32_t{x[i]} * a[0];
+      for (int j = 1; j <= order; ++j) acc -= int32_t{a[j]} * yy[i - j];
+      s = 2 * acc;
     } else {
-      s = L_mult_o(x[i], a[0], ovf);
-      for (int j = 1; j <= order; ++j) s = L_msu_o(s, a[j], yy[i - j], ovf);
+      MacChain c;
+      c.mac(x[i], a[0]);
+      for (int j = 1; j <= order; ++j) c.msu(a[j], yy[i - j]);
+      if (!c.spilled()) {
+        s = c.value();
+      } else {
+        s = L_mult_o(x[i], a[0], ovf);
+        for (int j = 1; j <= order; ++j) s = L_msu_o(s, a[j], yy[i - j], ovf);
+      }
     }
     s = L_shl_o(s, 3, ovf);
     // The reference's round adds 0x8000 with saturation, which also flags.
@@ -74,23 +89,42 @@ void predictLt3(int16_t* exc, int t0, int frac, int len) {
     frac += 3;
     --x0;
   }
+  const int16_t* c1 = &kInterpExc[frac];
+  const int16_t* c2 = &kInterpExc[3 - frac];
+  // Without saturation anywhere in the chains (bounded by the largest input
+  // magnitude times the taps' magnitude sum) the sums are plain 32-bit ones.
+  // When the delay is short the window reaches samples written by this
+  // call; each generation can grow by the taps' gain (below 1.82), and a
+  // delay of 18 or more allows three generations, so the bound takes 8x.
+  int maxAbs = 0;
+  for (int i = -9; i < len + 10; ++i) {
+    int v = x0[i] < 0 ? -x0[i] : x0[i];
+    if (v > maxAbs) maxAbs = v;
+  }
+  int64_t tapSum = 0;
+  for (int k = 0; k < 30; k += 3) tapSum += (c1[k] < 0 ? -c1[k] : c1[k]) + (c2[k] < 0 ? -c2[k] : c2[k]);
+  const int64_t growth = t0 < len + 10 ? 8 : 1;
+  if (t0 >= 18 && 2 * maxAbs * growth * tapSum < 0x7FFF0000LL) {
+    int16_t tap1[10], tap2[10];
+    for (int i = 0; i < 10; ++i) {
+      tap1[i] = c1[3 * i];
+      tap2[i] = c2[3 * i];
+    }
+    for (int j = 0; j < len; ++j) {
+      const int16_t* x1 = x0 + j;
+      int32_t s = 0;
+      for (int i = 0; i < 10; ++i) s += int32_t{x1[-i]} * tap1[i] + int32_t{x1[1 + i]} * tap2[i];
+      exc[j] = round_fx(2 * s);
+    }
+    return;
+  }
   for (int j = 0; j < len; ++j) {
     const int16_t* x1 = x0++;
     const int16_t* x2 = x0;
-    const int16_t* c1 = &kInterpExc[frac];
-    const int16_t* c2 = &kInterpExc[3 - frac];
-    MacChain c;
+    Word32 s = 0;
     for (int i = 0, k = 0; i < 10; ++i, k += 3) {
-      c.mac(x1[-i], c1[k]);
-      c.mac(x2[i], c2[k]);
-    }
-    Word32 s = c.value();
-    if (c.spilled()) {
-      s = 0;
-      for (int i = 0, k = 0; i < 10; ++i, k += 3) {
-        s = L_mac(s, x1[-i], c1[k]);
-        s = L_mac(s, x2[i], c2[k]);
-      }
+      s = L_mac(s, x1[-i], c1[k]);
+      s = L_mac(s, x2[i], c2[k]);
     }
     exc[j] = round_fx(s);
   }

@@ -1,6 +1,8 @@
 // G.729 LP analysis: lag window, Levinson-Durbin, LP <-> LSP conversions,
 // LSP/LSF conversions, the switched-MA two-stage LSF quantiser and its
 // decoder, and the LSP interpolations.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/basic_op.h"
@@ -274,16 +276,30 @@ void lsfWeights(const Word16* lsf, Word16* w) {
 }
 
 int selectStage1(const Word16* target) {
+  // Largest first-stage entry, for the no-saturation test below.
+  static const int kCbMax = [] {
+    int m = 0;
+    for (const auto& row : kLspStage1Codebook)
+      for (int16_t v : row) m = std::max(m, std::abs(int{v}));
+    return m;
+  }();
+  int maxT = 0;
+  for (int j = 0; j < kM; ++j) maxT = std::max(maxT, std::abs(int{target[j]}));
+  // Differences below 10362 keep every distance (10 doubled squares) and
+  // every difference itself inside the operators' ranges.
+  const bool plain = maxT + kCbMax < 10362;
   int cand = 0;
   Word32 dmin = kMax32;
   for (int i = 0; i < 128; ++i) {
-    MacChain c;
-    for (int j = 0; j < kM; ++j) {
-      Word16 t = sub(target[j], kLspStage1Codebook[i][j]);
-      c.mac(t, t);
-    }
-    Word32 d = c.value();
-    if (c.spilled()) {
+    Word32 d;
+    if (plain) {
+      int32_t acc = 0;
+      for (int j = 0; j < kM; ++j) {
+        int32_t t = target[j] - kLspStage1Codebook[i][j];
+        acc += t * t;
+      }
+      d = 2 * acc;
+    } else {
       d = 0;
       for (int j = 0; j < kM; ++j) {
         Word16 t = sub(target[j], kLspStage1Codebook[i][j]);

@@ -5,6 +5,7 @@
 #include "common/basic_op.h"
 #include "common/math_ops.h"
 #include "core/status.h"
+#include "common/kernels.h"
 #include "filter_internal.h"
 
 using namespace voksc::op;
@@ -84,11 +85,26 @@ int openLoopFast(const int16_t* sig) {
   int16_t buf[kFrame + kPitMax];
   scaleSignal(sig, buf, 2);
   const int16_t* s = buf + kPitMax;
+  // When twice the energy of the whole scaled buffer fits 31 bits, no
+  // partial correlation can saturate (Cauchy-Schwarz): the decimated sums
+  // are then plain dot products on the de-interleaved samples.
+  int64_t energy = voksc::kern::dot(buf, buf, kFrame + kPitMax);
+  const bool exact = 2 * energy < 0x7FFFFFFF;
+  int16_t half[2][(kFrame + kPitMax) / 2 + 1];  // samples of s[-143..79] by parity of their index
+  int16_t frame[kFrame / 2];
+  for (int j = 0; j < kFrame; j += 2) frame[j / 2] = s[j];
+  for (int i = -kPitMax; i < kFrame; ++i) half[(i + kPitMax) & 1][(i + kPitMax) >> 1] = s[i];
+  auto corr = [&](int t) -> Word32 {
+    if (!exact) return decimatedCorr(s, t);
+    // s[j - t] for even j: index (j - t + 143) in the buffer.
+    const int first = kPitMax - t;  // buffer index of s[-t]
+    return static_cast<Word32>(2 * voksc::kern::dot(frame, &half[first & 1][first >> 1], kFrame / 2));
+  };
   auto section = [&](int from, int to, int step, int& t) {
     Word32 mx = kMin32;
     t = from;
     for (int i = from; i < to; i += step) {
-      Word32 c = decimatedCorr(s, i);
+      Word32 c = corr(i);
       if (L_sub(c, mx) > 0) {
         mx = c;
         t = i;
@@ -104,12 +120,12 @@ int openLoopFast(const int16_t* sig) {
   mx = section(80, 143, 2, t3);
   {
     int i = t3;
-    Word32 c = decimatedCorr(s, i + 1);
+    Word32 c = corr(i + 1);
     if (L_sub(c, mx) > 0) {
       mx = c;
       t3 = i + 1;
     }
-    c = decimatedCorr(s, i - 1);
+    c = corr(i - 1);
     if (L_sub(c, mx) > 0) {
       mx = c;
       t3 = i - 1;
