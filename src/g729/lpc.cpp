@@ -275,37 +275,23 @@ void lsfWeights(const Word16* lsf, Word16* w) {
   for (int i = 0; i < kM; ++i) w[i] = shl(w[i], sft);
 }
 
+// Sums of non-negative terms: the L_mac chain is monotone, so it saturates
+// exactly when the exact total leaves 31 bits.
+inline Word32 positiveChain(int64_t sumOfProducts) {
+  int64_t v = 2 * sumOfProducts;
+  return v > kMax32 ? kMax32 : static_cast<Word32>(v);
+}
+
 int selectStage1(const Word16* target) {
-  // Largest first-stage entry, for the no-saturation test below.
-  static const int kCbMax = [] {
-    int m = 0;
-    for (const auto& row : kLspStage1Codebook)
-      for (int16_t v : row) m = std::max(m, std::abs(int{v}));
-    return m;
-  }();
-  int maxT = 0;
-  for (int j = 0; j < kM; ++j) maxT = std::max(maxT, std::abs(int{target[j]}));
-  // Differences below 10362 keep every distance (10 doubled squares) and
-  // every difference itself inside the operators' ranges.
-  const bool plain = maxT + kCbMax < 10362;
   int cand = 0;
   Word32 dmin = kMax32;
   for (int i = 0; i < 128; ++i) {
-    Word32 d;
-    if (plain) {
-      int32_t acc = 0;
-      for (int j = 0; j < kM; ++j) {
-        int32_t t = target[j] - kLspStage1Codebook[i][j];
-        acc += t * t;
-      }
-      d = 2 * acc;
-    } else {
-      d = 0;
-      for (int j = 0; j < kM; ++j) {
-        Word16 t = sub(target[j], kLspStage1Codebook[i][j]);
-        d = L_mac(d, t, t);
-      }
+    int64_t acc = 0;
+    for (int j = 0; j < kM; ++j) {
+      int32_t t = sat16(int32_t{target[j]} - kLspStage1Codebook[i][j]);
+      acc += t * t;
     }
+    Word32 d = positiveChain(acc);
     if (L_sub(d, dmin) < 0) {
       dmin = d;
       cand = i;
@@ -320,11 +306,13 @@ int selectStage2(const Word16* target, const Word16* cb1, const Word16* w, int f
   int index = 0;
   Word32 dmin = kMax32;
   for (int k = 0; k < 32; ++k) {
-    Word32 d = 0;
+    // mult(w, t) has the sign of t (w >= 0): every product is non-negative.
+    int64_t acc = 0;
     for (int j = from; j < to; ++j) {
       Word16 t = sub(buf[j], kLspStage2Codebook[k][j]);
-      d = L_mac(d, mult(w[j], t), t);
+      acc += int32_t{mult(w[j], t)} * t;
     }
+    Word32 d = positiveChain(acc);
     if (L_sub(d, dmin) < 0) {
       dmin = d;
       index = k;
