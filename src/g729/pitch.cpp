@@ -38,18 +38,22 @@ void scaleSignal(const int16_t* sig, int16_t* out, int step) {
 }
 
 // Largest correlation over lags [lagMin, lagMax] visited downward; equal
-// values move to the smaller lag.  Normalised by the delayed energy.
-int lagMax(const int16_t* x, int lagMaxV, int lagMinV, Word16* corMax) {
+// values move to the smaller lag.  Normalised by the delayed energy.  With
+// `exact`, no sum can saturate and the plain vector dot product serves.
+int lagMax(const int16_t* x, int lagMaxV, int lagMinV, Word16* corMax, bool exact) {
+  auto corr = [&](const int16_t* a, const int16_t* b) -> Word32 {
+    return exact ? static_cast<Word32>(2 * voksc::kern::dot(a, b, kFrame)) : dotProduct(a, b, kFrame);
+  };
   Word32 mx = kMin32;
   int best = lagMaxV;
   for (int i = lagMaxV; i >= lagMinV; --i) {
-    Word32 t = dotProduct(x, x - i, kFrame);
+    Word32 t = corr(x, x - i);
     if (L_sub(t, mx) >= 0) {
       mx = t;
       best = i;
     }
   }
-  Word32 e = dotProduct(x - best, x - best, kFrame);
+  Word32 e = corr(x - best, x - best);
   *corMax = normalise(mx, e);
   return best;
 }
@@ -58,10 +62,12 @@ int openLoop(const int16_t* sig) {
   int16_t buf[kFrame + kPitMax];
   scaleSignal(sig, buf, 1);
   const int16_t* s = buf + kPitMax;
+  // Twice the buffer's energy within 31 bits bounds every correlation.
+  const bool exact = 2 * voksc::kern::dot(buf, buf, kFrame + kPitMax) < 0x7FFFFFFF;
   Word16 m1, m2, m3;
-  int p1 = lagMax(s, kPitMax, 80, &m1);
-  int p2 = lagMax(s, 79, 40, &m2);
-  int p3 = lagMax(s, 39, 20, &m3);
+  int p1 = lagMax(s, kPitMax, 80, &m1, exact);
+  int p2 = lagMax(s, 79, 40, &m2, exact);
+  int p3 = lagMax(s, 39, 20, &m3, exact);
   if (sub(mult(m1, 27853), m2) < 0) {
     m1 = m2;
     p1 = p2;
