@@ -272,7 +272,10 @@ VOKAPI VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, Vok16s
  * vokRate24000, vokRateG726_32, vokRateG726_40.  Encoder input is 14-bit
  * linear PCM (-8192..8191) in 16-bit words; one code per output byte.
  * Decoder law: 0 mu-law, 1 A-law (G.711 characters as transmitted, in the low
- * byte), 2 linear (-8192..8191).  A negative len does nothing and returns 0. */
+ * byte), 2 linear (-8192..8191).  A negative len does nothing and returns 0.
+ * Both objects keep the rate index (0..3 for 16..40 kbit/s) in the 16-bit
+ * word at byte offset 22; changing it between calls switches the rate with
+ * all adaptation state kept (variable-rate operation). */
 VOKAPI VokResult voksEncodeGetStateSize_G726_16s8u(int* size);
 VOKAPI VokResult voksEncodeInit_G726_16s8u(void* state, VokRateCode rate);
 VOKAPI VokResult voksEncode_G726_16s8u(void* state, const Vok16s* src, Vok8u* dst, int len);

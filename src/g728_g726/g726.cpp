@@ -5,6 +5,7 @@
 // complement or sign-magnitude words masked to 12..19 bits), the predictor
 // products use its 4-bit-exponent / 6-bit-mantissa floating format, and the
 // decoder's G.711 output passes the synchronous tandem adjustment.
+#include <cstddef>
 #include <cstring>
 
 #include "core/status.h"
@@ -41,6 +42,7 @@ struct G726DecState {
 };
 static_assert(sizeof(G726State) == 88, "G.726 encoder state size");
 static_assert(sizeof(G726DecState) == 92, "G.726 decoder state size");
+static_assert(offsetof(G726State, rate) == 22, "published position of the rate index");
 
 // Per-rate tables and quantiser decision levels, indexed by rate index.
 struct RateTables {
@@ -466,6 +468,7 @@ VOKSC_EXPORT VokResult voksEncode_G726_16s8u(void* state, const Vok16s* src, Vok
   if (len < 0) return vokOk;
   G726State s;
   std::memcpy(&s, state, sizeof s);
+  s.rate &= 3;
   Step st;
   for (int n = 0; n < len; ++n) {
     step(s, true, src[n], 0, st);
@@ -498,6 +501,7 @@ VOKSC_EXPORT VokResult voksDecode_G726_8u16s(void* state, const Vok8u* src, Vok1
   if (len < 0) return vokOk;
   G726DecState d;
   std::memcpy(&d, state, sizeof d);
+  d.c.rate &= 3;
   const int law = d.law;
   Step st;
   for (int n = 0; n < len; ++n) {

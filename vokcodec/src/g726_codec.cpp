@@ -1,6 +1,7 @@
 // G.726 at 16, 24, 32 and 40 kbit/s in the codec registry, with G.711
 // companded input and output where the ITU test sequences use them.
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,58 @@ void addChecks(Registry& r) {
   }
 }
 
+// The G.191 variable-rate check: A-law PCM coded with the rate switched
+// every 16 samples (16, 24, 32, 40, 32, 24 kbit/s), decoded to A-law and
+// expanded to 16-bit PCM.  The rate index sits at byte 22 of both states.
+int16_t alawCompress(int16_t x) {
+  int16_t ix = static_cast<int16_t>(x < 0 ? (~x) >> 4 : x >> 4);
+  if (ix > 15) {
+    int16_t e = 1;
+    while (ix > 16 + 15) {
+      ix = static_cast<int16_t>(ix >> 1);
+      ++e;
+    }
+    ix = static_cast<int16_t>(ix - 16 + (e << 4));
+  }
+  if (x >= 0) ix = static_cast<int16_t>(ix | 0x80);
+  return static_cast<int16_t>(ix ^ 0x55);
+}
+int16_t alawExpand(int16_t c) {
+  int16_t ix = static_cast<int16_t>((c ^ 0x55) & 0x7F);
+  int16_t e = static_cast<int16_t>(ix >> 4), m = static_cast<int16_t>(ix & 15);
+  if (e > 0) m = static_cast<int16_t>(m + 16);
+  m = static_cast<int16_t>((m << 4) + 8);
+  if (e > 1) m = static_cast<int16_t>(m << (e - 1));
+  return (c & 0xFF) > 127 ? m : static_cast<int16_t>(-m);
+}
+
+void addVariableRateCheck(Registry& r) {
+  r.checks.push_back({"g726 variable rate voice.src", [](const std::string& root) -> std::string {
+    std::vector<int16_t> in, want;
+    if (!readFileWords(root + "/g726/voice.src", in)) return "missing voice.src";
+    if (!readFileWords(root + "/g726/voicevbr.lrf", want)) return "missing voicevbr.lrf";
+    Encoder e(16);
+    Decoder d(16, 1);
+    static const int kCycle[6] = {0, 1, 2, 3, 2, 1};
+    std::vector<int16_t> out;
+    out.reserve(in.size());
+    for (std::size_t at = 0, blk = 0; at < in.size(); at += 16, ++blk) {
+      const int16_t rate = static_cast<int16_t>(kCycle[blk % 6]);
+      std::memcpy(e.mem.data() + 22, &rate, 2);
+      std::memcpy(d.mem.data() + 22, &rate, 2);
+      std::size_t n = std::min<std::size_t>(16, in.size() - at);
+      std::vector<int16_t> lin(n);
+      for (std::size_t i = 0; i < n; ++i) lin[i] = static_cast<int16_t>(g711ToLinear14(alawCompress(in[at + i]), true));
+      std::vector<uint8_t> codes;
+      std::vector<int16_t> chars;
+      e.run(lin, codes);
+      d.run(codes, chars);
+      for (int16_t c : chars) out.push_back(alawExpand(c));
+    }
+    return firstDifference(out, want);
+  }});
+}
+
 }  // namespace
 
 void addG726Codecs(Registry& r) {
@@ -258,6 +311,7 @@ void addG726Codecs(Registry& r) {
     r.codecs.push_back(c);
   }
   addChecks(r);
+  addVariableRateCheck(r);
 }
 
 }  // namespace vokc
