@@ -1,6 +1,7 @@
 // G.722 sub-band ADPCM: the transmit and receive QMF banks and the two
 // band coders, with the standard's fixed-point adaptation.
 #include <cstring>
+#include <initializer_list>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
@@ -157,8 +158,10 @@ int16_t encodeHigh(Band& b, int16_t xh) {
 }
 
 int16_t decodeLow(Band& b, int16_t il, int mode) {
+  // Mode 1: all six bits (64 kbit/s); 2: five (56 kbit/s); any other value,
+  // 0 included, four (48 kbit/s).
   int16_t w1, w2;
-  if (mode == 0 || mode == 1) {
+  if (mode == 1) {
     w1 = shl(T::kLowLevel6[T::kLowCode6ToLevel[il]], 3);
     w2 = T::kLowCode6Sign[il] == 0 ? w1 : sub(0, w1);
   } else if (mode == 2) {
@@ -417,29 +420,40 @@ VOKSC_EXPORT VokResult voksSBADPCMDecode_G722_16s(const Vok16s* src, Vok16s* dst
   return vokOk;
 }
 
-// Re-synchronise a decoder after concealment: the concealed band signals
-// become the pole-section history, the zero section restarts, and the
-// high-band scale factor is rebuilt from its log value through the
-// standard's log-to-linear table (the same conversion the adaptation uses:
-// linear = 4 * (t[L >> 6] + 1), t having 353 entries for L up to 22528).
+// Re-synchronise a decoder after concealment.  The concealed band signals
+// become the pole-section history (reconstructed values with their halved
+// partial-reconstruction copies; the two low-band values newest first), the
+// zero section restarts from cleared differences, and the signal estimate is
+// predicted afresh from the new history so that the next received code
+// continues the concealed waveform.
+//
+// The high band's log scale factor L is halved and its linear scale factor
+// rebuilt.  The 353-entry table behind that step is the standard's
+// log-to-linear table itself: the adaptation converts a log value N to
+// 4 * (ila[(N >> 6) & 511] + 1), and for N = L >> 1 the index
+// ((L >> 1) >> 6) & 511 equals (L >> 7) & 511, so 4 * t[(L >> 7) & 511] + 4
+// with t = ila (entries 0..352 cover the high band's log range 0..22528,
+// 22528 >> 6 = 352).  An index beyond 352 only arises from a corrupted,
+// negative L.
 VOKSC_EXPORT VokResult voksSBADPCMDecodeStateUpdate_G722_16s(const Vok16s* low, Vok16s high, int reset, void* state) {
   if (anyNull(low, static_cast<const char*>(state))) return vokErrNullPtr;
   SbState* s = stateOf(state);
   Band& lb = s->low;
   Band& hb = s->high;
-  lb.r[1] = low[0];
+  lb.r[0] = lb.r[1] = low[0];
   lb.r[2] = low[1];
-  lb.p[1] = shr(low[0], 1);
+  lb.p[0] = lb.p[1] = shr(low[0], 1);
   lb.p[2] = shr(low[1], 1);
-  hb.r[1] = high;
-  hb.p[1] = shr(high, 1);
+  hb.r[0] = hb.r[1] = high;
+  hb.p[0] = hb.p[1] = shr(high, 1);
   hb.r[2] = 0;
   hb.p[2] = 0;
-  for (int i = 0; i < 7; ++i) {
-    lb.d[i] = 0;
-    hb.d[i] = 0;
+  for (Band* b : {&lb, &hb}) {
+    for (int i = 0; i < 7; ++i) b->d[i] = 0;
+    b->sz = 0;
+    b->sp = add(mult(b->a[1], add(b->r[1], b->r[1])), mult(b->a[2], add(b->r[2], b->r[2])));
+    b->s = b->sp;
   }
-  lb.sz = hb.sz = 0;
   int32_t L = hb.nb;
   int idx = (L >> 7) & 511;
   if (idx > 352) {
