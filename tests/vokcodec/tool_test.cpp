@@ -1,0 +1,432 @@
+// The tool's commands run in-process against a registry of test codecs, so
+// that file handling, conversion, errors and report formats are checked
+// whether or not the real codecs are built.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "registry.h"
+#include "voksc.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vokc::Codec;
+using vokc::Options;
+using vokc::Registry;
+
+// 16-bit little-endian words, as written by the raw audio path.
+std::vector<uint8_t> toBytes(const std::vector<int16_t>& pcm) {
+  std::vector<uint8_t> b;
+  for (int16_t s : pcm) {
+    b.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) & 0xFF));
+    b.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
+  }
+  return b;
+}
+
+// "copy" carries the samples unchanged (2 bytes each, in both layouts);
+// "late" delays them by 37 samples and has no packed layout; "wide" is
+// "copy" at 16 kHz; "framed" drops a trailing partial 80-sample frame.
+Registry testRegistry() {
+  Registry r;
+  auto copyEncode = [](const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& bits, std::string&) {
+    for (int q = 0; q <= 4; ++q)
+      if (o.progress) o.progress(q / 4.0);
+    bits = toBytes(pcm);
+    return true;
+  };
+  auto copyDecode = [](const std::vector<uint8_t>& bits, const Options& o, std::vector<int16_t>& pcm,
+                       std::string& err) {
+    if (bits.size() % 2) {
+      err = "truncated bitstream:\nodd number of bytes";
+      return false;
+    }
+    pcm.resize(bits.size() / 2);
+    for (std::size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>(bits[2 * i] | (bits[2 * i + 1] << 8));
+    if (o.progress) o.progress(1.0);
+    return true;
+  };
+  r.codecs.push_back({"copy", 8000, "samples unchanged", copyEncode, copyDecode});
+  r.codecs.push_back({"late", 8000, "samples 37 late",
+                      [](const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& bits,
+                         std::string& err) {
+                        if (o.format != "itu") {
+                          err = "no packed layout";
+                          return false;
+                        }
+                        std::vector<int16_t> d(37, 0);
+                        d.insert(d.end(), pcm.begin(), pcm.end() - 37);
+                        bits = toBytes(d);
+                        return true;
+                      },
+                      copyDecode});
+  r.codecs.push_back({"wide", 16000, "samples unchanged at 16 kHz", copyEncode, copyDecode});
+  r.codecs.push_back({"framed", 8000, "whole 80-sample frames",
+                      [](const std::vector<int16_t>& pcm, const Options&, std::vector<uint8_t>& bits, std::string&) {
+                        bits = toBytes(std::vector<int16_t>(pcm.begin(), pcm.begin() + pcm.size() / 80 * 80));
+                        return true;
+                      },
+                      copyDecode});
+  return r;
+}
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome runIn(const Registry& reg, const std::vector<std::string>& args, bool terminal = false) {
+  char *ob = nullptr, *eb = nullptr;
+  std::size_t on = 0, en = 0;
+  std::FILE* o = open_memstream(&ob, &on);
+  std::FILE* e = open_memstream(&eb, &en);
+  int status = vokc::runTool(reg, args, vokc::ToolStreams{o, e, terminal});
+  std::fclose(o);
+  std::fclose(e);
+  Outcome r{status, std::string(ob, on), std::string(eb, en)};
+  std::free(ob);
+  std::free(eb);
+  return r;
+}
+
+bool oneErrorLine(const std::string& s) {
+  return s.rfind("vokcodec: ", 0) == 0 && s.find('\n') == s.size() - 1;
+}
+
+std::vector<int16_t> tone(int rate, double freq, double secs, double amp) {
+  std::vector<int16_t> s(static_cast<std::size_t>(rate * secs));
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(amp * std::sin(2 * M_PI * freq * double(i) / rate));
+  return s;
+}
+
+// Amplitude of the `freq` component of x (Goertzel), over whole samples.
+double amplitudeAt(const std::vector<int16_t>& x, std::size_t from, std::size_t to, int rate, double freq) {
+  double w = 2 * M_PI * freq / rate, re = 0, im = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    re += x[i] * std::cos(w * double(i));
+    im += x[i] * std::sin(w * double(i));
+  }
+  return 2 * std::hypot(re, im) / double(to - from);
+}
+
+class Tool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vokcodec_tool_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Outcome run(const std::vector<std::string>& args, bool terminal = false) { return runIn(reg_, args, terminal); }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string slurp(const std::string& name) const {
+    std::ifstream f(path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  }
+  void put(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+  void putRaw(const std::string& name, const std::vector<int16_t>& pcm) const {
+    auto b = toBytes(pcm);
+    put(name, std::string(b.begin(), b.end()));
+  }
+  // Interleaved samples.
+  void putWav(const std::string& name, int rate, int channels, const std::vector<int16_t>& s) const {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path(name).c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+    sf_close(f);
+  }
+  std::vector<int16_t> getWav(const std::string& name, int& rate) const {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path(name).c_str(), SFM_READ, &info);
+    EXPECT_NE(f, nullptr) << name;
+    if (!f) return {};
+    EXPECT_EQ(info.channels, 1);
+    rate = info.samplerate;
+    std::vector<int16_t> s(static_cast<std::size_t>(info.frames));
+    sf_read_short(f, s.data(), info.frames);
+    sf_close(f);
+    return s;
+  }
+  std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename().string());
+    return names;
+  }
+
+  Registry reg_ = testRegistry();
+  std::string dir_;
+};
+
+TEST_F(Tool, RawAndWavAtTheCodecRateAreBitExact) {
+  std::vector<int16_t> pcm = {0, 1, -1, 32767, -32768, 256, -256, 12345};
+  putRaw("in.raw", pcm);
+  ASSERT_EQ(run({"encode", "--codec", "copy", path("in.raw"), path("a.bit")}).status, 0);
+  EXPECT_EQ(slurp("a.bit"), slurp("in.raw"));
+  ASSERT_EQ(run({"decode", "--codec", "copy", path("a.bit"), path("b.raw")}).status, 0);
+  EXPECT_EQ(slurp("b.raw"), slurp("in.raw"));
+  // WAV out at the codec rate, WAV back in unchanged.
+  ASSERT_EQ(run({"decode", "--codec", "copy", path("a.bit"), path("b.wav")}).status, 0);
+  int rate = 0;
+  EXPECT_EQ(getWav("b.wav", rate), pcm);
+  EXPECT_EQ(rate, 8000);
+  ASSERT_EQ(run({"encode", "--codec=copy", path("b.wav"), path("c.bit")}).status, 0);
+  EXPECT_EQ(slurp("c.bit"), slurp("in.raw"));
+  // The same through the library calls.
+  std::vector<int16_t> got;
+  std::string err;
+  ASSERT_TRUE(vokc::readAudio(path("b.wav"), 8000, got, err)) << err;
+  EXPECT_EQ(got, pcm);
+  EXPECT_EQ(files(), (std::set<std::string>{"in.raw", "a.bit", "b.raw", "b.wav", "c.bit"}));
+}
+
+TEST_F(Tool, StereoAt16kIsMixedDownAndConvertedWithoutAliasing) {
+  // Left: 1 kHz at 12000 plus 6 kHz at 8000; right: silent.  At 8 kHz the
+  // mix must be 1 kHz at 6000 with no 6 kHz image folded down to 2 kHz.
+  auto low = tone(16000, 1000, 1.0, 12000), high = tone(16000, 6000, 1.0, 8000);
+  std::vector<int16_t> stereo(2 * low.size());
+  for (std::size_t i = 0; i < low.size(); ++i) stereo[2 * i] = static_cast<int16_t>(low[i] + high[i]);
+  putWav("in16k.wav", 16000, 2, stereo);
+  Outcome r = run({"encode", "--codec", "copy", path("in16k.wav"), path("x.bit")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(run({"decode", "--codec", "copy", path("x.bit"), path("x.wav")}).status, 0);
+  int rate = 0;
+  auto s = getWav("x.wav", rate);
+  EXPECT_EQ(rate, 8000);
+  ASSERT_EQ(s.size(), 8000u);
+  EXPECT_NEAR(amplitudeAt(s, 2000, 6000, 8000, 1000), 6000, 60);
+  EXPECT_LT(amplitudeAt(s, 2000, 6000, 8000, 2000), 20);
+  int crossings = 0;
+  for (std::size_t i = 2001; i < 6000; ++i) crossings += (s[i - 1] < 0) != (s[i] < 0);
+  EXPECT_NEAR(crossings, 1000, 4);
+}
+
+TEST_F(Tool, EightKilohertzWavIsRaisedForA16kCodec) {
+  putWav("in8k.wav", 8000, 1, tone(8000, 1500, 0.5, 10000));
+  ASSERT_EQ(run({"encode", "--codec", "wide", path("in8k.wav"), path("w.bit")}).status, 0);
+  std::vector<int16_t> s;
+  std::string err;
+  ASSERT_TRUE(vokc::readAudio(path("w.bit"), 16000, s, err)) << err;  // raw: the codec's samples
+  ASSERT_EQ(s.size(), 8000u);
+  EXPECT_NEAR(amplitudeAt(s, 2000, 6000, 16000, 1500), 10000, 100);
+  EXPECT_LT(amplitudeAt(s, 2000, 6000, 16000, 6500), 20);  // no 8 kHz - 1.5 kHz image
+}
+
+TEST_F(Tool, ErrorsAreOneLineAndLeaveNothingBehind) {
+  put("garbage.wav", "RIFF but certainly not a wave file");
+  put("empty.raw", "");
+  put("odd.raw", "abc");
+  putWav("empty.wav", 8000, 1, {});
+  putRaw("short.raw", std::vector<int16_t>(50, 7));
+  fs::create_directory(path("folder"));
+  put("keep.raw", "old contents");
+  const std::set<std::string> inputs = files();
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{}, "missing command"},
+      {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"encode", "--codec", "nosuch", path("odd.raw"), path("o.bit")}, "known: copy, late, wide, framed"},
+      {{"encode", "--codec", "copy", "--bogus", path("odd.raw"), path("o.bit")}, "unknown option '--bogus'"},
+      {{"encode", "--codec"}, "--codec needs a value"},
+      {{"encode", "--codec", "copy", path("odd.raw")}, "needs INPUT and OUTPUT"},
+      {{"encode", path("odd.raw"), path("o.bit")}, "missing --codec"},
+      {{"encode", "--codec", "copy", path("missing.raw"), path("o.bit")}, "No such file"},
+      {{"encode", "--codec", "copy", path("garbage.wav"), path("o.bit")}, "not a WAV file"},
+      {{"encode", "--codec", "copy", path("empty.raw"), path("o.bit")}, "no audio samples"},
+      {{"encode", "--codec", "copy", path("empty.wav"), path("o.bit")}, "no audio samples"},
+      {{"encode", "--codec", "copy", path("odd.raw"), path("o.bit")}, "odd number of bytes"},
+      {{"encode", "--codec", "copy", path("folder"), path("o.bit")}, "it is a folder"},
+      {{"encode", "--codec", "framed", path("short.raw"), path("o.bit")}, "too short for one frame"},
+      {{"encode", "--codec", "copy", path("short.raw"), path("nodir/o.bit")}, "cannot write"},
+      {{"encode", "--codec", "copy", path("short.raw"), path("folder")}, "it is a folder"},
+      {{"decode", "--codec", "copy", path("empty.raw"), path("o.raw")}, "empty bitstream"},
+      {{"decode", "--codec", "copy", path("odd.raw"), path("o.raw")}, "odd.raw: truncated bitstream: odd number"},
+      {{"decode", "--codec", "copy", path("odd.raw"), path("keep.raw")}, "truncated"},
+      {{"roundtrip", "--codec", "late", "--format", "rtp", path("short.raw")}, "late: no packed layout"},
+  };
+  for (const auto& c : cases) {
+    std::string cmd;
+    for (const auto& a : c.args) cmd += a + " ";
+    Outcome r = run(c.args);
+    EXPECT_EQ(r.status, 1) << cmd;
+    EXPECT_TRUE(oneErrorLine(r.err)) << cmd << ": " << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << cmd << ": " << r.err;
+    EXPECT_EQ(r.out, "") << cmd;
+  }
+  EXPECT_EQ(files(), inputs);
+  EXPECT_EQ(slurp("keep.raw"), "old contents");
+}
+
+TEST_F(Tool, OutputsThroughLinksAndFifosStayInPlace) {
+  putRaw("in.raw", {1, 2, 3});
+  // A symbolic link keeps pointing at its file, which gets the new contents.
+  put("real.bit", "old");
+  fs::create_symlink(path("real.bit"), path("link.bit"));
+  ASSERT_EQ(run({"encode", "--codec", "copy", path("in.raw"), path("link.bit")}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(path("link.bit")));
+  EXPECT_EQ(slurp("real.bit"), slurp("in.raw"));
+  // A FIFO is written, not replaced by a regular file.
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+  std::string got;
+  std::thread reader([&] { got = slurp("pipe"); });
+  Outcome r = run({"encode", "--codec", "copy", path("in.raw"), path("pipe")});
+  reader.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(got, slurp("in.raw"));
+  EXPECT_TRUE(fs::is_fifo(path("pipe")));
+  EXPECT_EQ(files(), (std::set<std::string>{"in.raw", "real.bit", "link.bit", "pipe"}));
+}
+
+TEST_F(Tool, RoundtripFindsTheDelayAndReportsRateAndQuality) {
+  putRaw("in.raw", tone(8000, 440, 1.0, 9000));
+  Outcome r = run({"roundtrip", "--codec", "copy", path("in.raw")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("SNR    inf dB  segSNR  35.00 dB  delay   0  128.00 kbit/s  real-time factor"),
+            std::string::npos)
+      << r.out;
+  // No packed layout: falls back to the ITU one and says so.
+  r = run({"roundtrip", "--codec", "late", path("in.raw")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("delay  37  128.00 kbit/s (itu layout)"), std::string::npos) << r.out;
+  EXPECT_GT(std::stod(r.out.substr(r.out.find("SNR") + 3)), 40.0) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+}
+
+TEST_F(Tool, ProgressOnlyOnATerminalForLongInputs) {
+  putRaw("long.raw", std::vector<int16_t>(8000 * 11, 100));
+  putRaw("short.raw", std::vector<int16_t>(8000 * 9, 100));
+  Outcome r = run({"encode", "--codec", "copy", path("long.raw"), path("a.bit")}, true);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("] 100%"), std::string::npos);
+  EXPECT_EQ(r.err.find('\n'), std::string::npos);  // redrawn in place, then erased
+  EXPECT_EQ(r.err.back(), '\r');
+  // Decoding: the length is judged from the codec's bit rate.
+  r = run({"decode", "--codec", "copy", path("a.bit"), path("a.raw")}, true);
+  EXPECT_NE(r.err.find("100%"), std::string::npos);
+  EXPECT_EQ(run({"encode", "--codec", "copy", path("long.raw"), path("b.bit")}, false).err, "");
+  EXPECT_EQ(run({"encode", "--codec", "copy", path("short.raw"), path("c.bit")}, true).err, "");
+  EXPECT_EQ(run({"decode", "--codec", "copy", path("c.bit"), path("c.raw")}, true).err, "");
+}
+
+TEST_F(Tool, ConformanceReport) {
+  std::string seen;
+  reg_.checks.push_back({"fake pass", [&](const std::string& root) {
+                           seen = root;
+                           return std::string();
+                         }});
+  reg_.checks.push_back({"fake differs", [](const std::string&) { return std::string("first differing\nframe 17"); }});
+  reg_.checks.push_back({"fake throws", [](const std::string&) -> std::string { throw std::runtime_error("boom"); }});
+  Outcome r = run({"conformance", dir_});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "PASS fake pass\nFAIL fake differs: first differing frame 17\nFAIL fake throws: exception: boom\n"
+                   "1 passed, 2 failed\n");
+  EXPECT_EQ(seen, dir_);
+  r = run({"conformance", "--filter", "pass", dir_});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "PASS fake pass\n1 passed, 0 failed\n");
+  // The folder defaults to $VOKSC_TESTVECTORS.
+  const char* old = std::getenv("VOKSC_TESTVECTORS");
+  std::string saved = old ? old : "";
+  setenv("VOKSC_TESTVECTORS", path("").c_str(), 1);
+  seen.clear();
+  r = run({"conformance", "--filter=pass"});
+  if (old)
+    setenv("VOKSC_TESTVECTORS", saved.c_str(), 1);
+  else
+    unsetenv("VOKSC_TESTVECTORS");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(seen, path(""));
+  for (const auto& args : {std::vector<std::string>{"conformance", "--filter", "nothing", dir_},
+                           std::vector<std::string>{"conformance", path("novectors")},
+                           std::vector<std::string>{"conformance", dir_, dir_}}) {
+    r = run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(oneErrorLine(r.err)) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  r = runIn(Registry{}, {"conformance", dir_});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "no conformance checks registered\n0 passed, 0 failed\n");
+}
+
+TEST_F(Tool, ListHelpAndVersion) {
+  Outcome r = run({"list"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("copy     8000 Hz  samples unchanged\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("wide    16000 Hz  samples unchanged at 16 kHz\n"), std::string::npos) << r.out;
+  EXPECT_EQ(runIn(Registry{}, {"list"}).out, "no codecs registered in this build\n");
+  EXPECT_EQ(runIn(Registry{}, {"encode", "--codec", "g729", "a", "b"}).err,
+            "vokcodec: unknown codec 'g729' (no codec is registered in this build)\n");
+  for (const auto& args : {std::vector<std::string>{"--help"}, std::vector<std::string>{"-h"},
+                           std::vector<std::string>{"encode", "--help"}, std::vector<std::string>{"help"}}) {
+    r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: vokcodec encode", 0), 0u);
+    EXPECT_EQ(r.err, "");
+  }
+  r = run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find(vokscGetLibVersion()->versionText), std::string::npos) << r.out;
+}
+
+TEST(ToolArgs, OptionsAndTheirPlaces) {
+  vokc::ToolArgs a;
+  std::string err;
+  ASSERT_TRUE(vokc::parseToolArgs({"--codec=g729", "--dtx", "encode", "--mode", "-2", "--law", "alaw", "--rate",
+                                   "6.4", "--rate-file", "r.txt", "--format=rtp", "--", "-in.raw", "out"},
+                                  a, err))
+      << err;
+  EXPECT_EQ(a.command, "encode");
+  EXPECT_EQ(a.codec, "g729");
+  EXPECT_TRUE(a.options.dtx);
+  EXPECT_EQ(a.options.mode, -2);
+  EXPECT_EQ(a.options.law, "alaw");
+  EXPECT_EQ(a.options.rate, "6.4");
+  EXPECT_EQ(a.options.rateFile, "r.txt");
+  EXPECT_EQ(a.options.format, "rtp");
+  EXPECT_TRUE(a.formatGiven);
+  EXPECT_EQ(a.files, (std::vector<std::string>{"-in.raw", "out"}));
+  struct Bad {
+    std::vector<std::string> args;
+    const char* says;
+  } bad[] = {
+      {{"encode", "--codec", "x", "--dtx=1", "a", "b"}, "--dtx takes no value"},
+      {{"encode", "--codec", "x", "--mode", "2x", "a", "b"}, "--mode needs a whole number"},
+      {{"encode", "--codec", "x", "--mode", "99999999999", "a", "b"}, "--mode needs a whole number"},
+      {{"encode", "--codec", "x", "--law", "mulaw", "a", "b"}, "unknown law 'mulaw'"},
+      {{"decode", "--codec", "x", "--format", "xml", "a", "b"}, "unknown format 'xml'"},
+      {{"encode", "--codec", "--format", "rtp", "a", "b"}, "--codec needs a value"},
+      {{"encode", "--codec", "x", "--filter", "y", "a", "b"}, "--filter does not apply to 'encode'"},
+      {{"conformance", "--codec", "x"}, "--codec does not apply to 'conformance'"},
+      {{"list", "extra"}, "list takes no arguments"},
+      {{"roundtrip", "--codec", "x", "a", "b"}, "extra 'b'"},
+  };
+  for (const auto& b : bad) {
+    EXPECT_FALSE(vokc::parseToolArgs(b.args, a, err)) << b.says;
+    EXPECT_NE(err.find(b.says), std::string::npos) << err;
+  }
+}
+
+}  // namespace
