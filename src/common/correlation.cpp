@@ -12,81 +12,74 @@ using voksc::kern::sat32;
 
 namespace {
 
-// Doubled (L_mac-style) correlation of the frame with its past at delay t,
-// saturated once.
-inline int32_t pastCorr(const int16_t* x, int len, int t) { return sat32(2 * kern::dot(x, x - t, len)); }
+// Lags or outputs are produced in runs of this many into a stack buffer.
+constexpr int kRun = 128;
 
 }  // namespace
 
 VOKSC_EXPORT VokResult voksAutoCorr_16s32s(const Vok16s* x, int len, Vok32s* r, int lagLen) {
   if (anyNull(x, r)) return vokErrNullPtr;
   if (len < 1 || lagLen < 1) return vokErrSize;
-  for (int k = 0; k < lagLen; ++k) r[k] = k < len ? sat32(kern::dot(x, x + k, len - k)) : 0;
+  int64_t c[kRun];
+  for (int k0 = 0; k0 < lagLen; k0 += kRun) {
+    const int count = lagLen - k0 < kRun ? lagLen - k0 : kRun;
+    kern::xcorrTrunc(x, x, len, k0, count, c);
+    for (int j = 0; j < count; ++j) r[k0 + j] = sat32(c[j]);
+  }
   return vokOk;
 }
 
-// G.729 normalised autocorrelation: 2e+1 normalised, the other lags scaled
-// alike.  An energy above 0x3FFFFFFF would overflow the reference's L_mac
-// chain: warn and write nothing so the caller can scale down and retry.
+// G.729 normalised autocorrelation: 2e+1 normalised, the other lags doubled
+// and scaled alike.  An energy above 0x3FFFFFFF would overflow the L_mac
+// chain of the reference: warn and write nothing, so the caller can scale
+// the signal down and call again.  Below that bound no lag's doubled sum
+// can leave 32 bits, nor its normalised value.
 VOKSC_EXPORT VokResult voksAutoCorr_NormE_16s32s(const Vok16s* x, int len, Vok32s* r, int lagLen, int* norm) {
   if (anyNull(x, r, norm)) return vokErrNullPtr;
   if (len < 1 || lagLen < 1) return vokErrSize;
-  int64_t e = kern::dot(x, x, len);
+  const int64_t e = kern::dot(x, x, len);
   if (e > 0x3FFFFFFF) return vokWrnOverflow;
-  int32_t r0 = static_cast<int32_t>(2 * e + 1);
-  int n = op::norm_l(r0);
+  const int32_t r0 = static_cast<int32_t>(2 * e + 1);
+  const int n = op::norm_l(r0);
   r[0] = r0 << n;
-  for (int k = 1; k < lagLen; ++k) {
-    int64_t c = k < len ? 2 * kern::dot(x, x + k, len - k) : 0;
-    r[k] = static_cast<int32_t>(c * (int64_t{1} << n));
+  int64_t c[kRun];
+  for (int k0 = 1; k0 < lagLen; k0 += kRun) {
+    const int count = lagLen - k0 < kRun ? lagLen - k0 : kRun;
+    kern::xcorrTrunc(x, x, len, k0, count, c);
+    for (int j = 0; j < count; ++j) r[k0 + j] = static_cast<int32_t>(2 * c[j] * (int64_t{1} << n));
   }
   *norm = n;
   return vokOk;
 }
 
 // Correlation of the frame with its future; the 32-bit accumulation of the
-// reference saturates (not doubles) sums beyond 30 bits.
+// reference saturates (rather than doubles) sums beyond 30 bits.  Sums are
+// exact, so one that would leave 32 bits before the doubling saturates too.
 VOKSC_EXPORT VokResult voksAutoCorrLagMax_Fwd_16s(const Vok16s* x, int len, int lagMin, int lagMax, Vok32s* max,
                                                   int* lag) {
   if (anyNull(x, max, lag)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  int32_t best = op::kMin32;
-  int bestLag = 0;
-  for (int t = lagMin; t <= lagMax; ++t) {
-    int64_t s = kern::dot(x, x + t, len);
-    int32_t v = s > 0x3FFFFFFF ? op::kMax32 : (s < -0x40000000 ? op::kMin32 : static_cast<int32_t>(2 * s));
-    if (v > best) {
-      best = v;
-      bestLag = t;
-    }
-  }
-  *max = best;
-  *lag = bestLag;
+  const kern::LagPick p = kern::lagMaxFuture(x, len, lagMin, lagMax);
+  *max = p.value;
+  *lag = p.lag;
   return vokOk;
 }
 
-// Correlation with the past, lags visited from lagMax down; as in G.729's
-// open-loop search an equal value replaces the best, so among equal
-// correlations the smallest lag wins.
+// Correlation with the past (doubled, as the L_mac chain forms it), lags
+// visited from lagMax down.  An equal value moves to the smaller lag: among
+// equal correlations the smallest lag wins, as both G.729 callers expect
+// (the open-loop search goes down with >=, the Annex A post-filter goes up
+// with >).
 VOKSC_EXPORT VokResult voksAutoCorrLagMax_Inv_16s(const Vok16s* x, int len, int lagMin, int lagMax, Vok32s* max,
                                                   int* lag) {
   if (anyNull(x, max, lag)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  int32_t best = op::kMin32;
-  int bestLag = lagMax;
-  for (int t = lagMax; t >= lagMin; --t) {
-    int32_t v = pastCorr(x, len, t);
-    if (v >= best) {
-      best = v;
-      bestLag = t;
-    }
-  }
-  *max = best;
-  *lag = bestLag;
+  const kern::LagPick p = kern::lagMaxPast(x, len, lagMin, lagMax);
+  *max = p.value;
+  *lag = p.lag;
   return vokOk;
 }
 
-// Float form: lags upward, the first (smallest) lag wins ties.
 VOKSC_EXPORT VokResult voksAutoCorrLagMax_32f(const Vok32f* x, int len, int lagMin, int lagMax, Vok32f* max,
                                               int* lag) {
   if (anyNull(x, max, lag)) return vokErrNullPtr;
@@ -106,22 +99,16 @@ VOKSC_EXPORT VokResult voksAutoCorrLagMax_32f(const Vok32f* x, int len, int lagM
   return vokOk;
 }
 
+// Correlation of x with y advanced by 0..lagMax (doubled); the first
+// strictly greater value wins, from a start of 0 at lagMax.
 VOKSC_EXPORT VokResult voksCrossCorrLagMax_16s(const Vok16s* x, const Vok16s* y, int len, int lagMax, Vok32s* max,
                                                int* lag) {
   if (anyNull(x, y, max, lag)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
   if (lagMax < 0) return vokErrRange;
-  int32_t best = 0;
-  int bestLag = lagMax;
-  for (int t = 0; t <= lagMax; ++t) {
-    int32_t v = sat32(2 * kern::dot(x, y + t, len));
-    if (v > best) {
-      best = v;
-      bestLag = t;
-    }
-  }
-  *max = best;
-  *lag = bestLag;
+  const kern::LagPick p = kern::lagMaxCross(x, y, len, lagMax);
+  *max = p.value;
+  *lag = p.lag;
   return vokOk;
 }
 
@@ -130,7 +117,7 @@ VOKSC_EXPORT VokResult voksCrossCorrLagMax_32f64f(const Vok32f* x, const Vok32f*
   if (anyNull(x, y, max, lag)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
   if (lagMax < 0) return vokErrRange;
-  double best = -1.0e300;
+  double best = -HUGE_VAL;
   int bestLag = 0;
   for (int t = 0; t <= lagMax; ++t) {
     double s = 0.0;
@@ -148,82 +135,95 @@ VOKSC_EXPORT VokResult voksCrossCorrLagMax_32f64f(const Vok32f* x, const Vok32f*
 VOKSC_EXPORT VokResult voksCrossCorr_16s32s_Sfs(const Vok16s* a, const Vok16s* b, int len, Vok32s* out, int scale) {
   if (anyNull(a, b, out)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  for (int n = 0; n < len; ++n) out[n] = sat32(kern::scaleSfs(kern::dot(a, b + n, len - n), scale));
+  int64_t c[kRun];
+  for (int k0 = 0; k0 < len; k0 += kRun) {
+    const int count = len - k0 < kRun ? len - k0 : kRun;
+    kern::xcorrTrunc(a, b, len, k0, count, c);
+    for (int j = 0; j < count; ++j) out[k0 + j] = sat32(kern::scaleSfs(c[j], scale));
+  }
   return vokOk;
 }
 
 // Correlations normalised as G.729 normalises the backward-filtered target
-// (Cor_h_X): the doubled sums, shifted right by 18 - min(norm_l(max), 16) so
-// the largest magnitude keeps 13 bits.
+// (its Cor_h_X): the doubled sums, shifted right by 18 - min(norm_l(max), 16)
+// so that the largest magnitude keeps 13 bits.
 VOKSC_EXPORT VokResult voksCrossCorr_NormM_16s(const Vok16s* a, const Vok16s* b, int len, Vok16s* out) {
   if (anyNull(a, b, out)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  auto corr = [&](int n) { return sat32(2 * kern::dot(a, b + n, len - n)); };
+  // Frames up to kKeep samples keep their correlations; longer ones are
+  // correlated a second time for the output pass.
+  constexpr int kKeep = 4 * kRun;
+  int32_t kept[kKeep];
+  int64_t c[kRun];
   int32_t mx = 0;
-  for (int n = 0; n < len; ++n) {
-    int32_t v = op::L_abs(corr(n));
-    if (v > mx) mx = v;
+  for (int k0 = 0; k0 < len; k0 += kRun) {
+    const int count = len - k0 < kRun ? len - k0 : kRun;
+    kern::xcorrTrunc(a, b, len, k0, count, c);
+    for (int j = 0; j < count; ++j) {
+      const int32_t v = sat32(2 * c[j]);
+      if (len <= kKeep) kept[k0 + j] = v;
+      if (op::L_abs(v) > mx) mx = op::L_abs(v);
+    }
   }
-  int16_t j = op::norm_l(mx);
-  if (j > 16) j = 16;
-  j = static_cast<int16_t>(18 - j);
-  // Second pass instead of a buffer: lengths are not bounded.
-  for (int n = 0; n < len; ++n) out[n] = op::extract_l(op::L_shr(corr(n), j));
+  int16_t sh = op::norm_l(mx);
+  if (sh > 16) sh = 16;
+  sh = static_cast<int16_t>(18 - sh);
+  for (int k0 = 0; k0 < len; k0 += kRun) {
+    const int count = len - k0 < kRun ? len - k0 : kRun;
+    if (len > kKeep) {
+      kern::xcorrTrunc(a, b, len, k0, count, c);
+      for (int j = 0; j < count; ++j) kept[j] = sat32(2 * c[j]);
+    }
+    const int32_t* v = len > kKeep ? kept : kept + k0;
+    for (int j = 0; j < count; ++j) out[k0 + j] = op::extract_l(op::L_shr(v[j], sh));
+  }
   return vokOk;
 }
-
-namespace {
-// Partial convolution as dot products against b reversed (in blocks, so
-// the stack buffer stays small): conv(n) = sum a[i] b[n - i], i <= n.
-template <class Emit>
-void convolvePartial(const int16_t* a, const int16_t* b, int len, Emit emit) {
-  constexpr int kChunk = 1024;
-  int16_t rev[kChunk];
-  if (len <= kChunk) {
-    for (int k = 0; k < len; ++k) rev[k] = b[len - 1 - k];
-    for (int n = 0; n < len; ++n) emit(n, kern::dot(a, rev + len - 1 - n, n + 1));
-    return;
-  }
-  for (int n = 0; n < len; ++n) {
-    int64_t s = 0;
-    for (int i = 0; i <= n; ++i) s += int32_t{a[i]} * b[n - i];
-    emit(n, s);
-  }
-}
-}  // namespace
 
 VOKSC_EXPORT VokResult voksConvPartial_16s32s(const Vok16s* a, const Vok16s* b, Vok32s* out, int len) {
   if (anyNull(a, b, out)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  convolvePartial(a, b, len, [&](int n, int64_t s) { out[n] = sat32(s); });
+  int64_t c[kRun];
+  for (int n0 = 0; n0 < len; n0 += kRun) {
+    const int count = len - n0 < kRun ? len - n0 : kRun;
+    kern::convPartial(a, b, n0, count, c);
+    for (int j = 0; j < count; ++j) out[n0 + j] = sat32(c[j]);
+  }
   return vokOk;
 }
 
+// The scale factor is checked before the length.
 VOKSC_EXPORT VokResult voksConvPartial_16s_Sfs(const Vok16s* a, const Vok16s* b, Vok16s* out, int len, int scale) {
   if (anyNull(a, b, out)) return vokErrNullPtr;
   if (scale < 0) return vokErrBadArg;
   if (len < 1) return vokErrSize;
-  convolvePartial(a, b, len, [&](int n, int64_t s) {
-    int64_t v = kern::scaleSfs(s, scale);
-    out[n] = static_cast<Vok16s>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
-  });
+  int64_t c[kRun];
+  for (int n0 = 0; n0 < len; n0 += kRun) {
+    const int count = len - n0 < kRun ? len - n0 : kRun;
+    kern::convPartial(a, b, n0, count, c);
+    for (int j = 0; j < count; ++j) out[n0 + j] = kern::sat16(kern::scaleSfs(c[j], scale));
+  }
   return vokOk;
 }
 
+// S = (a0 >> sa)(b0 >> sb) + 2 sum over i >= 1 of (ai >> sa)(bi >> sb), with
+// the shifts raised alternately (sb first) until S fits 32 bits.  Beyond 15
+// the shifted words no longer change; a sum that still does not fit (only
+// possible past 2^30 elements) saturates.
 VOKSC_EXPORT VokResult voksDotProdAutoScale_16s32s_Sfs(const Vok16s* a, const Vok16s* b, int len, Vok32s* result,
                                                        int* scale) {
   if (anyNull(a, b, result, scale)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
   int sa = 0, sb = 0;
-  for (int step = 0;; ++step) {
-    int64_t s = int64_t{static_cast<int16_t>(a[0] >> sa)} * static_cast<int16_t>(b[0] >> sb);
-    for (int i = 1; i < len; ++i) s += 2 * int64_t{static_cast<int16_t>(a[i] >> sa)} * static_cast<int16_t>(b[i] >> sb);
-    if (s >= INT32_MIN && s <= INT32_MAX) {
-      *result = static_cast<int32_t>(s);
+  for (bool bNext = true;; bNext = !bNext) {
+    const int64_t first = int64_t{(int32_t{a[0]} >> sa) * (int32_t{b[0]} >> sb)};
+    const int64_t s = 2 * kern::dotShifted(a, b, len, sa, sb) - first;
+    if ((s >= INT32_MIN && s <= INT32_MAX) || (sa == 15 && sb == 15)) {
+      *result = sat32(s);
       *scale = sa + sb;
       return vokOk;
     }
-    if (step % 2 == 0)
+    if (bNext ? sb < 15 : sa >= 15)
       ++sb;
     else
       ++sa;
@@ -285,21 +285,7 @@ VOKSC_EXPORT VokResult voksResidualFilter_Low_16s_Sfs(const Vok16s* a, int order
   if (anyNull(a, x, y)) return vokErrNullPtr;
   if (order < 1 || len < 1 || order > len) return vokErrSize;
   if (scale > 15) return vokErrScale;
-  // Coefficients reversed once: each output is a dot product with the input.
-  int16_t rev[64];
-  const bool fast = order < 64;
-  if (fast)
-    for (int i = 0; i <= order; ++i) rev[i] = a[order - i];
-  for (int n = 0; n < len; ++n) {
-    int64_t s = 0;
-    if (fast) {
-      s = kern::dot(rev, x + n - order, order + 1);
-    } else {
-      for (int i = 0; i <= order; ++i) s += int32_t{a[i]} * x[n - i];
-    }
-    int64_t v = kern::scaleSfs(s, scale);
-    y[n] = static_cast<Vok16s>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
-  }
+  kern::residual(a, order, x, y, len, scale);
   return vokOk;
 }
 

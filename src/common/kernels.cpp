@@ -1,9 +1,7 @@
+// Scalar forms of the correlation kernels (the definitions the AVX2 forms
+// in kernels_avx2.cpp must reproduce) and the lag-maximum searches built
+// on either correlation form.
 #include "kernels.h"
-
-#if defined(__i386__) || defined(__x86_64__)
-#include <immintrin.h>
-#define VOKSC_X86 1
-#endif
 
 namespace voksc::kern {
 
@@ -13,58 +11,115 @@ int64_t dot_scalar(const int16_t* a, const int16_t* b, int n) {
   return s;
 }
 
-void autocorr_scalar(const int16_t* x, int n, int64_t* r, int lags) {
-  for (int k = 0; k < lags; ++k) r[k] = k < n ? dot_scalar(x, x + k, n - k) : 0;
-}
-
-#if defined(VOKSC_X86)
-
-namespace {
-// Widen the eight 32-bit lanes to 64 bits and add them to acc.
-__attribute__((target("avx2"))) inline __m256i widenAdd(__m256i acc, __m256i v) {
-  __m256i lo = _mm256_cvtepi32_epi64(_mm256_castsi256_si128(v));
-  __m256i hi = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(v, 1));
-  return _mm256_add_epi64(acc, _mm256_add_epi64(lo, hi));
-}
-__attribute__((target("avx2"))) inline int64_t hsum64(__m256i v) {
-  alignas(32) int64_t t[4];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(t), v);
-  return t[0] + t[1] + t[2] + t[3];
-}
-}  // namespace
-
-// Pairs of products are summed in 32-bit lanes by madd (each pair sum fits:
-// at most 2^31 for two (-32768)^2 products, which only -32768*-32768 twice
-// reaches; that case wraps, so it is detected and redone in 64 bits), then
-// widened to 64-bit lanes every block so nothing overflows.
-__attribute__((target("avx2"))) int64_t dot_avx2(const int16_t* a, const int16_t* b, int n) {
-  __m256i acc = _mm256_setzero_si256();
-  const __m256i minWord = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
-  int i = 0;
-  bool wrapped = false;
-  for (; i + 16 <= n; i += 16) {
-    __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
-    __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-    __m256i p = _mm256_madd_epi16(va, vb);
-    // madd wraps only for a pair of -32768*-32768 products (result 0x80000000).
-    if (!_mm256_testz_si256(_mm256_cmpeq_epi32(p, minWord), _mm256_cmpeq_epi32(p, minWord))) wrapped = true;
-    acc = widenAdd(acc, p);
-  }
-  if (wrapped) return dot_scalar(a, b, n);
-  int64_t s = hsum64(acc);
-  for (; i < n; ++i) s += int32_t{a[i]} * b[i];
+int64_t dotShifted_scalar(const int16_t* a, const int16_t* b, int n, int sa, int sb) {
+  int64_t s = 0;
+  for (int i = 0; i < n; ++i) s += (int32_t{a[i]} >> sa) * (int32_t{b[i]} >> sb);
   return s;
 }
 
-__attribute__((target("avx2"))) void autocorr_avx2(const int16_t* x, int n, int64_t* r, int lags) {
-  for (int k = 0; k < lags; ++k) r[k] = k < n ? dot_avx2(x, x + k, n - k) : 0;
+void xcorr_scalar(const int16_t* a, const int16_t* b, int n, int count, int64_t* out) {
+  for (int k = 0; k < count; ++k) out[k] = dot_scalar(a, b + k, n);
 }
 
-#else
+void xcorrTrunc_scalar(const int16_t* a, const int16_t* b, int len, int k0, int count, int64_t* out) {
+  for (int j = 0; j < count; ++j) {
+    const int k = k0 + j;
+    out[j] = k < len ? dot_scalar(a, b + k, len - k) : 0;
+  }
+}
 
-int64_t dot_avx2(const int16_t* a, const int16_t* b, int n) { return dot_scalar(a, b, n); }
-void autocorr_avx2(const int16_t* x, int n, int64_t* r, int lags) { autocorr_scalar(x, n, r, lags); }
+void convPartial_scalar(const int16_t* a, const int16_t* b, int n0, int count, int64_t* out) {
+  for (int j = 0; j < count; ++j) {
+    const int n = n0 + j;
+    int64_t s = 0;
+    for (int i = 0; i <= n; ++i) s += int32_t{a[i]} * b[n - i];
+    out[j] = s;
+  }
+}
 
-#endif
+void residual_scalar(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int scale) {
+  for (int n = 0; n < len; ++n) {
+    int64_t s = 0;
+    for (int i = 0; i <= order; ++i) s += int32_t{a[i]} * x[n - i];
+    y[n] = sat16(scaleSfs(s, scale));
+  }
+}
+
+namespace {
+
+using XcorrFn = void (*)(const int16_t*, const int16_t*, int, int, int64_t*);
+
+// Lags are correlated in runs of this many, so the sums fit a stack buffer.
+constexpr int kRun = 128;
+
+inline int runLength(long long remaining) { return remaining < kRun ? static_cast<int>(remaining) : kRun; }
+
+template <XcorrFn Corr>
+LagPick pastSearch(const int16_t* x, int len, int lagMin, int lagMax) {
+  LagPick best{INT32_MIN, lagMax};
+  int64_t c[kRun];
+  // A run starting at lag `hi` correlates x with x - hi: entry j is lag hi - j.
+  for (long long hi = lagMax; hi >= lagMin; hi -= kRun) {
+    const int count = runLength(hi - lagMin + 1);
+    Corr(x, x - hi, len, count, c);
+    for (int j = 0; j < count; ++j) {
+      const int32_t v = sat32(2 * c[j]);
+      if (v >= best.value) best = {v, static_cast<int>(hi - j)};
+    }
+  }
+  return best;
+}
+
+template <XcorrFn Corr>
+LagPick futureSearch(const int16_t* x, int len, int lagMin, int lagMax) {
+  LagPick best{INT32_MIN, 0};
+  int64_t c[kRun];
+  for (long long lo = lagMin; lo <= lagMax; lo += kRun) {
+    const int count = runLength(lagMax - lo + 1);
+    Corr(x, x + lo, len, count, c);
+    for (int j = 0; j < count; ++j) {
+      // The doubling of a 32-bit accumulator: sums beyond 30 bits saturate.
+      const int32_t v = c[j] > 0x3FFFFFFF ? INT32_MAX : (c[j] < -0x40000000 ? INT32_MIN : static_cast<int32_t>(2 * c[j]));
+      if (v > best.value) best = {v, static_cast<int>(lo + j)};
+    }
+  }
+  return best;
+}
+
+template <XcorrFn Corr>
+LagPick crossSearch(const int16_t* x, const int16_t* y, int len, int lagMax) {
+  LagPick best{0, lagMax};
+  int64_t c[kRun];
+  for (long long lo = 0; lo <= lagMax; lo += kRun) {
+    const int count = runLength(lagMax - lo + 1);
+    Corr(x, y + lo, len, count, c);
+    for (int j = 0; j < count; ++j) {
+      const int32_t v = sat32(2 * c[j]);
+      if (v > best.value) best = {v, static_cast<int>(lo + j)};
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+LagPick lagMaxPast_scalar(const int16_t* x, int len, int lagMin, int lagMax) {
+  return pastSearch<xcorr_scalar>(x, len, lagMin, lagMax);
+}
+LagPick lagMaxPast_avx2(const int16_t* x, int len, int lagMin, int lagMax) {
+  return pastSearch<xcorr_avx2>(x, len, lagMin, lagMax);
+}
+LagPick lagMaxFuture_scalar(const int16_t* x, int len, int lagMin, int lagMax) {
+  return futureSearch<xcorr_scalar>(x, len, lagMin, lagMax);
+}
+LagPick lagMaxFuture_avx2(const int16_t* x, int len, int lagMin, int lagMax) {
+  return futureSearch<xcorr_avx2>(x, len, lagMin, lagMax);
+}
+LagPick lagMaxCross_scalar(const int16_t* x, const int16_t* y, int len, int lagMax) {
+  return crossSearch<xcorr_scalar>(x, y, len, lagMax);
+}
+LagPick lagMaxCross_avx2(const int16_t* x, const int16_t* y, int len, int lagMax) {
+  return crossSearch<xcorr_avx2>(x, y, len, lagMax);
+}
 
 }  // namespace voksc::kern
