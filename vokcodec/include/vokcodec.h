@@ -38,6 +38,18 @@ VokResult vokcG729UnpackBits(const Vok8u* bits /* 80 */, Vok16s* prm);
 /* ==== end G.726 ============================================================ */
 
 /* ==== G.722 ================================================================ */
+/* 16 kHz PCM <-> one 8-bit codeword per sample pair (high-band code in bits
+ * 7-6, low-band code in bits 5-0: the RFC 3551 octet).  Each object holds
+ * one direction's QMF memory and band coders and is used from its first
+ * 16-byte boundary.  Any even number of samples per call; the stream
+ * continues across calls. */
+VokResult vokcG722EncoderGetSize(int* size);
+VokResult vokcG722EncoderInit(void* state);
+VokResult vokcG722Encode(void* state, const Vok16s* pcm, int len /* even */, Vok8u* words /* len/2 */);
+VokResult vokcG722DecoderGetSize(int* size);
+/* mode: 1 = 64, 2 = 56, 3 = 48 kbit/s (others: vokErrRange). */
+VokResult vokcG722DecoderInit(void* state, int mode);
+VokResult vokcG722Decode(void* state, const Vok8u* words, int count, Vok16s* pcm /* 2 * count */);
 /* ==== end G.722 ============================================================ */
 
 #ifdef __cplusplus
