@@ -288,7 +288,8 @@ VOKAPI VokResult voksDecode_G726_8u16s(void* state, const Vok8u* src, Vok16s* ds
 /* Band-sample pairs and code pairs are interleaved (low, high); lengths
  * count 16-bit elements and must be even.  QMF memories: 24 values, zero at
  * start.  SB-ADPCM state: 144 bytes, used from its first 16-byte boundary.
- * Decoder mode: 1 = 64, 2 = 56, other = 48 kbit/s. */
+ * Decoder mode: 1 = 64, 2 = 56, other = 48 kbit/s; the decoder reads codes
+ * modulo 64 (low) and 4 (high). */
 VOKAPI VokResult voksQMFEncode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem);
 VOKAPI VokResult voksQMFDecode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem);
 VOKAPI VokResult voksSBADPCMEncodeStateSize_G722_16s(int* size);
@@ -297,9 +298,18 @@ VOKAPI VokResult voksSBADPCMEncode_G722_16s(const Vok16s* src, Vok16s* dst, int 
 VOKAPI VokResult voksSBADPCMDecodeStateSize_G722_16s(int* size);
 VOKAPI VokResult voksSBADPCMDecodeInit_G722_16s(void* state);
 VOKAPI VokResult voksSBADPCMDecode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s mode, void* state);
-/* After concealment: low[2] low-band values, one high-band value. */
+/* After concealment: low[2] the last two low-band values (newest first), one
+ * high-band value; reset != 0 restores the initial scale factors, else the
+ * high-band log scale is halved.  A corrupted (negative) high-band log scale
+ * gives vokErrIndex after the history has been stored. */
 VOKAPI VokResult voksSBADPCMDecodeStateUpdate_G722_16s(const Vok16s* low, Vok16s high, int reset, void* state);
-/* Loss-concealment support. */
+/* Loss-concealment support.
+ * Downsample: len/4 outputs; src needs 5 samples of history in front.
+ * FilterHighband: the high member of each of the (len + 1) / 2 pairs, so an
+ * odd len also filters element len; mem = {last scaled input, last output}.
+ * ClassifyFrame: x needs 2 samples in front and 2 * lag samples (at least
+ * lag + 2) from its start; x[lag .. 2 * lag - 1] are limited in place; the
+ * class word becomes 2, 3 or 4; lag 0..143. */
 VOKAPI VokResult voksDownsampleFilter_G722_16s(const Vok16s* src, int len, Vok16s* dst);
 VOKAPI VokResult voksFilterHighband_G722_16s_I(Vok16s* pairs, int len, Vok16s* mem);
 VOKAPI VokResult voksClassifyFrame_G722_16s_I(Vok16s* x, Vok16s lag, int* cls, const void* state);
