@@ -1,0 +1,121 @@
+#include "pitch_kernels.h"
+
+#include "common/basic_op.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+#define VOKSC_PITCH_X86 1
+#endif
+
+using namespace voksc::op;
+
+namespace voksc::g729::pitch {
+
+void energyAndCorrelation_scalar(const int16_t* s, const int16_t* x, int64_t& energy, int64_t& corr) {
+  int64_t e = 0, c = 0;
+  for (int j = 0; j < 40; ++j) {
+    e += int32_t{s[j]} * s[j];
+    c += int32_t{s[j]} * x[j];
+  }
+  energy = e;
+  corr = c;
+}
+
+void shiftFiltered_scalar(const int16_t* in, int16_t* out, int16_t e, const int16_t* h, int hFac, int scaling) {
+  for (int j = 39; j > 0; --j) out[j] = add(extract_h(L_shl(L_mult(e, h[j]), static_cast<Word16>(hFac))), in[j - 1]);
+  out[0] = shr(e, static_cast<Word16>(scaling));
+}
+
+#if defined(VOKSC_PITCH_X86)
+
+namespace {
+
+__attribute__((target("avx2"))) inline __m256i load16(const int16_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+__attribute__((target("avx2"))) inline __m256i load8(const int16_t* p) {
+  return _mm256_set_m128i(_mm_setzero_si128(), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+__attribute__((target("avx2"))) inline int64_t hsum64(__m256i v) {
+  alignas(32) int64_t t[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(t), v);
+  return t[0] + t[1] + t[2] + t[3];
+}
+
+// 32-bit lanes widened to 64 bits, signed or (for sums of squares, whose
+// pair sums reach 2^31) unsigned.
+__attribute__((target("avx2"))) inline __m256i widenSigned(__m256i v) {
+  return _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_castsi256_si128(v)),
+                          _mm256_cvtepi32_epi64(_mm256_extracti128_si256(v, 1)));
+}
+__attribute__((target("avx2"))) inline __m256i widenUnsigned(__m256i v) {
+  return _mm256_add_epi64(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(v)),
+                          _mm256_cvtepu32_epi64(_mm256_extracti128_si256(v, 1)));
+}
+
+// Filtered-excitation terms of 16 taps: extract_h(L_shl(L_mult(e, h), hFac)).
+// The 32-bit product is clamped to the range whose left shift by 1 + hFac
+// still fits, which gives the same upper word as the saturating chain.
+__attribute__((target("avx2"))) inline __m256i taps16(__m256i ve, const int16_t* h, __m128i shift, __m256i lo,
+                                                      __m256i hi) {
+  const __m256i vh = load16(h);
+  const __m256i pl = _mm256_mullo_epi16(ve, vh), ph = _mm256_mulhi_epi16(ve, vh);
+  __m256i p0 = _mm256_unpacklo_epi16(pl, ph), p1 = _mm256_unpackhi_epi16(pl, ph);
+  p0 = _mm256_srai_epi32(_mm256_sll_epi32(_mm256_min_epi32(_mm256_max_epi32(p0, lo), hi), shift), 16);
+  p1 = _mm256_srai_epi32(_mm256_sll_epi32(_mm256_min_epi32(_mm256_max_epi32(p1, lo), hi), shift), 16);
+  return _mm256_packs_epi32(p0, p1);
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void energyAndCorrelation_avx2(const int16_t* s, const int16_t* x, int64_t& energy,
+                                                               int64_t& corr) {
+  const __m256i s0 = load16(s), s1 = load16(s + 16), s2 = load8(s + 32);
+  const __m256i x0 = load16(x), x1 = load16(x + 16), x2 = load8(x + 32);
+  const __m256i c0 = _mm256_madd_epi16(s0, x0), c1 = _mm256_madd_epi16(s1, x1), c2 = _mm256_madd_epi16(s2, x2);
+  // A pair of -32768 * -32768 products wraps the signed lane: rare, redo.
+  const __m256i wrap = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
+  const __m256i w = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi32(c0, wrap), _mm256_cmpeq_epi32(c1, wrap)),
+                                    _mm256_cmpeq_epi32(c2, wrap));
+  if (!_mm256_testz_si256(w, w)) {
+    energyAndCorrelation_scalar(s, x, energy, corr);
+    return;
+  }
+  const __m256i e = _mm256_add_epi64(
+      _mm256_add_epi64(widenUnsigned(_mm256_madd_epi16(s0, s0)), widenUnsigned(_mm256_madd_epi16(s1, s1))),
+      widenUnsigned(_mm256_madd_epi16(s2, s2)));
+  const __m256i c = _mm256_add_epi64(_mm256_add_epi64(widenSigned(c0), widenSigned(c1)), widenSigned(c2));
+  energy = hsum64(e);
+  corr = hsum64(c);
+}
+
+__attribute__((target("avx2"))) void shiftFiltered_avx2(const int16_t* in, int16_t* out, int16_t e, const int16_t* h,
+                                                        int hFac, int scaling) {
+  const int st = 1 + hFac;
+  const __m128i shift = _mm_cvtsi32_si128(st);
+  const __m256i hi = _mm256_set1_epi32((int32_t{1} << (31 - st)) - 1);
+  const __m256i lo = _mm256_set1_epi32(-(int32_t{1} << (31 - st)));
+  const __m256i ve = _mm256_set1_epi16(e);
+  // Blocks at 1, 17 and 24 (the last overlaps; out is not read here).
+  static const int kAt[3] = {1, 17, 24};
+  for (int b = 0; b < 3; ++b) {
+    const int j = kAt[b];
+    const __m256i t = _mm256_adds_epi16(taps16(ve, h + j, shift, lo, hi), load16(in + j - 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), t);
+  }
+  out[0] = shr(e, static_cast<Word16>(scaling));
+}
+
+#else
+
+void energyAndCorrelation_avx2(const int16_t* s, const int16_t* x, int64_t& energy, int64_t& corr) {
+  energyAndCorrelation_scalar(s, x, energy, corr);
+}
+void shiftFiltered_avx2(const int16_t* in, int16_t* out, int16_t e, const int16_t* h, int hFac, int scaling) {
+  shiftFiltered_scalar(in, out, e, h, hFac, scaling);
+}
+
+#endif
+
+}  // namespace voksc::g729::pitch

@@ -1,0 +1,179 @@
+// G.729 open-loop pitch searches on the weighted speech of one frame: the
+// three-section search of G.729 and the decimated search of Annex A.
+#include "common/basic_op.h"
+#include "common/kernels.h"
+#include "common/math_ops.h"
+#include "core/status.h"
+#include "pitch_internal.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+using namespace voksc::g729::pitch;
+
+namespace {
+
+constexpr int kSpan = kFrame + kDelayMax;  // 223 samples from 143 before the frame
+
+int64_t energy(const int16_t* x, int n, int step) {
+  int64_t e = 0;
+  for (int i = 0; i < n; i += step) e += int32_t{x[i]} * x[i];
+  return e;
+}
+
+// The analysis buffer scaled as the energy (of every `step`-th sample)
+// asks: right by 3 when the doubled sum saturates, left by 3 when it stays
+// below 2^20.
+void scaleFrame(const int16_t* sig, int16_t* buf, int step) {
+  const int64_t e = energy(sig - kDelayMax, kSpan, step);
+  const int mode = e > 0x3FFFFFFF ? -3 : (e < 0x80000 ? 3 : 0);
+  for (int i = 0; i < kSpan; ++i) {
+    const int16_t v = sig[i - kDelayMax];
+    buf[i] = mode < 0 ? shr(v, 3) : (mode > 0 ? shl(v, 3) : v);
+  }
+}
+
+// max / sqrt(energy), the section maximum normalised as the reference
+// forms it (split-form product with the Q30 inverse square root).
+Word16 normalise(Word32 max, Word32 en) {
+  Word16 mh, ml, eh, el;
+  L_Extract(max, mh, ml);
+  L_Extract(voksc::vokInvSqrt(en), eh, el);
+  return extract_l(voksc::vokMpy32(mh, ml, eh, el));
+}
+
+Word32 clampDoubled(int64_t s, int64_t init = 0) {
+  const int64_t v = init + 2 * s;
+  return v > kMax32 ? kMax32 : (v < kMin32 ? kMin32 : static_cast<Word32>(v));
+}
+
+// L_mac chain over n samples of a and b taken every `step`.
+Word32 chain(const int16_t* a, const int16_t* b, int n, int step) {
+  Word32 s = 0;
+  for (int j = 0; j < n; j += step) s = L_mac(s, a[j], b[j]);
+  return s;
+}
+
+// ---- G.729 ------------------------------------------------------------------
+
+int openLoop(const int16_t* sig) {
+  int16_t buf[kSpan];
+  scaleFrame(sig, buf, 1);
+  const int16_t* s = buf + kDelayMax;
+  // Whenever the scaled buffer's energy fits 30 bits, no correlation over
+  // its samples, nor any partial sum of one, can saturate the L_mac chain
+  // (Cauchy-Schwarz): the exact lag-maximum search serves.
+  const bool bounded = energy(buf, kSpan, 1) <= 0x3FFFFFFF;
+  // A section from its longest delay down; equal values move to the
+  // shorter delay.  The maximum is normalised by its delayed energy.
+  auto section = [&](int hi, int lo, Word16& norm) {
+    voksc::kern::LagPick pick{kMin32, hi};
+    if (bounded) {
+      pick = voksc::kern::lagMaxPast(s, kFrame, lo, hi);
+    } else {
+      for (int t = hi; t >= lo; --t) {
+        const Word32 c = chain(s, s - t, kFrame, 1);
+        if (c >= pick.value) pick = {c, t};
+      }
+    }
+    norm = normalise(pick.value, clampDoubled(energy(s - pick.lag, kFrame, 1)));
+    return pick.lag;
+  };
+  Word16 m1, m2, m3;
+  int p1 = section(kDelayMax, 80, m1);
+  const int p2 = section(79, 40, m2);
+  const int p3 = section(39, kDelayMin, m3);
+  // Favour the shorter delays: a section wins over a longer one unless the
+  // longer one's maximum times 0.85 stays at or above it.
+  if (sub(mult(m1, 27853), m2) < 0) {
+    m1 = m2;
+    p1 = p2;
+  }
+  if (sub(mult(m1, 27853), m3) < 0) p1 = p3;
+  return p1;
+}
+
+// ---- Annex A ------------------------------------------------------------------
+
+int openLoopFast(const int16_t* sig) {
+  int16_t buf[kSpan];
+  scaleFrame(sig, buf, 2);
+  const int16_t* s = buf + kDelayMax;
+  const bool bounded = energy(buf, kSpan, 1) <= 0x3FFFFFFF;
+  // Correlations over the even frame samples.  De-interleaved, every delay
+  // of one parity is a run of consecutive 40-sample dot products:
+  // s[2k - t] is half[b & 1][(b >> 1) + k] with b = 143 - t.
+  Word32 corr[kDelayMax + 1];
+  if (bounded) {
+    int16_t frame[kFrame / 2], half[2][kSpan / 2 + 1];
+    for (int k = 0; k < kFrame / 2; ++k) frame[k] = s[2 * k];
+    for (int i = 0; i < kSpan; ++i) half[i & 1][i >> 1] = buf[i];
+    constexpr int kRuns = (kDelayMax - kDelayMin) / 2 + 1;  // b >> 1 = 0..61
+    int64_t c[2][kRuns];
+    voksc::kern::xcorr(frame, half[0], kFrame / 2, kRuns, c[0]);
+    voksc::kern::xcorr(frame, half[1], kFrame / 2, kRuns, c[1]);
+    for (int t = kDelayMin; t <= kDelayMax; ++t) {
+      const int b = kDelayMax - t;
+      corr[t] = static_cast<Word32>(2 * c[b & 1][b >> 1]);
+    }
+  } else {
+    for (int t = kDelayMin; t <= kDelayMax; ++t) corr[t] = chain(s, s - t, kFrame, 2);
+  }
+  // Sections visited upward; a later delay must be strictly larger.
+  auto section = [&](int from, int to, int step, Word32& mx) {
+    mx = kMin32;
+    int best = from;
+    for (int t = from; t < to; t += step) {
+      if (corr[t] > mx) {
+        mx = corr[t];
+        best = t;
+      }
+    }
+    return best;
+  };
+  auto norm = [&](int t, Word32 mx) { return normalise(mx, clampDoubled(energy(s - t, kFrame, 2), 1)); };
+  Word32 mx;
+  int t1 = section(20, 40, 1, mx);
+  Word16 max1 = norm(t1, mx);
+  const int t2 = section(40, 80, 1, mx);
+  Word16 max2 = norm(t2, mx);
+  int t3 = section(80, 143, 2, mx);
+  const int centre = t3;  // the odd neighbours of the best even delay
+  if (corr[centre + 1] > mx) {
+    mx = corr[centre + 1];
+    t3 = centre + 1;
+  }
+  if (corr[centre - 1] > mx) {
+    mx = corr[centre - 1];
+    t3 = centre - 1;
+  }
+  const Word16 max3 = norm(t3, mx);
+  // Multiples of a shorter delay reinforce it.
+  Word16 d = sub(shl(static_cast<Word16>(t2), 1), static_cast<Word16>(t3));
+  if (sub(abs_s(d), 5) < 0) max2 = add(max2, shr(max3, 2));
+  d = add(d, static_cast<Word16>(t2));
+  if (sub(abs_s(d), 7) < 0) max2 = add(max2, shr(max3, 2));
+  d = sub(shl(static_cast<Word16>(t1), 1), static_cast<Word16>(t2));
+  if (sub(abs_s(d), 5) < 0) max1 = add(max1, mult(max2, 6554));
+  d = add(d, static_cast<Word16>(t1));
+  if (sub(abs_s(d), 7) < 0) max1 = add(max1, mult(max2, 6554));
+  if (sub(max1, max2) < 0) {
+    max1 = max2;
+    t1 = t2;
+  }
+  if (sub(max1, max3) < 0) t1 = t3;
+  return t1;
+}
+
+}  // namespace
+
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearch_G729_16s(const Vok16s* wsp, Vok16s* delay) {
+  if (anyNull(wsp, delay)) return vokErrNullPtr;
+  *delay = static_cast<Vok16s>(openLoop(wsp));
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearch_G729A_16s(const Vok16s* wsp, Vok16s* delay) {
+  if (anyNull(wsp, delay)) return vokErrNullPtr;
+  *delay = static_cast<Vok16s>(openLoopFast(wsp));
+  return vokOk;
+}

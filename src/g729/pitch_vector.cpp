@@ -1,0 +1,181 @@
+// G.729 adaptive-codebook vector: fractional-delay interpolation, the
+// filtered vector and its gain, the target update.
+#include <cstring>
+
+#include "common/basic_op.h"
+#include "core/status.h"
+#include "nr/nr_internal.h"
+#include "pitch_internal.h"
+#include "pitch_tables.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+
+namespace voksc::g729::pitch {
+
+void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
+  const int16_t* x0 = exc - t0;
+  frac = -frac;
+  if (frac < 0) {
+    frac += 3;
+    --x0;
+  }
+  const int16_t* c1 = &kInterpExc[frac];
+  const int16_t* c2 = &kInterpExc[3 - frac];
+  for (int j = 0; j < len; ++j, ++x0) {
+    // Each sample reads only samples before it, so those this call wrote
+    // (delays below len + 10) are already final.
+    const int16_t* x1 = x0;
+    const int16_t* x2 = x0 + 1;
+    MacChain c;
+    for (int i = 0, k = 0; i < 10; ++i, k += 3) {
+      c.mac(x1[-i], c1[k]);
+      c.mac(x2[i], c2[k]);
+    }
+    Word32 s = c.value();
+    if (c.spilled()) {
+      s = 0;
+      for (int i = 0, k = 0; i < 10; ++i, k += 3) {
+        s = L_mac(s, x1[-i], c1[k]);
+        s = L_mac(s, x2[i], c2[k]);
+      }
+    }
+    exc[j] = round_fx(s);
+  }
+}
+
+int16_t interpolateCorrelation(const int16_t* corr, int frac) {
+  if (frac < 0) {
+    frac += 3;
+    --corr;
+  }
+  const int16_t* c1 = &kInterpCorr[frac];
+  const int16_t* c2 = &kInterpCorr[3 - frac];
+  Word32 s = 0;
+  for (int i = 0, k = 0; i < 4; ++i, k += 3) {
+    s = L_mac(s, corr[-i], c1[k]);
+    s = L_mac(s, corr[1 + i], c2[k]);
+  }
+  return round_fx(s);
+}
+
+void searchRange(int centre, int subframe, int& tMin, int& tMax) {
+  const int below = subframe == 0 ? 3 : 5, width = subframe == 0 ? 6 : 9;
+  tMin = centre - below;
+  if (tMin < kDelayMin) tMin = kDelayMin;
+  tMax = tMin + width;
+  if (tMax > kDelayMax) {
+    tMax = kDelayMax;
+    tMin = tMax - width;
+  }
+}
+
+void filterVector(const int16_t* v, const int16_t* h, int16_t* y) {
+  for (int n = 0; n < kSubframe; ++n) {
+    MacChain c;
+    for (int i = 0; i <= n; ++i) c.mac(v[i], h[n - i]);
+    Word32 s = c.value();
+    if (c.spilled()) {
+      s = 0;
+      for (int i = 0; i <= n; ++i) s = L_mac(s, v[i], h[n - i]);
+    }
+    y[n] = extract_h(L_shl(s, 3));
+  }
+}
+
+namespace {
+// An L_mac chain from `init`; `ovf` is set when the chain saturated.
+Word32 macChain(Word32 init, const int16_t* a, const int16_t* b, bool& ovf) {
+  MacChain c(init);
+  for (int i = 0; i < kSubframe; ++i) c.mac(a[i], b[i]);
+  if (!c.spilled()) return c.value();
+  ovf = true;
+  Word32 s = init;
+  for (int i = 0; i < kSubframe; ++i) s = L_mac(s, a[i], b[i]);
+  return s;
+}
+}  // namespace
+
+int16_t gain(const int16_t* x, const int16_t* y, int16_t* coeff) {
+  int16_t scaled[kSubframe];
+  for (int i = 0; i < kSubframe; ++i) scaled[i] = shr(y[i], 2);
+  bool ovf = false;
+  Word32 s = macChain(1, y, y, ovf);
+  Word16 expYY, expXY;
+  if (ovf) s = macChain(1, scaled, scaled, ovf);
+  expYY = norm_l(s);
+  const Word16 yy = round_fx(L_shl(s, expYY));
+  if (ovf) expYY = sub(expYY, 4);
+  ovf = false;
+  s = macChain(0, x, y, ovf);
+  if (ovf) s = macChain(0, x, scaled, ovf);
+  expXY = norm_l(s);
+  Word16 xy = round_fx(L_shl(s, expXY));
+  if (ovf) expXY = sub(expXY, 2);
+  if (coeff) {
+    coeff[0] = yy;
+    coeff[1] = sub(15, expYY);
+    coeff[2] = xy;
+    coeff[3] = xy <= 0 ? Word16{-15} : sub(15, expXY);
+  }
+  if (xy <= 0) return 0;
+  xy = shr(xy, 1);  // below yy, as div_s needs
+  Word16 g = shr(div_s(xy, yy), sub(expXY, expYY));
+  return g > 19661 ? Word16{19661} : g;
+}
+
+}  // namespace voksc::g729::pitch
+
+using namespace voksc::g729::pitch;
+
+namespace {
+bool badDelay(const Vok16s* delay) { return delay[0] < 18 || delay[0] > 144 || delay[1] < -1 || delay[1] > 1; }
+}  // namespace
+
+VOKSC_EXPORT VokResult voksDecodeAdaptiveVector_G729_16s_I(const Vok16s* delay, Vok16s* excBuf) {
+  if (anyNull(delay, excBuf)) return vokErrNullPtr;
+  if (badDelay(delay)) return vokErrIndex;
+  adaptiveVector(excBuf + kExcHistory, delay[0], delay[1], kSubframe);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksDecodeAdaptiveVector_G729_16s(const Vok16s* delay, Vok16s* excBuf, Vok16s* vec) {
+  if (anyNull(delay, excBuf, vec)) return vokErrNullPtr;
+  if (badDelay(delay)) return vokErrIndex;
+  adaptiveVector(excBuf + kExcHistory, delay[0], delay[1], kSubframe);
+  std::memcpy(vec, excBuf + kExcHistory, kSubframe * sizeof(Vok16s));
+  return vokOk;
+}
+
+// x2 = x - y g: bits 14..29 of the product, subtracted modulo 2^16.
+VOKSC_EXPORT VokResult voksAdaptiveCodebookContribution_G729_16s(Vok16s gain, const Vok16s* y, const Vok16s* x,
+                                                                 Vok16s* x2) {
+  if (anyNull(y, x, x2)) return vokErrNullPtr;
+  for (int i = 0; i < kSubframe; ++i) {
+    const uint16_t p = static_cast<uint16_t>((int32_t{y[i]} * gain) >> 14);
+    x2[i] = static_cast<Vok16s>(static_cast<uint16_t>(x[i]) - p);
+  }
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookGain_G729_16s(const Vok16s* x, const Vok16s* h, const Vok16s* vec,
+                                                         Vok16s* y, Vok16s* gainOut) {
+  if (anyNull(x, h, vec, y, gainOut)) return vokErrNullPtr;
+  int16_t yy[kSubframe];
+  filterVector(vec, h, yy);
+  *gainOut = gain(x, yy, nullptr);
+  std::memcpy(y, yy, sizeof yy);
+  return vokOk;
+}
+
+// Annex A: the vector filtered by 1/A(z) from zero state instead of by the
+// impulse response.
+VOKSC_EXPORT VokResult voksAdaptiveCodebookGain_G729A_16s(const Vok16s* x, const Vok16s* a, const Vok16s* vec,
+                                                          Vok16s* y, Vok16s* gainOut) {
+  if (anyNull(x, a, vec, y, gainOut)) return vokErrNullPtr;
+  int16_t yy[kSubframe], mem[10] = {};
+  voksc::nr::synthesis(a, vec, yy, kSubframe, 12, mem, false);
+  *gainOut = gain(x, yy, nullptr);
+  std::memcpy(y, yy, sizeof yy);
+  return vokOk;
+}
