@@ -8,8 +8,8 @@
 #include "common/math_ops.h"
 #include "core/status.h"
 #include "filter_internal.h"
-#include "lpc_internal.h"
-#include "lpc_tables.h"
+#include "lp_internal.h"
+#include "lp_tables.h"
 
 using namespace voksc::op;
 using namespace voksc::g729;

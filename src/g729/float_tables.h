@@ -6,19 +6,8 @@
 
 namespace voksc::g729f {
 
-// root-search grid, 60 intervals
-extern const float kChebGrid61[61];
 // 1/3-resolution adaptive-vector filter
 extern const float kInterpExc[31];
-// LSP codebooks (radians)
-extern const float kLspStage1[128][10];
-extern const float kLspStage2[32][10];
-// MA predictors, 2 x 4 x 10
-extern const float kMaPredictor[2][4][10];
-extern const float kMaPredSum[2][10];
-extern const float kMaPredSumInv[2][10];
-// Annex A grid, 50 intervals
-extern const float kChebGrid51[51];
 
 }  // namespace voksc::g729f
 

@@ -1,10 +1,9 @@
 // G.729 helpers around the main loop: pre-emphasis, general-order residual
-// filter, perceptual pole-zero filters, Annex E hybrid window, Annex B
-// windowed autocorrelation and comfort-noise excitation.
+// filter, perceptual pole-zero filters, Annex B windowed autocorrelation and
+// comfort-noise excitation.
 #include <cstring>
 
 #include "annexb_tables.h"
-#include "annexe_tables.h"
 #include "common/basic_op.h"
 #include "common/math_ops.h"
 #include "core/status.h"
@@ -98,69 +97,6 @@ VOKSC_EXPORT VokResult voksFilteredExcitation_G729_32f(const Vok32f* h, Vok32f* 
   if (len < 1) return vokErrSize;
   for (int n = len - 1; n > 0; --n) y[n] = y[n - 1] + e * h[n];
   y[0] = e * h[0];
-  return vokOk;
-}
-
-// ---- Annex E hybrid window ------------------------------------------------
-
-namespace {
-constexpr int kHybLen = 145, kHybOrder = 30, kHybSplit = 110;
-}
-
-VOKSC_EXPORT VokResult voksWinHybridGetStateSize_G729E_16s(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = 124;
-  return vokOk;
-}
-VOKSC_EXPORT VokResult voksWinHybridGetStateSize_G729E_32f(int* size) { return voksWinHybridGetStateSize_G729E_16s(size); }
-
-VOKSC_EXPORT VokResult voksWinHybridInit_G729E_16s(void* state) {
-  if (!state) return vokErrNullPtr;
-  std::memset(state, 0, 124);
-  return vokOk;
-}
-VOKSC_EXPORT VokResult voksWinHybridInit_G729E_32f(void* state) { return voksWinHybridInit_G729E_16s(state); }
-
-// Recursive part (samples 30..109) decays by 0.31640625 per frame; the
-// non-recursive part (110..144) is added for the output.
-VOKSC_EXPORT VokResult voksWinHybrid_G729E_16s32s(const Vok16s* x, Vok32s* r, void* state) {
-  if (anyNull(x, r, static_cast<const char*>(state))) return vokErrNullPtr;
-  int16_t w[kHybLen];
-  for (int n = kHybLen - 1, k = 0; n >= 0; --n, ++k) w[n] = mult(x[n], kHybridWindow[k]);
-  Word32 rexp[kHybOrder + 1];
-  std::memcpy(rexp, state, sizeof rexp);
-  for (int i = 0; i <= kHybOrder; ++i) {
-    Word32 t = 0;
-    for (int n = kHybOrder; n < kHybSplit; ++n) t = L_mac(t, w[n], w[n - i]);
-    t = L_shr(t, 1);
-    Word16 hi, lo;
-    L_Extract(rexp[i], hi, lo);
-    rexp[i] = L_add(voksc::vokMpy32x16(hi, lo, 10368), t);
-  }
-  for (int i = 0; i <= kHybOrder; ++i) {
-    Word32 t = L_shl(rexp[i], 1);
-    for (int n = kHybSplit; n < kHybLen; ++n) t = L_mac(t, w[n], w[n - i]);
-    r[i] = L_shr(t, 1);
-  }
-  std::memcpy(state, rexp, sizeof rexp);
-  return vokOk;
-}
-
-VOKSC_EXPORT VokResult voksWinHybrid_G729E_32f(const Vok32f* x, Vok32f* r, void* state) {
-  if (anyNull(x, r, static_cast<const char*>(state))) return vokErrNullPtr;
-  float w[kHybLen];
-  for (int n = kHybLen - 1, k = 0; n >= 0; --n, ++k) w[n] = x[n] * (kHybridWindow[k] / 32768.0f);
-  float rexp[kHybOrder + 1];
-  std::memcpy(rexp, state, sizeof rexp);
-  for (int i = 0; i <= kHybOrder; ++i) {
-    float t = 0.0f;
-    for (int n = kHybOrder; n < kHybSplit; ++n) t += w[n] * w[n - i];
-    rexp[i] = 0.31640625f * rexp[i] + t;
-    float u = rexp[i];
-    for (int n = kHybSplit; n < kHybLen; ++n) u += w[n] * w[n - i];
-    r[i] = u;
-  }
-  std::memcpy(state, rexp, sizeof rexp);
   return vokOk;
 }
 

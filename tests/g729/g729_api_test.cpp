@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "check.h"
-#include "g729/lpc_internal.h"
+#include "g729/lp_internal.h"
 #include "voksc.h"
 
 namespace {

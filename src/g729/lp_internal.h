@@ -1,0 +1,82 @@
+// G.729 LP analysis and LSP quantisation steps shared inside the library:
+// the codec steps behind the exports (usable by other families, e.g. a
+// GSM-AMR analysis reusing the G.729 recursion and root search) and the
+// scalar/AVX2 kernel pairs the tests hold against each other.
+//
+// Formats: LP coefficients Q12 (a[0] = 4096), LSP Q15 (cosines, decreasing),
+// LSF Q13 radians (increasing); MA predictor memory 4 x 10 quantised
+// residuals Q13, newest frame first.
+#ifndef VOKSC_G729_LP_INTERNAL_H
+#define VOKSC_G729_LP_INTERNAL_H
+
+#include <cstdint>
+
+namespace voksc::g729 {
+
+constexpr int kLpOrder = 10;
+constexpr int kMaxOrder = 30;  // highest order of the Levinson-Durbin recursion
+
+// ---- LP analysis -------------------------------------------------------------
+
+// r[i] = vokMpy32(r[i], lag window i) for i = 0..len-1 (r addresses lag 1);
+// len 1..12.
+void lpLagWindow(int32_t* r, int len);
+
+// Levinson-Durbin recursion in split (hi, lo) form for orders 1..30: a[0..order]
+// Q12, rc[0..order-1] Q15, err the upper word of the final prediction error.
+// False (nothing written) when a reflection coefficient reaches the
+// stability limit.  r[0] must be normalised (at least 2^30).
+bool lpLevinson(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err);
+// The same recursion written as a plain chain of the fixed-point operators.
+bool lpLevinsonChain(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err);
+
+// LP coefficients (Q12, order 10) to LSPs (Q15) by the Chebyshev root search;
+// a copy of oldLsp when fewer than ten roots are found.  annexA selects the
+// 51-point grid with two bisections.
+void lpToLsp(const int16_t* a, const int16_t* oldLsp, int16_t* lsp, bool annexA);
+// LSPs (Q15) to LP coefficients (Q12, a[0] = 4096).
+void lspToLp(const int16_t* lsp, int16_t* a);
+
+// ---- LSP / LSF conversions ----------------------------------------------------
+
+void lspToLsf(const int16_t* lsp, int16_t* lsf);      // Q13 radians
+void lspToLsfNorm(const int16_t* lsp, int16_t* lsf);  // Q15, frequency / sampling rate
+// Q13 radians to LSP; returns the index of the first negative frequency
+// (elements before it written), or -1.
+int lsfToLsp(const int16_t* lsf, int16_t* lsp);
+
+// ---- quantiser and decoder ----------------------------------------------------
+
+// Stability correction of a quantised LSF set; bit 0: floor applied,
+// bit 1: ceiling applied.
+int lsfStability(int16_t* lsf);
+// Decoder: idx = (switch 0..1, stage 1 0..127, stage 2 low 0..31, stage 2
+// high 0..31).  Updates the memory; residualOut (optional) receives the
+// residual pushed into it.  Returns the stability flags.
+int lsfDecode(const int16_t* idx, int16_t* mem, int16_t* lsf, int16_t* residualOut);
+// Switched-MA two-stage quantiser; writes the quantised LSF, the four indices
+// and (optional) the residual pushed into the memory.
+void lsfQuantise(const int16_t* lsf, int16_t* mem, int16_t* lsfq, int16_t* idx, int16_t* residualOut);
+// The quantiser written as a plain chain of the fixed-point operators.
+void lsfQuantiseChain(const int16_t* lsf, int16_t* mem, int16_t* lsfq, int16_t* idx, int16_t* residualOut);
+// Erased frame: pushes the residual that predictor `mode` needs to give lastLsf.
+void lsfErased(int mode, int16_t* mem, const int16_t* lastLsf);
+
+// First-stage search: index of the first codebook vector at the smallest
+// distance sat32(2 * sum (sat16(target - cb))^2) over the 128 x 10 codebook.
+int lspStage1Search_scalar(const int16_t* target);
+int lspStage1Search_avx2(const int16_t* target);
+
+// ---- Annex E hybrid window ----------------------------------------------------
+
+constexpr int kHybridLen = 145;
+constexpr int kHybridOrder = 30;
+// One frame of the 16-bit hybrid window: x[0..144], r[0..30], state 31 words.
+void winHybrid_scalar(const int16_t* x, int32_t* r, int32_t* state);
+void winHybrid_avx2(const int16_t* x, int32_t* r, int32_t* state);
+// The same frame with every correlation as a saturating operator chain.
+void winHybrid_chain(const int16_t* x, int32_t* r, int32_t* state);
+
+}  // namespace voksc::g729
+
+#endif  // VOKSC_G729_LP_INTERNAL_H

@@ -1,0 +1,375 @@
+// G.729 LSF quantiser (switched MA prediction, two-stage split VQ), its
+// decoder with the stability correction, and the erased-frame update.
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+#include "common/basic_op.h"
+#include "core/status.h"
+#include "lp_internal.h"
+#include "lp_tables.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+
+namespace voksc::g729 {
+
+namespace {
+
+constexpr int kM = kLpOrder;
+constexpr int kNc = kM / 2;
+constexpr int kStage1Size = 128, kStage2Size = 32, kMaFrames = 4;
+constexpr Word16 kGap1 = 10, kGap2 = 5, kGap3 = 321;       // Q13
+constexpr Word16 kLsfFloor = 40, kLsfCeiling = 25681;      // 0.005 and 3.135 in Q13
+
+// For each adjacent pair closer than `gap`, move both apart by half the shortfall.
+void rearrange(Word16* buf, Word16 gap, int from, int to) {
+  for (int j = from; j < to; ++j) {
+    const Word16 tmp = shr(add(sub(buf[j - 1], buf[j]), gap), 1);
+    if (tmp > 0) {
+      buf[j - 1] = sub(buf[j - 1], tmp);
+      buf[j] = add(buf[j], tmp);
+    }
+  }
+}
+
+// Quantised LSF = residual x predictor sum + memory x predictor coefficients.
+void maCompose(const Word16* residual, const Word16* mem, int mode, Word16* lsf) {
+  for (int j = 0; j < kM; ++j) {
+    Word32 acc = L_mult(residual[j], kLspMaPredSum[mode][j]);
+    for (int k = 0; k < kMaFrames; ++k) acc = L_mac(acc, mem[k * kM + j], kLspMaPredictor[mode][k][j]);
+    lsf[j] = extract_h(acc);
+  }
+}
+
+// Residual that predictor `mode` needs to give lsf from the memory.
+void maExtract(const Word16* lsf, const Word16* mem, int mode, Word16* residual) {
+  for (int j = 0; j < kM; ++j) {
+    Word32 t = L_deposit_h(lsf[j]);
+    for (int k = 0; k < kMaFrames; ++k) t = L_msu(t, mem[k * kM + j], kLspMaPredictor[mode][k][j]);
+    t = L_mult(extract_h(t), kLspMaPredSumInv[mode][j]);
+    residual[j] = extract_h(L_shl(t, 3));
+  }
+}
+
+void maPush(const Word16* residual, Word16* mem) {
+  std::memmove(mem + kM, mem, (kMaFrames - 1) * kM * sizeof(Word16));
+  std::memcpy(mem, residual, kM * sizeof(Word16));
+}
+
+// Weights from the spacing of the input LSFs (Q13), normalised; the 5th and
+// 6th get 1.2 times more.
+void lsfWeights(const Word16* lsf, Word16* w) {
+  constexpr Word16 kPi04 = 1029, kPi92 = 23677, kTen = 10 * (1 << 11), kOnePointTwo = 19661;
+  Word16 buf[kM];
+  buf[0] = sub(lsf[1], kPi04 + 8192);
+  for (int i = 1; i < kM - 1; ++i) buf[i] = sub(sub(lsf[i + 1], lsf[i - 1]), 8192);
+  buf[kM - 1] = sub(kPi92 - 8192, lsf[kM - 2]);
+  for (int i = 0; i < kM; ++i) {
+    if (buf[i] > 0) {
+      w[i] = 2048;
+    } else {
+      Word16 t = extract_h(L_shl(L_mult(buf[i], buf[i]), 2));
+      t = extract_h(L_shl(L_mult(t, kTen), 2));
+      w[i] = add(t, 2048);
+    }
+  }
+  w[4] = extract_h(L_shl(L_mult(w[4], kOnePointTwo), 1));
+  w[5] = extract_h(L_shl(L_mult(w[5], kOnePointTwo), 1));
+  Word16 mx = 0;
+  for (int i = 0; i < kM; ++i)
+    if (w[i] > mx) mx = w[i];
+  const Word16 sft = norm_s(mx);
+  for (int i = 0; i < kM; ++i) w[i] = shl(w[i], sft);
+}
+
+// A chain of L_mac over non-negative products only rises, so it saturates
+// exactly when its exact total leaves 31 bits.
+inline Word32 nonNegativeChain(int64_t sumOfProducts) {
+  const int64_t v = 2 * sumOfProducts;
+  return v > kMax32 ? kMax32 : static_cast<Word32>(v);
+}
+
+// Second-stage search over one half (entries from..to-1): weighted distance
+// with mult(w, t) t, where mult(w, t) has the sign of t (w >= 0), so every
+// product is non-negative.
+int stage2Search(const Word16* target, const Word16* cb1, const Word16* w, int from, int to) {
+  Word16 buf[kM];
+  for (int j = from; j < to; ++j) buf[j] = sub(target[j], cb1[j]);
+  int index = 0;
+  Word32 dmin = kMax32;
+  for (int k = 0; k < kStage2Size; ++k) {
+    int64_t acc = 0;
+    for (int j = from; j < to; ++j) {
+      const Word16 t = sub(buf[j], kLspStage2Codebook[k][j]);
+      acc += int32_t{mult(w[j], t)} * t;
+    }
+    const Word32 d = nonNegativeChain(acc);
+    if (d < dmin) {
+      dmin = d;
+      index = k;
+    }
+  }
+  return index;
+}
+
+Word32 weightedDistance(const Word16* w, const Word16* buf, const Word16* target, int mode) {
+  Word32 dist = 0;
+  for (int j = 0; j < kM; ++j) {
+    const Word16 t = mult(sub(buf[j], target[j]), kLspMaPredSum[mode][j]);
+    const Word16 t2 = extract_h(L_shl(L_mult(w[j], t), 4));
+    dist = L_mac(dist, t2, t);
+  }
+  return dist;
+}
+
+void packIndices(int mode, const int* cand, const int* t1, const int* t2, Word16* idx) {
+  idx[0] = static_cast<Word16>(mode);
+  idx[1] = static_cast<Word16>(cand[mode]);
+  idx[2] = static_cast<Word16>(t1[mode]);
+  idx[3] = static_cast<Word16>(t2[mode]);
+}
+
+}  // namespace
+
+int lspStage1Search_scalar(const Word16* target) {
+  int cand = 0;
+  Word32 dmin = kMax32;
+  for (int i = 0; i < kStage1Size; ++i) {
+    int32_t acc = 0;  // ten squares of 16-bit values stay below 2^34: clamp at 2^30
+    int64_t wide = 0;
+    for (int j = 0; j < kM; ++j) {
+      const int32_t t = sat16(int32_t{target[j]} - kLspStage1Codebook[i][j]);
+      wide += t * t;
+    }
+    acc = static_cast<int32_t>(wide > 0x40000000 ? 0x40000000 : wide);
+    const Word32 d = acc >= 0x40000000 ? kMax32 : 2 * acc;
+    if (d < dmin) {
+      dmin = d;
+      cand = i;
+    }
+  }
+  return cand;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Eight codebook vectors per step: lane k holds vector i + k.  Each 32-bit
+// gather brings one pair of coefficients; the saturating 16-bit difference
+// and madd give the pair's sum of squares (at most 2^31, unsigned), and the
+// running sum is clamped at 2^30, where the doubled chain saturates.
+__attribute__((target("avx2"))) int lspStage1Search_avx2(const Word16* target) {
+  alignas(32) int32_t dist[kStage1Size];
+  const auto* base = reinterpret_cast<const int*>(&kLspStage1Codebook[0][0]);
+  const __m256i rowStep = _mm256_setr_epi32(0, 5, 10, 15, 20, 25, 30, 35);
+  const __m256i limit = _mm256_set1_epi32(0x40000000);
+  int32_t pairs[kNc];
+  std::memcpy(pairs, target, sizeof pairs);
+  for (int i = 0; i < kStage1Size; i += 8) {
+    __m256i s = _mm256_setzero_si256();
+    const __m256i rows = _mm256_add_epi32(rowStep, _mm256_set1_epi32(i * kNc));
+    for (int p = 0; p < kNc; ++p) {
+      const __m256i cb = _mm256_i32gather_epi32(base + p, rows, 4);
+      const __m256i d = _mm256_subs_epi16(_mm256_set1_epi32(pairs[p]), cb);
+      s = _mm256_min_epu32(_mm256_add_epi32(s, _mm256_madd_epi16(d, d)), limit);
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dist + i), s);
+  }
+  int cand = 0;
+  Word32 dmin = kMax32;
+  for (int i = 0; i < kStage1Size; ++i) {
+    const Word32 d = dist[i] >= 0x40000000 ? kMax32 : 2 * dist[i];
+    if (d < dmin) {
+      dmin = d;
+      cand = i;
+    }
+  }
+  return cand;
+}
+#else
+int lspStage1Search_avx2(const Word16* target) { return lspStage1Search_scalar(target); }
+#endif
+
+namespace {
+inline int stage1Search(const Word16* target) {
+#if defined(VOKSC_USE_AVX2)
+  return lspStage1Search_avx2(target);
+#else
+  return lspStage1Search_scalar(target);
+#endif
+}
+}  // namespace
+
+int lsfStability(Word16* buf) {
+  int flags = 0;
+  for (int j = 0; j < kM - 1; ++j) {
+    if (buf[j + 1] < buf[j]) {
+      const Word16 t = buf[j + 1];
+      buf[j + 1] = buf[j];
+      buf[j] = t;
+    }
+  }
+  if (buf[0] < kLsfFloor) {
+    buf[0] = kLsfFloor;
+    flags |= 1;
+  }
+  for (int j = 0; j < kM - 1; ++j)
+    if (Word32{buf[j + 1]} - buf[j] < kGap3) buf[j + 1] = add(buf[j], kGap3);
+  if (buf[kM - 1] > kLsfCeiling) {
+    buf[kM - 1] = kLsfCeiling;
+    flags |= 2;
+  }
+  return flags;
+}
+
+int lsfDecode(const Word16* idx, Word16* mem, Word16* lsf, Word16* residualOut) {
+  const int mode = idx[0];
+  const Word16* cb1 = kLspStage1Codebook[idx[1]];
+  Word16 buf[kM];
+  for (int j = 0; j < kNc; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[idx[2]][j]);
+  for (int j = kNc; j < kM; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[idx[3]][j]);
+  rearrange(buf, kGap1, 1, kM);
+  rearrange(buf, kGap2, 1, kM);
+  maCompose(buf, mem, mode, lsf);
+  maPush(buf, mem);
+  if (residualOut) std::memcpy(residualOut, buf, sizeof buf);
+  return lsfStability(lsf);
+}
+
+void lsfQuantise(const Word16* lsf, Word16* mem, Word16* lsfq, Word16* idx, Word16* residualOut) {
+  Word16 w[kM];
+  lsfWeights(lsf, w);
+  int cand[2], t1[2], t2[2];
+  Word32 dist[2];
+  for (int mode = 0; mode < 2; ++mode) {
+    Word16 target[kM], buf[kM];
+    maExtract(lsf, mem, mode, target);
+    cand[mode] = stage1Search(target);
+    const Word16* cb1 = kLspStage1Codebook[cand[mode]];
+    t1[mode] = stage2Search(target, cb1, w, 0, kNc);
+    for (int j = 0; j < kNc; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[t1[mode]][j]);
+    rearrange(buf, kGap1, 1, kNc);
+    t2[mode] = stage2Search(target, cb1, w, kNc, kM);
+    for (int j = kNc; j < kM; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[t2[mode]][j]);
+    rearrange(buf, kGap1, kNc, kM);
+    rearrange(buf, kGap2, 1, kM);
+    dist[mode] = weightedDistance(w, buf, target, mode);
+  }
+  packIndices(dist[1] < dist[0] ? 1 : 0, cand, t1, t2, idx);
+  lsfDecode(idx, mem, lsfq, residualOut);
+}
+
+// The same quantiser with every distance formed by the saturating operators
+// one product at a time, as the standard writes it.
+void lsfQuantiseChain(const Word16* lsf, Word16* mem, Word16* lsfq, Word16* idx, Word16* residualOut) {
+  Word16 w[kM];
+  lsfWeights(lsf, w);
+  int cand[2], t1[2], t2[2];
+  Word32 dist[2];
+  for (int mode = 0; mode < 2; ++mode) {
+    Word16 target[kM], buf[kM];
+    maExtract(lsf, mem, mode, target);
+    cand[mode] = 0;
+    Word32 dmin = kMax32;
+    for (int i = 0; i < kStage1Size; ++i) {
+      Word32 acc = 0;
+      for (int j = 0; j < kM; ++j) {
+        const Word16 t = sub(target[j], kLspStage1Codebook[i][j]);
+        acc = L_mac(acc, t, t);
+      }
+      if (L_sub(acc, dmin) < 0) {
+        dmin = acc;
+        cand[mode] = i;
+      }
+    }
+    const Word16* cb1 = kLspStage1Codebook[cand[mode]];
+    int* halves[2] = {t1, t2};
+    for (int h = 0; h < 2; ++h) {
+      const int from = h * kNc, to = from + kNc;
+      for (int j = from; j < to; ++j) buf[j] = sub(target[j], cb1[j]);
+      int best = 0;
+      dmin = kMax32;
+      for (int k = 0; k < kStage2Size; ++k) {
+        Word32 acc = 0;
+        for (int j = from; j < to; ++j) {
+          const Word16 t = sub(buf[j], kLspStage2Codebook[k][j]);
+          acc = L_mac(acc, mult(w[j], t), t);
+        }
+        if (L_sub(acc, dmin) < 0) {
+          dmin = acc;
+          best = k;
+        }
+      }
+      halves[h][mode] = best;
+    }
+    for (int j = 0; j < kNc; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[t1[mode]][j]);
+    rearrange(buf, kGap1, 1, kNc);
+    for (int j = kNc; j < kM; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[t2[mode]][j]);
+    rearrange(buf, kGap1, kNc, kM);
+    rearrange(buf, kGap2, 1, kM);
+    dist[mode] = weightedDistance(w, buf, target, mode);
+  }
+  packIndices(L_sub(dist[1], dist[0]) < 0 ? 1 : 0, cand, t1, t2, idx);
+  lsfDecode(idx, mem, lsfq, residualOut);
+}
+
+void lsfErased(int mode, Word16* mem, const Word16* lastLsf) {
+  Word16 buf[kM];
+  maExtract(lastLsf, mem, mode, buf);
+  maPush(buf, mem);
+}
+
+}  // namespace voksc::g729
+
+using namespace voksc::g729;
+
+VOKSC_EXPORT VokResult voksLSFQuant_G729_16s(const Vok16s* lsf, Vok16s* mem, Vok16s* lsfq, Vok16s* idx) {
+  if (anyNull(lsf, mem, lsfq, idx)) return vokErrNullPtr;
+  lsfQuantise(lsf, mem, lsfq, idx, nullptr);
+  return vokOk;
+}
+
+namespace {
+// LSP -> LSF, quantiser, LSF -> LSP; memory and outputs written only when
+// the conversion back succeeds.
+VokResult lspQuant(const Vok16s* lsp, Vok16s* mem, Vok16s* residual, Vok16s* lspq, Vok16s* packed) {
+  Word16 lsf[kLpOrder], lsfq[kLpOrder], idx[4], m[4 * kLpOrder], res[kLpOrder], q[kLpOrder];
+  lspToLsf(lsp, lsf);
+  std::memcpy(m, mem, sizeof m);
+  lsfQuantise(lsf, m, lsfq, idx, res);
+  if (lsfToLsp(lsfq, q) >= 0) return vokErrDomain;
+  std::memcpy(mem, m, sizeof m);
+  std::memcpy(lspq, q, sizeof q);
+  if (residual) std::memcpy(residual, res, sizeof res);
+  packed[0] = static_cast<Vok16s>((idx[0] << 7) | idx[1]);
+  packed[1] = static_cast<Vok16s>((idx[2] << 5) | idx[3]);
+  return vokOk;
+}
+}  // namespace
+
+VOKSC_EXPORT VokResult voksLSPQuant_G729_16s(const Vok16s* lsp, Vok16s* mem, Vok16s* lspq, Vok16s* packed) {
+  if (anyNull(lsp, mem, lspq, packed)) return vokErrNullPtr;
+  return lspQuant(lsp, mem, nullptr, lspq, packed);
+}
+
+VOKSC_EXPORT VokResult voksLSPQuant_G729E_16s(const Vok16s* lsp, Vok16s* mem, Vok16s* residual, Vok16s* lspq,
+                                              Vok16s* packed) {
+  if (anyNull(lsp, mem, residual, lspq, packed)) return vokErrNullPtr;
+  return lspQuant(lsp, mem, residual, lspq, packed);
+}
+
+VOKSC_EXPORT VokResult voksLSFDecode_G729_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf) {
+  if (anyNull(idx, mem, lsf)) return vokErrNullPtr;
+  if (idx[0] != 0 && idx[0] != 1) return vokErrIndex;
+  static constexpr VokResult kStatus[4] = {vokOk, vokWrnLsfFloor, vokWrnLsfCeiling, vokWrnLsfFloorCeiling};
+  return kStatus[lsfDecode(idx, mem, lsf, nullptr)];
+}
+
+VOKSC_EXPORT VokResult voksLSFDecodeErased_G729_16s(int mode, Vok16s* mem, const Vok16s* lastLsf) {
+  if (anyNull(mem, lastLsf)) return vokErrNullPtr;
+  if (mode != 0 && mode != 1) return vokErrIndex;
+  lsfErased(mode, mem, lastLsf);
+  return vokOk;
+}
