@@ -255,6 +255,12 @@ VOKAPI VokResult voksPhaseDispersionInit_G729D_16s(void* state);
 VOKAPI VokResult voksPhaseDispersionUpdate_G729D_16s(Vok16s pitchGain, Vok16s codeGain, void* state);
 VOKAPI VokResult voksPhaseDispersion_G729D_16s(const Vok16s* exc, Vok16s* excOut, Vok16s codeGain, Vok16s pitchGain, Vok16s* code, void* state);
 VOKAPI VokResult voksLongTermPostFilter_G729B_16s(int delay, const Vok16s* speech, const Vok16s* a, Vok16s* res, Vok16s* out, Vok16s* voicing, int frameType);
+/* Annex B long-term post-filter: frame type 1 (speech) filters; 0 and 2
+ * pass the residual through with voicing 0.  Float synthesis: a[0] = 1,
+ * order 1..30, len 1..640.  Float AGC: gainIn = sum |speech before
+ * post-filtering|, factor = 0.9875 for G.729; 40 samples. */
+VOKAPI VokResult voksSynthesisFilter_G729_32f(const Vok32f* a, int order, const Vok32f* x, Vok32f* y, int len, Vok32f* mem);
+VOKAPI VokResult voksGainControl_G729_32f_I(Vok32f gainIn, Vok32f factor, Vok32f* sig, Vok32f* pastGain);
 /* ==== end G.729 filters and post-filter ==================================== */
 
 /* ==== G.729 Annex B discontinuous transmission ============================ */

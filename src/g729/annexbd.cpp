@@ -171,88 +171,6 @@ VOKSC_EXPORT VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, 
   return st;
 }
 
-// ---- Annex D phase dispersion ---------------------------------------------
-
-namespace {
-struct PhaseState {
-  int16_t gains[6];  // pitch gains of the last six subframes, newest first
-  int16_t prevClass;
-  int16_t prevCodeGain;
-  int16_t onset;
-  int16_t pad;
-};
-static_assert(sizeof(PhaseState) == 20, "phase dispersion state size");
-}  // namespace
-
-VOKSC_EXPORT VokResult voksPhaseDispersionGetStateSize_G729D_16s(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(PhaseState));
-  return vokOk;
-}
-
-VOKSC_EXPORT VokResult voksPhaseDispersionInit_G729D_16s(void* state) {
-  if (!state) return vokErrNullPtr;
-  std::memset(state, 0, sizeof(PhaseState));
-  return vokOk;
-}
-
-VOKSC_EXPORT VokResult voksPhaseDispersionUpdate_G729D_16s(Vok16s pitchGain, Vok16s codeGain, void* state) {
-  if (!state) return vokErrNullPtr;
-  PhaseState s;
-  std::memcpy(&s, state, sizeof s);
-  for (int i = 5; i > 0; --i) s.gains[i] = s.gains[i - 1];
-  s.gains[0] = pitchGain;
-  s.prevClass = 2;
-  s.prevCodeGain = codeGain;
-  s.onset = 0;
-  std::memcpy(state, &s, sizeof s);
-  return vokOk;
-}
-
-// exc: the subframe's total excitation (in); excOut: the excitation rebuilt
-// with the dispersed fixed vector (out).  code: the fixed vector (in/out).
-VOKSC_EXPORT VokResult voksPhaseDispersion_G729D_16s(const Vok16s* exc, Vok16s* excOut, Vok16s codeGain,
-                                                     Vok16s pitchGain, Vok16s* code, void* state) {
-  if (anyNull(exc, excOut, code, static_cast<const char*>(state))) return vokErrNullPtr;
-  PhaseState s;
-  std::memcpy(&s, state, sizeof s);
-  int16_t scaledLtp[40], saved[40], pos[40];
-  for (int i = 0; i < 40; ++i) {
-    scaledLtp[i] = sub(exc[i], round_fx(L_shl(L_mult(codeGain, code[i]), 1)));
-    saved[i] = code[i];
-    code[i] = 0;
-  }
-  int nze = 0;
-  for (int i = 0; i < 40; ++i)
-    if (saved[i] != 0) pos[nze++] = i;
-  int cls = pitchGain < 14745 ? (pitchGain > 9830 ? 1 : 0) : 2;
-  for (int i = 5; i > 0; --i) s.gains[i] = s.gains[i - 1];
-  s.gains[0] = pitchGain;
-  if (sub(shr(codeGain, 1), s.prevCodeGain) > 0) {
-    s.onset = 2;
-  } else {
-    s.onset = static_cast<int16_t>(s.onset - 1 < 0 ? 0 : s.onset - 1);
-  }
-  int low = 0;
-  for (int i = 0; i < 6; ++i)
-    if (s.gains[i] < 9830) ++low;
-  if (low > 2 && !s.onset) cls = 0;
-  if (cls > s.prevClass + 1 && !s.onset) cls -= 1;
-  if (s.onset && cls < 2) ++cls;
-  s.prevClass = static_cast<int16_t>(cls);
-  s.prevCodeGain = codeGain;
-  int16_t high[40] = {32767};
-  const int16_t* imp = cls == 0 ? kPhaseDispLow : (cls == 1 ? kPhaseDispMid : high);
-  for (int n = 0; n < nze; ++n) {
-    const int p = pos[n];
-    for (int i = p, j = 0; i < 40; ++i, ++j) code[i] = add(code[i], mult(saved[p], imp[j]));
-    for (int i = 0; i < p; ++i) code[i] = add(code[i], mult(saved[p], imp[40 - p + i]));
-  }
-  for (int i = 0; i < 40; ++i) excOut[i] = add(scaledLtp[i], round_fx(L_shl(L_mult(codeGain, code[i]), 1)));
-  std::memcpy(state, &s, sizeof s);
-  return vokOk;
-}
-
 // ---- Annex I gain decoding (6.4 kbit/s codebooks) -----------------------------
 
 VOKSC_EXPORT VokResult voksDecodeGain_G729I_16s(Vok32s energy, Vok16s attenuation, Vok16s* mem, const Vok16s* index,
@@ -295,25 +213,4 @@ VOKSC_EXPORT VokResult voksDecodeGain_G729I_16s(Vok32s energy, Vok16s attenuatio
   Word32 acc = L_Comp(sub(e, 13), f);
   mem[0] = mult(extract_h(L_shl(acc, 13)), 24660);
   return vokOk;
-}
-
-// ---- Annex B long-term post-filter ---------------------------------------------
-
-// The G.729 pitch post-filter on the residual of A(z/0.55), gain 0.5; the
-// voicing decision goes to `voicing`.  The frame type (0 untransmitted,
-// 1 speech, 2 SID) is validated; the filter runs the same for each.
-VOKSC_EXPORT VokResult voksLongTermPostFilter_G729B_16s(int delay, const Vok16s* speech, const Vok16s* a, Vok16s* res,
-                                                        Vok16s* out, Vok16s* voicing, int frameType) {
-  if (anyNull(speech, a, res, out, voicing)) return vokErrNullPtr;
-  if (delay > 143 || frameType > 2) return vokErrRange;
-  int16_t num[11];
-  num[0] = a[0];
-  Word16 fac = 18022;
-  for (int i = 1; i < 10; ++i) {
-    num[i] = round_fx(L_mult(a[i], fac));
-    fac = round_fx(L_mult(fac, 18022));
-  }
-  num[10] = round_fx(L_mult(a[10], fac));
-  residual10(num, speech, res + 152, 40);
-  return voksLongTermPostFilter_G729_16s(16384, delay < 18 ? 18 : delay, res, out, voicing);
 }

@@ -1,5 +1,5 @@
-// G.729 filters: high-pass pre/post-processing, synthesis and residual
-// filters, convolution and the shared correlation helpers.
+// G.729 convolution and the shared correlation helpers of the pitch and
+// codebook code.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -14,60 +14,6 @@ using namespace voksc::op;
 using voksc::anyNull;
 
 namespace voksc::g729 {
-
-bool synthesis(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem, bool update) {
-  constexpr int kMax = 30;
-  int16_t buf[kMax + 640];
-  int16_t* yy = buf + order;
-  std::memcpy(buf, mem, static_cast<size_t>(order) * sizeof(int16_t));
-  // Every past output is a 16-bit value: when the largest possible sum fits
-  // 31 bits the accumulation cannot saturate and runs in plain 32 bits.
-  int maxX = 0;
-  for (int i = 0; i < len; ++i) maxX = std::max(maxX, std::abs(int{x[i]}));
-  int64_t poles = 0;
-  for (int j = 1; j <= order; ++j) poles += std::abs(int{a[j]});
-  const bool plain = 2 * (int64_t{maxX} * std::abs(int{a[0]}) + 32768 * poles) < 0x7FFFFFFF;
-  bool ovf = false;
-  for (int i = 0; i < len; ++i) {
-    Word32 s;
-    if (plain) {
-      int32_t acc = int32_t{x[i]} * a[0];
-      for (int j = 1; j <= order; ++j) acc -= int32_t{a[j]} * yy[i - j];
-      s = 2 * acc;
-    } else {
-      MacChain c;
-      c.mac(x[i], a[0]);
-      for (int j = 1; j <= order; ++j) c.msu(a[j], yy[i - j]);
-      if (!c.spilled()) {
-        s = c.value();
-      } else {
-        s = L_mult_o(x[i], a[0], ovf);
-        for (int j = 1; j <= order; ++j) s = L_msu_o(s, a[j], yy[i - j], ovf);
-      }
-    }
-    s = L_shl_o(s, 3, ovf);
-    // The reference's round adds 0x8000 with saturation, which also flags.
-    if (s >= 0x7FFF8000) ovf = true;
-    yy[i] = round_fx(s);
-  }
-  std::memcpy(y, yy, static_cast<size_t>(len) * sizeof(int16_t));
-  if (update) std::memcpy(mem, yy + len - order, static_cast<size_t>(order) * sizeof(int16_t));
-  return ovf;
-}
-
-void residual10(const int16_t* a, const int16_t* x, int16_t* y, int len) {
-  for (int i = 0; i < len; ++i) {
-    MacChain c;
-    c.mac(x[i], a[0]);
-    for (int j = 1; j <= 10; ++j) c.mac(a[j], x[i - j]);
-    Word32 s = c.value();
-    if (c.spilled()) {
-      s = L_mult(x[i], a[0]);
-      for (int j = 1; j <= 10; ++j) s = L_mac(s, a[j], x[i - j]);
-    }
-    y[i] = round_fx(L_shl(s, 3));
-  }
-}
 
 void convolve40(const int16_t* x, const int16_t* h, int16_t* y) {
   for (int n = 0; n < 40; ++n) {
@@ -217,89 +163,3 @@ void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* dn) {
 }
 
 }  // namespace voksc::g729
-
-using namespace voksc::g729;
-
-namespace {
-
-// High-pass state: coefficients, two past inputs, two past outputs (split).
-struct HighPassState {
-  int16_t a[3], b[3];
-  int16_t x1, x2;
-  int16_t y1h, y1l, y2h, y2l;
-};
-static_assert(sizeof(HighPassState) == 24, "high-pass state size");
-
-}  // namespace
-
-VOKSC_EXPORT VokResult voksHighPassFilterSize_G729(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = 24;
-  return vokOk;
-}
-
-VOKSC_EXPORT VokResult voksHighPassFilterInit_G729(const Vok16s* coeffs, void* state) {
-  if (anyNull(coeffs, static_cast<const char*>(state))) return vokErrNullPtr;
-  HighPassState s{};
-  for (int i = 0; i < 3; ++i) {
-    s.a[i] = coeffs[i];
-    s.b[i] = coeffs[3 + i];
-  }
-  std::memcpy(state, &s, sizeof s);
-  return vokOk;
-}
-
-// Second-order section of the pre-processing (coefficients Q12) and
-// post-processing (Q13) filters; the output is the rounded upper word.
-VOKSC_EXPORT VokResult voksHighPassFilter_G729_16s_ISfs(Vok16s* x, int len, int q, void* state) {
-  if (anyNull(x, static_cast<const char*>(state))) return vokErrNullPtr;
-  if (len < 1) return vokErrSize;
-  if (q != 12 && q != 13) return vokErrScale;
-  HighPassState s;
-  std::memcpy(&s, state, sizeof s);
-  // Q12 (pre-processing): the stored output is acc << 3 and the sample its
-  // rounded upper word; Q13 (post-processing): stored acc << 2, sample
-  // rounded from one more doubling.
-  for (int i = 0; i < len; ++i) {
-    Word16 in = x[i];
-    Word32 t = voksc::vokMpy32x16(s.y1h, s.y1l, s.a[1]);
-    t = L_add(t, voksc::vokMpy32x16(s.y2h, s.y2l, s.a[2]));
-    t = L_mac(t, in, s.b[0]);
-    t = L_mac(t, s.x1, s.b[1]);
-    t = L_mac(t, s.x2, s.b[2]);
-    if (q == 12) {
-      t = L_shl(t, 3);
-      x[i] = round_fx(t);
-    } else {
-      t = L_shl(t, 2);
-      x[i] = round_fx(L_shl(t, 1));
-    }
-    s.y2h = s.y1h;
-    s.y2l = s.y1l;
-    L_Extract(t, s.y1h, s.y1l);
-    s.x2 = s.x1;
-    s.x1 = in;
-  }
-  std::memcpy(state, &s, sizeof s);
-  return vokOk;
-}
-
-VOKSC_EXPORT VokResult voksSynthesisFilter_G729E_16s(const Vok16s* a, int order, const Vok16s* x, Vok16s* y, int len,
-                                                     Vok16s* mem) {
-  if (anyNull(a, x, y)) return vokErrNullPtr;
-  if (len < 1 || order < 1) return vokErrSize;
-  if (order > 30 || len > 640) return vokErrSize;
-  int16_t zero[30] = {};
-  bool ovf = synthesis(a, order, x, y, len, mem ? mem : zero, mem != nullptr);
-  return ovf ? vokWrnOverflow : vokOk;
-}
-
-VOKSC_EXPORT VokResult voksSynthesisFilter_G729E_16s_I(const Vok16s* a, int order, Vok16s* x, int len, Vok16s* mem) {
-  return voksSynthesisFilter_G729E_16s(a, order, x, x, len, mem);
-}
-
-VOKSC_EXPORT VokResult voksResidualFilter_G729_16s(const Vok16s* x, const Vok16s* a, Vok16s* y) {
-  if (anyNull(x, a, y)) return vokErrNullPtr;
-  residual10(a, x, y, 40);
-  return vokOk;
-}

@@ -4,14 +4,10 @@
 
 #include <cstdint>
 
+#include "filt_internal.h"  // synthesis and residual filters
+
 namespace voksc::g729 {
 
-// 1/A(z) of order `order` over len samples, Q12 coefficients; mem holds the
-// order past outputs (oldest first) and is updated when `update`.  Returns
-// true when the arithmetic saturated (the reference's overflow flag).
-bool synthesis(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem, bool update);
-// A(z) of order 10: x has 10 samples of history before x[0].
-void residual10(const int16_t* a, const int16_t* x, int16_t* y, int len);
 // y[n] = (sum x[i] h[n-i]) << 1 << 3 >> 16 (the G.729 convolution, Q12 h).
 void convolve40(const int16_t* x, const int16_t* h, int16_t* y);
 // Adaptive-codebook vector by 1/3-resolution interpolation, written into

@@ -10,23 +10,6 @@
 using voksc::anyNull;
 namespace F = voksc::g729f;
 
-VOKSC_EXPORT VokResult voksSynthesisFilter_G729_32f(const Vok32f* a, int order, const Vok32f* x, Vok32f* y, int len,
-                                                    Vok32f* mem) {
-  if (anyNull(a, x, y, mem)) return vokErrNullPtr;
-  if (len < 1 || len > 640 || order < 1 || order > 30) return vokErrSize;
-  float buf[30 + 640];
-  std::memcpy(buf, mem, static_cast<size_t>(order) * sizeof(float));
-  float* yy = buf + order;
-  for (int n = 0; n < len; ++n) {
-    float s = x[n];
-    for (int i = 1; i <= order; ++i) s -= a[i] * yy[n - i];
-    yy[n] = s;
-  }
-  std::memcpy(y, yy, static_cast<size_t>(len) * sizeof(float));
-  std::memcpy(mem, yy + len - order, static_cast<size_t>(order) * sizeof(float));
-  return vokOk;
-}
-
 VOKSC_EXPORT VokResult voksDotProd_G729A_32f(const Vok32f* a, const Vok32f* b, int len, Vok32f* result) {
   if (anyNull(a, b, result)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;

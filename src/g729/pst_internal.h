@@ -1,0 +1,44 @@
+// Kernels of the G.729 long-term post-filters: the correlations of the
+// delay searches and the interpolation filters of the fractional delays.
+//
+// Both take bounded operands: the caller shows (from the magnitudes of its
+// signals) that no partial sum of the reference's L_mac chain can leave 32
+// bits, so the chain equals the exact sum and no saturation is needed.  The
+// scalar and AVX2 forms give identical results.
+#ifndef VOKSC_G729_PST_INTERNAL_H
+#define VOKSC_G729_PST_INTERNAL_H
+
+#include <cstdint>
+
+namespace voksc::g729 {
+
+// Exact sum of a[i] b[i], i = 0..n-1 (not doubled).  Requires
+// n * max|a| * max|b| < 2^31.
+int32_t pstDot_scalar(const int16_t* a, const int16_t* b, int n);
+int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n);
+
+// y[n] = round(2 sum h[i] x[n-i]), i = 0..taps-1 (taps even), n = 0..count-1:
+// the L_mac chain of an interpolation filter, rounded to 16 bits.  Reads
+// x[1-taps .. count-1].  Requires taps * max|h| * max|x| < 2^30.
+void pstInterp_scalar(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count);
+void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count);
+
+inline int32_t pstDot(const int16_t* a, const int16_t* b, int n) {
+#if defined(VOKSC_USE_AVX2)
+  return pstDot_avx2(a, b, n);
+#else
+  return pstDot_scalar(a, b, n);
+#endif
+}
+
+inline void pstInterp(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
+#if defined(VOKSC_USE_AVX2)
+  pstInterp_avx2(h, taps, x, y, count);
+#else
+  pstInterp_scalar(h, taps, x, y, count);
+#endif
+}
+
+}  // namespace voksc::g729
+
+#endif  // VOKSC_G729_PST_INTERNAL_H

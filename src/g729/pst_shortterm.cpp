@@ -1,0 +1,232 @@
+// G.729 short-term post-filter, tilt compensation (G.729, Annex A, and the
+// factor-driven filter Annex E uses) and the adaptive gain controls
+// (G.729, Annex A, float).
+#include <cmath>
+#include <cstring>
+
+#include "common/basic_op.h"
+#include "common/math_ops.h"
+#include "core/status.h"
+#include "filt_internal.h"
+
+using namespace voksc::op;
+using namespace voksc::g729;
+using voksc::anyNull;
+
+namespace {
+
+constexpr int kSubfr = 40;
+constexpr int kImpulse = 20;          // G.729 impulse response length
+constexpr int kImpulseA = 22;         // Annex A
+constexpr Word16 kGammaDen = 22938;   // 0.7
+constexpr Word16 kGammaNum = 18022;   // 0.55
+constexpr Word16 kAgcFactor = 32358;  // 0.9875
+constexpr Word16 kAgcFactorA = 29491; // 0.9 (Annex A)
+
+// The negated first reflection coefficient of h (Q15) from its
+// autocorrelation at lags 0 and 1 (normalised, upper words).
+Word16 firstReflection(const int16_t* h, int len) {
+  Word32 acc = 0;
+  for (int i = 0; i < len; ++i) acc = L_mac(acc, h[i], h[i]);
+  const Word16 sh = norm_l(acc);
+  const Word16 r0 = extract_h(L_shl(acc, sh));
+  acc = 0;
+  for (int i = 0; i < len - 1; ++i) acc = L_mac(acc, h[i], h[i + 1]);
+  const Word16 r1 = extract_h(L_shl(acc, sh));
+  if (r0 < abs_s(r1)) return 0;
+  const Word16 k = div_s(abs_s(r1), r0);
+  return r1 > 0 ? negate(k) : k;
+}
+
+// y[n] = (x[n] + mu x[n-1]) / (1 - |mu|), mu = 0.2 k for k > 0, 0.9 k
+// otherwise; x[-1] is the sample before the signal.  y may equal x.
+void tiltFilter(Word16 k, const int16_t* x, int16_t* y) {
+  Word16 mu, fact, shFact;
+  if (k > 0) {
+    mu = mult_r(k, 6554);
+    shFact = 15;
+    fact = 0x4000;
+  } else {
+    mu = mult_r(k, 29491);
+    shFact = 12;
+    fact = 0x0800;
+  }
+  const Word16 ga = div_s(fact, add(32767, sub(1, abs_s(mu))));  // 2^(shFact-1) / (1 - |mu|)
+  mu = shr(mu, 1);
+  Word16 prev = x[-1];
+  for (int n = 0; n < kSubfr; ++n) {
+    const Word16 cur = x[n];
+    Word32 t = L_mac(L_shl(L_deposit_l(cur), 15), mu, prev);
+    const Word16 v = extract_l(L_shr(L_add(t, 0x4000), 15));
+    t = L_shr(L_add(L_mult(v, ga), L_deposit_l(fact)), shFact);
+    y[n] = sat16(t);
+    prev = cur;
+  }
+}
+
+}  // namespace
+
+VOKSC_EXPORT VokResult voksShortTermPostFilter_G729_16s(const Vok16s* a, const Vok16s* ltp, Vok16s* out, Vok16s* h) {
+  if (anyNull(a, ltp, out, h)) return vokErrNullPtr;
+  int16_t den[11], num[kImpulse] = {};
+  weightCoefficients(a, kGammaDen, 10, den);
+  weightCoefficients(a, kGammaNum, 10, num);
+  // Impulse response of A(z/0.55) / A(z/0.7), truncated to 20 samples.
+  int16_t hh[kImpulse];
+  synthesisFilter(den, 10, num, hh, kImpulse, nullptr, false);
+  // Gain of the filter: the sum of |h|, normalised by 1/g when above 1.
+  Word32 g = 0;
+  for (int i = 0; i < kImpulse; ++i) g = L_add(g, L_deposit_l(abs_s(hh[i])));
+  const Word16 g0 = extract_h(L_shl(g, 14));
+  int16_t sig[kSubfr];
+  if (g0 > 1024) {
+    const Word16 t = div_s(1024, g0);
+    for (int i = 0; i < kSubfr; ++i) sig[i] = mult_r(ltp[i], t);
+  } else {
+    std::memcpy(sig, ltp, sizeof sig);
+  }
+  int16_t mem[10];
+  std::memcpy(mem, out - 10, sizeof mem);
+  const bool ovf = synthesisFilter(den, 10, sig, out, kSubfr, mem, false);
+  std::memcpy(h, hh, sizeof hh);
+  return ovf ? vokWrnOverflow : vokOk;
+}
+
+VOKSC_EXPORT VokResult voksTiltCompensation_G729_16s(const Vok16s* h, Vok16s* signal) {
+  if (anyNull(h, signal)) return vokErrNullPtr;
+  tiltFilter(firstReflection(h, kImpulse), signal, signal);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksTiltCompensation_G729E_16s(Vok16s k, const Vok16s* signal, Vok16s* out) {
+  if (anyNull(signal, out)) return vokErrNullPtr;
+  tiltFilter(k, signal, out);
+  return vokOk;
+}
+
+// Annex A: the impulse response of A(z/0.55) / A(z/0.7) over 22 samples
+// gives g = 0.8 r1 / r0 (0 when r1 <= 0); the signal is filtered through
+// 1 - g z^-1 in place with the sample before it as x[-1].
+VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* signal) {
+  if (anyNull(ap, signal)) return vokErrNullPtr;
+  int16_t h[kImpulseA] = {};
+  std::memcpy(h, ap, 11 * sizeof(int16_t));
+  synthesisFilter(ap + 11, 10, h, h, kImpulseA, nullptr, false);
+  Word32 acc = L_mult(h[0], h[0]);
+  for (int i = 1; i < kImpulseA; ++i) acc = L_mac(acc, h[i], h[i]);
+  const Word16 r0 = extract_h(acc);
+  acc = L_mult(h[0], h[1]);
+  for (int i = 1; i < kImpulseA - 1; ++i) acc = L_mac(acc, h[i], h[i + 1]);
+  const Word16 r1 = extract_h(acc);
+  const Word16 g = r1 <= 0 ? 0 : div_s(mult(r1, 26214), r0);
+  // From the end: each sample needs its unfiltered predecessor.
+  for (int i = kSubfr - 1; i >= 0; --i) signal[i] = sub(signal[i], mult(g, signal[i - 1]));
+  return vokOk;
+}
+
+// G.729 AGC: g0 = (1 - 0.9875) sum|before| / sum|after| (Q14 with the
+// subframe's normalisations), then g(n) = 0.9875 g(n-1) + g0 per sample.
+VOKSC_EXPORT VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain) {
+  if (anyNull(before, sig, pastGain)) return vokErrNullPtr;
+  Word32 acc = 0;
+  for (int i = 0; i < kSubfr; ++i) acc = L_add(acc, L_abs(L_deposit_l(before[i])));
+  Word16 g0;
+  if (acc == 0) {
+    g0 = 0;
+  } else {
+    const Word16 scIn = norm_l(acc);
+    const Word16 gIn = extract_h(L_shl(acc, scIn));
+    acc = 0;
+    for (int i = 0; i < kSubfr; ++i) acc = L_add(acc, L_abs(L_deposit_l(sig[i])));
+    if (acc == 0) {
+      *pastGain = 0;
+      return vokOk;
+    }
+    const Word16 scOut = norm_l(acc);
+    const Word16 gOut = extract_h(L_shl(acc, scOut));
+    Word16 sh = sub(add(scIn, 1), scOut);
+    if (gIn < gOut) {
+      g0 = div_s(gIn, gOut);
+    } else {
+      g0 = add(shr(div_s(sub(gIn, gOut), gOut), 1), 0x4000);
+      sh = sub(sh, 1);
+    }
+    g0 = mult_r(shr(g0, sh), static_cast<Word16>(32768 - kAgcFactor));
+  }
+  Word16 gain = *pastGain;
+  for (int i = 0; i < kSubfr; ++i) {
+    gain = add(mult_r(kAgcFactor, gain), g0);
+    sig[i] = round_fx(L_shl(L_mult(gain, sig[i]), 1));
+  }
+  *pastGain = gain;
+  return vokOk;
+}
+
+// Annex A AGC: energies of both signals / 4, g0 = (1 - 0.9) sqrt(Ein /
+// Eout) in Q12 through the inverse square root, g(n) = 0.9 g(n-1) + g0.
+VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain) {
+  if (anyNull(before, sig, pastGain)) return vokErrNullPtr;
+  Word32 s = 0;
+  for (int i = 0; i < kSubfr; ++i) {
+    const Word16 t = shr(sig[i], 2);
+    s = L_mac(s, t, t);
+  }
+  if (s == 0) {
+    *pastGain = 0;
+    return vokOk;
+  }
+  Word16 e = sub(norm_l(s), 1);
+  const Word16 gOut = round_fx(L_shl(s, e));
+  s = 0;
+  for (int i = 0; i < kSubfr; ++i) {
+    const Word16 t = shr(before[i], 2);
+    s = L_mac(s, t, t);
+  }
+  Word16 g0;
+  if (s == 0) {
+    g0 = 0;
+  } else {
+    const Word16 i = norm_l(s);
+    const Word16 gIn = round_fx(L_shl(s, i));
+    e = sub(e, i);
+    s = L_deposit_l(div_s(gOut, gIn));  // Q15
+    s = L_shr(L_shl(s, 7), e);          // Q22 with the exponents
+    s = voksc::vokInvSqrt(s);           // Q19
+    g0 = mult(round_fx(L_shl(s, 9)), static_cast<Word16>(32767 - kAgcFactorA));
+  }
+  Word16 gain = *pastGain;
+  for (int i = 0; i < kSubfr; ++i) {
+    gain = add(mult(gain, kAgcFactorA), g0);
+    sig[i] = extract_h(L_shl(L_mult(sig[i], gain), 3));
+  }
+  *pastGain = gain;
+  return vokOk;
+}
+
+// Float AGC of G.729: gainIn is the sum of magnitudes of the speech before
+// post-filtering, factor the smoothing factor (0.9875).  g0 = (1 - factor)
+// gainIn / sum|sig|, g(n) = factor g(n-1) + g0, sig[n] *= g(n).  A zero
+// gainIn leaves g0 = 0; a silent signal (with gainIn above 0) sets the past
+// gain to 0 and leaves the signal.
+VOKSC_EXPORT VokResult voksGainControl_G729_32f_I(Vok32f gainIn, Vok32f factor, Vok32f* sig, Vok32f* pastGain) {
+  if (anyNull(sig, pastGain)) return vokErrNullPtr;
+  float g0 = 0.0f;
+  if (gainIn != 0.0f) {
+    float gainOut = 0.0f;
+    for (int i = 0; i < kSubfr; ++i) gainOut += std::fabs(sig[i]);
+    if (gainOut == 0.0f) {
+      *pastGain = 0.0f;
+      return vokOk;
+    }
+    g0 = gainIn / gainOut;
+    g0 *= 1.0f - factor;
+  }
+  float gain = *pastGain;
+  for (int i = 0; i < kSubfr; ++i) {
+    gain *= factor;
+    gain += g0;
+    sig[i] *= gain;
+  }
+  *pastGain = gain;
+  return vokOk;
+}
