@@ -1,4 +1,4 @@
-// G.722 band coder state and the per-sample steps shared by the exports.
+// G.722 band coder state and the kernels shared by the exports and tests.
 #ifndef VOKSC_G722_G722_INTERNAL_H
 #define VOKSC_G722_G722_INTERNAL_H
 
@@ -30,16 +30,22 @@ static_assert(sizeof(SbState) <= 128, "SB-ADPCM state");
 // Bytes callers provide: the object plus the slack to its 16-byte boundary.
 constexpr int kSbStateBytes = 144;
 
-void resetBand(Band& b, int16_t det);
-int16_t encodeLow(Band& b, int16_t xl);
-int16_t encodeHigh(Band& b, int16_t xh);
-int16_t decodeLow(Band& b, int16_t il, int mode);
-int16_t decodeHigh(Band& b, int16_t ih);
+// Low-band 6-bit quantiser code of the prediction error el at scale det
+// (the standard's interval search, done as a bisection).
+int16_t lowQuantCode(int16_t el, int16_t det);
+
+// QMF kernels over a chronological window w: 22 history samples, oldest
+// first, then 2 * pairs new values.  Analysis writes (low, high) band
+// pairs; synthesis reads the window of (rl + rh, rl - rh) values and writes
+// two output samples per pair.  Scalar and AVX2 forms give identical results.
+void qmfAnalysisBlockScalar(const int16_t* w, int pairs, int16_t* out);
+void qmfAnalysisBlockAvx2(const int16_t* w, int pairs, int16_t* out);
+void qmfSynthesisBlockScalar(const int16_t* w, int pairs, int16_t* out);
+void qmfSynthesisBlockAvx2(const int16_t* w, int pairs, int16_t* out);
+
+// The reference's per-pair forms on its newest-first 24-value delay line
+// (the exports' memory layout): the test model for the block kernels.
 void qmfAnalysis(int16_t first, int16_t second, int16_t* mem, int16_t& xl, int16_t& xh);
-// The QMF's two branch sums of one pair as sum and difference, scalar and
-// AVX2 forms (identical results).
-void qmfBranchSumsScalar(const int16_t* w, int32_t& sum, int32_t& diff);
-void qmfBranchSumsAvx2(const int16_t* w, int32_t& sum, int32_t& diff);
 void qmfSynthesis(int16_t rl, int16_t rh, int16_t* mem, int16_t& out1, int16_t& out2);
 
 }  // namespace voksc::g722

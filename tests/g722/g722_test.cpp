@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "check.h"
+#include "common/basic_op.h"
 #include "g722/g722_internal.h"
+#include "g722/g722_tables.h"
 #include "voksc.h"
 
 namespace {
@@ -489,22 +491,54 @@ TEST(G722, QmfInPlaceAndLengths16And18AgreeOnTheirCommonPrefix) {
   }
 }
 
-TEST(G722, QmfBranchSumsScalarEqualsAvx2) {
+TEST(G722, QmfBlockKernelsScalarEqualsAvx2) {
+  // Random, full-scale and alternating windows; pair counts with and
+  // without a tail after the groups of eight.
   std::mt19937 rng(3);
-  std::vector<int16_t> w(24);
-  for (int rep = 0; rep < 3000; ++rep) {
+  for (int rep = 0; rep < 400; ++rep) {
+    int pairs = 1 + static_cast<int>(rng() % 40);
+    std::vector<int16_t> w(static_cast<std::size_t>(22 + 2 * pairs));
     for (std::size_t k = 0; k < w.size(); ++k) {
       switch (rep % 4) {
         case 0: w[k] = static_cast<int16_t>(rng()); break;
         case 1: w[k] = rng() & 1 ? 32767 : -32768; break;
-        case 2: w[k] = -32768; break;  // largest negative branch sums
-        default: w[k] = static_cast<int16_t>(static_cast<int>(k % 2) == rep % 8 / 4 ? 32767 : -32768); break;
+        case 2: w[k] = rep & 4 ? 32767 : -32768; break;
+        default: w[k] = static_cast<int16_t>((k + static_cast<std::size_t>(rep / 4)) % 2 ? 32767 : -32768); break;
       }
     }
-    int32_t s1, d1, s2, d2;
-    voksc::g722::qmfBranchSumsScalar(w.data(), s1, d1);
-    voksc::g722::qmfBranchSumsAvx2(w.data(), s2, d2);
-    ASSERT_EQ(s1, s2) << rep;
-    ASSERT_EQ(d1, d2) << rep;
+    std::vector<int16_t> a(static_cast<std::size_t>(2 * pairs)), b(a.size());
+    voksc::g722::qmfAnalysisBlockScalar(w.data(), pairs, a.data());
+    voksc::g722::qmfAnalysisBlockAvx2(w.data(), pairs, b.data());
+    ASSERT_EQ(a, b) << rep;
+    voksc::g722::qmfSynthesisBlockScalar(w.data(), pairs, a.data());
+    voksc::g722::qmfSynthesisBlockAvx2(w.data(), pairs, b.data());
+    ASSERT_EQ(a, b) << rep;
+  }
+}
+
+TEST(G722, LowBandQuantiserEqualsTheIntervalSearch) {
+  // Every error value at every scale the adaptation can produce (and a few
+  // it cannot: zero and negative scales of a corrupted state).
+  std::vector<int16_t> dets = {0, -1, -16384, 32767};
+  for (int k = 0; k <= 352; ++k) dets.push_back(static_cast<int16_t>((voksc::g722::kLogToLinear[k] + 1) << 2));
+  std::sort(dets.begin(), dets.end());
+  dets.erase(std::unique(dets.begin(), dets.end()), dets.end());
+  auto reference = [](int16_t el, int16_t det) {
+    int16_t wd = el >= 0 ? el : static_cast<int16_t>(32767 - (el & 32767));
+    int mil = 0;
+    while (voksc::op::mult(static_cast<int16_t>(voksc::g722::kLowDecision[mil] << 3), det) <= wd && mil < 30) ++mil;
+    return voksc::g722::kLowCodeBySign[el < 0 ? 0 : 1][mil];
+  };
+  for (int16_t det : dets) {
+    // Both sides of every decision level, for both signs, and the extremes.
+    std::vector<int> mags = {0, 1, 32766, 32767};
+    for (int i = 0; i < 31; ++i) {
+      int v = voksc::op::mult(static_cast<int16_t>(voksc::g722::kLowDecision[i] << 3), det);
+      for (int dv = -1; dv <= 1; ++dv)
+        if (v + dv >= 0 && v + dv <= 32767) mags.push_back(v + dv);
+    }
+    for (int wd : mags)
+      for (int16_t el : {static_cast<int16_t>(wd), static_cast<int16_t>(-wd - 1)})
+        ASSERT_EQ(voksc::g722::lowQuantCode(el, det), reference(el, det)) << el << " " << det;
   }
 }
