@@ -82,3 +82,21 @@ void BM_G726_32_Decode_spandsp(benchmark::State& st) {
 BENCHMARK(BM_G726_32_Decode_spandsp);
 #endif
 }  // namespace
+
+#include "g728_g726/g726_codec.h"
+namespace {
+void BM_G726_32_EncodeKernel(benchmark::State& st) {
+  auto x = benchSpeech(kN);
+  for (auto& v : x) v = static_cast<int16_t>(v >> 2);
+  std::vector<Vok8u> c(kN);
+  voksc::g726::State s;
+  voksc::g726::resetState(s, 2);
+  auto k = st.range(0) ? voksc::g726::Kernel::kAvx2 : voksc::g726::Kernel::kScalar;
+  for (auto _ : st) {
+    voksc::g726::encodeBlock(s, x.data(), c.data(), static_cast<int>(kN), k);
+    benchmark::DoNotOptimize(c.data());
+  }
+  st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kN);
+}
+BENCHMARK(BM_G726_32_EncodeKernel)->Arg(0)->Arg(1);
+}

@@ -1,62 +1,503 @@
 // G.726 ADPCM encoder and decoder (16, 24, 32, 40 kbit/s).
 //
-// The arithmetic is the Recommendation's bit-exact block description: all
-// quantities are held in the widths the standard gives them (two's
-// complement or sign-magnitude words masked to 12..19 bits), the predictor
-// products use its 4-bit-exponent / 6-bit-mantissa floating format, and the
-// decoder's G.711 output passes the synchronous tandem adjustment.
-#include <cstddef>
+// The arithmetic is the Recommendation's bit-exact block description.  Its
+// quantities are words of 12 to 19 bits in two's complement or sign and
+// magnitude; here they are held as signed integers wherever the value range
+// makes the two agree, and masked where a word can wrap.  The predictor
+// multiplies 16-bit coefficients by past values in the 4-bit-exponent /
+// 6-bit-mantissa floating format; its eight products are formed either one
+// by one (portable form) or at once in 32-bit vector lanes (AVX2 form).
+// The per-sample loop keeps the whole state in locals and is specialised
+// per rate, direction and output law.
 #include <cstring>
 
 #include "core/status.h"
 #include "g711.h"
+#include "g726_codec.h"
 #include "g726_tables.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VOKSC_G726_X86 1
+#endif
+
+namespace voksc::g726 {
 namespace {
 
-using voksc::anyNull;
-namespace T = voksc::g726;
+// ---- quantiser ------------------------------------------------------------
 
-// Codec state: a reserved block, then the adaptation variables.
-struct G726State {
-  int16_t reserved[8];
-  int16_t flag;      // sign of the latest partial reconstruction (working)
-  int16_t pk1, pk2;  // signs of the two previous partial reconstructions
-  int16_t rate;      // rate index 0..3 (16, 24, 32, 40 kbit/s)
-  int16_t yu;        // fast quantiser scale factor
-  int16_t ap;        // speed-control parameter
-  int16_t work;
-  int32_t yl;        // slow quantiser scale factor (19 bits)
-  int16_t dms, dml;  // short- and long-term averages of F(I)
-  int16_t td;        // tone detected
-  int16_t se;        // previous signal estimate (working)
-  int16_t b[6];      // zero-predictor coefficients
-  int16_t a[2];      // pole-predictor coefficients
-  int16_t dq[6];     // past quantised differences, floating format (sign in bit 10)
-  int16_t sr[2];     // past reconstructed signals, floating format
-  int8_t spare[12];  // unused, keeps the published object size
-};
-struct G726DecState {
-  G726State c;
-  int32_t law;  // 0 mu-law, 1 A-law, 2 linear
-};
-static_assert(sizeof(G726State) == 88, "G.726 encoder state size");
-static_assert(sizeof(G726DecState) == 92, "G.726 decoder state size");
-static_assert(offsetof(G726State, rate) == 22, "published position of the rate index");
+// Code word for a non-negative difference: the decision levels of the
+// Recommendation in the log domain, highest first.  dln values of 2048 and
+// above are negative (differences far below the scale factor).
+constexpr int positiveCode(int r, int dln) {
+  switch (r) {
+    case 0:
+      return dln >= 2048 ? 0 : (dln >= 261 ? 1 : 0);
+    case 1: {
+      if (dln >= 2048) return 7;
+      constexpr int lv[] = {331, 218, 8};
+      for (int k = 0; k < 3; ++k)
+        if (dln >= lv[k]) return 3 - k;
+      return 7;
+    }
+    case 2: {
+      if (dln >= 3972) return 1;
+      if (dln >= 2048) return 15;
+      constexpr int lv[] = {400, 349, 300, 246, 178, 80};
+      for (int k = 0; k < 6; ++k)
+        if (dln >= lv[k]) return 7 - k;
+      return 1;
+    }
+    default: {
+      if (dln >= 4080) return 2;
+      if (dln >= 3974) return 1;
+      if (dln >= 2048) return 31;
+      constexpr int lv[] = {553, 528, 502, 475, 445, 413, 378, 339, 298, 250, 198, 139, 68};
+      for (int k = 0; k < 13; ++k)
+        if (dln >= lv[k]) return 15 - k;
+      return 2;
+    }
+  }
+}
 
-// Per-rate tables and quantiser decision levels, indexed by rate index.
-struct RateTables {
-  int bits;
-  const int16_t* reconst;  // dqln per code
-  const int16_t* w;        // scale-factor multiplier per magnitude
-  const int16_t* f;        // rate-of-change per magnitude
+// The whole quantiser as a table: code word by rate, sign and dln.
+struct QuantTable {
+  uint8_t code[4][2][4096];
 };
-const RateTables kRates[4] = {
-    {2, T::kReconst16, T::kScaleMult16, T::kRateChange16},
-    {3, T::kReconst24, T::kScaleMult24, T::kRateChange24},
-    {4, T::kReconst32, T::kScaleMult32, T::kRateChange32},
-    {5, T::kReconst40, T::kScaleMult40, T::kRateChange40},
+constexpr QuantTable makeQuantTable() {
+  QuantTable t{};
+  for (int r = 0; r < 4; ++r) {
+    const int mask = (4 << r) - 1;
+    for (int ds = 0; ds < 2; ++ds)
+      for (int dln = 0; dln < 4096; ++dln) {
+        int c = positiveCode(r, dln);
+        if (ds) c = mask - c;
+        if (c == 0 && r != 0) c = mask;  // the all-zero word is not sent above 16 kbit/s
+        t.code[r][ds][dln] = static_cast<uint8_t>(c);
+      }
+  }
+  return t;
+}
+constexpr QuantTable kQuant = makeQuantTable();
+
+// ---- per-rate constants -----------------------------------------------------
+
+template <int R>
+struct Rate {
+  static constexpr int kBits = R + 2;
+  static constexpr int kMask = (1 << kBits) - 1;
+  static constexpr int kHalf = 1 << (kBits - 1);
+  static constexpr int kLeak = R == 3 ? 9 : 8;  // zero-predictor leakage shift
+  static const int16_t* reconst() {
+    return R == 0 ? kReconst16 : R == 1 ? kReconst24 : R == 2 ? kReconst32 : kReconst40;
+  }
+  static const int16_t* scaleMult() {
+    return R == 0 ? kScaleMult16 : R == 1 ? kScaleMult24 : R == 2 ? kScaleMult32 : kScaleMult40;
+  }
+  static const int16_t* rateChange() {
+    return R == 0 ? kRateChange16 : R == 1 ? kRateChange24 : R == 2 ? kRateChange32 : kRateChange40;
+  }
 };
+
+// ---- small helpers ----------------------------------------------------------
+
+inline int bitLength(uint32_t v) { return g711::bitLength(v); }
+
+// Sign extension of the low `bits` bits.
+template <int kBitsW>
+inline int sext(int v) {
+  constexpr int m = 1 << (kBitsW - 1);
+  return ((v & ((m << 1) - 1)) ^ m) - m;
+}
+
+// Floating format of a sign and a 15-bit magnitude: sign in bit 10, then
+// the 4-bit exponent and the 6-bit mantissa (32 for a zero magnitude).
+inline uint16_t toFloat(int sign, uint32_t mag) {
+  const int e = bitLength(mag);
+  const uint32_t mant = mag ? (mag << 6) >> e : 32;
+  return static_cast<uint16_t>((sign << 10) | (e << 6) | mant);
+}
+
+// Product of a coefficient and a floating-format value, as a 16-bit two's
+// complement number (held in an int, only the low 16 bits matter).
+inline int fmult(int an, uint32_t srn) {
+  const int ans = an >> 31;  // an is a sign-extended 16-bit value
+  const int q = an >> 2;
+  const uint32_t anmag = static_cast<uint32_t>((q ^ ans) - ans) & 8191;
+  const int anexp = bitLength(anmag);
+  const uint32_t anmant = anmag ? (anmag << 6) >> anexp : 32;
+  const uint32_t wanmant = ((srn & 63) * anmant + 48) >> 4;
+  const int wanexp = static_cast<int>((srn >> 6) & 15) + anexp;
+  const int wanmag = static_cast<int>((static_cast<uint64_t>(wanmant) << wanexp) >> 19) & 32767;
+  const int neg = -(static_cast<int>((srn >> 10) & 1) ^ (ans & 1));
+  return (wanmag ^ neg) - neg;
+}
+
+// ---- predictor forms --------------------------------------------------------
+//
+// Both hold the eight coefficients (b1..b6, a1, a2) and the eight past
+// values (dq1..dq6, sr1, sr2) and offer:
+//   estimate(z, t): 16-bit sums of the six zero products (z) and of all (t);
+//   adapt(...): the zero-predictor update, the new pole coefficients, the
+//   transition reset and the shift of the histories.
+
+struct ScalarPredictor {
+  int coef[8];
+  uint32_t hist[8];
+
+  void load(const State& s) {
+    for (int k = 0; k < 8; ++k) {
+      coef[k] = s.coef[k];
+      hist[k] = s.hist[k];
+    }
+  }
+  void store(State& s) const {
+    for (int k = 0; k < 8; ++k) {
+      s.coef[k] = static_cast<int16_t>(coef[k]);
+      s.hist[k] = static_cast<uint16_t>(hist[k]);
+    }
+  }
+  void estimate(int& zeros, int& total) const {
+    int w[8];
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) w[k] = fmult(coef[k], hist[k]);
+    zeros = ((w[0] + w[1]) + (w[2] + w[3])) + (w[4] + w[5]);
+    total = zeros + (w[6] + w[7]);
+  }
+  // dqSign: sign bit of dq; step: +-128 by sign agreement or 0 when dq is
+  // zero is formed per coefficient; tr clears everything.
+  template <int kLeak>
+  void adapt(int dqSign, bool dqZero, int a1, int a2, bool tr, uint32_t dq0, uint32_t sr0) {
+#pragma GCC unroll 6
+    for (int k = 0; k < 6; ++k) {
+      const int u = dqSign ^ static_cast<int>((hist[k] >> 10) & 1);
+      const int step = dqZero ? 0 : (u ? -128 : 128);
+      const int b = static_cast<int16_t>(coef[k] - (coef[k] >> kLeak) + step);
+      coef[k] = tr ? 0 : b;
+    }
+    coef[6] = tr ? 0 : a1;
+    coef[7] = tr ? 0 : a2;
+#pragma GCC unroll 5
+    for (int k = 5; k > 0; --k) hist[k] = hist[k - 1];
+    hist[0] = dq0;
+    hist[7] = hist[6];
+    hist[6] = sr0;
+  }
+};
+
+#if defined(VOKSC_G726_X86)
+struct Avx2Predictor {
+  __m128i coef;  // 8 x int16
+  __m128i hist;  // 8 x uint16
+
+  __attribute__((target("avx2"))) void load(const State& s) {
+    coef = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.coef));
+    hist = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.hist));
+  }
+  __attribute__((target("avx2"))) void store(State& s) const {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s.coef), coef);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s.hist), hist);
+  }
+  __attribute__((target("avx2"))) inline void estimate(int& zeros, int& total) const {
+    const __m256i an = _mm256_cvtepi16_epi32(coef);
+    const __m256i h = _mm256_cvtepu16_epi32(hist);
+    const __m256i ans = _mm256_srai_epi32(an, 31);
+    const __m256i q = _mm256_srai_epi32(an, 2);
+    const __m256i anmag = _mm256_and_si256(_mm256_sub_epi32(_mm256_xor_si256(q, ans), ans), _mm256_set1_epi32(8191));
+    // Exponent and 6-bit mantissa of the coefficient from its float image:
+    // a zero magnitude gives exponent 0 and mantissa 32, as the format wants.
+    const __m256i bits = _mm256_castps_si256(_mm256_cvtepi32_ps(anmag));
+    const __m256i anexp = _mm256_max_epi32(_mm256_sub_epi32(_mm256_srli_epi32(bits, 23), _mm256_set1_epi32(126)),
+                                           _mm256_setzero_si256());
+    const __m256i anmant =
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(bits, 18), _mm256_set1_epi32(31)), _mm256_set1_epi32(32));
+    const __m256i srnmant = _mm256_and_si256(h, _mm256_set1_epi32(63));
+    const __m256i srnexp = _mm256_and_si256(_mm256_srli_epi32(h, 6), _mm256_set1_epi32(15));
+    const __m256i wanmant = _mm256_srli_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi16(srnmant, anmant), _mm256_set1_epi32(48)), 4);
+    const __m256i wanexp = _mm256_add_epi32(srnexp, anexp);
+    // (wanmant << 7) >> (26 - wanexp), or << (wanexp - 26) masked to 15 bits:
+    // out-of-range counts give 0, so the two halves combine by OR.
+    const __m256i v = _mm256_slli_epi32(wanmant, 7);
+    const __m256i c26 = _mm256_set1_epi32(26);
+    const __m256i down = _mm256_srlv_epi32(v, _mm256_sub_epi32(c26, wanexp));
+    const __m256i up =
+        _mm256_and_si256(_mm256_sllv_epi32(v, _mm256_sub_epi32(wanexp, c26)), _mm256_set1_epi32(32767));
+    const __m256i wanmag = _mm256_or_si256(down, up);
+    const __m256i neg = _mm256_sub_epi32(
+        _mm256_setzero_si256(),
+        _mm256_and_si256(_mm256_xor_si256(_mm256_srli_epi32(h, 10), ans), _mm256_set1_epi32(1)));
+    const __m256i wan = _mm256_sub_epi32(_mm256_xor_si256(wanmag, neg), neg);
+    // Sums: b-lanes 0..5 and a-lanes 6, 7.
+    const __m128i lo = _mm256_castsi256_si128(wan);
+    const __m128i hi = _mm256_extracti128_si256(wan, 1);                        // w4 w5 w6 w7
+    const __m128i z4 = _mm_add_epi32(lo, _mm_unpacklo_epi64(hi, _mm_setzero_si128()));  // w0+w4 w1+w5 w2 w3
+    const __m128i z2 = _mm_add_epi32(z4, _mm_shuffle_epi32(z4, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __m128i z1 = _mm_add_epi32(z2, _mm_shuffle_epi32(z2, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m128i p = _mm_add_epi32(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));  // lane 2: w6+w7
+    zeros = _mm_cvtsi128_si32(z1);
+    total = zeros + _mm_extract_epi32(p, 2);
+  }
+  template <int kLeak>
+  __attribute__((target("avx2"))) inline void adapt(int dqSign, bool dqZero, int a1, int a2, bool tr, uint32_t dq0,
+                                                    uint32_t sr0) {
+    // u = sign(dq) xor sign(dq_k) as a lane mask; step = +-128 or 0.
+    const __m128i histSign = _mm_srai_epi16(_mm_slli_epi16(hist, 5), 15);
+    const __m128i u = _mm_xor_si128(histSign, _mm_set1_epi16(static_cast<int16_t>(-dqSign)));
+    const __m128i s128 = _mm_set1_epi16(dqZero ? 0 : 128);
+    const __m128i step = _mm_sub_epi16(_mm_xor_si128(s128, u), u);
+    __m128i b = _mm_add_epi16(_mm_sub_epi16(coef, _mm_srai_epi16(coef, kLeak)), step);
+    b = _mm_insert_epi16(b, a1, 6);
+    b = _mm_insert_epi16(b, a2, 7);
+    coef = tr ? _mm_setzero_si128() : b;
+    // dq1..dq6 <- dq0..dq5, sr1, sr2 <- sr0, sr1.
+    __m128i h = _mm_slli_si128(hist, 2);
+    h = _mm_insert_epi16(h, static_cast<int>(dq0), 0);
+    hist = _mm_insert_epi16(h, static_cast<int>(sr0), 6);
+  }
+};
+#endif
+
+// ---- the coder ---------------------------------------------------------------
+
+// One channel's adaptation variables as locals, with the per-sample steps.
+template <class P, int R>
+struct Coder {
+  using Rt = Rate<R>;
+  P pred;
+  int32_t yl;
+  int yu, ap, dms, dml, td, pk1, pk2, a1, a2;
+  // Per-sample values shared by the steps.
+  int sez, se, y;
+
+  void load(const State& s) {
+    pred.load(s);
+    yl = s.yl;
+    yu = s.yu;
+    ap = s.ap;
+    dms = s.dms;
+    dml = s.dml;
+    td = s.td;
+    pk1 = s.pk1;
+    pk2 = s.pk2;
+    a1 = s.coef[6];
+    a2 = s.coef[7];
+  }
+  void store(State& s) const {
+    pred.store(s);
+    s.yl = yl;
+    s.yu = static_cast<int16_t>(yu);
+    s.ap = static_cast<int16_t>(ap);
+    s.dms = static_cast<int16_t>(dms);
+    s.dml = static_cast<int16_t>(dml);
+    s.td = static_cast<int16_t>(td);
+    s.pk1 = static_cast<int16_t>(pk1);
+    s.pk2 = static_cast<int16_t>(pk2);
+  }
+
+  // Signal estimates and the quantiser scale factor of this sample.
+  inline void begin() {
+    int zs, ts;
+    pred.estimate(zs, ts);
+    sez = static_cast<int16_t>(zs) >> 1;  // 15-bit estimates, sign-extended
+    se = static_cast<int16_t>(ts) >> 1;
+    const int al = ap >= 256 ? 64 : ap >> 2;
+    const int yl6 = yl >> 6;
+    const int dif = sext<14>(yu - yl6);
+    const int prodm = (((dif < 0 ? -dif : dif) & 8191) * al) >> 6;
+    y = (yl6 + (dif < 0 ? -prodm : prodm)) & 8191;
+  }
+
+  // Log-domain normalised difference of a 14-bit word x against the
+  // estimate: dln (12 bits) and the sign.
+  inline int normalisedLog(int x, int& ds) const {
+    const int d = static_cast<int16_t>(sext<14>(x) - se);
+    ds = d < 0;
+    const uint32_t dqm = static_cast<uint32_t>(d < 0 ? -d : d) & 32767;
+    const int e = bitLength(dqm | 1) - 1;
+    const int dl = (e << 7) + static_cast<int>(((dqm << 7) >> e) & 127);
+    return (dl - (y >> 2)) & 4095;
+  }
+
+  inline int quantise(int x) const {
+    int ds;
+    const int dln = normalisedLog(x, ds);
+    return kQuant.code[R][ds][dln];
+  }
+
+  // Everything after the code word; returns the reconstructed signal.
+  inline int finish(int i) {
+    const int dqs = i >> (Rt::kBits - 1);
+    const int dql = (Rt::reconst()[i] + (y >> 2)) & 4095;
+    const int dqmag = dql >= 2048 ? 0 : (((dql & 127) + 128) << 7) >> ((14 - (dql >> 7)) & 31);
+    const int dq = dqs ? -dqmag : dqmag;
+    const int im = i ^ (-dqs & Rt::kMask);  // magnitude index
+    const int wi = Rt::scaleMult()[im];
+    const int fi = Rt::rateChange()[im];
+
+    // Transition detector on the previous slow scale factor.
+    const int ylint = yl >> 15;
+    const int thr = ylint > 9 ? 31744 : (32 + ((yl >> 10) & 31)) << ylint;
+    const bool tr = td && dqmag > ((thr + (thr >> 1)) >> 1);
+
+    // Averages of F(I).
+    dms = (dms + (sext<13>((fi << 9) - dms) >> 5)) & 4095;
+    dml = (dml + (sext<15>((fi << 11) - dml) >> 7)) & 16383;
+
+    // Scale factors.
+    int yut = (y + (sext<17>((wi << 5) - y) >> 5)) & 8191;
+    yu = yut < 544 ? 544 : (yut > 5120 ? 5120 : yut);
+    yl = (yl + sext<14>(yu + ((1048576 - yl) >> 6))) & 524287;
+
+    // Partial and full reconstruction.
+    const int dqsez = (dq + sez) & 65535;
+    const int pk0 = dqsez >> 15;
+    const bool sigpk = dqsez == 0;
+    const int sr = static_cast<int16_t>(dq + se);
+
+    // Pole predictor.
+    const int pks1 = pk0 ^ pk1, pks2 = pk0 ^ pk2;
+    const int fa1 = 4 * (a1 > 8191 ? 8191 : (a1 < -8191 ? -8191 : a1));
+    const int uga2 = sigpk ? 0 : ((pks2 ? -16384 : 16384) + (pks1 ? fa1 : -fa1)) >> 7;
+    int a2p = static_cast<int16_t>(a2 - (a2 >> 7) + uga2);
+    a2p = a2p > 12288 ? 12288 : (a2p < -12288 ? -12288 : a2p);
+    const int uga1 = sigpk ? 0 : (pks1 ? -192 : 192);
+    int a1p = static_cast<int16_t>(a1 - (a1 >> 8) + uga1);
+    const int a1lim = 15360 - a2p;
+    a1p = a1p > a1lim ? a1lim : (a1p < -a1lim ? -a1lim : a1p);
+    const int tdp = a2p < -11776;
+
+    // Adaptation speed.
+    const int ddm = sext<15>(4 * dms - dml);
+    const int difm = (ddm < 0 ? -ddm : ddm) & 16383;
+    const int ax = (y >= 1536 && difm < (dml >> 3) && !tdp) ? 0 : 1;
+    const int app = (ap + (sext<11>((ax << 9) - ap) >> 4)) & 1023;
+    ap = tr ? 256 : app;
+    td = tr ? 0 : tdp;
+
+    pred.template adapt<Rt::kLeak>(dqs, dqmag == 0, a1p, a2p, tr, toFloat(dqs, static_cast<uint32_t>(dqmag)),
+                                   toFloat(sr < 0, static_cast<uint32_t>(sr < 0 ? -sr : sr) & 32767));
+    a1 = tr ? 0 : a1p;
+    a2 = tr ? 0 : a2p;
+    pk2 = pk1;
+    pk1 = pk0;
+    return sr;
+  }
+
+  // Output of the decoder: the law character after the synchronous coding
+  // adjustment (the character moves one step when re-quantising it does
+  // not give back the received code).
+  template <bool kAlaw>
+  inline int tandem(int i, int sr) const {
+    const int sp = g711::compress(static_cast<int16_t>(sr), kAlaw);
+    int dsx;
+    const int dlnx = normalisedLog(g711::expandLinear(sp, kAlaw), dsx);
+    // Codes ordered by value: flip the sign bit.
+    const int id = kQuant.code[R][dsx][dlnx] ^ Rt::kHalf;
+    const int im = i ^ Rt::kHalf;
+    int ss = sp >> 7, mag = sp & 127;
+    if (id != im) {
+      const bool up = id > im;
+      if (kAlaw) {
+        if (up) {
+          if (ss == 0) mag += mag != 127;
+          else if (mag == 0) ss = 0;
+          else --mag;
+        } else {
+          if (ss == 1) mag += mag != 127;
+          else if (mag == 0) ss = 1;
+          else --mag;
+        }
+      } else {
+        if (up) {
+          if (ss == 0) mag -= mag != 0;
+          else if (mag == 127) ss = 0, mag = 126;
+          else ++mag;
+        } else {
+          if (ss == 1) mag -= mag != 0;
+          else if (mag == 127) ss = 1;
+          else ++mag;
+        }
+      }
+    }
+    const int sd = (ss << 7) | mag;
+    return kAlaw ? sd ^ 0x55 : sd;
+  }
+};
+
+template <class P, int R>
+inline void encodeLoop(State& s, const int16_t* src, uint8_t* dst, int n) {
+  Coder<P, R> c;
+  c.load(s);
+  for (int k = 0; k < n; ++k) {
+    c.begin();
+    const int i = c.quantise(src[k]);
+    dst[k] = static_cast<uint8_t>(i);
+    c.finish(i);
+  }
+  c.store(s);
+}
+
+// law: 0 mu-law, 1 A-law, 2 linear.
+template <class P, int R, int kLaw>
+inline void decodeLoop(State& s, const uint8_t* src, int16_t* dst, int n) {
+  Coder<P, R> c;
+  c.load(s);
+  for (int k = 0; k < n; ++k) {
+    c.begin();
+    const int i = src[k] & Rate<R>::kMask;
+    const int sr = c.finish(i);
+    if (kLaw == 2)
+      dst[k] = static_cast<int16_t>(sr > 8191 ? 8191 : (sr < -8192 ? -8192 : sr));
+    else
+      dst[k] = static_cast<int16_t>(c.template tandem<kLaw == 1>(i, sr));
+  }
+  c.store(s);
+}
+
+template <class P>
+inline void encodeAnyRate(State& s, const int16_t* src, uint8_t* dst, int n) {
+  switch (s.rate & 3) {
+    case 0: encodeLoop<P, 0>(s, src, dst, n); break;
+    case 1: encodeLoop<P, 1>(s, src, dst, n); break;
+    case 2: encodeLoop<P, 2>(s, src, dst, n); break;
+    default: encodeLoop<P, 3>(s, src, dst, n); break;
+  }
+}
+
+template <class P, int R>
+inline void decodeAnyLaw(State& s, int law, const uint8_t* src, int16_t* dst, int n) {
+  if (law == 0) decodeLoop<P, R, 0>(s, src, dst, n);
+  else if (law == 1) decodeLoop<P, R, 1>(s, src, dst, n);
+  else decodeLoop<P, R, 2>(s, src, dst, n);
+}
+
+template <class P>
+inline void decodeAnyRate(State& s, int law, const uint8_t* src, int16_t* dst, int n) {
+  switch (s.rate & 3) {
+    case 0: decodeAnyLaw<P, 0>(s, law, src, dst, n); break;
+    case 1: decodeAnyLaw<P, 1>(s, law, src, dst, n); break;
+    case 2: decodeAnyLaw<P, 2>(s, law, src, dst, n); break;
+    default: decodeAnyLaw<P, 3>(s, law, src, dst, n); break;
+  }
+}
+
+// The loops are flattened so that every step sits in one function body with
+// the state in registers (and, for the AVX2 form, in that target).
+__attribute__((flatten)) void encodeScalar(State& s, const int16_t* src, uint8_t* dst, int n) {
+  encodeAnyRate<ScalarPredictor>(s, src, dst, n);
+}
+__attribute__((flatten)) void decodeScalar(State& s, int law, const uint8_t* src, int16_t* dst, int n) {
+  decodeAnyRate<ScalarPredictor>(s, law, src, dst, n);
+}
+#if defined(VOKSC_G726_X86)
+__attribute__((target("avx2"), flatten)) void encodeAvx2(State& s, const int16_t* src, uint8_t* dst, int n) {
+  encodeAnyRate<Avx2Predictor>(s, src, dst, n);
+}
+__attribute__((target("avx2"), flatten)) void decodeAvx2(State& s, int law, const uint8_t* src, int16_t* dst, int n) {
+  decodeAnyRate<Avx2Predictor>(s, law, src, dst, n);
+}
+#endif
 
 int rateIndex(VokRateCode code) {
   switch (code) {
@@ -68,397 +509,65 @@ int rateIndex(VokRateCode code) {
   }
 }
 
-// Number of significant bits of a non-negative value (0 for 0).
-inline int bitLength(uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
+constexpr Kernel kDefaultKernel =
+#if defined(VOKSC_USE_AVX2) && defined(VOKSC_G726_X86)
+    Kernel::kAvx2;
+#else
+    Kernel::kScalar;
+#endif
 
-// Floating format of a 16-bit sign-magnitude or two's-complement quantity.
-inline int16_t toFloat(int sign, uint32_t mag) {
-  int e = bitLength(mag);
-  int mant = mag == 0 ? 32 : static_cast<int>((mag << 6) >> e);
-  return static_cast<int16_t>((sign << 10) + (e << 6) + mant);
+}  // namespace
+
+int quantise(int r, int dln, int sign) { return kQuant.code[r & 3][sign ? 1 : 0][dln & 4095]; }
+
+void encodeBlock(State& s, const int16_t* src, uint8_t* dst, int n, Kernel k) {
+#if defined(VOKSC_G726_X86)
+  if (k == Kernel::kAvx2) return encodeAvx2(s, src, dst, n);
+#endif
+  (void)k;
+  encodeScalar(s, src, dst, n);
 }
 
-// Product of a predictor coefficient and a floating-format value.
-inline int32_t fmult(int16_t an, int16_t srn) {
-  uint32_t a = static_cast<uint16_t>(an);
-  int ans = a >> 15;
-  uint32_t anmag = ans == 0 ? (a >> 2) : ((16384 - (a >> 2)) & 8191);
-  int anexp = bitLength(anmag);
-  uint32_t anmant = anmag == 0 ? 32 : (anmag << 6) >> anexp;
-  uint32_t s = static_cast<uint16_t>(srn);
-  int srns = s >> 10;
-  int srnexp = (s >> 6) & 15;
-  uint32_t srnmant = s & 63;
-  int wanexp = srnexp + anexp;
-  uint32_t wanmant = (srnmant * anmant + 48) >> 4;
-  uint32_t wanmag = wanexp <= 26 ? (wanmant << 7) >> (26 - wanexp) : ((wanmant << 7) << (wanexp - 26)) & 32767;
-  return (srns ^ ans) == 0 ? wanmag : ((65536 - wanmag) & 65535);
+void decodeBlock(DecoderState& d, const uint8_t* src, int16_t* dst, int n, Kernel k) {
+  const int law = d.law;
+#if defined(VOKSC_G726_X86)
+  if (k == Kernel::kAvx2) return decodeAvx2(d.c, law, src, dst, n);
+#endif
+  (void)k;
+  decodeScalar(d.c, law, src, dst, n);
 }
 
-// Log of the magnitude of a 16-bit difference: dl (Q7 log2) and its sign.
-inline void logMag(int16_t d, int& dl, int& ds) {
-  uint32_t v = static_cast<uint16_t>(d);
-  ds = v >> 15;
-  uint32_t mag = ds ? ((65536 - v) & 32767) : v;
-  int e = mag ? bitLength(mag) - 1 : 0;
-  int mant = static_cast<int>(((mag << 7) >> e) & 127);
-  dl = (e << 7) + mant;
-}
-
-// Quantiser: magnitude interval of dln, then the code word by the sign.
-// Decision levels per rate in the log domain; the 12-bit dln values at or
-// above 2048 are negative (very small differences).
-int quantise(int rate, int dln, int ds) {
-  int i;
-  switch (rate) {
-    case 2: {  // 32 kbit/s
-      static const int16_t lv[] = {3972, 2048, 400, 349, 300, 246, 178, 80};
-      static const int8_t code[] = {1, 15, 7, 6, 5, 4, 3, 2};
-      i = 1;
-      for (int k = 0; k < 8; ++k)
-        if (dln >= lv[k]) {
-          i = code[k];
-          break;
-        }
-      if (ds) i = 15 - i;
-      if (i == 0) i = 15;
-      return i;
-    }
-    case 1: {  // 24 kbit/s
-      static const int16_t lv[] = {2048, 331, 218, 8, 0};
-      static const int8_t code[] = {7, 3, 2, 1, 7};
-      i = 7;
-      for (int k = 0; k < 5; ++k)
-        if (dln >= lv[k]) {
-          i = code[k];
-          break;
-        }
-      if (ds) i = 7 - i;
-      if (i == 0) i = 7;
-      return i;
-    }
-    case 0:  // 16 kbit/s
-      i = dln >= 2048 ? 0 : (dln >= 261 ? 1 : 0);
-      if (ds) i = 3 - i;
-      return i;
-    default: {  // 40 kbit/s
-      static const int16_t lv[] = {4080, 3974, 2048, 553, 528, 502, 475, 445, 413,
-                                   378,  339,  298,  250, 198, 139, 68,  0};
-      static const int8_t code[] = {2, 1, 31, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2};
-      i = 2;
-      for (int k = 0; k < 17; ++k)
-        if (dln >= lv[k]) {
-          i = code[k];
-          break;
-        }
-      if (ds) i = 31 - i;
-      if (i == 0) i = 31;
-      return i;
-    }
-  }
-}
-
-// Interval index (0..2^bits-1 ordered by value) the re-quantised code of the
-// tandem adjustment compares: the decision position of dlnx.
-int syncIndex(int rate, int dlnx, int dsx) {
-  int id;
-  switch (rate) {
-    case 2: {
-      static const int16_t lv[] = {3972, 2048, 400, 349, 300, 246, 178, 80};
-      static const int8_t val[] = {9, 7, 15, 14, 13, 12, 11, 10};
-      id = 9;
-      for (int k = 0; k < 8; ++k)
-        if (dlnx >= lv[k]) {
-          id = val[k];
-          break;
-        }
-      if (dsx) id = 15 - id;
-      if (id == 8) id = 7;
-      return id;
-    }
-    case 1: {
-      static const int16_t lv[] = {2048, 331, 218, 8, 0};
-      static const int8_t val[] = {3, 7, 6, 5, 3};
-      id = 0;  // dlnx is 12-bit, never below 0: one level always matches
-      for (int k = 0; k < 5; ++k)
-        if (dlnx >= lv[k]) {
-          id = val[k];
-          break;
-        }
-      if (dsx) id = 7 - id;
-      if (id == 4) id = 3;
-      return id;
-    }
-    case 0:
-      id = dlnx >= 2048 ? 2 : (dlnx >= 261 ? 3 : 2);
-      if (dsx) id = 3 - id;
-      return id;
-    default: {
-      static const int16_t lv[] = {4080, 3974, 2048, 553, 528, 502, 475, 445, 413,
-                                   378,  339,  298,  250, 198, 139, 68,  0};
-      static const int8_t val[] = {18, 17, 15, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18};
-      id = 18;
-      for (int k = 0; k < 17; ++k)
-        if (dlnx >= lv[k]) {
-          id = val[k];
-          break;
-        }
-      if (dsx) id = 31 - id;
-      if (id == 16) id = 15;
-      return id;
-    }
-  }
-}
-
-// The tandem adjustment: move the PCM character one step when re-quantising
-// it does not give back the received code.
-int syncAdjust(int rate, int code, int sp, int dlnx, int dsx, bool alaw) {
-  const int bits = kRates[rate].bits;
-  const int half = 1 << (bits - 1);
-  int is = code >> (bits - 1);
-  int im = is == 0 ? code + half : code & (half - 1);
-  int id = syncIndex(rate, dlnx, dsx);
-  int ss = (sp & 128) >> 7;
-  int mask = sp & 127;
-  if (alaw) {
-    if (id > im && ss == 1 && mask == 0)
-      ss = 0;
-    else if (id > im && ss == 1 && mask != 0)
-      mask--;
-    else if (id > im && ss == 0 && mask != 127)
-      mask++;
-    else if (id < im && ss == 1 && mask != 127)
-      mask++;
-    else if (id < im && ss == 0 && mask == 0)
-      ss = 1;
-    else if (id < im && ss == 0 && mask != 0)
-      mask--;
-  } else {
-    if (id > im && ss == 1 && mask == 127) {
-      ss = 0;
-      mask--;
-    } else if (id > im && ss == 1 && mask != 127) {
-      mask++;
-    } else if (id > im && ss == 0 && mask != 0) {
-      mask--;
-    } else if (id < im && ss == 1 && mask != 0) {
-      mask--;
-    } else if (id < im && ss == 0 && mask == 127) {
-      ss = 1;
-    } else if (id < im && ss == 0 && mask != 127) {
-      mask++;
-    }
-  }
-  return mask + (ss << 7);
-}
-
-// One sample of the codec.  The encoder passes the 14-bit linear input
-// (x, encode = true) and receives the code; the decoder passes the code.
-// Returns the code; sets sr (reconstructed) and the working values the
-// decoder's tandem adjustment needs.
-struct Step {
-  int code;
-  int16_t sr;
-  int16_t se;
-  int16_t y;
-};
-
-inline void step(G726State& s, bool encode, int x, int codeIn, Step& out) {
-  const int rate = s.rate;
-  const RateTables& rt = kRates[rate];
-
-  // Signal estimate.
-  int32_t wa1 = fmult(s.a[0], s.sr[0]);
-  int32_t wa2 = fmult(s.a[1], s.sr[1]);
-  uint32_t sezi = 0;
-  for (int k = 0; k < 6; ++k) sezi = (sezi + static_cast<uint32_t>(fmult(s.b[k], s.dq[k]))) & 65535;
-  uint32_t sei = (((sezi + static_cast<uint32_t>(wa2)) & 65535) + static_cast<uint32_t>(wa1)) & 65535;
-  int16_t sez = static_cast<int16_t>(sezi >> 1);
-  int16_t se = static_cast<int16_t>(sei >> 1);
-
-  // Scale factor.
-  int al = s.ap >= 256 ? 64 : (s.ap >> 2);
-  int32_t yl6 = s.yl >> 6;
-  int32_t dif = (s.yu + 16384 - yl6) & 16383;
-  int32_t difm = (dif >> 13) == 0 ? dif : ((16384 - dif) & 8191);
-  int32_t prodm = (difm * al) >> 6;
-  int32_t prod = (dif >> 13) == 0 ? prodm : ((16384 - prodm) & 16383);
-  int16_t y = static_cast<int16_t>((yl6 + prod) & 8191);
-
-  int i;
-  if (encode) {
-    int32_t sli = (x & 16383) >> 13 == 0 ? (x & 16383) : ((x & 16383) + 49152);
-    int32_t sei2 = (se >> 14) == 0 ? se : (se + 32768);
-    int16_t d = static_cast<int16_t>((sli + 65536 - sei2) & 65535);
-    int dl, ds;
-    logMag(d, dl, ds);
-    int dln = (dl + 4096 - (y >> 2)) & 4095;
-    i = quantise(rate, dln, ds);
-  } else {
-    i = codeIn & ((1 << rt.bits) - 1);
-  }
-
-  // Inverse quantiser.
-  int dqs = i >> (rt.bits - 1);
-  int dql = (rt.reconst[i] + (y >> 2)) & 4095;
-  int32_t dqmag = (dql >> 11) ? 0 : (((dql & 127) + 128) << 7) >> (14 - ((dql >> 7) & 15));
-  int16_t dq = static_cast<int16_t>((dqs << 15) + dqmag);
-
-  // Magnitude index for the W and F tables.
-  const int half = 1 << (rt.bits - 1);
-  int im = dqs == 0 ? (i & (half - 1)) : (((2 * half - 1) - i) & (half - 1));
-
-  // Transition detector (uses the old yl and td).
-  int ylint = s.yl >> 15;
-  int ylfrac = (s.yl >> 10) & 31;
-  int32_t thr1 = static_cast<int32_t>(ylfrac + 32) << ylint;
-  int32_t thr2 = ylint > 9 ? 31744 : thr1;
-  int32_t dqthr = (thr2 + (thr2 >> 1)) >> 1;
-  int tr = ((dq & 32767) > dqthr && s.td == 1) ? 1 : 0;
-
-  // Speed-control averages.
-  int fi = rt.f[im];
-  {
-    int dd = ((fi << 9) + 8192 - s.dms) & 8191;
-    int ddx = (dd >> 12) == 0 ? (dd >> 5) : ((dd >> 5) + 3840);
-    s.dms = static_cast<int16_t>((ddx + s.dms) & 4095);
-    int32_t db = ((int32_t{fi} << 11) + 32768 - s.dml) & 32767;
-    int32_t dbx = (db >> 14) == 0 ? (db >> 7) : ((db >> 7) + 16128);
-    s.dml = static_cast<int16_t>((dbx + s.dml) & 16383);
-  }
-
-  // Scale-factor adaptation.
-  {
-    int32_t wi = rt.w[im];
-    int32_t dd = ((wi << 5) + 131072 - y) & 131071;
-    int32_t ddx = (dd >> 16) == 0 ? (dd >> 5) : ((dd >> 5) + 4096);
-    int16_t yut = static_cast<int16_t>((y + ddx) & 8191);
-    int geul = ((yut + 11264) & 16383) >> 13;
-    int gell = ((yut + 15840) & 16383) >> 13;
-    s.yu = gell == 1 ? 544 : (geul == 0 ? 5120 : yut);
-    int32_t dife = (s.yu + ((1048576 - s.yl) >> 6)) & 16383;
-    int32_t difsx = (dife >> 13) == 0 ? dife : (dife + 507904);
-    s.yl = (s.yl + difsx) & 524287;
-  }
-
-  // Partial reconstruction sign and reconstructed signal.
-  uint32_t dq1 = static_cast<uint16_t>(dq);
-  uint32_t dqi = ((dq1 >> 15) & 1) == 0 ? dq1 : ((65536 - (dq1 & 32767)) & 65535);
-  uint32_t sezx = (sez >> 14) == 0 ? static_cast<uint32_t>(static_cast<uint16_t>(sez)) : static_cast<uint32_t>(sez + 32768);
-  uint32_t dqsez = (dqi + sezx) & 65535;
-  int pk0 = static_cast<int>(dqsez >> 15);
-  int sigpk = dqsez == 0 ? 1 : 0;
-  uint32_t sex = (se >> 14) == 0 ? static_cast<uint32_t>(static_cast<uint16_t>(se)) : static_cast<uint32_t>(32768 + se);
-  int16_t sr = static_cast<int16_t>((dqi + sex) & 65535);
-
-  // Pole predictor adaptation.
-  uint32_t a11 = static_cast<uint16_t>(s.a[0]), a21 = static_cast<uint16_t>(s.a[1]);
-  int pks1 = pk0 ^ s.pk1, pks2 = pk0 ^ s.pk2;
-  int16_t a2p;
-  {
-    uint32_t uga2a = pks2 == 0 ? 16384 : 114688;
-    uint32_t fa1;
-    if ((s.a[0] >> 15) == 0)
-      fa1 = a11 <= 8191 ? (a11 << 2) : (8191 << 2);
-    else
-      fa1 = a11 >= 57345 ? ((a11 << 2) & 131071) : (24577 << 2);
-    uint32_t fa = pks1 ? fa1 : ((131072 - fa1) & 131071);
-    uint32_t uga2b = (uga2a + fa) & 131071;
-    uint32_t uga2 = sigpk == 1 ? 0 : ((uga2b >> 16) ? ((uga2b >> 7) + 64512) : (uga2b >> 7));
-    uint32_t ula2 = (s.a[1] >> 15) == 0 ? (65536 - (a21 >> 7)) & 65535 : (65536 - ((a21 >> 7) + 65024)) & 65535;
-    uint32_t a2t = (a21 + ((uga2 + ula2) & 65535)) & 65535;
-    a2p = static_cast<int16_t>(a2t >= 32768 && a2t <= 53248 ? 53248 : (a2t >= 12288 && a2t <= 32767 ? 12288 : a2t));
-  }
-  int16_t a1p;
-  {
-    uint32_t uga1 = sigpk == 1 ? 0 : (pks1 == 0 ? 192 : 65344);
-    uint32_t ash = a11 >> 8;
-    uint32_t ula1 = ((s.a[0] >> 15) == 0 ? (65536 - ash) : (65536 - (ash + 65280))) & 65535;
-    uint32_t a1t = (a11 + ((uga1 + ula1) & 65535)) & 65535;
-    uint32_t a2u = static_cast<uint16_t>(a2p);
-    uint32_t a1ul = (15360 + 65536 - a2u) & 65535;
-    uint32_t a1ll = (a2u + 65536 - 15360) & 65535;
-    a1p = static_cast<int16_t>(a1t >= 32768 && a1t <= a1ll ? a1ll : (a1t >= a1ul && a1t <= 32767 ? a1ul : a1t));
-  }
-  uint32_t a2pu = static_cast<uint16_t>(a2p);
-  int tdp = (a2pu >= 32768 && a2pu < 53760) ? 1 : 0;
-
-  // Adaptation speed.
-  {
-    int32_t dd = ((int32_t{s.dms} << 2) + 32768 - s.dml) & 32767;
-    int32_t ddm = (dd >> 14) == 0 ? dd : ((32768 - dd) & 16383);
-    int ax = (y >= 1536 && ddm < (s.dml >> 3) && tdp == 0) ? 0 : 1;
-    int dc = ((ax << 9) + 2048 - s.ap) & 2047;
-    int dcx = (dc >> 10) == 0 ? (dc >> 4) : ((dc >> 4) + 896);
-    int app = (dcx + s.ap) & 1023;
-    s.ap = static_cast<int16_t>(tr == 0 ? app : 256);
-  }
-
-  // Zero predictor adaptation.
-  const int dqsign = (dq >> 15) & 1;
-  const int leak = rate == 3 ? 9 : 8;
-  const uint32_t param = rate == 3 ? 65408 : 65280;
-  int16_t bp[6];
-  for (int k = 0; k < 6; ++k) {
-    uint32_t bb = static_cast<uint16_t>(s.b[k]);
-    int u = dqsign ^ (s.dq[k] >> 10);
-    uint32_t ugb = (dq & 32767) == 0 ? 0 : (u == 0 ? 128 : 65408);
-    uint32_t ulb = (bb >> 15) == 0 ? ((65536 - (bb >> leak)) & 65535) : ((65536 - ((bb >> leak) + param)) & 65535);
-    bp[k] = static_cast<int16_t>((bb + ((ugb + ulb) & 65535)) & 65535);
-  }
-
-  // Triggered updates on a transition, then the histories.
-  for (int k = 0; k < 6; ++k) s.b[k] = tr ? 0 : bp[k];
-  s.a[0] = tr ? 0 : a1p;
-  s.a[1] = tr ? 0 : a2p;
-  s.td = static_cast<int16_t>(tr ? 0 : tdp);
-  s.pk2 = s.pk1;
-  s.pk1 = static_cast<int16_t>(pk0);
-  for (int k = 5; k > 0; --k) s.dq[k] = s.dq[k - 1];
-  s.dq[0] = toFloat(dqsign, static_cast<uint32_t>(dq & 32767));
-  s.sr[1] = s.sr[0];
-  {
-    uint32_t srr = static_cast<uint16_t>(sr);
-    int srs = srr >> 15;
-    s.sr[0] = toFloat(srs, srs == 0 ? srr : ((65536 - srr) & 32767));
-  }
-  out.code = i;
-  out.sr = sr;
-  out.se = se;
-  out.y = y;
-}
-
-void reset(G726State& s, int rate) {
-  s.flag = 0;
+void resetState(State& s, int rate) {
   s.pk1 = s.pk2 = 0;
   s.rate = static_cast<int16_t>(rate);
   s.yu = 544;
   s.ap = 0;
-  s.work = 0;
   s.yl = 34816;
   s.dms = s.dml = 0;
   s.td = 0;
-  s.se = 0;
-  for (auto& v : s.b) v = 0;
-  for (auto& v : s.a) v = 0;
-  for (auto& v : s.dq) v = 32;
-  for (auto& v : s.sr) v = 32;
-  for (auto& v : s.spare) v = 0;
+  for (auto& v : s.coef) v = 0;
+  for (auto& v : s.hist) v = 32;
 }
 
-}  // namespace
+}  // namespace voksc::g726
+
+using voksc::anyNull;
+namespace g726 = voksc::g726;
 
 VOKSC_EXPORT VokResult voksEncodeGetStateSize_G726_16s8u(int* size) {
   if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(G726State));
+  *size = static_cast<int>(sizeof(g726::State));
   return vokOk;
 }
 
 VOKSC_EXPORT VokResult voksEncodeInit_G726_16s8u(void* state, VokRateCode rate) {
   if (!state) return vokErrNullPtr;
-  int r = rateIndex(rate);
+  const int r = g726::rateIndex(rate);
   if (r < 0) return vokErrRange;
-  reset(*static_cast<G726State*>(state), r);
+  g726::State s;
+  std::memcpy(&s, state, sizeof s);
+  g726::resetState(s, r);
+  std::memcpy(state, &s, sizeof s);
   return vokOk;
 }
 
@@ -466,32 +575,28 @@ VOKSC_EXPORT VokResult voksEncode_G726_16s8u(void* state, const Vok16s* src, Vok
   if (anyNull(static_cast<const char*>(state), src, dst)) return vokErrNullPtr;
   if (len == 0) return vokErrSize;
   if (len < 0) return vokOk;
-  G726State s;
+  g726::State s;
   std::memcpy(&s, state, sizeof s);
-  s.rate &= 3;
-  Step st;
-  for (int n = 0; n < len; ++n) {
-    step(s, true, src[n], 0, st);
-    dst[n] = static_cast<Vok8u>(st.code);
-  }
+  g726::encodeBlock(s, src, dst, len, g726::kDefaultKernel);
   std::memcpy(state, &s, sizeof s);
   return vokOk;
 }
 
 VOKSC_EXPORT VokResult voksDecodeGetStateSize_G726_8u16s(int* size) {
   if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(G726DecState));
+  *size = static_cast<int>(sizeof(g726::DecoderState));
   return vokOk;
 }
 
 VOKSC_EXPORT VokResult voksDecodeInit_G726_8u16s(void* state, VokRateCode rate, int law) {
   if (!state) return vokErrNullPtr;
-  int r = rateIndex(rate);
-  if (r < 0) return vokErrRange;
-  if (law < 0 || law > 2) return vokErrRange;
-  auto* d = static_cast<G726DecState*>(state);
-  reset(d->c, r);
-  d->law = law;
+  const int r = g726::rateIndex(rate);
+  if (r < 0 || law < 0 || law > 2) return vokErrRange;
+  g726::DecoderState d;
+  std::memcpy(&d, state, sizeof d);
+  g726::resetState(d.c, r);
+  d.law = law;
+  std::memcpy(state, &d, sizeof d);
   return vokOk;
 }
 
@@ -499,31 +604,9 @@ VOKSC_EXPORT VokResult voksDecode_G726_8u16s(void* state, const Vok8u* src, Vok1
   if (anyNull(static_cast<const char*>(state), src, dst)) return vokErrNullPtr;
   if (len == 0) return vokErrSize;
   if (len < 0) return vokOk;
-  G726DecState d;
+  g726::DecoderState d;
   std::memcpy(&d, state, sizeof d);
-  d.c.rate &= 3;
-  const int law = d.law;
-  Step st;
-  for (int n = 0; n < len; ++n) {
-    step(d.c, false, 0, src[n], st);
-    if (law == 2) {
-      int v = st.sr;
-      dst[n] = static_cast<Vok16s>(v > 8191 ? 8191 : (v < -8192 ? -8192 : v));
-      continue;
-    }
-    const bool alaw = law == 1;
-    int sp = voksc::g711::compress(st.sr, alaw);
-    // Re-quantise the PCM character against the same estimate and scale.
-    int slx = voksc::g711::expand14(sp, alaw);
-    int32_t sli = (slx >> 13) == 0 ? slx : (slx + 49152);
-    int32_t sei = (st.se >> 14) == 0 ? st.se : (st.se + 32768);
-    int16_t dx = static_cast<int16_t>((sli + 65536 - sei) & 65535);
-    int dlx, dsx;
-    logMag(dx, dlx, dsx);
-    int dlnx = (dlx + 4096 - (st.y >> 2)) & 4095;
-    int sd = syncAdjust(d.c.rate, st.code, sp, dlnx, dsx, alaw);
-    dst[n] = static_cast<Vok16s>(alaw ? (sd ^ 0x55) : sd);
-  }
+  g726::decodeBlock(d, src, dst, len, g726::kDefaultKernel);
   std::memcpy(state, &d, sizeof d);
   return vokOk;
 }
