@@ -26,14 +26,13 @@ namespace voksc::g722 {
 namespace {
 
 inline void branchSums(const int16_t* w, int32_t& sum, int32_t& diff) {
-  int32_t s = 0, d = 0;
-  for (int k = 0; k < 24; ++k) {
-    int32_t v = int32_t{kQmfCoeffs[23 - k]} * w[k];
-    s += v;
-    d += k & 1 ? v : -v;
+  int32_t a = 0, b = 0;
+  for (int m = 0; m < 12; ++m) {
+    b += int32_t{kQmfCoeffs[23 - 2 * m]} * w[2 * m];
+    a += int32_t{kQmfCoeffs[22 - 2 * m]} * w[2 * m + 1];
   }
-  sum = s;
-  diff = d;
+  sum = a + b;
+  diff = a - b;
 }
 
 inline int16_t limit15(int32_t v) { return static_cast<int16_t>(v > 16383 ? 16383 : (v < -16384 ? -16384 : v)); }
