@@ -189,6 +189,23 @@ VOKSC_AVX2 void xcorr_avx2(const int16_t* a, const int16_t* b, int n, int count,
   for (; k < count; ++k) out[k] = dotWide<false, false>(a, b + k, n, 0, 0);
 }
 
+namespace {
+
+// Frames up to this length are copied into zero-padded stack buffers, so
+// that every lag or output runs over whole 16-word blocks: the products
+// past the frame meet zeros.
+constexpr int kPadMax = 512;
+constexpr int kPad = 48;
+
+inline int roundUp16(int n) { return (n + 15) & ~15; }
+
+inline void copyPadded(const int16_t* src, int n, int16_t* dst, int pad) {
+  for (int i = 0; i < n; ++i) dst[i] = src[i];
+  for (int i = n; i < n + pad; ++i) dst[i] = 0;
+}
+
+}  // namespace
+
 VOKSC_AVX2 void xcorrTrunc_avx2(const int16_t* a, const int16_t* b, int len, int k0, int count, int64_t* out) {
   // Lags at or beyond the frame correlate nothing.
   int inRange = count;
@@ -196,11 +213,30 @@ VOKSC_AVX2 void xcorrTrunc_avx2(const int16_t* a, const int16_t* b, int len, int
   else if (count > len - k0) inRange = len - k0;
   for (int j = inRange; j < count; ++j) out[j] = 0;
   int j = 0;
-  if (inRange >= 4) {
+  if (inRange >= 4 && len <= kPadMax) {
+    alignas(32) int16_t ap[kPadMax + kPad], bp[kPadMax + kPad];
+    copyPadded(a, len, ap, kPad);
+    copyPadded(b, len, bp, kPad);
+    const int64_t ea = energy(ap, len);
+    if (narrowSafe(ea, a == b ? ea : energy(bp, len))) {
+      // Four lags over the blocks of the longest of them.
+      for (; j < inRange; j += 4) {
+        const int k = k0 + j;
+        if (j + 4 <= inRange) {
+          corr4Narrow(ap, bp + k, roundUp16(len - k), out + j);
+        } else {
+          int64_t t[4];
+          corr4Narrow(ap, bp + k, roundUp16(len - k), t);
+          for (int q = 0; j + q < inRange; ++q) out[j + q] = t[q];
+        }
+      }
+      return;
+    }
+  } else if (inRange >= 4) {
     const int64_t ea = energy(a, len);
     if (narrowSafe(ea, a == b ? ea : energy(b, len))) {
-      // Four lags over the length of the longest lag of the group, then the
-      // few products the shorter lags still miss.
+      // Four lags over the length of the shortest of them, then the few
+      // products the longer ones still miss.
       for (; j + 4 <= inRange; j += 4) {
         const int k = k0 + j, m = len - k - 3;
         if (m < 16) break;
@@ -215,19 +251,37 @@ VOKSC_AVX2 void xcorrTrunc_avx2(const int16_t* a, const int16_t* b, int len, int
 
 VOKSC_AVX2 void convPartial_avx2(const int16_t* a, const int16_t* b, int n0, int count, int64_t* out) {
   int j = 0;
-  if (count >= 4) {
-    const int top = n0 + count;  // elements a[0..top-1], b[0..top-1] take part
-    if (narrowSafe(energy(a, top), energy(b, top))) {
-      for (; j + 4 <= count; j += 4) {
+  const int top = n0 + count;  // elements a[0..top-1], b[0..top-1] take part
+  if (count >= 4 && top <= kPadMax) {
+    // c holds b reversed after kGuard zeros: output n is the correlation of
+    // a with c from c[kGuard + top - 1 - n] on, the terms past n meeting the
+    // zeros after c.
+    constexpr int kGuard = 16;
+    alignas(32) int16_t ap[kPadMax + kPad], cp[kGuard + kPadMax + kPad];
+    copyPadded(a, top, ap, kPad);
+    for (int i = 0; i < kGuard; ++i) cp[i] = 0;
+    for (int i = 0; i < top; ++i) cp[kGuard + i] = b[top - 1 - i];
+    for (int i = top; i < top + kPad; ++i) cp[kGuard + i] = 0;
+    if (narrowSafe(energy(ap, top), energy(cp + kGuard, top))) {
+      for (; j < count; j += 4) {
+        // Outputs n..n+3 are lags 3..0 of the correlation from c + base.
         const int n = n0 + j;
-        if (n < 15) {
-          for (int q = 0; q < 4; ++q) out[j + q] = dotWide<false, true>(a, b + n + q, n + q + 1, 0, 0);
-          continue;
-        }
-        conv4Narrow(a, b, n, out + j);
-        for (int q = 1; q < 4; ++q)
-          for (int i = n + 1; i <= n + q; ++i) out[j + q] += int32_t{a[i]} * b[n + q - i];
+        int64_t t[4];
+        corr4Narrow(ap, cp + kGuard + top - 4 - n, roundUp16(n + 4), t);
+        for (int q = 0; q < 4 && j + q < count; ++q) out[j + q] = t[3 - q];
       }
+      return;
+    }
+  } else if (count >= 4 && narrowSafe(energy(a, top), energy(b, top))) {
+    for (; j + 4 <= count; j += 4) {
+      const int n = n0 + j;
+      if (n < 15) {
+        for (int q = 0; q < 4; ++q) out[j + q] = dotWide<false, true>(a, b + n + q, n + q + 1, 0, 0);
+        continue;
+      }
+      conv4Narrow(a, b, n, out + j);
+      for (int q = 1; q < 4; ++q)
+        for (int i = n + 1; i <= n + q; ++i) out[j + q] += int32_t{a[i]} * b[n + q - i];
     }
   }
   for (; j < count; ++j) {
