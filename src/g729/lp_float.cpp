@@ -187,21 +187,24 @@ VOKSC_EXPORT VokResult voksLSPToLPC_G729_32f(const Vok32f* lsp, Vok32f* a) {
   return vokOk;
 }
 
-// Computed in place in the caller's arrays, so any order is served.  A
-// reflection coefficient beyond 0.999451 ends the recursion: the filter of
-// the previous order is delivered (higher coefficients 0, the offending
-// coefficient stored) with a residual energy of 0.001.
+// Computed in place in the caller's arrays, so any order is served.  As in
+// the float coder of Annex E, the first coefficient is taken as it comes
+// (r[1] limited to r[0]); from the second on, a reflection coefficient
+// beyond 0.999451 ends the recursion: the filter of the previous order is
+// delivered (higher coefficients 0, the offending coefficient stored) with a
+// residual energy of 0.001.
 VOKSC_EXPORT VokResult voksLevinsonDurbin_G729_32f(const Vok32f* r, int order, Vok32f* a, Vok32f* rc, Vok32f* err) {
   if (anyNull(r, a, rc, err)) return vokErrNullPtr;
   if (order < 1) return vokErrSize;
+  constexpr float kSmallest = 1.17549435e-38f;
   a[0] = 1.0f;
   float e = r[0];
   for (int i = 1; i <= order; ++i) {
-    float s = r[i];
+    float s = i == 1 && r[1] > r[0] ? r[0] : r[i];
     for (int j = 1; j < i; ++j) s += a[j] * r[i - j];
-    const float k = std::fabs(e) < 1.17549435e-38f ? 1.0f : -s / e;
+    const float k = std::fabs(e) < kSmallest ? 1.0f : -s / e;
     rc[i - 1] = k;
-    if (std::fabs(k) > 0.999451f) {
+    if (i > 1 && std::fabs(k) > 0.999451f) {
       for (int j = i; j <= order; ++j) a[j] = 0.0f;
       for (int j = i; j < order; ++j) rc[j] = 0.0f;
       *err = 0.001f;

@@ -1,0 +1,202 @@
+// Argument checks of the LP analysis and LSP quantisation exports, in the
+// order of their interface table: the first failing check decides the status
+// and nothing is written; plus the edge cases the checks do not cover.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "check.h"
+#include "voksc.h"
+
+namespace {
+
+const int16_t kLsp[10] = {30000, 26000, 21000, 15000, 8000, 0, -8000, -15000, -21000, -26000};
+const int16_t kLsf[10] = {2339, 4679, 7018, 9358, 11698, 14037, 16377, 18717, 21056, 23396};
+const int16_t kA[11] = {4096, -6000, 3000, -1000, 500, -200, 100, -50, 20, -10, 5};
+
+struct MaMemory {
+  int16_t m[40];
+  MaMemory() {
+    for (int k = 0; k < 4; ++k) std::memcpy(m + 10 * k, kLsf, sizeof kLsf);
+  }
+};
+
+}  // namespace
+
+TEST(G729LpChecks, LagWindowAndLevinson) {
+  int32_t r[13] = {0x7FFFFFFF};
+  for (int i = 1; i < 13; ++i) r[i] = 0x7FFFFFFF - i * 0x08000000;
+  vtest::Guard g;
+  g.watch(r + 1, 12);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLagWindow_G729_32s_I(nullptr, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksLagWindow_G729_32s_I(r + 1, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksLagWindow_G729_32s_I(r + 1, -3));
+  EXPECT_REJECTS(vokErrRange, g, voksLagWindow_G729_32s_I(r + 1, 13));
+
+  int32_t rr[31] = {0x40000000, 0x20000000};
+  int16_t a[31], rc[30], err, rc2[2];
+  float rf[31] = {1.0f, 0.5f}, af[31], rcf[30], errf;
+  vtest::Guard h;
+  h.watch(a, 31).watch(rc, 30).watch(&err).watch(rc2, 2);
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLevinsonDurbin_G729_32s16s(rr, 0, a, rc, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLevinsonDurbin_G729_32s16s(nullptr, 10, a, rc, &err));
+  EXPECT_REJECTS(vokErrRange, h, voksLevinsonDurbin_G729_32s16s(rr, 0, a, rc, &err));
+  EXPECT_REJECTS(vokErrRange, h, voksLevinsonDurbin_G729_32s16s(rr, 31, a, rc, &err));
+  rr[0] = 65535;  // not normalised: the recursion is not run
+  EXPECT_REJECTS(vokWrnOverflow, h, voksLevinsonDurbin_G729_32s16s(rr, 10, a, rc, &err));
+  EXPECT_REJECTS(vokWrnOverflow, h, voksLevinsonDurbin_G729B(rr, a, rc2, &err));
+  rr[0] = 0x40000000;
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLevinsonDurbin_G729B(rr, a, nullptr, &err));
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLevinsonDurbin_G729B(rr, nullptr, rc2, &err));
+  rr[2] = -0x40000000;  // |k2| above the limit
+  EXPECT_REJECTS(vokWrnOverflow, h, voksLevinsonDurbin_G729B(rr, a, rc2, &err));
+
+  vtest::Guard f;
+  f.watch(af, 31).watch(rcf, 30).watch(&errf);
+  EXPECT_REJECTS(vokErrNullPtr, f, voksLevinsonDurbin_G729_32f(rf, 0, af, nullptr, &errf));
+  EXPECT_REJECTS(vokErrSize, f, voksLevinsonDurbin_G729_32f(rf, 0, af, rcf, &errf));
+}
+
+TEST(G729LpChecks, Conversions) {
+  int16_t out[11];
+  float fa[11] = {1.0f}, fl[10] = {0.9f}, fo[11];
+  vtest::Guard g;
+  g.watch(out, 11);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLPCToLSP_G729_16s(kA, nullptr, out));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLPCToLSP_G729_16s(kA, kLsp, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLPCToLSP_G729A_16s(nullptr, kLsp, out));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPToLPC_G729_16s(nullptr, out));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPToLSF_G729_16s(nullptr, out));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPToLSF_Norm_G729_16s(kLsp, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFToLSP_G729_16s(nullptr, out));
+  int16_t neg[10];
+  std::memcpy(neg, kLsf, sizeof neg);
+  neg[0] = -1;
+  EXPECT_REJECTS(vokErrDomain, g, voksLSFToLSP_G729_16s(neg, out));
+  vtest::Guard h;
+  h.watch(fo, 11);
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLPCToLSP_G729_32f(fa, fl, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLPCToLSP_G729A_32f(nullptr, fl, fo));
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLSPToLPC_G729_32f(nullptr, fo));
+
+  // A negative frequency further on: the elements before it are written.
+  std::memcpy(neg, kLsf, sizeof neg);
+  neg[4] = -300;
+  int16_t lsp[10];
+  std::memset(lsp, 0x5A, sizeof lsp);
+  ASSERT_EQ(voksLSFToLSP_G729_16s(neg, lsp), vokErrDomain);
+  int16_t ref[10];
+  ASSERT_EQ(voksLSFToLSP_G729_16s(kLsf, ref), vokOk);
+  EXPECT_EQ(0, std::memcmp(lsp, ref, 4 * sizeof(int16_t)));
+  for (int i = 4; i < 10; ++i) EXPECT_EQ(lsp[i], 0x5A5A);
+}
+
+TEST(G729LpChecks, QuantiserAndDecoder) {
+  MaMemory mem;
+  int16_t q[10], idx[4], res[10], packed[2];
+  vtest::Guard g;
+  g.watch(mem.m, 40).watch(q, 10).watch(idx, 4).watch(res, 10).watch(packed, 2);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFQuant_G729_16s(kLsf, mem.m, q, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPQuant_G729_16s(kLsp, nullptr, q, packed));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPQuant_G729E_16s(kLsp, mem.m, nullptr, q, packed));
+  const int16_t bad[4] = {2, 0, 0, 0}, neg[4] = {-1, 0, 0, 0};
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFDecode_G729_16s(bad, mem.m, nullptr));
+  EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G729_16s(bad, mem.m, q));
+  EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G729_16s(neg, mem.m, q));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFDecodeErased_G729_16s(5, mem.m, nullptr));
+  EXPECT_REJECTS(vokErrIndex, g, voksLSFDecodeErased_G729_16s(2, mem.m, kLsf));
+  EXPECT_REJECTS(vokErrIndex, g, voksLSFDecodeErased_G729_16s(-1, mem.m, kLsf));
+
+  float fm[40] = {}, fq[10], fr[10], fl[10] = {0.3f};
+  const float flsp[10] = {0.95f, 0.9f, 0.8f, 0.6f, 0.4f, 0.1f, -0.2f, -0.5f, -0.8f, -0.9f};
+  vtest::Guard h;
+  h.watch(fm, 40).watch(fq, 10).watch(fr, 10).watch(packed, 2);
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLSPQuant_G729E_32f(flsp, fm, fr, fq, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLSFDecode_G729_32f(nullptr, fm, fq));
+  EXPECT_REJECTS(vokErrNullPtr, h, voksLSFDecodeErased_G729_32f(0, nullptr, fl));
+  EXPECT_REJECTS(vokErrIndex, h, voksLSFDecodeErased_G729_32f(2, fm, fl));
+}
+
+TEST(G729LpChecks, Interpolations) {
+  const int16_t a[2] = {1, 1}, b[2] = {1, 1};
+  int16_t out[2];
+  vtest::Guard g;
+  g.watch(out, 2);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksInterpolate_G729_16s(a, nullptr, out, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksInterpolate_G729_16s(a, b, out, 0));
+  // null, then the scale, then the length
+  EXPECT_REJECTS(vokErrNullPtr, g, voksInterpolateC_G729_16s_Sfs(a, 1, b, 1, nullptr, 0, -1));
+  EXPECT_REJECTS(vokErrScale, g, voksInterpolateC_G729_16s_Sfs(a, 1, b, 1, out, 0, -1));
+  EXPECT_REJECTS(vokErrSize, g, voksInterpolateC_G729_16s_Sfs(a, 1, b, 1, out, 0, 1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksInterpolateC_NR_G729_16s_Sfs(nullptr, 1, b, 1, out, 0, -1));
+  EXPECT_REJECTS(vokErrScale, g, voksInterpolateC_NR_G729_16s_Sfs(a, 1, b, 1, out, 0, -1));
+  EXPECT_REJECTS(vokErrSize, g, voksInterpolateC_NR_G729_16s_Sfs(a, 1, b, 1, out, -2, 0));
+  const float fa[2] = {1.0f, 2.0f};
+  float fo[2];
+  vtest::Guard h;
+  h.watch(fo, 2);
+  EXPECT_REJECTS(vokErrNullPtr, h, voksInterpolateC_G729_32f(fa, 1.0f, nullptr, 1.0f, fo, 0));
+  EXPECT_REJECTS(vokErrSize, h, voksInterpolateC_G729_32f(fa, 1.0f, fa, 1.0f, fo, 0));
+
+  // Truncation of each product against one rounding of the sum.
+  ASSERT_EQ(voksInterpolateC_G729_16s_Sfs(a, 1, b, 1, out, 2, 1), vokOk);
+  EXPECT_EQ(out[0], 0);
+  ASSERT_EQ(voksInterpolateC_NR_G729_16s_Sfs(a, 1, b, 1, out, 2, 1), vokOk);
+  EXPECT_EQ(out[0], 1);
+  const int16_t big[2] = {32767, -32768};
+  ASSERT_EQ(voksInterpolateC_NR_G729_16s_Sfs(big, 32767, big, 32767, out, 2, 0), vokOk);
+  EXPECT_EQ(out[0], 32767);
+  EXPECT_EQ(out[1], -32768);
+  ASSERT_EQ(voksInterpolateC_G729_32f(fa, 0.25f, fa, 0.5f, fo, 2), vokOk);
+  EXPECT_EQ(fo[1], 1.5f);
+}
+
+TEST(G729LpChecks, HybridWindowState) {
+  int size = -1;
+  EXPECT_EQ(voksWinHybridGetStateSize_G729E_16s(nullptr), vokErrNullPtr);
+  EXPECT_EQ(voksWinHybridGetStateSize_G729E_32f(nullptr), vokErrNullPtr);
+  ASSERT_EQ(voksWinHybridGetStateSize_G729E_16s(&size), vokOk);
+  EXPECT_EQ(size, 124);
+  size = -1;
+  ASSERT_EQ(voksWinHybridGetStateSize_G729E_32f(&size), vokOk);
+  EXPECT_EQ(size, 124);
+  EXPECT_EQ(voksWinHybridInit_G729E_16s(nullptr), vokErrNullPtr);
+  EXPECT_EQ(voksWinHybridInit_G729E_32f(nullptr), vokErrNullPtr);
+
+  unsigned char state[124];
+  std::memset(state, 0x77, sizeof state);
+  ASSERT_EQ(voksWinHybridInit_G729E_32f(state), vokOk);
+  for (unsigned char c : state) ASSERT_EQ(c, 0);
+  int16_t x[145] = {};
+  float xf[145] = {};
+  int32_t r[31];
+  float rf[31];
+  vtest::Guard g;
+  g.watch(r, 31).watch(rf, 31).watch(state, 124);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksWinHybrid_G729E_16s32s(x, r, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksWinHybrid_G729E_16s32s(nullptr, r, state));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksWinHybrid_G729E_32f(xf, nullptr, state));
+}
+
+// A decoded set with its first LSF below 40 and its last above 25681
+// returns 15 with both ends clamped; each end alone gives 13 or 14.
+TEST(G729LpChecks, DecoderStabilityWarnings) {
+  struct Case {
+    int16_t first, last;
+    VokResult want;
+  } cases[] = {{-32768, 2339 * 10, vokWrnLsfFloor}, {2339, 32767, vokWrnLsfCeiling}, {-32768, 32767, vokWrnLsfFloorCeiling}};
+  for (const Case& c : cases) {
+    MaMemory mem;
+    for (int k = 0; k < 4; ++k) {
+      mem.m[10 * k] = c.first;
+      mem.m[10 * k + 9] = c.last;
+    }
+    const int16_t idx[4] = {0, 0, 0, 0};
+    int16_t lsf[10];
+    ASSERT_EQ(voksLSFDecode_G729_16s(idx, mem.m, lsf), c.want);
+    if (c.want != vokWrnLsfCeiling) EXPECT_EQ(lsf[0], 40);
+    if (c.want != vokWrnLsfFloor) EXPECT_EQ(lsf[9], 25681);
+    for (int i = 0; i < 9; ++i) EXPECT_GE(lsf[i + 1] - lsf[i], c.want == vokWrnLsfFloor ? 321 : 0);
+  }
+}

@@ -1,0 +1,115 @@
+// The fast internal forms against their plain forms on random and extreme
+// inputs, bit for bit: the AVX2 and scalar first-stage LSP searches, the
+// quantiser against its operator-chain form, the recursion with exact
+// prediction sums against the chain, and the three hybrid-window forms.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+#include "g729/lp_internal.h"
+
+using namespace voksc::g729;
+
+namespace {
+
+int16_t pick16(std::mt19937& rng, int mode) {
+  switch (mode) {
+    case 0: return static_cast<int16_t>(rng());
+    case 1: return (rng() & 1) ? 32767 : -32768;
+    default: return static_cast<int16_t>(static_cast<int>(rng() % 4001) - 2000);
+  }
+}
+
+}  // namespace
+
+TEST(G729LpKernels, Stage1SearchFormsAgree) {
+  std::mt19937 rng(7);
+  for (int it = 0; it < 4000; ++it) {
+    int16_t t[10];
+    const int mode = it % 4;
+    for (int j = 0; j < 10; ++j) t[j] = mode == 3 ? static_cast<int16_t>(2339 * (j + 1) + pick16(rng, 2)) : pick16(rng, mode);
+    ASSERT_EQ(lspStage1Search_scalar(t), lspStage1Search_avx2(t)) << "case " << it;
+  }
+  // Every distance saturated: the first vector stays.
+  int16_t far[10];
+  for (int16_t& v : far) v = -32768;
+  EXPECT_EQ(lspStage1Search_avx2(far), 0);
+  EXPECT_EQ(lspStage1Search_scalar(far), 0);
+}
+
+TEST(G729LpKernels, QuantiserMatchesOperatorChain) {
+  std::mt19937 rng(11);
+  for (int it = 0; it < 1500; ++it) {
+    int16_t lsf[10], mem[40], memChain[40];
+    const int mode = it % 3;
+    for (int j = 0; j < 40; ++j) mem[j] = mode == 2 ? pick16(rng, 2) + static_cast<int16_t>(2339 * (j % 10 + 1)) : pick16(rng, mode);
+    for (int j = 0; j < 10; ++j) lsf[j] = it % 2 ? pick16(rng, 0) : static_cast<int16_t>(2339 * (j + 1) + pick16(rng, 2));
+    std::memcpy(memChain, mem, sizeof mem);
+    int16_t q[10], idx[4], res[10], qc[10], idxc[4], resc[10];
+    lsfQuantise(lsf, mem, q, idx, res);
+    lsfQuantiseChain(lsf, memChain, qc, idxc, resc);
+    ASSERT_EQ(0, std::memcmp(idx, idxc, sizeof idx)) << "case " << it;
+    ASSERT_EQ(0, std::memcmp(q, qc, sizeof q)) << "case " << it;
+    ASSERT_EQ(0, std::memcmp(mem, memChain, sizeof mem)) << "case " << it;
+  }
+  // Both weighted distortions saturate: equal distortion keeps predictor 0.
+  int16_t lsf[10], mem[40], q[10], idx[4];
+  for (int j = 0; j < 40; ++j) mem[j] = j % 2 ? 32767 : -32768;
+  for (int j = 0; j < 10; ++j) lsf[j] = j % 2 ? -32768 : 32767;
+  lsfQuantise(lsf, mem, q, idx, nullptr);
+  EXPECT_EQ(idx[0], 0);
+}
+
+TEST(G729LpKernels, LevinsonMatchesOperatorChain) {
+  std::mt19937 rng(5);
+  int stable = 0;
+  for (int it = 0; it < 3000; ++it) {
+    const int order = 1 + static_cast<int>(rng() % 30);
+    int32_t r[31];
+    r[0] = static_cast<int32_t>(0x40000000u | (rng() & 0x3FFFFFFF));
+    const int mode = it % 3;
+    for (int i = 1; i <= order; ++i) {
+      if (mode == 0) {
+        r[i] = static_cast<int32_t>(static_cast<int64_t>(static_cast<int32_t>(rng())) * (r[0] / 2) / 0x40000000);
+      } else if (mode == 1) {
+        r[i] = static_cast<int32_t>(static_cast<int64_t>(r[0]) * (1000 - 3 * i) / 1000);  // near singular
+      } else {
+        r[i] = (rng() & 1) ? 0x7FFFFFFF : static_cast<int32_t>(0x80000000u);
+      }
+    }
+    int16_t a[31], rc[30], err, ac[31], rcc[30], errc;
+    const bool ok = lpLevinson(r, order, a, rc, &err);
+    ASSERT_EQ(ok, lpLevinsonChain(r, order, ac, rcc, &errc)) << "case " << it;
+    if (!ok) continue;
+    ++stable;
+    ASSERT_EQ(0, std::memcmp(a, ac, (order + 1) * sizeof(int16_t))) << "case " << it;
+    ASSERT_EQ(0, std::memcmp(rc, rcc, order * sizeof(int16_t))) << "case " << it;
+    ASSERT_EQ(err, errc) << "case " << it;
+  }
+  EXPECT_GT(stable, 300);
+}
+
+// Frames from quiet to full scale, with the state carried: the fast forms
+// take their exact path while the energy bound holds and the chains after.
+TEST(G729LpKernels, HybridWindowFormsAgree) {
+  std::mt19937 rng(3);
+  int32_t s1[31] = {}, s2[31] = {}, s3[31] = {};
+  int16_t x[145];
+  for (int frame = 0; frame < 600; ++frame) {
+    const int level = frame % 60 < 20 ? 300 : frame % 60 < 40 ? 6000 : 40000;
+    for (int n = 0; n < 145; ++n) {
+      const int v = static_cast<int>(rng() % (2 * level + 1)) - level;
+      x[n] = frame % 97 == 0 ? ((n / 7) % 2 ? 32767 : -32768) : static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+    }
+    int32_t r1[31], r2[31], r3[31];
+    winHybrid_scalar(x, r1, s1);
+    winHybrid_avx2(x, r2, s2);
+    winHybrid_chain(x, r3, s3);
+    ASSERT_EQ(0, std::memcmp(r1, r3, sizeof r1)) << "frame " << frame;
+    ASSERT_EQ(0, std::memcmp(r2, r3, sizeof r2)) << "frame " << frame;
+    ASSERT_EQ(0, std::memcmp(s1, s3, sizeof s1)) << "frame " << frame;
+    ASSERT_EQ(0, std::memcmp(s2, s3, sizeof s2)) << "frame " << frame;
+  }
+}
