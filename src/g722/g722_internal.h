@@ -43,11 +43,6 @@ void qmfAnalysisBlockAvx2(const int16_t* w, int pairs, int16_t* out);
 void qmfSynthesisBlockScalar(const int16_t* w, int pairs, int16_t* out);
 void qmfSynthesisBlockAvx2(const int16_t* w, int pairs, int16_t* out);
 
-// The reference's per-pair forms on its newest-first 24-value delay line
-// (the exports' memory layout): the test model for the block kernels.
-void qmfAnalysis(int16_t first, int16_t second, int16_t* mem, int16_t& xl, int16_t& xh);
-void qmfSynthesis(int16_t rl, int16_t rh, int16_t* mem, int16_t& out1, int16_t& out2);
-
 }  // namespace voksc::g722
 
 #endif  // VOKSC_G722_G722_INTERNAL_H

@@ -140,35 +140,6 @@ void qmfAnalysisBlockAvx2(const int16_t* w, int pairs, int16_t* out) { qmfAnalys
 void qmfSynthesisBlockAvx2(const int16_t* w, int pairs, int16_t* out) { qmfSynthesisBlockScalar(w, pairs, out); }
 #endif
 
-// Reference per-pair forms: the newest-first delay line of 24 values; the
-// two new values enter at the front (the later one first), the branch sums
-// run over even and odd slots, and the line moves on by two.
-void qmfAnalysis(int16_t first, int16_t second, int16_t* mem, int16_t& xl, int16_t& xh) {
-  mem[1] = first;
-  mem[0] = second;
-  int32_t a = 0, b = 0;
-  for (int i = 0; i < 12; ++i) {
-    a = L_mac0(a, kQmfCoeffs[2 * i], mem[2 * i]);
-    b = L_mac0(b, kQmfCoeffs[2 * i + 1], mem[2 * i + 1]);
-  }
-  std::memmove(mem + 2, mem, 22 * sizeof(int16_t));
-  xl = limit15(L_shr(L_add(L_add(a, b), L_add(a, b)), 16));
-  xh = limit15(L_shr(L_add(L_sub(a, b), L_sub(a, b)), 16));
-}
-
-void qmfSynthesis(int16_t rl, int16_t rh, int16_t* mem, int16_t& out1, int16_t& out2) {
-  mem[1] = add(rl, rh);
-  mem[0] = sub(rl, rh);
-  int32_t a = 0, b = 0;
-  for (int i = 0; i < 12; ++i) {
-    a = L_mac0(a, kQmfCoeffs[2 * i], mem[2 * i]);
-    b = L_mac0(b, kQmfCoeffs[2 * i + 1], mem[2 * i + 1]);
-  }
-  std::memmove(mem + 2, mem, 22 * sizeof(int16_t));
-  out1 = extract_h(L_shl(a, 4));
-  out2 = extract_h(L_shl(b, 4));
-}
-
 }  // namespace voksc::g722
 
 using namespace voksc::g722;
