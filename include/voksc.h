@@ -138,6 +138,12 @@ VOKAPI VokResult voksResidualFilter_Low_16s_Sfs(const Vok16s* a, int order, cons
 VOKAPI VokResult voksHarmonicFilter_16s_I(Vok16s gain, int lag, Vok16s* x, int len);
 VOKAPI VokResult voksHarmonicFilter_32f_I(Vok32f gain, int lag, Vok32f* x, int len);
 VOKAPI VokResult voksPreemphasize_32f_I(Vok32f factor, Vok32f* x, int len, Vok32f* mem);
+/* Lag-maximum searches (16-bit forms): correlations are doubled as an L_mac
+ * chain forms them, summed exactly and saturated once.  _Inv visits the lags
+ * from lagMax down and an equal value moves to the smaller lag; _Fwd and the
+ * cross search visit upward and keep the first maximum; the float search
+ * keeps the first maximum going up.  In every form the smallest of equally
+ * correlated lags wins. */
 /* ==== end codec-neutral ==================================================== */
 
 /* ==== G.729 LP analysis and LSP quantisation ============================= */
