@@ -195,8 +195,12 @@ TEST(G729LpChecks, DecoderStabilityWarnings) {
     const int16_t idx[4] = {0, 0, 0, 0};
     int16_t lsf[10];
     ASSERT_EQ(voksLSFDecode_G729_16s(idx, mem.m, lsf), c.want);
-    if (c.want != vokWrnLsfCeiling) EXPECT_EQ(lsf[0], 40);
-    if (c.want != vokWrnLsfFloor) EXPECT_EQ(lsf[9], 25681);
+    if (c.want != vokWrnLsfCeiling) {
+      EXPECT_EQ(lsf[0], 40);
+    }
+    if (c.want != vokWrnLsfFloor) {
+      EXPECT_EQ(lsf[9], 25681);
+    }
     for (int i = 0; i < 9; ++i) EXPECT_GE(lsf[i + 1] - lsf[i], c.want == vokWrnLsfFloor ? 321 : 0);
   }
 }
