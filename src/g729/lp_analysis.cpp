@@ -108,8 +108,15 @@ bool levinsonImpl(const Word32* r, int order, Word16* a, Word16* rc, Word16* err
 
     // An[j] = A[j] + K A[i-j], An[i] = K
     for (int j = 1; j < i; ++j) {
-      t0 = L_add(vokMpy32(kh, kl, ah[i - j], al[i - j]), L_Comp(ah[j], al[j]));
-      L_Extract(t0, anh[j], anl[j]);
+      bool exact = kWide;
+      if (kWide) {
+        const int64_t v = mpy32Wide(kh, kl, ah[i - j], al[i - j], exact) + (int32_t{ah[j]} << 16) + 2 * al[j];
+        exact &= v >= kMin32 && v <= kMax32;
+        t0 = static_cast<Word32>(v);
+      }
+      if (!exact) t0 = L_add(vokMpy32(kh, kl, ah[i - j], al[i - j]), L_Comp(ah[j], al[j]));
+      anh[j] = static_cast<Word16>(t0 >> 16);
+      anl[j] = static_cast<Word16>((t0 >> 1) & 0x7FFF);
     }
     L_Extract(L_shr(t2, 4), anh[i], anl[i]);
 
