@@ -84,6 +84,7 @@ constexpr QuantTable kQuant = makeQuantTable();
 
 template <int R>
 struct Rate {
+  static constexpr int kRate = R;
   static constexpr int kBits = R + 2;
   static constexpr int kMask = (1 << kBits) - 1;
   static constexpr int kHalf = 1 << (kBits - 1);
@@ -131,6 +132,167 @@ inline int fmult(int an, uint32_t srn) {
   const int wanmag = static_cast<int>((static_cast<uint64_t>(wanmant) << wanexp) >> 19) & 32767;
   const int neg = -(static_cast<int>((srn >> 10) & 1) ^ (ans & 1));
   return (wanmag ^ neg) - neg;
+}
+
+// ---- the adaptation steps shared by both forms -----------------------------
+//
+// The Recommendation's words are masked to their widths.  Where the value
+// ranges the adaptation keeps (yu 544..5120, yl below 2^19, dms, dml and ap
+// within their word widths, all kept so from Init on) make a difference fit
+// its word, the sign extension after the subtraction is left out.
+
+// Quantiser scale factor from the fast and slow factors and the speed
+// parameter: yl/64 moved towards yu by al/64 (rounded towards yl/64).
+inline int scaleFactor(int yu, int32_t yl, int ap) {
+  const int al = ap >= 256 ? 64 : ap >> 2;
+  const int yl6 = yl >> 6;
+  return (yl6 + (yu - yl6) * al / 64) & 8191;
+}
+
+// Log-domain normalised difference of a 14-bit word x against the estimate
+// se: dln (12 bits) and the sign.
+inline int normalisedLog(int x, int se, int y, int& ds) {
+  const int d = static_cast<int16_t>(sext<14>(x) - se);
+  ds = d < 0;
+  const uint32_t dqm = static_cast<uint32_t>(d < 0 ? -d : d) & 32767;
+  const int e = bitLength(dqm | 1) - 1;
+  const int dl = (e << 7) + static_cast<int>(((dqm << 7) >> e) & 127);
+  return (dl - (y >> 2)) & 4095;
+}
+
+// Antilog of the 12-bit log-domain level dql: the magnitude of the
+// quantised difference in the low half and its floating-format word
+// (without sign) in the high half; negative levels give magnitude 0.
+constexpr int bitLengthC(uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
+struct AntilogTable {
+  uint32_t v[4096];
+};
+constexpr AntilogTable makeAntilogTable() {
+  AntilogTable t{};
+  for (int dql = 0; dql < 4096; ++dql) {
+    // An exponent of 15 never occurs (dql stays below 1920); it is formed
+    // as the x86 shift by a count of 31 would.
+    const uint32_t mag = dql >= 2048 ? 0 : ((static_cast<uint32_t>((dql & 127) + 128) << 7) >> ((14 - (dql >> 7)) & 31));
+    const int e = bitLengthC(mag);
+    const uint32_t mant = mag ? (mag << 6) >> e : 32;
+    t.v[dql] = mag | ((static_cast<uint32_t>(e << 6) | mant) << 16);
+  }
+  return t;
+}
+constexpr AntilogTable kAntilog = makeAntilogTable();
+
+// Per-code constants of the rate, built once per call from the tables:
+// reconstruction level, and for the code's magnitude W(I) << 5 (signed),
+// F(I) << 9 and F(I) << 11.
+struct CodeConstants {
+  int16_t reconst;
+  int16_t f9;
+  int32_t w5;
+  int32_t f11;
+};
+template <int R>
+struct CodeTable {
+  CodeConstants c[1 << Rate<R>::kBits];
+  CodeTable() {
+    for (int i = 0; i <= Rate<R>::kMask; ++i) {
+      const int dqs = i >> (Rate<R>::kBits - 1);
+      const int im = i ^ (-dqs & Rate<R>::kMask);  // magnitude index
+      const int fi = Rate<R>::rateChange()[im];
+      c[i] = {Rate<R>::reconst()[i], static_cast<int16_t>(fi << 9), sext<12>(Rate<R>::scaleMult()[im]) << 5,
+              fi << 11};
+    }
+  }
+};
+
+// Scale factors, F(I) averages and the transition detector for the code
+// with constants k; returns the transition flag.
+struct Adaptation {
+  int32_t yl;
+  int yu, ap, dms, dml, td;
+
+  inline bool scale(const CodeConstants& k, int y, int dqmag) {
+    // Transition (only while a tone is detected), on the previous slow factor.
+    bool tr = false;
+    if (__builtin_expect(td != 0, 0)) {
+      const int ylint = yl >> 15;
+      const int thr = ylint > 9 ? 31744 : (32 + ((yl >> 10) & 31)) << ylint;
+      tr = dqmag > ((thr + (thr >> 1)) >> 1);
+    }
+    dms = (dms + ((k.f9 - dms) >> 5)) & 4095;
+    dml = (dml + ((k.f11 - dml) >> 7)) & 16383;
+    const int yut = (y + ((k.w5 - y) >> 5)) & 8191;
+    yu = yut < 544 ? 544 : (yut > 5120 ? 5120 : yut);
+    yl = (yl + yu - ((yl + 63) >> 6)) & 524287;
+    return tr;
+  }
+  // Speed control with the new tone flag; tr forces the fast mode.
+  inline void speed(int y, int tdp, bool tr) {
+    const int ddm = 4 * dms - dml;
+    const int ax = !((y >= 1536) & ((ddm < 0 ? -ddm : ddm) < (dml >> 3)) & !tdp);
+    const int app = (ap + (((ax << 9) - ap) >> 4)) & 1023;
+    ap = tr ? 256 : app;
+    td = tr ? 0 : tdp;
+  }
+};
+
+// New pole coefficients from the partial-reconstruction signs (pks1, pks2:
+// disagreement with the previous two) or no update when that signal is zero.
+struct Poles {
+  int a1, a2;
+};
+// The sign choices are arithmetic: they follow the signal and would be
+// mispredicted as branches.
+inline Poles updatePoles(int a1, int a2, int pks1, int pks2, bool sigpk) {
+  const int keep = sigpk - 1;  // 0 when the update is suppressed
+  const int n1 = -pks1, n2 = -pks2;
+  const int fa1 = 4 * (a1 > 8191 ? 8191 : (a1 < -8191 ? -8191 : a1));
+  const int fa = (fa1 ^ ~n1) - ~n1;  // -f(a1) when the signs agree
+  const int uga2 = ((((16384 ^ n2) - n2) + fa) >> 7) & keep;
+  int a2p = static_cast<int16_t>(a2 - (a2 >> 7) + uga2);
+  a2p = a2p > 12288 ? 12288 : (a2p < -12288 ? -12288 : a2p);
+  const int uga1 = ((192 ^ n1) - n1) & keep;
+  int a1p = static_cast<int16_t>(a1 - (a1 >> 8) + uga1);
+  const int a1lim = 15360 - a2p;
+  a1p = a1p > a1lim ? a1lim : (a1p < -a1lim ? -a1lim : a1p);
+  return {a1p, a2p};
+}
+
+// Output of the decoder: the law character after the synchronous coding
+// adjustment (the character moves one step when re-quantising it does not
+// give back the received code).
+template <int R, bool kAlaw>
+inline int tandem(int i, int sr, int se, int y) {
+  const int sp = g711::compress(static_cast<int16_t>(sr), kAlaw);
+  int dsx;
+  const int dlnx = normalisedLog(g711::expandLinear(sp, kAlaw), se, y, dsx);
+  // Codes ordered by value: flip the sign bit.
+  const int id = kQuant.code[R][dsx][dlnx] ^ Rate<R>::kHalf;
+  const int im = i ^ Rate<R>::kHalf;
+  int ss = sp >> 7, mag = sp & 127;
+  if (id != im) {
+    const bool up = id > im;
+    if (kAlaw) {
+      if (up == (ss == 0)) mag += mag != 127;
+      else if (mag == 0) ss ^= 1;
+      else --mag;
+    } else {
+      if (up != (ss == 0)) {
+        if (mag != 127) ++mag;
+        else if (up) ss = 0, mag = 126;
+        else ss = 1;
+      } else {
+        mag -= mag != 0;
+      }
+    }
+  }
+  const int sd = (ss << 7) | mag;
+  return kAlaw ? sd ^ 0x55 : sd;
+}
+
+template <int R, int kLaw>
+inline int16_t decoderOutput(int i, int sr, int se, int y) {
+  if (kLaw == 2) return static_cast<int16_t>(sr > 8191 ? 8191 : (sr < -8192 ? -8192 : sr));
+  return static_cast<int16_t>(tandem<R, kLaw == 1>(i, sr, se, y));
 }
 
 // ---- predictor forms --------------------------------------------------------
@@ -247,8 +409,7 @@ struct Avx2Predictor {
     const __m128i s128 = _mm_set1_epi16(dqZero ? 0 : 128);
     const __m128i step = _mm_sub_epi16(_mm_xor_si128(s128, u), u);
     __m128i b = _mm_add_epi16(_mm_sub_epi16(coef, _mm_srai_epi16(coef, kLeak)), step);
-    b = _mm_insert_epi16(b, a1, 6);
-    b = _mm_insert_epi16(b, a2, 7);
+    b = _mm_insert_epi32(b, (a1 & 0xFFFF) | (a2 << 16), 3);  // a1, a2 in one step
     coef = tr ? _mm_setzero_si128() : b;
     // dq1..dq6 <- dq0..dq5, sr1, sr2 <- sr0, sr1.
     __m128i h = _mm_slli_si128(hist, 2);
@@ -258,26 +419,21 @@ struct Avx2Predictor {
 };
 #endif
 
-// ---- the coder ---------------------------------------------------------------
+// ---- the coder -------------------------------------------------------------------
 
-// One channel's adaptation variables as locals, with the per-sample steps.
+// One channel's adaptation variables as locals, with the per-sample steps;
+// P is the predictor form.
 template <class P, int R>
 struct Coder {
   using Rt = Rate<R>;
   P pred;
-  int32_t yl;
-  int yu, ap, dms, dml, td, pk1, pk2, a1, a2;
-  // Per-sample values shared by the steps.
-  int sez, se, y;
+  Adaptation ad;
+  int pk1, pk2, a1, a2;
+  int sez, se, y;  // this sample's estimates and scale factor
 
   void load(const State& s) {
     pred.load(s);
-    yl = s.yl;
-    yu = s.yu;
-    ap = s.ap;
-    dms = s.dms;
-    dml = s.dml;
-    td = s.td;
+    ad = {s.yl, s.yu, s.ap, s.dms, s.dml, s.td};
     pk1 = s.pk1;
     pk2 = s.pk2;
     a1 = s.coef[6];
@@ -285,172 +441,80 @@ struct Coder {
   }
   void store(State& s) const {
     pred.store(s);
-    s.yl = yl;
-    s.yu = static_cast<int16_t>(yu);
-    s.ap = static_cast<int16_t>(ap);
-    s.dms = static_cast<int16_t>(dms);
-    s.dml = static_cast<int16_t>(dml);
-    s.td = static_cast<int16_t>(td);
+    s.yl = ad.yl;
+    s.yu = static_cast<int16_t>(ad.yu);
+    s.ap = static_cast<int16_t>(ad.ap);
+    s.dms = static_cast<int16_t>(ad.dms);
+    s.dml = static_cast<int16_t>(ad.dml);
+    s.td = static_cast<int16_t>(ad.td);
     s.pk1 = static_cast<int16_t>(pk1);
     s.pk2 = static_cast<int16_t>(pk2);
   }
 
-  // Signal estimates and the quantiser scale factor of this sample.
   inline void begin() {
     int zs, ts;
     pred.estimate(zs, ts);
     sez = static_cast<int16_t>(zs) >> 1;  // 15-bit estimates, sign-extended
     se = static_cast<int16_t>(ts) >> 1;
-    const int al = ap >= 256 ? 64 : ap >> 2;
-    const int yl6 = yl >> 6;
-    const int dif = sext<14>(yu - yl6);
-    const int prodm = (((dif < 0 ? -dif : dif) & 8191) * al) >> 6;
-    y = (yl6 + (dif < 0 ? -prodm : prodm)) & 8191;
-  }
-
-  // Log-domain normalised difference of a 14-bit word x against the
-  // estimate: dln (12 bits) and the sign.
-  inline int normalisedLog(int x, int& ds) const {
-    const int d = static_cast<int16_t>(sext<14>(x) - se);
-    ds = d < 0;
-    const uint32_t dqm = static_cast<uint32_t>(d < 0 ? -d : d) & 32767;
-    const int e = bitLength(dqm | 1) - 1;
-    const int dl = (e << 7) + static_cast<int>(((dqm << 7) >> e) & 127);
-    return (dl - (y >> 2)) & 4095;
+    y = scaleFactor(ad.yu, ad.yl, ad.ap);
   }
 
   inline int quantise(int x) const {
     int ds;
-    const int dln = normalisedLog(x, ds);
+    const int dln = normalisedLog(x, se, y, ds);
     return kQuant.code[R][ds][dln];
   }
 
   // Everything after the code word; returns the reconstructed signal.
-  inline int finish(int i) {
+  inline int finish(int i, const CodeConstants& k) {
     const int dqs = i >> (Rt::kBits - 1);
-    const int dql = (Rt::reconst()[i] + (y >> 2)) & 4095;
-    const int dqmag = dql >= 2048 ? 0 : (((dql & 127) + 128) << 7) >> ((14 - (dql >> 7)) & 31);
+    const uint32_t al = kAntilog.v[(k.reconst + (y >> 2)) & 4095];
+    const int dqmag = static_cast<int>(al & 0xFFFF);
     const int dq = dqs ? -dqmag : dqmag;
-    const int im = i ^ (-dqs & Rt::kMask);  // magnitude index
-    const int wi = Rt::scaleMult()[im];
-    const int fi = Rt::rateChange()[im];
-
-    // Transition detector on the previous slow scale factor.
-    const int ylint = yl >> 15;
-    const int thr = ylint > 9 ? 31744 : (32 + ((yl >> 10) & 31)) << ylint;
-    const bool tr = td && dqmag > ((thr + (thr >> 1)) >> 1);
-
-    // Averages of F(I).
-    dms = (dms + (sext<13>((fi << 9) - dms) >> 5)) & 4095;
-    dml = (dml + (sext<15>((fi << 11) - dml) >> 7)) & 16383;
-
-    // Scale factors.
-    int yut = (y + (sext<17>((wi << 5) - y) >> 5)) & 8191;
-    yu = yut < 544 ? 544 : (yut > 5120 ? 5120 : yut);
-    yl = (yl + sext<14>(yu + ((1048576 - yl) >> 6))) & 524287;
-
-    // Partial and full reconstruction.
+    const bool tr = ad.scale(k, y, dqmag);
     const int dqsez = (dq + sez) & 65535;
     const int pk0 = dqsez >> 15;
-    const bool sigpk = dqsez == 0;
     const int sr = static_cast<int16_t>(dq + se);
-
-    // Pole predictor.
-    const int pks1 = pk0 ^ pk1, pks2 = pk0 ^ pk2;
-    const int fa1 = 4 * (a1 > 8191 ? 8191 : (a1 < -8191 ? -8191 : a1));
-    const int uga2 = sigpk ? 0 : ((pks2 ? -16384 : 16384) + (pks1 ? fa1 : -fa1)) >> 7;
-    int a2p = static_cast<int16_t>(a2 - (a2 >> 7) + uga2);
-    a2p = a2p > 12288 ? 12288 : (a2p < -12288 ? -12288 : a2p);
-    const int uga1 = sigpk ? 0 : (pks1 ? -192 : 192);
-    int a1p = static_cast<int16_t>(a1 - (a1 >> 8) + uga1);
-    const int a1lim = 15360 - a2p;
-    a1p = a1p > a1lim ? a1lim : (a1p < -a1lim ? -a1lim : a1p);
-    const int tdp = a2p < -11776;
-
-    // Adaptation speed.
-    const int ddm = sext<15>(4 * dms - dml);
-    const int difm = (ddm < 0 ? -ddm : ddm) & 16383;
-    const int ax = (y >= 1536 && difm < (dml >> 3) && !tdp) ? 0 : 1;
-    const int app = (ap + (sext<11>((ax << 9) - ap) >> 4)) & 1023;
-    ap = tr ? 256 : app;
-    td = tr ? 0 : tdp;
-
-    pred.template adapt<Rt::kLeak>(dqs, dqmag == 0, a1p, a2p, tr, toFloat(dqs, static_cast<uint32_t>(dqmag)),
+    const Poles p = updatePoles(a1, a2, pk0 ^ pk1, pk0 ^ pk2, dqsez == 0);
+    ad.speed(y, p.a2 < -11776, tr);
+    pred.template adapt<Rt::kLeak>(dqs, dqmag == 0, p.a1, p.a2, tr, (al >> 16) | (dqs << 10),
                                    toFloat(sr < 0, static_cast<uint32_t>(sr < 0 ? -sr : sr) & 32767));
-    a1 = tr ? 0 : a1p;
-    a2 = tr ? 0 : a2p;
+    a1 = tr ? 0 : p.a1;
+    a2 = tr ? 0 : p.a2;
     pk2 = pk1;
     pk1 = pk0;
     return sr;
   }
-
-  // Output of the decoder: the law character after the synchronous coding
-  // adjustment (the character moves one step when re-quantising it does
-  // not give back the received code).
-  template <bool kAlaw>
-  inline int tandem(int i, int sr) const {
-    const int sp = g711::compress(static_cast<int16_t>(sr), kAlaw);
-    int dsx;
-    const int dlnx = normalisedLog(g711::expandLinear(sp, kAlaw), dsx);
-    // Codes ordered by value: flip the sign bit.
-    const int id = kQuant.code[R][dsx][dlnx] ^ Rt::kHalf;
-    const int im = i ^ Rt::kHalf;
-    int ss = sp >> 7, mag = sp & 127;
-    if (id != im) {
-      const bool up = id > im;
-      if (kAlaw) {
-        if (up) {
-          if (ss == 0) mag += mag != 127;
-          else if (mag == 0) ss = 0;
-          else --mag;
-        } else {
-          if (ss == 1) mag += mag != 127;
-          else if (mag == 0) ss = 1;
-          else --mag;
-        }
-      } else {
-        if (up) {
-          if (ss == 0) mag -= mag != 0;
-          else if (mag == 127) ss = 0, mag = 126;
-          else ++mag;
-        } else {
-          if (ss == 1) mag -= mag != 0;
-          else if (mag == 127) ss = 1;
-          else ++mag;
-        }
-      }
-    }
-    const int sd = (ss << 7) | mag;
-    return kAlaw ? sd ^ 0x55 : sd;
-  }
 };
 
-template <class P, int R>
+// ---- loops -----------------------------------------------------------------------
+
+template <class C>
 inline void encodeLoop(State& s, const int16_t* src, uint8_t* dst, int n) {
-  Coder<P, R> c;
+  const CodeTable<C::Rt::kRate> codes;
+  C c;
   c.load(s);
   for (int k = 0; k < n; ++k) {
     c.begin();
     const int i = c.quantise(src[k]);
     dst[k] = static_cast<uint8_t>(i);
-    c.finish(i);
+    c.finish(i, codes.c[i]);
   }
   c.store(s);
 }
 
 // law: 0 mu-law, 1 A-law, 2 linear.
-template <class P, int R, int kLaw>
+template <class C, int R, int kLaw>
 inline void decodeLoop(State& s, const uint8_t* src, int16_t* dst, int n) {
-  Coder<P, R> c;
+  const CodeTable<R> codes;
+  C c;
   c.load(s);
   for (int k = 0; k < n; ++k) {
     c.begin();
     const int i = src[k] & Rate<R>::kMask;
-    const int sr = c.finish(i);
-    if (kLaw == 2)
-      dst[k] = static_cast<int16_t>(sr > 8191 ? 8191 : (sr < -8192 ? -8192 : sr));
-    else
-      dst[k] = static_cast<int16_t>(c.template tandem<kLaw == 1>(i, sr));
+    const int se = c.se, y = c.y;
+    const int sr = c.finish(i, codes.c[i]);
+    dst[k] = decoderOutput<R, kLaw>(i, sr, se, y);
   }
   c.store(s);
 }
@@ -458,18 +522,18 @@ inline void decodeLoop(State& s, const uint8_t* src, int16_t* dst, int n) {
 template <class P>
 inline void encodeAnyRate(State& s, const int16_t* src, uint8_t* dst, int n) {
   switch (s.rate & 3) {
-    case 0: encodeLoop<P, 0>(s, src, dst, n); break;
-    case 1: encodeLoop<P, 1>(s, src, dst, n); break;
-    case 2: encodeLoop<P, 2>(s, src, dst, n); break;
-    default: encodeLoop<P, 3>(s, src, dst, n); break;
+    case 0: encodeLoop<Coder<P, 0>>(s, src, dst, n); break;
+    case 1: encodeLoop<Coder<P, 1>>(s, src, dst, n); break;
+    case 2: encodeLoop<Coder<P, 2>>(s, src, dst, n); break;
+    default: encodeLoop<Coder<P, 3>>(s, src, dst, n); break;
   }
 }
 
 template <class P, int R>
 inline void decodeAnyLaw(State& s, int law, const uint8_t* src, int16_t* dst, int n) {
-  if (law == 0) decodeLoop<P, R, 0>(s, src, dst, n);
-  else if (law == 1) decodeLoop<P, R, 1>(s, src, dst, n);
-  else decodeLoop<P, R, 2>(s, src, dst, n);
+  if (law == 0) decodeLoop<Coder<P, R>, R, 0>(s, src, dst, n);
+  else if (law == 1) decodeLoop<Coder<P, R>, R, 1>(s, src, dst, n);
+  else decodeLoop<Coder<P, R>, R, 2>(s, src, dst, n);
 }
 
 template <class P>
@@ -484,10 +548,10 @@ inline void decodeAnyRate(State& s, int law, const uint8_t* src, int16_t* dst, i
 
 // The loops are flattened so that every step sits in one function body with
 // the state in registers (and, for the AVX2 form, in that target).
-__attribute__((flatten)) void encodeScalar(State& s, const int16_t* src, uint8_t* dst, int n) {
+__attribute__((flatten)) void encodePortable(State& s, const int16_t* src, uint8_t* dst, int n) {
   encodeAnyRate<ScalarPredictor>(s, src, dst, n);
 }
-__attribute__((flatten)) void decodeScalar(State& s, int law, const uint8_t* src, int16_t* dst, int n) {
+__attribute__((flatten)) void decodePortable(State& s, int law, const uint8_t* src, int16_t* dst, int n) {
   decodeAnyRate<ScalarPredictor>(s, law, src, dst, n);
 }
 #if defined(VOKSC_G726_X86)
@@ -525,7 +589,7 @@ void encodeBlock(State& s, const int16_t* src, uint8_t* dst, int n, Kernel k) {
   if (k == Kernel::kAvx2) return encodeAvx2(s, src, dst, n);
 #endif
   (void)k;
-  encodeScalar(s, src, dst, n);
+  encodePortable(s, src, dst, n);
 }
 
 void decodeBlock(DecoderState& d, const uint8_t* src, int16_t* dst, int n, Kernel k) {
@@ -534,7 +598,7 @@ void decodeBlock(DecoderState& d, const uint8_t* src, int16_t* dst, int n, Kerne
   if (k == Kernel::kAvx2) return decodeAvx2(d.c, law, src, dst, n);
 #endif
   (void)k;
-  decodeScalar(d.c, law, src, dst, n);
+  decodePortable(d.c, law, src, dst, n);
 }
 
 void resetState(State& s, int rate) {
