@@ -223,6 +223,29 @@ VOKAPI VokResult voksDecodeGain_G729_16s(Vok32s energy, Vok16s* mem, const Vok16
 /* Annex I: 6.4 kbit/s codebooks; a null index decodes an erased frame, both
  * gains scaled by the attenuation (Q15). */
 VOKAPI VokResult voksDecodeGain_G729I_16s(Vok32s energy, Vok16s attenuation, Vok16s* mem, const Vok16s* index, Vok16s* gains);
+/* Annex D (6.4 kbit/s) two-pulse search: dn and the impulse response h
+ * (Q12) in; code vector (Q13), filtered code vector, sign word and Gray-coded
+ * position word out.  Annex E (11.8 kbit/s): mode 0 forward (10 pulses,
+ * 35 bits), otherwise backward (12 pulses, 44 bits); cn is the
+ * long-term-prediction residual; code Q12, filtered code Q11, index 5 words.
+ * voksGainQuant_G729D_16s: the 6.4 kbit/s codebooks (8 + 8 rows). */
+VOKAPI VokResult voksFixedCodebookSearch_G729D_16s(const Vok16s* dn, const Vok16s* h, Vok16s* cod, Vok16s* y, Vok16s* sign, Vok16s* index);
+VOKAPI VokResult voksFixedCodebookSearch_G729E_16s(int mode, const Vok16s* x, const Vok16s* cn, const Vok16s* h, Vok16s* cod, Vok16s* y, Vok16s* index);
+VOKAPI VokResult voksGainQuant_G729D_16s(const Vok16s* x, const Vok16s* y, const Vok16s* code, const Vok16s* z, Vok16s* mem, Vok16s* gains, Vok16s* rows, int tame);
+/* Float forms: pulses of +-1, index words as 32-bit integers, the search
+ * budget of the focused search likewise.  Gain codebook searches: terms
+ * <y,y>, -2<x,y>, <z,z>, -2<x,z>, 2<y,z>, the predicted code gain and the
+ * preselected first rows (0..4 and 0..8; Annex D 0..2 each) in, the chosen
+ * rows out. */
+VOKAPI VokResult voksToeplizMatrix_G729_32f(const Vok32f* h, Vok32f* rr);
+VOKAPI VokResult voksToeplizMatrix_G729D_32f(const Vok32f* h, Vok32f* rr);
+VOKAPI VokResult voksFixedCodebookSearch_G729_32f(const Vok32f* dn, Vok32f* rr, Vok32f* cod, Vok32s* index, Vok32s* budget, int subframe);
+VOKAPI VokResult voksFixedCodebookSearch_G729A_32f(const Vok32f* dn, Vok32f* rr, Vok32f* cod, Vok32s* index);
+VOKAPI VokResult voksFixedCodebookSearch_G729D_32f(const Vok32f* dn, const Vok32f* h, Vok32f* cod, Vok32f* y, Vok32s* sign, Vok32s* index);
+VOKAPI VokResult voksFixedCodebookSearch_G729E_32f(int mode, const Vok32f* x, const Vok32f* cn, const Vok32f* h, Vok32f* cod, Vok32f* y, Vok32s* index);
+VOKAPI VokResult voksDotProd_G729A_32f(const Vok32f* a, const Vok32f* b, int len, Vok32f* result);
+VOKAPI VokResult voksGainCodebookSearch_G729_32f(const Vok32f* terms, Vok32f gcode0, const Vok32s* cand, Vok32s* rows, int tame);
+VOKAPI VokResult voksGainCodebookSearch_G729D_32f(const Vok32f* terms, Vok32f gcode0, const Vok32s* cand, Vok32s* rows, int tame);
 /* ==== end G.729 fixed codebook and gains =================================== */
 
 /* ==== G.729 filters, phase dispersion and post-filter ===================== */

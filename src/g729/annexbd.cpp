@@ -1,6 +1,5 @@
 // G.729 Annex B silence-descriptor LSF quantiser and decoder, Annex D phase
-// dispersion, the 6.4 kbit/s gain decoder of Annex I and the Annex B form
-// of the long-term post-filter.
+// dispersion and the Annex B form of the long-term post-filter.
 #include <cstring>
 
 #include "annexbd_tables.h"
@@ -169,48 +168,4 @@ VOKSC_EXPORT VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, 
   std::memcpy(lsfq, q, sizeof q);
   std::memcpy(idx, index, sizeof index);
   return st;
-}
-
-// ---- Annex I gain decoding (6.4 kbit/s codebooks) -----------------------------
-
-VOKSC_EXPORT VokResult voksDecodeGain_G729I_16s(Vok32s energy, Vok16s attenuation, Vok16s* mem, const Vok16s* index,
-                                                Vok16s* gains) {
-  if (anyNull(mem, gains)) return vokErrNullPtr;
-  auto age = [&]() {
-    Word32 t = 0;
-    for (int i = 0; i < 4; ++i) t = L_add(t, L_deposit_l(mem[i]));
-    Word16 av = sub(extract_l(L_shr(t, 2)), 4096);
-    if (av < -14336) av = -14336;
-    for (int i = 3; i > 0; --i) mem[i] = mem[i - 1];
-    mem[0] = av;
-  };
-  if (!index) {
-    gains[0] = mult(gains[0], attenuation);
-    gains[1] = mult(gains[1], attenuation);
-    age();
-    return vokOk;
-  }
-  const Word16 i1 = kGainInvMap1Low[index[0] & 7], i2 = kGainInvMap2Low[index[1] & 7];
-  // Predicted code gain, as the 8 kbit/s decoder forms it.
-  Word16 e, f;
-  voksc::vokLog2(sat32(2 * int64_t{energy}), &e, &f);
-  Word32 t = voksc::vokMpy32x16(e, f, -24660);
-  t = L_mac(t, 32588, 32);
-  t = L_shl(t, 10);
-  static const Word16 kPred[4] = {5571, 4751, 2785, 1556};
-  for (int i = 0; i < 4; ++i) t = L_mac(t, kPred[i], mem[i]);
-  Word16 gcode0 = extract_h(t);
-  t = L_shr(L_mult(gcode0, 5439), 8);
-  L_Extract(t, e, f);
-  gcode0 = extract_l(voksc::vokPow2(14, f));
-  Word16 expG = sub(14, e);
-  gains[0] = add(kGainStage1Low[i1][0], kGainStage2Low[i2][0]);
-  Word32 gbk12 = L_shr(L_add(kGainStage1Low[i1][1], kGainStage2Low[i2][1]), 1);
-  Word16 tmp = extract_l(gbk12);
-  gains[1] = extract_h(L_shl(L_mult(tmp, gcode0), add(negate(expG), -13 - 1 + 1 + 16)));
-  for (int i = 3; i > 0; --i) mem[i] = mem[i - 1];
-  voksc::vokLog2(gbk12, &e, &f);
-  Word32 acc = L_Comp(sub(e, 13), f);
-  mem[0] = mult(extract_h(L_shl(acc, 13)), 24660);
-  return vokOk;
 }

@@ -1,0 +1,600 @@
+// G.729 four-pulse algebraic codebook (17 bits): the focused search of the
+// full-complexity coder, with its search budget, and the depth-first tree
+// search of Annex A; the Annex A dot products.
+//
+// Pulse i0 lies on track 0 (positions 0, 5, ..., 35), i1 on track 1, i2 on
+// track 2 and i3 on track 3 or 4.  The searches maximise the squared
+// correlation over the energy, comparing c1^2 e2 with c2^2 e1 so that the
+// first best candidate wins.  The vector forms evaluate a row of eight
+// candidates at once and only walk a row one candidate at a time when one of
+// them beats the best so far; the arithmetic is the reference's in both.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "common/basic_op.h"
+#include "core/status.h"
+#include "fcb_internal.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+
+namespace voksc::g729::fcb {
+
+namespace {
+
+// Eight 16-bit words widened to 32-bit lanes; saturation of lanes to 16 bits.
+__attribute__((target("avx2"))) inline __m256i load8(const int16_t* p) {
+  return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+__attribute__((target("avx2"))) inline __m256i sat16x8(__m256i v) {
+  return _mm256_max_epi32(_mm256_min_epi32(v, _mm256_set1_epi32(kMax16)), _mm256_set1_epi32(kMin16));
+}
+
+// Folds the product of the two positions' signs into a cross block (the
+// reference's mult by mult(sign_a, sign_b), which is not an exact +-1).
+void foldSigns(int16_t* block, int ta, int tb, const int16_t* sign) {
+  for (int a = 0; a < kPos; ++a) {
+    const Word16 sa = sign[5 * a + ta];
+    for (int b = 0; b < kPos; ++b, ++block) *block = mult(*block, mult(sa, sign[5 * b + tb]));
+  }
+}
+
+// Code vector (+-8191 at the pulses), the 13-bit position word and the
+// 4-bit sign word.
+PulseResult packFour(const int16_t* sign, int ip0, int ip1, int ip2, int ip3, int16_t* code) {
+  std::memset(code, 0, kSubfr * sizeof(int16_t));
+  const int ip[4] = {ip0, ip1, ip2, ip3};
+  int signs = 0;
+  for (int k = 0; k < 4; ++k) {
+    code[ip[k]] = shr(sign[ip[k]], 2);
+    if (sign[ip[k]] > 0) signs |= 1 << k;
+  }
+  const int j = ip3 % 5 - 3;
+  const int pos = ip0 / 5 + ((ip1 / 5) << 3) + ((ip2 / 5) << 6) + ((((ip3 / 5) << 1) + j) << 9);
+  return {static_cast<int16_t>(pos), static_cast<int16_t>(signs)};
+}
+
+// The comparison of the searches, L_msu(L_mult(a, b), c, d) > 0: both
+// products lie within +-2^30 for 16-bit operands with a or c not -32768, so
+// this is the plain a b > c d.
+inline bool beats(Word16 sqNew, Word16 alpBest, Word16 sqBest, Word16 alpNew) {
+  return L_msu(L_mult(sqNew, alpBest), sqBest, alpNew) > 0;
+}
+
+// ---------------------------------------------------------------------------
+// G.729 focused search.
+
+struct Focused {
+  int16_t sign[kSubfr];
+  Word16 thres;
+};
+
+// Signs, the pre-test threshold from tracks 0..2 and the signed cross blocks.
+void prepareFocused(int16_t* dn, int16_t* rr, Focused& f) {
+  for (int i = 0; i < kSubfr; ++i) {
+    if (dn[i] >= 0) {
+      f.sign[i] = kMax16;
+    } else {
+      f.sign[i] = kMin16;
+      dn[i] = negate(dn[i]);
+    }
+  }
+  Word16 max0 = dn[0], max1 = dn[1], max2 = dn[2];
+  for (int i = 5; i < kSubfr; i += 5) {
+    if (dn[i] > max0) max0 = dn[i];
+    if (dn[i + 1] > max1) max1 = dn[i + 1];
+    if (dn[i + 2] > max2) max2 = dn[i + 2];
+  }
+  max0 = add(add(max0, max1), max2);
+  Word32 sum = 0;
+  for (int i = 0; i < kSubfr; i += 5) {
+    sum = L_mac(sum, dn[i], 1);
+    sum = L_mac(sum, dn[i + 1], 1);
+    sum = L_mac(sum, dn[i + 2], 1);
+  }
+  const Word16 average = extract_l(L_shr(sum, 4));
+  f.thres = add(mult(sub(max0, average), 13107), average);
+  foldSigns(rr + k01, 0, 1, f.sign);
+  foldSigns(rr + k02, 0, 2, f.sign);
+  foldSigns(rr + k03, 0, 3, f.sign);
+  foldSigns(rr + k04, 0, 4, f.sign);
+  foldSigns(rr + k12, 1, 2, f.sign);
+  foldSigns(rr + k13, 1, 3, f.sign);
+  foldSigns(rr + k14, 1, 4, f.sign);
+  foldSigns(rr + k23, 2, 3, f.sign);
+  foldSigns(rr + k24, 2, 4, f.sign);
+}
+
+struct Best4 {
+  Word16 psc = 0, alpha = kMax16;
+  int ip[4] = {0, 1, 2, 3};
+};
+
+// One candidate of the pulse-3 scan.
+inline void tryPulse3(Best4& b, Word16 ps2, Word32 alp2, Word16 dn3, Word16 r33, Word16 r03, Word16 r13,
+                      Word16 r23, int i0, int i1, int i2, int i3) {
+  const Word16 ps3 = add(ps2, dn3);
+  Word32 alp3 = L_mac(alp2, r33, 1);
+  alp3 = L_mac(alp3, r03, 2);
+  alp3 = L_mac(alp3, r13, 2);
+  alp3 = L_mac(alp3, r23, 2);
+  const Word16 alp = extract_l(L_shr(alp3, 5));
+  const Word16 ps3c = mult(ps3, ps3);
+  if (beats(ps3c, b.alpha, b.psc, alp)) {
+    b.psc = ps3c;
+    b.alpha = alp;
+    b.ip[0] = i0;
+    b.ip[1] = i1;
+    b.ip[2] = i2;
+    b.ip[3] = i3;
+  }
+}
+
+// The nested loops; scan(b, a0, a1, a2, ps2, alp2) runs the 16 pulse-3
+// candidates of one pulse-2 candidate that passed the threshold.
+template <class Scan>
+void focusedLoops(const int16_t* dn, const int16_t* rr, const Focused& f, int16_t* budget, bool first, Best4& b,
+                  Scan scan) {
+  Word16 time = add(75, first ? Word16{30} : *budget);
+  for (int a0 = 0; a0 < kPos; ++a0) {
+    const Word16 ps0 = dn[5 * a0];
+    const Word16 alp0 = rr[kD0 + a0];
+    for (int a1 = 0; a1 < kPos; ++a1) {
+      const Word16 ps1 = add(ps0, dn[5 * a1 + 1]);
+      Word32 alp1 = L_mult(alp0, 1);
+      alp1 = L_mac(alp1, rr[kD1 + a1], 1);
+      alp1 = L_mac(alp1, rr[k01 + a0 * kPos + a1], 2);
+      for (int a2 = 0; a2 < kPos; ++a2) {
+        const Word16 ps2 = add(ps1, dn[5 * a2 + 2]);
+        Word32 alp2 = L_mac(alp1, rr[kD2 + a2], 1);
+        alp2 = L_mac(alp2, rr[k02 + a0 * kPos + a2], 2);
+        alp2 = L_mac(alp2, rr[k12 + a1 * kPos + a2], 2);
+        if (ps2 <= f.thres) continue;
+        scan(b, a0, a1, a2, ps2, alp2);
+        time = sub(time, 1);
+        if (time <= 0) {
+          *budget = time;
+          return;
+        }
+      }
+    }
+  }
+  *budget = time;
+}
+
+// Scalar pulse-3 scan: track 3 then track 4, candidate by candidate.
+void scanScalar(const int16_t* dn, const int16_t* rr, Best4& b, int a0, int a1, int a2, Word16 ps2, Word32 alp2) {
+  for (int t = 3; t < 5; ++t) {
+    const int16_t* rtt = rr + (t == 3 ? kD3 : kD4);
+    const int16_t* r0 = rr + (t == 3 ? k03 : k04) + a0 * kPos;
+    const int16_t* r1 = rr + (t == 3 ? k13 : k14) + a1 * kPos;
+    const int16_t* r2 = rr + (t == 3 ? k23 : k24) + a2 * kPos;
+    for (int a3 = 0; a3 < kPos; ++a3)
+      tryPulse3(b, ps2, alp2, dn[5 * a3 + t], rtt[a3], r0[a3], r1[a3], r2[a3], 5 * a0, 5 * a1 + 1, 5 * a2 + 2,
+                5 * a3 + t);
+  }
+}
+
+// Eight candidates of one track in 32-bit lanes: energy alp (the reference's
+// extract_l(L_shr(chain, 5))) and squared correlation sq.  Exact when the
+// start of the chain leaves room for the four steps (at most 7 * 2^16).
+__attribute__((target("avx2"))) inline void rowOfPulse3(const int16_t* dnT, const int16_t* rtt, const int16_t* r0,
+                                                        const int16_t* r1, const int16_t* r2, Word16 ps2,
+                                                        Word32 alp2, __m256i& sq, __m256i& alp) {
+  __m256i cross = _mm256_add_epi32(_mm256_add_epi32(load8(r0), load8(r1)), load8(r2));
+  __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(alp2), _mm256_slli_epi32(load8(rtt), 1));
+  chain = _mm256_add_epi32(chain, _mm256_slli_epi32(cross, 2));
+  alp = _mm256_srai_epi32(_mm256_slli_epi32(_mm256_srai_epi32(chain, 5), 16), 16);
+  __m256i ps3 = _mm256_add_epi32(_mm256_set1_epi32(ps2), load8(dnT));
+  ps3 = _mm256_max_epi32(_mm256_min_epi32(ps3, _mm256_set1_epi32(kMax16)), _mm256_set1_epi32(kMin16));
+  sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps3, ps3), 15), _mm256_set1_epi32(kMax16));
+}
+
+// Lanes whose candidate beats (psc, alpha): sq alpha > psc alp, exactly.
+__attribute__((target("avx2"))) inline int beatMask(__m256i sq, __m256i alp, Word16 psc, Word16 alpha) {
+  const __m256i lhs = _mm256_mullo_epi32(sq, _mm256_set1_epi32(alpha));
+  const __m256i rhs = _mm256_mullo_epi32(_mm256_set1_epi32(psc), alp);
+  return _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(lhs, rhs)));
+}
+
+constexpr Word32 kRoomPulse3 = 7 * 65536;
+
+struct TrackDn {
+  int16_t v[kTracks][kPos];  // dn by track
+};
+
+__attribute__((target("avx2"))) void scanAvx2(const TrackDn& dnT, const int16_t* dn, const int16_t* rr, Best4& b,
+                                              int a0, int a1, int a2, Word16 ps2, Word32 alp2) {
+  if (alp2 > kMax32 - kRoomPulse3 || alp2 < kMin32 + kRoomPulse3) {
+    scanScalar(dn, rr, b, a0, a1, a2, ps2, alp2);
+    return;
+  }
+  for (int t = 3; t < 5; ++t) {
+    const int16_t* rtt = rr + (t == 3 ? kD3 : kD4);
+    const int16_t* r0 = rr + (t == 3 ? k03 : k04) + a0 * kPos;
+    const int16_t* r1 = rr + (t == 3 ? k13 : k14) + a1 * kPos;
+    const int16_t* r2 = rr + (t == 3 ? k23 : k24) + a2 * kPos;
+    __m256i sq, alp;
+    rowOfPulse3(dnT.v[t], rtt, r0, r1, r2, ps2, alp2, sq, alp);
+    if (beatMask(sq, alp, b.psc, b.alpha) == 0) continue;
+    alignas(32) int32_t s[8], e[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s), sq);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(e), alp);
+    for (int a3 = 0; a3 < kPos; ++a3) {
+      if (beats(static_cast<Word16>(s[a3]), b.alpha, b.psc, static_cast<Word16>(e[a3]))) {
+        b.psc = static_cast<Word16>(s[a3]);
+        b.alpha = static_cast<Word16>(e[a3]);
+        b.ip[0] = 5 * a0;
+        b.ip[1] = 5 * a1 + 1;
+        b.ip[2] = 5 * a2 + 2;
+        b.ip[3] = 5 * a3 + t;
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Annex A depth-first search.
+
+struct Fast {
+  int16_t sign[kSubfr];
+  int16_t signInv[kSubfr];
+};
+
+void prepareFast(int16_t* dn, int16_t* rr, Fast& f) {
+  for (int i = 0; i < kSubfr; ++i) {
+    if (dn[i] >= 0) {
+      f.sign[i] = kMax16;
+      f.signInv[i] = kMin16;
+    } else {
+      f.sign[i] = kMin16;
+      f.signInv[i] = kMax16;
+      dn[i] = negate(dn[i]);
+    }
+  }
+  // Signs of a row: the sign vector itself, or its inverse for a negative
+  // row position (mult by an exact +-1 of 0x7FFF / 0x8000).
+  auto fold = [&](int16_t* block, int ta, int tb) {
+    for (int a = 0; a < kPos; ++a) {
+      const int16_t* ps = f.sign[5 * a + ta] < 0 ? f.signInv : f.sign;
+      for (int c = 0; c < kPos; ++c, ++block) *block = mult(*block, ps[5 * c + tb]);
+    }
+  };
+  fold(rr + k01, 0, 1);
+  fold(rr + k02, 0, 2);
+  fold(rr + k03, 0, 3);
+  fold(rr + k04, 0, 4);
+  fold(rr + k12, 1, 2);
+  fold(rr + k13, 1, 3);
+  fold(rr + k14, 1, 4);
+  fold(rr + k23, 2, 3);
+  fold(rr + k24, 2, 4);
+}
+
+// Pair search state: best (sq, alp) and the positions that gave it.
+struct Pair {
+  Word16 sq = -1, alp = 1, ps = 0;
+  int ix = 0, iy = 0;
+};
+
+// Eight candidates of a pair search in 32-bit lanes: energy
+// round(base + 2 wa a[k] + 2 wb b[k]) and squared correlation
+// mult(add(ps, dn[k]), same).  Exact when |base| leaves room for the two
+// steps; returns false otherwise.
+__attribute__((target("avx2"))) inline bool rowOfPair(Word32 base, const int32_t* a, int wa, const int32_t* bb,
+                                                      int wb, Word16 ps, const int32_t* dn, __m256i& sq,
+                                                      __m256i& alp) {
+  const Word32 room = 2 * (int64_t{wa} + wb) * 32768 > kMax32 ? kMax32 : static_cast<Word32>(2 * (wa + wb) * 32768);
+  if (base > kMax32 - room || base < kMin32 + room) return false;
+  const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
+  const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bb));
+  __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(base), _mm256_mullo_epi32(va, _mm256_set1_epi32(2 * wa)));
+  chain = _mm256_add_epi32(chain, _mm256_mullo_epi32(vb, _mm256_set1_epi32(2 * wb)));
+  // round(): (chain + 0x8000) >> 16, 32767 from 0x7FFF8000 up.
+  const __m256i top = _mm256_cmpgt_epi32(chain, _mm256_set1_epi32(0x7FFF7FFF));
+  alp = _mm256_srai_epi32(_mm256_add_epi32(chain, _mm256_set1_epi32(0x8000)), 16);
+  alp = _mm256_blendv_epi8(alp, _mm256_set1_epi32(kMax16), top);
+  __m256i p = _mm256_add_epi32(_mm256_set1_epi32(ps), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dn)));
+  p = _mm256_max_epi32(_mm256_min_epi32(p, _mm256_set1_epi32(kMax16)), _mm256_set1_epi32(kMin16));
+  sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(p, p), 15), _mm256_set1_epi32(kMax16));
+  return true;
+}
+
+// One pair candidate, as the reference: chain from base with the two
+// weighted steps, rounded energy, squared correlation, comparison.
+inline bool tryPair(Pair& p, Word32 base, Word16 a, Word16 wa, Word16 b, Word16 wb, Word16 ps2) {
+  Word32 alp2 = L_mac(base, a, wa);
+  alp2 = L_mac(alp2, b, wb);
+  const Word16 sq2 = mult(ps2, ps2);
+  const Word16 alp16 = round_fx(alp2);
+  if (L_msu(L_mult(p.alp, sq2), p.sq, alp16) > 0) {
+    p.sq = sq2;
+    p.alp = alp16;
+    return true;
+  }
+  return false;
+}
+
+// A row of eight pair candidates: x fixed, y = yPos[k]; base chain, rows a
+// (weight wa) and b (weight wb) of 16-bit values, dn of the y positions.
+// setPs: the phase keeps the winner's correlation.
+void pairRowScalar(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int16_t* b, Word16 wb, Word16 ps1,
+                   const int16_t* dnY, int x, const int* yPos, bool setPs) {
+  for (int k = 0; k < 8; ++k) {
+    const Word16 ps2 = add(ps1, dnY[k]);
+    if (tryPair(p, base, a[k], wa, b[k], wb, ps2)) {
+      if (setPs) p.ps = ps2;
+      p.ix = x;
+      p.iy = yPos[k];
+    }
+  }
+}
+
+__attribute__((target("avx2"))) void pairRowAvx2(Pair& p, Word32 base, const int16_t* a, Word16 wa,
+                                                 const int16_t* b, Word16 wb, Word16 ps1, const int16_t* dnY, int x,
+                                                 const int* yPos, bool setPs) {
+  alignas(32) int32_t va[8], vb[8], vd[8];
+  for (int k = 0; k < 8; ++k) {
+    va[k] = a[k];
+    vb[k] = b[k];
+    vd[k] = dnY[k];
+  }
+  __m256i sq, alp;
+  if (!rowOfPair(base, va, wa, vb, wb, ps1, vd, sq, alp)) {
+    pairRowScalar(p, base, a, wa, b, wb, ps1, dnY, x, yPos, setPs);
+    return;
+  }
+  // Lanes that beat the current best: alp sq2 > sq alp16.
+  const __m256i lhs = _mm256_mullo_epi32(sq, _mm256_set1_epi32(p.alp));
+  const __m256i rhs = _mm256_mullo_epi32(_mm256_set1_epi32(p.sq), alp);
+  if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(lhs, rhs))) == 0) return;
+  alignas(32) int32_t s[8], e[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(s), sq);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(e), alp);
+  for (int k = 0; k < 8; ++k) {
+    if (L_msu(L_mult(p.alp, static_cast<Word16>(s[k])), p.sq, static_cast<Word16>(e[k])) > 0) {
+      p.sq = static_cast<Word16>(s[k]);
+      p.alp = static_cast<Word16>(e[k]);
+      if (setPs) p.ps = add(ps1, dnY[k]);
+      p.ix = x;
+      p.iy = yPos[k];
+    }
+  }
+}
+
+template <bool kAvx>
+inline void pairRow(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int16_t* b, Word16 wb, Word16 ps1,
+                    const int16_t* dnY, int x, const int* yPos, bool setPs) {
+  if (kAvx)
+    pairRowAvx2(p, base, a, wa, b, wb, ps1, dnY, x, yPos, setPs);
+  else
+    pairRowScalar(p, base, a, wa, b, wb, ps1, dnY, x, yPos, setPs);
+}
+
+// Position of the largest |dn| on a track other than `skip` (a later
+// position displaces only on a strictly larger value).
+int trackMax(const int16_t* dn, int track, int skip) {
+  Word16 mx = -1;
+  int at = 0;
+  for (int j = track; j < kSubfr; j += 5)
+    if (dn[j] > mx && j != skip) {
+      mx = dn[j];
+      at = j;
+    }
+  return at;
+}
+
+template <bool kAvx>
+PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
+  Fast f;
+  prepareFast(dn, rr, f);
+  int16_t dnT[kTracks][kPos];
+  int posT[kTracks][kPos];
+  for (int t = 0; t < kTracks; ++t)
+    for (int a = 0; a < kPos; ++a) {
+      dnT[t][a] = dn[5 * a + t];
+      posT[t][a] = 5 * a + t;
+    }
+  auto col = [&](const int16_t* block, int c, int16_t* out) {  // column c of a cross block
+    for (int a = 0; a < kPos; ++a) out[a] = block[a * kPos + c];
+  };
+  Word16 psk = -1, alpk = 1;
+  int ip[4] = {0, 1, 2, 3};
+  Pair p;  // positions and correlation persist across the phases, as in the reference
+  int16_t tmp[kPos], colA[kPos], colB[kPos];
+  for (int track = 3; track < 5; ++track) {
+    const int16_t* rTT = rr + (track == 3 ? kD3 : kD4);
+    const int16_t* r0T = rr + (track == 3 ? k03 : k04);
+    const int16_t* r1T = rr + (track == 3 ? k13 : k14);
+    const int16_t* r2T = rr + (track == 3 ? k23 : k24);
+
+    // Search 3, phase A: i0 on track 2 (two largest |dn|), i1 on this track.
+    p.sq = -1;
+    p.alp = 1;
+    for (int pass = 0, prev = -1; pass < 2; ++pass) {
+      const int i0 = trackMax(dn, 2, prev);
+      prev = i0;
+      const int j = i0 / 5;
+      pairRow<kAvx>(p, L_mult(rr[kD2 + j], 8192), r2T + j * kPos, 16384, rTT, 8192, dn[i0], dnT[track], i0,
+                    posT[track], true);
+    }
+    int i0 = p.ix, i1 = p.iy;
+    // Phase B: i2 on track 0, i3 on track 1.
+    Word16 ps0 = p.ps;
+    Word32 alp0 = L_mult(p.alp, 8192);
+    p.sq = -1;
+    p.alp = 1;
+    for (int a = 0; a < kPos; ++a) {
+      Word32 s = L_mult(rr[k12 + a * kPos + i0 / 5], 8192);
+      s = L_mac(s, r1T[a * kPos + i1 / 5], 8192);
+      s = L_mac(s, rr[kD1 + a], 4096);
+      tmp[a] = round_fx(s);
+    }
+    for (int a2 = 0; a2 < kPos; ++a2) {
+      const Word16 ps1 = add(ps0, dnT[0][a2]);
+      Word32 alp1 = L_mac(alp0, rr[k02 + a2 * kPos + i0 / 5], 4096);
+      alp1 = L_mac(alp1, r0T[a2 * kPos + i1 / 5], 4096);
+      alp1 = L_mac(alp1, rr[kD0 + a2], 2048);
+      pairRow<kAvx>(p, alp1, rr + k01 + a2 * kPos, 4096, tmp, 16384, ps1, dnT[1], 5 * a2, posT[1], false);
+    }
+    if (L_msu(L_mult(alpk, p.sq), psk, p.alp) > 0) {
+      psk = p.sq;
+      alpk = p.alp;
+      ip[2] = i0;
+      ip[3] = i1;
+      ip[0] = p.ix;
+      ip[1] = p.iy;
+    }
+
+    // Search 4, phase A: i0 on this track (two largest |dn|), i1 on track 0.
+    p.sq = -1;
+    p.alp = 1;
+    for (int pass = 0, prev = -1; pass < 2; ++pass) {
+      const int k0 = trackMax(dn, track, prev);
+      prev = k0;
+      const int j = k0 / 5;
+      col(r0T, j, colA);
+      pairRow<kAvx>(p, L_mult(rTT[j], 8192), colA, 16384, rr + kD0, 8192, dn[k0], dnT[0], k0, posT[0], true);
+    }
+    i0 = p.ix;
+    i1 = p.iy;
+    const int i1Row = (i1 / 5) * kPos;
+    // Phase B: i2 on track 1, i3 on track 2.
+    ps0 = p.ps;
+    alp0 = L_mult(p.alp, 8192);
+    p.sq = -1;
+    p.alp = 1;
+    col(r2T, i0 / 5, colA);
+    for (int a = 0; a < kPos; ++a) {
+      Word32 s = L_mult(colA[a], 8192);
+      s = L_mac(s, rr[k02 + i1Row + a], 8192);
+      s = L_mac(s, rr[kD2 + a], 4096);
+      tmp[a] = round_fx(s);
+    }
+    col(r1T, i0 / 5, colB);
+    for (int a2 = 0; a2 < kPos; ++a2) {
+      const Word16 ps1 = add(ps0, dnT[1][a2]);
+      Word32 alp1 = L_mac(alp0, colB[a2], 4096);
+      alp1 = L_mac(alp1, rr[k01 + i1Row + a2], 4096);
+      alp1 = L_mac(alp1, rr[kD1 + a2], 2048);
+      pairRow<kAvx>(p, alp1, rr + k12 + a2 * kPos, 4096, tmp, 16384, ps1, dnT[2], 5 * a2 + 1, posT[2], false);
+    }
+    if (L_msu(L_mult(alpk, p.sq), psk, p.alp) > 0) {
+      psk = p.sq;
+      alpk = p.alp;
+      ip[3] = i0;
+      ip[0] = i1;
+      ip[1] = p.ix;
+      ip[2] = p.iy;
+    }
+  }
+  return packFour(f.sign, ip[0], ip[1], ip[2], ip[3], code);
+}
+
+}  // namespace
+
+PulseResult searchG729_scalar(int16_t* dn, int16_t* rr, int16_t* code, int16_t* budget, bool firstSubframe) {
+  Focused f;
+  prepareFocused(dn, rr, f);
+  Best4 b;
+  focusedLoops(dn, rr, f, budget, firstSubframe, b, [&](Best4& bb, int a0, int a1, int a2, Word16 ps2, Word32 alp2) {
+    scanScalar(dn, rr, bb, a0, a1, a2, ps2, alp2);
+  });
+  return packFour(f.sign, b.ip[0], b.ip[1], b.ip[2], b.ip[3], code);
+}
+
+PulseResult searchG729_avx2(int16_t* dn, int16_t* rr, int16_t* code, int16_t* budget, bool firstSubframe) {
+  Focused f;
+  prepareFocused(dn, rr, f);
+  TrackDn dnT;
+  for (int t = 0; t < kTracks; ++t)
+    for (int a = 0; a < kPos; ++a) dnT.v[t][a] = dn[5 * a + t];
+  Best4 b;
+  focusedLoops(dn, rr, f, budget, firstSubframe, b, [&](Best4& bb, int a0, int a1, int a2, Word16 ps2, Word32 alp2) {
+    scanAvx2(dnT, dn, rr, bb, a0, a1, a2, ps2, alp2);
+  });
+  return packFour(f.sign, b.ip[0], b.ip[1], b.ip[2], b.ip[3], code);
+}
+
+PulseResult searchG729A_scalar(int16_t* dn, int16_t* rr, int16_t* code) { return searchFast<false>(dn, rr, code); }
+
+PulseResult searchG729A_avx2(int16_t* dn, int16_t* rr, int16_t* code) { return searchFast<true>(dn, rr, code); }
+
+}  // namespace voksc::g729::fcb
+
+using namespace voksc::g729;
+
+namespace {
+
+#if defined(VOKSC_USE_AVX2)
+fcb::PulseResult searchG729(int16_t* dn, int16_t* rr, int16_t* code, int16_t* budget, bool first) {
+  return fcb::searchG729_avx2(dn, rr, code, budget, first);
+}
+fcb::PulseResult searchG729A(int16_t* dn, int16_t* rr, int16_t* code) { return fcb::searchG729A_avx2(dn, rr, code); }
+#else
+fcb::PulseResult searchG729(int16_t* dn, int16_t* rr, int16_t* code, int16_t* budget, bool first) {
+  return fcb::searchG729_scalar(dn, rr, code, budget, first);
+}
+fcb::PulseResult searchG729A(int16_t* dn, int16_t* rr, int16_t* code) {
+  return fcb::searchG729A_scalar(dn, rr, code);
+}
+#endif
+
+// The 32-bit matrix is shifted down by 15 in place; the search runs on its
+// 16-bit copy.
+void narrowMatrix(Vok32s* rr32, int16_t* rr16) {
+  for (int i = 0; i < fcb::kMatrix; ++i) {
+    rr32[i] >>= 15;
+    rr16[i] = sat16(rr32[i]);
+  }
+}
+
+}  // namespace
+
+VOKSC_EXPORT VokResult voksFixedCodebookSearch_G729_16s(const Vok16s* dn, Vok16s* rr, Vok16s* cod, Vok16s* index,
+                                                        Vok16s* budget, int subframe) {
+  if (anyNull(dn, rr, cod, index, budget)) return vokErrNullPtr;
+  if (subframe != 0 && subframe != 1) return vokErrRange;
+  int16_t d[fcb::kSubfr];
+  std::memcpy(d, dn, sizeof d);
+  const fcb::PulseResult r = searchG729(d, rr, cod, budget, subframe == 0);
+  index[0] = r.index;
+  index[1] = r.signs;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksFixedCodebookSearch_G729_32s16s(const Vok16s* dn, Vok32s* rr, Vok16s* cod, Vok16s* index,
+                                                           Vok16s* budget, int subframe) {
+  if (anyNull(dn, rr, cod, index, budget)) return vokErrNullPtr;
+  if (subframe < 0) return vokErrRange;
+  int16_t d[fcb::kSubfr], r16[fcb::kMatrix];
+  std::memcpy(d, dn, sizeof d);
+  narrowMatrix(rr, r16);
+  const fcb::PulseResult r = searchG729(d, r16, cod, budget, subframe == 0);
+  index[0] = r.index;
+  index[1] = r.signs;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksFixedCodebookSearch_G729A_16s(const Vok16s* dn, Vok16s* rr, Vok16s* cod, Vok16s* index) {
+  if (anyNull(dn, rr, cod, index)) return vokErrNullPtr;
+  int16_t d[fcb::kSubfr];
+  std::memcpy(d, dn, sizeof d);
+  const fcb::PulseResult r = searchG729A(d, rr, cod);
+  index[0] = r.index;
+  index[1] = r.signs;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksFixedCodebookSearch_G729A_32s16s(const Vok16s* dn, Vok32s* rr, Vok16s* cod,
+                                                            Vok16s* index) {
+  if (anyNull(dn, rr, cod, index)) return vokErrNullPtr;
+  int16_t d[fcb::kSubfr], r16[fcb::kMatrix];
+  std::memcpy(d, dn, sizeof d);
+  narrowMatrix(rr, r16);
+  const fcb::PulseResult r = searchG729A(d, r16, cod);
+  index[0] = r.index;
+  index[1] = r.signs;
+  return vokOk;
+}

@@ -1,0 +1,222 @@
+// G.729 codebook correlation matrices: the running correlations of the
+// impulse response along the diagonals of the 40 x 40 Toeplitz matrix,
+// gathered into the 616-value track layout of the four-pulse codebooks and
+// of the 6.4 kbit/s two-pulse codebook.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "common/basic_op.h"
+#include "core/status.h"
+#include "fcb_internal.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+
+namespace voksc::g729::fcb {
+
+namespace {
+
+// Index into Chains::v of every matrix slot.
+struct LayoutIndex {
+  int32_t at[kMatrix + 8];  // padded to whole vectors
+};
+
+constexpr int chainIndex(int i, int j) {
+  const int d = i > j ? i - j : j - i;
+  const int m = kSubfr - 1 - (i > j ? i : j);
+  return m * kSubfr + d;
+}
+
+constexpr LayoutIndex makeLayout(bool d6) {
+  LayoutIndex l{};
+  for (int t = 0; t < kTracks; ++t)
+    for (int p = 0; p < kPos; ++p) l.at[t * kPos + p] = chainIndex(5 * p + t, 5 * p + t);
+  struct Pair {
+    int slot, ta, tb;
+  };
+  const Pair blocks[9] = {{k01, 0, 1}, {k02, d6 ? 1 : 0, d6 ? 1 : 2}, {k03, 0, 3}, {k04, d6 ? 3 : 0, 4},
+                          {k12, 1, 2}, {k13, 1, 3},                    {k14, 1, 4}, {k23, 2, 3},
+                          {k24, 2, 4}};
+  for (const Pair& b : blocks)
+    for (int a = 0; a < kPos; ++a)
+      for (int c = 0; c < kPos; ++c) l.at[b.slot + a * kPos + c] = chainIndex(5 * a + b.ta, 5 * c + b.tb);
+  for (int k = kMatrix; k < kMatrix + 8; ++k) l.at[k] = 0;
+  return l;
+}
+
+constexpr LayoutIndex kLayoutG729 = makeLayout(false);
+constexpr LayoutIndex kLayoutD6 = makeLayout(true);
+
+// |init| + 2 * energy within 32 bits: no chain step can saturate (every
+// partial correlation is bounded by the energy).
+bool chainsFit(const int16_t* h, int32_t initDiag, int32_t initCross) {
+  int64_t e = 0;
+  for (int i = 0; i < kSubfr; ++i) e += int32_t{h[i]} * h[i];
+  const int64_t init = std::max(std::llabs(int64_t{initDiag}), std::llabs(int64_t{initCross}));
+  return init + 2 * e <= kMax32;
+}
+
+}  // namespace
+
+void diagonalChains_scalar(const int16_t* h, int32_t initDiag, int32_t initCross, Chains& c) {
+  for (int d = 0; d < kSubfr; ++d) {
+    Word32 acc = d == 0 ? initDiag : initCross;
+    for (int m = 0; m + d < kSubfr; ++m) {
+      acc = L_mac(acc, h[m], h[m + d]);
+      c.v[m * kSubfr + d] = acc;
+    }
+  }
+}
+
+__attribute__((target("avx2"))) void diagonalChains_avx2(const int16_t* h, int32_t initDiag, int32_t initCross,
+                                                         Chains& c) {
+  if (!chainsFit(h, initDiag, initCross)) {
+    diagonalChains_scalar(h, initDiag, initCross, c);
+    return;
+  }
+  alignas(32) int32_t hp[2 * kSubfr + 8] = {};
+  for (int i = 0; i < kSubfr; ++i) hp[i] = h[i];
+  __m256i acc[5], init[5];
+  for (int k = 0; k < 5; ++k) {
+    acc[k] = _mm256_setzero_si256();
+    init[k] = _mm256_set1_epi32(initCross);
+  }
+  init[0] = _mm256_insert_epi32(init[0], initDiag, 0);
+  // Row m holds the sums up to n = m for every lag d (lags past the end of
+  // the response multiply the zero padding).
+  for (int n = 0; n < kSubfr; ++n) {
+    const __m256i hn = _mm256_set1_epi32(hp[n]);
+    int32_t* row = c.v + n * kSubfr;
+    for (int k = 0; k < 5; ++k) {
+      const __m256i p = _mm256_mullo_epi32(hn, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hp + n + 8 * k)));
+      acc[k] = _mm256_add_epi32(acc[k], p);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(row + 8 * k),
+                         _mm256_add_epi32(init[k], _mm256_slli_epi32(acc[k], 1)));
+    }
+  }
+}
+
+void scaleResponse(const int16_t* h, int16_t* hs) {
+  Word32 e = 0;
+  for (int i = 0; i < kSubfr; ++i) e = L_mac(e, h[i], h[i]);
+  if (extract_h(e) > 32000) {
+    for (int i = 0; i < kSubfr; ++i) hs[i] = shr(h[i], 1);
+  } else {
+    const Word16 k = shr(norm_l(e), 1);
+    for (int i = 0; i < kSubfr; ++i) hs[i] = shl(h[i], k);
+  }
+}
+
+namespace {
+
+void chainsOf(const int16_t* h, Chains& c, bool avx2) {
+  int16_t hs[kSubfr];
+  scaleResponse(h, hs);
+#if defined(VOKSC_USE_AVX2)
+  if (avx2) {
+    diagonalChains_avx2(hs, 0, 0, c);
+    return;
+  }
+#endif
+  (void)avx2;
+  diagonalChains_scalar(hs, 0, 0, c);
+}
+
+__attribute__((target("avx2"))) void gather16Avx2(const Chains& c, const LayoutIndex& l, int16_t* rr) {
+  int k = 0;
+  for (; k + 16 <= kMatrix; k += 16) {
+    __m256i a = _mm256_i32gather_epi32(c.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.at + k)), 4);
+    __m256i b = _mm256_i32gather_epi32(c.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.at + k + 8)), 4);
+    __m256i p = _mm256_packs_epi32(_mm256_srai_epi32(a, 16), _mm256_srai_epi32(b, 16));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), _mm256_permute4x64_epi64(p, 0xD8));
+  }
+  for (; k < kMatrix; ++k) rr[k] = extract_h(c.v[l.at[k]]);
+}
+
+__attribute__((target("avx2"))) void gather32Avx2(const Chains& c, const LayoutIndex& l, int32_t* rr) {
+  int k = 0;
+  for (; k + 8 <= kMatrix; k += 8) {
+    __m256i a = _mm256_i32gather_epi32(c.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.at + k)), 4);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), _mm256_srai_epi32(a, 1));
+  }
+  for (; k < kMatrix; ++k) rr[k] = c.v[l.at[k]] >> 1;
+}
+
+}  // namespace
+
+void matrix32(const int16_t* h, bool d6, int32_t* rr, bool avx2) {
+  Chains c;
+  chainsOf(h, c, avx2);
+  const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
+#if defined(VOKSC_USE_AVX2)
+  if (avx2) {
+    gather32Avx2(c, l, rr);
+    return;
+  }
+#endif
+  for (int k = 0; k < kMatrix; ++k) rr[k] = c.v[l.at[k]] >> 1;
+}
+
+void matrix16(const int16_t* h, bool d6, int16_t* rr, bool avx2) {
+  Chains c;
+  chainsOf(h, c, avx2);
+  const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
+#if defined(VOKSC_USE_AVX2)
+  if (avx2) {
+    gather16Avx2(c, l, rr);
+    return;
+  }
+#endif
+  for (int k = 0; k < kMatrix; ++k) rr[k] = extract_h(c.v[l.at[k]]);
+}
+
+// Float chains in the reference's order: one running sum per diagonal from
+// the first sample on.
+void matrixFloat(const float* h, bool d6, float* rr) {
+  float c[kSubfr * kSubfr];
+  for (int d = 0; d < kSubfr; ++d) {
+    float acc = 0.0f;
+    for (int m = 0; m + d < kSubfr; ++m) {
+      acc += h[m] * h[m + d];
+      c[m * kSubfr + d] = acc;
+    }
+  }
+  const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
+  for (int k = 0; k < kMatrix; ++k) rr[k] = c[l.at[k]];
+}
+
+}  // namespace voksc::g729::fcb
+
+using namespace voksc::g729;
+
+#if defined(VOKSC_USE_AVX2)
+constexpr bool kAvx2 = true;
+#else
+constexpr bool kAvx2 = false;
+#endif
+
+VOKSC_EXPORT VokResult voksToeplizMatrix_G729_16s32s(const Vok16s* h, Vok32s* rr) {
+  if (anyNull(h, rr)) return vokErrNullPtr;
+  fcb::matrix32(h, false, rr, kAvx2);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksToeplizMatrix_G729_16s(const Vok16s* h, Vok16s* rr) {
+  if (anyNull(h, rr)) return vokErrNullPtr;
+  fcb::matrix16(h, false, rr, kAvx2);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksToeplizMatrix_G729_32f(const Vok32f* h, Vok32f* rr) {
+  if (anyNull(h, rr)) return vokErrNullPtr;
+  fcb::matrixFloat(h, false, rr);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksToeplizMatrix_G729D_32f(const Vok32f* h, Vok32f* rr) {
+  if (anyNull(h, rr)) return vokErrNullPtr;
+  fcb::matrixFloat(h, true, rr);
+  return vokOk;
+}

@@ -1,0 +1,281 @@
+// G.729 gain quantisers: the adaptive- and fixed-codebook gains of a
+// subframe quantised jointly with a two-stage conjugate-structure codebook,
+// the fixed gain relative to its MA prediction.  A preselection from the
+// unquantised optimum keeps 4 x 8 candidates of the 8 x 16 combinations
+// (6 x 6 of 8 x 8 for the 6.4 kbit/s codebooks); the candidate with the
+// smallest weighted error wins.
+#include "common/basic_op.h"
+#include "common/math_ops.h"
+#include "core/status.h"
+#include "gain_lowrate_tables.h"
+#include "gain_predict.h"
+#include "gain_tables.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+
+namespace voksc::g729::gain {
+
+namespace {
+
+constexpr int kSubfr = 40;
+
+// The terms of the error criterion with their Q formats (value, exponent):
+// <y,y>, -2<x,y>, <z,z>, -2<x,z>, 2<y,z>.
+struct Terms {
+  Word16 g[5], e[5];
+};
+
+// Normalised correlation: round(s << norm_l(s)) and the shift.
+inline void normalise(Word32 s, Word16& v, Word16& shift) {
+  shift = norm_l(s);
+  v = round_fx(L_shl(s, shift));
+}
+
+void criterionTerms(const int16_t* x, const int16_t* y, const int16_t* z, Terms& t) {
+  // <y,y> and <x,y> as the adaptive gain computes them: on y / 4 when the
+  // sum on y overflows.
+  int16_t yq[kSubfr];
+  for (int i = 0; i < kSubfr; ++i) yq[i] = shr(y[i], 2);
+  bool ovf = false;
+  Word32 s = 1;
+  for (int i = 0; i < kSubfr; ++i) s = L_mac_o(s, y[i], y[i], ovf);
+  Word16 yy, expYy;
+  if (!ovf) {
+    normalise(s, yy, expYy);
+  } else {
+    s = 1;
+    for (int i = 0; i < kSubfr; ++i) s = L_mac(s, yq[i], yq[i]);
+    normalise(s, yy, expYy);
+    expYy = sub(expYy, 4);
+  }
+  ovf = false;
+  s = 0;
+  for (int i = 0; i < kSubfr; ++i) s = L_mac_o(s, x[i], y[i], ovf);
+  Word16 xy, expXy;
+  if (!ovf) {
+    normalise(s, xy, expXy);
+  } else {
+    s = 0;
+    for (int i = 0; i < kSubfr; ++i) s = L_mac(s, x[i], yq[i]);
+    normalise(s, xy, expXy);
+    expXy = sub(expXy, 2);
+  }
+  Word16 qXy = sub(15, expXy);
+  if (xy <= 0) qXy = -15;
+  t.g[0] = yy;
+  t.e[0] = negate(sub(15, expYy));
+  t.g[1] = negate(xy);
+  t.e[1] = negate(add(qXy, 1));
+  // Terms of z, on z / 8 (Q12 to Q9); the sums start at 1.
+  int16_t zq[kSubfr];
+  for (int i = 0; i < kSubfr; ++i) zq[i] = shr(z[i], 3);
+  Word16 v, sh;
+  s = 1;
+  for (int i = 0; i < kSubfr; ++i) s = L_mac(s, zq[i], zq[i]);
+  normalise(s, v, sh);
+  t.g[2] = v;
+  t.e[2] = add(sh, 19 - 16);
+  s = 1;
+  for (int i = 0; i < kSubfr; ++i) s = L_mac(s, x[i], zq[i]);
+  normalise(s, v, sh);
+  t.g[3] = negate(v);
+  t.e[3] = sub(add(sh, 10 - 16), 1);
+  s = 1;
+  for (int i = 0; i < kSubfr; ++i) s = L_mac(s, y[i], zq[i]);
+  normalise(s, v, sh);
+  t.g[4] = v;
+  t.e[4] = sub(add(sh, 10 - 16), 1);
+}
+
+// A gain codebook and its preselection constants.
+struct Book {
+  const int16_t (*stage1)[2];
+  int rows1, cand1;
+  const int16_t (*stage2)[2];
+  int rows2, cand2;
+  const int16_t* thr1;
+  const int16_t* thr2;
+  const int16_t (*coef)[2];
+  const int32_t (*coef32)[2];
+  Word16 invCoef;
+  int codeGainShift;         // best code gain to the preselection's Q
+  Word16 shiftY, shiftX;     // threshold alignment
+  int expCode2, expCode, expCross;  // exponent offsets of the code-gain terms
+  bool lowRate;              // factors in Q14 (halved sum), code gain one bit lower
+};
+
+const Book kBook8k = {kGainStage1, 8, 4, kGainStage2, 16, 8, kGainThreshold1, kGainThreshold2,
+                      kGainPreselCoef, kGainPreselCoef32, -17103, 7, 3, 5, -21, -3, -4, false};
+const Book kBook6k = {kGainLowStage1, 8, 6, kGainLowStage2, 8, 6, kGainLowThreshold1, kGainLowThreshold2,
+                      kGainLowPreselCoef, kGainLowPreselCoef32, -28940, 6, 2, 5, -19, -2, -3, true};
+
+// a1 / 2^e1 - a2 / 2^e2 in a common Q (the reference's alignment).
+inline Word32 alignedDiff(Word32 a1, Word16 e1, Word32 a2, Word16 e2, Word16& e) {
+  if (e1 > e2) {
+    e = sub(e2, 1);
+    return L_sub(L_shr(a1, add(sub(e1, e2), 1)), L_shr(a2, 1));
+  }
+  e = sub(e1, 1);
+  return L_sub(L_shr(a1, 1), L_shr(a2, add(sub(e2, e1), 1)));
+}
+
+// First rows of the 4 (6) and 8 (6) candidates of each stage.
+void preselect(const Book& b, const Word16* best, Word16 gcode0, int& c1, int& c2) {
+  const Word32 cfbg = L_mult(b.coef[0][0], best[0]);
+  Word32 acc = L_add(cfbg, L_shr(b.coef32[1][1], 15));
+  Word16 h = extract_h(acc);
+  Word32 preg = L_mult(h, gcode0);
+  acc = L_sub(L_shl(L_deposit_l(best[1]), static_cast<Word16>(b.codeGainShift)), preg);
+  h = extract_h(L_shl(acc, 2));
+  const Word32 tx = L_mult(h, b.invCoef);
+  acc = L_sub(cfbg, L_shr(b.coef32[0][1], 10));
+  h = mult(extract_h(acc), gcode0);
+  const Word32 tmp = L_mult(h, b.coef[1][0]);
+  preg = L_mult(b.coef[0][0], best[1]);
+  acc = L_sub(tmp, L_shr(preg, 3));
+  h = extract_h(L_shl(acc, 2));
+  const Word32 ty = L_mult(h, b.invCoef);
+  const int lim1 = b.rows1 - b.cand1, lim2 = b.rows2 - b.cand2;
+  c1 = 0;
+  c2 = 0;
+  if (gcode0 > 0) {
+    while (c1 < lim1 && L_sub(ty, L_shr(L_mult(b.thr1[c1], gcode0), b.shiftY)) > 0) ++c1;
+    while (c2 < lim2 && L_sub(tx, L_shr(L_mult(b.thr2[c2], gcode0), b.shiftX)) > 0) ++c2;
+  } else {
+    while (c1 < lim1 && L_sub(ty, L_shr(L_mult(b.thr1[c1], gcode0), b.shiftY)) < 0) ++c1;
+    while (c2 < lim2 && L_sub(tx, L_shr(L_mult(b.thr2[c2], gcode0), b.shiftX)) < 0) ++c2;
+  }
+}
+
+struct Quantised {
+  Word16 gainPit, gainCode;
+  int row1, row2;
+};
+
+Quantised quantise(const Book& b, const int16_t* code, const Terms& t, int16_t* mem, bool tame) {
+  Word16 gcode0, expGcode0;
+  predict(mem, codeEnergy(code), gcode0, expGcode0);
+
+  // Unquantised optimum: -1 / (4 c0 c2 - c4^2) as a fraction and exponent.
+  Word32 t1 = L_mult(t.g[0], t.g[2]);
+  Word16 e1 = add(add(t.e[0], t.e[2]), 1 - 2);
+  Word32 t2 = L_mult(t.g[4], t.g[4]);
+  Word16 e2 = add(add(t.e[4], t.e[4]), 1);
+  Word32 d;
+  Word16 e;
+  if (e1 > e2) {
+    d = L_sub(L_shr(t1, sub(e1, e2)), t2);
+    e = e2;
+  } else {
+    d = L_sub(t1, L_shr(t2, sub(e2, e1)));
+    e = e1;
+  }
+  Word16 sft = norm_l(d);
+  const Word16 denom = extract_h(L_shl(d, sft));
+  const Word16 expDenom = sub(add(e, sft), 16);
+  const Word16 invDenom = negate(div_s(16384, denom));
+  const Word16 expInv = sub(14 + 15, expDenom);
+  auto optimum = [&](Word32 a1, Word16 ea, Word32 a2, Word16 eb, int q) {
+    Word16 ee;
+    const Word32 n = alignedDiff(a1, ea, a2, eb, ee);
+    const Word16 s = norm_l(n);
+    const Word16 nume = extract_h(L_shl(n, s));
+    const Word16 expNume = sub(add(ee, s), 16);
+    return extract_h(L_shr(L_mult(nume, invDenom), sub(add(expNume, expInv), static_cast<Word16>(q + 16 - 1))));
+  };
+  Word16 best[2];
+  best[0] = optimum(L_mult(t.g[2], t.g[1]), add(t.e[2], t.e[1]), L_mult(t.g[3], t.g[4]),
+                    add(add(t.e[3], t.e[4]), 1), 9);  // pitch gain, Q9
+  if (tame && best[0] > 481) best[0] = 481;
+  best[1] = optimum(L_mult(t.g[0], t.g[3]), add(t.e[0], t.e[3]), L_mult(t.g[1], t.g[4]),
+                    add(add(t.e[1], t.e[4]), 1), 2);  // code gain, Q2
+  Word16 gcode0Q4;
+  if (expGcode0 >= 4)
+    gcode0Q4 = shr(gcode0, sub(expGcode0, 4));
+  else
+    gcode0Q4 = extract_h(L_shl(L_deposit_l(gcode0), sub(4 + 16, expGcode0)));
+  int c1, c2;
+  preselect(b, best, gcode0Q4, c1, c2);
+
+  // The terms aligned to a common exponent, in split form.
+  const Word16 expMin[5] = {add(t.e[0], 13), add(t.e[1], 14),
+                            add(t.e[2], sub(shl(expGcode0, 1), static_cast<Word16>(-b.expCode2))),
+                            add(t.e[3], sub(expGcode0, static_cast<Word16>(-b.expCode))),
+                            add(t.e[4], sub(expGcode0, static_cast<Word16>(-b.expCross)))};
+  Word16 eMin = expMin[0];
+  for (int i = 1; i < 5; ++i)
+    if (expMin[i] < eMin) eMin = expMin[i];
+  Word16 ch[5], cl[5];
+  for (int i = 0; i < 5; ++i) L_Extract(L_shr(L_deposit_h(t.g[i]), sub(expMin[i], eMin)), ch[i], cl[i]);
+
+  Word32 distMin = kMax32;
+  int i1 = c1, i2 = c2;
+  for (int i = 0; i < b.cand1; ++i) {
+    for (int j = 0; j < b.cand2; ++j) {
+      const Word16 gp = add(b.stage1[c1 + i][0], b.stage2[c2 + j][0]);
+      if (tame && gp >= 16383) continue;
+      const Word16 factor = extract_l(L_shr(L_add(b.stage1[c1 + i][1], b.stage2[c2 + j][1]), 1));
+      const Word16 gc = mult(gcode0, factor);
+      const Word16 g2p = mult(gp, gp), g2c = mult(gc, gc), gpc = mult(gc, gp);
+      Word32 dist = vokMpy32x16(ch[0], cl[0], g2p);
+      dist = L_add(dist, vokMpy32x16(ch[1], cl[1], gp));
+      dist = L_add(dist, vokMpy32x16(ch[2], cl[2], g2c));
+      dist = L_add(dist, vokMpy32x16(ch[3], cl[3], gc));
+      dist = L_add(dist, vokMpy32x16(ch[4], cl[4], gpc));
+      if (L_sub(dist, distMin) < 0) {
+        distMin = dist;
+        i1 = c1 + i;
+        i2 = c2 + j;
+      }
+    }
+  }
+  Quantised q;
+  q.gainPit = add(b.stage1[i1][0], b.stage2[i2][0]);
+  Word32 factor = L_add(L_deposit_l(b.stage1[i1][1]), L_deposit_l(b.stage2[i2][1]));
+  Word16 f;
+  Word16 shift;
+  if (b.lowRate) {
+    factor = L_shr(factor, 1);  // Q14 sum to Q13
+    f = extract_l(factor);
+    shift = add(negate(expGcode0), -13 - 1 + 1 + 16);
+  } else {
+    f = extract_l(L_shr(factor, 1));  // Q12
+    shift = add(negate(expGcode0), -12 - 1 + 1 + 16);
+  }
+  q.gainCode = extract_h(L_shl(L_mult(f, gcode0), shift));
+  update(mem, factor);
+  q.row1 = i1;
+  q.row2 = i2;
+  return q;
+}
+
+VokResult quantiseExport(const Book& b, const Vok16s* x, const Vok16s* y, const Vok16s* code, const Vok16s* z,
+                         Vok16s* mem, Vok16s* gains, Vok16s* rows, int tame) {
+  if (anyNull(x, y, code, z, mem, gains, rows)) return vokErrNullPtr;
+  if (tame < 0 || tame > 1) return vokErrRange;
+  Terms t;
+  criterionTerms(x, y, z, t);
+  const Quantised q = quantise(b, code, t, mem, tame == 1);
+  gains[0] = q.gainPit;
+  gains[1] = q.gainCode;
+  rows[0] = static_cast<Vok16s>(q.row1);
+  rows[1] = static_cast<Vok16s>(q.row2);
+  return vokOk;
+}
+
+}  // namespace
+
+}  // namespace voksc::g729::gain
+
+using namespace voksc::g729;
+
+VOKSC_EXPORT VokResult voksGainQuant_G729_16s(const Vok16s* x, const Vok16s* y, const Vok16s* code, const Vok16s* z,
+                                              Vok16s* mem, Vok16s* gains, Vok16s* rows, int tame) {
+  return gain::quantiseExport(gain::kBook8k, x, y, code, z, mem, gains, rows, tame);
+}
+
+VOKSC_EXPORT VokResult voksGainQuant_G729D_16s(const Vok16s* x, const Vok16s* y, const Vok16s* code, const Vok16s* z,
+                                               Vok16s* mem, Vok16s* gains, Vok16s* rows, int tame) {
+  return gain::quantiseExport(gain::kBook6k, x, y, code, z, mem, gains, rows, tame);
+}

@@ -1,0 +1,333 @@
+// Argument checks of every codebook and gain export (null pointers before
+// lengths before ranges, nothing written on failure) and the edge cases of
+// the searches and gain steps: the search budget, sign rules, the matrix
+// the searches leave behind, saturation of the dot product, erased frames
+// and index reduction.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "check.h"
+#include "voksc.h"
+
+using vtest::Guard;
+
+namespace {
+
+// A short decaying response, Q12.
+void response(Vok16s* h) {
+  double v = 4096;
+  for (int i = 0; i < 40; ++i, v *= -0.7) h[i] = static_cast<Vok16s>(v);
+}
+
+}  // namespace
+
+TEST(G729FcbApi, MatrixChecks) {
+  Vok16s h[40], rr16[616];
+  Vok32s rr32[616];
+  Vok32f hf[40] = {}, rrf[616];
+  response(h);
+  Guard g;
+  g.watch(rr16, 616).watch(rr32, 616).watch(rrf, 616);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G729_16s(nullptr, rr16));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G729_16s(h, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G729_16s32s(nullptr, rr32));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G729_16s32s(h, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G729_32f(nullptr, rrf));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G729_32f(hf, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G729D_32f(nullptr, rrf));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G729D_32f(hf, nullptr));
+}
+
+TEST(G729FcbApi, FocusedSearchChecks) {
+  Vok16s h[40], dn[40] = {}, rr[616], cod[40], index[2], budget = 40;
+  Vok32s rr32[616];
+  response(h);
+  voksToeplizMatrix_G729_16s(h, rr);
+  voksToeplizMatrix_G729_16s32s(h, rr32);
+  Guard g;
+  g.watch(rr, 616).watch(rr32, 616).watch(cod, 40).watch(index, 2).watch(&budget);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729_16s(nullptr, rr, cod, index, &budget, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729_16s(dn, nullptr, cod, index, &budget, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729_16s(dn, rr, nullptr, index, &budget, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729_16s(dn, rr, cod, nullptr, &budget, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729_16s(dn, rr, cod, index, nullptr, 7));
+  // The subframe index: 0 or 1 for the 16-bit form, matrix left as it was.
+  EXPECT_REJECTS(vokErrRange, g, voksFixedCodebookSearch_G729_16s(dn, rr, cod, index, &budget, 2));
+  EXPECT_REJECTS(vokErrRange, g, voksFixedCodebookSearch_G729_16s(dn, rr, cod, index, &budget, -1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729_32s16s(dn, nullptr, cod, index, &budget, -1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729_32s16s(dn, rr32, cod, index, nullptr, 0));
+  EXPECT_REJECTS(vokErrRange, g, voksFixedCodebookSearch_G729_32s16s(dn, rr32, cod, index, &budget, -1));
+
+  Vok32f dnf[40] = {}, rrf[616] = {}, codf[40];
+  Vok32s indexf[2], budgetf = 0;
+  Guard gf;
+  gf.watch(rrf, 616).watch(codf, 40).watch(indexf, 2).watch(&budgetf);
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729_32f(nullptr, rrf, codf, indexf, &budgetf, 0));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729_32f(dnf, nullptr, codf, indexf, &budgetf, 0));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729_32f(dnf, rrf, nullptr, indexf, &budgetf, 0));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729_32f(dnf, rrf, codf, nullptr, &budgetf, 0));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729_32f(dnf, rrf, codf, indexf, nullptr, 0));
+}
+
+TEST(G729FcbApi, AnnexSearchChecks) {
+  Vok16s h[40], dn[40] = {}, rr[616], cod[40], y[40], index[5], sign;
+  Vok32s rr32[616];
+  response(h);
+  voksToeplizMatrix_G729_16s(h, rr);
+  voksToeplizMatrix_G729_16s32s(h, rr32);
+  Guard g;
+  g.watch(rr, 616).watch(rr32, 616).watch(cod, 40).watch(y, 40).watch(index, 5).watch(&sign);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729A_16s(nullptr, rr, cod, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729A_16s(dn, nullptr, cod, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729A_16s(dn, rr, nullptr, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729A_16s(dn, rr, cod, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729A_32s16s(dn, rr32, cod, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729A_32s16s(nullptr, rr32, cod, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729D_16s(nullptr, h, cod, y, &sign, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729D_16s(dn, nullptr, cod, y, &sign, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729D_16s(dn, h, nullptr, y, &sign, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729D_16s(dn, h, cod, nullptr, &sign, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729D_16s(dn, h, cod, y, nullptr, index));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729D_16s(dn, h, cod, y, &sign, nullptr));
+  for (int mode = 0; mode < 2; ++mode) {
+    EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729E_16s(mode, nullptr, dn, h, cod, y, index));
+    EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729E_16s(mode, dn, nullptr, h, cod, y, index));
+    EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729E_16s(mode, dn, dn, nullptr, cod, y, index));
+    EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729E_16s(mode, dn, dn, h, nullptr, y, index));
+    EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729E_16s(mode, dn, dn, h, cod, nullptr, index));
+    EXPECT_REJECTS(vokErrNullPtr, g, voksFixedCodebookSearch_G729E_16s(mode, dn, dn, h, cod, y, nullptr));
+  }
+
+  Vok32f hf[40] = {1.0f}, dnf[40] = {}, rrf[616] = {}, codf[40], yf[40];
+  Vok32s indexf[5], signf;
+  Guard gf;
+  gf.watch(rrf, 616).watch(codf, 40).watch(yf, 40).watch(indexf, 5).watch(&signf);
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729A_32f(nullptr, rrf, codf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729A_32f(dnf, nullptr, codf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729A_32f(dnf, rrf, nullptr, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729A_32f(dnf, rrf, codf, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729D_32f(nullptr, hf, codf, yf, &signf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729D_32f(dnf, nullptr, codf, yf, &signf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729D_32f(dnf, hf, nullptr, yf, &signf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729D_32f(dnf, hf, codf, nullptr, &signf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729D_32f(dnf, hf, codf, yf, nullptr, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729D_32f(dnf, hf, codf, yf, &signf, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729E_32f(1, nullptr, dnf, hf, codf, yf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729E_32f(1, dnf, nullptr, hf, codf, yf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729E_32f(0, dnf, dnf, nullptr, codf, yf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729E_32f(0, dnf, dnf, hf, nullptr, yf, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729E_32f(0, dnf, dnf, hf, codf, nullptr, indexf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729E_32f(0, dnf, dnf, hf, codf, yf, nullptr));
+}
+
+// With all of |dn| equal no pulse-2 candidate passes the threshold: no
+// scan, the budget grows by 75; positive signs throughout.
+TEST(G729FcbApi, BudgetWithoutScans) {
+  Vok16s h[40], rr[616], cod[40], index[2], budget = -1000;
+  response(h);
+  Vok16s dn[40];
+  for (Vok16s& v : dn) v = 0;
+  voksToeplizMatrix_G729_16s(h, rr);
+  ASSERT_EQ(voksFixedCodebookSearch_G729_16s(dn, rr, cod, index, &budget, 0), vokOk);
+  EXPECT_EQ(budget, 105);
+  EXPECT_EQ(index[1], 15);  // zero correlations count as positive
+  EXPECT_EQ(index[0], 0 + (0 << 3) + (0 << 6) + (0 << 9));  // the default pulses 0, 1, 2, 3
+  EXPECT_EQ(cod[0], 8191);
+  EXPECT_EQ(cod[3], 8191);
+  voksToeplizMatrix_G729_16s(h, rr);
+  ASSERT_EQ(voksFixedCodebookSearch_G729_16s(dn, rr, cod, index, &budget, 1), vokOk);
+  EXPECT_EQ(budget, 180);  // subframe 1 starts from what subframe 0 left
+}
+
+// One large |dn| on each of tracks 0, 1 and 2: the threshold (mean + 0.4 of
+// the spread) passes exactly the combinations holding two or three of them:
+// 8 + 7 + 7 = 22 scans.
+TEST(G729FcbApi, BudgetCountsScans) {
+  Vok16s h[40], rr[616], cod[40], index[2], budget = 0;
+  response(h);
+  Vok16s dn[40] = {};
+  dn[10] = 4000;  // track 0
+  dn[21] = -4000; // track 1
+  dn[37] = 4000;  // track 2
+  dn[8] = 100;
+  voksToeplizMatrix_G729_16s(h, rr);
+  ASSERT_EQ(voksFixedCodebookSearch_G729_16s(dn, rr, cod, index, &budget, 0), vokOk);
+  EXPECT_EQ(budget, 105 - 22);
+  EXPECT_EQ(cod[10], 8191);
+  EXPECT_EQ(cod[21], -8192);  // the negative pulse: 0x8000 >> 2
+  EXPECT_EQ(cod[37], 8191);
+  EXPECT_EQ(index[1] & 7, 1 | 4);
+  // A budget that allows a single scan stops after it and leaves 0.
+  voksToeplizMatrix_G729_16s(h, rr);
+  budget = -74;
+  ASSERT_EQ(voksFixedCodebookSearch_G729_16s(dn, rr, cod, index, &budget, 1), vokOk);
+  EXPECT_EQ(budget, 0);
+}
+
+// The 32-bit form shifts the caller's matrix down by 15 in place and treats
+// any positive subframe index as subframe 1.
+TEST(G729FcbApi, ThirtyTwoBitMatrixIsShifted) {
+  Vok16s h[40], cod[40], index[2], cod2[40], index2[2], budget = 90, budget2 = 90;
+  response(h);
+  Vok32s rr32[616], orig[616];
+  Vok16s rr16[616];
+  voksToeplizMatrix_G729_16s32s(h, rr32);
+  std::memcpy(orig, rr32, sizeof orig);
+  voksToeplizMatrix_G729_16s(h, rr16);
+  Vok16s dn[40];
+  for (int i = 0; i < 40; ++i) dn[i] = static_cast<Vok16s>((i * 7919) % 2001 - 1000);
+  ASSERT_EQ(voksFixedCodebookSearch_G729_32s16s(dn, rr32, cod, index, &budget, 5), vokOk);
+  for (int i = 0; i < 616; ++i) ASSERT_EQ(rr32[i], orig[i] >> 15) << i;
+  ASSERT_EQ(voksFixedCodebookSearch_G729_16s(dn, rr16, cod2, index2, &budget2, 1), vokOk);
+  EXPECT_EQ(0, std::memcmp(cod, cod2, sizeof cod));
+  EXPECT_EQ(index[0], index2[0]);
+  EXPECT_EQ(budget, budget2);
+}
+
+TEST(G729FcbApi, DotProducts) {
+  Vok16s a[40], b[40];
+  Vok32s r = 0;
+  Vok32f af[4] = {1, 2, 3, 4}, rf = 0;
+  for (int i = 0; i < 40; ++i) a[i] = b[i] = -32768;
+  Guard g;
+  g.watch(&r).watch(&rf);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProd_G729A_16s32s(nullptr, b, 0, &r));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProd_G729A_16s32s(a, nullptr, 40, &r));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProd_G729A_16s32s(a, b, 40, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksDotProd_G729A_16s32s(a, b, 0, &r));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProd_G729A_32f(nullptr, af, 0, &rf));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProd_G729A_32f(af, af, 4, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksDotProd_G729A_32f(af, af, -3, &rf));
+  EXPECT_EQ(voksDotProd_G729A_16s32s(a, b, 40, &r), vokWrnOverflow);
+  EXPECT_EQ(r, 0x7FFFFFFF);
+  b[0] = 32767;
+  for (int i = 1; i < 40; ++i) b[i] = 32767;
+  EXPECT_EQ(voksDotProd_G729A_16s32s(a, b, 40, &r), vokWrnOverflow);
+  EXPECT_EQ(r, INT32_MIN);
+  // Partial sums beyond 32 bits, total within: the exact total.
+  a[0] = a[1] = 32767;
+  b[0] = b[1] = 32767;
+  a[2] = 32767;
+  b[2] = -32768;
+  a[3] = 32767;
+  b[3] = -32767;
+  EXPECT_EQ(voksDotProd_G729A_16s32s(a, b, 4, &r), vokOk);
+  EXPECT_EQ(r, 2 * (2 * 32767LL * 32767 - 32767LL * 32768 - 32767LL * 32767));
+  EXPECT_EQ(voksDotProd_G729A_32f(af, af, 4, &rf), vokOk);
+  EXPECT_EQ(rf, 30.0f);
+}
+
+TEST(G729GainApi, QuantiserChecks) {
+  Vok16s x[40], y[40], code[40], z[40], mem[4] = {-14336, -14336, -14336, -14336}, gains[2], rows[2];
+  for (int i = 0; i < 40; ++i) {
+    x[i] = static_cast<Vok16s>(1000 - 50 * i);
+    y[i] = static_cast<Vok16s>(800 - 40 * i);
+    code[i] = (i % 10 == 3) ? 8191 : 0;
+    z[i] = static_cast<Vok16s>(300 - 20 * i);
+  }
+  Guard g;
+  g.watch(mem, 4).watch(gains, 2).watch(rows, 2);
+  for (int low = 0; low < 2; ++low) {
+    auto q = low ? voksGainQuant_G729D_16s : voksGainQuant_G729_16s;
+    EXPECT_REJECTS(vokErrNullPtr, g, q(nullptr, y, code, z, mem, gains, rows, 5));
+    EXPECT_REJECTS(vokErrNullPtr, g, q(x, nullptr, code, z, mem, gains, rows, 0));
+    EXPECT_REJECTS(vokErrNullPtr, g, q(x, y, nullptr, z, mem, gains, rows, 0));
+    EXPECT_REJECTS(vokErrNullPtr, g, q(x, y, code, nullptr, mem, gains, rows, 0));
+    EXPECT_REJECTS(vokErrNullPtr, g, q(x, y, code, z, nullptr, gains, rows, 0));
+    EXPECT_REJECTS(vokErrNullPtr, g, q(x, y, code, z, mem, nullptr, rows, 0));
+    EXPECT_REJECTS(vokErrNullPtr, g, q(x, y, code, z, mem, gains, nullptr, 0));
+    EXPECT_REJECTS(vokErrRange, g, q(x, y, code, z, mem, gains, rows, 2));  // memory untouched
+    EXPECT_REJECTS(vokErrRange, g, q(x, y, code, z, mem, gains, rows, -1));
+  }
+  // The quantised pitch gain is the sum of the chosen rows; taming keeps
+  // it below 1.0.
+  Vok16s m[4] = {-14336, -14336, -14336, -14336};
+  for (int i = 0; i < 40; ++i) y[i] = x[i];  // optimum pitch gain 1.0
+  ASSERT_EQ(voksGainQuant_G729_16s(x, y, code, z, m, gains, rows, 1), vokOk);
+  EXPECT_LT(gains[0], 16383);
+  EXPECT_GE(rows[0], 0);
+  EXPECT_LT(rows[0], 8);
+  EXPECT_LT(rows[1], 16);
+}
+
+TEST(G729GainApi, DecoderChecksAndErasure) {
+  Vok16s mem[4] = {-2048, -4096, -6144, -8192}, gains[2] = {16384, 1000};
+  const Vok16s idx[2] = {3, 9};
+  Guard g;
+  g.watch(mem, 4).watch(gains, 2);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDecodeGain_G729_16s(100, nullptr, idx, gains));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDecodeGain_G729_16s(100, mem, idx, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDecodeGain_G729I_16s(100, 29491, nullptr, idx, gains));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDecodeGain_G729I_16s(100, 29491, mem, idx, nullptr));
+
+  // Erased frame: 0.9 and 0.98 of the previous gains, memory aged by the
+  // mean minus 4 dB.
+  Vok16s m[4] = {-2048, -4096, -6144, -8192}, gn[2] = {16384, 1000};
+  ASSERT_EQ(voksDecodeGain_G729_16s(0, m, nullptr, gn), vokOk);
+  EXPECT_EQ(gn[0], 14745);
+  EXPECT_EQ(gn[1], 1000 * 32111 >> 15);
+  EXPECT_EQ(m[0], -5120 - 4096);
+  EXPECT_EQ(m[1], -2048);
+  EXPECT_EQ(m[3], -6144);
+  Vok16s low[4] = {-14336, -14336, -14336, -14336};
+  gn[0] = 32767;
+  ASSERT_EQ(voksDecodeGain_G729_16s(0, low, nullptr, gn), vokOk);
+  EXPECT_EQ(gn[0], 29490);  // 0.9 of the largest gain stays below the 0.9 cap
+  EXPECT_EQ(low[0], -14336);  // not below -14 dB
+  // Annex I: both gains by the caller's attenuation.
+  Vok16s mi[4] = {-2048, -4096, -6144, -8192}, gi[2] = {16384, 1000};
+  ASSERT_EQ(voksDecodeGain_G729I_16s(0, 16384, mi, nullptr, gi), vokOk);
+  EXPECT_EQ(gi[0], 8192);
+  EXPECT_EQ(gi[1], 500);
+  EXPECT_EQ(mi[0], -9216);
+
+  // Received indices are reduced to 3 and 4 bits (3 and 3 for Annex I).
+  for (int annexI = 0; annexI < 2; ++annexI) {
+    Vok16s ma[4] = {-14336, -14336, -14336, -14336}, mb[4] = {-14336, -14336, -14336, -14336};
+    Vok16s ga[2] = {0, 0}, gb[2] = {0, 0};
+    const Vok16s wide[2] = {8, static_cast<Vok16s>(annexI ? 8 + 5 : 16 + 5)}, narrow[2] = {0, 5};
+    if (annexI) {
+      voksDecodeGain_G729I_16s(20000, 29491, ma, wide, ga);
+      voksDecodeGain_G729I_16s(20000, 29491, mb, narrow, gb);
+    } else {
+      voksDecodeGain_G729_16s(20000, ma, wide, ga);
+      voksDecodeGain_G729_16s(20000, mb, narrow, gb);
+    }
+    EXPECT_EQ(ga[0], gb[0]);
+    EXPECT_EQ(ga[1], gb[1]);
+    EXPECT_EQ(0, std::memcmp(ma, mb, sizeof ma));
+  }
+}
+
+TEST(G729GainApi, FloatSearchChecks) {
+  const Vok32f terms[5] = {1.0f, -2.0f, 1.0f, -2.0f, 0.5f};
+  Vok32s cand[2] = {0, 0}, rows[2];
+  Guard g;
+  g.watch(rows, 2);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksGainCodebookSearch_G729_32f(nullptr, 1.0f, cand, rows, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksGainCodebookSearch_G729_32f(terms, 1.0f, nullptr, rows, 2));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksGainCodebookSearch_G729_32f(terms, 1.0f, cand, nullptr, 0));
+  EXPECT_REJECTS(vokErrRange, g, voksGainCodebookSearch_G729_32f(terms, 1.0f, cand, rows, 2));
+  cand[0] = 5;
+  EXPECT_REJECTS(vokErrRange, g, voksGainCodebookSearch_G729_32f(terms, 1.0f, cand, rows, 0));
+  cand[0] = 4;
+  cand[1] = 9;
+  EXPECT_REJECTS(vokErrRange, g, voksGainCodebookSearch_G729_32f(terms, 1.0f, cand, rows, 0));
+  cand[1] = 8;
+  EXPECT_EQ(voksGainCodebookSearch_G729_32f(terms, 1.0f, cand, rows, 0), vokOk);
+  EXPECT_GE(rows[0], 4);
+  EXPECT_GE(rows[1], 8);
+  EXPECT_REJECTS(vokErrRange, g, voksGainCodebookSearch_G729D_32f(terms, 1.0f, cand, rows, 0));
+  cand[0] = 2;
+  cand[1] = 3;
+  EXPECT_REJECTS(vokErrRange, g, voksGainCodebookSearch_G729D_32f(terms, 1.0f, cand, rows, 0));
+  cand[1] = -1;
+  EXPECT_REJECTS(vokErrRange, g, voksGainCodebookSearch_G729D_32f(terms, 1.0f, cand, rows, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksGainCodebookSearch_G729D_32f(terms, 1.0f, cand, nullptr, 0));
+  cand[1] = 2;
+  EXPECT_EQ(voksGainCodebookSearch_G729D_32f(terms, 1.0f, cand, rows, 1), vokOk);
+  EXPECT_GE(rows[0], 2);
+  EXPECT_LT(rows[0], 8);
+}

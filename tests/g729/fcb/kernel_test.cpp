@@ -1,0 +1,240 @@
+// The AVX2 forms of the matrix build and of the pulse searches against the
+// scalar forms, bit for bit, on inputs that reach every path: speech-like
+// responses, full-scale and most-negative samples (saturating chains),
+// arbitrary matrices (wrapping energies) and chains started near the 32-bit
+// limits (the vector forms' fallbacks).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "g729/fcb_internal.h"
+
+namespace fcb = voksc::g729::fcb;
+
+namespace {
+
+bool haveAvx2() { return __builtin_cpu_supports("avx2"); }
+
+#define REQUIRE_AVX2() \
+  if (!haveAvx2()) GTEST_SKIP() << "no AVX2 on this processor"
+
+enum class Kind { Decaying, Noise, Loud, FullScale, MostNegative, Sparse };
+constexpr Kind kKinds[] = {Kind::Decaying, Kind::Noise, Kind::Loud, Kind::FullScale, Kind::MostNegative, Kind::Sparse};
+
+void fill(std::mt19937& rng, Kind k, int16_t* v, int n) {
+  std::uniform_int_distribution<int> full(-32768, 32767), small(-300, 300), pos(0, n - 1);
+  switch (k) {
+    case Kind::Decaying: {
+      double a = 4096 + full(rng) / 8;
+      for (int i = 0; i < n; ++i, a *= -0.8) v[i] = static_cast<int16_t>(a + small(rng));
+      break;
+    }
+    case Kind::Noise:
+      for (int i = 0; i < n; ++i) v[i] = static_cast<int16_t>(small(rng) * 10);
+      break;
+    case Kind::Loud:
+      for (int i = 0; i < n; ++i) v[i] = static_cast<int16_t>(full(rng));
+      break;
+    case Kind::FullScale:
+      for (int i = 0; i < n; ++i) v[i] = (i & 1) ? 32767 : -32768;
+      break;
+    case Kind::MostNegative:
+      for (int i = 0; i < n; ++i) v[i] = -32768;
+      break;
+    case Kind::Sparse:
+      for (int i = 0; i < n; ++i) v[i] = 0;
+      for (int j = 0; j < 3; ++j) v[pos(rng)] = static_cast<int16_t>(full(rng));
+      break;
+  }
+}
+
+}  // namespace
+
+TEST(G729FcbKernels, DiagonalChains) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(11);
+  const int32_t inits[][2] = {{0, 0}, {0x10000, 0x8000}, {0x7FFF0000, -0x7FFF0000}, {-5, 7}};
+  for (Kind k : kKinds)
+    for (const auto& init : inits)
+      for (int rep = 0; rep < 20; ++rep) {
+        int16_t h[40];
+        fill(rng, k, h, 40);
+        fcb::Chains a, b;
+        fcb::diagonalChains_scalar(h, init[0], init[1], a);
+        fcb::diagonalChains_avx2(h, init[0], init[1], b);
+        for (int d = 0; d < 40; ++d)
+          for (int m = 0; m + d < 40; ++m)
+            ASSERT_EQ(a.v[m * 40 + d], b.v[m * 40 + d]) << "kind " << int(k) << " d " << d << " m " << m;
+      }
+}
+
+// Both layouts, both widths; the 32-bit values are the exact sums of the
+// scaled response whenever its doubled energy fits 32 bits.
+TEST(G729FcbKernels, MatrixForms) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(12);
+  for (Kind k : kKinds)
+    for (int rep = 0; rep < 20; ++rep)
+      for (int d6 = 0; d6 < 2; ++d6) {
+        int16_t h[40];
+        fill(rng, k, h, 40);
+        int16_t a16[616], b16[616];
+        int32_t a32[616], b32[616];
+        fcb::matrix16(h, d6 != 0, a16, false);
+        fcb::matrix16(h, d6 != 0, b16, true);
+        fcb::matrix32(h, d6 != 0, a32, false);
+        fcb::matrix32(h, d6 != 0, b32, true);
+        ASSERT_EQ(0, std::memcmp(a16, b16, sizeof a16));
+        ASSERT_EQ(0, std::memcmp(a32, b32, sizeof a32));
+        for (int i = 0; i < 616; ++i) ASSERT_EQ(a16[i], static_cast<int16_t>(a32[i] >> 15));
+        int16_t hs[40];
+        fcb::scaleResponse(h, hs);
+        int64_t e = 0;
+        for (int i = 0; i < 40; ++i) e += int32_t{hs[i]} * hs[i];
+        if (2 * e > INT32_MAX || d6) continue;
+        // Diagonal 0 of track 0 at position 0: the whole energy.
+        EXPECT_EQ(a32[0], e);
+        // (i0 = 0, i1 = 1): sum over n = 0..38 of hs[n] hs[n + 1].
+        int64_t c = 0;
+        for (int n = 0; n < 39; ++n) c += int32_t{hs[n]} * hs[n + 1];
+        EXPECT_EQ(a32[fcb::k01], c);
+      }
+}
+
+namespace {
+
+void randomMatrix(std::mt19937& rng, Kind k, int16_t* rr, int16_t* h) {
+  fill(rng, k == Kind::Loud ? Kind::Decaying : k, h, 40);
+  fcb::matrix16(h, false, rr, false);
+  if (k == Kind::Loud) {  // arbitrary values, energies that wrap
+    std::uniform_int_distribution<int> full(-32768, 32767);
+    for (int i = 0; i < 616; ++i) rr[i] = static_cast<int16_t>(full(rng));
+  }
+}
+
+}  // namespace
+
+TEST(G729FcbKernels, FocusedSearchForms) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(13);
+  std::uniform_int_distribution<int> budgetDist(-80, 200);
+  for (Kind k : kKinds)
+    for (Kind kd : kKinds)
+      for (int rep = 0; rep < 6; ++rep) {
+        int16_t h[40], rr[616], dn[40];
+        randomMatrix(rng, k, rr, h);
+        fill(rng, kd, dn, 40);
+        const bool first = rep & 1;
+        const int16_t budget0 = static_cast<int16_t>(budgetDist(rng));
+        int16_t ra[616], rb[616], da[40], db[40], ca[40], cb[40], ba = budget0, bb = budget0;
+        std::memcpy(ra, rr, sizeof rr);
+        std::memcpy(rb, rr, sizeof rr);
+        std::memcpy(da, dn, sizeof dn);
+        std::memcpy(db, dn, sizeof dn);
+        const fcb::PulseResult pa = fcb::searchG729_scalar(da, ra, ca, &ba, first);
+        const fcb::PulseResult pb = fcb::searchG729_avx2(db, rb, cb, &bb, first);
+        ASSERT_EQ(pa.index, pb.index);
+        ASSERT_EQ(pa.signs, pb.signs);
+        ASSERT_EQ(ba, bb);
+        ASSERT_EQ(0, std::memcmp(ca, cb, sizeof ca));
+        ASSERT_EQ(0, std::memcmp(ra, rb, sizeof ra));
+      }
+}
+
+// Energies near the limits: the pulse-3 chains start close to +-2^31, where
+// the vector form must hand the row back to the scalar chain.
+TEST(G729FcbKernels, FocusedSearchNearSaturation) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(14);
+  std::uniform_int_distribution<int> big(30000, 32767), dnDist(0, 8000);
+  for (int rep = 0; rep < 30; ++rep) {
+    int16_t rr[616], dn[40];
+    for (int i = 0; i < 616; ++i) rr[i] = static_cast<int16_t>((rep & 1) ? big(rng) : -big(rng));
+    for (int i = 0; i < 40; ++i) dn[i] = static_cast<int16_t>(dnDist(rng));
+    int16_t ra[616], rb[616], da[40], db[40], ca[40], cb[40], ba = 50, bb = 50;
+    std::memcpy(ra, rr, sizeof rr);
+    std::memcpy(rb, rr, sizeof rr);
+    std::memcpy(da, dn, sizeof dn);
+    std::memcpy(db, dn, sizeof dn);
+    const fcb::PulseResult pa = fcb::searchG729_scalar(da, ra, ca, &ba, false);
+    const fcb::PulseResult pb = fcb::searchG729_avx2(db, rb, cb, &bb, false);
+    ASSERT_EQ(pa.index, pb.index);
+    ASSERT_EQ(pa.signs, pb.signs);
+    ASSERT_EQ(ba, bb);
+  }
+}
+
+TEST(G729FcbKernels, AnnexASearchForms) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(15);
+  for (Kind k : kKinds)
+    for (Kind kd : kKinds)
+      for (int rep = 0; rep < 6; ++rep) {
+        int16_t h[40], rr[616], dn[40];
+        randomMatrix(rng, k, rr, h);
+        fill(rng, kd, dn, 40);
+        int16_t ra[616], rb[616], da[40], db[40], ca[40], cb[40];
+        std::memcpy(ra, rr, sizeof rr);
+        std::memcpy(rb, rr, sizeof rr);
+        std::memcpy(da, dn, sizeof dn);
+        std::memcpy(db, dn, sizeof dn);
+        const fcb::PulseResult pa = fcb::searchG729A_scalar(da, ra, ca);
+        const fcb::PulseResult pb = fcb::searchG729A_avx2(db, rb, cb);
+        ASSERT_EQ(pa.index, pb.index) << int(k) << " " << int(kd) << " " << rep;
+        ASSERT_EQ(pa.signs, pb.signs);
+        ASSERT_EQ(0, std::memcmp(ca, cb, sizeof ca));
+      }
+}
+
+TEST(G729FcbKernels, AnnexDSearchForms) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(16);
+  for (Kind k : kKinds)
+    for (Kind kd : kKinds)
+      for (int rep = 0; rep < 6; ++rep) {
+        int16_t h[40], rr[616], dn[40];
+        fill(rng, k == Kind::Loud ? Kind::Decaying : k, h, 40);
+        fcb::matrix16(h, true, rr, false);
+        if (k == Kind::Loud) {
+          std::uniform_int_distribution<int> full(-32768, 32767);
+          for (int i = 0; i < 616; ++i) rr[i] = static_cast<int16_t>(full(rng));
+        }
+        fill(rng, kd, dn, 40);
+        int16_t ra[616], rb[616], da[40], db[40], ca[40], cb[40], ya[40], yb[40];
+        std::memcpy(ra, rr, sizeof rr);
+        std::memcpy(rb, rr, sizeof rr);
+        std::memcpy(da, dn, sizeof dn);
+        std::memcpy(db, dn, sizeof dn);
+        const fcb::PulseResult pa = fcb::searchG729D_scalar(da, ra, h, ca, ya);
+        const fcb::PulseResult pb = fcb::searchG729D_avx2(db, rb, h, cb, yb);
+        ASSERT_EQ(pa.index, pb.index);
+        ASSERT_EQ(pa.signs, pb.signs);
+        ASSERT_EQ(0, std::memcmp(ca, cb, sizeof ca));
+        ASSERT_EQ(0, std::memcmp(ya, yb, sizeof ya));
+      }
+}
+
+// Loud targets and residuals make the fixed pulses' response large: the
+// correlations with it then leave the exact 32-bit lanes for the chains.
+TEST(G729FcbKernels, AnnexESearchForms) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(17);
+  for (Kind k : kKinds)
+    for (Kind kx : kKinds)
+      for (int rep = 0; rep < 4; ++rep) {
+        int16_t h[40], x[40], cn[40];
+        fill(rng, k, h, 40);
+        fill(rng, kx, x, 40);
+        fill(rng, rep & 1 ? Kind::Loud : Kind::Noise, cn, 40);
+        for (int backward = 0; backward < 2; ++backward) {
+          int16_t ca[40], cb[40], ya[40], yb[40], ia[5], ib[5];
+          fcb::searchG729E_scalar(backward != 0, x, cn, h, ca, ya, ia);
+          fcb::searchG729E_avx2(backward != 0, x, cn, h, cb, yb, ib);
+          ASSERT_EQ(0, std::memcmp(ca, cb, sizeof ca)) << int(k) << " " << int(kx) << " " << rep;
+          ASSERT_EQ(0, std::memcmp(ya, yb, sizeof ya));
+          ASSERT_EQ(0, std::memcmp(ia, ib, sizeof ia));
+        }
+      }
+}
