@@ -10,6 +10,8 @@ namespace voksc::g729 {
 extern const int16_t kInterpCorr[13];
 // 1/3-resolution filter for the adaptive vector, Q15
 extern const int16_t kInterpExc[31];
+// the adaptive-vector filter of the float coder
+extern const float kInterpExcFloat[31];
 
 }  // namespace voksc::g729
 
