@@ -9,6 +9,7 @@
 #include "common/basic_op.h"
 #include "core/status.h"
 #include "fcb_internal.h"
+#include "fcb_simd.h"
 #include "fcb_tables.h"
 
 using namespace voksc::op;
@@ -18,13 +19,8 @@ namespace voksc::g729::fcb {
 
 namespace {
 
-// Eight 16-bit words widened to 32-bit lanes; saturation of lanes to 16 bits.
-__attribute__((target("avx2"))) inline __m256i load8(const int16_t* p) {
-  return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-__attribute__((target("avx2"))) inline __m256i sat16x8(__m256i v) {
-  return _mm256_max_epi32(_mm256_min_epi32(v, _mm256_set1_epi32(kMax16)), _mm256_set1_epi32(kMin16));
-}
+using simd::load8;
+using simd::sat16x8;
 
 // The subsets in search order: first track, second track, cross block,
 // and whether the first track's position is the first pulse (otherwise
@@ -41,7 +37,7 @@ struct Best2 {
   int ip0 = 1, ip1 = 0;
 };
 
-void prepareD(int16_t* dn, int16_t* rr, int16_t* sign) {
+void prepareD(int16_t* dn, int16_t* rr, int16_t* sign, bool avx2) {
   for (int i = 0; i < kSubfr; ++i) {
     if (dn[i] >= 0) {
       sign[i] = kMax16;
@@ -55,7 +51,12 @@ void prepareD(int16_t* dn, int16_t* rr, int16_t* sign) {
     for (int a = 0; a < kPos; ++a)
       for (int b = 0; b < kPos; ++b, ++p) *p = mult(*p, mult(sign[5 * a + ta], sign[5 * b + tb]));
   };
-  for (const Subset& s : kSubsets) fold(s.block, s.t0, s.t1);
+  for (const Subset& s : kSubsets) {
+    if (avx2)
+      simd::foldSigns(rr + s.block, s.t0, s.t1, sign, true);
+    else
+      fold(s.block, s.t0, s.t1);
+  }
 }
 
 inline void take(Best2& b, Word16 ps1c, Word16 alp, int i0, int i1, bool swap) {
@@ -130,7 +131,7 @@ PulseResult finishD(const Best2& b, const int16_t* sign, const int16_t* h, int16
 
 PulseResult searchG729D_scalar(int16_t* dn, int16_t* rr, const int16_t* h, int16_t* code, int16_t* y) {
   int16_t sign[kSubfr];
-  prepareD(dn, rr, sign);
+  prepareD(dn, rr, sign, false);
   Best2 b;
   for (const Subset& s : kSubsets)
     for (int a0 = 0; a0 < kPos; ++a0) rowScalar(b, dn, rr, s, a0);
@@ -139,7 +140,7 @@ PulseResult searchG729D_scalar(int16_t* dn, int16_t* rr, const int16_t* h, int16
 
 PulseResult searchG729D_avx2(int16_t* dn, int16_t* rr, const int16_t* h, int16_t* code, int16_t* y) {
   int16_t sign[kSubfr];
-  prepareD(dn, rr, sign);
+  prepareD(dn, rr, sign, true);
   int16_t dnT[kTracks][kPos];
   for (int t = 0; t < kTracks; ++t)
     for (int a = 0; a < kPos; ++a) dnT[t][a] = dn[5 * a + t];

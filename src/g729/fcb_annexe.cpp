@@ -13,6 +13,7 @@
 #include "common/math_ops.h"
 #include "core/status.h"
 #include "fcb_internal.h"
+#include "fcb_simd.h"
 #include "fcb_tables.h"
 
 using namespace voksc::op;
@@ -22,13 +23,8 @@ namespace voksc::g729::fcb {
 
 namespace {
 
-// Eight 16-bit words widened to 32-bit lanes; saturation of lanes to 16 bits.
-__attribute__((target("avx2"))) inline __m256i load8(const int16_t* p) {
-  return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-__attribute__((target("avx2"))) inline __m256i sat16x8(__m256i v) {
-  return _mm256_max_epi32(_mm256_min_epi32(v, _mm256_set1_epi32(kMax16)), _mm256_set1_epi32(kMin16));
-}
+using simd::load8;
+using simd::sat16x8;
 
 // Correlations of the pulse pairs: rrixix[t][p] the energy of position
 // 5p + t, rrixiy[t][a * 8 + b] the correlation of positions 5a + t and

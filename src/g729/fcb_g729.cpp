@@ -15,6 +15,7 @@
 #include "common/basic_op.h"
 #include "core/status.h"
 #include "fcb_internal.h"
+#include "fcb_simd.h"
 
 using namespace voksc::op;
 using voksc::anyNull;
@@ -23,13 +24,8 @@ namespace voksc::g729::fcb {
 
 namespace {
 
-// Eight 16-bit words widened to 32-bit lanes; saturation of lanes to 16 bits.
-__attribute__((target("avx2"))) inline __m256i load8(const int16_t* p) {
-  return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-__attribute__((target("avx2"))) inline __m256i sat16x8(__m256i v) {
-  return _mm256_max_epi32(_mm256_min_epi32(v, _mm256_set1_epi32(kMax16)), _mm256_set1_epi32(kMin16));
-}
+using simd::load8;
+using simd::sat16x8;
 
 // Folds the product of the two positions' signs into a cross block (the
 // reference's mult by mult(sign_a, sign_b), which is not an exact +-1).
@@ -71,7 +67,7 @@ struct Focused {
 };
 
 // Signs, the pre-test threshold from tracks 0..2 and the signed cross blocks.
-void prepareFocused(int16_t* dn, int16_t* rr, Focused& f) {
+void prepareFocused(int16_t* dn, int16_t* rr, Focused& f, bool avx2) {
   for (int i = 0; i < kSubfr; ++i) {
     if (dn[i] >= 0) {
       f.sign[i] = kMax16;
@@ -95,15 +91,14 @@ void prepareFocused(int16_t* dn, int16_t* rr, Focused& f) {
   }
   const Word16 average = extract_l(L_shr(sum, 4));
   f.thres = add(mult(sub(max0, average), 13107), average);
-  foldSigns(rr + k01, 0, 1, f.sign);
-  foldSigns(rr + k02, 0, 2, f.sign);
-  foldSigns(rr + k03, 0, 3, f.sign);
-  foldSigns(rr + k04, 0, 4, f.sign);
-  foldSigns(rr + k12, 1, 2, f.sign);
-  foldSigns(rr + k13, 1, 3, f.sign);
-  foldSigns(rr + k14, 1, 4, f.sign);
-  foldSigns(rr + k23, 2, 3, f.sign);
-  foldSigns(rr + k24, 2, 4, f.sign);
+  const int blocks[9][3] = {{k01, 0, 1}, {k02, 0, 2}, {k03, 0, 3}, {k04, 0, 4}, {k12, 1, 2},
+                            {k13, 1, 3}, {k14, 1, 4}, {k23, 2, 3}, {k24, 2, 4}};
+  for (const auto& b : blocks) {
+    if (avx2)
+      simd::foldSigns(rr + b[0], b[1], b[2], f.sign, true);
+    else
+      foldSigns(rr + b[0], b[1], b[2], f.sign);
+  }
 }
 
 struct Best4 {
@@ -242,7 +237,7 @@ struct Fast {
   int16_t signInv[kSubfr];
 };
 
-void prepareFast(int16_t* dn, int16_t* rr, Fast& f) {
+void prepareFast(int16_t* dn, int16_t* rr, Fast& f, bool avx2) {
   for (int i = 0; i < kSubfr; ++i) {
     if (dn[i] >= 0) {
       f.sign[i] = kMax16;
@@ -256,6 +251,10 @@ void prepareFast(int16_t* dn, int16_t* rr, Fast& f) {
   // Signs of a row: the sign vector itself, or its inverse for a negative
   // row position (mult by an exact +-1 of 0x7FFF / 0x8000).
   auto fold = [&](int16_t* block, int ta, int tb) {
+    if (avx2) {
+      simd::foldSigns(block, ta, tb, f.sign, false);
+      return;
+    }
     for (int a = 0; a < kPos; ++a) {
       const int16_t* ps = f.sign[5 * a + ta] < 0 ? f.signInv : f.sign;
       for (int c = 0; c < kPos; ++c, ++block) *block = mult(*block, ps[5 * c + tb]);
@@ -282,21 +281,18 @@ struct Pair {
 // round(base + 2 wa a[k] + 2 wb b[k]) and squared correlation
 // mult(add(ps, dn[k]), same).  Exact when |base| leaves room for the two
 // steps; returns false otherwise.
-__attribute__((target("avx2"))) inline bool rowOfPair(Word32 base, const int32_t* a, int wa, const int32_t* bb,
-                                                      int wb, Word16 ps, const int32_t* dn, __m256i& sq,
+__attribute__((target("avx2"))) inline bool rowOfPair(Word32 base, const int16_t* a, int wa, const int16_t* b,
+                                                      int wb, Word16 ps, const int16_t* dn, __m256i& sq,
                                                       __m256i& alp) {
-  const Word32 room = 2 * (int64_t{wa} + wb) * 32768 > kMax32 ? kMax32 : static_cast<Word32>(2 * (wa + wb) * 32768);
+  const Word32 room = static_cast<Word32>(2 * (wa + wb) * 32768);  // weights are at most 16384
   if (base > kMax32 - room || base < kMin32 + room) return false;
-  const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
-  const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bb));
-  __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(base), _mm256_mullo_epi32(va, _mm256_set1_epi32(2 * wa)));
-  chain = _mm256_add_epi32(chain, _mm256_mullo_epi32(vb, _mm256_set1_epi32(2 * wb)));
+  __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(base), _mm256_mullo_epi32(load8(a), _mm256_set1_epi32(2 * wa)));
+  chain = _mm256_add_epi32(chain, _mm256_mullo_epi32(load8(b), _mm256_set1_epi32(2 * wb)));
   // round(): (chain + 0x8000) >> 16, 32767 from 0x7FFF8000 up.
   const __m256i top = _mm256_cmpgt_epi32(chain, _mm256_set1_epi32(0x7FFF7FFF));
   alp = _mm256_srai_epi32(_mm256_add_epi32(chain, _mm256_set1_epi32(0x8000)), 16);
   alp = _mm256_blendv_epi8(alp, _mm256_set1_epi32(kMax16), top);
-  __m256i p = _mm256_add_epi32(_mm256_set1_epi32(ps), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dn)));
-  p = _mm256_max_epi32(_mm256_min_epi32(p, _mm256_set1_epi32(kMax16)), _mm256_set1_epi32(kMin16));
+  const __m256i p = sat16x8(_mm256_add_epi32(_mm256_set1_epi32(ps), load8(dn)));
   sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(p, p), 15), _mm256_set1_epi32(kMax16));
   return true;
 }
@@ -334,14 +330,8 @@ void pairRowScalar(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int1
 __attribute__((target("avx2"))) void pairRowAvx2(Pair& p, Word32 base, const int16_t* a, Word16 wa,
                                                  const int16_t* b, Word16 wb, Word16 ps1, const int16_t* dnY, int x,
                                                  const int* yPos, bool setPs) {
-  alignas(32) int32_t va[8], vb[8], vd[8];
-  for (int k = 0; k < 8; ++k) {
-    va[k] = a[k];
-    vb[k] = b[k];
-    vd[k] = dnY[k];
-  }
   __m256i sq, alp;
-  if (!rowOfPair(base, va, wa, vb, wb, ps1, vd, sq, alp)) {
+  if (!rowOfPair(base, a, wa, b, wb, ps1, dnY, sq, alp)) {
     pairRowScalar(p, base, a, wa, b, wb, ps1, dnY, x, yPos, setPs);
     return;
   }
@@ -388,7 +378,7 @@ int trackMax(const int16_t* dn, int track, int skip) {
 template <bool kAvx>
 PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
   Fast f;
-  prepareFast(dn, rr, f);
+  prepareFast(dn, rr, f, kAvx);
   int16_t dnT[kTracks][kPos];
   int posT[kTracks][kPos];
   for (int t = 0; t < kTracks; ++t)
@@ -496,7 +486,7 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
 
 PulseResult searchG729_scalar(int16_t* dn, int16_t* rr, int16_t* code, int16_t* budget, bool firstSubframe) {
   Focused f;
-  prepareFocused(dn, rr, f);
+  prepareFocused(dn, rr, f, false);
   Best4 b;
   focusedLoops(dn, rr, f, budget, firstSubframe, b, [&](Best4& bb, int a0, int a1, int a2, Word16 ps2, Word32 alp2) {
     scanScalar(dn, rr, bb, a0, a1, a2, ps2, alp2);
@@ -506,7 +496,7 @@ PulseResult searchG729_scalar(int16_t* dn, int16_t* rr, int16_t* code, int16_t* 
 
 PulseResult searchG729_avx2(int16_t* dn, int16_t* rr, int16_t* code, int16_t* budget, bool firstSubframe) {
   Focused f;
-  prepareFocused(dn, rr, f);
+  prepareFocused(dn, rr, f, true);
   TrackDn dnT;
   for (int t = 0; t < kTracks; ++t)
     for (int a = 0; a < kPos; ++a) dnT.v[t][a] = dn[5 * a + t];
