@@ -35,6 +35,28 @@ VokResult vokcG729UnpackBits(const Vok8u* bits /* 80 */, Vok16s* prm);
 /* ==== end G.729 ============================================================ */
 
 /* ==== G.726 ================================================================ */
+/* ADPCM at 16, 24, 32 or 40 kbit/s (kbps), 8 kHz, one code of 2..5 bits per
+ * sample (one per byte, low bits).  PCM is 16-bit linear (coded on its top 14
+ * bits) or, with a G.711 law, one character per sample in the low byte
+ * (A-law as transmitted); the G.711 decoder output applies the synchronous
+ * tandem adjustment.  Any number of samples per call; the stream continues
+ * across calls.  The objects need no particular alignment. */
+typedef enum { vokcG726Linear = 0, vokcG726ULaw = 1, vokcG726ALaw = 2 } VokcG726Law;
+VokResult vokcG726EncoderGetSize(int* size);
+/* kbps not 16/24/32/40 or an unknown law: vokErrRange. */
+VokResult vokcG726EncoderInit(void* state, int kbps, int law);
+VokResult vokcG726Encode(void* state, const Vok16s* pcm, int len, Vok8u* codes /* len */);
+VokResult vokcG726DecoderGetSize(int* size);
+VokResult vokcG726DecoderInit(void* state, int kbps, int law);
+VokResult vokcG726Decode(void* state, const Vok8u* codes, int len, Vok16s* pcm /* len */);
+/* Switches an encoder or decoder to another rate between calls, keeping all
+ * adaptation state (variable-rate operation). */
+VokResult vokcG726SetRate(void* state, int kbps);
+/* RFC 3551 packing: codewords laid into octets from the least significant
+ * bit up.  Pack writes (count * bits + 7) / 8 octets (the last one padded with
+ * zero bits); Unpack writes nbytes * 8 / bits codes. */
+VokResult vokcG726Pack(const Vok8u* codes, int count, int kbps, Vok8u* bytes, int* written);
+VokResult vokcG726Unpack(const Vok8u* bytes, int nbytes, int kbps, Vok8u* codes, int* count);
 /* ==== end G.726 ============================================================ */
 
 /* ==== G.722 ================================================================ */
