@@ -305,9 +305,11 @@ VOKAPI VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, Vok16s
 /* ==== G.726 ADPCM =========================================================== */
 /* State objects: 88 bytes (encoder), 92 (decoder).  Rates: vokRate16000,
  * vokRate24000, vokRateG726_32, vokRateG726_40.  Encoder input is 14-bit
- * linear PCM (-8192..8191) in 16-bit words; one code per output byte.
- * Decoder law: 0 mu-law, 1 A-law (G.711 characters as transmitted, in the low
- * byte), 2 linear (-8192..8191).  A negative len does nothing and returns 0.
+ * linear PCM (-8192..8191) in 16-bit words (other values are taken modulo
+ * 2^14); one code per output byte.  The decoder reads the low 2..5 bits of
+ * each code byte.  Decoder law: 0 mu-law, 1 A-law (G.711 characters as
+ * transmitted, in the low byte, after the synchronous tandem adjustment),
+ * 2 linear (-8192..8191).  A negative len does nothing and returns 0.
  * Both objects keep the rate index (0..3 for 16..40 kbit/s) in the 16-bit
  * word at byte offset 22; changing it between calls switches the rate with
  * all adaptation state kept (variable-rate operation). */
