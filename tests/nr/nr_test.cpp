@@ -1,102 +1,301 @@
-// Noise-reduction vector operations: rounding convention, saturation edge
-// cases, check order.
+// Noise-reduction vector operations: the rounding convention and its
+// saturation exceptions, the check order of every export, and the scalar
+// and AVX2 kernels.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "check.h"
+#include "nr/nr_internal.h"
 #include "voksc.h"
 
-TEST(NrOps, MulRoundingAndTheOneWrappingCase) {
-  const Vok16s a[4] = {-32768, 3, 32767, -5}, b[4] = {-32768, 5, 32767, 3};
-  Vok16s d[4];
-  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 4, 15), vokOk);
-  EXPECT_EQ(d[0], -32768);  // 2^30 rounded by 15 is 32768, not saturated
+TEST(NrProducts, MulRoundingAndTheOneWrappingCase) {
+  const Vok16s a[5] = {-32768, 3, 32767, -5, -32768}, b[5] = {-32768, 5, 32767, 3, 32767};
+  Vok16s d[5];
+  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 5, 15), vokOk);
+  EXPECT_EQ(d[0], -32768);  // 2^30 rounded by 15 is 32768: wraps, not saturated
   EXPECT_EQ(d[2], 32766);
-  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 4, 0), vokOk);
-  EXPECT_EQ(d[0], 32767);  // sf 0: plain saturated product
+  EXPECT_EQ(d[4], -32767);
+  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 5, 14), vokOk);
+  EXPECT_EQ(d[0], 32767);  // every other scale saturates
+  EXPECT_EQ(d[4], -32768);
+  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 5, 0), vokOk);
+  EXPECT_EQ(d[0], 32767);  // sf 0: the saturated plain product
   EXPECT_EQ(d[1], 15);
   EXPECT_EQ(d[3], -15);
-  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 4, 2), vokOk);
+  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 5, 2), vokOk);
   EXPECT_EQ(d[1], 4);   // (15 + 2) >> 2
-  EXPECT_EQ(d[3], -4);  // (-15 + 2) >> 2 = -13 >> 2
-  Vok16s c[2] = {7, -7};
-  ASSERT_EQ(voksMulC_NR_16s_ISfs(3, c, 2, 1), vokOk);
-  EXPECT_EQ(c[0], 11);
-  EXPECT_EQ(c[1], -10);
+  EXPECT_EQ(d[3], -4);  // (-15 + 2) >> 2: half rounds up
+  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 5, 31), vokOk);
+  EXPECT_EQ(d[0], 1);  // (2^30 + 2^30) >> 31
+  EXPECT_EQ(d[1], 0);
+  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 5, 40), vokOk);
+  EXPECT_EQ(d[0], 0);
+  Vok16s in[5];
+  std::memcpy(in, b, sizeof in);
+  ASSERT_EQ(voksMul_NR_16s_ISfs(a, in, 5, 15), vokOk);
+  ASSERT_EQ(voksMul_NR_16s_Sfs(a, b, d, 5, 15), vokOk);
+  EXPECT_EQ(std::memcmp(in, d, sizeof d), 0);
+  Vok16s c[3] = {7, -7, 32767};
+  ASSERT_EQ(voksMulC_NR_16s_ISfs(3, c, 3, 1), vokOk);
+  EXPECT_EQ(c[0], 11);   // 21 / 2 rounded up
+  EXPECT_EQ(c[1], -10);  // -21 / 2 rounded up
+  EXPECT_EQ(c[2], 32767);
+  const Vok16s m[2] = {-32768, 100};
+  ASSERT_EQ(voksMulC_NR_16s_Sfs(m, -32768, d, 2, 15), vokOk);
+  EXPECT_EQ(d[0], -32768);
+  EXPECT_EQ(d[1], -100);
 }
 
-TEST(NrOps, MulPowerC) {
+TEST(NrProducts, MulPowerC) {
   const Vok16s x[4] = {100, 16384, 16384, 16384};
   Vok16s d[4] = {0, 0, 0, 0};
   ASSERT_EQ(voksMulPowerC_NR_16s_Sfs(x, 16384, d, 1, 15), vokOk);
   EXPECT_EQ(d[0], 100);
-  EXPECT_EQ(d[1], 0);
+  EXPECT_EQ(d[1], 0);  // a length of 1 only copies
   ASSERT_EQ(voksMulPowerC_NR_16s_Sfs(x, 16384, d, 4, 15), vokOk);
   EXPECT_EQ(d[1], 8192);  // x c
   EXPECT_EQ(d[2], 4096);  // x c^2
   EXPECT_EQ(d[3], 2048);
+  // At sf 15 the power (-32768)^2 wraps to -32768 instead of saturating.
+  Vok16s w[3] = {5, 100, 100};
+  ASSERT_EQ(voksMulPowerC_NR_16s_Sfs(w, -32768, w, 3, 15), vokOk);  // in place
+  EXPECT_EQ(w[0], 5);
+  EXPECT_EQ(w[1], -100);
+  EXPECT_EQ(w[2], -100);
+  // Elsewhere both saturate: 2 * 2 at sf 0 and onwards.
+  const Vok16s ones[4] = {1, 1, 1, 1};
+  ASSERT_EQ(voksMulPowerC_NR_16s_Sfs(ones, 300, d, 4, 0), vokOk);
+  EXPECT_EQ(d[1], 300);
+  EXPECT_EQ(d[2], 32767);  // 90000 saturated
+  EXPECT_EQ(d[3], 32767);
 }
 
-TEST(NrOps, InterpolateC) {
-  const Vok16s a[1] = {1000}, b[1] = {2000};
-  Vok16s d[1];
-  // Each constant counts as c 2^(sf - 16): with sf 0 both are Q16 (0.25 each).
-  ASSERT_EQ(voksInterpolateC_NR_16s(a, 16384, 0, b, 16384, 0, d, 1), vokOk);
+TEST(NrProducts, InterpolateC) {
+  const Vok16s a[2] = {1000, -1}, b[2] = {2000, 0};
+  Vok16s d[2];
+  // Each constant counts as c 2^(sf - 16): with sf 0 both are 0.25.
+  ASSERT_EQ(voksInterpolateC_NR_16s(a, 16384, 0, b, 16384, 0, d, 2), vokOk);
   EXPECT_EQ(d[0], 750);
-  // The same weights with the first constant expressed at sf 1.
+  EXPECT_EQ(d[1], 0);  // -0.25 rounds half up to 0
+  // The same weights with the first constant at sf 1, in either order.
   ASSERT_EQ(voksInterpolateC_NR_16s(a, 8192, 1, b, 16384, 0, d, 1), vokOk);
   EXPECT_EQ(d[0], 750);
   ASSERT_EQ(voksInterpolateC_NR_16s(b, 16384, 0, a, 8192, 1, d, 1), vokOk);
   EXPECT_EQ(d[0], 750);
+  // sf 16: integer weights, no rounding term, saturated.
+  const Vok16s p[2] = {3, 20000}, q[2] = {4, 20000};
+  ASSERT_EQ(voksInterpolateC_NR_16s(p, 2, 16, q, 5, 16, d, 2), vokOk);
+  EXPECT_EQ(d[0], 26);
+  EXPECT_EQ(d[1], 32767);
 }
 
-TEST(NrOps, AutoCorrNormE) {
+TEST(NrCorrelation, HarmonicFilterTruncatesAndWraps) {
+  Vok16s src[8] = {1000, -3, 32767, 0, 10, 10, 32767, 5}, d[5];
+  // x[n] + (gain x[n - 3]) >> 15 from the source's history.
+  ASSERT_EQ(voksHarmonicFilter_NR_16s(16384, 3, src + 3, d, 5), vokOk);
+  EXPECT_EQ(d[0], 500);        // 0 + 1000 / 2
+  EXPECT_EQ(d[1], 10 - 2);     // -3 / 2 truncated to -2
+  EXPECT_EQ(d[2], 10 + 16383);
+  ASSERT_EQ(voksHarmonicFilter_NR_16s(32767, 4, src + 4, d, 4), vokOk);
+  EXPECT_EQ(d[2], -3);  // 32767 + 32766 wraps
+  // In place with the source as destination, as a codebook sharpens its
+  // impulse response: each result feeds the later ones.
+  Vok16s h[40], want[40];
+  for (int i = 0; i < 40; ++i) want[i] = h[i] = static_cast<Vok16s>(4096 - 100 * i);
+  const int lag = 7;
+  for (int i = lag; i < 40; ++i) want[i] = static_cast<Vok16s>(want[i] + ((13107 * want[i - lag]) >> 15));
+  ASSERT_EQ(voksHarmonicFilter_NR_16s(13107, lag, h + lag, h + lag, 40 - lag), vokOk);
+  EXPECT_EQ(std::memcmp(h, want, sizeof h), 0);
+}
+
+TEST(NrCorrelation, PartialConvolutions) {
+  const Vok16s h[3] = {4096, 2048, 0}, s[3] = {100, 200, 300};
+  Vok16s full[6], low[6];
+  ASSERT_EQ(voksConvPartial_NR_16s(s, h, full, 3), vokOk);
+  ASSERT_EQ(voksConvPartial_NR_Low_16s(s, h, low, 3), vokOk);
+  EXPECT_EQ(full[0], 100);
+  EXPECT_EQ(full[1], 250);
+  EXPECT_EQ(full[2], 400);
+  EXPECT_EQ(std::memcmp(full, low, 3 * sizeof(Vok16s)), 0);
+  const Vok16s one[1] = {1}, neg[1] = {-1}, half[1] = {2048};
+  ASSERT_EQ(voksConvPartial_NR_16s(one, half, full, 1), vokOk);
+  EXPECT_EQ(full[0], 1);  // 0.5 rounds up
+  ASSERT_EQ(voksConvPartial_NR_16s(neg, half, full, 1), vokOk);
+  EXPECT_EQ(full[0], 0);
+  // Three products of 2^30 saturate the Low form's running sum; the full
+  // form keeps the exact total (98304 >> 12 = 24).
+  const Vok16s a[6] = {-32768, -32768, -32768, -32768, -32768, -32768};
+  const Vok16s b[6] = {32767, 32767, 32767, -32768, -32768, -32768};
+  ASSERT_EQ(voksConvPartial_NR_16s(a, b, full, 6), vokOk);
+  ASSERT_EQ(voksConvPartial_NR_Low_16s(a, b, low, 6), vokOk);
+  EXPECT_EQ(full[5], 24);
+  EXPECT_EQ(low[5], -32768);
+}
+
+TEST(NrCorrelation, CrossCorrelations) {
+  const Vok16s a[3] = {1, 2, 3}, b[5] = {4, 5, 6, 7, 8};
+  Vok32s c32[3];
+  ASSERT_EQ(voksCrossCorr_NR_16s32s(a, b, 3, c32, 3), vokOk);
+  EXPECT_EQ(c32[0], 4 + 10 + 18);
+  EXPECT_EQ(c32[1], 5 + 12 + 21);
+  EXPECT_EQ(c32[2], 6 + 14 + 24);
+  Vok16s c16[3];
+  ASSERT_EQ(voksCrossCorr_NR_16s_Sfs(a, b, 3, c16, 3, 1), vokOk);
+  EXPECT_EQ(c16[0], 16);
+  EXPECT_EQ(c16[1], 19);
+  ASSERT_EQ(voksCrossCorr_NR_16s_Sfs(a, b, 3, c16, 3, -2), vokOk);
+  EXPECT_EQ(c16[0], 128);  // a negative scale multiplies
+  const Vok16s big[3] = {-32768, -32768, -32768};
+  ASSERT_EQ(voksCrossCorr_NR_16s32s(big, big, 3, c32, 1), vokOk);
+  EXPECT_EQ(c32[0], 0x7FFFFFFF);
+  ASSERT_EQ(voksCrossCorr_NR_16s(big, big, 3, c16, 1), vokOk);
+  EXPECT_EQ(c16[0], 32767);
+  const Vok16s q[2] = {16384, 16384};
+  ASSERT_EQ(voksCrossCorr_NR_16s(q, q, 2, c16, 1), vokOk);
+  EXPECT_EQ(c16[0], 16384);  // 2 x 0.25 in Q15
+  ASSERT_EQ(voksCrossCorr_NR_16s_Sfs(q, q, 2, c16, 1, 40), vokOk);
+  EXPECT_EQ(c16[0], 0);
+}
+
+TEST(NrCorrelation, AutoCorrNormE) {
   Vok16s z[8] = {}, r[3];
   int sh = 9;
   ASSERT_EQ(voksAutoCorr_NormE_NR_16s(z, 8, r, 3, &sh), vokOk);
   EXPECT_EQ(sh, 0);
   EXPECT_EQ(r[0], 0);
+  EXPECT_EQ(r[2], 0);
   const Vok16s x[4] = {100, 100, 100, 100};
   ASSERT_EQ(voksAutoCorr_NormE_NR_16s(x, 4, r, 3, &sh), vokOk);
-  EXPECT_GE(r[0], 16384);  // normalised into [2^30, 2^31)
-  EXPECT_NEAR(r[1], r[0] * 3 / 4, 1);
+  EXPECT_EQ(sh, 14);       // 2 E = 80000 normalised by 14 shifts
+  EXPECT_EQ(r[0], 20000);  // 80000 << 14 >> 16
+  EXPECT_EQ(r[1], 15000);  // 30000 << 15 >> 16
+  EXPECT_EQ(r[2], 10000);
+  const Vok16s full[4] = {32767, 32767, 32767, 32767};
+  ASSERT_EQ(voksAutoCorr_NormE_NR_16s(full, 4, r, 2, &sh), vokOk);
+  EXPECT_EQ(sh, 0);  // the energy saturates
+  EXPECT_EQ(r[0], 32767);
+  EXPECT_EQ(r[1], 32767);
 }
 
-TEST(NrOps, CorrelationsAndConvolution) {
-  const Vok16s a[3] = {1, 2, 3}, b[5] = {4, 5, 6, 7, 8};
-  Vok32s c32[3];
-  ASSERT_EQ(voksCrossCorr_NR_16s32s(a, b, 3, c32, 3), vokOk);
-  EXPECT_EQ(c32[0], 4 + 10 + 18);
-  EXPECT_EQ(c32[2], 6 + 14 + 24);
-  Vok16s c16[3];
-  ASSERT_EQ(voksCrossCorr_NR_16s_Sfs(a, b, 3, c16, 3, 1), vokOk);
-  EXPECT_EQ(c16[0], 16);
-  const Vok16s h[3] = {4096, 2048, 0};
-  const Vok16s s[3] = {100, 200, 300};
-  Vok16s conv[3], low[3];
-  ASSERT_EQ(voksConvPartial_NR_16s(s, h, conv, 3), vokOk);
-  ASSERT_EQ(voksConvPartial_NR_Low_16s(s, h, low, 3), vokOk);
-  EXPECT_EQ(conv[0], 100);
-  EXPECT_EQ(conv[1], 250);
-  EXPECT_EQ(conv[2], 400);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(conv[i], low[i]);
-  Vok16s hist[6] = {1000, 0, 0, 0, 0, 0}, out[4];
-  ASSERT_EQ(voksHarmonicFilter_NR_16s(16384, 2, hist + 2, out, 4), vokOk);
-  EXPECT_EQ(out[0], 500);  // x[0] + 0.5 x[-2], from the source's history
-  EXPECT_EQ(out[2], 0);
+TEST(NrSynthesis, FormatsMemoryAndWarnings) {
+  // 1/(1 - z^-1) in Q12 and in Q13: an integrator starting from the memory.
+  const Vok16s a12[11] = {4096, -4096}, a13[11] = {8192, -8192};
+  const Vok16s x[5] = {1, 2, 3, 4, 5};
+  Vok16s y[5], mem[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 10};
+  ASSERT_EQ(voksSynthesisFilter_NR_16s_Sfs(a12, x, y, 5, 12, mem), vokOk);
+  const Vok16s want[5] = {11, 13, 16, 20, 25};
+  EXPECT_EQ(std::memcmp(y, want, sizeof y), 0);
+  EXPECT_EQ(mem[9], 25);  // newest last
+  EXPECT_EQ(mem[5], 11);
+  EXPECT_EQ(mem[4], 10);
+  Vok16s m13[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 10}, y13[5];
+  std::memcpy(y13, x, sizeof y13);
+  ASSERT_EQ(voksSynthesisFilter_NR_16s_ISfs(a13, y13, 5, 13, m13), vokOk);
+  EXPECT_EQ(std::memcmp(y13, want, sizeof y13), 0);
+  Vok16s ml[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 10}, yl[5];
+  std::memcpy(yl, x, sizeof yl);
+  ASSERT_EQ(voksSynthesisFilterLow_NR_16s_ISfs(a12, yl, 5, 12, ml), vokOk);
+  EXPECT_EQ(std::memcmp(yl, want, sizeof yl), 0);
+  // An integrator driven to full scale saturates and says so.
+  Vok16s loud[40], ms[10] = {};
+  for (auto& v : loud) v = 30000;
+  EXPECT_EQ(voksSynthesisFilter_NR_16s_ISfs(a12, loud, 40, 12, ms), vokWrnOverflow);
+  EXPECT_EQ(loud[39], 32767);
+  for (auto& v : loud) v = 30000;
+  for (auto& v : ms) v = 0;
+  EXPECT_EQ(voksSynthesisFilterLow_NR_16s_ISfs(a12, loud, 40, 12, ms), vokWrnOverflow);
+  EXPECT_EQ(loud[39], 32767);
+  // The zero-state response is the filter's impulse response.
+  Vok16s h[6], imp[6] = {4096}, mz[10] = {};
+  ASSERT_EQ(voksSynthesisFilterZeroStateResponse_NR_16s(a12, h, 6, 12), vokOk);
+  ASSERT_EQ(voksSynthesisFilter_NR_16s_ISfs(a12, imp, 6, 12, mz), vokOk);
+  EXPECT_EQ(std::memcmp(h, imp, sizeof h), 0);
+  EXPECT_EQ(h[5], 4096);
+  const Vok16s growing[11] = {4096, -8192};  // y[n] = x[n] + 2 y[n-1]
+  EXPECT_EQ(voksSynthesisFilterZeroStateResponse_NR_16s(growing, loud, 40, 12), vokWrnOverflow);
+  EXPECT_EQ(loud[2], 16384);
+  EXPECT_EQ(loud[39], 32767);
 }
 
-TEST(NrOps, NullBeforeSizeBeforeScale) {
-  Vok16s d[4], x[4] = {};
+TEST(NrChecks, NullBeforeSizeBeforeScaleAndNothingWritten) {
+  Vok16s d[8], x[8] = {}, a[11] = {4096}, mem[10] = {};
+  Vok32s d32[4];
+  int sh = 5;
   vtest::Guard g;
-  g.watch(d, 4);
+  g.watch(d, 8).watch(d32, 4).watch(&sh).watch(mem, 10);
   EXPECT_REJECTS(vokErrNullPtr, g, voksMul_NR_16s_Sfs(x, nullptr, d, 0, -1));
   EXPECT_REJECTS(vokErrSize, g, voksMul_NR_16s_Sfs(x, x, d, 0, -1));
+  EXPECT_REJECTS(vokErrScale, g, voksMul_NR_16s_Sfs(x, x, d, 4, -1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksMul_NR_16s_ISfs(nullptr, d, 0, -1));
+  EXPECT_REJECTS(vokErrSize, g, voksMul_NR_16s_ISfs(x, d, 0, -1));
+  EXPECT_REJECTS(vokErrScale, g, voksMul_NR_16s_ISfs(x, d, 4, -1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksMulC_NR_16s_Sfs(nullptr, 1, d, 0, -1));
+  EXPECT_REJECTS(vokErrSize, g, voksMulC_NR_16s_Sfs(x, 1, d, 0, -1));
   EXPECT_REJECTS(vokErrScale, g, voksMulC_NR_16s_Sfs(x, 1, d, 4, -1));
-  EXPECT_REJECTS(vokErrScale, g, voksMulPowerC_NR_16s_Sfs(x, 1, d, 0, -1));  // scale checked before length here
-  EXPECT_REJECTS(vokErrScale, g, voksInterpolateC_NR_16s(x, 1, -1, x, 1, 0, d, 4));
-  EXPECT_REJECTS(vokErrSize, g, voksCrossCorr_NR_16s(x, x, 4, d, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_NR_Low_16s(nullptr, x, d, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksMulC_NR_16s_ISfs(1, nullptr, 0, -1));
+  EXPECT_REJECTS(vokErrSize, g, voksMulC_NR_16s_ISfs(1, d, 0, -1));
+  EXPECT_REJECTS(vokErrScale, g, voksMulC_NR_16s_ISfs(1, d, 4, -1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksMulPowerC_NR_16s_Sfs(x, 1, nullptr, 0, -1));
+  EXPECT_REJECTS(vokErrScale, g, voksMulPowerC_NR_16s_Sfs(x, 1, d, 0, -1));  // scale before length here
+  EXPECT_REJECTS(vokErrSize, g, voksMulPowerC_NR_16s_Sfs(x, 1, d, 0, 15));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksInterpolateC_NR_16s(x, 1, 0, nullptr, 1, 0, d, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksInterpolateC_NR_16s(x, 1, -1, x, 1, 0, d, 0));
+  EXPECT_REJECTS(vokErrScale, g, voksInterpolateC_NR_16s(x, 1, 0, x, 1, -1, d, 4));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksHarmonicFilter_NR_16s(1, 2, x + 2, nullptr, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksHarmonicFilter_NR_16s(1, 2, x + 2, d, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_NR_16s(nullptr, x, d, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksConvPartial_NR_16s(x, x, d, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_NR_Low_16s(x, x, nullptr, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksConvPartial_NR_Low_16s(x, x, d, -3));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_NR_16s32s(x, x, 0, nullptr, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksCrossCorr_NR_16s32s(x, x, 4, d32, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_NR_16s(nullptr, x, 0, d, 1));
+  EXPECT_REJECTS(vokErrSize, g, voksCrossCorr_NR_16s(x, x, 0, d, 1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_NR_16s_Sfs(x, nullptr, 4, d, 0, 1));
+  EXPECT_REJECTS(vokErrSize, g, voksCrossCorr_NR_16s_Sfs(x, x, 4, d, 0, 1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorr_NormE_NR_16s(x, 0, d, 0, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksAutoCorr_NormE_NR_16s(x, 4, d, 0, &sh));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilter_NR_16s_Sfs(a, x, d, 0, 14, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksSynthesisFilter_NR_16s_Sfs(a, x, d, 0, 14, mem));
+  EXPECT_REJECTS(vokErrScale, g, voksSynthesisFilter_NR_16s_Sfs(a, x, d, 8, 14, mem));
+  EXPECT_REJECTS(vokErrScale, g, voksSynthesisFilter_NR_16s_Sfs(a, x, d, 8, 11, mem));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilter_NR_16s_ISfs(nullptr, d, 8, 12, mem));
+  EXPECT_REJECTS(vokErrSize, g, voksSynthesisFilter_NR_16s_ISfs(a, d, 0, 12, mem));
+  EXPECT_REJECTS(vokErrScale, g, voksSynthesisFilter_NR_16s_ISfs(a, d, 8, 14, mem));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilterLow_NR_16s_ISfs(a, d, 0, 14, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksSynthesisFilterLow_NR_16s_ISfs(a, d, 0, 14, mem));
+  EXPECT_REJECTS(vokErrScale, g, voksSynthesisFilterLow_NR_16s_ISfs(a, d, 8, 14, mem));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilterZeroStateResponse_NR_16s(nullptr, d, 0, 14));
+  EXPECT_REJECTS(vokErrSize, g, voksSynthesisFilterZeroStateResponse_NR_16s(a, d, 0, 14));
+  EXPECT_REJECTS(vokErrScale, g, voksSynthesisFilterZeroStateResponse_NR_16s(a, d, 8, 14));
+}
+
+// Both kernel forms on random, extreme and ragged-length vectors.
+TEST(NrKernels, ScalarAndAvx2Agree) {
+  std::mt19937 rng(17);
+  const int16_t extremes[5] = {-32768, 32767, 0, -1, 1};
+  for (int t = 0; t < 400; ++t) {
+    const int len = 1 + static_cast<int>(rng() % 100), lags = 1 + static_cast<int>(rng() % 20);
+    std::vector<int16_t> a(len + lags), b(len + lags);
+    const bool extreme = t % 3 == 0;
+    for (auto* v : {&a, &b})
+      for (auto& e : *v)
+        e = extreme ? extremes[rng() % 5] : static_cast<int16_t>(static_cast<int>(rng() % 65536) - 32768);
+    for (int sf : {0, 1, 7, 12, 15, 16, 29, 30, 31, 33}) {
+      std::vector<int16_t> d1(len), d2(len);
+      voksc::nr::mul_scalar(a.data(), b.data(), d1.data(), len, sf);
+      voksc::nr::mul_avx2(a.data(), b.data(), d2.data(), len, sf);
+      ASSERT_EQ(d1, d2) << t << " sf " << sf;
+      voksc::nr::mulC_scalar(a.data(), b[0], d1.data(), len, sf);
+      voksc::nr::mulC_avx2(a.data(), b[0], d2.data(), len, sf);
+      ASSERT_EQ(d1, d2) << t << " sf " << sf;
+    }
+    std::vector<int64_t> c1(lags), c2(lags);
+    voksc::nr::crossCorr_scalar(a.data(), b.data(), len, lags, c1.data());
+    voksc::nr::crossCorr_avx2(a.data(), b.data(), len, lags, c2.data());
+    ASSERT_EQ(c1, c2) << t;
+  }
 }

@@ -1,0 +1,294 @@
+// Pitch exports: argument checks, the search ranges, the delay limits, gain
+// and target-update edge cases, and the scalar and AVX2 kernels.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "cases.h"
+#include "check.h"
+#include "g729/pitch_internal.h"
+#include "g729/pitch_kernels.h"
+#include "voksc.h"
+
+namespace {
+
+struct Subframe {
+  Vok16s exc[194] = {}, x[40] = {}, h[40] = {}, vec[40] = {}, y[40] = {};
+  Vok16s delay[2] = {};
+};
+
+}  // namespace
+
+TEST(G729Pitch, OpenLoopChecks) {
+  Vok16s wsp[223] = {}, d = 7;
+  Vok32f wf[223] = {};
+  Vok32s d32 = 7;
+  vtest::Guard g;
+  g.watch(&d).watch(&d32);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksOpenLoopPitchSearch_G729_16s(nullptr, &d));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksOpenLoopPitchSearch_G729_16s(wsp + 143, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksOpenLoopPitchSearch_G729A_16s(nullptr, &d));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksOpenLoopPitchSearch_G729A_32f(nullptr, &d32));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksOpenLoopPitchSearch_G729A_32f(wf + 143, nullptr));
+  // Silence: every correlation is 0, so the last delay visited in the
+  // first section (the longest delays, visited downward) stays; Annex A
+  // keeps the first delay of its first section.
+  ASSERT_EQ(voksOpenLoopPitchSearch_G729_16s(wsp + 143, &d), vokOk);
+  EXPECT_EQ(d, 80);
+  ASSERT_EQ(voksOpenLoopPitchSearch_G729A_16s(wsp + 143, &d), vokOk);
+  EXPECT_EQ(d, 20);
+}
+
+TEST(G729Pitch, OpenLoopFindsThePeriod) {
+  // Pulse trains in each delay section: the delay found is the period or
+  // one of its multiples.
+  for (int period : {23, 57, 112}) {
+    Vok16s wsp[223] = {};
+    for (int i = 222; i >= 0; i -= period) wsp[i] = 8000;  // a pulse in the frame and before it
+    for (int i = 221; i >= 0; i -= period) wsp[i] = -3000;
+    Vok16s d;
+    ASSERT_EQ(voksOpenLoopPitchSearch_G729_16s(wsp + 143, &d), vokOk);
+    EXPECT_EQ(d % period, 0) << period;
+    ASSERT_EQ(voksOpenLoopPitchSearch_G729A_16s(wsp + 143, &d), vokOk);
+    EXPECT_EQ(d % period, 0) << period;
+    float wf[223];
+    for (int i = 0; i < 223; ++i) wf[i] = wsp[i];
+    Vok32s d32;
+    ASSERT_EQ(voksOpenLoopPitchSearch_G729A_32f(wf + 143, &d32), vokOk);
+    EXPECT_EQ(d32 % period, 0) << period;
+  }
+}
+
+TEST(G729Pitch, SearchRanges) {
+  int lo, hi;
+  voksc::g729::pitch::searchRange(140, 0, lo, hi);
+  EXPECT_EQ(lo, 137);
+  EXPECT_EQ(hi, 143);
+  voksc::g729::pitch::searchRange(145, 1, lo, hi);
+  EXPECT_EQ(lo, 134);
+  EXPECT_EQ(hi, 143);
+  voksc::g729::pitch::searchRange(18, 0, lo, hi);
+  EXPECT_EQ(lo, 20);
+  EXPECT_EQ(hi, 26);
+  voksc::g729::pitch::searchRange(60, 1, lo, hi);
+  EXPECT_EQ(lo, 55);
+  EXPECT_EQ(hi, 64);
+}
+
+TEST(G729Pitch, ClosedLoopChecksWriteNothing) {
+  Subframe s;
+  for (int i = 0; i < 194; ++i) s.exc[i] = static_cast<Vok16s>((i * 37) % 200 - 100);
+  s.h[0] = 4096;
+  vtest::Guard g;
+  g.watch(s.exc, 194).watch(s.delay, 2).watch(s.vec, 40);
+  for (auto search : {voksAdaptiveCodebookSearch_G729_16s, voksAdaptiveCodebookSearch_G729A_16s}) {
+    EXPECT_REJECTS(vokErrNullPtr, g, search(146, nullptr, s.h, s.exc, s.delay, s.vec, 0));  // null before range
+    EXPECT_REJECTS(vokErrNullPtr, g, search(60, s.x, s.h, s.exc, s.delay, nullptr, 0));
+    EXPECT_REJECTS(vokErrRange, g, search(146, s.x, s.h, s.exc, s.delay, s.vec, 0));
+    EXPECT_REJECTS(vokErrRange, g, search(17, s.x, s.h, s.exc, s.delay, s.vec, 1));
+    EXPECT_REJECTS(vokErrRange, g, search(60, s.x, s.h, s.exc, s.delay, s.vec, 2));
+    EXPECT_REJECTS(vokErrRange, g, search(60, s.x, s.h, s.exc, s.delay, s.vec, -1));
+    EXPECT_EQ(search(145, s.x, s.h, s.exc, s.delay, s.vec, 0), vokOk);
+    EXPECT_GE(s.delay[0], 137);
+    EXPECT_EQ(search(18, s.x, s.h, s.exc, s.delay, s.vec, 1), vokOk);
+    EXPECT_LE(s.delay[0], 30);
+  }
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookSearch_G729D_16s(146, s.x, s.h, s.exc, 0, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookSearch_G729D_16s(60, s.x, nullptr, s.exc, 0, s.delay));
+  EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookSearch_G729D_16s(146, s.x, s.h, s.exc, 0, s.delay));
+  EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookSearch_G729D_16s(60, s.x, s.h, s.exc, 3, s.delay));
+  EXPECT_EQ(voksAdaptiveCodebookSearch_G729D_16s(145, s.x, s.h, s.exc, 1, s.delay), vokOk);
+}
+
+// A target equal to the past excitation at delay 85 (h a unit impulse):
+// the search lands on 85, and in subframe 0 above 84 takes no fraction.
+TEST(G729Pitch, NoFractionAboveEightyFourInTheFirstSubframe) {
+  Subframe s;
+  std::mt19937 rng(5);
+  for (auto& v : s.exc) v = static_cast<Vok16s>(static_cast<int>(rng() % 4001) - 2000);
+  s.h[0] = 4096;
+  std::memcpy(s.x, s.exc + 154 - 85, sizeof s.x);
+  Subframe t = s;
+  ASSERT_EQ(voksAdaptiveCodebookSearch_G729_16s(85, s.x, s.h, s.exc, s.delay, s.vec, 0), vokOk);
+  EXPECT_EQ(s.delay[0], 85);
+  EXPECT_EQ(s.delay[1], 0);
+  ASSERT_EQ(voksAdaptiveCodebookSearch_G729D_16s(85, t.x, t.h, t.exc, 0, t.delay), vokOk);
+  EXPECT_EQ(t.delay[0], 85);
+  EXPECT_EQ(t.delay[1], 0);
+  ASSERT_EQ(voksAdaptiveCodebookSearch_G729A_16s(85, t.x, t.h, t.exc, t.delay, t.vec, 0), vokOk);
+  EXPECT_EQ(t.delay[0], 85);
+  EXPECT_EQ(t.delay[1], 0);
+  // The vector written to the buffer is the one of the chosen pair.
+  Vok16s again[194];
+  std::memcpy(again, s.exc, sizeof again);
+  ASSERT_EQ(voksDecodeAdaptiveVector_G729_16s_I(s.delay, again), vokOk);
+  EXPECT_EQ(std::memcmp(again + 154, s.vec, sizeof s.vec), 0);
+}
+
+TEST(G729Pitch, DecodeDelayLimits) {
+  Vok16s exc[194], vec[40];
+  for (int i = 0; i < 194; ++i) exc[i] = static_cast<Vok16s>(i * 100 - 9000);
+  vtest::Guard g;
+  g.watch(exc, 194).watch(vec, 40);
+  const Vok16s bad[4][2] = {{145, 0}, {17, 1}, {60, 2}, {60, -2}};
+  for (const auto& d : bad) {
+    EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G729_16s_I(d, exc));
+    EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G729_16s(d, exc, vec));
+  }
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDecodeAdaptiveVector_G729_16s(bad[0], exc, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDecodeAdaptiveVector_G729_16s_I(nullptr, exc));
+  // The longest delay with +1/3 reads the first sample of the history.
+  const Vok16s longest[2] = {144, 1}, shortest[2] = {18, -1};
+  Vok16s a[194], b[194];
+  std::memcpy(a, exc, sizeof a);
+  std::memcpy(b, exc, sizeof b);
+  ASSERT_EQ(voksDecodeAdaptiveVector_G729_16s_I(longest, a), vokOk);
+  ASSERT_EQ(voksDecodeAdaptiveVector_G729_16s(longest, b, vec), vokOk);
+  EXPECT_EQ(std::memcmp(a, b, sizeof a), 0);
+  EXPECT_EQ(std::memcmp(vec, b + 154, sizeof vec), 0);
+  EXPECT_EQ(voksDecodeAdaptiveVector_G729_16s_I(shortest, a), vokOk);
+
+  float ef[200] = {};
+  const Vok32s f145[2] = {145, 0}, f146[2] = {146, 0}, fbad[2] = {60, 2};
+  vtest::Guard gf;
+  gf.watch(ef, 200);
+  EXPECT_EQ(voksDecodeAdaptiveVector_G729_32f_I(f145, ef + 160), vokOk);  // accepted in float
+  EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(f146, ef + 160));
+  EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(fbad, ef + 160));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksDecodeAdaptiveVector_G729_32f_I(nullptr, ef + 160));
+}
+
+// The float and fixed-point vectors agree to rounding on the same signal.
+TEST(G729Pitch, FloatVectorFollowsTheFixedPointOne) {
+  Vok16s exc[194];
+  float ef[194];
+  std::mt19937 rng(9);
+  for (int i = 0; i < 194; ++i) ef[i] = exc[i] = static_cast<Vok16s>(static_cast<int>(rng() % 8001) - 4000);
+  for (int frac = -1; frac <= 1; ++frac) {
+    const Vok16s d[2] = {33, static_cast<Vok16s>(frac)};
+    const Vok32s d32[2] = {33, frac};
+    Vok16s e16[194];
+    float e32[194];
+    std::memcpy(e16, exc, sizeof e16);
+    std::memcpy(e32, ef, sizeof e32);
+    ASSERT_EQ(voksDecodeAdaptiveVector_G729_16s_I(d, e16), vokOk);
+    ASSERT_EQ(voksDecodeAdaptiveVector_G729_32f_I(d32, e32 + 154), vokOk);
+    for (int i = 154; i < 194; ++i) EXPECT_NEAR(e32[i], e16[i], 4.0f) << i;
+  }
+}
+
+TEST(G729Pitch, GainEdgeCases) {
+  Subframe s;
+  s.h[0] = 4096;  // y equals the vector
+  for (int i = 0; i < 40; ++i) s.vec[i] = static_cast<Vok16s>(i % 2 ? 0 : 1000);
+  for (int i = 0; i < 40; ++i) s.x[i] = static_cast<Vok16s>(i % 2 ? 1000 : 0);
+  Vok16s gain = -1;
+  ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
+  EXPECT_EQ(gain, 0);  // orthogonal target
+  EXPECT_EQ(std::memcmp(s.y, s.vec, sizeof s.y), 0);
+  for (int i = 0; i < 40; ++i) s.x[i] = static_cast<Vok16s>(2 * s.vec[i]);
+  ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
+  EXPECT_EQ(gain, 19661);  // 2.0 limited to 1.2
+  for (int i = 0; i < 40; ++i) s.x[i] = static_cast<Vok16s>(-s.vec[i]);
+  ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
+  EXPECT_EQ(gain, 0);  // negative correlation
+  std::memcpy(s.x, s.vec, sizeof s.x);
+  ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
+  EXPECT_NEAR(gain, 16384, 2);
+  // Annex A: 1/A(z) with A(z) = 1 (Q12) also passes the vector through.
+  Vok16s a[11] = {4096};
+  ASSERT_EQ(voksAdaptiveCodebookGain_G729A_16s(s.x, a, s.vec, s.y, &gain), vokOk);
+  EXPECT_EQ(std::memcmp(s.y, s.vec, sizeof s.y), 0);
+  EXPECT_NEAR(gain, 16384, 2);
+  // Saturated energy: the scaled branch still finds the unit gain.
+  for (int i = 0; i < 40; ++i) s.vec[i] = s.x[i] = static_cast<Vok16s>(i % 3 ? 6000 : -6000);
+  ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
+  EXPECT_NEAR(gain, 16384, 2);
+
+  vtest::Guard g;
+  g.watch(s.y, 40).watch(&gain);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookGain_G729_16s(s.x, nullptr, s.vec, s.y, &gain));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookGain_G729A_16s(nullptr, a, s.vec, s.y, &gain));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookGain_G729A_16s(s.x, a, s.vec, nullptr, &gain));
+}
+
+TEST(G729Pitch, TargetUpdateWrapsInsteadOfSaturating) {
+  Vok16s y[40], x[40], x2[40];
+  for (int i = 0; i < 40; ++i) {
+    y[i] = static_cast<Vok16s>(i * 800 - 16000);
+    x[i] = static_cast<Vok16s>(i * 100);
+  }
+  ASSERT_EQ(voksAdaptiveCodebookContribution_G729_16s(8192, y, x, x2), vokOk);  // gain 0.5
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(x2[i], x[i] - (y[i] * 8192 >> 14)) << i;
+  // 32767 times 1.2 needs bit 16: bits 14..29 are 39320, taken modulo 2^16.
+  y[0] = 32767;
+  x[0] = 0;
+  x[1] = -32768;
+  y[1] = 16384;
+  ASSERT_EQ(voksAdaptiveCodebookContribution_G729_16s(19661, y, x, x2), vokOk);
+  EXPECT_EQ(x2[0], static_cast<Vok16s>(65536 - 39320));
+  EXPECT_EQ(x2[1], static_cast<Vok16s>(-32768 - 19661 + 65536));
+  float yf[40], xf[40], x2f[40];
+  for (int i = 0; i < 40; ++i) {
+    yf[i] = 0.5f * i;
+    xf[i] = 3.0f;
+  }
+  ASSERT_EQ(voksAdaptiveCodebookContribution_G729_32f(0.5f, yf, xf, x2f), vokOk);
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(x2f[i], 3.0f - 0.25f * i);
+  vtest::Guard g;
+  g.watch(x2, 40).watch(x2f, 40);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookContribution_G729_16s(1, nullptr, x, x2));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookContribution_G729_16s(1, y, x, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookContribution_G729_32f(1.0f, yf, nullptr, x2f));
+}
+
+// The closed-loop kernels: both forms on generated and extreme subframes.
+TEST(G729PitchKernels, ScalarAndAvx2Agree) {
+  using namespace voksc::g729::pitch;
+  int16_t rows[6][40];
+  for (int c = 0; c < 3000; ++c) {
+    const auto pc = pitchcases::make(c);
+    const int16_t* s = c % 3 == 0 ? pc.exc + (c % 150) : pc.y;
+    int64_t e1, c1, e2, c2;
+    energyAndCorrelation_scalar(s, pc.x, e1, c1);
+    energyAndCorrelation_avx2(s, pc.x, e2, c2);
+    ASSERT_EQ(e1, e2) << c;
+    ASSERT_EQ(c1, c2) << c;
+    for (int hFac : {3, 1}) {
+      int16_t o1[40], o2[40];
+      const int16_t e = pc.exc[c % 194];
+      shiftFiltered_scalar(s, o1, e, pc.h, hFac, hFac == 3 ? 0 : 2);
+      shiftFiltered_avx2(s, o2, e, pc.h, hFac, hFac == 3 ? 0 : 2);
+      ASSERT_EQ(std::memcmp(o1, o2, sizeof o1), 0) << c << " " << hFac;
+    }
+  }
+  // Full-scale rows: -32768 pairs (the wrapping madd lanes), +32767.
+  for (int i = 0; i < 40; ++i) {
+    rows[0][i] = -32768;
+    rows[1][i] = 32767;
+    rows[2][i] = static_cast<int16_t>(i % 2 ? -32768 : 32767);
+    rows[3][i] = static_cast<int16_t>(i < 20 ? -32768 : 0);
+    rows[4][i] = 0;
+    rows[5][i] = static_cast<int16_t>(i % 5 == 0 ? -32768 : 1);
+  }
+  for (auto& a : rows)
+    for (auto& b : rows) {
+      int64_t e1, c1, e2, c2;
+      energyAndCorrelation_scalar(a, b, e1, c1);
+      energyAndCorrelation_avx2(a, b, e2, c2);
+      ASSERT_EQ(e1, e2);
+      ASSERT_EQ(c1, c2);
+      for (int16_t e : {int16_t{-32768}, int16_t{32767}, int16_t{-1}}) {
+        int16_t o1[40], o2[40];
+        shiftFiltered_scalar(a, o1, e, b, 3, 0);
+        shiftFiltered_avx2(a, o2, e, b, 3, 0);
+        ASSERT_EQ(std::memcmp(o1, o2, sizeof o1), 0);
+        shiftFiltered_scalar(a, o1, e, b, 1, 2);
+        shiftFiltered_avx2(a, o2, e, b, 1, 2);
+        ASSERT_EQ(std::memcmp(o1, o2, sizeof o1), 0);
+      }
+    }
+}
