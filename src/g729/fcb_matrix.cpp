@@ -114,34 +114,35 @@ namespace {
 void chainsOf(const int16_t* h, Chains& c, bool avx2) {
   int16_t hs[kSubfr];
   scaleResponse(h, hs);
-#if defined(VOKSC_USE_AVX2)
-  if (avx2) {
+  if (avx2)
     diagonalChains_avx2(hs, 0, 0, c);
-    return;
-  }
-#endif
-  (void)avx2;
-  diagonalChains_scalar(hs, 0, 0, c);
+  else
+    diagonalChains_scalar(hs, 0, 0, c);
+}
+
+// Eight chain values of the layout (plain loads: the index table is small
+// and gathers gain nothing here).
+__attribute__((target("avx2"))) inline __m256i chainsAt(const Chains& c, const int32_t* at) {
+  return _mm256_setr_epi32(c.v[at[0]], c.v[at[1]], c.v[at[2]], c.v[at[3]], c.v[at[4]], c.v[at[5]], c.v[at[6]],
+                           c.v[at[7]]);
 }
 
 __attribute__((target("avx2"))) void gather16Avx2(const Chains& c, const LayoutIndex& l, int16_t* rr) {
-  int k = 0;
-  for (; k + 16 <= kMatrix; k += 16) {
-    __m256i a = _mm256_i32gather_epi32(c.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.at + k)), 4);
-    __m256i b = _mm256_i32gather_epi32(c.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.at + k + 8)), 4);
-    __m256i p = _mm256_packs_epi32(_mm256_srai_epi32(a, 16), _mm256_srai_epi32(b, 16));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), _mm256_permute4x64_epi64(p, 0xD8));
+  static_assert(kMatrix % 8 == 0, "whole vectors");
+  for (int k = 0; k < kMatrix; k += 16) {
+    const __m256i a = _mm256_srai_epi32(chainsAt(c, l.at + k), 16);
+    const __m256i b = _mm256_srai_epi32(chainsAt(c, l.at + k + 8), 16);  // padded past 616
+    const __m256i p = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+    if (k + 16 <= kMatrix)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), p);
+    else
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(rr + k), _mm256_castsi256_si128(p));
   }
-  for (; k < kMatrix; ++k) rr[k] = extract_h(c.v[l.at[k]]);
 }
 
 __attribute__((target("avx2"))) void gather32Avx2(const Chains& c, const LayoutIndex& l, int32_t* rr) {
-  int k = 0;
-  for (; k + 8 <= kMatrix; k += 8) {
-    __m256i a = _mm256_i32gather_epi32(c.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.at + k)), 4);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), _mm256_srai_epi32(a, 1));
-  }
-  for (; k < kMatrix; ++k) rr[k] = c.v[l.at[k]] >> 1;
+  for (int k = 0; k < kMatrix; k += 8)
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), _mm256_srai_epi32(chainsAt(c, l.at + k), 1));
 }
 
 }  // namespace
@@ -150,12 +151,10 @@ void matrix32(const int16_t* h, bool d6, int32_t* rr, bool avx2) {
   Chains c;
   chainsOf(h, c, avx2);
   const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
-#if defined(VOKSC_USE_AVX2)
   if (avx2) {
     gather32Avx2(c, l, rr);
     return;
   }
-#endif
   for (int k = 0; k < kMatrix; ++k) rr[k] = c.v[l.at[k]] >> 1;
 }
 
@@ -163,12 +162,10 @@ void matrix16(const int16_t* h, bool d6, int16_t* rr, bool avx2) {
   Chains c;
   chainsOf(h, c, avx2);
   const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
-#if defined(VOKSC_USE_AVX2)
   if (avx2) {
     gather16Avx2(c, l, rr);
     return;
   }
-#endif
   for (int k = 0; k < kMatrix; ++k) rr[k] = extract_h(c.v[l.at[k]]);
 }
 
