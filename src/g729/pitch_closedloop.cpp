@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/basic_op.h"
+#include "common/kernels.h"
 #include "common/math_ops.h"
 #include "core/status.h"
 #include "pitch_internal.h"
@@ -17,13 +18,9 @@ using namespace voksc::g729::pitch;
 namespace {
 
 // Correlation of the target with the filtered excitation as the L_mac
-// chain gives it; exact sums serve when the energies bound every partial
-// sum below 2^30 (Cauchy-Schwarz).
+// chain gives it; the exact sum when the energies allow.
 Word32 chainCorrelation(const int16_t* x, const int16_t* s, int64_t xx, int64_t ss, int64_t xs) {
-  uint64_t prod;
-  if (!__builtin_mul_overflow(static_cast<uint64_t>(xx), static_cast<uint64_t>(ss), &prod) &&
-      prod < (uint64_t{1} << 60))
-    return static_cast<Word32>(2 * xs);
+  if (energiesBoundSums(xx, ss)) return static_cast<Word32>(2 * xs);
   MacChain c;
   for (int j = 0; j < kSubframe; ++j) c.mac(x[j], s[j]);
   if (!c.spilled()) return c.value();
@@ -147,18 +144,25 @@ Word32 dotChain(const int16_t* a, const int16_t* b) {
 // largest magnitude keeps 13 bits (the backward-filtered target).
 void backwardTarget(const int16_t* h, const int16_t* x, int16_t* dn) {
   Word32 y32[kSubframe];
-  Word32 mx = 0;
-  for (int i = 0; i < kSubframe; ++i) {
-    MacChain c;
-    for (int j = i; j < kSubframe; ++j) c.mac(x[j], h[j - i]);
-    Word32 s = c.value();
-    if (c.spilled()) {
-      s = 0;
-      for (int j = i; j < kSubframe; ++j) s = L_mac(s, x[j], h[j - i]);
+  if (partialSumsFit(h, x, kSubframe)) {
+    int64_t s[kSubframe];
+    voksc::kern::xcorrTrunc(h, x, kSubframe, 0, kSubframe, s);
+    for (int i = 0; i < kSubframe; ++i) y32[i] = static_cast<Word32>(2 * s[i]);
+  } else {
+    for (int i = 0; i < kSubframe; ++i) {
+      MacChain c;
+      for (int j = i; j < kSubframe; ++j) c.mac(x[j], h[j - i]);
+      Word32 s = c.value();
+      if (c.spilled()) {
+        s = 0;
+        for (int j = i; j < kSubframe; ++j) s = L_mac(s, x[j], h[j - i]);
+      }
+      y32[i] = s;
     }
-    y32[i] = s;
-    if (L_abs(s) > mx) mx = L_abs(s);
   }
+  Word32 mx = 0;
+  for (int i = 0; i < kSubframe; ++i)
+    if (L_abs(y32[i]) > mx) mx = L_abs(y32[i]);
   Word16 n = norm_l(mx);
   if (n > 16) n = 16;
   n = sub(18, n);

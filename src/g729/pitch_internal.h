@@ -33,6 +33,14 @@ void searchRange(int centre, int subframe, int& tMin, int& tMax);
 // saturation, over one subframe (h in Q12).
 void filterVector(const int16_t* v, const int16_t* h, int16_t* y);
 
+// True when two signals' energies ea and eb bound every partial sum of
+// products between them below 2^30 (Cauchy-Schwarz: ea eb below 2^60), so
+// that an L_mac chain over any pairing of them cannot saturate and exact
+// sums give its result.
+bool energiesBoundSums(int64_t ea, int64_t eb);
+// The same for the energies of a and b over n samples.
+bool partialSumsFit(const int16_t* a, const int16_t* b, int n);
+
 // Pitch gain (Q14, 0..19661) of the target x against the filtered vector
 // y.  When coeff is given it receives the four terms the gain quantiser
 // reuses: <y,y> and 15 - its exponent, <x,y> and 15 - its exponent (-15

@@ -25,10 +25,16 @@ int64_t energy(const int16_t* x, int n, int step) {
 // below 2^20.
 void scaleFrame(const int16_t* sig, int16_t* buf, int step) {
   const int64_t e = energy(sig - kDelayMax, kSpan, step);
-  const int mode = e > 0x3FFFFFFF ? -3 : (e < 0x80000 ? 3 : 0);
-  for (int i = 0; i < kSpan; ++i) {
-    const int16_t v = sig[i - kDelayMax];
-    buf[i] = mode < 0 ? shr(v, 3) : (mode > 0 ? shl(v, 3) : v);
+  const int16_t* x = sig - kDelayMax;
+  if (e > 0x3FFFFFFF) {
+    for (int i = 0; i < kSpan; ++i) buf[i] = static_cast<int16_t>(x[i] >> 3);
+  } else if (e < 0x80000) {
+    for (int i = 0; i < kSpan; ++i) {
+      const int v = x[i] * 8;  // saturated as shl does (Annex A weighs every other sample only)
+      buf[i] = static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+    }
+  } else {
+    for (int i = 0; i < kSpan; ++i) buf[i] = x[i];
   }
 }
 
@@ -98,7 +104,11 @@ int openLoopFast(const int16_t* sig) {
   int16_t buf[kSpan];
   scaleFrame(sig, buf, 2);
   const int16_t* s = buf + kDelayMax;
-  const bool bounded = energy(buf, kSpan, 1) <= 0x3FFFFFFF;
+  // The frame's even samples sit at odd buffer positions; a delayed run
+  // takes one parity.  Cauchy-Schwarz on the energies of the two parities
+  // bounds every partial sum of every correlation below 2^30.
+  const int64_t e0 = energy(buf, kSpan, 2), e1 = energy(buf + 1, kSpan - 1, 2);
+  const bool bounded = energiesBoundSums(e1, e0 > e1 ? e0 : e1);
   // Correlations over the even frame samples.  De-interleaved, every delay
   // of one parity is a run of consecutive 40-sample dot products:
   // s[2k - t] is half[b & 1][(b >> 1) + k] with b = 143 - t.

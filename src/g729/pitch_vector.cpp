@@ -1,8 +1,11 @@
 // G.729 adaptive-codebook vector: fractional-delay interpolation, the
 // filtered vector and its gain, the target update.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/basic_op.h"
+#include "common/kernels.h"
 #include "core/status.h"
 #include "nr/nr_internal.h"
 #include "pitch_internal.h"
@@ -22,25 +25,36 @@ void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
   }
   const int16_t* c1 = &kInterpExc[frac];
   const int16_t* c2 = &kInterpExc[3 - frac];
-  for (int j = 0; j < len; ++j, ++x0) {
-    // Each sample reads only samples before it, so those this call wrote
-    // (delays below len + 10) are already final.
-    const int16_t* x1 = x0;
-    const int16_t* x2 = x0 + 1;
-    MacChain c;
-    for (int i = 0, k = 0; i < 10; ++i, k += 3) {
-      c.mac(x1[-i], c1[k]);
-      c.mac(x2[i], c2[k]);
-    }
-    Word32 s = c.value();
-    if (c.spilled()) {
+  // Output j is the window x0[j-9 .. j+10] against these taps.  Each sample
+  // reads only samples before it, so those this call wrote (delays below
+  // len + 10) are already final.
+  int16_t taps[20];
+  int32_t tapSum = 0;
+  for (int i = 0; i < 10; ++i) {
+    taps[9 - i] = c1[3 * i];
+    taps[10 + i] = c2[3 * i];
+    tapSum += std::abs(c1[3 * i]) + std::abs(c2[3 * i]);
+  }
+  // While the largest magnitude read so far times the taps' sum stays below
+  // 2^30 no partial sum of the L_mac chain can saturate: plain sums serve.
+  int32_t maxAbs = 0;
+  for (const int16_t* p = x0 - 9; p < exc; ++p) maxAbs = std::max(maxAbs, std::abs(int32_t{*p}));
+  for (int j = 0; j < len; ++j) {
+    const int16_t* w = x0 + j - 9;
+    Word32 s;
+    if (int64_t{maxAbs} * tapSum < 0x40000000) {
+      int32_t acc = 0;
+      for (int m = 0; m < 20; ++m) acc += int32_t{w[m]} * taps[m];
+      s = 2 * acc;
+    } else {
       s = 0;
-      for (int i = 0, k = 0; i < 10; ++i, k += 3) {
-        s = L_mac(s, x1[-i], c1[k]);
-        s = L_mac(s, x2[i], c2[k]);
+      for (int i = 0; i < 10; ++i) {
+        s = L_mac(s, w[9 - i], taps[9 - i]);
+        s = L_mac(s, w[10 + i], taps[10 + i]);
       }
     }
     exc[j] = round_fx(s);
+    maxAbs = std::max(maxAbs, std::abs(int32_t{exc[j]}));
   }
 }
 
@@ -70,7 +84,28 @@ void searchRange(int centre, int subframe, int& tMin, int& tMax) {
   }
 }
 
+bool energiesBoundSums(int64_t ea, int64_t eb) {
+  uint64_t prod;
+  return !__builtin_mul_overflow(static_cast<uint64_t>(ea), static_cast<uint64_t>(eb), &prod) &&
+         prod < (uint64_t{1} << 60);
+}
+
+bool partialSumsFit(const int16_t* a, const int16_t* b, int n) {
+  int64_t ea = 0, eb = 0;
+  for (int i = 0; i < n; ++i) {
+    ea += int32_t{a[i]} * a[i];
+    eb += int32_t{b[i]} * b[i];
+  }
+  return energiesBoundSums(ea, eb);
+}
+
 void filterVector(const int16_t* v, const int16_t* h, int16_t* y) {
+  if (partialSumsFit(v, h, kSubframe)) {
+    int64_t s[kSubframe];
+    voksc::kern::convPartial(v, h, 0, kSubframe, s);
+    for (int n = 0; n < kSubframe; ++n) y[n] = extract_h(L_shl(static_cast<Word32>(2 * s[n]), 3));
+    return;
+  }
   for (int n = 0; n < kSubframe; ++n) {
     MacChain c;
     for (int i = 0; i <= n; ++i) c.mac(v[i], h[n - i]);
