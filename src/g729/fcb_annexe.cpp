@@ -430,7 +430,9 @@ struct PairMatrixF {
   float rrixiy[kTracks][kPos * kPos];
 };
 
-int pack3f(int i1, int i2, int i3) { return pack3(static_cast<Word16>(i1), static_cast<Word16>(i2), static_cast<Word16>(i3)); }
+int pack3f(int i1, int i2, int i3) {
+  return pack3(static_cast<Word16>(i1), static_cast<Word16>(i2), static_cast<Word16>(i3));
+}
 
 void buildCodeF(const int* codvec, int n, const float* sign, const float* h, float* code, float* y, int* idx) {
   for (int i = 0; i < kSubfr; ++i) {

@@ -172,8 +172,9 @@ void scanScalar(const int16_t* dn, const int16_t* rr, Best4& b, int a0, int a1, 
 }
 
 // Eight candidates of one track in 32-bit lanes: energy alp (the reference's
-// extract_l(L_shr(chain, 5))) and squared correlation sq.  Exact when the
-// start of the chain leaves room for the four steps (at most 7 * 2^16).
+// extract_l(L_shr(chain, 5))) and squared correlation sq.  Every chain here
+// is a sum of ten 16-bit matrix values weighted by 2 or 4, at most 2^20 in
+// magnitude, so neither the lanes nor the reference's steps saturate.
 __attribute__((target("avx2"))) inline void rowOfPulse3(const int16_t* dnT, const int16_t* rtt, const int16_t* r0,
                                                         const int16_t* r1, const int16_t* r2, Word16 ps2,
                                                         Word32 alp2, __m256i& sq, __m256i& alp) {
@@ -193,18 +194,12 @@ __attribute__((target("avx2"))) inline int beatMask(__m256i sq, __m256i alp, Wor
   return _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(lhs, rhs)));
 }
 
-constexpr Word32 kRoomPulse3 = 7 * 65536;
-
 struct TrackDn {
   int16_t v[kTracks][kPos];  // dn by track
 };
 
-__attribute__((target("avx2"))) void scanAvx2(const TrackDn& dnT, const int16_t* dn, const int16_t* rr, Best4& b,
-                                              int a0, int a1, int a2, Word16 ps2, Word32 alp2) {
-  if (alp2 > kMax32 - kRoomPulse3 || alp2 < kMin32 + kRoomPulse3) {
-    scanScalar(dn, rr, b, a0, a1, a2, ps2, alp2);
-    return;
-  }
+__attribute__((target("avx2"))) void scanAvx2(const TrackDn& dnT, const int16_t* rr, Best4& b, int a0, int a1,
+                                              int a2, Word16 ps2, Word32 alp2) {
   for (int t = 3; t < 5; ++t) {
     const int16_t* rtt = rr + (t == 3 ? kD3 : kD4);
     const int16_t* r0 = rr + (t == 3 ? k03 : k04) + a0 * kPos;
@@ -502,7 +497,7 @@ PulseResult searchG729_avx2(int16_t* dn, int16_t* rr, int16_t* code, int16_t* bu
     for (int a = 0; a < kPos; ++a) dnT.v[t][a] = dn[5 * a + t];
   Best4 b;
   focusedLoops(dn, rr, f, budget, firstSubframe, b, [&](Best4& bb, int a0, int a1, int a2, Word16 ps2, Word32 alp2) {
-    scanAvx2(dnT, dn, rr, bb, a0, a1, a2, ps2, alp2);
+    scanAvx2(dnT, rr, bb, a0, a1, a2, ps2, alp2);
   });
   return packFour(f.sign, b.ip[0], b.ip[1], b.ip[2], b.ip[3], code);
 }

@@ -143,9 +143,9 @@ TEST(G729FcbKernels, FocusedSearchForms) {
       }
 }
 
-// Energies near the limits: the pulse-3 chains start close to +-2^31, where
-// the vector form must hand the row back to the scalar chain.
-TEST(G729FcbKernels, FocusedSearchNearSaturation) {
+// A matrix of uniformly large values of one sign: energies that wrap in the
+// reference's 16-bit truncation and correlations that saturate.
+TEST(G729FcbKernels, FocusedSearchLargeMatrix) {
   REQUIRE_AVX2();
   std::mt19937 rng(14);
   std::uniform_int_distribution<int> big(30000, 32767), dnDist(0, 8000);
