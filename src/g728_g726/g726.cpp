@@ -198,7 +198,7 @@ struct CodeTable {
       const int dqs = i >> (Rate<R>::kBits - 1);
       const int im = i ^ (-dqs & Rate<R>::kMask);  // magnitude index
       const int fi = Rate<R>::rateChange()[im];
-      c[i] = {Rate<R>::reconst()[i], static_cast<int16_t>(fi << 9), sext<12>(Rate<R>::scaleMult()[im]) << 5,
+      c[i] = {Rate<R>::reconst()[i], static_cast<int16_t>(fi << 9), sext<12>(Rate<R>::scaleMult()[im]) * 32,
               fi << 11};
     }
   }
@@ -409,7 +409,7 @@ struct Avx2Predictor {
     const __m128i s128 = _mm_set1_epi16(dqZero ? 0 : 128);
     const __m128i step = _mm_sub_epi16(_mm_xor_si128(s128, u), u);
     __m128i b = _mm_add_epi16(_mm_sub_epi16(coef, _mm_srai_epi16(coef, kLeak)), step);
-    b = _mm_insert_epi32(b, (a1 & 0xFFFF) | (a2 << 16), 3);  // a1, a2 in one step
+    b = _mm_insert_epi32(b, static_cast<int>((a1 & 0xFFFF) | (static_cast<uint32_t>(a2) << 16)), 3);  // a1, a2 in one step
     coef = tr ? _mm_setzero_si128() : b;
     // dq1..dq6 <- dq0..dq5, sr1, sr2 <- sr0, sr1.
     __m128i h = _mm_slli_si128(hist, 2);
