@@ -329,11 +329,11 @@ struct ScalarPredictor {
   // dqSign: sign bit of dq; step: +-128 by sign agreement or 0 when dq is
   // zero is formed per coefficient; tr clears everything.
   template <int kLeak>
-  void adapt(int dqSign, bool dqZero, int a1, int a2, bool tr, uint32_t dq0, uint32_t sr0) {
+  void adapt(int dqSign, int dqZero, int a1, int a2, bool tr, uint32_t dq0, uint32_t sr0) {
 #pragma GCC unroll 6
     for (int k = 0; k < 6; ++k) {
-      const int u = dqSign ^ static_cast<int>((hist[k] >> 10) & 1);
-      const int step = dqZero ? 0 : (u ? -128 : 128);
+      const int u = -(dqSign ^ static_cast<int>((hist[k] >> 10) & 1));
+      const int step = ((128 ^ u) - u) & (dqZero - 1);  // no branches on signal signs
       const int b = static_cast<int16_t>(coef[k] - (coef[k] >> kLeak) + step);
       coef[k] = tr ? 0 : b;
     }
@@ -401,7 +401,7 @@ struct Avx2Predictor {
     total = zeros + _mm_extract_epi32(p, 2);
   }
   template <int kLeak>
-  __attribute__((target("avx2"))) inline void adapt(int dqSign, bool dqZero, int a1, int a2, bool tr, uint32_t dq0,
+  __attribute__((target("avx2"))) inline void adapt(int dqSign, int dqZero, int a1, int a2, bool tr, uint32_t dq0,
                                                     uint32_t sr0) {
     // u = sign(dq) xor sign(dq_k) as a lane mask; step = +-128 or 0.
     const __m128i histSign = _mm_srai_epi16(_mm_slli_epi16(hist, 5), 15);
@@ -409,7 +409,8 @@ struct Avx2Predictor {
     const __m128i s128 = _mm_set1_epi16(dqZero ? 0 : 128);
     const __m128i step = _mm_sub_epi16(_mm_xor_si128(s128, u), u);
     __m128i b = _mm_add_epi16(_mm_sub_epi16(coef, _mm_srai_epi16(coef, kLeak)), step);
-    b = _mm_insert_epi32(b, static_cast<int>((a1 & 0xFFFF) | (static_cast<uint32_t>(a2) << 16)), 3);  // a1, a2 in one step
+    // a1 and a2 in one step.
+    b = _mm_insert_epi32(b, static_cast<int>((a1 & 0xFFFF) | (static_cast<uint32_t>(a2) << 16)), 3);
     coef = tr ? _mm_setzero_si128() : b;
     // dq1..dq6 <- dq0..dq5, sr1, sr2 <- sr0, sr1.
     __m128i h = _mm_slli_si128(hist, 2);
@@ -581,8 +582,6 @@ constexpr Kernel kDefaultKernel =
 #endif
 
 }  // namespace
-
-int quantise(int r, int dln, int sign) { return kQuant.code[r & 3][sign ? 1 : 0][dln & 4095]; }
 
 void encodeBlock(State& s, const int16_t* src, uint8_t* dst, int n, Kernel k) {
 #if defined(VOKSC_G726_X86)

@@ -44,10 +44,6 @@ void decodeBlock(DecoderState& s, const uint8_t* src, int16_t* dst, int n, Kerne
 
 void resetState(State& s, int rateIndex);
 
-// The quantiser: code word for a log-domain normalised difference dln
-// (12 bits) and its sign, at rate index r.
-int quantise(int r, int dln, int sign);
-
 }  // namespace voksc::g726
 
 #endif  // VOKSC_G728_G726_G726_CODEC_H
