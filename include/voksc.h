@@ -191,8 +191,13 @@ VOKAPI VokResult voksLSPQuant_G729E_32f(const Vok32f* lsp, Vok32f* mem, Vok32f* 
 
 /* ==== G.729 pitch analysis and adaptive codebook ========================= */
 /* Past-excitation buffers: 154 past samples then the 40 of the subframe,
- * addressed at the first past sample.  Delay pairs: (integer, fraction in
- * thirds -1..1).  Gains Q14. */
+ * addressed at the first past sample (the float decoder takes the subframe
+ * itself).  Delay pairs: (integer, fraction in thirds -1..1).  Gains Q14.
+ * Open loop: wsp at the frame, 143 samples readable before it.  Closed
+ * loop: centre 18..145 (subframe 1: the integer delay of subframe 0); the
+ * chosen vector is also written to the subframe part of the buffer
+ * (except Annex D).  The target update subtracts bits 14..29 of y g
+ * modulo 2^16. */
 VOKAPI VokResult voksOpenLoopPitchSearch_G729_16s(const Vok16s* wsp, Vok16s* delay);
 VOKAPI VokResult voksOpenLoopPitchSearch_G729A_16s(const Vok16s* wsp, Vok16s* delay);
 VOKAPI VokResult voksAdaptiveCodebookSearch_G729_16s(Vok16s centre, const Vok16s* x, const Vok16s* h, Vok16s* excBuf, Vok16s* delay, Vok16s* vec, int subframe);
@@ -353,7 +358,11 @@ VOKAPI VokResult voksClassifyFrame_G722_16s_I(Vok16s* x, Vok16s lag, int* cls, c
 /* ==== end G.722 ============================================================= */
 
 /* ==== noise-reduction fixed-point vector operations ======================== */
-/* Scale factor sf: right shift with rounding (2^(sf-1) added first). */
+/* Scale factor sf: right shift with rounding (2^(sf-1) added first).
+ * Harmonic filter: d[n] = x[n] + (gain x[n-lag] >> 15) modulo 2^16, in
+ * order of n (d may be x).  Cross-correlations: d[k] = sum a[n] b[n+k].
+ * Synthesis filters: 1/A(z) with a[0..10] in Q(sf), sf 12 or 13, memory of
+ * the ten past outputs oldest first; vokWrnOverflow when a step saturated. */
 VOKAPI VokResult voksMul_NR_16s_Sfs(const Vok16s* a, const Vok16s* b, Vok16s* d, int len, int sf);
 VOKAPI VokResult voksMul_NR_16s_ISfs(const Vok16s* a, Vok16s* b, int len, int sf);
 VOKAPI VokResult voksMulC_NR_16s_Sfs(const Vok16s* x, Vok16s c, Vok16s* d, int len, int sf);
