@@ -5,7 +5,6 @@
 #include "common/basic_op.h"
 #include "common/kernels.h"
 #include "core/status.h"
-#include "nr_internal.h"
 
 using namespace voksc::op;
 using voksc::anyNull;
@@ -30,7 +29,7 @@ void crossCorrBlocks(const int16_t* a, const int16_t* b, int len, int lags, Emit
   int64_t buf[64];
   for (int k = 0; k < lags; k += 64) {
     const int n = lags - k < 64 ? lags - k : 64;
-    voksc::nr::crossCorr(a, b + k, len, n, buf);
+    voksc::kern::xcorr(a, b + k, len, n, buf);
     for (int i = 0; i < n; ++i) emit(k + i, buf[i]);
   }
 }
@@ -55,18 +54,11 @@ VOKSC_EXPORT VokResult voksHarmonicFilter_NR_16s(Vok16s gain, int lag, const Vok
 VOKSC_EXPORT VokResult voksConvPartial_NR_16s(const Vok16s* a, const Vok16s* b, Vok16s* d, int len) {
   if (anyNull(a, b, d)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  constexpr int kMax = 1024;
-  if (len <= kMax) {
-    // Against b reversed, every output is one dot product.
-    int16_t rev[kMax];
-    for (int k = 0; k < len; ++k) rev[k] = b[len - 1 - k];
-    for (int n = 0; n < len; ++n) d[n] = sat16(roundShift(voksc::kern::dot(a, rev + len - 1 - n, n + 1), 12));
-    return vokOk;
-  }
-  for (int n = 0; n < len; ++n) {
-    int64_t s = 0;
-    for (int i = 0; i <= n; ++i) s += int32_t{a[i]} * b[n - i];
-    d[n] = sat16(roundShift(s, 12));
+  int64_t s[256];
+  for (int n0 = 0; n0 < len; n0 += 256) {
+    const int count = len - n0 < 256 ? len - n0 : 256;
+    voksc::kern::convPartial(a, b, n0, count, s);
+    for (int j = 0; j < count; ++j) d[n0 + j] = sat16(roundShift(s[j], 12));
   }
   return vokOk;
 }

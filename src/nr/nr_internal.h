@@ -1,6 +1,7 @@
 // Noise-reduction vector kernels shared with the codec families (the G.729
 // Annex A pitch gain filters through the synthesis filter) and the scalar
-// and AVX2 forms of the product and correlation loops.
+// and AVX2 forms of the product loops (the correlations run on the shared
+// kernels of common/kernels.h).
 #ifndef VOKSC_NR_NR_INTERNAL_H
 #define VOKSC_NR_NR_INTERNAL_H
 
@@ -24,10 +25,6 @@ void mul_avx2(const int16_t* a, const int16_t* b, int16_t* d, int len, int sf);
 void mulC_scalar(const int16_t* x, int16_t c, int16_t* d, int len, int sf);
 void mulC_avx2(const int16_t* x, int16_t c, int16_t* d, int len, int sf);
 
-// out[k] = sum over n < len of a[n] b[n + k], exact, k = 0..lags-1.
-void crossCorr_scalar(const int16_t* a, const int16_t* b, int len, int lags, int64_t* out);
-void crossCorr_avx2(const int16_t* a, const int16_t* b, int len, int lags, int64_t* out);
-
 inline void mul(const int16_t* a, const int16_t* b, int16_t* d, int len, int sf) {
 #if defined(VOKSC_USE_AVX2)
   mul_avx2(a, b, d, len, sf);
@@ -40,13 +37,6 @@ inline void mulC(const int16_t* x, int16_t c, int16_t* d, int len, int sf) {
   mulC_avx2(x, c, d, len, sf);
 #else
   mulC_scalar(x, c, d, len, sf);
-#endif
-}
-inline void crossCorr(const int16_t* a, const int16_t* b, int len, int lags, int64_t* out) {
-#if defined(VOKSC_USE_AVX2)
-  crossCorr_avx2(a, b, len, lags, out);
-#else
-  crossCorr_scalar(a, b, len, lags, out);
 #endif
 }
 

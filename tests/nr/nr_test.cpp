@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "check.h"
+#include "common/kernels.h"
 #include "nr/nr_internal.h"
 #include "voksc.h"
 
@@ -294,8 +295,8 @@ TEST(NrKernels, ScalarAndAvx2Agree) {
       ASSERT_EQ(d1, d2) << t << " sf " << sf;
     }
     std::vector<int64_t> c1(lags), c2(lags);
-    voksc::nr::crossCorr_scalar(a.data(), b.data(), len, lags, c1.data());
-    voksc::nr::crossCorr_avx2(a.data(), b.data(), len, lags, c2.data());
+    voksc::kern::xcorr_scalar(a.data(), b.data(), len, lags, c1.data());
+    voksc::kern::xcorr_avx2(a.data(), b.data(), len, lags, c2.data());
     ASSERT_EQ(c1, c2) << t;
   }
 }
