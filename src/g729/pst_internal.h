@@ -23,21 +23,11 @@ int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n);
 void pstInterp_scalar(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count);
 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count);
 
-inline int32_t pstDot(const int16_t* a, const int16_t* b, int n) {
-#if defined(VOKSC_USE_AVX2)
-  return pstDot_avx2(a, b, n);
-#else
-  return pstDot_scalar(a, b, n);
-#endif
-}
-
-inline void pstInterp(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
-#if defined(VOKSC_USE_AVX2)
-  pstInterp_avx2(h, taps, x, y, count);
-#else
-  pstInterp_scalar(h, taps, x, y, count);
-#endif
-}
+// The G.729 long-term post-filter of one subframe with either kernel set:
+// res points at the subframe after 152 samples of history (not shifted),
+// factor the harmonic factor (Q15, 16384 for G.729).
+void longTermPostFilter_scalar(int16_t factor, int t0, const int16_t* res, int16_t* out, int16_t* voicing);
+void longTermPostFilter_avx2(int16_t factor, int t0, const int16_t* res, int16_t* out, int16_t* voicing);
 
 }  // namespace voksc::g729
 

@@ -46,10 +46,30 @@ struct Choice {
 // correlation of the short interpolation filters inside 31 bits.
 constexpr int kJustified = 4096;
 
+// The kernel sets: the scalar forms, the AVX2 forms, and the build's choice.
+struct ScalarKernels {
+  static int32_t dot(const int16_t* a, const int16_t* b, int n) { return pstDot_scalar(a, b, n); }
+  static void interp(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
+    pstInterp_scalar(h, taps, x, y, count);
+  }
+};
+struct Avx2Kernels {
+  static int32_t dot(const int16_t* a, const int16_t* b, int n) { return pstDot_avx2(a, b, n); }
+  static void interp(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
+    pstInterp_avx2(h, taps, x, y, count);
+  }
+};
+#if defined(VOKSC_USE_AVX2)
+using BuildKernels = Avx2Kernels;
+#else
+using BuildKernels = ScalarKernels;
+#endif
+
 // Correlation or energy over 40 samples of two signals with magnitudes up
 // to maxA and maxB, as the L_mac chain computes it.
+template <class K>
 Word32 chainDot(const int16_t* a, const int16_t* b, int n, int maxA, int maxB) {
-  if (2 * int64_t{n} * maxA * maxB < 0x7FFFFFFF) return 2 * pstDot(a, b, n);
+  if (2 * int64_t{n} * maxA * maxB < 0x7FFFFFFF) return 2 * K::dot(a, b, n);
   Word32 s = 0;
   for (int i = 0; i < n; ++i) s = L_mac(s, a[i], b[i]);
   return s;
@@ -64,9 +84,10 @@ int maxAbs(const int16_t* x, int n) {
 // Integer search around t0 and 1/8 refinement with the short filters on
 // the justified residual `in` (kHist samples of history).  yUp receives the
 // 7 interpolated past signals (41 samples each) for the output.
+template <class K>
 Choice searchDelay(int t0, const int16_t* in, int16_t* yUp) {
   Choice none;
-  Word32 acc = 2 * pstDot(in, in, kSubfr);
+  Word32 acc = 2 * K::dot(in, in, kSubfr);
   if (acc == 0) return none;
   Word16 shEner = sub(16, norm_l(acc));
   Word16 ener;
@@ -81,7 +102,7 @@ Choice searchDelay(int t0, const int16_t* in, int16_t* yUp) {
   Word32 numInt = -1;
   int best = 0;
   for (int i = 0; i < 3; ++i) {
-    acc = 2 * pstDot(in, in - lambda - i, kSubfr);
+    acc = 2 * K::dot(in, in - lambda - i, kSubfr);
     if (acc < 0) acc = 0;
     if (acc > numInt) {
       numInt = acc;
@@ -90,7 +111,7 @@ Choice searchDelay(int t0, const int16_t* in, int16_t* yUp) {
   }
   if (numInt == 0) return none;
   lambda += best;
-  const Word32 denInt = 2 * pstDot(in - lambda, in - lambda, kSubfr);
+  const Word32 denInt = 2 * K::dot(in - lambda, in - lambda, kSubfr);
   if (denInt == 0) return none;
 
   // Interpolated past signals for the delays lambda + 1 - phi/8 (samples
@@ -100,8 +121,8 @@ Choice searchDelay(int t0, const int16_t* in, int16_t* yUp) {
   const int16_t* past0 = in - (lambda - 1);
   for (int phi = 1; phi < kPhases; ++phi) {
     int16_t* y = yUp + (phi - 1) * (kSubfr + 1);
-    pstInterp(kPstInterpShort + (phi - 1) * kShortTaps, kShortTaps, past0, y, kSubfr + 1);
-    const Word32 common = 2 * pstDot(y + 1, y + 1, kSubfr - 1);
+    K::interp(kPstInterpShort + (phi - 1) * kShortTaps, kShortTaps, past0, y, kSubfr + 1);
+    const Word32 common = 2 * K::dot(y + 1, y + 1, kSubfr - 1);
     den0[phi - 1] = common + L_mult(y[0], y[0]);
     den1[phi - 1] = common + L_mult(y[kSubfr], y[kSubfr]);
     const Word32 d = abs_s(y[0]) > abs_s(y[kSubfr]) ? den0[phi - 1] : den1[phi - 1];
@@ -122,7 +143,7 @@ Choice searchDelay(int t0, const int16_t* in, int16_t* yUp) {
   for (int phi = 1; phi < kPhases; ++phi) {
     const int16_t* y = yUp + (phi - 1) * (kSubfr + 1);
     for (int off = 0; off < 2; ++off) {
-      acc = L_shr(2 * pstDot(in, y + off, kSubfr), shNum);
+      acc = L_shr(2 * K::dot(in, y + off, kSubfr), shNum);
       const Word16 num = acc < 0 ? 0 : extract_l(acc);
       Word16 hi, lo;
       L_Extract(L_mult(num, num), hi, lo);
@@ -158,12 +179,13 @@ Choice searchDelay(int t0, const int16_t* in, int16_t* yUp) {
 
 // The past signal at the chosen fractional delay through the long filter,
 // and its gain ratio.
+template <class K>
 Ratio longInterp(const int16_t* in, int lag, int phase, int16_t* y) {
-  pstInterp(kPstInterpLong + (phase - 1) * kLongTaps, kLongTaps, in + kLongTaps / 2 - lag, y, kSubfr);
+  K::interp(kPstInterpLong + (phase - 1) * kLongTaps, kLongTaps, in + kLongTaps / 2 - lag, y, kSubfr);
   // The long filter's gain reaches 2.1, so these sums may saturate.
   const int my = maxAbs(y, kSubfr);
   Ratio r;
-  Word32 acc = chainDot(y, in, kSubfr, my, kJustified);
+  Word32 acc = chainDot<K>(y, in, kSubfr, my, kJustified);
   if (acc < 0) {
     r.num = 0;
     r.shNum = 0;
@@ -173,7 +195,7 @@ Ratio longInterp(const int16_t* in, int lag, int phase, int16_t* y) {
     r.num = extract_l(L_shr(acc, t));
     r.shNum = t;
   }
-  acc = chainDot(y, y, kSubfr, my, my);
+  acc = chainDot<K>(y, y, kSubfr, my, my);
   Word16 t = sub(16, norm_l(acc));
   if (t < 0) t = 0;
   r.den = extract_l(L_shr(acc, t));
@@ -218,6 +240,7 @@ Word16 harmonicGain(Ratio r, Word16 factor) {
 
 // The long-term post-filter of one subframe; res points at the subframe
 // inside a buffer with kHist samples of history.
+template <class K>
 void longTermPost(Word16 factor, int t0, const int16_t* res, int16_t* out, Word16* voicing) {
   const int16_t* sig = res - kHist;
   Word16 bits = 0;
@@ -228,7 +251,7 @@ void longTermPost(Word16 factor, int t0, const int16_t* res, int16_t* out, Word1
   const int16_t* in = justified + kHist;
 
   int16_t yUp[(kPhases - 1) * (kSubfr + 1)];
-  const Choice c = searchDelay(t0, in, yUp);
+  const Choice c = searchDelay<K>(t0, in, yUp);
   *voicing = c.lag;
   if (c.r.num == 0) {
     std::memcpy(out, res, kSubfr * sizeof(int16_t));
@@ -240,7 +263,7 @@ void longTermPost(Word16 factor, int t0, const int16_t* res, int16_t* out, Word1
   if (c.phase == 0) {
     past = res - c.lag;
   } else {
-    const Ratio rl = longInterp(in, c.lag, c.phase, yLong);
+    const Ratio rl = longInterp<K>(in, c.lag, c.phase, yLong);
     int16_t* y;
     if (!secondBetter(r, rl)) {
       y = yUp + (c.phase - 1) * (kSubfr + 1) + c.offset;
@@ -259,11 +282,20 @@ void longTermPost(Word16 factor, int t0, const int16_t* res, int16_t* out, Word1
 
 }  // namespace
 
+void voksc::g729::longTermPostFilter_scalar(Word16 factor, int t0, const int16_t* res, int16_t* out,
+                                            int16_t* voicing) {
+  longTermPost<ScalarKernels>(factor, t0, res, out, voicing);
+}
+void voksc::g729::longTermPostFilter_avx2(Word16 factor, int t0, const int16_t* res, int16_t* out,
+                                          int16_t* voicing) {
+  longTermPost<Avx2Kernels>(factor, t0, res, out, voicing);
+}
+
 VOKSC_EXPORT VokResult voksLongTermPostFilter_G729_16s(Vok16s factor, int delay, Vok16s* res, Vok16s* out,
                                                        Vok16s* voicing) {
   if (anyNull(res, out, voicing)) return vokErrNullPtr;
   if (delay < 18 || delay > kPitMax || factor < 0 || factor > 16384) return vokErrRange;
-  longTermPost(factor, delay, res + kHist, out, voicing);
+  longTermPost<BuildKernels>(factor, delay, res + kHist, out, voicing);
   std::memmove(res, res + kSubfr, kHist * sizeof(Vok16s));
   return vokOk;
 }
@@ -280,7 +312,7 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729B_16s(int delay, const Vok16s*
   weightCoefficients(a, kGammaNum, 10, num);
   residualFilter(num, 10, speech, res + kHist, kSubfr);
   if (frameType == 1) {
-    longTermPost(kGammaHarm, delay < 18 ? 18 : delay, res + kHist, out, voicing);
+    longTermPost<BuildKernels>(kGammaHarm, delay < 18 ? 18 : delay, res + kHist, out, voicing);
   } else {
     *voicing = 0;
     std::memcpy(out, res + kHist, kSubfr * sizeof(Vok16s));
@@ -310,7 +342,7 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
   Word32 corMax = kMin32;
   int t0 = t0Min;
   for (int i = t0Min; i <= t0Max; ++i) {
-    const Word32 c = chainDot(s, s - i, kSubfr, m, m);
+    const Word32 c = chainDot<BuildKernels>(s, s - i, kSubfr, m, m);
     if (L_sub(c, corMax) > 0) {
       corMax = c;
       t0 = i;
@@ -318,8 +350,8 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
   }
   Word32 ener = 1, ener0 = 1;
   if (2 * int64_t{kSubfr} * m * m < 0x7FFFFFFF) {
-    ener += 2 * pstDot(s - t0, s - t0, kSubfr);
-    ener0 += 2 * pstDot(s, s, kSubfr);
+    ener += 2 * BuildKernels::dot(s - t0, s - t0, kSubfr);
+    ener0 += 2 * BuildKernels::dot(s, s, kSubfr);
   } else {
     for (int i = 0; i < kSubfr; ++i) ener = L_mac(ener, s[i - t0], s[i - t0]);
     for (int i = 0; i < kSubfr; ++i) ener0 = L_mac(ener0, s[i], s[i]);

@@ -1,0 +1,455 @@
+// Argument checks, state objects and the edge cases of the G.729 filters,
+// phase dispersion and post-filter; the scalar and AVX2 kernels on random
+// and extreme inputs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "check.h"
+#include "g729/filt_internal.h"
+#include "g729/pst_internal.h"
+#include "voksc.h"
+
+using vtest::Guard;
+
+namespace {
+
+std::vector<Vok16s> noise(int n, int amp, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<Vok16s> v(static_cast<size_t>(n));
+  for (auto& x : v) x = static_cast<Vok16s>(static_cast<int>(rng() % (2u * amp + 1)) - amp);
+  return v;
+}
+
+// A stable order-10 filter (Q12) of moderate gain.
+const Vok16s kLp[11] = {4096, -6000, 4500, -2100, 900, -300, 120, -60, 30, -10, 5};
+
+bool haveAvx2() { return __builtin_cpu_supports("avx2"); }
+
+}  // namespace
+
+// ---- argument checks ---------------------------------------------------------
+
+TEST(G729FiltApi, FiltersRejectBadArgumentsWithoutWriting) {
+  Vok16s x[80] = {}, y[40] = {}, mem[30] = {}, c[22] = {};
+  Vok32f xf[40] = {}, yf[40] = {}, af[31] = {}, mf[30] = {};
+  int size = 0;
+  unsigned char hp[24] = {};
+  Guard g;
+  g.watch(y, 40).watch(mem, 30).watch(x, 80).watch(hp, 24).watch(&size);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksHighPassFilterSize_G729(nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksHighPassFilterInit_G729(nullptr, hp));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksHighPassFilterInit_G729(c, nullptr));
+  // Pointer before length before scale.
+  EXPECT_REJECTS(vokErrNullPtr, g, voksHighPassFilter_G729_16s_ISfs(nullptr, 0, 11, hp));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksHighPassFilter_G729_16s_ISfs(x, 0, 11, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksHighPassFilter_G729_16s_ISfs(x, 0, 11, hp));
+  EXPECT_REJECTS(vokErrScale, g, voksHighPassFilter_G729_16s_ISfs(x, 40, 11, hp));
+  EXPECT_REJECTS(vokErrScale, g, voksHighPassFilter_G729_16s_ISfs(x, 40, 14, hp));
+
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilter_G729E_16s(nullptr, 0, x, y, 0, mem));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilter_G729E_16s(kLp, 10, nullptr, y, 40, mem));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilter_G729E_16s(kLp, 10, x, nullptr, 40, mem));
+  EXPECT_REJECTS(vokErrSize, g, voksSynthesisFilter_G729E_16s(kLp, 10, x, y, 0, mem));
+  EXPECT_REJECTS(vokErrSize, g, voksSynthesisFilter_G729E_16s(kLp, 0, x, y, 40, mem));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilter_G729E_16s_I(kLp, 0, nullptr, 0, mem));
+  EXPECT_REJECTS(vokErrSize, g, voksSynthesisFilter_G729E_16s_I(kLp, -1, x, 40, mem));
+
+  EXPECT_REJECTS(vokErrNullPtr, g, voksResidualFilter_G729_16s(nullptr, kLp, y));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksResidualFilter_G729_16s(x + 10, kLp, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksResidualFilter_G729E_16s(kLp, 31, nullptr, y, 30));
+  EXPECT_REJECTS(vokErrSize, g, voksResidualFilter_G729E_16s(kLp, 31, x + 31, y, 30));
+  EXPECT_REJECTS(vokErrSize, g, voksResidualFilter_G729E_16s(kLp, 0, x + 10, y, 40));
+  EXPECT_REJECTS(vokErrSize, g, voksResidualFilter_G729E_16s(kLp, 10, x + 10, y, 0));
+
+  EXPECT_REJECTS(vokErrNullPtr, g, voksIIR16s_G729_16s(c, x, y, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksIIR16sLow_G729_16s(nullptr, x, y, mem));
+  Vok16s pm = 0;
+  g.watch(&pm);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPreemphasize_G729A_16s(100, x, y, 0, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksPreemphasize_G729A_16s(100, x, y, 0, &pm));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPreemphasize_G729A_16s_I(100, nullptr, 0, &pm));
+  EXPECT_REJECTS(vokErrSize, g, voksPreemphasize_G729A_16s_I(100, x, -3, &pm));
+
+  Guard gf;
+  gf.watch(yf, 40).watch(mf, 30);
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksSynthesisFilter_G729_32f(af, 10, xf, yf, 40, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksSynthesisFilter_G729_32f(nullptr, 0, xf, yf, 641, mf));
+  EXPECT_REJECTS(vokErrSize, gf, voksSynthesisFilter_G729_32f(af, 10, xf, yf, 641, mf));
+  EXPECT_REJECTS(vokErrSize, gf, voksSynthesisFilter_G729_32f(af, 31, xf, yf, 40, mf));
+  EXPECT_REJECTS(vokErrSize, gf, voksSynthesisFilter_G729_32f(af, 10, xf, yf, 0, mf));
+  EXPECT_REJECTS(vokErrNullPtr, gf, voksFilteredExcitation_G729_32f(nullptr, yf, 0, 1.0f));
+  EXPECT_REJECTS(vokErrSize, gf, voksFilteredExcitation_G729_32f(af, yf, 0, 1.0f));
+}
+
+TEST(G729FiltApi, PostFilterRejectsBadArgumentsWithoutWriting) {
+  Vok16s res[194] = {}, out[50] = {}, h[20] = {}, speech[50] = {}, v = 0, gain = 0, ap[22] = {};
+  Vok32f sig[40] = {}, gf = 0;
+  Guard g;
+  g.watch(res, 194).watch(out, 50).watch(h, 20).watch(&v).watch(&gain);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLongTermPostFilter_G729_16s(-1, 10, nullptr, out, &v));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLongTermPostFilter_G729_16s(16384, 40, res, out, nullptr));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729_16s(16384, 17, res, out, &v));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729_16s(16384, 144, res, out, &v));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729_16s(16385, 40, res, out, &v));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729_16s(-1, 40, res, out, &v));
+
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLongTermPostFilter_G729A_16s(146, speech + 10, nullptr, res, out));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729A_16s(146, speech + 10, kLp, res, out));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729A_16s(17, speech + 10, kLp, res, out));
+
+  EXPECT_REJECTS(vokErrNullPtr, g, voksLongTermPostFilter_G729B_16s(200, speech + 10, kLp, res, out, nullptr, 5));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729B_16s(144, speech + 10, kLp, res, out, &v, 1));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729B_16s(40, speech + 10, kLp, res, out, &v, 3));
+  EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729B_16s(40, speech + 10, kLp, res, out, &v, -1));
+
+  EXPECT_REJECTS(vokErrNullPtr, g, voksShortTermPostFilter_G729_16s(kLp, speech, out + 10, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksShortTermPostFilter_G729_16s(nullptr, speech, out + 10, h));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksTiltCompensation_G729_16s(nullptr, out + 1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksTiltCompensation_G729_16s(h, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksTiltCompensation_G729A_16s(nullptr, out + 1));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksTiltCompensation_G729E_16s(100, speech + 1, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksGainControl_G729_16s_I(speech, out, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksGainControl_G729A_16s_I(nullptr, out, &gain));
+
+  Guard g2;
+  g2.watch(sig, 40).watch(&gf);
+  EXPECT_REJECTS(vokErrNullPtr, g2, voksGainControl_G729_32f_I(1.0f, 0.9875f, nullptr, &gf));
+  EXPECT_REJECTS(vokErrNullPtr, g2, voksGainControl_G729_32f_I(1.0f, 0.9875f, sig, nullptr));
+  (void)ap;
+}
+
+// ---- state objects -------------------------------------------------------------
+
+TEST(G729FiltApi, HighPassStateIsASnapshot) {
+  int size = 0;
+  ASSERT_EQ(voksHighPassFilterSize_G729(&size), vokOk);
+  EXPECT_EQ(size, 24);
+  const Vok16s coeffs[6] = {4096, 7807, -3733, 1899, -3798, 1899};
+  std::vector<unsigned char> s1(24), s2(24);
+  ASSERT_EQ(voksHighPassFilterInit_G729(coeffs, s1.data()), vokOk);
+  auto x = noise(160, 20000, 5);
+  ASSERT_EQ(voksHighPassFilter_G729_16s_ISfs(x.data(), 80, 12, s1.data()), vokOk);
+  s2 = s1;  // byte copy mid-stream
+  auto a = std::vector<Vok16s>(x.begin() + 80, x.end()), b = a;
+  ASSERT_EQ(voksHighPassFilter_G729_16s_ISfs(a.data(), 80, 12, s1.data()), vokOk);
+  ASSERT_EQ(voksHighPassFilter_G729_16s_ISfs(b.data(), 80, 12, s2.data()), vokOk);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(s1, s2);
+  // A rejected scale leaves the state alone.
+  Guard g;
+  g.watch(s1.data(), 24);
+  EXPECT_REJECTS(vokErrScale, g, voksHighPassFilter_G729_16s_ISfs(a.data(), 80, 11, s1.data()));
+  // Frames split at any point give the same stream.
+  std::vector<unsigned char> s3(24), s4(24);
+  voksHighPassFilterInit_G729(coeffs, s3.data());
+  voksHighPassFilterInit_G729(coeffs, s4.data());
+  auto c = noise(100, 32767, 6), d = c;
+  voksHighPassFilter_G729_16s_ISfs(c.data(), 100, 13, s3.data());
+  voksHighPassFilter_G729_16s_ISfs(d.data(), 7, 13, s4.data());
+  voksHighPassFilter_G729_16s_ISfs(d.data() + 7, 93, 13, s4.data());
+  EXPECT_EQ(c, d);
+}
+
+TEST(G729FiltApi, PhaseDispersionStateAndUpdate) {
+  int size = 0;
+  ASSERT_EQ(voksPhaseDispersionGetStateSize_G729D_16s(&size), vokOk);
+  EXPECT_EQ(size, 20);
+  std::vector<unsigned char> st(20, 0xAB);
+  ASSERT_EQ(voksPhaseDispersionInit_G729D_16s(st.data()), vokOk);
+  ASSERT_EQ(voksPhaseDispersionUpdate_G729D_16s(16384, 300, st.data()), vokOk);
+  Vok16s w[10];
+  std::memcpy(w, st.data(), 20);
+  const Vok16s want[8] = {16384, 0, 0, 0, 0, 0, 2, 300};  // history, class, code gain
+  EXPECT_EQ(std::memcmp(w, want, sizeof want), 0);
+  EXPECT_EQ(w[8], 0);  // onset cleared
+
+  // A byte copy continues identically.
+  auto exc = noise(40, 3000, 7);
+  Vok16s code[40] = {}, code2[40] = {}, e1[40], e2[40];
+  code[3] = 8191;
+  code[21] = -8191;
+  std::memcpy(code2, code, sizeof code);
+  auto copy = st;
+  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc.data(), e1, 500, 5000, code, st.data()), vokOk);
+  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc.data(), e2, 500, 5000, code2, copy.data()), vokOk);
+  EXPECT_EQ(std::memcmp(code, code2, sizeof code), 0);
+  EXPECT_EQ(std::memcmp(e1, e2, sizeof e1), 0);
+  EXPECT_EQ(st, copy);
+
+  Guard g;
+  g.watch(st.data(), 20).watch(code, 40).watch(e1, 40).watch(&size);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPhaseDispersionGetStateSize_G729D_16s(nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPhaseDispersionInit_G729D_16s(nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPhaseDispersionUpdate_G729D_16s(1, 1, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPhaseDispersion_G729D_16s(exc.data(), e1, 1, 1, nullptr, st.data()));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPhaseDispersion_G729D_16s(nullptr, e1, 1, 1, code, st.data()));
+}
+
+TEST(G729FiltApi, NoDispersionAtHighPitchGain) {
+  // Class 2 after strong subframes (fewer than three weak gains in the
+  // history): the fixed vector is rebuilt as it was, through the unit pulse
+  // response of 32767.
+  std::vector<unsigned char> st(20);
+  voksPhaseDispersionInit_G729D_16s(st.data());
+  for (int i = 0; i < 6; ++i) voksPhaseDispersionUpdate_G729D_16s(16000, 100, st.data());
+  Vok16s code[40] = {}, exc[40], out[40];
+  code[5] = 8192;
+  for (int i = 0; i < 40; ++i) exc[i] = static_cast<Vok16s>(i * 10);
+  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc, out, 100, 16000, code, st.data()), vokOk);
+  EXPECT_EQ(code[5], 8191);  // mult(8192, 32767)
+  for (int i = 0; i < 40; ++i) {
+    if (i != 5) {
+      EXPECT_EQ(code[i], 0);
+    }
+  }
+  // Three weak subframes in the history force strong dispersion.
+  for (int i = 0; i < 3; ++i) voksPhaseDispersionUpdate_G729D_16s(5000, 100, st.data());
+  code[5] = 8192;
+  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc, out, 100, 16000, code, st.data()), vokOk);
+  EXPECT_NE(code[6], 0);
+}
+
+// ---- filters ---------------------------------------------------------------------
+
+TEST(G729FiltApi, SynthesisMemoryAndSplitsAgree) {
+  auto x = noise(120, 6000, 11);
+  Vok16s mem[10] = {}, y[120];
+  ASSERT_EQ(voksSynthesisFilter_G729E_16s(kLp, 10, x.data(), y, 120, mem), vokOk);
+  // Pieces shorter than the order carry the memory the same way.
+  Vok16s mem2[10] = {};
+  std::vector<Vok16s> z(x);
+  for (int p = 0, step = 3; p < 120; p += step, step = step % 13 + 4)
+    voksSynthesisFilter_G729E_16s_I(kLp, 10, z.data() + p, std::min(step, 120 - p), mem2);
+  EXPECT_EQ(std::memcmp(z.data(), y, sizeof y), 0);
+  EXPECT_EQ(std::memcmp(mem, mem2, sizeof mem), 0);
+  // No memory: a zero history, nothing kept.
+  Vok16s y2[40], zero[10] = {};
+  ASSERT_EQ(voksSynthesisFilter_G729E_16s(kLp, 10, x.data(), y2, 40, nullptr), vokOk);
+  ASSERT_EQ(voksSynthesisFilter_G729E_16s(kLp, 10, x.data(), y, 40, zero), vokOk);
+  EXPECT_EQ(std::memcmp(y, y2, sizeof y2), 0);
+  // A long order padded with zero coefficients equals the short filter.
+  std::vector<Vok16s> a100(101, 0), mem100(100, 0);
+  std::copy(kLp, kLp + 11, a100.begin());
+  ASSERT_EQ(voksSynthesisFilter_G729E_16s(a100.data(), 100, x.data(), y2, 40, mem100.data()), vokOk);
+  EXPECT_EQ(std::memcmp(y, y2, sizeof y2), 0);
+}
+
+TEST(G729FiltApi, SynthesisReportsSaturation) {
+  Vok16s a[11] = {4096, -8000, 4000}, x[40], y[40];
+  for (auto& v : x) v = 30000;
+  EXPECT_EQ(voksSynthesisFilter_G729E_16s(a, 10, x, y, 40, nullptr), vokWrnOverflow);
+  for (auto& v : x) v = 100;
+  EXPECT_EQ(voksSynthesisFilter_G729E_16s(a, 10, x, y, 40, nullptr), vokOk);
+}
+
+TEST(G729FiltApi, PoleZeroIdentityAndMemory) {
+  Vok16s c[22] = {};
+  c[0] = 4096;
+  c[11] = 4096;
+  auto x = noise(40, 32767, 12);
+  Vok16s y[40], mem[20] = {};
+  ASSERT_EQ(voksIIR16s_G729_16s(c, x.data(), y, mem), vokOk);
+  EXPECT_EQ(std::memcmp(y, x.data(), sizeof y), 0);
+  EXPECT_EQ(std::memcmp(mem, x.data() + 30, 10 * sizeof(Vok16s)), 0);
+  EXPECT_EQ(std::memcmp(mem + 10, x.data() + 30, 10 * sizeof(Vok16s)), 0);
+  // Where the chain cannot saturate both forms agree.
+  for (int i = 0; i < 11; ++i) c[i] = kLp[i];
+  c[12] = -2000;
+  auto s = noise(40, 3000, 13);
+  Vok16s m1[20] = {}, m2[20] = {}, y1[40], y2[40];
+  voksIIR16s_G729_16s(c, s.data(), y1, m1);
+  voksIIR16sLow_G729_16s(c, s.data(), y2, m2);
+  EXPECT_EQ(std::memcmp(y1, y2, sizeof y1), 0);
+}
+
+TEST(G729FiltApi, FloatFilters) {
+  const float a[3] = {1.0f, -0.5f, 0.25f};
+  float x[5] = {1, 0, 0, 0, 0}, y[5], mem[2] = {0, 0};
+  ASSERT_EQ(voksSynthesisFilter_G729_32f(a, 2, x, y, 5, mem), vokOk);
+  EXPECT_FLOAT_EQ(y[0], 1.0f);
+  EXPECT_FLOAT_EQ(y[1], 0.5f);
+  EXPECT_FLOAT_EQ(y[2], 0.0f);
+  EXPECT_FLOAT_EQ(mem[1], y[4]);
+  const float h[4] = {1, 2, 3, 4};
+  float f[4] = {10, 20, 30, 40};
+  ASSERT_EQ(voksFilteredExcitation_G729_32f(h, f, 4, 0.5f), vokOk);
+  const float want[4] = {0.5f, 11.0f, 21.5f, 32.0f};
+  for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(f[i], want[i]);
+}
+
+// ---- post-filter edge cases -----------------------------------------------------
+
+TEST(G729FiltApi, AnnexALongTermEdges) {
+  // Uncorrelated residual: passed through (the residual of a flat filter
+  // is the speech itself).
+  const Vok16s flat[11] = {4096};
+  auto sp = noise(50, 8000, 21);
+  std::vector<Vok16s> buf(194, 0);
+  auto hist = noise(154, 8000, 22);
+  std::copy(hist.begin(), hist.end(), buf.begin());
+  Vok16s out[40];
+  ASSERT_EQ(voksLongTermPostFilter_G729A_16s(60, sp.data() + 10, flat, buf.data(), out), vokOk);
+  EXPECT_EQ(std::memcmp(out, sp.data() + 10, sizeof out), 0);
+  // The buffer moved by one subframe.
+  EXPECT_EQ(std::memcmp(buf.data(), hist.data() + 40, 114 * sizeof(Vok16s)), 0);
+  EXPECT_EQ(std::memcmp(buf.data() + 114, sp.data() + 10, 40 * sizeof(Vok16s)), 0);
+
+  // Delay 142 searches 137..143: a train of period 137 is found and
+  // filtered (g0 x + g x[n-137] with both weights nonzero).
+  std::vector<Vok16s> b2(194, 0);
+  for (int i = 0; i < 194; ++i) b2[i] = (i % 137 == 20) ? 12000 : 0;
+  Vok16s sp2[50] = {};
+  for (int i = 0; i < 50; ++i) sp2[i] = b2[154 - 10 + i];
+  ASSERT_EQ(voksLongTermPostFilter_G729A_16s(142, sp2 + 10, flat, b2.data(), out), vokOk);
+  bool filtered = false;
+  for (int i = 0; i < 40; ++i) filtered |= out[i] != sp2[10 + i];
+  EXPECT_TRUE(filtered);
+}
+
+TEST(G729FiltApi, AnnexBFrameTypes) {
+  auto sp = noise(50, 5000, 31);
+  std::vector<Vok16s> buf(192, 0), buf2(192, 0);
+  for (int i = 0; i < 192; ++i) buf[i] = buf2[i] = static_cast<Vok16s>((i % 40 == 0) ? 9000 : 0);
+  Vok16s out[40], out2[40], v = -1, v2 = -1;
+  // Non-speech frames pass the residual of A(z/0.55) through.
+  ASSERT_EQ(voksLongTermPostFilter_G729B_16s(40, sp.data() + 10, kLp, buf.data(), out, &v, 2), vokOk);
+  EXPECT_EQ(v, 0);
+  Vok16s num[11], res[40];
+  voksc::g729::weightCoefficients(kLp, 18022, 10, num);
+  voksResidualFilter_G729_16s(sp.data() + 10, num, res);
+  EXPECT_EQ(std::memcmp(out, res, sizeof out), 0);
+  // A delay below 18 is searched as 18.
+  ASSERT_EQ(voksLongTermPostFilter_G729B_16s(5, sp.data() + 10, kLp, buf.data(), out, &v, 1), vokOk);
+  ASSERT_EQ(voksLongTermPostFilter_G729B_16s(18, sp.data() + 10, kLp, buf2.data(), out2, &v2, 2), vokOk);
+  ASSERT_EQ(voksLongTermPostFilter_G729B_16s(18, sp.data() + 10, kLp, buf2.data(), out2, &v2, 1), vokOk);
+  EXPECT_EQ(std::memcmp(out, out2, sizeof out), 0);
+  EXPECT_EQ(v, v2);
+}
+
+TEST(G729FiltApi, ShortTermFlatFilterLeavesTheResidual) {
+  // A flat LP filter: h is a unit pulse (sum 4096, g = 1024, no scaling)
+  // and the output is the input.
+  const Vok16s flat[11] = {4096};
+  auto ltp = noise(40, 20000, 41);
+  Vok16s buf[50] = {}, h[20];
+  ASSERT_EQ(voksShortTermPostFilter_G729_16s(flat, ltp.data(), buf + 10, h), vokOk);
+  EXPECT_EQ(std::memcmp(buf + 10, ltp.data(), 40 * sizeof(Vok16s)), 0);
+  EXPECT_EQ(h[0], 4096);
+  for (int i = 1; i < 20; ++i) EXPECT_EQ(h[i], 0);
+}
+
+TEST(G729FiltApi, TiltFactorZeroIsIdentity) {
+  auto x = noise(41, 32767, 51);
+  Vok16s y[40];
+  ASSERT_EQ(voksTiltCompensation_G729E_16s(0, x.data() + 1, y), vokOk);
+  EXPECT_EQ(std::memcmp(y, x.data() + 1, sizeof y), 0);
+  // In place gives the same as out of place.
+  auto z = x;
+  ASSERT_EQ(voksTiltCompensation_G729E_16s(-20000, x.data() + 1, y), vokOk);
+  ASSERT_EQ(voksTiltCompensation_G729E_16s(-20000, z.data() + 1, z.data() + 1), vokOk);
+  EXPECT_EQ(std::memcmp(y, z.data() + 1, sizeof y), 0);
+}
+
+TEST(G729FiltApi, SilentSubframeClearsThePastGain) {
+  auto before = noise(40, 1000, 61);
+  Vok16s sig[40] = {}, g = 4096;
+  ASSERT_EQ(voksGainControl_G729_16s_I(before.data(), sig, &g), vokOk);
+  EXPECT_EQ(g, 0);
+  g = 4096;
+  ASSERT_EQ(voksGainControl_G729A_16s_I(before.data(), sig, &g), vokOk);
+  EXPECT_EQ(g, 0);
+  float fs[40] = {}, fg = 1.0f;
+  ASSERT_EQ(voksGainControl_G729_32f_I(100.0f, 0.9875f, fs, &fg), vokOk);
+  EXPECT_EQ(fg, 0.0f);
+  // Equal signals at unit gain stay put (G.729: g0 = 0.0125 in Q14).
+  auto s = noise(40, 3000, 62);
+  std::vector<Vok16s> t(s);
+  g = 16384;
+  ASSERT_EQ(voksGainControl_G729_16s_I(s.data(), t.data(), &g), vokOk);
+  EXPECT_NEAR(g, 16384, 2);
+  float f1[40], f2 = 1.0f, gainIn = 0;
+  for (int i = 0; i < 40; ++i) gainIn += std::fabs(f1[i] = static_cast<float>(s[i]));
+  ASSERT_EQ(voksGainControl_G729_32f_I(gainIn, 0.9875f, f1, &f2), vokOk);
+  EXPECT_NEAR(f2, 1.0f, 1e-5f);
+}
+
+// ---- kernels ----------------------------------------------------------------------
+
+TEST(G729FiltKernels, ResidualScalarAndAvx2Agree) {
+  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(71);
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int order = 1 + static_cast<int>(rng() % 32), len = 1 + static_cast<int>(rng() % 100);
+    const int ampX = trial % 3 == 0 ? 32767 : 1 + static_cast<int>(rng() % 8000);
+    const int ampA = trial % 5 == 0 ? 32767 : 1 + static_cast<int>(rng() % 6000);
+    auto x = noise(order + len, ampX, static_cast<unsigned>(rng()));
+    auto a = noise(order + 1, ampA, static_cast<unsigned>(rng()));
+    if (trial % 7 == 0)
+      for (auto& v : x) v = (rng() & 1) ? -32768 : 32767;
+    std::vector<Vok16s> y1(len), y2(len);
+    voksc::g729::residualFilter_scalar(a.data(), order, x.data() + order, y1.data(), len);
+    voksc::g729::residualFilter_avx2(a.data(), order, x.data() + order, y2.data(), len);
+    ASSERT_EQ(y1, y2) << "order " << order << " len " << len;
+  }
+}
+
+TEST(G729FiltKernels, PostFilterKernelsScalarAndAvx2Agree) {
+  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(72);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int n = 1 + static_cast<int>(rng() % 63);
+    auto a = noise(n, 4096, static_cast<unsigned>(rng()));
+    auto b = noise(n, 8192, static_cast<unsigned>(rng()));
+    if (trial % 9 == 0) {
+      std::fill(a.begin(), a.end(), static_cast<Vok16s>(-4096));
+      std::fill(b.begin(), b.end(), static_cast<Vok16s>(-8192));
+    }
+    ASSERT_EQ(voksc::g729::pstDot_scalar(a.data(), b.data(), n), voksc::g729::pstDot_avx2(a.data(), b.data(), n));
+    const int taps = (trial & 1) ? 16 : 4, count = 1 + static_cast<int>(rng() % 48);
+    auto h = noise(taps, taps == 4 ? 32767 : 16383, static_cast<unsigned>(rng()));
+    auto x = noise(taps + count, trial % 4 == 0 ? 4096 : 2000, static_cast<unsigned>(rng()));
+    std::vector<Vok16s> y1(count), y2(count);
+    voksc::g729::pstInterp_scalar(h.data(), taps, x.data() + taps - 1, y1.data(), count);
+    voksc::g729::pstInterp_avx2(h.data(), taps, x.data() + taps - 1, y2.data(), count);
+    ASSERT_EQ(y1, y2) << taps << " taps, " << count;
+  }
+}
+
+TEST(G729FiltKernels, LongTermPostFilterScalarAndAvx2Agree) {
+  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(74);
+  for (int trial = 0; trial < 1500; ++trial) {
+    const int t0 = 18 + static_cast<int>(rng() % 126), period = (trial & 1) ? t0 : 18 + static_cast<int>(rng() % 130);
+    const int amp = trial % 4 == 0 ? 32767 : 1 + static_cast<int>(rng() % 20000);
+    std::vector<Vok16s> res(192);
+    for (int i = 0; i < 192; ++i)
+      res[i] = static_cast<Vok16s>((i % period == 0 ? amp : 0) + static_cast<int>(rng() % 201) - 100);
+    const Vok16s factor = static_cast<Vok16s>((trial & 2) ? 16384 : rng() % 8193);
+    Vok16s y1[40], y2[40], v1 = -1, v2 = -2;
+    voksc::g729::longTermPostFilter_scalar(factor, t0, res.data() + 152, y1, &v1);
+    voksc::g729::longTermPostFilter_avx2(factor, t0, res.data() + 152, y2, &v2);
+    ASSERT_EQ(std::memcmp(y1, y2, sizeof y1), 0) << trial;
+    ASSERT_EQ(v1, v2);
+  }
+}
+
+TEST(G729FiltKernels, FilteredExcitationScalarAndAvx2Agree) {
+  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(73);
+  std::uniform_real_distribution<float> u(-1000.0f, 1000.0f);
+  for (int len = 1; len < 90; ++len) {
+    std::vector<float> h(len), y1(len), y2;
+    for (auto& v : h) v = u(rng);
+    for (auto& v : y1) v = u(rng);
+    y2 = y1;
+    const float e = u(rng);
+    voksc::g729::filteredExcitation_scalar(h.data(), y1.data(), len, e);
+    voksc::g729::filteredExcitation_avx2(h.data(), y2.data(), len, e);
+    ASSERT_EQ(std::memcmp(y1.data(), y2.data(), len * sizeof(float)), 0) << len;
+  }
+}
