@@ -110,7 +110,7 @@ bool levinsonImpl(const Word32* r, int order, Word16* a, Word16* rc, Word16* err
     for (int j = 1; j < i; ++j) {
       bool exact = kWide;
       if (kWide) {
-        const int64_t v = mpy32Wide(kh, kl, ah[i - j], al[i - j], exact) + (int32_t{ah[j]} << 16) + 2 * al[j];
+        const int64_t v = mpy32Wide(kh, kl, ah[i - j], al[i - j], exact) + int64_t{ah[j]} * 65536 + 2 * al[j];
         exact &= v >= kMin32 && v <= kMax32;
         t0 = static_cast<Word32>(v);
       }
