@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "g729_serial.h"
 #include "registry.h"
 #include "vokcodec.h"
 
@@ -14,23 +15,12 @@ namespace {
 
 constexpr int kFrame = 80;
 constexpr int kBits = 80;
-constexpr uint16_t kSync = 0x6B21;
-constexpr uint16_t kBit0 = 0x007F;
-constexpr uint16_t kBit1 = 0x0081;
 
 // Caller-owned coder memory with the library's 16-byte alignment slack.
 struct Memory {
   std::vector<unsigned char> bytes;
   void* get() { return bytes.data(); }
 };
-
-void putWord(std::vector<uint8_t>& out, uint16_t w) {
-  out.push_back(static_cast<uint8_t>(w & 0xFF));
-  out.push_back(static_cast<uint8_t>(w >> 8));
-}
-uint16_t getWord(const std::vector<uint8_t>& in, std::size_t at) {
-  return static_cast<uint16_t>(in[at] | (in[at + 1] << 8));
-}
 
 bool encodeStream(int variant, const std::vector<int16_t>& pcm, const Options& opt,
                   std::vector<uint8_t>& out, std::string& err) {
@@ -53,17 +43,10 @@ bool encodeStream(int variant, const std::vector<int16_t>& pcm, const Options& o
     vokcG729Encode(m.get(), &pcm[f * kFrame], prm);
     Vok8u bits[kBits];
     vokcG729PackBits(prm, bits);
-    if (opt.format == "itu") {
-      putWord(out, kSync);
-      putWord(out, kBits);
-      for (Vok8u b : bits) putWord(out, b ? kBit1 : kBit0);
-    } else {
-      for (int i = 0; i < 10; ++i) {
-        uint8_t byte = 0;
-        for (int k = 0; k < 8; ++k) byte = static_cast<uint8_t>((byte << 1) | bits[i * 8 + k]);
-        out.push_back(byte);
-      }
-    }
+    if (opt.format == "itu")
+      writeSerialFrame(out, bits, kBits);
+    else
+      packOctets(bits, kBits, out);
     if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames));
   }
   return true;
@@ -93,7 +76,7 @@ bool decodeStream(int variant, const std::vector<uint8_t>& in, const Options& op
     }
     for (std::size_t f = 0; f < in.size() / 10; ++f) {
       Vok8u bits[kBits];
-      for (int i = 0; i < kBits; ++i) bits[i] = (in[f * 10 + i / 8] >> (7 - i % 8)) & 1;
+      unpackOctets(&in[f * 10], kBits, bits);
       decodeFrame(bits, false);
     }
     return true;
@@ -102,46 +85,13 @@ bool decodeStream(int variant, const std::vector<uint8_t>& in, const Options& op
     err = "unknown bitstream format '" + opt.format + "' (itu or rtp)";
     return false;
   }
-  std::size_t at = 0;
-  std::size_t frame = 0;
-  while (at < in.size()) {
-    if (in.size() - at < 4) {
-      err = "truncated bitstream at frame " + std::to_string(frame);
-      return false;
-    }
-    uint16_t sync = getWord(in, at), n = getWord(in, at + 2);
-    if (sync != kSync) {
-      err = "not an ITU serial bitstream (bad sync word at frame " + std::to_string(frame) + ")";
-      return false;
-    }
-    if (n != kBits) {
-      err = "frame " + std::to_string(frame) + " carries " + std::to_string(n) + " bits; this codec needs 80";
-      return false;
-    }
-    if (in.size() - at < 4 + 2u * n) {
-      err = "truncated bitstream at frame " + std::to_string(frame);
-      return false;
-    }
-    Vok8u bits[kBits];
-    bool erased = false;
-    for (int i = 0; i < kBits; ++i) {
-      uint16_t w = getWord(in, at + 4 + 2 * i);
-      if (w == 0) erased = true;
-      bits[i] = w == kBit1 ? 1 : 0;
-    }
-    decodeFrame(bits, erased);
-    at += 4 + 2u * n;
-    ++frame;
-    if (opt.progress && (frame & 255) == 0) opt.progress(double(at) / double(in.size()));
+  std::vector<SerialFrame> frames;
+  if (!readSerialFrames(in, {kBits}, frames, err)) return false;
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    decodeFrame(frames[f].bits.data(), frames[f].erased);
+    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames.size()));
   }
   return true;
-}
-
-
-std::vector<int16_t> asWords(const std::vector<uint8_t>& b) {
-  std::vector<int16_t> w(b.size() / 2);
-  for (std::size_t i = 0; i < w.size(); ++i) w[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
-  return w;
 }
 
 void addChecks(Registry& r, int variant, const std::string& folder, const std::string& label) {
@@ -164,7 +114,7 @@ void addChecks(Registry& r, int variant, const std::string& folder, const std::s
       std::vector<uint8_t> got;
       std::string err;
       if (!encodeStream(variant, in, Options{}, got, err)) return err;
-      return firstDifference(asWords(got), asWords(want), 82, "frame");
+      return firstDifference(serialWords(got), serialWords(want), 82, "frame");
     }});
   }
   for (const auto& name : dec) {

@@ -9,6 +9,11 @@ const Registry& registry() {
   static const Registry r = [] {
     Registry reg;
     addG729Codecs(reg);
+    addG729BCodecs(reg);
+    addG729DCodecs(reg);
+    addG729ECodecs(reg);
+    addG729ICodecs(reg);
+    addG729FloatCodecs(reg);
     addG726Codecs(reg);
     addG722Codecs(reg);
     return reg;

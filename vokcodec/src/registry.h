@@ -56,6 +56,11 @@ struct Registry {
 
 // Each family's registration; defined in that family's source file.
 void addG729Codecs(Registry& r);
+void addG729BCodecs(Registry& r);
+void addG729DCodecs(Registry& r);
+void addG729ECodecs(Registry& r);
+void addG729ICodecs(Registry& r);
+void addG729FloatCodecs(Registry& r);
 void addG726Codecs(Registry& r);
 void addG722Codecs(Registry& r);
 
