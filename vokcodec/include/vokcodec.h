@@ -38,6 +38,26 @@ VokResult vokcG729UnpackBits(const Vok8u* bits /* 80 */, Vok16s* prm);
 /* ==== end G.729 Annex B ======================================================= */
 
 /* ==== G.729 Annex D =========================================================== */
+/* G.729 with its 6.4 kbit/s extension: one coder whose rate may change from
+ * frame to frame.  The objects are used from their first 16-byte boundary:
+ * ask the size, allocate, Init, then call once per 80-sample frame with the
+ * frame's rate, given as its bit count.  A 6.4 kbit/s frame has 10
+ * parameters (LSP indices 8 + 10 bits; per subframe the delay index, 8 bits
+ * in the first and 4 in the second, pulse positions 9 bits, pulse signs 2,
+ * gain index 6), an 8 kbit/s frame the 11 of G.729.  A rate other than the
+ * two below: vokErrRange. */
+typedef enum { vokcG729D6k4 = 64, vokcG729D8k = 80 } VokcG729DRate;
+VokResult vokcG729DEncoderGetSize(int* size);
+VokResult vokcG729DEncoderInit(void* state);
+VokResult vokcG729DEncode(void* state, const Vok16s* pcm /* 80 */, int rate, Vok16s* prm /* 10 or 11 */);
+VokResult vokcG729DDecoderGetSize(int* size);
+VokResult vokcG729DDecoderInit(void* state);
+/* Each parameter is reduced to its field width.  erased != 0: the frame was
+ * lost (prm is ignored and may be null); rate is still the lost frame's. */
+VokResult vokcG729DDecode(void* state, const Vok16s* prm, int rate, int erased, Vok16s* pcm /* 80 */);
+/* The rate's bits (64 or 80), one bit per byte, in transmission order. */
+VokResult vokcG729DPackBits(const Vok16s* prm, int rate, Vok8u* bits);
+VokResult vokcG729DUnpackBits(const Vok8u* bits, int rate, Vok16s* prm);
 /* ==== end G.729 Annex D ======================================================= */
 
 /* ==== G.729 Annex E =========================================================== */
@@ -47,6 +67,19 @@ VokResult vokcG729UnpackBits(const Vok8u* bits /* 80 */, Vok16s* prm);
 /* ==== end G.729 Annex I ======================================================= */
 
 /* ==== G.729A float ============================================================ */
+/* G.729A in single-precision float on voksc's 32f steps.  Same frame
+ * parameters as the G.729A coder above (pack them with vokcG729PackBits),
+ * so its streams interoperate with the fixed-point coders; it is not
+ * bit-exact with them.  One coder per state object, used from its first
+ * 16-byte boundary: ask its size, allocate, Init, then one call per
+ * 80-sample frame. */
+VokResult vokcG729FloatEncoderGetSize(int* size);
+VokResult vokcG729FloatEncoderInit(void* state);
+VokResult vokcG729FloatEncode(void* state, const Vok16s* pcm /* 80 */, Vok16s* prm /* 11 */);
+VokResult vokcG729FloatDecoderGetSize(int* size);
+VokResult vokcG729FloatDecoderInit(void* state);
+/* erased != 0: the frame was lost (prm is ignored). */
+VokResult vokcG729FloatDecode(void* state, const Vok16s* prm /* 11 */, int erased, Vok16s* pcm /* 80 */);
 /* ==== end G.729A float ======================================================== */
 
 /* ==== G.726 ================================================================ */
