@@ -16,31 +16,27 @@ namespace voksc::g729 {
 
 namespace {
 
-// One output sample from its window: the input sample, the recent outputs
-// y[n-1], y[n-2], ... (`near` of them, newest at recent[-1]) and the rest
-// from the memory's tail (far[-1] newest; null for a zero history, whose
-// terms leave every partial sum unchanged).  `plain` means the caller has
-// shown that no partial sum can leave 32 bits.
-inline Word16 synthSample(const int16_t* a, int order, Word16 xn, const int16_t* recent, int near,
-                          const int16_t* far, bool plain, bool& ovf) {
+// One output sample: the input sample and the past outputs y[n-1], y[n-2],
+// ... read backwards from `past` (past[-1] newest).  `plain` means the
+// caller has shown that no partial sum can leave 32 bits, so the sum runs
+// in 32-bit arithmetic; otherwise it is formed exactly and only a sum that
+// did leave 32 bits part-way is redone with the saturating operators.
+template <int N>
+inline Word16 synthSample(const int16_t* a, int order, Word16 xn, const int16_t* past, bool plain, bool& ovf) {
+  const int n = N > 0 ? N : order;
   Word32 s;
-  if (!far) order = near;
   if (plain) {
     int32_t acc = int32_t{xn} * a[0];
-    for (int j = 1; j <= near; ++j) acc -= int32_t{a[j]} * recent[-j];
-    for (int j = near + 1; j <= order; ++j) acc -= int32_t{a[j]} * far[near - j];
+    for (int j = 1; j <= n; ++j) acc -= int32_t{a[j]} * past[-j];
     s = 2 * acc;
   } else {
     MacChain c;
     c.mac(xn, a[0]);
-    for (int j = 1; j <= near; ++j) c.msu(a[j], recent[-j]);
-    for (int j = near + 1; j <= order; ++j) c.msu(a[j], far[near - j]);
-    if (!c.spilled()) {
-      s = c.value();
-    } else {
+    for (int j = 1; j <= n; ++j) c.msu(a[j], past[-j]);
+    s = c.value();
+    if (c.spilled()) {
       s = L_mult_o(xn, a[0], ovf);
-      for (int j = 1; j <= near; ++j) s = L_msu_o(s, a[j], recent[-j], ovf);
-      for (int j = near + 1; j <= order; ++j) s = L_msu_o(s, a[j], far[near - j], ovf);
+      for (int j = 1; j <= n; ++j) s = L_msu_o(s, a[j], past[-j], ovf);
     }
   }
   s = L_shl_o(s, 3, ovf);
@@ -49,25 +45,78 @@ inline Word16 synthSample(const int16_t* a, int order, Word16 xn, const int16_t*
   return round_fx(s);
 }
 
+// The filter proper.  Past outputs are bounded by the running maximum of
+// their magnitudes, so |x a0| + M sum|a_j| below 2^30 proves that every
+// partial sum of a sample fits 32 bits.  The first `order` samples read a
+// staging copy of the memory followed by the new outputs, so every sample
+// sees one contiguous history.
+template <int N>
+bool runFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, const int16_t* mem) {
+  if (N > 0) order = N;
+  int64_t poles = 0;
+  for (int j = 1; j <= order; ++j) poles += std::abs(int{a[j]});
+  const int64_t a0 = std::abs(int{a[0]});
+  int64_t peak = 0;  // largest |y| the history can hold so far
+  int16_t stage[64];
+  if (mem) {
+    std::memcpy(stage, mem, static_cast<size_t>(order) * sizeof(int16_t));
+    for (int j = 0; j < order; ++j) peak = std::max<int64_t>(peak, std::abs(int{mem[j]}));
+  } else {
+    std::memset(stage, 0, static_cast<size_t>(order) * sizeof(int16_t));
+  }
+  bool ovf = false;
+  auto one = [&](Word16 xn, const int16_t* past) {
+    const bool plain = std::abs(int{xn}) * a0 + peak * poles < (int64_t{1} << 30);
+    const Word16 v = synthSample<N>(a, order, xn, past, plain, ovf);
+    peak = std::max<int64_t>(peak, std::abs(int{v}));
+    return v;
+  };
+  const int head = len < order ? len : order;
+  for (int n = 0; n < head; ++n) {
+    const Word16 v = one(x[n], stage + order + n);
+    stage[order + n] = v;
+    y[n] = v;
+  }
+  for (int n = head; n < len; ++n) y[n] = one(x[n], y + n);
+  return ovf;
+}
+
+// Orders above 32: every sample reads its history from the outputs so far
+// and the memory's tail, through the exact chain.
+bool wideFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, const int16_t* mem) {
+  bool ovf = false;
+  auto past = [&](int n, int j) -> Word16 { return j <= n ? y[n - j] : (mem ? mem[order + n - j] : 0); };
+  for (int n = 0; n < len; ++n) {
+    MacChain c;
+    c.mac(x[n], a[0]);
+    for (int j = 1; j <= order; ++j) c.msu(a[j], past(n, j));
+    Word32 s = c.value();
+    if (c.spilled()) {
+      s = L_mult_o(x[n], a[0], ovf);
+      for (int j = 1; j <= order; ++j) s = L_msu_o(s, a[j], past(n, j), ovf);
+    }
+    s = L_shl_o(s, 3, ovf);
+    if (s >= 0x7FFF8000) ovf = true;
+    y[n] = round_fx(s);
+  }
+  return ovf;
+}
+
 }  // namespace
 
 bool synthesisFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
                      bool update) {
-  // Past outputs are 16-bit: when the largest possible sum fits 31 bits the
-  // accumulation cannot saturate and runs in plain 32-bit arithmetic.
-  int maxX = 0;
-  for (int i = 0; i < len; ++i) maxX = std::max(maxX, std::abs(int{x[i]}));
-  int64_t poles = 0;
-  for (int j = 1; j <= order; ++j) poles += std::abs(int{a[j]});
-  const bool plain = 2 * (int64_t{maxX} * std::abs(int{a[0]}) + 32768 * poles) < 0x7FFFFFFF;
-
-  // The first samples also read the memory, which must survive until the
-  // filter has left it (the caller may update it in place).
-  bool ovf = false;
-  const int head = len < order ? len : order;
-  const int16_t* far = mem ? mem + order : nullptr;
-  for (int n = 0; n < head; ++n) y[n] = synthSample(a, order, x[n], y + n, n, far, plain, ovf);
-  for (int n = head; n < len; ++n) y[n] = synthSample(a, order, x[n], y + n, order, far, plain, ovf);
+  // The memory must survive until the filter has left it (the caller may
+  // update it in place); the staging copy takes care of that.
+  bool ovf;
+  if (order == 10)
+    ovf = runFilter<10>(a, order, x, y, len, mem);
+  else if (order == 30)
+    ovf = runFilter<30>(a, order, x, y, len, mem);
+  else if (order <= 32)
+    ovf = runFilter<0>(a, order, x, y, len, mem);
+  else
+    ovf = wideFilter(a, order, x, y, len, mem);
   if (update && mem) {
     if (len >= order) {
       std::memcpy(mem, y + len - order, static_cast<size_t>(order) * sizeof(int16_t));

@@ -2,6 +2,8 @@
 // delay: the normalised-correlation search of G.729 and its reduced
 // delay resolution of Annex D, and the Annex A search on the
 // backward-filtered target.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/basic_op.h"
@@ -180,11 +182,31 @@ void closedLoopFast(int16_t* exc, const int16_t* xn, const int16_t* h, int centr
   backwardTarget(h, xn, dn);
   Word32 mx = kMin32;
   int t0 = t0Min;
-  for (int t = t0Min; t <= t0Max; ++t) {
-    const Word32 c = dotChain(dn, &exc[-t]);
-    if (c > mx) {
-      mx = c;
-      t0 = t;
+  // When sum|dn| times the largest past excitation sample keeps the doubled
+  // sum below 2^31, no partial sum of any lag can saturate and all lags come
+  // from one exact multi-lag correlation.
+  const int count = t0Max - t0Min + 1;
+  int64_t sumDn = 0;
+  for (int j = 0; j < kSubframe; ++j) sumDn += std::abs(int{dn[j]});
+  int peak = 0;
+  for (int j = -t0Max; j < kSubframe - t0Min; ++j) peak = std::max(peak, std::abs(int{exc[j]}));
+  if (count <= 64 && 2 * sumDn * peak < (int64_t{1} << 31)) {
+    int64_t c[64];
+    voksc::kern::xcorr(dn, exc - t0Max, kSubframe, count, c);
+    for (int t = t0Min; t <= t0Max; ++t) {
+      const Word32 v = static_cast<Word32>(2 * c[t0Max - t]);
+      if (v > mx) {
+        mx = v;
+        t0 = t;
+      }
+    }
+  } else {
+    for (int t = t0Min; t <= t0Max; ++t) {
+      const Word32 c = dotChain(dn, &exc[-t]);
+      if (c > mx) {
+        mx = c;
+        t0 = t;
+      }
     }
   }
   adaptiveVector(exc, t0, 0, kSubframe);

@@ -7,7 +7,7 @@
 #include "common/basic_op.h"
 #include "common/kernels.h"
 #include "core/status.h"
-#include "nr/nr_internal.h"
+#include "filt_internal.h"
 #include "pitch_internal.h"
 #include "pitch_tables.h"
 
@@ -39,6 +39,14 @@ void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
   // 2^30 no partial sum of the L_mac chain can saturate: plain sums serve.
   int32_t maxAbs = 0;
   for (const int16_t* p = x0 - 9; p < exc; ++p) maxAbs = std::max(maxAbs, std::abs(int32_t{*p}));
+  // Delays past the vector's end plus the window read only old excitation:
+  // every output is then one lag of a single multi-lag correlation.
+  if (x0 + len + 10 <= exc && len <= 64 && int64_t{maxAbs} * tapSum < 0x40000000) {
+    int64_t c[64];
+    voksc::kern::xcorr(taps, x0 - 9, 20, len, c);
+    for (int j = 0; j < len; ++j) exc[j] = round_fx(static_cast<Word32>(2 * c[j]));
+    return;
+  }
   for (int j = 0; j < len; ++j) {
     const int16_t* w = x0 + j - 9;
     Word32 s;
@@ -209,7 +217,7 @@ VOKSC_EXPORT VokResult voksAdaptiveCodebookGain_G729A_16s(const Vok16s* x, const
                                                           Vok16s* y, Vok16s* gainOut) {
   if (anyNull(x, a, vec, y, gainOut)) return vokErrNullPtr;
   int16_t yy[kSubframe], mem[10] = {};
-  voksc::nr::synthesis(a, vec, yy, kSubframe, 12, mem, false);
+  voksc::g729::synthesisFilter(a, 10, vec, yy, kSubframe, mem, false);
   *gainOut = gain(x, yy, nullptr);
   std::memcpy(y, yy, sizeof yy);
   return vokOk;
