@@ -1,0 +1,400 @@
+// G.729 Annex D coder: reference outputs on stress inputs, random and
+// erased streams, the 8 kbit/s mode against the G.729 vectors, the frame
+// API's argument handling and robustness against arbitrary parameters.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "g729_serial.h"
+#include "registry.h"
+#include "vectors.h"
+#include "vokcodec.h"
+
+namespace {
+
+const vokc::Codec& codec() {
+  const vokc::Codec* c = vokc::registry().find("g729d");
+  if (!c) throw std::runtime_error("g729d not registered");
+  return *c;
+}
+
+vokc::Options modeOptions(int mode, const char* format = "itu") {
+  vokc::Options o;
+  o.mode = mode;
+  o.format = format;
+  return o;
+}
+
+std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729d/" + name; }
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+  std::vector<uint8_t> b;
+  EXPECT_TRUE(vtest::readFile(path, b)) << "cannot read " << path;
+  return b;
+}
+
+std::vector<int16_t> readPcm(const std::string& path) {
+  std::vector<int16_t> w;
+  EXPECT_TRUE(vtest::readWords(path, w)) << "cannot read " << path;
+  return w;
+}
+
+std::vector<uint8_t> toBytes(const std::vector<int16_t>& words) {
+  std::vector<uint8_t> b;
+  for (int16_t w : words) {
+    b.push_back(static_cast<uint8_t>(w & 0xFF));
+    b.push_back(static_cast<uint8_t>((w >> 8) & 0xFF));
+  }
+  return b;
+}
+
+// "" when both serial streams hold the same frames (bit counts, bits and
+// erasure marks), else the first differing frame.
+std::string compareStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
+  std::vector<vokc::SerialFrame> g, w;
+  std::string err;
+  if (!vokc::readSerialFrames(got, {64, 80}, g, err)) return "output: " + err;
+  if (!vokc::readSerialFrames(want, {64, 80}, w, err)) return "expected: " + err;
+  for (std::size_t f = 0; f < g.size() && f < w.size(); ++f)
+    if (g[f].bits != w[f].bits || g[f].erased != w[f].erased) return "first differing frame " + std::to_string(f);
+  if (g.size() != w.size()) return std::to_string(g.size()) + " frames, expected " + std::to_string(w.size());
+  return "";
+}
+
+// "" or the first differing 80-sample frame.
+std::string comparePcm(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
+  for (std::size_t i = 0; i < got.size() && i < want.size(); ++i)
+    if (got[i] != want[i]) return "first differing frame " + std::to_string(i / 80) + " (sample " + std::to_string(i) + ")";
+  if (got.size() != want.size()) return std::to_string(got.size()) + " samples, expected " + std::to_string(want.size());
+  return "";
+}
+
+std::vector<uint8_t> encode(const std::vector<int16_t>& pcm, const vokc::Options& o) {
+  std::vector<uint8_t> bits;
+  std::string err;
+  EXPECT_TRUE(codec().encode(pcm, o, bits, err)) << err;
+  return bits;
+}
+
+std::vector<int16_t> decode(const std::vector<uint8_t>& bits, const vokc::Options& o = vokc::Options{}) {
+  std::vector<int16_t> pcm;
+  std::string err;
+  EXPECT_TRUE(codec().decode(bits, o, pcm, err)) << err;
+  return pcm;
+}
+
+// ---- reference outputs ------------------------------------------------------
+
+TEST(G729D, StressInputEncodesAsReferenceAt6k4) {
+  auto pcm = readPcm(golden("enc_stress.pcm"));
+  EXPECT_EQ(compareStreams(encode(pcm, modeOptions(1)), readBytes(golden("enc_stress.m1"))), "");
+}
+
+TEST(G729D, StressInputEncodesAsReferenceAlternating) {
+  auto pcm = readPcm(golden("enc_stress.pcm"));
+  EXPECT_EQ(compareStreams(encode(pcm, modeOptions(3)), readBytes(golden("enc_stress.m3"))), "");
+}
+
+TEST(G729D, StressStreamDecodesAsReference) {
+  EXPECT_EQ(comparePcm(decode(readBytes(golden("enc_stress.m3"))), readPcm(golden("enc_stress_m3.pcm"))), "");
+}
+
+TEST(G729D, RandomFramesWithErasuresDecodeAsReference) {
+  // Random bits at both rates in random order: delays, positions and gain
+  // indices the encoder never sends, synthesis overflow, lost frames.
+  EXPECT_EQ(comparePcm(decode(readBytes(golden("dec_random.bit"))), readPcm(golden("dec_random.pcm"))), "");
+}
+
+TEST(G729D, ErasedSpeechDecodesAsReference) {
+  const std::string root = vtest::testVectorDir();
+  VTEST_REQUIRE_DIR(root + "/g729");
+  std::vector<int16_t> words;
+  ASSERT_TRUE(vtest::readWords(root + "/g729/annexD/testmid.3", words)) << "missing annexD/testmid.3";
+  // The first 200 frames, frames f with f mod 9 = 4 lost (one bit word cleared).
+  std::vector<int16_t> cut;
+  std::size_t p = 0;
+  for (int f = 0; f < 200 && p + 1 < words.size(); ++f) {
+    const int n = words[p + 1];
+    ASSERT_LE(p + 2 + static_cast<std::size_t>(n), words.size());
+    std::vector<int16_t> frame(words.begin() + static_cast<std::ptrdiff_t>(p),
+                               words.begin() + static_cast<std::ptrdiff_t>(p + 2 + n));
+    if (f % 9 == 4) frame[static_cast<std::size_t>(2 + f % n)] = 0;
+    cut.insert(cut.end(), frame.begin(), frame.end());
+    p += 2 + static_cast<std::size_t>(n);
+  }
+  EXPECT_EQ(comparePcm(decode(toBytes(cut)), readPcm(golden("speech_erased.pcm"))), "");
+}
+
+// ---- the 8 kbit/s mode is G.729 --------------------------------------------
+
+TEST(G729D, Mode2EncodesTheG729Vectors) {
+  const std::string root = vtest::testVectorDir();
+  VTEST_REQUIRE_DIR(root + "/g729");
+  const vokc::Codec* g729 = vokc::registry().find("g729");
+  ASSERT_NE(g729, nullptr);
+  for (const char* name : {"SPEECH", "PITCH", "TAME", "LSP"}) {
+    const std::string dir = root + "/g729/main/";
+    std::vector<int16_t> in;
+    std::vector<uint8_t> want;
+    ASSERT_TRUE(vtest::readWords(dir + name + ".IN", in)) << "missing " << dir << name << ".IN";
+    ASSERT_TRUE(vtest::readFile(dir + name + ".BIT", want)) << "missing " << dir << name << ".BIT";
+    auto got = encode(in, modeOptions(2));
+    EXPECT_EQ(compareStreams(got, want), "") << name;
+    std::vector<uint8_t> plain;
+    std::string err;
+    ASSERT_TRUE(g729->encode(in, vokc::Options{}, plain, err)) << err;
+    EXPECT_EQ(got, plain) << name;
+  }
+}
+
+TEST(G729D, DecodesTheG729Vectors) {
+  // Includes lost frames, parity errors and synthesis overflow at 8 kbit/s.
+  const std::string root = vtest::testVectorDir();
+  VTEST_REQUIRE_DIR(root + "/g729");
+  for (const char* name : {"SPEECH", "ERASURE", "PARITY", "OVERFLOW", "PITCH"}) {
+    const std::string dir = root + "/g729/main/";
+    std::vector<uint8_t> bits;
+    std::vector<int16_t> want;
+    ASSERT_TRUE(vtest::readFile(dir + name + ".BIT", bits)) << "missing " << dir << name << ".BIT";
+    ASSERT_TRUE(vtest::readWords(dir + name + ".PST", want)) << "missing " << dir << name << ".PST";
+    EXPECT_EQ(comparePcm(decode(bits), want), "") << name;
+  }
+}
+
+// ---- stream layouts ----------------------------------------------------------
+
+TEST(G729D, ModesSetTheFrameSizes) {
+  auto pcm = readPcm(golden("enc_stress.pcm"));
+  pcm.resize(80 * 6 + 37);  // a partial last frame is not coded
+  const int expected[3][6] = {{64, 64, 64, 64, 64, 64}, {80, 80, 80, 80, 80, 80}, {80, 64, 80, 64, 80, 64}};
+  for (int mode = 1; mode <= 3; ++mode) {
+    std::vector<vokc::SerialFrame> frames;
+    std::string err;
+    ASSERT_TRUE(vokc::readSerialFrames(encode(pcm, modeOptions(mode)), {64, 80}, frames, err)) << err;
+    ASSERT_EQ(frames.size(), 6u);
+    for (int f = 0; f < 6; ++f) EXPECT_EQ(static_cast<int>(frames[f].bits.size()), expected[mode - 1][f]) << mode;
+  }
+  // Mode 0 is mode 1.
+  EXPECT_EQ(encode(pcm, modeOptions(0)), encode(pcm, modeOptions(1)));
+}
+
+TEST(G729D, RtpPayloadsCarryTheSameFrames) {
+  auto pcm = readPcm(golden("enc_stress.pcm"));
+  pcm.resize(80 * 40);
+  for (int mode : {1, 2}) {
+    auto rtp = encode(pcm, modeOptions(mode, "rtp"));
+    EXPECT_EQ(rtp.size(), 40u * (mode == 1 ? 8 : 10));
+    auto itu = encode(pcm, modeOptions(mode));
+    // Same frames: the payload bits equal the serial bits.
+    std::vector<vokc::SerialFrame> frames;
+    std::string err;
+    ASSERT_TRUE(vokc::readSerialFrames(itu, {64, 80}, frames, err)) << err;
+    std::vector<uint8_t> packed;
+    for (const auto& f : frames) vokc::packOctets(f.bits.data(), static_cast<int>(f.bits.size()), packed);
+    EXPECT_EQ(rtp, packed) << mode;
+    EXPECT_EQ(decode(rtp, modeOptions(mode, "rtp")), decode(itu)) << mode;
+    // A payload cut in the middle of a frame is an error.
+    rtp.pop_back();
+    std::vector<int16_t> out;
+    EXPECT_FALSE(codec().decode(rtp, modeOptions(mode, "rtp"), out, err));
+    EXPECT_NE(err.find("truncated"), std::string::npos) << err;
+  }
+}
+
+TEST(G729D, RejectsBadModesAndFormats) {
+  std::vector<int16_t> pcm(160);
+  std::vector<uint8_t> bits;
+  std::vector<int16_t> out;
+  std::string err;
+  EXPECT_FALSE(codec().encode(pcm, modeOptions(4), bits, err));
+  EXPECT_NE(err.find("mode"), std::string::npos);
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, modeOptions(-1), bits, err));
+  EXPECT_FALSE(err.empty());
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, modeOptions(3, "rtp"), bits, err));
+  EXPECT_NE(err.find("itu"), std::string::npos) << err;
+  err.clear();
+  EXPECT_FALSE(codec().decode(std::vector<uint8_t>(16), modeOptions(3, "rtp"), out, err));
+  EXPECT_FALSE(err.empty());
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, modeOptions(1, "raw"), bits, err));
+  EXPECT_FALSE(err.empty());
+}
+
+TEST(G729D, RejectsFramesOfOtherSizes) {
+  std::vector<uint8_t> frame;
+  std::vector<uint8_t> bits(118, 1);
+  vokc::writeSerialFrame(frame, bits.data(), 118);  // an 11.8 kbit/s frame
+  std::vector<int16_t> out;
+  std::string err;
+  EXPECT_FALSE(codec().decode(frame, vokc::Options{}, out, err));
+  EXPECT_FALSE(err.empty());
+  frame.clear();
+  vokc::writeSerialFrame(frame, bits.data(), 15);  // a SID frame
+  err.clear();
+  EXPECT_FALSE(codec().decode(frame, vokc::Options{}, out, err));
+  EXPECT_FALSE(err.empty());
+}
+
+// ---- the frame API -------------------------------------------------------------
+
+struct Coder {
+  std::vector<unsigned char> enc, dec;
+  Coder() {
+    int size = 0;
+    EXPECT_EQ(vokcG729DEncoderGetSize(&size), vokOk);
+    enc.resize(static_cast<std::size_t>(size) + 1);
+    EXPECT_EQ(vokcG729DDecoderGetSize(&size), vokOk);
+    dec.resize(static_cast<std::size_t>(size) + 1);
+    // Deliberately misaligned objects: the coder aligns them itself.
+    EXPECT_EQ(vokcG729DEncoderInit(enc.data() + 1), vokOk);
+    EXPECT_EQ(vokcG729DDecoderInit(dec.data() + 1), vokOk);
+  }
+  void* e() { return enc.data() + 1; }
+  void* d() { return dec.data() + 1; }
+};
+
+TEST(G729D, FrameApiChecksArguments) {
+  Coder c;
+  Vok16s pcm[80] = {};
+  Vok16s prm[11] = {};
+  Vok8u bits[80] = {};
+  EXPECT_EQ(vokcG729DEncoderGetSize(nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DDecoderGetSize(nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DEncoderInit(nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DDecoderInit(nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DEncode(c.e(), nullptr, vokcG729D6k4, prm), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DEncode(c.e(), pcm, vokcG729D6k4, nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DEncode(nullptr, pcm, vokcG729D6k4, prm), vokErrNullPtr);
+  for (int rate : {0, 63, 65, 79, 118, -64}) {
+    EXPECT_EQ(vokcG729DEncode(c.e(), pcm, rate, prm), vokErrRange) << rate;
+    EXPECT_EQ(vokcG729DDecode(c.d(), prm, rate, 0, pcm), vokErrRange) << rate;
+    EXPECT_EQ(vokcG729DPackBits(prm, rate, bits), vokErrRange) << rate;
+    EXPECT_EQ(vokcG729DUnpackBits(bits, rate, prm), vokErrRange) << rate;
+  }
+  EXPECT_EQ(vokcG729DDecode(c.d(), nullptr, vokcG729D8k, 0, pcm), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DDecode(c.d(), nullptr, vokcG729D8k, 1, pcm), vokOk);  // lost frame: no parameters needed
+  EXPECT_EQ(vokcG729DDecode(c.d(), prm, vokcG729D8k, 0, nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DPackBits(nullptr, vokcG729D8k, bits), vokErrNullPtr);
+  EXPECT_EQ(vokcG729DUnpackBits(nullptr, vokcG729D8k, prm), vokErrNullPtr);
+}
+
+TEST(G729D, PackingFollowsTheFieldWidths) {
+  const int widths6k4[10] = {8, 10, 8, 9, 2, 6, 4, 9, 2, 6};
+  const int widths8k[11] = {8, 10, 8, 1, 13, 4, 7, 5, 13, 4, 7};
+  std::mt19937 rng(64);
+  for (int rate : {vokcG729D6k4, vokcG729D8k}) {
+    const int* w = rate == vokcG729D6k4 ? widths6k4 : widths8k;
+    const int count = rate == vokcG729D6k4 ? 10 : 11;
+    for (int trial = 0; trial < 50; ++trial) {
+      Vok16s prm[11] = {}, back[11] = {};
+      for (int i = 0; i < count; ++i) prm[i] = static_cast<Vok16s>(rng() & ((1u << w[i]) - 1));
+      Vok8u bits[81];
+      bits[rate] = 0xEE;  // just past the frame: untouched
+      ASSERT_EQ(vokcG729DPackBits(prm, rate, bits), vokOk);
+      EXPECT_EQ(bits[rate], 0xEE);
+      ASSERT_EQ(vokcG729DUnpackBits(bits, rate, back), vokOk);
+      for (int i = 0; i < count; ++i) EXPECT_EQ(back[i], prm[i]) << rate << " field " << i;
+      // Most significant bit of the first field first.
+      EXPECT_EQ(bits[0], (prm[0] >> 7) & 1);
+    }
+  }
+}
+
+TEST(G729D, FrameApiMatchesTheStreamCodec) {
+  // The frame calls with alternating rates give the toggle-mode stream.
+  auto pcm = readPcm(golden("enc_stress.pcm"));
+  auto want = readBytes(golden("enc_stress.m3"));
+  std::vector<vokc::SerialFrame> frames;
+  std::string err;
+  ASSERT_TRUE(vokc::readSerialFrames(want, {64, 80}, frames, err)) << err;
+  Coder c;
+  ASSERT_EQ(frames.size(), pcm.size() / 80);
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    const int rate = f % 2 == 0 ? vokcG729D8k : vokcG729D6k4;
+    Vok16s prm[11];
+    Vok8u bits[80];
+    ASSERT_EQ(vokcG729DEncode(c.e(), &pcm[f * 80], rate, prm), vokOk);
+    ASSERT_EQ(vokcG729DPackBits(prm, rate, bits), vokOk);
+    ASSERT_EQ(std::vector<uint8_t>(bits, bits + rate), frames[f].bits) << "frame " << f;
+  }
+}
+
+// ---- robustness ------------------------------------------------------------------
+
+TEST(G729D, DecoderSurvivesArbitraryParameters) {
+  // Any 16-bit values (beyond the field widths, negative), random rates and
+  // losses, through the frame API: always decodes, output stays bounded work.
+  std::mt19937 rng(20261206);
+  Coder c;
+  for (int f = 0; f < 3000; ++f) {
+    Vok16s prm[11];
+    for (auto& p : prm) p = static_cast<Vok16s>(rng());
+    const int rate = rng() & 1 ? vokcG729D6k4 : vokcG729D8k;
+    const int erased = rng() % 10 == 0;
+    Vok16s pcm[80];
+    ASSERT_EQ(vokcG729DDecode(c.d(), prm, rate, erased, pcm), vokOk) << f;
+  }
+  // Extreme but in-range fields: largest indices everywhere.
+  for (int f = 0; f < 200; ++f) {
+    Vok16s prm[11];
+    for (auto& p : prm) p = 0x7FFF;
+    Vok16s pcm[80];
+    ASSERT_EQ(vokcG729DDecode(c.d(), prm, f % 3 ? vokcG729D6k4 : vokcG729D8k, 0, pcm), vokOk);
+  }
+}
+
+TEST(G729D, StreamDecoderSurvivesRandomFrames) {
+  std::mt19937 rng(640);
+  std::vector<uint8_t> stream;
+  for (int f = 0; f < 400; ++f) {
+    const int n = rng() % 3 == 0 ? 80 : 64;
+    std::vector<uint8_t> bits(static_cast<std::size_t>(n));
+    for (auto& b : bits) b = static_cast<uint8_t>(rng() & 1);
+    const std::size_t at = stream.size();
+    vokc::writeSerialFrame(stream, bits.data(), n);
+    if (rng() % 20 == 0) {  // lost on the channel: a cleared bit word
+      const std::size_t word = at + 4 + 2 * (rng() % static_cast<unsigned>(n));
+      stream[word] = stream[word + 1] = 0;
+    }
+  }
+  auto pcm = decode(stream);
+  EXPECT_EQ(pcm.size(), 400u * 80u);
+  // Cut in the middle of a frame: an error, not a crash.
+  stream.resize(stream.size() - 7);
+  std::vector<int16_t> out;
+  std::string err;
+  EXPECT_FALSE(codec().decode(stream, vokc::Options{}, out, err));
+  EXPECT_FALSE(err.empty());
+  // Random payload bytes in the RTP layout decode at either single rate.
+  std::vector<uint8_t> rtp(8 * 10 * 30);
+  for (auto& b : rtp) b = static_cast<uint8_t>(rng());
+  EXPECT_EQ(decode(rtp, modeOptions(1, "rtp")).size(), 300u * 80u);
+  EXPECT_EQ(decode(rtp, modeOptions(2, "rtp")).size(), 240u * 80u);
+}
+
+TEST(G729D, EncoderSurvivesExtremeInput) {
+  // Full-scale alternation and constants at both rates, frame by frame.
+  Coder c;
+  Vok16s pcm[80];
+  for (int f = 0; f < 300; ++f) {
+    for (int i = 0; i < 80; ++i) {
+      switch ((f / 25) % 4) {
+        case 0: pcm[i] = (i & 1) ? 32767 : -32768; break;
+        case 1: pcm[i] = -32768; break;
+        case 2: pcm[i] = static_cast<Vok16s>((i * 7919 + f * 104729) & 0xFFFF); break;
+        default: pcm[i] = (i % 3) ? 32767 : -32768; break;
+      }
+    }
+    Vok16s prm[11];
+    const int rate = f % 3 ? vokcG729D6k4 : vokcG729D8k;
+    ASSERT_EQ(vokcG729DEncode(c.e(), pcm, rate, prm), vokOk);
+    Vok16s out[80];
+    ASSERT_EQ(vokcG729DDecode(c.d(), prm, rate, 0, out), vokOk);
+  }
+}
+
+}  // namespace
