@@ -47,15 +47,19 @@ inline Word16 synthSample(const int16_t* a, int order, Word16 xn, const int16_t*
 
 // The filter proper.  Past outputs are bounded by the running maximum of
 // their magnitudes, so |x a0| + M sum|a_j| below 2^30 proves that every
-// partial sum of a sample fits 32 bits.  The first `order` samples read a
-// staging copy of the memory followed by the new outputs, so every sample
-// sees one contiguous history.
+// partial sum of a sample fits 32 bits; such samples run in plain 32-bit
+// arithmetic on a local copy of the coefficients, the oldest terms first so
+// that the newest output enters the sum last.  The first `order` samples
+// read a staging copy of the memory followed by the new outputs, so every
+// sample sees one contiguous history.
 template <int N>
 bool runFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, const int16_t* mem) {
   if (N > 0) order = N;
+  int32_t c[(N > 0 ? N : 32) + 1];
   int64_t poles = 0;
-  for (int j = 1; j <= order; ++j) poles += std::abs(int{a[j]});
-  const int64_t a0 = std::abs(int{a[0]});
+  for (int j = 0; j <= order; ++j) c[j] = a[j];
+  for (int j = 1; j <= order; ++j) poles += std::abs(c[j]);
+  const int64_t a0 = std::abs(c[0]);
   int64_t peak = 0;  // largest |y| the history can hold so far
   int16_t stage[64];
   if (mem) {
@@ -64,11 +68,31 @@ bool runFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int le
   } else {
     std::memset(stage, 0, static_cast<size_t>(order) * sizeof(int16_t));
   }
+  int64_t room = (int64_t{1} << 30) - peak * poles;  // what |x a0| may still take
   bool ovf = false;
-  auto one = [&](Word16 xn, const int16_t* past) {
-    const bool plain = std::abs(int{xn}) * a0 + peak * poles < (int64_t{1} << 30);
-    const Word16 v = synthSample<N>(a, order, xn, past, plain, ovf);
-    peak = std::max<int64_t>(peak, std::abs(int{v}));
+  auto one = [&](Word16 xn, const int16_t* past) -> Word16 {
+    Word16 v;
+    if (std::abs(int{xn}) * a0 < room) {
+      int32_t acc = 0;
+      for (int j = order; j >= 2; --j) acc += c[j] * past[-j];
+      acc = xn * c[0] - acc - c[1] * past[-1];
+      // (2 acc) << 3, saturated, then rounded: the flag follows the
+      // operators (a saturated shift or a saturating rounding addition).
+      int64_t t = int64_t{acc} * 16;
+      if (t > kMax32 || t < kMin32) {
+        ovf = true;
+        t = t > 0 ? kMax32 : kMin32;
+      }
+      if (t >= 0x7FFF8000) ovf = true;
+      v = round_fx(static_cast<Word32>(t));
+    } else {
+      v = synthSample<N>(a, order, xn, past, false, ovf);
+    }
+    const int64_t m = std::abs(int{v});
+    if (m > peak) {
+      peak = m;
+      room = (int64_t{1} << 30) - peak * poles;
+    }
     return v;
   };
   const int head = len < order ? len : order;
