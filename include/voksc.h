@@ -305,6 +305,10 @@ VOKAPI VokResult voksRandomNoiseExcitation_G729B_16s32f(Vok16s* seed, Vok32f* ex
 /* SID LSF index: (predictor switch, first stage 0..31, second stage 0..15). */
 VOKAPI VokResult voksLSFDecode_G729B_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf);
 VOKAPI VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, Vok16s* lsfq, Vok16s* idx);
+/* Float forms: LSFs in radians, float MA memory 4 x 10 newest first; the
+ * decoder takes its indices modulo their ranges. */
+VOKAPI VokResult voksLSFDecode_G729B_32f(const Vok16s* idx, Vok32f* mem, Vok32f* lsf);
+VOKAPI VokResult voksLSFQuant_G729B_32f(const Vok32f* lsfIn, Vok32f* mem, Vok32f* lsfq, Vok16s* idx);
 /* ==== end G.729 Annex B ===================================================== */
 
 /* ==== G.726 ADPCM =========================================================== */
