@@ -1,6 +1,8 @@
 // G.729 second-order high-pass section: the pre-processing filter of the
 // encoder (140 Hz, coefficients Q12, input halved) and the post-processing
 // filter of the decoder (100 Hz, coefficients Q13, output doubled).
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/basic_op.h"
@@ -51,14 +53,34 @@ VOKSC_EXPORT VokResult voksHighPassFilter_G729_16s_ISfs(Vok16s* x, int len, int 
   HighPassState s;
   std::memcpy(&s, state, sizeof s);
   const Word16 shift = static_cast<Word16>(15 - q);
+  // While 2 ((|y1h| + 1) |a1| + (|y2h| + 1) |a2| + max|x| sum|b|) stays
+  // below 2^31 no partial sum of the operator chain can saturate (the low
+  // words' products add at most |a| each), and the sample is formed in
+  // plain 32-bit arithmetic; otherwise the chain itself runs.
+  const int32_t a1 = s.a[1], a2 = s.a[2], b0 = s.b[0], b1 = s.b[1], b2 = s.b[2];
+  int64_t xPeak = std::max(std::abs(int{s.x1}), std::abs(int{s.x2}));
+  for (int i = 0; i < len; ++i) xPeak = std::max<int64_t>(xPeak, std::abs(int{x[i]}));
+  // (A coefficient of -32768 would meet a low word of -32768 only in a
+  // corrupted state, where mult() saturates: the chain handles it.)
+  const int64_t room = a1 == kMin16 || a2 == kMin16
+                           ? 0
+                           : (int64_t{1} << 30) - xPeak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
+  const int32_t top = 0x7FFFFFFF >> shift;  // largest t that survives the shift
   for (int i = 0; i < len; ++i) {
     const Word16 in = x[i];
-    Word32 t = voksc::vokMpy32x16(s.y1h, s.y1l, s.a[1]);
-    t = L_add(t, voksc::vokMpy32x16(s.y2h, s.y2l, s.a[2]));
-    t = L_mac(t, in, s.b[0]);
-    t = L_mac(t, s.x1, s.b[1]);
-    t = L_mac(t, s.x2, s.b[2]);
-    t = L_shl(t, shift);
+    Word32 t;
+    if ((std::abs(int{s.y1h}) + 1) * int64_t{std::abs(a1)} + (std::abs(int{s.y2h}) + 1) * int64_t{std::abs(a2)} < room) {
+      t = 2 * (s.y1h * a1 + ((s.y1l * a1) >> 15) + s.y2h * a2 + ((s.y2l * a2) >> 15) + in * b0 + s.x1 * b1 +
+               s.x2 * b2);
+      t = t > top ? kMax32 : (t < -top - 1 ? kMin32 : static_cast<Word32>(static_cast<uint32_t>(t) << shift));
+    } else {
+      t = voksc::vokMpy32x16(s.y1h, s.y1l, s.a[1]);
+      t = L_add(t, voksc::vokMpy32x16(s.y2h, s.y2l, s.a[2]));
+      t = L_mac(t, in, s.b[0]);
+      t = L_mac(t, s.x1, s.b[1]);
+      t = L_mac(t, s.x2, s.b[2]);
+      t = L_shl(t, shift);
+    }
     x[i] = q == 12 ? round_fx(t) : round_fx(L_shl(t, 1));
     s.y2h = s.y1h;
     s.y2l = s.y1l;

@@ -19,6 +19,12 @@ namespace voksc::g729 {
 // set (a saturating product, sum, shift or rounding).
 bool synthesisFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
                      bool update);
+// Its two forms (order 10 keeps the history in vector lanes in the AVX2
+// form); results and flags are identical.
+bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
+                            bool update);
+bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
+                          bool update);
 
 // A(z) of order `order` over len samples: y[n] = round((sum a[j] x[n-j])
 // << 3), j = 0..order; x holds `order` samples of history before x[0].

@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "common/basic_op.h"
 #include "core/status.h"
 #include "filt_internal.h"
@@ -45,6 +49,8 @@ inline Word16 synthSample(const int16_t* a, int order, Word16 xn, const int16_t*
   return round_fx(s);
 }
 
+inline Word16 roundedOutput(int32_t acc, bool& ovf);
+
 // The filter proper.  Past outputs are bounded by the running maximum of
 // their magnitudes, so |x a0| + M sum|a_j| below 2^30 proves that every
 // partial sum of a sample fits 32 bits; such samples run in plain 32-bit
@@ -76,15 +82,7 @@ bool runFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int le
       int32_t acc = 0;
       for (int j = order; j >= 2; --j) acc += c[j] * past[-j];
       acc = xn * c[0] - acc - c[1] * past[-1];
-      // (2 acc) << 3, saturated, then rounded: the flag follows the
-      // operators (a saturated shift or a saturating rounding addition).
-      int64_t t = int64_t{acc} * 16;
-      if (t > kMax32 || t < kMin32) {
-        ovf = true;
-        t = t > 0 ? kMax32 : kMin32;
-      }
-      if (t >= 0x7FFF8000) ovf = true;
-      v = round_fx(static_cast<Word32>(t));
+      v = roundedOutput(acc, ovf);
     } else {
       v = synthSample<N>(a, order, xn, past, false, ovf);
     }
@@ -126,10 +124,73 @@ bool wideFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int l
   return ovf;
 }
 
+// (2 acc) << 3, saturated, then rounded to the upper word: the flag follows
+// the operators (a saturated shift or a saturating rounding addition).
+inline Word16 roundedOutput(int32_t acc, bool& ovf) {
+  int64_t t = int64_t{acc} * 16;
+  if (t > kMax32 || t < kMin32) {
+    ovf = true;
+    t = t > 0 ? kMax32 : kMin32;
+  }
+  if (t >= 0x7FFF8000) ovf = true;
+  return round_fx(static_cast<Word32>(t));
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+// Order 10 with the history in registers: y[n-3] .. y[n-10] in the eight
+// lanes of one vector (one madd and two folds per sample), the two newest
+// outputs in scalars.  Only y[n-1] and y[n-2] lie on the path from one
+// output to the next; the vector takes y[n-2] in as it becomes y[n-3].
+__attribute__((target("avx2"))) bool order10Vector(const int16_t* a, const int16_t* x, int16_t* y, int len,
+                                                   const int16_t* mem) {
+  int16_t m[10] = {};
+  if (mem) std::memcpy(m, mem, sizeof m);
+  __m128i hist = _mm_setr_epi16(m[7], m[6], m[5], m[4], m[3], m[2], m[1], m[0]);
+  const __m128i coef = _mm_setr_epi16(a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10]);
+  const int32_t c0 = a[0], c1 = a[1], c2 = a[2];
+  int32_t y1 = m[9], y2 = m[8];
+  int64_t poles = 0, peak = 0;
+  for (int j = 1; j <= 10; ++j) poles += std::abs(int{a[j]});
+  for (int j = 0; j < 10; ++j) peak = std::max<int64_t>(peak, std::abs(int{m[j]}));
+  const int64_t a0 = std::abs(c0);
+  int64_t room = (int64_t{1} << 30) - peak * poles;
+  bool ovf = false;
+  for (int n = 0; n < len; ++n) {
+    const Word16 xn = x[n];
+    Word16 v;
+    if (std::abs(int{xn}) * a0 < room) {
+      __m128i p = _mm_madd_epi16(hist, coef);
+      p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4E));
+      p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xB1));
+      const int32_t acc = xn * c0 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1;
+      v = roundedOutput(acc, ovf);
+    } else {
+      alignas(16) int16_t lanes[8];
+      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), hist);
+      int16_t past[10];  // oldest first; past + 10 is the sample's "past"
+      for (int k = 0; k < 8; ++k) past[k] = lanes[7 - k];
+      past[8] = static_cast<int16_t>(y2);
+      past[9] = static_cast<int16_t>(y1);
+      v = synthSample<10>(a, 10, xn, past + 10, false, ovf);
+    }
+    const int64_t mag = std::abs(int{v});
+    if (mag > peak) {
+      peak = mag;
+      room = (int64_t{1} << 30) - peak * poles;
+    }
+    y[n] = v;
+    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), y2, 0);
+    y2 = y1;
+    y1 = v;
+  }
+  return ovf;
+}
+#endif
+
 }  // namespace
 
-bool synthesisFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
-                     bool update) {
+bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
+                            bool update) {
   // The memory must survive until the filter has left it (the caller may
   // update it in place); the staging copy takes care of that.
   bool ovf;
@@ -150,6 +211,34 @@ bool synthesisFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, 
     }
   }
   return ovf;
+}
+
+bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
+                          bool update) {
+#if defined(__i386__) || defined(__x86_64__)
+  if (order == 10) {
+    const bool ovf = order10Vector(a, x, y, len, mem);
+    if (update && mem) {
+      if (len >= 10) {
+        std::memcpy(mem, y + len - 10, 10 * sizeof(int16_t));
+      } else {
+        std::memmove(mem, mem + len, static_cast<size_t>(10 - len) * sizeof(int16_t));
+        std::memcpy(mem + 10 - len, y, static_cast<size_t>(len) * sizeof(int16_t));
+      }
+    }
+    return ovf;
+  }
+#endif
+  return synthesisFilter_scalar(a, order, x, y, len, mem, update);
+}
+
+bool synthesisFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
+                     bool update) {
+#if defined(VOKSC_USE_AVX2)
+  return synthesisFilter_avx2(a, order, x, y, len, mem, update);
+#else
+  return synthesisFilter_scalar(a, order, x, y, len, mem, update);
+#endif
 }
 
 }  // namespace voksc::g729

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check.h"
+#include "common/basic_op.h"
 #include "g729/filt_internal.h"
 #include "g729/pst_internal.h"
 #include "voksc.h"
@@ -395,6 +396,108 @@ TEST(G729FiltKernels, ResidualScalarAndAvx2Agree) {
     voksc::g729::residualFilter_scalar(a.data(), order, x.data() + order, y1.data(), len);
     voksc::g729::residualFilter_avx2(a.data(), order, x.data() + order, y2.data(), len);
     ASSERT_EQ(y1, y2) << "order " << order << " len " << len;
+  }
+}
+
+// The synthesis filter as the operator chain writes it, with its overflow flag.
+bool chainSynthesis(const Vok16s* a, int order, const Vok16s* x, Vok16s* y, int len, const Vok16s* mem) {
+  using namespace voksc::op;
+  std::vector<Vok16s> h(static_cast<size_t>(order), 0);
+  if (mem) h.assign(mem, mem + order);
+  bool ovf = false;
+  for (int n = 0; n < len; ++n) {
+    Word32 s = L_mult_o(x[n], a[0], ovf);
+    for (int j = 1; j <= order; ++j) s = L_msu_o(s, a[j], h[h.size() - j], ovf);
+    s = L_shl_o(s, 3, ovf);
+    if (s >= 0x7FFF8000) ovf = true;
+    y[n] = round_fx(s);
+    h.push_back(y[n]);
+  }
+  return ovf;
+}
+
+TEST(G729FiltKernels, SynthesisFormsAgreeWithTheChain) {
+  std::mt19937 rng(73);
+  for (int trial = 0; trial < 4000; ++trial) {
+    const int order = trial % 3 == 0 ? 10 : (trial % 3 == 1 ? 1 + static_cast<int>(rng() % 32) : 30);
+    const int len = 1 + static_cast<int>(rng() % 90);
+    // Quiet, speech-like and saturating coefficient sets and signals.
+    const int ampA = trial % 4 == 0 ? 32767 : (trial % 4 == 1 ? 12000 : 1 + static_cast<int>(rng() % 3000));
+    const int ampX = trial % 5 == 0 ? 32767 : 1 + static_cast<int>(rng() % 9000);
+    auto a = noise(order + 1, ampA, static_cast<unsigned>(rng()));
+    a[0] = trial % 6 == 0 ? static_cast<Vok16s>(-32768) : 4096;
+    auto x = noise(len, ampX, static_cast<unsigned>(rng()));
+    auto mem = noise(order, trial % 7 == 0 ? 32767 : 3000, static_cast<unsigned>(rng()));
+    if (trial % 11 == 0) std::fill(mem.begin(), mem.end(), static_cast<Vok16s>(-32768));
+    const bool withMem = trial % 9 != 0;
+    std::vector<Vok16s> want(len), y1(len), y2(len);
+    const bool f0 = chainSynthesis(a.data(), order, x.data(), want.data(), len, withMem ? mem.data() : nullptr);
+    auto m1 = mem, m2 = mem;
+    const bool f1 =
+        voksc::g729::synthesisFilter_scalar(a.data(), order, x.data(), y1.data(), len, withMem ? m1.data() : nullptr, true);
+    ASSERT_EQ(y1, want) << "scalar, order " << order << " len " << len << " trial " << trial;
+    ASSERT_EQ(f1, f0) << "scalar flag, trial " << trial;
+    if (!haveAvx2()) continue;
+    const bool f2 =
+        voksc::g729::synthesisFilter_avx2(a.data(), order, x.data(), y2.data(), len, withMem ? m2.data() : nullptr, true);
+    ASSERT_EQ(y2, want) << "avx2, order " << order << " len " << len << " trial " << trial;
+    ASSERT_EQ(f2, f0) << "avx2 flag, trial " << trial;
+    ASSERT_EQ(m1, m2);
+  }
+}
+
+// The second-order section as the operator chain writes it; the state is
+// the coefficients, x1, x2 and the split outputs y1, y2.
+struct ChainHighPass {
+  Vok16s a[3], b[3], x1 = 0, x2 = 0, y1h = 0, y1l = 0, y2h = 0, y2l = 0;
+  void run(Vok16s* x, int len, int q) {
+    using namespace voksc::op;
+    auto mpy = [](Word16 hi, Word16 lo, Word16 n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); };
+    for (int i = 0; i < len; ++i) {
+      const Word16 in = x[i];
+      Word32 t = L_add(mpy(y1h, y1l, a[1]), mpy(y2h, y2l, a[2]));
+      t = L_mac(L_mac(L_mac(t, in, b[0]), x1, b[1]), x2, b[2]);
+      t = L_shl(t, static_cast<Word16>(15 - q));
+      x[i] = q == 12 ? round_fx(t) : round_fx(L_shl(t, 1));
+      y2h = y1h;
+      y2l = y1l;
+      y1h = static_cast<Word16>(t >> 16);
+      y1l = static_cast<Word16>((t >> 1) & 0x7FFF);
+      x2 = x1;
+      x1 = in;
+    }
+  }
+};
+
+TEST(G729FiltKernels, HighPassAgreesWithTheChain) {
+  std::mt19937 rng(74);
+  const Vok16s pre[6] = {4096, 7807, -3733, 1899, -3798, 1899}, post[6] = {8192, 15836, -7667, 7699, -15398, 7699};
+  for (int trial = 0; trial < 600; ++trial) {
+    const int q = trial & 1 ? 13 : 12;
+    Vok16s c[6];
+    if (trial % 3 == 2) {
+      for (auto& v : c) v = static_cast<Vok16s>(rng());  // anything, saturating chains included
+    } else {
+      std::memcpy(c, trial % 3 == 0 ? pre : post, sizeof c);
+    }
+    int size = 0;
+    ASSERT_EQ(voksHighPassFilterSize_G729(&size), vokOk);
+    std::vector<unsigned char> state(static_cast<size_t>(size));
+    ASSERT_EQ(voksHighPassFilterInit_G729(c, state.data()), vokOk);
+    ChainHighPass ref;
+    std::memcpy(ref.a, c, sizeof ref.a);
+    std::memcpy(ref.b, c + 3, sizeof ref.b);
+    for (int block = 0; block < 6; ++block) {
+      const int len = 1 + static_cast<int>(rng() % 80);
+      auto x = noise(len, (trial + block) % 4 == 0 ? 32767 : 1 + static_cast<int>(rng() % 12000),
+                     static_cast<unsigned>(rng()));
+      if ((trial + block) % 5 == 0)
+        for (auto& v : x) v = (rng() & 1) ? static_cast<Vok16s>(-32768) : static_cast<Vok16s>(32767);
+      auto want = x;
+      ref.run(want.data(), len, q);
+      ASSERT_EQ(voksHighPassFilter_G729_16s_ISfs(x.data(), len, q, state.data()), vokOk);
+      ASSERT_EQ(x, want) << "trial " << trial << " block " << block;
+    }
   }
 }
 
