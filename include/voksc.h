@@ -172,12 +172,7 @@ VOKAPI VokResult voksLPCToLSP_G729_32f(const Vok32f* a, const Vok32f* oldLsp, Vo
 VOKAPI VokResult voksLPCToLSP_G729A_32f(const Vok32f* a, const Vok32f* oldLsp, Vok32f* lsp);
 VOKAPI VokResult voksLSPToLPC_G729_32f(const Vok32f* lsp, Vok32f* a);
 VOKAPI VokResult voksLevinsonDurbin_G729_32f(const Vok32f* r, int order, Vok32f* a, Vok32f* rc, Vok32f* err);
-VOKAPI VokResult voksSynthesisFilter_G729_32f(const Vok32f* a, int order, const Vok32f* x, Vok32f* y, int len, Vok32f* mem);
 VOKAPI VokResult voksInterpolateC_G729_32f(const Vok32f* a, Vok32f wa, const Vok32f* b, Vok32f wb, Vok32f* out, int len);
-VOKAPI VokResult voksDotProd_G729A_32f(const Vok32f* a, const Vok32f* b, int len, Vok32f* result);
-VOKAPI VokResult voksAdaptiveCodebookContribution_G729_32f(Vok32f gain, const Vok32f* y, const Vok32f* x, Vok32f* x2);
-VOKAPI VokResult voksDecodeAdaptiveVector_G729_32f_I(const Vok32s* delay, Vok32f* exc);
-VOKAPI VokResult voksToeplizMatrix_G729_32f(const Vok32f* h, Vok32f* rr);
 VOKAPI VokResult voksLSFDecode_G729_32f(const Vok16s* idx, Vok32f* mem, Vok32f* lsf);
 VOKAPI VokResult voksLSFDecodeErased_G729_32f(int mode, Vok32f* mem, const Vok32f* lastLsf);
 VOKAPI VokResult voksWinHybridGetStateSize_G729E_16s(int* size);
@@ -209,6 +204,8 @@ VOKAPI VokResult voksAdaptiveCodebookContribution_G729_16s(Vok16s gain, const Vo
 VOKAPI VokResult voksAdaptiveCodebookGain_G729_16s(const Vok16s* x, const Vok16s* h, const Vok16s* vec, Vok16s* y, Vok16s* gain);
 VOKAPI VokResult voksAdaptiveCodebookGain_G729A_16s(const Vok16s* x, const Vok16s* a, const Vok16s* vec, Vok16s* y, Vok16s* gain);
 VOKAPI VokResult voksOpenLoopPitchSearch_G729A_32f(const Vok32f* s, Vok32s* delay);
+VOKAPI VokResult voksAdaptiveCodebookContribution_G729_32f(Vok32f gain, const Vok32f* y, const Vok32f* x, Vok32f* x2);
+VOKAPI VokResult voksDecodeAdaptiveVector_G729_32f_I(const Vok32s* delay, Vok32f* exc);
 /* ==== end G.729 pitch ====================================================== */
 
 /* ==== G.729 fixed codebook and gains ====================================== */
