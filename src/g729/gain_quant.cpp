@@ -4,7 +4,10 @@
 // unquantised optimum keeps 4 x 8 candidates of the 8 x 16 combinations
 // (6 x 6 of 8 x 8 for the 6.4 kbit/s codebooks); the candidate with the
 // smallest weighted error wins.
+#include <cstdlib>
+
 #include "common/basic_op.h"
+#include "common/kernels.h"
 #include "common/math_ops.h"
 #include "core/status.h"
 #include "gain_lowrate_tables.h"
@@ -32,32 +35,50 @@ inline void normalise(Word32 s, Word16& v, Word16& shift) {
   v = round_fx(L_shl(s, shift));
 }
 
+// L_mac chains over a subframe, formed exactly.  A sum of squares only
+// grows, so its chain saturates exactly when the exact sum leaves 32 bits
+// (and then stays at the maximum); a signed sum is exact while 2 sum|a b|
+// fits 31 bits and otherwise runs the chain.
+inline Word32 squares(const int16_t* a, Word32 start, bool& ovf) {
+  const int64_t v = start + 2 * voksc::kern::dot(a, a, kSubfr);
+  ovf = v > kMax32;
+  return ovf ? kMax32 : static_cast<Word32>(v);
+}
+
+inline Word32 cross(const int16_t* a, const int16_t* b, Word32 start, bool& ovf) {
+  int64_t bound = 0;
+  for (int i = 0; i < kSubfr; ++i) bound += std::abs(int32_t{a[i]} * b[i]);
+  if (2 * bound + 1 < kMax32) {
+    ovf = false;
+    return static_cast<Word32>(start + 2 * voksc::kern::dot(a, b, kSubfr));
+  }
+  ovf = false;
+  Word32 s = start;
+  for (int i = 0; i < kSubfr; ++i) s = L_mac_o(s, a[i], b[i], ovf);
+  return s;
+}
+
 void criterionTerms(const int16_t* x, const int16_t* y, const int16_t* z, Terms& t) {
   // <y,y> and <x,y> as the adaptive gain computes them: on y / 4 when the
   // sum on y overflows.
   int16_t yq[kSubfr];
   for (int i = 0; i < kSubfr; ++i) yq[i] = shr(y[i], 2);
   bool ovf = false;
-  Word32 s = 1;
-  for (int i = 0; i < kSubfr; ++i) s = L_mac_o(s, y[i], y[i], ovf);
+  Word32 s = squares(y, 1, ovf);
   Word16 yy, expYy;
   if (!ovf) {
     normalise(s, yy, expYy);
   } else {
-    s = 1;
-    for (int i = 0; i < kSubfr; ++i) s = L_mac(s, yq[i], yq[i]);
+    s = squares(yq, 1, ovf);
     normalise(s, yy, expYy);
     expYy = sub(expYy, 4);
   }
-  ovf = false;
-  s = 0;
-  for (int i = 0; i < kSubfr; ++i) s = L_mac_o(s, x[i], y[i], ovf);
+  s = cross(x, y, 0, ovf);
   Word16 xy, expXy;
   if (!ovf) {
     normalise(s, xy, expXy);
   } else {
-    s = 0;
-    for (int i = 0; i < kSubfr; ++i) s = L_mac(s, x[i], yq[i]);
+    s = cross(x, yq, 0, ovf);
     normalise(s, xy, expXy);
     expXy = sub(expXy, 2);
   }
@@ -71,18 +92,15 @@ void criterionTerms(const int16_t* x, const int16_t* y, const int16_t* z, Terms&
   int16_t zq[kSubfr];
   for (int i = 0; i < kSubfr; ++i) zq[i] = shr(z[i], 3);
   Word16 v, sh;
-  s = 1;
-  for (int i = 0; i < kSubfr; ++i) s = L_mac(s, zq[i], zq[i]);
+  s = squares(zq, 1, ovf);
   normalise(s, v, sh);
   t.g[2] = v;
   t.e[2] = add(sh, 19 - 16);
-  s = 1;
-  for (int i = 0; i < kSubfr; ++i) s = L_mac(s, x[i], zq[i]);
+  s = cross(x, zq, 1, ovf);
   normalise(s, v, sh);
   t.g[3] = negate(v);
   t.e[3] = sub(add(sh, 10 - 16), 1);
-  s = 1;
-  for (int i = 0; i < kSubfr; ++i) s = L_mac(s, y[i], zq[i]);
+  s = cross(y, zq, 1, ovf);
   normalise(s, v, sh);
   t.g[4] = v;
   t.e[4] = sub(add(sh, 10 - 16), 1);
