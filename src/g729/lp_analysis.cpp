@@ -2,6 +2,7 @@
 // conversions, LSP/LSF conversions and the LSP interpolations.
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "common/basic_op.h"
 #include "common/math_ops.h"
@@ -152,7 +153,8 @@ namespace {
 
 // Chebyshev series of a fifth-order sum or difference polynomial at x (Q15):
 // coefficients Q11 with shift 6, or Q10 with shift 7; result Q14 saturated.
-Word16 chebyshev(Word16 x, const Word16* f, int shift) {
+// The operator chain, step by step.
+Word16 chebyshevSteps(Word16 x, const Word16* f, int shift) {
   Word16 b2h = shift == 6 ? 256 : 128, b2l = 0, b1h, b1l, b0h, b0l;
   Word32 t = L_mult(x, shift == 6 ? 512 : 256);
   t = L_mac(t, f[1], 4096);
@@ -175,6 +177,46 @@ Word16 chebyshev(Word16 x, const Word16* f, int shift) {
   return extract_h(L_shl(t, static_cast<Word16>(shift)));
 }
 
+}  // namespace
+
+// The same recursion on the 32-bit values b = bh 2^16 + bl 2 (always even),
+// formed exactly: with x above -32768 no product saturates, so only the
+// doubling and the partial sums of each step can, and they are checked; an
+// evaluation that would saturate anywhere runs the chain.
+Word16 lspChebyshev(Word16 x, const Word16* f, int shift) {
+  if (x == kMin16) return chebyshevSteps(x, f, shift);
+  bool fits = true;
+  auto keep = [&fits](int64_t v) {
+    fits &= v >= kMin32 && v <= kMax32;
+    return v;
+  };
+  // Mpy32x16 of b and x (exact here) followed by b2 taken away as the chain
+  // does, high word first, then low word.
+  auto step = [&](int32_t b1, int32_t b2) {
+    const int32_t h1 = b1 >> 16, l1 = (b1 >> 1) & 0x7FFF, h2 = b2 >> 16, l2 = (b2 >> 1) & 0x7FFF;
+    const int64_t m = 2 * int64_t{h1} * x + 2 * ((l1 * x) >> 15);
+    return std::pair<int64_t, int64_t>(m, keep(m * 2 - 65536 * int64_t{h2}) - 2 * int64_t{l2});
+  };
+  int32_t b2 = (shift == 6 ? 256 : 128) * 65536;
+  int32_t b1 = 2 * x * (shift == 6 ? 512 : 256) + 8192 * f[1];
+  for (int i = 2; i < kNc; ++i) {
+    const auto [m, partial] = step(b1, b2);
+    fits &= m >= -(int64_t{1} << 30) && m < (int64_t{1} << 30);  // the doubling
+    const int64_t b0 = keep(keep(partial) + 8192 * int64_t{f[i]});
+    if (!fits) return chebyshevSteps(x, f, shift);
+    b2 = b1;
+    b1 = static_cast<int32_t>(b0);
+  }
+  const int32_t h1 = b1 >> 16, l1 = (b1 >> 1) & 0x7FFF, h2 = b2 >> 16, l2 = (b2 >> 1) & 0x7FFF;
+  const int64_t m = 2 * int64_t{h1} * x + 2 * ((l1 * x) >> 15);
+  const int64_t t = keep(keep(keep(m - 65536 * int64_t{h2}) - 2 * int64_t{l2}) + 4096 * int64_t{f[kNc]});
+  if (!fits) return chebyshevSteps(x, f, shift);
+  return extract_h(L_shl(static_cast<Word32>(t), static_cast<Word16>(shift)));
+}
+
+Word16 lspChebyshevChain(Word16 x, const Word16* f, int shift) { return chebyshevSteps(x, f, shift); }
+
+namespace {
 }  // namespace
 
 void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
@@ -210,15 +252,15 @@ void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
   int nf = 0;
   const Word16* coef = f1;
   Word16 xlow = grid[0];
-  Word16 ylow = chebyshev(xlow, coef, shift);
+  Word16 ylow = lspChebyshev(xlow, coef, shift);
   for (int j = 1; nf < kLpOrder && j <= intervals; ++j) {
     Word16 xhigh = xlow, yhigh = ylow;
     xlow = grid[j];
-    ylow = chebyshev(xlow, coef, shift);
+    ylow = lspChebyshev(xlow, coef, shift);
     if (L_mult(ylow, yhigh) > 0) continue;
     for (int i = 0; i < bisections; ++i) {
       const Word16 xmid = add(shr(xlow, 1), shr(xhigh, 1));
-      const Word16 ymid = chebyshev(xmid, coef, shift);
+      const Word16 ymid = lspChebyshev(xmid, coef, shift);
       if (L_mult(ylow, ymid) <= 0) {
         yhigh = ymid;
         xhigh = xmid;
@@ -243,7 +285,7 @@ void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
     lsp[nf++] = xint;
     xlow = xint;
     coef = coef == f1 ? f2 : f1;
-    ylow = chebyshev(xlow, coef, shift);
+    ylow = lspChebyshev(xlow, coef, shift);
   }
   if (nf < kLpOrder) std::memcpy(lsp, oldLsp, kLpOrder * sizeof(Word16));
 }

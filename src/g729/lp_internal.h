@@ -34,6 +34,11 @@ bool lpLevinsonChain(const int32_t* r, int order, int16_t* a, int16_t* rc, int16
 // a copy of oldLsp when fewer than ten roots are found.  annexA selects the
 // 51-point grid with two bisections.
 void lpToLsp(const int16_t* a, const int16_t* oldLsp, int16_t* lsp, bool annexA);
+// The Chebyshev evaluation of the root search (x Q15, coefficients f[0..5]
+// in Q11 with shift 6 or Q10 with shift 7, result Q14): the exact form the
+// search uses and the operator chain it must equal.
+int16_t lspChebyshev(int16_t x, const int16_t* f, int shift);
+int16_t lspChebyshevChain(int16_t x, const int16_t* f, int shift);
 // LSPs (Q15) to LP coefficients (Q12, a[0] = 4096).
 void lspToLp(const int16_t* lsp, int16_t* a);
 

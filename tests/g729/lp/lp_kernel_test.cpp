@@ -113,3 +113,21 @@ TEST(G729LpKernels, HybridWindowFormsAgree) {
     ASSERT_EQ(0, std::memcmp(s2, s3, sizeof s2)) << "frame " << frame;
   }
 }
+
+// The root search's Chebyshev evaluation against its operator chain: the
+// search grid, bisection points and arbitrary abscissae, on polynomials of
+// real filters and on arbitrary coefficients that saturate the recursion.
+TEST(G729LpKernels, ChebyshevMatchesOperatorChain) {
+  std::mt19937 rng(31);
+  std::uniform_int_distribution<int> full(-32768, 32767);
+  for (int trial = 0; trial < 200000; ++trial) {
+    int16_t f[6];
+    const int range = trial % 3 == 0 ? 32767 : (trial % 3 == 1 ? 4000 : 600);
+    f[0] = 2048;
+    for (int i = 1; i < 6; ++i) f[i] = static_cast<int16_t>(full(rng) % (range + 1));
+    const int16_t x = static_cast<int16_t>(trial % 101 == 0 ? -32768 : full(rng));
+    const int shift = trial & 1 ? 6 : 7;
+    ASSERT_EQ(voksc::g729::lspChebyshev(x, f, shift), voksc::g729::lspChebyshevChain(x, f, shift))
+        << "trial " << trial << " x " << x << " shift " << shift;
+  }
+}
