@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/basic_op.h"
+#include "common/kernels.h"
 #include "common/math_ops.h"
 #include "core/status.h"
 #include "filt_internal.h"
@@ -126,6 +127,19 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
 
 // G.729 AGC: g0 = (1 - 0.9875) sum|before| / sum|after| (Q14 with the
 // subframe's normalisations), then g(n) = 0.9875 g(n-1) + g0 per sample.
+namespace {
+
+// The L_mac sum of the squared quarter samples: it only grows, so the chain
+// clips exactly where the exact sum leaves 32 bits.
+Word32 quarterEnergy(const Vok16s* x) {
+  int16_t q[kSubfr];
+  for (int i = 0; i < kSubfr; ++i) q[i] = static_cast<int16_t>(x[i] >> 2);
+  const int64_t v = 2 * voksc::kern::dot(q, q, kSubfr);
+  return v > kMax32 ? kMax32 : static_cast<Word32>(v);
+}
+
+}  // namespace
+
 VOKSC_EXPORT VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain) {
   if (anyNull(before, sig, pastGain)) return vokErrNullPtr;
   Word32 acc = 0;
@@ -166,22 +180,14 @@ VOKSC_EXPORT VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* 
 // Eout) in Q12 through the inverse square root, g(n) = 0.9 g(n-1) + g0.
 VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain) {
   if (anyNull(before, sig, pastGain)) return vokErrNullPtr;
-  Word32 s = 0;
-  for (int i = 0; i < kSubfr; ++i) {
-    const Word16 t = shr(sig[i], 2);
-    s = L_mac(s, t, t);
-  }
+  Word32 s = quarterEnergy(sig);
   if (s == 0) {
     *pastGain = 0;
     return vokOk;
   }
   Word16 e = sub(norm_l(s), 1);
   const Word16 gOut = round_fx(L_shl(s, e));
-  s = 0;
-  for (int i = 0; i < kSubfr; ++i) {
-    const Word16 t = shr(before[i], 2);
-    s = L_mac(s, t, t);
-  }
+  s = quarterEnergy(before);
   Word16 g0;
   if (s == 0) {
     g0 = 0;
@@ -196,8 +202,10 @@ VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s*
   }
   Word16 gain = *pastGain;
   for (int i = 0; i < kSubfr; ++i) {
-    gain = add(mult(gain, kAgcFactorA), g0);
-    sig[i] = extract_h(L_shl(L_mult(sig[i], gain), 3));
+    // mult() of a non-negative factor cannot saturate; L_mult then the
+    // shift by 3 is one product times 16, clipped to 32 bits.
+    gain = add(static_cast<Word16>((int32_t{gain} * kAgcFactorA) >> 15), g0);
+    sig[i] = static_cast<Word16>(voksc::kern::sat32(int64_t{sig[i]} * gain * 16) >> 16);
   }
   *pastGain = gain;
   return vokOk;
