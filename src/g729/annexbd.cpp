@@ -6,7 +6,7 @@
 #include "common/basic_op.h"
 #include "common/math_ops.h"
 #include "core/status.h"
-#include "filter_internal.h"
+#include "filt_internal.h"
 #include "lp_internal.h"
 #include "lp_tables.h"
 
