@@ -1,0 +1,550 @@
+// G.729 Annex I decoder: 6.4 / 8 / 11.8 kbit/s frames, SID frames and
+// untransmitted frames, with frame-erasure concealment, the comfort-noise
+// generator, the backward-adaptive LP of the 11.8 kbit/s mode and the
+// adaptive post-filter (order 10 or 30).
+#include <cstring>
+
+#include "g729_tables.h"
+#include "g729i_common.h"
+#include "vokcodec.h"
+
+using namespace vokc::g729i;
+
+namespace {
+
+constexpr int kRes2Hist = 152;  // long-term post-filter residual history
+
+struct DecoderState {
+  int16_t oldExc[kFrame + kExcHist];
+  int16_t synBuf[kHybridLen];  // kSynHist past samples, then the frame
+  int16_t memSyn[kOrderBwd];
+  int16_t lspOld[kOrder];
+  int16_t lsfMa[4 * kOrder];  // MA predictor memory, newest frame first
+  int16_t prevLsf[kOrder];
+  int16_t prevMa;
+  int16_t sharp;
+  int16_t prevT0, prevT0Frac;
+  int16_t gainCode, gainPitch;
+  int16_t seedFer;
+  int16_t pastFtyp;
+  int16_t seed;  // comfort noise
+  int16_t sidSav, shSidSav;
+  int16_t aBwdMem[kMp1Bwd];   // backward filter before the first lost frame
+  int16_t aTBwdMem[kMp1Bwd];  // last unsaturated backward filter
+  int16_t prevVoicing, prevBfi, prevLpMode, cFeFix, cInt;
+  int16_t prevFilter[kMp1Bwd];
+  int16_t gainPitMem, gainCodMem, cMuting, countBfi, statBwd;
+  int16_t pastQuaEn[4];
+  int16_t lspSid[kOrder];
+  int16_t sidGain, curGain;
+  int16_t bwdDominant;
+  int16_t voicing;  // post-filter voicing of the previous frame
+  int16_t prevBits;  // bit count of the previous frame (after concealment)
+  // Post-filter.
+  int16_t res2[kRes2Hist + kSubfr];
+  int16_t memStp[kOrderBwd];
+  int16_t gainPrec;
+  int16_t ga1, ga2, gaHarm;
+  Dominance dominance;
+  PitchTrack pitch;
+  BackwardLp bwd;
+  alignas(16) uint8_t phaseDisp[32];
+  alignas(16) uint8_t highPass[64];
+};
+
+DecoderState* decState(void* mem) {
+  return reinterpret_cast<DecoderState*>((reinterpret_cast<uintptr_t>(mem) + 15) & ~uintptr_t{15});
+}
+
+// Synthesis 1/A(z) over one subframe from a copy of the memory; true on
+// saturation.
+bool synthesise(const int16_t* a, int order, const int16_t* x, int16_t* y, const int16_t* mem) {
+  int16_t m[kOrderBwd];
+  std::memcpy(m, mem, static_cast<size_t>(order) * sizeof(int16_t));
+  return voksSynthesisFilter_G729E_16s(a, order, x, y, kSubfr, m) == vokWrnOverflow;
+}
+
+// Post-filter of one subframe: long-term (harmonic) filter on the residual
+// of A(z/ga2), short-term filter 1/A(z/ga1) normalised by its impulse
+// response, tilt compensation and gain control.  sig has `order` samples of
+// history before it.
+void postFilter(DecoderState* s, int16_t t0, const int16_t* sig, const int16_t* a, int order, int16_t* out,
+                int16_t& voicing, int longH, int16_t vad) {
+  int16_t ap1[kMp1Bwd];
+  int16_t ap2[32] = {};
+  weightAz(a, s->ga1, order, ap1);
+  weightAz(a, s->ga2, order, ap2);
+  int16_t* res = s->res2 + kRes2Hist;
+  voksResidualFilter_G729E_16s(ap2, static_cast<Vok16s>(order), sig, res, kSubfr);
+  int16_t ltp[1 + kSubfr];
+  int16_t* cur = ltp + 1;
+  if (vad > 1 && voksLongTermPostFilter_G729_16s(s->gaHarm, t0, s->res2, cur, &voicing) == vokOk) {
+    // the filter has shifted the residual buffer
+  } else {
+    voicing = 0;
+    std::memcpy(cur, res, kSubfr * sizeof(int16_t));
+    std::memmove(s->res2, s->res2 + kSubfr, kRes2Hist * sizeof(int16_t));
+  }
+  ltp[0] = s->memStp[kOrderBwd - 1];
+
+  // Impulse response of A(z/ga2) / A(z/ga1): first reflection coefficient
+  // and the gain normalisation.
+  int16_t h[32];
+  voksSynthesisFilter_G729E_16s(ap1, order, ap2, h, longH, nullptr);
+  Word32 acc = 0;
+  for (int i = 0; i < longH; ++i) acc = L_mac(acc, h[i], h[i]);
+  const Word16 sh = norm_l(acc);
+  const Word16 r0 = extract_h(L_shl(acc, sh));
+  acc = 0;
+  for (int i = 0; i < longH - 1; ++i) acc = L_mac(acc, h[i], h[i + 1]);
+  const Word16 r1 = extract_h(L_shl(acc, sh));
+  int16_t parcor = 0;
+  if (r0 >= abs_s(r1)) {
+    parcor = div_s(abs_s(r1), r0);
+    if (r1 > 0) parcor = negate(parcor);
+  }
+  Word32 g = 0;
+  for (int i = 0; i < longH; ++i) g = L_add(g, abs_s(h[i]));
+  const int16_t g0 = extract_h(L_shl(g, 14));
+  if (g0 > 1024) {
+    const int16_t f = div_s(1024, g0);
+    for (int i = 0; i < kSubfr; ++i) cur[i] = mult_r(cur[i], f);
+  }
+  int16_t m[kOrderBwd];
+  std::memcpy(m, s->memStp + kOrderBwd - order, static_cast<size_t>(order) * sizeof(int16_t));
+  voksSynthesisFilter_G729E_16s(ap1, order, cur, cur, kSubfr, m);
+  std::memcpy(s->memStp, cur + kSubfr - kOrderBwd, kOrderBwd * sizeof(int16_t));
+  voksTiltCompensation_G729E_16s(parcor, cur, out);
+  voksGainControl_G729_16s_I(sig, out, &s->gainPrec);
+}
+
+}  // namespace
+
+extern "C" {
+
+VokResult vokcG729IDecoderGetSize(int* size) {
+  if (!size) return vokErrNullPtr;
+  *size = static_cast<int>(sizeof(DecoderState) + 16);
+  return vokOk;
+}
+
+VokResult vokcG729IDecoderInit(void* mem) {
+  if (!mem) return vokErrNullPtr;
+  DecoderState* s = decState(mem);
+  std::memset(s, 0, sizeof *s);
+  std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
+  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, kLsfReset, sizeof kLsfReset);
+  std::memcpy(s->prevLsf, kLsfReset, sizeof kLsfReset);
+  s->sharp = kSharpMin;
+  s->prevT0 = 60;
+  s->aBwdMem[0] = 4096;
+  s->aTBwdMem[0] = 4096;
+  s->cInt = 4506;
+  s->prevFilter[0] = 4096;
+  s->cMuting = 32767;
+  s->seedFer = 21845;
+  s->pastFtyp = kRate80;
+  s->seed = kNoiseSeed;
+  s->shSidSav = 1;
+  for (auto& e : s->pastQuaEn) e = -14336;
+  std::memcpy(s->lspSid, kLspSidReset, sizeof kLspSidReset);
+  s->sidGain = kSidGain[0];
+  s->voicing = 60;
+  s->prevBits = 80;
+  s->gainPrec = 16384;
+  s->ga1 = 22938;
+  s->ga2 = 21300;
+  s->gaHarm = 8192;
+  s->pitch.prevPitch = 30;
+  s->bwd.reset();
+  int size = 0;
+  voksPhaseDispersionGetStateSize_G729D_16s(&size);
+  if (size > static_cast<int>(sizeof s->phaseDisp)) return vokErrInternal;
+  voksPhaseDispersionInit_G729D_16s(s->phaseDisp);
+  voksHighPassFilterSize_G729(&size);
+  if (size > static_cast<int>(sizeof s->highPass)) return vokErrInternal;
+  const int16_t coeffs[6] = {vokc::tables::kHighPass100A[0], vokc::tables::kHighPass100A[1],
+                             vokc::tables::kHighPass100A[2], vokc::tables::kHighPass100B[0],
+                             vokc::tables::kHighPass100B[1], vokc::tables::kHighPass100B[2]};
+  return voksHighPassFilterInit_G729(coeffs, s->highPass);
+}
+
+VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, Vok16s* pcm) {
+  if (!mem || !pcm || (!bits && nbits > 0 && !erased)) return vokErrNullPtr;
+  if (nbits != 0 && nbits != kBitsSid && nbits != kBitsSidOctet && nbits != 64 && nbits != 80 && nbits != 118)
+    return vokErrSize;
+  DecoderState* s = decState(mem);
+
+  // Parameters of the received frame.
+  int16_t prm[20] = {};
+  int16_t ftyp = kUntransmitted;
+  int16_t bfi = erased ? 1 : 0;
+  int16_t lpMode = 0;
+  if (!bfi) {
+    switch (nbits) {
+      case 0:
+        ftyp = kUntransmitted;
+        break;
+      case kBitsSid:
+      case kBitsSidOctet:
+        ftyp = kSid;
+        unpackParams(bits, kSidBits, 4, prm);
+        break;
+      case 64:
+        ftyp = kRate64;
+        unpackParams(bits, kBits64, 10, prm);
+        break;
+      case 80:
+        ftyp = kRate80;
+        unpackParams(bits, kBits80, 11, prm);
+        prm[3] = static_cast<int16_t>((pitchParity(prm[2]) ^ prm[3]) & 1);  // 1: parity error
+        break;
+      default:
+        ftyp = kRate118;
+        lpMode = bits[0] & 1;
+        if ((bits[1] & 1) != lpMode) {
+          bfi = 1;  // mode bit and its copy disagree
+          break;
+        }
+        if (lpMode == 0) {
+          unpackParams(bits + 2, kBits118Fwd, 17, prm);
+          prm[3] = static_cast<int16_t>((pitchParity(prm[2]) ^ add(prm[3], static_cast<int16_t>((prm[2] >> 1) & 1))) & 1);
+        } else {
+          unpackParams(bits + 2, kBits118Bwd, 15, prm);
+          prm[1] = static_cast<int16_t>((pitchParity(prm[0]) ^ add(prm[1], static_cast<int16_t>((prm[0] >> 1) & 1))) & 1);
+        }
+        break;
+    }
+  }
+  int frameBits = nbits == kBitsSidOctet ? kBitsSid : nbits;
+  if (bfi) {
+    frameBits = s->prevBits < 64 ? 0 : s->prevBits;
+    ftyp = s->pastFtyp;
+    if (ftyp == kSid) ftyp = kUntransmitted;
+    if (ftyp == kRate118) lpMode = s->prevLpMode;
+  }
+  const int16_t rate = static_cast<int16_t>(ftyp - 2);  // 0: 6.4, 1: 8, 2: 11.8 kbit/s
+  int16_t voicing = s->voicing;
+  if (ftyp == kRate118 && s->prevBfi) voicing = s->prevVoicing;
+  if (!bfi) {
+    s->cMuting = 32767;
+    s->countBfi = 0;
+  }
+
+  int16_t* synth = s->synBuf + kSynHist;
+  int16_t* exc = s->oldExc + kExcHist;
+  int16_t aBwd[2 * kMp1Bwd];  // interpolated then current backward filter
+  if (ftyp == kRate118) {
+    int16_t rc[2];
+    s->bwd.analyse(s->synBuf, aBwd + kMp1Bwd, rc);
+    bool saturated = false;
+    for (int i = 0; i < kMp1Bwd; ++i)
+      if (aBwd[kMp1Bwd + i] >= 32767) saturated = true;
+    if (saturated)
+      std::memcpy(aBwd + kMp1Bwd, s->aTBwdMem, sizeof s->aTBwdMem);
+    else
+      std::memcpy(s->aTBwdMem, aBwd + kMp1Bwd, sizeof s->aTBwdMem);
+    weightAz(aBwd + kMp1Bwd, kGammaBwd, kOrderBwd, aBwd + kMp1Bwd);
+  }
+  std::memmove(s->synBuf, s->synBuf + kFrame, kSynHist * sizeof(int16_t));
+
+  if (lpMode == 1 && s->cFeFix != 0) {
+    // After a loss, fade from the filter held at the loss.
+    const int16_t w = sub(4096, s->cFeFix);
+    int16_t* p = aBwd + kMp1Bwd;
+    for (int i = 0; i < kMp1Bwd; ++i)
+      p[i] = add(extract_l(L_shr(L_mult(p[i], w), 13)), extract_l(L_shr(L_mult(s->aBwdMem[i], s->cFeFix), 13)));
+  }
+  if (bfi && !s->prevBfi && s->pastFtyp > kRate80) std::memcpy(s->aBwdMem, aBwd + kMp1Bwd, sizeof s->aBwdMem);
+
+  int16_t az[2 * kMp1Bwd];  // filters handed to the post-filter
+  int order = kOrder;
+  int16_t t0First = s->prevT0;
+  if (ftyp < kRate64) {
+    // Comfort noise: SID parameters or the held ones.
+    const int16_t dif = sub(s->pastFtyp, 1);
+    if (ftyp == kSid) {
+      s->sidGain = kSidGain[prm[3] & 31];
+      const int16_t idx[3] = {static_cast<int16_t>(prm[0] & 1), static_cast<int16_t>(prm[1] & 31),
+                              static_cast<int16_t>(prm[2] & 15)};
+      int16_t lsf[kOrder];
+      voksLSFDecode_G729B_16s(idx, s->lsfMa, lsf);
+      voksLSFToLSP_G729_16s(lsf, s->lspSid);
+    } else if (dif > 0) {
+      int16_t q;
+      s->sidGain = kSidGain[sidGainIndex(&s->sidSav, &s->shSidSav, 0, q)];
+    }
+    if (dif > 0)
+      s->curGain = s->sidGain;
+    else
+      s->curGain = add(mult_r(s->curGain, 28672), mult_r(s->sidGain, 4096));
+    int16_t gp[2], gc[2], t0s[2];
+    comfortExcitation(s->curGain, exc, s->seed, gp, gc, t0s);
+    for (int k = 0; k < 2; ++k) voksPhaseDispersionUpdate_G729D_16s(gp[k], gc[k], s->phaseDisp);
+    interpolateLpc(s->lspOld, s->lspSid, az);
+    std::memcpy(s->lspOld, s->lspSid, sizeof s->lspSid);
+    for (int sf = 0; sf < 2; ++sf) {
+      const int16_t* a = az + sf * kMp1;
+      const int16_t* m = s->memSyn + kOrderBwd - kOrder;
+      if (synthesise(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, m)) {
+        for (auto& e : s->oldExc) e = shr(e, 2);
+        synthesise(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, m);
+      }
+      std::memcpy(s->memSyn, synth + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memSyn);
+    }
+    t0First = s->prevT0;
+    s->sharp = kSharpMin;
+    s->cInt = 4506;
+    s->statBwd = 0;
+    s->pitch.stat = 0;
+    std::memcpy(s->prevFilter, az + kMp1, kMp1 * sizeof(int16_t));
+    std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+  } else {
+    s->seed = kNoiseSeed;
+    const int16_t* parm = prm;
+    const int16_t* a;
+    if (lpMode == 0) {
+      // Forward LP: decoded LSPs (or the concealed ones).
+      int16_t lsf[kOrder], lspNew[kOrder];
+      if (!bfi) {
+        const int16_t idx[4] = {static_cast<int16_t>((parm[0] >> 7) & 1), static_cast<int16_t>(parm[0] & 127),
+                                static_cast<int16_t>((parm[1] >> 5) & 31), static_cast<int16_t>(parm[1] & 31)};
+        voksLSFDecode_G729_16s(idx, s->lsfMa, lsf);
+        std::memcpy(s->prevLsf, lsf, sizeof lsf);
+        s->prevMa = idx[0];
+      } else {
+        std::memcpy(lsf, s->prevLsf, sizeof lsf);
+        voksLSFDecodeErased_G729_16s(s->prevMa, s->lsfMa, s->prevLsf);
+      }
+      parm += 2;
+      voksLSFToLSP_G729_16s(lsf, lspNew);
+      if (s->prevLpMode == 0) {
+        interpolateLpc(s->lspOld, lspNew, az);
+      } else {
+        voksLSPToLPC_G729_16s(lspNew, az);
+        std::memcpy(az + kMp1, az, kMp1 * sizeof(int16_t));
+      }
+      std::memcpy(s->lspOld, lspNew, sizeof lspNew);
+      s->cInt = 4506;
+      order = kOrder;
+      std::memcpy(s->prevFilter, az + kMp1, kMp1 * sizeof(int16_t));
+      std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+    } else {
+      // Backward LP: subframe 0 takes the mean of the previous and the
+      // (interpolated) current filter.
+      int16_t c = sub(s->cInt, 410);
+      if (c < 0) c = 0;
+      const int16_t w = sub(4096, c);
+      int16_t* p = aBwd + kMp1Bwd;
+      for (int i = 0; i < kMp1Bwd; ++i)
+        p[i] = add(extract_l(L_shr(L_mult(p[i], w), 13)), extract_l(L_shr(L_mult(s->prevFilter[i], c), 13)));
+      for (int i = 0; i < kMp1Bwd; ++i) aBwd[i] = add(shr(p[i], 1), shr(s->prevFilter[i], 1));
+      s->cInt = c;
+      std::memcpy(az, aBwd, sizeof aBwd);
+      order = kOrderBwd;
+      std::memcpy(s->prevFilter, aBwd + kMp1Bwd, sizeof s->prevFilter);
+    }
+    a = az;
+
+    int16_t t0 = s->prevT0, frac = 0;
+    for (int sf = 0; sf < 2; ++sf) {
+      const int sfOff = sf * kSubfr;
+      const int16_t index = *parm++;
+      if (sf == 0) {
+        const int16_t parityErr = rate == 0 ? 0 : *parm++;
+        if (!bfi && !parityErr) {
+          decodeLag(index, 0, rate == 0, t0, frac);
+          s->prevT0 = t0;
+          s->prevT0Frac = frac;
+        } else {
+          t0 = s->prevT0;
+          if (rate == 2) {
+            frac = s->prevT0Frac;
+          } else {
+            frac = 0;
+            s->prevT0 = add(s->prevT0, 1);
+            if (s->prevT0 > kPitMax) s->prevT0 = kPitMax;
+          }
+        }
+        t0First = t0;
+      } else if (!bfi) {
+        decodeLag(index, 1, rate == 0, t0, frac);
+        s->prevT0 = t0;
+        s->prevT0Frac = frac;
+      } else {
+        t0 = s->prevT0;
+        if (rate == 2) {
+          frac = s->prevT0Frac;
+        } else {
+          frac = 0;
+          s->prevT0 = add(s->prevT0, 1);
+          if (s->prevT0 > kPitMax) s->prevT0 = kPitMax;
+        }
+      }
+      const int16_t delay[2] = {t0, frac};
+      voksDecodeAdaptiveVector_G729_16s_I(delay, exc + sfOff - kExcHist);
+      if (rate == 2) {
+        s->pitch.track(s->prevT0, s->prevT0Frac);
+      } else {
+        int16_t i = s->prevT0, j = s->prevT0Frac;
+        s->pitch.track(i, j);
+      }
+
+      // Fixed code vector (random after a loss).
+      int16_t cb[5];
+      const int ncb = rate == 2 ? 5 : 2;
+      for (int k = 0; k < ncb; ++k) cb[k] = bfi ? nextRandom(s->seedFer) : parm[k];
+      parm += ncb;
+      int16_t code[kSubfr];
+      bool stationary = false;
+      if (rate == 1) {
+        decodeCode80(cb[1], cb[0], code);
+        s->statBwd = 0;
+      } else if (rate == 0) {
+        decodeCode64(cb[1], cb[0], code);
+        s->statBwd = 0;
+      } else if (lpMode == 0) {
+        decodeCode118(cb, false, code);
+        s->statBwd = 0;
+      } else {
+        decodeCode118(cb, true, code);
+        s->statBwd = add(s->statBwd, 1);
+        if (s->statBwd >= 30) {
+          stationary = true;
+          s->statBwd = 30;
+        }
+      }
+      const int16_t sharp = shl(s->sharp, 1);
+      if (t0 < kSubfr)
+        for (int i = t0; i < kSubfr; ++i) code[i] = add(code[i], mult(code[i - t0], sharp));
+
+      // Gains.
+      const int16_t gainIndex = *parm++;
+      int64_t e = 0;
+      for (int i = 0; i < kSubfr; ++i) e += int32_t{code[i]} * code[i];
+      const Vok32s energy = e > 0x3FFFFFFF ? 0x3FFFFFFF : static_cast<Vok32s>(e);
+      int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
+      if (rate == 0) {
+        if (bfi) {
+          voksDecodeGain_G729_16s(energy, s->pastQuaEn, nullptr, gains);
+        } else {
+          const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 3), static_cast<int16_t>(gainIndex & 7)};
+          voksDecodeGain_G729I_16s(energy, 0, s->pastQuaEn, idx, gains);
+        }
+      } else if (bfi) {
+        voksDecodeGain_G729_16s(energy, s->pastQuaEn, nullptr, gains);
+        if (rate == 2) {
+          if (s->countBfi < 2) {
+            gains[0] = stationary ? 16384 : 15564;
+            gains[1] = s->gainCodMem;
+          } else {
+            gains[0] = mult(s->gainPitMem, s->cMuting);
+            gains[1] = mult(s->gainCodMem, s->cMuting);
+            if (stationary) {
+              if (s->countBfi > 10) s->cMuting = mult(s->cMuting, 32604);
+            } else {
+              s->cMuting = mult(s->cMuting, 32112);
+            }
+          }
+        }
+      } else {
+        const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
+        voksDecodeGain_G729_16s(energy, s->pastQuaEn, idx, gains);
+      }
+      s->gainPitch = gains[0];
+      s->gainCode = gains[1];
+      s->gainPitMem = s->gainPitch;
+      s->gainCodMem = s->gainCode;
+      s->sharp = s->gainPitch;
+      if (s->sharp > kSharpMax) s->sharp = kSharpMax;
+      if (s->sharp < kSharpMin) s->sharp = kSharpMin;
+
+      // Excitation and synthesis.
+      int16_t gp = s->gainPitch, gc = s->gainCode;
+      if (bfi) {
+        s->countBfi = add(s->countBfi, 1);
+        if (voicing == 0)
+          gp = 0;
+        else
+          gc = 0;
+      }
+      for (int i = 0; i < kSubfr; ++i) {
+        Word32 t = L_mult(exc[sfOff + i], gp);
+        t = L_mac(t, code[i], gc);
+        exc[sfOff + i] = round_fx(L_shl(t, 1));
+      }
+      const int16_t* m = s->memSyn + kOrderBwd - order;
+      if (synthesise(a, order, exc + sfOff, synth + sfOff, m))
+        for (auto& v : s->oldExc) v = shr(v, 2);
+      if (rate == 0) {
+        int16_t dispersed[kSubfr];
+        voksPhaseDispersion_G729D_16s(exc + sfOff, dispersed, s->gainCode, s->gainPitch, code, s->phaseDisp);
+        synthesise(a, order, dispersed, synth + sfOff, m);
+      } else {
+        synthesise(a, order, exc + sfOff, synth + sfOff, m);
+        voksPhaseDispersionUpdate_G729D_16s(s->gainPitch, s->gainCode, s->phaseDisp);
+      }
+      std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
+      a += order + 1;
+    }
+  }
+
+  // Frame energy of the excitation, for a later SID gain.
+  if (!bfi) {
+    Word32 t = 0;
+    for (int i = 0; i < kFrame; ++i) t = L_mac(t, exc[i], exc[i]);
+    const int16_t sh = norm_l(t);
+    s->sidSav = round_fx(L_shl(t, sh));
+    s->shSidSav = sub(16, sh);
+  }
+  s->pastFtyp = ftyp;
+  if (energyDb(synth, kFrame) >= 8192) s->dominance.update(s->bwdDominant, lpMode);
+  std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
+  s->prevBfi = bfi;
+  s->prevLpMode = lpMode;
+  s->prevVoicing = voicing;
+  if (bfi) {
+    s->cFeFix = 4096;
+  } else if (lpMode == 0) {
+    s->cFeFix = 0;
+  } else {
+    s->cFeFix = sub(s->cFeFix, s->bwdDominant == 1 ? 410 : 2048);
+    if (s->cFeFix < 0) s->cFeFix = 0;
+  }
+
+  // Post-filter: lighter at 11.8 kbit/s while the backward mode dominates.
+  int longH = 20;
+  if (frameBits != 118) {
+    s->ga1 = 22938;
+    s->ga2 = 18022;
+    s->gaHarm = 16384;
+  } else {
+    longH = 32;
+    if (lpMode == 1 && s->bwdDominant == 1) {
+      s->gaHarm = sub(s->gaHarm, 410);
+      if (s->gaHarm < 0) s->gaHarm = 0;
+      s->ga1 = sub(s->ga1, 1147);
+      if (s->ga1 < 0) s->ga1 = 0;
+      s->ga2 = sub(s->ga2, 1065);
+      if (s->ga2 < 0) s->ga2 = 0;
+    } else {
+      s->gaHarm = add(s->gaHarm, 410);
+      if (s->gaHarm > 8192) s->gaHarm = 8192;
+      s->ga1 = add(s->ga1, 1147);
+      if (s->ga1 > 22938) s->ga1 = 22938;
+      s->ga2 = add(s->ga2, 1065);
+      if (s->ga2 > 21300) s->ga2 = 21300;
+    }
+  }
+  s->voicing = 0;
+  for (int sf = 0; sf < 2; ++sf) {
+    int16_t vo = 0;
+    postFilter(s, t0First, synth + sf * kSubfr, az + sf * (order + 1), order, pcm + sf * kSubfr, vo, longH, ftyp);
+    if (vo != 0) s->voicing = vo;
+  }
+  voksHighPassFilter_G729_16s_ISfs(pcm, kFrame, 13, s->highPass);
+  s->prevBits = static_cast<int16_t>(frameBits);
+  return vokOk;
+}
+
+}  // extern "C"
