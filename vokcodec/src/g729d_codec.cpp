@@ -34,7 +34,7 @@ struct Memory {
 bool codecMode(const Options& opt, int& mode, std::string& err) {
   mode = opt.mode == 0 ? 1 : opt.mode;
   if (mode < 1 || mode > 3) {
-    err = "g729d mode " + std::to_string(opt.mode) + " is not 1 (6.4 kbit/s), 2 (8 kbit/s) or 3 (toggle)";
+    err = "mode " + std::to_string(opt.mode) + " is not 1 (6.4 kbit/s), 2 (8 kbit/s) or 3 (toggle)";
     return false;
   }
   if (opt.format != "itu" && opt.format != "rtp") {
@@ -42,7 +42,7 @@ bool codecMode(const Options& opt, int& mode, std::string& err) {
     return false;
   }
   if (opt.format == "rtp" && mode == 3) {
-    err = "g729d toggle mode (3) needs the itu format: rtp payloads do not mark the rate of each frame";
+    err = "toggle mode (3) needs the itu format: rtp payloads do not mark the rate of each frame";
     return false;
   }
   return true;
