@@ -69,15 +69,17 @@ VokResult vokcG729DUnpackBits(const Vok8u* bits, int rate, Vok16s* prm);
  * by frame, with optional voice activity detection and discontinuous
  * transmission (Annex B).  State objects are used from their first 16-byte
  * boundary.  Frames travel as bits, one bit per byte in transmission order:
- * 118, 80 or 64 bits for speech, 15 for a SID frame (the decoder also takes
- * the 16-bit octet form, whose last bit is padding) and 0 for an
- * untransmitted frame.  Rates: 0 = 6.4, 1 = 8, 2 = 11.8 kbit/s. */
+ * 118, 80 or 64 bits for speech, 16 for a SID frame (its 15 bits plus one
+ * zero bit of octet padding, as the conformance streams carry it; the
+ * decoder also takes the bare 15 bits) and 0 for an untransmitted frame.
+ * Rates: 0 = 6.4, 1 = 8, 2 = 11.8 kbit/s. */
 typedef enum { vokcG729IRate64 = 0, vokcG729IRate80 = 1, vokcG729IRate118 = 2 } VokcG729IRate;
 VokResult vokcG729IEncoderGetSize(int* size);
 /* dtx != 0 enables voice activity detection and discontinuous transmission. */
 VokResult vokcG729IEncoderInit(void* state, int dtx);
 /* One 80-sample frame at the given rate; *nbits receives the frame's bit
- * count (0, 15, 64, 80 or 118). */
+ * count (0, 16, 64, 80 or 118).  With DTX the rate applies to active frames
+ * only. */
 VokResult vokcG729IEncode(void* state, const Vok16s* pcm /* 80 */, int rate, Vok8u* bits /* 118 */, int* nbits);
 VokResult vokcG729IDecoderGetSize(int* size);
 VokResult vokcG729IDecoderInit(void* state);

@@ -414,7 +414,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   std::memcpy(rRaw, r, sizeof rRaw);
   voksLagWindow_G729_32s_I(r + 1, 12);
   int16_t aFwd[2 * kMp1];
-  int16_t rcAll[kOrder];
+  int16_t rcAll[kOrder] = {};
   {
     int16_t err = 0;
     if (voksLevinsonDurbin_G729_32s16s(r, kOrder, aFwd + kMp1, rcAll, &err) == vokOk) {
@@ -423,6 +423,8 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
       s->oldRcFwd[1] = rcAll[1];
     } else {
       std::memcpy(aFwd + kMp1, s->oldAFwd, sizeof s->oldAFwd);
+      rcAll[0] = s->oldRcFwd[0];
+      rcAll[1] = s->oldRcFwd[1];
     }
   }
   const int16_t rc[2] = {s->oldRcFwd[0], s->oldRcFwd[1]};
@@ -433,7 +435,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   if (s->dtx) {
     int16_t lsf[kOrder];
     voksLSPToLSF_Norm_G729_16s(lspNew, lsf);
-    vad = s->dtxState.detect(rc[1], lsf, r, expR0, s->oldSpeech, rate, s->lagBuf, s->pgainBuf, s->prevLpMode);
+    vad = s->dtxState.detect(rcAll, lsf, r, expR0, s->oldSpeech, rate, s->lagBuf, s->pgainBuf, s->prevLpMode);
     s->dtxState.updateNoise(rRaw, expR0, vad);
   }
 
@@ -544,7 +546,8 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     shiftBuffers(s);
     if (type == 1) {
       packParams(prm, kSidBits, 4, bits);
-      *nbits = kBitsSid;
+      bits[kBitsSid] = 0;  // octet padding
+      *nbits = kBitsSidOctet;
     } else {
       *nbits = 0;
     }
