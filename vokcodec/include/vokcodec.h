@@ -61,6 +61,31 @@ VokResult vokcG729DUnpackBits(const Vok8u* bits, int rate, Vok16s* prm);
 /* ==== end G.729 Annex D ======================================================= */
 
 /* ==== G.729 Annex E =========================================================== */
+/* 11.8 kbit/s extension of G.729 with forward or backward-adaptive LP
+ * (mode chosen per frame by the encoder), switchable frame by frame with
+ * 8 kbit/s G.729.  One coder per state object, used from its first 16-byte
+ * boundary.  rate: vokcG729ERate8 or vokcG729ERate118 per frame.
+ * Parameters: at 8 kbit/s the 11 of G.729; at 11.8 kbit/s prm[0] is the
+ * mode (0 forward, 1 backward), then in forward mode the two LSP words, and
+ * per subframe the delay index (8 bits, then a parity bit, in the first;
+ * 5 bits in the second), 5 fixed-codebook words (7 bits each forward;
+ * 13, 10, 7, 7, 7 backward) and the gain index (7 bits): 18 values forward,
+ * 16 backward.  Arrays of 18 values are always enough. */
+typedef enum { vokcG729ERate8 = 0, vokcG729ERate118 = 1 } VokcG729ERate;
+VokResult vokcG729EEncoderGetSize(int* size);
+VokResult vokcG729EEncoderInit(void* state);
+VokResult vokcG729EEncode(void* state, const Vok16s* pcm /* 80 */, int rate, Vok16s* prm /* 18 */);
+VokResult vokcG729EDecoderGetSize(int* size);
+VokResult vokcG729EDecoderInit(void* state);
+/* erased != 0: the frame was lost; of prm only prm[0] at 11.8 kbit/s (the
+ * mode bit as received) is read, it steers the post-filter.  Parameters are
+ * taken modulo their bit widths. */
+VokResult vokcG729EDecode(void* state, const Vok16s* prm, int rate, int erased, Vok16s* pcm /* 80 */);
+/* Frame bits, one per byte in transmission order: 80 at 8 kbit/s, 118 at
+ * 11.8 kbit/s (the mode bit sent twice, then the parameters).  Unpack sets
+ * *erased when the two mode bits disagree (the parameters then read 0). */
+VokResult vokcG729EPackBits(const Vok16s* prm, int rate, Vok8u* bits);
+VokResult vokcG729EUnpackBits(const Vok8u* bits, int rate, Vok16s* prm /* 18 */, int* erased);
 /* ==== end G.729 Annex E ======================================================= */
 
 /* ==== G.729 Annex I =========================================================== */
