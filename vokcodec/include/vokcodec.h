@@ -35,6 +35,31 @@ VokResult vokcG729UnpackBits(const Vok8u* bits /* 80 */, Vok16s* prm);
 /* ==== end G.729 ============================================================ */
 
 /* ==== G.729 Annex B =========================================================== */
+/* Silence compression (voice activity detection, discontinuous transmission,
+ * comfort noise) on the G.729 and G.729A cores, on the state objects of the
+ * G.729 section (same size queries).  Frame types: 1 = speech (the 11
+ * parameters, 80 bits), 2 = SID (4 parameters: predictor switch, first- and
+ * second-stage LSF indices, gain index; 15 bits), 0 = untransmitted (no
+ * parameters, no bits). */
+typedef enum { vokcG729BUntransmitted = 0, vokcG729BSpeech = 1, vokcG729BSid = 2 } VokcG729BFrameType;
+/* An encoder with DTX always on; variant as for vokcG729EncoderInit. */
+VokResult vokcG729BEncoderInit(void* state, int variant);
+/* One 80-sample frame; *frameType receives the frame's type and prm its
+ * parameters (11 for speech, 4 for SID, none for an untransmitted frame). */
+VokResult vokcG729BEncode(void* state, const Vok16s* pcm /* 80 */, Vok16s* prm /* 11 */, int* frameType);
+/* Any decoder from vokcG729DecoderInit decodes Annex B streams (a stream of
+ * speech frames only decodes as with vokcG729Decode).  prm may be null for an
+ * untransmitted frame; parameter values beyond their bit fields are taken
+ * modulo the field size; a frame type outside 0..2 is vokErrRange.
+ * erased != 0: the frame was lost on the channel; it is concealed as the
+ * previous frame's kind (speech concealment after speech, comfort noise
+ * otherwise), and the received parameters, as garbled as they are, feed the
+ * noise description when the lost frame is taken as a noise frame, as the
+ * standard's decoder does. */
+VokResult vokcG729BDecode(void* state, const Vok16s* prm, int frameType, int erased, Vok16s* pcm /* 80 */);
+/* The 15 bits of an SID frame, one bit per byte, in transmission order. */
+VokResult vokcG729BPackSid(const Vok16s* prm /* 4 */, Vok8u* bits /* 15 */);
+VokResult vokcG729BUnpackSid(const Vok8u* bits /* 15 */, Vok16s* prm /* 4 */);
 /* ==== end G.729 Annex B ======================================================= */
 
 /* ==== G.729 Annex D =========================================================== */

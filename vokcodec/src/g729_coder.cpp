@@ -1,16 +1,21 @@
-// G.729 and G.729A encoder and decoder assembled from voksc's exports.
+// G.729 and G.729A encoder and decoder assembled from voksc's exports, with
+// the optional Annex B silence compression (VAD, DTX, comfort noise).
 //
 // The frame loop follows the ITU-T reference coder step by step; every
 // signal-processing step is a voksc call, and what remains here is the glue
 // the standard keeps in its frame loop: buffer shifting, delay coding,
-// parity, taming bookkeeping, pitch sharpening and the bit packing.
+// parity, taming bookkeeping, pitch sharpening and the bit packing.  The
+// Annex B bookkeeping lives in g729b_dtx.cpp.
 #include <cstring>
 
 #include "basic_op.h"
 #include "g729_tables.h"
+#include "g729b_dtx.h"
+#include "g729b_tables.h"
 #include "vokcodec.h"
 
 using namespace voksc::op;
+namespace g729b = vokc::g729b;
 
 namespace {
 
@@ -44,8 +49,7 @@ struct EncoderState {
   int16_t lspOld[kOrder];
   int16_t lspOldQ[kOrder];
   int16_t lsfMa[4 * kOrder];
-  int16_t oldA[kMp1];
-  int16_t oldRc[2];
+  g729b::LpFallback fallback;  // filter kept when a Levinson recursion is unstable
   int16_t sharp;
   int16_t pastQuaEn[4];  // gain predictor memory, Q10, newest first
   int16_t smooth;        // G.729 perceptual weighting: smoothing flag
@@ -53,6 +57,14 @@ struct EncoderState {
   int16_t pad;
   int32_t excErr[4];
   alignas(16) uint8_t highPass[64];
+  // Annex B (dtx != 0).
+  int32_t dtx;
+  int16_t frameCount;  // 1, 2, ... 32767, then 256 again
+  int16_t pastVad;
+  int16_t ppastVad;
+  int16_t cngSeed;
+  g729b::Vad vad;
+  g729b::CngEncoder cng;
 };
 
 struct DecoderState {
@@ -80,6 +92,10 @@ struct DecoderState {
   int16_t pstStp[kOrder + kSubfr]; // G.729 short-term post-filter: past outputs + subframe
   int16_t pstRes2[152 + kSubfr];  // G.729 long-term post-filter residual
   alignas(16) uint8_t highPass[64];
+  // Annex B.
+  int16_t pastFrameType;
+  int16_t cngSeed;
+  g729b::CngDecoder cng;
 };
 
 static_assert(sizeof(EncoderState) < 4096, "encoder state size");
@@ -248,25 +264,30 @@ void clampSharp(int16_t& sharp, int16_t gainPit) {
   if (sharp < kSharpMin) sharp = kSharpMin;
 }
 
+// What the Annex B detector and noise description take from the analysis.
+struct VadInputs {
+  int32_t rRaw[kMp1];  // autocorrelation before lag windowing
+  int32_t r[13];       // lag-windowed to order 12
+  int16_t exponent;
+};
+
 // LP analysis of the 240-sample window: autocorrelation with the overflow
 // retry, lag window, Levinson (keeping the previous filter when unstable).
-void lpAnalysis(EncoderState* s, int16_t* a, int16_t* rc) {
+void lpAnalysis(EncoderState* s, int16_t* a, int16_t* rc, VadInputs* vin) {
   // Windowed, normalised autocorrelation (rescaled while it overflows).
   int32_t r[13];
   int16_t exponent = 0;
   voksAutoCorr_G729B(s->oldSpeech, &exponent, r);
-  voksLagWindow_G729_32s_I(r + 1, kOrder);
-  int16_t rcAll[kOrder];
-  int16_t err = 0;
-  if (voksLevinsonDurbin_G729_32s16s(r, kOrder, a, rcAll, &err) == vokOk) {
-    std::memcpy(s->oldA, a, sizeof s->oldA);
-    s->oldRc[0] = rcAll[0];
-    s->oldRc[1] = rcAll[1];
+  if (vin) {
+    std::memcpy(vin->rRaw, r, sizeof vin->rRaw);
+    voksLagWindow_G729_32s_I(r + 1, 12);
+    std::memcpy(vin->r, r, sizeof vin->r);
+    vin->exponent = exponent;
   } else {
-    std::memcpy(a, s->oldA, sizeof s->oldA);
+    voksLagWindow_G729_32s_I(r + 1, kOrder);
   }
-  rc[0] = s->oldRc[0];
-  rc[1] = s->oldRc[1];
+  int16_t err = 0;
+  g729b::levinson(s->fallback, r, a, rc, &err);
 }
 
 
@@ -385,11 +406,11 @@ void finishSubframe(EncoderState* s, int16_t* exc, const int16_t* xn, const int1
   }
 }
 
-// The subframe loop of full G.729 (after LSP quantisation).
-void encodeMainSubframes(EncoderState* s, const int16_t* aNew, const int16_t* rc, const int16_t* lspNew,
-                         const int16_t* aq, const int16_t* speech, int16_t* wsp, int16_t* exc, int16_t* ana) {
-  // Unquantised filters: interpolated for subframe 0, the analysis result for 1.
-  int16_t at[2 * kMp1];
+// Full G.729 weighting: the unquantised filters of both subframes
+// (interpolated for subframe 0, the analysis result for 1), the adaptive
+// weighting factors and the weighted speech of the frame.
+void weightMain(EncoderState* s, const int16_t* aNew, const int16_t* rc, const int16_t* lspNew,
+                const int16_t* speech, int16_t* wsp, int16_t* at, int16_t* gamma1, int16_t* gamma2) {
   int16_t lspInt[kOrder];
   voksInterpolate_G729_16s(s->lspOld, lspNew, lspInt, kOrder);
   voksLSPToLPC_G729_16s(lspInt, at);
@@ -397,7 +418,6 @@ void encodeMainSubframes(EncoderState* s, const int16_t* aNew, const int16_t* rc
   int16_t lsfInt[kOrder], lsfNew[kOrder];
   voksLSPToLSF_Norm_G729_16s(lspInt, lsfInt);
   voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
-  int16_t gamma1[2], gamma2[2];
   perceptualWeights(s->smooth, s->larOld, gamma1, gamma2, lsfInt, lsfNew, rc);
 
   // Weighted speech and open-loop pitch.
@@ -409,6 +429,11 @@ void encodeMainSubframes(EncoderState* s, const int16_t* aNew, const int16_t* rc
     residual(ap1, speech + sf * kSubfr, r);
     synth(ap2, r, wsp + sf * kSubfr, s->memW, true);
   }
+}
+
+// The subframe loop of full G.729 (after LSP quantisation).
+void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamma1, const int16_t* gamma2,
+                         const int16_t* aq, const int16_t* speech, int16_t* wsp, int16_t* exc, int16_t* ana) {
   int16_t tOp = 0;
   voksOpenLoopPitchSearch_G729_16s(wsp, &tOp);
 
@@ -484,16 +509,22 @@ static DecoderState* decState(void* mem) {
   return reinterpret_cast<DecoderState*>((reinterpret_cast<uintptr_t>(mem) + 15) & ~uintptr_t{15});
 }
 
-VokResult vokcG729EncoderInit(void* mem, int variant) {
+static VokResult encoderInit(void* mem, int variant, bool dtx) {
   if (!mem) return vokErrNullPtr;
   if (variant != vokcG729Main && variant != vokcG729AnnexA) return vokErrRange;
   EncoderState* s = encState(mem);
   std::memset(s, 0, sizeof *s);
   s->variant = variant;
+  s->dtx = dtx ? 1 : 0;
+  s->pastVad = 1;
+  s->ppastVad = 1;
+  s->cngSeed = g729b::kCngSeedStart;
+  g729b::vadInit(s->vad);
+  g729b::cngEncoderInit(s->cng);
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
   for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, vokc::tables::kLsfMaReset, kOrder * 2);
-  s->oldA[0] = 4096;
+  s->fallback.a[0] = 4096;
   s->sharp = kSharpMin;
   for (auto& e : s->excErr) e = 0x4000;
   s->smooth = 1;
@@ -507,10 +538,61 @@ VokResult vokcG729EncoderInit(void* mem, int variant) {
   return voksHighPassFilterInit_G729(coeffs, s->highPass);
 }
 
-VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
-  if (!mem || !pcm || !prm) return vokErrNullPtr;
-  EncoderState* s = encState(mem);
+VokResult vokcG729EncoderInit(void* mem, int variant) { return encoderInit(mem, variant, false); }
+
+// Inactive frame of the full G.729 core: the comfort-noise excitation drives
+// the synthesis and weighting-filter memories as a coded frame would.
+static int encodeInactiveMain(EncoderState* s, const int16_t* at, const int16_t* gamma1, const int16_t* gamma2,
+                              const int16_t* speech, int16_t* exc, int16_t* prm) {
+  int16_t aq[2 * kMp1], gp[2], t0[2];
+  int type = g729b::cngEncode(s->cng, s->fallback, false, s->pastVad, s->lspOldQ, s->lsfMa, exc, s->cngSeed, aq, prm,
+                              gp, t0);
+  for (int sf = 0; sf < 2; ++sf) updateExcErr(s->excErr, gp[sf], t0[sf]);
+  for (int sf = 0; sf < 2; ++sf) {
+    const int sfOff = sf * kSubfr;
+    int16_t ap1[kMp1], ap2[kMp1];
+    weightAz(at + sf * kMp1, gamma1[sf], ap1);
+    weightAz(at + sf * kMp1, gamma2[sf], ap2);
+    int16_t syn[kSubfr];
+    synth(aq + sf * kMp1, exc + sfOff, syn, s->memSyn, true);
+    int16_t err[kOrder + kSubfr];
+    std::memcpy(err, s->memErr, sizeof s->memErr);
+    for (int i = 0; i < kSubfr; ++i) err[kOrder + i] = sub(speech[sfOff + i], syn[i]);
+    int16_t xr[kSubfr], xn[kSubfr];
+    residual(ap1, err + kOrder, xr);
+    synth(ap2, xr, xn, s->memW0, true);
+    std::memcpy(s->memErr, err + kSubfr, sizeof s->memErr);
+  }
+  return type;
+}
+
+// Inactive frame of the G.729A core.
+static int encodeInactiveA(EncoderState* s, const int16_t* speech, int16_t* wsp, int16_t* exc, int16_t* prm) {
+  int16_t aq[2 * kMp1], gp[2], t0[2];
+  int type = g729b::cngEncode(s->cng, s->fallback, true, s->pastVad, s->lspOldQ, s->lsfMa, exc, s->cngSeed, aq, prm,
+                              gp, t0);
+  for (int sf = 0; sf < 2; ++sf) updateExcErr(s->excErr, gp[sf], t0[sf]);
+  for (int sf = 0; sf < 2; ++sf) {
+    const int sfOff = sf * kSubfr;
+    const int16_t* aqs = aq + sf * kMp1;
+    int16_t xn[kSubfr];
+    residual(aqs, speech + sfOff, xn);
+    int16_t apw[kMp1], ap[kMp1];
+    weightAz(aqs, kGammaA, apw);
+    ap[0] = 4096;
+    for (int i = 1; i <= kOrder; ++i) ap[i] = sub(apw[i], mult(apw[i - 1], 22938));
+    synth(ap, xn, wsp + sfOff, s->memW, true);
+    for (int i = 0; i < kSubfr; ++i) xn[i] = sub(xn[i], exc[sfOff + i]);
+    int16_t y[kSubfr];
+    synth(apw, xn, y, s->memW0, true);
+  }
+  return type;
+}
+
+// One frame.  Without DTX the frame type is always speech.
+static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, int* frameType) {
   const bool annexA = s->variant == vokcG729AnnexA;
+  const bool dtx = s->dtx != 0;
 
   // Pre-processing into the new-speech part of the analysis buffer.
   int16_t* newSpeech = s->oldSpeech + kWindow - kFrame;
@@ -522,25 +604,66 @@ VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
   int16_t* exc = s->oldExc + kExcHist;
   Vok16s* ana = prm;
 
-  // LP analysis, LSP quantisation and interpolation.
+  // LP analysis and the voice activity decision.
   int16_t a[kMp1], rc[2];
-  lpAnalysis(s, a, rc);
+  VadInputs vin;
+  lpAnalysis(s, a, rc, dtx ? &vin : nullptr);
   int16_t lspNew[kOrder], lspNewQ[kOrder];
   if (annexA)
     voksLPCToLSP_G729A_16s(a, s->lspOld, lspNew);
   else
     voksLPCToLSP_G729_16s(a, s->lspOld, lspNew);
+  int16_t vad = 1;
+  if (dtx) {
+    s->frameCount = s->frameCount == 32767 ? int16_t{256} : static_cast<int16_t>(s->frameCount + 1);
+    int16_t lsfNorm[kOrder];
+    voksLSPToLSF_Norm_G729_16s(lspNew, lsfNorm);
+    vad = g729b::vadDecide(s->vad, rc[1], lsfNorm, vin.r, vin.exponent, s->oldSpeech, s->frameCount, s->pastVad,
+                           s->ppastVad);
+    g729b::cngUpdate(s->cng, vin.rRaw, vin.exponent, vad);
+  }
+  *frameType = g729b::kSpeech;
+
+  if (!annexA) {
+    int16_t at[2 * kMp1], gamma1[2], gamma2[2];
+    weightMain(s, a, rc, lspNew, speech, wsp, at, gamma1, gamma2);
+    std::memcpy(s->lspOld, lspNew, sizeof lspNew);
+    if (dtx && vad == 0) {
+      *frameType = encodeInactiveMain(s, at, gamma1, gamma2, speech, exc, prm);
+      s->ppastVad = s->pastVad;
+      s->pastVad = vad;
+      s->sharp = kSharpMin;
+      shiftEncoderBuffers(s);
+      return vokOk;
+    }
+    s->cngSeed = g729b::kCngSeedStart;
+    s->ppastVad = s->pastVad;
+    s->pastVad = vad;
+    voksLSPQuant_G729_16s(lspNew, s->lsfMa, lspNewQ, ana);
+    ana += 2;
+    int16_t aq[2 * kMp1];
+    interpolateLpc(s->lspOldQ, lspNewQ, aq);
+    std::memcpy(s->lspOldQ, lspNewQ, sizeof lspNewQ);
+    encodeMainSubframes(s, at, gamma1, gamma2, aq, speech, wsp, exc, ana);
+    shiftEncoderBuffers(s);
+    return vokOk;
+  }
+
+  if (dtx && vad == 0) {
+    *frameType = encodeInactiveA(s, speech, wsp, exc, prm);
+    s->ppastVad = s->pastVad;
+    s->pastVad = vad;
+    s->sharp = kSharpMin;
+    shiftEncoderBuffers(s);
+    return vokOk;
+  }
+  s->cngSeed = g729b::kCngSeedStart;
+  s->ppastVad = s->pastVad;
+  s->pastVad = vad;
   voksLSPQuant_G729_16s(lspNew, s->lsfMa, lspNewQ, ana);
   ana += 2;
   int16_t aq[2 * kMp1];
   interpolateLpc(s->lspOldQ, lspNewQ, aq);
-  if (!annexA) {
-    encodeMainSubframes(s, a, rc, lspNew, aq, speech, wsp, exc, ana);
-    std::memcpy(s->lspOld, lspNew, sizeof lspNew);
-    std::memcpy(s->lspOldQ, lspNewQ, sizeof lspNewQ);
-    shiftEncoderBuffers(s);
-    return vokOk;
-  }
   std::memcpy(s->lspOld, lspNew, sizeof lspNew);
   std::memcpy(s->lspOldQ, lspNewQ, sizeof lspNewQ);
 
@@ -604,6 +727,19 @@ VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
   return vokOk;
 }
 
+VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
+  if (!mem || !pcm || !prm) return vokErrNullPtr;
+  int type = 0;
+  return encodeFrame(encState(mem), pcm, prm, &type);
+}
+
+VokResult vokcG729BEncoderInit(void* mem, int variant) { return encoderInit(mem, variant, true); }
+
+VokResult vokcG729BEncode(void* mem, const Vok16s* pcm, Vok16s* prm, int* frameType) {
+  if (!mem || !pcm || !prm || !frameType) return vokErrNullPtr;
+  return encodeFrame(encState(mem), pcm, prm, frameType);
+}
+
 VokResult vokcG729DecoderGetSize(int* size) {
   if (!size) return vokErrNullPtr;
   *size = static_cast<int>(sizeof(DecoderState) + 16);
@@ -626,6 +762,9 @@ VokResult vokcG729DecoderInit(void* mem, int variant) {
   s->pastGain = 4096;
   s->voicing = 60;
   s->pstGain = 16384;
+  s->pastFrameType = g729b::kSpeech;
+  s->cngSeed = g729b::kCngSeedStart;
+  g729b::cngDecoderInit(s->cng);
   const int16_t coeffs[6] = {vokc::tables::kHighPass100A[0], vokc::tables::kHighPass100A[1],
                              vokc::tables::kHighPass100A[2], vokc::tables::kHighPass100B[0],
                              vokc::tables::kHighPass100B[1], vokc::tables::kHighPass100B[2]};
@@ -639,7 +778,9 @@ static int16_t nextRandom(int16_t& seed) {
 
 // Annex A post-filter of one frame: long-term, tilt, short-term and gain
 // control per subframe.  syn points at the frame with 10 samples of history.
-static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const int16_t* t2, int16_t* out) {
+// Non-speech frames (Annex B) skip the long-term filter.
+static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const int16_t* t2, int16_t* out,
+                        bool speech) {
   for (int sf = 0; sf < 2; ++sf) {
     const int16_t* a = az + sf * kMp1;
     int16_t ap[2 * kMp1];  // numerator (0.55) then denominator (0.70)
@@ -649,7 +790,13 @@ static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const 
     // just before the signal.
     int16_t pre[1 + kSubfr];
     int16_t* res2Pst = pre + 1;
-    voksLongTermPostFilter_G729A_16s(t2[sf], syn + sf * kSubfr, ap, s->res2, res2Pst);
+    if (speech) {
+      voksLongTermPostFilter_G729A_16s(t2[sf], syn + sf * kSubfr, ap, s->res2, res2Pst);
+    } else {
+      residual(ap, syn + sf * kSubfr, s->res2 + kExcHist);
+      std::memcpy(res2Pst, s->res2 + kExcHist, kSubfr * sizeof(int16_t));
+      std::memmove(s->res2, s->res2 + kSubfr, kExcHist * sizeof(int16_t));
+    }
     pre[0] = s->memPre;
     s->memPre = res2Pst[kSubfr - 1];
     voksTiltCompensation_G729A_16s(ap, res2Pst);
@@ -661,13 +808,19 @@ static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const 
 // G.729 post-filter of one subframe: long-term filter on the residual of
 // A(z/0.55), short-term filter, tilt compensation, gain control.
 static void postFilterMain(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* a, int16_t* out,
-                           int16_t* voicing) {
+                           int16_t* voicing, bool speech) {
   int16_t num[kMp1];
   weightAz(a, 18022, num);
   int16_t* res = s->pstRes2 + 152;
   residual(num, syn, res);
   int16_t ltp[kSubfr];
-  voksLongTermPostFilter_G729_16s(16384, t0, s->pstRes2, ltp, voicing);  // shifts pstRes2
+  if (speech) {
+    voksLongTermPostFilter_G729_16s(16384, t0, s->pstRes2, ltp, voicing);  // shifts pstRes2
+  } else {
+    *voicing = 0;
+    std::memcpy(ltp, res, sizeof ltp);
+    std::memmove(s->pstRes2, s->pstRes2 + kSubfr, 152 * sizeof(int16_t));
+  }
   int16_t* stp = s->pstStp + kOrder;
   int16_t h[20];
   voksShortTermPostFilter_G729_16s(a, ltp, stp, h);
@@ -680,12 +833,20 @@ static void postFilterMain(DecoderState* s, int16_t t0, const int16_t* syn, cons
   std::memmove(s->pstStp, s->pstStp + kSubfr, kOrder * sizeof(int16_t));
 }
 
-VokResult vokcG729Decode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
-  if (!mem || !prmIn || !pcm) return vokErrNullPtr;
-  DecoderState* s = decState(mem);
-  int16_t prm[11];
-  std::memcpy(prm, prmIn, sizeof prm);
-  const int16_t bfi = erased ? 1 : 0;
+// Synthesis of one subframe; on overflow the whole excitation history is
+// scaled down by 4 and the subframe filtered again.
+static void synthesise(DecoderState* s, const int16_t* a, const int16_t* exc, int16_t* syn) {
+  if (synth(a, exc, syn, s->memSyn, false) == vokWrnOverflow) {
+    for (auto& e : s->oldExc) e = shr(e, 2);
+    synth(a, exc, syn, s->memSyn, true);
+  } else {
+    std::memcpy(s->memSyn, syn + kSubfr - kOrder, kOrder * sizeof(int16_t));
+  }
+}
+
+// Decoder of a speech frame (or its concealment).  Returns the delays of the
+// two subframes in t2, the filters in az and the synthesis in syn.
+static void decodeSpeech(DecoderState* s, const int16_t* prm, int16_t bfi, int16_t* az, int16_t* t2, int16_t* syn) {
   int16_t* exc = s->oldExc + kExcHist;
 
   // LSPs.
@@ -701,14 +862,9 @@ VokResult vokcG729Decode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm
     voksLSFDecodeErased_G729_16s(s->prevMa, s->lsfMa, s->prevLsf);
   }
   voksLSFToLSP_G729_16s(lsf, lspNew);
-  int16_t az[2 * kMp1];
   interpolateLpc(s->lspOld, lspNew, az);
   std::memcpy(s->lspOld, lspNew, sizeof lspNew);
 
-  int16_t synBuf[kOrder + kFrame];
-  std::memcpy(synBuf, s->synHist, sizeof s->synHist);
-  int16_t* syn = synBuf + kOrder;
-  int16_t t2[2];
   int16_t t0Prev = 0;  // delay of the first subframe, the base of the second's coding
   const int16_t* parm = prm + 2;
   for (int sf = 0; sf < 2; ++sf) {
@@ -775,29 +931,111 @@ VokResult vokcG729Decode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm
       t = L_mac(t, code[i], gc);
       exc[sfOff + i] = round_fx(L_shl(t, 1));
     }
-    if (synth(az + sf * kMp1, exc + sfOff, syn + sfOff, s->memSyn, false) == vokWrnOverflow) {
-      for (auto& e : s->oldExc) e = shr(e, 2);
-      synth(az + sf * kMp1, exc + sfOff, syn + sfOff, s->memSyn, true);
-    } else {
-      std::memcpy(s->memSyn, syn + sfOff + kSubfr - kOrder, kOrder * sizeof(int16_t));
-    }
+    synthesise(s, az + sf * kMp1, exc + sfOff, syn + sfOff);
   }
-  std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
+}
 
+// One frame of the decoder.  frameType: speech, SID or untransmitted (the
+// latter two only with Annex B streams); sid: the SID parameters of the
+// frame, if any.
+static void decodeFrame(DecoderState* s, const int16_t* prm, int16_t bfi, int frameType, const int16_t* sid,
+                        Vok16s* pcm) {
+  int16_t* exc = s->oldExc + kExcHist;
+  int16_t synBuf[kOrder + kFrame];
+  std::memcpy(synBuf, s->synHist, sizeof s->synHist);
+  int16_t* syn = synBuf + kOrder;
+  int16_t az[2 * kMp1];
+  int16_t t2[2];
+  if (frameType == g729b::kSpeech) {
+    s->cngSeed = g729b::kCngSeedStart;
+    decodeSpeech(s, prm, bfi, az, t2, syn);
+  } else {
+    g729b::cngDecode(s->cng, s->pastFrameType, sid, s->lsfMa, exc, s->lspOld, az, s->cngSeed);
+    for (int sf = 0; sf < 2; ++sf) {
+      synthesise(s, az + sf * kMp1, exc + sf * kSubfr, syn + sf * kSubfr);
+      t2[sf] = s->oldT0;
+    }
+    s->sharp = kSharpMin;
+  }
+  if (!bfi) g729b::cngSaveEnergy(s->cng, exc);
+  std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
+  s->pastFrameType = static_cast<int16_t>(frameType);
+
+  const bool speech = frameType == g729b::kSpeech;
   if (s->variant == vokcG729AnnexA) {
-    postFilterA(s, syn, az, t2, pcm);
+    postFilterA(s, syn, az, t2, pcm, speech);
   } else {
     // Both subframes use the first subframe's delay; the voicing decision
     // steers the concealment of the next lost frame.
     s->voicing = 0;
     for (int sf = 0; sf < 2; ++sf) {
       int16_t vo = 0;
-      postFilterMain(s, t2[0], syn + sf * kSubfr, az + sf * kMp1, pcm + sf * kSubfr, &vo);
+      postFilterMain(s, t2[0], syn + sf * kSubfr, az + sf * kMp1, pcm + sf * kSubfr, &vo, speech);
       if (vo != 0) s->voicing = vo;
     }
   }
   std::memcpy(s->synHist, syn + kFrame - kOrder, sizeof s->synHist);
   voksHighPassFilter_G729_16s_ISfs(pcm, kFrame, 13, s->highPass);
+}
+
+VokResult vokcG729Decode(void* mem, const Vok16s* prm, int erased, Vok16s* pcm) {
+  if (!mem || !prm || !pcm) return vokErrNullPtr;
+  decodeFrame(decState(mem), prm, erased ? 1 : 0, g729b::kSpeech, nullptr, pcm);
+  return vokOk;
+}
+
+VokResult vokcG729BDecode(void* mem, const Vok16s* prmIn, int frameType, int erased, Vok16s* pcm) {
+  if (!mem || !pcm || (!prmIn && frameType != g729b::kUntransmitted)) return vokErrNullPtr;
+  if (frameType < g729b::kUntransmitted || frameType > g729b::kSid) return vokErrRange;
+  DecoderState* s = decState(mem);
+  // Parameters outside their fields are taken modulo the field size.
+  int16_t prm[11] = {};
+  if (frameType == g729b::kSpeech)
+    for (int p = 0; p < 11; ++p) prm[p] = static_cast<int16_t>(prmIn[p] & ((1 << vokc::tables::kParamBits[p]) - 1));
+  else if (frameType == g729b::kSid)
+    for (int p = 0; p < 4; ++p)
+      prm[p] = static_cast<int16_t>(prmIn[p] & ((1 << vokc::tables::kSidParamBits[p]) - 1));
+  const int16_t bfi = erased ? 1 : 0;
+  // A lost frame continues the previous frame's kind: speech concealment
+  // after speech, comfort noise otherwise.
+  int type = frameType;
+  if (bfi) type = s->pastFrameType == g729b::kSpeech ? g729b::kSpeech : g729b::kUntransmitted;
+  // A frame taken as non-speech updates the noise description from whatever
+  // SID-shaped parameters it carries: an SID frame its own, a (lost) speech
+  // frame its first LSP words and the parity check, as the standard's
+  // decoder reads them.
+  int16_t sid[4];
+  const int16_t* sidPtr = nullptr;
+  if (type != g729b::kSpeech && frameType == g729b::kSid) {
+    std::memcpy(sid, prm, sizeof sid);
+    sidPtr = sid;
+  } else if (type != g729b::kSpeech && frameType == g729b::kSpeech) {
+    sid[0] = static_cast<int16_t>(prm[0] & 1);
+    sid[1] = static_cast<int16_t>(prm[1] & 31);
+    sid[2] = static_cast<int16_t>(prm[2] & 15);
+    sid[3] = static_cast<int16_t>((pitchParity(prm[2]) ^ prm[3]) & 1);
+    sidPtr = sid;
+  }
+  decodeFrame(s, prm, bfi, type, sidPtr, pcm);
+  return vokOk;
+}
+
+VokResult vokcG729BPackSid(const Vok16s* prm, Vok8u* bits) {
+  if (!prm || !bits) return vokErrNullPtr;
+  int n = 0;
+  for (int p = 0; p < 4; ++p)
+    for (int b = vokc::tables::kSidParamBits[p] - 1; b >= 0; --b) bits[n++] = static_cast<Vok8u>((prm[p] >> b) & 1);
+  return vokOk;
+}
+
+VokResult vokcG729BUnpackSid(const Vok8u* bits, Vok16s* prm) {
+  if (!bits || !prm) return vokErrNullPtr;
+  int n = 0;
+  for (int p = 0; p < 4; ++p) {
+    int v = 0;
+    for (int b = 0; b < vokc::tables::kSidParamBits[p]; ++b) v = (v << 1) | (bits[n++] & 1);
+    prm[p] = static_cast<Vok16s>(v);
+  }
   return vokOk;
 }
 

@@ -1,0 +1,109 @@
+// G.729 Annex B codec logic around the library calls: the voice activity
+// detector, the encoder's DTX decision with its SID parameters, the comfort
+// noise excitation, and the decoder's SID / untransmitted-frame handling.
+// Shared by the G.729 and G.729A cores (the coder in g729_coder.cpp owns the
+// filter memories; these records hold only the Annex B bookkeeping).
+#ifndef VOKCODEC_G729B_DTX_H
+#define VOKCODEC_G729B_DTX_H
+
+#include <cstdint>
+
+namespace vokc::g729b {
+
+constexpr int kOrder = 10;
+constexpr int kMp1 = kOrder + 1;
+constexpr int16_t kCngSeedStart = 11111;  // comfort-noise generator seed after a speech frame
+
+// Frame types (ITU serial: 0, 80 and 15 bits).
+enum FrameType : int { kUntransmitted = 0, kSpeech = 1, kSid = 2 };
+
+// The LP filter a Levinson recursion falls back to when unstable, with its
+// first two reflection coefficients.  One record per encoder: the speech
+// analysis and the SID filter computations share it.
+struct LpFallback {
+  int16_t a[kMp1];
+  int16_t rc[2];
+};
+// Order-10 Levinson-Durbin on a 32-bit autocorrelation: the result updates
+// the fallback, an unstable filter returns the fallback (err left alone).
+void levinson(LpFallback& fb, const int32_t* r, int16_t* a, int16_t* rc, int16_t* err);
+
+// ---- voice activity detector -------------------------------------------
+struct Vad {
+  int16_t meanLsf[kOrder];
+  int16_t minBuffer[16];
+  int16_t prevMin, nextMin, min;
+  int16_t meanE, meanSE, meanSLE, meanSZC;
+  int16_t prevEnergy;
+  int16_t countSil, countUpdate, countExt;
+  int16_t flag, vFlag, lessCount;
+};
+void vadInit(Vad& v);
+// One frame's decision (1 voice, 0 noise).  rc1: second reflection
+// coefficient; lsf: normalised LSFs of the unquantised LSPs; r: the 13
+// lag-windowed normalised autocorrelations and their exponent; sig: the 240
+// pre-processed samples of the analysis window; frame: the frame counter
+// (1, 2, ... wrapping from 32767 to 256).
+int16_t vadDecide(Vad& v, int16_t rc1, const int16_t* lsf, const int32_t* r, int16_t expR0, const int16_t* sig,
+                  int16_t frame, int16_t prevVad, int16_t pprevVad);
+
+// ---- encoder DTX --------------------------------------------------------
+struct CngEncoder {
+  int16_t lspSidQ[kOrder];  // LSPs of the last SID frame
+  int16_t pastCoeff[kMp1];  // filter of the long-term average autocorrelation
+  int16_t rCoeff[kMp1];     // autocorrelation of the SID filter's coefficients
+  int16_t shRCoeff;
+  int16_t acf[2 * kMp1];  // upper words of the last 2 frames' autocorrelations, newest first
+  int16_t shAcf[2];
+  int16_t sumAcf[3 * kMp1];  // the last 3 two-frame sums, newest first
+  int16_t shSumAcf[3];
+  int16_t ener[2];  // residual energies of the current and previous frame
+  int16_t shEner[2];
+  int16_t frCur;
+  int16_t curGain;
+  int16_t nbEner;
+  int16_t sidGain;
+  int16_t flagChange;
+  int16_t prevEnergy;
+  int16_t countFr0;
+};
+void cngEncoderInit(CngEncoder& c);
+// Every frame: the frame's autocorrelation upper words before lag windowing
+// (r[0..10]), its exponent, and the VAD decision.
+void cngUpdate(CngEncoder& c, const int32_t* r, int16_t expR0, int16_t vad);
+
+// Excitation of the comfort noise for one frame (80 samples at exc, with
+// the 154 past samples before it), as both coder ends build it.  The
+// encoder's taming memory needs the (gain, delay) of each subframe: gp/t0.
+void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* gp, int16_t* t0);
+
+// Encoder side of an inactive frame: the DTX decision (frame type 0 or 2),
+// the SID parameters when one is sent (prm: predictor switch, first- and
+// second-stage indices, gain index), the comfort-noise excitation of the
+// frame, and the quantised filters of both subframes (aq: 2 x 11) from the
+// previous quantised LSPs (updated).  lsfMa: the LSP quantiser memory;
+// annexA selects the core's LP-to-LSP root search.
+int cngEncode(CngEncoder& c, LpFallback& fb, bool annexA, int16_t pastVad, int16_t* lspOldQ, int16_t* lsfMa, int16_t* exc,
+              int16_t& seed, int16_t* aq, int16_t* prm, int16_t* gp, int16_t* t0);
+
+// ---- decoder ------------------------------------------------------------
+struct CngDecoder {
+  int16_t lspSid[kOrder];
+  int16_t curGain;
+  int16_t sidGain;
+  int16_t sidSav;  // energy of the last good frame's excitation, for an SID gain
+  int16_t shSidSav;
+};
+void cngDecoderInit(CngDecoder& c);
+// The excitation energy of a correctly received frame (kept for the gain of
+// a following untransmitted frame).
+void cngSaveEnergy(CngDecoder& c, const int16_t* exc);
+// A non-speech frame: sid != nullptr carries the 4 SID parameters (must be
+// in range).  Writes the excitation and both subframes' filters; lspOld is
+// the decoder's previous LSP vector (updated).
+void cngDecode(CngDecoder& c, int pastFrameType, const int16_t* sid, int16_t* lsfMa, int16_t* exc, int16_t* lspOld,
+               int16_t* az, int16_t& seed);
+
+}  // namespace vokc::g729b
+
+#endif  // VOKCODEC_G729B_DTX_H
