@@ -1,0 +1,488 @@
+// G.729 Annex I coder: behaviour the conformance vectors leave out, checked
+// against per-frame checksums recorded from the reference coder (lost
+// frames, parity errors and mode-bit mismatches in the decoder; 8 kbit/s
+// with DTX; rate switching with DTX; extreme synthetic signals), the C API's
+// argument handling, the rate options, and a robustness run on random
+// frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "g729_serial.h"
+#include "registry.h"
+#include "vectors.h"
+#include "vokcodec.h"
+
+namespace {
+
+constexpr uint16_t kBit0 = 0x007F;
+constexpr uint16_t kBit1 = 0x0081;
+
+// FNV-1a over bytes: the golden files hold one checksum per frame.
+uint32_t fnv(const uint8_t* p, std::size_t n) {
+  uint32_t h = 0x811C9DC5u;
+  for (std::size_t i = 0; i < n; ++i) {
+    h ^= p[i];
+    h *= 0x01000193u;
+  }
+  return h;
+}
+
+// Linear congruence shared with the recording of the golden files.
+struct Lcg {
+  uint32_t x;
+  explicit Lcg(uint32_t seed) : x(seed) {}
+  uint32_t next() {
+    x = x * 1664525u + 1013904223u;
+    return x >> 16;
+  }
+};
+
+using Frame = std::vector<uint16_t>;  // sync, count, bit words
+
+std::vector<Frame> splitFrames(const std::vector<uint8_t>& bytes) {
+  std::vector<uint16_t> w(bytes.size() / 2);
+  for (std::size_t i = 0; i < w.size(); ++i) w[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  std::vector<Frame> out;
+  for (std::size_t i = 0; i + 1 < w.size();) {
+    const std::size_t n = w[i + 1];
+    out.emplace_back(w.begin() + static_cast<long>(i), w.begin() + static_cast<long>(i + 2 + n));
+    i += 2 + n;
+  }
+  return out;
+}
+
+std::vector<uint8_t> joinFrames(const std::vector<Frame>& frames) {
+  std::vector<uint8_t> out;
+  for (const Frame& f : frames)
+    for (uint16_t v : f) {
+      out.push_back(static_cast<uint8_t>(v & 0xFF));
+      out.push_back(static_cast<uint8_t>(v >> 8));
+    }
+  return out;
+}
+
+std::vector<uint32_t> bitstreamSums(const std::vector<uint8_t>& bytes) {
+  std::vector<uint32_t> s;
+  for (const Frame& f : splitFrames(bytes))
+    s.push_back(fnv(reinterpret_cast<const uint8_t*>(f.data()), f.size() * 2));
+  return s;
+}
+
+std::vector<uint32_t> pcmSums(const std::vector<int16_t>& pcm) {
+  std::vector<uint32_t> s;
+  for (std::size_t i = 0; i + 80 <= pcm.size(); i += 80) {
+    uint8_t b[160];
+    for (int k = 0; k < 80; ++k) {
+      b[2 * k] = static_cast<uint8_t>(pcm[i + k] & 0xFF);
+      b[2 * k + 1] = static_cast<uint8_t>((static_cast<uint16_t>(pcm[i + k]) >> 8) & 0xFF);
+    }
+    s.push_back(fnv(b, 160));
+  }
+  return s;
+}
+
+std::vector<uint32_t> golden(const std::string& name) {
+  std::vector<uint8_t> b;
+  EXPECT_TRUE(vtest::readFile(vtest::goldenDir() + "/g729i/" + name, b)) << name;
+  std::vector<uint32_t> s(b.size() / 4);
+  for (std::size_t i = 0; i < s.size(); ++i)
+    s[i] = static_cast<uint32_t>(b[4 * i]) | (static_cast<uint32_t>(b[4 * i + 1]) << 8) |
+           (static_cast<uint32_t>(b[4 * i + 2]) << 16) | (static_cast<uint32_t>(b[4 * i + 3]) << 24);
+  return s;
+}
+
+// "" when equal, else the first differing frame.
+std::string compareSums(const std::vector<uint32_t>& got, const std::vector<uint32_t>& want) {
+  for (std::size_t i = 0; i < got.size() && i < want.size(); ++i)
+    if (got[i] != want[i]) return "first differing frame " + std::to_string(i);
+  if (got.size() != want.size())
+    return "frame count " + std::to_string(got.size()) + ", expected " + std::to_string(want.size());
+  return "";
+}
+
+const vokc::Codec& codec() {
+  const vokc::Codec* c = vokc::registry().find("g729i");
+  if (!c) std::abort();
+  return *c;
+}
+
+std::vector<int16_t> decodeAll(const std::vector<uint8_t>& bits) {
+  std::vector<int16_t> pcm;
+  std::string err;
+  EXPECT_TRUE(codec().decode(bits, vokc::Options{}, pcm, err)) << err;
+  return pcm;
+}
+
+std::vector<uint8_t> encodeAll(const std::vector<int16_t>& pcm, const vokc::Options& o) {
+  std::vector<uint8_t> bits;
+  std::string err;
+  EXPECT_TRUE(codec().encode(pcm, o, bits, err)) << err;
+  return bits;
+}
+
+std::string annexIDir() { return vtest::testVectorDir() + "/g729/annexI/"; }
+
+// Temporary file removed at scope exit.
+struct TempFile {
+  std::string path;
+  explicit TempFile(const std::vector<int16_t>& words) {
+    char name[] = "/tmp/g729i_testXXXXXX";
+    const int fd = mkstemp(name);
+    path = name;
+    if (fd >= 0) {
+      std::FILE* f = fdopen(fd, "wb");
+      for (int16_t w : words) {
+        std::fputc(w & 0xFF, f);
+        std::fputc((static_cast<uint16_t>(w) >> 8) & 0xFF, f);
+      }
+      std::fclose(f);
+    }
+  }
+  ~TempFile() { std::remove(path.c_str()); }
+};
+
+// ---- decoder concealment --------------------------------------------------
+
+// Lost frames (every bit word 0, plus a burst of six), flipped parity bits
+// of the first delay (8 and 11.8 kbit/s) and 11.8 kbit/s frames whose mode
+// bit and its copy disagree; untransmitted frames stay as they are.
+std::vector<Frame> damage(std::vector<Frame> frames, uint32_t seed) {
+  Lcg r(seed);
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    Frame& x = frames[f];
+    const int n = x[1];
+    const uint32_t v = r.next();
+    if (n == 0) continue;
+    if (v % 17 == 3 || (f >= 200 && f < 206)) {
+      for (int k = 2; k < 2 + n; ++k) x[k] = 0;
+    } else if (v % 13 == 5 && (n == 80 || n == 118)) {
+      int k;
+      if (n == 80)
+        k = 2 + 26;
+      else if (x[2] == kBit0)
+        k = 2 + 2 + 26;
+      else
+        k = 2 + 2 + 8;
+      x[k] = x[k] == kBit0 ? kBit1 : kBit0;
+    } else if (v % 29 == 7 && n == 118) {
+      x[3] = x[3] == kBit0 ? kBit1 : kBit0;
+    }
+  }
+  return frames;
+}
+
+struct LostCase {
+  const char* stream;
+  uint32_t seed;
+  const char* gold;
+};
+
+class G729IConcealment : public ::testing::TestWithParam<LostCase> {};
+
+TEST_P(G729IConcealment, MatchesReferenceDecoder) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  const LostCase& c = GetParam();
+  std::vector<uint8_t> bits;
+  ASSERT_TRUE(vtest::readFile(annexIDir() + c.stream, bits)) << "missing " << annexIDir() + c.stream;
+  const std::vector<uint8_t> damaged = joinFrames(damage(splitFrames(bits), c.seed));
+  EXPECT_EQ(compareSums(pcmSums(decodeAll(damaged)), golden(c.gold)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, G729IConcealment,
+                         ::testing::Values(LostCase{"speech.br012", 11, "dec_lost_speech_br012"},
+                                           LostCase{"speech.b12", 23, "dec_lost_speech_b12"},
+                                           LostCase{"dm19.b10", 37, "dec_lost_dm19_b10"}),
+                         [](const ::testing::TestParamInfo<LostCase>& i) { return std::string(i.param.gold); });
+
+// ---- encoder paths outside the vectors ------------------------------------
+
+TEST(G729I, EightKbitWithDtxMatchesReference) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  std::vector<int16_t> pcm;
+  ASSERT_TRUE(vtest::readWords(annexIDir() + "speech", pcm));
+  vokc::Options o;
+  o.dtx = true;
+  o.rate = "8";
+  const std::vector<uint8_t> bits = encodeAll(pcm, o);
+  EXPECT_EQ(compareSums(bitstreamSums(bits), golden("enc_speech_dtx8")), "");
+  EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_speech_dtx8")), "");
+}
+
+TEST(G729I, RateSwitchingWithDtxMatchesReference) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  std::vector<int16_t> pcm;
+  ASSERT_TRUE(vtest::readWords(annexIDir() + "dm19.8k", pcm));
+  std::vector<int16_t> rates(pcm.size() / 80);
+  for (std::size_t f = 0; f < rates.size(); ++f) rates[f] = static_cast<int16_t>((f / 7) % 3);
+  TempFile rf(rates);
+  vokc::Options o;
+  o.dtx = true;
+  o.rateFile = rf.path;
+  const std::vector<uint8_t> bits = encodeAll(pcm, o);
+  EXPECT_EQ(compareSums(bitstreamSums(bits), golden("enc_dm19_dtx_switch")), "");
+  EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_dm19_dtx_switch")), "");
+}
+
+// Silence, faint noise, full-scale square waves, full-scale noise and a
+// chirp, 50 frames each, eight rounds.
+std::vector<int16_t> extremeSignal(Lcg& r) {
+  std::vector<int16_t> pcm;
+  for (int seg = 0; seg < 40; ++seg) {
+    const int kind = seg % 5;
+    static const int kAmp[5] = {0, 64, 32767, 32767, 12000};
+    const long amp = kAmp[kind];
+    for (int i = 0; i < 50 * 80; ++i) {
+      long s;
+      if (kind == 0) {
+        s = 0;
+      } else if (kind == 1 || kind == 3) {
+        const long u = static_cast<long>(r.next() & 0xFFFF) - 32768;
+        // floor division, as the recording did
+        const long p = u * amp;
+        s = p >= 0 ? p / 32768 : -((-p + 32767) / 32768);
+      } else if (kind == 2) {
+        s = (i / (20 + seg)) % 2 == 0 ? amp : -amp;
+      } else {
+        s = static_cast<long>(static_cast<double>(amp) * std::sin(static_cast<double>(i) * i * 1e-5));
+      }
+      pcm.push_back(static_cast<int16_t>(s < -32768 ? -32768 : (s > 32767 ? 32767 : s)));
+    }
+  }
+  return pcm;
+}
+
+TEST(G729I, ExtremeSignalsMatchReference) {
+  Lcg r(2024);
+  const std::vector<int16_t> pcm = extremeSignal(r);
+  std::vector<int16_t> rates(pcm.size() / 80);
+  for (auto& v : rates) v = static_cast<int16_t>(r.next() % 3);
+  TempFile rf(rates);
+  vokc::Options o;
+  o.dtx = true;
+  o.rateFile = rf.path;
+  std::vector<uint8_t> bits = encodeAll(pcm, o);
+  EXPECT_EQ(compareSums(bitstreamSums(bits), golden("enc_synth_dtx")), "");
+  EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_synth_dtx")), "");
+  vokc::Options high;
+  high.rate = "11.8";
+  bits = encodeAll(pcm, high);
+  EXPECT_EQ(compareSums(bitstreamSums(bits), golden("enc_synth_118")), "");
+  EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_synth_118")), "");
+}
+
+// ---- options ---------------------------------------------------------------
+
+std::vector<int16_t> testTone(int frames) {
+  std::vector<int16_t> pcm(static_cast<std::size_t>(frames) * 80);
+  for (std::size_t i = 0; i < pcm.size(); ++i)
+    pcm[i] = static_cast<int16_t>(6000 * std::sin(0.07 * i) + 2000 * std::sin(0.31 * i));
+  return pcm;
+}
+
+TEST(G729I, FrameSizesFollowTheRate) {
+  const std::vector<int16_t> pcm = testTone(12);
+  for (const auto& rc : {std::make_pair("6.4", 64), std::make_pair("8", 80), std::make_pair("11.8", 118)}) {
+    vokc::Options o;
+    o.rate = rc.first;
+    for (const Frame& f : splitFrames(encodeAll(pcm, o))) EXPECT_EQ(f[1], rc.second) << rc.first;
+  }
+  // Default: 8 kbit/s.
+  for (const Frame& f : splitFrames(encodeAll(pcm, vokc::Options{}))) EXPECT_EQ(f[1], 80);
+}
+
+TEST(G729I, ShortRateFileKeepsItsLastRate) {
+  const std::vector<int16_t> pcm = testTone(20);
+  TempFile rf({0, 1, 2});
+  vokc::Options o;
+  o.rateFile = rf.path;
+  const std::vector<Frame> frames = splitFrames(encodeAll(pcm, o));
+  ASSERT_EQ(frames.size(), 20u);
+  EXPECT_EQ(frames[0][1], 64);
+  EXPECT_EQ(frames[1][1], 80);
+  for (std::size_t f = 2; f < frames.size(); ++f) EXPECT_EQ(frames[f][1], 118) << f;
+}
+
+TEST(G729I, BadOptionsAreOneLineErrors) {
+  const std::vector<int16_t> pcm = testTone(4);
+  std::vector<uint8_t> bits;
+  std::string err;
+  vokc::Options rtp;
+  rtp.format = "rtp";
+  EXPECT_FALSE(codec().encode(pcm, rtp, bits, err));
+  EXPECT_NE(err.find("rtp"), std::string::npos);
+  std::vector<int16_t> out;
+  err.clear();
+  EXPECT_FALSE(codec().decode(bits, rtp, out, err));
+  EXPECT_FALSE(err.empty());
+  vokc::Options badRate;
+  badRate.rate = "16";
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, badRate, bits, err));
+  EXPECT_NE(err.find("16"), std::string::npos);
+  TempFile bad({1, 3});
+  vokc::Options badFile;
+  badFile.rateFile = bad.path;
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, badFile, bits, err));
+  EXPECT_NE(err.find("frame 1"), std::string::npos) << err;
+  TempFile empty(std::vector<int16_t>{});
+  vokc::Options emptyFile;
+  emptyFile.rateFile = empty.path;
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, emptyFile, bits, err));
+  vokc::Options both;
+  both.rate = "8";
+  both.rateFile = bad.path;
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, both, bits, err));
+  EXPECT_FALSE(err.empty());
+  EXPECT_EQ(err.find('\n'), std::string::npos);
+}
+
+// ---- C API -----------------------------------------------------------------
+
+struct Objects {
+  std::vector<unsigned char> enc, dec;
+  Objects() {
+    int n = 0;
+    vokcG729IEncoderGetSize(&n);
+    enc.resize(static_cast<std::size_t>(n));
+    vokcG729IDecoderGetSize(&n);
+    dec.resize(static_cast<std::size_t>(n));
+  }
+};
+
+TEST(G729I, ApiChecksArguments) {
+  Objects o;
+  EXPECT_EQ(vokcG729IEncoderGetSize(nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729IDecoderGetSize(nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729IEncoderInit(nullptr, 0), vokErrNullPtr);
+  EXPECT_EQ(vokcG729IDecoderInit(nullptr), vokErrNullPtr);
+  ASSERT_EQ(vokcG729IEncoderInit(o.enc.data(), 0), vokOk);
+  ASSERT_EQ(vokcG729IDecoderInit(o.dec.data()), vokOk);
+  Vok16s pcm[80] = {};
+  Vok8u bits[118] = {};
+  int n = -1;
+  EXPECT_EQ(vokcG729IEncode(o.enc.data(), pcm, 3, bits, &n), vokErrRange);
+  EXPECT_EQ(vokcG729IEncode(o.enc.data(), pcm, -1, bits, &n), vokErrRange);
+  EXPECT_EQ(vokcG729IEncode(o.enc.data(), nullptr, 1, bits, &n), vokErrNullPtr);
+  EXPECT_EQ(vokcG729IEncode(o.enc.data(), pcm, 1, bits, nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729IEncode(o.enc.data(), pcm, 2, bits, &n), vokOk);
+  EXPECT_EQ(n, 118);
+  EXPECT_EQ(bits[0], bits[1]);  // mode bit and its copy
+  for (int bad : {-1, 1, 14, 17, 63, 81, 117, 119}) EXPECT_EQ(vokcG729IDecode(o.dec.data(), bits, bad, 0, pcm), vokErrSize) << bad;
+  EXPECT_EQ(vokcG729IDecode(o.dec.data(), nullptr, 80, 0, pcm), vokErrNullPtr);
+  EXPECT_EQ(vokcG729IDecode(o.dec.data(), bits, 80, 0, nullptr), vokErrNullPtr);
+  // A lost frame needs no bits; an untransmitted frame has none.
+  EXPECT_EQ(vokcG729IDecode(o.dec.data(), nullptr, 80, 1, pcm), vokOk);
+  EXPECT_EQ(vokcG729IDecode(o.dec.data(), nullptr, 0, 0, pcm), vokOk);
+}
+
+TEST(G729I, DtxSilenceGivesSidThenNothing) {
+  Objects o;
+  ASSERT_EQ(vokcG729IEncoderInit(o.enc.data(), 1), vokOk);
+  Vok16s pcm[80] = {};
+  Vok8u bits[118];
+  std::vector<int> sizes;
+  for (int f = 0; f < 60; ++f) {
+    int n = -1;
+    ASSERT_EQ(vokcG729IEncode(o.enc.data(), pcm, f % 3, bits, &n), vokOk);
+    sizes.push_back(n);
+  }
+  // Digital silence is noise from the first frame: one SID, then silence
+  // unless the noise changes.
+  EXPECT_EQ(sizes[0], 16);
+  for (std::size_t f = 1; f < sizes.size(); ++f) EXPECT_EQ(sizes[f], 0) << f;
+}
+
+TEST(G729I, DecoderStateIsFreshAfterInit) {
+  // Decoding the same frames after a re-init gives the same output.
+  Objects o;
+  Lcg r(99);
+  std::vector<std::vector<Vok8u>> frames;
+  for (int f = 0; f < 30; ++f) {
+    std::vector<Vok8u> b(118);
+    for (auto& v : b) v = static_cast<Vok8u>(r.next() & 1);
+    b[1] = b[0];
+    frames.push_back(b);
+  }
+  std::vector<Vok16s> first, second;
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_EQ(vokcG729IDecoderInit(o.dec.data()), vokOk);
+    std::vector<Vok16s>& out = pass == 0 ? first : second;
+    for (int f = 0; f < 30; ++f) {
+      Vok16s pcm[80];
+      static const int kSizes[4] = {118, 80, 64, 16};
+      ASSERT_EQ(vokcG729IDecode(o.dec.data(), frames[f].data(), kSizes[f % 4], 0, pcm), vokOk);
+      out.insert(out.end(), pcm, pcm + 80);
+    }
+  }
+  EXPECT_EQ(first, second);
+}
+
+// ---- robustness ------------------------------------------------------------
+
+TEST(G729I, RandomFramesNeverFail) {
+  static const int kSizes[7] = {0, 15, 16, 64, 80, 118, 118};
+  Lcg r(7);
+  Objects o;
+  ASSERT_EQ(vokcG729IDecoderInit(o.dec.data()), vokOk);
+  std::vector<uint8_t> stream;
+  for (int f = 0; f < 3000; ++f) {
+    const int n = kSizes[r.next() % 7];
+    std::vector<Vok8u> bits(static_cast<std::size_t>(n));
+    const uint32_t style = r.next() % 4;
+    for (auto& b : bits) b = static_cast<Vok8u>(style == 0 ? 1 : (style == 1 ? 0 : r.next() & 1));
+    const int erased = r.next() % 9 == 0 ? 1 : 0;
+    Vok16s pcm[80];
+    ASSERT_EQ(vokcG729IDecode(o.dec.data(), bits.data(), n, erased, pcm), vokOk) << f;
+    // The same frame as a serial stream, erased frames as zero words.
+    std::vector<uint8_t> one;
+    vokc::writeSerialFrame(one, bits.data(), n);
+    if (erased && n > 0) one[4] = one[5] = 0;
+    stream.insert(stream.end(), one.begin(), one.end());
+  }
+  const std::vector<int16_t> pcm = decodeAll(stream);
+  EXPECT_EQ(pcm.size(), 3000u * 80);
+}
+
+TEST(G729I, TruncatedOrForeignStreamsAreRejected) {
+  std::vector<uint8_t> bits;
+  std::vector<int16_t> pcm;
+  std::string err;
+  const Vok8u b[80] = {};
+  vokc::writeSerialFrame(bits, b, 80);
+  bits.resize(bits.size() - 3);
+  EXPECT_FALSE(codec().decode(bits, vokc::Options{}, pcm, err));
+  EXPECT_FALSE(err.empty());
+  bits.clear();
+  vokc::writeSerialFrame(bits, b, 40);
+  err.clear();
+  EXPECT_FALSE(codec().decode(bits, vokc::Options{}, pcm, err));
+  EXPECT_NE(err.find("40"), std::string::npos);
+}
+
+TEST(G729I, RandomSpeechRoundTripIsStable) {
+  // Random input at random rates: every frame has the size of its rate and
+  // the stream decodes to the full length.
+  Lcg r(5);
+  std::vector<int16_t> pcm(400 * 80);
+  for (auto& v : pcm) v = static_cast<int16_t>(static_cast<int>(r.next() & 0x3FFF) - 8192);
+  std::vector<int16_t> rates(400);
+  for (auto& v : rates) v = static_cast<int16_t>(r.next() % 3);
+  TempFile rf(rates);
+  vokc::Options o;
+  o.rateFile = rf.path;
+  const std::vector<Frame> frames = splitFrames(encodeAll(pcm, o));
+  ASSERT_EQ(frames.size(), 400u);
+  static const int kBits[3] = {64, 80, 118};
+  for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_EQ(frames[f][1], kBits[rates[f]]) << f;
+  EXPECT_EQ(decodeAll(joinFrames(frames)).size(), 400u * 80);
+}
+
+}  // namespace
