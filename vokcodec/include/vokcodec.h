@@ -51,11 +51,9 @@ VokResult vokcG729BEncode(void* state, const Vok16s* pcm /* 80 */, Vok16s* prm /
  * speech frames only decodes as with vokcG729Decode).  prm may be null for an
  * untransmitted frame; parameter values beyond their bit fields are taken
  * modulo the field size; a frame type outside 0..2 is vokErrRange.
- * erased != 0: the frame was lost on the channel; it is concealed as the
- * previous frame's kind (speech concealment after speech, comfort noise
- * otherwise), and the received parameters, as garbled as they are, feed the
- * noise description when the lost frame is taken as a noise frame, as the
- * standard's decoder does. */
+ * erased != 0: the frame was lost on the channel (prm is ignored); it is
+ * concealed as the previous frame's kind: speech concealment after a speech
+ * frame, otherwise comfort noise continued as for an untransmitted frame. */
 VokResult vokcG729BDecode(void* state, const Vok16s* prm, int frameType, int erased, Vok16s* pcm /* 80 */);
 /* The 15 bits of an SID frame, one bit per byte, in transmission order. */
 VokResult vokcG729BPackSid(const Vok16s* prm /* 4 */, Vok8u* bits /* 15 */);

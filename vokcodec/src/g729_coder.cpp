@@ -1000,22 +1000,8 @@ VokResult vokcG729BDecode(void* mem, const Vok16s* prmIn, int frameType, int era
   // after speech, comfort noise otherwise.
   int type = frameType;
   if (bfi) type = s->pastFrameType == g729b::kSpeech ? g729b::kSpeech : g729b::kUntransmitted;
-  // A frame taken as non-speech updates the noise description from whatever
-  // SID-shaped parameters it carries: an SID frame its own, a (lost) speech
-  // frame its first LSP words and the parity check, as the standard's
-  // decoder reads them.
-  int16_t sid[4];
-  const int16_t* sidPtr = nullptr;
-  if (type != g729b::kSpeech && frameType == g729b::kSid) {
-    std::memcpy(sid, prm, sizeof sid);
-    sidPtr = sid;
-  } else if (type != g729b::kSpeech && frameType == g729b::kSpeech) {
-    sid[0] = static_cast<int16_t>(prm[0] & 1);
-    sid[1] = static_cast<int16_t>(prm[1] & 31);
-    sid[2] = static_cast<int16_t>(prm[2] & 15);
-    sid[3] = static_cast<int16_t>((pitchParity(prm[2]) ^ prm[3]) & 1);
-    sidPtr = sid;
-  }
+  // Only a correctly received SID frame updates the noise description.
+  const int16_t* sidPtr = !bfi && type == g729b::kSid ? prm : nullptr;
   decodeFrame(s, prm, bfi, type, sidPtr, pcm);
   return vokOk;
 }
