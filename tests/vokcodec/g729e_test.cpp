@@ -1,0 +1,439 @@
+// G.729 Annex E coder: reference outputs on stress input, rate switching
+// and lost frames (forward and backward-adaptive streams), the 8 kbit/s
+// mode against the G.729 vectors, rate options and rate files, the RTP
+// layout, the frame API's argument handling and robustness against
+// arbitrary frames and parameters.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "g729_serial.h"
+#include "g729e_codec.h"
+#include "registry.h"
+#include "vectors.h"
+#include "vokcodec.h"
+
+namespace {
+
+const vokc::Codec& codec() {
+  const vokc::Codec* c = vokc::registry().find("g729e");
+  if (!c) throw std::runtime_error("g729e not registered");
+  return *c;
+}
+
+std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729e/" + name; }
+std::string stressInput() { return vtest::goldenDir() + "/g729d/enc_stress.pcm"; }
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+  std::vector<uint8_t> b;
+  EXPECT_TRUE(vtest::readFile(path, b)) << "cannot read " << path;
+  return b;
+}
+
+std::vector<int16_t> readPcm(const std::string& path) {
+  std::vector<int16_t> w;
+  EXPECT_TRUE(vtest::readWords(path, w)) << "cannot read " << path;
+  return w;
+}
+
+vokc::Options rateOptions(const std::string& rate, const char* format = "itu") {
+  vokc::Options o;
+  o.rate = rate;
+  o.format = format;
+  return o;
+}
+
+std::vector<uint8_t> encode(const std::vector<int16_t>& pcm, const vokc::Options& o) {
+  std::vector<uint8_t> bits;
+  std::string err;
+  EXPECT_TRUE(codec().encode(pcm, o, bits, err)) << err;
+  return bits;
+}
+
+std::vector<int16_t> decode(const std::vector<uint8_t>& bits, const vokc::Options& o = vokc::Options{}) {
+  std::vector<int16_t> pcm;
+  std::string err;
+  EXPECT_TRUE(codec().decode(bits, o, pcm, err)) << err;
+  return pcm;
+}
+
+// "" when equal, else the first differing frame of two serial streams.
+std::string compareStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
+  std::vector<vokc::SerialFrame> g, w;
+  std::string err;
+  if (!vokc::readSerialFrames(got, {80, 118}, g, err)) return "output: " + err;
+  if (!vokc::readSerialFrames(want, {80, 118}, w, err)) return "expected: " + err;
+  for (std::size_t f = 0; f < g.size() && f < w.size(); ++f)
+    if (g[f].bits != w[f].bits) return "first differing frame " + std::to_string(f);
+  if (g.size() != w.size()) return std::to_string(g.size()) + " frames, expected " + std::to_string(w.size());
+  return "";
+}
+
+std::string comparePcm(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
+  return vokc::firstDifference(got, want, 80, "frame");
+}
+
+std::string tempFile(const std::string& tag, const std::vector<uint8_t>& bytes) {
+  const std::string path = ::testing::TempDir() + "g729e_" + tag;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f) {
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+  return path;
+}
+
+std::vector<uint8_t> wordsToBytes(const std::vector<int16_t>& w) {
+  std::vector<uint8_t> b;
+  for (int16_t v : w) {
+    b.push_back(static_cast<uint8_t>(v & 0xFF));
+    b.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+  }
+  return b;
+}
+
+// The official stream `name`, cut to `frames` frames, with the frames for
+// which lostWhole(f) holds replaced by zero words and, where lostOne(f)
+// gives a position, that one bit word set to zero.
+template <class Whole, class One>
+std::vector<uint8_t> damagedOfficial(const std::string& name, std::size_t frames, Whole lostWhole, One lostOne) {
+  std::vector<int16_t> w;
+  EXPECT_TRUE(vtest::readWords(vtest::testVectorDir() + "/g729/annexE/" + name, w));
+  std::vector<int16_t> out;
+  std::size_t at = 0;
+  for (std::size_t f = 0; f < frames && at + 1 < w.size(); ++f) {
+    const int n = w[at + 1];
+    out.push_back(w[at]);
+    out.push_back(w[at + 1]);
+    const int one = lostOne(f, n);
+    for (int i = 0; i < n; ++i) out.push_back(lostWhole(f) || i == one ? int16_t{0} : w[at + 2 + i]);
+    at += 2 + static_cast<std::size_t>(n);
+  }
+  return wordsToBytes(out);
+}
+
+// ---- reference outputs ------------------------------------------------------
+
+TEST(G729E, EncoderAt118MatchesReferenceOnStressInput) {
+  EXPECT_EQ(compareStreams(encode(readPcm(stressInput()), vokc::Options{}), readBytes(golden("enc_stress.r1"))), "");
+  // "11.8" names the default.
+  EXPECT_EQ(compareStreams(encode(readPcm(stressInput()), rateOptions("11.8")), readBytes(golden("enc_stress.r1"))),
+            "");
+}
+
+TEST(G729E, EncoderFollowsRateFileLikeReference) {
+  vokc::Options o;
+  o.rateFile = golden("enc_stress.rate");
+  EXPECT_EQ(compareStreams(encode(readPcm(stressInput()), o), readBytes(golden("enc_stress.rs"))), "");
+}
+
+TEST(G729E, DecoderMatchesReferenceOnSwitchedStream) {
+  EXPECT_EQ(comparePcm(decode(readBytes(golden("enc_stress.rs"))), readPcm(golden("enc_stress_rs.pcm"))), "");
+}
+
+TEST(G729E, DecoderMatchesReferenceOnRandomFrames) {
+  // Random bits: mode-bit mismatches, zero words, both frame sizes.
+  EXPECT_EQ(comparePcm(decode(readBytes(golden("dec_random.bit"))), readPcm(golden("dec_random.pcm"))), "");
+}
+
+TEST(G729E, LostFramesInSwitchedStreamMatchReference) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  auto bits = damagedOfficial(
+      "switch.bit", 300, [](std::size_t f) { return f % 11 == 5; },
+      [](std::size_t f, int n) { return f % 13 == 7 ? static_cast<int>((7 * f) % static_cast<std::size_t>(n - 2)) : -1; });
+  EXPECT_EQ(comparePcm(decode(bits), readPcm(golden("switch_lost.pcm"))), "");
+}
+
+TEST(G729E, LostBackwardFramesMatchReference) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  auto bits = damagedOfficial(
+      "fixed44.bit", 250,
+      [](std::size_t f) { return f == 60 || f == 61 || (f >= 100 && f <= 105) || f == 150 || (f >= 200 && f <= 214); },
+      [](std::size_t, int) { return -1; });
+  EXPECT_EQ(comparePcm(decode(bits), readPcm(golden("fixed44_lost.pcm"))), "");
+}
+
+// At 8 kbit/s the coder is G.729: the main-body vectors pass through it.
+TEST(G729E, Rate8MatchesG729Vectors) {
+  const std::string dir = vtest::testVectorDir() + "/g729/main/";
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  for (const char* name : {"PITCH", "SPEECH", "TAME"}) {
+    EXPECT_EQ(compareStreams(encode(readPcm(dir + name + ".IN"), rateOptions("8")), readBytes(dir + name + ".BIT")), "")
+        << name;
+  }
+  for (const char* name : {"ERASURE", "OVERFLOW", "PARITY", "SPEECH"})
+    EXPECT_EQ(comparePcm(decode(readBytes(dir + name + ".BIT")), readPcm(dir + name + ".PST")), "") << name;
+}
+
+// ---- rate options and rate files -----------------------------------------------
+
+TEST(G729E, ShortRateFileKeepsItsLastRate) {
+  const auto pcm = readPcm(stressInput());
+  std::vector<int16_t> rates;
+  ASSERT_TRUE(vtest::readWords(golden("enc_stress.rate"), rates));
+  ASSERT_GT(rates.size(), 20u);
+  // Cut after a run of 8 kbit/s frames: the rest of the input is coded at 8 kbit/s.
+  std::size_t cut = 0;
+  while (cut < rates.size() && !(rates[cut] == 0 && cut + 1 < rates.size() && rates[cut + 1] == 1)) ++cut;
+  ASSERT_LT(cut, rates.size());
+  std::vector<int16_t> shortRates(rates.begin(), rates.begin() + static_cast<long>(cut) + 1);
+  std::vector<int16_t> fullRates = shortRates;
+  fullRates.resize(pcm.size() / 80, 0);
+  vokc::Options a, b;
+  a.rateFile = tempFile("short.rate", wordsToBytes(shortRates));
+  b.rateFile = tempFile("full.rate", wordsToBytes(fullRates));
+  const auto got = encode(pcm, a);
+  EXPECT_EQ(compareStreams(got, encode(pcm, b)), "");
+  // Up to the cut the stream is the reference's.
+  std::vector<vokc::SerialFrame> g, w;
+  std::string err;
+  ASSERT_TRUE(vokc::readSerialFrames(got, {80, 118}, g, err)) << err;
+  ASSERT_TRUE(vokc::readSerialFrames(readBytes(golden("enc_stress.rs")), {80, 118}, w, err)) << err;
+  for (std::size_t f = 0; f <= cut; ++f) EXPECT_EQ(g[f].bits, w[f].bits) << "frame " << f;
+  for (std::size_t f = cut; f < g.size(); ++f) EXPECT_EQ(g[f].bits.size(), 80u) << "frame " << f;
+
+  // The per-frame rates as the option handling sees them.
+  std::vector<int> perFrame;
+  ASSERT_TRUE(vokc::g729eFrameRates(a, 5 + cut, perFrame, err)) << err;
+  ASSERT_EQ(perFrame.size(), 5 + cut);
+  EXPECT_EQ(perFrame.back(), 0);
+  EXPECT_EQ(perFrame.front(), rates.front());
+}
+
+TEST(G729E, BadRateFilesAndOptionsAreErrors) {
+  const std::vector<int16_t> pcm(800, 0);
+  std::vector<uint8_t> bits;
+  std::string err;
+  vokc::Options o;
+  o.rateFile = tempFile("odd.rate", {1, 0, 1});
+  EXPECT_FALSE(codec().encode(pcm, o, bits, err));
+  EXPECT_NE(err.find("odd byte count"), std::string::npos) << err;
+
+  o.rateFile = tempFile("empty.rate", {});
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, o, bits, err));
+  EXPECT_NE(err.find("empty"), std::string::npos) << err;
+
+  o.rateFile = tempFile("two.rate", {1, 0, 2, 0});
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, o, bits, err));
+  EXPECT_NE(err.find("frame 1"), std::string::npos) << err;
+
+  o.rateFile = ::testing::TempDir() + "g729e_no_such.rate";
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, o, bits, err));
+  EXPECT_FALSE(err.empty());
+
+  o.rateFile = tempFile("ok.rate", {1, 0});
+  o.rate = "8";
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, o, bits, err));
+  EXPECT_NE(err.find("not both"), std::string::npos) << err;
+
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, rateOptions("6.4"), bits, err));
+  EXPECT_NE(err.find("6.4"), std::string::npos) << err;
+  err.clear();
+  EXPECT_FALSE(codec().encode(pcm, rateOptions("11.8", "raw"), bits, err));
+  EXPECT_FALSE(err.empty());
+}
+
+TEST(G729E, FrameSizesFollowTheRate) {
+  const auto pcm = readPcm(stressInput());
+  const std::size_t frames = pcm.size() / 80;
+  EXPECT_EQ(encode(pcm, rateOptions("8")).size(), frames * (4 + 2 * 80));
+  EXPECT_EQ(encode(pcm, rateOptions("11.8")).size(), frames * (4 + 2 * 118));
+  // A partial last frame is not coded.
+  std::vector<int16_t> cut(pcm.begin(), pcm.begin() + 80 * 3 + 17);
+  EXPECT_EQ(encode(cut, vokc::Options{}).size(), 3u * (4 + 2 * 118));
+}
+
+// ---- RTP layout ---------------------------------------------------------------
+
+TEST(G729E, RtpCarriesTheSameBits) {
+  const auto pcm = readPcm(stressInput());
+  for (const char* rate : {"8", "11.8"}) {
+    const int nbits = std::string(rate) == "8" ? 80 : 118;
+    const std::size_t octets = (static_cast<std::size_t>(nbits) + 7) / 8;
+    const auto itu = encode(pcm, rateOptions(rate));
+    const auto rtp = encode(pcm, rateOptions(rate, "rtp"));
+    std::vector<vokc::SerialFrame> frames;
+    std::string err;
+    ASSERT_TRUE(vokc::readSerialFrames(itu, {nbits}, frames, err)) << err;
+    ASSERT_EQ(rtp.size(), frames.size() * octets) << rate;
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      std::vector<uint8_t> bits(static_cast<std::size_t>(nbits));
+      vokc::unpackOctets(&rtp[f * octets], nbits, bits.data());
+      ASSERT_EQ(bits, frames[f].bits) << rate << " frame " << f;
+      if (nbits == 118) EXPECT_EQ(rtp[f * octets + octets - 1] & 3, 0) << "padding bits";
+    }
+    EXPECT_EQ(comparePcm(decode(rtp, rateOptions(rate, "rtp")), decode(itu)), "") << rate;
+  }
+}
+
+TEST(G729E, RtpNeedsAFixedRate) {
+  const std::vector<int16_t> pcm(800, 100);
+  std::vector<uint8_t> bits;
+  std::string err;
+  vokc::Options o = rateOptions("", "rtp");
+  o.rateFile = tempFile("rtp.rate", {1, 0, 0, 0});
+  EXPECT_FALSE(codec().encode(pcm, o, bits, err));
+  EXPECT_NE(err.find("fixed --rate"), std::string::npos) << err;
+  std::vector<int16_t> out;
+  err.clear();
+  EXPECT_FALSE(codec().decode(std::vector<uint8_t>(30), o, out, err));
+  EXPECT_FALSE(err.empty());
+  // 11.8 kbit/s frames are 15 octets: 29 octets is truncated.
+  err.clear();
+  EXPECT_FALSE(codec().decode(std::vector<uint8_t>(29), rateOptions("11.8", "rtp"), out, err));
+  EXPECT_NE(err.find("truncated"), std::string::npos) << err;
+  err.clear();
+  EXPECT_TRUE(codec().decode(std::vector<uint8_t>(30), rateOptions("8", "rtp"), out, err)) << err;
+  EXPECT_EQ(out.size(), 3u * 80u);
+}
+
+// ---- frame API ------------------------------------------------------------------
+
+TEST(G729E, PackUnpackRoundTripAndModeBitCheck) {
+  std::mt19937 rng(118);
+  for (int trial = 0; trial < 200; ++trial) {
+    const int rate = trial & 1;
+    const int mode = (trial >> 1) & 1;
+    Vok16s prm[18] = {}, back[18] = {};
+    const int n = rate == 0 ? 11 : (mode == 0 ? 18 : 16);
+    for (int i = 0; i < n; ++i) prm[i] = static_cast<Vok16s>(rng() & 0x7FFF);
+    if (rate == 1) prm[0] = static_cast<Vok16s>(mode);
+    Vok8u bits[118];
+    ASSERT_EQ(vokcG729EPackBits(prm, rate, bits), vokOk);
+    int erased = -1;
+    ASSERT_EQ(vokcG729EUnpackBits(bits, rate, back, &erased), vokOk);
+    EXPECT_EQ(erased, 0);
+    // Each parameter comes back modulo its bit width.
+    Vok8u again[118];
+    ASSERT_EQ(vokcG729EPackBits(back, rate, again), vokOk);
+    EXPECT_EQ(std::vector<Vok8u>(bits, bits + (rate ? 118 : 80)), std::vector<Vok8u>(again, again + (rate ? 118 : 80)));
+    if (rate == 1) {
+      EXPECT_EQ(bits[0], bits[1]);
+      EXPECT_EQ(back[0], mode);
+      bits[1] ^= 1;
+      ASSERT_EQ(vokcG729EUnpackBits(bits, rate, back, &erased), vokOk);
+      EXPECT_EQ(erased, 1);
+      EXPECT_EQ(back[0], mode);
+      for (int i = 1; i < n; ++i) EXPECT_EQ(back[i], 0) << i;
+    }
+  }
+  // Forward frames carry the LSP words, backward frames do not: 116 bits each.
+  Vok16s fwd[18] = {0, 255, 1023, 255, 1, 127, 127, 127, 127, 127, 127, 31, 127, 127, 127, 127, 127, 127};
+  Vok8u bits[118];
+  ASSERT_EQ(vokcG729EPackBits(fwd, 1, bits), vokOk);
+  for (int i = 2; i < 118; ++i) EXPECT_EQ(bits[i], 1) << i;
+  Vok16s bwd[18] = {1, 255, 1, 8191, 1023, 127, 127, 127, 127, 31, 8191, 1023, 127, 127, 127, 127};
+  ASSERT_EQ(vokcG729EPackBits(bwd, 1, bits), vokOk);
+  for (int i = 0; i < 118; ++i) EXPECT_EQ(bits[i], 1) << i;
+}
+
+TEST(G729E, FrameApiChecksArguments) {
+  int size = 0;
+  EXPECT_EQ(vokcG729EEncoderGetSize(nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729EDecoderGetSize(nullptr), vokErrNullPtr);
+  ASSERT_EQ(vokcG729EEncoderGetSize(&size), vokOk);
+  std::vector<unsigned char> enc(static_cast<std::size_t>(size));
+  ASSERT_EQ(vokcG729EDecoderGetSize(&size), vokOk);
+  std::vector<unsigned char> dec(static_cast<std::size_t>(size));
+  EXPECT_EQ(vokcG729EEncoderInit(nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729EDecoderInit(nullptr), vokErrNullPtr);
+  // Any alignment of the caller's block works.
+  ASSERT_EQ(vokcG729EEncoderInit(enc.data() + 3), vokOk);
+  ASSERT_EQ(vokcG729EDecoderInit(dec.data() + 5), vokOk);
+  Vok16s pcm[80] = {}, prm[18] = {};
+  Vok8u bits[118] = {};
+  int erased = 0;
+  EXPECT_EQ(vokcG729EEncode(enc.data() + 3, pcm, 2, prm), vokErrRange);
+  EXPECT_EQ(vokcG729EEncode(enc.data() + 3, nullptr, 1, prm), vokErrNullPtr);
+  EXPECT_EQ(vokcG729EEncode(enc.data() + 3, pcm, 1, nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729EDecode(dec.data() + 5, prm, -1, 0, pcm), vokErrRange);
+  EXPECT_EQ(vokcG729EDecode(dec.data() + 5, nullptr, 1, 0, pcm), vokErrNullPtr);
+  EXPECT_EQ(vokcG729EDecode(nullptr, prm, 1, 0, pcm), vokErrNullPtr);
+  EXPECT_EQ(vokcG729EPackBits(prm, 3, bits), vokErrRange);
+  EXPECT_EQ(vokcG729EPackBits(nullptr, 1, bits), vokErrNullPtr);
+  EXPECT_EQ(vokcG729EUnpackBits(bits, 1, prm, nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729EUnpackBits(bits, 7, prm, &erased), vokErrRange);
+  // Encoding silence from reset: forward mode, and the 8 kbit/s encoder
+  // gives G.729 parameters.
+  ASSERT_EQ(vokcG729EEncode(enc.data() + 3, pcm, 1, prm), vokOk);
+  EXPECT_EQ(prm[0], 0);
+  ASSERT_EQ(vokcG729EEncode(enc.data() + 3, pcm, 0, prm), vokOk);
+  ASSERT_EQ(vokcG729EDecode(dec.data() + 5, prm, 0, 0, pcm), vokOk);
+}
+
+// ---- robustness -------------------------------------------------------------------
+
+std::vector<uint8_t> randomSerial(std::mt19937& rng, int frames) {
+  std::vector<int16_t> w;
+  for (int f = 0; f < frames; ++f) {
+    const int n = rng() % 3 == 0 ? 80 : 118;
+    w.push_back(0x6B21);
+    w.push_back(static_cast<int16_t>(n));
+    const unsigned kind = rng() % 20;
+    for (int i = 0; i < n; ++i) {
+      int16_t word = (rng() & 1) ? 0x0081 : 0x007F;
+      if (kind == 0 || (kind == 1 && rng() % 40 == 0)) word = 0;
+      w.push_back(word);
+    }
+    if (n == 118 && rng() % 8 != 0) w[w.size() - 117] = w[w.size() - 118];  // mostly consistent mode bits
+  }
+  return wordsToBytes(w);
+}
+
+TEST(G729E, RandomFramesThroughTheRegistryNeverCrash) {
+  std::mt19937 rng(20261206);
+  for (int trial = 0; trial < 4; ++trial) {
+    auto bits = randomSerial(rng, 250);
+    auto pcm = decode(bits);
+    EXPECT_EQ(pcm.size(), 250u * 80u);
+    std::vector<int16_t> out;
+    std::string err;
+    bits.resize(bits.size() - 5);
+    EXPECT_FALSE(codec().decode(bits, vokc::Options{}, out, err));
+    EXPECT_NE(err.find("truncated"), std::string::npos) << err;
+  }
+  // 6.4 kbit/s or SID frames are not Annex E frames.
+  std::vector<int16_t> w = {0x6B21, 64};
+  w.resize(2 + 64, 0x007F);
+  std::vector<int16_t> out;
+  std::string err;
+  EXPECT_FALSE(codec().decode(wordsToBytes(w), vokc::Options{}, out, err));
+  EXPECT_NE(err.find("80/118"), std::string::npos) << err;
+}
+
+TEST(G729E, ArbitraryParametersThroughTheFrameApiNeverCrash) {
+  int size = 0;
+  vokcG729EDecoderGetSize(&size);
+  std::vector<unsigned char> dec(static_cast<std::size_t>(size));
+  ASSERT_EQ(vokcG729EDecoderInit(dec.data()), vokOk);
+  std::mt19937 rng(4242);
+  Vok16s pcm[80];
+  for (int f = 0; f < 1500; ++f) {
+    Vok16s prm[18];
+    for (auto& p : prm) p = static_cast<Vok16s>(rng());  // far outside the bit fields
+    const int rate = (f / 37) % 3 == 0 ? 0 : 1;          // runs of both rates
+    const int erased = rng() % 9 == 0 ? 1 : 0;
+    ASSERT_EQ(vokcG729EDecode(dec.data(), prm, rate, erased, pcm), vokOk) << f;
+  }
+  // The encoder on full-scale noise and square waves at switching rates.
+  vokcG729EEncoderGetSize(&size);
+  std::vector<unsigned char> enc(static_cast<std::size_t>(size));
+  ASSERT_EQ(vokcG729EEncoderInit(enc.data()), vokOk);
+  for (int f = 0; f < 300; ++f) {
+    for (int i = 0; i < 80; ++i)
+      pcm[i] = f % 50 < 25 ? static_cast<Vok16s>(rng()) : static_cast<Vok16s>(((f * 80 + i) / 23) % 2 ? 32767 : -32768);
+    Vok16s prm[18];
+    ASSERT_EQ(vokcG729EEncode(enc.data(), pcm, (f / 7) % 2, prm), vokOk) << f;
+    ASSERT_EQ(vokcG729EDecode(dec.data(), prm, (f / 7) % 2, 0, pcm), vokOk) << f;
+  }
+}
+
+}  // namespace
