@@ -616,9 +616,8 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
       voksAdaptiveCodebookSearch_G729D_16s(centre, xn, h1, excBuf, sf, delay);
       voksDecodeAdaptiveVector_G729_16s_I(delay, excBuf);
     } else {
-      int16_t vec[kSubfr];
+      int16_t vec[kSubfr];  // the search also leaves the vector in the excitation buffer
       voksAdaptiveCodebookSearch_G729_16s(centre, xn, h1, excBuf, delay, vec, sf);
-      voksDecodeAdaptiveVector_G729_16s_I(delay, excBuf);
     }
     const int16_t t0 = delay[0], frac = delay[1];
     const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, lowRate);
