@@ -1,0 +1,293 @@
+// G.729 Annex B coders (g729b, g729ab): reference streams on inputs the
+// official sequences do not reach, DTX behaviour on silence and noise, the
+// RTP layout, argument handling and robustness against arbitrary frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "g729_serial.h"
+#include "registry.h"
+#include "vectors.h"
+#include "vokcodec.h"
+
+namespace {
+
+const vokc::Codec& codec(const std::string& name) {
+  const vokc::Codec* c = vokc::registry().find(name);
+  if (!c) throw std::runtime_error(name + " not registered");
+  return *c;
+}
+
+std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729b/" + name; }
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+  std::vector<uint8_t> b;
+  EXPECT_TRUE(vtest::readFile(path, b)) << "cannot read " << path;
+  return b;
+}
+
+std::vector<int16_t> readPcm(const std::string& path) {
+  std::vector<int16_t> w;
+  EXPECT_TRUE(vtest::readWords(path, w)) << "cannot read " << path;
+  return w;
+}
+
+// Frame types of a serial stream: 'S' speech, 'd' SID, '.' untransmitted.
+std::string frameKinds(const std::vector<uint8_t>& stream) {
+  std::vector<vokc::SerialFrame> frames;
+  std::string err;
+  EXPECT_TRUE(vokc::readSerialFrames(stream, {0, 15, 16, 80}, frames, err)) << err;
+  std::string kinds;
+  for (const auto& f : frames) kinds += f.bits.size() == 80 ? 'S' : f.bits.empty() ? '.' : 'd';
+  return kinds;
+}
+
+// "" when both serial streams hold the same frames, else the first differing one.
+std::string compareStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
+  std::vector<vokc::SerialFrame> g, w;
+  std::string err;
+  if (!vokc::readSerialFrames(got, {0, 16, 80}, g, err)) return "output: " + err;
+  if (!vokc::readSerialFrames(want, {0, 16, 80}, w, err)) return "expected: " + err;
+  for (std::size_t f = 0; f < g.size() && f < w.size(); ++f)
+    if (g[f].bits != w[f].bits) return "first differing frame " + std::to_string(f);
+  if (g.size() != w.size()) return std::to_string(g.size()) + " frames, expected " + std::to_string(w.size());
+  return "";
+}
+
+std::string comparePcm(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
+  for (std::size_t i = 0; i < got.size() && i < want.size(); ++i)
+    if (got[i] != want[i]) return "first differing frame " + std::to_string(i / 80);
+  if (got.size() != want.size()) return std::to_string(got.size()) + " samples, expected " + std::to_string(want.size());
+  return "";
+}
+
+struct Core {
+  const char* codec;
+  int variant;
+  const char* suffix;
+};
+const Core kCores[] = {{"g729b", vokcG729Main, "b"}, {"g729ab", vokcG729AnnexA, "ab"}};
+
+class G729BCore : public ::testing::TestWithParam<Core> {};
+
+// The reference encoder on voiced segments, noise at several levels,
+// digital silence and an overloaded segment: VAD decisions, SID timing,
+// SID parameters and the speech frames after comfort noise all match.
+TEST_P(G729BCore, EncoderMatchesReferenceStream) {
+  const Core core = GetParam();
+  std::vector<int16_t> pcm = readPcm(golden("enc_input.pcm"));
+  std::vector<uint8_t> want = readBytes(golden(std::string("enc_") + core.suffix + ".bit"));
+  std::vector<uint8_t> got;
+  std::string err;
+  ASSERT_TRUE(codec(core.codec).encode(pcm, vokc::Options{}, got, err)) << err;
+  EXPECT_EQ(compareStreams(got, want), "");
+  // The stream exercises all three frame types.
+  const std::string kinds = frameKinds(want);
+  EXPECT_NE(kinds.find('d'), std::string::npos);
+  EXPECT_NE(kinds.find('.'), std::string::npos);
+}
+
+// The reference decoder on runs of random speech and SID frames,
+// untransmitted frames, erased frames of each kind and lost untransmitted
+// frames.
+TEST_P(G729BCore, DecoderMatchesReferenceOnRandomStream) {
+  const Core core = GetParam();
+  std::vector<uint8_t> bits = readBytes(golden("dec_random.bit"));
+  std::vector<int16_t> want = readPcm(golden(std::string("dec_random_") + core.suffix + ".pcm"));
+  std::vector<int16_t> got;
+  std::string err;
+  ASSERT_TRUE(codec(core.codec).decode(bits, vokc::Options{}, got, err)) << err;
+  EXPECT_EQ(comparePcm(got, want), "");
+}
+
+// Digital silence: the first frame describes the noise (SID), every later
+// one is left untransmitted; decoding gives near silence.
+TEST_P(G729BCore, SilenceIsSentAsOneSidFrame) {
+  const Core core = GetParam();
+  int size = 0;
+  ASSERT_EQ(vokcG729EncoderGetSize(&size), vokOk);
+  std::vector<unsigned char> enc(size), dec(size);
+  ASSERT_EQ(vokcG729BEncoderInit(enc.data(), core.variant), vokOk);
+  ASSERT_EQ(vokcG729DecoderInit(dec.data(), core.variant), vokOk);
+  const std::vector<int16_t> zero(80, 0);
+  for (int f = 0; f < 60; ++f) {
+    Vok16s prm[11];
+    int type = -1;
+    ASSERT_EQ(vokcG729BEncode(enc.data(), zero.data(), prm, &type), vokOk);
+    EXPECT_EQ(type, f == 0 ? vokcG729BSid : vokcG729BUntransmitted) << "frame " << f;
+    Vok16s out[80];
+    ASSERT_EQ(vokcG729BDecode(dec.data(), prm, type, 0, out), vokOk);
+    for (int i = 0; i < 80; ++i) EXPECT_LE(std::abs(out[i]), 8) << "frame " << f;
+  }
+}
+
+// Stationary noise after speech: once the detector has learnt the noise
+// (about 90 frames here) it goes untransmitted, and
+// the decoder fills those frames with comfort noise of a similar level (not
+// silence, not a burst).
+TEST_P(G729BCore, NoiseBecomesComfortNoise) {
+  const Core core = GetParam();
+  std::mt19937 rng(729);
+  std::normal_distribution<double> gauss(0.0, 300.0);
+  std::vector<int16_t> pcm;
+  for (int n = 0; n < 40 * 80; ++n) {  // a voiced start
+    double v = 0;
+    for (int k = 1; k < 10; ++k) v += std::sin(2 * M_PI * 130.0 * k * n / 8000.0) / k;
+    pcm.push_back(static_cast<int16_t>(5000 * v));
+  }
+  for (int n = 0; n < 240 * 80; ++n) pcm.push_back(static_cast<int16_t>(gauss(rng)));
+  std::vector<uint8_t> bits;
+  std::string err;
+  ASSERT_TRUE(codec(core.codec).encode(pcm, vokc::Options{}, bits, err)) << err;
+  const std::string kinds = frameKinds(bits);
+  ASSERT_EQ(kinds.size(), 280u);
+  int quiet = 0;
+  for (char k : kinds.substr(40)) quiet += k != 'S';
+  EXPECT_GT(quiet, 120) << kinds;
+  EXPECT_NE(kinds.find('d'), std::string::npos);
+
+  std::vector<int16_t> out;
+  ASSERT_TRUE(codec(core.codec).decode(bits, vokc::Options{}, out, err)) << err;
+  ASSERT_EQ(out.size(), pcm.size());
+  double energy = 0;
+  int frames = 0;
+  for (std::size_t f = 60; f < kinds.size(); ++f) {
+    if (kinds[f] == 'S') continue;
+    for (int i = 0; i < 80; ++i) energy += double(out[f * 80 + i]) * out[f * 80 + i];
+    ++frames;
+  }
+  ASSERT_GT(frames, 0);
+  const double rms = std::sqrt(energy / (frames * 80.0));
+  EXPECT_GT(rms, 30.0);
+  EXPECT_LT(rms, 900.0);
+}
+
+// The RTP layout (length byte + payload per frame) carries the same frames
+// as the ITU stream.
+TEST_P(G729BCore, RtpLayoutDecodesLikeItuStream) {
+  const Core core = GetParam();
+  std::vector<int16_t> pcm = readPcm(golden("enc_input.pcm"));
+  vokc::Options rtp;
+  rtp.format = "rtp";
+  std::vector<uint8_t> itu, packed;
+  std::string err;
+  ASSERT_TRUE(codec(core.codec).encode(pcm, vokc::Options{}, itu, err)) << err;
+  ASSERT_TRUE(codec(core.codec).encode(pcm, rtp, packed, err)) << err;
+  const std::string kinds = frameKinds(itu);
+  std::size_t expected = 0;
+  for (char k : kinds) expected += 1 + (k == 'S' ? 10 : k == 'd' ? 2 : 0);
+  EXPECT_EQ(packed.size(), expected);
+  std::vector<int16_t> a, b;
+  ASSERT_TRUE(codec(core.codec).decode(itu, vokc::Options{}, a, err)) << err;
+  ASSERT_TRUE(codec(core.codec).decode(packed, rtp, b, err)) << err;
+  EXPECT_EQ(comparePcm(b, a), "");
+
+  // A payload length other than 0, 2 or 10, or a cut payload, is an error.
+  std::vector<uint8_t> bad = packed;
+  bad[0] = 3;
+  EXPECT_FALSE(codec(core.codec).decode(bad, rtp, b, err));
+  EXPECT_NE(err.find("length"), std::string::npos) << err;
+  bad = packed;
+  bad.pop_back();
+  EXPECT_FALSE(codec(core.codec).decode(bad, rtp, b, err));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cores, G729BCore, ::testing::ValuesIn(kCores),
+                         [](const auto& info) { return std::string(info.param.codec); });
+
+TEST(G729B, SidBitsInTransmissionOrder) {
+  const Vok16s prm[4] = {1, 0x15, 0x9, 0x1E};  // switch, 5-bit, 4-bit, 5-bit fields
+  Vok8u bits[15];
+  ASSERT_EQ(vokcG729BPackSid(prm, bits), vokOk);
+  const Vok8u want[15] = {1, 1, 0, 1, 0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 0};
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(bits[i], want[i]) << "bit " << i;
+  Vok16s back[4];
+  ASSERT_EQ(vokcG729BUnpackSid(bits, back), vokOk);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(back[i], prm[i]);
+}
+
+TEST(G729B, ArgumentChecks) {
+  int size = 0;
+  ASSERT_EQ(vokcG729EncoderGetSize(&size), vokOk);
+  std::vector<unsigned char> enc(size), dec(size);
+  EXPECT_EQ(vokcG729BEncoderInit(nullptr, vokcG729Main), vokErrNullPtr);
+  EXPECT_EQ(vokcG729BEncoderInit(enc.data(), 2), vokErrRange);
+  ASSERT_EQ(vokcG729BEncoderInit(enc.data(), vokcG729Main), vokOk);
+  ASSERT_EQ(vokcG729DecoderInit(dec.data(), vokcG729Main), vokOk);
+  Vok16s pcm[80] = {}, prm[11] = {};
+  int type = 0;
+  EXPECT_EQ(vokcG729BEncode(enc.data(), pcm, prm, nullptr), vokErrNullPtr);
+  EXPECT_EQ(vokcG729BEncode(enc.data(), nullptr, prm, &type), vokErrNullPtr);
+  EXPECT_EQ(vokcG729BDecode(dec.data(), prm, 3, 0, pcm), vokErrRange);
+  EXPECT_EQ(vokcG729BDecode(dec.data(), prm, -1, 0, pcm), vokErrRange);
+  EXPECT_EQ(vokcG729BDecode(dec.data(), nullptr, vokcG729BSid, 0, pcm), vokErrNullPtr);
+  EXPECT_EQ(vokcG729BDecode(dec.data(), nullptr, vokcG729BUntransmitted, 0, pcm), vokOk);
+  EXPECT_EQ(vokcG729BPackSid(nullptr, nullptr), vokErrNullPtr);
+}
+
+// Arbitrary frames through the frame API: any types, parameters anywhere in
+// the 16-bit range, erasures.  Only the calls' status is checked; the point
+// is that nothing reads or writes out of bounds (run under the sanitizers).
+TEST(G729B, DecoderSurvivesArbitraryFrames) {
+  std::mt19937 rng(0xB729);
+  for (int variant : {int{vokcG729Main}, int{vokcG729AnnexA}}) {
+    int size = 0;
+    vokcG729DecoderGetSize(&size);
+    std::vector<unsigned char> dec(size);
+    ASSERT_EQ(vokcG729DecoderInit(dec.data(), variant), vokOk);
+    for (int f = 0; f < 1500; ++f) {
+      Vok16s prm[11];
+      for (auto& p : prm) p = static_cast<Vok16s>(rng());
+      const int type = static_cast<int>(rng() % 3);
+      const int erased = rng() % 7 == 0;
+      Vok16s out[80];
+      ASSERT_EQ(vokcG729BDecode(dec.data(), prm, type, erased, out), vokOk) << "frame " << f;
+    }
+  }
+}
+
+// Arbitrary serial streams through the registry: frames of 0, 15, 16 and 80
+// words holding bit words, zeros and garbage, damaged sync words, truncation.
+// Each decode either succeeds with 80 samples per frame or fails with a
+// message.
+TEST(G729B, RegistryDecodeSurvivesArbitraryStreams) {
+  std::mt19937 rng(0x729B);
+  const int sizes[] = {0, 15, 16, 80};
+  for (const char* name : {"g729b", "g729ab"}) {
+    for (int trial = 0; trial < 40; ++trial) {
+      std::vector<uint8_t> in;
+      auto put = [&](uint16_t w) {
+        in.push_back(static_cast<uint8_t>(w & 0xFF));
+        in.push_back(static_cast<uint8_t>(w >> 8));
+      };
+      const int frames = 1 + static_cast<int>(rng() % 60);
+      for (int f = 0; f < frames; ++f) {
+        const int n = sizes[rng() % 4];
+        const unsigned pick = rng() % 50;
+        put(pick == 0 ? 0x6B20 : pick == 1 ? static_cast<uint16_t>(rng()) : 0x6B21);
+        put(static_cast<uint16_t>(n));
+        for (int i = 0; i < n; ++i) {
+          const unsigned r = rng() % 100;
+          put(r < 2 ? 0 : r < 3 ? static_cast<uint16_t>(rng()) : (rng() & 1) ? 0x81 : 0x7F);
+        }
+      }
+      if (trial % 5 == 4) in.resize(in.size() - 1 - rng() % 6);
+      std::vector<int16_t> out;
+      std::string err;
+      if (codec(name).decode(in, vokc::Options{}, out, err)) {
+        EXPECT_EQ(out.size() % 80, 0u);
+      } else {
+        EXPECT_FALSE(err.empty());
+      }
+      // The same bytes read as an RTP stream.
+      vokc::Options rtp;
+      rtp.format = "rtp";
+      if (!codec(name).decode(in, rtp, out, err)) EXPECT_FALSE(err.empty());
+    }
+  }
+}
+
+}  // namespace
