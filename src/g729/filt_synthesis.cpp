@@ -257,6 +257,24 @@ VOKSC_EXPORT VokResult voksSynthesisFilter_G729E_16s_I(const Vok16s* a, int orde
   return voksSynthesisFilter_G729E_16s(a, order, x, x, len, mem);
 }
 
+namespace {
+
+// The float recursion; the common orders get fully unrolled loops with the
+// coefficients held in registers.  The sum keeps the reference's order.
+template <int N>
+void floatSynthesis(const float* a, int order, const float* x, float* yy, int len) {
+  const int n0 = N > 0 ? N : order;
+  float c[31];
+  for (int i = 1; i <= n0; ++i) c[i] = a[i];
+  for (int n = 0; n < len; ++n) {
+    float s = x[n];
+    for (int i = 1; i <= n0; ++i) s -= c[i] * yy[n - i];
+    yy[n] = s;
+  }
+}
+
+}  // namespace
+
 // y[n] = x[n] - sum a[i] y[n-i], a[0] taken as 1; the sum runs from the
 // newest past output to the oldest, as the float reference does.
 VOKSC_EXPORT VokResult voksSynthesisFilter_G729_32f(const Vok32f* a, int order, const Vok32f* x, Vok32f* y, int len,
@@ -266,10 +284,13 @@ VOKSC_EXPORT VokResult voksSynthesisFilter_G729_32f(const Vok32f* a, int order, 
   float buf[30 + 640];
   std::memcpy(buf, mem, static_cast<size_t>(order) * sizeof(float));
   float* yy = buf + order;
-  for (int n = 0; n < len; ++n) {
-    float s = x[n];
-    for (int i = 1; i <= order; ++i) s -= a[i] * yy[n - i];
-    yy[n] = s;
+  switch (order) {
+    case 3: floatSynthesis<3>(a, order, x, yy, len); break;
+    case 4: floatSynthesis<4>(a, order, x, yy, len); break;
+    case 6: floatSynthesis<6>(a, order, x, yy, len); break;
+    case 10: floatSynthesis<10>(a, order, x, yy, len); break;
+    case 16: floatSynthesis<16>(a, order, x, yy, len); break;
+    default: floatSynthesis<0>(a, order, x, yy, len); break;
   }
   std::memcpy(y, yy, static_cast<size_t>(len) * sizeof(float));
   std::memcpy(mem, yy + len - order, static_cast<size_t>(order) * sizeof(float));
