@@ -146,6 +146,13 @@ struct TempFile {
   ~TempFile() { std::remove(path.c_str()); }
 };
 
+std::vector<int16_t> testTone(int frames) {
+  std::vector<int16_t> pcm(static_cast<std::size_t>(frames) * 80);
+  for (std::size_t i = 0; i < pcm.size(); ++i)
+    pcm[i] = static_cast<int16_t>(6000 * std::sin(0.07 * i) + 2000 * std::sin(0.31 * i));
+  return pcm;
+}
+
 // ---- decoder concealment --------------------------------------------------
 
 // Lost frames (every bit word 0, plus a burst of six), flipped parity bits
@@ -275,14 +282,72 @@ TEST(G729I, ExtremeSignalsMatchReference) {
   EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_synth_118")), "");
 }
 
+TEST(G729I, LossesOnEightKbitDtxStreamMatchReference) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  std::vector<int16_t> pcm;
+  ASSERT_TRUE(vtest::readWords(annexIDir() + "speech", pcm));
+  vokc::Options o;
+  o.dtx = true;
+  const std::vector<uint8_t> bits = encodeAll(pcm, o);
+  ASSERT_EQ(compareSums(bitstreamSums(bits), golden("enc_speech_dtx8")), "");
+  const std::vector<uint8_t> damaged = joinFrames(damage(splitFrames(bits), 41));
+  EXPECT_EQ(compareSums(pcmSums(decodeAll(damaged)), golden("dec_lost_speech_dtx8")), "");
+}
+
+// SID frames decode alike with or without their octet padding bit.
+TEST(G729I, SidFramesWithoutPaddingDecodeAlike) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  std::vector<uint8_t> bits;
+  ASSERT_TRUE(vtest::readFile(annexIDir() + "speech.b12", bits));
+  std::vector<Frame> frames = splitFrames(bits);
+  int sids = 0;
+  for (Frame& f : frames)
+    if (f[1] == 16) {
+      f.pop_back();
+      f[1] = 15;
+      ++sids;
+    }
+  ASSERT_GT(sids, 0);
+  EXPECT_EQ(decodeAll(joinFrames(frames)), decodeAll(bits));
+}
+
+// The frame API gives the streams of the registry codec, frame by frame.
+TEST(G729I, FrameApiMatchesStreamCoding) {
+  Lcg r(31);
+  std::vector<int16_t> pcm = testTone(150);
+  for (std::size_t i = 6000; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>((r.next() & 63) - 32);
+  std::vector<int16_t> rates(150);
+  for (auto& v : rates) v = static_cast<int16_t>(r.next() % 3);
+  TempFile rf(rates);
+  vokc::Options o;
+  o.dtx = true;
+  o.rateFile = rf.path;
+  const std::vector<Frame> want = splitFrames(encodeAll(pcm, o));
+  ASSERT_EQ(want.size(), 150u);
+  std::vector<unsigned char> enc, dec;
+  int n = 0;
+  vokcG729IEncoderGetSize(&n);
+  enc.resize(static_cast<std::size_t>(n));
+  vokcG729IDecoderGetSize(&n);
+  dec.resize(static_cast<std::size_t>(n));
+  ASSERT_EQ(vokcG729IEncoderInit(enc.data(), 1), vokOk);
+  ASSERT_EQ(vokcG729IDecoderInit(dec.data()), vokOk);
+  std::vector<int16_t> out;
+  for (int f = 0; f < 150; ++f) {
+    Vok8u b[118];
+    int nb = -1;
+    ASSERT_EQ(vokcG729IEncode(enc.data(), &pcm[static_cast<std::size_t>(f) * 80], rates[f], b, &nb), vokOk);
+    ASSERT_EQ(nb, want[f][1]) << f;
+    for (int k = 0; k < nb; ++k) EXPECT_EQ(b[k] ? kBit1 : kBit0, want[f][2 + k]) << f;
+    Vok16s y[80];
+    ASSERT_EQ(vokcG729IDecode(dec.data(), b, nb, 0, y), vokOk);
+    out.insert(out.end(), y, y + 80);
+  }
+  EXPECT_EQ(out, decodeAll(joinFrames(want)));
+}
+
 // ---- options ---------------------------------------------------------------
 
-std::vector<int16_t> testTone(int frames) {
-  std::vector<int16_t> pcm(static_cast<std::size_t>(frames) * 80);
-  for (std::size_t i = 0; i < pcm.size(); ++i)
-    pcm[i] = static_cast<int16_t>(6000 * std::sin(0.07 * i) + 2000 * std::sin(0.31 * i));
-  return pcm;
-}
 
 TEST(G729I, FrameSizesFollowTheRate) {
   const std::vector<int16_t> pcm = testTone(12);
