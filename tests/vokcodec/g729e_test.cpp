@@ -80,7 +80,7 @@ std::string tempFile(const std::string& tag, const std::vector<uint8_t>& bytes) 
   const std::string path = ::testing::TempDir() + "g729e_" + tag;
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
   }
   return path;
