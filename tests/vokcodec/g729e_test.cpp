@@ -139,6 +139,11 @@ TEST(G729E, DecoderMatchesReferenceOnRandomFrames) {
   EXPECT_EQ(comparePcm(decode(readBytes(golden("dec_random.bit"))), readPcm(golden("dec_random.pcm"))), "");
 }
 
+TEST(G729E, ZeroWordsInTheLastTwoBitsDoNotMarkALoss) {
+  // Frames with a 0 in the last, last but one and third-from-last bit word.
+  EXPECT_EQ(comparePcm(decode(readBytes(golden("tail_zero.bit"))), readPcm(golden("tail_zero.pcm"))), "");
+}
+
 TEST(G729E, LostFramesInSwitchedStreamMatchReference) {
   VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
   auto bits = damagedOfficial(

@@ -7,7 +7,8 @@
 // kbit/s).  A rate file shorter than the input keeps its last rate for the
 // remaining frames; an empty one, a value other than 0 or 1, or both
 // options at once are errors.  The decoder takes each frame's rate from its
-// bit count (80 or 118).  RTP: 10 octets per 8 kbit/s frame, 15 per 11.8
+// bit count (80 or 118); a frame whose bit words (but the last two) hold a
+// 0 was lost on the channel.  RTP: 10 octets per 8 kbit/s frame, 15 per 11.8
 // kbit/s frame (118 bits, zero-padded); the payload carries no rate, so RTP
 // needs a fixed --rate on both sides and a rate file is refused.
 #include "g729e_codec.h"
@@ -163,8 +164,12 @@ bool g729eDecode(const std::vector<uint8_t>& in, const Options& opt, std::vector
   for (std::size_t f = 0; f < frames.size(); ++f) {
     const int n = static_cast<int>(frames[f].bits.size());
     const int rate = n == 80 ? vokcG729ERate8 : vokcG729ERate118;
-    const uint16_t first = static_cast<uint16_t>(in[at + 4] | (in[at + 5] << 8));
-    decodeFrame(frames[f].bits.data(), rate, frames[f].erased, first == kBit0Word);
+    auto word = [&](int i) { return static_cast<uint16_t>(in[at + 4 + 2 * i] | (in[at + 5 + 2 * i] << 8)); };
+    // A frame counts as lost when one of its bit words but the last two is
+    // 0: the erasure marks of the Annex E channel spare those two.
+    bool lost = false;
+    for (int i = 0; i < n - 2 && frames[f].erased; ++i) lost |= word(i) == 0;
+    decodeFrame(frames[f].bits.data(), rate, lost, word(0) == kBit0Word);
     at += 4 + 2 * static_cast<std::size_t>(n);
     if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames.size()));
   }
