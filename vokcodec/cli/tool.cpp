@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "g729_serial.h"
 #include "registry.h"
 #include "voksc.h"
 
@@ -251,10 +252,20 @@ int roundtrip(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
     std::snprintf(segText, sizeof segText, "%6.2f dB", q.segSnr);
   else
     std::snprintf(segText, sizeof segText, "   n/a   ");
+  // An ITU serial stream of the G.729 family states each frame's bit count:
+  // the rate is what those frames carry, not the size of the word layout.
+  double payloadBits = double(bits.size()) * 8.0;
+  const char* layout = o.format == "itu" ? " (itu layout)" : "";
+  std::vector<SerialFrame> frames;
+  std::string serialError;
+  if (o.format == "itu" && readSerialFrames(bits, {0, 15, 16, 64, 80, 118}, frames, serialError)) {
+    payloadBits = 0;
+    for (const auto& f : frames) payloadBits += double(f.bits.size());
+    layout = "";
+  }
   std::fprintf(io.out, "%-*s SNR %6.2f dB  segSNR %s  delay %3d  %6.2f kbit/s%s  real-time factor %.4f\n",
                static_cast<int>(width), c.name.c_str(), q.snr, segText, q.delay,
-               double(bits.size()) * 8.0 / audioSeconds / 1000.0, o.format == "itu" ? " (itu layout)" : "",
-               seconds / audioSeconds);
+               payloadBits / audioSeconds / 1000.0, layout, seconds / audioSeconds);
   return 0;
 }
 
