@@ -4,7 +4,6 @@
 // adaptive post-filter (order 10 or 30).
 #include <cstring>
 
-#include "g729_tables.h"
 #include "g729i_common.h"
 #include "vokcodec.h"
 
@@ -52,9 +51,7 @@ struct DecoderState {
   alignas(16) uint8_t highPass[64];
 };
 
-DecoderState* decState(void* mem) {
-  return reinterpret_cast<DecoderState*>((reinterpret_cast<uintptr_t>(mem) + 15) & ~uintptr_t{15});
-}
+DecoderState* decState(void* mem) { return alignedState<DecoderState>(mem); }
 
 // Synthesis 1/A(z) over one subframe from a copy of the memory; true on
 // saturation.
@@ -139,7 +136,7 @@ VokResult vokcG729IDecoderInit(void* mem) {
   s->prevT0 = 60;
   s->aBwdMem[0] = 4096;
   s->aTBwdMem[0] = 4096;
-  s->cInt = 4506;
+  s->cInt = kCIntReset;
   s->prevFilter[0] = 4096;
   s->cMuting = 32767;
   s->seedFer = 21845;
@@ -161,12 +158,7 @@ VokResult vokcG729IDecoderInit(void* mem) {
   voksPhaseDispersionGetStateSize_G729D_16s(&size);
   if (size > static_cast<int>(sizeof s->phaseDisp)) return vokErrInternal;
   voksPhaseDispersionInit_G729D_16s(s->phaseDisp);
-  voksHighPassFilterSize_G729(&size);
-  if (size > static_cast<int>(sizeof s->highPass)) return vokErrInternal;
-  const int16_t coeffs[6] = {vokc::tables::kHighPass100A[0], vokc::tables::kHighPass100A[1],
-                             vokc::tables::kHighPass100A[2], vokc::tables::kHighPass100B[0],
-                             vokc::tables::kHighPass100B[1], vokc::tables::kHighPass100B[2]};
-  return voksHighPassFilterInit_G729(coeffs, s->highPass);
+  return initHighPass(s->highPass, sizeof s->highPass, true);
 }
 
 VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, Vok16s* pcm) {
@@ -235,16 +227,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
   int16_t* exc = s->oldExc + kExcHist;
   int16_t aBwd[2 * kMp1Bwd];  // interpolated then current backward filter
   if (ftyp == kRate118) {
-    int16_t rc[2];
-    s->bwd.analyse(s->synBuf, aBwd + kMp1Bwd, rc);
-    bool saturated = false;
-    for (int i = 0; i < kMp1Bwd; ++i)
-      if (aBwd[kMp1Bwd + i] >= 32767) saturated = true;
-    if (saturated)
-      std::memcpy(aBwd + kMp1Bwd, s->aTBwdMem, sizeof s->aTBwdMem);
-    else
-      std::memcpy(s->aTBwdMem, aBwd + kMp1Bwd, sizeof s->aTBwdMem);
-    weightAz(aBwd + kMp1Bwd, kGammaBwd, kOrderBwd, aBwd + kMp1Bwd);
+    s->bwd.filter(s->synBuf, s->aTBwdMem, aBwd + kMp1Bwd);
   }
   std::memmove(s->synBuf, s->synBuf + kFrame, kSynHist * sizeof(int16_t));
 
@@ -294,7 +277,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
     }
     t0First = s->prevT0;
     s->sharp = kSharpMin;
-    s->cInt = 4506;
+    s->cInt = kCIntReset;
     s->statBwd = 0;
     s->pitch.stat = 0;
     std::memcpy(s->prevFilter, az + kMp1, kMp1 * sizeof(int16_t));
@@ -325,21 +308,14 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
         std::memcpy(az + kMp1, az, kMp1 * sizeof(int16_t));
       }
       std::memcpy(s->lspOld, lspNew, sizeof lspNew);
-      s->cInt = 4506;
+      s->cInt = kCIntReset;
       order = kOrder;
       std::memcpy(s->prevFilter, az + kMp1, kMp1 * sizeof(int16_t));
       std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
     } else {
       // Backward LP: subframe 0 takes the mean of the previous and the
       // (interpolated) current filter.
-      int16_t c = sub(s->cInt, 410);
-      if (c < 0) c = 0;
-      const int16_t w = sub(4096, c);
-      int16_t* p = aBwd + kMp1Bwd;
-      for (int i = 0; i < kMp1Bwd; ++i)
-        p[i] = add(extract_l(L_shr(L_mult(p[i], w), 13)), extract_l(L_shr(L_mult(s->prevFilter[i], c), 13)));
-      for (int i = 0; i < kMp1Bwd; ++i) aBwd[i] = add(shr(p[i], 1), shr(s->prevFilter[i], 1));
-      s->cInt = c;
+      interpolateBackward(aBwd, s->prevFilter, s->cInt);
       std::memcpy(az, aBwd, sizeof aBwd);
       order = kOrderBwd;
       std::memcpy(s->prevFilter, aBwd + kMp1Bwd, sizeof s->prevFilter);
@@ -414,9 +390,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
           s->statBwd = 30;
         }
       }
-      const int16_t sharp = shl(s->sharp, 1);
-      if (t0 < kSubfr)
-        for (int i = t0; i < kSubfr; ++i) code[i] = add(code[i], mult(code[i - t0], sharp));
+      sharpen(code, t0, shl(s->sharp, 1));
 
       // Gains.
       const int16_t gainIndex = *parm++;
@@ -455,9 +429,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
       s->gainCode = gains[1];
       s->gainPitMem = s->gainPitch;
       s->gainCodMem = s->gainCode;
-      s->sharp = s->gainPitch;
-      if (s->sharp > kSharpMax) s->sharp = kSharpMax;
-      if (s->sharp < kSharpMin) s->sharp = kSharpMin;
+      clampSharp(s->sharp, s->gainPitch);
 
       // Excitation and synthesis.
       int16_t gp = s->gainPitch, gc = s->gainCode;
@@ -468,11 +440,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
         else
           gc = 0;
       }
-      for (int i = 0; i < kSubfr; ++i) {
-        Word32 t = L_mult(exc[sfOff + i], gp);
-        t = L_mac(t, code[i], gc);
-        exc[sfOff + i] = round_fx(L_shl(t, 1));
-      }
+      mixExcitation(exc + sfOff, code, gp, gc);
       const int16_t* m = s->memSyn + kOrderBwd - order;
       if (synthesise(a, order, exc + sfOff, synth + sfOff, m))
         for (auto& v : s->oldExc) v = shr(v, 2);

@@ -9,9 +9,6 @@
 
 namespace vokc::g729i {
 
-// Taming memory update of the encoder (shared with the comfort-noise path).
-void updateExcErr(int32_t* excErr, int16_t gainPit, int16_t t0);
-
 // Plain data (formatted by reset()) so that it can live in a caller-owned
 // state object.
 struct DtxEncoder {

@@ -14,10 +14,6 @@ using namespace vokc::g729i;
 
 namespace {
 
-constexpr int kWindow = 240;
-constexpr int32_t kThreshErr = 983040000;
-constexpr int16_t kGpClip = 15564;
-
 // Gain codebook row -> transmitted index at 6.4 kbit/s.
 constexpr int16_t kGainMap64a[8] = {0, 4, 6, 5, 2, 1, 7, 3};
 constexpr int16_t kGainMap64b[8] = {0, 4, 3, 7, 5, 1, 6, 2};
@@ -35,23 +31,19 @@ struct EncoderState {
   int16_t prevLpMode;
   int16_t gamma1[2], gamma2[2];
   int16_t aTBwdMem[kMp1Bwd];
-  int16_t bwdDominant, cInt;
-  int16_t globStat, statBwd, valStatBwd;
-  int16_t oldAFwd[kMp1], oldRcFwd[2];
   int16_t lagBuf[5], pgainBuf[5];
   int16_t pastQuaEn[4];
-  int16_t smooth, larOld[2];
   int16_t dtx;
   int32_t excErr[4];
-  Dominance dominance;
+  StableLp fwdLp;
+  Weighting weighting;
+  LpModeDecision decision;
   BackwardLp bwd;
   DtxEncoder dtxState;
   alignas(16) uint8_t highPass[64];
 };
 
-EncoderState* encState(void* mem) {
-  return reinterpret_cast<EncoderState*>((reinterpret_cast<uintptr_t>(mem) + 15) & ~uintptr_t{15});
-}
+EncoderState* encState(void* mem) { return alignedState<EncoderState>(mem); }
 
 // Synthesis over one subframe from a copy of the memory.
 void synthesise(const int16_t* a, int order, const int16_t* x, int16_t* y, const int16_t* mem, int len = kSubfr) {
@@ -62,220 +54,6 @@ void synthesise(const int16_t* a, int order, const int16_t* x, int16_t* y, const
 
 void residual(const int16_t* a, int order, const int16_t* x, int16_t* y, int len = kSubfr) {
   voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(order), x, y, len);
-}
-
-// ---- taming ---------------------------------------------------------------
-
-int16_t tamingNeeded(const int32_t* excErr, int16_t t0, int16_t frac) {
-  const int16_t t1 = frac > 0 ? add(t0, 1) : t0;
-  int i = t1 - (kSubfr + 10);
-  if (i < 0) i = 0;
-  const int16_t zone1 = vokc::tables::kTamingZone[i];
-  const int16_t zone2 = vokc::tables::kTamingZone[t1 + 8];
-  int32_t maxLoc = -1;
-  for (int k = zone2; k >= zone1; --k)
-    if (L_sub(excErr[k], maxLoc) > 0) maxLoc = excErr[k];
-  return L_sub(maxLoc, kThreshErr) > 0 ? 1 : 0;
-}
-
-int32_t errStep(int32_t e, int16_t g) {
-  Word16 hi, lo;
-  L_Extract(e, hi, lo);
-  return L_add(0x4000, L_shl(mpy32x16(hi, lo, g), 1));
-}
-
-}  // namespace
-
-namespace vokc::g729i {
-
-void updateExcErr(int32_t* excErr, int16_t gainPit, int16_t t0) {
-  int32_t worst = -1;
-  const int n = t0 - kSubfr;
-  if (n < 0) {
-    int32_t t = errStep(excErr[0], gainPit);
-    if (L_sub(t, worst) > 0) worst = t;
-    t = errStep(t, gainPit);
-    if (L_sub(t, worst) > 0) worst = t;
-  } else {
-    const int16_t zone1 = vokc::tables::kTamingZone[n];
-    const int16_t zone2 = vokc::tables::kTamingZone[t0 - 1];
-    for (int i = zone1; i <= zone2; ++i) {
-      const int32_t t = errStep(excErr[i], gainPit);
-      if (L_sub(t, worst) > 0) worst = t;
-    }
-  }
-  for (int i = 3; i >= 1; --i) excErr[i] = excErr[i - 1];
-  excErr[0] = worst;
-}
-
-}  // namespace vokc::g729i
-
-namespace {
-
-// ---- perceptual weighting -------------------------------------------------
-
-// Adaptive gammas of the forward mode from the first two reflection
-// coefficients (as log-area ratios) and the LSF spacing (normalised, Q15).
-void perceptualWeights(EncoderState* s, const int16_t* lsfIntIn, const int16_t* lsfNewIn, const int16_t* rc) {
-  int16_t lsfInt[kOrder], lsfNew[kOrder];
-  for (int k = 0; k < kOrder; ++k) {
-    lsfInt[k] = shl(lsfIntIn[k], 1);
-    lsfNew[k] = shl(lsfNewIn[k], 1);
-  }
-  int16_t lar[4];
-  int16_t* larNew = &lar[2];
-  for (int i = 0; i < 2; ++i) {
-    int16_t cur = shr(abs_s(rc[i]), 4);
-    if (cur <= 1299) {
-      larNew[i] = cur;
-    } else {
-      int16_t a;
-      int32_t b;
-      if (cur <= 1815) {
-        a = 4567;
-        b = 3271557;
-      } else if (cur <= 1944) {
-        a = 11776;
-        b = 16357786;
-      } else {
-        a = 27443;
-        b = 46808433;
-      }
-      cur = shr(cur, 1);
-      larNew[i] = extract_l(L_shr(L_sub(L_mult(cur, a), b), 11));
-    }
-    if (rc[i] < 0) larNew[i] = sub(0, larNew[i]);
-  }
-  lar[0] = shr(add(larNew[0], s->larOld[0]), 1);
-  s->larOld[0] = larNew[0];
-  lar[1] = shr(add(larNew[1], s->larOld[1]), 1);
-  s->larOld[1] = larNew[1];
-  for (int k = 0; k < 2; ++k) {
-    const int16_t c0 = lar[2 * k], c1 = lar[2 * k + 1];
-    if (s->smooth != 0) {
-      if (c0 < -3562 && c1 > 1336) s->smooth = 0;
-    } else if (c0 > -3116 || c1 < 890) {
-      s->smooth = 1;
-    }
-    if (s->smooth == 0) {
-      s->gamma1[k] = 32113;
-      const int16_t* lsf = k == 0 ? lsfInt : lsfNew;
-      int16_t dMin = sub(lsf[1], lsf[0]);
-      for (int i = 1; i < kOrder - 1; ++i) {
-        const int16_t t = sub(lsf[i + 1], lsf[i]);
-        if (t < dMin) dMin = t;
-      }
-      int16_t g = shl(sub(1024, mult(19302, dMin)), 5);
-      if (g > 22938) g = 22938;
-      if (g < 13107) g = 13107;
-      s->gamma2[k] = g;
-    } else {
-      s->gamma1[k] = 30802;
-      s->gamma2[k] = 19661;
-    }
-  }
-}
-
-// ---- forward / backward decision of the 11.8 kbit/s mode -----------------
-
-void updateStationarity(EncoderState* s, int16_t gpredB, int16_t gpredF, int16_t mode) {
-  int16_t& g = s->globStat;
-  if (mode == 1) {
-    s->statBwd = add(s->statBwd, 1);
-    s->valStatBwd = add(s->valStatBwd, 250);
-    if (s->statBwd == 20)
-      g = add(g, 2500);
-    else if (s->statBwd > 20)
-      g = add(g, 500);
-  } else if (s->prevLpMode == 1) {
-    if (s->statBwd < 20) g = sub(g, sub(5000, s->valStatBwd));
-    s->statBwd = 0;
-    s->valStatBwd = 0;
-  }
-  const int b = gpredB, f = gpredF;
-  int v = g;
-  if (v < 13000) {
-    if (b > f + 819)
-      v += 3200;
-    else if (b > f + 614)
-      v += 2400;
-    else if (b > f + 410)
-      v += 1600;
-    else if (b > f + 205)
-      v += 800;
-    else if (b > f)
-      v += 400;
-  }
-  if (b < f - 955)
-    v -= 6400;
-  else if (b < f - 819)
-    v -= 3200;
-  else if (b < f - 614)
-    v -= 1600;
-  else if (b < f - 410)
-    v -= 800;
-  else if (b < f - 205)
-    v -= 400;
-  if (v > 32000) v = 32000;
-  if (v < 0) v = 0;
-  g = static_cast<int16_t>(v);
-}
-
-// Chooses the LP mode from the prediction gains of the backward filter
-// (plain and interpolated) and the quantised forward filter.  aBwd holds the
-// backward filter in its second half; the first half receives the
-// interpolated one (and the second is faded toward the previous filter).
-int16_t chooseLpMode(EncoderState* s, const int16_t* speech, const int16_t* aFwdQ, int16_t* aBwd,
-                     const int16_t* lspNew) {
-  int16_t res[kFrame];
-  const int16_t* pBwd = aBwd + kMp1Bwd;
-  const int16_t eSpeech = energyDb(speech, kFrame);
-  residual(pBwd, kOrderBwd, speech, res, kFrame);
-  const int16_t gpredB = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
-  // Interpolation with the previous frame's filter.
-  int16_t c = sub(s->cInt, 410);
-  if (c < 0) c = 0;
-  const int16_t w = sub(4096, c);
-  int16_t* p = aBwd + kMp1Bwd;
-  for (int i = 0; i < kMp1Bwd; ++i)
-    p[i] = add(extract_l(L_shr(L_mult(p[i], w), 13)), extract_l(L_shr(L_mult(s->prevFilter[i], c), 13)));
-  for (int i = 0; i < kMp1Bwd; ++i) aBwd[i] = add(shr(p[i], 1), shr(s->prevFilter[i], 1));
-  s->cInt = c;
-  residual(aBwd, kOrderBwd, speech, res);
-  residual(p, kOrderBwd, speech + kSubfr, res + kSubfr);
-  const int16_t gpredBint = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
-  residual(aFwdQ, kOrder, speech, res);
-  residual(aFwdQ + kMp1, kOrder, speech + kSubfr, res + kSubfr);
-  const int16_t gpredF = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
-
-  const int16_t gap = add(extract_l(L_shr(L_mult(shr(s->globStat, 7), 3), 1)), 205);
-  int16_t mode = (gpredBint > gpredF - gap && gpredB > gpredF - gap && gpredB > 0 && gpredBint > 0) ? 1 : 0;
-  if (s->globStat < 13000) mode = 0;
-  Word32 dist = 0;
-  for (int i = 0; i < kOrder; ++i) {
-    const int16_t t = sub(s->lspOld[i], lspNew[i]);
-    dist = L_mac(dist, t, t);
-  }
-  const Word32 thresh = s->globStat < 32000 ? 0 : 64424509;
-  if (dist < thresh && mode == 0 && s->prevLpMode == 1 && gpredB > 0 && gpredBint > 0) mode = 1;
-  if (eSpeech < 8192) {
-    mode = 0;
-    if (s->globStat > 13000) s->globStat = 13000;
-  } else {
-    s->dominance.update(s->bwdDominant, mode);
-    updateStationarity(s, gpredB, gpredF, mode);
-  }
-  if (mode == 0) s->cInt = 4506;
-  return mode;
-}
-
-void forwardOnly(EncoderState* s) {
-  if (s->globStat > 10000) {
-    s->globStat = sub(s->globStat, 2621);
-    if (s->globStat < 10000) s->globStat = 10000;
-  }
-  s->bwdDominant = 0;
-  s->cInt = 4506;
 }
 
 // Open-loop delay history of the music detector: the new delay, or its
@@ -297,54 +75,6 @@ void pushLag(EncoderState* s, int16_t tOp) {
 void pushPitchGain(EncoderState* s, int16_t g) {
   for (int i = 0; i < 4; ++i) s->pgainBuf[i] = s->pgainBuf[i + 1];
   s->pgainBuf[4] = g;
-}
-
-int16_t encodeLag(int16_t t0, int16_t frac, int16_t& tMin, int16_t& tMax, int subframe, bool lowRate) {
-  if (subframe == 0) {
-    const int16_t index = t0 <= 85 ? add(sub(static_cast<int16_t>(t0 * 3), 58), frac) : add(t0, 112);
-    tMin = sub(t0, 5);
-    if (tMin < kPitMin) tMin = kPitMin;
-    tMax = add(tMin, 9);
-    if (tMax > kPitMax) {
-      tMax = kPitMax;
-      tMin = sub(tMax, 9);
-    }
-    return index;
-  }
-  int16_t i = sub(t0, tMin);
-  if (lowRate) {
-    if (i < 3) return i;
-    if (i < 7) {
-      i = sub(i, 3);
-      return add(static_cast<int16_t>(i * 3), add(frac, 3));
-    }
-    return add(i, 6);
-  }
-  return add(add(static_cast<int16_t>(i * 3), 2), frac);
-}
-
-// Filtered 8 kbit/s code vector: the impulse response at each pulse.
-void filteredCode80(const int16_t* h, int16_t posIndex, int16_t signs, int16_t* y) {
-  int pos[4];
-  pos[0] = (posIndex & 7) * 5;
-  pos[1] = ((posIndex >> 3) & 7) * 5 + 1;
-  pos[2] = ((posIndex >> 6) & 7) * 5 + 2;
-  pos[3] = ((posIndex >> 10) & 7) * 5 + 3 + ((posIndex >> 9) & 1);
-  for (int i = 0; i < pos[0]; ++i) y[i] = 0;
-  for (int k = 0; k < 4; ++k) {
-    const bool positive = (signs >> k) & 1;
-    for (int i = pos[k], j = 0; i < kSubfr; ++i, ++j) {
-      if (k == 0)
-        y[i] = positive ? h[j] : negate(h[j]);
-      else
-        y[i] = positive ? add(y[i], h[j]) : sub(y[i], h[j]);
-    }
-  }
-}
-
-void sharpen(int16_t* v, int16_t t0, int16_t sharpQ15) {
-  if (t0 < kSubfr)
-    for (int i = t0; i < kSubfr; ++i) v[i] = add(v[i], mult(v[i - t0], sharpQ15));
 }
 
 void shiftBuffers(EncoderState* s) {
@@ -372,25 +102,18 @@ VokResult vokcG729IEncoderInit(void* mem, int dtx) {
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
   for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, kLsfReset, sizeof kLsfReset);
-  s->cInt = 4506;
-  s->globStat = 10000;
+  s->decision.reset();
   s->aTBwdMem[0] = 4096;
   s->prevFilter[0] = 4096;
   s->bwd.reset();
-  s->oldAFwd[0] = 4096;
+  s->fwdLp.reset();
   for (auto& v : s->lagBuf) v = 20;
   for (auto& v : s->pgainBuf) v = 11469;
   for (auto& e : s->pastQuaEn) e = -14336;
   for (auto& e : s->excErr) e = 0x4000;
-  s->smooth = 1;
+  s->weighting.reset();
   s->dtxState.reset();
-  int hpSize = 0;
-  voksHighPassFilterSize_G729(&hpSize);
-  if (hpSize > static_cast<int>(sizeof s->highPass)) return vokErrInternal;
-  const int16_t coeffs[6] = {vokc::tables::kHighPass140A[0], vokc::tables::kHighPass140A[1],
-                             vokc::tables::kHighPass140A[2], vokc::tables::kHighPass140B[0],
-                             vokc::tables::kHighPass140B[1], vokc::tables::kHighPass140B[2]};
-  return voksHighPassFilterInit_G729(coeffs, s->highPass);
+  return initHighPass(s->highPass, sizeof s->highPass, false);
 }
 
 VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, int* nbits) {
@@ -415,19 +138,8 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   voksLagWindow_G729_32s_I(r + 1, 12);
   int16_t aFwd[2 * kMp1];
   int16_t rcAll[kOrder] = {};
-  {
-    int16_t err = 0;
-    if (voksLevinsonDurbin_G729_32s16s(r, kOrder, aFwd + kMp1, rcAll, &err) == vokOk) {
-      std::memcpy(s->oldAFwd, aFwd + kMp1, sizeof s->oldAFwd);
-      s->oldRcFwd[0] = rcAll[0];
-      s->oldRcFwd[1] = rcAll[1];
-    } else {
-      std::memcpy(aFwd + kMp1, s->oldAFwd, sizeof s->oldAFwd);
-      rcAll[0] = s->oldRcFwd[0];
-      rcAll[1] = s->oldRcFwd[1];
-    }
-  }
-  const int16_t rc[2] = {s->oldRcFwd[0], s->oldRcFwd[1]};
+  s->fwdLp.solve(r, aFwd + kMp1, rcAll);
+  const int16_t rc[2] = {rcAll[0], rcAll[1]};
   int16_t lspNew[kOrder];
   voksLPCToLSP_G729_16s(aFwd + kMp1, s->lspOld, lspNew);
 
@@ -441,16 +153,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
 
   int16_t aBwd[2 * kMp1Bwd];
   if (rate == vokcG729IRate118 && vad == 1) {
-    int16_t rcB[2];
-    s->bwd.analyse(s->synth, aBwd + kMp1Bwd, rcB);
-    bool saturated = false;
-    for (int i = 0; i < kMp1Bwd; ++i)
-      if (aBwd[kMp1Bwd + i] >= 32767) saturated = true;
-    if (saturated)
-      std::memcpy(aBwd + kMp1Bwd, s->aTBwdMem, sizeof s->aTBwdMem);
-    else
-      std::memcpy(s->aTBwdMem, aBwd + kMp1Bwd, sizeof s->aTBwdMem);
-    weightAz(aBwd + kMp1Bwd, kGammaBwd, kOrderBwd, aBwd + kMp1Bwd);
+    s->bwd.filter(s->synth, s->aTBwdMem, aBwd + kMp1Bwd);
   }
   std::memmove(s->synth, s->synth + kFrame, kSynHist * sizeof(int16_t));
 
@@ -482,11 +185,11 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
       std::memcpy(aFwdQ, aFwdQ + kMp1, kMp1 * sizeof(int16_t));
     }
     if (rate == vokcG729IRate118)
-      lpMode = chooseLpMode(s, speech, aFwdQ, aBwd, lspNew);
+      lpMode = s->decision.decide(speech, aFwdQ, aBwd, s->prevFilter, s->lspOld, lspNew, s->prevLpMode);
     else
-      forwardOnly(s);
+      s->decision.forwardOnly();
   } else {
-    forwardOnly(s);
+    s->decision.forwardOnly();
   }
   std::memcpy(s->lspOld, lspNew, sizeof lspNew);
 
@@ -494,16 +197,16 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   const int16_t* ap;
   int orderAp = kOrder;
   if (lpMode == 0) {
-    ap = s->bwdDominant == 0 ? aFwd : aFwdQ;
-    perceptualWeights(s, lsfInt, lsfNew, rc);
+    ap = s->decision.bwdDominant == 0 ? aFwd : aFwdQ;
+    s->weighting.factors(rc, lsfInt, lsfNew, s->gamma1, s->gamma2);
   } else {
-    if (s->bwdDominant == 0) {
+    if (s->decision.bwdDominant == 0) {
       ap = aFwd;
     } else {
       ap = aBwd;
       orderAp = kOrderBwd;
     }
-    s->gamma1[0] = s->gamma1[1] = s->bwdDominant == 0 ? 29491 : 32112;
+    s->gamma1[0] = s->gamma1[1] = s->decision.bwdDominant == 0 ? 29491 : 32112;
     s->gamma2[0] = s->gamma2[1] = 13107;
   }
   for (int sf = 0; sf < 2; ++sf) {
@@ -520,7 +223,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     // Inactive frame: comfort noise in place of the excitation.
     int16_t aq[2 * kMp1];
     int16_t prm[4];
-    const int type = s->dtxState.encodeNoise(exc, s->lspOldQ, s->oldAFwd, s->oldRcFwd, aq, prm, s->lsfMa,
+    const int type = s->dtxState.encodeNoise(exc, s->lspOldQ, s->fwdLp.oldA, s->fwdLp.oldRc, aq, prm, s->lsfMa,
                                              s->excErr);
     for (int sf = 0; sf < 2; ++sf) {
       int16_t ap1[kMp1], ap2[kMp1];
@@ -677,24 +380,14 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     gainPit = gains[0];
     const int16_t gainCode = gains[1];
     pushPitchGain(s, gainPit);
-    s->sharp = gainPit;
-    if (s->sharp > kSharpMax) s->sharp = kSharpMax;
-    if (s->sharp < kSharpMin) s->sharp = kSharpMin;
+    clampSharp(s->sharp, gainPit);
 
-    for (int i = 0; i < kSubfr; ++i) {
-      Word32 t = L_mult(exc[sfOff + i], gainPit);
-      t = L_mac(t, code[i], gainCode);
-      exc[sfOff + i] = round_fx(L_shl(t, 1));
-    }
+    mixExcitation(exc + sfOff, code, gainPit, gainCode);
     updateExcErr(s->excErr, gainPit, t0);
     synthesise(aqS, orderAq, exc + sfOff, synth + sfOff, s->memSyn + kOrderBwd - orderAq);
     std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
-    for (int i = kSubfr - kOrderBwd, j = 0; i < kSubfr; ++i, ++j) {
-      s->memErr[j] = sub(speech[sfOff + i], synth[sfOff + i]);
-      const int16_t t1 = extract_h(L_shl(L_mult(y1[i], gainPit), 1));
-      const int16_t t2 = extract_h(L_shl(L_mult(y2[i], gainCode), 2));
-      s->memW0[j] = sub(xn[i], add(t1, t2));
-    }
+    updateTargetMemories(speech + sfOff, synth + sfOff, xn, y1, y2, gainPit, gainCode, kOrderBwd, s->memErr,
+                         s->memW0);
   }
   shiftBuffers(s);
   s->prevLpMode = lpMode;

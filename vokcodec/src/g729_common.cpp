@@ -1,0 +1,545 @@
+// Shared fixed-point glue of the G.729-family coders (see g729_common.h).
+#include "g729_common.h"
+
+#include <cstring>
+
+#include "g729_tables.h"
+#include "g729e_tables.h"
+
+namespace vokc::g729 {
+
+namespace {
+
+// Positions of the two 6.4 kbit/s pulses (Gray-coded indices).
+constexpr int16_t kTrack64a[16] = {1, 3, 6, 8, 11, 13, 16, 18, 21, 23, 26, 28, 31, 33, 36, 38};
+constexpr int16_t kTrack64b[32] = {0,  2,  4,  5,  7,  9,  10, 12, 14, 15, 17, 19, 20, 22, 24, 25,
+                                   27, 29, 30, 32, 34, 35, 37, 39, 1,  6,  11, 16, 21, 26, 31, 36};
+constexpr int16_t kGrayDecode[32] = {0,  1,  3,  2,  7,  6,  4,  5,  15, 14, 12, 13, 8,  9,  11, 10,
+                                     31, 30, 28, 29, 24, 25, 27, 26, 16, 17, 19, 18, 23, 22, 20, 21};
+
+// Pulse positions of an 8 kbit/s code word.
+void pulses80(int16_t index, int* pos) {
+  pos[0] = (index & 7) * 5;
+  pos[1] = ((index >> 3) & 7) * 5 + 1;
+  pos[2] = ((index >> 6) & 7) * 5 + 2;
+  pos[3] = ((index >> 10) & 7) * 5 + 3 + ((index >> 9) & 1);
+}
+
+// One to three pulses on a track of the 11.8 kbit/s code: 3 position bits
+// and a sign bit for the first pulse, 3 position bits for each further one;
+// a later pulse at a higher position takes the opposite sign.
+void addPulses(int16_t index, int16_t track, int count, int16_t* code) {
+  const int16_t pos1 = static_cast<int16_t>((index & 7) * 5 + track);
+  int16_t sign = ((index >> 3) & 1) == 0 ? 4096 : -4096;
+  code[pos1] = sign;
+  if (count < 2) return;
+  const int16_t pos2 = static_cast<int16_t>(((index >> 4) & 7) * 5 + track);
+  if (pos2 > pos1) sign = negate(sign);
+  code[pos2] = add(code[pos2], sign);
+  if (count < 3) return;
+  const int16_t pos3 = static_cast<int16_t>(((index >> 7) & 7) * 5 + track);
+  if (pos3 > pos2) sign = negate(sign);
+  code[pos3] = add(code[pos3], sign);
+}
+
+// Log-area ratio of a reflection coefficient (Q15 in), piecewise linear.
+int16_t logAreaRatio(int16_t rc) {
+  int16_t cur = shr(abs_s(rc), 4);
+  if (cur > 1299) {
+    int16_t slope;
+    int32_t offset;
+    if (cur <= 1815) {
+      slope = 4567;
+      offset = 3271557;
+    } else if (cur <= 1944) {
+      slope = 11776;
+      offset = 16357786;
+    } else {
+      slope = 27443;
+      offset = 46808433;
+    }
+    cur = extract_l(L_shr(L_sub(L_mult(shr(cur, 1), slope), offset), 11));
+  }
+  return rc < 0 ? sub(0, cur) : cur;
+}
+
+int32_t errStep(int32_t e, int16_t gainPit) { return L_add(0x4000, L_shl(mpy32x16(e, gainPit), 1)); }
+
+void residual(const int16_t* a, int order, const int16_t* x, int16_t* y, int len = kSubfr) {
+  voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(order), x, y, len);
+}
+
+}  // namespace
+
+// ---- LP filters -----------------------------------------------------------
+
+void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap) {
+  ap[0] = a[0];
+  int16_t fac = gamma;
+  for (int i = 1; i < order; ++i) {
+    ap[i] = round_fx(L_mult(a[i], fac));
+    fac = round_fx(L_mult(fac, gamma));
+  }
+  ap[order] = round_fx(L_mult(a[order], fac));
+}
+
+void interpolateLpc(const int16_t* lspOld, const int16_t* lspNew, int16_t* aq) {
+  int16_t lsp[kOrder];
+  voksInterpolate_G729_16s(lspOld, lspNew, lsp, kOrder);
+  voksLSPToLPC_G729_16s(lsp, aq);
+  voksLSPToLPC_G729_16s(lspNew, aq + kMp1);
+}
+
+void StableLp::reset() {
+  std::memset(oldA, 0, sizeof oldA);
+  oldA[0] = 4096;
+  oldRc[0] = oldRc[1] = 0;
+}
+
+void StableLp::solve(const int32_t* r, int16_t* a, int16_t* rc) {
+  int16_t err = 0;
+  if (voksLevinsonDurbin_G729_32s16s(r, kOrder, a, rc, &err) == vokOk) {
+    std::memcpy(oldA, a, sizeof oldA);
+    oldRc[0] = rc[0];
+    oldRc[1] = rc[1];
+  } else {
+    std::memcpy(a, oldA, sizeof oldA);
+    rc[0] = oldRc[0];
+    rc[1] = oldRc[1];
+  }
+}
+
+void Weighting::reset() {
+  smooth = 1;
+  larOld[0] = larOld[1] = 0;
+}
+
+void Weighting::factors(const int16_t* rc, const int16_t* lsfInt, const int16_t* lsfNew, int16_t* gamma1,
+                        int16_t* gamma2) {
+  const int16_t larNew[2] = {logAreaRatio(rc[0]), logAreaRatio(rc[1])};
+  // First subframe: the mean with the previous frame's ratios.
+  const int16_t lar[2][2] = {{shr(add(larNew[0], larOld[0]), 1), shr(add(larNew[1], larOld[1]), 1)},
+                             {larNew[0], larNew[1]}};
+  larOld[0] = larNew[0];
+  larOld[1] = larNew[1];
+  for (int k = 0; k < 2; ++k) {
+    if (smooth != 0) {
+      if (lar[k][0] < -3562 && lar[k][1] > 1336) smooth = 0;
+    } else if (lar[k][0] > -3116 || lar[k][1] < 890) {
+      smooth = 1;
+    }
+    if (smooth != 0) {
+      gamma1[k] = 30802;
+      gamma2[k] = 19661;
+      continue;
+    }
+    const int16_t* lsf = k == 0 ? lsfInt : lsfNew;
+    int16_t dMin = 32767;
+    for (int i = 0; i < kOrder - 1; ++i) {
+      const int16_t d = sub(shl(lsf[i + 1], 1), shl(lsf[i], 1));
+      if (d < dMin) dMin = d;
+    }
+    const int16_t g = shl(sub(1024, mult(19302, dMin)), 5);
+    gamma1[k] = 32113;
+    gamma2[k] = g > 22938 ? 22938 : (g < 13107 ? 13107 : g);
+  }
+}
+
+VokResult initHighPass(uint8_t* state, int capacity, bool post) {
+  int size = 0;
+  voksHighPassFilterSize_G729(&size);
+  if (size > capacity) return vokErrInternal;
+  const int16_t* a = post ? tables::kHighPass100A : tables::kHighPass140A;
+  const int16_t* b = post ? tables::kHighPass100B : tables::kHighPass140B;
+  const int16_t coeffs[6] = {a[0], a[1], a[2], b[0], b[1], b[2]};
+  return voksHighPassFilterInit_G729(coeffs, state);
+}
+
+// ---- pitch delay ----------------------------------------------------------
+
+int16_t pitchParity(int16_t index) {
+  int16_t sum = 1;
+  for (int i = 2; i <= 7; ++i) sum = static_cast<int16_t>(sum + ((index >> i) & 1));
+  return static_cast<int16_t>(sum & 1);
+}
+
+void delayRange(int16_t t0, int16_t& tMin, int16_t& tMax) {
+  tMin = sub(t0, 5);
+  if (tMin < kPitMin) tMin = kPitMin;
+  tMax = add(tMin, 9);
+  if (tMax > kPitMax) {
+    tMax = kPitMax;
+    tMin = sub(tMax, 9);
+  }
+}
+
+int16_t encodeLag(int16_t t0, int16_t frac, int16_t& tMin, int16_t& tMax, int subframe, bool lowRate) {
+  if (subframe == 0) {
+    delayRange(t0, tMin, tMax);
+    return t0 <= 85 ? add(sub(static_cast<int16_t>(t0 * 3), 58), frac) : add(t0, 112);
+  }
+  int16_t i = sub(t0, tMin);
+  if (lowRate) {
+    // 1/3 resolution only for tMin + 3 .. tMin + 6.
+    if (i < 3) return i;
+    if (i < 7) {
+      i = sub(i, 3);
+      return add(static_cast<int16_t>(i * 3), add(frac, 3));
+    }
+    return add(i, 6);
+  }
+  return add(add(static_cast<int16_t>(i * 3), 2), frac);
+}
+
+void decodeLag(int16_t index, int subframe, bool lowRate, int16_t& t0, int16_t& frac) {
+  if (subframe == 0) {
+    if (index < 197) {
+      t0 = add(mult(add(index, 2), 10923), 19);
+      frac = add(sub(index, static_cast<int16_t>(t0 * 3)), 58);
+    } else {
+      t0 = sub(index, 112);
+      frac = 0;
+    }
+    return;
+  }
+  int16_t tMin, tMax;
+  delayRange(t0, tMin, tMax);
+  if (lowRate) {
+    // 4 bits: integer steps at the edges, thirds in the middle.
+    static constexpr int16_t kThird[8] = {1, 2, 0, 1, 2, 0, 1, 2};
+    index = static_cast<int16_t>(index & 15);
+    if (index <= 3) {
+      t0 = add(tMin, index);
+      frac = 0;
+    } else if (index < 12) {
+      frac = kThird[index - 4];
+      t0 = add(add(mult(sub(index, frac), 10923), tMin), 2);
+      if (frac == 2) {
+        frac = -1;
+        t0 = add(t0, 1);
+      }
+    } else {
+      t0 = add(tMin, sub(index, 6));
+      frac = 0;
+    }
+    return;
+  }
+  const int16_t i = sub(mult(add(index, 2), 10923), 1);
+  t0 = add(i, tMin);
+  frac = sub(sub(index, 2), static_cast<int16_t>(i * 3));
+}
+
+void sharpen(int16_t* v, int16_t t0, int16_t sharpQ15) {
+  for (int i = t0; i < kSubfr; ++i) v[i] = add(v[i], mult(v[i - t0], sharpQ15));
+}
+
+// ---- taming ---------------------------------------------------------------
+
+int16_t tamingNeeded(const int32_t* excErr, int16_t t0, int16_t frac) {
+  const int16_t t1 = frac > 0 ? add(t0, 1) : t0;
+  int i = t1 - (kSubfr + 10);
+  if (i < 0) i = 0;
+  const int16_t zone1 = tables::kTamingZone[i];
+  const int16_t zone2 = tables::kTamingZone[t1 + 8];
+  int32_t maxLoc = -1;
+  for (int k = zone2; k >= zone1; --k)
+    if (L_sub(excErr[k], maxLoc) > 0) maxLoc = excErr[k];
+  return L_sub(maxLoc, kThreshErr) > 0 ? 1 : 0;
+}
+
+void updateExcErr(int32_t* excErr, int16_t gainPit, int16_t t0) {
+  int32_t worst = -1;
+  const int n = t0 - kSubfr;
+  if (n < 0) {
+    int32_t t = errStep(excErr[0], gainPit);
+    if (L_sub(t, worst) > 0) worst = t;
+    t = errStep(t, gainPit);
+    if (L_sub(t, worst) > 0) worst = t;
+  } else {
+    const int16_t zone1 = tables::kTamingZone[n];
+    const int16_t zone2 = tables::kTamingZone[t0 - 1];
+    for (int i = zone1; i <= zone2; ++i) {
+      const int32_t t = errStep(excErr[i], gainPit);
+      if (L_sub(t, worst) > 0) worst = t;
+    }
+  }
+  for (int i = 3; i >= 1; --i) excErr[i] = excErr[i - 1];
+  excErr[0] = worst;
+}
+
+// ---- excitation -----------------------------------------------------------
+
+void mixExcitation(int16_t* exc, const int16_t* code, int16_t gp, int16_t gc) {
+  for (int i = 0; i < kSubfr; ++i) exc[i] = round_fx(L_shl(L_mac(L_mult(exc[i], gp), code[i], gc), 1));
+}
+
+void updateTargetMemories(const int16_t* speech, const int16_t* synth, const int16_t* xn, const int16_t* y1,
+                          const int16_t* y2, int16_t gainPit, int16_t gainCode, int m, int16_t* memErr,
+                          int16_t* memW0) {
+  for (int i = kSubfr - m, j = 0; i < kSubfr; ++i, ++j) {
+    memErr[j] = sub(speech[i], synth[i]);
+    const int16_t t1 = extract_h(L_shl(L_mult(y1[i], gainPit), 1));
+    const int16_t t2 = extract_h(L_shl(L_mult(y2[i], gainCode), 2));
+    memW0[j] = sub(xn[i], add(t1, t2));
+  }
+}
+
+void filteredCode80(const int16_t* h, int16_t posIndex, int16_t signs, int16_t* y) {
+  int pos[4];
+  pulses80(posIndex, pos);
+  for (int i = 0; i < pos[0]; ++i) y[i] = 0;
+  for (int k = 0; k < 4; ++k) {
+    const bool positive = (signs >> k) & 1;
+    for (int i = pos[k], j = 0; i < kSubfr; ++i, ++j) {
+      if (k == 0)
+        y[i] = positive ? h[j] : negate(h[j]);
+      else
+        y[i] = positive ? add(y[i], h[j]) : sub(y[i], h[j]);
+    }
+  }
+}
+
+void decodeCode80(int16_t sign, int16_t index, int16_t* code) {
+  int pos[4];
+  pulses80(index, pos);
+  std::memset(code, 0, kSubfr * sizeof(int16_t));
+  for (int j = 0; j < 4; ++j) code[pos[j]] = ((sign >> j) & 1) ? 8191 : -8192;
+}
+
+void decodeCode64(int16_t sign, int16_t index, int16_t* code) {
+  const int pos[2] = {kTrack64a[kGrayDecode[index & 15]], kTrack64b[kGrayDecode[(index >> 4) & 31]]};
+  std::memset(code, 0, kSubfr * sizeof(int16_t));
+  for (int j = 0; j < 2; ++j)
+    code[pos[j]] = ((sign >> j) & 1) ? add(code[pos[j]], 8191) : sub(code[pos[j]], 8192);
+}
+
+void decodeCode118(const int16_t* index, bool backward, int16_t* code) {
+  std::memset(code, 0, kSubfr * sizeof(int16_t));
+  if (!backward) {
+    for (int j = 0; j < 5; ++j) addPulses(index[j], static_cast<int16_t>(j), 2, code);
+    return;
+  }
+  int16_t track = static_cast<int16_t>((index[0] >> 10) & 7);
+  if (track > 4) track = 4;
+  for (int j = 0; j < 5; ++j) {
+    addPulses(index[j], track, j < 2 ? 3 : 2, code);
+    track = static_cast<int16_t>(track == 4 ? 0 : track + 1);
+  }
+}
+
+// ---- backward-adaptive LP -------------------------------------------------
+
+int16_t energyDb(const int16_t* x, int len) {
+  Word32 e = 1;
+  for (int i = 0; i < len; ++i) e = L_mac(e, x[i], x[i]);
+  e = L_shr(e, 1);
+  int n = 0;
+  while (e > 32) {
+    e = L_shr(e, 1);
+    ++n;
+  }
+  int16_t log = 617;  // log2(2) in the table's scale
+  for (int j = 1; j < n; ++j) log = add(log, 617);
+  const int16_t idx = sub(extract_l(e), 16);
+  return idx >= 0 ? add(tables::e::kEnergyLog[idx], log) : int16_t{1};
+}
+
+void Dominance::update(int16_t& dominant, int16_t lpMode) {
+  if (lpMode == 0)
+    ++countFwd;
+  else
+    ++countBwd;
+  int16_t all = add(countBwd, countFwd);
+  if (all == 100) {
+    all = shr(all, 1);
+    countBwd = shr(countBwd, 1);
+    countFwd = shr(countFwd, 1);
+  }
+  dominant = 0;
+  if (all >= 10 && countBwd > shl(countFwd, 2)) dominant = 1;
+}
+
+void BackwardLp::reset() {
+  std::memset(hybrid, 0, sizeof hybrid);
+  voksWinHybridInit_G729E_16s(hybrid);
+  std::memset(oldA, 0, sizeof oldA);
+  oldA[0] = 4096;
+  oldRc[0] = oldRc[1] = 0;
+}
+
+void BackwardLp::analyse(const int16_t* x, int16_t* a, int16_t* rc) {
+  int32_t r[kMp1Bwd];
+  voksWinHybrid_G729E_16s32s(x, r, hybrid);
+  // Lag window, then a common normalisation (each value offset by one).
+  for (int i = 1; i <= kOrderBwd; ++i) {
+    Word16 hi, lo;
+    L_Extract(r[i], hi, lo);
+    r[i] = mpy32(hi, lo, tables::e::kLagBwdHi[i - 1], tables::e::kLagBwdLo[i - 1]);
+  }
+  const Word16 norm = norm_l(L_add(r[0], 1));
+  for (int i = 0; i <= kOrderBwd; ++i) r[i] = L_shl(L_add(r[i], 1), norm);
+  int16_t rcAll[kOrderBwd];
+  int16_t err = 0;
+  if (voksLevinsonDurbin_G729_32s16s(r, kOrderBwd, a, rcAll, &err) == vokOk) {
+    std::memcpy(oldA, a, sizeof oldA);
+    oldRc[0] = rcAll[0];
+    oldRc[1] = rcAll[1];
+  } else {
+    std::memcpy(a, oldA, sizeof oldA);
+  }
+  rc[0] = oldRc[0];
+  rc[1] = oldRc[1];
+}
+
+void BackwardLp::filter(const int16_t* x, int16_t* aMem, int16_t* aOut) {
+  int16_t a[kMp1Bwd], rc[2];
+  analyse(x, a, rc);
+  bool saturated = false;
+  for (int i = 0; i < kMp1Bwd; ++i) saturated |= a[i] >= 32767;
+  if (saturated)
+    std::memcpy(a, aMem, sizeof a);
+  else
+    std::memcpy(aMem, a, sizeof a);
+  weightAz(a, kGammaBwd, kOrderBwd, aOut);
+}
+
+void interpolateBackward(int16_t* aBwd, const int16_t* prevFilter, int16_t& cInt) {
+  int16_t* a2 = aBwd + kMp1Bwd;
+  int16_t c = sub(cInt, 410);
+  if (c < 0) c = 0;
+  const int16_t w = sub(4096, c);
+  for (int i = 0; i < kMp1Bwd; ++i)
+    a2[i] = add(extract_l(L_shr(L_mult(a2[i], w), 13)), extract_l(L_shr(L_mult(prevFilter[i], c), 13)));
+  for (int i = 0; i < kMp1Bwd; ++i) aBwd[i] = add(shr(a2[i], 1), shr(prevFilter[i], 1));
+  cInt = c;
+}
+
+void LpModeDecision::reset() {
+  globStat = 10000;
+  statBwd = 0;
+  valStatBwd = 0;
+  cInt = kCIntReset;
+  bwdDominant = 0;
+  dominance.countBwd = dominance.countFwd = 0;
+}
+
+void LpModeDecision::updateStationarity(int16_t gpredB, int16_t gpredF, int16_t mode, int16_t prevMode) {
+  if (mode == 1) {
+    statBwd = add(statBwd, 1);
+    valStatBwd = add(valStatBwd, 250);
+    if (statBwd == 20)
+      globStat = add(globStat, 2500);
+    else if (statBwd > 20)
+      globStat = add(globStat, 500);
+  } else if (prevMode == 1) {
+    if (statBwd < 20) globStat = sub(globStat, sub(5000, valStatBwd));
+    statBwd = 0;
+    valStatBwd = 0;
+  }
+  const int b = gpredB, f = gpredF;
+  int v = globStat;
+  if (v < 13000) {
+    if (b > f + 819)
+      v += 3200;
+    else if (b > f + 614)
+      v += 2400;
+    else if (b > f + 410)
+      v += 1600;
+    else if (b > f + 205)
+      v += 800;
+    else if (b > f)
+      v += 400;
+  }
+  if (b < f - 955)
+    v -= 6400;
+  else if (b < f - 819)
+    v -= 3200;
+  else if (b < f - 614)
+    v -= 1600;
+  else if (b < f - 410)
+    v -= 800;
+  else if (b < f - 205)
+    v -= 400;
+  if (v > 32000) v = 32000;
+  if (v < 0) v = 0;
+  globStat = static_cast<int16_t>(v);
+}
+
+int16_t LpModeDecision::decide(const int16_t* speech, const int16_t* aFwdQ, int16_t* aBwd,
+                               const int16_t* prevFilter, const int16_t* lspOld, const int16_t* lspNew,
+                               int16_t prevMode) {
+  int16_t res[kFrame];
+  const int16_t eSpeech = energyDb(speech, kFrame);
+  residual(aBwd + kMp1Bwd, kOrderBwd, speech, res, kFrame);
+  const int16_t gpredB = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
+  interpolateBackward(aBwd, prevFilter, cInt);
+  residual(aBwd, kOrderBwd, speech, res);
+  residual(aBwd + kMp1Bwd, kOrderBwd, speech + kSubfr, res + kSubfr);
+  const int16_t gpredBint = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
+  residual(aFwdQ, kOrder, speech, res);
+  residual(aFwdQ + kMp1, kOrder, speech + kSubfr, res + kSubfr);
+  const int16_t gpredF = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
+
+  const int16_t gap = add(extract_l(L_shr(L_mult(shr(globStat, 7), 3), 1)), 205);
+  int16_t mode = (gpredBint > gpredF - gap && gpredB > gpredF - gap && gpredB > 0 && gpredBint > 0) ? 1 : 0;
+  if (globStat < 13000) mode = 0;
+  Word32 dist = 0;
+  for (int i = 0; i < kOrder; ++i) {
+    const int16_t d = sub(lspOld[i], lspNew[i]);
+    dist = L_mac(dist, d, d);
+  }
+  const Word32 thresh = globStat < 32000 ? 0 : 64424509;
+  if (dist < thresh && mode == 0 && prevMode == 1 && gpredB > 0 && gpredBint > 0) mode = 1;
+  if (eSpeech < 8192) {
+    mode = 0;
+    if (globStat > 13000) globStat = 13000;
+  } else {
+    dominance.update(bwdDominant, mode);
+    updateStationarity(gpredB, gpredF, mode, prevMode);
+  }
+  if (mode == 0) cInt = kCIntReset;
+  return mode;
+}
+
+void LpModeDecision::forwardOnly() {
+  if (globStat > 10000) {
+    globStat = sub(globStat, 2621);
+    if (globStat < 10000) globStat = 10000;
+  }
+  bwdDominant = 0;
+  cInt = kCIntReset;
+}
+
+void PitchTrack::track(int16_t& t0, int16_t& frac) {
+  int16_t dist = sub(t0, prevPitch);
+  const bool up = dist >= 0;
+  if (!up) dist = negate(dist);
+  if (dist < 5) {
+    if (++stat > 7) stat = 7;
+    pitchSta = t0;
+    fracSta = frac;
+  } else {
+    int16_t distMin = dist;
+    const int16_t base = up ? prevPitch : t0, other = up ? t0 : prevPitch;
+    int16_t multiple = add(base, base);
+    for (int j = 2; j < 5; ++j) {
+      const int16_t d = abs_s(sub(multiple, other));
+      if (sub(d, distMin) <= 0) distMin = d;
+      multiple = add(base, multiple);
+    }
+    if (distMin < 5) {
+      if (stat > 0) {
+        t0 = pitchSta;
+        frac = fracSta;
+      }
+      if (--stat < 0) stat = 0;
+    } else {
+      stat = 0;
+      pitchSta = t0;
+      fracSta = frac;
+    }
+  }
+  prevPitch = t0;
+}
+
+}  // namespace vokc::g729

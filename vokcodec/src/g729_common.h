@@ -1,0 +1,240 @@
+// Fixed-point glue shared by the G.729-family coders (Annexes D, E and I):
+// frame constants, weighting and interpolation of LP filters, delay coding,
+// pitch sharpening, taming bookkeeping, the algebraic code vectors of the
+// 6.4 / 8 / 11.8 kbit/s codebooks, excitation and target-memory updates,
+// and the backward-adaptive LP pieces of the 11.8 kbit/s mode.  Every
+// signal-processing step stays a voksc call; these are the small frame-loop
+// helpers around them.
+#ifndef VOKCODEC_G729_COMMON_H
+#define VOKCODEC_G729_COMMON_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "basic_op.h"
+#include "voksc.h"
+
+namespace vokc::g729 {
+
+using namespace voksc::op;
+
+constexpr int kFrame = 80;
+constexpr int kSubfr = 40;
+constexpr int kOrder = 10;
+constexpr int kMp1 = kOrder + 1;
+constexpr int kOrderBwd = 30;  // backward-adaptive LP order of the 11.8 kbit/s mode
+constexpr int kMp1Bwd = kOrderBwd + 1;
+constexpr int kPitMin = 20;
+constexpr int kPitMax = 143;
+constexpr int kWindow = 240;                  // LP analysis window
+constexpr int kExcHist = kPitMax + 11;        // past excitation: 154 samples
+constexpr int kSynHist = kOrderBwd + 35;      // synthesis history of the hybrid window
+constexpr int kHybridLen = kFrame + kSynHist; // 145 samples analysed backward
+constexpr int16_t kSharpMax = 13017;
+constexpr int16_t kSharpMin = 3277;
+constexpr int16_t kGpClip = 15564;            // pitch gain limit under taming
+constexpr int32_t kThreshErr = 983040000;     // taming threshold of the excitation error
+constexpr int16_t kGammaBwd = 32113;          // bandwidth expansion of the backward filter
+constexpr int16_t kCIntReset = 4506;          // backward filter interpolation factor after a forward frame
+
+// LSPs of a reset coder.
+constexpr int16_t kLspReset[kOrder] = {30000, 26000, 21000, 15000, 8000, 0, -8000, -15000, -21000, -26000};
+
+// 16-byte aligned coder state inside caller memory (GetSize adds 16).
+template <class S>
+S* alignedState(void* mem) {
+  return reinterpret_cast<S*>((reinterpret_cast<uintptr_t>(mem) + 15) & ~uintptr_t{15});
+}
+
+// ---- double-precision products --------------------------------------------
+
+inline Word32 mpy32x16(Word16 hi, Word16 lo, Word16 n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }
+inline Word32 mpy32x16(Word32 x, Word16 n) {
+  Word16 hi, lo;
+  L_Extract(x, hi, lo);
+  return mpy32x16(hi, lo, n);
+}
+inline Word32 mpy32(Word16 h1, Word16 l1, Word16 h2, Word16 l2) {
+  return L_mac(L_mac(L_mult(h1, h2), mult(h1, l2), 1), mult(l1, h2), 1);
+}
+
+// 16-bit random generator of the G.729 family.
+inline int16_t nextRandom(int16_t& seed) {
+  seed = extract_l(L_add(L_shr(L_mult(seed, 31821), 1), 13849));
+  return seed;
+}
+
+// ---- LP filters -----------------------------------------------------------
+
+// a[i] gamma^i for i = 0..order (Q12 in and out).
+void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap);
+
+// Quantised LP filters of both subframes: interpolated, then the new set.
+void interpolateLpc(const int16_t* lspOld, const int16_t* lspNew, int16_t* aq);
+
+// Order-10 forward LP filter from the autocorrelations; an unstable result
+// keeps the last stable filter.  rc receives all reflection coefficients
+// of a stable result, else only the first two of the last stable filter.
+struct StableLp {
+  int16_t oldA[kMp1];
+  int16_t oldRc[2];
+  void reset();
+  void solve(const int32_t* r, int16_t* a, int16_t* rc);
+};
+
+// Adaptive perceptual weighting factors of both subframes from the first
+// two reflection coefficients (as log-area ratios) and the narrowest
+// spacing of the interpolated and new LSFs (normalised, Q15): flat
+// (0.94, 0.6) while the spectrum is smooth.
+struct Weighting {
+  int16_t smooth;     // 1 at reset
+  int16_t larOld[2];  // log-area ratios of the previous frame
+  void reset();
+  void factors(const int16_t* rc, const int16_t* lsfInt, const int16_t* lsfNew, int16_t* gamma1, int16_t* gamma2);
+};
+
+// Pre-processing (encoder, 140 Hz) or post-processing (decoder, 100 Hz)
+// high-pass filter state in `capacity` bytes.
+VokResult initHighPass(uint8_t* state, int capacity, bool post);
+
+// ---- pitch delay ----------------------------------------------------------
+
+// Parity of the pitch index bits 2..7 (plus one).
+int16_t pitchParity(int16_t index);
+
+// Search range of the second subframe around the first subframe's delay.
+void delayRange(int16_t t0, int16_t& tMin, int16_t& tMax);
+
+// Transmitted delay index of a subframe (the first sets tMin / tMax for
+// the second); lowRate: the 4-bit second-subframe index of 6.4 kbit/s.
+int16_t encodeLag(int16_t t0, int16_t frac, int16_t& tMin, int16_t& tMax, int subframe, bool lowRate);
+
+// Delay of a subframe from its index; for the second subframe t0 holds the
+// first subframe's delay on entry.
+void decodeLag(int16_t index, int subframe, bool lowRate, int16_t& t0, int16_t& frac);
+
+// v[i] += sharp v[i - t0] for delays shorter than a subframe (sharp in Q15).
+void sharpen(int16_t* v, int16_t t0, int16_t sharpQ15);
+
+// Pitch sharpening factor of the next subframe from the quantised pitch gain.
+inline void clampSharp(int16_t& sharp, int16_t gainPit) {
+  sharp = gainPit > kSharpMax ? kSharpMax : (gainPit < kSharpMin ? kSharpMin : gainPit);
+}
+
+// ---- taming ---------------------------------------------------------------
+
+// 1 when the excitation error accumulated over the delay's zones calls for
+// limiting the pitch gain.
+int16_t tamingNeeded(const int32_t* excErr, int16_t t0, int16_t frac);
+// Excitation error of the new subframe from its pitch gain and delay.
+void updateExcErr(int32_t* excErr, int16_t gainPit, int16_t t0);
+
+// ---- excitation -----------------------------------------------------------
+
+// exc = gp exc + gc code over one subframe (gains Q14 / Q1).
+void mixExcitation(int16_t* exc, const int16_t* code, int16_t gp, int16_t gc);
+
+// Error and weighted-error memories of the next target: the last m samples
+// of the subframe (speech and synth at the subframe start).
+void updateTargetMemories(const int16_t* speech, const int16_t* synth, const int16_t* xn, const int16_t* y1,
+                          const int16_t* y2, int16_t gainPit, int16_t gainCode, int m, int16_t* memErr,
+                          int16_t* memW0);
+
+// Filtered 8 kbit/s code vector: the impulse response h added at each pulse.
+void filteredCode80(const int16_t* h, int16_t posIndex, int16_t signs, int16_t* y);
+
+// Algebraic code vectors of the three rates (Q13 at 6.4 and 8 kbit/s, Q12
+// pulses of +-4096 at 11.8 kbit/s).
+void decodeCode80(int16_t sign, int16_t index, int16_t* code);
+void decodeCode64(int16_t sign, int16_t index, int16_t* code);
+void decodeCode118(const int16_t* index, bool backward, int16_t* code);
+
+// ---- backward-adaptive LP (11.8 kbit/s) -----------------------------------
+
+// Energy of a signal in a log scale (Q11 of log2 with a floor), as the
+// forward/backward decision reads it.
+int16_t energyDb(const int16_t* x, int len);
+
+// Counts of forward and backward frames deciding whether the backward mode
+// dominates (halved together when they reach 100 frames).
+struct Dominance {
+  int16_t countBwd;
+  int16_t countFwd;
+  void update(int16_t& dominant, int16_t lpMode);
+};
+
+// Order-30 backward LP analysis of the past synthesis (hybrid window, lag
+// window, Levinson with fallback to the last stable filter).
+struct BackwardLp {
+  alignas(16) int32_t hybrid[32];  // hybrid-window recursion
+  int16_t oldA[kMp1Bwd];
+  int16_t oldRc[2];
+  void reset();
+  // x: kHybridLen samples ending with the newest; a: kMp1Bwd coefficients.
+  void analyse(const int16_t* x, int16_t* a, int16_t* rc);
+  // The analysis, a saturated filter replaced by the last unsaturated one
+  // (kept in aMem), then the bandwidth expansion into aOut.
+  void filter(const int16_t* x, int16_t* aMem, int16_t* aOut);
+};
+
+// Transition towards the backward filter: the second subframe's filter
+// (aBwd + kMp1Bwd) leans on the previous frame's filter by cInt (Q12,
+// shrinking by 0.1 per frame), the first subframe takes the mean of the two.
+void interpolateBackward(int16_t* aBwd, const int16_t* prevFilter, int16_t& cInt);
+
+// Forward/backward decision of the 11.8 kbit/s encoder with its
+// stationarity tracking.
+struct LpModeDecision {
+  int16_t globStat;  // global stationarity, 10000 at reset
+  int16_t statBwd;   // consecutive backward frames
+  int16_t valStatBwd;
+  int16_t cInt;
+  int16_t bwdDominant;
+  Dominance dominance;
+  void reset();
+  // From the prediction gains of the backward filter (plain and
+  // interpolated) and of the quantised forward filter on the frame's
+  // speech; aBwd holds the backward filter in its second half and is
+  // interpolated in place.
+  int16_t decide(const int16_t* speech, const int16_t* aFwdQ, int16_t* aBwd, const int16_t* prevFilter,
+                 const int16_t* lspOld, const int16_t* lspNew, int16_t prevMode);
+  // A frame coded without the choice (lower rate or no speech).
+  void forwardOnly();
+
+ private:
+  void updateStationarity(int16_t gpredB, int16_t gpredF, int16_t mode, int16_t prevMode);
+};
+
+// Pitch tracking (multiples and sub-multiples) of the 11.8 kbit/s concealment.
+struct PitchTrack {
+  int16_t prevPitch;  // 30 at reset
+  int16_t stat;
+  int16_t pitchSta;
+  int16_t fracSta;
+  void track(int16_t& t0, int16_t& frac);
+};
+
+// ---- bit packing ----------------------------------------------------------
+
+// Parameter words -> serial bits (one per byte, MSB first) and back.
+template <class W>
+int packParams(const int16_t* prm, const W* widths, int count, uint8_t* bits) {
+  int n = 0;
+  for (int p = 0; p < count; ++p)
+    for (int b = widths[p] - 1; b >= 0; --b) bits[n++] = static_cast<uint8_t>((prm[p] >> b) & 1);
+  return n;
+}
+template <class W>
+int unpackParams(const uint8_t* bits, const W* widths, int count, int16_t* prm) {
+  int n = 0;
+  for (int p = 0; p < count; ++p) {
+    int v = 0;
+    for (int b = 0; b < widths[p]; ++b) v = (v << 1) | (bits[n++] & 1);
+    prm[p] = static_cast<int16_t>(v);
+  }
+  return n;
+}
+
+}  // namespace vokc::g729
+
+#endif  // VOKCODEC_G729_COMMON_H
