@@ -17,9 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
-#include "registry.h"
-#include "vokcodec.h"
+#include "g729_stream.h"
 
 namespace vokc {
 
@@ -28,13 +26,7 @@ namespace {
 constexpr int kFrame = 80;
 constexpr uint16_t kBit0Word = 0x007F;
 
-struct Memory {
-  std::vector<unsigned char> bytes;
-  void* get() { return bytes.data(); }
-};
-
 int frameBits(int rate) { return rate == vokcG729ERate8 ? 80 : 118; }
-int frameOctets(int rate) { return (frameBits(rate) + 7) / 8; }
 
 bool fixedRate(const Options& opt, int& rate, std::string& err) {
   if (opt.rate.empty() || opt.rate == "11.8") {
@@ -48,37 +40,11 @@ bool fixedRate(const Options& opt, int& rate, std::string& err) {
   return true;
 }
 
-bool checkFormat(const Options& opt, std::string& err) {
-  if (opt.format == "itu" || opt.format == "rtp") return true;
-  err = "unknown bitstream format '" + opt.format + "' (itu or rtp)";
-  return false;
-}
-
 }  // namespace
 
 bool g729eFrameRates(const Options& opt, std::size_t frames, std::vector<int>& rates, std::string& err) {
   rates.clear();
-  if (!opt.rateFile.empty()) {
-    if (!opt.rate.empty()) {
-      err = "give either --rate or --rate-file, not both";
-      return false;
-    }
-    std::vector<int16_t> words;
-    if (!readRateFile(opt.rateFile, words, err)) return false;
-    if (words.empty()) {
-      err = opt.rateFile + ": empty rate file";
-      return false;
-    }
-    for (std::size_t f = 0; f < words.size(); ++f) {
-      if (words[f] != 0 && words[f] != 1) {
-        err = opt.rateFile + ": rate " + std::to_string(words[f]) + " at frame " + std::to_string(f) +
-              " (0 = 8 kbit/s, 1 = 11.8 kbit/s)";
-        return false;
-      }
-    }
-    for (std::size_t f = 0; f < frames; ++f) rates.push_back(f < words.size() ? words[f] : words.back());
-    return true;
-  }
+  if (!opt.rateFile.empty()) return rateFileRates(opt, frames, 1, "0 = 8 kbit/s, 1 = 11.8 kbit/s", true, rates, err);
   int rate = 0;
   if (!fixedRate(opt, rate, err)) return false;
   rates.assign(frames, rate);
@@ -86,7 +52,7 @@ bool g729eFrameRates(const Options& opt, std::size_t frames, std::vector<int>& r
 }
 
 bool g729eEncode(const std::vector<int16_t>& pcm, const Options& opt, std::vector<uint8_t>& out, std::string& err) {
-  if (!checkFormat(opt, err)) return false;
+  if (!ituOrRtp(opt, err)) return false;
   if (opt.format == "rtp" && !opt.rateFile.empty()) {
     err = "the RTP layout carries no rate: use a fixed --rate with --format rtp";
     return false;
@@ -94,9 +60,7 @@ bool g729eEncode(const std::vector<int16_t>& pcm, const Options& opt, std::vecto
   const std::size_t frames = pcm.size() / kFrame;
   std::vector<int> rates;
   if (!g729eFrameRates(opt, frames, rates, err)) return false;
-  int size = 0;
-  vokcG729EEncoderGetSize(&size);
-  Memory m{std::vector<unsigned char>(static_cast<std::size_t>(size))};
+  CoderMemory m(vokcG729EEncoderGetSize);
   if (vokcG729EEncoderInit(m.get()) != vokOk) {
     err = "encoder initialisation failed";
     return false;
@@ -108,20 +72,15 @@ bool g729eEncode(const std::vector<int16_t>& pcm, const Options& opt, std::vecto
     vokcG729EEncode(m.get(), &pcm[f * kFrame], rates[f], prm);
     Vok8u bits[118];
     vokcG729EPackBits(prm, rates[f], bits);
-    if (opt.format == "itu")
-      writeSerialFrame(out, bits, frameBits(rates[f]));
-    else
-      packOctets(bits, frameBits(rates[f]), out);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames));
+    appendFrame(out, bits, frameBits(rates[f]), opt.format == "itu");
+    reportProgress(opt, f, frames);
   }
   return true;
 }
 
 bool g729eDecode(const std::vector<uint8_t>& in, const Options& opt, std::vector<int16_t>& pcm, std::string& err) {
-  if (!checkFormat(opt, err)) return false;
-  int size = 0;
-  vokcG729EDecoderGetSize(&size);
-  Memory m{std::vector<unsigned char>(static_cast<std::size_t>(size))};
+  if (!ituOrRtp(opt, err)) return false;
+  CoderMemory m(vokcG729EDecoderGetSize);
   if (vokcG729EDecoderInit(m.get()) != vokOk) {
     err = "decoder initialisation failed";
     return false;
@@ -145,17 +104,9 @@ bool g729eDecode(const std::vector<uint8_t>& in, const Options& opt, std::vector
     }
     int rate = 0;
     if (!fixedRate(opt, rate, err)) return false;
-    const std::size_t octets = static_cast<std::size_t>(frameOctets(rate));
-    if (in.size() % octets != 0) {
-      err = "truncated bitstream: " + std::to_string(in.size()) + " bytes is not a whole number of " +
-            std::to_string(octets) + "-byte frames";
-      return false;
-    }
-    for (std::size_t f = 0; f < in.size() / octets; ++f) {
-      Vok8u bits[120];
-      unpackOctets(&in[f * octets], frameBits(rate), bits);
-      decodeFrame(bits, rate, false, false);
-    }
+    std::vector<SerialFrame> frames;
+    if (!readStreamFrames(in, false, frameBits(rate), {}, frames, err)) return false;
+    for (const SerialFrame& fr : frames) decodeFrame(fr.bits.data(), rate, false, false);
     return true;
   }
   std::vector<SerialFrame> frames;
@@ -171,31 +122,10 @@ bool g729eDecode(const std::vector<uint8_t>& in, const Options& opt, std::vector
     for (int i = 0; i < n - 2 && frames[f].erased; ++i) lost |= word(i) == 0;
     decodeFrame(frames[f].bits.data(), rate, lost, word(0) == kBit0Word);
     at += 4 + 2 * static_cast<std::size_t>(n);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames.size()));
+    reportProgress(opt, f, frames.size());
   }
   return true;
 }
-
-namespace {
-
-// First frame where two serial streams differ (frames of any size).
-std::string firstSerialDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
-  const std::vector<int16_t> g = serialWords(got), w = serialWords(want);
-  std::size_t at = 0, frame = 0;
-  while (at + 1 < w.size() && at + 1 < g.size()) {
-    const std::size_t len = 2 + static_cast<std::size_t>(static_cast<uint16_t>(w[at + 1]));
-    for (std::size_t i = 0; i < len; ++i)
-      if (at + i >= g.size() || at + i >= w.size() || g[at + i] != w[at + i])
-        return "first differing frame " + std::to_string(frame);
-    at += len;
-    ++frame;
-  }
-  if (g.size() != w.size())
-    return "length differs: " + std::to_string(got.size()) + " bytes, expected " + std::to_string(want.size());
-  return "";
-}
-
-}  // namespace
 
 void addG729ECodecs(Registry& r) {
   Codec c;
@@ -213,40 +143,14 @@ void addG729ECodecs(Registry& r) {
     for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     return s;
   };
-  auto encodeCheck = [](const std::string& in, const std::string& bit, const std::string& rateFile) {
-    return [=](const std::string& root) -> std::string {
-      const std::string dir = root + "/g729/annexE/";
-      std::vector<int16_t> pcm;
-      std::vector<uint8_t> want, got;
-      if (!readFileWords(dir + in, pcm)) return "missing " + dir + in;
-      if (!readFileBytes(dir + bit, want)) return "missing " + dir + bit;
-      Options o;
-      if (!rateFile.empty()) {
-        std::vector<uint8_t> probe;
-        if (!readFileBytes(dir + rateFile, probe)) return "missing " + dir + rateFile;
-        o.rateFile = dir + rateFile;
-      }
-      std::string err;
-      if (!g729eEncode(pcm, o, got, err)) return err;
-      return firstSerialDifference(got, want);
-    };
-  };
   for (const char* name : kEncoder)
-    r.checks.push_back({std::string("g729e encode ") + name,
-                        encodeCheck(std::string(name) + ".118", lower(name) + ".bit", "")});
-  r.checks.push_back({"g729e encode SWITCH", encodeCheck("SWITCH.XXX", "switch.bit", "SWITCH")});
+    r.checks.push_back(encoderCheck(std::string("g729e encode ") + name, "annexE", std::string(name) + ".118",
+                                    lower(name) + ".bit", Options{}, "", g729eEncode));
+  r.checks.push_back(encoderCheck("g729e encode SWITCH", "annexE", "SWITCH.XXX", "switch.bit", Options{}, "SWITCH",
+                                  g729eEncode));
   for (const char* name : kDecoder) {
     const std::string n = name;
-    r.checks.push_back({"g729e decode " + n, [n](const std::string& root) -> std::string {
-                          const std::string dir = root + "/g729/annexE/";
-                          std::vector<uint8_t> bits;
-                          std::vector<int16_t> want, got;
-                          if (!readFileBytes(dir + n + ".bit", bits)) return "missing " + dir + n + ".bit";
-                          if (!readFileWords(dir + n + ".pst", want)) return "missing " + dir + n + ".pst";
-                          std::string err;
-                          if (!g729eDecode(bits, Options{}, got, err)) return err;
-                          return firstDifference(got, want, kFrame, "frame");
-                        }});
+    r.checks.push_back(decoderCheck("g729e decode " + n, "annexE", n + ".bit", n + ".pst", Options{}, g729eDecode));
   }
 }
 

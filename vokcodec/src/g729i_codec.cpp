@@ -5,20 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
-#include "registry.h"
-#include "vokcodec.h"
+#include "g729_stream.h"
 
 namespace vokc {
 
 namespace {
 
 constexpr int kFrame = 80;
-
-struct Memory {
-  std::vector<unsigned char> bytes;
-  void* get() { return bytes.data(); }
-};
 
 bool checkFormat(const Options& opt, std::string& err) {
   if (opt.format == "itu") return true;
@@ -34,26 +27,7 @@ bool checkFormat(const Options& opt, std::string& err) {
 // shorter than the input its last rate continues; an empty file is an error.
 bool frameRates(const Options& opt, std::size_t frames, std::vector<int>& rates, std::string& err) {
   rates.assign(frames, vokcG729IRate80);
-  if (!opt.rateFile.empty()) {
-    if (!opt.rate.empty()) {
-      err = "give either --rate or --rate-file, not both";
-      return false;
-    }
-    std::vector<int16_t> words;
-    if (!readRateFile(opt.rateFile, words, err)) return false;
-    if (words.empty()) {
-      err = opt.rateFile + ": empty rate file";
-      return false;
-    }
-    for (std::size_t f = 0; f < words.size() && f < frames; ++f)
-      if (words[f] < 0 || words[f] > 2) {
-        err = opt.rateFile + ": rate " + std::to_string(words[f]) + " at frame " + std::to_string(f) +
-              " (0 = 6.4, 1 = 8, 2 = 11.8 kbit/s)";
-        return false;
-      }
-    for (std::size_t f = 0; f < frames; ++f) rates[f] = words[f < words.size() ? f : words.size() - 1];
-    return true;
-  }
+  if (!opt.rateFile.empty()) return rateFileRates(opt, frames, 2, "0 = 6.4, 1 = 8, 2 = 11.8 kbit/s", false, rates, err);
   if (opt.rate.empty() || opt.rate == "8") return true;
   int r;
   if (opt.rate == "6.4")
@@ -74,9 +48,7 @@ bool encodeStream(const std::vector<int16_t>& pcm, const Options& opt, std::vect
   const std::size_t frames = pcm.size() / kFrame;
   std::vector<int> rates;
   if (!frameRates(opt, frames, rates, err)) return false;
-  int size = 0;
-  vokcG729IEncoderGetSize(&size);
-  Memory m{std::vector<unsigned char>(static_cast<std::size_t>(size))};
+  CoderMemory m(vokcG729IEncoderGetSize);
   if (vokcG729IEncoderInit(m.get(), opt.dtx ? 1 : 0) != vokOk) {
     err = "encoder initialisation failed";
     return false;
@@ -91,7 +63,7 @@ bool encodeStream(const std::vector<int16_t>& pcm, const Options& opt, std::vect
       return false;
     }
     writeSerialFrame(out, bits, n);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames));
+    reportProgress(opt, f, frames);
   }
   return true;
 }
@@ -100,9 +72,7 @@ bool decodeStream(const std::vector<uint8_t>& in, const Options& opt, std::vecto
   if (!checkFormat(opt, err)) return false;
   std::vector<SerialFrame> frames;
   if (!readSerialFrames(in, {0, 15, 16, 64, 80, 118}, frames, err)) return false;
-  int size = 0;
-  vokcG729IDecoderGetSize(&size);
-  Memory m{std::vector<unsigned char>(static_cast<std::size_t>(size))};
+  CoderMemory m(vokcG729IDecoderGetSize);
   if (vokcG729IDecoderInit(m.get()) != vokOk) {
     err = "decoder initialisation failed";
     return false;
@@ -112,24 +82,9 @@ bool decodeStream(const std::vector<uint8_t>& in, const Options& opt, std::vecto
     const SerialFrame& fr = frames[f];
     vokcG729IDecode(m.get(), fr.bits.data(), static_cast<int>(fr.bits.size()), fr.erased ? 1 : 0,
                     &pcm[f * kFrame]);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames.size()));
+    reportProgress(opt, f, frames.size());
   }
   return true;
-}
-
-// Frame-by-frame comparison of two serial streams with frames of any size.
-std::string compareSerial(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
-  std::vector<SerialFrame> a, b;
-  std::string err;
-  if (!readSerialFrames(got, {0, 15, 16, 64, 80, 118}, a, err)) return "output: " + err;
-  if (!readSerialFrames(want, {0, 15, 16, 64, 80, 118}, b, err)) return "expected: " + err;
-  for (std::size_t f = 0; f < a.size() && f < b.size(); ++f)
-    if (a[f].bits != b[f].bits || a[f].erased != b[f].erased)
-      return "first differing frame " + std::to_string(f) + " (" + std::to_string(a[f].bits.size()) + " bits, expected " +
-             std::to_string(b[f].bits.size()) + ")";
-  if (a.size() != b.size())
-    return "frame count " + std::to_string(a.size()) + ", expected " + std::to_string(b.size());
-  return "";
 }
 
 struct Run {
@@ -148,34 +103,14 @@ void addChecks(Registry& r) {
     const std::string in = input;
     for (const Run& run : kRuns) {
       const std::string suffix = run.suffix;
-      const Run cfg = run;
-      r.checks.push_back({"g729i encode " + in + " " + suffix, [=](const std::string& root) -> std::string {
-        const std::string dir = root + "/g729/annexI/";
-        std::vector<int16_t> pcm;
-        std::vector<uint8_t> want;
-        if (!readFileWords(dir + (in == "dm19" ? "dm19.8k" : "speech"), pcm)) return "missing " + dir + in;
-        if (!readFileBytes(dir + in + "." + suffix, want)) return "missing " + dir + in + "." + suffix;
-        Options o;
-        o.dtx = cfg.dtx;
-        if (cfg.rate) o.rate = cfg.rate;
-        if (cfg.rateFile) o.rateFile = dir + cfg.rateFile;
-        std::vector<uint8_t> got;
-        std::string err;
-        if (!encodeStream(pcm, o, got, err)) return err;
-        return compareSerial(got, want);
-      }});
-      r.checks.push_back({"g729i decode " + in + " " + suffix, [=](const std::string& root) -> std::string {
-        const std::string dir = root + "/g729/annexI/";
-        const std::string outName = in + ".o" + suffix.substr(1);
-        std::vector<uint8_t> bits;
-        std::vector<int16_t> want;
-        if (!readFileBytes(dir + in + "." + suffix, bits)) return "missing " + dir + in + "." + suffix;
-        if (!readFileWords(dir + outName, want)) return "missing " + dir + outName;
-        std::vector<int16_t> got;
-        std::string err;
-        if (!decodeStream(bits, Options{}, got, err)) return err;
-        return firstDifference(got, want, kFrame, "frame");
-      }});
+      Options o;
+      o.dtx = run.dtx;
+      if (run.rate) o.rate = run.rate;
+      const std::string pcmFile = in == "dm19" ? "dm19.8k" : "speech";
+      r.checks.push_back(encoderCheck("g729i encode " + in + " " + suffix, "annexI", pcmFile, in + "." + suffix, o,
+                                      run.rateFile ? run.rateFile : "", encodeStream));
+      r.checks.push_back(decoderCheck("g729i decode " + in + " " + suffix, "annexI", in + "." + suffix,
+                                      in + ".o" + suffix.substr(1), Options{}, decodeStream));
     }
   }
 }
