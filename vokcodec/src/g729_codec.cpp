@@ -1,13 +1,10 @@
 // G.729 and G.729A in the codec registry: whole-stream encode/decode in the
 // ITU serial format and the RTP payload layout, and the conformance checks
 // against the official vectors.
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
-#include "registry.h"
-#include "vokcodec.h"
+#include "g729_stream.h"
 
 namespace vokc {
 
@@ -16,21 +13,10 @@ namespace {
 constexpr int kFrame = 80;
 constexpr int kBits = 80;
 
-// Caller-owned coder memory with the library's 16-byte alignment slack.
-struct Memory {
-  std::vector<unsigned char> bytes;
-  void* get() { return bytes.data(); }
-};
-
 bool encodeStream(int variant, const std::vector<int16_t>& pcm, const Options& opt,
                   std::vector<uint8_t>& out, std::string& err) {
-  if (opt.format != "itu" && opt.format != "rtp") {
-    err = "unknown bitstream format '" + opt.format + "' (itu or rtp)";
-    return false;
-  }
-  int size = 0;
-  vokcG729EncoderGetSize(&size);
-  Memory m{std::vector<unsigned char>(static_cast<std::size_t>(size))};
+  if (!ituOrRtp(opt, err)) return false;
+  CoderMemory m(vokcG729EncoderGetSize);
   if (vokcG729EncoderInit(m.get(), variant) != vokOk) {
     err = "encoder initialisation failed";
     return false;
@@ -43,58 +29,33 @@ bool encodeStream(int variant, const std::vector<int16_t>& pcm, const Options& o
     vokcG729Encode(m.get(), &pcm[f * kFrame], prm);
     Vok8u bits[kBits];
     vokcG729PackBits(prm, bits);
-    if (opt.format == "itu")
-      writeSerialFrame(out, bits, kBits);
-    else
-      packOctets(bits, kBits, out);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames));
+    appendFrame(out, bits, kBits, opt.format == "itu");
+    reportProgress(opt, f, frames);
   }
   return true;
 }
 
 bool decodeStream(int variant, const std::vector<uint8_t>& in, const Options& opt,
                   std::vector<int16_t>& pcm, std::string& err) {
-  int size = 0;
-  vokcG729DecoderGetSize(&size);
-  Memory m{std::vector<unsigned char>(static_cast<std::size_t>(size))};
+  CoderMemory m(vokcG729DecoderGetSize);
   if (vokcG729DecoderInit(m.get(), variant) != vokOk) {
     err = "decoder initialisation failed";
     return false;
   }
-  pcm.clear();
-  auto decodeFrame = [&](const Vok8u* bits, bool erased) {
-    Vok16s prm[11] = {};
-    if (!erased) vokcG729UnpackBits(bits, prm);
-    std::size_t at = pcm.size();
-    pcm.resize(at + kFrame);
-    vokcG729Decode(m.get(), prm, erased ? 1 : 0, &pcm[at]);
-  };
-  if (opt.format == "rtp") {
-    if (in.size() % 10 != 0) {
-      err = "truncated bitstream: " + std::to_string(in.size()) + " bytes is not a whole number of 10-byte frames";
-      return false;
-    }
-    for (std::size_t f = 0; f < in.size() / 10; ++f) {
-      Vok8u bits[kBits];
-      unpackOctets(&in[f * 10], kBits, bits);
-      decodeFrame(bits, false);
-    }
-    return true;
-  }
-  if (opt.format != "itu") {
-    err = "unknown bitstream format '" + opt.format + "' (itu or rtp)";
-    return false;
-  }
+  if (!ituOrRtp(opt, err)) return false;
   std::vector<SerialFrame> frames;
-  if (!readSerialFrames(in, {kBits}, frames, err)) return false;
+  if (!readStreamFrames(in, opt.format == "itu", kBits, {kBits}, frames, err)) return false;
+  pcm.assign(frames.size() * kFrame, 0);
   for (std::size_t f = 0; f < frames.size(); ++f) {
-    decodeFrame(frames[f].bits.data(), frames[f].erased);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames.size()));
+    Vok16s prm[11] = {};
+    if (!frames[f].erased) vokcG729UnpackBits(frames[f].bits.data(), prm);
+    vokcG729Decode(m.get(), prm, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
+    reportProgress(opt, f, frames.size());
   }
   return true;
 }
 
-void addChecks(Registry& r, int variant, const std::string& folder, const std::string& label) {
+void addChecks(Registry& r, const Codec& c, int variant, const std::string& folder) {
   static const char* kEncoder[] = {"ALGTHM", "FIXED", "LSP", "PITCH", "SPEECH", "TAME"};
   static const char* kDecoder[] = {"ALGTHM", "ERASURE", "FIXED", "LSP", "OVERFLOW",
                                    "PARITY", "PITCH", "SPEECH", "TAME"};
@@ -104,32 +65,12 @@ void addChecks(Registry& r, int variant, const std::string& folder, const std::s
     enc.push_back("TEST");
     dec.push_back("TEST");
   }
-  for (const auto& name : enc) {
-    r.checks.push_back({label + " encode " + name, [=](const std::string& root) -> std::string {
-      std::string dir = root + "/g729/" + folder + "/";
-      std::vector<int16_t> in;
-      std::vector<uint8_t> want;
-      if (!readFileWords(dir + name + ".IN", in)) return "missing " + dir + name + ".IN";
-      if (!readFileBytes(dir + name + ".BIT", want)) return "missing " + dir + name + ".BIT";
-      std::vector<uint8_t> got;
-      std::string err;
-      if (!encodeStream(variant, in, Options{}, got, err)) return err;
-      return firstDifference(serialWords(got), serialWords(want), 82, "frame");
-    }});
-  }
+  for (const auto& name : enc)
+    r.checks.push_back(
+        encoderCheck(c.name + " encode " + name, folder, name + ".IN", name + ".BIT", Options{}, "", c.encode));
   for (const auto& name : dec) {
-    r.checks.push_back({label + " decode " + name, [=](const std::string& root) -> std::string {
-      std::string dir = root + "/g729/" + folder + "/";
-      std::vector<uint8_t> bits;
-      std::vector<int16_t> want;
-      if (!readFileBytes(dir + name + ".BIT", bits)) return "missing " + dir + name + ".BIT";
-      std::string pst = dir + name + (name == "TEST" ? ".pst" : ".PST");
-      if (!readFileWords(pst, want)) return "missing " + pst;
-      std::vector<int16_t> got;
-      std::string err;
-      if (!decodeStream(variant, bits, Options{}, got, err)) return err;
-      return firstDifference(got, want, kFrame, "frame");
-    }});
+    const std::string pst = name + (name == "TEST" ? ".pst" : ".PST");
+    r.checks.push_back(decoderCheck(c.name + " decode " + name, folder, name + ".BIT", pst, Options{}, c.decode));
   }
 }
 
@@ -154,7 +95,7 @@ void addG729Codecs(Registry& r) {
     c.decode = [variant](const std::vector<uint8_t>& bits, const Options& o, std::vector<int16_t>& pcm,
                          std::string& err) { return decodeStream(variant, bits, o, pcm, err); };
     r.codecs.push_back(c);
-    addChecks(r, v.variant, v.folder, v.name);
+    addChecks(r, c, v.variant, v.folder);
   }
 }
 

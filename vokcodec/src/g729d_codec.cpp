@@ -100,7 +100,8 @@ void addG729DCodecs(Registry& r) {
     o.mode = mode;
     r.checks.push_back(
         encoderCheck("g729d encode mode " + k, "annexD", "testfile.raw", "testmid." + k, o, "", encodeStream));
-    r.checks.push_back(decoderCheck("g729d decode mode " + k, "annexD", "testmid." + k, "testout." + k, o, decodeStream));
+    r.checks.push_back(
+        decoderCheck("g729d decode mode " + k, "annexD", "testmid." + k, "testout." + k, o, decodeStream));
   }
 }
 

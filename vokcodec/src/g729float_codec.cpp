@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
+#include "g729_stream.h"
 #include "g729float_codec.h"
-#include "registry.h"
-#include "vokcodec.h"
 
 namespace vokc {
 
@@ -21,65 +19,40 @@ namespace {
 constexpr int kFrame = 80;
 constexpr int kBits = 80;
 
-bool checkFormat(const Options& opt, std::string& err) {
-  if (opt.format == "itu" || opt.format == "rtp") return true;
-  err = "unknown bitstream format '" + opt.format + "' (itu or rtp)";
-  return false;
-}
-
 }  // namespace
 
 bool g729FloatEncode(const std::vector<int16_t>& pcm, const Options& opt, std::vector<uint8_t>& out,
                      std::string& err) {
-  if (!checkFormat(opt, err)) return false;
-  int size = 0;
-  vokcG729FloatEncoderGetSize(&size);
-  std::vector<unsigned char> mem(static_cast<std::size_t>(size));
-  vokcG729FloatEncoderInit(mem.data());
+  if (!ituOrRtp(opt, err)) return false;
+  CoderMemory mem(vokcG729FloatEncoderGetSize);
+  vokcG729FloatEncoderInit(mem.get());
   const std::size_t frames = pcm.size() / kFrame;
   out.clear();
   out.reserve(frames * (opt.format == "itu" ? 164 : 10));
   for (std::size_t f = 0; f < frames; ++f) {
     Vok16s prm[11];
-    vokcG729FloatEncode(mem.data(), &pcm[f * kFrame], prm);
+    vokcG729FloatEncode(mem.get(), &pcm[f * kFrame], prm);
     Vok8u bits[kBits];
     vokcG729PackBits(prm, bits);
-    if (opt.format == "itu")
-      writeSerialFrame(out, bits, kBits);
-    else
-      packOctets(bits, kBits, out);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames));
+    appendFrame(out, bits, kBits, opt.format == "itu");
+    reportProgress(opt, f, frames);
   }
   return true;
 }
 
 bool g729FloatDecode(const std::vector<uint8_t>& in, const Options& opt, std::vector<int16_t>& pcm,
                      std::string& err) {
-  if (!checkFormat(opt, err)) return false;
+  if (!ituOrRtp(opt, err)) return false;
   std::vector<SerialFrame> frames;
-  if (opt.format == "rtp") {
-    if (in.size() % 10 != 0) {
-      err = "truncated bitstream: " + std::to_string(in.size()) + " bytes is not a whole number of 10-byte frames";
-      return false;
-    }
-    frames.resize(in.size() / 10);
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-      frames[f].bits.resize(kBits);
-      unpackOctets(&in[f * 10], kBits, frames[f].bits.data());
-    }
-  } else if (!readSerialFrames(in, {kBits}, frames, err)) {
-    return false;
-  }
-  int size = 0;
-  vokcG729FloatDecoderGetSize(&size);
-  std::vector<unsigned char> mem(static_cast<std::size_t>(size));
-  vokcG729FloatDecoderInit(mem.data());
+  if (!readStreamFrames(in, opt.format == "itu", kBits, {kBits}, frames, err)) return false;
+  CoderMemory mem(vokcG729FloatDecoderGetSize);
+  vokcG729FloatDecoderInit(mem.get());
   pcm.assign(frames.size() * kFrame, 0);
   for (std::size_t f = 0; f < frames.size(); ++f) {
     Vok16s prm[11] = {};
     if (!frames[f].erased) vokcG729UnpackBits(frames[f].bits.data(), prm);
-    vokcG729FloatDecode(mem.data(), prm, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames.size()));
+    vokcG729FloatDecode(mem.get(), prm, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
+    reportProgress(opt, f, frames.size());
   }
   return true;
 }
@@ -110,17 +83,31 @@ std::string formatDb(double db) {
 bool fixedDecode(const std::vector<uint8_t>& in, std::vector<int16_t>& pcm, std::string& err) {
   std::vector<SerialFrame> frames;
   if (!readSerialFrames(in, {kBits}, frames, err)) return false;
-  int size = 0;
-  vokcG729DecoderGetSize(&size);
-  std::vector<unsigned char> mem(static_cast<std::size_t>(size));
-  vokcG729DecoderInit(mem.data(), vokcG729AnnexA);
+  CoderMemory mem(vokcG729DecoderGetSize);
+  vokcG729DecoderInit(mem.get(), vokcG729AnnexA);
   pcm.assign(frames.size() * kFrame, 0);
   for (std::size_t f = 0; f < frames.size(); ++f) {
     Vok16s prm[11] = {};
     if (!frames[f].erased) vokcG729UnpackBits(frames[f].bits.data(), prm);
-    vokcG729Decode(mem.data(), prm, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
+    vokcG729Decode(mem.get(), prm, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
   }
   return true;
+}
+
+// "" when got reaches the limit's SNR against want (over the limit's
+// leading frames when it names them), else the reason.
+std::string snrVerdict(std::vector<int16_t>& got, std::vector<int16_t>& want, const FloatCheckLimit& limit,
+                       double* measured) {
+  if (got.size() != want.size())
+    return "length " + std::to_string(got.size()) + " samples, expected " + std::to_string(want.size());
+  if (limit.frames > 0 && got.size() > std::size_t(limit.frames) * kFrame) {
+    got.resize(std::size_t(limit.frames) * kFrame);
+    want.resize(got.size());
+  }
+  const double db = snrDb(got, want);
+  if (measured) *measured = db;
+  if (db < limit.minDb) return "SNR " + formatDb(db) + " below " + formatDb(limit.minDb);
+  return "";
 }
 
 }  // namespace
@@ -160,16 +147,7 @@ std::string g729FloatDecodeCheck(const std::string& root, const FloatCheckLimit&
   std::vector<int16_t> got;
   std::string err;
   if (!g729FloatDecode(bits, Options{}, got, err)) return err;
-  if (got.size() != want.size())
-    return "length " + std::to_string(got.size()) + " samples, expected " + std::to_string(want.size());
-  if (limit.frames > 0 && got.size() > std::size_t(limit.frames) * kFrame) {
-    got.resize(std::size_t(limit.frames) * kFrame);
-    want.resize(got.size());
-  }
-  const double db = snrDb(got, want);
-  if (measured) *measured = db;
-  if (db < limit.minDb) return "SNR " + formatDb(db) + " below " + formatDb(limit.minDb);
-  return "";
+  return snrVerdict(got, want, limit, measured);
 }
 
 std::string g729FloatEncodeCheck(const std::string& root, const FloatCheckLimit& limit, double* measured) {
@@ -184,16 +162,7 @@ std::string g729FloatEncodeCheck(const std::string& root, const FloatCheckLimit&
   if (!g729FloatEncode(in, Options{}, bits, err)) return err;
   std::vector<int16_t> got;
   if (!fixedDecode(bits, got, err)) return err;
-  if (got.size() != want.size())
-    return "length " + std::to_string(got.size()) + " samples, expected " + std::to_string(want.size());
-  if (limit.frames > 0 && got.size() > std::size_t(limit.frames) * kFrame) {
-    got.resize(std::size_t(limit.frames) * kFrame);
-    want.resize(got.size());
-  }
-  const double db = snrDb(got, want);
-  if (measured) *measured = db;
-  if (db < limit.minDb) return "SNR " + formatDb(db) + " below " + formatDb(limit.minDb);
-  return "";
+  return snrVerdict(got, want, limit, measured);
 }
 
 void addG729FloatCodecs(Registry& r) {
