@@ -42,6 +42,65 @@ VOKSC_EXPORT VokResult voksHighPassFilterInit_G729(const Vok16s* coeffs, void* s
   return vokOk;
 }
 
+namespace {
+
+// One call of the section in Q12 or Q13.  While 2 ((|y1h| + 1) |a1| +
+// (|y2h| + 1) |a2| + max|x| sum|b|) stays below 2^31 no partial sum of the
+// operator chain can saturate (the low words' products add at most |a|
+// each), and the sample is formed in plain 32-bit arithmetic; otherwise
+// the chain itself runs.  The state lives in 32-bit locals meanwhile.
+template <int Q>
+void runHighPass(HighPassState& s, Vok16s* x, int len) {
+  constexpr int kShift = 15 - Q;
+  constexpr int32_t kTop = 0x7FFFFFFF >> kShift;  // largest sum that survives the shift
+  const int32_t a1 = s.a[1], a2 = s.a[2], b0 = s.b[0], b1 = s.b[1], b2 = s.b[2];
+  int32_t y1h = s.y1h, y1l = s.y1l, y2h = s.y2h, y2l = s.y2l, x1 = s.x1, x2 = s.x2;
+  int64_t xPeak = std::max(std::abs(x1), std::abs(x2));
+  for (int i = 0; i < len; ++i) xPeak = std::max<int64_t>(xPeak, std::abs(int{x[i]}));
+  // (A coefficient of -32768 would meet a low word of -32768 only in a
+  // corrupted state, where mult() saturates: the chain handles it.)
+  const int64_t room = a1 == kMin16 || a2 == kMin16
+                           ? 0
+                           : (int64_t{1} << 30) - xPeak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
+  const int64_t m1 = std::abs(a1), m2 = std::abs(a2);
+  for (int i = 0; i < len; ++i) {
+    const int32_t in = x[i];
+    Word32 t;
+    if ((std::abs(y1h) + 1) * m1 + (std::abs(y2h) + 1) * m2 < room) {
+      const int32_t acc =
+          y1h * a1 + ((y1l * a1) >> 15) + y2h * a2 + ((y2l * a2) >> 15) + in * b0 + x1 * b1 + x2 * b2;
+      t = acc > kTop / 2 ? kMax32 : (acc < -kTop / 2 - 1 ? kMin32 : acc * (2 << kShift));
+    } else {
+      using W = Word16;
+      t = voksc::vokMpy32x16(W(y1h), W(y1l), W(a1));
+      t = L_add(t, voksc::vokMpy32x16(W(y2h), W(y2l), W(a2)));
+      t = L_mac(t, W(in), W(b0));
+      t = L_mac(t, W(x1), W(b1));
+      t = L_mac(t, W(x2), W(b2));
+      t = L_shl(t, kShift);
+    }
+    // round() of t (Q12) or of 2 t saturated (Q13).
+    int64_t r = Q == 12 ? t : int64_t{t} * 2;
+    if (r > kMax32) r = kMax32;
+    if (r < kMin32) r = kMin32;
+    x[i] = r >= 0x7FFF8000 ? Word16{32767} : static_cast<Word16>((r + 0x8000) >> 16);
+    y2h = y1h;
+    y2l = y1l;
+    y1h = t >> 16;
+    y1l = (t >> 1) & 0x7FFF;
+    x2 = x1;
+    x1 = in;
+  }
+  s.y1h = static_cast<int16_t>(y1h);
+  s.y1l = static_cast<int16_t>(y1l);
+  s.y2h = static_cast<int16_t>(y2h);
+  s.y2l = static_cast<int16_t>(y2l);
+  s.x1 = static_cast<int16_t>(x1);
+  s.x2 = static_cast<int16_t>(x2);
+}
+
+}  // namespace
+
 // acc = a1 y1 + a2 y2 (split products) + b0 x + b1 x1 + b2 x2 in Q(q+1).
 // Q12: the stored output is acc << 3, the sample its rounded upper word;
 // Q13: the stored output is acc << 2, the sample is rounded from one more
@@ -52,42 +111,10 @@ VOKSC_EXPORT VokResult voksHighPassFilter_G729_16s_ISfs(Vok16s* x, int len, int 
   if (q != 12 && q != 13) return vokErrScale;
   HighPassState s;
   std::memcpy(&s, state, sizeof s);
-  const Word16 shift = static_cast<Word16>(15 - q);
-  // While 2 ((|y1h| + 1) |a1| + (|y2h| + 1) |a2| + max|x| sum|b|) stays
-  // below 2^31 no partial sum of the operator chain can saturate (the low
-  // words' products add at most |a| each), and the sample is formed in
-  // plain 32-bit arithmetic; otherwise the chain itself runs.
-  const int32_t a1 = s.a[1], a2 = s.a[2], b0 = s.b[0], b1 = s.b[1], b2 = s.b[2];
-  int64_t xPeak = std::max(std::abs(int{s.x1}), std::abs(int{s.x2}));
-  for (int i = 0; i < len; ++i) xPeak = std::max<int64_t>(xPeak, std::abs(int{x[i]}));
-  // (A coefficient of -32768 would meet a low word of -32768 only in a
-  // corrupted state, where mult() saturates: the chain handles it.)
-  const int64_t room = a1 == kMin16 || a2 == kMin16
-                           ? 0
-                           : (int64_t{1} << 30) - xPeak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
-  const int32_t top = 0x7FFFFFFF >> shift;  // largest t that survives the shift
-  for (int i = 0; i < len; ++i) {
-    const Word16 in = x[i];
-    Word32 t;
-    if ((std::abs(int{s.y1h}) + 1) * int64_t{std::abs(a1)} + (std::abs(int{s.y2h}) + 1) * int64_t{std::abs(a2)} < room) {
-      t = 2 * (s.y1h * a1 + ((s.y1l * a1) >> 15) + s.y2h * a2 + ((s.y2l * a2) >> 15) + in * b0 + s.x1 * b1 +
-               s.x2 * b2);
-      t = t > top ? kMax32 : (t < -top - 1 ? kMin32 : static_cast<Word32>(static_cast<uint32_t>(t) << shift));
-    } else {
-      t = voksc::vokMpy32x16(s.y1h, s.y1l, s.a[1]);
-      t = L_add(t, voksc::vokMpy32x16(s.y2h, s.y2l, s.a[2]));
-      t = L_mac(t, in, s.b[0]);
-      t = L_mac(t, s.x1, s.b[1]);
-      t = L_mac(t, s.x2, s.b[2]);
-      t = L_shl(t, shift);
-    }
-    x[i] = q == 12 ? round_fx(t) : round_fx(L_shl(t, 1));
-    s.y2h = s.y1h;
-    s.y2l = s.y1l;
-    L_Extract(t, s.y1h, s.y1l);
-    s.x2 = s.x1;
-    s.x1 = in;
-  }
+  if (q == 12)
+    runHighPass<12>(s, x, len);
+  else
+    runHighPass<13>(s, x, len);
   std::memcpy(state, &s, sizeof s);
   return vokOk;
 }
