@@ -7,18 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
-#include "registry.h"
-#include "vectors.h"
+#include "g729_test_support.h"
 #include "vokcodec.h"
 
 namespace {
 
-const vokc::Codec& codec() {
-  const vokc::Codec* c = vokc::registry().find("g729d");
-  if (!c) throw std::runtime_error("g729d not registered");
-  return *c;
-}
+using namespace g729test;
+
+const vokc::Codec& codec() { return registeredCodec("g729d"); }
 
 vokc::Options modeOptions(int mode, const char* format = "itu") {
   vokc::Options o;
@@ -29,60 +25,12 @@ vokc::Options modeOptions(int mode, const char* format = "itu") {
 
 std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729d/" + name; }
 
-std::vector<uint8_t> readBytes(const std::string& path) {
-  std::vector<uint8_t> b;
-  EXPECT_TRUE(vtest::readFile(path, b)) << "cannot read " << path;
-  return b;
-}
-
-std::vector<int16_t> readPcm(const std::string& path) {
-  std::vector<int16_t> w;
-  EXPECT_TRUE(vtest::readWords(path, w)) << "cannot read " << path;
-  return w;
-}
-
-std::vector<uint8_t> toBytes(const std::vector<int16_t>& words) {
-  std::vector<uint8_t> b;
-  for (int16_t w : words) {
-    b.push_back(static_cast<uint8_t>(w & 0xFF));
-    b.push_back(static_cast<uint8_t>((w >> 8) & 0xFF));
-  }
-  return b;
-}
-
-// "" when both serial streams hold the same frames (bit counts, bits and
-// erasure marks), else the first differing frame.
-std::string compareStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
-  std::vector<vokc::SerialFrame> g, w;
-  std::string err;
-  if (!vokc::readSerialFrames(got, {64, 80}, g, err)) return "output: " + err;
-  if (!vokc::readSerialFrames(want, {64, 80}, w, err)) return "expected: " + err;
-  for (std::size_t f = 0; f < g.size() && f < w.size(); ++f)
-    if (g[f].bits != w[f].bits || g[f].erased != w[f].erased) return "first differing frame " + std::to_string(f);
-  if (g.size() != w.size()) return std::to_string(g.size()) + " frames, expected " + std::to_string(w.size());
-  return "";
-}
-
-// "" or the first differing 80-sample frame.
-std::string comparePcm(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
-  for (std::size_t i = 0; i < got.size() && i < want.size(); ++i)
-    if (got[i] != want[i]) return "first differing frame " + std::to_string(i / 80) + " (sample " + std::to_string(i) + ")";
-  if (got.size() != want.size()) return std::to_string(got.size()) + " samples, expected " + std::to_string(want.size());
-  return "";
-}
-
 std::vector<uint8_t> encode(const std::vector<int16_t>& pcm, const vokc::Options& o) {
-  std::vector<uint8_t> bits;
-  std::string err;
-  EXPECT_TRUE(codec().encode(pcm, o, bits, err)) << err;
-  return bits;
+  return encodeWith(codec(), pcm, o);
 }
 
 std::vector<int16_t> decode(const std::vector<uint8_t>& bits, const vokc::Options& o = vokc::Options{}) {
-  std::vector<int16_t> pcm;
-  std::string err;
-  EXPECT_TRUE(codec().decode(bits, o, pcm, err)) << err;
-  return pcm;
+  return decodeWith(codec(), bits, o);
 }
 
 // ---- reference outputs ------------------------------------------------------
@@ -124,7 +72,7 @@ TEST(G729D, ErasedSpeechDecodesAsReference) {
     cut.insert(cut.end(), frame.begin(), frame.end());
     p += 2 + static_cast<std::size_t>(n);
   }
-  EXPECT_EQ(comparePcm(decode(toBytes(cut)), readPcm(golden("speech_erased.pcm"))), "");
+  EXPECT_EQ(comparePcm(decode(wordsToBytes(cut)), readPcm(golden("speech_erased.pcm"))), "");
 }
 
 // ---- the 8 kbit/s mode is G.729 --------------------------------------------

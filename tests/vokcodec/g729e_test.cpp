@@ -10,34 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
+#include "g729_test_support.h"
 #include "g729e_codec.h"
-#include "registry.h"
-#include "vectors.h"
 #include "vokcodec.h"
 
 namespace {
 
-const vokc::Codec& codec() {
-  const vokc::Codec* c = vokc::registry().find("g729e");
-  if (!c) throw std::runtime_error("g729e not registered");
-  return *c;
-}
+using namespace g729test;
+
+const vokc::Codec& codec() { return registeredCodec("g729e"); }
 
 std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729e/" + name; }
 std::string stressInput() { return vtest::goldenDir() + "/g729d/enc_stress.pcm"; }
-
-std::vector<uint8_t> readBytes(const std::string& path) {
-  std::vector<uint8_t> b;
-  EXPECT_TRUE(vtest::readFile(path, b)) << "cannot read " << path;
-  return b;
-}
-
-std::vector<int16_t> readPcm(const std::string& path) {
-  std::vector<int16_t> w;
-  EXPECT_TRUE(vtest::readWords(path, w)) << "cannot read " << path;
-  return w;
-}
 
 vokc::Options rateOptions(const std::string& rate, const char* format = "itu") {
   vokc::Options o;
@@ -47,52 +31,11 @@ vokc::Options rateOptions(const std::string& rate, const char* format = "itu") {
 }
 
 std::vector<uint8_t> encode(const std::vector<int16_t>& pcm, const vokc::Options& o) {
-  std::vector<uint8_t> bits;
-  std::string err;
-  EXPECT_TRUE(codec().encode(pcm, o, bits, err)) << err;
-  return bits;
+  return encodeWith(codec(), pcm, o);
 }
 
 std::vector<int16_t> decode(const std::vector<uint8_t>& bits, const vokc::Options& o = vokc::Options{}) {
-  std::vector<int16_t> pcm;
-  std::string err;
-  EXPECT_TRUE(codec().decode(bits, o, pcm, err)) << err;
-  return pcm;
-}
-
-// "" when equal, else the first differing frame of two serial streams.
-std::string compareStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
-  std::vector<vokc::SerialFrame> g, w;
-  std::string err;
-  if (!vokc::readSerialFrames(got, {80, 118}, g, err)) return "output: " + err;
-  if (!vokc::readSerialFrames(want, {80, 118}, w, err)) return "expected: " + err;
-  for (std::size_t f = 0; f < g.size() && f < w.size(); ++f)
-    if (g[f].bits != w[f].bits) return "first differing frame " + std::to_string(f);
-  if (g.size() != w.size()) return std::to_string(g.size()) + " frames, expected " + std::to_string(w.size());
-  return "";
-}
-
-std::string comparePcm(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
-  return vokc::firstDifference(got, want, 80, "frame");
-}
-
-std::string tempFile(const std::string& tag, const std::vector<uint8_t>& bytes) {
-  const std::string path = ::testing::TempDir() + "g729e_" + tag;
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f) {
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-  return path;
-}
-
-std::vector<uint8_t> wordsToBytes(const std::vector<int16_t>& w) {
-  std::vector<uint8_t> b;
-  for (int16_t v : w) {
-    b.push_back(static_cast<uint8_t>(v & 0xFF));
-    b.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
-  }
-  return b;
+  return decodeWith(codec(), bits, o);
 }
 
 // The official stream `name`, cut to `frames` frames, with the frames for
@@ -187,9 +130,10 @@ TEST(G729E, ShortRateFileKeepsItsLastRate) {
   std::vector<int16_t> shortRates(rates.begin(), rates.begin() + static_cast<long>(cut) + 1);
   std::vector<int16_t> fullRates = shortRates;
   fullRates.resize(pcm.size() / 80, 0);
+  TempFile shortFile(shortRates), fullFile(fullRates);
   vokc::Options a, b;
-  a.rateFile = tempFile("short.rate", wordsToBytes(shortRates));
-  b.rateFile = tempFile("full.rate", wordsToBytes(fullRates));
+  a.rateFile = shortFile.path;
+  b.rateFile = fullFile.path;
   const auto got = encode(pcm, a);
   EXPECT_EQ(compareStreams(got, encode(pcm, b)), "");
   // Up to the cut the stream is the reference's.
@@ -213,16 +157,19 @@ TEST(G729E, BadRateFilesAndOptionsAreErrors) {
   std::vector<uint8_t> bits;
   std::string err;
   vokc::Options o;
-  o.rateFile = tempFile("odd.rate", {1, 0, 1});
+  TempFile odd(std::vector<uint8_t>{1, 0, 1});
+  o.rateFile = odd.path;
   EXPECT_FALSE(codec().encode(pcm, o, bits, err));
   EXPECT_NE(err.find("odd byte count"), std::string::npos) << err;
 
-  o.rateFile = tempFile("empty.rate", {});
+  TempFile empty(std::vector<uint8_t>{});
+  o.rateFile = empty.path;
   err.clear();
   EXPECT_FALSE(codec().encode(pcm, o, bits, err));
   EXPECT_NE(err.find("empty"), std::string::npos) << err;
 
-  o.rateFile = tempFile("two.rate", {1, 0, 2, 0});
+  TempFile two(std::vector<uint8_t>{1, 0, 2, 0});
+  o.rateFile = two.path;
   err.clear();
   EXPECT_FALSE(codec().encode(pcm, o, bits, err));
   EXPECT_NE(err.find("frame 1"), std::string::npos) << err;
@@ -232,7 +179,8 @@ TEST(G729E, BadRateFilesAndOptionsAreErrors) {
   EXPECT_FALSE(codec().encode(pcm, o, bits, err));
   EXPECT_FALSE(err.empty());
 
-  o.rateFile = tempFile("ok.rate", {1, 0});
+  TempFile ok(std::vector<uint8_t>{1, 0});
+  o.rateFile = ok.path;
   o.rate = "8";
   err.clear();
   EXPECT_FALSE(codec().encode(pcm, o, bits, err));
@@ -284,7 +232,8 @@ TEST(G729E, RtpNeedsAFixedRate) {
   std::vector<uint8_t> bits;
   std::string err;
   vokc::Options o = rateOptions("", "rtp");
-  o.rateFile = tempFile("rtp.rate", {1, 0, 0, 0});
+  TempFile rates(std::vector<uint8_t>{1, 0, 0, 0});
+  o.rateFile = rates.path;
   EXPECT_FALSE(codec().encode(pcm, o, bits, err));
   EXPECT_NE(err.find("fixed --rate"), std::string::npos) << err;
   std::vector<int16_t> out;

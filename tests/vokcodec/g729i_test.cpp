@@ -8,16 +8,15 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
-#include "registry.h"
-#include "vectors.h"
+#include "g729_test_support.h"
 #include "vokcodec.h"
 
 namespace {
+
+using namespace g729test;
 
 constexpr uint16_t kBit0 = 0x007F;
 constexpr uint16_t kBit1 = 0x0081;
@@ -105,46 +104,15 @@ std::string compareSums(const std::vector<uint32_t>& got, const std::vector<uint
   return "";
 }
 
-const vokc::Codec& codec() {
-  const vokc::Codec* c = vokc::registry().find("g729i");
-  if (!c) std::abort();
-  return *c;
-}
+const vokc::Codec& codec() { return registeredCodec("g729i"); }
 
-std::vector<int16_t> decodeAll(const std::vector<uint8_t>& bits) {
-  std::vector<int16_t> pcm;
-  std::string err;
-  EXPECT_TRUE(codec().decode(bits, vokc::Options{}, pcm, err)) << err;
-  return pcm;
-}
+std::vector<int16_t> decodeAll(const std::vector<uint8_t>& bits) { return decodeWith(codec(), bits, vokc::Options{}); }
 
 std::vector<uint8_t> encodeAll(const std::vector<int16_t>& pcm, const vokc::Options& o) {
-  std::vector<uint8_t> bits;
-  std::string err;
-  EXPECT_TRUE(codec().encode(pcm, o, bits, err)) << err;
-  return bits;
+  return encodeWith(codec(), pcm, o);
 }
 
 std::string annexIDir() { return vtest::testVectorDir() + "/g729/annexI/"; }
-
-// Temporary file removed at scope exit.
-struct TempFile {
-  std::string path;
-  explicit TempFile(const std::vector<int16_t>& words) {
-    char name[] = "/tmp/g729i_testXXXXXX";
-    const int fd = mkstemp(name);
-    path = name;
-    if (fd >= 0) {
-      std::FILE* f = fdopen(fd, "wb");
-      for (int16_t w : words) {
-        std::fputc(w & 0xFF, f);
-        std::fputc((static_cast<uint16_t>(w) >> 8) & 0xFF, f);
-      }
-      std::fclose(f);
-    }
-  }
-  ~TempFile() { std::remove(path.c_str()); }
-};
 
 std::vector<int16_t> testTone(int frames) {
   std::vector<int16_t> pcm(static_cast<std::size_t>(frames) * 80);
@@ -362,7 +330,7 @@ TEST(G729I, FrameSizesFollowTheRate) {
 
 TEST(G729I, ShortRateFileKeepsItsLastRate) {
   const std::vector<int16_t> pcm = testTone(20);
-  TempFile rf({0, 1, 2});
+  TempFile rf(std::vector<int16_t>{0, 1, 2});
   vokc::Options o;
   o.rateFile = rf.path;
   const std::vector<Frame> frames = splitFrames(encodeAll(pcm, o));
@@ -389,7 +357,7 @@ TEST(G729I, BadOptionsAreOneLineErrors) {
   err.clear();
   EXPECT_FALSE(codec().encode(pcm, badRate, bits, err));
   EXPECT_NE(err.find("16"), std::string::npos);
-  TempFile bad({1, 3});
+  TempFile bad(std::vector<int16_t>{1, 3});
   vokc::Options badFile;
   badFile.rateFile = bad.path;
   err.clear();
