@@ -90,6 +90,35 @@ void interpolateLpc(const int16_t* lspOld, const int16_t* lspNew, int16_t* aq) {
   voksLSPToLPC_G729_16s(lspNew, aq + kMp1);
 }
 
+void forwardFilters(const int16_t* lspOld, const int16_t* lspNew, int16_t prevMode, int16_t* a) {
+  if (prevMode == 0) {
+    interpolateLpc(lspOld, lspNew, a);
+    return;
+  }
+  voksLSPToLPC_G729_16s(lspNew, a + kMp1);
+  std::memcpy(a, a + kMp1, kMp1 * sizeof(int16_t));
+}
+
+void holdForwardFilter(int16_t* prevFilter, const int16_t* a) {
+  std::memcpy(prevFilter, a + kMp1, kMp1 * sizeof(int16_t));
+  std::memset(prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+}
+
+void decodeLsp(const int16_t* prm, bool bfi, int16_t* lsfMa, int16_t* prevLsf, int16_t& prevMa, int16_t* lspNew) {
+  int16_t lsf[kOrder];
+  if (!bfi) {
+    const int16_t idx[4] = {static_cast<int16_t>((prm[0] >> 7) & 1), static_cast<int16_t>(prm[0] & 127),
+                            static_cast<int16_t>((prm[1] >> 5) & 31), static_cast<int16_t>(prm[1] & 31)};
+    voksLSFDecode_G729_16s(idx, lsfMa, lsf);
+    std::memcpy(prevLsf, lsf, sizeof lsf);
+    prevMa = idx[0];
+  } else {
+    std::memcpy(lsf, prevLsf, sizeof lsf);
+    voksLSFDecodeErased_G729_16s(prevMa, lsfMa, prevLsf);
+  }
+  voksLSFToLSP_G729_16s(lsf, lspNew);
+}
+
 void StableLp::reset() {
   std::memset(oldA, 0, sizeof oldA);
   oldA[0] = 4096;
@@ -227,6 +256,17 @@ void decodeLag(int16_t index, int subframe, bool lowRate, int16_t& t0, int16_t& 
   const int16_t i = sub(mult(add(index, 2), 10923), 1);
   t0 = add(i, tMin);
   frac = sub(sub(index, 2), static_cast<int16_t>(i * 3));
+}
+
+void concealLag(int16_t& prevT0, int16_t prevFrac, bool keepFrac, int16_t& t0, int16_t& frac) {
+  t0 = prevT0;
+  if (keepFrac) {
+    frac = prevFrac;
+    return;
+  }
+  frac = 0;
+  prevT0 = add(prevT0, 1);
+  if (prevT0 > kPitMax) prevT0 = kPitMax;
 }
 
 void sharpen(int16_t* v, int16_t t0, int16_t sharpQ15) {
@@ -412,6 +452,12 @@ void interpolateBackward(int16_t* aBwd, const int16_t* prevFilter, int16_t& cInt
     a2[i] = add(extract_l(L_shr(L_mult(a2[i], w), 13)), extract_l(L_shr(L_mult(prevFilter[i], c), 13)));
   for (int i = 0; i < kMp1Bwd; ++i) aBwd[i] = add(shr(a2[i], 1), shr(prevFilter[i], 1));
   cInt = c;
+}
+
+void fadeFromHeld(int16_t* a, const int16_t* held, int16_t cFeFix) {
+  const int16_t w = sub(4096, cFeFix);
+  for (int i = 0; i < kMp1Bwd; ++i)
+    a[i] = add(extract_l(L_shr(L_mult(a[i], w), 13)), extract_l(L_shr(L_mult(held[i], cFeFix), 13)));
 }
 
 void LpModeDecision::reset() {

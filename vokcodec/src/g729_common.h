@@ -72,6 +72,20 @@ void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap);
 // Quantised LP filters of both subframes: interpolated, then the new set.
 void interpolateLpc(const int16_t* lspOld, const int16_t* lspNew, int16_t* aq);
 
+// Forward filters of both subframes (Q12, 2 x kMp1) in a coder that may
+// switch from backward LP: interpolated after a forward frame (prevMode 0),
+// the new filter in both subframes after a backward one.
+void forwardFilters(const int16_t* lspOld, const int16_t* lspNew, int16_t prevMode, int16_t* a);
+
+// The previous-frame filter of the backward-filter interpolation
+// (kMp1Bwd coefficients) after a forward frame: the second subframe's
+// filter, zero beyond order 10.
+void holdForwardFilter(int16_t* prevFilter, const int16_t* a);
+
+// New LSPs of a decoded frame from its two LSP words, or after a loss the
+// last good LSFs again while the MA predictor memory ages.
+void decodeLsp(const int16_t* prm, bool bfi, int16_t* lsfMa, int16_t* prevLsf, int16_t& prevMa, int16_t* lspNew);
+
 // Order-10 forward LP filter from the autocorrelations; an unstable result
 // keeps the last stable filter.  rc receives all reflection coefficients
 // of a stable result, else only the first two of the last stable filter.
@@ -112,6 +126,11 @@ int16_t encodeLag(int16_t t0, int16_t frac, int16_t& tMin, int16_t& tMax, int su
 // Delay of a subframe from its index; for the second subframe t0 holds the
 // first subframe's delay on entry.
 void decodeLag(int16_t index, int subframe, bool lowRate, int16_t& t0, int16_t& frac);
+
+// Delay of a subframe whose index was lost: the last good delay, with its
+// fraction (keepFrac) or with none and prevT0 growing by one for the next
+// loss.
+void concealLag(int16_t& prevT0, int16_t prevFrac, bool keepFrac, int16_t& t0, int16_t& frac);
 
 // v[i] += sharp v[i - t0] for delays shorter than a subframe (sharp in Q15).
 void sharpen(int16_t* v, int16_t t0, int16_t sharpQ15);
@@ -181,6 +200,10 @@ struct BackwardLp {
 // (aBwd + kMp1Bwd) leans on the previous frame's filter by cInt (Q12,
 // shrinking by 0.1 per frame), the first subframe takes the mean of the two.
 void interpolateBackward(int16_t* aBwd, const int16_t* prevFilter, int16_t& cInt);
+
+// After a loss the backward filter a (kMp1Bwd) returns gradually from the
+// one held at the loss: weight cFeFix (Q12) on the held filter.
+void fadeFromHeld(int16_t* a, const int16_t* held, int16_t cFeFix);
 
 // Forward/backward decision of the 11.8 kbit/s encoder with its
 // stationarity tracking.

@@ -126,10 +126,7 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
   voksInterpolate_G729_16s(s->lspOld, lspNew, lspInt, kOrder);
   voksLSPToLPC_G729_16s(lspInt, at);
   std::memcpy(at + kMp1, a, sizeof a);
-  int16_t lspIntQ[kOrder];
-  voksInterpolate_G729_16s(s->lspOldQ, lspNewQ, lspIntQ, kOrder);
-  voksLSPToLPC_G729_16s(lspIntQ, aq);
-  voksLSPToLPC_G729_16s(lspNewQ, aq + kMp1);
+  interpolateLpc(s->lspOldQ, lspNewQ, aq);
   int16_t lsfInt[kOrder], lsfNew[kOrder];
   voksLSPToLSF_Norm_G729_16s(lspInt, lsfInt);
   voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
@@ -270,23 +267,10 @@ void decodeFrame(DecoderState* s, const int16_t* prm, bool low, bool bfi, int16_
   int16_t* exc = s->oldExc + kExcHist;
 
   // LSPs (a lost frame repeats the last good LSFs and ages the predictor).
-  int16_t lsf[kOrder], lspNew[kOrder];
-  if (!bfi) {
-    const int16_t idx[4] = {static_cast<int16_t>((prm[0] >> 7) & 1), static_cast<int16_t>(prm[0] & 127),
-                            static_cast<int16_t>((prm[1] >> 5) & 31), static_cast<int16_t>(prm[1] & 31)};
-    voksLSFDecode_G729_16s(idx, s->lsfMa, lsf);
-    std::memcpy(s->prevLsf, lsf, sizeof lsf);
-    s->prevMa = idx[0];
-  } else {
-    std::memcpy(lsf, s->prevLsf, sizeof lsf);
-    voksLSFDecodeErased_G729_16s(s->prevMa, s->lsfMa, s->prevLsf);
-  }
-  voksLSFToLSP_G729_16s(lsf, lspNew);
+  int16_t lspNew[kOrder];
+  decodeLsp(prm, bfi, s->lsfMa, s->prevLsf, s->prevMa, lspNew);
   int16_t az[2 * kMp1];
-  int16_t lspInt[kOrder];
-  voksInterpolate_G729_16s(s->lspOld, lspNew, lspInt, kOrder);
-  voksLSPToLPC_G729_16s(lspInt, az);
-  voksLSPToLPC_G729_16s(lspNew, az + kMp1);
+  interpolateLpc(s->lspOld, lspNew, az);
   std::memcpy(s->lspOld, lspNew, sizeof lspNew);
 
   int16_t synBuf[kOrder + kFrame];  // the post-filter reads 10 samples back
@@ -304,10 +288,7 @@ void decodeFrame(DecoderState* s, const int16_t* prm, bool low, bool bfi, int16_
       decodeLag(index, sf, low, t0, frac);
       s->oldT0 = t0;
     } else {
-      t0 = s->oldT0;
-      frac = 0;
-      s->oldT0 = add(s->oldT0, 1);
-      if (s->oldT0 > kPitMax) s->oldT0 = kPitMax;
+      concealLag(s->oldT0, 0, false, t0, frac);
     }
     if (sf == 0) t0First = t0;
     const int16_t delay[2] = {t0, frac};

@@ -253,15 +253,13 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
     voksLSPToLPC_G729_16s(lspInt, at);
     voksLSPToLSF_Norm_G729_16s(lspInt, lsfInt);
     voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
-    interpolateLpc(s->lspOldQ, lspNewQ, atQ);
   } else {
     // After a backward frame the forward filters are not interpolated.
     voksLSPToLPC_G729_16s(lspNew, at);
     voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
     std::memcpy(lsfInt, lsfNew, sizeof lsfNew);
-    voksLSPToLPC_G729_16s(lspNewQ, atQ + kMp1);
-    std::memcpy(atQ, atQ + kMp1, kMp1 * sizeof(int16_t));
   }
+  forwardFilters(s->lspOldQ, lspNewQ, s->prevMode, atQ);
   std::memcpy(at + kMp1, aFwd, sizeof aFwd);
 
   int16_t mode = 0;
@@ -278,8 +276,7 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
     mAp = mAq = kOrder;
     aq = atQ;
     ap = s->decision.bwdDominant == 0 ? at : atQ;
-    std::memcpy(s->prevFilter, atQ + kMp1, kMp1 * sizeof(int16_t));
-    std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+    holdForwardFilter(s->prevFilter, atQ);
     std::memset(s->aiZero + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
   } else {
     mAq = kOrderBwd;
@@ -483,48 +480,22 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
   std::memcpy(aBwd + kMp1Bwd, s->aBwdMem, kMp1Bwd * sizeof(int16_t));
   if (rate == 1) s->bwd.filter(s->synthBuf, s->aTBwdMem, aBwd + kMp1Bwd);
   std::memmove(s->synthBuf, s->synthBuf + kFrame, kSynHist * sizeof(int16_t));
-  if (mode == 1 && s->cFeFix != 0) {
-    // After a loss the backward filter returns gradually from the one held
-    // before the loss.
-    int16_t* a2 = aBwd + kMp1Bwd;
-    const int16_t w = sub(4096, s->cFeFix);
-    for (int i = 0; i < kMp1Bwd; ++i) {
-      const int16_t t1 = extract_l(L_shr(L_mult(a2[i], w), 13));
-      const int16_t t2 = extract_l(L_shr(L_mult(s->aBwdMem[i], s->cFeFix), 13));
-      a2[i] = add(t1, t2);
-    }
-  }
+  if (mode == 1 && s->cFeFix != 0) fadeFromHeld(aBwd + kMp1Bwd, s->aBwdMem, s->cFeFix);
   if (bfi && !s->prevBfi && rate == 1) std::memcpy(s->aBwdMem, aBwd + kMp1Bwd, kMp1Bwd * sizeof(int16_t));
 
   int16_t atFwd[2 * kMp1];
   const int16_t* pA;
   int mAq;
   if (mode == 0) {
-    int16_t lsf[kOrder], lspNew[kOrder];
-    if (!bfi) {
-      const int16_t idx[4] = {static_cast<int16_t>((parm[0] >> 7) & 1), static_cast<int16_t>(parm[0] & 127),
-                              static_cast<int16_t>((parm[1] >> 5) & 31), static_cast<int16_t>(parm[1] & 31)};
-      voksLSFDecode_G729_16s(idx, s->lsfMa, lsf);
-      std::memcpy(s->prevLsf, lsf, sizeof lsf);
-      s->prevMa = idx[0];
-    } else {
-      std::memcpy(lsf, s->prevLsf, sizeof lsf);
-      voksLSFDecodeErased_G729_16s(s->prevMa, s->lsfMa, s->prevLsf);
-    }
+    int16_t lspNew[kOrder];
+    decodeLsp(parm, bfi != 0, s->lsfMa, s->prevLsf, s->prevMa, lspNew);
     parm += 2;
-    voksLSFToLSP_G729_16s(lsf, lspNew);
-    if (s->prevMode == 0) {
-      interpolateLpc(s->lspOld, lspNew, atFwd);
-    } else {
-      voksLSPToLPC_G729_16s(lspNew, atFwd);
-      std::memcpy(atFwd + kMp1, atFwd, kMp1 * sizeof(int16_t));
-    }
+    forwardFilters(s->lspOld, lspNew, s->prevMode, atFwd);
     std::memcpy(s->lspOld, lspNew, sizeof lspNew);
     s->cInt = kCIntReset;
     pA = atFwd;
     mAq = kOrder;
-    std::memcpy(s->prevFilter, atFwd + kMp1, kMp1 * sizeof(int16_t));
-    std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+    holdForwardFilter(s->prevFilter, atFwd);
   } else {
     interpolateBackward(aBwd, s->prevFilter, s->cInt);
     pA = aBwd;
@@ -550,14 +521,7 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
       s->prevT0 = t0;
       s->prevT0Frac = frac;
     } else {
-      t0 = s->prevT0;
-      if (rate == 1) {
-        frac = s->prevT0Frac;
-      } else {
-        frac = 0;
-        s->prevT0 = add(s->prevT0, 1);
-        if (s->prevT0 > kPitMax) s->prevT0 = kPitMax;
-      }
+      concealLag(s->prevT0, s->prevT0Frac, rate == 1, t0, frac);
     }
     if (sf == 0) t0First = t0;
     const int16_t delay[2] = {t0, frac};

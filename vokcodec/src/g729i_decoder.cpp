@@ -231,13 +231,8 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
   }
   std::memmove(s->synBuf, s->synBuf + kFrame, kSynHist * sizeof(int16_t));
 
-  if (lpMode == 1 && s->cFeFix != 0) {
-    // After a loss, fade from the filter held at the loss.
-    const int16_t w = sub(4096, s->cFeFix);
-    int16_t* p = aBwd + kMp1Bwd;
-    for (int i = 0; i < kMp1Bwd; ++i)
-      p[i] = add(extract_l(L_shr(L_mult(p[i], w), 13)), extract_l(L_shr(L_mult(s->aBwdMem[i], s->cFeFix), 13)));
-  }
+  // After a loss, fade from the filter held at the loss.
+  if (lpMode == 1 && s->cFeFix != 0) fadeFromHeld(aBwd + kMp1Bwd, s->aBwdMem, s->cFeFix);
   if (bfi && !s->prevBfi && s->pastFtyp > kRate80) std::memcpy(s->aBwdMem, aBwd + kMp1Bwd, sizeof s->aBwdMem);
 
   int16_t az[2 * kMp1Bwd];  // filters handed to the post-filter
@@ -280,38 +275,21 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
     s->cInt = kCIntReset;
     s->statBwd = 0;
     s->pitch.stat = 0;
-    std::memcpy(s->prevFilter, az + kMp1, kMp1 * sizeof(int16_t));
-    std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+    holdForwardFilter(s->prevFilter, az);
   } else {
     s->seed = kNoiseSeed;
     const int16_t* parm = prm;
     const int16_t* a;
     if (lpMode == 0) {
       // Forward LP: decoded LSPs (or the concealed ones).
-      int16_t lsf[kOrder], lspNew[kOrder];
-      if (!bfi) {
-        const int16_t idx[4] = {static_cast<int16_t>((parm[0] >> 7) & 1), static_cast<int16_t>(parm[0] & 127),
-                                static_cast<int16_t>((parm[1] >> 5) & 31), static_cast<int16_t>(parm[1] & 31)};
-        voksLSFDecode_G729_16s(idx, s->lsfMa, lsf);
-        std::memcpy(s->prevLsf, lsf, sizeof lsf);
-        s->prevMa = idx[0];
-      } else {
-        std::memcpy(lsf, s->prevLsf, sizeof lsf);
-        voksLSFDecodeErased_G729_16s(s->prevMa, s->lsfMa, s->prevLsf);
-      }
+      int16_t lspNew[kOrder];
+      decodeLsp(parm, bfi != 0, s->lsfMa, s->prevLsf, s->prevMa, lspNew);
       parm += 2;
-      voksLSFToLSP_G729_16s(lsf, lspNew);
-      if (s->prevLpMode == 0) {
-        interpolateLpc(s->lspOld, lspNew, az);
-      } else {
-        voksLSPToLPC_G729_16s(lspNew, az);
-        std::memcpy(az + kMp1, az, kMp1 * sizeof(int16_t));
-      }
+      forwardFilters(s->lspOld, lspNew, s->prevLpMode, az);
       std::memcpy(s->lspOld, lspNew, sizeof lspNew);
       s->cInt = kCIntReset;
       order = kOrder;
-      std::memcpy(s->prevFilter, az + kMp1, kMp1 * sizeof(int16_t));
-      std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+      holdForwardFilter(s->prevFilter, az);
     } else {
       // Backward LP: subframe 0 takes the mean of the previous and the
       // (interpolated) current filter.
@@ -333,14 +311,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
           s->prevT0 = t0;
           s->prevT0Frac = frac;
         } else {
-          t0 = s->prevT0;
-          if (rate == 2) {
-            frac = s->prevT0Frac;
-          } else {
-            frac = 0;
-            s->prevT0 = add(s->prevT0, 1);
-            if (s->prevT0 > kPitMax) s->prevT0 = kPitMax;
-          }
+          concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
         }
         t0First = t0;
       } else if (!bfi) {
@@ -348,14 +319,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
         s->prevT0 = t0;
         s->prevT0Frac = frac;
       } else {
-        t0 = s->prevT0;
-        if (rate == 2) {
-          frac = s->prevT0Frac;
-        } else {
-          frac = 0;
-          s->prevT0 = add(s->prevT0, 1);
-          if (s->prevT0 > kPitMax) s->prevT0 = kPitMax;
-        }
+        concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
       }
       const int16_t delay[2] = {t0, frac};
       voksDecodeAdaptiveVector_G729_16s_I(delay, exc + sfOff - kExcHist);

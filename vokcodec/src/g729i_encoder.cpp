@@ -178,12 +178,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     int16_t resid[kOrder];
     std::memcpy(lsfMaNew, s->lsfMa, sizeof lsfMaNew);
     voksLSPQuant_G729E_16s(lspNew, lsfMaNew, resid, lspNewQ, lspIdx);
-    if (s->prevLpMode == 0) {
-      interpolateLpc(s->lspOldQ, lspNewQ, aFwdQ);
-    } else {
-      voksLSPToLPC_G729_16s(lspNewQ, aFwdQ + kMp1);
-      std::memcpy(aFwdQ, aFwdQ + kMp1, kMp1 * sizeof(int16_t));
-    }
+    forwardFilters(s->lspOldQ, lspNewQ, s->prevLpMode, aFwdQ);
     if (rate == vokcG729IRate118)
       lpMode = s->decision.decide(speech, aFwdQ, aBwd, s->prevFilter, s->lspOld, lspNew, s->prevLpMode);
     else
@@ -242,8 +237,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
       std::memcpy(s->memErr, err + kSubfr, sizeof s->memErr);
       pushPitchGain(s, 8192);
     }
-    std::memcpy(s->prevFilter, aq + kMp1, kMp1 * sizeof(int16_t));
-    std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+    holdForwardFilter(s->prevFilter, aq);
     s->prevLpMode = lpMode;
     s->sharp = kSharpMin;
     shiftBuffers(s);
@@ -265,8 +259,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   if (lpMode == 0) {
     orderAq = kOrder;
     aq = aFwdQ;
-    std::memcpy(s->prevFilter, aq + kMp1, kMp1 * sizeof(int16_t));
-    std::memset(s->prevFilter + kMp1, 0, (kMp1Bwd - kMp1) * sizeof(int16_t));
+    holdForwardFilter(s->prevFilter, aq);
   } else {
     orderAq = kOrderBwd;
     aq = aBwd;
