@@ -17,6 +17,10 @@ constexpr int16_t kTrack64b[32] = {0,  2,  4,  5,  7,  9,  10, 12, 14, 15, 17, 1
 constexpr int16_t kGrayDecode[32] = {0,  1,  3,  2,  7,  6,  4,  5,  15, 14, 12, 13, 8,  9,  11, 10,
                                      31, 30, 28, 29, 24, 25, 27, 26, 16, 17, 19, 18, 23, 22, 20, 21};
 
+// 6.4 kbit/s gain codebook rows -> transmitted 3-bit indices.
+constexpr int16_t kGainMap64a[8] = {0, 4, 6, 5, 2, 1, 7, 3};
+constexpr int16_t kGainMap64b[8] = {0, 4, 3, 7, 5, 1, 6, 2};
+
 // Pulse positions of an 8 kbit/s code word.
 void pulses80(int16_t index, int* pos) {
   pos[0] = (index & 7) * 5;
@@ -307,6 +311,32 @@ void updateExcErr(int32_t* excErr, int16_t gainPit, int16_t t0) {
   excErr[0] = worst;
 }
 
+// ---- encoder frame --------------------------------------------------------
+
+int16_t* takeFrame(int16_t* oldSpeech, const int16_t* pcm, uint8_t* highPass) {
+  int16_t* newSpeech = oldSpeech + kWindow - kFrame;
+  std::memcpy(newSpeech, pcm, kFrame * sizeof(int16_t));
+  voksHighPassFilter_G729_16s_ISfs(newSpeech, kFrame, 12, highPass);
+  return newSpeech - 40;
+}
+
+void shiftEncoderHistory(int16_t* oldSpeech, int16_t* oldWsp, int16_t* oldExc) {
+  std::memmove(oldSpeech, oldSpeech + kFrame, (kWindow - kFrame) * sizeof(int16_t));
+  std::memmove(oldWsp, oldWsp + kFrame, kPitMax * sizeof(int16_t));
+  std::memmove(oldExc, oldExc + kFrame, kExcHist * sizeof(int16_t));
+}
+
+int16_t quantiseGains(bool lowRate, const int16_t* xn, const int16_t* y1, const int16_t* code, const int16_t* y2,
+                      int16_t* pastQuaEn, int16_t taming, int16_t* gains) {
+  int16_t rows[2];
+  if (lowRate) {
+    voksGainQuant_G729D_16s(xn, y1, code, y2, pastQuaEn, gains, rows, taming);
+    return static_cast<int16_t>(kGainMap64a[rows[0]] * 8 + kGainMap64b[rows[1]]);
+  }
+  voksGainQuant_G729_16s(xn, y1, code, y2, pastQuaEn, gains, rows, taming);
+  return static_cast<int16_t>(tables::kGainMap1[rows[0]] * 16 + tables::kGainMap2[rows[1]]);
+}
+
 // ---- excitation -----------------------------------------------------------
 
 void mixExcitation(int16_t* exc, const int16_t* code, int16_t gp, int16_t gc) {
@@ -458,6 +488,17 @@ void fadeFromHeld(int16_t* a, const int16_t* held, int16_t cFeFix) {
   const int16_t w = sub(4096, cFeFix);
   for (int i = 0; i < kMp1Bwd; ++i)
     a[i] = add(extract_l(L_shr(L_mult(a[i], w), 13)), extract_l(L_shr(L_mult(held[i], cFeFix), 13)));
+}
+
+bool backwardStationary(int16_t& statBwd, bool backward) {
+  if (!backward) {
+    statBwd = 0;
+    return false;
+  }
+  statBwd = add(statBwd, 1);
+  if (statBwd < 30) return false;
+  statBwd = 30;
+  return true;
 }
 
 void LpModeDecision::reset() {

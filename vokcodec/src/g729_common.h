@@ -148,7 +148,33 @@ int16_t tamingNeeded(const int32_t* excErr, int16_t t0, int16_t frac);
 // Excitation error of the new subframe from its pitch gain and delay.
 void updateExcErr(int32_t* excErr, int16_t gainPit, int16_t t0);
 
+// ---- encoder frame --------------------------------------------------------
+
+// Takes a new frame into the end of the analysis window (kWindow samples)
+// through the pre-processing high-pass filter; returns the frame's speech
+// (which starts 40 samples before the new ones).
+int16_t* takeFrame(int16_t* oldSpeech, const int16_t* pcm, uint8_t* highPass);
+
+// Moves the speech window, the weighted speech (kPitMax history) and the
+// excitation (kExcHist history) on by one frame.
+void shiftEncoderHistory(int16_t* oldSpeech, int16_t* oldWsp, int16_t* oldExc);
+
+// Quantised pitch and code gains (gains[0], gains[1]) of a subframe and
+// their transmitted index: the 6.4 kbit/s codebook (lowRate, 3 + 3 bits)
+// or the 8 kbit/s one (3 + 4 bits).
+int16_t quantiseGains(bool lowRate, const int16_t* xn, const int16_t* y1, const int16_t* code, const int16_t* y2,
+                      int16_t* pastQuaEn, int16_t taming, int16_t* gains);
+
 // ---- excitation -----------------------------------------------------------
+
+// Gains of a lost subframe: the adaptive part only after a voiced frame,
+// else the fixed part only.
+inline void concealedGains(int16_t voicing, int16_t& gp, int16_t& gc) {
+  if (voicing == 0)
+    gp = 0;
+  else
+    gc = 0;
+}
 
 // exc = gp exc + gc code over one subframe (gains Q14 / Q1).
 void mixExcitation(int16_t* exc, const int16_t* code, int16_t gp, int16_t gc);
@@ -205,6 +231,11 @@ void interpolateBackward(int16_t* aBwd, const int16_t* prevFilter, int16_t& cInt
 // one held at the loss: weight cFeFix (Q12) on the held filter.
 void fadeFromHeld(int16_t* a, const int16_t* held, int16_t cFeFix);
 
+// Counts consecutive backward-adaptive subframes (statBwd, up to 30) and
+// returns true once the backward filter counts as stationary; any other
+// subframe restarts the count.
+bool backwardStationary(int16_t& statBwd, bool backward);
+
 // Forward/backward decision of the 11.8 kbit/s encoder with its
 // stationarity tracking.
 struct LpModeDecision {
@@ -235,6 +266,16 @@ struct PitchTrack {
   int16_t pitchSta;
   int16_t fracSta;
   void track(int16_t& t0, int16_t& frac);
+  // Tracks the last good delay; the tracked value replaces it only where
+  // the concealment reads it (replace: the 11.8 kbit/s mode).
+  void follow(int16_t& t0, int16_t& frac, bool replace) {
+    if (replace) {
+      track(t0, frac);
+      return;
+    }
+    int16_t t = t0, f = frac;
+    track(t, f);
+  }
 };
 
 // ---- bit packing ----------------------------------------------------------

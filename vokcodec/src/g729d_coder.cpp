@@ -17,9 +17,6 @@ using namespace vokc::g729;
 
 namespace {
 
-// 6.4 kbit/s gain codebook rows -> transmitted 3-bit indices.
-constexpr int16_t kGainMap1Low[8] = {0, 4, 6, 5, 2, 1, 7, 3};
-constexpr int16_t kGainMap2Low[8] = {0, 4, 3, 7, 5, 1, 6, 2};
 // 6.4 kbit/s frame: LSP (8, 10), then per subframe delay (8 / 4), pulse
 // positions (9), signs (2), gains (6).
 constexpr int16_t kParamBitsLow[10] = {8, 10, 8, 9, 2, 6, 4, 9, 2, 6};
@@ -103,10 +100,7 @@ void lpAnalysis(EncoderState* s, int16_t* a, int16_t* rc) {
 }
 
 void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
-  int16_t* newSpeech = s->oldSpeech + kWindow - kFrame;
-  const int16_t* speech = newSpeech - 40;
-  std::memcpy(newSpeech, pcm, kFrame * sizeof(int16_t));
-  voksHighPassFilter_G729_16s_ISfs(newSpeech, kFrame, 12, s->highPass);
+  const int16_t* speech = takeFrame(s->oldSpeech, pcm, s->highPass);
   int16_t* wsp = s->oldWsp + kPitMax;
   int16_t* exc = s->oldExc + kExcHist;
   int16_t* ana = prm;
@@ -216,14 +210,8 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
     sharpen(code, t0, sharp);
 
     // Gains.
-    int16_t gains[2], rows[2];
-    if (low) {
-      voksGainQuant_G729D_16s(xn, y1, code, y2, s->pastQuaEn, gains, rows, taming);
-      *ana++ = static_cast<int16_t>(kGainMap1Low[rows[0] & 7] * 8 + kGainMap2Low[rows[1] & 7]);
-    } else {
-      voksGainQuant_G729_16s(xn, y1, code, y2, s->pastQuaEn, gains, rows, taming);
-      *ana++ = static_cast<int16_t>(vokc::tables::kGainMap1[rows[0] & 7] * 16 + vokc::tables::kGainMap2[rows[1] & 15]);
-    }
+    int16_t gains[2];
+    *ana++ = quantiseGains(low, xn, y1, code, y2, s->pastQuaEn, taming, gains);
     gainPit = gains[0];
     const int16_t gainCode = gains[1];
     clampSharp(s->sharp, gainPit);
@@ -236,9 +224,7 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
     updateTargetMemories(speech + off, syn, xn, y1, y2, gainPit, gainCode, kOrder, s->memErr, s->memW0);
   }
 
-  std::memmove(s->oldSpeech, s->oldSpeech + kFrame, (kWindow - kFrame) * sizeof(int16_t));
-  std::memmove(s->oldWsp, s->oldWsp + kFrame, kPitMax * sizeof(int16_t));
-  std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
+  shiftEncoderHistory(s->oldSpeech, s->oldWsp, s->oldExc);
 }
 
 // ---- decoder --------------------------------------------------------------
@@ -327,7 +313,7 @@ void decodeFrame(DecoderState* s, const int16_t* prm, bool low, bool bfi, int16_
     // A lost frame is concealed with the adaptive part only after a voiced
     // frame, else with the fixed part only.
     int16_t gp = s->gainPitch, gc = s->gainCode;
-    if (bfi) (s->voicing == 0 ? gp : gc) = 0;
+    if (bfi) concealedGains(s->voicing, gp, gc);
     mixExcitation(exc + off, code, gp, gc);
 
     if (!low) voksPhaseDispersionUpdate_G729D_16s(s->gainPitch, s->gainCode, s->dispersion);

@@ -214,10 +214,7 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   if (rate != vokcG729ERate8 && rate != vokcG729ERate118) return vokErrRange;
   EncoderState* s = alignedState<EncoderState>(mem);
 
-  int16_t* newSpeech = s->oldSpeech + kWindow - kFrame;
-  int16_t* speech = newSpeech - 40;
-  std::memcpy(newSpeech, pcm, kFrame * sizeof(int16_t));
-  voksHighPassFilter_G729_16s_ISfs(newSpeech, kFrame, 12, s->highPass);
+  int16_t* speech = takeFrame(s->oldSpeech, pcm, s->highPass);
   int16_t* wsp = s->oldWsp + kPitMax;
   int16_t* exc = s->oldExc + kExcHist;
   int16_t* synthFrame = s->synth + kSynHist;
@@ -382,11 +379,10 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
       sharpen(code, t0, pitSharp);
     }
 
-    int16_t gains[2], rows[2];
-    voksGainQuant_G729_16s(xn, y1, code, y2, s->pastQuaEn, gains, rows, taming);
+    int16_t gains[2];
+    *ana++ = quantiseGains(false, xn, y1, code, y2, s->pastQuaEn, taming, gains);
     gainPit = gains[0];
     const int16_t gainCode = gains[1];
-    *ana++ = static_cast<int16_t>((vokc::tables::kGainMap1[rows[0]] << 4) + vokc::tables::kGainMap2[rows[1]]);
     clampSharp(s->sharp, gainPit);
 
     mixExcitation(exc + sfOff, code, gainPit, gainCode);
@@ -397,9 +393,7 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
                          s->memW0);
   }
 
-  std::memmove(s->oldSpeech, s->oldSpeech + kFrame, (kWindow - kFrame) * sizeof(int16_t));
-  std::memmove(s->oldWsp, s->oldWsp + kFrame, kPitMax * sizeof(int16_t));
-  std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
+  shiftEncoderHistory(s->oldSpeech, s->oldWsp, s->oldExc);
   std::memmove(s->signal, s->signal + kFrame, kOrderBwd * sizeof(int16_t));
   s->prevMode = mode;
   return vokOk;
@@ -526,34 +520,18 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
     if (sf == 0) t0First = t0;
     const int16_t delay[2] = {t0, frac};
     voksDecodeAdaptiveVector_G729_16s_I(delay, exc + sfOff - kExcHist);
-    if (rate == 1) {
-      s->pitch.track(s->prevT0, s->prevT0Frac);
-    } else {
-      int16_t a = s->prevT0, b = s->prevT0Frac;
-      s->pitch.track(a, b);
-    }
+    s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 1);
 
     int16_t cb[5];
     const int nCb = rate == 0 ? 2 : 5;
     for (int k = 0; k < nCb; ++k) cb[k] = bfi ? nextRandom(s->seed) : parm[k];
     parm += nCb;
     int16_t code[kSubfr];
-    bool stationary = false;
-    if (rate == 0) {
+    if (rate == 0)
       decodeCode80(cb[1], cb[0], code);
-      s->statBwd = 0;
-    } else {
+    else
       decodeCode118(cb, mode != 0, code);
-      if (mode == 0) {
-        s->statBwd = 0;
-      } else {
-        s->statBwd = static_cast<int16_t>(s->statBwd + 1);
-        if (s->statBwd >= 30) {
-          stationary = true;
-          s->statBwd = 30;
-        }
-      }
-    }
+    const bool stationary = backwardStationary(s->statBwd, rate == 1 && mode != 0);
     sharpen(code, t0, shl(s->sharp, 1));
 
     const int16_t gainIndex = *parm++;
@@ -589,10 +567,7 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
     int16_t gp = s->gainPitch, gc = s->gainCode;
     if (bfi) {
       s->countBfi = static_cast<int16_t>(s->countBfi + 1);
-      if (voicing == 0)
-        gp = 0;
-      else
-        gc = 0;
+      concealedGains(voicing, gp, gc);
     }
     mixExcitation(exc + sfOff, code, gp, gc);
     if (synth(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn) == vokWrnOverflow) {

@@ -323,12 +323,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
       }
       const int16_t delay[2] = {t0, frac};
       voksDecodeAdaptiveVector_G729_16s_I(delay, exc + sfOff - kExcHist);
-      if (rate == 2) {
-        s->pitch.track(s->prevT0, s->prevT0Frac);
-      } else {
-        int16_t i = s->prevT0, j = s->prevT0Frac;
-        s->pitch.track(i, j);
-      }
+      s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 2);
 
       // Fixed code vector (random after a loss).
       int16_t cb[5];
@@ -336,24 +331,13 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
       for (int k = 0; k < ncb; ++k) cb[k] = bfi ? nextRandom(s->seedFer) : parm[k];
       parm += ncb;
       int16_t code[kSubfr];
-      bool stationary = false;
-      if (rate == 1) {
+      if (rate == 1)
         decodeCode80(cb[1], cb[0], code);
-        s->statBwd = 0;
-      } else if (rate == 0) {
+      else if (rate == 0)
         decodeCode64(cb[1], cb[0], code);
-        s->statBwd = 0;
-      } else if (lpMode == 0) {
-        decodeCode118(cb, false, code);
-        s->statBwd = 0;
-      } else {
-        decodeCode118(cb, true, code);
-        s->statBwd = add(s->statBwd, 1);
-        if (s->statBwd >= 30) {
-          stationary = true;
-          s->statBwd = 30;
-        }
-      }
+      else
+        decodeCode118(cb, lpMode != 0, code);
+      const bool stationary = backwardStationary(s->statBwd, rate == 2 && lpMode != 0);
       sharpen(code, t0, shl(s->sharp, 1));
 
       // Gains.
@@ -399,10 +383,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
       int16_t gp = s->gainPitch, gc = s->gainCode;
       if (bfi) {
         s->countBfi = add(s->countBfi, 1);
-        if (voicing == 0)
-          gp = 0;
-        else
-          gc = 0;
+        concealedGains(voicing, gp, gc);
       }
       mixExcitation(exc + sfOff, code, gp, gc);
       const int16_t* m = s->memSyn + kOrderBwd - order;

@@ -5,7 +5,6 @@
 // frames by SID or untransmitted frames.
 #include <cstring>
 
-#include "g729_tables.h"
 #include "g729i_common.h"
 #include "g729i_dtx.h"
 #include "vokcodec.h"
@@ -13,10 +12,6 @@
 using namespace vokc::g729i;
 
 namespace {
-
-// Gain codebook row -> transmitted index at 6.4 kbit/s.
-constexpr int16_t kGainMap64a[8] = {0, 4, 6, 5, 2, 1, 7, 3};
-constexpr int16_t kGainMap64b[8] = {0, 4, 3, 7, 5, 1, 6, 2};
 
 struct EncoderState {
   int16_t oldSpeech[kWindow];
@@ -77,11 +72,7 @@ void pushPitchGain(EncoderState* s, int16_t g) {
   s->pgainBuf[4] = g;
 }
 
-void shiftBuffers(EncoderState* s) {
-  std::memmove(s->oldSpeech, s->oldSpeech + kFrame, (kWindow - kFrame) * sizeof(int16_t));
-  std::memmove(s->oldWsp, s->oldWsp + kFrame, kPitMax * sizeof(int16_t));
-  std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
-}
+void shiftBuffers(EncoderState* s) { shiftEncoderHistory(s->oldSpeech, s->oldWsp, s->oldExc); }
 
 }  // namespace
 
@@ -121,10 +112,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   if (rate < vokcG729IRate64 || rate > vokcG729IRate118) return vokErrRange;
   EncoderState* s = encState(mem);
 
-  int16_t* newSpeech = s->oldSpeech + kWindow - kFrame;
-  int16_t* speech = newSpeech - 40;
-  std::memcpy(newSpeech, pcm, kFrame * sizeof(int16_t));
-  voksHighPassFilter_G729_16s_ISfs(newSpeech, kFrame, 12, s->highPass);
+  int16_t* speech = takeFrame(s->oldSpeech, pcm, s->highPass);
   int16_t* wsp = s->oldWsp + kPitMax;
   int16_t* exc = s->oldExc + kExcHist;
   int16_t* synth = s->synth + kSynHist;
@@ -362,14 +350,8 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     sharpen(code, t0, sharp);
 
     // Gains.
-    int16_t gains[2], rows[2];
-    if (lowRate) {
-      voksGainQuant_G729D_16s(xn, y1, code, y2, s->pastQuaEn, gains, rows, taming);
-      *ana++ = static_cast<int16_t>(kGainMap64a[rows[0]] * 8 + kGainMap64b[rows[1]]);
-    } else {
-      voksGainQuant_G729_16s(xn, y1, code, y2, s->pastQuaEn, gains, rows, taming);
-      *ana++ = static_cast<int16_t>((vokc::tables::kGainMap1[rows[0]] << 4) + vokc::tables::kGainMap2[rows[1]]);
-    }
+    int16_t gains[2];
+    *ana++ = quantiseGains(lowRate, xn, y1, code, y2, s->pastQuaEn, taming, gains);
     gainPit = gains[0];
     const int16_t gainCode = gains[1];
     pushPitchGain(s, gainPit);
