@@ -75,6 +75,11 @@ void residual(const int16_t* a, int order, const int16_t* x, int16_t* y, int len
 
 }  // namespace
 
+void resetPredictors(int16_t* lsfMa, int16_t* pastQuaEn) {
+  for (int k = 0; k < 4; ++k) std::memcpy(lsfMa + k * kOrder, tables::kLsfMaReset, kOrder * sizeof(int16_t));
+  for (int k = 0; k < 4; ++k) pastQuaEn[k] = -14336;
+}
+
 // ---- LP filters -----------------------------------------------------------
 
 void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap) {

@@ -46,6 +46,18 @@ S* alignedState(void* mem) {
   return reinterpret_cast<S*>((reinterpret_cast<uintptr_t>(mem) + 15) & ~uintptr_t{15});
 }
 
+// Size a coder asks for: its state plus the alignment slack.
+template <class S>
+VokResult alignedStateSize(int* size) {
+  if (!size) return vokErrNullPtr;
+  *size = static_cast<int>(sizeof(S) + 16);
+  return vokOk;
+}
+
+// MA predictor memory of the LSP quantiser (4 frames, the LSFs of a reset
+// coder) and the gain predictor memory (Q10) at reset.
+void resetPredictors(int16_t* lsfMa, int16_t* pastQuaEn);
+
 // ---- double-precision products --------------------------------------------
 
 inline Word32 mpy32x16(Word16 hi, Word16 lo, Word16 n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }

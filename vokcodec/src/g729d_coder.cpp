@@ -351,11 +351,7 @@ int paramCount(int rate) { return rate == vokcG729D6k4 ? 10 : 11; }
 
 extern "C" {
 
-VokResult vokcG729DEncoderGetSize(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(EncoderState) + 16);
-  return vokOk;
-}
+VokResult vokcG729DEncoderGetSize(int* size) { return alignedStateSize<EncoderState>(size); }
 
 VokResult vokcG729DEncoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
@@ -363,12 +359,11 @@ VokResult vokcG729DEncoderInit(void* mem) {
   std::memset(s, 0, sizeof *s);
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
-  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, vokc::tables::kLsfMaReset, kOrder * 2);
+  resetPredictors(s->lsfMa, s->pastQuaEn);
   s->lp.reset();
   s->sharp = kSharpMin;
   for (auto& e : s->excErr) e = 0x4000;
   s->weighting.reset();
-  for (auto& e : s->pastQuaEn) e = -14336;
   return initHighPass(s->highPass, sizeof s->highPass, false);
 }
 
@@ -379,23 +374,18 @@ VokResult vokcG729DEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   return vokOk;
 }
 
-VokResult vokcG729DDecoderGetSize(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(DecoderState) + 16);
-  return vokOk;
-}
+VokResult vokcG729DDecoderGetSize(int* size) { return alignedStateSize<DecoderState>(size); }
 
 VokResult vokcG729DDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   DecoderState* s = decState(mem);
   std::memset(s, 0, sizeof *s);
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
-  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, vokc::tables::kLsfMaReset, kOrder * 2);
+  resetPredictors(s->lsfMa, s->pastQuaEn);
   std::memcpy(s->prevLsf, vokc::tables::kLsfMaReset, kOrder * 2);
   s->sharp = kSharpMin;
   s->oldT0 = 60;
   s->seed = 21845;
-  for (auto& e : s->pastQuaEn) e = -14336;
   s->voicing = 60;
   s->pstGain = 16384;
   int size = 0;

@@ -179,11 +179,7 @@ const int16_t* paramBits(int rate, int mode) {
 
 extern "C" {
 
-VokResult vokcG729EEncoderGetSize(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(EncoderState) + 16);
-  return vokOk;
-}
+VokResult vokcG729EEncoderGetSize(int* size) { return alignedStateSize<EncoderState>(size); }
 
 VokResult vokcG729EEncoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
@@ -196,8 +192,7 @@ VokResult vokcG729EEncoderInit(void* mem) {
   std::memset(s, 0, sizeof *s);
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
-  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, vokc::tables::kLsfMaReset, kOrder * 2);
-  for (auto& e : s->pastQuaEn) e = -14336;
+  resetPredictors(s->lsfMa, s->pastQuaEn);
   for (auto& e : s->excErr) e = 0x4000;
   s->sharp = kSharpMin;
   s->weighting.reset();
@@ -399,11 +394,7 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   return vokOk;
 }
 
-VokResult vokcG729EDecoderGetSize(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(DecoderState) + 16);
-  return vokOk;
-}
+VokResult vokcG729EDecoderGetSize(int* size) { return alignedStateSize<DecoderState>(size); }
 
 VokResult vokcG729EDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
@@ -415,9 +406,8 @@ VokResult vokcG729EDecoderInit(void* mem) {
   DecoderState* s = alignedState<DecoderState>(mem);
   std::memset(s, 0, sizeof *s);
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
-  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, vokc::tables::kLsfMaReset, kOrder * 2);
+  resetPredictors(s->lsfMa, s->pastQuaEn);
   std::memcpy(s->prevLsf, vokc::tables::kLsfMaReset, kOrder * 2);
-  for (auto& e : s->pastQuaEn) e = -14336;
   s->sharp = kSharpMin;
   s->prevT0 = 60;
   s->aBwdMem[0] = 4096;

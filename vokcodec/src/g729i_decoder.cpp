@@ -119,18 +119,14 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* sig, const int16_t* 
 
 extern "C" {
 
-VokResult vokcG729IDecoderGetSize(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(DecoderState) + 16);
-  return vokOk;
-}
+VokResult vokcG729IDecoderGetSize(int* size) { return alignedStateSize<DecoderState>(size); }
 
 VokResult vokcG729IDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   DecoderState* s = decState(mem);
   std::memset(s, 0, sizeof *s);
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
-  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, kLsfReset, sizeof kLsfReset);
+  resetPredictors(s->lsfMa, s->pastQuaEn);
   std::memcpy(s->prevLsf, kLsfReset, sizeof kLsfReset);
   s->sharp = kSharpMin;
   s->prevT0 = 60;
@@ -143,7 +139,6 @@ VokResult vokcG729IDecoderInit(void* mem) {
   s->pastFtyp = kRate80;
   s->seed = kNoiseSeed;
   s->shSidSav = 1;
-  for (auto& e : s->pastQuaEn) e = -14336;
   std::memcpy(s->lspSid, kLspSidReset, sizeof kLspSidReset);
   s->sidGain = kSidGain[0];
   s->voicing = 60;

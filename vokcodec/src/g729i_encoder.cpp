@@ -78,11 +78,7 @@ void shiftBuffers(EncoderState* s) { shiftEncoderHistory(s->oldSpeech, s->oldWsp
 
 extern "C" {
 
-VokResult vokcG729IEncoderGetSize(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(EncoderState) + 16);
-  return vokOk;
-}
+VokResult vokcG729IEncoderGetSize(int* size) { return alignedStateSize<EncoderState>(size); }
 
 VokResult vokcG729IEncoderInit(void* mem, int dtx) {
   if (!mem) return vokErrNullPtr;
@@ -92,7 +88,7 @@ VokResult vokcG729IEncoderInit(void* mem, int dtx) {
   s->sharp = kSharpMin;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
-  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, kLsfReset, sizeof kLsfReset);
+  resetPredictors(s->lsfMa, s->pastQuaEn);
   s->decision.reset();
   s->aTBwdMem[0] = 4096;
   s->prevFilter[0] = 4096;
@@ -100,7 +96,6 @@ VokResult vokcG729IEncoderInit(void* mem, int dtx) {
   s->fwdLp.reset();
   for (auto& v : s->lagBuf) v = 20;
   for (auto& v : s->pgainBuf) v = 11469;
-  for (auto& e : s->pastQuaEn) e = -14336;
   for (auto& e : s->excErr) e = 0x4000;
   s->weighting.reset();
   s->dtxState.reset();
