@@ -21,6 +21,11 @@ constexpr int16_t kGrayDecode[32] = {0,  1,  3,  2,  7,  6,  4,  5,  15, 14, 12,
 constexpr int16_t kGainMap64a[8] = {0, 4, 6, 5, 2, 1, 7, 3};
 constexpr int16_t kGainMap64b[8] = {0, 4, 3, 7, 5, 1, 6, 2};
 
+// log2 interpolation table, Q15 (x = 1 + i / 32).
+constexpr int16_t kLog2Table[33] = {0,     1455,  2866,  4236,  5568,  6863,  8124,  9352,  10549, 11716, 12855,
+                                    13967, 15054, 16117, 17156, 18172, 19167, 20142, 21097, 22033, 22951, 23852,
+                                    24735, 25603, 26455, 27291, 28113, 28922, 29716, 30497, 31266, 32023, 32767};
+
 // Pulse positions of an 8 kbit/s code word.
 void pulses80(int16_t index, int* pos) {
   pos[0] = (index & 7) * 5;
@@ -632,6 +637,160 @@ void PitchTrack::track(int16_t& t0, int16_t& frac) {
     }
   }
   prevPitch = t0;
+}
+
+// ---- voice activity detection and comfort noise --------------------------
+
+int16_t sqrtBits(Word32 num) {
+  int16_t rez = 0, bit = 0x4000;
+  for (int i = 0; i < 14; ++i) {
+    if (L_sub(num, L_mult(add(rez, bit), add(rez, bit))) >= 0) rez = add(rez, bit);
+    bit = shr(bit, 1);
+  }
+  return rez;
+}
+
+void log2Split(Word32 x, Word16& exponent, Word16& fraction) {
+  if (x <= 0) {
+    exponent = 0;
+    fraction = 0;
+    return;
+  }
+  const Word16 e = norm_l(x);
+  x = L_shl(x, e);
+  exponent = sub(30, e);
+  x = L_shr(x, 9);
+  const Word16 i = sub(extract_h(x), 32);
+  x = L_shr(x, 1);
+  const Word16 a = static_cast<Word16>(extract_l(x) & 0x7fff);
+  Word32 y = L_deposit_h(kLog2Table[i]);
+  y = L_msu(y, sub(kLog2Table[i], kLog2Table[i + 1]), a);
+  fraction = extract_h(y);
+}
+
+int16_t energyLog(Word32 x, int16_t expR0) {
+  Word16 e, f;
+  log2Split(x, e, f);
+  Word32 acc = mpy32x16(e, f, 9864);
+  acc = L_mac(acc, 9864, sub(sub(expR0, 1), 1));
+  acc = L_shl(acc, 11);
+  return sub(extract_h(acc), 4875);
+}
+
+int16_t vadDecision(int16_t dSLE, int16_t dSE, int16_t sd, int16_t dSZC) {
+  Word32 a = L_shr(L_mac(L_mult(dSZC, -14680), 8192, -28521), 8);
+  if (L_add(a, L_deposit_h(sd)) > 0) return 1;
+  a = L_shr(L_mac(L_mult(dSZC, 19065), 8192, -19446), 7);
+  if (L_add(a, L_deposit_h(sd)) > 0) return 1;
+  a = L_shr(L_mac(L_mult(dSZC, 20480), 8192, 16384), 2);
+  if (L_add(a, L_deposit_h(dSE)) < 0) return 1;
+  a = L_shr(L_mac(L_mult(dSZC, -16384), 8192, 19660), 2);
+  if (L_add(a, L_deposit_h(dSE)) < 0) return 1;
+  if (L_mac(L_mult(dSE, 32767), 1024, 30802) < 0) return 1;
+  if (L_mac(L_mac(L_mult(sd, -28160), 64, 19988), dSE, 512) < 0) return 1;
+  if (L_mac(L_mult(sd, 32767), 32, -30199) > 0) return 1;
+  a = L_shr(L_mac(L_mult(dSZC, -20480), 8192, 22938), 2);
+  if (L_add(a, L_deposit_h(dSE)) < 0) return 1;
+  a = L_shr(L_mac(L_mult(dSZC, 23831), 4096, 31576), 2);
+  if (L_add(a, L_deposit_h(dSE)) < 0) return 1;
+  if (L_mac(L_mult(dSE, 32767), 2048, 17367) < 0) return 1;
+  if (L_mac(L_mac(L_mult(sd, -22400), 32, 25395), dSLE, 256) < 0) return 1;
+  if (L_add(L_mac(L_mult(dSE, -30427), 256, -29959), L_deposit_h(dSLE)) > 0) return 1;
+  if (L_add(L_mac(L_mult(dSE, -23406), 512, 28087), L_deposit_h(dSLE)) < 0) return 1;
+  if (L_mac(L_mac(L_mult(dSE, 24576), 1024, 29491), dSLE, 16384) < 0) return 1;
+  return 0;
+}
+
+void sumAutocorr(const int16_t* acf, const int16_t* shAcf, int count, int16_t* sum, int16_t* shSum) {
+  int16_t sh0 = shAcf[0];
+  for (int i = 1; i < count; ++i)
+    if (shAcf[i] < sh0) sh0 = shAcf[i];
+  sh0 = add(sh0, 14);
+  Word32 tab[kMp1] = {};
+  for (int i = 0; i < count; ++i) {
+    const int16_t t = sub(sh0, shAcf[i]);
+    for (int j = 0; j < kMp1; ++j) tab[j] = L_add(tab[j], L_shl(L_deposit_l(acf[i * kMp1 + j]), t));
+  }
+  const int16_t n = norm_l(tab[0]);
+  for (int i = 0; i < kMp1; ++i) sum[i] = extract_h(L_shl(tab[i], n));
+  *shSum = add(sh0, sub(n, 16));
+}
+
+void filterAutocorr(const int16_t* coeff, int16_t* rcoeff, int16_t& sh) {
+  Word32 acc = 0;
+  for (int j = 0; j <= kOrder; ++j) acc = L_mac(acc, coeff[j], coeff[j]);
+  sh = norm_l(acc);
+  rcoeff[0] = round_fx(L_shl(acc, sh));
+  for (int i = 1; i <= kOrder; ++i) {
+    acc = 0;
+    for (int j = 0; j <= kOrder - i; ++j) acc = L_mac(acc, coeff[j], coeff[j + i]);
+    rcoeff[i] = round_fx(L_shl(acc, sh));
+  }
+}
+
+// True when the filter described by rcoeff predicts the autocorrelation acf
+// worse than the residual energy alpha allows by the given fraction.
+bool filterDiffers(const int16_t* rcoeff, int16_t shR, const int16_t* acf, int16_t alpha, int16_t frac) {
+  int16_t sh[2] = {0, 0};
+  int ind = 1;
+  Word32 t0;
+  for (;;) {
+    bool ovf = false;
+    t0 = L_shr(L_mult_o(shr(rcoeff[0], sh[0]), shr(acf[0], sh[1]), ovf), 1);
+    for (int i = 1; i <= kOrder; ++i) t0 = L_mac_o(t0, shr(rcoeff[i], sh[0]), shr(acf[i], sh[1]), ovf);
+    if (!ovf) break;
+    sh[ind] = add(sh[ind], 1);
+    ind = 1 - ind;
+  }
+  Word32 t1 = L_add(L_deposit_l(mult_r(alpha, frac)), L_deposit_l(alpha));
+  t1 = L_shl(t1, sub(add(shR, 9), add(sh[0], sh[1])));
+  return L_sub(t0, t1) > 0;
+}
+
+int16_t sidGainIndex(const int16_t* ener, const int16_t* shEner, int count, int16_t& enerQ) {
+  static constexpr int16_t kFact[3] = {410, 26, 13};
+  static constexpr int16_t kMarg[3] = {0, 0, 1};
+  Word32 x;
+  int16_t sh1;
+  Word16 hi, lo;
+  if (count == 0) {
+    L_Extract(L_shl(L_deposit_l(ener[0]), shEner[0]), hi, lo);
+    x = mpy32x16(hi, lo, kFact[0]);
+    sh1 = 0;
+  } else {
+    sh1 = shEner[0];
+    for (int i = 1; i < count; ++i)
+      if (shEner[i] < sh1) sh1 = shEner[i];
+    sh1 = add(sh1, static_cast<int16_t>(16 - kMarg[count]));
+    x = 0;
+    for (int i = 0; i < count; ++i) x = L_add(x, L_shl(L_deposit_l(ener[i]), sub(sh1, shEner[i])));
+    L_Extract(x, hi, lo);
+    x = mpy32x16(hi, lo, kFact[count]);
+  }
+  // Quantisation in the log domain: 4 dB steps below 14 dB, 2 dB above.
+  Word16 e, f;
+  log2Split(x, e, f);
+  int16_t v = add(shl(sub(e, sh1), 10), mult_r(f, 1024));
+  if (sub(v, -2721) <= 0) {
+    enerQ = -12;
+    return 0;
+  }
+  if (sub(v, 22111) > 0) {
+    enerQ = 66;
+    return 31;
+  }
+  if (sub(v, 4762) <= 0) {
+    v = add(v, 3401);
+    int16_t index = mult(v, 24);
+    if (index < 1) index = 1;
+    enerQ = sub(shl(index, 2), 8);
+    return index;
+  }
+  v = sub(v, 340);
+  int16_t index = sub(shr(mult(v, 193), 2), 1);
+  if (index < 6) index = 6;
+  enerQ = add(shl(index, 1), 4);
+  return index;
 }
 
 }  // namespace vokc::g729

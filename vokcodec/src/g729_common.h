@@ -2,9 +2,10 @@
 // frame constants, weighting and interpolation of LP filters, delay coding,
 // pitch sharpening, taming bookkeeping, the algebraic code vectors of the
 // 6.4 / 8 / 11.8 kbit/s codebooks, excitation and target-memory updates,
-// and the backward-adaptive LP pieces of the 11.8 kbit/s mode.  Every
-// signal-processing step stays a voksc call; these are the small frame-loop
-// helpers around them.
+// loss concealment steps, the backward-adaptive LP pieces of the 11.8 kbit/s
+// mode and the arithmetic of voice activity detection and comfort noise.
+// Every signal-processing step stays a voksc call; these are the small
+// frame-loop helpers around them.
 #ifndef VOKCODEC_G729_COMMON_H
 #define VOKCODEC_G729_COMMON_H
 
@@ -289,6 +290,37 @@ struct PitchTrack {
     track(t, f);
   }
 };
+
+// ---- voice activity detection and comfort noise --------------------------
+
+// log2 of a positive value: integer part and Q15 fraction (0, 0 for x <= 0).
+void log2Split(Word32 x, Word16& exponent, Word16& fraction);
+
+// Integer square root (14 bisection steps) of a Q-doubled value.
+int16_t sqrtBits(Word32 num);
+
+// Energy in the detector's dB scale from a 32-bit value and the
+// autocorrelation exponent.
+int16_t energyLog(Word32 x, int16_t expR0);
+
+// The detector's decision rules on the differential features: 1 voice,
+// 0 noise.
+int16_t vadDecision(int16_t dSLE, int16_t dSE, int16_t sd, int16_t dSZC);
+
+// Sum of `count` autocorrelation sets of 11 values with their shifts,
+// normalised; shSum receives the shift of the sum.
+void sumAutocorr(const int16_t* acf, const int16_t* shAcf, int count, int16_t* sum, int16_t* shSum);
+
+// Autocorrelation of the filter coefficients, normalised.
+void filterAutocorr(const int16_t* coeff, int16_t* rcoeff, int16_t& sh);
+
+// True when the filter described by rcoeff predicts the autocorrelation acf
+// worse than the residual energy alpha allows by the given fraction.
+bool filterDiffers(const int16_t* rcoeff, int16_t shR, const int16_t* acf, int16_t alpha, int16_t frac);
+
+// Quantised SID gain index of an energy (one frame, or an average of
+// several) and its value in dB.
+int16_t sidGainIndex(const int16_t* ener, const int16_t* shEner, int count, int16_t& enerQ);
 
 // ---- bit packing ----------------------------------------------------------
 

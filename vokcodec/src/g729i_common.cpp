@@ -3,43 +3,6 @@
 
 namespace vokc::g729i {
 
-namespace {
-
-// log2 interpolation table, Q15 (x = 1 + i / 32).
-constexpr int16_t kLog2Table[33] = {0,     1455,  2866,  4236,  5568,  6863,  8124,  9352,  10549, 11716, 12855,
-                                    13967, 15054, 16117, 17156, 18172, 19167, 20142, 21097, 22033, 22951, 23852,
-                                    24735, 25603, 26455, 27291, 28113, 28922, 29716, 30497, 31266, 32023, 32767};
-
-// Integer square root of a Q-doubled value by successive approximation.
-int16_t sqrtBits(Word32 num) {
-  int16_t rez = 0, bit = 0x4000;
-  for (int i = 0; i < 14; ++i) {
-    if (L_sub(num, L_mult(add(rez, bit), add(rez, bit))) >= 0) rez = add(rez, bit);
-    bit = shr(bit, 1);
-  }
-  return rez;
-}
-
-}  // namespace
-
-void log2Split(Word32 x, Word16& exponent, Word16& fraction) {
-  if (x <= 0) {
-    exponent = 0;
-    fraction = 0;
-    return;
-  }
-  const Word16 e = norm_l(x);
-  x = L_shl(x, e);
-  exponent = sub(30, e);
-  x = L_shr(x, 9);
-  const Word16 i = sub(extract_h(x), 32);
-  x = L_shr(x, 1);
-  const Word16 a = static_cast<Word16>(extract_l(x) & 0x7fff);
-  Word32 y = L_deposit_h(kLog2Table[i]);
-  y = L_msu(y, sub(kLog2Table[i], kLog2Table[i + 1]), a);
-  fraction = extract_h(y);
-}
-
 void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pitchGain, int16_t* pulseGain,
                        int16_t* delay) {
   if (curGain == 0) {
@@ -157,52 +120,6 @@ void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pi
     pulseGain[sf] = g >= 0 ? g : static_cast<int16_t>(-g);
     delay[sf] = t0;
   }
-}
-
-int16_t sidGainIndex(const int16_t* ener, const int16_t* shEner, int count, int16_t& enerQ) {
-  static constexpr int16_t kFact[3] = {410, 26, 13};
-  static constexpr int16_t kMarg[3] = {0, 0, 1};
-  Word32 x;
-  int16_t sh1;
-  Word16 hi, lo;
-  if (count == 0) {
-    L_Extract(L_shl(L_deposit_l(ener[0]), shEner[0]), hi, lo);
-    x = mpy32x16(hi, lo, kFact[0]);
-    sh1 = 0;
-  } else {
-    sh1 = shEner[0];
-    for (int i = 1; i < count; ++i)
-      if (shEner[i] < sh1) sh1 = shEner[i];
-    sh1 = add(sh1, static_cast<int16_t>(16 - kMarg[count]));
-    x = 0;
-    for (int i = 0; i < count; ++i) x = L_add(x, L_shl(L_deposit_l(ener[i]), sub(sh1, shEner[i])));
-    L_Extract(x, hi, lo);
-    x = mpy32x16(hi, lo, kFact[count]);
-  }
-  // Quantisation in the log domain: 4 dB steps below 14 dB, 2 dB above.
-  Word16 e, f;
-  log2Split(x, e, f);
-  int16_t v = add(shl(sub(e, sh1), 10), mult_r(f, 1024));
-  if (sub(v, -2721) <= 0) {
-    enerQ = -12;
-    return 0;
-  }
-  if (sub(v, 22111) > 0) {
-    enerQ = 66;
-    return 31;
-  }
-  if (sub(v, 4762) <= 0) {
-    v = add(v, 3401);
-    int16_t index = mult(v, 24);
-    if (index < 1) index = 1;
-    enerQ = sub(shl(index, 2), 8);
-    return index;
-  }
-  v = sub(v, 340);
-  int16_t index = sub(shr(mult(v, 193), 2), 1);
-  if (index < 6) index = 6;
-  enerQ = add(shl(index, 1), 4);
-  return index;
 }
 
 }  // namespace vokc::g729i

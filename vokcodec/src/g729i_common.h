@@ -41,9 +41,6 @@ constexpr int16_t kSidGain[32] = {2,    5,    8,    13,   20,   32,   50,   64, 
                                   160,  201,  253,  318,  401,  505,  635,  800,  1007, 1268, 1596,
                                   2010, 2530, 3185, 4009, 5048, 6355, 8000, 10071, 12679, 15962};
 
-// log2 of a positive value: integer part and Q15 fraction (0, 0 for x <= 0).
-void log2Split(Word32 x, Word16& exponent, Word16& fraction);
-
 // Comfort-noise excitation of one frame (two subframes): random pitch and
 // pulse excitation plus Gaussian noise scaled to the target gain.  Per
 // subframe the pitch gain (Q14), the magnitude of the pulse gain and the
@@ -51,10 +48,6 @@ void log2Split(Word32 x, Word16& exponent, Word16& fraction);
 // phase-dispersion state.
 void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pitchGain, int16_t* pulseGain,
                        int16_t* delay);
-
-// Quantised SID gain index of an energy (one frame, or an average of
-// several) and its value in dB.
-int16_t sidGainIndex(const int16_t* ener, const int16_t* shEner, int count, int16_t& enerQ);
 
 }  // namespace vokc::g729i
 

@@ -27,59 +27,6 @@ constexpr int16_t kInitFactor[33] = {32767, 16913, 17476, 18079, 18725, 19418, 2
                                      24966, 26214, 27594, 29127, 30840, 32767, 17476, 18725, 20165, 21845, 23831,
                                      26214, 29127, 32767, 18725, 21845, 26214, 32767, 21845, 32767, 32767, 0};
 
-// Energy in the detector's dB scale from a 32-bit value and the
-// autocorrelation exponent.
-int16_t energyLog(Word32 x, int16_t expR0) {
-  Word16 e, f;
-  log2Split(x, e, f);
-  Word32 acc = mpy32x16(e, f, 9864);
-  acc = L_mac(acc, 9864, sub(sub(expR0, 1), 1));
-  acc = L_shl(acc, 11);
-  return sub(extract_h(acc), 4875);
-}
-
-// The detector's decision rules on the differential features.
-int16_t decide(int16_t dSLE, int16_t dSE, int16_t sd, int16_t dSZC) {
-  Word32 a = L_shr(L_mac(L_mult(dSZC, -14680), 8192, -28521), 8);
-  if (L_add(a, L_deposit_h(sd)) > 0) return kVoice;
-  a = L_shr(L_mac(L_mult(dSZC, 19065), 8192, -19446), 7);
-  if (L_add(a, L_deposit_h(sd)) > 0) return kVoice;
-  a = L_shr(L_mac(L_mult(dSZC, 20480), 8192, 16384), 2);
-  if (L_add(a, L_deposit_h(dSE)) < 0) return kVoice;
-  a = L_shr(L_mac(L_mult(dSZC, -16384), 8192, 19660), 2);
-  if (L_add(a, L_deposit_h(dSE)) < 0) return kVoice;
-  if (L_mac(L_mult(dSE, 32767), 1024, 30802) < 0) return kVoice;
-  if (L_mac(L_mac(L_mult(sd, -28160), 64, 19988), dSE, 512) < 0) return kVoice;
-  if (L_mac(L_mult(sd, 32767), 32, -30199) > 0) return kVoice;
-  a = L_shr(L_mac(L_mult(dSZC, -20480), 8192, 22938), 2);
-  if (L_add(a, L_deposit_h(dSE)) < 0) return kVoice;
-  a = L_shr(L_mac(L_mult(dSZC, 23831), 4096, 31576), 2);
-  if (L_add(a, L_deposit_h(dSE)) < 0) return kVoice;
-  if (L_mac(L_mult(dSE, 32767), 2048, 17367) < 0) return kVoice;
-  if (L_mac(L_mac(L_mult(sd, -22400), 32, 25395), dSLE, 256) < 0) return kVoice;
-  if (L_add(L_mac(L_mult(dSE, -30427), 256, -29959), L_deposit_h(dSLE)) > 0) return kVoice;
-  if (L_add(L_mac(L_mult(dSE, -23406), 512, 28087), L_deposit_h(dSLE)) < 0) return kVoice;
-  if (L_mac(L_mac(L_mult(dSE, 24576), 1024, 29491), dSLE, 16384) < 0) return kVoice;
-  return kNoise;
-}
-
-// Sum of `count` autocorrelation sets of 11 values with their shifts,
-// normalised; shSum receives the shift of the sum.
-void sumAutocorr(const int16_t* acf, const int16_t* shAcf, int count, int16_t* sum, int16_t* shSum) {
-  int16_t sh0 = shAcf[0];
-  for (int i = 1; i < count; ++i)
-    if (shAcf[i] < sh0) sh0 = shAcf[i];
-  sh0 = add(sh0, 14);
-  Word32 tab[kMp1] = {};
-  for (int i = 0; i < count; ++i) {
-    const int16_t t = sub(sh0, shAcf[i]);
-    for (int j = 0; j < kMp1; ++j) tab[j] = L_add(tab[j], L_shl(L_deposit_l(acf[i * kMp1 + j]), t));
-  }
-  const int16_t n = norm_l(tab[0]);
-  for (int i = 0; i < kMp1; ++i) sum[i] = extract_h(L_shl(tab[i], n));
-  *shSum = add(sh0, sub(n, 16));
-}
-
 // Levinson on a 16-bit autocorrelation, falling back to the last stable
 // filter (which a successful run replaces).  Returns false on fallback
 // (err is then left alone).
@@ -97,38 +44,6 @@ bool levinson16(const int16_t* acf, int16_t* a, int16_t* oldA, int16_t* oldRc, i
   }
   std::memcpy(a, oldA, kMp1 * sizeof(int16_t));
   return false;
-}
-
-// Autocorrelation of the filter coefficients, normalised.
-void filterAutocorr(const int16_t* coeff, int16_t* rcoeff, int16_t& sh) {
-  Word32 acc = 0;
-  for (int j = 0; j <= kOrder; ++j) acc = L_mac(acc, coeff[j], coeff[j]);
-  sh = norm_l(acc);
-  rcoeff[0] = round_fx(L_shl(acc, sh));
-  for (int i = 1; i <= kOrder; ++i) {
-    acc = 0;
-    for (int j = 0; j <= kOrder - i; ++j) acc = L_mac(acc, coeff[j], coeff[j + i]);
-    rcoeff[i] = round_fx(L_shl(acc, sh));
-  }
-}
-
-// True when the filter described by rcoeff predicts the autocorrelation acf
-// worse than the residual energy alpha allows by the given fraction.
-bool filterDiffers(const int16_t* rcoeff, int16_t shR, const int16_t* acf, int16_t alpha, int16_t frac) {
-  int16_t sh[2] = {0, 0};
-  int ind = 1;
-  Word32 t0;
-  for (;;) {
-    bool ovf = false;
-    t0 = L_shr(L_mult_o(shr(rcoeff[0], sh[0]), shr(acf[0], sh[1]), ovf), 1);
-    for (int i = 1; i <= kOrder; ++i) t0 = L_mac_o(t0, shr(rcoeff[i], sh[0]), shr(acf[i], sh[1]), ovf);
-    if (!ovf) break;
-    sh[ind] = add(sh[ind], 1);
-    ind = 1 - ind;
-  }
-  Word32 t1 = L_add(L_deposit_l(mult_r(alpha, frac)), L_deposit_l(alpha));
-  t1 = L_shl(t1, sub(add(shR, 9), add(sh[0], sh[1])));
-  return L_sub(t0, t1) > 0;
 }
 
 }  // namespace
@@ -228,7 +143,7 @@ int16_t DtxEncoder::detect(const int16_t* rc, const int16_t* lsf, const int32_t*
     const int16_t dSE = sub(meanSE, energy);
     const int16_t dSLE = sub(meanSLE, energyLow);
     const int16_t dSZC = sub(meanSZC, zc);
-    marker = energy < 3072 ? kNoise : decide(dSLE, dSE, sd, dSZC);
+    marker = energy < 3072 ? kNoise : vadDecision(dSLE, dSE, sd, dSZC);
     vFlag = 0;
     if (pastVad == kVoice && marker == kNoise && add(dSE, 410) < 0 && energy > 3072) {
       marker = kVoice;
