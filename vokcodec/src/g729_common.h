@@ -318,6 +318,15 @@ void filterAutocorr(const int16_t* coeff, int16_t* rcoeff, int16_t& sh);
 // worse than the residual energy alpha allows by the given fraction.
 bool filterDiffers(const int16_t* rcoeff, int16_t shR, const int16_t* acf, int16_t alpha, int16_t frac);
 
+// Comfort-noise excitation of one frame (80 samples at exc, the past
+// excitation before it): random pitch and pulse excitation plus Gaussian
+// noise scaled to the target gain.  Per subframe the pitch gain (Q14), the
+// magnitude of the pulse gain (when pulseGain is given) and the delay are
+// returned for the encoder's taming memory and the decoder's
+// phase-dispersion state.
+void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pitchGain, int16_t* pulseGain,
+                       int16_t* delay);
+
 // Quantised SID gain index of an energy (one frame, or an average of
 // several) and its value in dB.
 int16_t sidGainIndex(const int16_t* ener, const int16_t* shEner, int count, int16_t& enerQ);

@@ -1,8 +1,7 @@
 // Pieces shared by the G.729 Annex I (integrated 6.4 / 8 / 11.8 kbit/s coder
 // with discontinuous transmission) encoder and decoder: frame types, bit
-// allocations of every frame type, reset values and the comfort-noise
-// helpers; the frame-loop glue common to the G.729 family is in
-// g729_common.h.
+// allocations of every frame type and reset values; the frame-loop glue
+// common to the G.729 family is in g729_common.h.
 #ifndef VOKCODEC_G729I_COMMON_H
 #define VOKCODEC_G729I_COMMON_H
 
@@ -40,14 +39,6 @@ constexpr int16_t kLsfReset[kOrder] = {2339, 4679, 7018, 9358, 11698, 14037, 163
 constexpr int16_t kSidGain[32] = {2,    5,    8,    13,   20,   32,   50,   64,   80,   101,  127,
                                   160,  201,  253,  318,  401,  505,  635,  800,  1007, 1268, 1596,
                                   2010, 2530, 3185, 4009, 5048, 6355, 8000, 10071, 12679, 15962};
-
-// Comfort-noise excitation of one frame (two subframes): random pitch and
-// pulse excitation plus Gaussian noise scaled to the target gain.  Per
-// subframe the pitch gain (Q14), the magnitude of the pulse gain and the
-// delay are returned for the encoder's taming memory and the decoder's
-// phase-dispersion state.
-void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pitchGain, int16_t* pulseGain,
-                       int16_t* delay);
 
 }  // namespace vokc::g729i
 
