@@ -336,6 +336,38 @@ void shiftEncoderHistory(int16_t* oldSpeech, int16_t* oldWsp, int16_t* oldExc) {
   std::memmove(oldExc, oldExc + kFrame, kExcHist * sizeof(int16_t));
 }
 
+void closedLoopPitch(bool lowRate, int16_t centre, const int16_t* xn, const int16_t* h, int16_t* excBuf,
+                     int subframe, int16_t* delay) {
+  if (lowRate) {
+    voksAdaptiveCodebookSearch_G729D_16s(centre, xn, h, excBuf, subframe, delay);
+    voksDecodeAdaptiveVector_G729_16s_I(delay, excBuf);
+    return;
+  }
+  int16_t vec[kSubfr];  // the search also leaves the vector in the excitation buffer
+  voksAdaptiveCodebookSearch_G729_16s(centre, xn, h, excBuf, delay, vec, subframe);
+}
+
+int fixedCodebook(Codebook book, int16_t* h, const int16_t* xn2, int16_t* res2, const int16_t* excSub,
+                  int16_t gainPit, int lpMode, int16_t* budget, int subframe, int16_t* code, int16_t* y2,
+                  int16_t* words) {
+  if (book == Codebook::k118) {
+    for (int i = 0; i < kSubfr; ++i) res2[i] = sub(res2[i], extract_h(L_shl(L_mult(excSub[i], gainPit), 1)));
+    voksFixedCodebookSearch_G729E_16s(lpMode, xn2, res2, h, code, y2, words);
+    return 5;
+  }
+  int16_t dn[kSubfr];
+  voksCrossCorr_NormM_16s(h, xn2, kSubfr, dn);
+  if (book == Codebook::k64) {
+    voksFixedCodebookSearch_G729D_16s(dn, h, code, y2, &words[1], &words[0]);
+    return 2;
+  }
+  int16_t rr[616];
+  voksToeplizMatrix_G729_16s(h, rr);
+  voksFixedCodebookSearch_G729_16s(dn, rr, code, words, budget, subframe);
+  filteredCode80(h, words[0], words[1], y2);
+  return 2;
+}
+
 int16_t quantiseGains(bool lowRate, const int16_t* xn, const int16_t* y1, const int16_t* code, const int16_t* y2,
                       int16_t* pastQuaEn, int16_t taming, int16_t* gains) {
   int16_t rows[2];

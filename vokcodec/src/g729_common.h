@@ -172,6 +172,27 @@ int16_t* takeFrame(int16_t* oldSpeech, const int16_t* pcm, uint8_t* highPass);
 // excitation (kExcHist history) on by one frame.
 void shiftEncoderHistory(int16_t* oldSpeech, int16_t* oldWsp, int16_t* oldExc);
 
+// Closed-loop pitch of a subframe around the open-loop delay `centre`
+// (1/3 resolution, or the 6.4 kbit/s rules with lowRate); the adaptive
+// vector is left in the excitation buffer (excBuf: kExcHist samples of
+// history, then the subframe).
+void closedLoopPitch(bool lowRate, int16_t centre, const int16_t* xn, const int16_t* h, int16_t* excBuf,
+                     int subframe, int16_t* delay);
+
+// The algebraic codebooks of the three rates.
+enum class Codebook { k64, k80, k118 };
+
+// Fixed-codebook search of a subframe on the pitch-sharpened impulse
+// response h and the target xn2: the code vector, its filtered version y2
+// and the transmitted words (positions then signs at 6.4 and 8 kbit/s,
+// five track words at 11.8 kbit/s); returns the number of words.  At
+// 11.8 kbit/s the LP residual res2 first loses the adaptive contribution
+// (excSub scaled by gainPit) and lpMode picks the forward or backward
+// codebook.  budget: the 8 kbit/s search's budget over a frame.
+int fixedCodebook(Codebook book, int16_t* h, const int16_t* xn2, int16_t* res2, const int16_t* excSub,
+                  int16_t gainPit, int lpMode, int16_t* budget, int subframe, int16_t* code, int16_t* y2,
+                  int16_t* words);
+
 // Quantised pitch and code gains (gains[0], gains[1]) of a subframe and
 // their transmitted index: the 6.4 kbit/s codebook (lowRate, 3 + 3 bits)
 // or the 8 kbit/s one (3 + 4 bits).

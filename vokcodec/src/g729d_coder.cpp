@@ -166,13 +166,7 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
     // Closed-loop delay; the adaptive vector goes into the excitation.
     int16_t* excBuf = exc + off - kExcHist;
     int16_t delay[2];
-    if (low) {
-      voksAdaptiveCodebookSearch_G729D_16s(centre, xn, h1, excBuf, sf, delay);
-      voksDecodeAdaptiveVector_G729_16s_I(delay, excBuf);
-    } else {
-      int16_t vec[kSubfr];
-      voksAdaptiveCodebookSearch_G729_16s(centre, xn, h1, excBuf, delay, vec, sf);
-    }
+    closedLoopPitch(low, centre, xn, h1, excBuf, sf, delay);
     const int16_t t0 = delay[0], frac = delay[1];
     const int16_t index = encodeLag(t0, frac, tMin, tMax, sf, low);
     *ana++ = index;
@@ -190,23 +184,9 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
     // Fixed codebook on the pitch-sharpened impulse response.
     const int16_t sharp = shl(s->sharp, 1);
     sharpen(h1, t0, sharp);
-    int16_t dn[kSubfr];
-    voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);
     int16_t code[kSubfr], y2[kSubfr];
-    if (low) {
-      int16_t sign = 0, pos = 0;
-      voksFixedCodebookSearch_G729D_16s(dn, h1, code, y2, &sign, &pos);
-      *ana++ = pos;
-      *ana++ = sign;
-    } else {
-      int16_t rr[616];
-      int16_t cb[2];
-      voksToeplizMatrix_G729_16s(h1, rr);
-      voksFixedCodebookSearch_G729_16s(dn, rr, code, cb, &budget, sf);
-      filteredCode80(h1, cb[0], cb[1], y2);
-      *ana++ = cb[0];
-      *ana++ = cb[1];
-    }
+    ana += fixedCodebook(low ? Codebook::k64 : Codebook::k80, h1, xn2, nullptr, nullptr, 0, 0, &budget, sf, code, y2,
+                         ana);
     sharpen(code, t0, sharp);
 
     // Gains.

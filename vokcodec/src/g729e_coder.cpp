@@ -106,24 +106,6 @@ void residual(const int16_t* a, int m, const int16_t* x, int16_t* y, int len = k
   voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(m), x, y, len);
 }
 
-// ---- encoder pieces ---------------------------------------------------------
-
-// Fixed codebook of an 8 kbit/s subframe: sharpening folded into h, the
-// correlation matrix and backward-filtered target, the focused search with
-// its budget, the filtered code vector and the sharpened code vector.
-void fixedCodebook8k(int16_t sharpQ14, int16_t t0, int16_t* h1, const int16_t* xn2, int16_t* code, int16_t* y2,
-                     int16_t* cbIndex, int16_t* budget, int subframe) {
-  const int16_t sharp = shl(sharpQ14, 1);
-  sharpen(h1, t0, sharp);
-  int16_t rr[616];
-  voksToeplizMatrix_G729_16s(h1, rr);
-  int16_t dn[kSubfr];
-  voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);
-  voksFixedCodebookSearch_G729_16s(dn, rr, code, cbIndex, budget, subframe);
-  filteredCode80(h1, cbIndex[0], cbIndex[1], y2);
-  sharpen(code, t0, sharp);
-}
-
 // ---- decoder pieces -----------------------------------------------------------
 
 // First reflection coefficient of the post-filter's impulse response.
@@ -340,8 +322,8 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
     synth(ap2, mAp, xn, xn, s->memW0);
 
     // Closed-loop pitch.
-    int16_t delay[2], adaptive[kSubfr];
-    voksAdaptiveCodebookSearch_G729_16s(centre, xn, h1, exc + sfOff - kExcHist, delay, adaptive, sf);
+    int16_t delay[2];
+    closedLoopPitch(false, centre, xn, h1, exc + sfOff - kExcHist, sf, delay);
     const int16_t t0 = delay[0], frac = delay[1];
     const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
     *ana++ = index;
@@ -359,20 +341,13 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
     int16_t xn2[kSubfr];
     voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
 
+    // Fixed codebook on the pitch-sharpened impulse response.
+    const int16_t sharp = shl(s->sharp, 1);
+    sharpen(h1, t0, sharp);
     int16_t code[kSubfr], y2[kSubfr];
-    if (rate == 0) {
-      int16_t cb[2];
-      fixedCodebook8k(s->sharp, t0, h1, xn2, code, y2, cb, &budget, sf);
-      *ana++ = cb[0];
-      *ana++ = cb[1];
-    } else {
-      const int16_t pitSharp = shl(s->sharp, 1);
-      sharpen(h1, t0, pitSharp);
-      for (int i = 0; i < kSubfr; ++i) res2[i] = sub(res2[i], extract_h(L_shl(L_mult(exc[sfOff + i], gainPit), 1)));
-      voksFixedCodebookSearch_G729E_16s(mode, xn2, res2, h1, code, y2, ana);
-      ana += 5;
-      sharpen(code, t0, pitSharp);
-    }
+    ana += fixedCodebook(rate == 0 ? Codebook::k80 : Codebook::k118, h1, xn2, res2, exc + sfOff, gainPit, mode,
+                         &budget, sf, code, y2, ana);
+    sharpen(code, t0, sharp);
 
     int16_t gains[2];
     *ana++ = quantiseGains(false, xn, y1, code, y2, s->pastQuaEn, taming, gains);

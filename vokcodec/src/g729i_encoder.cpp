@@ -291,13 +291,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     // Closed-loop pitch.
     int16_t* excBuf = exc + sfOff - kExcHist;
     int16_t delay[2];
-    if (lowRate) {
-      voksAdaptiveCodebookSearch_G729D_16s(centre, xn, h1, excBuf, sf, delay);
-      voksDecodeAdaptiveVector_G729_16s_I(delay, excBuf);
-    } else {
-      int16_t vec[kSubfr];  // the search also leaves the vector in the excitation buffer
-      voksAdaptiveCodebookSearch_G729_16s(centre, xn, h1, excBuf, delay, vec, sf);
-    }
+    closedLoopPitch(lowRate, centre, xn, h1, excBuf, sf, delay);
     const int16_t t0 = delay[0], frac = delay[1];
     const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, lowRate);
     *ana++ = index;
@@ -320,28 +314,8 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     const int16_t sharp = shl(s->sharp, 1);
     sharpen(h1, t0, sharp);
     int16_t code[kSubfr], y2[kSubfr];
-    if (rate == vokcG729IRate80) {
-      int16_t rr[616];
-      voksToeplizMatrix_G729_16s(h1, rr);
-      int16_t dn[kSubfr];
-      voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);
-      int16_t cb[2];
-      voksFixedCodebookSearch_G729_16s(dn, rr, code, cb, &budget, sf);
-      filteredCode80(h1, cb[0], cb[1], y2);
-      *ana++ = cb[0];
-      *ana++ = cb[1];
-    } else if (lowRate) {
-      int16_t dn[kSubfr];
-      voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);
-      int16_t sign = 0, pos = 0;
-      voksFixedCodebookSearch_G729D_16s(dn, h1, code, y2, &sign, &pos);
-      *ana++ = pos;
-      *ana++ = sign;
-    } else {
-      for (int i = 0; i < kSubfr; ++i) res2[i] = sub(res2[i], extract_h(L_shl(L_mult(exc[sfOff + i], gainPit), 1)));
-      voksFixedCodebookSearch_G729E_16s(lpMode, xn2, res2, h1, code, y2, ana);
-      ana += 5;
-    }
+    const Codebook book = lowRate ? Codebook::k64 : rate == vokcG729IRate80 ? Codebook::k80 : Codebook::k118;
+    ana += fixedCodebook(book, h1, xn2, res2, exc + sfOff, gainPit, lpMode, &budget, sf, code, y2, ana);
     sharpen(code, t0, sharp);
 
     // Gains.
