@@ -347,6 +347,16 @@ void closedLoopPitch(bool lowRate, int16_t centre, const int16_t* xn, const int1
   voksAdaptiveCodebookSearch_G729_16s(centre, xn, h, excBuf, delay, vec, subframe);
 }
 
+int16_t adaptiveGain(const int32_t* excErr, int16_t t0, int16_t frac, const int16_t* xn, const int16_t* h,
+                     const int16_t* excSub, int16_t* y1, int16_t& gainPit, int16_t* xn2) {
+  gainPit = 0;
+  voksAdaptiveCodebookGain_G729_16s(xn, h, excSub, y1, &gainPit);
+  const int16_t taming = tamingNeeded(excErr, t0, frac);
+  if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
+  voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
+  return taming;
+}
+
 int fixedCodebook(Codebook book, int16_t* h, const int16_t* xn2, int16_t* res2, const int16_t* excSub,
                   int16_t gainPit, int lpMode, int16_t* budget, int subframe, int16_t* code, int16_t* y2,
                   int16_t* words) {

@@ -129,6 +129,13 @@ VokResult initHighPass(uint8_t* state, int capacity, bool post);
 // Parity of the pitch index bits 2..7 (plus one).
 int16_t pitchParity(int16_t index);
 
+// Parity bit sent after the first delay index; at 11.8 kbit/s it also
+// covers index bit 1.
+inline int16_t sentParity(int16_t index, bool rate118) {
+  const int16_t parity = pitchParity(index);
+  return rate118 ? static_cast<int16_t>(parity ^ ((index >> 1) & 1)) : parity;
+}
+
 // Search range of the second subframe around the first subframe's delay.
 void delayRange(int16_t t0, int16_t& tMin, int16_t& tMax);
 
@@ -178,6 +185,12 @@ void shiftEncoderHistory(int16_t* oldSpeech, int16_t* oldWsp, int16_t* oldExc);
 // history, then the subframe).
 void closedLoopPitch(bool lowRate, int16_t centre, const int16_t* xn, const int16_t* h, int16_t* excBuf,
                      int subframe, int16_t* delay);
+
+// Adaptive-codebook gain of a subframe (limited under taming), the filtered
+// adaptive vector y1 and the target left for the fixed codebook (xn2);
+// returns the taming flag the gain quantiser needs.
+int16_t adaptiveGain(const int32_t* excErr, int16_t t0, int16_t frac, const int16_t* xn, const int16_t* h,
+                     const int16_t* excSub, int16_t* y1, int16_t& gainPit, int16_t* xn2);
 
 // The algebraic codebooks of the three rates.
 enum class Codebook { k64, k80, k118 };

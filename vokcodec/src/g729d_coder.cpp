@@ -174,12 +174,8 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
     centre = t0;
 
     int16_t y1[kSubfr];
-    int16_t gainPit = 0;
-    voksAdaptiveCodebookGain_G729_16s(xn, h1, exc + off, y1, &gainPit);
-    const int16_t taming = tamingNeeded(s->excErr, t0, frac);
-    if (taming && gainPit > kGpClip) gainPit = kGpClip;
-    int16_t xn2[kSubfr];
-    voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
+    int16_t gainPit, xn2[kSubfr];
+    const int16_t taming = adaptiveGain(s->excErr, t0, frac, xn, h1, exc + off, y1, gainPit, xn2);
 
     // Fixed codebook on the pitch-sharpened impulse response.
     const int16_t sharp = shl(s->sharp, 1);

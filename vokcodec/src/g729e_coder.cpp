@@ -327,19 +327,11 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
     const int16_t t0 = delay[0], frac = delay[1];
     const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
     *ana++ = index;
-    if (sf == 0) {
-      int16_t parity = pitchParity(index);
-      if (rate == 1) parity = static_cast<int16_t>(parity ^ ((index >> 1) & 1));
-      *ana++ = parity;
-    }
+    if (sf == 0) *ana++ = sentParity(index, rate == 1);
     centre = t0;
 
-    int16_t y1[kSubfr], gainPit = 0;
-    voksAdaptiveCodebookGain_G729_16s(xn, h1, exc + sfOff, y1, &gainPit);
-    const int16_t taming = tamingNeeded(s->excErr, t0, frac);
-    if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
-    int16_t xn2[kSubfr];
-    voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
+    int16_t y1[kSubfr], gainPit, xn2[kSubfr];
+    const int16_t taming = adaptiveGain(s->excErr, t0, frac, xn, h1, exc + sfOff, y1, gainPit, xn2);
 
     // Fixed codebook on the pitch-sharpened impulse response.
     const int16_t sharp = shl(s->sharp, 1);

@@ -295,20 +295,12 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     const int16_t t0 = delay[0], frac = delay[1];
     const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, lowRate);
     *ana++ = index;
-    if (sf == 0 && !lowRate) {
-      int16_t parity = pitchParity(index);
-      if (rate == vokcG729IRate118) parity = static_cast<int16_t>(parity ^ ((index >> 1) & 1));
-      *ana++ = parity;
-    }
+    if (sf == 0 && !lowRate) *ana++ = sentParity(index, rate == vokcG729IRate118);
     centre = t0;
 
     int16_t y1[kSubfr];
-    int16_t gainPit = 0;
-    voksAdaptiveCodebookGain_G729_16s(xn, h1, exc + sfOff, y1, &gainPit);
-    const int16_t taming = tamingNeeded(s->excErr, t0, frac);
-    if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
-    int16_t xn2[kSubfr];
-    voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
+    int16_t gainPit, xn2[kSubfr];
+    const int16_t taming = adaptiveGain(s->excErr, t0, frac, xn, h1, exc + sfOff, y1, gainPit, xn2);
 
     // Fixed codebook.
     const int16_t sharp = shl(s->sharp, 1);
