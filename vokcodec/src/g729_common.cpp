@@ -74,10 +74,6 @@ int16_t logAreaRatio(int16_t rc) {
 
 int32_t errStep(int32_t e, int16_t gainPit) { return L_add(0x4000, L_shl(mpy32x16(e, gainPit), 1)); }
 
-void residual(const int16_t* a, int order, const int16_t* x, int16_t* y, int len = kSubfr) {
-  voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(order), x, y, len);
-}
-
 }  // namespace
 
 void resetPredictors(int16_t* lsfMa, int16_t* pastQuaEn) {
@@ -95,6 +91,42 @@ void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap) {
     fac = round_fx(L_mult(fac, gamma));
   }
   ap[order] = round_fx(L_mult(a[order], fac));
+}
+
+VokResult synthesis30(const int16_t* a, int order, const int16_t* x, int16_t* y, const int16_t* mem30, int len) {
+  int16_t m[kOrderBwd];
+  std::memcpy(m, mem30 + kOrderBwd - order, static_cast<std::size_t>(order) * sizeof(int16_t));
+  return voksSynthesisFilter_G729E_16s(a, order, x, y, len, m);
+}
+
+void residualOrder(const int16_t* a, int order, const int16_t* x, int16_t* y, int len) {
+  voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(order), x, y, len);
+}
+
+void weightedSpeech(const int16_t* a, int order, const int16_t* gamma1, const int16_t* gamma2, const int16_t* speech,
+                    int16_t* wsp, int16_t* memW) {
+  for (int sf = 0; sf < 2; ++sf) {
+    const int16_t* p = a + sf * (order + 1);
+    int16_t ap1[kMp1Bwd], ap2[kMp1Bwd];
+    weightAz(p, gamma1[sf], order, ap1);
+    weightAz(p, gamma2[sf], order, ap2);
+    int16_t* w = wsp + sf * kSubfr;
+    residualOrder(ap1, order, speech + sf * kSubfr, w);
+    synthesis30(ap2, order, w, w, memW);
+    std::memcpy(memW, w + kSubfr - kOrderBwd, kOrderBwd * sizeof(int16_t));
+  }
+}
+
+void weightedTarget(const int16_t* aq, int orderAq, const int16_t* ap1, const int16_t* ap2, int orderAp,
+                    const int16_t* speech, int16_t* exc, int16_t* res2, const int16_t* memErr, const int16_t* memW0,
+                    int16_t* xn) {
+  residualOrder(aq, orderAq, speech, exc);
+  std::memcpy(res2, exc, kSubfr * sizeof(int16_t));
+  int16_t err[kOrderBwd + kSubfr];
+  std::memcpy(err, memErr, kOrderBwd * sizeof(int16_t));
+  synthesis30(aq, orderAq, exc, err + kOrderBwd, memErr);
+  residualOrder(ap1, orderAp, err + kOrderBwd, xn);
+  synthesis30(ap2, orderAp, xn, xn, memW0);
 }
 
 void interpolateLpc(const int16_t* lspOld, const int16_t* lspNew, int16_t* aq) {
@@ -609,14 +641,14 @@ int16_t LpModeDecision::decide(const int16_t* speech, const int16_t* aFwdQ, int1
                                int16_t prevMode) {
   int16_t res[kFrame];
   const int16_t eSpeech = energyDb(speech, kFrame);
-  residual(aBwd + kMp1Bwd, kOrderBwd, speech, res, kFrame);
+  residualOrder(aBwd + kMp1Bwd, kOrderBwd, speech, res, kFrame);
   const int16_t gpredB = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
   interpolateBackward(aBwd, prevFilter, cInt);
-  residual(aBwd, kOrderBwd, speech, res);
-  residual(aBwd + kMp1Bwd, kOrderBwd, speech + kSubfr, res + kSubfr);
+  residualOrder(aBwd, kOrderBwd, speech, res);
+  residualOrder(aBwd + kMp1Bwd, kOrderBwd, speech + kSubfr, res + kSubfr);
   const int16_t gpredBint = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
-  residual(aFwdQ, kOrder, speech, res);
-  residual(aFwdQ + kMp1, kOrder, speech + kSubfr, res + kSubfr);
+  residualOrder(aFwdQ, kOrder, speech, res);
+  residualOrder(aFwdQ + kMp1, kOrder, speech + kSubfr, res + kSubfr);
   const int16_t gpredF = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
 
   const int16_t gap = add(extract_l(L_shr(L_mult(shr(globStat, 7), 3), 1)), 205);

@@ -82,6 +82,27 @@ inline int16_t nextRandom(int16_t& seed) {
 // a[i] gamma^i for i = 0..order (Q12 in and out).
 void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap);
 
+// 1/A(z) of the given order over len samples from a copy of the filter
+// memory: mem30 holds the last 30 outputs, of which the last `order` are
+// used (it is left unchanged).
+VokResult synthesis30(const int16_t* a, int order, const int16_t* x, int16_t* y, const int16_t* mem30,
+                      int len = kSubfr);
+// A(z) of the given order; x has `order` samples of history before it.
+void residualOrder(const int16_t* a, int order, const int16_t* x, int16_t* y, int len = kSubfr);
+
+// Weighted speech of a frame through A(z/gamma1) / A(z/gamma2) of both
+// subframes' filters (a: 2 x (order + 1)); memW keeps the last 30 outputs.
+void weightedSpeech(const int16_t* a, int order, const int16_t* gamma1, const int16_t* gamma2, const int16_t* speech,
+                    int16_t* wsp, int16_t* memW);
+
+// Target of a subframe's searches: the LP residual of the speech (into
+// exc, and a copy in res2) through 1/A(z) with the error memory, then
+// through W(z) = ap1 / ap2 with the weighted-error memory (memories of 30
+// samples, left unchanged).
+void weightedTarget(const int16_t* aq, int orderAq, const int16_t* ap1, const int16_t* ap2, int orderAp,
+                    const int16_t* speech, int16_t* exc, int16_t* res2, const int16_t* memErr, const int16_t* memW0,
+                    int16_t* xn);
+
 // Quantised LP filters of both subframes: interpolated, then the new set.
 void interpolateLpc(const int16_t* lspOld, const int16_t* lspNew, int16_t* aq);
 

@@ -89,21 +89,9 @@ static_assert(sizeof(DecoderState) < 8192, "decoder state size");
 
 // ---- filters ---------------------------------------------------------------
 
-// 1/A(z) of order m over one subframe; mem holds 30 past outputs (the last
-// m are used) and is left unchanged.
-VokResult synth(const int16_t* a, int m, const int16_t* x, int16_t* y, const int16_t* mem) {
-  int16_t t[kOrderBwd];
-  std::memcpy(t, mem + kOrderBwd - m, static_cast<std::size_t>(m) * sizeof(int16_t));
-  return voksSynthesisFilter_G729E_16s(a, m, x, y, kSubfr, t);
-}
-
 VokResult synthZero(const int16_t* a, int m, const int16_t* x, int16_t* y, int len) {
   int16_t t[kOrderBwd] = {};
   return voksSynthesisFilter_G729E_16s(a, m, x, y, len, t);
-}
-
-void residual(const int16_t* a, int m, const int16_t* x, int16_t* y, int len = kSubfr) {
-  voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(m), x, y, len);
 }
 
 // ---- decoder pieces -----------------------------------------------------------
@@ -130,7 +118,7 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* 
   int16_t den[kMp1Bwd], num[32] = {};
   weightAz(a, s->ga1, m, den);
   weightAz(a, s->ga2, m, num);
-  residual(num, m, syn, s->res2 + kPstHist);
+  residualOrder(num, m, syn, s->res2 + kPstHist);
   int16_t ltp[1 + kSubfr];
   voksLongTermPostFilter_G729_16s(s->gaHarm, t0, s->res2, ltp + 1, voicing);  // shifts res2
   ltp[0] = s->memStp[kOrderBwd - 1];
@@ -144,7 +132,7 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* 
     const int16_t t = div_s(1024, g0);
     for (int i = 1; i <= kSubfr; ++i) ltp[i] = mult_r(ltp[i], t);
   }
-  synth(den, m, ltp + 1, ltp + 1, s->memStp);
+  synthesis30(den, m, ltp + 1, ltp + 1, s->memStp);
   std::memcpy(s->memStp, ltp + 1 + kSubfr - kOrderBwd, sizeof s->memStp);
   voksTiltCompensation_G729E_16s(parcor, ltp + 1, out);
   voksGainControl_G729_16s_I(syn, out, &s->gainPrec);
@@ -279,15 +267,7 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   }
 
   // Weighted speech and open-loop pitch.
-  for (int sf = 0; sf < 2; ++sf) {
-    const int16_t* p = ap + sf * (mAp + 1);
-    int16_t ap1[kMp1Bwd], ap2[kMp1Bwd];
-    weightAz(p, gamma1[sf], mAp, ap1);
-    weightAz(p, gamma2[sf], mAp, ap2);
-    residual(ap1, mAp, speech + sf * kSubfr, wsp + sf * kSubfr);
-    synth(ap2, mAp, wsp + sf * kSubfr, wsp + sf * kSubfr, s->memW);
-    std::memcpy(s->memW, wsp + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memW);
-  }
+  weightedSpeech(ap, mAp, gamma1, gamma2, speech, wsp, s->memW);
   int16_t tOp = 0;
   voksOpenLoopPitchSearch_G729_16s(wsp, &tOp);
 
@@ -311,15 +291,8 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
     synthZero(ap2, mAp, h1, h1, kSubfr);
 
     // Target signal.
-    residual(pAq, mAq, speech + sfOff, exc + sfOff);
-    int16_t res2[kSubfr];
-    std::memcpy(res2, exc + sfOff, sizeof res2);
-    int16_t errBuf[kOrderBwd + kSubfr];
-    std::memcpy(errBuf, s->memErr, sizeof s->memErr);
-    synth(pAq, mAq, exc + sfOff, errBuf + kOrderBwd, s->memErr);
-    int16_t xn[kSubfr];
-    residual(ap1, mAp, errBuf + kOrderBwd, xn);
-    synth(ap2, mAp, xn, xn, s->memW0);
+    int16_t res2[kSubfr], xn[kSubfr];
+    weightedTarget(pAq, mAq, ap1, ap2, mAp, speech + sfOff, exc + sfOff, res2, s->memErr, s->memW0, xn);
 
     // Closed-loop pitch.
     int16_t delay[2];
@@ -349,7 +322,7 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
 
     mixExcitation(exc + sfOff, code, gainPit, gainCode);
     updateExcErr(s->excErr, gainPit, t0);
-    synth(pAq, mAq, exc + sfOff, synthFrame + sfOff, s->memSyn);
+    synthesis30(pAq, mAq, exc + sfOff, synthFrame + sfOff, s->memSyn);
     std::memcpy(s->memSyn, synthFrame + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
     updateTargetMemories(speech + sfOff, synthFrame + sfOff, xn, y1, y2, gainPit, gainCode, kOrderBwd, s->memErr,
                          s->memW0);
@@ -527,9 +500,9 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
       concealedGains(voicing, gp, gc);
     }
     mixExcitation(exc + sfOff, code, gp, gc);
-    if (synth(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn) == vokWrnOverflow) {
+    if (synthesis30(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn) == vokWrnOverflow) {
       for (auto& e : s->oldExc) e = shr(e, 2);
-      synth(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn);
+      synthesis30(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn);
     }
     std::memcpy(s->memSyn, syn + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
   }

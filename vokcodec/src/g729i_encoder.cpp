@@ -40,17 +40,6 @@ struct EncoderState {
 
 EncoderState* encState(void* mem) { return alignedState<EncoderState>(mem); }
 
-// Synthesis over one subframe from a copy of the memory.
-void synthesise(const int16_t* a, int order, const int16_t* x, int16_t* y, const int16_t* mem, int len = kSubfr) {
-  int16_t m[kOrderBwd];
-  std::memcpy(m, mem, static_cast<size_t>(order) * sizeof(int16_t));
-  voksSynthesisFilter_G729E_16s(a, order, x, y, len, m);
-}
-
-void residual(const int16_t* a, int order, const int16_t* x, int16_t* y, int len = kSubfr) {
-  voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(order), x, y, len);
-}
-
 // Open-loop delay history of the music detector: the new delay, or its
 // half or third when it is a multiple of the recent average.
 void pushLag(EncoderState* s, int16_t tOp) {
@@ -187,15 +176,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     s->gamma1[0] = s->gamma1[1] = s->decision.bwdDominant == 0 ? 29491 : 32112;
     s->gamma2[0] = s->gamma2[1] = 13107;
   }
-  for (int sf = 0; sf < 2; ++sf) {
-    int16_t ap1[kMp1Bwd], ap2[kMp1Bwd];
-    const int16_t* a = ap + sf * (orderAp + 1);
-    weightAz(a, s->gamma1[sf], orderAp, ap1);
-    weightAz(a, s->gamma2[sf], orderAp, ap2);
-    residual(ap1, orderAp, speech + sf * kSubfr, wsp + sf * kSubfr);
-    synthesise(ap2, orderAp, wsp + sf * kSubfr, wsp + sf * kSubfr, s->memW + kOrderBwd - orderAp);
-    std::memcpy(s->memW, wsp + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memW);
-  }
+  weightedSpeech(ap, orderAp, s->gamma1, s->gamma2, speech, wsp, s->memW);
 
   if (vad == 0) {
     // Inactive frame: comfort noise in place of the excitation.
@@ -207,15 +188,15 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
       int16_t ap1[kMp1], ap2[kMp1];
       weightAz(aFwd + sf * kMp1, s->gamma1[sf], kOrder, ap1);
       weightAz(aFwd + sf * kMp1, s->gamma2[sf], kOrder, ap2);
-      synthesise(aq + sf * kMp1, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, s->memSyn + kOrderBwd - kOrder);
+      synthesis30(aq + sf * kMp1, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, s->memSyn);
       std::memcpy(s->memSyn, synth + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memSyn);
       int16_t err[kOrderBwd + kSubfr];
       std::memcpy(err, s->memErr, sizeof s->memErr);
       for (int i = 0; i < kSubfr; ++i)
         err[kOrderBwd + i] = static_cast<int16_t>(speech[sf * kSubfr + i] - synth[sf * kSubfr + i]);
       int16_t xn[kSubfr];
-      residual(ap1, kOrder, err + kOrderBwd, xn);
-      synthesise(ap2, kOrder, xn, xn, s->memW0 + kOrderBwd - kOrder);
+      residualOrder(ap1, kOrder, err + kOrderBwd, xn);
+      synthesis30(ap2, kOrder, xn, xn, s->memW0);
       std::memcpy(s->memW0, xn + kSubfr - kOrderBwd, sizeof s->memW0);
       std::memcpy(s->memErr, err + kSubfr, sizeof s->memErr);
       pushPitchGain(s, 8192);
@@ -278,15 +259,8 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     voksSynthesisFilter_G729E_16s(ap2, orderAp, h1, h1, kSubfr, nullptr);
 
     // Target: LP residual through 1/A(z) and W(z) with the error memories.
-    residual(aqS, orderAq, speech + sfOff, exc + sfOff);
-    int16_t res2[kSubfr];
-    std::memcpy(res2, exc + sfOff, sizeof res2);
-    int16_t err[kOrderBwd + kSubfr];
-    std::memcpy(err, s->memErr, sizeof s->memErr);
-    synthesise(aqS, orderAq, exc + sfOff, err + kOrderBwd, s->memErr + kOrderBwd - orderAq);
-    int16_t xn[kSubfr];
-    residual(ap1, orderAp, err + kOrderBwd, xn);
-    synthesise(ap2, orderAp, xn, xn, s->memW0 + kOrderBwd - orderAp);
+    int16_t res2[kSubfr], xn[kSubfr];
+    weightedTarget(aqS, orderAq, ap1, ap2, orderAp, speech + sfOff, exc + sfOff, res2, s->memErr, s->memW0, xn);
 
     // Closed-loop pitch.
     int16_t* excBuf = exc + sfOff - kExcHist;
@@ -320,7 +294,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
 
     mixExcitation(exc + sfOff, code, gainPit, gainCode);
     updateExcErr(s->excErr, gainPit, t0);
-    synthesise(aqS, orderAq, exc + sfOff, synth + sfOff, s->memSyn + kOrderBwd - orderAq);
+    synthesis30(aqS, orderAq, exc + sfOff, synth + sfOff, s->memSyn);
     std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
     updateTargetMemories(speech + sfOff, synth + sfOff, xn, y1, y2, gainPit, gainCode, kOrderBwd, s->memErr,
                          s->memW0);
