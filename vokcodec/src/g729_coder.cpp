@@ -8,34 +8,18 @@
 // Annex B bookkeeping lives in g729b_dtx.cpp.
 #include <cstring>
 
-#include "basic_op.h"
+#include "g729_common.h"
 #include "g729_tables.h"
 #include "g729b_dtx.h"
 #include "g729b_tables.h"
 #include "vokcodec.h"
 
-using namespace voksc::op;
+using namespace vokc::g729;
 namespace g729b = vokc::g729b;
 
 namespace {
 
-constexpr int kFrame = 80;
-constexpr int kSubfr = 40;
-constexpr int kOrder = 10;
-constexpr int kMp1 = kOrder + 1;
-constexpr int kPitMin = 20;
-constexpr int kPitMax = 143;
-constexpr int kInterpol = 11;
-constexpr int kWindow = 240;
-constexpr int kExcHist = kPitMax + kInterpol;  // 154 samples of past excitation
-constexpr int16_t kSharpMax = 13017;
-constexpr int16_t kSharpMin = 3277;
-constexpr int16_t kGpClip = 15564;
-constexpr int32_t kThreshErr = 983040000;
 constexpr int16_t kGammaA = 24576;  // 0.75, G.729A perceptual weighting
-
-// LSPs of a reset coder (cosine domain, Q15).
-constexpr int16_t kLspReset[kOrder] = {30000, 26000, 21000, 15000, 8000, 0, -8000, -15000, -21000, -26000};
 
 struct EncoderState {
   int32_t variant;
@@ -52,8 +36,7 @@ struct EncoderState {
   g729b::LpFallback fallback;  // filter kept when a Levinson recursion is unstable
   int16_t sharp;
   int16_t pastQuaEn[4];  // gain predictor memory, Q10, newest first
-  int16_t smooth;        // G.729 perceptual weighting: smoothing flag
-  int16_t larOld[2];     // G.729 perceptual weighting: previous log-area ratios
+  Weighting weighting;   // G.729 perceptual weighting: smoothing flag, previous log-area ratios
   int16_t pad;
   int32_t excErr[4];
   alignas(16) uint8_t highPass[64];
@@ -101,25 +84,6 @@ struct DecoderState {
 static_assert(sizeof(EncoderState) < 4096, "encoder state size");
 static_assert(sizeof(DecoderState) < 4096, "decoder state size");
 
-// a[i] * gamma^i, Q12.
-void weightAz(const int16_t* a, int16_t gamma, int16_t* ap) {
-  ap[0] = a[0];
-  int16_t fac = gamma;
-  for (int i = 1; i < kOrder; ++i) {
-    ap[i] = round_fx(L_mult(a[i], fac));
-    fac = round_fx(L_mult(fac, gamma));
-  }
-  ap[kOrder] = round_fx(L_mult(a[kOrder], fac));
-}
-
-// Quantised LP filters of both subframes from the old and new LSPs.
-void interpolateLpc(const int16_t* lspOld, const int16_t* lspNew, int16_t* aq) {
-  int16_t lsp[kOrder];
-  voksInterpolate_G729_16s(lspOld, lspNew, lsp, kOrder);
-  voksLSPToLPC_G729_16s(lsp, aq);
-  voksLSPToLPC_G729_16s(lspNew, aq + kMp1);
-}
-
 // Synthesis filter 1/A(z) over one subframe; `update` keeps the memory.
 VokResult synth(const int16_t* a, const int16_t* x, int16_t* y, int16_t* mem, bool update) {
   int16_t m[kOrder];
@@ -137,132 +101,6 @@ VokResult synthZero(const int16_t* a, int16_t* x, int len) {
 
 // Residual filter A(z) over one subframe; x has 10 samples of history.
 void residual(const int16_t* a, const int16_t* x, int16_t* y) { voksResidualFilter_G729_16s(x, a, y); }
-
-// ---- taming: accumulated adaptive-codebook error ----------------------
-
-int16_t tamingNeeded(const int32_t* excErr, int16_t t0, int16_t frac) {
-  int16_t t1 = frac > 0 ? static_cast<int16_t>(t0 + 1) : t0;
-  int i = t1 - (kSubfr + 10);
-  if (i < 0) i = 0;
-  int16_t zone1 = vokc::tables::kTamingZone[i];
-  int16_t zone2 = vokc::tables::kTamingZone[t1 + 8];
-  int32_t maxLoc = -1;
-  for (int k = zone2; k >= zone1; --k)
-    if (L_sub(excErr[k], maxLoc) > 0) maxLoc = excErr[k];
-  return L_sub(maxLoc, kThreshErr) > 0 ? 1 : 0;
-}
-
-int32_t mpy32x16(int32_t x, int16_t n) {
-  int16_t hi, lo;
-  L_Extract(x, hi, lo);
-  return L_mac(L_mult(hi, n), mult(lo, n), 1);
-}
-
-void updateExcErr(int32_t* excErr, int16_t gainPit, int16_t t0) {
-  int32_t worst = -1;
-  int n = t0 - kSubfr;
-  if (n < 0) {
-    int32_t t = L_add(0x4000, L_shl(mpy32x16(excErr[0], gainPit), 1));
-    if (L_sub(t, worst) > 0) worst = t;
-    t = L_add(0x4000, L_shl(mpy32x16(t, gainPit), 1));
-    if (L_sub(t, worst) > 0) worst = t;
-  } else {
-    int16_t zone1 = vokc::tables::kTamingZone[n];
-    int16_t zone2 = vokc::tables::kTamingZone[t0 - 1];
-    for (int i = zone1; i <= zone2; ++i) {
-      int32_t t = L_add(0x4000, L_shl(mpy32x16(excErr[i], gainPit), 1));
-      if (L_sub(t, worst) > 0) worst = t;
-    }
-  }
-  for (int i = 3; i >= 1; --i) excErr[i] = excErr[i - 1];
-  excErr[0] = worst;
-}
-
-// ---- pitch delay coding -----------------------------------------------
-
-int16_t encodeLag(int16_t t0, int16_t frac, int16_t& tMin, int16_t& tMax, int subframe) {
-  if (subframe == 0) {
-    int16_t index = t0 <= 85 ? static_cast<int16_t>(t0 * 3 - 58 + frac) : static_cast<int16_t>(t0 + 112);
-    tMin = static_cast<int16_t>(t0 - 5);
-    if (tMin < kPitMin) tMin = kPitMin;
-    tMax = static_cast<int16_t>(tMin + 9);
-    if (tMax > kPitMax) {
-      tMax = kPitMax;
-      tMin = static_cast<int16_t>(tMax - 9);
-    }
-    return index;
-  }
-  return static_cast<int16_t>((t0 - tMin) * 3 + 2 + frac);
-}
-
-void decodeLag(int16_t index, int subframe, int16_t& t0, int16_t& frac, int16_t prevT0) {
-  if (subframe == 0) {
-    if (index < 197) {
-      t0 = static_cast<int16_t>(mult(static_cast<int16_t>(index + 2), 10923) + 19);
-      frac = static_cast<int16_t>(index - t0 * 3 + 58);
-    } else {
-      t0 = static_cast<int16_t>(index - 112);
-      frac = 0;
-    }
-  } else {
-    int16_t tMin = static_cast<int16_t>(prevT0 - 5);
-    if (tMin < kPitMin) tMin = kPitMin;
-    int16_t tMax = static_cast<int16_t>(tMin + 9);
-    if (tMax > kPitMax) {
-      tMax = kPitMax;
-      tMin = static_cast<int16_t>(tMax - 9);
-    }
-    int16_t i = static_cast<int16_t>(mult(static_cast<int16_t>(index + 2), 10923) - 1);
-    t0 = static_cast<int16_t>(i + tMin);
-    frac = static_cast<int16_t>(index - 2 - i * 3);
-  }
-}
-
-int16_t pitchParity(int16_t index) {
-  int16_t temp = static_cast<int16_t>(index >> 1);
-  int16_t sum = 1;
-  for (int i = 0; i <= 5; ++i) {
-    temp = static_cast<int16_t>(temp >> 1);
-    sum = static_cast<int16_t>(sum + (temp & 1));
-  }
-  return static_cast<int16_t>(sum & 1);
-}
-
-// Filtered fixed-codebook vector: the impulse response added at each pulse
-// in pulse order, as the codebook search leaves it.
-void filteredCode(const int16_t* h, int16_t posIndex, int16_t signs, int16_t* y) {
-  int pos[4];
-  pos[0] = (posIndex & 7) * 5;
-  pos[1] = ((posIndex >> 3) & 7) * 5 + 1;
-  pos[2] = ((posIndex >> 6) & 7) * 5 + 2;
-  pos[3] = ((posIndex >> 10) & 7) * 5 + 3 + ((posIndex >> 9) & 1);
-  for (int i = 0; i < pos[0]; ++i) y[i] = 0;
-  for (int k = 0; k < 4; ++k) {
-    bool positive = (signs >> k) & 1;
-    for (int i = pos[k], j = 0; i < kSubfr; ++i, ++j) {
-      if (k == 0)
-        y[i] = positive ? h[j] : negate(h[j]);
-      else
-        y[i] = positive ? add(y[i], h[j]) : sub(y[i], h[j]);
-    }
-  }
-}
-
-void decodeCode(int16_t signs, int16_t index, int16_t* code) {
-  int pos[4];
-  pos[0] = (index & 7) * 5;
-  pos[1] = ((index >> 3) & 7) * 5 + 1;
-  pos[2] = ((index >> 6) & 7) * 5 + 2;
-  pos[3] = ((index >> 10) & 7) * 5 + 3 + ((index >> 9) & 1);
-  std::memset(code, 0, kSubfr * sizeof(int16_t));
-  for (int j = 0; j < 4; ++j) code[pos[j]] = ((signs >> j) & 1) ? 8191 : -8192;
-}
-
-void clampSharp(int16_t& sharp, int16_t gainPit) {
-  sharp = gainPit;
-  if (sharp > kSharpMax) sharp = kSharpMax;
-  if (sharp < kSharpMin) sharp = kSharpMin;
-}
 
 // What the Annex B detector and noise description take from the analysis.
 struct VadInputs {
@@ -291,74 +129,7 @@ void lpAnalysis(EncoderState* s, int16_t* a, int16_t* rc, VadInputs* vin) {
 }
 
 
-// G.729 adaptive perceptual weighting: gamma1/gamma2 per subframe from the
-// first two reflection coefficients (as log-area ratios) and the spacing of
-// the interpolated LSFs (normalised, Q15).
-void perceptualWeights(int16_t& smooth, int16_t* larOld, int16_t* gamma1, int16_t* gamma2, int16_t* lsfInt,
-                       int16_t* lsfNew, const int16_t* rc) {
-  for (int k = 0; k < kOrder; ++k) {
-    lsfInt[k] = shl(lsfInt[k], 1);
-    lsfNew[k] = shl(lsfNew[k], 1);
-  }
-  int16_t lar[4];
-  int16_t* larNew = &lar[2];
-  for (int i = 0; i < 2; ++i) {
-    int16_t cur = shr(abs_s(rc[i]), 4);
-    if (cur <= 1299) {
-      larNew[i] = cur;
-    } else {
-      int16_t a;
-      int32_t b;
-      if (cur <= 1815) {
-        a = 4567;
-        b = 3271557;
-      } else if (cur <= 1944) {
-        a = 11776;
-        b = 16357786;
-      } else {
-        a = 27443;
-        b = 46808433;
-      }
-      cur = shr(cur, 1);
-      larNew[i] = extract_l(L_shr(L_sub(L_mult(cur, a), b), 11));
-    }
-    if (rc[i] < 0) larNew[i] = sub(0, larNew[i]);
-  }
-  lar[0] = shr(add(larNew[0], larOld[0]), 1);
-  larOld[0] = larNew[0];
-  lar[1] = shr(add(larNew[1], larOld[1]), 1);
-  larOld[1] = larNew[1];
-  for (int k = 0; k < 2; ++k) {
-    int16_t c0 = lar[2 * k], c1 = lar[2 * k + 1];
-    if (smooth != 0) {
-      if (c0 < -3562 && c1 > 1336) smooth = 0;
-    } else if (c0 > -3116 || c1 < 890) {
-      smooth = 1;
-    }
-    if (smooth == 0) {
-      gamma1[k] = 32113;
-      const int16_t* lsf = k == 0 ? lsfInt : lsfNew;
-      int16_t dMin = sub(lsf[1], lsf[0]);
-      for (int i = 1; i < kOrder - 1; ++i) {
-        int16_t t = sub(lsf[i + 1], lsf[i]);
-        if (t < dMin) dMin = t;
-      }
-      int16_t g = shl(sub(1024, mult(19302, dMin)), 5);
-      if (g > 22938) g = 22938;
-      if (g < 13107) g = 13107;
-      gamma2[k] = g;
-    } else {
-      gamma1[k] = 30802;
-      gamma2[k] = 19661;
-    }
-  }
-}
-
-void shiftEncoderBuffers(EncoderState* s) {
-  std::memmove(s->oldSpeech, s->oldSpeech + kFrame, (kWindow - kFrame) * sizeof(int16_t));
-  std::memmove(s->oldWsp, s->oldWsp + kFrame, kPitMax * sizeof(int16_t));
-  std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
-}
+void shiftEncoderBuffers(EncoderState* s) { shiftEncoderHistory(s->oldSpeech, s->oldWsp, s->oldExc); }
 
 // Fixed-codebook step of a subframe: pitch sharpening folded into h, the
 // correlation matrix and backward-filtered target, the search (G.729 with
@@ -367,8 +138,7 @@ void shiftEncoderBuffers(EncoderState* s) {
 void fixedCodebook(bool annexA, int16_t sharpQ14, int16_t t0, int16_t* h1, const int16_t* xn2, int16_t* code,
                    int16_t* y2, int16_t* cbIndex, int16_t* budget, int subframe) {
   int16_t sharp = shl(sharpQ14, 1);
-  if (t0 < kSubfr)
-    for (int i = t0; i < kSubfr; ++i) h1[i] = add(h1[i], mult(h1[i - t0], sharp));
+  sharpen(h1, t0, sharp);
   int16_t rr[616];
   voksToeplizMatrix_G729_16s(h1, rr);
   int16_t dn[kSubfr];
@@ -377,9 +147,8 @@ void fixedCodebook(bool annexA, int16_t sharpQ14, int16_t t0, int16_t* h1, const
     voksFixedCodebookSearch_G729A_16s(dn, rr, code, cbIndex);
   else
     voksFixedCodebookSearch_G729_16s(dn, rr, code, cbIndex, budget, subframe);
-  filteredCode(h1, cbIndex[0], cbIndex[1], y2);
-  if (t0 < kSubfr)
-    for (int i = t0; i < kSubfr; ++i) code[i] = add(code[i], mult(code[i - t0], sharp));
+  filteredCode80(h1, cbIndex[0], cbIndex[1], y2);
+  sharpen(code, t0, sharp);
 }
 
 // Gains, excitation and the weighted-error memories of one subframe (both variants).
@@ -387,17 +156,11 @@ void finishSubframe(EncoderState* s, int16_t* exc, const int16_t* xn, const int1
                     const int16_t* y2, int16_t t0, int16_t taming, int16_t*& ana, int16_t& gainPit,
                     int16_t& gainCode) {
   int16_t gains[2];
-  int16_t rows[2];
-  voksGainQuant_G729_16s(xn, y1, code, y2, s->pastQuaEn, gains, rows, taming);
+  *ana++ = quantiseGains(false, xn, y1, code, y2, s->pastQuaEn, taming, gains);
   gainPit = gains[0];
   gainCode = gains[1];
-  *ana++ = static_cast<int16_t>((vokc::tables::kGainMap1[rows[0]] << 4) + vokc::tables::kGainMap2[rows[1]]);
   clampSharp(s->sharp, gainPit);
-  for (int i = 0; i < kSubfr; ++i) {
-    int32_t t = L_mult(exc[i], gainPit);
-    t = L_mac(t, code[i], gainCode);
-    exc[i] = round_fx(L_shl(t, 1));
-  }
+  mixExcitation(exc, code, gainPit, gainCode);
   updateExcErr(s->excErr, gainPit, t0);
   for (int i = kSubfr - kOrder, j = 0; i < kSubfr; ++i, ++j) {
     int16_t t1 = extract_h(L_shl(L_mult(y1[i], gainPit), 1));
@@ -418,13 +181,13 @@ void weightMain(EncoderState* s, const int16_t* aNew, const int16_t* rc, const i
   int16_t lsfInt[kOrder], lsfNew[kOrder];
   voksLSPToLSF_Norm_G729_16s(lspInt, lsfInt);
   voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
-  perceptualWeights(s->smooth, s->larOld, gamma1, gamma2, lsfInt, lsfNew, rc);
+  s->weighting.factors(rc, lsfInt, lsfNew, gamma1, gamma2);
 
   // Weighted speech and open-loop pitch.
   for (int sf = 0; sf < 2; ++sf) {
     int16_t ap1[kMp1], ap2[kMp1];
-    weightAz(at + sf * kMp1, gamma1[sf], ap1);
-    weightAz(at + sf * kMp1, gamma2[sf], ap2);
+    weightAz(at + sf * kMp1, gamma1[sf], kOrder, ap1);
+    weightAz(at + sf * kMp1, gamma2[sf], kOrder, ap2);
     int16_t r[kSubfr];
     residual(ap1, speech + sf * kSubfr, r);
     synth(ap2, r, wsp + sf * kSubfr, s->memW, true);
@@ -443,8 +206,8 @@ void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamm
     const int sfOff = sf * kSubfr;
     const int16_t* aqs = aq + sf * kMp1;
     int16_t ap1[kMp1], ap2[kMp1];
-    weightAz(at + sf * kMp1, gamma1[sf], ap1);
-    weightAz(at + sf * kMp1, gamma2[sf], ap2);
+    weightAz(at + sf * kMp1, gamma1[sf], kOrder, ap1);
+    weightAz(at + sf * kMp1, gamma2[sf], kOrder, ap2);
 
     // Impulse response of the weighted synthesis filter W(z)/A(z).
     int16_t h1[kSubfr] = {};
@@ -466,7 +229,7 @@ void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamm
     int16_t adaptive[kSubfr];
     voksAdaptiveCodebookSearch_G729_16s(centre, xn, h1, excBuf, delay, adaptive, sf);
     int16_t t0 = delay[0], frac = delay[1];
-    int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf);
+    int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
     *ana++ = index;
     if (sf == 0) *ana++ = pitchParity(index);
     centre = t0;
@@ -496,18 +259,10 @@ void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamm
 
 extern "C" {
 
-VokResult vokcG729EncoderGetSize(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(EncoderState) + 16);
-  return vokOk;
-}
+VokResult vokcG729EncoderGetSize(int* size) { return alignedStateSize<EncoderState>(size); }
 
-static EncoderState* encState(void* mem) {
-  return reinterpret_cast<EncoderState*>((reinterpret_cast<uintptr_t>(mem) + 15) & ~uintptr_t{15});
-}
-static DecoderState* decState(void* mem) {
-  return reinterpret_cast<DecoderState*>((reinterpret_cast<uintptr_t>(mem) + 15) & ~uintptr_t{15});
-}
+static EncoderState* encState(void* mem) { return alignedState<EncoderState>(mem); }
+static DecoderState* decState(void* mem) { return alignedState<DecoderState>(mem); }
 
 static VokResult encoderInit(void* mem, int variant, bool dtx) {
   if (!mem) return vokErrNullPtr;
@@ -523,19 +278,12 @@ static VokResult encoderInit(void* mem, int variant, bool dtx) {
   g729b::cngEncoderInit(s->cng);
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
-  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, vokc::tables::kLsfMaReset, kOrder * 2);
+  resetPredictors(s->lsfMa, s->pastQuaEn);
   s->fallback.a[0] = 4096;
   s->sharp = kSharpMin;
   for (auto& e : s->excErr) e = 0x4000;
-  s->smooth = 1;
-  for (auto& e : s->pastQuaEn) e = -14336;
-  int hpSize = 0;
-  voksHighPassFilterSize_G729(&hpSize);
-  if (hpSize > static_cast<int>(sizeof s->highPass)) return vokErrInternal;
-  const int16_t coeffs[6] = {vokc::tables::kHighPass140A[0], vokc::tables::kHighPass140A[1],
-                             vokc::tables::kHighPass140A[2], vokc::tables::kHighPass140B[0],
-                             vokc::tables::kHighPass140B[1], vokc::tables::kHighPass140B[2]};
-  return voksHighPassFilterInit_G729(coeffs, s->highPass);
+  s->weighting.reset();
+  return initHighPass(s->highPass, sizeof s->highPass, false);
 }
 
 VokResult vokcG729EncoderInit(void* mem, int variant) { return encoderInit(mem, variant, false); }
@@ -551,8 +299,8 @@ static int encodeInactiveMain(EncoderState* s, const int16_t* at, const int16_t*
   for (int sf = 0; sf < 2; ++sf) {
     const int sfOff = sf * kSubfr;
     int16_t ap1[kMp1], ap2[kMp1];
-    weightAz(at + sf * kMp1, gamma1[sf], ap1);
-    weightAz(at + sf * kMp1, gamma2[sf], ap2);
+    weightAz(at + sf * kMp1, gamma1[sf], kOrder, ap1);
+    weightAz(at + sf * kMp1, gamma2[sf], kOrder, ap2);
     int16_t syn[kSubfr];
     synth(aq + sf * kMp1, exc + sfOff, syn, s->memSyn, true);
     int16_t err[kOrder + kSubfr];
@@ -578,7 +326,7 @@ static int encodeInactiveA(EncoderState* s, const int16_t* speech, int16_t* wsp,
     int16_t xn[kSubfr];
     residual(aqs, speech + sfOff, xn);
     int16_t apw[kMp1], ap[kMp1];
-    weightAz(aqs, kGammaA, apw);
+    weightAz(aqs, kGammaA, kOrder, apw);
     ap[0] = 4096;
     for (int i = 1; i <= kOrder; ++i) ap[i] = sub(apw[i], mult(apw[i - 1], 22938));
     synth(ap, xn, wsp + sfOff, s->memW, true);
@@ -595,10 +343,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
   const bool dtx = s->dtx != 0;
 
   // Pre-processing into the new-speech part of the analysis buffer.
-  int16_t* newSpeech = s->oldSpeech + kWindow - kFrame;
-  int16_t* speech = newSpeech - 40;
-  std::memcpy(newSpeech, pcm, kFrame * sizeof(int16_t));
-  voksHighPassFilter_G729_16s_ISfs(newSpeech, kFrame, 12, s->highPass);
+  int16_t* speech = takeFrame(s->oldSpeech, pcm, s->highPass);
 
   int16_t* wsp = s->oldWsp + kPitMax;
   int16_t* exc = s->oldExc + kExcHist;
@@ -668,8 +413,8 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
   std::memcpy(s->lspOldQ, lspNewQ, sizeof lspNewQ);
 
   int16_t ap[2 * kMp1];
-  weightAz(aq, kGammaA, ap);
-  weightAz(aq + kMp1, kGammaA, ap + kMp1);
+  weightAz(aq, kGammaA, kOrder, ap);
+  weightAz(aq + kMp1, kGammaA, kOrder, ap + kMp1);
 
   // Weighted speech and open-loop pitch.
   residual(aq, speech, exc);
@@ -701,7 +446,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
     int16_t adaptive[kSubfr];
     voksAdaptiveCodebookSearch_G729A_16s(centre, xn, h1, excBuf, delay, adaptive, sf);
     int16_t t0 = delay[0], frac = delay[1];
-    int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf);
+    int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
     *ana++ = index;
     if (sf == 0) *ana++ = pitchParity(index);
     centre = t0;
@@ -740,11 +485,7 @@ VokResult vokcG729BEncode(void* mem, const Vok16s* pcm, Vok16s* prm, int* frameT
   return encodeFrame(encState(mem), pcm, prm, frameType);
 }
 
-VokResult vokcG729DecoderGetSize(int* size) {
-  if (!size) return vokErrNullPtr;
-  *size = static_cast<int>(sizeof(DecoderState) + 16);
-  return vokOk;
-}
+VokResult vokcG729DecoderGetSize(int* size) { return alignedStateSize<DecoderState>(size); }
 
 VokResult vokcG729DecoderInit(void* mem, int variant) {
   if (!mem) return vokErrNullPtr;
@@ -753,27 +494,18 @@ VokResult vokcG729DecoderInit(void* mem, int variant) {
   std::memset(s, 0, sizeof *s);
   s->variant = variant;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
-  for (int k = 0; k < 4; ++k) std::memcpy(s->lsfMa + k * kOrder, vokc::tables::kLsfMaReset, kOrder * 2);
+  resetPredictors(s->lsfMa, s->pastQuaEn);
   std::memcpy(s->prevLsf, vokc::tables::kLsfMaReset, kOrder * 2);
   s->sharp = kSharpMin;
   s->oldT0 = 60;
   s->seed = 21845;
-  for (auto& e : s->pastQuaEn) e = -14336;
   s->pastGain = 4096;
   s->voicing = 60;
   s->pstGain = 16384;
   s->pastFrameType = g729b::kSpeech;
   s->cngSeed = g729b::kCngSeedStart;
   g729b::cngDecoderInit(s->cng);
-  const int16_t coeffs[6] = {vokc::tables::kHighPass100A[0], vokc::tables::kHighPass100A[1],
-                             vokc::tables::kHighPass100A[2], vokc::tables::kHighPass100B[0],
-                             vokc::tables::kHighPass100B[1], vokc::tables::kHighPass100B[2]};
-  return voksHighPassFilterInit_G729(coeffs, s->highPass);
-}
-
-static int16_t nextRandom(int16_t& seed) {
-  seed = extract_l(L_add(L_shr(L_mult(seed, 31821), 1), 13849));
-  return seed;
+  return initHighPass(s->highPass, sizeof s->highPass, true);
 }
 
 // Annex A post-filter of one frame: long-term, tilt, short-term and gain
@@ -784,8 +516,8 @@ static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const 
   for (int sf = 0; sf < 2; ++sf) {
     const int16_t* a = az + sf * kMp1;
     int16_t ap[2 * kMp1];  // numerator (0.55) then denominator (0.70)
-    weightAz(a, 18022, ap);
-    weightAz(a, 22938, ap + kMp1);
+    weightAz(a, 18022, kOrder, ap);
+    weightAz(a, 22938, kOrder, ap + kMp1);
     // The tilt filter reads the previous subframe's last unfiltered sample
     // just before the signal.
     int16_t pre[1 + kSubfr];
@@ -810,7 +542,7 @@ static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const 
 static void postFilterMain(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* a, int16_t* out,
                            int16_t* voicing, bool speech) {
   int16_t num[kMp1];
-  weightAz(a, 18022, num);
+  weightAz(a, 18022, kOrder, num);
   int16_t* res = s->pstRes2 + 152;
   residual(num, syn, res);
   int16_t ltp[kSubfr];
@@ -850,18 +582,8 @@ static void decodeSpeech(DecoderState* s, const int16_t* prm, int16_t bfi, int16
   int16_t* exc = s->oldExc + kExcHist;
 
   // LSPs.
-  int16_t lsf[kOrder], lspNew[kOrder];
-  if (!bfi) {
-    int16_t idx[4] = {static_cast<int16_t>((prm[0] >> 7) & 1), static_cast<int16_t>(prm[0] & 127),
-                      static_cast<int16_t>((prm[1] >> 5) & 31), static_cast<int16_t>(prm[1] & 31)};
-    voksLSFDecode_G729_16s(idx, s->lsfMa, lsf);
-    std::memcpy(s->prevLsf, lsf, sizeof lsf);
-    s->prevMa = idx[0];
-  } else {
-    std::memcpy(lsf, s->prevLsf, sizeof lsf);
-    voksLSFDecodeErased_G729_16s(s->prevMa, s->lsfMa, s->prevLsf);
-  }
-  voksLSFToLSP_G729_16s(lsf, lspNew);
+  int16_t lspNew[kOrder];
+  decodeLsp(prm, bfi != 0, s->lsfMa, s->prevLsf, s->prevMa, lspNew);
   interpolateLpc(s->lspOld, lspNew, az);
   std::memcpy(s->lspOld, lspNew, sizeof lspNew);
 
@@ -870,7 +592,7 @@ static void decodeSpeech(DecoderState* s, const int16_t* prm, int16_t bfi, int16
   for (int sf = 0; sf < 2; ++sf) {
     const int sfOff = sf * kSubfr;
     int16_t index = *parm++;
-    int16_t t0, frac;
+    int16_t t0 = t0Prev, frac;
     bool badPitch = bfi;
     if (sf == 0) {
       int16_t parity = *parm++;
@@ -878,13 +600,10 @@ static void decodeSpeech(DecoderState* s, const int16_t* prm, int16_t bfi, int16
       badPitch = bfi || err;
     }
     if (!badPitch) {
-      decodeLag(index, sf, t0, frac, t0Prev);
+      decodeLag(index, sf, false, t0, frac);
       s->oldT0 = t0;
     } else {
-      t0 = s->oldT0;
-      frac = 0;
-      s->oldT0 = add(s->oldT0, 1);
-      if (s->oldT0 > kPitMax) s->oldT0 = kPitMax;
+      concealLag(s->oldT0, 0, false, t0, frac);
     }
     t2[sf] = t0;
     if (sf == 0) t0Prev = t0;
@@ -898,10 +617,8 @@ static void decodeSpeech(DecoderState* s, const int16_t* prm, int16_t bfi, int16
     }
     parm += 2;
     int16_t code[kSubfr];
-    decodeCode(sign, pos, code);
-    int16_t sharp = shl(s->sharp, 1);
-    if (t0 < kSubfr)
-      for (int i = t0; i < kSubfr; ++i) code[i] = add(code[i], mult(code[i - t0], sharp));
+    decodeCode80(sign, pos, code);
+    sharpen(code, t0, shl(s->sharp, 1));
 
     int16_t gainIndex = *parm++;
     int32_t energy = 0;
@@ -920,17 +637,8 @@ static void decodeSpeech(DecoderState* s, const int16_t* prm, int16_t bfi, int16
     // G.729 conceals a lost frame with the adaptive part only when the
     // previous frame was voiced, else with the fixed part only.
     int16_t gp = s->gainPitch, gc = s->gainCode;
-    if (bfi && s->variant == vokcG729Main) {
-      if (s->voicing == 0)
-        gp = 0;
-      else
-        gc = 0;
-    }
-    for (int i = 0; i < kSubfr; ++i) {
-      int32_t t = L_mult(exc[sfOff + i], gp);
-      t = L_mac(t, code[i], gc);
-      exc[sfOff + i] = round_fx(L_shl(t, 1));
-    }
+    if (bfi && s->variant == vokcG729Main) concealedGains(s->voicing, gp, gc);
+    mixExcitation(exc + sfOff, code, gp, gc);
     synthesise(s, az + sf * kMp1, exc + sfOff, syn + sfOff);
   }
 }
@@ -1008,39 +716,25 @@ VokResult vokcG729BDecode(void* mem, const Vok16s* prmIn, int frameType, int era
 
 VokResult vokcG729BPackSid(const Vok16s* prm, Vok8u* bits) {
   if (!prm || !bits) return vokErrNullPtr;
-  int n = 0;
-  for (int p = 0; p < 4; ++p)
-    for (int b = vokc::tables::kSidParamBits[p] - 1; b >= 0; --b) bits[n++] = static_cast<Vok8u>((prm[p] >> b) & 1);
+  packParams(prm, vokc::tables::kSidParamBits, 4, bits);
   return vokOk;
 }
 
 VokResult vokcG729BUnpackSid(const Vok8u* bits, Vok16s* prm) {
   if (!bits || !prm) return vokErrNullPtr;
-  int n = 0;
-  for (int p = 0; p < 4; ++p) {
-    int v = 0;
-    for (int b = 0; b < vokc::tables::kSidParamBits[p]; ++b) v = (v << 1) | (bits[n++] & 1);
-    prm[p] = static_cast<Vok16s>(v);
-  }
+  unpackParams(bits, vokc::tables::kSidParamBits, 4, prm);
   return vokOk;
 }
 
 VokResult vokcG729PackBits(const Vok16s* prm, Vok8u* bits) {
   if (!prm || !bits) return vokErrNullPtr;
-  int n = 0;
-  for (int p = 0; p < 11; ++p)
-    for (int b = vokc::tables::kParamBits[p] - 1; b >= 0; --b) bits[n++] = static_cast<Vok8u>((prm[p] >> b) & 1);
+  packParams(prm, vokc::tables::kParamBits, 11, bits);
   return vokOk;
 }
 
 VokResult vokcG729UnpackBits(const Vok8u* bits, Vok16s* prm) {
   if (!bits || !prm) return vokErrNullPtr;
-  int n = 0;
-  for (int p = 0; p < 11; ++p) {
-    int v = 0;
-    for (int b = 0; b < vokc::tables::kParamBits[p]; ++b) v = (v << 1) | (bits[n++] & 1);
-    prm[p] = static_cast<Vok16s>(v);
-  }
+  unpackParams(bits, vokc::tables::kParamBits, 11, prm);
   return vokOk;
 }
 

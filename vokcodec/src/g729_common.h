@@ -1,9 +1,10 @@
-// Fixed-point glue shared by the G.729-family coders (Annexes D, E and I):
-// frame constants, weighting and interpolation of LP filters, delay coding,
-// pitch sharpening, taming bookkeeping, the algebraic code vectors of the
-// 6.4 / 8 / 11.8 kbit/s codebooks, excitation and target-memory updates,
-// loss concealment steps, the backward-adaptive LP pieces of the 11.8 kbit/s
-// mode and the arithmetic of voice activity detection and comfort noise.
+// Fixed-point glue shared by the G.729-family coders (G.729 / G.729A with
+// Annex B, Annexes D, E and I): frame constants, weighting and
+// interpolation of LP filters, delay coding, pitch sharpening, taming
+// bookkeeping, the algebraic code vectors of the 6.4 / 8 / 11.8 kbit/s
+// codebooks, excitation and target-memory updates, loss concealment steps,
+// the backward-adaptive LP pieces of the 11.8 kbit/s mode and the
+// arithmetic of voice activity detection and comfort noise.
 // Every signal-processing step stays a voksc call; these are the small
 // frame-loop helpers around them.
 #ifndef VOKCODEC_G729_COMMON_H

@@ -72,10 +72,6 @@ void cngEncoderInit(CngEncoder& c);
 // (r[0..10]), its exponent, and the VAD decision.
 void cngUpdate(CngEncoder& c, const int32_t* r, int16_t expR0, int16_t vad);
 
-// Excitation of the comfort noise for one frame (80 samples at exc, with
-// the 154 past samples before it), as both coder ends build it.  The
-// encoder's taming memory needs the (gain, delay) of each subframe: gp/t0.
-void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* gp, int16_t* t0);
 
 // Encoder side of an inactive frame: the DTX decision (frame type 0 or 2),
 // the SID parameters when one is sent (prm: predictor switch, first- and
