@@ -10,13 +10,10 @@
 // frame of RFC 3551, 15 bits and one zero padding bit) or 0 (nothing sent
 // for the frame).  The length byte keeps the frame timing that the RTP
 // timestamps carry on a network.
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
-#include "registry.h"
-#include "vokcodec.h"
+#include "g729_stream.h"
 
 namespace vokc {
 
@@ -29,14 +26,9 @@ constexpr int kSidOctetBits = 16;
 
 bool encodeStream(int variant, const std::vector<int16_t>& pcm, const Options& opt, std::vector<uint8_t>& out,
                   std::string& err) {
-  if (opt.format != "itu" && opt.format != "rtp") {
-    err = "unknown bitstream format '" + opt.format + "' (itu or rtp)";
-    return false;
-  }
-  int size = 0;
-  vokcG729EncoderGetSize(&size);
-  std::vector<unsigned char> mem(static_cast<std::size_t>(size));
-  if (vokcG729BEncoderInit(mem.data(), variant) != vokOk) {
+  if (!ituOrRtp(opt, err)) return false;
+  CoderMemory mem(vokcG729EncoderGetSize);
+  if (vokcG729BEncoderInit(mem.get(), variant) != vokOk) {
     err = "encoder initialisation failed";
     return false;
   }
@@ -46,7 +38,7 @@ bool encodeStream(int variant, const std::vector<int16_t>& pcm, const Options& o
   for (std::size_t f = 0; f < frames; ++f) {
     Vok16s prm[11];
     int type = 0;
-    vokcG729BEncode(mem.data(), &pcm[f * kFrame], prm, &type);
+    vokcG729BEncode(mem.get(), &pcm[f * kFrame], prm, &type);
     Vok8u bits[kSpeechBits];
     int n = 0;
     if (type == vokcG729BSpeech) {
@@ -63,21 +55,16 @@ bool encodeStream(int variant, const std::vector<int16_t>& pcm, const Options& o
       out.push_back(static_cast<uint8_t>((n + 7) / 8));
       if (n) packOctets(bits, n, out);
     }
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames));
+    reportProgress(opt, f, frames);
   }
   return true;
 }
 
 bool decodeStream(const std::vector<uint8_t>& in, const Options& opt, int variant, std::vector<int16_t>& pcm,
                   std::string& err) {
-  if (opt.format != "itu" && opt.format != "rtp") {
-    err = "unknown bitstream format '" + opt.format + "' (itu or rtp)";
-    return false;
-  }
-  int size = 0;
-  vokcG729DecoderGetSize(&size);
-  std::vector<unsigned char> mem(static_cast<std::size_t>(size));
-  if (vokcG729DecoderInit(mem.data(), variant) != vokOk) {
+  if (!ituOrRtp(opt, err)) return false;
+  CoderMemory mem(vokcG729DecoderGetSize);
+  if (vokcG729DecoderInit(mem.get(), variant) != vokOk) {
     err = "decoder initialisation failed";
     return false;
   }
@@ -94,7 +81,7 @@ bool decodeStream(const std::vector<uint8_t>& in, const Options& opt, int varian
     }
     std::size_t at = pcm.size();
     pcm.resize(at + kFrame);
-    vokcG729BDecode(mem.data(), prm, type, erased ? 1 : 0, &pcm[at]);
+    vokcG729BDecode(mem.get(), prm, type, erased ? 1 : 0, &pcm[at]);
   };
   if (opt.format == "rtp") {
     // Check the whole stream first: no partial output on a bad stream.
@@ -121,7 +108,7 @@ bool decodeStream(const std::vector<uint8_t>& in, const Options& opt, int varian
       if (n) unpackOctets(&in[at + 1], n, bits);
       decodeFrame(bits, n, false);
       at += 1 + len;
-      if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(count));
+      reportProgress(opt, f, count);
     }
     return true;
   }
@@ -147,42 +134,9 @@ bool decodeStream(const std::vector<uint8_t>& in, const Options& opt, int varian
   for (std::size_t f = 0; f < frames.size(); ++f) {
     const bool lost = frames[f].erased || (f < lostEmpty.size() && lostEmpty[f]);
     decodeFrame(frames[f].bits.data(), static_cast<int>(frames[f].bits.size()), lost);
-    if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames.size()));
+    reportProgress(opt, f, frames.size());
   }
   return true;
-}
-
-std::string encodeCheck(int variant, const std::string& root, const std::string& in, const std::string& bit) {
-  const std::string dir = root + "/g729/annexB/";
-  std::vector<int16_t> pcm;
-  std::vector<uint8_t> want;
-  if (!readFileWords(dir + in, pcm)) return "missing " + dir + in;
-  if (!readFileBytes(dir + bit, want)) return "missing " + dir + bit;
-  std::vector<uint8_t> got;
-  std::string err;
-  if (!encodeStream(variant, pcm, Options{}, got, err)) return err;
-  if (got == want) return "";
-  // Frames vary in size: report the first differing frame by walking both.
-  std::size_t a = 0, frame = 0;
-  while (a + 4 <= got.size() && a + 4 <= want.size()) {
-    const std::size_t len = 4 + 2u * (got[a + 2] | (got[a + 3] << 8));
-    if (a + len > want.size() || std::memcmp(&got[a], &want[a], len) != 0) break;
-    a += len;
-    ++frame;
-  }
-  return "first differing frame " + std::to_string(frame);
-}
-
-std::string decodeCheck(int variant, const std::string& root, const std::string& bit, const std::string& out) {
-  const std::string dir = root + "/g729/annexB/";
-  std::vector<uint8_t> bits;
-  std::vector<int16_t> want;
-  if (!readFileBytes(dir + bit, bits)) return "missing " + dir + bit;
-  if (!readFileWords(dir + out, want)) return "missing " + dir + out;
-  std::vector<int16_t> got;
-  std::string err;
-  if (!decodeStream(bits, Options{}, variant, got, err)) return err;
-  return firstDifference(got, want, kFrame, "frame");
 }
 
 }  // namespace
@@ -211,17 +165,14 @@ void addG729BCodecs(Registry& r) {
     const std::string name = v.name, sfx = v.suffix;
     for (int n = 1; n <= 4; ++n) {
       const std::string seq = "tstseq" + std::to_string(n);
-      r.checks.push_back({name + " encode " + seq, [=](const std::string& root) {
-                            return encodeCheck(variant, root, seq + ".bin", seq + sfx + ".bit");
-                          }});
+      r.checks.push_back(
+          encoderCheck(name + " encode " + seq, "annexB", seq + ".bin", seq + sfx + ".bit", Options{}, "", c.encode));
     }
     for (int n = 1; n <= 6; ++n) {
       const std::string seq = "tstseq" + std::to_string(n);
       // The decoder-only sequences 5 and 6 have one bitstream for both cores.
       const std::string bit = seq + (n <= 4 ? sfx : "") + ".bit";
-      r.checks.push_back({name + " decode " + seq, [=](const std::string& root) {
-                            return decodeCheck(variant, root, bit, seq + sfx + ".out");
-                          }});
+      r.checks.push_back(decoderCheck(name + " decode " + seq, "annexB", bit, seq + sfx + ".out", Options{}, c.decode));
     }
   }
 }
