@@ -8,32 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
-#include "registry.h"
-#include "vectors.h"
+#include "g729_test_support.h"
 #include "vokcodec.h"
 
 namespace {
 
-const vokc::Codec& codec(const std::string& name) {
-  const vokc::Codec* c = vokc::registry().find(name);
-  if (!c) throw std::runtime_error(name + " not registered");
-  return *c;
-}
+using namespace g729test;
+
+const vokc::Codec& codec(const std::string& name) { return registeredCodec(name); }
 
 std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729b/" + name; }
-
-std::vector<uint8_t> readBytes(const std::string& path) {
-  std::vector<uint8_t> b;
-  EXPECT_TRUE(vtest::readFile(path, b)) << "cannot read " << path;
-  return b;
-}
-
-std::vector<int16_t> readPcm(const std::string& path) {
-  std::vector<int16_t> w;
-  EXPECT_TRUE(vtest::readWords(path, w)) << "cannot read " << path;
-  return w;
-}
 
 // Frame types of a serial stream: 'S' speech, 'd' SID, '.' untransmitted.
 std::string frameKinds(const std::vector<uint8_t>& stream) {
@@ -43,25 +27,6 @@ std::string frameKinds(const std::vector<uint8_t>& stream) {
   std::string kinds;
   for (const auto& f : frames) kinds += f.bits.size() == 80 ? 'S' : f.bits.empty() ? '.' : 'd';
   return kinds;
-}
-
-// "" when both serial streams hold the same frames, else the first differing one.
-std::string compareStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
-  std::vector<vokc::SerialFrame> g, w;
-  std::string err;
-  if (!vokc::readSerialFrames(got, {0, 16, 80}, g, err)) return "output: " + err;
-  if (!vokc::readSerialFrames(want, {0, 16, 80}, w, err)) return "expected: " + err;
-  for (std::size_t f = 0; f < g.size() && f < w.size(); ++f)
-    if (g[f].bits != w[f].bits) return "first differing frame " + std::to_string(f);
-  if (g.size() != w.size()) return std::to_string(g.size()) + " frames, expected " + std::to_string(w.size());
-  return "";
-}
-
-std::string comparePcm(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
-  for (std::size_t i = 0; i < got.size() && i < want.size(); ++i)
-    if (got[i] != want[i]) return "first differing frame " + std::to_string(i / 80);
-  if (got.size() != want.size()) return std::to_string(got.size()) + " samples, expected " + std::to_string(want.size());
-  return "";
 }
 
 struct Core {
