@@ -266,7 +266,9 @@ TEST(G729B, RegistryDecodeSurvivesArbitraryStreams) {
       // The same bytes read as an RTP stream.
       vokc::Options rtp;
       rtp.format = "rtp";
-      if (!codec(name).decode(in, rtp, out, err)) EXPECT_FALSE(err.empty());
+      if (!codec(name).decode(in, rtp, out, err)) {
+        EXPECT_FALSE(err.empty());
+      }
     }
   }
 }
