@@ -221,7 +221,9 @@ TEST(G729E, RtpCarriesTheSameBits) {
       std::vector<uint8_t> bits(static_cast<std::size_t>(nbits));
       vokc::unpackOctets(&rtp[f * octets], nbits, bits.data());
       ASSERT_EQ(bits, frames[f].bits) << rate << " frame " << f;
-      if (nbits == 118) EXPECT_EQ(rtp[f * octets + octets - 1] & 3, 0) << "padding bits";
+      if (nbits == 118) {
+        EXPECT_EQ(rtp[f * octets + octets - 1] & 3, 0) << "padding bits";
+      }
     }
     EXPECT_EQ(comparePcm(decode(rtp, rateOptions(rate, "rtp")), decode(itu)), "") << rate;
   }

@@ -41,7 +41,9 @@ TEST(Robustness, RandomPayloadsNeverCrash) {
         std::vector<int16_t> pcm;
         std::string err;
         bool ok = c.decode(junk, o, pcm, err);
-        if (!ok) EXPECT_FALSE(err.empty()) << c.name;
+        if (!ok) {
+          EXPECT_FALSE(err.empty()) << c.name;
+        }
       }
     }
   }
