@@ -369,48 +369,48 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
   }
   *frameType = g729b::kSpeech;
 
-  if (!annexA) {
-    int16_t at[2 * kMp1], gamma1[2], gamma2[2];
-    weightMain(s, a, rc, lspNew, speech, wsp, at, gamma1, gamma2);
-    std::memcpy(s->lspOld, lspNew, sizeof lspNew);
-    if (dtx && vad == 0) {
-      *frameType = encodeInactiveMain(s, at, gamma1, gamma2, speech, exc, prm);
-      s->ppastVad = s->pastVad;
-      s->pastVad = vad;
-      s->sharp = kSharpMin;
-      shiftEncoderBuffers(s);
-      return vokOk;
-    }
+  // An inactive frame ends with the detector history, the sharpening reset
+  // and the buffer shift; a speech frame restarts the comfort-noise seed and
+  // quantises its LSPs into the interpolated filters aq.
+  auto finishInactive = [&](int type) {
+    *frameType = type;
+    s->ppastVad = s->pastVad;
+    s->pastVad = vad;
+    s->sharp = kSharpMin;
+    shiftEncoderBuffers(s);
+  };
+  auto quantiseSpeechLsp = [&](int16_t* aq) {
     s->cngSeed = g729b::kCngSeedStart;
     s->ppastVad = s->pastVad;
     s->pastVad = vad;
     voksLSPQuant_G729_16s(lspNew, s->lsfMa, lspNewQ, ana);
     ana += 2;
-    int16_t aq[2 * kMp1];
     interpolateLpc(s->lspOldQ, lspNewQ, aq);
     std::memcpy(s->lspOldQ, lspNewQ, sizeof lspNewQ);
+  };
+
+  if (!annexA) {
+    int16_t at[2 * kMp1], gamma1[2], gamma2[2];
+    weightMain(s, a, rc, lspNew, speech, wsp, at, gamma1, gamma2);
+    std::memcpy(s->lspOld, lspNew, sizeof lspNew);
+    if (dtx && vad == 0) {
+      finishInactive(encodeInactiveMain(s, at, gamma1, gamma2, speech, exc, prm));
+      return vokOk;
+    }
+    int16_t aq[2 * kMp1];
+    quantiseSpeechLsp(aq);
     encodeMainSubframes(s, at, gamma1, gamma2, aq, speech, wsp, exc, ana);
     shiftEncoderBuffers(s);
     return vokOk;
   }
 
   if (dtx && vad == 0) {
-    *frameType = encodeInactiveA(s, speech, wsp, exc, prm);
-    s->ppastVad = s->pastVad;
-    s->pastVad = vad;
-    s->sharp = kSharpMin;
-    shiftEncoderBuffers(s);
+    finishInactive(encodeInactiveA(s, speech, wsp, exc, prm));
     return vokOk;
   }
-  s->cngSeed = g729b::kCngSeedStart;
-  s->ppastVad = s->pastVad;
-  s->pastVad = vad;
-  voksLSPQuant_G729_16s(lspNew, s->lsfMa, lspNewQ, ana);
-  ana += 2;
   int16_t aq[2 * kMp1];
-  interpolateLpc(s->lspOldQ, lspNewQ, aq);
+  quantiseSpeechLsp(aq);
   std::memcpy(s->lspOld, lspNew, sizeof lspNew);
-  std::memcpy(s->lspOldQ, lspNewQ, sizeof lspNewQ);
 
   int16_t ap[2 * kMp1];
   weightAz(aq, kGammaA, kOrder, ap);
