@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "adpcm_common.h"
-#include "g728_g726/g726_codec.h"
+#include "g726/g726_codec.h"
 #include "voksc.h"
 #if defined(HAVE_SPANDSP)
 #include <spandsp.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "g729_stream.h"
+#include "g729/g729_stream.h"
 #include "g729_test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "g729_test_support.h"
-#include "g729e_codec.h"
+#include "g729/g729e_codec.h"
 #include "vokcodec.h"
 
 namespace {

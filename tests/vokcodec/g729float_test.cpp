@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
-#include "g729float_codec.h"
+#include "g729/g729_serial.h"
+#include "g729/g729float_codec.h"
 #include "registry.h"
 #include "vectors.h"
 #include "vokcodec.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "g729_serial.h"
+#include "g729/g729_serial.h"
 #include "registry.h"
 #include "voksc.h"
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "check.h"
-#include "g728_g726/g711.h"
-#include "g728_g726/g726_codec.h"
+#include "g726/g711.h"
+#include "g726/g726_codec.h"
 #include "vectors.h"
 #include "voksc.h"
 

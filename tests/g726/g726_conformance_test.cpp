@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "g728_g726/g711.h"
+#include "g726/g711.h"
 #include "vectors.h"
 #include "voksc.h"
 
