@@ -358,6 +358,37 @@ VOKAPI VokResult voksFilterHighband_G722_16s_I(Vok16s* pairs, int len, Vok16s* m
 VOKAPI VokResult voksClassifyFrame_G722_16s_I(Vok16s* x, Vok16s lag, int* cls, const void* state);
 /* ==== end G.722 ============================================================= */
 
+/* ==== GSM 06.10 full rate ================================================== */
+/* Rounded Q15 products and saturating 16-bit sums throughout.
+ * HighPassFilter: input reduced to 13 bits (x >> 3 << 2) then the offset
+ * compensation; mem = {previous reduced input, 32-bit recursion state}, zero
+ * at start.  The codec's own filter keeps the rounded output in a 16-bit
+ * word without a clamp; here it is saturated (the two agree from a zero
+ * start: the recursion then stays inside the 16-bit output range).
+ * Preemphasize / Deemphasize: factor -28180 / +28180 in Q15; mem is the
+ * previous input / previous output.
+ * Schur: n = 1..8 reflection coefficients from r[0..n]; n < 8 gives the first
+ * n of the order-8 result.  A correlation above r[0] is taken modulo 2^16
+ * after normalisation, as in the codec.
+ * Short-term lattices: 8 reflection coefficients (Q15); memories 8 (analysis)
+ * and 9 (synthesis) words, zero at start.  Both use the saturating rounded
+ * product; the codec's analysis lattice wraps the one product
+ * -32768 * -32768, which its coefficients (|r| <= 32767) never form.
+ * WeightingFilter: reads len + 10 samples, writes len.
+ * RPEQuantDecode: 13 codes 0..7, fac = mantissa factor, shift = 6 - exponent;
+ * shifts of 16 and more leave the sign, and the rounding term is 1 << (shift - 1)
+ * taken as a 16-bit word (0 for shift 0 and above 16). */
+VOKAPI VokResult voksHighPassFilter_GSMFR_16s(const Vok16s* src, Vok16s* dst, int len, Vok32s* mem);
+VOKAPI VokResult voksPreemphasize_GSMFR_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s* mem);
+VOKAPI VokResult voksDeemphasize_GSMFR_16s_I(Vok16s* srcDst, int len, Vok16s* mem);
+VOKAPI VokResult voksSchur_GSMFR_32s16s(const Vok32s* acf, Vok16s* rc, int n);
+VOKAPI VokResult voksShortTermAnalysisFilter_GSMFR_16s_I(const Vok16s* rrp, Vok16s* srcDst, int len, Vok16s* mem);
+VOKAPI VokResult voksShortTermSynthesisFilter_GSMFR_16s(const Vok16s* rrp, const Vok16s* src, Vok16s* dst, int len,
+                                                        Vok16s* mem);
+VOKAPI VokResult voksWeightingFilter_GSMFR_16s(const Vok16s* src, Vok16s* dst, int len);
+VOKAPI VokResult voksRPEQuantDecode_GSMFR_16s(const Vok16s* xMc, Vok16s fac, Vok16s shift, Vok16s* xMp);
+/* ==== end GSM 06.10 full rate ============================================== */
+
 /* ==== noise-reduction fixed-point vector operations ======================== */
 /* Scale factor sf: right shift with rounding (2^(sf-1) added first).
  * Harmonic filter: d[n] = x[n] + (gain x[n-lag] >> 15) modulo 2^16, in

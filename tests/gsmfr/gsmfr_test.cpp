@@ -1,0 +1,169 @@
+// GSM 06.10 primitives: per-case checksums of the codec's reference routines
+// (built outside this repository) on hostile inputs, with our calls split
+// into random blocks; argument checks; properties the checksums do not show.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cases.h"
+#include "check.h"
+#include "vectors.h"
+#include "voksc.h"
+
+namespace {
+
+// tests/golden/gsmfr/primitives.txt: "name: 0x..., 0x..., ..." per line.
+std::map<std::string, std::vector<uint32_t>> golden() {
+  std::map<std::string, std::vector<uint32_t>> g;
+  std::ifstream f(vtest::goldenDir() + "/gsmfr/primitives.txt");
+  std::string line;
+  while (std::getline(f, line)) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::istringstream rest(line.substr(colon + 1));
+    std::string tok;
+    auto& v = g[line.substr(0, colon)];
+    while (rest >> tok) v.push_back(static_cast<uint32_t>(std::stoul(tok, nullptr, 16)));
+  }
+  return g;
+}
+
+// Runs `step(at, n)` over [0, total) in blocks of 1..max samples.
+template <class F>
+void inBlocks(int total, uint32_t seed, int max, F step) {
+  VtRng r{seed};
+  for (int at = 0; at < total;) {
+    int n = 1 + static_cast<int>(vtNext(&r) % static_cast<uint32_t>(max));
+    if (n > total - at) n = total - at;
+    step(at, n);
+    at += n;
+  }
+}
+
+const Vok16s kMantissa[8] = {18431, 20479, 22527, 24575, 26623, 28671, 30719, 32767};
+
+}  // namespace
+
+TEST(GsmfrPrimitives, AgreeWithTheReferenceRoutinesOnHostileInput) {
+  const auto g = golden();
+  ASSERT_EQ(g.size(), 6u);
+  for (int c = 0; c < 40; ++c) {
+    SCOPED_TRACE(c);
+    // Offset compensation then pre-emphasis: the codec's pre-processing.
+    {
+      std::vector<int16_t> x(960), hp(960), y(960);
+      vtSignal(x.data(), 960, c % 5, c);
+      Vok32s hpMem[2] = {0, 0};
+      Vok16s emMem = 0;
+      inBlocks(960, c, 200, [&](int at, int n) {
+        ASSERT_EQ(voksHighPassFilter_GSMFR_16s(&x[at], &hp[at], n, hpMem), vokOk);
+        ASSERT_EQ(voksPreemphasize_GSMFR_16s(&hp[at], &y[at], n, &emMem), vokOk);
+      });
+      EXPECT_EQ(vtHash16(VT_HASH0, y.data(), 960), g.at("preprocess")[c]);
+    }
+    {
+      int32_t acf[9];
+      Vok16s rc[8];
+      vtAcfCase(c, acf);
+      ASSERT_EQ(voksSchur_GSMFR_32s16s(acf, rc, 8), vokOk);
+      EXPECT_EQ(vtHash16(VT_HASH0, rc, 8), g.at("schur")[c]);
+      // A lower order gives the leading coefficients of order 8.
+      for (int n = 1; n < 8; ++n) {
+        Vok16s part[8];
+        ASSERT_EQ(voksSchur_GSMFR_32s16s(acf, part, n), vokOk);
+        EXPECT_TRUE(std::equal(part, part + n, rc)) << n;
+      }
+    }
+    Vok16s rp[8];
+    vtReflCase(c, rp);
+    {
+      std::vector<int16_t> x(400);
+      vtSignal(x.data(), 400, c % 5, c + 1000);
+      Vok16s mem[8] = {};
+      inBlocks(400, c + 7, 60, [&](int at, int n) {
+        ASSERT_EQ(voksShortTermAnalysisFilter_GSMFR_16s_I(rp, &x[at], n, mem), vokOk);
+      });
+      EXPECT_EQ(vtHash16(vtHash16(VT_HASH0, x.data(), 400), mem, 8), g.at("analysis")[c]);
+    }
+    {
+      std::vector<int16_t> x(400), y(400);
+      vtSignal(x.data(), 400, c % 5, c + 2000);
+      Vok16s mem[9] = {};
+      inBlocks(400, c + 9, 60, [&](int at, int n) {
+        ASSERT_EQ(voksShortTermSynthesisFilter_GSMFR_16s(rp, &x[at], &y[at], n, mem), vokOk);
+      });
+      EXPECT_EQ(vtHash16(vtHash16(VT_HASH0, y.data(), 400), mem, 9), g.at("synthesis")[c]);
+    }
+    {
+      int16_t e[50];
+      Vok16s x[40];
+      vtSignal(e, 50, c % 5, c + 3000);
+      for (auto& v : e) v = static_cast<int16_t>(v >> ((c / 5) % 4));
+      ASSERT_EQ(voksWeightingFilter_GSMFR_16s(e, x, 40), vokOk);
+      EXPECT_EQ(vtHash16(VT_HASH0, x, 40), g.at("weighting")[c]);
+    }
+  }
+  // Every mantissa with shifts 0..20 (the codec itself uses 0..10).
+  for (int c = 0; c < 168; ++c) {
+    VtRng r{static_cast<uint32_t>(c) * 31u + 9u};
+    Vok16s xMc[13], xMp[13];
+    for (auto& v : xMc) v = static_cast<Vok16s>(vtNext(&r) & 7);
+    ASSERT_EQ(voksRPEQuantDecode_GSMFR_16s(xMc, kMantissa[c % 8], static_cast<Vok16s>(c % 21), xMp), vokOk);
+    EXPECT_EQ(vtHash16(VT_HASH0, xMp, 13), g.at("apcm")[c]) << c;
+  }
+}
+
+TEST(GsmfrPrimitives, ArgumentChecks) {
+  Vok16s a[64] = {}, b[64] = {}, m16[9] = {};
+  Vok32s m32[2] = {}, acf[9] = {100};
+  vtest::Guard g;
+  g.watch(b, 64).watch(m16, 9).watch(m32, 2);
+  // Null before length, every export.
+  EXPECT_REJECTS(vokErrNullPtr, g, voksHighPassFilter_GSMFR_16s(a, b, 0, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksHighPassFilter_GSMFR_16s(a, b, 0, m32));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksPreemphasize_GSMFR_16s(nullptr, b, -1, m16));
+  EXPECT_REJECTS(vokErrSize, g, voksPreemphasize_GSMFR_16s(a, b, 0, m16));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksDeemphasize_GSMFR_16s_I(b, 0, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksDeemphasize_GSMFR_16s_I(b, 0, m16));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksSchur_GSMFR_32s16s(nullptr, b, 9));
+  EXPECT_REJECTS(vokErrSize, g, voksSchur_GSMFR_32s16s(acf, b, 9));
+  EXPECT_REJECTS(vokErrSize, g, voksSchur_GSMFR_32s16s(acf, b, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksShortTermAnalysisFilter_GSMFR_16s_I(a, nullptr, 0, m16));
+  EXPECT_REJECTS(vokErrSize, g, voksShortTermAnalysisFilter_GSMFR_16s_I(a, b, 0, m16));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksShortTermSynthesisFilter_GSMFR_16s(a, a, b, 0, nullptr));
+  EXPECT_REJECTS(vokErrSize, g, voksShortTermSynthesisFilter_GSMFR_16s(a, a, b, -3, m16));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksWeightingFilter_GSMFR_16s(a, nullptr, 0));
+  EXPECT_REJECTS(vokErrSize, g, voksWeightingFilter_GSMFR_16s(a, b, 0));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksRPEQuantDecode_GSMFR_16s(nullptr, 100, -1, b));
+  EXPECT_REJECTS(vokErrScale, g, voksRPEQuantDecode_GSMFR_16s(a, 100, -1, b));
+}
+
+TEST(GsmfrPrimitives, EmphasisPairAndZeroCorrelation) {
+  // De-emphasis undoes pre-emphasis within the rounding of the products.
+  int16_t x[300];
+  vtSignal(x, 300, 3, 5);
+  for (auto& v : x) v = static_cast<int16_t>(v * 40);
+  Vok16s pre[300], m1 = 0, m2 = 0;
+  ASSERT_EQ(voksPreemphasize_GSMFR_16s(x, pre, 300, &m1), vokOk);
+  ASSERT_EQ(voksDeemphasize_GSMFR_16s_I(pre, 300, &m2), vokOk);
+  for (int i = 0; i < 300; ++i) EXPECT_NEAR(pre[i], x[i], 8) << i;
+  // r[0] = 0 gives zeros whatever the other correlations.
+  const Vok32s acf[9] = {0, 5, -7, 9, 1, 1, 1, 1, 1};
+  Vok16s rc[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+  ASSERT_EQ(voksSchur_GSMFR_32s16s(acf, rc, 8), vokOk);
+  for (auto v : rc) EXPECT_EQ(v, 0);
+  // Shift 0 adds no rounding term: code 7 at the largest mantissa is
+  // round(32767 * 7 / 8).
+  const Vok16s codes[13] = {7, 0, 3, 4, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+  Vok16s out[13];
+  ASSERT_EQ(voksRPEQuantDecode_GSMFR_16s(codes, 32767, 0, out), vokOk);
+  EXPECT_EQ(out[0], 28671);
+  EXPECT_EQ(out[1], -28671);
+  EXPECT_EQ(out[2], -4096);
+  EXPECT_EQ(out[3], 4096);
+}
