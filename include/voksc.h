@@ -358,6 +358,48 @@ VOKAPI VokResult voksFilterHighband_G722_16s_I(Vok16s* pairs, int len, Vok16s* m
 VOKAPI VokResult voksClassifyFrame_G722_16s_I(Vok16s* x, Vok16s lag, int* cls, const void* state);
 /* ==== end G.722 ============================================================= */
 
+/* ==== G.723.1 LP analysis and LSF quantisation ============================= */
+/* Frames of 240 samples, subframes of 60, LP blocks of 180, order 10.  LPC
+ * in Q13 (synthesis 1/(1 - sum a_i z^-i)); LSFs 0..32767 for 0..pi.
+ * HighPassFilter: the codec's DC-removal filter, whose output is at HALF
+ * scale: y = round((x - x[-1]) / 2 + 0.9921875 y[-1]) with the recursion in
+ * 32 bits (mem = {previous input, previous 32-bit state}, zero at start).
+ * AutoCorr: block scaling as the reference codec does it: every sample is
+ * multiplied by 2^(n - 3) (n = headroom bits of the block peak), so loud
+ * blocks are shifted RIGHT (floor) and exp = normalisation + 2 (n - 3) may be
+ * negative; 40 for a silent block.
+ * AutoCorr_NormE: lag products are accumulated one by one with 32-bit
+ * saturation (the order matters only for lags); exp 0 for a silent block.
+ * LevinsonDurbin: checks acf, lpc, err, sineDet in that order.  The flag
+ * shifted into sineDet is 1 when the second reflection coefficient exceeds
+ * 0x799A or the recursion stopped.
+ * LSFDecode: the sums saturate (not wrap), as in the reference; indices are
+ * read modulo 256; on vokWrnLsfFloor the caller substitutes its previous LSF.
+ * LSFToLPC: LSFs are read modulo 2^15 (negative words cannot index outside
+ * the cosine table).
+ * IIR16s: coef = 10 zero-part then 10 pole-part coefficients (Q13); mem = 10
+ * past inputs then 10 past outputs, newest first, zero at start.  Per sample
+ * acc = input * 2^14, minus the doubled zero-part products, plus the doubled
+ * pole-part products, each step saturating; output = round(sat(acc * 4)).
+ * The 32-bit-output form writes sat(acc * 4).  The 32-bit-input form starts
+ * acc from src[n] itself and keeps round(sat(src[n] * 2^scaleFactor)) as the
+ * past input: with scaleFactor 2 after voksSynthesisFilter_G723_16s32s it
+ * is the codec's one-accumulator synthesis-plus-weighting chain. */
+VOKAPI VokResult voksHighPassFilter_G723_16s(const Vok16s* src, Vok16s* dst, Vok32s* mem);
+VOKAPI VokResult voksAutoCorr_G723_16s(const Vok16s* src, Vok16s* exp, Vok16s* acf);
+VOKAPI VokResult voksAutoCorr_NormE_G723_16s(const Vok16s* src, Vok16s* acf, Vok32s* exp);
+VOKAPI VokResult voksLevinsonDurbin_G723_16s(const Vok16s* acf, Vok16s* sineDet, Vok16s* err, Vok16s* lpc);
+VOKAPI VokResult voksLPCToLSF_G723_16s(const Vok16s* lpc, const Vok16s* prevLsf, Vok16s* lsf);
+VOKAPI VokResult voksLSFQuant_G723_16s32s(const Vok16s* lsf, const Vok16s* prevLsf, Vok32s* index);
+VOKAPI VokResult voksLSFDecode_G723_16s(const Vok16s* index, const Vok16s* prevLsf, int erasure, Vok16s* lsf);
+VOKAPI VokResult voksLSFToLPC_G723_16s(const Vok16s* lsf, Vok16s* lpc);
+VOKAPI VokResult voksLSFToLPC_G723_16s_I(Vok16s* lsfLpc);
+VOKAPI VokResult voksIIR16s_G723_16s_I(const Vok16s* coef, Vok16s* srcDst, Vok16s* mem);
+VOKAPI VokResult voksIIR16s_G723_16s32s(const Vok16s* coef, const Vok16s* src, Vok32s* dst, Vok16s* mem);
+VOKAPI VokResult voksIIR16s_G723_32s16s_Sfs(const Vok16s* coef, const Vok32s* src, int scaleFactor, Vok16s* dst,
+                                            Vok16s* mem);
+/* ==== end G.723.1 LP analysis ============================================== */
+
 /* ==== GSM 06.10 full rate ================================================== */
 /* Rounded Q15 products and saturating 16-bit sums throughout.
  * HighPassFilter: input reduced to 13 bits (x >> 3 << 2) then the offset
