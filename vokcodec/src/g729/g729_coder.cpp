@@ -240,7 +240,7 @@ void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamm
     int16_t taming = tamingNeeded(s->excErr, t0, frac);
     if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
     int16_t xn2[kSubfr];
-    voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
+    fixedCodebookTarget(xn, y1, gainPit, xn2);
 
     int16_t code[kSubfr], y2[kSubfr], cbIndex[2];
     fixedCodebook(false, s->sharp, t0, h1, xn2, code, y2, cbIndex, &budget, sf);
@@ -457,7 +457,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
     int16_t taming = tamingNeeded(s->excErr, t0, frac);
     if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
     int16_t xn2[kSubfr];
-    voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
+    fixedCodebookTarget(xn, y1, gainPit, xn2);
 
     int16_t code[kSubfr], y2[kSubfr], cbIndex[2];
     fixedCodebook(true, s->sharp, t0, h1, xn2, code, y2, cbIndex, nullptr, sf);
@@ -547,7 +547,7 @@ static void postFilterMain(DecoderState* s, int16_t t0, const int16_t* syn, cons
   residual(num, syn, res);
   int16_t ltp[kSubfr];
   if (speech) {
-    voksLongTermPostFilter_G729_16s(16384, t0, s->pstRes2, ltp, voicing);  // shifts pstRes2
+    longTermPostFilter(16384, t0, s->pstRes2, ltp, voicing);  // shifts pstRes2
   } else {
     *voicing = 0;
     std::memcpy(ltp, res, sizeof ltp);

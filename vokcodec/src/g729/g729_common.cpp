@@ -385,8 +385,12 @@ int16_t adaptiveGain(const int32_t* excErr, int16_t t0, int16_t frac, const int1
   voksAdaptiveCodebookGain_G729_16s(xn, h, excSub, y1, &gainPit);
   const int16_t taming = tamingNeeded(excErr, t0, frac);
   if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
-  voksAdaptiveCodebookContribution_G729_16s(gainPit, y1, xn, xn2);
+  fixedCodebookTarget(xn, y1, gainPit, xn2);
   return taming;
+}
+
+void fixedCodebookTarget(const int16_t* xn, const int16_t* y1, int16_t gainPit, int16_t* xn2) {
+  for (int i = 0; i < kSubfr; ++i) xn2[i] = sub(xn[i], extract_h(L_shl(L_mult(y1[i], gainPit), 1)));
 }
 
 int fixedCodebook(Codebook book, int16_t* h, const int16_t* xn2, int16_t* res2, const int16_t* excSub,

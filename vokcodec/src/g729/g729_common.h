@@ -208,6 +208,16 @@ void shiftEncoderHistory(int16_t* oldSpeech, int16_t* oldWsp, int16_t* oldExc);
 void closedLoopPitch(bool lowRate, int16_t centre, const int16_t* xn, const int16_t* h, int16_t* excBuf,
                      int subframe, int16_t* delay);
 
+// Target left for the fixed codebook: xn - gain * y1 (gain Q14) with the
+// saturating 16-bit subtraction of the reference encoders (the library's
+// contribution step wraps instead).
+void fixedCodebookTarget(const int16_t* xn, const int16_t* y1, int16_t gainPit, int16_t* xn2);
+
+// The G.729 long-term post-filter of one subframe (res: 152 samples of
+// residual history, then the subframe; shifted by a subframe): the library
+// filter, and at delay 144, which it refuses, the coder's own filter.
+VokResult longTermPostFilter(int16_t factor, int t0, int16_t* res, int16_t* out, int16_t* voicing);
+
 // Adaptive-codebook gain of a subframe (limited under taming), the filtered
 // adaptive vector y1 and the target left for the fixed codebook (xn2);
 // returns the taming flag the gain quantiser needs.

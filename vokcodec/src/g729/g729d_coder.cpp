@@ -212,7 +212,7 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* 
   weightAz(a, 18022, kOrder, num);
   voksResidualFilter_G729_16s(syn, num, s->pstRes2 + 152);
   int16_t ltp[kSubfr];
-  voksLongTermPostFilter_G729_16s(16384, t0, s->pstRes2, ltp, voicing);
+  longTermPostFilter(16384, t0, s->pstRes2, ltp, voicing);
   int16_t* stp = s->pstStp + kOrder;
   int16_t h[20];
   voksShortTermPostFilter_G729_16s(a, ltp, stp, h);

@@ -120,7 +120,7 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* 
   weightAz(a, s->ga2, m, num);
   residualOrder(num, m, syn, s->res2 + kPstHist);
   int16_t ltp[1 + kSubfr];
-  voksLongTermPostFilter_G729_16s(s->gaHarm, t0, s->res2, ltp + 1, voicing);  // shifts res2
+  longTermPostFilter(s->gaHarm, t0, s->res2, ltp + 1, voicing);  // shifts res2
   ltp[0] = s->memStp[kOrderBwd - 1];
   int16_t h[32];
   synthZero(den, m, num, h, longH);

@@ -75,7 +75,7 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* sig, const int16_t* 
   voksResidualFilter_G729E_16s(ap2, static_cast<Vok16s>(order), sig, res, kSubfr);
   int16_t ltp[1 + kSubfr];
   int16_t* cur = ltp + 1;
-  if (vad > 1 && voksLongTermPostFilter_G729_16s(s->gaHarm, t0, s->res2, cur, &voicing) == vokOk) {
+  if (vad > 1 && longTermPostFilter(s->gaHarm, t0, s->res2, cur, &voicing) == vokOk) {
     // the filter has shifted the residual buffer
   } else {
     voicing = 0;
