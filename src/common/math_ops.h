@@ -8,6 +8,20 @@
 
 namespace voksc {
 
+// A 32-bit value v held as v = hi 2^16 + lo 2 with lo in 0..32767 (the
+// lowest bit dropped): the operand form of the 32-bit products below.
+struct Split {
+  op::Word16 hi, lo;
+};
+
+inline Split vokSplit(op::Word32 v) {
+  Split s;
+  op::L_Extract(v, s.hi, s.lo);
+  return s;
+}
+
+inline op::Word32 vokJoin(Split s) { return op::L_Comp(s.hi, s.lo); }
+
 // 32 x 32 product of split values, result in the Q of hi1*hi2 doubled.
 inline op::Word32 vokMpy32(op::Word16 hi1, op::Word16 lo1, op::Word16 hi2, op::Word16 lo2) {
   using namespace op;
@@ -23,6 +37,9 @@ inline op::Word32 vokMpy32x16(op::Word16 hi, op::Word16 lo, op::Word16 n) {
   Word32 r = L_mult(hi, n);
   return L_mac(r, mult(lo, n), 1);
 }
+
+inline op::Word32 vokMpy32(Split a, Split b) { return vokMpy32(a.hi, a.lo, b.hi, b.lo); }
+inline op::Word32 vokMpy32x16(Split a, op::Word16 n) { return vokMpy32x16(a.hi, a.lo, n); }
 
 // num / (denHi, denLo); the denominator must be positive with denHi >= 16384.
 op::Word32 vokDiv32(op::Word32 num, op::Word16 denHi, op::Word16 denLo);

@@ -128,14 +128,30 @@ const Book kBook8k = {kGainStage1, 8, 4, kGainStage2, 16, 8, kGainThreshold1, kG
 const Book kBook6k = {kGainLowStage1, 8, 6, kGainLowStage2, 8, 6, kGainLowThreshold1, kGainLowThreshold2,
                       kGainLowPreselCoef, kGainLowPreselCoef32, -28940, 6, 2, 5, -19, -2, -3, true};
 
-// a1 / 2^e1 - a2 / 2^e2 in a common Q (the reference's alignment).
-inline Word32 alignedDiff(Word32 a1, Word16 e1, Word32 a2, Word16 e2, Word16& e) {
-  if (e1 > e2) {
-    e = sub(e2, 1);
-    return L_sub(L_shr(a1, add(sub(e1, e2), 1)), L_shr(a2, 1));
-  }
-  e = sub(e1, 1);
-  return L_sub(L_shr(a1, 1), L_shr(a2, add(sub(e2, e1), 1)));
+// A product of two criterion terms, standing for v / 2^q.
+struct Scaled {
+  Word32 v;
+  Word16 q;
+};
+
+inline Scaled product(const Terms& t, int i, int j, int extraQ) {
+  return {L_mult(t.g[i], t.g[j]), add(add(t.e[i], t.e[j]), static_cast<Word16>(extraQ))};
+}
+
+// u - w in the smaller of their two Q formats, both first divided by
+// 2^headroom (one bit of headroom keeps the difference of two products of
+// the same sign from saturating; the denominator is formed without it).
+inline Scaled difference(Scaled u, Scaled w, int headroom) {
+  const Word16 h = static_cast<Word16>(headroom);
+  if (u.q > w.q) return {L_sub(L_shr(u.v, add(sub(u.q, w.q), h)), L_shr(w.v, h)), sub(w.q, h)};
+  return {L_sub(L_shr(u.v, h), L_shr(w.v, add(sub(w.q, u.q), h))), sub(u.q, h)};
+}
+
+// The 16-bit mantissa of a normalised 32-bit value and its Q.
+inline Word16 mantissa(Scaled s, Word16& q) {
+  const Word16 n = norm_l(s.v);
+  q = sub(add(s.q, n), 16);
+  return extract_h(L_shl(s.v, n));
 }
 
 // First rows of the 4 (6) and 8 (6) candidates of each stage.
@@ -175,39 +191,22 @@ Quantised quantise(const Book& b, const int16_t* code, const Terms& t, int16_t* 
   Word16 gcode0, expGcode0;
   predict(mem, codeEnergy(code), gcode0, expGcode0);
 
-  // Unquantised optimum: -1 / (4 c0 c2 - c4^2) as a fraction and exponent.
-  Word32 t1 = L_mult(t.g[0], t.g[2]);
-  Word16 e1 = add(add(t.e[0], t.e[2]), 1 - 2);
-  Word32 t2 = L_mult(t.g[4], t.g[4]);
-  Word16 e2 = add(add(t.e[4], t.e[4]), 1);
-  Word32 d;
-  Word16 e;
-  if (e1 > e2) {
-    d = L_sub(L_shr(t1, sub(e1, e2)), t2);
-    e = e2;
-  } else {
-    d = L_sub(t1, L_shr(t2, sub(e2, e1)));
-    e = e1;
-  }
-  Word16 sft = norm_l(d);
-  const Word16 denom = extract_h(L_shl(d, sft));
-  const Word16 expDenom = sub(add(e, sft), 16);
-  const Word16 invDenom = negate(div_s(16384, denom));
-  const Word16 expInv = sub(14 + 15, expDenom);
-  auto optimum = [&](Word32 a1, Word16 ea, Word32 a2, Word16 eb, int q) {
-    Word16 ee;
-    const Word32 n = alignedDiff(a1, ea, a2, eb, ee);
-    const Word16 s = norm_l(n);
-    const Word16 nume = extract_h(L_shl(n, s));
-    const Word16 expNume = sub(add(ee, s), 16);
-    return extract_h(L_shr(L_mult(nume, invDenom), sub(add(expNume, expInv), static_cast<Word16>(q + 16 - 1))));
+  // The unconstrained optimum of the quadratic criterion (Cramer's rule on
+  // its two normal equations): each gain is a numerator over the shared
+  // determinant, whose negated reciprocal (Q 29 - qDen) is formed once.
+  Word16 qDen;
+  const Word16 den = mantissa(difference(product(t, 0, 2, -1), product(t, 4, 4, 1), 0), qDen);
+  const Word16 minusInvDen = negate(div_s(16384, den));
+  const Word16 qInv = sub(14 + 15, qDen);
+  auto optimum = [&](Scaled u, Scaled w, int q) {
+    Word16 qNum;
+    const Word16 num = mantissa(difference(u, w, 1), qNum);
+    return extract_h(L_shr(L_mult(num, minusInvDen), sub(add(qNum, qInv), static_cast<Word16>(q + 16 - 1))));
   };
   Word16 best[2];
-  best[0] = optimum(L_mult(t.g[2], t.g[1]), add(t.e[2], t.e[1]), L_mult(t.g[3], t.g[4]),
-                    add(add(t.e[3], t.e[4]), 1), 9);  // pitch gain, Q9
+  best[0] = optimum(product(t, 2, 1, 0), product(t, 3, 4, 1), 9);  // pitch gain, Q9
   if (tame && best[0] > 481) best[0] = 481;
-  best[1] = optimum(L_mult(t.g[0], t.g[3]), add(t.e[0], t.e[3]), L_mult(t.g[1], t.g[4]),
-                    add(add(t.e[1], t.e[4]), 1), 2);  // code gain, Q2
+  best[1] = optimum(product(t, 0, 3, 0), product(t, 1, 4, 1), 2);  // code gain, Q2
   Word16 gcode0Q4;
   if (expGcode0 >= 4)
     gcode0Q4 = shr(gcode0, sub(expGcode0, 4));

@@ -28,15 +28,16 @@ constexpr Word16 kLagExtraLo[2] = {22092, 12924};
 
 // vokMpy32 of two split values as an exact 64-bit value; `exact` is cleared
 // when one of its three operator steps would saturate (then the caller
-// falls back to the operators).  lo words are the 0..32767 halves of
-// L_Extract.
-inline int64_t mpy32Wide(Word16 h1, Word16 l1, Word16 h2, Word16 l2, bool& exact) {
-  const int32_t p = int32_t{h1} * h2;
-  // |2 h1 h2| + |2 mult(h1, l2)| + |2 mult(l1, h2)| stays below 2^31 unless
-  // both high words lie in the top 3 codes of their range.
-  exact &= !((h1 > 32765 || h1 < -32765) && (h2 > 32765 || h2 < -32765));
-  return 2 * int64_t{p} + 2 * ((int32_t{h1} * l2) >> 15) + 2 * ((int32_t{l1} * h2) >> 15);
+// falls back to the operators).
+inline int64_t productWide(Split a, Split b, bool& exact) {
+  const int32_t p = int32_t{a.hi} * b.hi;
+  // |2 a.hi b.hi| + |2 mult(a.hi, b.lo)| + |2 mult(a.lo, b.hi)| stays below
+  // 2^31 unless both high words lie in the top 3 codes of their range.
+  exact &= !((a.hi > 32765 || a.hi < -32765) && (b.hi > 32765 || b.hi < -32765));
+  return 2 * int64_t{p} + 2 * ((int32_t{a.hi} * b.lo) >> 15) + 2 * ((int32_t{a.lo} * b.hi) >> 15);
 }
+
+inline bool fits32(int64_t v) { return v >= kMin32 && v <= kMax32; }
 
 }  // namespace
 
@@ -52,90 +53,90 @@ void lpLagWindow(int32_t* r, int len) {
 
 namespace {
 
-// The recursion, templated on how the prediction sum of each order is
-// formed: the operator chain, or exact 64-bit sums that fall back to the
-// chain when a partial sum would leave 32 bits.
+// The Levinson-Durbin recursion grows the predictor A(z) = 1 + sum a_j z^-j
+// one order at a time.  Everything runs on split values: the
+// autocorrelations (Q31), the coefficients (Q27) and the prediction error
+// energy, kept normalised together with the left shift that normalised it.
+// Order 1 is the general step with an empty correlation sum and the energy
+// r_0 taken as it is (shift 0).
+struct Recursion {
+  Split r[kMaxOrder + 1];
+  Split a[kMaxOrder + 1];
+  Split energy;
+  Word16 energyShift;
+};
+
+// sum_{j=1}^{m-1} r_j a_{m-j} (Q27) as the saturating chain of products.
+// kWide forms it exactly in 64 bits and runs the chain only when a product
+// or a partial sum would leave 32 bits.
+template <bool kWide>
+Word32 predictedCorrelation(const Recursion& s, int m) {
+  if (kWide) {
+    int64_t sum = 0;
+    bool exact = true;
+    for (int j = 1; j < m && exact; ++j) {
+      sum += productWide(s.r[j], s.a[m - j], exact);
+      exact &= fits32(sum);
+    }
+    if (exact) return static_cast<Word32>(sum);
+  }
+  Word32 sum = 0;
+  for (int j = 1; j < m; ++j) sum = L_add(sum, vokMpy32(s.r[j], s.a[m - j]));
+  return sum;
+}
+
+// own + k mirror, Q27 (the new coefficient from the old pair).
+template <bool kWide>
+Split stepCoefficient(Split k, Split own, Split mirror) {
+  if (kWide) {
+    bool exact = true;
+    const int64_t v = productWide(k, mirror, exact) + int64_t{own.hi} * 65536 + 2 * own.lo;
+    if (exact && fits32(v)) return vokSplit(static_cast<Word32>(v));
+  }
+  return vokSplit(L_add(vokMpy32(k, mirror), vokJoin(own)));
+}
+
 template <bool kWide>
 bool levinsonImpl(const Word32* r, int order, Word16* a, Word16* rc, Word16* err) {
-  Word16 rh[kMaxOrder + 1], rl[kMaxOrder + 1];
-  for (int i = 0; i <= order; ++i) L_Extract(r[i], rh[i], rl[i]);
-  Word16 ah[kMaxOrder + 1], al[kMaxOrder + 1], anh[kMaxOrder + 1], anl[kMaxOrder + 1];
-  Word16 k[kMaxOrder];
-  Word16 kh, kl, hi, lo;
+  Recursion s{};
+  for (int i = 0; i <= order; ++i) s.r[i] = vokSplit(r[i]);
+  s.energy = s.r[0];
+  s.energyShift = 0;
+  Word16 reflection[kMaxOrder];
 
-  // K = A[1] = -R[1] / R[0]; Alpha = R[0] (1 - K^2), normalised.
-  Word32 t1 = L_Comp(rh[1], rl[1]);
-  Word32 t0 = vokDiv32(L_abs(t1), rh[0], rl[0]);
-  if (t1 > 0) t0 = L_negate(t0);
-  L_Extract(t0, kh, kl);
-  k[0] = kh;
-  L_Extract(L_shr(t0, 4), ah[1], al[1]);
-  t0 = L_sub(kMax32, L_abs(vokMpy32(kh, kl, kh, kl)));
-  L_Extract(t0, hi, lo);
-  t0 = vokMpy32(rh[0], rl[0], hi, lo);
-  Word16 alpExp = norm_l(t0);
-  Word16 alph, alpl;
-  L_Extract(L_shl(t0, alpExp), alph, alpl);
+  for (int m = 1; m <= order; ++m) {
+    // k = -(r_m + sum r_j a_{m-j}) / energy; the quotient of the magnitudes
+    // is Q31 against the normalised energy and the shift puts it back.
+    const Word32 lead = L_add(L_shl(predictedCorrelation<kWide>(s, m), 4), vokJoin(s.r[m]));
+    Word32 k = vokDiv32(L_abs(lead), s.energy.hi, s.energy.lo);
+    if (lead > 0) k = L_negate(k);
+    k = L_shl(k, s.energyShift);
+    const Split ks = vokSplit(k);
+    reflection[m - 1] = ks.hi;
+    // A reflection coefficient this close to 1 means an unstable filter.
+    if (m > 1 && abs_s(ks.hi) > 32750) return false;
 
-  for (int i = 2; i <= order; ++i) {
-    // t0 = sum R[j] A[i-j], j = 1..i-1, in Q27, then + R[i] in Q31.
-    bool chain = !kWide;
-    if (kWide) {
-      int64_t s = 0;
-      bool exact = true;
-      for (int j = 1; j < i; ++j) {
-        s += mpy32Wide(rh[j], rl[j], ah[i - j], al[i - j], exact);
-        exact &= s >= kMin32 && s <= kMax32;
-      }
-      if (exact) {
-        t0 = static_cast<Word32>(s);
-      } else {
-        chain = true;
-      }
+    // a_j <- a_j + k a_{m-j}: both members of a mirrored pair at once, so
+    // the update runs in place; the new top coefficient is k itself.
+    for (int lo = 1, hi = m - 1; lo <= hi; ++lo, --hi) {
+      const Split first = s.a[lo], second = s.a[hi];
+      s.a[lo] = stepCoefficient<kWide>(ks, first, second);
+      if (hi != lo) s.a[hi] = stepCoefficient<kWide>(ks, second, first);
     }
-    if (chain) {
-      t0 = 0;
-      for (int j = 1; j < i; ++j) t0 = L_add(t0, vokMpy32(rh[j], rl[j], ah[i - j], al[i - j]));
-    }
-    t0 = L_add(L_shl(t0, 4), L_Comp(rh[i], rl[i]));
+    s.a[m] = vokSplit(L_shr(k, 4));
 
-    // K = -t0 / Alpha
-    Word32 t2 = vokDiv32(L_abs(t0), alph, alpl);
-    if (t0 > 0) t2 = L_negate(t2);
-    t2 = L_shl(t2, alpExp);
-    L_Extract(t2, kh, kl);
-    k[i - 1] = kh;
-    if (abs_s(kh) > 32750) return false;
-
-    // An[j] = A[j] + K A[i-j], An[i] = K
-    for (int j = 1; j < i; ++j) {
-      bool exact = kWide;
-      if (kWide) {
-        const int64_t v = mpy32Wide(kh, kl, ah[i - j], al[i - j], exact) + int64_t{ah[j]} * 65536 + 2 * al[j];
-        exact &= v >= kMin32 && v <= kMax32;
-        t0 = static_cast<Word32>(v);
-      }
-      if (!exact) t0 = L_add(vokMpy32(kh, kl, ah[i - j], al[i - j]), L_Comp(ah[j], al[j]));
-      anh[j] = static_cast<Word16>(t0 >> 16);
-      anl[j] = static_cast<Word16>((t0 >> 1) & 0x7FFF);
-    }
-    L_Extract(L_shr(t2, 4), anh[i], anl[i]);
-
-    // Alpha = Alpha (1 - K^2), normalised
-    t0 = L_sub(kMax32, L_abs(vokMpy32(kh, kl, kh, kl)));
-    L_Extract(t0, hi, lo);
-    t0 = vokMpy32(alph, alpl, hi, lo);
-    const Word16 e = norm_l(t0);
-    L_Extract(L_shl(t0, e), alph, alpl);
-    alpExp = add(alpExp, e);
-
-    std::memcpy(ah + 1, anh + 1, static_cast<size_t>(i) * sizeof(Word16));
-    std::memcpy(al + 1, anl + 1, static_cast<size_t>(i) * sizeof(Word16));
+    // energy <- energy (1 - k^2), renormalised (k^2 may round negative)
+    const Split keep = vokSplit(L_sub(kMax32, L_abs(vokMpy32(ks, ks))));
+    const Word32 e = vokMpy32(s.energy, keep);
+    const Word16 n = norm_l(e);
+    s.energy = vokSplit(L_shl(e, n));
+    s.energyShift = add(s.energyShift, n);
   }
+
   a[0] = 4096;
-  for (int i = 1; i <= order; ++i) a[i] = round_fx(L_shl(L_Comp(ah[i], al[i]), 1));
-  std::memcpy(rc, k, static_cast<size_t>(order) * sizeof(Word16));
-  *err = shr(alph, alpExp);
+  for (int i = 1; i <= order; ++i) a[i] = round_fx(L_shl(vokJoin(s.a[i]), 1));  // Q27 -> Q12
+  for (int i = 0; i < order; ++i) rc[i] = reflection[i];
+  *err = shr(s.energy.hi, s.energyShift);
   return true;
 }
 
@@ -217,77 +218,81 @@ Word16 lspChebyshev(Word16 x, const Word16* f, int shift) {
 Word16 lspChebyshevChain(Word16 x, const Word16* f, int shift) { return chebyshevSteps(x, f, shift); }
 
 namespace {
+
+// The sum and difference polynomials of A(z) with their trivial roots at
+// z = -1 and z = 1 divided out, halved into Q11 (scale 16384) or Q10 (scale
+// 8192):  p_{i+1} = (a_{i+1} + a_{10-i}) / 2 - p_i  and
+// q_{i+1} = (a_{i+1} - a_{10-i}) / 2 + q_i.  False when a step saturated.
+bool foldedPolynomials(const Word16* a, Word16 scale, Word16 (&poly)[2][kNc + 1]) {
+  bool ovf = false;
+  poly[0][0] = poly[1][0] = shr(scale, 3);  // 1.0
+  for (int i = 0; i < kNc; ++i) {
+    const Word16 head = a[i + 1], tail = a[kLpOrder - i];
+    const Word16 sum = extract_h(L_mac_o(L_mult_o(head, scale, ovf), tail, scale, ovf));
+    const Word16 diff = extract_h(L_msu_o(L_mult_o(head, scale, ovf), tail, scale, ovf));
+    poly[0][i + 1] = sat16_o(Word32{sum} - poly[0][i], ovf);
+    poly[1][i + 1] = sat16_o(Word32{diff} + poly[1][i], ovf);
+  }
+  return !ovf;
+}
+
+// A point (cosine, polynomial value) of the root search.
+struct Sample {
+  Word16 x, y;
+};
+
+inline bool bracketsRoot(Sample u, Sample v) { return int32_t{u.y} * v.y <= 0; }
+
+// Zero of the chord through two samples that bracket a root, from the
+// smaller cosine:  x0 - y0 (x1 - x0) / (y1 - y0), the slope formed as a Q11
+// quotient by a normalised div_s; the bracket's own end when the chord is
+// flat.
+Word16 chordZero(Sample low, Sample high) {
+  const Word16 dy = sub(high.y, low.y);
+  if (dy == 0) return low.x;
+  const Word16 n = norm_s(abs_s(dy));
+  const Word16 inverse = div_s(16383, shl(abs_s(dy), n));
+  Word16 slope = extract_l(L_shr(L_mult(sub(high.x, low.x), inverse), sub(20, n)));  // Q11
+  if (dy < 0) slope = negate(slope);
+  return sub(low.x, extract_l(L_shr(L_mult(low.y, slope), 11)));
+}
+
 }  // namespace
 
+// The LSPs are the cosines at which the two folded polynomials vanish; the
+// roots interlace, starting with the sum polynomial.  The search walks a
+// fixed grid of cosines downwards with the polynomial whose root comes
+// next; a sign change between two samples is narrowed by halving and the
+// root placed on the chord.  The walk then continues from the root, on the
+// other polynomial, towards the next grid point.
 void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
-  // F1(z) / (1 + z^-1) and F2(z) / (1 - z^-1) in Q11; Q10 when Q11 overflows.
-  Word16 f1[kNc + 1], f2[kNc + 1];
-  bool ovf = false;
-  f1[0] = 2048;
-  f2[0] = 2048;
-  for (int i = 0; i < kNc; ++i) {
-    Word32 t = L_mac_o(L_mult_o(a[i + 1], 16384, ovf), a[kLpOrder - i], 16384, ovf);
-    f1[i + 1] = sat16_o(Word32{extract_h(t)} - f1[i], ovf);
-    t = L_msu_o(L_mult_o(a[i + 1], 16384, ovf), a[kLpOrder - i], 16384, ovf);
-    f2[i + 1] = sat16_o(Word32{extract_h(t)} + f2[i], ovf);
-  }
+  Word16 poly[2][kNc + 1];
   int shift = 6;
-  if (ovf) {
+  if (!foldedPolynomials(a, 16384, poly)) {
+    foldedPolynomials(a, 8192, poly);
     shift = 7;
-    f1[0] = 1024;
-    f2[0] = 1024;
-    for (int i = 0; i < kNc; ++i) {
-      Word32 t = L_mac(L_mult(a[i + 1], 8192), a[kLpOrder - i], 8192);
-      f1[i + 1] = sub(extract_h(t), f1[i]);
-      t = L_msu(L_mult(a[i + 1], 8192), a[kLpOrder - i], 8192);
-      f2[i + 1] = add(extract_h(t), f2[i]);
-    }
   }
-
-  // Roots of F1 and F2 in turn: sign changes on the grid, refined by
-  // bisection and placed by linear interpolation.
   const Word16* grid = annexA ? kChebGrid51 : kChebGrid61;
   const int intervals = annexA ? 50 : 60;
-  const int bisections = annexA ? 2 : 4;
-  int nf = 0;
-  const Word16* coef = f1;
-  Word16 xlow = grid[0];
-  Word16 ylow = lspChebyshev(xlow, coef, shift);
-  for (int j = 1; nf < kLpOrder && j <= intervals; ++j) {
-    Word16 xhigh = xlow, yhigh = ylow;
-    xlow = grid[j];
-    ylow = lspChebyshev(xlow, coef, shift);
-    if (L_mult(ylow, yhigh) > 0) continue;
-    for (int i = 0; i < bisections; ++i) {
-      const Word16 xmid = add(shr(xlow, 1), shr(xhigh, 1));
-      const Word16 ymid = lspChebyshev(xmid, coef, shift);
-      if (L_mult(ylow, ymid) <= 0) {
-        yhigh = ymid;
-        xhigh = xmid;
-      } else {
-        ylow = ymid;
-        xlow = xmid;
-      }
+  const int halvings = annexA ? 2 : 4;
+
+  int found = 0;
+  auto sample = [&](Word16 x) { return Sample{x, lspChebyshev(x, poly[found & 1], shift)}; };
+  Sample upper = sample(grid[0]);
+  for (int g = 1; g <= intervals && found < kLpOrder; ++g) {
+    Sample lower = sample(grid[g]);
+    if (!bracketsRoot(lower, upper)) {
+      upper = lower;
+      continue;
     }
-    // xint = xlow - ylow (xhigh - xlow) / (yhigh - ylow)
-    const Word16 x = sub(xhigh, xlow);
-    Word16 y = sub(yhigh, ylow);
-    Word16 xint = xlow;
-    if (y != 0) {
-      const Word16 sign = y;
-      y = abs_s(y);
-      const Word16 e = norm_s(y);
-      y = div_s(16383, shl(y, e));
-      y = extract_l(L_shr(L_mult(x, y), sub(20, e)));  // Q11
-      if (sign < 0) y = negate(y);
-      xint = sub(xlow, extract_l(L_shr(L_mult(ylow, y), 11)));
+    for (int h = 0; h < halvings; ++h) {
+      const Sample mid = sample(add(shr(lower.x, 1), shr(upper.x, 1)));
+      (bracketsRoot(lower, mid) ? upper : lower) = mid;
     }
-    lsp[nf++] = xint;
-    xlow = xint;
-    coef = coef == f1 ? f2 : f1;
-    ylow = lspChebyshev(xlow, coef, shift);
+    lsp[found++] = chordZero(lower, upper);
+    upper = sample(lsp[found - 1]);
   }
-  if (nf < kLpOrder) std::memcpy(lsp, oldLsp, kLpOrder * sizeof(Word16));
+  if (found < kLpOrder) std::memcpy(lsp, oldLsp, kLpOrder * sizeof(Word16));
 }
 
 namespace {
