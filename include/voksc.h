@@ -148,7 +148,9 @@ VOKAPI VokResult voksPreemphasize_32f_I(Vok32f factor, Vok32f* x, int len, Vok32
 
 /* ==== G.729 LP analysis and LSP quantisation ============================= */
 /* LP coefficients Q12 (a[0] = 4096), LSP Q15, LSF Q13 radians; MA predictor
- * memory: 4 frames x 10 residuals Q13, newest first; packed LSP index: 2 words. */
+ * memory: 4 frames x 10 residuals Q13, newest first; packed LSP index: 2 words.
+ * The LSF decoders (16s and 32f) take (switch 0..1, stage 1 0..127, stage 2
+ * 0..31, 0..31) and reject any index outside those ranges with vokErrIndex. */
 VOKAPI VokResult voksLagWindow_G729_32s_I(Vok32s* r, int len);
 VOKAPI VokResult voksLevinsonDurbin_G729_32s16s(const Vok32s* r, int order, Vok16s* a, Vok16s* rc, Vok16s* err);
 VOKAPI VokResult voksLevinsonDurbin_G729B(const Vok32s* r, Vok16s* a, Vok16s* rc2, Vok16s* err);
@@ -270,6 +272,8 @@ VOKAPI VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* sig, V
 VOKAPI VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s* speech, const Vok16s* num, Vok16s* res, Vok16s* out);
 VOKAPI VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* signal);
 VOKAPI VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain);
+/* voksSynthesisFilter_G729E_16s (and _I): mem may be null, then the filter
+ * starts from rest and keeps nothing. */
 /* Pole-zero filters: coefficients num[11] then den[11]; memory: 10 past
  * inputs then 10 past outputs.  Pre-emphasis memory: the last input. */
 VOKAPI VokResult voksPreemphasize_G729A_16s(Vok16s factor, const Vok16s* x, Vok16s* y, int len, Vok16s* mem);
@@ -302,8 +306,8 @@ VOKAPI VokResult voksRandomNoiseExcitation_G729B_16s32f(Vok16s* seed, Vok32f* ex
 /* SID LSF index: (predictor switch, first stage 0..31, second stage 0..15). */
 VOKAPI VokResult voksLSFDecode_G729B_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf);
 VOKAPI VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, Vok16s* lsfq, Vok16s* idx);
-/* Float forms: LSFs in radians, float MA memory 4 x 10 newest first; the
- * decoder takes its indices modulo their ranges. */
+/* Float forms: LSFs in radians, float MA memory 4 x 10 newest first.  Both
+ * SID decoders reject an index outside its range with vokErrIndex. */
 VOKAPI VokResult voksLSFDecode_G729B_32f(const Vok16s* idx, Vok32f* mem, Vok32f* lsf);
 VOKAPI VokResult voksLSFQuant_G729B_32f(const Vok32f* lsfIn, Vok32f* mem, Vok32f* lsfq, Vok16s* idx);
 /* ==== end G.729 Annex B ===================================================== */

@@ -434,7 +434,9 @@ struct Coder {
 
   void load(const State& s) {
     pred.load(s);
-    ad = {s.yl, s.yu, s.ap, s.dms, s.dml, s.td};
+    // yl is a 19-bit word: bounding it here keeps the shifts and sums of the
+    // adaptation defined whatever the object holds.
+    ad = {s.yl & 524287, s.yu, s.ap, s.dms, s.dml, s.td};
     pk1 = s.pk1;
     pk2 = s.pk2;
     a1 = s.coef[6];

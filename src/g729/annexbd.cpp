@@ -56,6 +56,15 @@ int sidDecode(const Vok16s* idx, Vok16s* mem, Vok16s* lsf) {
   return lsfStability(lsf);
 }
 
+}  // namespace
+
+// Predictor switch 0..1, first stage 0..31, second stage 0..15.
+bool voksc::g729::sidIndicesValid(const int16_t* idx) {
+  return idx[0] >= 0 && idx[0] <= 1 && idx[1] >= 0 && idx[1] < 32 && idx[2] >= 0 && idx[2] < 16;
+}
+
+namespace {
+
 VokResult flagsToStatus(int flags) {
   static const VokResult kStatus[4] = {vokOk, vokWrnLsfFloor, vokWrnLsfCeiling, vokWrnLsfFloorCeiling};
   return kStatus[flags & 3];
@@ -89,6 +98,7 @@ void weights(const Word16* lsf, Word16* w) {
 
 VOKSC_EXPORT VokResult voksLSFDecode_G729B_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf) {
   if (anyNull(idx, mem, lsf)) return vokErrNullPtr;
+  if (!sidIndicesValid(idx)) return vokErrIndex;
   return flagsToStatus(sidDecode(idx, mem, lsf));
 }
 

@@ -137,8 +137,12 @@ int searchG729AFloat(float* dn, float* rr, float* code, int* signs) {
     const float* r0T = rr + (track == 3 ? k03 : k04);
     const float* r1T = rr + (track == 3 ? k13 : k14);
     const float* r2T = rr + (track == 3 ? k23 : k24);
-    // Search 3, phase A: track 2 and this track.
+    // Search 3, phase A: track 2 and this track.  Every phase starts from a
+    // pair on its own tracks, so degenerate input (zero or non-finite
+    // energies that never beat the start) still yields a valid pulse set.
     float sq = -1.0f, alp = 1.0f;
+    ix = 2;
+    iy = track;
     for (int pass = 0, prev = -1; pass < 2; ++pass) {
       const int i0 = trackMax(2, prev);
       prev = i0;
@@ -163,6 +167,8 @@ int searchG729AFloat(float* dn, float* rr, float* code, int* signs) {
     float ps0 = ps, alp0 = alp;
     sq = -1.0f;
     alp = 1.0f;
+    ix = 0;
+    iy = 1;
     for (int a = 0; a < kPos; ++a) tmp[a] = rr[k12 + a * kPos + i0 / 5] + r1T[a * kPos + i1 / 5] + rr[kD1 + a] * 0.5f;
     for (int a2 = 0; a2 < kPos; ++a2) {
       const float ps1 = ps0 + dn[5 * a2];
@@ -190,6 +196,8 @@ int searchG729AFloat(float* dn, float* rr, float* code, int* signs) {
     // Search 4, phase A: this track and track 0.
     sq = -1.0f;
     alp = 1.0f;
+    ix = track;
+    iy = 0;
     for (int pass = 0, prev = -1; pass < 2; ++pass) {
       const int k0 = trackMax(track, prev);
       prev = k0;
@@ -217,6 +225,8 @@ int searchG729AFloat(float* dn, float* rr, float* code, int* signs) {
     alp0 = alp;
     sq = -1.0f;
     alp = 1.0f;
+    ix = 1;
+    iy = 2;
     for (int a = 0; a < kPos; ++a) tmp[a] = r2T[a * kPos + i0 / 5] + rr[k02 + i1Row + a] + rr[kD2 + a] * 0.5f;
     for (int a2 = 0; a2 < kPos; ++a2) {
       const float ps1 = ps0 + dn[5 * a2 + 1];
@@ -252,6 +262,8 @@ using namespace voksc::g729;
 VOKSC_EXPORT VokResult voksFixedCodebookSearch_G729_32f(const Vok32f* dn, Vok32f* rr, Vok32f* cod, Vok32s* index,
                                                         Vok32s* budget, int subframe) {
   if (anyNull(dn, rr, cod, index, budget)) return vokErrNullPtr;
+  // The budget is a 16-bit counter carried from the first subframe.
+  if (subframe != 0 && (*budget < -32768 || *budget > 32767)) return vokErrRange;
   float d[fcb::kSubfr];
   std::memcpy(d, dn, sizeof d);
   int signs = 0, b = *budget;

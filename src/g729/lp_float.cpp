@@ -7,6 +7,7 @@
 
 #include "core/status.h"
 #include "lp_float_tables.h"
+#include "lp_internal.h"
 
 using voksc::anyNull;
 namespace F = voksc::g729::lpf;
@@ -236,7 +237,8 @@ VOKSC_EXPORT VokResult voksInterpolateC_G729_32f(const Vok32f* a, Vok32f wa, con
 // taken modulo their ranges.
 VOKSC_EXPORT VokResult voksLSFDecode_G729_32f(const Vok16s* idx, Vok32f* mem, Vok32f* lsf) {
   if (anyNull(idx, mem, lsf)) return vokErrNullPtr;
-  lsfCompose(idx[0] & 1, idx[1] & 127, idx[2] & 31, idx[3] & 31, mem, lsf, nullptr);
+  if (!voksc::g729::lsfIndicesValid(idx)) return vokErrIndex;
+  lsfCompose(idx[0], idx[1], idx[2], idx[3], mem, lsf, nullptr);
   return vokOk;
 }
 

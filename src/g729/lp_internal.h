@@ -59,6 +59,10 @@ int lsfStability(int16_t* lsf);
 // high 0..31).  Updates the memory; residualOut (optional) receives the
 // residual pushed into it.  Returns the stability flags.
 int lsfDecode(const int16_t* idx, int16_t* mem, int16_t* lsf, int16_t* residualOut);
+// True when all four decoder indices lie in the ranges above.
+bool lsfIndicesValid(const int16_t* idx);
+// The same for the three SID indices: switch 0..1, stage 1 0..31, stage 2 0..15.
+bool sidIndicesValid(const int16_t* idx);
 // Switched-MA two-stage quantiser; writes the quantised LSF, the four indices
 // and (optional) the residual pushed into the memory.
 void lsfQuantise(const int16_t* lsf, int16_t* mem, int16_t* lsfq, int16_t* idx, int16_t* residualOut);

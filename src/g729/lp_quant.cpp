@@ -321,6 +321,13 @@ void lsfErased(int mode, Word16* mem, const Word16* lastLsf) {
   maPush(buf, mem);
 }
 
+bool lsfIndicesValid(const int16_t* idx) {
+  static constexpr int kLimit[4] = {2, kStage1Size, kStage2Size, kStage2Size};
+  for (int k = 0; k < 4; ++k)
+    if (idx[k] < 0 || idx[k] >= kLimit[k]) return false;
+  return true;
+}
+
 }  // namespace voksc::g729
 
 using namespace voksc::g729;
@@ -362,7 +369,7 @@ VOKSC_EXPORT VokResult voksLSPQuant_G729E_16s(const Vok16s* lsp, Vok16s* mem, Vo
 
 VOKSC_EXPORT VokResult voksLSFDecode_G729_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf) {
   if (anyNull(idx, mem, lsf)) return vokErrNullPtr;
-  if (idx[0] != 0 && idx[0] != 1) return vokErrIndex;
+  if (!lsfIndicesValid(idx)) return vokErrIndex;
   static constexpr VokResult kStatus[4] = {vokOk, vokWrnLsfFloor, vokWrnLsfCeiling, vokWrnLsfFloorCeiling};
   return kStatus[lsfDecode(idx, mem, lsf, nullptr)];
 }

@@ -101,12 +101,13 @@ void closedLoop(const int16_t* exc, const int16_t* xn, const int16_t* h, int cen
   const int tMin = t0Min - 4, tMax = t0Max + 4;
   int16_t corrV[kSubframe];
   normalisedCorrelation(exc, xn, h, tMin, tMax, corrV);
-  const int16_t* corr = corrV - tMin;
-  Word16 mx = corr[t0Min];
+  // Correlation of delay t (tMin..tMax) and the values around it.
+  auto at = [&](int t) { return corrV + (t - tMin); };
+  Word16 mx = *at(t0Min);
   int lag = t0Min;
   for (int t = t0Min + 1; t <= t0Max; ++t) {
-    if (corr[t] >= mx) {  // equal values go to the longer delay
-      mx = corr[t];
+    if (*at(t) >= mx) {  // equal values go to the longer delay
+      mx = *at(t);
       lag = t;
     }
   }
@@ -115,18 +116,18 @@ void closedLoop(const int16_t* exc, const int16_t* xn, const int16_t* h, int cen
   static const int kUp[3] = {0, 1, 2};
   static const int kDown[3] = {-2, -1, 0};
   if (subframe == 0) {
-    if (lag <= 84) refine(&corr[lag], kAll, 5, lag, frac);
+    if (lag <= 84) refine(at(lag), kAll, 5, lag, frac);
   } else if (!reduced) {
-    refine(&corr[lag], kAll, 5, lag, frac);
+    refine(at(lag), kAll, 5, lag, frac);
   } else {
     // Annex D, second subframe: thirds only near the middle of the range.
     const int d = lag - (t0Max - 4);
     if (d == -1 || d == 0)
-      refine(&corr[lag], kAll, 5, lag, frac);
+      refine(at(lag), kAll, 5, lag, frac);
     else if (d == -2)
-      refine(&corr[lag], kUp, 3, lag, frac);
+      refine(at(lag), kUp, 3, lag, frac);
     else if (d == 1)
-      refine(&corr[lag], kDown, 3, lag, frac);
+      refine(at(lag), kDown, 3, lag, frac);
   }
   lagOut = lag;
   fracOut = frac;

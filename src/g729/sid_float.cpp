@@ -6,6 +6,7 @@
 
 #include "core/status.h"
 #include "lp_float_tables.h"
+#include "lp_internal.h"
 #include "sid_float_tables.h"
 
 using voksc::anyNull;
@@ -80,8 +81,9 @@ inline float sqr(float x) { return x * x; }
 // Indices (switch, first stage, second stage) taken modulo their ranges.
 VOKSC_EXPORT VokResult voksLSFDecode_G729B_32f(const Vok16s* idx, Vok32f* mem, Vok32f* lsf) {
   if (anyNull(idx, mem, lsf)) return vokErrNullPtr;
+  if (!voksc::g729::sidIndicesValid(idx)) return vokErrIndex;
   float q[kM];
-  sidDecode(idx[0] & 1, idx[1] & (kStage1Size - 1), idx[2] & (kStage2Size - 1), mem, q);
+  sidDecode(idx[0], idx[1], idx[2], mem, q);
   std::memcpy(lsf, q, sizeof q);
   return vokOk;
 }

@@ -172,17 +172,6 @@ TEST(G729BSidFloat, QuantiserAndDecoderAgree) {
   }
 }
 
-// Indices are taken modulo their ranges.
-TEST(G729BSidFloat, DecoderWrapsIndices) {
-  std::vector<float> m1 = resetMemory(), m2 = resetMemory();
-  const int16_t wide[3] = {3, 32 + 9, 16 + 4}, plain[3] = {1, 9, 4};
-  float a[kM], b[kM];
-  ASSERT_EQ(voksLSFDecode_G729B_32f(wide, m1.data(), a), vokOk);
-  ASSERT_EQ(voksLSFDecode_G729B_32f(plain, m2.data(), b), vokOk);
-  for (int i = 0; i < kM; ++i) EXPECT_EQ(a[i], b[i]);
-  EXPECT_EQ(m1, m2);
-}
-
 // The float and 16-bit SID decoders describe the same quantiser: from the
 // reset memory, every index triple decodes to the same LSFs within the
 // 16-bit form's resolution (Q13 radians).

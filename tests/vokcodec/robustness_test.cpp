@@ -4,11 +4,15 @@
 // streams as errors rather than decode garbage silently.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "registry.h"
+#include "vokcodec.h"
 
 namespace {
 
@@ -70,3 +74,137 @@ TEST(Robustness, G729RandomFramesWithErasuresDecode) {
 }
 
 }  // namespace
+
+namespace {
+
+// A frame decoder over fresh state: the fixed-point variants and the float coder.
+struct FrameDecoder {
+  const char* name;
+  std::vector<unsigned char> mem;
+  VokResult (*decode)(void*, const Vok16s*, int, Vok16s*);
+};
+
+std::vector<FrameDecoder> g729FrameDecoders() {
+  std::vector<FrameDecoder> out;
+  int size = 0;
+  vokcG729DecoderGetSize(&size);
+  for (int variant : {vokcG729Main, vokcG729AnnexA}) {
+    FrameDecoder d{variant ? "g729a" : "g729", std::vector<unsigned char>(size), vokcG729Decode};
+    EXPECT_EQ(vokcG729DecoderInit(d.mem.data(), variant), vokOk);
+    out.push_back(std::move(d));
+  }
+  vokcG729FloatDecoderGetSize(&size);
+  FrameDecoder f{"g729a-float", std::vector<unsigned char>(size), vokcG729FloatDecode};
+  EXPECT_EQ(vokcG729FloatDecoderInit(f.mem.data()), vokOk);
+  out.push_back(std::move(f));
+  return out;
+}
+
+}  // namespace
+
+// Parameters beyond their bit fields (a negative delay index among them)
+// decode exactly as their residues modulo the field size.
+TEST(Robustness, G729DecodersTakeParametersModuloTheirFields) {
+  static const int kBits[11] = {8, 10, 8, 1, 13, 4, 7, 5, 13, 4, 7};
+  std::mt19937 rng(29);
+  auto wild = g729FrameDecoders(), tame = g729FrameDecoders();
+  for (std::size_t k = 0; k < wild.size(); ++k) {
+    for (int frame = 0; frame < 12; ++frame) {
+      Vok16s big[11], masked[11], a[80], b[80];
+      for (int p = 0; p < 11; ++p) {
+        big[p] = static_cast<Vok16s>(rng());
+        masked[p] = static_cast<Vok16s>(big[p] & ((1 << kBits[p]) - 1));
+      }
+      if (frame == 0) big[2] = masked[2] = static_cast<Vok16s>(0xd73d);  // the delay index found by fuzzing
+      masked[2] = static_cast<Vok16s>(big[2] & 255);
+      ASSERT_EQ(wild[k].decode(wild[k].mem.data(), big, 0, a), vokOk) << wild[k].name;
+      ASSERT_EQ(tame[k].decode(tame[k].mem.data(), masked, 0, b), vokOk);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << wild[k].name << " frame " << frame;
+    }
+  }
+}
+
+// Every coder call refuses an object its own Init did not format: zeroed
+// or random bytes, or another coder's object.  Nothing is written.
+TEST(Robustness, CodersRefuseForeignObjects) {
+  struct Entry {
+    const char* name;
+    unsigned object;   // the kind of object init formats (one bit)
+    unsigned accepts;  // the kinds call takes
+    VokResult (*size)(int*);
+    std::function<VokResult(void*)> init;
+    std::function<VokResult(void*, Vok16s*, Vok8u*)> call;  // writes into the two buffers
+  };
+  const std::vector<Entry> coders = {
+      {"g729 enc", 1, 1, vokcG729EncoderGetSize, [](void* m) { return vokcG729EncoderInit(m, 0); },
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729Encode(m, s, s + 80); }},
+      {"g729b enc", 1, 1, vokcG729EncoderGetSize, [](void* m) { return vokcG729BEncoderInit(m, 1); },
+       [](void* m, Vok16s* s, Vok8u*) {
+         int t = 0;
+         return vokcG729BEncode(m, s, s + 80, &t);
+       }},
+      {"g729 dec", 2, 2, vokcG729DecoderGetSize, [](void* m) { return vokcG729DecoderInit(m, 0); },
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729Decode(m, s + 80, 0, s); }},
+      {"g729b dec", 2, 2, vokcG729DecoderGetSize, [](void* m) { return vokcG729DecoderInit(m, 1); },
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729BDecode(m, s + 80, 2, 0, s); }},
+      {"g729d enc", 4, 4, vokcG729DEncoderGetSize, vokcG729DEncoderInit,
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729DEncode(m, s, vokcG729D8k, s + 80); }},
+      {"g729d dec", 8, 8, vokcG729DDecoderGetSize, vokcG729DDecoderInit,
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729DDecode(m, s + 80, vokcG729D6k4, 0, s); }},
+      {"g729e enc", 16, 16, vokcG729EEncoderGetSize, vokcG729EEncoderInit,
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729EEncode(m, s, vokcG729ERate118, s + 80); }},
+      {"g729e dec", 32, 32, vokcG729EDecoderGetSize, vokcG729EDecoderInit,
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729EDecode(m, s + 80, vokcG729ERate118, 0, s); }},
+      {"g729i enc", 64, 64, vokcG729IEncoderGetSize, [](void* m) { return vokcG729IEncoderInit(m, 1); },
+       [](void* m, Vok16s* s, Vok8u* b) {
+         int n = 0;
+         return vokcG729IEncode(m, s, vokcG729IRate118, b, &n);
+       }},
+      {"g729i dec", 128, 128, vokcG729IDecoderGetSize, vokcG729IDecoderInit,
+       [](void* m, Vok16s* s, Vok8u* b) { return vokcG729IDecode(m, b, 80, 0, s); }},
+      {"float enc", 256, 256, vokcG729FloatEncoderGetSize, vokcG729FloatEncoderInit,
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729FloatEncode(m, s, s + 80); }},
+      {"float dec", 512, 512, vokcG729FloatDecoderGetSize, vokcG729FloatDecoderInit,
+       [](void* m, Vok16s* s, Vok8u*) { return vokcG729FloatDecode(m, s + 80, 0, s); }},
+      {"g726 enc", 1024, 1024, vokcG726EncoderGetSize, [](void* m) { return vokcG726EncoderInit(m, 32, vokcG726Linear); },
+       [](void* m, Vok16s* s, Vok8u* b) { return vokcG726Encode(m, s, 80, b); }},
+      {"g726 dec", 2048, 2048, vokcG726DecoderGetSize, [](void* m) { return vokcG726DecoderInit(m, 40, vokcG726ALaw); },
+       [](void* m, Vok16s* s, Vok8u* b) { return vokcG726Decode(m, b, 80, s); }},
+      {"g726 rate", 2048, 3072, vokcG726DecoderGetSize, [](void* m) { return vokcG726DecoderInit(m, 16, vokcG726ULaw); },
+       [](void* m, Vok16s*, Vok8u*) { return vokcG726SetRate(m, 24); }},
+      {"g722 enc", 4096, 4096, vokcG722EncoderGetSize, vokcG722EncoderInit,
+       [](void* m, Vok16s* s, Vok8u* b) { return vokcG722Encode(m, s, 80, b); }},
+      {"g722 dec", 8192, 8192, vokcG722DecoderGetSize, [](void* m) { return vokcG722DecoderInit(m, 2); },
+       [](void* m, Vok16s* s, Vok8u* b) { return vokcG722Decode(m, b, 40, s); }},
+  };
+  std::mt19937 rng(3);
+  for (const auto& own : coders) {
+    int size = 0;
+    ASSERT_EQ(own.size(&size), vokOk);
+    for (int fill = 0; fill < 2 + static_cast<int>(coders.size()); ++fill) {
+      std::vector<unsigned char> mem(static_cast<std::size_t>(size) + 64);
+      if (fill == 0) std::fill(mem.begin(), mem.end(), 0);
+      if (fill == 1)
+        for (auto& b : mem) b = static_cast<unsigned char>(rng());
+      if (fill >= 2) {  // another coder's freshly initialised object
+        const auto& other = coders[fill - 2];
+        int need = 0;
+        other.size(&need);
+        if (own.accepts & other.object) continue;
+        mem.resize(std::max<std::size_t>(mem.size(), static_cast<std::size_t>(need)));
+        ASSERT_EQ(other.init(mem.data()), vokOk);
+      }
+      Vok16s samples[200] = {};
+      Vok8u bits[200] = {};
+      const std::vector<unsigned char> before = mem;
+      EXPECT_EQ(own.call(mem.data(), samples, bits), vokErrContextMatch) << own.name << " fill " << fill;
+      EXPECT_TRUE(std::all_of(samples, samples + 200, [](Vok16s v) { return v == 0; })) << own.name;
+      EXPECT_TRUE(mem == before) << own.name;
+    }
+    std::vector<unsigned char> mem(static_cast<std::size_t>(size));
+    ASSERT_EQ(own.init(mem.data()), vokOk);
+    Vok16s samples[200] = {};
+    Vok8u bits[200] = {};
+    EXPECT_GE(own.call(mem.data(), samples, bits), 0) << own.name;
+  }
+}

@@ -3,7 +3,12 @@
  *
  * Each codec offers a caller-owned state object (size query, init) and
  * frame-wise encode/decode calls.  Every call returns 0 on success and a
- * negative voksc status on failure.  Codec sections below.
+ * negative voksc status on failure.  Arguments are checked in this order:
+ * null pointers (vokErrNullPtr), lengths (vokErrSize), the object, then
+ * values.  Init writes a tag into the object that every later call checks:
+ * an object not formatted by that coder's Init (never initialised,
+ * overwritten, another coder's) is refused with vokErrContextMatch.  Codec
+ * sections below.
  */
 #ifndef VOKCODEC_H
 #define VOKCODEC_H
@@ -27,7 +32,9 @@ VokResult vokcG729EncoderInit(void* state, int variant);
 VokResult vokcG729Encode(void* state, const Vok16s* pcm /* 80 */, Vok16s* prm /* 11 */);
 VokResult vokcG729DecoderGetSize(int* size);
 VokResult vokcG729DecoderInit(void* state, int variant);
-/* erased != 0: the frame was lost (prm is ignored). */
+/* erased != 0: the frame was lost (prm is ignored).  Parameter values beyond
+ * their bit fields are taken modulo the field size, as the bits would carry
+ * them. */
 VokResult vokcG729Decode(void* state, const Vok16s* prm /* 11 */, int erased, Vok16s* pcm /* 80 */);
 /* The 80 bits of a frame, one bit per byte, in transmission order. */
 VokResult vokcG729PackBits(const Vok16s* prm, Vok8u* bits /* 80 */);
@@ -149,7 +156,8 @@ VokResult vokcG729FloatEncoderInit(void* state);
 VokResult vokcG729FloatEncode(void* state, const Vok16s* pcm /* 80 */, Vok16s* prm /* 11 */);
 VokResult vokcG729FloatDecoderGetSize(int* size);
 VokResult vokcG729FloatDecoderInit(void* state);
-/* erased != 0: the frame was lost (prm is ignored). */
+/* erased != 0: the frame was lost (prm is ignored).  Parameters are taken
+ * modulo their field sizes, as for vokcG729Decode. */
 VokResult vokcG729FloatDecode(void* state, const Vok16s* prm /* 11 */, int erased, Vok16s* pcm /* 80 */);
 /* ==== end G.729A float ======================================================== */
 

@@ -5,6 +5,9 @@
 // and index reduction.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -69,6 +72,32 @@ TEST(G729FcbApi, FocusedSearchChecks) {
   EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729_32f(dnf, rrf, nullptr, indexf, &budgetf, 0));
   EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729_32f(dnf, rrf, codf, nullptr, &budgetf, 0));
   EXPECT_REJECTS(vokErrNullPtr, gf, voksFixedCodebookSearch_G729_32f(dnf, rrf, codf, indexf, nullptr, 0));
+  // The second subframe's budget is a 16-bit counter.
+  for (Vok32s bad : {40000, -40000, INT32_MAX}) {
+    budgetf = bad;
+    EXPECT_REJECTS(vokErrRange, gf, voksFixedCodebookSearch_G729_32f(dnf, rrf, codf, indexf, &budgetf, 1));
+  }
+}
+
+// Degenerate float input (all zero, or not finite) still gives four pulses
+// on their tracks and index words inside their fields.
+TEST(G729FcbApi, FloatSearchesOnDegenerateInput) {
+  for (float v : {0.0f, NAN, -INFINITY}) {
+    Vok32f dn[40], rr[616], cod[40];
+    Vok32s index[2], budget = 0;
+    for (int form = 0; form < 2; ++form) {
+      std::fill(dn, dn + 40, v);
+      std::fill(rr, rr + 616, v);
+      ASSERT_EQ(form ? voksFixedCodebookSearch_G729_32f(dn, rr, cod, index, &budget, 0)
+                     : voksFixedCodebookSearch_G729A_32f(dn, rr, cod, index),
+                vokOk);
+      EXPECT_GE(index[0], 0) << v << " form " << form;
+      EXPECT_LT(index[0], 8192) << v << " form " << form;
+      EXPECT_GE(index[1], 0);
+      EXPECT_LT(index[1], 16);
+      EXPECT_EQ(std::count_if(cod, cod + 40, [](float c) { return c != 0.0f; }), 4);
+    }
+  }
 }
 
 TEST(G729FcbApi, AnnexSearchChecks) {

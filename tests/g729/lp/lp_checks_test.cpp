@@ -118,6 +118,33 @@ TEST(G729LpChecks, QuantiserAndDecoder) {
   EXPECT_REJECTS(vokErrIndex, h, voksLSFDecodeErased_G729_32f(2, fm, fl));
 }
 
+// Every decoder index outside its codebook is an index error, in both forms
+// of the speech and the SID decoders, with nothing written.
+TEST(G729LpChecks, DecodersRejectIndicesOutsideTheirCodebooks) {
+  const int16_t speech[][4] = {{0, 128, 0, 0}, {1, 30000, 0, 0}, {0, -1, 0, 0}, {0, 0, 32, 0},
+                               {0, 0, 0, 32},  {0, 0, -5, 0},    {0, 0, 0, -32768}, {-9999, 0, 0, 0}};
+  const int16_t sid[][3] = {{2, 0, 0}, {-9999, 0, 0}, {0, 32, 0}, {0, 30000, 0}, {0, -1, 0}, {1, 0, 16}, {1, 0, -1}};
+  MaMemory mem;
+  int16_t q[10];
+  float fm[40] = {}, fq[10];
+  vtest::Guard g;
+  g.watch(mem.m, 40).watch(q, 10).watch(fm, 40).watch(fq, 10);
+  for (const auto& idx : speech) {
+    EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G729_16s(idx, mem.m, q));
+    EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G729_32f(idx, fm, fq));
+  }
+  for (const auto& idx : sid) {
+    EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G729B_16s(idx, mem.m, q));
+    EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G729B_32f(idx, fm, fq));
+  }
+  // The highest indices are accepted.
+  const int16_t top[4] = {1, 127, 31, 31}, sidTop[3] = {1, 31, 15};
+  EXPECT_GE(voksLSFDecode_G729_16s(top, mem.m, q), 0);
+  EXPECT_GE(voksLSFDecode_G729B_16s(sidTop, mem.m, q), 0);
+  EXPECT_EQ(voksLSFDecode_G729_32f(top, fm, fq), vokOk);
+  EXPECT_EQ(voksLSFDecode_G729B_32f(sidTop, fm, fq), vokOk);
+}
+
 TEST(G729LpChecks, Interpolations) {
   const int16_t a[2] = {1, 1}, b[2] = {1, 1};
   int16_t out[2];

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "registry.h"
+#include "state_tag.h"
 #include "vokcodec.h"
 
 namespace {
@@ -16,6 +17,7 @@ constexpr int kBandStateBytes = 144;
 constexpr int kChunk = 256;  // samples per pass through the stack buffers
 
 struct Coder {
+  uint32_t tag;
   Vok16s qmf[24];
   int mode;
   alignas(16) unsigned char bands[kBandStateBytes];
@@ -31,6 +33,7 @@ VokResult initCoder(void* mem, int mode, bool encoder) {
   if (need > kBandStateBytes) return vokErrInternal;
   Coder* c = coderOf(mem);
   std::memset(c, 0, sizeof *c);
+  c->tag = encoder ? vokc::kTagG722Encoder : vokc::kTagG722Decoder;
   c->mode = mode;
   return encoder ? voksSBADPCMEncodeInit_G722_16s(c->bands) : voksSBADPCMDecodeInit_G722_16s(c->bands);
 }
@@ -54,6 +57,7 @@ VokResult vokcG722Encode(void* state, const Vok16s* pcm, int len, Vok8u* words) 
   if (!state || !pcm || !words) return vokErrNullPtr;
   if (len < 0 || (len & 1)) return vokErrSize;
   Coder* c = coderOf(state);
+  if (c->tag != vokc::kTagG722Encoder) return vokErrContextMatch;
   Vok16s bands[kChunk], codes[kChunk];
   for (int at = 0; at < len; at += kChunk) {
     int n = std::min(kChunk, len - at);
@@ -76,6 +80,7 @@ VokResult vokcG722Decode(void* state, const Vok8u* words, int count, Vok16s* pcm
   if (!state || !words || !pcm) return vokErrNullPtr;
   if (count < 0) return vokErrSize;
   Coder* c = coderOf(state);
+  if (c->tag != vokc::kTagG722Decoder) return vokErrContextMatch;
   Vok16s codes[kChunk], bands[kChunk];
   for (int at = 0; at < count; at += kChunk / 2) {
     int n = std::min(kChunk / 2, count - at);

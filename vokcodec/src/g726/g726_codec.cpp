@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "registry.h"
+#include "state_tag.h"
 #include "vokcodec.h"
 
 namespace {
@@ -16,9 +17,11 @@ constexpr int kHeader = 16;       // our fields, then the library's state object
 constexpr int kRateIndexAt = 22;  // the library state publishes its rate index here
 
 struct Header {
+  uint32_t tag;
   int32_t law;  // VokcG726Law
   int32_t bits;
 };
+static_assert(sizeof(Header) <= kHeader, "G.726 coder header");
 
 int bitsOf(int kbps) {
   switch (kbps) {
@@ -68,13 +71,14 @@ VokResult vokcG726EncoderInit(void* state, int kbps, int law) {
   if (!state) return vokErrNullPtr;
   const int bits = bitsOf(kbps);
   if (!bits || law < vokcG726Linear || law > vokcG726ALaw) return vokErrRange;
-  *header(state) = {law, bits};
+  *header(state) = {vokc::kTagG726Encoder, law, bits};
   return voksEncodeInit_G726_16s8u(coder(state), rateCodeOf(bits));
 }
 
 VokResult vokcG726Encode(void* state, const Vok16s* pcm, int len, Vok8u* codes) {
   if (!state || !pcm || !codes) return vokErrNullPtr;
   if (len < 0) return vokErrSize;
+  if (header(state)->tag != vokc::kTagG726Encoder) return vokErrContextMatch;
   const int law = header(state)->law;
   Vok16s lin[kChunk];
   for (int at = 0; at < len; at += kChunk) {
@@ -100,7 +104,7 @@ VokResult vokcG726DecoderInit(void* state, int kbps, int law) {
   if (!state) return vokErrNullPtr;
   const int bits = bitsOf(kbps);
   if (!bits || law < vokcG726Linear || law > vokcG726ALaw) return vokErrRange;
-  *header(state) = {law, bits};
+  *header(state) = {vokc::kTagG726Decoder, law, bits};
   // The library's output law: 0 mu-law, 1 A-law, 2 linear.
   const int libLaw = law == vokcG726ULaw ? 0 : (law == vokcG726ALaw ? 1 : 2);
   return voksDecodeInit_G726_8u16s(coder(state), rateCodeOf(bits), libLaw);
@@ -109,6 +113,7 @@ VokResult vokcG726DecoderInit(void* state, int kbps, int law) {
 VokResult vokcG726Decode(void* state, const Vok8u* codes, int len, Vok16s* pcm) {
   if (!state || !codes || !pcm) return vokErrNullPtr;
   if (len < 0) return vokErrSize;
+  if (header(state)->tag != vokc::kTagG726Decoder) return vokErrContextMatch;
   if (len == 0) return vokOk;
   const VokResult r = voksDecode_G726_8u16s(coder(state), codes, pcm, len);
   if (r == vokOk && header(state)->law == vokcG726Linear)
@@ -118,6 +123,8 @@ VokResult vokcG726Decode(void* state, const Vok8u* codes, int len, Vok16s* pcm) 
 
 VokResult vokcG726SetRate(void* state, int kbps) {
   if (!state) return vokErrNullPtr;
+  const uint32_t tag = header(state)->tag;
+  if (tag != vokc::kTagG726Encoder && tag != vokc::kTagG726Decoder) return vokErrContextMatch;
   const int bits = bitsOf(kbps);
   if (!bits) return vokErrRange;
   header(state)->bits = bits;

@@ -13,6 +13,7 @@
 #include "g729b_dtx.h"
 #include "g729b_tables.h"
 #include "vokcodec.h"
+#include "state_tag.h"
 
 using namespace vokc::g729;
 namespace g729b = vokc::g729b;
@@ -22,6 +23,7 @@ namespace {
 constexpr int16_t kGammaA = 24576;  // 0.75, G.729A perceptual weighting
 
 struct EncoderState {
+  uint32_t tag;
   int32_t variant;
   int16_t oldSpeech[kWindow];
   int16_t oldWsp[kFrame + kPitMax];
@@ -51,6 +53,7 @@ struct EncoderState {
 };
 
 struct DecoderState {
+  uint32_t tag;
   int32_t variant;
   int16_t oldExc[kFrame + kExcHist];
   int16_t memSyn[kOrder];
@@ -269,6 +272,7 @@ static VokResult encoderInit(void* mem, int variant, bool dtx) {
   if (variant != vokcG729Main && variant != vokcG729AnnexA) return vokErrRange;
   EncoderState* s = encState(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729Encoder;
   s->variant = variant;
   s->dtx = dtx ? 1 : 0;
   s->pastVad = 1;
@@ -474,6 +478,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
 
 VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
   if (!mem || !pcm || !prm) return vokErrNullPtr;
+  if (encState(mem)->tag != vokc::kTagG729Encoder) return vokErrContextMatch;
   int type = 0;
   return encodeFrame(encState(mem), pcm, prm, &type);
 }
@@ -482,6 +487,7 @@ VokResult vokcG729BEncoderInit(void* mem, int variant) { return encoderInit(mem,
 
 VokResult vokcG729BEncode(void* mem, const Vok16s* pcm, Vok16s* prm, int* frameType) {
   if (!mem || !pcm || !prm || !frameType) return vokErrNullPtr;
+  if (encState(mem)->tag != vokc::kTagG729Encoder) return vokErrContextMatch;
   return encodeFrame(encState(mem), pcm, prm, frameType);
 }
 
@@ -492,6 +498,7 @@ VokResult vokcG729DecoderInit(void* mem, int variant) {
   if (variant != vokcG729Main && variant != vokcG729AnnexA) return vokErrRange;
   DecoderState* s = decState(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729Decoder;
   s->variant = variant;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   resetPredictors(s->lsfMa, s->pastQuaEn);
@@ -686,23 +693,26 @@ static void decodeFrame(DecoderState* s, const int16_t* prm, int16_t bfi, int fr
   voksHighPassFilter_G729_16s_ISfs(pcm, kFrame, 13, s->highPass);
 }
 
-VokResult vokcG729Decode(void* mem, const Vok16s* prm, int erased, Vok16s* pcm) {
-  if (!mem || !prm || !pcm) return vokErrNullPtr;
+VokResult vokcG729Decode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
+  if (!mem || !prmIn || !pcm) return vokErrNullPtr;
+  if (decState(mem)->tag != vokc::kTagG729Decoder) return vokErrContextMatch;
+  int16_t prm[11];
+  maskParams(prmIn, vokc::tables::kParamBits, 11, prm);
   decodeFrame(decState(mem), prm, erased ? 1 : 0, g729b::kSpeech, nullptr, pcm);
   return vokOk;
 }
 
 VokResult vokcG729BDecode(void* mem, const Vok16s* prmIn, int frameType, int erased, Vok16s* pcm) {
   if (!mem || !pcm || (!prmIn && frameType != g729b::kUntransmitted)) return vokErrNullPtr;
-  if (frameType < g729b::kUntransmitted || frameType > g729b::kSid) return vokErrRange;
   DecoderState* s = decState(mem);
+  if (s->tag != vokc::kTagG729Decoder) return vokErrContextMatch;
+  if (frameType < g729b::kUntransmitted || frameType > g729b::kSid) return vokErrRange;
   // Parameters outside their fields are taken modulo the field size.
   int16_t prm[11] = {};
   if (frameType == g729b::kSpeech)
-    for (int p = 0; p < 11; ++p) prm[p] = static_cast<int16_t>(prmIn[p] & ((1 << vokc::tables::kParamBits[p]) - 1));
+    maskParams(prmIn, vokc::tables::kParamBits, 11, prm);
   else if (frameType == g729b::kSid)
-    for (int p = 0; p < 4; ++p)
-      prm[p] = static_cast<int16_t>(prmIn[p] & ((1 << vokc::tables::kSidParamBits[p]) - 1));
+    maskParams(prmIn, vokc::tables::kSidParamBits, 4, prm);
   const int16_t bfi = erased ? 1 : 0;
   // A lost frame continues the previous frame's kind: speech concealment
   // after speech, comfort noise otherwise.

@@ -418,6 +418,13 @@ int unpackParams(const uint8_t* bits, const W* widths, int count, int16_t* prm) 
   return n;
 }
 
+// Each received parameter reduced to its field width (the value modulo
+// 2^width), as the bits on the channel would carry it.
+template <class W>
+void maskParams(const int16_t* in, const W* widths, int count, int16_t* out) {
+  for (int p = 0; p < count; ++p) out[p] = static_cast<int16_t>(in[p] & ((1 << widths[p]) - 1));
+}
+
 }  // namespace vokc::g729
 
 #endif  // VOKCODEC_G729_COMMON_H

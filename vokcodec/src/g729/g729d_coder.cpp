@@ -12,6 +12,7 @@
 #include "g729_common.h"
 #include "g729_tables.h"
 #include "vokcodec.h"
+#include "state_tag.h"
 
 using namespace vokc::g729;
 
@@ -22,6 +23,7 @@ namespace {
 constexpr int16_t kParamBitsLow[10] = {8, 10, 8, 9, 2, 6, 4, 9, 2, 6};
 
 struct EncoderState {
+  uint32_t tag;
   int16_t oldSpeech[kWindow];
   int16_t oldWsp[kFrame + kPitMax];
   int16_t oldExc[kFrame + kExcHist];
@@ -41,6 +43,7 @@ struct EncoderState {
 };
 
 struct DecoderState {
+  uint32_t tag;
   int16_t oldExc[kFrame + kExcHist];
   int16_t memSyn[kOrder];
   int16_t lspOld[kOrder];
@@ -333,6 +336,7 @@ VokResult vokcG729DEncoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   EncoderState* s = encState(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729DEncoder;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
   resetPredictors(s->lsfMa, s->pastQuaEn);
@@ -345,6 +349,7 @@ VokResult vokcG729DEncoderInit(void* mem) {
 
 VokResult vokcG729DEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   if (!mem || !pcm || !prm) return vokErrNullPtr;
+  if (encState(mem)->tag != vokc::kTagG729DEncoder) return vokErrContextMatch;
   if (!validRate(rate)) return vokErrRange;
   encodeFrame(encState(mem), pcm, rate == vokcG729D6k4, prm);
   return vokOk;
@@ -356,6 +361,7 @@ VokResult vokcG729DDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   DecoderState* s = decState(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729DDecoder;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   resetPredictors(s->lsfMa, s->pastQuaEn);
   std::memcpy(s->prevLsf, vokc::tables::kLsfMaReset, kOrder * 2);
@@ -374,6 +380,7 @@ VokResult vokcG729DDecoderInit(void* mem) {
 
 VokResult vokcG729DDecode(void* mem, const Vok16s* prm, int rate, int erased, Vok16s* pcm) {
   if (!mem || !pcm || (!prm && !erased)) return vokErrNullPtr;
+  if (decState(mem)->tag != vokc::kTagG729DDecoder) return vokErrContextMatch;
   if (!validRate(rate)) return vokErrRange;
   // Parameters are reduced to their field widths, so any values decode.
   int16_t p[11] = {};

@@ -12,6 +12,7 @@
 #include "g729_tables.h"
 #include "g729e_tables.h"
 #include "vokcodec.h"
+#include "state_tag.h"
 
 using namespace vokc::g729;
 
@@ -22,6 +23,7 @@ constexpr int16_t kGamma1Pst = 22938, kGamma2Pst = 18022, kGammaHarm = 16384;   
 constexpr int16_t kGamma1PstE = 22938, kGamma2PstE = 21300, kGammaHarmE = 8192;  // 11.8 kbit/s post-filter
 
 struct EncoderState {
+  uint32_t tag;
   int16_t oldSpeech[kWindow];
   int16_t oldWsp[kFrame + kPitMax];
   int16_t oldExc[kFrame + kExcHist];
@@ -49,6 +51,7 @@ struct EncoderState {
 };
 
 struct DecoderState {
+  uint32_t tag;
   int16_t oldExc[kFrame + kExcHist];
   int16_t synthBuf[kHybridLen];
   int16_t memSyn[kOrderBwd];
@@ -160,6 +163,7 @@ VokResult vokcG729EEncoderInit(void* mem) {
     return vokErrInternal;
   EncoderState* s = alignedState<EncoderState>(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729EEncoder;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
   resetPredictors(s->lsfMa, s->pastQuaEn);
@@ -176,8 +180,9 @@ VokResult vokcG729EEncoderInit(void* mem) {
 
 VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   if (!mem || !pcm || !prm) return vokErrNullPtr;
-  if (rate != vokcG729ERate8 && rate != vokcG729ERate118) return vokErrRange;
   EncoderState* s = alignedState<EncoderState>(mem);
+  if (s->tag != vokc::kTagG729EEncoder) return vokErrContextMatch;
+  if (rate != vokcG729ERate8 && rate != vokcG729ERate118) return vokErrRange;
 
   int16_t* speech = takeFrame(s->oldSpeech, pcm, s->highPass);
   int16_t* wsp = s->oldWsp + kPitMax;
@@ -345,6 +350,7 @@ VokResult vokcG729EDecoderInit(void* mem) {
     return vokErrInternal;
   DecoderState* s = alignedState<DecoderState>(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729EDecoder;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   resetPredictors(s->lsfMa, s->pastQuaEn);
   std::memcpy(s->prevLsf, vokc::tables::kLsfMaReset, kOrder * 2);
@@ -368,8 +374,9 @@ VokResult vokcG729EDecoderInit(void* mem) {
 
 VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, Vok16s* pcm) {
   if (!mem || !prmIn || !pcm) return vokErrNullPtr;
-  if (rate != vokcG729ERate8 && rate != vokcG729ERate118) return vokErrRange;
   DecoderState* s = alignedState<DecoderState>(mem);
+  if (s->tag != vokc::kTagG729EDecoder) return vokErrContextMatch;
+  if (rate != vokcG729ERate8 && rate != vokcG729ERate118) return vokErrRange;
   const int16_t bfi = erased ? 1 : 0;
 
   // Parameters limited to their bit widths (anything else could not have

@@ -15,8 +15,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "g729_common.h"
+#include "g729_tables.h"
 #include "g729float_tables.h"
 #include "vokcodec.h"
+#include "state_tag.h"
 
 namespace T = vokc::ftables;
 
@@ -70,6 +73,7 @@ void highPass(Biquad& f, const float* b, const float* a, float* x, int len) {
 }
 
 struct EncoderState {
+  uint32_t tag;
   float oldSpeech[kWindow];
   float oldWsp[kFrame + kPitMax];
   float oldExc[kFrame + kExcHist];
@@ -85,6 +89,7 @@ struct EncoderState {
 };
 
 struct DecoderState {
+  uint32_t tag;
   float oldExc[kFrame + kExcHist];
   float memSyn[kOrder];
   float lspOld[kOrder];
@@ -347,6 +352,7 @@ VokResult vokcG729FloatEncoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   EncoderState* s = aligned<EncoderState>(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729FloatEncoder;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
   for (int k = 0; k < 4; ++k)
@@ -360,6 +366,7 @@ VokResult vokcG729FloatEncoderInit(void* mem) {
 VokResult vokcG729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
   if (!mem || !pcm || !prm) return vokErrNullPtr;
   EncoderState* s = aligned<EncoderState>(mem);
+  if (s->tag != vokc::kTagG729FloatEncoder) return vokErrContextMatch;
   float* newSpeech = s->oldSpeech + kWindow - kFrame;
   float* speech = newSpeech - 40;
   for (int i = 0; i < kFrame; ++i) newSpeech[i] = static_cast<float>(pcm[i]);
@@ -493,6 +500,7 @@ VokResult vokcG729FloatDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   DecoderState* s = aligned<DecoderState>(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729FloatDecoder;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   for (int i = 0; i < kOrder; ++i) {
     const float w = static_cast<float>(3.141592654 * (i + 1) / 11.0);
@@ -608,9 +616,12 @@ void postFilter(DecoderState* s, float* syn, const float* az, const int* t2, flo
 
 extern "C" {
 
-VokResult vokcG729FloatDecode(void* mem, const Vok16s* prm, int erased, Vok16s* pcm) {
-  if (!mem || !prm || !pcm) return vokErrNullPtr;
+VokResult vokcG729FloatDecode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
+  if (!mem || !prmIn || !pcm) return vokErrNullPtr;
   DecoderState* s = aligned<DecoderState>(mem);
+  if (s->tag != vokc::kTagG729FloatDecoder) return vokErrContextMatch;
+  int16_t prm[11];
+  vokc::g729::maskParams(prmIn, vokc::tables::kParamBits, 11, prm);
   const bool bfi = erased != 0;
   float* exc = s->oldExc + kExcHist;
 

@@ -6,6 +6,7 @@
 
 #include "g729i_common.h"
 #include "vokcodec.h"
+#include "state_tag.h"
 
 using namespace vokc::g729i;
 
@@ -14,6 +15,7 @@ namespace {
 constexpr int kRes2Hist = 152;  // long-term post-filter residual history
 
 struct DecoderState {
+  uint32_t tag;
   int16_t oldExc[kFrame + kExcHist];
   int16_t synBuf[kHybridLen];  // kSynHist past samples, then the frame
   int16_t memSyn[kOrderBwd];
@@ -125,6 +127,7 @@ VokResult vokcG729IDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   DecoderState* s = decState(mem);
   std::memset(s, 0, sizeof *s);
+  s->tag = vokc::kTagG729IDecoder;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   resetPredictors(s->lsfMa, s->pastQuaEn);
   std::memcpy(s->prevLsf, kLsfReset, sizeof kLsfReset);
@@ -158,6 +161,7 @@ VokResult vokcG729IDecoderInit(void* mem) {
 
 VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, Vok16s* pcm) {
   if (!mem || !pcm || (!bits && nbits > 0 && !erased)) return vokErrNullPtr;
+  if (decState(mem)->tag != vokc::kTagG729IDecoder) return vokErrContextMatch;
   if (nbits != 0 && nbits != kBitsSid && nbits != kBitsSidOctet && nbits != 64 && nbits != 80 && nbits != 118)
     return vokErrSize;
   DecoderState* s = decState(mem);

@@ -8,12 +8,14 @@
 #include "g729i_common.h"
 #include "g729i_dtx.h"
 #include "vokcodec.h"
+#include "state_tag.h"
 
 using namespace vokc::g729i;
 
 namespace {
 
 struct EncoderState {
+  uint32_t tag;
   int16_t oldSpeech[kWindow];
   int16_t oldWsp[kFrame + kPitMax];
   int16_t oldExc[kFrame + kExcHist];
@@ -73,6 +75,7 @@ VokResult vokcG729IEncoderInit(void* mem, int dtx) {
   if (!mem) return vokErrNullPtr;
   EncoderState* s = encState(mem);
   std::memset(static_cast<void*>(s), 0, sizeof *s);
+  s->tag = vokc::kTagG729IEncoder;
   s->dtx = dtx ? 1 : 0;
   s->sharp = kSharpMin;
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
@@ -93,6 +96,7 @@ VokResult vokcG729IEncoderInit(void* mem, int dtx) {
 
 VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, int* nbits) {
   if (!mem || !pcm || !bits || !nbits) return vokErrNullPtr;
+  if (encState(mem)->tag != vokc::kTagG729IEncoder) return vokErrContextMatch;
   if (rate < vokcG729IRate64 || rate > vokcG729IRate118) return vokErrRange;
   EncoderState* s = encState(mem);
 
