@@ -404,6 +404,32 @@ VOKAPI VokResult voksIIR16s_G723_32s16s_Sfs(const Vok16s* coef, const Vok32s* sr
                                             Vok16s* mem);
 /* ==== end G.723.1 LP analysis ============================================== */
 
+/* ==== G.723.1 decoder synthesis and post-filters =========================== */
+/* Rates: vokRateG723_63, vokRateG723_53.
+ * DecodeAdaptiveVector: prevExc = the 145 past excitation samples before
+ * the subframe (oldest first); lag = baseLag + lagIndex - 1.
+ * SynthesisFilter: mem = 10 past outputs newest first.  The 32-bit form
+ * writes the accumulator BEFORE its final x4 (the 16-bit output and the
+ * memory are round(sat(4 acc))), so that it feeds voksIIR16s_G723_32s16s_Sfs
+ * with scaleFactor 2.
+ * PitchPostFilter: exc points at the first sample of the frame's excitation;
+ * the 145 samples before it are read (history).  lagOut < 0 for a delay
+ * into the past, > 0 for one into the frame.
+ * TiltCompensation: dst[n] = round(src[n] + 2 k round(src[n - 1])); src[-1]
+ * (the previous subframe's last 32-bit post-filter output, 0 at start) is
+ * read.
+ * GainControl: the target gain is 4096 (unity in Q12) when EITHER energy is
+ * 0, as in the reference (not 4104, and not only for a silent subframe). */
+VOKAPI VokResult voksDecodeAdaptiveVector_G723_16s(Vok16s baseLag, Vok16s lagIndex, Vok16s gainIndex,
+                                                   const Vok16s* prevExc, Vok16s* dst, VokRateCode rateCode);
+VOKAPI VokResult voksSynthesisFilter_G723_16s(const Vok16s* lpc, const Vok16s* exc, Vok16s* mem, Vok16s* dst);
+VOKAPI VokResult voksSynthesisFilter_G723_16s32s(const Vok16s* lpc, const Vok16s* src, Vok32s* dst, Vok16s* mem);
+VOKAPI VokResult voksPitchPostFilter_G723_16s(Vok16s lag, const Vok16s* exc, Vok16s* lagOut, Vok16s* gainOut,
+                                              Vok16s* scaleOut, Vok16s subframe, VokRateCode rateCode);
+VOKAPI VokResult voksTiltCompensation_G723_32s16s(Vok16s k, const Vok32s* src, Vok16s* dst);
+VOKAPI VokResult voksGainControl_G723_16s_I(Vok32s energy, Vok16s* srcDst, Vok16s* gain);
+/* ==== end G.723.1 decoder ================================================== */
+
 /* ==== GSM 06.10 full rate ================================================== */
 /* Rounded Q15 products and saturating 16-bit sums throughout.
  * HighPassFilter: input reduced to 13 bits (x >> 3 << 2) then the offset

@@ -1,0 +1,78 @@
+// Fixed-point helpers of the G.723.1 coder glue (steps without an export).
+#ifndef VOKCODEC_G723_OPS_H
+#define VOKCODEC_G723_OPS_H
+
+#include <cstdint>
+
+#include "basic_op.h"
+
+namespace vokc::g723 {
+
+using voksc::op::Word16;
+using voksc::op::Word32;
+namespace op = voksc::op;
+
+// 32 x 16 product in Q15 (high half doubled, unsigned low half >> 15).
+inline Word32 mul32x16(Word32 x, Word16 v) {
+  return op::L_mac(((x & 0xFFFF) * Word32{v}) >> 15, v, op::extract_h(x));
+}
+
+// num / (den << 16) in Q15 for 0 <= num, den > 0 (32767 at or above 1).
+inline Word16 divide32(Word32 num, Word16 den) {
+  const Word32 d = op::L_deposit_h(den);
+  if (num >= d) return op::kMax16;
+  Word32 n = num >> 1;
+  const Word32 half = d >> 1;
+  Word16 q = 0;
+  for (int i = 0; i < 15; ++i) {
+    q = static_cast<Word16>(q * 2);
+    n *= 2;
+    if (n >= half) n -= half, ++q;
+  }
+  return q;
+}
+
+// Largest r (bits 2^14 .. 2^1) with 2 r^2 <= num.
+inline Word16 rootByTrials(Word32 num) {
+  Word16 r = 0;
+  for (Word16 bit = 0x4000; bit >= 2; bit = static_cast<Word16>(bit >> 1)) {
+    const Word16 t = op::add(r, bit);
+    if (num >= op::L_mult(t, t)) r = t;
+  }
+  return r;
+}
+
+// In-place block scaling by 2^(n - 3), n the headroom of the block peak;
+// returns n - 3.
+inline int scaleBlock(Word16* x, int len) {
+  Word16 peak = 0;
+  for (int i = 0; i < len; ++i) {
+    const Word16 a = op::abs_s(x[i]);
+    if (a > peak) peak = a;
+  }
+  const int n = op::norm_s(peak);
+  const Word16 f = static_cast<Word16>(1 << n);
+  for (int i = 0; i < len; ++i) x[i] = op::extract_l(op::L_shr(op::L_mult(f, x[i]), 4));
+  return n - 3;
+}
+
+// The codec's 16-bit linear congruential generator.
+inline Word16 nextRandom(Word16& seed) {
+  seed = op::extract_l((Word32{seed} & 0xFFFF) * 521 + 259);
+  return seed;
+}
+
+inline Word32 dot(const Word16* a, const Word16* b, int n) {
+  Word32 acc = 0;
+  for (int i = 0; i < n; ++i) acc = op::L_mac(acc, a[i], b[i]);
+  return acc;
+}
+
+// Annex A SID gain: quantiser of the averaged energies (nq frames, 0 for a
+// single value given with its scale) and the decoded level.
+Word16 quantiseSidGain(const Word16* energy, const Word16* shift, int nq);
+Word16 decodeSidGain(Word16 index);
+
+}  // namespace vokc::g723
+
+#endif
