@@ -312,6 +312,37 @@ VOKAPI VokResult voksLSFDecode_G729B_32f(const Vok16s* idx, Vok32f* mem, Vok32f*
 VOKAPI VokResult voksLSFQuant_G729B_32f(const Vok32f* lsfIn, Vok32f* mem, Vok32f* lsfq, Vok16s* idx);
 /* ==== end G.729 Annex B ===================================================== */
 
+/* ==== GSM-AMR LP analysis and LSP quantisation ========================== */
+/* 160-sample frames, order 10.  LPC Q12 (a[0] = 4096), LSP Q15 cosines, LSF
+ * Q15 normalised (0..16384 = 0..4 kHz).  Rate codes: vokRateGsmAmr475 ..
+ * vokRateGsmAmr1220 and vokRateSid; 12.2 kbit/s carries two LSP sets
+ * (20 values, two 11-value autocorrelations, 5 indices), the others one
+ * (3 indices).  Past quantised residual: 10 values, caller-owned.
+ * Notes on behaviour:
+ * - voksLevinsonDurbin_GSMAMR_32s16s: when a reflection coefficient reaches
+ *   the stability limit it returns vokWrnOverflow and leaves lpc as it was,
+ *   so a caller that passes its previous frame's filter keeps it (what the
+ *   standard's coder does).
+ * - voksLSFToLSP_GSMAMR_16s: an LSF above 16383 uses the last table
+ *   interval, extended.
+ * - voksLSPQuant_GSMAMR_16s with vokRateSid: the MA prediction and tables of
+ *   the 5.9 .. 10.2 kbit/s modes (the comfort-noise search of the initial
+ *   prediction is voksEncDTXSID_GSMAMR_16s's).
+ * - voksQuantLSPDecode_GSMAMR_16s with vokRateSid: the comfort-noise
+ *   decoder's prediction, mean + past residual unscaled (as the standard's
+ *   decoder computes it), in good and bad frames.
+ * - voksPreemphasize_GSMAMR_16s: dst[n] = add(x[n], mult(gamma, x[n-1])). */
+VOKAPI VokResult voksAutoCorr_GSMAMR_16s32s(const Vok16s* src, Vok32s* acf, VokRateCode rate);
+VOKAPI VokResult voksLevinsonDurbin_GSMAMR_32s16s(const Vok32s* acf, Vok16s* lpc);
+VOKAPI VokResult voksLPCToLSP_GSMAMR_16s(const Vok16s* lpc, const Vok16s* prevLsp, Vok16s* lsp);
+VOKAPI VokResult voksLSPToLPC_GSMAMR_16s(const Vok16s* lsp, Vok16s* lpc);
+VOKAPI VokResult voksLSFToLSP_GSMAMR_16s(const Vok16s* lsf, Vok16s* lsp);
+VOKAPI VokResult voksLSPQuant_GSMAMR_16s(const Vok16s* lsp, Vok16s* pastRes, Vok16s* lspQ, Vok16s* indices, VokRateCode rate);
+VOKAPI VokResult voksQuantLSPDecode_GSMAMR_16s(const Vok16s* indices, Vok16s* pastRes, Vok16s* prevLsf, Vok16s* lsp, Vok16s* lspSub, Vok16s bfi, VokRateCode rate);
+VOKAPI VokResult voksInterpolate_GSMAMR_16s(const Vok16s* cur, const Vok16s* prev, Vok16s* dst, int len);
+VOKAPI VokResult voksPreemphasize_GSMAMR_16s(Vok16s gamma, const Vok16s* src, Vok16s* dst, int len, Vok16s* mem);
+/* ==== end GSM-AMR LP analysis =============================================== */
+
 /* ==== G.726 ADPCM =========================================================== */
 /* State objects: 88 bytes (encoder), 92 (decoder).  Rates: vokRate16000,
  * vokRate24000, vokRateG726_32, vokRateG726_40.  Encoder input is 14-bit

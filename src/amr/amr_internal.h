@@ -1,0 +1,60 @@
+// GSM-AMR steps shared inside the family: the mode numbering, the LSF
+// conversions and quantiser pieces used by both the LP exports and the DTX
+// exports.
+//
+// Formats: LP coefficients Q12 (a[0] = 4096), LSP Q15 cosines (decreasing),
+// LSF Q15 normalised frequency (0..16384 for 0..4 kHz, increasing).
+#ifndef VOKSC_AMR_INTERNAL_H
+#define VOKSC_AMR_INTERNAL_H
+
+#include <cstdint>
+
+#include "voksc.h"
+
+namespace voksc::amr {
+
+constexpr int kOrder = 10;
+constexpr int kFrame = 160;
+constexpr int kSubframe = 40;
+constexpr int16_t kLsfGap = 205;  // smallest distance of quantised LSFs
+
+// Codec modes in bit-rate order; kModeSid is the comfort-noise frame.
+enum Mode : int { kMr475, kMr515, kMr59, kMr67, kMr74, kMr795, kMr102, kMr122, kModeSid };
+
+// Mode of a rate code, or -1 for a code that is not a GSM-AMR speech mode
+// (the comfort-noise code 25 gives kModeSid when allowSid is set).
+inline int modeOfRate(VokRateCode rate, bool allowSid) {
+  switch (rate) {
+    case vokRateGsmAmr475: return kMr475;
+    case vokRateGsmAmr515: return kMr515;
+    case vokRateGsmAmr590: return kMr59;
+    case vokRateGsmAmr670: return kMr67;
+    case vokRateGsmAmr740: return kMr74;
+    case vokRateGsmAmr795: return kMr795;
+    case vokRateGsmAmr1020: return kMr102;
+    case vokRateGsmAmr1220: return kMr122;
+    case vokRateSid: return allowSid ? kModeSid : -1;
+    default: return -1;
+  }
+}
+
+// LSF (Q15 normalised) to LSP by the 64-interval cosine table.
+void lsfToLsp(const int16_t* lsf, int16_t* lsp);
+// Raise every LSF to at least the previous one plus gap (the first to gap).
+void lsfSpread(int16_t* lsf, int16_t gap);
+// Squared weights of the split quantisers from the LSF spacing, Q13.
+void lsfWeights(const int16_t* lsf, int16_t* wt);
+// Nearest entry of a codebook of `rows` vectors of `dim` (3 or 4) values,
+// taking every `stride`-th vector, by the weighted squared error; the
+// residual r is replaced by the chosen vector and the index returned.
+int splitSearch(int16_t* r, const int16_t* wt, const int16_t* book, int rows, int dim, int stride);
+// One-set quantiser (every mode but 12.2): the residual of lsf against the
+// prediction pred is searched in the mode's three split codebooks; the
+// quantised LSF (residual + prediction, spread by kLsfGap) and the three
+// indices are written and pastRes receives the quantised residual.
+void quantiseOneSet(const int16_t* lsf, const int16_t* pred, int mode, int16_t* pastRes, int16_t* lsfq,
+                    int16_t* idx);
+
+}  // namespace voksc::amr
+
+#endif  // VOKSC_AMR_INTERNAL_H

@@ -1,0 +1,442 @@
+// GSM-AMR LP analysis and LSP quantisation: windowed autocorrelation, the
+// Levinson-Durbin recursion and the LSP conversions (shared with G.729 where
+// the arithmetic is the same), the split-VQ LSF quantisers of one and two
+// sets per frame with their decoders and bad-frame concealment, and the
+// LSP interpolation and pre-emphasis of the decoder.
+#include <cstdint>
+#include <cstring>
+
+#include "amr_internal.h"
+#include "common/basic_op.h"
+#include "common/math_ops.h"
+#include "core/status.h"
+#include "g729/lp_internal.h"
+#include "g729/lp_tables.h"
+#include "lp_tables.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+using voksc::vokMpy32x16;
+
+namespace voksc::amr {
+
+namespace {
+
+constexpr int kWin = 240;
+constexpr int16_t kPredFac122 = 21299;            // MA factor of the two-set quantiser (0.65)
+constexpr int16_t kBadKeep = 29491, kBadMean = 3277;     // concealment, one set (0.9)
+constexpr int16_t kBadKeep122 = 31128, kBadMean122 = 1639;  // concealment, two sets (0.95)
+
+// Autocorrelation of one windowed block, normalised so that r[0] has its
+// top bit at bit 30, then lag-windowed.  The energy is first formed as the
+// doubled sum; a block whose doubled energy leaves 32 bits is divided by 4
+// until it fits (the saturation test of the operator chain: all terms are
+// positive, so the chain saturates exactly when the exact sum does).
+void windowedAutocorr(const int16_t* x, const int16_t* win, int32_t* r) {
+  int16_t y[kWin];
+  for (int n = 0; n < kWin; ++n) y[n] = mult_r(x[n], win[n]);
+  int64_t energy;
+  for (;;) {
+    energy = 0;
+    for (int n = 0; n < kWin; ++n) energy += int32_t{y[n]} * y[n];
+    if (energy < (int64_t{1} << 30)) break;
+    for (int n = 0; n < kWin; ++n) y[n] = static_cast<int16_t>(y[n] >> 2);
+  }
+  const int32_t r0 = static_cast<int32_t>(2 * energy + 1);
+  const int16_t norm = norm_l(r0);
+  r[0] = r0 << norm;
+  // |2 sum y[n] y[n+k]| <= 2 energy < r0: no lag saturates, before or after the shift.
+  for (int k = 1; k <= kOrder; ++k) {
+    int64_t s = 0;
+    for (int n = 0; n < kWin - k; ++n) s += int32_t{y[n]} * y[n + k];
+    r[k] = static_cast<int32_t>(2 * s) << norm;
+  }
+  g729::lpLagWindow(r + 1, kOrder);
+}
+
+// Chebyshev series of F1 or F2 (coefficients f[0..5] Q10) at x (Q15),
+// result Q14: b_k = 2 x b_(k+1) - b_(k+2) + f_k kept as split 32-bit values
+// with b = 1.0 at 2^24, the last step x b_1 - b_2 + f_5 / 2.
+int16_t chebyshev(int16_t x, const int16_t* f) {
+  int16_t b2h = 256, b2l = 0, b1h, b1l;
+  L_Extract(L_mac(L_mult(x, 512), f[1], 8192), b1h, b1l);
+  for (int k = 2; k < 5; ++k) {
+    int32_t t = L_shl(vokMpy32x16(b1h, b1l, x), 1);
+    t = L_msu(L_mac(t, b2h, kMin16), b2l, 1);
+    t = L_mac(t, f[k], 8192);
+    b2h = b1h;
+    b2l = b1l;
+    L_Extract(t, b1h, b1l);
+  }
+  int32_t t = vokMpy32x16(b1h, b1l, x);
+  t = L_msu(L_mac(t, b2h, kMin16), b2l, 1);
+  t = L_mac(t, f[5], 4096);
+  return extract_h(L_shl(t, 6));
+}
+
+// Roots of the sum and difference polynomials on the 60-interval cosine
+// grid, alternating between them, each refined by four bisections and
+// placed by linear interpolation; prevLsp when fewer than ten are found.
+void lpToLsp(const int16_t* a, const int16_t* prevLsp, int16_t* lsp) {
+  int16_t poly[2][6];
+  poly[0][0] = poly[1][0] = 1024;
+  for (int i = 0; i < 5; ++i) {
+    const int16_t sum = extract_h(L_mac(L_mult(a[i + 1], 8192), a[kOrder - i], 8192));
+    const int16_t diff = extract_h(L_msu(L_mult(a[i + 1], 8192), a[kOrder - i], 8192));
+    poly[0][i + 1] = sub(sum, poly[0][i]);
+    poly[1][i + 1] = add(diff, poly[1][i]);
+  }
+  int found = 0, which = 0;
+  int16_t xlo = g729::kChebGrid61[0];
+  int16_t ylo = chebyshev(xlo, poly[0]);
+  for (int g = 1; g <= 60 && found < kOrder; ++g) {
+    int16_t xhi = xlo, yhi = ylo;
+    xlo = g729::kChebGrid61[g];
+    ylo = chebyshev(xlo, poly[which]);
+    if (L_mult(ylo, yhi) > 0) continue;
+    for (int step = 0; step < 4; ++step) {
+      const int16_t xm = add(shr(xlo, 1), shr(xhi, 1));
+      const int16_t ym = chebyshev(xm, poly[which]);
+      if (L_mult(ylo, ym) <= 0) {
+        xhi = xm;
+        yhi = ym;
+      } else {
+        xlo = xm;
+        ylo = ym;
+      }
+    }
+    const int16_t dy = sub(yhi, ylo);
+    int16_t root = xlo;
+    if (dy != 0) {
+      // slope = (xhi - xlo) / (yhi - ylo) in Q11 from a normalised division
+      const int16_t mag = abs_s(dy);
+      const int16_t e = norm_s(mag);
+      int16_t slope = extract_l(L_shr(L_mult(sub(xhi, xlo), div_s(16383, shl(mag, e))), sub(20, e)));
+      if (dy < 0) slope = negate(slope);
+      root = sub(xlo, extract_l(L_shr(L_mult(ylo, slope), 11)));
+    }
+    lsp[found++] = root;
+    xlo = root;
+    which ^= 1;
+    ylo = chebyshev(xlo, poly[which]);
+  }
+  if (found < kOrder) std::memcpy(lsp, prevLsp, kOrder * sizeof(int16_t));
+}
+
+// Two-set quantiser search of one split: pairs of LSF of both sets against
+// 4-value vectors; with `signedBook` each vector is also tried negated.
+// Returns the index (doubled plus the sign bit for the signed split) and
+// replaces the four residuals by the chosen vector.
+int pairSearch(int16_t* r1, int16_t* r2, const int16_t* w1, const int16_t* w2, const int16_t* book, int rows,
+               bool signedBook) {
+  const int16_t* res[4] = {r1, r1 + 1, r2, r2 + 1};
+  const int16_t wt[4] = {w1[0], w1[1], w2[0], w2[1]};
+  int32_t best = kMax32;
+  int bestRow = 0, bestSign = 0;
+  for (int row = 0; row < rows; ++row) {
+    for (int sign = 0; sign < (signedBook ? 2 : 1); ++sign) {
+      int64_t dist = 0;  // four positive doubled terms: the chain clamps at 2^31 - 1
+      for (int k = 0; k < 4; ++k) {
+        const int16_t c = book[4 * row + k];
+        const int16_t e = mult(wt[k], sign ? add(*res[k], c) : sub(*res[k], c));
+        dist += 2 * int32_t{e} * e;
+      }
+      if (dist > kMax32) dist = kMax32;
+      if (dist < best) {
+        best = static_cast<int32_t>(dist);
+        bestRow = row;
+        bestSign = sign;
+      }
+    }
+  }
+  r1[0] = bestSign ? negate(book[4 * bestRow]) : book[4 * bestRow];
+  r1[1] = bestSign ? negate(book[4 * bestRow + 1]) : book[4 * bestRow + 1];
+  r2[0] = bestSign ? negate(book[4 * bestRow + 2]) : book[4 * bestRow + 2];
+  r2[1] = bestSign ? negate(book[4 * bestRow + 3]) : book[4 * bestRow + 3];
+  return signedBook ? 2 * bestRow + bestSign : bestRow;
+}
+
+struct TwoSetSplit {
+  const int16_t* book;
+  int rows;
+  bool signedBook;
+};
+const TwoSetSplit kTwoSetSplits[5] = {
+    {kLsf5Split1, 128, false}, {kLsf5Split2, 256, false}, {kLsf5Split3, 256, true},
+    {kLsf5Split4, 256, false}, {kLsf5Split5, 64, false}};
+
+// Codebooks of the one-set quantiser by mode: (first, second, third split),
+// the second split of 4.75 and 5.15 kbit/s using every other vector.
+struct OneSetBooks {
+  const int16_t* book[3];
+  int rows[3];
+  int stride2;
+};
+OneSetBooks oneSetBooks(int mode) {
+  if (mode == kMr475 || mode == kMr515) return {{kLsf3Split1, kLsf3Split2, kLsf3Split3Low}, {256, 256, 128}, 2};
+  if (mode == kMr795) return {{kLsf3Split1Mr795, kLsf3Split2, kLsf3Split3}, {512, 512, 512}, 1};
+  return {{kLsf3Split1, kLsf3Split2, kLsf3Split3}, {256, 512, 512}, 1};
+}
+
+// The residual vector that an index names in the one-set codebooks.
+void oneSetResidual(const int16_t* idx, int mode, int16_t* r) {
+  const OneSetBooks b = oneSetBooks(mode);
+  std::memcpy(r, b.book[0] + 3 * idx[0], 3 * sizeof(int16_t));
+  std::memcpy(r + 3, b.book[1] + 3 * b.stride2 * idx[1], 3 * sizeof(int16_t));
+  std::memcpy(r + 6, b.book[2] + 4 * idx[2], 4 * sizeof(int16_t));
+}
+
+// Prediction of the one-set LSF from the past residual: mean + factor x
+// past (the comfort-noise decoder uses the past residual unscaled).
+void oneSetPrediction(const int16_t* pastRes, int mode, int16_t* pred) {
+  for (int i = 0; i < kOrder; ++i)
+    pred[i] = add(kLsfMean3[i], mode == kModeSid ? pastRes[i] : mult(pastRes[i], kLsfPredFac3[i]));
+}
+
+}  // namespace
+
+void lsfToLsp(const int16_t* lsf, int16_t* lsp) {
+  const int16_t* cosTab = g729::kCosTable65;
+  for (int i = 0; i < kOrder; ++i) {
+    int ind = lsf[i] >> 8;
+    if (ind > 63) ind = 63;  // beyond 4 kHz: the last interval, extended
+    const int16_t frac = static_cast<int16_t>(lsf[i] & 0xFF);
+    const int32_t step = L_mult(sub(cosTab[ind + 1], cosTab[ind]), frac);
+    lsp[i] = add(cosTab[ind], extract_l(L_shr(step, 9)));
+  }
+}
+
+void lsfSpread(int16_t* lsf, int16_t gap) {
+  int16_t floor = gap;
+  for (int i = 0; i < kOrder; ++i) {
+    if (lsf[i] < floor) lsf[i] = floor;
+    floor = add(lsf[i], gap);
+  }
+}
+
+void lsfWeights(const int16_t* lsf, int16_t* wt) {
+  for (int i = 0; i < kOrder; ++i) {
+    const int16_t below = i == 0 ? 0 : lsf[i - 1];
+    const int16_t above = i == kOrder - 1 ? 16384 : lsf[i + 1];
+    // spacing of the neighbours (the first against 0, the last against 0.5 with lsf[8])
+    const int16_t d = i == kOrder - 1 ? sub(16384, lsf[8]) : sub(above, below);
+    const int16_t over = sub(d, 1843);
+    const int16_t w = over < 0 ? sub(3427, mult(d, 28160)) : sub(1843, mult(over, 6242));
+    wt[i] = shl(w, 3);
+  }
+}
+
+int splitSearch(int16_t* r, const int16_t* wt, const int16_t* book, int rows, int dim, int stride) {
+  int32_t best = kMax32;
+  int bestRow = 0;
+  for (int row = 0; row < rows; ++row) {
+    const int16_t* v = book + row * stride * dim;
+    int64_t dist = 0;  // positive doubled terms: the chain clamps at 2^31 - 1
+    for (int k = 0; k < dim; ++k) {
+      const int16_t e = mult(wt[k], sub(r[k], v[k]));
+      dist += 2 * int32_t{e} * e;
+    }
+    if (dist > kMax32) dist = kMax32;
+    if (dist < best) {
+      best = static_cast<int32_t>(dist);
+      bestRow = row;
+    }
+  }
+  std::memcpy(r, book + bestRow * stride * dim, static_cast<size_t>(dim) * sizeof(int16_t));
+  return bestRow;
+}
+
+void quantiseOneSet(const int16_t* lsf, const int16_t* pred, int mode, int16_t* pastRes, int16_t* lsfq,
+                    int16_t* idx) {
+  int16_t wt[kOrder], r[kOrder];
+  lsfWeights(lsf, wt);
+  for (int i = 0; i < kOrder; ++i) r[i] = sub(lsf[i], pred[i]);
+  const OneSetBooks b = oneSetBooks(mode);
+  idx[0] = static_cast<int16_t>(splitSearch(r, wt, b.book[0], b.rows[0], 3, 1));
+  idx[1] = static_cast<int16_t>(splitSearch(r + 3, wt + 3, b.book[1], b.rows[1], 3, b.stride2));
+  idx[2] = static_cast<int16_t>(splitSearch(r + 6, wt + 6, b.book[2], b.rows[2], 4, 1));
+  for (int i = 0; i < kOrder; ++i) {
+    lsfq[i] = add(r[i], pred[i]);
+    pastRes[i] = r[i];
+  }
+  lsfSpread(lsfq, kLsfGap);
+}
+
+}  // namespace voksc::amr
+
+using namespace voksc::amr;
+
+VOKSC_EXPORT VokResult voksAutoCorr_GSMAMR_16s32s(const Vok16s* src, Vok32s* acf, VokRateCode rate) {
+  if (anyNull(src, acf)) return vokErrNullPtr;
+  const int mode = modeOfRate(rate, true);
+  if (mode < 0) return vokErrRange;
+  int32_t r[2 * (kOrder + 1)];
+  if (mode == kMr122) {
+    windowedAutocorr(src, kWindow160_80, r);
+    windowedAutocorr(src, kWindow232_8, r + kOrder + 1);
+  } else {
+    windowedAutocorr(src, kWindow200_40, r);
+  }
+  std::memcpy(acf, r, static_cast<size_t>(mode == kMr122 ? 22 : 11) * sizeof(int32_t));
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksLevinsonDurbin_GSMAMR_32s16s(const Vok32s* acf, Vok16s* lpc) {
+  if (anyNull(acf, lpc)) return vokErrNullPtr;
+  Vok16s rc[kOrder], err;
+  return voksLevinsonDurbin_G729_32s16s(acf, kOrder, lpc, rc, &err);
+}
+
+VOKSC_EXPORT VokResult voksLPCToLSP_GSMAMR_16s(const Vok16s* lpc, const Vok16s* prevLsp, Vok16s* lsp) {
+  if (anyNull(lpc, prevLsp, lsp)) return vokErrNullPtr;
+  int16_t out[kOrder];
+  lpToLsp(lpc, prevLsp, out);
+  std::memcpy(lsp, out, sizeof out);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksLSPToLPC_GSMAMR_16s(const Vok16s* lsp, Vok16s* lpc) {
+  if (anyNull(lsp, lpc)) return vokErrNullPtr;
+  int16_t out[kOrder + 1];
+  voksc::g729::lspToLp(lsp, out);
+  std::memcpy(lpc, out, sizeof out);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksLSFToLSP_GSMAMR_16s(const Vok16s* lsf, Vok16s* lsp) {
+  if (anyNull(lsf, lsp)) return vokErrNullPtr;
+  for (int i = 0; i < kOrder; ++i)
+    if (lsf[i] < 0) return vokErrDomain;
+  int16_t out[kOrder];
+  lsfToLsp(lsf, out);
+  std::memcpy(lsp, out, sizeof out);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksLSPQuant_GSMAMR_16s(const Vok16s* lsp, Vok16s* pastRes, Vok16s* lspQ, Vok16s* indices,
+                                              VokRateCode rate) {
+  if (anyNull(lsp, pastRes, lspQ, indices)) return vokErrNullPtr;
+  const int mode = modeOfRate(rate, true);
+  if (mode < 0) return vokErrRange;
+  int16_t lsf[2][kOrder], q[2][kOrder], pred[kOrder];
+  if (mode != kMr122) {
+    int16_t idx[3];
+    voksc::g729::lspToLsfNorm(lsp, lsf[0]);
+    for (int i = 0; i < kOrder; ++i) pred[i] = add(kLsfMean3[i], mult(pastRes[i], kLsfPredFac3[i]));
+    quantiseOneSet(lsf[0], pred, mode == kModeSid ? kMr59 : mode, pastRes, q[0], idx);
+    lsfToLsp(q[0], lspQ);
+    std::memcpy(indices, idx, sizeof idx);
+    return vokOk;
+  }
+  int16_t wt[2][kOrder], r[2][kOrder], idx[5];
+  for (int s = 0; s < 2; ++s) {
+    voksc::g729::lspToLsfNorm(lsp + s * kOrder, lsf[s]);
+    lsfWeights(lsf[s], wt[s]);
+  }
+  for (int i = 0; i < kOrder; ++i) {
+    pred[i] = add(kLsfMean5[i], mult(pastRes[i], kPredFac122));
+    r[0][i] = sub(lsf[0][i], pred[i]);
+    r[1][i] = sub(lsf[1][i], pred[i]);
+  }
+  for (int k = 0; k < 5; ++k) {
+    const TwoSetSplit& sp = kTwoSetSplits[k];
+    idx[k] = static_cast<int16_t>(
+        pairSearch(r[0] + 2 * k, r[1] + 2 * k, wt[0] + 2 * k, wt[1] + 2 * k, sp.book, sp.rows, sp.signedBook));
+  }
+  for (int s = 0; s < 2; ++s) {
+    for (int i = 0; i < kOrder; ++i) q[s][i] = add(r[s][i], pred[i]);
+    lsfSpread(q[s], kLsfGap);
+    lsfToLsp(q[s], lspQ + s * kOrder);
+  }
+  std::memcpy(pastRes, r[1], sizeof r[1]);
+  std::memcpy(indices, idx, sizeof idx);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksQuantLSPDecode_GSMAMR_16s(const Vok16s* indices, Vok16s* pastRes, Vok16s* prevLsf,
+                                                    Vok16s* lsp, Vok16s* lspSub, Vok16s bfi, VokRateCode rate) {
+  if (anyNull(indices, pastRes, prevLsf, lsp, lspSub)) return vokErrNullPtr;
+  const int mode = modeOfRate(rate, true);
+  if (mode < 0) return vokErrRange;
+  const bool twoSets = mode == kMr122;
+  int16_t lsf[2][kOrder], res[kOrder], pred[kOrder];
+  if (twoSets) {
+    for (int i = 0; i < kOrder; ++i) pred[i] = add(kLsfMean5[i], mult(pastRes[i], kPredFac122));
+  } else {
+    oneSetPrediction(pastRes, mode, pred);
+  }
+  if (bfi != 0) {
+    // Move from the last good LSF towards the mean; the residual memory is
+    // set to what would have produced the concealed LSF.
+    const int16_t* mean = twoSets ? kLsfMean5 : kLsfMean3;
+    const int16_t keep = twoSets ? kBadKeep122 : kBadKeep, toMean = twoSets ? kBadMean122 : kBadMean;
+    for (int i = 0; i < kOrder; ++i) {
+      lsf[0][i] = lsf[1][i] = add(mult(prevLsf[i], keep), mult(mean[i], toMean));
+      res[i] = sub(lsf[1][i], pred[i]);
+    }
+  } else if (twoSets) {
+    int16_t r[2][kOrder];
+    for (int k = 0; k < 5; ++k) {
+      const TwoSetSplit& sp = kTwoSetSplits[k];
+      const int row = sp.signedBook ? indices[k] >> 1 : indices[k];
+      const bool neg = sp.signedBook && (indices[k] & 1);
+      for (int j = 0; j < 4; ++j) {
+        const int16_t c = sp.book[4 * row + j];
+        r[j >> 1][2 * k + (j & 1)] = neg ? negate(c) : c;
+      }
+    }
+    for (int i = 0; i < kOrder; ++i) {
+      lsf[0][i] = add(r[0][i], pred[i]);
+      lsf[1][i] = add(r[1][i], pred[i]);
+    }
+    std::memcpy(res, r[1], sizeof res);
+  } else {
+    oneSetResidual(indices, mode == kModeSid ? kMr59 : mode, res);
+    for (int i = 0; i < kOrder; ++i) lsf[0][i] = add(res[i], pred[i]);
+  }
+  int16_t lspNew[2][kOrder];
+  const int sets = twoSets ? 2 : 1;
+  for (int s = 0; s < sets; ++s) {
+    lsfSpread(lsf[s], kLsfGap);
+    lsfToLsp(lsf[s], lspNew[s]);
+  }
+  // Subframe LSPs: 1/4, 1/2, 3/4 of the way to the new set, then the new
+  // set; with two sets the first set is the second subframe's.
+  const int16_t* last = lspNew[sets - 1];
+  for (int i = 0; i < kOrder; ++i) {
+    const int16_t old = lsp[i];
+    if (twoSets) {
+      const int16_t* mid = lspNew[0];
+      lspSub[i] = add(shr(mid[i], 1), shr(old, 1));
+      lspSub[10 + i] = mid[i];
+      lspSub[20 + i] = add(shr(mid[i], 1), shr(last[i], 1));
+    } else {
+      lspSub[i] = add(shr(last[i], 2), sub(old, shr(old, 2)));
+      lspSub[10 + i] = add(shr(old, 1), shr(last[i], 1));
+      lspSub[20 + i] = add(shr(old, 2), sub(last[i], shr(last[i], 2)));
+    }
+    lspSub[30 + i] = last[i];
+  }
+  std::memcpy(pastRes, res, sizeof res);
+  std::memcpy(prevLsf, lsf[sets - 1], sizeof res);
+  std::memcpy(lsp, last, sizeof res);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksInterpolate_GSMAMR_16s(const Vok16s* cur, const Vok16s* prev, Vok16s* dst, int len) {
+  if (anyNull(cur, prev, dst)) return vokErrNullPtr;
+  if (len < 1) return vokErrSize;
+  for (int i = 0; i < len; ++i) dst[i] = add(shr(cur[i], 2), sub(prev[i], shr(prev[i], 2)));
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksPreemphasize_GSMAMR_16s(Vok16s gamma, const Vok16s* src, Vok16s* dst, int len,
+                                                  Vok16s* mem) {
+  if (anyNull(src, dst, mem)) return vokErrNullPtr;
+  if (len < 1) return vokErrSize;
+  const int16_t last = src[len - 1];
+  for (int n = len - 1; n > 0; --n) dst[n] = add(src[n], mult(gamma, src[n - 1]));
+  dst[0] = add(src[0], mult(gamma, *mem));
+  *mem = last;
+  return vokOk;
+}
