@@ -343,6 +343,36 @@ VOKAPI VokResult voksInterpolate_GSMAMR_16s(const Vok16s* cur, const Vok16s* pre
 VOKAPI VokResult voksPreemphasize_GSMAMR_16s(Vok16s gamma, const Vok16s* src, Vok16s* dst, int len, Vok16s* mem);
 /* ==== end GSM-AMR LP analysis =============================================== */
 
+/* ==== GSM-AMR pitch analysis ============================================== */
+/* ap1, ap2: A(z/g1), A(z/g2) of the four subframes (4 x 11, Q12).  speech:
+ * 10 samples of history then the frame.  wspHist: the 143 weighted samples
+ * before the frame, updated.  10.2 kbit/s search state: medianLag (median
+ * of the last lags), adaptWeight (Q15) and lagHist[5] (the five lags the
+ * median is taken over; the coder also stores closed-loop lags into it).
+ * The first detector's form updates toneReg and writes the high-pass
+ * correlation of the frame's last search to bestCorrHp; the second
+ * detector's form writes the sums over the frame's searches of the chosen
+ * correlations and energies to rMax and r0.  vokRateSid searches as 12.2.
+ * Excitation buffers: the subframe at 154 samples past the pointer.
+ * voksAdaptiveCodebookSearch_GSMAMR_16s: lag in = previous subframe's lag.
+ * voksAdaptiveCodebookDecode_GSMAMR_16s: concealFlag / concealState are the
+ * decoder's background-noise flag and voiced hangover; the two 32-bit
+ * inputs are not used.  oldLag is raised on bad frames only; the caller
+ * stores the used lag into it after the subframe.
+ * Pitch gain coefficients: {<y,y> mantissa, 15 - its exponent, <x,y>
+ * mantissa, 15 - its exponent} (the cross term itself, not -2<x,y>); the
+ * 12.2 kbit/s coder clears the gain's two low bits itself.
+ * voksImpulseResponseTarget_GSMAMR_16s: memErr and memW0 are read only. */
+VOKAPI VokResult voksOpenLoopPitchSearchNonDTX_GSMAMR_16s(const Vok16s* ap1, const Vok16s* ap2, const Vok16s* speech, Vok16s* medianLag, Vok16s* adaptWeight, Vok16s* lagHist, Vok16s* wspHist, Vok16s* lags, Vok16s* olGainFlag, VokRateCode rate);
+VOKAPI VokResult voksOpenLoopPitchSearchDTXVAD1_GSMAMR_16s(const Vok16s* ap1, const Vok16s* ap2, const Vok16s* speech, Vok16s* toneReg, Vok16s* medianLag, Vok16s* adaptWeight, Vok16s* lagHist, Vok16s* wspHist, Vok16s* bestCorrHp, Vok16s* lags, Vok16s* olGainFlag, VokRateCode rate);
+VOKAPI VokResult voksOpenLoopPitchSearchDTXVAD2_GSMAMR_16s32s(const Vok16s* ap1, const Vok16s* ap2, const Vok16s* speech, Vok16s* medianLag, Vok16s* adaptWeight, Vok16s* lagHist, Vok16s* wspHist, Vok32s* rMax, Vok32s* r0, Vok16s* lags, Vok16s* olGainFlag, VokRateCode rate);
+VOKAPI VokResult voksAdaptiveCodebookSearch_GSMAMR_16s(const Vok16s* target, const Vok16s* impResp, const Vok16s* olLags, Vok16s* lag, Vok16s* exc, Vok16s* frac, Vok16s* index, Vok16s* vec, Vok16s subframe, VokRateCode rate);
+VOKAPI VokResult voksAdaptiveCodebookDecode_GSMAMR_16s(Vok16s index, Vok16s* oldLag, Vok16s* decodedLag, Vok16s* exc, Vok16s* lag, Vok16s* vec, Vok16s subframe, Vok16s bfi, Vok16s concealFlag, Vok16s concealState, VokRateCode rate, Vok32s reserved1, Vok32s reserved2);
+VOKAPI VokResult voksAdaptiveCodebookGain_GSMAMR_16s(const Vok16s* target, const Vok16s* filtAdapt, Vok16s* gain);
+VOKAPI VokResult voksAdaptiveCodebookGainCoeffs_GSMAMR_16s(const Vok16s* target, const Vok16s* filtAdapt, Vok16s* gain, Vok16s* coeff);
+VOKAPI VokResult voksImpulseResponseTarget_GSMAMR_16s(const Vok16s* speech, const Vok16s* ap1, const Vok16s* ap2, const Vok16s* aq, const Vok16s* memErr, const Vok16s* memW0, Vok16s* impResp, Vok16s* residual, Vok16s* target);
+/* ==== end GSM-AMR pitch ====================================================== */
+
 /* ==== G.726 ADPCM =========================================================== */
 /* State objects: 88 bytes (encoder), 92 (decoder).  Rates: vokRate16000,
  * vokRate24000, vokRateG726_32, vokRateG726_40.  Encoder input is 14-bit

@@ -55,6 +55,22 @@ int splitSearch(int16_t* r, const int16_t* wt, const int16_t* book, int rows, in
 void quantiseOneSet(const int16_t* lsf, const int16_t* pred, int mode, int16_t* pastRes, int16_t* lsfq,
                     int16_t* idx);
 
+// Order-10 filters of the codec, Q12 coefficients, each output rounded
+// from the doubled sum shifted left by 3 (saturating, as the codec's
+// operator chains):
+// y[n] = A(z) x, reading the 10 samples before x[0].
+void lpResidual(const int16_t* a, const int16_t* x, int16_t* y, int len);
+// y[n] = x / A(z) with past[0..9] the 10 outputs before y[0] (oldest
+// first); y may be x.  The last 10 outputs are written to pastOut when it is
+// not null (pastOut may be past).
+void lpSynthesis(const int16_t* a, const int16_t* x, int16_t* y, int len, const int16_t* past, int16_t* pastOut);
+// Adaptive-codebook vector: the excitation x[-lag..] interpolated at
+// lag + frac/3 (thirds) or lag + frac/6 (sixths) into x[0..len-1], in
+// order, so that a lag below len repeats the new samples.
+void adaptiveVector(int16_t* x, int lag, int frac, int len, bool thirds);
+// y[n] = sum_{i<=n} x[i] h[n-i], the doubled sum shifted left 3, high word.
+void convolve40(const int16_t* x, const int16_t* h, int16_t* y);
+
 }  // namespace voksc::amr
 
 #endif  // VOKSC_AMR_INTERNAL_H

@@ -49,7 +49,7 @@ void windowedAutocorr(const int16_t* x, const int16_t* win, int32_t* r) {
   for (int k = 1; k <= kOrder; ++k) {
     int64_t s = 0;
     for (int n = 0; n < kWin - k; ++n) s += int32_t{y[n]} * y[n + k];
-    r[k] = static_cast<int32_t>(2 * s) << norm;
+    r[k] = static_cast<int32_t>(2 * s * (int64_t{1} << norm));
   }
   g729::lpLagWindow(r + 1, kOrder);
 }

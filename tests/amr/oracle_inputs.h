@@ -18,7 +18,7 @@ static inline uint32_t orNext(OrRng* r) { /* xorshift32 */
 }
 /* Uniform in lo..hi (inclusive). */
 static inline int32_t orRange(OrRng* r, int32_t lo, int32_t hi) {
-  return lo + (int32_t)(orNext(r) % (uint32_t)(hi - lo + 1));
+  return (int32_t)((uint32_t)lo + orNext(r) % ((uint32_t)hi - (uint32_t)lo + 1u));
 }
 
 /* A block of n samples of one of eight kinds, picked by kind % 8: full-scale
@@ -53,5 +53,21 @@ static inline uint32_t orHash16(uint32_t h, const int16_t* v, int n) {
   return h;
 }
 #define OR_HASH_INIT 2166136261u
+
+/* Powers base^1..base^10 (Q15, rounded products) and a[i] weighted by them:
+ * the bandwidth-expanded filters the searches are fed. */
+static inline void orPowers(int16_t base, int16_t* f) {
+  int i;
+  f[0] = base;
+  for (i = 1; i < 10; ++i) f[i] = (int16_t)(((int32_t)f[i - 1] * base + 16384) >> 15);
+}
+static inline void orWeight(const int16_t* a, const int16_t* f, int16_t* ap) {
+  int i;
+  ap[0] = a[0];
+  for (i = 1; i <= 10; ++i) {
+    int32_t v = ((int32_t)a[i] * f[i - 1] + 16384) >> 15;
+    ap[i] = (int16_t)(v > 32767 ? 32767 : v);
+  }
+}
 
 #endif

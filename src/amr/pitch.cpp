@@ -1,0 +1,668 @@
+// GSM-AMR pitch analysis: weighted speech and the open-loop lag estimators
+// (plain, with the first detector's tone and complex-signal measures, with
+// the second detector's correlation sums), the fractional closed-loop search
+// with its lag coding, the lag decoder with bad-frame rules, the pitch gain
+// and the subframe impulse response and target.
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "amr_internal.h"
+#include "common/basic_op.h"
+#include "common/math_ops.h"
+#include "core/status.h"
+#include "pitch_tables.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+
+namespace voksc::amr {
+
+namespace {
+
+constexpr int kLagMax = 143;
+constexpr int kExcOffset = 154;  // subframe position in the caller's excitation buffer
+constexpr int16_t kToneThreshold = 21298;
+constexpr int16_t kSectionPreference = 27853;  // a shorter-lag section wins above 0.85 of the longer
+
+// Per-mode parameters of the closed-loop search.
+struct LagParams {
+  int16_t maxFracLag, thirds, firstFrac, lastFrac, intLow, intRange, fracLow, fracRange, lagMin;
+};
+const LagParams kLagParams[8] = {
+    {84, 1, -2, 2, 5, 10, 5, 9, 20}, {84, 1, -2, 2, 5, 10, 5, 9, 20}, {84, 1, -2, 2, 3, 6, 5, 9, 20},
+    {84, 1, -2, 2, 3, 6, 5, 9, 20},  {84, 1, -2, 2, 3, 6, 5, 9, 20},  {84, 1, -2, 2, 3, 6, 10, 19, 20},
+    {84, 1, -2, 2, 3, 6, 5, 9, 20},  {94, 0, -3, 3, 3, 6, 5, 9, 18}};
+
+int64_t dot(const int16_t* a, const int16_t* b, int n) {
+  int64_t s = 0;
+  for (int i = 0; i < n; ++i) s += int32_t{a[i]} * b[i];
+  return s;
+}
+int32_t sat(int64_t v) { return v > kMax32 ? kMax32 : (v < kMin32 ? kMin32 : static_cast<int32_t>(v)); }
+
+// The saturating L_mac chain sum of a[i] b[i]: exact unless a partial sum
+// leaves 32 bits, when the chain itself is run.  (A loud block scaled down
+// by 8 can still saturate its correlations.)
+int32_t macSum(const int16_t* a, const int16_t* b, int n) {
+  MacChain c;
+  for (int i = 0; i < n; ++i) c.mac(a[i], b[i]);
+  if (!c.spilled()) return c.value();
+  int32_t s = 0;
+  for (int i = 0; i < n; ++i) s = L_mac(s, a[i], b[i]);
+  return s;
+}
+
+// What the detectors take from an open-loop search.
+enum class Detector { kNone, kTone, kCorrelation };
+struct DetectorOut {
+  int16_t* toneReg = nullptr;
+  int16_t corrHp = 0;
+  int32_t rMax = 0, r0 = 0;
+};
+
+void toneTest(int16_t* toneReg, int32_t corr, int32_t energy) {
+  const int16_t e = round_fx(energy);
+  if (e > 0 && L_msu(corr, e, kToneThreshold) > 0) *toneReg = static_cast<int16_t>(*toneReg | 0x4000);
+}
+
+// The open-loop signal scaled to a comfortable range: down by 8 when its
+// doubled energy saturates, up by 8 when it is below 2^20.  Returns the
+// shift applied (3 down, -3 up, 0).
+int scaleForSearch(const int16_t* x, int n, int16_t* y) {
+  const int64_t e = 2 * dot(x, x, n);
+  const int shift = e >= kMax32 ? 3 : (e < 1048576 ? -3 : 0);
+  for (int i = 0; i < n; ++i) y[i] = shift == 3 ? static_cast<int16_t>(x[i] >> 3) : shl(x[i], static_cast<int16_t>(-shift));
+  return shift;
+}
+
+// High-pass normalised correlation of the first detector: the largest
+// second difference of the correlation over the lags against the first
+// difference energy of the signal.
+int16_t highPassCorrelation(const int32_t* corr, const int16_t* s, int len, int lagMin, int lagMax) {
+  int32_t peak = kMin32;
+  for (int t = lagMax - 1; t > lagMin; --t) {
+    const int32_t d = L_abs(L_sub(L_sub(L_shl(corr[t], 1), corr[t + 1]), corr[t - 1]));
+    if (d >= peak) peak = d;
+  }
+  const int32_t e0 = macSum(s, s, len), e1 = macSum(s, s - 1, len);
+  const int32_t diff = L_abs(L_sub(L_shl(e0, 1), L_shl(e1, 1)));
+  const int16_t s1 = static_cast<int16_t>(norm_l(peak) - 1), s2 = norm_l(diff);
+  const int16_t num = extract_h(L_shl(peak, s1)), den = extract_h(L_shl(diff, s2));
+  const int16_t ratio = den != 0 ? div_s(num, den) : 0;
+  const int16_t shift = static_cast<int16_t>(s1 - s2);
+  return shift >= 0 ? shr(ratio, shift) : shl(ratio, static_cast<int16_t>(-shift));
+}
+
+// One open-loop search over len samples at s (s[-143..len-1] readable).
+// idxLast marks the search after which the complex-signal measure is taken.
+struct WeightState {
+  int16_t* median;
+  int16_t* weight;
+  int16_t* lagHist;
+};
+int openLoopSearch(const int16_t* sig, int len, int mode, Detector det, DetectorOut& out, bool idxLast,
+                   WeightState* wgt, int16_t* gainFlag) {
+  int16_t buf[kLagMax + kFrame];
+  int16_t* s = buf + kLagMax;
+  const int scale = scaleForSearch(sig - kLagMax, kLagMax + len, buf);
+  const int lagMin = mode == kMr122 ? 18 : 20;
+  int32_t corr[kLagMax + 1];
+  for (int t = lagMin; t <= kLagMax; ++t) corr[t] = macSum(s, s - t, len);
+  int best;
+  if (mode == kMr102) {
+    // One weighted search: a falling weight over the lags, and around the
+    // median of the past lags while the adaptive weight stays high.
+    const bool weighted = *wgt->weight >= 9830;
+    const int16_t* ww = kLagWeight + 250;
+    const int16_t* we = kLagWeight + 123 + kLagMax - *wgt->median;
+    int32_t peak = kMin32;
+    best = kLagMax;
+    for (int t = kLagMax; t >= 20; --t) {
+      int16_t hi, lo;
+      L_Extract(corr[t], hi, lo);
+      int32_t v = vokMpy32x16(hi, lo, *ww--);
+      if (weighted) {
+        L_Extract(v, hi, lo);
+        v = vokMpy32x16(hi, lo, *we--);
+      }
+      if (v >= peak) {
+        peak = v;
+        best = t;
+      }
+    }
+    const int32_t c = macSum(s, s - best, len), e = macSum(s - best, s - best, len);
+    if (det == Detector::kTone) {
+      *out.toneReg = shr(*out.toneReg, 1);
+      toneTest(out.toneReg, c, e);
+    } else if (det == Detector::kCorrelation) {
+      out.rMax = L_add(out.rMax, c);
+      out.r0 = L_add(out.r0, e);
+    }
+    *gainFlag = round_fx(L_msu(c, round_fx(e), 13107));
+    if (*gainFlag > 0) {
+      int16_t* h = wgt->lagHist;
+      std::memmove(h + 1, h, 4 * sizeof(int16_t));
+      h[0] = static_cast<int16_t>(best);
+      // median of the five
+      int16_t v[5];
+      std::memcpy(v, h, sizeof v);
+      for (int i = 1; i < 5; ++i)
+        for (int j = i; j > 0 && v[j - 1] > v[j]; --j) std::swap(v[j - 1], v[j]);
+      *wgt->median = v[2];
+      *wgt->weight = 32767;
+    } else {
+      *wgt->median = static_cast<int16_t>(best);
+      *wgt->weight = mult(*wgt->weight, 29491);
+    }
+  } else {
+    // Three lag sections, each with its normalised peak; a shorter section
+    // replaces the longer when its peak exceeds 0.85 of it.
+    const bool efr = mode == kMr122;
+    int lag[3];
+    int16_t peakNorm[3];
+    int32_t secMax[3], secEnergy[3];
+    const int bounds[4] = {kLagMax, 4 * lagMin - 1, 2 * lagMin - 1, lagMin - 1};
+    for (int k = 0; k < 3; ++k) {
+      const int hiLag = k == 0 ? kLagMax : bounds[k], loLag = bounds[k + 1] + 1;
+      int32_t peak = kMin32;
+      int at = hiLag;
+      for (int t = hiLag; t >= loLag; --t)
+        if (corr[t] >= peak) {
+          peak = corr[t];
+          at = t;
+        }
+      const int32_t energy = macSum(s - at, s - at, len);
+      if (det == Detector::kTone) toneTest(out.toneReg, peak, energy);
+      int32_t inv = vokInvSqrt(energy);
+      if (efr) inv = L_shl(inv, 1);
+      int16_t ph, pl, eh, el;
+      L_Extract(peak, ph, pl);
+      L_Extract(inv, eh, el);
+      int32_t n = vokMpy32(ph, pl, eh, el);
+      peakNorm[k] = efr ? extract_h(L_shl(L_shr(n, static_cast<int16_t>(scale)), 15)) : extract_l(n);
+      lag[k] = at;
+      secMax[k] = peak;
+      secEnergy[k] = energy;
+    }
+    int pick = 0;
+    int16_t top = peakNorm[0];
+    if (mult(top, kSectionPreference) < peakNorm[1]) {
+      pick = 1;
+      top = peakNorm[1];
+    }
+    if (mult(top, kSectionPreference) < peakNorm[2]) pick = 2;
+    best = lag[pick];
+    if (det == Detector::kCorrelation) {
+      out.rMax = L_add(out.rMax, secMax[pick]);
+      out.r0 = L_add(out.r0, secEnergy[pick]);
+    }
+    *gainFlag = 0;
+  }
+  if (det == Detector::kTone && idxLast) out.corrHp = highPassCorrelation(corr, s, len, lagMin, kLagMax);
+  return best;
+}
+
+// Weighted speech of the frame into wsp[143..302] after the 143 past
+// weighted samples, and the history written back.
+void weightedSpeech(const int16_t* ap1, const int16_t* ap2, const int16_t* speech, int16_t* wsp) {
+  for (int sf = 0; sf < 4; ++sf) {
+    int16_t* w = wsp + kLagMax + kSubframe * sf;
+    lpResidual(ap1 + 11 * sf, speech + 10 + kSubframe * sf, w, kSubframe);
+    lpSynthesis(ap2 + 11 * sf, w, w, kSubframe, w - 10, nullptr);
+  }
+}
+
+VokResult openLoop(const int16_t* ap1, const int16_t* ap2, const int16_t* speech, int16_t* toneReg,
+                   int16_t* median, int16_t* weight, int16_t* lagHist, int16_t* wspHist, int16_t* corrHp,
+                   int32_t* rMax, int32_t* r0, int16_t* lags, int16_t* gainFlags, VokRateCode rate, Detector det) {
+  const int mode = modeOfRate(rate, true);
+  if (mode < 0) return vokErrRange;
+  int16_t wsp[kLagMax + kFrame];
+  std::memcpy(wsp, wspHist, kLagMax * sizeof(int16_t));
+  weightedSpeech(ap1, ap2, speech, wsp);
+  const int searchMode = mode == kModeSid ? kMr122 : mode;  // the comfort-noise frame searches as 12.2
+  DetectorOut out;
+  int16_t tone = toneReg ? *toneReg : 0;
+  out.toneReg = &tone;
+  int16_t med = *median, wt = *weight, hist[5];
+  std::memcpy(hist, lagHist, sizeof hist);
+  WeightState ws{&med, &wt, hist};
+  int16_t lag[2], flags[2] = {0, 0};
+  if (mode == kMr475 || mode == kMr515) {
+    if (det == Detector::kTone) tone = static_cast<int16_t>(shr(shr(tone, 1), 1) | 0x2000);
+    lag[0] = lag[1] = static_cast<int16_t>(openLoopSearch(wsp + kLagMax, kFrame, searchMode, det, out, true, &ws, &flags[0]));
+    flags[0] = 0;
+  } else {
+    for (int half = 0; half < 2; ++half) {
+      if (det == Detector::kTone && searchMode != kMr102) tone = shr(tone, 1);
+      lag[half] = static_cast<int16_t>(openLoopSearch(wsp + kLagMax + 80 * half, 80, searchMode, det, out, half == 1,
+                                                      &ws, &flags[half]));
+    }
+    if (searchMode != kMr102) flags[0] = flags[1] = 0;
+  }
+  if (det == Detector::kTone) {
+    *toneReg = tone;
+    *corrHp = out.corrHp;
+  }
+  if (det == Detector::kCorrelation) {
+    *rMax = out.rMax;
+    *r0 = out.r0;
+  }
+  *median = med;
+  *weight = wt;
+  std::memcpy(lagHist, hist, sizeof hist);
+  std::memcpy(wspHist, wsp + kFrame, kLagMax * sizeof(int16_t));
+  lags[0] = lag[0];
+  lags[1] = lag[1];
+  gainFlags[0] = flags[0];
+  gainFlags[1] = flags[1];
+  return vokOk;
+}
+
+// Correlation of the target with the past excitation filtered by h for
+// every lag tMin..tMax, normalised by the filtered energy (Q15-ish as the
+// codec forms it); the filtered excitation is updated from one lag to the
+// next instead of being recomputed.
+void normalisedCorrelation(const int16_t* exc, const int16_t* x, const int16_t* h, int tMin, int tMax, int16_t* out) {
+  int16_t f[kSubframe];
+  convolve40(exc - tMin, h, f);
+  const bool loud = 2 * dot(f, f, kSubframe) > 67108864;
+  const int16_t hShift = loud ? 1 : 3, down = loud ? 2 : 0;
+  if (loud)
+    for (auto& v : f) v = static_cast<int16_t>(v >> 2);
+  for (int t = tMin; t <= tMax; ++t) {
+    int16_t nh, nl, ch, cl;
+    L_Extract(vokInvSqrt(sat(2 * dot(f, f, kSubframe))), nh, nl);
+    MacChain c;
+    for (int j = 0; j < kSubframe; ++j) c.mac(x[j], f[j]);
+    int32_t cv = c.value();
+    if (c.spilled()) {
+      cv = 0;
+      for (int j = 0; j < kSubframe; ++j) cv = L_mac(cv, x[j], f[j]);
+    }
+    L_Extract(cv, ch, cl);
+    out[t - tMin] = extract_h(L_shl(vokMpy32(ch, cl, nh, nl), 16));
+    if (t != tMax) {
+      const int16_t e = exc[-t - 1];
+      for (int j = kSubframe - 1; j > 0; --j) f[j] = add(extract_h(L_shl(L_mult(e, h[j]), hShift)), f[j - 1]);
+      f[0] = shr(e, down);
+    }
+  }
+}
+
+// The normalised correlation interpolated at a fraction (thirds or sixths)
+// around c[0].
+int16_t interpolateCorrelation(const int16_t* c, int frac, bool thirds) {
+  if (thirds) frac *= 2;
+  if (frac < 0) {
+    frac += 6;
+    --c;
+  }
+  int32_t s = 0;
+  for (int i = 0, k = 0; i < 4; ++i, k += 6) {
+    s = L_mac(s, c[-i], kInterp6Corr[frac + k]);
+    s = L_mac(s, c[1 + i], kInterp6Corr[6 - frac + k]);
+  }
+  return round_fx(s);
+}
+
+void searchRange(int centre, int low, int range, int lagMin, int& tMin, int& tMax) {
+  tMin = centre - low;
+  if (tMin < lagMin) tMin = lagMin;
+  tMax = tMin + range;
+  if (tMax > kLagMax) {
+    tMax = kLagMax;
+    tMin = tMax - range;
+  }
+}
+
+// The last relative-lag anchor of the 4-bit codes: the previous lag kept
+// inside [tMin + ..] so that the window of codes fits the range.
+int clampAnchor(int prev, int tMin, int tMax) {
+  int a = prev;
+  if (a - tMin > 5) a = tMin + 5;
+  if (tMax - a > 4) a = tMax - 4;
+  return a;
+}
+
+}  // namespace
+
+void lpResidual(const int16_t* a, const int16_t* x, int16_t* y, int len) {
+  for (int n = 0; n < len; ++n) {
+    int32_t s = L_mult(x[n], a[0]);
+    for (int k = 1; k <= kOrder; ++k) s = L_mac(s, a[k], x[n - k]);
+    y[n] = round_fx(L_shl(s, 3));
+  }
+}
+
+void lpSynthesis(const int16_t* a, const int16_t* x, int16_t* y, int len, const int16_t* past, int16_t* pastOut) {
+  int16_t buf[kOrder + 2 * kFrame];
+  std::memcpy(buf, past, kOrder * sizeof(int16_t));
+  int16_t* w = buf + kOrder;
+  for (int n = 0; n < len; ++n) {
+    int32_t s = L_mult(x[n], a[0]);
+    for (int k = 1; k <= kOrder; ++k) s = L_msu(s, a[k], w[n - k]);
+    w[n] = round_fx(L_shl(s, 3));
+  }
+  std::memcpy(y, w, static_cast<size_t>(len) * sizeof(int16_t));
+  if (pastOut) std::memcpy(pastOut, w + len - kOrder, kOrder * sizeof(int16_t));
+}
+
+void adaptiveVector(int16_t* x, int lag, int frac, int len, bool thirds) {
+  const int16_t* src = x - lag;
+  int f = -frac;
+  if (thirds) f *= 2;
+  if (f < 0) {
+    f += 6;
+    --src;
+  }
+  for (int n = 0; n < len; ++n, ++src) {
+    int32_t s = 0;
+    for (int i = 0, k = 0; i < 10; ++i, k += 6) {
+      s = L_mac(s, src[-i], kInterp6[f + k]);
+      s = L_mac(s, src[1 + i], kInterp6[6 - f + k]);
+    }
+    x[n] = round_fx(s);
+  }
+}
+
+void convolve40(const int16_t* x, const int16_t* h, int16_t* y) {
+  for (int n = 0; n < kSubframe; ++n) {
+    int32_t s = 0;
+    for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    y[n] = extract_h(L_shl(s, 3));
+  }
+}
+
+}  // namespace voksc::amr
+
+using namespace voksc::amr;
+
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearchNonDTX_GSMAMR_16s(const Vok16s* ap1, const Vok16s* ap2,
+                                                               const Vok16s* speech, Vok16s* medianLag,
+                                                               Vok16s* adaptWeight, Vok16s* lagHist, Vok16s* wspHist,
+                                                               Vok16s* lags, Vok16s* olGainFlag, VokRateCode rate) {
+  if (anyNull(ap1, ap2, speech, medianLag, adaptWeight, lagHist, wspHist, lags, olGainFlag)) return vokErrNullPtr;
+  return openLoop(ap1, ap2, speech, nullptr, medianLag, adaptWeight, lagHist, wspHist, nullptr, nullptr, nullptr,
+                  lags, olGainFlag, rate, Detector::kNone);
+}
+
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearchDTXVAD1_GSMAMR_16s(const Vok16s* ap1, const Vok16s* ap2,
+                                                                const Vok16s* speech, Vok16s* toneReg,
+                                                                Vok16s* medianLag, Vok16s* adaptWeight,
+                                                                Vok16s* lagHist, Vok16s* wspHist, Vok16s* bestCorrHp,
+                                                                Vok16s* lags, Vok16s* olGainFlag, VokRateCode rate) {
+  if (anyNull(ap1, ap2, speech, toneReg, medianLag, adaptWeight, lagHist, wspHist, bestCorrHp, lags, olGainFlag))
+    return vokErrNullPtr;
+  return openLoop(ap1, ap2, speech, toneReg, medianLag, adaptWeight, lagHist, wspHist, bestCorrHp, nullptr, nullptr,
+                  lags, olGainFlag, rate, Detector::kTone);
+}
+
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearchDTXVAD2_GSMAMR_16s32s(const Vok16s* ap1, const Vok16s* ap2,
+                                                                   const Vok16s* speech, Vok16s* medianLag,
+                                                                   Vok16s* adaptWeight, Vok16s* lagHist,
+                                                                   Vok16s* wspHist, Vok32s* rMax, Vok32s* r0,
+                                                                   Vok16s* lags, Vok16s* olGainFlag, VokRateCode rate) {
+  if (anyNull(ap1, ap2, speech, medianLag, adaptWeight, lagHist, wspHist, rMax, r0, lags, olGainFlag))
+    return vokErrNullPtr;
+  return openLoop(ap1, ap2, speech, nullptr, medianLag, adaptWeight, lagHist, wspHist, nullptr, rMax, r0, lags,
+                  olGainFlag, rate, Detector::kCorrelation);
+}
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_GSMAMR_16s(const Vok16s* target, const Vok16s* impResp,
+                                                            const Vok16s* olLags, Vok16s* lag, Vok16s* exc,
+                                                            Vok16s* frac, Vok16s* index, Vok16s* vec,
+                                                            Vok16s subframe, VokRateCode rate) {
+  if (anyNull(target, impResp, olLags, lag, exc, frac, index, vec)) return vokErrNullPtr;
+  if (static_cast<uint16_t>(subframe) > 3) return vokErrSize;
+  const int mode = modeOfRate(rate, false);
+  if (mode < 0) return vokErrRange;
+  const LagParams& p = kLagParams[mode];
+  const bool lowRate = mode == kMr475 || mode == kMr515;
+  const int prev = *lag;
+  // Absolute search around the open-loop lag in subframes 0 and 2 (only 0
+  // at 4.75 and 5.15 kbit/s); relative to the previous lag otherwise.
+  const bool absolute = subframe == 0 || (subframe == 2 && !lowRate);
+  int tMin, tMax;
+  if (absolute)
+    searchRange(olLags[subframe == 0 ? 0 : 1], p.intLow, p.intRange, p.lagMin, tMin, tMax);
+  else
+    searchRange(prev, p.fracLow, p.fracRange, p.lagMin, tMin, tMax);
+  int16_t* x = exc + kExcOffset;
+  int16_t corrBuf[40];
+  int16_t* corr = corrBuf - (tMin - 4);
+  normalisedCorrelation(x, target, impResp, tMin - 4, tMax + 4, corrBuf);
+  int best = tMin;
+  for (int t = tMin + 1; t <= tMax; ++t)
+    if (corr[t] >= corr[best]) best = t;
+  int fr = p.firstFrac, last = p.lastFrac;
+  bool search = true;
+  const bool fourBit = mode <= kMr67;
+  if (absolute && best > p.maxFracLag) {
+    fr = 0;
+    search = false;
+  } else if (!absolute && fourBit) {
+    // 4-bit relative codes: fractions only next to the anchor lag
+    const int a = clampAnchor(prev, tMin, tMax);
+    if (best == a - 2) {
+      fr = 0;
+    } else if (best == a + 1) {
+      last = 0;
+    } else if (best != a && best != a - 1) {
+      fr = 0;
+      search = false;
+    }
+  }
+  if (search) {
+    const bool thirds = p.thirds != 0;
+    int16_t top = interpolateCorrelation(&corr[best], fr, thirds);
+    for (int f = fr + 1; f <= last; ++f) {
+      const int16_t v = interpolateCorrelation(&corr[best], f, thirds);
+      if (v > top) {
+        top = v;
+        fr = f;
+      }
+    }
+    // fold the outer fractions onto the neighbouring lag
+    if (!thirds && fr == -3) {
+      fr = 3;
+      --best;
+    } else if (thirds && fr == -2) {
+      fr = 1;
+      --best;
+    } else if (thirds && fr == 2) {
+      fr = -1;
+      ++best;
+    }
+  }
+  int code;
+  if (p.thirds) {
+    if (absolute) {
+      code = best <= 85 ? 3 * best - 58 + fr : best + 112;
+    } else if (!fourBit) {
+      code = 3 * (best - tMin) + 2 + fr;
+    } else {
+      const int a = clampAnchor(prev, tMin, tMax);
+      const int up = 3 * best + fr, base = 3 * (a - 2);
+      if (base >= up)
+        code = best - a + 5;
+      else if (3 * (a + 1) > up)
+        code = up - base + 3;
+      else
+        code = best - a + 11;
+    }
+  } else {
+    code = absolute ? (best <= 94 ? 6 * best - 105 + fr : best + 368) : 6 * (best - tMin) + 3 + fr;
+  }
+  adaptiveVector(x, best, fr, kSubframe, p.thirds != 0);
+  std::memcpy(vec, x, kSubframe * sizeof(int16_t));
+  *lag = static_cast<int16_t>(best);
+  *frac = static_cast<int16_t>(fr);
+  *index = static_cast<int16_t>(code);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookDecode_GSMAMR_16s(Vok16s index, Vok16s* oldLag, Vok16s* decodedLag,
+                                                            Vok16s* exc, Vok16s* lag, Vok16s* vec, Vok16s subframe,
+                                                            Vok16s bfi, Vok16s concealFlag, Vok16s concealState,
+                                                            VokRateCode rate, Vok32s reserved1, Vok32s reserved2) {
+  (void)reserved1;
+  (void)reserved2;
+  if (anyNull(oldLag, decodedLag, exc, lag, vec)) return vokErrNullPtr;
+  if (subframe < 0 || subframe > 3) return vokErrSize;
+  const int mode = modeOfRate(rate, true);
+  if (mode < 0) return vokErrRange;
+  const bool lowRate = mode == kMr475 || mode == kMr515;
+  const bool absolute = subframe == 0 || (subframe == 2 && !lowRate);
+  int16_t t0, fr;
+  int16_t prev = *oldLag;
+  if (mode == kMr122) {
+    if (absolute) {
+      if (index < 463) {
+        t0 = add(mult(add(index, 5), 5462), 17);
+        fr = add(sub(index, static_cast<int16_t>(6 * t0)), 105);
+      } else {
+        t0 = sub(index, 368);
+        fr = 0;
+      }
+    } else {
+      int tMin, tMax;
+      searchRange(prev, 5, 9, 18, tMin, tMax);
+      const int16_t i = sub(mult(add(index, 5), 5462), 1);
+      t0 = static_cast<int16_t>(i + tMin);
+      fr = sub(sub(index, 3), static_cast<int16_t>(6 * i));
+    }
+    *decodedLag = t0;
+    if (bfi != 0 || (!absolute && index >= 61)) {
+      t0 = prev;
+      fr = 0;
+    }
+  } else {
+    int tMin, tMax;
+    searchRange(prev, mode == kMr795 ? 10 : 5, mode == kMr795 ? 19 : 9, 20, tMin, tMax);
+    if (absolute) {
+      if (index < 197) {
+        t0 = add(mult(add(index, 2), 10923), 19);
+        fr = add(sub(index, static_cast<int16_t>(3 * t0)), 58);
+      } else {
+        t0 = sub(index, 112);
+        fr = 0;
+      }
+    } else if (mode > kMr67) {
+      const int16_t i = sub(mult(add(index, 2), 10923), 1);
+      t0 = static_cast<int16_t>(i + tMin);
+      fr = sub(sub(index, 2), static_cast<int16_t>(3 * i));
+    } else {
+      const int a = clampAnchor(prev, tMin, tMax);
+      if (index < 4) {
+        t0 = static_cast<int16_t>(a - 5 + index);
+        fr = 0;
+      } else if (index < 12) {
+        const int16_t i = sub(mult(sub(index, 5), 10923), 1);
+        t0 = static_cast<int16_t>(i + a);
+        fr = sub(sub(index, 9), static_cast<int16_t>(3 * i));
+      } else {
+        t0 = static_cast<int16_t>(index - 12 + a + 1);
+        fr = 0;
+      }
+    }
+    *decodedLag = t0;
+    if (bfi != 0) {
+      if (prev < kLagMax) prev = static_cast<int16_t>(prev + 1);
+      *oldLag = prev;
+      const int16_t fromIndex = t0;
+      t0 = prev;
+      fr = 0;
+      if (concealFlag != 0 && concealState > 4 && mode <= kMr59) t0 = fromIndex;
+    }
+  }
+  int16_t* x = exc + kExcOffset;
+  adaptiveVector(x, t0, fr, kSubframe, mode != kMr122);
+  std::memcpy(vec, x, kSubframe * sizeof(int16_t));
+  *lag = t0;
+  return vokOk;
+}
+
+namespace {
+
+// Pitch gain <x, y> / <y, y> in Q14 with the correlation terms; the doubled
+// sums start at 1 and are recomputed on y / 4 when they would saturate.
+int16_t pitchGain(const int16_t* x, const int16_t* y, int16_t* coeff) {
+  int16_t yq[kSubframe];
+  for (int i = 0; i < kSubframe; ++i) yq[i] = static_cast<int16_t>(y[i] >> 2);
+  int16_t yy, eyy, xy, exy;
+  {
+    MacChain c(1);
+    for (int i = 0; i < kSubframe; ++i) c.mac(y[i], y[i]);
+    int32_t s = c.value();
+    int16_t adj = 0;
+    if (c.spilled()) {  // positive terms: the chain on y / 4 clamps (it may still saturate)
+      s = sat(1 + 2 * dot(yq, yq, kSubframe));
+      adj = 4;
+    }
+    eyy = norm_l(s);
+    yy = round_fx(L_shl(s, eyy));
+    eyy = static_cast<int16_t>(eyy - adj);
+  }
+  {
+    MacChain c(1);
+    for (int i = 0; i < kSubframe; ++i) c.mac(x[i], y[i]);
+    int32_t s = c.value();
+    int16_t adj = 0;
+    if (c.spilled()) {
+      s = 1;
+      for (int i = 0; i < kSubframe; ++i) s = L_mac(s, x[i], yq[i]);
+      adj = 2;
+    }
+    exy = norm_l(s);
+    xy = round_fx(L_shl(s, exy));
+    exy = static_cast<int16_t>(exy - adj);
+  }
+  coeff[0] = yy;
+  coeff[1] = static_cast<int16_t>(15 - eyy);
+  coeff[2] = xy;
+  coeff[3] = static_cast<int16_t>(15 - exy);
+  if (xy < 4) return 0;
+  int16_t g = shr(div_s(shr(xy, 1), yy), static_cast<int16_t>(exy - eyy));
+  return g > 19661 ? 19661 : g;
+}
+
+}  // namespace
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookGain_GSMAMR_16s(const Vok16s* target, const Vok16s* filtAdapt, Vok16s* gain) {
+  if (anyNull(target, filtAdapt, gain)) return vokErrNullPtr;
+  int16_t coeff[4];
+  *gain = pitchGain(target, filtAdapt, coeff);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookGainCoeffs_GSMAMR_16s(const Vok16s* target, const Vok16s* filtAdapt,
+                                                                Vok16s* gain, Vok16s* coeff) {
+  if (anyNull(target, filtAdapt, gain, coeff)) return vokErrNullPtr;
+  int16_t c[4];
+  *gain = pitchGain(target, filtAdapt, c);
+  std::memcpy(coeff, c, sizeof c);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksImpulseResponseTarget_GSMAMR_16s(const Vok16s* speech, const Vok16s* ap1,
+                                                           const Vok16s* ap2, const Vok16s* aq, const Vok16s* memErr,
+                                                           const Vok16s* memW0, Vok16s* impResp, Vok16s* residual,
+                                                           Vok16s* target) {
+  if (anyNull(speech, ap1, ap2, aq, memErr, memW0, impResp, residual, target)) return vokErrNullPtr;
+  const int16_t zero[kOrder] = {};
+  int16_t h[kSubframe] = {}, res[kSubframe], err[kOrder + kSubframe], x[kSubframe];
+  std::memcpy(h, ap1, (kOrder + 1) * sizeof(int16_t));
+  lpSynthesis(aq, h, h, kSubframe, zero, nullptr);
+  lpSynthesis(ap2, h, h, kSubframe, zero, nullptr);
+  lpResidual(aq, speech + kOrder, res, kSubframe);
+  std::memcpy(err, memErr, kOrder * sizeof(int16_t));
+  lpSynthesis(aq, res, err + kOrder, kSubframe, memErr, nullptr);
+  lpResidual(ap1, err + kOrder, x, kSubframe);
+  lpSynthesis(ap2, x, x, kSubframe, memW0, nullptr);
+  std::memcpy(impResp, h, sizeof h);
+  std::memcpy(residual, res, sizeof res);
+  std::memcpy(target, x, sizeof x);
+  return vokOk;
+}
