@@ -212,7 +212,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
     frameBits = s->prevBits < 64 ? 0 : s->prevBits;
     ftyp = s->pastFtyp;
     if (ftyp == kSid) ftyp = kUntransmitted;
-    if (ftyp == kRate118) lpMode = s->prevLpMode;
+    lpMode = ftyp == kRate118 ? s->prevLpMode : 0;  // also when a mode mismatch made the frame bad
   }
   const int16_t rate = static_cast<int16_t>(ftyp - 2);  // 0: 6.4, 1: 8, 2: 11.8 kbit/s
   int16_t voicing = s->voicing;
