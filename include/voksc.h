@@ -373,6 +373,21 @@ VOKAPI VokResult voksAdaptiveCodebookGainCoeffs_GSMAMR_16s(const Vok16s* target,
 VOKAPI VokResult voksImpulseResponseTarget_GSMAMR_16s(const Vok16s* speech, const Vok16s* ap1, const Vok16s* ap2, const Vok16s* aq, const Vok16s* memErr, const Vok16s* memW0, Vok16s* impResp, Vok16s* residual, Vok16s* target);
 /* ==== end GSM-AMR pitch ====================================================== */
 
+/* ==== GSM-AMR DTX and algebraic code vectors =============================== */
+/* DTX histories: histIndex 0..7 (the row last written), 8 x 10 LSP (LSF at
+ * the decoder) and 8 log energies (Q10, halved at the encoder).  The
+ * handler writes usedMode = vokRateSid when the frame is coded as comfort
+ * noise.  Fixed-codebook index words: (positions, signs) up to 7.95 kbit/s,
+ * 4 sign words then 3 position words at 10.2, 10 words at 12.2 kbit/s;
+ * indices are read as unsigned 16-bit fields.  A subframe or rate code out
+ * of range gives vokErrRange. */
+VOKAPI VokResult voksEncDTXBuffer_GSMAMR_16s(const Vok16s* speech, const Vok16s* lsp, Vok16s* histIndex, Vok16s* lspHist, Vok16s* logEnHist);
+VOKAPI VokResult voksDecDTXBuffer_GSMAMR_16s(const Vok16s* speech, const Vok16s* lsf, Vok16s* histIndex, Vok16s* lsfHist, Vok16s* logEnHist);
+VOKAPI VokResult voksEncDTXHandler_GSMAMR_16s(Vok16s* dtxHangoverCount, Vok16s* decAnaElapsedCount, Vok16s* usedMode, Vok16s* computeSid, Vok16s vadFlag);
+VOKAPI VokResult voksEncDTXSID_GSMAMR_16s(const Vok16s* lspHist, const Vok16s* logEnHist, Vok16s* logEnIndex, Vok16s* pastRes, Vok16s* lspIndex, Vok16s* pastQuaEn, Vok16s* pastQuaEnMr122, Vok16s computeSid);
+VOKAPI VokResult voksFixedCodebookDecode_GSMAMR_16s(const Vok16s* indices, Vok16s* code, Vok16s subframe, VokRateCode rate);
+/* ==== end GSM-AMR DTX and code vectors ======================================= */
+
 /* ==== G.726 ADPCM =========================================================== */
 /* State objects: 88 bytes (encoder), 92 (decoder).  Rates: vokRate16000,
  * vokRate24000, vokRateG726_32, vokRateG726_40.  Encoder input is 14-bit
