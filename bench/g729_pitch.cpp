@@ -40,12 +40,7 @@ const std::vector<Vok16s>& speech() {
 constexpr int kFrames = 64;
 const Vok16s* frame(int k) { return speech().data() + 143 + 80 * (k % kFrames); }
 
-Word16 normalise(Word32 mx, Word32 en) {
-  Word16 mh, ml, eh, el;
-  L_Extract(mx, mh, ml);
-  L_Extract(voksc::vokInvSqrt(en), eh, el);
-  return extract_l(voksc::vokMpy32(mh, ml, eh, el));
-}
+using voksc::g729::pitch::normalisedPeak;
 
 void scaleChain(const Vok16s* sig, int16_t* buf, int step) {
   bool ovf = false;
@@ -72,7 +67,7 @@ int openLoopChain(const Vok16s* sig) {
     }
     Word32 en = 0;
     for (int j = 0; j < 80; ++j) en = L_mac(en, s[j - best], s[j - best]);
-    norm = normalise(mx, en);
+    norm = normalisedPeak(mx, en);
     return best;
   };
   Word16 m1, m2, m3;
@@ -98,7 +93,7 @@ int openLoopFastChain(const Vok16s* sig) {
   auto norm = [&](int t, Word32 mx) {
     Word32 e = 1;
     for (int j = 0; j < 80; j += 2) e = L_mac(e, s[j - t], s[j - t]);
-    return normalise(mx, e);
+    return normalisedPeak(mx, e);
   };
   auto section = [&](int from, int to, int step, Word32& mx) {
     mx = kMin32;
@@ -126,21 +121,9 @@ int openLoopFastChain(const Vok16s* sig) {
       t3 = t;
     }
   }
-  const Word16 max3 = norm(t3, mx);
-  Word16 i = sub(shl(static_cast<Word16>(t2), 1), static_cast<Word16>(t3));
-  if (sub(abs_s(i), 5) < 0) max2 = add(max2, shr(max3, 2));
-  i = add(i, static_cast<Word16>(t2));
-  if (sub(abs_s(i), 7) < 0) max2 = add(max2, shr(max3, 2));
-  i = sub(shl(static_cast<Word16>(t1), 1), static_cast<Word16>(t2));
-  if (sub(abs_s(i), 5) < 0) max1 = add(max1, mult(max2, 6554));
-  i = add(i, static_cast<Word16>(t1));
-  if (sub(abs_s(i), 7) < 0) max1 = add(max1, mult(max2, 6554));
-  if (sub(max1, max2) < 0) {
-    max1 = max2;
-    t1 = t2;
-  }
-  if (sub(max1, max3) < 0) t1 = t3;
-  return t1;
+  const int delays[3] = {t1, t2, t3};
+  Word16 peaks[3] = {max1, max2, norm(t3, mx)};
+  return delays[voksc::g729::pitch::pickSection(delays, peaks)];
 }
 
 // ---- closed loop --------------------------------------------------------------
@@ -166,14 +149,6 @@ const std::vector<Subframe>& subframes() {
     return out;
   }();
   return v;
-}
-
-void convolveChain(const int16_t* x, const int16_t* h, int16_t* y) {
-  for (int n = 0; n < 40; ++n) {
-    Word32 s = 0;
-    for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
-    y[n] = extract_h(L_shl(s, 3));
-  }
 }
 
 Word16 interpolChain(const int16_t* x, int frac) {
@@ -214,7 +189,7 @@ void closedLoopChain(const Subframe& in, int16_t* exc, int subframe, int& lag, i
   int16_t corrV[40], excf[40], scaled[40];
   int16_t* corr = corrV - tMin;
   int k = -tMin;
-  convolveChain(&exc[k], in.h, excf);
+  voksc::g729::pitch::filterVector(&exc[k], in.h, excf);
   for (int j = 0; j < 40; ++j) scaled[j] = shr(excf[j], 2);
   Word32 s = 0;
   for (int j = 0; j < 40; ++j) s = L_mac(s, excf[j], excf[j]);

@@ -18,41 +18,36 @@ namespace {
 
 constexpr int kM = 10;
 
-// MA predictors of the SID frames: the first speech predictor, and a blend
-// of the two (0.6 and 0.4).
-void sidPredictors(int16_t (&fg)[2][4][kM]) {
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < kM; ++j) {
-      fg[0][i][j] = kLspMaPredictor[0][i][j];
-      fg[1][i][j] = extract_h(L_mac(L_mult(kLspMaPredictor[0][i][j], 19660), kLspMaPredictor[1][i][j], 13107));
-    }
-}
+// The silence descriptor's two MA predictors: the first speech predictor,
+// and 0.6 / 0.4 of the two speech predictors' coefficients (the new
+// residual's weights are tabled).
+struct SidPredictors {
+  int16_t blend[kLsfMaFrames][kM];
+  LsfPredictor mode[2];
+  SidPredictors() {
+    const auto& speech = kLspMaPredictor;
+    for (int k = 0; k < kLsfMaFrames; ++k)
+      for (int j = 0; j < kM; ++j)
+        blend[k][j] = extract_h(L_mac(L_mult(speech[0][k][j], 19660), speech[1][k][j], 13107));
+    mode[0] = {speech[0], kSidMaPredSum[0], kSidMaPredSumInv[0]};
+    mode[1] = {blend, kSidMaPredSum[1], kSidMaPredSumInv[1]};
+  }
+};
 
+// idx = (predictor, first-stage row among the 32 SID rows, second-stage pair
+// among 16): the residual is the two stages' sum, spread to a minimum
+// distance of 10 (Q13) between neighbours.
 int sidDecode(const Vok16s* idx, Vok16s* mem, Vok16s* lsf) {
-  int16_t fg[2][4][kM];
-  sidPredictors(fg);
-  const int mode = idx[0];
-  int16_t buf[kM];
-  std::memcpy(buf, kLspStage1Codebook[kSidStage1Rows[idx[1]]], sizeof buf);
-  for (int i = 0; i < kM / 2; ++i) buf[i] = add(buf[i], kLspStage2Codebook[kSidStage2Rows[0][idx[2]]][i]);
-  for (int i = kM / 2; i < kM; ++i) buf[i] = add(buf[i], kLspStage2Codebook[kSidStage2Rows[1][idx[2]]][i]);
-  for (int j = 1; j < kM; ++j) {
-    Word32 acc = L_mult(buf[j - 1], 16384);
-    acc = L_mac(acc, buf[j], -16384);
-    acc = L_mac(acc, 10, 16384);
-    Word16 k = extract_h(acc);
-    if (k > 0) {
-      buf[j - 1] = sub(buf[j - 1], k);
-      buf[j] = add(buf[j], k);
-    }
-  }
+  const SidPredictors pred;
+  const int16_t* first = kLspStage1Codebook[kSidStage1Rows[idx[1]]];
+  int16_t residual[kM];
   for (int j = 0; j < kM; ++j) {
-    Word32 acc = L_mult(buf[j], kSidMaPredSum[mode][j]);
-    for (int k = 0; k < 4; ++k) acc = L_mac(acc, mem[k * kM + j], fg[mode][k][j]);
-    lsf[j] = extract_h(acc);
+    const int16_t* second = kLspStage2Codebook[kSidStage2Rows[j < kM / 2 ? 0 : 1][idx[2]]];
+    residual[j] = add(first[j], second[j]);
   }
-  std::memmove(mem + kM, mem, 3 * kM * sizeof(Vok16s));
-  std::memcpy(mem, buf, sizeof buf);
+  lsfSpread(residual, 10, 1, kM);
+  lsfPredict(residual, mem, pred.mode[idx[0]], lsf);
+  lsfPushResidual(residual, mem);
   return lsfStability(lsf);
 }
 
@@ -70,30 +65,6 @@ VokResult flagsToStatus(int flags) {
   return kStatus[flags & 3];
 }
 
-// The LSF weighting of the speech quantiser.
-void weights(const Word16* lsf, Word16* w) {
-  Word16 buf[kM];
-  buf[0] = sub(lsf[1], 1029 + 8192);
-  for (int i = 1; i < kM - 1; ++i) buf[i] = sub(sub(lsf[i + 1], lsf[i - 1]), 8192);
-  buf[kM - 1] = sub(23677 - 8192, lsf[kM - 2]);
-  for (int i = 0; i < kM; ++i) {
-    if (buf[i] > 0) {
-      w[i] = 2048;
-    } else {
-      Word16 t = extract_h(L_shl(L_mult(buf[i], buf[i]), 2));
-      t = extract_h(L_shl(L_mult(t, 10 * (1 << 11)), 2));
-      w[i] = add(t, 2048);
-    }
-  }
-  w[4] = extract_h(L_shl(L_mult(w[4], 19661), 1));
-  w[5] = extract_h(L_shl(L_mult(w[5], 19661), 1));
-  Word16 mx = 0;
-  for (int i = 0; i < kM; ++i)
-    if (w[i] > mx) mx = w[i];
-  Word16 sft = norm_s(mx);
-  for (int i = 0; i < kM; ++i) w[i] = shl(w[i], sft);
-}
-
 }  // namespace
 
 VOKSC_EXPORT VokResult voksLSFDecode_G729B_16s(const Vok16s* idx, Vok16s* mem, Vok16s* lsf) {
@@ -106,8 +77,7 @@ VOKSC_EXPORT VokResult voksLSFDecode_G729B_16s(const Vok16s* idx, Vok16s* mem, V
 // from the 32 SID rows, then the best second-stage pair.
 VOKSC_EXPORT VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, Vok16s* lsfq, Vok16s* idx) {
   if (anyNull(lsfIn, mem, lsfq, idx)) return vokErrNullPtr;
-  int16_t fg[2][4][kM];
-  sidPredictors(fg);
+  const SidPredictors pred;
   Word16 lsf[kM], w[kM];
   std::memcpy(lsf, lsfIn, sizeof lsf);
   if (lsf[0] < 40) lsf[0] = 40;
@@ -115,15 +85,9 @@ VOKSC_EXPORT VokResult voksLSFQuant_G729B_16s(const Vok16s* lsfIn, Vok16s* mem, 
     if (sub(lsf[i + 1], lsf[i]) < 2 * 321) lsf[i + 1] = add(lsf[i], 2 * 321);
   if (lsf[kM - 1] > 25681) lsf[kM - 1] = 25681;
   if (lsf[kM - 1] < lsf[kM - 2]) lsf[kM - 2] = sub(lsf[kM - 1], 321);
-  weights(lsf, w);
+  lsfWeights(lsf, w);
   Word16 err[2][kM];
-  for (int mode = 0; mode < 2; ++mode)
-    for (int j = 0; j < kM; ++j) {
-      Word32 t = L_deposit_h(lsf[j]);
-      for (int k = 0; k < 4; ++k) t = L_msu(t, mem[k * kM + j], fg[mode][k][j]);
-      t = L_mult(extract_h(t), kSidMaPredSumInv[mode][j]);
-      err[mode][j] = extract_h(L_shl(t, 3));
-    }
+  for (int mode = 0; mode < 2; ++mode) lsfResidual(lsf, mem, pred.mode[mode], err[mode]);
   // First stage: 4 best (predictor, row) pairs over both predictors.
   Word16 sum[2 * 32];
   for (int p = 0; p < 2; ++p)

@@ -16,12 +16,6 @@ extern const int16_t kSidPredWeight[2];
 extern const int16_t kSidMaPredSum[2][10];
 // and their inverses, Q12
 extern const int16_t kSidMaPredSumInv[2][10];
-// 6.4 kbit/s gain codebooks, 8 rows each
-extern const int16_t kGainStage1Low[8][2];
-extern const int16_t kGainStage2Low[8][2];
-// transmitted index -> row
-extern const int16_t kGainInvMap1Low[8];
-extern const int16_t kGainInvMap2Low[8];
 // phase-dispersion responses, Q15
 extern const int16_t kPhaseDispLow[40];
 extern const int16_t kPhaseDispMid[40];

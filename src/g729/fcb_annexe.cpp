@@ -54,41 +54,38 @@ void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* dn) {
   for (int i = 0; i < kSubfr; ++i) dn[i] = round_fx(L_shl(y32[i], j));
 }
 
-// Signs from k_cn cn + k_dn dn (both normalised by their energies); dn
-// becomes the signed magnitude; per track the position of the largest
-// combined value and that value.
+// 1 / sqrt(energy of v) as a Q-shifted word, the energy (the saturating
+// sum of squares) floored at 512 so that a silent vector gets a bounded
+// scale.
+Word16 inverseNorm(const int16_t* v) {
+  Word32 energy = 0;
+  for (int i = 0; i < kSubfr; ++i) energy = L_mac(energy, v[i], v[i]);
+  return extract_h(L_shl(vokInvSqrt(energy < 512 ? 512 : energy), 5));
+}
+
+// The sign of each pulse position is the sign of the blend
+// cn / |cn| + dn / |dn| (the scale of cn taken a hair below its exact
+// value); dn becomes sign-corrected (its magnitude, unless the blend
+// disagrees with it).  One pass over the positions keeps, per track, the
+// first position of the largest |blend| and that value.
 void setSigns(const int16_t* cn, int16_t* dn, int16_t* sign, int16_t* signInv, int* posMax, Word32* corr) {
-  Word32 s = 0;
-  for (int i = 0; i < kSubfr; ++i) s = L_mac(s, cn[i], cn[i]);
-  if (s < 512) s = 512;
-  Word16 kCn = mult(extract_h(L_shl(vokInvSqrt(s), 5)), 32767);
-  s = 0;
-  for (int i = 0; i < kSubfr; ++i) s = L_mac(s, dn[i], dn[i]);
-  if (s < 512) s = 512;
-  const Word16 kDn = extract_h(L_shl(vokInvSqrt(s), 5));
-  for (int k = 0; k < kTracks; ++k) {
-    Word32 mx = -1;
-    int at = 0;
-    for (int i = k; i < kSubfr; i += 5) {
-      Word16 val = dn[i];
-      s = L_mac(L_mult(kCn, cn[i]), kDn, val);
-      if (s >= 0) {
-        sign[i] = kMax16;
-        signInv[i] = kMin16;
-      } else {
-        sign[i] = kMin16;
-        signInv[i] = kMax16;
-        val = negate(val);
-      }
-      dn[i] = val;
-      s = L_abs(s);
-      if (s > mx) {
-        mx = s;
-        at = i;
-      }
+  const Word16 scaleCn = mult(inverseNorm(cn), 32767);
+  const Word16 scaleDn = inverseNorm(dn);
+  for (int t = 0; t < kTracks; ++t) {
+    posMax[t] = t;
+    corr[t] = -1;
+  }
+  for (int i = 0, t = 0; i < kSubfr; ++i, t = (t + 1 == kTracks) ? 0 : t + 1) {
+    const Word32 blend = L_mac(L_mult(scaleCn, cn[i]), scaleDn, dn[i]);
+    const bool negative = blend < 0;
+    sign[i] = negative ? kMin16 : kMax16;
+    signInv[i] = negative ? kMax16 : kMin16;
+    if (negative) dn[i] = negate(dn[i]);
+    const Word32 size = L_abs(blend);
+    if (size > corr[t]) {
+      corr[t] = size;
+      posMax[t] = i;
     }
-    posMax[k] = at;
-    corr[k] = mx;
   }
 }
 

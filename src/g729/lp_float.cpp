@@ -27,43 +27,43 @@ float chebyshev(float x, const float* f) {
   return x * b1 - b2 + 0.5f * f[kNc];
 }
 
+struct Sample {
+  float x, y;
+};
+
+// The fixed-point search's plan in float: the folded sum and difference
+// polynomials, a downward walk over the cosine grid with the polynomial
+// whose root comes next, halvings of a bracket and the chord's zero.  Here
+// the walk resumes from a root towards the same grid point, so that
+// interval is searched again on the other polynomial.
 void lpToLsp(const float* a, const float* old, float* lsp, bool annexA) {
-  float f1[kNc + 1], f2[kNc + 1];
-  f1[0] = 1.0f;
-  f2[0] = 1.0f;
-  for (int i = 1, j = kM; i <= kNc; ++i, --j) {
-    f1[i] = a[i] + a[j] - f1[i - 1];
-    f2[i] = a[i] - a[j] + f2[i - 1];
+  float poly[2][kNc + 1];
+  poly[0][0] = poly[1][0] = 1.0f;
+  for (int i = 1; i <= kNc; ++i) {
+    const float head = a[i], tail = a[kM + 1 - i];
+    poly[0][i] = head + tail - poly[0][i - 1];
+    poly[1][i] = head - tail + poly[1][i - 1];
   }
   const float* grid = annexA ? F::kChebGrid51 : F::kChebGrid61;
-  const int intervals = annexA ? 50 : 60, bisections = annexA ? 2 : 4;
-  int nf = 0, j = 0;
-  const float* coef = f1;
-  float xlow = grid[0], ylow = chebyshev(xlow, coef);
-  while (nf < kM && j < intervals) {
-    ++j;
-    float xhigh = xlow, yhigh = ylow;
-    xlow = grid[j];
-    ylow = chebyshev(xlow, coef);
-    if (ylow * yhigh > 0.0f) continue;
-    --j;  // the next search starts again from this grid point
-    for (int i = 0; i < bisections; ++i) {
-      const float xmid = 0.5f * (xlow + xhigh), ymid = chebyshev(xmid, coef);
-      if (ylow * ymid <= 0.0f) {
-        yhigh = ymid;
-        xhigh = xmid;
-      } else {
-        ylow = ymid;
-        xlow = xmid;
-      }
+  const int intervals = annexA ? 50 : 60, halvings = annexA ? 2 : 4;
+  int found = 0;
+  auto sample = [&](float x) { return Sample{x, chebyshev(x, poly[found & 1])}; };
+  Sample upper = sample(grid[0]);
+  for (int g = 1; g <= intervals && found < kM;) {
+    Sample lower = sample(grid[g]);
+    if (lower.y * upper.y > 0.0f) {
+      upper = lower;
+      ++g;
+      continue;
     }
-    const float xint = xlow - ylow * (xhigh - xlow) / (yhigh - ylow);
-    lsp[nf++] = xint;
-    coef = coef == f1 ? f2 : f1;
-    xlow = xint;
-    ylow = chebyshev(xlow, coef);
+    for (int h = 0; h < halvings; ++h) {
+      const Sample mid = sample(0.5f * (lower.x + upper.x));
+      (lower.y * mid.y <= 0.0f ? upper : lower) = mid;
+    }
+    lsp[found++] = lower.x - lower.y * (upper.x - lower.x) / (upper.y - lower.y);
+    upper = sample(lsp[found - 1]);
   }
-  if (nf < kM) std::memcpy(lsp, old, kM * sizeof(float));
+  if (found < kM) std::memcpy(lsp, old, kM * sizeof(float));
 }
 
 // F1 or F2 from every other LSP.

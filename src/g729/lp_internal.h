@@ -52,6 +52,27 @@ int lsfToLsp(const int16_t* lsf, int16_t* lsp);
 
 // ---- quantiser and decoder ----------------------------------------------------
 
+// A switched moving-average LSF predictor: the coefficients of the past
+// kLsfMaFrames residuals (Q15), the weight of the new residual (Q15) and its
+// reciprocal (Q12).  The speech quantiser has two; the silence descriptor
+// blends its own from them.
+constexpr int kLsfMaFrames = 4;
+struct LsfPredictor {
+  const int16_t (*past)[kLpOrder];
+  const int16_t* current;
+  const int16_t* currentInv;
+};
+LsfPredictor lsfSpeechPredictor(int mode);
+// Quantised LSF from a residual and the memory (newest frame first), the
+// residual that gives a wanted LSF, and the memory update.
+void lsfPredict(const int16_t* residual, const int16_t* mem, const LsfPredictor& p, int16_t* lsf);
+void lsfResidual(const int16_t* lsf, const int16_t* mem, const LsfPredictor& p, int16_t* residual);
+void lsfPushResidual(const int16_t* residual, int16_t* mem);
+// Pairs (j-1, j), j = from..to-1, closer than `gap` (Q13) are moved apart.
+void lsfSpread(int16_t* buf, int16_t gap, int from, int to);
+// Weights of the quantiser's distance from the spacing of the LSFs (Q13).
+void lsfWeights(const int16_t* lsf, int16_t* w);
+
 // Stability correction of a quantised LSF set; bit 0: floor applied,
 // bit 1: ceiling applied.
 int lsfStability(int16_t* lsf);

@@ -2,6 +2,7 @@
 // decoder with the stability correction, and the erased-frame update.
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -21,70 +22,86 @@ namespace {
 
 constexpr int kM = kLpOrder;
 constexpr int kNc = kM / 2;
-constexpr int kStage1Size = 128, kStage2Size = 32, kMaFrames = 4;
+constexpr int kStage1Size = 128, kStage2Size = 32;
 constexpr Word16 kGap1 = 10, kGap2 = 5, kGap3 = 321;       // Q13
 constexpr Word16 kLsfFloor = 40, kLsfCeiling = 25681;      // 0.005 and 3.135 in Q13
 
-// For each adjacent pair closer than `gap`, move both apart by half the shortfall.
-void rearrange(Word16* buf, Word16 gap, int from, int to) {
+}  // namespace
+
+// Each adjacent pair closer than `gap` moves apart by half the shortfall,
+// pairs taken upwards so that a moved value is seen again by its upper
+// neighbour.
+void lsfSpread(Word16* buf, Word16 gap, int from, int to) {
   for (int j = from; j < to; ++j) {
-    const Word16 tmp = shr(add(sub(buf[j - 1], buf[j]), gap), 1);
-    if (tmp > 0) {
-      buf[j - 1] = sub(buf[j - 1], tmp);
-      buf[j] = add(buf[j], tmp);
+    const Word16 half = shr(add(sub(buf[j - 1], buf[j]), gap), 1);
+    if (half > 0) {
+      buf[j - 1] = sub(buf[j - 1], half);
+      buf[j] = add(buf[j], half);
     }
   }
 }
 
-// Quantised LSF = residual x predictor sum + memory x predictor coefficients.
-void maCompose(const Word16* residual, const Word16* mem, int mode, Word16* lsf) {
+LsfPredictor lsfSpeechPredictor(int mode) {
+  return {kLspMaPredictor[mode], kLspMaPredSum[mode], kLspMaPredSumInv[mode]};
+}
+
+// lsf = residual x (weight of the new residual) + sum over the past frames
+// of memory x coefficient, one Q28 accumulation per coefficient.
+void lsfPredict(const Word16* residual, const Word16* mem, const LsfPredictor& p, Word16* lsf) {
   for (int j = 0; j < kM; ++j) {
-    Word32 acc = L_mult(residual[j], kLspMaPredSum[mode][j]);
-    for (int k = 0; k < kMaFrames; ++k) acc = L_mac(acc, mem[k * kM + j], kLspMaPredictor[mode][k][j]);
+    Word32 acc = L_mult(residual[j], p.current[j]);
+    for (int k = 0; k < kLsfMaFrames; ++k) acc = L_mac(acc, mem[k * kM + j], p.past[k][j]);
     lsf[j] = extract_h(acc);
   }
 }
 
-// Residual that predictor `mode` needs to give lsf from the memory.
-void maExtract(const Word16* lsf, const Word16* mem, int mode, Word16* residual) {
+// The inverse: what the past frames do not explain, times the reciprocal
+// of the new residual's weight (Q12, hence the final shift by 3).
+void lsfResidual(const Word16* lsf, const Word16* mem, const LsfPredictor& p, Word16* residual) {
   for (int j = 0; j < kM; ++j) {
-    Word32 t = L_deposit_h(lsf[j]);
-    for (int k = 0; k < kMaFrames; ++k) t = L_msu(t, mem[k * kM + j], kLspMaPredictor[mode][k][j]);
-    t = L_mult(extract_h(t), kLspMaPredSumInv[mode][j]);
-    residual[j] = extract_h(L_shl(t, 3));
+    Word32 left = L_deposit_h(lsf[j]);
+    for (int k = 0; k < kLsfMaFrames; ++k) left = L_msu(left, mem[k * kM + j], p.past[k][j]);
+    residual[j] = extract_h(L_shl(L_mult(extract_h(left), p.currentInv[j]), 3));
   }
 }
 
-void maPush(const Word16* residual, Word16* mem) {
-  std::memmove(mem + kM, mem, (kMaFrames - 1) * kM * sizeof(Word16));
+void lsfPushResidual(const Word16* residual, Word16* mem) {
+  std::memmove(mem + kM, mem, (kLsfMaFrames - 1) * kM * sizeof(Word16));
   std::memcpy(mem, residual, kM * sizeof(Word16));
 }
 
-// Weights from the spacing of the input LSFs (Q13), normalised; the 5th and
-// 6th get 1.2 times more.
-void lsfWeights(const Word16* lsf, Word16* w) {
-  constexpr Word16 kPi04 = 1029, kPi92 = 23677, kTen = 10 * (1 << 11), kOnePointTwo = 19661;
-  Word16 buf[kM];
-  buf[0] = sub(lsf[1], kPi04 + 8192);
-  for (int i = 1; i < kM - 1; ++i) buf[i] = sub(sub(lsf[i + 1], lsf[i - 1]), 8192);
-  buf[kM - 1] = sub(kPi92 - 8192, lsf[kM - 2]);
-  for (int i = 0; i < kM; ++i) {
-    if (buf[i] > 0) {
-      w[i] = 2048;
-    } else {
-      Word16 t = extract_h(L_shl(L_mult(buf[i], buf[i]), 2));
-      t = extract_h(L_shl(L_mult(t, kTen), 2));
-      w[i] = add(t, 2048);
-    }
-  }
-  w[4] = extract_h(L_shl(L_mult(w[4], kOnePointTwo), 1));
-  w[5] = extract_h(L_shl(L_mult(w[5], kOnePointTwo), 1));
-  Word16 mx = 0;
-  for (int i = 0; i < kM; ++i)
-    if (w[i] > mx) mx = w[i];
-  const Word16 sft = norm_s(mx);
-  for (int i = 0; i < kM; ++i) w[i] = shl(w[i], sft);
+namespace {
+
+// The weight of a coefficient grows with the crowding of its neighbours:
+// with the spacing s = (upper neighbour - lower neighbour) - 1.0 (Q13;
+// the lowest coefficient's lower neighbour is 0.04 pi, the highest one's
+// upper neighbour 0.92 pi), w = 1 for s > 0 and 1 + 10 s^2 otherwise
+// (Q11, s^2 taken to Q13 first).
+inline Word16 crowdingWeight(Word16 spacing) {
+  if (spacing > 0) return 2048;
+  const Word16 square = extract_h(L_shl(L_mult(spacing, spacing), 2));
+  return add(extract_h(L_shl(L_mult(square, 10 * 2048), 2)), 2048);
 }
+
+}  // namespace
+
+// Crowding weights; the 5th and 6th coefficients count 1.2 times more,
+// and the set is scaled up by the shift that normalises its largest member.
+void lsfWeights(const Word16* lsf, Word16* w) {
+  constexpr Word16 kOne = 8192, kLowEdge = 1029, kHighEdgeLessOne = 23677 - 8192, kBoost = 19661;
+  for (int i = 0; i < kM; ++i) {
+    const Word16 below = i == 0 ? kLowEdge : lsf[i - 1];
+    const Word16 spacing = i == kM - 1 ? sub(kHighEdgeLessOne, below) : sub(sub(lsf[i + 1], below), kOne);
+    w[i] = crowdingWeight(spacing);
+  }
+  for (int i : {4, 5}) w[i] = extract_h(L_shl(L_mult(w[i], kBoost), 1));
+  Word16 largest = 0;
+  for (int i = 0; i < kM; ++i) largest = w[i] > largest ? w[i] : largest;
+  const Word16 up = norm_s(largest);
+  for (int i = 0; i < kM; ++i) w[i] = shl(w[i], up);
+}
+
+namespace {
 
 // A chain of L_mac over non-negative products only rises, so it saturates
 // exactly when its exact total leaves 31 bits.
@@ -230,10 +247,10 @@ int lsfDecode(const Word16* idx, Word16* mem, Word16* lsf, Word16* residualOut) 
   Word16 buf[kM];
   for (int j = 0; j < kNc; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[idx[2]][j]);
   for (int j = kNc; j < kM; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[idx[3]][j]);
-  rearrange(buf, kGap1, 1, kM);
-  rearrange(buf, kGap2, 1, kM);
-  maCompose(buf, mem, mode, lsf);
-  maPush(buf, mem);
+  lsfSpread(buf, kGap1, 1, kM);
+  lsfSpread(buf, kGap2, 1, kM);
+  lsfPredict(buf, mem, lsfSpeechPredictor(mode), lsf);
+  lsfPushResidual(buf, mem);
   if (residualOut) std::memcpy(residualOut, buf, sizeof buf);
   return lsfStability(lsf);
 }
@@ -245,16 +262,16 @@ void lsfQuantise(const Word16* lsf, Word16* mem, Word16* lsfq, Word16* idx, Word
   Word32 dist[2];
   for (int mode = 0; mode < 2; ++mode) {
     Word16 target[kM], buf[kM];
-    maExtract(lsf, mem, mode, target);
+    lsfResidual(lsf, mem, lsfSpeechPredictor(mode), target);
     cand[mode] = stage1Search(target);
     const Word16* cb1 = kLspStage1Codebook[cand[mode]];
     t1[mode] = stage2Search(target, cb1, w, 0, kNc);
     for (int j = 0; j < kNc; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[t1[mode]][j]);
-    rearrange(buf, kGap1, 1, kNc);
+    lsfSpread(buf, kGap1, 1, kNc);
     t2[mode] = stage2Search(target, cb1, w, kNc, kM);
     for (int j = kNc; j < kM; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[t2[mode]][j]);
-    rearrange(buf, kGap1, kNc, kM);
-    rearrange(buf, kGap2, 1, kM);
+    lsfSpread(buf, kGap1, kNc, kM);
+    lsfSpread(buf, kGap2, 1, kM);
     dist[mode] = weightedDistance(w, buf, target, mode);
   }
   packIndices(dist[1] < dist[0] ? 1 : 0, cand, t1, t2, idx);
@@ -270,7 +287,7 @@ void lsfQuantiseChain(const Word16* lsf, Word16* mem, Word16* lsfq, Word16* idx,
   Word32 dist[2];
   for (int mode = 0; mode < 2; ++mode) {
     Word16 target[kM], buf[kM];
-    maExtract(lsf, mem, mode, target);
+    lsfResidual(lsf, mem, lsfSpeechPredictor(mode), target);
     cand[mode] = 0;
     Word32 dmin = kMax32;
     for (int i = 0; i < kStage1Size; ++i) {
@@ -305,10 +322,10 @@ void lsfQuantiseChain(const Word16* lsf, Word16* mem, Word16* lsfq, Word16* idx,
       halves[h][mode] = best;
     }
     for (int j = 0; j < kNc; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[t1[mode]][j]);
-    rearrange(buf, kGap1, 1, kNc);
+    lsfSpread(buf, kGap1, 1, kNc);
     for (int j = kNc; j < kM; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[t2[mode]][j]);
-    rearrange(buf, kGap1, kNc, kM);
-    rearrange(buf, kGap2, 1, kM);
+    lsfSpread(buf, kGap1, kNc, kM);
+    lsfSpread(buf, kGap2, 1, kM);
     dist[mode] = weightedDistance(w, buf, target, mode);
   }
   packIndices(L_sub(dist[1], dist[0]) < 0 ? 1 : 0, cand, t1, t2, idx);
@@ -317,8 +334,8 @@ void lsfQuantiseChain(const Word16* lsf, Word16* mem, Word16* lsfq, Word16* idx,
 
 void lsfErased(int mode, Word16* mem, const Word16* lastLsf) {
   Word16 buf[kM];
-  maExtract(lastLsf, mem, mode, buf);
-  maPush(buf, mem);
+  lsfResidual(lastLsf, mem, lsfSpeechPredictor(mode), buf);
+  lsfPushResidual(buf, mem);
 }
 
 bool lsfIndicesValid(const int16_t* idx) {

@@ -33,6 +33,14 @@ void searchRange(int centre, int subframe, int& tMin, int& tMax);
 // saturation, over one subframe (h in Q12).
 void filterVector(const int16_t* v, const int16_t* h, int16_t* y);
 
+// Open-loop section peak over the root of its delayed energy (Q15):
+// peak x vokInvSqrt(energy) as a split-value product.
+int16_t normalisedPeak(int32_t peak, int32_t energy);
+// The Annex A choice among three open-loop sections (delays and normalised
+// peaks from the shortest delays up; the peaks are reinforced in place by
+// the multiples rule): the index of the winning section.
+int pickSection(const int* delay, int16_t* peak);
+
 // True when two signals' energies ea and eb bound every partial sum of
 // products between them below 2^30 (Cauchy-Schwarz: ea eb below 2^60), so
 // that an L_mac chain over any pairing of them cannot saturate and exact

@@ -8,7 +8,40 @@
 
 using namespace voksc::op;
 using voksc::anyNull;
+using voksc::vokInvSqrt;
+using voksc::vokMpy32;
+using voksc::vokSplit;
 using namespace voksc::g729::pitch;
+
+namespace voksc::g729::pitch {
+
+// The peak times the Q30 inverse square root of the energy, formed as a
+// split-value product; the low word holds the Q15 result.
+Word16 normalisedPeak(Word32 peak, Word32 energy) {
+  return extract_l(vokMpy32(vokSplit(peak), vokSplit(vokInvSqrt(energy))));
+}
+
+// Multiples of a shorter delay reinforce its peak: a section gains a share
+// of the next longer section's peak once when that delay is within 5 of
+// twice its own, and once more when within 7 of three times it.  The
+// middle section is reinforced first (by a quarter of the longest one's
+// peak), then the shortest (by 0.2 of the middle one's reinforced peak);
+// the largest peak wins, ties going to the shorter delays.
+int pickSection(const int* delay, Word16* peak) {
+  for (int s = 1; s >= 0; --s) {
+    const Word16 share = s == 1 ? shr(peak[2], 2) : mult(peak[1], 6554);
+    const Word16 own = static_cast<Word16>(delay[s]), longer = static_cast<Word16>(delay[s + 1]);
+    const Word16 offTwice = sub(shl(own, 1), longer);
+    const Word16 offThrice = add(offTwice, own);
+    if (sub(abs_s(offTwice), 5) < 0) peak[s] = add(peak[s], share);
+    if (sub(abs_s(offThrice), 7) < 0) peak[s] = add(peak[s], share);
+  }
+  int best = peak[0] < peak[1] ? 1 : 0;
+  if (peak[best] < peak[2]) best = 2;
+  return best;
+}
+
+}  // namespace voksc::g729::pitch
 
 namespace {
 
@@ -36,15 +69,6 @@ void scaleFrame(const int16_t* sig, int16_t* buf, int step) {
   } else {
     for (int i = 0; i < kSpan; ++i) buf[i] = x[i];
   }
-}
-
-// max / sqrt(energy), the section maximum normalised as the reference
-// forms it (split-form product with the Q30 inverse square root).
-Word16 normalise(Word32 max, Word32 en) {
-  Word16 mh, ml, eh, el;
-  L_Extract(max, mh, ml);
-  L_Extract(voksc::vokInvSqrt(en), eh, el);
-  return extract_l(voksc::vokMpy32(mh, ml, eh, el));
 }
 
 Word32 clampDoubled(int64_t s, int64_t init = 0) {
@@ -81,7 +105,7 @@ int openLoop(const int16_t* sig) {
         if (c >= pick.value) pick = {c, t};
       }
     }
-    norm = normalise(pick.value, clampDoubled(energy(s - pick.lag, kFrame, 1)));
+    norm = normalisedPeak(pick.value, clampDoubled(energy(s - pick.lag, kFrame, 1)));
     return pick.lag;
   };
   Word16 m1, m2, m3;
@@ -140,7 +164,7 @@ int openLoopFast(const int16_t* sig) {
     }
     return best;
   };
-  auto norm = [&](int t, Word32 mx) { return normalise(mx, clampDoubled(energy(s - t, kFrame, 2), 1)); };
+  auto norm = [&](int t, Word32 mx) { return normalisedPeak(mx, clampDoubled(energy(s - t, kFrame, 2), 1)); };
   Word32 mx;
   int t1 = section(20, 40, 1, mx);
   Word16 max1 = norm(t1, mx);
@@ -157,21 +181,9 @@ int openLoopFast(const int16_t* sig) {
     t3 = centre - 1;
   }
   const Word16 max3 = norm(t3, mx);
-  // Multiples of a shorter delay reinforce it.
-  Word16 d = sub(shl(static_cast<Word16>(t2), 1), static_cast<Word16>(t3));
-  if (sub(abs_s(d), 5) < 0) max2 = add(max2, shr(max3, 2));
-  d = add(d, static_cast<Word16>(t2));
-  if (sub(abs_s(d), 7) < 0) max2 = add(max2, shr(max3, 2));
-  d = sub(shl(static_cast<Word16>(t1), 1), static_cast<Word16>(t2));
-  if (sub(abs_s(d), 5) < 0) max1 = add(max1, mult(max2, 6554));
-  d = add(d, static_cast<Word16>(t1));
-  if (sub(abs_s(d), 7) < 0) max1 = add(max1, mult(max2, 6554));
-  if (sub(max1, max2) < 0) {
-    max1 = max2;
-    t1 = t2;
-  }
-  if (sub(max1, max3) < 0) t1 = t3;
-  return t1;
+  const int delays[3] = {t1, t2, t3};
+  Word16 peaks[3] = {max1, max2, max3};
+  return delays[pickSection(delays, peaks)];
 }
 
 }  // namespace

@@ -321,6 +321,37 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729B_16s(int delay, const Vok16s*
   return vokOk;
 }
 
+namespace {
+
+// Weights of the current and the delayed sample in the Annex A filter
+// (1 + g z^-T) / (1 + g), with g = 0.5 min(c / e, 1) for the correlation c
+// at the delay and the delayed energy e; false (no filtering) when the
+// prediction gain c^2 / (e e0) is below 3 dB.  The three sums share one
+// normalisation, by the largest of them, before rounding to 16 bits.
+bool annexAWeights(Word32 corr, Word32 delayedEnergy, Word32 energy, Word16& current, Word16& past) {
+  if (corr < 0) corr = 0;
+  Word32 largest = corr > delayedEnergy ? corr : delayedEnergy;
+  if (energy > largest) largest = energy;
+  const Word16 n = norm_l(largest);
+  const Word16 c = round_fx(L_shl(corr, n)), e = round_fx(L_shl(delayedEnergy, n));
+  const Word16 e0 = round_fx(L_shl(energy, n));
+  if (L_sub(L_mult(c, c), L_shr(L_mult(e, e0), 1)) < 0) return false;
+  if (c > e) {  // g reaches its cap 0.5
+    current = kMinGain;
+    past = 10923;  // 0.5 / (1 + 0.5)
+    return true;
+  }
+  // g / (1 + g) = 0.5 c / (0.5 c + e), both halved once more to keep the
+  // sum in 16 bits; a sum that is not positive gives g = 0.
+  const Word16 half = shr(mult(c, kGammaHarm), 1), rest = shr(e, 1);
+  const Word16 total = add(half, rest);
+  past = total > 0 ? div_s(half, total) : 0;
+  current = sub(32767, past);
+  return true;
+}
+
+}  // namespace
+
 // Annex A: residual through the weighted numerator, integer delay search
 // on the residual / 4 around the decoded delay, the 3 dB test and the
 // filter (1 + g z^-T) / (1 + g) with g = min(0.5 gain, 0.5).
@@ -356,35 +387,11 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
     for (int i = 0; i < kSubfr; ++i) ener = L_mac(ener, s[i - t0], s[i - t0]);
     for (int i = 0; i < kSubfr; ++i) ener0 = L_mac(ener0, s[i], s[i]);
   }
-  if (corMax < 0) corMax = 0;
-  Word32 top = corMax;
-  if (ener > top) top = ener;
-  if (ener0 > top) top = ener0;
-  const Word16 j = norm_l(top);
-  Word16 cmax = round_fx(L_shl(corMax, j));
-  Word16 en = round_fx(L_shl(ener, j));
-  const Word16 en0 = round_fx(L_shl(ener0, j));
-  // Prediction gain below 3 dB: no pitch post-filtering.
-  if (L_sub(L_mult(cmax, cmax), L_shr(L_mult(en, en0), 1)) < 0) {
+  Word16 current, past;
+  if (!annexAWeights(corMax, ener, ener0, current, past)) {
     std::memcpy(out, r, kSubfr * sizeof(Vok16s));
   } else {
-    Word16 g0, gain;
-    if (cmax > en) {  // pitch gain above 1
-      g0 = 21845;     // 1 / (1 + 0.5)
-      gain = 10923;   // 0.5 / (1 + 0.5)
-    } else {
-      cmax = shr(mult(cmax, kGammaHarm), 1);
-      en = shr(en, 1);
-      const Word16 sum = add(cmax, en);
-      if (sum > 0) {
-        gain = div_s(cmax, sum);
-        g0 = sub(32767, gain);
-      } else {
-        g0 = 32767;
-        gain = 0;
-      }
-    }
-    for (int i = 0; i < kSubfr; ++i) out[i] = add(mult(g0, r[i]), mult(gain, r[i - t0]));
+    for (int i = 0; i < kSubfr; ++i) out[i] = add(mult(current, r[i]), mult(past, r[i - t0]));
   }
   std::memmove(res, res + kSubfr, kHistA * sizeof(Vok16s));
   return vokOk;
