@@ -386,6 +386,12 @@ VOKAPI VokResult voksDecDTXBuffer_GSMAMR_16s(const Vok16s* speech, const Vok16s*
 VOKAPI VokResult voksEncDTXHandler_GSMAMR_16s(Vok16s* dtxHangoverCount, Vok16s* decAnaElapsedCount, Vok16s* usedMode, Vok16s* computeSid, Vok16s vadFlag);
 VOKAPI VokResult voksEncDTXSID_GSMAMR_16s(const Vok16s* lspHist, const Vok16s* logEnHist, Vok16s* logEnIndex, Vok16s* pastRes, Vok16s* lspIndex, Vok16s* pastQuaEn, Vok16s* pastQuaEnMr122, Vok16s computeSid);
 VOKAPI VokResult voksFixedCodebookDecode_GSMAMR_16s(const Vok16s* indices, Vok16s* code, Vok16s subframe, VokRateCode rate);
+/* Post-filter: aq 4 x 11 (Q12); memories tiltMem (last formant residual
+ * sample), pastGain (AGC, 0 at start), inMem (last 10 synthesis inputs),
+ * synMem (last 10 formant-filter outputs, before gain control).  The tilt
+ * factor is div_s(mult(r1, 0.8), r0) on the high words of the response
+ * correlations, 0 when r1 <= 0 (the codec's arithmetic). */
+VOKAPI VokResult voksPostFilter_GSMAMR_16s(const Vok16s* aq, const Vok16s* syn, Vok16s* tiltMem, Vok16s* pastGain, Vok16s* inMem, Vok16s* synMem, Vok16s* out, VokRateCode rate);
 /* ==== end GSM-AMR DTX and code vectors ======================================= */
 
 /* ==== G.726 ADPCM =========================================================== */
