@@ -2,7 +2,9 @@
 // domain is 16-bit, on random and boundary operands otherwise.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
+#include <initializer_list>
 #include <random>
 
 #include "common/basic_op.h"
@@ -109,24 +111,58 @@ TEST(BasicOp, Random32Bit) {
   }
 }
 
-TEST(MathOps, Log2Pow2) {
-  int16_t e, f;
-  vokLog2(0x40000000, &e, &f);
-  EXPECT_EQ(e, 30);
-  EXPECT_EQ(f, 0);
-  vokLog2(0, &e, &f);
-  EXPECT_EQ(e, 0);
-  EXPECT_EQ(f, 0);
-  vokLog2(-5, &e, &f);
-  EXPECT_EQ(e, 0);
-  EXPECT_EQ(f, 0);
-  EXPECT_EQ(vokPow2(14, 0), 16384);
-  // Log2 then Pow2 comes back within the tables' interpolation error.
-  for (int32_t x : {3, 100, 12345, 1 << 20, 0x7FFFFFFF}) {
-    vokLog2(x, &e, &f);
-    double back = static_cast<double>(vokPow2(e, f));
-    EXPECT_NEAR(back / x, 1.0, 2e-3) << x;
+namespace {
+
+uint32_t fold(uint32_t h, uint32_t v) { return (h ^ v) * 16777619u; }
+
+// Normalised words whose bits 10..30 step by 97 codes (low bits varied
+// too), at every right shift, and the non-positive and extreme words.
+template <class F>
+void overMantissas(F f) {
+  for (int sh = 0; sh <= 30; ++sh)
+    for (uint32_t m = 0; m < (1u << 21); m += 97) f(static_cast<int32_t>(((m << 10) | 0x40000000u | (m & 1023)) >> sh));
+  for (int32_t x : {0, -1, -5, INT32_MIN, INT32_MAX, 1}) f(x);
+}
+
+// (numerator, normalised denominator) pairs from a linear congruential
+// sequence; every other numerator is kept at or below its denominator.
+template <class F>
+void overQuotients(F f) {
+  uint32_t s = 1;
+  for (int i = 0; i < 200000; ++i) {
+    s = s * 1664525u + 1013904223u;
+    const int32_t den = static_cast<int32_t>((s >> 1) | 0x40000000u);
+    s = s * 1664525u + 1013904223u;
+    const int32_t num = static_cast<int32_t>((i & 1) ? (s >> 1) % (static_cast<uint32_t>(den) + 1) : s >> 1);
+    f(num, den);
   }
+}
+
+}  // namespace
+
+// Log2, Pow2 (every exponent and fraction), 1/sqrt and the division, each
+// folded into one checksum over the grids above.  The expected values are
+// the same checksums of the G.729 reference routines built from the ITU-T
+// package.
+TEST(MathOps, BitExactAgainstReferenceChecksums) {
+  uint32_t log = 2166136261u, isq = log, pow = log, div = log;
+  overMantissas([&](int32_t x) {
+    int16_t e, f;
+    vokLog2(x, &e, &f);
+    log = fold(log, static_cast<uint32_t>(static_cast<uint16_t>(e)) << 16 | static_cast<uint16_t>(f));
+    isq = fold(isq, static_cast<uint32_t>(voksc::vokInvSqrt(x)));
+  });
+  for (int e = 0; e <= 30; ++e)
+    for (int f = 0; f < 32768; ++f) pow = fold(pow, static_cast<uint32_t>(vokPow2(e, f)));
+  overQuotients([&](int32_t num, int32_t den) {
+    int16_t hi, lo;
+    L_Extract(den, hi, lo);
+    div = fold(div, static_cast<uint32_t>(voksc::vokDiv32(num, hi, lo)));
+  });
+  EXPECT_EQ(log, 0x68ffe455u);
+  EXPECT_EQ(isq, 0x9a3bb50fu);
+  EXPECT_EQ(pow, 0x555ec353u);
+  EXPECT_EQ(div, 0x59aa07cdu);
 }
 
 TEST(MathOps, Div32AndMpy32) {

@@ -11,32 +11,6 @@
 
 using namespace voksc::core;
 
-TEST(Version, RecordIsStaticAndExact) {
-  const vokLibraryVersion* v = vokscGetLibVersion();
-  ASSERT_NE(v, nullptr);
-  EXPECT_EQ(v, vokscGetLibVersion());
-  EXPECT_EQ(v->major, 7);
-  EXPECT_EQ(v->minor, 1);
-  EXPECT_EQ(v->update, 1);
-  EXPECT_EQ(v->build, 37466);
-  EXPECT_EQ(std::memcmp(v->cpuCode, "t7\0\0", 4), 0);
-  EXPECT_STREQ(v->name, "vokSC AVX (t7)");
-  EXPECT_STREQ(v->versionText, "7.1.1 (r37466)");
-  EXPECT_STREQ(v->buildDate, "Sep 28 2012");
-}
-
-TEST(StatusCodes, ValuesAsPublished) {
-  EXPECT_EQ(vokWrnOverflow, 12);
-  EXPECT_EQ(vokWrnLsfFloorCeiling, 15);
-  EXPECT_EQ(vokWrnZeroCorrelation, 17);
-  EXPECT_EQ(vokErrNullPtr, -8);
-  EXPECT_EQ(vokErrDomain, -12);
-  EXPECT_EQ(vokErrShift, -32);
-  EXPECT_EQ(vokErrSubbandCount, -119);
-  EXPECT_EQ(vokRateSid, 25);
-  EXPECT_EQ(vokRateAmrWbPlus72, 32);
-}
-
 TEST(BlockServices, ArgumentChecks) {
   int16_t d[4] = {1, 2, 3, 4};
   vtest::Guard g;

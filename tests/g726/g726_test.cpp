@@ -85,14 +85,6 @@ bool haveAvx2() {
 
 }  // namespace
 
-TEST(G726, StateSizes) {
-  int n = 0;
-  ASSERT_EQ(voksEncodeGetStateSize_G726_16s8u(&n), vokOk);
-  EXPECT_EQ(n, 88);
-  ASSERT_EQ(voksDecodeGetStateSize_G726_8u16s(&n), vokOk);
-  EXPECT_EQ(n, 92);
-}
-
 TEST(G726, SizeQueriesAndInitsCheckInOrder) {
   vtest::Guard none;
   EXPECT_REJECTS(vokErrNullPtr, none, voksEncodeGetStateSize_G726_16s8u(nullptr));

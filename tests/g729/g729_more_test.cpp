@@ -21,65 +21,6 @@ std::vector<Vok16s> noise(int n, int amp, unsigned seed) {
 }
 }  // namespace
 
-TEST(G729Misc, PreemphasisCarriesItsMemory) {
-  auto x = noise(40, 5000, 1);
-  Vok16s y[40], z[40], m1 = 123, m2 = 123;
-  ASSERT_EQ(voksPreemphasize_G729A_16s(22938, x.data(), y, 40, &m1), vokOk);
-  std::memcpy(z, x.data(), sizeof z);
-  ASSERT_EQ(voksPreemphasize_G729A_16s_I(22938, z, 17, &m2), vokOk);
-  ASSERT_EQ(voksPreemphasize_G729A_16s_I(22938, z + 17, 23, &m2), vokOk);
-  EXPECT_EQ(std::memcmp(y, z, sizeof y), 0);
-  EXPECT_EQ(m1, x[39]);
-  EXPECT_EQ(y[0], x[0] - ((22938 * 123) >> 15));
-}
-
-TEST(G729Misc, ResidualOrderTenIsTheG729Filter) {
-  auto xb = noise(50, 3000, 2);
-  Vok16s a[11], y1[40], y2[40];
-  voksLSPToLPC_G729_16s(kLsp, a);
-  ASSERT_EQ(voksResidualFilter_G729_16s(xb.data() + 10, a, y1), vokOk);
-  ASSERT_EQ(voksResidualFilter_G729E_16s(a, 10, xb.data() + 10, y2, 40), vokOk);
-  EXPECT_EQ(std::memcmp(y1, y2, sizeof y1), 0);
-  vtest::Guard g;
-  g.watch(y2, 40);
-  EXPECT_REJECTS(vokErrSize, g, voksResidualFilter_G729E_16s(a, 31, xb.data() + 31 - 31, y2, 30));
-}
-
-TEST(G729Misc, PoleZeroIdentityAndCarriedMemory) {
-  Vok16s c[22] = {};
-  c[0] = 4096;
-  c[11] = 4096;
-  auto x = noise(80, 8000, 3);
-  Vok16s y[40], mem[20] = {};
-  ASSERT_EQ(voksIIR16s_G729_16s(c, x.data(), y, mem), vokOk);
-  EXPECT_EQ(std::memcmp(y, x.data(), sizeof y), 0);
-  // A real weighting filter: the plain and the exact forms agree on
-  // moderate signals.
-  Vok16s a[11];
-  voksLSPToLPC_G729_16s(kLsp, a);
-  for (int i = 0; i < 11; ++i) {
-    c[i] = a[i];
-    c[11 + i] = static_cast<Vok16s>(a[i] / 2);
-  }
-  c[11] = 4096;
-  Vok16s m1[20] = {}, m2[20] = {}, y2[40];
-  for (int sf = 0; sf < 2; ++sf) {
-    ASSERT_EQ(voksIIR16s_G729_16s(c, x.data() + 40 * sf, y, m1), vokOk);
-    ASSERT_EQ(voksIIR16sLow_G729_16s(c, x.data() + 40 * sf, y2, m2), vokOk);
-    EXPECT_EQ(std::memcmp(y, y2, sizeof y), 0);
-  }
-  EXPECT_EQ(std::memcmp(m1, m2, sizeof m1), 0);
-}
-
-TEST(G729Misc, FilteredExcitationUpdate) {
-  const float h[4] = {1, 2, 3, 4};
-  float y[4] = {10, 20, 30, 40};
-  ASSERT_EQ(voksFilteredExcitation_G729_32f(h, y, 4, 0.5f), vokOk);
-  EXPECT_FLOAT_EQ(y[0], 0.5f);
-  EXPECT_FLOAT_EQ(y[1], 10 + 1.0f);
-  EXPECT_FLOAT_EQ(y[3], 30 + 2.0f);
-}
-
 TEST(G729AnnexE, HybridWindowFixedAndFloatAgree) {
   int n = 0;
   ASSERT_EQ(voksWinHybridGetStateSize_G729E_16s(&n), vokOk);
@@ -223,31 +164,6 @@ TEST(G729AnnexB, SidQuantiserMatchesItsDecoder) {
   EXPECT_EQ(std::memcmp(q, d, sizeof q), 0);
   EXPECT_EQ(std::memcmp(m1, m2, sizeof m1), 0);
   for (int i = 0; i < 10; ++i) EXPECT_NEAR(q[i], lsf[i], 1500) << i;
-}
-
-TEST(G729AnnexD, PhaseDispersionStateAndClasses) {
-  int n = 0;
-  ASSERT_EQ(voksPhaseDispersionGetStateSize_G729D_16s(&n), vokOk);
-  EXPECT_EQ(n, 20);
-  std::vector<unsigned char> st(20);
-  ASSERT_EQ(voksPhaseDispersionInit_G729D_16s(st.data()), vokOk);
-  ASSERT_EQ(voksPhaseDispersionUpdate_G729D_16s(16384, 100, st.data()), vokOk);
-  Vok16s raw[10];
-  std::memcpy(raw, st.data(), sizeof raw);
-  EXPECT_EQ(raw[0], 16384);
-  for (int i = 1; i < 6; ++i) EXPECT_EQ(raw[i], 0);
-  EXPECT_EQ(raw[6], 2);  // previous class: no dispersion
-  // A low pitch gain disperses the pulses over the subframe.
-  Vok16s code[40] = {}, exc[40] = {}, out[40];
-  code[5] = 8191;
-  code[20] = -8192;
-  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc, out, 1000, 3000, code, st.data()), vokOk);
-  int nz = 0;
-  for (Vok16s c : code) nz += c != 0;
-  EXPECT_GT(nz, 10);
-  vtest::Guard g;
-  g.watch(code, 40).watch(out, 40);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksPhaseDispersion_G729D_16s(exc, nullptr, 1000, 3000, code, st.data()));
 }
 
 TEST(G729AnnexI, ErasedGainsScaleByAttenuation) {

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,335 +85,271 @@ struct Tally {
 
 bool same(const int16_t* a, const int16_t* b, int n) { return std::memcmp(a, b, n * sizeof(int16_t)) == 0; }
 
-}  // namespace
+// Per-stream context: the state of a stateful export and the high-pass
+// coefficients (a140, b140 Q12 then a100, b100 Q13 as the reference tables
+// give them).
+struct Ctx {
+  std::vector<unsigned char> state;
+  std::vector<int16_t> hp = readAll<int16_t>(vtest::goldenDir() + "/g729/filt/hp_coeffs.bin");
+};
 
-TEST(G729FiltGolden, SynthesisFilter) {
-  auto r = open("syn");
-  Tally t("syn");
+// A check replays one record: 1 when every output matches, 0 when one
+// differs, -1 for a control record (restart, state update) that is not
+// counted.
+template <class T>
+using Check = int (*)(Reader<T>& r, Ctx& c);
+
+template <class T>
+struct Replay {
+  const char* kind;
+  int atLeast;
+  Check<T> check;
+};
+
+template <class T>
+void replay(const Replay<T>& p) {
+  auto r = open<T>(p.kind);
+  Ctx c;
+  Tally t(p.kind);
   while (!r.done()) {
-    const int m = r.one(), lg = r.one(), update = r.one(), ovf = r.one();
-    const int16_t* a = r.take(m + 1);
-    const int16_t* x = r.take(lg);
-    const int16_t* memIn = r.take(m);
-    const int16_t* y = r.take(lg);
-    const int16_t* memOut = r.take(m);
-    std::vector<int16_t> out(lg), mem(memIn, memIn + m);
-    const VokResult st = voksSynthesisFilter_G729E_16s(a, m, x, out.data(), lg, mem.data());
-    bool ok = same(out.data(), y, lg) && st == (ovf ? vokWrnOverflow : vokOk);
-    if (update) ok = ok && same(mem.data(), memOut, m);
-    // In place, and through the internal filter with the reference's
-    // update switch.
-    std::vector<int16_t> io(x, x + lg), mem2(memIn, memIn + m);
-    ok = ok && voksSynthesisFilter_G729E_16s_I(a, m, io.data(), lg, mem2.data()) == st && io == out;
-    std::vector<int16_t> mem3(memIn, memIn + m);
-    const bool f = voksc::g729::synthesisFilter(a, m, x, io.data(), lg, mem3.data(), update != 0);
-    ok = ok && f == (ovf != 0) && same(mem3.data(), update ? memOut : memIn, m) && io == out;
-    t.check(ok, "synthesis");
+    const int v = p.check(r, c);
+    if (v >= 0) t.check(v == 1, p.kind);
   }
-  t.finish("syn", 100);
+  t.finish(p.kind, p.atLeast);
 }
 
-TEST(G729FiltGolden, ResidualFilter) {
-  auto r = open("res");
-  Tally t("res");
-  while (!r.done()) {
-    const int m = r.one(), lg = r.one();
-    const int16_t* a = r.take(m + 1);
-    const int16_t* x = r.take(m + lg) + m;
-    const int16_t* y = r.take(lg);
-    std::vector<int16_t> o1(lg), o2(lg), o3(lg);
-    voksc::g729::residualFilter_scalar(a, m, x, o1.data(), lg);
-    voksc::g729::residualFilter_avx2(a, m, x, o2.data(), lg);
-    bool ok = same(o1.data(), y, lg) && same(o2.data(), y, lg);
-    if (m <= lg) ok = ok && voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(m), x, o3.data(), lg) == vokOk &&
-                      same(o3.data(), y, lg);
-    if (m == 10 && lg == 40)
-      ok = ok && voksResidualFilter_G729_16s(x, a, o3.data()) == vokOk && same(o3.data(), y, lg);
-    t.check(ok, "residual");
-  }
-  t.finish("res", 64);
+// Also in place, and through the internal filter with the reference's
+// update switch.
+int synthesis(Reader<int16_t>& r, Ctx&) {
+  const int m = r.one(), lg = r.one(), update = r.one(), ovf = r.one();
+  const int16_t* a = r.take(m + 1);
+  const int16_t* x = r.take(lg);
+  const int16_t* memIn = r.take(m);
+  const int16_t* y = r.take(lg);
+  const int16_t* memOut = r.take(m);
+  std::vector<int16_t> out(lg), mem(memIn, memIn + m), io(x, x + lg), mem2 = mem, mem3 = mem;
+  const VokResult st = voksSynthesisFilter_G729E_16s(a, m, x, out.data(), lg, mem.data());
+  bool ok = same(out.data(), y, lg) && st == (ovf ? vokWrnOverflow : vokOk);
+  if (update) ok = ok && same(mem.data(), memOut, m);
+  ok = ok && voksSynthesisFilter_G729E_16s_I(a, m, io.data(), lg, mem2.data()) == st && io == out;
+  const bool f = voksc::g729::synthesisFilter(a, m, x, io.data(), lg, mem3.data(), update != 0);
+  return ok && f == (ovf != 0) && same(mem3.data(), update ? memOut : memIn, m) && io == out;
 }
 
-namespace {
-// Replays a high-pass stream: records [len, in, out], [0] restarts.
-void highPassStream(const char* kind, int q, const int16_t* coeffs, int atLeast) {
-  auto r = open(kind);
-  int size = 0;
-  ASSERT_EQ(voksHighPassFilterSize_G729(&size), vokOk);
-  std::vector<unsigned char> state(static_cast<size_t>(size));
-  ASSERT_EQ(voksHighPassFilterInit_G729(coeffs, state.data()), vokOk);
-  Tally t(kind);
-  while (!r.done()) {
-    const int lg = r.one();
-    if (lg == 0) {
-      ASSERT_EQ(voksHighPassFilterInit_G729(coeffs, state.data()), vokOk);
-      continue;
-    }
-    const int16_t* in = r.take(lg);
-    std::vector<int16_t> x(in, in + lg);
-    const int16_t* y = r.take(lg);
-    t.check(voksHighPassFilter_G729_16s_ISfs(x.data(), lg, q, state.data()) == vokOk && same(x.data(), y, lg),
-            kind);
-  }
-  t.finish(kind, atLeast);
-}
-}  // namespace
-
-TEST(G729FiltGolden, HighPassFilters) {
-  // a140, b140 (pre-processing, Q12) then a100, b100 (post-processing, Q13)
-  // as the reference tables give them.
-  auto c = readAll<int16_t>(vtest::goldenDir() + "/g729/filt/hp_coeffs.bin");
-  ASSERT_EQ(c.size(), 12u);
-  highPassStream("hp12", 12, c.data(), 40);
-  highPassStream("hp13", 13, c.data() + 6, 38);
+int residual(Reader<int16_t>& r, Ctx&) {
+  const int m = r.one(), lg = r.one();
+  const int16_t* a = r.take(m + 1);
+  const int16_t* x = r.take(m + lg) + m;
+  const int16_t* y = r.take(lg);
+  std::vector<int16_t> o1(lg), o2(lg), o3(lg);
+  voksc::g729::residualFilter_scalar(a, m, x, o1.data(), lg);
+  voksc::g729::residualFilter_avx2(a, m, x, o2.data(), lg);
+  bool ok = same(o1.data(), y, lg) && same(o2.data(), y, lg);
+  if (m <= lg)
+    ok = ok && voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(m), x, o3.data(), lg) == vokOk &&
+         same(o3.data(), y, lg);
+  if (m == 10 && lg == 40) ok = ok && voksResidualFilter_G729_16s(x, a, o3.data()) == vokOk && same(o3.data(), y, lg);
+  return ok;
 }
 
-TEST(G729FiltGolden, LongTermPostFilter) {
-  auto r = open("ltp");
-  Tally t("ltp");
-  while (!r.done()) {
-    const int16_t factor = r.one(), t0 = r.one();
-    const int16_t* res = r.take(192);
-    const int16_t* out = r.take(40);
-    const int16_t vo = r.one();
-    std::vector<int16_t> buf(res, res + 192), y(40);
-    Vok16s voicing = -1;
-    bool ok = voksLongTermPostFilter_G729_16s(factor, t0, buf.data(), y.data(), &voicing) == vokOk &&
-              same(y.data(), out, 40) && voicing == vo && same(buf.data(), res + 40, 152);
-    t.check(ok, "long-term post-filter");
+// High-pass streams: records [len, in, out]; len 0 restarts the filter.
+template <int kQ>
+int highPass(Reader<int16_t>& r, Ctx& c) {
+  const int16_t* coeffs = c.hp.data() + (kQ == 12 ? 0 : 6);
+  const int lg = r.one();
+  if (c.state.empty() || lg == 0) {
+    int size = 0;
+    if (c.hp.size() != 12 || voksHighPassFilterSize_G729(&size) != vokOk) return 0;
+    c.state.assign(static_cast<size_t>(size), 0);
+    if (voksHighPassFilterInit_G729(coeffs, c.state.data()) != vokOk) return 0;
+    if (lg == 0) return -1;
   }
-  t.finish("ltp", 50);
+  const int16_t* in = r.take(lg);
+  std::vector<int16_t> x(in, in + lg);
+  const int16_t* y = r.take(lg);
+  return voksHighPassFilter_G729_16s_ISfs(x.data(), lg, kQ, c.state.data()) == vokOk && same(x.data(), y, lg);
 }
 
-TEST(G729FiltGolden, LongTermPostFilterAnnexB) {
-  auto r = open("ltpb");
-  Tally t("ltpb");
-  while (!r.done()) {
-    const int16_t t0 = r.one(), vad = r.one();
-    const int16_t* speech = r.take(50);
-    const int16_t* a = r.take(11);
-    const int16_t* before = r.take(192);
-    const int16_t* out = r.take(40);
-    const int16_t vo = r.one();
-    std::vector<int16_t> buf(before, before + 192), y(40);
-    Vok16s voicing = -1;
-    bool ok = voksLongTermPostFilter_G729B_16s(t0, speech + 10, a, buf.data(), y.data(), &voicing, vad) == vokOk &&
-              same(y.data(), out, 40) && voicing == vo;
-    t.check(ok, "Annex B long-term post-filter");
-  }
-  t.finish("ltpb", 24);
+int longTerm(Reader<int16_t>& r, Ctx&) {
+  const int16_t factor = r.one(), t0 = r.one();
+  const int16_t* res = r.take(192);
+  const int16_t* out = r.take(40);
+  const int16_t vo = r.one();
+  std::vector<int16_t> buf(res, res + 192), y(40);
+  Vok16s voicing = -1;
+  return voksLongTermPostFilter_G729_16s(factor, t0, buf.data(), y.data(), &voicing) == vokOk &&
+         same(y.data(), out, 40) && voicing == vo && same(buf.data(), res + 40, 152);
 }
 
-TEST(G729FiltGolden, LongTermPostFilterAnnexA) {
-  auto r = open("ltpa");
-  Tally t("ltpa");
-  while (!r.done()) {
-    const int16_t t0 = r.one();
-    const int16_t* speech = r.take(50);
-    const int16_t* num = r.take(11);
-    const int16_t* hist = r.take(143);
-    const int16_t* out = r.take(40);
-    // Our buffer keeps 154 samples of history; the filter reads 143.
-    std::vector<int16_t> buf(194, 12345), y(40);
-    std::memcpy(buf.data() + 11, hist, 143 * sizeof(int16_t));
-    bool ok = voksLongTermPostFilter_G729A_16s(t0, speech + 10, num, buf.data(), y.data()) == vokOk &&
-              same(y.data(), out, 40) && same(buf.data(), hist + 29, 114);
-    t.check(ok, "Annex A long-term post-filter");
-  }
-  t.finish("ltpa", 30);
+int longTermB(Reader<int16_t>& r, Ctx&) {
+  const int16_t t0 = r.one(), vad = r.one();
+  const int16_t* speech = r.take(50);
+  const int16_t* a = r.take(11);
+  const int16_t* before = r.take(192);
+  const int16_t* out = r.take(40);
+  const int16_t vo = r.one();
+  std::vector<int16_t> buf(before, before + 192), y(40);
+  Vok16s voicing = -1;
+  return voksLongTermPostFilter_G729B_16s(t0, speech + 10, a, buf.data(), y.data(), &voicing, vad) == vokOk &&
+         same(y.data(), out, 40) && voicing == vo;
 }
 
-TEST(G729FiltGolden, ShortTermPostFilter) {
-  auto r = open("stp");
-  Tally t("stp");
-  while (!r.done()) {
-    const int16_t* a = r.take(11);
-    const int16_t* ltp = r.take(40);
-    const int16_t* mem = r.take(10);
-    const int16_t* out = r.take(40);
-    const int16_t* h = r.take(20);
-    const int16_t ovf = r.one();
-    std::vector<int16_t> buf(50), hh(20);
-    std::memcpy(buf.data(), mem, 10 * sizeof(int16_t));
-    const VokResult st = voksShortTermPostFilter_G729_16s(a, ltp, buf.data() + 10, hh.data());
-    t.check(st == (ovf ? vokWrnOverflow : vokOk) && same(buf.data() + 10, out, 40) && same(hh.data(), h, 20),
-            "short-term post-filter");
-  }
-  t.finish("stp", 36);
+// Our buffer keeps 154 samples of history; the filter reads 143.
+int longTermA(Reader<int16_t>& r, Ctx&) {
+  const int16_t t0 = r.one();
+  const int16_t* speech = r.take(50);
+  const int16_t* num = r.take(11);
+  const int16_t* hist = r.take(143);
+  const int16_t* out = r.take(40);
+  std::vector<int16_t> buf(194, 12345), y(40);
+  std::memcpy(buf.data() + 11, hist, 143 * sizeof(int16_t));
+  return voksLongTermPostFilter_G729A_16s(t0, speech + 10, num, buf.data(), y.data()) == vokOk &&
+         same(y.data(), out, 40) && same(buf.data(), hist + 29, 114);
 }
 
-TEST(G729FiltGolden, TiltCompensation) {
-  auto r = open("tilt");
-  Tally t("tilt");
-  while (!r.done()) {
-    const int16_t* h = r.take(20);
-    const int16_t* sig = r.take(41);
-    const int16_t* out = r.take(40);
-    std::vector<int16_t> buf(sig, sig + 41);
-    t.check(voksTiltCompensation_G729_16s(h, buf.data() + 1) == vokOk && same(buf.data() + 1, out, 40), "tilt");
-  }
-  t.finish("tilt", 36);
+int shortTerm(Reader<int16_t>& r, Ctx&) {
+  const int16_t* a = r.take(11);
+  const int16_t* ltp = r.take(40);
+  const int16_t* mem = r.take(10);
+  const int16_t* out = r.take(40);
+  const int16_t* h = r.take(20);
+  const int16_t ovf = r.one();
+  std::vector<int16_t> buf(50), hh(20);
+  std::memcpy(buf.data(), mem, 10 * sizeof(int16_t));
+  const VokResult st = voksShortTermPostFilter_G729_16s(a, ltp, buf.data() + 10, hh.data());
+  return st == (ovf ? vokWrnOverflow : vokOk) && same(buf.data() + 10, out, 40) && same(hh.data(), h, 20);
 }
 
-TEST(G729FiltGolden, TiltCompensationAnnexE) {
-  auto r = open("tilte");
-  Tally t("tilte");
-  while (!r.done()) {
-    const int16_t k = r.one();
-    const int16_t* sig = r.take(41);
-    const int16_t* out = r.take(40);
-    std::vector<int16_t> y(40);
-    t.check(voksTiltCompensation_G729E_16s(k, sig + 1, y.data()) == vokOk && same(y.data(), out, 40), "tilt E");
-  }
-  t.finish("tilte", 36);
+int tilt(Reader<int16_t>& r, Ctx&) {
+  const int16_t* h = r.take(20);
+  const int16_t* sig = r.take(41);
+  const int16_t* out = r.take(40);
+  std::vector<int16_t> buf(sig, sig + 41);
+  return voksTiltCompensation_G729_16s(h, buf.data() + 1) == vokOk && same(buf.data() + 1, out, 40);
 }
 
-TEST(G729FiltGolden, TiltCompensationAnnexA) {
-  auto r = open("tilta");
-  Tally t("tilta");
-  while (!r.done()) {
-    const int16_t* ap = r.take(22);
-    const int16_t mem = r.one();
-    const int16_t* sig = r.take(40);
-    const int16_t* out = r.take(40);
-    std::vector<int16_t> buf(41);
-    buf[0] = mem;
-    std::memcpy(buf.data() + 1, sig, 40 * sizeof(int16_t));
-    t.check(voksTiltCompensation_G729A_16s(ap, buf.data() + 1) == vokOk && same(buf.data() + 1, out, 40),
-            "tilt A");
-  }
-  t.finish("tilta", 30);
+int tiltE(Reader<int16_t>& r, Ctx&) {
+  const int16_t k = r.one();
+  const int16_t* sig = r.take(41);
+  const int16_t* out = r.take(40);
+  std::vector<int16_t> y(40);
+  return voksTiltCompensation_G729E_16s(k, sig + 1, y.data()) == vokOk && same(y.data(), out, 40);
 }
 
-TEST(G729FiltGolden, PreemphasisAnnexA) {
-  auto r = open("pre");
-  Tally t("pre");
-  while (!r.done()) {
-    const int16_t g = r.one(), len = r.one(), mem = r.one();
-    const int16_t* x = r.take(len);
-    const int16_t* out = r.take(len);
-    std::vector<int16_t> y(len), io(x, x + len);
-    Vok16s m1 = mem, m2 = mem;
-    bool ok = voksPreemphasize_G729A_16s(g, x, y.data(), len, &m1) == vokOk && same(y.data(), out, len) &&
-              m1 == x[len - 1];
-    ok = ok && voksPreemphasize_G729A_16s_I(g, io.data(), len, &m2) == vokOk && io == y && m2 == m1;
-    t.check(ok, "pre-emphasis");
-  }
-  t.finish("pre", 20);
+int tiltA(Reader<int16_t>& r, Ctx&) {
+  const int16_t* ap = r.take(22);
+  const int16_t mem = r.one();
+  const int16_t* sig = r.take(40);
+  const int16_t* out = r.take(40);
+  std::vector<int16_t> buf(41);
+  buf[0] = mem;
+  std::memcpy(buf.data() + 1, sig, 40 * sizeof(int16_t));
+  return voksTiltCompensation_G729A_16s(ap, buf.data() + 1) == vokOk && same(buf.data() + 1, out, 40);
 }
 
-TEST(G729FiltGolden, GainControl) {
-  for (const char* kind : {"agc", "agca"}) {
-    auto r = open(kind);
-    Tally t(kind);
-    const bool annexA = kind[3] == 'a';
-    while (!r.done()) {
-      const int16_t* before = r.take(40);
-      const int16_t* in = r.take(40);
-      const int16_t g = r.one();
-      const int16_t* out = r.take(40);
-      const int16_t gOut = r.one();
-      std::vector<int16_t> sig(in, in + 40);
-      Vok16s gain = g;
-      const VokResult st = annexA ? voksGainControl_G729A_16s_I(before, sig.data(), &gain)
-                                  : voksGainControl_G729_16s_I(before, sig.data(), &gain);
-      t.check(st == vokOk && same(sig.data(), out, 40) && gain == gOut, kind);
-    }
-    t.finish(kind, 30);
-  }
+int preemphasis(Reader<int16_t>& r, Ctx&) {
+  const int16_t g = r.one(), len = r.one(), mem = r.one();
+  const int16_t* x = r.take(len);
+  const int16_t* out = r.take(len);
+  std::vector<int16_t> y(len), io(x, x + len);
+  Vok16s m1 = mem, m2 = mem;
+  return voksPreemphasize_G729A_16s(g, x, y.data(), len, &m1) == vokOk && same(y.data(), out, len) &&
+         m1 == x[len - 1] && voksPreemphasize_G729A_16s_I(g, io.data(), len, &m2) == vokOk && io == y && m2 == m1;
 }
 
-TEST(G729FiltGolden, PhaseDispersionStream) {
-  auto r = open("disp");
-  int size = 0;
-  ASSERT_EQ(voksPhaseDispersionGetStateSize_G729D_16s(&size), vokOk);
-  std::vector<unsigned char> state(static_cast<size_t>(size));
-  ASSERT_EQ(voksPhaseDispersionInit_G729D_16s(state.data()), vokOk);
-  Tally t("disp");
-  while (!r.done()) {
-    const int16_t kind = r.one();
-    if (kind == -1) {
-      ASSERT_EQ(voksPhaseDispersionInit_G729D_16s(state.data()), vokOk);
-      continue;
-    }
-    const int16_t gp = r.one(), gc = r.one();
-    if (kind == 0) {
-      ASSERT_EQ(voksPhaseDispersionUpdate_G729D_16s(gp, gc, state.data()), vokOk);
-      continue;
-    }
-    const int16_t* exc = r.take(40);
-    const int16_t* code = r.take(40);
-    const int16_t* codeOut = r.take(40);
-    const int16_t* excOut = r.take(40);
-    std::vector<int16_t> c(code, code + 40), e(40);
-    t.check(voksPhaseDispersion_G729D_16s(exc, e.data(), gc, gp, c.data(), state.data()) == vokOk &&
-                same(c.data(), codeOut, 40) && same(e.data(), excOut, 40),
-            "phase dispersion");
+template <bool kAnnexA>
+int gainControl(Reader<int16_t>& r, Ctx&) {
+  const int16_t* before = r.take(40);
+  const int16_t* in = r.take(40);
+  const int16_t g = r.one();
+  const int16_t* out = r.take(40);
+  const int16_t gOut = r.one();
+  std::vector<int16_t> sig(in, in + 40);
+  Vok16s gain = g;
+  const VokResult st = kAnnexA ? voksGainControl_G729A_16s_I(before, sig.data(), &gain)
+                               : voksGainControl_G729_16s_I(before, sig.data(), &gain);
+  return st == vokOk && same(sig.data(), out, 40) && gain == gOut;
+}
+
+// Records: kind -1 restarts, 0 updates the gains' history, 1 filters.
+int dispersion(Reader<int16_t>& r, Ctx& c) {
+  const int16_t kind = r.one();
+  if (c.state.empty() || kind == -1) {
+    int size = 0;
+    if (voksPhaseDispersionGetStateSize_G729D_16s(&size) != vokOk) return 0;
+    c.state.assign(static_cast<size_t>(size), 0);
+    if (voksPhaseDispersionInit_G729D_16s(c.state.data()) != vokOk) return 0;
+    if (kind == -1) return -1;
   }
-  t.finish("disp", 90);
+  const int16_t gp = r.one(), gc = r.one();
+  if (kind == 0) return voksPhaseDispersionUpdate_G729D_16s(gp, gc, c.state.data()) == vokOk ? -1 : 0;
+  const int16_t* exc = r.take(40);
+  const int16_t* code = r.take(40);
+  const int16_t* codeOut = r.take(40);
+  const int16_t* excOut = r.take(40);
+  std::vector<int16_t> cv(code, code + 40), e(40);
+  return voksPhaseDispersion_G729D_16s(exc, e.data(), gc, gp, cv.data(), c.state.data()) == vokOk &&
+         same(cv.data(), codeOut, 40) && same(e.data(), excOut, 40);
 }
 
 // The float forms follow the single-precision float reference operation by
 // operation, so they are held to a few units in the last place.
-namespace {
 bool close(const float* a, const float* b, int n, float scale) {
   for (int i = 0; i < n; ++i)
     if (std::fabs(a[i] - b[i]) > 1e-5f * (std::fabs(b[i]) + scale)) return false;
   return true;
 }
+
+int synthesisFloat(Reader<float>& r, Ctx&) {
+  const int lg = static_cast<int>(r.one());
+  const bool update = r.one() != 0.0f;
+  const float* a = r.take(11);
+  const float* x = r.take(lg);
+  const float* memIn = r.take(10);
+  const float* y = r.take(lg);
+  const float* memOut = r.take(10);
+  std::vector<float> out(lg), mem(memIn, memIn + 10);
+  return voksSynthesisFilter_G729_32f(a, 10, x, out.data(), lg, mem.data()) == vokOk &&
+         close(out.data(), y, lg, 1.0f) && (!update || close(mem.data(), memOut, 10, 1.0f));
+}
+
+int gainControlFloat(Reader<float>& r, Ctx&) {
+  const float* before = r.take(40);
+  const float* in = r.take(40);
+  const float g = r.one();
+  const float* out = r.take(40);
+  const float gOut = r.one();
+  float gainIn = 0.0f;
+  for (int i = 0; i < 40; ++i) gainIn += std::fabs(before[i]);
+  std::vector<float> sig(in, in + 40);
+  float gain = g;
+  return voksGainControl_G729_32f_I(gainIn, 0.9875f, sig.data(), &gain) == vokOk && close(sig.data(), out, 40, 1.0f) &&
+         close(&gain, &gOut, 1, 1e-3f);
+}
+
+int filteredExcitationFloat(Reader<float>& r, Ctx&) {
+  const float e = r.one();
+  const float* h = r.take(40);
+  const float* in = r.take(40);
+  const float* out = r.take(40);
+  std::vector<float> y(in, in + 40);
+  return voksFilteredExcitation_G729_32f(h, y.data(), 40, e) == vokOk && close(y.data(), out, 40, 1.0f);
+}
+
+const Replay<int16_t> kFixed[] = {
+    {"syn", 100, synthesis},          {"res", 64, residual},        {"hp12", 40, highPass<12>},
+    {"hp13", 38, highPass<13>},       {"ltp", 50, longTerm},        {"ltpb", 24, longTermB},
+    {"ltpa", 30, longTermA},          {"stp", 36, shortTerm},       {"tilt", 36, tilt},
+    {"tilte", 36, tiltE},             {"tilta", 30, tiltA},         {"pre", 20, preemphasis},
+    {"agc", 30, gainControl<false>},  {"agca", 30, gainControl<true>}, {"disp", 90, dispersion},
+};
+
+const Replay<float> kFloat[] = {
+    {"synf", 20, synthesisFloat}, {"agcf", 16, gainControlFloat}, {"fexc", 16, filteredExcitationFloat}};
+
 }  // namespace
 
-TEST(G729FiltGolden, FloatSynthesisFilter) {
-  auto r = open<float>("synf");
-  Tally t("synf");
-  while (!r.done()) {
-    const int lg = static_cast<int>(r.one());
-    const bool update = r.one() != 0.0f;
-    const float* a = r.take(11);
-    const float* x = r.take(lg);
-    const float* memIn = r.take(10);
-    const float* y = r.take(lg);
-    const float* memOut = r.take(10);
-    std::vector<float> out(lg), mem(memIn, memIn + 10);
-    bool ok = voksSynthesisFilter_G729_32f(a, 10, x, out.data(), lg, mem.data()) == vokOk &&
-              close(out.data(), y, lg, 1.0f);
-    if (update) ok = ok && close(mem.data(), memOut, 10, 1.0f);
-    t.check(ok, "float synthesis");
-  }
-  t.finish("synf", 20);
-}
-
-TEST(G729FiltGolden, FloatGainControl) {
-  auto r = open<float>("agcf");
-  Tally t("agcf");
-  while (!r.done()) {
-    const float* before = r.take(40);
-    const float* in = r.take(40);
-    const float g = r.one();
-    const float* out = r.take(40);
-    const float gOut = r.one();
-    float gainIn = 0.0f;
-    for (int i = 0; i < 40; ++i) gainIn += std::fabs(before[i]);
-    std::vector<float> sig(in, in + 40);
-    float gain = g;
-    t.check(voksGainControl_G729_32f_I(gainIn, 0.9875f, sig.data(), &gain) == vokOk &&
-                close(sig.data(), out, 40, 1.0f) && close(&gain, &gOut, 1, 1e-3f),
-            "float gain control");
-  }
-  t.finish("agcf", 16);
-}
-
-TEST(G729FiltGolden, FloatFilteredExcitation) {
-  auto r = open<float>("fexc");
-  Tally t("fexc");
-  while (!r.done()) {
-    const float e = r.one();
-    const float* h = r.take(40);
-    const float* in = r.take(40);
-    const float* out = r.take(40);
-    std::vector<float> y(in, in + 40);
-    t.check(voksFilteredExcitation_G729_32f(h, y.data(), 40, e) == vokOk && close(y.data(), out, 40, 1.0f),
-            "filtered excitation");
-  }
-  t.finish("fexc", 16);
+TEST(G729FiltGolden, EveryRecordOfEveryStream) {
+  for (const auto& p : kFixed) replay(p);
+  for (const auto& p : kFloat) replay(p);
 }
