@@ -392,6 +392,30 @@ VOKAPI VokResult voksFixedCodebookDecode_GSMAMR_16s(const Vok16s* indices, Vok16
  * factor is div_s(mult(r1, 0.8), r0) on the high words of the response
  * correlations, 0 when r1 <= 0 (the codec's arithmetic). */
 VOKAPI VokResult voksPostFilter_GSMAMR_16s(const Vok16s* aq, const Vok16s* syn, Vok16s* tiltMem, Vok16s* pastGain, Vok16s* inMem, Vok16s* synMem, Vok16s* out, VokRateCode rate);
+/* First voice-activity detector: the record below, set by the caller to the
+ * standard's reset values (levels and background estimates 150, filter
+ * memories, counters and registers 0, corrHpFast 13106).  src: the 40
+ * samples before the frame, then the 160 of the frame.  pitchReg is kept by
+ * the caller (the coder's pitch detection). */
+typedef struct {
+  Vok16s subLevel[9];
+  Vok16s oldLevel[9];
+  Vok16s aveLevel[9];
+  Vok16s bckrEst[9];
+  Vok16s filterMem[11];
+  Vok16s burstCount;
+  Vok16s hangCount;
+  Vok16s statCount;
+  Vok16s vadReg;
+  Vok16s complexHigh;
+  Vok16s complexLow;
+  Vok16s complexHangTimer;
+  Vok16s complexHangCount;
+  Vok16s complexWarning;
+  Vok16s corrHpFast;
+  Vok16s pitchReg;
+} VAD1State_GSMAMR_16s;
+VOKAPI VokResult voksVAD1_GSMAMR_16s(const Vok16s* src, VAD1State_GSMAMR_16s* state, Vok16s* vadFlag, Vok16s bestCorrHp, Vok16s toneReg);
 /* ==== end GSM-AMR DTX and code vectors ======================================= */
 
 /* ==== G.726 ADPCM =========================================================== */
