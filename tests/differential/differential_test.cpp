@@ -3,8 +3,9 @@
 //
 // Each table row is a coder.  The test generates its hostile input
 // deterministically (white and coloured noise at five levels up to full
-// scale, clipped squares, a chirp, official speech driven into clipping, DC
-// steps, silence with single impulses), encodes it through vokcodec's C
+// scale, clipped squares, a chirp, official speech driven into clipping,
+// voiced sound at the longest and shortest pitch delays, DC steps, silence
+// with single impulses), encodes it through vokcodec's C
 // interface, impairs the resulting stream (random erasures from 1 to 10 %,
 // erasures right after extreme pitch delays, flipped parity bits, random
 // parameter frames) and decodes that.  Every 10 ms frame of each output
@@ -17,17 +18,16 @@
 // kept outside the repository runs the unmodified reference programs
 // (built from the ITU packages) on those files and writes the per-frame
 // CRCs of their outputs into tests/golden/differential/<case>.crc (32-bit
-// little-endian words), where an encoder's frame is hashed as its bit count (two
-// bytes, little endian) followed by one byte per bit and a decoder's frame
-// as its 16-bit little-endian samples.
+// little-endian words).  An encoder's frame is hashed as its bit count (two
+// bytes, little endian) followed by one byte per bit (a G.726 or G.722
+// frame: 80 codes, one byte each), a decoder's frame as its 16-bit
+// little-endian samples.
 //
 // A new family adds a row (encode/decode through its C interface) and its
 // golden files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -81,6 +81,8 @@ std::vector<uint32_t> pcmCrcs(const std::vector<int16_t>& pcm, int frameLen) {
 
 // ---- deterministic hostile input -------------------------------------------
 
+// Everything below is integer arithmetic, so the inputs are the same on
+// every compiler and library.
 struct Rng {
   uint64_t s;
   explicit Rng(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
@@ -90,12 +92,25 @@ struct Rng {
     s ^= s << 17;
     return static_cast<uint32_t>(s >> 16);
   }
-  double uniform() { return next() / 4294967296.0; }                   // [0, 1)
-  double gauss() { return std::sqrt(-2 * std::log(1 - uniform())) * std::cos(6.283185307179586 * uniform()); }
-  bool chance(double p) { return uniform() < p; }
+  // Near-Gaussian (sum of four uniforms), standard deviation 2365, about
+  // 1.15 in Q11.
+  int32_t gauss() {
+    int32_t sum = 0;
+    for (int k = 0; k < 4; ++k) sum += static_cast<int32_t>(next() & 0xFFFF) - 32768;
+    return sum / 16;
+  }
+  bool chance(uint32_t perMillion) { return next() % 1000000u < perMillion; }
 };
 
-int16_t clip(double v) { return static_cast<int16_t>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, v)))); }
+int16_t clip(int64_t v) { return static_cast<int16_t>(std::max<int64_t>(-32768, std::min<int64_t>(32767, v))); }
+
+// Sine of a 16-bit phase, Q15 (a parabola per half wave: close enough for
+// test signals, exact in integers).
+int32_t sine(uint32_t phase) {
+  const int32_t p = static_cast<int32_t>(phase & 0x7FFF);  // position in the half wave, Q15
+  const int32_t v = static_cast<int32_t>((int64_t{4} * p * (32768 - p)) >> 15);
+  return phase & 0x8000 ? -v : v;
+}
 
 std::vector<int16_t> officialSpeech() {
   std::vector<int16_t> w;
@@ -107,42 +122,45 @@ std::vector<int16_t> officialSpeech() {
 std::vector<int16_t> hostileSignal(int rate) {
   std::vector<int16_t> x;
   Rng rng(rate);
-  const double levels[5] = {300, 2000, 8000, 16000, 40000};  // RMS; the last one clips
+  const int64_t levels[5] = {300, 2000, 8000, 16000, 40000};  // about the RMS; the last one clips
   for (int coloured = 0; coloured < 2; ++coloured) {
-    for (double rms : levels) {
-      double lp = 0;
+    for (int64_t rms : levels) {
+      int64_t lp = 0;  // first-order low-pass of unit gain in power
       for (int i = 0; i < rate; ++i) {
-        const double w = rng.gauss();
-        lp = 0.9 * lp + 0.43589 * w;  // unit-variance first-order low-pass
-        x.push_back(clip(rms * (coloured ? lp : w)));
+        const int64_t w = rng.gauss();
+        lp = (lp * 29491 + w * 14283) >> 15;
+        x.push_back(clip((rms * (coloured ? lp : w)) >> 11));
       }
     }
   }
+  uint64_t phase = 0;
   for (int i = 0; i < rate; ++i) {  // squares of rising frequency, twice full scale, clipped
-    const double f = 50.0 + 3000.0 * i / rate;
-    x.push_back(clip(std::sin(6.283185307179586 * f * i / rate) >= 0 ? 65536.0 : -65536.0));
+    phase += (65536ull * (50 + 3000ull * i / rate)) / rate;
+    x.push_back(clip(sine(static_cast<uint32_t>(phase)) >= 0 ? 65536 : -65536));
   }
-  double phase = 0;
+  phase = 0;
   for (int i = 0; i < rate; ++i) {  // chirp up to the Nyquist frequency at full scale
-    phase += 6.283185307179586 * (20.0 + (rate / 2.0 - 20.0) * i / rate) / rate;
-    x.push_back(clip(32767.0 * std::sin(phase)));
+    phase += (65536ull * (20 + (rate / 2 - 20ull) * i / rate)) / rate;
+    x.push_back(clip(sine(static_cast<uint32_t>(phase))));
   }
   const std::vector<int16_t> speech = officialSpeech();
   for (int gain : {4, 16}) {  // speech driven into clipping
-    for (int i = 0; i < rate; ++i) x.push_back(clip(speech.empty() ? 0.0 : double(gain) * speech[(i * 8000 / rate + 4000 * gain) % speech.size()]));
+    for (int i = 0; i < rate; ++i)
+      x.push_back(speech.empty() ? 0 : clip(int64_t{gain} * speech[(i * 8000 / rate + 4000 * gain) % speech.size()]));
   }
   // Voiced sound at the delay limits: a resonance excited with periods
-  // gliding over 141..145 samples, then over 19..22 (at 8 kHz).
-  for (double lo : {141.0, 19.0}) {
-    const double hi = lo + (lo > 100 ? 4 : 3);
-    double y1 = 0, y2 = 0, next = 0;
+  // gliding over 141..145 samples, then over 19..22 (at 8 kHz; periods in
+  // 1/256 sample).
+  for (int64_t lo : {141 * 256, 19 * 256}) {
+    const int64_t span = lo > 100 * 256 ? 4 * 256 : 3 * 256;
+    int64_t y1 = 0, y2 = 0, next = 0;
     for (int i = 0; i < rate; ++i) {
-      double e = 0;
-      if (i * 8000.0 / rate >= next) {
+      int64_t e = 0;
+      if (int64_t{i} * 8000 * 256 / rate >= next) {
         e = 6000;
-        next += lo + (hi - lo) * i / rate;
+        next += lo + span * i / rate;
       }
-      const double y = e + 1.8 * y1 - 0.9 * y2;
+      const int64_t y = e + ((y1 * 29491 - y2 * 14746) >> 14);  // poles at radius 0.95
       y2 = y1;
       y1 = y;
       x.push_back(clip(y));
@@ -164,9 +182,19 @@ int field(const std::vector<uint8_t>& b, int at, int n) {
   return v;
 }
 
+// An 80-bit frame whose second delay has the integer part 144 (the first
+// delay 140 or more, the second index 31), or whose first delay is the
+// smallest.
+bool secondDelay144(const std::vector<uint8_t>& b) {
+  if (b.size() != 80) return false;
+  const int p1 = field(b, 18, 8);
+  const int t1 = p1 < 197 ? (p1 + 2) / 3 + 19 : p1 - 112;
+  return t1 >= 140 && field(b, 51, 5) == 31;
+}
+bool extremeDelay(const std::vector<uint8_t>& b) { return secondDelay144(b) || (b.size() == 80 && field(b, 18, 8) < 3); }
+
 // Erasures at a rate rising from 1 % to 10 % over the stream, an erasure
-// after every 80-bit frame whose second delay is the largest (integer part
-// 144) or whose first is the smallest, flipped parity bits, random
+// after every frame with an extreme delay, flipped parity bits, random
 // parameter frames of the same size.
 Stream impair(Stream s, uint64_t seed, bool framed, int codeMask) {
   Rng rng(seed);
@@ -174,18 +202,17 @@ Stream impair(Stream s, uint64_t seed, bool framed, int codeMask) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     Frame& f = s[i];
     if (!framed) {  // sample coders: runs of random codes
-      if (rng.chance(0.05))
+      if (rng.chance(50000))
         for (auto& b : f.bits) b = static_cast<uint8_t>(rng.next() & codeMask);
       continue;
     }
-    const double p = 0.01 + 0.09 * i / s.size();
-    const bool extreme = f.bits.size() == 80 && ((field(f.bits, 18, 8) >= 197 + 27 && field(f.bits, 51, 5) == 31) ||
-                                                 field(f.bits, 18, 8) < 3);
+    const auto p = static_cast<uint32_t>(10000 + 90000 * i / s.size());
+    const bool extreme = extremeDelay(f.bits);
     if (eraseNext || rng.chance(p)) {
       f.erased = true;
-    } else if (f.bits.size() == 80 && rng.chance(0.02)) {
+    } else if (f.bits.size() == 80 && rng.chance(20000)) {
       f.bits[26] ^= 1;  // parity of the first delay
-    } else if (!f.bits.empty() && rng.chance(0.02)) {
+    } else if (!f.bits.empty() && rng.chance(20000)) {
       for (auto& b : f.bits) b = rng.next() & 1;
     }
     eraseNext = extreme && !eraseNext;
@@ -198,9 +225,7 @@ Stream eraseAfterLag144(Stream s) {
   bool eraseNext = false;
   for (Frame& f : s) {
     if (eraseNext) f.erased = true;
-    const int p1 = field(f.bits, 18, 8);
-    const int t1 = p1 < 197 ? (p1 + 2) / 3 + 19 : p1 - 112;
-    eraseNext = !eraseNext && t1 >= 140 && field(f.bits, 51, 5) == 31;
+    eraseNext = !eraseNext && secondDelay144(f.bits);
   }
   return s;
 }
@@ -375,7 +400,7 @@ std::vector<int16_t> ratePattern(std::size_t frames, int count) {
   std::vector<int16_t> r;
   int cur = count - 1;
   for (std::size_t i = 0; i < frames; ++i) {
-    if (rng.chance(0.1)) cur = static_cast<int>(rng.next() % count);
+    if (rng.chance(100000)) cur = static_cast<int>(rng.next() % count);
     r.push_back(static_cast<int16_t>(cur));
   }
   return r;
