@@ -65,107 +65,112 @@ TEST(G729Stream, ComparisonFindsTheDifferingFrame) {
 TEST(G729Stream, ChecksTellRightFromWrong) {
   VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
   const std::string root = vtest::testVectorDir();
-  const std::vector<uint8_t> official = readBytes(annexI() + "dm19.b10");
-  const std::vector<int16_t> decoded = readPcm(annexI() + "dm19.o10");
-
-  auto replay = [&](bool damage) {
-    return [&official, damage](const std::vector<int16_t>&, const vokc::Options& o, std::vector<uint8_t>& out,
-                               std::string&) {
-      EXPECT_TRUE(o.dtx);
-      out = official;
-      if (damage) out[frameOffset(out, 40) + 4] ^= 0xFE;  // 0x7F <-> 0x81
-      return true;
-    };
-  };
+  const vokc::Codec& c = registeredCodec("g729i");
   vokc::Options dtx;
   dtx.dtx = true;
-  EXPECT_EQ(vokc::encoderCheck("x", "annexI", "dm19.8k", "dm19.b10", dtx, "", replay(false)).run(root), "");
-  const std::string bad = vokc::encoderCheck("x", "annexI", "dm19.8k", "dm19.b10", dtx, "", replay(true)).run(root);
-  EXPECT_EQ(bad.rfind("first differing frame 40 ", 0), 0u) << bad;
-  EXPECT_EQ(vokc::encoderCheck("x", "annexI", "no_such.pcm", "dm19.b10", dtx, "", replay(false)).run(root),
+  dtx.rate = "6.4";
+  EXPECT_EQ(vokc::encoderCheck("x", c, "annexI", "dm19.8k", "dm19.b10", dtx).run(root), "");
+  dtx.rate = "8";
+  const std::string bad = vokc::encoderCheck("x", c, "annexI", "dm19.8k", "dm19.b10", dtx).run(root);
+  EXPECT_EQ(bad.rfind("first differing frame ", 0), 0u) << bad;
+  EXPECT_EQ(vokc::encoderCheck("x", c, "annexI", "no_such.pcm", "dm19.b10", dtx).run(root),
             "missing " + annexI() + "no_such.pcm");
-  EXPECT_EQ(vokc::encoderCheck("x", "annexI", "dm19.8k", "dm19.b10", dtx, "no_such.rate", replay(false)).run(root),
+  EXPECT_EQ(vokc::encoderCheck("x", c, "annexI", "dm19.8k", "dm19.b10", {}, "no_such.rate").run(root),
             "missing " + annexI() + "no_such.rate");
-
-  auto output = [&](std::size_t sample) {
-    return [&decoded, sample](const std::vector<uint8_t>&, const vokc::Options&, std::vector<int16_t>& pcm,
-                              std::string&) {
-      pcm = decoded;
-      if (sample < pcm.size()) pcm[sample] = static_cast<int16_t>(pcm[sample] ^ 1);
-      return true;
-    };
-  };
-  EXPECT_EQ(vokc::decoderCheck("x", "annexI", "dm19.b10", "dm19.o10", {}, output(decoded.size())).run(root), "");
-  EXPECT_EQ(vokc::decoderCheck("x", "annexI", "dm19.b10", "dm19.o10", {}, output(80 * 33 + 5)).run(root),
-            "first differing frame 33");
+  EXPECT_EQ(vokc::decoderCheck("x", c, "annexI", "dm19.b10", "dm19.o10").run(root), "");
+  EXPECT_EQ(vokc::decoderCheck("x", c, "annexI", "dm19.b10", "dm19.o12").run(root).rfind("first differing frame", 0),
+            0u);
 }
 
-TEST(G729Stream, RtpPayloadsSplitIntoWholeFrames) {
-  std::vector<uint8_t> bits(118);
+// The family's ITU layout: bit words other than 0x007F, 0x0081 and 0 are an
+// error naming the frame; a 0 word marks the frame lost (except in the
+// spared last words); a damaged sync word marks an untransmitted frame lost
+// where the codec says so.
+TEST(G729Stream, ItuLayoutReadsFramesAndMarks) {
+  std::vector<uint8_t> bits(80);
   for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<uint8_t>((i * 7 + 3) % 5 < 2);
   std::vector<uint8_t> stream;
-  vokc::appendFrame(stream, bits.data(), 118, false);
-  vokc::appendFrame(stream, bits.data(), 118, false);
-  ASSERT_EQ(stream.size(), 30u);  // 15 octets per 118-bit frame, zero-padded
-  std::vector<vokc::SerialFrame> frames;
+  vokc::writeSerialFrame(stream, bits.data(), 80);
+  vokc::writeSerialFrame(stream, bits.data(), 80);
+  auto read = [](const vokc::ItuLayout& l, const std::vector<uint8_t>& in, std::vector<vokc::ReceivedFrame>& out,
+                 std::string& err) {
+    std::size_t pos = 0;
+    const vokc::ByteInput input = vokc::memoryInput(in, pos);
+    out.clear();
+    err.clear();
+    vokc::ReceivedFrame f;
+    while (l.read(input, out.size(), f, err)) out.push_back(f);
+    return err.empty();
+  };
+  const vokc::ItuLayout plain = vokc::g729ItuLayout({80}), spared = vokc::g729ItuLayout({80}, 2),
+                        bySync = vokc::g729ItuLayout({0, 80}, 0, true);
+  std::vector<vokc::ReceivedFrame> frames;
   std::string err;
-  ASSERT_TRUE(vokc::readStreamFrames(stream, false, 118, {}, frames, err)) << err;
+  ASSERT_TRUE(read(plain, stream, frames, err)) << err;
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[1].bits, bits);
-  EXPECT_FALSE(frames[1].erased);
+  std::vector<uint8_t> octets(10);
+  vokc::g729ToOctets(bits.data(), 80, octets.data());
+  EXPECT_EQ(frames[1].payload, octets);
+  std::vector<uint8_t> back;
+  plain.write(octets.data(), 10, back);
+  EXPECT_EQ(back, std::vector<uint8_t>(stream.begin(), stream.begin() + 164));
+
+  std::vector<uint8_t> odd = stream;
+  odd[164 + 4 + 2 * 9] = 0x80;  // frame 1, bit 9
+  EXPECT_FALSE(read(plain, odd, frames, err));
+  EXPECT_EQ(err, "frame 1: bit word 0x0080 at bit 9 (bits are 0x007F or 0x0081, 0 marks a lost frame)");
+
+  std::vector<uint8_t> tail = stream;
+  tail[4 + 2 * 79] = 0;  // last word of frame 0
+  ASSERT_TRUE(read(plain, tail, frames, err)) << err;
+  EXPECT_TRUE(frames[0].lost);
+  ASSERT_TRUE(read(spared, tail, frames, err)) << err;
+  EXPECT_FALSE(frames[0].lost);
+
+  std::vector<uint8_t> empty;
+  vokc::writeSerialFrame(empty, nullptr, 0);
+  empty[0] = 0x20;  // sync 0x6B20
+  ASSERT_TRUE(read(bySync, empty, frames, err)) << err;
+  EXPECT_TRUE(frames[0].lost);
+  EXPECT_FALSE(read(plain, empty, frames, err));
 
   stream.pop_back();
-  EXPECT_FALSE(vokc::readStreamFrames(stream, false, 118, {}, frames, err));
-  EXPECT_EQ(err, "truncated bitstream: 29 bytes is not a whole number of 15-byte frames");
-
-  // The ITU layout of the same bits reads back through the serial reader.
-  std::vector<uint8_t> itu;
-  vokc::appendFrame(itu, bits.data(), 118, true);
-  ASSERT_EQ(itu.size(), 4u + 2u * 118u);
-  ASSERT_TRUE(vokc::readStreamFrames(itu, true, 0, {118}, frames, err)) << err;
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].bits, bits);
-  EXPECT_FALSE(vokc::readStreamFrames(itu, true, 0, {80}, frames, err));
+  EXPECT_FALSE(read(plain, stream, frames, err));
+  EXPECT_EQ(err, "truncated bitstream at frame 1");
 }
 
+// Rate files: one word per frame from the codec's list, the last word
+// continuing; an empty file, a word out of range or a fixed rate beside the
+// file are errors.
 TEST(G729Stream, RateFilesFollowTheCodecsRules) {
-  TempFile file(std::vector<int16_t>{2, 0, 1, 7});
+  const vokc::Codec& c = registeredCodec("g729i");
+  const std::vector<int16_t> pcm(80 * 6, 0);
+  TempFile file(std::vector<int16_t>{2, 0, 1});
   vokc::Options o;
   o.rateFile = file.path;
-  std::vector<int> rates;
+  std::vector<uint8_t> out;
   std::string err;
-  // Only the words of the frames coded are checked (Annex I) ...
-  ASSERT_TRUE(vokc::rateFileRates(o, 3, 2, "legend", false, rates, err)) << err;
-  EXPECT_EQ(rates, (std::vector<int>{2, 0, 1}));
-  // ... or every word of the file (Annex E).
-  EXPECT_FALSE(vokc::rateFileRates(o, 3, 2, "legend", true, rates, err));
-  EXPECT_EQ(err, file.path + ": rate 7 at frame 3 (legend)");
-  EXPECT_FALSE(vokc::rateFileRates(o, 6, 2, "legend", false, rates, err));
-  // The last word continues past the end of the file.
-  ASSERT_TRUE(vokc::rateFileRates(o, 6, 7, "legend", true, rates, err)) << err;
-  EXPECT_EQ(rates, (std::vector<int>{2, 0, 1, 7, 7, 7}));
-  EXPECT_FALSE(vokc::rateFileRates(o, 3, 0, "legend", false, rates, err));
-  EXPECT_EQ(err, file.path + ": rate 2 at frame 0 (legend)");
+  ASSERT_TRUE(c.encode(pcm, o, out, err)) << err;
+  std::vector<vokc::SerialFrame> frames;
+  ASSERT_TRUE(vokc::readSerialFrames(out, {64, 80, 118}, frames, err)) << err;
+  std::vector<std::size_t> sizes;
+  for (const auto& f : frames) sizes.push_back(f.bits.size());
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{118, 64, 80, 80, 80, 80}));
 
+  TempFile bad(std::vector<int16_t>{2, 0, 3});
+  o.rateFile = bad.path;
+  EXPECT_FALSE(c.encode(pcm, o, out, err));
+  EXPECT_EQ(err, bad.path + ": rate 3 at frame 2 (0 = 6.4, 1 = 8, 2 = 11.8 kbit/s)");
+  o.rateFile = file.path;
   o.rate = "8";
-  EXPECT_FALSE(vokc::rateFileRates(o, 3, 2, "legend", false, rates, err));
-  EXPECT_EQ(err, "give either --rate or --rate-file, not both");
-
+  EXPECT_FALSE(c.encode(pcm, o, out, err));
+  EXPECT_EQ(err, "give either a bit rate or a rate file, not both");
   TempFile empty(std::vector<int16_t>{});
   vokc::Options e;
   e.rateFile = empty.path;
-  EXPECT_FALSE(vokc::rateFileRates(e, 3, 2, "legend", false, rates, err));
+  EXPECT_FALSE(c.encode(pcm, e, out, err));
   EXPECT_EQ(err, empty.path + ": empty rate file");
-}
-
-TEST(G729Stream, CoderMemoryHasTheSizeAsked) {
-  vokc::CoderMemory m([](int* size) -> VokResult {
-    *size = 123;
-    return vokOk;
-  });
-  ASSERT_NE(m.get(), nullptr);
-  const auto* p = static_cast<const unsigned char*>(m.get());
-  for (int i = 0; i < 123; ++i) EXPECT_EQ(p[i], 0) << i;
+  EXPECT_FALSE(registeredCodec("g729").encode(pcm, o, out, err));
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "g729_test_support.h"
-#include "g729/g729e_codec.h"
 #include "vokcodec.h"
 
 namespace {
@@ -143,13 +142,6 @@ TEST(G729E, ShortRateFileKeepsItsLastRate) {
   ASSERT_TRUE(vokc::readSerialFrames(readBytes(golden("enc_stress.rs")), {80, 118}, w, err)) << err;
   for (std::size_t f = 0; f <= cut; ++f) EXPECT_EQ(g[f].bits, w[f].bits) << "frame " << f;
   for (std::size_t f = cut; f < g.size(); ++f) EXPECT_EQ(g[f].bits.size(), 80u) << "frame " << f;
-
-  // The per-frame rates as the option handling sees them.
-  std::vector<int> perFrame;
-  ASSERT_TRUE(vokc::g729eFrameRates(a, 5 + cut, perFrame, err)) << err;
-  ASSERT_EQ(perFrame.size(), 5 + cut);
-  EXPECT_EQ(perFrame.back(), 0);
-  EXPECT_EQ(perFrame.front(), rates.front());
 }
 
 TEST(G729E, BadRateFilesAndOptionsAreErrors) {
@@ -207,48 +199,34 @@ TEST(G729E, FrameSizesFollowTheRate) {
 // ---- RTP layout ---------------------------------------------------------------
 
 TEST(G729E, RtpCarriesTheSameBits) {
+  // Packed layout: each payload (10 or 15 octets) after its length byte, so
+  // a rate file works there too and the decoder needs no rate.
   const auto pcm = readPcm(stressInput());
-  for (const char* rate : {"8", "11.8"}) {
-    const int nbits = std::string(rate) == "8" ? 80 : 118;
-    const std::size_t octets = (static_cast<std::size_t>(nbits) + 7) / 8;
-    const auto itu = encode(pcm, rateOptions(rate));
-    const auto rtp = encode(pcm, rateOptions(rate, "rtp"));
-    std::vector<vokc::SerialFrame> frames;
-    std::string err;
-    ASSERT_TRUE(vokc::readSerialFrames(itu, {nbits}, frames, err)) << err;
-    ASSERT_EQ(rtp.size(), frames.size() * octets) << rate;
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-      std::vector<uint8_t> bits(static_cast<std::size_t>(nbits));
-      vokc::unpackOctets(&rtp[f * octets], nbits, bits.data());
-      ASSERT_EQ(bits, frames[f].bits) << rate << " frame " << f;
-      if (nbits == 118) {
-        EXPECT_EQ(rtp[f * octets + octets - 1] & 3, 0) << "padding bits";
-      }
-    }
-    EXPECT_EQ(comparePcm(decode(rtp, rateOptions(rate, "rtp")), decode(itu)), "") << rate;
-  }
-}
-
-TEST(G729E, RtpNeedsAFixedRate) {
-  const std::vector<int16_t> pcm(800, 100);
-  std::vector<uint8_t> bits;
+  vokc::Options itu, rtp = rateOptions("", "rtp");
+  itu.rateFile = rtp.rateFile = golden("enc_stress.rate");
+  const auto serial = encode(pcm, itu), packed = encode(pcm, rtp);
+  std::vector<vokc::SerialFrame> frames;
   std::string err;
-  vokc::Options o = rateOptions("", "rtp");
-  TempFile rates(std::vector<uint8_t>{1, 0, 0, 0});
-  o.rateFile = rates.path;
-  EXPECT_FALSE(codec().encode(pcm, o, bits, err));
-  EXPECT_NE(err.find("fixed --rate"), std::string::npos) << err;
+  ASSERT_TRUE(vokc::readSerialFrames(serial, {80, 118}, frames, err)) << err;
+  std::size_t at = 0;
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    const std::size_t nbits = frames[f].bits.size();
+    ASSERT_EQ(packed[at], (nbits + 7) / 8) << "frame " << f;
+    std::vector<uint8_t> bits(nbits);
+    vokc::unpackOctets(&packed[at + 1], static_cast<int>(nbits), bits.data());
+    ASSERT_EQ(bits, frames[f].bits) << "frame " << f;
+    if (nbits == 118) {
+      EXPECT_EQ(packed[at + 15] & 3, 0) << "padding bits";
+    }
+    at += 1 + packed[at];
+  }
+  EXPECT_EQ(at, packed.size());
+  EXPECT_EQ(comparePcm(decode(packed, rateOptions("", "rtp")), decode(serial)), "");
   std::vector<int16_t> out;
-  err.clear();
-  EXPECT_FALSE(codec().decode(std::vector<uint8_t>(30), o, out, err));
-  EXPECT_FALSE(err.empty());
-  // 11.8 kbit/s frames are 15 octets: 29 octets is truncated.
-  err.clear();
-  EXPECT_FALSE(codec().decode(std::vector<uint8_t>(29), rateOptions("11.8", "rtp"), out, err));
-  EXPECT_NE(err.find("truncated"), std::string::npos) << err;
-  err.clear();
-  EXPECT_TRUE(codec().decode(std::vector<uint8_t>(30), rateOptions("8", "rtp"), out, err)) << err;
-  EXPECT_EQ(out.size(), 3u * 80u);
+  EXPECT_FALSE(codec().decode(std::vector<uint8_t>{15, 0, 0}, rateOptions("", "rtp"), out, err));
+  EXPECT_EQ(err, "truncated bitstream at frame 0");
+  EXPECT_FALSE(codec().decode(std::vector<uint8_t>{12, 0, 0}, rateOptions("", "rtp"), out, err));
+  EXPECT_FALSE(codec().decode(std::vector<uint8_t>(30), rateOptions("8", "rtp"), out, err));  // an encoder option
 }
 
 // ---- frame API ------------------------------------------------------------------

@@ -344,13 +344,13 @@ TEST(G729I, BadOptionsAreOneLineErrors) {
   const std::vector<int16_t> pcm = testTone(4);
   std::vector<uint8_t> bits;
   std::string err;
-  vokc::Options rtp;
-  rtp.format = "rtp";
-  EXPECT_FALSE(codec().encode(pcm, rtp, bits, err));
-  EXPECT_NE(err.find("rtp"), std::string::npos);
+  vokc::Options xml;
+  xml.format = "xml";
+  EXPECT_FALSE(codec().encode(pcm, xml, bits, err));
+  EXPECT_NE(err.find("xml"), std::string::npos);
   std::vector<int16_t> out;
   err.clear();
-  EXPECT_FALSE(codec().decode(bits, rtp, out, err));
+  EXPECT_FALSE(codec().decode(bits, xml, out, err));
   EXPECT_FALSE(err.empty());
   vokc::Options badRate;
   badRate.rate = "16";

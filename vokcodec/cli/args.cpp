@@ -12,19 +12,19 @@ namespace {
 
 enum Applies { kCodecCommands = 1, kConformance = 2 };
 
-struct OptionSpec {
+struct ToolOption {
   const char* name;
   bool takesValue;
   int applies;
 };
 
-const OptionSpec kOptions[] = {
+const ToolOption kOptions[] = {
     {"--codec", true, kCodecCommands},   {"--format", true, kCodecCommands}, {"--mode", true, kCodecCommands},
     {"--rate", true, kCodecCommands},    {"--rate-file", true, kCodecCommands},
     {"--dtx", false, kCodecCommands},    {"--law", true, kCodecCommands},    {"--filter", true, kConformance},
 };
 
-const OptionSpec* findOption(const std::string& name) {
+const ToolOption* findOption(const std::string& name) {
   for (const auto& o : kOptions)
     if (name == o.name) return &o;
   return nullptr;
@@ -108,7 +108,7 @@ bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& parsed, std::
       value = s.substr(eq + 1);
       inlineValue = true;
     }
-    const OptionSpec* spec = findOption(name);
+    const ToolOption* spec = findOption(name);
     if (!spec) {
       error = "unknown option '" + name + "' (try 'vokcodec --help')";
       return false;

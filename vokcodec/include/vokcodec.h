@@ -1,14 +1,15 @@
 /*
  * vokcodec - complete speech encoders and decoders built on voksc.
  *
- * Each codec offers a caller-owned state object (size query, init) and
- * frame-wise encode/decode calls.  Every call returns 0 on success and a
- * negative voksc status on failure.  Arguments are checked in this order:
- * null pointers (vokErrNullPtr), lengths (vokErrSize), the object, then
- * values.  Init writes a tag into the object that every later call checks:
- * an object not formatted by that coder's Init (never initialised,
- * overwritten, another coder's) is refused with vokErrContextMatch.  Codec
- * sections below.
+ * Every codec is reachable by name through the codec API below (find, query,
+ * create, one call per frame).  The codec sections after it give each
+ * family's own caller-owned state objects (size query, init) and frame-wise
+ * calls on its parameters.  Every call returns 0 on success and a negative
+ * voksc status on failure.  Arguments are checked in this order: null
+ * pointers (vokErrNullPtr), lengths (vokErrSize), the object, then values.
+ * Init writes a tag into the object that every later call checks: an object
+ * not formatted by that coder's Init (never initialised, overwritten,
+ * another coder's) is refused with vokErrContextMatch.
  */
 #ifndef VOKCODEC_H
 #define VOKCODEC_H
@@ -20,6 +21,64 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* ==== Codecs by name ===================================================== */
+/* A codec is found by its name ("g729a", "g726-32", "g722-64", ... as listed
+ * by 'vokcodec list' or vokcCodecAt), queried, and run frame by frame:
+ *
+ *   const VokcCodec* c = vokcCodecFind("g729a");
+ *   VokcCodecInfo info;  vokcCodecGetInfo(c, &info);
+ *   VokcCoder* enc;      vokcEncoderCreate(c, "", NULL, 0, &enc);
+ *   vokcEncodeFrame(enc, pcm, payload, info.maxPayload, &bytes);  // per frame
+ *   vokcDestroy(enc);
+ *
+ * A frame is info.frameSamples samples of 16-bit PCM at info.sampleRate,
+ * coded to one payload of at most info.maxPayload bytes: the codec's RTP
+ * payload (RFC 3551 layouts; a payload of 0 bytes means nothing is sent
+ * for the frame, as with DTX).  Options are a string "key=value,key=value"
+ * (e.g. "bitrate=11.8,dtx=1"; "" for the defaults); a key the codec does not
+ * know, or one of the other direction, is vokErrBadArg, a value it refuses
+ * vokErrRange.  Coders are independent objects (no shared state): one per
+ * thread at a time. */
+typedef struct VokcCodec VokcCodec;
+typedef struct VokcCoder VokcCoder;
+typedef struct {
+  const char* name;
+  const char* description;
+  int sampleRate;    /* Hz */
+  int frameSamples;  /* PCM samples per frame */
+  int maxPayload;    /* bytes of the largest frame payload */
+  int bitRate;       /* bit/s (the highest for a multi-rate codec) */
+  int fixedPayload;  /* 1: every frame has maxPayload bytes */
+} VokcCodecInfo;
+/* NULL when no codec has that name. */
+const VokcCodec* vokcCodecFind(const char* name);
+/* The codecs in registry order: index 0, 1, ... until NULL. */
+const VokcCodec* vokcCodecAt(int index);
+VokResult vokcCodecGetInfo(const VokcCodec* codec, VokcCodecInfo* info);
+/* Bytes a coder needs in caller memory (any alignment). */
+VokResult vokcEncoderGetSize(const VokcCodec* codec, int* size);
+VokResult vokcDecoderGetSize(const VokcCodec* codec, int* size);
+/* A coder in mem (memSize bytes, at least the size above), or, with mem
+ * NULL, in memory the library allocates (vokErrMemAlloc when it cannot).
+ * options may be NULL. */
+VokResult vokcEncoderCreate(const VokcCodec* codec, const char* options, void* mem, int memSize, VokcCoder** coder);
+VokResult vokcDecoderCreate(const VokcCodec* codec, const char* options, void* mem, int memSize, VokcCoder** coder);
+/* Changes encoder options between frames where the codec allows it (the
+ * bit rate of g729e and g729i). */
+VokResult vokcEncoderSet(VokcCoder* encoder, const char* options);
+/* One frame: frameSamples samples in, *bytes payload bytes out (capacity
+ * below maxPayload: vokErrSize). */
+VokResult vokcEncodeFrame(VokcCoder* encoder, const Vok16s* pcm, Vok8u* payload, int capacity, int* bytes);
+/* One received payload (payload NULL: the frame was lost; bytes is then
+ * ignored) to *samples PCM samples (frameSamples; for G.722 and G.726 a
+ * shorter payload gives its samples only).  A payload size the codec cannot
+ * have is vokErrSize; any bytes are safe. */
+VokResult vokcDecodeFrame(VokcCoder* decoder, const Vok8u* payload, int bytes, Vok16s* pcm, int* samples);
+/* Ends a coder; frees its memory when the library allocated it.  NULL is
+ * ignored. */
+void vokcDestroy(VokcCoder* coder);
+/* ==== end codecs by name ================================================== */
 
 /* ==== G.729 / G.729A ===================================================== */
 /* One coder per state object, used from its first 16-byte boundary: ask its

@@ -1,6 +1,53 @@
-// The codec registry behind the command-line tool: every codec family adds
-// its named codecs (whole-stream encode/decode in the bitstream formats it
-// supports) and its conformance checks.
+// The codec registry: every codec family registers its named codecs here,
+// each as a frame coder (the interface below), plus its conformance checks.
+// Everything else (the name-based C API of vokcodec.h, the ITU and packed
+// stream layouts, option strings, rate files, the command-line tool) is
+// built on these registrations, so a family writes only its frame coder.
+//
+// ---- Registering a codec ---------------------------------------------------
+// A family source file defines `void addXxxCodecs(Registry&)` (declared
+// below, called from registry.cpp) that pushes one `Codec` per name:
+//
+//   Codec c;
+//   c.name = "gsm-fr";  c.about = "one line for 'vokcodec list'";
+//   c.sampleRate = 8000;  c.frameSamples = 160;      // PCM per frame
+//   c.maxPayload = 33;    c.bitRate = 13200;         // bytes of the largest frame, bit/s
+//   c.fixedPayload = true;   // every frame has maxPayload bytes (false: DTX or rate switching)
+//   c.options = {{"dtx", "0|1", kEncoderOption}};    // keys an option string may give
+//   c.encoderSize = ...; c.decoderSize = ...;        // state bytes (the framework aligns them to 16)
+//   c.initEncoder = [](void* state, const Settings& s) -> std::string { ...; return ""; };
+//   c.initDecoder = ...;
+//   c.encodeFrame = [](void* state, const int16_t* pcm, uint8_t* payload, int* bytes) -> VokResult {...};
+//   c.decodeFrame = [](void* state, const uint8_t* payload, int bytes, bool lost, int16_t* pcm,
+//                      int* samples) -> VokResult {...};
+//   r.codecs.push_back(c);
+//
+// Rules for the operations:
+// - States are plain memory (no constructors, no heap): init must set up every
+//   field from reset; the framework gives them 16-byte aligned and calls init
+//   exactly once before any frame.  A state can live in caller memory.
+// - initEncoder/initDecoder receive only the declared keys (the framework
+//   rejects others and options of the other direction); they return "" or a
+//   one-line error such as "bitrate 7 is not 8 or 11.8".  setEncoder
+//   (optional) applies settings between frames (only keys flagged
+//   kRunningOption reach it), e.g. a per-frame bit rate from a rate file.
+// - encodeFrame: frameSamples samples in, the frame's payload out (RTP
+//   payload octets of the codec's RFC layout, at most maxPayload bytes).
+//   *bytes = 0 means nothing is sent for the frame (DTX).
+// - decodeFrame: the payload of one frame as received; bytes = 0 with a
+//   non-null payload is an untransmitted (DTX) frame.  lost = true: the frame
+//   was lost on the channel; payload is then null, or holds what the ITU
+//   layout still tells about the lost frame (its size, its bits as received)
+//   when the reference decoder uses that.  Any bytes must be survivable: a
+//   size the codec cannot have is vokErrSize.  *samples receives the samples
+//   written (frameSamples, or fewer for a codec that accepts a shorter last
+//   payload, such as G.726 with whole groups of 8 codes).  On entry
+//   *samples is the count the stream layout states for the frame, or 0.  A codec without
+//   loss concealment writes silence for a lost frame.
+// - itu (optional): the codec's ITU test-sequence layout, read and written
+//   frame by frame (see ItuLayout).  Without it "--format itu" is an error.
+// - rateFileValues (optional): the bitrate values that the words 0, 1, ...
+//   of a per-frame rate file (--rate-file) select through setEncoder.
 #ifndef VOKCODEC_REGISTRY_H
 #define VOKCODEC_REGISTRY_H
 
@@ -8,32 +55,156 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "voksc.h"
 
 namespace vokc {
 
+// Parsed option string ("key=value,key=value"; a bare key means key=1).
+class Settings {
+ public:
+  // "" or the parse error.
+  std::string parse(const std::string& text);
+  bool has(const std::string& key) const;
+  // The value of key, or fallback when absent.
+  std::string get(const std::string& key, const std::string& fallback = "") const;
+  void set(const std::string& key, const std::string& value);
+  const std::vector<std::pair<std::string, std::string>>& items() const { return items_; }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> items_;
+};
+
+enum OptionUse { kEncoderOption = 1, kDecoderOption = 2, kBothOption = 3, kRunningOption = 4 };
+
+struct OptionSpec {
+  std::string key;     // e.g. "bitrate"
+  std::string values;  // for messages and help, e.g. "8|11.8"
+  int use = kEncoderOption;  // OptionUse bits
+};
+
+// A frame received from an ITU layout.
+struct ReceivedFrame {
+  std::vector<uint8_t> payload;
+  bool lost = false;  // marked lost on the channel (payload: what is still known)
+  int samples = 0;    // samples the frame carries when the layout states it, else 0
+};
+
+// Reads up to n bytes into dst; returns how many (fewer only at the end).
+using ByteInput = std::function<std::size_t(uint8_t* dst, std::size_t n)>;
+
+// The ITU test-sequence layout of a codec (G.192-style serial frames, or
+// one code per 16-bit word).
+struct ItuLayout {
+  // Appends one frame given by its payload.
+  std::function<void(const uint8_t* payload, int bytes, std::vector<uint8_t>& out)> write;
+  // Reads frame number `frame`: true with the frame; false at the end of the
+  // stream (err left empty) or on a malformed frame (err: one line naming
+  // the frame).
+  std::function<bool(const ByteInput& in, std::size_t frame, ReceivedFrame& out, std::string& err)> read;
+  explicit operator bool() const { return write && read; }
+};
+
+// Whole-stream options of the registry's stream helpers and the tool.
 struct Options {
-  std::string format = "itu";  // bitstream layout: "itu" (ITU serial / test-sequence packing) or "rtp"
-  int mode = 0;                // codec-specific mode (G.729D --mode, G.722 mode ...)
-  std::string rate;            // --rate
-  std::string rateFile;        // --rate-file
-  bool dtx = false;            // --dtx
-  std::string law;             // --law: "linear" (default), "alaw", "ulaw" where a codec offers it
+  std::string format = "itu";  // stream layout: "itu" (ITU test sequences) or "rtp" (packed payloads)
+  int mode = 0;                // codec option "mode" when not 0 (G.729D 1|2|3)
+  std::string rate;            // codec option "bitrate" (kbit/s) when not empty
+  std::string rateFile;        // per-frame bit rates: one 16-bit word per frame
+  bool dtx = false;            // codec option "dtx=1"
+  std::string law;             // codec option "law" (G.726: linear, alaw, ulaw)
+  std::string extra;           // further codec options "key=value,..."
   // Called with the fraction done (0..1) now and then; may be empty.
   std::function<void(double)> progress;
 };
 
 struct Codec {
-  std::string name;    // as given to --codec
+  std::string name;   // as given to --codec and vokcCodecFind
+  std::string about;  // one line for 'vokcodec list'
   int sampleRate = 8000;
-  std::string about;   // one line for --help
-  // Linear PCM at sampleRate -> bitstream bytes.  On failure: false and a one-line message.
-  std::function<bool(const std::vector<int16_t>& pcm, const Options&, std::vector<uint8_t>& bits,
-                     std::string& error)> encode;
-  // Bitstream bytes -> linear PCM.
-  std::function<bool(const std::vector<uint8_t>& bits, const Options&, std::vector<int16_t>& pcm,
-                     std::string& error)> decode;
+  int frameSamples = 80;
+  int maxPayload = 0;        // bytes
+  int bitRate = 0;           // bit/s (the highest for a multi-rate codec)
+  bool fixedPayload = true;  // every frame carries maxPayload bytes
+  std::vector<OptionSpec> options;
+  std::vector<std::string> rateFileValues;
+  int encoderSize = 0;
+  int decoderSize = 0;
+  std::function<std::string(void* state, const Settings&)> initEncoder, initDecoder, setEncoder;
+  std::function<VokResult(void* state, const int16_t* pcm, uint8_t* payload, int* bytes)> encodeFrame;
+  std::function<VokResult(void* state, const uint8_t* payload, int bytes, bool lost, int16_t* pcm, int* samples)>
+      decodeFrame;
+  ItuLayout itu;
+
+  // Whole streams in memory through the frame coder (stream.cpp): linear PCM
+  // (whole frames; a partial last frame is not coded, as by the reference
+  // coders) to the
+  // bitstream in opt.format and back.  On failure: false and a one-line
+  // message.
+  bool encode(const std::vector<int16_t>& pcm, const Options& opt, std::vector<uint8_t>& bits,
+              std::string& error) const;
+  bool decode(const std::vector<uint8_t>& bits, const Options& opt, std::vector<int16_t>& pcm,
+              std::string& error) const;
 };
+
+// ---- Coders over a registered codec (stream.cpp) ---------------------------
+
+// The settings of one direction from an option string plus the whole-stream
+// options: unknown keys and keys of the other direction are errors.
+bool codecSettings(const Codec& c, bool encoder, const Options& opt, Settings& s, std::string& err);
+
+// One encoder or decoder with its state in owned memory.
+class FrameCoder {
+ public:
+  FrameCoder() = default;
+  FrameCoder(const FrameCoder&) = delete;
+  FrameCoder& operator=(const FrameCoder&) = delete;
+  // "" or why the codec refuses the settings.
+  std::string open(const Codec& c, bool encoder, const Settings& s);
+  void* state() { return state_; }
+  const Codec& codec() const { return *codec_; }
+
+ private:
+  std::vector<unsigned char> memory_;
+  void* state_ = nullptr;
+  const Codec* codec_ = nullptr;
+};
+
+// Encoding a stream frame by frame into a layout: "" or the error.
+class StreamEncoder {
+ public:
+  std::string open(const Codec& c, const Options& opt);
+  // One frame of frameSamples samples; appends its bytes in the layout to out.
+  std::string frame(const int16_t* pcm, std::vector<uint8_t>& out);
+  std::size_t payloadBytes() const { return payloadBytes_; }  // sum of the frame payloads so far
+
+ private:
+  FrameCoder coder_;
+  bool itu_ = false;
+  std::vector<int> rates_;  // rate-file words, the last one continuing
+  std::size_t frame_ = 0, payloadBytes_ = 0;
+  int rateNow_ = -1;
+};
+
+// Decoding a stream from a byte input frame by frame.
+class StreamDecoder {
+ public:
+  std::string open(const Codec& c, const Options& opt);
+  // Reads and decodes the next frame into pcm (frameSamples capacity):
+  // true with *samples set, false at the end (err empty) or on an error.
+  bool next(const ByteInput& in, int16_t* pcm, int* samples, std::string& err);
+  std::size_t frames() const { return frame_; }
+
+ private:
+  FrameCoder coder_;
+  bool itu_ = false;
+  std::size_t frame_ = 0;
+  ReceivedFrame rx_;
+};
+
+// ---- The registry -------------------------------------------------------------
 
 // A conformance check: runs against the official vector folder (the
 // directory holding g729/, g726/, ...).  Returns "" when bit-exact, else a
@@ -74,7 +245,8 @@ bool readFileWords(const std::string& path, std::vector<int16_t>& out);  // 16-b
 // `unit` words) or the length mismatch.
 std::string firstDifference(const std::vector<int16_t>& got, const std::vector<int16_t>& want, std::size_t unit = 1,
                             const char* what = "sample");
-
+// A byte input over memory.
+ByteInput memoryInput(const std::vector<uint8_t>& bytes, std::size_t& pos);
 // ---- Services of the vokcodec tool (sources in vokcodec/cli) ----------------
 
 // Audio files: WAV (read and written through libsndfile) when the name ends in

@@ -127,49 +127,65 @@ std::vector<int16_t> decodeWords(const std::vector<uint8_t>& words, int mode) {
   return pcm;
 }
 
-std::string formatError(const std::string& f) {
-  return "unknown bitstream format '" + f + "' (itu: one codeword per 16-bit word; rtp: one octet per codeword)";
-}
+// ---- the registry entry: 10 ms frames (160 samples, 80 codewords) -----------
+// Payload: one octet per sample pair (RFC 3551).  A shorter last payload
+// decodes to two samples per octet.  The ITU layout holds one codeword per
+// 16-bit word, bits 8-15 zero.
 
-bool encodeStream(const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& bits, std::string& err) {
-  if (o.format != "rtp" && o.format != "itu") {
-    err = formatError(o.format);
-    return false;
-  }
-  auto words = encodeWords(pcm);
-  if (o.format == "rtp") {
-    bits = std::move(words);  // RFC 3551: one octet per sample pair
-    return true;
-  }
-  bits.assign(2 * words.size(), 0);  // the test sequences' layout: 16-bit little-endian, bits 8-15 zero
-  for (std::size_t i = 0; i < words.size(); ++i) bits[2 * i] = words[i];
-  return true;
-}
+constexpr int kFrameSamples = 160;
+constexpr int kFrameWords = kFrameSamples / 2;
 
-bool decodeStream(int mode, const std::vector<uint8_t>& bits, const Options& o, std::vector<int16_t>& pcm,
-                  std::string& err) {
-  std::vector<uint8_t> words;
-  if (o.format == "rtp") {
-    words = bits;
-  } else if (o.format == "itu") {
-    if (bits.size() % 2) {
+void setFrames(Codec& c, int mode) {
+  c.sampleRate = 16000;
+  c.frameSamples = kFrameSamples;
+  c.maxPayload = kFrameWords;
+  c.bitRate = 64000 - 8000 * (mode - 1);
+  vokcG722EncoderGetSize(&c.encoderSize);
+  vokcG722DecoderGetSize(&c.decoderSize);
+  c.initEncoder = [](void* s, const Settings&) -> std::string {
+    return vokcG722EncoderInit(s) == vokOk ? "" : "encoder initialisation failed";
+  };
+  c.initDecoder = [mode](void* s, const Settings&) -> std::string {
+    return vokcG722DecoderInit(s, mode) == vokOk ? "" : "decoder initialisation failed";
+  };
+  c.encodeFrame = [](void* s, const int16_t* pcm, uint8_t* payload, int* bytes) -> VokResult {
+    *bytes = kFrameWords;
+    return vokcG722Encode(s, pcm, kFrameSamples, payload);
+  };
+  c.decodeFrame = [](void* s, const uint8_t* payload, int bytes, bool lost, int16_t* pcm, int* samples) -> VokResult {
+    if (lost || !payload) {
+      std::fill(pcm, pcm + kFrameSamples, Vok16s{0});
+      *samples = kFrameSamples;
+      return vokOk;
+    }
+    if (bytes < 0 || bytes > kFrameWords) return vokErrSize;
+    *samples = 2 * bytes;
+    return vokcG722Decode(s, payload, bytes, pcm);
+  };
+  c.itu.write = [](const uint8_t* payload, int bytes, std::vector<uint8_t>& out) {
+    for (int i = 0; i < bytes; ++i) {
+      out.push_back(payload[i]);
+      out.push_back(0);
+    }
+  };
+  c.itu.read = [](const ByteInput& in, std::size_t frame, ReceivedFrame& out, std::string& err) {
+    uint8_t words[2 * kFrameWords];
+    const std::size_t got = in(words, sizeof words);
+    if (got == 0) return false;
+    if (got % 2) {
       err = "truncated bitstream: odd number of bytes in a file of 16-bit codewords";
       return false;
     }
-    words.resize(bits.size() / 2);
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      if (bits[2 * i + 1] != 0) {
-        err = "codeword " + std::to_string(i) + " has bits above bit 7";
+    out.payload.resize(got / 2);
+    for (std::size_t i = 0; i < got / 2; ++i) {
+      if (words[2 * i + 1] != 0) {
+        err = "codeword " + std::to_string(frame * kFrameWords + i) + " has bits above bit 7";
         return false;
       }
-      words[i] = bits[2 * i];
+      out.payload[i] = words[2 * i];
     }
-  } else {
-    err = formatError(o.format);
-    return false;
-  }
-  pcm = decodeWords(words, mode);
-  return true;
+    return true;
+  };
 }
 
 std::vector<uint8_t> lowBytes(const std::vector<int16_t>& w) {
@@ -275,18 +291,12 @@ void addChecks(Registry& r) {
 }  // namespace
 
 void addG722Codecs(Registry& r) {
-  const int kbps[3] = {64, 56, 48};
   for (int m = 1; m <= 3; ++m) {
     Codec c;
-    c.name = "g722-" + std::to_string(kbps[m - 1]);
-    c.sampleRate = 16000;
-    c.about = "ITU-T G.722 sub-band ADPCM, 7 kHz audio, decoded at " + std::to_string(kbps[m - 1]) + " kbit/s";
-    c.encode = [](const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& bits, std::string& err) {
-      return encodeStream(pcm, o, bits, err);
-    };
-    c.decode = [m](const std::vector<uint8_t>& bits, const Options& o, std::vector<int16_t>& pcm, std::string& err) {
-      return decodeStream(m, bits, o, pcm, err);
-    };
+    const int kbps = 64 - 8 * (m - 1);
+    c.name = "g722-" + std::to_string(kbps);
+    c.about = "ITU-T G.722 sub-band ADPCM, 7 kHz audio, decoded at " + std::to_string(kbps) + " kbit/s";
+    setFrames(c, m);
     r.codecs.push_back(c);
   }
   addChecks(r);

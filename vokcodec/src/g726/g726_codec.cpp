@@ -204,72 +204,107 @@ struct Coder {
   }
 };
 
-bool parseLaw(const Options& o, int& law, std::string& err) {
-  if (o.law.empty() || o.law == "linear") law = vokcG726Linear;
-  else if (o.law == "ulaw") law = vokcG726ULaw;
-  else if (o.law == "alaw") law = vokcG726ALaw;
-  else {
-    err = "unknown law '" + o.law + "' (alaw, ulaw or linear)";
-    return false;
-  }
-  return true;
+// ---- the registry entry: 80-sample frames -----------------------------------
+// Payload: the frame's codes packed as RFC 3551 (80 codes fill whole
+// octets at every rate).  A shorter payload decodes to its whole codes only
+// when it ends on a group of 8 codes; the ITU layout states its sample count.
+
+constexpr int kFrameSamples = 80;
+
+int lawOf(const Settings& s, std::string& err) {
+  const std::string l = s.get("law", "linear");
+  if (l == "linear") return vokcG726Linear;
+  if (l == "ulaw") return vokcG726ULaw;
+  if (l == "alaw") return vokcG726ALaw;
+  err = "unknown law '" + l + "' (alaw, ulaw or linear)";
+  return -1;
 }
 
-bool checkFormat(const Options& o, std::string& err) {
-  if (o.format == "itu" || o.format == "rtp") return true;
-  err = "unknown bitstream format '" + o.format + "' (itu or rtp)";
-  return false;
-}
+// Silence of the decoder's output law.
+Vok16s silenceOf(int law) { return static_cast<Vok16s>(law == vokcG726ALaw ? 0xD5 : law == vokcG726ULaw ? 0xFF : 0); }
 
-// itu: one code per 16-bit little-endian word (the test-sequence layout);
-// rtp: RFC 3551 octets, the last one padded with zero bits.
-bool encodeStream(int kbps, const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& out,
-                  std::string& err) {
-  int law;
-  if (!parseLaw(o, law, err) || !checkFormat(o, err)) return false;
-  const std::vector<uint8_t> codes = Coder(true, kbps, law).encode(pcm);
-  out.clear();
-  if (o.format == "itu") {
-    for (uint8_t c : codes) {
-      out.push_back(c);
+void setFrames(Codec& c, int kbps) {
+  const int bits = bitsOf(kbps);
+  c.frameSamples = kFrameSamples;
+  c.maxPayload = kFrameSamples * bits / 8;
+  c.bitRate = kbps * 1000;
+  c.options = {{"law", "linear|alaw|ulaw", kBothOption}};
+  vokcG726EncoderGetSize(&c.encoderSize);
+  vokcG726DecoderGetSize(&c.decoderSize);
+  c.initEncoder = [kbps](void* s, const Settings& set) -> std::string {
+    std::string err;
+    const int law = lawOf(set, err);
+    if (law < 0) return err;
+    return vokcG726EncoderInit(s, kbps, law) == vokOk ? "" : "encoder initialisation failed";
+  };
+  c.initDecoder = [kbps](void* s, const Settings& set) -> std::string {
+    std::string err;
+    const int law = lawOf(set, err);
+    if (law < 0) return err;
+    return vokcG726DecoderInit(s, kbps, law) == vokOk ? "" : "decoder initialisation failed";
+  };
+  c.encodeFrame = [kbps](void* s, const int16_t* pcm, uint8_t* payload, int* bytes) -> VokResult {
+    Vok8u codes[kFrameSamples];
+    const VokResult r = vokcG726Encode(s, pcm, kFrameSamples, codes);
+    return r != vokOk ? r : vokcG726Pack(codes, kFrameSamples, kbps, payload, bytes);
+  };
+  const int maxPayload = c.maxPayload;
+  c.decodeFrame = [kbps, bits, maxPayload](void* s, const uint8_t* payload, int bytes, bool lost, int16_t* pcm,
+                                           int* samples) -> VokResult {
+    const int stated = *samples;
+    if (lost || !payload) {
+      const Vok16s quiet = silenceOf(header(s)->law);
+      for (int i = 0; i < kFrameSamples; ++i) pcm[i] = quiet;
+      *samples = kFrameSamples;
+      return vokOk;
+    }
+    if (bytes < 0 || bytes > maxPayload) return vokErrSize;
+    int n = bytes * 8 / bits;
+    if (stated > 0 && stated <= n && (stated * bits + 7) / 8 == bytes) n = stated;
+    else if (bytes % bits) return vokErrSize;
+    Vok8u codes[kFrameSamples + 8];
+    int count = 0;
+    VokResult r = vokcG726Unpack(payload, bytes, kbps, codes, &count);
+    if (r == vokOk) r = vokcG726Decode(s, codes, n, pcm);
+    *samples = r == vokOk ? n : 0;
+    return r;
+  };
+  // ITU layout: one code per 16-bit little-endian word.
+  c.itu.write = [kbps](const uint8_t* payload, int bytes, std::vector<uint8_t>& out) {
+    Vok8u codes[kFrameSamples + 8];
+    int count = 0;
+    vokcG726Unpack(payload, bytes, kbps, codes, &count);
+    for (int i = 0; i < count; ++i) {
+      out.push_back(codes[i]);
       out.push_back(0);
     }
-    return true;
-  }
-  out.resize((codes.size() * static_cast<std::size_t>(bitsOf(kbps)) + 7) / 8);
-  int n = 0;
-  vokcG726Pack(codes.data(), static_cast<int>(codes.size()), kbps, out.data(), &n);
-  return true;
-}
-
-// An rtp stream whose last octet is only partly used may yield a few extra
-// codes from its padding bits.
-bool decodeStream(int kbps, const std::vector<uint8_t>& in, const Options& o, std::vector<int16_t>& pcm,
-                  std::string& err) {
-  int law;
-  if (!parseLaw(o, law, err) || !checkFormat(o, err)) return false;
-  const int bits = bitsOf(kbps);
-  std::vector<uint8_t> codes;
-  if (o.format == "itu") {
-    if (in.size() % 2) {
+  };
+  c.itu.read = [kbps, bits](const ByteInput& in, std::size_t frame, ReceivedFrame& out, std::string& err) {
+    uint8_t words[2 * kFrameSamples];
+    const std::size_t got = in(words, sizeof words);
+    if (got == 0) return false;
+    if (got % 2) {
       err = "truncated bitstream: odd number of bytes in a file of 16-bit code words";
       return false;
     }
-    for (std::size_t i = 0; i < in.size(); i += 2) {
-      const int w = in[i] | (in[i + 1] << 8);
+    Vok8u codes[kFrameSamples];
+    const int n = static_cast<int>(got / 2);
+    for (int i = 0; i < n; ++i) {
+      const int w = words[2 * i] | words[2 * i + 1] << 8;
       if (w >> bits) {
-        err = "code word " + std::to_string(i / 2) + " has more than " + std::to_string(bits) + " bits";
+        err = "code word " + std::to_string(frame * kFrameSamples + static_cast<std::size_t>(i)) + " has more than " +
+              std::to_string(bits) + " bits";
         return false;
       }
-      codes.push_back(static_cast<uint8_t>(w));
+      codes[i] = static_cast<Vok8u>(w);
     }
-  } else {
-    codes.resize(in.size() * 8 / static_cast<std::size_t>(bits));
-    int n = 0;
-    vokcG726Unpack(in.data(), static_cast<int>(in.size()), kbps, codes.data(), &n);
-  }
-  pcm = Coder(false, kbps, law).decode(codes);
-  return true;
+    out.payload.resize(static_cast<std::size_t>(kFrameSamples * bits / 8));
+    int bytes = 0;
+    vokcG726Pack(codes, n, kbps, out.payload.data(), &bytes);
+    out.payload.resize(static_cast<std::size_t>(bytes));
+    out.samples = n;
+    return true;
+  };
 }
 
 // ---- conformance: the ITU-T G.726 digital test sequences -------------------
@@ -388,13 +423,9 @@ void addG726Codecs(Registry& r) {
   for (int kbps : {16, 24, 32, 40}) {
     Codec c;
     c.name = "g726-" + std::to_string(kbps);
-    c.sampleRate = 8000;
     c.about = "ITU-T G.726 ADPCM, " + std::to_string(kbps) +
-              " kbit/s (--law alaw|ulaw: PCM files of G.711 characters, one per 16-bit word)";
-    c.encode = [kbps](const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& bits,
-                      std::string& err) { return encodeStream(kbps, pcm, o, bits, err); };
-    c.decode = [kbps](const std::vector<uint8_t>& bits, const Options& o, std::vector<int16_t>& pcm,
-                      std::string& err) { return decodeStream(kbps, bits, o, pcm, err); };
+              " kbit/s (law=alaw|ulaw: PCM of G.711 characters, one per 16-bit word)";
+    setFrames(c, kbps);
     r.codecs.push_back(c);
   }
   addChecks(r);

@@ -1,6 +1,6 @@
-// G.729 and G.729A in the codec registry: whole-stream encode/decode in the
-// ITU serial format and the RTP payload layout, and the conformance checks
-// against the official vectors.
+// G.729 and G.729A in the codec registry: 10-octet frames (RFC 3551), the
+// ITU serial layout, and the conformance checks against the official
+// vectors.
 #include <string>
 #include <vector>
 
@@ -10,50 +10,7 @@ namespace vokc {
 
 namespace {
 
-constexpr int kFrame = 80;
 constexpr int kBits = 80;
-
-bool encodeStream(int variant, const std::vector<int16_t>& pcm, const Options& opt,
-                  std::vector<uint8_t>& out, std::string& err) {
-  if (!ituOrRtp(opt, err)) return false;
-  CoderMemory m(vokcG729EncoderGetSize);
-  if (vokcG729EncoderInit(m.get(), variant) != vokOk) {
-    err = "encoder initialisation failed";
-    return false;
-  }
-  const std::size_t frames = pcm.size() / kFrame;
-  out.clear();
-  out.reserve(frames * (opt.format == "itu" ? 164 : 10));
-  for (std::size_t f = 0; f < frames; ++f) {
-    Vok16s prm[11];
-    vokcG729Encode(m.get(), &pcm[f * kFrame], prm);
-    Vok8u bits[kBits];
-    vokcG729PackBits(prm, bits);
-    appendFrame(out, bits, kBits, opt.format == "itu");
-    reportProgress(opt, f, frames);
-  }
-  return true;
-}
-
-bool decodeStream(int variant, const std::vector<uint8_t>& in, const Options& opt,
-                  std::vector<int16_t>& pcm, std::string& err) {
-  CoderMemory m(vokcG729DecoderGetSize);
-  if (vokcG729DecoderInit(m.get(), variant) != vokOk) {
-    err = "decoder initialisation failed";
-    return false;
-  }
-  if (!ituOrRtp(opt, err)) return false;
-  std::vector<SerialFrame> frames;
-  if (!readStreamFrames(in, opt.format == "itu", kBits, {kBits}, frames, err)) return false;
-  pcm.assign(frames.size() * kFrame, 0);
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    Vok16s prm[11] = {};
-    if (!frames[f].erased) vokcG729UnpackBits(frames[f].bits.data(), prm);
-    vokcG729Decode(m.get(), prm, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
-    reportProgress(opt, f, frames.size());
-  }
-  return true;
-}
 
 void addChecks(Registry& r, const Codec& c, int variant, const std::string& folder) {
   static const char* kEncoder[] = {"ALGTHM", "FIXED", "LSP", "PITCH", "SPEECH", "TAME"};
@@ -66,15 +23,45 @@ void addChecks(Registry& r, const Codec& c, int variant, const std::string& fold
     dec.push_back("TEST");
   }
   for (const auto& name : enc)
-    r.checks.push_back(
-        encoderCheck(c.name + " encode " + name, folder, name + ".IN", name + ".BIT", Options{}, "", c.encode));
+    r.checks.push_back(encoderCheck(c.name + " encode " + name, c, folder, name + ".IN", name + ".BIT", Options{}));
   for (const auto& name : dec) {
     const std::string pst = name + (name == "TEST" ? ".pst" : ".PST");
-    r.checks.push_back(decoderCheck(c.name + " decode " + name, folder, name + ".BIT", pst, Options{}, c.decode));
+    r.checks.push_back(decoderCheck(c.name + " decode " + name, c, folder, name + ".BIT", pst));
   }
 }
 
 }  // namespace
+
+// The frame coder of an 11-parameter G.729 core (fixed-point or float).
+void setG729CoreFrames(Codec& c, VokResult (*encode)(void*, const Vok16s*, Vok16s*),
+                       VokResult (*decode)(void*, const Vok16s*, int, Vok16s*)) {
+  c.frameSamples = 80;
+  c.maxPayload = 10;
+  c.bitRate = 8000;
+  c.itu = g729ItuLayout({kBits});
+  c.encodeFrame = [encode](void* s, const int16_t* pcm, uint8_t* payload, int* bytes) -> VokResult {
+    Vok16s prm[11];
+    Vok8u bits[kBits];
+    VokResult r = encode(s, pcm, prm);
+    if (r == vokOk) r = vokcG729PackBits(prm, bits);
+    if (r != vokOk) return r;
+    g729ToOctets(bits, kBits, payload);
+    *bytes = 10;
+    return vokOk;
+  };
+  c.decodeFrame = [decode](void* s, const uint8_t* payload, int bytes, bool lost, int16_t* pcm, int* samples) -> VokResult {
+    Vok16s prm[11] = {};
+    if (!lost) {
+      if (bytes != 10) return vokErrSize;
+      Vok8u bits[kBits];
+      g729FromOctets(payload, kBits, bits);
+      const VokResult r = vokcG729UnpackBits(bits, prm);
+      if (r != vokOk) return r;
+    }
+    *samples = 80;
+    return decode(s, prm, lost ? 1 : 0, pcm);
+  };
+}
 
 void addG729Codecs(Registry& r) {
   struct V {
@@ -87,13 +74,17 @@ void addG729Codecs(Registry& r) {
                      V{"g729a", vokcG729AnnexA, "ITU-T G.729 Annex A, 8 kbit/s reduced complexity", "annexA"}}) {
     Codec c;
     c.name = v.name;
-    c.sampleRate = 8000;
     c.about = v.about;
-    int variant = v.variant;
-    c.encode = [variant](const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& bits,
-                         std::string& err) { return encodeStream(variant, pcm, o, bits, err); };
-    c.decode = [variant](const std::vector<uint8_t>& bits, const Options& o, std::vector<int16_t>& pcm,
-                         std::string& err) { return decodeStream(variant, bits, o, pcm, err); };
+    const int variant = v.variant;
+    c.encoderSize = g729StateSize(vokcG729EncoderGetSize, false);
+    c.decoderSize = g729StateSize(vokcG729DecoderGetSize, false);
+    c.initEncoder = [variant](void* s, const Settings&) -> std::string {
+      return vokcG729EncoderInit(s, variant) == vokOk ? "" : "encoder initialisation failed";
+    };
+    c.initDecoder = [variant](void* s, const Settings&) -> std::string {
+      return vokcG729DecoderInit(s, variant) == vokOk ? "" : "decoder initialisation failed";
+    };
+    setG729CoreFrames(c, vokcG729Encode, vokcG729Decode);
     r.codecs.push_back(c);
     addChecks(r, c, v.variant, v.folder);
   }

@@ -1,76 +1,122 @@
-// Stream glue of the G.729-family registry entries (see g729_stream.h).
+// Glue of the G.729-family registry entries (see g729_stream.h).
 #include "g729_stream.h"
+
+#include <algorithm>
 
 namespace vokc {
 
 namespace {
 
 constexpr std::size_t kFrame = 80;
+constexpr uint16_t kSync = 0x6B21;
+constexpr uint16_t kBit0 = 0x007F;
+constexpr uint16_t kBit1 = 0x0081;
 
 // Every frame size of the family's serial streams.
 const std::vector<int> kAnySize = {0, 15, 16, 64, 80, 118};
 
+// Size of the payload of each frame bit count, and back.
+struct SizePair {
+  int bits, bytes;
+};
+constexpr SizePair kSizes[] = {{0, 0}, {16, 2}, {64, 8}, {80, 10}, {118, 15}};
+
 }  // namespace
 
-CoderMemory::CoderMemory(VokResult (*getSize)(int*)) {
+int g729StateSize(VokResult (*getSize)(int*), bool withHead) {
   int size = 0;
   getSize(&size);
-  bytes_.assign(static_cast<std::size_t>(size), 0);
+  return size + (withHead ? kG729HeadBytes : 0);
 }
 
-bool ituOrRtp(const Options& opt, std::string& err) {
-  if (opt.format == "itu" || opt.format == "rtp") return true;
-  err = "unknown bitstream format '" + opt.format + "' (itu or rtp)";
-  return false;
+int g729PayloadBytes(int nbits) {
+  if (nbits == 15) return 2;
+  for (const auto& s : kSizes)
+    if (s.bits == nbits) return s.bytes;
+  return -1;
 }
 
-void appendFrame(std::vector<uint8_t>& out, const uint8_t* bits, int n, bool itu) {
-  if (itu)
+int g729FrameBits(int bytes) {
+  for (const auto& s : kSizes)
+    if (s.bytes == bytes) return s.bits;
+  return -1;
+}
+
+void g729ToOctets(const uint8_t* bits, int n, uint8_t* octets) {
+  for (int i = 0; i < (n + 7) / 8; ++i) octets[i] = 0;
+  for (int i = 0; i < n; ++i) octets[i / 8] = static_cast<uint8_t>(octets[i / 8] | (bits[i] & 1) << (7 - i % 8));
+}
+
+void g729FromOctets(const uint8_t* octets, int n, uint8_t* bits) {
+  for (int i = 0; i < n; ++i) bits[i] = (octets[i / 8] >> (7 - i % 8)) & 1;
+}
+
+ItuLayout g729ItuLayout(const std::vector<int>& allowed, int sparedWords, bool lostEmptyBySync) {
+  ItuLayout l;
+  l.write = [](const uint8_t* payload, int bytes, std::vector<uint8_t>& out) {
+    uint8_t bits[128];
+    const int n = g729FrameBits(bytes);
+    g729FromOctets(payload, n, bits);
     writeSerialFrame(out, bits, n);
-  else
-    packOctets(bits, n, out);
-}
-
-bool readStreamFrames(const std::vector<uint8_t>& in, bool itu, int rtpBits, const std::vector<int>& allowed,
-                      std::vector<SerialFrame>& frames, std::string& err) {
-  if (itu) return readSerialFrames(in, allowed, frames, err);
-  const std::size_t octets = static_cast<std::size_t>((rtpBits + 7) / 8);
-  if (in.size() % octets != 0) {
-    err = "truncated bitstream: " + std::to_string(in.size()) + " bytes is not a whole number of " +
-          std::to_string(octets) + "-byte frames";
-    return false;
-  }
-  frames.assign(in.size() / octets, SerialFrame{});
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    frames[f].bits.resize(static_cast<std::size_t>(rtpBits));
-    unpackOctets(&in[f * octets], rtpBits, frames[f].bits.data());
-  }
-  return true;
-}
-
-bool rateFileRates(const Options& opt, std::size_t frames, int maxWord, const std::string& legend, bool wholeFile,
-                   std::vector<int>& rates, std::string& err) {
-  if (!opt.rate.empty()) {
-    err = "give either --rate or --rate-file, not both";
-    return false;
-  }
-  std::vector<int16_t> words;
-  if (!readRateFile(opt.rateFile, words, err)) return false;
-  if (words.empty()) {
-    err = opt.rateFile + ": empty rate file";
-    return false;
-  }
-  const std::size_t checked = wholeFile || words.size() < frames ? words.size() : frames;
-  for (std::size_t f = 0; f < checked; ++f) {
-    if (words[f] < 0 || words[f] > maxWord) {
-      err = opt.rateFile + ": rate " + std::to_string(words[f]) + " at frame " + std::to_string(f) + " (" + legend +
-            ")";
+  };
+  l.read = [allowed, sparedWords, lostEmptyBySync](const ByteInput& in, std::size_t frame, ReceivedFrame& out,
+                                                     std::string& err) {
+    const std::string where = " at frame " + std::to_string(frame);
+    uint8_t head[4];
+    const std::size_t got = in(head, 4);
+    if (got == 0) return false;
+    if (got < 4) {
+      err = "truncated bitstream" + where;
       return false;
     }
-  }
-  rates.resize(frames);
-  for (std::size_t f = 0; f < frames; ++f) rates[f] = f < words.size() ? words[f] : words.back();
-  return true;
+    const uint16_t sync = static_cast<uint16_t>(head[0] | head[1] << 8);
+    const int n = head[2] | head[3] << 8;
+    const bool damagedEmpty = lostEmptyBySync && n == 0 && (sync >> 8) == 0x6B;
+    if (sync != kSync && !damagedEmpty) {
+      err = "not an ITU serial bitstream (bad sync word" + where + ")";
+      return false;
+    }
+    if (std::find(allowed.begin(), allowed.end(), n) == allowed.end()) {
+      std::string sizes;
+      for (int a : allowed) sizes += (sizes.empty() ? "" : "/") + std::to_string(a);
+      err = "frame " + std::to_string(frame) + " carries " + std::to_string(n) + " bits; this codec takes " + sizes;
+      return false;
+    }
+    uint8_t words[2 * 118];
+    if (in(words, 2u * static_cast<std::size_t>(n)) < 2u * static_cast<std::size_t>(n)) {
+      err = "truncated bitstream" + where;
+      return false;
+    }
+    uint8_t bits[118];
+    bool lost = sync != kSync;
+    for (int i = 0; i < n; ++i) {
+      const uint16_t w = static_cast<uint16_t>(words[2 * i] | words[2 * i + 1] << 8);
+      if (w != kBit0 && w != kBit1 && w != 0) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%04X", w);
+        err = "frame " + std::to_string(frame) + ": bit word " + hex + " at bit " + std::to_string(i) +
+              " (bits are 0x007F or 0x0081, 0 marks a lost frame)";
+        return false;
+      }
+      if (w == 0 && i < n - sparedWords) lost = true;
+    }
+    for (int i = 0; i < n; ++i) {
+      const uint16_t w = static_cast<uint16_t>(words[2 * i] | words[2 * i + 1] << 8);
+      bits[i] = lost ? w != kBit0 : w == kBit1;
+    }
+    out.lost = lost;
+    out.payload.assign(static_cast<std::size_t>(g729PayloadBytes(n)), 0);
+    g729ToOctets(bits, n, out.payload.data());
+    return true;
+  };
+  return l;
+}
+
+Options optionsWith(const std::string& format, const std::string& extra) {
+  Options o;
+  o.format = format;
+  o.extra = extra;
+  return o;
 }
 
 std::string compareSerialStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
@@ -87,9 +133,8 @@ std::string compareSerialStreams(const std::vector<uint8_t>& got, const std::vec
   return "";
 }
 
-Check encoderCheck(const std::string& name, const std::string& folder, const std::string& input,
-                   const std::string& bitstream, const Options& opt, const std::string& rateFile,
-                   StreamEncoder encode) {
+Check encoderCheck(const std::string& name, const Codec& codec, const std::string& folder, const std::string& input,
+                   const std::string& bitstream, const Options& opt, const std::string& rateFile) {
   return {name, [=](const std::string& root) -> std::string {
             const std::string dir = root + "/g729/" + folder + "/";
             std::vector<int16_t> pcm;
@@ -103,13 +148,13 @@ Check encoderCheck(const std::string& name, const std::string& folder, const std
               o.rateFile = dir + rateFile;
             }
             std::string err;
-            if (!encode(pcm, o, got, err)) return err;
+            if (!codec.encode(pcm, o, got, err)) return err;
             return compareSerialStreams(got, want);
           }};
 }
 
-Check decoderCheck(const std::string& name, const std::string& folder, const std::string& bitstream,
-                   const std::string& output, const Options& opt, StreamDecoder decode) {
+Check decoderCheck(const std::string& name, const Codec& codec, const std::string& folder,
+                   const std::string& bitstream, const std::string& output, const Options& opt) {
   return {name, [=](const std::string& root) -> std::string {
             const std::string dir = root + "/g729/" + folder + "/";
             std::vector<uint8_t> bits;
@@ -117,7 +162,7 @@ Check decoderCheck(const std::string& name, const std::string& folder, const std
             if (!readFileBytes(dir + bitstream, bits)) return "missing " + dir + bitstream;
             if (!readFileWords(dir + output, want)) return "missing " + dir + output;
             std::string err;
-            if (!decode(bits, opt, got, err)) return err;
+            if (!codec.decode(bits, opt, got, err)) return err;
             return firstDifference(got, want, kFrame, "frame");
           }};
 }

@@ -1,12 +1,10 @@
 // G.729 Annex D (6.4 kbit/s, with the 8 kbit/s G.729 mode) in the codec
-// registry: whole-stream encode/decode in the ITU serial format and the RTP
-// payload layout, and the conformance checks against the official vectors.
+// registry, and the conformance checks against the official vectors.
 //
-// --mode 1 codes every frame at 6.4 kbit/s, 2 at 8 kbit/s, 3 alternates
-// (8 kbit/s first).  The decoder takes each frame's rate from its bit count.
-// RTP payloads carry no frame size, so a stream in that layout holds a single
-// rate (8 bytes per 6.4 kbit/s frame, 10 per 8 kbit/s frame); toggle mode
-// needs the ITU format.
+// Encoder option mode=1 codes every frame at 6.4 kbit/s (8 octets), 2 at 8
+// kbit/s (10 octets), 3 alternates (8 kbit/s first).  The decoder takes each
+// frame's rate from its size; a lost frame without one keeps the previous
+// frame's rate.
 #include <string>
 #include <vector>
 
@@ -16,71 +14,54 @@ namespace vokc {
 
 namespace {
 
-constexpr int kFrame = 80;
+struct EncoderHead {
+  int mode;
+  unsigned frame;
+};
+struct DecoderHead {
+  int rate;
+};
 
-// The codec mode (1, 2 or 3; 0 means 1) or an error.
-bool codecMode(const Options& opt, int& mode, std::string& err) {
-  mode = opt.mode == 0 ? 1 : opt.mode;
-  if (mode < 1 || mode > 3) {
-    err = "mode " + std::to_string(opt.mode) + " is not 1 (6.4 kbit/s), 2 (8 kbit/s) or 3 (toggle)";
-    return false;
-  }
-  if (!ituOrRtp(opt, err)) return false;
-  if (opt.format == "rtp" && mode == 3) {
-    err = "toggle mode (3) needs the itu format: rtp payloads do not mark the rate of each frame";
-    return false;
-  }
-  return true;
+std::string initEncoder(void* s, const Settings& set) {
+  const std::string m = set.get("mode", "1");
+  if (m != "1" && m != "2" && m != "3") return "mode " + m + " is not 1 (6.4 kbit/s), 2 (8 kbit/s) or 3 (toggle)";
+  *g729Head<EncoderHead>(s) = {m[0] - '0', 0};
+  return vokcG729DEncoderInit(g729Coder(s)) == vokOk ? "" : "encoder initialisation failed";
 }
 
-bool encodeStream(const std::vector<int16_t>& pcm, const Options& opt, std::vector<uint8_t>& out,
-                  std::string& err) {
-  int mode = 0;
-  if (!codecMode(opt, mode, err)) return false;
-  CoderMemory m(vokcG729DEncoderGetSize);
-  if (vokcG729DEncoderInit(m.get()) != vokOk) {
-    err = "encoder initialisation failed";
-    return false;
-  }
-  const bool itu = opt.format == "itu";
-  const std::size_t frames = pcm.size() / kFrame;
-  out.clear();
-  out.reserve(frames * (itu ? 164 : 10));
-  for (std::size_t f = 0; f < frames; ++f) {
-    int rate = vokcG729D8k;
-    if (mode == 1 || (mode == 3 && f % 2 == 1)) rate = vokcG729D6k4;
-    Vok16s prm[11];
+std::string initDecoder(void* s, const Settings&) {
+  *g729Head<DecoderHead>(s) = {vokcG729D8k};
+  return vokcG729DDecoderInit(g729Coder(s)) == vokOk ? "" : "decoder initialisation failed";
+}
+
+VokResult encodeFrame(void* s, const int16_t* pcm, uint8_t* payload, int* bytes) {
+  EncoderHead* h = g729Head<EncoderHead>(s);
+  const bool low = h->mode == 1 || (h->mode == 3 && h->frame % 2 == 1);
+  const int rate = low ? vokcG729D6k4 : vokcG729D8k;
+  ++h->frame;
+  Vok16s prm[11];
+  Vok8u bits[80];
+  VokResult r = vokcG729DEncode(g729Coder(s), pcm, rate, prm);
+  if (r == vokOk) r = vokcG729DPackBits(prm, rate, bits);
+  if (r != vokOk) return r;
+  g729ToOctets(bits, rate, payload);
+  *bytes = rate / 8;
+  return vokOk;
+}
+
+VokResult decodeFrame(void* s, const uint8_t* payload, int bytes, bool lost, int16_t* pcm, int* samples) {
+  DecoderHead* h = g729Head<DecoderHead>(s);
+  if (payload && (bytes == 8 || bytes == 10)) h->rate = bytes * 8;
+  else if (!lost) return vokErrSize;
+  Vok16s prm[11] = {};
+  if (!lost) {
     Vok8u bits[80];
-    vokcG729DEncode(m.get(), &pcm[f * kFrame], rate, prm);
-    vokcG729DPackBits(prm, rate, bits);
-    appendFrame(out, bits, rate, itu);
-    reportProgress(opt, f, frames);
+    g729FromOctets(payload, h->rate, bits);
+    const VokResult r = vokcG729DUnpackBits(bits, h->rate, prm);
+    if (r != vokOk) return r;
   }
-  return true;
-}
-
-bool decodeStream(const std::vector<uint8_t>& in, const Options& opt, std::vector<int16_t>& pcm,
-                  std::string& err) {
-  int mode = 0;
-  if (!codecMode(opt, mode, err)) return false;
-  CoderMemory m(vokcG729DDecoderGetSize);
-  if (vokcG729DDecoderInit(m.get()) != vokOk) {
-    err = "decoder initialisation failed";
-    return false;
-  }
-  // RTP: one rate for the whole stream (the payload does not mark it).
-  const int rtpRate = mode == 1 ? vokcG729D6k4 : vokcG729D8k;
-  std::vector<SerialFrame> frames;
-  if (!readStreamFrames(in, opt.format == "itu", rtpRate, {vokcG729D6k4, vokcG729D8k}, frames, err)) return false;
-  pcm.assign(frames.size() * kFrame, 0);
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    const int rate = static_cast<int>(frames[f].bits.size());
-    Vok16s prm[11] = {};
-    if (!frames[f].erased) vokcG729DUnpackBits(frames[f].bits.data(), rate, prm);
-    vokcG729DDecode(m.get(), prm, rate, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
-    reportProgress(opt, f, frames.size());
-  }
-  return true;
+  *samples = 80;
+  return vokcG729DDecode(g729Coder(s), prm, h->rate, lost ? 1 : 0, pcm);
 }
 
 }  // namespace
@@ -88,20 +69,26 @@ bool decodeStream(const std::vector<uint8_t>& in, const Options& opt, std::vecto
 void addG729DCodecs(Registry& r) {
   Codec c;
   c.name = "g729d";
-  c.sampleRate = 8000;
-  c.about = "ITU-T G.729 Annex D, 6.4 kbit/s (--mode 1), 8 kbit/s (2) or alternating (3)";
-  c.encode = encodeStream;
-  c.decode = decodeStream;
+  c.about = "ITU-T G.729 Annex D, 6.4 kbit/s (mode=1), 8 kbit/s (2) or alternating (3)";
+  c.maxPayload = 10;
+  c.bitRate = 6400;
+  c.fixedPayload = false;
+  c.options = {{"mode", "1|2|3", kEncoderOption}};
+  c.encoderSize = g729StateSize(vokcG729DEncoderGetSize, true);
+  c.decoderSize = g729StateSize(vokcG729DDecoderGetSize, true);
+  c.initEncoder = initEncoder;
+  c.initDecoder = initDecoder;
+  c.encodeFrame = encodeFrame;
+  c.decodeFrame = decodeFrame;
+  c.itu = g729ItuLayout({64, 80});
   r.codecs.push_back(c);
 
   for (int mode = 1; mode <= 3; ++mode) {
     const std::string k = std::to_string(mode);
     Options o;
     o.mode = mode;
-    r.checks.push_back(
-        encoderCheck("g729d encode mode " + k, "annexD", "testfile.raw", "testmid." + k, o, "", encodeStream));
-    r.checks.push_back(
-        decoderCheck("g729d decode mode " + k, "annexD", "testmid." + k, "testout." + k, o, decodeStream));
+    r.checks.push_back(encoderCheck("g729d encode mode " + k, c, "annexD", "testfile.raw", "testmid." + k, o));
+    r.checks.push_back(decoderCheck("g729d decode mode " + k, c, "annexD", "testmid." + k, "testout." + k));
   }
 }
 

@@ -17,44 +17,37 @@ namespace vokc {
 namespace {
 
 constexpr int kFrame = 80;
-constexpr int kBits = 80;
 
 }  // namespace
 
+// The registry entry: the G.729 core frames over the float coder.
+const Codec& g729FloatCodec() {
+  static const Codec c = [] {
+    Codec k;
+    k.name = "g729a-float";
+    k.about = "ITU-T G.729 Annex A in floating point (interoperable, not bit-exact)";
+    k.encoderSize = g729StateSize(vokcG729FloatEncoderGetSize, false);
+    k.decoderSize = g729StateSize(vokcG729FloatDecoderGetSize, false);
+    k.initEncoder = [](void* s, const Settings&) -> std::string {
+      return vokcG729FloatEncoderInit(s) == vokOk ? "" : "encoder initialisation failed";
+    };
+    k.initDecoder = [](void* s, const Settings&) -> std::string {
+      return vokcG729FloatDecoderInit(s) == vokOk ? "" : "decoder initialisation failed";
+    };
+    setG729CoreFrames(k, vokcG729FloatEncode, vokcG729FloatDecode);
+    return k;
+  }();
+  return c;
+}
+
 bool g729FloatEncode(const std::vector<int16_t>& pcm, const Options& opt, std::vector<uint8_t>& out,
                      std::string& err) {
-  if (!ituOrRtp(opt, err)) return false;
-  CoderMemory mem(vokcG729FloatEncoderGetSize);
-  vokcG729FloatEncoderInit(mem.get());
-  const std::size_t frames = pcm.size() / kFrame;
-  out.clear();
-  out.reserve(frames * (opt.format == "itu" ? 164 : 10));
-  for (std::size_t f = 0; f < frames; ++f) {
-    Vok16s prm[11];
-    vokcG729FloatEncode(mem.get(), &pcm[f * kFrame], prm);
-    Vok8u bits[kBits];
-    vokcG729PackBits(prm, bits);
-    appendFrame(out, bits, kBits, opt.format == "itu");
-    reportProgress(opt, f, frames);
-  }
-  return true;
+  return g729FloatCodec().encode(pcm, opt, out, err);
 }
 
 bool g729FloatDecode(const std::vector<uint8_t>& in, const Options& opt, std::vector<int16_t>& pcm,
                      std::string& err) {
-  if (!ituOrRtp(opt, err)) return false;
-  std::vector<SerialFrame> frames;
-  if (!readStreamFrames(in, opt.format == "itu", kBits, {kBits}, frames, err)) return false;
-  CoderMemory mem(vokcG729FloatDecoderGetSize);
-  vokcG729FloatDecoderInit(mem.get());
-  pcm.assign(frames.size() * kFrame, 0);
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    Vok16s prm[11] = {};
-    if (!frames[f].erased) vokcG729UnpackBits(frames[f].bits.data(), prm);
-    vokcG729FloatDecode(mem.get(), prm, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
-    reportProgress(opt, f, frames.size());
-  }
-  return true;
+  return g729FloatCodec().decode(in, opt, pcm, err);
 }
 
 double snrDb(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
@@ -81,17 +74,12 @@ std::string formatDb(double db) {
 // The fixed-point G.729A decoder over a serial stream (the reference
 // decoder of the interoperability checks).
 bool fixedDecode(const std::vector<uint8_t>& in, std::vector<int16_t>& pcm, std::string& err) {
-  std::vector<SerialFrame> frames;
-  if (!readSerialFrames(in, {kBits}, frames, err)) return false;
-  CoderMemory mem(vokcG729DecoderGetSize);
-  vokcG729DecoderInit(mem.get(), vokcG729AnnexA);
-  pcm.assign(frames.size() * kFrame, 0);
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    Vok16s prm[11] = {};
-    if (!frames[f].erased) vokcG729UnpackBits(frames[f].bits.data(), prm);
-    vokcG729Decode(mem.get(), prm, frames[f].erased ? 1 : 0, &pcm[f * kFrame]);
+  const Codec* fixed = registry().find("g729a");
+  if (!fixed) {
+    err = "no g729a codec";
+    return false;
   }
-  return true;
+  return fixed->decode(in, Options{}, pcm, err);
 }
 
 // "" when got reaches the limit's SNR against want (over the limit's
@@ -166,13 +154,7 @@ std::string g729FloatEncodeCheck(const std::string& root, const FloatCheckLimit&
 }
 
 void addG729FloatCodecs(Registry& r) {
-  Codec c;
-  c.name = "g729a-float";
-  c.sampleRate = 8000;
-  c.about = "ITU-T G.729 Annex A in floating point (interoperable, not bit-exact)";
-  c.encode = g729FloatEncode;
-  c.decode = g729FloatDecode;
-  r.codecs.push_back(c);
+  r.codecs.push_back(g729FloatCodec());
   for (const auto& l : g729FloatDecodeLimits())
     r.checks.push_back({std::string("g729a-float decode ") + l.name + " (SNR)",
                         [l](const std::string& root) { return g729FloatDecodeCheck(root, l, nullptr); }});
