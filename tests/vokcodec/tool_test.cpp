@@ -56,7 +56,8 @@ Codec testCodec(const std::string& name, int rate, int frame, int delay, const s
   c.encodeFrame = [frame, delay](void* s, const int16_t* pcm, uint8_t* payload, int* bytes) -> VokResult {
     auto* line = static_cast<int16_t*>(s);
     for (int i = 0; i < frame; ++i) {
-      const int at = line[63]++ % 63;
+      const int at = line[63];
+      line[63] = static_cast<int16_t>((at + 1) % 63);
       const int16_t v = delay ? line[(at + 63 - delay % 63) % 63] : pcm[i];
       line[at] = pcm[i];
       payload[2 * i] = static_cast<uint8_t>(v & 0xFF);

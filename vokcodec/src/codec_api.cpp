@@ -131,8 +131,9 @@ VokResult vokcEncodeFrame(VokcCoder* coder, const Vok16s* pcm, Vok8u* payload, i
 
 VokResult vokcDecodeFrame(VokcCoder* coder, const Vok8u* payload, int bytes, Vok16s* pcm, int* samples) {
   if (!coder || !pcm || !samples) return vokErrNullPtr;
+  if (payload && bytes < 0) return vokErrSize;
   if (!isCoder(coder) || coder->encoder) return vokErrContextMatch;
-  if (payload && (bytes < 0 || bytes > coder->codec->maxPayload)) return vokErrSize;
+  if (payload && bytes > coder->codec->maxPayload) return vokErrSize;
   int n = 0;
   const VokResult r = coder->codec->decodeFrame(coder->state, payload, payload ? bytes : 0, payload == nullptr, pcm, &n);
   if (r == vokOk) *samples = n;

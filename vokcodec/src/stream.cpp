@@ -219,8 +219,8 @@ bool StreamDecoder::next(const ByteInput& in, int16_t* pcm, int* samples, std::s
     err = (c.fixedPayload && rx_.payload.size() < static_cast<std::size_t>(c.maxPayload) && !itu_
                ? "truncated bitstream: the last frame has " + std::to_string(rx_.payload.size()) + " of " +
                      std::to_string(c.maxPayload) + " bytes"
-               : "frame " + std::to_string(frame_) + ": " + std::to_string(rx_.payload.size()) +
-                     " bytes are not a frame of " + c.name);
+               : "frame " + std::to_string(frame_) + ": payload length " + std::to_string(rx_.payload.size()) +
+                     " is not a frame of " + c.name);
     return false;
   }
   if (r != vokOk) {
@@ -255,6 +255,7 @@ bool Codec::encode(const std::vector<int16_t>& pcm, const Options& opt, std::vec
     if (!error.empty()) return false;
     if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames));
   }
+  if (opt.progress) opt.progress(1.0);
   return true;
 }
 
@@ -272,6 +273,7 @@ bool Codec::decode(const std::vector<uint8_t>& bits, const Options& opt, std::ve
     pcm.insert(pcm.end(), frame.begin(), frame.begin() + samples);
     if (opt.progress && (dec.frames() & 255) == 0) opt.progress(double(pos) / double(bits.size()));
   }
+  if (opt.progress && error.empty()) opt.progress(1.0);
   return error.empty();
 }
 
