@@ -416,6 +416,7 @@ typedef struct {
   Vok16s pitchReg;
 } VAD1State_GSMAMR_16s;
 VOKAPI VokResult voksVAD1_GSMAMR_16s(const Vok16s* src, VAD1State_GSMAMR_16s* state, Vok16s* vadFlag, Vok16s bestCorrHp, Vok16s toneReg);
+VOKAPI VokResult voksFFTFwd_RToPerm_GSMAMR_16s_I(Vok16s* srcDst);
 /* ==== end GSM-AMR DTX and code vectors ======================================= */
 
 /* ==== G.726 ADPCM =========================================================== */

@@ -71,6 +71,10 @@ void adaptiveVector(int16_t* x, int lag, int frac, int len, bool thirds);
 // y[n] = sum_{i<=n} x[i] h[n-i], the doubled sum shifted left 3, high word.
 void convolve40(const int16_t* x, const int16_t* h, int16_t* y);
 
+// The second detector's 128-point real FFT in place: Re(0), Re(64), then
+// Re(k), Im(k) for k = 1..63 (scaled down by the halving of each stage).
+void realFft128(int16_t* x);
+
 }  // namespace voksc::amr
 
 #endif  // VOKSC_AMR_INTERNAL_H
