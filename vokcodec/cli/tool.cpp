@@ -17,7 +17,7 @@
 #include "voksc.h"
 
 #ifndef VOKCODEC_DEFAULT_TESTVECTORS
-#define VOKCODEC_DEFAULT_TESTVECTORS "../shared/testvectors"
+#define VOKCODEC_DEFAULT_TESTVECTORS "testvectors"
 #endif
 
 namespace vokc {
@@ -272,7 +272,6 @@ int roundtrip(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
 std::string defaultVectorFolder() {
   const char* env = std::getenv("VOKSC_TESTVECTORS");
   if (env && *env) return env;
-  if (isFolder("../shared/testvectors")) return "../shared/testvectors";
   return VOKCODEC_DEFAULT_TESTVECTORS;
 }
 
@@ -333,7 +332,7 @@ void usage(std::FILE* to) {
       "encode     speech to a bitstream        decode     a bitstream to speech\n"
       "roundtrip  encode and decode in memory; prints SNR, segmental SNR, bit rate and speed\n"
       "conformance  runs the bit-exactness checks against the official test vectors in DIR\n"
-      "             (default: $VOKSC_TESTVECTORS, else ../shared/testvectors)\n"
+      "             (default: $VOKSC_TESTVECTORS, else the source tree's testvectors)\n"
       "list       the codecs with their sample rates\n"
       "\n"
       "codec options: --mode N  --rate R  --rate-file FILE  --dtx  --law alaw|ulaw\n"
