@@ -1,0 +1,289 @@
+// GSM-AMR algebraic codebook search: correlation of the target with the
+// impulse response, pulse signs fixed from it, the sign-folded correlation
+// matrix, and the depth-first search of the mode's tracks maximising
+// correlation^2 / energy; the code vector, its filtered form and the index
+// words are built from the chosen pulses.
+#include <cstdint>
+#include <cstring>
+
+#include "amr_internal.h"
+#include "common/basic_op.h"
+#include "common/math_ops.h"
+#include "core/status.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+
+namespace voksc::amr {
+namespace {
+
+constexpr int kL = kSubframe;
+const int16_t kStart2x9[16] = {0, 2, 0, 3, 0, 2, 0, 3, 1, 3, 2, 4, 1, 4, 1, 4};
+const int16_t kGrayCode[8] = {0, 1, 3, 2, 6, 4, 5, 7};
+
+// d[n] = sum x[j] h[j - n], normalised over the five tracks so that their
+// peaks sum below 2^(31 - extraShift) before rounding to 16 bits.
+void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* d, int extraShift) {
+  int32_t y[kL];
+  int32_t total = 5;
+  for (int t = 0; t < 5; ++t) {
+    int32_t peak = 0;
+    for (int n = t; n < kL; n += 5) {
+      int32_t s = 0;
+      for (int j = n; j < kL; ++j) s = L_mac(s, x[j], h[j - n]);
+      y[n] = s;
+      if (L_abs(s) > peak) peak = L_abs(s);
+    }
+    total = L_add(total, L_shr(peak, 1));
+  }
+  const int16_t sh = static_cast<int16_t>(norm_l(total) - extraShift);
+  for (int n = 0; n < kL; ++n) d[n] = round_fx(L_shl(y[n], sh));
+}
+
+// Signs from the correlation (d becomes |d|); keep[] marks, per track, all
+// but the (8 - keepPerTrack) weakest positions (weakest get -1).
+void fixSigns(int16_t* d, int16_t* sign, int16_t* keep, int keepPerTrack) {
+  for (int n = 0; n < kL; ++n) {
+    sign[n] = d[n] >= 0 ? 32767 : -32767;
+    if (d[n] < 0) d[n] = negate(d[n]);
+    keep[n] = d[n];
+  }
+  for (int t = 0; t < 5; ++t)
+    for (int k = 0; k < 8 - keepPerTrack; ++k) {
+      int16_t low = 0x7FFF;
+      int at = t;
+      for (int n = t; n < kL; n += 5)
+        if (keep[n] >= 0 && keep[n] < low) {
+          low = keep[n];
+          at = n;
+        }
+      keep[at] = -1;
+    }
+}
+
+// Correlation matrix of h (scaled to unit energy below 1) with the pulse
+// signs folded in.
+void signedMatrix(const int16_t* h, const int16_t* sign, int16_t (*rr)[kL]) {
+  int16_t g[kL];
+  int32_t e = 2;
+  for (int i = 0; i < kL; ++i) e = L_mac(e, h[i], h[i]);
+  if (extract_h(e) == 32767) {
+    for (int i = 0; i < kL; ++i) g[i] = shr(h[i], 1);
+  } else {
+    const int16_t k = mult(extract_h(L_shl(vokInvSqrt(L_shr(e, 1)), 7)), 32440);
+    for (int i = 0; i < kL; ++i) g[i] = round_fx(L_shl(L_mult(h[i], k), 9));
+  }
+  int32_t s = 0;
+  for (int k = 0; k < kL; ++k) {
+    s = L_mac(s, g[k], g[k]);
+    rr[kL - 1 - k][kL - 1 - k] = round_fx(s);
+  }
+  for (int dec = 1; dec < kL; ++dec) {
+    s = 0;
+    for (int k = 0, j = kL - 1, i = kL - 1 - dec; k < kL - dec; ++k, --i, --j) {
+      s = L_mac(s, g[k], g[k + dec]);
+      rr[j][i] = rr[i][j] = mult(round_fx(s), mult(sign[i], sign[j]));
+    }
+  }
+}
+
+// One candidate test of the searches: (sq / alp) > (bestSq / bestAlp).
+inline bool better(int16_t sq, int16_t alp, int16_t bestSq, int16_t bestAlp) {
+  return L_msu(L_mult(bestAlp, sq), bestSq, alp) > 0;
+}
+
+// Depth-first search over 2, 3 or 4 tracks given by start positions:
+// each further pulse is the best on its track given the ones already
+// chosen; the energy terms take the codec's scalings per depth.
+struct Search {
+  const int16_t* d;
+  const int16_t* keep;  // null: every first position
+  int16_t (*rr)[kL];
+  int16_t bestSq = -1, bestAlp = 1;
+  int best[4] = {0, 1, 2, 3};
+
+  void run(const int* start, int pulses) {
+    for (int i0 = start[0]; i0 < kL; i0 += 5) {
+      if (keep && keep[i0] < 0) continue;
+      int pos[4] = {i0};
+      int16_t ps = d[i0], sq = -1, alp = 1;
+      int32_t alp0 = L_mult(rr[i0][i0], 8192);
+      for (int p = 1; p < pulses; ++p) {
+        // weights of the new diagonal and cross terms at this depth
+        const int16_t wDiag = p == 1 ? 8192 : 2048, wCross = p == 1 ? 16384 : 4096;
+        if (p == 2) alp0 = L_mult(alp, 8192);
+        if (p == 3) alp0 = L_deposit_h(alp);
+        const int16_t ps0 = ps;
+        int16_t bsq = -1, balp = 1, bps = 0;
+        int at = start[p];
+        for (int n = start[p]; n < kL; n += 5) {
+          const int16_t ps1 = add(ps0, d[n]);
+          int32_t a = L_mac(alp0, rr[n][n], wDiag);
+          for (int q = p - 1; q >= 0; --q) a = L_mac(a, rr[pos[q]][n], wCross);
+          const int16_t sq1 = mult(ps1, ps1), a16 = round_fx(a);
+          if (better(sq1, a16, bsq, balp)) {
+            bsq = sq1;
+            balp = a16;
+            bps = ps1;
+            at = n;
+          }
+        }
+        pos[p] = at;
+        ps = bps;
+        sq = bsq;
+        alp = balp;
+      }
+      if (better(sq, alp, bestSq, bestAlp)) {
+        bestSq = sq;
+        bestAlp = alp;
+        std::memcpy(best, pos, sizeof best);
+      }
+    }
+  }
+};
+
+// Pulses of +8191 / -8192 into code, and their filtered sum into y.
+void buildPulses(const int* pos, int n, const int16_t* sign, const int16_t* h, int16_t* code, int16_t* y) {
+  int16_t amp[4];
+  std::memset(code, 0, kL * sizeof(int16_t));
+  for (int k = 0; k < n; ++k) {
+    code[pos[k]] = sign[pos[k]] > 0 ? 8191 : -8192;
+    amp[k] = sign[pos[k]] > 0 ? 32767 : -32768;
+  }
+  for (int i = 0; i < kL; ++i) {
+    int32_t s = 0;
+    for (int k = 0; k < n; ++k) s = L_mac(s, i >= pos[k] ? h[i - pos[k]] : 0, amp[k]);
+    y[i] = round_fx(s);
+  }
+}
+
+// Searches of the modes up to 7.95 kbit/s; returns (positions, signs).
+void searchLowModes(int mode, int subframe, const int16_t* x, const int16_t* h, int16_t* code, int16_t* y,
+                    int16_t* words) {
+  int16_t d[kL], sign[kL], keep[kL], rr[kL][kL];
+  const int pulses = mode <= kMr59 || mode == kModeSid ? 2 : (mode == kMr67 ? 3 : 4);
+  targetCorrelation(h, x, d, 1);
+  fixSigns(d, sign, keep, pulses == 2 ? 8 : (pulses == 3 ? 6 : 4));
+  signedMatrix(h, sign, rr);
+  Search s{d, pulses == 2 ? nullptr : keep, rr};
+  if (mode == kMr475 || mode == kMr515 || mode == kModeSid) {
+    for (int half = 0; half < 2; ++half) {
+      const int start[2] = {kStart2x9[2 * subframe + 8 * half], kStart2x9[2 * subframe + 1 + 8 * half]};
+      s.run(start, 2);
+    }
+  } else if (mode == kMr59) {
+    const int first[2] = {1, 3}, second[4] = {0, 1, 2, 4};
+    for (int a : first)
+      for (int b : second) {
+        const int start[2] = {a, b};
+        s.run(start, 2);
+      }
+  } else if (mode == kMr67) {
+    for (int t1 = 1; t1 < 4; t1 += 2)
+      for (int t2 = 2; t2 < 5; t2 += 2) {
+        int start[3] = {0, t1, t2};
+        for (int r = 0; r < 3; ++r) {
+          s.run(start, 3);
+          const int last = start[2];
+          start[2] = start[1];
+          start[1] = start[0];
+          start[0] = last;
+        }
+      }
+  } else {
+    for (int t = 3; t < 5; ++t) {
+      int start[4] = {0, 1, 2, t};
+      for (int r = 0; r < 4; ++r) {
+        s.run(start, 4);
+        const int last = start[3];
+        start[3] = start[2];
+        start[2] = start[1];
+        start[1] = start[0];
+        start[0] = last;
+      }
+    }
+  }
+  buildPulses(s.best, pulses, sign, h, code, y);
+  // Index words: position fields per track layout of the mode, sign bits.
+  int index = 0, signs = 0;
+  static const int8_t kTrack2x9[20] = {0, 1, 0, 1, -1, 0, -1, 1, 0, 1, 0, 1, 0, -1, 1, 0, 1, -1, 0, 1};
+  for (int k = 0; k < pulses; ++k) {
+    const int p = s.best[k], q = (p * 6554) >> 15, t = p - 5 * q;
+    int field, bit;
+    switch (pulses == 2 && mode != kMr59 ? 0 : (mode == kMr59 ? 1 : pulses)) {
+      case 0: {  // 4.75 / 5.15: second pulse in bits 3..5, bit 6 marks the odd track pair
+        const int first = kTrack2x9[5 * subframe + t];
+        field = k == 0 ? q + (first != 0 ? 64 : 0) : q << 3;
+        bit = k == 0 ? 0 : 1;
+        break;
+      }
+      case 1: {  // 5.9: track 1/3 pulse in bits 0..3, the other in bits 4..9
+        static const int kShift[5] = {6, 1, 6, 1, 6}, kAdd[5] = {0, 0, 32, 1, 48};
+        if (t == 1 && k != 0) {
+          field = (q << 6) + 16;
+          bit = 1;
+        } else {
+          field = (q << kShift[t]) + kAdd[t];
+          bit = (t == 1 || t == 3) ? 0 : 1;
+        }
+        break;
+      }
+      case 3: {  // 6.7
+        static const int kShift[5] = {0, 4, 8, 4, 8}, kAdd[5] = {0, 0, 0, 8, 128}, kBit[5] = {0, 1, 2, 1, 2};
+        field = (q << kShift[t]) + kAdd[t];
+        bit = kBit[t];
+        break;
+      }
+      default: {  // 7.4 / 7.95, Gray-coded fields
+        static const int kShift[5] = {0, 3, 6, 10, 10}, kAdd[5] = {0, 0, 0, 0, 512}, kBit[5] = {0, 1, 2, 3, 3};
+        field = (kGrayCode[q] << kShift[t]) + kAdd[t];
+        bit = kBit[t];
+        break;
+      }
+    }
+    if (sign[p] > 0) signs += 1 << bit;
+    index += field;
+  }
+  words[0] = static_cast<int16_t>(index);
+  words[1] = static_cast<int16_t>(signs);
+}
+
+VokResult search(int16_t lag, int16_t pitchGain, const int16_t* target, const int16_t* ltpRes, const int16_t* impResp,
+                 int16_t* code, int16_t* filtCode, int16_t* indices, int16_t subframe, VokRateCode rate) {
+  (void)ltpRes;
+  const int mode = modeOfRate(rate, true);
+  if (static_cast<uint16_t>(subframe) > 3 || lag < 17 || lag > 144 || mode < 0) return vokErrRange;
+  if (mode == kMr102 || mode == kMr122) return vokErrRange;  // not available yet
+  int16_t h[kL], c[kL], y[kL], w[2];
+  std::memcpy(h, impResp, sizeof h);
+  const int16_t sharp = shl(pitchGain, 1);
+  if (lag < kL)
+    for (int i = lag; i < kL; ++i) h[i] = add(h[i], mult(h[i - lag], sharp));
+  searchLowModes(mode, subframe, target, h, c, y, w);
+  if (lag < kL)
+    for (int i = lag; i < kL; ++i) c[i] = add(c[i], mult(c[i - lag], sharp));
+  std::memcpy(code, c, sizeof c);
+  std::memcpy(filtCode, y, sizeof y);
+  indices[0] = w[0];
+  indices[1] = w[1];
+  return vokOk;
+}
+
+}  // namespace
+}  // namespace voksc::amr
+
+VOKSC_EXPORT VokResult voksAlgebraicCodebookSearch_GSMAMR_16s(Vok16s lag, Vok16s pitchGain, const Vok16s* target,
+                                                             const Vok16s* targetResidual, const Vok16s* impResp,
+                                                             Vok16s* code, Vok16s* filtCode, Vok16s* indices,
+                                                             Vok16s subframe, VokRateCode rate) {
+  if (anyNull(target, targetResidual, impResp, code, filtCode, indices)) return vokErrNullPtr;
+  return voksc::amr::search(lag, pitchGain, target, targetResidual, impResp, code, filtCode, indices, subframe, rate);
+}
+
+VOKSC_EXPORT VokResult voksAlgebraicCodebookSearchEX_GSMAMR_16s(Vok16s lag, Vok16s pitchGain, const Vok16s* target,
+                                                               const Vok16s* targetResidual, const Vok16s* impResp,
+                                                               Vok16s* code, Vok16s* filtCode, Vok16s* indices,
+                                                               Vok16s subframe, VokRateCode rate, void* workBuf) {
+  if (anyNull(target, targetResidual, impResp, code, filtCode, indices, workBuf)) return vokErrNullPtr;
+  return voksc::amr::search(lag, pitchGain, target, targetResidual, impResp, code, filtCode, indices, subframe, rate);
+}
