@@ -138,7 +138,8 @@ VOKAPI VokResult voksResidualFilter_Low_16s_Sfs(const Vok16s* a, int order, cons
 VOKAPI VokResult voksHarmonicFilter_16s_I(Vok16s gain, int lag, Vok16s* x, int len);
 VOKAPI VokResult voksHarmonicFilter_32f_I(Vok32f gain, int lag, Vok32f* x, int len);
 VOKAPI VokResult voksPreemphasize_32f_I(Vok32f factor, Vok32f* x, int len, Vok32f* mem);
-/* Lag-maximum searches (16-bit forms): correlations are doubled as an L_mac
+/* Harmonic filters (here and the NR form): a negative lag is vokErrRange.
+ * Lag-maximum searches (16-bit forms): correlations are doubled as an L_mac
  * chain forms them, summed exactly and saturated once.  _Inv visits the lags
  * from lagMax down and an equal value moves to the smaller lag; _Fwd and the
  * cross search visit upward and keep the first maximum; the float search
@@ -189,7 +190,8 @@ VOKAPI VokResult voksLSPQuant_G729E_32f(const Vok32f* lsp, Vok32f* mem, Vok32f* 
 /* ==== G.729 pitch analysis and adaptive codebook ========================= */
 /* Past-excitation buffers: 154 past samples then the 40 of the subframe,
  * addressed at the first past sample (the float decoder takes the subframe
- * itself).  Delay pairs: (integer, fraction in thirds -1..1).  Gains Q14.
+ * itself).  Delay pairs: (integer, fraction in thirds -1..1); the float
+ * decoder takes 18..145 but not 145 + 1/3.  Gains Q14.
  * Open loop: wsp at the frame, 143 samples readable before it.  Closed
  * loop: centre 18..145 (subframe 1: the integer delay of subframe 0); the
  * chosen vector is also written to the subframe part of the buffer
@@ -214,7 +216,8 @@ VOKAPI VokResult voksDecodeAdaptiveVector_G729_32f_I(const Vok32s* delay, Vok32f
 /* Correlation matrix: 616 values (five diagonals, then nine cross blocks).
  * Codebook index: (positions, signs).  Gain memory: 4 values Q10, newest
  * first.  voksDecodeGain_G729_16s: energy is the exact sum of squares of the
- * 40 code samples; a null index pointer decodes an erased frame. */
+ * 40 code samples; a null index pointer decodes an erased frame; indices
+ * outside 0..7 and 0..15 are vokErrIndex. */
 VOKAPI VokResult voksToeplizMatrix_G729_16s32s(const Vok16s* h, Vok32s* rr);
 VOKAPI VokResult voksToeplizMatrix_G729_16s(const Vok16s* h, Vok16s* rr);
 VOKAPI VokResult voksFixedCodebookSearch_G729A_16s(const Vok16s* dn, Vok16s* rr, Vok16s* cod, Vok16s* index);
@@ -224,8 +227,9 @@ VOKAPI VokResult voksFixedCodebookSearch_G729_32s16s(const Vok16s* dn, Vok32s* r
 VOKAPI VokResult voksDotProd_G729A_16s32s(const Vok16s* a, const Vok16s* b, int len, Vok32s* result);
 VOKAPI VokResult voksGainQuant_G729_16s(const Vok16s* x, const Vok16s* y, const Vok16s* code, const Vok16s* z, Vok16s* mem, Vok16s* gains, Vok16s* rows, int tame);
 VOKAPI VokResult voksDecodeGain_G729_16s(Vok32s energy, Vok16s* mem, const Vok16s* index, Vok16s* gains);
-/* Annex I: 6.4 kbit/s codebooks; a null index decodes an erased frame, both
- * gains scaled by the attenuation (Q15). */
+/* Annex I: 6.4 kbit/s codebooks (indices 0..7 each, else vokErrIndex); a
+ * null index decodes an erased frame, both gains scaled by the attenuation
+ * (Q15). */
 VOKAPI VokResult voksDecodeGain_G729I_16s(Vok32s energy, Vok16s attenuation, Vok16s* mem, const Vok16s* index, Vok16s* gains);
 /* Annex D (6.4 kbit/s) two-pulse search: dn and the impulse response h
  * (Q12) in; code vector (Q13), filtered code vector, sign word and Gray-coded

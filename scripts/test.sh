@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: x86-64 (AVX2 kernels), x86-64 scalar-only,
-# 32-bit x86, and an ASan+UBSan build.  Set VOKSC_QUICK=1 for the first only.
+# 32-bit x86, an ASan+UBSan build with GCC and one with clang that also runs
+# the fuzz targets for a bounded time.  Set VOKSC_QUICK=1 for the first only.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -16,4 +17,8 @@ run build/x64
 run build/x64-scalar -DVOKSC_SCALAR=ON
 run build/x86 -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-m32 -DCMAKE_SHARED_LINKER_FLAGS=-m32 -DVOKSC_CODEC=OFF
 run build/asan -DVOKSC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# clang: ASan + UBSan + bounds checks, with the libFuzzer targets and their
+# bounded runs (label fuzz, VOKSC_FUZZ_SECONDS each) from the committed corpus.
+run build/clang-asan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVOKSC_SANITIZE=ON -DVOKSC_FUZZ=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOKSC_FUZZ_SECONDS="${VOKSC_FUZZ_SECONDS:-30}"
 echo "all test builds passed"

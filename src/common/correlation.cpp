@@ -292,6 +292,7 @@ VOKSC_EXPORT VokResult voksResidualFilter_Low_16s_Sfs(const Vok16s* a, int order
 VOKSC_EXPORT VokResult voksHarmonicFilter_16s_I(Vok16s gain, int lag, Vok16s* x, int len) {
   if (anyNull(x)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
+  if (lag < 0) return vokErrRange;  // the filter reads lag samples back
   for (int n = 0; n < len; ++n) x[n] = op::sat16(x[n] + ((int32_t{x[n - lag]} * gain) >> 15));
   return vokOk;
 }
@@ -299,6 +300,7 @@ VOKSC_EXPORT VokResult voksHarmonicFilter_16s_I(Vok16s gain, int lag, Vok16s* x,
 VOKSC_EXPORT VokResult voksHarmonicFilter_32f_I(Vok32f gain, int lag, Vok32f* x, int len) {
   if (anyNull(x)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
+  if (lag < 0) return vokErrRange;  // the filter reads lag samples back
   for (int n = 0; n < len; ++n) x[n] = x[n] + gain * x[n - lag];
   return vokOk;
 }

@@ -46,8 +46,11 @@ PulseResult packFour(const int16_t* sign, int ip0, int ip1, int ip2, int ip3, in
     code[ip[k]] = shr(sign[ip[k]], 2);
     if (sign[ip[k]] > 0) signs |= 1 << k;
   }
+  // Pulse 3 lies on track 3 or 4 (j = 0 or 1) for any matrix a coder forms;
+  // from a degenerate caller matrix a search may keep a pair of an earlier
+  // phase, and the word is then formed as two's-complement products.
   const int j = ip3 % 5 - 3;
-  const int pos = ip0 / 5 + ((ip1 / 5) << 3) + ((ip2 / 5) << 6) + ((((ip3 / 5) << 1) + j) << 9);
+  const int pos = ip0 / 5 + (ip1 / 5) * 8 + (ip2 / 5) * 64 + ((ip3 / 5) * 2 + j) * 512;
   return {static_cast<int16_t>(pos), static_cast<int16_t>(signs)};
 }
 

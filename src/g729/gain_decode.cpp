@@ -30,8 +30,9 @@ VOKSC_EXPORT VokResult voksDecodeGain_G729_16s(Vok32s energy, Vok16s* mem, const
     gain::updateErased(mem);
     return vokOk;
   }
-  const int r1 = kGainInvMap1[index[0] & 7];
-  const int r2 = kGainInvMap2[index[1] & 15];
+  if (index[0] < 0 || index[0] > 7 || index[1] < 0 || index[1] > 15) return vokErrIndex;
+  const int r1 = kGainInvMap1[index[0]];
+  const int r2 = kGainInvMap2[index[1]];
   Word16 gcode0, expGcode0;
   gain::predict(mem, energyTerm(energy), gcode0, expGcode0);
   const Word32 factor = L_add(kGainStage1[r1][1], kGainStage2[r2][1]);  // Q13
@@ -53,8 +54,9 @@ VOKSC_EXPORT VokResult voksDecodeGain_G729I_16s(Vok32s energy, Vok16s attenuatio
     gain::updateErased(mem);
     return vokOk;
   }
-  const int r1 = kGainLowInvMap1[index[0] & 7];
-  const int r2 = kGainLowInvMap2[index[1] & 7];
+  if (index[0] < 0 || index[0] > 7 || index[1] < 0 || index[1] > 7) return vokErrIndex;
+  const int r1 = kGainLowInvMap1[index[0]];
+  const int r2 = kGainLowInvMap2[index[1]];
   Word16 gcode0, expGcode0;
   gain::predict(mem, energyTerm(energy), gcode0, expGcode0);
   const Word32 factor = L_shr(L_add(kGainLowStage1[r1][1], kGainLowStage2[r2][1]), 1);  // Q14 sum to Q13

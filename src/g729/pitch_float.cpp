@@ -82,7 +82,8 @@ VOKSC_EXPORT VokResult voksDecodeAdaptiveVector_G729_32f_I(const Vok32s* delay, 
   if (anyNull(delay, exc)) return vokErrNullPtr;
   const int t0 = delay[0];
   int frac = delay[1];
-  if (t0 < 18 || t0 > 145 || frac < -1 || frac > 1) return vokErrIndex;
+  // 145 + 1/3 would reach one sample beyond the 154 of history.
+  if (t0 < 18 || t0 > 145 || frac < -1 || frac > 1 || (t0 == 145 && frac == 1)) return vokErrIndex;
   const float* x0 = exc - t0;
   frac = -frac;
   if (frac < 0) {

@@ -41,6 +41,7 @@ void crossCorrBlocks(const int16_t* a, const int16_t* b, int len, int lags, Emit
 VOKSC_EXPORT VokResult voksHarmonicFilter_NR_16s(Vok16s gain, int lag, const Vok16s* x, Vok16s* d, int len) {
   if (anyNull(x, d)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
+  if (lag < 0) return vokErrRange;  // the filter reads lag samples back
   for (int n = 0; n < len; ++n) {
     const int32_t t = (int32_t{gain} * x[n - lag]) >> 15;
     d[n] = static_cast<Vok16s>(static_cast<uint16_t>(x[n] + t));

@@ -3,6 +3,8 @@
 // ranges; a rejected call writes nothing.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <climits>
 
 #include "check.h"
@@ -143,6 +145,10 @@ TEST(Checks, Filters) {
   EXPECT_REJECTS(vokErrSize, h, voksHarmonicFilter_16s_I(16384, 2, b.x + 8, 0));
   EXPECT_REJECTS(vokErrNullPtr, h, voksHarmonicFilter_32f_I(0.5f, 2, nullptr, 0));
   EXPECT_REJECTS(vokErrSize, h, voksHarmonicFilter_32f_I(0.5f, 2, b.f + 8, -4));
+  for (int lag : {-1, INT32_MIN}) {  // a negative lag would read ahead of the signal
+    EXPECT_REJECTS(vokErrRange, h, voksHarmonicFilter_16s_I(16384, lag, b.x + 8, 4));
+    EXPECT_REJECTS(vokErrRange, h, voksHarmonicFilter_32f_I(0.5f, lag, b.f + 8, 4));
+  }
   EXPECT_REJECTS(vokErrNullPtr, h, voksPreemphasize_32f_I(0.9f, nullptr, 0, b.g));
   EXPECT_REJECTS(vokErrNullPtr, h, voksPreemphasize_32f_I(0.9f, b.f, 0, nullptr));
   EXPECT_REJECTS(vokErrSize, h, voksPreemphasize_32f_I(0.9f, b.f, 0, b.g));

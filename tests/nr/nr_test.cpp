@@ -247,6 +247,7 @@ TEST(NrChecks, NullBeforeSizeBeforeScaleAndNothingWritten) {
   EXPECT_REJECTS(vokErrScale, g, voksInterpolateC_NR_16s(x, 1, 0, x, 1, -1, d, 4));
   EXPECT_REJECTS(vokErrNullPtr, g, voksHarmonicFilter_NR_16s(1, 2, x + 2, nullptr, 0));
   EXPECT_REJECTS(vokErrSize, g, voksHarmonicFilter_NR_16s(1, 2, x + 2, d, 0));
+  EXPECT_REJECTS(vokErrRange, g, voksHarmonicFilter_NR_16s(1, -3, x + 2, d, 2));
   EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_NR_16s(nullptr, x, d, 0));
   EXPECT_REJECTS(vokErrSize, g, voksConvPartial_NR_16s(x, x, d, 0));
   EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_NR_Low_16s(x, x, nullptr, 0));

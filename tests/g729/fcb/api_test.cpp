@@ -79,6 +79,25 @@ TEST(G729FcbApi, FocusedSearchChecks) {
   }
 }
 
+// Matrices no coder forms (zero, or at the extremes) leave the fixed-point
+// searches defined: the sanitizer builds check the index arithmetic.
+TEST(G729FcbApi, FixedSearchesOnDegenerateMatrices) {
+  for (Vok16s v : {Vok16s(0), Vok16s(-32768), Vok16s(32767)}) {
+    Vok16s dn[40], rr[616], cod[40], index[2], budget = 0;
+    Vok32s rr32[616];
+    for (int form = 0; form < 3; ++form) {
+      std::fill(dn, dn + 40, Vok16s(0));
+      std::fill(rr, rr + 616, v);
+      std::fill(rr32, rr32 + 616, Vok32s{v} * 65536);
+      const VokResult r = form == 0   ? voksFixedCodebookSearch_G729A_16s(dn, rr, cod, index)
+                          : form == 1 ? voksFixedCodebookSearch_G729A_32s16s(dn, rr32, cod, index)
+                                      : voksFixedCodebookSearch_G729_16s(dn, rr, cod, index, &budget, 0);
+      EXPECT_EQ(r, vokOk) << v << " form " << form;
+      EXPECT_EQ(std::count_if(cod, cod + 40, [](Vok16s c) { return c != 0; }), 4);
+    }
+  }
+}
+
 // Degenerate float input (all zero, or not finite) still gives four pulses
 // on their tracks and index words inside their fields.
 TEST(G729FcbApi, FloatSearchesOnDegenerateInput) {
@@ -312,22 +331,17 @@ TEST(G729GainApi, DecoderChecksAndErasure) {
   EXPECT_EQ(gi[1], 500);
   EXPECT_EQ(mi[0], -9216);
 
-  // Received indices are reduced to 3 and 4 bits (3 and 3 for Annex I).
-  for (int annexI = 0; annexI < 2; ++annexI) {
-    Vok16s ma[4] = {-14336, -14336, -14336, -14336}, mb[4] = {-14336, -14336, -14336, -14336};
-    Vok16s ga[2] = {0, 0}, gb[2] = {0, 0};
-    const Vok16s wide[2] = {8, static_cast<Vok16s>(annexI ? 8 + 5 : 16 + 5)}, narrow[2] = {0, 5};
-    if (annexI) {
-      voksDecodeGain_G729I_16s(20000, 29491, ma, wide, ga);
-      voksDecodeGain_G729I_16s(20000, 29491, mb, narrow, gb);
-    } else {
-      voksDecodeGain_G729_16s(20000, ma, wide, ga);
-      voksDecodeGain_G729_16s(20000, mb, narrow, gb);
-    }
-    EXPECT_EQ(ga[0], gb[0]);
-    EXPECT_EQ(ga[1], gb[1]);
-    EXPECT_EQ(0, std::memcmp(ma, mb, sizeof ma));
+  // Indices outside 0..7 and 0..15 (0..7 and 0..7 for Annex I) are index
+  // errors, nothing written.
+  const Vok16s bad[][2] = {{8, 0}, {-1, 0}, {0, 16}, {0, -1}, {30000, 30000}}, badI[][2] = {{0, 8}, {8, 0}, {-8, 3}};
+  for (const auto& b : bad) {
+    EXPECT_REJECTS(vokErrIndex, g, voksDecodeGain_G729_16s(20000, mem, b, gains));
+    EXPECT_REJECTS(vokErrIndex, g, voksDecodeGain_G729I_16s(20000, 29491, mem, b, gains));
   }
+  for (const auto& b : badI) EXPECT_REJECTS(vokErrIndex, g, voksDecodeGain_G729I_16s(20000, 29491, mem, b, gains));
+  const Vok16s top[2] = {7, 15}, topI[2] = {7, 7};
+  EXPECT_EQ(voksDecodeGain_G729_16s(20000, mem, top, gains), vokOk);
+  EXPECT_EQ(voksDecodeGain_G729I_16s(20000, 29491, mem, topI, gains), vokOk);
 }
 
 TEST(G729GainApi, FloatSearchChecks) {

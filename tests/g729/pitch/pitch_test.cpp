@@ -156,6 +156,8 @@ TEST(G729Pitch, DecodeDelayLimits) {
   gf.watch(ef, 200);
   EXPECT_EQ(voksDecodeAdaptiveVector_G729_32f_I(f145, ef + 160), vokOk);  // accepted in float
   EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(f146, ef + 160));
+  const Vok32s f145third[2] = {145, 1};  // would need a 155th sample of history
+  EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(f145third, ef + 160));
   EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(fbad, ef + 160));
   EXPECT_REJECTS(vokErrNullPtr, gf, voksDecodeAdaptiveVector_G729_32f_I(nullptr, ef + 160));
 }

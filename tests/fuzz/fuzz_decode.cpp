@@ -1,0 +1,197 @@
+// Every decoder of every registered codec on arbitrary input: the frame
+// calls of vokcodec.h with arbitrary parameters, rates, frame types and
+// erasures, and each codec's whole-stream reader in both bitstream layouts.
+// The first byte picks the decoder; VOKC_FUZZ_CODEC=<codec> restricts the
+// run to that codec's decoders (one CI run per codec).
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "registry.h"
+#include "vokcodec.h"
+
+namespace {
+
+using vfuzz::Input;
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "fuzz_decode: %s\n", what.c_str());
+  std::abort();
+}
+
+// A decoder status is success or an argument error that the input explains.
+void expectStatus(const char* name, VokResult r) {
+  if (r != vokOk && r != vokErrRange && r != vokErrSize && r != vokErrNullPtr)
+    fail(std::string(name) + ": unexpected status " + std::to_string(r));
+}
+
+struct Memory {
+  std::vector<unsigned char> bytes;
+  explicit Memory(VokResult (*size)(int*)) {
+    int n = 0;
+    if (size(&n) != vokOk || n <= 0) fail("size query");
+    bytes.resize(static_cast<std::size_t>(n));
+  }
+  void* get() { return bytes.data(); }
+};
+
+struct Row {
+  std::string name;
+  std::function<void(Input&)> run;
+};
+
+// Frames until the input runs out (at most 64, to keep each run short).
+template <class F>
+void frames(Input& in, F&& frame) {
+  for (int f = 0; f < 64 && !in.empty(); ++f) frame();
+}
+
+void addFrameRows(std::vector<Row>& rows) {
+  for (int variant : {vokcG729Main, vokcG729AnnexA}) {
+    const std::string base = variant == vokcG729Main ? "g729" : "g729a";
+    rows.push_back({base + " frame", [variant](Input& in) {
+                      Memory m(vokcG729DecoderGetSize);
+                      if (vokcG729DecoderInit(m.get(), variant) != vokOk) fail("init");
+                      frames(in, [&] {
+                        Vok16s prm[11], pcm[80];
+                        for (auto& p : prm) p = in.sample();
+                        expectStatus("g729", vokcG729Decode(m.get(), prm, in.pick(8) == 0, pcm));
+                      });
+                    }});
+    rows.push_back({(variant == vokcG729Main ? "g729b" : "g729ab") + std::string(" frame"), [variant](Input& in) {
+                      Memory m(vokcG729DecoderGetSize);
+                      if (vokcG729DecoderInit(m.get(), variant) != vokOk) fail("init");
+                      frames(in, [&] {
+                        Vok16s prm[11], pcm[80];
+                        for (auto& p : prm) p = in.sample();
+                        const int type = in.pick(5) - 1;  // -1..3: two invalid types
+                        expectStatus("g729b", vokcG729BDecode(m.get(), in.pick(16) ? prm : nullptr, type,
+                                                              in.pick(8) == 0, pcm));
+                      });
+                    }});
+  }
+  rows.push_back({"g729d frame", [](Input& in) {
+                    Memory m(vokcG729DDecoderGetSize);
+                    if (vokcG729DDecoderInit(m.get()) != vokOk) fail("init");
+                    frames(in, [&] {
+                      Vok16s prm[11], pcm[80];
+                      for (auto& p : prm) p = in.sample();
+                      const int rates[] = {vokcG729D6k4, vokcG729D8k, 0, 118};
+                      expectStatus("g729d", vokcG729DDecode(m.get(), prm, rates[in.pick(4) & (in.pick(8) ? 1 : 3)],
+                                                            in.pick(8) == 0, pcm));
+                    });
+                  }});
+  rows.push_back({"g729e frame", [](Input& in) {
+                    Memory m(vokcG729EDecoderGetSize);
+                    if (vokcG729EDecoderInit(m.get()) != vokOk) fail("init");
+                    frames(in, [&] {
+                      Vok16s prm[18], pcm[80];
+                      for (auto& p : prm) p = in.sample();
+                      const int rate = in.pick(16) ? in.pick(2) : in.s16();
+                      expectStatus("g729e", vokcG729EDecode(m.get(), prm, rate, in.pick(8) == 0, pcm));
+                    });
+                  }});
+  rows.push_back({"g729i frame", [](Input& in) {
+                    Memory m(vokcG729IDecoderGetSize);
+                    if (vokcG729IDecoderInit(m.get()) != vokOk) fail("init");
+                    frames(in, [&] {
+                      static const int kSizes[] = {0, 15, 16, 64, 80, 118};
+                      const int nbits = in.pick(16) ? kSizes[in.pick(6)] : in.s16();
+                      Vok8u bits[118];
+                      for (auto& b : bits) b = in.pick(16) ? (in.u8() & 1) : in.u8();
+                      Vok16s pcm[80];
+                      expectStatus("g729i", vokcG729IDecode(m.get(), bits, nbits, in.pick(8) == 0, pcm));
+                    });
+                  }});
+  rows.push_back({"g729a-float frame", [](Input& in) {
+                    Memory m(vokcG729FloatDecoderGetSize);
+                    if (vokcG729FloatDecoderInit(m.get()) != vokOk) fail("init");
+                    frames(in, [&] {
+                      Vok16s prm[11], pcm[80];
+                      for (auto& p : prm) p = in.sample();
+                      expectStatus("float", vokcG729FloatDecode(m.get(), prm, in.pick(8) == 0, pcm));
+                    });
+                  }});
+  for (int kbps : {16, 24, 32, 40})
+    rows.push_back({"g726-" + std::to_string(kbps) + " frame", [kbps](Input& in) {
+                      Memory m(vokcG726DecoderGetSize);
+                      if (vokcG726DecoderInit(m.get(), kbps, in.pick(3)) != vokOk) fail("init");
+                      frames(in, [&] {
+                        if (in.pick(8) == 0) expectStatus("g726", vokcG726SetRate(m.get(), 8 * in.pick(7)));
+                        const int n = in.pick(200);
+                        std::vector<Vok8u> codes = in.bytes(static_cast<std::size_t>(n));
+                        std::vector<Vok16s> pcm(static_cast<std::size_t>(n) + 1);
+                        expectStatus("g726", vokcG726Decode(m.get(), codes.data(), n, pcm.data()));
+                      });
+                    }});
+  for (int mode = 1; mode <= 3; ++mode)
+    rows.push_back({"g722-" + std::to_string(72 - 8 * mode) + " frame", [mode](Input& in) {
+                      Memory m(vokcG722DecoderGetSize);
+                      if (vokcG722DecoderInit(m.get(), mode) != vokOk) fail("init");
+                      frames(in, [&] {
+                        const int n = in.pick(200);
+                        std::vector<Vok8u> words = in.bytes(static_cast<std::size_t>(n));
+                        std::vector<Vok16s> pcm(2 * static_cast<std::size_t>(n) + 1);
+                        expectStatus("g722", vokcG722Decode(m.get(), words.data(), n, pcm.data()));
+                      });
+                    }});
+}
+
+// The whole-stream readers: layout, mode, rate and law chosen by the input.
+void addStreamRows(std::vector<Row>& rows) {
+  for (const auto& c : vokc::registry().codecs) {
+    for (const char* format : {"itu", "rtp"}) {
+      const vokc::Codec* codec = &c;
+      rows.push_back({c.name + " stream " + format, [codec, format](Input& in) {
+                        vokc::Options o;
+                        o.format = format;
+                        o.mode = in.pick(5);
+                        static const char* kRates[] = {"", "6.4", "8", "11.8", "x"};
+                        o.rate = kRates[in.pick(5)];
+                        static const char* kLaws[] = {"", "linear", "alaw", "ulaw"};
+                        o.law = kLaws[in.pick(4)];
+                        o.dtx = in.flag();
+                        std::vector<int16_t> pcm;
+                        std::string err;
+                        if (!codec->decode(in.rest(), o, pcm, err) && err.empty())
+                          fail(codec->name + ": a failed decode without a message");
+                      }});
+    }
+  }
+}
+
+std::vector<Row>& rows() {
+  static std::vector<Row> all = [] {
+    std::vector<Row> r;
+    addFrameRows(r);
+    addStreamRows(r);
+    const char* only = std::getenv("VOKC_FUZZ_CODEC");
+    if (only && *only) {
+      std::vector<Row> kept;
+      for (auto& row : r)
+        if (row.name.substr(0, row.name.find(' ')) == only) kept.push_back(row);
+      if (kept.empty()) fail(std::string("no decoder named ") + only);
+      return kept;
+    }
+    return r;
+  }();
+  return all;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  rows();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  auto& r = rows();
+  r[in.u8() % r.size()].run(in);
+  return 0;
+}

@@ -1,0 +1,372 @@
+// Every voksc export with arbitrary arguments: pointers (one of them
+// sometimes null), lengths (valid, zero, negative, beyond the maximum),
+// scalar parameters and buffer contents, and state objects that are
+// initialised, damaged after Init or never initialised.  Buffers have
+// exactly the size the interface asks the caller for, so any access beyond
+// them is the library's fault.  The first byte picks the export.
+//
+// Each family adds a row per export to kRows; a row builds one call from
+// the input and returns its status.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "voksc.h"
+
+namespace {
+
+using vfuzz::Input;
+
+class Call {
+ public:
+  explicit Call(Input& in) : in_(in), nullAt_(in.pick(16) == 0 ? in.pick(8) : -1) {}
+
+  // Buffers of n elements (at least 1) with `before` readable elements in
+  // front of the returned pointer; contents from the input.
+  Vok16s* s16(int n, int before = 0) { return buffer<Vok16s>(n, before, [this] { return in_.sample(); }); }
+  Vok32s* s32(int n, int before = 0) { return buffer<Vok32s>(n, before, [this] { return in_.word32(); }); }
+  Vok32f* f32(int n, int before = 0) { return buffer<Vok32f>(n, before, [this] { return in_.real(); }); }
+  Vok8u* u8(int n) { return buffer<Vok8u>(n, 0, [this] { return in_.u8(); }); }
+  // A length argument: mostly 1..usualMax, sometimes invalid.
+  int len(int usualMax) { return in_.count(usualMax); }
+  // A scalar: mostly within lo..hi, sometimes anything.
+  int val(int lo, int hi) {
+    return in_.pick(8) ? lo + static_cast<int>(in_.u16() % static_cast<unsigned>(hi - lo + 1)) : in_.s32();
+  }
+  // The same for an argument the interface leaves unbounded above (an
+  // order, a lag) where the caller supplies that many elements: kept at or
+  // below cap so that the buffers can be that long.
+  int upTo(int lo, int hi, int cap) {
+    const int v = val(lo, hi);
+    return v > cap ? cap : v;
+  }
+  Vok16s v16() { return in_.sample(); }
+  Vok32f real() { return in_.real(); }
+  // A state object of the size the query reports: initialised, initialised
+  // and then damaged, or left as arbitrary bytes.  Placed at any offset
+  // from a 16-byte boundary.
+  void* state(VokResult (*size)(int*), VokResult (*init)(void*)) {
+    int n = 0;
+    if (size(&n) != vokOk || n < 1 || n > 1 << 16) std::abort();
+    const int off = in_.pick(16);
+    auto v = std::make_shared<std::vector<unsigned char>>(static_cast<std::size_t>(n + off));
+    keep_.push_back(v);
+    unsigned char* p = v->data() + off;
+    const int how = in_.pick(4);
+    if (how == 0) {
+      for (int i = 0; i < n; ++i) p[i] = in_.u8();
+    } else if (init && init(p) == vokOk && how == 1) {
+      for (int k = 0, hits = 1 + in_.pick(4); k < hits; ++k) p[in_.u16() % n] = in_.u8();
+    }
+    return pointer(p);
+  }
+  template <class T>
+  T* out(T* p) {
+    return pointer(p);
+  }
+
+ private:
+  template <class T, class G>
+  T* buffer(int n, int before, G gen) {
+    const std::size_t count = static_cast<std::size_t>(n > 0 ? n : 1) + static_cast<std::size_t>(before);
+    auto v = std::make_shared<std::vector<T>>(count);
+    keep_.push_back(v);
+    switch (in_.pick(4)) {
+      case 0: {  // one value throughout
+        const T x = gen();
+        for (auto& e : *v) e = x;
+        break;
+      }
+      case 1: {  // noise from a seed
+        uint32_t s = in_.u32() | 1;
+        const int shift = in_.pick(16);
+        for (auto& e : *v) {
+          s = s * 1664525u + 1013904223u;
+          e = static_cast<T>(static_cast<int32_t>(s) >> (16 + shift));
+        }
+        break;
+      }
+      default:
+        for (auto& e : *v) e = gen();
+    }
+    return pointer(v->data() + before);
+  }
+  template <class T>
+  T* pointer(T* p) {
+    return argIndex_++ == nullAt_ ? nullptr : p;
+  }
+
+  Input& in_;
+  int nullAt_;
+  int argIndex_ = 0;
+  std::vector<std::shared_ptr<void>> keep_;
+};
+
+VokResult hpInit(void* s) {
+  static const Vok16s kCoeffs[6] = {1899, -3798, 1899, 4096, 7807, -3733};
+  return voksHighPassFilterInit_G729(kCoeffs, s);
+}
+
+struct Row {
+  const char* name;
+  VokResult (*call)(Call&);
+};
+
+#define ROW(fn, ...) {#fn, [](Call& c) -> VokResult { return fn(__VA_ARGS__); }}
+
+// One G.729 subframe and frame.
+constexpr int S = 40, F = 80;
+
+const Row kRows[] = {
+    // ---- codec-neutral correlation and scaling
+    {"voksAutoCorr_16s32s", [](Call& c) { int n = c.len(400), l = c.len(40); return voksAutoCorr_16s32s(c.s16(n), n, c.s32(l), l); }},
+    {"voksAutoCorr_NormE_16s32s", [](Call& c) { int n = c.len(400), l = c.len(40); int norm; return voksAutoCorr_NormE_16s32s(c.s16(n), n, c.s32(l), l, c.out(&norm)); }},
+    {"voksAutoCorrLagMax_Fwd_16s", [](Call& c) { int n = c.len(200), lo = c.val(0, 150), hi = c.val(0, 150); Vok32s m; int lag;
+       int room = hi > 0 && hi < 1000 ? hi : 0; return voksAutoCorrLagMax_Fwd_16s(c.s16(n + room), n, lo < 0 || lo > 1000 ? 0 : lo, room, c.out(&m), c.out(&lag)); }},
+    {"voksAutoCorrLagMax_Inv_16s", [](Call& c) { int n = c.len(200), hi = c.val(0, 150), lo = c.val(0, 150); Vok32s m; int lag;
+       int room = hi > 0 && hi < 1000 ? hi : 0; return voksAutoCorrLagMax_Inv_16s(c.s16(n, room), n, lo < 0 || lo > 1000 ? 0 : lo, room, c.out(&m), c.out(&lag)); }},
+    {"voksAutoCorrLagMax_32f", [](Call& c) { int n = c.len(200), hi = c.val(0, 150), lo = c.val(0, 150); Vok32f m; int lag;
+       int room = hi > 0 && hi < 1000 ? hi : 0; return voksAutoCorrLagMax_32f(c.f32(n, room), n, lo < 0 || lo > 1000 ? 0 : lo, room, c.out(&m), c.out(&lag)); }},
+    {"voksCrossCorrLagMax_16s", [](Call& c) { int n = c.len(200), hi = c.upTo(0, 150, 1000); Vok32s m; int lag; int room = hi > 0 ? hi : 0;
+       return voksCrossCorrLagMax_16s(c.s16(n), c.s16(n + room), n, hi, c.out(&m), c.out(&lag)); }},
+    {"voksCrossCorrLagMax_32f64f", [](Call& c) { int n = c.len(200), hi = c.upTo(0, 150, 1000); Vok64f m; int lag; int room = hi > 0 ? hi : 0;
+       return voksCrossCorrLagMax_32f64f(c.f32(n), c.f32(n + room), n, hi, c.out(&m), c.out(&lag)); }},
+    {"voksCrossCorr_16s32s_Sfs", [](Call& c) { int n = c.len(200); return voksCrossCorr_16s32s_Sfs(c.s16(n), c.s16(n), n, c.s32(n), c.val(-4, 20)); }},
+    {"voksCrossCorr_NormM_16s", [](Call& c) { int n = c.len(200); return voksCrossCorr_NormM_16s(c.s16(n), c.s16(n), n, c.s16(n)); }},
+    {"voksConvPartial_16s32s", [](Call& c) { int n = c.len(200); return voksConvPartial_16s32s(c.s16(n), c.s16(n), c.s32(n), n); }},
+    {"voksConvPartial_16s_Sfs", [](Call& c) { int n = c.len(200); return voksConvPartial_16s_Sfs(c.s16(n), c.s16(n), c.s16(n), n, c.val(-2, 20)); }},
+    {"voksDotProdAutoScale_16s32s_Sfs", [](Call& c) { int n = c.len(400); Vok32s r; int sc; return voksDotProdAutoScale_16s32s_Sfs(c.s16(n), c.s16(n), n, c.out(&r), c.out(&sc)); }},
+    {"voksAutoScale_16s", [](Call& c) { int n = c.len(400); int sc = c.val(-2, 20); return voksAutoScale_16s(c.s16(n), c.s16(n), n, c.out(&sc)); }},
+    {"voksAutoScale_16s_I", [](Call& c) { int n = c.len(400); int sc = c.val(-2, 20); return voksAutoScale_16s_I(c.s16(n), n, c.out(&sc)); }},
+    {"voksInvSqrt_32s_I", [](Call& c) { int n = c.len(100); return voksInvSqrt_32s_I(c.s32(n), n); }},
+    {"voksResidualFilter_Low_16s_Sfs", [](Call& c) { int o = c.len(40), n = c.len(200); int h = o > 0 && o < 1000 ? o : 0;
+       return voksResidualFilter_Low_16s_Sfs(c.s16(h + 1), o, c.s16(n, h), c.s16(n), n, c.val(-2, 20)); }},
+    {"voksHarmonicFilter_16s_I", [](Call& c) { int n = c.len(200), lag = c.upTo(0, 200, 1000); int h = lag > 0 ? lag : 0;
+       return voksHarmonicFilter_16s_I(c.v16(), lag, c.s16(n, h), n); }},
+    {"voksHarmonicFilter_32f_I", [](Call& c) { int n = c.len(200), lag = c.upTo(0, 200, 1000); int h = lag > 0 ? lag : 0;
+       return voksHarmonicFilter_32f_I(c.real(), lag, c.f32(n, h), n); }},
+    {"voksPreemphasize_32f_I", [](Call& c) { int n = c.len(200); return voksPreemphasize_32f_I(c.real(), c.f32(n), n, c.f32(1)); }},
+
+    // ---- G.729 LP analysis and LSP quantisation
+    {"voksLagWindow_G729_32s_I", [](Call& c) { int n = c.len(12); return voksLagWindow_G729_32s_I(c.s32(n, 1), n); }},
+    {"voksLevinsonDurbin_G729_32s16s", [](Call& c) { int o = c.val(1, 30); int k = o > 0 && o < 100 ? o : 1;
+       Vok16s e; return voksLevinsonDurbin_G729_32s16s(c.s32(k + 1), o, c.s16(k + 1), c.s16(k), c.out(&e)); }},
+    ROW(voksLevinsonDurbin_G729B, c.s32(11), c.s16(11), c.s16(2), c.s16(1)),
+    ROW(voksLPCToLSP_G729_16s, c.s16(11), c.s16(10), c.s16(10)),
+    ROW(voksLPCToLSP_G729A_16s, c.s16(11), c.s16(10), c.s16(10)),
+    ROW(voksLSPToLPC_G729_16s, c.s16(10), c.s16(11)),
+    ROW(voksLSPToLSF_G729_16s, c.s16(10), c.s16(10)),
+    ROW(voksLSPToLSF_Norm_G729_16s, c.s16(10), c.s16(10)),
+    ROW(voksLSFToLSP_G729_16s, c.s16(10), c.s16(10)),
+    ROW(voksLSFQuant_G729_16s, c.s16(10), c.s16(40), c.s16(10), c.s16(4)),
+    ROW(voksLSPQuant_G729_16s, c.s16(10), c.s16(40), c.s16(10), c.s16(2)),
+    ROW(voksLSPQuant_G729E_16s, c.s16(10), c.s16(40), c.s16(10), c.s16(10), c.s16(2)),
+    {"voksLSFDecode_G729_16s", [](Call& c) { Vok16s idx[4] = {Vok16s(c.val(0, 1)), Vok16s(c.val(0, 127)), Vok16s(c.val(0, 31)), Vok16s(c.val(0, 31))};
+       return voksLSFDecode_G729_16s(c.out(idx), c.s16(40), c.s16(10)); }},
+    ROW(voksLSFDecodeErased_G729_16s, c.val(0, 1), c.s16(40), c.s16(10)),
+    {"voksInterpolate_G729_16s", [](Call& c) { int n = c.len(40); return voksInterpolate_G729_16s(c.s16(n), c.s16(n), c.s16(n), n); }},
+    {"voksInterpolateC_G729_16s_Sfs", [](Call& c) { int n = c.len(40); return voksInterpolateC_G729_16s_Sfs(c.s16(n), c.v16(), c.s16(n), c.v16(), c.s16(n), n, c.val(-2, 20)); }},
+    {"voksInterpolateC_NR_G729_16s_Sfs", [](Call& c) { int n = c.len(40); return voksInterpolateC_NR_G729_16s_Sfs(c.s16(n), c.v16(), c.s16(n), c.v16(), c.s16(n), n, c.val(-2, 20)); }},
+    ROW(voksLPCToLSP_G729_32f, c.f32(11), c.f32(10), c.f32(10)),
+    ROW(voksLPCToLSP_G729A_32f, c.f32(11), c.f32(10), c.f32(10)),
+    ROW(voksLSPToLPC_G729_32f, c.f32(10), c.f32(11)),
+    {"voksLevinsonDurbin_G729_32f", [](Call& c) { int o = c.upTo(1, 30, 200); int k = o > 0 ? o : 1;
+       Vok32f e; return voksLevinsonDurbin_G729_32f(c.f32(k + 1), o, c.f32(k + 1), c.f32(k), c.out(&e)); }},
+    {"voksInterpolateC_G729_32f", [](Call& c) { int n = c.len(40); return voksInterpolateC_G729_32f(c.f32(n), c.real(), c.f32(n), c.real(), c.f32(n), n); }},
+    {"voksLSFDecode_G729_32f", [](Call& c) { Vok16s idx[4] = {Vok16s(c.val(0, 1)), Vok16s(c.val(0, 127)), Vok16s(c.val(0, 31)), Vok16s(c.val(0, 31))};
+       return voksLSFDecode_G729_32f(c.out(idx), c.f32(40), c.f32(10)); }},
+    ROW(voksLSFDecodeErased_G729_32f, c.val(0, 1), c.f32(40), c.f32(10)),
+    {"voksWinHybridGetStateSize_G729E_16s", [](Call& c) { int n; return voksWinHybridGetStateSize_G729E_16s(c.out(&n)); }},
+    {"voksWinHybridGetStateSize_G729E_32f", [](Call& c) { int n; return voksWinHybridGetStateSize_G729E_32f(c.out(&n)); }},
+    ROW(voksWinHybridInit_G729E_16s, c.state(voksWinHybridGetStateSize_G729E_16s, nullptr)),
+    ROW(voksWinHybridInit_G729E_32f, c.state(voksWinHybridGetStateSize_G729E_32f, nullptr)),
+    ROW(voksWinHybrid_G729E_16s32s, c.s16(145), c.s32(31), c.state(voksWinHybridGetStateSize_G729E_16s, voksWinHybridInit_G729E_16s)),
+    ROW(voksWinHybrid_G729E_32f, c.f32(145), c.f32(31), c.state(voksWinHybridGetStateSize_G729E_32f, voksWinHybridInit_G729E_32f)),
+    ROW(voksLSPQuant_G729E_32f, c.f32(10), c.f32(40), c.f32(10), c.f32(10), c.s16(2)),
+
+    // ---- G.729 pitch analysis and adaptive codebook
+    ROW(voksOpenLoopPitchSearch_G729_16s, c.s16(F, 143), c.s16(1)),
+    ROW(voksOpenLoopPitchSearch_G729A_16s, c.s16(F, 143), c.s16(1)),
+    ROW(voksAdaptiveCodebookSearch_G729_16s, Vok16s(c.val(18, 145)), c.s16(S), c.s16(S), c.s16(154 + S), c.s16(2), c.s16(S), c.val(0, 1)),
+    ROW(voksAdaptiveCodebookSearch_G729A_16s, Vok16s(c.val(18, 145)), c.s16(S), c.s16(S), c.s16(154 + S), c.s16(2), c.s16(S), c.val(0, 1)),
+    ROW(voksAdaptiveCodebookSearch_G729D_16s, Vok16s(c.val(18, 145)), c.s16(S), c.s16(S), c.s16(154 + S), c.val(0, 1), c.s16(2)),
+    {"voksDecodeAdaptiveVector_G729_16s_I", [](Call& c) { Vok16s d[2] = {Vok16s(c.val(18, 144)), Vok16s(c.val(-1, 1))}; return voksDecodeAdaptiveVector_G729_16s_I(c.out(d), c.s16(154 + S)); }},
+    {"voksDecodeAdaptiveVector_G729_16s", [](Call& c) { Vok16s d[2] = {Vok16s(c.val(18, 144)), Vok16s(c.val(-1, 1))}; return voksDecodeAdaptiveVector_G729_16s(c.out(d), c.s16(154 + S), c.s16(S)); }},
+    ROW(voksAdaptiveCodebookContribution_G729_16s, c.v16(), c.s16(S), c.s16(S), c.s16(S)),
+    ROW(voksAdaptiveCodebookGain_G729_16s, c.s16(S), c.s16(S), c.s16(S), c.s16(S), c.s16(1)),
+    ROW(voksAdaptiveCodebookGain_G729A_16s, c.s16(S), c.s16(11), c.s16(S), c.s16(S), c.s16(1)),
+    {"voksOpenLoopPitchSearch_G729A_32f", [](Call& c) { Vok32s d; return voksOpenLoopPitchSearch_G729A_32f(c.f32(F, 143), c.out(&d)); }},
+    ROW(voksAdaptiveCodebookContribution_G729_32f, c.real(), c.f32(S), c.f32(S), c.f32(S)),
+    {"voksDecodeAdaptiveVector_G729_32f_I", [](Call& c) { Vok32s d[2] = {c.val(18, 145), c.val(-1, 1)}; return voksDecodeAdaptiveVector_G729_32f_I(c.out(d), c.f32(S, 154)); }},
+
+    // ---- G.729 fixed codebook and gains
+    ROW(voksToeplizMatrix_G729_16s32s, c.s16(S), c.s32(616)),
+    ROW(voksToeplizMatrix_G729_16s, c.s16(S), c.s16(616)),
+    ROW(voksFixedCodebookSearch_G729A_16s, c.s16(S), c.s16(616), c.s16(S), c.s16(2)),
+    ROW(voksFixedCodebookSearch_G729A_32s16s, c.s16(S), c.s32(616), c.s16(S), c.s16(2)),
+    ROW(voksFixedCodebookSearch_G729_16s, c.s16(S), c.s16(616), c.s16(S), c.s16(2), c.s16(1), c.val(0, 1)),
+    ROW(voksFixedCodebookSearch_G729_32s16s, c.s16(S), c.s32(616), c.s16(S), c.s16(2), c.s16(1), c.val(0, 1)),
+    {"voksDotProd_G729A_16s32s", [](Call& c) { int n = c.len(80); Vok32s r; return voksDotProd_G729A_16s32s(c.s16(n), c.s16(n), n, c.out(&r)); }},
+    ROW(voksGainQuant_G729_16s, c.s16(S), c.s16(S), c.s16(S), c.s16(S), c.s16(4), c.s16(2), c.s16(2), c.val(0, 1)),
+    {"voksDecodeGain_G729_16s", [](Call& c) { Vok16s idx[2] = {Vok16s(c.val(0, 7)), Vok16s(c.val(0, 15))};
+       return voksDecodeGain_G729_16s(c.val(0, 1 << 30), c.s16(4), c.out(idx), c.s16(2)); }},
+    {"voksDecodeGain_G729I_16s", [](Call& c) { Vok16s idx[2] = {Vok16s(c.val(0, 7)), Vok16s(c.val(0, 7))};
+       return voksDecodeGain_G729I_16s(c.val(0, 1 << 30), c.v16(), c.s16(4), c.out(idx), c.s16(2)); }},
+    ROW(voksFixedCodebookSearch_G729D_16s, c.s16(S), c.s16(S), c.s16(S), c.s16(S), c.s16(1), c.s16(1)),
+    ROW(voksFixedCodebookSearch_G729E_16s, c.val(0, 1), c.s16(S), c.s16(S), c.s16(S), c.s16(S), c.s16(S), c.s16(5)),
+    ROW(voksGainQuant_G729D_16s, c.s16(S), c.s16(S), c.s16(S), c.s16(S), c.s16(4), c.s16(2), c.s16(2), c.val(0, 1)),
+    ROW(voksToeplizMatrix_G729_32f, c.f32(S), c.f32(616)),
+    ROW(voksToeplizMatrix_G729D_32f, c.f32(S), c.f32(616)),
+    ROW(voksFixedCodebookSearch_G729_32f, c.f32(S), c.f32(616), c.f32(S), c.s32(2), c.s32(1), c.val(0, 1)),
+    ROW(voksFixedCodebookSearch_G729A_32f, c.f32(S), c.f32(616), c.f32(S), c.s32(2)),
+    ROW(voksFixedCodebookSearch_G729D_32f, c.f32(S), c.f32(S), c.f32(S), c.f32(S), c.s32(1), c.s32(1)),
+    ROW(voksFixedCodebookSearch_G729E_32f, c.val(0, 1), c.f32(S), c.f32(S), c.f32(S), c.f32(S), c.f32(S), c.s32(5)),
+    {"voksDotProd_G729A_32f", [](Call& c) { int n = c.len(80); Vok32f r; return voksDotProd_G729A_32f(c.f32(n), c.f32(n), n, c.out(&r)); }},
+    {"voksGainCodebookSearch_G729_32f", [](Call& c) { Vok32s cand[2] = {c.val(0, 4), c.val(0, 8)};
+       return voksGainCodebookSearch_G729_32f(c.f32(5), c.real(), c.out(cand), c.s32(2), c.val(0, 1)); }},
+    {"voksGainCodebookSearch_G729D_32f", [](Call& c) { Vok32s cand[2] = {c.val(0, 2), c.val(0, 2)};
+       return voksGainCodebookSearch_G729D_32f(c.f32(5), c.real(), c.out(cand), c.s32(2), c.val(0, 1)); }},
+
+    // ---- G.729 filters, phase dispersion and post-filter
+    {"voksHighPassFilterSize_G729", [](Call& c) { int n; return voksHighPassFilterSize_G729(c.out(&n)); }},
+    ROW(voksHighPassFilterInit_G729, c.s16(6), c.state(voksHighPassFilterSize_G729, nullptr)),
+    {"voksHighPassFilter_G729_16s_ISfs", [](Call& c) { int n = c.len(240); return voksHighPassFilter_G729_16s_ISfs(c.s16(n), n, c.val(12, 13), c.state(voksHighPassFilterSize_G729, hpInit)); }},
+    {"voksSynthesisFilter_G729E_16s", [](Call& c) { int o = c.len(40), n = c.len(200); int k = o > 0 && o < 1000 ? o : 1;
+       return voksSynthesisFilter_G729E_16s(c.s16(k + 1), o, c.s16(n), c.s16(n), n, c.s16(k)); }},
+    {"voksSynthesisFilter_G729E_16s_I", [](Call& c) { int o = c.len(40), n = c.len(200); int k = o > 0 && o < 1000 ? o : 1;
+       return voksSynthesisFilter_G729E_16s_I(c.s16(k + 1), o, c.s16(n), n, c.s16(k)); }},
+    ROW(voksResidualFilter_G729_16s, c.s16(S, 10), c.s16(11), c.s16(S)),
+    ROW(voksLongTermPostFilter_G729_16s, c.v16(), c.val(18, 143), c.s16(152 + S), c.s16(S), c.s16(1)),
+    ROW(voksShortTermPostFilter_G729_16s, c.s16(11), c.s16(S), c.s16(S, 10), c.s16(20)),
+    ROW(voksTiltCompensation_G729_16s, c.s16(20), c.s16(S, 1)),
+    ROW(voksTiltCompensation_G729E_16s, c.v16(), c.s16(S, 1), c.s16(S)),
+    ROW(voksGainControl_G729_16s_I, c.s16(S), c.s16(S), c.s16(1)),
+    ROW(voksLongTermPostFilter_G729A_16s, c.val(18, 145), c.s16(S, 10), c.s16(11), c.s16(154 + S), c.s16(S)),
+    ROW(voksTiltCompensation_G729A_16s, c.s16(22), c.s16(S, 1)),
+    ROW(voksGainControl_G729A_16s_I, c.s16(S), c.s16(S), c.s16(1)),
+    {"voksPreemphasize_G729A_16s", [](Call& c) { int n = c.len(80); return voksPreemphasize_G729A_16s(c.v16(), c.s16(n), c.s16(n), n, c.s16(1)); }},
+    {"voksPreemphasize_G729A_16s_I", [](Call& c) { int n = c.len(80); return voksPreemphasize_G729A_16s_I(c.v16(), c.s16(n), n, c.s16(1)); }},
+    {"voksResidualFilter_G729E_16s", [](Call& c) { int o = c.len(40), n = c.len(200); int k = o > 0 && o < 1000 ? o : 1;
+       return voksResidualFilter_G729E_16s(c.s16(k + 1), Vok16s(o), c.s16(n, k), c.s16(n), n); }},
+    ROW(voksIIR16s_G729_16s, c.s16(22), c.s16(S), c.s16(S), c.s16(20)),
+    ROW(voksIIR16sLow_G729_16s, c.s16(22), c.s16(S), c.s16(S), c.s16(20)),
+    {"voksFilteredExcitation_G729_32f", [](Call& c) { int n = c.len(S); return voksFilteredExcitation_G729_32f(c.f32(n), c.f32(n), n, c.real()); }},
+    {"voksPhaseDispersionGetStateSize_G729D_16s", [](Call& c) { int n; return voksPhaseDispersionGetStateSize_G729D_16s(c.out(&n)); }},
+    ROW(voksPhaseDispersionInit_G729D_16s, c.state(voksPhaseDispersionGetStateSize_G729D_16s, nullptr)),
+    ROW(voksPhaseDispersionUpdate_G729D_16s, c.v16(), c.v16(), c.state(voksPhaseDispersionGetStateSize_G729D_16s, voksPhaseDispersionInit_G729D_16s)),
+    ROW(voksPhaseDispersion_G729D_16s, c.s16(S), c.s16(S), c.v16(), c.v16(), c.s16(S), c.state(voksPhaseDispersionGetStateSize_G729D_16s, voksPhaseDispersionInit_G729D_16s)),
+    ROW(voksLongTermPostFilter_G729B_16s, c.val(0, 143), c.s16(S, 10), c.s16(11), c.s16(152 + S), c.s16(S), c.s16(1), c.val(0, 2)),
+    {"voksSynthesisFilter_G729_32f", [](Call& c) { int o = c.val(1, 30), n = c.len(640); int k = o > 0 && o < 1000 ? o : 1;
+       return voksSynthesisFilter_G729_32f(c.f32(k + 1), o, c.f32(n), c.f32(n), n, c.f32(k)); }},
+    ROW(voksGainControl_G729_32f_I, c.real(), c.real(), c.f32(S), c.f32(1)),
+
+    // ---- G.729 Annex B
+    ROW(voksAutoCorr_G729B, c.s16(240), c.s16(1), c.s32(13)),
+    {"voksRandomNoiseExcitation_G729B_16s", [](Call& c) { int n = c.len(80); return voksRandomNoiseExcitation_G729B_16s(c.s16(1), c.s16(n), n); }},
+    {"voksRandomNoiseExcitation_G729B_16s32f", [](Call& c) { int n = c.len(80); return voksRandomNoiseExcitation_G729B_16s32f(c.s16(1), c.f32(n), n); }},
+    {"voksLSFDecode_G729B_16s", [](Call& c) { Vok16s idx[3] = {Vok16s(c.val(0, 1)), Vok16s(c.val(0, 31)), Vok16s(c.val(0, 15))};
+       return voksLSFDecode_G729B_16s(c.out(idx), c.s16(40), c.s16(10)); }},
+    ROW(voksLSFQuant_G729B_16s, c.s16(10), c.s16(40), c.s16(10), c.s16(3)),
+    {"voksLSFDecode_G729B_32f", [](Call& c) { Vok16s idx[3] = {Vok16s(c.val(0, 1)), Vok16s(c.val(0, 31)), Vok16s(c.val(0, 15))};
+       return voksLSFDecode_G729B_32f(c.out(idx), c.f32(40), c.f32(10)); }},
+    ROW(voksLSFQuant_G729B_32f, c.f32(10), c.f32(40), c.f32(10), c.s16(3)),
+
+    // ---- G.726
+    {"voksEncodeGetStateSize_G726_16s8u", [](Call& c) { int n; return voksEncodeGetStateSize_G726_16s8u(c.out(&n)); }},
+    {"voksEncodeInit_G726_16s8u", [](Call& c) { return voksEncodeInit_G726_16s8u(c.state(voksEncodeGetStateSize_G726_16s8u, nullptr), c.val(16, 25)); }},
+    {"voksEncode_G726_16s8u", [](Call& c) { int n = c.len(400); return voksEncode_G726_16s8u(c.state(voksEncodeGetStateSize_G726_16s8u, [](void* s) { return voksEncodeInit_G726_16s8u(s, vokRateG726_32); }), c.s16(n), c.u8(n), n); }},
+    {"voksDecodeGetStateSize_G726_8u16s", [](Call& c) { int n; return voksDecodeGetStateSize_G726_8u16s(c.out(&n)); }},
+    {"voksDecodeInit_G726_8u16s", [](Call& c) { return voksDecodeInit_G726_8u16s(c.state(voksDecodeGetStateSize_G726_8u16s, nullptr), c.val(16, 25), c.val(-1, 3)); }},
+    {"voksDecode_G726_8u16s", [](Call& c) { int n = c.len(400); return voksDecode_G726_8u16s(c.state(voksDecodeGetStateSize_G726_8u16s, [](void* s) { return voksDecodeInit_G726_8u16s(s, vokRate24000, 1); }), c.u8(n), c.s16(n), n); }},
+
+    // ---- G.722
+    {"voksQMFEncode_G722_16s", [](Call& c) { int n = c.len(320); return voksQMFEncode_G722_16s(c.s16(n), c.s16(n), n, c.s16(24)); }},
+    {"voksQMFDecode_G722_16s", [](Call& c) { int n = c.len(320); return voksQMFDecode_G722_16s(c.s16(n), c.s16(n), n, c.s16(24)); }},
+    {"voksSBADPCMEncodeStateSize_G722_16s", [](Call& c) { int n; return voksSBADPCMEncodeStateSize_G722_16s(c.out(&n)); }},
+    ROW(voksSBADPCMEncodeInit_G722_16s, c.state(voksSBADPCMEncodeStateSize_G722_16s, nullptr)),
+    {"voksSBADPCMEncode_G722_16s", [](Call& c) { int n = c.len(320); return voksSBADPCMEncode_G722_16s(c.s16(n), c.s16(n), n, c.state(voksSBADPCMEncodeStateSize_G722_16s, voksSBADPCMEncodeInit_G722_16s)); }},
+    {"voksSBADPCMDecodeStateSize_G722_16s", [](Call& c) { int n; return voksSBADPCMDecodeStateSize_G722_16s(c.out(&n)); }},
+    ROW(voksSBADPCMDecodeInit_G722_16s, c.state(voksSBADPCMDecodeStateSize_G722_16s, nullptr)),
+    {"voksSBADPCMDecode_G722_16s", [](Call& c) { int n = c.len(320); return voksSBADPCMDecode_G722_16s(c.s16(n), c.s16(n), n, Vok16s(c.val(0, 4)), c.state(voksSBADPCMDecodeStateSize_G722_16s, voksSBADPCMDecodeInit_G722_16s)); }},
+    ROW(voksSBADPCMDecodeStateUpdate_G722_16s, c.s16(2), c.v16(), c.val(0, 1), c.state(voksSBADPCMDecodeStateSize_G722_16s, voksSBADPCMDecodeInit_G722_16s)),
+    {"voksDownsampleFilter_G722_16s", [](Call& c) { int n = c.len(640); return voksDownsampleFilter_G722_16s(c.s16(n, 5), n, c.s16(n / 4)); }},
+    {"voksFilterHighband_G722_16s_I", [](Call& c) { int n = c.len(320); return voksFilterHighband_G722_16s_I(c.s16(n + 1), n, c.s16(2)); }},
+    {"voksClassifyFrame_G722_16s_I", [](Call& c) { Vok16s lag = Vok16s(c.val(0, 143)); int k = lag >= 0 && lag <= 143 ? lag : 0; int cls = c.val(2, 4);
+       return voksClassifyFrame_G722_16s_I(c.s16(2 * k > k + 2 ? 2 * k : k + 2, 2), lag, c.out(&cls), c.state(voksSBADPCMDecodeStateSize_G722_16s, voksSBADPCMDecodeInit_G722_16s)); }},
+
+    // ---- G.723.1 LP analysis
+    ROW(voksHighPassFilter_G723_16s, c.s16(240), c.s16(240), c.s32(2)),
+    ROW(voksAutoCorr_G723_16s, c.s16(180), c.s16(1), c.s16(11)),
+    ROW(voksAutoCorr_NormE_G723_16s, c.s16(180), c.s16(11), c.s32(1)),
+    ROW(voksLevinsonDurbin_G723_16s, c.s16(11), c.s16(1), c.s16(1), c.s16(10)),
+    ROW(voksLPCToLSF_G723_16s, c.s16(10), c.s16(10), c.s16(10)),
+    ROW(voksLSFQuant_G723_16s32s, c.s16(10), c.s16(10), c.s32(1)),
+    ROW(voksLSFDecode_G723_16s, c.s16(3), c.s16(10), c.val(0, 1), c.s16(10)),
+    ROW(voksLSFToLPC_G723_16s, c.s16(10), c.s16(10)),
+    ROW(voksLSFToLPC_G723_16s_I, c.s16(10)),
+    ROW(voksIIR16s_G723_16s_I, c.s16(20), c.s16(60), c.s16(20)),
+    ROW(voksIIR16s_G723_16s32s, c.s16(20), c.s16(60), c.s32(60), c.s16(20)),
+    ROW(voksIIR16s_G723_32s16s_Sfs, c.s16(20), c.s32(60), c.val(-2, 20), c.s16(60), c.s16(20)),
+
+    // ---- GSM 06.10 full rate
+    {"voksHighPassFilter_GSMFR_16s", [](Call& c) { int n = c.len(160); return voksHighPassFilter_GSMFR_16s(c.s16(n), c.s16(n), n, c.s32(2)); }},
+    {"voksPreemphasize_GSMFR_16s", [](Call& c) { int n = c.len(160); return voksPreemphasize_GSMFR_16s(c.s16(n), c.s16(n), n, c.s16(1)); }},
+    {"voksDeemphasize_GSMFR_16s_I", [](Call& c) { int n = c.len(160); return voksDeemphasize_GSMFR_16s_I(c.s16(n), n, c.s16(1)); }},
+    {"voksSchur_GSMFR_32s16s", [](Call& c) { int n = c.val(1, 8); int k = n > 0 && n < 100 ? n : 1; return voksSchur_GSMFR_32s16s(c.s32(k + 1), c.s16(k), n); }},
+    {"voksShortTermAnalysisFilter_GSMFR_16s_I", [](Call& c) { int n = c.len(160); return voksShortTermAnalysisFilter_GSMFR_16s_I(c.s16(8), c.s16(n), n, c.s16(8)); }},
+    {"voksShortTermSynthesisFilter_GSMFR_16s", [](Call& c) { int n = c.len(160); return voksShortTermSynthesisFilter_GSMFR_16s(c.s16(8), c.s16(n), c.s16(n), n, c.s16(9)); }},
+    {"voksWeightingFilter_GSMFR_16s", [](Call& c) { int n = c.len(40); return voksWeightingFilter_GSMFR_16s(c.s16(n + 10), c.s16(n), n); }},
+    ROW(voksRPEQuantDecode_GSMFR_16s, c.s16(13), c.v16(), Vok16s(c.val(0, 20)), c.s16(13)),
+
+    // ---- noise-reduction vector operations
+    {"voksMul_NR_16s_Sfs", [](Call& c) { int n = c.len(200); return voksMul_NR_16s_Sfs(c.s16(n), c.s16(n), c.s16(n), n, c.val(-2, 20)); }},
+    {"voksMul_NR_16s_ISfs", [](Call& c) { int n = c.len(200); return voksMul_NR_16s_ISfs(c.s16(n), c.s16(n), n, c.val(-2, 20)); }},
+    {"voksMulC_NR_16s_Sfs", [](Call& c) { int n = c.len(200); return voksMulC_NR_16s_Sfs(c.s16(n), c.v16(), c.s16(n), n, c.val(-2, 20)); }},
+    {"voksMulC_NR_16s_ISfs", [](Call& c) { int n = c.len(200); return voksMulC_NR_16s_ISfs(c.v16(), c.s16(n), n, c.val(-2, 20)); }},
+    {"voksMulPowerC_NR_16s_Sfs", [](Call& c) { int n = c.len(200); return voksMulPowerC_NR_16s_Sfs(c.s16(n), c.v16(), c.s16(n), n, c.val(-2, 20)); }},
+    {"voksInterpolateC_NR_16s", [](Call& c) { int n = c.len(200); return voksInterpolateC_NR_16s(c.s16(n), c.v16(), c.val(-2, 20), c.s16(n), c.v16(), c.val(-2, 20), c.s16(n), n); }},
+    {"voksHarmonicFilter_NR_16s", [](Call& c) { int n = c.len(200), lag = c.upTo(0, 200, 1000); int h = lag > 0 ? lag : 0;
+       return voksHarmonicFilter_NR_16s(c.v16(), lag, c.s16(n, h), c.s16(n), n); }},
+    {"voksConvPartial_NR_16s", [](Call& c) { int n = c.len(200); return voksConvPartial_NR_16s(c.s16(n), c.s16(n), c.s16(n), n); }},
+    {"voksConvPartial_NR_Low_16s", [](Call& c) { int n = c.len(200); return voksConvPartial_NR_Low_16s(c.s16(n), c.s16(n), c.s16(n), n); }},
+    {"voksCrossCorr_NR_16s32s", [](Call& c) { int n = c.len(200), l = c.len(40); int k = l > 0 && l < 1000 ? l : 0;
+       return voksCrossCorr_NR_16s32s(c.s16(n), c.s16(n + k), n, c.s32(l), l); }},
+    {"voksCrossCorr_NR_16s", [](Call& c) { int n = c.len(200), l = c.len(40); int k = l > 0 && l < 1000 ? l : 0;
+       return voksCrossCorr_NR_16s(c.s16(n), c.s16(n + k), n, c.s16(l), l); }},
+    {"voksCrossCorr_NR_16s_Sfs", [](Call& c) { int n = c.len(200), l = c.len(40); int k = l > 0 && l < 1000 ? l : 0;
+       return voksCrossCorr_NR_16s_Sfs(c.s16(n), c.s16(n + k), n, c.s16(l), l, c.val(-2, 20)); }},
+    {"voksAutoCorr_NormE_NR_16s", [](Call& c) { int n = c.len(200), l = c.len(40); int sh; return voksAutoCorr_NormE_NR_16s(c.s16(n), n, c.s16(l), l, c.out(&sh)); }},
+    {"voksSynthesisFilter_NR_16s_Sfs", [](Call& c) { int n = c.len(200); return voksSynthesisFilter_NR_16s_Sfs(c.s16(11), c.s16(n), c.s16(n), n, c.val(12, 13), c.s16(10)); }},
+    {"voksSynthesisFilter_NR_16s_ISfs", [](Call& c) { int n = c.len(200); return voksSynthesisFilter_NR_16s_ISfs(c.s16(11), c.s16(n), n, c.val(12, 13), c.s16(10)); }},
+    {"voksSynthesisFilterLow_NR_16s_ISfs", [](Call& c) { int n = c.len(200); return voksSynthesisFilterLow_NR_16s_ISfs(c.s16(11), c.s16(n), n, c.val(12, 13), c.s16(10)); }},
+    {"voksSynthesisFilterZeroStateResponse_NR_16s", [](Call& c) { int n = c.len(200); return voksSynthesisFilterZeroStateResponse_NR_16s(c.s16(11), c.s16(n), n, c.val(12, 13)); }},
+};
+
+bool knownStatus(VokResult r) {
+  static const VokResult kAll[] = {vokOk, vokWrnNoOperation, vokWrnOverflow, vokWrnLsfFloor, vokWrnLsfCeiling,
+                                   vokWrnLsfFloorCeiling, vokWrnZeroCorrelation, vokErrInternal, vokErrBadArg,
+                                   vokErrSize, vokErrRange, vokErrNullPtr, vokErrMemAlloc, vokErrIndex, vokErrDomain,
+                                   vokErrScale, vokErrFftOrder, vokErrFftFlag, vokErrContextMatch,
+                                   vokErrThresholdOrder, vokErrThreshold, vokErrShift, vokErrSubbandCount};
+  for (VokResult k : kAll)
+    if (r == k) return true;
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  const Row& row = kRows[in.u8() % (sizeof kRows / sizeof kRows[0])];
+  Call call(in);
+  const VokResult r = row.call(call);
+  if (!knownStatus(r)) {
+    std::fprintf(stderr, "%s returned %d\n", row.name, r);
+    std::abort();
+  }
+  return 0;
+}
