@@ -1,6 +1,8 @@
-// Every decoder of every registered codec on arbitrary input: the frame
-// calls of vokcodec.h with arbitrary parameters, rates, frame types and
-// erasures, and each codec's whole-stream reader in both bitstream layouts.
+// Every decoder of every registered codec on arbitrary input: the
+// name-based frame API (vokcDecodeFrame) with arbitrary payloads and losses,
+// each coder's own frame calls of vokcodec.h with arbitrary parameters,
+// rates, frame types and erasures, and each codec's whole-stream reader in
+// both bitstream layouts.
 // The first byte picks the decoder; VOKC_FUZZ_CODEC=<codec> restricts the
 // run to that codec's decoders (one CI run per codec).
 #include <cstdint>
@@ -141,6 +143,37 @@ void addFrameRows(std::vector<Row>& rows) {
                     }});
 }
 
+// Every registered codec through the name-based frame API: a decoder
+// created with options from the input, then payloads of any size and
+// content, some of them lost.
+void addPayloadRows(std::vector<Row>& rows) {
+  for (int i = 0; const VokcCodec* codec = vokcCodecAt(i); ++i) {
+    VokcCodecInfo info;
+    if (vokcCodecGetInfo(codec, &info) != vokOk) fail("codec info");
+    rows.push_back({std::string(info.name) + " payload", [codec, info](Input& in) {
+                      static const char* kOptions[] = {"",       "law=alaw", "law=ulaw", "mode=2", "bitrate=6.4",
+                                                       "dtx=1", "x=1",      "law="};
+                      int size = 0;
+                      if (vokcDecoderGetSize(codec, &size) != vokOk || size <= 0) fail("decoder size");
+                      std::vector<unsigned char> mem(static_cast<std::size_t>(size));
+                      VokcCoder* dec = nullptr;
+                      if (vokcDecoderCreate(codec, kOptions[in.pick(8)], mem.data(), size, &dec) != vokOk) return;
+                      frames(in, [&] {
+                        const int bytes = in.pick(4) ? info.maxPayload : in.pick(info.maxPayload + 9);
+                        std::vector<Vok8u> payload = in.bytes(static_cast<std::size_t>(bytes) + 1);
+                        std::vector<Vok16s> pcm(static_cast<std::size_t>(info.frameSamples));
+                        int samples = -1;
+                        const VokResult r =
+                            vokcDecodeFrame(dec, in.pick(8) ? payload.data() : nullptr, bytes, pcm.data(), &samples);
+                        expectStatus(info.name, r);
+                        if (r == vokOk && (samples < 0 || samples > info.frameSamples))
+                          fail(std::string(info.name) + ": sample count " + std::to_string(samples));
+                      });
+                      vokcDestroy(dec);
+                    }});
+  }
+}
+
 // The whole-stream readers: layout, mode, rate and law chosen by the input.
 void addStreamRows(std::vector<Row>& rows) {
   for (const auto& c : vokc::registry().codecs) {
@@ -169,6 +202,7 @@ std::vector<Row>& rows() {
     std::vector<Row> r;
     addFrameRows(r);
     addStreamRows(r);
+    addPayloadRows(r);
     const char* only = std::getenv("VOKC_FUZZ_CODEC");
     if (only && *only) {
       std::vector<Row> kept;
