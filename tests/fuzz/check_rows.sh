@@ -8,6 +8,7 @@ missing=$(comm -23 <(grep -o 'VOKAPI VokResult voks[A-Za-z0-9_]*' "$header" | se
                    <( (grep -o '{"voks[A-Za-z0-9_]*\|ROW(voks[A-Za-z0-9_]*' "$rows" | sed 's/{"//; s/ROW(//';
                        grep -v '^#' "$pending") | sort -u))
 if [ -n "$missing" ]; then
-  echo "exports without a fuzz row in $rows:"; echo "$missing"; exit 1
+  echo "exports without a fuzz row: add a row to $rows (or, for now, the name to $pending):"
+  echo "$missing"; exit 1
 fi
 echo "every export has a fuzz row ($(grep -vc '^#' "$pending") still pending)"
