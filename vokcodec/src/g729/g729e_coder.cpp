@@ -537,7 +537,7 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
     s->gaHarm = kGammaHarm;
   } else {
     longH = 32;
-    if (modeBit == 1 && s->bwdDominant == 1) {
+    if (mode == 1 && s->bwdDominant == 1) {  // a lost frame: the previous mode
       s->gaHarm = sub(s->gaHarm, 410);
       if (s->gaHarm < 0) s->gaHarm = 0;
       s->ga1 = sub(s->ga1, 1147);
