@@ -196,7 +196,8 @@ VOKAPI VokResult voksLSPQuant_G729E_32f(const Vok32f* lsp, Vok32f* mem, Vok32f* 
  * loop: centre 18..145 (subframe 1: the integer delay of subframe 0); the
  * chosen vector is also written to the subframe part of the buffer
  * (except Annex D).  The target update subtracts bits 14..29 of y g
- * modulo 2^16. */
+ * modulo 2^16 (the reference encoders saturate both the product and the
+ * difference instead; vokcodec's coders do that step themselves). */
 VOKAPI VokResult voksOpenLoopPitchSearch_G729_16s(const Vok16s* wsp, Vok16s* delay);
 VOKAPI VokResult voksOpenLoopPitchSearch_G729A_16s(const Vok16s* wsp, Vok16s* delay);
 VOKAPI VokResult voksAdaptiveCodebookSearch_G729_16s(Vok16s centre, const Vok16s* x, const Vok16s* h, Vok16s* excBuf, Vok16s* delay, Vok16s* vec, int subframe);
@@ -259,7 +260,9 @@ VOKAPI VokResult voksGainCodebookSearch_G729D_32f(const Vok32f* terms, Vok32f gc
 /* ==== G.729 filters, phase dispersion and post-filter ===================== */
 /* High-pass state: 24 bytes.  Long-term post-filters: G.729 residual
  * buffer 152 + 40, Annex A 154 + 40; both shift their buffer by one
- * subframe.  Tilt compensation reads the sample before the signal (the
+ * subframe.  The G.729 filter takes delays up to 143; the reference
+ * decoders also filter at 144 (reused after a lost frame), which vokcodec's
+ * decoders do themselves.  Tilt compensation reads the sample before the signal (the
  * previous subframe's last unfiltered sample for Annex A).  Short-term
  * post-filter: output area with its 10 past outputs before it. */
 VOKAPI VokResult voksHighPassFilterSize_G729(int* size);
