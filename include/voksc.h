@@ -424,10 +424,12 @@ typedef struct {
 } VAD1State_GSMAMR_16s;
 VOKAPI VokResult voksVAD1_GSMAMR_16s(const Vok16s* src, VAD1State_GSMAMR_16s* state, Vok16s* vadFlag, Vok16s bestCorrHp, Vok16s toneReg);
 VOKAPI VokResult voksFFTFwd_RToPerm_GSMAMR_16s_I(Vok16s* srcDst);
-/* Algebraic codebook search: pitchGain Q14 (the sharpening gain; the
- * codec doubles it with saturation at every rate), lag 17..144; index words
- * (positions, signs).  The 10.2 and 12.2 kbit/s searches are not available
- * yet: rate codes 11 and 12 give vokErrRange. */
+/* Algebraic codebook search: pitchGain Q14 (the sharpening gain: the
+ * previous subframe's quantised pitch gain, the current one at 12.2 kbit/s;
+ * the codec doubles it with saturation at every rate, 10.2 kbit/s
+ * included), lag 17..144; index words as for the decoder (2, 7 or 10).
+ * targetResidual (the LTP residual) steers the signs at 10.2 and 12.2
+ * kbit/s.  The EX form checks its work buffer and does not use it. */
 VOKAPI VokResult voksAlgebraicCodebookSearch_GSMAMR_16s(Vok16s lag, Vok16s pitchGain, const Vok16s* target, const Vok16s* targetResidual, const Vok16s* impResp, Vok16s* code, Vok16s* filtCode, Vok16s* indices, Vok16s subframe, VokRateCode rate);
 VOKAPI VokResult voksAlgebraicCodebookSearchEX_GSMAMR_16s(Vok16s lag, Vok16s pitchGain, const Vok16s* target, const Vok16s* targetResidual, const Vok16s* impResp, Vok16s* code, Vok16s* filtCode, Vok16s* indices, Vok16s subframe, VokRateCode rate, void* workBuf);
 /* ==== end GSM-AMR DTX and code vectors ======================================= */

@@ -23,12 +23,12 @@ const int16_t kGrayCode[8] = {0, 1, 3, 2, 6, 4, 5, 7};
 
 // d[n] = sum x[j] h[j - n], normalised over the five tracks so that their
 // peaks sum below 2^(31 - extraShift) before rounding to 16 bits.
-void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* d, int extraShift) {
+void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* d, int extraShift, int tracks = 5) {
   int32_t y[kL];
   int32_t total = 5;
-  for (int t = 0; t < 5; ++t) {
+  for (int t = 0; t < tracks; ++t) {
     int32_t peak = 0;
-    for (int n = t; n < kL; n += 5) {
+    for (int n = t; n < kL; n += tracks) {
       int32_t s = 0;
       for (int j = n; j < kL; ++j) s = L_mac(s, x[j], h[j - n]);
       y[n] = s;
@@ -157,6 +157,212 @@ void buildPulses(const int* pos, int n, const int16_t* sign, const int16_t* h, i
   }
 }
 
+// Signs of the 8- and 10-pulse codebooks from the normalised sum of the
+// target correlation and the LTP residual; d becomes |d| under that sign,
+// the strongest position of every track is noted and the tracks are
+// ordered starting from the one with the strongest of all.
+void fixSignsWide(int16_t* d, const int16_t* res, int16_t* sign, int* posMax, int* order, int tracks) {
+  auto invNorm = [](const int16_t* v) {
+    int64_t e = 256;
+    for (int i = 0; i < kL; ++i) e += 2 * int64_t{v[i]} * v[i];
+    return extract_h(L_shl(vokInvSqrt(e > kMax32 ? kMax32 : static_cast<int32_t>(e)), 5));
+  };
+  const int16_t kRes = invNorm(res), kD = invNorm(d);
+  int16_t en[kL];
+  for (int i = 0; i < kL; ++i) {
+    int16_t v = d[i];
+    int16_t c = round_fx(L_shl(L_mac(L_mult(kRes, res[i]), kD, v), 10));
+    if (c >= 0) {
+      sign[i] = 32767;
+    } else {
+      sign[i] = -32767;
+      c = negate(c);
+      v = negate(v);
+    }
+    d[i] = v;
+    en[i] = c;
+  }
+  int16_t top = -1;
+  int first = 0;
+  for (int t = 0; t < tracks; ++t) {
+    int16_t m = -1;
+    int at = t;
+    for (int n = t; n < kL; n += tracks)
+      if (en[n] > m) {
+        m = en[n];
+        at = n;
+      }
+    posMax[t] = at;
+    if (m > top) {
+      top = m;
+      first = t;
+    }
+  }
+  for (int i = 0; i < tracks; ++i) order[i] = order[i + tracks] = (first + i) % tracks;
+}
+
+// Search of 8 (four tracks) or 10 (five tracks) pulses: the first pulse
+// fixed at the strongest position, the second at the strongest of each
+// further track in turn, then pairs of pulses searched jointly.
+void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* order, int pulses, int step, int* best) {
+  const int tracks = pulses / 2;
+  const int i0 = posMax[order[0]];
+  int16_t bestSq = -1, bestAlp = 1;
+  for (int k = 0; k < pulses; ++k) best[k] = k;
+  // Weights per pair (2,3), (4,5), (6,7), (8,9): the earlier-pulse scale of
+  // the precomputed cross sum, its diagonal and the joint terms.
+  struct PairW { int16_t rrvDiag, rrvCross, diag, cross, rrvW, pairCross; };
+  static const PairW kW[4] = {{4096, 8192, 2048, 4096, 16384, 4096},
+                              {4096, 8192, 1024, 2048, 8192, 2048},
+                              {2048, 4096, 512, 1024, 8192, 1024},
+                              {2048, 4096, 256, 512, 4096, 512}};
+  for (int round = 1; round < tracks; ++round) {
+    int pos[10];
+    pos[0] = i0;
+    pos[1] = posMax[order[1]];
+    int16_t ps = add(d[pos[0]], d[pos[1]]), sq = -1, alp = 1;
+    int32_t alp0 = L_mac(L_mac(L_mult(rr[pos[0]][pos[0]], 2048), rr[pos[1]][pos[1]], 2048), rr[pos[0]][pos[1]], 4096);
+    for (int pr = 0; 2 * pr + 3 < pulses; ++pr) {
+      const int a = 2 * pr + 2, b = a + 1;
+      const PairW& w = kW[pr];
+      if (pr > 0) alp0 = L_mult(alp, 16384);
+      int16_t rrv[kL];
+      for (int n = order[b]; n < kL; n += step) {
+        int32_t s = L_mult(rr[n][n], w.rrvDiag);
+        for (int q = 0; q < a; ++q) s = L_mac(s, rr[pos[q]][n], w.rrvCross);
+        rrv[n] = round_fx(s);
+      }
+      const int16_t ps0 = ps;
+      sq = -1;
+      alp = 1;
+      ps = 0;
+      int ia = order[a], ib = order[b];
+      for (int n2 = order[a]; n2 < kL; n2 += step) {
+        const int16_t ps1 = add(ps0, d[n2]);
+        int32_t a1 = L_mac(alp0, rr[n2][n2], w.diag);
+        for (int q = 0; q < a; ++q) a1 = L_mac(a1, rr[pos[q]][n2], w.cross);
+        for (int n3 = order[b]; n3 < kL; n3 += step) {
+          const int16_t ps2 = add(ps1, d[n3]);
+          const int32_t a2 = L_mac(L_mac(a1, rrv[n3], w.rrvW), rr[n2][n3], w.pairCross);
+          const int16_t sq2 = mult(ps2, ps2), a16 = round_fx(a2);
+          if (better(sq2, a16, sq, alp)) {
+            sq = sq2;
+            ps = ps2;
+            alp = a16;
+            ia = n2;
+            ib = n3;
+          }
+        }
+      }
+      pos[a] = ia;
+      pos[b] = ib;
+    }
+    if (better(sq, alp, bestSq, bestAlp)) {
+      bestSq = sq;
+      bestAlp = alp;
+      std::memcpy(best, pos, static_cast<size_t>(pulses) * sizeof(int));
+    }
+    const int first = order[1];
+    for (int j = 1; j < pulses - 1; ++j) order[j] = order[j + 1];
+    order[pulses - 1] = first;
+  }
+}
+
+// Pulses of amplitude amp (negated for a negative sign, coinciding pulses
+// adding up) and the filtered vector with the per-pulse filter scale.
+void buildWide(const int* pos, int n, const int16_t* sign, const int16_t* h, int16_t amp, int16_t scalePos,
+               int16_t scaleNeg, int16_t* code, int16_t* y) {
+  int16_t sc[10];
+  std::memset(code, 0, kL * sizeof(int16_t));
+  for (int k = 0; k < n; ++k) {
+    const bool plus = sign[pos[k]] > 0;
+    code[pos[k]] = plus ? add(code[pos[k]], amp) : sub(code[pos[k]], amp);
+    sc[k] = plus ? scalePos : scaleNeg;
+  }
+  for (int i = 0; i < kL; ++i) {
+    int32_t s = 0;
+    for (int k = 0; k < n; ++k) s = L_mac(s, i >= pos[k] ? h[i - pos[k]] : 0, sc[k]);
+    y[i] = round_fx(s);
+  }
+}
+
+void search122(const int16_t* x, const int16_t* res, const int16_t* h, int16_t* code, int16_t* y, int16_t* words) {
+  int16_t d[kL], sign[kL], rr[kL][kL];
+  int posMax[5], order[10], best[10];
+  targetCorrelation(h, x, d, 2, 5);
+  fixSignsWide(d, res, sign, posMax, order, 5);
+  signedMatrix(h, sign, rr);
+  searchWide(d, rr, posMax, order, 10, 5, best);
+  buildWide(best, 10, sign, h, 4096, 8192, -8192, code, y);
+  int16_t w[10];
+  for (auto& v : w) v = -1;
+  for (int k = 0; k < 10; ++k) {
+    const int p = best[k], q = (p * 6554) >> 15, t = p - 5 * q;
+    const int16_t idx = static_cast<int16_t>(sign[p] > 0 ? q : q + 8);
+    if (w[t] < 0) {
+      w[t] = idx;
+    } else if (((idx ^ w[t]) & 8) == 0) {
+      if (w[t] <= idx) {
+        w[t + 5] = idx;
+      } else {
+        w[t + 5] = w[t];
+        w[t] = idx;
+      }
+    } else if ((w[t] & 7) <= (idx & 7)) {
+      w[t + 5] = w[t];
+      w[t] = idx;
+    } else {
+      w[t + 5] = idx;
+    }
+  }
+  for (int k = 0; k < 10; ++k)
+    words[k] = static_cast<int16_t>(k < 5 ? ((w[k] & 8) | kGrayCode[w[k] & 7]) : kGrayCode[w[k] & 7]);
+}
+
+void search102(const int16_t* x, const int16_t* res, const int16_t* h, int16_t* code, int16_t* y, int16_t* words) {
+  int16_t d[kL], sign[kL], rr[kL][kL];
+  int posMax[4], order[8], best[8];
+  targetCorrelation(h, x, d, 2, 4);
+  fixSignsWide(d, res, sign, posMax, order, 4);
+  signedMatrix(h, sign, rr);
+  searchWide(d, rr, posMax, order, 8, 4, best);
+  buildWide(best, 8, sign, h, 8191, 32767, -32768, code, y);
+  int16_t pos[8], sg[4];
+  for (int k = 0; k < 8; ++k) pos[k] = -1;
+  for (int k = 0; k < 4; ++k) sg[k] = -1;
+  for (int k = 0; k < 8; ++k) {
+    const int p = best[k], t = p & 3;
+    const int16_t pi = static_cast<int16_t>(p >> 2), si = sign[p] > 0 ? 0 : 1;
+    if (pos[t] < 0) {
+      pos[t] = pi;
+      sg[t] = si;
+    } else if (((si ^ sg[t]) & 1) == 0) {
+      if (pos[t] <= pi) {
+        pos[t + 4] = pi;
+      } else {
+        pos[t + 4] = pos[t];
+        pos[t] = pi;
+        sg[t] = si;
+      }
+    } else if (pos[t] <= pi) {
+      pos[t + 4] = pos[t];
+      pos[t] = pi;
+      sg[t] = si;
+    } else {
+      pos[t + 4] = pi;
+    }
+  }
+  // Three positions per word: base-5 halves in the high bits, low bits below.
+  auto pack3 = [](int a, int b, int c) { return ((a >> 1) + 5 * (b >> 1) + 25 * (c >> 1)) * 8 + (a & 1) + 2 * (b & 1) + 4 * (c & 1); };
+  for (int k = 0; k < 4; ++k) words[k] = sg[k];
+  words[4] = static_cast<int16_t>(pack3(pos[0], pos[4], pos[1]));
+  words[5] = static_cast<int16_t>(pack3(pos[2], pos[6], pos[5]));
+  const int hb = pos[7] >> 1;
+  const int ha = (hb & 1) ? 4 - (pos[3] >> 1) : (pos[3] >> 1);
+  const int16_t t = static_cast<int16_t>(((ha + 5 * hb) << 5) + 12);
+  words[6] = static_cast<int16_t>((pos[3] & 1) + 2 * (pos[7] & 1) + 4 * mult(t, 1311));
+}
+
 // Searches of the modes up to 7.95 kbit/s; returns (positions, signs).
 void searchLowModes(int mode, int subframe, const int16_t* x, const int16_t* h, int16_t* code, int16_t* y,
                     int16_t* words) {
@@ -250,22 +456,28 @@ void searchLowModes(int mode, int subframe, const int16_t* x, const int16_t* h, 
 
 VokResult search(int16_t lag, int16_t pitchGain, const int16_t* target, const int16_t* ltpRes, const int16_t* impResp,
                  int16_t* code, int16_t* filtCode, int16_t* indices, int16_t subframe, VokRateCode rate) {
-  (void)ltpRes;
   const int mode = modeOfRate(rate, true);
   if (static_cast<uint16_t>(subframe) > 3 || lag < 17 || lag > 144 || mode < 0) return vokErrRange;
-  if (mode == kMr102 || mode == kMr122) return vokErrRange;  // not available yet
-  int16_t h[kL], c[kL], y[kL], w[2];
+  int16_t h[kL], c[kL], y[kL], w[10];
   std::memcpy(h, impResp, sizeof h);
   const int16_t sharp = shl(pitchGain, 1);
   if (lag < kL)
     for (int i = lag; i < kL; ++i) h[i] = add(h[i], mult(h[i - lag], sharp));
-  searchLowModes(mode, subframe, target, h, c, y, w);
+  int words = 2;
+  if (mode == kMr122) {
+    search122(target, ltpRes, h, c, y, w);
+    words = 10;
+  } else if (mode == kMr102) {
+    search102(target, ltpRes, h, c, y, w);
+    words = 7;
+  } else {
+    searchLowModes(mode, subframe, target, h, c, y, w);
+  }
   if (lag < kL)
     for (int i = lag; i < kL; ++i) c[i] = add(c[i], mult(c[i - lag], sharp));
   std::memcpy(code, c, sizeof c);
   std::memcpy(filtCode, y, sizeof y);
-  indices[0] = w[0];
-  indices[1] = w[1];
+  std::memcpy(indices, w, static_cast<size_t>(words) * sizeof(int16_t));
   return vokOk;
 }
 

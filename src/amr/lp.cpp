@@ -139,7 +139,7 @@ int pairSearch(int16_t* r1, int16_t* r2, const int16_t* w1, const int16_t* w2, c
       for (int k = 0; k < 4; ++k) {
         const int16_t c = book[4 * row + k];
         const int16_t e = mult(wt[k], sign ? add(*res[k], c) : sub(*res[k], c));
-        dist += 2 * int32_t{e} * e;
+        dist += 2 * int64_t{e} * e;
       }
       if (dist > kMax32) dist = kMax32;
       if (dist < best) {
@@ -234,7 +234,7 @@ int splitSearch(int16_t* r, const int16_t* wt, const int16_t* book, int rows, in
     int64_t dist = 0;  // positive doubled terms: the chain clamps at 2^31 - 1
     for (int k = 0; k < dim; ++k) {
       const int16_t e = mult(wt[k], sub(r[k], v[k]));
-      dist += 2 * int32_t{e} * e;
+      dist += 2 * int64_t{e} * e;
     }
     if (dist > kMax32) dist = kMax32;
     if (dist < best) {

@@ -34,6 +34,31 @@ TEST(AmrFcbSearch, MatchesTheReference) {
   EXPECT_EQ(h, 0xA1BC7F6Eu);
 }
 
+TEST(AmrFcbSearch, EightAndTenPulsesMatchTheReference) {
+  OrRng r{0xCB5EBu};
+  uint32_t h = OR_HASH_INIT;
+  for (int m = 6; m < 8; ++m) {
+    const int words = m == 6 ? 7 : 10;
+    for (int c = 0; c < 300; ++c) {
+      int16_t x[40], res[40], hr[40], code[40], y[40], idx[10];
+      const int16_t lag = static_cast<int16_t>(orRange(&r, 17, 144));
+      const int16_t gp = static_cast<int16_t>(orRange(&r, 0, c % 7 == 3 ? 32767 : 13000));
+      orSignal(&r, c, c * 40, x, 40);
+      orSignal(&r, c + 1, c * 40, res, 40);
+      for (int k = 0; k < 40; ++k) hr[k] = static_cast<int16_t>(k == 0 ? 4096 : orRange(&r, -4096 >> (k / 6), 4096 >> (k / 6)));
+      if (c % 9 == 4)
+        for (auto& v : hr) v = static_cast<int16_t>(orRange(&r, -32768, 32767));
+      const VokRateCode rate = m == 6 ? 11 : 12;
+      ASSERT_EQ(voksAlgebraicCodebookSearch_GSMAMR_16s(lag, gp, x, res, hr, code, y, idx, static_cast<int16_t>(c & 3), rate), vokOk);
+      int16_t dec[40];
+      ASSERT_EQ(voksFixedCodebookDecode_GSMAMR_16s(idx, dec, static_cast<int16_t>(c & 3), rate), vokOk);
+      if (lag >= 40) EXPECT_EQ(std::memcmp(dec, code, sizeof dec), 0);
+      h = orHash16(orHash16(orHash16(h, code, 40), y, 40), idx, words);
+    }
+  }
+  EXPECT_EQ(h, 0x91831501u);
+}
+
 TEST(AmrFcbSearch, Checks) {
   int16_t t[40] = {}, code[40], y[40], idx[10];
   char work[16];
