@@ -117,7 +117,7 @@ std::string StreamEncoder::open(const Codec& c, const Options& opt) {
     if (c.rateFileValues.empty()) return c.name + " takes no rate file";
     if (!opt.rate.empty()) return "give either a bit rate or a rate file, not both";
     std::vector<uint8_t> bytes;
-    if (!readInputFile(opt.rateFile, bytes, err)) return err;
+    if (!readFileBytes(opt.rateFile, bytes)) return "cannot read the rate file " + opt.rateFile;
     if (bytes.size() % 2) return opt.rateFile + ": a rate file holds 16-bit words (odd byte count)";
     if (bytes.empty()) return opt.rateFile + ": empty rate file";
     std::string legend;

@@ -77,21 +77,4 @@ void unpackOctets(const uint8_t* bytes, int n, uint8_t* bits) {
   for (int i = 0; i < n; ++i) bits[i] = (bytes[i / 8] >> (7 - i % 8)) & 1;
 }
 
-std::vector<int16_t> serialWords(const std::vector<uint8_t>& b) {
-  std::vector<int16_t> w(b.size() / 2);
-  for (std::size_t i = 0; i < w.size(); ++i) w[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
-  return w;
-}
-
-bool readRateFile(const std::string& path, std::vector<int16_t>& rates, std::string& error) {
-  std::vector<uint8_t> bytes;
-  if (!readInputFile(path, bytes, error)) return false;
-  if (bytes.size() % 2) {
-    error = path + ": a rate file holds 16-bit words (odd byte count)";
-    return false;
-  }
-  rates = serialWords(bytes);
-  return true;
-}
-
 }  // namespace vokc

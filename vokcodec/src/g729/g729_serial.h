@@ -30,11 +30,6 @@ void writeSerialFrame(std::vector<uint8_t>& out, const uint8_t* bits, int n);
 void packOctets(const uint8_t* bits, int n, std::vector<uint8_t>& out);
 void unpackOctets(const uint8_t* bytes, int n, uint8_t* bits);
 
-// The bitstream as 16-bit words, for frame-by-frame comparison in checks.
-std::vector<int16_t> serialWords(const std::vector<uint8_t>& bytes);
-// A per-frame rate file: one 16-bit little-endian word per frame.
-bool readRateFile(const std::string& path, std::vector<int16_t>& rates, std::string& error);
-
 }  // namespace vokc
 
 #endif  // VOKCODEC_G729_SERIAL_H
