@@ -1,6 +1,6 @@
-// Pre-emphasis, pole-zero and residual filters, the Annex E hybrid window,
-// Annex B windowed autocorrelation and noise, and the float forms against
-// their 16-bit counterparts.
+// The Annex E hybrid window, the Annex B noise generator, and the float
+// forms against their 16-bit counterparts (the 16-bit forms are proven bit
+// for bit by the official vectors and the differential run through vokcodec).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -40,20 +40,6 @@ TEST(G729AnnexE, HybridWindowFixedAndFloatAgree) {
     // Window products are truncated to 16 bits in the fixed form: 0.1 %.
     for (int i = 0; i < 31; i += 10) EXPECT_NEAR(r[i], rf[i], std::fabs(rf[0]) * 2e-3 + 64) << i;
   }
-}
-
-TEST(G729AnnexB, WindowedAutocorrelationRescalesFullScale) {
-  std::vector<Vok16s> x(240, 32767);
-  Vok16s e = 0;
-  Vok32s r[13];
-  ASSERT_EQ(voksAutoCorr_G729B(x.data(), &e, r), vokOk);
-  // The normalised autocorrelation overflowed at least once: exponent
-  // carries 4 per retry, minus the normalisation.
-  EXPECT_GE(r[0], 0x40000000);
-  EXPECT_GT(e, 0);
-  auto q = noise(240, 100, 5);
-  ASSERT_EQ(voksAutoCorr_G729B(q.data(), &e, r), vokOk);
-  EXPECT_LE(e, 1);  // no retry: 1 minus the normalisation
 }
 
 TEST(G729AnnexB, NoiseGeneratorIsSequential) {
@@ -122,12 +108,6 @@ TEST(G729Float, MatchesTheFixedForms) {
   for (int i = 0; i < 10; ++i) EXPECT_NEAR(l32[i] * 8192.0f, l16[i], 4.0f) << i;
   ASSERT_EQ(voksLSFDecodeErased_G729_32f(1, m32, l32), vokOk);
   EXPECT_EQ(voksLSFDecodeErased_G729_32f(3, m32, l32), vokErrIndex);
-  // Adaptive vector: delay 145 is accepted by the float form.
-  std::vector<float> exc(154 + 40, 1.0f);
-  const Vok32s d[2] = {145, 0};
-  EXPECT_EQ(voksDecodeAdaptiveVector_G729_32f_I(d, exc.data() + 154), vokOk);
-  const Vok32s bad[2] = {146, 0};
-  EXPECT_EQ(voksDecodeAdaptiveVector_G729_32f_I(bad, exc.data() + 154), vokErrIndex);
 }
 
 TEST(G729Float, CorrelationMatrixMatchesFixed) {
@@ -144,39 +124,6 @@ TEST(G729Float, CorrelationMatrixMatchesFixed) {
   float dot = 0;
   ASSERT_EQ(voksDotProd_G729A_32f(hf.data(), hf.data(), 40, &dot), vokOk);
   EXPECT_FLOAT_EQ(dot, rf[0]);
-}
-
-TEST(G729AnnexB, SidQuantiserMatchesItsDecoder) {
-  const Vok16s reset[10] = {2339, 4679, 7018, 9358, 11698, 14037, 16377, 18717, 21056, 23396};
-  Vok16s m1[40], m2[40];
-  for (int k = 0; k < 4; ++k) {
-    std::memcpy(m1 + 10 * k, reset, sizeof reset);
-    std::memcpy(m2 + 10 * k, reset, sizeof reset);
-  }
-  Vok16s lsf[10], q[10], d[10], idx[3];
-  for (int i = 0; i < 10; ++i) lsf[i] = static_cast<Vok16s>(2000 + 2200 * i);
-  VokResult st = voksLSFQuant_G729B_16s(lsf, m1, q, idx);
-  EXPECT_TRUE(st == vokOk || st > 12);
-  EXPECT_LT(idx[0], 2);
-  EXPECT_LT(idx[1], 32);
-  EXPECT_LT(idx[2], 16);
-  EXPECT_EQ(voksLSFDecode_G729B_16s(idx, m2, d), st);
-  EXPECT_EQ(std::memcmp(q, d, sizeof q), 0);
-  EXPECT_EQ(std::memcmp(m1, m2, sizeof m1), 0);
-  for (int i = 0; i < 10; ++i) EXPECT_NEAR(q[i], lsf[i], 1500) << i;
-}
-
-TEST(G729AnnexI, ErasedGainsScaleByAttenuation) {
-  Vok16s mem[4] = {-14336, -14336, -14336, -14336};
-  Vok16s gains[2] = {16000, 2000};
-  ASSERT_EQ(voksDecodeGain_G729I_16s(0, 16384, mem, nullptr, gains), vokOk);
-  EXPECT_EQ(gains[0], 8000);
-  EXPECT_EQ(gains[1], 1000);
-  EXPECT_EQ(mem[0], -14336);
-  const Vok16s idx[2] = {3, 5};
-  ASSERT_EQ(voksDecodeGain_G729I_16s(4 * 8191 * 8191, 16384, mem, idx, gains), vokOk);
-  EXPECT_GT(gains[0], 0);
-  EXPECT_GT(gains[1], 0);
 }
 
 TEST(G729Float, OpenLoopAgreesWithFixedOnPeriodicSignal) {

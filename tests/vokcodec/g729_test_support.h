@@ -65,6 +65,19 @@ inline std::vector<int16_t> decodeWith(const vokc::Codec& c, const std::vector<u
   return pcm;
 }
 
+// Deterministic test speech: a pitch-like pulse train over noise, with
+// stretches of full-scale clipping, for tests that only need some input.
+inline std::vector<int16_t> testPcm(std::size_t samples, uint32_t seed = 1) {
+  std::vector<int16_t> pcm(samples);
+  for (std::size_t i = 0; i < samples; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    int v = static_cast<int>(seed >> 20) - 2048 + (i % 57 < 3 ? 9000 : 0);
+    if ((i / 800) % 5 == 4) v *= 24;
+    pcm[i] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+  }
+  return pcm;
+}
+
 // "" when both serial streams hold the same frames (bit counts, bits and
 // erasure marks), else the first differing frame.
 inline std::string compareStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {

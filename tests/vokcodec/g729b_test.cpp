@@ -1,8 +1,10 @@
-// G.729 Annex B coders (g729b, g729ab): reference streams on inputs the
-// official sequences do not reach, DTX behaviour on silence and noise, the
-// RTP layout, argument handling and robustness against arbitrary frames.
+// G.729 Annex B coders (g729b, g729ab) beyond what the official vectors and
+// the differential run prove: the serial reader on untransmitted, erased
+// and lost frames against the reference decoder, the RTP layout, speech-only
+// streams, argument handling and robustness against arbitrary frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -38,21 +40,12 @@ const Core kCores[] = {{"g729b", vokcG729Main, "b"}, {"g729ab", vokcG729AnnexA, 
 
 class G729BCore : public ::testing::TestWithParam<Core> {};
 
-// The reference encoder on voiced segments, noise at several levels,
-// digital silence and an overloaded segment: VAD decisions, SID timing,
-// SID parameters and the speech frames after comfort noise all match.
-TEST_P(G729BCore, EncoderMatchesReferenceStream) {
-  const Core core = GetParam();
-  std::vector<int16_t> pcm = readPcm(golden("enc_input.pcm"));
-  std::vector<uint8_t> want = readBytes(golden(std::string("enc_") + core.suffix + ".bit"));
-  std::vector<uint8_t> got;
-  std::string err;
-  ASSERT_TRUE(codec(core.codec).encode(pcm, vokc::Options{}, got, err)) << err;
-  EXPECT_EQ(compareStreams(got, want), "");
-  // The stream exercises all three frame types.
-  const std::string kinds = frameKinds(want);
-  EXPECT_NE(kinds.find('d'), std::string::npos);
-  EXPECT_NE(kinds.find('.'), std::string::npos);
+// Speech, digital silence, speech: a stream with all three frame kinds
+// that ends on a speech frame.
+std::vector<int16_t> dtxInput() {
+  std::vector<int16_t> pcm = testPcm(160 * 80);
+  std::fill(pcm.begin() + 80 * 80, pcm.begin() + 140 * 80, int16_t{0});
+  return pcm;
 }
 
 // The reference decoder on runs of random speech and SID frames,
@@ -68,73 +61,11 @@ TEST_P(G729BCore, DecoderMatchesReferenceOnRandomStream) {
   EXPECT_EQ(comparePcm(got, want), "");
 }
 
-// Digital silence: the first frame describes the noise (SID), every later
-// one is left untransmitted; decoding gives near silence.
-TEST_P(G729BCore, SilenceIsSentAsOneSidFrame) {
-  const Core core = GetParam();
-  int size = 0;
-  ASSERT_EQ(vokcG729EncoderGetSize(&size), vokOk);
-  std::vector<unsigned char> enc(size), dec(size);
-  ASSERT_EQ(vokcG729BEncoderInit(enc.data(), core.variant), vokOk);
-  ASSERT_EQ(vokcG729DecoderInit(dec.data(), core.variant), vokOk);
-  const std::vector<int16_t> zero(80, 0);
-  for (int f = 0; f < 60; ++f) {
-    Vok16s prm[11];
-    int type = -1;
-    ASSERT_EQ(vokcG729BEncode(enc.data(), zero.data(), prm, &type), vokOk);
-    EXPECT_EQ(type, f == 0 ? vokcG729BSid : vokcG729BUntransmitted) << "frame " << f;
-    Vok16s out[80];
-    ASSERT_EQ(vokcG729BDecode(dec.data(), prm, type, 0, out), vokOk);
-    for (int i = 0; i < 80; ++i) EXPECT_LE(std::abs(out[i]), 8) << "frame " << f;
-  }
-}
-
-// Stationary noise after speech: once the detector has learnt the noise
-// (about 90 frames here) it goes untransmitted, and
-// the decoder fills those frames with comfort noise of a similar level (not
-// silence, not a burst).
-TEST_P(G729BCore, NoiseBecomesComfortNoise) {
-  const Core core = GetParam();
-  std::mt19937 rng(729);
-  std::normal_distribution<double> gauss(0.0, 300.0);
-  std::vector<int16_t> pcm;
-  for (int n = 0; n < 40 * 80; ++n) {  // a voiced start
-    double v = 0;
-    for (int k = 1; k < 10; ++k) v += std::sin(2 * M_PI * 130.0 * k * n / 8000.0) / k;
-    pcm.push_back(static_cast<int16_t>(5000 * v));
-  }
-  for (int n = 0; n < 240 * 80; ++n) pcm.push_back(static_cast<int16_t>(gauss(rng)));
-  std::vector<uint8_t> bits;
-  std::string err;
-  ASSERT_TRUE(codec(core.codec).encode(pcm, vokc::Options{}, bits, err)) << err;
-  const std::string kinds = frameKinds(bits);
-  ASSERT_EQ(kinds.size(), 280u);
-  int quiet = 0;
-  for (char k : kinds.substr(40)) quiet += k != 'S';
-  EXPECT_GT(quiet, 120) << kinds;
-  EXPECT_NE(kinds.find('d'), std::string::npos);
-
-  std::vector<int16_t> out;
-  ASSERT_TRUE(codec(core.codec).decode(bits, vokc::Options{}, out, err)) << err;
-  ASSERT_EQ(out.size(), pcm.size());
-  double energy = 0;
-  int frames = 0;
-  for (std::size_t f = 60; f < kinds.size(); ++f) {
-    if (kinds[f] == 'S') continue;
-    for (int i = 0; i < 80; ++i) energy += double(out[f * 80 + i]) * out[f * 80 + i];
-    ++frames;
-  }
-  ASSERT_GT(frames, 0);
-  const double rms = std::sqrt(energy / (frames * 80.0));
-  EXPECT_GT(rms, 30.0);
-  EXPECT_LT(rms, 900.0);
-}
-
 // The RTP layout (length byte + payload per frame) carries the same frames
 // as the ITU stream.
 TEST_P(G729BCore, RtpLayoutDecodesLikeItuStream) {
   const Core core = GetParam();
-  std::vector<int16_t> pcm = readPcm(golden("enc_input.pcm"));
+  std::vector<int16_t> pcm = dtxInput();
   vokc::Options rtp;
   rtp.format = "rtp";
   std::vector<uint8_t> itu, packed;
@@ -142,6 +73,8 @@ TEST_P(G729BCore, RtpLayoutDecodesLikeItuStream) {
   ASSERT_TRUE(codec(core.codec).encode(pcm, vokc::Options{}, itu, err)) << err;
   ASSERT_TRUE(codec(core.codec).encode(pcm, rtp, packed, err)) << err;
   const std::string kinds = frameKinds(itu);
+  EXPECT_NE(kinds.find('d'), std::string::npos);
+  EXPECT_NE(kinds.find('.'), std::string::npos);
   std::size_t expected = 0;
   for (char k : kinds) expected += 1 + (k == 'S' ? 10 : k == 'd' ? 2 : 0);
   EXPECT_EQ(packed.size(), expected);
@@ -165,7 +98,7 @@ TEST_P(G729BCore, RtpLayoutDecodesLikeItuStream) {
 TEST_P(G729BCore, SpeechOnlyStreamDecodesAsPlainCore) {
   const Core core = GetParam();
   const std::string plain = core.variant == vokcG729Main ? "g729" : "g729a";
-  std::vector<int16_t> pcm = readPcm(golden("enc_input.pcm"));
+  std::vector<int16_t> pcm = testPcm(270 * 80);
   std::vector<uint8_t> bits;
   std::string err;
   ASSERT_TRUE(codec(plain).encode(pcm, vokc::Options{}, bits, err)) << err;

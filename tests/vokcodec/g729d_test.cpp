@@ -1,6 +1,7 @@
-// G.729 Annex D coder: reference outputs on stress inputs, random and
-// erased streams, the 8 kbit/s mode against the G.729 vectors, the frame
-// API's argument handling and robustness against arbitrary parameters.
+// G.729 Annex D coder beyond what the official vectors and the differential
+// run prove: frame sizes per mode, the packed layout, bad modes and frame
+// sizes, the frame API's argument handling and field packing, and decoding
+// of parameters outside their fields.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -23,8 +24,6 @@ vokc::Options modeOptions(int mode, const char* format = "itu") {
   return o;
 }
 
-std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729d/" + name; }
-
 std::vector<uint8_t> encode(const std::vector<int16_t>& pcm, const vokc::Options& o) {
   return encodeWith(codec(), pcm, o);
 }
@@ -33,89 +32,10 @@ std::vector<int16_t> decode(const std::vector<uint8_t>& bits, const vokc::Option
   return decodeWith(codec(), bits, o);
 }
 
-// ---- reference outputs ------------------------------------------------------
-
-TEST(G729D, StressInputEncodesAsReferenceAt6k4) {
-  auto pcm = readPcm(golden("enc_stress.pcm"));
-  EXPECT_EQ(compareStreams(encode(pcm, modeOptions(1)), readBytes(golden("enc_stress.m1"))), "");
-}
-
-TEST(G729D, StressInputEncodesAsReferenceAlternating) {
-  auto pcm = readPcm(golden("enc_stress.pcm"));
-  EXPECT_EQ(compareStreams(encode(pcm, modeOptions(3)), readBytes(golden("enc_stress.m3"))), "");
-}
-
-TEST(G729D, StressStreamDecodesAsReference) {
-  EXPECT_EQ(comparePcm(decode(readBytes(golden("enc_stress.m3"))), readPcm(golden("enc_stress_m3.pcm"))), "");
-}
-
-TEST(G729D, RandomFramesWithErasuresDecodeAsReference) {
-  // Random bits at both rates in random order: delays, positions and gain
-  // indices the encoder never sends, synthesis overflow, lost frames.
-  EXPECT_EQ(comparePcm(decode(readBytes(golden("dec_random.bit"))), readPcm(golden("dec_random.pcm"))), "");
-}
-
-TEST(G729D, ErasedSpeechDecodesAsReference) {
-  const std::string root = vtest::testVectorDir();
-  VTEST_REQUIRE_DIR(root + "/g729");
-  std::vector<int16_t> words;
-  ASSERT_TRUE(vtest::readWords(root + "/g729/annexD/testmid.3", words)) << "missing annexD/testmid.3";
-  // The first 200 frames, frames f with f mod 9 = 4 lost (one bit word cleared).
-  std::vector<int16_t> cut;
-  std::size_t p = 0;
-  for (int f = 0; f < 200 && p + 1 < words.size(); ++f) {
-    const int n = words[p + 1];
-    ASSERT_LE(p + 2 + static_cast<std::size_t>(n), words.size());
-    std::vector<int16_t> frame(words.begin() + static_cast<std::ptrdiff_t>(p),
-                               words.begin() + static_cast<std::ptrdiff_t>(p + 2 + n));
-    if (f % 9 == 4) frame[static_cast<std::size_t>(2 + f % n)] = 0;
-    cut.insert(cut.end(), frame.begin(), frame.end());
-    p += 2 + static_cast<std::size_t>(n);
-  }
-  EXPECT_EQ(comparePcm(decode(wordsToBytes(cut)), readPcm(golden("speech_erased.pcm"))), "");
-}
-
-// ---- the 8 kbit/s mode is G.729 --------------------------------------------
-
-TEST(G729D, Mode2EncodesTheG729Vectors) {
-  const std::string root = vtest::testVectorDir();
-  VTEST_REQUIRE_DIR(root + "/g729");
-  const vokc::Codec* g729 = vokc::registry().find("g729");
-  ASSERT_NE(g729, nullptr);
-  for (const char* name : {"SPEECH", "PITCH", "TAME", "LSP"}) {
-    const std::string dir = root + "/g729/main/";
-    std::vector<int16_t> in;
-    std::vector<uint8_t> want;
-    ASSERT_TRUE(vtest::readWords(dir + name + ".IN", in)) << "missing " << dir << name << ".IN";
-    ASSERT_TRUE(vtest::readFile(dir + name + ".BIT", want)) << "missing " << dir << name << ".BIT";
-    auto got = encode(in, modeOptions(2));
-    EXPECT_EQ(compareStreams(got, want), "") << name;
-    std::vector<uint8_t> plain;
-    std::string err;
-    ASSERT_TRUE(g729->encode(in, vokc::Options{}, plain, err)) << err;
-    EXPECT_EQ(got, plain) << name;
-  }
-}
-
-TEST(G729D, DecodesTheG729Vectors) {
-  // Includes lost frames, parity errors and synthesis overflow at 8 kbit/s.
-  const std::string root = vtest::testVectorDir();
-  VTEST_REQUIRE_DIR(root + "/g729");
-  for (const char* name : {"SPEECH", "ERASURE", "PARITY", "OVERFLOW", "PITCH"}) {
-    const std::string dir = root + "/g729/main/";
-    std::vector<uint8_t> bits;
-    std::vector<int16_t> want;
-    ASSERT_TRUE(vtest::readFile(dir + name + ".BIT", bits)) << "missing " << dir << name << ".BIT";
-    ASSERT_TRUE(vtest::readWords(dir + name + ".PST", want)) << "missing " << dir << name << ".PST";
-    EXPECT_EQ(comparePcm(decode(bits), want), "") << name;
-  }
-}
-
 // ---- stream layouts ----------------------------------------------------------
 
 TEST(G729D, ModesSetTheFrameSizes) {
-  auto pcm = readPcm(golden("enc_stress.pcm"));
-  pcm.resize(80 * 6 + 37);  // a partial last frame is not coded
+  auto pcm = testPcm(80 * 6 + 37);  // a partial last frame is not coded
   const int expected[3][6] = {{64, 64, 64, 64, 64, 64}, {80, 80, 80, 80, 80, 80}, {80, 64, 80, 64, 80, 64}};
   for (int mode = 1; mode <= 3; ++mode) {
     std::vector<vokc::SerialFrame> frames;
@@ -130,8 +50,7 @@ TEST(G729D, ModesSetTheFrameSizes) {
 
 TEST(G729D, RtpPayloadsCarryTheSameFrames) {
   // Packed layout: each payload (8 or 10 octets) after its length byte.
-  auto pcm = readPcm(golden("enc_stress.pcm"));
-  pcm.resize(80 * 40);
+  auto pcm = testPcm(80 * 40);
   for (int mode : {1, 2, 3}) {
     auto rtp = encode(pcm, modeOptions(mode, "rtp"));
     auto itu = encode(pcm, modeOptions(mode));
@@ -251,25 +170,6 @@ TEST(G729D, PackingFollowsTheFieldWidths) {
   }
 }
 
-TEST(G729D, FrameApiMatchesTheStreamCodec) {
-  // The frame calls with alternating rates give the toggle-mode stream.
-  auto pcm = readPcm(golden("enc_stress.pcm"));
-  auto want = readBytes(golden("enc_stress.m3"));
-  std::vector<vokc::SerialFrame> frames;
-  std::string err;
-  ASSERT_TRUE(vokc::readSerialFrames(want, {64, 80}, frames, err)) << err;
-  Coder c;
-  ASSERT_EQ(frames.size(), pcm.size() / 80);
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    const int rate = f % 2 == 0 ? vokcG729D8k : vokcG729D6k4;
-    Vok16s prm[11];
-    Vok8u bits[80];
-    ASSERT_EQ(vokcG729DEncode(c.e(), &pcm[f * 80], rate, prm), vokOk);
-    ASSERT_EQ(vokcG729DPackBits(prm, rate, bits), vokOk);
-    ASSERT_EQ(std::vector<uint8_t>(bits, bits + rate), frames[f].bits) << "frame " << f;
-  }
-}
-
 // ---- robustness ------------------------------------------------------------------
 
 TEST(G729D, DecoderSurvivesArbitraryParameters) {
@@ -324,27 +224,6 @@ TEST(G729D, StreamDecoderSurvivesRandomFrames) {
     for (int i = 0; i < len; ++i) rtp.push_back(static_cast<uint8_t>(rng()));
   }
   EXPECT_EQ(decode(rtp, modeOptions(0, "rtp")).size(), 300u * 80u);
-}
-
-TEST(G729D, EncoderSurvivesExtremeInput) {
-  // Full-scale alternation and constants at both rates, frame by frame.
-  Coder c;
-  Vok16s pcm[80];
-  for (int f = 0; f < 300; ++f) {
-    for (int i = 0; i < 80; ++i) {
-      switch ((f / 25) % 4) {
-        case 0: pcm[i] = (i & 1) ? 32767 : -32768; break;
-        case 1: pcm[i] = -32768; break;
-        case 2: pcm[i] = static_cast<Vok16s>((i * 7919 + f * 104729) & 0xFFFF); break;
-        default: pcm[i] = (i % 3) ? 32767 : -32768; break;
-      }
-    }
-    Vok16s prm[11];
-    const int rate = f % 3 ? vokcG729D6k4 : vokcG729D8k;
-    ASSERT_EQ(vokcG729DEncode(c.e(), pcm, rate, prm), vokOk);
-    Vok16s out[80];
-    ASSERT_EQ(vokcG729DDecode(c.d(), prm, rate, 0, out), vokOk);
-  }
 }
 
 }  // namespace

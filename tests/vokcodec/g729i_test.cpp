@@ -1,9 +1,8 @@
-// G.729 Annex I coder: behaviour the conformance vectors leave out, checked
-// against per-frame checksums recorded from the reference coder (lost
-// frames, parity errors and mode-bit mismatches in the decoder; 8 kbit/s
-// with DTX; rate switching with DTX; extreme synthetic signals), the C API's
-// argument handling, the rate options, and a robustness run on random
-// frames.
+// G.729 Annex I coder beyond what the official vectors and the differential
+// run prove: the serial reader on damaged conformance streams (lost frames,
+// parity errors, mode-bit mismatches) against per-frame checksums recorded
+// from the reference decoder, SID padding, the C API's argument handling,
+// the rate options, and a robustness run on random frames.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -63,13 +62,6 @@ std::vector<uint8_t> joinFrames(const std::vector<Frame>& frames) {
       out.push_back(static_cast<uint8_t>(v >> 8));
     }
   return out;
-}
-
-std::vector<uint32_t> bitstreamSums(const std::vector<uint8_t>& bytes) {
-  std::vector<uint32_t> s;
-  for (const Frame& f : splitFrames(bytes))
-    s.push_back(fnv(reinterpret_cast<const uint8_t*>(f.data()), f.size() * 2));
-  return s;
 }
 
 std::vector<uint32_t> pcmSums(const std::vector<int16_t>& pcm) {
@@ -174,94 +166,6 @@ INSTANTIATE_TEST_SUITE_P(Streams, G729IConcealment,
                                            LostCase{"dm19.b10", 37, "dec_lost_dm19_b10"}),
                          [](const ::testing::TestParamInfo<LostCase>& i) { return std::string(i.param.gold); });
 
-// ---- encoder paths outside the vectors ------------------------------------
-
-TEST(G729I, EightKbitWithDtxMatchesReference) {
-  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
-  std::vector<int16_t> pcm;
-  ASSERT_TRUE(vtest::readWords(annexIDir() + "speech", pcm));
-  vokc::Options o;
-  o.dtx = true;
-  o.rate = "8";
-  const std::vector<uint8_t> bits = encodeAll(pcm, o);
-  EXPECT_EQ(compareSums(bitstreamSums(bits), golden("enc_speech_dtx8")), "");
-  EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_speech_dtx8")), "");
-}
-
-TEST(G729I, RateSwitchingWithDtxMatchesReference) {
-  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
-  std::vector<int16_t> pcm;
-  ASSERT_TRUE(vtest::readWords(annexIDir() + "dm19.8k", pcm));
-  std::vector<int16_t> rates(pcm.size() / 80);
-  for (std::size_t f = 0; f < rates.size(); ++f) rates[f] = static_cast<int16_t>((f / 7) % 3);
-  TempFile rf(rates);
-  vokc::Options o;
-  o.dtx = true;
-  o.rateFile = rf.path;
-  const std::vector<uint8_t> bits = encodeAll(pcm, o);
-  EXPECT_EQ(compareSums(bitstreamSums(bits), golden("enc_dm19_dtx_switch")), "");
-  EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_dm19_dtx_switch")), "");
-}
-
-// Silence, faint noise, full-scale square waves, full-scale noise and a
-// chirp, 50 frames each, eight rounds.
-std::vector<int16_t> extremeSignal(Lcg& r) {
-  std::vector<int16_t> pcm;
-  for (int seg = 0; seg < 40; ++seg) {
-    const int kind = seg % 5;
-    static const int kAmp[5] = {0, 64, 32767, 32767, 12000};
-    const long amp = kAmp[kind];
-    for (int i = 0; i < 50 * 80; ++i) {
-      long s;
-      if (kind == 0) {
-        s = 0;
-      } else if (kind == 1 || kind == 3) {
-        const long u = static_cast<long>(r.next() & 0xFFFF) - 32768;
-        // floor division, as the recording did
-        const long p = u * amp;
-        s = p >= 0 ? p / 32768 : -((-p + 32767) / 32768);
-      } else if (kind == 2) {
-        s = (i / (20 + seg)) % 2 == 0 ? amp : -amp;
-      } else {
-        s = static_cast<long>(static_cast<double>(amp) * std::sin(static_cast<double>(i) * i * 1e-5));
-      }
-      pcm.push_back(static_cast<int16_t>(s < -32768 ? -32768 : (s > 32767 ? 32767 : s)));
-    }
-  }
-  return pcm;
-}
-
-TEST(G729I, ExtremeSignalsMatchReference) {
-  Lcg r(2024);
-  const std::vector<int16_t> pcm = extremeSignal(r);
-  std::vector<int16_t> rates(pcm.size() / 80);
-  for (auto& v : rates) v = static_cast<int16_t>(r.next() % 3);
-  TempFile rf(rates);
-  vokc::Options o;
-  o.dtx = true;
-  o.rateFile = rf.path;
-  std::vector<uint8_t> bits = encodeAll(pcm, o);
-  EXPECT_EQ(compareSums(bitstreamSums(bits), golden("enc_synth_dtx")), "");
-  EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_synth_dtx")), "");
-  vokc::Options high;
-  high.rate = "11.8";
-  bits = encodeAll(pcm, high);
-  EXPECT_EQ(compareSums(bitstreamSums(bits), golden("enc_synth_118")), "");
-  EXPECT_EQ(compareSums(pcmSums(decodeAll(bits)), golden("dec_synth_118")), "");
-}
-
-TEST(G729I, LossesOnEightKbitDtxStreamMatchReference) {
-  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
-  std::vector<int16_t> pcm;
-  ASSERT_TRUE(vtest::readWords(annexIDir() + "speech", pcm));
-  vokc::Options o;
-  o.dtx = true;
-  const std::vector<uint8_t> bits = encodeAll(pcm, o);
-  ASSERT_EQ(compareSums(bitstreamSums(bits), golden("enc_speech_dtx8")), "");
-  const std::vector<uint8_t> damaged = joinFrames(damage(splitFrames(bits), 41));
-  EXPECT_EQ(compareSums(pcmSums(decodeAll(damaged)), golden("dec_lost_speech_dtx8")), "");
-}
-
 // SID frames decode alike with or without their octet padding bit.
 TEST(G729I, SidFramesWithoutPaddingDecodeAlike) {
   VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
@@ -278,44 +182,6 @@ TEST(G729I, SidFramesWithoutPaddingDecodeAlike) {
   ASSERT_GT(sids, 0);
   EXPECT_EQ(decodeAll(joinFrames(frames)), decodeAll(bits));
 }
-
-// The frame API gives the streams of the registry codec, frame by frame.
-TEST(G729I, FrameApiMatchesStreamCoding) {
-  Lcg r(31);
-  std::vector<int16_t> pcm = testTone(150);
-  for (std::size_t i = 6000; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>((r.next() & 63) - 32);
-  std::vector<int16_t> rates(150);
-  for (auto& v : rates) v = static_cast<int16_t>(r.next() % 3);
-  TempFile rf(rates);
-  vokc::Options o;
-  o.dtx = true;
-  o.rateFile = rf.path;
-  const std::vector<Frame> want = splitFrames(encodeAll(pcm, o));
-  ASSERT_EQ(want.size(), 150u);
-  std::vector<unsigned char> enc, dec;
-  int n = 0;
-  vokcG729IEncoderGetSize(&n);
-  enc.resize(static_cast<std::size_t>(n));
-  vokcG729IDecoderGetSize(&n);
-  dec.resize(static_cast<std::size_t>(n));
-  ASSERT_EQ(vokcG729IEncoderInit(enc.data(), 1), vokOk);
-  ASSERT_EQ(vokcG729IDecoderInit(dec.data()), vokOk);
-  std::vector<int16_t> out;
-  for (int f = 0; f < 150; ++f) {
-    Vok8u b[118];
-    int nb = -1;
-    ASSERT_EQ(vokcG729IEncode(enc.data(), &pcm[static_cast<std::size_t>(f) * 80], rates[f], b, &nb), vokOk);
-    ASSERT_EQ(nb, want[f][1]) << f;
-    for (int k = 0; k < nb; ++k) EXPECT_EQ(b[k] ? kBit1 : kBit0, want[f][2 + k]) << f;
-    Vok16s y[80];
-    ASSERT_EQ(vokcG729IDecode(dec.data(), b, nb, 0, y), vokOk);
-    out.insert(out.end(), y, y + 80);
-  }
-  EXPECT_EQ(out, decodeAll(joinFrames(want)));
-}
-
-// ---- options ---------------------------------------------------------------
-
 
 TEST(G729I, FrameSizesFollowTheRate) {
   const std::vector<int16_t> pcm = testTone(12);
@@ -498,24 +364,6 @@ TEST(G729I, TruncatedOrForeignStreamsAreRejected) {
   err.clear();
   EXPECT_FALSE(codec().decode(bits, vokc::Options{}, pcm, err));
   EXPECT_NE(err.find("40"), std::string::npos);
-}
-
-TEST(G729I, RandomSpeechRoundTripIsStable) {
-  // Random input at random rates: every frame has the size of its rate and
-  // the stream decodes to the full length.
-  Lcg r(5);
-  std::vector<int16_t> pcm(400 * 80);
-  for (auto& v : pcm) v = static_cast<int16_t>(static_cast<int>(r.next() & 0x3FFF) - 8192);
-  std::vector<int16_t> rates(400);
-  for (auto& v : rates) v = static_cast<int16_t>(r.next() % 3);
-  TempFile rf(rates);
-  vokc::Options o;
-  o.rateFile = rf.path;
-  const std::vector<Frame> frames = splitFrames(encodeAll(pcm, o));
-  ASSERT_EQ(frames.size(), 400u);
-  static const int kBits[3] = {64, 80, 118};
-  for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_EQ(frames[f][1], kBits[rates[f]]) << f;
-  EXPECT_EQ(decodeAll(joinFrames(frames)).size(), 400u * 80);
 }
 
 }  // namespace

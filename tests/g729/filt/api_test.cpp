@@ -126,36 +126,6 @@ TEST(G729FiltApi, PostFilterRejectsBadArgumentsWithoutWriting) {
 
 // ---- state objects -------------------------------------------------------------
 
-TEST(G729FiltApi, HighPassStateIsASnapshot) {
-  int size = 0;
-  ASSERT_EQ(voksHighPassFilterSize_G729(&size), vokOk);
-  EXPECT_EQ(size, 24);
-  const Vok16s coeffs[6] = {4096, 7807, -3733, 1899, -3798, 1899};
-  std::vector<unsigned char> s1(24), s2(24);
-  ASSERT_EQ(voksHighPassFilterInit_G729(coeffs, s1.data()), vokOk);
-  auto x = noise(160, 20000, 5);
-  ASSERT_EQ(voksHighPassFilter_G729_16s_ISfs(x.data(), 80, 12, s1.data()), vokOk);
-  s2 = s1;  // byte copy mid-stream
-  auto a = std::vector<Vok16s>(x.begin() + 80, x.end()), b = a;
-  ASSERT_EQ(voksHighPassFilter_G729_16s_ISfs(a.data(), 80, 12, s1.data()), vokOk);
-  ASSERT_EQ(voksHighPassFilter_G729_16s_ISfs(b.data(), 80, 12, s2.data()), vokOk);
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(s1, s2);
-  // A rejected scale leaves the state alone.
-  Guard g;
-  g.watch(s1.data(), 24);
-  EXPECT_REJECTS(vokErrScale, g, voksHighPassFilter_G729_16s_ISfs(a.data(), 80, 11, s1.data()));
-  // Frames split at any point give the same stream.
-  std::vector<unsigned char> s3(24), s4(24);
-  voksHighPassFilterInit_G729(coeffs, s3.data());
-  voksHighPassFilterInit_G729(coeffs, s4.data());
-  auto c = noise(100, 32767, 6), d = c;
-  voksHighPassFilter_G729_16s_ISfs(c.data(), 100, 13, s3.data());
-  voksHighPassFilter_G729_16s_ISfs(d.data(), 7, 13, s4.data());
-  voksHighPassFilter_G729_16s_ISfs(d.data() + 7, 93, 13, s4.data());
-  EXPECT_EQ(c, d);
-}
-
 TEST(G729FiltApi, PhaseDispersionStateAndUpdate) {
   int size = 0;
   ASSERT_EQ(voksPhaseDispersionGetStateSize_G729D_16s(&size), vokOk);

@@ -41,26 +41,6 @@ TEST(G729Pitch, OpenLoopChecks) {
   EXPECT_EQ(d, 20);
 }
 
-TEST(G729Pitch, OpenLoopFindsThePeriod) {
-  // Pulse trains in each delay section: the delay found is the period or
-  // one of its multiples.
-  for (int period : {23, 57, 112}) {
-    Vok16s wsp[223] = {};
-    for (int i = 222; i >= 0; i -= period) wsp[i] = 8000;  // a pulse in the frame and before it
-    for (int i = 221; i >= 0; i -= period) wsp[i] = -3000;
-    Vok16s d;
-    ASSERT_EQ(voksOpenLoopPitchSearch_G729_16s(wsp + 143, &d), vokOk);
-    EXPECT_EQ(d % period, 0) << period;
-    ASSERT_EQ(voksOpenLoopPitchSearch_G729A_16s(wsp + 143, &d), vokOk);
-    EXPECT_EQ(d % period, 0) << period;
-    float wf[223];
-    for (int i = 0; i < 223; ++i) wf[i] = wsp[i];
-    Vok32s d32;
-    ASSERT_EQ(voksOpenLoopPitchSearch_G729A_32f(wf + 143, &d32), vokOk);
-    EXPECT_EQ(d32 % period, 0) << period;
-  }
-}
-
 TEST(G729Pitch, SearchRanges) {
   int lo, hi;
   voksc::g729::pitch::searchRange(140, 0, lo, hi);
