@@ -7,6 +7,13 @@
  * value ranges and coded parameters.  The caller owns every buffer and state
  * object; the library keeps no global mutable state.
  *
+ * Processor forms: the hot kernels exist in a portable form and in AVX2 form
+ * (x86 builds); the library chooses once per process, on first use, the
+ * highest form that both the processor and the operating system support.
+ * Every form gives the same bits.  The one environment variable the library
+ * reads is VOKSC_CPU: "scalar", "avx2" or "avx512" lowers that choice (it
+ * never raises it; other values change nothing), for comparisons and tests.
+ *
  * Each codec family has its own section below; add declarations inside the
  * section of the family they belong to.
  */

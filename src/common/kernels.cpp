@@ -3,6 +3,8 @@
 // on either correlation form.
 #include "kernels.h"
 
+#include "core/cpu.h"
+
 namespace voksc::kern {
 
 int64_t dot_scalar(const int16_t* a, const int16_t* b, int n) {
@@ -120,6 +122,19 @@ LagPick lagMaxCross_scalar(const int16_t* x, const int16_t* y, int len, int lagM
 }
 LagPick lagMaxCross_avx2(const int16_t* x, const int16_t* y, int len, int lagMax) {
   return crossSearch<xcorr_avx2>(x, y, len, lagMax);
+}
+
+Table activeTable() {
+  using voksc::cpu::choose;
+  return Table{choose(dot_scalar, dot_avx2),
+               choose(dotShifted_scalar, dotShifted_avx2),
+               choose(xcorr_scalar, xcorr_avx2),
+               choose(xcorrTrunc_scalar, xcorrTrunc_avx2),
+               choose(convPartial_scalar, convPartial_avx2),
+               choose(residual_scalar, residual_avx2),
+               choose(lagMaxPast_scalar, lagMaxPast_avx2),
+               choose(lagMaxFuture_scalar, lagMaxFuture_avx2),
+               choose(lagMaxCross_scalar, lagMaxCross_avx2)};
 }
 
 }  // namespace voksc::kern

@@ -1,8 +1,8 @@
 // Correlation kernels shared by the exports and by the codec families.
 //
 // Every kernel has a portable scalar form and an AVX2 form with identical
-// results; the form without suffix is the build's choice (AVX2 unless the
-// library is built scalar).  Sums of 16x16 products are exact (64-bit): the
+// results; the form without suffix is the one of the level chosen at run
+// time (core/cpu.h).  Sums of 16x16 products are exact (64-bit): the
 // caller doubles and saturates as its operation requires.
 //
 // The AVX2 forms sum products in 32-bit lanes whenever a Cauchy-Schwarz
@@ -65,43 +65,53 @@ LagPick lagMaxFuture_avx2(const int16_t* x, int len, int lagMin, int lagMax);
 LagPick lagMaxCross_scalar(const int16_t* x, const int16_t* y, int len, int lagMax);
 LagPick lagMaxCross_avx2(const int16_t* x, const int16_t* y, int len, int lagMax);
 
-#if defined(VOKSC_USE_AVX2)
-#define VOKSC_KERNEL(name) name##_avx2
-#else
-#define VOKSC_KERNEL(name) name##_scalar
-#endif
+// The forms of the active level (core/cpu.h), chosen once per process.
+struct Table {
+  int64_t (*dot)(const int16_t*, const int16_t*, int);
+  int64_t (*dotShifted)(const int16_t*, const int16_t*, int, int, int);
+  void (*xcorr)(const int16_t*, const int16_t*, int, int, int64_t*);
+  void (*xcorrTrunc)(const int16_t*, const int16_t*, int, int, int, int64_t*);
+  void (*convPartial)(const int16_t*, const int16_t*, int, int, int64_t*);
+  void (*residual)(const int16_t*, int, const int16_t*, int16_t*, int, int);
+  LagPick (*lagMaxPast)(const int16_t*, int, int, int);
+  LagPick (*lagMaxFuture)(const int16_t*, int, int, int);
+  LagPick (*lagMaxCross)(const int16_t*, const int16_t*, int, int);
+};
+Table activeTable();
+inline const Table& table() {
+  static const Table t = activeTable();
+  return t;
+}
 
-inline int64_t dot(const int16_t* a, const int16_t* b, int n) { return VOKSC_KERNEL(dot)(a, b, n); }
+inline int64_t dot(const int16_t* a, const int16_t* b, int n) { return table().dot(a, b, n); }
 inline int64_t dotShifted(const int16_t* a, const int16_t* b, int n, int sa, int sb) {
-  return VOKSC_KERNEL(dotShifted)(a, b, n, sa, sb);
+  return table().dotShifted(a, b, n, sa, sb);
 }
 inline void xcorr(const int16_t* a, const int16_t* b, int n, int count, int64_t* out) {
-  VOKSC_KERNEL(xcorr)(a, b, n, count, out);
+  table().xcorr(a, b, n, count, out);
 }
 inline void xcorrTrunc(const int16_t* a, const int16_t* b, int len, int k0, int count, int64_t* out) {
-  VOKSC_KERNEL(xcorrTrunc)(a, b, len, k0, count, out);
+  table().xcorrTrunc(a, b, len, k0, count, out);
 }
 // r[k] = sum x[i] * x[i + k], i = 0..n-1-k, for k = 0..lags-1 (0 for k >= n).
 inline void autocorr(const int16_t* x, int n, int64_t* r, int lags) { xcorrTrunc(x, x, n, 0, lags, r); }
 inline void autocorr_scalar(const int16_t* x, int n, int64_t* r, int lags) { xcorrTrunc_scalar(x, x, n, 0, lags, r); }
 inline void autocorr_avx2(const int16_t* x, int n, int64_t* r, int lags) { xcorrTrunc_avx2(x, x, n, 0, lags, r); }
 inline void convPartial(const int16_t* a, const int16_t* b, int n0, int count, int64_t* out) {
-  VOKSC_KERNEL(convPartial)(a, b, n0, count, out);
+  table().convPartial(a, b, n0, count, out);
 }
 inline void residual(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int scale) {
-  VOKSC_KERNEL(residual)(a, order, x, y, len, scale);
+  table().residual(a, order, x, y, len, scale);
 }
 inline LagPick lagMaxPast(const int16_t* x, int len, int lagMin, int lagMax) {
-  return VOKSC_KERNEL(lagMaxPast)(x, len, lagMin, lagMax);
+  return table().lagMaxPast(x, len, lagMin, lagMax);
 }
 inline LagPick lagMaxFuture(const int16_t* x, int len, int lagMin, int lagMax) {
-  return VOKSC_KERNEL(lagMaxFuture)(x, len, lagMin, lagMax);
+  return table().lagMaxFuture(x, len, lagMin, lagMax);
 }
 inline LagPick lagMaxCross(const int16_t* x, const int16_t* y, int len, int lagMax) {
-  return VOKSC_KERNEL(lagMaxCross)(x, y, len, lagMax);
+  return table().lagMaxCross(x, y, len, lagMax);
 }
-
-#undef VOKSC_KERNEL
 
 // Saturation of a 64-bit value to 32 and to 16 bits.
 inline int32_t sat32(int64_t v) {

@@ -8,6 +8,7 @@
 #endif
 
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "g722_internal.h"
 #include "g722_tables.h"
@@ -160,19 +161,13 @@ inline void rollHistory(const int16_t* buf, int16_t* mem) {
 }
 
 inline void analysisBlock(const int16_t* w, int pairs, int16_t* out) {
-#if defined(VOKSC_USE_AVX2)
-  qmfAnalysisBlockAvx2(w, pairs, out);
-#else
-  qmfAnalysisBlockScalar(w, pairs, out);
-#endif
+  static const auto form = voksc::cpu::choose(qmfAnalysisBlockScalar, qmfAnalysisBlockAvx2);
+  form(w, pairs, out);
 }
 
 inline void synthesisBlock(const int16_t* w, int pairs, int16_t* out) {
-#if defined(VOKSC_USE_AVX2)
-  qmfSynthesisBlockAvx2(w, pairs, out);
-#else
-  qmfSynthesisBlockScalar(w, pairs, out);
-#endif
+  static const auto form = voksc::cpu::choose(qmfSynthesisBlockScalar, qmfSynthesisBlockAvx2);
+  form(w, pairs, out);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 // per rate, direction and output law.
 #include <cstring>
 
+#include "core/cpu.h"
 #include "core/status.h"
 #include "g711.h"
 #include "g726_codec.h"
@@ -576,12 +577,11 @@ int rateIndex(VokRateCode code) {
   }
 }
 
-constexpr Kernel kDefaultKernel =
-#if defined(VOKSC_USE_AVX2) && defined(VOKSC_G726_X86)
-    Kernel::kAvx2;
-#else
-    Kernel::kScalar;
-#endif
+// The form of the level chosen at run time, decided once.
+Kernel activeKernel() {
+  static const Kernel k = voksc::cpu::choose(Kernel::kScalar, Kernel::kAvx2);
+  return k;
+}
 
 }  // namespace
 
@@ -642,7 +642,7 @@ VOKSC_EXPORT VokResult voksEncode_G726_16s8u(void* state, const Vok16s* src, Vok
   if (len < 0) return vokOk;
   g726::State s;
   std::memcpy(&s, state, sizeof s);
-  g726::encodeBlock(s, src, dst, len, g726::kDefaultKernel);
+  g726::encodeBlock(s, src, dst, len, g726::activeKernel());
   std::memcpy(state, &s, sizeof s);
   return vokOk;
 }
@@ -671,7 +671,7 @@ VOKSC_EXPORT VokResult voksDecode_G726_8u16s(void* state, const Vok8u* src, Vok1
   if (len < 0) return vokOk;
   g726::DecoderState d;
   std::memcpy(&d, state, sizeof d);
-  g726::decodeBlock(d, src, dst, len, g726::kDefaultKernel);
+  g726::decodeBlock(d, src, dst, len, g726::activeKernel());
   std::memcpy(state, &d, sizeof d);
   return vokOk;
 }

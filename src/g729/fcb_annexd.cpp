@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "fcb_internal.h"
 #include "fcb_simd.h"
@@ -255,13 +256,9 @@ VOKSC_EXPORT VokResult voksFixedCodebookSearch_G729D_16s(const Vok16s* dn, const
   if (anyNull(dn, h, cod, y, sign, index)) return vokErrNullPtr;
   int16_t d[fcb::kSubfr], rr[fcb::kMatrix];
   std::memcpy(d, dn, sizeof d);
-#if defined(VOKSC_USE_AVX2)
-  fcb::matrix16(h, true, rr, true);
-  const fcb::PulseResult r = fcb::searchG729D_avx2(d, rr, h, cod, y);
-#else
-  fcb::matrix16(h, true, rr, false);
-  const fcb::PulseResult r = fcb::searchG729D_scalar(d, rr, h, cod, y);
-#endif
+  static const bool avx2 = voksc::cpu::choose(false, true);
+  fcb::matrix16(h, true, rr, avx2);
+  const fcb::PulseResult r = avx2 ? fcb::searchG729D_avx2(d, rr, h, cod, y) : fcb::searchG729D_scalar(d, rr, h, cod, y);
   *sign = r.signs;
   *index = r.index;
   return vokOk;

@@ -11,6 +11,7 @@
 
 #include "common/basic_op.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "fcb_internal.h"
 #include "fcb_simd.h"
@@ -661,11 +662,8 @@ using namespace voksc::g729;
 VOKSC_EXPORT VokResult voksFixedCodebookSearch_G729E_16s(int mode, const Vok16s* x, const Vok16s* cn, const Vok16s* h,
                                                          Vok16s* cod, Vok16s* y, Vok16s* index) {
   if (anyNull(x, cn, h, cod, y, index)) return vokErrNullPtr;
-#if defined(VOKSC_USE_AVX2)
-  fcb::searchG729E_avx2(mode != 0, x, cn, h, cod, y, index);
-#else
-  fcb::searchG729E_scalar(mode != 0, x, cn, h, cod, y, index);
-#endif
+  static const auto form = voksc::cpu::choose(fcb::searchG729E_scalar, fcb::searchG729E_avx2);
+  form(mode != 0, x, cn, h, cod, y, index);
   return vokOk;
 }
 

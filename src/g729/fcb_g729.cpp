@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "fcb_internal.h"
 #include "fcb_simd.h"
@@ -515,19 +516,14 @@ using namespace voksc::g729;
 
 namespace {
 
-#if defined(VOKSC_USE_AVX2)
 fcb::PulseResult searchG729(int16_t* dn, int16_t* rr, int16_t* code, int16_t* budget, bool first) {
-  return fcb::searchG729_avx2(dn, rr, code, budget, first);
-}
-fcb::PulseResult searchG729A(int16_t* dn, int16_t* rr, int16_t* code) { return fcb::searchG729A_avx2(dn, rr, code); }
-#else
-fcb::PulseResult searchG729(int16_t* dn, int16_t* rr, int16_t* code, int16_t* budget, bool first) {
-  return fcb::searchG729_scalar(dn, rr, code, budget, first);
+  static const auto form = voksc::cpu::choose(fcb::searchG729_scalar, fcb::searchG729_avx2);
+  return form(dn, rr, code, budget, first);
 }
 fcb::PulseResult searchG729A(int16_t* dn, int16_t* rr, int16_t* code) {
-  return fcb::searchG729A_scalar(dn, rr, code);
+  static const auto form = voksc::cpu::choose(fcb::searchG729A_scalar, fcb::searchG729A_avx2);
+  return form(dn, rr, code);
 }
-#endif
 
 // The 32-bit matrix is shifted down by 15 in place; the search runs on its
 // 16-bit copy.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "fcb_internal.h"
 
@@ -188,21 +189,23 @@ void matrixFloat(const float* h, bool d6, float* rr) {
 
 using namespace voksc::g729;
 
-#if defined(VOKSC_USE_AVX2)
-constexpr bool kAvx2 = true;
-#else
-constexpr bool kAvx2 = false;
-#endif
+namespace {
+// The AVX2 chains and gathers when the level chosen at run time has them.
+bool useAvx2() {
+  static const bool avx2 = voksc::cpu::choose(false, true);
+  return avx2;
+}
+}  // namespace
 
 VOKSC_EXPORT VokResult voksToeplizMatrix_G729_16s32s(const Vok16s* h, Vok32s* rr) {
   if (anyNull(h, rr)) return vokErrNullPtr;
-  fcb::matrix32(h, false, rr, kAvx2);
+  fcb::matrix32(h, false, rr, useAvx2());
   return vokOk;
 }
 
 VOKSC_EXPORT VokResult voksToeplizMatrix_G729_16s(const Vok16s* h, Vok16s* rr) {
   if (anyNull(h, rr)) return vokErrNullPtr;
-  fcb::matrix16(h, false, rr, kAvx2);
+  fcb::matrix16(h, false, rr, useAvx2());
   return vokOk;
 }
 

@@ -1,6 +1,7 @@
 // G.729 Annex A pre-emphasis and the float filtered-excitation update of
 // the pitch search.
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "filt_internal.h"
 
@@ -62,10 +63,8 @@ VOKSC_EXPORT VokResult voksPreemphasize_G729A_16s_I(Vok16s factor, Vok16s* x, in
 VOKSC_EXPORT VokResult voksFilteredExcitation_G729_32f(const Vok32f* h, Vok32f* y, int len, Vok32f e) {
   if (anyNull(h, y)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-#if defined(VOKSC_USE_AVX2)
-  voksc::g729::filteredExcitation_avx2(h, y, len, e);
-#else
-  voksc::g729::filteredExcitation_scalar(h, y, len, e);
-#endif
+  static const auto form =
+      voksc::cpu::choose(voksc::g729::filteredExcitation_scalar, voksc::g729::filteredExcitation_avx2);
+  form(h, y, len, e);
   return vokOk;
 }

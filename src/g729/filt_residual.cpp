@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "filt_internal.h"
 
@@ -115,11 +116,8 @@ void residualFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t*
 #endif
 
 void residualFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len) {
-#if defined(VOKSC_USE_AVX2)
-  residualFilter_avx2(a, order, x, y, len);
-#else
-  residualFilter_scalar(a, order, x, y, len);
-#endif
+  static const auto form = voksc::cpu::choose(residualFilter_scalar, residualFilter_avx2);
+  form(a, order, x, y, len);
 }
 
 void weightCoefficients(const int16_t* a, int16_t gamma, int order, int16_t* ap) {

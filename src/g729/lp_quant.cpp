@@ -9,6 +9,7 @@
 #endif
 
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "lp_internal.h"
 #include "lp_tables.h"
@@ -211,11 +212,8 @@ int lspStage1Search_avx2(const Word16* target) { return lspStage1Search_scalar(t
 
 namespace {
 inline int stage1Search(const Word16* target) {
-#if defined(VOKSC_USE_AVX2)
-  return lspStage1Search_avx2(target);
-#else
-  return lspStage1Search_scalar(target);
-#endif
+  static const auto form = voksc::cpu::choose(lspStage1Search_scalar, lspStage1Search_avx2);
+  return form(target);
 }
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "common/basic_op.h"
 #include "common/kernels.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "lp_float_tables.h"
 #include "lp_internal.h"
@@ -115,11 +116,8 @@ VOKSC_EXPORT VokResult voksWinHybrid_G729E_16s32s(const Vok16s* x, Vok32s* r, vo
   if (anyNull(x, r, static_cast<const char*>(state))) return vokErrNullPtr;
   Word32 acc[kHybridOrder + 1];
   std::memcpy(acc, state, sizeof acc);
-#if defined(VOKSC_USE_AVX2)
-  winHybrid_avx2(x, r, acc);
-#else
-  winHybrid_scalar(x, r, acc);
-#endif
+  static const auto form = voksc::cpu::choose(winHybrid_scalar, winHybrid_avx2);
+  form(x, r, acc);
   std::memcpy(state, acc, sizeof acc);
   return vokOk;
 }

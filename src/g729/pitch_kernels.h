@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "core/cpu.h"
+
 namespace voksc::g729::pitch {
 
 // Exact energy of s and correlation of s with x over one subframe.
@@ -20,19 +22,13 @@ void shiftFiltered_scalar(const int16_t* in, int16_t* out, int16_t e, const int1
 void shiftFiltered_avx2(const int16_t* in, int16_t* out, int16_t e, const int16_t* h, int hFac, int scaling);
 
 inline void energyAndCorrelation(const int16_t* s, const int16_t* x, int64_t& energy, int64_t& corr) {
-#if defined(VOKSC_USE_AVX2)
-  energyAndCorrelation_avx2(s, x, energy, corr);
-#else
-  energyAndCorrelation_scalar(s, x, energy, corr);
-#endif
+  static const auto form = voksc::cpu::choose(energyAndCorrelation_scalar, energyAndCorrelation_avx2);
+  form(s, x, energy, corr);
 }
 
 inline void shiftFiltered(const int16_t* in, int16_t* out, int16_t e, const int16_t* h, int hFac, int scaling) {
-#if defined(VOKSC_USE_AVX2)
-  shiftFiltered_avx2(in, out, e, h, hFac, scaling);
-#else
-  shiftFiltered_scalar(in, out, e, h, hFac, scaling);
-#endif
+  static const auto form = voksc::cpu::choose(shiftFiltered_scalar, shiftFiltered_avx2);
+  form(in, out, e, h, hFac, scaling);
 }
 
 }  // namespace voksc::g729::pitch

@@ -8,6 +8,7 @@
 
 #include "common/basic_op.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "filt_internal.h"
 #include "pst_internal.h"
@@ -59,11 +60,17 @@ struct Avx2Kernels {
     pstInterp_avx2(h, taps, x, y, count);
   }
 };
-#if defined(VOKSC_USE_AVX2)
-using BuildKernels = Avx2Kernels;
-#else
-using BuildKernels = ScalarKernels;
-#endif
+// The forms of the level chosen at run time.
+struct ActiveKernels {
+  static int32_t dot(const int16_t* a, const int16_t* b, int n) {
+    static const auto form = voksc::cpu::choose(pstDot_scalar, pstDot_avx2);
+    return form(a, b, n);
+  }
+  static void interp(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
+    static const auto form = voksc::cpu::choose(pstInterp_scalar, pstInterp_avx2);
+    form(h, taps, x, y, count);
+  }
+};
 
 // Correlation or energy over 40 samples of two signals with magnitudes up
 // to maxA and maxB, as the L_mac chain computes it.
@@ -295,7 +302,7 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729_16s(Vok16s factor, int delay,
                                                        Vok16s* voicing) {
   if (anyNull(res, out, voicing)) return vokErrNullPtr;
   if (delay < 18 || delay > kPitMax || factor < 0 || factor > 16384) return vokErrRange;
-  longTermPost<BuildKernels>(factor, delay, res + kHist, out, voicing);
+  longTermPost<ActiveKernels>(factor, delay, res + kHist, out, voicing);
   std::memmove(res, res + kSubfr, kHist * sizeof(Vok16s));
   return vokOk;
 }
@@ -312,7 +319,7 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729B_16s(int delay, const Vok16s*
   weightCoefficients(a, kGammaNum, 10, num);
   residualFilter(num, 10, speech, res + kHist, kSubfr);
   if (frameType == 1) {
-    longTermPost<BuildKernels>(kGammaHarm, delay < 18 ? 18 : delay, res + kHist, out, voicing);
+    longTermPost<ActiveKernels>(kGammaHarm, delay < 18 ? 18 : delay, res + kHist, out, voicing);
   } else {
     *voicing = 0;
     std::memcpy(out, res + kHist, kSubfr * sizeof(Vok16s));
@@ -373,7 +380,7 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
   Word32 corMax = kMin32;
   int t0 = t0Min;
   for (int i = t0Min; i <= t0Max; ++i) {
-    const Word32 c = chainDot<BuildKernels>(s, s - i, kSubfr, m, m);
+    const Word32 c = chainDot<ActiveKernels>(s, s - i, kSubfr, m, m);
     if (L_sub(c, corMax) > 0) {
       corMax = c;
       t0 = i;
@@ -381,8 +388,8 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
   }
   Word32 ener = 1, ener0 = 1;
   if (2 * int64_t{kSubfr} * m * m < 0x7FFFFFFF) {
-    ener += 2 * BuildKernels::dot(s - t0, s - t0, kSubfr);
-    ener0 += 2 * BuildKernels::dot(s, s, kSubfr);
+    ener += 2 * ActiveKernels::dot(s - t0, s - t0, kSubfr);
+    ener0 += 2 * ActiveKernels::dot(s, s, kSubfr);
   } else {
     for (int i = 0; i < kSubfr; ++i) ener = L_mac(ener, s[i - t0], s[i - t0]);
     for (int i = 0; i < kSubfr; ++i) ener0 = L_mac(ener0, s[i], s[i]);

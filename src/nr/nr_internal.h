@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "core/cpu.h"
+
 namespace voksc::nr {
 
 // Tenth-order all-pole filter 1/A(z), a[0..10] in Q(sf) (sf 12 or 13):
@@ -26,18 +28,12 @@ void mulC_scalar(const int16_t* x, int16_t c, int16_t* d, int len, int sf);
 void mulC_avx2(const int16_t* x, int16_t c, int16_t* d, int len, int sf);
 
 inline void mul(const int16_t* a, const int16_t* b, int16_t* d, int len, int sf) {
-#if defined(VOKSC_USE_AVX2)
-  mul_avx2(a, b, d, len, sf);
-#else
-  mul_scalar(a, b, d, len, sf);
-#endif
+  static const auto form = voksc::cpu::choose(mul_scalar, mul_avx2);
+  form(a, b, d, len, sf);
 }
 inline void mulC(const int16_t* x, int16_t c, int16_t* d, int len, int sf) {
-#if defined(VOKSC_USE_AVX2)
-  mulC_avx2(x, c, d, len, sf);
-#else
-  mulC_scalar(x, c, d, len, sf);
-#endif
+  static const auto form = voksc::cpu::choose(mulC_scalar, mulC_avx2);
+  form(x, c, d, len, sf);
 }
 
 }  // namespace voksc::nr

@@ -9,23 +9,13 @@
 #include <vector>
 
 #include "common/kernels.h"
+#include "levels.h"
 
 namespace kern = voksc::kern;
 
 namespace {
 
 using Words = std::vector<int16_t>;
-
-bool haveAvx2() {
-#if defined(__i386__) || defined(__x86_64__)
-  return __builtin_cpu_supports("avx2");
-#else
-  return true;  // the AVX2 forms are the scalar ones
-#endif
-}
-
-#define REQUIRE_AVX2() \
-  if (!haveAvx2()) GTEST_SKIP() << "no AVX2 on this processor"
 
 // Signal families that reach the different accumulation paths.
 enum class Kind { Quiet, Speechlike, FullScale, MostNegative, Runs };

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "check.h"
 #include "core/block.h"
+#include "core/cpu.h"
 #include "core/state.h"
 #include "core/vokcore.h"
 #include "voksc.h"
@@ -92,5 +94,25 @@ TEST(StateObjects, FirstSixteenByteBoundary) {
     auto* p = alignState16<unsigned char>(mem + off);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
     EXPECT_EQ(p, mem + (off == 0 ? 0 : 16));
+  }
+}
+
+// The run level is the processor's unless VOKSC_CPU lowers it; it is never
+// raised (the suite also runs under VOKSC_CPU=scalar).
+TEST(CpuLevel, ForcedOnlyDownwards) {
+  const int top = static_cast<int>(voksc::cpu::supported()), run = static_cast<int>(voksc::cpu::level());
+  EXPECT_LE(run, top);
+  const char* forced = std::getenv("VOKSC_CPU");
+  if (forced == nullptr) {
+    EXPECT_EQ(run, top);
+  } else if (std::strcmp(forced, "scalar") == 0) {
+    EXPECT_EQ(run, 0);
+  } else if (std::strcmp(forced, voksc::cpu::name(voksc::cpu::supported())) == 0) {
+    EXPECT_EQ(run, top);
+  }
+  EXPECT_STREQ(voksc::cpu::name(voksc::cpu::Level::kAvx2), "avx2");
+  // An emulated processor of known features (scripts/test-emulated.sh).
+  if (const char* want = std::getenv("VOKSC_TEST_EXPECT_CPU")) {
+    EXPECT_STREQ(voksc::cpu::name(voksc::cpu::supported()), want);
   }
 }

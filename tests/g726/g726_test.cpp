@@ -15,6 +15,7 @@
 #include "g726/g726_codec.h"
 #include "vectors.h"
 #include "voksc.h"
+#include "levels.h"
 
 namespace {
 
@@ -73,14 +74,6 @@ std::vector<int16_t> golden(const std::string& name) {
   std::vector<int16_t> w;
   EXPECT_TRUE(vtest::readWords(vtest::goldenDir() + "/g726/" + name, w)) << name;
   return w;
-}
-
-bool haveAvx2() {
-#if defined(__x86_64__) || defined(__i386__)
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
 }
 
 }  // namespace
@@ -225,7 +218,7 @@ TEST(G726, VariableRateThroughThePublishedIndex) {
 // The portable and the AVX2 predictor forms give identical bits, including
 // inputs outside the 14-bit range, constant overload and random codes.
 TEST(G726, PortableAndVectorFormsAgree) {
-  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  REQUIRE_AVX2();
   std::mt19937 rng(77);
   for (int r = 0; r < 4; ++r)
     for (int kind = 0; kind < 4; ++kind) {

@@ -11,6 +11,7 @@
 #include "common/kernels.h"
 #include "nr/nr_internal.h"
 #include "voksc.h"
+#include "levels.h"
 
 TEST(NrProducts, MulRoundingAndTheOneWrappingCase) {
   const Vok16s a[5] = {-32768, 3, 32767, -5, -32768}, b[5] = {-32768, 5, 32767, 3, 32767};
@@ -277,6 +278,7 @@ TEST(NrChecks, NullBeforeSizeBeforeScaleAndNothingWritten) {
 
 // Both kernel forms on random, extreme and ragged-length vectors.
 TEST(NrKernels, ScalarAndAvx2Agree) {
+  REQUIRE_AVX2();
   std::mt19937 rng(17);
   const int16_t extremes[5] = {-32768, 32767, 0, -1, 1};
   for (int t = 0; t < 400; ++t) {

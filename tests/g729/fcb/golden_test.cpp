@@ -16,6 +16,7 @@
 #include "g729/fcb_internal.h"
 #include "vectors.h"
 #include "voksc.h"
+#include "levels.h"
 
 namespace fcb = voksc::g729::fcb;
 
@@ -118,7 +119,7 @@ TEST(G729FcbGolden, FocusedSearch) {
     EXPECT_EQ(index[0], wantIndex);
     EXPECT_EQ(budget, wantBudget);
     // Both internal forms.
-    for (int avx = 0; avx < 2; ++avx) {
+    for (int avx = 0; avx < (vtest::haveAvx2() ? 2 : 1); ++avx) {
       int16_t d[40], m[616];
       std::memcpy(d, dn, sizeof d);
       voksToeplizMatrix_G729_16s(h, m);
@@ -146,6 +147,7 @@ TEST(G729FcbGolden, FocusedSearchArbitraryMatrix) {
     Vok16s want[40];
     unsparse(out, 4, want);
     for (int avx = 0; avx < 3; ++avx) {
+      if (avx == 1 && !vtest::haveAvx2()) continue;
       Vok16s rr[616], code[40], index[2], budget = dn[41];
       std::memcpy(rr, rr0, sizeof rr);
       if (avx == 2) {
@@ -186,7 +188,7 @@ TEST(G729FcbGolden, AnnexASearch) {
     voksToeplizMatrix_G729_16s32s(h, rr32);
     ASSERT_EQ(voksFixedCodebookSearch_G729A_32s16s(dn, rr32, code, index), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r << " (32-bit)";
-    for (int avx = 0; avx < 2; ++avx) {
+    for (int avx = 0; avx < (vtest::haveAvx2() ? 2 : 1); ++avx) {
       int16_t d[40];
       std::memcpy(d, dn, sizeof d);
       voksToeplizMatrix_G729_16s(h, rr);
@@ -207,7 +209,7 @@ TEST(G729FcbGolden, AnnexASearchArbitraryMatrix) {
     const int16_t* out = dn + 40;
     Vok16s want[40];
     unsparse(out, 4, want);
-    for (int avx = 0; avx < 2; ++avx) {
+    for (int avx = 0; avx < (vtest::haveAvx2() ? 2 : 1); ++avx) {
       Vok16s rr[616], code[40];
       int16_t d[40];
       std::memcpy(rr, rr0, sizeof rr);
@@ -239,7 +241,7 @@ TEST(G729FcbGolden, AnnexDSearch) {
     EXPECT_TRUE(same(y, wantY, 40)) << "record " << r;
     EXPECT_EQ(sign, wantY[40]) << "record " << r;
     EXPECT_EQ(index, wantY[41]) << "record " << r;
-    for (int avx = 0; avx < 2; ++avx) {
+    for (int avx = 0; avx < (vtest::haveAvx2() ? 2 : 1); ++avx) {
       int16_t d[40], rr[616];
       std::memcpy(d, dn, sizeof d);
       fcb::matrix16(h, true, rr, avx != 0);
@@ -274,6 +276,7 @@ TEST(G729FcbGolden, AnnexESearches) {
     // Both kernel forms give the whole output: code vector, filtered code
     // vector and index.
     for (bool avx : {false, true}) {
+      if (avx && !vtest::haveAvx2()) continue;
       Vok16s c2[40], y2[40], i2[5];
       (avx ? fcb::searchG729E_avx2 : fcb::searchG729E_scalar)(mode != 0, x, cn, h, c2, y2, i2);
       EXPECT_TRUE(same(c2, want, 40)) << "record " << r << (avx ? " avx2" : " scalar");

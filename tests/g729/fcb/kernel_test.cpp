@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "g729/fcb_internal.h"
+#include "levels.h"
 
 namespace fcb = voksc::g729::fcb;
 
 namespace {
-
-bool haveAvx2() { return __builtin_cpu_supports("avx2"); }
-
-#define REQUIRE_AVX2() \
-  if (!haveAvx2()) GTEST_SKIP() << "no AVX2 on this processor"
 
 enum class Kind { Decaying, Noise, Loud, FullScale, MostNegative, Sparse };
 constexpr Kind kKinds[] = {Kind::Decaying, Kind::Noise, Kind::Loud, Kind::FullScale, Kind::MostNegative, Kind::Sparse};

@@ -14,6 +14,7 @@
 #include "g729/filt_internal.h"
 #include "g729/pst_internal.h"
 #include "voksc.h"
+#include "levels.h"
 
 using vtest::Guard;
 
@@ -29,7 +30,6 @@ std::vector<Vok16s> noise(int n, int amp, unsigned seed) {
 // A stable order-10 filter (Q12) of moderate gain.
 const Vok16s kLp[11] = {4096, -6000, 4500, -2100, 900, -300, 120, -60, 30, -10, 5};
 
-bool haveAvx2() { return __builtin_cpu_supports("avx2"); }
 
 }  // namespace
 
@@ -346,7 +346,7 @@ TEST(G729FiltApi, SilentSubframeClearsThePastGain) {
 // ---- kernels ----------------------------------------------------------------------
 
 TEST(G729FiltKernels, ResidualScalarAndAvx2Agree) {
-  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  REQUIRE_AVX2();
   std::mt19937 rng(71);
   for (int trial = 0; trial < 3000; ++trial) {
     const int order = 1 + static_cast<int>(rng() % 32), len = 1 + static_cast<int>(rng() % 100);
@@ -401,7 +401,7 @@ TEST(G729FiltKernels, SynthesisFormsAgreeWithTheChain) {
         voksc::g729::synthesisFilter_scalar(a.data(), order, x.data(), y1.data(), len, withMem ? m1.data() : nullptr, true);
     ASSERT_EQ(y1, want) << "scalar, order " << order << " len " << len << " trial " << trial;
     ASSERT_EQ(f1, f0) << "scalar flag, trial " << trial;
-    if (!haveAvx2()) continue;
+    if (!vtest::haveAvx2()) continue;
     const bool f2 =
         voksc::g729::synthesisFilter_avx2(a.data(), order, x.data(), y2.data(), len, withMem ? m2.data() : nullptr, true);
     ASSERT_EQ(y2, want) << "avx2, order " << order << " len " << len << " trial " << trial;
@@ -466,7 +466,7 @@ TEST(G729FiltKernels, HighPassAgreesWithTheChain) {
 }
 
 TEST(G729FiltKernels, PostFilterKernelsScalarAndAvx2Agree) {
-  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  REQUIRE_AVX2();
   std::mt19937 rng(72);
   for (int trial = 0; trial < 2000; ++trial) {
     const int n = 1 + static_cast<int>(rng() % 63);
@@ -488,7 +488,7 @@ TEST(G729FiltKernels, PostFilterKernelsScalarAndAvx2Agree) {
 }
 
 TEST(G729FiltKernels, LongTermPostFilterScalarAndAvx2Agree) {
-  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  REQUIRE_AVX2();
   std::mt19937 rng(74);
   for (int trial = 0; trial < 1500; ++trial) {
     const int t0 = 18 + static_cast<int>(rng() % 126), period = (trial & 1) ? t0 : 18 + static_cast<int>(rng() % 130);
@@ -506,7 +506,7 @@ TEST(G729FiltKernels, LongTermPostFilterScalarAndAvx2Agree) {
 }
 
 TEST(G729FiltKernels, FilteredExcitationScalarAndAvx2Agree) {
-  if (!haveAvx2()) GTEST_SKIP() << "no AVX2";
+  REQUIRE_AVX2();
   std::mt19937 rng(73);
   std::uniform_real_distribution<float> u(-1000.0f, 1000.0f);
   for (int len = 1; len < 90; ++len) {

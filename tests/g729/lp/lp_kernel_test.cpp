@@ -9,6 +9,7 @@
 #include <random>
 
 #include "g729/lp_internal.h"
+#include "levels.h"
 
 using namespace voksc::g729;
 
@@ -25,6 +26,7 @@ int16_t pick16(std::mt19937& rng, int mode) {
 }  // namespace
 
 TEST(G729LpKernels, Stage1SearchFormsAgree) {
+  REQUIRE_AVX2();
   std::mt19937 rng(7);
   for (int it = 0; it < 4000; ++it) {
     int16_t t[10];
@@ -94,6 +96,7 @@ TEST(G729LpKernels, LevinsonMatchesOperatorChain) {
 // Frames from quiet to full scale, with the state carried: the fast forms
 // take their exact path while the energy bound holds and the chains after.
 TEST(G729LpKernels, HybridWindowFormsAgree) {
+  REQUIRE_AVX2();
   std::mt19937 rng(3);
   int32_t s1[31] = {}, s2[31] = {}, s3[31] = {};
   int16_t x[145];

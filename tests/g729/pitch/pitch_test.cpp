@@ -11,6 +11,7 @@
 #include "g729/pitch_internal.h"
 #include "g729/pitch_kernels.h"
 #include "voksc.h"
+#include "levels.h"
 
 namespace {
 
@@ -229,6 +230,7 @@ TEST(G729Pitch, TargetUpdateWrapsInsteadOfSaturating) {
 
 // The closed-loop kernels: both forms on generated and extreme subframes.
 TEST(G729PitchKernels, ScalarAndAvx2Agree) {
+  REQUIRE_AVX2();
   using namespace voksc::g729::pitch;
   int16_t rows[6][40];
   for (int c = 0; c < 3000; ++c) {
