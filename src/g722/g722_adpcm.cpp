@@ -4,7 +4,12 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/state.h"
 #include "core/status.h"
 #include "g722_internal.h"
@@ -55,6 +60,9 @@ const CodeTables& codeTables() {
   return t;
 }
 
+// The decoder's low-band output levels of mode 1, 2 or 3 (others read as 3).
+const int16_t* lowOutput(int mode) { return codeTables().lowOutput[mode == 1 ? 0 : (mode == 2 ? 1 : 2)]; }
+
 constexpr int32_t kLowLogMax = 18432;
 constexpr int32_t kHighLogMax = 22528;
 
@@ -72,16 +80,27 @@ inline void scaleStep(Band& b, int16_t logStep, int32_t logMax, int offset) {
   b.det = static_cast<int16_t>((kLogToLinear[(nb >> 6) + offset] + 1) << 2);
 }
 
-// Predictor adaptation once the quantised difference d[0] is known.  Where
-// a sum is clamped to a range inside 16 bits straight after, or provably
-// stays inside 16 bits, it is formed exactly without saturation; the
-// results equal the standard's operator chains for any state contents.
-inline void predictorStep(Band& b) {
+// Predictor adaptation once the quantised difference d[0] is known, in
+// three parts: the partial reconstruction and the signal from the previous
+// estimates, the zero section, and the pole section with the new estimates.
+// Where a sum is clamped to a range inside 16 bits straight after, or
+// provably stays inside 16 bits, it is formed exactly without saturation;
+// the results equal the standard's operator chains for any state contents.
+inline void reconstructStep(Band& b) {
   b.p[0] = add(b.d[0], b.sz);
   b.r[0] = add(b.s, b.d[0]);
+}
 
-  // Zero section: sign-sign update with leakage 32640/32768 (the sum stays
-  // within [-32768, 32766]), then the delay line.
+// The zero-section estimate from the updated differences and coefficients.
+inline int16_t chainEstimate(const Band& b) {
+  int16_t sz = 0;
+  for (int i = 6; i > 0; --i) sz = add(sz, mult(add(b.d[i], b.d[i]), b.b[i]));
+  return sz;
+}
+
+// Zero section: sign-sign update with leakage 32640/32768 (the sum stays
+// within [-32768, 32766]), the delay line, and the zero-section estimate.
+inline void zeroStep(Band& b) {
   int32_t w1 = b.d[0] == 0 ? 0 : 128;
   bool neg0 = b.d[0] < 0;
   for (int i = 6; i > 0; --i) {
@@ -89,7 +108,11 @@ inline void predictorStep(Band& b) {
     b.b[i] = static_cast<int16_t>(w2 + mulQ15(b.b[i], 32640));
     b.d[i] = b.d[i - 1];
   }
+  b.sz = chainEstimate(b);
+}
 
+// Pole section and the signal estimate for the next sample.
+inline void poleStep(Band& b) {
   // Second pole coefficient, limited to +-12288.
   bool n0 = b.p[0] < 0, n1 = b.p[1] < 0, n2 = b.p[2] < 0;
   int16_t wa = shl(b.a[1], 2);
@@ -106,14 +129,17 @@ inline void predictorStep(Band& b) {
 
   // Estimates for the next sample (|a1| <= 27648, |a2| <= 12288: their
   // products cannot saturate).
-  int16_t sz = 0;
-  for (int i = 6; i > 0; --i) sz = add(sz, mult(add(b.d[i], b.d[i]), b.b[i]));
-  b.sz = sz;
   b.r[2] = b.r[1];
   b.r[1] = b.r[0];
   int32_t sp = mulQ15(a1, add(b.r[1], b.r[1])) + mulQ15(a2, add(b.r[2], b.r[2]));
   b.sp = sat16(sp);
   b.s = add(b.sp, b.sz);
+}
+
+inline void predictorStep(Band& b) {
+  reconstructStep(b);
+  zeroStep(b);
+  poleStep(b);
 }
 
 inline int16_t limit15(int16_t v) { return v > 16383 ? 16383 : (v < -16384 ? -16384 : v); }
@@ -142,36 +168,164 @@ inline int16_t highCode(int16_t eh, int16_t det) {
   return kHighCodeBySign[eh < 0 ? 0 : 1][mih];
 }
 
-inline int16_t encodeLow(const CodeTables& t, Band& b, int16_t xl) {
+// The step of a band up to its zero section: the code (encoders) or the
+// output sample (decoders), the quantised difference d[0], the scale factor
+// and the reconstruction.  mult(det, level) never saturates: no level is
+// -32768.
+inline int16_t quantiseLow(const CodeTables& t, Band& b, int16_t xl) {
   int16_t il = lowCode(t, sub(xl, b.s), b.det);
   b.d[0] = mult(b.det, t.lowLevel4[il >> 2]);
   scaleStep(b, t.lowLogStep[il >> 2], kLowLogMax, 64);
-  predictorStep(b);
+  reconstructStep(b);
   return il;
 }
 
-inline int16_t encodeHigh(const CodeTables& t, Band& b, int16_t xh) {
+inline int16_t quantiseHigh(const CodeTables& t, Band& b, int16_t xh) {
   int16_t ih = highCode(sub(xh, b.s), b.det);
   b.d[0] = mult(t.highLevel[ih], b.det);
   scaleStep(b, t.highLogStep[ih], kHighLogMax, 0);
-  predictorStep(b);
+  reconstructStep(b);
   return ih;
 }
 
-inline int16_t decodeLow(const CodeTables& t, const int16_t* output, Band& b, int il) {
+inline int16_t inverseLow(const CodeTables& t, const int16_t* output, Band& b, int il) {
   int16_t yl = limit15(add(b.s, mult(b.det, output[il])));
   b.d[0] = mult(b.det, t.lowLevel4[il >> 2]);
   scaleStep(b, t.lowLogStep[il >> 2], kLowLogMax, 64);
-  predictorStep(b);
+  reconstructStep(b);
   return yl;
 }
 
-inline int16_t decodeHigh(const CodeTables& t, Band& b, int ih) {
+inline void inverseHigh(const CodeTables& t, Band& b, int ih) {
   b.d[0] = mult(t.highLevel[ih], b.det);
   scaleStep(b, t.highLogStep[ih], kHighLogMax, 0);
-  predictorStep(b);
-  return limit15(b.r[0]);
+  reconstructStep(b);
 }
+
+// The zero sections of both bands, one band after the other.
+struct ScalarZeros {
+  ScalarZeros(const Band&, const Band&) {}
+  void step(Band& lo, Band& hi) {
+    zeroStep(lo);
+    zeroStep(hi);
+  }
+  void store(Band&, Band&) const {}
+};
+
+#if defined(VOKSC_X86)
+// Both bands' zero sections in one register: 32-bit lane i (i = 0..5) holds
+// d[i + 1] (and b[i + 1]) of the low band in its low word and of the high
+// band in its high word; the coefficient lanes 6 and 7 stay zero, so the
+// stale differences that the delay line moves into lanes 6 and 7 meet zero
+// coefficients and zero updates.
+struct Avx2Zeros {
+  __m256i d, b;
+
+  VOKSC_TARGET_AVX2 Avx2Zeros(const Band& lo, const Band& hi) {
+    alignas(32) int16_t dv[16] = {}, bv[16] = {};
+    for (int i = 0; i < 6; ++i) {
+      dv[2 * i] = lo.d[i + 1];
+      dv[2 * i + 1] = hi.d[i + 1];
+      bv[2 * i] = lo.b[i + 1];
+      bv[2 * i + 1] = hi.b[i + 1];
+    }
+    d = _mm256_load_si256(reinterpret_cast<const __m256i*>(dv));
+    b = _mm256_load_si256(reinterpret_cast<const __m256i*>(bv));
+  }
+
+  VOKSC_TARGET_AVX2 void store(Band& lo, Band& hi) const {
+    alignas(32) int16_t dv[16], bv[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dv), d);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(bv), b);
+    for (int i = 0; i < 6; ++i) {
+      lo.d[i + 1] = dv[2 * i];
+      hi.d[i + 1] = dv[2 * i + 1];
+      lo.b[i + 1] = bv[2 * i];
+      hi.b[i + 1] = bv[2 * i + 1];
+    }
+  }
+
+  // floor(x k / 2^15) per word: twice the high half of the product plus
+  // its bit 15.  Exact whenever the result fits 16 bits.
+  VOKSC_TARGET_AVX2 static __m256i mulQ15x(__m256i x, __m256i k) {
+    const __m256i hi = _mm256_mulhi_epi16(x, k), lo = _mm256_mullo_epi16(x, k);
+    return _mm256_add_epi16(_mm256_slli_epi16(hi, 1), _mm256_srli_epi16(lo, 15));
+  }
+
+  VOKSC_TARGET_AVX2 void step(Band& lo, Band& hi) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i d0 = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(lo.d[0]) |
+                                                              static_cast<uint32_t>(static_cast<uint16_t>(hi.d[0])) << 16));
+    // Sign-sign update: +-128 by the agreement of the signs of d0 and d[i]
+    // (zero counts as positive), 0 when d0 is 0; the leaky coefficient
+    // never leaves 16 bits.
+    const __m256i step128 = _mm256_setr_epi32(0x00800080, 0x00800080, 0x00800080, 0x00800080, 0x00800080, 0x00800080, 0, 0);
+    const __m256i w1 = _mm256_andnot_si256(_mm256_cmpeq_epi16(d0, zero), step128);
+    const __m256i differ = _mm256_srai_epi16(_mm256_xor_si256(d, d0), 15);
+    const __m256i w2 = _mm256_sub_epi16(_mm256_xor_si256(w1, differ), differ);
+    b = _mm256_add_epi16(w2, mulQ15x(b, _mm256_set1_epi16(32640)));
+    // The delay line: lane i takes lane i - 1, lane 0 the new differences.
+    d = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(d, _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6)), d0, 0x01);
+    // Terms mult(add(d, d), b).  When every |term| <= 5461 no product
+    // saturated (that one reads 32768 here) and no partial sum of six
+    // terms leaves 16 bits, so the chain of saturating additions is the
+    // plain sum; otherwise the chain runs on the updated lanes.
+    const __m256i t = mulQ15x(_mm256_adds_epi16(d, d), b);
+    const __m256i over = _mm256_subs_epu16(_mm256_abs_epi16(t), _mm256_set1_epi16(5461));
+    if (!_mm256_testz_si256(over, over)) {
+      store(lo, hi);
+      lo.sz = chainEstimate(lo);
+      hi.sz = chainEstimate(hi);
+      return;
+    }
+    __m128i sum = _mm_add_epi16(_mm256_castsi256_si128(t), _mm256_extracti128_si256(t, 1));
+    sum = _mm_add_epi16(sum, _mm_shuffle_epi32(sum, 0x4E));
+    sum = _mm_add_epi16(sum, _mm_shuffle_epi32(sum, 0xB1));
+    const uint32_t both = static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+    lo.sz = static_cast<int16_t>(both & 0xFFFF);
+    hi.sz = static_cast<int16_t>(both >> 16);
+  }
+};
+#endif
+
+// The block loops: both bands per sample pair, the zero sections through Z.
+template <class Z>
+inline void encodePairs(const CodeTables& t, SbState& s, const int16_t* src, int16_t* dst, int len) {
+  Band lo = s.low, hi = s.high;
+  Z z(lo, hi);
+  for (int i = 0; i < len; i += 2) {
+    const int16_t il = quantiseLow(t, lo, src[i]);
+    const int16_t ih = quantiseHigh(t, hi, src[i + 1]);
+    z.step(lo, hi);
+    poleStep(lo);
+    poleStep(hi);
+    dst[i] = il;
+    dst[i + 1] = ih;
+  }
+  z.store(lo, hi);
+  s.low = lo;
+  s.high = hi;
+}
+
+template <class Z>
+inline void decodePairs(const CodeTables& t, const int16_t* output, SbState& s, const int16_t* src, int16_t* dst,
+                        int len) {
+  Band lo = s.low, hi = s.high;
+  Z z(lo, hi);
+  for (int i = 0; i < len; i += 2) {
+    const int16_t rl = inverseLow(t, output, lo, src[i] & 0x3F);
+    inverseHigh(t, hi, src[i + 1] & 3);
+    z.step(lo, hi);
+    poleStep(lo);
+    poleStep(hi);
+    dst[i] = rl;
+    dst[i + 1] = limit15(hi.r[0]);
+  }
+  z.store(lo, hi);
+  s.low = lo;
+  s.high = hi;
+}
+
 
 inline SbState* stateOf(void* p) { return voksc::core::alignState16<SbState>(p); }
 
@@ -185,6 +339,30 @@ void initState(void* p) {
 }  // namespace
 
 int16_t lowQuantCode(int16_t el, int16_t det) { return lowCode(codeTables(), el, det); }
+
+void sbEncodeScalar(SbState& s, const int16_t* src, int16_t* dst, int len) {
+  encodePairs<ScalarZeros>(codeTables(), s, src, dst, len);
+}
+void sbDecodeScalar(int mode, SbState& s, const int16_t* src, int16_t* dst, int len) {
+  decodePairs<ScalarZeros>(codeTables(), lowOutput(mode), s, src, dst, len);
+}
+#if defined(VOKSC_X86)
+VOKSC_TARGET_AVX2 __attribute__((flatten)) void sbEncodeAvx2(SbState& s, const int16_t* src,
+                                                           int16_t* dst, int len) {
+  encodePairs<Avx2Zeros>(codeTables(), s, src, dst, len);
+}
+VOKSC_TARGET_AVX2 __attribute__((flatten)) void sbDecodeAvx2(int mode, SbState& s,
+                                                           const int16_t* src, int16_t* dst, int len) {
+  decodePairs<Avx2Zeros>(codeTables(), lowOutput(mode), s, src, dst, len);
+}
+#else
+void sbEncodeAvx2(SbState& s, const int16_t* src, int16_t* dst, int len) {
+  sbEncodeScalar(s, src, dst, len);
+}
+void sbDecodeAvx2(int mode, SbState& s, const int16_t* src, int16_t* dst, int len) {
+  sbDecodeScalar(mode, s, src, dst, len);
+}
+#endif
 
 }  // namespace voksc::g722
 
@@ -216,18 +394,8 @@ VOKSC_EXPORT VokResult voksSBADPCMDecodeInit_G722_16s(void* state) {
 VOKSC_EXPORT VokResult voksSBADPCMEncode_G722_16s(const Vok16s* src, Vok16s* dst, int len, void* state) {
   if (anyNull(src, dst, static_cast<const char*>(state))) return vokErrNullPtr;
   if (len < 1 || (len & 1)) return vokErrSize;
-  const CodeTables& t = codeTables();
-  SbState* s = stateOf(state);
-  Band lo = s->low, hi = s->high;
-  for (int i = 0; i < len; i += 2) {
-    int16_t xl = src[i], xh = src[i + 1];
-    int16_t il = encodeLow(t, lo, xl);
-    int16_t ih = encodeHigh(t, hi, xh);
-    dst[i] = il;
-    dst[i + 1] = ih;
-  }
-  s->low = lo;
-  s->high = hi;
+  static const auto form = voksc::cpu::choose(sbEncodeScalar, sbEncodeAvx2);
+  form(*stateOf(state), src, dst, len);
   return vokOk;
 }
 
@@ -235,19 +403,8 @@ VOKSC_EXPORT VokResult voksSBADPCMEncode_G722_16s(const Vok16s* src, Vok16s* dst
 VOKSC_EXPORT VokResult voksSBADPCMDecode_G722_16s(const Vok16s* src, Vok16s* dst, int len, Vok16s mode, void* state) {
   if (anyNull(src, dst, static_cast<const char*>(state))) return vokErrNullPtr;
   if (len < 1 || (len & 1)) return vokErrSize;
-  const CodeTables& t = codeTables();
-  const int16_t* output = t.lowOutput[mode == 1 ? 0 : (mode == 2 ? 1 : 2)];
-  SbState* s = stateOf(state);
-  Band lo = s->low, hi = s->high;
-  for (int i = 0; i < len; i += 2) {
-    int il = src[i] & 0x3F, ih = src[i + 1] & 3;
-    int16_t rl = decodeLow(t, output, lo, il);
-    int16_t rh = decodeHigh(t, hi, ih);
-    dst[i] = rl;
-    dst[i + 1] = rh;
-  }
-  s->low = lo;
-  s->high = hi;
+  static const auto form = voksc::cpu::choose(sbDecodeScalar, sbDecodeAvx2);
+  form(mode, *stateOf(state), src, dst, len);
   return vokOk;
 }
 

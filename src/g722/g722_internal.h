@@ -34,6 +34,14 @@ constexpr int kSbStateBytes = 144;
 // (the standard's interval search, done as a bisection).
 int16_t lowQuantCode(int16_t el, int16_t det);
 
+// The band coders over len values (low, high pairs) from the state, in the
+// portable form and the AVX2 form (both bands' zero sections in one
+// register); identical results and states.  mode: the decoder's 1, 2 or 3.
+void sbEncodeScalar(SbState& s, const int16_t* src, int16_t* dst, int len);
+void sbEncodeAvx2(SbState& s, const int16_t* src, int16_t* dst, int len);
+void sbDecodeScalar(int mode, SbState& s, const int16_t* src, int16_t* dst, int len);
+void sbDecodeAvx2(int mode, SbState& s, const int16_t* src, int16_t* dst, int len);
+
 // QMF kernels over a chronological window w: 22 history samples, oldest
 // first, then 2 * pairs new values.  Analysis writes (low, high) band
 // pairs; synthesis reads the window of (rl + rh, rl - rh) values and writes
