@@ -44,32 +44,32 @@ VOKSC_EXPORT VokResult voksHighPassFilterInit_G729(const Vok16s* coeffs, void* s
 
 namespace {
 
-// One call of the section in Q12 or Q13.  While 2 ((|y1h| + 1) |a1| +
-// (|y2h| + 1) |a2| + max|x| sum|b|) stays below 2^31 no partial sum of the
-// operator chain can saturate (the low words' products add at most |a|
-// each), and the sample is formed in plain 32-bit arithmetic; otherwise
-// the chain itself runs.  The state lives in 32-bit locals meanwhile.
+// One call of the section in Q12 or Q13.  The operator chain per sample is
+//   t = L_add(Mpy32x16(y1, a1), Mpy32x16(y2, a2)), then L_mac of x b0,
+//   x1 b1, x2 b2, then L_shl by 15 - Q,
+// where Mpy32x16(y, a) = L_mac(L_mult(yh, a), mult(yl, a), 1).  With no
+// coefficient at -32768 no product saturates (yl is never negative), so the
+// chain equals plain 32-bit arithmetic whenever none of its six additions
+// and the shift overflows; the additions report that through the overflow
+// flag, and a sample where any of them would saturates runs the chain.
+// The state lives in 32-bit locals meanwhile.
 template <int Q>
 void runHighPass(HighPassState& s, Vok16s* x, int len) {
   constexpr int kShift = 15 - Q;
-  constexpr int32_t kTop = 0x7FFFFFFF >> kShift;  // largest sum that survives the shift
   const int32_t a1 = s.a[1], a2 = s.a[2], b0 = s.b[0], b1 = s.b[1], b2 = s.b[2];
+  // Doubled coefficients: each product below is one L_mult (|y a| < 2^30).
+  const int32_t a1x2 = 2 * a1, a2x2 = 2 * a2, b0x2 = 2 * b0, b1x2 = 2 * b1, b2x2 = 2 * b2;
+  const bool plainProducts = a1 != kMin16 && a2 != kMin16 && b0 != kMin16 && b1 != kMin16 && b2 != kMin16;
   int32_t y1h = s.y1h, y1l = s.y1l, y2h = s.y2h, y2l = s.y2l, x1 = s.x1, x2 = s.x2;
-  int64_t xPeak = std::max(std::abs(x1), std::abs(x2));
-  for (int i = 0; i < len; ++i) xPeak = std::max<int64_t>(xPeak, std::abs(int{x[i]}));
-  // (A coefficient of -32768 would meet a low word of -32768 only in a
-  // corrupted state, where mult() saturates: the chain handles it.)
-  const int64_t room = a1 == kMin16 || a2 == kMin16
-                           ? 0
-                           : (int64_t{1} << 30) - xPeak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
-  const int64_t m1 = std::abs(a1), m2 = std::abs(a2);
   for (int i = 0; i < len; ++i) {
     const int32_t in = x[i];
     Word32 t;
-    if ((std::abs(y1h) + 1) * m1 + (std::abs(y2h) + 1) * m2 < room) {
-      const int32_t acc =
-          y1h * a1 + ((y1l * a1) >> 15) + y2h * a2 + ((y2l * a2) >> 15) + in * b0 + x1 * b1 + x2 * b2;
-      t = acc > kTop / 2 ? kMax32 : (acc < -kTop / 2 - 1 ? kMin32 : acc * (2 << kShift));
+    int32_t m1, m2, u, v, w;
+    if (plainProducts && !__builtin_add_overflow(y1h * a1x2, ((y1l * a1) >> 15) * 2, &m1) &&
+        !__builtin_add_overflow(y2h * a2x2, ((y2l * a2) >> 15) * 2, &m2) && !__builtin_add_overflow(m1, m2, &u) &&
+        !__builtin_add_overflow(u, in * b0x2, &v) && !__builtin_add_overflow(v, x1 * b1x2, &w) &&
+        !__builtin_add_overflow(w, x2 * b2x2, &t) && t <= (kMax32 >> kShift) && t >= (kMin32 >> kShift)) {
+      t *= 1 << kShift;
     } else {
       using W = Word16;
       t = voksc::vokMpy32x16(W(y1h), W(y1l), W(a1));

@@ -10,6 +10,7 @@
 #endif
 
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "filt_internal.h"
 
@@ -51,6 +52,24 @@ inline Word16 synthSample(const int16_t* a, int order, Word16 xn, const int16_t*
 
 inline Word16 roundedOutput(int32_t acc, bool& ovf);
 
+// roundedOutput for |acc| <= 2^30: from -2^27 up to just below 0x7FFF800
+// the shift by 3 does not saturate and the rounding addition does not
+// either, so the sample is (acc + 2^11) >> 12 and the flag stays.
+inline Word16 roundedFast(int32_t acc, bool& ovf) {
+  if (static_cast<uint32_t>(acc + 0x8000000) < 0xFFFF800u) return static_cast<Word16>((acc + 0x800) >> 12);
+  return roundedOutput(acc, ovf);
+}
+
+// True when no partial sum of any sample of the block can leave 32 bits
+// whatever the outputs are (16-bit): max|x| |a0| + 32768 sum|a_j| < 2^30.
+inline bool boundedBlock(const int16_t* a, int order, const int16_t* x, int len) {
+  int64_t poles = 0;
+  for (int j = 1; j <= order; ++j) poles += std::abs(int{a[j]});
+  int xmax = 0;
+  for (int n = 0; n < len; ++n) xmax = std::max(xmax, std::abs(int{x[n]}));
+  return int64_t{xmax} * std::abs(int{a[0]}) + 32768 * poles < (int64_t{1} << 30);
+}
+
 // The filter proper.  Past outputs are bounded by the running maximum of
 // their magnitudes, so |x a0| + M sum|a_j| below 2^30 proves that every
 // partial sum of a sample fits 32 bits; such samples run in plain 32-bit
@@ -76,13 +95,19 @@ bool runFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int le
   }
   int64_t room = (int64_t{1} << 30) - peak * poles;  // what |x a0| may still take
   bool ovf = false;
+  const bool bounded = boundedBlock(a, order, x, len);
   auto one = [&](Word16 xn, const int16_t* past) -> Word16 {
+    if (bounded) {
+      int32_t acc = 0;
+      for (int j = order; j >= 2; --j) acc += c[j] * past[-j];
+      return roundedFast(xn * c[0] - acc - c[1] * past[-1], ovf);
+    }
     Word16 v;
     if (std::abs(int{xn}) * a0 < room) {
       int32_t acc = 0;
       for (int j = order; j >= 2; --j) acc += c[j] * past[-j];
       acc = xn * c[0] - acc - c[1] * past[-1];
-      v = roundedOutput(acc, ovf);
+      v = roundedFast(acc, ovf);
     } else {
       v = synthSample<N>(a, order, xn, past, false, ovf);
     }
@@ -141,6 +166,30 @@ inline Word16 roundedOutput(int32_t acc, bool& ovf) {
 // lanes of one vector (one madd and two folds per sample), the two newest
 // outputs in scalars.  Only y[n-1] and y[n-2] lie on the path from one
 // output to the next; the vector takes y[n-2] in as it becomes y[n-3].
+// The same for a bounded block (boundedBlock): no sample needs a check.
+__attribute__((target("avx2"))) bool order10Plain(const int16_t* a, const int16_t* x, int16_t* y, int len,
+                                                  const int16_t* mem) {
+  int16_t m[10] = {};
+  if (mem) std::memcpy(m, mem, sizeof m);
+  __m128i hist = _mm_setr_epi16(m[7], m[6], m[5], m[4], m[3], m[2], m[1], m[0]);
+  const __m128i coef = _mm_setr_epi16(a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10]);
+  const int32_t c0 = a[0], c1 = a[1], c2 = a[2];
+  int32_t y1 = m[9], y2 = m[8];
+  bool ovf = false;
+  for (int n = 0; n < len; ++n) {
+    __m128i p = _mm_madd_epi16(hist, coef);
+    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4E));
+    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xB1));
+    const int32_t acc = x[n] * c0 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1;
+    const Word16 v = roundedFast(acc, ovf);
+    y[n] = v;
+    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), y2, 0);
+    y2 = y1;
+    y1 = v;
+  }
+  return ovf;
+}
+
 __attribute__((target("avx2"))) bool order10Vector(const int16_t* a, const int16_t* x, int16_t* y, int len,
                                                    const int16_t* mem) {
   int16_t m[10] = {};
@@ -163,7 +212,7 @@ __attribute__((target("avx2"))) bool order10Vector(const int16_t* a, const int16
       p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4E));
       p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xB1));
       const int32_t acc = xn * c0 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1;
-      v = roundedOutput(acc, ovf);
+      v = roundedFast(acc, ovf);
     } else {
       alignas(16) int16_t lanes[8];
       _mm_store_si128(reinterpret_cast<__m128i*>(lanes), hist);
@@ -217,7 +266,7 @@ bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t
                           bool update) {
 #if defined(__i386__) || defined(__x86_64__)
   if (order == 10) {
-    const bool ovf = order10Vector(a, x, y, len, mem);
+    const bool ovf = boundedBlock(a, 10, x, len) ? order10Plain(a, x, y, len, mem) : order10Vector(a, x, y, len, mem);
     if (update && mem) {
       if (len >= 10) {
         std::memcpy(mem, y + len - 10, 10 * sizeof(int16_t));
@@ -234,11 +283,8 @@ bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t
 
 bool synthesisFilter(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
                      bool update) {
-#if defined(VOKSC_USE_AVX2)
-  return synthesisFilter_avx2(a, order, x, y, len, mem, update);
-#else
-  return synthesisFilter_scalar(a, order, x, y, len, mem, update);
-#endif
+  static const auto form = voksc::cpu::choose(synthesisFilter_scalar, synthesisFilter_avx2);
+  return form(a, order, x, y, len, mem, update);
 }
 
 }  // namespace voksc::g729

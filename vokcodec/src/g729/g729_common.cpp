@@ -427,8 +427,20 @@ int16_t quantiseGains(bool lowRate, const int16_t* xn, const int16_t* y1, const 
 
 // ---- excitation -----------------------------------------------------------
 
+// The chain round(2 (2 gp exc + 2 gc code)) saturates at most once in
+// effect when neither gain is -32768 (no product saturates, and clamping
+// 2z, doubling with saturation and rounding with saturation equal one
+// clamp of the exact value): sat16((4z + 2^15) >> 16) = sat16((z + 2^13)
+// >> 14) with z = gp exc + gc code, |z| < 2^31.
 void mixExcitation(int16_t* exc, const int16_t* code, int16_t gp, int16_t gc) {
-  for (int i = 0; i < kSubfr; ++i) exc[i] = round_fx(L_shl(L_mac(L_mult(exc[i], gp), code[i], gc), 1));
+  if (gp == kMin16 || gc == kMin16) {
+    for (int i = 0; i < kSubfr; ++i) exc[i] = round_fx(L_shl(L_mac(L_mult(exc[i], gp), code[i], gc), 1));
+    return;
+  }
+  for (int i = 0; i < kSubfr; ++i) {
+    const int32_t v = (int32_t{exc[i]} * gp + int32_t{code[i]} * gc + 0x2000) >> 14;
+    exc[i] = static_cast<int16_t>(v > kMax16 ? kMax16 : (v < kMin16 ? kMin16 : v));
+  }
 }
 
 void updateTargetMemories(const int16_t* speech, const int16_t* synth, const int16_t* xn, const int16_t* y1,
