@@ -2,7 +2,10 @@
 // first pulse on tracks 1 and 3 (16 positions), the second on tracks 0, 2,
 // 4 and 1 (32 positions), each with a sign; positions are sent as Gray
 // codes.  The search walks eight pairs of track subsets.
+#include "core/cpu.h"
+#if defined(VOKSC_X86)
 #include <immintrin.h>
+#endif
 
 #include <cstring>
 
@@ -20,8 +23,10 @@ namespace voksc::g729::fcb {
 
 namespace {
 
+#if defined(VOKSC_X86)
 using simd::load8;
 using simd::sat16x8;
+#endif
 
 // The subsets in search order: first track, second track, cross block,
 // and whether the first track's position is the first pulse (otherwise
@@ -85,6 +90,7 @@ void rowScalar(Best2& b, const int16_t* dn, const int16_t* rr, const Subset& s, 
 
 // A row of eight candidates in 32-bit lanes; the chain of three 16-bit
 // steps cannot saturate, so the lanes are exact.
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void rowAvx2(Best2& b, const int16_t* dnT1, const int16_t* rr, const Subset& s,
                                              int a0, Word16 ps0) {
   const Word16 alp0 = rr[s.t0 * kPos + a0];
@@ -105,6 +111,9 @@ __attribute__((target("avx2"))) void rowAvx2(Best2& b, const int16_t* dnT1, cons
     if (L_msu(L_mult(static_cast<Word16>(q[a1]), b.alpha), b.psc, static_cast<Word16>(e[a1])) > 0)
       take(b, static_cast<Word16>(q[a1]), static_cast<Word16>(e[a1]), i0, 5 * a1 + s.t1, s.swap);
 }
+#else
+void rowAvx2(Best2& b, const int16_t* dnT1, const int16_t* rr, const Subset& s, int a0, Word16 ps0) { __builtin_trap(); }
+#endif
 
 int indexOf(const int16_t* table, int n, int pos) {
   int k = 0;

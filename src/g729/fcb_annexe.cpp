@@ -4,7 +4,10 @@
 // Signs are fixed beforehand from the target correlation and the
 // long-term-prediction residual; a depth-first search then places the
 // pulses two at a time, starting from three promising pairs of tracks.
+#include "core/cpu.h"
+#if defined(VOKSC_X86)
 #include <immintrin.h>
+#endif
 
 #include <cmath>
 #include <cstring>
@@ -24,8 +27,10 @@ namespace voksc::g729::fcb {
 
 namespace {
 
+#if defined(VOKSC_X86)
 using simd::load8;
 using simd::sat16x8;
+#endif
 
 // Correlations of the pulse pairs: rrixix[t][p] the energy of position
 // 5p + t, rrixiy[t][a * 8 + b] the correlation of positions 5a + t and
@@ -146,6 +151,7 @@ void vecCorrelationScalar(const int16_t* h, const int16_t* vec, int track, const
 
 // The eight correlations as exact dot products; exact against the L_mac
 // chains when the energies bound every partial sum (Cauchy-Schwarz).
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void vecCorrelationAvx2(const int16_t* h, const int16_t* vecPad, double hEnergy,
                                                         int track, const int16_t* sign, const PairMatrix& m,
                                                         int16_t* cor) {
@@ -177,6 +183,9 @@ __attribute__((target("avx2"))) void vecCorrelationAvx2(const int16_t* h, const 
   for (int i = 0, pos = track; i < kPos; ++i, pos += 5)
     cor[i] = add(mult(round_fx(2 * sum[i]), sign[pos]), m.rrixix[track][i]);
 }
+#else
+void vecCorrelationAvx2(const int16_t* h, const int16_t* vecPad, double hEnergy, int track, const int16_t* sign, const PairMatrix& m, int16_t* cor) { __builtin_trap(); }
+#endif
 
 struct Stage {
   Word16 ps, alp;
@@ -211,6 +220,7 @@ void pairSearchScalar(int tx, int ty, Stage& st, const int16_t* dn, const int16_
   st.alp = alpk;
 }
 
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void pairSearchAvx2(int tx, int ty, Stage& st, const int16_t* dn,
                                                     const int16_t* corX, const int16_t* corY, const PairMatrix& m) {
   alignas(16) int16_t dnY[kPos];
@@ -246,6 +256,9 @@ __attribute__((target("avx2"))) void pairSearchAvx2(int tx, int ty, Stage& st, c
   st.ps = add(st.ps, add(dn[st.ix], dn[st.iy]));
   st.alp = alpk;
 }
+#else
+void pairSearchAvx2(int tx, int ty, Stage& st, const int16_t* dn, const int16_t* corX, const int16_t* corY, const PairMatrix& m) { __builtin_trap(); }
+#endif
 
 // Pack three pulses of a track (4 bits each: sign and position) into 10 bits.
 Word16 pack3(Word16 i1, Word16 i2, Word16 i3) {

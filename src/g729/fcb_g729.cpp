@@ -8,7 +8,10 @@
 // first best candidate wins.  The vector forms evaluate a row of eight
 // candidates at once and only walk a row one candidate at a time when one of
 // them beats the best so far; the arithmetic is the reference's in both.
+#include "core/cpu.h"
+#if defined(VOKSC_X86)
 #include <immintrin.h>
+#endif
 
 #include <cstring>
 
@@ -25,8 +28,10 @@ namespace voksc::g729::fcb {
 
 namespace {
 
+#if defined(VOKSC_X86)
 using simd::load8;
 using simd::sat16x8;
+#endif
 
 // Folds the product of the two positions' signs into a cross block (the
 // reference's mult by mult(sign_a, sign_b), which is not an exact +-1).
@@ -179,6 +184,7 @@ void scanScalar(const int16_t* dn, const int16_t* rr, Best4& b, int a0, int a1, 
 // extract_l(L_shr(chain, 5))) and squared correlation sq.  Every chain here
 // is a sum of ten 16-bit matrix values weighted by 2 or 4, at most 2^20 in
 // magnitude, so neither the lanes nor the reference's steps saturate.
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) inline void rowOfPulse3(const int16_t* dnT, const int16_t* rtt, const int16_t* r0,
                                                         const int16_t* r1, const int16_t* r2, Word16 ps2,
                                                         Word32 alp2, __m256i& sq, __m256i& alp) {
@@ -190,18 +196,22 @@ __attribute__((target("avx2"))) inline void rowOfPulse3(const int16_t* dnT, cons
   ps3 = _mm256_max_epi32(_mm256_min_epi32(ps3, _mm256_set1_epi32(kMax16)), _mm256_set1_epi32(kMin16));
   sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps3, ps3), 15), _mm256_set1_epi32(kMax16));
 }
+#endif
 
 // Lanes whose candidate beats (psc, alpha): sq alpha > psc alp, exactly.
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) inline int beatMask(__m256i sq, __m256i alp, Word16 psc, Word16 alpha) {
   const __m256i lhs = _mm256_mullo_epi32(sq, _mm256_set1_epi32(alpha));
   const __m256i rhs = _mm256_mullo_epi32(_mm256_set1_epi32(psc), alp);
   return _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(lhs, rhs)));
 }
+#endif
 
 struct TrackDn {
   int16_t v[kTracks][kPos];  // dn by track
 };
 
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void scanAvx2(const TrackDn& dnT, const int16_t* rr, Best4& b, int a0, int a1,
                                               int a2, Word16 ps2, Word32 alp2) {
   for (int t = 3; t < 5; ++t) {
@@ -227,6 +237,9 @@ __attribute__((target("avx2"))) void scanAvx2(const TrackDn& dnT, const int16_t*
     }
   }
 }
+#else
+void scanAvx2(const TrackDn& dnT, const int16_t* rr, Best4& b, int a0, int a1, int a2, Word16 ps2, Word32 alp2) { __builtin_trap(); }
+#endif
 
 // ---------------------------------------------------------------------------
 // Annex A depth-first search.
@@ -280,6 +293,7 @@ struct Pair {
 // round(base + 2 wa a[k] + 2 wb b[k]) and squared correlation
 // mult(add(ps, dn[k]), same).  Exact when |base| leaves room for the two
 // steps; returns false otherwise.
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) inline bool rowOfPair(Word32 base, const int16_t* a, int wa, const int16_t* b,
                                                       int wb, Word16 ps, const int16_t* dn, __m256i& sq,
                                                       __m256i& alp) {
@@ -295,6 +309,7 @@ __attribute__((target("avx2"))) inline bool rowOfPair(Word32 base, const int16_t
   sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(p, p), 15), _mm256_set1_epi32(kMax16));
   return true;
 }
+#endif
 
 // One pair candidate, as the reference: chain from base with the two
 // weighted steps, rounded energy, squared correlation, comparison.
@@ -326,6 +341,7 @@ void pairRowScalar(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int1
   }
 }
 
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void pairRowAvx2(Pair& p, Word32 base, const int16_t* a, Word16 wa,
                                                  const int16_t* b, Word16 wb, Word16 ps1, const int16_t* dnY, int x,
                                                  const int* yPos, bool setPs) {
@@ -351,6 +367,9 @@ __attribute__((target("avx2"))) void pairRowAvx2(Pair& p, Word32 base, const int
     }
   }
 }
+#else
+void pairRowAvx2(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int16_t* b, Word16 wb, Word16 ps1, const int16_t* dnY, int x, const int* yPos, bool setPs) { __builtin_trap(); }
+#endif
 
 template <bool kAvx>
 inline void pairRow(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int16_t* b, Word16 wb, Word16 ps1,

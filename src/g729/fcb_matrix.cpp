@@ -2,7 +2,10 @@
 // impulse response along the diagonals of the 40 x 40 Toeplitz matrix,
 // gathered into the 616-value track layout of the four-pulse codebooks and
 // of the 6.4 kbit/s two-pulse codebook.
+#include "core/cpu.h"
+#if defined(VOKSC_X86)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -71,6 +74,7 @@ void diagonalChains_scalar(const int16_t* h, int32_t initDiag, int32_t initCross
   }
 }
 
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void diagonalChains_avx2(const int16_t* h, int32_t initDiag, int32_t initCross,
                                                          Chains& c) {
   if (!chainsFit(h, initDiag, initCross)) {
@@ -98,6 +102,9 @@ __attribute__((target("avx2"))) void diagonalChains_avx2(const int16_t* h, int32
     }
   }
 }
+#else
+void diagonalChains_avx2(const int16_t* h, int32_t initDiag, int32_t initCross, Chains& c) { __builtin_trap(); }
+#endif
 
 void scaleResponse(const int16_t* h, int16_t* hs) {
   Word32 e = 0;
@@ -123,11 +130,14 @@ void chainsOf(const int16_t* h, Chains& c, bool avx2) {
 
 // Eight chain values of the layout (plain loads: the index table is small
 // and gathers gain nothing here).
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) inline __m256i chainsAt(const Chains& c, const int32_t* at) {
   return _mm256_setr_epi32(c.v[at[0]], c.v[at[1]], c.v[at[2]], c.v[at[3]], c.v[at[4]], c.v[at[5]], c.v[at[6]],
                            c.v[at[7]]);
 }
+#endif
 
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void gather16Avx2(const Chains& c, const LayoutIndex& l, int16_t* rr) {
   static_assert(kMatrix % 8 == 0, "whole vectors");
   for (int k = 0; k < kMatrix; k += 16) {
@@ -140,11 +150,18 @@ __attribute__((target("avx2"))) void gather16Avx2(const Chains& c, const LayoutI
       _mm_storeu_si128(reinterpret_cast<__m128i*>(rr + k), _mm256_castsi256_si128(p));
   }
 }
+#else
+void gather16Avx2(const Chains& c, const LayoutIndex& l, int16_t* rr) { __builtin_trap(); }
+#endif
 
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void gather32Avx2(const Chains& c, const LayoutIndex& l, int32_t* rr) {
   for (int k = 0; k < kMatrix; k += 8)
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), _mm256_srai_epi32(chainsAt(c, l.at + k), 1));
 }
+#else
+void gather32Avx2(const Chains& c, const LayoutIndex& l, int32_t* rr) { __builtin_trap(); }
+#endif
 
 }  // namespace
 
