@@ -365,7 +365,7 @@ std::string agree(const T& a, const T& b) {
   std::size_t equal = 0;
   for (std::size_t i = 0; i < n; ++i) equal += a[i] == b[i];
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f%% equal", 100.0 * static_cast<double>(equal) / static_cast<double>(n));
+  std::snprintf(text, sizeof text, "%.3f%% equal", 100.0 * static_cast<double>(equal) / static_cast<double>(n));
   return text;
 }
 
