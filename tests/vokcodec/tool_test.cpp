@@ -273,6 +273,8 @@ TEST_F(Tool, ErrorsAreOneLineAndLeaveNothingBehind) {
       {{"decode", "--codec", "copy", path("empty.raw"), path("o.raw")}, "empty bitstream"},
       {{"decode", "--codec", "copy", path("odd.raw"), path("o.raw")}, "odd.raw: truncated bitstream: odd number"},
       {{"decode", "--codec", "copy", path("odd.raw"), path("keep.raw")}, "truncated"},
+      {{"encode", "--codec", "copy", path("keep.raw"), path("keep.raw")}, "the output is the input"},
+      {{"decode", "--codec", "copy", path("keep.raw"), path("./keep.raw")}, "the output is the input"},
   };
   for (const auto& c : cases) {
     std::string cmd;

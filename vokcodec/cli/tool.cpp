@@ -83,6 +83,15 @@ class ProgressBar {
   int last_ = -1;
 };
 
+// An output that is the input (the same file, also through links) is refused
+// before anything is read or written.
+void refuseOverwritingInput(const std::string& in, const std::string& out) {
+  struct stat a {}, b {};
+  if (::stat(in.c_str(), &a) == 0 && ::stat(out.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+      S_ISREG(a.st_mode))
+    fail(out + ": the output is the input file");
+}
+
 const Codec& findCodec(const Registry& reg, const std::string& name) {
   if (const Codec* c = reg.find(name)) return *c;
   if (reg.codecs.empty()) fail("unknown codec '" + name + "' (no codec is registered in this build)");
@@ -126,6 +135,7 @@ double estimateSeconds(const Codec& c, const Options& o, std::size_t bytes) {
 
 int encode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
   const Codec& c = findCodec(reg, a.codec);
+  refuseOverwritingInput(a.files[0], a.files[1]);
   const std::string& in = a.files[0];
   std::vector<int16_t> pcm = readSpeech(in, c);
   std::vector<uint8_t> bits;
@@ -144,6 +154,7 @@ int encode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
 
 int decode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
   const Codec& c = findCodec(reg, a.codec);
+  refuseOverwritingInput(a.files[0], a.files[1]);
   const std::string& in = a.files[0];
   std::vector<uint8_t> bits;
   std::string err;
