@@ -533,6 +533,57 @@ VOKAPI VokResult voksIIR16s_G723_32s16s_Sfs(const Vok16s* coef, const Vok32s* sr
                                             Vok16s* mem);
 /* ==== end G.723.1 LP analysis ============================================== */
 
+/* ==== G.723.1 pitch and fixed codebooks =================================== */
+/* OpenLoopPitchSearch: wsp points at the first of 120 samples; the 142
+ * before it are read.  The delayed-segment energy is slid one sample per lag
+ * with saturating updates, as in the reference.
+ * HarmonicSearch: wsp points at the subframe; olpLag + 3 samples before it
+ * are read.
+ * HarmonicNoiseSubtract: srcDst[n] = sat((-g src[n - lag] - 32768 d + 16384)
+ * >> 15) with d = sat(src[n] - srcDst[n]) and -g saturated; lag samples
+ * before src are read.  With gain -g, src = the ringing and srcDst = the
+ * target it is the reference's ringing subtraction except where the
+ * difference saturates (the coder makes that step itself).
+ * AdaptiveCodebookSearch: prevExc = the 145 past excitation samples;
+ * tamingErr = the 5 excitation-error estimates; a negative sineDet limits
+ * the gain tables as saturated errors do.
+ * GainQuant: the reference's amplitude candidates: the nearest level is
+ * taken among 2..22 (ties to the higher level, from 22 down) and the levels
+ * nearest - 2 .. nearest + 1 are tried (not nearest - 1 .. + 2); pulses are
+ * returned in increasing position order.
+ * MPMLQFixedCodebookSearch: the best error starts at -2^30 as in the
+ * reference (not -2^31); lag is the frame half's open-loop lag. */
+VOKAPI VokResult voksOpenLoopPitchSearch_G723_16s(const Vok16s* wsp, Vok16s* lag);
+VOKAPI VokResult voksHarmonicSearch_G723_16s(Vok16s olpLag, const Vok16s* wsp, Vok16s* harmLag, Vok16s* harmGain);
+VOKAPI VokResult voksHarmonicNoiseSubtract_G723_16s_I(Vok16s gain, int lag, const Vok16s* src, Vok16s* srcDst);
+VOKAPI VokResult voksAdaptiveCodebookSearch_G723(Vok16s baseLag, const Vok16s* target, const Vok16s* impResp,
+                                                 const Vok16s* prevExc, const Vok32s* tamingErr, Vok16s* lagIndex,
+                                                 Vok16s* gainIndex, Vok16s subframe, Vok16s sineDet,
+                                                 VokRateCode rateCode);
+VOKAPI VokResult voksGainQuant_G723_16s(const Vok16s* impResp, const Vok16s* target, Vok16s* pulsePos,
+                                        Vok16s* pulseAmp, Vok32s* bestErr, Vok16s* grid, Vok16s* ampIndex,
+                                        int numPulses, int* improved);
+/* ToeplizMatrix: 416 correlations, the 4 track diagonals (8 each) then the
+ * cross blocks 01, 02, 03, 12, 13, 23 (8 x 8, lower track's index first).
+ * The response is halved when the doubled energy's upper half exceeds
+ * 32000 (energy >= 0x3E808000, the reference's test; not >= 0x3E800001).
+ * The 32-bit form holds the undoubled sums, the 16-bit form their upper
+ * halves (32-bit value >> 15).
+ * ACELPFixedCodebookSearch: the 32-bit form takes each matrix value >> 15
+ * (so it searches exactly like the 16-bit form); dn and the matrix are not
+ * modified; budget = fourth-pulse evaluations left over (the search may use
+ * 120 + budget). */
+VOKAPI VokResult voksToeplizMatrix_G723_16s32s(const Vok16s* impResp, Vok32s* matrix);
+VOKAPI VokResult voksToeplizMatrix_G723_16s(const Vok16s* impResp, Vok16s* matrix);
+VOKAPI VokResult voksACELPFixedCodebookSearch_G723_32s16s(const Vok16s* dn, const Vok32s* matrix, Vok16s* signs,
+                                                          Vok16s* pos, Vok16s* shift, Vok16s* exc, Vok16s* budget);
+VOKAPI VokResult voksACELPFixedCodebookSearch_G723_16s(const Vok16s* dn, const Vok16s* matrix, Vok16s* signs,
+                                                       Vok16s* pos, Vok16s* shift, Vok16s* exc, Vok16s* budget);
+VOKAPI VokResult voksMPMLQFixedCodebookSearch_G723(Vok16s lag, const Vok16s* impResp, const Vok16s* target,
+                                                   Vok16s* exc, Vok16s* grid, Vok16s* diracFlag, Vok16s* ampIndex,
+                                                   Vok16s* signs, Vok32s* posCode, Vok16s subframe);
+/* ==== end G.723.1 pitch and fixed codebooks ================================ */
+
 /* ==== G.723.1 decoder synthesis and post-filters =========================== */
 /* Rates: vokRateG723_63, vokRateG723_53.
  * DecodeAdaptiveVector: prevExc = the 145 past excitation samples before

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, tests and tools need (only what is missing).
 set -eu
-pkgs="cmake ninja-build g++ g++-multilib qemu-user libgtest-dev libbenchmark-dev libsndfile1-dev libsamplerate0-dev clang libclang-rt-dev"
+pkgs="cmake ninja-build g++ g++-multilib qemu-user libgtest-dev libbenchmark-dev libsndfile1-dev libsamplerate0-dev clang libclang-rt-dev libgsm1-dev"
 [ "${VOKSC_BENCH_DEPS:-0}" = 1 ] && pkgs="$pkgs libbcg729-dev libspandsp-dev"
 missing=""
 for p in $pkgs; do

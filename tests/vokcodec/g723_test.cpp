@@ -2,6 +2,7 @@
 // sequences, frame by frame.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -66,4 +67,41 @@ TEST(G723Robustness, RandomFramesAndErasures) {
       ASSERT_TRUE(dec.decode(frame, next() < 20, pcm)) << f;
     }
   }
+}
+
+namespace {
+
+// Encodes a test input; "" when the stream equals `want`.
+std::string encodeStream(const std::string& in, int rate, const std::string& rateFile, bool hp, bool dtx,
+                         const std::string& want) {
+  std::vector<int16_t> pcm;
+  std::vector<uint8_t> ref, rates;
+  if (!vtest::readWords(dir() + in, pcm) || !vtest::readFile(dir() + want, ref)) return "missing " + in;
+  if (!rateFile.empty() && !vtest::readFile(dir() + rateFile, rates)) return "missing " + rateFile;
+  vokc::g723::Encoder enc(hp, dtx);
+  std::size_t at = 0;
+  uint8_t frame[24];
+  for (std::size_t f = 0; (f + 1) * 240 <= pcm.size(); ++f) {
+    std::size_t n = 0;
+    const int r = f < rates.size() ? rates[f] : rate;
+    if (!enc.encode(&pcm[f * 240], r, frame, n)) return "call failed at frame " + std::to_string(f);
+    if (at + n > ref.size() || std::memcmp(frame, &ref[at], n) != 0) return "frame " + std::to_string(f);
+    at += n;
+  }
+  return at == ref.size() ? "" : "length";
+}
+
+}  // namespace
+
+TEST(G723Vectors, Encoder) {
+  VTEST_REQUIRE_DIR(dir());
+  struct Run { const char* in; int rate; const char* rates; bool hp, dtx; const char* want; };
+  const Run runs[] = {
+      {"PATHC63H.TIN", 0, "", true, false, "PATHC63H.RCO"}, {"PATHC53.TIN", 1, "", false, false, "PATHC53.RCO"},
+      {"OVERC63.TIN", 0, "", false, false, "OVERC63.RCO"},  {"OVERC53H.TIN", 1, "", true, false, "OVERC53H.RCO"},
+      {"CODEC63.TIN", 0, "", false, false, "CODEC63.RCO"},  {"INEQC53.TIN", 1, "", false, false, "INEQC53.RCO"},
+      {"TAMEC63H.TIN", 0, "", true, false, "TAMEC63H.RCO"}, {"DTX63.TIN", 0, "", true, true, "DTX63.RCO"},
+      {"DTX53MIX.TIN", 1, "", true, true, "DTX53.RCO"},     {"DTX53MIX.TIN", 0, "DTXMIX.RAT", true, true, "DTXMIX.RCO"},
+  };
+  for (const Run& r : runs) EXPECT_EQ(encodeStream(r.in, r.rate, r.rates, r.hp, r.dtx, r.want), "") << r.in;
 }

@@ -88,6 +88,37 @@ class Decoder {
   int16_t sidGain_ = 0, curGain_ = 0, sidLsp_[kOrder], cngSeed_ = 12345;
 };
 
+class Encoder {
+ public:
+  Encoder(bool highPass = true, bool dtx = false);
+  // Encodes one frame of 240 samples at `rate` (kActive63 or kActive53);
+  // writes the packed frame (24, 20, 4 or 1 bytes) and its size.  Returns
+  // false when a library call failed.
+  bool encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& size);
+
+ private:
+  void impulseResponse(const int16_t* lpc, const int16_t* per, int16_t harmLag, int16_t harmGain, int16_t* h);
+  void subtractRinging(int16_t* target, const int16_t* lpc, const int16_t* per, int16_t harmLag, int16_t harmGain);
+  void updateRinging(int16_t* exc, const int16_t* lpc, const int16_t* per);
+  void updateTaming(int16_t olp, int16_t lagIndex, int16_t gainIndex);
+  void acelp(SubframeParams& s, int16_t olp, const int16_t* h, int16_t* target, int16_t* fixed);
+
+  bool highPass_, dtx_;
+  int rate_ = kActive63;
+  CallCheck call_;
+  int32_t hpMem_[2] = {0, 0};
+  int16_t prevDat_[120] = {};
+  int16_t prevLsp_[kOrder];
+  int16_t sineDet_ = 0;
+  int16_t wghtMem_[2 * kOrder] = {};
+  int16_t prevWgt_[kHistory] = {};
+  int16_t prevErr_[kHistory] = {};
+  int16_t prevExc_[kHistory] = {};
+  int16_t ringMem_[2 * kOrder] = {};
+  int32_t tamingErr_[5];
+  int16_t acelpBudget_ = 0;
+};
+
 }  // namespace vokc::g723
 
 #endif

@@ -40,6 +40,10 @@ extern const int16_t kLspBand1[768];
 extern const int16_t kLspBand2[1024];
 // VAD noise-level scale by pitch-gain count
 extern const int16_t kVadScale[11];
+// pitch gain (x 8192) of each 85-table entry, for error taming
+extern const int16_t kTamingGain85[85];
+// the same for the 170-entry table
+extern const int16_t kTamingGain170[170];
 
 }  // namespace vokc::g723
 

@@ -1,0 +1,222 @@
+// G.723.1 pitch analysis: open-loop lag, harmonic noise shaping and the
+// closed-loop five-tap adaptive-codebook search.
+#include <cstring>
+
+#include "core/status.h"
+#include "g723_internal.h"
+#include "g723_tables.h"
+
+namespace voksc::g723 {
+namespace {
+
+using namespace op;
+
+Word32 dotN(const Word16* a, const Word16* b, int n) {
+  Word32 acc = 0;
+  for (int i = 0; i < n; ++i) acc = L_mac(acc, a[i], b[i]);
+  return acc;
+}
+
+// Sum of a[i] b[i] with each doubled product halved before the saturating
+// addition (the undoubled form of the reference sums).
+Word32 halfDot(const Word16* a, const Word16* b, int n) {
+  Word32 acc = 0;
+  for (int i = 0; i < n; ++i) acc = L_add(acc, L_shr(L_mult(a[i], b[i]), 1));
+  return acc;
+}
+
+Word16 openLoopLag(const Word16* x) {
+  constexpr int kSpan = 2 * kSubframe;
+  // Energy of the delayed segment, slid one sample per lag.
+  const Word16* seg = x - (kMinLag - 1);
+  Word32 energy = dotN(seg, seg, kSpan);
+  Word16 bestLag = kMinLag, bestExp = 30, bestCorr = 0x4000, bestEnergy = kMax16;
+  for (int lag = kMinLag; lag <= kMaxLag - 3; ++lag) {
+    --seg;
+    energy = L_msu(energy, seg[kSpan], seg[kSpan]);
+    energy = L_mac(energy, seg[0], seg[0]);
+    Word32 cross = dotN(x, seg, kSpan);
+    if (cross <= 0) continue;
+    // C^2 and E as 16-bit mantissas with one common exponent.
+    Word16 e = norm_l(cross);
+    const Word16 c = round_fx(L_shl(cross, e));
+    e = shl(e, 1);
+    Word32 sq = L_mult(c, c);
+    const Word16 n2 = norm_l(sq);
+    e = add(e, n2);
+    Word16 corr = extract_h(L_shl(sq, n2));
+    const Word16 ne = norm_l(energy);
+    e = sub(e, ne);
+    const Word16 en = round_fx(L_shl(energy, ne));
+    if (corr >= en) {
+      e = sub(e, 1);
+      corr = shr(corr, 1);
+    }
+    if (e > bestExp) continue;
+    bool take;
+    if (e + 1 < bestExp) {
+      take = true;
+    } else {
+      const Word16 ref = e + 1 == bestExp ? shr(bestCorr, 1) : bestCorr;
+      take = L_msu(L_mult(corr, bestEnergy), en, ref) > 0;
+      // Far from the current best the new lag must win by a factor 4/3.
+      if (take && lag - bestLag >= kMinLag)
+        take = L_msu(L_mac(L_negate(L_shr(L_mult(corr, bestEnergy), 2)), corr, bestEnergy), en, ref) > 0;
+    }
+    if (take) {
+      bestLag = static_cast<Word16>(lag);
+      bestExp = e;
+      bestCorr = corr;
+      bestEnergy = en;
+    }
+  }
+  return bestLag;
+}
+
+// Correlations of the target with the five filtered excitation vectors of
+// one candidate lag, their energies and cross products (20 values).
+void candidateTerms(const Word16* target, const Word16* h, const Word16* prevExc, int lag, Word32* terms) {
+  Word16 rows[kSubframe + 4];
+  for (int i = 0; i < 2; ++i) rows[i] = prevExc[kMaxLag - lag - 2 + i];
+  for (int i = 0; i < kSubframe + 2; ++i) rows[2 + i] = prevExc[kMaxLag - lag + i % lag];
+  // filtered[t]: row t (delay lag + 2 - t) through the impulse response;
+  // the earlier taps follow recursively from the next one.
+  Word16 filtered[5][kSubframe];
+  for (int i = 0; i < kSubframe; ++i) {
+    Word32 acc = 0;
+    for (int j = 0; j <= i; ++j) acc = L_mac(acc, rows[4 + j], h[i - j]);
+    filtered[4][i] = round_fx(acc);
+  }
+  for (int t = 3; t >= 0; --t) {
+    filtered[t][0] = mult_r(rows[t], 0x2000);
+    for (int j = 1; j < kSubframe; ++j) filtered[t][j] = round_fx(L_mac(L_deposit_h(filtered[t + 1][j - 1]), rows[t], h[j]));
+  }
+  for (int t = 0; t < 5; ++t) terms[t] = L_shl(halfDot(target, filtered[t], kSubframe), 1);
+  for (int t = 0; t < 5; ++t) terms[5 + t] = dotN(filtered[t], filtered[t], kSubframe);
+  int k = 10;
+  for (int a = 1; a < 5; ++a)
+    for (int b = 0; b < a; ++b) terms[k++] = L_shl(halfDot(filtered[a], filtered[b], kSubframe), 2);
+}
+
+}  // namespace
+}  // namespace voksc::g723
+
+using namespace voksc::g723;
+using voksc::anyNull;
+namespace op = voksc::op;
+
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearch_G723_16s(const Vok16s* wsp, Vok16s* lag) {
+  if (anyNull(wsp, lag)) return vokErrNullPtr;
+  *lag = openLoopLag(wsp);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksHarmonicSearch_G723_16s(Vok16s olpLag, const Vok16s* wsp, Vok16s* harmLag, Vok16s* harmGain) {
+  if (anyNull(wsp, harmLag, harmGain)) return vokErrNullPtr;
+  if (olpLag < kMinLag || olpLag > kMaxLag) return vokErrSize;
+  // Energy, then energy and correlation of each of the 7 delayed segments,
+  // all scaled by the common normalisation of the largest magnitude.
+  Word32 terms[15];
+  terms[0] = dotN(wsp, wsp, kSubframe);
+  for (int i = 0; i < 7; ++i) {
+    const Vok16s* d = wsp - (olpLag - 3 + i);
+    terms[2 * i + 1] = dotN(d, d, kSubframe);
+    terms[2 * i + 2] = dotN(wsp, d, kSubframe);
+  }
+  Word32 peak = 0;
+  for (Word32 t : terms)
+    if (op::L_abs(t) > peak) peak = op::L_abs(t);
+  const Word16 norm = op::norm_l(peak);
+  Word16 s[15];
+  for (int i = 0; i < 15; ++i) s[i] = op::round_fx(op::L_shl(terms[i], norm));
+  int best = -1;
+  Word16 bestSq = 1, bestEnergy = op::kMax16;
+  for (int i = 0; i < 7; ++i) {
+    const Word16 e = s[2 * i + 1], c = s[2 * i + 2];
+    if (c <= 0) continue;
+    const Word16 sq = op::mult_r(c, c);
+    if (op::L_msu(op::L_mult(sq, bestEnergy), e, bestSq) > 0) {
+      bestSq = sq;
+      bestEnergy = e;
+      best = i;
+    }
+  }
+  if (best < 0) {
+    *harmLag = olpLag;
+    *harmGain = 0;
+    return vokOk;
+  }
+  Word16 gain = 0;
+  const Word32 se = op::L_mult(s[0], bestEnergy);
+  const Word16 c = s[2 * best + 2];
+  if (op::L_sub(op::L_add(op::L_shr(se, 2), op::L_shr(se, 3)), op::L_mult(c, c)) < 0)
+    gain = c >= bestEnergy ? Word16{0x2800} : op::mult_r(op::div_s(c, bestEnergy), 0x2800);
+  *harmLag = static_cast<Vok16s>(olpLag - 3 + best);
+  *harmGain = gain;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksHarmonicNoiseSubtract_G723_16s_I(Vok16s gain, int lag, const Vok16s* src, Vok16s* srcDst) {
+  if (anyNull(src, srcDst)) return vokErrNullPtr;
+  const Word32 g = op::negate(gain);
+  for (int n = 0; n < kSubframe; ++n) {
+    const Word32 d = op::sub(src[n], srcDst[n]);
+    srcDst[n] = op::sat16((g * src[n - lag] - 32768 * d + 16384) >> 15);
+  }
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_G723(Vok16s baseLag, const Vok16s* target, const Vok16s* impResp,
+                                                       const Vok16s* prevExc, const Vok32s* tamingErr, Vok16s* lagIndex,
+                                                       Vok16s* gainIndex, Vok16s subframe, Vok16s sineDet,
+                                                       VokRateCode rateCode) {
+  if (anyNull(target, impResp, prevExc, tamingErr, lagIndex, gainIndex)) return vokErrNullPtr;
+  if (subframe < 0 || subframe > 4 || baseLag < kMinLag || baseLag > 142 - (subframe & 1)) return vokErrRange;
+  if (rateCode != vokRateG723_53 && rateCode != vokRateG723_63) return vokErrRange;
+  const bool odd = subframe & 1;
+  const int candidates = 3 + odd;
+  Word32 terms[4 * 20];
+  for (int k = 0; k < candidates; ++k) candidateTerms(target, impResp, prevExc, baseLag - 1 + k, terms + 20 * k);
+  Word32 peak = 0;
+  for (int i = 0; i < 20 * candidates; ++i)
+    if (op::L_abs(terms[i]) > peak) peak = op::L_abs(terms[i]);
+  const Word16 norm = op::norm_l(peak);
+  Word16 s[4 * 20];
+  for (int i = 0; i < 20 * candidates; ++i) s[i] = op::round_fx(op::L_shl(terms[i], norm));
+
+  // Error taming: the worst excitation error over the zones the lags
+  // reach limits the gain vectors that may be used.
+  const int zoneHigh = op::mult(static_cast<Word16>(baseLag + candidates - 1 + 1), 1092);
+  int low = baseLag - 1 - kSubframe + 1 - 2;
+  if (low <= 0) low = 1;
+  const int zoneLow = op::mult(static_cast<Word16>(low), 1092);
+  Word32 worst = -1;
+  for (int z = zoneHigh; z >= zoneLow; --z)
+    if (op::L_sub(tamingErr[z], worst) > 0) worst = tamingErr[z];
+  int extra = 0;
+  const Word32 margin = op::L_sub(worst, 0x40000000);
+  if (margin <= 0 && sineDet >= 0) extra = op::extract_l(op::L_shr(op::L_negate(margin), 23));
+  int limit[2] = {51 + 4 * extra, 93 + 8 * extra};
+  if (limit[0] > 85) limit[0] = 85;
+  if (limit[1] > 170) limit[1] = 170;
+
+  Word32 best = 0;
+  Vok16s bestLag = 1, bestGain = 0;
+  for (int k = 0; k < candidates; ++k) {
+    int table = 1;
+    if (rateCode == vokRateG723_63) table = (odd ? baseLag : baseLag - 1 + k) >= kSubframe - 2 ? 1 : 0;
+    const int16_t* g = table ? kPitchGains170 : kPitchGains85;
+    for (int i = 0; i < limit[table]; ++i, g += 20) {
+      Word32 score = 0;
+      for (int j = 0; j < 20; ++j) score = op::L_add(score, op::L_shr(op::L_mult(s[20 * k + j], g[j]), 1));
+      if (score > best) {
+        best = score;
+        bestGain = static_cast<Vok16s>(i);
+        bestLag = static_cast<Vok16s>(k);
+      }
+    }
+  }
+  *lagIndex = bestLag;
+  *gainIndex = bestGain;
+  return vokOk;
+}
