@@ -57,7 +57,7 @@ TEST(G723Excitation, DocumentedEdgeCases) {
   EXPECT_EQ(hg, 0);
   // No positive correlation: the pitch post-filter stays off.
   Vok16s pl = 5, pg = 5, ps = 5;
-  ASSERT_EQ(voksPitchPostFilter_G723_16s(60, zero + 200, &pl, &pg, &ps, 3, 4), vokOk);
+  ASSERT_EQ(voksPitchPostFilter_G723_16s(60, zero + 145, &pl, &pg, &ps, 3, 4), vokOk);  // history + frame
   EXPECT_EQ(pl, 0);
   EXPECT_EQ(pg, 0);
   EXPECT_EQ(ps, 32767);
