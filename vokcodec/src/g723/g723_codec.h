@@ -59,6 +59,12 @@ struct CallCheck {
   }
 };
 
+// Annex A comfort-noise excitation of one frame from the past excitation
+// (updated) and the generator seed; the random lags and pitch gains are
+// written to `line`.
+void comfortExcitation(int16_t gain, int rate, int16_t* prevExc, int16_t& seed, FrameParams& line, int16_t* exc,
+                       CallCheck& call);
+
 class Decoder {
  public:
   explicit Decoder(bool postFilter = true);
@@ -69,7 +75,6 @@ class Decoder {
  private:
   void activeFrame(const FrameParams& p, bool bad, int16_t* exc, int16_t* lpc);
   void comfortNoise(int type, const FrameParams& p, int16_t* exc, int16_t* lpc);
-  void randomExcitation(int16_t gain, int16_t* exc);
   void interpolate(const int16_t* cur, const int16_t* prev, int16_t* lpc);
   void postFilter(int16_t* x, const int16_t* lpc);
 
@@ -102,6 +107,10 @@ class Encoder {
   void updateRinging(int16_t* exc, const int16_t* lpc, const int16_t* per);
   void updateTaming(int16_t olp, int16_t lagIndex, int16_t gainIndex);
   void acelp(SubframeParams& s, int16_t olp, const int16_t* h, int16_t* target, int16_t* fixed);
+  // Annex A
+  bool voiceActivity(const int16_t* frame);
+  void keepCorrelations(const int16_t* acf, const int16_t* exps);
+  int silenceFrame(FrameParams& line, int16_t* exc, int16_t* qlpc);
 
   bool highPass_, dtx_;
   int rate_ = kActive63;
@@ -117,6 +126,19 @@ class Encoder {
   int16_t ringMem_[2 * kOrder] = {};
   int32_t tamingErr_[5];
   int16_t acelpBudget_ = 0;
+  // Annex A: voice activity detector
+  int16_t hangover_ = 3, voiced_ = 0, adapt_ = 0;
+  int32_t frameEnergy_ = 0x400, noiseLevel_ = 0x400;
+  int16_t lags_[4] = {1, 1, kSub, kSub};
+  int16_t noiseLpc_[kOrder] = {};
+  // Annex A: silence descriptor
+  int pastKind_ = 1;
+  int16_t cngSeed_ = 12345, curGain_ = 0, sidGain_ = 0, gainRef_ = 0, energyCount_ = 0;
+  int16_t acfHist_[4 * (kOrder + 1)] = {};
+  int16_t acfShift_[4] = {40, 40, 40, 40};
+  int16_t sidLpc_[kOrder] = {}, sidLsp_[kOrder] = {};
+  int16_t refCorr_[kOrder + 1] = {}, refShift_ = 0;
+  int16_t energy_[3] = {};
 };
 
 }  // namespace vokc::g723

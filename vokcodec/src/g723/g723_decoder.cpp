@@ -124,6 +124,84 @@ Word16 quantiseSidGain(const Word16* energy, const Word16* shift, int nq) {
   return above < below ? op::add(base, j) : op::add(base, j2);
 }
 
+// Annex A comfort-noise excitation: random pitch lags and gains through the
+// adaptive codebook, plus 11 random pulses per pair of subframes whose
+// common gain brings the block energy to the target.
+void comfortExcitation(int16_t gain, int rate, int16_t* prevExc, int16_t& seed, FrameParams& line, int16_t* exc,
+                       CallCheck& call) {
+  auto rnd = [&](Word16 range) { return op::mult(static_cast<Word16>(nextRandom(seed) & 0x7FFF), range); };
+  line.olp[0] = static_cast<Word16>(rnd(21) + 123);
+  line.olp[1] = static_cast<Word16>(rnd(19) + 123);
+  for (auto& s : line.sub) s.gainIndex = static_cast<Word16>(rnd(50) + 1);
+  const Word16 lagIdx[4] = {1, 0, 1, 3};
+  for (int i = 0; i < 4; ++i) line.sub[i].lagIndex = lagIdx[i];
+  Word16 offset[4], sign[22], where[22];
+  for (int b = 0; b < 2; ++b) {
+    Word16 bits = rnd(1 << 13);
+    offset[2 * b] = bits & 1;
+    bits = op::shr(bits, 1);
+    offset[2 * b + 1] = static_cast<Word16>(kSub + (bits & 1));
+    for (int i = 0; i < 11; ++i) {
+      sign[11 * b + i] = op::shl(op::sub(static_cast<Word16>(bits & 2), 1), 14);
+      bits = op::shr(bits, 1);
+    }
+  }
+  int np = 0;
+  for (int sf = 0; sf < 4; ++sf) {
+    Word16 free[kSub / 2];
+    for (int i = 0; i < kSub / 2; ++i) free[i] = static_cast<Word16>(i);
+    Word16 left = kSub / 2;
+    for (int i = 0; i < kPulseCount[sf]; ++i) {
+      const Word16 j = rnd(left);
+      where[np++] = static_cast<Word16>(2 * free[j] + offset[sf]);
+      --left;
+      free[j] = free[left];
+    }
+  }
+  for (int b = 0; b < 2; ++b) {
+    Word16* blk = exc + 2 * kSub * b;
+    for (int h = 0; h < 2; ++h)
+      call(voksDecodeAdaptiveVector_G723_16s(line.olp[b], lagIdx[2 * b + h], line.sub[2 * b + h].gainIndex,
+                                             prevExc + kSub * h, blk + kSub * h, kRateCode[rate]));
+    Word16 peak = 0;
+    for (int i = 0; i < 2 * kSub; ++i) peak = std::max(peak, op::abs_s(blk[i]));
+    Word16 sh = 0;
+    if (peak != 0) sh = std::max<Word16>(op::sub(4, op::norm_s(peak)), -2);
+    Word16 scaled[2 * kSub];
+    Word32 energy = 0;
+    for (int i = 0; i < 2 * kSub; ++i) {
+      scaled[i] = op::shr(blk[i], sh);
+      energy = op::L_mac(energy, scaled[i], scaled[i]);
+    }
+    Word32 acc = 0;
+    for (int i = 0; i < 11; ++i) acc = op::L_mac(acc, scaled[where[11 * b + i]], sign[11 * b + i]);
+    const Word16 cross = op::extract_h(op::L_shl(acc, 1));
+    // Solve for x: energy of (excitation + x pulses) = 120 gain^2.
+    const Word16 g60 = op::extract_l(op::L_shr(op::L_mult(gain, kSub), 6));
+    const Word32 target = op::L_shr(op::L_mult(g60, gain), static_cast<Word16>(op::add(op::shl(sh, 1), 4)));
+    const Word32 c = mul32x16(op::L_sub(energy, target), 2979);
+    const Word16 b0 = op::mult_r(cross, 2979);
+    const Word32 disc = op::L_negate(op::L_msu(c, b0, b0));
+    Word16 x;
+    if (disc <= 0) {
+      x = op::negate(b0);
+    } else {
+      const Word16 root = rootByTrials(disc);
+      x = op::sub(root, b0);
+      const Word16 other = op::add(b0, root);
+      if (op::abs_s(other) < op::abs_s(x)) x = op::negate(other);
+    }
+    Word16 amp = op::shl(x, op::add(sh, 1));
+    amp = std::min<Word16>(std::max<Word16>(amp, -10000), 10000);
+    for (int i = 0; i < 11; ++i) {
+      const int at = where[11 * b + i];
+      blk[at] = op::add(blk[at], op::mult(amp, sign[11 * b + i]));
+    }
+    std::memmove(prevExc, prevExc + 2 * kSub, sizeof(Word16) * (kHistory - 2 * kSub));
+    std::copy(blk, blk + 2 * kSub, prevExc + kHistory - 2 * kSub);
+  }
+}
+
 Word16 decodeSidGain(Word16 index) {
   Word16 seg = op::shr(index, 4);
   if (seg == 3) seg = 2;
@@ -214,85 +292,10 @@ void Decoder::comfortNoise(int kind, const FrameParams& p, int16_t* exc, int16_t
   }
   curGain_ = pastKind_ == 1 ? sidGain_
                             : op::extract_h(op::L_add(op::L_mult(curGain_, 0x7000), op::L_mult(sidGain_, 0x1000)));
-  randomExcitation(curGain_, exc);
+  FrameParams random;
+  comfortExcitation(curGain_, rate_, prevExc_, cngSeed_, random, exc, call_);
   interpolate(sidLsp_, prevLsp_, lpc);
   std::copy(sidLsp_, sidLsp_ + kOrder, prevLsp_);
-}
-
-// Annex A comfort-noise excitation: random pitch lags and gains through the
-// adaptive codebook, plus 11 random pulses per pair of subframes whose
-// common gain brings the block energy to the target.
-void Decoder::randomExcitation(int16_t gain, int16_t* exc) {
-  auto rnd = [&](Word16 range) { return op::mult(static_cast<Word16>(nextRandom(cngSeed_) & 0x7FFF), range); };
-  const Word16 olp[2] = {static_cast<Word16>(rnd(21) + 123), static_cast<Word16>(rnd(19) + 123)};
-  Word16 gainIdx[4];
-  for (auto& g : gainIdx) g = static_cast<Word16>(rnd(50) + 1);
-  const Word16 lagIdx[4] = {1, 0, 1, 3};
-  Word16 offset[4], sign[22], where[22];
-  for (int b = 0; b < 2; ++b) {
-    Word16 bits = rnd(1 << 13);
-    offset[2 * b] = bits & 1;
-    bits = op::shr(bits, 1);
-    offset[2 * b + 1] = static_cast<Word16>(kSub + (bits & 1));
-    for (int i = 0; i < 11; ++i) {
-      sign[11 * b + i] = op::shl(op::sub(static_cast<Word16>(bits & 2), 1), 14);
-      bits = op::shr(bits, 1);
-    }
-  }
-  int np = 0;
-  for (int sf = 0; sf < 4; ++sf) {
-    Word16 free[kSub / 2];
-    for (int i = 0; i < kSub / 2; ++i) free[i] = static_cast<Word16>(i);
-    Word16 left = kSub / 2;
-    for (int i = 0; i < kPulseCount[sf]; ++i) {
-      const Word16 j = rnd(left);
-      where[np++] = static_cast<Word16>(2 * free[j] + offset[sf]);
-      --left;
-      free[j] = free[left];
-    }
-  }
-  for (int b = 0; b < 2; ++b) {
-    Word16* blk = exc + 2 * kSub * b;
-    for (int h = 0; h < 2; ++h)
-      call_(voksDecodeAdaptiveVector_G723_16s(olp[b], lagIdx[2 * b + h], gainIdx[2 * b + h], prevExc_ + kSub * h,
-                                              blk + kSub * h, kRateCode[rate_]));
-    Word16 peak = 0;
-    for (int i = 0; i < 2 * kSub; ++i) peak = std::max(peak, op::abs_s(blk[i]));
-    Word16 sh = 0;
-    if (peak != 0) sh = std::max<Word16>(op::sub(4, op::norm_s(peak)), -2);
-    Word16 scaled[2 * kSub];
-    Word32 energy = 0;
-    for (int i = 0; i < 2 * kSub; ++i) {
-      scaled[i] = op::shr(blk[i], sh);
-      energy = op::L_mac(energy, scaled[i], scaled[i]);
-    }
-    Word32 acc = 0;
-    for (int i = 0; i < 11; ++i) acc = op::L_mac(acc, scaled[where[11 * b + i]], sign[11 * b + i]);
-    const Word16 cross = op::extract_h(op::L_shl(acc, 1));
-    // Solve for x: energy of (excitation + x pulses) = 120 gain^2.
-    const Word16 g60 = op::extract_l(op::L_shr(op::L_mult(gain, kSub), 6));
-    const Word32 target = op::L_shr(op::L_mult(g60, gain), static_cast<Word16>(op::add(op::shl(sh, 1), 4)));
-    const Word32 c = mul32x16(op::L_sub(energy, target), 2979);
-    const Word16 b0 = op::mult_r(cross, 2979);
-    const Word32 disc = op::L_negate(op::L_msu(c, b0, b0));
-    Word16 x;
-    if (disc <= 0) {
-      x = op::negate(b0);
-    } else {
-      const Word16 root = rootByTrials(disc);
-      x = op::sub(root, b0);
-      const Word16 other = op::add(b0, root);
-      if (op::abs_s(other) < op::abs_s(x)) x = op::negate(other);
-    }
-    Word16 amp = op::shl(x, op::add(sh, 1));
-    amp = std::min<Word16>(std::max<Word16>(amp, -10000), 10000);
-    for (int i = 0; i < 11; ++i) {
-      const int at = where[11 * b + i];
-      blk[at] = op::add(blk[at], op::mult(amp, sign[11 * b + i]));
-    }
-    std::memmove(prevExc_, prevExc_ + 2 * kSub, sizeof(Word16) * (kHistory - 2 * kSub));
-    std::copy(blk, blk + 2 * kSub, prevExc_ + kHistory - 2 * kSub);
-  }
 }
 
 // Formant post-filter: pole-zero filter with the post-filter weights, tilt

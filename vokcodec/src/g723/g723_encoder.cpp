@@ -138,8 +138,11 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
   sineDet_ = static_cast<Word16>(sineDet_ & 0x7FFF);
   if (__builtin_popcount(static_cast<unsigned>(sineDet_)) >= 14) sineDet_ = static_cast<Word16>(sineDet_ | 0x8000);
 
+  if (dtx_) keepCorrelations(acf, acfExp);
+
   Vok16s lsp[kOrder];
   call_(voksLPCToLSF_G723_16s(unq + 3 * kOrder, prevLsp_, lsp));
+  const bool active = !dtx_ || voiceActivity(x);
   Vok32s lspIndex;
   call_(voksLSFQuant_G723_16s32s(lsp, prevLsp_, &lspIndex));
   line.lsp = lspIndex;
@@ -162,6 +165,22 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
   std::copy(x, x + kFrame, w + kHistory);
   scaleBlock(w, kHistory + kFrame);
   for (int h = 0; h < 2; ++h) call_(voksOpenLoopPitchSearch_G723_16s(w + kHistory + 2 * kSub * h, &line.olp[h]));
+  lags_[2] = line.olp[0];
+  lags_[3] = line.olp[1];
+  if (!active) {
+    // Silence: SID or nothing; the comfort-noise excitation still runs
+    // through the coder's memories.
+    std::copy(x + kFrame - kHistory, x + kFrame, prevWgt_);
+    Vok16s qlpc[4 * kOrder];
+    const int kind = silenceFrame(line, x, qlpc);
+    line.type = kind == 2 ? kSid : kUntransmitted;
+    for (int i = 0; i < 4; ++i) {
+      updateTaming(line.olp[i >> 1], line.sub[i].lagIndex, line.sub[i].gainIndex);
+      updateRinging(x + kSub * i, qlpc + kOrder * i, per + 2 * kOrder * i);
+    }
+    size = packFrame(line, out);
+    return !call_.failed;
+  }
   Vok16s harmLag[4], harmGain[4];
   for (int i = 0; i < 4; ++i)
     call_(voksHarmonicSearch_G723_16s(line.olp[i >> 1], w + kHistory + kSub * i, &harmLag[i], &harmGain[i]));
@@ -237,6 +256,8 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
     updateTaming(olp, s.lagIndex, s.gainIndex);
     updateRinging(t, lpc, pw);
   }
+  pastKind_ = 1;
+  cngSeed_ = 12345;
   size = packFrame(line, out);
   return !call_.failed;
 }
