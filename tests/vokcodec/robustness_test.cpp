@@ -48,7 +48,10 @@ TEST(Robustness, RandomPayloadsAreRejected) {
         std::vector<int16_t> pcm;
         std::string err;
         const bool ok = c.decode(junk, o, pcm, err);
-        if (fmt[0] == 'i') {
+        // G.723.1's ITU layout is its packed frames: any bytes are frames
+        // (invalid fields are concealed as erasures), so only a cut last
+        // frame is an error there.
+        if (fmt[0] == 'i' && c.name.rfind("g723", 0) != 0) {
           EXPECT_FALSE(ok) << c.name << " accepted junk";
         }
         EXPECT_TRUE(ok ? !pcm.empty() : !err.empty()) << c.name << " " << fmt;

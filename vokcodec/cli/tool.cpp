@@ -133,6 +133,11 @@ double estimateSeconds(const Codec& c, const Options& o, std::size_t bytes) {
   return double(bytes) / double(bits.size());
 }
 
+// A bitstream file named .gsm holds 33-byte GSM full-rate frames.
+bool gsmFile(const ToolArgs& a, const std::string& path) {
+  return !a.formatGiven && path.size() > 4 && path.compare(path.size() - 4, 4, ".gsm") == 0;
+}
+
 int encode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
   const Codec& c = findCodec(reg, a.codec);
   refuseOverwritingInput(a.files[0], a.files[1]);
@@ -142,6 +147,7 @@ int encode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
   {
     ProgressBar bar(io, isLong(pcm.size(), c.sampleRate));
     Options o = a.options;
+    if (gsmFile(a, a.files[1])) o.format = "gsm";
     o.progress = bar.part(0, 1);
     std::string err;
     if (!c.encode(pcm, o, bits, err)) fail(c.name + ": " + err);
@@ -165,6 +171,7 @@ int decode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
     bool show = io.terminal && estimateSeconds(c, a.options, bits.size()) > kLongInputSeconds;
     ProgressBar bar(io, show);
     Options o = a.options;
+    if (gsmFile(a, in)) o.format = "gsm";
     o.progress = bar.part(0, 1);
     if (!c.decode(bits, o, pcm, err)) fail(in + ": " + err);
   }

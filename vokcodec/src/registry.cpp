@@ -16,6 +16,8 @@ const Registry& registry() {
     addG729FloatCodecs(reg);
     addG726Codecs(reg);
     addG722Codecs(reg);
+    addG723Codecs(reg);
+    addGsmfrCodecs(reg);
     return reg;
   }();
   return r;

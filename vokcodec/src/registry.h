@@ -234,6 +234,8 @@ void addG729ICodecs(Registry& r);
 void addG729FloatCodecs(Registry& r);
 void addG726Codecs(Registry& r);
 void addG722Codecs(Registry& r);
+void addG723Codecs(Registry& r);
+void addGsmfrCodecs(Registry& r);
 
 // All codecs and checks.
 const Registry& registry();

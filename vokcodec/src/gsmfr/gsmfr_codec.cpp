@@ -273,7 +273,7 @@ bool Encoder::encode(const int16_t* pcm, int16_t* params) {
     const int up = 6 - exp;
     int16_t* codes = p + 4;
     for (int i = 0; i < 13; ++i) {
-      const Word16 v = static_cast<Word16>(xm[i] << up);
+      const Word16 v = static_cast<Word16>(xm[i] * (1 << up));
       codes[i] = static_cast<int16_t>((static_cast<Word16>((Word32{v} * kApcmInvMantissa[mant]) >> 15) >> 12) + 4);
     }
     p[0] = lag;
