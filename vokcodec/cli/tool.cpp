@@ -147,7 +147,7 @@ int encode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
   {
     ProgressBar bar(io, isLong(pcm.size(), c.sampleRate));
     Options o = a.options;
-    if (gsmFile(a, a.files[1])) o.format = "gsm";
+    if (gsmFile(a, a.files[1])) o.format = "rtp";
     o.progress = bar.part(0, 1);
     std::string err;
     if (!c.encode(pcm, o, bits, err)) fail(c.name + ": " + err);
@@ -171,7 +171,7 @@ int decode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
     bool show = io.terminal && estimateSeconds(c, a.options, bits.size()) > kLongInputSeconds;
     ProgressBar bar(io, show);
     Options o = a.options;
-    if (gsmFile(a, in)) o.format = "gsm";
+    if (gsmFile(a, in)) o.format = "rtp";
     o.progress = bar.part(0, 1);
     if (!c.decode(bits, o, pcm, err)) fail(in + ": " + err);
   }

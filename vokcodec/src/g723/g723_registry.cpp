@@ -2,6 +2,7 @@
 // layout (24 / 20 / 4 / 1 bytes; an RTP payload carries the same bytes) and
 // the 21 conformance runs of the ITU test sequences.
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,48 +14,124 @@ namespace {
 
 using g723::kFrame;
 
-bool knownFormat(const Options& o, std::string& err) {
-  if (o.format == "itu" || o.format == "rtp") return true;
-  err = "unknown bitstream format '" + o.format + "' (itu and rtp: the packed 24/20/4/1-byte frames)";
-  return false;
-}
+// The coder objects live in the framework's state memory (plain members,
+// built in place by init).
+g723::Encoder* encoderOf(void* s) { return static_cast<g723::Encoder*>(s); }
+g723::Decoder* decoderOf(void* s) { return static_cast<g723::Decoder*>(s); }
 
-// Mode bit 0 turns the encoder's high-pass filter off (encoding) or the
-// post-filters off (decoding).  Rate file: one byte per frame, 0 = 6.3,
-// 1 = 5.3 kbit/s (encoding); when decoding, the same option names an erasure
-// file of one 16-bit word per frame (non-zero = lost).
-bool encodeG723(int rate, const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& bits,
-                std::string& err) {
-  if (!knownFormat(o, err)) return false;
-  std::vector<uint8_t> rates;
-  if (!o.rateFile.empty() && !readFileBytes(o.rateFile, rates)) {
-    err = "cannot read rate file " + o.rateFile;
-    return false;
-  }
-  g723::Encoder enc(!(o.mode & 1), o.dtx);
-  uint8_t frame[24];
-  const std::size_t frames = pcm.size() / kFrame;
-  for (std::size_t f = 0; f < frames; ++f) {
+bool flag(const Settings& s, const char* key, bool fallback) { return s.get(key, fallback ? "1" : "0") != "0"; }
+
+void setFrames(Codec& c, int rate) {
+  c.frameSamples = kFrame;
+  c.maxPayload = 24;
+  c.bitRate = rate ? 5300 : 6300;
+  c.fixedPayload = false;
+  c.options = {{"bitrate", "6.3|5.3", kEncoderOption | kRunningOption},
+               {"dtx", "0|1", kEncoderOption},
+               {"highpass", "0|1", kEncoderOption},
+               {"postfilter", "0|1", kDecoderOption}};
+  c.rateFileValues = {"6.3", "5.3"};
+  c.encoderSize = static_cast<int>(sizeof(g723::Encoder) + sizeof(int));
+  c.decoderSize = static_cast<int>(sizeof(g723::Decoder));
+  auto rateOf = [](const Settings& s, int fallback, int& out) {
+    const std::string v = s.get("bitrate", fallback ? "5.3" : "6.3");
+    if (v != "6.3" && v != "5.3") return "bitrate " + v + " is not 6.3 or 5.3";
+    out = v == "5.3" ? g723::kActive53 : g723::kActive63;
+    return std::string();
+  };
+  // The current rate sits after the coder object.
+  auto rateSlot = [](void* s) { return reinterpret_cast<int*>(static_cast<unsigned char*>(s) + sizeof(g723::Encoder)); };
+  c.initEncoder = [rate, rateOf, rateSlot](void* s, const Settings& set) -> std::string {
+    int r = 0;
+    const std::string err = rateOf(set, rate, r);
+    if (!err.empty()) return err;
+    new (s) g723::Encoder(flag(set, "highpass", true), flag(set, "dtx", false));
+    *rateSlot(s) = r;
+    return "";
+  };
+  c.setEncoder = [rate, rateOf, rateSlot](void* s, const Settings& set) -> std::string {
+    int r = 0;
+    const std::string err = rateOf(set, rate, r);
+    if (err.empty()) *rateSlot(s) = r;
+    return err;
+  };
+  c.initDecoder = [](void* s, const Settings& set) -> std::string {
+    new (s) g723::Decoder(flag(set, "postfilter", true));
+    return "";
+  };
+  c.encodeFrame = [rateSlot](void* s, const int16_t* pcm, uint8_t* payload, int* bytes) -> VokResult {
     std::size_t n = 0;
-    const int r = f < rates.size() ? (rates[f] ? g723::kActive53 : g723::kActive63) : rate;
-    if (!enc.encode(&pcm[f * kFrame], r, frame, n)) {
-      err = "library call failed in frame " + std::to_string(f);
+    const bool ok = encoderOf(s)->encode(pcm, *rateSlot(s), payload, n);
+    *bytes = static_cast<int>(n);
+    return ok ? vokOk : vokErrInternal;
+  };
+  c.decodeFrame = [](void* s, const uint8_t* payload, int bytes, bool lost, int16_t* pcm, int* samples) -> VokResult {
+    static const uint8_t kNoFrame = g723::kUntransmitted;
+    if (!lost && payload && bytes == 0) payload = &kNoFrame, bytes = 1;  // untransmitted (DTX) frame
+    if (!lost && (!payload || bytes < 1 || static_cast<std::size_t>(bytes) != g723::packedSize(payload[0])))
+      return vokErrSize;
+    *samples = kFrame;
+    return decoderOf(s)->decode(lost ? nullptr : payload, lost, pcm) ? vokOk : vokErrInternal;
+  };
+  // ITU layout: the packed frames one after the other (their first byte
+  // tells their size).
+  c.itu.write = [](const uint8_t* payload, int bytes, std::vector<uint8_t>& out) {
+    if (bytes == 0) {
+      out.push_back(g723::kUntransmitted);
+      return;
+    }
+    out.insert(out.end(), payload, payload + bytes);
+  };
+  c.itu.read = [](const ByteInput& in, std::size_t frame, ReceivedFrame& out, std::string& err) {
+    uint8_t first = 0;
+    if (in(&first, 1) == 0) return false;
+    const std::size_t n = g723::packedSize(first);
+    out.payload.assign(n, 0);
+    out.payload[0] = first;
+    if (n > 1 && in(out.payload.data() + 1, n - 1) != n - 1) {
+      err = "truncated bitstream at frame " + std::to_string(frame);
       return false;
     }
-    bits.insert(bits.end(), frame, frame + n);
-    if (o.progress && f % 64 == 0) o.progress(double(f) / frames);
+    out.samples = kFrame;
+    return true;
+  };
+}
+
+// Whole-stream runs of the conformance checks: the G.723.1 rate files hold
+// one byte per frame and the erasure files one word per frame.
+bool encodeG723(const Codec& c, const std::vector<int16_t>& pcm, bool hp, bool dtx, const std::vector<uint8_t>& rates,
+                std::vector<uint8_t>& bits, std::string& err) {
+  Settings set;
+  set.set("highpass", hp ? "1" : "0");
+  set.set("dtx", dtx ? "1" : "0");
+  FrameCoder coder;
+  err = coder.open(c, true, set);
+  if (!err.empty()) return false;
+  uint8_t frame[25];
+  for (std::size_t f = 0; (f + 1) * kFrame <= pcm.size(); ++f) {
+    if (f < rates.size()) {
+      Settings r;
+      r.set("bitrate", rates[f] ? "5.3" : "6.3");
+      err = c.setEncoder(coder.state(), r);
+      if (!err.empty()) return false;
+    }
+    int n = 0;
+    if (c.encodeFrame(coder.state(), &pcm[f * kFrame], frame, &n) != vokOk) {
+      err = "encoder failed at frame " + std::to_string(f);
+      return false;
+    }
+    c.itu.write(frame, n, bits);
   }
   return true;
 }
 
-bool decodeG723(const std::vector<uint8_t>& bits, const Options& o, std::vector<int16_t>& pcm, std::string& err) {
-  if (!knownFormat(o, err)) return false;
-  std::vector<int16_t> lost;
-  if (!o.rateFile.empty() && !readFileWords(o.rateFile, lost)) {
-    err = "cannot read erasure file " + o.rateFile;
-    return false;
-  }
-  g723::Decoder dec(!(o.mode & 1));
+bool decodeG723(const Codec& c, const std::vector<uint8_t>& bits, bool post, const std::vector<int16_t>& lost,
+                std::vector<int16_t>& pcm, std::string& err) {
+  Settings set;
+  set.set("postfilter", post ? "1" : "0");
+  FrameCoder coder;
+  err = coder.open(c, false, set);
+  if (!err.empty()) return false;
   int16_t out[kFrame];
   std::size_t at = 0, f = 0;
   while (at < bits.size()) {
@@ -63,31 +140,30 @@ bool decodeG723(const std::vector<uint8_t>& bits, const Options& o, std::vector<
       err = "cut frame at byte " + std::to_string(at);
       return false;
     }
-    if (!dec.decode(&bits[at], f < lost.size() && lost[f] != 0, out)) {
-      err = "library call failed in frame " + std::to_string(f);
+    const bool gone = f < lost.size() && lost[f] != 0;
+    int samples = 0;
+    if (c.decodeFrame(coder.state(), gone ? nullptr : &bits[at], static_cast<int>(n), gone, out, &samples) != vokOk) {
+      err = "decoder failed at frame " + std::to_string(f);
       return false;
     }
     pcm.insert(pcm.end(), out, out + kFrame);
     at += n;
     ++f;
-    if (o.progress && f % 64 == 0) o.progress(double(at) / bits.size());
   }
   return true;
 }
 
-std::string encoderRun(const std::string& root, const std::string& in, int rate, const std::string& rateFile, bool hp,
-                       bool dtx, const std::string& want) {
+std::string encoderRun(const Codec& c, const std::string& root, const std::string& in, const std::string& rateFile,
+                       bool hp, bool dtx, const std::string& want) {
   const std::string d = root + "/g723/";
   std::vector<int16_t> pcm;
   std::vector<uint8_t> ref, got;
   if (!readFileWords(d + in, pcm)) return "missing " + in;
   if (!readFileBytes(d + want, ref)) return "missing " + want;
-  Options o;
-  o.mode = hp ? 0 : 1;
-  o.dtx = dtx;
-  if (!rateFile.empty()) o.rateFile = d + rateFile;
+  std::vector<uint8_t> rates;
+  if (!rateFile.empty() && !readFileBytes(d + rateFile, rates)) return "missing " + rateFile;
   std::string err;
-  if (!encodeG723(rate, pcm, o, got, err)) return err;
+  if (!encodeG723(c, pcm, hp, dtx, rates, got, err)) return err;
   std::size_t at = 0, f = 0;
   while (at < got.size() && at < ref.size()) {
     const std::size_t n = g723::packedSize(got[at]);
@@ -98,18 +174,17 @@ std::string encoderRun(const std::string& root, const std::string& in, int rate,
   return got.size() == ref.size() ? "" : "stream length differs";
 }
 
-std::string decoderRun(const std::string& root, const std::string& in, const std::string& crc, bool post,
+std::string decoderRun(const Codec& c, const std::string& root, const std::string& in, const std::string& crc, bool post,
                        const std::string& want) {
   const std::string d = root + "/g723/";
   std::vector<uint8_t> bits;
   std::vector<int16_t> ref, got;
   if (!readFileBytes(d + in, bits)) return "missing " + in;
   if (!readFileWords(d + want, ref)) return "missing " + want;
-  Options o;
-  o.mode = post ? 0 : 1;
-  if (!crc.empty()) o.rateFile = d + crc;
+  std::vector<int16_t> lost;
+  if (!crc.empty() && !readFileWords(d + crc, lost)) return "missing " + crc;
   std::string err;
-  if (!decodeG723(bits, o, got, err)) return err;
+  if (!decodeG723(c, bits, post, lost, got, err)) return err;
   return firstDifference(got, ref, kFrame, "frame");
 }
 
@@ -121,11 +196,9 @@ void addG723Codecs(Registry& r) {
     Codec c;
     c.name = names[rate];
     c.about = std::string("ITU-T G.723.1 at ") + (rate ? "5.3" : "6.3") +
-              " kbit/s (--dtx: Annex A; --rate-file: per-frame rate bytes 0/1, or an erasure file when decoding; "
-              "--mode 1: high-pass / post-filter off)";
-    c.encode = [rate](const std::vector<int16_t>& pcm, const Options& o, std::vector<uint8_t>& bits,
-                      std::string& err) { return encodeG723(rate, pcm, o, bits, err); };
-    c.decode = decodeG723;
+              " kbit/s (dtx: Annex A; bitrate per frame; highpass=0, postfilter=0 switch those filters off; "
+              "itu layout: the packed 24/20/4/1-byte frames)";
+    setFrames(c, rate);
     r.codecs.push_back(c);
   }
   struct Enc { const char* in; int rate; const char* rates; bool hp, dtx; const char* want; };
@@ -136,9 +209,10 @@ void addG723Codecs(Registry& r) {
       {"TAMEC63H.TIN", 0, "", true, false, "TAMEC63H.RCO"}, {"DTX63.TIN", 0, "", true, true, "DTX63.RCO"},
       {"DTX53MIX.TIN", 1, "", true, true, "DTX53.RCO"},     {"DTX53MIX.TIN", 0, "DTXMIX.RAT", true, true, "DTXMIX.RCO"},
   };
+  const Codec both[2] = {r.codecs[r.codecs.size() - 2], r.codecs.back()};
   for (const Enc& e : enc)
-    r.checks.push_back({std::string("g723 encode ") + e.want, [e](const std::string& root) {
-                          return encoderRun(root, e.in, e.rate, e.rates, e.hp, e.dtx, e.want);
+    r.checks.push_back({std::string("g723 encode ") + e.want, [e, both](const std::string& root) {
+                          return encoderRun(both[e.rate], root, e.in, e.rates, e.hp, e.dtx, e.want);
                         }});
   struct Dec { const char *in, *crc; bool post; const char* want; };
   static const Dec dec[] = {
@@ -150,8 +224,8 @@ void addG723Codecs(Registry& r) {
       {"DTX63E.TCO", "DTX63E.CRC", true, "DTX63E.ROU"},
   };
   for (const Dec& d : dec)
-    r.checks.push_back({std::string("g723 decode ") + d.want, [d](const std::string& root) {
-                          return decoderRun(root, d.in, d.crc, d.post, d.want);
+    r.checks.push_back({std::string("g723 decode ") + d.want, [d, both](const std::string& root) {
+                          return decoderRun(both[0], root, d.in, d.crc, d.post, d.want);
                         }});
 }
 
