@@ -10,6 +10,8 @@
  * Init writes a tag into the object that every later call checks: an object
  * not formatted by that coder's Init (never initialised, overwritten,
  * another coder's) is refused with vokErrContextMatch.
+ * vokErrInternal reports a failed library call inside a coder (a fault of
+ * vokcodec, not of the input); the object must then be initialised again.
  */
 #ifndef VOKCODEC_H
 #define VOKCODEC_H

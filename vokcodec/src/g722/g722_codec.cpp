@@ -8,6 +8,7 @@
 #include "registry.h"
 #include "state_tag.h"
 #include "vokcodec.h"
+#include "checked_call.h"
 
 namespace {
 
@@ -29,13 +30,14 @@ Coder* coderOf(void* mem) {
 
 VokResult initCoder(void* mem, int mode, bool encoder) {
   int need = 0;
-  voksSBADPCMEncodeStateSize_G722_16s(&need);
+  VOKC_CALL(voksSBADPCMEncodeStateSize_G722_16s, &need);
   if (need > kBandStateBytes) return vokErrInternal;
   Coder* c = coderOf(mem);
   std::memset(c, 0, sizeof *c);
   c->tag = encoder ? vokc::kTagG722Encoder : vokc::kTagG722Decoder;
   c->mode = mode;
-  return encoder ? voksSBADPCMEncodeInit_G722_16s(c->bands) : voksSBADPCMDecodeInit_G722_16s(c->bands);
+  return encoder ? VOKC_CALL(voksSBADPCMEncodeInit_G722_16s, c->bands)
+                 : VOKC_CALL(voksSBADPCMDecodeInit_G722_16s, c->bands);
 }
 
 }  // namespace
@@ -48,12 +50,16 @@ VokResult vokcG722EncoderGetSize(int* size) {
   return vokOk;
 }
 
-VokResult vokcG722EncoderInit(void* state) {
+static VokResult g722EncoderInit(void* state) {
   if (!state) return vokErrNullPtr;
   return initCoder(state, 1, true);
 }
 
-VokResult vokcG722Encode(void* state, const Vok16s* pcm, int len, Vok8u* words) {
+VokResult vokcG722EncoderInit(void* state) {
+  return vokc::guarded([&] { return g722EncoderInit(state); });
+}
+
+static VokResult g722Encode(void* state, const Vok16s* pcm, int len, Vok8u* words) {
   if (!state || !pcm || !words) return vokErrNullPtr;
   if (len < 0 || (len & 1)) return vokErrSize;
   Coder* c = coderOf(state);
@@ -61,22 +67,30 @@ VokResult vokcG722Encode(void* state, const Vok16s* pcm, int len, Vok8u* words) 
   Vok16s bands[kChunk], codes[kChunk];
   for (int at = 0; at < len; at += kChunk) {
     int n = std::min(kChunk, len - at);
-    voksQMFEncode_G722_16s(pcm + at, bands, n, c->qmf);
-    voksSBADPCMEncode_G722_16s(bands, codes, n, c->bands);
+    VOKC_CALL(voksQMFEncode_G722_16s, pcm + at, bands, n, c->qmf);
+    VOKC_CALL(voksSBADPCMEncode_G722_16s, bands, codes, n, c->bands);
     for (int i = 0; i < n; i += 2) words[(at + i) / 2] = static_cast<Vok8u>(codes[i + 1] << 6 | codes[i]);
   }
   return vokOk;
 }
 
+VokResult vokcG722Encode(void* state, const Vok16s* pcm, int len, Vok8u* words) {
+  return vokc::guarded([&] { return g722Encode(state, pcm, len, words); });
+}
+
 VokResult vokcG722DecoderGetSize(int* size) { return vokcG722EncoderGetSize(size); }
 
-VokResult vokcG722DecoderInit(void* state, int mode) {
+static VokResult g722DecoderInit(void* state, int mode) {
   if (!state) return vokErrNullPtr;
   if (mode < 1 || mode > 3) return vokErrRange;
   return initCoder(state, mode, false);
 }
 
-VokResult vokcG722Decode(void* state, const Vok8u* words, int count, Vok16s* pcm) {
+VokResult vokcG722DecoderInit(void* state, int mode) {
+  return vokc::guarded([&] { return g722DecoderInit(state, mode); });
+}
+
+static VokResult g722Decode(void* state, const Vok8u* words, int count, Vok16s* pcm) {
   if (!state || !words || !pcm) return vokErrNullPtr;
   if (count < 0) return vokErrSize;
   Coder* c = coderOf(state);
@@ -88,10 +102,14 @@ VokResult vokcG722Decode(void* state, const Vok8u* words, int count, Vok16s* pcm
       codes[2 * i] = static_cast<Vok16s>(words[at + i] & 0x3F);
       codes[2 * i + 1] = static_cast<Vok16s>(words[at + i] >> 6);
     }
-    voksSBADPCMDecode_G722_16s(codes, bands, 2 * n, static_cast<Vok16s>(c->mode), c->bands);
-    voksQMFDecode_G722_16s(bands, pcm + 2 * at, 2 * n, c->qmf);
+    VOKC_CALL(voksSBADPCMDecode_G722_16s, codes, bands, 2 * n, static_cast<Vok16s>(c->mode), c->bands);
+    VOKC_CALL(voksQMFDecode_G722_16s, bands, pcm + 2 * at, 2 * n, c->qmf);
   }
   return vokOk;
+}
+
+VokResult vokcG722Decode(void* state, const Vok8u* words, int count, Vok16s* pcm) {
+  return vokc::guarded([&] { return g722Decode(state, words, count, pcm); });
 }
 
 }  // extern "C"
@@ -200,18 +218,18 @@ std::vector<int16_t> widen(const std::vector<uint8_t>& b) { return std::vector<i
 // word, bit 0 a reset flag (output word 1).
 std::string appendixEncode(const std::vector<int16_t>& in, const std::vector<int16_t>& want) {
   int size = 0;
-  voksSBADPCMEncodeStateSize_G722_16s(&size);
+  VOKC_CALL(voksSBADPCMEncodeStateSize_G722_16s, &size);
   std::vector<unsigned char> mem(static_cast<std::size_t>(size));
-  voksSBADPCMEncodeInit_G722_16s(mem.data());
+  VOKC_CALL(voksSBADPCMEncodeInit_G722_16s, mem.data());
   std::vector<int16_t> got(in.size());
   for (std::size_t i = 0; i < in.size(); ++i) {
     if (in[i] & 1) {
-      voksSBADPCMEncodeInit_G722_16s(mem.data());
+      VOKC_CALL(voksSBADPCMEncodeInit_G722_16s, mem.data());
       got[i] = 1;
       continue;
     }
     Vok16s x = static_cast<Vok16s>(in[i] >> 1), pair[2] = {x, x}, code[2];
-    voksSBADPCMEncode_G722_16s(pair, code, 2, mem.data());
+    VOKC_CALL(voksSBADPCMEncode_G722_16s, pair, code, 2, mem.data());
     got[i] = static_cast<int16_t>(code[1] << 14 | code[0] << 8);
   }
   return firstDifference(got, want);
@@ -220,19 +238,19 @@ std::string appendixEncode(const std::vector<int16_t>& in, const std::vector<int
 std::string appendixDecode(const std::vector<int16_t>& cod, int mode, const std::vector<int16_t>& low,
                            const std::vector<int16_t>& high) {
   int size = 0;
-  voksSBADPCMDecodeStateSize_G722_16s(&size);
+  VOKC_CALL(voksSBADPCMDecodeStateSize_G722_16s, &size);
   std::vector<unsigned char> mem(static_cast<std::size_t>(size));
-  voksSBADPCMDecodeInit_G722_16s(mem.data());
+  VOKC_CALL(voksSBADPCMDecodeInit_G722_16s, mem.data());
   std::vector<int16_t> gl(cod.size()), gh(cod.size());
   for (std::size_t i = 0; i < cod.size(); ++i) {
     if (cod[i] & 1) {
-      voksSBADPCMDecodeInit_G722_16s(mem.data());
+      VOKC_CALL(voksSBADPCMDecodeInit_G722_16s, mem.data());
       gl[i] = gh[i] = 1;
       continue;
     }
     uint16_t w = static_cast<uint16_t>(cod[i]);
     Vok16s code[2] = {static_cast<Vok16s>((w >> 8) & 0x3F), static_cast<Vok16s>(w >> 14)}, out[2];
-    voksSBADPCMDecode_G722_16s(code, out, 2, static_cast<Vok16s>(mode), mem.data());
+    VOKC_CALL(voksSBADPCMDecode_G722_16s, code, out, 2, static_cast<Vok16s>(mode), mem.data());
     gl[i] = static_cast<int16_t>(out[0] * 2);
     gh[i] = static_cast<int16_t>(out[1] * 2);
   }

@@ -9,6 +9,7 @@
 #include "registry.h"
 #include "state_tag.h"
 #include "vokcodec.h"
+#include "checked_call.h"
 
 namespace {
 
@@ -59,23 +60,31 @@ int g711ToLinear14(int c, bool alaw) {
 
 extern "C" {
 
-VokResult vokcG726EncoderGetSize(int* size) {
+static VokResult g726EncoderGetSize(int* size) {
   if (!size) return vokErrNullPtr;
   int n = 0;
-  voksEncodeGetStateSize_G726_16s8u(&n);
+  VOKC_CALL(voksEncodeGetStateSize_G726_16s8u, &n);
   *size = kHeader + n;
   return vokOk;
 }
 
-VokResult vokcG726EncoderInit(void* state, int kbps, int law) {
+VokResult vokcG726EncoderGetSize(int* size) {
+  return vokc::guarded([&] { return g726EncoderGetSize(size); });
+}
+
+static VokResult g726EncoderInit(void* state, int kbps, int law) {
   if (!state) return vokErrNullPtr;
   const int bits = bitsOf(kbps);
   if (!bits || law < vokcG726Linear || law > vokcG726ALaw) return vokErrRange;
   *header(state) = {vokc::kTagG726Encoder, law, bits};
-  return voksEncodeInit_G726_16s8u(coder(state), rateCodeOf(bits));
+  return VOKC_CALL(voksEncodeInit_G726_16s8u, coder(state), rateCodeOf(bits));
 }
 
-VokResult vokcG726Encode(void* state, const Vok16s* pcm, int len, Vok8u* codes) {
+VokResult vokcG726EncoderInit(void* state, int kbps, int law) {
+  return vokc::guarded([&] { return g726EncoderInit(state, kbps, law); });
+}
+
+static VokResult g726Encode(void* state, const Vok16s* pcm, int len, Vok8u* codes) {
   if (!state || !pcm || !codes) return vokErrNullPtr;
   if (len < 0) return vokErrSize;
   if (header(state)->tag != vokc::kTagG726Encoder) return vokErrContextMatch;
@@ -86,39 +95,55 @@ VokResult vokcG726Encode(void* state, const Vok16s* pcm, int len, Vok8u* codes) 
     for (int i = 0; i < n; ++i)
       lin[i] = static_cast<Vok16s>(law == vokcG726Linear ? pcm[at + i] >> 2
                                                          : g711ToLinear14(pcm[at + i], law == vokcG726ALaw));
-    const VokResult r = voksEncode_G726_16s8u(coder(state), lin, codes + at, n);
+    const VokResult r = VOKC_CALL(voksEncode_G726_16s8u, coder(state), lin, codes + at, n);
     if (r != vokOk) return r;
   }
   return vokOk;
 }
 
-VokResult vokcG726DecoderGetSize(int* size) {
+VokResult vokcG726Encode(void* state, const Vok16s* pcm, int len, Vok8u* codes) {
+  return vokc::guarded([&] { return g726Encode(state, pcm, len, codes); });
+}
+
+static VokResult g726DecoderGetSize(int* size) {
   if (!size) return vokErrNullPtr;
   int n = 0;
-  voksDecodeGetStateSize_G726_8u16s(&n);
+  VOKC_CALL(voksDecodeGetStateSize_G726_8u16s, &n);
   *size = kHeader + n;
   return vokOk;
 }
 
-VokResult vokcG726DecoderInit(void* state, int kbps, int law) {
+VokResult vokcG726DecoderGetSize(int* size) {
+  return vokc::guarded([&] { return g726DecoderGetSize(size); });
+}
+
+static VokResult g726DecoderInit(void* state, int kbps, int law) {
   if (!state) return vokErrNullPtr;
   const int bits = bitsOf(kbps);
   if (!bits || law < vokcG726Linear || law > vokcG726ALaw) return vokErrRange;
   *header(state) = {vokc::kTagG726Decoder, law, bits};
   // The library's output law: 0 mu-law, 1 A-law, 2 linear.
   const int libLaw = law == vokcG726ULaw ? 0 : (law == vokcG726ALaw ? 1 : 2);
-  return voksDecodeInit_G726_8u16s(coder(state), rateCodeOf(bits), libLaw);
+  return VOKC_CALL(voksDecodeInit_G726_8u16s, coder(state), rateCodeOf(bits), libLaw);
 }
 
-VokResult vokcG726Decode(void* state, const Vok8u* codes, int len, Vok16s* pcm) {
+VokResult vokcG726DecoderInit(void* state, int kbps, int law) {
+  return vokc::guarded([&] { return g726DecoderInit(state, kbps, law); });
+}
+
+static VokResult g726Decode(void* state, const Vok8u* codes, int len, Vok16s* pcm) {
   if (!state || !codes || !pcm) return vokErrNullPtr;
   if (len < 0) return vokErrSize;
   if (header(state)->tag != vokc::kTagG726Decoder) return vokErrContextMatch;
   if (len == 0) return vokOk;
-  const VokResult r = voksDecode_G726_8u16s(coder(state), codes, pcm, len);
+  const VokResult r = VOKC_CALL(voksDecode_G726_8u16s, coder(state), codes, pcm, len);
   if (r == vokOk && header(state)->law == vokcG726Linear)
     for (int i = 0; i < len; ++i) pcm[i] = static_cast<Vok16s>(pcm[i] * 4);
   return r;
+}
+
+VokResult vokcG726Decode(void* state, const Vok8u* codes, int len, Vok16s* pcm) {
+  return vokc::guarded([&] { return g726Decode(state, codes, len, pcm); });
 }
 
 VokResult vokcG726SetRate(void* state, int kbps) {

@@ -14,6 +14,7 @@
 #include "g729b_tables.h"
 #include "vokcodec.h"
 #include "state_tag.h"
+#include "checked_call.h"
 
 using namespace vokc::g729;
 namespace g729b = vokc::g729b;
@@ -91,7 +92,7 @@ static_assert(sizeof(DecoderState) < 4096, "decoder state size");
 VokResult synth(const int16_t* a, const int16_t* x, int16_t* y, int16_t* mem, bool update) {
   int16_t m[kOrder];
   std::memcpy(m, mem, sizeof m);
-  VokResult st = voksSynthesisFilter_G729E_16s(a, kOrder, x, y, kSubfr, m);
+  VokResult st = VOKC_CALL(voksSynthesisFilter_G729E_16s, a, kOrder, x, y, kSubfr, m);
   if (update) std::memcpy(mem, m, sizeof m);
   return st;
 }
@@ -99,11 +100,11 @@ VokResult synth(const int16_t* a, const int16_t* x, int16_t* y, int16_t* mem, bo
 // From zero state, in place (impulse responses).
 VokResult synthZero(const int16_t* a, int16_t* x, int len) {
   int16_t m[kOrder] = {};
-  return voksSynthesisFilter_G729E_16s_I(a, kOrder, x, len, m);
+  return VOKC_CALL(voksSynthesisFilter_G729E_16s_I, a, kOrder, x, len, m);
 }
 
 // Residual filter A(z) over one subframe; x has 10 samples of history.
-void residual(const int16_t* a, const int16_t* x, int16_t* y) { voksResidualFilter_G729_16s(x, a, y); }
+void residual(const int16_t* a, const int16_t* x, int16_t* y) { VOKC_CALL(voksResidualFilter_G729_16s, x, a, y); }
 
 // What the Annex B detector and noise description take from the analysis.
 struct VadInputs {
@@ -118,14 +119,14 @@ void lpAnalysis(EncoderState* s, int16_t* a, int16_t* rc, VadInputs* vin) {
   // Windowed, normalised autocorrelation (rescaled while it overflows).
   int32_t r[13];
   int16_t exponent = 0;
-  voksAutoCorr_G729B(s->oldSpeech, &exponent, r);
+  VOKC_CALL(voksAutoCorr_G729B, s->oldSpeech, &exponent, r);
   if (vin) {
     std::memcpy(vin->rRaw, r, sizeof vin->rRaw);
-    voksLagWindow_G729_32s_I(r + 1, 12);
+    VOKC_CALL(voksLagWindow_G729_32s_I, r + 1, 12);
     std::memcpy(vin->r, r, sizeof vin->r);
     vin->exponent = exponent;
   } else {
-    voksLagWindow_G729_32s_I(r + 1, kOrder);
+    VOKC_CALL(voksLagWindow_G729_32s_I, r + 1, kOrder);
   }
   int16_t err = 0;
   g729b::levinson(s->fallback, r, a, rc, &err);
@@ -143,13 +144,13 @@ void fixedCodebook(bool annexA, int16_t sharpQ14, int16_t t0, int16_t* h1, const
   int16_t sharp = shl(sharpQ14, 1);
   sharpen(h1, t0, sharp);
   int16_t rr[616];
-  voksToeplizMatrix_G729_16s(h1, rr);
+  VOKC_CALL(voksToeplizMatrix_G729_16s, h1, rr);
   int16_t dn[kSubfr];
-  voksCrossCorr_NormM_16s(h1, xn2, kSubfr, dn);  // normalised to 13 bits
+  VOKC_CALL(voksCrossCorr_NormM_16s, h1, xn2, kSubfr, dn);  // normalised to 13 bits
   if (annexA)
-    voksFixedCodebookSearch_G729A_16s(dn, rr, code, cbIndex);
+    VOKC_CALL(voksFixedCodebookSearch_G729A_16s, dn, rr, code, cbIndex);
   else
-    voksFixedCodebookSearch_G729_16s(dn, rr, code, cbIndex, budget, subframe);
+    VOKC_CALL(voksFixedCodebookSearch_G729_16s, dn, rr, code, cbIndex, budget, subframe);
   filteredCode80(h1, cbIndex[0], cbIndex[1], y2);
   sharpen(code, t0, sharp);
 }
@@ -178,12 +179,12 @@ void finishSubframe(EncoderState* s, int16_t* exc, const int16_t* xn, const int1
 void weightMain(EncoderState* s, const int16_t* aNew, const int16_t* rc, const int16_t* lspNew,
                 const int16_t* speech, int16_t* wsp, int16_t* at, int16_t* gamma1, int16_t* gamma2) {
   int16_t lspInt[kOrder];
-  voksInterpolate_G729_16s(s->lspOld, lspNew, lspInt, kOrder);
-  voksLSPToLPC_G729_16s(lspInt, at);
+  VOKC_CALL(voksInterpolate_G729_16s, s->lspOld, lspNew, lspInt, kOrder);
+  VOKC_CALL(voksLSPToLPC_G729_16s, lspInt, at);
   std::memcpy(at + kMp1, aNew, kMp1 * sizeof(int16_t));
   int16_t lsfInt[kOrder], lsfNew[kOrder];
-  voksLSPToLSF_Norm_G729_16s(lspInt, lsfInt);
-  voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
+  VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspInt, lsfInt);
+  VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsfNew);
   s->weighting.factors(rc, lsfInt, lsfNew, gamma1, gamma2);
 
   // Weighted speech and open-loop pitch.
@@ -201,7 +202,7 @@ void weightMain(EncoderState* s, const int16_t* aNew, const int16_t* rc, const i
 void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamma1, const int16_t* gamma2,
                          const int16_t* aq, const int16_t* speech, int16_t* wsp, int16_t* exc, int16_t* ana) {
   int16_t tOp = 0;
-  voksOpenLoopPitchSearch_G729_16s(wsp, &tOp);
+  VOKC_CALL(voksOpenLoopPitchSearch_G729_16s, wsp, &tOp);
 
   int16_t t0Min = 0, t0Max = 0, centre = tOp;
   int16_t budget = 0;
@@ -230,7 +231,7 @@ void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamm
     int16_t* excBuf = exc + sfOff - kExcHist;
     int16_t delay[2];
     int16_t adaptive[kSubfr];
-    voksAdaptiveCodebookSearch_G729_16s(centre, xn, h1, excBuf, delay, adaptive, sf);
+    VOKC_CALL(voksAdaptiveCodebookSearch_G729_16s, centre, xn, h1, excBuf, delay, adaptive, sf);
     int16_t t0 = delay[0], frac = delay[1];
     int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
     *ana++ = index;
@@ -239,7 +240,7 @@ void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamm
 
     int16_t y1[kSubfr];
     int16_t gainPit = 0;
-    voksAdaptiveCodebookGain_G729_16s(xn, h1, exc + sfOff, y1, &gainPit);
+    VOKC_CALL(voksAdaptiveCodebookGain_G729_16s, xn, h1, exc + sfOff, y1, &gainPit);
     int16_t taming = tamingNeeded(s->excErr, t0, frac);
     if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
     int16_t xn2[kSubfr];
@@ -290,7 +291,9 @@ static VokResult encoderInit(void* mem, int variant, bool dtx) {
   return initHighPass(s->highPass, sizeof s->highPass, false);
 }
 
-VokResult vokcG729EncoderInit(void* mem, int variant) { return encoderInit(mem, variant, false); }
+VokResult vokcG729EncoderInit(void* mem, int variant) {
+  return vokc::guarded([&] { return encoderInit(mem, variant, false); });
+}
 
 // Inactive frame of the full G.729 core: the comfort-noise excitation drives
 // the synthesis and weighting-filter memories as a coded frame would.
@@ -359,14 +362,14 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
   lpAnalysis(s, a, rc, dtx ? &vin : nullptr);
   int16_t lspNew[kOrder], lspNewQ[kOrder];
   if (annexA)
-    voksLPCToLSP_G729A_16s(a, s->lspOld, lspNew);
+    VOKC_CALL(voksLPCToLSP_G729A_16s, a, s->lspOld, lspNew);
   else
-    voksLPCToLSP_G729_16s(a, s->lspOld, lspNew);
+    VOKC_CALL(voksLPCToLSP_G729_16s, a, s->lspOld, lspNew);
   int16_t vad = 1;
   if (dtx) {
     s->frameCount = s->frameCount == 32767 ? int16_t{256} : static_cast<int16_t>(s->frameCount + 1);
     int16_t lsfNorm[kOrder];
-    voksLSPToLSF_Norm_G729_16s(lspNew, lsfNorm);
+    VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsfNorm);
     vad = g729b::vadDecide(s->vad, rc[1], lsfNorm, vin.r, vin.exponent, s->oldSpeech, s->frameCount, s->pastVad,
                            s->ppastVad);
     g729b::cngUpdate(s->cng, vin.rRaw, vin.exponent, vad);
@@ -387,7 +390,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
     s->cngSeed = g729b::kCngSeedStart;
     s->ppastVad = s->pastVad;
     s->pastVad = vad;
-    voksLSPQuant_G729_16s(lspNew, s->lsfMa, lspNewQ, ana);
+    VOKC_CALL(voksLSPQuant_G729_16s, lspNew, s->lsfMa, lspNewQ, ana);
     ana += 2;
     interpolateLpc(s->lspOldQ, lspNewQ, aq);
     std::memcpy(s->lspOldQ, lspNewQ, sizeof lspNewQ);
@@ -431,7 +434,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
     synth(ap1, exc + sf * kSubfr, wsp + sf * kSubfr, s->memW, true);
   }
   int16_t tOp = 0;
-  voksOpenLoopPitchSearch_G729A_16s(wsp, &tOp);
+  VOKC_CALL(voksOpenLoopPitchSearch_G729A_16s, wsp, &tOp);
 
   int16_t t0Min = 0, t0Max = 0;
   int16_t centre = tOp;
@@ -448,7 +451,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
     int16_t* excBuf = exc + sfOff - kExcHist;
     int16_t delay[2];
     int16_t adaptive[kSubfr];
-    voksAdaptiveCodebookSearch_G729A_16s(centre, xn, h1, excBuf, delay, adaptive, sf);
+    VOKC_CALL(voksAdaptiveCodebookSearch_G729A_16s, centre, xn, h1, excBuf, delay, adaptive, sf);
     int16_t t0 = delay[0], frac = delay[1];
     int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
     *ana++ = index;
@@ -457,7 +460,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
 
     int16_t y1[kSubfr];
     int16_t gainPit = 0;
-    voksAdaptiveCodebookGain_G729A_16s(xn, aps, exc + sfOff, y1, &gainPit);
+    VOKC_CALL(voksAdaptiveCodebookGain_G729A_16s, xn, aps, exc + sfOff, y1, &gainPit);
     int16_t taming = tamingNeeded(s->excErr, t0, frac);
     if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
     int16_t xn2[kSubfr];
@@ -476,24 +479,34 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
   return vokOk;
 }
 
-VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
+static VokResult g729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
   if (!mem || !pcm || !prm) return vokErrNullPtr;
   if (encState(mem)->tag != vokc::kTagG729Encoder) return vokErrContextMatch;
   int type = 0;
   return encodeFrame(encState(mem), pcm, prm, &type);
 }
 
-VokResult vokcG729BEncoderInit(void* mem, int variant) { return encoderInit(mem, variant, true); }
+VokResult vokcG729Encode(void* mem, const Vok16s* pcm, Vok16s* prm) {
+  return vokc::guarded([&] { return g729Encode(mem, pcm, prm); });
+}
 
-VokResult vokcG729BEncode(void* mem, const Vok16s* pcm, Vok16s* prm, int* frameType) {
+VokResult vokcG729BEncoderInit(void* mem, int variant) {
+  return vokc::guarded([&] { return encoderInit(mem, variant, true); });
+}
+
+static VokResult g729BEncode(void* mem, const Vok16s* pcm, Vok16s* prm, int* frameType) {
   if (!mem || !pcm || !prm || !frameType) return vokErrNullPtr;
   if (encState(mem)->tag != vokc::kTagG729Encoder) return vokErrContextMatch;
   return encodeFrame(encState(mem), pcm, prm, frameType);
 }
 
+VokResult vokcG729BEncode(void* mem, const Vok16s* pcm, Vok16s* prm, int* frameType) {
+  return vokc::guarded([&] { return g729BEncode(mem, pcm, prm, frameType); });
+}
+
 VokResult vokcG729DecoderGetSize(int* size) { return alignedStateSize<DecoderState>(size); }
 
-VokResult vokcG729DecoderInit(void* mem, int variant) {
+static VokResult g729DecoderInit(void* mem, int variant) {
   if (!mem) return vokErrNullPtr;
   if (variant != vokcG729Main && variant != vokcG729AnnexA) return vokErrRange;
   DecoderState* s = decState(mem);
@@ -515,6 +528,10 @@ VokResult vokcG729DecoderInit(void* mem, int variant) {
   return initHighPass(s->highPass, sizeof s->highPass, true);
 }
 
+VokResult vokcG729DecoderInit(void* mem, int variant) {
+  return vokc::guarded([&] { return g729DecoderInit(mem, variant); });
+}
+
 // Annex A post-filter of one frame: long-term, tilt, short-term and gain
 // control per subframe.  syn points at the frame with 10 samples of history.
 // Non-speech frames (Annex B) skip the long-term filter.
@@ -530,7 +547,7 @@ static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const 
     int16_t pre[1 + kSubfr];
     int16_t* res2Pst = pre + 1;
     if (speech) {
-      voksLongTermPostFilter_G729A_16s(t2[sf], syn + sf * kSubfr, ap, s->res2, res2Pst);
+      VOKC_CALL(voksLongTermPostFilter_G729A_16s, t2[sf], syn + sf * kSubfr, ap, s->res2, res2Pst);
     } else {
       residual(ap, syn + sf * kSubfr, s->res2 + kExcHist);
       std::memcpy(res2Pst, s->res2 + kExcHist, kSubfr * sizeof(int16_t));
@@ -538,9 +555,9 @@ static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const 
     }
     pre[0] = s->memPre;
     s->memPre = res2Pst[kSubfr - 1];
-    voksTiltCompensation_G729A_16s(ap, res2Pst);
+    VOKC_CALL(voksTiltCompensation_G729A_16s, ap, res2Pst);
     synth(ap + kMp1, res2Pst, out + sf * kSubfr, s->memSynPst, true);
-    voksGainControl_G729A_16s_I(syn + sf * kSubfr, out + sf * kSubfr, &s->pastGain);
+    VOKC_CALL(voksGainControl_G729A_16s_I, syn + sf * kSubfr, out + sf * kSubfr, &s->pastGain);
   }
 }
 
@@ -562,13 +579,13 @@ static void postFilterMain(DecoderState* s, int16_t t0, const int16_t* syn, cons
   }
   int16_t* stp = s->pstStp + kOrder;
   int16_t h[20];
-  voksShortTermPostFilter_G729_16s(a, ltp, stp, h);
+  VOKC_CALL(voksShortTermPostFilter_G729_16s, a, ltp, stp, h);
   int16_t tilt[kSubfr + 1];
   tilt[0] = s->pstStp[kOrder - 1];
   std::memcpy(tilt + 1, stp, kSubfr * sizeof(int16_t));
-  voksTiltCompensation_G729_16s(h, tilt + 1);
+  VOKC_CALL(voksTiltCompensation_G729_16s, h, tilt + 1);
   std::memcpy(out, tilt + 1, kSubfr * sizeof(int16_t));
-  voksGainControl_G729_16s_I(syn, out, &s->pstGain);
+  VOKC_CALL(voksGainControl_G729_16s_I, syn, out, &s->pstGain);
   std::memmove(s->pstStp, s->pstStp + kSubfr, kOrder * sizeof(int16_t));
 }
 
@@ -615,7 +632,7 @@ static void decodeSpeech(DecoderState* s, const int16_t* prm, int16_t bfi, int16
     t2[sf] = t0;
     if (sf == 0) t0Prev = t0;
     int16_t delay[2] = {t0, frac};
-    voksDecodeAdaptiveVector_G729_16s_I(delay, exc + sfOff - kExcHist);
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
 
     int16_t pos = parm[0], sign = parm[1];
     if (bfi) {
@@ -632,10 +649,10 @@ static void decodeSpeech(DecoderState* s, const int16_t* prm, int16_t bfi, int16
     for (int i = 0; i < kSubfr; ++i) energy += int32_t{code[i]} * code[i];
     int16_t gains[2] = {s->gainPitch, s->gainCode};
     if (bfi) {
-      voksDecodeGain_G729_16s(energy, s->pastQuaEn, nullptr, gains);
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
     } else {
       int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
-      voksDecodeGain_G729_16s(energy, s->pastQuaEn, idx, gains);
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
     }
     s->gainPitch = gains[0];
     s->gainCode = gains[1];
@@ -690,10 +707,10 @@ static void decodeFrame(DecoderState* s, const int16_t* prm, int16_t bfi, int fr
     }
   }
   std::memcpy(s->synHist, syn + kFrame - kOrder, sizeof s->synHist);
-  voksHighPassFilter_G729_16s_ISfs(pcm, kFrame, 13, s->highPass);
+  VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, pcm, kFrame, 13, s->highPass);
 }
 
-VokResult vokcG729Decode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
+static VokResult g729Decode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
   if (!mem || !prmIn || !pcm) return vokErrNullPtr;
   if (decState(mem)->tag != vokc::kTagG729Decoder) return vokErrContextMatch;
   int16_t prm[11];
@@ -702,7 +719,11 @@ VokResult vokcG729Decode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm
   return vokOk;
 }
 
-VokResult vokcG729BDecode(void* mem, const Vok16s* prmIn, int frameType, int erased, Vok16s* pcm) {
+VokResult vokcG729Decode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
+  return vokc::guarded([&] { return g729Decode(mem, prmIn, erased, pcm); });
+}
+
+static VokResult g729BDecode(void* mem, const Vok16s* prmIn, int frameType, int erased, Vok16s* pcm) {
   if (!mem || !pcm || (!prmIn && frameType != g729b::kUntransmitted)) return vokErrNullPtr;
   DecoderState* s = decState(mem);
   if (s->tag != vokc::kTagG729Decoder) return vokErrContextMatch;
@@ -722,6 +743,10 @@ VokResult vokcG729BDecode(void* mem, const Vok16s* prmIn, int frameType, int era
   const int16_t* sidPtr = !bfi && type == g729b::kSid ? prm : nullptr;
   decodeFrame(s, prm, bfi, type, sidPtr, pcm);
   return vokOk;
+}
+
+VokResult vokcG729BDecode(void* mem, const Vok16s* prmIn, int frameType, int erased, Vok16s* pcm) {
+  return vokc::guarded([&] { return g729BDecode(mem, prmIn, frameType, erased, pcm); });
 }
 
 VokResult vokcG729BPackSid(const Vok16s* prm, Vok8u* bits) {

@@ -5,6 +5,7 @@
 
 #include "g729_tables.h"
 #include "g729e_tables.h"
+#include "checked_call.h"
 
 namespace vokc::g729 {
 
@@ -96,11 +97,11 @@ void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap) {
 VokResult synthesis30(const int16_t* a, int order, const int16_t* x, int16_t* y, const int16_t* mem30, int len) {
   int16_t m[kOrderBwd];
   std::memcpy(m, mem30 + kOrderBwd - order, static_cast<std::size_t>(order) * sizeof(int16_t));
-  return voksSynthesisFilter_G729E_16s(a, order, x, y, len, m);
+  return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, order, x, y, len, m);
 }
 
 void residualOrder(const int16_t* a, int order, const int16_t* x, int16_t* y, int len) {
-  voksResidualFilter_G729E_16s(a, static_cast<Vok16s>(order), x, y, len);
+  VOKC_CALL(voksResidualFilter_G729E_16s, a, static_cast<Vok16s>(order), x, y, len);
 }
 
 void weightedSpeech(const int16_t* a, int order, const int16_t* gamma1, const int16_t* gamma2, const int16_t* speech,
@@ -131,9 +132,9 @@ void weightedTarget(const int16_t* aq, int orderAq, const int16_t* ap1, const in
 
 void interpolateLpc(const int16_t* lspOld, const int16_t* lspNew, int16_t* aq) {
   int16_t lsp[kOrder];
-  voksInterpolate_G729_16s(lspOld, lspNew, lsp, kOrder);
-  voksLSPToLPC_G729_16s(lsp, aq);
-  voksLSPToLPC_G729_16s(lspNew, aq + kMp1);
+  VOKC_CALL(voksInterpolate_G729_16s, lspOld, lspNew, lsp, kOrder);
+  VOKC_CALL(voksLSPToLPC_G729_16s, lsp, aq);
+  VOKC_CALL(voksLSPToLPC_G729_16s, lspNew, aq + kMp1);
 }
 
 void forwardFilters(const int16_t* lspOld, const int16_t* lspNew, int16_t prevMode, int16_t* a) {
@@ -141,7 +142,7 @@ void forwardFilters(const int16_t* lspOld, const int16_t* lspNew, int16_t prevMo
     interpolateLpc(lspOld, lspNew, a);
     return;
   }
-  voksLSPToLPC_G729_16s(lspNew, a + kMp1);
+  VOKC_CALL(voksLSPToLPC_G729_16s, lspNew, a + kMp1);
   std::memcpy(a, a + kMp1, kMp1 * sizeof(int16_t));
 }
 
@@ -155,14 +156,14 @@ void decodeLsp(const int16_t* prm, bool bfi, int16_t* lsfMa, int16_t* prevLsf, i
   if (!bfi) {
     const int16_t idx[4] = {static_cast<int16_t>((prm[0] >> 7) & 1), static_cast<int16_t>(prm[0] & 127),
                             static_cast<int16_t>((prm[1] >> 5) & 31), static_cast<int16_t>(prm[1] & 31)};
-    voksLSFDecode_G729_16s(idx, lsfMa, lsf);
+    VOKC_CALL(voksLSFDecode_G729_16s, idx, lsfMa, lsf);
     std::memcpy(prevLsf, lsf, sizeof lsf);
     prevMa = idx[0];
   } else {
     std::memcpy(lsf, prevLsf, sizeof lsf);
-    voksLSFDecodeErased_G729_16s(prevMa, lsfMa, prevLsf);
+    VOKC_CALL(voksLSFDecodeErased_G729_16s, prevMa, lsfMa, prevLsf);
   }
-  voksLSFToLSP_G729_16s(lsf, lspNew);
+  VOKC_CALL(voksLSFToLSP_G729_16s, lsf, lspNew);
 }
 
 void StableLp::reset() {
@@ -173,7 +174,7 @@ void StableLp::reset() {
 
 void StableLp::solve(const int32_t* r, int16_t* a, int16_t* rc) {
   int16_t err = 0;
-  if (voksLevinsonDurbin_G729_32s16s(r, kOrder, a, rc, &err) == vokOk) {
+  if (VOKC_CALL(voksLevinsonDurbin_G729_32s16s, r, kOrder, a, rc, &err) == vokOk) {
     std::memcpy(oldA, a, sizeof oldA);
     oldRc[0] = rc[0];
     oldRc[1] = rc[1];
@@ -222,12 +223,12 @@ void Weighting::factors(const int16_t* rc, const int16_t* lsfInt, const int16_t*
 
 VokResult initHighPass(uint8_t* state, int capacity, bool post) {
   int size = 0;
-  voksHighPassFilterSize_G729(&size);
+  VOKC_CALL(voksHighPassFilterSize_G729, &size);
   if (size > capacity) return vokErrInternal;
   const int16_t* a = post ? tables::kHighPass100A : tables::kHighPass140A;
   const int16_t* b = post ? tables::kHighPass100B : tables::kHighPass140B;
   const int16_t coeffs[6] = {a[0], a[1], a[2], b[0], b[1], b[2]};
-  return voksHighPassFilterInit_G729(coeffs, state);
+  return VOKC_CALL(voksHighPassFilterInit_G729, coeffs, state);
 }
 
 // ---- pitch delay ----------------------------------------------------------
@@ -358,7 +359,7 @@ void updateExcErr(int32_t* excErr, int16_t gainPit, int16_t t0) {
 int16_t* takeFrame(int16_t* oldSpeech, const int16_t* pcm, uint8_t* highPass) {
   int16_t* newSpeech = oldSpeech + kWindow - kFrame;
   std::memcpy(newSpeech, pcm, kFrame * sizeof(int16_t));
-  voksHighPassFilter_G729_16s_ISfs(newSpeech, kFrame, 12, highPass);
+  VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, newSpeech, kFrame, 12, highPass);
   return newSpeech - 40;
 }
 
@@ -371,18 +372,18 @@ void shiftEncoderHistory(int16_t* oldSpeech, int16_t* oldWsp, int16_t* oldExc) {
 void closedLoopPitch(bool lowRate, int16_t centre, const int16_t* xn, const int16_t* h, int16_t* excBuf,
                      int subframe, int16_t* delay) {
   if (lowRate) {
-    voksAdaptiveCodebookSearch_G729D_16s(centre, xn, h, excBuf, subframe, delay);
-    voksDecodeAdaptiveVector_G729_16s_I(delay, excBuf);
+    VOKC_CALL(voksAdaptiveCodebookSearch_G729D_16s, centre, xn, h, excBuf, subframe, delay);
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, excBuf);
     return;
   }
   int16_t vec[kSubfr];  // the search also leaves the vector in the excitation buffer
-  voksAdaptiveCodebookSearch_G729_16s(centre, xn, h, excBuf, delay, vec, subframe);
+  VOKC_CALL(voksAdaptiveCodebookSearch_G729_16s, centre, xn, h, excBuf, delay, vec, subframe);
 }
 
 int16_t adaptiveGain(const int32_t* excErr, int16_t t0, int16_t frac, const int16_t* xn, const int16_t* h,
                      const int16_t* excSub, int16_t* y1, int16_t& gainPit, int16_t* xn2) {
   gainPit = 0;
-  voksAdaptiveCodebookGain_G729_16s(xn, h, excSub, y1, &gainPit);
+  VOKC_CALL(voksAdaptiveCodebookGain_G729_16s, xn, h, excSub, y1, &gainPit);
   const int16_t taming = tamingNeeded(excErr, t0, frac);
   if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
   fixedCodebookTarget(xn, y1, gainPit, xn2);
@@ -398,18 +399,18 @@ int fixedCodebook(Codebook book, int16_t* h, const int16_t* xn2, int16_t* res2, 
                   int16_t* words) {
   if (book == Codebook::k118) {
     for (int i = 0; i < kSubfr; ++i) res2[i] = sub(res2[i], extract_h(L_shl(L_mult(excSub[i], gainPit), 1)));
-    voksFixedCodebookSearch_G729E_16s(lpMode, xn2, res2, h, code, y2, words);
+    VOKC_CALL(voksFixedCodebookSearch_G729E_16s, lpMode, xn2, res2, h, code, y2, words);
     return 5;
   }
   int16_t dn[kSubfr];
-  voksCrossCorr_NormM_16s(h, xn2, kSubfr, dn);
+  VOKC_CALL(voksCrossCorr_NormM_16s, h, xn2, kSubfr, dn);
   if (book == Codebook::k64) {
-    voksFixedCodebookSearch_G729D_16s(dn, h, code, y2, &words[1], &words[0]);
+    VOKC_CALL(voksFixedCodebookSearch_G729D_16s, dn, h, code, y2, &words[1], &words[0]);
     return 2;
   }
   int16_t rr[616];
-  voksToeplizMatrix_G729_16s(h, rr);
-  voksFixedCodebookSearch_G729_16s(dn, rr, code, words, budget, subframe);
+  VOKC_CALL(voksToeplizMatrix_G729_16s, h, rr);
+  VOKC_CALL(voksFixedCodebookSearch_G729_16s, dn, rr, code, words, budget, subframe);
   filteredCode80(h, words[0], words[1], y2);
   return 2;
 }
@@ -418,10 +419,10 @@ int16_t quantiseGains(bool lowRate, const int16_t* xn, const int16_t* y1, const 
                       int16_t* pastQuaEn, int16_t taming, int16_t* gains) {
   int16_t rows[2];
   if (lowRate) {
-    voksGainQuant_G729D_16s(xn, y1, code, y2, pastQuaEn, gains, rows, taming);
+    VOKC_CALL(voksGainQuant_G729D_16s, xn, y1, code, y2, pastQuaEn, gains, rows, taming);
     return static_cast<int16_t>(kGainMap64a[rows[0]] * 8 + kGainMap64b[rows[1]]);
   }
-  voksGainQuant_G729_16s(xn, y1, code, y2, pastQuaEn, gains, rows, taming);
+  VOKC_CALL(voksGainQuant_G729_16s, xn, y1, code, y2, pastQuaEn, gains, rows, taming);
   return static_cast<int16_t>(tables::kGainMap1[rows[0]] * 16 + tables::kGainMap2[rows[1]]);
 }
 
@@ -531,7 +532,7 @@ void Dominance::update(int16_t& dominant, int16_t lpMode) {
 
 void BackwardLp::reset() {
   std::memset(hybrid, 0, sizeof hybrid);
-  voksWinHybridInit_G729E_16s(hybrid);
+  VOKC_CALL(voksWinHybridInit_G729E_16s, hybrid);
   std::memset(oldA, 0, sizeof oldA);
   oldA[0] = 4096;
   oldRc[0] = oldRc[1] = 0;
@@ -539,7 +540,7 @@ void BackwardLp::reset() {
 
 void BackwardLp::analyse(const int16_t* x, int16_t* a, int16_t* rc) {
   int32_t r[kMp1Bwd];
-  voksWinHybrid_G729E_16s32s(x, r, hybrid);
+  VOKC_CALL(voksWinHybrid_G729E_16s32s, x, r, hybrid);
   // Lag window, then a common normalisation (each value offset by one).
   for (int i = 1; i <= kOrderBwd; ++i) {
     Word16 hi, lo;
@@ -550,7 +551,7 @@ void BackwardLp::analyse(const int16_t* x, int16_t* a, int16_t* rc) {
   for (int i = 0; i <= kOrderBwd; ++i) r[i] = L_shl(L_add(r[i], 1), norm);
   int16_t rcAll[kOrderBwd];
   int16_t err = 0;
-  if (voksLevinsonDurbin_G729_32s16s(r, kOrderBwd, a, rcAll, &err) == vokOk) {
+  if (VOKC_CALL(voksLevinsonDurbin_G729_32s16s, r, kOrderBwd, a, rcAll, &err) == vokOk) {
     std::memcpy(oldA, a, sizeof oldA);
     oldRc[0] = rcAll[0];
     oldRc[1] = rcAll[1];
@@ -925,11 +926,11 @@ void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pi
 
     // Gaussian part scaled to 0.5 cur_gain sqrt(40 / energy).
     int16_t excg[kSubfr];
-    voksRandomNoiseExcitation_G729B_16s(&seed, excg, kSubfr);
+    VOKC_CALL(voksRandomNoiseExcitation_G729B_16s, &seed, excg, kSubfr);
     Word32 acc = 0;
     for (int i = 0; i < kSubfr; ++i) acc = L_mac(acc, excg[i], excg[i]);
     acc = L_shr(acc, 1);
-    voksInvSqrt_32s_I(&acc, 1);
+    VOKC_CALL(voksInvSqrt_32s_I, &acc, 1);
     Word16 hi, lo;
     L_Extract(acc, hi, lo);
     const int16_t g1 = add(curGain, mult_r(curGain, 19043));
@@ -941,7 +942,7 @@ void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pi
 
     // Adaptive part plus noise.
     const int16_t d[2] = {t0, frac};
-    voksDecodeAdaptiveVector_G729_16s_I(d, cur - kExcHist);
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, d, cur - kExcHist);
     int16_t mx = 0;
     for (int i = 0; i < kSubfr; ++i) {
       cur[i] = add(mult_r(cur[i], gp2), excg[i]);

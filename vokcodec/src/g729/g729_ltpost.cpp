@@ -11,6 +11,7 @@
 
 #include "g729_common.h"
 #include "g729_tables.h"
+#include "checked_call.h"
 
 namespace vokc::g729 {
 namespace {
@@ -225,7 +226,7 @@ void filterAt144(int16_t factor, const int16_t* res, int16_t* out, int16_t* voic
 }  // namespace
 
 VokResult longTermPostFilter(int16_t factor, int t0, int16_t* res, int16_t* out, int16_t* voicing) {
-  if (t0 != kPitMax + 1) return voksLongTermPostFilter_G729_16s(factor, t0, res, out, voicing);
+  if (t0 != kPitMax + 1) return VOKC_CALL(voksLongTermPostFilter_G729_16s, factor, t0, res, out, voicing);
   filterAt144(factor, res + kHist, out, voicing);
   std::memmove(res, res + kSubfr, kHist * sizeof(int16_t));
   return vokOk;

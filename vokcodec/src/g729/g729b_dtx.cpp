@@ -6,6 +6,7 @@
 
 #include "g729_common.h"
 #include "g729b_tables.h"
+#include "checked_call.h"
 
 namespace vokc::g729b {
 
@@ -61,7 +62,7 @@ void pastFilter(CngEncoder& c, LpFallback& fb, int16_t* coeff) {
 void levinson(LpFallback& fb, const int32_t* r, int16_t* a, int16_t* rc, int16_t* err) {
   int16_t rc2[2] = {0, 0};
   int16_t e = 0;
-  if (voksLevinsonDurbin_G729B(r, a, rc2, &e) == vokOk) {
+  if (VOKC_CALL(voksLevinsonDurbin_G729B, r, a, rc2, &e) == vokOk) {
     std::memcpy(fb.a, a, sizeof fb.a);
     fb.rc[0] = rc2[0];
     fb.rc[1] = rc2[1];
@@ -294,12 +295,12 @@ int cngEncode(CngEncoder& c, LpFallback& fb, bool annexA, int16_t pastVad, int16
     }
     int16_t lsp[kOrder], lsf[kOrder], lsfq[kOrder];
     if (annexA)
-      voksLPCToLSP_G729A_16s(coeff, lspOldQ, lsp);
+      VOKC_CALL(voksLPCToLSP_G729A_16s, coeff, lspOldQ, lsp);
     else
-      voksLPCToLSP_G729_16s(coeff, lspOldQ, lsp);
-    voksLSPToLSF_G729_16s(lsp, lsf);
-    voksLSFQuant_G729B_16s(lsf, lsfMa, lsfq, prm);
-    voksLSFToLSP_G729_16s(lsfq, c.lspSidQ);
+      VOKC_CALL(voksLPCToLSP_G729_16s, coeff, lspOldQ, lsp);
+    VOKC_CALL(voksLSPToLSF_G729_16s, lsp, lsf);
+    VOKC_CALL(voksLSFQuant_G729B_16s, lsf, lsfMa, lsfq, prm);
+    VOKC_CALL(voksLSFToLSP_G729_16s, lsfq, c.lspSidQ);
     c.prevEnergy = energyq;
     prm[3] = gainIndex;
     c.sidGain = vokc::tables::kSidGain[gainIndex];
@@ -340,8 +341,8 @@ void cngDecode(CngDecoder& c, int pastFrameType, const int16_t* sid, int16_t* ls
   if (sid) {
     c.sidGain = vokc::tables::kSidGain[sid[3]];
     int16_t lsf[kOrder];
-    voksLSFDecode_G729B_16s(sid, lsfMa, lsf);
-    voksLSFToLSP_G729_16s(lsf, c.lspSid);
+    VOKC_CALL(voksLSFDecode_G729B_16s, sid, lsfMa, lsf);
+    VOKC_CALL(voksLSFToLSP_G729_16s, lsf, c.lspSid);
   } else if (pastFrameType == kSpeech) {
     Word16 enerq, index;
     index = sidGainIndex(&c.sidSav, &c.shSidSav, 0, enerq);

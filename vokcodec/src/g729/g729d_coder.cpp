@@ -13,6 +13,7 @@
 #include "g729_tables.h"
 #include "vokcodec.h"
 #include "state_tag.h"
+#include "checked_call.h"
 
 using namespace vokc::g729;
 
@@ -77,14 +78,14 @@ bool validRate(int rate) { return rate == vokcG729D6k4 || rate == vokcG729D8k; }
 VokResult synth(const int16_t* a, const int16_t* x, int16_t* y, int16_t* mem, bool update) {
   int16_t m[kOrder];
   std::memcpy(m, mem, sizeof m);
-  VokResult st = voksSynthesisFilter_G729E_16s(a, kOrder, x, y, kSubfr, m);
+  VokResult st = VOKC_CALL(voksSynthesisFilter_G729E_16s, a, kOrder, x, y, kSubfr, m);
   if (update) std::memcpy(mem, m, sizeof m);
   return st;
 }
 
 void synthFromZero(const int16_t* a, int16_t* x) {
   int16_t m[kOrder] = {};
-  voksSynthesisFilter_G729E_16s_I(a, kOrder, x, kSubfr, m);
+  VOKC_CALL(voksSynthesisFilter_G729E_16s_I, a, kOrder, x, kSubfr, m);
 }
 
 // ---- encoder --------------------------------------------------------------
@@ -94,8 +95,8 @@ void synthFromZero(const int16_t* a, int16_t* x) {
 void lpAnalysis(EncoderState* s, int16_t* a, int16_t* rc) {
   int32_t r[13];
   int16_t exponent = 0;
-  voksAutoCorr_G729B(s->oldSpeech, &exponent, r);
-  voksLagWindow_G729_32s_I(r + 1, kOrder);
+  VOKC_CALL(voksAutoCorr_G729B, s->oldSpeech, &exponent, r);
+  VOKC_CALL(voksLagWindow_G729_32s_I, r + 1, kOrder);
   int16_t rcAll[kOrder];
   s->lp.solve(r, a, rcAll);
   rc[0] = rcAll[0];
@@ -112,21 +113,21 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
   int16_t a[kMp1], rc[2];
   lpAnalysis(s, a, rc);
   int16_t lspNew[kOrder], lspNewQ[kOrder];
-  voksLPCToLSP_G729_16s(a, s->lspOld, lspNew);
-  voksLSPQuant_G729_16s(lspNew, s->lsfMa, lspNewQ, ana);
+  VOKC_CALL(voksLPCToLSP_G729_16s, a, s->lspOld, lspNew);
+  VOKC_CALL(voksLSPQuant_G729_16s, lspNew, s->lsfMa, lspNewQ, ana);
   ana += 2;
 
   // Unquantised filters (interpolated, then the analysis result) for the
   // weighting, quantised ones for synthesis.
   int16_t lspInt[kOrder];
   int16_t at[2 * kMp1], aq[2 * kMp1];
-  voksInterpolate_G729_16s(s->lspOld, lspNew, lspInt, kOrder);
-  voksLSPToLPC_G729_16s(lspInt, at);
+  VOKC_CALL(voksInterpolate_G729_16s, s->lspOld, lspNew, lspInt, kOrder);
+  VOKC_CALL(voksLSPToLPC_G729_16s, lspInt, at);
   std::memcpy(at + kMp1, a, sizeof a);
   interpolateLpc(s->lspOldQ, lspNewQ, aq);
   int16_t lsfInt[kOrder], lsfNew[kOrder];
-  voksLSPToLSF_Norm_G729_16s(lspInt, lsfInt);
-  voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
+  VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspInt, lsfInt);
+  VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsfNew);
   std::memcpy(s->lspOld, lspNew, sizeof lspNew);
   std::memcpy(s->lspOldQ, lspNewQ, sizeof lspNewQ);
   int16_t gamma1[2], gamma2[2];
@@ -138,11 +139,11 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
     weightAz(at + sf * kMp1, gamma1[sf], kOrder, ap1[sf]);
     weightAz(at + sf * kMp1, gamma2[sf], kOrder, ap2[sf]);
     int16_t r[kSubfr];
-    voksResidualFilter_G729_16s(speech + sf * kSubfr, ap1[sf], r);
+    VOKC_CALL(voksResidualFilter_G729_16s, speech + sf * kSubfr, ap1[sf], r);
     synth(ap2[sf], r, wsp + sf * kSubfr, s->memW, true);
   }
   int16_t centre = 0;
-  voksOpenLoopPitchSearch_G729_16s(wsp, &centre);
+  VOKC_CALL(voksOpenLoopPitchSearch_G729_16s, wsp, &centre);
 
   int16_t tMin = 0, tMax = 0;
   int16_t budget = 0;
@@ -157,13 +158,13 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
     synthFromZero(ap2[sf], h1);
 
     // Target: the LP residual through 1/A(z) and W(z) with the error memories.
-    voksResidualFilter_G729_16s(speech + off, aqs, exc + off);
+    VOKC_CALL(voksResidualFilter_G729_16s, speech + off, aqs, exc + off);
     int16_t err[kSubfr], xr[kOrder + kSubfr], xn[kSubfr];
     synth(aqs, exc + off, err, s->memErr, false);
     std::memcpy(xr, s->memErr, sizeof s->memErr);
     std::memcpy(xr + kOrder, err, sizeof err);
     int16_t xw[kSubfr];
-    voksResidualFilter_G729_16s(xr + kOrder, ap1[sf], xw);
+    VOKC_CALL(voksResidualFilter_G729_16s, xr + kOrder, ap1[sf], xw);
     synth(ap2[sf], xw, xn, s->memW0, false);
 
     // Closed-loop delay; the adaptive vector goes into the excitation.
@@ -213,18 +214,18 @@ void encodeFrame(EncoderState* s, const int16_t* pcm, bool low, int16_t* prm) {
 void postFilter(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* a, int16_t* out, int16_t* voicing) {
   int16_t num[kMp1];
   weightAz(a, 18022, kOrder, num);
-  voksResidualFilter_G729_16s(syn, num, s->pstRes2 + 152);
+  VOKC_CALL(voksResidualFilter_G729_16s, syn, num, s->pstRes2 + 152);
   int16_t ltp[kSubfr];
   longTermPostFilter(16384, t0, s->pstRes2, ltp, voicing);
   int16_t* stp = s->pstStp + kOrder;
   int16_t h[20];
-  voksShortTermPostFilter_G729_16s(a, ltp, stp, h);
+  VOKC_CALL(voksShortTermPostFilter_G729_16s, a, ltp, stp, h);
   int16_t tilt[1 + kSubfr];
   tilt[0] = s->pstStp[kOrder - 1];
   std::memcpy(tilt + 1, stp, kSubfr * sizeof(int16_t));
-  voksTiltCompensation_G729_16s(h, tilt + 1);
+  VOKC_CALL(voksTiltCompensation_G729_16s, h, tilt + 1);
   std::memcpy(out, tilt + 1, kSubfr * sizeof(int16_t));
-  voksGainControl_G729_16s_I(syn, out, &s->pstGain);
+  VOKC_CALL(voksGainControl_G729_16s_I, syn, out, &s->pstGain);
   std::memmove(s->pstStp, s->pstStp + kSubfr, kOrder * sizeof(int16_t));
 }
 
@@ -257,7 +258,7 @@ void decodeFrame(DecoderState* s, const int16_t* prm, bool low, bool bfi, int16_
     }
     if (sf == 0) t0First = t0;
     const int16_t delay[2] = {t0, frac};
-    voksDecodeAdaptiveVector_G729_16s_I(delay, exc + off - kExcHist);
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + off - kExcHist);
 
     int16_t pos = parm[0], sign = parm[1];
     parm += 2;
@@ -277,13 +278,13 @@ void decodeFrame(DecoderState* s, const int16_t* prm, bool low, bool bfi, int16_
     for (int i = 0; i < kSubfr; ++i) energy += int32_t{code[i]} * code[i];
     int16_t gains[2] = {s->gainPitch, s->gainCode};
     if (bfi) {
-      voksDecodeGain_G729_16s(energy, s->pastQuaEn, nullptr, gains);
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
     } else if (low) {
       const int16_t idx[2] = {static_cast<int16_t>((gainIndex >> 3) & 7), static_cast<int16_t>(gainIndex & 7)};
-      voksDecodeGain_G729I_16s(energy, 32767, s->pastQuaEn, idx, gains);
+      VOKC_CALL(voksDecodeGain_G729I_16s, energy, 32767, s->pastQuaEn, idx, gains);
     } else {
       const int16_t idx[2] = {static_cast<int16_t>((gainIndex >> 4) & 7), static_cast<int16_t>(gainIndex & 15)};
-      voksDecodeGain_G729_16s(energy, s->pastQuaEn, idx, gains);
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
     }
     s->gainPitch = gains[0];
     s->gainCode = gains[1];
@@ -295,7 +296,7 @@ void decodeFrame(DecoderState* s, const int16_t* prm, bool low, bool bfi, int16_
     if (bfi) concealedGains(s->voicing, gp, gc);
     mixExcitation(exc + off, code, gp, gc);
 
-    if (!low) voksPhaseDispersionUpdate_G729D_16s(s->gainPitch, s->gainCode, s->dispersion);
+    if (!low) VOKC_CALL(voksPhaseDispersionUpdate_G729D_16s, s->gainPitch, s->gainCode, s->dispersion);
     int16_t probe[kSubfr];
     if (synth(az + sf * kMp1, exc + off, probe, s->memSyn, false) == vokWrnOverflow)
       for (auto& e : s->oldExc) e = shr(e, 2);
@@ -303,7 +304,7 @@ void decodeFrame(DecoderState* s, const int16_t* prm, bool low, bool bfi, int16_
       // The synthesis runs on the excitation rebuilt with the dispersed
       // fixed vector; the excitation history keeps the plain one.
       int16_t dispersed[kSubfr];
-      voksPhaseDispersion_G729D_16s(exc + off, dispersed, s->gainCode, s->gainPitch, code, s->dispersion);
+      VOKC_CALL(voksPhaseDispersion_G729D_16s, exc + off, dispersed, s->gainCode, s->gainPitch, code, s->dispersion);
       synth(az + sf * kMp1, dispersed, syn + off, s->memSyn, true);
     } else {
       synth(az + sf * kMp1, exc + off, syn + off, s->memSyn, true);
@@ -320,7 +321,7 @@ void decodeFrame(DecoderState* s, const int16_t* prm, bool low, bool bfi, int16_
     if (vo != 0) s->voicing = vo;
   }
   std::memcpy(s->synHist, syn + kFrame - kOrder, sizeof s->synHist);
-  voksHighPassFilter_G729_16s_ISfs(pcm, kFrame, 13, s->highPass);
+  VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, pcm, kFrame, 13, s->highPass);
 }
 
 const int16_t* paramBits(int rate) { return rate == vokcG729D6k4 ? kParamBitsLow : vokc::tables::kParamBits; }
@@ -332,7 +333,7 @@ extern "C" {
 
 VokResult vokcG729DEncoderGetSize(int* size) { return alignedStateSize<EncoderState>(size); }
 
-VokResult vokcG729DEncoderInit(void* mem) {
+static VokResult g729DEncoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   EncoderState* s = encState(mem);
   std::memset(s, 0, sizeof *s);
@@ -347,7 +348,11 @@ VokResult vokcG729DEncoderInit(void* mem) {
   return initHighPass(s->highPass, sizeof s->highPass, false);
 }
 
-VokResult vokcG729DEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
+VokResult vokcG729DEncoderInit(void* mem) {
+  return vokc::guarded([&] { return g729DEncoderInit(mem); });
+}
+
+static VokResult g729DEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   if (!mem || !pcm || !prm) return vokErrNullPtr;
   if (encState(mem)->tag != vokc::kTagG729DEncoder) return vokErrContextMatch;
   if (!validRate(rate)) return vokErrRange;
@@ -355,9 +360,13 @@ VokResult vokcG729DEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   return vokOk;
 }
 
+VokResult vokcG729DEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
+  return vokc::guarded([&] { return g729DEncode(mem, pcm, rate, prm); });
+}
+
 VokResult vokcG729DDecoderGetSize(int* size) { return alignedStateSize<DecoderState>(size); }
 
-VokResult vokcG729DDecoderInit(void* mem) {
+static VokResult g729DDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   DecoderState* s = decState(mem);
   std::memset(s, 0, sizeof *s);
@@ -371,14 +380,18 @@ VokResult vokcG729DDecoderInit(void* mem) {
   s->voicing = 60;
   s->pstGain = 16384;
   int size = 0;
-  voksPhaseDispersionGetStateSize_G729D_16s(&size);
+  VOKC_CALL(voksPhaseDispersionGetStateSize_G729D_16s, &size);
   if (size > static_cast<int>(sizeof s->dispersion)) return vokErrInternal;
-  VokResult st = voksPhaseDispersionInit_G729D_16s(s->dispersion);
+  VokResult st = VOKC_CALL(voksPhaseDispersionInit_G729D_16s, s->dispersion);
   if (st != vokOk) return st;
   return initHighPass(s->highPass, sizeof s->highPass, true);
 }
 
-VokResult vokcG729DDecode(void* mem, const Vok16s* prm, int rate, int erased, Vok16s* pcm) {
+VokResult vokcG729DDecoderInit(void* mem) {
+  return vokc::guarded([&] { return g729DDecoderInit(mem); });
+}
+
+static VokResult g729DDecode(void* mem, const Vok16s* prm, int rate, int erased, Vok16s* pcm) {
   if (!mem || !pcm || (!prm && !erased)) return vokErrNullPtr;
   if (decState(mem)->tag != vokc::kTagG729DDecoder) return vokErrContextMatch;
   if (!validRate(rate)) return vokErrRange;
@@ -390,6 +403,10 @@ VokResult vokcG729DDecode(void* mem, const Vok16s* prm, int rate, int erased, Vo
   }
   decodeFrame(decState(mem), p, rate == vokcG729D6k4, erased != 0, pcm);
   return vokOk;
+}
+
+VokResult vokcG729DDecode(void* mem, const Vok16s* prm, int rate, int erased, Vok16s* pcm) {
+  return vokc::guarded([&] { return g729DDecode(mem, prm, rate, erased, pcm); });
 }
 
 VokResult vokcG729DPackBits(const Vok16s* prm, int rate, Vok8u* bits) {

@@ -13,6 +13,7 @@
 #include "g729e_tables.h"
 #include "vokcodec.h"
 #include "state_tag.h"
+#include "checked_call.h"
 
 using namespace vokc::g729;
 
@@ -94,7 +95,7 @@ static_assert(sizeof(DecoderState) < 8192, "decoder state size");
 
 VokResult synthZero(const int16_t* a, int m, const int16_t* x, int16_t* y, int len) {
   int16_t t[kOrderBwd] = {};
-  return voksSynthesisFilter_G729E_16s(a, m, x, y, len, t);
+  return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, m, x, y, len, t);
 }
 
 // ---- decoder pieces -----------------------------------------------------------
@@ -137,8 +138,8 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* 
   }
   synthesis30(den, m, ltp + 1, ltp + 1, s->memStp);
   std::memcpy(s->memStp, ltp + 1 + kSubfr - kOrderBwd, sizeof s->memStp);
-  voksTiltCompensation_G729E_16s(parcor, ltp + 1, out);
-  voksGainControl_G729_16s_I(syn, out, &s->gainPrec);
+  VOKC_CALL(voksTiltCompensation_G729E_16s, parcor, ltp + 1, out);
+  VOKC_CALL(voksGainControl_G729_16s_I, syn, out, &s->gainPrec);
 }
 
 int paramCount(int rate, int mode) { return rate == 0 ? 11 : (mode == 0 ? 18 : 16); }
@@ -154,11 +155,11 @@ extern "C" {
 
 VokResult vokcG729EEncoderGetSize(int* size) { return alignedStateSize<EncoderState>(size); }
 
-VokResult vokcG729EEncoderInit(void* mem) {
+static VokResult g729EEncoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   int hp = 0, hy = 0;
-  voksHighPassFilterSize_G729(&hp);
-  voksWinHybridGetStateSize_G729E_16s(&hy);
+  VOKC_CALL(voksHighPassFilterSize_G729, &hp);
+  VOKC_CALL(voksWinHybridGetStateSize_G729E_16s, &hy);
   if (hp > static_cast<int>(sizeof(EncoderState::highPass)) || hy > static_cast<int>(sizeof(BackwardLp::hybrid)))
     return vokErrInternal;
   EncoderState* s = alignedState<EncoderState>(mem);
@@ -178,7 +179,11 @@ VokResult vokcG729EEncoderInit(void* mem) {
   return initHighPass(s->highPass, sizeof s->highPass, false);
 }
 
-VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
+VokResult vokcG729EEncoderInit(void* mem) {
+  return vokc::guarded([&] { return g729EEncoderInit(mem); });
+}
+
+static VokResult g729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   if (!mem || !pcm || !prm) return vokErrNullPtr;
   EncoderState* s = alignedState<EncoderState>(mem);
   if (s->tag != vokc::kTagG729EEncoder) return vokErrContextMatch;
@@ -201,29 +206,29 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   // the frame is sent in forward mode).
   int32_t r[13];
   int16_t exponent = 0;
-  voksAutoCorr_G729B(s->oldSpeech, &exponent, r);
-  voksLagWindow_G729_32s_I(r + 1, kOrder);
+  VOKC_CALL(voksAutoCorr_G729B, s->oldSpeech, &exponent, r);
+  VOKC_CALL(voksLagWindow_G729_32s_I, r + 1, kOrder);
   int16_t aFwd[kMp1], rcAll[kOrder];
   s->fwdLp.solve(r, aFwd, rcAll);
   const int16_t rcFwd[2] = {rcAll[0], rcAll[1]};
   int16_t lspNew[kOrder], lspNewQ[kOrder], residualQ[kOrder], codeLsp[2] = {0, 0};
   std::memcpy(lspNewQ, s->lspOldQ, sizeof lspNewQ);
-  voksLPCToLSP_G729_16s(aFwd, s->lspOld, lspNew);
+  VOKC_CALL(voksLPCToLSP_G729_16s, aFwd, s->lspOld, lspNew);
   int16_t ma[4 * kOrder];
   std::memcpy(ma, s->lsfMa, sizeof ma);
-  voksLSPQuant_G729E_16s(lspNew, ma, residualQ, lspNewQ, codeLsp);
+  VOKC_CALL(voksLSPQuant_G729E_16s, lspNew, ma, residualQ, lspNewQ, codeLsp);
 
   int16_t at[2 * kMp1], atQ[2 * kMp1], lsfInt[kOrder], lsfNew[kOrder];
   if (s->prevMode == 0) {
     int16_t lspInt[kOrder];
-    voksInterpolate_G729_16s(s->lspOld, lspNew, lspInt, kOrder);
-    voksLSPToLPC_G729_16s(lspInt, at);
-    voksLSPToLSF_Norm_G729_16s(lspInt, lsfInt);
-    voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
+    VOKC_CALL(voksInterpolate_G729_16s, s->lspOld, lspNew, lspInt, kOrder);
+    VOKC_CALL(voksLSPToLPC_G729_16s, lspInt, at);
+    VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspInt, lsfInt);
+    VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsfNew);
   } else {
     // After a backward frame the forward filters are not interpolated.
-    voksLSPToLPC_G729_16s(lspNew, at);
-    voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
+    VOKC_CALL(voksLSPToLPC_G729_16s, lspNew, at);
+    VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsfNew);
     std::memcpy(lsfInt, lsfNew, sizeof lsfNew);
   }
   forwardFilters(s->lspOldQ, lspNewQ, s->prevMode, atQ);
@@ -274,7 +279,7 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   // Weighted speech and open-loop pitch.
   weightedSpeech(ap, mAp, gamma1, gamma2, speech, wsp, s->memW);
   int16_t tOp = 0;
-  voksOpenLoopPitchSearch_G729_16s(wsp, &tOp);
+  VOKC_CALL(voksOpenLoopPitchSearch_G729_16s, wsp, &tOp);
 
   int16_t t0Min = 0, t0Max = 0, centre = tOp, budget = 0;
   for (int sf = 0; sf < 2; ++sf) {
@@ -339,13 +344,17 @@ VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
   return vokOk;
 }
 
+VokResult vokcG729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm) {
+  return vokc::guarded([&] { return g729EEncode(mem, pcm, rate, prm); });
+}
+
 VokResult vokcG729EDecoderGetSize(int* size) { return alignedStateSize<DecoderState>(size); }
 
-VokResult vokcG729EDecoderInit(void* mem) {
+static VokResult g729EDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   int hp = 0, hy = 0;
-  voksHighPassFilterSize_G729(&hp);
-  voksWinHybridGetStateSize_G729E_16s(&hy);
+  VOKC_CALL(voksHighPassFilterSize_G729, &hp);
+  VOKC_CALL(voksWinHybridGetStateSize_G729E_16s, &hy);
   if (hp > static_cast<int>(sizeof(DecoderState::highPass)) || hy > static_cast<int>(sizeof(BackwardLp::hybrid)))
     return vokErrInternal;
   DecoderState* s = alignedState<DecoderState>(mem);
@@ -372,7 +381,11 @@ VokResult vokcG729EDecoderInit(void* mem) {
   return initHighPass(s->highPass, sizeof s->highPass, true);
 }
 
-VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, Vok16s* pcm) {
+VokResult vokcG729EDecoderInit(void* mem) {
+  return vokc::guarded([&] { return g729EDecoderInit(mem); });
+}
+
+static VokResult g729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, Vok16s* pcm) {
   if (!mem || !prmIn || !pcm) return vokErrNullPtr;
   DecoderState* s = alignedState<DecoderState>(mem);
   if (s->tag != vokc::kTagG729EDecoder) return vokErrContextMatch;
@@ -456,7 +469,7 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
     }
     if (sf == 0) t0First = t0;
     const int16_t delay[2] = {t0, frac};
-    voksDecodeAdaptiveVector_G729_16s_I(delay, exc + sfOff - kExcHist);
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
     s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 1);
 
     int16_t cb[5];
@@ -477,18 +490,18 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
     int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
     if (!bfi) {
       const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
-      voksDecodeGain_G729_16s(energy, s->pastQuaEn, idx, gains);
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
     } else if (rate == 0) {
-      voksDecodeGain_G729_16s(energy, s->pastQuaEn, nullptr, gains);
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
     } else if (s->countBfi < 2) {
       // First lost subframes: a fixed pitch gain, the last code gain; the
       // predictor memory ages as for any loss.
       int16_t scratch[2] = {0, 0};
-      voksDecodeGain_G729I_16s(energy, 32767, s->pastQuaEn, nullptr, scratch);
+      VOKC_CALL(voksDecodeGain_G729I_16s, energy, 32767, s->pastQuaEn, nullptr, scratch);
       gains[0] = stationary ? 16384 : 15564;
       gains[1] = s->gainCodMem;
     } else {
-      voksDecodeGain_G729I_16s(energy, s->cMuting, s->pastQuaEn, nullptr, gains);
+      VOKC_CALL(voksDecodeGain_G729I_16s, energy, s->cMuting, s->pastQuaEn, nullptr, gains);
       if (stationary) {
         if (s->countBfi > 10) s->cMuting = mult(s->cMuting, 32604);
       } else {
@@ -560,8 +573,12 @@ VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, 
     postFilter(s, t0First, syn + sf * kSubfr, pA + sf * (mPst + 1), mPst, longH, pcm + sf * kSubfr, &vo);
     if (vo != 0) s->voicing = vo;
   }
-  voksHighPassFilter_G729_16s_ISfs(pcm, kFrame, 13, s->highPass);
+  VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, pcm, kFrame, 13, s->highPass);
   return vokOk;
+}
+
+VokResult vokcG729EDecode(void* mem, const Vok16s* prmIn, int rate, int erased, Vok16s* pcm) {
+  return vokc::guarded([&] { return g729EDecode(mem, prmIn, rate, erased, pcm); });
 }
 
 VokResult vokcG729EPackBits(const Vok16s* prm, int rate, Vok8u* bits) {

@@ -20,6 +20,7 @@
 #include "g729float_tables.h"
 #include "vokcodec.h"
 #include "state_tag.h"
+#include "checked_call.h"
 
 namespace T = vokc::ftables;
 
@@ -129,22 +130,22 @@ void weightAz(const float* a, float gamma, float* ap) {
 // Quantised LP filters of both subframes: the mid-point LSPs, then the new ones.
 void interpolateLpc(const float* lspOld, const float* lspNew, float* aq) {
   float lsp[kOrder];
-  voksInterpolateC_G729_32f(lspOld, 0.5f, lspNew, 0.5f, lsp, kOrder);
-  voksLSPToLPC_G729_32f(lsp, aq);
-  voksLSPToLPC_G729_32f(lspNew, aq + kMp1);
+  VOKC_CALL(voksInterpolateC_G729_32f, lspOld, 0.5f, lspNew, 0.5f, lsp, kOrder);
+  VOKC_CALL(voksLSPToLPC_G729_32f, lsp, aq);
+  VOKC_CALL(voksLSPToLPC_G729_32f, lspNew, aq + kMp1);
 }
 
 // 1/A(z) over len samples; the memory is updated only when asked.
 void synth(const float* a, const float* x, float* y, int len, float* mem, bool update) {
   float m[kOrder];
   std::memcpy(m, mem, sizeof m);
-  voksSynthesisFilter_G729_32f(a, kOrder, x, y, len, m);
+  VOKC_CALL(voksSynthesisFilter_G729_32f, a, kOrder, x, y, len, m);
   if (update) std::memcpy(mem, m, sizeof m);
 }
 
 void synthZero(const float* a, const float* x, float* y, int len) {
   float m[kOrder] = {};
-  voksSynthesisFilter_G729_32f(a, kOrder, x, y, len, m);
+  VOKC_CALL(voksSynthesisFilter_G729_32f, a, kOrder, x, y, len, m);
 }
 
 // A(z) over one subframe; x has kOrder samples of history before it.
@@ -158,7 +159,7 @@ void residual(const float* a, const float* x, float* y) {
 
 float dot(const float* a, const float* b, int len) {
   float s = 0.0f;
-  voksDotProd_G729A_32f(a, b, len, &s);
+  VOKC_CALL(voksDotProd_G729A_32f, a, b, len, &s);
   return s;
 }
 
@@ -274,7 +275,7 @@ void lpAnalysis(const float* window, float* a) {
   if (r[0] < 1.0f) r[0] = 1.0f;
   for (int k = 0; k <= kOrder; ++k) r[k] *= T::kLagWindow[k];
   float rc[kOrder], err = 0.0f;
-  voksLevinsonDurbin_G729_32f(r, kOrder, a, rc, &err);
+  VOKC_CALL(voksLevinsonDurbin_G729_32f, r, kOrder, a, rc, &err);
 }
 
 // Closed-loop pitch: the integer delay maximising the correlation of the
@@ -294,14 +295,14 @@ int closedLoopPitch(float* exc, const float* xn, const float* h, int tMin, int t
     }
   }
   Vok32s delay[2] = {t0, 0};
-  voksDecodeAdaptiveVector_G729_32f_I(delay, exc);
+  VOKC_CALL(voksDecodeAdaptiveVector_G729_32f_I, delay, exc);
   best = dot(dn, exc, kSubfr);
   frac = 0;
   if (subframe == 0 && t0 > 84) return t0;
   float keep[kSubfr];
   std::memcpy(keep, exc, sizeof keep);
   delay[1] = -1;
-  voksDecodeAdaptiveVector_G729_32f_I(delay, exc);
+  VOKC_CALL(voksDecodeAdaptiveVector_G729_32f_I, delay, exc);
   float c = dot(dn, exc, kSubfr);
   if (c > best) {
     best = c;
@@ -309,7 +310,7 @@ int closedLoopPitch(float* exc, const float* xn, const float* h, int tMin, int t
     std::memcpy(keep, exc, sizeof keep);
   }
   delay[1] = 1;
-  voksDecodeAdaptiveVector_G729_32f_I(delay, exc);
+  VOKC_CALL(voksDecodeAdaptiveVector_G729_32f_I, delay, exc);
   c = dot(dn, exc, kSubfr);
   if (c > best)
     frac = 1;
@@ -363,7 +364,7 @@ VokResult vokcG729FloatEncoderInit(void* mem) {
   return vokOk;
 }
 
-VokResult vokcG729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
+static VokResult g729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
   if (!mem || !pcm || !prm) return vokErrNullPtr;
   EncoderState* s = aligned<EncoderState>(mem);
   if (s->tag != vokc::kTagG729FloatEncoder) return vokErrContextMatch;
@@ -379,8 +380,8 @@ VokResult vokcG729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
   float a[kMp1];
   lpAnalysis(s->oldSpeech, a);
   float lspNew[kOrder], lspNewQ[kOrder], resid[kOrder];
-  voksLPCToLSP_G729A_32f(a, s->lspOld, lspNew);
-  voksLSPQuant_G729E_32f(lspNew, s->lsfMa, resid, lspNewQ, ana);
+  VOKC_CALL(voksLPCToLSP_G729A_32f, a, s->lspOld, lspNew);
+  VOKC_CALL(voksLSPQuant_G729E_32f, lspNew, s->lsfMa, resid, lspNewQ, ana);
   ana += 2;
   float aq[2 * kMp1], ap[2 * kMp1];
   interpolateLpc(s->lspOldQ, lspNewQ, aq);
@@ -400,7 +401,7 @@ VokResult vokcG729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
     synth(ap1, exc + sf * kSubfr, wsp + sf * kSubfr, kSubfr, s->memW, true);
   }
   Vok32s tOp = 0;
-  voksOpenLoopPitchSearch_G729A_32f(wsp, &tOp);
+  VOKC_CALL(voksOpenLoopPitchSearch_G729A_32f, wsp, &tOp);
   int tMin = tOp - 3;
   if (tMin < kPitMin) tMin = kPitMin;
   int tMax = tMin + 6;
@@ -436,16 +437,16 @@ VokResult vokcG729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
     const bool taming = tamingNeeded(s->excErr, t0, frac);
     if (taming && gainPit > kGpClip) gainPit = kGpClip;
     float xn2[kSubfr];
-    voksAdaptiveCodebookContribution_G729_32f(gainPit, y1, xn, xn2);
+    VOKC_CALL(voksAdaptiveCodebookContribution_G729_32f, gainPit, y1, xn, xn2);
 
     // Fixed codebook with the pitch sharpening folded into h.
     if (t0 < kSubfr)
       for (int i = t0; i < kSubfr; ++i) h1[i] += s->sharp * h1[i - t0];
     float rr[616], dn[kSubfr], code[kSubfr];
-    voksToeplizMatrix_G729_32f(h1, rr);
+    VOKC_CALL(voksToeplizMatrix_G729_32f, h1, rr);
     backwardFilter(h1, xn2, dn);
     Vok32s cb[2];
-    voksFixedCodebookSearch_G729A_32f(dn, rr, code, cb);
+    VOKC_CALL(voksFixedCodebookSearch_G729A_32f, dn, rr, code, cb);
     *ana++ = static_cast<Vok16s>(cb[0]);
     *ana++ = static_cast<Vok16s>(cb[1]);
     float y2[kSubfr];
@@ -468,7 +469,7 @@ VokResult vokcG729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
     if (taming && best[0] > kGpClip2) best[0] = kGpClip2;
     Vok32s cand[2], rows[2] = {0, 0};
     preselectGains(best, gcode0, cand);
-    voksGainCodebookSearch_G729_32f(terms, gcode0, cand, rows, taming ? 1 : 0);
+    VOKC_CALL(voksGainCodebookSearch_G729_32f, terms, gcode0, cand, rows, taming ? 1 : 0);
     gainPit = T::kGainStage1[rows[0]][0] + T::kGainStage2[rows[1]][0];
     const float factor = T::kGainStage1[rows[0]][1] + T::kGainStage2[rows[1]][1];
     const float gainCode = factor * gcode0;
@@ -488,6 +489,10 @@ VokResult vokcG729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
   std::memmove(s->oldWsp, s->oldWsp + kFrame, kPitMax * sizeof(float));
   std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(float));
   return vokOk;
+}
+
+VokResult vokcG729FloatEncode(void* mem, const Vok16s* pcm, Vok16s* prm) {
+  return vokc::guarded([&] { return g729FloatEncode(mem, pcm, prm); });
 }
 
 VokResult vokcG729FloatDecoderGetSize(int* size) {
@@ -539,7 +544,7 @@ void decodeCode(int signs, int positions, float* code) {
 void pitchPostFilter(const float* res, int tMin, int tMax, float* out) {
   float corMax = 0.0f;
   int t0 = tMin;
-  voksAutoCorrLagMax_32f(res, kSubfr, tMin, tMax, &corMax, &t0);
+  VOKC_CALL(voksAutoCorrLagMax_32f, res, kSubfr, tMin, tMax, &corMax, &t0);
   float ener = 0.5f, ener0 = 0.5f;
   for (int i = 0; i < kSubfr; ++i) {
     ener += res[i - t0] * res[i - t0];
@@ -586,10 +591,10 @@ void postFilter(DecoderState* s, float* syn, const float* az, const int* t2, flo
     std::memcpy(h, num, sizeof num);
     synthZero(den, h, h, kImpulse);
     float r0 = 0.0f, r1 = 0.0f;
-    voksDotProd_G729A_32f(h, h, kImpulse, &r0);
-    voksDotProd_G729A_32f(h, h + 1, kImpulse - 1, &r1);
+    VOKC_CALL(voksDotProd_G729A_32f, h, h, kImpulse, &r0);
+    VOKC_CALL(voksDotProd_G729A_32f, h, h + 1, kImpulse - 1, &r1);
     const float mu = r1 <= 0.0f ? 0.0f : r1 * kTiltMu / r0;
-    voksPreemphasize_32f_I(mu, pst, kSubfr, &s->memPre);
+    VOKC_CALL(voksPreemphasize_32f_I, mu, pst, kSubfr, &s->memPre);
 
     float* o = out + sf * kSubfr;
     synth(den, pst, o, kSubfr, s->memSynPst, true);
@@ -606,7 +611,7 @@ void postFilter(DecoderState* s, float* syn, const float* az, const int* t2, flo
       s->pastGain = 0.0f;
     } else {
       const float gainIn = eIn == 0.0f ? 0.0f : std::sqrt(eIn / eOut) * absOut;
-      voksGainControl_G729_32f_I(gainIn, kAgcFactor, o, &s->pastGain);
+      VOKC_CALL(voksGainControl_G729_32f_I, gainIn, kAgcFactor, o, &s->pastGain);
     }
     std::memmove(s->res2, s->res2 + kSubfr, kPitMax * sizeof(float));
   }
@@ -616,7 +621,7 @@ void postFilter(DecoderState* s, float* syn, const float* az, const int* t2, flo
 
 extern "C" {
 
-VokResult vokcG729FloatDecode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
+static VokResult g729FloatDecode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
   if (!mem || !prmIn || !pcm) return vokErrNullPtr;
   DecoderState* s = aligned<DecoderState>(mem);
   if (s->tag != vokc::kTagG729FloatDecoder) return vokErrContextMatch;
@@ -631,12 +636,12 @@ VokResult vokcG729FloatDecode(void* mem, const Vok16s* prmIn, int erased, Vok16s
   if (!bfi) {
     const Vok16s idx[4] = {static_cast<Vok16s>((prm[0] >> 7) & 1), static_cast<Vok16s>(prm[0] & 127),
                            static_cast<Vok16s>((prm[1] >> 5) & 31), static_cast<Vok16s>(prm[1] & 31)};
-    voksLSFDecode_G729_32f(idx, s->lsfMa, lsf);
+    VOKC_CALL(voksLSFDecode_G729_32f, idx, s->lsfMa, lsf);
     std::memcpy(s->prevLsf, lsf, sizeof lsf);
     s->prevMa = idx[0];
   } else {
     std::memcpy(lsf, s->prevLsf, sizeof lsf);
-    voksLSFDecodeErased_G729_32f(s->prevMa, s->lsfMa, s->prevLsf);
+    VOKC_CALL(voksLSFDecodeErased_G729_32f, s->prevMa, s->lsfMa, s->prevLsf);
   }
   for (int i = 0; i < kOrder; ++i) lspNew[i] = std::cos(lsf[i]);
   float az[2 * kMp1];
@@ -669,7 +674,7 @@ VokResult vokcG729FloatDecode(void* mem, const Vok16s* prmIn, int erased, Vok16s
     if (sf == 0) t0First = t0;
     t2[sf] = t0;
     const Vok32s delay[2] = {t0, frac};
-    voksDecodeAdaptiveVector_G729_32f_I(delay, exc + off);
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_32f_I, delay, exc + off);
 
     int positions = p[0], signs = p[1];
     if (bfi) {
@@ -718,6 +723,10 @@ VokResult vokcG729FloatDecode(void* mem, const Vok16s* prmIn, int erased, Vok16s
     pcm[i] = static_cast<Vok16s>(v);
   }
   return vokOk;
+}
+
+VokResult vokcG729FloatDecode(void* mem, const Vok16s* prmIn, int erased, Vok16s* pcm) {
+  return vokc::guarded([&] { return g729FloatDecode(mem, prmIn, erased, pcm); });
 }
 
 }  // extern "C"

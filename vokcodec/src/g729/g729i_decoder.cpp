@@ -7,6 +7,7 @@
 #include "g729i_common.h"
 #include "vokcodec.h"
 #include "state_tag.h"
+#include "checked_call.h"
 
 using namespace vokc::g729i;
 
@@ -60,7 +61,7 @@ DecoderState* decState(void* mem) { return alignedState<DecoderState>(mem); }
 bool synthesise(const int16_t* a, int order, const int16_t* x, int16_t* y, const int16_t* mem) {
   int16_t m[kOrderBwd];
   std::memcpy(m, mem, static_cast<size_t>(order) * sizeof(int16_t));
-  return voksSynthesisFilter_G729E_16s(a, order, x, y, kSubfr, m) == vokWrnOverflow;
+  return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, order, x, y, kSubfr, m) == vokWrnOverflow;
 }
 
 // Post-filter of one subframe: long-term (harmonic) filter on the residual
@@ -74,7 +75,7 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* sig, const int16_t* 
   weightAz(a, s->ga1, order, ap1);
   weightAz(a, s->ga2, order, ap2);
   int16_t* res = s->res2 + kRes2Hist;
-  voksResidualFilter_G729E_16s(ap2, static_cast<Vok16s>(order), sig, res, kSubfr);
+  VOKC_CALL(voksResidualFilter_G729E_16s, ap2, static_cast<Vok16s>(order), sig, res, kSubfr);
   int16_t ltp[1 + kSubfr];
   int16_t* cur = ltp + 1;
   if (vad > 1 && longTermPostFilter(s->gaHarm, t0, s->res2, cur, &voicing) == vokOk) {
@@ -89,7 +90,7 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* sig, const int16_t* 
   // Impulse response of A(z/ga2) / A(z/ga1): first reflection coefficient
   // and the gain normalisation.
   int16_t h[32];
-  voksSynthesisFilter_G729E_16s(ap1, order, ap2, h, longH, nullptr);
+  VOKC_CALL(voksSynthesisFilter_G729E_16s, ap1, order, ap2, h, longH, nullptr);
   Word32 acc = 0;
   for (int i = 0; i < longH; ++i) acc = L_mac(acc, h[i], h[i]);
   const Word16 sh = norm_l(acc);
@@ -111,10 +112,10 @@ void postFilter(DecoderState* s, int16_t t0, const int16_t* sig, const int16_t* 
   }
   int16_t m[kOrderBwd];
   std::memcpy(m, s->memStp + kOrderBwd - order, static_cast<size_t>(order) * sizeof(int16_t));
-  voksSynthesisFilter_G729E_16s(ap1, order, cur, cur, kSubfr, m);
+  VOKC_CALL(voksSynthesisFilter_G729E_16s, ap1, order, cur, cur, kSubfr, m);
   std::memcpy(s->memStp, cur + kSubfr - kOrderBwd, kOrderBwd * sizeof(int16_t));
-  voksTiltCompensation_G729E_16s(parcor, cur, out);
-  voksGainControl_G729_16s_I(sig, out, &s->gainPrec);
+  VOKC_CALL(voksTiltCompensation_G729E_16s, parcor, cur, out);
+  VOKC_CALL(voksGainControl_G729_16s_I, sig, out, &s->gainPrec);
 }
 
 }  // namespace
@@ -123,7 +124,7 @@ extern "C" {
 
 VokResult vokcG729IDecoderGetSize(int* size) { return alignedStateSize<DecoderState>(size); }
 
-VokResult vokcG729IDecoderInit(void* mem) {
+static VokResult g729IDecoderInit(void* mem) {
   if (!mem) return vokErrNullPtr;
   DecoderState* s = decState(mem);
   std::memset(s, 0, sizeof *s);
@@ -153,13 +154,17 @@ VokResult vokcG729IDecoderInit(void* mem) {
   s->pitch.prevPitch = 30;
   s->bwd.reset();
   int size = 0;
-  voksPhaseDispersionGetStateSize_G729D_16s(&size);
+  VOKC_CALL(voksPhaseDispersionGetStateSize_G729D_16s, &size);
   if (size > static_cast<int>(sizeof s->phaseDisp)) return vokErrInternal;
-  voksPhaseDispersionInit_G729D_16s(s->phaseDisp);
+  VOKC_CALL(voksPhaseDispersionInit_G729D_16s, s->phaseDisp);
   return initHighPass(s->highPass, sizeof s->highPass, true);
 }
 
-VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, Vok16s* pcm) {
+VokResult vokcG729IDecoderInit(void* mem) {
+  return vokc::guarded([&] { return g729IDecoderInit(mem); });
+}
+
+static VokResult g729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, Vok16s* pcm) {
   if (!mem || !pcm || (!bits && nbits > 0 && !erased)) return vokErrNullPtr;
   if (decState(mem)->tag != vokc::kTagG729IDecoder) return vokErrContextMatch;
   if (nbits != 0 && nbits != kBitsSid && nbits != kBitsSidOctet && nbits != 64 && nbits != 80 && nbits != 118)
@@ -245,8 +250,8 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
       const int16_t idx[3] = {static_cast<int16_t>(prm[0] & 1), static_cast<int16_t>(prm[1] & 31),
                               static_cast<int16_t>(prm[2] & 15)};
       int16_t lsf[kOrder];
-      voksLSFDecode_G729B_16s(idx, s->lsfMa, lsf);
-      voksLSFToLSP_G729_16s(lsf, s->lspSid);
+      VOKC_CALL(voksLSFDecode_G729B_16s, idx, s->lsfMa, lsf);
+      VOKC_CALL(voksLSFToLSP_G729_16s, lsf, s->lspSid);
     } else if (dif > 0) {
       int16_t q;
       s->sidGain = kSidGain[sidGainIndex(&s->sidSav, &s->shSidSav, 0, q)];
@@ -257,7 +262,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
       s->curGain = add(mult_r(s->curGain, 28672), mult_r(s->sidGain, 4096));
     int16_t gp[2], gc[2], t0s[2];
     comfortExcitation(s->curGain, exc, s->seed, gp, gc, t0s);
-    for (int k = 0; k < 2; ++k) voksPhaseDispersionUpdate_G729D_16s(gp[k], gc[k], s->phaseDisp);
+    for (int k = 0; k < 2; ++k) VOKC_CALL(voksPhaseDispersionUpdate_G729D_16s, gp[k], gc[k], s->phaseDisp);
     interpolateLpc(s->lspOld, s->lspSid, az);
     std::memcpy(s->lspOld, s->lspSid, sizeof s->lspSid);
     for (int sf = 0; sf < 2; ++sf) {
@@ -321,7 +326,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
         concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
       }
       const int16_t delay[2] = {t0, frac};
-      voksDecodeAdaptiveVector_G729_16s_I(delay, exc + sfOff - kExcHist);
+      VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
       s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 2);
 
       // Fixed code vector (random after a loss).
@@ -347,13 +352,13 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
       int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
       if (rate == 0) {
         if (bfi) {
-          voksDecodeGain_G729_16s(energy, s->pastQuaEn, nullptr, gains);
+          VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
         } else {
           const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 3), static_cast<int16_t>(gainIndex & 7)};
-          voksDecodeGain_G729I_16s(energy, 0, s->pastQuaEn, idx, gains);
+          VOKC_CALL(voksDecodeGain_G729I_16s, energy, 0, s->pastQuaEn, idx, gains);
         }
       } else if (bfi) {
-        voksDecodeGain_G729_16s(energy, s->pastQuaEn, nullptr, gains);
+        VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
         if (rate == 2) {
           if (s->countBfi < 2) {
             gains[0] = stationary ? 16384 : 15564;
@@ -370,7 +375,7 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
         }
       } else {
         const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
-        voksDecodeGain_G729_16s(energy, s->pastQuaEn, idx, gains);
+        VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
       }
       s->gainPitch = gains[0];
       s->gainCode = gains[1];
@@ -390,11 +395,11 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
         for (auto& v : s->oldExc) v = shr(v, 2);
       if (rate == 0) {
         int16_t dispersed[kSubfr];
-        voksPhaseDispersion_G729D_16s(exc + sfOff, dispersed, s->gainCode, s->gainPitch, code, s->phaseDisp);
+        VOKC_CALL(voksPhaseDispersion_G729D_16s, exc + sfOff, dispersed, s->gainCode, s->gainPitch, code, s->phaseDisp);
         synthesise(a, order, dispersed, synth + sfOff, m);
       } else {
         synthesise(a, order, exc + sfOff, synth + sfOff, m);
-        voksPhaseDispersionUpdate_G729D_16s(s->gainPitch, s->gainCode, s->phaseDisp);
+        VOKC_CALL(voksPhaseDispersionUpdate_G729D_16s, s->gainPitch, s->gainCode, s->phaseDisp);
       }
       std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
       a += order + 1;
@@ -454,9 +459,13 @@ VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, V
     postFilter(s, t0First, synth + sf * kSubfr, az + sf * (order + 1), order, pcm + sf * kSubfr, vo, longH, ftyp);
     if (vo != 0) s->voicing = vo;
   }
-  voksHighPassFilter_G729_16s_ISfs(pcm, kFrame, 13, s->highPass);
+  VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, pcm, kFrame, 13, s->highPass);
   s->prevBits = static_cast<int16_t>(frameBits);
   return vokOk;
+}
+
+VokResult vokcG729IDecode(void* mem, const Vok8u* bits, int nbits, int erased, Vok16s* pcm) {
+  return vokc::guarded([&] { return g729IDecode(mem, bits, nbits, erased, pcm); });
 }
 
 }  // extern "C"

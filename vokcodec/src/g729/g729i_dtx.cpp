@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "vokcodec.h"
+#include "checked_call.h"
 
 namespace vokc::g729i {
 
@@ -35,7 +36,7 @@ bool levinson16(const int16_t* acf, int16_t* a, int16_t* oldA, int16_t* oldRc, i
   for (int i = 0; i < kMp1; ++i) r[i] = L_deposit_h(acf[i]);
   int16_t rc[kOrder];
   int16_t e = 0;
-  if (voksLevinsonDurbin_G729_32s16s(r, kOrder, a, rc, &e) == vokOk) {
+  if (VOKC_CALL(voksLevinsonDurbin_G729_32s16s, r, kOrder, a, rc, &e) == vokOk) {
     std::memcpy(oldA, a, kMp1 * sizeof(int16_t));
     oldRc[0] = rc[0];
     oldRc[1] = rc[1];
@@ -359,11 +360,11 @@ int DtxEncoder::encodeNoise(int16_t* exc, int16_t* lspOldQ, int16_t* oldA, int16
       filterAutocorr(curCoeff, rCoeff, shRCoeff);
     }
     int16_t lsp[kOrder], lsf[kOrder], lsfq[kOrder];
-    voksLPCToLSP_G729_16s(coeff, lspOldQ, lsp);
-    voksLSPToLSF_G729_16s(lsp, lsf);
+    VOKC_CALL(voksLPCToLSP_G729_16s, coeff, lspOldQ, lsp);
+    VOKC_CALL(voksLSPToLSF_G729_16s, lsp, lsf);
     int16_t idx[3];
-    voksLSFQuant_G729B_16s(lsf, lsfMa, lsfq, idx);
-    voksLSFToLSP_G729_16s(lsfq, lspSidQ);
+    VOKC_CALL(voksLSFQuant_G729B_16s, lsf, lsfMa, lsfq, idx);
+    VOKC_CALL(voksLSFToLSP_G729_16s, lsfq, lspSidQ);
     prm[0] = idx[0];
     prm[1] = idx[1];
     prm[2] = idx[2];

@@ -9,6 +9,7 @@
 #include "g729i_dtx.h"
 #include "vokcodec.h"
 #include "state_tag.h"
+#include "checked_call.h"
 
 using namespace vokc::g729i;
 
@@ -71,7 +72,7 @@ extern "C" {
 
 VokResult vokcG729IEncoderGetSize(int* size) { return alignedStateSize<EncoderState>(size); }
 
-VokResult vokcG729IEncoderInit(void* mem, int dtx) {
+static VokResult g729IEncoderInit(void* mem, int dtx) {
   if (!mem) return vokErrNullPtr;
   EncoderState* s = encState(mem);
   std::memset(static_cast<void*>(s), 0, sizeof *s);
@@ -94,7 +95,11 @@ VokResult vokcG729IEncoderInit(void* mem, int dtx) {
   return initHighPass(s->highPass, sizeof s->highPass, false);
 }
 
-VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, int* nbits) {
+VokResult vokcG729IEncoderInit(void* mem, int dtx) {
+  return vokc::guarded([&] { return g729IEncoderInit(mem, dtx); });
+}
+
+static VokResult g729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, int* nbits) {
   if (!mem || !pcm || !bits || !nbits) return vokErrNullPtr;
   if (encState(mem)->tag != vokc::kTagG729IEncoder) return vokErrContextMatch;
   if (rate < vokcG729IRate64 || rate > vokcG729IRate118) return vokErrRange;
@@ -108,21 +113,21 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   // Forward LP analysis (autocorrelation to order 12 for the detectors).
   int32_t r[13];
   int16_t expR0 = 0;
-  voksAutoCorr_G729B(s->oldSpeech, &expR0, r);
+  VOKC_CALL(voksAutoCorr_G729B, s->oldSpeech, &expR0, r);
   int32_t rRaw[kMp1];
   std::memcpy(rRaw, r, sizeof rRaw);
-  voksLagWindow_G729_32s_I(r + 1, 12);
+  VOKC_CALL(voksLagWindow_G729_32s_I, r + 1, 12);
   int16_t aFwd[2 * kMp1];
   int16_t rcAll[kOrder] = {};
   s->fwdLp.solve(r, aFwd + kMp1, rcAll);
   const int16_t rc[2] = {rcAll[0], rcAll[1]};
   int16_t lspNew[kOrder];
-  voksLPCToLSP_G729_16s(aFwd + kMp1, s->lspOld, lspNew);
+  VOKC_CALL(voksLPCToLSP_G729_16s, aFwd + kMp1, s->lspOld, lspNew);
 
   int16_t vad = 1;
   if (s->dtx) {
     int16_t lsf[kOrder];
-    voksLSPToLSF_Norm_G729_16s(lspNew, lsf);
+    VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsf);
     vad = s->dtxState.detect(rcAll, lsf, r, expR0, s->oldSpeech, rate, s->lagBuf, s->pgainBuf, s->prevLpMode);
     s->dtxState.updateNoise(rRaw, expR0, vad);
   }
@@ -138,12 +143,12 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   if (s->prevLpMode == 0) {
     int16_t lspInt[kOrder];
     for (int i = 0; i < kOrder; ++i) lspInt[i] = add(shr(lspNew[i], 1), shr(s->lspOld[i], 1));
-    voksLSPToLPC_G729_16s(lspInt, aFwd);
-    voksLSPToLSF_Norm_G729_16s(lspInt, lsfInt);
-    voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
+    VOKC_CALL(voksLSPToLPC_G729_16s, lspInt, aFwd);
+    VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspInt, lsfInt);
+    VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsfNew);
   } else {
-    voksLSPToLPC_G729_16s(lspNew, aFwd);
-    voksLSPToLSF_Norm_G729_16s(lspNew, lsfNew);
+    VOKC_CALL(voksLSPToLPC_G729_16s, lspNew, aFwd);
+    VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsfNew);
     std::memcpy(lsfInt, lsfNew, sizeof lsfNew);
   }
 
@@ -153,7 +158,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   if (vad == 1) {
     int16_t resid[kOrder];
     std::memcpy(lsfMaNew, s->lsfMa, sizeof lsfMaNew);
-    voksLSPQuant_G729E_16s(lspNew, lsfMaNew, resid, lspNewQ, lspIdx);
+    VOKC_CALL(voksLSPQuant_G729E_16s, lspNew, lsfMaNew, resid, lspNewQ, lspIdx);
     forwardFilters(s->lspOldQ, lspNewQ, s->prevLpMode, aFwdQ);
     if (rate == vokcG729IRate118)
       lpMode = s->decision.decide(speech, aFwdQ, aBwd, s->prevFilter, s->lspOld, lspNew, s->prevLpMode);
@@ -242,7 +247,7 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
   }
 
   int16_t tOp = 0;
-  voksOpenLoopPitchSearch_G729_16s(wsp, &tOp);
+  VOKC_CALL(voksOpenLoopPitchSearch_G729_16s, wsp, &tOp);
   pushLag(s, tOp);
 
   int16_t t0Min = 0, t0Max = 0, centre = tOp;
@@ -259,8 +264,8 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
     // Impulse response of the weighted synthesis filter.
     int16_t h1[kSubfr] = {};
     std::memcpy(h1, ap1, static_cast<size_t>(orderAp + 1) * sizeof(int16_t));
-    voksSynthesisFilter_G729E_16s(aqS, orderAq, h1, h1, kSubfr, nullptr);
-    voksSynthesisFilter_G729E_16s(ap2, orderAp, h1, h1, kSubfr, nullptr);
+    VOKC_CALL(voksSynthesisFilter_G729E_16s, aqS, orderAq, h1, h1, kSubfr, nullptr);
+    VOKC_CALL(voksSynthesisFilter_G729E_16s, ap2, orderAp, h1, h1, kSubfr, nullptr);
 
     // Target: LP residual through 1/A(z) and W(z) with the error memories.
     int16_t res2[kSubfr], xn[kSubfr];
@@ -325,6 +330,10 @@ VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, i
       break;
   }
   return vokOk;
+}
+
+VokResult vokcG729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits, int* nbits) {
+  return vokc::guarded([&] { return g729IEncode(mem, pcm, rate, bits, nbits); });
 }
 
 }  // extern "C"
