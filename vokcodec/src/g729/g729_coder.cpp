@@ -10,6 +10,7 @@
 
 #include "g729_common.h"
 #include "g729_tables.h"
+#include "g729_vad.h"
 #include "g729b_dtx.h"
 #include "g729b_tables.h"
 #include "vokcodec.h"
@@ -49,7 +50,7 @@ struct EncoderState {
   int16_t pastVad;
   int16_t ppastVad;
   int16_t cngSeed;
-  g729b::Vad vad;
+  VoiceDetector vad;
   g729b::CngEncoder cng;
 };
 
@@ -279,7 +280,7 @@ static VokResult encoderInit(void* mem, int variant, bool dtx) {
   s->pastVad = 1;
   s->ppastVad = 1;
   s->cngSeed = g729b::kCngSeedStart;
-  g729b::vadInit(s->vad);
+  s->vad.reset();
   g729b::cngEncoderInit(s->cng);
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
@@ -370,8 +371,8 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
     s->frameCount = s->frameCount == 32767 ? int16_t{256} : static_cast<int16_t>(s->frameCount + 1);
     int16_t lsfNorm[kOrder];
     VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lspNew, lsfNorm);
-    vad = g729b::vadDecide(s->vad, rc[1], lsfNorm, vin.r, vin.exponent, s->oldSpeech, s->frameCount, s->pastVad,
-                           s->ppastVad);
+    const VadFeatures features = s->vad.measure(vin.r, vin.exponent, lsfNorm, s->oldSpeech);
+    vad = s->vad.decide(features, lsfNorm, rc[1], s->frameCount, s->pastVad, s->ppastVad);
     g729b::cngUpdate(s->cng, vin.rRaw, vin.exponent, vad);
   }
   *frameType = g729b::kSpeech;

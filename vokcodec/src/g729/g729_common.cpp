@@ -759,39 +759,6 @@ void log2Split(Word32 x, Word16& exponent, Word16& fraction) {
   fraction = extract_h(y);
 }
 
-int16_t energyLog(Word32 x, int16_t expR0) {
-  Word16 e, f;
-  log2Split(x, e, f);
-  Word32 acc = mpy32x16(e, f, 9864);
-  acc = L_mac(acc, 9864, sub(sub(expR0, 1), 1));
-  acc = L_shl(acc, 11);
-  return sub(extract_h(acc), 4875);
-}
-
-int16_t vadDecision(int16_t dSLE, int16_t dSE, int16_t sd, int16_t dSZC) {
-  Word32 a = L_shr(L_mac(L_mult(dSZC, -14680), 8192, -28521), 8);
-  if (L_add(a, L_deposit_h(sd)) > 0) return 1;
-  a = L_shr(L_mac(L_mult(dSZC, 19065), 8192, -19446), 7);
-  if (L_add(a, L_deposit_h(sd)) > 0) return 1;
-  a = L_shr(L_mac(L_mult(dSZC, 20480), 8192, 16384), 2);
-  if (L_add(a, L_deposit_h(dSE)) < 0) return 1;
-  a = L_shr(L_mac(L_mult(dSZC, -16384), 8192, 19660), 2);
-  if (L_add(a, L_deposit_h(dSE)) < 0) return 1;
-  if (L_mac(L_mult(dSE, 32767), 1024, 30802) < 0) return 1;
-  if (L_mac(L_mac(L_mult(sd, -28160), 64, 19988), dSE, 512) < 0) return 1;
-  if (L_mac(L_mult(sd, 32767), 32, -30199) > 0) return 1;
-  a = L_shr(L_mac(L_mult(dSZC, -20480), 8192, 22938), 2);
-  if (L_add(a, L_deposit_h(dSE)) < 0) return 1;
-  a = L_shr(L_mac(L_mult(dSZC, 23831), 4096, 31576), 2);
-  if (L_add(a, L_deposit_h(dSE)) < 0) return 1;
-  if (L_mac(L_mult(dSE, 32767), 2048, 17367) < 0) return 1;
-  if (L_mac(L_mac(L_mult(sd, -22400), 32, 25395), dSLE, 256) < 0) return 1;
-  if (L_add(L_mac(L_mult(dSE, -30427), 256, -29959), L_deposit_h(dSLE)) > 0) return 1;
-  if (L_add(L_mac(L_mult(dSE, -23406), 512, 28087), L_deposit_h(dSLE)) < 0) return 1;
-  if (L_mac(L_mac(L_mult(dSE, 24576), 1024, 29491), dSLE, 16384) < 0) return 1;
-  return 0;
-}
-
 void sumAutocorr(const int16_t* acf, const int16_t* shAcf, int count, int16_t* sum, int16_t* shSum) {
   int16_t sh0 = shAcf[0];
   for (int i = 1; i < count; ++i)

@@ -365,14 +365,6 @@ void log2Split(Word32 x, Word16& exponent, Word16& fraction);
 // Integer square root (14 bisection steps) of a Q-doubled value.
 int16_t sqrtBits(Word32 num);
 
-// Energy in the detector's dB scale from a 32-bit value and the
-// autocorrelation exponent.
-int16_t energyLog(Word32 x, int16_t expR0);
-
-// The detector's decision rules on the differential features: 1 voice,
-// 0 noise.
-int16_t vadDecision(int16_t dSLE, int16_t dSE, int16_t sd, int16_t dSZC);
-
 // Sum of `count` autocorrelation sets of 11 values with their shifts,
 // normalised; shSum receives the shift of the sum.
 void sumAutocorr(const int16_t* acf, const int16_t* shAcf, int count, int16_t* sum, int16_t* shSum);

@@ -14,20 +14,12 @@ using namespace vokc::g729;
 
 namespace {
 
-constexpr int16_t kMax16 = 32767;
-
 // DTX constants.
 constexpr int16_t kFrSidMin = 3;        // frames between two SID frames at least
 constexpr int16_t kFracThresh1 = 4855;  // filter change that asks for a new SID frame
 constexpr int16_t kFracThresh2 = 3161;  // filter change that keeps the current filter
 constexpr int16_t kGainSmooth0 = 28672; // comfort-noise gain smoothing, old part
 constexpr int16_t kGainSmooth1 = 4096;  // and new part
-
-// VAD constants.
-constexpr int16_t kInitFrame = 32;
-constexpr int16_t kInitCount = 20;
-constexpr int kZcStart = 120;
-constexpr int kZcEnd = 200;
 
 // Levinson on a record of upper words.
 void levinsonWords(LpFallback& fb, const int16_t* words, int16_t* a, int16_t* err) {
@@ -72,160 +64,6 @@ void levinson(LpFallback& fb, const int32_t* r, int16_t* a, int16_t* rc, int16_t
   }
   rc[0] = fb.rc[0];
   rc[1] = fb.rc[1];
-}
-
-// ---- VAD ------------------------------------------------------------------
-
-void vadInit(Vad& v) {
-  std::memset(&v, 0, sizeof v);
-  v.flag = 1;
-  v.min = kMax16;
-}
-
-int16_t vadDecide(Vad& v, int16_t rc1, const int16_t* lsf, const int32_t* r, int16_t expR0, const int16_t* sig,
-                  int16_t frame, int16_t prevVad, int16_t pprevVad) {
-  int16_t rh[13], rl[13];
-  for (int i = 0; i < 13; ++i) L_Extract(r[i], rh[i], rl[i]);
-
-  // Full-band and low-band energies.
-  const Word16 energy = energyLog(L_Comp(rh[0], rl[0]), expR0);
-  Word32 acc = 0;
-  for (int i = 1; i <= 12; ++i) acc = L_mac(acc, rh[i], vokc::tables::kVadLowBandCorr[i]);
-  acc = L_shl(acc, 1);
-  acc = L_mac(acc, rh[0], vokc::tables::kVadLowBandCorr[0]);
-  const Word16 energyLow = energyLog(acc, expR0);
-
-  // Spectral distortion against the mean LSFs, zero crossings.
-  acc = 0;
-  for (int i = 0; i < kOrder; ++i) {
-    const Word16 d = sub(lsf[i], v.meanLsf[i]);
-    acc = L_mac(acc, d, d);
-  }
-  const Word16 sd = extract_h(acc);
-  Word16 zc = 0;
-  for (int i = kZcStart + 1; i <= kZcEnd; ++i)
-    if (mult(sig[i - 1], sig[i]) < 0) zc = add(zc, 410);
-
-  // Minimum of the energy over the last 128 frames, tracked in 8-frame blocks.
-  if (frame < 129) {
-    if (energy < v.min) {
-      v.min = energy;
-      v.prevMin = energy;
-    }
-    if ((frame & 7) == 0) {
-      v.minBuffer[(frame >> 3) - 1] = v.min;
-      v.min = kMax16;
-    }
-  }
-  if ((frame & 7) == 0) {
-    v.prevMin = v.minBuffer[0];
-    for (int i = 1; i < 16; ++i)
-      if (v.minBuffer[i] < v.prevMin) v.prevMin = v.minBuffer[i];
-  }
-  if (frame >= 129) {
-    if ((frame & 7) == 1) {
-      v.min = v.prevMin;
-      v.nextMin = kMax16;
-    }
-    if (energy < v.min) v.min = energy;
-    if (energy < v.nextMin) v.nextMin = energy;
-    if ((frame & 7) == 0) {
-      std::memmove(v.minBuffer, v.minBuffer + 1, 15 * sizeof(int16_t));
-      v.minBuffer[15] = v.nextMin;
-      v.prevMin = v.minBuffer[0];
-      for (int i = 1; i < 16; ++i)
-        if (v.minBuffer[i] < v.prevMin) v.prevMin = v.minBuffer[i];
-    }
-  }
-
-  int16_t marker = 1;
-  // Start-up: average the louder frames.
-  if (frame <= kInitFrame) {
-    if (energy < 3072) {
-      marker = 0;
-      v.lessCount++;
-    } else {
-      marker = 1;
-      v.meanE = extract_h(L_mac(L_deposit_h(v.meanE), energy, 1024));
-      v.meanSZC = extract_h(L_mac(L_deposit_h(v.meanSZC), zc, 1024));
-      for (int i = 0; i < kOrder; ++i) v.meanLsf[i] = extract_h(L_mac(L_deposit_h(v.meanLsf[i]), lsf[i], 1024));
-    }
-  }
-
-  if (frame >= kInitFrame) {
-    if (frame == kInitFrame) {
-      const Word16 f = vokc::tables::kVadInitFactor[v.lessCount];
-      const Word16 s = vokc::tables::kVadInitShift[v.lessCount];
-      v.meanE = extract_h(L_shl(L_mult(v.meanE, f), s));
-      v.meanSZC = extract_h(L_shl(L_mult(v.meanSZC, f), s));
-      for (int i = 0; i < kOrder; ++i) v.meanLsf[i] = extract_h(L_shl(L_mult(v.meanLsf[i], f), s));
-      v.meanSE = sub(v.meanE, 2048);
-      v.meanSLE = sub(v.meanE, 2458);
-    }
-    const Word16 dSE = sub(v.meanSE, energy);
-    const Word16 dSLE = sub(v.meanSLE, energyLow);
-    const Word16 dSZC = sub(v.meanSZC, zc);
-    marker = energy < 3072 ? 0 : vadDecision(dSLE, dSE, sd, dSZC);
-
-    // Smoothing of the decision: hangover after voice.
-    v.vFlag = 0;
-    if (prevVad == 1 && marker == 0 && add(dSE, 410) < 0 && sub(energy, 3072) > 0) {
-      marker = 1;
-      v.vFlag = 1;
-    }
-    if (v.flag == 1) {
-      if (pprevVad == 1 && prevVad == 1 && marker == 0 && sub(abs_s(sub(v.prevEnergy, energy)), 614) <= 0) {
-        v.countExt++;
-        marker = 1;
-        v.vFlag = 1;
-        if (v.countExt <= 4) {
-          v.flag = 1;
-        } else {
-          v.countExt = 0;
-          v.flag = 0;
-        }
-      }
-    } else {
-      v.flag = 1;
-    }
-    if (marker == 0) v.countSil++;
-    if (marker == 1 && v.countSil > 10 && sub(sub(energy, v.prevEnergy), 614) <= 0) {
-      marker = 0;
-      v.countSil = 0;
-    }
-    if (marker == 1) v.countSil = 0;
-    if (sub(sub(energy, 614), v.meanSE) < 0 && frame > 128 && !v.vFlag && rc1 < 19661) marker = 0;
-
-    // Background noise update.
-    if (sub(sub(energy, 614), v.meanSE) < 0 && rc1 < 24576 && sd < 83) {
-      v.countUpdate++;
-      Word16 coef, cCoef, coefZc, cCoefZc, coefSd, cCoefSd;
-      if (v.countUpdate < kInitCount) {
-        coef = 24576, cCoef = 8192, coefZc = 26214, cCoefZc = 6554, coefSd = 19661, cCoefSd = 13017;
-      } else if (v.countUpdate < kInitCount + 10) {
-        coef = 31130, cCoef = 1638, coefZc = 30147, cCoefZc = 2621, coefSd = 21299, cCoefSd = 11469;
-      } else if (v.countUpdate < kInitCount + 20) {
-        coef = 31785, cCoef = 983, coefZc = 30802, cCoefZc = 1966, coefSd = 22938, cCoefSd = 9830;
-      } else if (v.countUpdate < kInitCount + 30) {
-        coef = 32440, cCoef = 328, coefZc = 31457, cCoefZc = 1311, coefSd = 24576, cCoefSd = 8192;
-      } else if (v.countUpdate < kInitCount + 40) {
-        coef = 32604, cCoef = 164, coefZc = 32440, cCoefZc = 328, coefSd = 24576, cCoefSd = 8192;
-      } else {
-        coef = 32604, cCoef = 164, coefZc = 32702, cCoefZc = 66, coefSd = 24576, cCoefSd = 8192;
-      }
-      v.meanSE = extract_h(L_mac(L_mult(coef, v.meanSE), cCoef, energy));
-      v.meanSLE = extract_h(L_mac(L_mult(coef, v.meanSLE), cCoef, energyLow));
-      v.meanSZC = extract_h(L_mac(L_mult(coefZc, v.meanSZC), cCoefZc, zc));
-      for (int i = 0; i < kOrder; ++i)
-        v.meanLsf[i] = extract_h(L_mac(L_mult(coefSd, v.meanLsf[i]), cCoefSd, lsf[i]));
-    }
-    if (frame > 128 && ((sub(v.meanSE, v.min) < 0 && sd < 83) || sub(v.meanSE, v.min) > 2048)) {
-      v.meanSE = v.min;
-      v.countUpdate = 0;
-    }
-  }
-  v.prevEnergy = energy;
-  return marker;
 }
 
 // ---- encoder DTX ------------------------------------------------------------

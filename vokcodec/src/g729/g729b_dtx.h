@@ -28,25 +28,6 @@ struct LpFallback {
 // the fallback, an unstable filter returns the fallback (err left alone).
 void levinson(LpFallback& fb, const int32_t* r, int16_t* a, int16_t* rc, int16_t* err);
 
-// ---- voice activity detector -------------------------------------------
-struct Vad {
-  int16_t meanLsf[kOrder];
-  int16_t minBuffer[16];
-  int16_t prevMin, nextMin, min;
-  int16_t meanE, meanSE, meanSLE, meanSZC;
-  int16_t prevEnergy;
-  int16_t countSil, countUpdate, countExt;
-  int16_t flag, vFlag, lessCount;
-};
-void vadInit(Vad& v);
-// One frame's decision (1 voice, 0 noise).  rc1: second reflection
-// coefficient; lsf: normalised LSFs of the unquantised LSPs; r: the 13
-// lag-windowed normalised autocorrelations and their exponent; sig: the 240
-// pre-processed samples of the analysis window; frame: the frame counter
-// (1, 2, ... wrapping from 32767 to 256).
-int16_t vadDecide(Vad& v, int16_t rc1, const int16_t* lsf, const int32_t* r, int16_t expR0, const int16_t* sig,
-                  int16_t frame, int16_t prevVad, int16_t pprevVad);
-
 // ---- encoder DTX --------------------------------------------------------
 struct CngEncoder {
   int16_t lspSidQ[kOrder];  // LSPs of the last SID frame

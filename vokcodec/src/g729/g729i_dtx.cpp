@@ -13,21 +13,6 @@ namespace vokc::g729i {
 
 namespace {
 
-constexpr int16_t kNoise = 0;
-constexpr int16_t kVoice = 1;
-constexpr int16_t kInitFrame = 32;
-constexpr int16_t kInitCount = 20;
-constexpr int16_t kMax16 = 32767;
-
-// Low-band filter correlation of the detector's low-band energy.
-constexpr int16_t kLowBand[13] = {7869, 7011, 4838, 2299, 321, -660, -782, -484, -164, 3, 39, 21, 4};
-// 1 / count of the initial mean (factor and shift per count of low frames).
-constexpr int16_t kInitShift[33] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-                                    2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 5, 0};
-constexpr int16_t kInitFactor[33] = {32767, 16913, 17476, 18079, 18725, 19418, 20165, 20972, 21845, 22795, 23831,
-                                     24966, 26214, 27594, 29127, 30840, 32767, 17476, 18725, 20165, 21845, 23831,
-                                     26214, 29127, 32767, 18725, 21845, 26214, 32767, 21845, 32767, 32767, 0};
-
 // Levinson on a 16-bit autocorrelation, falling back to the last stable
 // filter (which a successful run replaces).  Returns false on fallback
 // (err is then left alone).
@@ -49,13 +34,95 @@ bool levinson16(const int16_t* acf, int16_t* a, int16_t* oldA, int16_t* oldRc, i
 
 }  // namespace
 
+void BlockRate::step(bool hit, int16_t frame, bool adaptiveWeights, int16_t idleLimit, bool forceClear) {
+  if (hit) count = add(count, 256);
+  const bool blockEnd = (frame & 63) == 0;
+  if (blockEnd) {
+    if (frame == 64) {
+      mean = count;
+    } else {
+      Word16 keep = 29491, take = 3277;
+      if (adaptiveWeights && count > 6400) {
+        keep = 32113, take = 655;
+      } else if (adaptiveWeights && count > 5120) {
+        keep = 31130, take = 1638;
+      }
+      mean = extract_h(L_mac(L_mult(keep, mean), take, count));
+    }
+  }
+  idle = count == 0 ? add(idle, 1) : int16_t{0};
+  if (idle > idleLimit || forceClear) mean = 0;
+  if (blockEnd) count = 0;
+}
+
+void MusicDetector::reset() {
+  std::memset(static_cast<void*>(this), 0, sizeof *this);
+  meanPitchGain = 8192;
+}
+
+int16_t MusicDetector::review(int16_t voice, const int16_t* rc, Word32 r0, int16_t expR0, int16_t energy, int rate,
+                              const int16_t* lags, const int16_t* pitchGains, int16_t pastVad, int16_t prevLpMode,
+                              int16_t frame) {
+  // Energy of the fourth-order prediction error, and the spectral change
+  // against the noise mean (which follows noise frames only).
+  int16_t errGain = 32767;
+  for (int i = 0; i < 4; ++i) errGain = mult(errGain, sub(32767, mult(rc[i], rc[i])));
+  Word16 hi, lo;
+  L_Extract(r0, hi, lo);
+  const int16_t errEnergy = energyLog(mpy32x16(hi, lo, errGain), expR0);
+  Word32 acc = 0;
+  for (int i = 0; i < 10; ++i) {
+    const int16_t d = sub(noiseRc[i], rc[i]);
+    acc = L_mac(acc, d, d);
+  }
+  const int16_t change = extract_h(acc);
+  if (voice == 0) {
+    for (int i = 0; i < 10; ++i) noiseRc[i] = extract_h(L_mac(L_mult(29491, noiseRc[i]), 3277, rc[i]));
+    noiseErrEnergy = extract_h(L_mac(L_mult(29491, noiseErrEnergy), 3277, errEnergy));
+  }
+
+  // Periodicity: the smoothed mean of the last five pitch gains and the
+  // spread of the last five delays.
+  acc = 0;
+  int16_t lagSum = 0;
+  for (int i = 0; i < 5; ++i) {
+    acc = L_mac(acc, pitchGains[i], 6554);
+    lagSum = add(lagSum, lags[i]);
+  }
+  meanPitchGain = extract_h(L_mac(L_mult(extract_h(acc), 6554), meanPitchGain, 26214));
+  acc = 0;
+  for (int i = 0; i < 5; ++i) {
+    const int16_t d = sub(add(shl(lags[i], 2), lags[i]), lagSum);
+    acc = L_mac(acc, d, d);
+  }
+  const int16_t lagSpread = extract_h(L_shl(acc, 22));
+  const bool strong = meanPitchGain > (rate == vokcG729IRate64 ? 11960 : 10322);
+  const bool steady = lagSpread < 21632 && meanPitchGain > 7373;
+  const bool periodicHit = strong || (pastVad & (steady ? 1 : 0)) != 0;
+
+  if (rc[1] <= 14746 && rc[1] >= 0 && meanPitchGain < 8192)
+    flatSpectrumRun = add(flatSpectrumRun, 1);
+  else
+    flatSpectrumRun = 0;
+  const bool flatTooLong = flatSpectrumRun > 150;
+  backwardVoice.step(prevLpMode == 1 && voice == 1, frame, false, 500, flatTooLong);
+  periodic.step(periodicHit, frame, true, 100, flatTooLong);
+
+  if (rate != vokcG729IRate118) return voice;
+  // Music stays active: a loud frame whose spectrum or error energy jumps,
+  // or a frame in a stretch of periodic or backward-coded sound.
+  const int16_t rise = sub(errEnergy, noiseErrEnergy);
+  if (energy > 10240 && (change > 12452 || rise > 819)) return 1;
+  if (energy > 1433 && (periodic.mean > 2560 || backwardVoice.mean > 280 || frame < 64)) return 1;
+  return voice;
+}
+
 void DtxEncoder::reset() {
   std::memset(static_cast<void*>(this), 0, sizeof *this);
   pastVad = ppastVad = 1;
   seed = kNoiseSeed;
-  flag = 1;
-  minEnergy = kMax16;
-  meanPgain = 8192;
+  vad.reset();
+  music.reset();
   for (auto& v : shSumAcf) v = 40;
   for (auto& v : shAcf) v = 40;
   for (auto& v : shEner) v = 40;
@@ -65,224 +132,9 @@ int16_t DtxEncoder::detect(const int16_t* rc, const int16_t* lsf, const int32_t*
                            const int16_t* window, int rate, const int16_t* lags, const int16_t* pgains,
                            int16_t prevLpMode) {
   frame = frame == 32767 ? 256 : static_cast<int16_t>(frame + 1);
-  const int16_t frm = frame;
-  Word16 rh[13], rl[13];
-  for (int i = 0; i < 13; ++i) L_Extract(r[i], rh[i], rl[i]);
-
-  // Features: full-band and low-band energy, spectral distortion, zero
-  // crossings.
-  const int16_t energy = energyLog(L_Comp(rh[0], rl[0]), expR0);
-  const int16_t energyDbFull = energy;
-  Word32 acc = 0;
-  for (int i = 1; i <= 12; ++i) acc = L_mac(acc, rh[i], kLowBand[i]);
-  acc = L_shl(acc, 1);
-  acc = L_mac(acc, rh[0], kLowBand[0]);
-  const int16_t energyLow = energyLog(acc, expR0);
-  acc = 0;
-  for (int i = 0; i < kOrder; ++i) {
-    const int16_t d = sub(lsf[i], meanLsf[i]);
-    acc = L_mac(acc, d, d);
-  }
-  const int16_t sd = extract_h(acc);
-  int16_t zc = 0;
-  for (int i = 121; i <= 200; ++i)
-    if (mult(window[i - 1], window[i]) < 0) zc = add(zc, 410);
-
-  // Running minimum of the energy over the last 128 frames.
-  if (frm < 129) {
-    if (energy < minEnergy) {
-      minEnergy = energy;
-      prevMin = energy;
-    }
-    if ((frm & 7) == 0) {
-      minBuffer[sub(shr(frm, 3), 1)] = minEnergy;
-      minEnergy = kMax16;
-    }
-  }
-  if ((frm & 7) == 0) {
-    prevMin = minBuffer[0];
-    for (int i = 1; i < 16; ++i)
-      if (minBuffer[i] < prevMin) prevMin = minBuffer[i];
-  }
-  if (frm >= 129) {
-    if ((frm & 7) == 1) {
-      minEnergy = prevMin;
-      nextMin = kMax16;
-    }
-    if (energy < minEnergy) minEnergy = energy;
-    if (energy < nextMin) nextMin = energy;
-    if ((frm & 7) == 0) {
-      for (int i = 0; i < 15; ++i) minBuffer[i] = minBuffer[i + 1];
-      minBuffer[15] = nextMin;
-      prevMin = minBuffer[0];
-      for (int i = 1; i < 16; ++i)
-        if (minBuffer[i] < prevMin) prevMin = minBuffer[i];
-    }
-  }
-
-  int16_t marker = kVoice;
-  if (frm <= kInitFrame) {
-    if (energy < 3072) {
-      marker = kNoise;
-      ++lessCount;
-    } else {
-      marker = kVoice;
-      meanE = extract_h(L_mac(L_deposit_h(meanE), energy, 1024));
-      meanSZC = extract_h(L_mac(L_deposit_h(meanSZC), zc, 1024));
-      for (int i = 0; i < kOrder; ++i) meanLsf[i] = extract_h(L_mac(L_deposit_h(meanLsf[i]), lsf[i], 1024));
-    }
-  }
-  if (frm >= kInitFrame) {
-    if (frm == kInitFrame) {
-      const int16_t f = kInitFactor[lessCount], s = kInitShift[lessCount];
-      meanE = extract_h(L_shl(L_mult(meanE, f), s));
-      meanSZC = extract_h(L_shl(L_mult(meanSZC, f), s));
-      for (int i = 0; i < kOrder; ++i) meanLsf[i] = extract_h(L_shl(L_mult(meanLsf[i], f), s));
-      meanSE = sub(meanE, 2048);
-      meanSLE = sub(meanE, 2458);
-    }
-    const int16_t dSE = sub(meanSE, energy);
-    const int16_t dSLE = sub(meanSLE, energyLow);
-    const int16_t dSZC = sub(meanSZC, zc);
-    marker = energy < 3072 ? kNoise : vadDecision(dSLE, dSE, sd, dSZC);
-    vFlag = 0;
-    if (pastVad == kVoice && marker == kNoise && add(dSE, 410) < 0 && energy > 3072) {
-      marker = kVoice;
-      vFlag = 1;
-    }
-    if (flag == 1) {
-      if (ppastVad == kVoice && pastVad == kVoice && marker == kNoise &&
-          abs_s(sub(prevEnergy, energy)) <= 614) {
-        ++countExt;
-        marker = kVoice;
-        vFlag = 1;
-        if (countExt <= 4) {
-          flag = 1;
-        } else {
-          countExt = 0;
-          flag = 0;
-        }
-      }
-    } else {
-      flag = 1;
-    }
-    if (marker == kNoise) ++countSil;
-    if (marker == kVoice && countSil > 10 && sub(sub(energy, prevEnergy), 614) <= 0) {
-      marker = kNoise;
-      countSil = 0;
-    }
-    if (marker == kVoice) countSil = 0;
-    if (sub(sub(energy, 614), meanSE) < 0 && frm > 128 && !vFlag && rc[1] < 19661) marker = kNoise;
-    if (sub(sub(energy, 614), meanSE) < 0 && rc[1] < 24576 && sd < 83) {
-      ++countUpdate;
-      int16_t coef, cCoef, coefZc, cCoefZc, coefSd, cCoefSd;
-      if (countUpdate < kInitCount) {
-        coef = 24576, cCoef = 8192, coefZc = 26214, cCoefZc = 6554, coefSd = 19661, cCoefSd = 13017;
-      } else if (countUpdate < kInitCount + 10) {
-        coef = 31130, cCoef = 1638, coefZc = 30147, cCoefZc = 2621, coefSd = 21299, cCoefSd = 11469;
-      } else if (countUpdate < kInitCount + 20) {
-        coef = 31785, cCoef = 983, coefZc = 30802, cCoefZc = 1966, coefSd = 22938, cCoefSd = 9830;
-      } else if (countUpdate < kInitCount + 30) {
-        coef = 32440, cCoef = 328, coefZc = 31457, cCoefZc = 1311, coefSd = 24576, cCoefSd = 8192;
-      } else if (countUpdate < kInitCount + 40) {
-        coef = 32604, cCoef = 164, coefZc = 32440, cCoefZc = 328, coefSd = 24576, cCoefSd = 8192;
-      } else {
-        coef = 32604, cCoef = 164, coefZc = 32702, cCoefZc = 66, coefSd = 24576, cCoefSd = 8192;
-      }
-      meanSE = extract_h(L_mac(L_mult(coef, meanSE), cCoef, energy));
-      meanSLE = extract_h(L_mac(L_mult(coef, meanSLE), cCoef, energyLow));
-      meanSZC = extract_h(L_mac(L_mult(coefZc, meanSZC), cCoefZc, zc));
-      for (int i = 0; i < kOrder; ++i) meanLsf[i] = extract_h(L_mac(L_mult(coefSd, meanLsf[i]), cCoefSd, lsf[i]));
-    }
-    if (frm > 128 && ((meanSE < minEnergy && sd < 83) || sub(meanSE, minEnergy) > 2048)) {
-      meanSE = minEnergy;
-      countUpdate = 0;
-    }
-  }
-  prevEnergy = energy;
-
-  // Music detection: statistics of the reflection coefficients, the
-  // residual energy and the pitch history; at 11.8 kbit/s it can overrule
-  // a noise decision.
-  int16_t pderr = 32767;
-  for (int i = 0; i < 4; ++i) pderr = mult(pderr, sub(32767, mult(rc[i], rc[i])));
-  const int16_t lenergy = energyLog(mpy32x16(rh[0], rl[0], pderr), expR0);
-  acc = 0;
-  for (int i = 0; i < 10; ++i) {
-    const int16_t d = sub(mrc[i], rc[i]);
-    acc = L_mac(acc, d, d);
-  }
-  const int16_t sdm = extract_h(acc);
-  if (marker == kNoise) {
-    for (int i = 0; i < 10; ++i) mrc[i] = extract_h(L_mac(L_mult(29491, mrc[i]), 3277, rc[i]));
-    musMeanSE = extract_h(L_mac(L_mult(29491, musMeanSE), 3277, lenergy));
-  }
-  acc = 0;
-  int16_t lagSum = 0;
-  for (int i = 0; i < 5; ++i) {
-    acc = L_mac(acc, pgains[i], 6554);
-    lagSum = add(lagSum, lags[i]);
-  }
-  meanPgain = extract_h(L_mac(L_mult(extract_h(acc), 6554), meanPgain, 26214));
-  acc = 0;
-  for (int i = 0; i < 5; ++i) {
-    const int16_t j = sub(add(shl(lags[i], 2), lags[i]), lagSum);
-    acc = L_mac(acc, j, j);
-  }
-  const int16_t stdLag = extract_h(L_shl(acc, 22));
-  const int16_t thres = rate == vokcG729IRate64 ? 11960 : 10322;
-  const int16_t pflag2 = meanPgain > thres ? 1 : 0;
-  const int16_t pflag1 = (stdLag < 21632 && meanPgain > 7373) ? 1 : 0;
-  const int16_t pflag = static_cast<int16_t>((pastVad & (pflag1 | pflag2)) | pflag2);
-  if (rc[1] <= 14746 && rc[1] >= 0 && meanPgain < 8192)
-    countConscRflag = add(countConscRflag, 1);
-  else
-    countConscRflag = 0;
-  if (prevLpMode == 1 && marker == kVoice) countMusic = add(countMusic, 256);
-  if ((frm & 63) == 0) {
-    if (frm == 64)
-      mCountMusic = countMusic;
-    else
-      mCountMusic = extract_h(L_mac(L_mult(29491, mCountMusic), 3277, countMusic));
-  }
-  if (countMusic == 0)
-    countConsc = add(countConsc, 1);
-  else
-    countConsc = 0;
-  if (countConsc > 500 || countConscRflag > 150) mCountMusic = 0;
-  if ((frm & 63) == 0) countMusic = 0;
-  if (pflag == 1) countPflag = add(countPflag, 256);
-  if ((frm & 63) == 0) {
-    if (frm == 64) {
-      mCountPflag = countPflag;
-    } else {
-      int16_t c, cc;
-      if (countPflag > 6400) {
-        c = 32113, cc = 655;
-      } else if (countPflag > 5120) {
-        c = 31130, cc = 1638;
-      } else {
-        c = 29491, cc = 3277;
-      }
-      mCountPflag = extract_h(L_mac(L_mult(c, mCountPflag), cc, countPflag));
-    }
-  }
-  if (countPflag == 0)
-    countConscPflag = add(countConscPflag, 1);
-  else
-    countConscPflag = 0;
-  if (countConscPflag > 100 || countConscRflag > 150) mCountPflag = 0;
-  if ((frm & 63) == 0) countPflag = 0;
-  if (rate == vokcG729IRate118) {
-    const int16_t rise = sub(lenergy, musMeanSE);
-    if (sdm > 4915 && rise > 819 && energyDbFull > 10240)
-      marker = kVoice;
-    else if ((sdm > 12452 || rise > 819) && energyDbFull > 10240)
-      marker = kVoice;
-    else if ((mCountPflag > 2560 || mCountMusic > 280 || frm < 64) && energyDbFull > 1433)
-      marker = kVoice;
-  }
-  return marker;
+  const VadFeatures f = vad.measure(r, expR0, lsf, window);
+  const int16_t voice = vad.decide(f, lsf, rc[1], frame, pastVad, ppastVad);
+  return music.review(voice, rc, r[0], expR0, f.energy, rate, lags, pgains, pastVad, prevLpMode, frame);
 }
 
 void DtxEncoder::updateNoise(const int32_t* r, int16_t expR0, int16_t vad) {

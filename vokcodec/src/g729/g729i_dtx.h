@@ -5,9 +5,42 @@
 
 #include <cstdint>
 
+#include "g729_vad.h"
 #include "g729i_common.h"
 
 namespace vokc::g729i {
+
+// A count of hits per block of 64 frames (256 per hit) and its average over
+// blocks, cleared after a long run of blocks without hits.
+struct BlockRate {
+  int16_t count;
+  int16_t mean;
+  int16_t idle;  // consecutive frames with an empty count
+  // adaptiveWeights: the average moves faster the fewer hits the block had.
+  void step(bool hit, int16_t frame, bool adaptiveWeights, int16_t idleLimit, bool forceClear);
+};
+
+// Music detection of the 11.8 kbit/s mode: tracks the spectral change of
+// the reflection coefficients against their noise mean, the prediction
+// error energy, the pitch gains and the spread of the open-loop delays,
+// and keeps music, which the detector would call noise, as active.
+struct MusicDetector {
+  int16_t noiseRc[10];       // mean reflection coefficients of noise frames
+  int16_t noiseErrEnergy;    // mean prediction-error energy of noise frames
+  int16_t meanPitchGain;     // 8192 at reset
+  int16_t flatSpectrumRun;   // frames with a flat spectrum and weak pitch
+  BlockRate backwardVoice;   // voice frames after a backward-LP frame
+  BlockRate periodic;        // strongly periodic frames
+
+  void reset();
+  // The decision after the detector's (voice): rc the ten reflection
+  // coefficients, r0 the normalised frame energy, lags / pitchGains the
+  // last five open-loop delays and pitch gains, energy the detector's
+  // full-band energy.
+  int16_t review(int16_t voice, const int16_t* rc, Word32 r0, int16_t expR0, int16_t energy, int rate,
+                 const int16_t* lags, const int16_t* pitchGains, int16_t pastVad, int16_t prevLpMode,
+                 int16_t frame);
+};
 
 // Plain data (formatted by reset()) so that it can live in a caller-owned
 // state object.
@@ -16,20 +49,8 @@ struct DtxEncoder {
   int16_t frame;
   int16_t pastVad, ppastVad;
   int16_t seed;
-  // Voice activity detector.
-  int16_t meanLsf[kOrder];
-  int16_t minBuffer[16];
-  int16_t prevMin, nextMin, minEnergy;
-  int16_t meanE, meanSE, meanSLE, meanSZC;
-  int16_t prevEnergy;
-  int16_t countSil, countUpdate, countExt;
-  int16_t flag, vFlag, lessCount;
-  // Music detector.
-  int16_t countMusic, mCountMusic, countConsc;
-  int16_t meanPgain;
-  int16_t countPflag, mCountPflag, countConscPflag, countConscRflag;
-  int16_t mrc[10];
-  int16_t musMeanSE;
+  VoiceDetector vad;
+  MusicDetector music;
   // Noise description.
   int16_t lspSidQ[kOrder];
   int16_t pastCoeff[kMp1];
