@@ -199,14 +199,60 @@ void weightMain(EncoderState* s, const int16_t* aNew, const int16_t* rc, const i
   }
 }
 
-// The subframe loop of full G.729 (after LSP quantisation).
+// Closed-loop search state of a frame: the search centre (the open-loop
+// delay, then the first subframe's delay), the second subframe's delay
+// range and the fixed-codebook budget of full G.729.
+struct PitchSearch {
+  int16_t centre = 0;
+  int16_t t0Min = 0, t0Max = 0;
+  int16_t budget = 0;
+};
+
+// One subframe of either core once its target xn and the impulse response
+// h1 of the weighted synthesis filter are known: closed-loop pitch (the
+// core's search), the delay index and the parity bit after the first, the
+// adaptive gain (G.729A filters the past excitation through the weighted
+// filter aw itself) limited under taming, the fixed codebook on the
+// remaining target, then gains, excitation and the weighted-error memory.
+void searchSubframe(EncoderState* s, bool annexA, PitchSearch& search, const int16_t* xn, int16_t* h1,
+                    const int16_t* aw, int16_t* excSub, int sf, int16_t*& ana) {
+  int16_t delay[2], adaptive[kSubfr];
+  if (annexA)
+    VOKC_CALL(voksAdaptiveCodebookSearch_G729A_16s, search.centre, xn, h1, excSub - kExcHist, delay, adaptive, sf);
+  else
+    VOKC_CALL(voksAdaptiveCodebookSearch_G729_16s, search.centre, xn, h1, excSub - kExcHist, delay, adaptive, sf);
+  const int16_t t0 = delay[0], frac = delay[1];
+  const int16_t index = encodeLag(t0, frac, search.t0Min, search.t0Max, sf, false);
+  *ana++ = index;
+  if (sf == 0) *ana++ = pitchParity(index);
+  search.centre = t0;
+
+  int16_t y1[kSubfr];
+  int16_t gainPit = 0;
+  if (annexA)
+    VOKC_CALL(voksAdaptiveCodebookGain_G729A_16s, xn, aw, excSub, y1, &gainPit);
+  else
+    VOKC_CALL(voksAdaptiveCodebookGain_G729_16s, xn, h1, excSub, y1, &gainPit);
+  const int16_t taming = tamingNeeded(s->excErr, t0, frac);
+  if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
+  int16_t xn2[kSubfr];
+  fixedCodebookTarget(xn, y1, gainPit, xn2);
+
+  int16_t code[kSubfr], y2[kSubfr], cbIndex[2];
+  fixedCodebook(annexA, s->sharp, t0, h1, xn2, code, y2, cbIndex, annexA ? nullptr : &search.budget, sf);
+  *ana++ = cbIndex[0];
+  *ana++ = cbIndex[1];
+  int16_t gainCode = 0;
+  finishSubframe(s, excSub, xn, y1, code, y2, t0, taming, ana, gainPit, gainCode);
+}
+
+// The subframes of full G.729 (after LSP quantisation): the target through
+// the error memories and W(z) = A(z/gamma1) / A(z/gamma2); the error memory
+// follows the new synthesis.
 void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamma1, const int16_t* gamma2,
                          const int16_t* aq, const int16_t* speech, int16_t* wsp, int16_t* exc, int16_t* ana) {
-  int16_t tOp = 0;
-  VOKC_CALL(voksOpenLoopPitchSearch_G729_16s, wsp, &tOp);
-
-  int16_t t0Min = 0, t0Max = 0, centre = tOp;
-  int16_t budget = 0;
+  PitchSearch search;
+  VOKC_CALL(voksOpenLoopPitchSearch_G729_16s, wsp, &search.centre);
   for (int sf = 0; sf < 2; ++sf) {
     const int sfOff = sf * kSubfr;
     const int16_t* aqs = aq + sf * kMp1;
@@ -229,34 +275,27 @@ void encodeMainSubframes(EncoderState* s, const int16_t* at, const int16_t* gamm
     residual(ap1, err + kOrder, xr);
     synth(ap2, xr, xn, s->memW0, false);
 
-    int16_t* excBuf = exc + sfOff - kExcHist;
-    int16_t delay[2];
-    int16_t adaptive[kSubfr];
-    VOKC_CALL(voksAdaptiveCodebookSearch_G729_16s, centre, xn, h1, excBuf, delay, adaptive, sf);
-    int16_t t0 = delay[0], frac = delay[1];
-    int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
-    *ana++ = index;
-    if (sf == 0) *ana++ = pitchParity(index);
-    centre = t0;
-
-    int16_t y1[kSubfr];
-    int16_t gainPit = 0;
-    VOKC_CALL(voksAdaptiveCodebookGain_G729_16s, xn, h1, exc + sfOff, y1, &gainPit);
-    int16_t taming = tamingNeeded(s->excErr, t0, frac);
-    if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
-    int16_t xn2[kSubfr];
-    fixedCodebookTarget(xn, y1, gainPit, xn2);
-
-    int16_t code[kSubfr], y2[kSubfr], cbIndex[2];
-    fixedCodebook(false, s->sharp, t0, h1, xn2, code, y2, cbIndex, &budget, sf);
-    *ana++ = cbIndex[0];
-    *ana++ = cbIndex[1];
-
-    int16_t gainCode = 0;
-    finishSubframe(s, exc + sfOff, xn, y1, code, y2, t0, taming, ana, gainPit, gainCode);
+    searchSubframe(s, false, search, xn, h1, nullptr, exc + sfOff, sf, ana);
     int16_t syn[kSubfr];
     synth(aqs, exc + sfOff, syn, s->memSyn, true);
     for (int i = kSubfr - kOrder, j = 0; i < kSubfr; ++i, ++j) s->memErr[j] = sub(speech[sfOff + i], syn[i]);
+  }
+}
+
+// The subframes of G.729A: the target is the residual already in exc
+// through the weighted filter ap = A(z/0.75) of the quantised filter.
+void encodeSubframesA(EncoderState* s, const int16_t* ap, int16_t* wsp, int16_t* exc, int16_t* ana) {
+  PitchSearch search;
+  VOKC_CALL(voksOpenLoopPitchSearch_G729A_16s, wsp, &search.centre);
+  for (int sf = 0; sf < 2; ++sf) {
+    const int sfOff = sf * kSubfr;
+    const int16_t* aps = ap + sf * kMp1;
+    int16_t h1[kSubfr] = {};
+    h1[0] = 4096;
+    synthZero(aps, h1, kSubfr);
+    int16_t xn[kSubfr];
+    synth(aps, exc + sfOff, xn, s->memW0, false);
+    searchSubframe(s, true, search, xn, h1, aps, exc + sfOff, sf, ana);
   }
 }
 
@@ -434,48 +473,7 @@ static VokResult encodeFrame(EncoderState* s, const Vok16s* pcm, Vok16s* prm, in
     for (int i = 1; i <= kOrder; ++i) ap1[i] = sub(p[i], mult(p[i - 1], 22938));
     synth(ap1, exc + sf * kSubfr, wsp + sf * kSubfr, s->memW, true);
   }
-  int16_t tOp = 0;
-  VOKC_CALL(voksOpenLoopPitchSearch_G729A_16s, wsp, &tOp);
-
-  int16_t t0Min = 0, t0Max = 0;
-  int16_t centre = tOp;
-  for (int sf = 0; sf < 2; ++sf) {
-    const int sfOff = sf * kSubfr;
-    const int16_t* aps = ap + sf * kMp1;
-    int16_t h1[kSubfr] = {};
-    h1[0] = 4096;
-    synthZero(aps, h1, kSubfr);
-    int16_t xn[kSubfr];
-    synth(aps, exc + sfOff, xn, s->memW0, false);
-
-    // Closed-loop pitch.
-    int16_t* excBuf = exc + sfOff - kExcHist;
-    int16_t delay[2];
-    int16_t adaptive[kSubfr];
-    VOKC_CALL(voksAdaptiveCodebookSearch_G729A_16s, centre, xn, h1, excBuf, delay, adaptive, sf);
-    int16_t t0 = delay[0], frac = delay[1];
-    int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
-    *ana++ = index;
-    if (sf == 0) *ana++ = pitchParity(index);
-    centre = t0;
-
-    int16_t y1[kSubfr];
-    int16_t gainPit = 0;
-    VOKC_CALL(voksAdaptiveCodebookGain_G729A_16s, xn, aps, exc + sfOff, y1, &gainPit);
-    int16_t taming = tamingNeeded(s->excErr, t0, frac);
-    if (taming == 1 && gainPit > kGpClip) gainPit = kGpClip;
-    int16_t xn2[kSubfr];
-    fixedCodebookTarget(xn, y1, gainPit, xn2);
-
-    int16_t code[kSubfr], y2[kSubfr], cbIndex[2];
-    fixedCodebook(true, s->sharp, t0, h1, xn2, code, y2, cbIndex, nullptr, sf);
-    *ana++ = cbIndex[0];
-    *ana++ = cbIndex[1];
-
-    int16_t gainCode = 0;
-    finishSubframe(s, exc + sfOff, xn, y1, code, y2, t0, taming, ana, gainPit, gainCode);
-  }
-
+  encodeSubframesA(s, ap, wsp, exc, ana);
   shiftEncoderBuffers(s);
   return vokOk;
 }
