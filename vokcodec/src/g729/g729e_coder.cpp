@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "g729_common.h"
+#include "g729_postfilter.h"
 #include "g729_tables.h"
 #include "g729e_tables.h"
 #include "vokcodec.h"
@@ -19,9 +20,6 @@ using namespace vokc::g729;
 
 namespace {
 
-constexpr int kPstHist = 152;  // long-term post-filter residual history
-constexpr int16_t kGamma1Pst = 22938, kGamma2Pst = 18022, kGammaHarm = 16384;   // 8 kbit/s post-filter
-constexpr int16_t kGamma1PstE = 22938, kGamma2PstE = 21300, kGammaHarmE = 8192;  // 11.8 kbit/s post-filter
 
 struct EncoderState {
   uint32_t tag;
@@ -80,10 +78,7 @@ struct DecoderState {
   Dominance dom;
   // Post-filter.
   int16_t voicing;                      // voicing of the previous frame
-  int16_t ga1, ga2, gaHarm;
-  int16_t res2[kPstHist + kSubfr];
-  int16_t memStp[kOrderBwd];
-  int16_t gainPrec;
+  AdaptivePostFilter post;
   BackwardLp bwd;
   alignas(16) uint8_t highPass[64];
 };
@@ -96,50 +91,6 @@ static_assert(sizeof(DecoderState) < 8192, "decoder state size");
 VokResult synthZero(const int16_t* a, int m, const int16_t* x, int16_t* y, int len) {
   int16_t t[kOrderBwd] = {};
   return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, m, x, y, len, t);
-}
-
-// ---- decoder pieces -----------------------------------------------------------
-
-// First reflection coefficient of the post-filter's impulse response.
-int16_t firstParcor(const int16_t* h, int len) {
-  int32_t acc = 0;
-  for (int i = 0; i < len; ++i) acc = L_mac(acc, h[i], h[i]);
-  const int16_t sh = norm_l(acc);
-  const int16_t acf0 = extract_h(L_shl(acc, sh));
-  acc = 0;
-  for (int i = 0; i < len - 1; ++i) acc = L_mac(acc, h[i], h[i + 1]);
-  const int16_t acf1 = extract_h(L_shl(acc, sh));
-  if (acf0 <= 0 || acf0 < abs_s(acf1)) return 0;
-  const int16_t k = div_s(abs_s(acf1), acf0);
-  return acf1 > 0 ? negate(k) : k;
-}
-
-// Adaptive post-filter of one subframe with the given order, weights and
-// impulse-response length: harmonic filter on the residual of A(z/ga2),
-// normalised short-term filter 1/A(z/ga1), tilt compensation, gain control.
-void postFilter(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* a, int m, int longH, int16_t* out,
-                int16_t* voicing) {
-  int16_t den[kMp1Bwd], num[32] = {};
-  weightAz(a, s->ga1, m, den);
-  weightAz(a, s->ga2, m, num);
-  residualOrder(num, m, syn, s->res2 + kPstHist);
-  int16_t ltp[1 + kSubfr];
-  longTermPostFilter(s->gaHarm, t0, s->res2, ltp + 1, voicing);  // shifts res2
-  ltp[0] = s->memStp[kOrderBwd - 1];
-  int16_t h[32];
-  synthZero(den, m, num, h, longH);
-  const int16_t parcor = firstParcor(h, longH);
-  int32_t g = 0;
-  for (int i = 0; i < longH; ++i) g = L_add(g, L_deposit_l(abs_s(h[i])));
-  const int16_t g0 = extract_h(L_shl(g, 14));
-  if (g0 > 1024) {
-    const int16_t t = div_s(1024, g0);
-    for (int i = 1; i <= kSubfr; ++i) ltp[i] = mult_r(ltp[i], t);
-  }
-  synthesis30(den, m, ltp + 1, ltp + 1, s->memStp);
-  std::memcpy(s->memStp, ltp + 1 + kSubfr - kOrderBwd, sizeof s->memStp);
-  VOKC_CALL(voksTiltCompensation_G729E_16s, parcor, ltp + 1, out);
-  VOKC_CALL(voksGainControl_G729_16s_I, syn, out, &s->gainPrec);
 }
 
 int paramCount(int rate, int mode) { return rate == 0 ? 11 : (mode == 0 ? 18 : 16); }
@@ -373,10 +324,7 @@ static VokResult g729EDecoderInit(void* mem) {
   s->cMuting = 32767;
   s->seed = 21845;
   s->voicing = 60;
-  s->ga1 = kGamma1PstE;
-  s->ga2 = kGamma2PstE;
-  s->gaHarm = kGammaHarmE;
-  s->gainPrec = 16384;
+  s->post.reset();
   s->bwd.reset();
   return initHighPass(s->highPass, sizeof s->highPass, true);
 }
@@ -532,47 +480,12 @@ static VokResult g729EDecode(void* mem, const Vok16s* prmIn, int rate, int erase
   s->prevBfi = bfi;
   s->prevMode = mode;
   s->prevVoicing = voicing;
-  if (bfi) {
-    s->cFeFix = 4096;
-  } else if (mode == 0) {
-    s->cFeFix = 0;
-  } else {
-    s->cFeFix = sub(s->cFeFix, s->bwdDominant == 1 ? 410 : 2048);
-    if (s->cFeFix < 0) s->cFeFix = 0;
-  }
+  ageHeldFilter(bfi, mode, s->bwdDominant, s->cFeFix);
 
-  // Post-filter: G.729's settings at 8 kbit/s; at 11.8 kbit/s a longer
-  // impulse response and weights that fade while backward mode dominates.
-  int longH = 20;
-  if (rate == 0) {
-    s->ga1 = kGamma1Pst;
-    s->ga2 = kGamma2Pst;
-    s->gaHarm = kGammaHarm;
-  } else {
-    longH = 32;
-    if (mode == 1 && s->bwdDominant == 1) {  // a lost frame: the previous mode
-      s->gaHarm = sub(s->gaHarm, 410);
-      if (s->gaHarm < 0) s->gaHarm = 0;
-      s->ga1 = sub(s->ga1, 1147);
-      if (s->ga1 < 0) s->ga1 = 0;
-      s->ga2 = sub(s->ga2, 1065);
-      if (s->ga2 < 0) s->ga2 = 0;
-    } else {
-      s->gaHarm = add(s->gaHarm, 410);
-      if (s->gaHarm > kGammaHarmE) s->gaHarm = kGammaHarmE;
-      s->ga1 = add(s->ga1, 1147);
-      if (s->ga1 > kGamma1PstE) s->ga1 = kGamma1PstE;
-      s->ga2 = add(s->ga2, 1065);
-      if (s->ga2 > kGamma2PstE) s->ga2 = kGamma2PstE;
-    }
-  }
-  const int mPst = mode == 0 ? kOrder : kOrderBwd;
-  s->voicing = 0;
-  for (int sf = 0; sf < 2; ++sf) {
-    int16_t vo = 0;
-    postFilter(s, t0First, syn + sf * kSubfr, pA + sf * (mPst + 1), mPst, longH, pcm + sf * kSubfr, &vo);
-    if (vo != 0) s->voicing = vo;
-  }
+  // Post-filter: G.729's at 8 kbit/s; at 11.8 kbit/s weights that fade
+  // while backward mode dominates.
+  const int longH = s->post.settle(rate == 1, mode == 1 && s->bwdDominant == 1);  // a lost frame: the previous mode
+  s->voicing = s->post.frame(t0First, syn, pA, mode == 0 ? kOrder : kOrderBwd, longH, true, pcm);
   VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, pcm, kFrame, 13, s->highPass);
   return vokOk;
 }

@@ -4,6 +4,7 @@
 // adaptive post-filter (order 10 or 30).
 #include <cstring>
 
+#include "g729_postfilter.h"
 #include "g729i_common.h"
 #include "vokcodec.h"
 #include "state_tag.h"
@@ -12,8 +13,6 @@
 using namespace vokc::g729i;
 
 namespace {
-
-constexpr int kRes2Hist = 152;  // long-term post-filter residual history
 
 struct DecoderState {
   uint32_t tag;
@@ -42,11 +41,7 @@ struct DecoderState {
   int16_t bwdDominant;
   int16_t voicing;  // post-filter voicing of the previous frame
   int16_t prevBits;  // bit count of the previous frame (after concealment)
-  // Post-filter.
-  int16_t res2[kRes2Hist + kSubfr];
-  int16_t memStp[kOrderBwd];
-  int16_t gainPrec;
-  int16_t ga1, ga2, gaHarm;
+  AdaptivePostFilter post;
   Dominance dominance;
   PitchTrack pitch;
   BackwardLp bwd;
@@ -62,60 +57,6 @@ bool synthesise(const int16_t* a, int order, const int16_t* x, int16_t* y, const
   int16_t m[kOrderBwd];
   std::memcpy(m, mem, static_cast<size_t>(order) * sizeof(int16_t));
   return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, order, x, y, kSubfr, m) == vokWrnOverflow;
-}
-
-// Post-filter of one subframe: long-term (harmonic) filter on the residual
-// of A(z/ga2), short-term filter 1/A(z/ga1) normalised by its impulse
-// response, tilt compensation and gain control.  sig has `order` samples of
-// history before it.
-void postFilter(DecoderState* s, int16_t t0, const int16_t* sig, const int16_t* a, int order, int16_t* out,
-                int16_t& voicing, int longH, int16_t vad) {
-  int16_t ap1[kMp1Bwd];
-  int16_t ap2[32] = {};
-  weightAz(a, s->ga1, order, ap1);
-  weightAz(a, s->ga2, order, ap2);
-  int16_t* res = s->res2 + kRes2Hist;
-  VOKC_CALL(voksResidualFilter_G729E_16s, ap2, static_cast<Vok16s>(order), sig, res, kSubfr);
-  int16_t ltp[1 + kSubfr];
-  int16_t* cur = ltp + 1;
-  if (vad > 1 && longTermPostFilter(s->gaHarm, t0, s->res2, cur, &voicing) == vokOk) {
-    // the filter has shifted the residual buffer
-  } else {
-    voicing = 0;
-    std::memcpy(cur, res, kSubfr * sizeof(int16_t));
-    std::memmove(s->res2, s->res2 + kSubfr, kRes2Hist * sizeof(int16_t));
-  }
-  ltp[0] = s->memStp[kOrderBwd - 1];
-
-  // Impulse response of A(z/ga2) / A(z/ga1): first reflection coefficient
-  // and the gain normalisation.
-  int16_t h[32];
-  VOKC_CALL(voksSynthesisFilter_G729E_16s, ap1, order, ap2, h, longH, nullptr);
-  Word32 acc = 0;
-  for (int i = 0; i < longH; ++i) acc = L_mac(acc, h[i], h[i]);
-  const Word16 sh = norm_l(acc);
-  const Word16 r0 = extract_h(L_shl(acc, sh));
-  acc = 0;
-  for (int i = 0; i < longH - 1; ++i) acc = L_mac(acc, h[i], h[i + 1]);
-  const Word16 r1 = extract_h(L_shl(acc, sh));
-  int16_t parcor = 0;
-  if (r0 >= abs_s(r1)) {
-    parcor = div_s(abs_s(r1), r0);
-    if (r1 > 0) parcor = negate(parcor);
-  }
-  Word32 g = 0;
-  for (int i = 0; i < longH; ++i) g = L_add(g, abs_s(h[i]));
-  const int16_t g0 = extract_h(L_shl(g, 14));
-  if (g0 > 1024) {
-    const int16_t f = div_s(1024, g0);
-    for (int i = 0; i < kSubfr; ++i) cur[i] = mult_r(cur[i], f);
-  }
-  int16_t m[kOrderBwd];
-  std::memcpy(m, s->memStp + kOrderBwd - order, static_cast<size_t>(order) * sizeof(int16_t));
-  VOKC_CALL(voksSynthesisFilter_G729E_16s, ap1, order, cur, cur, kSubfr, m);
-  std::memcpy(s->memStp, cur + kSubfr - kOrderBwd, kOrderBwd * sizeof(int16_t));
-  VOKC_CALL(voksTiltCompensation_G729E_16s, parcor, cur, out);
-  VOKC_CALL(voksGainControl_G729_16s_I, sig, out, &s->gainPrec);
 }
 
 }  // namespace
@@ -147,10 +88,7 @@ static VokResult g729IDecoderInit(void* mem) {
   s->sidGain = kSidGain[0];
   s->voicing = 60;
   s->prevBits = 80;
-  s->gainPrec = 16384;
-  s->ga1 = 22938;
-  s->ga2 = 21300;
-  s->gaHarm = 8192;
+  s->post.reset();
   s->pitch.prevPitch = 30;
   s->bwd.reset();
   int size = 0;
@@ -420,45 +358,12 @@ static VokResult g729IDecode(void* mem, const Vok8u* bits, int nbits, int erased
   s->prevBfi = bfi;
   s->prevLpMode = lpMode;
   s->prevVoicing = voicing;
-  if (bfi) {
-    s->cFeFix = 4096;
-  } else if (lpMode == 0) {
-    s->cFeFix = 0;
-  } else {
-    s->cFeFix = sub(s->cFeFix, s->bwdDominant == 1 ? 410 : 2048);
-    if (s->cFeFix < 0) s->cFeFix = 0;
-  }
+  ageHeldFilter(bfi, lpMode, s->bwdDominant, s->cFeFix);
 
-  // Post-filter: lighter at 11.8 kbit/s while the backward mode dominates.
-  int longH = 20;
-  if (frameBits != 118) {
-    s->ga1 = 22938;
-    s->ga2 = 18022;
-    s->gaHarm = 16384;
-  } else {
-    longH = 32;
-    if (lpMode == 1 && s->bwdDominant == 1) {
-      s->gaHarm = sub(s->gaHarm, 410);
-      if (s->gaHarm < 0) s->gaHarm = 0;
-      s->ga1 = sub(s->ga1, 1147);
-      if (s->ga1 < 0) s->ga1 = 0;
-      s->ga2 = sub(s->ga2, 1065);
-      if (s->ga2 < 0) s->ga2 = 0;
-    } else {
-      s->gaHarm = add(s->gaHarm, 410);
-      if (s->gaHarm > 8192) s->gaHarm = 8192;
-      s->ga1 = add(s->ga1, 1147);
-      if (s->ga1 > 22938) s->ga1 = 22938;
-      s->ga2 = add(s->ga2, 1065);
-      if (s->ga2 > 21300) s->ga2 = 21300;
-    }
-  }
-  s->voicing = 0;
-  for (int sf = 0; sf < 2; ++sf) {
-    int16_t vo = 0;
-    postFilter(s, t0First, synth + sf * kSubfr, az + sf * (order + 1), order, pcm + sf * kSubfr, vo, longH, ftyp);
-    if (vo != 0) s->voicing = vo;
-  }
+  // Post-filter: lighter at 11.8 kbit/s while the backward mode dominates;
+  // comfort noise skips its harmonic stage.
+  const int longH = s->post.settle(frameBits == 118, lpMode == 1 && s->bwdDominant == 1);
+  s->voicing = s->post.frame(t0First, synth, az, order, longH, ftyp > kSid, pcm);
   VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, pcm, kFrame, 13, s->highPass);
   s->prevBits = static_cast<int16_t>(frameBits);
   return vokOk;
