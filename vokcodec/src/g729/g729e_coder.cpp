@@ -100,6 +100,158 @@ const int16_t* paramBits(int rate, int mode) {
                    : (mode == 0 ? vokc::tables::e::kBitsForward : vokc::tables::e::kBitsBackward);
 }
 
+// The two subframes of an encoded frame: weighted filters ap (mAp) with the
+// frame's weighting factors, quantised filters aq (mAq), the search around
+// the open-loop delay tOp, the rate's codebook, gains, excitation,
+// synthesis (into synthFrame) and target memories.
+void encodeSubframes(EncoderState* s, int rate, int16_t mode, const int16_t* ap, int mAp, const int16_t* aq, int mAq,
+                     const int16_t* gamma1, const int16_t* gamma2, int16_t tOp, const int16_t* speech, int16_t* exc,
+                     int16_t* synthFrame, int16_t* ana) {
+  int16_t t0Min = 0, t0Max = 0, centre = tOp, budget = 0;
+  for (int sf = 0; sf < 2; ++sf) {
+    const int sfOff = sf * kSubfr;
+    const int16_t* pAp = ap + sf * (mAp + 1);
+    const int16_t* pAq = aq + sf * (mAq + 1);
+    int16_t ap1[kMp1Bwd], ap2[kMp1Bwd];
+    weightAz(pAp, gamma1[sf], mAp, ap1);
+    weightAz(pAp, gamma2[sf], mAp, ap2);
+
+    // Impulse response of the weighted synthesis filter.  The numerator
+    // buffer keeps the coefficients beyond the current order from the last
+    // subframe that filled them.
+    std::memcpy(s->aiZero, ap1, static_cast<std::size_t>(mAp + 1) * sizeof(int16_t));
+    int16_t in[kSubfr] = {};
+    std::memcpy(in, s->aiZero, sizeof s->aiZero);
+    int16_t h1[kSubfr];
+    synthZero(pAq, mAq, in, h1, kSubfr);
+    synthZero(ap2, mAp, h1, h1, kSubfr);
+
+    // Target signal.
+    int16_t res2[kSubfr], xn[kSubfr];
+    weightedTarget(pAq, mAq, ap1, ap2, mAp, speech + sfOff, exc + sfOff, res2, s->memErr, s->memW0, xn);
+
+    // Closed-loop pitch.
+    int16_t delay[2];
+    closedLoopPitch(false, centre, xn, h1, exc + sfOff - kExcHist, sf, delay);
+    const int16_t t0 = delay[0], frac = delay[1];
+    const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
+    *ana++ = index;
+    if (sf == 0) *ana++ = sentParity(index, rate == 1);
+    centre = t0;
+
+    int16_t y1[kSubfr], gainPit, xn2[kSubfr];
+    const int16_t taming = adaptiveGain(s->excErr, t0, frac, xn, h1, exc + sfOff, y1, gainPit, xn2);
+
+    // Fixed codebook on the pitch-sharpened impulse response.
+    const int16_t sharp = shl(s->sharp, 1);
+    sharpen(h1, t0, sharp);
+    int16_t code[kSubfr], y2[kSubfr];
+    ana += fixedCodebook(rate == 0 ? Codebook::k80 : Codebook::k118, h1, xn2, res2, exc + sfOff, gainPit, mode,
+                         &budget, sf, code, y2, ana);
+    sharpen(code, t0, sharp);
+
+    int16_t gains[2];
+    *ana++ = quantiseGains(false, xn, y1, code, y2, s->pastQuaEn, taming, gains);
+    gainPit = gains[0];
+    const int16_t gainCode = gains[1];
+    clampSharp(s->sharp, gainPit);
+
+    mixExcitation(exc + sfOff, code, gainPit, gainCode);
+    updateExcErr(s->excErr, gainPit, t0);
+    synthesis30(pAq, mAq, exc + sfOff, synthFrame + sfOff, s->memSyn);
+    std::memcpy(s->memSyn, synthFrame + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
+    updateTargetMemories(speech + sfOff, synthFrame + sfOff, xn, y1, y2, gainPit, gainCode, kOrderBwd, s->memErr,
+                         s->memW0);
+  }
+
+}
+
+// The two subframes of a decoded frame (or of its concealment): delay,
+// code vector of the rate, gains (muted over long losses at 11.8 kbit/s),
+// excitation and synthesis through the filters pA (order mAq).  parm: the
+// subframe parameters.  Returns the first subframe's delay.
+int16_t decodeSubframes(DecoderState* s, int rate, int16_t mode, int16_t bfi, int16_t voicing, const int16_t* parm,
+                        const int16_t* pA, int mAq, int16_t* exc, int16_t* syn) {
+  int16_t t0First = 0, t0 = 0, frac = 0;
+  for (int sf = 0; sf < 2; ++sf) {
+    const int sfOff = sf * kSubfr;
+    const int16_t* pAs = pA + sf * (mAq + 1);
+    const int16_t index = *parm++;
+    bool bad = bfi;
+    if (sf == 0) {
+      int16_t parity = *parm++;
+      if (rate == 1) parity = static_cast<int16_t>(parity + ((index >> 1) & 1));
+      bad = bfi || ((pitchParity(index) ^ parity) & 1);
+    }
+    if (!bad) {
+      decodeLag(index, sf, false, t0, frac);
+      s->prevT0 = t0;
+      s->prevT0Frac = frac;
+    } else {
+      concealLag(s->prevT0, s->prevT0Frac, rate == 1, t0, frac);
+    }
+    if (sf == 0) t0First = t0;
+    const int16_t delay[2] = {t0, frac};
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
+    s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 1);
+
+    int16_t cb[5];
+    const int nCb = rate == 0 ? 2 : 5;
+    for (int k = 0; k < nCb; ++k) cb[k] = bfi ? nextRandom(s->seed) : parm[k];
+    parm += nCb;
+    int16_t code[kSubfr];
+    if (rate == 0)
+      decodeCode80(cb[1], cb[0], code);
+    else
+      decodeCode118(cb, mode != 0, code);
+    const bool stationary = backwardStationary(s->statBwd, rate == 1 && mode != 0);
+    sharpen(code, t0, shl(s->sharp, 1));
+
+    const int16_t gainIndex = *parm++;
+    int32_t energy = 0;
+    for (int i = 0; i < kSubfr; ++i) energy += int32_t{code[i]} * code[i];
+    int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
+    if (!bfi) {
+      const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
+    } else if (rate == 0) {
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
+    } else if (s->countBfi < 2) {
+      // First lost subframes: a fixed pitch gain, the last code gain; the
+      // predictor memory ages as for any loss.
+      int16_t scratch[2] = {0, 0};
+      VOKC_CALL(voksDecodeGain_G729I_16s, energy, 32767, s->pastQuaEn, nullptr, scratch);
+      gains[0] = stationary ? 16384 : 15564;
+      gains[1] = s->gainCodMem;
+    } else {
+      VOKC_CALL(voksDecodeGain_G729I_16s, energy, s->cMuting, s->pastQuaEn, nullptr, gains);
+      if (stationary) {
+        if (s->countBfi > 10) s->cMuting = mult(s->cMuting, 32604);
+      } else {
+        s->cMuting = mult(s->cMuting, 32112);
+      }
+    }
+    s->gainPitch = gains[0];
+    s->gainCode = gains[1];
+    s->gainPitMem = s->gainPitch;
+    s->gainCodMem = s->gainCode;
+    clampSharp(s->sharp, s->gainPitch);
+
+    int16_t gp = s->gainPitch, gc = s->gainCode;
+    if (bfi) {
+      s->countBfi = static_cast<int16_t>(s->countBfi + 1);
+      concealedGains(voicing, gp, gc);
+    }
+    mixExcitation(exc + sfOff, code, gp, gc);
+    if (synthesis30(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn) == vokWrnOverflow) {
+      for (auto& e : s->oldExc) e = shr(e, 2);
+      synthesis30(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn);
+    }
+    std::memcpy(s->memSyn, syn + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
+  }
+  return t0First;
+}
+
 }  // namespace
 
 extern "C" {
@@ -232,62 +384,7 @@ static VokResult g729EEncode(void* mem, const Vok16s* pcm, int rate, Vok16s* prm
   int16_t tOp = 0;
   VOKC_CALL(voksOpenLoopPitchSearch_G729_16s, wsp, &tOp);
 
-  int16_t t0Min = 0, t0Max = 0, centre = tOp, budget = 0;
-  for (int sf = 0; sf < 2; ++sf) {
-    const int sfOff = sf * kSubfr;
-    const int16_t* pAp = ap + sf * (mAp + 1);
-    const int16_t* pAq = aq + sf * (mAq + 1);
-    int16_t ap1[kMp1Bwd], ap2[kMp1Bwd];
-    weightAz(pAp, gamma1[sf], mAp, ap1);
-    weightAz(pAp, gamma2[sf], mAp, ap2);
-
-    // Impulse response of the weighted synthesis filter.  The numerator
-    // buffer keeps the coefficients beyond the current order from the last
-    // subframe that filled them.
-    std::memcpy(s->aiZero, ap1, static_cast<std::size_t>(mAp + 1) * sizeof(int16_t));
-    int16_t in[kSubfr] = {};
-    std::memcpy(in, s->aiZero, sizeof s->aiZero);
-    int16_t h1[kSubfr];
-    synthZero(pAq, mAq, in, h1, kSubfr);
-    synthZero(ap2, mAp, h1, h1, kSubfr);
-
-    // Target signal.
-    int16_t res2[kSubfr], xn[kSubfr];
-    weightedTarget(pAq, mAq, ap1, ap2, mAp, speech + sfOff, exc + sfOff, res2, s->memErr, s->memW0, xn);
-
-    // Closed-loop pitch.
-    int16_t delay[2];
-    closedLoopPitch(false, centre, xn, h1, exc + sfOff - kExcHist, sf, delay);
-    const int16_t t0 = delay[0], frac = delay[1];
-    const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, false);
-    *ana++ = index;
-    if (sf == 0) *ana++ = sentParity(index, rate == 1);
-    centre = t0;
-
-    int16_t y1[kSubfr], gainPit, xn2[kSubfr];
-    const int16_t taming = adaptiveGain(s->excErr, t0, frac, xn, h1, exc + sfOff, y1, gainPit, xn2);
-
-    // Fixed codebook on the pitch-sharpened impulse response.
-    const int16_t sharp = shl(s->sharp, 1);
-    sharpen(h1, t0, sharp);
-    int16_t code[kSubfr], y2[kSubfr];
-    ana += fixedCodebook(rate == 0 ? Codebook::k80 : Codebook::k118, h1, xn2, res2, exc + sfOff, gainPit, mode,
-                         &budget, sf, code, y2, ana);
-    sharpen(code, t0, sharp);
-
-    int16_t gains[2];
-    *ana++ = quantiseGains(false, xn, y1, code, y2, s->pastQuaEn, taming, gains);
-    gainPit = gains[0];
-    const int16_t gainCode = gains[1];
-    clampSharp(s->sharp, gainPit);
-
-    mixExcitation(exc + sfOff, code, gainPit, gainCode);
-    updateExcErr(s->excErr, gainPit, t0);
-    synthesis30(pAq, mAq, exc + sfOff, synthFrame + sfOff, s->memSyn);
-    std::memcpy(s->memSyn, synthFrame + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
-    updateTargetMemories(speech + sfOff, synthFrame + sfOff, xn, y1, y2, gainPit, gainCode, kOrderBwd, s->memErr,
-                         s->memW0);
-  }
+  encodeSubframes(s, rate, mode, ap, mAp, aq, mAq, gamma1, gamma2, tOp, speech, exc, synthFrame, ana);
 
   shiftEncoderHistory(s->oldSpeech, s->oldWsp, s->oldExc);
   std::memmove(s->signal, s->signal + kFrame, kOrderBwd * sizeof(int16_t));
@@ -397,83 +494,7 @@ static VokResult g729EDecode(void* mem, const Vok16s* prmIn, int rate, int erase
 
   int16_t* exc = s->oldExc + kExcHist;
   int16_t* syn = s->synthBuf + kSynHist;
-  int16_t t0First = 0, t0 = 0, frac = 0;
-  for (int sf = 0; sf < 2; ++sf) {
-    const int sfOff = sf * kSubfr;
-    const int16_t* pAs = pA + sf * (mAq + 1);
-    const int16_t index = *parm++;
-    bool bad = bfi;
-    if (sf == 0) {
-      int16_t parity = *parm++;
-      if (rate == 1) parity = static_cast<int16_t>(parity + ((index >> 1) & 1));
-      bad = bfi || ((pitchParity(index) ^ parity) & 1);
-    }
-    if (!bad) {
-      decodeLag(index, sf, false, t0, frac);
-      s->prevT0 = t0;
-      s->prevT0Frac = frac;
-    } else {
-      concealLag(s->prevT0, s->prevT0Frac, rate == 1, t0, frac);
-    }
-    if (sf == 0) t0First = t0;
-    const int16_t delay[2] = {t0, frac};
-    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
-    s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 1);
-
-    int16_t cb[5];
-    const int nCb = rate == 0 ? 2 : 5;
-    for (int k = 0; k < nCb; ++k) cb[k] = bfi ? nextRandom(s->seed) : parm[k];
-    parm += nCb;
-    int16_t code[kSubfr];
-    if (rate == 0)
-      decodeCode80(cb[1], cb[0], code);
-    else
-      decodeCode118(cb, mode != 0, code);
-    const bool stationary = backwardStationary(s->statBwd, rate == 1 && mode != 0);
-    sharpen(code, t0, shl(s->sharp, 1));
-
-    const int16_t gainIndex = *parm++;
-    int32_t energy = 0;
-    for (int i = 0; i < kSubfr; ++i) energy += int32_t{code[i]} * code[i];
-    int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
-    if (!bfi) {
-      const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
-      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
-    } else if (rate == 0) {
-      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
-    } else if (s->countBfi < 2) {
-      // First lost subframes: a fixed pitch gain, the last code gain; the
-      // predictor memory ages as for any loss.
-      int16_t scratch[2] = {0, 0};
-      VOKC_CALL(voksDecodeGain_G729I_16s, energy, 32767, s->pastQuaEn, nullptr, scratch);
-      gains[0] = stationary ? 16384 : 15564;
-      gains[1] = s->gainCodMem;
-    } else {
-      VOKC_CALL(voksDecodeGain_G729I_16s, energy, s->cMuting, s->pastQuaEn, nullptr, gains);
-      if (stationary) {
-        if (s->countBfi > 10) s->cMuting = mult(s->cMuting, 32604);
-      } else {
-        s->cMuting = mult(s->cMuting, 32112);
-      }
-    }
-    s->gainPitch = gains[0];
-    s->gainCode = gains[1];
-    s->gainPitMem = s->gainPitch;
-    s->gainCodMem = s->gainCode;
-    clampSharp(s->sharp, s->gainPitch);
-
-    int16_t gp = s->gainPitch, gc = s->gainCode;
-    if (bfi) {
-      s->countBfi = static_cast<int16_t>(s->countBfi + 1);
-      concealedGains(voicing, gp, gc);
-    }
-    mixExcitation(exc + sfOff, code, gp, gc);
-    if (synthesis30(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn) == vokWrnOverflow) {
-      for (auto& e : s->oldExc) e = shr(e, 2);
-      synthesis30(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn);
-    }
-    std::memcpy(s->memSyn, syn + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
-  }
+  const int16_t t0First = decodeSubframes(s, rate, mode, bfi, voicing, parm, pA, mAq, exc, syn);
   if (energyDb(syn, kFrame) >= 8192) s->dom.update(s->bwdDominant, mode);
   std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
 

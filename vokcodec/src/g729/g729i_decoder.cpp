@@ -59,6 +59,247 @@ bool synthesise(const int16_t* a, int order, const int16_t* x, int16_t* y, const
   return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, order, x, y, kSubfr, m) == vokWrnOverflow;
 }
 
+// The parameters of a received frame and its type; a loss (or a corrupt
+// 11.8 kbit/s mode bit) continues the previous frame's type and rate.
+struct ReceivedFrame {
+  int16_t prm[20] = {};
+  int16_t ftyp = kUntransmitted;
+  int16_t bfi = 0;
+  int16_t lpMode = 0;
+  int frameBits = 0;
+};
+
+ReceivedFrame receiveFrame(const DecoderState* s, const Vok8u* bits, int nbits, int erased) {
+  ReceivedFrame f;
+  int16_t* prm = f.prm;
+  int16_t& ftyp = f.ftyp;
+  int16_t& bfi = f.bfi;
+  int16_t& lpMode = f.lpMode;
+  bfi = erased ? 1 : 0;
+  if (!bfi) {
+    switch (nbits) {
+      case 0:
+        ftyp = kUntransmitted;
+        break;
+      case kBitsSid:
+      case kBitsSidOctet:
+        ftyp = kSid;
+        unpackParams(bits, kSidBits, 4, prm);
+        break;
+      case 64:
+        ftyp = kRate64;
+        unpackParams(bits, kBits64, 10, prm);
+        break;
+      case 80:
+        ftyp = kRate80;
+        unpackParams(bits, kBits80, 11, prm);
+        prm[3] = static_cast<int16_t>((pitchParity(prm[2]) ^ prm[3]) & 1);  // 1: parity error
+        break;
+      default:
+        ftyp = kRate118;
+        lpMode = bits[0] & 1;
+        if ((bits[1] & 1) != lpMode) {
+          bfi = 1;  // mode bit and its copy disagree
+          break;
+        }
+        if (lpMode == 0) {
+          unpackParams(bits + 2, kBits118Fwd, 17, prm);
+          prm[3] = static_cast<int16_t>((pitchParity(prm[2]) ^ add(prm[3], static_cast<int16_t>((prm[2] >> 1) & 1))) & 1);
+        } else {
+          unpackParams(bits + 2, kBits118Bwd, 15, prm);
+          prm[1] = static_cast<int16_t>((pitchParity(prm[0]) ^ add(prm[1], static_cast<int16_t>((prm[0] >> 1) & 1))) & 1);
+        }
+        break;
+    }
+  }
+  int& frameBits = f.frameBits;
+  frameBits = nbits == kBitsSidOctet ? kBitsSid : nbits;
+  if (bfi) {
+    frameBits = s->prevBits < 64 ? 0 : s->prevBits;
+    ftyp = s->pastFtyp;
+    if (ftyp == kSid) ftyp = kUntransmitted;
+    lpMode = ftyp == kRate118 ? s->prevLpMode : 0;  // also when a mode mismatch made the frame bad
+  }
+  return f;
+}
+
+// Comfort noise of an SID or untransmitted frame (or of a loss after one):
+// the noise parameters (new SID parameters, or the energy of the last
+// speech frame), the excitation, the filters az (order 10) and the
+// synthesis.
+void decodeNoiseFrame(DecoderState* s, const int16_t* prm, int16_t ftyp, int16_t* exc, int16_t* synth, int16_t* az) {
+  const int16_t dif = sub(s->pastFtyp, 1);
+  if (ftyp == kSid) {
+    s->sidGain = kSidGain[prm[3] & 31];
+    const int16_t idx[3] = {static_cast<int16_t>(prm[0] & 1), static_cast<int16_t>(prm[1] & 31),
+                            static_cast<int16_t>(prm[2] & 15)};
+    int16_t lsf[kOrder];
+    VOKC_CALL(voksLSFDecode_G729B_16s, idx, s->lsfMa, lsf);
+    VOKC_CALL(voksLSFToLSP_G729_16s, lsf, s->lspSid);
+  } else if (dif > 0) {
+    int16_t q;
+    s->sidGain = kSidGain[sidGainIndex(&s->sidSav, &s->shSidSav, 0, q)];
+  }
+  if (dif > 0)
+    s->curGain = s->sidGain;
+  else
+    s->curGain = add(mult_r(s->curGain, 28672), mult_r(s->sidGain, 4096));
+  int16_t gp[2], gc[2], t0s[2];
+  comfortExcitation(s->curGain, exc, s->seed, gp, gc, t0s);
+  for (int k = 0; k < 2; ++k) VOKC_CALL(voksPhaseDispersionUpdate_G729D_16s, gp[k], gc[k], s->phaseDisp);
+  interpolateLpc(s->lspOld, s->lspSid, az);
+  std::memcpy(s->lspOld, s->lspSid, sizeof s->lspSid);
+  for (int sf = 0; sf < 2; ++sf) {
+    const int16_t* a = az + sf * kMp1;
+    const int16_t* m = s->memSyn + kOrderBwd - kOrder;
+    if (synthesise(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, m)) {
+      for (auto& e : s->oldExc) e = shr(e, 2);
+      synthesise(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, m);
+    }
+    std::memcpy(s->memSyn, synth + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memSyn);
+  }
+  s->sharp = kSharpMin;
+  s->cInt = kCIntReset;
+  s->statBwd = 0;
+  s->pitch.stat = 0;
+  holdForwardFilter(s->prevFilter, az);
+}
+
+// A speech frame or its concealment: the filters (forward from the LSP
+// words; backward: aBwd, interpolated from the previous frame's filter),
+// then per subframe the delay, the code vector of the rate, the gains
+// (muted during long losses at 11.8 kbit/s), excitation and synthesis.
+// Returns the filter order; t0First receives the first subframe's delay.
+int decodeSpeechFrame(DecoderState* s, const int16_t* prm, int16_t bfi, int16_t ftyp, int16_t lpMode, int16_t voicing,
+                      int16_t* aBwd, int16_t* exc, int16_t* synth, int16_t* az, int16_t& t0First) {
+  const int16_t rate = static_cast<int16_t>(ftyp - 2);  // 0: 6.4, 1: 8, 2: 11.8 kbit/s
+  int order = kOrder;
+  s->seed = kNoiseSeed;
+  const int16_t* parm = prm;
+  const int16_t* a;
+  if (lpMode == 0) {
+    // Forward LP: decoded LSPs (or the concealed ones).
+    int16_t lspNew[kOrder];
+    decodeLsp(parm, bfi != 0, s->lsfMa, s->prevLsf, s->prevMa, lspNew);
+    parm += 2;
+    forwardFilters(s->lspOld, lspNew, s->prevLpMode, az);
+    std::memcpy(s->lspOld, lspNew, sizeof lspNew);
+    s->cInt = kCIntReset;
+    order = kOrder;
+    holdForwardFilter(s->prevFilter, az);
+  } else {
+    // Backward LP: subframe 0 takes the mean of the previous and the
+    // (interpolated) current filter.
+    interpolateBackward(aBwd, s->prevFilter, s->cInt);
+    std::memcpy(az, aBwd, 2 * kMp1Bwd * sizeof(int16_t));
+    order = kOrderBwd;
+    std::memcpy(s->prevFilter, aBwd + kMp1Bwd, sizeof s->prevFilter);
+  }
+  a = az;
+
+  int16_t t0 = s->prevT0, frac = 0;
+  for (int sf = 0; sf < 2; ++sf) {
+    const int sfOff = sf * kSubfr;
+    const int16_t index = *parm++;
+    if (sf == 0) {
+      const int16_t parityErr = rate == 0 ? 0 : *parm++;
+      if (!bfi && !parityErr) {
+        decodeLag(index, 0, rate == 0, t0, frac);
+        s->prevT0 = t0;
+        s->prevT0Frac = frac;
+      } else {
+        concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
+      }
+      t0First = t0;
+    } else if (!bfi) {
+      decodeLag(index, 1, rate == 0, t0, frac);
+      s->prevT0 = t0;
+      s->prevT0Frac = frac;
+    } else {
+      concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
+    }
+    const int16_t delay[2] = {t0, frac};
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
+    s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 2);
+
+    // Fixed code vector (random after a loss).
+    int16_t cb[5];
+    const int ncb = rate == 2 ? 5 : 2;
+    for (int k = 0; k < ncb; ++k) cb[k] = bfi ? nextRandom(s->seedFer) : parm[k];
+    parm += ncb;
+    int16_t code[kSubfr];
+    if (rate == 1)
+      decodeCode80(cb[1], cb[0], code);
+    else if (rate == 0)
+      decodeCode64(cb[1], cb[0], code);
+    else
+      decodeCode118(cb, lpMode != 0, code);
+    const bool stationary = backwardStationary(s->statBwd, rate == 2 && lpMode != 0);
+    sharpen(code, t0, shl(s->sharp, 1));
+
+    // Gains.
+    const int16_t gainIndex = *parm++;
+    int64_t e = 0;
+    for (int i = 0; i < kSubfr; ++i) e += int32_t{code[i]} * code[i];
+    const Vok32s energy = e > 0x3FFFFFFF ? 0x3FFFFFFF : static_cast<Vok32s>(e);
+    int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
+    if (rate == 0) {
+      if (bfi) {
+        VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
+      } else {
+        const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 3), static_cast<int16_t>(gainIndex & 7)};
+        VOKC_CALL(voksDecodeGain_G729I_16s, energy, 0, s->pastQuaEn, idx, gains);
+      }
+    } else if (bfi) {
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
+      if (rate == 2) {
+        if (s->countBfi < 2) {
+          gains[0] = stationary ? 16384 : 15564;
+          gains[1] = s->gainCodMem;
+        } else {
+          gains[0] = mult(s->gainPitMem, s->cMuting);
+          gains[1] = mult(s->gainCodMem, s->cMuting);
+          if (stationary) {
+            if (s->countBfi > 10) s->cMuting = mult(s->cMuting, 32604);
+          } else {
+            s->cMuting = mult(s->cMuting, 32112);
+          }
+        }
+      }
+    } else {
+      const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
+      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
+    }
+    s->gainPitch = gains[0];
+    s->gainCode = gains[1];
+    s->gainPitMem = s->gainPitch;
+    s->gainCodMem = s->gainCode;
+    clampSharp(s->sharp, s->gainPitch);
+
+    // Excitation and synthesis.
+    int16_t gp = s->gainPitch, gc = s->gainCode;
+    if (bfi) {
+      s->countBfi = add(s->countBfi, 1);
+      concealedGains(voicing, gp, gc);
+    }
+    mixExcitation(exc + sfOff, code, gp, gc);
+    const int16_t* m = s->memSyn + kOrderBwd - order;
+    if (synthesise(a, order, exc + sfOff, synth + sfOff, m))
+      for (auto& v : s->oldExc) v = shr(v, 2);
+    if (rate == 0) {
+      int16_t dispersed[kSubfr];
+      VOKC_CALL(voksPhaseDispersion_G729D_16s, exc + sfOff, dispersed, s->gainCode, s->gainPitch, code, s->phaseDisp);
+      synthesise(a, order, dispersed, synth + sfOff, m);
+    } else {
+      synthesise(a, order, exc + sfOff, synth + sfOff, m);
+      VOKC_CALL(voksPhaseDispersionUpdate_G729D_16s, s->gainPitch, s->gainCode, s->phaseDisp);
+    }
+    std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
+    a += order + 1;
+  }
+  return order;
+}
+
 }  // namespace
 
 extern "C" {
@@ -109,55 +350,10 @@ static VokResult g729IDecode(void* mem, const Vok8u* bits, int nbits, int erased
     return vokErrSize;
   DecoderState* s = decState(mem);
 
-  // Parameters of the received frame.
-  int16_t prm[20] = {};
-  int16_t ftyp = kUntransmitted;
-  int16_t bfi = erased ? 1 : 0;
-  int16_t lpMode = 0;
-  if (!bfi) {
-    switch (nbits) {
-      case 0:
-        ftyp = kUntransmitted;
-        break;
-      case kBitsSid:
-      case kBitsSidOctet:
-        ftyp = kSid;
-        unpackParams(bits, kSidBits, 4, prm);
-        break;
-      case 64:
-        ftyp = kRate64;
-        unpackParams(bits, kBits64, 10, prm);
-        break;
-      case 80:
-        ftyp = kRate80;
-        unpackParams(bits, kBits80, 11, prm);
-        prm[3] = static_cast<int16_t>((pitchParity(prm[2]) ^ prm[3]) & 1);  // 1: parity error
-        break;
-      default:
-        ftyp = kRate118;
-        lpMode = bits[0] & 1;
-        if ((bits[1] & 1) != lpMode) {
-          bfi = 1;  // mode bit and its copy disagree
-          break;
-        }
-        if (lpMode == 0) {
-          unpackParams(bits + 2, kBits118Fwd, 17, prm);
-          prm[3] = static_cast<int16_t>((pitchParity(prm[2]) ^ add(prm[3], static_cast<int16_t>((prm[2] >> 1) & 1))) & 1);
-        } else {
-          unpackParams(bits + 2, kBits118Bwd, 15, prm);
-          prm[1] = static_cast<int16_t>((pitchParity(prm[0]) ^ add(prm[1], static_cast<int16_t>((prm[0] >> 1) & 1))) & 1);
-        }
-        break;
-    }
-  }
-  int frameBits = nbits == kBitsSidOctet ? kBitsSid : nbits;
-  if (bfi) {
-    frameBits = s->prevBits < 64 ? 0 : s->prevBits;
-    ftyp = s->pastFtyp;
-    if (ftyp == kSid) ftyp = kUntransmitted;
-    lpMode = ftyp == kRate118 ? s->prevLpMode : 0;  // also when a mode mismatch made the frame bad
-  }
-  const int16_t rate = static_cast<int16_t>(ftyp - 2);  // 0: 6.4, 1: 8, 2: 11.8 kbit/s
+  const ReceivedFrame f = receiveFrame(s, bits, nbits, erased);
+  const int16_t* prm = f.prm;
+  const int16_t ftyp = f.ftyp, bfi = f.bfi, lpMode = f.lpMode;
+  const int frameBits = f.frameBits;
   int16_t voicing = s->voicing;
   if (ftyp == kRate118 && s->prevBfi) voicing = s->prevVoicing;
   if (!bfi) {
@@ -181,167 +377,9 @@ static VokResult g729IDecode(void* mem, const Vok8u* bits, int nbits, int erased
   int order = kOrder;
   int16_t t0First = s->prevT0;
   if (ftyp < kRate64) {
-    // Comfort noise: SID parameters or the held ones.
-    const int16_t dif = sub(s->pastFtyp, 1);
-    if (ftyp == kSid) {
-      s->sidGain = kSidGain[prm[3] & 31];
-      const int16_t idx[3] = {static_cast<int16_t>(prm[0] & 1), static_cast<int16_t>(prm[1] & 31),
-                              static_cast<int16_t>(prm[2] & 15)};
-      int16_t lsf[kOrder];
-      VOKC_CALL(voksLSFDecode_G729B_16s, idx, s->lsfMa, lsf);
-      VOKC_CALL(voksLSFToLSP_G729_16s, lsf, s->lspSid);
-    } else if (dif > 0) {
-      int16_t q;
-      s->sidGain = kSidGain[sidGainIndex(&s->sidSav, &s->shSidSav, 0, q)];
-    }
-    if (dif > 0)
-      s->curGain = s->sidGain;
-    else
-      s->curGain = add(mult_r(s->curGain, 28672), mult_r(s->sidGain, 4096));
-    int16_t gp[2], gc[2], t0s[2];
-    comfortExcitation(s->curGain, exc, s->seed, gp, gc, t0s);
-    for (int k = 0; k < 2; ++k) VOKC_CALL(voksPhaseDispersionUpdate_G729D_16s, gp[k], gc[k], s->phaseDisp);
-    interpolateLpc(s->lspOld, s->lspSid, az);
-    std::memcpy(s->lspOld, s->lspSid, sizeof s->lspSid);
-    for (int sf = 0; sf < 2; ++sf) {
-      const int16_t* a = az + sf * kMp1;
-      const int16_t* m = s->memSyn + kOrderBwd - kOrder;
-      if (synthesise(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, m)) {
-        for (auto& e : s->oldExc) e = shr(e, 2);
-        synthesise(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, m);
-      }
-      std::memcpy(s->memSyn, synth + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memSyn);
-    }
-    t0First = s->prevT0;
-    s->sharp = kSharpMin;
-    s->cInt = kCIntReset;
-    s->statBwd = 0;
-    s->pitch.stat = 0;
-    holdForwardFilter(s->prevFilter, az);
+    decodeNoiseFrame(s, prm, ftyp, exc, synth, az);
   } else {
-    s->seed = kNoiseSeed;
-    const int16_t* parm = prm;
-    const int16_t* a;
-    if (lpMode == 0) {
-      // Forward LP: decoded LSPs (or the concealed ones).
-      int16_t lspNew[kOrder];
-      decodeLsp(parm, bfi != 0, s->lsfMa, s->prevLsf, s->prevMa, lspNew);
-      parm += 2;
-      forwardFilters(s->lspOld, lspNew, s->prevLpMode, az);
-      std::memcpy(s->lspOld, lspNew, sizeof lspNew);
-      s->cInt = kCIntReset;
-      order = kOrder;
-      holdForwardFilter(s->prevFilter, az);
-    } else {
-      // Backward LP: subframe 0 takes the mean of the previous and the
-      // (interpolated) current filter.
-      interpolateBackward(aBwd, s->prevFilter, s->cInt);
-      std::memcpy(az, aBwd, sizeof aBwd);
-      order = kOrderBwd;
-      std::memcpy(s->prevFilter, aBwd + kMp1Bwd, sizeof s->prevFilter);
-    }
-    a = az;
-
-    int16_t t0 = s->prevT0, frac = 0;
-    for (int sf = 0; sf < 2; ++sf) {
-      const int sfOff = sf * kSubfr;
-      const int16_t index = *parm++;
-      if (sf == 0) {
-        const int16_t parityErr = rate == 0 ? 0 : *parm++;
-        if (!bfi && !parityErr) {
-          decodeLag(index, 0, rate == 0, t0, frac);
-          s->prevT0 = t0;
-          s->prevT0Frac = frac;
-        } else {
-          concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
-        }
-        t0First = t0;
-      } else if (!bfi) {
-        decodeLag(index, 1, rate == 0, t0, frac);
-        s->prevT0 = t0;
-        s->prevT0Frac = frac;
-      } else {
-        concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
-      }
-      const int16_t delay[2] = {t0, frac};
-      VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
-      s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 2);
-
-      // Fixed code vector (random after a loss).
-      int16_t cb[5];
-      const int ncb = rate == 2 ? 5 : 2;
-      for (int k = 0; k < ncb; ++k) cb[k] = bfi ? nextRandom(s->seedFer) : parm[k];
-      parm += ncb;
-      int16_t code[kSubfr];
-      if (rate == 1)
-        decodeCode80(cb[1], cb[0], code);
-      else if (rate == 0)
-        decodeCode64(cb[1], cb[0], code);
-      else
-        decodeCode118(cb, lpMode != 0, code);
-      const bool stationary = backwardStationary(s->statBwd, rate == 2 && lpMode != 0);
-      sharpen(code, t0, shl(s->sharp, 1));
-
-      // Gains.
-      const int16_t gainIndex = *parm++;
-      int64_t e = 0;
-      for (int i = 0; i < kSubfr; ++i) e += int32_t{code[i]} * code[i];
-      const Vok32s energy = e > 0x3FFFFFFF ? 0x3FFFFFFF : static_cast<Vok32s>(e);
-      int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
-      if (rate == 0) {
-        if (bfi) {
-          VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
-        } else {
-          const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 3), static_cast<int16_t>(gainIndex & 7)};
-          VOKC_CALL(voksDecodeGain_G729I_16s, energy, 0, s->pastQuaEn, idx, gains);
-        }
-      } else if (bfi) {
-        VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
-        if (rate == 2) {
-          if (s->countBfi < 2) {
-            gains[0] = stationary ? 16384 : 15564;
-            gains[1] = s->gainCodMem;
-          } else {
-            gains[0] = mult(s->gainPitMem, s->cMuting);
-            gains[1] = mult(s->gainCodMem, s->cMuting);
-            if (stationary) {
-              if (s->countBfi > 10) s->cMuting = mult(s->cMuting, 32604);
-            } else {
-              s->cMuting = mult(s->cMuting, 32112);
-            }
-          }
-        }
-      } else {
-        const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
-        VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
-      }
-      s->gainPitch = gains[0];
-      s->gainCode = gains[1];
-      s->gainPitMem = s->gainPitch;
-      s->gainCodMem = s->gainCode;
-      clampSharp(s->sharp, s->gainPitch);
-
-      // Excitation and synthesis.
-      int16_t gp = s->gainPitch, gc = s->gainCode;
-      if (bfi) {
-        s->countBfi = add(s->countBfi, 1);
-        concealedGains(voicing, gp, gc);
-      }
-      mixExcitation(exc + sfOff, code, gp, gc);
-      const int16_t* m = s->memSyn + kOrderBwd - order;
-      if (synthesise(a, order, exc + sfOff, synth + sfOff, m))
-        for (auto& v : s->oldExc) v = shr(v, 2);
-      if (rate == 0) {
-        int16_t dispersed[kSubfr];
-        VOKC_CALL(voksPhaseDispersion_G729D_16s, exc + sfOff, dispersed, s->gainCode, s->gainPitch, code, s->phaseDisp);
-        synthesise(a, order, dispersed, synth + sfOff, m);
-      } else {
-        synthesise(a, order, exc + sfOff, synth + sfOff, m);
-        VOKC_CALL(voksPhaseDispersionUpdate_G729D_16s, s->gainPitch, s->gainCode, s->phaseDisp);
-      }
-      std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
-      a += order + 1;
-    }
+    order = decodeSpeechFrame(s, prm, bfi, ftyp, lpMode, voicing, aBwd, exc, synth, az, t0First);
   }
 
   // Frame energy of the excitation, for a later SID gain.

@@ -66,6 +66,134 @@ void pushPitchGain(EncoderState* s, int16_t g) {
 
 void shiftBuffers(EncoderState* s) { shiftEncoderHistory(s->oldSpeech, s->oldWsp, s->oldExc); }
 
+// An inactive frame: comfort noise in place of the excitation drives the
+// synthesis and the target memories as a coded frame would; an SID frame
+// (padded to 16 bits) or nothing is sent.
+void encodeInactiveFrame(EncoderState* s, const int16_t* aFwd, int16_t lpMode, const int16_t* speech, int16_t* exc,
+                         int16_t* synth, Vok8u* bits, int* nbits) {
+  int16_t aq[2 * kMp1];
+  int16_t prm[4];
+  const int type = s->dtxState.encodeNoise(exc, s->lspOldQ, s->fwdLp.oldA, s->fwdLp.oldRc, aq, prm, s->lsfMa,
+                                           s->excErr);
+  for (int sf = 0; sf < 2; ++sf) {
+    int16_t ap1[kMp1], ap2[kMp1];
+    weightAz(aFwd + sf * kMp1, s->gamma1[sf], kOrder, ap1);
+    weightAz(aFwd + sf * kMp1, s->gamma2[sf], kOrder, ap2);
+    synthesis30(aq + sf * kMp1, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, s->memSyn);
+    std::memcpy(s->memSyn, synth + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memSyn);
+    int16_t err[kOrderBwd + kSubfr];
+    std::memcpy(err, s->memErr, sizeof s->memErr);
+    for (int i = 0; i < kSubfr; ++i)
+      err[kOrderBwd + i] = static_cast<int16_t>(speech[sf * kSubfr + i] - synth[sf * kSubfr + i]);
+    int16_t xn[kSubfr];
+    residualOrder(ap1, kOrder, err + kOrderBwd, xn);
+    synthesis30(ap2, kOrder, xn, xn, s->memW0);
+    std::memcpy(s->memW0, xn + kSubfr - kOrderBwd, sizeof s->memW0);
+    std::memcpy(s->memErr, err + kSubfr, sizeof s->memErr);
+    pushPitchGain(s, 8192);
+  }
+  holdForwardFilter(s->prevFilter, aq);
+  s->prevLpMode = lpMode;
+  s->sharp = kSharpMin;
+  shiftBuffers(s);
+  if (type == 1) {
+    packParams(prm, kSidBits, 4, bits);
+    bits[kBitsSid] = 0;  // octet padding
+    *nbits = kBitsSidOctet;
+  } else {
+    *nbits = 0;
+  }
+}
+
+// The two subframes of a speech frame: weighted filters ap (orderAp) and
+// quantised filters aq (orderAq), the search around the open-loop delay
+// tOp with the rate's delay coding and codebooks, the gains, excitation,
+// synthesis and target memories.
+void encodeSubframes(EncoderState* s, int rate, int16_t lpMode, const int16_t* ap, int orderAp, const int16_t* aq,
+                     int orderAq, int16_t tOp, const int16_t* speech, int16_t* exc, int16_t* synth, int16_t* ana) {
+  int16_t t0Min = 0, t0Max = 0, centre = tOp;
+  int16_t budget = 0;
+  const bool lowRate = rate == vokcG729IRate64;
+  for (int sf = 0; sf < 2; ++sf) {
+    const int sfOff = sf * kSubfr;
+    const int16_t* apS = ap + sf * (orderAp + 1);
+    const int16_t* aqS = aq + sf * (orderAq + 1);
+    int16_t ap1[kMp1Bwd], ap2[kMp1Bwd];
+    weightAz(apS, s->gamma1[sf], orderAp, ap1);
+    weightAz(apS, s->gamma2[sf], orderAp, ap2);
+
+    // Impulse response of the weighted synthesis filter.
+    int16_t h1[kSubfr] = {};
+    std::memcpy(h1, ap1, static_cast<size_t>(orderAp + 1) * sizeof(int16_t));
+    VOKC_CALL(voksSynthesisFilter_G729E_16s, aqS, orderAq, h1, h1, kSubfr, nullptr);
+    VOKC_CALL(voksSynthesisFilter_G729E_16s, ap2, orderAp, h1, h1, kSubfr, nullptr);
+
+    // Target: LP residual through 1/A(z) and W(z) with the error memories.
+    int16_t res2[kSubfr], xn[kSubfr];
+    weightedTarget(aqS, orderAq, ap1, ap2, orderAp, speech + sfOff, exc + sfOff, res2, s->memErr, s->memW0, xn);
+
+    // Closed-loop pitch.
+    int16_t* excBuf = exc + sfOff - kExcHist;
+    int16_t delay[2];
+    closedLoopPitch(lowRate, centre, xn, h1, excBuf, sf, delay);
+    const int16_t t0 = delay[0], frac = delay[1];
+    const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, lowRate);
+    *ana++ = index;
+    if (sf == 0 && !lowRate) *ana++ = sentParity(index, rate == vokcG729IRate118);
+    centre = t0;
+
+    int16_t y1[kSubfr];
+    int16_t gainPit, xn2[kSubfr];
+    const int16_t taming = adaptiveGain(s->excErr, t0, frac, xn, h1, exc + sfOff, y1, gainPit, xn2);
+
+    // Fixed codebook.
+    const int16_t sharp = shl(s->sharp, 1);
+    sharpen(h1, t0, sharp);
+    int16_t code[kSubfr], y2[kSubfr];
+    const Codebook book = lowRate ? Codebook::k64 : rate == vokcG729IRate80 ? Codebook::k80 : Codebook::k118;
+    ana += fixedCodebook(book, h1, xn2, res2, exc + sfOff, gainPit, lpMode, &budget, sf, code, y2, ana);
+    sharpen(code, t0, sharp);
+
+    // Gains.
+    int16_t gains[2];
+    *ana++ = quantiseGains(lowRate, xn, y1, code, y2, s->pastQuaEn, taming, gains);
+    gainPit = gains[0];
+    const int16_t gainCode = gains[1];
+    pushPitchGain(s, gainPit);
+    clampSharp(s->sharp, gainPit);
+
+    mixExcitation(exc + sfOff, code, gainPit, gainCode);
+    updateExcErr(s->excErr, gainPit, t0);
+    synthesis30(aqS, orderAq, exc + sfOff, synth + sfOff, s->memSyn);
+    std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
+    updateTargetMemories(speech + sfOff, synth + sfOff, xn, y1, y2, gainPit, gainCode, kOrderBwd, s->memErr,
+                         s->memW0);
+  }
+}
+
+// The parameters of a speech frame into its bits (at 11.8 kbit/s behind the
+// mode bit and its copy).
+void packFrame(const int16_t* prm, int rate, int16_t lpMode, Vok8u* bits, int* nbits) {
+  switch (rate) {
+    case vokcG729IRate64:
+      packParams(prm, kBits64, 10, bits);
+      *nbits = 64;
+      break;
+    case vokcG729IRate80:
+      packParams(prm, kBits80, 11, bits);
+      *nbits = 80;
+      break;
+    default:
+      bits[0] = bits[1] = static_cast<Vok8u>(lpMode);
+      if (lpMode == 0)
+        packParams(prm, kBits118Fwd, 17, bits + 2);
+      else
+        packParams(prm, kBits118Bwd, 15, bits + 2);
+      *nbits = 118;
+      break;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -188,39 +316,7 @@ static VokResult g729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits
   weightedSpeech(ap, orderAp, s->gamma1, s->gamma2, speech, wsp, s->memW);
 
   if (vad == 0) {
-    // Inactive frame: comfort noise in place of the excitation.
-    int16_t aq[2 * kMp1];
-    int16_t prm[4];
-    const int type = s->dtxState.encodeNoise(exc, s->lspOldQ, s->fwdLp.oldA, s->fwdLp.oldRc, aq, prm, s->lsfMa,
-                                             s->excErr);
-    for (int sf = 0; sf < 2; ++sf) {
-      int16_t ap1[kMp1], ap2[kMp1];
-      weightAz(aFwd + sf * kMp1, s->gamma1[sf], kOrder, ap1);
-      weightAz(aFwd + sf * kMp1, s->gamma2[sf], kOrder, ap2);
-      synthesis30(aq + sf * kMp1, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, s->memSyn);
-      std::memcpy(s->memSyn, synth + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memSyn);
-      int16_t err[kOrderBwd + kSubfr];
-      std::memcpy(err, s->memErr, sizeof s->memErr);
-      for (int i = 0; i < kSubfr; ++i)
-        err[kOrderBwd + i] = static_cast<int16_t>(speech[sf * kSubfr + i] - synth[sf * kSubfr + i]);
-      int16_t xn[kSubfr];
-      residualOrder(ap1, kOrder, err + kOrderBwd, xn);
-      synthesis30(ap2, kOrder, xn, xn, s->memW0);
-      std::memcpy(s->memW0, xn + kSubfr - kOrderBwd, sizeof s->memW0);
-      std::memcpy(s->memErr, err + kSubfr, sizeof s->memErr);
-      pushPitchGain(s, 8192);
-    }
-    holdForwardFilter(s->prevFilter, aq);
-    s->prevLpMode = lpMode;
-    s->sharp = kSharpMin;
-    shiftBuffers(s);
-    if (type == 1) {
-      packParams(prm, kSidBits, 4, bits);
-      bits[kBitsSid] = 0;  // octet padding
-      *nbits = kBitsSidOctet;
-    } else {
-      *nbits = 0;
-    }
+    encodeInactiveFrame(s, aFwd, lpMode, speech, exc, synth, bits, nbits);
     return vokOk;
   }
 
@@ -250,85 +346,11 @@ static VokResult g729IEncode(void* mem, const Vok16s* pcm, int rate, Vok8u* bits
   VOKC_CALL(voksOpenLoopPitchSearch_G729_16s, wsp, &tOp);
   pushLag(s, tOp);
 
-  int16_t t0Min = 0, t0Max = 0, centre = tOp;
-  int16_t budget = 0;
-  const bool lowRate = rate == vokcG729IRate64;
-  for (int sf = 0; sf < 2; ++sf) {
-    const int sfOff = sf * kSubfr;
-    const int16_t* apS = ap + sf * (orderAp + 1);
-    const int16_t* aqS = aq + sf * (orderAq + 1);
-    int16_t ap1[kMp1Bwd], ap2[kMp1Bwd];
-    weightAz(apS, s->gamma1[sf], orderAp, ap1);
-    weightAz(apS, s->gamma2[sf], orderAp, ap2);
-
-    // Impulse response of the weighted synthesis filter.
-    int16_t h1[kSubfr] = {};
-    std::memcpy(h1, ap1, static_cast<size_t>(orderAp + 1) * sizeof(int16_t));
-    VOKC_CALL(voksSynthesisFilter_G729E_16s, aqS, orderAq, h1, h1, kSubfr, nullptr);
-    VOKC_CALL(voksSynthesisFilter_G729E_16s, ap2, orderAp, h1, h1, kSubfr, nullptr);
-
-    // Target: LP residual through 1/A(z) and W(z) with the error memories.
-    int16_t res2[kSubfr], xn[kSubfr];
-    weightedTarget(aqS, orderAq, ap1, ap2, orderAp, speech + sfOff, exc + sfOff, res2, s->memErr, s->memW0, xn);
-
-    // Closed-loop pitch.
-    int16_t* excBuf = exc + sfOff - kExcHist;
-    int16_t delay[2];
-    closedLoopPitch(lowRate, centre, xn, h1, excBuf, sf, delay);
-    const int16_t t0 = delay[0], frac = delay[1];
-    const int16_t index = encodeLag(t0, frac, t0Min, t0Max, sf, lowRate);
-    *ana++ = index;
-    if (sf == 0 && !lowRate) *ana++ = sentParity(index, rate == vokcG729IRate118);
-    centre = t0;
-
-    int16_t y1[kSubfr];
-    int16_t gainPit, xn2[kSubfr];
-    const int16_t taming = adaptiveGain(s->excErr, t0, frac, xn, h1, exc + sfOff, y1, gainPit, xn2);
-
-    // Fixed codebook.
-    const int16_t sharp = shl(s->sharp, 1);
-    sharpen(h1, t0, sharp);
-    int16_t code[kSubfr], y2[kSubfr];
-    const Codebook book = lowRate ? Codebook::k64 : rate == vokcG729IRate80 ? Codebook::k80 : Codebook::k118;
-    ana += fixedCodebook(book, h1, xn2, res2, exc + sfOff, gainPit, lpMode, &budget, sf, code, y2, ana);
-    sharpen(code, t0, sharp);
-
-    // Gains.
-    int16_t gains[2];
-    *ana++ = quantiseGains(lowRate, xn, y1, code, y2, s->pastQuaEn, taming, gains);
-    gainPit = gains[0];
-    const int16_t gainCode = gains[1];
-    pushPitchGain(s, gainPit);
-    clampSharp(s->sharp, gainPit);
-
-    mixExcitation(exc + sfOff, code, gainPit, gainCode);
-    updateExcErr(s->excErr, gainPit, t0);
-    synthesis30(aqS, orderAq, exc + sfOff, synth + sfOff, s->memSyn);
-    std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
-    updateTargetMemories(speech + sfOff, synth + sfOff, xn, y1, y2, gainPit, gainCode, kOrderBwd, s->memErr,
-                         s->memW0);
-  }
+  encodeSubframes(s, rate, lpMode, ap, orderAp, aq, orderAq, tOp, speech, exc, synth, ana);
   shiftBuffers(s);
   s->prevLpMode = lpMode;
 
-  switch (rate) {
-    case vokcG729IRate64:
-      packParams(prm, kBits64, 10, bits);
-      *nbits = 64;
-      break;
-    case vokcG729IRate80:
-      packParams(prm, kBits80, 11, bits);
-      *nbits = 80;
-      break;
-    default:
-      bits[0] = bits[1] = static_cast<Vok8u>(lpMode);
-      if (lpMode == 0)
-        packParams(prm, kBits118Fwd, 17, bits + 2);
-      else
-        packParams(prm, kBits118Bwd, 15, bits + 2);
-      *nbits = 118;
-      break;
-  }
+  packFrame(prm, rate, lpMode, bits, nbits);
   return vokOk;
 }
 
