@@ -1,6 +1,7 @@
 // Shared fixed-point glue of the G.729-family coders (see g729_common.h).
 #include "g729_common.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "g729_tables.h"
@@ -611,7 +612,36 @@ void LpModeDecision::reset() {
   dominance.countBwd = dominance.countFwd = 0;
 }
 
+namespace {
+
+// Changes of the global stationarity by how far the backward filter's
+// prediction gain lies above (rise, while below 13000) or below (fall) the
+// forward filter's: the first row whose margin is exceeded applies.
+struct StationarityStep {
+  int margin;
+  int change;
+};
+constexpr StationarityStep kStationarityRise[] = {{819, 3200}, {614, 2400}, {410, 1600}, {205, 800}, {0, 400}};
+constexpr StationarityStep kStationarityFall[] = {{955, 6400}, {819, 3200}, {614, 1600}, {410, 800}, {205, 400}};
+
+// Prediction gain of filters on the frame's speech, in energyDb's scale:
+// one filter over the whole frame, or one per subframe (a: 2 x (order + 1)).
+int16_t predictionGain(int16_t speechEnergy, const int16_t* speech, const int16_t* a, int order, bool perSubframe) {
+  int16_t res[kFrame];
+  if (perSubframe) {
+    residualOrder(a, order, speech, res);
+    residualOrder(a + order + 1, order, speech + kSubfr, res + kSubfr);
+  } else {
+    residualOrder(a, order, speech, res, kFrame);
+  }
+  return static_cast<int16_t>(speechEnergy - energyDb(res, kFrame));
+}
+
+}  // namespace
+
 void LpModeDecision::updateStationarity(int16_t gpredB, int16_t gpredF, int16_t mode, int16_t prevMode) {
+  // A run of backward frames raises the stationarity once it reaches 20
+  // frames; a run that ends earlier lowers it by what the run did not earn.
   if (mode == 1) {
     statBwd = add(statBwd, 1);
     valStatBwd = add(valStatBwd, 250);
@@ -624,66 +654,55 @@ void LpModeDecision::updateStationarity(int16_t gpredB, int16_t gpredF, int16_t 
     statBwd = 0;
     valStatBwd = 0;
   }
-  const int b = gpredB, f = gpredF;
   int v = globStat;
   if (v < 13000) {
-    if (b > f + 819)
-      v += 3200;
-    else if (b > f + 614)
-      v += 2400;
-    else if (b > f + 410)
-      v += 1600;
-    else if (b > f + 205)
-      v += 800;
-    else if (b > f)
-      v += 400;
+    for (const StationarityStep& st : kStationarityRise)
+      if (gpredB > gpredF + st.margin) {
+        v += st.change;
+        break;
+      }
   }
-  if (b < f - 955)
-    v -= 6400;
-  else if (b < f - 819)
-    v -= 3200;
-  else if (b < f - 614)
-    v -= 1600;
-  else if (b < f - 410)
-    v -= 800;
-  else if (b < f - 205)
-    v -= 400;
-  if (v > 32000) v = 32000;
-  if (v < 0) v = 0;
-  globStat = static_cast<int16_t>(v);
+  for (const StationarityStep& st : kStationarityFall)
+    if (gpredB < gpredF - st.margin) {
+      v -= st.change;
+      break;
+    }
+  globStat = static_cast<int16_t>(std::clamp(v, 0, 32000));
 }
 
 int16_t LpModeDecision::decide(const int16_t* speech, const int16_t* aFwdQ, int16_t* aBwd,
                                const int16_t* prevFilter, const int16_t* lspOld, const int16_t* lspNew,
                                int16_t prevMode) {
-  int16_t res[kFrame];
-  const int16_t eSpeech = energyDb(speech, kFrame);
-  residualOrder(aBwd + kMp1Bwd, kOrderBwd, speech, res, kFrame);
-  const int16_t gpredB = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
+  // Prediction gains of the new backward filter over the frame, of the
+  // backward filters as the frame would use them (interpolated in place),
+  // and of the quantised forward filters.
+  const int16_t speechEnergy = energyDb(speech, kFrame);
+  const int16_t gainBwd = predictionGain(speechEnergy, speech, aBwd + kMp1Bwd, kOrderBwd, false);
   interpolateBackward(aBwd, prevFilter, cInt);
-  residualOrder(aBwd, kOrderBwd, speech, res);
-  residualOrder(aBwd + kMp1Bwd, kOrderBwd, speech + kSubfr, res + kSubfr);
-  const int16_t gpredBint = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
-  residualOrder(aFwdQ, kOrder, speech, res);
-  residualOrder(aFwdQ + kMp1, kOrder, speech + kSubfr, res + kSubfr);
-  const int16_t gpredF = static_cast<int16_t>(eSpeech - energyDb(res, kFrame));
+  const int16_t gainBwdInt = predictionGain(speechEnergy, speech, aBwd, kOrderBwd, true);
+  const int16_t gainFwd = predictionGain(speechEnergy, speech, aFwdQ, kOrder, true);
 
+  // Backward when both backward gains come within the stationarity-driven
+  // gap of the forward gain in a stationary signal, or, in a very
+  // stationary one, while the LSPs hardly move after a backward frame.
   const int16_t gap = add(extract_l(L_shr(L_mult(shr(globStat, 7), 3), 1)), 205);
-  int16_t mode = (gpredBint > gpredF - gap && gpredB > gpredF - gap && gpredB > 0 && gpredBint > 0) ? 1 : 0;
-  if (globStat < 13000) mode = 0;
-  Word32 dist = 0;
+  const bool bwdGains = gainBwd > 0 && gainBwdInt > 0;
+  int16_t mode = (globStat >= 13000 && gainBwdInt > gainFwd - gap && gainBwd > gainFwd - gap && bwdGains) ? 1 : 0;
+  Word32 lspDistance = 0;
   for (int i = 0; i < kOrder; ++i) {
     const int16_t d = sub(lspOld[i], lspNew[i]);
-    dist = L_mac(dist, d, d);
+    lspDistance = L_mac(lspDistance, d, d);
   }
-  const Word32 thresh = globStat < 32000 ? 0 : 64424509;
-  if (dist < thresh && mode == 0 && prevMode == 1 && gpredB > 0 && gpredBint > 0) mode = 1;
-  if (eSpeech < 8192) {
+  const Word32 holdBelow = globStat < 32000 ? 0 : 64424509;
+  if (mode == 0 && prevMode == 1 && bwdGains && lspDistance < holdBelow) mode = 1;
+
+  // Quiet frames are forward and cap the stationarity; the others count.
+  if (speechEnergy < 8192) {
     mode = 0;
     if (globStat > 13000) globStat = 13000;
   } else {
     dominance.update(bwdDominant, mode);
-    updateStationarity(gpredB, gpredF, mode, prevMode);
+    updateStationarity(gainBwd, gainFwd, mode, prevMode);
   }
   if (mode == 0) cInt = kCIntReset;
   return mode;
@@ -851,6 +870,77 @@ int16_t sidGainIndex(const int16_t* ener, const int16_t* shEner, int count, int1
   return index;
 }
 
+namespace {
+
+// The random part of one comfort-noise subframe: a delay with a fraction
+// for the adaptive vector, four signed pulses (one per track of the
+// 8 kbit/s code) and a pitch gain below 0.5 (Q14).
+struct NoiseDraw {
+  int16_t t0, frac;
+  int16_t pos[4];
+  int16_t positive[4];
+  int16_t gain;
+};
+
+// Bit fields read from the low end of a random word.
+struct BitReader {
+  int16_t word;
+  int16_t take(int n) {
+    const int16_t v = static_cast<int16_t>(word & ((1 << n) - 1));
+    word = shr(word, static_cast<int16_t>(n));
+    return v;
+  }
+};
+
+NoiseDraw drawNoise(int16_t& seed) {
+  NoiseDraw d;
+  BitReader r{nextRandom(seed)};
+  d.frac = sub(r.take(2), 1);
+  if (d.frac == 2) d.frac = 0;
+  d.t0 = add(r.take(6), 40);
+  for (int k = 0; k < 2; ++k) {
+    d.pos[k] = static_cast<int16_t>(r.take(3) * 5 + k);
+    d.positive[k] = r.take(1);
+  }
+  r = BitReader{nextRandom(seed)};
+  d.pos[2] = static_cast<int16_t>(r.take(3) * 5 + 2);
+  d.positive[2] = r.take(1);
+  const int16_t t = r.take(4);  // track 3 or 4 and the position on it
+  d.pos[3] = static_cast<int16_t>((t & 1) + 3 + ((t >> 1) & 7) * 5);
+  d.positive[3] = r.take(1);
+  d.gain = static_cast<int16_t>(nextRandom(seed) & 0x1FFF);
+  return d;
+}
+
+// Signed sum of the four pulse positions of v, each sample shifted right
+// by sh first.
+int16_t pulseSum(const NoiseDraw& d, const int16_t* v, int16_t sh) {
+  int16_t sum = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int16_t x = shr(v[d.pos[i]], sh);
+    sum = d.positive[i] ? add(sum, x) : sub(sum, x);
+  }
+  return sum;
+}
+
+// Gaussian noise of a subframe scaled to 0.5 gain sqrt(40 / energy) (the
+// scale factor through the inverse square root and a normalised product).
+void scaledNoise(int16_t gain, int16_t& seed, int16_t* noise) {
+  VOKC_CALL(voksRandomNoiseExcitation_G729B_16s, &seed, noise, kSubfr);
+  Word32 energy = 0;
+  for (int i = 0; i < kSubfr; ++i) energy = L_mac(energy, noise[i], noise[i]);
+  energy = L_shr(energy, 1);
+  VOKC_CALL(voksInvSqrt_32s_I, &energy, 1);
+  const int16_t target = add(gain, mult_r(gain, 19043));
+  const Word32 scale = mpy32x16(energy, target);
+  int16_t sh = norm_l(scale);
+  const int16_t factor = extract_h(L_shl(scale, sh));
+  sh = sub(sh, 14);
+  for (int i = 0; i < kSubfr; ++i) noise[i] = shr_r(mult_r(noise[i], factor), sh);
+}
+
+}  // namespace
+
 void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pitchGain, int16_t* pulseGain,
                        int16_t* delay) {
   if (curGain == 0) {
@@ -864,109 +954,64 @@ void comfortExcitation(int16_t curGain, int16_t* exc, int16_t& seed, int16_t* pi
   }
   for (int sf = 0; sf < 2; ++sf) {
     int16_t* cur = exc + sf * kSubfr;
-    // Random delay, fraction, pulse positions and signs.
-    int16_t r = nextRandom(seed);
-    int16_t frac = sub(static_cast<int16_t>(r & 3), 1);
-    if (frac == 2) frac = 0;
-    r = shr(r, 2);
-    const int16_t t0 = add(static_cast<int16_t>(r & 63), 40);
-    r = shr(r, 6);
-    int16_t pos[4], sign[4];
-    pos[0] = static_cast<int16_t>((r & 7) * 5);
-    r = shr(r, 3);
-    sign[0] = static_cast<int16_t>(r & 1);
-    r = shr(r, 1);
-    pos[1] = static_cast<int16_t>((r & 7) * 5 + 1);
-    r = shr(r, 3);
-    sign[1] = static_cast<int16_t>(r & 1);
-    r = nextRandom(seed);
-    pos[2] = static_cast<int16_t>((r & 7) * 5 + 2);
-    r = shr(r, 3);
-    sign[2] = static_cast<int16_t>(r & 1);
-    r = shr(r, 1);
-    const int16_t t = static_cast<int16_t>(r & 15);
-    pos[3] = static_cast<int16_t>((t & 1) + 3 + ((t >> 1) & 7) * 5);
-    r = shr(r, 4);
-    sign[3] = static_cast<int16_t>(r & 1);
-    int16_t gp = static_cast<int16_t>(nextRandom(seed) & 0x1FFF);  // below 0.5 in Q14
-    const int16_t gp2 = shl(gp, 1);
+    NoiseDraw d = drawNoise(seed);
+    int16_t noise[kSubfr];
+    scaledNoise(curGain, seed, noise);
 
-    // Gaussian part scaled to 0.5 cur_gain sqrt(40 / energy).
-    int16_t excg[kSubfr];
-    VOKC_CALL(voksRandomNoiseExcitation_G729B_16s, &seed, excg, kSubfr);
-    Word32 acc = 0;
-    for (int i = 0; i < kSubfr; ++i) acc = L_mac(acc, excg[i], excg[i]);
-    acc = L_shr(acc, 1);
-    VOKC_CALL(voksInvSqrt_32s_I, &acc, 1);
-    Word16 hi, lo;
-    L_Extract(acc, hi, lo);
-    const int16_t g1 = add(curGain, mult_r(curGain, 19043));
-    acc = mpy32x16(hi, lo, g1);
-    int16_t sh = norm_l(acc);
-    const int16_t fact = extract_h(L_shl(acc, sh));
-    sh = sub(sh, 14);
-    for (int i = 0; i < kSubfr; ++i) excg[i] = shr_r(mult_r(excg[i], fact), sh);
-
-    // Adaptive part plus noise.
-    const int16_t d[2] = {t0, frac};
-    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, d, cur - kExcHist);
-    int16_t mx = 0;
+    // Adaptive vector at the drawn delay, scaled by the pitch gain, plus
+    // the noise; its energy and pulse sum at a headroom of at most 3 bits.
+    const int16_t delayFrac[2] = {d.t0, d.frac};
+    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delayFrac, cur - kExcHist);
+    const int16_t gain2 = shl(d.gain, 1);
+    int16_t peak = 0;
     for (int i = 0; i < kSubfr; ++i) {
-      cur[i] = add(mult_r(cur[i], gp2), excg[i]);
-      const int16_t m = abs_s(cur[i]);
-      if (m > mx) mx = m;
+      cur[i] = add(mult_r(cur[i], gain2), noise[i]);
+      peak = std::max(peak, abs_s(cur[i]));
     }
-    sh = 0;
-    if (mx != 0) {
-      sh = sub(3, norm_s(mx));
-      if (sh < 0) sh = 0;
+    int16_t sh = 0;
+    if (peak != 0) sh = std::max<int16_t>(0, sub(3, norm_s(peak)));
+    Word32 energy = 0;
+    for (int i = 0; i < kSubfr; ++i) {
+      const int16_t x = shr(cur[i], sh);
+      energy = L_mac(energy, x, x);
     }
-    int16_t excs[kSubfr];
-    for (int i = 0; i < kSubfr; ++i) excs[i] = shr(cur[i], sh);
-    Word32 ener = 0;
-    for (int i = 0; i < kSubfr; ++i) ener = L_mac(ener, excs[i], excs[i]);
-    int16_t inter = 0;
-    for (int i = 0; i < 4; ++i) inter = sign[i] == 0 ? sub(inter, excs[pos[i]]) : add(inter, excs[pos[i]]);
+    int16_t inter = pulseSum(d, cur, sh);
 
-    // Pulse gain g solving the energy target: g^2 + b g - c = 0.
+    // The pulse gain g brings the subframe to the target energy
+    // 40 gain^2: g^2 + inter g - c = 0 with c from the energy left over.
     const int16_t k1 = extract_l(L_shr(L_mult(curGain, kSubfr), 6));
-    const Word32 lk = L_mult(curGain, k1);
-    acc = L_shr(lk, add(1, shl(sh, 1)));
-    acc = L_sub(acc, ener);
+    const Word32 target = L_mult(curGain, k1);
+    Word32 disc = L_sub(L_shr(target, add(1, shl(sh, 1))), energy);
     inter = shr(inter, 1);
-    acc = L_mac(acc, inter, inter);
+    disc = L_mac(disc, inter, inter);
     sh = add(sh, 1);
-    if (acc < 0) {
-      // Noise only, with the pulses on it.
-      std::memcpy(cur, excg, sizeof excg);
-      const int16_t bitsUsed = static_cast<int16_t>(abs_s(excg[pos[0]]) | abs_s(excg[pos[1]]) |
-                                                    abs_s(excg[pos[2]]) | abs_s(excg[pos[3]]));
+    if (disc < 0) {
+      // The adaptive part alone is too loud: noise and pulses only, the
+      // target at 0.75 of its value.
+      std::memcpy(cur, noise, sizeof noise);
+      const int16_t bitsUsed = static_cast<int16_t>(abs_s(noise[d.pos[0]]) | abs_s(noise[d.pos[1]]) |
+                                                    abs_s(noise[d.pos[2]]) | abs_s(noise[d.pos[3]]));
       sh = (bitsUsed & 0x4000) == 0 ? 1 : 2;
-      inter = 0;
-      for (int i = 0; i < 4; ++i) {
-        const int16_t v = shr(excg[pos[i]], sh);
-        inter = sign[i] == 0 ? sub(inter, v) : add(inter, v);
-      }
-      L_Extract(lk, hi, lo);
-      acc = mpy32x16(hi, lo, 24576);
-      acc = L_shr(acc, sub(shl(sh, 1), 1));
-      acc = L_mac(acc, inter, inter);
-      gp = 0;
+      inter = pulseSum(d, noise, sh);
+      disc = L_shr(mpy32x16(target, 24576), sub(shl(sh, 1), 1));
+      disc = L_mac(disc, inter, inter);
+      d.gain = 0;
     }
-    const int16_t root = sqrtBits(acc);
-    int16_t x1 = sub(root, inter);
-    const int16_t x2 = negate(add(inter, root));
-    if (abs_s(x2) < abs_s(x1)) x1 = x2;
-    int16_t g = shr_r(x1, sub(2, sh));
+    // The root of smaller magnitude, limited to +-5000.
+    const int16_t root = sqrtBits(disc);
+    int16_t x = sub(root, inter);
+    const int16_t other = negate(add(inter, root));
+    if (abs_s(other) < abs_s(x)) x = other;
+    int16_t g = shr_r(x, sub(2, sh));
     if (g >= 0) {
       if (g > 5000) g = 5000;
     } else if (add(g, 5000) < 0) {
       g = -5000;
     }
-    for (int i = 0; i < 4; ++i) cur[pos[i]] = sign[i] != 0 ? add(cur[pos[i]], g) : sub(cur[pos[i]], g);
-    pitchGain[sf] = gp;
+    for (int i = 0; i < 4; ++i) cur[d.pos[i]] = d.positive[i] ? add(cur[d.pos[i]], g) : sub(cur[d.pos[i]], g);
+    pitchGain[sf] = d.gain;
     if (pulseGain) pulseGain[sf] = g >= 0 ? g : static_cast<int16_t>(-g);
-    delay[sf] = t0;
+    delay[sf] = d.t0;
   }
 }
 
