@@ -430,12 +430,13 @@ VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_GSMAMR_16s(const Vok16s* targe
   else
     searchRange(prev, p.fracLow, p.fracRange, p.lagMin, tMin, tMax);
   int16_t* x = exc + kExcOffset;
-  int16_t corrBuf[40];
-  int16_t* corr = corrBuf - (tMin - 4);
-  normalisedCorrelation(x, target, impResp, tMin - 4, tMax + 4, corrBuf);
+  // corr[i] holds the normalised correlation at lag tMin - 4 + i
+  int16_t corr[40];
+  const int first = tMin - 4;
+  normalisedCorrelation(x, target, impResp, first, tMax + 4, corr);
   int best = tMin;
   for (int t = tMin + 1; t <= tMax; ++t)
-    if (corr[t] >= corr[best]) best = t;
+    if (corr[t - first] >= corr[best - first]) best = t;
   int fr = p.firstFrac, last = p.lastFrac;
   bool search = true;
   const bool fourBit = mode <= kMr67;
@@ -456,9 +457,9 @@ VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_GSMAMR_16s(const Vok16s* targe
   }
   if (search) {
     const bool thirds = p.thirds != 0;
-    int16_t top = interpolateCorrelation(&corr[best], fr, thirds);
+    int16_t top = interpolateCorrelation(&corr[best - first], fr, thirds);
     for (int f = fr + 1; f <= last; ++f) {
-      const int16_t v = interpolateCorrelation(&corr[best], f, thirds);
+      const int16_t v = interpolateCorrelation(&corr[best - first], f, thirds);
       if (v > top) {
         top = v;
         fr = f;
