@@ -431,6 +431,39 @@ typedef struct {
 } VAD1State_GSMAMR_16s;
 VOKAPI VokResult voksVAD1_GSMAMR_16s(const Vok16s* src, VAD1State_GSMAMR_16s* state, Vok16s* vadFlag, Vok16s bestCorrHp, Vok16s toneReg);
 VOKAPI VokResult voksFFTFwd_RToPerm_GSMAMR_16s_I(Vok16s* srcDst);
+/* Second voice-activity detector, one call per 80-sample half frame.  The
+ * record is reset by filling it with zeros.  Channel energies are kept in
+ * one of two fixed-point scalings (shiftState 0: 9 fractional bits, 1: 4
+ * bits, chosen from the input level); noise estimates always have 9
+ * fractional bits; dB quantities are Q8.  ltpFlag: the coder's long-term
+ * prediction flag of the frame (the open-loop correlation against its
+ * energy), stored into the record.  Any record contents are accepted.
+ * Notes on behaviour: the block normalisation keeps 2 bits of headroom and
+ * the pre-emphasis memory is rescaled by the rounded shift difference; the
+ * noise initialisation of the first four calls and the "other periodicity
+ * flag" of the update rule are the spectral peak test (one of channels
+ * 2..15 above 0.625 times the sum of all 16 channel energies). */
+typedef struct {
+  Vok32s frameCount;      /* calls since reset, saturating */
+  Vok32s chanEnergy[16];  /* smoothed channel energies */
+  Vok32s chanNoise[16];   /* channel noise estimates */
+  Vok16s chanEnergyLongDb[16];
+  Vok16s preEmphMem;      /* last normalised input sample */
+  Vok16s lastNormShift;
+  Vok16s updateCount;
+  Vok16s hysterCount;
+  Vok16s lastUpdateCount;
+  Vok16s totalSnr;        /* long-term peak SNR, Q8 dB */
+  Vok16s hangover;
+  Vok16s burstCount;
+  Vok16s forcedUpdate;    /* the previous call forced a noise update */
+  Vok16s negSnrVar;       /* variance of negative SNRs, Q8 */
+  Vok16s negSnrBias;
+  Vok16s shiftState;
+  Vok16s ltpFlag;
+  Vok16s reserved;
+} VAD2State_GSMAMR_16s;
+VOKAPI VokResult voksVAD2_GSMAMR_16s(const Vok16s* src, VAD2State_GSMAMR_16s* state, Vok16s* vadFlag, Vok16s ltpFlag);
 /* Algebraic codebook search: pitchGain Q14 (the sharpening gain: the
  * previous subframe's quantised pitch gain, the current one at 12.2 kbit/s;
  * the codec doubles it with saturation at every rate, 10.2 kbit/s

@@ -8,6 +8,18 @@ namespace voksc::amr {
 
 // 64 unit phasors (cos, -sin) of the 128-point real FFT, Q15
 extern const int16_t kFftTwiddle[128];
+// first and last FFT bin of each of the 16 channels
+extern const int16_t kVad2Bands[16][2];
+// 1/(bins per channel) folded into the energy smoothing, Q15
+extern const int16_t kVad2BandScale[16];
+// voice metric of a quantised channel SNR (0.375 dB steps)
+extern const int16_t kVad2VoiceMetric[90];
+// hangover frames per quantised total SNR (3 dB steps)
+extern const int16_t kVad2Hangover[20];
+// burst length before the hangover arms, per total SNR
+extern const int16_t kVad2BurstLength[20];
+// voice-metric threshold per total SNR
+extern const int16_t kVad2MetricThreshold[20];
 
 }  // namespace voksc::amr
 

@@ -344,6 +344,8 @@ const Row kRows[] = {
     {"voksSynthesisFilter_NR_16s_ISfs", [](Call& c) { int n = c.len(200); return voksSynthesisFilter_NR_16s_ISfs(c.s16(11), c.s16(n), n, c.val(12, 13), c.s16(10)); }},
     {"voksSynthesisFilterLow_NR_16s_ISfs", [](Call& c) { int n = c.len(200); return voksSynthesisFilterLow_NR_16s_ISfs(c.s16(11), c.s16(n), n, c.val(12, 13), c.s16(10)); }},
     {"voksSynthesisFilterZeroStateResponse_NR_16s", [](Call& c) { int n = c.len(200); return voksSynthesisFilterZeroStateResponse_NR_16s(c.s16(11), c.s16(n), n, c.val(12, 13)); }},
+    {"voksVAD2_GSMAMR_16s", [](Call& c) { VAD2State_GSMAMR_16s st{}; if (const Vok16s* raw = c.s16(sizeof st / 2)) std::memcpy(&st, raw, sizeof st);
+       Vok16s flag; return voksVAD2_GSMAMR_16s(c.s16(80), c.out(&st), c.out(&flag), c.v16()); }},
 };
 
 bool knownStatus(VokResult r) {
