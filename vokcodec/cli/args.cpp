@@ -40,8 +40,10 @@ bool setOption(ToolArgs& a, const std::string& name, const std::string& value, s
   if (name == "--codec") {
     a.codec = value;
   } else if (name == "--format") {
-    if (value != "itu" && value != "rtp") {
-      error = "unknown format '" + value + "' (itu or rtp)";
+    // The layouts some codec has; whether the chosen codec has it is
+    // checked when the stream is opened.
+    if (value != "itu" && value != "rtp" && value != "storage" && value != "rtp-be" && value != "rtp-oa") {
+      error = "unknown format '" + value + "' (itu, rtp, storage, rtp-be or rtp-oa)";
       return false;
     }
     a.options.format = value;

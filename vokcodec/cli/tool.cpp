@@ -138,6 +138,14 @@ bool gsmFile(const ToolArgs& a, const std::string& path) {
   return !a.formatGiven && path.size() > 4 && path.compare(path.size() - 4, 4, ".gsm") == 0;
 }
 
+// The layout a bitstream file's name selects when no format is given
+// (.amr: the AMR storage format), else the given one.
+std::string fileFormat(const ToolArgs& a, const Codec& c, const std::string& path, const std::string& given) {
+  if (a.formatGiven) return given;
+  const std::string byName = c.formatForFile(path);
+  return byName.empty() ? given : byName;
+}
+
 int encode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
   const Codec& c = findCodec(reg, a.codec);
   refuseOverwritingInput(a.files[0], a.files[1]);
@@ -148,6 +156,7 @@ int encode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
     ProgressBar bar(io, isLong(pcm.size(), c.sampleRate));
     Options o = a.options;
     if (gsmFile(a, a.files[1])) o.format = "rtp";
+    o.format = fileFormat(a, c, a.files[1], o.format);
     o.progress = bar.part(0, 1);
     std::string err;
     if (!c.encode(pcm, o, bits, err)) fail(c.name + ": " + err);
@@ -172,6 +181,7 @@ int decode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
     ProgressBar bar(io, show);
     Options o = a.options;
     if (gsmFile(a, in)) o.format = "rtp";
+    o.format = fileFormat(a, c, in, o.format);
     o.progress = bar.part(0, 1);
     if (!c.decode(bits, o, pcm, err)) fail(in + ": " + err);
   }
@@ -341,8 +351,8 @@ int list(const Registry& reg, const ToolStreams& io) {
 
 void usage(std::FILE* to) {
   std::fputs(
-      "usage: vokcodec encode --codec NAME [--format itu|rtp] [codec options] INPUT OUTPUT\n"
-      "       vokcodec decode --codec NAME [--format itu|rtp] [codec options] INPUT OUTPUT\n"
+      "usage: vokcodec encode --codec NAME [--format FORMAT] [codec options] INPUT OUTPUT\n"
+      "       vokcodec decode --codec NAME [--format FORMAT] [codec options] INPUT OUTPUT\n"
       "       vokcodec roundtrip --codec NAME [codec options] INPUT\n"
       "       vokcodec conformance [--filter TEXT] [DIR]\n"
       "       vokcodec list | --help | --version\n"
@@ -354,7 +364,8 @@ void usage(std::FILE* to) {
       "list       the codecs with their sample rates\n"
       "\n"
       "codec options: --mode N  --rate R  --rate-file FILE  --dtx  --law alaw|ulaw\n"
-      "--format: itu = ITU test-sequence layout (default), rtp = packed payload\n"
+      "--format: itu = ITU test-sequence layout (default), rtp = packed payload;\n"
+      "          amr-nb also storage (the .amr file, default for that name), rtp-be, rtp-oa\n"
       "Audio is WAV when the name ends in .wav (any rate and channel count on input,\n"
       "converted to the codec's rate), otherwise headerless 16-bit little-endian PCM\n"
       "at the codec's rate.\n",

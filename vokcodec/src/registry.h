@@ -107,9 +107,22 @@ struct ItuLayout {
   explicit operator bool() const { return write && read; }
 };
 
+// A further stream layout of a codec, chosen by its name as the format
+// ("storage", "rtp-be", ...): frames read and written like the ITU layout,
+// after an optional file header.  A file whose name ends in `extension`
+// uses the layout unless a format is given.
+struct NamedLayout {
+  std::string name;
+  std::string about;      // one line for help texts
+  std::string header;     // bytes the stream starts with ("" for none)
+  std::string extension;  // e.g. ".amr"; "" for none
+  ItuLayout io;
+};
+
 // Whole-stream options of the registry's stream helpers and the tool.
 struct Options {
-  std::string format = "itu";  // stream layout: "itu" (ITU test sequences) or "rtp" (packed payloads)
+  std::string format = "itu";  // stream layout: "itu" (ITU test sequences), "rtp" (packed payloads) or a
+                               // NamedLayout of the codec
   int mode = 0;                // codec option "mode" when not 0 (G.729D 1|2|3)
   std::string rate;            // codec option "bitrate" (kbit/s) when not empty
   std::string rateFile;        // per-frame bit rates: one 16-bit word per frame
@@ -137,6 +150,20 @@ struct Codec {
   std::function<VokResult(void* state, const uint8_t* payload, int bytes, bool lost, int16_t* pcm, int* samples)>
       decodeFrame;
   ItuLayout itu;
+  std::vector<NamedLayout> layouts;  // further layouts (see NamedLayout)
+  const NamedLayout* layout(const std::string& format) const {
+    for (const auto& l : layouts)
+      if (l.name == format) return &l;
+    return nullptr;
+  }
+  // The layout a file name selects by its extension, or "" for none.
+  std::string formatForFile(const std::string& path) const {
+    for (const auto& l : layouts)
+      if (!l.extension.empty() && path.size() > l.extension.size() &&
+          path.compare(path.size() - l.extension.size(), l.extension.size(), l.extension) == 0)
+        return l.name;
+    return "";
+  }
 
   // Whole streams in memory through the frame coder (stream.cpp): linear PCM
   // (whole frames; a partial last frame is not coded, as by the reference
@@ -183,6 +210,7 @@ class StreamEncoder {
  private:
   FrameCoder coder_;
   bool itu_ = false;
+  const NamedLayout* named_ = nullptr;
   std::vector<int> rates_;  // rate-file words, the last one continuing
   std::size_t frame_ = 0, payloadBytes_ = 0;
   int rateNow_ = -1;
@@ -200,6 +228,7 @@ class StreamDecoder {
  private:
   FrameCoder coder_;
   bool itu_ = false;
+  const NamedLayout* named_ = nullptr;
   std::size_t frame_ = 0;
   ReceivedFrame rx_;
 };
@@ -236,6 +265,7 @@ void addG726Codecs(Registry& r);
 void addG722Codecs(Registry& r);
 void addG723Codecs(Registry& r);
 void addGsmfrCodecs(Registry& r);
+void addAmrnbCodecs(Registry& r);
 
 // All codecs and checks.
 const Registry& registry();

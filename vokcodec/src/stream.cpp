@@ -104,8 +104,22 @@ std::string FrameCoder::open(const Codec& c, bool encoder, const Settings& s) {
 
 // ---- encoding ------------------------------------------------------------------
 
+namespace {
+
+// The formats a codec offers, for messages: "itu, rtp or storage".
+std::string formatList(const Codec& c) {
+  std::string all = "itu, rtp";
+  for (const auto& l : c.layouts) all += ", " + l.name;
+  const std::size_t last = all.rfind(", ");
+  return all.substr(0, last) + " or " + all.substr(last + 2);
+}
+
+}  // namespace
+
 std::string StreamEncoder::open(const Codec& c, const Options& opt) {
-  if (opt.format != "itu" && opt.format != "rtp") return "unknown bitstream format '" + opt.format + "' (itu or rtp)";
+  named_ = c.layout(opt.format);
+  if (!named_ && opt.format != "itu" && opt.format != "rtp")
+    return "unknown bitstream format '" + opt.format + "' (" + formatList(c) + ")";
   itu_ = opt.format == "itu";
   if (itu_ && !c.itu) return c.name + " has no itu layout; use --format rtp";
   if (!itu_ && !c.fixedPayload && c.maxPayload > 255) return c.name + " has no rtp layout";
@@ -153,7 +167,10 @@ std::string StreamEncoder::frame(const int16_t* pcm, std::vector<uint8_t>& out) 
   int bytes = 0;
   const VokResult r = c.encodeFrame(coder_.state(), pcm, payload.data(), &bytes);
   if (r != vokOk) return "encoder failed at frame " + std::to_string(frame_) + " (" + statusText(r) + ")";
-  if (itu_) {
+  if (named_) {
+    if (frame_ == 0) out.insert(out.end(), named_->header.begin(), named_->header.end());
+    named_->io.write(payload.data(), bytes, out);
+  } else if (itu_) {
     c.itu.write(payload.data(), bytes, out);
   } else {
     if (!c.fixedPayload) out.push_back(static_cast<uint8_t>(bytes));
@@ -167,7 +184,9 @@ std::string StreamEncoder::frame(const int16_t* pcm, std::vector<uint8_t>& out) 
 // ---- decoding ------------------------------------------------------------------
 
 std::string StreamDecoder::open(const Codec& c, const Options& opt) {
-  if (opt.format != "itu" && opt.format != "rtp") return "unknown bitstream format '" + opt.format + "' (itu or rtp)";
+  named_ = c.layout(opt.format);
+  if (!named_ && opt.format != "itu" && opt.format != "rtp")
+    return "unknown bitstream format '" + opt.format + "' (" + formatList(c) + ")";
   itu_ = opt.format == "itu";
   if (itu_ && !c.itu) return c.name + " has no itu layout; use --format rtp";
   if (!opt.rateFile.empty()) return "a rate file applies to encoding only";
@@ -184,7 +203,18 @@ bool StreamDecoder::next(const ByteInput& in, int16_t* pcm, int* samples, std::s
   const std::string where = " at frame " + std::to_string(frame_);
   rx_.lost = false;
   rx_.samples = 0;
-  if (itu_) {
+  if (named_) {
+    if (frame_ == 0 && !named_->header.empty()) {
+      std::string head(named_->header.size(), '\0');
+      const std::size_t got = in(reinterpret_cast<uint8_t*>(&head[0]), head.size());
+      if (got == 0) return false;
+      if (head.substr(0, got) != named_->header) {
+        err = "not a " + c.name + " " + named_->name + " stream: it does not start with the file header";
+        return false;
+      }
+    }
+    if (!named_->io.read(in, frame_, rx_, err)) return false;
+  } else if (itu_) {
     if (!c.itu.read(in, frame_, rx_, err)) return false;
   } else {
     std::size_t want = static_cast<std::size_t>(c.maxPayload);

@@ -1,0 +1,103 @@
+// AMR-NB frame layouts: the official serial streams converted to the storage
+// file the 3GPP reference encoder writes for the same input, and every frame
+// type through each RFC 4867 form and back.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "amrnb/amrnb_bits.h"
+#include "vectors.h"
+
+namespace {
+
+namespace amr = vokc::amrnb;
+
+uint32_t crc32(const std::vector<uint8_t>& b) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (uint8_t v : b) {
+    c ^= v;
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+  }
+  return ~c;
+}
+
+// spch_dos.cod (VAD1, DTX, all modes) as a storage file: the reference
+// encoder built for the storage format writes 5090 bytes of this CRC from
+// spch_dos.inp.
+TEST(AmrNbBits, SerialVectorToStorageFile) {
+  std::vector<uint8_t> cod;
+  ASSERT_TRUE(vtest::readFile(vtest::testVectorDir() + "/amrnb/spch_dos.cod", cod));
+  std::vector<uint8_t> file(amr::kStorageMagic, amr::kStorageMagic + 6);
+  std::string err;
+  for (std::size_t at = 0; at + 500 <= cod.size(); at += 500) {
+    amr::Frame f;
+    ASSERT_TRUE(amr::readSerialFrame(&cod[at], f, err)) << err;
+    std::vector<uint8_t> serial;
+    amr::writeSerialFrame(f, serial);
+    ASSERT_EQ(0, std::memcmp(serial.data(), &cod[at], 500)) << "frame " << at / 500;
+    amr::writeStorageFrame(f, file);
+  }
+  EXPECT_EQ(file.size(), 5090u);
+  EXPECT_EQ(crc32(file), 0xaf5c2c8eu);
+}
+
+// Each frame type with random bits through the octet-aligned and
+// bandwidth-efficient payloads and the storage frame: the same frame comes
+// back, and the sizes are those of RFC 4867.
+TEST(AmrNbBits, PayloadsRoundTrip) {
+  struct Case {
+    amr::RxType type;
+    int mode;
+    int oa, be;  // payload octets
+  } cases[] = {
+      {amr::kSpeechGood, 0, 14, 14}, {amr::kSpeechGood, 1, 15, 15}, {amr::kSpeechGood, 2, 17, 16},
+      {amr::kSpeechGood, 3, 19, 18}, {amr::kSpeechGood, 4, 21, 20}, {amr::kSpeechGood, 5, 22, 22},
+      {amr::kSpeechGood, 6, 28, 27}, {amr::kSpeechBad, 7, 33, 32},  {amr::kSidFirst, 5, 7, 7},
+      {amr::kSidUpdate, 6, 7, 7},    {amr::kSidBad, 0, 7, 7},       {amr::kNoData, -1, 2, 2},
+  };
+  uint32_t seed = 1;
+  for (const Case& c : cases) {
+    amr::Frame f;
+    f.type = c.type;
+    f.mode = c.mode;
+    const int n = amr::isSpeech(c.type) ? amr::bitCount(c.mode) : amr::isSid(c.type) ? amr::kSidBits : 0;
+    for (int k = 0; k < n; ++k) f.bits[k] = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 31);
+    uint8_t p[amr::kMaxPayload];
+    amr::Frame g;
+    std::string err;
+    ASSERT_EQ(amr::writePayload(f, p, 3), c.oa);
+    ASSERT_TRUE(amr::readPayload(p, c.oa, g, err)) << err;
+    EXPECT_FALSE(amr::readPayload(p, c.oa - 1, g, err));
+    int cmr = 0;
+    ASSERT_EQ(amr::writePayloadBE(f, p, 3), c.be);
+    amr::Frame h;
+    ASSERT_TRUE(amr::readPayloadBE(p, c.be, h, err, &cmr)) << err;
+    EXPECT_EQ(cmr, 3);
+    std::vector<uint8_t> s;
+    amr::writeStorageFrame(f, s);
+    ASSERT_EQ(static_cast<int>(s.size()), c.oa - 1);
+    amr::Frame k;
+    ASSERT_TRUE(amr::readStorageFrame(s[0], s.data() + 1, c.oa - 2, k, err)) << err;
+    for (const amr::Frame* back : {&g, &h, &k}) {
+      EXPECT_EQ(back->type, c.type);
+      if (c.type != amr::kNoData) EXPECT_EQ(back->mode, c.mode);
+      EXPECT_EQ(0, std::memcmp(back->bits, f.bits, static_cast<std::size_t>(n)));
+    }
+  }
+  // Parameters to bits and back, and mode names.
+  int16_t prm[amr::kMaxParams], back[amr::kMaxParams];
+  uint8_t bits[amr::kMaxBits];
+  for (int m = 0; m <= amr::kSidMode; ++m) {
+    for (int i = 0; i < amr::paramCount(m); ++i) prm[i] = static_cast<int16_t>((i * 37 + m) & ((1 << amr::paramWidths(m)[i]) - 1));
+    amr::paramsToBits(m, prm, bits);
+    amr::bitsToParams(m, bits, back);
+    EXPECT_EQ(0, std::memcmp(prm, back, sizeof(int16_t) * amr::paramCount(m)));
+  }
+  for (const char* name : {"4.75", "MR475", "4750"}) EXPECT_EQ(amr::modeFromName(name), 0) << name;
+  for (const char* name : {"12.2", "MR122", "12200"}) EXPECT_EQ(amr::modeFromName(name), 7) << name;
+  EXPECT_EQ(amr::modeFromName("13"), -1);
+}
+
+}  // namespace
