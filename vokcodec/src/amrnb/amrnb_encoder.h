@@ -49,10 +49,6 @@ struct AmrNbEncoder {
   int16_t gainHist[7];
   // Gain quantisers.
   GainHistory pred;      // quantised
-  GainHistory predUnq;   // 4.75 kbit/s: the first subframe's provisional update
-  int16_t sf0GainExp, sf0GainFrac;       // 4.75: predicted gain of the first subframe
-  int16_t sf0TargetExp, sf0TargetFrac;   // 4.75: its target energy
-  int16_t sf0CoeffExp[5], sf0CoeffFrac[5];
   int16_t adaptOnset, adaptPrevAlpha, adaptPrevGain;  // 7.95 gain adaptation
   int16_t adaptLtpg[5];
   // Voice activity.
