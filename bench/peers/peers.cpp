@@ -1,5 +1,5 @@
 // The complete coders of vokcodec against every peer implementation found at
-// build time (bcg729, spandsp, FFmpeg's libavcodec), on one shared input.
+// build time (bcg729, spandsp, FFmpeg's libavcodec, libgsm), on one shared input.
 //
 // The input is 8 kHz speech (the bundled sample or --input FILE, raw 16-bit),
 // looped to --seconds; G.722 reads it upsampled to 16 kHz.  Encoders code
@@ -46,6 +46,11 @@ extern "C" {
 #endif
 #if defined(HAVE_SPANDSP)
 #include <spandsp.h>
+#endif
+#if defined(HAVE_LIBGSM)
+extern "C" {
+#include <gsm.h>
+}
 #endif
 #if defined(HAVE_FFMPEG)
 extern "C" {
@@ -208,6 +213,44 @@ Pcm g726Decode(const Bytes& in, int kbps, bool packed) {
   return out;
 }
 
+// Any coder of the registry by name, 20 ms frames of `frame` samples, the
+// payloads laid end to end (fixed-size frames: GSM's 33 bytes).
+Bytes registryEncode(const char* name, const Pcm& pcm) {
+  const VokcCodec* c = vokcCodecFind(name);
+  VokcCodecInfo info;
+  vokcCodecGetInfo(c, &info);
+  VokcCoder* e = nullptr;
+  vokcEncoderCreate(c, "", nullptr, 0, &e);
+  const std::size_t n = static_cast<std::size_t>(info.frameSamples);
+  Bytes out(pcm.size() / n * static_cast<std::size_t>(info.maxPayload));
+  std::size_t written = 0;
+  for (std::size_t at = 0; at + n <= pcm.size(); at += n) {
+    int bytes = 0;
+    vokcEncodeFrame(e, &pcm[at], &out[written], info.maxPayload, &bytes);
+    written += static_cast<std::size_t>(bytes);
+  }
+  vokcDestroy(e);
+  out.resize(written);
+  return out;
+}
+
+Pcm registryDecode(const char* name, const Bytes& in, std::size_t frameBytes) {
+  const VokcCodec* c = vokcCodecFind(name);
+  VokcCodecInfo info;
+  vokcCodecGetInfo(c, &info);
+  VokcCoder* d = nullptr;
+  vokcDecoderCreate(c, "", nullptr, 0, &d);
+  Pcm out(in.size() / frameBytes * static_cast<std::size_t>(info.frameSamples));
+  std::size_t o = 0;
+  for (std::size_t at = 0; at + frameBytes <= in.size(); at += frameBytes) {
+    int samples = 0;
+    vokcDecodeFrame(d, &in[at], static_cast<int>(frameBytes), &out[o], &samples);
+    o += static_cast<std::size_t>(samples);
+  }
+  vokcDestroy(d);
+  return out;
+}
+
 // ---- peer sides -------------------------------------------------------------
 
 #if defined(HAVE_BCG729)
@@ -264,6 +307,26 @@ Pcm spandspG726Decode(const Bytes& codes, int kbps) {
   Pcm out(codes.size());
   for (std::size_t at = 0; at + 160 <= codes.size(); at += 160) g726_decode(s, &out[at], &codes[at], 160);
   g726_free(s);
+  return out;
+}
+#endif
+
+#if defined(HAVE_LIBGSM)
+Bytes libgsmEncode(const Pcm& pcm) {
+  gsm g = gsm_create();
+  Bytes out(pcm.size() / 160 * 33);
+  for (std::size_t at = 0; at + 160 <= pcm.size(); at += 160)
+    gsm_encode(g, const_cast<gsm_signal*>(&pcm[at]), &out[at / 160 * 33]);
+  gsm_destroy(g);
+  return out;
+}
+
+Pcm libgsmDecode(const Bytes& in) {
+  gsm g = gsm_create();
+  Pcm out(in.size() / 33 * 160);
+  for (std::size_t at = 0; at + 33 <= in.size(); at += 33)
+    gsm_decode(g, const_cast<gsm_byte*>(&in[at]), &out[at / 33 * 160]);
+  gsm_destroy(g);
   return out;
 }
 #endif
@@ -419,6 +482,13 @@ std::vector<Match> matches(const Pcm& nb, const Pcm& wb, std::vector<Outputs>& k
       [&wb, put](Outputs& o, bool f) { put(o, f, spandspG722Encode(wb)); });
   add("G.722-64 decode", "spandsp", [g722Stream, put](Outputs& o, bool f) { put(o, f, g722Decode(g722Stream)); },
       [g722Stream, put](Outputs& o, bool f) { put(o, f, spandspG722Decode(g722Stream)); });
+#endif
+#if defined(HAVE_LIBGSM)
+  const Bytes gsmStream = registryEncode("gsm-fr", nb);
+  add("GSM-FR encode", "libgsm", [&nb, put](Outputs& o, bool f) { put(o, f, registryEncode("gsm-fr", nb)); },
+      [&nb, put](Outputs& o, bool f) { put(o, f, libgsmEncode(nb)); });
+  add("GSM-FR decode", "libgsm", [gsmStream, put](Outputs& o, bool f) { put(o, f, registryDecode("gsm-fr", gsmStream, 33)); },
+      [gsmStream, put](Outputs& o, bool f) { put(o, f, libgsmDecode(gsmStream)); });
 #endif
   for (int kbps : {16, 24, 32, 40}) {
     const std::string rate = "G.726-" + std::to_string(kbps);
