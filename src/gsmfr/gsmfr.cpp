@@ -8,7 +8,9 @@
 #include <cstdint>
 
 #include "common/basic_op.h"
+#include "core/cpu.h"
 #include "core/status.h"
+#include "gsmfr_internal.h"
 #include "gsmfr_tables.h"
 
 namespace voksc::gsmfr {
@@ -133,24 +135,8 @@ VOKSC_EXPORT VokResult voksShortTermAnalysisFilter_GSMFR_16s_I(const Vok16s* rrp
                                                                Vok16s* mem) {
   if (anyNull(rrp, srcDst, mem)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  // Lattice of 8 stages: the forward error goes down the stages, the
-  // backward errors of the previous sample (mem) are replaced stage by stage.
-  Word16 back[8], coef[8];
-  for (int i = 0; i < 8; ++i) {
-    back[i] = mem[i];
-    coef[i] = rrp[i];
-  }
-  for (int n = 0; n < len; ++n) {
-    Word16 fwd = srcDst[n], bwd = fwd;
-    for (int i = 0; i < 8; ++i) {
-      const Word16 old = back[i];
-      back[i] = bwd;
-      bwd = sadd(old, rmul(coef[i], fwd));
-      fwd = sadd(fwd, rmul(coef[i], old));
-    }
-    srcDst[n] = fwd;
-  }
-  for (int i = 0; i < 8; ++i) mem[i] = back[i];
+  static const auto form = voksc::cpu::choose(analysisLatticeScalar, analysisLatticeAvx2);
+  form(rrp, srcDst, len, mem);
   return vokOk;
 }
 
@@ -158,21 +144,8 @@ VOKSC_EXPORT VokResult voksShortTermSynthesisFilter_GSMFR_16s(const Vok16s* rrp,
                                                               int len, Vok16s* mem) {
   if (anyNull(rrp, src, dst, mem)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  // Inverse lattice: the excitation climbs the stages from the last to the
-  // first, each stage's backward state moving one place up.
-  Word16 v[9], coef[8];
-  for (int i = 0; i < 9; ++i) v[i] = mem[i];
-  for (int i = 0; i < 8; ++i) coef[i] = rrp[i];
-  for (int n = 0; n < len; ++n) {
-    Word16 s = src[n];
-    for (int i = 7; i >= 0; --i) {
-      s = op::sub(s, rmul(coef[i], v[i]));
-      v[i + 1] = sadd(v[i], rmul(coef[i], s));
-    }
-    v[0] = s;
-    dst[n] = s;
-  }
-  for (int i = 0; i < 9; ++i) mem[i] = v[i];
+  static const auto form = voksc::cpu::choose(synthesisLatticeScalar, synthesisLatticeAvx2);
+  form(rrp, src, dst, len, mem);
   return vokOk;
 }
 

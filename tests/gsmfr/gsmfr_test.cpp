@@ -3,6 +3,7 @@
 // into random blocks; argument checks; properties the checksums do not show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -12,6 +13,8 @@
 
 #include "cases.h"
 #include "check.h"
+#include "gsmfr/gsmfr_internal.h"
+#include "levels.h"
 #include "vectors.h"
 #include "voksc.h"
 
@@ -166,4 +169,39 @@ TEST(GsmfrPrimitives, EmphasisPairAndZeroCorrelation) {
   EXPECT_EQ(out[1], -28671);
   EXPECT_EQ(out[2], -4096);
   EXPECT_EQ(out[3], 4096);
+}
+
+// Both lattice forms from equal random memories, block by block, on hostile
+// signals with random, full-scale and -32768-holding coefficient sets.
+TEST(GsmfrPrimitives, LatticeFormsAgree) {
+  REQUIRE_AVX2();
+  VtRng r{77};
+  for (int c = 0; c < 120; ++c) {
+    SCOPED_TRACE(c);
+    Vok16s rp[8];
+    for (auto& k : rp) {
+      const uint32_t u = vtNext(&r);
+      k = static_cast<Vok16s>(c % 3 == 0 ? (u & 1 ? 32767 : -32767) : static_cast<int16_t>(u));
+    }
+    if (c % 5 == 0) rp[c % 8] = -32768;
+    std::vector<int16_t> x(300);
+    vtSignal(x.data(), 300, c % 5, c);
+    int16_t m1[9], m2[9];
+    for (auto& m : m1) m = static_cast<int16_t>(vtNext(&r));
+    std::copy(m1, m1 + 9, m2);
+    std::vector<int16_t> a = x, b = x, ya(300), yb(300);
+    const bool synthesis = c % 2 != 0;
+    inBlocks(300, c, 50, [&](int at, int n) {
+      if (synthesis) {
+        voksc::gsmfr::synthesisLatticeScalar(rp, &a[at], &ya[at], n, m1);
+        voksc::gsmfr::synthesisLatticeAvx2(rp, &b[at], &yb[at], n, m2);
+      } else {
+        voksc::gsmfr::analysisLatticeScalar(rp, &a[at], n, m1);
+        voksc::gsmfr::analysisLatticeAvx2(rp, &b[at], n, m2);
+      }
+    });
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(ya, yb);
+    EXPECT_TRUE(std::equal(m1, m1 + 9, m2));
+  }
 }
