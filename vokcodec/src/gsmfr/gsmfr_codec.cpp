@@ -91,7 +91,7 @@ void segmentCoefficients(const Word16* prev, const Word16* cur, int seg, Word16*
 // Autocorrelation of the frame after scaling its peak down to about 2^11
 // (rounded products with 2^(15 - scale)); the frame keeps the scaled-and-
 // restored samples, as the analysis filter then reads them.
-void autocorrelation(Word16* s, Word32* acf) {
+bool autocorrelation(Word16* s, Word32* acf) {
   Word16 peak = 0;
   for (int k = 0; k < kFrame; ++k) peak = std::max(peak, op::abs_s(s[k]));
   const int scale = peak == 0 ? 0 : 4 - op::norm_l(Word32{peak} << 16);
@@ -99,34 +99,41 @@ void autocorrelation(Word16* s, Word32* acf) {
     const Word16 f = static_cast<Word16>(16384 >> (scale - 1));
     for (int k = 0; k < kFrame; ++k) s[k] = static_cast<Word16>((Word32{s[k]} * f + 16384) >> 15);
   }
-  for (int lag = 0; lag <= 8; ++lag) {
-    Word64 sum = 0;
-    for (int i = lag; i < kFrame; ++i) sum += Word32{s[i]} * s[i - lag];
-    acf[lag] = static_cast<Word32>(sum * 2);
-  }
+  // The scaled peak is below 2^11 + 1, so every lag's sum of 160 products
+  // stays below 2^30 and doubles exactly.
+  Vok32s r[9];
+  const bool ok = voksAutoCorr_16s32s(s, kFrame, r, 9) == vokOk;
+  for (int lag = 0; lag <= 8; ++lag) acf[lag] = r[lag] * 2;
   if (scale > 0)
     for (int k = 0; k < kFrame; ++k) s[k] = static_cast<Word16>(s[k] * (1 << scale));
+  return ok;
 }
 
 // ---- long-term prediction --------------------------------------------------
 
-void ltpParameters(const Word16* d, const Word16* past, Word16& lagOut, Word16& gainOut) {
+bool ltpParameters(const Word16* d, const Word16* past, Word16& lagOut, Word16& gainOut) {
   Word16 dmax = 0;
   for (int k = 0; k < 40; ++k) dmax = std::max(dmax, op::abs_s(d[k]));
   const int headroom = dmax == 0 ? 0 : op::norm_l(Word32{dmax} << 16);
   const int scal = headroom > 6 ? 0 : 6 - headroom;
-  Word16 w[40];
-  for (int k = 0; k < 40; ++k) w[k] = static_cast<Word16>(d[k] >> scal);
-  // past[120 + k - lag] is the reconstructed residual lag samples back.
-  Word64 best = 0;
-  int lag = 40;
-  for (int l = 40; l <= 120; ++l) {
-    Word64 sum = 0;
-    for (int k = 0; k < 40; ++k) sum += Word32{w[k]} * past[120 + k - l];
-    if (sum > best) best = sum, lag = l;
-  }
+  // The lag search correlates w[k] = d[k] >> scal with past[120 + k - lag],
+  // lags 40..120 upward, the first strictly larger sum (from 0 at lag 40)
+  // winning.  The library's cross search visits its offsets upward with
+  // the same rule, so both sequences are reversed: with wr[m] = w[39 - m]
+  // and pr[j] = past[119 - j], the sum at lag l is the sum of wr[m] *
+  // pr[m + l - 40].  |w| <= 512 and 40 products of 16-bit samples stay
+  // below 2^30: the doubled sum is exact.  A result of 0 means no lag
+  // correlates positively, the lag staying 40.
+  Word16 wr[40], pr[120];
+  for (int k = 0; k < 40; ++k) wr[39 - k] = static_cast<Word16>(d[k] >> scal);
+  for (int j = 0; j < 120; ++j) pr[j] = past[119 - j];
+  Vok32s doubled = 0;
+  int offset = 0;
+  const bool ok = voksCrossCorrLagMax_16s(wr, pr, 40, 80, &doubled, &offset) == vokOk;
+  const int lag = doubled > 0 ? 40 + offset : 40;
+  Word64 best = doubled;
   lagOut = static_cast<Word16>(lag);
-  best = (best * 2) >> (6 - scal);
+  best >>= 6 - scal;
   Word64 power = 0;
   for (int k = 0; k < 40; ++k) {
     const Word32 v = past[120 + k - lag] >> 3;
@@ -135,17 +142,18 @@ void ltpParameters(const Word16* d, const Word16* past, Word16& lagOut, Word16& 
   power *= 2;
   if (best <= 0) {
     gainOut = 0;
-    return;
+    return ok;
   }
   if (best >= power) {
     gainOut = 3;
-    return;
+    return ok;
   }
   const int n = op::norm_l(static_cast<Word32>(power));
   const Word16 r = static_cast<Word16>((best << n) >> 16), s = static_cast<Word16>((power << n) >> 16);
   int g = 0;
   while (g <= 2 && r > static_cast<Word16>((Word32{s} * kLtpGainBounds[g]) >> 15)) ++g;
   gainOut = static_cast<Word16>(g);
+  return ok;
 }
 
 // ---- RPE ------------------------------------------------------------------
@@ -185,23 +193,33 @@ const uint8_t kParamBits[kParams] = {6, 6, 5, 5, 4, 4, 3, 3,
                                      VOKC_GSM_SUBFRAME_BITS};
 #undef VOKC_GSM_SUBFRAME_BITS
 
+// Fields are shifted into a bit accumulator, whole bytes leaving from its
+// top (at most 7 + 7 bits are ever held).
 void packFrame(const int16_t* params, uint8_t* bytes) {
-  std::memset(bytes, 0, kPackedBytes);
-  int at = 0;
-  auto put = [&](unsigned v, int n) {
-    for (int i = n - 1; i >= 0; --i, ++at)
-      if ((v >> i) & 1) bytes[at >> 3] = static_cast<uint8_t>(bytes[at >> 3] | (0x80 >> (at & 7)));
-  };
-  put(0xD, 4);
-  for (int i = 0; i < kParams; ++i) put(static_cast<unsigned>(params[i]) & ((1u << kParamBits[i]) - 1), kParamBits[i]);
+  uint32_t acc = 0xD;
+  int held = 4, at = 0;
+  for (int i = 0; i < kParams; ++i) {
+    const int n = kParamBits[i];
+    acc = acc << n | (static_cast<uint32_t>(params[i]) & ((1u << n) - 1));
+    held += n;
+    if (held >= 8) {
+      held -= 8;
+      bytes[at++] = static_cast<uint8_t>(acc >> held);
+    }
+  }
 }
 
 void unpackFrame(const uint8_t* bytes, int16_t* params) {
-  int at = 4;
+  uint32_t acc = bytes[0];
+  int held = 4, at = 1;
   for (int i = 0; i < kParams; ++i) {
-    unsigned v = 0;
-    for (int b = 0; b < kParamBits[i]; ++b, ++at) v = (v << 1) | ((bytes[at >> 3] >> (7 - (at & 7))) & 1);
-    params[i] = static_cast<int16_t>(v);
+    const int n = kParamBits[i];
+    if (held < n) {
+      acc = acc << 8 | bytes[at++];
+      held += 8;
+    }
+    held -= n;
+    params[i] = static_cast<int16_t>((acc >> held) & ((1u << n) - 1));
   }
 }
 
@@ -214,7 +232,7 @@ bool Encoder::encode(const int16_t* pcm, int16_t* params) {
 
   // LP analysis: reflection coefficients -> LARs -> codes.
   Word32 acf[9];
-  autocorrelation(s, acf);
+  failed_ |= !autocorrelation(s, acf);
   Vok16s rc[8];
   failed_ |= voksSchur_GSMFR_32s16s(acf, rc, 8) != vokOk;
   for (int i = 0; i < 8; ++i) params[i] = quantiseLar(larOf(rc[i]), i);
@@ -238,7 +256,7 @@ bool Encoder::encode(const int16_t* pcm, int16_t* params) {
     Word16* past = hist + 40 * k;  // 120 samples before the subframe
     const Word16* d = s + 40 * k;
     Word16 lag, gainCode;
-    ltpParameters(d, past, lag, gainCode);
+    failed_ |= !ltpParameters(d, past, lag, gainCode);
     const Word16 gain = kLtpGainLevels[gainCode];
     Word16 predicted[40], e[50] = {};
     for (int i = 0; i < 40; ++i) {
