@@ -2,7 +2,7 @@
 // name-based frame API (vokcDecodeFrame) with arbitrary payloads and losses,
 // each coder's own frame calls of vokcodec.h with arbitrary parameters,
 // rates, frame types and erasures, and each codec's whole-stream reader in
-// both bitstream layouts.
+// every bitstream layout it has.
 // The first byte picks the decoder; VOKC_FUZZ_CODEC=<codec> restricts the
 // run to that codec's decoders (one CI run per codec).
 #include <cstdint>
@@ -177,7 +177,9 @@ void addPayloadRows(std::vector<Row>& rows) {
 // The whole-stream readers: layout, mode, rate and law chosen by the input.
 void addStreamRows(std::vector<Row>& rows) {
   for (const auto& c : vokc::registry().codecs) {
-    for (const char* format : {"itu", "rtp"}) {
+    std::vector<std::string> formats = {"itu", "rtp"};
+    for (const auto& l : c.layouts) formats.push_back(l.name);  // storage files, RTP payload forms
+    for (const std::string& format : formats) {
       const vokc::Codec* codec = &c;
       rows.push_back({c.name + " stream " + format, [codec, format](Input& in) {
                         vokc::Options o;

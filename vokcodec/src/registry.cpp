@@ -18,6 +18,7 @@ const Registry& registry() {
     addG722Codecs(reg);
     addG723Codecs(reg);
     addGsmfrCodecs(reg);
+    addAmrnbCodecs(reg);
     return reg;
   }();
   return r;

@@ -115,8 +115,6 @@ void getFrameBits(int ft, int q, BitReader& r, Frame& f) {
   }
 }
 
-std::string ftError(int ft) { return "frame type " + std::to_string(ft) + " is not an AMR-NB frame"; }
-
 }  // namespace
 
 const char kStorageMagic[7] = "#!AMR\n";

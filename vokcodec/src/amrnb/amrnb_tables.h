@@ -28,6 +28,60 @@ extern const int16_t kOrder74[148];
 extern const int16_t kOrder795[159];
 extern const int16_t kOrder102[204];
 extern const int16_t kOrder122[244];
+// parameters up to the end of the first subframe (homing check)
+extern const int16_t kParamCountFirstSub[8];
+// parameters of the decoder homing frame per mode
+extern const int16_t kHoming475[17];
+extern const int16_t kHoming515[19];
+extern const int16_t kHoming59[19];
+extern const int16_t kHoming67[19];
+extern const int16_t kHoming74[19];
+extern const int16_t kHoming795[23];
+extern const int16_t kHoming102[39];
+extern const int16_t kHoming122[57];
+// scalar pitch gains (7.95, 12.2 kbit/s), Q14
+extern const int16_t kPitchGains[16];
+// scalar code gain factors with their two predictor energies (rows of 3)
+extern const int16_t kCodeGains[96];
+// 4.75 kbit/s: pitch and code gain of two subframes per row of 4
+extern const int16_t kJointGains475[1024];
+// 6.7, 7.4, 10.2 kbit/s: pitch gain, code factor, two energies
+extern const int16_t kJointGainsHigh[512];
+// 5.15, 5.9 kbit/s
+extern const int16_t kJointGainsLow[256];
+// phase dispersion impulse responses, Q15
+extern const int16_t kDispLow795[40];
+extern const int16_t kDispMid795[40];
+extern const int16_t kDispLow[40];
+extern const int16_t kDispMid[40];
+// comfort noise: scaling of the LSF deviations per coefficient
+extern const int16_t kLsfSpreadScale[10];
+// comfort noise: energy offset by mode, Q11
+extern const int16_t kNoiseLevelAdjust[9];
+// long-term mean LSF, Q15
+extern const int16_t kLsfMean[10];
+// comfort noise: the 8 initial LSF prediction residuals
+extern const int16_t kSidPredictorInit[80];
+// LSP of the reset state
+extern const int16_t kLspInit[10];
+// cosine at 64 points, Q15
+extern const int16_t kCosine[65];
+// inverse slopes between them
+extern const int16_t kCosineSlope[64];
+// word source of random parameters for frames without bits
+extern const int16_t kNoiseSource[240];
+// log2 interpolation table
+extern const int16_t kLog2Table[33];
+// 2^x interpolation table
+extern const int16_t kPow2Table[33];
+// 1/sqrt interpolation table
+extern const int16_t kInvSqrtTable[49];
+// sqrt interpolation table
+extern const int16_t kSqrtTable[49];
+// output high-pass (100 Hz), numerator Q13
+extern const int16_t kHighPassZeros[3];
+// denominator Q13
+extern const int16_t kHighPassPoles[3];
 
 }  // namespace vokc::amrnb
 
