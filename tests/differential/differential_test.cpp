@@ -32,10 +32,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "amrnb/amrnb_bits.h"
+#include "amrnb/amrnb_encoder.h"
 #include "g729/g729_common.h"
 #include "vectors.h"
 #include "vokcodec.h"
@@ -656,6 +659,80 @@ TEST_P(Differential, EncoderAndDecoderFollowTheReference) {
 
 INSTANTIATE_TEST_SUITE_P(Coders, Differential, ::testing::ValuesIn(rows()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- AMR-NB encoder --------------------------------------------------------
+// Every mode with DTX off, with the first and with the second voice-activity
+// detector, and the 14-frame mode cycle of the 3GPP package's mode file with
+// both detectors, on the hostile signal with encoder homing frames at
+// frames 300, 301 and 650.  A frame is hashed as its bit count (two bytes,
+// little endian), its frame type (0 speech, 1 SID_FIRST, 2 SID_UPDATE, 3
+// NO_DATA, which carries no bits) and one byte per bit.  With
+// VOKSC_DIFF_DUMP the input is written as amrnb.enc.in and the mode cycle as
+// amrnb.modes (one mode name per line).
+
+struct AmrCase {
+  std::string name;
+  int mode;  // 0..7, or -1 for the cycle
+  bool dtx;
+  int vad;
+};
+
+void PrintTo(const AmrCase& c, std::ostream* os) { *os << c.name; }
+
+int amrCycleMode(std::size_t frame) {
+  static const int kCycle[14] = {7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
+  return kCycle[frame % 14];
+}
+
+const char* const kAmrNames[8] = {"475", "515", "59", "67", "74", "795", "102", "122"};
+
+std::vector<AmrCase> amrCases() {
+  std::vector<AmrCase> v;
+  for (int m = 0; m < 8; ++m) {
+    v.push_back({std::string("amrnb") + kAmrNames[m], m, false, 1});
+    v.push_back({std::string("amrnb") + kAmrNames[m] + "vad1", m, true, 1});
+    v.push_back({std::string("amrnb") + kAmrNames[m] + "vad2", m, true, 2});
+  }
+  v.push_back({"amrnbcyclevad1", -1, true, 1});
+  v.push_back({"amrnbcyclevad2", -1, true, 2});
+  return v;
+}
+
+class AmrNbEncoderDiff : public ::testing::TestWithParam<AmrCase> {};
+
+TEST_P(AmrNbEncoderDiff, FollowsTheReference) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  const AmrCase& c = GetParam();
+  std::vector<int16_t> pcm = hostileSignal(8000);
+  for (int f : {300, 301, 650}) std::fill(pcm.begin() + f * 160, pcm.begin() + (f + 1) * 160, int16_t{8});
+  const std::size_t frames = pcm.size() / 160;
+  if (!dumpDir().empty()) {
+    writeFile(dumpDir() + "/amrnb.enc.in", wordsBytes(pcm));
+    std::string names;
+    for (std::size_t f = 0; f < frames; ++f) names += std::string("MR") + kAmrNames[amrCycleMode(f)] + "\n";
+    writeFile(dumpDir() + "/amrnb.modes", std::vector<uint8_t>(names.begin(), names.end()));
+  }
+  auto enc = std::make_unique<vokc::amrnb::AmrNbEncoder>();
+  ASSERT_EQ(vokc::amrnb::amrnbEncoderInit(enc.get(), c.dtx, c.vad), vokOk);
+  std::vector<uint32_t> crcs;
+  for (std::size_t f = 0; f < frames; ++f) {
+    Vok16s prm[57] = {};
+    int type = 0, used = 0;
+    ASSERT_EQ(vokc::amrnb::amrnbEncodeFrame(enc.get(), &pcm[f * 160], c.mode < 0 ? amrCycleMode(f) : c.mode, prm,
+                                            &type, &used),
+              vokOk);
+    uint8_t bits[vokc::amrnb::kMaxBits];
+    const int n = type == 3 ? 0 : vokc::amrnb::bitCount(used);
+    vokc::amrnb::paramsToBits(used, prm, bits);
+    std::vector<uint8_t> b{static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(type)};
+    b.insert(b.end(), bits, bits + n);
+    crcs.push_back(crc32(b.data(), b.size()));
+  }
+  EXPECT_EQ(compare(c.name + ".enc", crcs), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, AmrNbEncoderDiff, ::testing::ValuesIn(amrCases()),
+                         [](const auto& info) { return info.param.name; });
 
 // The encoders' target for the fixed codebook saturates where the library's
 // contribution step wraps.

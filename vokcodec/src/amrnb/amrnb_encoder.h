@@ -24,7 +24,8 @@ struct GainHistory {
 struct AmrNbEncoder {
   bool dtx;
   int vadOption;  // 1 or 2
-  // Input: 80 samples of history, the frame, no look-ahead beyond it.
+  // The last 320 input samples after the high-pass (160 of history, then
+  // the frame); the LP windows end at the frame's last sample.
   int16_t speech[320];
   alignas(8) uint8_t highPass[64];
   // LP analysis and LSP quantisation.
