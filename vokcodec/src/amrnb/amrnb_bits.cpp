@@ -177,7 +177,7 @@ void bitsToParams(int mode, const uint8_t* bits, int16_t* prm) {
 int writePayload(const Frame& f, uint8_t* out, int cmr, bool markRx) {
   const TocEntry toc = tocOf(f);
   int marker = 0;
-  if (markRx) marker = f.type == kSpeechDegraded ? 1 : f.type == kOnset ? 2 : 0;
+  if (markRx) marker = f.type == kSpeechDegraded ? 1 : f.type == kOnset ? 8 | (f.mode < 0 ? 0 : f.mode & 7) : 0;
   out[0] = static_cast<uint8_t>(((cmr & 15) << 4) | marker);
   out[1] = static_cast<uint8_t>((toc.ft << 3) | (toc.q << 2));
   BitWriter w{out + 2};
@@ -205,7 +205,10 @@ bool readPayload(const uint8_t* p, int bytes, Frame& f, std::string& err, int* c
   getFrameBits(ft, q, r, f);
   const int marker = p[0] & 15;
   if (marker == 1 && f.type == kSpeechGood) f.type = kSpeechDegraded;
-  if (marker == 2 && f.type == kNoData) f.type = kOnset;
+  if ((marker & 8) && f.type == kNoData) {
+    f.type = kOnset;
+    f.mode = marker & 7;
+  }
   if (cmr) *cmr = p[0] >> 4;
   return true;
 }

@@ -90,7 +90,7 @@ void bitsToParams(int mode, const uint8_t* bits, int16_t* prm);
 // kMaxPayload).  cmr: the mode request (kNoRequest for none).  Types the RFC
 // cannot name travel as their nearest kind (degraded as good speech, onset
 // as NO_DATA) unless markRx is set: then the reserved bits of the CMR octet
-// carry them (1 degraded, 2 onset), which only readPayload understands.
+// carry them (1 degraded, 8 + mode onset), which only readPayload understands.
 int writePayload(const Frame& f, uint8_t* out, int cmr = kNoRequest, bool markRx = false);
 // Reads an octet-aligned payload: false (with err) for a payload that is not
 // one AMR frame (several frames, a wideband or reserved frame type, a wrong
