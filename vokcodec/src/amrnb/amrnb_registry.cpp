@@ -21,10 +21,6 @@ struct EncoderState {
   int mode;
 };
 
-// The encoder's conformance checks join the table once the encoder frame
-// loop is complete.
-constexpr bool kEncoderChecks = false;
-
 const std::vector<std::string> kModeNames = {"4.75", "5.15", "5.9", "6.7", "7.4", "7.95", "10.2", "12.2"};
 
 // The requested mode of the settings ("mode" or "bitrate"), 12.2 when none.
@@ -253,7 +249,6 @@ void addAmrnbCodecs(Registry& r) {
                           return firstDifference(got, out, kFrame, "frame");
                         }});
     const int vad = seq == "spch_dos" ? 1 : 2;
-    if (!kEncoderChecks) continue;
     r.checks.push_back({"amr-nb encode VAD" + std::to_string(vad) + " " + seq,
                         [seq, vad](const std::string& root) -> std::string {
                           std::vector<uint8_t> serial;
