@@ -275,7 +275,7 @@ VOKSC_EXPORT VokResult voksAutoCorr_GSMAMR_16s32s(const Vok16s* src, Vok32s* acf
     windowedAutocorr(src, kWindow160_80, r);
     windowedAutocorr(src, kWindow232_8, r + kOrder + 1);
   } else {
-    windowedAutocorr(src, kWindow200_40, r);
+    windowedAutocorr(src, voksc::g729::kLpAnalysisWindow, r);
   }
   std::memcpy(acf, r, static_cast<size_t>(mode == kMr122 ? 22 : 11) * sizeof(int32_t));
   return vokOk;

@@ -6,8 +6,6 @@
 
 namespace voksc::amr {
 
-// 240-point window of every mode but 12.2, Q15
-extern const int16_t kWindow200_40[240];
 // 12.2 kbit/s, first analysis, Q15
 extern const int16_t kWindow160_80[240];
 // 12.2 kbit/s, second analysis, Q15

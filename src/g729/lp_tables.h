@@ -6,6 +6,8 @@
 
 namespace voksc::g729 {
 
+// 240-point asymmetric LP analysis window, Q15 (G.729 Annex B and every AMR mode but 12.2)
+extern const int16_t kLpAnalysisWindow[240];
 // 60 Hz Gaussian lag window, split form (high words)
 extern const int16_t kLagWindowHi[10];
 // ... and low words

@@ -2,7 +2,7 @@
 // comfort-noise excitation.
 #include <cstring>
 
-#include "annexb_tables.h"
+#include "lp_tables.h"
 #include "common/basic_op.h"
 #include "common/math_ops.h"
 #include "core/status.h"

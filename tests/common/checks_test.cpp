@@ -3,9 +3,8 @@
 // ranges; a rejected call writes nothing.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
 #include <climits>
+#include <cstdint>
 
 #include "check.h"
 #include "voksc.h"
@@ -22,134 +21,77 @@ struct Buffers {
 
 }  // namespace
 
-TEST(Checks, AutoCorrelations) {
+TEST(Checks, CorrelationsAndLagSearches) {
   Buffers b;
   vtest::Guard g;
-  g.watch(b.o32, 64).watch(&b.n);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorr_16s32s(nullptr, 0, b.o32, 4));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorr_16s32s(b.x, 0, nullptr, 0));
+  g.watch(b.o32, 64).watch(b.o16, 64).watch(&b.n).watch(&b.lag).watch(&b.fmax).watch(&b.dmax);
+  Vok16s* x = b.x + 32;  // history before x[0] for the backward search
+  EXPECT_EACH_NULL(g, voksAutoCorr_16s32s, b.x, 0, b.o32, 4);
   EXPECT_REJECTS(vokErrSize, g, voksAutoCorr_16s32s(b.x, 0, b.o32, 4));
   EXPECT_REJECTS(vokErrSize, g, voksAutoCorr_16s32s(b.x, 8, b.o32, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorr_NormE_16s32s(nullptr, 0, b.o32, 4, &b.n));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorr_NormE_16s32s(b.x, 0, nullptr, 4, &b.n));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorr_NormE_16s32s(b.x, 8, b.o32, 0, nullptr));
+  EXPECT_EACH_NULL(g, voksAutoCorr_NormE_16s32s, b.x, 0, b.o32, 0, &b.n);
   EXPECT_REJECTS(vokErrSize, g, voksAutoCorr_NormE_16s32s(b.x, -1, b.o32, 4, &b.n));
   EXPECT_REJECTS(vokErrSize, g, voksAutoCorr_NormE_16s32s(b.x, 8, b.o32, 0, &b.n));
-}
-
-TEST(Checks, LagMaximumSearches) {
-  Buffers b;
-  vtest::Guard g;
-  g.watch(b.o32, 1).watch(&b.lag).watch(&b.fmax).watch(&b.dmax);
-  Vok16s* x = b.x + 32;  // history before x[0] for the backward search
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_Fwd_16s(nullptr, 0, 0, 4, b.o32, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_Fwd_16s(b.x, 0, 0, 4, nullptr, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_Fwd_16s(b.x, 0, 0, 4, b.o32, nullptr));
+  EXPECT_EACH_NULL(g, voksAutoCorrLagMax_Fwd_16s, b.x, 0, 0, 4, b.o32, &b.lag);
   EXPECT_REJECTS(vokErrSize, g, voksAutoCorrLagMax_Fwd_16s(b.x, 0, 0, 4, b.o32, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_Inv_16s(nullptr, 0, 0, 4, b.o32, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_Inv_16s(x, 0, 0, 4, nullptr, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_Inv_16s(x, 0, 0, 4, b.o32, nullptr));
+  EXPECT_EACH_NULL(g, voksAutoCorrLagMax_Inv_16s, x, -3, 0, 4, b.o32, &b.lag);
   EXPECT_REJECTS(vokErrSize, g, voksAutoCorrLagMax_Inv_16s(x, -3, 0, 4, b.o32, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_32f(nullptr, 0, 0, 4, &b.fmax, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_32f(b.f + 8, 0, 0, 4, nullptr, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorrLagMax_32f(b.f + 8, 0, 0, 4, &b.fmax, nullptr));
+  EXPECT_EACH_NULL(g, voksAutoCorrLagMax_32f, b.f + 8, 0, 0, 4, &b.fmax, &b.lag);
   EXPECT_REJECTS(vokErrSize, g, voksAutoCorrLagMax_32f(b.f + 8, 0, 0, 4, &b.fmax, &b.lag));
   // Cross searches: pointers, then the length, then a negative lagMax.
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorrLagMax_16s(nullptr, b.y, 0, -1, b.o32, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorrLagMax_16s(b.x, nullptr, 0, -1, b.o32, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorrLagMax_16s(b.x, b.y, 0, -1, nullptr, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorrLagMax_16s(b.x, b.y, 0, -1, b.o32, nullptr));
+  EXPECT_EACH_NULL(g, voksCrossCorrLagMax_16s, b.x, b.y, 0, -1, b.o32, &b.lag);
   EXPECT_REJECTS(vokErrSize, g, voksCrossCorrLagMax_16s(b.x, b.y, 0, -1, b.o32, &b.lag));
   EXPECT_REJECTS(vokErrRange, g, voksCrossCorrLagMax_16s(b.x, b.y, 8, -1, b.o32, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorrLagMax_32f64f(nullptr, b.g, 0, -1, &b.dmax, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorrLagMax_32f64f(b.f, nullptr, 0, -1, &b.dmax, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorrLagMax_32f64f(b.f, b.g, 0, -1, nullptr, &b.lag));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorrLagMax_32f64f(b.f, b.g, 0, -1, &b.dmax, nullptr));
+  EXPECT_EACH_NULL(g, voksCrossCorrLagMax_32f64f, b.f, b.g, 0, -1, &b.dmax, &b.lag);
   EXPECT_REJECTS(vokErrSize, g, voksCrossCorrLagMax_32f64f(b.f, b.g, 0, -1, &b.dmax, &b.lag));
   EXPECT_REJECTS(vokErrRange, g, voksCrossCorrLagMax_32f64f(b.f, b.g, 8, INT_MIN, &b.dmax, &b.lag));
-}
-
-TEST(Checks, CorrelationsAndConvolutions) {
-  Buffers b;
-  vtest::Guard g;
-  g.watch(b.o32, 64).watch(b.o16, 64);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_16s32s_Sfs(nullptr, b.y, 0, b.o32, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_16s32s_Sfs(b.x, nullptr, 0, b.o32, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_16s32s_Sfs(b.x, b.y, 0, nullptr, 0));
+  EXPECT_EACH_NULL(g, voksCrossCorr_16s32s_Sfs, b.x, b.y, 0, b.o32, 0);
   EXPECT_REJECTS(vokErrSize, g, voksCrossCorr_16s32s_Sfs(b.x, b.y, 0, b.o32, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_NormM_16s(nullptr, b.y, 0, b.o16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_NormM_16s(b.x, nullptr, 0, b.o16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksCrossCorr_NormM_16s(b.x, b.y, 0, nullptr));
+  EXPECT_EACH_NULL(g, voksCrossCorr_NormM_16s, b.x, b.y, 0, b.o16);
   EXPECT_REJECTS(vokErrSize, g, voksCrossCorr_NormM_16s(b.x, b.y, 0, b.o16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_16s32s(nullptr, b.y, b.o32, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_16s32s(b.x, nullptr, b.o32, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_16s32s(b.x, b.y, nullptr, 0));
+  EXPECT_EACH_NULL(g, voksConvPartial_16s32s, b.x, b.y, b.o32, 0);
   EXPECT_REJECTS(vokErrSize, g, voksConvPartial_16s32s(b.x, b.y, b.o32, 0));
   // The scaled convolution looks at its scale factor before the length.
-  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_16s_Sfs(nullptr, b.y, b.o16, 0, -1));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_16s_Sfs(b.x, nullptr, b.o16, 0, -1));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksConvPartial_16s_Sfs(b.x, b.y, nullptr, 0, -1));
+  EXPECT_EACH_NULL(g, voksConvPartial_16s_Sfs, b.x, b.y, b.o16, 0, -1);
   EXPECT_REJECTS(vokErrBadArg, g, voksConvPartial_16s_Sfs(b.x, b.y, b.o16, 0, -1));
   EXPECT_REJECTS(vokErrSize, g, voksConvPartial_16s_Sfs(b.x, b.y, b.o16, 0, 0));
+  EXPECT_EACH_NULL(g, voksDotProdAutoScale_16s32s_Sfs, b.x, b.y, 0, b.o32, &b.scale);
+  EXPECT_REJECTS(vokErrSize, g, voksDotProdAutoScale_16s32s_Sfs(b.x, b.y, 0, b.o32, &b.scale));
 }
 
-TEST(Checks, DotProductAndScaling) {
+TEST(Checks, ScalingAndFilters) {
   Buffers b;
-  vtest::Guard g;
-  g.watch(b.o32, 1).watch(&b.scale).watch(b.o16, 64);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProdAutoScale_16s32s_Sfs(nullptr, b.y, 0, b.o32, &b.scale));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProdAutoScale_16s32s_Sfs(b.x, nullptr, 0, b.o32, &b.scale));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProdAutoScale_16s32s_Sfs(b.x, b.y, 0, nullptr, &b.scale));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksDotProdAutoScale_16s32s_Sfs(b.x, b.y, 0, b.o32, nullptr));
-  EXPECT_REJECTS(vokErrSize, g, voksDotProdAutoScale_16s32s_Sfs(b.x, b.y, 0, b.o32, &b.scale));
-  // Block normalisation: the headroom is read from the scale argument.
+  // Block normalisation: the headroom is read from the scale argument, and
+  // checked before any element is read (a length far past the buffer is
+  // never walked: the sanitizer build would catch it).
   vtest::Guard h;
   int headroom = -1;
-  h.watch(b.o16, 64).watch(b.x, 64);
-  EXPECT_REJECTS(vokErrNullPtr, h, voksAutoScale_16s(nullptr, b.o16, 0, &headroom));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksAutoScale_16s(b.y, nullptr, 0, &headroom));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksAutoScale_16s(b.y, b.o16, 0, nullptr));
+  h.watch(b.o16, 64).watch(b.x, 64).watch(b.o32, 64).watch(b.f, 64).watch(b.g, 64);
+  EXPECT_EACH_NULL(h, voksAutoScale_16s, b.y, b.o16, 0, &headroom);
   EXPECT_REJECTS(vokErrSize, h, voksAutoScale_16s(b.y, b.o16, 0, &headroom));
-  EXPECT_REJECTS(vokErrScale, h, voksAutoScale_16s(b.y, b.o16, 64, &headroom));
-  EXPECT_EQ(headroom, -1);
-  EXPECT_REJECTS(vokErrNullPtr, h, voksAutoScale_16s_I(nullptr, 0, &headroom));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksAutoScale_16s_I(b.x, 0, nullptr));
+  EXPECT_EACH_NULL(h, voksAutoScale_16s_I, b.x, 0, &headroom);
   EXPECT_REJECTS(vokErrSize, h, voksAutoScale_16s_I(b.x, 0, &headroom));
-  EXPECT_REJECTS(vokErrScale, h, voksAutoScale_16s_I(b.x, 64, &headroom));
-  // The headroom is checked before any element is read: a length far past
-  // the buffer is never walked (the sanitizer build would catch it).
-  EXPECT_REJECTS(vokErrScale, h, voksAutoScale_16s(b.y, b.o16, INT_MAX, &headroom));
-  EXPECT_REJECTS(vokErrScale, h, voksAutoScale_16s_I(b.x, INT_MAX, &headroom));
+  for (int len : {64, INT_MAX}) {
+    EXPECT_REJECTS(vokErrScale, h, voksAutoScale_16s(b.y, b.o16, len, &headroom));
+    EXPECT_REJECTS(vokErrScale, h, voksAutoScale_16s_I(b.x, len, &headroom));
+  }
   EXPECT_EQ(headroom, -1);
-  vtest::Guard i;
-  i.watch(b.o32, 64);
-  EXPECT_REJECTS(vokErrNullPtr, i, voksInvSqrt_32s_I(nullptr, 0));
-  EXPECT_REJECTS(vokErrSize, i, voksInvSqrt_32s_I(b.o32, 0));
-}
-
-TEST(Checks, Filters) {
-  Buffers b;
+  EXPECT_EACH_NULL(h, voksInvSqrt_32s_I, b.o32, 0);
+  EXPECT_REJECTS(vokErrSize, h, voksInvSqrt_32s_I(b.o32, 0));
   const Vok16s* x = b.x + 20;
-  vtest::Guard g;
-  g.watch(b.o16, 64);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksResidualFilter_Low_16s_Sfs(nullptr, 10, x, b.o16, 5, 16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksResidualFilter_Low_16s_Sfs(b.y, 10, nullptr, b.o16, 5, 16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksResidualFilter_Low_16s_Sfs(b.y, 10, x, nullptr, 5, 16));
-  EXPECT_REJECTS(vokErrSize, g, voksResidualFilter_Low_16s_Sfs(b.y, 10, x, b.o16, 5, 16));  // order above len
-  EXPECT_REJECTS(vokErrSize, g, voksResidualFilter_Low_16s_Sfs(b.y, 0, x, b.o16, 5, 16));
-  EXPECT_REJECTS(vokErrSize, g, voksResidualFilter_Low_16s_Sfs(b.y, 2, x, b.o16, 0, 16));
-  EXPECT_REJECTS(vokErrScale, g, voksResidualFilter_Low_16s_Sfs(b.y, 10, x, b.o16, 40, 16));
-  vtest::Guard h;
-  h.watch(b.x, 64).watch(b.f, 64).watch(b.g, 64);
-  EXPECT_REJECTS(vokErrNullPtr, h, voksHarmonicFilter_16s_I(16384, 2, nullptr, 0));
+  EXPECT_EACH_NULL(h, voksResidualFilter_Low_16s_Sfs, b.y, 10, x, b.o16, 5, 16);
+  EXPECT_REJECTS(vokErrSize, h, voksResidualFilter_Low_16s_Sfs(b.y, 10, x, b.o16, 5, 16));  // order above len
+  EXPECT_REJECTS(vokErrSize, h, voksResidualFilter_Low_16s_Sfs(b.y, 0, x, b.o16, 5, 16));
+  EXPECT_REJECTS(vokErrSize, h, voksResidualFilter_Low_16s_Sfs(b.y, 2, x, b.o16, 0, 16));
+  EXPECT_REJECTS(vokErrScale, h, voksResidualFilter_Low_16s_Sfs(b.y, 10, x, b.o16, 40, 16));
+  EXPECT_EACH_NULL(h, voksHarmonicFilter_16s_I, 16384, 2, b.x + 8, 0);
   EXPECT_REJECTS(vokErrSize, h, voksHarmonicFilter_16s_I(16384, 2, b.x + 8, 0));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksHarmonicFilter_32f_I(0.5f, 2, nullptr, 0));
+  EXPECT_EACH_NULL(h, voksHarmonicFilter_32f_I, 0.5f, 2, b.f + 8, 0);
   EXPECT_REJECTS(vokErrSize, h, voksHarmonicFilter_32f_I(0.5f, 2, b.f + 8, -4));
   for (int lag : {-1, INT32_MIN}) {  // a negative lag would read ahead of the signal
     EXPECT_REJECTS(vokErrRange, h, voksHarmonicFilter_16s_I(16384, lag, b.x + 8, 4));
     EXPECT_REJECTS(vokErrRange, h, voksHarmonicFilter_32f_I(0.5f, lag, b.f + 8, 4));
   }
-  EXPECT_REJECTS(vokErrNullPtr, h, voksPreemphasize_32f_I(0.9f, nullptr, 0, b.g));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksPreemphasize_32f_I(0.9f, b.f, 0, nullptr));
+  EXPECT_EACH_NULL(h, voksPreemphasize_32f_I, 0.9f, b.f, 0, b.g);
   EXPECT_REJECTS(vokErrSize, h, voksPreemphasize_32f_I(0.9f, b.f, 0, b.g));
 }

@@ -59,10 +59,9 @@ std::vector<int16_t> decodeFresh(const std::vector<int16_t>& codes, int mode, in
 TEST(G722Checks, StateSizeAndInit) {
   int a = 0;
   ASSERT_EQ(voksSBADPCMEncodeStateSize_G722_16s(&a), vokOk);
-  EXPECT_EQ(voksSBADPCMEncodeStateSize_G722_16s(nullptr), vokErrNullPtr);
-  EXPECT_EQ(voksSBADPCMDecodeStateSize_G722_16s(nullptr), vokErrNullPtr);
-  EXPECT_EQ(voksSBADPCMEncodeInit_G722_16s(nullptr), vokErrNullPtr);
-  EXPECT_EQ(voksSBADPCMDecodeInit_G722_16s(nullptr), vokErrNullPtr);
+  for (auto f : {voksSBADPCMEncodeStateSize_G722_16s, voksSBADPCMDecodeStateSize_G722_16s})
+    EXPECT_EQ(f(nullptr), vokErrNullPtr);
+  for (auto f : {voksSBADPCMEncodeInit_G722_16s, voksSBADPCMDecodeInit_G722_16s}) EXPECT_EQ(f(nullptr), vokErrNullPtr);
   // At every misalignment Init stays inside the bytes handed over.
   for (int off = 0; off < 16; ++off) {
     std::vector<unsigned char> buf(16 + a + 16, 0xC3);
@@ -79,13 +78,8 @@ TEST(G722Checks, QmfFilters) {
   vtest::Guard g;
   g.watch(out, 8).watch(mem, 24);
   for (auto f : {voksQMFEncode_G722_16s, voksQMFDecode_G722_16s}) {
-    EXPECT_REJECTS(vokErrNullPtr, g, f(nullptr, out, 3, mem));
-    EXPECT_REJECTS(vokErrNullPtr, g, f(in, nullptr, 0, mem));
-    EXPECT_REJECTS(vokErrNullPtr, g, f(in, out, -2, nullptr));
-    EXPECT_REJECTS(vokErrSize, g, f(in, out, 0, mem));
-    EXPECT_REJECTS(vokErrSize, g, f(in, out, -2, mem));
-    EXPECT_REJECTS(vokErrSize, g, f(in, out, 3, mem));
-    EXPECT_REJECTS(vokErrSize, g, f(in, out, 7, mem));
+    EXPECT_EACH_NULL(g, f, in, out, 3, mem);
+    for (int len : {0, -2, 3, 7}) EXPECT_REJECTS(vokErrSize, g, f(in, out, len, mem));
     std::fill(mem, mem + 24, int16_t{0});
     EXPECT_EQ(f(in, out, 2, mem), vokOk);
   }
@@ -96,14 +90,11 @@ TEST(G722Checks, BandCoders) {
   int16_t in[4] = {100, -50, 7, 9}, out[4];
   vtest::Guard g;
   g.watch(out, 4).watch(s.mem.data(), s.mem.size());
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSBADPCMEncode_G722_16s(nullptr, out, 3, s.p()));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSBADPCMEncode_G722_16s(in, nullptr, 3, s.p()));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSBADPCMEncode_G722_16s(in, out, 3, nullptr));
+  EXPECT_EACH_NULL(g, voksSBADPCMEncode_G722_16s, in, out, 3, s.p());
   EXPECT_REJECTS(vokErrSize, g, voksSBADPCMEncode_G722_16s(in, out, 0, s.p()));
   EXPECT_REJECTS(vokErrSize, g, voksSBADPCMEncode_G722_16s(in, out, 3, s.p()));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSBADPCMDecode_G722_16s(nullptr, out, 3, 1, s.p()));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSBADPCMDecode_G722_16s(in, nullptr, 3, 1, s.p()));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSBADPCMDecode_G722_16s(in, out, 3, 1, nullptr));
+  EXPECT_EACH_NULL(g, voksSBADPCMDecode_G722_16s, in, out, 3, 1, s.p());
+  EXPECT_EACH_NULL(g, voksSBADPCMDecodeStateUpdate_G722_16s, in, 5, 0, s.p());
   EXPECT_REJECTS(vokErrSize, g, voksSBADPCMDecode_G722_16s(in, out, -4, 99, s.p()));
   EXPECT_REJECTS(vokErrSize, g, voksSBADPCMDecode_G722_16s(in, out, 1, 1, s.p()));
 
@@ -115,35 +106,22 @@ TEST(G722Checks, BandCoders) {
   EXPECT_EQ(out[3], 1234);
 }
 
-TEST(G722Checks, StateUpdate) {
-  State s;
-  const int16_t low[2] = {10, 20};
-  vtest::Guard g;
-  g.watch(s.mem.data(), s.mem.size());
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSBADPCMDecodeStateUpdate_G722_16s(nullptr, 5, 0, s.p()));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSBADPCMDecodeStateUpdate_G722_16s(low, 5, 0, nullptr));
-}
-
 TEST(G722Checks, ConcealmentHelpers) {
   State s;
   int16_t x[40] = {}, out[8];
   int cls = 0;
   vtest::Guard g;
   g.watch(out, 8).watch(x, 40).watch(&cls);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksDownsampleFilter_G722_16s(nullptr, 0, out));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksDownsampleFilter_G722_16s(x + 5, 0, nullptr));
+  EXPECT_EACH_NULL(g, voksDownsampleFilter_G722_16s, x + 5, 0, out);
   EXPECT_REJECTS(vokErrSize, g, voksDownsampleFilter_G722_16s(x + 5, 0, out));
   EXPECT_REJECTS(vokErrSize, g, voksDownsampleFilter_G722_16s(x + 5, -4, out));
   int16_t hmem[2];
   g.watch(hmem, 2);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksFilterHighband_G722_16s_I(nullptr, 0, hmem));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksFilterHighband_G722_16s_I(x, 0, nullptr));
+  EXPECT_EACH_NULL(g, voksFilterHighband_G722_16s_I, x, 0, hmem);
   EXPECT_REJECTS(vokErrSize, g, voksFilterHighband_G722_16s_I(x, 0, hmem));
   EXPECT_REJECTS(vokErrSize, g, voksFilterHighband_G722_16s_I(x, -1, hmem));
   s.st()->high.nb = 10;  // class rule fires: a missed range check would write the class word
-  EXPECT_REJECTS(vokErrNullPtr, g, voksClassifyFrame_G722_16s_I(nullptr, 144, &cls, s.p()));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksClassifyFrame_G722_16s_I(x + 2, 144, nullptr, s.p()));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksClassifyFrame_G722_16s_I(x + 2, -1, &cls, nullptr));
+  EXPECT_EACH_NULL(g, voksClassifyFrame_G722_16s_I, x + 2, 144, &cls, s.p());
   EXPECT_REJECTS(vokErrRange, g, voksClassifyFrame_G722_16s_I(x + 2, 144, &cls, s.p()));
   EXPECT_REJECTS(vokErrRange, g, voksClassifyFrame_G722_16s_I(x + 2, -1, &cls, s.p()));
 }
@@ -196,27 +174,6 @@ TEST(G722, EncoderAndDecoderTrackEachOther) {
   ASSERT_EQ(voksSBADPCMEncode_G722_16s(bands.data(), codes.data(), 2000, e.p()), vokOk);
   ASSERT_EQ(voksSBADPCMDecode_G722_16s(codes.data(), out.data(), 2000, 3, d.p()), vokOk);
   EXPECT_EQ(std::memcmp(e.st(), d.st(), sizeof(SbState)), 0);
-}
-
-TEST(G722, DecoderSurvivesRandomCodesAndCorruptStates) {
-  std::mt19937 rng(13);
-  for (int rep = 0; rep < 200; ++rep) {
-    State s(static_cast<int>(rng() % 16));
-    if (rep % 2)  // a corrupted state: every field arbitrary
-      for (std::size_t i = 0; i < sizeof(SbState); ++i) reinterpret_cast<unsigned char*>(s.st())[i] = rng() & 255;
-    int n = 2 * static_cast<int>(1 + rng() % 200);
-    std::vector<int16_t> codes(static_cast<std::size_t>(n)), out(codes.size());
-    for (auto& c : codes) c = static_cast<int16_t>(rng());
-    ASSERT_EQ(voksSBADPCMDecode_G722_16s(codes.data(), out.data(), n, static_cast<Vok16s>(rng()), s.p()), vokOk);
-    for (int i = 0; i < n; ++i) ASSERT_TRUE(out[i] >= -16384 && out[i] <= 16383);
-    int16_t low[2] = {static_cast<int16_t>(rng()), static_cast<int16_t>(rng())};
-    VokResult r = voksSBADPCMDecodeStateUpdate_G722_16s(low, static_cast<int16_t>(rng()), rep % 3 == 0, s.p());
-    ASSERT_TRUE(r == vokOk || r == vokErrIndex);
-    int cls = static_cast<int>(rng() % 5);
-    std::vector<int16_t> x(2 + 2 * 143 + 2, static_cast<int16_t>(rng()));
-    ASSERT_EQ(voksClassifyFrame_G722_16s_I(x.data() + 2, static_cast<Vok16s>(rng() % 144), &cls, s.p()), vokOk);
-    ASSERT_EQ(voksSBADPCMDecode_G722_16s(codes.data(), out.data(), n, 1, s.p()), vokOk);
-  }
 }
 
 // ---- state update after loss -------------------------------------------

@@ -6,7 +6,8 @@
 //   EXPECT_REJECTS(vokErrNullPtr, g, voksAutoCorr_NormE_16s32s(nullptr, 0, r, 10, &norm));
 //
 // Use a call with several faults at once (null pointer and bad length) to
-// prove the check order.
+// prove the check order.  EXPECT_EACH_NULL(g, export, args...) makes each
+// pointer argument null in turn.
 #ifndef VOKSC_TESTS_SUPPORT_CHECK_H
 #define VOKSC_TESTS_SUPPORT_CHECK_H
 
@@ -15,6 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "voksc.h"
@@ -66,7 +70,53 @@ template <class F>
   return g.untouched();
 }
 
+// A pointer the export accepts as null (an optional memory): passed through
+// as it is by rejectsEachNull.
+template <class T>
+struct May {
+  T* p;
+};
+template <class T>
+May<T> may(T* p) {
+  return {p};
+}
+
+namespace detail {
+template <class A>
+A nullAt(A a, int index, int target) {
+  if constexpr (std::is_pointer_v<A>) return index == target ? nullptr : a;
+  return a;
+}
+template <class T>
+T* nullAt(May<T> m, int, int) {
+  return m.p;
+}
+template <class F, class Args, std::size_t... I>
+int callWithNull(F f, const Args& args, int target, std::index_sequence<I...>) {
+  return f(nullAt(std::get<I>(args), static_cast<int>(I), target)...);
+}
+}  // namespace detail
+
+// The call once per pointer argument, with that argument null: each must
+// return vokErrNullPtr and write nothing.  Give the other arguments bad
+// lengths or ranges to prove that the pointers are checked first.
+template <class F, class... A>
+::testing::AssertionResult rejectsEachNull(Guard& g, F f, A... args) {
+  constexpr bool isPointer[] = {std::is_pointer_v<A>..., false};
+  for (int target = 0; target < static_cast<int>(sizeof...(A)); ++target) {
+    if (!isPointer[target]) continue;
+    g.arm();
+    const int got = detail::callWithNull(f, std::make_tuple(args...), target, std::index_sequence_for<A...>{});
+    if (got != vokErrNullPtr)
+      return ::testing::AssertionFailure() << "argument " << target << " null: status " << got;
+    if (auto u = g.untouched(); !u) return u << " (argument " << target << " null)";
+  }
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace vtest
+
+#define EXPECT_EACH_NULL(guard, ...) EXPECT_TRUE(::vtest::rejectsEachNull((guard), __VA_ARGS__))
 
 #define EXPECT_REJECTS(expected, guard, call) \
   EXPECT_TRUE(::vtest::rejects((expected), (guard), [&]() { return (call); }))

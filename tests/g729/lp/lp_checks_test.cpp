@@ -29,7 +29,7 @@ TEST(G729LpChecks, LagWindowAndLevinson) {
   for (int i = 1; i < 13; ++i) r[i] = 0x7FFFFFFF - i * 0x08000000;
   vtest::Guard g;
   g.watch(r + 1, 12);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLagWindow_G729_32s_I(nullptr, 0));
+  EXPECT_EACH_NULL(g, voksLagWindow_G729_32s_I, r + 1, 0);
   EXPECT_REJECTS(vokErrSize, g, voksLagWindow_G729_32s_I(r + 1, 0));
   EXPECT_REJECTS(vokErrSize, g, voksLagWindow_G729_32s_I(r + 1, -3));
   EXPECT_REJECTS(vokErrRange, g, voksLagWindow_G729_32s_I(r + 1, 13));
@@ -39,22 +39,20 @@ TEST(G729LpChecks, LagWindowAndLevinson) {
   float rf[31] = {1.0f, 0.5f}, af[31], rcf[30], errf;
   vtest::Guard h;
   h.watch(a, 31).watch(rc, 30).watch(&err).watch(rc2, 2);
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLevinsonDurbin_G729_32s16s(rr, 0, a, rc, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLevinsonDurbin_G729_32s16s(nullptr, 10, a, rc, &err));
+  EXPECT_EACH_NULL(h, voksLevinsonDurbin_G729_32s16s, rr, 0, a, rc, &err);
+  EXPECT_EACH_NULL(h, voksLevinsonDurbin_G729B, rr, a, rc2, &err);
   EXPECT_REJECTS(vokErrRange, h, voksLevinsonDurbin_G729_32s16s(rr, 0, a, rc, &err));
   EXPECT_REJECTS(vokErrRange, h, voksLevinsonDurbin_G729_32s16s(rr, 31, a, rc, &err));
   rr[0] = 65535;  // not normalised: the recursion is not run
   EXPECT_REJECTS(vokWrnOverflow, h, voksLevinsonDurbin_G729_32s16s(rr, 10, a, rc, &err));
   EXPECT_REJECTS(vokWrnOverflow, h, voksLevinsonDurbin_G729B(rr, a, rc2, &err));
   rr[0] = 0x40000000;
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLevinsonDurbin_G729B(rr, a, nullptr, &err));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLevinsonDurbin_G729B(rr, nullptr, rc2, &err));
   rr[2] = -0x40000000;  // |k2| above the limit
   EXPECT_REJECTS(vokWrnOverflow, h, voksLevinsonDurbin_G729B(rr, a, rc2, &err));
 
   vtest::Guard f;
   f.watch(af, 31).watch(rcf, 30).watch(&errf);
-  EXPECT_REJECTS(vokErrNullPtr, f, voksLevinsonDurbin_G729_32f(rf, 0, af, nullptr, &errf));
+  EXPECT_EACH_NULL(f, voksLevinsonDurbin_G729_32f, rf, 0, af, rcf, &errf);
   EXPECT_REJECTS(vokErrSize, f, voksLevinsonDurbin_G729_32f(rf, 0, af, rcf, &errf));
 }
 
@@ -63,22 +61,21 @@ TEST(G729LpChecks, Conversions) {
   float fa[11] = {1.0f}, fl[10] = {0.9f}, fo[11];
   vtest::Guard g;
   g.watch(out, 11);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLPCToLSP_G729_16s(kA, nullptr, out));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLPCToLSP_G729_16s(kA, kLsp, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLPCToLSP_G729A_16s(nullptr, kLsp, out));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPToLPC_G729_16s(nullptr, out));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPToLSF_G729_16s(nullptr, out));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPToLSF_Norm_G729_16s(kLsp, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFToLSP_G729_16s(nullptr, out));
+  EXPECT_EACH_NULL(g, voksLPCToLSP_G729_16s, kA, kLsp, out);
+  EXPECT_EACH_NULL(g, voksLPCToLSP_G729A_16s, kA, kLsp, out);
+  EXPECT_EACH_NULL(g, voksLSPToLPC_G729_16s, kLsp, out);
+  EXPECT_EACH_NULL(g, voksLSPToLSF_G729_16s, kLsp, out);
+  EXPECT_EACH_NULL(g, voksLSPToLSF_Norm_G729_16s, kLsp, out);
+  EXPECT_EACH_NULL(g, voksLSFToLSP_G729_16s, kLsf, out);
   int16_t neg[10];
   std::memcpy(neg, kLsf, sizeof neg);
   neg[0] = -1;
   EXPECT_REJECTS(vokErrDomain, g, voksLSFToLSP_G729_16s(neg, out));
   vtest::Guard h;
   h.watch(fo, 11);
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLPCToLSP_G729_32f(fa, fl, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLPCToLSP_G729A_32f(nullptr, fl, fo));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLSPToLPC_G729_32f(nullptr, fo));
+  EXPECT_EACH_NULL(h, voksLPCToLSP_G729_32f, fa, fl, fo);
+  EXPECT_EACH_NULL(h, voksLPCToLSP_G729A_32f, fa, fl, fo);
+  EXPECT_EACH_NULL(h, voksLSPToLPC_G729_32f, fl, fo);
 
   // A negative frequency further on: the elements before it are written.
   std::memcpy(neg, kLsf, sizeof neg);
@@ -97,14 +94,12 @@ TEST(G729LpChecks, QuantiserAndDecoder) {
   int16_t q[10], idx[4], res[10], packed[2];
   vtest::Guard g;
   g.watch(mem.m, 40).watch(q, 10).watch(idx, 4).watch(res, 10).watch(packed, 2);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFQuant_G729_16s(kLsf, mem.m, q, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPQuant_G729_16s(kLsp, nullptr, q, packed));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSPQuant_G729E_16s(kLsp, mem.m, nullptr, q, packed));
-  const int16_t bad[4] = {2, 0, 0, 0}, neg[4] = {-1, 0, 0, 0};
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFDecode_G729_16s(bad, mem.m, nullptr));
-  EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G729_16s(bad, mem.m, q));
-  EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G729_16s(neg, mem.m, q));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFDecodeErased_G729_16s(5, mem.m, nullptr));
+  EXPECT_EACH_NULL(g, voksLSFQuant_G729_16s, kLsf, mem.m, q, idx);
+  EXPECT_EACH_NULL(g, voksLSPQuant_G729_16s, kLsp, mem.m, q, packed);
+  EXPECT_EACH_NULL(g, voksLSPQuant_G729E_16s, kLsp, mem.m, res, q, packed);
+  const int16_t bad[4] = {2, 0, 0, 0};
+  EXPECT_EACH_NULL(g, voksLSFDecode_G729_16s, bad, mem.m, q);
+  EXPECT_EACH_NULL(g, voksLSFDecodeErased_G729_16s, 5, mem.m, q);
   EXPECT_REJECTS(vokErrIndex, g, voksLSFDecodeErased_G729_16s(2, mem.m, kLsf));
   EXPECT_REJECTS(vokErrIndex, g, voksLSFDecodeErased_G729_16s(-1, mem.m, kLsf));
 
@@ -112,9 +107,9 @@ TEST(G729LpChecks, QuantiserAndDecoder) {
   const float flsp[10] = {0.95f, 0.9f, 0.8f, 0.6f, 0.4f, 0.1f, -0.2f, -0.5f, -0.8f, -0.9f};
   vtest::Guard h;
   h.watch(fm, 40).watch(fq, 10).watch(fr, 10).watch(packed, 2);
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLSPQuant_G729E_32f(flsp, fm, fr, fq, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLSFDecode_G729_32f(nullptr, fm, fq));
-  EXPECT_REJECTS(vokErrNullPtr, h, voksLSFDecodeErased_G729_32f(0, nullptr, fl));
+  EXPECT_EACH_NULL(h, voksLSPQuant_G729E_32f, flsp, fm, fr, fq, packed);
+  EXPECT_EACH_NULL(h, voksLSFDecode_G729_32f, bad, fm, fq);
+  EXPECT_EACH_NULL(h, voksLSFDecodeErased_G729_32f, 2, fm, fl);
   EXPECT_REJECTS(vokErrIndex, h, voksLSFDecodeErased_G729_32f(2, fm, fl));
 }
 
@@ -150,20 +145,20 @@ TEST(G729LpChecks, Interpolations) {
   int16_t out[2];
   vtest::Guard g;
   g.watch(out, 2);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksInterpolate_G729_16s(a, nullptr, out, 0));
+  EXPECT_EACH_NULL(g, voksInterpolate_G729_16s, a, b, out, 0);
   EXPECT_REJECTS(vokErrSize, g, voksInterpolate_G729_16s(a, b, out, 0));
   // null, then the scale, then the length
-  EXPECT_REJECTS(vokErrNullPtr, g, voksInterpolateC_G729_16s_Sfs(a, 1, b, 1, nullptr, 0, -1));
+  EXPECT_EACH_NULL(g, voksInterpolateC_G729_16s_Sfs, a, 1, b, 1, out, 0, -1);
   EXPECT_REJECTS(vokErrScale, g, voksInterpolateC_G729_16s_Sfs(a, 1, b, 1, out, 0, -1));
   EXPECT_REJECTS(vokErrSize, g, voksInterpolateC_G729_16s_Sfs(a, 1, b, 1, out, 0, 1));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksInterpolateC_NR_G729_16s_Sfs(nullptr, 1, b, 1, out, 0, -1));
+  EXPECT_EACH_NULL(g, voksInterpolateC_NR_G729_16s_Sfs, a, 1, b, 1, out, 0, -1);
   EXPECT_REJECTS(vokErrScale, g, voksInterpolateC_NR_G729_16s_Sfs(a, 1, b, 1, out, 0, -1));
   EXPECT_REJECTS(vokErrSize, g, voksInterpolateC_NR_G729_16s_Sfs(a, 1, b, 1, out, -2, 0));
   const float fa[2] = {1.0f, 2.0f};
   float fo[2];
   vtest::Guard h;
   h.watch(fo, 2);
-  EXPECT_REJECTS(vokErrNullPtr, h, voksInterpolateC_G729_32f(fa, 1.0f, nullptr, 1.0f, fo, 0));
+  EXPECT_EACH_NULL(h, voksInterpolateC_G729_32f, fa, 1.0f, fa, 1.0f, fo, 0);
   EXPECT_REJECTS(vokErrSize, h, voksInterpolateC_G729_32f(fa, 1.0f, fa, 1.0f, fo, 0));
 
   // Truncation of each product against one rounding of the sum.
@@ -181,16 +176,8 @@ TEST(G729LpChecks, Interpolations) {
 
 TEST(G729LpChecks, HybridWindowState) {
   int size = -1;
-  EXPECT_EQ(voksWinHybridGetStateSize_G729E_16s(nullptr), vokErrNullPtr);
-  EXPECT_EQ(voksWinHybridGetStateSize_G729E_32f(nullptr), vokErrNullPtr);
-  ASSERT_EQ(voksWinHybridGetStateSize_G729E_16s(&size), vokOk);
-  EXPECT_EQ(size, 124);
-  size = -1;
   ASSERT_EQ(voksWinHybridGetStateSize_G729E_32f(&size), vokOk);
-  EXPECT_EQ(size, 124);
-  EXPECT_EQ(voksWinHybridInit_G729E_16s(nullptr), vokErrNullPtr);
-  EXPECT_EQ(voksWinHybridInit_G729E_32f(nullptr), vokErrNullPtr);
-
+  ASSERT_EQ(size, 124);
   unsigned char state[124];
   std::memset(state, 0x77, sizeof state);
   ASSERT_EQ(voksWinHybridInit_G729E_32f(state), vokOk);
@@ -200,10 +187,13 @@ TEST(G729LpChecks, HybridWindowState) {
   int32_t r[31];
   float rf[31];
   vtest::Guard g;
-  g.watch(r, 31).watch(rf, 31).watch(state, 124);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksWinHybrid_G729E_16s32s(x, r, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksWinHybrid_G729E_16s32s(nullptr, r, state));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksWinHybrid_G729E_32f(xf, nullptr, state));
+  g.watch(r, 31).watch(rf, 31).watch(state, 124).watch(&size);
+  EXPECT_EACH_NULL(g, voksWinHybridGetStateSize_G729E_16s, &size);
+  EXPECT_EACH_NULL(g, voksWinHybridGetStateSize_G729E_32f, &size);
+  EXPECT_EACH_NULL(g, voksWinHybridInit_G729E_16s, state);
+  EXPECT_EACH_NULL(g, voksWinHybridInit_G729E_32f, state);
+  EXPECT_EACH_NULL(g, voksWinHybrid_G729E_16s32s, x, r, state);
+  EXPECT_EACH_NULL(g, voksWinHybrid_G729E_32f, xf, rf, state);
 }
 
 // A decoded set with its first LSF below 40 and its last above 25681
