@@ -1,9 +1,11 @@
 // The stream glue shared by the G.729-family registry entries: the checks
 // must notice a differing frame in official streams of mixed frame sizes,
-// RTP payloads must split into whole frames, and rate files must follow
-// each codec's rules.
+// RTP payloads carry the ITU frames of every family member, and rate files
+// must follow each codec's rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -137,6 +139,70 @@ TEST(G729Stream, ItuLayoutReadsFramesAndMarks) {
   stream.pop_back();
   EXPECT_FALSE(read(plain, stream, frames, err));
   EXPECT_EQ(err, "truncated bitstream at frame 1");
+}
+
+// Every family member's RTP layout carries the frames of its ITU stream:
+// the bits packed most significant first, after a length byte where frames
+// differ in size (SID frames in 2 octets, untransmitted frames as a lone
+// 0), and decodes alike; a length byte no frame has, or a cut payload, is
+// an error.  Mixed frame
+// sizes come from DTX on a silent stretch, the Annex D mode switching each
+// frame and rate files switching every few frames.
+TEST(G729Stream, RtpPayloadsCarryTheItuFrames) {
+  std::vector<int16_t> pcm = testPcm(160 * 80);
+  std::fill(pcm.begin() + 80 * 80, pcm.begin() + 140 * 80, int16_t{0});
+  std::vector<int16_t> switching(160);
+  for (std::size_t f = 0; f < switching.size(); ++f) switching[f] = static_cast<int16_t>((f * 7 / 5) % 3);
+  TempFile rates(switching);
+  std::vector<int16_t> e(160);
+  for (std::size_t f = 0; f < e.size(); ++f) e[f] = static_cast<int16_t>((f * 7 / 5) % 3 != 0);
+  TempFile ratesAnnexE(e);
+  const struct {
+    const char* codec;
+    int mode;
+    bool dtx;
+    const std::string* rateFile;
+    bool mixed;  // frames of more than one size
+  } rows[] = {{"g729", 0, false, nullptr, false},  {"g729a", 0, false, nullptr, false},
+              {"g729b", 0, false, nullptr, true},  {"g729ab", 0, false, nullptr, true},
+              {"g729d", 3, false, nullptr, true},  {"g729e", 0, false, &ratesAnnexE.path, true},
+              {"g729i", 0, true, &rates.path, true}};
+  for (const auto& row : rows) {
+    const vokc::Codec& c = registeredCodec(row.codec);
+    vokc::Options itu, rtp;
+    itu.mode = rtp.mode = row.mode;
+    itu.dtx = rtp.dtx = row.dtx;
+    if (row.rateFile) itu.rateFile = rtp.rateFile = *row.rateFile;
+    rtp.format = "rtp";
+    const auto serial = encodeWith(c, pcm, itu), packed = encodeWith(c, pcm, rtp);
+    std::vector<vokc::SerialFrame> frames;
+    std::string err;
+    ASSERT_TRUE(vokc::readSerialFrames(serial, {0, 15, 16, 64, 80, 118}, frames, err)) << err;
+    std::vector<uint8_t> want;
+    std::set<std::size_t> sizes;
+    for (const auto& f : frames) {
+      if (!c.fixedPayload) want.push_back(static_cast<uint8_t>((f.bits.size() + 7) / 8));
+      vokc::packOctets(f.bits.data(), static_cast<int>(f.bits.size()), want);
+      sizes.insert(f.bits.size());
+    }
+    EXPECT_EQ(packed, want) << row.codec;
+    EXPECT_EQ(sizes.size() > 1, row.mixed) << row.codec;
+    vokc::Options in;
+    in.format = "rtp";
+    EXPECT_EQ(comparePcm(decodeWith(c, packed, in), decodeWith(c, serial, vokc::Options{})), "") << row.codec;
+    std::vector<int16_t> out;
+    auto bad = packed;
+    if (!c.fixedPayload) {
+      bad[0] = 3;
+      EXPECT_FALSE(c.decode(bad, in, out, err)) << row.codec;
+      EXPECT_FALSE(err.empty());
+      bad = packed;
+    }
+    bad.pop_back();
+    err.clear();
+    EXPECT_FALSE(c.decode(bad, in, out, err)) << row.codec;
+    EXPECT_NE(err.find("truncated"), std::string::npos) << row.codec << ": " << err;
+  }
 }
 
 // Rate files: one word per frame from the codec's list, the last word

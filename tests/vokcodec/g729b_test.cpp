@@ -1,6 +1,6 @@
 // G.729 Annex B coders (g729b, g729ab) beyond what the official vectors and
 // the differential run prove: the serial reader on untransmitted, erased
-// and lost frames against the reference decoder, the RTP layout, speech-only
+// and lost frames against the reference decoder, speech-only
 // streams and argument handling (arbitrary frames and streams: tests/fuzz).
 #include <gtest/gtest.h>
 
@@ -58,38 +58,6 @@ TEST_P(G729BCore, DecoderMatchesReferenceOnRandomStream) {
   std::string err;
   ASSERT_TRUE(codec(core.codec).decode(bits, vokc::Options{}, got, err)) << err;
   EXPECT_EQ(comparePcm(got, want), "");
-}
-
-// The RTP layout (length byte + payload per frame) carries the same frames
-// as the ITU stream.
-TEST_P(G729BCore, RtpLayoutDecodesLikeItuStream) {
-  const Core core = GetParam();
-  std::vector<int16_t> pcm = dtxInput();
-  vokc::Options rtp;
-  rtp.format = "rtp";
-  std::vector<uint8_t> itu, packed;
-  std::string err;
-  ASSERT_TRUE(codec(core.codec).encode(pcm, vokc::Options{}, itu, err)) << err;
-  ASSERT_TRUE(codec(core.codec).encode(pcm, rtp, packed, err)) << err;
-  const std::string kinds = frameKinds(itu);
-  EXPECT_NE(kinds.find('d'), std::string::npos);
-  EXPECT_NE(kinds.find('.'), std::string::npos);
-  std::size_t expected = 0;
-  for (char k : kinds) expected += 1 + (k == 'S' ? 10 : k == 'd' ? 2 : 0);
-  EXPECT_EQ(packed.size(), expected);
-  std::vector<int16_t> a, b;
-  ASSERT_TRUE(codec(core.codec).decode(itu, vokc::Options{}, a, err)) << err;
-  ASSERT_TRUE(codec(core.codec).decode(packed, rtp, b, err)) << err;
-  EXPECT_EQ(comparePcm(b, a), "");
-
-  // A payload length other than 0, 2 or 10, or a cut payload, is an error.
-  std::vector<uint8_t> bad = packed;
-  bad[0] = 3;
-  EXPECT_FALSE(codec(core.codec).decode(bad, rtp, b, err));
-  EXPECT_NE(err.find("length"), std::string::npos) << err;
-  bad = packed;
-  bad.pop_back();
-  EXPECT_FALSE(codec(core.codec).decode(bad, rtp, b, err));
 }
 
 // A stream of speech frames only (a coder without DTX) decodes exactly as

@@ -1,5 +1,5 @@
 // G.729 Annex D coder beyond what the official vectors and the differential
-// run prove: frame sizes per mode, the packed layout, bad modes and frame
+// run prove: frame sizes per mode, bad modes and frame
 // sizes, the frame API's argument handling and field packing (arbitrary
 // parameters and streams: tests/fuzz).
 #include <gtest/gtest.h>
@@ -46,30 +46,6 @@ TEST(G729D, ModesSetTheFrameSizes) {
   }
   // Mode 0 is mode 1.
   EXPECT_EQ(encode(pcm, modeOptions(0)), encode(pcm, modeOptions(1)));
-}
-
-TEST(G729D, RtpPayloadsCarryTheSameFrames) {
-  // Packed layout: each payload (8 or 10 octets) after its length byte.
-  auto pcm = testPcm(80 * 40);
-  for (int mode : {1, 2, 3}) {
-    auto rtp = encode(pcm, modeOptions(mode, "rtp"));
-    auto itu = encode(pcm, modeOptions(mode));
-    std::vector<vokc::SerialFrame> frames;
-    std::string err;
-    ASSERT_TRUE(vokc::readSerialFrames(itu, {64, 80}, frames, err)) << err;
-    std::vector<uint8_t> packed;
-    for (const auto& f : frames) {
-      packed.push_back(static_cast<uint8_t>(f.bits.size() / 8));
-      vokc::packOctets(f.bits.data(), static_cast<int>(f.bits.size()), packed);
-    }
-    EXPECT_EQ(rtp, packed) << mode;
-    EXPECT_EQ(decode(rtp, modeOptions(0, "rtp")), decode(itu)) << mode;
-    // A payload cut in the middle of a frame is an error.
-    rtp.pop_back();
-    std::vector<int16_t> out;
-    EXPECT_FALSE(codec().decode(rtp, modeOptions(0, "rtp"), out, err));
-    EXPECT_NE(err.find("truncated"), std::string::npos) << err;
-  }
 }
 
 TEST(G729D, RejectsBadModesAndFormats) {

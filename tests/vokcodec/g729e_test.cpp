@@ -1,7 +1,7 @@
 // G.729 Annex E coder beyond what the official vectors and the differential
 // run prove: the serial reader's loss marks (zero words, mode bits) against
-// reference outputs, rate options and rate files, the RTP layout, the frame
-// API's argument handling and packing, and foreign streams (arbitrary
+// reference outputs, rate options and bad rate files, the frame API's
+// argument handling and packing, and foreign streams (arbitrary
 // frames and parameters: tests/fuzz).
 #include <gtest/gtest.h>
 
@@ -20,13 +20,8 @@ using namespace g729test;
 const vokc::Codec& codec() { return registeredCodec("g729e"); }
 
 std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729e/" + name; }
-// 140 frames of test input and a rate file switching every few frames.
+// 140 frames of test input.
 std::vector<int16_t> stressPcm() { return testPcm(140 * 80); }
-std::vector<int16_t> switchRates() {
-  std::vector<int16_t> r(140);
-  for (std::size_t f = 0; f < r.size(); ++f) r[f] = static_cast<int16_t>((f * 7 / 5) % 3 != 0);
-  return r;
-}
 
 vokc::Options rateOptions(const std::string& rate, const char* format = "itu") {
   vokc::Options o;
@@ -55,20 +50,6 @@ TEST(G729E, SerialLossMarksDecodeAsReference) {
 }
 
 // ---- rate options and rate files -----------------------------------------------
-
-TEST(G729E, ShortRateFileKeepsItsLastRate) {
-  const auto pcm = stressPcm();
-  std::vector<int16_t> shortRates = switchRates();
-  shortRates.resize(20);
-  shortRates.back() = 0;
-  std::vector<int16_t> fullRates = shortRates;
-  fullRates.resize(pcm.size() / 80, 0);
-  TempFile shortFile(shortRates), fullFile(fullRates);
-  vokc::Options a, b;
-  a.rateFile = shortFile.path;
-  b.rateFile = fullFile.path;
-  EXPECT_EQ(compareStreams(encode(pcm, a), encode(pcm, b)), "");
-}
 
 TEST(G729E, BadRateFilesAndOptionsAreErrors) {
   const std::vector<int16_t> pcm(800, 0);
@@ -108,40 +89,6 @@ TEST(G729E, FrameSizesFollowTheRate) {
   // A partial last frame is not coded.
   std::vector<int16_t> cut(pcm.begin(), pcm.begin() + 80 * 3 + 17);
   EXPECT_EQ(encode(cut, vokc::Options{}).size(), 3u * (4 + 2 * 118));
-}
-
-// ---- RTP layout ---------------------------------------------------------------
-
-TEST(G729E, RtpCarriesTheSameBits) {
-  // Packed layout: each payload (10 or 15 octets) after its length byte, so
-  // a rate file works there too and the decoder needs no rate.
-  const auto pcm = stressPcm();
-  TempFile rates(switchRates());
-  vokc::Options itu, rtp = rateOptions("", "rtp");
-  itu.rateFile = rtp.rateFile = rates.path;
-  const auto serial = encode(pcm, itu), packed = encode(pcm, rtp);
-  std::vector<vokc::SerialFrame> frames;
-  std::string err;
-  ASSERT_TRUE(vokc::readSerialFrames(serial, {80, 118}, frames, err)) << err;
-  std::size_t at = 0;
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    const std::size_t nbits = frames[f].bits.size();
-    ASSERT_EQ(packed[at], (nbits + 7) / 8) << "frame " << f;
-    std::vector<uint8_t> bits(nbits);
-    vokc::unpackOctets(&packed[at + 1], static_cast<int>(nbits), bits.data());
-    ASSERT_EQ(bits, frames[f].bits) << "frame " << f;
-    if (nbits == 118) {
-      EXPECT_EQ(packed[at + 15] & 3, 0) << "padding bits";
-    }
-    at += 1 + packed[at];
-  }
-  EXPECT_EQ(at, packed.size());
-  EXPECT_EQ(comparePcm(decode(packed, rateOptions("", "rtp")), decode(serial)), "");
-  std::vector<int16_t> out;
-  EXPECT_FALSE(codec().decode(std::vector<uint8_t>{15, 0, 0}, rateOptions("", "rtp"), out, err));
-  EXPECT_EQ(err, "truncated bitstream at frame 0");
-  EXPECT_FALSE(codec().decode(std::vector<uint8_t>{12, 0, 0}, rateOptions("", "rtp"), out, err));
-  EXPECT_FALSE(codec().decode(std::vector<uint8_t>(30), rateOptions("8", "rtp"), out, err));  // an encoder option
 }
 
 // ---- frame API ------------------------------------------------------------------

@@ -194,18 +194,6 @@ TEST(G729I, FrameSizesFollowTheRate) {
   for (const Frame& f : splitFrames(encodeAll(pcm, vokc::Options{}))) EXPECT_EQ(f[1], 80);
 }
 
-TEST(G729I, ShortRateFileKeepsItsLastRate) {
-  const std::vector<int16_t> pcm = testTone(20);
-  TempFile rf(std::vector<int16_t>{0, 1, 2});
-  vokc::Options o;
-  o.rateFile = rf.path;
-  const std::vector<Frame> frames = splitFrames(encodeAll(pcm, o));
-  ASSERT_EQ(frames.size(), 20u);
-  EXPECT_EQ(frames[0][1], 64);
-  EXPECT_EQ(frames[1][1], 80);
-  for (std::size_t f = 2; f < frames.size(); ++f) EXPECT_EQ(frames[f][1], 118) << f;
-}
-
 TEST(G729I, BadOptionsAreOneLineErrors) {
   const std::vector<int16_t> pcm = testTone(4);
   std::vector<uint8_t> bits;
@@ -223,23 +211,6 @@ TEST(G729I, BadOptionsAreOneLineErrors) {
   err.clear();
   EXPECT_FALSE(codec().encode(pcm, badRate, bits, err));
   EXPECT_NE(err.find("16"), std::string::npos);
-  TempFile bad(std::vector<int16_t>{1, 3});
-  vokc::Options badFile;
-  badFile.rateFile = bad.path;
-  err.clear();
-  EXPECT_FALSE(codec().encode(pcm, badFile, bits, err));
-  EXPECT_NE(err.find("frame 1"), std::string::npos) << err;
-  TempFile empty(std::vector<int16_t>{});
-  vokc::Options emptyFile;
-  emptyFile.rateFile = empty.path;
-  err.clear();
-  EXPECT_FALSE(codec().encode(pcm, emptyFile, bits, err));
-  vokc::Options both;
-  both.rate = "8";
-  both.rateFile = bad.path;
-  err.clear();
-  EXPECT_FALSE(codec().encode(pcm, both, bits, err));
-  EXPECT_FALSE(err.empty());
   EXPECT_EQ(err.find('\n'), std::string::npos);
 }
 

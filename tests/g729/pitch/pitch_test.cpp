@@ -42,22 +42,6 @@ TEST(G729Pitch, OpenLoopChecks) {
   EXPECT_EQ(d, 20);
 }
 
-TEST(G729Pitch, SearchRanges) {
-  int lo, hi;
-  voksc::g729::pitch::searchRange(140, 0, lo, hi);
-  EXPECT_EQ(lo, 137);
-  EXPECT_EQ(hi, 143);
-  voksc::g729::pitch::searchRange(145, 1, lo, hi);
-  EXPECT_EQ(lo, 134);
-  EXPECT_EQ(hi, 143);
-  voksc::g729::pitch::searchRange(18, 0, lo, hi);
-  EXPECT_EQ(lo, 20);
-  EXPECT_EQ(hi, 26);
-  voksc::g729::pitch::searchRange(60, 1, lo, hi);
-  EXPECT_EQ(lo, 55);
-  EXPECT_EQ(hi, 64);
-}
-
 TEST(G729Pitch, ClosedLoopChecksWriteNothing) {
   Subframe s;
   for (int i = 0; i < 194; ++i) s.exc[i] = static_cast<Vok16s>((i * 37) % 200 - 100);
