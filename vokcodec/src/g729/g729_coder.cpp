@@ -37,7 +37,7 @@ struct EncoderState {
   int16_t lspOld[kOrder];
   int16_t lspOldQ[kOrder];
   int16_t lsfMa[4 * kOrder];
-  g729b::LpFallback fallback;  // filter kept when a Levinson recursion is unstable
+  StableLp fallback;  // filter kept when a Levinson recursion is unstable
   int16_t sharp;
   int16_t pastQuaEn[4];  // gain predictor memory, Q10, newest first
   Weighting weighting;   // G.729 perceptual weighting: smoothing flag, previous log-area ratios
@@ -129,8 +129,10 @@ void lpAnalysis(EncoderState* s, int16_t* a, int16_t* rc, VadInputs* vin) {
   } else {
     VOKC_CALL(voksLagWindow_G729_32s_I, r + 1, kOrder);
   }
-  int16_t err = 0;
-  g729b::levinson(s->fallback, r, a, rc, &err);
+  int16_t rcAll[kOrder];
+  s->fallback.solve(r, a, rcAll);
+  rc[0] = rcAll[0];
+  rc[1] = rcAll[1];
 }
 
 
@@ -324,7 +326,7 @@ static VokResult encoderInit(void* mem, int variant, bool dtx) {
   std::memcpy(s->lspOld, kLspReset, sizeof kLspReset);
   std::memcpy(s->lspOldQ, kLspReset, sizeof kLspReset);
   resetPredictors(s->lsfMa, s->pastQuaEn);
-  s->fallback.a[0] = 4096;
+  s->fallback.reset();
   s->sharp = kSharpMin;
   for (auto& e : s->excErr) e = 0x4000;
   s->weighting.reset();

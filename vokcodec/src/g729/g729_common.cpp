@@ -173,17 +173,19 @@ void StableLp::reset() {
   oldRc[0] = oldRc[1] = 0;
 }
 
-void StableLp::solve(const int32_t* r, int16_t* a, int16_t* rc) {
-  int16_t err = 0;
-  if (VOKC_CALL(voksLevinsonDurbin_G729_32s16s, r, kOrder, a, rc, &err) == vokOk) {
+bool StableLp::solve(const int32_t* r, int16_t* a, int16_t* rc, int16_t* err) {
+  int16_t e = 0;
+  if (VOKC_CALL(voksLevinsonDurbin_G729_32s16s, r, kOrder, a, rc, &e) == vokOk) {
     std::memcpy(oldA, a, sizeof oldA);
     oldRc[0] = rc[0];
     oldRc[1] = rc[1];
-  } else {
-    std::memcpy(a, oldA, sizeof oldA);
-    rc[0] = oldRc[0];
-    rc[1] = oldRc[1];
+    if (err) *err = e;
+    return true;
   }
+  std::memcpy(a, oldA, sizeof oldA);
+  rc[0] = oldRc[0];
+  rc[1] = oldRc[1];
+  return false;
 }
 
 void Weighting::reset() {

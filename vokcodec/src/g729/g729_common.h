@@ -121,14 +121,17 @@ void holdForwardFilter(int16_t* prevFilter, const int16_t* a);
 // last good LSFs again while the MA predictor memory ages.
 void decodeLsp(const int16_t* prm, bool bfi, int16_t* lsfMa, int16_t* prevLsf, int16_t& prevMa, int16_t* lspNew);
 
-// Order-10 forward LP filter from the autocorrelations; an unstable result
-// keeps the last stable filter.  rc receives all reflection coefficients
-// of a stable result, else only the first two of the last stable filter.
+// Order-10 LP filter from the autocorrelations; an unstable result keeps
+// the last stable filter.  rc (10 values) receives all reflection
+// coefficients of a stable result, else only the first two of the last
+// stable filter; err (when given) the prediction error of a stable result.
+// Every filter the speech analysis and the comfort-noise description of an
+// encoder compute shares its encoder's record.
 struct StableLp {
   int16_t oldA[kMp1];
   int16_t oldRc[2];
   void reset();
-  void solve(const int32_t* r, int16_t* a, int16_t* rc);
+  bool solve(const int32_t* r, int16_t* a, int16_t* rc, int16_t* err = nullptr);
 };
 
 // Adaptive perceptual weighting factors of both subframes from the first

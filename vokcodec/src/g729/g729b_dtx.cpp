@@ -22,11 +22,11 @@ constexpr int16_t kGainSmooth0 = 28672; // comfort-noise gain smoothing, old par
 constexpr int16_t kGainSmooth1 = 4096;  // and new part
 
 // Levinson on a record of upper words.
-void levinsonWords(LpFallback& fb, const int16_t* words, int16_t* a, int16_t* err) {
+void levinsonWords(StableLp& lp, const int16_t* words, int16_t* a, int16_t* err) {
   int32_t r[kMp1];
   for (int i = 0; i < kMp1; ++i) r[i] = L_deposit_h(words[i]);
-  int16_t rc[2];
-  levinson(fb, r, a, rc, err);
+  int16_t rc[kOrder];
+  lp.solve(r, a, rc, err);
 }
 
 void updateSumAcf(CngEncoder& c) {
@@ -37,7 +37,7 @@ void updateSumAcf(CngEncoder& c) {
 }
 
 // Filter of the long-term average autocorrelation.
-void pastFilter(CngEncoder& c, LpFallback& fb, int16_t* coeff) {
+void pastFilter(CngEncoder& c, StableLp& lp, int16_t* coeff) {
   int16_t s[kMp1], sh;
   sumAutocorr(c.sumAcf, c.shSumAcf, 3, s, &sh);
   if (s[0] == 0) {
@@ -45,26 +45,10 @@ void pastFilter(CngEncoder& c, LpFallback& fb, int16_t* coeff) {
     for (int i = 1; i <= kOrder; ++i) coeff[i] = 0;
     return;
   }
-  int16_t err = 0;
-  levinsonWords(fb, s, coeff, &err);
+  levinsonWords(lp, s, coeff, nullptr);
 }
 
 }  // namespace
-
-void levinson(LpFallback& fb, const int32_t* r, int16_t* a, int16_t* rc, int16_t* err) {
-  int16_t rc2[2] = {0, 0};
-  int16_t e = 0;
-  if (VOKC_CALL(voksLevinsonDurbin_G729B, r, a, rc2, &e) == vokOk) {
-    std::memcpy(fb.a, a, sizeof fb.a);
-    fb.rc[0] = rc2[0];
-    fb.rc[1] = rc2[1];
-    *err = e;
-  } else {
-    std::memcpy(a, fb.a, sizeof fb.a);
-  }
-  rc[0] = fb.rc[0];
-  rc[1] = fb.rc[1];
-}
 
 // ---- encoder DTX ------------------------------------------------------------
 
@@ -87,7 +71,7 @@ void cngUpdate(CngEncoder& c, const int32_t* r, int16_t expR0, int16_t vad) {
   }
 }
 
-int cngEncode(CngEncoder& c, LpFallback& fb, bool annexA, int16_t pastVad, int16_t* lspOldQ, int16_t* lsfMa,
+int cngEncode(CngEncoder& c, StableLp& lp, bool annexA, int16_t pastVad, int16_t* lspOldQ, int16_t* lsfMa,
               int16_t* exc, int16_t& seed, int16_t* aq, int16_t* prm, int16_t* gp, int16_t* t0) {
   c.ener[1] = c.ener[0];
   c.shEner[1] = c.shEner[0];
@@ -97,7 +81,7 @@ int cngEncode(CngEncoder& c, LpFallback& fb, bool annexA, int16_t pastVad, int16
   if (curAcf[0] == 0)
     c.ener[0] = 0;
   else
-    levinsonWords(fb, curAcf, curCoeff, &c.ener[0]);
+    levinsonWords(lp, curAcf, curCoeff, &c.ener[0]);
 
   Word16 energyq = 0, gainIndex = 0;
   int type;
@@ -124,7 +108,7 @@ int cngEncode(CngEncoder& c, LpFallback& fb, bool annexA, int16_t pastVad, int16
   if (type == kSid) {
     c.countFr0 = 0;
     c.flagChange = 0;
-    pastFilter(c, fb, c.pastCoeff);
+    pastFilter(c, lp, c.pastCoeff);
     filterAutocorr(c.pastCoeff, c.rCoeff, c.shRCoeff);
     const int16_t* coeff = c.pastCoeff;
     if (filterDiffers(c.rCoeff, c.shRCoeff, curAcf, c.ener[0], kFracThresh2)) {

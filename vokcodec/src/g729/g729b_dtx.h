@@ -8,6 +8,10 @@
 
 #include <cstdint>
 
+namespace vokc::g729 {
+struct StableLp;
+}
+
 namespace vokc::g729b {
 
 constexpr int kOrder = 10;
@@ -17,18 +21,7 @@ constexpr int16_t kCngSeedStart = 11111;  // comfort-noise generator seed after 
 // Frame types (ITU serial: 0, 80 and 15 bits).
 enum FrameType : int { kUntransmitted = 0, kSpeech = 1, kSid = 2 };
 
-// The LP filter a Levinson recursion falls back to when unstable, with its
-// first two reflection coefficients.  One record per encoder: the speech
-// analysis and the SID filter computations share it.
-struct LpFallback {
-  int16_t a[kMp1];
-  int16_t rc[2];
-};
-// Order-10 Levinson-Durbin on a 32-bit autocorrelation: the result updates
-// the fallback, an unstable filter returns the fallback (err left alone).
-void levinson(LpFallback& fb, const int32_t* r, int16_t* a, int16_t* rc, int16_t* err);
-
-// ---- encoder DTX --------------------------------------------------------
+// ---- encoder DTX (the G.729 / G.729A coders' and the Annex I coder's) ----
 struct CngEncoder {
   int16_t lspSidQ[kOrder];  // LSPs of the last SID frame
   int16_t pastCoeff[kMp1];  // filter of the long-term average autocorrelation
@@ -59,8 +52,9 @@ void cngUpdate(CngEncoder& c, const int32_t* r, int16_t expR0, int16_t vad);
 // second-stage indices, gain index), the comfort-noise excitation of the
 // frame, and the quantised filters of both subframes (aq: 2 x 11) from the
 // previous quantised LSPs (updated).  lsfMa: the LSP quantiser memory;
-// annexA selects the core's LP-to-LSP root search.
-int cngEncode(CngEncoder& c, LpFallback& fb, bool annexA, int16_t pastVad, int16_t* lspOldQ, int16_t* lsfMa, int16_t* exc,
+// annexA selects the core's LP-to-LSP root search; lp is the encoder's
+// last stable filter (shared with its speech analysis).
+int cngEncode(CngEncoder& c, g729::StableLp& lp, bool annexA, int16_t pastVad, int16_t* lspOldQ, int16_t* lsfMa, int16_t* exc,
               int16_t& seed, int16_t* aq, int16_t* prm, int16_t* gp, int16_t* t0);
 
 // ---- decoder ------------------------------------------------------------

@@ -35,11 +35,6 @@ constexpr int16_t kLspSidReset[kOrder] = {31441, 27566, 21458, 13612, 4663, -466
 // MA predictor memory at reset (Q13): the LSFs pi (j + 1) / 11.
 constexpr int16_t kLsfReset[kOrder] = {2339, 4679, 7018, 9358, 11698, 14037, 16377, 18717, 21056, 23396};
 
-// Comfort-noise gains of the 32 SID gain indices.
-constexpr int16_t kSidGain[32] = {2,    5,    8,    13,   20,   32,   50,   64,   80,   101,  127,
-                                  160,  201,  253,  318,  401,  505,  635,  800,  1007, 1268, 1596,
-                                  2010, 2530, 3185, 4009, 5048, 6355, 8000, 10071, 12679, 15962};
-
 }  // namespace vokc::g729i
 
 #endif  // VOKCODEC_G729I_COMMON_H

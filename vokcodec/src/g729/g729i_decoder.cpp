@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "g729_postfilter.h"
+#include "g729b_tables.h"
 #include "g729i_common.h"
 #include "vokcodec.h"
 #include "state_tag.h"
@@ -130,7 +131,7 @@ ReceivedFrame receiveFrame(const DecoderState* s, const Vok8u* bits, int nbits, 
 void decodeNoiseFrame(DecoderState* s, const int16_t* prm, int16_t ftyp, int16_t* exc, int16_t* synth, int16_t* az) {
   const int16_t dif = sub(s->pastFtyp, 1);
   if (ftyp == kSid) {
-    s->sidGain = kSidGain[prm[3] & 31];
+    s->sidGain = vokc::tables::kSidGain[prm[3] & 31];
     const int16_t idx[3] = {static_cast<int16_t>(prm[0] & 1), static_cast<int16_t>(prm[1] & 31),
                             static_cast<int16_t>(prm[2] & 15)};
     int16_t lsf[kOrder];
@@ -138,7 +139,7 @@ void decodeNoiseFrame(DecoderState* s, const int16_t* prm, int16_t ftyp, int16_t
     VOKC_CALL(voksLSFToLSP_G729_16s, lsf, s->lspSid);
   } else if (dif > 0) {
     int16_t q;
-    s->sidGain = kSidGain[sidGainIndex(&s->sidSav, &s->shSidSav, 0, q)];
+    s->sidGain = vokc::tables::kSidGain[sidGainIndex(&s->sidSav, &s->shSidSav, 0, q)];
   }
   if (dif > 0)
     s->curGain = s->sidGain;
@@ -326,7 +327,7 @@ static VokResult g729IDecoderInit(void* mem) {
   s->seed = kNoiseSeed;
   s->shSidSav = 1;
   std::memcpy(s->lspSid, kLspSidReset, sizeof kLspSidReset);
-  s->sidGain = kSidGain[0];
+  s->sidGain = vokc::tables::kSidGain[0];
   s->voicing = 60;
   s->prevBits = 80;
   s->post.reset();

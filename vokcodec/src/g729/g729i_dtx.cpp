@@ -1,38 +1,14 @@
-// Voice activity detection (with the music detector of the integrated
-// coder) and the comfort-noise encoder: noise description from averaged
-// autocorrelations, SID decision, SID LSF and gain quantisation, and the
-// random excitation that keeps encoder and decoder in step.
+// Voice activity detection with the music detector of the integrated coder;
+// the comfort-noise encoder (noise description, SID decision, SID LSF and
+// gain quantisation, random excitation) is the G.729 Annex B one
+// (g729b_dtx.cpp) on this coder's forward filter.
 #include "g729i_dtx.h"
 
 #include <cstring>
 
 #include "vokcodec.h"
-#include "checked_call.h"
 
 namespace vokc::g729i {
-
-namespace {
-
-// Levinson on a 16-bit autocorrelation, falling back to the last stable
-// filter (which a successful run replaces).  Returns false on fallback
-// (err is then left alone).
-bool levinson16(const int16_t* acf, int16_t* a, int16_t* oldA, int16_t* oldRc, int16_t* err) {
-  int32_t r[kMp1];
-  for (int i = 0; i < kMp1; ++i) r[i] = L_deposit_h(acf[i]);
-  int16_t rc[kOrder];
-  int16_t e = 0;
-  if (VOKC_CALL(voksLevinsonDurbin_G729_32s16s, r, kOrder, a, rc, &e) == vokOk) {
-    std::memcpy(oldA, a, kMp1 * sizeof(int16_t));
-    oldRc[0] = rc[0];
-    oldRc[1] = rc[1];
-    if (err) *err = e;
-    return true;
-  }
-  std::memcpy(a, oldA, kMp1 * sizeof(int16_t));
-  return false;
-}
-
-}  // namespace
 
 void BlockRate::step(bool hit, int16_t frame, bool adaptiveWeights, int16_t idleLimit, bool forceClear) {
   if (hit) count = add(count, 256);
@@ -123,9 +99,7 @@ void DtxEncoder::reset() {
   seed = kNoiseSeed;
   vad.reset();
   music.reset();
-  for (auto& v : shSumAcf) v = 40;
-  for (auto& v : shAcf) v = 40;
-  for (auto& v : shEner) v = 40;
+  g729b::cngEncoderInit(noise);
 }
 
 int16_t DtxEncoder::detect(const int16_t* rc, const int16_t* lsf, const int32_t* r, int16_t expR0,
@@ -138,20 +112,7 @@ int16_t DtxEncoder::detect(const int16_t* rc, const int16_t* lsf, const int32_t*
 }
 
 void DtxEncoder::updateNoise(const int32_t* r, int16_t expR0, int16_t vad) {
-  std::memmove(acf + kMp1, acf, kMp1 * sizeof(int16_t));
-  shAcf[1] = shAcf[0];
-  shAcf[0] = negate(add(16, expR0));
-  for (int i = 0; i < kMp1; ++i) acf[i] = extract_h(r[i]);
-  frCur = add(frCur, 1);
-  if (frCur == 2) {
-    frCur = 0;
-    if (vad != 0) {
-      std::memmove(sumAcf + kMp1, sumAcf, 2 * kMp1 * sizeof(int16_t));
-      shSumAcf[2] = shSumAcf[1];
-      shSumAcf[1] = shSumAcf[0];
-      sumAutocorr(acf, shAcf, 2, sumAcf, &shSumAcf[0]);
-    }
-  }
+  g729b::cngUpdate(noise, r, expR0, vad);
 }
 
 void DtxEncoder::speechFrame() {
@@ -160,88 +121,14 @@ void DtxEncoder::speechFrame() {
   pastVad = 1;
 }
 
-int DtxEncoder::encodeNoise(int16_t* exc, int16_t* lspOldQ, int16_t* oldA, int16_t* oldRc, int16_t* aq,
-                            int16_t* prm, int16_t* lsfMa, int32_t* excErr) {
-  ener[1] = ener[0];
-  shEner[1] = shEner[0];
-  int16_t curAcf[kMp1];
-  sumAutocorr(acf, shAcf, 2, curAcf, &shEner[0]);
-  int16_t curCoeff[kMp1];
-  if (curAcf[0] == 0)
-    ener[0] = 0;
-  else
-    levinson16(curAcf, curCoeff, oldA, oldRc, &ener[0]);
-
-  int16_t energyQ = 0, gainIndex = 0;
-  int type;
-  if (pastVad != 0) {
-    type = 1;
-    countFr0 = 0;
-    nbEner = 1;
-    gainIndex = sidGainIndex(ener, shEner, nbEner, energyQ);
-  } else {
-    nbEner = add(nbEner, 1);
-    if (nbEner > 2) nbEner = 2;
-    gainIndex = sidGainIndex(ener, shEner, nbEner, energyQ);
-    if (filterDiffers(rCoeff, shRCoeff, curAcf, ener[0], 4855)) flagChange = 1;
-    if (sub(abs_s(sub(prevEnergyQ, energyQ)), 2) > 0) flagChange = 1;
-    countFr0 = add(countFr0, 1);
-    if (countFr0 < 3) {
-      type = 0;
-    } else {
-      type = flagChange != 0 ? 1 : 0;
-      countFr0 = 3;
-    }
-  }
-  if (type == 1) {
-    countFr0 = 0;
-    flagChange = 0;
-    // Filter of the past noise unless the current one differs enough.
-    int16_t sAcf[kMp1], t;
-    sumAutocorr(sumAcf, shSumAcf, 3, sAcf, &t);
-    if (sAcf[0] == 0) {
-      std::memset(pastCoeff, 0, sizeof pastCoeff);
-      pastCoeff[0] = 4096;
-    } else {
-      levinson16(sAcf, pastCoeff, oldA, oldRc, nullptr);
-    }
-    filterAutocorr(pastCoeff, rCoeff, shRCoeff);
-    const int16_t* coeff = pastCoeff;
-    if (filterDiffers(rCoeff, shRCoeff, curAcf, ener[0], 3161)) {
-      coeff = curCoeff;
-      filterAutocorr(curCoeff, rCoeff, shRCoeff);
-    }
-    int16_t lsp[kOrder], lsf[kOrder], lsfq[kOrder];
-    VOKC_CALL(voksLPCToLSP_G729_16s, coeff, lspOldQ, lsp);
-    VOKC_CALL(voksLSPToLSF_G729_16s, lsp, lsf);
-    int16_t idx[3];
-    VOKC_CALL(voksLSFQuant_G729B_16s, lsf, lsfMa, lsfq, idx);
-    VOKC_CALL(voksLSFToLSP_G729_16s, lsfq, lspSidQ);
-    prm[0] = idx[0];
-    prm[1] = idx[1];
-    prm[2] = idx[2];
-    prm[3] = gainIndex;
-    prevEnergyQ = energyQ;
-    sidGain = kSidGain[gainIndex];
-  }
-  if (pastVad != 0)
-    curGain = sidGain;
-  else
-    curGain = add(mult_r(curGain, 28672), mult_r(sidGain, 4096));
-  int16_t gp[2], gc[2], t0[2];
-  comfortExcitation(curGain, exc, seed, gp, gc, t0);
+int DtxEncoder::encodeNoise(int16_t* exc, int16_t* lspOldQ, StableLp& lp, int16_t* aq, int16_t* prm,
+                            int16_t* lsfMa, int32_t* excErr) {
+  int16_t gp[2], t0[2];
+  const int type = g729b::cngEncode(noise, lp, false, pastVad, lspOldQ, lsfMa, exc, seed, aq, prm, gp, t0);
   for (int k = 0; k < 2; ++k) updateExcErr(excErr, gp[k], t0[k]);
-  interpolateLpc(lspOldQ, lspSidQ, aq);
-  std::memcpy(lspOldQ, lspSidQ, sizeof lspSidQ);
-  if (frCur == 0) {
-    std::memmove(sumAcf + kMp1, sumAcf, 2 * kMp1 * sizeof(int16_t));
-    shSumAcf[2] = shSumAcf[1];
-    shSumAcf[1] = shSumAcf[0];
-    sumAutocorr(acf, shAcf, 2, sumAcf, &shSumAcf[0]);
-  }
   ppastVad = pastVad;
   pastVad = 0;
-  return type;
+  return type == g729b::kSid ? 1 : 0;
 }
 
 }  // namespace vokc::g729i

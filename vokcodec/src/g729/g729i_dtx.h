@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "g729_vad.h"
+#include "g729b_dtx.h"
 #include "g729i_common.h"
 
 namespace vokc::g729i {
@@ -51,17 +52,7 @@ struct DtxEncoder {
   int16_t seed;
   VoiceDetector vad;
   MusicDetector music;
-  // Noise description.
-  int16_t lspSidQ[kOrder];
-  int16_t pastCoeff[kMp1];
-  int16_t rCoeff[kMp1];
-  int16_t shRCoeff;
-  int16_t acf[2 * kMp1];
-  int16_t shAcf[2];
-  int16_t sumAcf[3 * kMp1];
-  int16_t shSumAcf[3];
-  int16_t ener[2], shEner[2];
-  int16_t frCur, curGain, nbEner, sidGain, flagChange, prevEnergyQ, countFr0;
+  g729b::CngEncoder noise;  // the noise description, as in the G.729 / G.729A coders
 
   void reset();
   // Decision for the current frame: 1 active, 0 inactive.  rc: the ten
@@ -77,8 +68,9 @@ struct DtxEncoder {
   // it), the quantised filters of both subframes (aq), and the SID
   // parameters (prm, 4 values) when a SID frame is due.  Returns 1 for a
   // SID frame, 0 for an untransmitted one.
-  int encodeNoise(int16_t* exc, int16_t* lspOldQ, int16_t* oldA, int16_t* oldRc, int16_t* aq, int16_t* prm,
-                  int16_t* lsfMa, int32_t* excErr);
+  // lp: the encoder's last stable forward filter.
+  int encodeNoise(int16_t* exc, int16_t* lspOldQ, StableLp& lp, int16_t* aq, int16_t* prm, int16_t* lsfMa,
+                  int32_t* excErr);
   // Active frame.
   void speechFrame();
 };

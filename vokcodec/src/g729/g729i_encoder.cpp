@@ -73,8 +73,7 @@ void encodeInactiveFrame(EncoderState* s, const int16_t* aFwd, int16_t lpMode, c
                          int16_t* synth, Vok8u* bits, int* nbits) {
   int16_t aq[2 * kMp1];
   int16_t prm[4];
-  const int type = s->dtxState.encodeNoise(exc, s->lspOldQ, s->fwdLp.oldA, s->fwdLp.oldRc, aq, prm, s->lsfMa,
-                                           s->excErr);
+  const int type = s->dtxState.encodeNoise(exc, s->lspOldQ, s->fwdLp, aq, prm, s->lsfMa, s->excErr);
   for (int sf = 0; sf < 2; ++sf) {
     int16_t ap1[kMp1], ap2[kMp1];
     weightAz(aFwd + sf * kMp1, s->gamma1[sf], kOrder, ap1);
