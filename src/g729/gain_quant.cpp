@@ -154,31 +154,40 @@ inline Word16 mantissa(Scaled s, Word16& q) {
   return extract_h(L_shl(s.v, n));
 }
 
-// First rows of the 4 (6) and 8 (6) candidates of each stage.
+// The preselection places the unconstrained optimum (best: pitch gain Q9,
+// code gain Q2) against each stage's codebook along that stage's main
+// direction: two linear estimates, x for the second stage and y for the
+// first, from the preselection coefficients (Q-aligned to 32 bits, scaled by
+// the negated inverse coefficient invCoef).  The candidates of a stage start
+// at the first threshold (times the predicted gain) the estimate does not
+// pass, in the direction the predicted gain's sign sets.
 void preselect(const Book& b, const Word16* best, Word16 gcode0, int& c1, int& c2) {
-  const Word32 cfbg = L_mult(b.coef[0][0], best[0]);
-  Word32 acc = L_add(cfbg, L_shr(b.coef32[1][1], 15));
-  Word16 h = extract_h(acc);
-  Word32 preg = L_mult(h, gcode0);
-  acc = L_sub(L_shl(L_deposit_l(best[1]), static_cast<Word16>(b.codeGainShift)), preg);
-  h = extract_h(L_shl(acc, 2));
-  const Word32 tx = L_mult(h, b.invCoef);
-  acc = L_sub(cfbg, L_shr(b.coef32[0][1], 10));
-  h = mult(extract_h(acc), gcode0);
-  const Word32 tmp = L_mult(h, b.coef[1][0]);
-  preg = L_mult(b.coef[0][0], best[1]);
-  acc = L_sub(tmp, L_shr(preg, 3));
-  h = extract_h(L_shl(acc, 2));
-  const Word32 ty = L_mult(h, b.invCoef);
-  const int lim1 = b.rows1 - b.cand1, lim2 = b.rows2 - b.cand2;
-  c1 = 0;
-  c2 = 0;
-  if (gcode0 > 0) {
-    while (c1 < lim1 && L_sub(ty, L_shr(L_mult(b.thr1[c1], gcode0), b.shiftY)) > 0) ++c1;
-    while (c2 < lim2 && L_sub(tx, L_shr(L_mult(b.thr2[c2], gcode0), b.shiftX)) > 0) ++c2;
-  } else {
-    while (c1 < lim1 && L_sub(ty, L_shr(L_mult(b.thr1[c1], gcode0), b.shiftY)) < 0) ++c1;
-    while (c2 < lim2 && L_sub(tx, L_shr(L_mult(b.thr2[c2], gcode0), b.shiftX)) < 0) ++c2;
+  const Word32 pitchTerm = L_mult(b.coef[0][0], best[0]);
+  // x: the code gain less its part predicted from the pitch gain.
+  const Word32 predicted = L_mult(extract_h(L_add(pitchTerm, L_shr(b.coef32[1][1], 15))), gcode0);
+  const Word32 x = L_mult(
+      extract_h(L_shl(L_sub(L_shl(L_deposit_l(best[1]), static_cast<Word16>(b.codeGainShift)), predicted), 2)),
+      b.invCoef);
+  // y: the pitch-gain side, weighted by the cross coefficient.
+  const Word32 cross = L_mult(mult(extract_h(L_sub(pitchTerm, L_shr(b.coef32[0][1], 10))), gcode0), b.coef[1][0]);
+  const Word32 y =
+      L_mult(extract_h(L_shl(L_sub(cross, L_shr(L_mult(b.coef[0][0], best[1]), 3)), 2)), b.invCoef);
+
+  const struct {
+    Word32 estimate;
+    const int16_t* thresholds;
+    Word16 shift;
+    int last;  // the highest first row
+    int& first;
+  } stages[2] = {{y, b.thr1, b.shiftY, b.rows1 - b.cand1, c1}, {x, b.thr2, b.shiftX, b.rows2 - b.cand2, c2}};
+  const bool rising = gcode0 > 0;
+  for (const auto& st : stages) {
+    st.first = 0;
+    while (st.first < st.last) {
+      const Word32 d = L_sub(st.estimate, L_shr(L_mult(st.thresholds[st.first], gcode0), st.shift));
+      if (rising ? d <= 0 : d >= 0) break;
+      ++st.first;
+    }
   }
 }
 

@@ -108,18 +108,22 @@ int openLoop(const int16_t* sig) {
     norm = normalisedPeak(pick.value, clampDoubled(energy(s - pick.lag, kFrame, 1)));
     return pick.lag;
   };
-  Word16 m1, m2, m3;
-  int p1 = section(kDelayMax, 80, m1);
-  const int p2 = section(79, 40, m2);
-  const int p3 = section(39, kDelayMin, m3);
-  // Favour the shorter delays: a section wins over a longer one unless the
-  // longer one's maximum times 0.85 stays at or above it.
-  if (sub(mult(m1, 27853), m2) < 0) {
-    m1 = m2;
-    p1 = p2;
+  // The three sections from the longest delays down; the shorter delays
+  // are favoured: a section replaces the choice so far unless 0.85 of the
+  // choice's normalised maximum (Q15) stays at or above its own.
+  constexpr Word16 kFavourShorter = 27853;
+  const int bounds[3][2] = {{kDelayMax, 80}, {79, 40}, {39, kDelayMin}};
+  int lag = 0;
+  Word16 peak = 0;
+  for (int k = 0; k < 3; ++k) {
+    Word16 norm;
+    const int t = section(bounds[k][0], bounds[k][1], norm);
+    if (k == 0 || sub(mult(peak, kFavourShorter), norm) < 0) {
+      lag = t;
+      peak = norm;
+    }
   }
-  if (sub(mult(m1, 27853), m3) < 0) p1 = p3;
-  return p1;
+  return lag;
 }
 
 // ---- Annex A ------------------------------------------------------------------
