@@ -9,6 +9,7 @@
 
 #include "amr_internal.h"
 #include "common/basic_op.h"
+#include "common/kernels.h"
 #include "common/math_ops.h"
 #include "core/status.h"
 #include "pitch_tables.h"
@@ -108,7 +109,24 @@ int openLoopSearch(const int16_t* sig, int len, int mode, Detector det, Detector
   const int scale = scaleForSearch(sig - kLagMax, kLagMax + len, buf);
   const int lagMin = mode == kMr122 ? 18 : 20;
   int32_t corr[kLagMax + 1];
-  for (int t = lagMin; t <= kLagMax; ++t) corr[t] = macSum(s, s - t, len);
+  {
+    // A lag whose two windows have energies Es, Ew with Es Ew < 2^60 keeps
+    // every partial sum of its chain below 2^30 (Cauchy-Schwarz): the
+    // doubled exact correlation is the saturating chain's value.  Other
+    // lags run the chain.
+    int64_t c[kLagMax + 1];
+    kern::xcorr(s, buf, len, kLagMax - lagMin + 1, c);
+    const int64_t es = kern::dot(s, s, len);
+    int64_t ew = kern::dot(buf + kLagMax - lagMin, buf + kLagMax - lagMin, len);  // window of lag lagMin
+    for (int t = lagMin; t <= kLagMax; ++t) {
+      if (t > lagMin) {  // slide the window one sample back
+        const int16_t in = s[-t], out = s[len - t];
+        ew += int64_t{in} * in - int64_t{out} * out;
+      }
+      const bool safe = es == 0 || ew < (int64_t{1} << 60) / es;
+      corr[t] = safe ? static_cast<int32_t>(2 * c[kLagMax - t]) : macSum(s, s - t, len);
+    }
+  }
   int best;
   if (mode == kMr102) {
     // One weighted search: a falling weight over the lags, and around the
@@ -368,9 +386,18 @@ void adaptiveVector(int16_t* x, int lag, int frac, int len, bool thirds) {
 }
 
 void convolve40(const int16_t* x, const int16_t* h, int16_t* y) {
+  // When the energies satisfy Ex Eh < 2^60 no partial sum reaches 2^30
+  // (Cauchy-Schwarz), so plain sums equal the saturating chains.
+  const int64_t ex = dot(x, x, kSubframe), eh = dot(h, h, kSubframe);
+  const bool plain = ex == 0 || eh < (int64_t{1} << 60) / ex;
   for (int n = 0; n < kSubframe; ++n) {
     int32_t s = 0;
-    for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    if (plain) {
+      for (int i = 0; i <= n; ++i) s += int32_t{x[i]} * h[n - i];
+      s *= 2;
+    } else {
+      for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    }
     y[n] = extract_h(L_shl(s, 3));
   }
 }

@@ -60,11 +60,24 @@ void synthesis(const int16_t* a, const int16_t* x, int16_t* y, int16_t* mem, boo
   if (update) std::memcpy(mem, buf + kSub, sizeof(int16_t) * kOrder);
 }
 
-// y = x * h over the subframe (Q12 response).
+// y = x * h over the subframe (Q12 response), each output from the
+// saturating product chain.  With energies Ex Eh < 2^60 no partial sum
+// reaches 2^30 (Cauchy-Schwarz) and plain sums give the same values.
 void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
+  int64_t ex = 0, eh = 0;
+  for (int i = 0; i < kSub; ++i) {
+    ex += int32_t{x[i]} * x[i];
+    eh += int32_t{h[i]} * h[i];
+  }
+  const bool plain = ex == 0 || eh < (int64_t{1} << 60) / ex;
   for (int n = 0; n < kSub; ++n) {
     int32_t s = 0;
-    for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    if (plain) {
+      for (int i = 0; i <= n; ++i) s += int32_t{x[i]} * h[n - i];
+      s *= 2;
+    } else {
+      for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    }
     y[n] = extract_h(L_shl(s, 3));
   }
 }
