@@ -10,6 +10,7 @@
 
 #include "g729_common.h"
 #include "g729_postfilter.h"
+#include "g729_subframes.h"
 #include "g729_tables.h"
 #include "g729e_tables.h"
 #include "vokcodec.h"
@@ -166,90 +167,17 @@ void encodeSubframes(EncoderState* s, int rate, int16_t mode, const int16_t* ap,
 
 }
 
-// The two subframes of a decoded frame (or of its concealment): delay,
-// code vector of the rate, gains (muted over long losses at 11.8 kbit/s),
-// excitation and synthesis through the filters pA (order mAq).  parm: the
-// subframe parameters.  Returns the first subframe's delay.
+// The subframes through the decoders' shared loop; the received parity bit
+// (at 11.8 kbit/s with the delay index's second bit added) becomes the
+// parity-error word the loop reads.
 int16_t decodeSubframes(DecoderState* s, int rate, int16_t mode, int16_t bfi, int16_t voicing, const int16_t* parm,
                         const int16_t* pA, int mAq, int16_t* exc, int16_t* syn) {
-  int16_t t0First = 0, t0 = 0, frac = 0;
-  for (int sf = 0; sf < 2; ++sf) {
-    const int sfOff = sf * kSubfr;
-    const int16_t* pAs = pA + sf * (mAq + 1);
-    const int16_t index = *parm++;
-    bool bad = bfi;
-    if (sf == 0) {
-      int16_t parity = *parm++;
-      if (rate == 1) parity = static_cast<int16_t>(parity + ((index >> 1) & 1));
-      bad = bfi || ((pitchParity(index) ^ parity) & 1);
-    }
-    if (!bad) {
-      decodeLag(index, sf, false, t0, frac);
-      s->prevT0 = t0;
-      s->prevT0Frac = frac;
-    } else {
-      concealLag(s->prevT0, s->prevT0Frac, rate == 1, t0, frac);
-    }
-    if (sf == 0) t0First = t0;
-    const int16_t delay[2] = {t0, frac};
-    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
-    s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 1);
-
-    int16_t cb[5];
-    const int nCb = rate == 0 ? 2 : 5;
-    for (int k = 0; k < nCb; ++k) cb[k] = bfi ? nextRandom(s->seed) : parm[k];
-    parm += nCb;
-    int16_t code[kSubfr];
-    if (rate == 0)
-      decodeCode80(cb[1], cb[0], code);
-    else
-      decodeCode118(cb, mode != 0, code);
-    const bool stationary = backwardStationary(s->statBwd, rate == 1 && mode != 0);
-    sharpen(code, t0, shl(s->sharp, 1));
-
-    const int16_t gainIndex = *parm++;
-    int32_t energy = 0;
-    for (int i = 0; i < kSubfr; ++i) energy += int32_t{code[i]} * code[i];
-    int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
-    if (!bfi) {
-      const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
-      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
-    } else if (rate == 0) {
-      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
-    } else if (s->countBfi < 2) {
-      // First lost subframes: a fixed pitch gain, the last code gain; the
-      // predictor memory ages as for any loss.
-      int16_t scratch[2] = {0, 0};
-      VOKC_CALL(voksDecodeGain_G729I_16s, energy, 32767, s->pastQuaEn, nullptr, scratch);
-      gains[0] = stationary ? 16384 : 15564;
-      gains[1] = s->gainCodMem;
-    } else {
-      VOKC_CALL(voksDecodeGain_G729I_16s, energy, s->cMuting, s->pastQuaEn, nullptr, gains);
-      if (stationary) {
-        if (s->countBfi > 10) s->cMuting = mult(s->cMuting, 32604);
-      } else {
-        s->cMuting = mult(s->cMuting, 32112);
-      }
-    }
-    s->gainPitch = gains[0];
-    s->gainCode = gains[1];
-    s->gainPitMem = s->gainPitch;
-    s->gainCodMem = s->gainCode;
-    clampSharp(s->sharp, s->gainPitch);
-
-    int16_t gp = s->gainPitch, gc = s->gainCode;
-    if (bfi) {
-      s->countBfi = static_cast<int16_t>(s->countBfi + 1);
-      concealedGains(voicing, gp, gc);
-    }
-    mixExcitation(exc + sfOff, code, gp, gc);
-    if (synthesis30(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn) == vokWrnOverflow) {
-      for (auto& e : s->oldExc) e = shr(e, 2);
-      synthesis30(pAs, mAq, exc + sfOff, syn + sfOff, s->memSyn);
-    }
-    std::memcpy(s->memSyn, syn + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
-  }
-  return t0First;
+  int16_t words[15];  // the most a frame's subframes take (11.8 kbit/s)
+  std::memcpy(words, parm, sizeof words);
+  const int16_t parity = static_cast<int16_t>(words[1] + (rate == 1 ? (words[0] >> 1) & 1 : 0));
+  words[1] = static_cast<int16_t>((pitchParity(words[0]) ^ parity) & 1);
+  return decodeSpeechSubframes(s, SpeechRate{false, rate == 1}, mode != 0, bfi, voicing, words, pA, mAq, s->seed,
+                               nullptr, exc, syn);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "g729_postfilter.h"
+#include "g729_subframes.h"
 #include "g729b_tables.h"
 #include "g729i_common.h"
 #include "vokcodec.h"
@@ -51,14 +52,6 @@ struct DecoderState {
 };
 
 DecoderState* decState(void* mem) { return alignedState<DecoderState>(mem); }
-
-// Synthesis 1/A(z) over one subframe from a copy of the memory; true on
-// saturation.
-bool synthesise(const int16_t* a, int order, const int16_t* x, int16_t* y, const int16_t* mem) {
-  int16_t m[kOrderBwd];
-  std::memcpy(m, mem, static_cast<size_t>(order) * sizeof(int16_t));
-  return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, order, x, y, kSubfr, m) == vokWrnOverflow;
-}
 
 // The parameters of a received frame and its type; a loss (or a corrupt
 // 11.8 kbit/s mode bit) continues the previous frame's type and rate.
@@ -152,10 +145,9 @@ void decodeNoiseFrame(DecoderState* s, const int16_t* prm, int16_t ftyp, int16_t
   std::memcpy(s->lspOld, s->lspSid, sizeof s->lspSid);
   for (int sf = 0; sf < 2; ++sf) {
     const int16_t* a = az + sf * kMp1;
-    const int16_t* m = s->memSyn + kOrderBwd - kOrder;
-    if (synthesise(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, m)) {
+    if (subframeSynthesis(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, s->memSyn)) {
       for (auto& e : s->oldExc) e = shr(e, 2);
-      synthesise(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, m);
+      subframeSynthesis(a, kOrder, exc + sf * kSubfr, synth + sf * kSubfr, s->memSyn);
     }
     std::memcpy(s->memSyn, synth + sf * kSubfr + kSubfr - kOrderBwd, sizeof s->memSyn);
   }
@@ -198,106 +190,8 @@ int decodeSpeechFrame(DecoderState* s, const int16_t* prm, int16_t bfi, int16_t 
   }
   a = az;
 
-  int16_t t0 = s->prevT0, frac = 0;
-  for (int sf = 0; sf < 2; ++sf) {
-    const int sfOff = sf * kSubfr;
-    const int16_t index = *parm++;
-    if (sf == 0) {
-      const int16_t parityErr = rate == 0 ? 0 : *parm++;
-      if (!bfi && !parityErr) {
-        decodeLag(index, 0, rate == 0, t0, frac);
-        s->prevT0 = t0;
-        s->prevT0Frac = frac;
-      } else {
-        concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
-      }
-      t0First = t0;
-    } else if (!bfi) {
-      decodeLag(index, 1, rate == 0, t0, frac);
-      s->prevT0 = t0;
-      s->prevT0Frac = frac;
-    } else {
-      concealLag(s->prevT0, s->prevT0Frac, rate == 2, t0, frac);
-    }
-    const int16_t delay[2] = {t0, frac};
-    VOKC_CALL(voksDecodeAdaptiveVector_G729_16s_I, delay, exc + sfOff - kExcHist);
-    s->pitch.follow(s->prevT0, s->prevT0Frac, rate == 2);
-
-    // Fixed code vector (random after a loss).
-    int16_t cb[5];
-    const int ncb = rate == 2 ? 5 : 2;
-    for (int k = 0; k < ncb; ++k) cb[k] = bfi ? nextRandom(s->seedFer) : parm[k];
-    parm += ncb;
-    int16_t code[kSubfr];
-    if (rate == 1)
-      decodeCode80(cb[1], cb[0], code);
-    else if (rate == 0)
-      decodeCode64(cb[1], cb[0], code);
-    else
-      decodeCode118(cb, lpMode != 0, code);
-    const bool stationary = backwardStationary(s->statBwd, rate == 2 && lpMode != 0);
-    sharpen(code, t0, shl(s->sharp, 1));
-
-    // Gains.
-    const int16_t gainIndex = *parm++;
-    int64_t e = 0;
-    for (int i = 0; i < kSubfr; ++i) e += int32_t{code[i]} * code[i];
-    const Vok32s energy = e > 0x3FFFFFFF ? 0x3FFFFFFF : static_cast<Vok32s>(e);
-    int16_t gains[2] = {s->gainPitMem, s->gainCodMem};
-    if (rate == 0) {
-      if (bfi) {
-        VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
-      } else {
-        const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 3), static_cast<int16_t>(gainIndex & 7)};
-        VOKC_CALL(voksDecodeGain_G729I_16s, energy, 0, s->pastQuaEn, idx, gains);
-      }
-    } else if (bfi) {
-      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, nullptr, gains);
-      if (rate == 2) {
-        if (s->countBfi < 2) {
-          gains[0] = stationary ? 16384 : 15564;
-          gains[1] = s->gainCodMem;
-        } else {
-          gains[0] = mult(s->gainPitMem, s->cMuting);
-          gains[1] = mult(s->gainCodMem, s->cMuting);
-          if (stationary) {
-            if (s->countBfi > 10) s->cMuting = mult(s->cMuting, 32604);
-          } else {
-            s->cMuting = mult(s->cMuting, 32112);
-          }
-        }
-      }
-    } else {
-      const int16_t idx[2] = {static_cast<int16_t>(gainIndex >> 4), static_cast<int16_t>(gainIndex & 15)};
-      VOKC_CALL(voksDecodeGain_G729_16s, energy, s->pastQuaEn, idx, gains);
-    }
-    s->gainPitch = gains[0];
-    s->gainCode = gains[1];
-    s->gainPitMem = s->gainPitch;
-    s->gainCodMem = s->gainCode;
-    clampSharp(s->sharp, s->gainPitch);
-
-    // Excitation and synthesis.
-    int16_t gp = s->gainPitch, gc = s->gainCode;
-    if (bfi) {
-      s->countBfi = add(s->countBfi, 1);
-      concealedGains(voicing, gp, gc);
-    }
-    mixExcitation(exc + sfOff, code, gp, gc);
-    const int16_t* m = s->memSyn + kOrderBwd - order;
-    if (synthesise(a, order, exc + sfOff, synth + sfOff, m))
-      for (auto& v : s->oldExc) v = shr(v, 2);
-    if (rate == 0) {
-      int16_t dispersed[kSubfr];
-      VOKC_CALL(voksPhaseDispersion_G729D_16s, exc + sfOff, dispersed, s->gainCode, s->gainPitch, code, s->phaseDisp);
-      synthesise(a, order, dispersed, synth + sfOff, m);
-    } else {
-      synthesise(a, order, exc + sfOff, synth + sfOff, m);
-      VOKC_CALL(voksPhaseDispersionUpdate_G729D_16s, s->gainPitch, s->gainCode, s->phaseDisp);
-    }
-    std::memcpy(s->memSyn, synth + sfOff + kSubfr - kOrderBwd, sizeof s->memSyn);
-    a += order + 1;
-  }
+  t0First = decodeSpeechSubframes(s, SpeechRate{rate == 0, rate == 2}, lpMode != 0, bfi, voicing, parm, a, order,
+                                  s->seedFer, s->phaseDisp, exc, synth);
   return order;
 }
 
