@@ -73,15 +73,21 @@ void signedMatrix(const int16_t* h, const int16_t* sign, int16_t (*rr)[kL]) {
     const int16_t k = mult(extract_h(L_shl(vokInvSqrt(L_shr(e, 1)), 7)), 32440);
     for (int i = 0; i < kL; ++i) g[i] = round_fx(L_shl(L_mult(h[i], k), 9));
   }
+  // With 2 sum g^2 below 2^31 no partial sum of any diagonal leaves 32
+  // bits (Cauchy-Schwarz): plain sums equal the saturating chains.
+  int64_t eg = 0;
+  for (int i = 0; i < kL; ++i) eg += int32_t{g[i]} * g[i];
+  const bool plain = 2 * eg < (int64_t{1} << 31);
+  auto step = [plain](int32_t acc, int16_t a, int16_t b) { return plain ? acc + 2 * (int32_t{a} * b) : L_mac(acc, a, b); };
   int32_t s = 0;
   for (int k = 0; k < kL; ++k) {
-    s = L_mac(s, g[k], g[k]);
+    s = step(s, g[k], g[k]);
     rr[kL - 1 - k][kL - 1 - k] = round_fx(s);
   }
   for (int dec = 1; dec < kL; ++dec) {
     s = 0;
     for (int k = 0, j = kL - 1, i = kL - 1 - dec; k < kL - dec; ++k, --i, --j) {
-      s = L_mac(s, g[k], g[k + dec]);
+      s = step(s, g[k], g[k + dec]);
       rr[j][i] = rr[i][j] = mult(round_fx(s), mult(sign[i], sign[j]));
     }
   }
