@@ -289,15 +289,22 @@ void normalisedCorrelation(const int16_t* exc, const int16_t* x, const int16_t* 
   const int16_t hShift = loud ? 1 : 3, down = loud ? 2 : 0;
   if (loud)
     for (auto& v : f) v = static_cast<int16_t>(v >> 2);
+  const int64_t ex = dot(x, x, kSubframe);
   for (int t = tMin; t <= tMax; ++t) {
     int16_t nh, nl, ch, cl;
-    L_Extract(vokInvSqrt(sat(2 * dot(f, f, kSubframe))), nh, nl);
-    MacChain c;
-    for (int j = 0; j < kSubframe; ++j) c.mac(x[j], f[j]);
-    int32_t cv = c.value();
-    if (c.spilled()) {
-      cv = 0;
-      for (int j = 0; j < kSubframe; ++j) cv = L_mac(cv, x[j], f[j]);
+    const int64_t ef = dot(f, f, kSubframe);
+    L_Extract(vokInvSqrt(sat(2 * ef)), nh, nl);
+    int32_t cv;
+    if (ex == 0 || ef < (int64_t{1} << 60) / ex) {
+      cv = static_cast<int32_t>(2 * dot(x, f, kSubframe));  // no partial sum can saturate
+    } else {
+      MacChain c;
+      for (int j = 0; j < kSubframe; ++j) c.mac(x[j], f[j]);
+      cv = c.value();
+      if (c.spilled()) {
+        cv = 0;
+        for (int j = 0; j < kSubframe; ++j) cv = L_mac(cv, x[j], f[j]);
+      }
     }
     L_Extract(cv, ch, cl);
     out[t - tMin] = extract_h(L_shl(vokMpy32(ch, cl, nh, nl), 16));
