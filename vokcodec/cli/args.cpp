@@ -1,27 +1,30 @@
-// Command-line parsing of the vokcodec tool.
+// Command-line parsing of the vokcodec tool: the tool's own options, and
+// every option the chosen codec declares in the registry.
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "registry.h"
+#include "tool.h"
 
 namespace vokc {
 namespace {
 
-enum Applies { kCodecCommands = 1, kConformance = 2 };
+enum Command { kEncode = 1, kDecode = 2, kRoundtrip = 4, kConformance = 8 };
+constexpr int kCoding = kEncode | kDecode | kRoundtrip;
 
 struct ToolOption {
   const char* name;
   bool takesValue;
-  int applies;
+  int applies;  // Command bits
 };
 
 const ToolOption kOptions[] = {
-    {"--codec", true, kCodecCommands},   {"--format", true, kCodecCommands}, {"--mode", true, kCodecCommands},
-    {"--rate", true, kCodecCommands},    {"--rate-file", true, kCodecCommands},
-    {"--dtx", false, kCodecCommands},    {"--law", true, kCodecCommands},    {"--filter", true, kConformance},
+    {"--codec", true, kCoding},         {"--format", true, kCoding},         {"--rate", true, kCoding},
+    {"--channels", true, kEncode | kRoundtrip}, {"--rate-file", true, kEncode | kRoundtrip},
+    {"--wav", false, kDecode | kRoundtrip},     {"-o", true, kRoundtrip},    {"--progress", false, kCoding},
+    {"--quiet", false, kCoding},        {"-q", false, kCoding},              {"--filter", true, kConformance},
 };
 
 const ToolOption* findOption(const std::string& name) {
@@ -30,57 +33,99 @@ const ToolOption* findOption(const std::string& name) {
   return nullptr;
 }
 
-int appliesTo(const std::string& command) {
-  if (command == "encode" || command == "decode" || command == "roundtrip") return kCodecCommands;
+int commandBit(const std::string& command) {
+  if (command == "encode") return kEncode;
+  if (command == "decode") return kDecode;
+  if (command == "roundtrip") return kRoundtrip;
   if (command == "conformance") return kConformance;
   return 0;
+}
+
+// A codec option given as --KEY: a 0|1 option may stand alone.
+bool isSwitch(const OptionSpec& o) { return o.values == "0|1"; }
+
+const OptionSpec* codecOption(const Codec* c, const std::string& name) {
+  if (!c || name.compare(0, 2, "--") != 0) return nullptr;
+  for (const auto& o : c->options)
+    if (o.key == name.substr(2)) return &o;
+  return nullptr;
+}
+
+bool anyCodecHas(const Registry& reg, const std::string& name) {
+  for (const auto& c : reg.codecs)
+    if (codecOption(&c, name)) return true;
+  return false;
+}
+
+bool wholeNumber(const std::string& text, long lo, long hi, int& out) {
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || errno == ERANGE || v < lo || v > hi) return false;
+  out = static_cast<int>(v);
+  return true;
 }
 
 bool setOption(ToolArgs& a, const std::string& name, const std::string& value, std::string& error) {
   if (name == "--codec") {
     a.codec = value;
   } else if (name == "--format") {
-    // The layouts some codec has; whether the chosen codec has it is
-    // checked when the stream is opened.
-    if (value != "itu" && value != "rtp" && value != "storage" && value != "rtp-be" && value != "rtp-oa") {
-      error = "unknown format '" + value + "' (itu, rtp, storage, rtp-be or rtp-oa)";
-      return false;
-    }
-    a.options.format = value;
-    a.formatGiven = true;
-  } else if (name == "--mode") {
-    errno = 0;
-    char* end = nullptr;
-    long m = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end || errno == ERANGE || m < INT_MIN || m > INT_MAX) {
-      error = "--mode needs a whole number, got '" + value + "'";
-      return false;
-    }
-    a.options.mode = static_cast<int>(m);
+    a.format = value;  // checked against the codec's layouts below
   } else if (name == "--rate") {
-    a.options.rate = value;
-  } else if (name == "--rate-file") {
-    a.options.rateFile = value;
-  } else if (name == "--law") {
-    if (value != "alaw" && value != "ulaw" && value != "linear") {
-      error = "unknown law '" + value + "' (alaw, ulaw or linear)";
+    if (!wholeNumber(value, 1000, 768000, a.raw.rate)) {
+      error = "--rate " + value + ": not a sample rate from 1000 to 768000 Hz (a codec's bit rate is --bitrate)";
       return false;
     }
-    a.options.law = value;
-  } else if (name == "--dtx") {
-    a.options.dtx = true;
+    a.rateGiven = true;
+  } else if (name == "--channels") {
+    if (!wholeNumber(value, 1, 64, a.raw.channels)) {
+      error = "--channels " + value + ": not a channel count from 1 to 64";
+      return false;
+    }
+    a.channelsGiven = true;
+  } else if (name == "--rate-file") {
+    a.rateFile = value;
+  } else if (name == "--wav") {
+    a.wav = true;
+  } else if (name == "-o") {
+    a.output = value;
+  } else if (name == "--progress") {
+    a.progress = true;
+  } else if (name == "--quiet" || name == "-q") {
+    a.quiet = true;
   } else if (name == "--filter") {
     a.filter = value;
   }
   return true;
 }
 
+// The --codec value, looked up before the other options so that the
+// codec's own options are known.
+std::string codecNamed(const std::vector<std::string>& args) {
+  std::string name;
+  for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i].compare(0, 8, "--codec=") == 0) name = args[i].substr(8);
+    if (args[i] == "--codec" && i + 1 < args.size()) name = args[i + 1];
+  }
+  return name;
+}
+
 }  // namespace
 
-bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& parsed, std::string& error) {
+std::string unknownCodec(const Registry& reg, const std::string& name) {
+  if (reg.codecs.empty()) return "unknown codec '" + name + "' (no codec is registered in this build)";
+  std::string known;
+  for (const auto& c : reg.codecs) known += (known.empty() ? "" : ", ") + c.name;
+  return "unknown codec '" + name + "' (known: " + known + ")";
+}
+
+bool parseToolArgs(const Registry& reg, const std::vector<std::string>& args, ToolArgs& parsed, std::string& error) {
   ToolArgs a;
   std::vector<std::string> positional;
-  std::vector<std::string> given;  // option names in order, checked against the command below
+  std::vector<std::string> given;  // tool option names in order, checked against the command below
+  bool codecOptions = false;
+  const std::string named = codecNamed(args);
+  const Codec* codec = named.empty() ? nullptr : reg.find(named);
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& s = args[i];
@@ -104,26 +149,45 @@ bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& parsed, std::
     }
     std::string name = s, value;
     bool inlineValue = false;
-    auto eq = s.find('=');
+    const auto eq = s.find('=');
     if (s.compare(0, 2, "--") == 0 && eq != std::string::npos) {
       name = s.substr(0, eq);
       value = s.substr(eq + 1);
       inlineValue = true;
     }
-    const ToolOption* spec = findOption(name);
-    if (!spec) {
-      error = "unknown option '" + name + "' (try 'vokcodec --help')";
+    const ToolOption* tool = findOption(name);
+    const OptionSpec* spec = tool ? nullptr : codecOption(codec, name);
+    if (!tool && !spec) {
+      if (!named.empty() && !codec) {
+        error = unknownCodec(reg, named);
+      } else if (anyCodecHas(reg, name) && !codec) {
+        error = "option " + name + " is a codec option: give --codec NAME (see 'vokcodec list')";
+      } else if (anyCodecHas(reg, name)) {
+        std::string own;
+        for (const auto& o : codec->options) own += (own.empty() ? "" : ", ") + ("--" + o.key);
+        error = "option " + name + " does not apply to " + codec->name +
+                (own.empty() ? " (it has no options)" : " (its options: " + own + ")");
+      } else {
+        error = "unknown option '" + name + "' (try 'vokcodec --help')";
+      }
       return false;
     }
-    if (spec->takesValue && !inlineValue) {
+    const bool takesValue = tool ? tool->takesValue : !isSwitch(*spec);
+    if (takesValue && !inlineValue) {
       if (i + 1 >= args.size() || args[i + 1].compare(0, 2, "--") == 0) {
         error = "option " + name + " needs a value";
         return false;
       }
       value = args[++i];
-    } else if (!spec->takesValue && inlineValue) {
+    } else if (tool && !takesValue && inlineValue) {
       error = "option " + name + " takes no value";
       return false;
+    }
+    if (spec) {
+      if (!takesValue && !inlineValue) value = "1";
+      a.codecOptions.emplace_back(spec->key, value);
+      codecOptions = true;
+      continue;
     }
     if (!setOption(a, name, value, error)) return false;
     given.push_back(name);
@@ -143,12 +207,16 @@ bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& parsed, std::
     error = "unknown command '" + a.command + "' (try 'vokcodec --help')";
     return false;
   }
-  const int applies = appliesTo(a.command);
+  const int bit = commandBit(a.command);
   for (const auto& name : given) {
-    if (!(findOption(name)->applies & applies)) {
+    if (!(findOption(name)->applies & bit)) {
       error = "option " + name + " does not apply to '" + a.command + "'";
       return false;
     }
+  }
+  if (codecOptions && !(bit & kCoding)) {
+    error = "codec options do not apply to '" + a.command + "'";
+    return false;
   }
   std::size_t minFiles = 0, maxFiles = 0;
   const char* files = "";
@@ -171,8 +239,15 @@ bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& parsed, std::
       error = a.command + " takes " + files + ", got an extra '" + a.files[maxFiles] + "'";
     return false;
   }
-  if (applies == kCodecCommands && a.codec.empty()) {
+  if ((bit & kCoding) && a.codec.empty()) {
     error = "missing --codec NAME (see 'vokcodec list')";
+    return false;
+  }
+  if (!a.format.empty() && a.format != "itu" && a.format != "rtp" && !(codec && codec->layout(a.format))) {
+    std::string known = "itu, rtp";
+    if (codec)
+      for (const auto& l : codec->layouts) known += ", " + l.name;
+    error = "unknown format '" + a.format + "' (" + known + ")";
     return false;
   }
   parsed = a;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "registry.h"
+#include "tool.h"
 
 namespace {
 

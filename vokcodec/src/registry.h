@@ -77,7 +77,16 @@ class Settings {
   std::vector<std::pair<std::string, std::string>> items_;
 };
 
-enum OptionUse { kEncoderOption = 1, kDecoderOption = 2, kBothOption = 3, kRunningOption = 4 };
+// kCharactersOption: a value other than the first listed makes the PCM side
+// 8-bit character codes (G.711) in 16-bit words instead of linear speech; the
+// tool then reads and writes headerless files only and converts nothing.
+enum OptionUse {
+  kEncoderOption = 1,
+  kDecoderOption = 2,
+  kBothOption = 3,
+  kRunningOption = 4,
+  kCharactersOption = 8
+};
 
 struct OptionSpec {
   std::string key;     // e.g. "bitrate"
@@ -164,6 +173,10 @@ struct Codec {
         return l.name;
     return "";
   }
+  // Information bits of a payload when fewer than its octets carry (octet
+  // padding, bits the decoder of a lower G.722 mode ignores); empty: 8 per
+  // byte.  Gives the real bit rate of 'vokcodec roundtrip'.
+  std::function<int(const uint8_t* payload, int bytes)> payloadBits;
 
   // Whole streams in memory through the frame coder (stream.cpp): linear PCM
   // (whole frames; a partial last frame is not coded, as by the reference
@@ -206,13 +219,14 @@ class StreamEncoder {
   // One frame of frameSamples samples; appends its bytes in the layout to out.
   std::string frame(const int16_t* pcm, std::vector<uint8_t>& out);
   std::size_t payloadBytes() const { return payloadBytes_; }  // sum of the frame payloads so far
+  std::size_t payloadBits() const { return payloadBits_; }    // their information bits (Codec::payloadBits)
 
  private:
   FrameCoder coder_;
   bool itu_ = false;
   const NamedLayout* named_ = nullptr;
   std::vector<int> rates_;  // rate-file words, the last one continuing
-  std::size_t frame_ = 0, payloadBytes_ = 0;
+  std::size_t frame_ = 0, payloadBytes_ = 0, payloadBits_ = 0;
   int rateNow_ = -1;
 };
 
@@ -279,49 +293,6 @@ std::string firstDifference(const std::vector<int16_t>& got, const std::vector<i
                             const char* what = "sample");
 // A byte input over memory.
 ByteInput memoryInput(const std::vector<uint8_t>& bytes, std::size_t& pos);
-// ---- Services of the vokcodec tool (sources in vokcodec/cli) ----------------
-
-// Audio files: WAV (read and written through libsndfile) when the name ends in
-// .wav, otherwise headerless 16-bit little-endian PCM at the codec's rate.  A
-// WAV input at another rate or with several channels is mixed down and
-// converted to `rate`; a WAV output is mono 16-bit at `rate`.  On failure:
-// false and a one-line message naming the file.
-bool readAudio(const std::string& path, int rate, std::vector<int16_t>& pcm, std::string& error);
-bool writeAudio(const std::string& path, const std::vector<int16_t>& pcm, int rate, std::string& error);
-// Whole file; a folder or an unreadable file is an error with the reason.
-bool readInputFile(const std::string& path, std::vector<uint8_t>& out, std::string& error);
-// Sample-rate conversion of a mono signal (libsamplerate, best sinc); the
-// output has round(in.size() * to / from) samples.
-bool resampleAudio(const std::vector<float>& in, int from, int to, std::vector<float>& out, std::string& error);
-// Writes PATH.tmp.XXXXXX in the same folder and renames it over PATH once
-// complete, so a failed or interrupted run never leaves a partial file.
-// Existing FIFOs and devices are written directly.
-bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
-// Deletes the temporary file of a write in progress; async-signal-safe, for
-// the tool's signal handlers.
-void removePendingOutput();
-
-// The command line.  Options may be given as --name VALUE or --name=VALUE,
-// before or after the command; "--" ends the options.
-struct ToolArgs {
-  std::string command;             // encode, decode, roundtrip, conformance, list, help, version
-  std::string codec;               // --codec
-  std::string filter;              // conformance --filter
-  bool formatGiven = false;        // --format was given
-  Options options;                 // --format --mode --rate --rate-file --dtx --law
-  std::vector<std::string> files;  // positional arguments after the command
-};
-bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& parsed, std::string& error);
-
-struct ToolStreams {
-  std::FILE* out = stdout;
-  std::FILE* err = stderr;
-  bool terminal = false;  // err is a terminal: progress bars for long inputs
-};
-// Runs the tool on `args` (without the program name) against `reg`; returns
-// the exit status.  Errors are one line on io.err starting "vokcodec: ".
-int runTool(const Registry& reg, const std::vector<std::string>& args, const ToolStreams& io);
-
 }  // namespace vokc
 
 #endif  // VOKCODEC_REGISTRY_H

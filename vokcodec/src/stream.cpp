@@ -147,7 +147,7 @@ std::string StreamEncoder::open(const Codec& c, const Options& opt) {
     s.set("bitrate", c.rateFileValues[static_cast<std::size_t>(rates_[0])]);
     rateNow_ = rates_[0];
   }
-  frame_ = payloadBytes_ = 0;
+  frame_ = payloadBytes_ = payloadBits_ = 0;
   return coder_.open(c, true, s);
 }
 
@@ -177,6 +177,7 @@ std::string StreamEncoder::frame(const int16_t* pcm, std::vector<uint8_t>& out) 
     out.insert(out.end(), payload.begin(), payload.begin() + bytes);
   }
   payloadBytes_ += static_cast<std::size_t>(bytes);
+  payloadBits_ += static_cast<std::size_t>(c.payloadBits ? c.payloadBits(payload.data(), bytes) : 8 * bytes);
   ++frame_;
   return "";
 }

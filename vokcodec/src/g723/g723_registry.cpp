@@ -26,6 +26,8 @@ void setFrames(Codec& c, int rate) {
   c.maxPayload = 24;
   c.bitRate = rate ? 5300 : 6300;
   c.fixedPayload = false;
+  // 189 or 158 bits of speech parameters beside the frame-type bits.
+  c.payloadBits = [](const uint8_t*, int bytes) { return bytes == 24 ? 189 : bytes == 20 ? 158 : 8 * bytes; };
   c.options = {{"bitrate", "6.3|5.3", kEncoderOption | kRunningOption},
                {"dtx", "0|1", kEncoderOption},
                {"highpass", "0|1", kEncoderOption},

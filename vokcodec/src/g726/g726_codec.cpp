@@ -253,7 +253,7 @@ void setFrames(Codec& c, int kbps) {
   c.frameSamples = kFrameSamples;
   c.maxPayload = kFrameSamples * bits / 8;
   c.bitRate = kbps * 1000;
-  c.options = {{"law", "linear|alaw|ulaw", kBothOption}};
+  c.options = {{"law", "linear|alaw|ulaw", kBothOption | kCharactersOption}};
   vokcG726EncoderGetSize(&c.encoderSize);
   vokcG726DecoderGetSize(&c.decoderSize);
   c.initEncoder = [kbps](void* s, const Settings& set) -> std::string {

@@ -79,6 +79,8 @@ void addG729BCodecs(Registry& r) {
     c.maxPayload = 10;
     c.bitRate = 8000;
     c.fixedPayload = false;
+    // An SID frame is 15 bits in 2 octets, an 11.8 kbit/s frame 118 bits in 15.
+    c.payloadBits = [](const uint8_t*, int bytes) { return bytes == 2 ? 15 : bytes == 15 ? 118 : 8 * bytes; };
     const int variant = v.variant;
     c.encoderSize = g729StateSize(vokcG729EncoderGetSize, false);
     c.decoderSize = g729StateSize(vokcG729DecoderGetSize, false);

@@ -100,6 +100,8 @@ void addG729ICodecs(Registry& r) {
   c.maxPayload = 15;
   c.bitRate = 11800;
   c.fixedPayload = false;
+  // An SID frame is 15 bits in 2 octets, an 11.8 kbit/s frame 118 bits in 15.
+  c.payloadBits = [](const uint8_t*, int bytes) { return bytes == 2 ? 15 : bytes == 15 ? 118 : 8 * bytes; };
   c.options = {{"bitrate", "6.4|8|11.8", kEncoderOption | kRunningOption}, {"dtx", "0|1", kEncoderOption}};
   c.rateFileValues = {"6.4", "8", "11.8"};
   c.encoderSize = g729StateSize(vokcG729IEncoderGetSize, true);

@@ -18,7 +18,8 @@ using gsmfr::kParams;
 void setFrames(Codec& c) {
   c.frameSamples = kFrame;
   c.maxPayload = gsmfr::kPackedBytes;
-  c.bitRate = 13200;
+  c.bitRate = 13000;
+  c.payloadBits = [](const uint8_t*, int bytes) { return bytes == gsmfr::kPackedBytes ? 260 : 8 * bytes; };  // after the 4-bit signature
   c.encoderSize = static_cast<int>(sizeof(gsmfr::Encoder));
   c.decoderSize = static_cast<int>(sizeof(gsmfr::Decoder));
   c.initEncoder = [](void* s, const Settings&) -> std::string {
