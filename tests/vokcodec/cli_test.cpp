@@ -318,15 +318,29 @@ TEST_F(Cli, RatesOfRoundtripDecodeAndRawInput) {
 }
 
 // Long runs from a pipe: progress counts seconds, and memory stays small
-// (64 MB of input, about 67 minutes of 8 kHz speech, in under 32 MB).
+// (32 MB of input, 33 minutes of 8 kHz speech, in under 24 MB; the tool
+// once held it whole, 100 MB).  Sanitizer builds keep freed memory aside, so
+// there only the run is checked.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 TEST_F(Cli, LongPipedRunsInConstantMemory) {
-  ASSERT_EQ(sh("head -c 64000000 /dev/zero | V encode --progress --codec g726-32 - P/long.bit"), 0) << err_;
+  ASSERT_EQ(sh("head -c 32000000 /dev/zero | V encode --progress --codec g726-32 - P/long.bit"), 0) << err_;
   EXPECT_NE(err_.find("s of audio"), std::string::npos);
   ASSERT_EQ(sh("V decode --codec g726-32 P/long.bit - | wc -c >P/count"), 0) << err_;
-  EXPECT_EQ(std::stoll(read("count")), 64000000LL);
+  EXPECT_EQ(std::stoll(read("count")), 32000000LL);
   struct rusage use {};
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &use), 0);
-  EXPECT_LT(use.ru_maxrss, 32 * 1024) << "kB";
+  if (!kSanitized) EXPECT_LT(use.ru_maxrss, 24 * 1024) << "kB";
 }
 
 }  // namespace
