@@ -369,7 +369,8 @@ int roundtrip(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
   if (!err.empty()) fail(c.name + ": " + err);
   AudioReader src;
   openSpeech(src, c, a);
-  const int outRate = a.rateGiven ? a.raw.rate : c.sampleRate;
+  // The decoded speech is written at the input's rate.
+  const int outRate = src.inputRate();
   AudioWriter writer;
   if (!a.output.empty()) {
     if (sameFile(src.file(), a.output)) fail(a.output + ": the output is the input file");
@@ -500,7 +501,7 @@ void usage(std::FILE* to) {
       "\n"
       "encode     speech to a bitstream        decode     a bitstream to speech\n"
       "roundtrip  encodes and decodes; prints SNR, segmental SNR, delay, real bit rate and\n"
-      "           speed (-o: also writes the decoded speech)\n"
+      "           speed (-o: also writes the decoded speech at the input's rate)\n"
       "conformance  runs the bit-exactness checks against the official test vectors in DIR\n"
       "             (default: $VOKSC_TESTVECTORS, else the source tree's testvectors)\n"
       "list       the codecs with their sample rates and options\n"
@@ -509,8 +510,8 @@ void usage(std::FILE* to) {
       "it starts with a RIFF/WAVE header (any rate and channel count, mixed down and\n"
       "converted to the codec's rate), otherwise headerless 16-bit little-endian PCM.\n"
       "Speech output is WAV when its name ends in .wav or with --wav, otherwise raw.\n"
-      "  --rate HZ          raw input's sample rate (default: the codec's); decode and\n"
-      "                     roundtrip -o: the output's sample rate\n"
+      "  --rate HZ          raw input's sample rate (default: the codec's); decode: the\n"
+      "                     output's sample rate (roundtrip -o: the input's)\n"
       "  --channels N       raw input's interleaved channels (mixed down)\n"
       "  --format F         bitstream: itu = ITU test-sequence layout (default), rtp = RTP\n"
       "                     payloads; amr-nb also storage (.amr files), rtp-be, rtp-oa\n"
