@@ -295,7 +295,8 @@ TEST_F(Cli, RatesOfRoundtripDecodeAndRawInput) {
     const char* codec;
     const char* rate;
   } rows[] = {{"g722-64", "64.00"}, {"g722-56", "56.00"}, {"g722-48", "48.00"}, {"g729e --bitrate 11.8", "11.80"},
-              {"g729i --bitrate 6.4", " 6.40"}, {"gsm-fr", "13.00"}, {"g726-24", "24.00"}, {"g723-63", " 6.30"}};
+              {"g729i --bitrate 6.4", " 6.40"}, {"gsm-fr", "13.00"}, {"g726-24", "24.00"}, {"g723-63", " 6.30"},
+              {"amr-nb --mode 4.75", " 4.75"}};
   for (const auto& r : rows) {
     const std::string cmd = std::string("V roundtrip --codec ") + r.codec + " P/in.wav >P/report";
     ASSERT_EQ(sh(cmd), 0) << cmd << ": " << err_;

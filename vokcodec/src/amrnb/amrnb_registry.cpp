@@ -192,6 +192,14 @@ void setCoder(Codec& c) {
     return true;
   };
   c.layouts = {storageLayout(), rtpLayout("rtp", false), rtpLayout("rtp-oa", false), rtpLayout("rtp-be", true)};
+  // The bits a frame carries: speech bits, or the comfort-noise bits with
+  // the SID type flag and mode indication; not the CMR and TOC octets.
+  c.payloadBits = [](const uint8_t* p, int bytes) {
+    Frame f;
+    std::string err;
+    if (!readPayload(p, bytes, f, err)) return 8 * bytes;
+    return isSpeech(f.type) ? bitCount(f.mode) : isSid(f.type) ? kSidBits + 4 : 0;
+  };
 }
 
 // The serial stream of the encoder for the package's mode file, written
