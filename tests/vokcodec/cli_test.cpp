@@ -304,6 +304,9 @@ TEST_F(Cli, RatesOfRoundtripDecodeAndRawInput) {
   }
   ASSERT_EQ(sh("V roundtrip --codec g729a -o P/rt.wav P/in.wav >/dev/null"), 0) << err_;
   EXPECT_EQ(read("rt.wav").size(), 44u + 32000u);  // 16 kHz as the input, through the 8 kHz codec
+  ASSERT_EQ(sh("V roundtrip --codec g729a -o - P/in.wav >P/rt.raw"), 0) << err_;
+  EXPECT_EQ(read("rt.raw"), read("rt.wav").substr(44));
+  EXPECT_NE(err_.find("kbit/s"), std::string::npos);
   ASSERT_EQ(sh("V encode --codec g729a P/st.wav P/w.bit && V encode --codec g729a --rate 16000 --channels 2 "
                "P/st.raw P/r.bit"),
             0)
@@ -339,6 +342,10 @@ TEST_F(Cli, LongPipedRunsInConstantMemory) {
   EXPECT_NE(err_.find("s of audio"), std::string::npos);
   ASSERT_EQ(sh("V decode --codec g726-32 P/long.bit - | wc -c >P/count"), 0) << err_;
   EXPECT_EQ(std::stoll(read("count")), 32000000LL);
+  // A long run through the rate conversion shows its bar too.
+  writeWav("in16k.wav", 16000, 12.0);
+  ASSERT_EQ(sh("V encode --progress --codec g729a P/in16k.wav P/w.bit"), 0) << err_;
+  EXPECT_NE(err_.find("] 100%"), std::string::npos);
   struct rusage use {};
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &use), 0);
   if (!kSanitized) EXPECT_LT(use.ru_maxrss, 24 * 1024) << "kB";

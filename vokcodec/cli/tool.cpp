@@ -428,7 +428,9 @@ int roundtrip(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
     std::snprintf(segText, sizeof segText, "%6.2f dB", q.segSnr);
   else
     std::snprintf(segText, sizeof segText, "   n/a   ");
-  std::fprintf(io.out, "%-*s SNR %6.2f dB  segSNR %s  delay %3d  %6.2f kbit/s  real-time factor %.4f\n",
+  // With the speech on the standard output, the report goes to stderr.
+  std::fprintf(a.output == "-" ? io.err : io.out,
+               "%-*s SNR %6.2f dB  segSNR %s  delay %3d  %6.2f kbit/s  real-time factor %.4f\n",
                static_cast<int>(width), c.name.c_str(), q.snr, segText, q.delay,
                double(enc.payloadBits()) / codedSeconds / 1000.0, seconds / audioSeconds);
   if (partial) paddedNote(a, io, c, partial);
