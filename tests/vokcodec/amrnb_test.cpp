@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "amrnb/amrnb_bits.h"
+#include "registry.h"
 #include "vectors.h"
 
 namespace {
@@ -98,6 +99,32 @@ TEST(AmrNbBits, PayloadsRoundTrip) {
   for (const char* name : {"4.75", "MR475", "4750"}) EXPECT_EQ(amr::modeFromName(name), 0) << name;
   for (const char* name : {"12.2", "MR122", "12200"}) EXPECT_EQ(amr::modeFromName(name), 7) << name;
   EXPECT_EQ(amr::modeFromName("13"), -1);
+}
+
+// Storage files of random frames (every frame type field, both quality
+// bits, random bits) decode to whole frames; random bytes after the header
+// decode or fail with a message.
+TEST(AmrNbBits, RandomStorageFramesDecode) {
+  const vokc::Codec* c = vokc::registry().find("amr-nb");
+  ASSERT_NE(c, nullptr);
+  uint32_t seed = 7;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  vokc::Options o;
+  o.format = "storage";
+  for (int trial = 0; trial < 8; ++trial) {
+    std::vector<uint8_t> file(amr::kStorageMagic, amr::kStorageMagic + 6), junk = file;
+    for (int f = 0; f < 200; ++f) {
+      const int ft = next() % 16;
+      file.push_back(static_cast<uint8_t>(ft << 3 | (next() % 4 ? 4 : 0)));
+      for (int k = 0; k < amr::storageFrameBytes(ft); ++k) file.push_back(static_cast<uint8_t>(next()));
+    }
+    for (int k = 0; k < 2000; ++k) junk.push_back(static_cast<uint8_t>(next()));
+    std::vector<int16_t> pcm;
+    std::string err;
+    ASSERT_TRUE(c->decode(file, o, pcm, err)) << err;
+    EXPECT_EQ(pcm.size(), 200u * amr::kFrame);
+    EXPECT_TRUE(c->decode(junk, o, pcm, err) || !err.empty());
+  }
 }
 
 }  // namespace

@@ -262,6 +262,45 @@ VokResult vokcG722DecoderInit(void* state, int mode);
 VokResult vokcG722Decode(void* state, const Vok8u* words, int count, Vok16s* pcm /* 2 * count */);
 /* ==== end G.722 ============================================================ */
 
+/* ==== GSM-AMR narrowband (amr-nb) ========================================= */
+/* Reached through the codec API above by the name "amr-nb" (8 kHz, 160
+ * samples per frame, payloads of at most 33 bytes, not fixed).
+ * - Payload: one RFC 4867 octet-aligned payload per frame (CMR octet, TOC
+ *   octet with F = 0, the frame's bits in the importance order of TS 26.101
+ *   padded to octets): 14..33 bytes for speech, 7 for a SID frame, 2 for
+ *   NO_DATA.  The encoder sends CMR 15 (no request) and a 2-byte NO_DATA
+ *   payload for each frame DTX leaves empty.  The decoder reads any such
+ *   payload: Q = 0 marks a damaged speech frame (decoded with concealment)
+ *   or a bad SID; a SID's STI bit tells SID_FIRST from SID_UPDATE; frame
+ *   types 9..15 are NO_DATA, as the 3GPP decoder reads them.  Several
+ *   frames in one payload, or a size that does not match the TOC, are
+ *   vokErrSize.  A lost frame (payload NULL) and a 0-byte payload are
+ *   decoded as NO_DATA: during speech the reference's concealment of a
+ *   missing frame (random parameters, attenuated gains, repeated lag),
+ *   during comfort noise the noise continues and mutes after 50 frames
+ *   without SID_UPDATE.  The reserved CMR bits are read only for the
+ *   serial format's degraded-speech and onset frame types.
+ * - Encoder options: "mode" or "bitrate" = 4.75|5.15|5.9|6.7|7.4|7.95|10.2|
+ *   12.2 (also MR475 ... MR122 or 4750 ...; default 12.2; changeable between
+ *   frames with vokcEncoderSet, and by a rate file whose words 0..7 select
+ *   these modes), "dtx=1" (voice activity detection, SID frames, NO_DATA),
+ *   "vad=1|2" (the detector option, default 1).
+ * - The decoder follows the TS 26.073 reference bit for bit: the 0xFFF8
+ *   output mask, decoder homing (a homing frame of the frame's mode resets
+ *   the decoder; a second one in a row outputs the encoder homing frame,
+ *   0x0008 samples), and the frame types SPEECH_GOOD, SPEECH_DEGRADED,
+ *   SPEECH_BAD, ONSET, SID_FIRST, SID_UPDATE, SID_BAD and NO_DATA.
+ * - Stream layouts of the tool and the stream helpers (--format): "itu" =
+ *   the 3GPP serial test format of the TS 26.073 vectors (250 16-bit words
+ *   per frame: TX frame type 0..7, one word per bit in parameter order, the
+ *   mode, four zero words; a NO_DATA frame written from a payload has zero
+ *   bit words where the reference encoder leaves its SID bits); "storage" =
+ *   the RFC 4867 storage file ("#!AMR\n", then per frame its TOC octet and
+ *   octet-aligned bits; the default for file names ending in .amr); "rtp" and
+ *   "rtp-oa" = octet-aligned payloads, "rtp-be" = bandwidth-efficient
+ *   payloads, each after one length octet. */
+/* ==== end GSM-AMR ========================================================== */
+
 #ifdef __cplusplus
 }
 #endif
