@@ -3,6 +3,7 @@
 // the second detector's correlation sums), the fractional closed-loop search
 // with its lag coding, the lag decoder with bad-frame rules, the pitch gain
 // and the subframe impulse response and target.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -353,10 +354,37 @@ int clampAnchor(int prev, int tMin, int tMax) {
 
 }  // namespace
 
+namespace {
+
+int32_t absSum(const int16_t* a, int from) {
+  int32_t s = 0;
+  for (int k = from; k <= kOrder; ++k) s += a[k] < 0 ? -int32_t{a[k]} : a[k];
+  return s;
+}
+
+int32_t peak(const int16_t* x, int n) {
+  int32_t m = 0;
+  for (int i = 0; i < n; ++i) m = std::max(m, x[i] < 0 ? -int32_t{x[i]} : int32_t{x[i]});
+  return m;
+}
+
+}  // namespace
+
+// Both filters run plain sums when sum |a_k| |x_k| stays below 2^30 for
+// every output (then no partial sum of the doubled chain saturates), the
+// saturating chain otherwise.
 void lpResidual(const int16_t* a, const int16_t* x, int16_t* y, int len) {
+  const bool plain = int64_t{absSum(a, 0)} * peak(x - kOrder, len + kOrder) < (int64_t{1} << 30);
   for (int n = 0; n < len; ++n) {
-    int32_t s = L_mult(x[n], a[0]);
-    for (int k = 1; k <= kOrder; ++k) s = L_mac(s, a[k], x[n - k]);
+    int32_t s;
+    if (plain) {
+      s = 0;
+      for (int k = 0; k <= kOrder; ++k) s += int32_t{a[k]} * x[n - k];
+      s *= 2;
+    } else {
+      s = L_mult(x[n], a[0]);
+      for (int k = 1; k <= kOrder; ++k) s = L_mac(s, a[k], x[n - k]);
+    }
     y[n] = round_fx(L_shl(s, 3));
   }
 }
@@ -365,9 +393,19 @@ void lpSynthesis(const int16_t* a, const int16_t* x, int16_t* y, int len, const 
   int16_t buf[kOrder + 2 * kFrame];
   std::memcpy(buf, past, kOrder * sizeof(int16_t));
   int16_t* w = buf + kOrder;
+  // Past outputs are 16-bit, so |a_0| max|x| + 32768 sum_{k>0} |a_k| bounds every partial sum.
+  const int64_t bound = int64_t{a[0] < 0 ? -a[0] : a[0]} * peak(x, len) + int64_t{32768} * absSum(a, 1);
+  const bool plain = bound < (int64_t{1} << 30);
   for (int n = 0; n < len; ++n) {
-    int32_t s = L_mult(x[n], a[0]);
-    for (int k = 1; k <= kOrder; ++k) s = L_msu(s, a[k], w[n - k]);
+    int32_t s;
+    if (plain) {
+      s = int32_t{x[n]} * a[0];
+      for (int k = 1; k <= kOrder; ++k) s -= int32_t{a[k]} * w[n - k];
+      s *= 2;
+    } else {
+      s = L_mult(x[n], a[0]);
+      for (int k = 1; k <= kOrder; ++k) s = L_msu(s, a[k], w[n - k]);
+    }
     w[n] = round_fx(L_shl(s, 3));
   }
   std::memcpy(y, w, static_cast<size_t>(len) * sizeof(int16_t));
