@@ -3,7 +3,9 @@
 // impaired with every receive frame type (bad and degraded speech, lost
 // frames and bursts, bad SID, onset), random parameters in random modes and
 // frame types (long comfort-noise runs that mute), and the decoder homing
-// frame of each mode (twice in a row, after speech, first subframe only).
+// frame of each mode (twice in a row, after speech, first subframe only);
+// and a storage file of random frames against the reference decoder built
+// for that format.
 // The streams are written in the 3GPP serial format (TX frame types 0..7)
 // and decoded through the codec's itu layout; each 20 ms output frame gets a
 // CRC-32 that the committed golden file holds for the reference decoder
@@ -189,12 +191,25 @@ std::vector<SFrame> homingStream(const std::vector<SFrame>& official) {
   return s;
 }
 
-std::vector<uint32_t> decodeCrcs(const std::vector<uint8_t>& serial) {
+// A storage file of random frames: any frame type field (mostly the eight
+// modes and SID), damaged ones among them, random bits.
+std::vector<uint8_t> randomStorageFile(uint64_t seed, int frames) {
+  Rng rng(seed);
+  std::vector<uint8_t> f(amr::kStorageMagic, amr::kStorageMagic + 6);
+  for (int i = 0; i < frames; ++i) {
+    const int ft = rng.chance(300) ? static_cast<int>(rng.next() % 16) : static_cast<int>(rng.next() % 9);
+    f.push_back(static_cast<uint8_t>(ft << 3 | (rng.chance(850) ? 4 : 0)));
+    for (int k = 0; k < amr::storageFrameBytes(ft); ++k) f.push_back(static_cast<uint8_t>(rng.next()));
+  }
+  return f;
+}
+
+std::vector<uint32_t> decodeCrcs(const std::vector<uint8_t>& serial, const char* format = "itu") {
   const vokc::Codec* c = vokc::registry().find("amr-nb");
   std::vector<uint32_t> out;
   if (!c) return out;
   vokc::Options o;
-  o.format = "itu";
+  o.format = format;
   std::vector<int16_t> pcm;
   std::string err;
   EXPECT_TRUE(c->decode(serial, o, pcm, err)) << err;
@@ -230,11 +245,16 @@ TEST(AmrNbDifferential, DecoderFollowsTheReference) {
       {"amrnb.home", homingStream(dos)},
   };
   const char* dump = std::getenv("VOKSC_DIFF_DUMP");
-  for (const auto& [name, stream] : cases) {
-    const std::vector<uint8_t> serial = serialBytes(stream);
-    if (dump) std::ofstream(std::string(dump) + "/" + name + ".cod", std::ios::binary)
-                  .write(reinterpret_cast<const char*>(serial.data()), static_cast<std::streamsize>(serial.size()));
-    const std::vector<uint32_t> ours = decodeCrcs(serial), ref = golden(name);
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+  for (const auto& [name, stream] : cases) files.emplace_back(name, serialBytes(stream));
+  // The same decoder reading a storage file (the reference built for the
+  // storage format decodes it).
+  files.emplace_back("amrnb.rnd.storage", randomStorageFile(24, 1000));
+  for (const auto& [name, bytes] : files) {
+    const bool storage = name.find("storage") != std::string::npos;
+    if (dump) std::ofstream(std::string(dump) + "/" + name + (storage ? ".amr" : ".cod"), std::ios::binary)
+                  .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const std::vector<uint32_t> ours = decodeCrcs(bytes, storage ? "storage" : "itu"), ref = golden(name);
     EXPECT_FALSE(ref.empty()) << name << ": no golden data";
     if (ref.empty()) continue;
     EXPECT_EQ(ours.size(), ref.size()) << name;
