@@ -42,8 +42,23 @@ inline Word32 sat32_o(Word64 x, bool& ovf) {
 
 // ---- 16-bit arithmetic ----------------------------------------------------
 
+#if defined(__GNUC__) || defined(__clang__)
+// The sum in the operands' width with the processor's overflow flag: an
+// overflow can only go towards the sign of the first operand (the second's
+// for a subtraction, reversed), which picks the bound.  Same results as the
+// widened forms below, with two instructions where no overflow occurs.
+inline Word16 add(Word16 a, Word16 b) {
+  Word16 r;
+  return __builtin_add_overflow(a, b, &r) ? (a < 0 ? kMin16 : kMax16) : r;
+}
+inline Word16 sub(Word16 a, Word16 b) {
+  Word16 r;
+  return __builtin_sub_overflow(a, b, &r) ? (a < 0 ? kMin16 : kMax16) : r;
+}
+#else
 inline Word16 add(Word16 a, Word16 b) { return sat16(Word32{a} + b); }
 inline Word16 sub(Word16 a, Word16 b) { return sat16(Word32{a} - b); }
+#endif
 inline Word16 abs_s(Word16 a) { return a == kMin16 ? kMax16 : static_cast<Word16>(a < 0 ? -a : a); }
 inline Word16 negate(Word16 a) { return a == kMin16 ? kMax16 : static_cast<Word16>(-a); }
 inline Word16 mult(Word16 a, Word16 b) { return sat16((Word32{a} * b) >> 15); }
@@ -53,8 +68,19 @@ inline Word16 extract_l(Word32 x) { return static_cast<Word16>(x); }
 
 // ---- 32-bit arithmetic ----------------------------------------------------
 
+#if defined(__GNUC__) || defined(__clang__)
+inline Word32 L_add(Word32 a, Word32 b) {
+  Word32 r;
+  return __builtin_add_overflow(a, b, &r) ? (a < 0 ? kMin32 : kMax32) : r;
+}
+inline Word32 L_sub(Word32 a, Word32 b) {
+  Word32 r;
+  return __builtin_sub_overflow(a, b, &r) ? (a < 0 ? kMin32 : kMax32) : r;
+}
+#else
 inline Word32 L_add(Word32 a, Word32 b) { return sat32(Word64{a} + b); }
 inline Word32 L_sub(Word32 a, Word32 b) { return sat32(Word64{a} - b); }
+#endif
 inline Word32 L_add_o(Word32 a, Word32 b, bool& ovf) { return sat32_o(Word64{a} + b, ovf); }
 inline Word32 L_sub_o(Word32 a, Word32 b, bool& ovf) { return sat32_o(Word64{a} - b, ovf); }
 inline Word32 L_abs(Word32 a) { return a == kMin32 ? kMax32 : (a < 0 ? -a : a); }
