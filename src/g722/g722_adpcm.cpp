@@ -114,9 +114,15 @@ inline void zeroStep(Band& b) {
 // Pole section and the signal estimate for the next sample.
 inline void poleStep(Band& b) {
   // Second pole coefficient, limited to +-12288.
+  // The term of a1: the standard shifts a1 left by 2 with saturation,
+  // negates it (with saturation) when p0 and p1 agree in sign, and shifts
+  // right by 7.  With c = a1 limited to [-8192, 8191] the saturating shift
+  // is exactly 4c, so the term is c >> 5, or (-c) >> 5 when negated, where
+  // only c = -8192 (-4c = 32768, saturated to 32767) is held at 255.
   bool n0 = b.p[0] < 0, n1 = b.p[1] < 0, n2 = b.p[2] < 0;
-  int16_t wa = shl(b.a[1], 2);
-  int16_t wb = shr(n0 == n1 ? sub(0, wa) : wa, 7);
+  const int32_t c = clampTo(b.a[1], -8192, 8191);
+  const int32_t negated = (-c) >> 5;
+  const int32_t wb = n0 == n1 ? (negated > 255 ? 255 : negated) : c >> 5;
   int32_t a2 = clampTo(wb + (n0 == n2 ? 128 : -128) + mulQ15(b.a[2], 32512), -12288, 12288);
   b.a[2] = static_cast<int16_t>(a2);
 
