@@ -3,7 +3,10 @@
 // type through each RFC 4867 form and back.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,48 @@ TEST(AmrNbBits, SerialVectorToStorageFile) {
   }
   EXPECT_EQ(file.size(), 5090u);
   EXPECT_EQ(crc32(file), 0xaf5c2c8eu);
+}
+
+// The storage file of spch_dos.cod read by other programs: sox (through
+// opencore-amrnb) and ffmpeg, where installed, decode it to the reference
+// decoder's output (ffmpeg's own decoder only to the same length).
+TEST(AmrNbBits, StorageFileReadByOtherDecoders) {
+  std::vector<uint8_t> cod, file(amr::kStorageMagic, amr::kStorageMagic + 6);
+  std::vector<int16_t> want;
+  ASSERT_TRUE(vtest::readFile(vtest::testVectorDir() + "/amrnb/spch_dos.cod", cod));
+  ASSERT_TRUE(vtest::readWords(vtest::testVectorDir() + "/amrnb/spch_dos.out", want));
+  std::string err;
+  for (std::size_t at = 0; at + 500 <= cod.size(); at += 500) {
+    amr::Frame f;
+    ASSERT_TRUE(amr::readSerialFrame(&cod[at], f, err)) << err;
+    amr::writeStorageFrame(f, file);
+  }
+  const std::string path = testing::TempDir() + "amrnb_peer.amr", raw = path + ".raw";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+  struct Peer {
+    const char* probe;
+    std::string run;
+    bool exact;
+  } peers[] = {
+      {"sox --help-format amr-nb 2>/dev/null | grep -q 'Reads: yes'",
+       "sox -t amr-nb '" + path + "' -t raw -e signed -b 16 '" + raw + "' 2>/dev/null", true},
+      {"ffmpeg -hide_banner -decoders 2>/dev/null | grep -q amr",
+       "ffmpeg -v quiet -y -i '" + path + "' -f s16le -ac 1 -ar 8000 '" + raw + "'", false},
+  };
+  int ran = 0;
+  for (const Peer& p : peers) {
+    if (std::system(p.probe) != 0) continue;
+    ++ran;
+    std::remove(raw.c_str());
+    ASSERT_EQ(std::system(p.run.c_str()), 0) << p.run;
+    std::vector<int16_t> got;
+    ASSERT_TRUE(vtest::readWords(raw, got)) << p.run;
+    EXPECT_EQ(got.size(), want.size()) << p.run;
+    if (p.exact) EXPECT_TRUE(got == want) << p.run;
+  }
+  std::remove(path.c_str());
+  std::remove(raw.c_str());
+  if (!ran) GTEST_SKIP() << "neither sox with AMR-NB nor ffmpeg installed";
 }
 
 // Each frame type with random bits through the octet-aligned and
