@@ -166,7 +166,7 @@ TEST(G729Stream, RtpPayloadsCarryTheItuFrames) {
   } rows[] = {{"g729", 0, false, nullptr, false},  {"g729a", 0, false, nullptr, false},
               {"g729b", 0, false, nullptr, true},  {"g729ab", 0, false, nullptr, true},
               {"g729d", 3, false, nullptr, true},  {"g729e", 0, false, &ratesAnnexE.path, true},
-              {"g729i", 0, true, &rates.path, true}};
+              {"g729i", 0, true, &rates.path, true},  {"g729a-float", 0, false, nullptr, false}};
   for (const auto& row : rows) {
     const vokc::Codec& c = registeredCodec(row.codec);
     vokc::Options itu, rtp;
