@@ -7,7 +7,7 @@
 
 #include "cases.h"
 #include "check.h"
-#include "golden.h"
+#include "vectors.h"
 #include "voksc.h"
 
 namespace {
@@ -15,7 +15,7 @@ uint32_t H(uint32_t h, const int16_t* x, int n) { return vtHash16(h, x, n); }
 }  // namespace
 
 TEST(G723Lpc, AgreesWithTheReferenceRoutines) {
-  const auto g = g723test::golden("lpc.txt");
+  const auto g = vtest::checksums("g723/lpc.txt");
   ASSERT_EQ(g.size(), 5u);
   int16_t keepLpc[40][40];
   for (int c = 0; c < 40; ++c) {

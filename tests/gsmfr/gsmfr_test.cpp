@@ -5,9 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,22 +16,6 @@
 #include "voksc.h"
 
 namespace {
-
-// tests/golden/gsmfr/primitives.txt: "name: 0x..., 0x..., ..." per line.
-std::map<std::string, std::vector<uint32_t>> golden() {
-  std::map<std::string, std::vector<uint32_t>> g;
-  std::ifstream f(vtest::goldenDir() + "/gsmfr/primitives.txt");
-  std::string line;
-  while (std::getline(f, line)) {
-    const auto colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::istringstream rest(line.substr(colon + 1));
-    std::string tok;
-    auto& v = g[line.substr(0, colon)];
-    while (rest >> tok) v.push_back(static_cast<uint32_t>(std::stoul(tok, nullptr, 16)));
-  }
-  return g;
-}
 
 // Runs `step(at, n)` over [0, total) in blocks of 1..max samples.
 template <class F>
@@ -53,7 +34,7 @@ const Vok16s kMantissa[8] = {18431, 20479, 22527, 24575, 26623, 28671, 30719, 32
 }  // namespace
 
 TEST(GsmfrPrimitives, AgreeWithTheReferenceRoutinesOnHostileInput) {
-  const auto g = golden();
+  const auto g = vtest::checksums("gsmfr/primitives.txt");
   ASSERT_EQ(g.size(), 6u);
   for (int c = 0; c < 40; ++c) {
     SCOPED_TRACE(c);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,23 @@ inline bool readWords(const std::string& path, std::vector<int16_t>& out) {
   for (std::size_t i = 0; i < out.size(); ++i)
     out[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
   return true;
+}
+
+// Per-case checksums recorded from a reference build: lines
+// "name: 0x..., 0x..." of tests/golden/<file>, by name.
+inline std::map<std::string, std::vector<uint32_t>> checksums(const std::string& file) {
+  std::map<std::string, std::vector<uint32_t>> g;
+  std::ifstream f(goldenDir() + "/" + file);
+  std::string line;
+  while (std::getline(f, line)) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::istringstream rest(line.substr(colon + 1));
+    std::string tok;
+    auto& v = g[line.substr(0, colon)];
+    while (rest >> tok) v.push_back(static_cast<uint32_t>(std::stoul(tok, nullptr, 16)));
+  }
+  return g;
 }
 
 }  // namespace vtest

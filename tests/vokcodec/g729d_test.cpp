@@ -28,10 +28,6 @@ std::vector<uint8_t> encode(const std::vector<int16_t>& pcm, const vokc::Options
   return encodeWith(codec(), pcm, o);
 }
 
-std::vector<int16_t> decode(const std::vector<uint8_t>& bits, const vokc::Options& o = vokc::Options{}) {
-  return decodeWith(codec(), bits, o);
-}
-
 // ---- stream layouts ----------------------------------------------------------
 
 TEST(G729D, ModesSetTheFrameSizes) {

@@ -101,115 +101,72 @@ TEST(G729FcbKernels, MatrixForms) {
 
 namespace {
 
-void randomMatrix(std::mt19937& rng, Kind k, int16_t* rr, int16_t* h) {
+// A matrix from a response of the kind (layout of Annex D or of the other
+// searches), or of arbitrary values (energies that wrap) for Loud.
+void randomMatrix(std::mt19937& rng, Kind k, bool annexD, int16_t* rr, int16_t* h) {
   fill(rng, k == Kind::Loud ? Kind::Decaying : k, h, 40);
-  fcb::matrix16(h, false, rr, false);
-  if (k == Kind::Loud) {  // arbitrary values, energies that wrap
+  fcb::matrix16(h, annexD, rr, false);
+  if (k == Kind::Loud) {
     std::uniform_int_distribution<int> full(-32768, 32767);
     for (int i = 0; i < 616; ++i) rr[i] = static_cast<int16_t>(full(rng));
   }
 }
 
-}  // namespace
+// Everything a pulse search gives: index, signs, budget, code vector,
+// filtered vector (Annex D) and the matrix and target it leaves.
+struct SearchOut {
+  int16_t index, signs, budget, code[40], y[40], rr[616], dn[40];
+};
 
-TEST(G729FcbKernels, FocusedSearchForms) {
-  REQUIRE_AVX2();
-  std::mt19937 rng(13);
-  std::uniform_int_distribution<int> budgetDist(-80, 200);
-  for (Kind k : kKinds)
-    for (Kind kd : kKinds)
-      for (int rep = 0; rep < 6; ++rep) {
-        int16_t h[40], rr[616], dn[40];
-        randomMatrix(rng, k, rr, h);
-        fill(rng, kd, dn, 40);
-        const bool first = rep & 1;
-        const int16_t budget0 = static_cast<int16_t>(budgetDist(rng));
-        int16_t ra[616], rb[616], da[40], db[40], ca[40], cb[40], ba = budget0, bb = budget0;
-        std::memcpy(ra, rr, sizeof rr);
-        std::memcpy(rb, rr, sizeof rr);
-        std::memcpy(da, dn, sizeof dn);
-        std::memcpy(db, dn, sizeof dn);
-        const fcb::PulseResult pa = fcb::searchG729_scalar(da, ra, ca, &ba, first);
-        const fcb::PulseResult pb = fcb::searchG729_avx2(db, rb, cb, &bb, first);
-        ASSERT_EQ(pa.index, pb.index);
-        ASSERT_EQ(pa.signs, pb.signs);
-        ASSERT_EQ(ba, bb);
-        ASSERT_EQ(0, std::memcmp(ca, cb, sizeof ca));
-        ASSERT_EQ(0, std::memcmp(ra, rb, sizeof ra));
-      }
+enum class Form { Focused, AnnexA, AnnexD };
+
+SearchOut search(Form f, bool avx, const int16_t* rr, const int16_t* dn, const int16_t* h, int16_t budget, bool first) {
+  SearchOut o{};
+  std::memcpy(o.rr, rr, sizeof o.rr);
+  std::memcpy(o.dn, dn, sizeof o.dn);
+  o.budget = budget;
+  fcb::PulseResult r{};
+  if (f == Form::Focused)
+    r = (avx ? fcb::searchG729_avx2 : fcb::searchG729_scalar)(o.dn, o.rr, o.code, &o.budget, first);
+  else if (f == Form::AnnexA)
+    r = (avx ? fcb::searchG729A_avx2 : fcb::searchG729A_scalar)(o.dn, o.rr, o.code);
+  else
+    r = (avx ? fcb::searchG729D_avx2 : fcb::searchG729D_scalar)(o.dn, o.rr, h, o.code, o.y);
+  o.index = r.index;
+  o.signs = r.signs;
+  return o;
 }
 
-// A matrix of uniformly large values of one sign: energies that wrap in the
-// reference's 16-bit truncation and correlations that saturate.
-TEST(G729FcbKernels, FocusedSearchLargeMatrix) {
+}  // namespace
+
+// The three pulse searches on every kind of matrix and target, the focused
+// one with budgets from exhausted to ample; then the focused search on
+// matrices of uniformly large values of one sign (energies that wrap in the
+// 16-bit truncation, correlations that saturate).
+TEST(G729FcbKernels, SearchFormsAgree) {
   REQUIRE_AVX2();
-  std::mt19937 rng(14);
-  std::uniform_int_distribution<int> big(30000, 32767), dnDist(0, 8000);
+  std::mt19937 rng(13);
+  std::uniform_int_distribution<int> budgetDist(-80, 200), big(30000, 32767), dnDist(0, 8000);
+  auto same = [](Form f, const int16_t* rr, const int16_t* dn, const int16_t* h, int16_t budget, bool first) {
+    const SearchOut a = search(f, false, rr, dn, h, budget, first), b = search(f, true, rr, dn, h, budget, first);
+    return std::memcmp(&a, &b, sizeof a) == 0;
+  };
+  for (Form f : {Form::Focused, Form::AnnexA, Form::AnnexD})
+    for (Kind k : kKinds)
+      for (Kind kd : kKinds)
+        for (int rep = 0; rep < 6; ++rep) {
+          int16_t h[40], rr[616], dn[40];
+          randomMatrix(rng, k, f == Form::AnnexD, rr, h);
+          fill(rng, kd, dn, 40);
+          ASSERT_TRUE(same(f, rr, dn, h, static_cast<int16_t>(budgetDist(rng)), rep & 1))
+              << int(f) << " " << int(k) << " " << int(kd) << " " << rep;
+        }
   for (int rep = 0; rep < 30; ++rep) {
     int16_t rr[616], dn[40];
     for (int i = 0; i < 616; ++i) rr[i] = static_cast<int16_t>((rep & 1) ? big(rng) : -big(rng));
     for (int i = 0; i < 40; ++i) dn[i] = static_cast<int16_t>(dnDist(rng));
-    int16_t ra[616], rb[616], da[40], db[40], ca[40], cb[40], ba = 50, bb = 50;
-    std::memcpy(ra, rr, sizeof rr);
-    std::memcpy(rb, rr, sizeof rr);
-    std::memcpy(da, dn, sizeof dn);
-    std::memcpy(db, dn, sizeof dn);
-    const fcb::PulseResult pa = fcb::searchG729_scalar(da, ra, ca, &ba, false);
-    const fcb::PulseResult pb = fcb::searchG729_avx2(db, rb, cb, &bb, false);
-    ASSERT_EQ(pa.index, pb.index);
-    ASSERT_EQ(pa.signs, pb.signs);
-    ASSERT_EQ(ba, bb);
+    ASSERT_TRUE(same(Form::Focused, rr, dn, nullptr, 50, false)) << rep;
   }
-}
-
-TEST(G729FcbKernels, AnnexASearchForms) {
-  REQUIRE_AVX2();
-  std::mt19937 rng(15);
-  for (Kind k : kKinds)
-    for (Kind kd : kKinds)
-      for (int rep = 0; rep < 6; ++rep) {
-        int16_t h[40], rr[616], dn[40];
-        randomMatrix(rng, k, rr, h);
-        fill(rng, kd, dn, 40);
-        int16_t ra[616], rb[616], da[40], db[40], ca[40], cb[40];
-        std::memcpy(ra, rr, sizeof rr);
-        std::memcpy(rb, rr, sizeof rr);
-        std::memcpy(da, dn, sizeof dn);
-        std::memcpy(db, dn, sizeof dn);
-        const fcb::PulseResult pa = fcb::searchG729A_scalar(da, ra, ca);
-        const fcb::PulseResult pb = fcb::searchG729A_avx2(db, rb, cb);
-        ASSERT_EQ(pa.index, pb.index) << int(k) << " " << int(kd) << " " << rep;
-        ASSERT_EQ(pa.signs, pb.signs);
-        ASSERT_EQ(0, std::memcmp(ca, cb, sizeof ca));
-      }
-}
-
-TEST(G729FcbKernels, AnnexDSearchForms) {
-  REQUIRE_AVX2();
-  std::mt19937 rng(16);
-  for (Kind k : kKinds)
-    for (Kind kd : kKinds)
-      for (int rep = 0; rep < 6; ++rep) {
-        int16_t h[40], rr[616], dn[40];
-        fill(rng, k == Kind::Loud ? Kind::Decaying : k, h, 40);
-        fcb::matrix16(h, true, rr, false);
-        if (k == Kind::Loud) {
-          std::uniform_int_distribution<int> full(-32768, 32767);
-          for (int i = 0; i < 616; ++i) rr[i] = static_cast<int16_t>(full(rng));
-        }
-        fill(rng, kd, dn, 40);
-        int16_t ra[616], rb[616], da[40], db[40], ca[40], cb[40], ya[40], yb[40];
-        std::memcpy(ra, rr, sizeof rr);
-        std::memcpy(rb, rr, sizeof rr);
-        std::memcpy(da, dn, sizeof dn);
-        std::memcpy(db, dn, sizeof dn);
-        const fcb::PulseResult pa = fcb::searchG729D_scalar(da, ra, h, ca, ya);
-        const fcb::PulseResult pb = fcb::searchG729D_avx2(db, rb, h, cb, yb);
-        ASSERT_EQ(pa.index, pb.index);
-        ASSERT_EQ(pa.signs, pb.signs);
-        ASSERT_EQ(0, std::memcmp(ca, cb, sizeof ca));
-        ASSERT_EQ(0, std::memcmp(ya, yb, sizeof ya));
-      }
 }
 
 // Loud targets and residuals make the fixed pulses' response large: the
