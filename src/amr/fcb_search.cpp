@@ -26,11 +26,24 @@ const int16_t kGrayCode[8] = {0, 1, 3, 2, 6, 4, 5, 7};
 void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* d, int extraShift, int tracks = 5) {
   int32_t y[kL];
   int32_t total = 5;
+  // Energies with Ex Eh < 2^60 keep every partial sum below 2^30
+  // (Cauchy-Schwarz): plain sums then equal the saturating chains.
+  int64_t ex = 0, eh = 0;
+  for (int j = 0; j < kL; ++j) {
+    ex += int32_t{x[j]} * x[j];
+    eh += int32_t{h[j]} * h[j];
+  }
+  const bool plain = ex == 0 || eh < (int64_t{1} << 60) / ex;
   for (int t = 0; t < tracks; ++t) {
     int32_t peak = 0;
     for (int n = t; n < kL; n += tracks) {
       int32_t s = 0;
-      for (int j = n; j < kL; ++j) s = L_mac(s, x[j], h[j - n]);
+      if (plain) {
+        for (int j = n; j < kL; ++j) s += int32_t{x[j]} * h[j - n];
+        s *= 2;
+      } else {
+        for (int j = n; j < kL; ++j) s = L_mac(s, x[j], h[j - n]);
+      }
       y[n] = s;
       if (L_abs(s) > peak) peak = L_abs(s);
     }
