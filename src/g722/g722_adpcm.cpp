@@ -31,6 +31,7 @@ struct CodeTables {
   int16_t highLevel[4];
   int16_t highLogStep[4];
   int32_t lowDecision[32];    // decision levels << 3 (entry 31 unused padding)
+  alignas(32) int16_t lowDecision16[32];  // the same as 16-bit words (all below 2^15)
 };
 
 int16_t signedLevel(int16_t level, int16_t sign) {
@@ -54,7 +55,10 @@ const CodeTables& codeTables() {
       c.highLevel[ih] = signedLevel(kHighLevel2[kHighCodeToLevel[ih]], kHighCodeSign[ih]);
       c.highLogStep[ih] = kHighLogStep[kHighCodeToLevel[ih]];
     }
-    for (int i = 0; i < 31; ++i) c.lowDecision[i] = int32_t{kLowDecision[i]} << 3;
+    for (int i = 0; i < 31; ++i) {
+      c.lowDecision[i] = int32_t{kLowDecision[i]} << 3;
+      c.lowDecision16[i] = static_cast<int16_t>(c.lowDecision[i]);
+    }
     return c;
   }();
   return t;
@@ -178,8 +182,9 @@ inline int16_t highCode(int16_t eh, int16_t det) {
 // output sample (decoders), the quantised difference d[0], the scale factor
 // and the reconstruction.  mult(det, level) never saturates: no level is
 // -32768.
+template <class Z>
 inline int16_t quantiseLow(const CodeTables& t, Band& b, int16_t xl) {
-  int16_t il = lowCode(t, sub(xl, b.s), b.det);
+  int16_t il = Z::lowCode(t, sub(xl, b.s), b.det);
   b.d[0] = mult(b.det, t.lowLevel4[il >> 2]);
   scaleStep(b, t.lowLogStep[il >> 2], kLowLogMax, 64);
   reconstructStep(b);
@@ -211,6 +216,7 @@ inline void inverseHigh(const CodeTables& t, Band& b, int ih) {
 // The zero sections of both bands, one band after the other.
 struct ScalarZeros {
   ScalarZeros(const Band&, const Band&) {}
+  static int16_t lowCode(const CodeTables& t, int16_t el, int16_t det) { return g722::lowCode(t, el, det); }
   void step(Band& lo, Band& hi) {
     zeroStep(lo);
     zeroStep(hi);
@@ -258,6 +264,21 @@ struct Avx2Zeros {
     return _mm256_add_epi16(_mm256_slli_epi16(hi, 1), _mm256_srli_epi16(lo, 15));
   }
 
+  // The low-band quantiser with every decision level probed at once: the
+  // levels that pass (mult(level, det) <= |el|) are a prefix of 0..29 (see
+  // lowCode), so mil is the first failing level, at most 30.  The products
+  // by det are at most 23352 in magnitude after the shift: exact in words.
+  VOKSC_TARGET_AVX2 static int16_t lowCode(const CodeTables& t, int16_t el, int16_t det) {
+    const __m256i k = _mm256_set1_epi16(det), wd = _mm256_set1_epi16(errorMagnitude(el));
+    const __m256i* levels = reinterpret_cast<const __m256i*>(t.lowDecision16);
+    const __m256i fail0 = _mm256_cmpgt_epi16(mulQ15x(_mm256_load_si256(levels), k), wd);
+    const __m256i fail1 = _mm256_cmpgt_epi16(mulQ15x(_mm256_load_si256(levels + 1), k), wd);
+    // Words to bytes in level order (the pack interleaves the halves).
+    const __m256i fails = _mm256_permute4x64_epi64(_mm256_packs_epi16(fail0, fail1), 0xD8);
+    const uint32_t m = static_cast<uint32_t>(_mm256_movemask_epi8(fails)) | (1u << 30);
+    return kLowCodeBySign[el < 0 ? 0 : 1][__builtin_ctz(m)];
+  }
+
   VOKSC_TARGET_AVX2 void step(Band& lo, Band& hi) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i d0 = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(lo.d[0]) |
@@ -300,7 +321,7 @@ inline void encodePairs(const CodeTables& t, SbState& s, const int16_t* src, int
   Band lo = s.low, hi = s.high;
   Z z(lo, hi);
   for (int i = 0; i < len; i += 2) {
-    const int16_t il = quantiseLow(t, lo, src[i]);
+    const int16_t il = quantiseLow<Z>(t, lo, src[i]);
     const int16_t ih = quantiseHigh(t, hi, src[i + 1]);
     z.step(lo, hi);
     poleStep(lo);
@@ -353,6 +374,7 @@ void sbDecodeScalar(int mode, SbState& s, const int16_t* src, int16_t* dst, int 
   decodePairs<ScalarZeros>(codeTables(), lowOutput(mode), s, src, dst, len);
 }
 #if defined(VOKSC_X86)
+VOKSC_TARGET_AVX2 int16_t lowQuantCodeAvx2(int16_t el, int16_t det) { return Avx2Zeros::lowCode(codeTables(), el, det); }
 VOKSC_TARGET_AVX2 __attribute__((flatten)) void sbEncodeAvx2(SbState& s, const int16_t* src,
                                                            int16_t* dst, int len) {
   encodePairs<Avx2Zeros>(codeTables(), s, src, dst, len);
@@ -362,6 +384,7 @@ VOKSC_TARGET_AVX2 __attribute__((flatten)) void sbDecodeAvx2(int mode, SbState& 
   decodePairs<Avx2Zeros>(codeTables(), lowOutput(mode), s, src, dst, len);
 }
 #else
+int16_t lowQuantCodeAvx2(int16_t el, int16_t det) { return lowQuantCode(el, det); }
 void sbEncodeAvx2(SbState& s, const int16_t* src, int16_t* dst, int len) {
   sbEncodeScalar(s, src, dst, len);
 }

@@ -33,6 +33,7 @@ constexpr int kSbStateBytes = 144;
 // Low-band 6-bit quantiser code of the prediction error el at scale det
 // (the standard's interval search, done as a bisection).
 int16_t lowQuantCode(int16_t el, int16_t det);
+int16_t lowQuantCodeAvx2(int16_t el, int16_t det);  // all levels probed in vector lanes
 
 // The band coders over len values (low, high pairs) from the state, in the
 // portable form and the AVX2 form (both bands' zero sections in one

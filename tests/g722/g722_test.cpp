@@ -508,7 +508,11 @@ TEST(G722, LowBandQuantiserEqualsTheIntervalSearch) {
         if (v + dv >= 0 && v + dv <= 32767) mags.push_back(v + dv);
     }
     for (int wd : mags)
-      for (int16_t el : {static_cast<int16_t>(wd), static_cast<int16_t>(-wd - 1)})
+      for (int16_t el : {static_cast<int16_t>(wd), static_cast<int16_t>(-wd - 1)}) {
         ASSERT_EQ(voksc::g722::lowQuantCode(el, det), reference(el, det)) << el << " " << det;
+        if (vtest::haveAvx2()) {
+          ASSERT_EQ(voksc::g722::lowQuantCodeAvx2(el, det), reference(el, det)) << el << " " << det;
+        }
+      }
   }
 }
