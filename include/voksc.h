@@ -539,8 +539,10 @@ VOKAPI VokResult voksClassifyFrame_G722_16s_I(Vok16s* x, Vok16s lag, int* cls, c
  * LevinsonDurbin: checks acf, lpc, err, sineDet in that order.  The flag
  * shifted into sineDet is 1 when the second reflection coefficient exceeds
  * 0x799A or the recursion stopped.
- * LSFDecode: the sums saturate (not wrap), as in the reference; indices are
- * read modulo 256; on vokWrnLsfFloor the caller substitutes its previous LSF.
+ * LSFDecode: the sums saturate (not wrap), as in the reference; with
+ * erasure 0 an index outside 0..255 is vokErrIndex (with erasure set the
+ * indices are not read); on vokWrnLsfFloor the caller substitutes its
+ * previous LSF.
  * LSFToLPC: LSFs are read modulo 2^15 (negative words cannot index outside
  * the cosine table).
  * IIR16s: coef = 10 zero-part then 10 pole-part coefficients (Q13); mem = 10
@@ -660,7 +662,8 @@ VOKAPI VokResult voksGainControl_G723_16s_I(Vok32s energy, Vok16s* srcDst, Vok16
  * product; the codec's analysis lattice wraps the one product
  * -32768 * -32768, which its coefficients (|r| <= 32767) never form.
  * WeightingFilter: reads len + 10 samples, writes len.
- * RPEQuantDecode: 13 codes 0..7, fac = mantissa factor, shift = 6 - exponent;
+ * RPEQuantDecode: 13 codes 0..7 (any other: vokErrIndex, checked before
+ * shift < 0: vokErrScale), fac = mantissa factor, shift = 6 - exponent;
  * shifts of 16 and more leave the sign, and the rounding term is 1 << (shift - 1)
  * taken as a 16-bit word (0 for shift 0 and above 16). */
 VOKAPI VokResult voksHighPassFilter_GSMFR_16s(const Vok16s* src, Vok16s* dst, int len, Vok32s* mem);

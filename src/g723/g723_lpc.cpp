@@ -177,7 +177,7 @@ bool lsfDecode(const Vok16s* index, const Word16* prevLsf, bool erased, Word16* 
   const Word16 predict = erased ? 23552 : 12288;
   for (int k = 0; k < 3; ++k) {
     const Band& b = kBands[k];
-    const int row = erased ? 0 : (index[k] & 0xFF);
+    const int row = erased ? 0 : index[k];
     for (int j = 0; j < b.size; ++j) lsf[b.first + j] = b.book[row * b.size + j];
   }
   for (int i = 0; i < kOrder; ++i)
@@ -327,6 +327,9 @@ VOKSC_EXPORT VokResult voksLSFQuant_G723_16s32s(const Vok16s* lsf, const Vok16s*
 
 VOKSC_EXPORT VokResult voksLSFDecode_G723_16s(const Vok16s* index, const Vok16s* prevLsf, int erasure, Vok16s* lsf) {
   if (anyNull(index, prevLsf, lsf)) return vokErrNullPtr;
+  // A lost frame reads no index; a received one must name codebook rows.
+  for (int k = 0; k < 3 && !erasure; ++k)
+    if (index[k] < 0 || index[k] > 255) return vokErrIndex;
   Word16 out[kOrder];
   const bool ok = lsfDecode(index, prevLsf, erasure != 0, out);
   std::memcpy(lsf, out, sizeof out);

@@ -164,6 +164,8 @@ VOKSC_EXPORT VokResult voksWeightingFilter_GSMFR_16s(const Vok16s* src, Vok16s* 
 
 VOKSC_EXPORT VokResult voksRPEQuantDecode_GSMFR_16s(const Vok16s* xMc, Vok16s fac, Vok16s shift, Vok16s* xMp) {
   if (anyNull(xMc, xMp)) return vokErrNullPtr;
+  for (int i = 0; i < 13; ++i)
+    if (xMc[i] < 0 || xMc[i] > 7) return vokErrIndex;
   if (shift < 0) return vokErrScale;
   // Each 3-bit code c stands for the odd level 2c - 7 (in Q12 after the
   // shift by 12), scaled by the block mantissa, rounded half up by adding

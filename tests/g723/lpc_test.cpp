@@ -133,6 +133,12 @@ TEST(G723Lpc, EdgeCasesAndArgumentChecks) {
   EXPECT_REJECTS(vokErrNullPtr, g, voksLPCToLSF_G723_16s(s, nullptr, d));
   EXPECT_REJECTS(vokErrNullPtr, g, voksLSFQuant_G723_16s32s(s, s, nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksLSFDecode_G723_16s(nullptr, s, 0, d));
+  // Indices name rows of 256-entry codebooks (a lost frame reads none).
+  for (const Vok16s bad : {Vok16s{256}, Vok16s{-1}, Vok16s{32767}}) {
+    const Vok16s idx3[3] = {0, 7, bad};
+    EXPECT_REJECTS(vokErrIndex, g, voksLSFDecode_G723_16s(idx3, s, 0, d));
+    EXPECT_GE(voksLSFDecode_G723_16s(idx3, s, 1, d), vokOk);
+  }
   EXPECT_REJECTS(vokErrNullPtr, g, voksLSFToLPC_G723_16s(s, nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksLSFToLPC_G723_16s_I(nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksIIR16s_G723_16s_I(coef, d, nullptr));

@@ -125,6 +125,12 @@ TEST(GsmfrPrimitives, ArgumentChecks) {
   EXPECT_REJECTS(vokErrSize, g, voksWeightingFilter_GSMFR_16s(a, b, 0));
   EXPECT_REJECTS(vokErrNullPtr, g, voksRPEQuantDecode_GSMFR_16s(nullptr, 100, -1, b));
   EXPECT_REJECTS(vokErrScale, g, voksRPEQuantDecode_GSMFR_16s(a, 100, -1, b));
+  // Codes are 3 bits, checked before the shift.
+  for (Vok16s bad : {Vok16s{8}, Vok16s{-1}, Vok16s{-32768}}) {
+    Vok16s xMc[13] = {};
+    xMc[12] = bad;
+    EXPECT_REJECTS(vokErrIndex, g, voksRPEQuantDecode_GSMFR_16s(xMc, 100, -1, b));
+  }
 }
 
 TEST(GsmfrPrimitives, EmphasisPairAndZeroCorrelation) {
