@@ -24,14 +24,14 @@ std::string dir() { return vtest::testVectorDir() + "/gsmfr/"; }
 std::vector<int16_t> encodeAll(const std::vector<int16_t>& pcm) {
   vokc::gsmfr::Encoder enc;
   std::vector<int16_t> out(pcm.size() / kFrame * kParams);
-  for (std::size_t f = 0; f < pcm.size() / kFrame; ++f) EXPECT_TRUE(enc.encode(&pcm[f * kFrame], &out[f * kParams]));
+  for (std::size_t f = 0; f < pcm.size() / kFrame; ++f) enc.encode(&pcm[f * kFrame], &out[f * kParams]);
   return out;
 }
 
 std::vector<int16_t> decodeAll(const std::vector<int16_t>& params) {
   vokc::gsmfr::Decoder dec;
   std::vector<int16_t> out(params.size() / kParams * kFrame);
-  for (std::size_t f = 0; f < params.size() / kParams; ++f) EXPECT_TRUE(dec.decode(&params[f * kParams], &out[f * kFrame]));
+  for (std::size_t f = 0; f < params.size() / kParams; ++f) dec.decode(&params[f * kParams], &out[f * kFrame]);
   return out;
 }
 
@@ -105,18 +105,18 @@ TEST(GsmfrLibgsm, EncoderAndDecoderAgreeOnHostileInput) {
       pcm[i] = static_cast<int16_t>(v);
     }
     gsm_encode(enc, pcm, theirs);
-    ASSERT_TRUE(ours.encode(pcm, p));
+    ours.encode(pcm, p);
     vokc::gsmfr::packFrame(p, mine);
     ASSERT_EQ(std::memcmp(mine, theirs, 33), 0) << "encoder frame " << f;
     gsm_decode(dec, theirs, a);
-    ASSERT_TRUE(ourDec.decode(p, b));
+    ourDec.decode(p, b);
     ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << "decoder frame " << f;
     // Random frames (any parameter values).
     for (auto& byte : mine) byte = static_cast<uint8_t>(rnd());
     mine[0] = static_cast<uint8_t>(0xD0 | (mine[0] & 0x0F));
     gsm_decode(dec2, mine, a);
     vokc::gsmfr::unpackFrame(mine, p);
-    ASSERT_TRUE(ourDec2.decode(p, b));
+    ourDec2.decode(p, b);
     ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << "random frame " << f;
   }
   gsm_destroy(enc);

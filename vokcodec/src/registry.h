@@ -150,6 +150,10 @@ struct Codec {
   int maxPayload = 0;        // bytes
   int bitRate = 0;           // bit/s (the highest for a multi-rate codec)
   bool fixedPayload = true;  // every frame carries maxPayload bytes
+  // Optional, for payloads whose first byte tells their size (G.723.1): that
+  // size.  The rtp stream is then the payloads back to back, without the
+  // length byte that precedes each payload of other variable-size codecs.
+  std::function<std::size_t(uint8_t first)> payloadSize;
   std::vector<OptionSpec> options;
   std::vector<std::string> rateFileValues;
   int encoderSize = 0;

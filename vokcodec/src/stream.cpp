@@ -1,7 +1,8 @@
 // Coders and streams over the registered frame coders: option strings,
 // coder memory, rate files, and the two stream layouts (the codec's ITU
 // layout, or packed payloads: concatenated for a codec of fixed payload
-// size, each after a length byte otherwise).
+// size or of payloads that tell their own size, each after a length byte
+// otherwise).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -173,7 +174,7 @@ std::string StreamEncoder::frame(const int16_t* pcm, std::vector<uint8_t>& out) 
   } else if (itu_) {
     c.itu.write(payload.data(), bytes, out);
   } else {
-    if (!c.fixedPayload) out.push_back(static_cast<uint8_t>(bytes));
+    if (!c.fixedPayload && !c.payloadSize) out.push_back(static_cast<uint8_t>(bytes));
     out.insert(out.end(), payload.begin(), payload.begin() + bytes);
   }
   payloadBytes_ += static_cast<std::size_t>(bytes);
@@ -219,7 +220,11 @@ bool StreamDecoder::next(const ByteInput& in, int16_t* pcm, int* samples, std::s
     if (!c.itu.read(in, frame_, rx_, err)) return false;
   } else {
     std::size_t want = static_cast<std::size_t>(c.maxPayload);
-    if (!c.fixedPayload) {
+    uint8_t first = 0;
+    if (c.payloadSize) {  // the first byte tells the size
+      if (in(&first, 1) == 0) return false;
+      want = c.payloadSize(first);
+    } else if (!c.fixedPayload) {
       uint8_t len = 0;
       if (in(&len, 1) == 0) return false;
       if (len > c.maxPayload) {
@@ -230,7 +235,13 @@ bool StreamDecoder::next(const ByteInput& in, int16_t* pcm, int* samples, std::s
       want = len;
     }
     rx_.payload.resize(want);
-    const std::size_t got = want ? in(rx_.payload.data(), want) : 0;
+    std::size_t got = 0;
+    if (c.payloadSize && want) {
+      rx_.payload[0] = first;
+      got = 1 + (want > 1 ? in(rx_.payload.data() + 1, want - 1) : 0);
+    } else if (want) {
+      got = in(rx_.payload.data(), want);
+    }
     if (got == 0 && c.fixedPayload) return false;
     if (got < want) {
       if (!c.fixedPayload) {

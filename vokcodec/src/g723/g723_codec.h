@@ -50,27 +50,17 @@ bool unpackFrame(const uint8_t* bytes, FrameParams& p);
 // Writes a frame, returns its size.
 std::size_t packFrame(const FrameParams& p, uint8_t* bytes);
 
-// Remembers whether any library call failed (negative status).
-struct CallCheck {
-  bool failed = false;
-  VokResult operator()(VokResult st) {
-    if (st < 0) failed = true;
-    return st;
-  }
-};
-
 // Annex A comfort-noise excitation of one frame from the past excitation
 // (updated) and the generator seed; the random lags and pitch gains are
 // written to `line`.
-void comfortExcitation(int16_t gain, int rate, int16_t* prevExc, int16_t& seed, FrameParams& line, int16_t* exc,
-                       CallCheck& call);
+void comfortExcitation(int16_t gain, int rate, int16_t* prevExc, int16_t& seed, FrameParams& line, int16_t* exc);
 
 class Decoder {
  public:
   explicit Decoder(bool postFilter = true);
   // Decodes one frame (erased: the frame was lost; bytes may be null).
-  // Returns false when a library call failed.
-  bool decode(const uint8_t* bytes, bool erased, int16_t* pcm);
+  // The library calls are checked (checked_call.h): run inside guarded().
+  void decode(const uint8_t* bytes, bool erased, int16_t* pcm);
 
  private:
   void activeFrame(const FrameParams& p, bool bad, int16_t* exc, int16_t* lpc);
@@ -80,7 +70,6 @@ class Decoder {
 
   bool post_;
   int rate_ = kActive63;
-  CallCheck call_;
   int16_t prevLsp_[kOrder];
   int16_t prevExc_[kHistory] = {};
   int16_t errCount_ = 0, interGain_ = 0, interLag_ = 0, seed_ = 0;
@@ -97,9 +86,9 @@ class Encoder {
  public:
   Encoder(bool highPass = true, bool dtx = false);
   // Encodes one frame of 240 samples at `rate` (kActive63 or kActive53);
-  // writes the packed frame (24, 20, 4 or 1 bytes) and its size.  Returns
-  // false when a library call failed.
-  bool encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& size);
+  // writes the packed frame (24, 20, 4 or 1 bytes) and its size.  The
+  // library calls are checked (checked_call.h): run inside guarded().
+  void encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& size);
 
  private:
   void impulseResponse(const int16_t* lpc, const int16_t* per, int16_t harmLag, int16_t harmGain, int16_t* h);
@@ -114,7 +103,6 @@ class Encoder {
 
   bool highPass_, dtx_;
   int rate_ = kActive63;
-  CallCheck call_;
   int32_t hpMem_[2] = {0, 0};
   int16_t prevDat_[120] = {};
   int16_t prevLsp_[kOrder];

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "checked_call.h"
 #include "g723_codec.h"
 #include "g723_ops.h"
 #include "g723_tables.h"
@@ -127,8 +128,7 @@ Word16 quantiseSidGain(const Word16* energy, const Word16* shift, int nq) {
 // Annex A comfort-noise excitation: random pitch lags and gains through the
 // adaptive codebook, plus 11 random pulses per pair of subframes whose
 // common gain brings the block energy to the target.
-void comfortExcitation(int16_t gain, int rate, int16_t* prevExc, int16_t& seed, FrameParams& line, int16_t* exc,
-                       CallCheck& call) {
+void comfortExcitation(int16_t gain, int rate, int16_t* prevExc, int16_t& seed, FrameParams& line, int16_t* exc) {
   auto rnd = [&](Word16 range) { return op::mult(static_cast<Word16>(nextRandom(seed) & 0x7FFF), range); };
   line.olp[0] = static_cast<Word16>(rnd(21) + 123);
   line.olp[1] = static_cast<Word16>(rnd(19) + 123);
@@ -161,8 +161,8 @@ void comfortExcitation(int16_t gain, int rate, int16_t* prevExc, int16_t& seed, 
   for (int b = 0; b < 2; ++b) {
     Word16* blk = exc + 2 * kSub * b;
     for (int h = 0; h < 2; ++h)
-      call(voksDecodeAdaptiveVector_G723_16s(line.olp[b], lagIdx[2 * b + h], line.sub[2 * b + h].gainIndex,
-                                             prevExc + kSub * h, blk + kSub * h, kRateCode[rate]));
+      VOKC_CALL(voksDecodeAdaptiveVector_G723_16s, line.olp[b], lagIdx[2 * b + h], line.sub[2 * b + h].gainIndex,
+                                             prevExc + kSub * h, blk + kSub * h, kRateCode[rate]);
     Word16 peak = 0;
     for (int i = 0; i < 2 * kSub; ++i) peak = std::max(peak, op::abs_s(blk[i]));
     Word16 sh = 0;
@@ -221,7 +221,7 @@ void Decoder::interpolate(const int16_t* cur, const int16_t* prev, int16_t* lpc)
     const Word16 w = static_cast<Word16>(-8192 * (i + 1));
     for (int j = 0; j < kOrder; ++j)
       lpc[kOrder * i + j] = op::round_fx(op::L_msu(op::L_mac(op::L_deposit_h(prev[j]), w, prev[j]), w, cur[j]));
-    call_(voksLSFToLPC_G723_16s_I(lpc + kOrder * i));
+    VOKC_CALL(voksLSFToLPC_G723_16s_I, lpc + kOrder * i);
   }
 }
 
@@ -230,7 +230,7 @@ void Decoder::activeFrame(const FrameParams& p, bool bad, int16_t* exc, int16_t*
   Vok16s lsp[kOrder];
   const Vok16s idx[3] = {static_cast<Vok16s>((p.lsp >> 16) & 255), static_cast<Vok16s>((p.lsp >> 8) & 255),
                          static_cast<Vok16s>(p.lsp & 255)};
-  if (call_(voksLSFDecode_G723_16s(idx, prevLsp_, bad, lsp)) == vokWrnLsfFloor) std::copy(prevLsp_, prevLsp_ + kOrder, lsp);
+  if (VOKC_CALL(voksLSFDecode_G723_16s, idx, prevLsp_, bad, lsp) == vokWrnLsfFloor) std::copy(prevLsp_, prevLsp_ + kOrder, lsp);
   interpolate(lsp, prevLsp_, lpc);
   std::copy(lsp, lsp + kOrder, prevLsp_);
 
@@ -244,8 +244,8 @@ void Decoder::activeFrame(const FrameParams& p, bool bad, int16_t* exc, int16_t*
       const SubframeParams& s = p.sub[i];
       Word16 acb[kSub];
       fixedVector(s, rate_, p.olp[i >> 1], i, cur + kSub * i);
-      call_(voksDecodeAdaptiveVector_G723_16s(p.olp[i >> 1], s.lagIndex, s.gainIndex, buf + kSub * i, acb,
-                                              kRateCode[rate_]));
+      VOKC_CALL(voksDecodeAdaptiveVector_G723_16s, p.olp[i >> 1], s.lagIndex, s.gainIndex, buf + kSub * i, acb,
+                                              kRateCode[rate_]);
       for (int j = 0; j < kSub; ++j) cur[kSub * i + j] = op::add(op::shl(cur[kSub * i + j], 1), acb[j]);
     }
     std::copy(cur, cur + kFrame, exc);
@@ -255,8 +255,8 @@ void Decoder::activeFrame(const FrameParams& p, bool bad, int16_t* exc, int16_t*
     Vok16s pfLag[4] = {}, pfGain[4] = {}, pfScale[4] = {32767, 32767, 32767, 32767};
     if (post_)
       for (int i = 0; i < 4; ++i)
-        call_(voksPitchPostFilter_G723_16s(p.olp[i >> 1], buf + kHistory, &pfLag[i], &pfGain[i], &pfScale[i],
-                                           static_cast<Vok16s>(i), kRateCode[rate_]));
+        VOKC_CALL(voksPitchPostFilter_G723_16s, p.olp[i >> 1], buf + kHistory, &pfLag[i], &pfGain[i], &pfScale[i],
+                                           static_cast<Vok16s>(i), kRateCode[rate_]);
     std::copy(prevExc_, prevExc_ + kHistory, buf);
     std::copy(exc, exc + kFrame, cur);
     if (post_)
@@ -285,7 +285,7 @@ void Decoder::comfortNoise(int kind, const FrameParams& p, int16_t* exc, int16_t
     sidGain_ = decodeSidGain(p.sidGain);
     const Vok16s idx[3] = {static_cast<Vok16s>((p.lsp >> 16) & 255), static_cast<Vok16s>((p.lsp >> 8) & 255),
                            static_cast<Vok16s>(p.lsp & 255)};
-    if (call_(voksLSFDecode_G723_16s(idx, prevLsp_, 0, sidLsp_)) == vokWrnLsfFloor)
+    if (VOKC_CALL(voksLSFDecode_G723_16s, idx, prevLsp_, 0, sidLsp_) == vokWrnLsfFloor)
       std::copy(prevLsp_, prevLsp_ + kOrder, sidLsp_);
   } else if (pastKind_ == 1) {
     sidGain_ = decodeSidGain(quantiseSidGain(&sidGain_, &curGain_, 0));
@@ -293,7 +293,7 @@ void Decoder::comfortNoise(int kind, const FrameParams& p, int16_t* exc, int16_t
   curGain_ = pastKind_ == 1 ? sidGain_
                             : op::extract_h(op::L_add(op::L_mult(curGain_, 0x7000), op::L_mult(sidGain_, 0x1000)));
   FrameParams random;
-  comfortExcitation(curGain_, rate_, prevExc_, cngSeed_, random, exc, call_);
+  comfortExcitation(curGain_, rate_, prevExc_, cngSeed_, random, exc);
   interpolate(sidLsp_, prevLsp_, lpc);
   std::copy(sidLsp_, sidLsp_ + kOrder, prevLsp_);
 }
@@ -327,13 +327,13 @@ void Decoder::postFilter(int16_t* x, const int16_t* lpc) {
   const Word16 tilt = static_cast<Word16>(op::mult(parcor_, static_cast<Word16>(0xC000)) & 0xFFFC);
   Vok32s out[kSub + 1];
   out[0] = postLast_;
-  call_(voksIIR16s_G723_16s32s(coef, x, out + 1, postMem_));
+  VOKC_CALL(voksIIR16s_G723_16s32s, coef, x, out + 1, postMem_);
   postLast_ = out[kSub];
-  call_(voksTiltCompensation_G723_32s16s(tilt, out + 1, x));
-  call_(voksGainControl_G723_16s_I(before, x, &gain_));
+  VOKC_CALL(voksTiltCompensation_G723_32s16s, tilt, out + 1, x);
+  VOKC_CALL(voksGainControl_G723_16s_I, before, x, &gain_);
 }
 
-bool Decoder::decode(const uint8_t* bytes, bool erased, int16_t* pcm) {
+void Decoder::decode(const uint8_t* bytes, bool erased, int16_t* pcm) {
   FrameParams p;
   bool bad = erased || bytes == nullptr;
   int kind = 1;
@@ -352,14 +352,13 @@ bool Decoder::decode(const uint8_t* bytes, bool erased, int16_t* pcm) {
   pastKind_ = kind;
   for (int i = 0; i < 4; ++i) {
     Word16* x = exc + kSub * i;
-    call_(voksSynthesisFilter_G723_16s(lpc + kOrder * i, x, synthMem_, x));
+    VOKC_CALL(voksSynthesisFilter_G723_16s, lpc + kOrder * i, x, synthMem_, x);
     if (post_)
       postFilter(x, lpc + kOrder * i);
     else
       for (int j = 0; j < kSub; ++j) x[j] = op::shl(x[j], 1);
   }
   std::copy(exc, exc + kFrame, pcm);
-  return !call_.failed;
 }
 
 }  // namespace vokc::g723

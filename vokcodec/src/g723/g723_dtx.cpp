@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "checked_call.h"
 #include "g723_codec.h"
 #include "g723_ops.h"
 #include "g723_tables.h"
@@ -13,9 +14,9 @@ namespace vokc::g723 {
 namespace {
 
 // LPC of averaged correlations (energy, 10 lags) by the library recursion.
-void lpcOf(const Word16* acf, Word16* lpc, Word16& err, CallCheck& call) {
+void lpcOf(const Word16* acf, Word16* lpc, Word16& err) {
   Vok16s sine = 0;
-  call(voksLevinsonDurbin_G723_16s(acf, &sine, &err, lpc));
+  VOKC_CALL(voksLevinsonDurbin_G723_16s, acf, &sine, &err, lpc);
 }
 
 // Autocorrelation of the LPC vector (1, -a1 .. -a10) in Q13, normalised:
@@ -120,7 +121,7 @@ void Encoder::keepCorrelations(const int16_t* acf, const int16_t* exps) {
 int Encoder::silenceFrame(FrameParams& line, int16_t* exc, int16_t* qlpc) {
   std::memmove(energy_ + 1, energy_, sizeof(int16_t) * 2);
   Word16 cur[kOrder];
-  lpcOf(acfHist_, cur, energy_[0], call_);
+  lpcOf(acfHist_, cur, energy_[0]);
   int kind;
   Word16 q;
   if (pastKind_ == 1) {
@@ -148,7 +149,7 @@ int Encoder::silenceFrame(FrameParams& line, int16_t* exc, int16_t* qlpc) {
     const Word16 down = static_cast<Word16>(std::max(0, 16 - op::norm_l(sum[0])));
     Word16 avg[kOrder + 1], err;
     for (int j = 0; j <= kOrder; ++j) avg[j] = op::extract_l(op::L_shr(sum[j], down));
-    lpcOf(avg, sidLpc_, err, call_);
+    lpcOf(avg, sidLpc_, err);
     if (adapt_ == 0) std::copy(sidLpc_, sidLpc_ + kOrder, noiseLpc_);
     filterCorrelation(sidLpc_, refCorr_, refShift_);
     if (!similarSpectrum(refCorr_, refShift_, acfHist_, energy_[0])) {
@@ -156,11 +157,11 @@ int Encoder::silenceFrame(FrameParams& line, int16_t* exc, int16_t* qlpc) {
       filterCorrelation(cur, refCorr_, refShift_);
     }
     Vok32s index;
-    call_(voksLPCToLSF_G723_16s(sidLpc_, prevLsp_, sidLsp_));
-    call_(voksLSFQuant_G723_16s32s(sidLsp_, prevLsp_, &index));
+    VOKC_CALL(voksLPCToLSF_G723_16s, sidLpc_, prevLsp_, sidLsp_);
+    VOKC_CALL(voksLSFQuant_G723_16s32s, sidLsp_, prevLsp_, &index);
     const Vok16s idx[3] = {static_cast<Vok16s>((index >> 16) & 255), static_cast<Vok16s>((index >> 8) & 255),
                            static_cast<Vok16s>(index & 255)};
-    if (call_(voksLSFDecode_G723_16s(idx, prevLsp_, 0, sidLsp_)) == vokWrnLsfFloor)
+    if (VOKC_CALL(voksLSFDecode_G723_16s, idx, prevLsp_, 0, sidLsp_) == vokWrnLsfFloor)
       std::copy(prevLsp_, prevLsp_ + kOrder, sidLsp_);
     line.lsp = index;
     line.sidGain = q;
@@ -169,13 +170,13 @@ int Encoder::silenceFrame(FrameParams& line, int16_t* exc, int16_t* qlpc) {
   }
   curGain_ = pastKind_ == 1 ? sidGain_
                             : op::extract_h(op::L_add(op::L_mult(curGain_, 0x7000), op::L_mult(sidGain_, 0x1000)));
-  comfortExcitation(curGain_, rate_, prevExc_, cngSeed_, line, exc, call_);
+  comfortExcitation(curGain_, rate_, prevExc_, cngSeed_, line, exc);
   for (int i = 0; i < 4; ++i) {
     const Word16 wt = static_cast<Word16>(-8192 * (i + 1));
     for (int j = 0; j < kOrder; ++j)
       qlpc[kOrder * i + j] =
           op::round_fx(op::L_msu(op::L_mac(op::L_deposit_h(prevLsp_[j]), wt, prevLsp_[j]), wt, sidLsp_[j]));
-    call_(voksLSFToLPC_G723_16s_I(qlpc + kOrder * i));
+    VOKC_CALL(voksLSFToLPC_G723_16s_I, qlpc + kOrder * i);
   }
   std::copy(sidLsp_, sidLsp_ + kOrder, prevLsp_);
   pastKind_ = kind;

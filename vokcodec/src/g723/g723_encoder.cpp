@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "checked_call.h"
 #include "g723_codec.h"
 #include "g723_ops.h"
 #include "g723_tables.h"
@@ -59,8 +60,8 @@ void Encoder::subtractRinging(int16_t* target, const int16_t* lpc, const int16_t
   Vok32s sum[kSub];
   Word16 past[kHistory + kSub];
   std::copy(prevErr_, prevErr_ + kHistory, past);
-  call_(voksSynthesisFilter_G723_16s32s(lpc, zero, sum, synthMem));
-  call_(voksIIR16s_G723_32s16s_Sfs(per, sum, 2, past + kHistory, mem));
+  VOKC_CALL(voksSynthesisFilter_G723_16s32s, lpc, zero, sum, synthMem);
+  VOKC_CALL(voksIIR16s_G723_32s16s_Sfs, per, sum, 2, past + kHistory, mem);
   for (int i = 0; i < kSub; ++i)
     target[i] = op::round_fx(op::L_mac(op::L_deposit_h(op::sub(target[i], past[kHistory + i])), harmGain,
                                        past[kHistory - harmLag + i]));
@@ -73,8 +74,8 @@ void Encoder::updateRinging(int16_t* exc, const int16_t* lpc, const int16_t* per
   std::copy(ringMem_, ringMem_ + kOrder, synthMem);
   Vok32s sum[kSub];
   Vok16s out[kSub];
-  call_(voksSynthesisFilter_G723_16s32s(lpc, exc, sum, synthMem));
-  call_(voksIIR16s_G723_32s16s_Sfs(per, sum, 2, out, ringMem_));
+  VOKC_CALL(voksSynthesisFilter_G723_16s32s, lpc, exc, sum, synthMem);
+  VOKC_CALL(voksIIR16s_G723_32s16s_Sfs, per, sum, 2, out, ringMem_);
   std::memmove(prevErr_, prevErr_ + kSub, sizeof(Word16) * (kHistory - kSub));
   std::copy(out, out + kSub, prevErr_ + kHistory - kSub);
 }
@@ -113,14 +114,14 @@ void Encoder::updateTaming(Word16 olp, Word16 lagIndex, Word16 gainIndex) {
   tamingErr_[1] = w1;
 }
 
-bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& size) {
+void Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& size) {
   rate_ = rate == kActive53 ? kActive53 : kActive63;
   if (rate_ == kActive53) acelpBudget_ = 120;  // search budget renewed every 5.3 kbit/s frame
   FrameParams line;
   line.type = rate_;
   Word16 x[kFrame];
   if (highPass_) {
-    call_(voksHighPassFilter_G723_16s(pcm, x, hpMem_));
+    VOKC_CALL(voksHighPassFilter_G723_16s, pcm, x, hpMem_);
   } else {
     for (int i = 0; i < kFrame; ++i) x[i] = op::shr(pcm[i], 1);
   }
@@ -132,8 +133,8 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
   std::copy(x, x + kFrame, block + kLook);
   for (int k = 0; k < 4; ++k) {
     Vok16s err;
-    call_(voksAutoCorr_G723_16s(block + kSub * k, &acfExp[k], acf + 11 * k));
-    call_(voksLevinsonDurbin_G723_16s(acf + 11 * k, &sineDet_, &err, unq + kOrder * k));
+    VOKC_CALL(voksAutoCorr_G723_16s, block + kSub * k, &acfExp[k], acf + 11 * k);
+    VOKC_CALL(voksLevinsonDurbin_G723_16s, acf + 11 * k, &sineDet_, &err, unq + kOrder * k);
   }
   sineDet_ = static_cast<Word16>(sineDet_ & 0x7FFF);
   if (__builtin_popcount(static_cast<unsigned>(sineDet_)) >= 14) sineDet_ = static_cast<Word16>(sineDet_ | 0x8000);
@@ -141,10 +142,10 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
   if (dtx_) keepCorrelations(acf, acfExp);
 
   Vok16s lsp[kOrder];
-  call_(voksLPCToLSF_G723_16s(unq + 3 * kOrder, prevLsp_, lsp));
+  VOKC_CALL(voksLPCToLSF_G723_16s, unq + 3 * kOrder, prevLsp_, lsp);
   const bool active = !dtx_ || voiceActivity(x);
   Vok32s lspIndex;
-  call_(voksLSFQuant_G723_16s32s(lsp, prevLsp_, &lspIndex));
+  VOKC_CALL(voksLSFQuant_G723_16s32s, lsp, prevLsp_, &lspIndex);
   line.lsp = lspIndex;
   // The frame coded now is delayed by one subframe.
   std::copy(block + kSub, block + kSub + kFrame, x);
@@ -157,14 +158,14 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
       per[2 * kOrder * k + j] = op::mult_r(unq[kOrder * k + j], kWeightZero[j]);
       per[2 * kOrder * k + kOrder + j] = op::mult_r(unq[kOrder * k + j], kWeightPole[j]);
     }
-  for (int k = 0; k < 4; ++k) call_(voksIIR16s_G723_16s_I(per + 2 * kOrder * k, x + kSub * k, wghtMem_));
+  for (int k = 0; k < 4; ++k) VOKC_CALL(voksIIR16s_G723_16s_I, per + 2 * kOrder * k, x + kSub * k, wghtMem_);
 
   // Open-loop lags and harmonic shaping on the scaled weighted speech.
   Word16 w[kHistory + kFrame];
   std::copy(prevWgt_, prevWgt_ + kHistory, w);
   std::copy(x, x + kFrame, w + kHistory);
   scaleBlock(w, kHistory + kFrame);
-  for (int h = 0; h < 2; ++h) call_(voksOpenLoopPitchSearch_G723_16s(w + kHistory + 2 * kSub * h, &line.olp[h]));
+  for (int h = 0; h < 2; ++h) VOKC_CALL(voksOpenLoopPitchSearch_G723_16s, w + kHistory + 2 * kSub * h, &line.olp[h]);
   lags_[2] = line.olp[0];
   lags_[3] = line.olp[1];
   if (!active) {
@@ -179,11 +180,11 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
       updateRinging(x + kSub * i, qlpc + kOrder * i, per + 2 * kOrder * i);
     }
     size = packFrame(line, out);
-    return !call_.failed;
+    return;
   }
   Vok16s harmLag[4], harmGain[4];
   for (int i = 0; i < 4; ++i)
-    call_(voksHarmonicSearch_G723_16s(line.olp[i >> 1], w + kHistory + kSub * i, &harmLag[i], &harmGain[i]));
+    VOKC_CALL(voksHarmonicSearch_G723_16s, line.olp[i >> 1], w + kHistory + kSub * i, &harmLag[i], &harmGain[i]);
   std::copy(prevWgt_, prevWgt_ + kHistory, w);
   std::copy(x, x + kFrame, w + kHistory);
   std::copy(w + kFrame, w + kFrame + kHistory, prevWgt_);
@@ -197,14 +198,14 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
   Vok16s qlsp[kOrder], qlpc[4 * kOrder];
   const Vok16s idx[3] = {static_cast<Vok16s>((lspIndex >> 16) & 255), static_cast<Vok16s>((lspIndex >> 8) & 255),
                          static_cast<Vok16s>(lspIndex & 255)};
-  if (call_(voksLSFDecode_G723_16s(idx, prevLsp_, 0, qlsp)) == vokWrnLsfFloor)
+  if (VOKC_CALL(voksLSFDecode_G723_16s, idx, prevLsp_, 0, qlsp) == vokWrnLsfFloor)
     std::copy(prevLsp_, prevLsp_ + kOrder, qlsp);
   for (int i = 0; i < 4; ++i) {
     const Word16 wt = static_cast<Word16>(-8192 * (i + 1));
     for (int j = 0; j < kOrder; ++j)
       qlpc[kOrder * i + j] =
           op::round_fx(op::L_msu(op::L_mac(op::L_deposit_h(prevLsp_[j]), wt, prevLsp_[j]), wt, qlsp[j]));
-    call_(voksLSFToLPC_G723_16s_I(qlpc + kOrder * i));
+    VOKC_CALL(voksLSFToLPC_G723_16s_I, qlpc + kOrder * i);
   }
   std::copy(qlsp, qlsp + kOrder, prevLsp_);
 
@@ -224,8 +225,8 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
       if (olp > kHistory - 5) olp = kHistory - 5;
     }
     Vok16s lagIndex, gainIndex;
-    call_(voksAdaptiveCodebookSearch_G723(olp, t, h, prevExc_, tamingErr_, &lagIndex, &gainIndex,
-                                          static_cast<Vok16s>(i), sineDet_, kRateCode[rate_]));
+    VOKC_CALL(voksAdaptiveCodebookSearch_G723, olp, t, h, prevExc_, tamingErr_, &lagIndex, &gainIndex,
+                                          static_cast<Vok16s>(i), sineDet_, kRateCode[rate_]);
     if ((i & 1) == 0) {
       olp = static_cast<Word16>(olp - 1 + lagIndex);
       lagIndex = 1;
@@ -233,7 +234,7 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
     s.lagIndex = lagIndex;
     s.gainIndex = gainIndex;
     Vok16s acb[kSub];
-    call_(voksDecodeAdaptiveVector_G723_16s(olp, lagIndex, gainIndex, prevExc_, acb, kRateCode[rate_]));
+    VOKC_CALL(voksDecodeAdaptiveVector_G723_16s, olp, lagIndex, gainIndex, prevExc_, acb, kRateCode[rate_]);
     for (int n = kSub - 1; n >= 0; --n) {
       Word32 acc = op::L_shr(op::L_deposit_h(t[n]), 1);
       for (int j = 0; j <= n; ++j) acc = op::L_msu(acc, acb[j], h[n - j]);
@@ -242,8 +243,8 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
     // Fixed codebook.
     Vok16s fixed[kSub];
     if (rate_ == kActive63) {
-      call_(voksMPMLQFixedCodebookSearch_G723(olp, h, t, fixed, &s.grid, &s.train, &s.amp, &s.signs, &s.pos,
-                                              static_cast<Vok16s>(i)));
+      VOKC_CALL(voksMPMLQFixedCodebookSearch_G723, olp, h, t, fixed, &s.grid, &s.train, &s.amp, &s.signs, &s.pos,
+                                              static_cast<Vok16s>(i));
     } else {
       acelp(s, olp, h, t, fixed);
     }
@@ -259,14 +260,13 @@ bool Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
   pastKind_ = 1;
   cngSeed_ = 12345;
   size = packFrame(line, out);
-  return !call_.failed;
 }
 
 namespace {
 
 Word16 tamingGain(int rate, Word16 olp, Word16 gainIndex) {
   const bool big = rate != kActive63 || olp >= kSub - 2;
-  return big ? kTamingGain170[gainIndex] : kTamingGain85[gainIndex];
+  return big ? kPitchGainBound170[gainIndex] : kPitchGainBound85[gainIndex];
 }
 
 }  // namespace
@@ -286,7 +286,7 @@ void Encoder::acelp(SubframeParams& s, int16_t olp, const int16_t* h, int16_t* t
   if (lag < kSub - 2)
     for (int i = lag; i < kSub; ++i) hs[i] = op::add(hs[i], op::mult(hs[i - lag], sharpen));
   Vok16s rr[416];
-  call_(voksToeplizMatrix_G723_16s(hs, rr));
+  VOKC_CALL(voksToeplizMatrix_G723_16s, hs, rr);
   // Backward-filtered target scaled so its peak uses about 13 bits.
   Word32 back[kSub], peak = 0;
   for (int i = 0; i < kSub; ++i) {
@@ -300,7 +300,7 @@ void Encoder::acelp(SubframeParams& s, int16_t olp, const int16_t* h, int16_t* t
   for (int i = 0; i < kSub; ++i) dn[i] = op::extract_l(op::L_shr(back[i], down));
   if (acelpBudget_ < 0) acelpBudget_ = 0;
   Vok16s signs[4], pos[4], shift, pulses[kSub];
-  call_(voksACELPFixedCodebookSearch_G723_16s(dn, rr, signs, pos, &shift, pulses, &acelpBudget_));
+  VOKC_CALL(voksACELPFixedCodebookSearch_G723_16s, dn, rr, signs, pos, &shift, pulses, &acelpBudget_);
   // Filtered codeword and its quantised gain.
   Word16 y[kSub] = {};
   for (int k = 0; k < 4; ++k)

@@ -5,8 +5,18 @@
 #include <cstdint>
 
 #include "basic_op.h"
+// The constant tables this coder shares with the library's operations, from
+// the library's generated table source (one copy of the data).
+#include "src/g723/g723_tables.h"
 
 namespace vokc::g723 {
+
+using voksc::g723::kLspMean;          // long-term mean of the LSP vector
+using voksc::g723::kPositionCode;     // combinatorial pulse-position code
+using voksc::g723::kPulseAmplitude;   // fixed-codebook amplitude levels
+// Pitch gain (x 8192) of each pitch gain entry, for error taming.
+using voksc::g723::kPitchGainBound85;
+using voksc::g723::kPitchGainBound170;
 
 using voksc::op::Word16;
 using voksc::op::Word32;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "checked_call.h"
 #include "g723_codec.h"
 #include "registry.h"
 
@@ -28,6 +29,7 @@ void setFrames(Codec& c, int rate) {
   c.fixedPayload = false;
   // 189 or 158 bits of speech parameters beside the frame-type bits.
   c.payloadBits = [](const uint8_t*, int bytes) { return bytes == 24 ? 189 : bytes == 20 ? 158 : 8 * bytes; };
+  c.payloadSize = g723::packedSize;  // rtp: the packed frames back to back, as in the ITU layout
   c.options = {{"bitrate", "6.3|5.3", kEncoderOption | kRunningOption},
                {"dtx", "0|1", kEncoderOption},
                {"highpass", "0|1", kEncoderOption},
@@ -62,10 +64,12 @@ void setFrames(Codec& c, int rate) {
     return "";
   };
   c.encodeFrame = [rateSlot](void* s, const int16_t* pcm, uint8_t* payload, int* bytes) -> VokResult {
-    std::size_t n = 0;
-    const bool ok = encoderOf(s)->encode(pcm, *rateSlot(s), payload, n);
-    *bytes = static_cast<int>(n);
-    return ok ? vokOk : vokErrInternal;
+    return guarded([&] {
+      std::size_t n = 0;
+      encoderOf(s)->encode(pcm, *rateSlot(s), payload, n);
+      *bytes = static_cast<int>(n);
+      return vokOk;
+    });
   };
   c.decodeFrame = [](void* s, const uint8_t* payload, int bytes, bool lost, int16_t* pcm, int* samples) -> VokResult {
     static const uint8_t kNoFrame = g723::kUntransmitted;
@@ -73,7 +77,10 @@ void setFrames(Codec& c, int rate) {
     if (!lost && (!payload || bytes < 1 || static_cast<std::size_t>(bytes) != g723::packedSize(payload[0])))
       return vokErrSize;
     *samples = kFrame;
-    return decoderOf(s)->decode(lost ? nullptr : payload, lost, pcm) ? vokOk : vokErrInternal;
+    return guarded([&] {
+      decoderOf(s)->decode(lost ? nullptr : payload, lost, pcm);
+      return vokOk;
+    });
   };
   // ITU layout: the packed frames one after the other (their first byte
   // tells their size).
@@ -199,7 +206,7 @@ void addG723Codecs(Registry& r) {
     c.name = names[rate];
     c.about = std::string("ITU-T G.723.1 at ") + (rate ? "5.3" : "6.3") +
               " kbit/s (dtx: Annex A; bitrate per frame; highpass=0, postfilter=0 switch those filters off; "
-              "itu layout: the packed 24/20/4/1-byte frames)";
+              "itu and rtp layouts: the packed 24/20/4/1-byte frames back to back)";
     setFrames(c, rate);
     r.codecs.push_back(c);
   }

@@ -18,32 +18,18 @@ extern const int16_t kPostPole[10];
 extern const int16_t kPulseCount[4];
 // number of valid MP-MLQ position codes per subframe
 extern const int32_t kPositionCodeLimit[4];
-// combinatorial pulse-position code (6 x 30)
-extern const int32_t kPositionCode[6][30];
-// fixed-codebook amplitude levels (24)
-extern const int16_t kPulseAmplitude[24];
 // 5.3 kbit/s pitch sharpening: lag offset per pitch gain entry
 extern const int16_t kSharpenLagOffset[170];
 // 5.3 kbit/s pitch sharpening: gain per pitch gain entry
 extern const int16_t kSharpenGain[170];
-// long-term mean of the LSP vector
-extern const int16_t kLspMean[10];
 // SID gain averaging factor by number of frames
 extern const int16_t kSidGainFactor[4];
 // SID gain quantiser segment bounds
 extern const int32_t kSidGainSegment[3];
 // SID gain quantiser segment bases
 extern const int16_t kSidGainBase[3];
-// LSP split codebooks (Annex A filter choice)
-extern const int16_t kLspBand0[768];
-extern const int16_t kLspBand1[768];
-extern const int16_t kLspBand2[1024];
 // VAD noise-level scale by pitch-gain count
 extern const int16_t kVadScale[11];
-// pitch gain (x 8192) of each 85-table entry, for error taming
-extern const int16_t kTamingGain85[85];
-// the same for the 170-entry table
-extern const int16_t kTamingGain170[170];
 
 }  // namespace vokc::g723
 

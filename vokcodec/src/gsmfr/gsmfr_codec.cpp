@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "basic_op.h"
+#include "checked_call.h"
 #include "gsmfr_tables.h"
 #include "voksc.h"
 
@@ -91,7 +92,7 @@ void segmentCoefficients(const Word16* prev, const Word16* cur, int seg, Word16*
 // Autocorrelation of the frame after scaling its peak down to about 2^11
 // (rounded products with 2^(15 - scale)); the frame keeps the scaled-and-
 // restored samples, as the analysis filter then reads them.
-bool autocorrelation(Word16* s, Word32* acf) {
+void autocorrelation(Word16* s, Word32* acf) {
   Word16 peak = 0;
   for (int k = 0; k < kFrame; ++k) peak = std::max(peak, op::abs_s(s[k]));
   const int scale = peak == 0 ? 0 : 4 - op::norm_l(Word32{peak} << 16);
@@ -102,16 +103,15 @@ bool autocorrelation(Word16* s, Word32* acf) {
   // The scaled peak is below 2^11 + 1, so every lag's sum of 160 products
   // stays below 2^30 and doubles exactly.
   Vok32s r[9];
-  const bool ok = voksAutoCorr_16s32s(s, kFrame, r, 9) == vokOk;
+  VOKC_CALL(voksAutoCorr_16s32s, s, kFrame, r, 9);
   for (int lag = 0; lag <= 8; ++lag) acf[lag] = r[lag] * 2;
   if (scale > 0)
     for (int k = 0; k < kFrame; ++k) s[k] = static_cast<Word16>(s[k] * (1 << scale));
-  return ok;
 }
 
 // ---- long-term prediction --------------------------------------------------
 
-bool ltpParameters(const Word16* d, const Word16* past, Word16& lagOut, Word16& gainOut) {
+void ltpParameters(const Word16* d, const Word16* past, Word16& lagOut, Word16& gainOut) {
   Word16 dmax = 0;
   for (int k = 0; k < 40; ++k) dmax = std::max(dmax, op::abs_s(d[k]));
   const int headroom = dmax == 0 ? 0 : op::norm_l(Word32{dmax} << 16);
@@ -129,7 +129,7 @@ bool ltpParameters(const Word16* d, const Word16* past, Word16& lagOut, Word16& 
   for (int j = 0; j < 120; ++j) pr[j] = past[119 - j];
   Vok32s doubled = 0;
   int offset = 0;
-  const bool ok = voksCrossCorrLagMax_16s(wr, pr, 40, 80, &doubled, &offset) == vokOk;
+  VOKC_CALL(voksCrossCorrLagMax_16s, wr, pr, 40, 80, &doubled, &offset);
   const int lag = doubled > 0 ? 40 + offset : 40;
   Word64 best = doubled;
   lagOut = static_cast<Word16>(lag);
@@ -142,18 +142,17 @@ bool ltpParameters(const Word16* d, const Word16* past, Word16& lagOut, Word16& 
   power *= 2;
   if (best <= 0) {
     gainOut = 0;
-    return ok;
+    return;
   }
   if (best >= power) {
     gainOut = 3;
-    return ok;
+    return;
   }
   const int n = op::norm_l(static_cast<Word32>(power));
   const Word16 r = static_cast<Word16>((best << n) >> 16), s = static_cast<Word16>((power << n) >> 16);
   int g = 0;
   while (g <= 2 && r > static_cast<Word16>((Word32{s} * kLtpGainBounds[g]) >> 15)) ++g;
   gainOut = static_cast<Word16>(g);
-  return ok;
 }
 
 // ---- RPE ------------------------------------------------------------------
@@ -174,15 +173,14 @@ void scaleParts(Word16 xmaxc, Word16& exp, Word16& mant) {
   mant = static_cast<Word16>(mant - 8);
 }
 
-bool decodeRpe(Word16 xmaxc, Word16 grid, const int16_t* codes, Word16* ep) {
+void decodeRpe(Word16 xmaxc, Word16 grid, const int16_t* codes, Word16* ep) {
   Word16 exp, mant, xMp[13];
   scaleParts(xmaxc, exp, mant);
   Vok16s c[13];
   for (int i = 0; i < 13; ++i) c[i] = static_cast<Vok16s>(codes[i] & 7);
-  const bool ok = voksRPEQuantDecode_GSMFR_16s(c, kApcmMantissa[mant], static_cast<Vok16s>(6 - exp), xMp) == vokOk;
+  VOKC_CALL(voksRPEQuantDecode_GSMFR_16s, c, kApcmMantissa[mant], static_cast<Vok16s>(6 - exp), xMp);
   std::memset(ep, 0, sizeof(Word16) * 40);
   for (int i = 0; i < 13; ++i) ep[grid + 3 * i] = xMp[i];
-  return ok;
 }
 
 }  // namespace
@@ -225,16 +223,16 @@ void unpackFrame(const uint8_t* bytes, int16_t* params) {
 
 Encoder::Encoder() = default;
 
-bool Encoder::encode(const int16_t* pcm, int16_t* params) {
+void Encoder::encode(const int16_t* pcm, int16_t* params) {
   Vok16s s[kFrame];
-  failed_ |= voksHighPassFilter_GSMFR_16s(pcm, s, kFrame, hpMem_) != vokOk;
-  failed_ |= voksPreemphasize_GSMFR_16s(s, s, kFrame, &emphMem_) != vokOk;
+  VOKC_CALL(voksHighPassFilter_GSMFR_16s, pcm, s, kFrame, hpMem_);
+  VOKC_CALL(voksPreemphasize_GSMFR_16s, s, s, kFrame, &emphMem_);
 
   // LP analysis: reflection coefficients -> LARs -> codes.
   Word32 acf[9];
-  failed_ |= !autocorrelation(s, acf);
+  autocorrelation(s, acf);
   Vok16s rc[8];
-  failed_ |= voksSchur_GSMFR_32s16s(acf, rc, 8) != vokOk;
+  VOKC_CALL(voksSchur_GSMFR_32s16s, acf, rc, 8);
   for (int i = 0; i < 8; ++i) params[i] = quantiseLar(larOf(rc[i]), i);
 
   // Short-term analysis filtering with the decoded, interpolated LARs.
@@ -243,8 +241,8 @@ bool Encoder::encode(const int16_t* pcm, int16_t* params) {
   for (int seg = 0; seg < 4; ++seg) {
     Word16 rp[8];
     segmentCoefficients(larPrev_, lar, seg, rp);
-    failed_ |= voksShortTermAnalysisFilter_GSMFR_16s_I(rp, s + kSegStart[seg], kSegStart[seg + 1] - kSegStart[seg],
-                                                       lattice_) != vokOk;
+    VOKC_CALL(voksShortTermAnalysisFilter_GSMFR_16s_I, rp, s + kSegStart[seg], kSegStart[seg + 1] - kSegStart[seg],
+              lattice_);
   }
   std::copy(lar, lar + 8, larPrev_);
 
@@ -256,7 +254,7 @@ bool Encoder::encode(const int16_t* pcm, int16_t* params) {
     Word16* past = hist + 40 * k;  // 120 samples before the subframe
     const Word16* d = s + 40 * k;
     Word16 lag, gainCode;
-    failed_ |= !ltpParameters(d, past, lag, gainCode);
+    ltpParameters(d, past, lag, gainCode);
     const Word16 gain = kLtpGainLevels[gainCode];
     Word16 predicted[40], e[50] = {};
     for (int i = 0; i < 40; ++i) {
@@ -264,7 +262,7 @@ bool Encoder::encode(const int16_t* pcm, int16_t* params) {
       e[5 + i] = op::sub(d[i], predicted[i]);
     }
     Vok16s x[40];
-    failed_ |= voksWeightingFilter_GSMFR_16s(e, x, 40) != vokOk;
+    VOKC_CALL(voksWeightingFilter_GSMFR_16s, e, x, 40);
     // Grid with the largest energy (samples scaled by 1/4 first).
     Word16 grid = 0;
     Word64 bestEnergy = -1;
@@ -299,16 +297,15 @@ bool Encoder::encode(const int16_t* pcm, int16_t* params) {
     p[2] = grid;
     p[3] = xmaxc;
     Word16 ep[40];
-    failed_ |= !decodeRpe(xmaxc, grid, codes, ep);
+    decodeRpe(xmaxc, grid, codes, ep);
     for (int i = 0; i < 40; ++i) hist[120 + 40 * k + i] = op::add(ep[i], predicted[i]);
   }
   std::copy(hist + kFrame, hist + kFrame + 120, residual_);
-  return !failed_;
 }
 
 Decoder::Decoder() = default;
 
-bool Decoder::decode(const int16_t* params, int16_t* pcm) {
+void Decoder::decode(const int16_t* params, int16_t* pcm) {
   int16_t q[kParams];
   for (int i = 0; i < kParams; ++i) q[i] = static_cast<int16_t>(params[i] & ((1 << kParamBits[i]) - 1));
   Word16 hist[120 + kFrame];
@@ -316,7 +313,7 @@ bool Decoder::decode(const int16_t* params, int16_t* pcm) {
   for (int k = 0; k < 4; ++k) {
     const int16_t* p = q + 8 + 17 * k;
     Word16 ep[40];
-    failed_ |= !decodeRpe(p[3], p[2], p + 4, ep);
+    decodeRpe(p[3], p[2], p + 4, ep);
     const Word16 lag = (p[0] < 40 || p[0] > 120) ? lastLag_ : p[0];
     lastLag_ = lag;
     const Word16 gain = kLtpGainLevels[p[1]];
@@ -332,12 +329,11 @@ bool Decoder::decode(const int16_t* params, int16_t* pcm) {
     Word16 rp[8];
     segmentCoefficients(larPrev_, lar, seg, rp);
     const int at = kSegStart[seg], n = kSegStart[seg + 1] - at;
-    failed_ |= voksShortTermSynthesisFilter_GSMFR_16s(rp, hist + 120 + at, out + at, n, lattice_) != vokOk;
+    VOKC_CALL(voksShortTermSynthesisFilter_GSMFR_16s, rp, hist + 120 + at, out + at, n, lattice_);
   }
   std::copy(lar, lar + 8, larPrev_);
-  failed_ |= voksDeemphasize_GSMFR_16s_I(out, kFrame, &deemph_) != vokOk;
+  VOKC_CALL(voksDeemphasize_GSMFR_16s_I, out, kFrame, &deemph_);
   for (int i = 0; i < kFrame; ++i) out[i] = static_cast<int16_t>(op::add(out[i], out[i]) & 0xFFF8);
-  return !failed_;
 }
 
 }  // namespace vokc::gsmfr

@@ -23,9 +23,9 @@ void unpackFrame(const uint8_t* bytes, int16_t* params);
 class Encoder {
  public:
   Encoder();
-  // 160 samples (13-bit, left-justified) -> 76 parameters.  False when a
-  // library call failed.
-  bool encode(const int16_t* pcm, int16_t* params);
+  // 160 samples (13-bit, left-justified) -> 76 parameters.  The library
+  // calls are checked (checked_call.h): run inside guarded().
+  void encode(const int16_t* pcm, int16_t* params);
 
  private:
   int32_t hpMem_[2] = {0, 0};
@@ -33,14 +33,14 @@ class Encoder {
   int16_t lattice_[8] = {};
   int16_t larPrev_[8] = {};
   int16_t residual_[120] = {};  // reconstructed short-term residual history
-  bool failed_ = false;
 };
 
 class Decoder {
  public:
   Decoder();
-  // 76 parameters (taken modulo their widths) -> 160 samples.
-  bool decode(const int16_t* params, int16_t* pcm);
+  // 76 parameters (taken modulo their widths) -> 160 samples; run inside
+  // guarded() as the encoder.
+  void decode(const int16_t* params, int16_t* pcm);
 
  private:
   int16_t lattice_[9] = {};
@@ -48,7 +48,6 @@ class Decoder {
   int16_t residual_[120] = {};
   int16_t lastLag_ = 40;
   int16_t deemph_ = 0;
-  bool failed_ = false;
 };
 
 }  // namespace vokc::gsmfr

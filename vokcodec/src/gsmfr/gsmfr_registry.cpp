@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "checked_call.h"
 #include "gsmfr_codec.h"
 #include "registry.h"
 
@@ -31,11 +32,13 @@ void setFrames(Codec& c) {
     return "";
   };
   c.encodeFrame = [](void* s, const int16_t* pcm, uint8_t* payload, int* bytes) -> VokResult {
-    int16_t p[kParams];
-    if (!static_cast<gsmfr::Encoder*>(s)->encode(pcm, p)) return vokErrInternal;
-    gsmfr::packFrame(p, payload);
-    *bytes = gsmfr::kPackedBytes;
-    return vokOk;
+    return guarded([&] {
+      int16_t p[kParams];
+      static_cast<gsmfr::Encoder*>(s)->encode(pcm, p);
+      gsmfr::packFrame(p, payload);
+      *bytes = gsmfr::kPackedBytes;
+      return vokOk;
+    });
   };
   c.decodeFrame = [](void* s, const uint8_t* payload, int bytes, bool lost, int16_t* pcm, int* samples) -> VokResult {
     *samples = kFrame;
@@ -46,7 +49,10 @@ void setFrames(Codec& c) {
     if (bytes != gsmfr::kPackedBytes) return vokErrSize;
     int16_t p[kParams];
     gsmfr::unpackFrame(payload, p);
-    return static_cast<gsmfr::Decoder*>(s)->decode(p, pcm) ? vokOk : vokErrInternal;
+    return guarded([&] {
+      static_cast<gsmfr::Decoder*>(s)->decode(p, pcm);
+      return vokOk;
+    });
   };
   c.itu.write = [](const uint8_t* payload, int, std::vector<uint8_t>& out) {
     int16_t p[kParams];
