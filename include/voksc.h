@@ -367,11 +367,16 @@ VOKAPI VokResult voksPreemphasize_GSMAMR_16s(Vok16s gamma, const Vok16s* src, Vo
  * correlation of the frame's last search to bestCorrHp; the second
  * detector's form writes the sums over the frame's searches of the chosen
  * correlations and energies to rMax and r0.  vokRateSid searches as 12.2.
+ * A medianLag outside 16..143 (never held by a coder) is taken as the
+ * nearer end of that range.
  * Excitation buffers: the subframe at 154 samples past the pointer.
  * voksAdaptiveCodebookSearch_GSMAMR_16s: lag in = previous subframe's lag.
  * voksAdaptiveCodebookDecode_GSMAMR_16s: concealFlag / concealState are the
  * decoder's background-noise flag and voiced hangover; the two 32-bit
- * inputs are not used.  oldLag is raised on bad frames only; the caller
+ * inputs are not used.  After the rate: an index beyond its field (9 or 8
+ * bits in subframes coded absolutely; 6 at 12.2 and 7.95, 5 at 7.4 and
+ * 10.2, 4 bits below in the others) is vokErrIndex, an oldLag outside
+ * 17..144 (the lags those fields decode to) vokErrRange.  oldLag is raised on bad frames only; the caller
  * stores the used lag into it after the subframe.
  * Pitch gain coefficients: {<y,y> mantissa, 15 - its exponent, <x,y>
  * mantissa, 15 - its exponent} (the cross term itself, not -2<x,y>); the
@@ -388,7 +393,8 @@ VOKAPI VokResult voksImpulseResponseTarget_GSMAMR_16s(const Vok16s* speech, cons
 /* ==== end GSM-AMR pitch ====================================================== */
 
 /* ==== GSM-AMR DTX and algebraic code vectors =============================== */
-/* DTX histories: histIndex 0..7 (the row last written), 8 x 10 LSP (LSF at
+/* DTX histories: histIndex 0..7 (the row last written; another value is
+ * vokErrRange), 8 x 10 LSP (LSF at
  * the decoder) and 8 log energies (Q10, halved at the encoder).  The
  * handler writes usedMode = vokRateSid when the frame is coded as comfort
  * noise.  Fixed-codebook index words: (positions, signs) up to 7.95 kbit/s,
@@ -578,7 +584,8 @@ VOKAPI VokResult voksIIR16s_G723_32s16s_Sfs(const Vok16s* coef, const Vok32s* sr
  * >> 15) with d = sat(src[n] - srcDst[n]) and -g saturated; lag samples
  * before src are read.  With gain -g, src = the ringing and srcDst = the
  * target it is the reference's ringing subtraction except where the
- * difference saturates (the coder makes that step itself).
+ * difference saturates (the coder makes that step itself).  A negative lag
+ * is vokErrRange.
  * AdaptiveCodebookSearch: prevExc = the 145 past excitation samples;
  * tamingErr = the 5 excitation-error estimates; a negative sineDet limits
  * the gain tables as saturated errors do.

@@ -43,7 +43,7 @@ for i in range(len(rows)):
     write("fuzz_exports", "row%03d" % i, [i] + noise(160))
 
 # fuzz_pack: each packer.
-for i in range(6):
+for i in range(8):
     write("fuzz_pack", "case%d" % i, [i] + noise(200))
 
 # fuzz_decode: the frame rows, then two stream rows (itu, rtp) per codec.

@@ -49,6 +49,7 @@ using namespace voksc::amr;
 VOKSC_EXPORT VokResult voksEncDTXBuffer_GSMAMR_16s(const Vok16s* speech, const Vok16s* lsp, Vok16s* histIndex,
                                                   Vok16s* lspHist, Vok16s* logEnHist) {
   if (anyNull(speech, lsp, histIndex, lspHist, logEnHist)) return vokErrNullPtr;
+  if (*histIndex < 0 || *histIndex >= kHist) return vokErrRange;
   storeHistory(lsp, shr(frameLogEnergy(speech), 1), histIndex, lspHist, logEnHist);
   return vokOk;
 }
@@ -56,6 +57,7 @@ VOKSC_EXPORT VokResult voksEncDTXBuffer_GSMAMR_16s(const Vok16s* speech, const V
 VOKSC_EXPORT VokResult voksDecDTXBuffer_GSMAMR_16s(const Vok16s* speech, const Vok16s* lsf, Vok16s* histIndex,
                                                   Vok16s* lsfHist, Vok16s* logEnHist) {
   if (anyNull(speech, lsf, histIndex, lsfHist, logEnHist)) return vokErrNullPtr;
+  if (*histIndex < 0 || *histIndex >= kHist) return vokErrRange;
   storeHistory(lsf, frameLogEnergy(speech), histIndex, lsfHist, logEnHist);
   return vokOk;
 }

@@ -134,7 +134,10 @@ int openLoopSearch(const int16_t* sig, int len, int mode, Detector det, Detector
     // median of the past lags while the adaptive weight stays high.
     const bool weighted = *wgt->weight >= 9830;
     const int16_t* ww = kLagWeight + 250;
-    const int16_t* we = kLagWeight + 123 + kLagMax - *wgt->median;
+    // The median lag places the weight window; a median no coder holds
+    // (outside 16..143) is clamped to the table's ends.
+    const int median = std::clamp<int>(*wgt->median, 16, kLagMax);
+    const int16_t* we = kLagWeight + 123 + kLagMax - median;
     int32_t peak = kMin32;
     best = kLagMax;
     for (int t = kLagMax; t >= 20; --t) {
@@ -588,6 +591,15 @@ VOKSC_EXPORT VokResult voksAdaptiveCodebookDecode_GSMAMR_16s(Vok16s index, Vok16
   if (mode < 0) return vokErrRange;
   const bool lowRate = mode == kMr475 || mode == kMr515;
   const bool absolute = subframe == 0 || (subframe == 2 && !lowRate);
+  // The coded lag is a 9-bit (12.2) or 8-bit field in the absolute
+  // subframes, a 6-bit (12.2, 7.95), 5-bit (7.4, 10.2) or 4-bit one in the
+  // others; with the previous lag inside 17..144 (the lags these fields
+  // can give) every decoded lag then stays within the 154 samples of
+  // history the interpolation reads.
+  const int bits = absolute ? (mode == kMr122 ? 9 : 8)
+                            : (mode == kMr122 || mode == kMr795 ? 6 : mode > kMr67 ? 5 : 4);
+  if (static_cast<uint16_t>(index) >= (1u << bits)) return vokErrIndex;
+  if (*oldLag < 17 || *oldLag > kLagMax + 1) return vokErrRange;
   int16_t t0, fr;
   int16_t prev = *oldLag;
   if (mode == kMr122) {

@@ -158,6 +158,7 @@ VOKSC_EXPORT VokResult voksHarmonicSearch_G723_16s(Vok16s olpLag, const Vok16s* 
 
 VOKSC_EXPORT VokResult voksHarmonicNoiseSubtract_G723_16s_I(Vok16s gain, int lag, const Vok16s* src, Vok16s* srcDst) {
   if (anyNull(src, srcDst)) return vokErrNullPtr;
+  if (lag < 0) return vokErrRange;  // lag samples before src are read
   const Word32 g = op::negate(gain);
   for (int n = 0; n < kSubframe; ++n) {
     const Word32 d = op::sub(src[n], srcDst[n]);

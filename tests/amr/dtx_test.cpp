@@ -97,6 +97,14 @@ TEST(AmrDtx, HandlerEdgesAndChecks) {
   g.watch(&idx).watch(past, 10).watch(li, 4).watch(pq, 4).watch(pq2, 4);
   EXPECT_REJECTS(vokOk, g, voksEncDTXSID_GSMAMR_16s(lsp, en, &idx, past, li, pq, pq2, 0));
   EXPECT_REJECTS(vokErrNullPtr, g, voksEncDTXSID_GSMAMR_16s(lsp, en, &idx, past, nullptr, pq, pq2, 1));
+  // The history ring index names one of its 8 rows.
+  for (int16_t row : {int16_t{8}, int16_t{-1}, int16_t{32767}}) {
+    int16_t sp[160] = {}, hist[80] = {}, logEn[8] = {}, at = row;
+    vtest::Guard h;
+    h.watch(&at).watch(hist, 80).watch(logEn, 8);
+    EXPECT_REJECTS(vokErrRange, h, voksEncDTXBuffer_GSMAMR_16s(sp, lsp, &at, hist, logEn));
+    EXPECT_REJECTS(vokErrRange, h, voksDecDTXBuffer_GSMAMR_16s(sp, lsp, &at, hist, logEn));
+  }
   int16_t code[40], w[10] = {};
   vtest::Guard c;
   c.watch(code, 40);

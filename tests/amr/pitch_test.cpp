@@ -176,6 +176,23 @@ TEST(AmrPitch, Checks) {
   EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookSearch_GSMAMR_16s(t, t, t, &v, exc, &v, &v, vec, 3, 25));
   EXPECT_REJECTS(vokErrSize, g, voksAdaptiveCodebookDecode_GSMAMR_16s(0, &v, &v, exc, &v, vec, 4, 0, 0, 0, 99, 0, 0));
   EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookDecode_GSMAMR_16s(0, &v, &v, exc, &v, vec, 1, 0, 0, 0, 13, 0, 0));
+  // A coded lag beyond its field (4 bits at 4.75 kbit/s in subframe 1), a
+  // previous lag outside 17..144 (an out-of-range lag would read before the
+  // excitation history).
+  int16_t old = 40, big = 145;
+  EXPECT_REJECTS(vokErrIndex, g, voksAdaptiveCodebookDecode_GSMAMR_16s(16, &old, &v, exc, &v, vec, 1, 0, 0, 0, 0, 0, 0));
+  EXPECT_REJECTS(vokErrIndex, g, voksAdaptiveCodebookDecode_GSMAMR_16s(-1, &old, &v, exc, &v, vec, 0, 0, 0, 0, 12, 0, 0));
+  EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookDecode_GSMAMR_16s(15, &big, &v, exc, &v, vec, 1, 1, 0, 0, 0, 0, 0));
+  // A median lag no coder holds is taken as the nearest one (143) by the
+  // weighted 10.2 kbit/s search instead of reading outside its weights.
+  int16_t lagOut[2][2], flagOut[2];
+  for (int16_t m : {int16_t{30000}, int16_t{143}}) {
+    int16_t loud[170], wh[143] = {}, w = 32767, lh5[5] = {m, m, m, m, m};
+    for (int i = 0; i < 170; ++i) loud[i] = static_cast<int16_t>((i % 37) * 800 - 14000);
+    ASSERT_EQ(voksOpenLoopPitchSearchNonDTX_GSMAMR_16s(ap, ap, loud, &m, &w, lh5, wh, lagOut[m == 143], flagOut, 11), vokOk);
+  }
+  EXPECT_EQ(lagOut[0][0], lagOut[1][0]);
+  EXPECT_EQ(lagOut[0][1], lagOut[1][1]);
   EXPECT_REJECTS(vokErrNullPtr, g, voksImpulseResponseTarget_GSMAMR_16s(sp, ap, ap, ap, t, nullptr, vec, vec, vec));
   // A silent frame searches without fault and returns lags inside the range.
   int16_t med = 40, aw = 0, lh[5] = {40, 40, 40, 40, 40};

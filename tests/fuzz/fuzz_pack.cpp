@@ -1,5 +1,6 @@
 // Every bit packer and unpacker of vokcodec on arbitrary parameters and
-// bits, in buffers of exactly the documented sizes.  Besides staying in
+// bits, in buffers of exactly the documented sizes (the G.723.1 and GSM full
+// rate frame layouts of the registry coders included).  Besides staying in
 // bounds, unpacking is a fixed point: the parameters unpacked from any bits
 // pack to bits that unpack to the same parameters, and packers write only
 // 0 and 1.
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "g723/g723_codec.h"
+#include "gsmfr/gsmfr_codec.h"
 #include "vokcodec.h"
 
 namespace {
@@ -49,7 +52,7 @@ void roundTrip(Input& in, std::size_t nprm, std::size_t nbits, Pack pack, Unpack
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Input in(data, size);
-  switch (in.pick(6)) {
+  switch (in.pick(8)) {
     case 0:
       roundTrip(in, 11, 80, vokcG729PackBits, vokcG729UnpackBits, "g729");
       break;
@@ -76,6 +79,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             return r;
           },
           "g729e");
+      break;
+    }
+    case 6: {
+      // G.723.1 packed frames: the size follows the first byte; a frame
+      // whose fields unpack repacks to a frame that unpacks the same.
+      std::vector<uint8_t> raw = in.bytes(24);
+      vokc::g723::FrameParams p1, p2;
+      if (!vokc::g723::unpackFrame(raw.data(), p1)) break;
+      uint8_t again[24];
+      check(vokc::g723::packFrame(p1, again) == vokc::g723::packedSize(raw[0]), "g723 frame size");
+      check(vokc::g723::unpackFrame(again, p2), "g723 repacked frame");
+      uint8_t third[24];
+      check(vokc::g723::packFrame(p2, third) == vokc::g723::packFrame(p1, again), "g723 repack size");
+      for (std::size_t i = 0; i < vokc::g723::packedSize(raw[0]); ++i) check(again[i] == third[i], "g723 round trip");
+      break;
+    }
+    case 7: {
+      // GSM 06.10 33-byte frames: any bytes give parameters within their
+      // widths, which pack to a frame that unpacks the same.
+      std::vector<uint8_t> raw = in.bytes(vokc::gsmfr::kPackedBytes);
+      int16_t p1[vokc::gsmfr::kParams], p2[vokc::gsmfr::kParams];
+      vokc::gsmfr::unpackFrame(raw.data(), p1);
+      uint8_t again[vokc::gsmfr::kPackedBytes];
+      vokc::gsmfr::packFrame(p1, again);
+      vokc::gsmfr::unpackFrame(again, p2);
+      for (int i = 0; i < vokc::gsmfr::kParams; ++i)
+        check(p1[i] == p2[i] && p1[i] >= 0 && p1[i] < (1 << vokc::gsmfr::kParamBits[i]), "gsm-fr round trip");
+      check(again[0] >> 4 == 0xD, "gsm-fr signature");
       break;
     }
     default: {

@@ -20,6 +20,7 @@ TEST(G723Excitation, ArgumentChecks) {
   EXPECT_REJECTS(vokErrNullPtr, g, voksHarmonicSearch_G723_16s(200, x, &o1, nullptr));
   EXPECT_REJECTS(vokErrSize, g, voksHarmonicSearch_G723_16s(146, x, &o1, &o2));
   EXPECT_REJECTS(vokErrNullPtr, g, voksHarmonicNoiseSubtract_G723_16s_I(0, 20, nullptr, d));
+  EXPECT_REJECTS(vokErrRange, g, voksHarmonicNoiseSubtract_G723_16s_I(0, -1, x, d));
   EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookSearch_G723(40, x, x, x, nullptr, &o1, &o2, 0, 0, 4));
   EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookSearch_G723(142, x, x, buf, taming, &o1, &o2, 1, 0, 4));
   EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookSearch_G723(40, x, x, buf, taming, &o1, &o2, 5, 0, 4));
