@@ -40,6 +40,7 @@
 #include "amrnb/amrnb_bits.h"
 #include "amrnb/amrnb_encoder.h"
 #include "g729/g729_common.h"
+#include "gsmfr/gsmfr_codec.h"
 #include "vectors.h"
 #include "vokcodec.h"
 
@@ -200,7 +201,15 @@ bool extremeDelay(const std::vector<uint8_t>& b) { return secondDelay144(b) || (
 // Erasures at a rate rising from 1 % to 10 % over the stream, an erasure
 // after every frame with an extreme delay, flipped parity bits, random
 // parameter frames of the same size.
-Stream impair(Stream s, uint64_t seed, bool framed, int codeMask) {
+// Random content of a frame of its size: bits, or for packed frames bytes
+// whose first two bits keep the frame type (G.723.1: and so the size).
+void scramble(Frame& f, Rng& rng, bool packed) {
+  const int type = f.bits.empty() ? 0 : f.bits[0] & 3;
+  for (auto& b : f.bits) b = static_cast<uint8_t>(rng.next() & (packed ? 0xFF : 1));
+  if (packed && !f.bits.empty()) f.bits[0] = static_cast<uint8_t>((f.bits[0] & 0xFC) | type);
+}
+
+Stream impair(Stream s, uint64_t seed, bool framed, int codeMask, bool packed) {
   Rng rng(seed);
   bool eraseNext = false;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -217,7 +226,7 @@ Stream impair(Stream s, uint64_t seed, bool framed, int codeMask) {
     } else if (f.bits.size() == 80 && rng.chance(20000)) {
       f.bits[26] ^= 1;  // parity of the first delay
     } else if (!f.bits.empty() && rng.chance(20000)) {
-      for (auto& b : f.bits) b = rng.next() & 1;
+      scramble(f, rng, packed);
     }
     eraseNext = extreme && !eraseNext;
   }
@@ -226,11 +235,14 @@ Stream impair(Stream s, uint64_t seed, bool framed, int codeMask) {
 
 // Every frame random (the first 600, sizes as coded), 5 % of them lost:
 // delays, positions, gains and SID parameters an encoder never sends.
-Stream randomFrames(Stream s, uint64_t seed, bool framed, int codeMask) {
+Stream randomFrames(Stream s, uint64_t seed, bool framed, int codeMask, bool packed) {
   Rng rng(seed);
   s.resize(std::min<std::size_t>(s.size(), 600));
   for (Frame& f : s) {
-    for (auto& b : f.bits) b = static_cast<uint8_t>(rng.next() & (framed ? 1 : codeMask));
+    if (framed)
+      scramble(f, rng, packed);
+    else
+      for (auto& b : f.bits) b = static_cast<uint8_t>(rng.next() & codeMask);
     f.erased = framed && rng.chance(50000);
   }
   return s;
@@ -538,6 +550,54 @@ std::vector<int16_t> g722Decode(int mode, const Stream& s) {
 }
 
 enum class Input { Pcm, ALaw, ULaw };
+enum class Bitstream { Itu, G723, Gsm };
+
+// ---- G.723.1 and GSM full rate, through the codecs-by-name interface --------
+
+// Encodes frame by frame; rates (optional): the option string per frame.
+Stream namedEncode(const char* codec, const char* options, const std::vector<int16_t>& pcm,
+                   const std::vector<const char*>& rates = {}) {
+  const VokcCodec* c = vokcCodecFind(codec);
+  VokcCodecInfo info{};
+  VokcCoder* e = nullptr;
+  EXPECT_EQ(vokcCodecGetInfo(c, &info), vokOk);
+  EXPECT_EQ(vokcEncoderCreate(c, options, nullptr, 0, &e), vokOk);
+  Stream s;
+  std::vector<Vok8u> payload(static_cast<std::size_t>(info.maxPayload));
+  for (std::size_t at = 0; e && at + info.frameSamples <= pcm.size(); at += info.frameSamples) {
+    if (s.size() < rates.size()) EXPECT_EQ(vokcEncoderSet(e, rates[s.size()]), vokOk);
+    int n = 0;
+    EXPECT_EQ(vokcEncodeFrame(e, &pcm[at], payload.data(), info.maxPayload, &n), vokOk);
+    s.push_back({bitsOf(payload, n)});
+  }
+  vokcDestroy(e);
+  return s;
+}
+
+std::vector<int16_t> namedDecode(const char* codec, const char* options, const Stream& s) {
+  const VokcCodec* c = vokcCodecFind(codec);
+  VokcCodecInfo info{};
+  VokcCoder* d = nullptr;
+  EXPECT_EQ(vokcCodecGetInfo(c, &info), vokOk);
+  EXPECT_EQ(vokcDecoderCreate(c, options, nullptr, 0, &d), vokOk);
+  std::vector<int16_t> out;
+  std::vector<Vok16s> pcm(static_cast<std::size_t>(info.frameSamples));
+  for (const Frame& f : s) {
+    int n = 0;
+    EXPECT_EQ(vokcDecodeFrame(d, f.erased ? nullptr : f.bits.data(), static_cast<int>(f.bits.size()), pcm.data(), &n),
+              vokOk);
+    out.insert(out.end(), pcm.begin(), pcm.begin() + n);
+  }
+  vokcDestroy(d);
+  return out;
+}
+
+// G.723.1 rate words (0 = 6.3, 1 = 5.3 kbit/s) as encoder options.
+std::vector<const char*> g723Rates(std::size_t frames) {
+  std::vector<const char*> r;
+  for (int16_t w : ratePattern(frames, 2)) r.push_back(w ? "bitrate=5.3" : "bitrate=6.3");
+  return r;
+}
 
 struct Row {
   const char* name;
@@ -553,6 +613,11 @@ struct Row {
   // decoder reads an uninitialised backward filter after a lost 8 kbit/s
   // frame, and on random streams its output changes with the build.
   bool randomStream = true;
+  // Layout of the reference's files: ITU serial frames (or code words for
+  // a sample coder), G.723.1 packed frames with an erasure file beside, or
+  // the GSM 06.10 parameter words.  Packed G.723.1 frames keep their type
+  // bits when scrambled.
+  Bitstream stream = Bitstream::Itu;
 };
 
 void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
@@ -586,6 +651,20 @@ const std::vector<Row>& rows() {
     for (int mode = 1; mode <= 3; ++mode)
       v.push_back({g722Names[mode - 1], 16000, 160, g722Encode, [=](const Stream& s) { return g722Decode(mode, s); },
                    Input::Pcm, 0, false});
+    // G.723.1: 6.3 kbit/s with both filters; 5.3 kbit/s with neither;
+    // Annex A silence compression with the rate changing at random.
+    v.push_back({"g723_63", 8000, 80, [](const auto& x) { return namedEncode("g723-63", "", x); },
+                 [](const Stream& s) { return namedDecode("g723-63", "", s); }});
+    v.push_back({"g723_53", 8000, 80, [](const auto& x) { return namedEncode("g723-53", "highpass=0", x); },
+                 [](const Stream& s) { return namedDecode("g723-53", "postfilter=0", s); }});
+    v.push_back({"g723_dtx", 8000, 80,
+                 [](const auto& x) { return namedEncode("g723-63", "dtx=1", x, g723Rates(x.size() / 240)); },
+                 [](const Stream& s) { return namedDecode("g723-63", "", s); }, Input::Pcm, 2});
+    for (Row* r : {&v[v.size() - 3], &v[v.size() - 2], &v.back()}) r->stream = Bitstream::G723;
+    // GSM 06.10: no loss concealment, so random payloads only.
+    v.push_back({"gsm_fr", 8000, 80, [](const auto& x) { return namedEncode("gsm-fr", "", x); },
+                 [](const Stream& s) { return namedDecode("gsm-fr", "", s); }, Input::Pcm, 0, false});
+    v.back().stream = Bitstream::Gsm;
     return v;
   }();
   return r;
@@ -628,6 +707,31 @@ std::vector<uint32_t> streamCrcs(const Stream& s) {
   return v;
 }
 
+// A decoder input in the layout the row's reference reads.
+void writeStream(const Row& row, const std::string& path, const Stream& s) {
+  std::vector<uint8_t> o, lost;
+  switch (row.stream) {
+    case Bitstream::Itu:
+      o = row.framed ? serialFile(s) : codesFile(s);
+      break;
+    case Bitstream::G723:  // the packed frames, and one erasure word per frame
+      for (const Frame& f : s) {
+        o.insert(o.end(), f.bits.begin(), f.bits.end());
+        putWord(lost, f.erased);
+      }
+      writeFile(path + ".crc", lost);
+      break;
+    case Bitstream::Gsm:  // 76 parameter words per 33-byte frame
+      for (const Frame& f : s) {
+        int16_t p[vokc::gsmfr::kParams];
+        vokc::gsmfr::unpackFrame(f.bits.data(), p);
+        for (int16_t v : p) putWord(o, v);
+      }
+      break;
+  }
+  writeFile(path, o);
+}
+
 class Differential : public ::testing::TestWithParam<Row> {};
 
 TEST_P(Differential, EncoderAndDecoderFollowTheReference) {
@@ -637,16 +741,19 @@ TEST_P(Differential, EncoderAndDecoderFollowTheReference) {
   if (row.input != Input::Pcm)
     for (auto& x : pcm) x = g711(x, row.input == Input::ALaw);
   const Stream coded = row.encode(pcm);
-  const Stream impaired = impair(coded, 7, row.framed, row.codeMask);
+  const bool packed = row.stream == Bitstream::G723;
+  const Stream impaired = impair(coded, 7, row.framed, row.codeMask, packed);
   if (!dumpDir().empty()) {
     const std::string base = dumpDir() + "/" + row.name;
     writeFile(base + ".enc.in", wordsBytes(pcm));
-    writeFile(base + ".dec.in", row.framed ? serialFile(impaired) : codesFile(impaired));
-    if (row.rates) writeFile(base + ".rate", wordsBytes(ratePattern(coded.size(), row.rates)));
+    writeStream(row, base + ".dec.in", impaired);
+    if (row.rates) {
+      const std::vector<int16_t> r = ratePattern(coded.size(), row.rates);
+      writeFile(base + ".rate", packed ? std::vector<uint8_t>(r.begin(), r.end()) : wordsBytes(r));
+    }
   }
-  const Stream random = randomFrames(coded, 13, row.framed, row.codeMask);
-  if (!dumpDir().empty())
-    writeFile(dumpDir() + "/" + row.name + ".rnd.dec.in", row.framed ? serialFile(random) : codesFile(random));
+  const Stream random = randomFrames(coded, 13, row.framed, row.codeMask, packed);
+  if (!dumpDir().empty()) writeStream(row, dumpDir() + "/" + row.name + ".rnd.dec.in", random);
   EXPECT_EQ(compare(std::string(row.name) + ".enc", streamCrcs(coded)), "");
   const std::pair<const char*, const Stream*> decodes[2] = {{".dec", &impaired}, {".rnd", &random}};
   for (const auto& [suffix, stream] : decodes) {
@@ -752,7 +859,7 @@ TEST(Differential, ErasureAfterLag144) {
     const Stream s = eraseAfterLag144(readSerial(vtest::testVectorDir() + "/g729/main/" + vec + ".BIT"));
     ASSERT_FALSE(s.empty());
     for (const Row& row : rows()) {
-      if (row.input != Input::Pcm || !row.framed) continue;  // the G.729 family
+      if (row.input != Input::Pcm || !row.framed || row.stream != Bitstream::Itu) continue;  // the G.729 family
       const std::string name = std::string(row.name) + "." + vec + ".e144";
       if (!dumpDir().empty()) writeFile(dumpDir() + "/" + name + ".dec.in", serialFile(s));
       EXPECT_EQ(compare(name, pcmCrcs(row.decode(s), 80)), "");
