@@ -684,6 +684,69 @@ VOKAPI VokResult voksWeightingFilter_GSMFR_16s(const Vok16s* src, Vok16s* dst, i
 VOKAPI VokResult voksRPEQuantDecode_GSMFR_16s(const Vok16s* xMc, Vok16s fac, Vok16s shift, Vok16s* xMp);
 /* ==== end GSM 06.10 full rate ============================================== */
 
+/* ==== AMR-WB LP, ISP/ISF conversion and signal filters ===================== */
+/* Order 16 at 12.8 kHz.  LPC Q12 (a[0] = 4096, order+1 values); ISP Q15
+ * cosines, decreasing, the last element a[order] in Q15; ISF 0..16384 for
+ * 0..fs/2, the last ISF at half scale.
+ * Notes on behaviour (where the codec's arithmetic is what is computed):
+ * - voksLPCToISP_AMRWB(E)_16s: the difference polynomial is divided by
+ *   (1 - z^-2) (running sum of every second coefficient) before the root
+ *   search.  Fewer than order-1 roots found: prevIsp is copied to ispOut
+ *   (status vokOk).  Orders other than 16 generalise the same steps.
+ * - voksISPToLPC_AMRWB_16s: coefficients are the low 16 bits of the rounded
+ *   32-bit values (they wrap, not saturate); no rescaling on overflow (the
+ *   codec's comfort-noise decoder rescales: its caller must).  For odd
+ *   orders the coefficient a[order/2 + 1] has no pair and is written 0;
+ *   order 1 gives a[0] from the first polynomial term, as the codec does.
+ * - voksISFToISP_AMRWB_16s: an ISF outside 0..16383 (the last one doubled,
+ *   saturated) uses the first or last interval of the cosine table.
+ * - voksHighPassFilter_AMRWB_16s_ISfs / _Sfs: every multiply-accumulate of
+ *   the recursion saturates in turn (low parts, high parts, inputs); the
+ *   _Sfs accumulator is limited by a saturating shift by 2 and the output is
+ *   the rounded saturating double.  _ISfs: scale by 2^(16-scaleFactor) with
+ *   saturation; 14 is the 50 Hz filter, 15 the 400 Hz filter of the codec.
+ *   _Sfs rescales its memory by 2^(stored-new) when scaleFactor changes.
+ * - voksHighPassFilter_Direct_AMRWB_16s: the later neighbour is subtracted
+ *   before the earlier one, each with saturation.
+ * - voksPreemphasize_AMRWB_16s_ISfs: x[n]*2^16 - 2*mu*x[n-1] saturated,
+ *   then shifted left by 14-scaleFactor with saturation (right by 1 for 15)
+ *   and rounded: 14 and 13 are the codec's two pre-emphasis forms.
+ * - voksDeemphasize_AMRWB_NR_16s_I: round(sat(x[n]*2^15 + 2*mu*y[n-1])).
+ * - voksDeemphasize_AMRWB_32s16s: uses mu>>1; input (low 4 bits ignored)
+ *   shifted left 3, plus 2*(mu>>1)*y[n-1], shifted left 1, each saturating,
+ *   then rounded.
+ * - voksResidualFilter_AMRWB_16s_Sfs: the sum saturates term by term
+ *   (a[0]*x[n] first), then shifts left by scaleFactor with saturation; the
+ *   codec uses 4.  pSrc[-order..-1] are read.
+ * - voksSynthesisFilter_AMRWB_16s32s_I: per sample, the doubled products
+ *   of the middle parts ((y>>4)&0xFFF) are summed with saturation and
+ *   shifted right 12, then the doubled a[0]*exc and the doubled products of
+ *   the high words are subtracted term by term with saturation, the sum is
+ *   shifted left 3 with saturation and its low 4 bits cleared.  pA[0] is
+ *   the excitation factor (the codec's a[0] >> (4 + excitation scale)). */
+typedef struct HighPassFilterState_AMRWB_16s HighPassFilterState_AMRWB_16s;
+VOKAPI VokResult voksLPCToISP_AMRWB_16s(const Vok16s* lpc, Vok16s* ispOut, const Vok16s* prevIsp);
+VOKAPI VokResult voksLPCToISP_AMRWBE_16s(const Vok16s* lpc, const Vok16s* prevIsp, Vok16s* ispOut, int order);
+VOKAPI VokResult voksISPToLPC_AMRWB_16s(const Vok16s* isp, Vok16s* lpcOut, int order);
+VOKAPI VokResult voksISFToISP_AMRWB_16s(const Vok16s* isf, Vok16s* ispOut, int len);
+VOKAPI VokResult voksISPToISF_Norm_AMRWB_16s(const Vok16s* isp, Vok16s* isfOut, int len);
+/* High-pass state: 40 bytes for order 2 and 3.  Delay line exchange order:
+ * y2hi, y2lo, y1hi, y1lo, x1, x2 (order 2); y3hi, y3lo, y2hi, y2lo, y1hi,
+ * y1lo, x1, x2, x3 (order 3). */
+VOKAPI VokResult voksHighPassFilterGetSize_AMRWB_16s(int order, int* pSize);
+VOKAPI VokResult voksHighPassFilterInit_AMRWB_16s(const Vok16s* pA, const Vok16s* pB, int order, HighPassFilterState_AMRWB_16s* pState);
+VOKAPI VokResult voksHighPassFilterGetDlyLine_AMRWB_16s(const HighPassFilterState_AMRWB_16s* pState, Vok16s* delayLine, int order);
+VOKAPI VokResult voksHighPassFilterSetDlyLine_AMRWB_16s(const Vok16s* delayLine, HighPassFilterState_AMRWB_16s* pState, int order);
+VOKAPI VokResult voksHighPassFilter_AMRWB_16s_ISfs(Vok16s* pSrcDst, int len, HighPassFilterState_AMRWB_16s* pState, int scaleFactor);
+VOKAPI VokResult voksHighPassFilter_AMRWB_16s_Sfs(const Vok16s* pSrc, Vok16s* pDst, int len, HighPassFilterState_AMRWB_16s* pState, int scaleFactor);
+VOKAPI VokResult voksHighPassFilter_Direct_AMRWB_16s(const Vok16s* pCoeff, const Vok16s* pSrc, Vok16s* pDst, int len, int mode);
+VOKAPI VokResult voksPreemphasize_AMRWB_16s_ISfs(Vok16s mu, Vok16s* pSrcDst, int len, int scaleFactor, Vok16s* pMem);
+VOKAPI VokResult voksDeemphasize_AMRWB_NR_16s_I(Vok16s mu, Vok16s* pSrcDst, int len, Vok16s* pMem);
+VOKAPI VokResult voksDeemphasize_AMRWB_32s16s(Vok16s mu, const Vok32s* pSrc, Vok16s* pDst, int len, Vok16s* pMem);
+VOKAPI VokResult voksResidualFilter_AMRWB_16s_Sfs(const Vok16s* pA, Vok16s order, const Vok16s* pSrc, Vok16s* pDst, int len, int scaleFactor);
+VOKAPI VokResult voksSynthesisFilter_AMRWB_16s32s_I(const Vok16s* pA, int order, const Vok16s* pSrc, Vok32s* pSrcDst, int len);
+/* ==== end AMR-WB LP and filters ============================================ */
+
 /* ==== noise-reduction fixed-point vector operations ======================== */
 /* Scale factor sf: right shift with rounding (2^(sf-1) added first).
  * Harmonic filter: d[n] = x[n] + (gain x[n-lag] >> 15) modulo 2^16, in

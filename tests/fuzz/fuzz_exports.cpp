@@ -410,6 +410,35 @@ const Row kRows[] = {
     {"voksSynthesisFilterZeroStateResponse_NR_16s", [](Call& c) { int n = c.len(200); return voksSynthesisFilterZeroStateResponse_NR_16s(c.s16(11), c.s16(n), n, c.val(12, 13)); }},
     {"voksVAD2_GSMAMR_16s", [](Call& c) { VAD2State_GSMAMR_16s st{}; if (const Vok16s* raw = c.s16(sizeof st / 2)) std::memcpy(&st, raw, sizeof st);
        Vok16s flag; return voksVAD2_GSMAMR_16s(c.s16(80), c.out(&st), c.out(&flag), c.v16()); }},
+    // ---- AMR-WB LP, ISP/ISF and filters
+    {"voksLPCToISP_AMRWB_16s", [](Call& c) { return voksLPCToISP_AMRWB_16s(c.s16(17), c.s16(16), c.s16(16)); }},
+    {"voksLPCToISP_AMRWBE_16s", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 1;
+       return voksLPCToISP_AMRWBE_16s(c.s16(k + 1), c.s16(k), c.s16(k), m); }},
+    {"voksISPToLPC_AMRWB_16s", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 1;
+       return voksISPToLPC_AMRWB_16s(c.s16(k), c.s16(k + 1), m); }},
+    ROW(voksISFToISP_AMRWB_16s, c.s16(20), c.s16(20), c.upTo(1, 20, 20)),
+    ROW(voksISPToISF_Norm_AMRWB_16s, c.s16(20), c.s16(20), c.upTo(1, 20, 20)),
+    {"voksHighPassFilterGetSize_AMRWB_16s", [](Call& c) { int z; return voksHighPassFilterGetSize_AMRWB_16s(c.val(2, 3), c.out(&z)); }},
+    {"voksHighPassFilterInit_AMRWB_16s", [](Call& c) {
+       return voksHighPassFilterInit_AMRWB_16s(c.s16(4), c.s16(4), c.val(2, 3), reinterpret_cast<HighPassFilterState_AMRWB_16s*>(c.u8(40))); }},
+    {"voksHighPassFilterGetDlyLine_AMRWB_16s", [](Call& c) {
+       return voksHighPassFilterGetDlyLine_AMRWB_16s(reinterpret_cast<HighPassFilterState_AMRWB_16s*>(c.u8(40)), c.s16(9), c.val(2, 3)); }},
+    {"voksHighPassFilterSetDlyLine_AMRWB_16s", [](Call& c) {
+       return voksHighPassFilterSetDlyLine_AMRWB_16s(c.s16(9), reinterpret_cast<HighPassFilterState_AMRWB_16s*>(c.u8(40)), c.val(2, 3)); }},
+    {"voksHighPassFilter_AMRWB_16s_ISfs", [](Call& c) { int n = c.len(256);
+       return voksHighPassFilter_AMRWB_16s_ISfs(c.s16(n), n, reinterpret_cast<HighPassFilterState_AMRWB_16s*>(c.u8(40)), c.val(0, 16)); }},
+    {"voksHighPassFilter_AMRWB_16s_Sfs", [](Call& c) { int n = c.len(256);
+       return voksHighPassFilter_AMRWB_16s_Sfs(c.s16(n), c.s16(n), n, reinterpret_cast<HighPassFilterState_AMRWB_16s*>(c.u8(40)), c.val(-3, 12)); }},
+    {"voksHighPassFilter_Direct_AMRWB_16s", [](Call& c) { int n = c.len(64);
+       return voksHighPassFilter_Direct_AMRWB_16s(c.s16(2), c.s16(n), c.s16(n), n, c.val(0, 1)); }},
+    {"voksPreemphasize_AMRWB_16s_ISfs", [](Call& c) { int n = c.len(256);
+       return voksPreemphasize_AMRWB_16s_ISfs(c.v16(), c.s16(n), n, c.val(0, 15), c.s16(1)); }},
+    {"voksDeemphasize_AMRWB_NR_16s_I", [](Call& c) { int n = c.len(256); return voksDeemphasize_AMRWB_NR_16s_I(c.v16(), c.s16(n), n, c.s16(1)); }},
+    {"voksDeemphasize_AMRWB_32s16s", [](Call& c) { int n = c.len(256); return voksDeemphasize_AMRWB_32s16s(c.v16(), c.s32(n), c.s16(n), n, c.s16(1)); }},
+    {"voksResidualFilter_AMRWB_16s_Sfs", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 0; int n = c.len(64);
+       return voksResidualFilter_AMRWB_16s_Sfs(c.s16(k + 1), static_cast<Vok16s>(m), c.s16(n, k), c.s16(n), n, c.val(0, 15)); }},
+    {"voksSynthesisFilter_AMRWB_16s32s_I", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 0; int n = c.len(64);
+       return voksSynthesisFilter_AMRWB_16s32s_I(c.s16(k + 1), m, c.s16(n), c.s32(n, k), n); }},
 };
 
 bool knownStatus(VokResult r) {

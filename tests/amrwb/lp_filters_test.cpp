@@ -1,0 +1,156 @@
+// AMR-WB ISP/ISF conversions and signal filters: hostile inputs (random and
+// full-scale coefficients, clustered and unordered ISFs, loud and clipped
+// signals, changing scales, every excitation scale) against checksums of
+// the 3GPP reference's outputs for the same inputs, then the argument
+// checks.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "check.h"
+#include "oracle_cases.h"
+#include "voksc.h"
+
+namespace {
+
+const int16_t kHp50A[3] = {8192, 16211, -8021}, kHp50B[3] = {4053, -8106, 4053};
+const int16_t kHp400A[3] = {16384, 29280, -14160}, kHp400B[3] = {915, -1830, 915};
+const int16_t kWspA[4] = {8192, 21663, -19258, 5734}, kWspB[4] = {-3432, 10280, -10280, 3432};
+
+alignas(8) unsigned char hpState[2][40], wspState[40];
+HighPassFilterState_AMRWB_16s* hp(int which) { return reinterpret_cast<HighPassFilterState_AMRWB_16s*>(hpState[which]); }
+HighPassFilterState_AMRWB_16s* wsp() { return reinterpret_cast<HighPassFilterState_AMRWB_16s*>(wspState); }
+
+// Each adapter asserts success through the status it returns into a flag.
+bool failed = false;
+void ok(VokResult r) { failed |= r != vokOk; }
+
+const WbOracleOps kOps = {
+    [](const int16_t* a, const int16_t* p, int16_t* isp) { ok(voksLPCToISP_AMRWB_16s(a, isp, p)); },
+    [](const int16_t* isp, int16_t* a, int m) { ok(voksISPToLPC_AMRWB_16s(isp, a, m)); },
+    [](const int16_t* isf, int16_t* isp, int m) { ok(voksISFToISP_AMRWB_16s(isf, isp, m)); },
+    [](const int16_t* isp, int16_t* isf, int m) { ok(voksISPToISF_Norm_AMRWB_16s(isp, isf, m)); },
+    [](int16_t* x, int n, int which, int reset, int16_t* line) {
+      if (reset) {
+        ok(voksHighPassFilterInit_AMRWB_16s(kHp50A, kHp50B, 2, hp(0)));
+        ok(voksHighPassFilterInit_AMRWB_16s(kHp400A, kHp400B, 2, hp(1)));
+      }
+      ok(voksHighPassFilter_AMRWB_16s_ISfs(x, n, hp(which), 14 + which));
+      ok(voksHighPassFilterGetDlyLine_AMRWB_16s(hp(which), line, 2));
+      ok(voksHighPassFilterSetDlyLine_AMRWB_16s(line, hp(which), 2));
+    },
+    [](const int16_t* x, int16_t* y, int n, int sf, int reset, int16_t* line) {
+      if (reset) ok(voksHighPassFilterInit_AMRWB_16s(kWspA, kWspB, 3, wsp()));
+      ok(voksHighPassFilter_AMRWB_16s_Sfs(x, y, n, wsp(), sf));
+      ok(voksHighPassFilterGetDlyLine_AMRWB_16s(wsp(), line, 3));
+    },
+    [](int16_t* x, int16_t mu, int n, int16_t* mem, int sf) { ok(voksPreemphasize_AMRWB_16s_ISfs(mu, x, n, sf, mem)); },
+    [](int16_t* x, int16_t mu, int n, int16_t* mem) { ok(voksDeemphasize_AMRWB_NR_16s_I(mu, x, n, mem)); },
+    [](const int32_t* x, int16_t* y, int16_t mu, int n, int16_t* mem) {
+      ok(voksDeemphasize_AMRWB_32s16s(mu, x, y, n, mem));
+    },
+    [](const int16_t* a, int m, const int16_t* x, int16_t* y, int n) {
+      ok(voksResidualFilter_AMRWB_16s_Sfs(a, static_cast<Vok16s>(m), x, y, n, 4));
+    },
+    [](const int16_t* a, int m, const int16_t* exc, int q, int32_t* y, int n) {
+      int16_t scaled[21];
+      std::memcpy(scaled, a, sizeof(int16_t) * (m + 1));
+      scaled[0] = static_cast<int16_t>(a[0] >> (4 + q));
+      ok(voksSynthesisFilter_AMRWB_16s32s_I(scaled, m, exc, y, n));
+    },
+};
+
+// Outputs of the 3GPP TS 26.173 reference for the groups of oracle_cases.h.
+const uint32_t kReference[WB_GROUPS] = {
+    0x5B04E5DAu, 0x85DF05E0u, 0x6E99D0B8u, 0x1F427B5Cu, 0x4B7205F1u,
+    0x8FCC8728u, 0x9D13AB27u, 0x5D1034D3u, 0x00072E72u, 0x3D337499u,
+};
+const char* const kGroupName[WB_GROUPS] = {"LP to ISP", "ISP to LP", "ISF/ISP", "high-pass 2nd order",
+                                           "high-pass 3rd order", "pre-emphasis", "de-emphasis", "de-emphasis 32",
+                                           "residual", "synthesis 32"};
+
+}  // namespace
+
+TEST(AmrWbLpFilters, EveryGroupMatchesTheReference) {
+  for (int g = 0; g < WB_GROUPS; ++g) {
+    failed = false;
+    EXPECT_EQ(wbRunGroup(&kOps, g), kReference[g]) << kGroupName[g];
+    EXPECT_FALSE(failed) << kGroupName[g];
+  }
+}
+
+TEST(AmrWbLpFilters, FailedRootSearchReturnsThePreviousIspsAndTheAmrwbeFormAgrees) {
+  const int16_t flat[17] = {4096, 8192};  // 1 + 2/z: too few roots on the unit circle
+  int16_t prev[16], isp[16], ispE[16];
+  for (int i = 0; i < 16; ++i) prev[i] = static_cast<int16_t>(30000 - 3700 * i);
+  ASSERT_EQ(voksLPCToISP_AMRWB_16s(flat, isp, prev), vokOk);
+  EXPECT_EQ(0, std::memcmp(isp, prev, sizeof isp));
+  OrRng r{77u};
+  for (int c = 0; c < 50; ++c) {
+    int16_t a[17];
+    wbLpc(&kOps, &r, c, a, 16);
+    ASSERT_EQ(voksLPCToISP_AMRWB_16s(a, isp, prev), vokOk);
+    ASSERT_EQ(voksLPCToISP_AMRWBE_16s(a, prev, ispE, 16), vokOk);
+    EXPECT_EQ(0, std::memcmp(isp, ispE, sizeof isp));
+  }
+}
+
+TEST(AmrWbLpFilters, RejectsBadArgumentsWithoutWriting) {
+  int16_t v[32] = {4096}, out[32], mem = 0;
+  int32_t y32[32] = {};
+  int size = 0;
+  alignas(8) unsigned char st[40] = {};
+  auto* s = reinterpret_cast<HighPassFilterState_AMRWB_16s*>(st);
+  vtest::Guard g;
+  g.watch(out, 32).watch(&mem).watch(&size).watch(st, 40).watch(y32, 32);
+  EXPECT_EACH_NULL(g, voksLPCToISP_AMRWBE_16s, v, v, out, 0);
+  EXPECT_EACH_NULL(g, voksLPCToISP_AMRWB_16s, v, out, v);
+  EXPECT_EACH_NULL(g, voksISPToLPC_AMRWB_16s, v, out, 21);
+  EXPECT_EACH_NULL(g, voksISFToISP_AMRWB_16s, v, out, 0);
+  EXPECT_EACH_NULL(g, voksISPToISF_Norm_AMRWB_16s, v, out, 0);
+  EXPECT_EACH_NULL(g, voksHighPassFilterGetSize_AMRWB_16s, 4, &size);
+  EXPECT_EACH_NULL(g, voksHighPassFilterInit_AMRWB_16s, v, v, 4, s);
+  EXPECT_EACH_NULL(g, voksHighPassFilterGetDlyLine_AMRWB_16s, s, out, 4);
+  EXPECT_EACH_NULL(g, voksHighPassFilterSetDlyLine_AMRWB_16s, v, s, 4);
+  EXPECT_EACH_NULL(g, voksHighPassFilter_AMRWB_16s_ISfs, out, 0, s, 14);
+  EXPECT_EACH_NULL(g, voksHighPassFilter_AMRWB_16s_Sfs, v, out, 0, s, 0);
+  EXPECT_EACH_NULL(g, voksHighPassFilter_Direct_AMRWB_16s, v, v, out, 0, 0);
+  EXPECT_EACH_NULL(g, voksPreemphasize_AMRWB_16s_ISfs, 0, out, 0, 16, &mem);
+  EXPECT_EACH_NULL(g, voksDeemphasize_AMRWB_NR_16s_I, 0, out, 0, &mem);
+  EXPECT_EACH_NULL(g, voksDeemphasize_AMRWB_32s16s, 0, y32, out, 0, &mem);
+  EXPECT_EACH_NULL(g, voksResidualFilter_AMRWB_16s_Sfs, v, 0, v + 16, out, 0, 16);
+  EXPECT_EACH_NULL(g, voksSynthesisFilter_AMRWB_16s32s_I, v, 0, v, y32 + 16, 0);
+  struct Case {
+    int status;
+    int (*call)(int16_t*, int16_t*, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*);
+  };
+  const Case cases[] = {
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksLPCToISP_AMRWBE_16s(v, v, o, 0); }},
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksISPToLPC_AMRWB_16s(v, o, 21); }},
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksISPToLPC_AMRWB_16s(v, o, 0); }},
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksISFToISP_AMRWB_16s(v, o, 0); }},
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksISPToISF_Norm_AMRWB_16s(v, o, -1); }},
+      {vokErrRange, [](int16_t*, int16_t*, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int* z) { return voksHighPassFilterGetSize_AMRWB_16s(1, z); }},
+      {vokErrRange, [](int16_t* v, int16_t*, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s* s, int*) { return voksHighPassFilterInit_AMRWB_16s(v, v, 4, s); }},
+      {vokErrRange, [](int16_t*, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s* s, int*) { return voksHighPassFilterGetDlyLine_AMRWB_16s(s, o, 1); }},
+      {vokErrRange, [](int16_t* v, int16_t*, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s* s, int*) { return voksHighPassFilterSetDlyLine_AMRWB_16s(v, s, 0); }},
+      {vokErrSize, [](int16_t*, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s* s, int*) { return voksHighPassFilter_AMRWB_16s_ISfs(o, 0, s, 14); }},
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s* s, int*) { return voksHighPassFilter_AMRWB_16s_Sfs(v, o, -3, s, 0); }},
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksHighPassFilter_Direct_AMRWB_16s(v, v, o, 0, 0); }},
+      {vokErrSize, [](int16_t*, int16_t* o, int16_t* m, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksPreemphasize_AMRWB_16s_ISfs(0, o, 0, 16, m); }},
+      {vokErrScale, [](int16_t*, int16_t* o, int16_t* m, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksPreemphasize_AMRWB_16s_ISfs(0, o, 8, 16, m); }},
+      {vokErrScale, [](int16_t*, int16_t* o, int16_t* m, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksPreemphasize_AMRWB_16s_ISfs(0, o, 8, -1, m); }},
+      {vokErrSize, [](int16_t*, int16_t* o, int16_t* m, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksDeemphasize_AMRWB_NR_16s_I(0, o, 0, m); }},
+      {vokErrSize, [](int16_t*, int16_t* o, int16_t* m, int32_t* y, HighPassFilterState_AMRWB_16s*, int*) { return voksDeemphasize_AMRWB_32s16s(0, y, o, 0, m); }},
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksResidualFilter_AMRWB_16s_Sfs(v, 9, v + 16, o, 8, 16); }},
+      {vokErrSize, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksResidualFilter_AMRWB_16s_Sfs(v, 0, v + 16, o, 8, 4); }},
+      {vokErrScale, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksResidualFilter_AMRWB_16s_Sfs(v, 8, v + 16, o, 8, 16); }},
+      {vokErrSize, [](int16_t* v, int16_t*, int16_t*, int32_t* y, HighPassFilterState_AMRWB_16s*, int*) { return voksSynthesisFilter_AMRWB_16s32s_I(v, 0, v, y + 16, 4); }},
+      {vokErrSize, [](int16_t* v, int16_t*, int16_t*, int32_t* y, HighPassFilterState_AMRWB_16s*, int*) { return voksSynthesisFilter_AMRWB_16s32s_I(v, 16, v, y + 16, 0); }},
+  };
+  for (const Case& c : cases)
+    EXPECT_TRUE(vtest::rejects(c.status, g, [&] { return c.call(v, out, &mem, y32, s, &size); })) << (&c - cases);
+  ASSERT_EQ(voksHighPassFilterGetSize_AMRWB_16s(3, &size), vokOk);
+  EXPECT_EQ(size, 40);
+}
