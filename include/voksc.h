@@ -746,6 +746,40 @@ VOKAPI VokResult voksDeemphasize_AMRWB_32s16s(Vok16s mu, const Vok32s* pSrc, Vok
 VOKAPI VokResult voksResidualFilter_AMRWB_16s_Sfs(const Vok16s* pA, Vok16s order, const Vok16s* pSrc, Vok16s* pDst, int len, int scaleFactor);
 VOKAPI VokResult voksSynthesisFilter_AMRWB_16s32s_I(const Vok16s* pA, int order, const Vok16s* pSrc, Vok32s* pSrcDst, int len);
 /* ==== end AMR-WB LP and filters ============================================ */
+/* ==== AMR-WB voice activity detection and comfort-noise history ========== */
+/* Voice activity detector for 256-sample frames at 12.8 kHz: a 172-byte
+ * record of any alignment, formatted by the Init call (background and level
+ * estimates 150, speech level 2050, everything else 0); any record contents
+ * are accepted.  toneFlag: the caller's tone register shared with the
+ * open-loop pitch analysis (newest tone decision in bit 14); vadFlag: 1
+ * speech, 0 noise.  The energy-level readout gives the 12 band levels of the
+ * last frame, lowest band first.
+ * Notes on behaviour (the codec's arithmetic is what is computed):
+ * - the power compared with 686080 (tone bits 13 and 14 cleared below it)
+ *   and with 30000 (decision 0 below it) is the saturating sum of this
+ *   frame's doubled energy and the previous frame's, not this frame's alone;
+ * - the hangover length max(((thr - 217) * -1110 >> 15) + 12, 2) and the
+ *   burst length ((thr - 768) * 297 >> 15) + 8 are taken from the decision
+ *   threshold thr of the frame, not from the background noise level;
+ * - speech-level tracking counts every frame: its window (frame count,
+ *   maximum, active count) restarts when frames minus active frames exceed
+ *   55, and an active frame needs a level above 129 whatever the decision. */
+typedef struct VADState_AMRWB_16s VADState_AMRWB_16s;
+VOKAPI VokResult voksVADGetSize_AMRWB_16s(int* size);
+VOKAPI VokResult voksVADInit_AMRWB_16s(VADState_AMRWB_16s* state);
+VOKAPI VokResult voksVAD_AMRWB_16s(const Vok16s* src, VADState_AMRWB_16s* state, Vok16s* toneFlag, Vok16s* vadFlag);
+VOKAPI VokResult voksVADGetEnergyLevel_AMRWB_16s(const VADState_AMRWB_16s* state, Vok16s* levelOut);
+/* Comfort-noise history of the last 8 frames: historyIndex (the row last
+ * written, 0..7, else vokErrRange before the rate is checked) advances to
+ * the next row, 7 wrapping to 0, which receives the 16 ISFs and the log2 energy per sample of
+ * the 256 samples in Q7, lowered in the encoder by 230, 179, 141, 128, 122
+ * for vokRateAmrWb660 .. vokRateAmrWb1585 and by 115 for vokRateAmrWb1825 ..
+ * vokRateAmrWb2385 and vokRateSid (other codes: vokErrRange).
+ * Note on behaviour: the energy is the saturating sum of doubled squares
+ * halved afterwards, so it saturates at 0x3FFFFFFF (not 0x7FFFFFFF). */
+VOKAPI VokResult voksEncDTXBuffer_AMRWB_16s(const Vok16s* src, const Vok16s* isf, Vok16s* historyIndex, Vok16s* dtxIsfHistory, Vok16s* logEnergyHistory, VokRateCode rate);
+VOKAPI VokResult voksDecDTXBuffer_AMRWB_16s(const Vok16s* src, const Vok16s* isf, Vok16s* historyIndex, Vok16s* dtxIsfHistory, Vok16s* logEnergyHistory);
+/* ==== end AMR-WB voice activity detection and comfort-noise history ====== */
 
 /* ==== noise-reduction fixed-point vector operations ======================== */
 /* Scale factor sf: right shift with rounding (2^(sf-1) added first).
