@@ -116,6 +116,13 @@ struct Row {
   VokResult (*call)(Call&);
 };
 
+// An AMR-WB VAD record: initialised, damaged or arbitrary.
+VADState_AMRWB_16s* amrwbVad(Call& c) {
+  return static_cast<VADState_AMRWB_16s*>(c.state(voksVADGetSize_AMRWB_16s, [](void* p) {
+    return voksVADInit_AMRWB_16s(static_cast<VADState_AMRWB_16s*>(p));
+  }));
+}
+
 #define ROW(fn, ...) {#fn, [](Call& c) -> VokResult { return fn(__VA_ARGS__); }}
 
 // One G.729 subframe and frame.
@@ -410,6 +417,15 @@ const Row kRows[] = {
     {"voksSynthesisFilterZeroStateResponse_NR_16s", [](Call& c) { int n = c.len(200); return voksSynthesisFilterZeroStateResponse_NR_16s(c.s16(11), c.s16(n), n, c.val(12, 13)); }},
     {"voksVAD2_GSMAMR_16s", [](Call& c) { VAD2State_GSMAMR_16s st{}; if (const Vok16s* raw = c.s16(sizeof st / 2)) std::memcpy(&st, raw, sizeof st);
        Vok16s flag; return voksVAD2_GSMAMR_16s(c.s16(80), c.out(&st), c.out(&flag), c.v16()); }},
+    {"voksVADGetSize_AMRWB_16s", [](Call& c) { int n; return voksVADGetSize_AMRWB_16s(c.out(&n)); }},
+    ROW(voksVADInit_AMRWB_16s, static_cast<VADState_AMRWB_16s*>(c.state(voksVADGetSize_AMRWB_16s, nullptr))),
+    {"voksVAD_AMRWB_16s", [](Call& c) { Vok16s tone = c.v16(), flag;
+       return voksVAD_AMRWB_16s(c.s16(256), amrwbVad(c), c.out(&tone), c.out(&flag)); }},
+    ROW(voksVADGetEnergyLevel_AMRWB_16s, amrwbVad(c), c.s16(12)),
+    {"voksEncDTXBuffer_AMRWB_16s", [](Call& c) { Vok16s* i = c.s16(1); if (i) *i = static_cast<Vok16s>(c.val(-1, 8));
+       return voksEncDTXBuffer_AMRWB_16s(c.s16(256), c.s16(16), i, c.s16(128), c.s16(8), static_cast<VokRateCode>(c.val(0, 32))); }},
+    {"voksDecDTXBuffer_AMRWB_16s", [](Call& c) { Vok16s* i = c.s16(1); if (i) *i = static_cast<Vok16s>(c.val(-1, 8));
+       return voksDecDTXBuffer_AMRWB_16s(c.s16(256), c.s16(16), i, c.s16(128), c.s16(8)); }},
     // ---- AMR-WB LP, ISP/ISF and filters
     {"voksLPCToISP_AMRWB_16s", [](Call& c) { return voksLPCToISP_AMRWB_16s(c.s16(17), c.s16(16), c.s16(16)); }},
     {"voksLPCToISP_AMRWBE_16s", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 1;
