@@ -1,11 +1,11 @@
 // AMR-WB voice activity detector and comfort-noise histories against
-// checksums of the 3GPP fixed-point reference, on frames that switch between
-// full-scale and quiet noise, clipped squares, silence, loud chirps, impulse
-// trains and alternating extremes, with level drops, silence and quiet-noise
-// stretches and runs of tone decisions.  Per frame the VAD hashes its
-// decision, the tone register and the 12 band levels; the histories hash the
-// row written, its log energy and one ISF, for every rate from random
-// starting rows.
+// checksums of the 3GPP fixed-point reference: 2,400 frames switching
+// between full-scale and quiet noise, clipped squares, silence, loud chirps,
+// impulse trains and alternating extremes, with level drops, silence and
+// quiet-noise stretches, tones stepping in and out of silence, and runs of
+// tone decisions.  Per frame the VAD hashes its decision, the tone register
+// and the 12 band levels; the histories hash the row written, its log energy
+// and one ISF, over every rate from random starting rows.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,11 +17,24 @@
 
 namespace {
 
+// Run 3: 30-frame tones (parabolic half waves, seven pitches, four levels)
+// between stretches of silence and quiet noise.
 void frameOf(OrRng* r, int run, int f, int16_t* x) {
-  int kind = (f / 37 + run) % 8;
-  if (run == 1 && (f / 50) % 2) kind = 3;
-  if (run == 2 && (f / 70) % 2) kind = 1;
-  orSignal(r, kind, f * 256, x, 256);
+  if (run == 3 && (f / 30) % 2 == 0) {
+    const uint32_t step = 300u + static_cast<uint32_t>((f / 30) % 7) * 900u;
+    for (int i = 0; i < 256; ++i) {
+      const uint32_t ph = (static_cast<uint32_t>(f * 256 + i) * step) & 0xFFFFu;
+      const int32_t half = static_cast<int32_t>(ph & 0x7FFFu);
+      int32_t y = static_cast<int32_t>((int64_t{half} * (32768 - half)) >> 13);
+      y = (y > 32767 ? 32767 : y) >> ((f / 60) % 4 * 2);
+      x[i] = static_cast<int16_t>((ph & 0x8000u) ? -y : y);
+    }
+  } else {
+    int kind = run == 3 ? 3 - 2 * ((f / 60) % 2) : (f / 37 + run) % 8;
+    if (run == 1 && (f / 50) % 2) kind = 3;
+    if (run == 2 && (f / 70) % 2) kind = 1;
+    orSignal(r, kind, f * 256, x, 256);
+  }
   if ((f / 23) % 3 == 1)
     for (int i = 0; i < 256; ++i) x[i] = static_cast<int16_t>(x[i] >> (f % 15));
 }
@@ -45,7 +58,7 @@ TEST(AmrwbVad, MatchesTheReference) {
   OrRng r{0x3B7Au};
   uint32_t h = OR_HASH_INIT;
   int active = 0;
-  for (int run = 0; run < 3; ++run) {
+  for (int run = 0; run < 4; ++run) {
     auto m = newVad();
     int16_t tone = 0;
     for (int f = 0; f < 600; ++f) {
@@ -62,8 +75,8 @@ TEST(AmrwbVad, MatchesTheReference) {
       h = orHash16(h, v, 14);
     }
   }
-  EXPECT_EQ(h, 0xC513CAE8u);
-  EXPECT_EQ(active, 1068);
+  EXPECT_EQ(h, 0x626A1FF6u);
+  EXPECT_EQ(active, 1462);
 
   // Histories, continuing the same input stream.
   uint32_t he = OR_HASH_INIT, hd = OR_HASH_INIT;
@@ -81,8 +94,8 @@ TEST(AmrwbVad, MatchesTheReference) {
     v[0] = iD, v[1] = logD[iD], v[2] = isfD[iD * 16 + f % 16];
     hd = orHash16(hd, v, 3);
   }
-  EXPECT_EQ(he, 0x58288BC9u);
-  EXPECT_EQ(hd, 0x6AF56606u);
+  EXPECT_EQ(he, 0x19F6C391u);
+  EXPECT_EQ(hd, 0x92DDBCD1u);
 }
 
 TEST(AmrwbVad, BehaviourAndChecks) {
