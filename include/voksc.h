@@ -745,6 +745,29 @@ VOKAPI VokResult voksDeemphasize_AMRWB_NR_16s_I(Vok16s mu, Vok16s* pSrcDst, int 
 VOKAPI VokResult voksDeemphasize_AMRWB_32s16s(Vok16s mu, const Vok32s* pSrc, Vok16s* pDst, int len, Vok16s* pMem);
 VOKAPI VokResult voksResidualFilter_AMRWB_16s_Sfs(const Vok16s* pA, Vok16s order, const Vok16s* pSrc, Vok16s* pDst, int len, int scaleFactor);
 VOKAPI VokResult voksSynthesisFilter_AMRWB_16s32s_I(const Vok16s* pA, int order, const Vok16s* pSrc, Vok32s* pSrcDst, int len);
+/* ISF quantisers.  Rate codes: the AMR-WB modes (vokRate 5, 9, 13, 15, 16,
+ * 18, 19, 20, 21) and vokRateSid (25); 5 and 25 use the 36-bit layout
+ * (indices: stage-1 ISF 0..8, stage-1 ISF 9..15, then 3 second-stage
+ * indices: 5 words), the others the 46-bit layout (2 + 5 = 7 words).
+ * isfResidualMemory: the last frame's quantised residual (16, caller-set,
+ * zero at reset); isfHistory: the last three good frames' ISFs (3 x 16,
+ * newest first), before the spacing rule.
+ * Notes on behaviour:
+ * - voksISFQuant_AMRWB_16s: errors are doubled squares summed with
+ *   saturation; when every survivor's second-stage sum of a half saturates
+ *   (ISFs far outside 0..16384), that half's index words keep what the
+ *   caller's indicesOut held (as in the codec), decoded masked.
+ * - voksISFQuantDecode_AMRWB_16s and voksISFQuantDecodeDTX_AMRWB_16s: each
+ *   index is masked to its codebook size, so any index words decode.  Bad
+ *   frame: reference = round((mean + h0 + h1 + h2) * 2^14 * 2, saturating)
+ *   (that is (sum + 2) >> 2); ISF = mult(29491, prev) + mult(3277, ref);
+ *   memory = (ISF - (ref + mult(memory, 10923))) >> 1, each step
+ *   saturating.  The history is unchanged by a bad frame. */
+VOKAPI VokResult voksISFQuant_AMRWB_16s(const Vok16s* isf, Vok16s* isfResidualMemory, Vok16s* quantIsfOut, Vok16s* indicesOut, VokRateCode rateCode);
+VOKAPI VokResult voksISFQuantDecode_AMRWB_16s(const Vok16s* indices, Vok16s* quantIsfOut, Vok16s* isfResidualMemory, const Vok16s* prevQuantIsf, Vok16s* isfHistory, int bfi, VokRateCode rateCode);
+/* Comfort-noise ISFs: 5 indices (6, 6, 6, 5, 5 bits), no prediction. */
+VOKAPI VokResult voksISFQuantDTX_AMRWB_16s(const Vok16s* isf, Vok16s* quantIsfOut, Vok16s* indicesOut);
+VOKAPI VokResult voksISFQuantDecodeDTX_AMRWB_16s(const Vok16s* indices, Vok16s* quantIsfOut);
 /* ==== end AMR-WB LP and filters ============================================ */
 /* ==== AMR-WB voice activity detection and comfort-noise history ========== */
 /* Voice activity detector for 256-sample frames at 12.8 kHz: a 172-byte

@@ -59,16 +59,26 @@ const WbOracleOps kOps = {
       scaled[0] = static_cast<int16_t>(a[0] >> (4 + q));
       ok(voksSynthesisFilter_AMRWB_16s32s_I(scaled, m, exc, y, n));
     },
+    [](const int16_t* isf, int16_t* mem, int16_t* q, int16_t* idx, int rate) {
+      ok(voksISFQuant_AMRWB_16s(isf, mem, q, idx, rate));
+    },
+    [](const int16_t* idx, int16_t* q, int16_t* mem, const int16_t* prev, int16_t* hist, int bfi, int rate) {
+      ok(voksISFQuantDecode_AMRWB_16s(idx, q, mem, prev, hist, bfi, rate));
+    },
+    [](const int16_t* isf, int16_t* q, int16_t* idx) { ok(voksISFQuantDTX_AMRWB_16s(isf, q, idx)); },
+    [](const int16_t* idx, int16_t* q) { ok(voksISFQuantDecodeDTX_AMRWB_16s(idx, q)); },
 };
 
 // Outputs of the 3GPP TS 26.173 reference for the groups of oracle_cases.h.
 const uint32_t kReference[WB_GROUPS] = {
     0x5B04E5DAu, 0x85DF05E0u, 0x6E99D0B8u, 0x1F427B5Cu, 0x4B7205F1u,
     0x8FCC8728u, 0x9D13AB27u, 0x5D1034D3u, 0x00072E72u, 0x3D337499u,
+    0x134170DCu, 0x2AB31B8Du, 0x6993415Eu,
 };
 const char* const kGroupName[WB_GROUPS] = {"LP to ISP", "ISP to LP", "ISF/ISP", "high-pass 2nd order",
                                            "high-pass 3rd order", "pre-emphasis", "de-emphasis", "de-emphasis 32",
-                                           "residual", "synthesis 32"};
+                                           "residual", "synthesis 32", "ISF quantiser",
+                                           "ISF decoder", "SID ISFs"};
 
 }  // namespace
 
@@ -121,6 +131,10 @@ TEST(AmrWbLpFilters, RejectsBadArgumentsWithoutWriting) {
   EXPECT_EACH_NULL(g, voksDeemphasize_AMRWB_32s16s, 0, y32, out, 0, &mem);
   EXPECT_EACH_NULL(g, voksResidualFilter_AMRWB_16s_Sfs, v, 0, v + 16, out, 0, 16);
   EXPECT_EACH_NULL(g, voksSynthesisFilter_AMRWB_16s32s_I, v, 0, v, y32 + 16, 0);
+  EXPECT_EACH_NULL(g, voksISFQuant_AMRWB_16s, v, out, out + 16, v + 16, 7);
+  EXPECT_EACH_NULL(g, voksISFQuantDecode_AMRWB_16s, v, out, v + 16, v, v, 0, 24);
+  EXPECT_EACH_NULL(g, voksISFQuantDTX_AMRWB_16s, v, out, out + 16);
+  EXPECT_EACH_NULL(g, voksISFQuantDecodeDTX_AMRWB_16s, v, out);
   struct Case {
     int status;
     int (*call)(int16_t*, int16_t*, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*);
@@ -148,6 +162,9 @@ TEST(AmrWbLpFilters, RejectsBadArgumentsWithoutWriting) {
       {vokErrScale, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksResidualFilter_AMRWB_16s_Sfs(v, 8, v + 16, o, 8, 16); }},
       {vokErrSize, [](int16_t* v, int16_t*, int16_t*, int32_t* y, HighPassFilterState_AMRWB_16s*, int*) { return voksSynthesisFilter_AMRWB_16s32s_I(v, 0, v, y + 16, 4); }},
       {vokErrSize, [](int16_t* v, int16_t*, int16_t*, int32_t* y, HighPassFilterState_AMRWB_16s*, int*) { return voksSynthesisFilter_AMRWB_16s32s_I(v, 16, v, y + 16, 0); }},
+      {vokErrRange, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksISFQuant_AMRWB_16s(v, o, o + 16, o + 24, 22); }},
+      {vokErrRange, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksISFQuant_AMRWB_16s(v, o, o + 16, o + 24, 0); }},
+      {vokErrRange, [](int16_t* v, int16_t* o, int16_t*, int32_t*, HighPassFilterState_AMRWB_16s*, int*) { return voksISFQuantDecode_AMRWB_16s(v, o, o + 16, v, o, 1, 26); }},
   };
   for (const Case& c : cases)
     EXPECT_TRUE(vtest::rejects(c.status, g, [&] { return c.call(v, out, &mem, y32, s, &size); })) << (&c - cases);

@@ -25,9 +25,17 @@ typedef struct {
   void (*deemph32)(const int32_t* x, int16_t* y, int16_t mu, int n, int16_t* mem);
   void (*residual)(const int16_t* a, int m, const int16_t* x, int16_t* y, int n); /* x[-m..-1] read */
   void (*synth32)(const int16_t* a, int m, const int16_t* exc, int q, int32_t* y, int n); /* y[-m..-1] read */
+  void (*isfQuant)(const int16_t* isf, int16_t* memory, int16_t* q, int16_t* idx, int rate);
+  /* raw index words: the library masks them, the reference adapter masks
+   * them before the call */
+  void (*isfDecode)(const int16_t* idx, int16_t* q, int16_t* memory, const int16_t* prev, int16_t* history, int bfi,
+                    int rate);
+  void (*sidQuant)(const int16_t* isf, int16_t* q, int16_t* idx);
+  void (*sidDecode)(const int16_t* idx, int16_t* q);
 } WbOracleOps;
 
-enum { WB_GROUPS = 10 };
+enum { WB_GROUPS = 13 };
+static const int wbRates[10] = {5, 9, 13, 15, 16, 18, 19, 20, 21, 25};
 
 static inline uint32_t wbHash32(uint32_t h, const int32_t* v, int n) {
   int i;
@@ -204,7 +212,57 @@ static inline uint32_t wbRunGroup(const WbOracleOps* ops, int g) {
         h = orHash16(h, y, n);
       }
       break;
-    default: { /* 32-bit synthesis, memory carried, excitation scales 0..8 */
+    case 10: { /* ISF quantiser, residual memory carried, every rate */
+      int16_t mem[16] = {0};
+      for (c = 0; c < 400; ++c) {
+        int16_t isf[16], q[16], idx[7] = {0};
+        const int rate = wbRates[c % 10];
+        if (c % 8 == 7) /* far outside the ISF range: errors saturate */
+          for (i = 0; i < 16; ++i) isf[i] = (int16_t)orRange(r, -32768, 32767);
+        else
+          wbIsf(r, c / 10, isf, 16);
+        if (c % 100 == 0)
+          for (i = 0; i < 16; ++i) mem[i] = 0;
+        ops->isfQuant(isf, mem, q, idx, rate);
+        h = orHash16(orHash16(orHash16(h, q, 16), idx, (rate == 5 || rate == 25) ? 5 : 7), mem, 16);
+      }
+      break;
+    }
+    case 11: { /* ISF decoder with bad frames; memory, history, last ISFs carried */
+      int16_t mem[16] = {0}, prev[16], hist[48];
+      for (i = 0; i < 16; ++i) prev[i] = (int16_t)(i * 1000 + 500);
+      for (i = 0; i < 48; ++i) hist[i] = prev[i & 15];
+      for (c = 0; c < 400; ++c) {
+        int16_t idx[7], q[16];
+        const int rate = wbRates[orRange(r, 0, 9)];
+        const int bfi = orRange(r, 0, 3) == 0 ? (int)orRange(r, 1, 1000) : 0;
+        for (i = 0; i < 7; ++i) idx[i] = (int16_t)((c & 1) ? orRange(r, -32768, 32767) : orRange(r, 0, 63));
+        if (c % 50 == 49)
+          for (i = 0; i < 16; ++i) mem[i] = (int16_t)orRange(r, -32768, 32767);
+        ops->isfDecode(idx, q, mem, prev, hist, bfi, rate);
+        h = orHash16(orHash16(orHash16(h, q, 16), mem, 16), hist, 48);
+        for (i = 0; i < 16; ++i) prev[i] = q[i];
+      }
+      break;
+    }
+    case 12: /* comfort-noise ISFs: quantiser and decoder of raw index words */
+      for (c = 0; c < 400; ++c) {
+        int16_t isf[16], q[16], idx[5];
+        if (c & 1) {
+          for (i = 0; i < 5; ++i) idx[i] = (int16_t)orRange(r, -32768, 32767);
+          ops->sidDecode(idx, q);
+          h = orHash16(h, q, 16);
+          continue;
+        }
+        if (c % 8 == 6)
+          for (i = 0; i < 16; ++i) isf[i] = (int16_t)orRange(r, -32768, 32767);
+        else
+          wbIsf(r, c / 2, isf, 16);
+        ops->sidQuant(isf, q, idx);
+        h = orHash16(orHash16(h, q, 16), idx, 5);
+      }
+      break;
+    case 9: { /* 32-bit synthesis, memory carried, excitation scales 0..8 */
       int32_t ybuf[16 + 64];
       for (c = 0; c < 300; ++c) {
         int16_t a[17], exc[64];

@@ -455,6 +455,10 @@ const Row kRows[] = {
        return voksResidualFilter_AMRWB_16s_Sfs(c.s16(k + 1), static_cast<Vok16s>(m), c.s16(n, k), c.s16(n), n, c.val(0, 15)); }},
     {"voksSynthesisFilter_AMRWB_16s32s_I", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 0; int n = c.len(64);
        return voksSynthesisFilter_AMRWB_16s32s_I(c.s16(k + 1), m, c.s16(n), c.s32(n, k), n); }},
+    ROW(voksISFQuant_AMRWB_16s, c.s16(16), c.s16(16), c.s16(16), c.s16(7), c.val(5, 25)),
+    ROW(voksISFQuantDecode_AMRWB_16s, c.s16(7), c.s16(16), c.s16(16), c.s16(16), c.s16(48), c.val(0, 1), c.val(5, 25)),
+    ROW(voksISFQuantDTX_AMRWB_16s, c.s16(16), c.s16(16), c.s16(5)),
+    ROW(voksISFQuantDecodeDTX_AMRWB_16s, c.s16(5), c.s16(16)),
 };
 
 bool knownStatus(VokResult r) {
