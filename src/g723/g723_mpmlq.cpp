@@ -89,11 +89,22 @@ bool searchPulses(const Word16* h, const Word16* target, int np, Word32& bestErr
         taken[cand.pos[p]] = true;
       }
       // Error measure 2 <t, y> - <y, y> of the synthesised excitation.
-      Word16 exc[kSubframe] = {}, y[kSubframe];
-      for (int p = 0; p < np; ++p) exc[cand.pos[p]] = cand.amp[p];
-      for (int l = kSubframe - 1; l >= 0; --l) {
+      // The excitation is np pulses in zeros, and a zero term leaves the
+      // saturating chain of the convolution as it is: each output is the
+      // chain of the pulses' products alone, in increasing position.
+      Word16 pos[kMaxPulses], amps[kMaxPulses], y[kSubframe];
+      for (int p = 0; p < np; ++p) {
+        int at = p;
+        for (; at > 0 && pos[at - 1] > cand.pos[p]; --at) {
+          pos[at] = pos[at - 1];
+          amps[at] = amps[at - 1];
+        }
+        pos[at] = cand.pos[p];
+        amps[at] = cand.amp[p];
+      }
+      for (int l = 0; l < kSubframe; ++l) {
         Word32 acc = 0;
-        for (int j = 0; j <= l; ++j) acc = L_mac(acc, exc[j], h[l - j]);
+        for (int p = 0; p < np && pos[p] <= l; ++p) acc = L_mac(acc, amps[p], h[l - pos[p]]);
         y[l] = extract_h(L_shl(acc, 2));
       }
       Word32 score = 0;
