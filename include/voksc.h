@@ -798,6 +798,8 @@ VOKAPI VokResult voksVADGetEnergyLevel_AMRWB_16s(const VADState_AMRWB_16s* state
  * the 256 samples in Q7, lowered in the encoder by 230, 179, 141, 128, 122
  * for vokRateAmrWb660 .. vokRateAmrWb1585 and by 115 for vokRateAmrWb1825 ..
  * vokRateAmrWb2385 and vokRateSid (other codes: vokErrRange).
+ * The codec feeds the encoder history with the frame's LP residual scaled
+ * back by the input scaling, the decoder history with the excitation.
  * Note on behaviour: the energy is the saturating sum of doubled squares
  * halved afterwards, so it saturates at 0x3FFFFFFF (not 0x7FFFFFFF). */
 VOKAPI VokResult voksEncDTXBuffer_AMRWB_16s(const Vok16s* src, const Vok16s* isf, Vok16s* historyIndex, Vok16s* dtxIsfHistory, Vok16s* logEnergyHistory, VokRateCode rate);
