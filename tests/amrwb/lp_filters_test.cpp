@@ -67,18 +67,22 @@ const WbOracleOps kOps = {
     },
     [](const int16_t* isf, int16_t* q, int16_t* idx) { ok(voksISFQuantDTX_AMRWB_16s(isf, q, idx)); },
     [](const int16_t* idx, int16_t* q) { ok(voksISFQuantDecodeDTX_AMRWB_16s(idx, q)); },
+    [](const int16_t* x, int16_t* y, int16_t c, int n) {
+      const int16_t coeff[2] = {32767, c};
+      ok(voksHighPassFilter_Direct_AMRWB_16s(coeff, x, y, n, 0));
+    },
 };
 
 // Outputs of the 3GPP TS 26.173 reference for the groups of oracle_cases.h.
 const uint32_t kReference[WB_GROUPS] = {
     0x5B04E5DAu, 0x85DF05E0u, 0x6E99D0B8u, 0x1F427B5Cu, 0x4B7205F1u,
     0x8FCC8728u, 0x9D13AB27u, 0x5D1034D3u, 0x00072E72u, 0x3D337499u,
-    0x134170DCu, 0x2AB31B8Du, 0x6993415Eu,
+    0x134170DCu, 0x2AB31B8Du, 0x6993415Eu, 0x8D3C72AFu,
 };
 const char* const kGroupName[WB_GROUPS] = {"LP to ISP", "ISP to LP", "ISF/ISP", "high-pass 2nd order",
                                            "high-pass 3rd order", "pre-emphasis", "de-emphasis", "de-emphasis 32",
                                            "residual", "synthesis 32", "ISF quantiser",
-                                           "ISF decoder", "SID ISFs"};
+                                           "ISF decoder", "SID ISFs", "pitch enhancer"};
 
 }  // namespace
 

@@ -32,9 +32,11 @@ typedef struct {
                     int rate);
   void (*sidQuant)(const int16_t* isf, int16_t* q, int16_t* idx);
   void (*sidDecode)(const int16_t* idx, int16_t* q);
+  /* the coder's pitch enhancer x[n] - c (x[n+1] + x[n-1]), n >= 2 */
+  void (*enhance)(const int16_t* x, int16_t* y, int16_t c, int n);
 } WbOracleOps;
 
-enum { WB_GROUPS = 13 };
+enum { WB_GROUPS = 14 };
 static const int wbRates[10] = {5, 9, 13, 15, 16, 18, 19, 20, 21, 25};
 
 static inline uint32_t wbHash32(uint32_t h, const int32_t* v, int n) {
@@ -260,6 +262,16 @@ static inline uint32_t wbRunGroup(const WbOracleOps* ops, int g) {
           wbIsf(r, c / 2, isf, 16);
         ops->sidQuant(isf, q, idx);
         h = orHash16(orHash16(h, q, 16), idx, 5);
+      }
+      break;
+    case 13: /* pitch enhancer on codebook-like and loud blocks */
+      for (c = 0; c < 300; ++c) {
+        int16_t x[64], y[64];
+        const int n = 2 + orRange(r, 0, 62);
+        const int16_t fac = (int16_t)((c & 1) ? orRange(r, 0, 8192) : orRange(r, -32768, 32767));
+        orSignal(r, c, c * 64, x, n);
+        ops->enhance(x, y, fac, n);
+        h = orHash16(h, y, n);
       }
       break;
     case 9: { /* 32-bit synthesis, memory carried, excitation scales 0..8 */
