@@ -89,6 +89,30 @@ TEST(AmrNbBits, StorageFileReadByOtherDecoders) {
   if (!ran) GTEST_SKIP() << "neither sox with AMR-NB nor ffmpeg installed";
 }
 
+// A text mode file (one mode name per line, as the 3GPP vectors use) sets
+// each frame's mode; the octet-aligned payloads have the modes' sizes.
+TEST(AmrNbBits, TextModeFile) {
+  const vokc::Codec* c = vokc::registry().find("amr-nb");
+  ASSERT_NE(c, nullptr);
+  const std::string path = testing::TempDir() + "amrnb_modes.txt";
+  std::ofstream(path) << "MR475\nMR122\r\n\nMR795\n";
+  vokc::Options o;
+  o.format = "rtp";
+  o.rateFile = path;
+  std::vector<int16_t> pcm(4 * amr::kFrame);
+  for (std::size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>((i * 7919) % 4001 - 2000);
+  std::vector<uint8_t> bits;
+  std::string err;
+  ASSERT_TRUE(c->encode(pcm, o, bits, err)) << err;
+  std::vector<int> sizes;
+  for (std::size_t at = 0; at < bits.size(); at += 1 + bits[at]) sizes.push_back(bits[at]);
+  EXPECT_EQ(sizes, (std::vector<int>{14, 33, 22, 22}));  // the last mode continues
+  std::ofstream(path) << "MR475\nMR99\n";
+  EXPECT_FALSE(c->encode(pcm, o, bits, err));
+  EXPECT_NE(err.find("line 2"), std::string::npos) << err;
+  std::remove(path.c_str());
+}
+
 // Each frame type with random bits through the octet-aligned and
 // bandwidth-efficient payloads and the storage frame: the same frame comes
 // back, and the sizes are those of RFC 4867.

@@ -283,7 +283,8 @@ VokResult vokcG722Decode(void* state, const Vok8u* words, int count, Vok16s* pcm
  * - Encoder options: "mode" or "bitrate" = 4.75|5.15|5.9|6.7|7.4|7.95|10.2|
  *   12.2 (also MR475 ... MR122 or 4750 ...; default 12.2; changeable between
  *   frames with vokcEncoderSet, and by a rate file whose words 0..7 select
- *   these modes), "dtx=1" (voice activity detection, SID frames, NO_DATA),
+ *   these modes, or a text file with one mode name per line as the 3GPP
+ *   vectors' allmodes.txt), "dtx=1" (voice activity detection, SID frames, NO_DATA),
  *   "vad=1|2" (the detector option, default 1).
  * - The decoder follows the TS 26.073 reference bit for bit: the 0xFFF8
  *   output mask, decoder homing (a homing frame of the frame's mode resets

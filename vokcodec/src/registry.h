@@ -156,6 +156,9 @@ struct Codec {
   std::function<std::size_t(uint8_t first)> payloadSize;
   std::vector<OptionSpec> options;
   std::vector<std::string> rateFileValues;
+  // Optional: the rate-file word a rate name selects (-1: none), so that a
+  // text rate file of names, one per line, can stand for the words.
+  std::function<int(const std::string&)> rateFileName;
   int encoderSize = 0;
   int decoderSize = 0;
   std::function<std::string(void* state, const Settings&)> initEncoder, initDecoder, setEncoder;

@@ -133,12 +133,37 @@ std::string StreamEncoder::open(const Codec& c, const Options& opt) {
     if (!opt.rate.empty()) return "give either a bit rate or a rate file, not both";
     std::vector<uint8_t> bytes;
     if (!readFileBytes(opt.rateFile, bytes)) return "cannot read the rate file " + opt.rateFile;
-    if (bytes.size() % 2) return opt.rateFile + ": a rate file holds 16-bit words (odd byte count)";
     if (bytes.empty()) return opt.rateFile + ": empty rate file";
+    // A text file of rate names, one per line (the 3GPP mode files), for a
+    // codec that names its rates; otherwise 16-bit words.
+    const bool text = c.rateFileName && std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) {
+                        return (b >= 0x20 && b < 0x7F) || b == '\n' || b == '\r' || b == '\t';
+                      });
+    if (text) {
+      std::string line;
+      std::size_t lineNo = 0;
+      bytes.push_back('\n');
+      for (uint8_t b : bytes) {
+        if (b != '\n') {
+          if (b != '\r') line += static_cast<char>(b);
+          continue;
+        }
+        ++lineNo;
+        line = trim(line);
+        if (line.empty()) continue;
+        const int w = c.rateFileName(line);
+        if (w < 0 || w >= static_cast<int>(c.rateFileValues.size()))
+          return opt.rateFile + ": line " + std::to_string(lineNo) + ": '" + line + "' names no rate of " + c.name;
+        rates_.push_back(w);
+        line.clear();
+      }
+      if (rates_.empty()) return opt.rateFile + ": empty rate file";
+    }
+    if (!text && bytes.size() % 2) return opt.rateFile + ": a rate file holds 16-bit words (odd byte count)";
     std::string legend;
     for (std::size_t i = 0; i < c.rateFileValues.size(); ++i)
       legend += (i ? ", " : "") + std::to_string(i) + " = " + c.rateFileValues[i];
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    for (std::size_t i = 0; !text && i < bytes.size(); i += 2) {
       const int w = static_cast<int16_t>(bytes[i] | (bytes[i + 1] << 8));
       if (w < 0 || w >= static_cast<int>(c.rateFileValues.size()))
         return opt.rateFile + ": rate " + std::to_string(w) + " at frame " + std::to_string(i / 2) + " (" + legend +

@@ -130,6 +130,7 @@ void setCoder(Codec& c) {
                {"dtx", "0|1", kEncoderOption},
                {"vad", "1|2", kEncoderOption}};
   c.rateFileValues = kModeNames;
+  c.rateFileName = [](const std::string& name) { return modeFromName(name); };  // MR122 ... as in allmodes.txt
   c.encoderSize = static_cast<int>(sizeof(EncoderState));
   c.decoderSize = static_cast<int>(sizeof(dec::Decoder));
   c.initEncoder = [](void* s, const Settings& set) -> std::string {
