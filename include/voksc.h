@@ -712,9 +712,13 @@ VOKAPI VokResult voksRPEQuantDecode_GSMFR_16s(const Vok16s* xMc, Vok16s fac, Vok
  *   then shifted left by 14-scaleFactor with saturation (right by 1 for 15)
  *   and rounded: 14 and 13 are the codec's two pre-emphasis forms.
  * - voksDeemphasize_AMRWB_NR_16s_I: round(sat(x[n]*2^15 + 2*mu*y[n-1])).
- * - voksDeemphasize_AMRWB_32s16s: uses mu>>1; input (low 4 bits ignored)
- *   shifted left 3, plus 2*(mu>>1)*y[n-1], shifted left 1, each saturating,
- *   then rounded.
+ * - voksDeemphasize_AMRWB_32s16s: uses mu>>1 (an odd mu loses its lowest
+ *   bit against the plain (4x + 8192 + mu*y[n-1]) >> 14); input (low 4 bits
+ *   ignored) shifted left 3, plus 2*(mu>>1)*y[n-1], shifted left 1, each
+ *   saturating, then rounded.
+ * - The pre-/de-emphasis, residual and high-pass results equal the plain
+ *   rounded formulas except where an intermediate 32-bit value saturates;
+ *   there the step-by-step saturation above decides.
  * - voksResidualFilter_AMRWB_16s_Sfs: the sum saturates term by term
  *   (a[0]*x[n] first), then shifts left by scaleFactor with saturation; the
  *   codec uses 4.  pSrc[-order..-1] are read.
