@@ -345,6 +345,10 @@ VOKAPI VokResult voksLSFQuant_G729B_32f(const Vok32f* lsfIn, Vok32f* mem, Vok32f
  * - voksQuantLSPDecode_GSMAMR_16s with vokRateSid: the comfort-noise
  *   decoder's prediction, mean + past residual unscaled (as the standard's
  *   decoder computes it), in good and bad frames.
+ * - voksQuantLSPDecode_GSMAMR_16s with bfi 0: after the rate check, an
+ *   index outside its codebook (128, 256, 256 x 2 signs, 256, 64 rows at
+ *   12.2 kbit/s; 256, 256, 128 at 4.75 and 5.15; 512, 512, 512 at 7.95;
+ *   256, 512, 512 otherwise) is vokErrIndex.  A bad frame reads none.
  * - voksPreemphasize_GSMAMR_16s: dst[n] = add(x[n], mult(gamma, x[n-1])). */
 VOKAPI VokResult voksAutoCorr_GSMAMR_16s32s(const Vok16s* src, Vok32s* acf, VokRateCode rate);
 VOKAPI VokResult voksLevinsonDurbin_GSMAMR_32s16s(const Vok32s* acf, Vok16s* lpc);

@@ -186,6 +186,20 @@ void oneSetResidual(const int16_t* idx, int mode, int16_t* r) {
   std::memcpy(r + 6, b.book[2] + 4 * idx[2], 4 * sizeof(int16_t));
 }
 
+// Whether a received frame's indices name rows of their codebooks (the
+// third 12.2 kbit/s index also carries a sign bit).
+bool indicesValid(const int16_t* idx, int mode) {
+  if (mode == kMr122) {
+    for (int k = 0; k < 5; ++k)
+      if (idx[k] < 0 || idx[k] >= (kTwoSetSplits[k].signedBook ? 2 : 1) * kTwoSetSplits[k].rows) return false;
+    return true;
+  }
+  const OneSetBooks b = oneSetBooks(mode == kModeSid ? kMr59 : mode);
+  for (int k = 0; k < 3; ++k)
+    if (idx[k] < 0 || idx[k] >= b.rows[k]) return false;
+  return true;
+}
+
 // Prediction of the one-set LSF from the past residual: mean + factor x
 // past (the comfort-noise decoder uses the past residual unscaled).
 void oneSetPrediction(const int16_t* pastRes, int mode, int16_t* pred) {
@@ -358,6 +372,7 @@ VOKSC_EXPORT VokResult voksQuantLSPDecode_GSMAMR_16s(const Vok16s* indices, Vok1
   if (anyNull(indices, pastRes, prevLsf, lsp, lspSub)) return vokErrNullPtr;
   const int mode = modeOfRate(rate, true);
   if (mode < 0) return vokErrRange;
+  if (bfi == 0 && !indicesValid(indices, mode)) return vokErrIndex;  // a bad frame reads none
   const bool twoSets = mode == kMr122;
   int16_t lsf[2][kOrder], res[kOrder], pred[kOrder];
   if (twoSets) {

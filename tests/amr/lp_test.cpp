@@ -173,6 +173,13 @@ TEST(AmrLp, Checks) {
   EXPECT_REJECTS(vokErrRange, g, voksLSPQuant_GSMAMR_16s(lsp, past, q, idx, 13));
   EXPECT_REJECTS(vokErrNullPtr, g, voksQuantLSPDecode_GSMAMR_16s(idx, past, lsf, nullptr, sub, 0, 99));
   EXPECT_REJECTS(vokErrRange, g, voksQuantLSPDecode_GSMAMR_16s(lsp, past, lsf, lsp, sub, 0, 4));
+  // Indices beyond a codebook: the third split at 4.75 kbit/s (128 rows),
+  // the signed split at 12.2, a negative one at 7.95; a bad frame reads none.
+  const int16_t big475[3] = {0, 0, 128}, big122[5] = {0, 0, 512, 0, 0}, neg795[3] = {0, -1, 0};
+  EXPECT_REJECTS(vokErrIndex, g, voksQuantLSPDecode_GSMAMR_16s(big475, past, lsf, lsp, sub, 0, 0));
+  EXPECT_REJECTS(vokErrIndex, g, voksQuantLSPDecode_GSMAMR_16s(big122, past, lsf, lsp, sub, 0, 12));
+  EXPECT_REJECTS(vokErrIndex, g, voksQuantLSPDecode_GSMAMR_16s(neg795, past, lsf, lsp, sub, 0, 8));
+  EXPECT_EQ(voksQuantLSPDecode_GSMAMR_16s(big475, past, lsf, lsp, sub, 1, 0), vokOk);
   EXPECT_REJECTS(vokErrNullPtr, g, voksInterpolate_GSMAMR_16s(lsp, lsp, nullptr, 0));
   EXPECT_REJECTS(vokErrSize, g, voksInterpolate_GSMAMR_16s(lsp, lsp, q, 0));
   EXPECT_REJECTS(vokErrNullPtr, g, voksPreemphasize_GSMAMR_16s(0, x, q, 0, nullptr));
