@@ -403,8 +403,10 @@ VOKAPI VokResult voksImpulseResponseTarget_GSMAMR_16s(const Vok16s* speech, cons
  * handler writes usedMode = vokRateSid when the frame is coded as comfort
  * noise.  Fixed-codebook index words: (positions, signs) up to 7.95 kbit/s,
  * 4 sign words then 3 position words at 10.2, 10 words at 12.2 kbit/s;
- * indices are read as unsigned 16-bit fields.  A subframe or rate code out
- * of range gives vokErrRange. */
+ * indices are read as unsigned 16-bit fields, bits above a field ignored,
+ * except at 10.2 kbit/s, where a sign word above 1, a position word above
+ * 1023 (words 5 and 6) or above 127 (word 7) gives vokErrIndex.  A subframe
+ * or rate code out of range gives vokErrRange. */
 VOKAPI VokResult voksEncDTXBuffer_GSMAMR_16s(const Vok16s* speech, const Vok16s* lsp, Vok16s* histIndex, Vok16s* lspHist, Vok16s* logEnHist);
 VOKAPI VokResult voksDecDTXBuffer_GSMAMR_16s(const Vok16s* speech, const Vok16s* lsf, Vok16s* histIndex, Vok16s* lsfHist, Vok16s* logEnHist);
 VOKAPI VokResult voksEncDTXHandler_GSMAMR_16s(Vok16s* dtxHangoverCount, Vok16s* decAnaElapsedCount, Vok16s* usedMode, Vok16s* computeSid, Vok16s vadFlag);

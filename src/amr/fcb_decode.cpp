@@ -68,6 +68,16 @@ void decode10x35(const int16_t* w, int16_t* code) {
   }
 }
 
+// The 10.2 kbit/s words place pulses by arithmetic on the whole word, so a
+// word wider than its field (1-bit signs, 10-, 10- and 7-bit positions)
+// would address outside the subframe: such words are refused.
+bool fieldsFit10k2(const int16_t* w) {
+  static const uint16_t kLimit[7] = {1, 1, 1, 1, 1023, 1023, 127};
+  for (int k = 0; k < 7; ++k)
+    if (static_cast<uint16_t>(w[k]) > kLimit[k]) return false;
+  return true;
+}
+
 }  // namespace
 }  // namespace voksc::amr
 
@@ -78,6 +88,7 @@ VOKSC_EXPORT VokResult voksFixedCodebookDecode_GSMAMR_16s(const Vok16s* indices,
   if (anyNull(indices, code)) return vokErrNullPtr;
   const int mode = modeOfRate(rate, true);
   if (static_cast<uint16_t>(subframe) > 3 || mode < 0) return vokErrRange;
+  if (mode == kMr102 && !fieldsFit10k2(indices)) return vokErrIndex;
   const int p = static_cast<uint16_t>(indices[0]), s = static_cast<uint16_t>(indices[1]);
   int pos[4];
   int16_t out[kSubframe];

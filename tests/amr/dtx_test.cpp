@@ -111,6 +111,12 @@ TEST(AmrDtx, HandlerEdgesAndChecks) {
   EXPECT_REJECTS(vokErrNullPtr, c, voksFixedCodebookDecode_GSMAMR_16s(nullptr, code, 9, 2));
   EXPECT_REJECTS(vokErrRange, c, voksFixedCodebookDecode_GSMAMR_16s(w, code, 4, 0));
   EXPECT_REJECTS(vokErrRange, c, voksFixedCodebookDecode_GSMAMR_16s(w, code, 0, 2));
+  // 10.2 kbit/s words wider than their fields would place pulses outside the subframe.
+  for (int k : {0, 4, 5, 6}) {
+    int16_t wide[10] = {};
+    wide[k] = static_cast<int16_t>(k == 0 ? 2 : k == 6 ? 128 : -1);
+    EXPECT_REJECTS(vokErrIndex, c, voksFixedCodebookDecode_GSMAMR_16s(wide, code, 1, kRates[6]));
+  }
   ASSERT_EQ(voksFixedCodebookDecode_GSMAMR_16s(w, code, 0, vokRateSid), vokOk);
   // 4.75 kbit/s subframe 0, position word 0: pulses at 0 and 2, signs clear: -8192.
   EXPECT_EQ(code[0], -8192);

@@ -79,8 +79,8 @@ TEST(G729FiltApi, PostFilterRejectsBadArgumentsWithoutWriting) {
   Guard g;
   g.watch(res, 194).watch(out, 50).watch(h, 20).watch(&v).watch(&gain).watch(sig, 40).watch(&gf);
   EXPECT_EACH_NULL(g, voksLongTermPostFilter_G729_16s, -1, 10, res, out, &v);
-  for (auto [factor, t0] : {std::pair{16384, 17}, {16384, 144}, {16385, 40}, {-1, 40}})
-    EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729_16s(factor, t0, res, out, &v));
+  for (const auto& bad : {std::pair{16384, 17}, {16384, 144}, {16385, 40}, {-1, 40}})
+    EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729_16s(bad.first, bad.second, res, out, &v));
   EXPECT_EACH_NULL(g, voksLongTermPostFilter_G729A_16s, 146, speech + 10, kLp, res, out);
   EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729A_16s(146, speech + 10, kLp, res, out));
   EXPECT_REJECTS(vokErrRange, g, voksLongTermPostFilter_G729A_16s(17, speech + 10, kLp, res, out));
