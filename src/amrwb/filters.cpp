@@ -132,7 +132,7 @@ VOKSC_EXPORT VokResult voksHighPassFilter_AMRWB_16s_ISfs(Vok16s* pSrcDst, int le
   if (anyNull(pSrcDst, pState)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
   HighPassState s = load(pState);
-  const int up = 16 - scaleFactor;
+  const Word64 up = Word64{16} - scaleFactor;
   const Word16 upShift = static_cast<Word16>(up < -32 ? -32 : (up > 32 ? 32 : up));
   const Word16 downShift = static_cast<Word16>(scaleFactor < -32 ? -32 : (scaleFactor > 32 ? 32 : scaleFactor));
   const Word32 half = scaleFactor != 0 ? 1 : 0;
