@@ -451,8 +451,8 @@ const Row kRows[] = {
        return voksPreemphasize_AMRWB_16s_ISfs(c.v16(), c.s16(n), n, c.val(0, 15), c.s16(1)); }},
     {"voksDeemphasize_AMRWB_NR_16s_I", [](Call& c) { int n = c.len(256); return voksDeemphasize_AMRWB_NR_16s_I(c.v16(), c.s16(n), n, c.s16(1)); }},
     {"voksDeemphasize_AMRWB_32s16s", [](Call& c) { int n = c.len(256); return voksDeemphasize_AMRWB_32s16s(c.v16(), c.s32(n), c.s16(n), n, c.s16(1)); }},
-    {"voksResidualFilter_AMRWB_16s_Sfs", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 0; int n = c.len(64);
-       return voksResidualFilter_AMRWB_16s_Sfs(c.s16(k + 1), static_cast<Vok16s>(m), c.s16(n, k), c.s16(n), n, c.val(0, 15)); }},
+    {"voksResidualFilter_AMRWB_16s_Sfs", [](Call& c) { Vok16s m = static_cast<Vok16s>(c.upTo(1, 20, 64)); int k = m > 0 ? m : 0; int n = c.len(64);
+       return voksResidualFilter_AMRWB_16s_Sfs(c.s16(k + 1), m, c.s16(n, k), c.s16(n), n, c.val(0, 15)); }},
     {"voksSynthesisFilter_AMRWB_16s32s_I", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 0; int n = c.len(64);
        return voksSynthesisFilter_AMRWB_16s32s_I(c.s16(k + 1), m, c.s16(n), c.s32(n, k), n); }},
     ROW(voksISFQuant_AMRWB_16s, c.s16(16), c.s16(16), c.s16(16), c.s16(7), c.val(5, 25)),
