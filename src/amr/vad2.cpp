@@ -24,7 +24,7 @@ constexpr int kLead = 24;  // zeros in front of the block in the FFT buffer
 constexpr int kChannels = 16;
 constexpr int16_t kHeadroom = 2;
 constexpr int16_t kPreEmph = -26214;           // -0.8
-constexpr int16_t kEnergySmooth = 18022;       // 0.55 (new part 0.45)
+constexpr int16_t kEnergySmooth = 18022;       // 0.55 (new share 0.45)
 constexpr int16_t kEnergyKeep = 14746;
 constexpr int16_t kNoiseNew = 3277, kNoiseKeep = 29491;  // 0.1 / 0.9
 constexpr int16_t kLongHigh = 29491, kLongLow = 22938;   // long-term dB smoothing limits
