@@ -635,7 +635,9 @@ VOKAPI VokResult voksMPMLQFixedCodebookSearch_G723(Vok16s lag, const Vok16s* imp
 /* ==== G.723.1 decoder synthesis and post-filters =========================== */
 /* Rates: vokRateG723_63, vokRateG723_53.
  * DecodeAdaptiveVector: prevExc = the 145 past excitation samples before
- * the subframe (oldest first); lag = baseLag + lagIndex - 1.
+ * the subframe (oldest first); lag = baseLag + lagIndex - 1, at most 143
+ * (its five-tap rows reach two samples further back; a longer lag gives
+ * vokErrIndex).
  * SynthesisFilter: mem = 10 past outputs newest first.  The 32-bit form
  * writes the accumulator BEFORE its final x4 (the 16-bit output and the
  * memory are round(sat(4 acc))), so that it feeds voksIIR16s_G723_32s16s_Sfs

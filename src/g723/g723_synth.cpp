@@ -73,7 +73,7 @@ namespace op = voksc::op;
 VOKSC_EXPORT VokResult voksDecodeAdaptiveVector_G723_16s(Vok16s baseLag, Vok16s lagIndex, Vok16s gainIndex,
                                                          const Vok16s* prevExc, Vok16s* dst, VokRateCode rateCode) {
   if (anyNull(prevExc, dst)) return vokErrNullPtr;
-  if (static_cast<uint16_t>(lagIndex) > 3 || baseLag < kMinLag || baseLag + lagIndex > kMaxLag + 1 ||
+  if (static_cast<uint16_t>(lagIndex) > 3 || baseLag < kMinLag || baseLag + lagIndex > kMaxLag - 1 ||
       static_cast<uint16_t>(gainIndex) >= 170)
     return vokErrIndex;
   if (rateCode != vokRateG723_53 && rateCode != vokRateG723_63) return vokErrRange;

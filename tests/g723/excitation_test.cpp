@@ -29,6 +29,8 @@ TEST(G723Excitation, ArgumentChecks) {
   EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(57, 1, 85, buf, d, 4));
   EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(60, 1, 170, buf, d, 2));
   EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(60, 4, 0, buf, d, 2));
+  // a lag of 144 or 145 would read its five-tap rows before the 145-sample history
+  EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(142, 3, 0, buf, d, 2));
   EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(144, 3, 0, buf, d, 2));
   EXPECT_REJECTS(vokErrRange, g, voksDecodeAdaptiveVector_G723_16s(60, 1, 0, buf, d, 3));
   EXPECT_REJECTS(vokErrNullPtr, g, voksGainQuant_G723_16s(x, x, pos, d, nullptr, &o1, &o2, 4, &improved));
