@@ -1,0 +1,173 @@
+// AVX2 forms of the FFT kernels: eight butterflies (or eight bins of the
+// split steps) at a time, each lane performing the scalar form's
+// operations in its order, so the results are the same bits.  Spans below
+// 8 and the tails run the scalar code.
+#include "fft.h"
+
+#if defined(VOKSC_X86)
+#include <immintrin.h>
+
+namespace voksc::fft {
+
+namespace detail {
+void radix2Scalar(float* re, float* im, int m, int h, const float* wr, const float* wi);
+void radix4Scalar(float* re, float* im, int m, int q, const float* tw);
+void splitFwdRange(const float* zr, const float* zi, const int32_t* rev, const float* wr, const float* wi, int m,
+                   int k0, int k1, float* dst);
+void splitInvRange(const float* src, const float* wr, const float* wi, int m, int k0, int k1, float* zr, float* zi);
+}  // namespace detail
+
+namespace {
+
+using V = __m256;
+
+VOKSC_TARGET_AVX2 inline V ld(const float* p) { return _mm256_loadu_ps(p); }
+VOKSC_TARGET_AVX2 inline void st(float* p, V v) { _mm256_storeu_ps(p, v); }
+VOKSC_TARGET_AVX2 inline V neg(V v) { return _mm256_xor_ps(v, _mm256_set1_ps(-0.0f)); }
+// (ar + j ai)(wr + j wi), real and imaginary parts.
+VOKSC_TARGET_AVX2 inline V mulRe(V ar, V ai, V wr, V wi) {
+  return _mm256_sub_ps(_mm256_mul_ps(ar, wr), _mm256_mul_ps(ai, wi));
+}
+VOKSC_TARGET_AVX2 inline V mulIm(V ar, V ai, V wr, V wi) {
+  return _mm256_add_ps(_mm256_mul_ps(ar, wi), _mm256_mul_ps(ai, wr));
+}
+// a0 b0 a1 b1 ... a7 b7 at p.
+VOKSC_TARGET_AVX2 inline void storeInterleaved(float* p, V a, V b) {
+  const V lo = _mm256_unpacklo_ps(a, b), hi = _mm256_unpackhi_ps(a, b);
+  st(p, _mm256_permute2f128_ps(lo, hi, 0x20));
+  st(p + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
+}
+
+VOKSC_TARGET_AVX2 void radix2Avx2(float* re, float* im, int m, int h, const float* wr, const float* wi) {
+  if (h < 8) {
+    detail::radix2Scalar(re, im, m, h, wr, wi);
+    return;
+  }
+  for (int base = 0; base < m; base += 2 * h) {
+    float* ar = re + base;
+    float* ai = im + base;
+    for (int k = 0; k < h; k += 8) {
+      const V xr = ld(ar + k), xi = ld(ai + k), yr = ld(ar + k + h), yi = ld(ai + k + h);
+      const V dr = _mm256_sub_ps(xr, yr), di = _mm256_sub_ps(xi, yi);
+      const V cr = ld(wr + k), ci = ld(wi + k);
+      st(ar + k, _mm256_add_ps(xr, yr));
+      st(ai + k, _mm256_add_ps(xi, yi));
+      st(ar + k + h, mulRe(dr, di, cr, ci));
+      st(ai + k + h, mulIm(dr, di, cr, ci));
+    }
+  }
+}
+
+VOKSC_TARGET_AVX2 void radix4Avx2(float* re, float* im, int m, int q, const float* tw) {
+  if (q < 8) {
+    detail::radix4Scalar(re, im, m, q, tw);
+    return;
+  }
+  const float *w1r = tw, *w1i = tw + q, *w2r = tw + 2 * q, *w2i = tw + 3 * q, *w3r = tw + 4 * q, *w3i = tw + 5 * q;
+  for (int base = 0; base < m; base += 4 * q) {
+    float* ar = re + base;
+    float* ai = im + base;
+    for (int k = 0; k < q; k += 8) {
+      const V x0r = ld(ar + k), x0i = ld(ai + k), x1r = ld(ar + k + q), x1i = ld(ai + k + q);
+      const V x2r = ld(ar + k + 2 * q), x2i = ld(ai + k + 2 * q), x3r = ld(ar + k + 3 * q), x3i = ld(ai + k + 3 * q);
+      const V t0r = _mm256_add_ps(x0r, x2r), t0i = _mm256_add_ps(x0i, x2i);
+      const V t1r = _mm256_sub_ps(x0r, x2r), t1i = _mm256_sub_ps(x0i, x2i);
+      const V t2r = _mm256_add_ps(x1r, x3r), t2i = _mm256_add_ps(x1i, x3i);
+      const V dr = _mm256_sub_ps(x1r, x3r), di = _mm256_sub_ps(x1i, x3i);
+      const V ur = _mm256_sub_ps(t0r, t2r), ui = _mm256_sub_ps(t0i, t2i);
+      const V vr = _mm256_add_ps(t1r, di), vi = _mm256_sub_ps(t1i, dr);
+      const V sr = _mm256_sub_ps(t1r, di), si = _mm256_add_ps(t1i, dr);
+      st(ar + k, _mm256_add_ps(t0r, t2r));
+      st(ai + k, _mm256_add_ps(t0i, t2i));
+      const V c2r = ld(w2r + k), c2i = ld(w2i + k);
+      st(ar + k + q, mulRe(ur, ui, c2r, c2i));
+      st(ai + k + q, mulIm(ur, ui, c2r, c2i));
+      const V c1r = ld(w1r + k), c1i = ld(w1i + k);
+      st(ar + k + 2 * q, mulRe(vr, vi, c1r, c1i));
+      st(ai + k + 2 * q, mulIm(vr, vi, c1r, c1i));
+      const V c3r = ld(w3r + k), c3i = ld(w3i + k);
+      st(ar + k + 3 * q, mulRe(sr, si, c3r, c3i));
+      st(ai + k + 3 * q, mulIm(sr, si, c3r, c3i));
+    }
+  }
+}
+
+VOKSC_TARGET_AVX2 void splitFwdAvx2(const float* zr, const float* zi, const int32_t* rev, const float* wr,
+                                     const float* wi, int m, float* dst) {
+  const V half = _mm256_set1_ps(0.5f);
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  int k = 1;
+  for (; k + 8 <= m; k += 8) {
+    // rev[k..k+7] and rev[m-k-7..m-k] (the latter reversed to lanes k..k+7)
+    const __m256i ia = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rev + k));
+    const __m256i ib = _mm256_permutevar8x32_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rev + m - k - 7)), reverse);
+    const V ar = _mm256_i32gather_ps(zr, ia, 4), ai = _mm256_i32gather_ps(zi, ia, 4);
+    const V br = _mm256_i32gather_ps(zr, ib, 4), bi = neg(_mm256_i32gather_ps(zi, ib, 4));
+    const V er = _mm256_mul_ps(half, _mm256_add_ps(ar, br)), ei = _mm256_mul_ps(half, _mm256_add_ps(ai, bi));
+    const V dr = _mm256_mul_ps(half, _mm256_sub_ps(ar, br)), di = _mm256_mul_ps(half, _mm256_sub_ps(ai, bi));
+    const V cr = ld(wr + k), ci = ld(wi + k), ndr = neg(dr);
+    const V xr = _mm256_add_ps(er, _mm256_sub_ps(_mm256_mul_ps(cr, di), _mm256_mul_ps(ci, ndr)));
+    const V xi = _mm256_add_ps(ei, _mm256_add_ps(_mm256_mul_ps(cr, ndr), _mm256_mul_ps(ci, di)));
+    storeInterleaved(dst + 2 * k, xr, xi);
+  }
+  detail::splitFwdRange(zr, zi, rev, wr, wi, m, k, m, dst);
+}
+
+VOKSC_TARGET_AVX2 void splitInvAvx2(const float* src, const float* wr, const float* wi, int m, float* zr,
+                                     float* zi) {
+  detail::splitInvRange(src, wr, wi, m, 0, 1, zr, zi);
+  const __m256i step = _mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14);
+  int k = 1;
+  for (; k + 8 <= m; k += 8) {
+    const __m256i ia = _mm256_add_epi32(_mm256_set1_epi32(2 * k), step);
+    const __m256i ib = _mm256_sub_epi32(_mm256_set1_epi32(2 * (m - k)), step);
+    const V ar = _mm256_i32gather_ps(src, ia, 4), ai = _mm256_i32gather_ps(src + 1, ia, 4);
+    const V br = _mm256_i32gather_ps(src, ib, 4), bi = neg(_mm256_i32gather_ps(src + 1, ib, 4));
+    const V er = _mm256_add_ps(ar, br), ei = _mm256_add_ps(ai, bi);
+    const V dr = _mm256_sub_ps(ar, br), di = _mm256_sub_ps(ai, bi);
+    const V cr = ld(wr + k), ci = ld(wi + k);
+    const V orr = _mm256_add_ps(_mm256_mul_ps(dr, cr), _mm256_mul_ps(di, ci));
+    const V oi = _mm256_sub_ps(_mm256_mul_ps(di, cr), _mm256_mul_ps(dr, ci));
+    st(zr + k, _mm256_sub_ps(er, oi));
+    st(zi + k, _mm256_add_ps(ei, orr));
+  }
+  detail::splitInvRange(src, wr, wi, m, k, m, zr, zi);
+}
+
+VOKSC_TARGET_AVX2 void unpackInvAvx2(const float* zr, const float* zi, const int32_t* rev, int m, float* dst,
+                                      int scale, float f) {
+  const V vf = _mm256_set1_ps(f);
+  int k = 0;
+  for (; k + 8 <= m; k += 8) {
+    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rev + k));
+    V a = _mm256_i32gather_ps(zr, idx, 4), b = _mm256_i32gather_ps(zi, idx, 4);
+    if (scale) {
+      a = _mm256_mul_ps(a, vf);
+      b = _mm256_mul_ps(b, vf);
+    }
+    storeInterleaved(dst + 2 * k, a, b);
+  }
+  for (; k < m; ++k) {
+    const float a = zr[rev[k]], b = zi[rev[k]];
+    dst[2 * k] = scale ? a * f : a;
+    dst[2 * k + 1] = scale ? b * f : b;
+  }
+}
+
+VOKSC_TARGET_AVX2 void scaleAvx2(float* x, int n, float f) {
+  const V vf = _mm256_set1_ps(f);
+  int i = 0;
+  for (; i + 8 <= n; i += 8) st(x + i, _mm256_mul_ps(ld(x + i), vf));
+  for (; i < n; ++i) x[i] *= f;
+}
+
+const Kernels kAvx2{radix2Avx2, radix4Avx2, splitFwdAvx2, splitInvAvx2, unpackInvAvx2, scaleAvx2};
+
+}  // namespace
+
+const Kernels& kernelsAvx2() { return kAvx2; }
+
+}  // namespace voksc::fft
+
+#endif  // VOKSC_X86
