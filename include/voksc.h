@@ -781,6 +781,76 @@ VOKAPI VokResult voksISFQuantDecode_AMRWB_16s(const Vok16s* indices, Vok16s* qua
 VOKAPI VokResult voksISFQuantDTX_AMRWB_16s(const Vok16s* isf, Vok16s* quantIsfOut, Vok16s* indicesOut);
 VOKAPI VokResult voksISFQuantDecodeDTX_AMRWB_16s(const Vok16s* indices, Vok16s* quantIsfOut);
 /* ==== end AMR-WB LP and filters ============================================ */
+/* ==== AMR-WB excitation search (encoder side) ============================= */
+/* 64-sample subframes at 12.8 kHz.  Rate codes: the AMR-WB modes (5, 9, 13,
+ * 15, 16, 18, 19, 20, 21) and vokRateSid (25, searched as 5); the
+ * adaptive-codebook search also takes the AMR-WB+ core codes 22 and 26..32.
+ * OpenLoopPitchSearch: one half-frame (or frame) of len samples of weighted
+ * speech decimated to 6.4 kHz and its high-passed copy, each with maxLag
+ * samples of history before the pointer (115 for the AMR-WB form, whose
+ * range is 17..115); medianLag, adaptiveWeight, weightFlag, lagHistory (5)
+ * and toneFlag are the caller's memories (the codec starts them at 40, 0, 0,
+ * 40 and 0); lagOut = 2 T at 12.8 kHz; gainOut = normalised correlation of
+ * the high-passed signal at T (Q15).
+ * AdaptiveCodebookSearch: target and impulse response (Q15, scaled as the
+ * codec scales them); openLoopLags = the two half-frames' lags at 12.8 kHz;
+ * lagWindow = (lagMin, lagMax), set in subframes 0 and 2 (not for 5 and 25)
+ * and after every absolute subframe; excitation points at the subframe in
+ * the excitation buffer, maxLag + 17 samples before it are read and the 65
+ * samples excitation[0..64] receive the interpolated adaptive vector.
+ * AdaptiveCodebookGainCoeff: gainCoeffsOut = <y,y> and its exponent,
+ * <x,y> and its exponent (each 1 + the doubled saturating sum, normalised);
+ * gainOut Q14, 0..19661.
+ * AlgebraicCodebookSearch: fixedTarget (the target after the adaptive
+ * contribution), ltpResidual (the residual-domain target), impulse (Q12,
+ * with the codec's tilt and pitch sharpening); fixedVectorOut (pulses of
+ * +-512), filteredFixedOut; indicesOut 1 word (code 5 and 25), 4 words (9,
+ * 13, 15, 16) or 8 words (18..21).
+ * GainQuant: target and filteredAdaptive in Q(targetExp), fixedVector and
+ * filteredFixed Q9, gainCoeffs from AdaptiveCodebookGainCoeff,
+ * pastEnergies (4, Q10, newest first, the codec starts them at -14336);
+ * pitchGain in: the unquantised pitch gain, out: the quantised gain (Q14);
+ * codeGainOut Q16; clipFlag 1 limits the pitch gain to about 1.0; index 6
+ * bits (codes 5, 9, 25) or 7 bits.
+ * Notes on behaviour (the codec's arithmetic is what is computed):
+ * - OpenLoopPitchSearch: the lags minLag+1 .. maxLag are searched (minLag
+ *   itself never is), from the longest down, an equal weighted value
+ *   moving to the shorter lag; each correlation is the saturating chain of
+ *   doubled products, weighted by split 32 x 16 products.  The AMRWBE form
+ *   needs 0 <= minLag < maxLag <= minLag + 199 (vokErrRange).  A median lag
+ *   farther than 98 below or 100 above a searched lag takes the weighting
+ *   table's end value (the codec's medians never are).  The tone bit is
+ *   set for a gain above 21298.
+ * - AdaptiveCodebookGainCoeff: the quotient is div_s(xy/2, yy) shifted by
+ *   the exponent difference with saturation. */
+VOKAPI VokResult voksOpenLoopPitchSearch_AMRWB_16s(const Vok16s* weightedSpeech, const Vok16s* highPassedWsp,
+                                                   Vok16s* medianLag, Vok16s* adaptiveWeight, Vok16s* lagOut,
+                                                   Vok16s* toneFlag, Vok16s* gainOut, Vok16s* lagHistory,
+                                                   Vok16s* weightFlag, int len);
+VOKAPI VokResult voksOpenLoopPitchSearch_AMRWBE_16s(const Vok16s* weightedSpeech, const Vok16s* highPassedWsp,
+                                                    Vok16s* medianLag, Vok16s* adaptiveWeight, Vok16s* lagOut,
+                                                    Vok16s* toneFlag, Vok16s* gainOut, Vok16s* lagHistory,
+                                                    Vok16s* weightFlag, int len, Vok16s minLag, Vok16s maxLag);
+VOKAPI VokResult voksAdaptiveCodebookSearch_AMRWB_16s(const Vok16s* target, const Vok16s* impulseResponse,
+                                                      const Vok16s* openLoopLags, Vok16s* lagOut, Vok16s* lagWindow,
+                                                      Vok16s* excitation, Vok16s* fracOut, Vok16s* indexOut,
+                                                      int subframe, VokRateCode rateCode);
+VOKAPI VokResult voksAdaptiveCodebookSearch_AMRWBE_16s(const Vok16s* target, const Vok16s* impulseResponse,
+                                                       const Vok16s* openLoopLags, Vok16s* lagOut, Vok16s* lagWindow,
+                                                       Vok16s* excitation, Vok16s* fracOut, Vok16s* indexOut,
+                                                       int subframe, VokRateCode rateCode, Vok16s lagOffset);
+VOKAPI VokResult voksAdaptiveCodebookGainCoeff_AMRWB_16s(const Vok16s* target, const Vok16s* filteredAdaptive,
+                                                         Vok16s* gainCoeffsOut, Vok16s* gainOut, int len);
+VOKAPI VokResult voksAlgebraicCodebookSearch_AMRWB_16s(const Vok16s* fixedTarget, const Vok16s* ltpResidual,
+                                                       const Vok16s* impulse, Vok16s* fixedVectorOut,
+                                                       Vok16s* filteredFixedOut, VokRateCode rateCode,
+                                                       Vok16s* indicesOut);
+VOKAPI VokResult voksGainQuant_AMRWB_16s(const Vok16s* target, const Vok16s* filteredAdaptive, int targetExp,
+                                         const Vok16s* fixedVector, const Vok16s* filteredFixed,
+                                         const Vok16s* gainCoeffs, Vok16s* pastEnergies, Vok16s* pitchGain,
+                                         Vok32s* codeGainOut, int clipFlag, Vok16s* indexOut, int len,
+                                         VokRateCode rateCode);
+/* ==== end AMR-WB excitation search ========================================= */
 /* ==== AMR-WB voice activity detection and comfort-noise history ========== */
 /* Voice activity detector for 256-sample frames at 12.8 kHz: a 172-byte
  * record of any alignment, formatted by the Init call (background and level

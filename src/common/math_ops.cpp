@@ -73,4 +73,15 @@ Word32 vokInvSqrt(Word32 x) {
   return L_shr(readTable(tables::kInvSqrtTable, rowOf(m) - 16, posOf(m)), shift);
 }
 
+void vokInvSqrtNorm(Word32& frac, Word16& exponent) {
+  if (frac <= 0) {
+    frac = kMax32;
+    exponent = 0;
+    return;
+  }
+  const Word32 m = (exponent & 1) ? frac >> 1 : frac;
+  exponent = negate(shr(sub(exponent, 1), 1));
+  frac = readTable(tables::kInvSqrtTable, rowOf(m) - 16, posOf(m));
+}
+
 }  // namespace voksc

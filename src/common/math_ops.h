@@ -56,6 +56,12 @@ inline op::Word16 vokNormL(op::Word32 x) { return op::norm_l(x); }
 // 1/sqrt(x) in Q30 for x in Q0; x <= 0 gives 0x3FFFFFFF.
 op::Word32 vokInvSqrt(op::Word32 x);
 
+// 1/sqrt(frac 2^(exponent - 31)) for a normalised frac (bit 30 set), in
+// the same form: frac <- the table reading in Q31, exponent <- the new
+// exponent (-(exponent - 1) >> 1, an odd exponent halving frac first).
+// frac <= 0 gives 0x7FFFFFFF with exponent 0.  The AMR-WB normalisations.
+void vokInvSqrtNorm(op::Word32& frac, op::Word16& exponent);
+
 }  // namespace voksc
 
 #endif  // VOKSC_COMMON_MATH_OPS_H

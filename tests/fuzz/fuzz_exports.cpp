@@ -459,6 +459,15 @@ const Row kRows[] = {
     ROW(voksISFQuantDecode_AMRWB_16s, c.s16(7), c.s16(16), c.s16(16), c.s16(16), c.s16(48), c.val(0, 1), c.val(5, 25)),
     ROW(voksISFQuantDTX_AMRWB_16s, c.s16(16), c.s16(16), c.s16(5)),
     ROW(voksISFQuantDecodeDTX_AMRWB_16s, c.s16(5), c.s16(16)),
+    {"voksOpenLoopPitchSearch_AMRWB_16s", [](Call& c) { int n = c.len(128); int k = n > 0 ? n : 1;
+       return voksOpenLoopPitchSearch_AMRWB_16s(c.s16(k, 115), c.s16(k, 115), c.s16(1), c.s16(1), c.s16(1), c.s16(1),
+                                                c.s16(1), c.s16(5), c.s16(1), n); }},
+    {"voksOpenLoopPitchSearch_AMRWBE_16s", [](Call& c) { int n = c.len(128); int k = n > 0 ? n : 1;
+       Vok16s lo = static_cast<Vok16s>(c.val(8, 26)), hi = static_cast<Vok16s>(c.upTo(20, 170, 400));
+       return voksOpenLoopPitchSearch_AMRWBE_16s(c.s16(k, hi > 0 ? hi : 0), c.s16(k, hi > 0 ? hi : 0), c.s16(1), c.s16(1),
+                                                 c.s16(1), c.s16(1), c.s16(1), c.s16(5), c.s16(1), n, lo, hi); }},
+    {"voksAdaptiveCodebookGainCoeff_AMRWB_16s", [](Call& c) { int n = c.len(64);
+       return voksAdaptiveCodebookGainCoeff_AMRWB_16s(c.s16(n), c.s16(n), c.s16(4), c.s16(1), n); }},
 };
 
 bool knownStatus(VokResult r) {

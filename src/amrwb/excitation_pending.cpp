@@ -1,0 +1,22 @@
+// Declared exports whose searches land next: they answer vokErrInternal.
+#include "core/status.h"
+#include "voksc.h"
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_AMRWB_16s(const Vok16s*, const Vok16s*, const Vok16s*, Vok16s*,
+                                                            Vok16s*, Vok16s*, Vok16s*, Vok16s*, int, VokRateCode) {
+  return vokErrInternal;
+}
+VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_AMRWBE_16s(const Vok16s*, const Vok16s*, const Vok16s*, Vok16s*,
+                                                             Vok16s*, Vok16s*, Vok16s*, Vok16s*, int, VokRateCode,
+                                                             Vok16s) {
+  return vokErrInternal;
+}
+VOKSC_EXPORT VokResult voksAlgebraicCodebookSearch_AMRWB_16s(const Vok16s*, const Vok16s*, const Vok16s*, Vok16s*,
+                                                             Vok16s*, VokRateCode, Vok16s*) {
+  return vokErrInternal;
+}
+VOKSC_EXPORT VokResult voksGainQuant_AMRWB_16s(const Vok16s*, const Vok16s*, int, const Vok16s*, const Vok16s*,
+                                               const Vok16s*, Vok16s*, Vok16s*, Vok32s*, int, Vok16s*, int,
+                                               VokRateCode) {
+  return vokErrInternal;
+}

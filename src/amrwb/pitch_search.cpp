@@ -1,0 +1,203 @@
+// AMR-WB pitch analysis of the encoder: the open-loop lag of a half-frame
+// of decimated weighted speech with its median and tone memories, the
+// closed-loop fractional adaptive-codebook search with its lag coding and
+// the interpolated adaptive vector, and the adaptive-codebook gain.
+#include <cstdint>
+
+#include "common/basic_op.h"
+#include "common/kernels.h"
+#include "common/math_ops.h"
+#include "core/status.h"
+#include "excitation_tables.h"
+#include "voksc.h"
+
+using namespace voksc::op;
+using voksc::anyNull;
+
+namespace voksc::amrwb {
+namespace {
+
+// ---- saturating correlation chains --------------------------------------
+
+// init + the doubled products a[i] b[i], saturating after every term.
+Word32 macChain(Word32 init, const int16_t* a, const int16_t* b, int n) {
+  Word32 s = init;
+  for (int i = 0; i < n; ++i) s = L_mac(s, a[i], b[i]);
+  return s;
+}
+
+// The chain init + sum 2 a[i] b[i] for init in {0, 1}.  Sums of squares
+// only grow, so their chain is the clamp of the exact total; for a cross
+// sum the energies bound every partial sum by sqrt(ea eb) (Cauchy-Schwarz),
+// and below 2^30 no step can saturate.  Otherwise the chain is run.
+bool boundedPair(int64_t ea, int64_t eb) { return ea == 0 || eb < (int64_t{1} << 60) / ea; }
+Word32 crossChain(Word32 init, const int16_t* a, const int16_t* b, int n, int64_t ea, int64_t eb) {
+  if (boundedPair(ea, eb)) return static_cast<Word32>(init + 2 * kern::dot(a, b, n));
+  return macChain(init, a, b, n);
+}
+
+// A chain started at 1, normalised: mantissa (upper half of the shifted
+// sum) and exponent 30 - shift.
+struct Norm {
+  Word16 mant, exp;
+};
+Norm normalised(Word32 sum) {
+  const Word16 s = norm_l(sum);
+  return {extract_h(L_shl(sum, s)), static_cast<Word16>(30 - s)};
+}
+
+// ---- open-loop lag --------------------------------------------------------
+
+constexpr int kWeightCentre = 98, kWeightLast = 198;
+
+struct OpenLoopMemory {
+  int16_t* median;
+  int16_t* weight;
+  int16_t* tone;
+  int16_t* lagHistory;
+  int16_t* weightFlag;
+};
+
+// Median of five by partial sorting: the smallest two are moved out, the
+// middle one of the remaining three is kept.
+int16_t median5(const int16_t* v) {
+  int16_t s[5] = {v[0], v[1], v[2], v[3], v[4]};
+  for (int i = 0; i < 3; ++i)
+    for (int j = i + 1; j < 5; ++j)
+      if (s[j] < s[i]) {
+        const int16_t t = s[i];
+        s[i] = s[j];
+        s[j] = t;
+      }
+  return s[2];
+}
+
+// Weighted lag search over minLag+1 .. maxLag (the shortest of equal
+// weighted correlations wins: the scan runs downwards and an equal value
+// replaces).  Every correlation is weighted by the lag's weight (the
+// table's end for the longest lag, one step towards its start per lag
+// shorter) and, when the median memory is active, by the weight of its
+// distance from the median lag (table centre at distance 0; distances
+// beyond the table take its end values).
+int searchWeightedLag(const int16_t* x, int len, int minLag, int maxLag, int median, bool useMedian) {
+  const int count = maxLag - minLag;
+  int64_t corr[kWeightLast + 1];
+  kern::xcorr(x, x - maxLag, len, count, corr);  // corr[k]: lag maxLag - k
+  const int64_t ex = kern::dot(x, x, len);
+  int64_t ew = kern::dot(x - maxLag, x - maxLag, len);
+  Word32 best = kMin32;
+  int lag = 0;
+  for (int k = 0; k < count; ++k) {
+    const int t = maxLag - k;
+    if (k > 0) {  // the delayed window moves one sample forward
+      const int16_t in = x[len - 1 - t], out = x[-t - 1];
+      ew += int64_t{in} * in - int64_t{out} * out;
+    }
+    Word32 r = boundedPair(ex, ew) ? static_cast<Word32>(2 * corr[k]) : macChain(0, x, x - t, len);
+    r = vokMpy32x16(vokSplit(r), kLagWeight[kWeightLast - k]);
+    if (useMedian) {
+      int w = kWeightCentre + t - median;
+      w = w < 0 ? 0 : (w > kWeightLast ? kWeightLast : w);
+      r = vokMpy32x16(vokSplit(r), kLagWeight[w]);
+    }
+    if (r >= best) {
+      best = r;
+      lag = t;
+    }
+  }
+  return lag;
+}
+
+// Normalised correlation of the high-passed signal at lag t, Q15:
+// xy / sqrt(xx yy), each sum normalised and the product of the energies'
+// mantissas normalised again before the inverse root.
+Word16 normalisedGain(const int16_t* h, int len, int t) {
+  const int64_t ec = kern::dot(h, h, len), ed = kern::dot(h - t, h - t, len);
+  Word32 xy = crossChain(0, h, h - t, len, ec, ed);
+  Word32 dd = kern::sat32(1 + 2 * ed), cc = kern::sat32(1 + 2 * ec);
+  const Word16 sxy = norm_l(xy), sdd = norm_l(dd), scc = norm_l(cc);
+  xy = L_shl(xy, sxy);
+  dd = L_shl(dd, sdd);
+  cc = L_shl(cc, scc);
+  Word32 prod = L_mult(round_fx(dd), round_fx(cc));
+  const Word16 sp = norm_l(prod);
+  prod = L_shl(prod, sp);
+  Word16 e = sub(62, add(add(sdd, scc), sp));
+  vokInvSqrtNorm(prod, e);
+  const Word32 g = L_mult(round_fx(xy), round_fx(prod));
+  return round_fx(L_shl(g, add(sub(31, sxy), e)));
+}
+
+void openLoop(const int16_t* wsp, const int16_t* hp, int len, int minLag, int maxLag, const OpenLoopMemory& m,
+              int16_t* lagOut, int16_t* gainOut) {
+  const int lag = searchWeightedLag(wsp, len, minLag, maxLag, *m.median, *m.median > 0 && *m.weightFlag > 0);
+  const Word16 g = normalisedGain(hp, len, lag);
+  if (g > 19661) {  // voiced (0.6): the lag enters the median history
+    for (int i = 4; i > 0; --i) m.lagHistory[i] = m.lagHistory[i - 1];
+    m.lagHistory[0] = static_cast<int16_t>(lag);
+    *m.median = median5(m.lagHistory);
+    *m.weight = 32767;
+  } else {
+    *m.weight = mult(*m.weight, 29491);  // 0.9 per unvoiced half-frame
+  }
+  *m.weightFlag = *m.weight < 26214 ? 0 : 1;
+  *m.tone = static_cast<int16_t>(shr(*m.tone, 1) | (g > 21298 ? 0x4000 : 0));  // tone above 0.65
+  *gainOut = g;
+  *lagOut = static_cast<int16_t>(2 * lag);
+}
+
+VokResult openLoopChecked(const int16_t* wsp, const int16_t* hp, int16_t* median, int16_t* weight, int16_t* lagOut,
+                          int16_t* tone, int16_t* gainOut, int16_t* hist, int16_t* flag, int len, int minLag,
+                          int maxLag) {
+  if (anyNull(wsp, hp, median, weight, lagOut, tone, gainOut, hist, flag)) return vokErrNullPtr;
+  if (len < 1) return vokErrSize;
+  if (minLag < 0 || maxLag <= minLag || maxLag - minLag > kWeightLast + 1) return vokErrRange;
+  openLoop(wsp, hp, len, minLag, maxLag, OpenLoopMemory{median, weight, tone, hist, flag}, lagOut, gainOut);
+  return vokOk;
+}
+
+// ---- adaptive-codebook gain ----------------------------------------------
+
+Word16 pitchGain(const int16_t* x, const int16_t* y, int len, int16_t* coeff) {
+  const int64_t ey = kern::dot(y, y, len);
+  const Norm yy = normalised(kern::sat32(1 + 2 * ey));
+  const Norm xy = normalised(crossChain(1, x, y, len, kern::dot(x, x, len), ey));
+  coeff[0] = yy.mant;
+  coeff[1] = yy.exp;
+  coeff[2] = xy.mant;
+  coeff[3] = xy.exp;
+  if (xy.mant < 0) return 0;
+  // xy/2 < yy (both mantissas normalised): the quotient is Q15 below 1,
+  // moved to Q14 by the exponent difference with saturation.
+  const Word16 g = shl(div_s(shr(xy.mant, 1), yy.mant), sub(xy.exp, yy.exp));
+  return g > 19661 ? 19661 : g;
+}
+
+}  // namespace
+}  // namespace voksc::amrwb
+
+using namespace voksc::amrwb;
+
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearch_AMRWB_16s(const Vok16s* weightedSpeech, const Vok16s* highPassedWsp,
+                                                         Vok16s* medianLag, Vok16s* adaptiveWeight, Vok16s* lagOut,
+                                                         Vok16s* toneFlag, Vok16s* gainOut, Vok16s* lagHistory,
+                                                         Vok16s* weightFlag, int len) {
+  return openLoopChecked(weightedSpeech, highPassedWsp, medianLag, adaptiveWeight, lagOut, toneFlag, gainOut,
+                         lagHistory, weightFlag, len, 17, 115);
+}
+
+VOKSC_EXPORT VokResult voksOpenLoopPitchSearch_AMRWBE_16s(const Vok16s* weightedSpeech, const Vok16s* highPassedWsp,
+                                                          Vok16s* medianLag, Vok16s* adaptiveWeight, Vok16s* lagOut,
+                                                          Vok16s* toneFlag, Vok16s* gainOut, Vok16s* lagHistory,
+                                                          Vok16s* weightFlag, int len, Vok16s minLag, Vok16s maxLag) {
+  return openLoopChecked(weightedSpeech, highPassedWsp, medianLag, adaptiveWeight, lagOut, toneFlag, gainOut,
+                         lagHistory, weightFlag, len, minLag, maxLag);
+}
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookGainCoeff_AMRWB_16s(const Vok16s* target, const Vok16s* filteredAdaptive,
+                                                               Vok16s* gainCoeffsOut, Vok16s* gainOut, int len) {
+  if (anyNull(target, filteredAdaptive, gainCoeffsOut, gainOut)) return vokErrNullPtr;
+  if (len < 1) return vokErrSize;
+  *gainOut = pitchGain(target, filteredAdaptive, len, gainCoeffsOut);
+  return vokOk;
+}
