@@ -19,6 +19,7 @@ const Registry& registry() {
     addG723Codecs(reg);
     addGsmfrCodecs(reg);
     addAmrnbCodecs(reg);
+    addAmrwbCodecs(reg);
     return reg;
   }();
   return r;

@@ -287,6 +287,7 @@ void addG722Codecs(Registry& r);
 void addG723Codecs(Registry& r);
 void addGsmfrCodecs(Registry& r);
 void addAmrnbCodecs(Registry& r);
+void addAmrwbCodecs(Registry& r);
 
 // All codecs and checks.
 const Registry& registry();

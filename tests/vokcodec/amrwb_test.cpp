@@ -1,0 +1,81 @@
+// AMR-WB frame layouts: the package's test-format streams read, turned into
+// parameters and back, and written again word for word; every frame through
+// each RFC 4867 form and back.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "amrwb/amrwb_bits.h"
+#include "registry.h"
+#include "vectors.h"
+
+namespace {
+
+namespace wb = vokc::amrwb;
+
+TEST(AmrWbBits, TestFormatParametersAndPayloadsRoundTrip) {
+  int frames = 0, sid = 0;
+  for (const char* name : {"tst_m0", "tst_m1", "tst_m2", "tst_m3", "tst_m4", "tst_m5", "tst_m6", "tst_m7", "tst_m8",
+                           "tst_md"}) {
+    std::vector<uint8_t> cod;
+    ASSERT_TRUE(vtest::readFile(vtest::testVectorDir() + "/amrwb/" + name + ".cod", cod));
+    std::size_t at = 0;
+    while (at + 6 <= cod.size()) {
+      std::string err;
+      const int words = wb::testFrameWords(&cod[at], err);
+      ASSERT_GT(words, 0) << name << ": " << err;
+      ASSERT_LE(at + 2 * words, cod.size());
+      wb::Frame f;
+      wb::readTestFrame(&cod[at], f);
+      // Parameters from the bits and back.
+      wb::FrameParams p;
+      static const int kTx[8] = {0, 0, 0, 0, 1, 2, 2, 3};
+      p.type = kTx[f.type];
+      p.mode = f.mode;
+      wb::bitsToParams(f.bits, p);
+      wb::Frame again = f;
+      EXPECT_EQ(wb::paramsToBits(p, again.bits), words - 3);
+      std::vector<uint8_t> out;
+      wb::writeTestFrame(again, out);
+      ASSERT_EQ(0, std::memcmp(out.data(), &cod[at], out.size())) << name << " frame " << frames;
+      // Each RFC form and back keeps type, mode and (but in NO_DATA and SID_FIRST) the bits.
+      uint8_t pay[wb::kMaxPayload];
+      for (int form = 0; form < 2; ++form) {
+        const int n = form ? wb::writePayloadBE(f, pay) : wb::writePayload(f, pay);
+        wb::Frame back;
+        ASSERT_TRUE(form ? wb::readPayloadBE(pay, n, back, err) : wb::readPayload(pay, n, back, err)) << err;
+        EXPECT_EQ(back.type, f.type);
+        if (f.type == wb::kSpeechGood || f.type == wb::kSidUpdate) {
+          EXPECT_EQ(back.mode, f.mode);
+          EXPECT_EQ(0, std::memcmp(back.bits, f.bits, wb::kMaxBits));
+        }
+      }
+      sid += wb::isSid(f.type);
+      ++frames;
+      at += 2 * static_cast<std::size_t>(words);
+    }
+    EXPECT_EQ(at, cod.size()) << name;
+  }
+  EXPECT_EQ(frames, 2000);
+  EXPECT_EQ(sid, 16);  // tst_md: 1 SID_FIRST, 15 SID_UPDATE
+}
+
+TEST(AmrWbBits, MalformedHeadersAndModeNames) {
+  const uint8_t badSync[6] = {0x21, 0x6C, 0, 0, 0, 0}, badMode[6] = {0x21, 0x6B, 0, 0, 10, 0};
+  std::string err;
+  EXPECT_EQ(wb::testFrameWords(badSync, err), 0);
+  EXPECT_EQ(wb::testFrameWords(badMode, err), 0);
+  const struct {
+    const char* name;
+    int mode;
+  } names[] = {{"6.6", 0}, {"6.60", 0}, {"6600", 0}, {"8.85", 1}, {"12650", 2}, {"23.85", 8}, {"23.05", 7},
+               {"7", -1},  {"", -1}};
+  for (const auto& n : names) EXPECT_EQ(wb::modeFromName(n.name), n.mode) << n.name;
+  wb::Frame f;
+  uint8_t short1[1] = {0xF0};
+  EXPECT_FALSE(wb::readPayload(short1, 1, f, err));
+}
+
+}  // namespace
