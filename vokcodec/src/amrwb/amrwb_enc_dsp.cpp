@@ -1,0 +1,292 @@
+// AMR-WB encoder kernels (see amrwb_enc_dsp.h).
+#include "amrwb/amrwb_enc_dsp.h"
+
+#include <cstring>
+
+#include "amrwb/amrwb_enc_tables.h"
+#include "basic_op.h"
+#include "checked_call.h"
+
+namespace vokc::amrwb::enc {
+
+using namespace voksc::op;
+
+namespace {
+
+constexpr int kWindow = 384;
+
+// Double-precision products of (hi, lo) pairs, without the lo*lo term.
+int32_t mpy32(int16_t h1, int16_t l1, int16_t h2, int16_t l2) {
+  return L_mac(L_mac(L_mult(h1, h2), mult(h1, l2), 1), mult(l1, h2), 1);
+}
+int32_t mpy32x16(int16_t hi, int16_t lo, int16_t n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }
+
+// Q31 quotient num / den for 0 <= num < den, den as a normalised pair: the
+// reciprocal of the high word refined by one Newton step.
+int32_t div32(int32_t num, int16_t denHi, int16_t denLo) {
+  const int16_t approx = div_s(0x3fff, denHi);  // 1/den in Q29
+  int16_t hi, lo, nHi, nLo;
+  L_Extract(L_sub(0x7fffffff, mpy32x16(denHi, denLo, approx)), hi, lo);
+  L_Extract(mpy32x16(hi, lo, approx), hi, lo);
+  L_Extract(num, nHi, nLo);
+  return L_shl(mpy32(nHi, nLo, hi, lo), 2);
+}
+
+}  // namespace
+
+void decimate(const int16_t* in, int inLen, int16_t* out) {
+  const int outLen = mult(static_cast<int16_t>(inLen), 26215);  // 4/5, as the codec rounds it
+  // Output j sits at input position 5j/4: integer part from the quarter
+  // count, the phase selects every fourth tap starting at 3 - phase.
+  for (int j = 0; j < outLen; ++j) {
+    const int quarter = 5 * j;
+    const int16_t* x = in + kDecimTaps + (quarter >> 2) - (kDecimTaps - 1);
+    const int16_t* h = kDecimFir + 3 - (quarter & 3);
+    int32_t s = 0;
+    for (int k = 0; k < 2 * kDecimTaps; ++k) s = L_mac(s, x[k], h[4 * k]);
+    out[j] = round_fx(L_shl(s, 1));
+  }
+}
+
+void autocorrelation(const int16_t* x, int16_t* rHi, int16_t* rLo) {
+  int16_t y[kWindow];
+  // Windowed signal; its energy (with a floor of 16 << 16 against rounding
+  // overflow) chooses a right shift that keeps the lag sums in 32 bits.
+  int32_t energy = L_deposit_h(16);
+  for (int i = 0; i < kWindow; ++i) {
+    y[i] = mult_r(x[i], kLpWindow[i]);
+    energy = L_add(energy, L_shr(L_mult(y[i], y[i]), 8));
+  }
+  int16_t down = sub(4, shr(norm_l(energy), 1));
+  if (down < 0) down = 0;
+  for (int i = 0; i < kWindow; ++i) y[i] = shr_r(y[i], down);
+
+  int32_t r0 = 1;
+  for (int i = 0; i < kWindow; ++i) r0 = L_mac(r0, y[i], y[i]);
+  const int16_t norm = norm_l(r0);
+  L_Extract(L_shl(r0, norm), rHi[0], rLo[0]);
+  for (int lag = 1; lag <= kOrder; ++lag) {
+    int32_t r = 0;
+    for (int j = 0; j < kWindow - lag; ++j) r = L_mac(r, y[j], y[j + lag]);
+    L_Extract(L_shl(r, norm), rHi[lag], rLo[lag]);
+  }
+  // Lag window: a double-precision product per coefficient.
+  for (int lag = 1; lag <= kOrder; ++lag) {
+    L_Extract(mpy32(rHi[lag], rLo[lag], kLagWindowHi[lag - 1], kLagWindowLo[lag - 1]), rHi[lag], rLo[lag]);
+  }
+}
+
+void levinson(const int16_t* rHi, const int16_t* rLo, int16_t* a, int16_t* lastA) {
+  int16_t aHi[kOrder + 1], aLo[kOrder + 1], nHi[kOrder + 1], nLo[kOrder + 1];
+  int16_t kHi, kLo, hi, lo;
+  // First reflection coefficient -r1/r0 and the predictor of order 1 (Q27).
+  int32_t r1 = L_Comp(rHi[1], rLo[1]);
+  int32_t k = div32(L_abs(r1), rHi[0], rLo[0]);
+  if (r1 > 0) k = L_negate(k);
+  L_Extract(k, kHi, kLo);
+  L_Extract(L_shr(k, 4), aHi[1], aLo[1]);
+  // Prediction error r0 (1 - k^2), kept normalised with its exponent.
+  auto shrink = [&](int16_t eHi, int16_t eLo) {
+    const int32_t k2 = L_abs(mpy32(kHi, kLo, kHi, kLo));
+    L_Extract(L_sub(0x7fffffff, k2), hi, lo);
+    return mpy32(eHi, eLo, hi, lo);
+  };
+  int32_t err = shrink(rHi[0], rLo[0]);
+  int16_t errExp = norm_l(err);
+  int16_t eHi, eLo;
+  L_Extract(L_shl(err, errExp), eHi, eLo);
+
+  for (int i = 2; i <= kOrder; ++i) {
+    int32_t acc = 0;
+    for (int j = 1; j < i; ++j) acc = L_add(acc, mpy32(rHi[j], rLo[j], aHi[i - j], aLo[i - j]));
+    acc = L_add(L_shl(acc, 4), L_Comp(rHi[i], rLo[i]));
+    int32_t ki = div32(L_abs(acc), eHi, eLo);
+    if (acc > 0) ki = L_negate(ki);
+    ki = L_shl(ki, errExp);
+    L_Extract(ki, kHi, kLo);
+    if (abs_s(kHi) > 32750) {  // unstable: keep the last stable filter
+      a[0] = 4096;
+      std::memcpy(a + 1, lastA, sizeof(int16_t) * kOrder);
+      return;
+    }
+    for (int j = 1; j < i; ++j)
+      L_Extract(L_add(mpy32(kHi, kLo, aHi[i - j], aLo[i - j]), L_Comp(aHi[j], aLo[j])), nHi[j], nLo[j]);
+    L_Extract(L_shr(ki, 4), nHi[i], nLo[i]);
+    err = shrink(eHi, eLo);
+    const int16_t n = norm_l(err);
+    L_Extract(L_shl(err, n), eHi, eLo);
+    errExp = add(errExp, n);
+    for (int j = 1; j <= i; ++j) {
+      aHi[j] = nHi[j];
+      aLo[j] = nLo[j];
+    }
+  }
+  a[0] = 4096;
+  for (int i = 1; i <= kOrder; ++i) lastA[i - 1] = a[i] = round_fx(L_shl(L_Comp(aHi[i], aLo[i]), 1));
+}
+
+void weightLp(const int16_t* a, int16_t gamma, int16_t* ap) {
+  ap[0] = a[0];
+  int16_t power = gamma;
+  for (int i = 1; i < kOrder; ++i) {
+    ap[i] = round_fx(L_mult(a[i], power));
+    power = round_fx(L_mult(power, gamma));
+  }
+  ap[kOrder] = round_fx(L_mult(a[kOrder], power));
+}
+
+VokResult interpolateIsp(const int16_t* ispOld, const int16_t* ispNew, int16_t* a4) {
+  int16_t isp[kOrder];
+  for (int k = 0; k < 3; ++k) {
+    const int16_t wNew = kIspInterp[k];
+    const int16_t wOld = add(sub(32767, wNew), 1);
+    for (int i = 0; i < kOrder; ++i) isp[i] = round_fx(L_mac(L_mult(ispOld[i], wOld), ispNew[i], wNew));
+    VOKC_CALL(voksISPToLPC_AMRWB_16s, isp, a4 + k * (kOrder + 1), kOrder);
+  }
+  return VOKC_CALL(voksISPToLPC_AMRWB_16s, ispNew, a4 + 3 * (kOrder + 1), kOrder);
+}
+
+void synthesize(const int16_t* a, const int16_t* x, int16_t* y, int len, int16_t* mem, bool update) {
+  int16_t buf[kOrder + 2 * kSub16k];
+  std::memcpy(buf, mem, sizeof(int16_t) * kOrder);
+  const int16_t up = static_cast<int16_t>(3 + sub(norm_s(a[0]), 2));
+  const int16_t a0 = shr(a[0], 1);
+  int16_t* out = buf + kOrder;
+  for (int n = 0; n < len; ++n) {
+    int32_t s = L_mult(x[n], a0);
+    for (int j = 1; j <= kOrder; ++j) s = L_msu(s, a[j], out[n - j]);
+    out[n] = round_fx(L_shl(s, up));
+  }
+  std::memcpy(y, out, sizeof(int16_t) * len);
+  if (update) std::memcpy(mem, out + len - kOrder, sizeof(int16_t) * kOrder);
+}
+
+void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
+  for (int n = 0; n < kSub; ++n) {
+    int32_t s = 0;
+    for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    y[n] = round_fx(s);
+  }
+}
+
+void subtractScaled(const int16_t* x, int16_t* x2, const int16_t* y, int16_t gain, int len) {
+  for (int i = 0; i < len; ++i) x2[i] = extract_h(L_shl(L_msu(L_mult(x[i], 16384), y[i], gain), 1));
+}
+
+void scaleSignal(int16_t* x, int len, int exp) {
+  for (int i = 0; i < len; ++i) x[i] = round_fx(L_shl(L_deposit_h(x[i]), static_cast<int16_t>(exp)));
+}
+
+void deemphasizeHalf(int16_t* x, int16_t mu, int len, int16_t* mem) {
+  int16_t prev = *mem;
+  for (int i = 0; i < len; ++i) prev = x[i] = round_fx(L_mac(L_mult(x[i], 16384), prev, mu));
+  *mem = prev;
+}
+
+void preemphasize(int16_t* x, int16_t mu, int len, int16_t* mem, bool doubled) {
+  const int16_t last = x[len - 1];
+  for (int i = len - 1; i >= 0; --i) {
+    int32_t s = L_msu(L_deposit_h(x[i]), i > 0 ? x[i - 1] : *mem, mu);
+    if (doubled) s = L_shl(s, 1);
+    x[i] = round_fx(s);
+  }
+  *mem = last;
+}
+
+void sharpen(int16_t* x, int lag, int16_t sharp) {
+  for (int i = lag; i < kSub; ++i) x[i] = round_fx(L_mac(L_deposit_h(x[i]), x[i - lag], sharp));
+}
+
+void decimateByTwo(int16_t* x, int16_t* mem) {
+  constexpr int kLen = 256, kMem = 3;
+  int16_t buf[kMem + kLen];
+  std::memcpy(buf, mem, sizeof(int16_t) * kMem);
+  std::memcpy(buf + kMem, x, sizeof(int16_t) * kLen);
+  std::memcpy(mem, x + kLen - kMem, sizeof(int16_t) * kMem);
+  for (int j = 0; j < kLen / 2; ++j) {
+    int32_t s = 0;
+    for (int k = 0; k < 5; ++k) s = L_mac(s, buf[2 * j + k], kHalfBandFir[k]);
+    x[j] = round_fx(s);
+  }
+}
+
+void bandPass6k7k(int16_t* x, int len, int16_t* mem) {
+  int16_t buf[kBandTaps - 1 + kSub16k];
+  std::memcpy(buf, mem, sizeof(int16_t) * (kBandTaps - 1));
+  for (int i = 0; i < len; ++i) buf[kBandTaps - 1 + i] = shr(x[i], 2);  // the filter's gain is 4
+  for (int i = 0; i < len; ++i) {
+    int32_t s = 0;
+    for (int j = 0; j < kBandTaps; ++j) s = L_mac(s, buf[i + j], kBandFir[j]);
+    x[i] = round_fx(s);
+  }
+  std::memcpy(mem, buf + len, sizeof(int16_t) * (kBandTaps - 1));
+}
+
+int32_t dotProduct12(const int16_t* x, const int16_t* y, int len, int16_t* exp) {
+  int32_t s = 1;
+  for (int i = 0; i < len; ++i) s = L_mac(s, x[i], y[i]);
+  const int16_t n = norm_l(s);
+  *exp = sub(30, n);
+  return L_shl(s, n);
+}
+
+void invSqrt(int32_t* frac, int16_t* exp) {
+  if (*frac <= 0) {
+    *exp = 0;
+    *frac = 0x7fffffff;
+    return;
+  }
+  if (*exp & 1) *frac = L_shr(*frac, 1);
+  *exp = negate(shr(sub(*exp, 1), 1));
+  // Table index from bits 25..30, interpolation weight from bits 10..24.
+  const int32_t f = L_shr(*frac, 9);
+  const int16_t i = sub(extract_h(f), 16);
+  const int16_t w = static_cast<int16_t>(extract_l(L_shr(f, 1)) & 0x7fff);
+  *frac = L_msu(L_deposit_h(kInvSqrtTable[i]), sub(kInvSqrtTable[i], kInvSqrtTable[i + 1]), w);
+}
+
+int32_t pow2(int16_t exponent, int16_t fraction) {
+  const int32_t f = L_mult(fraction, 32);
+  const int16_t i = extract_h(f);
+  const int16_t w = static_cast<int16_t>(extract_l(L_shr(f, 1)) & 0x7fff);
+  const int32_t v = L_msu(L_deposit_h(kPow2Table[i]), sub(kPow2Table[i], kPow2Table[i + 1]), w);
+  return L_shr_r(v, sub(30, exponent));
+}
+
+int32_t mulPair16(int16_t hi, int16_t lo, int16_t n) { return mpy32x16(hi, lo, n); }
+
+int16_t noise(int16_t* seed) {
+  *seed = extract_l(L_add(L_shr(L_mult(*seed, 31821), 1), 13849));
+  return *seed;
+}
+
+int16_t voicing(const int16_t* exc, int16_t excExp, int16_t gainPit, const int16_t* code, int16_t gainCode) {
+  // Energy of the adaptive part: |exc|^2 gp^2, as mantissa and exponent.
+  int16_t e1, e2;
+  int16_t m1 = extract_h(dotProduct12(exc, exc, kSub, &e1));
+  e1 = sub(e1, add(excExp, excExp));
+  const int32_t gp2 = L_mult(gainPit, gainPit);
+  int16_t n = norm_l(gp2);
+  m1 = mult(m1, extract_h(L_shl(gp2, n)));
+  e1 = sub(sub(e1, n), 10);  // gain Q14 against code Q9
+  // Energy of the fixed part: |code|^2 gc^2.
+  int16_t m2 = extract_h(dotProduct12(code, code, kSub, &e2));
+  n = norm_s(gainCode);
+  int16_t g = shl(gainCode, n);
+  m2 = mult(m2, mult(g, g));
+  e2 = sub(e2, add(n, n));
+  // Align, then (E1 - E2) / (E1 + E2).
+  const int16_t d = sub(e1, e2);
+  if (d >= 0) {
+    m1 = shr(m1, 1);
+    m2 = shr(m2, add(d, 1));
+  } else {
+    m1 = shr(m1, sub(1, d));
+    m2 = shr(m2, 1);
+  }
+  const int16_t diff = sub(m1, m2);
+  const int16_t sum = add(add(m1, m2), 1);
+  return diff >= 0 ? div_s(diff, sum) : negate(div_s(negate(diff), sum));
+}
+
+}  // namespace vokc::amrwb::enc
