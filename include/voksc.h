@@ -821,6 +821,14 @@ VOKAPI VokResult voksISFQuantDecodeDTX_AMRWB_16s(const Vok16s* indices, Vok16s* 
  *   farther than 98 below or 100 above a searched lag takes the weighting
  *   table's end value (the codec's medians never are).  The tone bit is
  *   set for a gain above 21298.
+ * - AdaptiveCodebookSearch: the filtered excitation of the window's first
+ *   lag minus 4 is a rounded convolution; each longer lag updates it by one
+ *   sample of truncated products with saturating sums (not a fresh
+ *   convolution).  Relative subframes (1 and 3; 2 for codes 5 and 25) need a
+ *   window inside the mode's lags no wider than 15 (else vokErrRange).
+ *   Codes 22 and 26..32 search as 13 (9-bit absolute lags in subframes 0
+ *   and 2); the AMRWBE lag offset k gives lags 34 + k .. 231 + 6k with 1/4
+ *   resolution below 128 - k and 1/2 below 160.
  * - AdaptiveCodebookGainCoeff: the quotient is div_s(xy/2, yy) shifted by
  *   the exponent difference with saturation. */
 VOKAPI VokResult voksOpenLoopPitchSearch_AMRWB_16s(const Vok16s* weightedSpeech, const Vok16s* highPassedWsp,

@@ -2,15 +2,6 @@
 #include "core/status.h"
 #include "voksc.h"
 
-VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_AMRWB_16s(const Vok16s*, const Vok16s*, const Vok16s*, Vok16s*,
-                                                            Vok16s*, Vok16s*, Vok16s*, Vok16s*, int, VokRateCode) {
-  return vokErrInternal;
-}
-VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_AMRWBE_16s(const Vok16s*, const Vok16s*, const Vok16s*, Vok16s*,
-                                                             Vok16s*, Vok16s*, Vok16s*, Vok16s*, int, VokRateCode,
-                                                             Vok16s) {
-  return vokErrInternal;
-}
 VOKSC_EXPORT VokResult voksAlgebraicCodebookSearch_AMRWB_16s(const Vok16s*, const Vok16s*, const Vok16s*, Vok16s*,
                                                              Vok16s*, VokRateCode, Vok16s*) {
   return vokErrInternal;

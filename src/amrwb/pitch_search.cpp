@@ -156,6 +156,202 @@ VokResult openLoopChecked(const int16_t* wsp, const int16_t* hp, int16_t* median
   return vokOk;
 }
 
+// ---- closed-loop adaptive codebook ----------------------------------------
+
+constexpr int kSub = 64;
+
+// Lag constants of a mode: minimum and maximum lag, the lags from which
+// absolute subframes drop to 1/2 and to integer resolution, and whether the
+// 8-bit absolute lag (1/2 resolution at most) is used.
+struct LagPlan {
+  int minLag, maxLag, halfFrom, wholeFrom;
+  bool eightBit;
+};
+
+bool isAmrWbCode(VokRateCode r) {
+  switch (r) {
+    case vokRateAmrWb660: case vokRateAmrWb885: case vokRateAmrWb1265: case vokRateAmrWb1425:
+    case vokRateAmrWb1585: case vokRateAmrWb1825: case vokRateAmrWb1985: case vokRateAmrWb2305:
+    case vokRateAmrWb2385: case vokRateSid:
+      return true;
+    default:
+      return false;
+  }
+}
+bool isCoreCode(VokRateCode r) { return isAmrWbCode(r) || r == vokRate24000 || (r >= vokRateAmrWbPlus20 && r <= vokRateAmrWbPlus72); }
+bool sixSixLike(VokRateCode r) { return r == vokRateAmrWb660 || r == vokRateSid; }
+
+LagPlan lagPlan(VokRateCode r, int k) {
+  if (sixSixLike(r) || r == vokRateAmrWb885) return {34, 231, 34, 92, true};
+  return {34 + k, 231 + 6 * k, 128 - k, 160, false};
+}
+
+// The 16-lag window around a lag, kept inside the mode's range.
+void windowAround(int t, const LagPlan& p, int16_t* window) {
+  int lo = t - 8 < p.minLag ? p.minLag : t - 8;
+  int hi = lo + 15;
+  if (hi > p.maxLag) {
+    hi = p.maxLag;
+    lo = hi - 15;
+  }
+  window[0] = static_cast<int16_t>(lo);
+  window[1] = static_cast<int16_t>(hi);
+}
+
+// y[n] = round(saturating chain of 2 x[i] h[n - i], i = 0..n), n = 0..63.
+// When the two energies bound every partial sum (Cauchy-Schwarz) the exact
+// convolution is the chain.
+void convolveRounded(const int16_t* x, const int16_t* h, int16_t* y) {
+  if (boundedPair(kern::dot(x, x, kSub), kern::dot(h, h, kSub))) {
+    int64_t full[kSub];
+    kern::convPartial(x, h, 0, kSub, full);
+    for (int n = 0; n < kSub; ++n) y[n] = round_fx(static_cast<Word32>(2 * full[n]));
+    return;
+  }
+  for (int n = 0; n < kSub; ++n) {
+    Word32 s = 0;
+    for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
+    y[n] = round_fx(s);
+  }
+}
+
+// Normalised correlation of the target with the past excitation filtered
+// by h at every lag tLo..tHi (Q15, out[t - tLo]): the correlation's
+// mantissa times the inverse root of the filtered energy, scaled by the
+// target energy's half exponent.  The filtered excitation of the next lag
+// follows from this one by one sample of recursion (saturating sums of
+// truncated products), as the codec updates it.
+void normalisedCorrelations(const int16_t* exc, const int16_t* x, const int16_t* h, int tLo, int tHi, int16_t* out) {
+  int16_t f[kSub];
+  convolveRounded(exc - tLo, h, f);
+  const int64_t ex = kern::dot(x, x, kSub);
+  const Word16 targetExp = static_cast<Word16>(30 - norm_l(kern::sat32(1 + 2 * ex)) + 2);
+  const Word16 scale = negate(shr(targetExp, 1));
+  for (int t = tLo; t <= tHi; ++t) {
+    const int64_t ef = kern::dot(f, f, kSub);
+    const Word32 c = crossChain(1, x, f, kSub, ex, ef);
+    const Word16 sc = norm_l(c);
+    const Word16 corrExp = static_cast<Word16>(30 - sc);
+    Word32 e = kern::sat32(1 + 2 * ef);
+    const Word16 se = norm_l(e);
+    e = L_shl(e, se);
+    Word16 energyExp = static_cast<Word16>(30 - se);
+    vokInvSqrtNorm(e, energyExp);
+    const Word32 v = L_mult(extract_h(L_shl(c, sc)), extract_h(e));
+    out[t - tLo] = round_fx(L_shl(v, add(add(corrExp, energyExp), scale)));
+    if (t == tHi) break;
+    const int16_t older = exc[-t - 1];
+    for (int i = kSub - 1; i > 0; --i) f[i] = add(mult(older, h[i]), f[i - 1]);
+    f[0] = mult(older, h[0]);
+  }
+}
+
+// The correlation at lag t + frac/4 from the 8 neighbouring integer lags
+// (c points at lag t): saturating chain, doubled with saturation, rounded.
+Word16 interpolateCorrelation(const int16_t* c, int frac) {
+  if (frac < 0) {
+    frac += 4;
+    --c;
+  }
+  Word32 s = 0;
+  for (int i = 0; i < 8; ++i) s = L_mac(s, c[i - 3], kCorrInterp[3 - frac + 4 * i]);
+  return round_fx(L_shl(s, 1));
+}
+
+// The adaptive vector at delay t + frac/4 into exc[0..n-1], in order of n
+// so that short delays repeat the samples just written: 32-tap
+// interpolation of the excitation, saturating chain, doubled, rounded.  A
+// positive fraction reads one sample further back with phase 4 - frac.
+void interpolateExcitation(int16_t* exc, int t, int frac, int n) {
+  int start = -t - 15, phase = 3;
+  if (frac > 0) {
+    start -= 1;
+    phase = 3 - (4 - frac);
+  }
+  for (int j = 0; j < n; ++j) {
+    Word32 s = 0;
+    const int16_t* past = exc + start + j;
+    for (int i = 0; i < 32; ++i) s = L_mac(s, past[i], kExcInterp[phase + 4 * i]);
+    exc[j] = round_fx(L_shl(s, 1));
+  }
+}
+
+struct LagResult {
+  int lag, frac, index;
+};
+
+// One subframe's search, given the window [lo, hi] and whether the
+// subframe codes its lag absolutely.
+LagResult searchLag(const int16_t* exc, const int16_t* x, const int16_t* h, int lo, int hi, bool absolute,
+                    const LagPlan& p) {
+  int16_t corr[32];  // window of at most 16 lags and 4 on each side
+  const int base = lo - 4;
+  normalisedCorrelations(exc, x, h, base, hi + 4, corr);
+  const int16_t* at = corr - base;  // at[t], t = lo - 4 .. hi + 4
+  int t = lo;
+  for (int i = lo + 1; i <= hi; ++i)
+    if (at[i] >= at[t]) t = i;
+  int frac = 0;
+  if (!(absolute && t >= p.wholeFrom)) {
+    // 1/4 resolution, or 1/2 where the mode or the lag range asks for it;
+    // no fraction below the window's first lag.
+    const bool half = (absolute && t >= p.halfFrom) || p.halfFrom == 34;
+    const int step = half ? 2 : 1;
+    frac = t == lo ? 0 : (half ? -2 : -3);
+    Word16 best = interpolateCorrelation(at + t, frac);
+    for (int f = frac + step; f <= 3; f += step) {
+      const Word16 v = interpolateCorrelation(at + t, f);
+      if (v > best) {
+        best = v;
+        frac = f;
+      }
+    }
+    if (frac < 0) {
+      frac += 4;
+      --t;
+    }
+  }
+  int index;
+  if (!absolute) {
+    index = p.eightBit ? 2 * (t - lo) + frac / 2 : 4 * (t - lo) + frac;
+  } else if (p.eightBit) {
+    index = t < p.wholeFrom ? 2 * (t - p.minLag) + frac / 2 : 2 * (p.wholeFrom - p.minLag) + (t - p.wholeFrom);
+  } else {
+    const int quarterSpan = 4 * (p.halfFrom - p.minLag), halfSpan = 2 * (p.wholeFrom - p.halfFrom);
+    if (t < p.halfFrom)
+      index = 4 * (t - p.minLag) + frac;
+    else if (t < p.wholeFrom)
+      index = quarterSpan + 2 * (t - p.halfFrom) + frac / 2;
+    else
+      index = quarterSpan + halfSpan + (t - p.wholeFrom);
+  }
+  return {t, frac, index};
+}
+
+VokResult adaptiveSearch(const int16_t* x, const int16_t* h, const int16_t* olLags, int16_t* lagOut, int16_t* window,
+                         int16_t* exc, int16_t* fracOut, int16_t* indexOut, int subframe, VokRateCode rate, int k) {
+  if (anyNull(x, h, olLags, lagOut, window, exc, fracOut, indexOut)) return vokErrNullPtr;
+  if (static_cast<unsigned>(subframe) > 3) return vokErrSize;
+  if (k < -17 || k > 17 || !isCoreCode(rate)) return vokErrRange;
+  const LagPlan p = lagPlan(rate, k);
+  const bool absolute = subframe == 0 || (subframe == 2 && !sixSixLike(rate));
+  int16_t w[2] = {window[0], window[1]};
+  if (absolute) {
+    windowAround(olLags[subframe / 2], p, w);
+  } else if (w[0] < p.minLag || w[1] > p.maxLag || w[1] < w[0] || w[1] - w[0] > 15) {
+    return vokErrRange;  // a window no subframe before could have left
+  }
+  const LagResult r = searchLag(exc, x, h, w[0], w[1], absolute, p);
+  if (absolute) windowAround(r.lag, p, w);
+  interpolateExcitation(exc, r.lag, r.frac, kSub + 1);
+  *lagOut = static_cast<int16_t>(r.lag);
+  *fracOut = static_cast<int16_t>(r.frac);
+  *indexOut = static_cast<int16_t>(r.index);
+  window[0] = w[0];
+  window[1] = w[1];
+  return vokOk;
+}
+
 // ---- adaptive-codebook gain ----------------------------------------------
 
 Word16 pitchGain(const int16_t* x, const int16_t* y, int len, int16_t* coeff) {
@@ -192,6 +388,23 @@ VOKSC_EXPORT VokResult voksOpenLoopPitchSearch_AMRWBE_16s(const Vok16s* weighted
                                                           Vok16s* weightFlag, int len, Vok16s minLag, Vok16s maxLag) {
   return openLoopChecked(weightedSpeech, highPassedWsp, medianLag, adaptiveWeight, lagOut, toneFlag, gainOut,
                          lagHistory, weightFlag, len, minLag, maxLag);
+}
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_AMRWB_16s(const Vok16s* target, const Vok16s* impulseResponse,
+                                                            const Vok16s* openLoopLags, Vok16s* lagOut,
+                                                            Vok16s* lagWindow, Vok16s* excitation, Vok16s* fracOut,
+                                                            Vok16s* indexOut, int subframe, VokRateCode rateCode) {
+  return adaptiveSearch(target, impulseResponse, openLoopLags, lagOut, lagWindow, excitation, fracOut, indexOut,
+                        subframe, rateCode, 0);
+}
+
+VOKSC_EXPORT VokResult voksAdaptiveCodebookSearch_AMRWBE_16s(const Vok16s* target, const Vok16s* impulseResponse,
+                                                             const Vok16s* openLoopLags, Vok16s* lagOut,
+                                                             Vok16s* lagWindow, Vok16s* excitation, Vok16s* fracOut,
+                                                             Vok16s* indexOut, int subframe, VokRateCode rateCode,
+                                                             Vok16s lagOffset) {
+  return adaptiveSearch(target, impulseResponse, openLoopLags, lagOut, lagWindow, excitation, fracOut, indexOut,
+                        subframe, rateCode, lagOffset);
 }
 
 VOKSC_EXPORT VokResult voksAdaptiveCodebookGainCoeff_AMRWB_16s(const Vok16s* target, const Vok16s* filteredAdaptive,

@@ -19,9 +19,29 @@ typedef struct {
   int (*openLoop)(const int16_t* wsp, int len, int reset, int16_t* mem, int16_t* gain);
   /* Adaptive-codebook gain: coeff receives the 4 correlation terms. */
   int16_t (*gainCoeff)(const int16_t* x, const int16_t* y, int len, int16_t* coeff);
+  /* Adaptive-codebook search of one subframe (exc: 248 samples of history
+   * before it, 65 written); window in/out; returns the lag. */
+  int (*adaptive)(const int16_t* x, const int16_t* h, const int16_t* olLags, int16_t* window, int16_t* exc,
+                  int16_t* frac, int16_t* index, int subframe, int rate);
 } WbExcOps;
 
-enum { WBX_GROUPS = 2 };
+enum { WBX_GROUPS = 3 };
+static const int wbxRates[10] = {5, 9, 13, 15, 16, 18, 19, 20, 21, 25};
+
+/* An impulse response of the weighted synthesis filter's kind (a large
+ * first tap, decaying and ringing) or, for odd kinds, hostile samples. */
+static inline void wbxImpulse(OrRng* r, int kind, int16_t* h, int n) {
+  int i;
+  if (kind & 1) {
+    orSignal(r, kind >> 1, kind * 64, h, n);
+    return;
+  }
+  h[0] = (int16_t)orRange(r, 4000, 32767);
+  for (i = 1; i < n; ++i) {
+    int32_t v = (int32_t)h[i - 1] * orRange(r, 20000, 32000) / 32768 * ((i % 3 == 0) ? -1 : 1) + orRange(r, -300, 300);
+    h[i] = (int16_t)(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+  }
+}
 
 static inline uint32_t wbxRunGroup(const WbExcOps* ops, int g) {
   OrRng rng;
@@ -42,7 +62,7 @@ static inline uint32_t wbxRunGroup(const WbExcOps* ops, int g) {
           for (i = 4; i < 9; ++i) mem[i] = 40;
         }
         if (c % 9 == 4) { /* hostile memories: medians the weighting table reaches */
-          mem[0] = (int16_t)orRange(r, -3, 116);
+          mem[0] = (int16_t)(orRange(r, 0, 3) ? orRange(r, 15, 116) : orRange(r, -3, 0));
           mem[1] = (int16_t)orRange(r, 0, 32767);
           mem[2] = (int16_t)orRange(r, 0, 1);
           mem[3] = (int16_t)orRange(r, -32768, 32767);
@@ -73,6 +93,30 @@ static inline uint32_t wbxRunGroup(const WbExcOps* ops, int g) {
         h = orHash16(orHash16(h, coeff, 4), &gain, 1);
       }
       break;
+    case 2: { /* adaptive codebook: frames of four subframes, window carried, every rate */
+      int16_t buf[248 + 65], win[2] = {34, 49};
+      for (i = 0; i < 248 + 65; ++i) buf[i] = 0;
+      for (c = 0; c < 800; ++c) {
+        int16_t x[64], hh[64], ol[2], out[5];
+        const int sf = c & 3, rate = wbxRates[(c >> 2) % 10];
+        if (c % 40 == 0) orSignal(r, c >> 3, c * 64, buf, 248);
+        ol[0] = (int16_t)((c % 13 == 4) ? orRange(r, -100, 400) : orRange(r, 34, 231));
+        ol[1] = (int16_t)((c % 11 == 5) ? orRange(r, -100, 400) : orRange(r, 34, 231));
+        orSignal(r, (c >> 2) + sf, c * 64, buf + 248, 65);
+        if (c % 3 == 1) /* a periodic excitation: the lag is found */
+          for (i = 0; i < 65; ++i) buf[248 + i] = buf[248 + i - (34 + c % 190)];
+        orSignal(r, c % 5 == 0 ? 0 : c >> 1, c * 64, x, 64);
+        if (c % 4 == 2)
+          for (i = 0; i < 64; ++i) x[i] = buf[248 + i - (36 + c % 180)];
+        wbxImpulse(r, c % 6, hh, 64);
+        out[0] = (int16_t)ops->adaptive(x, hh, ol, win, buf + 248, &out[1], &out[2], sf, rate);
+        out[3] = win[0];
+        out[4] = win[1];
+        h = orHash16(orHash16(h, out, 5), buf + 248, 65);
+        for (i = 0; i < 248; ++i) buf[i] = buf[i + 64];
+      }
+      break;
+    }
   }
   return h;
 }

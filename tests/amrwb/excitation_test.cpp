@@ -4,6 +4,7 @@
 // argument checks.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -39,14 +40,21 @@ const WbExcOps kOps = {
       ok(voksAdaptiveCodebookGainCoeff_AMRWB_16s(x, y, coeff, &g, len));
       return g;
     },
+    [](const int16_t* x, const int16_t* h, const int16_t* ol, int16_t* win, int16_t* exc, int16_t* frac,
+       int16_t* index, int sf, int rate) {
+      int16_t lag = 0;
+      ok(voksAdaptiveCodebookSearch_AMRWB_16s(x, h, ol, &lag, win, exc, frac, index, sf, rate));
+      return int{lag};
+    },
 };
 
 // Outputs of the 3GPP TS 26.173 reference for the groups of excitation_cases.h.
 const uint32_t kReference[WBX_GROUPS] = {
-    0x954828FBu,
+    0x6D622838u,
     0x23B065A4u,
+    0x32AAD377u,
 };
-const char* const kGroupName[WBX_GROUPS] = {"open-loop lag", "adaptive-codebook gain"};
+const char* const kGroupName[WBX_GROUPS] = {"open-loop lag", "adaptive-codebook gain", "adaptive codebook"};
 
 }  // namespace
 
@@ -55,6 +63,32 @@ TEST(AmrWbExcitation, EveryGroupMatchesTheReference) {
     failed = false;
     EXPECT_EQ(wbxRunGroup(&kOps, g), kReference[g]) << kGroupName[g];
     EXPECT_FALSE(failed) << kGroupName[g];
+  }
+}
+
+// An excitation repeating with period P and a target equal to its next
+// period (unit impulse response): every subframe finds P (up to the
+// resolution), within the mode's lag range, for the AMR-WB+ lag offsets.
+TEST(AmrWbExcitation, AdaptiveSearchFindsThePeriodForEveryLagOffset) {
+  const Vok16s offsets[] = {-17, -6, 0, 9, 17};
+  OrRng r{12345u};
+  for (Vok16s k : offsets) {
+    const int minLag = 34 + k, maxLag = 231 + 6 * k;
+    for (int period : {minLag, minLag + 57, (minLag + maxLag) / 2, maxLag - 3}) {
+      int16_t buf[350 + 65], x[64], h[64] = {32767}, win[2] = {0, 0};
+      for (int i = 0; i < 350; ++i) buf[i] = static_cast<int16_t>(i < period ? orRange(&r, -8000, 8000) : 0);
+      for (int i = period; i < 350 + 65; ++i) buf[i] = buf[i - period];
+      for (int sf = 0; sf < 4; ++sf) {
+        int16_t* exc = buf + 350;
+        for (int i = 0; i < 64; ++i) x[i] = exc[i];  // the excitation ahead, one period on
+        const int16_t ol[2] = {static_cast<int16_t>(period + 5), static_cast<int16_t>(period - 5)};
+        int16_t lag = -1, frac = -1, index = -1;
+        ASSERT_EQ(voksAdaptiveCodebookSearch_AMRWBE_16s(x, h, ol, &lag, win, exc, &frac, &index, sf, 18, k), vokOk);
+        EXPECT_LE(std::abs(lag + frac / 4.0 - period), 0.5) << k << " " << period << " " << sf;
+        EXPECT_TRUE(lag >= minLag && lag <= maxLag && win[0] >= minLag && win[1] == win[0] + 15 && win[1] <= maxLag);
+        EXPECT_LT(index, sf & 1 ? 64 : 512);
+      }
+    }
   }
 }
 
@@ -68,12 +102,35 @@ TEST(AmrWbExcitation, RejectsBadArgumentsWithoutWriting) {
   EXPECT_EACH_NULL(g, voksOpenLoopPitchSearch_AMRWBE_16s, in, in, out, out + 1, out + 2, out + 3, out + 4, out + 5,
                    out + 10, 0, 17, 17);
   EXPECT_EACH_NULL(g, voksAdaptiveCodebookGainCoeff_AMRWB_16s, in, in, out, out + 4, 0);
+  EXPECT_EACH_NULL(g, voksAdaptiveCodebookSearch_AMRWB_16s, in, in, in, out, out + 1, out + 3, out + 4, out + 5, 4, 0);
+  EXPECT_EACH_NULL(g, voksAdaptiveCodebookSearch_AMRWBE_16s, in, in, in, out, out + 1, out + 3, out + 4, out + 5, 4, 0,
+                   18);
   EXPECT_TRUE(vtest::rejects(vokErrSize, g, [&] {
     return voksOpenLoopPitchSearch_AMRWB_16s(in, in, out, out + 1, out + 2, out + 3, out + 4, out + 5, out + 10, 0);
   }));
   EXPECT_TRUE(vtest::rejects(vokErrSize, g, [&] {
     return voksAdaptiveCodebookGainCoeff_AMRWB_16s(in, in, out, out + 4, -1);
   }));
+  // Subframe beyond 3 (before the rate), unknown rates, lag offsets beyond
+  // 17, and relative subframes given a window outside the mode's lags.
+  struct Acb {
+    int status, subframe, rate;
+    Vok16s offset, win0, win1;
+  };
+  const Acb acb[] = {{vokErrSize, 4, 0, 0, 34, 49},       {vokErrSize, -1, 13, 0, 34, 49},
+                     {vokErrRange, 0, 24, 0, 34, 49},     {vokErrRange, 0, 33, 0, 34, 49},
+                     {vokErrRange, 0, 13, 18, 34, 49},    {vokErrRange, 0, 13, -18, 34, 49},
+                     {vokErrRange, 1, 13, 0, 33, 48},     {vokErrRange, 3, 9, 0, 217, 232},
+                     {vokErrRange, 1, 26, 0, 60, 50},     {vokErrRange, 1, 26, 0, 60, 76},
+                     {vokErrRange, 1, 26, 17, 50, 65}};
+  for (const Acb& a : acb) {
+    int16_t win[2] = {a.win0, a.win1};
+    EXPECT_TRUE(vtest::rejects(a.status, g, [&] {
+      return voksAdaptiveCodebookSearch_AMRWBE_16s(in, in, in, out, win, v + 300, out + 4, out + 5, a.subframe,
+                                                   a.rate, a.offset);
+    })) << (&a - acb);
+    EXPECT_TRUE(win[0] == a.win0 && win[1] == a.win1 && v[300] == 0);
+  }
   // Lag ranges the weighting table cannot cover, empty or negative.
   const Vok16s ranges[][2] = {{17, 17}, {40, 30}, {-1, 100}, {10, 210}};
   for (const auto& lr : ranges)

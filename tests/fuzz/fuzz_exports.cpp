@@ -466,6 +466,17 @@ const Row kRows[] = {
        Vok16s lo = static_cast<Vok16s>(c.val(8, 26)), hi = static_cast<Vok16s>(c.upTo(20, 170, 400));
        return voksOpenLoopPitchSearch_AMRWBE_16s(c.s16(k, hi > 0 ? hi : 0), c.s16(k, hi > 0 ? hi : 0), c.s16(1), c.s16(1),
                                                  c.s16(1), c.s16(1), c.s16(1), c.s16(5), c.s16(1), n, lo, hi); }},
+    {"voksAdaptiveCodebookSearch_AMRWB_16s", [](Call& c) { Vok16s* w = c.s16(2);
+       if (w && c.val(0, 1) == 0) { w[0] = static_cast<Vok16s>(c.val(34, 216)); w[1] = static_cast<Vok16s>(w[0] + 15); }
+       Vok16s lag, frac, index;
+       return voksAdaptiveCodebookSearch_AMRWB_16s(c.s16(64), c.s16(64), c.s16(2), c.out(&lag), w, c.s16(65, 248),
+                                                   c.out(&frac), c.out(&index), c.val(0, 3), static_cast<VokRateCode>(c.val(5, 32))); }},
+    {"voksAdaptiveCodebookSearch_AMRWBE_16s", [](Call& c) { Vok16s* w = c.s16(2);
+       if (w && c.val(0, 1) == 0) { w[0] = static_cast<Vok16s>(c.val(17, 318)); w[1] = static_cast<Vok16s>(w[0] + 15); }
+       Vok16s lag, frac, index;
+       return voksAdaptiveCodebookSearch_AMRWBE_16s(c.s16(64), c.s16(64), c.s16(2), c.out(&lag), w, c.s16(65, 350),
+                                                    c.out(&frac), c.out(&index), c.val(0, 3), static_cast<VokRateCode>(c.val(5, 32)),
+                                                    static_cast<Vok16s>(c.val(-17, 17))); }},
     {"voksAdaptiveCodebookGainCoeff_AMRWB_16s", [](Call& c) { int n = c.len(64);
        return voksAdaptiveCodebookGainCoeff_AMRWB_16s(c.s16(n), c.s16(n), c.s16(4), c.s16(1), n); }},
 };
