@@ -830,7 +830,17 @@ VOKAPI VokResult voksISFQuantDecodeDTX_AMRWB_16s(const Vok16s* indices, Vok16s* 
  *   and 2); the AMRWBE lag offset k gives lags 34 + k .. 231 + 6k with 1/4
  *   resolution below 128 - k and 1/2 below 160.
  * - AdaptiveCodebookGainCoeff: the quotient is div_s(xy/2, yy) shifted by
- *   the exponent difference with saturation. */
+ *   the exponent difference with saturation.
+ * - GainQuant: only clipFlag 1 limits the search; the 7-bit window starts
+ *   after the entries from 32 on (64, or 37 when clipped) whose pitch gain
+ *   is strictly below the unquantised gain.  The prediction is formed in
+ *   Q24 with saturating steps: the fixed vector's energy per sample in dB
+ *   (log2 of the normalised 1 + sum 2 c^2, times -3.0103) plus 30, shifted
+ *   left 10, plus the four doubled predictor products; its upper half
+ *   times 5443 gives the exponent and fraction of 2^x.  The error terms are
+ *   aligned on the largest exponent with 2 bits of headroom and summed as
+ *   split values (low parts first, shifted right 12); a strictly smaller
+ *   error wins. */
 VOKAPI VokResult voksOpenLoopPitchSearch_AMRWB_16s(const Vok16s* weightedSpeech, const Vok16s* highPassedWsp,
                                                    Vok16s* medianLag, Vok16s* adaptiveWeight, Vok16s* lagOut,
                                                    Vok16s* toneFlag, Vok16s* gainOut, Vok16s* lagHistory,

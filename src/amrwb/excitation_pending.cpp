@@ -6,8 +6,3 @@ VOKSC_EXPORT VokResult voksAlgebraicCodebookSearch_AMRWB_16s(const Vok16s*, cons
                                                              Vok16s*, VokRateCode, Vok16s*) {
   return vokErrInternal;
 }
-VOKSC_EXPORT VokResult voksGainQuant_AMRWB_16s(const Vok16s*, const Vok16s*, int, const Vok16s*, const Vok16s*,
-                                               const Vok16s*, Vok16s*, Vok16s*, Vok32s*, int, Vok16s*, int,
-                                               VokRateCode) {
-  return vokErrInternal;
-}

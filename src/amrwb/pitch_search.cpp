@@ -8,6 +8,7 @@
 #include "common/kernels.h"
 #include "common/math_ops.h"
 #include "core/status.h"
+#include "excitation_internal.h"
 #include "excitation_tables.h"
 #include "voksc.h"
 
@@ -17,33 +18,14 @@ using voksc::anyNull;
 namespace voksc::amrwb {
 namespace {
 
-// ---- saturating correlation chains --------------------------------------
-
-// init + the doubled products a[i] b[i], saturating after every term.
-Word32 macChain(Word32 init, const int16_t* a, const int16_t* b, int n) {
-  Word32 s = init;
-  for (int i = 0; i < n; ++i) s = L_mac(s, a[i], b[i]);
-  return s;
-}
-
-// The chain init + sum 2 a[i] b[i] for init in {0, 1}.  Sums of squares
-// only grow, so their chain is the clamp of the exact total; for a cross
-// sum the energies bound every partial sum by sqrt(ea eb) (Cauchy-Schwarz),
-// and below 2^30 no step can saturate.  Otherwise the chain is run.
-bool boundedPair(int64_t ea, int64_t eb) { return ea == 0 || eb < (int64_t{1} << 60) / ea; }
-Word32 crossChain(Word32 init, const int16_t* a, const int16_t* b, int n, int64_t ea, int64_t eb) {
-  if (boundedPair(ea, eb)) return static_cast<Word32>(init + 2 * kern::dot(a, b, n));
-  return macChain(init, a, b, n);
-}
-
 // A chain started at 1, normalised: mantissa (upper half of the shifted
 // sum) and exponent 30 - shift.
 struct Norm {
   Word16 mant, exp;
 };
 Norm normalised(Word32 sum) {
-  const Word16 s = norm_l(sum);
-  return {extract_h(L_shl(sum, s)), static_cast<Word16>(30 - s)};
+  const Normalised n = normalise(sum);
+  return {extract_h(n.value), n.exp};
 }
 
 // ---- open-loop lag --------------------------------------------------------

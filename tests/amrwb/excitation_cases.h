@@ -23,9 +23,13 @@ typedef struct {
    * before it, 65 written); window in/out; returns the lag. */
   int (*adaptive)(const int16_t* x, const int16_t* h, const int16_t* olLags, int16_t* window, int16_t* exc,
                   int16_t* frac, int16_t* index, int subframe, int rate);
+  /* Gain quantiser: gain in/out (unquantised, then quantised pitch gain),
+   * past energies in/out; returns the index. */
+  int (*gainQuant)(const int16_t* x, const int16_t* y, int xExp, const int16_t* code, const int16_t* z,
+                   const int16_t* coeff, int16_t* past, int16_t* gain, int32_t* codeGain, int clip, int len, int rate);
 } WbExcOps;
 
-enum { WBX_GROUPS = 3 };
+enum { WBX_GROUPS = 4 };
 static const int wbxRates[10] = {5, 9, 13, 15, 16, 18, 19, 20, 21, 25};
 
 /* An impulse response of the weighted synthesis filter's kind (a large
@@ -114,6 +118,35 @@ static inline uint32_t wbxRunGroup(const WbExcOps* ops, int g) {
         out[4] = win[1];
         h = orHash16(orHash16(h, out, 5), buf + 248, 65);
         for (i = 0; i < 248; ++i) buf[i] = buf[i + 64];
+      }
+      break;
+    }
+    case 3: { /* gain quantiser: past energies carried, every rate, clipping flag, any scale */
+      int16_t past[4] = {-14336, -14336, -14336, -14336};
+      for (c = 0; c < 1000; ++c) {
+        int16_t x[64], y[64], code[64], z[64], coeff[4], gain, out[6];
+        int32_t codeGain = 0;
+        const int len = (c % 9 == 4) ? 1 + orRange(r, 0, 63) : 64, rate = wbxRates[c % 10];
+        const int xExp = (c % 7 == 3) ? orRange(r, -12, 20) : orRange(r, -3, 8);
+        orSignal(r, (c >> 1) % 3 == 0 ? 1 : c >> 2, c * 64, x, len);
+        for (i = 0; i < len; ++i) y[i] = (int16_t)((c & 1) ? x[i] >> orRange(r, 0, 3) : -x[i] / 2 + orRange(r, -99, 99));
+        if (c % 5 == 2) {
+          orSignal(r, c, c * 64, code, len);
+        } else {
+          for (i = 0; i < len; ++i) code[i] = 0;
+          for (i = 0; i < 2 + c % 23; ++i) code[orRange(r, 0, len - 1)] += (int16_t)(orRange(r, 0, 1) ? 512 : -512);
+        }
+        for (i = 0; i < len; ++i) z[i] = (int16_t)((c % 3) ? code[i] * orRange(r, 1, 40) / 8 : orRange(r, -32768, 32767));
+        gain = ops->gainCoeff(x, y, len, coeff);
+        if (c % 4 == 1) gain = (int16_t)orRange(r, -32768, 32767);
+        if (c % 100 == 50)
+          for (i = 0; i < 4; ++i) past[i] = (int16_t)orRange(r, -32768, 32767);
+        out[0] = (int16_t)ops->gainQuant(x, y, xExp, code, z, coeff, past, &gain, &codeGain, (c % 6 == 5) ? 2 : c & 1,
+                                         len, rate);
+        out[1] = gain;
+        out[2] = (int16_t)(codeGain & 0xFFFF);
+        out[3] = (int16_t)(codeGain >> 16);
+        h = orHash16(orHash16(h, out, 4), past, 4);
       }
       break;
     }

@@ -46,15 +46,21 @@ const WbExcOps kOps = {
       ok(voksAdaptiveCodebookSearch_AMRWB_16s(x, h, ol, &lag, win, exc, frac, index, sf, rate));
       return int{lag};
     },
+    [](const int16_t* x, const int16_t* y, int xExp, const int16_t* code, const int16_t* z, const int16_t* coeff,
+       int16_t* past, int16_t* gain, int32_t* codeGain, int clip, int len, int rate) {
+      int16_t index = -1;
+      ok(voksGainQuant_AMRWB_16s(x, y, xExp, code, z, coeff, past, gain, codeGain, clip, &index, len, rate));
+      return int{index};
+    },
 };
 
 // Outputs of the 3GPP TS 26.173 reference for the groups of excitation_cases.h.
 const uint32_t kReference[WBX_GROUPS] = {
     0x6D622838u,
     0x23B065A4u,
-    0x32AAD377u,
+    0x32AAD377u, 0x97508861u,
 };
-const char* const kGroupName[WBX_GROUPS] = {"open-loop lag", "adaptive-codebook gain", "adaptive codebook"};
+const char* const kGroupName[WBX_GROUPS] = {"open-loop lag", "adaptive-codebook gain", "adaptive codebook", "gain quantiser"};
 
 }  // namespace
 
@@ -111,6 +117,16 @@ TEST(AmrWbExcitation, RejectsBadArgumentsWithoutWriting) {
   EXPECT_TRUE(vtest::rejects(vokErrSize, g, [&] {
     return voksAdaptiveCodebookGainCoeff_AMRWB_16s(in, in, out, out + 4, -1);
   }));
+  int32_t code32 = 0;
+  g.watch(&code32);
+  EXPECT_EACH_NULL(g, voksGainQuant_AMRWB_16s, in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 0, 0);
+  EXPECT_TRUE(vtest::rejects(vokErrSize, g, [&] {
+    return voksGainQuant_AMRWB_16s(in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 0, 0);
+  }));
+  for (int rate : {0, 22, 26, 32})
+    EXPECT_TRUE(vtest::rejects(vokErrRange, g, [&] {
+      return voksGainQuant_AMRWB_16s(in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 64, rate);
+    })) << rate;
   // Subframe beyond 3 (before the rate), unknown rates, lag offsets beyond
   // 17, and relative subframes given a window outside the mode's lags.
   struct Acb {

@@ -477,6 +477,9 @@ const Row kRows[] = {
        return voksAdaptiveCodebookSearch_AMRWBE_16s(c.s16(64), c.s16(64), c.s16(2), c.out(&lag), w, c.s16(65, 350),
                                                     c.out(&frac), c.out(&index), c.val(0, 3), static_cast<VokRateCode>(c.val(5, 32)),
                                                     static_cast<Vok16s>(c.val(-17, 17))); }},
+    {"voksGainQuant_AMRWB_16s", [](Call& c) { int n = c.len(64); int k = n > 0 ? n : 1; Vok32s gain; Vok16s index;
+       return voksGainQuant_AMRWB_16s(c.s16(k), c.s16(k), c.val(-3, 8), c.s16(k), c.s16(k), c.s16(4), c.s16(4), c.s16(1),
+                                      c.out(&gain), c.val(0, 1), c.out(&index), n, static_cast<VokRateCode>(c.val(5, 25))); }},
     {"voksAdaptiveCodebookGainCoeff_AMRWB_16s", [](Call& c) { int n = c.len(64);
        return voksAdaptiveCodebookGainCoeff_AMRWB_16s(c.s16(n), c.s16(n), c.s16(4), c.s16(1), n); }},
 };
