@@ -868,6 +868,55 @@ VOKAPI VokResult voksGainQuant_AMRWB_16s(const Vok16s* target, const Vok16s* fil
                                          const Vok16s* gainCoeffs, Vok16s* pastEnergies, Vok16s* pitchGain,
                                          Vok32s* codeGainOut, int clipFlag, Vok16s* indexOut, int len,
                                          VokRateCode rateCode);
+/* AMR-WB excitation decoding.
+ * AdaptiveCodebookDecode: index = the lag index of the subframe (9 or 8
+ * bits in subframe 0 and, but for codes 5 and 25, subframe 2; 6 or 5 bits
+ * in the others, relative to lagWindow[0]); excitation as for the search
+ * (231 + 17 samples of history; 65 samples written); lagOut/fracOut = the
+ * lag used and its fraction (quarter samples, 0 after concealment).  The
+ * concealment record (24 bytes) is fed after every good subframe by
+ * AdaptiveCodebookDecodeUpdate with the decoded pitch gain and lag.
+ * The AMRWBE form decodes with the lag grid of offset k (minimum 34 + k,
+ * maximum 231 + 6k; 9/6-bit indices, subframes 0 and 2 absolute; maxLag +
+ * 17 samples of history); in a bad frame it continues from lagOut/fracOut.
+ * AlgebraicCodebookDecode: indices as the search writes them (1, 4 or 8
+ * words; code 27: 9, 9, 5, 5 bits); fixedVectorOut = 64 samples, pulses
+ * +-512 (Q9).
+ * DecodeGain: innovScale = 1/sqrt(energy of the code vector / 64) in Q12
+ * as the codec computes it; pitchGainOut Q14 (left alone in a bad frame);
+ * codeGainOut Q16 x innovScale; pastEnergies (4, Q10, newest first);
+ * prevCodeGain and codeGain16 = the last good fixed gain, Q3 (in a bad
+ * frame codeGain16 is the caller's concealed gain).
+ * Notes on behaviour (the codec's arithmetic is what is computed):
+ * - AdaptiveCodebookDecode: a bad frame conceals the lag decoded from its
+ *   index (the usable-frame rules keep or replace that lag; the last lag
+ *   of the record serves only the unusable-frame rule).  An index wider
+ *   than its field is vokErrIndex; a relative subframe whose lagWindow[0]
+ *   is outside 34..216, or a bad frame whose record holds a lag outside
+ *   34..231, is vokErrRange (the codec never holds them).  The AMRWBE form
+ *   checks the same for its grid, and in a bad frame lagOut within the
+ *   grid and fracOut 0..3.
+ * - DecodeGain: after a bad frame (prevBfi = 1) the fixed gain is limited
+ *   to 1.25 x prevCodeGain when it exceeds both that and 100.0 (6553600 in
+ *   Q16), as the codec does.  The good-frame index must fit its table
+ *   (vokErrIndex). */
+typedef struct AdaptiveCodebookDecodeState_AMRWB_16s AdaptiveCodebookDecodeState_AMRWB_16s;
+VOKAPI VokResult voksAdaptiveCodebookDecodeGetSize_AMRWB_16s(int* pSize);
+VOKAPI VokResult voksAdaptiveCodebookDecodeInit_AMRWB_16s(AdaptiveCodebookDecodeState_AMRWB_16s* pState);
+VOKAPI VokResult voksAdaptiveCodebookDecodeUpdate_AMRWB_16s(Vok16s gainPit, Vok16s lag,
+                                                            AdaptiveCodebookDecodeState_AMRWB_16s* pState);
+VOKAPI VokResult voksAdaptiveCodebookDecode_AMRWB_16s(Vok32s index, Vok16s* fracOut, Vok16s* excitation,
+                                                      Vok16s* lagOut, Vok16s* lagWindow, int subframe, int bfi,
+                                                      int unusableFrame, VokRateCode rateCode,
+                                                      AdaptiveCodebookDecodeState_AMRWB_16s* pState);
+VOKAPI VokResult voksAdaptiveCodebookDecode_AMRWBE_16s(Vok32s index, Vok16s* excitation, Vok16s* lagOut,
+                                                       Vok16s* fracOut, Vok16s* lagWindow, int subframe, int bfi,
+                                                       Vok16s lagOffset);
+VOKAPI VokResult voksAlgebraicCodebookDecode_AMRWB_16s(const Vok16s* indices, Vok16s* fixedVectorOut,
+                                                       VokRateCode rateCode);
+VOKAPI VokResult voksDecodeGain_AMRWB_16s(Vok16s index, Vok16s innovScale, Vok16s* pitchGainOut,
+                                          Vok32s* codeGainOut, int bfi, int prevBfi, Vok16s* pastEnergies,
+                                          Vok16s* prevCodeGain, Vok16s* codeGain16, VokRateCode rateCode);
 /* ==== end AMR-WB excitation search ========================================= */
 /* ==== AMR-WB voice activity detection and comfort-noise history ========== */
 /* Voice activity detector for 256-sample frames at 12.8 kHz: a 172-byte

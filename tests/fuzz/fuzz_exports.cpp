@@ -123,6 +123,15 @@ VADState_AMRWB_16s* amrwbVad(Call& c) {
   }));
 }
 
+// An AMR-WB lag-concealment record (initialised, damaged or arbitrary;
+// `init` false: left uninitialised for the Init row).
+AdaptiveCodebookDecodeState_AMRWB_16s* amrwbLagState(Call& c, bool init) {
+  return static_cast<AdaptiveCodebookDecodeState_AMRWB_16s*>(
+      c.state(voksAdaptiveCodebookDecodeGetSize_AMRWB_16s, init ? [](void* p) {
+        return voksAdaptiveCodebookDecodeInit_AMRWB_16s(static_cast<AdaptiveCodebookDecodeState_AMRWB_16s*>(p));
+      } : static_cast<VokResult (*)(void*)>(nullptr)));
+}
+
 #define ROW(fn, ...) {#fn, [](Call& c) -> VokResult { return fn(__VA_ARGS__); }}
 
 // One G.729 subframe and frame.
@@ -426,6 +435,22 @@ const Row kRows[] = {
        return voksEncDTXBuffer_AMRWB_16s(c.s16(256), c.s16(16), i, c.s16(128), c.s16(8), static_cast<VokRateCode>(c.val(0, 32))); }},
     {"voksDecDTXBuffer_AMRWB_16s", [](Call& c) { Vok16s* i = c.s16(1); if (i) *i = static_cast<Vok16s>(c.val(-1, 8));
        return voksDecDTXBuffer_AMRWB_16s(c.s16(256), c.s16(16), i, c.s16(128), c.s16(8)); }},
+    // ---- AMR-WB excitation decoding (history: the longest lag of the grid + 17)
+    {"voksAdaptiveCodebookDecodeGetSize_AMRWB_16s", [](Call& c) { int n; return voksAdaptiveCodebookDecodeGetSize_AMRWB_16s(c.out(&n)); }},
+    ROW(voksAdaptiveCodebookDecodeInit_AMRWB_16s, amrwbLagState(c, false)),
+    ROW(voksAdaptiveCodebookDecodeUpdate_AMRWB_16s, c.v16(), Vok16s(c.val(30, 240)), amrwbLagState(c, true)),
+    {"voksAdaptiveCodebookDecode_AMRWB_16s", [](Call& c) { Vok16s frac = c.v16(), lag = c.v16();
+       Vok16s* win = c.s16(2); if (win && c.val(0, 1)) win[0] = Vok16s(c.val(30, 220));
+       return voksAdaptiveCodebookDecode_AMRWB_16s(c.val(0, 511), c.out(&frac), c.s16(65, 248), c.out(&lag), win, c.val(0, 4),
+                                                   c.val(0, 1), c.val(0, 1), static_cast<VokRateCode>(c.val(0, 32)), amrwbLagState(c, true)); }},
+    {"voksAdaptiveCodebookDecode_AMRWBE_16s", [](Call& c) { Vok16s frac = Vok16s(c.val(-1, 4)), lag = Vok16s(c.val(10, 340));
+       Vok16s* win = c.s16(2); if (win && c.val(0, 1)) win[0] = Vok16s(c.val(10, 340));
+       return voksAdaptiveCodebookDecode_AMRWBE_16s(c.val(0, 511), c.s16(65, 350), c.out(&lag), c.out(&frac), win, c.val(0, 4),
+                                                    c.val(0, 1), Vok16s(c.val(-18, 18))); }},
+    ROW(voksAlgebraicCodebookDecode_AMRWB_16s, c.s16(8), c.s16(64), static_cast<VokRateCode>(c.val(0, 32))),
+    {"voksDecodeGain_AMRWB_16s", [](Call& c) { Vok16s pit = 0, prev = c.v16(), g16 = c.v16(); Vok32s gain;
+       return voksDecodeGain_AMRWB_16s(Vok16s(c.val(-1, 128)), c.v16(), c.out(&pit), c.out(&gain), c.val(0, 1), c.val(0, 1),
+                                       c.s16(4), c.out(&prev), c.out(&g16), static_cast<VokRateCode>(c.val(0, 32))); }},
     // ---- AMR-WB LP, ISP/ISF and filters
     {"voksLPCToISP_AMRWB_16s", [](Call& c) { return voksLPCToISP_AMRWB_16s(c.s16(17), c.s16(16), c.s16(16)); }},
     {"voksLPCToISP_AMRWBE_16s", [](Call& c) { int m = c.upTo(1, 20, 64); int k = m > 0 ? m : 1;
