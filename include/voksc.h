@@ -536,6 +536,55 @@ VOKAPI VokResult voksFilterHighband_G722_16s_I(Vok16s* pairs, int len, Vok16s* m
 VOKAPI VokResult voksClassifyFrame_G722_16s_I(Vok16s* x, Vok16s lag, int* cls, const void* state);
 /* ==== end G.722 ============================================================= */
 
+/* ==== G.722.1 transform and region coding ================================== */
+/* Blocks of len = 320 (7 kHz mode, 16 kHz audio) or 640 (14 kHz mode, 32 kHz
+ * audio) values; the _G722_ forms are the 320-value forms.  src and dst may
+ * be the same array.
+ * DCTFwd: 320 values are first offset by a fixed table (saturating), then
+ *   transformed; 640 values are transformed as they are.
+ * DCTInv: the first level of sum/difference butterflies adds a fixed dither
+ *   value (saturating) to the first member of every input pair: the 320- or
+ *   640-entry dither table, one entry per position, as the reference's
+ *   inverse transform does (the transform's description leaves it
+ *   unnamed).  The split levels after the first use saturating full-scale
+ *   sums and differences, the rotation levels round twice the product sum.
+ *   320 values are then offset by a second fixed table (saturating).
+ * DecomposeMLTToDCT(prev, cur, block, len): the analysis fold.  prev and cur
+ *   are two consecutive frames of len samples; block receives the windowed,
+ *   folded DCT input (the caller keeps cur as the next call's prev).
+ * DecomposeDCTToMLT(block, kept, out, len): the synthesis overlap-add.
+ *   block is the inverse transform of the current frame (len values), kept
+ *   the second half of the previous frame's inverse transform (len / 2
+ *   values); out receives len samples (each window sum scaled by 4,
+ *   saturating, before rounding); the caller then keeps block[len/2 ..].
+ * HuffmanEncode(category, powerIndex, coefs[20], words, bits): codes one
+ *   region; writes ceil(bits / 32) words (at most 6: a region takes at most
+ *   180 bits), most significant bit first, unused low bits zero.  Each
+ *   vector's code word is followed by one sign bit (1 = positive) per
+ *   non-zero member, in coefficient order.  Category 0..6 and power index
+ *   0..63, else vokErrScale (a negative category too).
+ *   Where the reference's arithmetic goes beyond the description: the
+ *   tabled "step sizes" 23167 .. 2896 are the quantiser's inverse steps,
+ *   and the quantisation scale keeps the two low bits of
+ *   (inverse step x inverse deviation) in a second term: |x| times those
+ *   bits, halved, plus a per-category constant (2, 1, 0, 0, 3, 2, 0),
+ *   quartered, all in wrapping 16-bit arithmetic, is added to the Q13 sum
+ *   before truncation.  The quantised level is the low 16 bits of that
+ *   truncation; a level that reads as negative there (only with a power
+ *   index far below the region's power, where the reference indexes outside
+ *   its code table) is coded as the category's largest level. */
+VOKAPI VokResult voksDCTFwd_G7221_16s(const Vok16s* src, Vok16s* dst, int len);
+VOKAPI VokResult voksDCTInv_G7221_16s(const Vok16s* src, Vok16s* dst, int len);
+VOKAPI VokResult voksDCTFwd_G722_16s(const Vok16s* src, Vok16s* dst);
+VOKAPI VokResult voksDCTInv_G722_16s(const Vok16s* src, Vok16s* dst);
+VOKAPI VokResult voksDecomposeMLTToDCT_G7221_16s(const Vok16s* prev, const Vok16s* cur, Vok16s* block, int len);
+VOKAPI VokResult voksDecomposeDCTToMLT_G7221_16s(const Vok16s* block, const Vok16s* kept, Vok16s* out, int len);
+VOKAPI VokResult voksDecomposeMLTToDCT_G722_16s(const Vok16s* prev, const Vok16s* cur, Vok16s* block);
+VOKAPI VokResult voksDecomposeDCTToMLT_G722_16s(const Vok16s* block, const Vok16s* kept, Vok16s* out);
+VOKAPI VokResult voksHuffmanEncode_G722_16s32u(int category, int powerIndex, const Vok16s* coefs, Vok32u* words,
+                                               int* bits);
+/* ==== end G.722.1 ============================================================ */
+
 /* ==== G.723.1 LP analysis and LSF quantisation ============================= */
 /* Frames of 240 samples, subframes of 60, LP blocks of 180, order 10.  LPC
  * in Q13 (synthesis 1/(1 - sum a_i z^-i)); LSFs 0..32767 for 0..pi.

@@ -111,6 +111,12 @@ VokResult hpInit(void* s) {
   return voksHighPassFilterInit_G729(kCoeffs, s);
 }
 
+// A G.722.1 block length: mostly 320 or 640, sometimes any value.
+int mltLen(Call& c) {
+  const int v = c.val(0, 2);
+  return v == 0 ? 320 : v == 1 ? 640 : v;
+}
+
 struct Row {
   const char* name;
   VokResult (*call)(Call&);
@@ -313,6 +319,16 @@ const Row kRows[] = {
     {"voksFilterHighband_G722_16s_I", [](Call& c) { int n = c.len(320); return voksFilterHighband_G722_16s_I(c.s16(n + 1), n, c.s16(2)); }},
     {"voksClassifyFrame_G722_16s_I", [](Call& c) { Vok16s lag = Vok16s(c.val(0, 143)); int k = lag >= 0 && lag <= 143 ? lag : 0; int cls = c.val(2, 4);
        return voksClassifyFrame_G722_16s_I(c.s16(2 * k > k + 2 ? 2 * k : k + 2, 2), lag, c.out(&cls), c.state(voksSBADPCMDecodeStateSize_G722_16s, voksSBADPCMDecodeInit_G722_16s)); }},
+    // G.722.1: block lengths mostly 320 or 640, else anything (buffers of 640).
+    {"voksDCTFwd_G7221_16s", [](Call& c) { int n = mltLen(c); return voksDCTFwd_G7221_16s(c.s16(640), c.s16(640), n); }},
+    {"voksDCTInv_G7221_16s", [](Call& c) { int n = mltLen(c); return voksDCTInv_G7221_16s(c.s16(640), c.s16(640), n); }},
+    ROW(voksDCTFwd_G722_16s, c.s16(320), c.s16(320)),
+    ROW(voksDCTInv_G722_16s, c.s16(320), c.s16(320)),
+    {"voksDecomposeMLTToDCT_G7221_16s", [](Call& c) { int n = mltLen(c); return voksDecomposeMLTToDCT_G7221_16s(c.s16(640), c.s16(640), c.s16(640), n); }},
+    {"voksDecomposeDCTToMLT_G7221_16s", [](Call& c) { int n = mltLen(c); return voksDecomposeDCTToMLT_G7221_16s(c.s16(640), c.s16(320), c.s16(640), n); }},
+    ROW(voksDecomposeMLTToDCT_G722_16s, c.s16(320), c.s16(320), c.s16(320)),
+    ROW(voksDecomposeDCTToMLT_G722_16s, c.s16(320), c.s16(160), c.s16(320)),
+    {"voksHuffmanEncode_G722_16s32u", [](Call& c) { int bits; Vok32u w[6]; return voksHuffmanEncode_G722_16s32u(c.val(0, 7), c.val(-1, 64), c.s16(20), c.out(w), c.out(&bits)); }},
 
     // ---- G.723.1 LP analysis
     ROW(voksHighPassFilter_G723_16s, c.s16(240), c.s16(240), c.s32(2)),

@@ -16,6 +16,7 @@ const Registry& registry() {
     addG729FloatCodecs(reg);
     addG726Codecs(reg);
     addG722Codecs(reg);
+    addG7221Codecs(reg);
     addG723Codecs(reg);
     addGsmfrCodecs(reg);
     addAmrnbCodecs(reg);

@@ -284,6 +284,7 @@ void addG729ICodecs(Registry& r);
 void addG729FloatCodecs(Registry& r);
 void addG726Codecs(Registry& r);
 void addG722Codecs(Registry& r);
+void addG7221Codecs(Registry& r);
 void addG723Codecs(Registry& r);
 void addGsmfrCodecs(Registry& r);
 void addAmrnbCodecs(Registry& r);
