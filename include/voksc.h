@@ -889,7 +889,17 @@ VOKAPI VokResult voksISFQuantDecodeDTX_AMRWB_16s(const Vok16s* indices, Vok16s* 
  *   times 5443 gives the exponent and fraction of 2^x.  The error terms are
  *   aligned on the largest exponent with 2 bits of headroom and summed as
  *   split values (low parts first, shifted right 12); a strictly smaller
- *   error wins. */
+ *   error wins.
+ * - AlgebraicCodebookSearch: d[i] = 1 + sum 2 x[j] h[j - i] (saturating
+ *   chains) is shifted by norm(1 + sum over tracks of 3/8 of the track's
+ *   largest |d|) - 4 and rounded.  With 12 pulses or more a response whose
+ *   doubled energy's upper half exceeds 1024 is halved first, and its
+ *   pulses are then +-256.  The filtered output is the sum of the chosen
+ *   pulses' signed responses (saturating adds in the order of the search)
+ *   rounded from Q12 to Q9 (shift right 3), not a fresh convolution.  Five
+ *   pulses on a track are coded in 20 bits (two 10-bit words).  Should no
+ *   iteration of the depth-first search score above its start, the pulses
+ *   stay at positions 0 .. pulses - 1 and the filtered output is 0. */
 VOKAPI VokResult voksOpenLoopPitchSearch_AMRWB_16s(const Vok16s* weightedSpeech, const Vok16s* highPassedWsp,
                                                    Vok16s* medianLag, Vok16s* adaptiveWeight, Vok16s* lagOut,
                                                    Vok16s* toneFlag, Vok16s* gainOut, Vok16s* lagHistory,

@@ -269,10 +269,10 @@ LagResult searchLag(const int16_t* exc, const int16_t* x, const int16_t* h, int 
   int16_t corr[32];  // window of at most 16 lags and 4 on each side
   const int base = lo - 4;
   normalisedCorrelations(exc, x, h, base, hi + 4, corr);
-  const int16_t* at = corr - base;  // at[t], t = lo - 4 .. hi + 4
+  // corr[t - base]: lags lo - 4 .. hi + 4
   int t = lo;
   for (int i = lo + 1; i <= hi; ++i)
-    if (at[i] >= at[t]) t = i;
+    if (corr[i - base] >= corr[t - base]) t = i;
   int frac = 0;
   if (!(absolute && t >= p.wholeFrom)) {
     // 1/4 resolution, or 1/2 where the mode or the lag range asks for it;
@@ -280,9 +280,10 @@ LagResult searchLag(const int16_t* exc, const int16_t* x, const int16_t* h, int 
     const bool half = (absolute && t >= p.halfFrom) || p.halfFrom == 34;
     const int step = half ? 2 : 1;
     frac = t == lo ? 0 : (half ? -2 : -3);
-    Word16 best = interpolateCorrelation(at + t, frac);
+    const int16_t* around = corr + (t - base);
+    Word16 best = interpolateCorrelation(around, frac);
     for (int f = frac + step; f <= 3; f += step) {
-      const Word16 v = interpolateCorrelation(at + t, f);
+      const Word16 v = interpolateCorrelation(around, f);
       if (v > best) {
         best = v;
         frac = f;

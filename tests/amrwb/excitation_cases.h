@@ -27,9 +27,13 @@ typedef struct {
    * past energies in/out; returns the index. */
   int (*gainQuant)(const int16_t* x, const int16_t* y, int xExp, const int16_t* code, const int16_t* z,
                    const int16_t* coeff, int16_t* past, int16_t* gain, int32_t* codeGain, int clip, int len, int rate);
+  /* Algebraic codebook search: target, residual, response (Q12); code,
+   * filtered code and 1, 4 or 8 index words written. */
+  void (*algebraic)(const int16_t* x, const int16_t* res, const int16_t* h, int16_t* code, int16_t* filtered,
+                    int16_t* index, int rate);
 } WbExcOps;
 
-enum { WBX_GROUPS = 4 };
+enum { WBX_GROUPS = 5 };
 static const int wbxRates[10] = {5, 9, 13, 15, 16, 18, 19, 20, 21, 25};
 
 /* An impulse response of the weighted synthesis filter's kind (a large
@@ -150,6 +154,24 @@ static inline uint32_t wbxRunGroup(const WbExcOps* ops, int g) {
       }
       break;
     }
+    case 4: /* algebraic codebook, every mode: hostile targets, residuals and responses */
+      for (c = 0; c < 1000; ++c) {
+        int16_t x[64], res[64], hh[64], code[64], filt[64], idx[8] = {0};
+        const int rate = wbxRates[c % 10], words = (rate == 5 || rate == 25) ? 1 : (rate < 18 ? 4 : 8);
+        const int shift = orRange(r, 0, 4);
+        orSignal(r, (c / 10) % 3 == 2 ? 1 : c / 10, c * 64, x, 64);
+        if (c % 7 == 1)
+          for (i = 0; i < 64; ++i) x[i] = (int16_t)(x[i] >> orRange(r, 2, 6));
+        if (c % 3 == 0)
+          for (i = 0; i < 64; ++i) res[i] = (int16_t)(x[i] / 2 + orRange(r, -500, 500));
+        else
+          orSignal(r, c / 3, c * 64 + 1, res, 64);
+        wbxImpulse(r, (c / 10) % 4, hh, 64);
+        for (i = 0; i < 64; ++i) hh[i] = (int16_t)(hh[i] >> shift);
+        ops->algebraic(x, res, hh, code, filt, idx, rate);
+        h = orHash16(orHash16(orHash16(h, code, 64), filt, 64), idx, words);
+      }
+      break;
   }
   return h;
 }

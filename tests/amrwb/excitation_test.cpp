@@ -52,15 +52,17 @@ const WbExcOps kOps = {
       ok(voksGainQuant_AMRWB_16s(x, y, xExp, code, z, coeff, past, gain, codeGain, clip, &index, len, rate));
       return int{index};
     },
+    [](const int16_t* x, const int16_t* res, const int16_t* h, int16_t* code, int16_t* filtered, int16_t* index,
+       int rate) { ok(voksAlgebraicCodebookSearch_AMRWB_16s(x, res, h, code, filtered, rate, index)); },
 };
 
 // Outputs of the 3GPP TS 26.173 reference for the groups of excitation_cases.h.
 const uint32_t kReference[WBX_GROUPS] = {
     0x6D622838u,
     0x23B065A4u,
-    0x32AAD377u, 0x97508861u,
+    0x32AAD377u, 0x97508861u, 0xFA57B5B1u,
 };
-const char* const kGroupName[WBX_GROUPS] = {"open-loop lag", "adaptive-codebook gain", "adaptive codebook", "gain quantiser"};
+const char* const kGroupName[WBX_GROUPS] = {"open-loop lag", "adaptive-codebook gain", "adaptive codebook", "gain quantiser", "algebraic codebook"};
 
 }  // namespace
 
@@ -98,6 +100,43 @@ TEST(AmrWbExcitation, AdaptiveSearchFindsThePeriodForEveryLagOffset) {
   }
 }
 
+// The decoding exports invert the searches: the adaptive lag index decodes
+// to the lag, fraction and window the search chose and rebuilds the same
+// adaptive vector; the algebraic indices rebuild the code vector (pulses
+// of 512, or 256 where the search halved a loud response).
+TEST(AmrWbExcitation, DecodersInvertTheSearches) {
+  OrRng r{2024u};
+  alignas(8) unsigned char st[64];
+  auto* state = reinterpret_cast<AdaptiveCodebookDecodeState_AMRWB_16s*>(st);
+  ASSERT_EQ(voksAdaptiveCodebookDecodeInit_AMRWB_16s(state), vokOk);
+  int16_t enc[248 + 65], dec[248 + 65], winE[2] = {34, 49}, winD[2] = {34, 49};
+  for (int c = 0; c < 400; ++c) {
+    const int rate = wbxRates[(c >> 2) % 10], sf = c & 3;
+    int16_t x[64], h[64], ol[2] = {static_cast<int16_t>(orRange(&r, 34, 231)), static_cast<int16_t>(orRange(&r, 34, 231))};
+    if (sf == 0) orSignal(&r, c >> 2, c * 64, enc, 248);
+    orSignal(&r, c >> 3, c * 64, x, 64);
+    wbxImpulse(&r, c % 6, h, 64);
+    std::memcpy(dec, enc, sizeof dec);
+    int16_t lag, frac, index, lagD = -1, fracD = -1;
+    ASSERT_EQ(voksAdaptiveCodebookSearch_AMRWB_16s(x, h, ol, &lag, winE, enc + 248, &frac, &index, sf, rate), vokOk);
+    ASSERT_EQ(voksAdaptiveCodebookDecode_AMRWB_16s(index, &fracD, dec + 248, &lagD, winD, sf, 0, 0, rate, state), vokOk);
+    ASSERT_TRUE(lag == lagD && frac == fracD && winE[0] == winD[0] && winE[1] == winD[1]) << c;
+    ASSERT_EQ(0, std::memcmp(enc + 248, dec + 248, 65 * sizeof(int16_t))) << c;
+    std::memmove(enc, enc + 64, 248 * sizeof(int16_t));
+
+    int16_t code[64], filtered[64], idx[8], back[64], res[64];
+    orSignal(&r, c, c * 64, x, 64);
+    orSignal(&r, c + 3, c * 64, res, 64);
+    ASSERT_EQ(voksAlgebraicCodebookSearch_AMRWB_16s(x, res, h, code, filtered, rate, idx), vokOk);
+    ASSERT_EQ(voksAlgebraicCodebookDecode_AMRWB_16s(idx, back, rate), vokOk);
+    int scale = 0;
+    for (int i = 0; i < 64; ++i)
+      if (code[i] != 0 && scale == 0) scale = back[i] / code[i];
+    EXPECT_TRUE(scale == 1 || scale == 2) << c;
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(back[i], code[i] * scale) << c << " " << i;
+  }
+}
+
 TEST(AmrWbExcitation, RejectsBadArgumentsWithoutWriting) {
   int16_t v[512] = {}, out[16] = {};
   vtest::Guard g;
@@ -126,6 +165,11 @@ TEST(AmrWbExcitation, RejectsBadArgumentsWithoutWriting) {
   for (int rate : {0, 22, 26, 32})
     EXPECT_TRUE(vtest::rejects(vokErrRange, g, [&] {
       return voksGainQuant_AMRWB_16s(in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 64, rate);
+    })) << rate;
+  EXPECT_EACH_NULL(g, voksAlgebraicCodebookSearch_AMRWB_16s, in, in, in, out, out + 4, 0, out + 8);
+  for (int rate : {0, 4, 22, 24, 26, 29, 32})  // the AMR-WB+ core codes are decoded, not searched
+    EXPECT_TRUE(vtest::rejects(vokErrRange, g, [&] {
+      return voksAlgebraicCodebookSearch_AMRWB_16s(in, in, in, out, out + 4, rate, out + 8);
     })) << rate;
   // Subframe beyond 3 (before the rate), unknown rates, lag offsets beyond
   // 17, and relative subframes given a window outside the mode's lags.

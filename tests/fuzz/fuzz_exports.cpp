@@ -521,6 +521,8 @@ const Row kRows[] = {
     {"voksGainQuant_AMRWB_16s", [](Call& c) { int n = c.len(64); int k = n > 0 ? n : 1; Vok32s gain; Vok16s index;
        return voksGainQuant_AMRWB_16s(c.s16(k), c.s16(k), c.val(-3, 8), c.s16(k), c.s16(k), c.s16(4), c.s16(4), c.s16(1),
                                       c.out(&gain), c.val(0, 1), c.out(&index), n, static_cast<VokRateCode>(c.val(5, 25))); }},
+    ROW(voksAlgebraicCodebookSearch_AMRWB_16s, c.s16(64), c.s16(64), c.s16(64), c.s16(64), c.s16(64),
+        static_cast<VokRateCode>(c.val(5, 32)), c.s16(8)),
     {"voksAdaptiveCodebookGainCoeff_AMRWB_16s", [](Call& c) { int n = c.len(64);
        return voksAdaptiveCodebookGainCoeff_AMRWB_16s(c.s16(n), c.s16(n), c.s16(4), c.s16(1), n); }},
 };
