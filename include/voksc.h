@@ -1039,6 +1039,96 @@ VOKAPI VokResult voksSynthesisFilterLow_NR_16s_ISfs(const Vok16s* a, Vok16s* x, 
 VOKAPI VokResult voksSynthesisFilterZeroStateResponse_NR_16s(const Vok16s* a, Vok16s* y, int len, int sf);
 /* ==== end noise-reduction vector operations ================================= */
 
+/* ==== G.728 low-delay CELP ===================================================
+ * Conventions of this library's G.728 operations (its own choices where the
+ * interface leaves them open):
+ * - 5-sample vectors and signal histories are held newest sample first
+ *   (index 0 = latest sample), the order of the standard's shape codebook;
+ *   voksIIR16s_G728_16s alone takes src/dst in time order.
+ * - Arithmetic is that of the standard's fixed-point coder, whose products
+ *   and sums are kept in accumulators wider than 32 bits: where the wording
+ *   of a step says "saturated at each step" (pole-zero filter) or "rounded
+ *   as (acc + 8192) >> 14" (LPC inverse filter), the sum is formed exactly
+ *   and saturated/rounded once at the end as that coder does (the inverse
+ *   filter scales the sum by 4, saturates to 32 bits and rounds the upper
+ *   half, which differs from (acc+8192)>>14 only at saturation).  The
+ *   shape energies saturate each filtered sample and the energy to 16 bits.
+ * - voksWinHybrid_G728_16s: src holds the L new samples (newest first); the
+ *   state keeps the signal history, the recursive correlations and their
+ *   exponent (the marker word, 31 after Init).  The whole history is
+ *   normalised to 15 bits before windowing.  With decay 8192 (the weighting
+ *   filter's window) the recursive exponent is kept at most 41.  The result
+ *   is 17 (vokWrnZeroCorrelation) when the highest lag delivered is 0 and
+ *   its unrounded 32-bit value was 0 too.  short = 1 delivers r[0..10] but
+ *   updates all M lags.
+ * - voksWinHybridBlock_G728_16s(short, src, acf, srcExp, state): block
+ *   floating-point history: src holds L new samples in L/d blocks of d, the
+ *   fourth argument their L/d exponents (Q of each block), newest first; the
+ *   window is applied relative to the smallest exponent.  Needs d >= 1
+ *   dividing L and M+N+L, else vokErrBadArg.  Init rejects a decay other
+ *   than 12288/8192 (vokErrRange).
+ * - Levinson: lpc has `order` coefficients in Q(scale), scale 13..15; err
+ *   is the 16-bit residual energy.  When the recursion becomes
+ *   ill-conditioned (|k| >= 1, non-positive energy, or more than 2 bits of
+ *   headroom needed) the result is vokWrnOverflow and nothing is written.
+ *   order above 50 is vokErrRange; _ISfs with startOrder > 0 needs scale
+ *   13..15 (vokErrScale otherwise).
+ * - voksCodebookSearch_G728_16s: p newest first; rate codes 14 and 10
+ *   (12.8/9.6 kbit/s) are accepted by the range check but this library has
+ *   no codebook of those extensions: vokErrBadArg, nothing written.
+ *   voksCodebookSearchTCQ_G728_16s8u(target, impResp, code, gain, codebook,
+ *   work): likewise no trellis tables: null checks, then vokErrBadArg.
+ * - voksSyntesisFilterZeroInput_G728_16s(lpc[50] Q14, src[5], srcExp, dst[5],
+ *   dstExp, state): src/srcExp are the last decoded vector and its Q (the
+ *   caller's filter-memory update), shifted into the state's 10-block
+ *   history; dst is the ringing normalised to 15 bits, dstExp its Q.  Zeros
+ *   with Q 16 stand for "no vector yet".
+ * - voksCombinedFilterZeroInput_G728_16s(lpc[20], src[25], dst[5], state):
+ *   lpc = weighting filter zero part then pole part (Q14); src = the
+ *   synthesis ringing and the 10 past decoded samples (15 values, Q2,
+ *   newest first) followed by the weighting filter's 10 past outputs;
+ *   dst = weighted ringing (newest first).
+ * - voksCombinedFilterZeroState_G728_16s: uses lpcSyn[0..3] and the first 4
+ *   weighting coefficients; hOut[5] newest first with hOut[4] = 1 << scale;
+ *   energy[128] as voksImpulseResponseEnergy_G728_16s; scale outside 0..14
+ *   is vokErrScale.
+ * - voksPitchPeriodExtraction_G728_16s: residual = 240 samples newest first
+ *   (the 20 newest at 0..19); the state holds the decimated residual, the
+ *   decimation filter and the previous period (0 after Init stands for 50).
+ * - voksPostFilter_G728_16s(gl Q14, glb = gl*b Q16, pitch 20..140 else
+ *   vokErrRange, tilt Q14, src[5] decoded speech Q2, history, dst, state):
+ *   history = 10 zero-part and 10 pole-part short-term coefficients (Q14)
+ *   followed by 240 past decoded samples (Q0, newest first, the current
+ *   vector already at 0..4).  The gain smoothing starts at 1.0.
+ */
+VOKAPI VokResult voksWinHybridGetStateSize_G728_16s(int M, int N, int L, int d, int* size);
+VOKAPI VokResult voksWinHybridInit_G728_16s(const Vok16s* window, int M, int N, int L, int d, Vok16s decay, void* state);
+VOKAPI VokResult voksWinHybrid_G728_16s(Vok16s shortForm, const Vok16s* src, Vok16s* dst, void* state);
+VOKAPI VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16s* src, Vok16s* acf, const Vok16s* srcExp, void* state);
+VOKAPI VokResult voksLevinsonDurbin_G728_16s_Sfs(const Vok16s* acf, int order, Vok16s* lpc, Vok16s* rc1, Vok16s* err, Vok16s* scale);
+VOKAPI VokResult voksLevinsonDurbin_G728_16s_ISfs(const Vok16s* acf, int startOrder, int order, Vok16s* lpc, Vok16s* err, Vok16s* scale);
+VOKAPI VokResult voksCodebookSearch_G728_16s(const Vok16s* p, const Vok16s* energy, Vok32s* shapeIndex, Vok32s* gainIndex, Vok16s* codeword, VokRateCode rateCode);
+VOKAPI VokResult voksCodebookSearchTCQ_G728_16s8u(const Vok16s* target, const Vok16s* impResp, Vok8u* code, const Vok16s* gain, const Vok16s* codebook, Vok16s* work);
+VOKAPI VokResult voksSynthesisFilterGetStateSize_G728_16s(int* size);
+VOKAPI VokResult voksSynthesisFilterInit_G728_16s(void* state);
+VOKAPI VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s srcExp, Vok16s* dst, Vok16s* dstExp, void* state);
+VOKAPI VokResult voksCombinedFilterGetStateSize_G728_16s(int* size);
+VOKAPI VokResult voksCombinedFilterInit_G728_16s(void* state);
+VOKAPI VokResult voksCombinedFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s* dst, void* state);
+VOKAPI VokResult voksCombinedFilterZeroState_G728_16s(const Vok16s* lpcSyn, const Vok16s* lpcWeightNum, const Vok16s* lpcWeightDen, Vok16s scale, Vok16s* hOut, Vok16s* energy, void* state);
+VOKAPI VokResult voksIIR16sGetStateSize_G728_16s(int* size);
+VOKAPI VokResult voksIIR16sInit_G728_16s(void* state);
+VOKAPI VokResult voksIIR16s_G728_16s(const Vok16s* coef, const Vok16s* src, Vok16s* dst, int len, void* state);
+VOKAPI VokResult voksImpulseResponseEnergy_G728_16s(const Vok16s* impResp, Vok16s* energy);
+VOKAPI VokResult voksLPCInverseFilter_G728_16s(const Vok16s* src, const Vok16s* lpc, Vok16s* dst, void* state);
+VOKAPI VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual, Vok32s* pitch, void* state);
+VOKAPI VokResult voksPostFilterGetStateSize_G728_16s(int* size);
+VOKAPI VokResult voksPostFilterInit_G728_16s(void* state);
+VOKAPI VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pitch, Vok16s tilt, const Vok16s* src, const Vok16s* history, Vok16s* dst, void* state);
+VOKAPI VokResult voksPostFilterAdapterGetStateSize_G728(int* size);
+VOKAPI VokResult voksPostFilterAdapterStateInit_G728(void* state);
+/* ==== end G.728 ============================================================= */
+
 #ifdef __cplusplus
 }
 #endif

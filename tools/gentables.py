@@ -55,6 +55,10 @@ def fmt_value(v, ctype):
         return s + "f"
     if ctype == "double":
         return v if re.search(r"[.eE]", v) else v + ".0"
+    # An integer table kept by its source in a floating type ("-2553.0")
+    # narrows exactly when every value is integral.
+    if re.fullmatch(r"-?[0-9]+\.0*", v):
+        v = v.split(".")[0]
     n = int(v, 0)
     if ctype == "int32_t" and n == -2147483648:
         return "INT32_MIN"

@@ -152,12 +152,12 @@ void addPayloadRows(std::vector<Row>& rows) {
     if (vokcCodecGetInfo(codec, &info) != vokOk) fail("codec info");
     rows.push_back({std::string(info.name) + " payload", [codec, info](Input& in) {
                       static const char* kOptions[] = {"",       "law=alaw", "law=ulaw", "mode=2", "bitrate=6.4",
-                                                       "dtx=1", "x=1",      "law="};
+                                                       "dtx=1", "x=1",      "law=", "postfilter=0"};
                       int size = 0;
                       if (vokcDecoderGetSize(codec, &size) != vokOk || size <= 0) fail("decoder size");
                       std::vector<unsigned char> mem(static_cast<std::size_t>(size));
                       VokcCoder* dec = nullptr;
-                      if (vokcDecoderCreate(codec, kOptions[in.pick(8)], mem.data(), size, &dec) != vokOk) return;
+                      if (vokcDecoderCreate(codec, kOptions[in.pick(9)], mem.data(), size, &dec) != vokOk) return;
                       frames(in, [&] {
                         const int bytes = in.pick(4) ? info.maxPayload : in.pick(info.maxPayload + 9);
                         std::vector<Vok8u> payload = in.bytes(static_cast<std::size_t>(bytes) + 1);

@@ -21,6 +21,14 @@ namespace {
 
 using vfuzz::Input;
 
+// The G.728 hybrid-window state of the 50th-order analysis (fixed shape, so
+// that the generic state helper can size and format it).
+VokResult g728WinSize(int* n) { return voksWinHybridGetStateSize_G728_16s(50, 35, 20, 5, n); }
+VokResult g728WinInit(void* s) {
+  static const Vok16s window[105] = {16384, 32767, 30000, 20000, 12000};
+  return voksWinHybridInit_G728_16s(window, 50, 35, 20, 5, 12288, s);
+}
+
 class Call {
  public:
   explicit Call(Input& in) : in_(in), nullAt_(in.pick(16) == 0 ? in.pick(8) : -1) {}
@@ -304,6 +312,34 @@ const Row kRows[] = {
     {"voksDecodeGetStateSize_G726_8u16s", [](Call& c) { int n; return voksDecodeGetStateSize_G726_8u16s(c.out(&n)); }},
     {"voksDecodeInit_G726_8u16s", [](Call& c) { return voksDecodeInit_G726_8u16s(c.state(voksDecodeGetStateSize_G726_8u16s, nullptr), c.val(16, 25), c.val(-1, 3)); }},
     {"voksDecode_G726_8u16s", [](Call& c) { int n = c.len(400); return voksDecode_G726_8u16s(c.state(voksDecodeGetStateSize_G726_8u16s, [](void* s) { return voksDecodeInit_G726_8u16s(s, vokRate24000, 1); }), c.u8(n), c.s16(n), n); }},
+
+    // ---- G.728 (window states of the synthesis analysis: M 50, N 35, L 20 in blocks of 5)
+    {"voksWinHybridGetStateSize_G728_16s", [](Call& c) { int n; return voksWinHybridGetStateSize_G728_16s(c.val(-1, 60), c.val(-1, 60), c.val(-1, 30), c.val(-1, 6), c.out(&n)); }},
+    {"voksWinHybridInit_G728_16s", [](Call& c) { return voksWinHybridInit_G728_16s(c.s16(105), 50, 35, 20, 5, Vok16s(c.val(0, 1) ? 12288 : 8192), c.state(g728WinSize, nullptr)); }},
+    {"voksWinHybrid_G728_16s", [](Call& c) { return voksWinHybrid_G728_16s(Vok16s(c.val(0, 1)), c.s16(20), c.s16(51), c.state(g728WinSize, g728WinInit)); }},
+    {"voksWinHybridBlock_G728_16s", [](Call& c) { return voksWinHybridBlock_G728_16s(Vok16s(c.val(0, 1)), c.s16(20), c.s16(51), c.s16(4), c.state(g728WinSize, g728WinInit)); }},
+    {"voksLevinsonDurbin_G728_16s_Sfs", [](Call& c) { const int m = c.upTo(0, 50, 60); return voksLevinsonDurbin_G728_16s_Sfs(c.s16(m + 1), m, c.s16(m + 1), c.s16(1), c.s16(1), c.s16(1)); }},
+    {"voksLevinsonDurbin_G728_16s_ISfs", [](Call& c) { const int m = c.upTo(0, 50, 60); return voksLevinsonDurbin_G728_16s_ISfs(c.s16(m + 1), c.val(0, 50), m, c.s16(m + 1), c.s16(1), c.s16(1)); }},
+    {"voksCodebookSearch_G728_16s", [](Call& c) { Vok32s a, b; return voksCodebookSearch_G728_16s(c.s16(5), c.s16(128), c.out(&a), c.out(&b), c.s16(1), static_cast<VokRateCode>(c.val(9, 18))); }},
+    {"voksCodebookSearchTCQ_G728_16s8u", [](Call& c) { return voksCodebookSearchTCQ_G728_16s8u(c.s16(5), c.s16(5), c.u8(8), c.s16(8), c.s16(64), c.s16(64)); }},
+    ROW(voksSynthesisFilterGetStateSize_G728_16s, c.s32(1)),
+    ROW(voksSynthesisFilterInit_G728_16s, c.state(voksSynthesisFilterGetStateSize_G728_16s, nullptr)),
+    ROW(voksSyntesisFilterZeroInput_G728_16s, c.s16(50), c.s16(5), c.v16(), c.s16(5), c.s16(1), c.state(voksSynthesisFilterGetStateSize_G728_16s, voksSynthesisFilterInit_G728_16s)),
+    ROW(voksCombinedFilterGetStateSize_G728_16s, c.s32(1)),
+    ROW(voksCombinedFilterInit_G728_16s, c.state(voksCombinedFilterGetStateSize_G728_16s, nullptr)),
+    ROW(voksCombinedFilterZeroInput_G728_16s, c.s16(20), c.s16(25), c.s16(5), c.state(voksCombinedFilterGetStateSize_G728_16s, voksCombinedFilterInit_G728_16s)),
+    ROW(voksCombinedFilterZeroState_G728_16s, c.s16(50), c.s16(10), c.s16(10), Vok16s(c.val(0, 15)), c.s16(5), c.s16(128), c.state(voksCombinedFilterGetStateSize_G728_16s, voksCombinedFilterInit_G728_16s)),
+    ROW(voksIIR16sGetStateSize_G728_16s, c.s32(1)),
+    ROW(voksIIR16sInit_G728_16s, c.state(voksIIR16sGetStateSize_G728_16s, nullptr)),
+    {"voksIIR16s_G728_16s", [](Call& c) { const int n = c.len(200); return voksIIR16s_G728_16s(c.s16(20), c.s16(n), c.s16(n), n, c.state(voksIIR16sGetStateSize_G728_16s, voksIIR16sInit_G728_16s)); }},
+    ROW(voksImpulseResponseEnergy_G728_16s, c.s16(5), c.s16(128)),
+    ROW(voksLPCInverseFilter_G728_16s, c.s16(5), c.s16(10), c.s16(5), c.state(voksPostFilterAdapterGetStateSize_G728, voksPostFilterAdapterStateInit_G728)),
+    {"voksPitchPeriodExtraction_G728_16s", [](Call& c) { Vok32s p; return voksPitchPeriodExtraction_G728_16s(c.s16(240), c.out(&p), c.state(voksPostFilterAdapterGetStateSize_G728, voksPostFilterAdapterStateInit_G728)); }},
+    ROW(voksPostFilterGetStateSize_G728_16s, c.s32(1)),
+    ROW(voksPostFilterInit_G728_16s, c.state(voksPostFilterGetStateSize_G728_16s, nullptr)),
+    ROW(voksPostFilter_G728_16s, c.v16(), c.v16(), Vok16s(c.val(19, 141)), c.v16(), c.s16(5), c.s16(260), c.s16(5), c.state(voksPostFilterGetStateSize_G728_16s, voksPostFilterInit_G728_16s)),
+    ROW(voksPostFilterAdapterGetStateSize_G728, c.s32(1)),
+    ROW(voksPostFilterAdapterStateInit_G728, c.state(voksPostFilterAdapterGetStateSize_G728, nullptr)),
 
     // ---- G.722
     {"voksQMFEncode_G722_16s", [](Call& c) { int n = c.len(320); return voksQMFEncode_G722_16s(c.s16(n), c.s16(n), n, c.s16(24)); }},

@@ -83,7 +83,7 @@ TEST(CodecApi, EveryCodecRunsByName) {
     vokcDestroy(dec);
   }
   EXPECT_GE(count, 15);
-  EXPECT_EQ(vokcCodecFind("g728"), nullptr);
+  EXPECT_EQ(vokcCodecFind("g728-9.6"), nullptr);  // the low-rate extensions have no coder
 }
 
 TEST(CodecApi, OptionsAndArguments) {

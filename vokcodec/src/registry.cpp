@@ -15,6 +15,7 @@ const Registry& registry() {
     addG729ICodecs(reg);
     addG729FloatCodecs(reg);
     addG726Codecs(reg);
+    addG728Codecs(reg);
     addG722Codecs(reg);
     addG7221Codecs(reg);
     addG723Codecs(reg);

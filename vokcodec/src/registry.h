@@ -283,6 +283,7 @@ void addG729ECodecs(Registry& r);
 void addG729ICodecs(Registry& r);
 void addG729FloatCodecs(Registry& r);
 void addG726Codecs(Registry& r);
+void addG728Codecs(Registry& r);
 void addG722Codecs(Registry& r);
 void addG7221Codecs(Registry& r);
 void addG723Codecs(Registry& r);

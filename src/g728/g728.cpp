@@ -1,0 +1,859 @@
+// G.728 low-delay CELP building blocks.
+//
+// The fixed-point coder of the standard keeps its products in accumulators
+// wider than 32 bits and rounds or saturates only where it says so.  Every
+// kernel here therefore sums in 64-bit integers: all operands are integers
+// well below 2^53, so the sums are the exact values the standard's
+// arithmetic forms, whatever the order of summation.  Where a value is
+// narrowed, the standard's rule is applied at that point: rounding of the
+// upper half (roundHigh), saturation to 32 or 16 bits, arithmetic shifts.
+// Shift counts that a long silence can push beyond the width of the
+// accumulator are taken modulo 64 (and modulo 32 for the 32-bit power-of-two
+// factors of the hybrid window), the behaviour of the standard's coder on
+// the processors its conformance data were made with.
+//
+// Vectors and histories are held newest sample first (index 0 is the latest
+// sample), the order of the standard's shape codebook; only the general
+// pole-zero filter takes its samples in time order.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/status.h"
+#include "g728_tables.h"
+
+namespace voksc::g728 {
+namespace {
+
+using i64 = int64_t;
+
+constexpr int kDim = 5;
+constexpr int kShapeCount = 128;
+
+// Arithmetic shifts with the count taken modulo 64 (see above).
+inline i64 shr(i64 v, int n) { return v >> (n & 63); }
+inline i64 shl(i64 v, int n) { return static_cast<i64>(static_cast<uint64_t>(v) << (n & 63)); }
+
+inline i64 sat32(i64 v) { return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : v); }
+inline i64 sat16(i64 v) { return v > 32767 ? 32767 : (v < -32768 ? -32768 : v); }
+
+// The upper 16 bits of a wide value, rounded half up unless already 32767.
+inline i64 roundHigh(i64 a) {
+  const i64 b = a >> 16;
+  return ((a & 0x8000) && b != 32767) ? b + 1 : b;
+}
+
+// Shifts v until it lies in the top half of a `bits`-bit signed range;
+// returns the left-shift count (negative: right shifts).  0 gives bits-1.
+int normalizeWide(i64& v, int bits) {
+  if (v == 0) return bits - 1;
+  int n = 0;
+  i64 a = v;
+  if (a < 0) {
+    const i64 hi = -(i64{1} << (bits - 2)), lo = hi * 2;
+    if (a < lo) {
+      do { a >>= 1; --n; } while (a < lo);
+    } else {
+      while (a >= hi) { a *= 2; ++n; }
+    }
+  } else {
+    const i64 lo = i64{1} << (bits - 2), hi = 2 * lo - 1;
+    if (a > hi) {
+      do { a >>= 1; --n; } while (a > hi);
+    } else {
+      while (a < lo) { a *= 2; ++n; }
+    }
+  }
+  v = a;
+  return n;
+}
+
+// Shift that normalises the largest-magnitude element of x to `bits` bits.
+int vectorShift(const int16_t* x, int n, int bits) {
+  int plus = 0, minus = 0;
+  for (int i = 0; i < n; ++i) {
+    if (x[i] < minus) minus = x[i];
+    if (x[i] > plus) plus = x[i];
+  }
+  i64 v = (minus < -plus) ? minus : plus;
+  return normalizeWide(v, bits);
+}
+
+// 16-bit value of a wide sum known to fit (kept in 16 bits by construction).
+inline int16_t w16(i64 v) { return static_cast<int16_t>(v); }
+
+// ---- hybrid window ------------------------------------------------------
+
+struct WinHeader {
+  const int16_t* window;
+  int16_t order, nonRecursive, block, blocksOfBlock, tag, blocks, shift, spare;
+};
+
+// A check word over the header, so that a state Init did not format (or
+// whose header was overwritten) is refused rather than followed.
+int16_t headerTag(const WinHeader& h) {
+  uint32_t x = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h.window)) * 2654435761u;
+  const int16_t f[] = {h.order, h.nonRecursive, h.block, h.blocksOfBlock, h.blocks, h.shift, h.spare};
+  for (int16_t v : f) x = (x ^ static_cast<uint16_t>(v)) * 2246822519u;
+  return static_cast<int16_t>((x >> 16) ^ 0x5A3C);
+}
+
+bool headerValid(const WinHeader& h) {
+  const int total = h.order + h.nonRecursive + h.block;
+  return h.tag == headerTag(h) && h.order >= 1 && h.order <= 63 && h.nonRecursive >= 1 && h.block >= 1 &&
+         total <= 1024 && (h.shift == 14 || h.shift == 15);
+}
+
+unsigned char* alignedBase(void* p) {
+  const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  return reinterpret_cast<unsigned char*>((a + 15) & ~uintptr_t{15});
+}
+
+struct WinView {
+  WinHeader* h;
+  int16_t* rexp;     // order+1 recursive correlations
+  int16_t* rexpExp;  // their exponent
+  int16_t* hist;     // order+nonRecursive+block samples, newest first
+  int16_t* exps;     // per-block exponents (block form)
+};
+
+WinView winView(void* state) {
+  unsigned char* b = alignedBase(state);
+  WinView v;
+  v.h = reinterpret_cast<WinHeader*>(b);
+  int16_t* w = reinterpret_cast<int16_t*>(b + 24);
+  const int m = v.h->order, total = v.h->order + v.h->nonRecursive + v.h->block;
+  v.rexp = w;
+  v.rexpExp = w + m + 1;
+  v.hist = w + m + 2;
+  v.exps = v.hist + total;
+  return v;
+}
+
+// The correlation core shared by the three windows: the recursive part
+// (decayed by `decayShift`), updated with the newest block, and the
+// non-recursive part over the first `nonr` windowed samples; white-noise
+// correction 1 + 1/256 on r[0].  ws: windowed samples (exponent wsExp).
+// Returns the unrounded 32-bit value of the highest lag computed.
+i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16_t* ws, int wsExp, int16_t* rexp,
+                      int16_t* rexpExp, int16_t* r) {
+  const int a0Exp = 2 * wsExp;
+  const i64 fac = (i64{1} << 16) - (i64{1} << (16 - decayShift));
+  int shRec = 1, shNew = 1;
+  if (*rexpExp > a0Exp) {
+    shRec += *rexpExp - a0Exp;
+    *rexpExp = static_cast<int16_t>(a0Exp);
+  } else if (*rexpExp < a0Exp) {
+    shNew += a0Exp - *rexpExp;
+  }
+  auto dot = [&](int from, int lag, int n) {
+    i64 s = 0;
+    for (int k = 0; k < n; ++k) s += i64{ws[from + k]} * ws[from + k + lag];
+    return s;
+  };
+  i64 a0 = shr(rexp[0] * fac, shRec) + shr(dot(nonr, 0, block), shNew);
+  int nls = normalizeWide(a0, 32);
+  i64 a1 = roundHigh(a0);
+  rexp[0] = w16(a1);
+  const double recFactor = nls == 31 ? 2147483648.0 : static_cast<double>(static_cast<int32_t>(1u << (nls & 31)));
+  *rexpExp = static_cast<int16_t>(*rexpExp + nls - 1);
+  int shRec2 = 1, shNon = 1;
+  if (*rexpExp > a0Exp)
+    shRec2 += *rexpExp - a0Exp;
+  else if (*rexpExp < a0Exp)
+    shNon += a0Exp - *rexpExp;
+  a0 = shr(shl(a1, 16), shRec2) + shr(dot(0, 0, nonr), shNon);
+  a0 += a0 >> 8;
+  nls = normalizeWide(a0, 32);
+  a1 = roundHigh(a0);
+  r[0] = w16(a1);
+  const double sumFactor = nls == 31 ? 2147483648.0 : static_cast<double>(static_cast<int32_t>(1u << (nls & 31)));
+  // Scaling by the power-of-two factors is exact in double; the result is
+  // saturated to 32 bits before it is used.
+  auto scaled = [](i64 v, double f) {
+    double d = static_cast<double>(v) * f;
+    if (d > 2147483647.0) d = 2147483647.0;
+    if (d < -2147483648.0) d = -2147483648.0;
+    return static_cast<i64>(d);
+  };
+  for (int i = 1; i <= lags; ++i) {
+    a0 = shr(rexp[i] * fac, shRec) + shr(dot(nonr, i, block), shNew);
+    a0 = scaled(a0, recFactor);
+    a1 = roundHigh(a0);
+    rexp[i] = w16(a1);
+    a0 = shr(shl(a1, 16), shRec2) + shr(dot(0, i, nonr), shNon);
+    a0 = scaled(a0, sumFactor);
+    a1 = roundHigh(a0);
+    r[i] = w16(a1);
+  }
+  return a0;
+}
+
+VokResult finishWindow(const WinView& v, i64 last, int16_t shortForm, const int16_t* r, Vok16s* dst) {
+  const int m = v.h->order;
+  const int n = (shortForm == 1 && m > 10) ? 10 : m;
+  for (int i = 0; i <= n; ++i) dst[i] = r[i];
+  (void)last;
+  return r[n] == 0 && last == 0 ? vokWrnZeroCorrelation : vokOk;
+}
+
+// ---- Levinson-Durbin --------------------------------------------------------
+
+// |num| / den as a 16-bit fraction by restoring division, then scaled to
+// Q31 and rounded to Q15 (the standard's 16-step division).
+i64 fractionQ15(i64 num, i64 den) {
+  i64 q = 0;
+  for (int n = 0; n < 16; ++n) {
+    q <<= 1;
+    num <<= 1;
+    if (num >= den) {
+      num -= den;
+      ++q;
+    }
+  }
+  return q << 15;
+}
+
+// Runs the recursion from `done` (0: from scratch) to `order`.  a, alpha,
+// qShift hold the state reached at `done`; returns false when the recursion
+// is ill-conditioned.
+bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i64& alpha, int& headroom) {
+  i64 mult;
+  int i = done;
+  if (i == 0) {
+    if (r[0] <= 0) return false;
+    headroom = 0;
+    mult = 2;
+    i64 num = r[1] < 0 ? -i64{r[1]} : r[1];
+    const i64 k = roundHigh(fractionQ15(num, r[0]));
+    const i64 rc = r[1] > 0 ? -k : k;
+    a[0] = w16(rc);
+    if (rc1) *rc1 = w16(rc);
+    alpha = roundHigh(i64{r[0]} * 65536 + rc * r[1] * 2);
+    i = 1;
+  } else {
+    mult = i64{2} << headroom;
+  }
+  for (; i < order; ++i) {
+    i64 acc = 0;
+    for (int n = 0; n < i; ++n) acc += i64{r[1 + n]} * a[i - 1 - n];
+    const i64 err = roundHigh(i64{r[i + 1]} * 65536 + acc * mult);
+    i64 num = err < 0 ? -err : err;
+    if (num >= alpha) return false;
+    const i64 q = fractionQ15(num, alpha);
+    i64 rc = roundHigh(q) * 2;
+    if (err > 0) rc = -rc;
+    const i64 e = alpha * 65536 + rc * err;
+    if (e <= 0) return false;
+    alpha = roundHigh(e);
+    for (int f = 0, g = i - 1; f <= g; ++f, --g) {
+      i64 d0 = i64{a[f]} * 65536 + rc * a[g];
+      i64 d1 = i64{a[g]} * 65536 + rc * a[f];
+      if (d0 != sat32(d0) || d1 != sat32(d1)) {
+        if (++headroom > 2) return false;
+        mult *= 2;
+        for (int j = 0; j < i; ++j) a[j] = static_cast<int16_t>(a[j] >> 1);
+        d0 = i64{a[f]} * 65536 + rc * a[g];
+        d1 = i64{a[g]} * 65536 + rc * a[f];
+      }
+      a[f] = w16(roundHigh(d0));
+      a[g] = w16(roundHigh(d1));
+    }
+    const i64 ki = roundHigh(q >> headroom);
+    a[i] = w16(err > 0 ? -ki : ki);
+  }
+  return true;
+}
+
+constexpr int kMaxOrder = 50;
+
+// ---- filters ------------------------------------------------------------------
+
+// Synthesis filter state: 10 past blocks of 5 (newest first), a spare area,
+// the exponents (index 0: the zero-input vector's, 1..10: the past blocks').
+struct SynthView {
+  int16_t* mem;
+  int16_t* exps;
+};
+SynthView synthView(void* s) {
+  int16_t* w = static_cast<int16_t*>(s);
+  return {w, w + 61};
+}
+
+// Zero-input response of the 50th-order synthesis filter over the block
+// floating history; writes 5 samples (newest first) normalised to 15 bits.
+void synthesisRinging(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp) {
+  int q0 = memExp[0];
+  for (int i = 1; i < 10; ++i)
+    if (memExp[i] < q0) q0 = memExp[i];
+  int16_t zir[kDim] = {0, 0, 0, 0, 0};
+  // Sample t (0 = oldest of the new vector) uses the t newer ringing samples
+  // already formed, then the past blocks each shifted to the common exponent.
+  for (int t = 0; t < kDim; ++t) {
+    i64 acc = 0;
+    {
+      i64 part = 0;
+      for (int j = 0; j < t; ++j) part -= i64{zir[kDim - t + j]} * a[j];
+      acc = part;
+    }
+    int coef = t;
+    for (int b = 0; b < 9; ++b, coef += kDim) {
+      i64 part = 0;
+      for (int j = 0; j < kDim; ++j) part -= i64{mem[b * kDim + j]} * a[coef + j];
+      const int sh = memExp[b] - q0;
+      if (sh > 30) {
+        if (part < 0) acc -= 1;
+      } else {
+        acc += shr(part, sh);
+      }
+    }
+    const int sh = memExp[9] - q0;
+    if (sh < 30) {
+      i64 part = 0;
+      for (int j = 0; j < kDim - t; ++j) part -= i64{mem[9 * kDim + j]} * a[coef + j];
+      acc += shr(part, sh);
+    }
+    zir[kDim - 1 - t] = w16(sat16(acc >> 14));
+  }
+  const int n = vectorShift(zir, kDim, 15);
+  for (int k = 0; k < kDim; ++k) out[k] = w16(n < 0 ? shr(zir[k], -n) : shl(zir[k], n));
+  *outExp = static_cast<int16_t>(q0 + n);
+}
+
+// Pole-zero filter kernel: x newest-first history of 10 inputs, y of 10
+// outputs; one new input; returns the new output.
+int16_t poleZeroStep(const int16_t* coef, int16_t* xm, int16_t* ym, int16_t x) {
+  i64 acc = i64{x} * 16384;
+  for (int i = 0; i < 10; ++i) acc += i64{coef[i]} * xm[i] - i64{coef[10 + i]} * ym[i];
+  const int16_t y = w16(sat16(acc >> 14));
+  std::memmove(xm + 1, xm, 9 * sizeof(int16_t));
+  std::memmove(ym + 1, ym, 9 * sizeof(int16_t));
+  xm[0] = x;
+  ym[0] = y;
+  return y;
+}
+
+// Energies of the 128 shapes filtered by the 5-sample impulse response
+// (h newest first, as the shapes).
+void shapeEnergies(const int16_t* h, int16_t* energy) {
+  for (int s = 0; s < kShapeCount; ++s) {
+    const int16_t* y = kShapes + s * kDim;
+    i64 e = 0;
+    for (int j = 0; j < kDim; ++j) {
+      i64 d = 0;
+      for (int i = 0; i < kDim - j; ++i) d += i64{y[j + i]} * h[kDim - 1 - i];
+      d = sat16(d >> 14);
+      e += d * d;
+    }
+    energy[s] = w16(sat16(e >> 15));
+  }
+}
+
+// Impulse response of the synthesis filter in cascade with the weighting
+// filter (zero state), first 5 samples; h newest first, h[4] = 1 << lead.
+void combinedImpulse(const int16_t* a, const int16_t* num, const int16_t* den, int lead, int16_t* h) {
+  int16_t syn[kDim], out[kDim];  // time order here
+  syn[0] = out[0] = static_cast<int16_t>(1 << lead);
+  for (int i = 1; i < kDim; ++i) {
+    i64 ds = 0, dw = 0;
+    for (int k = 0; k < i; ++k) {
+      ds -= i64{a[k]} * syn[i - 1 - k];
+      dw += i64{num[k]} * syn[i - 1 - k] - i64{den[k]} * out[i - 1 - k];
+    }
+    dw += ds;
+    syn[i] = w16(sat16(ds >> 14));
+    out[i] = w16(sat16(dw >> 14));
+  }
+  for (int i = 0; i < kDim; ++i) h[kDim - 1 - i] = out[i];
+}
+
+// Restoring division of two normalised mantissas: quotient mantissa and
+// its Q (the standard's 15-step division with a final rounding step).
+void divideMantissas(i64 num, int numQ, i64 den, int denQ, i64& quo, int& quoQ) {
+  int qq = numQ - denQ + 14;
+  const bool neg = (num < 0) != (den < 0) && num != 0 && den != 0;
+  i64 n = num < 0 ? -num : num, d = den < 0 ? -den : den;
+  if (n < d) {
+    ++qq;
+    n <<= 1;
+  }
+  i64 q = 0;
+  for (int i = 0; i < 15; ++i) {
+    q <<= 1;
+    if (n > d) {
+      ++q;
+      n -= d;
+    }
+    n <<= 1;
+  }
+  if (n > d) ++q;
+  quo = neg ? -q : q;
+  quoQ = qq;
+}
+
+}  // namespace
+}  // namespace voksc::g728
+
+using namespace voksc;
+using namespace voksc::g728;
+
+// ---- hybrid window ------------------------------------------------------------
+
+VOKSC_EXPORT VokResult voksWinHybridGetStateSize_G728_16s(int M, int N, int L, int d, int* size) {
+  if (!size) return vokErrNullPtr;
+  if (M < 1 || N < 1 || L < 1) return vokErrSize;
+  const int blocks = d > 0 ? (L + M + N) / d : 0;
+  *size = 2 * (L + N + 2 * M) + 28 + 2 * blocks + 16;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksWinHybridInit_G728_16s(const Vok16s* window, int M, int N, int L, int d, Vok16s decay,
+                                                  void* state) {
+  if (anyNull(window, state)) return vokErrNullPtr;
+  if (M < 1 || N < 1 || L < 1) return vokErrSize;
+  if (M > 63 || N + L > 1024 - M) return vokErrRange;  // beyond the analyses of the standard
+  if (decay != 12288 && decay != 8192) return vokErrRange;
+  unsigned char* b = alignedBase(state);
+  WinHeader* h = reinterpret_cast<WinHeader*>(b);
+  h->window = window;
+  h->order = static_cast<int16_t>(M);
+  h->nonRecursive = static_cast<int16_t>(N);
+  h->block = static_cast<int16_t>(L);
+  h->blocksOfBlock = static_cast<int16_t>(d > 0 ? L / d : 0);
+  h->blocks = static_cast<int16_t>(d > 0 ? (M + N + L) / d : 0);
+  h->shift = static_cast<int16_t>(decay == 12288 ? 14 : 15);
+  h->spare = static_cast<int16_t>(d > 0 ? d : 0);
+  h->tag = headerTag(*h);
+  const WinView v = winView(state);
+  const int total = M + N + L;
+  std::memset(v.rexp, 0, sizeof(int16_t) * (M + 1));
+  *v.rexpExp = 31;
+  std::memset(v.hist, 0, sizeof(int16_t) * total);
+  for (int i = 0; i < h->blocks; ++i) v.exps[i] = 16;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksWinHybrid_G728_16s(Vok16s shortForm, const Vok16s* src, Vok16s* dst, void* state) {
+  if (anyNull(src, dst, state)) return vokErrNullPtr;
+  if (!headerValid(*reinterpret_cast<WinHeader*>(alignedBase(state)))) return vokErrContextMatch;
+  const WinView v = winView(state);
+  const int m = v.h->order, nonr = v.h->nonRecursive, blk = v.h->block, total = m + nonr + blk;
+  std::memmove(v.hist + blk, v.hist, sizeof(int16_t) * (total - blk));
+  std::memcpy(v.hist, src, sizeof(int16_t) * blk);
+  const int wsExp = vectorShift(v.hist, total, 15);
+  int16_t ws[1024];
+  int16_t* w = ws;
+  for (int i = 0; i < total; ++i) {
+    const i64 p = i64{v.hist[i]} * v.h->window[i];
+    w[i] = w16(roundHigh(wsExp >= 0 ? shl(p, wsExp) : shr(p, -wsExp)));
+  }
+  int16_t r[64];
+  const int decayShift = v.h->shift == 14 ? 2 : 1;
+  const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, wsExp, v.rexp, v.rexpExp, r);
+  // The weighting window (decay 1/2) keeps the exponent of its recursive
+  // part at most 41 through silence.
+  if (v.h->shift == 15 && *v.rexpExp > 41) *v.rexpExp = 41;
+  return finishWindow(v, last, shortForm, r, dst);
+}
+
+VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16s* src, Vok16s* acf,
+                                                   const Vok16s* srcExp, void* state) {
+  if (anyNull(src, acf, srcExp, state)) return vokErrNullPtr;
+  if (!headerValid(*reinterpret_cast<WinHeader*>(alignedBase(state)))) return vokErrContextMatch;
+  const WinView v = winView(state);
+  const int m = v.h->order, nonr = v.h->nonRecursive, blk = v.h->block, total = m + nonr + blk;
+  const int d = v.h->spare, nb = v.h->blocks, nnew = v.h->blocksOfBlock;
+  if (d < 1 || nb < 1 || nb * d != total || nnew * d != blk || total > 1024 || m > 63) return vokErrBadArg;
+  std::memmove(v.hist + blk, v.hist, sizeof(int16_t) * (total - blk));
+  std::memcpy(v.hist, src, sizeof(int16_t) * blk);
+  std::memmove(v.exps + nnew, v.exps, sizeof(int16_t) * (nb - nnew));
+  std::memcpy(v.exps, srcExp, sizeof(int16_t) * nnew);
+  int minExp = v.exps[0];
+  for (int i = 1; i < nb; ++i)
+    if (v.exps[i] < minExp) minExp = v.exps[i];
+  int16_t w[1024];
+  for (int b = 0, k = 0; b < nb; ++b) {
+    const int sh = v.exps[b] - minExp - 1;
+    for (int j = 0; j < d; ++j, ++k) {
+      i64 p = i64{v.hist[k]} * v.h->window[k];
+      if (sh < 0)
+        p *= 2;
+      else if (sh > 30)
+        p = p < 0 ? -1 : 0;
+      else
+        p >>= sh;
+      w[k] = w16(roundHigh(p));
+    }
+  }
+  int16_t r[64];
+  const int decayShift = v.h->shift == 14 ? 2 : 1;
+  const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, minExp, v.rexp, v.rexpExp, r);
+  return finishWindow(v, last, shortForm, r, acf);
+}
+
+// ---- Levinson-Durbin ------------------------------------------------------------
+
+VOKSC_EXPORT VokResult voksLevinsonDurbin_G728_16s_Sfs(const Vok16s* acf, int order, Vok16s* lpc, Vok16s* rc1,
+                                                       Vok16s* err, Vok16s* scale) {
+  if (anyNull(acf, lpc, rc1, scale, err)) return vokErrNullPtr;
+  if (order < 0 || order > kMaxOrder) return vokErrRange;
+  if (acf[0] < 1) return vokErrRange;
+  int16_t a[kMaxOrder + 1] = {};
+  int16_t k1 = 0;
+  i64 alpha = 0;
+  int headroom = 0;
+  if (!levinson(acf, 0, order < 1 ? 1 : order, a, &k1, alpha, headroom)) return vokWrnOverflow;
+  for (int i = 0; i < (order < 1 ? 1 : order); ++i) lpc[i] = a[i];
+  *rc1 = k1;
+  *err = w16(alpha);
+  *scale = static_cast<int16_t>(15 - headroom);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksLevinsonDurbin_G728_16s_ISfs(const Vok16s* acf, int startOrder, int order, Vok16s* lpc,
+                                                        Vok16s* err, Vok16s* scale) {
+  if (anyNull(acf, lpc, err, scale)) return vokErrNullPtr;
+  if (startOrder < 0 || startOrder > order || order > kMaxOrder) return vokErrRange;
+  if (*scale > 15) return vokErrScale;
+  if (startOrder == 0) {
+    int16_t k1;
+    return voksLevinsonDurbin_G728_16s_Sfs(acf, order, lpc, &k1, err, scale);
+  }
+  if (*scale < 13) return vokErrScale;
+  int16_t a[kMaxOrder + 1] = {};
+  for (int i = 0; i < startOrder; ++i) a[i] = lpc[i];
+  i64 alpha = *err;
+  int headroom = 15 - *scale;
+  if (!levinson(acf, startOrder, order, a, nullptr, alpha, headroom)) return vokWrnOverflow;
+  for (int i = 0; i < order; ++i) lpc[i] = a[i];
+  *err = w16(alpha);
+  *scale = static_cast<int16_t>(15 - headroom);
+  return vokOk;
+}
+
+// ---- codebook search ---------------------------------------------------------------
+
+VOKSC_EXPORT VokResult voksCodebookSearch_G728_16s(const Vok16s* p, const Vok16s* energy, Vok32s* shapeIndex,
+                                                   Vok32s* gainIndex, Vok16s* codeword, VokRateCode rateCode) {
+  if (anyNull(p, energy, shapeIndex, codeword, gainIndex)) return vokErrNullPtr;
+  if (rateCode != 17 && rateCode != 14 && rateCode != 10) return vokErrRange;
+  if (rateCode != 17) return vokErrBadArg;  // no codebook of the 12.8 and 9.6 kbit/s extensions (see voksc.h)
+  i64 best = INT64_MAX;
+  int bestShape = 0, bestGain = 0;
+  for (int s = 0; s < kShapeCount; ++s) {
+    const int16_t* y = kShapes + s * kDim;
+    i64 cor = 0;
+    for (int k = 0; k < kDim; ++k) cor += i64{y[k]} * p[k];
+    const i64 e = energy[s];
+    bool neg = cor <= 0;
+    if (neg) cor = -cor;
+    int level = 3;
+    for (int g = 0; g < 3; ++g)
+      if (cor <= i64{kGainBounds[g]} * e) {
+        level = g;
+        break;
+      }
+    i64 c = cor >> 14;
+    if (c > 32767) c = 32767;
+    const i64 dist = i64{kGainSquared[level]} * e - i64{kTwiceGain[level]} * c;
+    if (dist < best) {
+      best = dist;
+      bestShape = s;
+      bestGain = neg ? level + 4 : level;
+    }
+  }
+  *shapeIndex = bestShape;
+  *gainIndex = bestGain;
+  *codeword = static_cast<Vok16s>(bestShape * 8 + bestGain);
+  return vokOk;
+}
+
+// ---- filters -------------------------------------------------------------------------
+
+VOKSC_EXPORT VokResult voksSynthesisFilterGetStateSize_G728_16s(int* size) {
+  if (!size) return vokErrNullPtr;
+  *size = 144;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksSynthesisFilterInit_G728_16s(void* state) {
+  if (!state) return vokErrNullPtr;
+  int16_t* w = static_cast<int16_t*>(state);
+  std::memset(w, 0, 72 * sizeof(int16_t));
+  for (int i = 61; i < 72; ++i) w[i] = 16;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s srcExp,
+                                                            Vok16s* dst, Vok16s* dstExp, void* state) {
+  if (anyNull(lpc, src, dst, dstExp, state)) return vokErrNullPtr;
+  const SynthView v = synthView(state);
+  std::memmove(v.mem + kDim, v.mem, 45 * sizeof(int16_t));
+  std::memcpy(v.mem, src, kDim * sizeof(int16_t));
+  std::memmove(v.exps + 2, v.exps + 1, 9 * sizeof(int16_t));
+  v.exps[1] = srcExp;
+  int16_t out[kDim], q;
+  synthesisRinging(lpc, v.mem, v.exps + 1, out, &q);
+  v.exps[0] = q;
+  std::memcpy(dst, out, sizeof out);
+  *dstExp = q;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksCombinedFilterGetStateSize_G728_16s(int* size) {
+  if (!size) return vokErrNullPtr;
+  *size = 208;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksCombinedFilterInit_G728_16s(void* state) {
+  if (!state) return vokErrNullPtr;
+  std::memset(state, 0, 104 * sizeof(int16_t));
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksCombinedFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s* dst,
+                                                            void* state) {
+  if (anyNull(lpc, src, dst, state)) return vokErrNullPtr;
+  int16_t* w = static_cast<int16_t*>(state);
+  int16_t* coef = w;      // 20 coefficients of the call
+  int16_t* xm = w + 20;   // input history
+  int16_t* ym = w + 30;   // output history
+  std::memcpy(coef, lpc, 20 * sizeof(int16_t));
+  for (int i = 0; i < 10; ++i) xm[i] = src[kDim + i], ym[i] = src[15 + i];
+  int16_t out[kDim];
+  for (int t = 0; t < kDim; ++t) out[kDim - 1 - t] = poleZeroStep(coef, xm, ym, src[kDim - 1 - t]);
+  std::memcpy(dst, out, sizeof out);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksCombinedFilterZeroState_G728_16s(const Vok16s* lpcSyn, const Vok16s* lpcWeightNum,
+                                                            const Vok16s* lpcWeightDen, Vok16s scale, Vok16s* hOut,
+                                                            Vok16s* energy, void* state) {
+  if (anyNull(lpcSyn, lpcWeightNum, lpcWeightDen, hOut, energy, state)) return vokErrNullPtr;
+  if (scale < 0 || scale > 14) return vokErrScale;
+  int16_t h[kDim], e[kShapeCount];
+  combinedImpulse(lpcSyn, lpcWeightNum, lpcWeightDen, scale, h);
+  shapeEnergies(h, e);
+  std::memcpy(hOut, h, sizeof h);
+  std::memcpy(energy, e, sizeof e);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksIIR16sGetStateSize_G728_16s(int* size) {
+  if (!size) return vokErrNullPtr;
+  *size = 64;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksIIR16sInit_G728_16s(void* state) {
+  if (!state) return vokErrNullPtr;
+  std::memset(state, 0, 64);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksPostFilterGetStateSize_G728_16s(int* size) { return voksIIR16sGetStateSize_G728_16s(size); }
+VOKSC_EXPORT VokResult voksPostFilterInit_G728_16s(void* state) { return voksIIR16sInit_G728_16s(state); }
+
+VOKSC_EXPORT VokResult voksIIR16s_G728_16s(const Vok16s* coef, const Vok16s* src, Vok16s* dst, int len, void* state) {
+  if (anyNull(coef, src, dst, state)) return vokErrNullPtr;
+  if (len < 1) return vokErrSize;
+  int16_t* w = static_cast<int16_t*>(state);
+  for (int n = 0; n < len; ++n) dst[n] = poleZeroStep(coef, w, w + 10, src[n]);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksImpulseResponseEnergy_G728_16s(const Vok16s* impResp, Vok16s* energy) {
+  if (anyNull(impResp, energy)) return vokErrNullPtr;
+  int16_t e[kShapeCount];
+  shapeEnergies(impResp, e);
+  std::memcpy(energy, e, sizeof e);
+  return vokOk;
+}
+
+// ---- post-filter adapter: LPC inverse filter and pitch extraction -----------------------
+
+// Adapter state words: 0..9 inverse-filter history (newest first), 10..69
+// decimated residual (newest first), 70..72 decimation filter memory, 73 the
+// previous pitch period minus 50.
+VOKSC_EXPORT VokResult voksPostFilterAdapterGetStateSize_G728(int* size) {
+  if (!size) return vokErrNullPtr;
+  *size = 176;
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksPostFilterAdapterStateInit_G728(void* state) {
+  if (!state) return vokErrNullPtr;
+  std::memset(state, 0, 176);
+  return vokOk;
+}
+
+VOKSC_EXPORT VokResult voksLPCInverseFilter_G728_16s(const Vok16s* src, const Vok16s* lpc, Vok16s* dst, void* state) {
+  if (anyNull(src, lpc, dst, state)) return vokErrNullPtr;
+  int16_t* mem = static_cast<int16_t*>(state);
+  int16_t out[kDim];
+  for (int k = kDim - 1; k >= 0; --k) {
+    i64 acc = i64{src[k]} * 8192;
+    for (int j = 0; j < 10; ++j) acc += i64{mem[j]} * lpc[j];
+    std::memmove(mem + 1, mem, 9 * sizeof(int16_t));
+    mem[0] = src[k];
+    out[k] = w16(roundHigh(sat32(acc * 4)));
+  }
+  std::memcpy(dst, out, sizeof out);
+  return vokOk;
+}
+
+namespace {
+// Lag in [lo, hi] of the largest correlation of f with itself (first of
+// equal maxima); its value in `peak`.
+int bestLag(int lo, int hi, int n, const int16_t* f, i64& peak) {
+  i64 top = INT32_MIN;
+  int lag = lo;
+  for (int i = lo; i <= hi; ++i) {
+    i64 c = 0;
+    for (int k = 0; k < n; ++k) c += i64{f[k]} * f[k + i];
+    c = sat32(c);
+    if (c > top) {
+      top = c;
+      lag = i;
+    }
+  }
+  peak = top;
+  return lag;
+}
+}  // namespace
+
+VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual, Vok32s* pitch, void* state) {
+  if (anyNull(residual, pitch, state)) return vokErrNullPtr;
+  int16_t* w = static_cast<int16_t*>(state);
+  int16_t* dec = w + 10;
+  int16_t* lp = w + 70;
+  const int prev = w[73] + 50;
+  // Third-order low-pass (zero part first, scaled down 2^6 so the pole part
+  // cannot overflow), then every fourth output kept.
+  int16_t fresh[5];
+  for (int i = 19; i >= 0; --i) {
+    i64 t = 0;
+    for (int k = 0; k < 4; ++k) t += i64{residual[i + k]} * kDecimZero[k];
+    t >>= 6;
+    for (int k = 0; k < 3; ++k) t -= i64{lp[k]} * kDecimPole[k];
+    lp[2] = lp[1];
+    lp[1] = lp[0];
+    lp[0] = w16(roundHigh(sat32(t * 8)));
+    if ((i & 3) == 0) fresh[i >> 2] = lp[0];
+  }
+  int16_t d[60];
+  std::memcpy(d, fresh, sizeof fresh);
+  std::memcpy(d + 5, dec + 5, 55 * sizeof(int16_t));
+  i64 peak;
+  const int lagDec = bestLag(5, 35, 25, d, peak);
+  int lo = 4 * lagDec - 3, hi = 4 * lagDec + 3;
+  if (lo < 20) lo = 20;
+  if (hi > 140) hi = 140;
+  i64 corBest;
+  int kp = bestLag(lo, hi, 100, residual, corBest);
+  lo = prev - 6 < 20 ? 20 : prev - 6;
+  hi = prev + 6;
+  if (hi < kp) {
+    i64 corPrev;
+    const int kpPrev = bestLag(lo, hi, 100, residual, corPrev);
+    i64 ePrev = 0, eBest = 0;
+    for (int k = 0; k < 100; ++k) {
+      ePrev += i64{residual[kpPrev + k]} * residual[kpPrev + k];
+      eBest += i64{residual[kp + k]} * residual[kp + k];
+    }
+    i64 aa0 = sat32(eBest), aa1 = sat32(ePrev);
+    if (corBest > aa0) corBest = aa0;
+    else if (corBest < 0) corBest = 0;
+    if (corPrev > aa1) corPrev = aa1;
+    else if (corPrev < 0) corPrev = 0;
+    int nls;
+    if (aa0 > aa1) {
+      nls = normalizeWide(aa0, 32);
+      aa1 = shl(aa1, nls);
+    } else {
+      nls = normalizeWide(aa1, 32);
+      aa0 = shl(aa0, nls);
+    }
+    const i64 sum = aa0 >> 16, tmp = aa1 >> 16;
+    corBest = shl(corBest, nls) >> 16;
+    corPrev = shl(corPrev, nls) >> 16;
+    const i64 lhs = corPrev * sum, rhs = ((corBest * tmp) >> 16) * 26214;
+    if (lhs > rhs) kp = kpPrev;
+  }
+  // The decimated history moves on by one frame (5 decimated samples).
+  std::memmove(dec + 5, d, 55 * sizeof(int16_t));
+  w[73] = static_cast<int16_t>(kp - 50);
+  *pitch = kp;
+  return vokOk;
+}
+
+// ---- post-filter --------------------------------------------------------------------------
+
+// State words: 0..9 short-term zero-part history, 10..19 pole-part history
+// (both newest first), 20 the smoothed gain minus 1.0 (Q14).
+VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pitch, Vok16s tilt, const Vok16s* src,
+                                               const Vok16s* history, Vok16s* dst, void* state) {
+  if (anyNull(src, history, dst, state)) return vokErrNullPtr;
+  if (pitch < 20 || pitch > 140) return vokErrRange;
+  int16_t* w = static_cast<int16_t*>(state);
+  int16_t* fir = w;
+  int16_t* iir = w + 10;
+  const int16_t* az = history;
+  const int16_t* ap = history + 10;
+  const int16_t* past = history + 20;
+  int16_t out[kDim];
+  for (int k = kDim - 1; k >= 0; --k) {
+    // Long-term section, then the pole-zero section on its output, then the
+    // first-order tilt compensation on the wide sum.
+    const i64 lt = i64{gl} * src[k] + i64{glb} * past[pitch + k];
+    i64 st = lt;
+    for (int j = 0; j < 10; ++j) st += i64{az[j]} * fir[j] - i64{ap[j]} * iir[j];
+    std::memmove(fir + 1, fir, 9 * sizeof(int16_t));
+    std::memmove(iir + 1, iir, 9 * sizeof(int16_t));
+    fir[0] = w16(roundHigh(sat32(lt * 4)));
+    iir[0] = w16(sat16(st >> 14));
+    out[k] = w16(sat16((st + i64{iir[1]} * tilt) >> 14));
+  }
+  // Gain control: ratio of the summed magnitudes before and after.
+  i64 before = 0, after = 0;
+  for (int k = 0; k < kDim; ++k) {
+    before += src[k] < 0 ? -i64{src[k]} : src[k];
+    after += out[k] < 0 ? -i64{out[k]} : out[k];
+  }
+  i64 scale;
+  int scaleQ;
+  if (after > 4) {
+    const int nd = normalizeWide(after, 32);
+    const i64 den = roundHigh(after);
+    const int nn = normalizeWide(before, 32);
+    const i64 num = roundHigh(before);
+    divideMantissas(num, nn, den, nd, scale, scaleQ);
+  } else {
+    scale = 16384;
+    scaleQ = 14;
+  }
+  i64 agc = 20972 * scale;
+  const int ir = scaleQ - 14 + 7;
+  if (ir > 0) {
+    agc = ir > 30 ? 0 : agc >> ir;
+  } else if (ir < 0) {
+    agc = -ir > 40 ? (agc > 0 ? INT32_MAX : (agc < 0 ? INT32_MIN : 0)) : sat32(agc << -ir);
+  }
+  i64 smooth = i64{w[20]} + 16384;
+  for (int k = kDim - 1; k >= 0; --k) {
+    smooth = roundHigh(sat32((agc + 16220 * smooth) * 4));
+    out[k] = w16(roundHigh(sat32(smooth * out[k] * 4)));
+  }
+  w[20] = static_cast<int16_t>(smooth - 16384);
+  std::memcpy(dst, out, sizeof out);
+  return vokOk;
+}
+
+// ---- 40 kbit/s trellis-coded search ------------------------------------------------------
+
+VOKSC_EXPORT VokResult voksCodebookSearchTCQ_G728_16s8u(const Vok16s* target, const Vok16s* impResp, Vok8u* code,
+                                                        const Vok16s* gain, const Vok16s* codebook, Vok16s* work) {
+  if (anyNull(target, impResp, code, gain, codebook, work)) return vokErrNullPtr;
+  return vokErrBadArg;  // no trellis of this library (see voksc.h)
+}

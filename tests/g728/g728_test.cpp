@@ -1,0 +1,128 @@
+// G.728 operations: argument checks, and the kernels against small
+// independent models of their formulas.  The complete coders are checked
+// bit for bit against the standard's vectors by the vokcodec conformance
+// test.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "check.h"
+#include "voksc.h"
+
+namespace {
+
+TEST(G728, RejectsNullsSizesAndRanges) {
+  Vok16s acf[51] = {1000, 500}, lpc[51], rc = 0, err = 0, sc = 0;
+  vtest::Guard g;
+  g.watch(lpc, 51).watch(&rc).watch(&err).watch(&sc);
+  EXPECT_EACH_NULL(g, voksLevinsonDurbin_G728_16s_Sfs, acf, -1, lpc, &rc, &err, &sc);
+  EXPECT_REJECTS(vokErrRange, g, voksLevinsonDurbin_G728_16s_Sfs(acf, -1, lpc, &rc, &err, &sc));
+  Vok16s zero[51] = {0};
+  EXPECT_REJECTS(vokErrRange, g, voksLevinsonDurbin_G728_16s_Sfs(zero, 10, lpc, &rc, &err, &sc));
+  Vok16s big = 16;
+  EXPECT_REJECTS(vokErrScale, g, voksLevinsonDurbin_G728_16s_ISfs(acf, 10, 50, lpc, &err, &big));
+  EXPECT_REJECTS(vokErrRange, g, voksLevinsonDurbin_G728_16s_ISfs(acf, 11, 10, lpc, &err, &sc));
+
+  Vok16s p[5] = {1, 2, 3, 4, 5}, energy[128] = {0}, cw = 0;
+  Vok32s si = 0, gi = 0;
+  vtest::Guard g2;
+  g2.watch(&si).watch(&gi).watch(&cw);
+  EXPECT_EACH_NULL(g2, voksCodebookSearch_G728_16s, p, energy, &si, &gi, &cw, static_cast<VokRateCode>(3));
+  for (int rate : {0, 3, 16, 18})
+    EXPECT_REJECTS(vokErrRange, g2, voksCodebookSearch_G728_16s(p, energy, &si, &gi, &cw, static_cast<VokRateCode>(rate)));
+
+  int size = 0;
+  EXPECT_EQ(voksWinHybridGetStateSize_G728_16s(50, 35, 20, 5, &size), vokOk);
+  EXPECT_EQ(size, 2 * (20 + 35 + 100) + 28 + 2 * 21 + 16);
+  EXPECT_EQ(voksWinHybridGetStateSize_G728_16s(10, 30, 20, 0, &size), vokOk);
+  EXPECT_EQ(size, 2 * (20 + 30 + 20) + 28 + 16);
+  EXPECT_EQ(voksWinHybridGetStateSize_G728_16s(10, 0, 20, 0, &size), vokErrSize);
+  // A window state Init never formatted is refused.
+  std::vector<unsigned char> raw(static_cast<std::size_t>(size) + 16, 0xA5);
+  Vok16s blk[20] = {0}, r[11];
+  EXPECT_EQ(voksWinHybrid_G728_16s(0, blk, r, raw.data()), vokErrContextMatch);
+  struct Query { VokResult (*fn)(int*); int bytes; };
+  for (Query q : {Query{voksSynthesisFilterGetStateSize_G728_16s, 144}, Query{voksCombinedFilterGetStateSize_G728_16s, 208},
+                  Query{voksIIR16sGetStateSize_G728_16s, 64}, Query{voksPostFilterGetStateSize_G728_16s, 64},
+                  Query{voksPostFilterAdapterGetStateSize_G728, 176}}) {
+    EXPECT_EQ(q.fn(&size), vokOk);
+    EXPECT_EQ(size, q.bytes);
+  }
+}
+
+// Pole-zero filter against the formula, on loud random coefficients and
+// signals, one call per sample count (the 5-sample path included).
+TEST(G728, PoleZeroFilterMatchesFormula) {
+  std::mt19937 rng(728);
+  for (int len : {1, 5, 37}) {
+    Vok16s coef[20];
+    for (auto& c : coef) c = static_cast<Vok16s>(static_cast<int>(rng() % 8001) - 4000);
+    std::vector<Vok16s> x(static_cast<std::size_t>(len) * 3), y(x.size());
+    for (auto& v : x) v = static_cast<Vok16s>(rng());
+    alignas(16) unsigned char st[64];
+    ASSERT_EQ(voksIIR16sInit_G728_16s(st), vokOk);
+    for (std::size_t at = 0; at < x.size(); at += static_cast<std::size_t>(len))
+      ASSERT_EQ(voksIIR16s_G728_16s(coef, &x[at], &y[at], len, st), vokOk);
+    std::vector<int64_t> yy(x.size());
+    for (std::size_t n = 0; n < x.size(); ++n) {
+      int64_t acc = int64_t{x[n]} * 16384;
+      for (int i = 0; i < 10; ++i)
+        if (n >= static_cast<std::size_t>(i) + 1) acc += int64_t{coef[i]} * x[n - 1 - i] - int64_t{coef[10 + i]} * yy[n - 1 - i];
+      int64_t o = acc >> 14;
+      yy[n] = o > 32767 ? 32767 : (o < -32768 ? -32768 : o);
+      ASSERT_EQ(y[n], yy[n]) << "len " << len << " sample " << n;
+    }
+  }
+}
+
+// Codebook search: the chosen shape and gain minimise the distortion the
+// energies and correlations imply; a unit impulse response makes the
+// energies those of the shapes themselves; the sign of the target decides
+// the sign half of the gain index.
+TEST(G728, CodebookSearchFindsScaledShape) {
+  Vok16s h[5] = {0, 0, 0, 0, 1 << 13}, energy[128];
+  ASSERT_EQ(voksImpulseResponseEnergy_G728_16s(h, energy), vokOk);
+  // Shape 0 of the standard's codebook (Q11, as its energies confirm).
+  const Vok16s shape0[5] = {-2553, -1790, -1254, -2950, 668};
+  int64_t e0 = 0;
+  for (int k = 0; k < 5; ++k) e0 += ((int64_t{shape0[k]} << 13) >> 14) * ((int64_t{shape0[k]} << 13) >> 14);
+  EXPECT_EQ(energy[0], e0 >> 15);
+  for (int sign : {1, -1}) {
+    Vok16s p[5];
+    for (int k = 0; k < 5; ++k) p[k] = static_cast<Vok16s>(sign * shape0[k] / 2);
+    Vok32s si = -1, gi = -1;
+    Vok16s cw = -1;
+    ASSERT_EQ(voksCodebookSearch_G728_16s(p, energy, &si, &gi, &cw, static_cast<VokRateCode>(17)), vokOk);
+    EXPECT_GE(si, 0);
+    EXPECT_LT(si, 128);
+    EXPECT_EQ(gi >= 4, sign < 0);
+    EXPECT_EQ(cw, si * 8 + gi);
+  }
+}
+
+// Levinson: a first-order autocorrelation gives k1 = -r1/r0 and stops
+// there; continuing a 2nd-order recursion from order 1 equals running it
+// in one call.
+TEST(G728, LevinsonFirstStepAndContinuation) {
+  const Vok16s acf[4] = {16384, 8192, 2048, 1024};
+  Vok16s a[3], rc = 0, err = 0, sc = 0;
+  ASSERT_EQ(voksLevinsonDurbin_G728_16s_Sfs(acf, 1, a, &rc, &err, &sc), vokOk);
+  EXPECT_EQ(rc, -16384);
+  EXPECT_EQ(a[0], -16384);
+  EXPECT_EQ(sc, 15);
+  EXPECT_EQ(err, 12288);  // r0 (1 - k1^2)
+  Vok16s whole[3], e2 = 0, s2 = 0;
+  ASSERT_EQ(voksLevinsonDurbin_G728_16s_Sfs(acf, 3, whole, &rc, &e2, &s2), vokOk);
+  ASSERT_EQ(voksLevinsonDurbin_G728_16s_ISfs(acf, 1, 3, a, &err, &sc), vokOk);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(a[i], whole[i]);
+  EXPECT_EQ(err, e2);
+  EXPECT_EQ(sc, s2);
+  const Vok16s singular[3] = {100, 100, 100};
+  Vok16s keep[2] = {7, 7};
+  EXPECT_EQ(voksLevinsonDurbin_G728_16s_Sfs(singular, 2, keep, &rc, &err, &sc), vokWrnOverflow);
+  EXPECT_EQ(keep[0], 7);
+}
+
+}  // namespace

@@ -1,0 +1,631 @@
+// G.728 16 kbit/s: the coder steps without a library export (log-gain
+// prediction and update, target normalisation, codevector scaling, the
+// filter memory update, bandwidth expansion, the adaptation schedule,
+// post-filter coefficient derivation and frame-erasure concealment) around
+// the library's hybrid windows, Levinson recursion, filters, codebook
+// search, pitch extraction and post-filter.
+//
+// The arithmetic is that of the standard's fixed-point coder: products and
+// sums are exact in 64-bit integers, narrowed only where that coder rounds
+// (upper half, half up), saturates or shifts.  Shift counts follow the
+// processors the conformance data were made on (taken modulo the operand
+// width) where a quiet signal pushes them that far.
+#include "g728_coder.h"
+
+#include <cstring>
+
+#include "checked_call.h"
+#include "g728_tables.h"
+#include "src/g728/g728_tables.h"
+#include "voksc.h"
+
+namespace vokc::g728 {
+namespace {
+
+using i64 = int64_t;
+using voksc::g728::kShapes;
+
+constexpr int kGainOffset = 16384;  // 32 dB in Q9
+
+inline i64 sat32(i64 v) { return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : v); }
+inline i64 sat16(i64 v) { return v > 32767 ? 32767 : (v < -32768 ? -32768 : v); }
+inline i64 roundHigh(i64 a) {
+  const i64 b = a >> 16;
+  return ((a & 0x8000) && b != 32767) ? b + 1 : b;
+}
+inline i64 shr(i64 v, int n) { return v >> (n & 63); }
+inline i64 shl(i64 v, int n) { return static_cast<i64>(static_cast<uint64_t>(v) << (n & 63)); }
+// A 32-bit integer power of two as the standard's coder forms 1 << n.
+inline i64 pow2Int(int n) { return static_cast<int32_t>(1u << (n & 31)); }
+inline int16_t w16(i64 v) { return static_cast<int16_t>(v); }
+
+int normalizeWide(i64& v, int bits) {
+  if (v == 0) return bits - 1;
+  int n = 0;
+  i64 a = v;
+  if (a < 0) {
+    const i64 hi = -(i64{1} << (bits - 2)), lo = hi * 2;
+    if (a < lo) {
+      do { a >>= 1; --n; } while (a < lo);
+    } else {
+      while (a >= hi) { a *= 2; ++n; }
+    }
+  } else {
+    const i64 lo = i64{1} << (bits - 2), hi = 2 * lo - 1;
+    if (a > hi) {
+      do { a >>= 1; --n; } while (a > hi);
+    } else {
+      while (a < lo) { a *= 2; ++n; }
+    }
+  }
+  v = a;
+  return n;
+}
+
+// Normalises the largest-magnitude element of x (n values) to `bits` bits in
+// place; returns the left shift applied.
+int normalizeVector(int16_t* x, int n, int bits) {
+  int plus = 0, minus = 0;
+  for (int i = 0; i < n; ++i) {
+    if (x[i] < minus) minus = x[i];
+    if (x[i] > plus) plus = x[i];
+  }
+  i64 v = (minus < -plus) ? minus : plus;
+  const int s = normalizeWide(v, bits);
+  for (int i = 0; i < n; ++i) x[i] = w16(s < 0 ? shr(x[i], -s) : shl(x[i], s));
+  return s;
+}
+
+void divideMantissas(i64 num, int numQ, i64 den, int denQ, i64& quo, int& quoQ) {
+  int qq = numQ - denQ + 14;
+  const bool neg = num * den < 0;
+  i64 n = num < 0 ? -num : num, d = den < 0 ? -den : den;
+  if (n < d) {
+    ++qq;
+    n <<= 1;
+  }
+  i64 q = 0;
+  for (int i = 0; i < 15; ++i) {
+    q <<= 1;
+    if (n > d) {
+      ++q;
+      n -= d;
+    }
+    n <<= 1;
+  }
+  if (n > d) ++q;
+  quo = neg ? -q : q;
+  quoQ = qq;
+}
+
+// 10^(g/20) of a Q9 dB value (offset added): mantissa Q(q).
+void exp10Gain(i64 logGain, int16_t& mant, int16_t& q) {
+  i64 a0 = 10 * logGain;
+  a0 += roundHigh((20649 * logGain) * 2);
+  const i64 whole = a0 >> 15;
+  const i64 x = a0 - (whole << 15);
+  const int32_t* c = kExp10Poly;
+  i64 acc = roundHigh(((c[4] * x) << 1) + (i64{c[3]} << 16));
+  acc = roundHigh(((acc * x) << 1) + (i64{c[2]} << 16));
+  acc = roundHigh(((acc * x) << 1) + (i64{c[1]} << 16));
+  acc = roundHigh(acc * x + (i64{c[0]} << 16));
+  mant = w16(acc);
+  q = static_cast<int16_t>(14 - whole);
+}
+
+// Predicted log-gain (Q9, offset removed) and the linear gain.
+void predictGain(const Backward& b, int16_t& gaindb, int16_t& mant, int16_t& q, int afterErasure, int16_t old) {
+  i64 d = 0;
+  for (int i = 0; i < 10; ++i) d -= i64{b.gp[i]} * b.logGains[i];
+  i64 l = sat32(d) >> 14;
+  if (l > 14336) l = 14336;
+  if (l < -kGainOffset) l = -kGainOffset;
+  if (afterErasure && l - old > 1024) l = old + 1024;
+  gaindb = w16(l);
+  exp10Gain(l + kGainOffset, mant, q);
+}
+
+int16_t updatedLogGain(int16_t gaindb, int ig, int is) {
+  i64 sum = i64{gaindb} << 7;
+  sum += i64{kGainDb[ig]} << 5;
+  sum += i64{kShapeDb[is]} << 5;
+  sum >>= 7;
+  if (sum < -kGainOffset) sum = -kGainOffset;
+  return w16(sum);
+}
+
+// Gain-scaled shape: et = gain * gq[ig] * y[is].
+void scaleCodevector(int is, int ig, int16_t gMant, int16_t gQ, Block& et) {
+  const int sh = kGainLevelShift[ig];
+  const i64 g = roundHigh((i64{gMant} * kGainLevels[ig]) << sh);
+  const int gq = gQ + 13 + sh - 16;
+  int16_t yn[kDim];
+  std::memcpy(yn, kShapes + is * kDim, sizeof yn);
+  const int ynq = normalizeVector(yn, kDim, 16);
+  for (int k = 0; k < kDim; ++k) et.data[k] = w16(roundHigh(g * yn[k]));
+  et.q = static_cast<int16_t>(gq + 11 + ynq - 16);
+}
+
+// Bandwidth expansion a[i]*w[i] from Q(aq) to Q14; false on overflow (Q13).
+bool expand(const int16_t* a, int16_t* out, int m, const int16_t* w, int aq) {
+  int16_t tmp[50];
+  const i64 fac = aq == 13 ? 8 : (aq == 14 ? 4 : 2);
+  for (int i = 0; i < m; ++i) {
+    const i64 d = i64{a[i]} * w[i] * fac;
+    if (aq == 13 && d != sat32(d)) return false;
+    tmp[i] = w16(roundHigh(d));
+  }
+  std::memcpy(out, tmp, sizeof(int16_t) * m);
+  return true;
+}
+
+// Adds the zero-state response of the synthesis filter to the ringing
+// `s` (in place): the decoded vector, clipped and normalised to 14 bits.
+// With a weighting filter (encoder) its zero-state response updates the
+// weighting memory of the decoded signal.
+void updateMemory(Block& et, const int16_t* a, Block& s, const int16_t* awz, const int16_t* awp, int16_t* ringMem) {
+  int16_t zsr[kDim];
+  for (;;) {
+    bool over = false;
+    for (int i = 0; i < kDim && !over; ++i) {
+      const int j = kDim - 1 - i;
+      i64 d = i64{et.data[j]} * 16384;
+      for (int k = 0; k < i; ++k) d -= i64{a[k]} * zsr[j + 1 + k];
+      if (d > 268435455 || d < -268435456) {
+        for (int k = 0; k < kDim; ++k) et.data[k] = static_cast<int16_t>(et.data[k] >> 1);
+        --et.q;
+        over = true;
+      } else {
+        zsr[j] = w16(d >> 14);
+      }
+    }
+    if (!over) break;
+  }
+  if (awz) {
+    const int diff = et.q - 2;
+    int16_t wz[kDim];
+    for (int i = 0; i < kDim; ++i) {
+      const int j = kDim - 1 - i;
+      i64 d = i64{zsr[j]} * 16384;
+      for (int k = 0; k < i; ++k) d += i64{awz[k]} * zsr[j + 1 + k] - i64{awp[k]} * wz[j + 1 + k];
+      i64 v = sat16(d >> 14);
+      wz[j] = w16(v);
+      if (diff > 0)
+        v = shr(v, diff);
+      else if (diff < 0)
+        v = shl(v, -diff);
+      ringMem[j] = w16(sat16(v + ringMem[j]));
+    }
+  }
+  int diff = s.q - et.q;
+  if (diff > 0) {
+    for (int i = 0; i < kDim; ++i) s.data[i] = w16(shr(s.data[i], diff));
+    s.q = et.q;
+  } else if (diff < 0) {
+    for (int i = 0; i < kDim; ++i) zsr[i] = w16(shr(zsr[i], -diff));
+  }
+  i64 hi, lo;
+  if (s.q < 0) {
+    hi = 4095 >> ((-s.q) & 31);
+    lo = -hi;
+  } else {
+    hi = static_cast<int32_t>(4095u << (s.q & 31));
+    if (hi > 32767) {
+      hi = 32767;
+      lo = -32768;
+    } else {
+      lo = -hi;
+    }
+  }
+  for (int i = 0; i < kDim; ++i) {
+    i64 v = i64{s.data[i]} + zsr[i];
+    if (v > hi) v = hi;
+    else if (v < lo) v = lo;
+    s.data[i] = w16(v);
+  }
+  s.q = static_cast<int16_t>(s.q + normalizeVector(s.data, kDim, 14));
+}
+
+void initBackward(Backward& b) {
+  std::memset(&b, 0, sizeof b);
+  b.count = 3;
+  b.gp[0] = -16384;
+  for (int i = 0; i < 3; ++i) b.logGains[i] = -kGainOffset;
+  for (int i = 0; i < 4; ++i) b.gainBlock[i] = -kGainOffset, b.synthExp[i] = 16;
+  b.past[0].q = b.past[1].q = 16;
+  int n = 0;
+  VOKC_CALL(voksWinHybridGetStateSize_G728_16s, 50, 35, 20, 5, &n);
+  if (n > static_cast<int>(sizeof b.synthWin)) throw CallFailed("g728 window size", vokErrSize);
+  VOKC_CALL(voksWinHybridInit_G728_16s, kSynthWindow, 50, 35, 20, 5, 12288, b.synthWin);
+  VOKC_CALL(voksWinHybridGetStateSize_G728_16s, 10, 20, 4, 0, &n);
+  if (n > static_cast<int>(sizeof b.gainWin)) throw CallFailed("g728 window size", vokErrSize);
+  VOKC_CALL(voksWinHybridInit_G728_16s, kGainWindow, 10, 20, 4, 0, 12288, b.gainWin);
+  VOKC_CALL(voksSynthesisFilterInit_G728_16s, b.synthZir);
+}
+
+// Ringing of the synthesis filter for the coming vector, with the last
+// decoded vector shifted into the filter's history.
+void ringing(Backward& b, Block& zir) {
+  VOKC_CALL(voksSyntesisFilterZeroInput_G728_16s, b.a, b.past[0].data, b.past[0].q, zir.data, &zir.q, b.synthZir);
+}
+
+// A decoded vector joins the histories: its log-gain and samples.
+void record(Backward& b, const Block& s, int16_t logGain) {
+  std::memmove(b.logGains + 1, b.logGains, 9 * sizeof(int16_t));
+  b.logGains[0] = logGain;
+  std::memmove(b.gainBlock + 1, b.gainBlock, 3 * sizeof(int16_t));
+  b.gainBlock[0] = logGain;
+  std::memmove(b.synthBlock + kDim, b.synthBlock, 15 * sizeof(int16_t));
+  std::memcpy(b.synthBlock, s.data, sizeof s.data);
+  std::memmove(b.synthExp + 1, b.synthExp, 3 * sizeof(int16_t));
+  b.synthExp[0] = s.q;
+  b.past[1] = b.past[0];
+  b.past[0] = s;
+}
+
+// Once per cycle: the 50th-order analysis of the decoded speech up to order
+// 10 (true when the recursion got there).
+bool analyseSynthesis(Backward& b) {
+  if (VOKC_CALL(voksWinHybridBlock_G728_16s, 0, b.synthBlock, b.r, b.synthExp, b.synthWin) != vokOk) return false;
+  return VOKC_CALL(voksLevinsonDurbin_G728_16s_Sfs, b.r, 10, b.ja, &b.rc1, &b.alpha, &b.aq) == vokOk;
+}
+
+// Second half of the synthesis analysis (orders 11..50) and the log-gain
+// predictor update.
+void analyseGain(Backward& b, bool continueSynthesis, bool updateGain) {
+  if (b.info && continueSynthesis) {
+    b.info = VOKC_CALL(voksLevinsonDurbin_G728_16s_ISfs, b.r, 10, 50, b.ja, &b.alpha, &b.aq) == vokOk;
+    if (b.info) b.info = expand(b.ja, b.aNext, 50, kSynthBandwidth, b.aq);
+  }
+  int16_t r[11], lpc[10], rc, err, q;
+  if (VOKC_CALL(voksWinHybrid_G728_16s, 0, b.gainBlock, r, b.gainWin) != vokOk || !updateGain) return;
+  if (VOKC_CALL(voksLevinsonDurbin_G728_16s_Sfs, r, 10, lpc, &rc, &err, &q) != vokOk) return;
+  int16_t gp[10];
+  if (expand(lpc, gp, 10, kGainBandwidth, q)) std::memcpy(b.gp, gp, sizeof gp);
+}
+
+}  // namespace
+
+// ---- encoder -------------------------------------------------------------------
+
+void Encoder::init() {
+  std::memset(this, 0, sizeof *this);
+  initBackward(b);
+  h[4] = 1 << 13;
+  VOKC_CALL(voksImpulseResponseEnergy_G728_16s, h, energy);
+  int n = 0;
+  VOKC_CALL(voksWinHybridGetStateSize_G728_16s, 10, 30, 20, 0, &n);
+  if (n > static_cast<int>(sizeof weightWin)) throw CallFailed("g728 window size", vokErrSize);
+  VOKC_CALL(voksWinHybridInit_G728_16s, kWeightWindow, 10, 30, 20, 0, 8192, weightWin);
+  VOKC_CALL(voksIIR16sInit_G728_16s, inputFilter);
+  VOKC_CALL(voksCombinedFilterInit_G728_16s, combined);
+}
+
+int16_t Encoder::encode(const int16_t* pcm) {
+  int16_t x[kDim];
+  for (int i = 0; i < kDim; ++i) x[i] = static_cast<int16_t>(pcm[i] >> 1);
+  std::memmove(weightBlock + kDim, weightBlock, 15 * sizeof(int16_t));
+  for (int i = 0; i < kDim; ++i) weightBlock[i] = x[kDim - 1 - i];
+  if (++b.count == 4) b.count = 0;
+
+  int16_t gaindb, gMant, gQ;
+  predictGain(b, gaindb, gMant, gQ, 0, 0);
+  Block zir;
+  ringing(b, zir);
+
+  // Weighted ringing: the ringing and the last 10 decoded samples in Q2.
+  int16_t coef[20];
+  std::memcpy(coef, awz, sizeof awz);
+  std::memcpy(coef + 10, awp, sizeof awp);
+  int16_t src[25];
+  const Block* parts[3] = {&zir, &b.past[0], &b.past[1]};
+  for (int p = 0; p < 3; ++p) {
+    const int ir = parts[p]->q - 2;
+    for (int i = 0; i < kDim; ++i) {
+      const int16_t v = parts[p]->data[i];
+      int16_t o;
+      if (ir >= 0) {
+        o = ir > 14 ? (v < 0 ? -1 : 0) : static_cast<int16_t>(v >> ir);
+      } else if (-ir > 14) {
+        o = v == 0 ? 0 : (v > 0 ? 32767 : -32768);
+      } else {
+        o = w16(sat16(i64{v} << -ir));
+      }
+      src[p * kDim + i] = o;
+    }
+  }
+  std::memcpy(src + 15, ringMem, sizeof ringMem);
+  int16_t zw[kDim];
+  VOKC_CALL(voksCombinedFilterZeroInput_G728_16s, coef, src, zw, combined);
+  std::memmove(ringMem + kDim, ringMem, kDim * sizeof(int16_t));
+  std::memcpy(ringMem, zw, sizeof zw);
+
+  int16_t wx[kDim];
+  VOKC_CALL(voksIIR16s_G728_16s, coef, x, wx, kDim, inputFilter);
+
+  // Target, normalised by the predicted gain.
+  Block t;
+  for (int i = 0; i < kDim; ++i) t.data[i] = w16(sat16(i64{wx[kDim - 1 - i]} - ringMem[i]));
+  t.q = 2;
+  {
+    i64 inv;
+    int invQ;
+    divideMantissas(16384, 14, gMant, gQ, inv, invQ);
+    for (int k = 0; k < kDim; ++k) t.data[k] = static_cast<int16_t>((inv * t.data[k]) >> 15);
+    t.q = static_cast<int16_t>(t.q + invQ - 15);
+    t.q = static_cast<int16_t>(t.q + normalizeVector(t.data, kDim, 16));
+  }
+  // Target filtered backwards through the impulse response.
+  int16_t p[kDim];
+  {
+    i64 ct[kDim];
+    for (int j = 0; j < kDim; ++j) {
+      ct[j] = 0;
+      for (int m = 0; m <= j; ++m) ct[j] += i64{h[kDim - 1 - j + m]} * t.data[m];
+    }
+    const int shift = 13 + t.q - 7;
+    for (int j = 0; j < kDim; ++j)
+      p[j] = shift > 30 ? (ct[j] < 0 ? -1 : 0) : w16(sat16(shr(sat32(ct[j]), shift)));
+  }
+  Vok32s is = 0, ig = 0;
+  int16_t cw = 0;
+  VOKC_CALL(voksCodebookSearch_G728_16s, p, energy, &is, &ig, &cw, static_cast<VokRateCode>(17));
+
+  Block et;
+  scaleCodevector(is, ig, gMant, gQ, et);
+  updateMemory(et, b.a, zir, awz, awp, ringMem);
+  record(b, zir, updatedLogGain(gaindb, ig, is));
+
+  if (b.count == 3) {
+    b.info = analyseSynthesis(b);
+  } else if (b.count == 1) {
+    if (b.info) std::memcpy(b.a, b.aNext, sizeof b.a);
+    int16_t r[11], lpc[10], rc, err, q, zp[10], pp[10];
+    if (VOKC_CALL(voksWinHybrid_G728_16s, 0, weightBlock, r, weightWin) == vokOk &&
+        VOKC_CALL(voksLevinsonDurbin_G728_16s_Sfs, r, 10, lpc, &rc, &err, &q) == vokOk &&
+        expand(lpc, pp, 10, kWeightPole, q) && expand(lpc, zp, 10, kWeightZero, q)) {
+      std::memcpy(awz, zp, sizeof zp);
+      std::memcpy(awp, pp, sizeof pp);
+    }
+    VOKC_CALL(voksCombinedFilterZeroState_G728_16s, b.a, awz, awp, 13, h, energy, combined);
+  } else if (b.count == 0) {
+    analyseGain(b, true, true);
+  }
+  return cw;
+}
+
+// ---- decoder -------------------------------------------------------------------
+
+void Decoder::init(bool withPostfilter) {
+  std::memset(this, 0, sizeof *this);
+  initBackward(b);
+  postfilter = withPostfilter;
+  kp = 50;
+  gl = 16384;
+  residualAt = 10;
+  adcount = 0;
+  for (int i = 0; i < 17; ++i) rng[i] = static_cast<uint32_t>(kRandomSeed[i]);
+  rngA = 0;
+  rngB = 12;
+  VOKC_CALL(voksPostFilterAdapterStateInit_G728, adapter);
+  VOKC_CALL(voksPostFilterInit_G728_16s, post);
+}
+
+namespace {
+
+// Long-term post-filter coefficients from the pitch period: gl (Q14),
+// gl*b (Q16) and the single-tap predictor (Q14) the concealment uses.
+void longTermCoefficients(int kp, const int16_t* past, int16_t& gl, int16_t& glb, int16_t& tap) {
+  i64 energy = 0, cross = 0;
+  for (int i = 0; i < 100; ++i) {
+    energy += i64{past[kp + i]} * past[kp + i];
+    cross += i64{past[kp + i]} * past[i];
+  }
+  i64 ptap;
+  if (energy <= 0 || cross <= 0) {
+    ptap = 0;
+  } else if (cross >= energy) {
+    ptap = 16384;
+  } else {
+    const int nn = normalizeWide(cross, 32), nd = normalizeWide(energy, 32);
+    i64 q;
+    int qq;
+    divideMantissas(roundHigh(cross), nn, roundHigh(energy), nd, q, qq);
+    const int ir = qq - 14;
+    ptap = ir > 30 ? 0 : shr(q, ir);
+  }
+  tap = w16(ptap);
+  if (ptap < 9830) ptap = 0;
+  i64 a0 = 9830 * ptap;
+  const i64 bq = a0 >> 14;
+  a0 >>= 16;
+  i64 g;
+  int gq;
+  divideMantissas(16384, 14, a0 + 16384, 14, g, gq);
+  glb = w16(shr(g * bq, gq));
+  gl = w16(shr(g, gq - 14));
+}
+
+int16_t log1010(int16_t mant, int16_t q) {
+  int16_t xa = static_cast<int16_t>((mant - 24576) << 1);
+  int16_t r = static_cast<int16_t>((15 - q) << 10);
+  int16_t s = 0;
+  for (int i = 5; i >= 1; --i) {
+    s = static_cast<int16_t>(s + kLog2Poly[i]);
+    s = static_cast<int16_t>((i64{s} * xa) >> 16);
+  }
+  r = static_cast<int16_t>(r + ((s + kLog2Poly[0]) >> 3));
+  i64 a = i64{r} * 24660;
+  a -= i64{kGainOffset} << 14;
+  return static_cast<int16_t>(a >> 14);
+}
+
+}  // namespace
+
+void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
+  if (erased) eraseNext = true;
+  if (++b.count == 4) {
+    b.count = 0;
+    if (ofecount > 0 && !ferased) --ofecount;
+    if (++adcount == 1) {  // erasure decided per 2.5 ms frame
+      adcount = 0;
+      ferased = eraseNext;
+      if (ferased) {
+        eraseNext = false;
+      } else if (fecount > 0) {
+        ofecount += fecount;
+        if (ofecount > 16) ofecount = 16;
+        fecount = 0;
+      }
+    }
+    if (ferased) {
+      ++fecount;
+      if ((fecount & 3) == 1) {
+        // Set-up at the start of an erasure and every 10 ms after.
+        const int msec10 = fecount >> 2;
+        if (msec10 == 0) {
+          if (tap > 7022) {
+            voiced = 1;
+            fdelay = kp - kDim;
+          } else {
+            voiced = 0;
+            i64 f = 0;
+            for (int i = 0; i < 40; ++i) f += etpast[i] < 0 ? -etpast[i] : etpast[i];
+            fscaleavgq = static_cast<int16_t>(normalizeWide(f, 32) - 16 + 3 + 2);
+            fscaleavg = w16(roundHigh(f));
+          }
+        }
+        fscaleq = 15;
+        fscale = 0;
+        if (voiced) {
+          if (msec10 < 5) fscale = kVoicedFade[msec10];
+        } else if (msec10 < 6) {
+          i64 a = i64{fscaleavg} * kUnvoicedFade[msec10];
+          fscaleq = static_cast<int16_t>(normalizeWide(a, 32) - 16 + fscaleavgq + 15);
+          fscale = w16(roundHigh(a));
+        }
+      }
+    }
+  }
+  int is = 0, ig = 0;
+  int16_t gaindb = 0;
+  Block zir, et{};
+  ringing(b, zir);
+  if (!ferased) {
+    is = (codeword >> 3) & 127;
+    ig = codeword & 7;
+    int16_t gMant, gQ;
+    // (the prediction precedes the ringing in the standard; both only read)
+    predictGain(b, gaindb, gMant, gQ, ofecount, ogaindb);
+    scaleCodevector(is, ig, gMant, gQ, et);
+  } else {
+    i64 scale;
+    int scaleQ;
+    if (voiced) {
+      scale = fscale;
+      scaleQ = fscaleq;
+    } else if (fscale != 0) {
+      // next random delay
+      if (++rngA >= 17) rngA = 0;
+      if (++rngB >= 17) rngB = 0;
+      rng[rngA] += rng[rngB];
+      fdelay = static_cast<int>((rng[rngA] >> 15) & 0x7FFF) / 243;
+      i64 f = 0;
+      for (int i = 0; i < kDim; ++i) f += etpast[fdelay + i] < 0 ? -etpast[fdelay + i] : etpast[fdelay + i];
+      const int sq = normalizeWide(f, 32) - 16 + 2;
+      const int16_t sum = w16(roundHigh(f));
+      if (sum == 0) {
+        scaleQ = 14;
+        scale = 16384;
+      } else {
+        divideMantissas(fscale, fscaleq, sum, sq, scale, scaleQ);
+      }
+    } else {
+      scale = 0;
+      scaleQ = 14;
+    }
+    for (int i = 0; i < kDim; ++i) et.data[i] = w16(sat16(shr(scale * etpast[fdelay + i], scaleQ)));
+    et.q = static_cast<int16_t>(2 + normalizeVector(et.data, kDim, 15));
+    i64 f = 0;
+    for (int i = 0; i < kDim; ++i) f += i64{et.data[i]} * et.data[i];
+    int gq = normalizeWide(f, 32) + 2 * et.q - 16;
+    i64 g = f >> 16;
+    i64 a = g * 13107;
+    gq += normalizeWide(a, 32);
+    g = a >> 16;
+    if (gq > 14) {
+      gq = 14;
+      g = 16384;
+    }
+    gaindb = log1010(w16(g), static_cast<int16_t>(gq));
+  }
+  // Excitation history (Q2) for concealment.
+  std::memmove(etpast + kDim, etpast, (140 - kDim) * sizeof(int16_t));
+  {
+    const int diff = et.q - 2;
+    for (int i = 0; i < kDim; ++i)
+      etpast[i] = diff >= 0 ? w16(shr(et.data[i], diff)) : w16(sat16(i64{et.data[i]} * pow2Int(-diff)));
+  }
+  ogaindb = gaindb;
+  updateMemory(et, b.a, zir, nullptr, nullptr, nullptr);
+
+  int16_t ws[kDim];
+  if (postfilter) {
+    if (ferased && zir.q > 16) zir.q = 16;
+    const i64 mul = pow2Int(16 - zir.q + 2);
+    int16_t st[kDim];
+    for (int i = 0; i < kDim; ++i) st[i] = w16(roundHigh(sat32(i64{zir.data[i]} * mul)));
+    int16_t res[kDim];
+    VOKC_CALL(voksLPCInverseFilter_G728_16s, st, apf, res, adapter);
+    std::memcpy(residual + residualAt, res, sizeof res);
+    int16_t* past = pfRecord + 20;
+    if (b.count == 2) {
+      Vok32s pitch = 0;
+      VOKC_CALL(voksPitchPeriodExtraction_G728_16s, residual, &pitch, adapter);
+      kp = pitch;
+      std::memmove(residual + 20, residual, 220 * sizeof(int16_t));
+      longTermCoefficients(kp, past, gl, glb, tap);
+      residualAt = 15;
+    } else {
+      residualAt -= kDim;
+    }
+    std::memmove(past + kDim, past, 235 * sizeof(int16_t));
+    for (int i = 0; i < kDim; ++i) past[i] = static_cast<int16_t>(st[i] >> 2);
+    int16_t out[kDim];
+    VOKC_CALL(voksPostFilter_G728_16s, gl, glb, static_cast<int16_t>(kp), tilt, st, pfRecord, out, post);
+    for (int i = 0; i < kDim; ++i) ws[i] = w16(sat16(i64{out[i]} * 2));
+  } else {
+    const i64 mul = pow2Int(16 - zir.q + 3);
+    for (int i = 0; i < kDim; ++i) ws[i] = w16(roundHigh(sat32(i64{zir.data[i]} * mul)));
+  }
+  for (int i = 0; i < kDim; ++i) pcm[i] = ws[kDim - 1 - i];
+
+  record(b, zir, ferased ? gaindb : updatedLogGain(gaindb, ig, is));
+
+  if (b.count == 3) {
+    b.info = analyseSynthesis(b);
+    if (b.info && postfilter) {
+      const int il = 16 - (b.aq - 13);
+      for (int i = 0; i < 10; ++i) apf[i] = w16(roundHigh(i64{b.ja[i]} << il));
+      int16_t pole[10];
+      if (expand(b.ja, pole, 10, kPostPole, b.aq)) {
+        std::memcpy(pfRecord + 10, pole, sizeof pole);
+        expand(b.ja, pfRecord, 10, kPostZero, b.aq);
+        tilt = w16(roundHigh(i64{b.rc1} * 4915));
+      }
+    }
+  } else if (b.count == 1) {
+    if (!ferased) {
+      if (b.info) std::memcpy(b.a, b.aNext, sizeof b.a);
+    } else if ((fecount & 3) == 1) {
+      const int16_t* from = (fecount == 1 && b.info) ? b.aNext : b.a;
+      int16_t att[50];
+      for (int i = 0; i < 50; ++i) att[i] = w16(roundHigh(i64{kErasedBandwidth[i]} * from[i] * 4));
+      std::memcpy(b.a, att, sizeof att);
+    }
+  } else if (b.count == 0) {
+    analyseGain(b, fecount <= 1, !ferased);
+  }
+}
+
+}  // namespace vokc::g728

@@ -1,0 +1,77 @@
+// G.728 16 kbit/s LD-CELP encoder and decoder assembled from the library's
+// G.728 operations.  One call codes one 5-sample vector (one 10-bit
+// codeword).  States are plain memory set up by init().
+#ifndef VOKCODEC_G728_CODER_H
+#define VOKCODEC_G728_CODER_H
+
+#include <cstdint>
+
+namespace vokc::g728 {
+
+constexpr int kDim = 5;
+
+// A 5-sample vector in block floating point: value = data / 2^q, newest
+// sample first.
+struct Block {
+  int16_t data[kDim];
+  int16_t q;
+};
+
+// What encoder and decoder share: the backward adaptation of the synthesis
+// filter and of the log-gain predictor.
+struct Backward {
+  int count;     // position in the 4-vector adaptation cycle
+  bool info;     // the 10th-order recursion of this cycle succeeded
+  int16_t a[50], aNext[50];           // synthesis filter in use / computed (Q14)
+  int16_t ja[50], r[51], alpha, aq;   // recursion state between the two halves
+  int16_t rc1;
+  int16_t gp[10];                     // log-gain predictor (Q14)
+  int16_t logGains[10];               // past log-gains (Q9), newest first
+  int16_t gainBlock[4];               // log-gains of this cycle, newest first
+  int16_t synthBlock[20], synthExp[4];  // decoded vectors of this cycle
+  Block past[2];                      // last two decoded vectors
+  alignas(16) unsigned char synthWin[512];
+  alignas(16) unsigned char gainWin[160];
+  alignas(16) unsigned char synthZir[144];
+};
+
+struct Encoder {
+  Backward b;
+  int16_t awz[10], awp[10];   // perceptual weighting filter (Q14)
+  int16_t h[5], energy[128];  // impulse response (newest first) and shape energies
+  int16_t ringMem[10];        // weighting filter outputs of the decoded signal (Q2)
+  int16_t weightBlock[20];    // input speech of this cycle (halved), newest first
+  alignas(16) unsigned char weightWin[256];
+  alignas(16) unsigned char inputFilter[64];
+  alignas(16) unsigned char combined[208];
+  void init();
+  int16_t encode(const int16_t* pcm);  // 5 samples -> codeword
+};
+
+struct Decoder {
+  Backward b;
+  bool postfilter;
+  // post-filter adaptation
+  int kp;
+  int16_t gl, glb, tilt, tap;
+  int16_t apf[10];            // 10th-order predictor for the inverse filter (Q14)
+  int16_t pfRecord[260];      // short-term coefficients (zero, pole) then past speech (Q0)
+  int16_t residual[240];      // LPC residual, newest first
+  int residualAt;
+  alignas(16) unsigned char adapter[176];
+  alignas(16) unsigned char post[64];
+  // frame erasure concealment
+  bool eraseNext;
+  int adcount, ferased, fecount, ofecount, voiced, fdelay;
+  int16_t etpast[140];
+  int16_t fscale, fscaleq, fscaleavg, fscaleavgq, ogaindb;
+  uint32_t rng[17];
+  int rngA, rngB;
+  void init(bool post);
+  // One vector; erased: conceal it (the codeword is not read).
+  void decode(int16_t codeword, bool erased, int16_t* pcm);
+};
+
+}  // namespace vokc::g728
+
+#endif
