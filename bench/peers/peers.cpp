@@ -1,5 +1,6 @@
 // The complete coders of vokcodec against every peer implementation found at
-// build time (bcg729, spandsp, FFmpeg's libavcodec, libgsm), on one shared input.
+// build time (bcg729, spandsp, FFmpeg's libavcodec, libgsm, opencore-amrnb),
+// on one shared input.
 //
 // The input is 8 kHz speech (the bundled sample or --input FILE, raw 16-bit),
 // looped to --seconds; G.722 reads it upsampled to 16 kHz.  Encoders code
@@ -51,6 +52,10 @@ extern "C" {
 extern "C" {
 #include <gsm.h>
 }
+#endif
+#if defined(HAVE_OPENCORE_AMRNB)
+#include <opencore-amrnb/interf_dec.h>
+#include <opencore-amrnb/interf_enc.h>
 #endif
 #if defined(HAVE_FFMPEG)
 extern "C" {
@@ -215,12 +220,12 @@ Pcm g726Decode(const Bytes& in, int kbps, bool packed) {
 
 // Any coder of the registry by name, 20 ms frames of `frame` samples, the
 // payloads laid end to end (fixed-size frames: GSM's 33 bytes).
-Bytes registryEncode(const char* name, const Pcm& pcm) {
+Bytes registryEncode(const char* name, const Pcm& pcm, const char* options = "") {
   const VokcCodec* c = vokcCodecFind(name);
   VokcCodecInfo info;
   vokcCodecGetInfo(c, &info);
   VokcCoder* e = nullptr;
-  vokcEncoderCreate(c, "", nullptr, 0, &e);
+  vokcEncoderCreate(c, options, nullptr, 0, &e);
   const std::size_t n = static_cast<std::size_t>(info.frameSamples);
   Bytes out(pcm.size() / n * static_cast<std::size_t>(info.maxPayload));
   std::size_t written = 0;
@@ -327,6 +332,31 @@ Pcm libgsmDecode(const Bytes& in) {
   for (std::size_t at = 0; at + 33 <= in.size(); at += 33)
     gsm_decode(g, const_cast<gsm_byte*>(&in[at]), &out[at / 33 * 160]);
   gsm_destroy(g);
+  return out;
+}
+#endif
+
+#if defined(HAVE_OPENCORE_AMRNB)
+// opencore-amrnb works on RFC 4867 storage frames (type octet and speech
+// bits); the registry's payload is the octet-aligned RTP payload, the same
+// octets after one mode-request octet.  Modes: 0 = 4.75 ... 7 = 12.2.
+Bytes opencoreAmrnbEncode(const Pcm& pcm, int mode, std::size_t payload) {
+  void* e = Encoder_Interface_init(0);
+  Bytes out(pcm.size() / 160 * payload);
+  for (std::size_t at = 0, o = 0; at + 160 <= pcm.size(); at += 160, o += payload) {
+    out[o] = 0xF0;  // no mode request, as the registry's payloads carry
+    Encoder_Interface_Encode(e, static_cast<Mode>(mode), &pcm[at], &out[o + 1], 0);
+  }
+  Encoder_Interface_exit(e);
+  return out;
+}
+
+Pcm opencoreAmrnbDecode(const Bytes& in, std::size_t payload) {
+  void* d = Decoder_Interface_init();
+  Pcm out(in.size() / payload * 160);
+  for (std::size_t at = 0; at + payload <= in.size(); at += payload)
+    Decoder_Interface_Decode(d, &in[at + 1], &out[at / payload * 160], 0);
+  Decoder_Interface_exit(d);
   return out;
 }
 #endif
@@ -489,6 +519,21 @@ std::vector<Match> matches(const Pcm& nb, const Pcm& wb, std::vector<Outputs>& k
       [&nb, put](Outputs& o, bool f) { put(o, f, libgsmEncode(nb)); });
   add("GSM-FR decode", "libgsm", [gsmStream, put](Outputs& o, bool f) { put(o, f, registryDecode("gsm-fr", gsmStream, 33)); },
       [gsmStream, put](Outputs& o, bool f) { put(o, f, libgsmDecode(gsmStream)); });
+#endif
+#if defined(HAVE_OPENCORE_AMRNB)
+  struct AmrRate {
+    const char* name;
+    const char* options;
+    int mode;
+    std::size_t payload;  // mode-request octet, type octet, speech bits
+  };
+  for (const AmrRate& r : {AmrRate{"AMR-NB-12.2", "mode=12.2", 7, 33}, AmrRate{"AMR-NB-4.75", "mode=4.75", 0, 14}}) {
+    const Bytes stream = registryEncode("amr-nb", nb, r.options);
+    add(std::string(r.name) + " encode", "opencore", [&nb, r, put](Outputs& o, bool f) { put(o, f, registryEncode("amr-nb", nb, r.options)); },
+        [&nb, r, put](Outputs& o, bool f) { put(o, f, opencoreAmrnbEncode(nb, r.mode, r.payload)); });
+    add(std::string(r.name) + " decode", "opencore", [stream, r, put](Outputs& o, bool f) { put(o, f, registryDecode("amr-nb", stream, r.payload)); },
+        [stream, r, put](Outputs& o, bool f) { put(o, f, opencoreAmrnbDecode(stream, r.payload)); });
+  }
 #endif
   for (int kbps : {16, 24, 32, 40}) {
     const std::string rate = "G.726-" + std::to_string(kbps);
