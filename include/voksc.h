@@ -1129,6 +1129,159 @@ VOKAPI VokResult voksPostFilterAdapterGetStateSize_G728(int* size);
 VOKAPI VokResult voksPostFilterAdapterStateInit_G728(void* state);
 /* ==== end G.728 ============================================================= */
 
+/* ==== subband echo canceller: filter bank, adaptive filters, controllers ==== */
+/* Filter bank (weighted overlap-add DFT bank).  FFT length N = 2^order
+ * (order >= 1), window length L (a multiple of N), frame length R (1..N, the
+ * decimation).  A subband frame is N/2+1 complex values, DC first, the
+ * imaginary parts of subbands 0 and N/2 zero.  Sizes from the GetSize call
+ * (bytes): state, set-up buffer (needed from order 11), work buffer
+ * (mandatory for every frame call).  States and work buffers are used from
+ * their first 16-byte boundary; a state keeps pointers into itself and must
+ * stay where Init placed it.  One state serves one direction.
+ * Analysis: the history of L samples (oldest first) shifted by R, folded as
+ * t[k] = sum over blocks b of d[bN+k] w[bN+k], then the unscaled forward
+ * real FFT; no rotation by the frame index.  Synthesis: inverse FFT times
+ * 1/N, the accumulator shifted by R (R zeros appended), a[k] += t[k mod N]
+ * w[L-1-k] for k < L, a[0..R-1] out.  The chain analysis -> synthesis is a
+ * delay of L - R samples (up to the bank's reconstruction error).
+ * Fixed point: window Q13; each product rounded half up and saturated to 16
+ * bits, the fold sums and the synthesis accumulator saturate; the spectrum
+ * is the float FFT of the folded samples times 2^-scaleFactor, rounded to
+ * nearest (ties to even) and saturated to 32 bits (so a value lying within
+ * float error of a half may round either way), synthesis output likewise
+ * to 16 bits.  Scale factors beyond +-126 act as +-126.
+ * Built-in windows (window null): (order 5, R 24, L 128) and (order 6,
+ * R 44, L 256); the 16-bit ones are the float ones times 8192 truncated.
+ * Checks: GetSize: order < 1 or L < 1 vokErrBadArg before the pointers;
+ * then L not a multiple of N, or sizes beyond 32 bits (order > 29):
+ * vokErrBadArg.  Init: order, R or L out of range vokErrBadArg, state null,
+ * L not a multiple of N, no built-in window for a null window
+ * (vokErrBadArg), FFT set-up failure (order >= 11 without a set-up buffer,
+ * order > 29) vokErrInternal. */
+typedef struct SubbandProcessState_16s SubbandProcessState_16s;
+typedef struct SubbandProcessState_32f SubbandProcessState_32f;
+VOKAPI VokResult voksSubbandProcessGetSize_16s(int order, int windowLen, int* stateSize, int* setupSize, int* workSize);
+VOKAPI VokResult voksSubbandProcessGetSize_32f(int order, int windowLen, int* stateSize, int* setupSize, int* workSize);
+VOKAPI VokResult voksSubbandProcessInit_16s(SubbandProcessState_16s* state, int order, int frameLen, int windowLen, const Vok16s* window, Vok8u* setupBuffer);
+VOKAPI VokResult voksSubbandProcessInit_32f(SubbandProcessState_32f* state, int order, int frameLen, int windowLen, const Vok32f* window, Vok8u* setupBuffer);
+VOKAPI VokResult voksSubbandAnalysis_16s32sc_Sfs(const Vok16s* src, Vok32sc* dst, SubbandProcessState_16s* state, int scaleFactor, Vok8u* work);
+VOKAPI VokResult voksSubbandAnalysis_32f32fc(const Vok32f* src, Vok32fc* dst, SubbandProcessState_32f* state, Vok8u* work);
+VOKAPI VokResult voksSubbandSynthesis_32sc16s_Sfs(const Vok32sc* src, Vok16s* dst, SubbandProcessState_16s* state, int scaleFactor, Vok8u* work);
+VOKAPI VokResult voksSubbandSynthesis_32fc32f(const Vok32fc* src, Vok32f* dst, SubbandProcessState_32f* state, Vok8u* work);
+
+/* Subband adaptive filters.  history[s] is the reference subband frame s
+ * frames old (s = 0 newest), coefs[s] the coefficients multiplying it; len
+ * subbands (1..4097, else vokErrSubbandCount), numSegments 1..255 (else
+ * vokErrRange).  Null entries among the first numSegments pointers (the
+ * ones read) give vokErrNullPtr after the length and range checks.
+ * FIR float: y[i] = sum over s of history[s][i] coefs[s][i], each complex
+ * product formed in double and rounded to float, summed in float.  FIR
+ * fixed: the sum formed in double (each partial sum clamped to +-2^63),
+ * times 2^-sf, clamped to 32 bits, rounded to nearest even; the Low form
+ * computes subbands firstSubband..len-1 only (the others untouched), sf
+ * 0..31 (its out-of-range sums saturate too).
+ * Steps: float one double (>= 0) per subband; fixed one pair per subband,
+ * steps[2i] mantissa m (>= 0) and steps[2i+1] exponent x, value m 2^-x.
+ * NLMS float: coefs[s][i] += mu[i] e[i] conj(history[s][i]), in double,
+ * stored as float.  NLMS fixed (coefficients with sf fractional bits):
+ * u = (m e + 2^30) >> 31 per part; k = x - sf - 31; P = u conj(X) in 64
+ * bits (-(-2^31) read as 2^31-1); increment (P + 2^(k-1)) >> k for k >= 2,
+ * P >> k for k = 0, 1, P 2^-k saturated to 64 bits for k < 0; coefficient
+ * part = sat32(coef + increment).  A negative step (float) or mantissa
+ * (fixed) gives vokErrSize before any coefficient changes.
+ * Low NLMS fixed: subbands firstSubband..len-1; u = trunc((m e + 2^30)
+ * 2^-31) in double, written to scaledError; the new coefficient is the
+ * double sum coef + increment rounded to nearest and saturated.
+ * Affine projection (order P >= 1, history of numSegments + P - 1 frames,
+ * P vectors of steps and of errors): acc = sum over j < P of mu_j[i] e_j[i]
+ * conj(history[s+j][i]) in double; coefs[s][i] += (1/P) acc, 1/P in
+ * single precision.  P above 255 gives vokErrRange. */
+VOKAPI VokResult voksFIRSubband_EC_32fc(const Vok32fc* const* history, const Vok32fc* const* coefs, Vok32fc* dst, int numSegments, int len);
+VOKAPI VokResult voksFIRSubband_EC_32sc_Sfs(const Vok32sc* const* history, const Vok32sc* const* coefs, Vok32sc* dst, int numSegments, int len, int sf);
+VOKAPI VokResult voksFIRSubbandLow_EC_32sc_Sfs(const Vok32sc* const* history, const Vok32sc* const* coefs, int numSegments, Vok32sc* dst, int firstSubband, int len, int sf);
+VOKAPI VokResult voksFIRSubbandCoeffUpdate_EC_32fc_I(const Vok64f* steps, const Vok32fc* const* history, const Vok32fc* error, Vok32fc* const* coefs, int numSegments, int len);
+VOKAPI VokResult voksFIRSubbandCoeffUpdate_EC_32sc_I(const Vok32s* steps, const Vok32sc* const* history, const Vok32sc* error, Vok32sc* const* coefs, int numSegments, int len, int sf);
+VOKAPI VokResult voksFIRSubbandLowCoeffUpdate_EC_32sc_I(const Vok32sc* const* history, const Vok32sc* error, Vok32sc* const* coefs, int numSegments, Vok32sc* scaledError, const Vok32s* steps, int firstSubband, int len, int sf);
+VOKAPI VokResult voksFIRSubbandAPCoeffUpdate_EC_32fc_I(const Vok64f* const* steps, const Vok32fc* const* history, const Vok32fc* const* errors, Vok32fc* const* coefs, int numSegments, int len, int order);
+
+/* Subband step-size controllers.  Configuration: numSubbands, frameSize,
+ * numSegments >= 1 (vokErrBadArg; also numSubbands above 2^24), sampleFreq
+ * 8000 or 16000 (vokErrRange), checked before the pointer.  State sizes:
+ * float 16 numSubbands + 96, fixed 5 r + 112, double-talk 11 r +
+ * ((16 numSubbands + 30) & ~31) + 160 bytes, r = 4 numSubbands rounded up
+ * to 16; used from the first 16-byte boundary.  Signals are in 16-bit
+ * sample units (the float threshold T = numSubbands 100000 numSegments).
+ * Smoothing factors for tau = 15, 9, 20, 10 ms with n = fs tau / frameSize
+ * frames: float 1 - 1/n + 1/(2n^2); Q14 16384 - frameSize 16384 k / fs
+ * (k = 67, 111, 50, 100), bounded below by 0.
+ * Update (per frame, after the newest reference frame entered history):
+ * C[i] += |history[0][i]|^2; step = mu / C[i] (float, mu 0..1 else
+ * vokErrRange; 0.5 for the plain Update) when C[i] > T, else 0.05 / T;
+ * C[i] -= |history[numSegments-1][i]|^2 (not below 0); with microphone
+ * subbands (may be null) the near-end flag is set and the near-end power
+ * Pn smoothed with their total power (else with 0).  The two time-domain
+ * frames are only checked for null.  Fixed: powers |X|^2 2^-10 rounded and
+ * saturated; T16 = numSubbands 100000 numSegments / 1024; C[i] <= T16 gives
+ * the pair (2^30 / T16, 102) (an increment below one unit: adaptation
+ * stops while the reference is too weak); otherwise m = 2^61 / c (c = C[i]
+ * shifted left into [2^30, 2^31); exact quotient, 2^31 - 1 at most) and
+ * x = 72 - (that shift), so that m 2^-x = 0.5 / (C[i] 2^10) and m lies in
+ * [2^30, 2^31).  (The plain reading of the exponent, 71 - shift, would
+ * give the step 1 / (C 2^10), double the NLMS value 0.5 the mantissa's
+ * normalisation and the stated step value ask for.)
+ * Decision (per frame, per subband): E = coefficient energy, delta =
+ * |D - E|, D smoothed (9 ms); error powers Pf, Pa smoothed (15 ms); save
+ * (adaptive -> fixed, Pf = Pa) when 0.1 D > delta and 0.35 Pf > Pa, else
+ * restore (fixed -> adaptive, Pa = Pf) when Pa > 1.5 Pf; then the decision
+ * level g (20 ms) moves towards 0 when the saved power exceeds a tenth of
+ * the total (and, once near-end subbands were seen, 0.2 Pn exceeds the
+ * total) or towards 1 when the restored power does; the gain output G
+ * (10 ms) follows 1 while g > 0.5, else 0.  Fixed: the same in Q14 (g
+ * starts 16384, G 32767); G follows 0 only while g < 8192 and the saved
+ * or restored power reaches 100.  Reset clears Pa, Pf, D only.
+ * Double-talk controller (state as above):
+ * DTUpdate: the reference powers |X|^2 2^-14 per subband are summed over
+ * the filter span as in Update; a hangover counter (samples) rises by
+ * frameSize per call up to 40000 and falls by 10 frameSize on a call whose
+ * flag word *doubleTalk is non-zero, never below 36000; the mode m is 1
+ * while the counter is below 40000 (double talk or its hangover, at most
+ * 4000 samples after the last flagged frame).  Steps for subbands
+ * firstSubband.. : below the threshold (16 C <= T16) the pair (2^30/T16,
+ * 102); otherwise 0.5 / (C 2^14) as above (x = 76 - shift), divided by 256
+ * in mode 1 (x + 8); subbands below firstSubband get (0, 0).  Outputs the
+ * newest frame's reference level (sum of its powers over firstSubband..,
+ * scale 2^-14) and the microphone level likewise; these are the level and
+ * companion values an application hands to the decision.  Nine of the
+ * eleven per-subband arrays the size provides are unused (two hold 1.0 in
+ * Q14) and the two complex arrays are unused.
+ * DT decision: as described for it (result -1 saved, 0 nothing, 1
+ * restored; companion *X saved and restored with the coefficients; f1
+ * updates the powers, f2 non-zero processes a call whose level is <= 0);
+ * saves and restores cover subbands firstSubband..numSubbands-1 of every
+ * segment.  The small-step pair is (2^30/T16, 102) here too: read as
+ * (2^30/T16, -31) the pair would be a step of 2^61/T16, which makes the
+ * first quiet frame blow the coefficients to saturation. */
+typedef struct SubbandControllerState_32f SubbandControllerState_32f;
+typedef struct SubbandControllerState_16s SubbandControllerState_16s;
+typedef struct SubbandControllerDTState_16s SubbandControllerDTState_16s;
+VOKAPI VokResult voksSubbandControllerGetSize_EC_32f(int numSubbands, int frameSize, int numSegments, int sampleFreq, int* size);
+VOKAPI VokResult voksSubbandControllerGetSize_EC_16s(int numSubbands, int frameSize, int numSegments, int sampleFreq, int* size);
+VOKAPI VokResult voksSubbandControllerInit_EC_32f(SubbandControllerState_32f* state, int numSubbands, int frameSize, int numSegments, int sampleFreq);
+VOKAPI VokResult voksSubbandControllerInit_EC_16s(SubbandControllerState_16s* state, int numSubbands, int frameSize, int numSegments, int sampleFreq);
+VOKAPI VokResult voksSubbandControllerReset_EC_32f(SubbandControllerState_32f* state);
+VOKAPI VokResult voksSubbandControllerReset_EC_16s(SubbandControllerState_16s* state);
+VOKAPI VokResult voksSubbandControllerUpdate_EC_32f(const Vok32f* refFrame, const Vok32f* micFrame, const Vok32fc* const* history, const Vok32fc* micSubbands, Vok64f* steps, SubbandControllerState_32f* state);
+VOKAPI VokResult voksSubbandAPControllerUpdate_EC_32f(const Vok32fc* const* history, const Vok32fc* micSubbands, Vok64f* steps, Vok32f mu, SubbandControllerState_32f* state);
+VOKAPI VokResult voksSubbandControllerUpdate_EC_16s(const Vok16s* refFrame, const Vok16s* micFrame, const Vok32sc* const* history, const Vok32sc* micSubbands, Vok32s* steps, SubbandControllerState_16s* state);
+VOKAPI VokResult voksSubbandController_EC_32f(const Vok32fc* adaptiveError, const Vok32fc* fixedError, Vok32fc* const* adaptiveCoefs, Vok32fc* const* fixedCoefs, Vok32f* gain, SubbandControllerState_32f* state);
+VOKAPI VokResult voksSubbandController_EC_16s(const Vok32sc* adaptiveError, const Vok32sc* fixedError, Vok32sc* const* adaptiveCoefs, Vok32sc* const* fixedCoefs, Vok16s* gain, SubbandControllerState_16s* state);
+VOKAPI VokResult voksSubbandControllerDTGetSize_EC_16s(int numSubbands, int frameSize, int numSegments, int sampleFreq, int* size);
+VOKAPI VokResult voksSubbandControllerDTInit_EC_16s(SubbandControllerDTState_16s* state, int numSubbands, int frameSize, int numSegments, int sampleFreq);
+VOKAPI VokResult voksSubbandControllerDTReset_EC_16s(SubbandControllerDTState_16s* state);
+VOKAPI VokResult voksSubbandControllerDTUpdate_EC_16s(const Vok32sc* const* history, const Vok32sc* micSubbands, Vok32s* steps, const Vok32s* doubleTalk, Vok64s* refLevel, Vok64s* micLevel, int firstSubband, SubbandControllerDTState_16s* state);
+VOKAPI VokResult voksSubbandControllerDT_EC_16s(const Vok32sc* adaptiveError, const Vok32sc* fixedError, Vok32sc* const* adaptiveCoefs, Vok32sc* const* fixedCoefs, Vok64s* companion, Vok32s* result, Vok64s level, int updatePowers, int force, int firstSubband, SubbandControllerDTState_16s* state);
+/* ==== end subband echo canceller ============================================ */
+
 #ifdef __cplusplus
 }
 #endif

@@ -30,7 +30,7 @@ int64_t passTwiddleCount(int64_t m, bool radix2First) {
 }
 
 struct Layout {
-  int64_t specBytes, setupBytes, workBytes;
+  int64_t objectBytes, setupBytes, workBytes;
 };
 
 // Object: 64 bytes of alignment slack, the header in a 64-byte block, the
@@ -43,14 +43,14 @@ Layout layout(int order) {
   int64_t tables = 0;
   if (order >= 2) tables = 4 * (passTwiddleCount(m, radix2First) + 2 * m + m);
   Layout l{};
-  l.specBytes = 64 + 64 + tables;
+  l.objectBytes = 64 + 64 + tables;
   l.setupBytes = order > kStackOrder ? 4 * (n / 4 + 1) : 0;
   l.workBytes = order > kStackOrder ? 4 * 2 * m + 64 : 0;
   return l;
 }
 
 bool fitsInt(const Layout& l) {
-  return l.specBytes <= 0x7FFFFFFF && l.setupBytes <= 0x7FFFFFFF && l.workBytes <= 0x7FFFFFFF;
+  return l.objectBytes <= 0x7FFFFFFF && l.setupBytes <= 0x7FFFFFFF && l.workBytes <= 0x7FFFFFFF;
 }
 
 // sin(2 pi j / n) from the quarter table s[0..n/4], any j >= 0.
@@ -177,10 +177,10 @@ void scaleScalar(float* x, int n, float f) {
 const Kernels kScalar{radix2Scalar, radix4Scalar, splitFwdScalar, splitInvScalar, unpackInvScalar, scaleScalar};
 
 // The complex network (forward DFT without scaling) on m points.
-void network(const RealFftSpec_32f& spec, float* re, float* im, int m, const Kernels& k) {
-  const float* tw = spec.passTwiddles;
+void network(const RealFftSpec_32f& plan, float* re, float* im, int m, const Kernels& k) {
+  const float* tw = plan.passTwiddles;
   int len = m;
-  if (spec.radix2First) {
+  if (plan.radix2First) {
     k.radix2(re, im, m, m / 2, tw, tw + m / 2);
     tw += m;
     len = m / 2;
@@ -191,11 +191,11 @@ void network(const RealFftSpec_32f& spec, float* re, float* im, int m, const Ker
   }
 }
 
-float* workArea(const RealFftSpec_32f& spec, void* work, float* stack, void** owned) {
+float* workArea(const RealFftSpec_32f& plan, void* work, float* stack, void** owned) {
   *owned = nullptr;
-  if (spec.order <= kStackOrder) return stack;
+  if (plan.order <= kStackOrder) return stack;
   if (work == nullptr) {
-    work = core::vokMalloc(spec.workBytes);
+    work = core::vokMalloc(plan.workBytes);
     if (work == nullptr) return nullptr;
     *owned = work;
   }
@@ -235,8 +235,8 @@ void splitInvRange(const float* src, const float* wr, const float* wi, int m, in
 
 // ---- transforms ----------------------------------------------------------
 
-void forward(const RealFftSpec_32f& spec, const float* src, float* dst, float* work, const Kernels& k) {
-  const int order = spec.order, n = 1 << order;
+void forward(const RealFftSpec_32f& plan, const float* src, float* dst, float* work, const Kernels& k) {
+  const int order = plan.order, n = 1 << order;
   if (order == 0) {
     dst[0] = src[0];
     dst[1] = 0.0f;
@@ -255,22 +255,22 @@ void forward(const RealFftSpec_32f& spec, const float* src, float* dst, float* w
       re[i] = src[2 * i];
       im[i] = src[2 * i + 1];
     }
-    network(spec, re, im, m, k);
-    const float* wr = spec.splitTwiddles;
-    k.splitFwd(re, im, spec.bitReverse, wr, wr + m, m, dst);
+    network(plan, re, im, m, k);
+    const float* wr = plan.splitTwiddles;
+    k.splitFwd(re, im, plan.bitReverse, wr, wr + m, m, dst);
     const float z0r = re[0], z0i = im[0];
     dst[0] = z0r + z0i;
     dst[1] = 0.0f;
     dst[n] = z0r - z0i;
     dst[n + 1] = 0.0f;
   }
-  if (spec.scaleFwd) k.scale(dst, n + 2, spec.factor);
+  if (plan.scaleFwd) k.scale(dst, n + 2, plan.factor);
 }
 
-void inverse(const RealFftSpec_32f& spec, const float* src, float* dst, float* work, const Kernels& k) {
-  const int order = spec.order, n = 1 << order;
-  const float f = spec.factor;
-  const int sc = spec.scaleInv;
+void inverse(const RealFftSpec_32f& plan, const float* src, float* dst, float* work, const Kernels& k) {
+  const int order = plan.order, n = 1 << order;
+  const float f = plan.factor;
+  const int sc = plan.scaleInv;
   if (order == 0) {
     dst[0] = sc ? src[0] * f : src[0];
     return;
@@ -284,22 +284,22 @@ void inverse(const RealFftSpec_32f& spec, const float* src, float* dst, float* w
   const int m = n / 2;
   float* re = work;
   float* im = work + m;
-  const float* wr = spec.splitTwiddles;
+  const float* wr = plan.splitTwiddles;
   k.splitInv(src, wr, wr + m, m, re, im);
-  network(spec, im, re, m, k);  // swapped arrays: the inverse DFT
-  k.unpackInv(re, im, spec.bitReverse, m, dst, sc, f);
+  network(plan, im, re, m, k);  // swapped arrays: the inverse DFT
+  k.unpackInv(re, im, plan.bitReverse, m, dst, sc, f);
 }
 
 // ---- set-up and checked entry points --------------------------------------
 
-VokResult realFftGetSize_32f(int order, int flag, int /*hint*/, int* specBytes, int* setupBytes, int* workBytes) {
+VokResult realFftGetSize_32f(int order, int flag, int /*hint*/, int* objectBytes, int* setupBytes, int* workBytes) {
   if (order > 30 || order < 0) return vokErrFftOrder;
-  if (anyNull(specBytes, setupBytes, workBytes)) return vokErrNullPtr;
+  if (anyNull(objectBytes, setupBytes, workBytes)) return vokErrNullPtr;
   if (!validFlag(flag)) return vokErrFftFlag;
   if (order > kMaxOrder) return vokErrFftOrder;
   const Layout l = layout(order);
   if (!fitsInt(l)) return vokErrFftOrder;
-  *specBytes = static_cast<int>(l.specBytes);
+  *objectBytes = static_cast<int>(l.objectBytes);
   *setupBytes = static_cast<int>(l.setupBytes);
   *workBytes = static_cast<int>(l.workBytes);
   return vokOk;
@@ -309,28 +309,28 @@ VokResult realFftInit_32f(RealFftSpec_32f** out, int order, int flag, int hint, 
   if (out == nullptr) return vokErrNullPtr;
   if (order >= 30 || order < 0) return vokErrFftOrder;
   if (mem == nullptr) return vokErrNullPtr;
-  auto* spec = alignUp<RealFftSpec_32f>(mem, 64);
-  std::memset(spec, 0, sizeof *spec);
+  auto* plan = alignUp<RealFftSpec_32f>(mem, 64);
+  std::memset(plan, 0, sizeof *plan);
   if (!validFlag(flag)) return vokErrFftFlag;
   if (order > kStackOrder && setupBuffer == nullptr) return vokErrNullPtr;
   const Layout l = layout(order);
   if (!fitsInt(l)) return vokErrFftOrder;
 
   const int64_t n = int64_t{1} << order, m = n / 2;
-  spec->order = order;
-  spec->hint = hint;
-  spec->scaleFwd = flag == kScaleFwd || flag == kScaleSqrt;
-  spec->scaleInv = flag == kScaleInv || flag == kScaleSqrt;
+  plan->order = order;
+  plan->hint = hint;
+  plan->scaleFwd = flag == kScaleFwd || flag == kScaleSqrt;
+  plan->scaleInv = flag == kScaleInv || flag == kScaleSqrt;
   if (flag == kScaleSqrt) {
     // Reciprocal square root: an estimate refined by one Newton step.
     const float x = static_cast<float>(n);
     const float y0 = static_cast<float>(1.0 / std::sqrt(static_cast<double>(n)));
-    spec->factor = y0 * (1.5f - 0.5f * x * y0 * y0);
+    plan->factor = y0 * (1.5f - 0.5f * x * y0 * y0);
   } else {
-    spec->factor = 1.0f / static_cast<float>(n);
+    plan->factor = 1.0f / static_cast<float>(n);
   }
-  spec->workBytes = static_cast<int32_t>(l.workBytes);
-  spec->radix2First = order >= 2 && ((order - 1) & 1);
+  plan->workBytes = static_cast<int32_t>(l.workBytes);
+  plan->radix2First = order >= 2 && ((order - 1) & 1);
 
   if (order >= 2) {
     // Quarter sine table, then every twiddle from it.
@@ -342,10 +342,10 @@ VokResult realFftInit_32f(RealFftSpec_32f** out, int order, int flag, int hint, 
                                            : std::cos(step * static_cast<double>(n / 4 - j)));
     const Sines sines{s, n};
 
-    float* tw = reinterpret_cast<float*>(reinterpret_cast<unsigned char*>(spec) + 64);
-    spec->passTwiddles = tw;
+    float* tw = reinterpret_cast<float*>(reinterpret_cast<unsigned char*>(plan) + 64);
+    plan->passTwiddles = tw;
     int64_t len = m;
-    if (spec->radix2First) {
+    if (plan->radix2First) {
       const int64_t h = m / 2, stride = n / m;
       for (int64_t k = 0; k < h; ++k) {
         tw[k] = sines.cosAt(k * stride);
@@ -364,14 +364,14 @@ VokResult realFftInit_32f(RealFftSpec_32f** out, int order, int flag, int hint, 
         }
       tw += 6 * q;
     }
-    spec->splitTwiddles = tw;
+    plan->splitTwiddles = tw;
     for (int64_t k = 0; k < m; ++k) {
       tw[k] = sines.cosAt(k);
       tw[m + k] = -sines.sinAt(k);
     }
     tw += 2 * m;
     auto* rev = reinterpret_cast<int32_t*>(tw);
-    spec->bitReverse = rev;
+    plan->bitReverse = rev;
     const int bits = order - 1;
     for (int64_t k = 0; k < m; ++k) {
       uint32_t r = 0;
@@ -379,38 +379,38 @@ VokResult realFftInit_32f(RealFftSpec_32f** out, int order, int flag, int hint, 
       rev[k] = static_cast<int32_t>(r);
     }
   }
-  spec->id = kSpec32fId;
-  *out = spec;
+  plan->id = kSpec32fId;
+  *out = plan;
   return vokOk;
 }
 
 namespace {
 
 template <bool kForward>
-VokResult transform32f(const float* src, float* dst, const RealFftSpec_32f* spec, void* work) {
-  if (spec == nullptr) return vokErrNullPtr;
-  if (spec->id != kSpec32fId) return vokErrContextMatch;
+VokResult transform32f(const float* src, float* dst, const RealFftSpec_32f* plan, void* work) {
+  if (plan == nullptr) return vokErrNullPtr;
+  if (plan->id != kSpec32fId) return vokErrContextMatch;
   if (src == nullptr || dst == nullptr) return vokErrNullPtr;
   alignas(64) float stack[1 << kStackOrder];
   void* owned = nullptr;
-  float* area = workArea(*spec, work, stack, &owned);
+  float* area = workArea(*plan, work, stack, &owned);
   if (area == nullptr) return vokErrMemAlloc;
   static const Kernels& k = kernelsFor(cpu::level());
   if (kForward)
-    forward(*spec, src, dst, area, k);
+    forward(*plan, src, dst, area, k);
   else
-    inverse(*spec, src, dst, area, k);
+    inverse(*plan, src, dst, area, k);
   if (owned) core::vokFree(owned);
   return vokOk;
 }
 
 }  // namespace
 
-VokResult realFftFwd_32f(const float* src, float* dst, const RealFftSpec_32f* spec, void* work) {
-  return transform32f<true>(src, dst, spec, work);
+VokResult realFftFwd_32f(const float* src, float* dst, const RealFftSpec_32f* plan, void* work) {
+  return transform32f<true>(src, dst, plan, work);
 }
-VokResult realFftInv_32f(const float* src, float* dst, const RealFftSpec_32f* spec, void* work) {
-  return transform32f<false>(src, dst, spec, work);
+VokResult realFftInv_32f(const float* src, float* dst, const RealFftSpec_32f* plan, void* work) {
+  return transform32f<false>(src, dst, plan, work);
 }
 
 // ---- 16-bit wrapper --------------------------------------------------------
@@ -444,9 +444,9 @@ int16_t roundSat16(float v) {
 
 }  // namespace
 
-VokResult realFftGetSize_16s(int order, int flag, int hint, int* specBytes, int* setupBytes, int* workBytes) {
+VokResult realFftGetSize_16s(int order, int flag, int hint, int* objectBytes, int* setupBytes, int* workBytes) {
   if (order > 30 || order < 0) return vokErrFftOrder;
-  if (anyNull(specBytes, setupBytes, workBytes)) return vokErrNullPtr;
+  if (anyNull(objectBytes, setupBytes, workBytes)) return vokErrNullPtr;
   if (!validFlag(flag)) return vokErrFftFlag;
   int s = 0, b = 0, w = 0;
   const VokResult r = realFftGetSize_32f(order, flag, hint, &s, &b, &w);
@@ -454,7 +454,7 @@ VokResult realFftGetSize_16s(int order, int flag, int hint, int* specBytes, int*
   const Layout l = layout(order);
   const int64_t total = 64 + kHeader16s + s, work = work16sBytes(l, order);
   if (total > 0x7FFFFFFF || work > 0x7FFFFFFF) return vokErrFftOrder;
-  *specBytes = static_cast<int>(total);
+  *objectBytes = static_cast<int>(total);
   *setupBytes = b;
   *workBytes = static_cast<int>(work);
   return vokOk;
@@ -464,18 +464,18 @@ VokResult realFftInit_16s(RealFftSpec_16s** out, int order, int flag, int hint, 
   if (out == nullptr) return vokErrNullPtr;
   if (order > 30 || order < 0) return vokErrFftOrder;
   if (mem == nullptr) return vokErrNullPtr;
-  auto* spec = alignUp<RealFftSpec_16s>(mem, 64);
-  std::memset(spec, 0, sizeof *spec);
+  auto* plan = alignUp<RealFftSpec_16s>(mem, 64);
+  std::memset(plan, 0, sizeof *plan);
   RealFftSpec_32f* inner = nullptr;
   const VokResult r =
-      realFftInit_32f(&inner, order, flag, hint, reinterpret_cast<unsigned char*>(spec) + kHeader16s, setupBuffer);
+      realFftInit_32f(&inner, order, flag, hint, reinterpret_cast<unsigned char*>(plan) + kHeader16s, setupBuffer);
   if (r != vokOk) return r;
-  spec->order = order;
-  spec->hint = hint;
-  spec->workBytes = static_cast<int32_t>(work16sBytes(layout(order), order));
-  spec->spec32f = inner;
-  spec->id = kSpec16sId;
-  *out = spec;
+  plan->order = order;
+  plan->hint = hint;
+  plan->workBytes = static_cast<int32_t>(work16sBytes(layout(order), order));
+  plan->inner32f = inner;
+  plan->id = kSpec16sId;
+  *out = plan;
   return vokOk;
 }
 
@@ -488,20 +488,20 @@ struct Work16s {
   void* owned;
 };
 
-bool work16s(const RealFftSpec_16s& spec, void* work, float* stackCopy, Work16s* w) {
+bool work16s(const RealFftSpec_16s& plan, void* work, float* stackCopy, Work16s* w) {
   w->owned = nullptr;
-  if (spec.order <= kStackOrder) {
+  if (plan.order <= kStackOrder) {
     w->copy = stackCopy;
     w->inner = nullptr;  // the float transform keeps its data on its stack
     return true;
   }
   if (work == nullptr) {
-    work = core::vokMalloc(spec.workBytes);
+    work = core::vokMalloc(plan.workBytes);
     if (work == nullptr) return false;
     w->owned = work;
   }
   w->copy = alignUp<float>(work, 64);
-  w->inner = w->copy + (std::size_t{1} << spec.order) + 2;
+  w->inner = w->copy + (std::size_t{1} << plan.order) + 2;
   return true;
 }
 
@@ -509,17 +509,17 @@ bool work16s(const RealFftSpec_16s& spec, void* work, float* stackCopy, Work16s*
 
 // The float transforms read all their input before they write their
 // output, so the wrappers transform the float copy in place.
-VokResult realFftFwd_16s32sc_Sfs(const int16_t* src, Vok32sc* dst, const RealFftSpec_16s* spec, int s, void* work) {
-  if (spec == nullptr) return vokErrNullPtr;
-  if (spec->id != kSpec16sId) return vokErrContextMatch;
+VokResult realFftFwd_16s32sc_Sfs(const int16_t* src, Vok32sc* dst, const RealFftSpec_16s* plan, int s, void* work) {
+  if (plan == nullptr) return vokErrNullPtr;
+  if (plan->id != kSpec16sId) return vokErrContextMatch;
   if (src == nullptr || dst == nullptr) return vokErrNullPtr;
   alignas(64) float stackCopy[(1 << kStackOrder) + 2];
   Work16s w;
-  if (!work16s(*spec, work, stackCopy, &w)) return vokErrMemAlloc;
-  const int n = 1 << spec->order;
+  if (!work16s(*plan, work, stackCopy, &w)) return vokErrMemAlloc;
+  const int n = 1 << plan->order;
   float* x = w.copy;
   for (int i = 0; i < n; ++i) x[i] = static_cast<float>(src[i]);
-  const VokResult r = realFftFwd_32f(x, x, spec->spec32f, w.inner);
+  const VokResult r = realFftFwd_32f(x, x, plan->inner32f, w.inner);
   if (r == vokOk) {
     const float f = pow2Neg(s);
     for (int k = 0; k <= n / 2; ++k) {
@@ -533,20 +533,20 @@ VokResult realFftFwd_16s32sc_Sfs(const int16_t* src, Vok32sc* dst, const RealFft
   return r;
 }
 
-VokResult realFftInv_32sc16s_Sfs(const Vok32sc* src, int16_t* dst, const RealFftSpec_16s* spec, int s, void* work) {
-  if (spec == nullptr) return vokErrNullPtr;
-  if (spec->id != kSpec16sId) return vokErrContextMatch;
+VokResult realFftInv_32sc16s_Sfs(const Vok32sc* src, int16_t* dst, const RealFftSpec_16s* plan, int s, void* work) {
+  if (plan == nullptr) return vokErrNullPtr;
+  if (plan->id != kSpec16sId) return vokErrContextMatch;
   if (src == nullptr || dst == nullptr) return vokErrNullPtr;
   alignas(64) float stackCopy[(1 << kStackOrder) + 2];
   Work16s w;
-  if (!work16s(*spec, work, stackCopy, &w)) return vokErrMemAlloc;
-  const int n = 1 << spec->order;
+  if (!work16s(*plan, work, stackCopy, &w)) return vokErrMemAlloc;
+  const int n = 1 << plan->order;
   float* x = w.copy;
   for (int k = 0; k <= n / 2; ++k) {
     x[2 * k] = static_cast<float>(src[k].re);
     x[2 * k + 1] = static_cast<float>(src[k].im);
   }
-  const VokResult r = realFftInv_32f(x, x, spec->spec32f, w.inner);
+  const VokResult r = realFftInv_32f(x, x, plan->inner32f, w.inner);
   if (r == vokOk) {
     const float f = pow2Neg(s);
     for (int i = 0; i < n; ++i) dst[i] = roundSat16(x[i] * f);

@@ -55,20 +55,20 @@ struct RealFftSpec_16s {
   int32_t hint;
   int32_t workBytes;
   int32_t allocated;  // always 0: the object lives in caller memory
-  RealFftSpec_32f* spec32f;
+  RealFftSpec_32f* inner32f;
 };
 
-VokResult realFftGetSize_32f(int order, int flag, int hint, int* specBytes, int* setupBytes, int* workBytes);
-VokResult realFftInit_32f(RealFftSpec_32f** spec, int order, int flag, int hint, void* mem, void* setupBuffer);
-VokResult realFftFwd_32f(const float* src, float* dst, const RealFftSpec_32f* spec, void* work);
-VokResult realFftInv_32f(const float* src, float* dst, const RealFftSpec_32f* spec, void* work);
+VokResult realFftGetSize_32f(int order, int flag, int hint, int* objectBytes, int* setupBytes, int* workBytes);
+VokResult realFftInit_32f(RealFftSpec_32f** plan, int order, int flag, int hint, void* mem, void* setupBuffer);
+VokResult realFftFwd_32f(const float* src, float* dst, const RealFftSpec_32f* plan, void* work);
+VokResult realFftInv_32f(const float* src, float* dst, const RealFftSpec_32f* plan, void* work);
 
-VokResult realFftGetSize_16s(int order, int flag, int hint, int* specBytes, int* setupBytes, int* workBytes);
-VokResult realFftInit_16s(RealFftSpec_16s** spec, int order, int flag, int hint, void* mem, void* setupBuffer);
+VokResult realFftGetSize_16s(int order, int flag, int hint, int* objectBytes, int* setupBytes, int* workBytes);
+VokResult realFftInit_16s(RealFftSpec_16s** plan, int order, int flag, int hint, void* mem, void* setupBuffer);
 // Spectrum times 2^-s, rounded to nearest (ties to even), saturated to 32 bits.
-VokResult realFftFwd_16s32sc_Sfs(const int16_t* src, Vok32sc* dst, const RealFftSpec_16s* spec, int s, void* work);
+VokResult realFftFwd_16s32sc_Sfs(const int16_t* src, Vok32sc* dst, const RealFftSpec_16s* plan, int s, void* work);
 // Samples times 2^-s, rounded to nearest (ties to even), saturated to 16 bits.
-VokResult realFftInv_32sc16s_Sfs(const Vok32sc* src, int16_t* dst, const RealFftSpec_16s* spec, int s, void* work);
+VokResult realFftInv_32sc16s_Sfs(const Vok32sc* src, int16_t* dst, const RealFftSpec_16s* plan, int s, void* work);
 
 // dst[i] = 1 / x (threshold 0: status 4 when an input is zero) or
 // 1 / (sign(x) max(|x|, t)) (threshold t > 0).  From 2048 elements, when
@@ -90,8 +90,8 @@ struct Kernels {
 const Kernels& kernelsFor(cpu::Level level);
 // The transforms with a chosen kernel form (the checks of the public forms
 // are not repeated).
-void forward(const RealFftSpec_32f& spec, const float* src, float* dst, float* work, const Kernels& k);
-void inverse(const RealFftSpec_32f& spec, const float* src, float* dst, float* work, const Kernels& k);
+void forward(const RealFftSpec_32f& plan, const float* src, float* dst, float* work, const Kernels& k);
+void inverse(const RealFftSpec_32f& plan, const float* src, float* dst, float* work, const Kernels& k);
 
 }  // namespace voksc::fft
 

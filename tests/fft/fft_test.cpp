@@ -37,27 +37,27 @@ std::vector<double> dft(const std::vector<double>& x) {
 
 struct Fft32 {
   std::vector<unsigned char> mem, setup, work;
-  RealFftSpec_32f* spec = nullptr;
+  RealFftSpec_32f* plan = nullptr;
   Fft32(int order, int flag) {
     int a, b, c;
     EXPECT_EQ(vokOk, realFftGetSize_32f(order, flag, 0, &a, &b, &c));
     mem.resize(a);
     setup.resize(b + 1);
     work.resize(c + 1);
-    EXPECT_EQ(vokOk, realFftInit_32f(&spec, order, flag, 0, mem.data(), setup.data()));
+    EXPECT_EQ(vokOk, realFftInit_32f(&plan, order, flag, 0, mem.data(), setup.data()));
   }
 };
 
 struct Fft16 {
   std::vector<unsigned char> mem, setup, work;
-  RealFftSpec_16s* spec = nullptr;
+  RealFftSpec_16s* plan = nullptr;
   explicit Fft16(int order) {
     int a, b, c;
     EXPECT_EQ(vokOk, realFftGetSize_16s(order, kScaleInv, 0, &a, &b, &c));
     mem.resize(a);
     setup.resize(b + 1);
     work.resize(c);
-    EXPECT_EQ(vokOk, realFftInit_16s(&spec, order, kScaleInv, 0, mem.data(), setup.data()));
+    EXPECT_EQ(vokOk, realFftInit_16s(&plan, order, kScaleInv, 0, mem.data(), setup.data()));
   }
 };
 
@@ -79,19 +79,19 @@ TEST(RealFft, MatchesDftAndInvertsForEveryOrderAndFlag) {
       SCOPED_TRACE(::testing::Message() << "order " << order << " flag " << flag);
       Fft32 f(order, flag);
       const double fwd = flag == kScaleFwd ? 1.0 / n : flag == kScaleSqrt ? 1.0 / std::sqrt(n) : 1.0;
-      std::vector<float> spec(n + 2, 9.0f), back(n);
-      ASSERT_EQ(vokOk, realFftFwd_32f(x.data(), spec.data(), f.spec, f.work.data()));
+      std::vector<float> plan(n + 2, 9.0f), back(n);
+      ASSERT_EQ(vokOk, realFftFwd_32f(x.data(), plan.data(), f.plan, f.work.data()));
       double err = 0, parseval = 0;
-      for (int i = 0; i < n + 2; ++i) err = std::max(err, std::fabs(spec[i] - fwd * ref[i]));
+      for (int i = 0; i < n + 2; ++i) err = std::max(err, std::fabs(plan[i] - fwd * ref[i]));
       for (int k = 0; k <= n / 2; ++k)
-        parseval += (k == 0 || 2 * k == n ? 1 : 2) * (double(spec[2 * k]) * spec[2 * k] +
-                                                      double(spec[2 * k + 1]) * spec[2 * k + 1]);
+        parseval += (k == 0 || 2 * k == n ? 1 : 2) * (double(plan[2 * k]) * plan[2 * k] +
+                                                      double(plan[2 * k + 1]) * plan[2 * k + 1]);
       EXPECT_LE(err, 1e-5 * fwd * std::max(1.0, peak));
-      EXPECT_EQ(0.0f, spec[1]);
-      EXPECT_EQ(0.0f, spec[n + 1]);
+      EXPECT_EQ(0.0f, plan[1]);
+      EXPECT_EQ(0.0f, plan[n + 1]);
       EXPECT_NEAR(parseval / (fwd * fwd), n * energy, 1e-5 * n * energy);
       EXPECT_NEAR(spectral, n * energy, 1e-9 * n * energy);
-      ASSERT_EQ(vokOk, realFftInv_32f(spec.data(), back.data(), f.spec, nullptr));
+      ASSERT_EQ(vokOk, realFftInv_32f(plan.data(), back.data(), f.plan, nullptr));
       const double gain = flag == kNoScale ? n : 1.0;
       for (int i = 0; i < n; ++i) EXPECT_NEAR(back[i], gain * x[i], 2e-5 * gain * std::max(1, order)) << i;
     }
@@ -109,11 +109,11 @@ TEST(RealFft, KernelFormsGiveTheSameBits) {
     Fft32 f(order, kScaleSqrt);
     std::vector<float> x(n + 2), s1(n + 2), s2(n + 2), i1(n), i2(n), work(n + 64);
     for (auto& v : x) v = g(rng);
-    forward(*f.spec, x.data(), s1.data(), work.data(), a);
-    forward(*f.spec, x.data(), s2.data(), work.data(), b);
+    forward(*f.plan, x.data(), s1.data(), work.data(), a);
+    forward(*f.plan, x.data(), s2.data(), work.data(), b);
     EXPECT_EQ(0, std::memcmp(s1.data(), s2.data(), 4 * (n + 2))) << order;
-    inverse(*f.spec, x.data(), i1.data(), work.data(), a);
-    inverse(*f.spec, x.data(), i2.data(), work.data(), b);
+    inverse(*f.plan, x.data(), i1.data(), work.data(), a);
+    inverse(*f.plan, x.data(), i2.data(), work.data(), b);
     EXPECT_EQ(0, std::memcmp(i1.data(), i2.data(), 4 * n)) << order;
   }
 }
@@ -129,19 +129,19 @@ TEST(RealFft, SixteenBitFormsRoundTheFloatResult) {
     const auto ref = dft(std::vector<double>(x.begin(), x.end()));
     for (int s : {0, 4, -20}) {
       if (s < 0 && order != 5) continue;  // a shift left keeps only the float error
-      std::vector<Vok32sc> spec(n / 2 + 1);
-      ASSERT_EQ(vokOk, realFftFwd_16s32sc_Sfs(x.data(), spec.data(), f.spec, s, order & 1 ? nullptr : f.work.data()));
+      std::vector<Vok32sc> plan(n / 2 + 1);
+      ASSERT_EQ(vokOk, realFftFwd_16s32sc_Sfs(x.data(), plan.data(), f.plan, s, order & 1 ? nullptr : f.work.data()));
       for (int k = 0; k <= n / 2; ++k)
         for (int part = 0; part < 2; ++part) {
           const double want = std::ldexp(ref[2 * k + part], -s);
-          const int32_t got = part ? spec[k].im : spec[k].re;
+          const int32_t got = part ? plan[k].im : plan[k].re;
           if (want >= 2147483647.5 || want <= -2147483648.5)
             EXPECT_EQ(want > 0 ? INT32_MAX : INT32_MIN, got);
           else
             EXPECT_LE(std::fabs(got - std::nearbyint(want)), 1.0) << order << " " << k;
         }
       if (s != 0) continue;
-      ASSERT_EQ(vokOk, realFftInv_32sc16s_Sfs(spec.data(), back.data(), f.spec, 0, nullptr));
+      ASSERT_EQ(vokOk, realFftInv_32sc16s_Sfs(plan.data(), back.data(), f.plan, 0, nullptr));
       for (int i = 0; i < n; ++i) EXPECT_LE(std::abs(back[i] - x[i]), 1) << order << " " << i;
     }
   }
@@ -150,19 +150,19 @@ TEST(RealFft, SixteenBitFormsRoundTheFloatResult) {
   std::vector<Vok32sc> dc(33, Vok32sc{0, 0});
   dc[0].re = 1 << 20;
   std::vector<int16_t> y(64);
-  ASSERT_EQ(vokOk, realFftInv_32sc16s_Sfs(dc.data(), y.data(), f.spec, -2, nullptr));
+  ASSERT_EQ(vokOk, realFftInv_32sc16s_Sfs(dc.data(), y.data(), f.plan, -2, nullptr));
   EXPECT_EQ(32767, y[17]);
   dc[0].re = -(1 << 20);
-  ASSERT_EQ(vokOk, realFftInv_32sc16s_Sfs(dc.data(), y.data(), f.spec, 2, nullptr));
+  ASSERT_EQ(vokOk, realFftInv_32sc16s_Sfs(dc.data(), y.data(), f.plan, 2, nullptr));
   EXPECT_EQ(-4096, y[5]);
 }
 
 TEST(RealFft, TwoPointSpectrumLayout) {
   Fft32 f(1, kNoScale);
   const float x[2] = {3.0f, -1.0f};
-  float spec[4];
-  ASSERT_EQ(vokOk, realFftFwd_32f(x, spec, f.spec, nullptr));
-  EXPECT_EQ((std::vector<float>{2.0f, 0.0f, 4.0f, 0.0f}), std::vector<float>(spec, spec + 4));
+  float plan[4];
+  ASSERT_EQ(vokOk, realFftFwd_32f(x, plan, f.plan, nullptr));
+  EXPECT_EQ((std::vector<float>{2.0f, 0.0f, 4.0f, 0.0f}), std::vector<float>(plan, plan + 4));
 }
 
 TEST(RealFft, SetUpAndTransformChecks) {
@@ -193,14 +193,14 @@ TEST(RealFft, SetUpAndTransformChecks) {
   vtest::Guard g;
   g.watch(y, 18).watch(ys, 9);
   std::vector<unsigned char> zero(256, 0);
-  auto* zero32 = reinterpret_cast<const RealFftSpec_32f*>(zero.data());
-  EXPECT_REJECTS(vokErrContextMatch, g, realFftFwd_32f(x, y, zero32, nullptr));
-  EXPECT_REJECTS(vokErrContextMatch, g, realFftInv_32f(x, y, reinterpret_cast<const RealFftSpec_32f*>(f16.spec), nullptr));
+  auto* zeroPlan = reinterpret_cast<const RealFftSpec_32f*>(zero.data());
+  EXPECT_REJECTS(vokErrContextMatch, g, realFftFwd_32f(x, y, zeroPlan, nullptr));
+  EXPECT_REJECTS(vokErrContextMatch, g, realFftInv_32f(x, y, reinterpret_cast<const RealFftSpec_32f*>(f16.plan), nullptr));
   EXPECT_REJECTS(vokErrContextMatch, g,
-                 realFftFwd_16s32sc_Sfs(xs, ys, reinterpret_cast<const RealFftSpec_16s*>(f32.spec), 0, nullptr));
+                 realFftFwd_16s32sc_Sfs(xs, ys, reinterpret_cast<const RealFftSpec_16s*>(f32.plan), 0, nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, realFftFwd_32f(x, y, nullptr, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, realFftFwd_32f(nullptr, y, f32.spec, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, realFftInv_32sc16s_Sfs(ys, nullptr, f16.spec, 0, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, realFftFwd_32f(nullptr, y, f32.plan, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, realFftInv_32sc16s_Sfs(ys, nullptr, f16.plan, 0, nullptr));
 }
 
 TEST(RealFft, ReciprocalWithThreshold) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "fuzz_input.h"
@@ -39,6 +40,29 @@ class Call {
   Vok32s* s32(int n, int before = 0) { return buffer<Vok32s>(n, before, [this] { return in_.word32(); }); }
   Vok32f* f32(int n, int before = 0) { return buffer<Vok32f>(n, before, [this] { return in_.real(); }); }
   Vok8u* u8(int n) { return buffer<Vok8u>(n, 0, [this] { return in_.u8(); }); }
+  Vok32sc* c32(int n) { return reinterpret_cast<Vok32sc*>(s32(2 * (n > 0 ? n : 1))); }
+  Vok32fc* cf32(int n) { return reinterpret_cast<Vok32fc*>(f32(2 * (n > 0 ? n : 1))); }
+  Vok64f* f64(int n) { return buffer<Vok64f>(n, 0, [this] { return static_cast<Vok64f>(in_.real()); }); }
+  Vok64s* s64(int n) { return buffer<Vok64s>(n, 0, [this] { return static_cast<Vok64s>(in_.word32()) << in_.pick(32); }); }
+  // count pointers (count clamped to 1..300) to frames of n elements made by make.
+  template <class T, class M>
+  T** frames(int count, int n, M make) {
+    const int k = count < 1 ? 1 : count > 300 ? 300 : count;
+    auto v = std::make_shared<std::vector<T*>>(static_cast<std::size_t>(k));
+    keep_.push_back(v);
+    for (auto& e : *v) e = make(n);
+    return pointer(v->data());
+  }
+  Vok32sc** framesS(int count, int n) { return frames<Vok32sc>(count, n, [this](int m) { return c32(m); }); }
+  Vok32fc** framesF(int count, int n) { return frames<Vok32fc>(count, n, [this](int m) { return cf32(m); }); }
+  Vok64f** framesD(int count, int n) { return frames<Vok64f>(count, n, [this](int m) { return f64(m); }); }
+  // Raw memory of n bytes (not a pointer argument: never made null).
+  unsigned char* raw(int n) {
+    auto v = std::make_shared<std::vector<unsigned char>>(static_cast<std::size_t>(n > 0 ? n : 1) + 16);
+    keep_.push_back(v);
+    return v->data() + in_.pick(16);
+  }
+  Input& input() { return in_; }
   // A length argument: mostly 1..usualMax, sometimes invalid.
   int len(int usualMax) { return in_.count(usualMax); }
   // A scalar: mostly within lo..hi, sometimes anything.
@@ -144,6 +168,48 @@ AdaptiveCodebookDecodeState_AMRWB_16s* amrwbLagState(Call& c, bool init) {
       c.state(voksAdaptiveCodebookDecodeGetSize_AMRWB_16s, init ? [](void* p) {
         return voksAdaptiveCodebookDecodeInit_AMRWB_16s(static_cast<AdaptiveCodebookDecodeState_AMRWB_16s*>(p));
       } : static_cast<VokResult (*)(void*)>(nullptr)));
+}
+
+// ---- subband echo canceller: set up a bank or controller from arguments
+// drawn here, then run one operation on it (op 0: Init itself).
+template <class S, class T, class C, class GetSize, class Init, class Run>
+VokResult bankRow(Call& c, GetSize getSize, Init init, Run run, int) {
+  const int order = c.val(1, 7), frame = c.val(1, 130), len = c.val(1, 512);
+  int st = 0, su = 0, wk = 0;
+  if (VokResult r = getSize(order, len, &st, &su, &wk); r != vokOk) return r;
+  if (st > 1 << 20 || wk > 1 << 20) return vokOk;
+  auto* state = reinterpret_cast<S*>(c.raw(st));
+  T* window = nullptr;
+  std::vector<T> w;
+  if (c.input().pick(3) == 0) {
+    w.resize(static_cast<std::size_t>(len));
+    for (auto& v : w) v = static_cast<T>(c.input().sample());
+    window = w.data();
+  }
+  if constexpr (std::is_same_v<Run, std::nullptr_t>) {
+    return init(c.out(state), order, frame, len, window, c.u8(su));
+  } else {
+  if (VokResult r = init(state, order, frame, len, window, c.raw(su)); r != vokOk) return r;
+  const int n = 1 << order;
+  return run(c, state, n, frame, c.u8(wk));
+  }
+}
+
+int sampleRate(Call& c) { return c.input().pick(4) == 0 ? c.val(7999, 16001) : (c.input().pick(2) ? 8000 : 16000); }
+
+// A controller of the drawn configuration, initialised (op != 0) and run.
+template <class S, class GetSize, class Init, class Run>
+VokResult controllerRow(Call& c, GetSize getSize, Init init, Run run, bool) {
+  const int nb = c.val(1, 40), frame = c.val(1, 64), segs = c.val(1, 8), fs = sampleRate(c);
+  int size = 0;
+  if (VokResult r = getSize(nb, frame, segs, fs, &size); r != vokOk) return r;
+  auto* state = reinterpret_cast<S*>(c.raw(size));
+  if constexpr (std::is_same_v<Run, std::nullptr_t>) {
+    return init(c.out(state), nb, frame, segs, fs);
+  } else {
+    if (VokResult r = init(state, nb, frame, segs, fs); r != vokOk) return r;
+    return run(c, state, nb, segs);
+  }
 }
 
 #define ROW(fn, ...) {#fn, [](Call& c) -> VokResult { return fn(__VA_ARGS__); }}
@@ -561,6 +627,65 @@ const Row kRows[] = {
         static_cast<VokRateCode>(c.val(5, 32)), c.s16(8)),
     {"voksAdaptiveCodebookGainCoeff_AMRWB_16s", [](Call& c) { int n = c.len(64);
        return voksAdaptiveCodebookGainCoeff_AMRWB_16s(c.s16(n), c.s16(n), c.s16(4), c.s16(1), n); }},
+    // ---- subband echo canceller
+    {"voksSubbandProcessGetSize_16s", [](Call& c) { int a, b, w; return voksSubbandProcessGetSize_16s(c.val(0, 8), c.val(0, 1024), c.out(&a), c.out(&b), c.out(&w)); }},
+    {"voksSubbandProcessGetSize_32f", [](Call& c) { int a, b, w; return voksSubbandProcessGetSize_32f(c.val(0, 8), c.val(0, 1024), c.out(&a), c.out(&b), c.out(&w)); }},
+    {"voksSubbandProcessInit_16s", [](Call& c) { return bankRow<SubbandProcessState_16s, Vok16s, Vok32sc>(c, voksSubbandProcessGetSize_16s, voksSubbandProcessInit_16s, nullptr, 0); }},
+    {"voksSubbandProcessInit_32f", [](Call& c) { return bankRow<SubbandProcessState_32f, Vok32f, Vok32fc>(c, voksSubbandProcessGetSize_32f, voksSubbandProcessInit_32f, nullptr, 0); }},
+    {"voksSubbandAnalysis_16s32sc_Sfs", [](Call& c) { return bankRow<SubbandProcessState_16s, Vok16s, Vok32sc>(c, voksSubbandProcessGetSize_16s, voksSubbandProcessInit_16s,
+       [](Call& k, SubbandProcessState_16s* s, int n, int r, Vok8u* w) { return voksSubbandAnalysis_16s32sc_Sfs(k.s16(r), k.c32(n / 2 + 1), k.out(s), k.val(-40, 40), w); }, 1); }},
+    {"voksSubbandAnalysis_32f32fc", [](Call& c) { return bankRow<SubbandProcessState_32f, Vok32f, Vok32fc>(c, voksSubbandProcessGetSize_32f, voksSubbandProcessInit_32f,
+       [](Call& k, SubbandProcessState_32f* s, int n, int r, Vok8u* w) { return voksSubbandAnalysis_32f32fc(k.f32(r), k.cf32(n / 2 + 1), k.out(s), w); }, 1); }},
+    {"voksSubbandSynthesis_32sc16s_Sfs", [](Call& c) { return bankRow<SubbandProcessState_16s, Vok16s, Vok32sc>(c, voksSubbandProcessGetSize_16s, voksSubbandProcessInit_16s,
+       [](Call& k, SubbandProcessState_16s* s, int n, int r, Vok8u* w) { return voksSubbandSynthesis_32sc16s_Sfs(k.c32(n / 2 + 1), k.s16(r), k.out(s), k.val(-40, 40), w); }, 1); }},
+    {"voksSubbandSynthesis_32fc32f", [](Call& c) { return bankRow<SubbandProcessState_32f, Vok32f, Vok32fc>(c, voksSubbandProcessGetSize_32f, voksSubbandProcessInit_32f,
+       [](Call& k, SubbandProcessState_32f* s, int n, int r, Vok8u* w) { return voksSubbandSynthesis_32fc32f(k.cf32(n / 2 + 1), k.f32(r), k.out(s), w); }, 1); }},
+    {"voksFIRSubband_EC_32fc", [](Call& c) { int segs = c.val(0, 8), n = c.len(80); return voksFIRSubband_EC_32fc(c.framesF(segs, n), c.framesF(segs, n), c.cf32(n), segs, n); }},
+    {"voksFIRSubband_EC_32sc_Sfs", [](Call& c) { int segs = c.val(0, 8), n = c.len(80); return voksFIRSubband_EC_32sc_Sfs(c.framesS(segs, n), c.framesS(segs, n), c.c32(n), segs, n, c.val(-32, 32)); }},
+    {"voksFIRSubbandLow_EC_32sc_Sfs", [](Call& c) { int segs = c.val(0, 8), n = c.len(80);
+       return voksFIRSubbandLow_EC_32sc_Sfs(c.framesS(segs, n), c.framesS(segs, n), segs, c.c32(n), c.val(-1, 81), n, c.val(-1, 32)); }},
+    {"voksFIRSubbandCoeffUpdate_EC_32fc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80);
+       return voksFIRSubbandCoeffUpdate_EC_32fc_I(c.f64(n), c.framesF(segs, n), c.cf32(n), c.framesF(segs, n), segs, n); }},
+    {"voksFIRSubbandCoeffUpdate_EC_32sc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80);
+       return voksFIRSubbandCoeffUpdate_EC_32sc_I(c.s32(2 * n), c.framesS(segs, n), c.c32(n), c.framesS(segs, n), segs, n, c.val(-1, 32)); }},
+    {"voksFIRSubbandLowCoeffUpdate_EC_32sc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80);
+       return voksFIRSubbandLowCoeffUpdate_EC_32sc_I(c.framesS(segs, n), c.c32(n), c.framesS(segs, n), segs, c.c32(n), c.s32(2 * n), c.val(-1, 81), n, c.val(-1, 32)); }},
+    {"voksFIRSubbandAPCoeffUpdate_EC_32fc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80), p = c.val(0, 4); int h = (segs > 0 ? segs : 1) + (p > 0 && p < 256 ? p : 1);
+       return voksFIRSubbandAPCoeffUpdate_EC_32fc_I(c.framesD(p, n), c.framesF(h, n), c.framesF(p, n), c.framesF(segs, n), segs, n, p); }},
+    {"voksSubbandControllerGetSize_EC_32f", [](Call& c) { int s; return voksSubbandControllerGetSize_EC_32f(c.val(0, 40), c.val(0, 64), c.val(0, 8), sampleRate(c), c.out(&s)); }},
+    {"voksSubbandControllerGetSize_EC_16s", [](Call& c) { int s; return voksSubbandControllerGetSize_EC_16s(c.val(0, 40), c.val(0, 64), c.val(0, 8), sampleRate(c), c.out(&s)); }},
+    {"voksSubbandControllerDTGetSize_EC_16s", [](Call& c) { int s; return voksSubbandControllerDTGetSize_EC_16s(c.val(0, 40), c.val(0, 64), c.val(0, 8), sampleRate(c), c.out(&s)); }},
+    {"voksSubbandControllerInit_EC_32f", [](Call& c) { return controllerRow<SubbandControllerState_32f>(c, voksSubbandControllerGetSize_EC_32f, voksSubbandControllerInit_EC_32f, nullptr, true); }},
+    {"voksSubbandControllerInit_EC_16s", [](Call& c) { return controllerRow<SubbandControllerState_16s>(c, voksSubbandControllerGetSize_EC_16s, voksSubbandControllerInit_EC_16s, nullptr, true); }},
+    {"voksSubbandControllerDTInit_EC_16s", [](Call& c) { return controllerRow<SubbandControllerDTState_16s>(c, voksSubbandControllerDTGetSize_EC_16s, voksSubbandControllerDTInit_EC_16s, nullptr, true); }},
+    {"voksSubbandControllerReset_EC_32f", [](Call& c) { return controllerRow<SubbandControllerState_32f>(c, voksSubbandControllerGetSize_EC_32f, voksSubbandControllerInit_EC_32f,
+       [](Call& k, SubbandControllerState_32f* s, int, int) { return voksSubbandControllerReset_EC_32f(k.out(s)); }, false); }},
+    {"voksSubbandControllerReset_EC_16s", [](Call& c) { return controllerRow<SubbandControllerState_16s>(c, voksSubbandControllerGetSize_EC_16s, voksSubbandControllerInit_EC_16s,
+       [](Call& k, SubbandControllerState_16s* s, int, int) { return voksSubbandControllerReset_EC_16s(k.out(s)); }, false); }},
+    {"voksSubbandControllerDTReset_EC_16s", [](Call& c) { return controllerRow<SubbandControllerDTState_16s>(c, voksSubbandControllerDTGetSize_EC_16s, voksSubbandControllerDTInit_EC_16s,
+       [](Call& k, SubbandControllerDTState_16s* s, int, int) { return voksSubbandControllerDTReset_EC_16s(k.out(s)); }, false); }},
+    {"voksSubbandControllerUpdate_EC_32f", [](Call& c) { return controllerRow<SubbandControllerState_32f>(c, voksSubbandControllerGetSize_EC_32f, voksSubbandControllerInit_EC_32f,
+       [](Call& k, SubbandControllerState_32f* s, int nb, int segs) { return voksSubbandControllerUpdate_EC_32f(k.f32(1), k.f32(1), k.framesF(segs, nb),
+          k.input().pick(2) ? k.cf32(nb) : nullptr, k.f64(nb), k.out(s)); }, false); }},
+    {"voksSubbandAPControllerUpdate_EC_32f", [](Call& c) { return controllerRow<SubbandControllerState_32f>(c, voksSubbandControllerGetSize_EC_32f, voksSubbandControllerInit_EC_32f,
+       [](Call& k, SubbandControllerState_32f* s, int nb, int segs) { return voksSubbandAPControllerUpdate_EC_32f(k.framesF(segs, nb),
+          k.input().pick(2) ? k.cf32(nb) : nullptr, k.f64(nb), k.real(), k.out(s)); }, false); }},
+    {"voksSubbandControllerUpdate_EC_16s", [](Call& c) { return controllerRow<SubbandControllerState_16s>(c, voksSubbandControllerGetSize_EC_16s, voksSubbandControllerInit_EC_16s,
+       [](Call& k, SubbandControllerState_16s* s, int nb, int segs) { return voksSubbandControllerUpdate_EC_16s(k.s16(1), k.s16(1), k.framesS(segs, nb),
+          k.input().pick(2) ? k.c32(nb) : nullptr, k.s32(2 * nb), k.out(s)); }, false); }},
+    {"voksSubbandController_EC_32f", [](Call& c) { return controllerRow<SubbandControllerState_32f>(c, voksSubbandControllerGetSize_EC_32f, voksSubbandControllerInit_EC_32f,
+       [](Call& k, SubbandControllerState_32f* s, int nb, int segs) { Vok32f g;
+          return voksSubbandController_EC_32f(k.cf32(nb), k.cf32(nb), k.framesF(segs, nb), k.framesF(segs, nb), k.out(&g), k.out(s)); }, false); }},
+    {"voksSubbandController_EC_16s", [](Call& c) { return controllerRow<SubbandControllerState_16s>(c, voksSubbandControllerGetSize_EC_16s, voksSubbandControllerInit_EC_16s,
+       [](Call& k, SubbandControllerState_16s* s, int nb, int segs) { Vok16s g;
+          return voksSubbandController_EC_16s(k.c32(nb), k.c32(nb), k.framesS(segs, nb), k.framesS(segs, nb), k.out(&g), k.out(s)); }, false); }},
+    {"voksSubbandControllerDTUpdate_EC_16s", [](Call& c) { return controllerRow<SubbandControllerDTState_16s>(c, voksSubbandControllerDTGetSize_EC_16s, voksSubbandControllerDTInit_EC_16s,
+       [](Call& k, SubbandControllerDTState_16s* s, int nb, int segs) { Vok64s a, b;
+          return voksSubbandControllerDTUpdate_EC_16s(k.framesS(segs, nb), k.c32(nb), k.s32(2 * nb), k.s32(1), k.out(&a), k.out(&b), k.val(-1, 41), k.out(s)); }, false); }},
+    {"voksSubbandControllerDT_EC_16s", [](Call& c) { return controllerRow<SubbandControllerDTState_16s>(c, voksSubbandControllerDTGetSize_EC_16s, voksSubbandControllerDTInit_EC_16s,
+       [](Call& k, SubbandControllerDTState_16s* s, int nb, int segs) { Vok32s r;
+          return voksSubbandControllerDT_EC_16s(k.c32(nb), k.c32(nb), k.framesS(segs, nb), k.framesS(segs, nb), k.s64(1), k.out(&r), static_cast<Vok64s>(k.input().word32()) << k.input().pick(32),
+                                                k.val(0, 1), k.val(0, 1), k.val(-1, 41), k.out(s)); }, false); }},
 };
 
 bool knownStatus(VokResult r) {

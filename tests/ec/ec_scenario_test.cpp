@@ -1,0 +1,311 @@
+// G.168-style scenarios on subband echo cancellers assembled from the
+// exports alone: convergence on white noise, a path change, the
+// narrow-band tones of test 6, and double talk with the backup filter.
+//
+// The banks run a Kaiser-windowed sinc prototype (beta 8, cutoff pi/N) at
+// an oversampling of 8/3: order 5, frame 12, window 128 at 8 kHz and order
+// 6, frame 24, window 256 at 16 kHz.  (With the built-in windows at frames
+// of 24 and 44 the subband aliasing holds the steady ERLE near 17-27 dB.)
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "echo_scenario.h"
+#include "voksc.h"
+
+namespace {
+
+using namespace vtest::echo;
+
+struct BankConfig {
+  int rate, order, frame, window, segments;
+};
+const BankConfig kNarrow{8000, 5, 12, 128, 12};
+const BankConfig kWide{16000, 6, 24, 256, 14};
+
+std::vector<double> prototype(const BankConfig& c) {
+  std::vector<double> w(c.window);
+  const int n = 1 << c.order;
+  const double beta = 8.0;
+  for (int k = 0; k < c.window; ++k) {
+    const double t = k - (c.window - 1) / 2.0, r = 2.0 * t / (c.window - 1);
+    const double sinc = std::sin(M_PI * t / n) / (M_PI * t / n);  // t is never 0 (even window length)
+    w[k] = sinc * std::cyl_bessel_i(0.0, beta * std::sqrt(std::max(0.0, 1 - r * r))) / std::cyl_bessel_i(0.0, beta);
+  }
+  // unit gain through analysis and synthesis: sum w^2 = frame
+  double e = 0;
+  for (double v : w) e += v * v;
+  for (double& v : w) v *= std::sqrt(c.frame / e);
+  return w;
+}
+
+// Float canceller: analysis of reference and microphone, adaptive and fixed
+// (backup) subband filters, the NLMS update and the float controller.
+class FloatCanceller {
+ public:
+  explicit FloatCanceller(const BankConfig& c) : c_(c), nb_((1 << c.order) / 2 + 1) {
+    int st, su, wk;
+    voksSubbandProcessGetSize_32f(c.order, c.window, &st, &su, &wk);
+    for (auto* b : {&refBank_, &micBank_, &synBank_}) {
+      b->resize(st);
+      const auto p = prototype(c);
+      const std::vector<float> w(p.begin(), p.end());
+      EXPECT_EQ(vokOk, voksSubbandProcessInit_32f(state(*b), c.order, c.frame, c.window, w.data(), nullptr));
+    }
+    work_.resize(wk);
+    int cs;
+    voksSubbandControllerGetSize_EC_32f(nb_, c.frame, c.segments, c.rate, &cs);
+    ctl_.resize(cs);
+    EXPECT_EQ(vokOk, voksSubbandControllerInit_EC_32f(ctlState(), nb_, c.frame, c.segments, c.rate));
+    frames_.assign(c.segments, std::vector<Vok32fc>(nb_, Vok32fc{0, 0}));
+    adaptive_.assign(c.segments, std::vector<Vok32fc>(nb_, Vok32fc{0, 0}));
+    fixed_ = adaptive_;
+    for (auto& f : frames_) history_.push_back(f.data());
+    for (int s = 0; s < c.segments; ++s) {
+      a_.push_back(adaptive_[s].data());
+      f_.push_back(fixed_[s].data());
+    }
+  }
+
+  // One frame: returns R output samples (the adaptive filter's error).
+  std::vector<float> frame(const float* ref, const float* mic) {
+    std::rotate(history_.rbegin(), history_.rbegin() + 1, history_.rend());  // oldest becomes newest
+    EXPECT_EQ(vokOk, voksSubbandAnalysis_32f32fc(ref, history_[0], state(refBank_), work_.data()));
+    std::vector<Vok32fc> y(nb_), ya(nb_), yf(nb_), ea(nb_), ef(nb_);
+    EXPECT_EQ(vokOk, voksSubbandAnalysis_32f32fc(mic, y.data(), state(micBank_), work_.data()));
+    std::vector<Vok64f> steps(nb_);
+    EXPECT_EQ(vokOk, voksSubbandControllerUpdate_EC_32f(ref, mic, history_.data(), nullptr, steps.data(), ctlState()));
+    EXPECT_EQ(vokOk, voksFIRSubband_EC_32fc(history_.data(), a_.data(), ya.data(), c_.segments, nb_));
+    EXPECT_EQ(vokOk, voksFIRSubband_EC_32fc(history_.data(), f_.data(), yf.data(), c_.segments, nb_));
+    for (int i = 0; i < nb_; ++i) {
+      ea[i] = {y[i].re - ya[i].re, y[i].im - ya[i].im};
+      ef[i] = {y[i].re - yf[i].re, y[i].im - yf[i].im};
+    }
+    EXPECT_EQ(vokOk, voksFIRSubbandCoeffUpdate_EC_32fc_I(steps.data(), history_.data(), ea.data(), a_.data(), c_.segments, nb_));
+    Vok32f gain;
+    EXPECT_EQ(vokOk, voksSubbandController_EC_32f(ea.data(), ef.data(), a_.data(), f_.data(), &gain, ctlState()));
+    std::vector<float> out(c_.frame);
+    EXPECT_EQ(vokOk, voksSubbandSynthesis_32fc32f(ea.data(), out.data(), state(synBank_), work_.data()));
+    return out;
+  }
+
+ private:
+  static SubbandProcessState_32f* state(std::vector<unsigned char>& b) { return reinterpret_cast<SubbandProcessState_32f*>(b.data()); }
+  SubbandControllerState_32f* ctlState() { return reinterpret_cast<SubbandControllerState_32f*>(ctl_.data()); }
+  BankConfig c_;
+  int nb_;
+  std::vector<unsigned char> refBank_, micBank_, synBank_, work_, ctl_;
+  std::vector<std::vector<Vok32fc>> frames_, adaptive_, fixed_;
+  std::vector<Vok32fc*> history_, a_, f_;
+};
+
+// Fixed-point canceller with the double-talk controller: 16-bit banks
+// (the prototype in Q13), 32-bit subbands, coefficients with 20 fractional
+// bits, steps from the double-talk update and the backup decision.  The
+// double-talk flag comes from the scenario (near-end present), as a
+// detector in front of the canceller would deliver it.  The residual echo is
+// measured by a second pair of banks: the echo alone analysed, minus the
+// adaptive filter's estimate, synthesised.
+class FixedDtCanceller {
+ public:
+  static constexpr int kSf = 20;
+  explicit FixedDtCanceller(const BankConfig& c) : c_(c), nb_((1 << c.order) / 2 + 1) {
+    int st, su, wk;
+    voksSubbandProcessGetSize_16s(c.order, c.window, &st, &su, &wk);
+    std::vector<Vok16s> w;
+    for (double v : prototype(c)) w.push_back(static_cast<Vok16s>(v * 8192));
+    for (auto* b : {&refBank_, &micBank_, &echoBank_, &synBank_, &resBank_}) {
+      b->resize(st);
+      EXPECT_EQ(vokOk, voksSubbandProcessInit_16s(state(*b), c.order, c.frame, c.window, w.data(), nullptr));
+    }
+    work_.resize(wk);
+    int cs;
+    voksSubbandControllerDTGetSize_EC_16s(nb_, c.frame, c.segments, c.rate, &cs);
+    ctl_.resize(cs);
+    EXPECT_EQ(vokOk, voksSubbandControllerDTInit_EC_16s(ctlState(), nb_, c.frame, c.segments, c.rate));
+    frames_.assign(c.segments, std::vector<Vok32sc>(nb_, Vok32sc{0, 0}));
+    adaptive_ = fixed_ = frames_;
+    for (int s = 0; s < c.segments; ++s) {
+      history_.push_back(frames_[s].data());
+      a_.push_back(adaptive_[s].data());
+      f_.push_back(fixed_[s].data());
+    }
+  }
+
+  // One frame; out receives the canceller's output, residual the echo left in it.
+  void frame(const Vok16s* ref, const Vok16s* mic, const Vok16s* echo, bool doubleTalk, Vok16s* out, Vok16s* residual) {
+    std::rotate(history_.rbegin(), history_.rbegin() + 1, history_.rend());
+    EXPECT_EQ(vokOk, voksSubbandAnalysis_16s32sc_Sfs(ref, history_[0], state(refBank_), 0, work_.data()));
+    std::vector<Vok32sc> y(nb_), ye(nb_), ya(nb_), yf(nb_), ea(nb_), ef(nb_), re(nb_);
+    EXPECT_EQ(vokOk, voksSubbandAnalysis_16s32sc_Sfs(mic, y.data(), state(micBank_), 0, work_.data()));
+    EXPECT_EQ(vokOk, voksSubbandAnalysis_16s32sc_Sfs(echo, ye.data(), state(echoBank_), 0, work_.data()));
+    std::vector<Vok32s> steps(2 * nb_);
+    const Vok32s flag = doubleTalk;
+    Vok64s refLevel, micLevel;
+    EXPECT_EQ(vokOk, voksSubbandControllerDTUpdate_EC_16s(history_.data(), y.data(), steps.data(), &flag, &refLevel,
+                                                          &micLevel, 0, ctlState()));
+    EXPECT_EQ(vokOk, voksFIRSubband_EC_32sc_Sfs(history_.data(), a_.data(), ya.data(), c_.segments, nb_, kSf));
+    EXPECT_EQ(vokOk, voksFIRSubband_EC_32sc_Sfs(history_.data(), f_.data(), yf.data(), c_.segments, nb_, kSf));
+    for (int i = 0; i < nb_; ++i) {
+      ea[i] = {y[i].re - ya[i].re, y[i].im - ya[i].im};
+      ef[i] = {y[i].re - yf[i].re, y[i].im - yf[i].im};
+      re[i] = {ye[i].re - ya[i].re, ye[i].im - ya[i].im};
+    }
+    EXPECT_EQ(vokOk, voksFIRSubbandCoeffUpdate_EC_32sc_I(steps.data(), history_.data(), ea.data(), a_.data(), c_.segments, nb_, kSf));
+    Vok64s companion = refLevel << 11;  // "active" above a quarter of the smoothed level
+    Vok32s result;
+    EXPECT_EQ(vokOk, voksSubbandControllerDT_EC_16s(ea.data(), ef.data(), a_.data(), f_.data(), &companion, &result,
+                                                    refLevel, 1, 0, 0, ctlState()));
+    saves_ += result == -1;
+    restores_ += result == 1;
+    EXPECT_EQ(vokOk, voksSubbandSynthesis_32sc16s_Sfs(ea.data(), out, state(synBank_), 0, work_.data()));
+    EXPECT_EQ(vokOk, voksSubbandSynthesis_32sc16s_Sfs(re.data(), residual, state(resBank_), 0, work_.data()));
+  }
+  int saves_ = 0, restores_ = 0;
+
+ private:
+  static SubbandProcessState_16s* state(std::vector<unsigned char>& b) { return reinterpret_cast<SubbandProcessState_16s*>(b.data()); }
+  SubbandControllerDTState_16s* ctlState() { return reinterpret_cast<SubbandControllerDTState_16s*>(ctl_.data()); }
+  BankConfig c_;
+  int nb_;
+  std::vector<unsigned char> refBank_, micBank_, echoBank_, synBank_, resBank_, work_, ctl_;
+  std::vector<std::vector<Vok32sc>> frames_, adaptive_, fixed_;
+  std::vector<Vok32sc*> history_, a_, f_;
+};
+
+std::vector<double> runFloat(const BankConfig& c, const std::vector<double>& x, const std::vector<double>& y) {
+  FloatCanceller ec(c);
+  std::vector<double> out;
+  std::vector<float> xf(c.frame), yf(c.frame);
+  for (std::size_t n = 0; n + c.frame <= x.size(); n += c.frame) {
+    for (int i = 0; i < c.frame; ++i) {
+      xf[i] = static_cast<float>(x[n + i]);
+      yf[i] = static_cast<float>(y[n + i]);
+    }
+    for (float v : ec.frame(xf.data(), yf.data())) out.push_back(v);
+  }
+  return out;
+}
+
+Vok16s toWord(double v) { return static_cast<Vok16s>(std::lround(std::clamp(v, -32768.0, 32767.0))); }
+
+TEST(SubbandCancellerScenario, WhiteNoiseConvergesOnEveryPathAndRecoversFromAPathChange) {
+  for (const BankConfig& c : {kNarrow, kWide}) {
+    double sum = 0;
+    for (int model = 2; model <= 9; ++model) {
+      SCOPED_TRACE(::testing::Message() << c.rate << " Hz, path D." << model);
+      const auto h = echoPath(model, c.rate, 6.0);
+      ASSERT_FALSE(h.empty());
+      const auto h2 = echoPath(model == 9 ? 2 : model + 1, c.rate, 6.0);
+      const std::size_t n = 6 * c.rate, change = 4 * c.rate;
+      const auto x = whiteNoise(n, -20, model);
+      const auto y = echoOf(x, h, h2, change);
+      const auto out = runFloat(c, x, y);
+      const auto track = erleTrack(y, out, c.window - c.frame, c.rate / 20);  // 50 ms blocks
+      const double t20 = secondsToReach(track, 20, 0, 0.05), steady = meanDb(track, 70, 80);
+      const double back = secondsToReach(track, 20, 81, 0.05);
+      printf("%5d Hz D.%d: 20 dB after %.2f s, %.1f dB at 3.5-4 s, 20 dB %.2f s after the change\n", c.rate, model, t20, steady, back);
+      EXPECT_GT(t20, 0);
+      EXPECT_LE(t20, 1.0);
+      EXPECT_GE(steady, 24.0);
+      EXPECT_GT(back, 0);
+      EXPECT_LE(back, 1.0);
+      sum += steady;
+    }
+    EXPECT_GE(sum / 8, 28.0) << c.rate;
+  }
+}
+
+TEST(SubbandCancellerScenario, NarrowBandTonesDoNotMakeItDiverge) {
+  // Converged on noise (2 s), then each tone pair of G.168 test 6 for 0.25 s, then noise again.
+  for (const BankConfig& c : {kNarrow, kWide}) {
+    const auto h = echoPath(5, c.rate, 6.0);
+    std::vector<double> x = whiteNoise(2 * c.rate, -20, 3);
+    for (auto [f1, f2] : narrowBandTones()) {
+      const auto t = tonePair(c.rate / 4, f1, f2, c.rate, -20);
+      x.insert(x.end(), t.begin(), t.end());
+    }
+    const std::size_t back = x.size();
+    const auto tail = whiteNoise(c.rate / 2, -20, 4);
+    x.insert(x.end(), tail.begin(), tail.end());
+    const auto y = echoOf(x, h);
+    const auto out = runFloat(c, x, y);
+    const auto track = erleTrack(y, out, c.window - c.frame, c.rate / 20);
+    const std::size_t tones = 2 * 20, after = back / (c.rate / 20);
+    const double worst = *std::min_element(track.begin() + tones, track.begin() + after);
+    printf("%5d Hz tones: lowest ERLE %.1f dB, back on noise %.1f dB\n", c.rate, worst, meanDb(track, after + 1, after + 5));
+    EXPECT_GE(worst, 10.0) << c.rate;
+    EXPECT_GE(meanDb(track, after + 1, after + 5), 20.0) << c.rate;
+  }
+}
+
+TEST(SubbandCancellerScenario, QuietReferenceTakesTheSmallStep) {
+  // 1 s of far end at -60 dBFS (below the controllers' power threshold)
+  // under near-end noise at -20 dBFS that no detector flags, then 2 s of
+  // far end alone at -20 dBFS: the small step must neither let the near end
+  // blow the filter up nor hold back the convergence that follows.
+  for (const BankConfig& c : {kNarrow, kWide}) {
+    const std::size_t n = 3 * c.rate, quiet = c.rate;
+    auto x = whiteNoise(n, -20, 7);
+    for (std::size_t i = 0; i < quiet; ++i) x[i] *= 0.01;
+    const auto e = echoOf(x, echoPath(3, c.rate, 6.0));
+    const auto nearEnd = whiteNoise(quiet, -20, 8);
+    FixedDtCanceller ec(c);
+    std::vector<double> echo, residual;
+    std::vector<Vok16s> xs(c.frame), ys(c.frame), es(c.frame), out(c.frame), res(c.frame);
+    for (std::size_t k = 0; k + c.frame <= n; k += c.frame) {
+      for (int i = 0; i < c.frame; ++i) {
+        xs[i] = toWord(x[k + i]);
+        es[i] = toWord(e[k + i]);
+        ys[i] = toWord(e[k + i] + (k + i < quiet ? nearEnd[k + i] : 0.0));
+        echo.push_back(es[i]);
+      }
+      ec.frame(xs.data(), ys.data(), es.data(), false, out.data(), res.data());
+      residual.insert(residual.end(), res.begin(), res.end());
+    }
+    const auto track = erleTrack(echo, residual, c.window - c.frame, c.rate / 20);
+    const double worstQuiet = *std::min_element(track.begin() + 2, track.begin() + 19);
+
+    printf("%5d Hz quiet reference: lowest ERLE %.1f dB while quiet, %.1f dB at the end\n", c.rate, worstQuiet, meanDb(track, 50, 60));
+    EXPECT_GE(worstQuiet, -1.0) << c.rate;
+    EXPECT_GE(meanDb(track, 50, 60), 20.0) << c.rate;
+  }
+}
+
+TEST(SubbandCancellerScenario, DoubleTalkKeepsTheBackupFilter) {
+  // 3 s of far-end noise, then 2 s with near-end noise as loud as the far
+  // end (G.168 test 3 style), then 1 s far end alone.
+  for (const BankConfig& c : {kNarrow, kWide}) {
+    const std::size_t n = 6 * c.rate, dtFrom = 3 * c.rate, dtTo = 5 * c.rate;
+    const auto x = whiteNoise(n, -20, 5);
+    const auto e = echoOf(x, echoPath(4, c.rate, 6.0));
+    auto nearEnd = whiteNoise(n, -20, 6);
+    for (std::size_t i = 0; i < n; ++i)
+      if (i < dtFrom || i >= dtTo) nearEnd[i] = 0;
+    FixedDtCanceller ec(c);
+    std::vector<double> echo, residual;
+    std::vector<Vok16s> xs(c.frame), ys(c.frame), es(c.frame), out(c.frame), res(c.frame);
+    for (std::size_t k = 0; k + c.frame <= n; k += c.frame) {
+      for (int i = 0; i < c.frame; ++i) {
+        xs[i] = toWord(x[k + i]);
+        es[i] = toWord(e[k + i]);
+        ys[i] = toWord(e[k + i] + nearEnd[k + i]);
+        echo.push_back(es[i]);
+      }
+      ec.frame(xs.data(), ys.data(), es.data(), k >= dtFrom && k < dtTo, out.data(), res.data());
+      residual.insert(residual.end(), res.begin(), res.end());
+    }
+    const auto track = erleTrack(echo, residual, c.window - c.frame, c.rate / 20);
+    const double before = meanDb(track, 50, 60), during = meanDb(track, 60, 100);
+    const double worst = *std::min_element(track.begin() + 60, track.begin() + 100);
+    printf("%5d Hz double talk: %.1f dB before, %.1f dB mean (%.1f lowest) during, %.1f after; %d saves, %d restores\n",
+           c.rate, before, during, worst, meanDb(track, 110, 120), ec.saves_, ec.restores_);
+    EXPECT_GE(before, 20.0) << c.rate;
+    EXPECT_GE(worst, 20.0) << c.rate;
+    EXPECT_GE(meanDb(track, 110, 120), 20.0) << c.rate;
+  }
+}
+
+}  // namespace
