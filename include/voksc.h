@@ -1281,6 +1281,24 @@ VOKAPI VokResult voksSubbandControllerDTReset_EC_16s(SubbandControllerDTState_16
 VOKAPI VokResult voksSubbandControllerDTUpdate_EC_16s(const Vok32sc* const* history, const Vok32sc* micSubbands, Vok32s* steps, const Vok32s* doubleTalk, Vok64s* refLevel, Vok64s* micLevel, int firstSubband, SubbandControllerDTState_16s* state);
 VOKAPI VokResult voksSubbandControllerDT_EC_16s(const Vok32sc* adaptiveError, const Vok32sc* fixedError, Vok32sc* const* adaptiveCoefs, Vok32sc* const* fixedCoefs, Vok64s* companion, Vok32s* result, Vok64s level, int updatePowers, int force, int firstSubband, SubbandControllerDTState_16s* state);
 /* ==== end subband echo canceller ============================================ */
+/* ==== G.169 automatic level control ====================================== */
+/* A level controller on 16-bit speech, worked in single-precision float on
+ * blocks of 8 samples.  State object: 124 bytes (size query), no alignment
+ * rule.  Init: target level 32768*10^(-26.1/20), limit 32767, maximum gain
+ * 10^(11.6/20); the applied gain starts at 0, so a fresh controller is silent
+ * until speech has been seen.  SetLevel takes two attenuations in dB below
+ * 32768 (target, then output peak limit; each >= 0, else vokErrRange);
+ * SetGain the maximum gain in dB (>= 0).  voksALC_G169_16s takes a length
+ * that is a positive multiple of 8 (else vokErrRange).  Output samples are
+ * x*g truncated toward zero and saturated; the gain never exceeds the
+ * maximum gain and no output peak exceeds the limit level. */
+typedef struct ALCState_G169 ALCState_G169;
+VOKAPI VokResult voksALCGetStateSize_G169_16s(int* size);
+VOKAPI VokResult voksALCInit_G169_16s(ALCState_G169* state);
+VOKAPI VokResult voksALCSetLevel_G169_16s(Vok32f targetDb, Vok32f limitDb, ALCState_G169* state);
+VOKAPI VokResult voksALCSetGain_G169_16s(Vok32f gainDb, ALCState_G169* state);
+VOKAPI VokResult voksALC_G169_16s(const Vok16s* src, Vok16s* dst, int len, ALCState_G169* state);
+/* ==== end G.169 level control ============================================== */
 
 #ifdef __cplusplus
 }

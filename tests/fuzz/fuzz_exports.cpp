@@ -154,6 +154,13 @@ struct Row {
   VokResult (*call)(Call&);
 };
 
+// A G.169 level controller (initialised, damaged or arbitrary; any offset).
+ALCState_G169* alcState(Call& c) {
+  return static_cast<ALCState_G169*>(c.state(voksALCGetStateSize_G169_16s, [](void* p) {
+    return voksALCInit_G169_16s(static_cast<ALCState_G169*>(p));
+  }));
+}
+
 // An AMR-WB VAD record: initialised, damaged or arbitrary.
 VADState_AMRWB_16s* amrwbVad(Call& c) {
   return static_cast<VADState_AMRWB_16s*>(c.state(voksVADGetSize_AMRWB_16s, [](void* p) {
@@ -686,6 +693,11 @@ const Row kRows[] = {
        [](Call& k, SubbandControllerDTState_16s* s, int nb, int segs) { Vok32s r;
           return voksSubbandControllerDT_EC_16s(k.c32(nb), k.c32(nb), k.framesS(segs, nb), k.framesS(segs, nb), k.s64(1), k.out(&r), static_cast<Vok64s>(k.input().word32()) << k.input().pick(32),
                                                 k.val(0, 1), k.val(0, 1), k.val(-1, 41), k.out(s)); }, false); }},
+    {"voksALCGetStateSize_G169_16s", [](Call& c) { int n; return voksALCGetStateSize_G169_16s(c.out(&n)); }},
+    {"voksALCInit_G169_16s", [](Call& c) { return voksALCInit_G169_16s(static_cast<ALCState_G169*>(c.state(voksALCGetStateSize_G169_16s, nullptr))); }},
+    ROW(voksALCSetLevel_G169_16s, c.real(), c.real(), alcState(c)),
+    ROW(voksALCSetGain_G169_16s, c.real(), alcState(c)),
+    {"voksALC_G169_16s", [](Call& c) { int n = c.len(400); return voksALC_G169_16s(c.s16(n), c.s16(n), n, alcState(c)); }},
 };
 
 bool knownStatus(VokResult r) {
