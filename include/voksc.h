@@ -1281,6 +1281,7 @@ VOKAPI VokResult voksSubbandControllerDTReset_EC_16s(SubbandControllerDTState_16
 VOKAPI VokResult voksSubbandControllerDTUpdate_EC_16s(const Vok32sc* const* history, const Vok32sc* micSubbands, Vok32s* steps, const Vok32s* doubleTalk, Vok64s* refLevel, Vok64s* micLevel, int firstSubband, SubbandControllerDTState_16s* state);
 VOKAPI VokResult voksSubbandControllerDT_EC_16s(const Vok32sc* adaptiveError, const Vok32sc* fixedError, Vok32sc* const* adaptiveCoefs, Vok32sc* const* fixedCoefs, Vok64s* companion, Vok32s* result, Vok64s level, int updatePowers, int force, int firstSubband, SubbandControllerDTState_16s* state);
 /* ==== end subband echo canceller ============================================ */
+
 /* ==== G.169 automatic level control ====================================== */
 /* A level controller on 16-bit speech, worked in single-precision float on
  * blocks of 8 samples.  State object: 124 bytes (size query), no alignment
