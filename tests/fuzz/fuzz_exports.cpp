@@ -43,7 +43,7 @@ class Call {
   Vok32sc* c32(int n) { return reinterpret_cast<Vok32sc*>(s32(2 * (n > 0 ? n : 1))); }
   Vok32fc* cf32(int n) { return reinterpret_cast<Vok32fc*>(f32(2 * (n > 0 ? n : 1))); }
   Vok64f* f64(int n) { return buffer<Vok64f>(n, 0, [this] { return static_cast<Vok64f>(in_.real()); }); }
-  Vok64s* s64(int n) { return buffer<Vok64s>(n, 0, [this] { return static_cast<Vok64s>(in_.word32()) << in_.pick(32); }); }
+  Vok64s* s64(int n) { return buffer<Vok64s>(n, 0, [this] { return static_cast<Vok64s>(static_cast<uint64_t>(static_cast<Vok64s>(in_.word32())) << in_.pick(32)); }); }
   // count pointers (count clamped to 1..300) to frames of n elements made by make.
   template <class T, class M>
   T** frames(int count, int n, M make) {
@@ -202,6 +202,9 @@ VokResult bankRow(Call& c, GetSize getSize, Init init, Run run, int) {
   }
 }
 
+// Room for the step pairs of n subbands (at least one pair).
+int pairs(int n) { return n > 0 && n <= 5000 ? 2 * n : 2; }
+
 int sampleRate(Call& c) { return c.input().pick(4) == 0 ? c.val(7999, 16001) : (c.input().pick(2) ? 8000 : 16000); }
 
 // A controller of the drawn configuration, initialised (op != 0) and run.
@@ -210,6 +213,7 @@ VokResult controllerRow(Call& c, GetSize getSize, Init init, Run run, bool) {
   const int nb = c.val(1, 40), frame = c.val(1, 64), segs = c.val(1, 8), fs = sampleRate(c);
   int size = 0;
   if (VokResult r = getSize(nb, frame, segs, fs, &size); r != vokOk) return r;
+  if (nb > 5000 || segs > 300) return vokOk;  // the caller supplies numSubbands values and numSegments frames
   auto* state = reinterpret_cast<S*>(c.raw(size));
   if constexpr (std::is_same_v<Run, std::nullptr_t>) {
     return init(c.out(state), nb, frame, segs, fs);
@@ -654,9 +658,9 @@ const Row kRows[] = {
     {"voksFIRSubbandCoeffUpdate_EC_32fc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80);
        return voksFIRSubbandCoeffUpdate_EC_32fc_I(c.f64(n), c.framesF(segs, n), c.cf32(n), c.framesF(segs, n), segs, n); }},
     {"voksFIRSubbandCoeffUpdate_EC_32sc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80);
-       return voksFIRSubbandCoeffUpdate_EC_32sc_I(c.s32(2 * n), c.framesS(segs, n), c.c32(n), c.framesS(segs, n), segs, n, c.val(-1, 32)); }},
+       return voksFIRSubbandCoeffUpdate_EC_32sc_I(c.s32(pairs(n)), c.framesS(segs, n), c.c32(n), c.framesS(segs, n), segs, n, c.val(-1, 32)); }},
     {"voksFIRSubbandLowCoeffUpdate_EC_32sc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80);
-       return voksFIRSubbandLowCoeffUpdate_EC_32sc_I(c.framesS(segs, n), c.c32(n), c.framesS(segs, n), segs, c.c32(n), c.s32(2 * n), c.val(-1, 81), n, c.val(-1, 32)); }},
+       return voksFIRSubbandLowCoeffUpdate_EC_32sc_I(c.framesS(segs, n), c.c32(n), c.framesS(segs, n), segs, c.c32(n), c.s32(pairs(n)), c.val(-1, 81), n, c.val(-1, 32)); }},
     {"voksFIRSubbandAPCoeffUpdate_EC_32fc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80), p = c.val(0, 4); int h = (segs > 0 ? segs : 1) + (p > 0 && p < 256 ? p : 1);
        return voksFIRSubbandAPCoeffUpdate_EC_32fc_I(c.framesD(p, n), c.framesF(h, n), c.framesF(p, n), c.framesF(segs, n), segs, n, p); }},
     {"voksSubbandControllerGetSize_EC_32f", [](Call& c) { int s; return voksSubbandControllerGetSize_EC_32f(c.val(0, 40), c.val(0, 64), c.val(0, 8), sampleRate(c), c.out(&s)); }},
@@ -679,7 +683,7 @@ const Row kRows[] = {
           k.input().pick(2) ? k.cf32(nb) : nullptr, k.f64(nb), k.real(), k.out(s)); }, false); }},
     {"voksSubbandControllerUpdate_EC_16s", [](Call& c) { return controllerRow<SubbandControllerState_16s>(c, voksSubbandControllerGetSize_EC_16s, voksSubbandControllerInit_EC_16s,
        [](Call& k, SubbandControllerState_16s* s, int nb, int segs) { return voksSubbandControllerUpdate_EC_16s(k.s16(1), k.s16(1), k.framesS(segs, nb),
-          k.input().pick(2) ? k.c32(nb) : nullptr, k.s32(2 * nb), k.out(s)); }, false); }},
+          k.input().pick(2) ? k.c32(nb) : nullptr, k.s32(pairs(nb)), k.out(s)); }, false); }},
     {"voksSubbandController_EC_32f", [](Call& c) { return controllerRow<SubbandControllerState_32f>(c, voksSubbandControllerGetSize_EC_32f, voksSubbandControllerInit_EC_32f,
        [](Call& k, SubbandControllerState_32f* s, int nb, int segs) { Vok32f g;
           return voksSubbandController_EC_32f(k.cf32(nb), k.cf32(nb), k.framesF(segs, nb), k.framesF(segs, nb), k.out(&g), k.out(s)); }, false); }},
@@ -688,10 +692,10 @@ const Row kRows[] = {
           return voksSubbandController_EC_16s(k.c32(nb), k.c32(nb), k.framesS(segs, nb), k.framesS(segs, nb), k.out(&g), k.out(s)); }, false); }},
     {"voksSubbandControllerDTUpdate_EC_16s", [](Call& c) { return controllerRow<SubbandControllerDTState_16s>(c, voksSubbandControllerDTGetSize_EC_16s, voksSubbandControllerDTInit_EC_16s,
        [](Call& k, SubbandControllerDTState_16s* s, int nb, int segs) { Vok64s a, b;
-          return voksSubbandControllerDTUpdate_EC_16s(k.framesS(segs, nb), k.c32(nb), k.s32(2 * nb), k.s32(1), k.out(&a), k.out(&b), k.val(-1, 41), k.out(s)); }, false); }},
+          return voksSubbandControllerDTUpdate_EC_16s(k.framesS(segs, nb), k.c32(nb), k.s32(pairs(nb)), k.s32(1), k.out(&a), k.out(&b), k.val(-1, 41), k.out(s)); }, false); }},
     {"voksSubbandControllerDT_EC_16s", [](Call& c) { return controllerRow<SubbandControllerDTState_16s>(c, voksSubbandControllerDTGetSize_EC_16s, voksSubbandControllerDTInit_EC_16s,
        [](Call& k, SubbandControllerDTState_16s* s, int nb, int segs) { Vok32s r;
-          return voksSubbandControllerDT_EC_16s(k.c32(nb), k.c32(nb), k.framesS(segs, nb), k.framesS(segs, nb), k.s64(1), k.out(&r), static_cast<Vok64s>(k.input().word32()) << k.input().pick(32),
+          return voksSubbandControllerDT_EC_16s(k.c32(nb), k.c32(nb), k.framesS(segs, nb), k.framesS(segs, nb), k.s64(1), k.out(&r), static_cast<Vok64s>(static_cast<uint64_t>(static_cast<Vok64s>(k.input().word32())) << k.input().pick(32)),
                                                 k.val(0, 1), k.val(0, 1), k.val(-1, 41), k.out(s)); }, false); }},
     {"voksALCGetStateSize_G169_16s", [](Call& c) { int n; return voksALCGetStateSize_G169_16s(c.out(&n)); }},
     {"voksALCInit_G169_16s", [](Call& c) { return voksALCInit_G169_16s(static_cast<ALCState_G169*>(c.state(voksALCGetStateSize_G169_16s, nullptr))); }},
