@@ -39,6 +39,7 @@
 
 #include "amrnb/amrnb_bits.h"
 #include "amrnb/amrnb_encoder.h"
+#include "amrwb/amrwb_codec.h"
 #include "g729/g729_common.h"
 #include "gsmfr/gsmfr_codec.h"
 #include "vectors.h"
@@ -839,6 +840,64 @@ TEST_P(AmrNbEncoderDiff, FollowsTheReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, AmrNbEncoderDiff, ::testing::ValuesIn(amrCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// ---- AMR-WB encoder --------------------------------------------------------
+// Every mode with DTX off and on, and with DTX a 16-frame cycle through the
+// modes (23.85 down to 6.60 and back), on the hostile signal at 16 kHz with
+// encoder homing frames at frames 300, 301 and 650.  A frame is hashed as
+// for AMR-NB: bit count, frame type, one byte per bit (NO_DATA: no bits).
+// With VOKSC_DIFF_DUMP the input is written as amrwb.enc.in and the cycle
+// as amrwb.modes (one mode number per line, the reference's mode file).
+
+int amrwbCycleMode(std::size_t frame) {
+  static const int kCycle[16] = {8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7};
+  return kCycle[frame % 16];
+}
+
+std::vector<AmrCase> amrwbCases() {
+  std::vector<AmrCase> v;
+  for (int m = 0; m < vokc::amrwb::kModes; ++m) {
+    v.push_back({"amrwb" + std::to_string(m), m, false, 0});
+    v.push_back({"amrwb" + std::to_string(m) + "dtx", m, true, 0});
+  }
+  v.push_back({"amrwbcycledtx", -1, true, 0});
+  return v;
+}
+
+class AmrWbEncoderDiff : public ::testing::TestWithParam<AmrCase> {};
+
+TEST_P(AmrWbEncoderDiff, FollowsTheReference) {
+  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  namespace wb = vokc::amrwb;
+  const AmrCase& c = GetParam();
+  std::vector<int16_t> pcm = hostileSignal(16000);
+  for (int f : {300, 301, 650}) std::fill(pcm.begin() + f * wb::kFrame, pcm.begin() + (f + 1) * wb::kFrame, int16_t{8});
+  const std::size_t frames = pcm.size() / wb::kFrame;
+  if (!dumpDir().empty()) {
+    writeFile(dumpDir() + "/amrwb.enc.in", wordsBytes(pcm));
+    std::string modes;
+    for (std::size_t f = 0; f < frames; ++f) modes += std::to_string(amrwbCycleMode(f)) + "\n";
+    writeFile(dumpDir() + "/amrwb.modes", std::vector<uint8_t>(modes.begin(), modes.end()));
+  }
+  std::vector<unsigned char> memory(wb::amrwbEncoderSize() + 16);
+  auto* enc = reinterpret_cast<wb::AmrWbEncoder*>((reinterpret_cast<std::uintptr_t>(memory.data()) + 15) &
+                                                  ~std::uintptr_t{15});
+  ASSERT_EQ(wb::amrwbEncoderInit(enc, c.dtx), vokOk);
+  std::vector<uint32_t> crcs;
+  for (std::size_t f = 0; f < frames; ++f) {
+    wb::FrameParams p;
+    ASSERT_EQ(wb::amrwbEncodeFrame(enc, &pcm[f * wb::kFrame], c.mode < 0 ? amrwbCycleMode(f) : c.mode, &p), vokOk);
+    uint8_t bits[wb::kMaxBits];
+    const int n = p.type == wb::kTxNoData ? 0 : wb::paramsToBits(p, bits);
+    std::vector<uint8_t> b{static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(p.type)};
+    b.insert(b.end(), bits, bits + n);
+    crcs.push_back(crc32(b.data(), b.size()));
+  }
+  EXPECT_EQ(compare(c.name + ".enc", crcs), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, AmrWbEncoderDiff, ::testing::ValuesIn(amrwbCases()),
                          [](const auto& info) { return info.param.name; });
 
 // The encoders' target for the fixed codebook saturates where the library's
