@@ -9,11 +9,8 @@
 //    frame's bits in parameter order (each parameter MSB first, the order
 //    of the 3GPP test format), which amrwb_bits.h packs for each layout.
 //  * The encoder entry (amrwb_encoder.cpp): amrwbEncoderSize, ...Init and
-//    amrwbEncodeFrame.  Until the encoder lands, amrwb_encoder_pending.cpp
-//    answers them with vokErrInternal and kEncoderReady is false, which
-//    keeps the encoder's conformance checks out of the registry; the
-//    encoder's landing deletes that file and sets kEncoderReady.  The codec
-//    "amr-wb" itself is registered once kEncoderReady and the decoder's
+//    amrwbEncodeFrame; kEncoderReady puts the encoder's conformance checks
+//    into the registry.  The codec "amr-wb" itself is registered once kEncoderReady and the decoder's
 //    kDecoderReady (amrwb_decoder.h) both hold; the encoder's checks
 //    ("amr-wb encode tst_m0" ... "tst_md", amrwb_registry.cpp) call
 //    amrwbEncodeFrame directly and compare with the test-format vectors.
@@ -28,7 +25,7 @@
 
 namespace vokc::amrwb {
 
-constexpr bool kEncoderReady = false;
+constexpr bool kEncoderReady = true;
 
 constexpr int kFrame = 320;        // output samples per frame (16 kHz, 20 ms)
 constexpr int kCoreFrame = 256;    // samples of the 12.8 kHz core per frame

@@ -587,6 +587,7 @@ VokResult speechFrame(AmrWbEncoder* e, Frame& f, int mode, const int16_t* olLags
 std::size_t amrwbEncoderSize() { return sizeof(AmrWbEncoder); }
 
 VokResult amrwbEncoderInit(AmrWbEncoder* e, bool dtx) {
+  if (!e) return vokErrNullPtr;
   return guarded([&]() -> VokResult {
     int size = 0;
     VOKC_CALL(voksVADGetSize_AMRWB_16s, &size);
@@ -599,6 +600,7 @@ VokResult amrwbEncoderInit(AmrWbEncoder* e, bool dtx) {
 }
 
 VokResult amrwbEncodeFrame(AmrWbEncoder* e, const int16_t* pcm, int mode, FrameParams* out) {
+  if (!e || !pcm || !out) return vokErrNullPtr;
   if (mode < 0 || mode >= kModes) return vokErrRange;
   return guarded([&]() -> VokResult {
     bool homing = true;
