@@ -1282,6 +1282,31 @@ VOKAPI VokResult voksSubbandControllerDTUpdate_EC_16s(const Vok32sc* const* hist
 VOKAPI VokResult voksSubbandControllerDT_EC_16s(const Vok32sc* adaptiveError, const Vok32sc* fixedError, Vok32sc* const* adaptiveCoefs, Vok32sc* const* fixedCoefs, Vok64s* companion, Vok32s* result, Vok64s level, int updatePowers, int force, int firstSubband, SubbandControllerDTState_16s* state);
 /* ==== end subband echo canceller ============================================ */
 
+/* ==== 2100 Hz answer-tone detection ======================================== */
+/* Reports a 2100 Hz tone with at least two phase reversals spaced more than
+ * 413 ms and less than 466 ms apart (V.25 answer tone), at 8000 or 16000 Hz.
+ * State objects: 72 bytes (float) and 64 bytes (fixed point), used from the
+ * first 16-byte boundary at or above the pointer; Init takes the rate.
+ * voksToneDetect_* writes 1 to result when a reversal counted during this
+ * call brought the count to two or more, else 0; counters carry over between
+ * calls, and a detection keeps the count (each further counted reversal
+ * reports 1 again); len < 1 is vokErrBadArg.
+ * Fixed point: the power smoothing Px = (Px*lambda + x^2*(16384-lambda)) >> 14
+ * and the threshold products Px*13107 >> 14 and Px*7864 >> 14 are formed in
+ * 64 bits and do not wrap.  The fixed form has no lower power bound: a
+ * signal within a few units of zero may count as tone.  A dip that is not
+ * counted does not end the tone segment, so a segment that grew past 466 ms
+ * (a tone joined late) counts no reversal until a dip longer than 20 ms. */
+typedef struct ToneDetectState_EC_32f ToneDetectState_EC_32f;
+typedef struct ToneDetectState_EC_16s ToneDetectState_EC_16s;
+VOKAPI VokResult voksToneDetectGetStateSize_EC_32f(int fs, int* size);
+VOKAPI VokResult voksToneDetectGetStateSize_EC_16s(int fs, int* size);
+VOKAPI VokResult voksToneDetectInit_EC_32f(ToneDetectState_EC_32f* state, int fs);
+VOKAPI VokResult voksToneDetectInit_EC_16s(ToneDetectState_EC_16s* state, int fs);
+VOKAPI VokResult voksToneDetect_EC_32f(const Vok32f* src, int len, int* result, ToneDetectState_EC_32f* state);
+VOKAPI VokResult voksToneDetect_EC_16s(const Vok16s* src, int len, int* result, ToneDetectState_EC_16s* state);
+/* ==== end answer-tone detection ============================================ */
+
 /* ==== G.169 automatic level control ====================================== */
 /* A level controller on 16-bit speech, worked in single-precision float on
  * blocks of 8 samples.  State object: 124 bytes (size query), no alignment

@@ -161,6 +161,16 @@ ALCState_G169* alcState(Call& c) {
   }));
 }
 
+// Answer-tone detectors at 8 or 16 kHz (initialised, damaged or arbitrary).
+ToneDetectState_EC_32f* toneState32f(Call& c) {
+  return static_cast<ToneDetectState_EC_32f*>(c.state([](int* n) { return voksToneDetectGetStateSize_EC_32f(8000, n); },
+      [](void* p) { return voksToneDetectInit_EC_32f(static_cast<ToneDetectState_EC_32f*>(p), 16000); }));
+}
+ToneDetectState_EC_16s* toneState16s(Call& c) {
+  return static_cast<ToneDetectState_EC_16s*>(c.state([](int* n) { return voksToneDetectGetStateSize_EC_16s(8000, n); },
+      [](void* p) { return voksToneDetectInit_EC_16s(static_cast<ToneDetectState_EC_16s*>(p), 8000); }));
+}
+
 // An AMR-WB VAD record: initialised, damaged or arbitrary.
 VADState_AMRWB_16s* amrwbVad(Call& c) {
   return static_cast<VADState_AMRWB_16s*>(c.state(voksVADGetSize_AMRWB_16s, [](void* p) {
@@ -702,6 +712,14 @@ const Row kRows[] = {
     ROW(voksALCSetLevel_G169_16s, c.real(), c.real(), alcState(c)),
     ROW(voksALCSetGain_G169_16s, c.real(), alcState(c)),
     {"voksALC_G169_16s", [](Call& c) { int n = c.len(400); return voksALC_G169_16s(c.s16(n), c.s16(n), n, alcState(c)); }},
+    {"voksToneDetectGetStateSize_EC_32f", [](Call& c) { int n; return voksToneDetectGetStateSize_EC_32f(c.val(7999, 16001), c.out(&n)); }},
+    {"voksToneDetectGetStateSize_EC_16s", [](Call& c) { int n; return voksToneDetectGetStateSize_EC_16s(c.val(7999, 16001), c.out(&n)); }},
+    ROW(voksToneDetectInit_EC_32f, static_cast<ToneDetectState_EC_32f*>(c.state([](int* n) { return voksToneDetectGetStateSize_EC_32f(8000, n); }, nullptr)),
+        c.val(0, 1) ? 8000 : c.val(7999, 16001)),
+    ROW(voksToneDetectInit_EC_16s, static_cast<ToneDetectState_EC_16s*>(c.state([](int* n) { return voksToneDetectGetStateSize_EC_16s(8000, n); }, nullptr)),
+        c.val(0, 1) ? 16000 : c.val(7999, 16001)),
+    {"voksToneDetect_EC_32f", [](Call& c) { int n = c.len(400), r; return voksToneDetect_EC_32f(c.f32(n), n, c.out(&r), toneState32f(c)); }},
+    {"voksToneDetect_EC_16s", [](Call& c) { int n = c.len(400), r; return voksToneDetect_EC_16s(c.s16(n), n, c.out(&r), toneState16s(c)); }},
 };
 
 bool knownStatus(VokResult r) {
