@@ -58,7 +58,86 @@ VOKSC_TARGET_AVX2 void radix2Avx2(float* re, float* im, int m, int h, const floa
   }
 }
 
+// In-lane 4x4 transposes of four registers (each 128-bit half on its own).
+VOKSC_TARGET_AVX2 inline void transpose4(V& a, V& b, V& c, V& d) {
+  const V t0 = _mm256_unpacklo_ps(a, b), t1 = _mm256_unpackhi_ps(a, b);
+  const V t2 = _mm256_unpacklo_ps(c, d), t3 = _mm256_unpackhi_ps(c, d);
+  a = _mm256_shuffle_ps(t0, t2, 0x44);
+  b = _mm256_shuffle_ps(t0, t2, 0xEE);
+  c = _mm256_shuffle_ps(t1, t3, 0x44);
+  d = _mm256_shuffle_ps(t1, t3, 0xEE);
+}
+// Groups g..g+3 in the low halves and g+4..g+7 in the high halves.
+VOKSC_TARGET_AVX2 inline V ldGroups(const float* p) { return _mm256_loadu2_m128(p + 16, p); }
+VOKSC_TARGET_AVX2 inline void stGroups(float* p, V v) { _mm256_storeu2_m128(p + 16, p, v); }
+
+// The last pass (span 1, no twiddles): eight 4-point groups at a time,
+// transposed so that each lane holds one group.
+VOKSC_TARGET_AVX2 void lastPassAvx2(float* re, float* im, int m) {
+  int base = 0;
+  for (; base + 32 <= m; base += 32) {
+    float* ar = re + base;
+    float* ai = im + base;
+    V r0 = ldGroups(ar), r1 = ldGroups(ar + 4), r2 = ldGroups(ar + 8), r3 = ldGroups(ar + 12);
+    V i0 = ldGroups(ai), i1 = ldGroups(ai + 4), i2 = ldGroups(ai + 8), i3 = ldGroups(ai + 12);
+    transpose4(r0, r1, r2, r3);
+    transpose4(i0, i1, i2, i3);
+    const V t0r = _mm256_add_ps(r0, r2), t0i = _mm256_add_ps(i0, i2), t1r = _mm256_sub_ps(r0, r2), t1i = _mm256_sub_ps(i0, i2);
+    const V t2r = _mm256_add_ps(r1, r3), t2i = _mm256_add_ps(i1, i3), dr = _mm256_sub_ps(r1, r3), di = _mm256_sub_ps(i1, i3);
+    r0 = _mm256_add_ps(t0r, t2r);
+    i0 = _mm256_add_ps(t0i, t2i);
+    r1 = _mm256_sub_ps(t0r, t2r);
+    i1 = _mm256_sub_ps(t0i, t2i);
+    r2 = _mm256_add_ps(t1r, di);
+    i2 = _mm256_sub_ps(t1i, dr);
+    r3 = _mm256_sub_ps(t1r, di);
+    i3 = _mm256_add_ps(t1i, dr);
+    transpose4(r0, r1, r2, r3);
+    transpose4(i0, i1, i2, i3);
+    stGroups(ar, r0), stGroups(ar + 4, r1), stGroups(ar + 8, r2), stGroups(ar + 12, r3);
+    stGroups(ai, i0), stGroups(ai + 4, i1), stGroups(ai + 8, i2), stGroups(ai + 12, i3);
+  }
+  if (base < m) detail::radix4Scalar(re + base, im + base, m - base, 1, nullptr);
+}
+
+// The span-4 pass: one block of 16 per 128-bit half, two blocks at a time.
+VOKSC_TARGET_AVX2 void span4PassAvx2(float* re, float* im, int m, const float* tw) {
+  auto both = [](const float* p) VOKSC_TARGET_AVX2 { const __m128 v = _mm_loadu_ps(p); return _mm256_set_m128(v, v); };
+  const V w1r = both(tw), w1i = both(tw + 4), w2r = both(tw + 8), w2i = both(tw + 12), w3r = both(tw + 16), w3i = both(tw + 20);
+  int base = 0;
+  for (; base + 32 <= m; base += 32) {
+    float* ar = re + base;
+    float* ai = im + base;
+    const V x0r = ldGroups(ar), x0i = ldGroups(ai), x1r = ldGroups(ar + 4), x1i = ldGroups(ai + 4);
+    const V x2r = ldGroups(ar + 8), x2i = ldGroups(ai + 8), x3r = ldGroups(ar + 12), x3i = ldGroups(ai + 12);
+    const V t0r = _mm256_add_ps(x0r, x2r), t0i = _mm256_add_ps(x0i, x2i);
+    const V t1r = _mm256_sub_ps(x0r, x2r), t1i = _mm256_sub_ps(x0i, x2i);
+    const V t2r = _mm256_add_ps(x1r, x3r), t2i = _mm256_add_ps(x1i, x3i);
+    const V dr = _mm256_sub_ps(x1r, x3r), di = _mm256_sub_ps(x1i, x3i);
+    const V ur = _mm256_sub_ps(t0r, t2r), ui = _mm256_sub_ps(t0i, t2i);
+    const V vr = _mm256_add_ps(t1r, di), vi = _mm256_sub_ps(t1i, dr);
+    const V sr = _mm256_sub_ps(t1r, di), si = _mm256_add_ps(t1i, dr);
+    stGroups(ar, _mm256_add_ps(t0r, t2r));
+    stGroups(ai, _mm256_add_ps(t0i, t2i));
+    stGroups(ar + 4, mulRe(ur, ui, w2r, w2i));
+    stGroups(ai + 4, mulIm(ur, ui, w2r, w2i));
+    stGroups(ar + 8, mulRe(vr, vi, w1r, w1i));
+    stGroups(ai + 8, mulIm(vr, vi, w1r, w1i));
+    stGroups(ar + 12, mulRe(sr, si, w3r, w3i));
+    stGroups(ai + 12, mulIm(sr, si, w3r, w3i));
+  }
+  if (base < m) detail::radix4Scalar(re + base, im + base, m - base, 4, tw);
+}
+
 VOKSC_TARGET_AVX2 void radix4Avx2(float* re, float* im, int m, int q, const float* tw) {
+  if (q == 1) {
+    lastPassAvx2(re, im, m);
+    return;
+  }
+  if (q == 4) {
+    span4PassAvx2(re, im, m, tw);
+    return;
+  }
   if (q < 8) {
     detail::radix4Scalar(re, im, m, q, tw);
     return;
