@@ -1307,6 +1307,24 @@ VOKAPI VokResult voksToneDetect_EC_32f(const Vok32f* src, int len, int* result, 
 VOKAPI VokResult voksToneDetect_EC_16s(const Vok16s* src, int len, int* result, ToneDetectState_EC_16s* state);
 /* ==== end answer-tone detection ============================================ */
 
+/* ==== RTA band split and pre-processing ===================================== */
+/* Two-band QMF on float frames (state object 200 bytes, used at the given
+ * address, one object per direction; Init takes 24 or 48 taps).  Encode takes
+ * an even len of 2..640 samples and writes len/2 low- and high-band values;
+ * Decode takes len values per band (2*len <= 640) and writes 2*len samples.
+ * Decoding an encoding reproduces the input delayed by the number of taps
+ * (within about 66 dB for 24 taps, 75 dB for 48).
+ * voksBandPassFilter_RTA_32f_I: in place, len 1..640 (else vokErrSize);
+ * memory of 3 floats (last input, last first-section output, level-follower
+ * gain), zero before the first call. */
+typedef struct QMFState_RTA_32f QMFState_RTA_32f;
+VOKAPI VokResult voksQMFGetStateSize_RTA_32f(int* size);
+VOKAPI VokResult voksQMFInit_RTA_32f(QMFState_RTA_32f* state, int taps);
+VOKAPI VokResult voksQMFEncode_RTA_32f(const Vok32f* src, int len, Vok32f* low, Vok32f* high, QMFState_RTA_32f* state);
+VOKAPI VokResult voksQMFDecode_RTA_32f(const Vok32f* low, const Vok32f* high, int len, Vok32f* dst, QMFState_RTA_32f* state);
+VOKAPI VokResult voksBandPassFilter_RTA_32f_I(Vok32f* signal, int len, Vok32f* memory);
+/* ==== end RTA band split =================================================== */
+
 /* ==== G.169 automatic level control ====================================== */
 /* A level controller on 16-bit speech, worked in single-precision float on
  * blocks of 8 samples.  State object: 124 bytes (size query), no alignment

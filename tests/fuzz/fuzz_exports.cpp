@@ -171,6 +171,13 @@ ToneDetectState_EC_16s* toneState16s(Call& c) {
       [](void* p) { return voksToneDetectInit_EC_16s(static_cast<ToneDetectState_EC_16s*>(p), 8000); }));
 }
 
+// An RTA QMF object of 24 or 48 taps (initialised, damaged or arbitrary).
+QMFState_RTA_32f* qmfState(Call& c) {
+  return static_cast<QMFState_RTA_32f*>(c.state(voksQMFGetStateSize_RTA_32f, [](void* p) {
+    return voksQMFInit_RTA_32f(static_cast<QMFState_RTA_32f*>(p), 48);
+  }));
+}
+
 // An AMR-WB VAD record: initialised, damaged or arbitrary.
 VADState_AMRWB_16s* amrwbVad(Call& c) {
   return static_cast<VADState_AMRWB_16s*>(c.state(voksVADGetSize_AMRWB_16s, [](void* p) {
@@ -720,6 +727,13 @@ const Row kRows[] = {
         c.val(0, 1) ? 16000 : c.val(7999, 16001)),
     {"voksToneDetect_EC_32f", [](Call& c) { int n = c.len(400), r; return voksToneDetect_EC_32f(c.f32(n), n, c.out(&r), toneState32f(c)); }},
     {"voksToneDetect_EC_16s", [](Call& c) { int n = c.len(400), r; return voksToneDetect_EC_16s(c.s16(n), n, c.out(&r), toneState16s(c)); }},
+    {"voksQMFGetStateSize_RTA_32f", [](Call& c) { int n; return voksQMFGetStateSize_RTA_32f(c.out(&n)); }},
+    ROW(voksQMFInit_RTA_32f, static_cast<QMFState_RTA_32f*>(c.state(voksQMFGetStateSize_RTA_32f, nullptr)), c.val(23, 49)),
+    {"voksQMFEncode_RTA_32f", [](Call& c) { int n = c.len(640); int k = n > 0 ? n : 1;
+       return voksQMFEncode_RTA_32f(c.f32(k), n, c.f32(k / 2), c.f32(k / 2), qmfState(c)); }},
+    {"voksQMFDecode_RTA_32f", [](Call& c) { int n = c.len(320); int k = n > 0 && n < (1 << 20) ? n : 1;
+       return voksQMFDecode_RTA_32f(c.f32(k), c.f32(k), n, c.f32(2 * k), qmfState(c)); }},
+    {"voksBandPassFilter_RTA_32f_I", [](Call& c) { int n = c.len(640); return voksBandPassFilter_RTA_32f_I(c.f32(n), n, c.f32(3)); }},
 };
 
 bool knownStatus(VokResult r) {
