@@ -551,7 +551,7 @@ std::vector<int16_t> g722Decode(int mode, const Stream& s) {
 }
 
 enum class Input { Pcm, ALaw, ULaw };
-enum class Bitstream { Itu, G723, Gsm };
+enum class Bitstream { Itu, G723, Gsm, G728 };
 
 // ---- G.723.1 and GSM full rate, through the codecs-by-name interface --------
 
@@ -666,6 +666,14 @@ const std::vector<Row>& rows() {
     v.push_back({"gsm_fr", 8000, 80, [](const auto& x) { return namedEncode("gsm-fr", "", x); },
                  [](const Stream& s) { return namedDecode("gsm-fr", "", s); }, Input::Pcm, 0, false});
     v.back().stream = Bitstream::Gsm;
+    // G.728: 2.5 ms frames; concealment (which the reference runs with its
+    // post-filter only) with the post-filter, random codewords without.
+    v.push_back({"g728", 8000, 80, [](const auto& x) { return namedEncode("g728", "", x); },
+                 [](const Stream& s) { return namedDecode("g728", "", s); }});
+    v.back().stream = Bitstream::G728;
+    v.push_back({"g728_nopf", 8000, 80, [](const auto& x) { return namedEncode("g728", "", x); },
+                 [](const Stream& s) { return namedDecode("g728", "postfilter=0", s); }, Input::Pcm, 0, false});
+    v.back().stream = Bitstream::G728;
     return v;
   }();
   return r;
@@ -721,6 +729,15 @@ void writeStream(const Row& row, const std::string& path, const Stream& s) {
         putWord(lost, f.erased);
       }
       writeFile(path + ".crc", lost);
+      break;
+    case Bitstream::G728:  // four 10-bit codewords per 5-byte payload, one word each; a '1' per lost frame
+      for (const Frame& f : s) {
+        uint64_t w = 0;
+        for (std::size_t i = 0; i < 5; ++i) w = (w << 8) | (i < f.bits.size() ? f.bits[i] : 0);
+        for (int k = 3; k >= 0; --k) putWord(o, static_cast<int>((w >> (10 * k)) & 0x3FF));
+        lost.push_back(f.erased ? '1' : '0');
+      }
+      writeFile(path + ".mask", lost);
       break;
     case Bitstream::Gsm:  // 76 parameter words per 33-byte frame
       for (const Frame& f : s) {
