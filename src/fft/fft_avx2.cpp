@@ -100,9 +100,14 @@ VOKSC_TARGET_AVX2 void lastPassAvx2(float* re, float* im, int m) {
   if (base < m) detail::radix4Scalar(re + base, im + base, m - base, 1, nullptr);
 }
 
+// Four values in both 128-bit halves.
+VOKSC_TARGET_AVX2 inline V both(const float* p) {
+  const __m128 v = _mm_loadu_ps(p);
+  return _mm256_set_m128(v, v);
+}
+
 // The span-4 pass: one block of 16 per 128-bit half, two blocks at a time.
 VOKSC_TARGET_AVX2 void span4PassAvx2(float* re, float* im, int m, const float* tw) {
-  auto both = [](const float* p) VOKSC_TARGET_AVX2 { const __m128 v = _mm_loadu_ps(p); return _mm256_set_m128(v, v); };
   const V w1r = both(tw), w1i = both(tw + 4), w2r = both(tw + 8), w2i = both(tw + 12), w3r = both(tw + 16), w3i = both(tw + 20);
   int base = 0;
   for (; base + 32 <= m; base += 32) {

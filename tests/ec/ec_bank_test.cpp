@@ -145,7 +145,9 @@ TEST(SubbandBank, FramesMatchTheirModels) {
 // analysis then synthesis is a delay of L - R with the stated
 // reconstruction, and a tone's output off its frequency stays low.
 TEST(SubbandBank, BuiltInBanksReconstructADelayedInput) {
-  for (const auto& [b, minSnr] : {std::pair{Bank{5, 24, 128}, 14.0}, std::pair{Bank{6, 44, 256}, 22.0}}) {
+  for (const auto& bankAndSnr : {std::pair{Bank{5, 24, 128}, 14.0}, std::pair{Bank{6, 44, 256}, 22.0}}) {
+    const Bank b = bankAndSnr.first;  // (no structured bindings: lambdas below capture b)
+    const double minSnr = bankAndSnr.second;
     const int n = 1 << b.order, R = b.frame, delay = b.window - b.frame;
     Float fa(b, nullptr), fs(b, nullptr);
     Fixed qa(b, nullptr);
@@ -179,8 +181,9 @@ TEST(SubbandBank, BuiltInBanksReconstructADelayedInput) {
     // white noise: the best delay is L - R and the error against that delay is low
     std::mt19937 rng(9);
     std::normal_distribution<double> g(0, 1000);
-    const auto [in, out] = run([&](int) { return g(rng); }, &y);
-    auto snr = [&, &in = in, &out = out](int d) {
+    const auto noise = run([&](int) { return g(rng); }, &y);
+    const std::vector<double>&in = noise.first, &out = noise.second;
+    auto snr = [&](int d) {
       double s = 0, e = 0;
       for (int i = 2 * b.window; i < total; ++i) {
         s += in[i - d] * in[i - d];
@@ -193,7 +196,7 @@ TEST(SubbandBank, BuiltInBanksReconstructADelayedInput) {
     EXPECT_GE(snr(delay), minSnr);
     // a tone between centres: what is left after fitting the tone at its frequency
     const double f0 = 0.1234;
-    const auto [tin, tout] = run([&](int i) { return 1000 * std::sin(2 * M_PI * f0 * i); }, &y);
+    const std::vector<double> tout = run([&](int i) { return 1000 * std::sin(2 * M_PI * f0 * i); }, &y).second;
     double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0, yy = 0;
     for (int i = 2 * b.window; i < total; ++i) {
       const double c = std::cos(2 * M_PI * f0 * i), s = std::sin(2 * M_PI * f0 * i);
