@@ -1282,6 +1282,47 @@ VOKAPI VokResult voksSubbandControllerDTUpdate_EC_16s(const Vok32sc* const* hist
 VOKAPI VokResult voksSubbandControllerDT_EC_16s(const Vok32sc* adaptiveError, const Vok32sc* fixedError, Vok32sc* const* adaptiveCoefs, Vok32sc* const* fixedCoefs, Vok64s* companion, Vok32s* result, Vok64s level, int updatePowers, int force, int firstSubband, SubbandControllerDTState_16s* state);
 /* ==== end subband echo canceller ============================================ */
 
+/* ==== full-band echo canceller ============================================ */
+/* The reference pointer x is the first sample of the current frame; the
+ * caller's buffer holds tapLen earlier samples in front of it (x[-1] ...
+ * x[-tapLen]).  Taps h[k] weigh x[n-k].  Counts below 1 are vokErrBadArg.
+ * FIR: e = y - h*x (16s: products rounded one by one, (h x + 2^14) >> 15,
+ * summed exactly, e saturated).  NLMS: per sample each tap first takes the
+ * carried correction g*x[n-1-k], then filters; e = y - sum, g = e*step
+ * (16s: Q15 taps, g 32-bit, h += (x g + 2^12) >> 13 saturated, the sum of
+ * rounded products saturated to 32 bits, g = (step e + 2^10) >> 11
+ * saturated; the carried term is written back saturated to 16 bits).
+ * Controllers: objects of 72 (float) and 96 (fixed) bytes, used from their
+ * first 16-byte boundary; frame and tap counts are fixed at Init (sample
+ * rate 8000 or 16000, else vokErrRange) and the arrays handed to Update
+ * and the decision must match them.  Update writes one normalised step per
+ * sample (0.5/E, fixed 2^30/E with E in units of 2^8, or the small step
+ * while E is at or below the threshold 1.5e6*tapLen) and tracks the
+ * microphone power; the decision smooths the error powers and the
+ * coefficient energy, copies the adaptive taps into the fixed taps when the
+ * adaptive filter is ten times better and steady, restores them when it is
+ * 1.3 times worse, and writes the smoothed output gain.  Fixed point: the
+ * 64-bit coefficient energy blended with Q14 factors saturates to 32 bits;
+ * no product wraps.  Reset clears the error powers and coefficient energy
+ * and keeps the microphone power, gains and configuration. */
+typedef struct FullbandControllerState_32f FullbandControllerState_32f;
+typedef struct FullbandControllerState_16s FullbandControllerState_16s;
+VOKAPI VokResult voksFIR_EC_32f(const Vok32f* x, const Vok32f* y, Vok32f* e, int len, const Vok32f* h, int tapLen);
+VOKAPI VokResult voksFIR_EC_16s(const Vok16s* x, const Vok16s* y, Vok16s* e, int len, const Vok16s* h, int tapLen);
+VOKAPI VokResult voksNLMS_EC_32f(const Vok32f* x, const Vok32f* y, const Vok32f* steps, Vok32f* e, int len, Vok32f* taps, int tapLen, Vok32f* carried);
+VOKAPI VokResult voksNLMS_EC_16s(const Vok16s* x, const Vok16s* y, const Vok32s* steps, Vok16s* e, int len, Vok16s* taps, int tapLen, Vok16s* carried);
+VOKAPI VokResult voksFullbandControllerGetSize_EC_32f(int frameSize, int tapLen, int fs, int* size);
+VOKAPI VokResult voksFullbandControllerGetSize_EC_16s(int frameSize, int tapLen, int fs, int* size);
+VOKAPI VokResult voksFullbandControllerInit_EC_32f(FullbandControllerState_32f* state, int frameSize, int tapLen, int fs);
+VOKAPI VokResult voksFullbandControllerInit_EC_16s(FullbandControllerState_16s* state, int frameSize, int tapLen, int fs);
+VOKAPI VokResult voksFullbandControllerReset_EC_32f(FullbandControllerState_32f* state);
+VOKAPI VokResult voksFullbandControllerReset_EC_16s(FullbandControllerState_16s* state);
+VOKAPI VokResult voksFullbandControllerUpdate_EC_32f(const Vok32f* x, const Vok32f* y, Vok32f* steps, FullbandControllerState_32f* state);
+VOKAPI VokResult voksFullbandControllerUpdate_EC_16s(const Vok16s* x, const Vok16s* y, Vok32s* steps, FullbandControllerState_16s* state);
+VOKAPI VokResult voksFullbandController_EC_32f(const Vok32f* adaptiveError, const Vok32f* fixedError, Vok32f* adaptiveTaps, Vok32f* fixedTaps, Vok32f* gain, FullbandControllerState_32f* state);
+VOKAPI VokResult voksFullbandController_EC_16s(const Vok16s* adaptiveError, const Vok16s* fixedError, Vok16s* adaptiveTaps, Vok16s* fixedTaps, Vok16s* gain, FullbandControllerState_16s* state);
+/* ==== end full-band echo canceller ========================================= */
+
 /* ==== 2100 Hz answer-tone detection ======================================== */
 /* Reports a 2100 Hz tone with at least two phase reversals spaced more than
  * 413 ms and less than 466 ms apart (V.25 answer tone), at 8000 or 16000 Hz.

@@ -178,6 +178,17 @@ QMFState_RTA_32f* qmfState(Call& c) {
   }));
 }
 
+// A full-band controller formatted for a drawn frame and tap count (its
+// Update and decision read the arrays those counts describe, so the row
+// supplies them at those sizes); sometimes left unformatted.
+template <class State, class Init>
+State* fullbandState(Call& c, std::vector<unsigned char>& mem, int frame, int taps, Init init) {
+  mem.assign(112, 0);
+  unsigned char* p = mem.data() + c.val(0, 15);
+  if (c.val(0, 3)) init(reinterpret_cast<State*>(p), frame, taps, c.val(0, 1) ? 8000 : 16000);
+  return c.out(reinterpret_cast<State*>(p));
+}
+
 // An AMR-WB VAD record: initialised, damaged or arbitrary.
 VADState_AMRWB_16s* amrwbVad(Call& c) {
   return static_cast<VADState_AMRWB_16s*>(c.state(voksVADGetSize_AMRWB_16s, [](void* p) {
@@ -734,6 +745,44 @@ const Row kRows[] = {
     {"voksQMFDecode_RTA_32f", [](Call& c) { int n = c.len(320); int k = n > 0 && n < (1 << 20) ? n : 1;
        return voksQMFDecode_RTA_32f(c.f32(k), c.f32(k), n, c.f32(2 * k), qmfState(c)); }},
     {"voksBandPassFilter_RTA_32f_I", [](Call& c) { int n = c.len(640); return voksBandPassFilter_RTA_32f_I(c.f32(n), n, c.f32(3)); }},
+    {"voksFIR_EC_32f", [](Call& c) { int n = c.len(160), t = c.len(300); int b = t > 0 ? t : 0;
+       return voksFIR_EC_32f(c.f32(n, b), c.f32(n), c.f32(n), n, c.f32(t), t); }},
+    {"voksFIR_EC_16s", [](Call& c) { int n = c.len(160), t = c.len(300); int b = t > 0 ? t : 0;
+       return voksFIR_EC_16s(c.s16(n, b), c.s16(n), c.s16(n), n, c.s16(t), t); }},
+    {"voksNLMS_EC_32f", [](Call& c) { int n = c.len(160), t = c.len(300); int b = t > 0 ? t : 0;
+       return voksNLMS_EC_32f(c.f32(n, b), c.f32(n), c.f32(n), c.f32(n), n, c.f32(t), t, c.f32(1)); }},
+    {"voksNLMS_EC_16s", [](Call& c) { int n = c.len(160), t = c.len(300); int b = t > 0 ? t : 0;
+       return voksNLMS_EC_16s(c.s16(n, b), c.s16(n), c.s32(n), c.s16(n), n, c.s16(t), t, c.s16(1)); }},
+    {"voksFullbandControllerGetSize_EC_32f", [](Call& c) { int n;
+       return voksFullbandControllerGetSize_EC_32f(c.len(160), c.len(300), c.val(7999, 16001), c.out(&n)); }},
+    {"voksFullbandControllerGetSize_EC_16s", [](Call& c) { int n;
+       return voksFullbandControllerGetSize_EC_16s(c.len(160), c.len(300), c.val(7999, 16001), c.out(&n)); }},
+    {"voksFullbandControllerInit_EC_32f", [](Call& c) { std::vector<unsigned char> m(72);
+       return voksFullbandControllerInit_EC_32f(c.out(reinterpret_cast<FullbandControllerState_32f*>(m.data())), c.len(160), c.len(300), c.val(7999, 16001)); }},
+    {"voksFullbandControllerInit_EC_16s", [](Call& c) { std::vector<unsigned char> m(96);
+       return voksFullbandControllerInit_EC_16s(c.out(reinterpret_cast<FullbandControllerState_16s*>(m.data())), c.len(160), c.len(300), c.val(7999, 16001)); }},
+    {"voksFullbandControllerReset_EC_32f", [](Call& c) { std::vector<unsigned char> m;
+       return voksFullbandControllerReset_EC_32f(fullbandState<FullbandControllerState_32f>(c, m, 80, 64, voksFullbandControllerInit_EC_32f)); }},
+    {"voksFullbandControllerReset_EC_16s", [](Call& c) { std::vector<unsigned char> m;
+       return voksFullbandControllerReset_EC_16s(fullbandState<FullbandControllerState_16s>(c, m, 80, 64, voksFullbandControllerInit_EC_16s)); }},
+    {"voksFullbandControllerUpdate_EC_32f", [](Call& c) { std::vector<unsigned char> m; int f = c.val(1, 160), t = c.val(1, 300);
+       if (f < 1 || f > 160 || t < 1 || t > 300) return VokResult{vokOk};  // a configuration beyond the buffers below
+       auto* s = fullbandState<FullbandControllerState_32f>(c, m, f, t, voksFullbandControllerInit_EC_32f);
+       return voksFullbandControllerUpdate_EC_32f(c.f32(f, t), c.f32(f), c.f32(f), s); }},
+    {"voksFullbandControllerUpdate_EC_16s", [](Call& c) { std::vector<unsigned char> m; int f = c.val(1, 160), t = c.val(1, 300);
+       if (f < 1 || f > 160 || t < 1 || t > 300) return VokResult{vokOk};
+       auto* s = fullbandState<FullbandControllerState_16s>(c, m, f, t, voksFullbandControllerInit_EC_16s);
+       return voksFullbandControllerUpdate_EC_16s(c.s16(f, t), c.s16(f), c.s32(f), s); }},
+    {"voksFullbandController_EC_32f", [](Call& c) { std::vector<unsigned char> m; int f = c.val(1, 160), t = c.val(1, 300);
+       if (f < 1 || f > 160 || t < 1 || t > 300) return VokResult{vokOk};
+       auto* s = fullbandState<FullbandControllerState_32f>(c, m, f, t, voksFullbandControllerInit_EC_32f);
+       Vok32f gain;
+       return voksFullbandController_EC_32f(c.f32(f), c.f32(f), c.f32(t), c.f32(t), c.out(&gain), s); }},
+    {"voksFullbandController_EC_16s", [](Call& c) { std::vector<unsigned char> m; int f = c.val(1, 160), t = c.val(1, 300);
+       if (f < 1 || f > 160 || t < 1 || t > 300) return VokResult{vokOk};
+       auto* s = fullbandState<FullbandControllerState_16s>(c, m, f, t, voksFullbandControllerInit_EC_16s);
+       Vok16s gain;
+       return voksFullbandController_EC_16s(c.s16(f), c.s16(f), c.s16(t), c.s16(t), c.out(&gain), s); }},
 };
 
 bool knownStatus(VokResult r) {

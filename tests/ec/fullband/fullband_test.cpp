@@ -1,0 +1,255 @@
+// Full-band canceller: FIR and NLMS against plain models (float within
+// 1e-5, fixed point bit for bit), the controller's steps, backup decisions
+// and gain, and a G.168-style run of the whole canceller.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "check.h"
+#include "echo_scenario.h"
+#include "voksc.h"
+
+namespace {
+
+int16_t sat16(int64_t v) { return int16_t(std::clamp<int64_t>(v, -32768, 32767)); }
+int32_t sat32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+template <class T>
+std::vector<T> randomVec(int n, double scale, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> d(-scale, scale);
+  std::vector<T> v(n);
+  for (T& e : v) e = T(d(rng));
+  return v;
+}
+
+TEST(FullbandFilters, FirAndNlmsFollowTheirFormulas) {
+  const int taps = 37, len = 50, hist = 40;
+  const auto xf = randomVec<float>(hist + 2 * len, 1000, 1), yf = randomVec<float>(2 * len, 3000, 2);
+  const auto hf0 = randomVec<float>(taps, 0.3, 3), stf = randomVec<float>(2 * len, 1e-7, 4);
+  const auto xi = randomVec<int16_t>(hist + 2 * len, 32767, 5), yi = randomVec<int16_t>(2 * len, 32767, 6);
+  const auto hi0 = randomVec<int16_t>(taps, 32767, 7);
+  const auto sti = randomVec<int32_t>(2 * len, 3e4, 8);
+
+  // FIR
+  std::vector<float> ef(len);
+  std::vector<int16_t> ei(len);
+  ASSERT_EQ(voksFIR_EC_32f(&xf[hist], yf.data(), ef.data(), len, hf0.data(), taps), vokOk);
+  ASSERT_EQ(voksFIR_EC_16s(&xi[hist], yi.data(), ei.data(), len, hi0.data(), taps), vokOk);
+  for (int n = 0; n < len; ++n) {
+    double s = 0;
+    int64_t si = 0;
+    for (int k = 0; k < taps; ++k) {
+      s += double(hf0[k]) * xf[hist + n - k];
+      si += (hi0[k] * xi[hist + n - k] + 16384) >> 15;
+    }
+    EXPECT_NEAR(ef[n], yf[n] - s, 1e-5 * (std::fabs(yf[n]) + std::fabs(s)));
+    EXPECT_EQ(ei[n], sat16(yi[n] - si));
+  }
+
+  // NLMS over two calls with the carried term between them
+  std::vector<float> hf(hf0), ef2(2 * len);
+  std::vector<int16_t> hi(hi0), ei2(2 * len);
+  float gf = 0.25f;
+  int16_t gi = -1234;
+  for (int part = 0; part < 2; ++part) {
+    ASSERT_EQ(voksNLMS_EC_32f(&xf[hist + part * len], &yf[part * len], &stf[part * len], &ef2[part * len], len, hf.data(), taps, &gf), vokOk);
+    ASSERT_EQ(voksNLMS_EC_16s(&xi[hist + part * len], &yi[part * len], &sti[part * len], &ei2[part * len], len, hi.data(), taps, &gi), vokOk);
+  }
+  std::vector<float> mh(hf0);  // same float operations in the same order
+  std::vector<int16_t> mi(hi0);
+  float g = 0.25f;
+  int32_t gq = -1234;
+  for (int n = 0; n < 2 * len; ++n) {
+    float s = 0;
+    int32_t sq = 0;
+    for (int k = 0; k < taps; ++k) {
+      mh[k] += g * xf[hist + n - 1 - k];
+      s += mh[k] * xf[hist + n - k];
+      mi[k] = sat16(mi[k] + ((int64_t(xi[hist + n - 1 - k]) * gq + 4096) >> 13));
+      sq = sat32(int64_t(sq) + ((mi[k] * xi[hist + n - k] + 16384) >> 15));
+    }
+    const float e = yf[n] - s;
+    EXPECT_NEAR(ef2[n], e, 1e-5f * std::fabs(e)) << n;
+    g = e * stf[n];
+    const int16_t eq = sat16(int64_t(yi[n]) - sq);
+    EXPECT_EQ(ei2[n], eq) << n;
+    gq = sat32((int64_t(sti[n]) * eq + 1024) >> 11);
+  }
+  for (int k = 0; k < taps; ++k) EXPECT_NEAR(hf[k], mh[k], 1e-5 * (std::fabs(mh[k]) + 1e-3));
+  EXPECT_EQ(hi, mi);
+  EXPECT_EQ(gi, sat16(gq));
+
+  // Zero steps and carried term: taps stay, e is the FIR error.
+  std::vector<float> zero(len, 0.0f), e3(len), h3(hf0);
+  float g0 = 0.0f;
+  ASSERT_EQ(voksNLMS_EC_32f(&xf[hist], yf.data(), zero.data(), e3.data(), len, h3.data(), taps, &g0), vokOk);
+  EXPECT_EQ(h3, hf0);
+  EXPECT_EQ(e3, ef);
+}
+
+template <class State>
+State* place(std::vector<unsigned char>& mem, int size) {
+  mem.assign(size + 16, 0);
+  return reinterpret_cast<State*>(mem.data() + 1);  // any address: used from its 16-byte boundary
+}
+
+TEST(FullbandController, StepsFollowTheSlidingReferenceEnergy) {
+  const int frame = 80, taps = 64;
+  std::vector<unsigned char> mf, mi;
+  int size = 0;
+  ASSERT_EQ(voksFullbandControllerGetSize_EC_32f(frame, taps, 8000, &size), vokOk);
+  EXPECT_EQ(size, 72);
+  auto* sf = place<FullbandControllerState_32f>(mf, size);
+  ASSERT_EQ(voksFullbandControllerGetSize_EC_16s(frame, taps, 8000, &size), vokOk);
+  EXPECT_EQ(size, 96);
+  auto* si = place<FullbandControllerState_16s>(mi, size);
+  ASSERT_EQ(voksFullbandControllerInit_EC_32f(sf, frame, taps, 8000), vokOk);
+  ASSERT_EQ(voksFullbandControllerInit_EC_16s(si, frame, taps, 8000), vokOk);
+  // Quiet first half of the history, loud afterwards: the steps switch
+  // from the small step to 0.5/E inside the frame.
+  auto xf = randomVec<float>(taps + frame, 20000, 9);
+  for (int i = 0; i < taps; ++i) xf[i] *= 0.001f;
+  std::vector<int16_t> xi(xf.begin(), xf.end());
+  std::vector<float> y(frame, 100.0f), stepf(frame);
+  std::vector<int16_t> yi(frame, 100);
+  std::vector<int32_t> stepi(frame);
+  ASSERT_EQ(voksFullbandControllerUpdate_EC_32f(&xf[taps], y.data(), stepf.data(), sf), vokOk);
+  ASSERT_EQ(voksFullbandControllerUpdate_EC_16s(&xi[taps], yi.data(), stepi.data(), si), vokOk);
+  const float thr = 1.5e6f * taps;
+  const int32_t thr16 = int32_t((1500000LL * taps + 128) >> 8);
+  int32_t e16 = 0;
+  int small = 0;
+  for (int n = 0; n < frame; ++n) {
+    double e = 0;
+    int64_t sum = 0;
+    for (int k = 1; k <= taps; ++k) e += double(xf[taps + n - k]) * xf[taps + n - k];
+    if (n == 0) {
+      for (int k = 1; k <= taps; ++k) sum += xi[taps - k] * xi[taps - k];
+      e16 = sat32((sum + 128) >> 8);
+    } else {
+      e16 = sat32(int64_t(e16) + ((xi[taps + n - 1] * xi[taps + n - 1] + 128) >> 8) -
+                  ((xi[n - 1] * xi[n - 1] + 128) >> 8));
+    }
+    if (e > thr) {
+      EXPECT_NEAR(stepf[n], 0.5 / e, 1e-4 * 0.5 / e) << n;
+    } else {
+      EXPECT_EQ(stepf[n], 1.0f / thr) << n;
+      ++small;
+    }
+    EXPECT_EQ(stepi[n], e16 > thr16 ? (1 << 30) / e16 : (1 << 30) / thr16) << n;
+  }
+  EXPECT_GT(small, 0);
+  EXPECT_LT(small, frame);
+}
+
+// The whole float canceller: steps, NLMS on the adaptive taps, FIR with the
+// backup taps, decision.  Returns ERLE tracks of the adaptive and backup
+// errors per 20 ms.
+struct Tracks {
+  std::vector<double> adaptive, backup;
+};
+Tracks cancel(const std::vector<double>& far, const std::vector<double>& mic, const std::vector<double>& echo, int taps) {
+  const int frame = 80;
+  std::vector<unsigned char> mem;
+  auto* s = place<FullbandControllerState_32f>(mem, 72);
+  EXPECT_EQ(voksFullbandControllerInit_EC_32f(s, frame, taps, 8000), vokOk);
+  std::vector<float> x(taps + far.size(), 0.0f), y(mic.begin(), mic.end());
+  for (std::size_t i = 0; i < far.size(); ++i) x[taps + i] = float(far[i]);
+  std::vector<float> ha(taps, 0.0f), hf(taps, 0.0f), steps(frame), ea(far.size()), ef(far.size());
+  float carried = 0.0f, gain = 0.0f;
+  for (std::size_t at = 0; at + frame <= far.size(); at += frame) {
+    const float* xr = &x[taps + at];
+    EXPECT_EQ(voksFullbandControllerUpdate_EC_32f(xr, &y[at], steps.data(), s), vokOk);
+    EXPECT_EQ(voksNLMS_EC_32f(xr, &y[at], steps.data(), &ea[at], frame, ha.data(), taps, &carried), vokOk);
+    EXPECT_EQ(voksFIR_EC_32f(xr, &y[at], &ef[at], frame, hf.data(), taps), vokOk);
+    EXPECT_EQ(voksFullbandController_EC_32f(&ea[at], &ef[at], ha.data(), hf.data(), &gain, s), vokOk);
+  }
+  auto residual = [&](const std::vector<float>& e) {
+    std::vector<double> r(e.size());
+    for (std::size_t i = 0; i < e.size(); ++i) r[i] = e[i] - (mic[i] - echo[i]);  // echo part of the error
+    return r;
+  };
+  return {vtest::echo::erleTrack(echo, residual(ea), 0, 160), vtest::echo::erleTrack(echo, residual(ef), 0, 160)};
+}
+
+TEST(FullbandCancellerScenario, ConvergesRecoversAndKeepsItsBackupInDoubleTalk) {
+  using namespace vtest::echo;
+  const int taps = 256, n = 8000 * 6;
+  const auto far = whiteNoise(n, -20, 11);
+  const auto p1 = echoPath(2, 8000, 6), p2 = echoPath(5, 8000, 6);
+  ASSERT_FALSE(p1.empty());
+  // Path change at 3 s.
+  const auto echo = echoOf(far, p1, p2, 3 * 8000);
+  const auto floor = whiteNoise(n, -65, 13);  // near-end noise floor
+  std::vector<double> quiet(echo);
+  for (int i = 0; i < n; ++i) quiet[i] += floor[i];
+  const Tracks r = cancel(far, quiet, echo, taps);
+  const double t20 = secondsToReach(r.adaptive, 20, 0, 0.02);
+  const double steady = *std::min_element(r.adaptive.begin() + 100, r.adaptive.begin() + 150);
+  const double recover = secondsToReach(r.adaptive, 20, 150, 0.02);
+  std::printf("white noise, D.2 then D.5 at 6 dB ERL: 20 dB after %.2f s, %.1f dB at 2-3 s, 20 dB again %.2f s after the change\n",
+              t20, steady, recover);
+  EXPECT_GT(t20, 0);
+  EXPECT_LE(t20, 0.5);
+  EXPECT_GE(steady, 35);
+  EXPECT_GT(recover, 0);
+  EXPECT_LE(recover, 1.0);
+
+  // Double talk from 3 s: near-end noise as loud as the far end.
+  const auto echo1 = echoOf(far, p1);
+  auto near = whiteNoise(n, -20, 12);
+  std::vector<double> mic(echo1);
+  for (int i = 0; i < n; ++i) mic[i] += floor[i] + (i >= 3 * 8000 ? near[i] : 0.0);
+  const Tracks d = cancel(far, mic, echo1, taps);
+  const double backupLow = *std::min_element(d.backup.begin() + 160, d.backup.end());
+  std::printf("double talk from 3 s: backup filter at least %.1f dB\n", backupLow);
+  EXPECT_GE(backupLow, 20);
+}
+
+TEST(FullbandController, RejectsBadArgumentsWithoutWriting) {
+  std::vector<unsigned char> mf, mi;
+  auto* sf = place<FullbandControllerState_32f>(mf, 72);
+  auto* si = place<FullbandControllerState_16s>(mi, 96);
+  ASSERT_EQ(voksFullbandControllerInit_EC_32f(sf, 8, 4, 16000), vokOk);
+  ASSERT_EQ(voksFullbandControllerInit_EC_16s(si, 8, 4, 16000), vokOk);
+  std::vector<float> xf(20), y(8), e(8), h(4), st(8);
+  std::vector<int16_t> xi(20), yi(8), ei(8), hi(4);
+  std::vector<int32_t> sti(8);
+  float c = 0, gain = 0;
+  int16_t ci = 0, gi = 0;
+  int size = 0;
+  vtest::Guard g;
+  g.watch(mf.data(), mf.size()).watch(mi.data(), mi.size()).watch(e.data(), 8).watch(ei.data(), 8).watch(h.data(), 4)
+      .watch(hi.data(), 4).watch(&c).watch(&ci).watch(&size).watch(&gain).watch(&gi).watch(st.data(), 8).watch(sti.data(), 8);
+  const float* x = &xf[10];
+  const int16_t* xs = &xi[10];
+  EXPECT_EACH_NULL(g, voksFIR_EC_32f, x, (const float*)y.data(), e.data(), 0, (const float*)h.data(), 4);
+  EXPECT_EACH_NULL(g, voksFIR_EC_16s, xs, (const int16_t*)yi.data(), ei.data(), 8, (const int16_t*)hi.data(), 0);
+  EXPECT_EACH_NULL(g, voksNLMS_EC_32f, x, (const float*)y.data(), (const float*)st.data(), e.data(), 0, h.data(), 4, &c);
+  EXPECT_EACH_NULL(g, voksNLMS_EC_16s, xs, (const int16_t*)yi.data(), (const int32_t*)sti.data(), ei.data(), 8, hi.data(), -1, &ci);
+  EXPECT_REJECTS(vokErrBadArg, g, voksFIR_EC_32f(x, y.data(), e.data(), 8, h.data(), 0));
+  EXPECT_REJECTS(vokErrBadArg, g, voksNLMS_EC_16s(xs, yi.data(), sti.data(), ei.data(), 0, hi.data(), 4, &ci));
+  EXPECT_EACH_NULL(g, voksFullbandControllerUpdate_EC_32f, x, (const float*)y.data(), st.data(), sf);
+  EXPECT_EACH_NULL(g, voksFullbandControllerUpdate_EC_16s, xs, (const int16_t*)yi.data(), sti.data(), si);
+  EXPECT_EACH_NULL(g, voksFullbandController_EC_32f, (const float*)e.data(), (const float*)y.data(), h.data(), h.data(), &gain, sf);
+  EXPECT_EACH_NULL(g, voksFullbandController_EC_16s, (const int16_t*)ei.data(), (const int16_t*)yi.data(), hi.data(), hi.data(), &gi, si);
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFullbandControllerReset_EC_32f(nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFullbandControllerReset_EC_16s(nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFullbandControllerGetSize_EC_32f(0, 0, 1, nullptr));
+  EXPECT_REJECTS(vokErrNullPtr, g, voksFullbandControllerInit_EC_16s(nullptr, 0, 0, 1));
+  for (auto [f, t, fs, want] : {std::tuple{0, 4, 1, vokErrBadArg}, {8, 0, 1, vokErrBadArg}, {8, 4, 44100, vokErrRange}}) {
+    EXPECT_REJECTS(want, g, voksFullbandControllerGetSize_EC_32f(f, t, fs, &size));
+    EXPECT_REJECTS(want, g, voksFullbandControllerGetSize_EC_16s(f, t, fs, &size));
+    EXPECT_REJECTS(want, g, voksFullbandControllerInit_EC_32f(sf, f, t, fs));
+    EXPECT_REJECTS(want, g, voksFullbandControllerInit_EC_16s(si, f, t, fs));
+  }
+}
+
+}  // namespace
