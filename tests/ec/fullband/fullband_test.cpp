@@ -149,6 +149,91 @@ TEST(FullbandController, StepsFollowTheSlidingReferenceEnergy) {
   EXPECT_LT(small, frame);
 }
 
+// The backup decision and gain written from their formulas: frames where
+// the adaptive error is far below the backup error (save), far above it
+// (restore), and in between, with fresh adaptive taps each frame.
+TEST(FullbandController, DecisionsFollowTheirFormulas) {
+  const int frame = 40, taps = 16, fs = 8000;
+  std::vector<unsigned char> mf, mi;
+  auto* sf = place<FullbandControllerState_32f>(mf, 72);
+  auto* si = place<FullbandControllerState_16s>(mi, 96);
+  ASSERT_EQ(voksFullbandControllerInit_EC_32f(sf, frame, taps, fs), vokOk);
+  ASSERT_EQ(voksFullbandControllerInit_EC_16s(si, frame, taps, fs), vokOk);
+  auto af = [&](float tau) { const float n = float(fs) * tau / float(frame); return 1.0f - 1.0f / n + 1.0f / (2.0f * n * n); };
+  const float a50 = af(0.05f), a20 = af(0.02f), a10 = af(0.01f);
+  float Pa = 0, Pf = 0, D = 0, Pm = 0, g = 1, G = 1;
+  const int64_t q50 = 16384 - frame * 327680 / fs, q20 = 16384 - frame * 819200 / fs, q10 = 16384 - frame * 1638400 / fs;
+  int64_t qPa = 0, qPf = 0, qD = 0, qPm = 0, qg = 16384, qG = 32767;
+  auto blend = [](int64_t a, int64_t w, int64_t b) { return int64_t(sat32((a * w + b * (16384 - w) + 8192) >> 14)); };
+  std::vector<float> hfA(taps), hfF(taps, 0.0f), mfF(taps, 0.0f);
+  std::vector<int16_t> hiA(taps), hiF(taps, 0), miF(taps, 0);
+  // 0 mixed, 1 good, 2 bad; the coefficient energy must settle before a save
+  const char* kind = "1111111111111111111111111222220001111222";
+  int saved = 0, restored = 0;
+  for (int f = 0; kind[f]; ++f) {
+    const int what = kind[f] - '0';
+    const double ae = what == 1 ? 30 : what == 2 ? 3000 : 400, fe = 500;
+    const auto eaF = randomVec<float>(frame, ae, 100 + f), efF = randomVec<float>(frame, fe, 200 + f);
+    const auto yF = randomVec<float>(frame, 3000, 300 + f);
+    const std::vector<int16_t> eaI(eaF.begin(), eaF.end()), efI(efF.begin(), efF.end()), yI(yF.begin(), yF.end());
+    hfA = randomVec<float>(taps, 0.2 + 0.001 * f, 400 + f / 8);  // steady for 8 frames at a time
+    for (int k = 0; k < taps; ++k) hiA[k] = int16_t(hfA[k] * 32767);
+    std::vector<float> x(taps + frame, 0.0f), st(frame);
+    std::vector<int16_t> xi(taps + frame, 0);
+    std::vector<int32_t> sti(frame);
+    ASSERT_EQ(voksFullbandControllerUpdate_EC_32f(&x[taps], yF.data(), st.data(), sf), vokOk);
+    ASSERT_EQ(voksFullbandControllerUpdate_EC_16s(&xi[taps], yI.data(), sti.data(), si), vokOk);
+    const std::vector<float> mfA(hfA);
+    const std::vector<int16_t> miA(hiA);
+    float gainF = 0;
+    int16_t gainI = 0;
+    ASSERT_EQ(voksFullbandController_EC_32f(eaF.data(), efF.data(), hfA.data(), hfF.data(), &gainF, sf), vokOk);
+    ASSERT_EQ(voksFullbandController_EC_16s(eaI.data(), efI.data(), hiA.data(), hiF.data(), &gainI, si), vokOk);
+
+    float sy = 0, sa = 0, sf2 = 0, ec = 0;
+    int64_t qy = 0, qa = 0, qf = 0, qec = 0;
+    for (int n = 0; n < frame; ++n) {
+      sy += yF[n] * yF[n], sa += eaF[n] * eaF[n], sf2 += efF[n] * efF[n];
+      qy += yI[n] * yI[n], qa += eaI[n] * eaI[n], qf += efI[n] * efI[n];
+    }
+    for (int k = 0; k < taps; ++k) ec += mfA[k] * mfA[k], qec += miA[k] * miA[k];
+    Pm = a50 * Pm + (1.0f - a50) * sy;
+    Pa = a50 * Pa + (1.0f - a50) * sa;
+    Pf = a50 * Pf + (1.0f - a50) * sf2;
+    const float delta = std::fabs(D - ec);
+    D = a50 * D + (1.0f - a50) * ec;
+    std::vector<float> wantA(mfA);
+    if (0.1f * Pf > Pa && 0.2f * ec > delta) {
+      mfF = mfA, Pf = Pa, g = a20 * g, ++saved;
+    } else if (Pa > 1.3f * Pf) {
+      wantA = mfF, Pa = Pf, g = a20 * g + (1.0f - a20), ++restored;
+    }
+    G = a10 * G + (1.0f - a10) * ((g < 0.5f && 0.2f * Pm > Pf) ? 0.0f : 1.0f);
+    EXPECT_EQ(gainF, G) << f;
+    EXPECT_EQ(hfF, mfF) << f;
+    EXPECT_EQ(hfA, wantA) << f;
+
+    qPm = blend(qPm, q50, sat32((qy + 8) >> 4));
+    qPa = blend(qPa, q50, sat32((qa + 8) >> 4));
+    qPf = blend(qPf, q50, sat32((qf + 8) >> 4));
+    const int64_t qdelta = std::llabs(qD - qec);
+    qD = blend(qD, q50, qec);
+    std::vector<int16_t> wantI(miA);
+    if (qPf > 10 * qPa && qec > 5 * qdelta) {
+      miF = miA, qPf = qPa, qg = (qg * q20 + 8192) >> 14, ++saved;
+    } else if (qPf < ((12603 * qPa + 8192) >> 14)) {
+      wantI = miF, qPa = qPf, qg = ((qg - 16384) * q20 + (1 << 28) + 8192) >> 14, ++restored;
+    }
+    const int64_t target = (qg < 8192 && qPf < ((3276 * qPm + 8192) >> 14)) ? 0 : 32767;
+    qG = (qG * q10 + target * (16384 - q10) + 8192) >> 14;
+    EXPECT_EQ(gainI, sat16(qG)) << f;
+    EXPECT_EQ(hiF, miF) << f;
+    EXPECT_EQ(hiA, wantI) << f;
+  }
+  EXPECT_GE(saved, 2);  // in both forms
+  EXPECT_GE(restored, 2);
+}
+
 // The whole float canceller: steps, NLMS on the adaptive taps, FIR with the
 // backup taps, decision.  Returns ERLE tracks of the adaptive and backup
 // errors per 20 ms.
