@@ -1364,6 +1364,17 @@ VOKAPI VokResult voksQMFInit_RTA_32f(QMFState_RTA_32f* state, int taps);
 VOKAPI VokResult voksQMFEncode_RTA_32f(const Vok32f* src, int len, Vok32f* low, Vok32f* high, QMFState_RTA_32f* state);
 VOKAPI VokResult voksQMFDecode_RTA_32f(const Vok32f* low, const Vok32f* high, int len, Vok32f* dst, QMFState_RTA_32f* state);
 VOKAPI VokResult voksBandPassFilter_RTA_32f_I(Vok32f* signal, int len, Vok32f* memory);
+/* voksHighPassFilter_RTA_32f: order 4 (three poles) or 5 (four poles), fs
+ * 8000, 16000, 22050 or 32000 (else vokErrRange), len >= 1 (vokErrSize);
+ * memory: 16 floats holding 8 doubles (x[n-1..n-4], y[n-1..n-4]), zero
+ * before the first call.  Keep one length parity per memory with order 4:
+ * odd and even lengths run two different realisations, and switching
+ * between them on one memory starts a slowly decaying transient.
+ * A zero of the filter's order at DC, unity gain at fs/2, corner near 20 Hz;
+ * order 4 adds 1e-6 to every output (a DC offset of a few units).  Order 4 on an odd length runs the float
+ * recursion (at 8000 Hz: vokWrnNoOperation, nothing written); even lengths
+ * and order 5 run in double precision within the call. */
+VOKAPI VokResult voksHighPassFilter_RTA_32f(const Vok32f* src, Vok32f* dst, int len, int order, int fs, Vok32f* memory);
 /* ==== end RTA band split =================================================== */
 
 /* ==== G.169 automatic level control ====================================== */

@@ -783,6 +783,9 @@ const Row kRows[] = {
        auto* s = fullbandState<FullbandControllerState_16s>(c, m, f, t, voksFullbandControllerInit_EC_16s);
        Vok16s gain;
        return voksFullbandController_EC_16s(c.s16(f), c.s16(f), c.s16(t), c.s16(t), c.out(&gain), s); }},
+    {"voksHighPassFilter_RTA_32f", [](Call& c) { int n = c.len(640); static const int kRates[] = {8000, 16000, 22050, 32000, 11025};
+       const int order = c.val(3, 6), rate = kRates[(c.val(0, 4) % 5 + 5) % 5];
+       return voksHighPassFilter_RTA_32f(c.f32(n), c.f32(n), n, order, rate, c.f32(16)); }},
 };
 
 bool knownStatus(VokResult r) {
