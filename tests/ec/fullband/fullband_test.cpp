@@ -329,7 +329,13 @@ TEST(FullbandController, RejectsBadArgumentsWithoutWriting) {
   EXPECT_REJECTS(vokErrNullPtr, g, voksFullbandControllerReset_EC_16s(nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksFullbandControllerGetSize_EC_32f(0, 0, 1, nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksFullbandControllerInit_EC_16s(nullptr, 0, 0, 1));
-  for (auto [f, t, fs, want] : {std::tuple{0, 4, 1, vokErrBadArg}, {8, 0, 1, vokErrBadArg}, {8, 4, 44100, vokErrRange}}) {
+  struct Bad {
+    int frame, taps, fs;
+    VokResult want;
+  };
+  for (const Bad b : {Bad{0, 4, 1, vokErrBadArg}, Bad{8, 0, 1, vokErrBadArg}, Bad{8, 4, 44100, vokErrRange}}) {
+    const int f = b.frame, t = b.taps, fs = b.fs;
+    const VokResult want = b.want;
     EXPECT_REJECTS(want, g, voksFullbandControllerGetSize_EC_32f(f, t, fs, &size));
     EXPECT_REJECTS(want, g, voksFullbandControllerGetSize_EC_16s(f, t, fs, &size));
     EXPECT_REJECTS(want, g, voksFullbandControllerInit_EC_32f(sf, f, t, fs));
