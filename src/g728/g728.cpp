@@ -838,7 +838,7 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
   if (ir > 0) {
     agc = ir > 30 ? 0 : agc >> ir;
   } else if (ir < 0) {
-    agc = -ir > 40 ? (agc > 0 ? INT32_MAX : (agc < 0 ? INT32_MIN : 0)) : sat32(agc << -ir);
+    agc = agc == 0 ? 0 : (-ir >= 32 ? (agc > 0 ? INT32_MAX : INT32_MIN) : sat32(agc * (i64{1} << -ir)));
   }
   i64 smooth = i64{w[20]} + 16384;
   for (int k = kDim - 1; k >= 0; --k) {

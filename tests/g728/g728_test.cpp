@@ -87,7 +87,10 @@ TEST(G728, CodebookSearchFindsScaledShape) {
   // Shape 0 of the standard's codebook (Q11, as its energies confirm).
   const Vok16s shape0[5] = {-2553, -1790, -1254, -2950, 668};
   int64_t e0 = 0;
-  for (int k = 0; k < 5; ++k) e0 += ((int64_t{shape0[k]} << 13) >> 14) * ((int64_t{shape0[k]} << 13) >> 14);
+  for (int k = 0; k < 5; ++k) {
+    const int64_t y = (int64_t{shape0[k]} * 8192) >> 14;
+    e0 += y * y;
+  }
   EXPECT_EQ(energy[0], e0 >> 15);
   for (int sign : {1, -1}) {
     Vok16s p[5];

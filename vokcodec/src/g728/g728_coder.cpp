@@ -103,12 +103,12 @@ void exp10Gain(i64 logGain, int16_t& mant, int16_t& q) {
   i64 a0 = 10 * logGain;
   a0 += roundHigh((20649 * logGain) * 2);
   const i64 whole = a0 >> 15;
-  const i64 x = a0 - (whole << 15);
+  const i64 x = a0 - whole * 32768;
   const int32_t* c = kExp10Poly;
-  i64 acc = roundHigh(((c[4] * x) << 1) + (i64{c[3]} << 16));
-  acc = roundHigh(((acc * x) << 1) + (i64{c[2]} << 16));
-  acc = roundHigh(((acc * x) << 1) + (i64{c[1]} << 16));
-  acc = roundHigh(acc * x + (i64{c[0]} << 16));
+  i64 acc = roundHigh(c[4] * x * 2 + i64{c[3]} * 65536);
+  acc = roundHigh(acc * x * 2 + i64{c[2]} * 65536);
+  acc = roundHigh(acc * x * 2 + i64{c[1]} * 65536);
+  acc = roundHigh(acc * x + i64{c[0]} * 65536);
   mant = w16(acc);
   q = static_cast<int16_t>(14 - whole);
 }
@@ -126,9 +126,9 @@ void predictGain(const Backward& b, int16_t& gaindb, int16_t& mant, int16_t& q, 
 }
 
 int16_t updatedLogGain(int16_t gaindb, int ig, int is) {
-  i64 sum = i64{gaindb} << 7;
-  sum += i64{kGainDb[ig]} << 5;
-  sum += i64{kShapeDb[is]} << 5;
+  i64 sum = i64{gaindb} * 128;
+  sum += i64{kGainDb[ig]} * 32;
+  sum += i64{kShapeDb[is]} * 32;
   sum >>= 7;
   if (sum < -kGainOffset) sum = -kGainOffset;
   return w16(sum);
@@ -137,7 +137,7 @@ int16_t updatedLogGain(int16_t gaindb, int ig, int is) {
 // Gain-scaled shape: et = gain * gq[ig] * y[is].
 void scaleCodevector(int is, int ig, int16_t gMant, int16_t gQ, Block& et) {
   const int sh = kGainLevelShift[ig];
-  const i64 g = roundHigh((i64{gMant} * kGainLevels[ig]) << sh);
+  const i64 g = roundHigh(shl(i64{gMant} * kGainLevels[ig], sh));
   const int gq = gQ + 13 + sh - 16;
   int16_t yn[kDim];
   std::memcpy(yn, kShapes + is * kDim, sizeof yn);
@@ -329,7 +329,7 @@ int16_t Encoder::encode(const int16_t* pcm) {
       } else if (-ir > 14) {
         o = v == 0 ? 0 : (v > 0 ? 32767 : -32768);
       } else {
-        o = w16(sat16(i64{v} << -ir));
+        o = w16(sat16(shl(v, -ir)));
       }
       src[p * kDim + i] = o;
     }
@@ -447,8 +447,8 @@ void longTermCoefficients(int kp, const int16_t* past, int16_t& gl, int16_t& glb
 }
 
 int16_t log1010(int16_t mant, int16_t q) {
-  int16_t xa = static_cast<int16_t>((mant - 24576) << 1);
-  int16_t r = static_cast<int16_t>((15 - q) << 10);
+  int16_t xa = static_cast<int16_t>((mant - 24576) * 2);
+  int16_t r = static_cast<int16_t>((15 - q) * 1024);
   int16_t s = 0;
   for (int i = 5; i >= 1; --i) {
     s = static_cast<int16_t>(s + kLog2Poly[i]);
@@ -456,7 +456,7 @@ int16_t log1010(int16_t mant, int16_t q) {
   }
   r = static_cast<int16_t>(r + ((s + kLog2Poly[0]) >> 3));
   i64 a = i64{r} * 24660;
-  a -= i64{kGainOffset} << 14;
+  a -= i64{kGainOffset} * 16384;
   return static_cast<int16_t>(a >> 14);
 }
 
@@ -606,7 +606,7 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
     b.info = analyseSynthesis(b);
     if (b.info && postfilter) {
       const int il = 16 - (b.aq - 13);
-      for (int i = 0; i < 10; ++i) apf[i] = w16(roundHigh(i64{b.ja[i]} << il));
+      for (int i = 0; i < 10; ++i) apf[i] = w16(roundHigh(shl(b.ja[i], il)));
       int16_t pole[10];
       if (expand(b.ja, pole, 10, kPostPole, b.aq)) {
         std::memcpy(pfRecord + 10, pole, sizeof pole);
