@@ -1060,7 +1060,15 @@ VOKAPI VokResult voksSynthesisFilterZeroStateResponse_NR_16s(const Vok16s* a, Vo
  *   filter's window) the recursive exponent is kept at most 41.  The result
  *   is 17 (vokWrnZeroCorrelation) when the highest lag delivered is 0 and
  *   its unrounded 32-bit value was 0 too.  short = 1 delivers r[0..10] but
- *   updates all M lags.
+ *   updates all M lags.  The state carries a check word over its header
+ *   (table pointer and sizes): a state Init did not format is refused with
+ *   vokErrContextMatch.  Init accepts M <= 63 and M+N+L <= 1024 (larger
+ *   analyses than the standard's three: vokErrRange).
+ * - Where the standard's coder lets a long silence drive a shift count
+ *   past the width of its operand (the hybrid window's exponents, the
+ *   clipping level 4095 << Q of the decoded speech, the output scaling
+ *   1 << (18 - Q)), the count is taken modulo the width, as on the
+ *   processors its conformance data come from; the coders do the same.
  * - voksWinHybridBlock_G728_16s(short, src, acf, srcExp, state): block
  *   floating-point history: src holds L new samples in L/d blocks of d, the
  *   fourth argument their L/d exponents (Q of each block), newest first; the
