@@ -92,9 +92,11 @@ struct WinHeader {
 // A check word over the header, so that a state Init did not format (or
 // whose header was overwritten) is refused rather than followed.
 int16_t headerTag(const WinHeader& h) {
-  uint32_t x = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h.window)) * 2654435761u;
+  const uint64_t ptr = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h.window));
+  uint32_t x = (static_cast<uint32_t>(ptr) * 2654435761u) ^ static_cast<uint32_t>(ptr >> 32);
   const int16_t f[] = {h.order, h.nonRecursive, h.block, h.blocksOfBlock, h.blocks, h.shift, h.spare};
   for (int16_t v : f) x = (x ^ static_cast<uint16_t>(v)) * 2246822519u;
+  x ^= static_cast<uint32_t>(ptr >> 32) * 3266489917u;
   return static_cast<int16_t>((x >> 16) ^ 0x5A3C);
 }
 
@@ -268,6 +270,18 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
 constexpr int kMaxOrder = 50;
 
 // ---- filters ------------------------------------------------------------------
+
+// A state object's 16-bit words, copied in and written back: callers may
+// place the objects at any byte address.
+template <int N>
+struct StateWords {
+  void* at;
+  int16_t w[N];
+  explicit StateWords(void* p) : at(p) { std::memcpy(w, p, sizeof w); }
+  ~StateWords() { std::memcpy(at, w, sizeof w); }
+  StateWords(const StateWords&) = delete;
+  StateWords& operator=(const StateWords&) = delete;
+};
 
 // Synthesis filter state: 10 past blocks of 5 (newest first), a spare area,
 // the exponents (index 0: the zero-input vector's, 1..10: the past blocks').
@@ -578,16 +592,17 @@ VOKSC_EXPORT VokResult voksSynthesisFilterGetStateSize_G728_16s(int* size) {
 
 VOKSC_EXPORT VokResult voksSynthesisFilterInit_G728_16s(void* state) {
   if (!state) return vokErrNullPtr;
-  int16_t* w = static_cast<int16_t*>(state);
-  std::memset(w, 0, 72 * sizeof(int16_t));
+  int16_t w[72] = {};
   for (int i = 61; i < 72; ++i) w[i] = 16;
+  std::memcpy(state, w, sizeof w);
   return vokOk;
 }
 
 VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s srcExp,
                                                             Vok16s* dst, Vok16s* dstExp, void* state) {
   if (anyNull(lpc, src, dst, dstExp, state)) return vokErrNullPtr;
-  const SynthView v = synthView(state);
+  StateWords<72> words(state);
+  const SynthView v = synthView(words.w);
   std::memmove(v.mem + kDim, v.mem, 45 * sizeof(int16_t));
   std::memcpy(v.mem, src, kDim * sizeof(int16_t));
   std::memmove(v.exps + 2, v.exps + 1, 9 * sizeof(int16_t));
@@ -615,7 +630,8 @@ VOKSC_EXPORT VokResult voksCombinedFilterInit_G728_16s(void* state) {
 VOKSC_EXPORT VokResult voksCombinedFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s* dst,
                                                             void* state) {
   if (anyNull(lpc, src, dst, state)) return vokErrNullPtr;
-  int16_t* w = static_cast<int16_t*>(state);
+  StateWords<40> words(state);
+  int16_t* w = words.w;
   int16_t* coef = w;      // 20 coefficients of the call
   int16_t* xm = w + 20;   // input history
   int16_t* ym = w + 30;   // output history
@@ -658,7 +674,8 @@ VOKSC_EXPORT VokResult voksPostFilterInit_G728_16s(void* state) { return voksIIR
 VOKSC_EXPORT VokResult voksIIR16s_G728_16s(const Vok16s* coef, const Vok16s* src, Vok16s* dst, int len, void* state) {
   if (anyNull(coef, src, dst, state)) return vokErrNullPtr;
   if (len < 1) return vokErrSize;
-  int16_t* w = static_cast<int16_t*>(state);
+  StateWords<20> words(state);
+  int16_t* w = words.w;
   for (int n = 0; n < len; ++n) dst[n] = poleZeroStep(coef, w, w + 10, src[n]);
   return vokOk;
 }
@@ -690,7 +707,8 @@ VOKSC_EXPORT VokResult voksPostFilterAdapterStateInit_G728(void* state) {
 
 VOKSC_EXPORT VokResult voksLPCInverseFilter_G728_16s(const Vok16s* src, const Vok16s* lpc, Vok16s* dst, void* state) {
   if (anyNull(src, lpc, dst, state)) return vokErrNullPtr;
-  int16_t* mem = static_cast<int16_t*>(state);
+  StateWords<10> words(state);
+  int16_t* mem = words.w;
   int16_t out[kDim];
   for (int k = kDim - 1; k >= 0; --k) {
     i64 acc = i64{src[k]} * 8192;
@@ -725,7 +743,8 @@ int bestLag(int lo, int hi, int n, const int16_t* f, i64& peak) {
 
 VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual, Vok32s* pitch, void* state) {
   if (anyNull(residual, pitch, state)) return vokErrNullPtr;
-  int16_t* w = static_cast<int16_t*>(state);
+  StateWords<74> words(state);
+  int16_t* w = words.w;
   int16_t* dec = w + 10;
   int16_t* lp = w + 70;
   const int prev = w[73] + 50;
@@ -796,7 +815,8 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
                                                const Vok16s* history, Vok16s* dst, void* state) {
   if (anyNull(src, history, dst, state)) return vokErrNullPtr;
   if (pitch < 20 || pitch > 140) return vokErrRange;
-  int16_t* w = static_cast<int16_t*>(state);
+  StateWords<21> words(state);
+  int16_t* w = words.w;
   int16_t* fir = w;
   int16_t* iir = w + 10;
   const int16_t* az = history;
