@@ -198,6 +198,40 @@ inline void L_Extract(Word32 x, Word16& hi, Word16& lo) {
 }
 inline Word32 L_Comp(Word16 hi, Word16 lo) { return L_mac(L_deposit_h(hi), lo, 1); }
 
+// Split 32 x 16 product: hi n doubled plus the Q15 product of lo and n doubled.
+inline Word32 mpy32x16(Word16 hi, Word16 lo, Word16 n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }
+
+// Split 32 x 32 product; the lo x lo term lies below the result's precision.
+inline Word32 mpy32(Word16 hi1, Word16 lo1, Word16 hi2, Word16 lo2) {
+  return L_mac(L_mac(L_mult(hi1, hi2), mult(hi1, lo2), 1), mult(lo1, hi2), 1);
+}
+
+// ---- whole 32-bit operands (the G.723.1 family's forms) -------------------
+
+// 32 x 16 product in Q15: the high half multiplied with the doubling
+// operator, the low 16 bits (taken as unsigned) times v added after a right
+// shift by 15.
+inline Word32 L_mls(Word32 x, Word16 v) { return L_mac(((x & 0xFFFF) * Word32{v}) >> 15, v, extract_h(x)); }
+
+// num / (den << 16) in Q15 for 0 <= num and den > 0: 32767 once num reaches
+// den << 16, else 15 restoring steps on the halved operands (truncated).
+inline Word16 div_l(Word32 num, Word16 den) {
+  const Word32 d = L_deposit_h(den);
+  if (num >= d) return kMax16;
+  Word32 n = num >> 1;
+  const Word32 half = d >> 1;
+  Word16 q = 0;
+  for (int i = 0; i < 15; ++i) {
+    q = static_cast<Word16>(q * 2);
+    n *= 2;
+    if (n >= half) {
+      n -= half;
+      ++q;
+    }
+  }
+  return q;
+}
+
 }  // namespace voksc::op
 
 namespace voksc::op {

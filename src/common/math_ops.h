@@ -22,21 +22,12 @@ inline Split vokSplit(op::Word32 v) {
 
 inline op::Word32 vokJoin(Split s) { return op::L_Comp(s.hi, s.lo); }
 
-// 32 x 32 product of split values, result in the Q of hi1*hi2 doubled.
+// 32 x 32 and 32 x 16 products of split values (basic_op.h's mpy32 and
+// mpy32x16), result in the Q of hi1*hi2 doubled.
 inline op::Word32 vokMpy32(op::Word16 hi1, op::Word16 lo1, op::Word16 hi2, op::Word16 lo2) {
-  using namespace op;
-  Word32 r = L_mult(hi1, hi2);
-  r = L_mac(r, mult(hi1, lo2), 1);
-  r = L_mac(r, mult(lo1, hi2), 1);
-  return r;
+  return op::mpy32(hi1, lo1, hi2, lo2);
 }
-
-// 32 x 16 product of a split value and a word.
-inline op::Word32 vokMpy32x16(op::Word16 hi, op::Word16 lo, op::Word16 n) {
-  using namespace op;
-  Word32 r = L_mult(hi, n);
-  return L_mac(r, mult(lo, n), 1);
-}
+inline op::Word32 vokMpy32x16(op::Word16 hi, op::Word16 lo, op::Word16 n) { return op::mpy32x16(hi, lo, n); }
 
 inline op::Word32 vokMpy32(Split a, Split b) { return vokMpy32(a.hi, a.lo, b.hi, b.lo); }
 inline op::Word32 vokMpy32x16(Split a, op::Word16 n) { return vokMpy32x16(a.hi, a.lo, n); }

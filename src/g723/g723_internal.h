@@ -18,34 +18,6 @@ constexpr int kOrder = 10;
 constexpr int kMinLag = 18;
 constexpr int kMaxLag = 145;  // longest pitch period (history length)
 
-// 32 x 16 product in Q15: the high half multiplied with the doubling
-// operator, the low 16 bits (taken as unsigned) added after a right shift
-// by 15.  Used for lag windows, error updates and polynomial expansion.
-inline Word32 mul32x16(Word32 x, Word16 v) {
-  const Word32 low = (x & 0xFFFF) * Word32{v};
-  return op::L_mac(low >> 15, v, op::extract_h(x));
-}
-
-// Fractional division num / (den << 16) in Q15 for 0 <= num, den > 0:
-// 32767 when num reaches den << 16, else 15 restoring steps on the
-// halved operands.
-inline Word16 divide32(Word32 num, Word16 den) {
-  const Word32 d = op::L_deposit_h(den);
-  if (num >= d) return op::kMax16;
-  Word32 n = num >> 1;
-  const Word32 half = d >> 1;
-  Word16 q = 0;
-  for (int i = 0; i < 15; ++i) {
-    q = static_cast<Word16>(q * 2);
-    n *= 2;
-    if (n >= half) {
-      n -= half;
-      ++q;
-    }
-  }
-  return q;
-}
-
 // Bits of headroom of the block peak (norm_s of the largest magnitude).
 inline int peakNorm(const Word16* x, int n) {
   Word16 peak = 0;

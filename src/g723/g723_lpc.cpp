@@ -36,7 +36,7 @@ int normalisedAutocorrelation(const Word16* x, Word16* acf) {
     return 0;
   }
   for (int k = 1; k <= kOrder; ++k)
-    acf[k] = round_fx(mul32x16(L_shl(blockCorrelation(x, k), norm), kLagWindow[k - 1]));
+    acf[k] = round_fx(op::L_mls(L_shl(blockCorrelation(x, k), norm), kLagWindow[k - 1]));
   return norm;
 }
 
@@ -56,11 +56,11 @@ Word16 durbin(const Word16* r, Word16 err, Word16* a, Word16& second) {
       second = kMax16;
       break;
     }
-    Word16 k = divide32(mag, err);
+    Word16 k = op::div_l(mag, err);
     if (num >= 0) k = negate(k);
     if (i == 1) second = k;
     a[i] = round_fx(L_shr(L_deposit_h(negate(k)), 2));
-    err = round_fx(L_add(mul32x16(num, k), errHigh));
+    err = round_fx(L_add(op::L_mls(num, k), errHigh));
     Word16 prev[kOrder];
     std::memcpy(prev, a, sizeof(Word16) * i);
     for (int j = 0; j < i; ++j) a[j] = round_fx(L_mac(L_deposit_h(a[j]), k, prev[i - j - 1]));
@@ -113,7 +113,7 @@ void lpcToLsf(const Word16* lpc, const Word16* prevLsf, Word16* lsf) {
       const Word16 sh = norm_l(span);
       span = L_shl(span, sh);
       const Word32 part = L_shr(L_shl(L_abs(prev), sh), 8);
-      lsf[found] = add(divide32(part, extract_h(span)), shl(static_cast<Word16>(i - 1), 7));
+      lsf[found] = add(op::div_l(part, extract_h(span)), shl(static_cast<Word16>(i - 1), 7));
       if (++found == kOrder) break;
       which ^= 1;
       cur = polynomialAt(coef, which, i);
@@ -222,9 +222,9 @@ void lsfToLpc(Word16* v) {
     for (int s = 0; s < 2; ++s) {
       Word32* c = poly[s];
       const Word16 root = v[2 * i + s];
-      c[i + 1] = L_add(mul32x16(c[i], root), c[i - 1]);
+      c[i + 1] = L_add(op::L_mls(c[i], root), c[i - 1]);
       for (int j = i; j >= 2; --j)
-        c[j] = L_add(L_add(mul32x16(c[j - 1], root), L_shr(c[j], 1)), L_shr(c[j - 2], 1));
+        c[j] = L_add(L_add(op::L_mls(c[j - 1], root), L_shr(c[j], 1)), L_shr(c[j - 2], 1));
       c[0] = L_shr(c[0], 1);
       c[1] = L_shr(L_add(L_shr(L_deposit_h(root), static_cast<Word16>(i)), c[1]), 1);
     }
@@ -272,7 +272,7 @@ VOKSC_EXPORT VokResult voksHighPassFilter_G723_16s(const Vok16s* src, Vok16s* ds
   for (int n = 0; n < kFrame; ++n) {
     Word32 acc = op::L_mac(op::L_mult(src[n], 0x4000), prevIn, static_cast<Word16>(-0x4000));
     prevIn = src[n];
-    state = op::L_add(acc, mul32x16(state, 0x7F00));
+    state = op::L_add(acc, op::L_mls(state, 0x7F00));
     dst[n] = op::round_fx(state);
   }
   mem[0] = prevIn;

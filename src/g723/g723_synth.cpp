@@ -55,7 +55,7 @@ PostFilterChoice postFilterGain(Word16 lag, Word16 e0, Word16 c, Word16 e1, Word
     acc = L_add(acc, L_shr(L_mult(e1, mult(gain, gain)), 1));
     const Word16 filtered = round_fx(acc);
     const Word32 half = L_shr(L_deposit_h(e0), 1);
-    const Word16 ratio = half >= L_deposit_h(filtered) ? kMax16 : divide32(half, filtered);
+    const Word16 ratio = half >= L_deposit_h(filtered) ? kMax16 : op::div_l(half, filtered);
     scale = rootByTrials(L_deposit_h(ratio));
   }
   p.gain = mult(gain, scale);
@@ -186,7 +186,7 @@ VOKSC_EXPORT VokResult voksGainControl_G723_16s_I(Vok32s energy, Vok16s* srcDst,
     const Word32 e = op::L_shr(op::L_shl(energy, ne), 1);
     Word16 shift = op::sub(6, op::add(op::sub(nf, ne), 1));
     if (shift < 0) shift = 0;
-    target = rootByTrials(op::L_shr(op::L_deposit_h(divide32(e, op::extract_h(f))), shift));
+    target = rootByTrials(op::L_shr(op::L_deposit_h(op::div_l(e, op::extract_h(f))), shift));
   }
   // Smoothing with factor 1/16 per sample; the gain is applied as
   // g (1 + 1/16) in Q12.

@@ -12,11 +12,16 @@
 #include "amrnb/amrnb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
+#include "log_pow2.h"
+#include "src/amr/lp_tables.h"
+#include "src/g729/lp_tables.h"
 
 namespace vokc::amrnb::dec {
 namespace {
 
 using namespace voksc::op;
+using voksc::amr::kLsfMean5;     // long-term mean LSF, Q15
+using voksc::amr::kSidPredInit;  // the 8 initial LSF prediction residuals of comfort noise
 
 constexpr int16_t kSharpMax = 13017;  // 0.8 in Q14
 constexpr int16_t kLsfGap = 205;
@@ -32,39 +37,7 @@ const int16_t* const kHoming[8] = {kHoming475, kHoming515, kHoming59,  kHoming67
 
 bool lowRate(int mode) { return mode <= k59; }  // 4.75, 5.15, 5.9: the background-noise concealment modes
 
-// ---- fixed-point helpers: table interpolations of log2, 2^x, sqrt, 1/sqrt --
-
-// Shared step: interpolate table t at the index in bits 25..30 of x (after
-// subtracting base) with the 15-bit fraction below it.
-Word32 interpolate(const int16_t* t, Word32 x, Word16 base) {
-  x = L_shr(x, 9);
-  const Word16 i = sub(extract_h(x), base);
-  const Word16 frac = static_cast<Word16>(extract_l(L_shr(x, 1)) & 0x7fff);
-  return L_msu(L_deposit_h(t[i]), sub(t[i], t[i + 1]), frac);
-}
-
-// log2 of x normalised by `shift`: integer part and Q15 fraction.
-void log2Normed(Word32 x, Word16 shift, Word16& e, Word16& f) {
-  if (x <= 0) {
-    e = f = 0;
-    return;
-  }
-  e = sub(30, shift);
-  f = extract_h(interpolate(kLog2Table, x, 32));
-}
-
-void log2Of(Word32 x, Word16& e, Word16& f) {
-  const Word16 n = norm_l(x);
-  log2Normed(L_shl(x, n), n, e, f);
-}
-
-Word32 pow2Of(Word16 e, Word16 f) {
-  Word32 x = L_mult(f, 32);
-  const Word16 i = extract_h(x);
-  const Word16 a = static_cast<Word16>(extract_l(L_shr(x, 1)) & 0x7fff);
-  x = L_msu(L_deposit_h(kPow2Table[i]), sub(kPow2Table[i], kPow2Table[i + 1]), a);
-  return L_shr_r(x, sub(30, e));
-}
+// ---- fixed-point helpers: table interpolations of sqrt and 1/sqrt ----------
 
 Word32 invSqrt(Word32 x) {
   if (x <= 0) return 0x3fffffff;
@@ -73,7 +46,7 @@ Word32 invSqrt(Word32 x) {
   e = sub(30, e);
   if ((e & 1) == 0) x = L_shr(x, 1);
   e = add(shr(e, 1), 1);
-  return L_shr(interpolate(kInvSqrtTable, x, 16), e);
+  return L_shr(tableAtNormed(voksc::tables::kInvSqrtTable, x, 16), e);
 }
 
 // sqrt of x as a mantissa and the even shift applied before.
@@ -83,10 +56,8 @@ Word32 sqrtMantissa(Word32 x, Word16& e) {
     return 0;
   }
   e = static_cast<Word16>(norm_l(x) & 0xFFFE);
-  return interpolate(kSqrtTable, L_shl(x, e), 16);
+  return tableAtNormed(kSqrtTable, L_shl(x, e), 16);
 }
-
-Word32 mpy32x16(Word16 hi, Word16 lo, Word16 n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }
 
 // Median of n values (the value ranked n/2 from the top).
 int16_t median(const int16_t* v, int n) {
@@ -96,14 +67,9 @@ int16_t median(const int16_t* v, int n) {
   return s[n >> 1];
 }
 
-void lspToLsf(const int16_t* lsp, int16_t* lsf) {
-  int k = 63;
-  for (int i = kOrder - 1; i >= 0; --i) {
-    while (k > 0 && kCosine[k] < lsp[i]) --k;
-    const Word32 t = L_mult(sub(lsp[i], kCosine[k]), kCosineSlope[k]);
-    lsf[i] = add(round_fx(L_shl(t, 3)), static_cast<Word16>(k << 8));
-  }
-}
+// The normalised LSP -> LSF conversion is the same walk over the same 65-point
+// cosine table as G.729's.
+void lspToLsf(const int16_t* lsp, int16_t* lsf) { VOKC_CALL(voksLSPToLSF_Norm_G729_16s, lsp, lsf); }
 
 void lsfToLsp(const int16_t* lsf, int16_t* lsp) { VOKC_CALL(voksLSFToLSP_GSMAMR_16s, lsf, lsp); }
 
@@ -155,7 +121,7 @@ void predictCodeGain(const GainPredictor& p, int mode, const int16_t* code, Word
     static const int16_t kTaps122[4] = {44, 37, 22, 12};
     en = L_mult(round_fx(en), 26214);
     Word16 le, lf;
-    log2Of(en, le, lf);
+    log2Split(en, le, lf);
     const Word32 logEn = L_Comp(sub(le, 30), lf);
     Word32 target = 783741;  // mean energy 36 dB in log2, Q17
     for (int i = 0; i < 4; ++i) target = L_mac(target, p.en122[i], kTaps122[i]);
@@ -166,9 +132,8 @@ void predictCodeGain(const GainPredictor& p, int mode, const int16_t* code, Word
   // Mean energy of the mode (Q14 after the L_mac), by mode.
   static const int16_t kMean[8][2] = {{16678, 64}, {16678, 64}, {16678, 64}, {32268, 32},
                                       {32588, 32}, {17062, 64}, {16678, 64}, {0, 0}};
-  const Word16 n = norm_l(en);
   Word16 le, lf;
-  log2Normed(L_shl(en, n), n, le, lf);
+  log2Split(en, le, lf);
   Word32 t = mpy32x16(le, lf, -24660);
   t = L_mac(t, kMean[mode][0], kMean[mode][1]);
   t = L_shl(t, 10);
@@ -198,7 +163,7 @@ void jointGains(GainPredictor& p, int mode, int index, const int16_t* code, bool
     const int16_t* r = &kJointGains475[index + (evenSub ? 0 : 2)];
     gp = r[0], gcode = r[1];
     Word16 e, f;
-    log2Of(L_deposit_l(gcode), e, f);
+    log2Split(L_deposit_l(gcode), e, f);
     e = sub(e, 12);
     en122 = add(shr_r(f, 5), shl(e, 10));
     en = round_fx(L_shl(mpy32x16(e, f, 24660), 13));
@@ -208,7 +173,7 @@ void jointGains(GainPredictor& p, int mode, int index, const int16_t* code, bool
   }
   Word16 e, f;
   predictCodeGain(p, mode, code, e, f);
-  const Word16 g0 = extract_l(pow2Of(14, f));
+  const Word16 g0 = extract_l(pow2Join(14, f));
   gc = extract_h(L_shr(L_mult(gcode, g0), sub(10, e)));
   pushEnergy(p, en122, en);
 }
@@ -220,10 +185,10 @@ int16_t scalarCodeGain(GainPredictor& p, int mode, int index, const int16_t* cod
   const int16_t* r = &kCodeGains[3 * index];
   int16_t gc;
   if (mode == k122) {
-    const Word16 g0 = shl(extract_l(pow2Of(e, f)), 4);
+    const Word16 g0 = shl(extract_l(pow2Join(e, f)), 4);
     gc = shl(mult(g0, r[0]), 1);
   } else {
-    const Word16 g0 = extract_l(pow2Of(14, f));
+    const Word16 g0 = extract_l(pow2Join(14, f));
     gc = extract_h(L_shr(L_mult(r[0], g0), sub(9, e)));
   }
   pushEnergy(p, r[1], r[2]);
@@ -437,7 +402,7 @@ void resetSpeech(Decoder* d, bool full) {
   std::fill(d->codeGainHist, d->codeGainHist + 7, int16_t{0});
   d->lsfChangeRun = d->smoothRun = 0;
   std::fill(d->lsfRes, d->lsfRes + kOrder, int16_t{0});
-  std::memcpy(d->lsfPrev, kLsfMean, sizeof d->lsfPrev);
+  std::memcpy(d->lsfPrev, kLsfMean5, sizeof d->lsfPrev);
   d->pitchMem = GainMemory{{1640, 1640, 1640, 1640, 1640}, 0, 16384};
   d->codeMem = GainMemory{{1, 1, 1, 1, 1}, 0, 1};
   std::fill(d->frameEnergy, d->frameEnergy + 60, int16_t{0});
@@ -448,7 +413,7 @@ void resetSpeech(Decoder* d, bool full) {
   std::fill(d->synMem, d->synMem + kOrder, int16_t{0});
   std::memcpy(d->lspOld, kLspInit, sizeof d->lspOld);
   std::fill(d->excEnergyHist, d->excEnergyHist + 9, int16_t{0});
-  std::memcpy(d->lsfAverage, kLsfMean, sizeof d->lsfAverage);
+  std::memcpy(d->lsfAverage, kLsfMean5, sizeof d->lsfAverage);
   std::fill(d->pred.en, d->pred.en + 4, kEnergyFloor);
   std::fill(d->pred.en122, d->pred.en122 + 4, kEnergyFloor122);
   ComfortNoise& c = d->cn;
@@ -458,7 +423,7 @@ void resetSpeech(Decoder* d, bool full) {
   c.seed = kNoiseSeed;
   std::memcpy(c.lsp, kLspInit, sizeof c.lsp);
   std::memcpy(c.lspOld, kLspInit, sizeof c.lspOld);
-  for (int r = 0; r < 8; ++r) std::memcpy(c.lsfHist + r * kOrder, kLsfMean, sizeof kLsfMean);
+  for (int r = 0; r < 8; ++r) std::memcpy(c.lsfHist + r * kOrder, kLsfMean5, sizeof kLsfMean5);
   std::fill(c.logEnHist, c.logEnHist + 8, c.logEn);
   c.hangover = 7;
   c.elapsed = 32767;
@@ -579,7 +544,7 @@ void comfortNoise(Decoder* d, Phase next, int mode, const int16_t* prm, int16_t*
       c.sinceSid = 0;
       c.periodInv = span >= 2 ? div_s(1 << 10, shl(span, 10)) : int16_t{1 << 14};
       // The SID's LSF: prediction from the transmitted initial residual.
-      std::memcpy(d->lsfRes, kSidPredictorInit + kOrder * (prm[0] & 7), sizeof d->lsfRes);
+      std::memcpy(d->lsfRes, kSidPredInit + kOrder * (prm[0] & 7), sizeof d->lsfRes);
       int16_t lspSub[4 * kOrder];
       VOKC_CALL(voksQuantLSPDecode_GSMAMR_16s, prm + 1, d->lsfRes, d->lsfPrev, c.lsp, lspSub, Vok16s{0}, vokRateSid);
       std::fill(d->lsfRes, d->lsfRes + kOrder, int16_t{0});
@@ -627,7 +592,7 @@ void comfortNoise(Decoder* d, Phase next, int mode, const int16_t* prm, int16_t*
   Word16 predErr = 32767;
   for (int i = 0; i < kOrder; ++i) predErr = mult(predErr, sub(32767, mult(refl[i], refl[i])));
   Word16 pe, pf;
-  log2Of(L_deposit_l(predErr), pe, pf);
+  log2Split(L_deposit_l(predErr), pe, pf);
   Word16 logPg = shl(sub(pe, 15), 12);
   logPg = shr(sub(0, add(logPg, shr(pf, 3))), 1);
   c.logPredGain = add(mult(29491, c.logPredGain), mult(3277, logPg));
@@ -637,7 +602,7 @@ void comfortNoise(Decoder* d, Phase next, int mode, const int16_t* prm, int16_t*
   logEnInt = L_add(logEnInt, L_shl(L_deposit_l(c.logEnAdjust), 5));
   const Word16 le = extract_h(logEnInt);
   const Word16 lf = extract_l(L_shr(L_sub(logEnInt, L_deposit_h(le)), 1));
-  const Word16 level = extract_l(pow2Of(le, lf));
+  const Word16 level = extract_l(pow2Join(le, lf));
   for (int s = 0; s < 4; ++s) {
     int16_t ex[kSub] = {};
     for (int p = 0; p < 10; ++p) {  // ten random signed pulses, one on each of the ten interleaved tracks
@@ -666,10 +631,11 @@ void comfortNoise(Decoder* d, Phase next, int mode, const int16_t* prm, int16_t*
 
 // ---- speech frames -------------------------------------------------------------------
 
-// Parameters of a frame that brought none: drawn from a fixed word table.
+// Parameters of a frame that brought none: drawn from a fixed word table
+// (the words of the 240-point LP analysis window).
 void randomParams(int16_t& seed, int mode, int16_t* prm) {
   seed = extract_l(L_add(L_shr(L_mult(seed, 31821), 1), 13849));
-  const int16_t* src = kNoiseSource + (seed & 0x7F);
+  const int16_t* src = voksc::g729::kLpAnalysisWindow + (seed & 0x7F);
   const int16_t* w = paramWidths(mode);
   for (int i = 0; i < paramCount(mode); ++i) prm[i] = static_cast<int16_t>(src[i] & ~(0xFFFF << w[i]));
 }

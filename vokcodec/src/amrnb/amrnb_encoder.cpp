@@ -18,15 +18,17 @@
 
 #include <cstring>
 
-#include "amrnb/amrnb_enc_tables.h"
 #include "amrnb/amrnb_gains.h"
+#include "amrnb/amrnb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
+#include "src/amr/pitch_tables.h"
 
 namespace vokc::amrnb {
 
 using namespace voksc::op;
 using namespace enc;
+using voksc::amr::kInterp6;  // 1/6-sample interpolation filter of the adaptive vector
 
 namespace {
 

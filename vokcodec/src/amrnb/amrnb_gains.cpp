@@ -6,8 +6,9 @@
 // searches compare 32-bit sums.
 #include "amrnb/amrnb_gains.h"
 
-#include "amrnb/amrnb_enc_tables.h"
+#include "amrnb/amrnb_tables.h"
 #include "basic_op.h"
+#include "log_pow2.h"
 
 namespace vokc::amrnb::enc {
 
@@ -21,8 +22,7 @@ constexpr int32_t kMeanLog2 = 783741;                     // mean innovation ene
 constexpr int16_t kEnFloorDb = -14336, kEnFloorLog2 = -2381;  // reset history (-14 dB)
 constexpr int16_t kGpClip = 15565;
 
-// 32 x 16 products on split values.
-int32_t mul32x16(int16_t hi, int16_t lo, int16_t n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }
+// 32 x 16 and 32 x 32 products accumulated on split values.
 int32_t mac32x16(int32_t acc, int16_t hi, int16_t lo, int16_t n) { return L_mac(L_mac(acc, hi, n), mult(lo, n), 1); }
 int32_t mac32(int32_t acc, int16_t hi1, int16_t lo1, int16_t hi2, int16_t lo2) {
   acc = L_mac(acc, hi1, hi2);
@@ -75,12 +75,8 @@ int32_t sqrtSplit(int32_t x, int16_t* e) {
     return 0;
   }
   const int16_t n = static_cast<int16_t>(norm_l(x) & 0xFFFE);
-  x = L_shl(x, n);
   *e = n;
-  x = L_shr(x, 9);
-  const int16_t i = sub(extract_h(x), 16);
-  const int16_t a = static_cast<int16_t>(extract_l(L_shr(x, 1)) & 0x7FFF);
-  return L_msu(L_deposit_h(kSqrtTable[i]), sub(kSqrtTable[i], kSqrtTable[i + 1]), a);
+  return tableAtNormed(kSqrtTable, L_shl(x, n), 16);
 }
 
 // Median of the five LTP coding gains, picked the way the codec ranks
@@ -103,28 +99,6 @@ int16_t median5(const int16_t* v) {
 }
 
 }  // namespace
-
-void log2Split(int32_t x, int16_t& exponent, int16_t& fraction) {
-  if (x <= 0) {
-    exponent = fraction = 0;
-    return;
-  }
-  const int16_t n = norm_l(x);
-  x = L_shl(x, n);
-  exponent = sub(30, n);
-  x = L_shr(x, 9);
-  const int16_t i = sub(extract_h(x), 32);
-  const int16_t a = static_cast<int16_t>(extract_l(L_shr(x, 1)) & 0x7FFF);
-  fraction = extract_h(L_msu(L_deposit_h(kLog2Table[i]), sub(kLog2Table[i], kLog2Table[i + 1]), a));
-}
-
-int32_t pow2Join(int16_t exponent, int16_t fraction) {
-  const int32_t t = L_mult(fraction, 32);
-  const int16_t i = extract_h(t);
-  const int16_t a = static_cast<int16_t>(extract_l(L_shr(t, 1)) & 0x7FFF);
-  const int32_t y = L_msu(L_deposit_h(kPow2Table[i]), sub(kPow2Table[i], kPow2Table[i + 1]), a);
-  return L_shr_r(y, sub(30, exponent));
-}
 
 void resetHistory(GainHistory& h) {
   for (int i = 0; i < 4; ++i) {
@@ -159,7 +133,7 @@ Scaled predictCodeGain(const GainHistory& h, int mode, const int16_t* code, Scal
   const int16_t m = mantissa(energy, norm);
   log2Split(energy, e, f);
   // mean energy (dB, per mode) minus 10 log10 of the code energy, Q14
-  int32_t acc = mul32x16(e, f, -24660);
+  int32_t acc = mpy32x16(e, f, -24660);
   switch (mode) {
     case kMr795:
       codeEn->frac = m;
@@ -284,11 +258,11 @@ int16_t quantJoint(int mode, Scaled gcode0, const int16_t* frac, const int16_t* 
     const int16_t gp = table[4 * i];
     if (gp > gpLimit) continue;
     const int16_t gc = mult(table[4 * i + 1], g0);
-    int32_t d = mul32x16(hi[0], lo[0], mult(gp, gp));
-    d = L_add(d, mul32x16(hi[1], lo[1], gp));
-    d = L_add(d, mul32x16(hi[2], lo[2], mult(gc, gc)));
-    d = L_add(d, mul32x16(hi[3], lo[3], gc));
-    d = L_add(d, mul32x16(hi[4], lo[4], mult(gc, gp)));
+    int32_t d = mpy32x16(hi[0], lo[0], mult(gp, gp));
+    d = L_add(d, mpy32x16(hi[1], lo[1], gp));
+    d = L_add(d, mpy32x16(hi[2], lo[2], mult(gc, gc)));
+    d = L_add(d, mpy32x16(hi[3], lo[3], gc));
+    d = L_add(d, mpy32x16(hi[4], lo[4], mult(gc, gp)));
     if (d < best) {
       best = d;
       index = i;
@@ -381,7 +355,7 @@ void codeSearch3(Scaled gcode0, int16_t g0, const int16_t* cand, const int16_t* 
   int16_t ci = 0, pi = 0;
   for (int16_t j = 0; j < 3; ++j) {
     const int16_t gp = cand[j];
-    const int32_t pitchPart = mac32x16(mul32x16(hi[0], lo[0], mult(gp, gp)), hi[1], lo[1], gp);
+    const int32_t pitchPart = mac32x16(mpy32x16(hi[0], lo[0], mult(gp, gp)), hi[1], lo[1], gp);
     for (int16_t i = 0; i < 32; ++i) {
       const int16_t gc = mult(kCodeGains[3 * i], g0);
       int16_t c2h, c2l, pch, pcl;
@@ -434,7 +408,7 @@ int16_t energyMatchedCode(int16_t gainPit, Scaled gcode0, int16_t g0, const int1
   t0 = L_shr(t0, shr(d0, 1));
   if (d0 & 1) {
     L_Extract(t0, coeff[0], lo[0]);
-    t0 = mul32x16(coeff[0], lo[0], 23170);  // 1/sqrt(2)
+    t0 = mpy32x16(coeff[0], lo[0], 23170);  // 1/sqrt(2)
   }
   int32_t best = 0x7FFFFFFF;
   int16_t index = 0;
@@ -515,7 +489,7 @@ void provisionalUpdate475(GainHistory& h, Scaled gcode0, Scaled codeGain) {
       qLog2 = kMaxLog2;
       qDb = kMaxDb;
     } else {
-      qDb = round_fx(L_shl(mul32x16(e, f, 24660), 13));
+      qDb = round_fx(L_shl(mpy32x16(e, f, 24660), 13));
     }
   }
   pushHistory(h, qLog2, qDb);
@@ -532,7 +506,7 @@ void take475(GainHistory& h, const int16_t* pair, int16_t g0, int16_t gExp, int1
   log2Split(L_deposit_l(factor), e, f);
   e = sub(e, 12);
   const int16_t qLog2 = add(shr_r(f, 5), shl(e, 10));
-  const int16_t qDb = round_fx(L_shl(mul32x16(e, f, 24660), 13));
+  const int16_t qDb = round_fx(L_shl(mpy32x16(e, f, 24660), 13));
   pushHistory(h, qLog2, qDb);
 }
 
@@ -568,7 +542,7 @@ int16_t quant475(GainHistory& h, const Subframe475& sf0, const Subframe475& sf1,
   for (int16_t i = 0; i < 256; ++i) {
     const int16_t* row = kJointGains475 + 4 * i;
     int16_t gp = row[0], gc = mult(row[1], g00);
-    int32_t d = mul32x16(hi[0], lo[0], mult(gp, gp));
+    int32_t d = mpy32x16(hi[0], lo[0], mult(gp, gp));
     d = mac32x16(d, hi[1], lo[1], gp);
     d = mac32x16(d, hi[2], lo[2], mult(gc, gc));
     d = mac32x16(d, hi[3], lo[3], gc);

@@ -20,11 +20,6 @@ struct Scaled {
   int16_t exp, frac;
 };
 
-// log2 of a positive value (integer part, Q15 fraction); 0, 0 for x <= 0.
-void log2Split(int32_t x, int16_t& exponent, int16_t& fraction);
-// 2^(exponent + fraction / 2^15), rounded, for exponent up to 30.
-int32_t pow2Join(int16_t exponent, int16_t fraction);
-
 void resetHistory(GainHistory& h);
 void pushHistory(GainHistory& h, int16_t enLog2, int16_t en);
 

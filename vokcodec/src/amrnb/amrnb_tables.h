@@ -58,30 +58,20 @@ extern const int16_t kDispMid[40];
 extern const int16_t kLsfSpreadScale[10];
 // comfort noise: energy offset by mode, Q11
 extern const int16_t kNoiseLevelAdjust[9];
-// long-term mean LSF, Q15
-extern const int16_t kLsfMean[10];
-// comfort noise: the 8 initial LSF prediction residuals
-extern const int16_t kSidPredictorInit[80];
 // LSP of the reset state
 extern const int16_t kLspInit[10];
-// cosine at 64 points, Q15
-extern const int16_t kCosine[65];
-// inverse slopes between them
-extern const int16_t kCosineSlope[64];
-// word source of random parameters for frames without bits
-extern const int16_t kNoiseSource[240];
-// log2 interpolation table
-extern const int16_t kLog2Table[33];
-// 2^x interpolation table
-extern const int16_t kPow2Table[33];
-// 1/sqrt interpolation table
-extern const int16_t kInvSqrtTable[49];
-// sqrt interpolation table
+// sqrt((i + 16) / 64) in Q15
 extern const int16_t kSqrtTable[49];
 // output high-pass (100 Hz), numerator Q13
 extern const int16_t kHighPassZeros[3];
 // denominator Q13
 extern const int16_t kHighPassPoles[3];
+// perceptual weighting numerator powers 0.94^i, 4.75 .. 7.95 kbit/s
+extern const int16_t kGammaLow[10];
+// 0.9^i, 10.2 and 12.2 kbit/s
+extern const int16_t kGammaHigh[10];
+// denominator powers 0.6^i
+extern const int16_t kGammaDen[10];
 
 }  // namespace vokc::amrnb
 

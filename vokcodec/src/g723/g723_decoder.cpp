@@ -85,7 +85,7 @@ Word16 concealmentLag(Word16* buf, Word16 olp, Word16& energy, Word16& scale) {
 Word16 quantiseSidGain(const Word16* energy, const Word16* shift, int nq) {
   Word32 x;
   if (nq == 0) {
-    x = mul32x16(op::L_shl(energy[0], op::sub(16, op::shl(shift[0], 1))), kSidGainFactor[0]);
+    x = op::L_mls(op::L_shl(energy[0], op::sub(16, op::shl(shift[0], 1))), kSidGainFactor[0]);
   } else {
     Word16 low = shift[0];
     for (int i = 1; i < nq; ++i) low = std::min(low, shift[i]);
@@ -179,7 +179,7 @@ void comfortExcitation(int16_t gain, int rate, int16_t* prevExc, int16_t& seed, 
     // Solve for x: energy of (excitation + x pulses) = 120 gain^2.
     const Word16 g60 = op::extract_l(op::L_shr(op::L_mult(gain, kSub), 6));
     const Word32 target = op::L_shr(op::L_mult(g60, gain), static_cast<Word16>(op::add(op::shl(sh, 1), 4)));
-    const Word32 c = mul32x16(op::L_sub(energy, target), 2979);
+    const Word32 c = op::L_mls(op::L_sub(energy, target), 2979);
     const Word16 b0 = op::mult_r(cross, 2979);
     const Word32 disc = op::L_negate(op::L_msu(c, b0, b0));
     Word16 x;
@@ -320,7 +320,7 @@ void Decoder::postFilter(int16_t* x, const int16_t* lpc) {
   const Word16 high = op::extract_h(energy);
   if (high != 0) {
     const Word32 half = op::L_shr(lag1, 1);
-    k = divide32(op::L_abs(half), high);
+    k = op::div_l(op::L_abs(half), high);
     if (half < 0) k = op::negate(k);
   }
   parcor_ = op::round_fx(op::L_mac(op::L_msu(op::L_deposit_h(parcor_), parcor_, 0x2000), k, 0x2000));

@@ -67,7 +67,7 @@ bool Encoder::voiceActivity(const int16_t* x) {
     const Word16 r = op::round_fx(acc);
     energy = op::L_mac(energy, r, r);
   }
-  energy = mul32x16(energy, 2913);
+  energy = op::L_mls(energy, 2913);
   if (noiseLevel_ > frameEnergy_)
     noiseLevel_ = op::L_add(op::L_sub(frameEnergy_, op::L_shr(frameEnergy_, 2)), op::L_shr(noiseLevel_, 2));
   noiseLevel_ = adapt_ == 0 ? op::L_add(noiseLevel_, op::L_shr(noiseLevel_, 5))

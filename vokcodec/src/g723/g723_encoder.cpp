@@ -85,7 +85,7 @@ void Encoder::updateRinging(int16_t* exc, const int16_t* lpc, const int16_t* per
 void Encoder::updateTaming(Word16 olp, Word16 lagIndex, Word16 gainIndex) {
   const Word16 lag = static_cast<Word16>(olp - 1 + lagIndex);
   const Word16 beta = tamingGain(rate_, olp, gainIndex);
-  auto grow = [&](Word32 e) { return op::L_add(4, op::L_shl(mul32x16(e, beta), 2)); };
+  auto grow = [&](Word32 e) { return op::L_add(4, op::L_shl(op::L_mls(e, beta), 2)); };
   Word32 w0, w1;
   if (lag <= kSub / 2) {
     w0 = w1 = grow(tamingErr_[0]);

@@ -22,26 +22,6 @@ using voksc::op::Word16;
 using voksc::op::Word32;
 namespace op = voksc::op;
 
-// 32 x 16 product in Q15 (high half doubled, unsigned low half >> 15).
-inline Word32 mul32x16(Word32 x, Word16 v) {
-  return op::L_mac(((x & 0xFFFF) * Word32{v}) >> 15, v, op::extract_h(x));
-}
-
-// num / (den << 16) in Q15 for 0 <= num, den > 0 (32767 at or above 1).
-inline Word16 divide32(Word32 num, Word16 den) {
-  const Word32 d = op::L_deposit_h(den);
-  if (num >= d) return op::kMax16;
-  Word32 n = num >> 1;
-  const Word32 half = d >> 1;
-  Word16 q = 0;
-  for (int i = 0; i < 15; ++i) {
-    q = static_cast<Word16>(q * 2);
-    n *= 2;
-    if (n >= half) n -= half, ++q;
-  }
-  return q;
-}
-
 // Largest r (bits 2^14 .. 2^1) with 2 r^2 <= num.
 inline Word16 rootByTrials(Word32 num) {
   Word16 r = 0;

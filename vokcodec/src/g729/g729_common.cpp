@@ -7,6 +7,8 @@
 #include "g729_tables.h"
 #include "g729e_tables.h"
 #include "checked_call.h"
+#include "log_pow2.h"
+#include "src/g729/gain_tables.h"
 
 namespace vokc::g729 {
 
@@ -22,11 +24,6 @@ constexpr int16_t kGrayDecode[32] = {0,  1,  3,  2,  7,  6,  4,  5,  15, 14, 12,
 // 6.4 kbit/s gain codebook rows -> transmitted 3-bit indices.
 constexpr int16_t kGainMap64a[8] = {0, 4, 6, 5, 2, 1, 7, 3};
 constexpr int16_t kGainMap64b[8] = {0, 4, 3, 7, 5, 1, 6, 2};
-
-// log2 interpolation table, Q15 (x = 1 + i / 32).
-constexpr int16_t kLog2Table[33] = {0,     1455,  2866,  4236,  5568,  6863,  8124,  9352,  10549, 11716, 12855,
-                                    13967, 15054, 16117, 17156, 18172, 19167, 20142, 21097, 22033, 22951, 23852,
-                                    24735, 25603, 26455, 27291, 28113, 28922, 29716, 30497, 31266, 32023, 32767};
 
 // Pulse positions of an 8 kbit/s code word.
 void pulses80(int16_t index, int* pos) {
@@ -426,7 +423,7 @@ int16_t quantiseGains(bool lowRate, const int16_t* xn, const int16_t* y1, const 
     return static_cast<int16_t>(kGainMap64a[rows[0]] * 8 + kGainMap64b[rows[1]]);
   }
   VOKC_CALL(voksGainQuant_G729_16s, xn, y1, code, y2, pastQuaEn, gains, rows, taming);
-  return static_cast<int16_t>(tables::kGainMap1[rows[0]] * 16 + tables::kGainMap2[rows[1]]);
+  return static_cast<int16_t>(voksc::g729::kGainMap1[rows[0]] * 16 + voksc::g729::kGainMap2[rows[1]]);
 }
 
 // ---- excitation -----------------------------------------------------------
@@ -760,24 +757,6 @@ int16_t sqrtBits(Word32 num) {
     bit = shr(bit, 1);
   }
   return rez;
-}
-
-void log2Split(Word32 x, Word16& exponent, Word16& fraction) {
-  if (x <= 0) {
-    exponent = 0;
-    fraction = 0;
-    return;
-  }
-  const Word16 e = norm_l(x);
-  x = L_shl(x, e);
-  exponent = sub(30, e);
-  x = L_shr(x, 9);
-  const Word16 i = sub(extract_h(x), 32);
-  x = L_shr(x, 1);
-  const Word16 a = static_cast<Word16>(extract_l(x) & 0x7fff);
-  Word32 y = L_deposit_h(kLog2Table[i]);
-  y = L_msu(y, sub(kLog2Table[i], kLog2Table[i + 1]), a);
-  fraction = extract_h(y);
 }
 
 void sumAutocorr(const int16_t* acf, const int16_t* shAcf, int count, int16_t* sum, int16_t* shSum) {

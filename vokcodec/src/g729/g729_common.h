@@ -62,14 +62,11 @@ void resetPredictors(int16_t* lsfMa, int16_t* pastQuaEn);
 
 // ---- double-precision products --------------------------------------------
 
-inline Word32 mpy32x16(Word16 hi, Word16 lo, Word16 n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }
+using voksc::op::mpy32x16;  // the split form (hi, lo, n)
 inline Word32 mpy32x16(Word32 x, Word16 n) {
   Word16 hi, lo;
   L_Extract(x, hi, lo);
   return mpy32x16(hi, lo, n);
-}
-inline Word32 mpy32(Word16 h1, Word16 l1, Word16 h2, Word16 l2) {
-  return L_mac(L_mac(L_mult(h1, h2), mult(h1, l2), 1), mult(l1, h2), 1);
 }
 
 // 16-bit random generator of the G.729 family.
@@ -361,9 +358,6 @@ struct PitchTrack {
 };
 
 // ---- voice activity detection and comfort noise --------------------------
-
-// log2 of a positive value: integer part and Q15 fraction (0, 0 for x <= 0).
-void log2Split(Word32 x, Word16& exponent, Word16& fraction);
 
 // Integer square root (14 bisection steps) of a Q-doubled value.
 int16_t sqrtBits(Word32 num);

@@ -12,6 +12,7 @@
 #include "g729_common.h"
 #include "g729_tables.h"
 #include "checked_call.h"
+#include "src/g729/pst_tables.h"
 
 namespace vokc::g729 {
 namespace {
@@ -106,7 +107,7 @@ int search(int t0, const int16_t* in, int16_t* yUp, Ratio& r, int& phase, int& o
   int32_t denMax = denInt;
   for (int phi = 1; phi < kPhases; ++phi) {
     int16_t* y = yUp + (phi - 1) * (kSubfr + 1);
-    interpolate(tables::kPstInterpShort + (phi - 1) * kShortTaps, kShortTaps, in - (lambda - 1), y, kSubfr + 1);
+    interpolate(voksc::g729::kPstInterpShort + (phi - 1) * kShortTaps, kShortTaps, in - (lambda - 1), y, kSubfr + 1);
     const int32_t common = macChain(y + 1, y + 1, kSubfr - 1);
     den0[phi - 1] = L_mac(common, y[0], y[0]);
     den1[phi - 1] = L_mac(common, y[kSubfr], y[kSubfr]);
@@ -199,7 +200,7 @@ void filterAt144(int16_t factor, const int16_t* res, int16_t* out, int16_t* voic
   const int16_t* past = res - lag;
   int16_t yLong[kSubfr];
   if (phase != 0) {
-    interpolate(tables::kPstInterpLong + (phase - 1) * kLongTaps, kLongTaps, in + kLongTaps / 2 - lag, yLong,
+    interpolate(voksc::g729::kPstInterpLong + (phase - 1) * kLongTaps, kLongTaps, in + kLongTaps / 2 - lag, yLong,
                 kSubfr);
     Ratio rl;
     int32_t acc = macChain(yLong, in, kSubfr);

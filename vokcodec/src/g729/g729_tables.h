@@ -18,14 +18,6 @@ extern const int16_t kHighPass100B[3];
 extern const int16_t kHighPass100A[3];
 // bits of each of the 11 frame parameters
 extern const int16_t kParamBits[11];
-// gain codebook row -> transmitted first-stage index
-extern const int16_t kGainMap1[8];
-// gain codebook row -> transmitted second-stage index
-extern const int16_t kGainMap2[16];
-// post-filter 1/8 interpolation, 7 phases x 4 taps
-extern const int16_t kPstInterpShort[28];
-// post-filter 1/8 interpolation, 7 phases x 16 taps
-extern const int16_t kPstInterpLong[112];
 // MA predictor memory at reset, Q13
 extern const int16_t kLsfMaReset[10];
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "g729b_tables.h"
+#include "log_pow2.h"
 
 namespace vokc::g729 {
 
