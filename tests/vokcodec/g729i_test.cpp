@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "g729_test_support.h"
+#include "hostile.h"
 #include "vokcodec.h"
 
 namespace {
@@ -19,16 +20,6 @@ using namespace g729test;
 
 constexpr uint16_t kBit0 = 0x007F;
 constexpr uint16_t kBit1 = 0x0081;
-
-// FNV-1a over bytes: the golden files hold one checksum per frame.
-uint32_t fnv(const uint8_t* p, std::size_t n) {
-  uint32_t h = 0x811C9DC5u;
-  for (std::size_t i = 0; i < n; ++i) {
-    h ^= p[i];
-    h *= 0x01000193u;
-  }
-  return h;
-}
 
 // Linear congruence shared with the recording of the golden files.
 struct Lcg {
@@ -64,16 +55,11 @@ std::vector<uint8_t> joinFrames(const std::vector<Frame>& frames) {
   return out;
 }
 
+// FNV-1a over each frame's bytes (little-endian samples): the golden files
+// hold one checksum per frame.
 std::vector<uint32_t> pcmSums(const std::vector<int16_t>& pcm) {
   std::vector<uint32_t> s;
-  for (std::size_t i = 0; i + 80 <= pcm.size(); i += 80) {
-    uint8_t b[160];
-    for (int k = 0; k < 80; ++k) {
-      b[2 * k] = static_cast<uint8_t>(pcm[i + k] & 0xFF);
-      b[2 * k + 1] = static_cast<uint8_t>((static_cast<uint16_t>(pcm[i + k]) >> 8) & 0xFF);
-    }
-    s.push_back(fnv(b, 160));
-  }
+  for (std::size_t i = 0; i + 80 <= pcm.size(); i += 80) s.push_back(vtHash16(VT_HASH0, &pcm[i], 80));
   return s;
 }
 
