@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "amrwb/amrwb_bits.h"
+#include "amrwb/amrwb_decoder.h"
 #include "registry.h"
 #include "vectors.h"
 
@@ -76,6 +77,64 @@ TEST(AmrWbBits, MalformedHeadersAndModeNames) {
   wb::Frame f;
   uint8_t short1[1] = {0xF0};
   EXPECT_FALSE(wb::readPayload(short1, 1, f, err));
+}
+
+// The decoder through each RFC 4867 form of the frames: the package's
+// outputs for the DTX stream and the 23.85 kbit/s stream.
+TEST(AmrWbDecoder, PayloadFormsDecodeToThePackageOutputs) {
+  for (const char* name : {"tst_md", "tst_m8"}) {
+    std::vector<uint8_t> cod;
+    std::vector<int16_t> want;
+    ASSERT_TRUE(vtest::readFile(vtest::testVectorDir() + "/amrwb/" + name + ".cod", cod));
+    ASSERT_TRUE(vtest::readWords(vtest::testVectorDir() + "/amrwb/" + name + ".out", want));
+    for (int form = 0; form < 3; ++form) {
+      auto* d = new wb::dec::Decoder();
+      wb::dec::decoderInit(d);
+      std::size_t at = 0, frame = 0;
+      std::string err;
+      while (at < cod.size()) {
+        const int words = wb::testFrameWords(&cod[at], err);
+        ASSERT_GT(words, 0) << err;
+        wb::Frame f, g;
+        wb::readTestFrame(&cod[at], f);
+        at += 2 * static_cast<std::size_t>(words);
+        uint8_t pay[wb::kMaxPayload];
+        if (form == 0) {
+          ASSERT_TRUE(wb::readPayload(pay, wb::writePayload(f, pay), g, err)) << err;
+        } else if (form == 1) {
+          ASSERT_TRUE(wb::readPayloadBE(pay, wb::writePayloadBE(f, pay), g, err)) << err;
+        } else {
+          std::vector<uint8_t> st;
+          wb::writeStorageFrame(f, st);
+          ASSERT_TRUE(wb::readStorageFrame(st[0], st.data() + 1, static_cast<int>(st.size()) - 1, g, err)) << err;
+        }
+        int16_t pcm[wb::kFrame];
+        ASSERT_EQ(wb::dec::decodeFrame(d, g, pcm), vokOk);
+        ASSERT_EQ(0, std::memcmp(pcm, &want[frame * wb::kFrame], sizeof pcm)) << name << " form " << form << " frame " << frame;
+        ++frame;
+      }
+      delete d;
+    }
+  }
+}
+
+// Any frame type, mode and bits: the decoder runs, its output is 14-bit.
+TEST(AmrWbDecoder, SurvivesArbitraryFrames) {
+  auto* d = new wb::dec::Decoder();
+  wb::dec::decoderInit(d);
+  uint32_t r = 12345;
+  auto next = [&r]() { return (r = r * 1103515245u + 12345u) >> 8; };
+  for (int n = 0; n < 3000; ++n) {
+    wb::Frame f;
+    f.type = static_cast<wb::RxType>(next() % 8);
+    f.mode = static_cast<int>(next() % 11) - 1;
+    const int density = static_cast<int>(next() % 4);
+    for (auto& b : f.bits) b = density == 0 ? 0 : density == 1 ? 1 : (next() & 1);
+    int16_t pcm[wb::kFrame];
+    ASSERT_EQ(wb::dec::decodeFrame(d, f, pcm), vokOk) << n;
+    for (int16_t v : pcm) ASSERT_EQ(v & 3, 0);
+  }
+  delete d;
 }
 
 }  // namespace
