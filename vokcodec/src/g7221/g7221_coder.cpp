@@ -162,7 +162,7 @@ int16_t codeEnvelope(const Layout& l, int16_t* power, Envelope& env) {
   const int regions = l.regions;
   for (int r = regions - 2; r >= 0; --r)  // lift valleys so every rise fits the code
     if (power[r] < sub(power[r + 1], kDiffMax)) power[r] = sub(power[r + 1], kDiffMax);
-  if (power[0] < 1 - kEnvelopeBias) power[0] = 1 - kEnvelopeBias;  // no upper bound on region 0
+  power[0] = std::min<int16_t>(std::max<int16_t>(power[0], 1 - kEnvelopeBias), 31 - kEnvelopeBias);
   env.length[0] = 5;
   env.code[0] = static_cast<uint16_t>(add(power[0], kEnvelopeBias));
   int16_t total = 5;
@@ -235,9 +235,8 @@ VokResult fitRegions(const Layout& l, int16_t available, const int16_t* coefs, c
 }
 
 // Frame packer: the envelope fields, then the region codes while the frame
-// has room, then one bits to the end.  Fields are merged into 16-bit words
-// with the coder's saturating word additions (only a region-0 power beyond
-// its 5-bit field makes them differ from plain bit insertion).
+// has room, then one bits to the end, merged into 16-bit words with the
+// coder's word additions (every field fits its length, so they insert bits).
 void packFrame(const Layout& l, const Envelope& env, const RegionCodes& rc, uint16_t* out) {
   const int frameBits = l.bits;
   int at = 0;
