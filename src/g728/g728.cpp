@@ -15,6 +15,7 @@
 // Vectors and histories are held newest sample first (index 0 is the latest
 // sample), the order of the standard's shape codebook; only the general
 // pole-zero filter takes its samples in time order.
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -416,8 +417,12 @@ using namespace voksc::g728;
 VOKSC_EXPORT VokResult voksWinHybridGetStateSize_G728_16s(int M, int N, int L, int d, int* size) {
   if (!size) return vokErrNullPtr;
   if (M < 1 || N < 1 || L < 1) return vokErrSize;
-  const int blocks = d > 0 ? (L + M + N) / d : 0;
-  *size = 2 * (L + N + 2 * M) + 28 + 2 * blocks + 16;
+  // Formed in 64 bits: dimensions whose state would not fit an int are a size error.
+  const long long span = static_cast<long long>(L) + M + N;
+  const long long blocks = d > 0 ? span / d : 0;
+  const long long bytes = 2 * (span + M) + 28 + 2 * blocks + 16;
+  if (bytes > INT_MAX) return vokErrSize;
+  *size = static_cast<int>(bytes);
   return vokOk;
 }
 

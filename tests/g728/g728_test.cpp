@@ -39,6 +39,7 @@ TEST(G728, RejectsNullsSizesAndRanges) {
   EXPECT_EQ(voksWinHybridGetStateSize_G728_16s(10, 30, 20, 0, &size), vokOk);
   EXPECT_EQ(size, 2 * (20 + 30 + 20) + 28 + 16);
   EXPECT_EQ(voksWinHybridGetStateSize_G728_16s(10, 0, 20, 0, &size), vokErrSize);
+  EXPECT_EQ(voksWinHybridGetStateSize_G728_16s(1 << 30, 1 << 30, 1, 1, &size), vokErrSize);  // beyond an int
   // A window state Init never formatted is refused.
   std::vector<unsigned char> raw(static_cast<std::size_t>(size) + 16, 0xA5);
   Vok16s blk[20] = {0}, r[11];
