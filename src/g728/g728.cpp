@@ -517,12 +517,18 @@ VOKSC_EXPORT VokResult voksLevinsonDurbin_G728_16s_Sfs(const Vok16s* acf, int or
   if (anyNull(acf, lpc, rc1, scale, err)) return vokErrNullPtr;
   if (order < 0 || order > kMaxOrder) return vokErrRange;
   if (acf[0] < 1) return vokErrRange;
+  if (order == 0) {  // no predictor: the error is the signal energy, acf[0] is all there is to read
+    *rc1 = 0;
+    *err = acf[0];
+    *scale = 15;
+    return vokOk;
+  }
   int16_t a[kMaxOrder + 1] = {};
   int16_t k1 = 0;
   i64 alpha = 0;
   int headroom = 0;
-  if (!levinson(acf, 0, order < 1 ? 1 : order, a, &k1, alpha, headroom)) return vokWrnOverflow;
-  for (int i = 0; i < (order < 1 ? 1 : order); ++i) lpc[i] = a[i];
+  if (!levinson(acf, 0, order, a, &k1, alpha, headroom)) return vokWrnOverflow;
+  for (int i = 0; i < order; ++i) lpc[i] = a[i];
   *rc1 = k1;
   *err = w16(alpha);
   *scale = static_cast<int16_t>(15 - headroom);

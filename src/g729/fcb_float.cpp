@@ -121,7 +121,7 @@ int searchG729AFloat(float* dn, float* rr, float* code, int* signs) {
   (void)signInv;
   auto trackMax = [&](int track, int skip) {
     float mx = -1.0f;
-    int at = 0;
+    int at = track;  // returned only when no value compares (non-finite input): still a position of the track
     for (int j = track; j < kSubfr; j += 5)
       if (dn[j] - mx > 0.0f && skip != j) {
         mx = dn[j];

@@ -21,6 +21,11 @@ TEST(G728, RejectsNullsSizesAndRanges) {
   EXPECT_REJECTS(vokErrRange, g, voksLevinsonDurbin_G728_16s_Sfs(acf, -1, lpc, &rc, &err, &sc));
   Vok16s zero[51] = {0};
   EXPECT_REJECTS(vokErrRange, g, voksLevinsonDurbin_G728_16s_Sfs(zero, 10, lpc, &rc, &err, &sc));
+  // Order 0 reads acf[0] alone: the error is the energy, no coefficient.
+  const std::vector<Vok16s> energyOnly = {1000};
+  ASSERT_EQ(voksLevinsonDurbin_G728_16s_Sfs(energyOnly.data(), 0, lpc, &rc, &err, &sc), vokOk);
+  EXPECT_EQ(err, 1000);
+  EXPECT_EQ(sc, 15);
   Vok16s big = 16;
   EXPECT_REJECTS(vokErrScale, g, voksLevinsonDurbin_G728_16s_ISfs(acf, 10, 50, lpc, &err, &big));
   EXPECT_REJECTS(vokErrRange, g, voksLevinsonDurbin_G728_16s_ISfs(acf, 11, 10, lpc, &err, &sc));
