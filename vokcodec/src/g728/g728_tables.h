@@ -16,13 +16,13 @@ extern const int16_t kSynthWindow[105];
 extern const int16_t kGainWindow[34];
 // hybrid window, perceptual weighting (60)
 extern const int16_t kWeightWindow[60];
-// weighting filter pole part 0.6^i, Q14
+// weighting filter pole weights 0.6^i, Q14
 extern const int16_t kWeightPole[10];
-// weighting filter zero part 0.9^i, Q14
+// weighting filter zero weights 0.9^i, Q14
 extern const int16_t kWeightZero[10];
-// short-term post-filter pole part 0.75^i, Q14
+// short-term post-filter pole weights 0.75^i, Q14
 extern const int16_t kPostPole[10];
-// short-term post-filter zero part 0.65^i, Q14
+// short-term post-filter zero weights 0.65^i, Q14
 extern const int16_t kPostZero[10];
 // LPC attenuation during erasures, Q14
 extern const int16_t kErasedBandwidth[50];
