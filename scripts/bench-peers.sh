@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Speed of vokcodec's complete coders against every installed peer (bcg729,
-# spandsp, FFmpeg, libgsm, opencore-amrnb: VOKSC_BENCH_DEPS=1 ./scripts/install-deps.sh installs
+# spandsp, FFmpeg, libgsm, opencore-amr, vo-amrwbenc: VOKSC_BENCH_DEPS=1 ./scripts/install-deps.sh installs
 # them), at the processor's kernel level and with the portable kernels forced
 # (VOKSC_CPU=scalar).  Writes a Markdown table to the file given (default
 # bench/RESULTS.md) and to standard output.

@@ -1,6 +1,6 @@
 // The complete coders of vokcodec against every peer implementation found at
-// build time (bcg729, spandsp, FFmpeg's libavcodec, libgsm, opencore-amrnb),
-// on one shared input.
+// build time (bcg729, spandsp, FFmpeg's libavcodec, libgsm, opencore-amrnb,
+// opencore-amrwb, vo-amrwbenc), on one shared input.
 //
 // The input is 8 kHz speech (the bundled sample or --input FILE, raw 16-bit),
 // looped to --seconds; G.722 reads it upsampled to 16 kHz.  Encoders code
@@ -56,6 +56,12 @@ extern "C" {
 #if defined(HAVE_OPENCORE_AMRNB)
 #include <opencore-amrnb/interf_dec.h>
 #include <opencore-amrnb/interf_enc.h>
+#endif
+#if defined(HAVE_OPENCORE_AMRWB)
+#include <opencore-amrwb/dec_if.h>
+#endif
+#if defined(HAVE_VO_AMRWBENC)
+#include <vo-amrwbenc/enc_if.h>
 #endif
 #if defined(HAVE_FFMPEG)
 extern "C" {
@@ -361,6 +367,32 @@ Pcm opencoreAmrnbDecode(const Bytes& in, std::size_t payload) {
 }
 #endif
 
+#if defined(HAVE_VO_AMRWBENC)
+// vo-amrwbenc writes RFC 4867 storage frames; the registry's payload puts a
+// mode-request octet before the same layout.  Modes: 0 = 6.6 ... 8 = 23.85.
+Bytes voAmrwbEncode(const Pcm& pcm, int mode, std::size_t payload) {
+  void* e = E_IF_init();
+  Bytes out(pcm.size() / 320 * payload);
+  for (std::size_t at = 0, o = 0; at + 320 <= pcm.size(); at += 320, o += payload) {
+    out[o] = 0xF0;
+    E_IF_encode(e, mode, &pcm[at], &out[o + 1], 0);
+  }
+  E_IF_exit(e);
+  return out;
+}
+#endif
+
+#if defined(HAVE_OPENCORE_AMRWB)
+Pcm opencoreAmrwbDecode(const Bytes& in, std::size_t payload) {
+  void* d = D_IF_init();
+  Pcm out(in.size() / payload * 320);
+  for (std::size_t at = 0; at + payload <= in.size(); at += payload)
+    D_IF_decode(d, &in[at + 1], &out[at / payload * 320], 0);
+  D_IF_exit(d);
+  return out;
+}
+#endif
+
 #if defined(HAVE_FFMPEG)
 // One libavcodec coder of 16-bit mono audio, used the way an application
 // does: a frame or packet sent, every output received.
@@ -535,6 +567,24 @@ std::vector<Match> matches(const Pcm& nb, const Pcm& wb, std::vector<Outputs>& k
         [stream, r, put](Outputs& o, bool f) { put(o, f, opencoreAmrnbDecode(stream, r.payload)); });
   }
 #endif
+  struct AmrWbRate {
+    const char* name;
+    const char* options;
+    int mode;
+    std::size_t payload;  // mode-request octet, type octet, speech bits
+  };
+  for (const AmrWbRate& r : {AmrWbRate{"AMR-WB-12.65", "mode=12.65", 2, 34}, AmrWbRate{"AMR-WB-23.85", "mode=23.85", 8, 62}}) {
+    (void)r;
+#if defined(HAVE_VO_AMRWBENC)
+    add(std::string(r.name) + " encode", "vo-amrwbenc", [&wb, r, put](Outputs& o, bool f) { put(o, f, registryEncode("amr-wb", wb, r.options)); },
+        [&wb, r, put](Outputs& o, bool f) { put(o, f, voAmrwbEncode(wb, r.mode, r.payload)); });
+#endif
+#if defined(HAVE_OPENCORE_AMRWB)
+    const Bytes stream = registryEncode("amr-wb", wb, r.options);
+    add(std::string(r.name) + " decode", "opencore", [stream, r, put](Outputs& o, bool f) { put(o, f, registryDecode("amr-wb", stream, r.payload)); },
+        [stream, r, put](Outputs& o, bool f) { put(o, f, opencoreAmrwbDecode(stream, r.payload)); });
+#endif
+  }
   for (int kbps : {16, 24, 32, 40}) {
     const std::string rate = "G.726-" + std::to_string(kbps);
     (void)rate;
