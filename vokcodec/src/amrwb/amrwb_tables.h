@@ -51,10 +51,6 @@ extern const int16_t kCodeDownLost[7];
 // ... bad but usable frames
 extern const int16_t kPitchDownBad[7];
 extern const int16_t kCodeDownBad[7];
-// 64 pairs: pitch gain Q14, code gain factor Q11
-extern const int16_t kGains6[128];
-// 128 pairs
-extern const int16_t kGains7[256];
 extern const int16_t kInvSqrtTable[49];
 extern const int16_t kPow2Table[33];
 extern const int16_t kLog2Table[33];
