@@ -2,7 +2,9 @@
 # Installs the Debian packages the build, tests and tools need (only what is missing).
 set -eu
 pkgs="cmake ninja-build g++ g++-multilib qemu-user libgtest-dev libbenchmark-dev libsndfile1-dev libsamplerate0-dev clang libclang-rt-dev libgsm1-dev"
-[ "${VOKSC_BENCH_DEPS:-0}" = 1 ] && pkgs="$pkgs libbcg729-dev libspandsp-dev libopencore-amrnb-dev libopencore-amrwb-dev libvo-amrwbenc-dev"
+[ "${VOKSC_BENCH_DEPS:-0}" = 1 ] && pkgs="$pkgs libbcg729-dev libspandsp-dev libopencore-amrnb-dev libopencore-amrwb-dev libvo-amrwbenc-dev libspeexdsp-dev libfftw3-dev"
+# The ffmpeg command line reads our .amr/.awb files in the interoperability tests (they skip without it).
+[ "${VOKSC_INTEROP_DEPS:-0}" = 1 ] && pkgs="$pkgs ffmpeg"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
