@@ -1356,6 +1356,104 @@ VOKAPI VokResult voksToneDetect_EC_32f(const Vok32f* src, int len, int* result, 
 VOKAPI VokResult voksToneDetect_EC_16s(const Vok16s* src, int len, int* result, ToneDetectState_EC_16s* state);
 /* ==== end answer-tone detection ============================================ */
 
+/* ==== spectral noise filters ================================================ */
+/* Short-time spectral attenuation of stationary noise in float speech at
+ * 8000, 16000, 22050 or 32000 Hz (other rates: vokErrRange), samples on the
+ * 16-bit scale.  Both states hold no pointers (they may be copied as bytes)
+ * and are used from their first 16-byte boundary; the transform set-ups
+ * they use are built once per process and only read afterwards.
+ *
+ * Echo-canceller family (_EC_): 16 samples per call.  The state reports the
+ * same size at every rate (about 38 kB: sample histories of fs*1024/8000
+ * values for the filter and for the moderate detector's second signal).
+ *   Framing: 128-point frames advanced by 16 samples; frame k is the newest
+ *   128 input samples under an analysis window, its gains are applied, and
+ *   the inverse is overlap-added under the same window.  Two windows:
+ *   the sine window sin(pi (n + 0.5)/128) (levels 1, 2, 5 and before a level
+ *   is chosen) and the Hann window sin^2 (levels 3 and 4), n = 0..127; their
+ *   overlapped products sum to 4 and 3, which the synthesis divides out, so
+ *   with unit gains the output is the input.  The output lags the input by
+ *   128 samples (112 of framing, 16 of the smoothing line) at every level,
+ *   level 0 included, so level and mode changes never shift the signal.
+ *   Spectral output samples are limited to -32768..32767 and those of
+ *   magnitude below 0.5 become 0.
+ *   Decision argument: -1 gives the filter no new information; any other
+ *   value adds the 16 samples to the filter's history and forms the bin
+ *   powers P of its newest 128 samples (same window); 1 marks the block as
+ *   noise.  Spectral processing starts once 128 history samples exist
+ *   (before that, and at level 0, samples pass unchanged): a caller that
+ *   only ever passes -1 gets its input back, delayed.
+ *   Noise estimate (decision 1): the block's bin powers averaged over W = 5
+ *   neighbouring bins (centred, cut at the band edges; an arithmetic mean,
+ *   as a mean of reciprocals would be ruled by a noise periodogram's
+ *   near-zero bins); the first noise block sets the noise powers, later
+ *   ones enter as N = B N + C block at most once per update period
+ *   (fs/40 or fs/100 samples; the level's noise-update flag 0, level 5,
+ *   replaces N by each noise block instead); reciprocals 1/max(N, 1) are
+ *   the R of the gain.  The first noise block also chooses the level:
+ *   0 when sqrt(m + 1) < 4 (m = mean power of its newest fs*128/8000
+ *   samples), else 2, overriding a level set earlier; to keep a level of
+ *   your own set it again after that block (setting it every block is
+ *   harmless).
+ *   Gain, levels 1, 2, 3, 5: gamma = P R in 1..32767, Gamma = 0.5 Gamma +
+ *   0.5 gamma, g = A Gamma raised to D (bins 0..2) or F (bins 3..64),
+ *   at most 1 (level 2: Gamma 16 gives 0.5, Gamma 1 gives 0.03125 and 0.275).
+ *   Level 4: Gamma4 = 0.88 gamma + 0.12 Gamma4 and the bin average
+ *   a = 0.98 mean(min(Gamma4, 2048)) + 0.02 a; blocks with a <= 2 (noise
+ *   alone gives about 1.4) take the floor F = 0.04 (-28 dB) in every bin,
+ *   others g = 1 - 2/Gamma4 (at least F).  The other level parameters
+ *   (G, H, I, J) are kept and not read.
+ *   Init: level 0 with A = 1/256 and the other gain parameters of level 2,
+ *   mode 0; Level stores its argument first, then rejects one outside
+ *   0..5 (vokErrRange) and changes nothing else; level 0 clears A only.
+ *   Output smoothing (time domain, applies while A > 0 and a noise estimate
+ *   with m >= 2 exists): kernels of 2j+1 taps, j = 0..8, tap t weighing
+ *   0.5 + floor(min(t, 2j - t)/2), normalised to sum 1.  Mode 0 uses the
+ *   17-tap kernel (a low-pass: it takes about 11 dB off white noise and
+ *   the upper band of speech), mode -1 the kernel round(Q) with Q = 0.999 Q
+ *   + 0.001 max(1, x) per block (x from the smallest gain of three blocks
+ *   before), mode 1 none: use mode 1 for full-band speech.
+ *   Detectors (use one kind per state): per block the mean power of the 16
+ *   samples, smoothed (0.75 old, 0.25 new), against a noise floor that
+ *   takes any lower smoothed power at once and otherwise rises 2 dB/s
+ *   (10 dB/s after 400 blocks of continuous speech).  Speech: smoothed power
+ *   above E = 3 times the floor; a speech block holds the decision at 0 for
+ *   80 further blocks.  The decision word is 1 for noise, else 0; the 64f
+ *   output is the smoothed power over the floor; the noise level is the
+ *   floor in dB (10 log10, of 1 and above) limited to 80.  The moderate
+ *   detector runs the same law on the signal and on the second signal
+ *   (for example the far-end signal of an echo canceller), each with its
+ *   own trackers, and reports noise only while the second signal is quiet
+ *   as well.  The counters 3, 14 and 48 of Init are kept and not read.
+ *
+ * RTA family (_RTA_): frames of 80 samples at 8000 Hz, 160 at the other
+ * rates (state about 6 kB); the output lags by D = min(frame, 96) samples.
+ * A 256-point transform of the frame and the D samples before it under a
+ * flat-top window with sine tapers of D samples (zero-padded), the gain of
+ * each bin from r = P/N: 1 above r = 31, gmin below 1 + 30 gmin^2,
+ * sqrt((r - 1)/30) between; overlap-add under the same window.  P is the
+ * bin power smoothed 0.5/0.5 over frames; N is the running minimum of P,
+ * rising 5 dB/s, times 2.  Levels 0..3 set gmin 1.0, 0.5, 0.3, 0.08 (level
+ * 0 passes the input unchanged, delayed); Init selects level 2.  A frame
+ * with a non-finite sample is vokErrRange (nothing changes); a damaged
+ * frame length in the state is vokErrIndex. */
+typedef struct FilterNoiseState_EC_32f FilterNoiseState_EC_32f;
+typedef struct FilterNoiseState_RTA_32f FilterNoiseState_RTA_32f;
+VOKAPI VokResult voksFilterNoiseGetStateSize_EC_32f(int fs, int* size);
+VOKAPI VokResult voksFilterNoiseInit_EC_32f(int fs, FilterNoiseState_EC_32f* state);
+VOKAPI VokResult voksFilterNoiseLevel_EC_32f(int level, FilterNoiseState_EC_32f* state);
+VOKAPI VokResult voksFilterNoiseSetMode_EC_32f(int mode, FilterNoiseState_EC_32f* state);
+VOKAPI VokResult voksFilterNoiseDetect_EC_32f64f(const Vok32f* src, Vok64f* ratio, Vok32f* noiseLevel, int* decision, FilterNoiseState_EC_32f* state);
+VOKAPI VokResult voksFilterNoiseDetectModerate_EC_32f64f(const Vok32f* src, const Vok32f* second, Vok64f* ratio, Vok32f* noiseLevel, int* decision, FilterNoiseState_EC_32f* state);
+VOKAPI VokResult voksFilterNoise_EC_32f(const Vok32f* src, Vok32f* dst, int decision, FilterNoiseState_EC_32f* state);
+VOKAPI VokResult voksFilterNoise_EC_32f_I(Vok32f* srcDst, int decision, FilterNoiseState_EC_32f* state);
+VOKAPI VokResult voksFilterNoiseGetStateSize_RTA_32f(int fs, int* size);
+VOKAPI VokResult voksFilterNoiseInit_RTA_32f(int fs, FilterNoiseState_RTA_32f* state);
+VOKAPI VokResult voksFilterNoiseLevel_RTA_32f(int level, FilterNoiseState_RTA_32f* state);
+VOKAPI VokResult voksFilterNoise_RTA_32f(const Vok32f* src, Vok32f* dst, FilterNoiseState_RTA_32f* state);
+VOKAPI VokResult voksFilterNoise_RTA_32f_I(Vok32f* srcDst, FilterNoiseState_RTA_32f* state);
+/* ==== end spectral noise filters ============================================ */
+
 /* ==== RTA band split and pre-processing ===================================== */
 /* Two-band QMF on float frames (state object 200 bytes, used at the given
  * address, one object per direction; Init takes 24 or 48 taps).  Encode takes
