@@ -15,11 +15,13 @@
 // Vectors and histories are held newest sample first (index 0 is the latest
 // sample), the order of the standard's shape codebook; only the general
 // pole-zero filter takes its samples in time order.
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "common/kernels.h"
 #include "core/status.h"
 #include "g728_tables.h"
 
@@ -149,12 +151,12 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   } else if (*rexpExp < a0Exp) {
     shNew += a0Exp - *rexpExp;
   }
-  auto dot = [&](int from, int lag, int n) {
-    i64 s = 0;
-    for (int k = 0; k < n; ++k) s += i64{ws[from + k]} * ws[from + k + lag];
-    return s;
-  };
-  i64 a0 = shr(rexp[0] * fac, shRec) + shr(dot(nonr, 0, block), shNew);
+  // Exact correlations of the newest block (recursive part) and of the
+  // non-recursive samples at every lag, in one pass each.
+  i64 blockCorr[64], nonrCorr[64];
+  kern::xcorr(ws + nonr, ws + nonr, block, lags + 1, blockCorr);
+  kern::xcorr(ws, ws, nonr, lags + 1, nonrCorr);
+  i64 a0 = shr(rexp[0] * fac, shRec) + shr(blockCorr[0], shNew);
   int nls = normalizeWide(a0, 32);
   i64 a1 = roundHigh(a0);
   rexp[0] = w16(a1);
@@ -165,7 +167,7 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
     shRec2 += *rexpExp - a0Exp;
   else if (*rexpExp < a0Exp)
     shNon += a0Exp - *rexpExp;
-  a0 = shr(shl(a1, 16), shRec2) + shr(dot(0, 0, nonr), shNon);
+  a0 = shr(shl(a1, 16), shRec2) + shr(nonrCorr[0], shNon);
   a0 += a0 >> 8;
   nls = normalizeWide(a0, 32);
   a1 = roundHigh(a0);
@@ -180,11 +182,11 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
     return static_cast<i64>(d);
   };
   for (int i = 1; i <= lags; ++i) {
-    a0 = shr(rexp[i] * fac, shRec) + shr(dot(nonr, i, block), shNew);
+    a0 = shr(rexp[i] * fac, shRec) + shr(blockCorr[i], shNew);
     a0 = scaled(a0, recFactor);
     a1 = roundHigh(a0);
     rexp[i] = w16(a1);
-    a0 = shr(shl(a1, 16), shRec2) + shr(dot(0, i, nonr), shNon);
+    a0 = shr(shl(a1, 16), shRec2) + shr(nonrCorr[i], shNon);
     a0 = scaled(a0, sumFactor);
     a1 = roundHigh(a0);
     r[i] = w16(a1);
@@ -205,6 +207,9 @@ VokResult finishWindow(const WinView& v, i64 last, int16_t shortForm, const int1
 // |num| / den as a 16-bit fraction by restoring division, then scaled to
 // Q31 and rounded to Q15 (the standard's 16-step division).
 i64 fractionQ15(i64 num, i64 den) {
+  // Below the divisor every step keeps num < den: the quotient is the
+  // plain floor of num * 2^16 / den.
+  if (num >= 0 && num < den) return ((num << 16) / den) << 15;
   i64 q = 0;
   for (int n = 0; n < 16; ++n) {
     q <<= 1;
@@ -216,6 +221,8 @@ i64 fractionQ15(i64 num, i64 den) {
   }
   return q << 15;
 }
+
+constexpr int kMaxOrder = 50;
 
 // Runs the recursion from `done` (0: from scratch) to `order`.  a, alpha,
 // qShift hold the state reached at `done`; returns false when the recursion
@@ -237,9 +244,17 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
   } else {
     mult = i64{2} << headroom;
   }
+  // The predictor also held backwards (rev[kMaxOrder - 1 - j] = a[j]), so
+  // that the error sum and the update read both operands forwards.
+  int16_t rev[kMaxOrder];
+  auto mirror = [&](int count) {
+    for (int j = 0; j < count; ++j) rev[kMaxOrder - 1 - j] = a[j];
+  };
+  mirror(i);
   for (; i < order; ++i) {
+    const int16_t* back = rev + kMaxOrder - i;  // back[n] = a[i - 1 - n]
     i64 acc = 0;
-    for (int n = 0; n < i; ++n) acc += i64{r[1 + n]} * a[i - 1 - n];
+    for (int n = 0; n < i; ++n) acc += i64{r[1 + n]} * back[n];
     const i64 err = roundHigh(i64{r[i + 1]} * 65536 + acc * mult);
     i64 num = err < 0 ? -err : err;
     if (num >= alpha) return false;
@@ -249,26 +264,42 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
     const i64 e = alpha * 65536 + rc * err;
     if (e <= 0) return false;
     alpha = roundHigh(e);
-    for (int f = 0, g = i - 1; f <= g; ++f, --g) {
-      i64 d0 = i64{a[f]} * 65536 + rc * a[g];
-      i64 d1 = i64{a[g]} * 65536 + rc * a[f];
-      if (d0 != sat32(d0) || d1 != sat32(d1)) {
-        if (++headroom > 2) return false;
-        mult *= 2;
-        for (int j = 0; j < i; ++j) a[j] = static_cast<int16_t>(a[j] >> 1);
-        d0 = i64{a[f]} * 65536 + rc * a[g];
-        d1 = i64{a[g]} * 65536 + rc * a[f];
+    // a[f] * 2^16 + rc * a[i - 1 - f] for every f.  When the largest
+    // coefficient bounds every such sum inside 32 bits, no pair needs the
+    // halving below and the sums are formed in 32-bit arithmetic.
+    int maxA = 0;
+    for (int j = 0; j < i; ++j) maxA = std::max(maxA, a[j] < 0 ? -a[j] : int{a[j]});
+    const i64 rcAbs = rc < 0 ? -rc : rc;
+    if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
+      const int32_t rc32 = static_cast<int32_t>(rc);
+      int16_t next[kMaxOrder];
+      for (int f = 0; f < i; ++f) {
+        const int32_t d = a[f] * 65536 + rc32 * back[f];
+        const int32_t hi = d >> 16;
+        next[f] = static_cast<int16_t>(hi + (((d >> 15) & 1) & (hi != 32767)));
       }
-      a[f] = w16(roundHigh(d0));
-      a[g] = w16(roundHigh(d1));
+      std::memcpy(a, next, sizeof(int16_t) * i);
+    } else {
+      for (int f = 0, g = i - 1; f <= g; ++f, --g) {
+        i64 d0 = i64{a[f]} * 65536 + rc * a[g];
+        i64 d1 = i64{a[g]} * 65536 + rc * a[f];
+        if (d0 != sat32(d0) || d1 != sat32(d1)) {
+          if (++headroom > 2) return false;
+          mult *= 2;
+          for (int j = 0; j < i; ++j) a[j] = static_cast<int16_t>(a[j] >> 1);
+          d0 = i64{a[f]} * 65536 + rc * a[g];
+          d1 = i64{a[g]} * 65536 + rc * a[f];
+        }
+        a[f] = w16(roundHigh(d0));
+        a[g] = w16(roundHigh(d1));
+      }
     }
     const i64 ki = roundHigh(q >> headroom);
     a[i] = w16(err > 0 ? -ki : ki);
+    mirror(i + 1);
   }
   return true;
 }
-
-constexpr int kMaxOrder = 50;
 
 // ---- filters ------------------------------------------------------------------
 
