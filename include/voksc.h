@@ -1258,8 +1258,13 @@ VOKAPI VokResult voksFIRSubbandAPCoeffUpdate_EC_32fc_I(const Vok64f* const* step
  * 102); otherwise 0.5 / (C 2^14) as above (x = 76 - shift), divided by 256
  * in mode 1 (x + 8); subbands below firstSubband get (0, 0).  Outputs the
  * newest frame's reference level (sum of its powers over firstSubband..,
- * scale 2^-14) and the microphone level likewise; these are the level and
- * companion values an application hands to the decision.  Nine of the
+ * scale 2^-14) and the microphone level likewise.  A canceller proven on
+ * the G.168 double-talk scenario hands the decision the adaptive error's
+ * level on the same scale as e and 64 times the reference level as the
+ * companion X (so "strong" is an error above half the reference level),
+ * calls it with f2 = 1, and sets the next update's flag word when the
+ * decision restored: the backup filter then keeps about 25 dB through
+ * double talk as loud as the far end.  Nine of the
  * eleven per-subband arrays the size provides are unused (two hold 1.0 in
  * Q14) and the two complex arrays are unused.
  * DT decision: as described for it (result -1 saved, 0 nothing, 1

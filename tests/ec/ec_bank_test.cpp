@@ -191,8 +191,11 @@ TEST(SubbandBank, BuiltInBanksReconstructADelayedInput) {
       }
       return 10 * std::log10(s / e);
     };
-    for (int d = delay - 3; d <= delay + 3; ++d)
-      if (d != delay) EXPECT_LT(snr(d), snr(delay));
+    for (int d = delay - 3; d <= delay + 3; ++d) {
+      if (d != delay) {
+        EXPECT_LT(snr(d), snr(delay));
+      }
+    }
     EXPECT_GE(snr(delay), minSnr);
     // a tone between centres: what is left after fitting the tone at its frequency
     const double f0 = 0.1234;
