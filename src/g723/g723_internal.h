@@ -18,6 +18,13 @@ constexpr int kOrder = 10;
 constexpr int kMinLag = 18;
 constexpr int kMaxLag = 145;  // longest pitch period (history length)
 
+// Scores of `rows` adaptive-codebook gain vectors (rows of 20 in g) against
+// 20 normalised correlation terms s: sum of s[j] g[j] with 32-bit saturation
+// after every addition.  Both forms give the same bits; the AVX2 form runs
+// where the processor has it (core/cpu.h).
+void gainScores_scalar(const Word16* s, const int16_t* g, int rows, Word32* score);
+void gainScores_avx2(const Word16* s, const int16_t* g, int rows, Word32* score);
+
 // Bits of headroom of the block peak (norm_s of the largest magnitude).
 inline int peakNorm(const Word16* x, int n) {
   Word16 peak = 0;

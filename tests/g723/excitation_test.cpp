@@ -3,10 +3,14 @@
 // checked bit for bit by the official sequences through the vokcodec coder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "cases.h"
 #include "check.h"
+#include "g723/g723_internal.h"
+#include "hostile.h"
+#include "levels.h"
 #include "voksc.h"
 
 TEST(G723Excitation, ArgumentChecks) {
@@ -77,4 +81,27 @@ TEST(G723Excitation, DocumentedEdgeCases) {
   vtSignal(t, 60, 3, 1);
   ASSERT_EQ(voksMPMLQFixedCodebookSearch_G723(80, h, t, e, &gr, &df, &amp, &sg, &code, 1), vokOk);
   EXPECT_EQ(df, 0);
+}
+
+// The two forms of the gain-vector scores agree, on terms that drive the
+// saturating chains both ways (full-scale and -32768 terms) and on row
+// counts that leave partial lane groups.
+TEST(G723Excitation, GainScoreFormsAgree) {
+  REQUIRE_AVX2();
+  VtRng r{723};
+  for (int c = 0; c < 60; ++c) {
+    SCOPED_TRACE(c);
+    int16_t s[20];
+    for (auto& v : s) {
+      const uint32_t u = vtNext(&r);
+      v = static_cast<int16_t>(c % 3 == 0 ? (u & 1 ? 32767 : -32768) : static_cast<int16_t>(u));
+    }
+    int16_t g[20 * 37];
+    for (auto& v : g) v = static_cast<int16_t>(static_cast<int>(vtNext(&r) % 65535u) - 32767);
+    const int rows = 1 + c % 37;
+    int32_t a[37], b[37];
+    voksc::g723::gainScores_scalar(s, g, rows, a);
+    voksc::g723::gainScores_avx2(s, g, rows, b);
+    EXPECT_TRUE(std::equal(a, a + rows, b));
+  }
 }
