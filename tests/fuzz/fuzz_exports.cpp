@@ -3,7 +3,7 @@
 // scalar parameters and buffer contents, and state objects that are
 // initialised, damaged after Init or never initialised.  Buffers have
 // exactly the size the interface asks the caller for, so any access beyond
-// them is the library's fault.  The first byte picks the export.
+// them is the library's fault.  The first two bytes pick the export.
 //
 // Each family adds a row per export to kRows; a row builds one call from
 // the input and returns its status.
@@ -171,6 +171,33 @@ ToneDetectState_EC_16s* toneState16s(Call& c) {
       [](void* p) { return voksToneDetectInit_EC_16s(static_cast<ToneDetectState_EC_16s*>(p), 8000); }));
 }
 
+// Noise filters: a state formatted at 22050 Hz (the history length that is
+// no multiple of the 16-sample block) or 8000 Hz, damaged or arbitrary.
+FilterNoiseState_EC_32f* noiseStateEc(Call& c) {
+  return static_cast<FilterNoiseState_EC_32f*>(c.state([](int* n) { return voksFilterNoiseGetStateSize_EC_32f(8000, n); },
+      [](void* p) { return voksFilterNoiseInit_EC_32f(22050, static_cast<FilterNoiseState_EC_32f*>(p)); }));
+}
+FilterNoiseState_RTA_32f* noiseStateRta(Call& c) {
+  return static_cast<FilterNoiseState_RTA_32f*>(c.state([](int* n) { return voksFilterNoiseGetStateSize_RTA_32f(8000, n); },
+      [](void* p) { return voksFilterNoiseInit_RTA_32f(8000, static_cast<FilterNoiseState_RTA_32f*>(p)); }));
+}
+int noiseRate(Call& c) {
+  static const int kRates[] = {8000, 16000, 22050, 32000};
+  return c.input().pick(5) ? kRates[c.input().pick(4)] : c.val(7999, 32001);
+}
+// Several 16-sample blocks on one state (a fresh state needs eight before
+// its first spectral frame); level and mode drawn first.
+template <class Run>
+VokResult noiseBlocks(Call& c, Run run) {
+  FilterNoiseState_EC_32f* s = noiseStateEc(c);
+  if (s == nullptr) return run(s);
+  voksFilterNoiseLevel_EC_32f(c.val(-1, 6), s);
+  voksFilterNoiseSetMode_EC_32f(c.val(-1, 1), s);
+  VokResult r = vokOk;
+  for (int k = 0, n = 1 + c.input().pick(24); k < n && r == vokOk; ++k) r = run(s);
+  return r;
+}
+
 // An RTA QMF object of 24 or 48 taps (initialised, damaged or arbitrary).
 QMFState_RTA_32f* qmfState(Call& c) {
   return static_cast<QMFState_RTA_32f*>(c.state(voksQMFGetStateSize_RTA_32f, [](void* p) {
@@ -184,7 +211,7 @@ QMFState_RTA_32f* qmfState(Call& c) {
 template <class State, class Init>
 State* fullbandState(Call& c, std::vector<unsigned char>& mem, int frame, int taps, Init init) {
   mem.assign(112, 0);
-  unsigned char* p = mem.data() + c.val(0, 15);
+  unsigned char* p = mem.data() + c.input().pick(16);
   if (c.val(0, 3)) init(reinterpret_cast<State*>(p), frame, taps, c.val(0, 1) ? 8000 : 16000);
   return c.out(reinterpret_cast<State*>(p));
 }
@@ -738,6 +765,24 @@ const Row kRows[] = {
         c.val(0, 1) ? 16000 : c.val(7999, 16001)),
     {"voksToneDetect_EC_32f", [](Call& c) { int n = c.len(400), r; return voksToneDetect_EC_32f(c.f32(n), n, c.out(&r), toneState32f(c)); }},
     {"voksToneDetect_EC_16s", [](Call& c) { int n = c.len(400), r; return voksToneDetect_EC_16s(c.s16(n), n, c.out(&r), toneState16s(c)); }},
+    {"voksFilterNoiseGetStateSize_EC_32f", [](Call& c) { int n; return voksFilterNoiseGetStateSize_EC_32f(noiseRate(c), c.out(&n)); }},
+    {"voksFilterNoiseGetStateSize_RTA_32f", [](Call& c) { int n; return voksFilterNoiseGetStateSize_RTA_32f(noiseRate(c), c.out(&n)); }},
+    ROW(voksFilterNoiseInit_EC_32f, noiseRate(c), static_cast<FilterNoiseState_EC_32f*>(c.state([](int* n) { return voksFilterNoiseGetStateSize_EC_32f(8000, n); }, nullptr))),
+    ROW(voksFilterNoiseInit_RTA_32f, noiseRate(c), static_cast<FilterNoiseState_RTA_32f*>(c.state([](int* n) { return voksFilterNoiseGetStateSize_RTA_32f(8000, n); }, nullptr))),
+    ROW(voksFilterNoiseLevel_EC_32f, c.val(-1, 6), noiseStateEc(c)),
+    ROW(voksFilterNoiseSetMode_EC_32f, c.val(-2, 2), noiseStateEc(c)),
+    ROW(voksFilterNoiseLevel_RTA_32f, c.val(-1, 4), noiseStateRta(c)),
+    {"voksFilterNoiseDetect_EC_32f64f", [](Call& c) { return noiseBlocks(c, [&c](FilterNoiseState_EC_32f* s) {
+       Vok64f r; Vok32f l; int d; return voksFilterNoiseDetect_EC_32f64f(c.f32(16), c.out(&r), c.out(&l), c.out(&d), s); }); }},
+    {"voksFilterNoiseDetectModerate_EC_32f64f", [](Call& c) { return noiseBlocks(c, [&c](FilterNoiseState_EC_32f* s) {
+       Vok64f r; Vok32f l; int d; return voksFilterNoiseDetectModerate_EC_32f64f(c.f32(16), c.f32(16), c.out(&r), c.out(&l), c.out(&d), s); }); }},
+    {"voksFilterNoise_EC_32f", [](Call& c) { return noiseBlocks(c, [&c](FilterNoiseState_EC_32f* s) {
+       return voksFilterNoise_EC_32f(c.f32(16), c.f32(16), c.val(-1, 2), s); }); }},
+    {"voksFilterNoise_EC_32f_I", [](Call& c) { return noiseBlocks(c, [&c](FilterNoiseState_EC_32f* s) {
+       return voksFilterNoise_EC_32f_I(c.f32(16), c.val(-1, 2), s); }); }},
+    // (a damaged state may hold any frame length up to 160)
+    {"voksFilterNoise_RTA_32f", [](Call& c) { return voksFilterNoise_RTA_32f(c.f32(160), c.f32(160), noiseStateRta(c)); }},
+    {"voksFilterNoise_RTA_32f_I", [](Call& c) { return voksFilterNoise_RTA_32f_I(c.f32(160), noiseStateRta(c)); }},
     {"voksQMFGetStateSize_RTA_32f", [](Call& c) { int n; return voksQMFGetStateSize_RTA_32f(c.out(&n)); }},
     ROW(voksQMFInit_RTA_32f, static_cast<QMFState_RTA_32f*>(c.state(voksQMFGetStateSize_RTA_32f, nullptr)), c.val(23, 49)),
     {"voksQMFEncode_RTA_32f", [](Call& c) { int n = c.len(640); int k = n > 0 ? n : 1;
@@ -803,7 +848,7 @@ bool knownStatus(VokResult r) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Input in(data, size);
-  const Row& row = kRows[in.u8() % (sizeof kRows / sizeof kRows[0])];
+  const Row& row = kRows[in.u16() % (sizeof kRows / sizeof kRows[0])];
   Call call(in);
   const VokResult r = row.call(call);
   if (!knownStatus(r)) {
