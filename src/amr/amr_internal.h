@@ -60,6 +60,9 @@ void quantiseOneSet(const int16_t* lsf, const int16_t* pred, int mode, int16_t* 
 // operator chains):
 // y[n] = A(z) x, reading the 10 samples before x[0].
 void lpResidual(const int16_t* a, const int16_t* x, int16_t* y, int len);
+// Its plain form, for sum |a_k| max|x| below 2^30.
+void residualPlain_scalar(const int16_t* a, const int16_t* x, int16_t* y, int len);
+void residualPlain_avx2(const int16_t* a, const int16_t* x, int16_t* y, int len);
 // y[n] = x / A(z) with past[0..9] the 10 outputs before y[0] (oldest
 // first); y may be x.  The last 10 outputs are written to pastOut when it is
 // not null (pastOut may be past).
@@ -70,6 +73,31 @@ void lpSynthesis(const int16_t* a, const int16_t* x, int16_t* y, int len, const 
 void adaptiveVector(int16_t* x, int lag, int frac, int len, bool thirds);
 // y[n] = sum_{i<=n} x[i] h[n-i], the doubled sum shifted left 3, high word.
 void convolve40(const int16_t* x, const int16_t* h, int16_t* y);
+
+// One pass of the joint search of two pulses over 8 x 8 candidate
+// positions (the 12.2 kbit/s codebook): candidate i of the first pulse has
+// the pulse sum ps1[i] and energy term alp1[i], candidate j of the second
+// the correlation d2[j] and energy term alp2[j], the pair the cross term
+// cross[i][j] weighted by pairW.  The pair's sum is add(ps1[i], d2[j]),
+// its square mult(sum, sum), its energy the high word, rounded, of
+// alp1[i] + alp2[j] + pairW cross[i][j]; the caller guarantees that this
+// sum and its rounding stay inside 32 bits.  Pairs are taken in row order
+// and replace best when sq / alp is strictly larger (cross-multiplied).
+struct PairBest {
+  int16_t sq, alp, ps;
+  int first, second;
+};
+void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
+                      const int16_t (*cross)[8], int32_t pairW, PairBest& best);
+void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
+                    const int16_t (*cross)[8], int32_t pairW, PairBest& best);
+
+// Sign-folded correlation matrix of the scaled impulse response g (40
+// values, 2 sum g^2 below 2^31 - 2^15 so that no sum saturates):
+// rr[i][j] = mult(round(2 sum_k g[k] g[k + |i - j|], k = 0..39 - max(i, j)),
+// mult(sign[i], sign[j])), the diagonal without signs.
+void signedRows_scalar(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]);
+void signedRows_avx2(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]);
 
 // The second detector's 128-point real FFT in place: Re(0), Re(64), then
 // Re(k), Im(k) for k = 1..63 (scaled down by the halving of each stage).

@@ -3,13 +3,19 @@
 // matrix, and the depth-first search of the mode's tracks maximising
 // correlation^2 / energy; the code vector, its filtered form and the index
 // words are built from the chosen pulses.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "amr_internal.h"
 #include "common/basic_op.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
+
+#if defined(VOKSC_X86)
+#include <immintrin.h>
+#endif
 
 using namespace voksc::op;
 using voksc::anyNull;
@@ -74,6 +80,58 @@ void fixSigns(int16_t* d, int16_t* sign, int16_t* keep, int keepPerTrack) {
     }
 }
 
+}  // namespace
+
+// Partial sums of the lag-dec products, one running sum per lag: after
+// step m the sum over the first m + 1 products is the entry of row
+// 39 - m and column 39 - m - dec.
+void signedRows_scalar(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]) {
+  int32_t acc[kL] = {};
+  for (int m = 0; m < kL; ++m) {
+    const int i = kL - 1 - m;
+    for (int dec = 0; dec <= i; ++dec) acc[dec] += 2 * (int32_t{g[m]} * g[m + dec]);
+    rr[i][i] = static_cast<int16_t>((acc[0] + 0x8000) >> 16);
+    for (int dec = 1; dec <= i; ++dec)
+      rr[i][i - dec] = rr[i - dec][i] =
+          mult(static_cast<int16_t>((acc[dec] + 0x8000) >> 16), mult(sign[i], sign[i - dec]));
+  }
+}
+
+#if defined(VOKSC_X86)
+VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]) {
+  // g and the signs in reverse order, zero-padded for the 8-lane loads.
+  alignas(32) int16_t gz[kL + 8] = {}, signRev[kL + 8] = {};
+  std::memcpy(gz, g, sizeof(int16_t) * kL);
+  for (int t = 0; t < kL; ++t) signRev[t] = sign[kL - 1 - t];
+  __m256i acc[5];
+  for (__m256i& v : acc) v = _mm256_setzero_si256();
+  const __m256i half = _mm256_set1_epi32(0x8000), top = _mm256_set1_epi32(32767);
+  for (int m = 0; m < kL; ++m) {
+    const int i = kL - 1 - m, blocks = i / 8 + 1;
+    const __m256i c = _mm256_set1_epi32(2 * g[m]);
+    const __m256i si = _mm256_set1_epi32(sign[i]);
+    alignas(32) int16_t out[kL + 8];
+    for (int v = 0; v < blocks; ++v) {
+      const __m256i x = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(gz + m + 8 * v)));
+      acc[v] = _mm256_add_epi32(acc[v], _mm256_mullo_epi32(c, x));
+      const __m256i r = _mm256_srai_epi32(_mm256_add_epi32(acc[v], half), 16);
+      const __m256i sj = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(signRev + m + 8 * v)));
+      const __m256i sp = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(si, sj), 15), top);
+      __m256i val = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(r, sp), 15), top);
+      if (v == 0) val = _mm256_blend_epi32(val, r, 1);  // the diagonal carries no sign
+      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(val, val), 0x08);
+      _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * v), _mm256_castsi256_si128(packed));
+    }
+    rr[i][i] = out[0];
+    for (int dec = 1; dec <= i; ++dec) rr[i][i - dec] = rr[i - dec][i] = out[dec];
+  }
+}
+#else
+void signedRows_avx2(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]) { signedRows_scalar(g, sign, rr); }
+#endif
+
+namespace {
+
 // Correlation matrix of h (scaled to unit energy below 1) with the pulse
 // signs folded in.
 void signedMatrix(const int16_t* h, const int16_t* sign, int16_t (*rr)[kL]) {
@@ -86,21 +144,25 @@ void signedMatrix(const int16_t* h, const int16_t* sign, int16_t (*rr)[kL]) {
     const int16_t k = mult(extract_h(L_shl(vokInvSqrt(L_shr(e, 1)), 7)), 32440);
     for (int i = 0; i < kL; ++i) g[i] = round_fx(L_shl(L_mult(h[i], k), 9));
   }
-  // With 2 sum g^2 below 2^31 no partial sum of any diagonal leaves 32
-  // bits (Cauchy-Schwarz): plain sums equal the saturating chains.
+  // With 2 sum g^2 below 2^31 - 2^15 no partial sum of any diagonal
+  // leaves 32 bits (Cauchy-Schwarz) and none rounds past 2^31: plain sums
+  // and rounding equal the saturating chains.
   int64_t eg = 0;
   for (int i = 0; i < kL; ++i) eg += int32_t{g[i]} * g[i];
-  const bool plain = 2 * eg < (int64_t{1} << 31);
-  auto step = [plain](int32_t acc, int16_t a, int16_t b) { return plain ? acc + 2 * (int32_t{a} * b) : L_mac(acc, a, b); };
+  if (2 * eg < (int64_t{1} << 31) - 0x8000) {
+    static const auto rows = cpu::choose(signedRows_scalar, signedRows_avx2);
+    rows(g, sign, rr);
+    return;
+  }
   int32_t s = 0;
   for (int k = 0; k < kL; ++k) {
-    s = step(s, g[k], g[k]);
+    s = L_mac(s, g[k], g[k]);
     rr[kL - 1 - k][kL - 1 - k] = round_fx(s);
   }
   for (int dec = 1; dec < kL; ++dec) {
     s = 0;
     for (int k = 0, j = kL - 1, i = kL - 1 - dec; k < kL - dec; ++k, --i, --j) {
-      s = step(s, g[k], g[k + dec]);
+      s = L_mac(s, g[k], g[k + dec]);
       rr[j][i] = rr[i][j] = mult(round_fx(s), mult(sign[i], sign[j]));
     }
   }
@@ -245,31 +307,79 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
       const int a = 2 * pr + 2, b = a + 1;
       const PairW& w = kW[pr];
       if (pr > 0) alp0 = L_mult(alp, 16384);
-      int16_t rrv[kL];
-      for (int n = order[b]; n < kL; n += step) {
+      // Per pass: the cross sum of the second pulse's candidates with the
+      // fixed pulses (rrvTerm) and the energy with the first pulse's
+      // candidate added (firstAlp), each from the saturating chain.
+      int n2s[10], n3s[10];
+      int16_t ps1s[10], d3[10];
+      int32_t firstAlp[10], rrvTerm[10];
+      int count2 = 0, count3 = 0;
+      int64_t peak = 0;
+      for (int n = order[b]; n < kL; n += step, ++count3) {
         int32_t s = L_mult(rr[n][n], w.rrvDiag);
         for (int q = 0; q < a; ++q) s = L_mac(s, rr[pos[q]][n], w.rrvCross);
-        rrv[n] = round_fx(s);
+        n3s[count3] = n;
+        d3[count3] = d[n];
+        rrvTerm[count3] = L_mult(round_fx(s), w.rrvW);
+        peak = std::max<int64_t>(peak, rrvTerm[count3] < 0 ? -int64_t{rrvTerm[count3]} : rrvTerm[count3]);
       }
-      const int16_t ps0 = ps;
+      int64_t peak1 = 0;
+      for (int n2 = order[a]; n2 < kL; n2 += step, ++count2) {
+        int32_t a1 = L_mac(alp0, rr[n2][n2], w.diag);
+        for (int q = 0; q < a; ++q) a1 = L_mac(a1, rr[pos[q]][n2], w.cross);
+        n2s[count2] = n2;
+        ps1s[count2] = add(ps, d[n2]);
+        firstAlp[count2] = a1;
+        peak1 = std::max<int64_t>(peak1, a1 < 0 ? -int64_t{a1} : a1);
+      }
       sq = -1;
       alp = 1;
       ps = 0;
       int ia = order[a], ib = order[b];
-      for (int n2 = order[a]; n2 < kL; n2 += step) {
-        const int16_t ps1 = add(ps0, d[n2]);
-        int32_t a1 = L_mac(alp0, rr[n2][n2], w.diag);
-        for (int q = 0; q < a; ++q) a1 = L_mac(a1, rr[pos[q]][n2], w.cross);
-        for (int n3 = order[b]; n3 < kL; n3 += step) {
-          const int16_t ps2 = add(ps1, d[n3]);
-          const int32_t a2 = L_mac(L_mac(a1, rrv[n3], w.rrvW), rr[n2][n3], w.pairCross);
-          const int16_t sq2 = mult(ps2, ps2), a16 = round_fx(a2);
-          if (better(sq2, a16, sq, alp)) {
-            sq = sq2;
-            ps = ps2;
-            alp = a16;
-            ia = n2;
-            ib = n3;
+      // Every partial sum of the three-term chain below is bounded by
+      // peak1 + peak + 2 |pairCross| 32767; below 2^31 - 2^15 neither the
+      // chain nor the rounding saturates and plain sums are exact.
+      const bool plain = peak1 + peak + 2 * int64_t{w.pairCross} * 32767 < (int64_t{1} << 31) - 0x8000;
+      const int32_t pairW = 2 * int32_t{w.pairCross};
+      if (plain && count2 == 8 && count3 == 8) {
+        int16_t cross[8][8];
+        for (int i2 = 0; i2 < 8; ++i2)
+          for (int i3 = 0; i3 < 8; ++i3) cross[i2][i3] = rr[n2s[i2]][n3s[i3]];
+        PairBest pb{sq, alp, ps, -1, -1};
+        static const auto pass = cpu::choose(pairPass8_scalar, pairPass8_avx2);
+        pass(ps1s, firstAlp, d3, rrvTerm, cross, pairW, pb);
+        sq = pb.sq;
+        alp = pb.alp;
+        ps = pb.ps;
+        if (pb.first >= 0) {
+          ia = n2s[pb.first];
+          ib = n3s[pb.second];
+        }
+      } else {
+        for (int i2 = 0; i2 < count2; ++i2) {
+          const int n2 = n2s[i2];
+          const int16_t* row = rr[n2];
+          const int16_t ps1 = ps1s[i2];
+          const int32_t a1 = firstAlp[i2];
+          for (int i3 = 0; i3 < count3; ++i3) {
+            const int n3 = n3s[i3];
+            const int16_t ps2 = add(ps1, d3[i3]);
+            const int16_t sq2 = mult(ps2, ps2);
+            int16_t a16;
+            if (plain) {
+              a16 = static_cast<int16_t>((a1 + rrvTerm[i3] + pairW * row[n3] + 0x8000) >> 16);
+            } else {
+              a16 = round_fx(L_mac(L_add(a1, rrvTerm[i3]), row[n3], w.pairCross));
+            }
+            // sq2 / a16 > sq / alp, as the sign of the cross difference
+            // (both products fit 31 bits; the doubled saturating form has the same sign).
+            if (int32_t{alp} * sq2 - int32_t{sq} * a16 > 0) {
+              sq = sq2;
+              ps = ps2;
+              alp = a16;
+              ia = n2;
+              ib = n3;
+            }
           }
         }
       }
@@ -501,6 +611,56 @@ VokResult search(int16_t lag, int16_t pitchGain, const int16_t* target, const in
 }
 
 }  // namespace
+
+void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
+                      const int16_t (*cross)[8], int32_t pairW, PairBest& best) {
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j) {
+      const int16_t sum = add(ps1[i], d2[j]);
+      const int16_t sq = mult(sum, sum);
+      const int16_t alp = static_cast<int16_t>((alp1[i] + alp2[j] + pairW * cross[i][j] + 0x8000) >> 16);
+      // Both products fit 31 bits, so their difference does not wrap.
+      if (int32_t{best.alp} * sq - int32_t{best.sq} * alp > 0) best = PairBest{sq, alp, sum, i, j};
+    }
+}
+
+#if defined(VOKSC_X86)
+// Eight second-pulse candidates per vector; a row whose lanes all fail
+// against the best so far changes nothing, otherwise its lanes are taken
+// in order as in the scalar form.
+VOKSC_TARGET_AVX2 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2,
+                                      const int32_t* alp2, const int16_t (*cross)[8], int32_t pairW,
+                                      PairBest& best) {
+  const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d2));
+  const __m256i a2v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alp2));
+  const __m256i wv = _mm256_set1_epi32(pairW), half = _mm256_set1_epi32(0x8000), top = _mm256_set1_epi32(32767);
+  for (int i = 0; i < 8; ++i) {
+    const __m128i sum16 = _mm_adds_epi16(_mm_set1_epi16(ps1[i]), dv);
+    const __m256i sum = _mm256_cvtepi16_epi32(sum16);
+    const __m256i sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(sum, sum), 15), top);
+    const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cross[i])));
+    __m256i alp = _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(alp1[i]), a2v), _mm256_mullo_epi32(c, wv));
+    alp = _mm256_srai_epi32(_mm256_add_epi32(alp, half), 16);
+    const __m256i lhs = _mm256_mullo_epi32(_mm256_set1_epi32(best.alp), sq);
+    const __m256i rhs = _mm256_mullo_epi32(_mm256_set1_epi32(best.sq), alp);
+    if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(lhs, rhs)) == 0) continue;
+    alignas(32) int32_t sqs[8], alps[8];
+    alignas(16) int16_t sums[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sqs), sq);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(alps), alp);
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums), sum16);
+    for (int j = 0; j < 8; ++j)
+      if (int32_t{best.alp} * sqs[j] - int32_t{best.sq} * alps[j] > 0)
+        best = PairBest{static_cast<int16_t>(sqs[j]), static_cast<int16_t>(alps[j]), sums[j], i, j};
+  }
+}
+#else
+void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
+                    const int16_t (*cross)[8], int32_t pairW, PairBest& best) {
+  pairPass8_scalar(ps1, alp1, d2, alp2, cross, pairW, best);
+}
+#endif
+
 }  // namespace voksc::amr
 
 VOKSC_EXPORT VokResult voksAlgebraicCodebookSearch_GSMAMR_16s(Vok16s lag, Vok16s pitchGain, const Vok16s* target,

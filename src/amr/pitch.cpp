@@ -12,8 +12,13 @@
 #include "common/basic_op.h"
 #include "common/kernels.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "pitch_tables.h"
+
+#if defined(VOKSC_X86)
+#include <immintrin.h>
+#endif
 
 using namespace voksc::op;
 using voksc::anyNull;
@@ -375,41 +380,78 @@ int32_t peak(const int16_t* x, int n) {
 
 // Both filters run plain sums when sum |a_k| |x_k| stays below 2^30 for
 // every output (then no partial sum of the doubled chain saturates), the
-// saturating chain otherwise.
-void lpResidual(const int16_t* a, const int16_t* x, int16_t* y, int len) {
-  const bool plain = int64_t{absSum(a, 0)} * peak(x - kOrder, len + kOrder) < (int64_t{1} << 30);
+// saturating chain otherwise.  With a plain sum t the output
+// round(sat32(16 t)) is sat16((t + 2^11) >> 12).
+void residualPlain_scalar(const int16_t* a, const int16_t* x, int16_t* y, int len) {
   for (int n = 0; n < len; ++n) {
-    int32_t s;
-    if (plain) {
-      s = 0;
-      for (int k = 0; k <= kOrder; ++k) s += int32_t{a[k]} * x[n - k];
-      s *= 2;
-    } else {
-      s = L_mult(x[n], a[0]);
-      for (int k = 1; k <= kOrder; ++k) s = L_mac(s, a[k], x[n - k]);
+    int32_t t = 0;
+    for (int k = 0; k <= kOrder; ++k) t += int32_t{a[k]} * x[n - k];
+    y[n] = sat16((t + 0x800) >> 12);
+  }
+}
+
+#if defined(VOKSC_X86)
+VOKSC_TARGET_AVX2 void residualPlain_avx2(const int16_t* a, const int16_t* x, int16_t* y, int len) {
+  int n = 0;
+  for (; n + 8 <= len; n += 8) {
+    __m256i t = _mm256_setzero_si256();
+    for (int k = 0; k <= kOrder; ++k) {
+      const __m256i v = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + n - k)));
+      t = _mm256_add_epi32(t, _mm256_mullo_epi32(v, _mm256_set1_epi32(a[k])));
     }
+    t = _mm256_srai_epi32(_mm256_add_epi32(t, _mm256_set1_epi32(0x800)), 12);
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(t, t), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + n), _mm256_castsi256_si128(packed));
+  }
+  residualPlain_scalar(a, x + n, y + n, len - n);
+}
+#else
+void residualPlain_avx2(const int16_t* a, const int16_t* x, int16_t* y, int len) { residualPlain_scalar(a, x, y, len); }
+#endif
+
+void lpResidual(const int16_t* a, const int16_t* x, int16_t* y, int len) {
+  if (int64_t{absSum(a, 0)} * peak(x - kOrder, len + kOrder) < (int64_t{1} << 30)) {
+    static const auto plain = cpu::choose(residualPlain_scalar, residualPlain_avx2);
+    plain(a, x, y, len);
+    return;
+  }
+  for (int n = 0; n < len; ++n) {
+    int32_t s = L_mult(x[n], a[0]);
+    for (int k = 1; k <= kOrder; ++k) s = L_mac(s, a[k], x[n - k]);
     y[n] = round_fx(L_shl(s, 3));
   }
 }
 
+// The recursion first runs on plain 64-bit sums; its outputs are exact when
+// |a_0| max|x| + sum_{k>0} |a_k| max|y| (past and new outputs) stays below
+// 2^30, since that bounds every partial sum of every output once the
+// outputs before it are exact.  Otherwise it runs again on the saturating
+// chain.
 void lpSynthesis(const int16_t* a, const int16_t* x, int16_t* y, int len, const int16_t* past, int16_t* pastOut) {
   int16_t buf[kOrder + 2 * kFrame];
   std::memcpy(buf, past, kOrder * sizeof(int16_t));
   int16_t* w = buf + kOrder;
-  // Past outputs are 16-bit, so |a_0| max|x| + 32768 sum_{k>0} |a_k| bounds every partial sum.
-  const int64_t bound = int64_t{a[0] < 0 ? -a[0] : a[0]} * peak(x, len) + int64_t{32768} * absSum(a, 1);
-  const bool plain = bound < (int64_t{1} << 30);
+  int32_t top = peak(past, kOrder);
+  const int32_t a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5], a6 = a[6], a7 = a[7], a8 = a[8],
+                a9 = a[9], a10 = a[10];
   for (int n = 0; n < len; ++n) {
-    int32_t s;
-    if (plain) {
-      s = int32_t{x[n]} * a[0];
-      for (int k = 1; k <= kOrder; ++k) s -= int32_t{a[k]} * w[n - k];
-      s *= 2;
-    } else {
-      s = L_mult(x[n], a[0]);
+    const int16_t* p = w + n;
+    const int64_t t = int64_t{a0} * x[n] - (int64_t{a1} * p[-1] + int64_t{a2} * p[-2] + int64_t{a3} * p[-3] +
+                                            int64_t{a4} * p[-4] + int64_t{a5} * p[-5] + int64_t{a6} * p[-6] +
+                                            int64_t{a7} * p[-7] + int64_t{a8} * p[-8] + int64_t{a9} * p[-9] +
+                                            int64_t{a10} * p[-10]);
+    const int64_t r = (t + 0x800) >> 12;
+    const int16_t v = r > kMax16 ? kMax16 : (r < kMin16 ? kMin16 : static_cast<int16_t>(r));
+    w[n] = v;
+    top = std::max(top, v < 0 ? -int32_t{v} : int32_t{v});
+  }
+  const int64_t bound = int64_t{a0 < 0 ? -a0 : a0} * peak(x, len) + int64_t{top} * absSum(a, 1);
+  if (bound >= (int64_t{1} << 30)) {
+    for (int n = 0; n < len; ++n) {
+      int32_t s = L_mult(x[n], a[0]);
       for (int k = 1; k <= kOrder; ++k) s = L_msu(s, a[k], w[n - k]);
+      w[n] = round_fx(L_shl(s, 3));
     }
-    w[n] = round_fx(L_shl(s, 3));
   }
   std::memcpy(y, w, static_cast<size_t>(len) * sizeof(int16_t));
   if (pastOut) std::memcpy(pastOut, w + len - kOrder, kOrder * sizeof(int16_t));
