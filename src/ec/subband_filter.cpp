@@ -11,6 +11,7 @@ namespace voksc::ec {
 namespace {
 
 bool badCount(int len) { return len < 1 || len > kMaxSubbands; }
+constexpr int kBlock = 128;  // subbands per block of the float filter and update
 bool badSegments(int n) { return n < 1 || n > kMaxSegments; }
 
 template <class T>
@@ -93,16 +94,22 @@ VOKSC_EXPORT VokResult voksFIRSubband_EC_32fc(const Vok32fc* const* history, con
   if (badCount(len)) return vokErrSubbandCount;
   if (badSegments(numSegments)) return vokErrRange;
   if (anyEntryNull(history, numSegments) || anyEntryNull(coefs, numSegments)) return vokErrNullPtr;
-  for (int i = 0; i < len; ++i) {
-    float yr = 0, yi = 0;
+  // Blocks of subbands, segments outer: each subband's sum still runs over
+  // s = 0, 1, ... in order, while the inner loop reads contiguous memory.
+  for (int base = 0; base < len; base += kBlock) {
+    const int n = len - base < kBlock ? len - base : kBlock;
+    float yr[kBlock], yi[kBlock];
     for (int s = 0; s < numSegments; ++s) {
-      const double hr = history[s][i].re, hi = history[s][i].im, cr = coefs[s][i].re, ci = coefs[s][i].im;
-      const float pr = static_cast<float>(hr * cr - hi * ci), pi = static_cast<float>(hr * ci + hi * cr);
-      yr = s == 0 ? pr : yr + pr;
-      yi = s == 0 ? pi : yi + pi;
+      const Vok32fc* __restrict h = history[s] + base;
+      const Vok32fc* __restrict c = coefs[s] + base;
+      for (int i = 0; i < n; ++i) {
+        const double hr = h[i].re, hi = h[i].im, cr = c[i].re, ci = c[i].im;
+        const float pr = static_cast<float>(hr * cr - hi * ci), pi = static_cast<float>(hr * ci + hi * cr);
+        yr[i] = s == 0 ? pr : yr[i] + pr;
+        yi[i] = s == 0 ? pi : yi[i] + pi;
+      }
     }
-    dst[i].re = yr;
-    dst[i].im = yi;
+    for (int i = 0; i < n; ++i) dst[base + i] = Vok32fc{yr[i], yi[i]};
   }
   return vokOk;
 }
@@ -149,13 +156,21 @@ VOKSC_EXPORT VokResult voksFIRSubbandCoeffUpdate_EC_32fc_I(const Vok64f* steps, 
   if (anyEntryNull(history, numSegments) || anyEntryNull(coefs, numSegments)) return vokErrNullPtr;
   for (int i = 0; i < len; ++i)
     if (steps[i] < 0) return vokErrSize;
-  for (int i = 0; i < len; ++i) {
-    const double ur = steps[i] * error[i].re, ui = steps[i] * error[i].im;
+  for (int base = 0; base < len; base += kBlock) {  // blocks of subbands, segments outer
+    const int n = len - base < kBlock ? len - base : kBlock;
+    double ur[kBlock], ui[kBlock];
+    for (int i = 0; i < n; ++i) {
+      ur[i] = steps[base + i] * error[base + i].re;
+      ui[i] = steps[base + i] * error[base + i].im;
+    }
     for (int s = 0; s < numSegments; ++s) {
-      const double xr = history[s][i].re, xi = history[s][i].im;
-      Vok32fc& c = coefs[s][i];
-      c.re = static_cast<float>(c.re + (ur * xr + ui * xi));
-      c.im = static_cast<float>(c.im + (ui * xr - ur * xi));
+      const Vok32fc* __restrict x = history[s] + base;
+      Vok32fc* __restrict c = coefs[s] + base;
+      for (int i = 0; i < n; ++i) {
+        const double xr = x[i].re, xi = x[i].im;
+        c[i].re = static_cast<float>(c[i].re + (ur[i] * xr + ui[i] * xi));
+        c[i].im = static_cast<float>(c[i].im + (ui[i] * xr - ur[i] * xi));
+      }
     }
   }
   return vokOk;
