@@ -12,6 +12,7 @@
 //     even/odd pair by a tabled (cos, -sin) and writes the results from both
 //     ends of the block inwards.
 // Every stage rounds to 16 bits, so the result depends on this exact staging.
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -53,9 +54,39 @@ void splitLevel(const int16_t* in, int16_t* out, int len, int span, Butterfly bu
   }
 }
 
-// The 10-point kernel on every sub-block: out[k] = round(sum_i x[i] core[i][k]).
+// Largest sum of |core[i][k]| over the columns k of a kernel.
+int columnBound(const int16_t (*core)[kCore]) {
+  int most = 0;
+  for (int k = 0; k < kCore; ++k) {
+    int sum = 0;
+    for (int i = 0; i < kCore; ++i) sum += core[i][k] < 0 ? -core[i][k] : core[i][k];
+    most = sum > most ? sum : most;
+  }
+  return most;
+}
+
+// The 10-point kernel on every sub-block: out[k] = round(sum_i x[i] core[i][k]),
+// the sum a saturating chain of doubled products.  A sub-block whose peak
+// times the kernel's column bound keeps every doubled partial sum inside 32
+// bits takes the plain sum (no kernel entry is -32768, so no doubled product
+// saturates either).
 void coreLevel(const int16_t* in, int16_t* out, int len, const int16_t (*core)[kCore]) {
+  static const int fwdBound = columnBound(kFwdCore), invBound = columnBound(kInvCore);
+  const int64_t bound = core == kFwdCore ? fwdBound : invBound;
   for (int base = 0; base < len; base += kCore) {
+    int peak = 0;
+    for (int i = 0; i < kCore; ++i) {
+      const int a = in[base + i] < 0 ? -in[base + i] : in[base + i];
+      peak = a > peak ? a : peak;
+    }
+    if (2 * peak * bound < (int64_t{1} << 31)) {
+      for (int k = 0; k < kCore; ++k) {
+        int32_t acc = 0;
+        for (int i = 0; i < kCore; ++i) acc += in[base + i] * core[i][k];
+        out[base + k] = round_fx(2 * acc);
+      }
+      continue;
+    }
     for (int k = 0; k < kCore; ++k) {
       Word32 acc = 0;
       for (int i = 0; i < kCore; ++i) acc = L_mac(acc, in[base + i], core[i][k]);

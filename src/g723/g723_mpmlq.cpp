@@ -1,8 +1,10 @@
 // G.723.1 6.3 kbit/s fixed codebook: multipulse maximum-likelihood
 // quantisation (one amplitude, signed pulses on one of two grids).
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
+#include "common/kernels.h"
 #include "core/status.h"
 #include "g723_internal.h"
 #include "g723_tables.h"
@@ -34,21 +36,39 @@ bool searchPulses(const Word16* h, const Word16* target, int np, Word32& bestErr
   // Autocorrelation of the halved response, normalised.
   Word16 half[kSubframe], corr[kSubframe];
   for (int i = 0; i < kSubframe; ++i) half[i] = shr(h[i], 1);
-  Word32 e = 0;
-  for (int i = 0; i < kSubframe; ++i) e = L_mac(e, half[i], half[i]);
+  // The saturating chains are taken as exact sums where no partial sum can
+  // leave 32 bits: a lagged product sum of `half` is bounded by its energy
+  // (|half| <= 16384, no -32768 product), the backward filter by
+  // sqrt(E_target E_h) (Cauchy-Schwarz).
+  int64_t acf[kSubframe];
+  kern::autocorr(half, kSubframe, acf, kSubframe);
+  const bool acfExact = 2 * acf[0] <= kMax32;
+  const Word32 e = acfExact ? static_cast<Word32>(2 * acf[0]) : kMax32;
   const Word16 norm = norm_l(e);
   corr[0] = round_fx(L_shl(e, norm));
   for (int k = 1; k < kSubframe; ++k) {
     Word32 acc = 0;
-    for (int j = k; j < kSubframe; ++j) acc = L_mac(acc, half[j], half[j - k]);
+    if (acfExact) {
+      acc = static_cast<Word32>(2 * acf[k]);
+    } else {
+      for (int j = k; j < kSubframe; ++j) acc = L_mac(acc, half[j], half[j - k]);
+    }
     corr[k] = round_fx(L_shl(acc, norm));
   }
   // Backward-filtered target, on the same scale less 4 bits.
   Word32 back[kSubframe];
   const Word16 backShift = sub(norm, 4);
+  const double bound = static_cast<double>(kern::dot(target, target, kSubframe)) *
+                       static_cast<double>(kern::dot(h, h, kSubframe));
+  int64_t backExact[kSubframe];
+  if (bound < 1.15e18) kern::xcorrTrunc(h, target, kSubframe, 0, kSubframe, backExact);
   for (int i = 0; i < kSubframe; ++i) {
     Word32 acc = 0;
-    for (int j = i; j < kSubframe; ++j) acc = L_mac(acc, target[j], h[j - i]);
+    if (bound < 1.15e18) {
+      acc = static_cast<Word32>(2 * backExact[i]);
+    } else {
+      for (int j = i; j < kSubframe; ++j) acc = L_mac(acc, target[j], h[j - i]);
+    }
     back[i] = L_shl(acc, backShift);
   }
   bool improved = false;

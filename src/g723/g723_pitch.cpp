@@ -37,12 +37,24 @@ Word16 openLoopLag(const Word16* x) {
   // Energy of the delayed segment, slid one sample per lag.
   const Word16* seg = x - (kMinLag - 1);
   Word32 energy = dotN(seg, seg, kSpan);
+  // Exact correlations at every lag (lag 142 - k at k) and exact energies:
+  // a lag whose energies bound the doubled cross sum inside 32 bits
+  // (Cauchy-Schwarz, E_x E_seg < 2^60) takes its exact value, the others
+  // the saturating chain.
+  constexpr int kLags = kMaxLag - 3 - kMinLag + 1;
+  int64_t corr[kLags];
+  kern::xcorr(x, x - (kMaxLag - 3), kSpan, kLags, corr);
+  const double targetEnergy = static_cast<double>(kern::dot(x, x, kSpan));
+  int64_t segEnergy = kern::dot(seg, seg, kSpan);
   Word16 bestLag = kMinLag, bestExp = 30, bestCorr = 0x4000, bestEnergy = kMax16;
   for (int lag = kMinLag; lag <= kMaxLag - 3; ++lag) {
     --seg;
     energy = L_msu(energy, seg[kSpan], seg[kSpan]);
     energy = L_mac(energy, seg[0], seg[0]);
-    Word32 cross = dotN(x, seg, kSpan);
+    segEnergy += seg[0] * seg[0] - seg[kSpan] * seg[kSpan];
+    Word32 cross = targetEnergy * static_cast<double>(segEnergy) < 1.15e18
+                       ? static_cast<Word32>(2 * corr[kMaxLag - 3 - lag])
+                       : dotN(x, seg, kSpan);
     if (cross <= 0) continue;
     // C^2 and E as 16-bit mantissas with one common exponent.
     Word16 e = norm_l(cross);
