@@ -1438,7 +1438,7 @@ VOKAPI VokResult voksToneDetect_EC_16s(const Vok16s* src, int len, int* result, 
  * each bin from r = P/N: 1 above r = 31, gmin below 1 + 30 gmin^2,
  * sqrt((r - 1)/30) between; overlap-add under the same window.  P is the
  * bin power smoothed 0.5/0.5 over frames; N is the running minimum of P,
- * rising 5 dB/s, times 2.  Levels 0..3 set gmin 1.0, 0.5, 0.3, 0.08 (level
+ * rising 5 dB/s, times 3.5.  Levels 0..3 set gmin 1.0, 0.5, 0.3, 0.08 (level
  * 0 passes the input unchanged, delayed); Init selects level 2.  A frame
  * with a non-finite sample is vokErrRange (nothing changes); a damaged
  * frame length in the state is vokErrIndex. */

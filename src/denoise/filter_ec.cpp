@@ -324,7 +324,7 @@ void filterBlock(const float* src, float* dst, int decision, EcState& s) {
   std::memcpy(out, s.overlap, sizeof out);
   std::memmove(s.overlap, s.overlap + kHop, sizeof(float) * (kFrame - kHop));
   std::memset(s.overlap + kFrame - kHop, 0, sizeof(float) * kHop);
-  if (s.p.A > 0) {
+  if (spectral) {
     for (float& v : out) {
       v = std::min(std::max(v, -32768.0f), 32767.0f);
       if (std::fabs(v) < 0.5f) v = 0;

@@ -24,9 +24,11 @@ namespace {
 
 constexpr int kSize = 256, kRtaBins = kSize / 2 + 1, kMaxFrame = 160, kMaxTaper = 96;
 constexpr float kFloors[4] = {1.0f, 0.5f, 0.3f, 0.08f};
-// The minimum of a smoothed noise power lies below its mean; the tracked
-// minimum is raised by this factor (3 dB) before it is used.
-constexpr float kMinimumBias = 2.0f;
+// The minimum of a smoothed noise power lies below its mean, and a noise
+// bin's power scatters above its mean from frame to frame; the tracked
+// minimum is raised by this factor (5.4 dB) before it is used, which keeps
+// most noise bins at the floor.
+constexpr float kMinimumBias = 3.5f;
 
 struct RtaState {
   int32_t fs, frameLen, frames;
