@@ -5,6 +5,7 @@
 // moves all four pulses to the odd positions.  Matrix layout (416 values):
 // the four diagonals r_tt[i] (8 each), then the cross blocks r01, r02,
 // r03, r12, r13, r23, each 8 x 8 with the lower track's index first.
+#include <cstdint>
 #include <cstring>
 
 #include "core/status.h"
@@ -41,8 +42,23 @@ void correlations(const Word16* impResp, Word32* out) {
     const Word16 k = shr(norm_l(e), 1);
     for (int i = 0; i < kSubframe; ++i) h[i] = shl(impResp[i], k);
   }
+  // Every partial sum of products h[m] h[m + d] is bounded by the energy of
+  // h (Cauchy-Schwarz): when twice the energy fits 32 bits no chain
+  // saturates, and each correlation is a prefix of the exact lagged sums
+  // (prefix[d][n]: the first n products at lag d).
+  int64_t energy = 0;
+  for (int i = 0; i < kSubframe; ++i) energy += h[i] * h[i];
+  const bool exact = 2 * energy <= kMax32;
+  int32_t prefix[kSubframe][kSubframe + 1];
+  if (exact)
+    for (int d = 0; d < kSubframe; ++d) {
+      int32_t sum = 0;
+      prefix[d][0] = 0;
+      for (int n = 1; n <= kSubframe - d; ++n) prefix[d][n] = sum += h[n - 1] * h[n - 1 + d];
+    }
   auto corr = [&](int p, int q) {
     const int lo = p < q ? p : q, hi = p < q ? q : p;
+    if (exact) return hi >= kSubframe ? Word32{0} : prefix[hi - lo][kSubframe - hi];
     Word32 acc = 0;
     for (int m = 0; m <= kSubframe - 1 - hi; ++m) acc = L_mac(acc, h[m], h[m + hi - lo]);
     return acc >> 1;

@@ -3,8 +3,10 @@
 // Fixed point throughout with the saturating operators of the reference
 // arithmetic; every accumulation keeps the order of the codec's sums, since
 // saturation makes them order dependent.
+#include <cstdint>
 #include <cstring>
 
+#include "common/kernels.h"
 #include "core/status.h"
 #include "g723_internal.h"
 #include "g723_tables.h"
@@ -27,7 +29,16 @@ Word32 blockCorrelation(const Word16* x, int lag) {
 // correction, normalised so bit 30 is set; the other lags shifted alike,
 // lag-windowed (32 x 16 product) and rounded.  Returns the normalisation.
 int normalisedAutocorrelation(const Word16* x, Word16* acf) {
-  Word32 energy = blockCorrelation(x, 0);
+  // Without -32768 in the block every product is exact, and every partial
+  // sum at any lag is bounded by the energy (Cauchy-Schwarz): an energy
+  // inside 32 bits makes every chain its exact sum.
+  int64_t exact[kOrder + 1];
+  kern::autocorr(x, kBlock, exact, kOrder + 1);
+  bool hasMin = false;
+  for (int n = 0; n < kBlock; ++n) hasMin |= x[n] == -32768;
+  const bool plain = !hasMin && exact[0] <= kMax32;
+  auto correlation = [&](int lag) { return plain ? static_cast<Word32>(exact[lag]) : blockCorrelation(x, lag); };
+  Word32 energy = correlation(0);
   energy = L_add(energy, L_shr(energy, 10));
   const Word16 norm = norm_l(energy);
   acf[0] = round_fx(L_shl(energy, norm));
@@ -36,7 +47,7 @@ int normalisedAutocorrelation(const Word16* x, Word16* acf) {
     return 0;
   }
   for (int k = 1; k <= kOrder; ++k)
-    acf[k] = round_fx(op::L_mls(L_shl(blockCorrelation(x, k), norm), kLagWindow[k - 1]));
+    acf[k] = round_fx(op::L_mls(L_shl(correlation(k), norm), kLagWindow[k - 1]));
   return norm;
 }
 

@@ -3,6 +3,7 @@
 // response, ringing subtraction, adaptive and fixed codebooks and the
 // memory updates (with the error-taming estimates).
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "checked_call.h"
@@ -15,6 +16,26 @@ namespace {
 
 constexpr int kRateCode[2] = {vokRateG723_63, vokRateG723_53};
 constexpr int kLook = 120;  // samples of the previous frame kept for the LP blocks
+
+// E_a E_b of two subframes (exact energies, as a double: only compared).
+double energyProduct(const Word16* a, const Word16* b) {
+  int64_t ea = 0, eb = 0;
+  for (int i = 0; i < kSub; ++i) {
+    ea += a[i] * a[i];
+    eb += b[i] * b[i];
+  }
+  return static_cast<double>(ea) * static_cast<double>(eb);
+}
+
+// out[n] = sum a[j] h[n - j], j = 0..n; callers have bounded it inside
+// 31 bits.
+void convolve(const Word16* a, const Word16* h, int32_t* out) {
+  for (int n = 0; n < kSub; ++n) {
+    int32_t acc = 0;
+    for (int j = 0; j <= n; ++j) acc += a[j] * h[n - j];
+    out[n] = acc;
+  }
+}
 
 // Pitch gains of the taming tables (gain x 8192) per gain-vector entry.
 Word16 tamingGain(int rate, Word16 olp, Word16 gainIndex);
@@ -235,10 +256,19 @@ void Encoder::encode(const int16_t* pcm, int rate, uint8_t* out, std::size_t& si
     s.gainIndex = gainIndex;
     Vok16s acb[kSub];
     VOKC_CALL(voksDecodeAdaptiveVector_G723_16s, olp, lagIndex, gainIndex, prevExc_, acb, kRateCode[rate_]);
-    for (int n = kSub - 1; n >= 0; --n) {
-      Word32 acc = op::L_shr(op::L_deposit_h(t[n]), 1);
-      for (int j = 0; j <= n; ++j) acc = op::L_msu(acc, acb[j], h[n - j]);
-      t[n] = op::round_fx(op::L_shl(acc, 1));
+    // Target less the filtered adaptive vector.  Each chain starts within
+    // 2^30 and moves by at most 2 sqrt(E_acb E_h) (Cauchy-Schwarz): below
+    // 2^30 as well, no step saturates and the exact sum is the chain.
+    if (energyProduct(acb, h) < 2.88e17) {
+      int32_t conv[kSub];
+      convolve(acb, h, conv);
+      for (int n = 0; n < kSub; ++n) t[n] = op::round_fx(op::L_shl(t[n] * 32768 - 2 * conv[n], 1));
+    } else {
+      for (int n = kSub - 1; n >= 0; --n) {
+        Word32 acc = op::L_shr(op::L_deposit_h(t[n]), 1);
+        for (int j = 0; j <= n; ++j) acc = op::L_msu(acc, acb[j], h[n - j]);
+        t[n] = op::round_fx(op::L_shl(acc, 1));
+      }
     }
     // Fixed codebook.
     Vok16s fixed[kSub];
@@ -289,9 +319,17 @@ void Encoder::acelp(SubframeParams& s, int16_t olp, const int16_t* h, int16_t* t
   VOKC_CALL(voksToeplizMatrix_G723_16s, hs, rr);
   // Backward-filtered target scaled so its peak uses about 13 bits.
   Word32 back[kSub], peak = 0;
+  // Exact when E_target E_hs < 2^60: no partial sum of the doubled
+  // products then reaches 2^31 (Cauchy-Schwarz).
+  const bool exact = energyProduct(target, hs) < 1.15e18;
   for (int i = 0; i < kSub; ++i) {
     Word32 acc = 0;
-    for (int j = i; j < kSub; ++j) acc = op::L_mac(acc, target[j], hs[j - i]);
+    if (exact) {
+      for (int j = i; j < kSub; ++j) acc += target[j] * hs[j - i];
+      acc *= 2;
+    } else {
+      for (int j = i; j < kSub; ++j) acc = op::L_mac(acc, target[j], hs[j - i]);
+    }
     back[i] = acc;
     peak = std::max(peak, op::L_abs(acc));
   }
