@@ -1377,9 +1377,11 @@ VOKAPI VokResult voksToneDetect_EC_16s(const Vok16s* src, int len, int* result, 
  *   the sine window sin(pi (n + 0.5)/128) (levels 1, 2, 5 and before a level
  *   is chosen) and the Hann window sin^2 (levels 3 and 4), n = 0..127; their
  *   overlapped products sum to 4 and 3, which the synthesis divides out, so
- *   with unit gains the output is the input.  The output lags the input by
- *   128 samples (112 of framing, 16 of the smoothing line) at every level,
- *   level 0 included, so level and mode changes never shift the signal.
+ *   with unit gains the output is the input (level 0 keeps the window in
+ *   use; a change between the two windows leaves a 128-sample transient).
+ *   The output lags the input by 128 samples (112 of framing, 16 of the
+ *   smoothing line) at every level, level 0 included, so level and mode
+ *   changes never shift the signal.
  *   Spectral output samples are limited to -32768..32767 and those of
  *   magnitude below 0.5 become 0.
  *   Decision argument: -1 gives the filter no new information; any other
@@ -1397,7 +1399,7 @@ VOKAPI VokResult voksToneDetect_EC_16s(const Vok16s* src, int len, int* result, 
  *   replaces N by each noise block instead); reciprocals 1/max(N, 1) are
  *   the R of the gain.  The first noise block also chooses the level:
  *   0 when sqrt(m + 1) < 4 (m = mean power of its newest fs*128/8000
- *   samples), else 2, overriding a level set earlier; to keep a level of
+ *   history samples, 128 while fewer are held), else 2, overriding a level set earlier; to keep a level of
  *   your own set it again after that block (setting it every block is
  *   harmless).
  *   Gain, levels 1, 2, 3, 5: gamma = P R in 1..32767, Gamma = 0.5 Gamma +
@@ -1432,7 +1434,7 @@ VOKAPI VokResult voksToneDetect_EC_16s(const Vok16s* src, int len, int* result, 
  *   as well.  The counters 3, 14 and 48 of Init are kept and not read.
  *
  * RTA family (_RTA_): frames of 80 samples at 8000 Hz, 160 at the other
- * rates (state about 6 kB); the output lags by D = min(frame, 96) samples.
+ * rates (state about 5 kB); the output lags by D = min(frame, 96) samples.
  * A 256-point transform of the frame and the D samples before it under a
  * flat-top window with sine tapers of D samples (zero-padded), the gain of
  * each bin from r = P/N: 1 above r = 31, gmin below 1 + 30 gmin^2,
