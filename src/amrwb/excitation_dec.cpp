@@ -9,6 +9,7 @@
 #include "common/math_ops.h"
 #include "core/status.h"
 #include "excitation_tables.h"
+#include "filter_kernels.h"
 #include "voksc.h"
 
 using namespace voksc::op;
@@ -111,12 +112,9 @@ void decodeLag(const LagGrid& g, bool absolute, int index, int16_t* window, int&
 void interpolate(int16_t* exc, int lag, int frac) {
   const int back = lag + (frac > 0 ? 1 : 0) + kHalfTaps - 1;
   const int phase = frac > 0 ? frac - 1 : 3;
-  for (int n = 0; n <= kSub; ++n) {
-    const int16_t* x = exc + n - back;
-    Word32 acc = 0;
-    for (int t = 0; t < 2 * kHalfTaps; ++t) acc = L_mac(acc, x[t], kExcInterp[phase + 4 * t]);
-    exc[n] = round_fx(L_shl(acc, 1));
-  }
+  int16_t taps[2 * kHalfTaps];
+  for (int t = 0; t < 2 * kHalfTaps; ++t) taps[t] = kExcInterp[phase + 4 * t];
+  interpolate32(exc, back, taps, kSub + 1);
 }
 
 // Pseudo-random step of the lag concealment (16-bit linear congruence).

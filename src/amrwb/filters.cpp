@@ -8,6 +8,7 @@
 
 #include "common/basic_op.h"
 #include "core/status.h"
+#include "filter_kernels.h"
 
 using namespace voksc::op;
 using voksc::anyNull;
@@ -245,11 +246,23 @@ VOKSC_EXPORT VokResult voksResidualFilter_AMRWB_16s_Sfs(const Vok16s* pA, Vok16s
   if (order <= 0 || order > len) return vokErrSize;
   if (static_cast<unsigned>(scaleFactor) > 15u) return vokErrScale;
   const Word16 shift = static_cast<Word16>(scaleFactor);
-  for (int n = 0; n < len; ++n) {
-    const int16_t* x = pSrc + n;
-    Word32 acc = L_mult(x[0], pA[0]);
-    for (int i = 1; i <= order; ++i) acc = L_mac(acc, pA[i], *(x - i));
-    pDst[n] = round_fx(L_shl(acc, shift));
+  const auto at = [](const void* p) { return reinterpret_cast<std::uintptr_t>(p); };
+  if (at(pDst + len) > at(pSrc - order) && at(pDst) < at(pSrc + len)) {
+    // In place (or overlapping): each output is formed after the previous
+    // one is stored, as the chain runs.
+    for (int n = 0; n < len; ++n) {
+      const int16_t* x = pSrc + n;
+      Word32 acc = L_mult(x[0], pA[0]);
+      for (int i = 1; i <= order; ++i) acc = L_mac(acc, pA[i], *(x - i));
+      pDst[n] = round_fx(L_shl(acc, shift));
+    }
+    return vokOk;
+  }
+  int32_t acc[256];
+  for (int n0 = 0; n0 < len; n0 += 256) {
+    const int count = len - n0 < 256 ? len - n0 : 256;
+    residualChains(pA, order, pSrc + n0, acc, count);
+    for (int n = 0; n < count; ++n) pDst[n0 + n] = round_fx(L_shl(acc[n], shift));
   }
   return vokOk;
 }
@@ -263,17 +276,6 @@ VOKSC_EXPORT VokResult voksSynthesisFilter_AMRWB_16s32s_I(const Vok16s* pA, int 
                                                          Vok32s* pSrcDst, int len) {
   if (anyNull(pA, pSrc, pSrcDst)) return vokErrNullPtr;
   if (order < 1 || len < 1) return vokErrSize;
-  for (int n = 0; n < len; ++n) {
-    const Vok32s* y = pSrcDst + n;
-    Word32 acc = 0;
-    for (int j = 1; j <= order; ++j) {
-      const int16_t mid = static_cast<int16_t>((*(y - j) >> 4) & 0xFFF);
-      acc = L_msu(acc, mid, pA[j]);
-    }
-    acc = L_shr(acc, 12);
-    acc = L_mac(acc, pSrc[n], pA[0]);
-    for (int j = 1; j <= order; ++j) acc = L_msu(acc, extract_h(*(y - j)), pA[j]);
-    pSrcDst[n] = static_cast<Vok32s>(static_cast<uint32_t>(L_shl(acc, 3)) & ~15u);
-  }
+  synthesis32(pA, order, pSrc, pSrcDst, len);
   return vokOk;
 }

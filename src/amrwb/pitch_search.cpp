@@ -10,6 +10,7 @@
 #include "core/status.h"
 #include "excitation_internal.h"
 #include "excitation_tables.h"
+#include "filter_kernels.h"
 #include "voksc.h"
 
 using namespace voksc::op;
@@ -250,12 +251,9 @@ void interpolateExcitation(int16_t* exc, int t, int frac, int n) {
     start -= 1;
     phase = 3 - (4 - frac);
   }
-  for (int j = 0; j < n; ++j) {
-    Word32 s = 0;
-    const int16_t* past = exc + start + j;
-    for (int i = 0; i < 32; ++i) s = L_mac(s, past[i], kExcInterp[phase + 4 * i]);
-    exc[j] = round_fx(L_shl(s, 1));
-  }
+  int16_t taps[32];
+  for (int i = 0; i < 32; ++i) taps[i] = kExcInterp[phase + 4 * i];
+  interpolate32(exc, -start, taps, n);
 }
 
 struct LagResult {

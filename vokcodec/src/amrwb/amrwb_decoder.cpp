@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "amrwb/amrwb_codec.h"
+#include "amrwb/amrwb_plain.h"
 #include "amrwb/amrwb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
@@ -37,10 +38,9 @@ int16_t random16(int16_t& seed) {
   return seed;
 }
 
-// 1 + 2 sum x y, normalised; *exp receives 30 - the shift.
-Word32 energyNorm(const int16_t* x, const int16_t* y, int n, int16_t* exp) {
-  Word32 s = 1;
-  for (int i = 0; i < n; ++i) s = L_mac(s, x[i], y[i]);
+// 1 + 2 sum x^2, normalised; *exp receives 30 - the shift.
+Word32 energyNorm(const int16_t* x, int n, int16_t* exp) {
+  const Word32 s = plain::energyChain(1, x, n);
   const int16_t sh = norm_l(s);
   *exp = static_cast<int16_t>(30 - sh);
   return L_shl(s, sh);
@@ -112,11 +112,26 @@ void upsample(Decoder* d, const int16_t* in, int16_t* out) {
   int16_t sig[kSub + 24];
   std::memcpy(sig, d->upsample, sizeof d->upsample);
   std::memcpy(sig + 24, in, kSub * sizeof(int16_t));
+  // The taps of each phase in order, and the largest tap magnitude sum.
+  int16_t taps[5][24];
+  int64_t sum = 0;
+  for (int frac = 0; frac < 5; ++frac) {
+    for (int t = 0; t < 24; ++t) taps[frac][t] = kUpsampleFir[4 - frac + 5 * t];
+    const int64_t m = plain::magnitude(taps[frac], 24);
+    sum = m > sum ? m : sum;
+  }
+  const bool exact = plain::fits(plain::peak(sig, kSub + 24), sum);
   for (int j = 0, pos = 0; j < kSubHigh; ++j, pos += 4) {
     const int whole = pos / 5, frac = pos - 5 * whole;
     const int16_t* x = sig + 12 + whole - 11;
+    const int16_t* h = taps[frac];
     Word32 acc = 0;
-    for (int t = 0, k = 4 - frac; t < 24; ++t, k += 5) acc = L_mac(acc, x[t], kUpsampleFir[k]);
+    if (exact) {
+      for (int t = 0; t < 24; ++t) acc += x[t] * h[t];
+      acc *= 2;
+    } else {
+      for (int t = 0; t < 24; ++t) acc = L_mac(acc, x[t], h[t]);
+    }
     out[j] = round_fx(L_shl(acc, 1));
   }
   std::memcpy(d->upsample, sig + kSub, sizeof d->upsample);
@@ -127,10 +142,17 @@ void fir31(int16_t* x, int n, int16_t* hist, const int16_t* taps, int inShift) {
   int16_t buf[kSubHigh + 30];
   std::memcpy(buf, hist, 30 * sizeof(int16_t));
   for (int i = 0; i < n; ++i) buf[30 + i] = shr(x[i], static_cast<int16_t>(inShift));
-  for (int i = 0; i < n; ++i) {
-    Word32 acc = 0;
-    for (int j = 0; j < 31; ++j) acc = L_mac(acc, buf[i + j], taps[j]);
-    x[i] = round_fx(acc);
+  if (plain::fits(plain::peak(buf, n + 30), plain::magnitude(taps, 31))) {
+    Word32 acc[kSubHigh] = {};
+    for (int j = 0; j < 31; ++j)
+      for (int i = 0; i < n; ++i) acc[i] += buf[i + j] * taps[j];
+    for (int i = 0; i < n; ++i) x[i] = round_fx(2 * acc[i]);
+  } else {
+    for (int i = 0; i < n; ++i) {
+      Word32 acc = 0;
+      for (int j = 0; j < 31; ++j) acc = L_mac(acc, buf[i + j], taps[j]);
+      x[i] = round_fx(acc);
+    }
   }
   std::memcpy(hist, buf + n, 30 * sizeof(int16_t));
 }
@@ -151,10 +173,22 @@ void synth16(const int16_t* a, int m, int16_t* x, int n, int16_t* mem) {
   int16_t buf[kSubHigh + kOrderHigh];
   std::memcpy(buf, mem, m * sizeof(int16_t));
   const int16_t s = sub(norm_s(a[0]), 2), a0 = shr(a[0], 1);
-  for (int i = 0; i < n; ++i) {
-    Word32 acc = L_mult(x[i], a0);
-    for (int j = 1; j <= m; ++j) acc = L_msu(acc, a[j], buf[m + i - j]);
-    x[i] = buf[m + i] = round_fx(L_shl(acc, add(3, s)));
+  const int16_t up = add(3, s);
+  // Samples (and outputs) are at most 32768 in magnitude.
+  if (plain::fits(32768, plain::magnitude(a + 1, m) + (a0 < 0 ? -a0 : a0))) {
+    int16_t rev[kOrderHigh];  // a[m] .. a[1]
+    for (int j = 0; j < m; ++j) rev[j] = a[m - j];
+    for (int i = 0; i < n; ++i) {
+      Word32 acc = x[i] * a0;
+      for (int j = 0; j < m; ++j) acc -= rev[j] * buf[i + j];
+      x[i] = buf[m + i] = round_fx(L_shl(2 * acc, up));
+    }
+  } else {
+    for (int i = 0; i < n; ++i) {
+      Word32 acc = L_mult(x[i], a0);
+      for (int j = 1; j <= m; ++j) acc = L_msu(acc, a[j], buf[m + i - j]);
+      x[i] = buf[m + i] = round_fx(L_shl(acc, up));
+    }
   }
   std::memcpy(mem, buf + n, m * sizeof(int16_t));
 }
@@ -235,9 +269,9 @@ void synthesise(Decoder* d, const int16_t* aq, int16_t* exc, int16_t q, int16_t*
   scale(exc, kSub, -3);
   q = sub(q, 3);
   int16_t eExc, eHf;
-  const int16_t excEnergy = extract_h(energyNorm(exc, exc, kSub, &eExc));
+  const int16_t excEnergy = extract_h(energyNorm(exc, kSub, &eExc));
   eExc = sub(eExc, add(q, q));
-  int16_t hfEnergy = extract_h(energyNorm(hf, hf, kSubHigh, &eHf));
+  int16_t hfEnergy = extract_h(energyNorm(hf, kSubHigh, &eHf));
   if (hfEnergy > excEnergy) {
     hfEnergy = shr(hfEnergy, 1);
     eHf = add(eHf, 1);
@@ -252,10 +286,15 @@ void synthesise(Decoder* d, const int16_t* aq, int16_t* exc, int16_t q, int16_t*
   // speech keeps little high band), or in background noise by 6 dB more
   // gently; at 23.85 kbit/s the received gain sets it.
   VOKC_CALL(voksHighPassFilter_AMRWB_16s_ISfs, low, kSub, filter(d->hp400), 15);
-  Word32 r0 = 1, r1 = 1;
-  for (int i = 0; i < kSub; ++i) r0 = L_mac(r0, low[i], low[i]);
+  const int64_t lowEnergy = plain::energy(low, kSub);
+  const Word32 r0 = plain::energyChain(1, low, kSub);
   const int16_t sh = norm_l(r0);
-  for (int i = 1; i < kSub; ++i) r1 = L_mac(r1, low[i], low[i - 1]);
+  Word32 r1 = 1;
+  if (1 + 2 * lowEnergy <= INT32_MAX) {  // bounds every partial sum of the lag-1 chain
+    for (int i = 1; i < kSub; ++i) r1 += 2 * (low[i] * low[i - 1]);
+  } else {
+    for (int i = 1; i < kSub; ++i) r1 = L_mac(r1, low[i], low[i - 1]);
+  }
   const int16_t e0 = extract_h(L_shl(r0, sh)), e1 = extract_h(L_shl(r1, sh));
   const int16_t tilt = e1 > 0 ? div_s(e1, e0) : 0;
   const int16_t voiced = sub(32767, tilt), noisy = shl(mult(sub(32767, tilt), 20480), 1);
@@ -410,7 +449,7 @@ void comfortNoise(ComfortNoise& c, int16_t* exc, int16_t state, int16_t* isf, co
   const int16_t level = extract_h(level32);
   for (int i = 0; i < kCoreFrame; ++i) exc[i] = shr(random16(c.seed), 4);
   int16_t ee;
-  Word32 inv = energyNorm(exc, exc, kCoreFrame, &ee);
+  Word32 inv = energyNorm(exc, kCoreFrame, &ee);
   invSqrt(inv, ee);
   const int16_t gain = mult(level, extract_h(inv));
   const int16_t sh = add(add(sub(15, e0), ee), 4);
@@ -539,7 +578,7 @@ int16_t decodeGains(Decoder* d, int index, const int16_t* code, bool bad, bool u
                     Word32* codeGain) {
   // 1/sqrt(energy of the code per sample), Q12.
   int16_t e;
-  Word32 inv = energyNorm(code, code, kSub, &e);
+  Word32 inv = energyNorm(code, kSub, &e);
   e = sub(e, 18 + 6);
   invSqrt(inv, e);
   const int16_t innov = extract_h(L_shl(inv, sub(e, 3)));
@@ -781,13 +820,13 @@ void decodeSpeech(Decoder* d, const FrameParams& p, int mode, bool bad, bool unu
 
     // Voicing: energy balance of the adaptive and the code contribution.
     int16_t e1, e2;
-    int16_t en1 = extract_h(energyNorm(adaptive, adaptive, kSub, &e1));
+    int16_t en1 = extract_h(energyNorm(adaptive, kSub, &e1));
     e1 = sub(e1, -6);
     Word32 gp2 = L_mult(pitch, pitch);
     int16_t sh = norm_l(gp2);
     en1 = mult(en1, extract_h(L_shl(gp2, sh)));
     e1 = sub(sub(e1, sh), 10);
-    int16_t en2 = extract_h(energyNorm(code, code, kSub, &e2));
+    int16_t en2 = extract_h(energyNorm(code, kSub, &e2));
     sh = norm_s(gainQ);
     const int16_t gq = shl(gainQ, sh);
     en2 = mult(en2, mult(gq, gq));

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "amrwb/amrwb_enc_tables.h"
+#include "amrwb/amrwb_plain.h"
 #include "basic_op.h"
 #include "checked_call.h"
 
@@ -38,12 +39,27 @@ void decimate(const int16_t* in, int inLen, int16_t* out) {
   const int outLen = mult(static_cast<int16_t>(inLen), 26215);  // 4/5, as the codec rounds it
   // Output j sits at input position 5j/4: integer part from the quarter
   // count, the phase selects every fourth tap starting at 3 - phase.
+  int16_t taps[4][2 * kDecimTaps];
+  int64_t sum = 0;
+  for (int phase = 0; phase < 4; ++phase) {
+    for (int k = 0; k < 2 * kDecimTaps; ++k) taps[phase][k] = kDecimFir[3 - phase + 4 * k];
+    const int64_t m = plain::magnitude(taps[phase], 2 * kDecimTaps);
+    sum = m > sum ? m : sum;
+  }
+  // The taps' magnitudes stay below 2^15 in every phase: the chain of any
+  // 16-bit input is its plain sum (the chain is kept for other tables).
+  const bool exact = plain::fits(32768, sum);
   for (int j = 0; j < outLen; ++j) {
     const int quarter = 5 * j;
     const int16_t* x = in + kDecimTaps + (quarter >> 2) - (kDecimTaps - 1);
-    const int16_t* h = kDecimFir + 3 - (quarter & 3);
+    const int16_t* h = taps[quarter & 3];
     int32_t s = 0;
-    for (int k = 0; k < 2 * kDecimTaps; ++k) s = L_mac(s, x[k], h[4 * k]);
+    if (exact) {
+      for (int k = 0; k < 2 * kDecimTaps; ++k) s += x[k] * h[k];
+      s *= 2;
+    } else {
+      for (int k = 0; k < 2 * kDecimTaps; ++k) s = L_mac(s, x[k], h[k]);
+    }
     out[j] = round_fx(L_shl(s, 1));
   }
 }
@@ -61,13 +77,20 @@ void autocorrelation(const int16_t* x, int16_t* rHi, int16_t* rLo) {
   if (down < 0) down = 0;
   for (int i = 0; i < kWindow; ++i) y[i] = shr_r(y[i], down);
 
-  int32_t r0 = 1;
-  for (int i = 0; i < kWindow; ++i) r0 = L_mac(r0, y[i], y[i]);
+  const int64_t e = plain::energy(y, kWindow);
+  const int32_t r0 = plain::energyChain(1, y, kWindow);
   const int16_t norm = norm_l(r0);
   L_Extract(L_shl(r0, norm), rHi[0], rLo[0]);
+  // 2 sum |y[j] y[j + lag]| <= 2 e: below 2^31 no lag chain saturates.
+  const bool exact = 2 * e <= INT32_MAX;
   for (int lag = 1; lag <= kOrder; ++lag) {
     int32_t r = 0;
-    for (int j = 0; j < kWindow - lag; ++j) r = L_mac(r, y[j], y[j + lag]);
+    if (exact) {
+      for (int j = 0; j < kWindow - lag; ++j) r += y[j] * y[j + lag];
+      r *= 2;
+    } else {
+      for (int j = 0; j < kWindow - lag; ++j) r = L_mac(r, y[j], y[j + lag]);
+    }
     L_Extract(L_shl(r, norm), rHi[lag], rLo[lag]);
   }
   // Lag window: a double-precision product per coefficient.
@@ -152,16 +175,36 @@ void synthesize(const int16_t* a, const int16_t* x, int16_t* y, int len, int16_t
   const int16_t up = static_cast<int16_t>(3 + sub(norm_s(a[0]), 2));
   const int16_t a0 = shr(a[0], 1);
   int16_t* out = buf + kOrder;
-  for (int n = 0; n < len; ++n) {
-    int32_t s = L_mult(x[n], a0);
-    for (int j = 1; j <= kOrder; ++j) s = L_msu(s, a[j], out[n - j]);
-    out[n] = round_fx(L_shl(s, up));
+  // Samples and outputs are at most 32768 in magnitude.
+  if (plain::fits(32768, plain::magnitude(a + 1, kOrder) + (a0 < 0 ? -a0 : a0))) {
+    int16_t rev[kOrder];  // a[16] .. a[1]
+    for (int j = 0; j < kOrder; ++j) rev[j] = a[kOrder - j];
+    for (int n = 0; n < len; ++n) {
+      int32_t s = x[n] * a0;
+      for (int j = 0; j < kOrder; ++j) s -= rev[j] * buf[n + j];
+      out[n] = round_fx(L_shl(2 * s, up));
+    }
+  } else {
+    for (int n = 0; n < len; ++n) {
+      int32_t s = L_mult(x[n], a0);
+      for (int j = 1; j <= kOrder; ++j) s = L_msu(s, a[j], out[n - j]);
+      out[n] = round_fx(L_shl(s, up));
+    }
   }
   std::memcpy(y, out, sizeof(int16_t) * len);
   if (update) std::memcpy(mem, out + len - kOrder, sizeof(int16_t) * kOrder);
 }
 
 void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
+  // Every partial sum of output n is at most 2 sqrt(ex eh) (Cauchy-Schwarz).
+  const int64_t ex = plain::energy(x, kSub), eh = plain::energy(h, kSub);
+  if (ex == 0 || eh < (int64_t{1} << 60) / ex) {  // 4 ex eh < 2^62: below 2^31
+    int32_t acc[kSub] = {};
+    for (int i = 0; i < kSub; ++i)
+      for (int n = i; n < kSub; ++n) acc[n] += x[i] * h[n - i];
+    for (int n = 0; n < kSub; ++n) y[n] = round_fx(2 * acc[n]);
+    return;
+  }
   for (int n = 0; n < kSub; ++n) {
     int32_t s = 0;
     for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);

@@ -1,0 +1,227 @@
+// AMR-WB filter kernels (see filter_kernels.h).
+#include "filter_kernels.h"
+
+#include "common/basic_op.h"
+#include "core/cpu.h"
+
+#if defined(VOKSC_X86)
+#include <immintrin.h>
+#endif
+
+using namespace voksc::op;
+
+namespace voksc::amrwb {
+
+namespace {
+
+int64_t magnitude(const int16_t* h, int n) {
+  int64_t s = 0;
+  for (int i = 0; i < n; ++i) s += h[i] < 0 ? -int64_t{h[i]} : int64_t{h[i]};
+  return s;
+}
+
+int32_t peak(const int16_t* x, int n) {
+  int32_t m = 0;
+  for (int i = 0; i < n; ++i) {
+    const int32_t v = x[i] < 0 ? -int32_t{x[i]} : int32_t{x[i]};
+    m = v > m ? v : m;
+  }
+  return m;
+}
+
+// Twice the products of samples up to `peakX` with taps of magnitude sum
+// `taps` keep every partial sum of a chain inside 32 bits (this also rules
+// out the one product that saturates, -32768 * -32768).
+bool fits(int64_t peakX, int64_t taps) { return 2 * peakX * taps <= INT32_MAX; }
+
+// The synthesis chains stay inside 32 bits: the middle products (12-bit
+// parts) sum below 2^31, and the start (at most 2 taps + 1 after the
+// shift), the excitation product and the high products (16-bit parts)
+// together as well.
+bool synthesisBounded(const int16_t* a, int order) {
+  const int64_t taps = magnitude(a + 1, order);
+  const int64_t a0 = a[0] < 0 ? -int64_t{a[0]} : int64_t{a[0]};
+  return 2 * 4095 * taps <= INT32_MAX && 2 * taps + 1 + 65536 * (a0 + taps) <= INT32_MAX;
+}
+
+int32_t synthesisOutput(int32_t acc) { return static_cast<int32_t>(static_cast<uint32_t>(L_shl(acc, 3)) & ~15u); }
+
+}  // namespace
+
+// ---- LP residual chains ------------------------------------------------------
+
+void residualChains_scalar(const int16_t* a, int order, const int16_t* x, int32_t* acc, int len) {
+  if (fits(peak(x - order, len + order), magnitude(a, order + 1))) {
+    for (int n = 0; n < len; ++n) {
+      int32_t s = 0;
+      for (int i = 0; i <= order; ++i) s += a[i] * x[n - i];
+      acc[n] = 2 * s;
+    }
+    return;
+  }
+  for (int n = 0; n < len; ++n) {
+    Word32 s = L_mult(x[n], a[0]);
+    for (int i = 1; i <= order; ++i) s = L_mac(s, a[i], x[n - i]);
+    acc[n] = s;
+  }
+}
+
+#if defined(VOKSC_X86)
+namespace {
+
+// 16 doubled sums acc[n0..n0+15] of a bounded filter: taps in pairs
+// (i, i+1), one madd giving a[i] x[n-i] + a[i+1] x[n-i-1] per lane; the
+// unpacks leave outputs 0-3 and 8-11 in `lo`, 4-7 and 12-15 in `hi`.  A
+// single last tap pairs with itself under a zero coefficient.
+VOKSC_TARGET_AVX2 void residualBlock16(const int16_t* a, int order, const int16_t* x, int32_t* acc) {
+  __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+  int i = 0;
+  for (; i + 1 <= order; i += 2) {
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x - i));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x - i - 1));
+    const __m256i c = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(a[i]) |
+                                                             (static_cast<uint32_t>(static_cast<uint16_t>(a[i + 1])) << 16)));
+    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(v0, v1), c));
+    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(v0, v1), c));
+  }
+  if (i == order) {
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x - i));
+    const __m256i c = _mm256_set1_epi32(static_cast<uint16_t>(a[i]));
+    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(v0, v0), c));
+    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(v0, v0), c));
+  }
+  lo = _mm256_slli_epi32(lo, 1);
+  hi = _mm256_slli_epi32(hi, 1);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), _mm256_permute2x128_si256(lo, hi, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + 8), _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+}  // namespace
+
+VOKSC_TARGET_AVX2 void residualChains_avx2(const int16_t* a, int order, const int16_t* x, int32_t* acc, int len) {
+  if (len < 16 || !fits(peak(x - order, len + order), magnitude(a, order + 1))) {
+    residualChains_scalar(a, order, x, acc, len);
+    return;
+  }
+  int n = 0;
+  for (; n + 16 <= len; n += 16) residualBlock16(a, order, x + n, acc + n);
+  // The last block overlaps the previous one; it rewrites equal values.
+  if (n < len) residualBlock16(a, order, x + len - 16, acc + len - 16);
+}
+#else
+void residualChains_avx2(const int16_t* a, int order, const int16_t* x, int32_t* acc, int len) {
+  residualChains_scalar(a, order, x, acc, len);
+}
+#endif
+
+void residualChains(const int16_t* a, int order, const int16_t* x, int32_t* acc, int len) {
+  static const auto form = cpu::choose(residualChains_scalar, residualChains_avx2);
+  form(a, order, x, acc, len);
+}
+
+// ---- 32-bit synthesis --------------------------------------------------------
+
+// Past outputs (low 4 bits zero) enter as their 12-bit middle part and
+// their high word: the middle products are summed first and moved to the
+// high products' scale, then the excitation and the high products follow.
+void synthesis32_scalar(const int16_t* a, int order, const int16_t* x, int32_t* y, int len) {
+  if (synthesisBounded(a, order)) {
+    for (int n = 0; n < len; ++n) {
+      int32_t mid = 0, high = 0;
+      for (int j = 1; j <= order; ++j) {
+        mid += ((y[n - j] >> 4) & 0xFFF) * a[j];
+        high += (y[n - j] >> 16) * a[j];
+      }
+      y[n] = synthesisOutput(L_shr(-2 * mid, 12) + 2 * (x[n] * a[0] - high));
+    }
+    return;
+  }
+  for (int n = 0; n < len; ++n) {
+    Word32 acc = 0;
+    for (int j = 1; j <= order; ++j) acc = L_msu(acc, static_cast<int16_t>((y[n - j] >> 4) & 0xFFF), a[j]);
+    acc = L_shr(acc, 12);
+    acc = L_mac(acc, x[n], a[0]);
+    for (int j = 1; j <= order; ++j) acc = L_msu(acc, extract_h(y[n - j]), a[j]);
+    y[n] = synthesisOutput(acc);
+  }
+}
+
+#if defined(VOKSC_X86)
+// Order 16 only: the 16 past outputs in two registers, lane k of the first
+// against a[16 - k], of the second against a[8 - k]; both sums reduced
+// together.
+VOKSC_TARGET_AVX2 void synthesis32_avx2(const int16_t* a, int order, const int16_t* x, int32_t* y, int len) {
+  if (order != 16 || !synthesisBounded(a, order)) {
+    synthesis32_scalar(a, order, x, y, len);
+    return;
+  }
+  const __m256i c0 = _mm256_setr_epi32(a[16], a[15], a[14], a[13], a[12], a[11], a[10], a[9]);
+  const __m256i c1 = _mm256_setr_epi32(a[8], a[7], a[6], a[5], a[4], a[3], a[2], a[1]);
+  const __m256i mask = _mm256_set1_epi32(0xFFF);
+  for (int n = 0; n < len; ++n) {
+    const __m256i y0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + n - 16));
+    const __m256i y1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + n - 8));
+    const __m256i mid = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_and_si256(_mm256_srli_epi32(y0, 4), mask), c0),
+                                         _mm256_mullo_epi32(_mm256_and_si256(_mm256_srli_epi32(y1, 4), mask), c1));
+    const __m256i high = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(y0, 16), c0),
+                                          _mm256_mullo_epi32(_mm256_srai_epi32(y1, 16), c1));
+    __m256i h = _mm256_hadd_epi32(mid, high);  // per half: mid pairs, high pairs
+    h = _mm256_hadd_epi32(h, h);               // per half: mid, high, mid, high
+    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+    const int32_t m = _mm_cvtsi128_si32(s), hi = _mm_extract_epi32(s, 1);
+    y[n] = synthesisOutput(L_shr(-2 * m, 12) + 2 * (x[n] * a[0] - hi));
+  }
+}
+#else
+void synthesis32_avx2(const int16_t* a, int order, const int16_t* x, int32_t* y, int len) {
+  synthesis32_scalar(a, order, x, y, len);
+}
+#endif
+
+void synthesis32(const int16_t* a, int order, const int16_t* x, int32_t* y, int len) {
+  static const auto form = cpu::choose(synthesis32_scalar, synthesis32_avx2);
+  form(a, order, x, y, len);
+}
+
+// ---- adaptive-vector interpolation -----------------------------------------------
+
+void interpolate32_scalar(int16_t* exc, int back, const int16_t* taps, int n) {
+  for (int j = 0; j < n; ++j) {
+    const int16_t* x = exc + j - back;
+    Word32 acc = 0;
+    for (int t = 0; t < 32; ++t) acc = L_mac(acc, x[t], taps[t]);
+    exc[j] = round_fx(L_shl(acc, 1));
+  }
+}
+
+#if defined(VOKSC_X86)
+// Taps whose magnitudes sum below 2^15 never saturate the chain: each
+// output is the plain sum of two madds, formed after the previous output
+// is stored (short delays read it).
+VOKSC_TARGET_AVX2 void interpolate32_avx2(int16_t* exc, int back, const int16_t* taps, int n) {
+  if (!fits(32768, magnitude(taps, 32))) {
+    interpolate32_scalar(exc, back, taps, n);
+    return;
+  }
+  const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(taps));
+  const __m256i t1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(taps + 16));
+  for (int j = 0; j < n; ++j) {
+    const int16_t* x = exc + j - back;
+    const __m256i s = _mm256_add_epi32(_mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)), t0),
+                                       _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 16)), t1));
+    __m128i r = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    r = _mm_add_epi32(r, _mm_shuffle_epi32(r, 0x4E));
+    r = _mm_add_epi32(r, _mm_shuffle_epi32(r, 0xB1));
+    exc[j] = round_fx(L_shl(2 * _mm_cvtsi128_si32(r), 1));
+  }
+}
+#else
+void interpolate32_avx2(int16_t* exc, int back, const int16_t* taps, int n) { interpolate32_scalar(exc, back, taps, n); }
+#endif
+
+void interpolate32(int16_t* exc, int back, const int16_t* taps, int n) {
+  static const auto form = cpu::choose(interpolate32_scalar, interpolate32_avx2);
+  form(exc, back, taps, n);
+}
+
+}  // namespace voksc::amrwb

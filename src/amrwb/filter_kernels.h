@@ -1,0 +1,34 @@
+// AMR-WB filter kernels with a portable and an AVX2 form (core/cpu.h picks
+// one per process; both give the codec's saturating chains bit for bit).
+// Where the taps' magnitudes bound every partial sum inside 32 bits the
+// chains are plain integer sums, which the AVX2 forms form in vector lanes;
+// elsewhere they fall back to the chains.
+#ifndef VOKSC_AMRWB_FILTER_KERNELS_H
+#define VOKSC_AMRWB_FILTER_KERNELS_H
+
+#include <cstdint>
+
+namespace voksc::amrwb {
+
+// acc[n] = the chain L_mult(x[n], a[0]) then L_mac(a[i], x[n - i]),
+// i = 1..order, n = 0..len-1 (x holds order samples before x[0]).
+void residualChains_scalar(const int16_t* a, int order, const int16_t* x, int32_t* acc, int len);
+void residualChains_avx2(const int16_t* a, int order, const int16_t* x, int32_t* acc, int len);
+void residualChains(const int16_t* a, int order, const int16_t* x, int32_t* acc, int len);
+
+// The 32-bit synthesis filter of voksSynthesisFilter_AMRWB_16s32s_I on
+// y[0..len-1] (y holds order past outputs before y[0]).
+void synthesis32_scalar(const int16_t* a, int order, const int16_t* x, int32_t* y, int len);
+void synthesis32_avx2(const int16_t* a, int order, const int16_t* x, int32_t* y, int len);
+void synthesis32(const int16_t* a, int order, const int16_t* x, int32_t* y, int len);
+
+// The adaptive vector exc[0..n-1]: exc[j] = round(2 * chain of the 32
+// products exc[j - back + t] taps[t]), in order of j (short delays read
+// outputs just written).
+void interpolate32_scalar(int16_t* exc, int back, const int16_t* taps, int n);
+void interpolate32_avx2(int16_t* exc, int back, const int16_t* taps, int n);
+void interpolate32(int16_t* exc, int back, const int16_t* taps, int n);
+
+}  // namespace voksc::amrwb
+
+#endif  // VOKSC_AMRWB_FILTER_KERNELS_H

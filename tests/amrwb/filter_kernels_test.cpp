@@ -1,0 +1,103 @@
+// AMR-WB filter kernels: the portable and the AVX2 forms against a plain
+// model of the saturating chains, on quiet, loud and full-scale signals and
+// on taps small enough for the plain sums and large enough to saturate.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "amrwb/filter_kernels.h"
+#include "common/basic_op.h"
+#include "levels.h"
+
+using namespace voksc::op;
+namespace wb = voksc::amrwb;
+
+namespace {
+
+std::vector<int16_t> noise(int n, int amp, std::mt19937& rng, bool extremes) {
+  std::vector<int16_t> v(n);
+  for (auto& s : v)
+    s = extremes ? ((rng() & 1) ? int16_t{-32768} : int16_t{32767})
+                 : static_cast<int16_t>(static_cast<int>(rng() % (2 * amp + 1)) - amp);
+  return v;
+}
+
+// Trial t: signal and tap amplitudes cycling through the bounded and the
+// saturating cases.
+struct Trial {
+  std::vector<int16_t> x, a;
+};
+Trial trial(int t, int nx, int na, std::mt19937& rng) {
+  static const int kX[] = {300, 8000, 32767, 32767}, kA[] = {1500, 3000, 9000, 32767};
+  return {noise(nx, kX[t % 4], rng, t % 11 == 10), noise(na, kA[(t / 4) % 4], rng, false)};
+}
+
+}  // namespace
+
+TEST(AmrWbFilterKernels, ResidualChainsMatchTheChain) {
+  std::mt19937 rng(5);
+  for (int t = 0; t < 400; ++t) {
+    const int order = t % 3 == 0 ? 16 : 1 + static_cast<int>(rng() % 20), len = 1 + static_cast<int>(rng() % 80);
+    const Trial c = trial(t, order + len, order + 1, rng);
+    const int16_t* x = c.x.data() + order;
+    std::vector<int32_t> want(len), got(len);
+    for (int n = 0; n < len; ++n) {
+      Word32 s = L_mult(x[n], c.a[0]);
+      for (int i = 1; i <= order; ++i) s = L_mac(s, c.a[i], x[n - i]);
+      want[n] = s;
+    }
+    wb::residualChains_scalar(c.a.data(), order, x, got.data(), len);
+    ASSERT_EQ(got, want) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    wb::residualChains_avx2(c.a.data(), order, x, got.data(), len);
+    ASSERT_EQ(got, want) << "avx2, trial " << t;
+  }
+}
+
+TEST(AmrWbFilterKernels, Synthesis32MatchesTheChain) {
+  std::mt19937 rng(6);
+  for (int t = 0; t < 400; ++t) {
+    const int order = t % 4 == 3 ? 1 + static_cast<int>(rng() % 20) : 16, len = 1 + static_cast<int>(rng() % 80);
+    Trial c = trial(t, len, order + 1, rng);
+    std::vector<int32_t> start(order + len);
+    for (int i = 0; i < order; ++i) start[i] = static_cast<int32_t>(rng()) & ~15;
+    std::vector<int32_t> want = start;
+    for (int n = 0; n < len; ++n) {
+      const int32_t* y = want.data() + order + n;
+      Word32 acc = 0;
+      for (int j = 1; j <= order; ++j) acc = L_msu(acc, static_cast<int16_t>((y[-j] >> 4) & 0xFFF), c.a[j]);
+      acc = L_mac(L_shr(acc, 12), c.x[n], c.a[0]);
+      for (int j = 1; j <= order; ++j) acc = L_msu(acc, extract_h(y[-j]), c.a[j]);
+      want[order + n] = static_cast<int32_t>(static_cast<uint32_t>(L_shl(acc, 3)) & ~15u);
+    }
+    std::vector<int32_t> got = start;
+    wb::synthesis32_scalar(c.a.data(), order, c.x.data(), got.data() + order, len);
+    ASSERT_EQ(got, want) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    got = start;
+    wb::synthesis32_avx2(c.a.data(), order, c.x.data(), got.data() + order, len);
+    ASSERT_EQ(got, want) << "avx2, trial " << t;
+  }
+}
+
+TEST(AmrWbFilterKernels, InterpolationMatchesTheChainAtShortDelays) {
+  std::mt19937 rng(7);
+  for (int t = 0; t < 300; ++t) {
+    const int back = 32 + static_cast<int>(rng() % 120), n = 1 + static_cast<int>(rng() % 65);
+    const Trial c = trial(t, back + n, 32, rng);
+    std::vector<int16_t> want = c.x;
+    for (int j = 0; j < n; ++j) {
+      Word32 acc = 0;
+      for (int k = 0; k < 32; ++k) acc = L_mac(acc, want[back + j - back + k], c.a[k]);
+      want[back + j] = round_fx(L_shl(acc, 1));
+    }
+    std::vector<int16_t> got = c.x;
+    wb::interpolate32_scalar(got.data() + back, back, c.a.data(), n);
+    ASSERT_EQ(got, want) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    got = c.x;
+    wb::interpolate32_avx2(got.data() + back, back, c.a.data(), n);
+    ASSERT_EQ(got, want) << "avx2, trial " << t;
+  }
+}
