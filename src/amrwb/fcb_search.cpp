@@ -86,20 +86,37 @@ void presetSigns(const int16_t* residual, int16_t* d, int16_t* mix, Word16 alp, 
 // lag difference a chain over u = 0, 1, ... of 2 h[u] h[u + diff] from a
 // rounding start (one for the energies, one for the cross terms), read
 // after the terms that two pulses at positions p <= q share (u up to
-// 63 - q): tail[diff][63 - q] = upper half of that chain.
+// 63 - q): tail[63 - q][diff] = upper half of that chain.
 struct PairTable {
   int16_t tail[kSub][kSub];
   int16_t at(int p, int q) const {
     const int lo = p < q ? p : q, hi = p < q ? q : p;
-    return tail[hi - lo][kSub - 1 - hi];
+    return tail[kSub - 1 - hi][hi - lo];
   }
 };
 void pairTable(const int16_t* h, Word32 startSame, Word32 startCross, PairTable& t) {
+  // Every partial sum is at most the start plus 2 sum |h[u] h[u + diff]|,
+  // itself at most twice the energy: below 2^31 the chains are plain
+  // running sums, all lags advanced together.
+  const int64_t start = startSame > startCross ? startSame : startCross;
+  if (start + 2 * kern::dot(h, h, kSub) <= INT32_MAX) {
+    int32_t c[kSub];
+    c[0] = startSame;
+    for (int diff = 1; diff < kSub; ++diff) c[diff] = startCross;
+    for (int u = 0; u < kSub; ++u) {
+      const int32_t hu = 2 * h[u];
+      for (int diff = 0; diff < kSub - u; ++diff) {
+        c[diff] += hu * h[u + diff];
+        t.tail[u][diff] = static_cast<int16_t>(c[diff] >> 16);
+      }
+    }
+    return;
+  }
   for (int diff = 0; diff < kSub; ++diff) {
     Word32 c = diff == 0 ? startSame : startCross;
     for (int u = 0; u + diff < kSub; ++u) {
       c = L_mac(c, h[u], h[u + diff]);
-      t.tail[diff][u] = extract_h(c);
+      t.tail[u][diff] = extract_h(c);
     }
   }
 }
@@ -216,6 +233,16 @@ struct PairPick {
   int x, y;
 };
 
+inline int32_t clamp16(int32_t v) { return v > kMax16 ? kMax16 : (v < kMin16 ? kMin16 : v); }
+
+// v[n] = add(v[n], add(response of x at n, response of y at n)).
+void addPulsePair(const TrackSearch& ts, int x, int y, int16_t* v) {
+  int16_t rx[kSub] = {}, ry[kSub] = {};
+  std::memcpy(rx + x, ts.s.sign[x] < 0 ? ts.hNeg : ts.h, (kSub - x) * sizeof(int16_t));
+  std::memcpy(ry + y, ts.s.sign[y] < 0 ? ts.hNeg : ts.h, (kSub - y) * sizeof(int16_t));
+  for (int n = 0; n < kSub; ++n) v[n] = static_cast<int16_t>(clamp16(v[n] + clamp16(rx[n] + ry[n])));
+}
+
 // Best pulse pair on tracks tx (first pulse, among its `allowed` first
 // preselected positions) and ty = tx + 1: the correlation ps + d[x] + d[y]
 // squared against the energy alp + the two correlations with the fixed
@@ -227,21 +254,37 @@ PairPick searchPair(const TrackSearch& ts, int allowed, int tx, int ty, Word16& 
   const Word16 limit = static_cast<Word16>(allowed - kPreselect);
   Word16 bestSq = -1, bestAlp = 1;
   PairPick pick{tx, ty};
+  int16_t dy[kPerTrack];
+  for (int yi = 0; yi < kPerTrack; ++yi) dy[yi] = ts.d[ty + kTracks * yi];
   for (int xi = 0; xi < kPerTrack; ++xi) {
     const int x = tx + kTracks * xi;
     if (ts.rank[x] >= limit) continue;
     const Word16 ps1 = add(ps, ts.d[x]);
     const Word32 alp1 = L_mac(alpBase, corX[xi], 4096);
+    const int16_t* cross = ts.cross[tx] + xi * kPerTrack;
+    // The row's squared correlations and energies.  The two products add
+    // at most 2^28 + 2^29 in magnitude: with alp1 that far inside 32 bits
+    // the energy chain is a plain sum.
+    int16_t sq[kPerTrack], alp2[kPerTrack];
+    for (int yi = 0; yi < kPerTrack; ++yi) {
+      const int32_t ps2 = clamp16(ps1 + dy[yi]);
+      const int32_t q = (ps2 * ps2) >> 15;
+      sq[yi] = static_cast<int16_t>(q > kMax16 ? kMax16 : q);
+    }
+    if (alp1 <= INT32_MAX - (3 << 28) && alp1 >= INT32_MIN + (3 << 28)) {
+      for (int yi = 0; yi < kPerTrack; ++yi)
+        alp2[yi] = static_cast<int16_t>((alp1 + corY[yi] * 8192 + cross[yi] * 16384) >> 16);
+    } else {
+      for (int yi = 0; yi < kPerTrack; ++yi) alp2[yi] = extract_h(L_mac(L_mac(alp1, corY[yi], 4096), cross[yi], 8192));
+    }
+    // sq >= 0 and bestSq >= -1: the doubled products cannot saturate and
+    // the saturating difference has the sign of the plain one.
     int found = -1;
     for (int yi = 0; yi < kPerTrack; ++yi) {
-      const int y = ty + kTracks * yi;
-      const Word16 ps2 = add(ps1, ts.d[y]);
-      const Word16 alp2 = extract_h(L_mac(L_mac(alp1, corY[yi], 4096), ts.cross[tx][xi * kPerTrack + yi], 8192));
-      const Word16 sq = mult(ps2, ps2);
-      if (L_msu(L_mult(bestAlp, sq), bestSq, alp2) > 0) {
-        bestSq = sq;
-        bestAlp = alp2;
-        found = y;
+      if (int32_t{bestAlp} * sq[yi] > int32_t{bestSq} * alp2[yi]) {
+        bestSq = sq[yi];
+        bestAlp = alp2[yi];
+        found = ty + kTracks * yi;
       }
     }
     if (found >= 0) pick = {x, found};
@@ -350,8 +393,7 @@ void depthFirst(const TrackSearch& ts, const FourTrackMode& m, int* pulses, int1
       const PairPick pk = searchPair(ts, m.stagePositions[stage], order[j], order[j + 1], ps, alp, corX, corY);
       chosen[j] = pk.x;
       chosen[j + 1] = pk.y;
-      for (int n = 0; n < kSub; ++n)
-        v[n] = add(v[n], add(pulseResponse(ts.h, ts.hNeg, ts.s, pk.x, n), pulseResponse(ts.h, ts.hNeg, ts.s, pk.y, n)));
+      addPulsePair(ts, pk.x, pk.y, v);
     }
     const Word16 sq = mult(ps, ps);
     if (L_msu(L_mult(bestAlp, sq), bestSq, alp) > 0) {
