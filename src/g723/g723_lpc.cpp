@@ -3,6 +3,7 @@
 // Fixed point throughout with the saturating operators of the reference
 // arithmetic; every accumulation keeps the order of the codec's sums, since
 // saturation makes them order dependent.
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -160,10 +161,43 @@ Word32 lsfQuantise(const Word16* lsf, const Word16* prevLsf) {
   Word16 target[kOrder];
   for (int i = 0; i < kOrder; ++i)
     target[i] = sub(sub(lsf[i], kLspMean[i]), mult_r(sub(prevLsf[i], kLspMean[i]), 12288));
+  // Largest codebook magnitude of each band.
+  static const auto bookPeak = [] {
+    std::array<int64_t, 3> peak{};
+    for (int k = 0; k < 3; ++k)
+      for (int i = 0; i < 256 * kBands[k].size; ++i) {
+        const int64_t a = kBands[k].book[i] < 0 ? -kBands[k].book[i] : kBands[k].book[i];
+        if (a > peak[k]) peak[k] = a;
+      }
+    return peak;
+  }();
   Word32 packed = 0;
+  int band = 0;
   for (const Band& b : kBands) {
     Word32 best = -1, bestIndex = 0;
     const int16_t* entry = b.book;
+    // |we| <= 32767 (w >= 0), so the chains stay inside 32 bits, the doubling
+    // between them included, when 4 sum|t| 32767 + 8 peak 32767 < 2^31;
+    // then the score is the plain sum 4 <t, we> - 2 <e, we>.
+    int64_t targetSum = 0;
+    for (int j = 0; j < b.size; ++j) targetSum += target[b.first + j] < 0 ? -target[b.first + j] : target[b.first + j];
+    if ((4 * targetSum + 8 * bookPeak[band++]) * 32767 < (int64_t{1} << 31)) {
+      for (int i = 0; i < 256; ++i, entry += b.size) {
+        int32_t cross = 0, self = 0;
+        for (int j = 0; j < b.size; ++j) {
+          const int32_t we = (w[b.first + j] * entry[j] + 0x4000) >> 15;
+          cross += target[b.first + j] * we;
+          self += entry[j] * we;
+        }
+        const Word32 score = 4 * cross - 2 * self;
+        if (score > best) {
+          best = score;
+          bestIndex = i;
+        }
+      }
+      packed = L_add(L_shl(packed, 8), bestIndex);
+      continue;
+    }
     for (int i = 0; i < 256; ++i, entry += b.size) {
       // 2 <t, W e> - <e, W e>, the weighted products rounded to 16 bits.
       Word16 we[4];
