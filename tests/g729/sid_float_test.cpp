@@ -129,66 +129,9 @@ TEST(G729BSidFloat, ArgumentChecks) {
   int16_t idx[3] = {0, 0, 0};
   vtest::Guard g;
   g.watch(mem.data(), mem.size()).watch(q, kM).watch(idx, 3);
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFQuant_G729B_32f(nullptr, mem.data(), q, idx));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFQuant_G729B_32f(lsf, nullptr, q, idx));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFQuant_G729B_32f(lsf, mem.data(), nullptr, idx));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksLSFQuant_G729B_32f(lsf, mem.data(), q, nullptr));
-
+  EXPECT_EACH_NULL(g, voksLSFQuant_G729B_32f, lsf, mem.data(), q, idx);
   const int16_t code[3] = {1, 5, 7};
-  vtest::Guard d;
-  d.watch(mem.data(), mem.size()).watch(q, kM);
-  EXPECT_REJECTS(vokErrNullPtr, d, voksLSFDecode_G729B_32f(nullptr, mem.data(), q));
-  EXPECT_REJECTS(vokErrNullPtr, d, voksLSFDecode_G729B_32f(code, nullptr, q));
-  EXPECT_REJECTS(vokErrNullPtr, d, voksLSFDecode_G729B_32f(code, mem.data(), nullptr));
-}
-
-// The quantiser's output and memory are what the decoder rebuilds from its
-// indices, so encoder and decoder stay in step.
-TEST(G729BSidFloat, QuantiserAndDecoderAgree) {
-  std::vector<float> encMem = resetMemory(), decMem = resetMemory();
-  uint32_t seed = 7;
-  for (int f = 0; f < 50; ++f) {
-    float lsf[kM];
-    for (int i = 0; i < kM; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      lsf[i] = static_cast<float>((i + 1) * 0.28 + ((seed >> 9) & 0xFFFF) / 65536.0 * 0.1);
-    }
-    float q[kM], d[kM];
-    int16_t idx[3];
-    ASSERT_EQ(voksLSFQuant_G729B_32f(lsf, encMem.data(), q, idx), vokOk);
-    EXPECT_GE(idx[0], 0);
-    EXPECT_LE(idx[0], 1);
-    EXPECT_GE(idx[1], 0);
-    EXPECT_LT(idx[1], 32);
-    EXPECT_GE(idx[2], 0);
-    EXPECT_LT(idx[2], 16);
-    ASSERT_EQ(voksLSFDecode_G729B_32f(idx, decMem.data(), d), vokOk);
-    for (int i = 0; i < kM; ++i) EXPECT_EQ(q[i], d[i]) << "frame " << f;
-    EXPECT_EQ(encMem, decMem);
-    // Stable output: increasing, spaced, inside the floor and ceiling.
-    EXPECT_GE(d[0], 0.005f);
-    EXPECT_LE(d[kM - 1], 3.135f);
-    for (int i = 1; i < kM; ++i) EXPECT_GE(d[i] - d[i - 1], 0.0392f - 1e-5f);
-  }
-}
-
-// The float and 16-bit SID decoders describe the same quantiser: from the
-// reset memory, every index triple decodes to the same LSFs within the
-// 16-bit form's resolution (Q13 radians).
-TEST(G729BSidFloat, AgreesWithFixedPointDecoder) {
-  for (int p = 0; p < 2; ++p)
-    for (int i1 = 0; i1 < 32; i1 += 3)
-      for (int i2 = 0; i2 < 16; i2 += 5) {
-        std::vector<float> fm = resetMemory();
-        std::vector<int16_t> im(4 * kM);
-        for (int k = 0; k < 4 * kM; ++k) im[k] = static_cast<int16_t>(std::lround(fm[k] * 8192.0f));
-        const int16_t idx[3] = {static_cast<int16_t>(p), static_cast<int16_t>(i1), static_cast<int16_t>(i2)};
-        float lf[kM];
-        int16_t li[kM];
-        ASSERT_EQ(voksLSFDecode_G729B_32f(idx, fm.data(), lf), vokOk);
-        ASSERT_GE(voksLSFDecode_G729B_16s(idx, im.data(), li), 0);
-        for (int k = 0; k < kM; ++k) EXPECT_NEAR(lf[k], li[k] / 8192.0f, 3e-3f) << p << " " << i1 << " " << i2;
-      }
+  EXPECT_EACH_NULL(g, voksLSFDecode_G729B_32f, code, mem.data(), q);
 }
 
 }  // namespace

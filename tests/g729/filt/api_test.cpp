@@ -106,49 +106,14 @@ TEST(G729FiltApi, PhaseDispersionStateAndUpdate) {
   ASSERT_EQ(voksPhaseDispersionInit_G729D_16s(st.data()), vokOk);
   ASSERT_EQ(voksPhaseDispersionUpdate_G729D_16s(16384, 300, st.data()), vokOk);
 
-  // A byte copy continues identically.
   auto exc = noise(40, 3000, 7);
-  Vok16s code[40] = {}, code2[40] = {}, e1[40], e2[40];
-  code[3] = 8191;
-  code[21] = -8191;
-  std::memcpy(code2, code, sizeof code);
-  auto copy = st;
-  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc.data(), e1, 500, 5000, code, st.data()), vokOk);
-  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc.data(), e2, 500, 5000, code2, copy.data()), vokOk);
-  EXPECT_EQ(std::memcmp(code, code2, sizeof code), 0);
-  EXPECT_EQ(std::memcmp(e1, e2, sizeof e1), 0);
-  EXPECT_EQ(st, copy);
-
+  Vok16s code[40] = {}, e1[40];
   Guard g;
   g.watch(st.data(), 20).watch(code, 40).watch(e1, 40).watch(&size);
   EXPECT_EACH_NULL(g, voksPhaseDispersionGetStateSize_G729D_16s, &size);
   EXPECT_EACH_NULL(g, voksPhaseDispersionInit_G729D_16s, st.data());
   EXPECT_EACH_NULL(g, voksPhaseDispersionUpdate_G729D_16s, 1, 1, st.data());
   EXPECT_EACH_NULL(g, voksPhaseDispersion_G729D_16s, exc.data(), e1, 1, 1, code, st.data());
-}
-
-TEST(G729FiltApi, NoDispersionAtHighPitchGain) {
-  // Class 2 after strong subframes (fewer than three weak gains in the
-  // history): the fixed vector is rebuilt as it was, through the unit pulse
-  // response of 32767.
-  std::vector<unsigned char> st(20);
-  voksPhaseDispersionInit_G729D_16s(st.data());
-  for (int i = 0; i < 6; ++i) voksPhaseDispersionUpdate_G729D_16s(16000, 100, st.data());
-  Vok16s code[40] = {}, exc[40], out[40];
-  code[5] = 8192;
-  for (int i = 0; i < 40; ++i) exc[i] = static_cast<Vok16s>(i * 10);
-  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc, out, 100, 16000, code, st.data()), vokOk);
-  EXPECT_EQ(code[5], 8191);  // mult(8192, 32767)
-  for (int i = 0; i < 40; ++i) {
-    if (i != 5) {
-      EXPECT_EQ(code[i], 0);
-    }
-  }
-  // Three weak subframes in the history force strong dispersion.
-  for (int i = 0; i < 3; ++i) voksPhaseDispersionUpdate_G729D_16s(5000, 100, st.data());
-  code[5] = 8192;
-  ASSERT_EQ(voksPhaseDispersion_G729D_16s(exc, out, 100, 16000, code, st.data()), vokOk);
-  EXPECT_NE(code[6], 0);
 }
 
 // ---- filters ---------------------------------------------------------------------
@@ -197,33 +162,6 @@ TEST(G729FiltApi, PoleZeroIdentityAndMemory) {
 }
 
 // ---- post-filter edge cases -----------------------------------------------------
-
-TEST(G729FiltApi, AnnexALongTermEdges) {
-  // Uncorrelated residual: passed through (the residual of a flat filter
-  // is the speech itself).
-  const Vok16s flat[11] = {4096};
-  auto sp = noise(50, 8000, 21);
-  std::vector<Vok16s> buf(194, 0);
-  auto hist = noise(154, 8000, 22);
-  std::copy(hist.begin(), hist.end(), buf.begin());
-  Vok16s out[40];
-  ASSERT_EQ(voksLongTermPostFilter_G729A_16s(60, sp.data() + 10, flat, buf.data(), out), vokOk);
-  EXPECT_EQ(std::memcmp(out, sp.data() + 10, sizeof out), 0);
-  // The buffer moved by one subframe.
-  EXPECT_EQ(std::memcmp(buf.data(), hist.data() + 40, 114 * sizeof(Vok16s)), 0);
-  EXPECT_EQ(std::memcmp(buf.data() + 114, sp.data() + 10, 40 * sizeof(Vok16s)), 0);
-
-  // Delay 142 searches 137..143: a train of period 137 is found and
-  // filtered (g0 x + g x[n-137] with both weights nonzero).
-  std::vector<Vok16s> b2(194, 0);
-  for (int i = 0; i < 194; ++i) b2[i] = (i % 137 == 20) ? 12000 : 0;
-  Vok16s sp2[50] = {};
-  for (int i = 0; i < 50; ++i) sp2[i] = b2[154 - 10 + i];
-  ASSERT_EQ(voksLongTermPostFilter_G729A_16s(142, sp2 + 10, flat, b2.data(), out), vokOk);
-  bool filtered = false;
-  for (int i = 0; i < 40; ++i) filtered |= out[i] != sp2[10 + i];
-  EXPECT_TRUE(filtered);
-}
 
 TEST(G729FiltApi, AnnexBFrameTypes) {
   auto sp = noise(50, 5000, 31);
