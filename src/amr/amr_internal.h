@@ -74,6 +74,14 @@ void adaptiveVector(int16_t* x, int lag, int frac, int len, bool thirds);
 // y[n] = sum_{i<=n} x[i] h[n-i], the doubled sum shifted left 3, high word.
 void convolve40(const int16_t* x, const int16_t* h, int16_t* y);
 
+// Kernels of the pitch steps (plain forms: the caller has bounded every sum).
+void shiftFiltered_scalar(int16_t e, const int16_t* h, int16_t* f, int hShift, int down);
+void shiftFiltered_avx2(int16_t e, const int16_t* h, int16_t* f, int hShift, int down);
+void interp20Plain_scalar(const int16_t* src, const int16_t* w, int16_t* y, int len);
+void interp20Plain_avx2(const int16_t* src, const int16_t* w, int16_t* y, int len);
+void convolvePlain_scalar(const int16_t* x, const int16_t* h, int16_t* y);
+void convolvePlain_avx2(const int16_t* x, const int16_t* h, int16_t* y);
+
 // One pass of the joint search of two pulses over 8 x 8 candidate
 // positions (the 12.2 kbit/s codebook): candidate i of the first pulse has
 // the pulse sum ps1[i] and energy term alp1[i], candidate j of the second

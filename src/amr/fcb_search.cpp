@@ -303,21 +303,42 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
     pos[1] = posMax[order[1]];
     int16_t ps = add(d[pos[0]], d[pos[1]]), sq = -1, alp = 1;
     int32_t alp0 = L_mac(L_mac(L_mult(rr[pos[0]][pos[0]], 2048), rr[pos[1]][pos[1]], 2048), rr[pos[0]][pos[1]], 4096);
+    // Row sums over the fixed pulses, and of their magnitudes.
+    int32_t fixed[kL], fixedMag[kL];
+    auto addRows = [&](int p0, int p1, bool first) {
+      for (int n = 0; n < kL; ++n) {
+        const int32_t u = rr[p0][n], v = rr[p1][n];
+        const int32_t sum = u + v, mag = (u < 0 ? -u : u) + (v < 0 ? -v : v);
+        fixed[n] = first ? sum : fixed[n] + sum;
+        fixedMag[n] = first ? mag : fixedMag[n] + mag;
+      }
+    };
+    addRows(pos[0], pos[1], true);
     for (int pr = 0; 2 * pr + 3 < pulses; ++pr) {
       const int a = 2 * pr + 2, b = a + 1;
       const PairW& w = kW[pr];
       if (pr > 0) alp0 = L_mult(alp, 16384);
       // Per pass: the cross sum of the second pulse's candidates with the
       // fixed pulses (rrvTerm) and the energy with the first pulse's
-      // candidate added (firstAlp), each from the saturating chain.
+      // candidate added (firstAlp), each the value of its saturating chain.
+      // A chain whose terms' magnitudes sum below the limit never saturates,
+      // so it is the plain sum of the row sums fixed[] (magnitudes in
+      // fixedMag[]).
       int n2s[10], n3s[10];
       int16_t ps1s[10], d3[10];
       int32_t firstAlp[10], rrvTerm[10];
       int count2 = 0, count3 = 0;
       int64_t peak = 0;
       for (int n = order[b]; n < kL; n += step, ++count3) {
-        int32_t s = L_mult(rr[n][n], w.rrvDiag);
-        for (int q = 0; q < a; ++q) s = L_mac(s, rr[pos[q]][n], w.rrvCross);
+        int32_t s;
+        const int32_t diag = rr[n][n];
+        if (2 * (w.rrvDiag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.rrvCross} * fixedMag[n]) <
+            (int64_t{1} << 31) - 0x8000) {
+          s = 2 * (w.rrvDiag * diag + w.rrvCross * fixed[n]);
+        } else {
+          s = L_mult(rr[n][n], w.rrvDiag);
+          for (int q = 0; q < a; ++q) s = L_mac(s, rr[pos[q]][n], w.rrvCross);
+        }
         n3s[count3] = n;
         d3[count3] = d[n];
         rrvTerm[count3] = L_mult(round_fx(s), w.rrvW);
@@ -325,8 +346,16 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
       }
       int64_t peak1 = 0;
       for (int n2 = order[a]; n2 < kL; n2 += step, ++count2) {
-        int32_t a1 = L_mac(alp0, rr[n2][n2], w.diag);
-        for (int q = 0; q < a; ++q) a1 = L_mac(a1, rr[pos[q]][n2], w.cross);
+        int32_t a1;
+        const int32_t diag = rr[n2][n2];
+        if ((alp0 < 0 ? -int64_t{alp0} : alp0) +
+                2 * (w.diag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.cross} * fixedMag[n2]) <
+            (int64_t{1} << 31)) {
+          a1 = alp0 + 2 * (w.diag * diag + w.cross * fixed[n2]);
+        } else {
+          a1 = L_mac(alp0, rr[n2][n2], w.diag);
+          for (int q = 0; q < a; ++q) a1 = L_mac(a1, rr[pos[q]][n2], w.cross);
+        }
         n2s[count2] = n2;
         ps1s[count2] = add(ps, d[n2]);
         firstAlp[count2] = a1;
@@ -385,6 +414,7 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
       }
       pos[a] = ia;
       pos[b] = ib;
+      if (2 * pr + 5 < pulses) addRows(ia, ib, false);
     }
     if (better(sq, alp, bestSq, bestAlp)) {
       bestSq = sq;
@@ -407,6 +437,19 @@ void buildWide(const int* pos, int n, const int16_t* sign, const int16_t* h, int
     const bool plus = sign[pos[k]] > 0;
     code[pos[k]] = plus ? add(code[pos[k]], amp) : sub(code[pos[k]], amp);
     sc[k] = plus ? scalePos : scaleNeg;
+  }
+  // Sums of magnitudes below 2^31 - 2^15: plain sums, pulse by pulse.
+  int32_t hTop = 0, scSum = 0;
+  for (int i = 0; i < kL; ++i) hTop = std::max(hTop, h[i] < 0 ? -int32_t{h[i]} : int32_t{h[i]});
+  for (int k = 0; k < n; ++k) scSum += sc[k] < 0 ? -int32_t{sc[k]} : int32_t{sc[k]};
+  if (2 * int64_t{hTop} * scSum < (int64_t{1} << 31) - 0x8000) {
+    int32_t acc[kL] = {};
+    for (int k = 0; k < n; ++k) {
+      const int32_t c = sc[k];
+      for (int i = pos[k]; i < kL; ++i) acc[i] += c * h[i - pos[k]];
+    }
+    for (int i = 0; i < kL; ++i) y[i] = static_cast<int16_t>((2 * acc[i] + 0x8000) >> 16);
+    return;
   }
   for (int i = 0; i < kL; ++i) {
     int32_t s = 0;

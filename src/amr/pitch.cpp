@@ -318,9 +318,8 @@ void normalisedCorrelation(const int16_t* exc, const int16_t* x, const int16_t* 
     L_Extract(cv, ch, cl);
     out[t - tMin] = extract_h(L_shl(vokMpy32(ch, cl, nh, nl), 16));
     if (t != tMax) {
-      const int16_t e = exc[-t - 1];
-      for (int j = kSubframe - 1; j > 0; --j) f[j] = add(extract_h(L_shl(L_mult(e, h[j]), hShift)), f[j - 1]);
-      f[0] = shr(e, down);
+      static const auto shift = cpu::choose(shiftFiltered_scalar, shiftFiltered_avx2);
+      shift(exc[-t - 1], h, f, hShift, down);
     }
   }
 }
@@ -457,19 +456,128 @@ void lpSynthesis(const int16_t* a, const int16_t* x, int16_t* y, int len, const 
   if (pastOut) std::memcpy(pastOut, w + len - kOrder, kOrder * sizeof(int16_t));
 }
 
+// The filtered excitation one lag further: f[j] = add(extract_h(L_shl(L_mult(e, h[j]),
+// hShift)), f[j - 1]) for j > 0 and f[0] = shr(e, down); the first term is
+// sat16((e h[j]) >> (15 - hShift)).
+void shiftFiltered_scalar(int16_t e, const int16_t* h, int16_t* f, int hShift, int down) {
+  for (int j = kSubframe - 1; j > 0; --j) f[j] = add(sat16((int32_t{e} * h[j]) >> (15 - hShift)), f[j - 1]);
+  f[0] = shr(e, static_cast<int16_t>(down));
+}
+
+// The interpolation of the adaptive vector as one 20-tap filter on plain
+// sums: y[n] = round(2 sum w[t] src[n + t], t = 0..19).  In blocks of 8 (the
+// vector form) a block reads src up to 26 samples past its first output.
+void interp20Plain_scalar(const int16_t* src, const int16_t* w, int16_t* y, int len) {
+  for (int n = 0; n < len; ++n) {
+    int32_t s = 0;
+    for (int t = 0; t < 20; ++t) s += int32_t{w[t]} * src[n + t];
+    y[n] = static_cast<int16_t>((2 * s + 0x8000) >> 16);
+  }
+}
+
+// y[n] = extract_h(L_shl(2 sum x[i] h[n - i], 3)) = sat16(sum >> 12) on plain sums.
+void convolvePlain_scalar(const int16_t* x, const int16_t* h, int16_t* y) {
+  for (int n = 0; n < kSubframe; ++n) {
+    int32_t s = 0;
+    for (int i = 0; i <= n; ++i) s += int32_t{x[i]} * h[n - i];
+    y[n] = sat16(s >> 12);
+  }
+}
+
+#if defined(VOKSC_X86)
+namespace {
+VOKSC_TARGET_AVX2 inline __m256i load8(const int16_t* p) {
+  return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+VOKSC_TARGET_AVX2 inline void store8(int16_t* p, __m256i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(v, v), 0x08)));
+}
+}  // namespace
+
+VOKSC_TARGET_AVX2 void shiftFiltered_avx2(int16_t e, const int16_t* h, int16_t* f, int hShift, int down) {
+  alignas(32) int16_t prev[kSubframe + 8];
+  prev[0] = 0;
+  std::memcpy(prev + 1, f, sizeof(int16_t) * kSubframe);
+  const __m256i ev = _mm256_set1_epi32(e);
+  const __m128i count = _mm_cvtsi32_si128(15 - hShift);
+  for (int j = 0; j < kSubframe; j += 8) {
+    const __m256i p = _mm256_sra_epi32(_mm256_mullo_epi32(ev, load8(h + j)), count);
+    const __m256i t = _mm256_permute4x64_epi64(_mm256_packs_epi32(p, p), 0x08);
+    const __m128i sum = _mm_adds_epi16(_mm256_castsi256_si128(t), _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + j)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(f + j), sum);
+  }
+  f[0] = shr(e, static_cast<int16_t>(down));
+}
+
+VOKSC_TARGET_AVX2 void interp20Plain_avx2(const int16_t* src, const int16_t* w, int16_t* y, int len) {
+  int n = 0;
+  for (; n + 8 <= len; n += 8) {
+    __m256i s = _mm256_setzero_si256();
+    for (int t = 0; t < 20; ++t) s = _mm256_add_epi32(s, _mm256_mullo_epi32(_mm256_set1_epi32(w[t]), load8(src + n + t)));
+    s = _mm256_srai_epi32(_mm256_add_epi32(_mm256_slli_epi32(s, 1), _mm256_set1_epi32(0x8000)), 16);
+    store8(y + n, s);
+  }
+  interp20Plain_scalar(src + n, w, y + n, len - n);
+}
+
+VOKSC_TARGET_AVX2 void convolvePlain_avx2(const int16_t* x, const int16_t* h, int16_t* y) {
+  // Outer-product order: every x[i] adds x[i] h[n - i] to the outputs
+  // n >= i, read from a response with 40 zeros in front.
+  alignas(32) int16_t hz[2 * kSubframe] = {};
+  std::memcpy(hz + kSubframe, h, sizeof(int16_t) * kSubframe);
+  __m256i acc[5];
+  for (__m256i& v : acc) v = _mm256_setzero_si256();
+  for (int i = 0; i < kSubframe; ++i) {
+    const __m256i xi = _mm256_set1_epi32(x[i]);
+    for (int b = i / 8; b < 5; ++b) acc[b] = _mm256_add_epi32(acc[b], _mm256_mullo_epi32(xi, load8(hz + kSubframe - i + 8 * b)));
+  }
+  for (int b = 0; b < 5; ++b) store8(y + 8 * b, _mm256_srai_epi32(acc[b], 12));
+}
+#else
+void shiftFiltered_avx2(int16_t e, const int16_t* h, int16_t* f, int hShift, int down) { shiftFiltered_scalar(e, h, f, hShift, down); }
+void interp20Plain_avx2(const int16_t* src, const int16_t* w, int16_t* y, int len) { interp20Plain_scalar(src, w, y, len); }
+void convolvePlain_avx2(const int16_t* x, const int16_t* h, int16_t* y) { convolvePlain_scalar(x, h, y); }
+#endif
+
+// The 20 products of an output sum below 2^30 - 2^14 when the largest
+// input times sum |w| does (then neither the doubled chain nor its
+// rounding saturates).  Blocks of 8 outputs whose inputs are all known
+// (lag >= 18) take the plain form under the running largest input; the
+// rest runs the saturating chain.
 void adaptiveVector(int16_t* x, int lag, int frac, int len, bool thirds) {
-  const int16_t* src = x - lag;
   int f = -frac;
   if (thirds) f *= 2;
+  int back = lag;  // src = x - back
   if (f < 0) {
     f += 6;
-    --src;
+    ++back;
   }
-  for (int n = 0; n < len; ++n, ++src) {
+  int16_t w[20];
+  int32_t wSum = 0;
+  for (int i = 0; i < 10; ++i) {
+    w[9 - i] = kInterp6[f + 6 * i];
+    w[10 + i] = kInterp6[6 - f + 6 * i];
+    for (const int32_t v : {int32_t{w[9 - i]}, int32_t{w[10 + i]}}) wSum += v < 0 ? -v : v;
+  }
+  int n = 0;
+  if (lag >= 18) {
+    static const auto plain = cpu::choose(interp20Plain_scalar, interp20Plain_avx2);
+    // Inputs of the first block: x[-back - 9 .. -back + 17].
+    const int16_t* first = x - back - 9;
+    int32_t top = peak(first, std::min(back + 9, 27));
+    for (; n + 8 <= len; n += 8) {
+      // New inputs of this block beyond the previous one's.
+      if (n > 0) top = std::max(top, peak(first + n + 19, 8));
+      if (int64_t{top} * wSum >= (int64_t{1} << 30) - (int64_t{1} << 14)) break;
+      plain(first + n, w, x + n, 8);
+    }
+  }
+  const int16_t* src = x - back;
+  for (; n < len; ++n) {
     int32_t s = 0;
     for (int i = 0, k = 0; i < 10; ++i, k += 6) {
-      s = L_mac(s, src[-i], kInterp6[f + k]);
-      s = L_mac(s, src[1 + i], kInterp6[6 - f + k]);
+      s = L_mac(s, src[n - i], kInterp6[f + k]);
+      s = L_mac(s, src[n + 1 + i], kInterp6[6 - f + k]);
     }
     x[n] = round_fx(s);
   }
@@ -479,15 +587,14 @@ void convolve40(const int16_t* x, const int16_t* h, int16_t* y) {
   // When the energies satisfy Ex Eh < 2^60 no partial sum reaches 2^30
   // (Cauchy-Schwarz), so plain sums equal the saturating chains.
   const int64_t ex = dot(x, x, kSubframe), eh = dot(h, h, kSubframe);
-  const bool plain = ex == 0 || eh < (int64_t{1} << 60) / ex;
+  if (ex == 0 || eh < (int64_t{1} << 60) / ex) {
+    static const auto plain = cpu::choose(convolvePlain_scalar, convolvePlain_avx2);
+    plain(x, h, y);
+    return;
+  }
   for (int n = 0; n < kSubframe; ++n) {
     int32_t s = 0;
-    if (plain) {
-      for (int i = 0; i <= n; ++i) s += int32_t{x[i]} * h[n - i];
-      s *= 2;
-    } else {
-      for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
-    }
+    for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
     y[n] = extract_h(L_shl(s, 3));
   }
 }

@@ -65,5 +65,33 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
     amr::residualPlain_scalar(coef, x + 10, ya, len);
     amr::residualPlain_avx2(coef, x + 10, yb, len);
     ASSERT_EQ(std::memcmp(ya, yb, sizeof(int16_t) * len), 0) << rep;
+
+    // Adaptive-vector interpolation (20 taps, sums below 2^30 - 2^14) and
+    // the response convolution (sums below 2^30).
+    int16_t w[20];
+    for (auto& v : w) v = pick(rng, 16000);
+    amr::interp20Plain_scalar(x, w, ya, len % 60 + 1);
+    amr::interp20Plain_avx2(x, w, yb, len % 60 + 1);
+    ASSERT_EQ(std::memcmp(ya, yb, sizeof(int16_t) * (len % 60 + 1)), 0) << rep;
+    int16_t h[40];
+    for (int i = 0; i < 40; ++i) {
+      h[i] = pick(rng, 4096);
+      g[i] = pick(rng, 4096);
+    }
+    amr::convolvePlain_scalar(g, h, ya);
+    amr::convolvePlain_avx2(g, h, yb);
+    ASSERT_EQ(std::memcmp(ya, yb, sizeof(int16_t) * 40), 0) << rep;
+
+    // Filtered excitation one lag on: any operands, both shifts.
+    int16_t fa[40], fb[40];
+    for (int i = 0; i < 40; ++i) {
+      h[i] = pick(rng, 32767);
+      fa[i] = fb[i] = pick(rng, 32767);
+    }
+    const int16_t e = pick(rng, 32767);
+    const int hShift = rep % 2 ? 1 : 3, down = rep % 2 ? 2 : 0;
+    amr::shiftFiltered_scalar(e, h, fa, hShift, down);
+    amr::shiftFiltered_avx2(e, h, fb, hShift, down);
+    ASSERT_EQ(std::memcmp(fa, fb, sizeof fa), 0) << rep;
   }
 }
