@@ -101,14 +101,10 @@ TEST(AutoCorrNormE, EnergyLimitIsInclusive) {
   EXPECT_REJECTS(vokWrnOverflow, g, voksAutoCorr_NormE_16s32s(x.data(), 5, r, 2, &norm));
 }
 
-TEST(AutoCorrNormE, FullScaleFrameWarnsAndWritesNothing) {
-  Words x(80, 32767);
+// Silence: r0 = 1, normalised by 30 (a full-scale frame warns: above).
+TEST(AutoCorrNormE, SilenceNormalisesTheUnitEnergy) {
   Vok32s r[11];
   int norm = 77;
-  vtest::Guard g;
-  g.watch(r, 11).watch(&norm);
-  EXPECT_REJECTS(vokWrnOverflow, g, voksAutoCorr_NormE_16s32s(x.data(), 80, r, 11, &norm));
-  // Silence: r0 = 1, normalised by 30.
   Words z(80, 0);
   ASSERT_EQ(voksAutoCorr_NormE_16s32s(z.data(), 80, r, 11, &norm), vokOk);
   EXPECT_EQ(norm, 30);
@@ -377,14 +373,11 @@ TEST(AutoScale, HeadroomShiftsAndZeroBlocks) {
   EXPECT_EQ(sc, 13 - 40);
 }
 
-TEST(InvSqrt, NonPositiveInputsAndPowersOfFour) {
-  Vok32s v[5] = {0, -5, INT32_MIN, 1 << 30, 1};
-  ASSERT_EQ(voksInvSqrt_32s_I(v, 5), vokOk);
-  EXPECT_EQ(v[0], 0x3FFFFFFF);
-  EXPECT_EQ(v[1], 0x3FFFFFFF);
-  EXPECT_EQ(v[2], 0x3FFFFFFF);
-  EXPECT_NEAR(v[3], 32768, 40);  // 2^30 / sqrt(2^30)
-  EXPECT_NEAR(v[4], 0x3FFFFFFF, 1 << 16);
+TEST(InvSqrt, NonPositiveInputsGiveTheLargestValue) {
+  // Positive inputs: bit for bit in g729_reference_test and the math checksums.
+  Vok32s v[3] = {0, -5, INT32_MIN};
+  ASSERT_EQ(voksInvSqrt_32s_I(v, 3), vokOk);
+  for (Vok32s r : v) EXPECT_EQ(r, 0x3FFFFFFF);
 }
 
 TEST(ResidualFilter, DefinitionWithHistoryAndRounding) {

@@ -157,14 +157,6 @@ TEST(RealFft, SixteenBitFormsRoundTheFloatResult) {
   EXPECT_EQ(-4096, y[5]);
 }
 
-TEST(RealFft, TwoPointSpectrumLayout) {
-  Fft32 f(1, kNoScale);
-  const float x[2] = {3.0f, -1.0f};
-  float plan[4];
-  ASSERT_EQ(vokOk, realFftFwd_32f(x, plan, f.plan, nullptr));
-  EXPECT_EQ((std::vector<float>{2.0f, 0.0f, 4.0f, 0.0f}), std::vector<float>(plan, plan + 4));
-}
-
 TEST(RealFft, SetUpAndTransformChecks) {
   int a, b, c;
   // size query: order > 30 before pointers; pointers; flag; order 30
