@@ -12,6 +12,7 @@
 #include "core/status.h"
 #include "excitation_internal.h"
 #include "excitation_tables.h"
+#include "filter_kernels.h"
 #include "voksc.h"
 
 using namespace voksc::op;
@@ -204,6 +205,7 @@ struct TrackSearch {
   int16_t cross[kTracks][kPerTrack * kPerTrack];    // signed cross terms, track t with track t+1
   int best[kTracks];                                // first preselected position per track
   Word16 amplitude;                                 // pulse amplitude, Q9 (halved with the response)
+  int64_t hEnergy;                                  // sum h[n]^2
 };
 
 // The responses' correlation with the current vector at every position of
@@ -221,7 +223,7 @@ void trackCorrelation(const TrackSearch& ts, const int64_t* withVec, const Word3
 // (chains sum_{n >= p} h[n - p] v[n] from 0): exact sums when the energies
 // bound them, else the chains.
 bool vectorCorrelations(const TrackSearch& ts, const int16_t* v, int64_t* exact, Word32* chained) {
-  if (boundedPair(kern::dot(ts.h, ts.h, kSub), kern::dot(v, v, kSub))) {
+  if (boundedPair(ts.hEnergy, kern::dot(v, v, kSub))) {
     kern::xcorrTrunc(ts.h, v, kSub, 0, kSub, exact);
     return false;
   }
@@ -266,16 +268,14 @@ PairPick searchPair(const TrackSearch& ts, int allowed, int tx, int ty, Word16& 
     // at most 2^28 + 2^29 in magnitude: with alp1 that far inside 32 bits
     // the energy chain is a plain sum.
     int16_t sq[kPerTrack], alp2[kPerTrack];
-    for (int yi = 0; yi < kPerTrack; ++yi) {
-      const int32_t ps2 = clamp16(ps1 + dy[yi]);
-      const int32_t q = (ps2 * ps2) >> 15;
-      sq[yi] = static_cast<int16_t>(q > kMax16 ? kMax16 : q);
-    }
     if (alp1 <= INT32_MAX - (3 << 28) && alp1 >= INT32_MIN + (3 << 28)) {
-      for (int yi = 0; yi < kPerTrack; ++yi)
-        alp2[yi] = static_cast<int16_t>((alp1 + corY[yi] * 8192 + cross[yi] * 16384) >> 16);
+      pairRow(ps1, alp1, dy, corY, cross, sq, alp2);
     } else {
-      for (int yi = 0; yi < kPerTrack; ++yi) alp2[yi] = extract_h(L_mac(L_mac(alp1, corY[yi], 4096), cross[yi], 8192));
+      for (int yi = 0; yi < kPerTrack; ++yi) {
+        const Word16 ps2 = add(ps1, dy[yi]);
+        sq[yi] = mult(ps2, ps2);
+        alp2[yi] = extract_h(L_mac(L_mac(alp1, corY[yi], 4096), cross[yi], 8192));
+      }
     }
     // sq >= 0 and bestSq >= -1: the doubled products cannot saturate and
     // the saturating difference has the sign of the plain one.
@@ -321,6 +321,7 @@ void prepareFourTracks(const int16_t* d0, const int16_t* residual, const int16_t
     ts.hNeg[i] = negate(ts.h[i]);
   }
   ts.amplitude = shr(512, shift);
+  ts.hEnergy = kern::dot(ts.h, ts.h, kSub);
   PairTable t;
   pairTable(ts.h, 0x8000, 0x8000, t);
   for (int tr = 0; tr < kTracks; ++tr) {

@@ -147,10 +147,52 @@ void synthesis32_scalar(const int16_t* a, int order, const int16_t* x, int32_t* 
 }
 
 #if defined(VOKSC_X86)
+namespace {
+
+// Filters whose coefficients sum beyond the fixed bound (resonant ones):
+// per output the sum of |high part| |a[j]| is formed beside the two sums
+// and bounds that output's chain; outputs outside it run the chain.
+VOKSC_TARGET_AVX2 void synthesis32Checked(const int16_t* a, const int16_t* x, int32_t* y, int len) {
+  const __m256i c0 = _mm256_setr_epi32(a[16], a[15], a[14], a[13], a[12], a[11], a[10], a[9]);
+  const __m256i c1 = _mm256_setr_epi32(a[8], a[7], a[6], a[5], a[4], a[3], a[2], a[1]);
+  const __m256i m0 = _mm256_abs_epi32(c0), m1 = _mm256_abs_epi32(c1);
+  const __m256i mask = _mm256_set1_epi32(0xFFF);
+  const int64_t a0 = a[0] < 0 ? -int64_t{a[0]} : int64_t{a[0]};
+  for (int n = 0; n < len; ++n) {
+    const __m256i y0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + n - 16));
+    const __m256i y1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + n - 8));
+    const __m256i h0 = _mm256_srai_epi32(y0, 16), h1 = _mm256_srai_epi32(y1, 16);
+    const __m256i mid = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_and_si256(_mm256_srli_epi32(y0, 4), mask), c0),
+                                         _mm256_mullo_epi32(_mm256_and_si256(_mm256_srli_epi32(y1, 4), mask), c1));
+    const __m256i high = _mm256_add_epi32(_mm256_mullo_epi32(h0, c0), _mm256_mullo_epi32(h1, c1));
+    const __m256i mag = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_abs_epi32(h0), m0),
+                                         _mm256_mullo_epi32(_mm256_abs_epi32(h1), m1));
+    // per half: mid, high, magnitude, magnitude
+    const __m256i h = _mm256_hadd_epi32(_mm256_hadd_epi32(mid, high), _mm256_hadd_epi32(mag, mag));
+    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+    const int32_t m = _mm_cvtsi128_si32(s), hi = _mm_extract_epi32(s, 1);
+    const int32_t start = L_shr(-2 * m, 12);
+    const int64_t bound = (start < 0 ? -int64_t{start} : start) + 65536 * a0 + 2 * int64_t{_mm_extract_epi32(s, 2)};
+    if (bound <= INT32_MAX) {
+      y[n] = synthesisOutput(start + 2 * (x[n] * a[0] - hi));
+    } else {
+      Word32 acc = L_mac(start, x[n], a[0]);
+      for (int j = 1; j <= 16; ++j) acc = L_msu(acc, extract_h(y[n - j]), a[j]);
+      y[n] = synthesisOutput(acc);
+    }
+  }
+}
+
+}  // namespace
+
 // Order 16 only: the 16 past outputs in two registers, lane k of the first
 // against a[16 - k], of the second against a[8 - k]; both sums reduced
 // together.
 VOKSC_TARGET_AVX2 void synthesis32_avx2(const int16_t* a, int order, const int16_t* x, int32_t* y, int len) {
+  if (order == 16 && !synthesisBounded(a, order) && magnitude(a + 1, order) <= 65535) {
+    synthesis32Checked(a, x, y, len);
+    return;
+  }
   if (order != 16 || !synthesisBounded(a, order)) {
     synthesis32_scalar(a, order, x, y, len);
     return;
@@ -197,14 +239,40 @@ void interpolate32_scalar(int16_t* exc, int back, const int16_t* taps, int n) {
 #if defined(VOKSC_X86)
 // Taps whose magnitudes sum below 2^15 never saturate the chain: each
 // output is the plain sum of two madds, formed after the previous output
-// is stored (short delays read it).
+// is stored (short delays read it).  Up to 2^16 - 1 (one of the codec's
+// phases) each output also forms sum min(|x|, 32767) |h|, which with the
+// taps' sum bounds its chain; outputs outside that bound run the chain.
 VOKSC_TARGET_AVX2 void interpolate32_avx2(int16_t* exc, int back, const int16_t* taps, int n) {
-  if (!fits(32768, magnitude(taps, 32))) {
-    interpolate32_scalar(exc, back, taps, n);
-    return;
-  }
+  const int64_t sum = magnitude(taps, 32);
   const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(taps));
   const __m256i t1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(taps + 16));
+  if (!fits(32768, sum)) {
+    if (sum > 65535 || peak(taps, 32) > 32767) {
+      interpolate32_scalar(exc, back, taps, n);
+      return;
+    }
+    const __m256i a0 = _mm256_abs_epi16(t0), a1 = _mm256_abs_epi16(t1), cap = _mm256_set1_epi16(32767);
+    for (int j = 0; j < n; ++j) {
+      const int16_t* x = exc + j - back;
+      const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
+      const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 16));
+      const __m256i s = _mm256_add_epi32(_mm256_madd_epi16(x0, t0), _mm256_madd_epi16(x1, t1));
+      const __m256i g = _mm256_add_epi32(_mm256_madd_epi16(_mm256_min_epu16(_mm256_abs_epi16(x0), cap), a0),
+                                         _mm256_madd_epi16(_mm256_min_epu16(_mm256_abs_epi16(x1), cap), a1));
+      const __m256i h = _mm256_hadd_epi32(s, g);  // per half: s pairs, g pairs
+      __m128i r = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+      r = _mm_hadd_epi32(r, r);  // s, g, s, g
+      const int64_t bound = int64_t{_mm_extract_epi32(r, 1)} + sum;  // >= sum |x| |h|
+      if (2 * bound <= INT32_MAX) {
+        exc[j] = round_fx(L_shl(2 * _mm_cvtsi128_si32(r), 1));
+      } else {
+        Word32 acc = 0;
+        for (int t = 0; t < 32; ++t) acc = L_mac(acc, x[t], taps[t]);
+        exc[j] = round_fx(L_shl(acc, 1));
+      }
+    }
+    return;
+  }
   for (int j = 0; j < n; ++j) {
     const int16_t* x = exc + j - back;
     const __m256i s = _mm256_add_epi32(_mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)), t0),
@@ -222,6 +290,59 @@ void interpolate32_avx2(int16_t* exc, int back, const int16_t* taps, int n) { in
 void interpolate32(int16_t* exc, int back, const int16_t* taps, int n) {
   static const auto form = cpu::choose(interpolate32_scalar, interpolate32_avx2);
   form(exc, back, taps, n);
+}
+
+// ---- one row of the algebraic pair search ------------------------------------------
+
+void pairRow_scalar(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross,
+                    int16_t* sq, int16_t* alp2) {
+  for (int i = 0; i < 16; ++i) {
+    const int16_t ps2 = add(ps1, dy[i]);
+    sq[i] = mult(ps2, ps2);
+    alp2[i] = static_cast<int16_t>((alp1 + corY[i] * 8192 + cross[i] * 16384) >> 16);
+  }
+}
+
+#if defined(VOKSC_X86)
+namespace {
+
+// (base + 8192 y + 16384 c) >> 16 for eight word pairs, in double words.
+VOKSC_TARGET_AVX2 __m256i pairEnergies(__m256i base, __m128i y, __m128i c) {
+  const __m256i e = _mm256_add_epi32(_mm256_slli_epi32(_mm256_cvtepi16_epi32(y), 13),
+                                     _mm256_slli_epi32(_mm256_cvtepi16_epi32(c), 14));
+  return _mm256_srai_epi32(_mm256_add_epi32(base, e), 16);
+}
+
+}  // namespace
+
+// The saturating sums in word lanes; the square's bits 15..30 from the
+// high and low product words (only -32768 squared reaches 2^30, whose
+// 32768 the unsigned minimum takes to 32767); the energies in two
+// registers of double words, packed back in order.
+VOKSC_TARGET_AVX2 void pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY,
+                                    const int16_t* cross, int16_t* sq, int16_t* alp2) {
+  const __m256i ps2 = _mm256_adds_epi16(_mm256_set1_epi16(ps1), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dy)));
+  const __m256i q = _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epi16(ps2, ps2), 1),
+                                    _mm256_srli_epi16(_mm256_mullo_epi16(ps2, ps2), 15));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(sq), _mm256_min_epu16(q, _mm256_set1_epi16(32767)));
+  const __m256i cy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(corY));
+  const __m256i cr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cross));
+  const __m256i base = _mm256_set1_epi32(alp1);
+  const __m256i e0 = pairEnergies(base, _mm256_castsi256_si128(cy), _mm256_castsi256_si128(cr));
+  const __m256i e1 = pairEnergies(base, _mm256_extracti128_si256(cy, 1), _mm256_extracti128_si256(cr, 1));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(alp2), _mm256_permute4x64_epi64(_mm256_packs_epi32(e0, e1), 0xD8));
+}
+#else
+void pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t* sq,
+                  int16_t* alp2) {
+  pairRow_scalar(ps1, alp1, dy, corY, cross, sq, alp2);
+}
+#endif
+
+void pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t* sq,
+             int16_t* alp2) {
+  static const auto form = cpu::choose(pairRow_scalar, pairRow_avx2);
+  form(ps1, alp1, dy, corY, cross, sq, alp2);
 }
 
 }  // namespace voksc::amrwb

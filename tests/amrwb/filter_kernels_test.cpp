@@ -3,6 +3,7 @@
 // on taps small enough for the plain sums and large enough to saturate.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -29,7 +30,7 @@ struct Trial {
   std::vector<int16_t> x, a;
 };
 Trial trial(int t, int nx, int na, std::mt19937& rng) {
-  static const int kX[] = {300, 8000, 32767, 32767}, kA[] = {1500, 3000, 9000, 32767};
+  static const int kX[] = {300, 8000, 32767, 32767}, kA[] = {1500, 3000, 6000, 32767};
   return {noise(nx, kX[t % 4], rng, t % 11 == 10), noise(na, kA[(t / 4) % 4], rng, false)};
 }
 
@@ -99,5 +100,26 @@ TEST(AmrWbFilterKernels, InterpolationMatchesTheChainAtShortDelays) {
     got = c.x;
     wb::interpolate32_avx2(got.data() + back, back, c.a.data(), n);
     ASSERT_EQ(got, want) << "avx2, trial " << t;
+  }
+}
+
+TEST(AmrWbFilterKernels, PairRowMatchesTheOperators) {
+  std::mt19937 rng(8);
+  const int32_t reach = INT32_MAX - (3 << 28);
+  for (int t = 0; t < 300; ++t) {
+    const Trial c = trial(t, 48, 1, rng);
+    const int16_t ps1 = c.x[0];
+    const int32_t alp1 = t % 5 == 0 ? (t % 2 ? reach : -reach) : static_cast<int32_t>(rng() % (2u * reach)) - reach;
+    int16_t want[2][16], got[2][16];
+    for (int i = 0; i < 16; ++i) {
+      const Word16 ps2 = add(ps1, c.x[i]);
+      want[0][i] = mult(ps2, ps2);
+      want[1][i] = extract_h(L_mac(L_mac(alp1, c.x[16 + i], 4096), c.x[32 + i], 8192));
+    }
+    wb::pairRow_scalar(ps1, alp1, c.x.data(), c.x.data() + 16, c.x.data() + 32, got[0], got[1]);
+    ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    wb::pairRow_avx2(ps1, alp1, c.x.data(), c.x.data() + 16, c.x.data() + 32, got[0], got[1]);
+    ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "avx2, trial " << t;
   }
 }

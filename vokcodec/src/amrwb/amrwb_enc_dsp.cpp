@@ -257,10 +257,17 @@ void bandPass6k7k(int16_t* x, int len, int16_t* mem) {
   int16_t buf[kBandTaps - 1 + kSub16k];
   std::memcpy(buf, mem, sizeof(int16_t) * (kBandTaps - 1));
   for (int i = 0; i < len; ++i) buf[kBandTaps - 1 + i] = shr(x[i], 2);  // the filter's gain is 4
-  for (int i = 0; i < len; ++i) {
-    int32_t s = 0;
-    for (int j = 0; j < kBandTaps; ++j) s = L_mac(s, buf[i + j], kBandFir[j]);
-    x[i] = round_fx(s);
+  if (plain::fits(plain::peak(buf, kBandTaps - 1 + len), plain::magnitude(kBandFir, kBandTaps))) {
+    int32_t acc[kSub16k] = {};
+    for (int j = 0; j < kBandTaps; ++j)
+      for (int i = 0; i < len; ++i) acc[i] += buf[i + j] * kBandFir[j];
+    for (int i = 0; i < len; ++i) x[i] = round_fx(2 * acc[i]);
+  } else {
+    for (int i = 0; i < len; ++i) {
+      int32_t s = 0;
+      for (int j = 0; j < kBandTaps; ++j) s = L_mac(s, buf[i + j], kBandFir[j]);
+      x[i] = round_fx(s);
+    }
   }
   std::memcpy(mem, buf + len, sizeof(int16_t) * (kBandTaps - 1));
 }
