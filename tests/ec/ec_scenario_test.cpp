@@ -19,12 +19,12 @@
 #include <cmath>
 #include <vector>
 
-#include "echo_scenario.h"
+#include "echo_scenario.h"  // vokproc/scenario
 #include "voksc.h"
 
 namespace {
 
-using namespace vtest::echo;
+using namespace vokp::g168;
 
 struct BankConfig {
   int rate, order, frame, window, segments;

@@ -145,13 +145,6 @@ void note(const ToolArgs& a, const ToolStreams& io, const std::string& text) {
   std::fflush(io.err);
 }
 
-bool wavName(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
-  for (char& ch : tail) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return tail == ".wav";
-}
-
 // Opens the speech input of encode and roundtrip and checks the options
 // that describe it.
 void openSpeech(AudioReader& src, const Codec& c, const ToolArgs& a) {

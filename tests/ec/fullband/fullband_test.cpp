@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "check.h"
-#include "echo_scenario.h"
+#include "echo_scenario.h"  // vokproc/scenario
 #include "voksc.h"
 
 namespace {
@@ -261,11 +261,11 @@ Tracks cancel(const std::vector<double>& far, const std::vector<double>& mic, co
     for (std::size_t i = 0; i < e.size(); ++i) r[i] = e[i] - (mic[i] - echo[i]);  // echo part of the error
     return r;
   };
-  return {vtest::echo::erleTrack(echo, residual(ea), 0, 160), vtest::echo::erleTrack(echo, residual(ef), 0, 160)};
+  return {vokp::g168::erleTrack(echo, residual(ea), 0, 160), vokp::g168::erleTrack(echo, residual(ef), 0, 160)};
 }
 
 TEST(FullbandCancellerScenario, ConvergesRecoversAndKeepsItsBackupInDoubleTalk) {
-  using namespace vtest::echo;
+  using namespace vokp::g168;
   const int taps = 256, n = 8000 * 6;
   const auto far = whiteNoise(n, -20, 11);
   const auto p1 = echoPath(2, 8000, 6), p2 = echoPath(5, 8000, 6);

@@ -1,13 +1,14 @@
-// Files of the vokcodec tool, read and written in blocks so that memory
-// stays the same whatever the length: byte inputs and outputs (with "-" for
-// the standard streams and outputs renamed into place when complete), WAV
-// and headerless 16-bit PCM, mixing down and rate conversion.
+// Files of the command-line tools, read and written in blocks so that
+// memory stays the same whatever the length: byte inputs and outputs (with
+// "-" for the standard streams and outputs renamed into place when
+// complete), WAV and headerless 16-bit PCM, mixing down and rate conversion.
 #include <fcntl.h>
 #include <samplerate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -17,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "tool.h"
+#include "audio_io.h"
 
-namespace vokc {
+namespace vokio {
 namespace {
 
 constexpr std::size_t kBlockBytes = 1 << 16;
@@ -330,6 +331,12 @@ bool AudioReader::open(const std::string& path, const RawLayout& raw, int rate, 
     inRate_ = raw.rate > 0 ? raw.rate : rate;
     channels_ = raw.channels;
   }
+  return setRate(rate_, err);
+}
+
+bool AudioReader::setRate(int rate, std::string& err) {
+  rate_ = rate;
+  resampler_.reset();
   if (inRate_ != rate_ && !(resampler_ = std::make_unique<Resampler>())->open(inRate_, rate_, err)) {
     err = file_.name() + ": " + err;
     return false;
@@ -555,4 +562,11 @@ bool AudioWriter::finish(std::string& err) {
   return file_.commit(err);
 }
 
-}  // namespace vokc
+bool wavName(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  for (char& ch : tail) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return tail == ".wav";
+}
+
+}  // namespace vokio
