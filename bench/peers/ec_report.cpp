@@ -23,7 +23,7 @@
 
 namespace {
 
-using namespace vtest::echo;
+using namespace vokp::g168;
 using Runner = std::function<std::vector<double>(int rate, const std::vector<double>& x, const std::vector<double>& y)>;
 
 // Runs a float canceller frame by frame; output as double.
