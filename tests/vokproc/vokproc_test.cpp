@@ -142,6 +142,29 @@ TEST_F(Files, AlcBringsAQuietFileToTheTarget) {
   EXPECT_NEAR(vokp::activeLevelDbov(read("in.wav", rate), rate), -36.0, 0.5);
 }
 
+TEST_F(Files, NrTakesTheNoiseOffThePauses) {
+  // Two tones in bursts of 1.2 s every 2 s from 1 s on, white noise at -40 dBFS.
+  const int rate = 8000;
+  auto x = vokp::g168::whiteNoise(8 * rate, -40, 3);
+  std::vector<double> speech(x.size(), 0.0);
+  auto pause = [&](std::size_t n) { return n < std::size_t(rate) || n % (2 * rate) >= std::size_t(1.2 * rate); };
+  for (std::size_t n = 0; n < x.size(); ++n)
+    if (!pause(n)) x[n] += 3000 * std::sin(2 * M_PI * 300 * n / rate) + 1500 * std::sin(2 * M_PI * 1200 * n / rate);
+  const Outcome r = tool({"nr", "--level", "4", wav("noisy.wav", x, rate), path("out.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::printf("%s", r.out.c_str());
+  const auto y = read("out.wav", rate);
+  ASSERT_EQ(y.size(), x.size());
+  double pin = 0, pout = 0;
+  for (std::size_t n = 2 * rate; n < x.size(); ++n)  // after the first pause and burst
+    if (pause(n) && pause(n + 400) && pause(n - 400)) pin += x[n] * x[n], pout += double(y[n]) * y[n];
+  EXPECT_GE(10 * std::log10(pin / pout), 15.0);
+  EXPECT_NEAR(vokp::activeLevelDbov(y, rate), vokp::activeLevelDbov(read("noisy.wav", rate), rate), 1.0);
+  const Outcome c = tool({"chain", "--far", path("noisy.wav"), "--near", path("noisy.wav"), "--bank", "subband", path("c.wav")});
+  ASSERT_EQ(c.status, 0) << c.err;
+  EXPECT_EQ(read("c.wav", rate).size(), x.size());
+}
+
 TEST_F(Files, ToneFindsTheAnswerTone) {
   const int rate = 8000;
   std::vector<double> x(3 * rate, 0.0);

@@ -407,10 +407,151 @@ int tone(const Args& a, std::FILE* out) {
   return 0;
 }
 
+// ---- nr ----------------------------------------------------------------------------
+
+// Writes what a filter with latency `lag` makes of an input, aligned with
+// it (the first `lag` samples dropped, the end flushed with silence).
+class Aligned {
+ public:
+  Aligned(Output& o, int lag) : o_(o), lag_(lag) {}
+  void add(const int16_t* y, int n, long long inputSoFar) {
+    const long long from = std::max(done_, static_cast<long long>(lag_)), to = std::min(done_ + n, inputSoFar + lag_);
+    if (to > from) {
+      o_.write(y + (from - done_), static_cast<std::size_t>(to - from));
+      kept_.insert(kept_.end(), y + (from - done_), y + (to - done_));
+    }
+    done_ += n;
+  }
+  bool complete(long long inputTotal) const { return done_ >= inputTotal + lag_; }
+  const std::vector<int16_t>& kept() const { return kept_; }
+
+ private:
+  Output& o_;
+  int lag_;
+  long long done_ = 0;
+  std::vector<int16_t> kept_;
+};
+
+int nr(const Args& a, std::FILE* out) {
+  int rate = a.has("--rate") ? number(a, "--rate", 8000, 16000, 0) : 0;
+  if (rate != 0 && rate != 8000 && rate != 16000) fail("--rate " + a.value("--rate") + ": 8000 or 16000");
+  const int level = number(a, "--level", 0, 5, -1);
+  Input in;
+  in.open(a, a.files[0], rate);
+  int size = 0, lag = 0;
+  check(vokpNoiseGetSize(rate, &size), "vokpNoiseGetSize");
+  Memory mem(size);
+  VokpNoise* noise = nullptr;
+  check(vokpNoiseInit(rate, level, mem.get(), mem.size(), &noise), "vokpNoiseInit");
+  check(vokpNoiseLatency(noise, &lag), "vokpNoiseLatency");
+  Output o;
+  o.open(a, a.files[1], rate, {&in});
+  Aligned result(o, lag);
+  const int n = rate / 100;
+  std::vector<int16_t> x(n), y(n), all;
+  std::vector<char> pauses;
+  long long total = 0;
+  bool ended = false;
+  double busy = 0;
+  for (;;) {
+    const std::size_t got = in.frame(x.data(), n);
+    total += static_cast<long long>(got);
+    ended = ended || got < std::size_t(n);
+    if (ended && result.complete(total)) break;
+    int pause = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    check(vokpNoiseProcess(noise, x.data(), y.data(), &pause), "vokpNoiseProcess");
+    busy += seconds(t0);
+    if (got) all.insert(all.end(), x.begin(), x.begin() + static_cast<std::ptrdiff_t>(got)), pauses.push_back(char(pause));
+    result.add(y.data(), n, total);
+  }
+  if (total == 0) fail(a.files[0] + ": no audio samples");
+  o.finish();
+  // Attenuation over the frames the detector marked as noise.
+  double pin = 0, pout = 0;
+  long long marked = 0;
+  const auto& y2 = result.kept();
+  for (std::size_t f = 0; f < pauses.size(); ++f) {
+    if (!pauses[f]) continue;
+    ++marked;
+    for (std::size_t i = f * n; i < (f + 1) * std::size_t(n) && i < all.size(); ++i)
+      pin += double(all[i]) * all[i], pout += double(y2[i]) * y2[i];
+  }
+  std::fprintf(out, "noise filter level %s; %lld of %zu frames marked as pauses\n",
+               level < 0 ? "chosen by the filter" : std::to_string(level).c_str(), marked, pauses.size());
+  if (marked)
+    std::fprintf(out, "attenuation in pauses: %.1f dB (input %.1f dBFS, output %.1f dBFS)\n",
+                 pout > 0 ? 10 * std::log10(pin / pout) : 99.0, powerDb(pin, double(marked) * n), powerDb(pout, double(marked) * n));
+  std::fprintf(out, "speech level: input %.1f dBov, output %.1f dBov\n", activeLevelDbov(all, rate), activeLevelDbov(y2, rate));
+  std::fprintf(out, "speed: %.1f x real time\n", busy > 0 ? double(total) / rate / busy : 0.0);
+  return 0;
+}
+
+// ---- chain -------------------------------------------------------------------------
+
+int chain(const Args& a, std::FILE* out) {
+  int rate = a.has("--rate") ? number(a, "--rate", 8000, 16000, 0) : 0;
+  if (rate != 0 && rate != 8000 && rate != 16000) fail("--rate " + a.value("--rate") + ": 8000 or 16000");
+  Input near, far;
+  near.open(a, a.value("--near"), rate);
+  far.open(a, a.value("--far"), rate);
+  VokpChainConfig c;
+  check(vokpChainConfigDefault(&c, rate), "vokpChainConfigDefault");
+  EchoSetup s;
+  openEcho(a, rate, s);  // checks and fills the canceller's part
+  c.echo = s.config;
+  c.noiseLevel = number(a, "--level", 0, 5, -1);
+  c.targetDbov = float(decimal(a, "--target", -40, -6, -26));
+  c.maxGainDb = float(decimal(a, "--max-gain", 0, 30, 11.6));
+  int size = 0, lag = 0;
+  check(vokpChainGetSize(&c, &size), "vokpChainGetSize");
+  Memory mem(size);
+  VokpChain* ch = nullptr;
+  check(vokpChainInit(&c, mem.get(), mem.size(), &ch), "vokpChainInit");
+  check(vokpChainLatency(ch, &lag), "vokpChainLatency");
+  Output o;
+  o.open(a, a.files[0], rate, {&near, &far});
+  Aligned result(o, lag);
+  const int n = rate / 100;
+  std::vector<int16_t> x(n), y(n), e(n), all;
+  long long total = 0;
+  bool ended = false;
+  double busy = 0;
+  for (;;) {
+    const std::size_t got = near.frame(y.data(), n);
+    far.frame(x.data(), n);
+    total += static_cast<long long>(got);
+    ended = ended || got < std::size_t(n);
+    if (ended && result.complete(total)) break;
+    const auto t0 = std::chrono::steady_clock::now();
+    check(vokpChainProcess(ch, x.data(), y.data(), e.data()), "vokpChainProcess");
+    busy += seconds(t0);
+    all.insert(all.end(), y.begin(), y.begin() + static_cast<std::ptrdiff_t>(got));
+    result.add(e.data(), n, total);
+  }
+  if (total == 0) fail(a.value("--near") + ": no audio samples");
+  o.finish();
+  const VokpEcho* echo = nullptr;
+  VokpEchoStatus st;
+  check(vokpChainEcho(ch, &echo), "vokpChainEcho");
+  check(vokpEchoGetStatus(echo, &st), "vokpEchoGetStatus");
+  std::fprintf(out, "%d Hz uplink: %s %s echo canceller (tail %d ms), noise filter, level control to %.1f dBov\n", rate,
+               c.echo.bank == vokpBankSubband ? "subband" : "full-band", c.echo.fixedPoint ? "fixed-point" : "float",
+               c.echo.tailMs, c.targetDbov);
+  std::fprintf(out, "controller: backup filter saved in %lld and restored in %lld of %lld frames\n", st.saves,
+               st.restores, st.frames);
+  std::fprintf(out, "near-end active level %.1f dBov, output active level %.1f dBov\n", activeLevelDbov(all, rate),
+               activeLevelDbov(result.kept(), rate));
+  std::fprintf(out, "speed: %.1f x real time\n", busy > 0 ? double(total) / rate / busy : 0.0);
+  return 0;
+}
+
 void usage(std::FILE* to) {
   std::fputs(
       "usage: vokproc aec --far FAR --near NEAR [options] OUTPUT\n"
+      "       vokproc nr [--level N] INPUT OUTPUT\n"
       "       vokproc alc [--target DBOV] [--max-gain DB] INPUT OUTPUT\n"
+      "       vokproc chain --far FAR --near NEAR [aec, nr and alc options] OUTPUT\n"
       "       vokproc tone INPUT\n"
       "       vokproc g168\n"
       "       vokproc --help | --version\n"
@@ -422,8 +563,11 @@ void usage(std::FILE* to) {
       "         --fixed             16-bit fixed-point arithmetic (default: float)\n"
       "         --delay MS          bulk delay of the far end ahead of the echo, 0..500\n"
       "         --suppress          attenuate residual echo with the controller's gain\n"
+      "nr     noise filter: stationary noise off speech; --level 0..5 (default: chosen at\n"
+      "       the first pause; 4 the strongest); prints the attenuation in pauses\n"
       "alc    level control (ITU-T G.169): speech towards --target (default -26 dBov), gain\n"
       "       at most --max-gain (default 11.6 dB); prints input and output active levels\n"
+      "chain  the uplink: aec, then nr, then alc\n"
       "tone   prints the times of detected 2100 Hz answer tones with phase reversals\n"
       "g168   echo-canceller self-test on the G.168 echo paths (white noise, path change,\n"
       "       double talk, tones; 8 and 16 kHz; full band and subband, float and fixed)\n"
@@ -455,9 +599,10 @@ int runTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     switch (a.bit) {
       case kAec: return aec(a, report);
       case kAlc: return alc(a, report);
+      case kNr: return nr(a, report);
+      case kChain: return chain(a, report);
       case kTone: return tone(a, out);
       case kG168: return runG168(out) ? 1 : 0;
-      default: fail(a.command + " is not available in this build");
     }
   } catch (const Failure& f) {
     std::fprintf(err, "vokproc: %s\n", oneLine(f.message).c_str());
@@ -480,18 +625,19 @@ double activeLevelDbov(const std::vector<int16_t>& pcm, int rate) {
     for (std::size_t i = at; i < at + n; ++i) s += double(pcm[i]) * pcm[i];
     power.push_back(s / double(n));
   }
-  // The threshold rises in 0.25 dB steps until the active frames' mean lies
-  // less than 15.9 dB above it.
+  // The threshold falls in 0.25 dB steps from full scale until the active
+  // frames' mean lies 15.9 dB above it (from above: a noise floor below
+  // the speech must not stop it early).
   double level = -100;
-  for (double c = -100; c <= 0; c += 0.25) {
+  for (double c = 0; c >= -100; c -= 0.25) {
     const double threshold = 32768.0 * 32768.0 * std::pow(10.0, c / 10);
     double sum = 0;
     std::size_t count = 0;
     for (double p : power)
       if (p >= threshold) sum += p, ++count;
-    if (count == 0) break;
+    if (count == 0) continue;
     level = 10 * std::log10(sum / double(count) / (32768.0 * 32768.0));
-    if (level - c <= 15.9) break;
+    if (level - c >= 15.9) break;
   }
   return level;
 }

@@ -1,7 +1,7 @@
 /*
  * vokproc - voice processing built on voksc: echo cancellation, noise
  * filtering, level control and answer-tone detection, and the usual uplink
- * chain of the three.
+ * chain of the first three.
  *
  * Every object lives in caller memory: a size query for a configuration,
  * then Init formats the memory (any alignment; at least the queried size)
@@ -77,6 +77,21 @@ typedef struct {
 } VokpEchoStatus;
 VokResult vokpEchoGetStatus(const VokpEcho* echo, VokpEchoStatus* status);
 
+/* ==== Noise filter ======================================================== */
+/* Stationary background noise taken off speech by short-time spectral
+ * attenuation (the voksc echo-canceller noise filter, its noise detector
+ * marking the pauses, no output smoothing).  level: -1 lets the filter
+ * choose at the first pause (off for a near-silent floor, else 2); 0 off;
+ * 1..5 the filter's levels (4 the strongest: the noise floor at -28 dB).
+ * The output lags the input by vokpNoiseLatency samples (128).
+ * *pause (may be NULL) is 1 when the detector marked the whole frame as
+ * noise, else 0. */
+typedef struct VokpNoise VokpNoise;
+VokResult vokpNoiseGetSize(int sampleRate, int* size);
+VokResult vokpNoiseInit(int sampleRate, int level, void* mem, int memSize, VokpNoise** noise);
+VokResult vokpNoiseProcess(VokpNoise* noise, const Vok16s* in, Vok16s* out, int* pause);
+VokResult vokpNoiseLatency(const VokpNoise* noise, int* samples);
+
 /* ==== Level control ======================================================= */
 /* Automatic level control after ITU-T G.169 (the voksc controller): speech
  * is brought towards targetDbov (active level, dB below a full-scale
@@ -96,6 +111,27 @@ typedef struct VokpTone VokpTone;
 VokResult vokpToneGetSize(int* size);
 VokResult vokpToneInit(int sampleRate, void* mem, int memSize, VokpTone** tone);
 VokResult vokpToneProcess(VokpTone* tone, const Vok16s* in, int* detected);
+
+/* ==== The uplink chain ==================================================== */
+/* Echo canceller, then noise filter, then level control, as a phone or
+ * gateway runs them on the microphone signal before coding.  The output
+ * lags the near end by the canceller's and the noise filter's latencies
+ * (vokpChainLatency). */
+typedef struct {
+  VokpEchoConfig echo;  /* its sampleRate is the chain's */
+  int noiseLevel;       /* as vokpNoiseInit */
+  float targetDbov;     /* as vokpLevelInit */
+  float maxGainDb;
+} VokpChainConfig;
+/* Defaults: the echo canceller's, noise level -1, -26 dBov, 11.6 dB. */
+VokResult vokpChainConfigDefault(VokpChainConfig* config, int sampleRate);
+typedef struct VokpChain VokpChain;
+VokResult vokpChainGetSize(const VokpChainConfig* config, int* size);
+VokResult vokpChainInit(const VokpChainConfig* config, void* mem, int memSize, VokpChain** chain);
+VokResult vokpChainProcess(VokpChain* chain, const Vok16s* far, const Vok16s* near, Vok16s* out);
+VokResult vokpChainLatency(const VokpChain* chain, int* samples);
+/* The echo canceller inside the chain (for vokpEchoGetStatus). */
+VokResult vokpChainEcho(const VokpChain* chain, const VokpEcho** echo);
 
 #ifdef __cplusplus
 }

@@ -16,6 +16,8 @@ enum Tag : uint32_t {
   kTagEcho = 0x564b5001u,
   kTagLevel = 0x564b5002u,
   kTagTone = 0x564b5003u,
+  kTagNoise = 0x564b5004u,
+  kTagChain = 0x564b5005u,
   kTagBroken = 0x564b50ffu,  // a voksc call failed inside: Init again
 };
 
