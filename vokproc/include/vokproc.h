@@ -35,7 +35,11 @@ extern "C" {
  * controller, and a backup copy that the controller saves the adaptive
  * filter into when it has converged and restores it from when it diverges
  * (double talk, path change).  The output is the error of whichever of the
- * two currently leaves less power (per subband for the subband bank).
+ * two leaves less power over about 50 ms (per subband for the subband
+ * bank).  The subband bank also pauses the controller's decisions, and
+ * takes the backup filter's output, while its error exceeds a tenth of its
+ * echo estimate and the adaptive filter is not four times better (a near
+ * end talking), and for 100 ms after.
  *   bank       vokpBankFullband: one FIR filter of tail length on the
  *              full-band signal (the latency is 0);
  *              vokpBankSubband: a DFT filter bank (8 kHz: 32 points, 17
