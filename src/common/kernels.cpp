@@ -19,14 +19,49 @@ int64_t dotShifted_scalar(const int16_t* a, const int16_t* b, int n, int sa, int
   return s;
 }
 
+namespace {
+
+// Exact sum of x[i]^2.
+int64_t energy_scalar(const int16_t* x, int n) {
+  int64_t s = 0;
+  for (int i = 0; i < n; ++i) s += int32_t{x[i]} * x[i];
+  return s;
+}
+
+// True when every partial sum of products a[i] b[j] of two operands with
+// these energies fits 31 bits plus sign (Cauchy-Schwarz: any such sum is at
+// most sqrt(Ea Eb) in magnitude); the margin covers the rounding of the
+// floating-point product.
+inline bool narrowSafe(int64_t ea, int64_t eb) { return static_cast<double>(ea) * static_cast<double>(eb) < 4.6e18; }
+
+// A dot product whose partial sums are known to fit 32 bits: plain 32-bit
+// sums, which the compiler turns into pairwise multiply-adds.
+inline int32_t dotNarrow(const int16_t* a, const int16_t* b, int n) {
+  int32_t s = 0;
+  for (int i = 0; i < n; ++i) s += int32_t{a[i]} * b[i];
+  return s;
+}
+
+}  // namespace
+
 void xcorr_scalar(const int16_t* a, const int16_t* b, int n, int count, int64_t* out) {
+  if (count > 1 && narrowSafe(energy_scalar(a, n), energy_scalar(b, n + count - 1))) {
+    for (int k = 0; k < count; ++k) out[k] = dotNarrow(a, b + k, n);
+    return;
+  }
   for (int k = 0; k < count; ++k) out[k] = dot_scalar(a, b + k, n);
 }
 
 void xcorrTrunc_scalar(const int16_t* a, const int16_t* b, int len, int k0, int count, int64_t* out) {
+  // Every lag sums a subset of the products of a[0..len-1] and b[0..len-1].
+  bool narrow = false;
+  if (count > 1) {
+    const int64_t ea = energy_scalar(a, len);
+    narrow = narrowSafe(ea, a == b ? ea : energy_scalar(b, len));
+  }
   for (int j = 0; j < count; ++j) {
     const int k = k0 + j;
-    out[j] = k < len ? dot_scalar(a, b + k, len - k) : 0;
+    out[j] = k >= len ? 0 : narrow ? dotNarrow(a, b + k, len - k) : dot_scalar(a, b + k, len - k);
   }
 }
 

@@ -331,6 +331,33 @@ inline bool tryPair(Pair& p, Word32 base, Word16 a, Word16 wa, Word16 b, Word16 
 // setPs: the phase keeps the winner's correlation.
 void pairRowScalar(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int16_t* b, Word16 wb, Word16 ps1,
                    const int16_t* dnY, int x, const int* yPos, bool setPs) {
+  const Word32 room = static_cast<Word32>(2 * (wa + wb) * 32768);  // weights are at most 16384
+  if (base <= kMax32 - room && base >= kMin32 + room) {
+    // The chain cannot saturate: the eight energies and squared
+    // correlations in plain 32-bit arithmetic (as the AVX2 lanes), then the
+    // comparisons in order, each against the best so far.  The comparison
+    // L_msu(L_mult(alp, sq2), sq, alp16) > 0 has the sign of the exact
+    // difference of the two products (saturation keeps the sign).
+    int32_t sq[8], alp[8];
+    for (int k = 0; k < 8; ++k) {
+      const int32_t chain = base + 2 * wa * a[k] + 2 * wb * b[k];
+      alp[k] = chain > 0x7FFF7FFF ? kMax16 : (chain + 0x8000) >> 16;
+      int32_t ps = ps1 + dnY[k];
+      ps = ps > kMax16 ? kMax16 : ps < kMin16 ? kMin16 : ps;
+      const int32_t sq2 = (ps * ps) >> 15;
+      sq[k] = sq2 > kMax16 ? kMax16 : sq2;
+    }
+    for (int k = 0; k < 8; ++k) {
+      if (sq[k] * p.alp > p.sq * alp[k]) {
+        p.sq = static_cast<Word16>(sq[k]);
+        p.alp = static_cast<Word16>(alp[k]);
+        if (setPs) p.ps = add(ps1, dnY[k]);
+        p.ix = x;
+        p.iy = yPos[k];
+      }
+    }
+    return;
+  }
   for (int k = 0; k < 8; ++k) {
     const Word16 ps2 = add(ps1, dnY[k]);
     if (tryPair(p, base, a[k], wa, b[k], wb, ps2)) {

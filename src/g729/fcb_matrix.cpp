@@ -65,6 +65,25 @@ bool chainsFit(const int16_t* h, int32_t initDiag, int32_t initCross) {
 }  // namespace
 
 void diagonalChains_scalar(const int16_t* h, int32_t initDiag, int32_t initCross, Chains& c) {
+  if (chainsFit(h, initDiag, initCross)) {
+    // Row by row as the AVX2 form: row n adds h[n] h[n + d] to the sum of
+    // every lag d (past the response's end the padding contributes zeros),
+    // a loop over lags the compiler runs in vector lanes.
+    int16_t hp[2 * kSubfr] = {};
+    for (int i = 0; i < kSubfr; ++i) hp[i] = h[i];
+    int32_t init[kSubfr], acc[kSubfr] = {};
+    for (int d = 0; d < kSubfr; ++d) init[d] = d == 0 ? initDiag : initCross;
+    for (int n = 0; n < kSubfr; ++n) {
+      const int16_t hn = h[n];
+      const int16_t* hd = hp + n;
+      int32_t* row = c.v + n * kSubfr;
+      for (int d = 0; d < kSubfr; ++d) {
+        acc[d] += int32_t{hn} * hd[d];
+        row[d] = init[d] + 2 * acc[d];
+      }
+    }
+    return;
+  }
   for (int d = 0; d < kSubfr; ++d) {
     Word32 acc = d == 0 ? initDiag : initCross;
     for (int m = 0; m + d < kSubfr; ++m) {

@@ -61,6 +61,40 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
   const int32_t a1x2 = 2 * a1, a2x2 = 2 * a2, b0x2 = 2 * b0, b1x2 = 2 * b1, b2x2 = 2 * b2;
   const bool plainProducts = a1 != kMin16 && a2 != kMin16 && b0 != kMin16 && b1 != kMin16 && b2 != kMin16;
   int32_t y1h = s.y1h, y1l = s.y1l, y2h = s.y2h, y2l = s.y2l, x1 = s.x1, x2 = s.x2;
+  // Block bound: |Mpy32x16(y, a)| <= 2 |a| 32769 (|yh| <= 32768, the low
+  // part adds at most |a|), and each input product at most 2 |b| M for the
+  // block's largest input magnitude M.  When the sum of all these bounds
+  // stays below 2^31 no partial sum of the chain can saturate, for any
+  // state: the chain is plain 32-bit arithmetic, and only the final shift
+  // may saturate.
+  int32_t peak = std::max(std::abs(x1), std::abs(x2));
+  for (int i = 0; i < len; ++i) peak = std::max(peak, std::abs(int32_t{x[i]}));
+  const int64_t bound = int64_t{2} * 32769 * (std::abs(a1) + std::abs(a2)) +
+                        int64_t{2} * peak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
+  if (plainProducts && bound <= kMax32) {
+    for (int i = 0; i < len; ++i) {
+      const int32_t in = x[i];
+      const int32_t sum = y1h * a1x2 + ((y1l * a1) >> 15) * 2 + y2h * a2x2 + ((y2l * a2) >> 15) * 2 + in * b0x2 +
+                          x1 * b1x2 + x2 * b2x2;
+      const int32_t t = sum > (kMax32 >> kShift) ? kMax32 : sum < (kMin32 >> kShift) ? kMin32 : sum * (1 << kShift);
+      int64_t r = Q == 12 ? t : int64_t{t} * 2;
+      r = std::min<int64_t>(std::max<int64_t>(r, kMin32), kMax32);
+      x[i] = r >= 0x7FFF8000 ? Word16{32767} : static_cast<Word16>((r + 0x8000) >> 16);
+      y2h = y1h;
+      y2l = y1l;
+      y1h = t >> 16;
+      y1l = (t >> 1) & 0x7FFF;
+      x2 = x1;
+      x1 = in;
+    }
+    s.y1h = static_cast<int16_t>(y1h);
+    s.y1l = static_cast<int16_t>(y1l);
+    s.y2h = static_cast<int16_t>(y2h);
+    s.y2l = static_cast<int16_t>(y2l);
+    s.x1 = static_cast<int16_t>(x1);
+    s.x2 = static_cast<int16_t>(x2);
+    return;
+  }
   for (int i = 0; i < len; ++i) {
     const int32_t in = x[i];
     Word32 t;

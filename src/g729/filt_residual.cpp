@@ -58,10 +58,21 @@ void residualFilter_scalar(const int16_t* a, int order, const int16_t* x, int16_
     for (int n = 0; n < len; ++n) y[n] = residualChain(a, order, x + n);
     return;
   }
-  for (int n = 0; n < len; ++n) {
-    int32_t acc = 0;
-    for (int j = 0; j <= order; ++j) acc += int32_t{a[j]} * x[n - j];
-    y[n] = roundedQ12(acc);
+  // Tap by tap over blocks of outputs: each pass is a multiply-add of a
+  // whole block by one coefficient, which the compiler runs in vector lanes.
+  constexpr int kBlock = 64;
+  for (int n0 = 0; n0 < len; n0 += kBlock) {
+    const int m = len - n0 < kBlock ? len - n0 : kBlock;
+    int32_t acc[kBlock];
+    const int16_t* xb = x + n0;
+    const int32_t a0 = a[0];
+    for (int n = 0; n < m; ++n) acc[n] = a0 * xb[n];
+    for (int j = 1; j <= order; ++j) {
+      const int32_t aj = a[j];
+      const int16_t* xj = xb - j;
+      for (int n = 0; n < m; ++n) acc[n] += aj * xj[n];
+    }
+    for (int n = 0; n < m; ++n) y[n0 + n] = roundedQ12(acc[n]);
   }
 }
 

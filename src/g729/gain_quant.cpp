@@ -4,6 +4,7 @@
 // unquantised optimum keeps 4 x 8 candidates of the 8 x 16 combinations
 // (6 x 6 of 8 x 8 for the 6.4 kbit/s codebooks); the candidate with the
 // smallest weighted error wins.
+#include <algorithm>
 #include <cstdlib>
 
 #include "common/basic_op.h"
@@ -237,6 +238,49 @@ Quantised quantise(const Book& b, const int16_t* code, const Terms& t, int16_t* 
 
   Word32 distMin = kMax32;
   int i1 = c1, i2 = c2;
+  // Bounds of the five gain products over the candidates: |gp| <= P (the
+  // two rows' largest magnitudes added), |factor| <= F, |gc| <= C, and the
+  // mult() products below (each at most the exact product / 2^15, plus 1).
+  // A term Mpy32x16(h, l, n) is at most 2 |h| N + 2 N in magnitude for
+  // |n| <= N; when the five bounds add up to 32 bits no step of the chain
+  // saturates, and the distance is plain 32-bit arithmetic.
+  int64_t rowP[2] = {0, 0}, rowF[2] = {0, 0};
+  for (int i = 0; i < b.cand1; ++i) {
+    rowP[0] = std::max<int64_t>(rowP[0], std::abs(b.stage1[c1 + i][0]));
+    rowF[0] = std::max<int64_t>(rowF[0], std::abs(b.stage1[c1 + i][1]));
+  }
+  for (int j = 0; j < b.cand2; ++j) {
+    rowP[1] = std::max<int64_t>(rowP[1], std::abs(b.stage2[c2 + j][0]));
+    rowF[1] = std::max<int64_t>(rowF[1], std::abs(b.stage2[c2 + j][1]));
+  }
+  auto capped = [](int64_t v) { return v < 32768 ? v : int64_t{32768}; };
+  const int64_t P = capped(rowP[0] + rowP[1]);
+  const int64_t F = (rowF[0] + rowF[1]) / 2 + 1;
+  const int64_t C = capped((std::abs(int64_t{gcode0}) * F >> 15) + 1);
+  const int64_t N[5] = {capped((P * P >> 15) + 1), P, capped((C * C >> 15) + 1), C, capped((C * P >> 15) + 1)};
+  int64_t bound = 0;
+  for (int k = 0; k < 5; ++k) bound += (2 * std::abs(int64_t{ch[k]}) + 2) * N[k];
+  // P and C below 32768 also keep -32768 out of every mult(), the one case
+  // where it saturates.
+  if (bound <= kMax32 && P < 32768 && C < 32768) {
+    auto term = [](int32_t h, int32_t l, int32_t n) { return 2 * h * n + 2 * ((l * n) >> 15); };
+    for (int i = 0; i < b.cand1; ++i) {
+      for (int j = 0; j < b.cand2; ++j) {
+        const Word16 gp = add(b.stage1[c1 + i][0], b.stage2[c2 + j][0]);
+        if (tame && gp >= 16383) continue;
+        const Word16 factor = extract_l(L_shr(L_add(b.stage1[c1 + i][1], b.stage2[c2 + j][1]), 1));
+        const int32_t gc = (int32_t{gcode0} * factor) >> 15;
+        const int32_t g2p = (int32_t{gp} * gp) >> 15, g2c = (gc * gc) >> 15, gpc = (gc * gp) >> 15;
+        const int32_t dist = term(ch[0], cl[0], g2p) + term(ch[1], cl[1], gp) + term(ch[2], cl[2], g2c) +
+                             term(ch[3], cl[3], gc) + term(ch[4], cl[4], gpc);
+        if (dist < distMin) {
+          distMin = dist;
+          i1 = c1 + i;
+          i2 = c2 + j;
+        }
+      }
+    }
+  } else {
   for (int i = 0; i < b.cand1; ++i) {
     for (int j = 0; j < b.cand2; ++j) {
       const Word16 gp = add(b.stage1[c1 + i][0], b.stage2[c2 + j][0]);
@@ -255,6 +299,7 @@ Quantised quantise(const Book& b, const int16_t* code, const Terms& t, int16_t* 
         i2 = c2 + j;
       }
     }
+  }
   }
   Quantised q;
   q.gainPit = add(b.stage1[i1][0], b.stage2[i2][0]);

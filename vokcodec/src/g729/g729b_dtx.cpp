@@ -151,8 +151,11 @@ void cngDecoderInit(CngDecoder& c) {
 }
 
 void cngSaveEnergy(CngDecoder& c, const int16_t* exc) {
-  Word32 acc = 0;
-  for (int i = 0; i < kFrame; ++i) acc = L_mac(acc, exc[i], exc[i]);
+  // Every term of the doubled sum of squares is non-negative, so the
+  // saturating chain equals the exact sum saturated once.
+  int64_t sum = 0;
+  for (int i = 0; i < kFrame; ++i) sum += int32_t{exc[i]} * exc[i];
+  const Word32 acc = sum >= (int64_t{1} << 30) ? kMax32 : static_cast<Word32>(2 * sum);
   const Word16 sh = norm_l(acc);
   c.sidSav = round_fx(L_shl(acc, sh));
   c.shSidSav = sub(16, sh);
