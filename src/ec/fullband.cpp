@@ -10,8 +10,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/cpu.h"
 #include "core/state.h"
 #include "core/status.h"
+
+#if defined(VOKSC_X86)
+#include <immintrin.h>
+#endif
 
 using voksc::anyNull;
 using voksc::core::alignState16;
@@ -64,14 +69,121 @@ float smoothing(int fs, float tau, int frameSize) {
 
 /* ---- filters ---------------------------------------------------------- */
 
-VOKSC_EXPORT VokResult voksFIR_EC_32f(const Vok32f* x, const Vok32f* y, Vok32f* e, int len, const Vok32f* h, int tapLen) {
-  if (anyNull(x, y, e, h)) return vokErrNullPtr;
-  if (len < 1 || tapLen < 1) return vokErrBadArg;
+namespace {
+
+// e[n] = y[n] - sum_k h[k] x[n-k], the sum taken in tap order.
+void firScalar(const float* x, const float* y, float* e, int len, const float* h, int tapLen) {
   for (int n = 0; n < len; ++n) {
     float sum = 0.0f;
     for (int k = 0; k < tapLen; ++k) sum += h[k] * x[n - k];
     e[n] = y[n] - sum;
   }
+}
+
+// Per sample each tap takes the carried correction g x[n-1-k], then
+// filters; g = e[n] step[n] carries to the next sample.  Returns g.
+float nlmsScalar(const float* x, const float* y, const float* steps, float* e, int len, float* taps, int tapLen, float g) {
+  for (int n = 0; n < len; ++n) {
+    float sum = 0.0f;
+    for (int k = 0; k < tapLen; ++k) {
+      taps[k] += g * x[n - 1 - k];
+      sum += taps[k] * x[n - k];
+    }
+    e[n] = y[n] - sum;
+    g = e[n] * steps[n];
+  }
+  return g;
+}
+
+#if defined(VOKSC_X86)
+// Eight outputs per lane group, each summed in tap order with separate
+// multiply and add: the same operations as the scalar form, so the same
+// bits.  Blocks of 32 outputs share each broadcast tap.
+VOKSC_TARGET_AVX2 void firAvx2(const float* x, const float* y, float* e, int len, const float* h, int tapLen) {
+  int n = 0;
+  for (; n + 32 <= len; n += 32) {
+    __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0;
+    for (int k = 0; k < tapLen; ++k) {
+      const __m256 hk = _mm256_broadcast_ss(h + k);
+      const float* xk = x + n - k;
+      s0 = _mm256_add_ps(s0, _mm256_mul_ps(hk, _mm256_loadu_ps(xk)));
+      s1 = _mm256_add_ps(s1, _mm256_mul_ps(hk, _mm256_loadu_ps(xk + 8)));
+      s2 = _mm256_add_ps(s2, _mm256_mul_ps(hk, _mm256_loadu_ps(xk + 16)));
+      s3 = _mm256_add_ps(s3, _mm256_mul_ps(hk, _mm256_loadu_ps(xk + 24)));
+    }
+    _mm256_storeu_ps(e + n, _mm256_sub_ps(_mm256_loadu_ps(y + n), s0));
+    _mm256_storeu_ps(e + n + 8, _mm256_sub_ps(_mm256_loadu_ps(y + n + 8), s1));
+    _mm256_storeu_ps(e + n + 16, _mm256_sub_ps(_mm256_loadu_ps(y + n + 16), s2));
+    _mm256_storeu_ps(e + n + 24, _mm256_sub_ps(_mm256_loadu_ps(y + n + 24), s3));
+  }
+  for (; n + 8 <= len; n += 8) {
+    __m256 s0 = _mm256_setzero_ps();
+    for (int k = 0; k < tapLen; ++k)
+      s0 = _mm256_add_ps(s0, _mm256_mul_ps(_mm256_broadcast_ss(h + k), _mm256_loadu_ps(x + n - k)));
+    _mm256_storeu_ps(e + n, _mm256_sub_ps(_mm256_loadu_ps(y + n), s0));
+  }
+  if (n < len) firScalar(x + n, y + n, e + n, len - n, h, tapLen);
+}
+
+// Taps in blocks of eight against the reference read backwards (x[n-k]
+// for k rising), the update and the filtering fused in one pass; the
+// update is the scalar form's arithmetic (same taps for the same g), the
+// filter sum is taken in two vector partial sums, the leftover taps and a
+// final horizontal sum, so it differs from tap order only by rounding.
+VOKSC_TARGET_AVX2 float nlmsAvx2(const float* x, const float* y, const float* steps, float* e, int len, float* taps,
+                                 int tapLen, float g) {
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  const int vecTaps = tapLen & ~7;
+  for (int n = 0; n < len; ++n) {
+    const __m256 gv = _mm256_set1_ps(g);
+    __m256 s0 = _mm256_setzero_ps(), s1 = s0;
+    int k = 0;
+    for (; k + 16 <= vecTaps; k += 16) {
+      const __m256 xa = _mm256_permutevar8x32_ps(_mm256_loadu_ps(x + n - k - 7), reverse);
+      const __m256 xb = _mm256_permutevar8x32_ps(_mm256_loadu_ps(x + n - k - 15), reverse);
+      const __m256 pa = _mm256_permutevar8x32_ps(_mm256_loadu_ps(x + n - k - 8), reverse);
+      const __m256 pb = _mm256_permutevar8x32_ps(_mm256_loadu_ps(x + n - k - 16), reverse);
+      const __m256 ta = _mm256_add_ps(_mm256_loadu_ps(taps + k), _mm256_mul_ps(gv, pa));
+      const __m256 tb = _mm256_add_ps(_mm256_loadu_ps(taps + k + 8), _mm256_mul_ps(gv, pb));
+      _mm256_storeu_ps(taps + k, ta);
+      _mm256_storeu_ps(taps + k + 8, tb);
+      s0 = _mm256_add_ps(s0, _mm256_mul_ps(ta, xa));
+      s1 = _mm256_add_ps(s1, _mm256_mul_ps(tb, xb));
+    }
+    for (; k < vecTaps; k += 8) {
+      const __m256 xa = _mm256_permutevar8x32_ps(_mm256_loadu_ps(x + n - k - 7), reverse);
+      const __m256 pa = _mm256_permutevar8x32_ps(_mm256_loadu_ps(x + n - k - 8), reverse);
+      const __m256 ta = _mm256_add_ps(_mm256_loadu_ps(taps + k), _mm256_mul_ps(gv, pa));
+      _mm256_storeu_ps(taps + k, ta);
+      s0 = _mm256_add_ps(s0, _mm256_mul_ps(ta, xa));
+    }
+    float rest = 0.0f;
+    for (; k < tapLen; ++k) {
+      taps[k] += g * x[n - 1 - k];
+      rest += taps[k] * x[n - k];
+    }
+    const __m256 s = _mm256_add_ps(s0, s1);
+    __m128 h = _mm_add_ps(_mm256_castps256_ps128(s), _mm256_extractf128_ps(s, 1));
+    h = _mm_add_ps(h, _mm_movehl_ps(h, h));
+    h = _mm_add_ss(h, _mm_movehdup_ps(h));
+    e[n] = y[n] - (_mm_cvtss_f32(h) + rest);
+    g = e[n] * steps[n];
+  }
+  return g;
+}
+#else
+constexpr auto firAvx2 = firScalar;
+constexpr auto nlmsAvx2 = nlmsScalar;
+#endif
+
+}  // namespace
+
+
+VOKSC_EXPORT VokResult voksFIR_EC_32f(const Vok32f* x, const Vok32f* y, Vok32f* e, int len, const Vok32f* h, int tapLen) {
+  if (anyNull(x, y, e, h)) return vokErrNullPtr;
+  if (len < 1 || tapLen < 1) return vokErrBadArg;
+  static const auto form = voksc::cpu::choose(firScalar, firAvx2);
+  form(x, y, e, len, h, tapLen);
   return vokOk;
 }
 
@@ -86,23 +198,12 @@ VOKSC_EXPORT VokResult voksFIR_EC_16s(const Vok16s* x, const Vok16s* y, Vok16s* 
   return vokOk;
 }
 
-// Each tap first takes the previous sample's correction (carried term times
-// the reference one sample back), then filters the current sample.
 VOKSC_EXPORT VokResult voksNLMS_EC_32f(const Vok32f* x, const Vok32f* y, const Vok32f* steps, Vok32f* e, int len,
                                        Vok32f* taps, int tapLen, Vok32f* carried) {
   if (anyNull(x, y, e, taps, steps, carried)) return vokErrNullPtr;
   if (len < 1 || tapLen < 1) return vokErrBadArg;
-  float g = *carried;
-  for (int n = 0; n < len; ++n) {
-    float sum = 0.0f;
-    for (int k = 0; k < tapLen; ++k) {
-      taps[k] += g * x[n - 1 - k];
-      sum += taps[k] * x[n - k];
-    }
-    e[n] = y[n] - sum;
-    g = e[n] * steps[n];
-  }
-  *carried = g;
+  static const auto form = voksc::cpu::choose(nlmsScalar, nlmsAvx2);
+  *carried = form(x, y, steps, e, len, taps, tapLen, *carried);
   return vokOk;
 }
 
