@@ -48,16 +48,11 @@ namespace {
 //   t = L_add(Mpy32x16(y1, a1), Mpy32x16(y2, a2)), then L_mac of x b0,
 //   x1 b1, x2 b2, then L_shl by 15 - Q,
 // where Mpy32x16(y, a) = L_mac(L_mult(yh, a), mult(yl, a), 1).  With no
-// coefficient at -32768 no product saturates (yl is never negative).
-// Partial sums: |Mpy32x16(y, a)| <= 2 |a| 32769 (|yh| <= 32768, the low
-// part adds at most |a|) and |x b| <= 32768 |b|, so when
-//   head = 2 * 32769 (|a1| + |a2|) + 65536 |b0|
-// fits 32 bits the first three partial sums never saturate, whatever the
-// state and input.  The fourth is the exact total less x2 b2; a total
-// within lim = 2^31 - 1 - 65536 |b2| therefore shows that the last two
-// additions did not saturate either, and the chain is plain arithmetic up
-// to the shift.  Other samples (or coefficients) run the chain.  The state
-// lives in 32-bit locals meanwhile.
+// coefficient at -32768 no product saturates (yl is never negative), so the
+// chain equals plain 32-bit arithmetic whenever none of its six additions
+// and the shift overflows; the additions report that through the overflow
+// flag, and a sample where any of them would saturates runs the chain.
+// The state lives in 32-bit locals meanwhile.
 template <int Q>
 void runHighPass(HighPassState& s, Vok16s* x, int len) {
   constexpr int kShift = 15 - Q;
@@ -65,21 +60,50 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
   // Doubled coefficients: each product below is one L_mult (|y a| < 2^30).
   const int32_t a1x2 = 2 * a1, a2x2 = 2 * a2, b0x2 = 2 * b0, b1x2 = 2 * b1, b2x2 = 2 * b2;
   const bool plainProducts = a1 != kMin16 && a2 != kMin16 && b0 != kMin16 && b1 != kMin16 && b2 != kMin16;
-  const int64_t head = int64_t{2} * 32769 * (std::abs(a1) + std::abs(a2)) + int64_t{65536} * std::abs(b0);
-  const bool plainHead = plainProducts && head <= kMax32;
-  const int64_t lim = kMax32 - int64_t{65536} * std::abs(b2);
   int32_t y1h = s.y1h, y1l = s.y1l, y2h = s.y2h, y2l = s.y2l, x1 = s.x1, x2 = s.x2;
+  // Block bound: |Mpy32x16(y, a)| <= 2 |a| 32769 (|yh| <= 32768, the low
+  // part adds at most |a|), and each input product at most 2 |b| M for the
+  // block's largest input magnitude M.  When the sum of all these bounds
+  // stays below 2^31 no partial sum of the chain can saturate, for any
+  // state: the chain is plain 32-bit arithmetic, and only the final shift
+  // may saturate.
+  int32_t peak = std::max(std::abs(x1), std::abs(x2));
+  for (int i = 0; i < len; ++i) peak = std::max(peak, std::abs(int32_t{x[i]}));
+  const int64_t bound = int64_t{2} * 32769 * (std::abs(a1) + std::abs(a2)) +
+                        int64_t{2} * peak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
+  if (plainProducts && bound <= kMax32) {
+    for (int i = 0; i < len; ++i) {
+      const int32_t in = x[i];
+      const int32_t sum = y1h * a1x2 + ((y1l * a1) >> 15) * 2 + y2h * a2x2 + ((y2l * a2) >> 15) * 2 + in * b0x2 +
+                          x1 * b1x2 + x2 * b2x2;
+      const int32_t t = sum > (kMax32 >> kShift) ? kMax32 : sum < (kMin32 >> kShift) ? kMin32 : sum * (1 << kShift);
+      int64_t r = Q == 12 ? t : int64_t{t} * 2;
+      r = std::min<int64_t>(std::max<int64_t>(r, kMin32), kMax32);
+      x[i] = r >= 0x7FFF8000 ? Word16{32767} : static_cast<Word16>((r + 0x8000) >> 16);
+      y2h = y1h;
+      y2l = y1l;
+      y1h = t >> 16;
+      y1l = (t >> 1) & 0x7FFF;
+      x2 = x1;
+      x1 = in;
+    }
+    s.y1h = static_cast<int16_t>(y1h);
+    s.y1l = static_cast<int16_t>(y1l);
+    s.y2h = static_cast<int16_t>(y2h);
+    s.y2l = static_cast<int16_t>(y2l);
+    s.x1 = static_cast<int16_t>(x1);
+    s.x2 = static_cast<int16_t>(x2);
+    return;
+  }
   for (int i = 0; i < len; ++i) {
     const int32_t in = x[i];
     Word32 t;
-    int64_t total = 0;
-    if (plainHead) {
-      const int32_t first3 = y1h * a1x2 + ((y1l * a1) >> 15) * 2 + y2h * a2x2 + ((y2l * a2) >> 15) * 2 + in * b0x2;
-      total = int64_t{first3} + x1 * b1x2 + x2 * b2x2;
-    }
-    if (plainHead && total <= lim && total >= -lim) {
-      const int32_t sum = static_cast<int32_t>(total);
-      t = sum > (kMax32 >> kShift) ? kMax32 : sum < (kMin32 >> kShift) ? kMin32 : sum * (1 << kShift);
+    int32_t m1, m2, u, v, w;
+    if (plainProducts && !__builtin_add_overflow(y1h * a1x2, ((y1l * a1) >> 15) * 2, &m1) &&
+        !__builtin_add_overflow(y2h * a2x2, ((y2l * a2) >> 15) * 2, &m2) && !__builtin_add_overflow(m1, m2, &u) &&
+        !__builtin_add_overflow(u, in * b0x2, &v) && !__builtin_add_overflow(v, x1 * b1x2, &w) &&
+        !__builtin_add_overflow(w, x2 * b2x2, &t) && t <= (kMax32 >> kShift) && t >= (kMin32 >> kShift)) {
+      t *= 1 << kShift;
     } else {
       using W = Word16;
       t = voksc::vokMpy32x16(W(y1h), W(y1l), W(a1));
@@ -91,7 +115,8 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
     }
     // round() of t (Q12) or of 2 t saturated (Q13).
     int64_t r = Q == 12 ? t : int64_t{t} * 2;
-    r = std::min<int64_t>(std::max<int64_t>(r, kMin32), kMax32);
+    if (r > kMax32) r = kMax32;
+    if (r < kMin32) r = kMin32;
     x[i] = r >= 0x7FFF8000 ? Word16{32767} : static_cast<Word16>((r + 0x8000) >> 16);
     y2h = y1h;
     y2l = y1l;

@@ -1,8 +1,6 @@
 // G.729 LSF quantiser (switched MA prediction, two-stage split VQ), its
 // decoder with the stability correction, and the erased-frame update.
 #include <cstdint>
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -156,36 +154,6 @@ void packIndices(int mode, const int* cand, const int* t1, const int* t2, Word16
 }  // namespace
 
 int lspStage1Search_scalar(const Word16* target) {
-  // The largest magnitude of the codebook's entries, found once.
-  static const int32_t codebookPeak = [] {
-    int32_t m = 0;
-    for (int i = 0; i < kStage1Size; ++i)
-      for (int j = 0; j < kM; ++j) m = std::max(m, std::abs(int32_t{kLspStage1Codebook[i][j]}));
-    return m;
-  }();
-  int32_t targetPeak = 0;
-  for (int j = 0; j < kM; ++j) targetPeak = std::max(targetPeak, std::abs(int32_t{target[j]}));
-  // Differences below 14654 in magnitude: no subtraction saturates and the
-  // ten squares add up below 2^31, so the sum is formed plainly and clamped
-  // once (the chain's clamps at 2^30 commute with adding non-negative terms).
-  if (targetPeak + codebookPeak < 14654) {
-    int cand = 0;
-    Word32 dmin = kMax32;
-    for (int i = 0; i < kStage1Size; ++i) {
-      const int16_t* cb = kLspStage1Codebook[i];
-      int32_t acc = 0;
-      for (int j = 0; j < kM; ++j) {
-        const int32_t t = int32_t{target[j]} - cb[j];
-        acc += t * t;
-      }
-      const Word32 d = acc >= 0x40000000 ? kMax32 : 2 * acc;
-      if (d < dmin) {
-        dmin = d;
-        cand = i;
-      }
-    }
-    return cand;
-  }
   int cand = 0;
   Word32 dmin = kMax32;
   for (int i = 0; i < kStage1Size; ++i) {
