@@ -944,3 +944,6 @@ TEST(Differential, ErasureAfterLag144) {
 }
 
 }  // namespace
+
+// The hostile signal for the other differential programs of this binary.
+std::vector<int16_t> differentialHostileSignal(int rate) { return hostileSignal(rate); }

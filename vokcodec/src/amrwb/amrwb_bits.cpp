@@ -210,7 +210,7 @@ void bitsToParams(const uint8_t* bits, FrameParams& p) {
 
 int writePayload(const Frame& f, uint8_t* out, int cmr, bool markRx) {
   const TocEntry toc = tocOf(f);
-  const int marker = markRx && f.type == kSpeechDegraded ? 1 : 0;
+  const int marker = !markRx ? 0 : f.type == kSpeechDegraded ? kMarkDegraded : isSid(f.type) ? kMarkSidMode : 0;
   out[0] = static_cast<uint8_t>(((cmr & 15) << 4) | marker);
   out[1] = static_cast<uint8_t>((toc.ft << 3) | (toc.q << 2));
   BitWriter w{out + 2};
@@ -228,7 +228,7 @@ bool readPayload(const uint8_t* p, int bytes, Frame& f, std::string& err, int* c
   if (!sizeMatches(bytes, 2 + (payloadBits(ft) + 7) / 8, ft, err)) return false;
   BitReader r{p + 2};
   getFrameBits(ft, q, r, f);
-  if ((p[0] & 15) == 1 && f.type == kSpeechGood) f.type = kSpeechDegraded;
+  if ((p[0] & 15) == kMarkDegraded && f.type == kSpeechGood) f.type = kSpeechDegraded;
   if (cmr) *cmr = p[0] >> 4;
   return true;
 }

@@ -48,8 +48,13 @@ bool isSid(RxType t);
 
 // ---- RFC 4867 payloads -------------------------------------------------------
 // Octet-aligned payload (at most kMaxPayload octets).  markRx: the CMR
-// octet's reserved bits carry a degraded speech frame (1), which only
-// readPayload understands.
+// octet's reserved bits carry what only the test format tells, for
+// readPayload's callers: a degraded speech frame (kMarkDegraded), or a SID
+// frame whose mode indication is the test format's mode word, which the
+// decoder takes as its mode (kMarkSidMode).  In RFC 4867 payloads and
+// storage files the decoder keeps the mode of the frames before a SID, as
+// the reference decoder does for its storage format.
+constexpr int kMarkDegraded = 1, kMarkSidMode = 2;
 int writePayload(const Frame& f, uint8_t* out, int cmr = kNoRequest, bool markRx = false);
 bool readPayload(const uint8_t* p, int bytes, Frame& f, std::string& err, int* cmr = nullptr);
 int writePayloadBE(const Frame& f, uint8_t* out, int cmr = kNoRequest);

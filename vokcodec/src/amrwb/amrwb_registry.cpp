@@ -59,9 +59,11 @@ bool readExactly(const ByteInput& in, uint8_t* dst, std::size_t n, std::size_t f
   return false;
 }
 
-void toPayload(const Frame& f, ReceivedFrame& rx) {
+// testFormat: the frame comes from the test format (see kMarkDegraded,
+// kMarkSidMode).
+void toPayload(const Frame& f, ReceivedFrame& rx, bool testFormat = false) {
   rx.payload.resize(kMaxPayload);
-  rx.payload.resize(static_cast<std::size_t>(writePayload(f, rx.payload.data(), kNoRequest, true)));
+  rx.payload.resize(static_cast<std::size_t>(writePayload(f, rx.payload.data(), kNoRequest, testFormat)));
   rx.lost = f.type == kSpeechLost;
   rx.samples = kFrame;
 }
@@ -165,6 +167,7 @@ void setCoder(Codec& c) {
     std::string err;
     if (lost) f.type = kSpeechLost;
     if (payload && bytes > 0 && !readPayload(payload, bytes, f, err)) return vokErrSize;
+    if (isSid(f.type) && (payload[0] & 15) != kMarkSidMode) f.mode = -1;  // the decoder keeps its mode
     *samples = kFrame;
     return dec::decodeFrame(static_cast<dec::Decoder*>(s), f, pcm);
   };
@@ -189,7 +192,7 @@ void setCoder(Codec& c) {
     if (!readExactly(in, words + 6, static_cast<std::size_t>(2 * n - 6), frame, err)) return false;
     Frame f;
     readTestFrame(words, f);
-    toPayload(f, rx);
+    toPayload(f, rx, true);
     return true;
   };
   c.layouts = {storageLayout(), rtpLayout("rtp", false), rtpLayout("rtp-oa", false), rtpLayout("rtp-be", true)};
