@@ -16,15 +16,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "amrwb/amrwb_bits.h"
 #include "amrwb/amrwb_codec.h"
 #include "amrwb/amrwb_tables.h"
-#include "registry.h"
+#include "diff_support.h"
 #include "vectors.h"
 
 std::vector<int16_t> differentialHostileSignal(int rate);  // differential_test.cpp
@@ -33,26 +31,7 @@ namespace {
 
 namespace wb = vokc::amrwb;
 
-uint32_t crc32(const uint8_t* p, std::size_t n) {
-  uint32_t c = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-  }
-  return ~c;
-}
-
-struct Rng {
-  uint64_t s;
-  explicit Rng(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  uint32_t next() {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return static_cast<uint32_t>(s >> 16);
-  }
-  bool chance(uint32_t perMille) { return next() % 1000u < perMille; }
-};
+using difftest::Rng;
 
 using Stream = std::vector<wb::Frame>;
 
@@ -115,7 +94,7 @@ Stream impaired(Stream s, uint64_t seed) {
     } else if (r < 170 && (f.type == wb::kSidUpdate || f.type == wb::kSidFirst)) {
       f.type = wb::kSidBad;
     } else if (r < 200 && wb::isSpeech(f.type)) {
-      for (int k = 0; k < wb::bitCount(f.mode); ++k) f.bits[k] ^= rng.chance(100);
+      for (int k = 0; k < wb::bitCount(f.mode); ++k) f.bits[k] ^= rng.chance(100, 1000);
     }
     eraseNext = extreme && !eraseNext;
   }
@@ -129,11 +108,11 @@ Stream randomStream(uint64_t seed, int frames) {
   Stream s;
   int mode = 8;
   while (static_cast<int>(s.size()) < frames) {
-    const bool noise = rng.chance(150);
+    const bool noise = rng.chance(150, 1000);
     const int run = noise ? 20 + static_cast<int>(rng.next() % 60) : 5 + static_cast<int>(rng.next() % 40);
     for (int i = 0; i < run; ++i) {
       wb::Frame f;
-      if (rng.chance(100)) mode = static_cast<int>(rng.next() % wb::kModes);
+      if (rng.chance(100, 1000)) mode = static_cast<int>(rng.next() % wb::kModes);
       f.mode = mode;
       const uint32_t r = rng.next() % 100;
       if (noise)
@@ -174,61 +153,12 @@ Stream homingStream(const std::vector<Stream>& official) {
                                                                  : rng.next() & 1;
       s.push_back(f);
     };
-    speech(6);
-    homing(m, false, wb::kSpeechGood);
-    homing(m, false, wb::kSpeechGood);
-    homing(m, true, wb::kSpeechGood);
-    speech(4);
-    homing(m, true, wb::kSpeechGood);
-    homing(m, false, wb::kSpeechGood);
-    homing(m, true, wb::kSpeechGood);
-    homing(m, false, wb::kSpeechBad);
-    homing((m + 1) % wb::kModes, false, wb::kSpeechGood);
-    speech(3);
+    for (const difftest::HomingStep& st : difftest::kHomingScript) {
+      if (st.speech) speech(st.speech);
+      else homing((m + st.nextMode) % wb::kModes, st.firstOnly, st.bad ? wb::kSpeechBad : wb::kSpeechGood);
+    }
   }
   return s;
-}
-
-// A storage file of random frames: any frame type field (mostly the nine
-// modes and SID), damaged ones among them, random bits.
-std::vector<uint8_t> randomStorageFile(uint64_t seed, int frames) {
-  Rng rng(seed);
-  std::vector<uint8_t> f(wb::kStorageMagic, wb::kStorageMagic + 9);
-  for (int i = 0; i < frames; ++i) {
-    const int ft = rng.chance(300) ? static_cast<int>(rng.next() % 16) : static_cast<int>(rng.next() % 10);
-    f.push_back(static_cast<uint8_t>(ft << 3 | (rng.chance(850) ? 4 : 0)));
-    for (int k = 0; k < wb::storageFrameBytes(ft); ++k) f.push_back(static_cast<uint8_t>(rng.next()));
-  }
-  return f;
-}
-
-std::vector<uint32_t> decodeCrcs(const std::vector<uint8_t>& bytes, const char* format) {
-  const vokc::Codec* c = vokc::registry().find("amr-wb");
-  std::vector<uint32_t> out;
-  if (!c) return out;
-  vokc::Options o;
-  o.format = format;
-  std::vector<int16_t> pcm;
-  std::string err;
-  EXPECT_TRUE(c->decode(bytes, o, pcm, err)) << err;
-  for (std::size_t at = 0; at + wb::kFrame <= pcm.size(); at += wb::kFrame) {
-    uint8_t b[2 * wb::kFrame];
-    for (int i = 0; i < wb::kFrame; ++i) {
-      b[2 * i] = static_cast<uint8_t>(pcm[at + i] & 0xFF);
-      b[2 * i + 1] = static_cast<uint8_t>((static_cast<uint16_t>(pcm[at + i]) >> 8) & 0xFF);
-    }
-    out.push_back(crc32(b, sizeof b));
-  }
-  return out;
-}
-
-std::vector<uint32_t> golden(const std::string& name) {
-  std::vector<uint8_t> b;
-  vtest::readFile(vtest::goldenDir() + "/differential/" + name + ".crc", b);
-  std::vector<uint32_t> v;
-  for (std::size_t i = 0; i + 4 <= b.size(); i += 4)
-    v.push_back(b[i] | b[i + 1] << 8 | b[i + 2] << 16 | static_cast<uint32_t>(b[i + 3]) << 24);
-  return v;
 }
 
 // The hostile signal of the encoder goldens coded with DTX, the mode
@@ -273,24 +203,11 @@ TEST(AmrWbDifferential, DecoderFollowsTheReference) {
       {"amrwb.rnd", randomStream(33, 1500)},
       {"amrwb.home", homingStream(official)},
   };
-  const char* dump = std::getenv("VOKSC_DIFF_DUMP");
-  std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+  difftest::NamedStreams files;
   for (const auto& [name, stream] : cases) files.emplace_back(name, testFile(stream));
-  files.emplace_back("amrwb.rnd.storage", randomStorageFile(34, 1000));
-  for (const auto& [name, bytes] : files) {
-    const bool storage = name.find("storage") != std::string::npos;
-    if (dump) std::ofstream(std::string(dump) + "/" + name + (storage ? ".awb" : ".cod"), std::ios::binary)
-                  .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    const std::vector<uint32_t> ours = decodeCrcs(bytes, storage ? "storage" : "itu"), ref = golden(name);
-    EXPECT_FALSE(ref.empty()) << name << ": no golden data";
-    if (ref.empty()) continue;
-    EXPECT_EQ(ours.size(), ref.size()) << name;
-    for (std::size_t i = 0; i < ref.size() && i < ours.size(); ++i)
-      if (ours[i] != ref[i]) {
-        ADD_FAILURE() << name << ": frame " << i << " differs from the reference";
-        break;
-      }
-  }
+  files.emplace_back("amrwb.rnd.storage", difftest::randomStorageFile(34, 1000, std::string(wb::kStorageMagic, 9), 10,
+                                                                   wb::storageFrameBytes));
+  difftest::checkDecodes("amr-wb", wb::kFrame, ".awb", files);
 }
 
 }  // namespace

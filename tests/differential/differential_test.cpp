@@ -42,10 +42,16 @@
 #include "amrwb/amrwb_codec.h"
 #include "g729/g729_common.h"
 #include "gsmfr/gsmfr_codec.h"
+#include "diff_support.h"
 #include "vectors.h"
 #include "vokcodec.h"
 
 namespace {
+
+using difftest::compare;
+using difftest::crc32;
+using difftest::pcmCrcs;
+using difftest::Rng;
 
 // ---- frames and checksums ---------------------------------------------------
 
@@ -56,58 +62,16 @@ struct Frame {
 };
 using Stream = std::vector<Frame>;
 
-uint32_t crc32(const uint8_t* p, std::size_t n) {
-  uint32_t c = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-  }
-  return ~c;
-}
-
 uint32_t frameCrc(const Frame& f) {
   std::vector<uint8_t> b{static_cast<uint8_t>(f.bits.size() & 0xFF), static_cast<uint8_t>(f.bits.size() >> 8)};
   b.insert(b.end(), f.bits.begin(), f.bits.end());
   return crc32(b.data(), b.size());
 }
 
-std::vector<uint32_t> pcmCrcs(const std::vector<int16_t>& pcm, int frameLen) {
-  std::vector<uint32_t> out;
-  for (std::size_t at = 0; at + frameLen <= pcm.size(); at += frameLen) {
-    std::vector<uint8_t> b;
-    for (int i = 0; i < frameLen; ++i) {
-      const auto v = static_cast<uint16_t>(pcm[at + i]);
-      b.push_back(static_cast<uint8_t>(v & 0xFF));
-      b.push_back(static_cast<uint8_t>(v >> 8));
-    }
-    out.push_back(crc32(b.data(), b.size()));
-  }
-  return out;
-}
-
 // ---- deterministic hostile input -------------------------------------------
 
 // Everything below is integer arithmetic, so the inputs are the same on
 // every compiler and library.
-struct Rng {
-  uint64_t s;
-  explicit Rng(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  uint32_t next() {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return static_cast<uint32_t>(s >> 16);
-  }
-  // Near-Gaussian (sum of four uniforms), standard deviation 2365, about
-  // 1.15 in Q11.
-  int32_t gauss() {
-    int32_t sum = 0;
-    for (int k = 0; k < 4; ++k) sum += static_cast<int32_t>(next() & 0xFFFF) - 32768;
-    return sum / 16;
-  }
-  bool chance(uint32_t perMillion) { return next() % 1000000u < perMillion; }
-};
-
 int16_t clip(int64_t v) { return static_cast<int16_t>(std::max<int64_t>(-32768, std::min<int64_t>(32767, v))); }
 
 // Sine of a 16-bit phase, Q15 (a parabola per half wave: close enough for
@@ -551,7 +515,7 @@ std::vector<int16_t> g722Decode(int mode, const Stream& s) {
 }
 
 enum class Input { Pcm, ALaw, ULaw };
-enum class Bitstream { Itu, G723, Gsm, G728 };
+enum class Bitstream { Itu, G723, Gsm, G728, G192 };
 
 // ---- G.723.1 and GSM full rate, through the codecs-by-name interface --------
 
@@ -603,7 +567,7 @@ std::vector<const char*> g723Rates(std::size_t frames) {
 struct Row {
   const char* name;
   int rate;      // samples per second
-  int frameLen;  // samples per 10 ms frame
+  int frameLen;  // samples per 10 ms frame (G.722.1: per 20 ms frame)
   std::function<Stream(const std::vector<int16_t>&)> encode;
   std::function<std::vector<int16_t>(const Stream&)> decode;
   Input input = Input::Pcm;
@@ -674,6 +638,17 @@ const std::vector<Row>& rows() {
     v.push_back({"g728_nopf", 8000, 80, [](const auto& x) { return namedEncode("g728", "", x); },
                  [](const Stream& s) { return namedDecode("g728", "postfilter=0", s); }, Input::Pcm, 0, false});
     v.back().stream = Bitstream::G728;
+    // G.722.1 at both rates of the 7 kHz mode and the three of the 14 kHz
+    // mode: 20 ms frames, G.192 streams for the reference decoder.
+    static const struct { const char *row, *codec; int rate; } g7221[] = {
+        {"g7221_24", "g7221-24", 16000}, {"g7221_32", "g7221-32", 16000}, {"g7221c_24", "g7221c-24", 32000},
+        {"g7221c_32", "g7221c-32", 32000}, {"g7221c_48", "g7221c-48", 32000}};
+    for (const auto& g : g7221) {
+      const char* codec = g.codec;
+      v.push_back({g.row, g.rate, g.rate / 50, [codec](const auto& x) { return namedEncode(codec, "", x); },
+                   [codec](const Stream& s) { return namedDecode(codec, "", s); }});
+      v.back().stream = Bitstream::G192;
+    }
     return v;
   }();
   return r;
@@ -684,30 +659,6 @@ const std::vector<Row>& rows() {
 std::string dumpDir() {
   const char* d = std::getenv("VOKSC_DIFF_DUMP");
   return d ? d : "";
-}
-
-std::vector<uint32_t> readGolden(const std::string& name) {
-  std::vector<uint8_t> b;
-  vtest::readFile(vtest::goldenDir() + "/differential/" + name + ".crc", b);
-  std::vector<uint32_t> v;
-  for (std::size_t i = 0; i + 4 <= b.size(); i += 4)
-    v.push_back(b[i] | b[i + 1] << 8 | b[i + 2] << 16 | static_cast<uint32_t>(b[i + 3]) << 24);
-  return v;
-}
-
-// Empty when equal, else the first differing frame.
-std::string compare(const std::string& name, const std::vector<uint32_t>& ours) {
-  const std::vector<uint32_t> ref = readGolden(name);
-  if (ref.empty()) return name + ": no golden data";
-  for (std::size_t i = 0; i < ref.size() && i < ours.size(); ++i) {
-    if (ref[i] != ours[i]) {
-      std::ostringstream m;
-      m << name << ": frame " << i << " (" << i / 100 << " s + " << i % 100 << ") differs from the reference";
-      return m.str();
-    }
-  }
-  if (ref.size() != ours.size()) return name + ": " + std::to_string(ours.size()) + " frames, reference " + std::to_string(ref.size());
-  return "";
 }
 
 std::vector<uint32_t> streamCrcs(const Stream& s) {
@@ -739,6 +690,14 @@ void writeStream(const Row& row, const std::string& path, const Stream& s) {
       }
       writeFile(path + ".mask", lost);
       break;
+    case Bitstream::G192:  // sync word, bit count, a word per bit; a lost frame: sync 0x6B20 and zero words
+      for (const Frame& f : s) {
+        putWord(o, f.erased ? 0x6B20 : 0x6B21);
+        putWord(o, static_cast<int>(8 * f.bits.size()));
+        for (std::size_t i = 0; i < 8 * f.bits.size(); ++i)
+          putWord(o, f.erased ? 0 : (f.bits[i / 8] >> (7 - i % 8)) & 1 ? 0x81 : 0x7F);
+      }
+      break;
     case Bitstream::Gsm:  // 76 parameter words per 33-byte frame
       for (const Frame& f : s) {
         int16_t p[vokc::gsmfr::kParams];
@@ -759,7 +718,7 @@ TEST_P(Differential, EncoderAndDecoderFollowTheReference) {
   if (row.input != Input::Pcm)
     for (auto& x : pcm) x = g711(x, row.input == Input::ALaw);
   const Stream coded = row.encode(pcm);
-  const bool packed = row.stream == Bitstream::G723;
+  const bool packed = row.stream == Bitstream::G723 || row.stream == Bitstream::G192;
   const Stream impaired = impair(coded, 7, row.framed, row.codeMask, packed);
   if (!dumpDir().empty()) {
     const std::string base = dumpDir() + "/" + row.name;
