@@ -146,3 +146,60 @@ INSTANTIATE_TEST_SUITE_P(Rates, G7221Golden,
                          });
 
 }  // namespace
+
+namespace {
+
+// RFC 5577 packets of several frames: the encoder's "frames" option groups
+// the frames (the last packet holds the rest), the reader takes any whole
+// number of frames per packet and decodes them as the plain frame stream,
+// and rejects packets that are not whole frames or end early.
+TEST(G7221Packets, FramesPerPacketBothWays) {
+  const vokc::Codec* c = vokc::registry().find("g7221-32");
+  ASSERT_NE(c, nullptr);
+  const auto pcm = hostileInput(c->frameSamples);  // 64 frames
+  vokc::Options plain, grouped;
+  plain.format = "rtp";
+  grouped.format = "rtp-packets";
+  grouped.extra = "frames=3";
+  std::vector<uint8_t> frames, packets;
+  std::vector<int16_t> want, got;
+  std::string err;
+  ASSERT_TRUE(c->encode(pcm, plain, frames, err)) << err;
+  ASSERT_TRUE(c->encode(pcm, grouped, packets, err)) << err;
+  ASSERT_EQ(frames.size(), 64u * 80);
+  std::vector<std::size_t> sizes;
+  for (std::size_t at = 0; at + 2 <= packets.size(); at += 2 + sizes.back())
+    sizes.push_back(packets[at] << 8 | packets[at + 1]);
+  EXPECT_EQ(sizes.size(), 22u);
+  EXPECT_EQ(sizes.front(), 240u);
+  EXPECT_EQ(sizes.back(), 80u);  // 64 = 21 x 3 + 1
+  vokc::Options read;
+  read.format = "rtp-packets";
+  ASSERT_TRUE(c->decode(frames, plain, want, err)) << err;
+  ASSERT_TRUE(c->decode(packets, read, got, err)) << err;
+  EXPECT_EQ(got, want);
+  // Packets of 1, 2 and 5 frames, then the rest in one.
+  std::vector<uint8_t> mixed;
+  std::size_t at = 0;
+  for (std::size_t n : {1, 2, 5, 56}) {
+    mixed.push_back(static_cast<uint8_t>(n * 80 >> 8));
+    mixed.push_back(static_cast<uint8_t>(n * 80));
+    mixed.insert(mixed.end(), frames.begin() + at * 80, frames.begin() + (at + n) * 80);
+    at += n;
+  }
+  ASSERT_TRUE(c->decode(mixed, read, got, err)) << err;
+  EXPECT_EQ(got, want);
+  // 81 bytes, an empty packet, 160 announced and 80 there, a lone length octet.
+  const std::vector<uint8_t> broken[] = {std::vector<uint8_t>(83, 0), {0, 0}, std::vector<uint8_t>(82, 0), {0}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::vector<uint8_t> b = broken[i];
+    if (i == 0) b[1] = 81;
+    if (i == 2) b[1] = 160;
+    EXPECT_FALSE(c->decode(b, read, got, err)) << i;
+    EXPECT_FALSE(err.empty()) << i;
+  }
+  grouped.format = "packed";
+  EXPECT_FALSE(c->encode(pcm, grouped, packets, err));  // one frame per packed frame
+}
+
+}  // namespace

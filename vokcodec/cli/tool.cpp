@@ -201,6 +201,8 @@ int encode(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
     got = src.read(pcm.data(), n, err);
     if (!err.empty()) fail(err);
   }
+  enc.finish(bytes);
+  if (!out.write(bytes.data(), bytes.size(), err)) fail(err);
   if (!out.commit(err)) fail(err);
   bar.done(samples, src.fraction() >= 0);
   if (partial) paddedNote(a, io, c, partial);
@@ -359,6 +361,7 @@ int roundtrip(const Registry& reg, const ToolArgs& a, const ToolStreams& io) {
     err = enc.open(c, streamOptions(c, packed, kEncoderOption, ""));
   }
   if (!err.empty()) fail(c.name + ": " + err);
+  if (enc.groupsFrames()) fail(c.name + ": roundtrip codes one frame per packet; use encode and decode for --frames");
   err = dec.open(c, streamOptions(c, packed, kDecoderOption, ""));
   if (!err.empty()) fail(c.name + ": " + err);
   AudioReader src;

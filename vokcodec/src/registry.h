@@ -120,12 +120,19 @@ struct ItuLayout {
 // ("storage", "rtp-be", ...): frames read and written like the ITU layout,
 // after an optional file header.  A file whose name ends in `extension`
 // uses the layout unless a format is given.
+// A packet layout (`packets`, codecs of one fixed payload size only) carries
+// packets of one or more frames: write receives the payloads of a packet back
+// to back (as many frames as the encoder option "frames" asks, fewer in the
+// last packet), read returns one packet, which the stream decoder splits
+// into its frames (a packet that is not a whole number of frames is an
+// error).
 struct NamedLayout {
   std::string name;
   std::string about;      // one line for help texts
   std::string header;     // bytes the stream starts with ("" for none)
   std::string extension;  // e.g. ".amr"; "" for none
   ItuLayout io;
+  bool packets = false;
 };
 
 // Whole-stream options of the registry's stream helpers and the tool.
@@ -223,8 +230,12 @@ class FrameCoder {
 class StreamEncoder {
  public:
   std::string open(const Codec& c, const Options& opt);
-  // One frame of frameSamples samples; appends its bytes in the layout to out.
+  // One frame of frameSamples samples; appends its bytes in the layout to out
+  // (in a packet layout: once the packet is full).
   std::string frame(const int16_t* pcm, std::vector<uint8_t>& out);
+  // After the last frame: appends a packet that is not full yet.
+  void finish(std::vector<uint8_t>& out);
+  bool groupsFrames() const { return framesPerPacket_ > 1; }
   std::size_t payloadBytes() const { return payloadBytes_; }  // sum of the frame payloads so far
   std::size_t payloadBits() const { return payloadBits_; }    // their information bits (Codec::payloadBits)
 
@@ -235,6 +246,9 @@ class StreamEncoder {
   std::vector<int> rates_;  // rate-file words, the last one continuing
   std::size_t frame_ = 0, payloadBytes_ = 0, payloadBits_ = 0;
   int rateNow_ = -1;
+  int framesPerPacket_ = 1;
+  std::vector<uint8_t> packet_;  // frames of the packet being filled
+  int packetFrames_ = 0;
 };
 
 // Decoding a stream from a byte input frame by frame.
@@ -252,6 +266,8 @@ class StreamDecoder {
   const NamedLayout* named_ = nullptr;
   std::size_t frame_ = 0;
   ReceivedFrame rx_;
+  ReceivedFrame packet_;     // packet layouts: the packet being decoded
+  std::size_t packetAt_ = 0;  // its next frame's offset
 };
 
 // ---- The registry -------------------------------------------------------------

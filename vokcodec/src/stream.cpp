@@ -174,6 +174,16 @@ std::string StreamEncoder::open(const Codec& c, const Options& opt) {
     rateNow_ = rates_[0];
   }
   frame_ = payloadBytes_ = payloadBits_ = 0;
+  framesPerPacket_ = 1;
+  packet_.clear();
+  packetFrames_ = 0;
+  if (s.has("frames")) {
+    const std::string v = s.get("frames");
+    framesPerPacket_ = v.size() <= 3 && v.find_first_not_of("0123456789") == std::string::npos ? std::stoi(v) : 0;
+    if (framesPerPacket_ < 1 || framesPerPacket_ > 100) return "frames " + v + " is not a frame count from 1 to 100";
+    if (framesPerPacket_ > 1 && !(named_ && named_->packets))
+      return "frames " + v + ": only a packet layout carries several frames per packet";
+  }
   return coder_.open(c, true, s);
 }
 
@@ -195,7 +205,12 @@ std::string StreamEncoder::frame(const int16_t* pcm, std::vector<uint8_t>& out) 
   if (r != vokOk) return "encoder failed at frame " + std::to_string(frame_) + " (" + statusText(r) + ")";
   if (named_) {
     if (frame_ == 0) out.insert(out.end(), named_->header.begin(), named_->header.end());
-    named_->io.write(payload.data(), bytes, out);
+    if (named_->packets) {
+      packet_.insert(packet_.end(), payload.begin(), payload.begin() + bytes);
+      if (++packetFrames_ == framesPerPacket_) finish(out);
+    } else {
+      named_->io.write(payload.data(), bytes, out);
+    }
   } else if (itu_) {
     c.itu.write(payload.data(), bytes, out);
   } else {
@@ -206,6 +221,13 @@ std::string StreamEncoder::frame(const int16_t* pcm, std::vector<uint8_t>& out) 
   payloadBits_ += static_cast<std::size_t>(c.payloadBits ? c.payloadBits(payload.data(), bytes) : 8 * bytes);
   ++frame_;
   return "";
+}
+
+void StreamEncoder::finish(std::vector<uint8_t>& out) {
+  if (packetFrames_ == 0) return;
+  named_->io.write(packet_.data(), static_cast<int>(packet_.size()), out);
+  packet_.clear();
+  packetFrames_ = 0;
 }
 
 // ---- decoding ------------------------------------------------------------------
@@ -221,6 +243,8 @@ std::string StreamDecoder::open(const Codec& c, const Options& opt) {
   std::string err;
   if (!codecSettings(c, false, opt, s, err)) return err;
   frame_ = 0;
+  packet_ = ReceivedFrame();
+  packetAt_ = 0;
   return coder_.open(c, false, s);
 }
 
@@ -240,7 +264,25 @@ bool StreamDecoder::next(const ByteInput& in, int16_t* pcm, int* samples, std::s
         return false;
       }
     }
-    if (!named_->io.read(in, frame_, rx_, err)) return false;
+    if (!named_->packets) {
+      if (!named_->io.read(in, frame_, rx_, err)) return false;
+    } else {
+      // The next frame of the packet, reading a packet when none is left.
+      const std::size_t size = static_cast<std::size_t>(c.maxPayload);
+      if (packetAt_ >= packet_.payload.size()) {
+        packet_ = ReceivedFrame();
+        packetAt_ = 0;
+        if (!named_->io.read(in, frame_, packet_, err)) return false;
+        if (packet_.payload.empty() || packet_.payload.size() % size) {
+          err = "frame " + std::to_string(frame_) + ": a packet of " + std::to_string(packet_.payload.size()) +
+                " bytes is not a whole number of " + std::to_string(size) + "-byte " + c.name + " frames";
+          return false;
+        }
+      }
+      rx_.payload.assign(packet_.payload.begin() + static_cast<std::ptrdiff_t>(packetAt_),
+                         packet_.payload.begin() + static_cast<std::ptrdiff_t>(packetAt_ + size));
+      packetAt_ += size;
+    }
   } else if (itu_) {
     if (!c.itu.read(in, frame_, rx_, err)) return false;
   } else {
@@ -322,6 +364,7 @@ bool Codec::encode(const std::vector<int16_t>& pcm, const Options& opt, std::vec
     if (!error.empty()) return false;
     if (opt.progress && (f & 255) == 0) opt.progress(double(f) / double(frames));
   }
+  enc.finish(bits);
   if (opt.progress) opt.progress(1.0);
   return true;
 }

@@ -4,7 +4,10 @@
 // significant bit of the first octet.  Stream layouts: itu (G.192: a sync
 // word 0x6B21, the bit count, one word 0x007F / 0x0081 per bit; another sync
 // word or any other bit word marks an erased frame) and packed (.pak: the
-// frame as 16-bit little-endian words, first bit in bit 15).
+// frame as 16-bit little-endian words, first bit in bit 15), and RTP packets
+// of one or more frames (RFC 5577; encoder option frames=N, the last packet
+// may hold fewer), each after its length in two octets, most significant
+// first.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -94,6 +97,30 @@ NamedLayout packedLayout(int bits) {
   return l;
 }
 
+NamedLayout packetLayout() {
+  NamedLayout l;
+  l.name = "rtp-packets";
+  l.about = "RFC 5577 payloads of one or more frames (--frames N), each after a 16-bit big-endian length";
+  l.packets = true;
+  l.io.write = [](const uint8_t* payload, int bytes, std::vector<uint8_t>& out) {
+    out.push_back(static_cast<uint8_t>(bytes >> 8));
+    out.push_back(static_cast<uint8_t>(bytes));
+    out.insert(out.end(), payload, payload + bytes);
+  };
+  l.io.read = [](const ByteInput& in, std::size_t frame, ReceivedFrame& rx, std::string& err) {
+    uint8_t len[2];
+    const std::size_t got = in(len, 2);
+    if (got == 0) return false;
+    rx.payload.resize(got == 2 ? static_cast<std::size_t>(len[0] << 8 | len[1]) : 0);
+    if (got != 2 || in(rx.payload.data(), rx.payload.size()) != rx.payload.size()) {
+      err = "truncated bitstream: the packet at frame " + std::to_string(frame) + " ends early";
+      return false;
+    }
+    return true;
+  };
+  return l;
+}
+
 Codec makeCodec(int frame, int kbps) {
   Layout l{};
   g7221::makeLayout(frame, kbps * 1000, l);
@@ -138,7 +165,8 @@ Codec makeCodec(int frame, int kbps) {
         [&] { return g7221::decodeFrame(*static_cast<Decoder*>(s), erased ? nullptr : words, erased, pcm); });
   };
   c.itu = g192Layout(l.bits);
-  c.layouts = {packedLayout(l.bits)};
+  c.layouts = {packedLayout(l.bits), packetLayout()};
+  c.options = {{"frames", "1..100 (frames per rtp-packets packet)", kEncoderOption}};
   return c;
 }
 
