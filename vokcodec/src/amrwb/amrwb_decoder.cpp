@@ -71,13 +71,6 @@ Word32 invSqrt32(Word32 x) {
   return L_shl(x, e);
 }
 
-Word32 mpy32x16(Word16 hi, Word16 lo, Word16 n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }
-Word32 mpy32(Word16 hi1, Word16 lo1, Word16 hi2, Word16 lo2) {
-  Word32 r = L_mult(hi1, hi2);
-  r = L_mac(r, mult(hi1, lo2), 1);
-  return L_mac(r, mult(lo1, hi2), 1);
-}
-
 void scale(int16_t* x, int n, int16_t exp) {
   for (int i = 0; i < n; ++i) x[i] = round_fx(L_shl(L_deposit_h(x[i]), exp));
 }

@@ -5,6 +5,7 @@
 
 #include "amrwb/amrwb_enc_tables.h"
 #include "amrwb/amrwb_plain.h"
+#include "amrwb/amrwb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
 
@@ -15,12 +16,6 @@ using namespace voksc::op;
 namespace {
 
 constexpr int kWindow = 384;
-
-// Double-precision products of (hi, lo) pairs, without the lo*lo term.
-int32_t mpy32(int16_t h1, int16_t l1, int16_t h2, int16_t l2) {
-  return L_mac(L_mac(L_mult(h1, h2), mult(h1, l2), 1), mult(l1, h2), 1);
-}
-int32_t mpy32x16(int16_t hi, int16_t lo, int16_t n) { return L_mac(L_mult(hi, n), mult(lo, n), 1); }
 
 // Q31 quotient num / den for 0 <= num < den, den as a normalised pair: the
 // reciprocal of the high word refined by one Newton step.
@@ -161,7 +156,7 @@ void weightLp(const int16_t* a, int16_t gamma, int16_t* ap) {
 VokResult interpolateIsp(const int16_t* ispOld, const int16_t* ispNew, int16_t* a4) {
   int16_t isp[kOrder];
   for (int k = 0; k < 3; ++k) {
-    const int16_t wNew = kIspInterp[k];
+    const int16_t wNew = kIspWeights[k];
     const int16_t wOld = add(sub(32767, wNew), 1);
     for (int i = 0; i < kOrder; ++i) isp[i] = round_fx(L_mac(L_mult(ispOld[i], wOld), ispNew[i], wNew));
     VOKC_CALL(voksISPToLPC_AMRWB_16s, isp, a4 + k * (kOrder + 1), kOrder);
@@ -257,15 +252,15 @@ void bandPass6k7k(int16_t* x, int len, int16_t* mem) {
   int16_t buf[kBandTaps - 1 + kSub16k];
   std::memcpy(buf, mem, sizeof(int16_t) * (kBandTaps - 1));
   for (int i = 0; i < len; ++i) buf[kBandTaps - 1 + i] = shr(x[i], 2);  // the filter's gain is 4
-  if (plain::fits(plain::peak(buf, kBandTaps - 1 + len), plain::magnitude(kBandFir, kBandTaps))) {
+  if (plain::fits(plain::peak(buf, kBandTaps - 1 + len), plain::magnitude(kBand6k7k, kBandTaps))) {
     int32_t acc[kSub16k] = {};
     for (int j = 0; j < kBandTaps; ++j)
-      for (int i = 0; i < len; ++i) acc[i] += buf[i + j] * kBandFir[j];
+      for (int i = 0; i < len; ++i) acc[i] += buf[i + j] * kBand6k7k[j];
     for (int i = 0; i < len; ++i) x[i] = round_fx(2 * acc[i]);
   } else {
     for (int i = 0; i < len; ++i) {
       int32_t s = 0;
-      for (int j = 0; j < kBandTaps; ++j) s = L_mac(s, buf[i + j], kBandFir[j]);
+      for (int j = 0; j < kBandTaps; ++j) s = L_mac(s, buf[i + j], kBand6k7k[j]);
       x[i] = round_fx(s);
     }
   }

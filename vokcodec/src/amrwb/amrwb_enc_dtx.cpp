@@ -12,6 +12,7 @@
 
 #include "amrwb/amrwb_enc_dsp.h"
 #include "amrwb/amrwb_enc_tables.h"
+#include "amrwb/amrwb_tables.h"
 #include "amrwb/amrwb_encoder.h"
 #include "basic_op.h"
 #include "checked_call.h"

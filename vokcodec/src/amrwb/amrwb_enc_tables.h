@@ -14,14 +14,6 @@ extern const int16_t kLpWindow[384];
 extern const int16_t kLagWindowHi[16];
 // and low words
 extern const int16_t kLagWindowLo[16];
-// weight of the new ISPs in subframes 1..4, Q15
-extern const int16_t kIspInterp[4];
-// ISPs of the reset state
-extern const int16_t kIspInit[16];
-// ISFs of the reset state
-extern const int16_t kIsfInit[16];
-// 23.85 kbit/s high-band gain levels, Q14
-extern const int16_t kHfGains[16];
 // 50 Hz high-pass, numerator
 extern const int16_t kHp50B[3];
 // and denominator
@@ -32,14 +24,8 @@ extern const int16_t kHp400A[3];
 // high-pass of the decimated weighted speech
 extern const int16_t kHpWspB[4];
 extern const int16_t kHpWspA[4];
-// 6-7 kHz band-pass at 16 kHz, 31 taps
-extern const int16_t kBandFir[31];
 // low-pass of the 2:1 weighted-speech decimation
 extern const int16_t kHalfBandFir[5];
-// 1/sqrt over [0.25, 1), 49 points, Q15
-extern const int16_t kInvSqrtTable[49];
-// 2^(i/32), Q14
-extern const int16_t kPow2Table[33];
 
 }  // namespace vokc::amrwb::enc
 

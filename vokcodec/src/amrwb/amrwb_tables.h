@@ -30,7 +30,7 @@ extern const int16_t kHoming2305[31];
 extern const int16_t kHoming2385[32];
 // weight of the new ISPs per subframe, Q15
 extern const int16_t kIspWeights[4];
-// 23.85 kbit/s high-band gains, Q15
+// 23.85 kbit/s high-band gain levels, Q14
 extern const int16_t kHfGains[16];
 // ISPs of the reset state
 extern const int16_t kIspInit[16];
@@ -51,7 +51,9 @@ extern const int16_t kCodeDownLost[7];
 // ... bad but usable frames
 extern const int16_t kPitchDownBad[7];
 extern const int16_t kCodeDownBad[7];
+// 1/sqrt over [0.25, 1), 49 points, Q15
 extern const int16_t kInvSqrtTable[49];
+// 2^(i/32), Q14
 extern const int16_t kPow2Table[33];
 extern const int16_t kLog2Table[33];
 // comfort-noise energy offset per mode
