@@ -17,6 +17,7 @@
 #include "amrwb/amrwb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
+#include "src/amrwb/excitation_tables.h"
 
 namespace vokc::amrwb::dec {
 namespace {
@@ -515,7 +516,7 @@ void adaptiveVector(int16_t* exc, int lag) {
   const int16_t* x = exc - lag - 15;
   for (int n = 0; n <= kSub; ++n) {
     Word32 acc = 0;
-    for (int t = 0; t < 32; ++t) acc = L_mac(acc, x[n + t], kExcInterp[3 + 4 * t]);
+    for (int t = 0; t < 32; ++t) acc = L_mac(acc, x[n + t], voksc::amrwb::kExcInterp[3 + 4 * t]);
     exc[n] = round_fx(L_shl(acc, 1));
   }
 }

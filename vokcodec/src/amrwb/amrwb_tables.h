@@ -58,8 +58,6 @@ extern const int16_t kPow2Table[33];
 extern const int16_t kLog2Table[33];
 // comfort-noise energy offset per mode
 extern const int16_t kNoiseLevelAdjust[9];
-// 1/4-sample excitation interpolator, 4 phases x 32 taps interleaved (concealed lags)
-extern const int16_t kExcInterp[128];
 
 }  // namespace vokc::amrwb
 
