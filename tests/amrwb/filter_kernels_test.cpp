@@ -109,7 +109,7 @@ TEST(AmrWbFilterKernels, PairRowMatchesTheOperators) {
   for (int t = 0; t < 300; ++t) {
     const Trial c = trial(t, 48, 1, rng);
     const int16_t ps1 = c.x[0];
-    const int32_t alp1 = t % 5 == 0 ? (t % 2 ? reach : -reach) : static_cast<int32_t>(rng() % (2u * reach)) - reach;
+    const int32_t alp1 = t % 5 == 0 ? (t % 2 ? reach : -reach) : static_cast<int32_t>(static_cast<int64_t>(rng() % (2u * reach)) - reach);
     int16_t want[2][16], got[2][16];
     for (int i = 0; i < 16; ++i) {
       const Word16 ps2 = add(ps1, c.x[i]);
