@@ -71,52 +71,11 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
   for (int i = 0; i < len; ++i) peak = std::max(peak, std::abs(int32_t{x[i]}));
   const int64_t bound = int64_t{2} * 32769 * (std::abs(a1) + std::abs(a2)) +
                         int64_t{2} * peak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
-  if (plainProducts && bound <= kMax32) {
-    for (int i = 0; i < len; ++i) {
-      const int32_t in = x[i];
-      const int32_t sum = y1h * a1x2 + ((y1l * a1) >> 15) * 2 + y2h * a2x2 + ((y2l * a2) >> 15) * 2 + in * b0x2 +
-                          x1 * b1x2 + x2 * b2x2;
-      const int32_t t = sum > (kMax32 >> kShift) ? kMax32 : sum < (kMin32 >> kShift) ? kMin32 : sum * (1 << kShift);
-      int64_t r = Q == 12 ? t : int64_t{t} * 2;
-      r = std::min<int64_t>(std::max<int64_t>(r, kMin32), kMax32);
-      x[i] = r >= 0x7FFF8000 ? Word16{32767} : static_cast<Word16>((r + 0x8000) >> 16);
-      y2h = y1h;
-      y2l = y1l;
-      y1h = t >> 16;
-      y1l = (t >> 1) & 0x7FFF;
-      x2 = x1;
-      x1 = in;
-    }
-    s.y1h = static_cast<int16_t>(y1h);
-    s.y1l = static_cast<int16_t>(y1l);
-    s.y2h = static_cast<int16_t>(y2h);
-    s.y2l = static_cast<int16_t>(y2l);
-    s.x1 = static_cast<int16_t>(x1);
-    s.x2 = static_cast<int16_t>(x2);
-    return;
-  }
-  for (int i = 0; i < len; ++i) {
-    const int32_t in = x[i];
-    Word32 t;
-    int32_t m1, m2, u, v, w;
-    if (plainProducts && !__builtin_add_overflow(y1h * a1x2, ((y1l * a1) >> 15) * 2, &m1) &&
-        !__builtin_add_overflow(y2h * a2x2, ((y2l * a2) >> 15) * 2, &m2) && !__builtin_add_overflow(m1, m2, &u) &&
-        !__builtin_add_overflow(u, in * b0x2, &v) && !__builtin_add_overflow(v, x1 * b1x2, &w) &&
-        !__builtin_add_overflow(w, x2 * b2x2, &t) && t <= (kMax32 >> kShift) && t >= (kMin32 >> kShift)) {
-      t *= 1 << kShift;
-    } else {
-      using W = Word16;
-      t = voksc::vokMpy32x16(W(y1h), W(y1l), W(a1));
-      t = L_add(t, voksc::vokMpy32x16(W(y2h), W(y2l), W(a2)));
-      t = L_mac(t, W(in), W(b0));
-      t = L_mac(t, W(x1), W(b1));
-      t = L_mac(t, W(x2), W(b2));
-      t = L_shl(t, kShift);
-    }
-    // round() of t (Q12) or of 2 t saturated (Q13).
+  // The output rounds t (Q12) or 2 t saturated (Q13); the history shifts
+  // by one sample.  Both paths below end each sample here.
+  auto emit = [&](int i, int32_t in, int32_t t) {
     int64_t r = Q == 12 ? t : int64_t{t} * 2;
-    if (r > kMax32) r = kMax32;
-    if (r < kMin32) r = kMin32;
+    r = std::min<int64_t>(std::max<int64_t>(r, kMin32), kMax32);
     x[i] = r >= 0x7FFF8000 ? Word16{32767} : static_cast<Word16>((r + 0x8000) >> 16);
     y2h = y1h;
     y2l = y1l;
@@ -124,6 +83,35 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
     y1l = (t >> 1) & 0x7FFF;
     x2 = x1;
     x1 = in;
+  };
+  if (plainProducts && bound <= kMax32) {
+    for (int i = 0; i < len; ++i) {
+      const int32_t in = x[i];
+      const int32_t sum = y1h * a1x2 + ((y1l * a1) >> 15) * 2 + y2h * a2x2 + ((y2l * a2) >> 15) * 2 + in * b0x2 +
+                          x1 * b1x2 + x2 * b2x2;
+      emit(i, in, sum > (kMax32 >> kShift) ? kMax32 : sum < (kMin32 >> kShift) ? kMin32 : sum * (1 << kShift));
+    }
+  } else {
+    for (int i = 0; i < len; ++i) {
+      const int32_t in = x[i];
+      Word32 t;
+      int32_t m1, m2, u, v, w;
+      if (plainProducts && !__builtin_add_overflow(y1h * a1x2, ((y1l * a1) >> 15) * 2, &m1) &&
+          !__builtin_add_overflow(y2h * a2x2, ((y2l * a2) >> 15) * 2, &m2) && !__builtin_add_overflow(m1, m2, &u) &&
+          !__builtin_add_overflow(u, in * b0x2, &v) && !__builtin_add_overflow(v, x1 * b1x2, &w) &&
+          !__builtin_add_overflow(w, x2 * b2x2, &t) && t <= (kMax32 >> kShift) && t >= (kMin32 >> kShift)) {
+        t *= 1 << kShift;
+      } else {
+        using W = Word16;
+        t = voksc::vokMpy32x16(W(y1h), W(y1l), W(a1));
+        t = L_add(t, voksc::vokMpy32x16(W(y2h), W(y2l), W(a2)));
+        t = L_mac(t, W(in), W(b0));
+        t = L_mac(t, W(x1), W(b1));
+        t = L_mac(t, W(x2), W(b2));
+        t = L_shl(t, kShift);
+      }
+      emit(i, in, t);
+    }
   }
   s.y1h = static_cast<int16_t>(y1h);
   s.y1l = static_cast<int16_t>(y1l);
