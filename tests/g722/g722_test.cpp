@@ -17,6 +17,7 @@
 namespace {
 
 using voksc::g722::SbState;
+using V = std::vector<int>;
 
 // A state object at a chosen misalignment, with its aligned view.
 struct State {
@@ -91,19 +92,16 @@ TEST(G722Checks, BandCoders) {
   vtest::Guard g;
   g.watch(out, 4).watch(s.mem.data(), s.mem.size());
   EXPECT_EACH_NULL(g, voksSBADPCMEncode_G722_16s, in, out, 3, s.p());
-  EXPECT_REJECTS(vokErrSize, g, voksSBADPCMEncode_G722_16s(in, out, 0, s.p()));
-  EXPECT_REJECTS(vokErrSize, g, voksSBADPCMEncode_G722_16s(in, out, 3, s.p()));
+  for (int len : {0, 3}) EXPECT_REJECTS(vokErrSize, g, voksSBADPCMEncode_G722_16s(in, out, len, s.p()));
   EXPECT_EACH_NULL(g, voksSBADPCMDecode_G722_16s, in, out, 3, 1, s.p());
   EXPECT_EACH_NULL(g, voksSBADPCMDecodeStateUpdate_G722_16s, in, 5, 0, s.p());
-  EXPECT_REJECTS(vokErrSize, g, voksSBADPCMDecode_G722_16s(in, out, -4, 99, s.p()));
-  EXPECT_REJECTS(vokErrSize, g, voksSBADPCMDecode_G722_16s(in, out, 1, 1, s.p()));
+  for (int len : {-4, 1}) EXPECT_REJECTS(vokErrSize, g, voksSBADPCMDecode_G722_16s(in, out, len, 99, s.p()));
 
   // Length 2 codes exactly one band-sample pair and leaves the rest alone.
   State e;
   out[2] = out[3] = 1234;
   ASSERT_EQ(voksSBADPCMEncode_G722_16s(in, out, 2, e.p()), vokOk);
-  EXPECT_EQ(out[2], 1234);
-  EXPECT_EQ(out[3], 1234);
+  EXPECT_EQ(V(out + 2, out + 4), V(2, 1234));
 }
 
 TEST(G722Checks, ConcealmentHelpers) {
@@ -112,17 +110,14 @@ TEST(G722Checks, ConcealmentHelpers) {
   int cls = 0;
   vtest::Guard g;
   g.watch(out, 8).watch(x, 40).watch(&cls);
-  EXPECT_EACH_NULL(g, voksDownsampleFilter_G722_16s, x + 5, 0, out);
-  EXPECT_REJECTS(vokErrSize, g, voksDownsampleFilter_G722_16s(x + 5, 0, out));
+  EXPECT_NULLS_THEN(vokErrSize, g, voksDownsampleFilter_G722_16s, x + 5, 0, out);
   EXPECT_REJECTS(vokErrSize, g, voksDownsampleFilter_G722_16s(x + 5, -4, out));
   int16_t hmem[2];
   g.watch(hmem, 2);
-  EXPECT_EACH_NULL(g, voksFilterHighband_G722_16s_I, x, 0, hmem);
-  EXPECT_REJECTS(vokErrSize, g, voksFilterHighband_G722_16s_I(x, 0, hmem));
+  EXPECT_NULLS_THEN(vokErrSize, g, voksFilterHighband_G722_16s_I, x, 0, hmem);
   EXPECT_REJECTS(vokErrSize, g, voksFilterHighband_G722_16s_I(x, -1, hmem));
   s.st()->high.nb = 10;  // class rule fires: a missed range check would write the class word
-  EXPECT_EACH_NULL(g, voksClassifyFrame_G722_16s_I, x + 2, 144, &cls, s.p());
-  EXPECT_REJECTS(vokErrRange, g, voksClassifyFrame_G722_16s_I(x + 2, 144, &cls, s.p()));
+  EXPECT_NULLS_THEN(vokErrRange, g, voksClassifyFrame_G722_16s_I, x + 2, 144, &cls, s.p());
   EXPECT_REJECTS(vokErrRange, g, voksClassifyFrame_G722_16s_I(x + 2, -1, &cls, s.p()));
 }
 
@@ -131,9 +126,7 @@ TEST(G722Checks, ConcealmentHelpers) {
 TEST(G722, DecoderModesOtherThanOneAndTwoDecodeAt48k) {
   auto codes = randomCodes(600, 5);
   auto m1 = decodeFresh(codes, 1), m2 = decodeFresh(codes, 2), m3 = decodeFresh(codes, 3);
-  EXPECT_NE(m1, m2);
-  EXPECT_NE(m2, m3);
-  EXPECT_NE(m1, m3);
+  EXPECT_TRUE(m1 != m2 && m2 != m3 && m1 != m3);
   for (int mode : {0, 4, 7, -1, 32767}) EXPECT_EQ(decodeFresh(codes, mode), m3) << mode;
   // The high band does not depend on the mode.
   for (std::size_t i = 1; i < codes.size(); i += 2) ASSERT_EQ(m1[i], m3[i]);
@@ -170,10 +163,8 @@ TEST(G722, StateUpdateRebuildsTheHighBandScaleFromTheHalvedLog) {
     s.st()->low.nb = 7000;
     s.st()->low.det = 77;
     ASSERT_EQ(voksSBADPCMDecodeStateUpdate_G722_16s(low, 300, 0, s.p()), vokOk) << w.L;
-    EXPECT_EQ(s.st()->high.det, w.det) << w.L;
-    EXPECT_EQ(s.st()->high.nb, w.L >> 1) << w.L;
-    EXPECT_EQ(s.st()->low.nb, 7000);  // the low band keeps its scale
-    EXPECT_EQ(s.st()->low.det, 77);
+    // The high band's scale rebuilt; the low band keeps its own.
+    EXPECT_EQ(V({s.st()->high.det, s.st()->high.nb, s.st()->low.nb, s.st()->low.det}), V({w.det, w.L >> 1, 7000, 77}));
   }
 }
 
@@ -188,17 +179,12 @@ TEST(G722, StateUpdateStoresTheConcealedHistory) {
   lb.sz = hb.sz = 55;
   const int16_t low[2] = {1000, -501};
   ASSERT_EQ(voksSBADPCMDecodeStateUpdate_G722_16s(low, -301, 0, s.p()), vokOk);
-  EXPECT_EQ(lb.r[1], 1000);
-  EXPECT_EQ(lb.r[2], -501);
-  EXPECT_EQ(lb.p[1], 500);
-  EXPECT_EQ(lb.p[2], -251);  // arithmetic shift
-  EXPECT_EQ(hb.r[1], -301);
-  EXPECT_EQ(hb.p[1], -151);
-  EXPECT_EQ(hb.r[2], 0);
+  // History stored (halved by an arithmetic shift), difference lines cleared,
+  // and the next prediction from the new history alone: 0.25 * 2000 +
+  // -0.125 * -1002, each product truncated.
+  EXPECT_EQ(V({lb.r[1], lb.r[2], lb.p[1], lb.p[2], hb.r[1], hb.p[1], hb.r[2], lb.s, hb.s}),
+            V({1000, -501, 500, -251, -301, -151, 0, 500 + 125, -301}));
   for (int i = 0; i < 7; ++i) EXPECT_EQ(lb.d[i] | hb.d[i], 0);
-  // The next prediction comes from the new history alone.
-  EXPECT_EQ(lb.s, 500 + 125);  // 0.25 * 2000 + -0.125 * -1002, each product truncated
-  EXPECT_EQ(hb.s, -301);
 }
 
 TEST(G722, StateUpdateWithResetAndWithACorruptLogScale) {
@@ -208,19 +194,14 @@ TEST(G722, StateUpdateWithResetAndWithACorruptLogScale) {
   s.st()->low.det = 500;
   const int16_t low[2] = {1, 2};
   ASSERT_EQ(voksSBADPCMDecodeStateUpdate_G722_16s(low, 3, 1, s.p()), vokOk);
-  EXPECT_EQ(s.st()->low.det, 32);
-  EXPECT_EQ(s.st()->high.det, 8);
-  EXPECT_EQ(s.st()->low.nb, 0);
-  EXPECT_EQ(s.st()->high.nb, 0);
+  EXPECT_EQ(V({s.st()->low.det, s.st()->high.det, s.st()->low.nb, s.st()->high.nb}), V({32, 8, 0, 0}));
 
   // A negative log scale indexes beyond the table: halved, history stored,
   // scale factor left, vokErrIndex.
   s.st()->high.nb = -200;
   s.st()->high.det = 1234;
   EXPECT_EQ(voksSBADPCMDecodeStateUpdate_G722_16s(low, 3, 1, s.p()), vokErrIndex);
-  EXPECT_EQ(s.st()->high.nb, -100);
-  EXPECT_EQ(s.st()->high.det, 1234);
-  EXPECT_EQ(s.st()->high.r[1], 3);
+  EXPECT_EQ(V({s.st()->high.nb, s.st()->high.det, s.st()->high.r[1]}), V({-100, 1234, 3}));
 }
 
 // ---- concealment helpers -------------------------------------------------
@@ -245,8 +226,7 @@ TEST(G722, DownsampleTapsAndAlignment) {
   ASSERT_EQ(voksDownsampleFilter_G722_16s(buf.data() + 5, 3, out), vokOk);
   EXPECT_EQ(out[0], 77);
   ASSERT_EQ(voksDownsampleFilter_G722_16s(buf.data() + 5, 7, out), vokOk);
-  EXPECT_EQ(out[0], (67973 * 1000 + 32768) >> 16);
-  EXPECT_EQ(out[1], 77);
+  EXPECT_EQ(V(out, out + 2), V({(67973 * 1000 + 32768) >> 16, 77}));
 }
 
 TEST(G722, DownsampleSaturatesAtFullScale) {
@@ -254,10 +234,9 @@ TEST(G722, DownsampleSaturatesAtFullScale) {
   std::vector<int16_t> hi(5 + 8, 32767), lo(5 + 8, -32768);
   int16_t out[2];
   ASSERT_EQ(voksDownsampleFilter_G722_16s(hi.data() + 5, 8, out), vokOk);
-  EXPECT_EQ(out[0], 32767);
-  EXPECT_EQ(out[1], 32767);
+  EXPECT_EQ(V(out, out + 2), V(2, 32767));
   ASSERT_EQ(voksDownsampleFilter_G722_16s(lo.data() + 5, 8, out), vokOk);
-  EXPECT_EQ(out[0], -32768);
+  EXPECT_EQ(V(out, out + 2), V(2, -32768));
   // Sums just at the rounding limit: 0x7FFF7FFF rounds to 32767 by itself,
   // 0x7FFF8000 would wrap and is held at 32767.
   for (int16_t tap0 : {int16_t{12012}, int16_t{21306}}) {
@@ -275,24 +254,18 @@ TEST(G722, HighbandFilterSteps) {
   // feedback 0.783 * 891 = 698 minus the previous t.
   int16_t p[4] = {5, 1000, 6, 1000}, mem[2] = {0, 0};
   ASSERT_EQ(voksFilterHighband_G722_16s_I(p, 4, mem), vokOk);
-  EXPECT_EQ(p[0], 5);
-  EXPECT_EQ(p[1], 891);
-  EXPECT_EQ(p[2], 6);
-  EXPECT_EQ(p[3], 698);
-  EXPECT_EQ(mem[0], 891);
-  EXPECT_EQ(mem[1], 698);
+  EXPECT_EQ(V({p[0], p[1], p[2], p[3], mem[0], mem[1]}), V({5, 891, 6, 698, 891, 698}));
   // The feedback minus the previous scaled input wraps to 16 bits before
-  // the saturating sum: 25655 - (-29212) = 54867 becomes -10669.
-  int16_t q[2] = {0, 0}, m2[2] = {-29212, 32767};
-  ASSERT_EQ(voksFilterHighband_G722_16s_I(q, 2, m2), vokOk);
-  EXPECT_EQ(q[1], -10669);
-  // ... while the final sum saturates.
-  int16_t r[4] = {0, 32767, 0, 0}, m3[2] = {0, 32767};
-  ASSERT_EQ(voksFilterHighband_G722_16s_I(r, 2, m3), vokOk);
-  EXPECT_EQ(r[1], 32767);  // 29211 + 25655
-  int16_t n[2] = {0, -32768}, m4[2] = {0, -32768};
-  ASSERT_EQ(voksFilterHighband_G722_16s_I(n, 2, m4), vokOk);
-  EXPECT_EQ(n[1], -32768);  // -29212 - 25656
+  // the saturating sum (25655 - (-29212) = 54867 becomes -10669), while the
+  // final sum saturates (29211 + 25655, -29212 - 25656).
+  struct {
+    int16_t x, m0, m1, want;
+  } const rows[] = {{0, -29212, 32767, -10669}, {32767, 0, 32767, 32767}, {-32768, 0, -32768, -32768}};
+  for (auto r : rows) {
+    int16_t q[2] = {0, r.x}, m[2] = {r.m0, r.m1};
+    ASSERT_EQ(voksFilterHighband_G722_16s_I(q, 2, m), vokOk);
+    EXPECT_EQ(q[1], r.want) << r.x;
+  }
 }
 
 TEST(G722, HighbandFilterOddLengthsCoverTheLastHalfPair) {
@@ -307,8 +280,7 @@ TEST(G722, HighbandFilterOddLengthsCoverTheLastHalfPair) {
   for (int i = 0; i < 64; i += 2) ASSERT_EQ(a[i], b[i]);
   int16_t one[2] = {11, 1000}, m3[2] = {};
   ASSERT_EQ(voksFilterHighband_G722_16s_I(one, 1, m3), vokOk);
-  EXPECT_EQ(one[0], 11);
-  EXPECT_EQ(one[1], 891);
+  EXPECT_EQ(V(one, one + 2), V({11, 891}));
 }
 
 TEST(G722, ClassifierClassRules) {
@@ -349,23 +321,20 @@ TEST(G722, ClassifierLimitsTheExtensionToThePreviousPeriod) {
   buf[2 + lag + 3] = -800;
   int cls = 0;
   run(buf, cls);
-  EXPECT_EQ(cls, 2);
-  EXPECT_EQ(buf[2 + lag + 3], -100);
+  EXPECT_EQ(V({cls, buf[2 + lag + 3]}), V({2, -100}));
   // Just under eight times: limited, class unchanged.
   buf.assign(2 + 2 * lag, 100);
   buf[2 + lag + 3] = 799;
   cls = 0;
   run(buf, cls);
-  EXPECT_EQ(cls, 3);
-  EXPECT_EQ(buf[2 + lag + 3], 100);
+  EXPECT_EQ(V({cls, buf[2 + lag + 3]}), V({3, 100}));
   // The neighbourhood reaches two samples back into the history in front.
   buf.assign(2 + 2 * lag, 10);
   buf[0] = 5000;
   buf[2 + lag] = 6000;
   cls = 0;
   run(buf, cls);
-  EXPECT_EQ(buf[2 + lag], 5000);
-  EXPECT_EQ(cls, 3);
+  EXPECT_EQ(V({cls, buf[2 + lag]}), V({3, 5000}));
   // -32768 counts as 32767, so it is not above a neighbourhood holding -32768.
   buf.assign(2 + 2 * lag, 10);
   buf[1] = -32768;

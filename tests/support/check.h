@@ -114,8 +114,24 @@ template <class F, class... A>
   return ::testing::AssertionSuccess();
 }
 
+// rejectsEachNull, then the same call with every pointer given: it must
+// return `expected` (the length or range fault the arguments carry) and
+// write nothing.
+template <class F, class... A>
+::testing::AssertionResult rejectsNullsThen(int expected, Guard& g, F f, A... args) {
+  if (auto r = rejectsEachNull(g, f, args...); !r) return r;
+  g.arm();
+  const int got = detail::callWithNull(f, std::make_tuple(args...), -1, std::index_sequence_for<A...>{});
+  if (got != expected) return ::testing::AssertionFailure() << "status " << got << ", expected " << expected;
+  return g.untouched();
+}
+
 }  // namespace vtest
 
+// EXPECT_NULLS_THEN(vokErrSize, g, export, args...): each pointer null gives
+// vokErrNullPtr, then the call as given gives vokErrSize; nothing written.
+#define EXPECT_NULLS_THEN(expected, guard, ...) \
+  EXPECT_TRUE(::vtest::rejectsNullsThen((expected), (guard), __VA_ARGS__))
 #define EXPECT_EACH_NULL(guard, ...) EXPECT_TRUE(::vtest::rejectsEachNull((guard), __VA_ARGS__))
 
 #define EXPECT_REJECTS(expected, guard, call) \
