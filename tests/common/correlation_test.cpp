@@ -12,6 +12,11 @@
 namespace {
 
 using Words = std::vector<int16_t>;
+using V = std::vector<int64_t>;
+template <class T>
+V v(const T* p, int n) {
+  return V(p, p + n);
+}
 
 Words randomWords(std::mt19937& rng, int n, int lo, int hi) {
   std::uniform_int_distribution<int> d(lo, hi);
@@ -47,18 +52,13 @@ TEST(AutoCorr, PlainSumsSaturateAndStopAtTheFrame) {
   const int16_t x[3] = {1, 2, 3};
   Vok32s r[5];
   ASSERT_EQ(voksAutoCorr_16s32s(x, 3, r, 5), vokOk);
-  EXPECT_EQ(r[0], 14);
-  EXPECT_EQ(r[1], 8);
-  EXPECT_EQ(r[2], 3);
-  EXPECT_EQ(r[3], 0);
-  EXPECT_EQ(r[4], 0);
+  EXPECT_EQ(v(r, 5), V({14, 8, 3, 0, 0}));
   // 240 full-scale samples: r[0] exceeds 32 bits; lag 1 alternates in sign.
   Words loud(240);
   for (int i = 0; i < 240; ++i) loud[i] = static_cast<int16_t>(i & 1 ? -32768 : 32767);
   Vok32s q[2];
   ASSERT_EQ(voksAutoCorr_16s32s(loud.data(), 240, q, 2), vokOk);
-  EXPECT_EQ(q[0], INT32_MAX);
-  EXPECT_EQ(q[1], INT32_MIN);
+  EXPECT_EQ(v(q, 2), V({INT32_MAX, INT32_MIN}));
 }
 
 TEST(AutoCorr, ManyLagsOnLongFrames) {
@@ -94,8 +94,7 @@ TEST(AutoCorrNormE, EnergyLimitIsInclusive) {
   Vok32s r[2];
   int norm = -1;
   ASSERT_EQ(voksAutoCorr_NormE_16s32s(x.data(), 4, r, 2, &norm), vokOk);
-  EXPECT_EQ(r[0], INT32_MAX);
-  EXPECT_EQ(norm, 0);
+  EXPECT_EQ(V({r[0], norm}), V({INT32_MAX, 0}));
   vtest::Guard g;
   g.watch(r, 2).watch(&norm);
   EXPECT_REJECTS(vokWrnOverflow, g, voksAutoCorr_NormE_16s32s(x.data(), 5, r, 2, &norm));
@@ -107,9 +106,7 @@ TEST(AutoCorrNormE, SilenceNormalisesTheUnitEnergy) {
   int norm = 77;
   Words z(80, 0);
   ASSERT_EQ(voksAutoCorr_NormE_16s32s(z.data(), 80, r, 11, &norm), vokOk);
-  EXPECT_EQ(norm, 30);
-  EXPECT_EQ(r[0], 0x40000000);
-  EXPECT_EQ(r[10], 0);
+  EXPECT_EQ(V({norm, r[0], r[10]}), V({30, 0x40000000, 0}));
 }
 
 TEST(LagMaxInv, SmallestLagWinsAmongEqualCorrelations) {
@@ -120,12 +117,10 @@ TEST(LagMaxInv, SmallestLagWinsAmongEqualCorrelations) {
   Vok32s mx = 0;
   int lag = -1;
   ASSERT_EQ(voksAutoCorrLagMax_Inv_16s(x, 40, 5, 35, &mx, &lag), vokOk);
-  EXPECT_EQ(lag, 10);
-  EXPECT_EQ(mx, 2 * 4 * 1000 * 1000);  // doubled, as the L_mac chain forms it
+  EXPECT_EQ(V({lag, mx}), V({10, 2 * 4 * 1000 * 1000}));  // doubled, as the L_mac chain forms it
   // No lag visited: the start values.
   ASSERT_EQ(voksAutoCorrLagMax_Inv_16s(x, 40, 9, 8, &mx, &lag), vokOk);
-  EXPECT_EQ(mx, INT32_MIN);
-  EXPECT_EQ(lag, 8);
+  EXPECT_EQ(V({lag, mx}), V({8, INT32_MIN}));
 }
 
 TEST(LagMaxInv, AgreesWithTheDefinitionOverLongLagRanges) {
@@ -145,32 +140,28 @@ TEST(LagMaxInv, AgreesWithTheDefinitionOverLongLagRanges) {
         bestLag = t;
       }
     }
-    EXPECT_EQ(mx, best);
-    EXPECT_EQ(lag, bestLag);
+    EXPECT_EQ(V({lag, mx}), V({bestLag, best}));
   }
 }
 
 TEST(LagMaxFwd, ThirtyBitAccumulatorRule) {
   // 32767^2 + 255^2 + 22^2 + 5^2 = 0x3FFFFFFF: still doubled; one more
   // unit squared and the sum saturates instead.
-  Words x = {32767, 255, 22, 5, 1};
-  Vok32s mx;
-  int lag;
-  ASSERT_EQ(voksAutoCorrLagMax_Fwd_16s(x.data(), 4, 0, 0, &mx, &lag), vokOk);
-  EXPECT_EQ(mx, 0x7FFFFFFE);
-  ASSERT_EQ(voksAutoCorrLagMax_Fwd_16s(x.data(), 5, 0, 0, &mx, &lag), vokOk);
-  EXPECT_EQ(mx, INT32_MAX);
   // Below -0x40000000: the bottom value, which does not replace the start
-  // (only a strictly greater value does), so the lag stays 0.
-  Words n = {-32768, 32767, -32768};
-  ASSERT_EQ(voksAutoCorrLagMax_Fwd_16s(n.data(), 2, 1, 1, &mx, &lag), vokOk);
-  EXPECT_EQ(mx, INT32_MIN);
-  EXPECT_EQ(lag, 0);
-  // Sums beyond 32 bits before the doubling saturate the same way.
-  Words loud(300, 32767);
-  ASSERT_EQ(voksAutoCorrLagMax_Fwd_16s(loud.data(), 250, 0, 3, &mx, &lag), vokOk);
-  EXPECT_EQ(mx, INT32_MAX);
-  EXPECT_EQ(lag, 0);
+  // (only a strictly greater value does), so the lag stays 0.  Sums beyond
+  // 32 bits before the doubling saturate the same way.
+  const Words x = {32767, 255, 22, 5, 1}, n = {-32768, 32767, -32768}, loud(300, 32767);
+  struct {
+    const Words& in;
+    int len, lo, hi;
+    int64_t max, lag;
+  } const rows[] = {{x, 4, 0, 0, 0x7FFFFFFE, 0}, {x, 5, 0, 0, INT32_MAX, 0}, {n, 2, 1, 1, INT32_MIN, 0}, {loud, 250, 0, 3, INT32_MAX, 0}};
+  for (const auto& c : rows) {
+    Vok32s mx;
+    int lag = -1;
+    ASSERT_EQ(voksAutoCorrLagMax_Fwd_16s(c.in.data(), c.len, c.lo, c.hi, &mx, &lag), vokOk);
+    EXPECT_EQ(V({mx, lag}), V({c.max, c.lag})) << c.len;
+  }
 }
 
 TEST(LagMaxFwd, FirstMaximumGoingUpAndEmptyRange) {
@@ -181,8 +172,7 @@ TEST(LagMaxFwd, FirstMaximumGoingUpAndEmptyRange) {
   ASSERT_EQ(voksAutoCorrLagMax_Fwd_16s(buf.data(), 40, 5, 35, &mx, &lag), vokOk);
   EXPECT_EQ(lag, 10);
   ASSERT_EQ(voksAutoCorrLagMax_Fwd_16s(buf.data(), 40, 9, 8, &mx, &lag), vokOk);
-  EXPECT_EQ(mx, INT32_MIN);
-  EXPECT_EQ(lag, 0);
+  EXPECT_EQ(V({mx, lag}), V({INT32_MIN, 0}));
 }
 
 TEST(LagMaxFloat, PastCorrelationAndTies) {
@@ -201,17 +191,14 @@ TEST(CrossCorrLagMax, StartsFromZeroAtLagMax) {
   Vok32s mx;
   int lag;
   ASSERT_EQ(voksCrossCorrLagMax_16s(x, y, 4, 4, &mx, &lag), vokOk);
-  EXPECT_EQ(lag, 2);  // lags 2 and 5 would tie; 5 is out of range
-  EXPECT_EQ(mx, 10);
+  EXPECT_EQ(V({lag, mx}), V({2, 10}));  // lags 2 and 5 would tie; 5 is out of range
   const int16_t neg[8] = {-5, -5, -5, -5, -5, -5, -5, -5};
   ASSERT_EQ(voksCrossCorrLagMax_16s(x, neg, 4, 4, &mx, &lag), vokOk);
-  EXPECT_EQ(mx, 0);
-  EXPECT_EQ(lag, 4);
+  EXPECT_EQ(V({lag, mx}), V({4, 0}));
   double dm;
   const float xf[2] = {1.0f, 2.0f}, yf[4] = {3.0f, 1.0f, 1.0f, 0.0f};
   ASSERT_EQ(voksCrossCorrLagMax_32f64f(xf, yf, 2, 2, &dm, &lag), vokOk);
-  EXPECT_EQ(lag, 0);
-  EXPECT_DOUBLE_EQ(dm, 5.0);
+  EXPECT_TRUE(lag == 0 && dm == 5.0) << lag << " " << dm;
 }
 
 TEST(CrossCorrSfs, ScaledSumsWithTiesToEven) {
@@ -279,10 +266,7 @@ TEST(ConvPartial, DefinitionScalingAndSaturation) {
   const int16_t a[4] = {1, 2, 3, 4}, b[4] = {5, 6, 7, 8};
   Vok32s o[4];
   ASSERT_EQ(voksConvPartial_16s32s(a, b, o, 4), vokOk);
-  EXPECT_EQ(o[0], 5);
-  EXPECT_EQ(o[1], 16);
-  EXPECT_EQ(o[2], 34);
-  EXPECT_EQ(o[3], 60);
+  EXPECT_EQ(v(o, 4), V({5, 16, 34, 60}));
   std::mt19937 rng(7);
   for (int len : {1, 40, 129, 300}) {
     Words x = randomWords(rng, len, -32768, 32767), h = randomWords(rng, len, -32768, 32767);
@@ -304,10 +288,8 @@ TEST(ConvPartial, DefinitionScalingAndSaturation) {
   for (int i = 0; i < 40; ++i) x[i] = static_cast<int16_t>(i - 20);
   Vok16s y[40];
   ASSERT_EQ(voksConvPartial_16s_Sfs(x.data(), h.data(), y, 40, 12), vokOk);
-  EXPECT_EQ(y[0], -10);  // -20 * 2048 / 4096 = -10
-  EXPECT_EQ(y[1], -10);  // -9.5 -> -10
-  EXPECT_EQ(y[3], -8);   // -8.5 -> -8
-  EXPECT_EQ(y[21], 0);   // 0.5 -> 0
+  // -20 * 2048 / 4096 = -10; -9.5 -> -10; -8.5 -> -8; 0.5 -> 0.
+  EXPECT_EQ(V({y[0], y[1], y[3], y[21]}), V({-10, -10, -8, 0}));
 }
 
 TEST(DotProdAutoScale, FirstTermOnceAndAlternatingShifts) {
@@ -315,8 +297,7 @@ TEST(DotProdAutoScale, FirstTermOnceAndAlternatingShifts) {
   Vok32s r;
   int sc = -1;
   ASSERT_EQ(voksDotProdAutoScale_16s32s_Sfs(a, a, 2, &r, &sc), vokOk);
-  EXPECT_EQ(r, 22);
-  EXPECT_EQ(sc, 0);
+  EXPECT_EQ(V({r, sc}), V({22, 0}));
   // Large sums: the total shift t splits as sb = ceil(t/2), sa = floor(t/2);
   // the result is the sum at that split and one shift less did not fit.
   std::mt19937 rng(8);
@@ -336,41 +317,27 @@ TEST(DotProdAutoScale, FirstTermOnceAndAlternatingShifts) {
 }
 
 TEST(AutoScale, HeadroomShiftsAndZeroBlocks) {
-  Words x = {1000, -500, 3};
-  Words o(3);
-  int sc = 3;
-  ASSERT_EQ(voksAutoScale_16s(x.data(), o.data(), 3, &sc), vokOk);
-  EXPECT_EQ(sc, 2);
-  EXPECT_EQ(o, (Words{4000, -2000, 12}));
-  sc = 7;
-  ASSERT_EQ(voksAutoScale_16s(x.data(), o.data(), 3, &sc), vokOk);
-  EXPECT_EQ(sc, -2);
-  EXPECT_EQ(o, (Words{250, -125, 0}));
-  sc = 0;  // full scale: norm_s of the largest magnitude
-  ASSERT_EQ(voksAutoScale_16s(x.data(), o.data(), 3, &sc), vokOk);
-  EXPECT_EQ(sc, 5);
-  EXPECT_EQ(o[0], 32000);
-  // -32768 counts as 32767: no room, and one bit of headroom halves it.
-  Words m = {-32768, 5};
-  sc = 1;
-  ASSERT_EQ(voksAutoScale_16s_I(m.data(), 2, &sc), vokOk);
-  EXPECT_EQ(sc, -1);
-  EXPECT_EQ(m, (Words{-16384, 2}));
-  // Zeros: written as zeros (over whatever the output held), scale 16 - s.
-  Words z(5, 0), zo(5, 77);
-  sc = 3;
-  ASSERT_EQ(voksAutoScale_16s(z.data(), zo.data(), 5, &sc), vokOk);
-  EXPECT_EQ(sc, 13);
-  EXPECT_EQ(zo, Words(5, 0));
-  sc = 3;
-  ASSERT_EQ(voksAutoScale_16s_I(z.data(), 5, &sc), vokOk);
-  EXPECT_EQ(sc, 13);
-  // Headroom beyond 15 leaves signs only.
-  Words s = {-3, 3};
-  sc = 40;
-  ASSERT_EQ(voksAutoScale_16s_I(s.data(), 2, &sc), vokOk);
-  EXPECT_EQ(s, (Words{-1, 0}));
-  EXPECT_EQ(sc, 13 - 40);
+  // Input, headroom asked, the scale returned and the output; both forms.
+  // Headroom 0 is full scale (norm_s of the largest magnitude); -32768
+  // counts as 32767, so one bit of headroom halves it; zeros are written as
+  // zeros with scale 16 - headroom; headroom beyond 15 leaves signs only.
+  struct {
+    Words in;
+    int headroom, scale;
+    Words out;
+  } const rows[] = {{{1000, -500, 3}, 3, 2, {4000, -2000, 12}}, {{1000, -500, 3}, 7, -2, {250, -125, 0}},
+                    {{1000, -500, 3}, 0, 5, {32000, -16000, 96}}, {{-32768, 5}, 1, -1, {-16384, 2}},
+                    {Words(5, 0), 3, 13, Words(5, 0)},           {{-3, 3}, 40, 13 - 40, {-1, 0}}};
+  for (const auto& c : rows) {
+    const int n = static_cast<int>(c.in.size());
+    Words o(c.in.size(), 77), io = c.in;
+    int sc = c.headroom, isc = c.headroom;
+    ASSERT_EQ(voksAutoScale_16s(c.in.data(), o.data(), n, &sc), vokOk);
+    ASSERT_EQ(voksAutoScale_16s_I(io.data(), n, &isc), vokOk);
+    EXPECT_EQ(V({sc, isc}), V({c.scale, c.scale})) << c.headroom;
+    EXPECT_EQ(o, c.out) << c.headroom;
+    EXPECT_EQ(io, c.out) << c.headroom;
+  }
 }
 
 TEST(InvSqrt, NonPositiveInputsGiveTheLargestValue) {
@@ -385,10 +352,7 @@ TEST(ResidualFilter, DefinitionWithHistoryAndRounding) {
   const int16_t xb[8] = {0, 0, 4096, 4096, 0, 0, 0, 0};
   Vok16s y[6];
   ASSERT_EQ(voksResidualFilter_Low_16s_Sfs(a, 2, xb + 2, y, 4, 12), vokOk);
-  EXPECT_EQ(y[0], 4096);
-  EXPECT_EQ(y[1], 4096 - 2048);
-  EXPECT_EQ(y[2], -2048 + 1024);
-  EXPECT_EQ(y[3], 1024);
+  EXPECT_EQ(v(y, 4), V({4096, 4096 - 2048, -2048 + 1024, 1024}));
   std::mt19937 rng(9);
   for (int order : {8, 10, 16, 1, 33})
     for (int scale : {12, 0, 15, -3}) {
@@ -408,17 +372,14 @@ TEST(ResidualFilter, DefinitionWithHistoryAndRounding) {
 TEST(HarmonicFilter, RecursiveInOrderOfSamples) {
   int16_t b[5] = {1000, 1000, 0, 0, 0};
   ASSERT_EQ(voksHarmonicFilter_16s_I(16384, 1, b + 1, 4), vokOk);
-  EXPECT_EQ(b[1], 1500);
-  EXPECT_EQ(b[2], 750);
-  EXPECT_EQ(b[3], 375);
+  EXPECT_EQ(v(b + 1, 3), V({1500, 750, 375}));
+  // Saturated, then -32768 + (32767 * 32767 >> 15) from the updated sample.
   int16_t s[3] = {32767, 32000, -32768};
   ASSERT_EQ(voksHarmonicFilter_16s_I(32767, 1, s + 1, 2), vokOk);
-  EXPECT_EQ(s[1], 32767);  // saturated
-  EXPECT_EQ(s[2], -2);     // -32768 + (32767 * 32767 >> 15), from the updated sample
+  EXPECT_EQ(v(s + 1, 2), V({32767, -2}));
   float f[3] = {2.0f, 1.0f, 1.0f};
   ASSERT_EQ(voksHarmonicFilter_32f_I(0.5f, 1, f + 1, 2), vokOk);
-  EXPECT_FLOAT_EQ(f[1], 2.0f);
-  EXPECT_FLOAT_EQ(f[2], 2.0f);
+  EXPECT_EQ(std::vector<float>(f + 1, f + 3), std::vector<float>({2.0f, 2.0f}));
 }
 
 TEST(Preemphasize, MemoryCarriesAcrossBlocks) {
