@@ -66,6 +66,14 @@ template <class T>
   return ::testing::AssertionSuccess();
 }
 
+// Scalar outputs side by side, to compare with the words of a record.
+using V = std::vector<int64_t>;
+template <class... T>
+V words(T... x) {
+  return V{static_cast<int64_t>(x)...};
+}
+V words(const int16_t* p, int n) { return V(p, p + n); }
+
 }  // namespace
 
 TEST(G729FcbGolden, CorrelationMatrix) {
@@ -103,17 +111,14 @@ TEST(G729FcbGolden, FocusedSearch) {
     voksToeplizMatrix_G729_16s(h, rr);
     ASSERT_EQ(voksFixedCodebookSearch_G729_16s(dn, rr, code, index, &budget, sf), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
-    EXPECT_EQ(index[0], wantIndex) << "record " << r;
-    EXPECT_EQ(index[1], wantSigns) << "record " << r;
-    EXPECT_EQ(budget, wantBudget) << "record " << r;
+    EXPECT_EQ(words(index[0], index[1], budget), words(wantIndex, wantSigns, wantBudget)) << "record " << r;
     // The 32-bit matrix form.
     Vok32s rr32[616];
     voksToeplizMatrix_G729_16s32s(h, rr32);
     budget = sf ? dn[41] : Vok16s{123};
     ASSERT_EQ(voksFixedCodebookSearch_G729_32s16s(dn, rr32, code, index, &budget, sf), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r << " (32-bit)";
-    EXPECT_EQ(index[0], wantIndex);
-    EXPECT_EQ(budget, wantBudget);
+    EXPECT_EQ(words(index[0], index[1], budget), words(wantIndex, wantSigns, wantBudget)) << "record " << r;
   }
   EXPECT_GT(exhausted, 5);  // searches cut short by the budget are covered
 }
@@ -133,9 +138,7 @@ TEST(G729FcbGolden, FocusedSearchArbitraryMatrix) {
     std::memcpy(rr, rr0, sizeof rr);
     ASSERT_EQ(voksFixedCodebookSearch_G729_16s(dn, rr, code, index, &budget, sf), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
-    EXPECT_EQ(index[0], out[8]);
-    EXPECT_EQ(index[1], out[9]);
-    EXPECT_EQ(budget, out[10]);
+    EXPECT_EQ(words(index[0], index[1], budget), words(out + 8, 3)) << "record " << r;
     EXPECT_TRUE(same(rr, wantRr, 616)) << "signed matrix, record " << r;
   }
 }
@@ -153,12 +156,12 @@ TEST(G729FcbGolden, AnnexASearch) {
     voksToeplizMatrix_G729_16s(h, rr);
     ASSERT_EQ(voksFixedCodebookSearch_G729A_16s(dn, rr, code, index), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
-    EXPECT_EQ(index[0], out[8]) << "record " << r;
-    EXPECT_EQ(index[1], out[9]) << "record " << r;
+    EXPECT_EQ(words(index[0], index[1]), words(out + 8, 2)) << "record " << r;
     Vok32s rr32[616];
     voksToeplizMatrix_G729_16s32s(h, rr32);
     ASSERT_EQ(voksFixedCodebookSearch_G729A_32s16s(dn, rr32, code, index), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r << " (32-bit)";
+    EXPECT_EQ(words(index[0], index[1]), words(out + 8, 2)) << "record " << r;
   }
 }
 
@@ -175,8 +178,7 @@ TEST(G729FcbGolden, AnnexASearchArbitraryMatrix) {
     std::memcpy(rr, rr0, sizeof rr);
     ASSERT_EQ(voksFixedCodebookSearch_G729A_16s(dn, rr, code, index), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
-    EXPECT_EQ(index[0], out[8]);
-    EXPECT_EQ(index[1], out[9]);
+    EXPECT_EQ(words(index[0], index[1]), words(out + 8, 2)) << "record " << r;
     EXPECT_TRUE(same(rr, out + 10, 616)) << "signed matrix, record " << r;
   }
 }
@@ -197,8 +199,7 @@ TEST(G729FcbGolden, AnnexDSearch) {
     ASSERT_EQ(voksFixedCodebookSearch_G729D_16s(dn, h, code, y, &sign, &index), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
     EXPECT_TRUE(same(y, wantY, 40)) << "record " << r;
-    EXPECT_EQ(sign, wantY[40]) << "record " << r;
-    EXPECT_EQ(index, wantY[41]) << "record " << r;
+    EXPECT_EQ(words(sign, index), words(wantY + 40, 2)) << "record " << r;
   }
   EXPECT_GT(doubled, 0);  // both pulses on one position
 }
@@ -245,11 +246,8 @@ void gainQuantGolden(const char* file, bool lowRate) {
     const VokResult st = lowRate ? voksGainQuant_G729D_16s(x, y, code, z, mem, gains, rows, tame)
                                  : voksGainQuant_G729_16s(x, y, code, z, mem, gains, rows, tame);
     ASSERT_EQ(st, vokOk);
-    EXPECT_EQ(gains[0], out[0]) << file << " record " << r;
-    EXPECT_EQ(gains[1], out[1]) << file << " record " << r;
-    EXPECT_EQ(rows[0], out[2]) << file << " record " << r;
-    EXPECT_EQ(rows[1], out[3]) << file << " record " << r;
-    EXPECT_TRUE(same(mem, out + 4, 4)) << file << " record " << r;
+    EXPECT_EQ(words(gains[0], gains[1], rows[0], rows[1], mem[0], mem[1], mem[2], mem[3]), words(out, 8))
+        << file << " record " << r;
   }
   EXPECT_GT(tamed, 3);
 }
@@ -271,9 +269,7 @@ void decodeGolden(const char* file, bool lowRate) {
     const VokResult st = lowRate ? voksDecodeGain_G729I_16s(energy, 29491, mem, bfi ? nullptr : idx, gains)
                                  : voksDecodeGain_G729_16s(energy, mem, bfi ? nullptr : idx, gains);
     ASSERT_EQ(st, vokOk);
-    EXPECT_EQ(gains[0], p[10]) << file << " record " << r;
-    EXPECT_EQ(gains[1], p[11]) << file << " record " << r;
-    EXPECT_TRUE(same(mem, p + 12, 4)) << file << " record " << r;
+    EXPECT_EQ(words(gains[0], gains[1], mem[0], mem[1], mem[2], mem[3]), words(p + 10, 6)) << file << " record " << r;
   }
   if (!lowRate) {
     EXPECT_GT(erased, 20);
@@ -318,9 +314,7 @@ TEST(G729FcbGolden, FloatFocusedSearch) {
     Vok32s index[2], budget = sf ? p[161] : -5;
     ASSERT_EQ(voksFixedCodebookSearch_G729_32f(dn, rr, code, index, &budget, sf), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
-    EXPECT_EQ(index[0], out[8]) << "record " << r;
-    EXPECT_EQ(index[1], out[9]) << "record " << r;
-    EXPECT_EQ(budget, out[10]) << "record " << r;
+    EXPECT_EQ(words(index[0], index[1], budget), words(out + 8, 3)) << "record " << r;
   }
 }
 
@@ -337,8 +331,7 @@ TEST(G729FcbGolden, FloatAnnexASearch) {
     Vok32s index[2];
     ASSERT_EQ(voksFixedCodebookSearch_G729A_32f(dn, rr, code, index), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
-    EXPECT_EQ(index[0], p[168]) << "record " << r;
-    EXPECT_EQ(index[1], p[169]) << "record " << r;
+    EXPECT_EQ(words(index[0], index[1]), words(p + 168, 2)) << "record " << r;
   }
 }
 
@@ -356,8 +349,7 @@ TEST(G729FcbGolden, FloatAnnexDSearch) {
     ASSERT_EQ(voksFixedCodebookSearch_G729D_32f(dn, h, code, y, &sign, &index), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
     EXPECT_TRUE(same(y, wantY, 40)) << "record " << r;
-    EXPECT_EQ(sign, p[244]) << "record " << r;
-    EXPECT_EQ(index, p[245]) << "record " << r;
+    EXPECT_EQ(words(sign, index), words(p + 244, 2)) << "record " << r;
   }
 }
 
@@ -376,7 +368,7 @@ TEST(G729FcbGolden, FloatAnnexESearches) {
     ASSERT_EQ(voksFixedCodebookSearch_G729E_32f(p[0], x, cn, h, code, y, index), vokOk);
     EXPECT_TRUE(same(code, want, 40)) << "record " << r;
     EXPECT_TRUE(same(y, wantY, 40)) << "record " << r;
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(index[k], p[345 + k]) << "record " << r << " word " << k;
+    EXPECT_EQ(words(index[0], index[1], index[2], index[3], index[4]), words(p + 345, 5)) << "record " << r;
   }
 }
 
@@ -393,8 +385,7 @@ TEST(G729FcbGolden, FloatGainSearches) {
       const VokResult st = low ? voksGainCodebookSearch_G729D_32f(terms, terms[5], cand, rows, p[14])
                                : voksGainCodebookSearch_G729_32f(terms, terms[5], cand, rows, p[14]);
       ASSERT_EQ(st, vokOk);
-      EXPECT_EQ(rows[0], p[15]) << "codebook " << low << " record " << r;
-      EXPECT_EQ(rows[1], p[16]) << "codebook " << low << " record " << r;
+      EXPECT_EQ(words(rows[0], rows[1]), words(p + 15, 2)) << "codebook " << low << " record " << r;
     }
   }
 }
