@@ -15,6 +15,8 @@
 
 namespace {
 
+using V = std::vector<int64_t>;
+
 struct Subframe {
   Vok16s exc[194] = {}, x[40] = {}, h[40] = {}, vec[40] = {}, y[40] = {};
   Vok16s delay[2] = {};
@@ -34,10 +36,10 @@ TEST(G729Pitch, OpenLoopChecks) {
   // Silence: every correlation is 0, so the last delay visited in the
   // first section (the longest delays, visited downward) stays; Annex A
   // keeps the first delay of its first section.
+  Vok16s dA = 7;
   ASSERT_EQ(voksOpenLoopPitchSearch_G729_16s(wsp + 143, &d), vokOk);
-  EXPECT_EQ(d, 80);
-  ASSERT_EQ(voksOpenLoopPitchSearch_G729A_16s(wsp + 143, &d), vokOk);
-  EXPECT_EQ(d, 20);
+  ASSERT_EQ(voksOpenLoopPitchSearch_G729A_16s(wsp + 143, &dA), vokOk);
+  EXPECT_EQ(V({d, dA}), V({80, 20}));
 }
 
 TEST(G729Pitch, ClosedLoopChecksWriteNothing) {
@@ -47,11 +49,9 @@ TEST(G729Pitch, ClosedLoopChecksWriteNothing) {
   vtest::Guard g;
   g.watch(s.exc, 194).watch(s.delay, 2).watch(s.vec, 40);
   for (auto search : {voksAdaptiveCodebookSearch_G729_16s, voksAdaptiveCodebookSearch_G729A_16s}) {
-    EXPECT_EACH_NULL(g, search, 146, s.x, s.h, s.exc, s.delay, s.vec, 2);  // null before range
-    EXPECT_REJECTS(vokErrRange, g, search(146, s.x, s.h, s.exc, s.delay, s.vec, 0));
-    EXPECT_REJECTS(vokErrRange, g, search(17, s.x, s.h, s.exc, s.delay, s.vec, 1));
-    EXPECT_REJECTS(vokErrRange, g, search(60, s.x, s.h, s.exc, s.delay, s.vec, 2));
-    EXPECT_REJECTS(vokErrRange, g, search(60, s.x, s.h, s.exc, s.delay, s.vec, -1));
+    EXPECT_NULLS_THEN(vokErrRange, g, search, 146, s.x, s.h, s.exc, s.delay, s.vec, 2);  // null before range
+    for (auto [delay, sf] : {std::pair{146, 0}, {17, 1}, {60, -1}})
+      EXPECT_REJECTS(vokErrRange, g, search(delay, s.x, s.h, s.exc, s.delay, s.vec, sf));
     EXPECT_EQ(search(145, s.x, s.h, s.exc, s.delay, s.vec, 0), vokOk);
     EXPECT_GE(s.delay[0], 137);
     EXPECT_EQ(search(18, s.x, s.h, s.exc, s.delay, s.vec, 1), vokOk);
@@ -73,14 +73,11 @@ TEST(G729Pitch, NoFractionAboveEightyFourInTheFirstSubframe) {
   std::memcpy(s.x, s.exc + 154 - 85, sizeof s.x);
   Subframe t = s;
   ASSERT_EQ(voksAdaptiveCodebookSearch_G729_16s(85, s.x, s.h, s.exc, s.delay, s.vec, 0), vokOk);
-  EXPECT_EQ(s.delay[0], 85);
-  EXPECT_EQ(s.delay[1], 0);
+  EXPECT_EQ(V({s.delay[0], s.delay[1]}), V({85, 0}));
   ASSERT_EQ(voksAdaptiveCodebookSearch_G729D_16s(85, t.x, t.h, t.exc, 0, t.delay), vokOk);
-  EXPECT_EQ(t.delay[0], 85);
-  EXPECT_EQ(t.delay[1], 0);
+  EXPECT_EQ(V({t.delay[0], t.delay[1]}), V({85, 0}));
   ASSERT_EQ(voksAdaptiveCodebookSearch_G729A_16s(85, t.x, t.h, t.exc, t.delay, t.vec, 0), vokOk);
-  EXPECT_EQ(t.delay[0], 85);
-  EXPECT_EQ(t.delay[1], 0);
+  EXPECT_EQ(V({t.delay[0], t.delay[1]}), V({85, 0}));
   // The vector written to the buffer is the one of the chosen pair.
   Vok16s again[194];
   std::memcpy(again, s.exc, sizeof again);
@@ -112,14 +109,14 @@ TEST(G729Pitch, DecodeDelayLimits) {
   EXPECT_EQ(voksDecodeAdaptiveVector_G729_16s_I(shortest, a), vokOk);
 
   float ef[200] = {};
-  const Vok32s f145[2] = {145, 0}, f146[2] = {146, 0}, fbad[2] = {60, 2};
+  const Vok32s f145[2] = {145, 0};
   vtest::Guard gf;
   gf.watch(ef, 200);
   EXPECT_EQ(voksDecodeAdaptiveVector_G729_32f_I(f145, ef + 160), vokOk);  // accepted in float
-  EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(f146, ef + 160));
-  const Vok32s f145third[2] = {145, 1};  // would need a 155th sample of history
-  EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(f145third, ef + 160));
-  EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(fbad, ef + 160));
+  // {145, 1} would need a 155th sample of history.
+  const Vok32s fbad[][2] = {{146, 0}, {145, 1}, {60, 2}};
+  for (const auto& d : fbad)
+    EXPECT_REJECTS(vokErrIndex, gf, voksDecodeAdaptiveVector_G729_32f_I(d, ef + 160));
   EXPECT_REJECTS(vokErrNullPtr, gf, voksDecodeAdaptiveVector_G729_32f_I(nullptr, ef + 160));
 }
 
@@ -132,12 +129,12 @@ TEST(G729Pitch, GainEdgeCases) {
   ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
   EXPECT_EQ(gain, 0);  // orthogonal target
   EXPECT_EQ(std::memcmp(s.y, s.vec, sizeof s.y), 0);
-  for (int i = 0; i < 40; ++i) s.x[i] = static_cast<Vok16s>(2 * s.vec[i]);
-  ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
-  EXPECT_EQ(gain, 19661);  // 2.0 limited to 1.2
-  for (int i = 0; i < 40; ++i) s.x[i] = static_cast<Vok16s>(-s.vec[i]);
-  ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
-  EXPECT_EQ(gain, 0);  // negative correlation
+  // Target 2 v: 2.0 limited to 1.2; target -v: negative correlation.
+  for (auto [scale, want] : {std::pair{2, 19661}, {-1, 0}}) {
+    for (int i = 0; i < 40; ++i) s.x[i] = static_cast<Vok16s>(scale * s.vec[i]);
+    ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
+    EXPECT_EQ(gain, want) << scale;
+  }
   std::memcpy(s.x, s.vec, sizeof s.x);
   ASSERT_EQ(voksAdaptiveCodebookGain_G729_16s(s.x, s.h, s.vec, s.y, &gain), vokOk);
   EXPECT_NEAR(gain, 16384, 2);
@@ -171,8 +168,7 @@ TEST(G729Pitch, TargetUpdateWrapsInsteadOfSaturating) {
   x[1] = -32768;
   y[1] = 16384;
   ASSERT_EQ(voksAdaptiveCodebookContribution_G729_16s(19661, y, x, x2), vokOk);
-  EXPECT_EQ(x2[0], static_cast<Vok16s>(65536 - 39320));
-  EXPECT_EQ(x2[1], static_cast<Vok16s>(-32768 - 19661 + 65536));
+  EXPECT_EQ(V({x2[0], x2[1]}), V({65536 - 39320, -32768 - 19661 + 65536}));
   float yf[40], xf[40], x2f[40];
   for (int i = 0; i < 40; ++i) {
     yf[i] = 0.5f * i;
@@ -197,8 +193,7 @@ TEST(G729PitchKernels, ScalarAndAvx2Agree) {
     int64_t e1, c1, e2, c2;
     energyAndCorrelation_scalar(s, pc.x, e1, c1);
     energyAndCorrelation_avx2(s, pc.x, e2, c2);
-    ASSERT_EQ(e1, e2) << c;
-    ASSERT_EQ(c1, c2) << c;
+    ASSERT_EQ(V({e1, c1}), V({e2, c2})) << c;
     for (int hFac : {3, 1}) {
       int16_t o1[40], o2[40];
       const int16_t e = pc.exc[c % 194];
@@ -209,28 +204,22 @@ TEST(G729PitchKernels, ScalarAndAvx2Agree) {
   }
   // Full-scale rows: -32768 pairs (the wrapping madd lanes), +32767.
   for (int i = 0; i < 40; ++i) {
-    rows[0][i] = -32768;
-    rows[1][i] = 32767;
-    rows[2][i] = static_cast<int16_t>(i % 2 ? -32768 : 32767);
-    rows[3][i] = static_cast<int16_t>(i < 20 ? -32768 : 0);
-    rows[4][i] = 0;
-    rows[5][i] = static_cast<int16_t>(i % 5 == 0 ? -32768 : 1);
+    const int16_t row[6] = {-32768, 32767, static_cast<int16_t>(i % 2 ? -32768 : 32767), static_cast<int16_t>(i < 20 ? -32768 : 0), 0,
+                            static_cast<int16_t>(i % 5 == 0 ? -32768 : 1)};
+    for (int k = 0; k < 6; ++k) rows[k][i] = row[k];
   }
   for (auto& a : rows)
     for (auto& b : rows) {
       int64_t e1, c1, e2, c2;
       energyAndCorrelation_scalar(a, b, e1, c1);
       energyAndCorrelation_avx2(a, b, e2, c2);
-      ASSERT_EQ(e1, e2);
-      ASSERT_EQ(c1, c2);
-      for (int16_t e : {int16_t{-32768}, int16_t{32767}, int16_t{-1}}) {
-        int16_t o1[40], o2[40];
-        shiftFiltered_scalar(a, o1, e, b, 3, 0);
-        shiftFiltered_avx2(a, o2, e, b, 3, 0);
-        ASSERT_EQ(std::memcmp(o1, o2, sizeof o1), 0);
-        shiftFiltered_scalar(a, o1, e, b, 1, 2);
-        shiftFiltered_avx2(a, o2, e, b, 1, 2);
-        ASSERT_EQ(std::memcmp(o1, o2, sizeof o1), 0);
-      }
+      ASSERT_EQ(V({e1, c1}), V({e2, c2}));
+      for (int16_t e : {int16_t{-32768}, int16_t{32767}, int16_t{-1}})
+        for (int hFac : {3, 1}) {
+          int16_t o1[40], o2[40];
+          shiftFiltered_scalar(a, o1, e, b, hFac, hFac == 3 ? 0 : 2);
+          shiftFiltered_avx2(a, o2, e, b, hFac, hFac == 3 ? 0 : 2);
+          ASSERT_EQ(std::memcmp(o1, o2, sizeof o1), 0) << hFac;
+        }
     }
 }
