@@ -18,28 +18,8 @@ using namespace voksc::op;
 
 namespace {
 
-// Little-endian reader over a golden file.
-class Reader {
- public:
-  explicit Reader(const std::string& name) { ok_ = vtest::readFile(vtest::goldenDir() + "/common/" + name, b_); }
-  bool ok() const { return ok_; }
-  bool done() const { return p_ >= b_.size(); }
-  int16_t w16() {
-    int16_t v = static_cast<int16_t>(b_.at(p_) | (b_.at(p_ + 1) << 8));
-    p_ += 2;
-    return v;
-  }
-  int32_t w32() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(b_.at(p_ + i)) << (8 * i);
-    p_ += 4;
-    return static_cast<int32_t>(v);
-  }
-
- private:
-  std::vector<uint8_t> b_;
-  std::size_t p_ = 0;
-  bool ok_ = false;
+struct Reader : vtest::GoldenReader {
+  explicit Reader(const std::string& name) : GoldenReader("common/" + name) {}
 };
 
 const char* const kSpeech[] = {"SPEECH.IN", "PITCH.IN", "TAME.IN"};

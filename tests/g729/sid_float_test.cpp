@@ -17,42 +17,8 @@ namespace {
 
 constexpr int kM = 10;
 
-// Sequential reader of a little-endian golden record file.
-class Record {
- public:
-  explicit Record(const std::string& name) { ok_ = vtest::readFile(vtest::goldenDir() + "/g729/sid/" + name, bytes_); }
-  bool ok() const { return ok_ && !bytes_.empty(); }
-  bool done() const { return at_ >= bytes_.size(); }
-  int16_t w16() {
-    int16_t v = 0;
-    take(&v, 2);
-    return v;
-  }
-  std::vector<int16_t> v16(int n) {
-    std::vector<int16_t> v(n);
-    take(v.data(), 2 * n);
-    return v;
-  }
-  std::vector<float> vf(int n) {
-    std::vector<float> v(n);
-    take(v.data(), 4 * n);
-    return v;
-  }
-
- private:
-  void take(void* p, std::size_t n) {
-    if (at_ + n > bytes_.size()) {
-      ADD_FAILURE() << "golden record truncated";
-      at_ = bytes_.size();
-      std::memset(p, 0, n);
-      return;
-    }
-    std::memcpy(p, bytes_.data() + at_, n);
-    at_ += n;
-  }
-  std::vector<uint8_t> bytes_;
-  std::size_t at_ = 0;
-  bool ok_ = false;
+struct Record : vtest::GoldenReader {
+  explicit Record(const std::string& name) : GoldenReader("g729/sid/" + name) {}
 };
 
 ::testing::AssertionResult close(const float* got, const std::vector<float>& want, float tol, int frame) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -58,6 +59,43 @@ inline std::map<std::string, std::vector<uint32_t>> checksums(const std::string&
   }
   return g;
 }
+
+// Sequential little-endian reader over a golden file under tests/golden
+// (a read past the end throws, which fails the test).
+class GoldenReader {
+ public:
+  explicit GoldenReader(const std::string& name) { ok_ = readFile(goldenDir() + "/" + name, b_); }
+  bool ok() const { return ok_ && !b_.empty(); }
+  bool done() const { return p_ >= b_.size(); }
+  int16_t w16() { return static_cast<int16_t>(bits(2)); }
+  int32_t w32() { return static_cast<int32_t>(bits(4)); }
+  float f32() {
+    const uint32_t v = bits(4);
+    float f;
+    std::memcpy(&f, &v, sizeof f);
+    return f;
+  }
+  std::vector<int16_t> v16(int n) { return many(n, &GoldenReader::w16); }
+  std::vector<int32_t> v32(int n) { return many(n, &GoldenReader::w32); }
+  std::vector<float> vf(int n) { return many(n, &GoldenReader::f32); }
+
+ private:
+  uint32_t bits(int bytes) {
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= static_cast<uint32_t>(b_.at(p_ + i)) << (8 * i);
+    p_ += bytes;
+    return v;
+  }
+  template <class T>
+  std::vector<T> many(int n, T (GoldenReader::*one)()) {
+    std::vector<T> v(n);
+    for (auto& x : v) x = (this->*one)();
+    return v;
+  }
+  std::vector<uint8_t> b_;
+  std::size_t p_ = 0;
+  bool ok_ = false;
+};
 
 }  // namespace vtest
 
