@@ -142,35 +142,23 @@ TEST(AmrWbExcitation, RejectsBadArgumentsWithoutWriting) {
   vtest::Guard g;
   g.watch(out, 16);
   const int16_t* in = v + 256;
-  EXPECT_EACH_NULL(g, voksOpenLoopPitchSearch_AMRWB_16s, in, in, out, out + 1, out + 2, out + 3, out + 4, out + 5,
-                   out + 10, 0);
+  EXPECT_NULLS_THEN(vokErrSize, g, voksOpenLoopPitchSearch_AMRWB_16s, in, in, out, out + 1, out + 2, out + 3, out + 4,
+                    out + 5, out + 10, 0);
   EXPECT_EACH_NULL(g, voksOpenLoopPitchSearch_AMRWBE_16s, in, in, out, out + 1, out + 2, out + 3, out + 4, out + 5,
                    out + 10, 0, 17, 17);
-  EXPECT_EACH_NULL(g, voksAdaptiveCodebookGainCoeff_AMRWB_16s, in, in, out, out + 4, 0);
+  EXPECT_NULLS_THEN(vokErrSize, g, voksAdaptiveCodebookGainCoeff_AMRWB_16s, in, in, out, out + 4, -1);
   EXPECT_EACH_NULL(g, voksAdaptiveCodebookSearch_AMRWB_16s, in, in, in, out, out + 1, out + 3, out + 4, out + 5, 4, 0);
   EXPECT_EACH_NULL(g, voksAdaptiveCodebookSearch_AMRWBE_16s, in, in, in, out, out + 1, out + 3, out + 4, out + 5, 4, 0,
                    18);
-  EXPECT_TRUE(vtest::rejects(vokErrSize, g, [&] {
-    return voksOpenLoopPitchSearch_AMRWB_16s(in, in, out, out + 1, out + 2, out + 3, out + 4, out + 5, out + 10, 0);
-  }));
-  EXPECT_TRUE(vtest::rejects(vokErrSize, g, [&] {
-    return voksAdaptiveCodebookGainCoeff_AMRWB_16s(in, in, out, out + 4, -1);
-  }));
   int32_t code32 = 0;
   g.watch(&code32);
-  EXPECT_EACH_NULL(g, voksGainQuant_AMRWB_16s, in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 0, 0);
-  EXPECT_TRUE(vtest::rejects(vokErrSize, g, [&] {
-    return voksGainQuant_AMRWB_16s(in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 0, 0);
-  }));
+  EXPECT_NULLS_THEN(vokErrSize, g, voksGainQuant_AMRWB_16s, in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 0, 0);
   for (int rate : {0, 22, 26, 32})
-    EXPECT_TRUE(vtest::rejects(vokErrRange, g, [&] {
-      return voksGainQuant_AMRWB_16s(in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 64, rate);
-    })) << rate;
+    EXPECT_REJECTS(vokErrRange, g, voksGainQuant_AMRWB_16s(in, in, 0, in, in, in, out, out + 4, &code32, 0, out + 5, 64, rate))
+        << rate;
   EXPECT_EACH_NULL(g, voksAlgebraicCodebookSearch_AMRWB_16s, in, in, in, out, out + 4, 0, out + 8);
   for (int rate : {0, 4, 22, 24, 26, 29, 32})  // the AMR-WB+ core codes are decoded, not searched
-    EXPECT_TRUE(vtest::rejects(vokErrRange, g, [&] {
-      return voksAlgebraicCodebookSearch_AMRWB_16s(in, in, in, out, out + 4, rate, out + 8);
-    })) << rate;
+    EXPECT_REJECTS(vokErrRange, g, voksAlgebraicCodebookSearch_AMRWB_16s(in, in, in, out, out + 4, rate, out + 8)) << rate;
   // Subframe beyond 3 (before the rate), unknown rates, lag offsets beyond
   // 17, and relative subframes given a window outside the mode's lags.
   struct Acb {
@@ -194,8 +182,7 @@ TEST(AmrWbExcitation, RejectsBadArgumentsWithoutWriting) {
   // Lag ranges the weighting table cannot cover, empty or negative.
   const Vok16s ranges[][2] = {{17, 17}, {40, 30}, {-1, 100}, {10, 210}};
   for (const auto& lr : ranges)
-    EXPECT_TRUE(vtest::rejects(vokErrRange, g, [&] {
-      return voksOpenLoopPitchSearch_AMRWBE_16s(in, in, out, out + 1, out + 2, out + 3, out + 4, out + 5, out + 10,
-                                                64, lr[0], lr[1]);
-    })) << lr[0] << ".." << lr[1];
+    EXPECT_REJECTS(vokErrRange, g, voksOpenLoopPitchSearch_AMRWBE_16s(in, in, out, out + 1, out + 2, out + 3, out + 4, out + 5,
+                                                                      out + 10, 64, lr[0], lr[1]))
+        << lr[0] << ".." << lr[1];
 }
