@@ -136,10 +136,8 @@ TEST(ToneDetect, RejectsBadArgumentsWithoutWriting) {
   int r = 0, size = 0;
   vtest::Guard g;
   g.watch(m.data(), m.size()).watch(&r).watch(&size);
-  EXPECT_EACH_NULL(g, voksToneDetect_EC_32f, (const float*)f, 0, &r, sf);
-  EXPECT_EACH_NULL(g, voksToneDetect_EC_16s, (const Vok16s*)s, -1, &r, si);
-  EXPECT_REJECTS(vokErrBadArg, g, voksToneDetect_EC_32f(f, 0, &r, sf));
-  EXPECT_REJECTS(vokErrBadArg, g, voksToneDetect_EC_16s(s, -4, &r, si));
+  EXPECT_NULLS_THEN(vokErrBadArg, g, voksToneDetect_EC_32f, (const float*)f, 0, &r, sf);
+  EXPECT_NULLS_THEN(vokErrBadArg, g, voksToneDetect_EC_16s, (const Vok16s*)s, -4, &r, si);
   EXPECT_REJECTS(vokErrNullPtr, g, voksToneDetectGetStateSize_EC_32f(44100, nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksToneDetectInit_EC_16s(nullptr, 11025));
   for (int fs : {0, 11025, 44100, -8000}) {
