@@ -12,12 +12,20 @@
 //     even/odd pair by a tabled (cos, -sin) and writes the results from both
 //     ends of the block inwards.
 // Every stage rounds to 16 bits, so the result depends on this exact staging.
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "common/basic_op.h"
 #include "core/status.h"
+#include "core/cpu.h"
+#include "g7221_mlt.h"
 #include "g7221_tables.h"
 
 using namespace voksc::op;
@@ -65,32 +73,46 @@ int columnBound(const int16_t (*core)[kCore]) {
   return most;
 }
 
-// The 10-point kernel on every sub-block: out[k] = round(sum_i x[i] core[i][k]),
-// the sum a saturating chain of doubled products.  A sub-block whose peak
-// times the kernel's column bound keeps every doubled partial sum inside 32
-// bits takes the plain sum (no kernel entry is -32768, so no doubled product
-// saturates either).
-void coreLevel(const int16_t* in, int16_t* out, int len, const int16_t (*core)[kCore]) {
+int64_t kernelBound(const int16_t (*core)[kCore]) {
   static const int fwdBound = columnBound(kFwdCore), invBound = columnBound(kInvCore);
-  const int64_t bound = core == kFwdCore ? fwdBound : invBound;
+  return core == kFwdCore ? fwdBound : invBound;
+}
+
+// Whether a sub-block whose magnitudes stay at or below peak keeps every
+// doubled partial sum of the kernel inside 32 bits (no kernel entry is
+// -32768, so no doubled product saturates either): then the plain sum is
+// the saturating chain's value.
+bool sumsStayExact(int peak, int64_t bound) { return 2 * peak * bound < (int64_t{1} << 31); }
+
+// The 10-point kernel on one sub-block as the saturating chain of doubled
+// products, rounded.
+void chainBlock(const int16_t* x, int16_t* y, const int16_t (*core)[kCore]) {
+  for (int k = 0; k < kCore; ++k) {
+    Word32 acc = 0;
+    for (int i = 0; i < kCore; ++i) acc = L_mac(acc, x[i], core[i][k]);
+    y[k] = round_fx(acc);
+  }
+}
+
+// The 10-point kernel on every sub-block: out[k] = round(sum_i x[i] core[i][k]),
+// the sum a saturating chain of doubled products.  A sub-block within the
+// kernel's bound takes the plain sum.
+void coreLevel(const int16_t* in, int16_t* out, int len, const int16_t (*core)[kCore]) {
+  const int64_t bound = kernelBound(core);
   for (int base = 0; base < len; base += kCore) {
     int peak = 0;
     for (int i = 0; i < kCore; ++i) {
       const int a = in[base + i] < 0 ? -in[base + i] : in[base + i];
       peak = a > peak ? a : peak;
     }
-    if (2 * peak * bound < (int64_t{1} << 31)) {
-      for (int k = 0; k < kCore; ++k) {
-        int32_t acc = 0;
-        for (int i = 0; i < kCore; ++i) acc += in[base + i] * core[i][k];
-        out[base + k] = round_fx(2 * acc);
-      }
+    if (!sumsStayExact(peak, bound)) {
+      chainBlock(in + base, out + base, core);
       continue;
     }
     for (int k = 0; k < kCore; ++k) {
-      Word32 acc = 0;
-      for (int i = 0; i < kCore; ++i) acc = L_mac(acc, in[base + i], core[i][k]);
-      out[base + k] = round_fx(acc);
+      int32_t acc = 0;
+      for (int i = 0; i < kCore; ++i) acc += in[base + i] * core[i][k];
+      out[base + k] = round_fx(2 * acc);
     }
   }
 }
@@ -151,14 +173,14 @@ void halvedButterfly(int16_t a, int16_t b, int, int16_t& lo, int16_t& hi) {
 
 }  // namespace
 
-void forwardDct(const int16_t* src, int16_t* dst, int len) {
+void forwardDctScalar(const int16_t* src, int16_t* dst, int len) {
   int16_t x[kMaxLen];
   for (int i = 0; i < len; ++i) x[i] = len == 320 ? add(src[i], kFwdOffset[i]) : src[i];
   transform(x, dst, len, halvedButterfly, halvedButterfly, kFwdCore, kForwardRot,
             [](Word32 acc) { return round_fx(acc); });
 }
 
-void inverseDct(const int16_t* src, int16_t* dst, int len) {
+void inverseDctScalar(const int16_t* src, int16_t* dst, int len) {
   int16_t x[kMaxLen];
   std::memcpy(x, src, sizeof(int16_t) * static_cast<size_t>(len));
   const int16_t* dither = len == 320 ? kInvDither320 : kInvDither640;
@@ -184,7 +206,7 @@ void inverseDct(const int16_t* src, int16_t* dst, int len) {
 // first half of the block folds the previous frame about its middle, the
 // second half the current frame about its ends, each weighted by the window
 // from both of its ends.
-void analysisFold(const int16_t* prev, const int16_t* cur, int16_t* out, int len) {
+void analysisFoldScalar(const int16_t* prev, const int16_t* cur, int16_t* out, int len) {
   const int16_t* w = len == 320 ? kAnalysisWindow320 : kAnalysisWindow640;
   const int half = len / 2;
   int16_t block[kMaxLen];
@@ -198,7 +220,7 @@ void analysisFold(const int16_t* prev, const int16_t* cur, int16_t* out, int len
 // Synthesis overlap-add: the first half of the new inverse block, mirrored
 // and then in order, meets the kept half of the previous block, in order and
 // then mirrored; the sums are scaled by 4 before rounding.
-void synthesisFold(const int16_t* cur, const int16_t* kept, int16_t* out, int len) {
+void synthesisFoldScalar(const int16_t* cur, const int16_t* kept, int16_t* out, int len) {
   const int16_t* w = len == 320 ? kSynthesisWindow320 : kSynthesisWindow640;
   const int half = len / 2;
   int16_t block[kMaxLen];
@@ -210,25 +232,305 @@ void synthesisFold(const int16_t* cur, const int16_t* kept, int16_t* out, int le
   std::memcpy(out, block, sizeof(int16_t) * static_cast<size_t>(len));
 }
 
+// ---- AVX2 forms ------------------------------------------------------------
+// Every rounded stage above is, with no table entry equal to -32768, a
+// saturation of exact integer sums: a pair of 16 x 16 products (madd) is
+// exact in 32 bits, the doubled/shifted 32-bit saturations followed by the
+// rounding collapse into one arithmetic shift of the exact sum plus its
+// rounding bias, and the final 16-bit saturation is the signed pack.  So
+// each vector stage returns the scalar stage's bits for every input.
+#if defined(VOKSC_X86)
+namespace {
+
+constexpr int kRotPairs = 10 + 20 + 40 + 80 + 160 + 320;  // halves of all merge levels
+
+// Weight pairs for the vector forms, built once from the tables.  Kernel:
+// (core[2p][k], core[2p + 1][k]) for outputs k = 0..7, then k = 8, 9 and
+// zeros.  Rotations: per merge position j the (low, high) weights of the
+// output written at j ("front") and of the one written at span - 1 - j
+// ("back").
+struct VectorWeights {
+  alignas(32) int16_t core[2][5][2][16];
+  alignas(32) int16_t front[2][2 * kRotPairs];
+  alignas(32) int16_t back[2][2 * kRotPairs];
+  int levelStart[6];
+};
+
+const VectorWeights& vectorWeights() {
+  static const VectorWeights w = [] {
+    VectorWeights v{};
+    for (int dir = 0; dir < 2; ++dir) {
+      const int16_t (*core)[kCore] = dir ? kInvCore : kFwdCore;
+      for (int p = 0; p < 5; ++p)
+        for (int k = 0; k < kCore; ++k) {
+          v.core[dir][p][k / 8][2 * (k % 8)] = core[2 * p][k];
+          v.core[dir][p][k / 8][2 * (k % 8) + 1] = core[2 * p + 1][k];
+        }
+      const Rotations* rot = dir ? kInverseRot : kForwardRot;
+      int at = 0;
+      for (int t = 0; t < 6; ++t) {
+        v.levelStart[t] = at;
+        const int half = 10 << t;
+        for (int j = 0; j < half; ++j, ++at) {
+          const int16_t c = rot[t].cosine[j], s = rot[t].minusSine[j];
+          const bool even = (j & 1) == 0;
+          v.front[dir][2 * at] = c;
+          v.front[dir][2 * at + 1] = even ? negate(s) : s;
+          v.back[dir][2 * at] = s;
+          v.back[dir][2 * at + 1] = even ? c : negate(c);
+        }
+      }
+    }
+    return v;
+  }();
+  return w;
+}
+
+VOKSC_TARGET_AVX2 inline __m128i load8(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+VOKSC_TARGET_AVX2 inline __m256i load16(const int16_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+VOKSC_TARGET_AVX2 inline void store8(int16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+// Eight 32-bit lanes to eight saturated 16-bit values, in order.
+VOKSC_TARGET_AVX2 inline __m128i narrow8(__m256i v) {
+  return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+VOKSC_TARGET_AVX2 inline __m128i reverse8(__m128i v) {
+  return _mm_shuffle_epi8(v, _mm_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1));
+}
+// Lanes (a[k], b[k]) for k = 0..7, for madd.
+VOKSC_TARGET_AVX2 inline __m256i interleave(__m128i a, __m128i b) {
+  return _mm256_set_m128i(_mm_unpackhi_epi16(a, b), _mm_unpacklo_epi16(a, b));
+}
+// clamp16((m + 2^(shift-1)) >> shift) of exact 32-bit sums m.
+template <int kShift>
+VOKSC_TARGET_AVX2 inline __m128i roundShift(__m256i m) {
+  return narrow8(_mm256_srai_epi32(_mm256_add_epi32(m, _mm256_set1_epi32(1 << (kShift - 1))), kShift));
+}
+
+// Position of the chunk of 8 starting at j0 inside a row of n >= 8: the last
+// chunk is moved back to end at n (it recomputes a few outputs, with equal
+// values, as input and output never share storage).
+inline int chunkAt(int j0, int n) { return j0 + 8 <= n ? j0 : n - 8; }
+
+enum class Split { kHalved, kDithered, kSaturating };
+
+// One split level: pairs (a, b) = in[2j], in[2j + 1] of each block of span
+// give lo at j and hi at span - 1 - j; the three butterflies of the scalar
+// form, in 32-bit lanes.
+template <Split kKind>
+VOKSC_TARGET_AVX2 void splitLevelAvx2(const int16_t* in, int16_t* out, int len, int span, const int16_t* dither) {
+  const int half = span / 2;
+  const __m256i top = _mm256_set1_epi32(32767), bottom = _mm256_set1_epi32(-32768);
+  for (int base = 0; base < len; base += span) {
+    for (int j0 = 0; j0 < half; j0 += 8) {
+      const int j = chunkAt(j0, half);
+      const int at = base + 2 * j;
+      const __m256i v = load16(in + at);
+      const __m256i a = _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16), b = _mm256_srai_epi32(v, 16);
+      __m256i lo, hi;
+      if constexpr (kKind == Split::kHalved) {
+        lo = _mm256_srai_epi32(_mm256_add_epi32(a, b), 1);
+        hi = _mm256_srai_epi32(_mm256_sub_epi32(a, b), 1);
+      } else if constexpr (kKind == Split::kDithered) {
+        const __m256i d = load16(dither + at);
+        const __m256i dLo = _mm256_srai_epi32(_mm256_slli_epi32(d, 16), 16), dHi = _mm256_srai_epi32(d, 16);
+        const __m256i aLo = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(a, dLo), bottom), top);
+        const __m256i aHi = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(a, dHi), bottom), top);
+        lo = _mm256_srai_epi32(_mm256_add_epi32(aLo, b), 1);
+        hi = _mm256_srai_epi32(_mm256_sub_epi32(aHi, b), 1);
+      } else {
+        lo = _mm256_add_epi32(a, b);  // saturated by the pack
+        hi = _mm256_add_epi32(a, _mm256_min_epi32(_mm256_sub_epi32(_mm256_setzero_si256(), b), top));
+      }
+      store8(out + base + j, narrow8(lo));
+      store8(out + base + span - 8 - j, reverse8(narrow8(hi)));
+    }
+  }
+}
+
+VOKSC_TARGET_AVX2 int peakOf(const int16_t* x, int len) {
+  __m256i m = _mm256_setzero_si256();
+  for (int i = 0; i < len; i += 16) m = _mm256_max_epu16(m, _mm256_abs_epi16(load16(x + i)));
+  __m128i h = _mm_max_epu16(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
+  h = _mm_max_epu16(h, _mm_srli_si128(h, 8));
+  h = _mm_max_epu16(h, _mm_srli_si128(h, 4));
+  h = _mm_max_epu16(h, _mm_srli_si128(h, 2));
+  return _mm_extract_epi16(h, 0);
+}
+
+// The kernel on every sub-block: each input pair broadcast against the
+// weight pairs of outputs 0..7 and 8..9.  Sub-blocks beyond the bound (only
+// looked at when the whole block's peak is) take the saturating chain.
+VOKSC_TARGET_AVX2 void coreLevelAvx2(const int16_t* in, int16_t* out, int len, int dir) {
+  const int16_t (*core)[kCore] = dir ? kInvCore : kFwdCore;
+  const int64_t bound = kernelBound(core);
+  const bool allExact = sumsStayExact(peakOf(in, len), bound);
+  const int16_t (*w)[2][16] = vectorWeights().core[dir];
+  for (int base = 0; base < len; base += kCore) {
+    if (!allExact) {
+      int peak = 0;
+      for (int i = 0; i < kCore; ++i) peak = std::max(peak, std::abs(int{in[base + i]}));
+      if (!sumsStayExact(peak, bound)) {
+        chainBlock(in + base, out + base, core);
+        continue;
+      }
+    }
+    __m256i first = _mm256_setzero_si256(), rest = _mm256_setzero_si256();
+    for (int p = 0; p < 5; ++p) {
+      int32_t pair;
+      std::memcpy(&pair, in + base + 2 * p, sizeof pair);
+      const __m256i x = _mm256_set1_epi32(pair);
+      first = _mm256_add_epi32(first, _mm256_madd_epi16(x, load16(w[p][0])));
+      rest = _mm256_add_epi32(rest, _mm256_madd_epi16(x, load16(w[p][1])));
+    }
+    store8(out + base, roundShift<15>(first));
+    const int32_t last = _mm_cvtsi128_si32(roundShift<15>(rest));
+    std::memcpy(out + base + 8, &last, sizeof last);
+  }
+}
+
+// One merge level: (low[j], high[j]) against the front and back weights of j.
+template <int kShift>
+VOKSC_TARGET_AVX2 void mergeLevelAvx2(const int16_t* in, int16_t* out, int len, int span, const int16_t* front,
+                                      const int16_t* back) {
+  const int half = span / 2;
+  for (int base = 0; base < len; base += span) {
+    const int16_t* low = in + base;
+    const int16_t* high = low + half;
+    int16_t* dst = out + base;
+    for (int j0 = 0; j0 < half; j0 += 8) {
+      const int j = chunkAt(j0, half);
+      const __m256i x = interleave(load8(low + j), load8(high + j));
+      store8(dst + j, roundShift<kShift>(_mm256_madd_epi16(x, load16(front + 2 * j))));
+      store8(dst + span - 8 - j, reverse8(roundShift<kShift>(_mm256_madd_epi16(x, load16(back + 2 * j)))));
+    }
+  }
+}
+
+// The merge phase of either direction; the last level writes dst.
+template <int kShift>
+VOKSC_TARGET_AVX2 void mergeAllAvx2(int16_t* cur, int16_t* nxt, int16_t* dst, int len, int dir) {
+  const VectorWeights& w = vectorWeights();
+  const int levels = levelsOf(len);
+  for (int t = 0; t < levels; ++t) {
+    int16_t* target = t == levels - 1 ? dst : nxt;
+    const int at = 2 * w.levelStart[t];
+    mergeLevelAvx2<kShift>(cur, target, len, 20 << t, w.front[dir] + at, w.back[dir] + at);
+    std::swap(cur, nxt);
+  }
+}
+
+}  // namespace
+
+VOKSC_TARGET_AVX2 void forwardDctAvx2(const int16_t* src, int16_t* dst, int len) {
+  alignas(32) int16_t x[kMaxLen], y[kMaxLen];
+  for (int i = 0; i < len; i += 8) {
+    const __m128i v = load8(src + i);
+    store8(x + i, len == 320 ? _mm_adds_epi16(v, load8(kFwdOffset + i)) : v);
+  }
+  const int levels = levelsOf(len);
+  int16_t* cur = x;
+  int16_t* nxt = y;
+  for (int l = 0; l < levels; ++l) {
+    splitLevelAvx2<Split::kHalved>(cur, nxt, len, len >> l, nullptr);
+    std::swap(cur, nxt);
+  }
+  coreLevelAvx2(cur, nxt, len, 0);
+  mergeAllAvx2<15>(nxt, cur, dst, len, 0);
+}
+
+VOKSC_TARGET_AVX2 void inverseDctAvx2(const int16_t* src, int16_t* dst, int len) {
+  alignas(32) int16_t x[kMaxLen], y[kMaxLen];
+  const int levels = levelsOf(len);
+  splitLevelAvx2<Split::kDithered>(src, x, len, len, len == 320 ? kInvDither320 : kInvDither640);
+  int16_t* cur = x;
+  int16_t* nxt = y;
+  for (int l = 1; l < levels; ++l) {
+    splitLevelAvx2<Split::kSaturating>(cur, nxt, len, len >> l, nullptr);
+    std::swap(cur, nxt);
+  }
+  coreLevelAvx2(cur, nxt, len, 1);
+  mergeAllAvx2<14>(nxt, cur, dst, len, 1);
+  if (len == 320)
+    for (int i = 0; i < len; i += 8) store8(dst + i, _mm_adds_epi16(load8(dst + i), load8(kInvOffset + i)));
+}
+
+// Eight outputs per step: each is one madd of (weight, sample) pairs.
+VOKSC_TARGET_AVX2 void analysisFoldAvx2(const int16_t* prev, const int16_t* cur, int16_t* out, int len) {
+  const int16_t* w = len == 320 ? kAnalysisWindow320 : kAnalysisWindow640;
+  const int half = len / 2;
+  const __m128i zero = _mm_setzero_si128();
+  alignas(32) int16_t block[kMaxLen];
+  for (int i = 0; i < half; i += 8) {
+    const __m256i mid = _mm256_madd_epi16(interleave(reverse8(load8(w + half - 8 - i)), load8(w + half + i)),
+                                          interleave(reverse8(load8(prev + half - 8 - i)), load8(prev + half + i)));
+    store8(block + i, roundShift<15>(mid));
+    const __m256i ends = _mm256_madd_epi16(interleave(reverse8(load8(w + len - 8 - i)), _mm_sub_epi16(zero, load8(w + i))),
+                                           interleave(load8(cur + i), reverse8(load8(cur + len - 8 - i))));
+    store8(block + half + i, roundShift<15>(ends));
+  }
+  std::memcpy(out, block, sizeof(int16_t) * static_cast<size_t>(len));
+}
+
+VOKSC_TARGET_AVX2 void synthesisFoldAvx2(const int16_t* cur, const int16_t* kept, int16_t* out, int len) {
+  const int16_t* w = len == 320 ? kSynthesisWindow320 : kSynthesisWindow640;
+  const int half = len / 2;
+  const __m128i zero = _mm_setzero_si128();
+  alignas(32) int16_t block[kMaxLen];
+  for (int i = 0; i < half; i += 8) {
+    const __m256i first = _mm256_madd_epi16(interleave(load8(w + i), reverse8(load8(w + len - 8 - i))),
+                                            interleave(reverse8(load8(cur + half - 8 - i)), load8(kept + i)));
+    store8(block + i, roundShift<13>(first));
+    const __m256i second =
+        _mm256_madd_epi16(interleave(load8(w + half + i), _mm_sub_epi16(zero, reverse8(load8(w + half - 8 - i)))),
+                          interleave(load8(cur + i), reverse8(load8(kept + half - 8 - i))));
+    store8(block + half + i, roundShift<13>(second));
+  }
+  std::memcpy(out, block, sizeof(int16_t) * static_cast<size_t>(len));
+}
+#else
+void forwardDctAvx2(const int16_t* src, int16_t* dst, int len) { forwardDctScalar(src, dst, len); }
+void inverseDctAvx2(const int16_t* src, int16_t* dst, int len) { inverseDctScalar(src, dst, len); }
+void analysisFoldAvx2(const int16_t* prev, const int16_t* cur, int16_t* out, int len) {
+  analysisFoldScalar(prev, cur, out, len);
+}
+void synthesisFoldAvx2(const int16_t* cur, const int16_t* kept, int16_t* out, int len) {
+  synthesisFoldScalar(cur, kept, out, len);
+}
+#endif
+
 }  // namespace voksc::g7221
 
 using namespace voksc::g7221;
 
 namespace {
 bool badLength(int len) { return len != 320 && len != 640; }
+
+using Kernel = void (*)(const int16_t*, const int16_t*, int16_t*, int);
+using Transform = void (*)(const int16_t*, int16_t*, int);
+struct Forms {
+  Transform forward, inverse;
+  Kernel analysis, synthesis;
+};
+const Forms& forms() {
+  static const Forms f = voksc::cpu::choose(Forms{forwardDctScalar, inverseDctScalar, analysisFoldScalar, synthesisFoldScalar},
+                                            Forms{forwardDctAvx2, inverseDctAvx2, analysisFoldAvx2, synthesisFoldAvx2});
+  return f;
+}
 }  // namespace
 
 VOKSC_EXPORT VokResult voksDCTFwd_G7221_16s(const Vok16s* src, Vok16s* dst, int len) {
   if (anyNull(src, dst)) return vokErrNullPtr;
   if (badLength(len)) return vokErrSize;
-  forwardDct(src, dst, len);
+  forms().forward(src, dst, len);
   return vokOk;
 }
 
 VOKSC_EXPORT VokResult voksDCTInv_G7221_16s(const Vok16s* src, Vok16s* dst, int len) {
   if (anyNull(src, dst)) return vokErrNullPtr;
   if (badLength(len)) return vokErrSize;
-  inverseDct(src, dst, len);
+  forms().inverse(src, dst, len);
   return vokOk;
 }
 
@@ -244,7 +546,7 @@ VOKSC_EXPORT VokResult voksDecomposeMLTToDCT_G7221_16s(const Vok16s* prev, const
                                                        int len) {
   if (anyNull(prev, cur, block)) return vokErrNullPtr;
   if (badLength(len)) return vokErrSize;
-  analysisFold(prev, cur, block, len);
+  forms().analysis(prev, cur, block, len);
   return vokOk;
 }
 
@@ -252,7 +554,7 @@ VOKSC_EXPORT VokResult voksDecomposeDCTToMLT_G7221_16s(const Vok16s* block, cons
                                                        int len) {
   if (anyNull(block, kept, out)) return vokErrNullPtr;
   if (badLength(len)) return vokErrSize;
-  synthesisFold(block, kept, out, len);
+  forms().synthesis(block, kept, out, len);
   return vokOk;
 }
 

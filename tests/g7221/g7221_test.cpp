@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "check.h"
+#include "g7221/g7221_mlt.h"
+#include "levels.h"
 #include "voksc.h"
 
 namespace {
@@ -99,6 +101,34 @@ TEST(G7221, ShortFormsAndInPlaceEqualTheGeneralForms) {
   ASSERT_EQ(voksDecomposeDCTToMLT_G722_16s(x.data(), half.data(), b.data()), vokOk);
   ASSERT_EQ(voksDecomposeDCTToMLT_G7221_16s(x.data(), half.data(), c.data(), 320), vokOk);
   EXPECT_EQ(b, c);
+}
+
+// The AVX2 forms against the scalar ones on every input kind, both lengths.
+TEST(G7221, KernelFormsAgree) {
+  REQUIRE_AVX2();
+  using namespace voksc::g7221;
+  using Fold = void (*)(const int16_t*, const int16_t*, int16_t*, int);
+  using Dct = void (*)(const int16_t*, int16_t*, int);
+  const std::pair<Dct, Dct> dcts[] = {{forwardDctScalar, forwardDctAvx2}, {inverseDctScalar, inverseDctAvx2}};
+  const std::pair<Fold, Fold> folds[] = {{analysisFoldScalar, analysisFoldAvx2}, {synthesisFoldScalar, synthesisFoldAvx2}};
+  Gen g{5};
+  for (int len = 320; len <= 640; len += 320) {
+    for (int round = 0; round < 40; ++round) {
+      std::vector<int16_t> x(len), z(len), a(len), b(len);
+      for (auto& v : x) v = g.sample(round % 4);
+      for (auto& v : z) v = g.sample((round + 1) % 4);
+      for (const auto& f : dcts) {
+        f.first(x.data(), a.data(), len);
+        f.second(x.data(), b.data(), len);
+        ASSERT_EQ(a, b) << "transform, length " << len << ", round " << round;
+      }
+      for (const auto& f : folds) {
+        f.first(x.data(), z.data(), a.data(), len);
+        f.second(x.data(), z.data(), b.data(), len);
+        ASSERT_EQ(a, b) << "fold, length " << len << ", round " << round;
+      }
+    }
+  }
 }
 
 TEST(G7221, RegionCodesMatchReference) {
