@@ -48,6 +48,14 @@ void lsfWeights(const int16_t* lsf, int16_t* wt);
 // taking every `stride`-th vector, by the weighted squared error; the
 // residual r is replaced by the chosen vector and the index returned.
 int splitSearch(int16_t* r, const int16_t* wt, const int16_t* book, int rows, int dim, int stride);
+// Nearest of `rows` 4-value codebook vectors c to res by the weighted
+// squared error sum mult(wt_k, res_k - c_k)^2 (res_k + c_k when negated,
+// both saturating): returns the first row of least error and its score
+// min(sum, 2^30).
+int nearest4_scalar(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated,
+                    uint32_t& score);
+int nearest4_avx2(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated,
+                  uint32_t& score);
 // One-set quantiser (every mode but 12.2): the residual of lsf against the
 // prediction pred is searched in the mode's three split codebooks; the
 // quantised LSF (residual + prediction, spread by kLsfGap) and the three

@@ -9,10 +9,15 @@
 #include "amr_internal.h"
 #include "common/basic_op.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "g729/lp_internal.h"
 #include "g729/lp_tables.h"
 #include "lp_tables.h"
+
+#if defined(VOKSC_X86)
+#include <immintrin.h>
+#endif
 
 using namespace voksc::op;
 using voksc::anyNull;
@@ -123,30 +128,31 @@ void lpToLsp(const int16_t* a, const int16_t* prevLsp, int16_t* lsp) {
   if (found < kOrder) std::memcpy(lsp, prevLsp, kOrder * sizeof(int16_t));
 }
 
+// Nearest of `rows` 4-value vectors in `book` (the two-set splits and the
+// last one-set split), each taken negated when `negated`, by the weighted
+// distance; the first row of least distance is returned, with the signed
+// sign choice made by the caller from two calls.
+int nearestOf(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated, uint32_t& score) {
+  static const auto kernel = cpu::choose(nearest4_scalar, nearest4_avx2);
+  return kernel(book, rows, res, wt, negated, score);
+}
+
 // Two-set quantiser search of one split: pairs of LSF of both sets against
-// 4-value vectors; with `signedBook` each vector is also tried negated.
-// Returns the index (doubled plus the sign bit for the signed split) and
-// replaces the four residuals by the chosen vector.
+// 4-value vectors; with `signedBook` each vector is also tried negated
+// (candidates in the order row, then sign).  Returns the index (doubled
+// plus the sign bit for the signed split) and replaces the four residuals by
+// the chosen vector.
 int pairSearch(int16_t* r1, int16_t* r2, const int16_t* w1, const int16_t* w2, const int16_t* book, int rows,
                bool signedBook) {
-  const int16_t* res[4] = {r1, r1 + 1, r2, r2 + 1};
+  const int16_t res[4] = {r1[0], r1[1], r2[0], r2[1]};
   const int16_t wt[4] = {w1[0], w1[1], w2[0], w2[1]};
-  int32_t best = kMax32;
-  int bestRow = 0, bestSign = 0;
-  for (int row = 0; row < rows; ++row) {
-    for (int sign = 0; sign < (signedBook ? 2 : 1); ++sign) {
-      int64_t dist = 0;  // four positive doubled terms: the chain clamps at 2^31 - 1
-      for (int k = 0; k < 4; ++k) {
-        const int16_t c = book[4 * row + k];
-        const int16_t e = mult(wt[k], sign ? add(*res[k], c) : sub(*res[k], c));
-        dist += 2 * int64_t{e} * e;
-      }
-      if (dist > kMax32) dist = kMax32;
-      if (dist < best) {
-        best = static_cast<int32_t>(dist);
-        bestRow = row;
-        bestSign = sign;
-      }
+  uint32_t plainScore = 0, negScore = 0;
+  int bestRow = nearestOf(book, rows, res, wt, false, plainScore), bestSign = 0;
+  if (signedBook) {
+    const int negRow = nearestOf(book, rows, res, wt, true, negScore);
+    if (negScore < plainScore || (negScore == plainScore && negRow < bestRow)) {
+      bestRow = negRow;
+      bestSign = 1;
     }
   }
   r1[0] = bestSign ? negate(book[4 * bestRow]) : book[4 * bestRow];
@@ -209,6 +215,85 @@ void oneSetPrediction(const int16_t* pastRes, int mode, int16_t* pred) {
 
 }  // namespace
 
+// The distance of a candidate is the doubled sum of e_k^2, e_k = mult(wt_k,
+// res_k -+ c_k) (saturating difference), clamped at 2^31 - 1; the score
+// kept here is min(sum e_k^2, 2^30), which orders candidates alike (the
+// doubled sum is even, so it reaches the clamp exactly when the sum reaches
+// 2^30) and ties exactly where the distances tie.
+int nearest4_scalar(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated,
+                    uint32_t& score) {
+  uint32_t best = 0xFFFFFFFFu;
+  int bestRow = 0;
+  for (int row = 0; row < rows; ++row) {
+    uint32_t sum = 0;  // four squares of magnitudes below 2^15
+    for (int k = 0; k < 4; ++k) {
+      const int16_t c = book[4 * row + k];
+      const int32_t e = mult(wt[k], negated ? add(res[k], c) : sub(res[k], c));
+      sum += static_cast<uint32_t>(e * e);
+    }
+    if (sum > (1u << 30)) sum = 1u << 30;
+    if (sum < best) {
+      best = sum;
+      bestRow = row;
+    }
+  }
+  score = best;
+  return bestRow;
+}
+
+#if defined(VOKSC_X86)
+namespace {
+// Four rows: e = mult(w, r -+ c) per value, the squares summed in pairs.
+VOKSC_TARGET_AVX2 inline __m256i squaredErrors(const int16_t* p, __m256i r, __m256i w, bool negated) {
+  const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i d = negated ? _mm256_adds_epi16(r, c) : _mm256_subs_epi16(r, c);
+  const __m256i e = _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epi16(w, d), 1),
+                                    _mm256_srli_epi16(_mm256_mullo_epi16(w, d), 15));
+  return _mm256_madd_epi16(e, e);
+}
+}  // namespace
+
+// Eight rows a step: two vectors of four rows, the saturating difference,
+// mult as the product's bits 15..30 (exact while no weight is -32768), the
+// squares summed in pairs (below 2^31 each, as |e| <= 32767) and across the
+// pair as unsigned 32-bit sums.
+VOKSC_TARGET_AVX2 int nearest4_avx2(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated,
+                                    uint32_t& score) {
+  // The product below needs weights above -32768 (those of lsfWeights are
+  // at least -32384); other weights and row counts take the scalar form.
+  if (rows % 8 != 0 || rows > 512 || wt[0] == kMin16 || wt[1] == kMin16 || wt[2] == kMin16 || wt[3] == kMin16)
+    return nearest4_scalar(book, rows, res, wt, negated, score);
+  int64_t r64, w64;
+  std::memcpy(&r64, res, 8);
+  std::memcpy(&w64, wt, 8);
+  const __m256i r = _mm256_set1_epi64x(r64), w = _mm256_set1_epi64x(w64);
+  const __m256i cap = _mm256_set1_epi32(1 << 30);
+  alignas(32) uint32_t dist[512];
+  __m256i least = _mm256_set1_epi32(-1);
+  for (int row = 0; row < rows; row += 8) {
+    // hadd gives rows (0 1 4 5 | 2 3 6 7); the permute puts them in order.
+    __m256i s = _mm256_hadd_epi32(squaredErrors(book + 4 * row, r, w, negated),
+                                  squaredErrors(book + 4 * row + 16, r, w, negated));
+    s = _mm256_min_epu32(_mm256_permute4x64_epi64(s, 0xD8), cap);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dist + row), s);
+    least = _mm256_min_epu32(least, s);
+  }
+  least = _mm256_min_epu32(least, _mm256_shuffle_epi32(least, 0x4E));
+  least = _mm256_min_epu32(least, _mm256_shuffle_epi32(least, 0xB1));
+  least = _mm256_min_epu32(least, _mm256_permute2x128_si256(least, least, 0x01));
+  score = static_cast<uint32_t>(_mm256_cvtsi256_si32(least));
+  for (int row = 0;; row += 8) {
+    const __m256i eq = _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(dist + row)), least);
+    const unsigned mask = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(eq)));
+    if (mask) return row + __builtin_ctz(mask);
+  }
+}
+#else
+int nearest4_avx2(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated, uint32_t& score) {
+  return nearest4_scalar(book, rows, res, wt, negated, score);
+}
+#endif
+
 void lsfToLsp(const int16_t* lsf, int16_t* lsp) {
   const int16_t* cosTab = g729::kCosTable65;
   for (int i = 0; i < kOrder; ++i) {
@@ -241,6 +326,12 @@ void lsfWeights(const int16_t* lsf, int16_t* wt) {
 }
 
 int splitSearch(int16_t* r, const int16_t* wt, const int16_t* book, int rows, int dim, int stride) {
+  if (dim == 4 && stride == 1) {
+    uint32_t score = 0;
+    const int row = nearestOf(book, rows, r, wt, false, score);
+    std::memcpy(r, book + 4 * row, 4 * sizeof(int16_t));
+    return row;
+  }
   int32_t best = kMax32;
   int bestRow = 0;
   for (int row = 0; row < rows; ++row) {

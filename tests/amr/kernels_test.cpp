@@ -93,5 +93,19 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
     amr::shiftFiltered_scalar(e, h, fa, hShift, down);
     amr::shiftFiltered_avx2(e, h, fb, hShift, down);
     ASSERT_EQ(std::memcmp(fa, fb, sizeof fa), 0) << rep;
+
+    // Nearest codebook vector: extreme books and weights (clamped scores),
+    // and books of few distinct values (ties go to the first row).
+    static int16_t book[4 * 512];
+    const int rows = 64 << (rep % 4), spread = rep % 3 ? 32767 : 2;
+    for (int i = 0; i < 4 * rows; ++i) book[i] = pick(rng, spread);
+    int16_t res[4], wt[4];
+    for (int k = 0; k < 4; ++k) {
+      res[k] = pick(rng, rep % 5 ? 32767 : 2);
+      wt[k] = pick(rng, 32767);
+    }
+    uint32_t sa = 0, sb = 0;
+    ASSERT_EQ(amr::nearest4_scalar(book, rows, res, wt, rep % 2, sa), amr::nearest4_avx2(book, rows, res, wt, rep % 2, sb)) << rep;
+    ASSERT_EQ(sa, sb) << rep;
   }
 }
