@@ -96,6 +96,12 @@ void lsfErased(int mode, int16_t* mem, const int16_t* lastLsf);
 // distance sat32(2 * sum (sat16(target - cb))^2) over the 128 x 10 codebook.
 int lspStage1Search_scalar(const int16_t* target);
 int lspStage1Search_avx2(const int16_t* target);
+// Second-stage search over coefficients from..from+4 (from 0 or 5) of
+// buf = target - first-stage vector with the weights w: the index, or -1
+// when the bound that keeps the 32-bit lane sums exact does not hold (the
+// caller then runs the 64-bit search).
+int lspStage2Search_scalar(const int16_t* buf, const int16_t* w, int from);
+int lspStage2Search_avx2(const int16_t* buf, const int16_t* w, int from);
 
 // ---- Annex E hybrid window ----------------------------------------------------
 

@@ -104,11 +104,108 @@ void lsfWeights(const Word16* lsf, Word16* w) {
 
 namespace {
 
+// The codebooks by coefficient, so that one coefficient of every entry
+// lies in consecutive words (the searches run over the entries in lanes):
+// stage1[j][i] and stage2[j][k] hold coefficient j of entry i (k); pairs[p]
+// holds coefficients 2p and 2p+1 of entry i at 2i and 2i+1.  low, high: the
+// range of each first-stage coefficient; stage2Peak: the largest magnitude
+// in the second stage.
+struct ColumnCodebooks {
+  alignas(32) int16_t stage1[kM][kStage1Size];
+  alignas(32) int16_t pairs[kNc][2 * kStage1Size];
+  alignas(32) int16_t stage2[kM][kStage2Size];
+  int16_t low[kM], high[kM];
+  int32_t stage2Peak;
+};
+
+const ColumnCodebooks& columns() {
+  static const ColumnCodebooks c = [] {
+    ColumnCodebooks t{};
+    for (int j = 0; j < kM; ++j) {
+      t.low[j] = t.high[j] = kLspStage1Codebook[0][j];
+      for (int i = 0; i < kStage1Size; ++i) {
+        const int16_t v = kLspStage1Codebook[i][j];
+        t.stage1[j][i] = v;
+        t.pairs[j / 2][2 * i + (j & 1)] = v;
+        t.low[j] = v < t.low[j] ? v : t.low[j];
+        t.high[j] = v > t.high[j] ? v : t.high[j];
+      }
+      for (int k = 0; k < kStage2Size; ++k) {
+        const int16_t v = kLspStage2Codebook[k][j];
+        t.stage2[j][k] = v;
+        const int32_t m = v < 0 ? -int32_t{v} : v;
+        t.stage2Peak = m > t.stage2Peak ? m : t.stage2Peak;
+      }
+    }
+    return t;
+  }();
+  return c;
+}
+
+// Index of the first smallest of n sums of non-negative terms, each taken
+// as the doubled L_mac chain would leave it: sums of 2^30 and above all
+// saturate to the same value, so the first entry wins when every one does.
+inline int firstSmallest(const int32_t* sum, int n) {
+  int best = 0;
+  int32_t least = 0x40000000;
+  for (int i = 0; i < n; ++i) {
+    const int32_t v = sum[i] < 0x40000000 ? sum[i] : 0x40000000;
+    if (v < least) {
+      least = v;
+      best = i;
+    }
+  }
+  return best;
+}
+
+// Second-stage distances of the 32 entries over coefficients from..from+4
+// in 32-bit lanes, when the bound below holds; -1 otherwise.  With
+// |buf[j]| + stage2Peak <= 20724 no difference t saturates, |mult(w, t)|
+// <= |t| (0 <= w < 2^15), so each term mult(w, t) t lies in [0, 20724^2]
+// and five of them stay below 2^31: the plain sums are exact.
+__attribute__((always_inline)) inline int stage2LanesBody(const Word16* buf, const Word16* w, int from) {
+  const ColumnCodebooks& c = columns();
+  for (int j = from; j < from + kNc; ++j) {
+    const int32_t m = buf[j] < 0 ? -int32_t{buf[j]} : buf[j];
+    if (m + c.stage2Peak > 20724) return -1;
+  }
+  int32_t acc[kStage2Size] = {};
+  for (int j = from; j < from + kNc; ++j) {
+    const int32_t b = buf[j], wj = w[j];
+    const int16_t* col = c.stage2[j];
+    for (int k = 0; k < kStage2Size; ++k) {
+      const int16_t t = static_cast<int16_t>(b - col[k]);
+      const int16_t p = static_cast<int16_t>((wj * t) >> 15);
+      acc[k] += int32_t{p} * t;
+    }
+  }
+  return firstSmallest(acc, kStage2Size);
+}
+
 // A chain of L_mac over non-negative products only rises, so it saturates
 // exactly when its exact total leaves 31 bits.
 inline Word32 nonNegativeChain(int64_t sumOfProducts) {
   const int64_t v = 2 * sumOfProducts;
   return v > kMax32 ? kMax32 : static_cast<Word32>(v);
+}
+
+}  // namespace
+
+int lspStage2Search_scalar(const Word16* buf, const Word16* w, int from) { return stage2LanesBody(buf, w, from); }
+#if defined(__x86_64__) || defined(__i386__)
+// The same loops compiled for 256-bit lanes.
+__attribute__((target("avx2"))) int lspStage2Search_avx2(const Word16* buf, const Word16* w, int from) {
+  return stage2LanesBody(buf, w, from);
+}
+#else
+int lspStage2Search_avx2(const Word16* buf, const Word16* w, int from) { return stage2LanesBody(buf, w, from); }
+#endif
+
+namespace {
+
+inline int stage2Lanes(const Word16* buf, const Word16* w, int from) {
+  static const auto form = voksc::cpu::choose(lspStage2Search_scalar, lspStage2Search_avx2);
+  return form(buf, w, from);
 }
 
 // Second-stage search over one half (entries from..to-1): weighted distance
@@ -117,6 +214,7 @@ inline Word32 nonNegativeChain(int64_t sumOfProducts) {
 int stage2Search(const Word16* target, const Word16* cb1, const Word16* w, int from, int to) {
   Word16 buf[kM];
   for (int j = from; j < to; ++j) buf[j] = sub(target[j], cb1[j]);
+  if (int index = stage2Lanes(buf, w, from); index >= 0) return index;
   int index = 0;
   Word32 dmin = kMax32;
   for (int k = 0; k < kStage2Size; ++k) {
@@ -154,6 +252,30 @@ void packIndices(int mode, const int* cand, const int* t1, const int* t2, Word16
 }  // namespace
 
 int lspStage1Search_scalar(const Word16* target) {
+  // Coefficient by coefficient over all entries when no difference can
+  // reach 16 bits and the ten squares of the farthest entry of every
+  // column add up below 2^31: then the 32-bit sums are exact and clamping
+  // them once equals the chain's saturation.
+  const ColumnCodebooks& c = columns();
+  int64_t bound = 0;
+  for (int j = 0; j < kM; ++j) {
+    const int32_t up = int32_t{target[j]} - c.low[j], down = int32_t{c.high[j]} - target[j];
+    const int32_t far = up > down ? up : down;
+    bound += int64_t{far} * far;
+    if (far > 32767) bound = int64_t{1} << 40;
+  }
+  if (bound < (int64_t{1} << 31)) {
+    int32_t acc[kStage1Size] = {};
+    for (int j = 0; j < kM; ++j) {
+      const int32_t t = target[j];
+      const int16_t* col = c.stage1[j];
+      for (int i = 0; i < kStage1Size; ++i) {
+        const int16_t d = static_cast<int16_t>(t - col[i]);
+        acc[i] += int32_t{d} * d;
+      }
+    }
+    return firstSmallest(acc, kStage1Size);
+  }
   int cand = 0;
   Word32 dmin = kMax32;
   for (int i = 0; i < kStage1Size; ++i) {
@@ -174,37 +296,42 @@ int lspStage1Search_scalar(const Word16* target) {
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// Eight codebook vectors per step: lane k holds vector i + k.  Each 32-bit
-// gather brings one pair of coefficients; the saturating 16-bit difference
-// and madd give the pair's sum of squares (at most 2^31, unsigned), and the
-// running sum is clamped at 2^30, where the doubled chain saturates.
+// Eight codebook vectors per step: lane k holds vector i + k, one pair of
+// coefficients per load from the pair-major copy.  The saturating 16-bit
+// difference and madd give the pair's sum of squares (at most 2^31,
+// unsigned), and the running sum is clamped at 2^30, where the doubled
+// chain saturates; exact for every target.
 __attribute__((target("avx2"))) int lspStage1Search_avx2(const Word16* target) {
   alignas(32) int32_t dist[kStage1Size];
-  const auto* base = reinterpret_cast<const int*>(&kLspStage1Codebook[0][0]);
-  const __m256i rowStep = _mm256_setr_epi32(0, 5, 10, 15, 20, 25, 30, 35);
+  const ColumnCodebooks& c = columns();
   const __m256i limit = _mm256_set1_epi32(0x40000000);
-  int32_t pairs[kNc];
-  std::memcpy(pairs, target, sizeof pairs);
+  __m256i tp[kNc];
+  for (int p = 0; p < kNc; ++p) {
+    int32_t pair;
+    std::memcpy(&pair, target + 2 * p, sizeof pair);
+    tp[p] = _mm256_set1_epi32(pair);
+  }
+  __m256i least = limit;
   for (int i = 0; i < kStage1Size; i += 8) {
     __m256i s = _mm256_setzero_si256();
-    const __m256i rows = _mm256_add_epi32(rowStep, _mm256_set1_epi32(i * kNc));
     for (int p = 0; p < kNc; ++p) {
-      const __m256i cb = _mm256_i32gather_epi32(base + p, rows, 4);
-      const __m256i d = _mm256_subs_epi16(_mm256_set1_epi32(pairs[p]), cb);
+      const __m256i cb = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.pairs[p] + 2 * i));
+      const __m256i d = _mm256_subs_epi16(tp[p], cb);
       s = _mm256_min_epu32(_mm256_add_epi32(s, _mm256_madd_epi16(d, d)), limit);
     }
+    least = _mm256_min_epi32(least, s);
     _mm256_store_si256(reinterpret_cast<__m256i*>(dist + i), s);
   }
-  int cand = 0;
-  Word32 dmin = kMax32;
-  for (int i = 0; i < kStage1Size; ++i) {
-    const Word32 d = dist[i] >= 0x40000000 ? kMax32 : 2 * dist[i];
-    if (d < dmin) {
-      dmin = d;
-      cand = i;
-    }
+  // The smallest clamped sum, then the first vector that has it.
+  least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0x4E));
+  least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0xB1));
+  least = _mm256_min_epi32(least, _mm256_permute2x128_si256(least, least, 1));
+  for (int i = 0; i < kStage1Size; i += 8) {
+    const __m256i eq = _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(dist + i)), least);
+    const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(eq));
+    if (mask != 0) return i + __builtin_ctz(static_cast<unsigned>(mask));
   }
-  return cand;
+  return 0;
 }
 #else
 int lspStage1Search_avx2(const Word16* target) { return lspStage1Search_scalar(target); }

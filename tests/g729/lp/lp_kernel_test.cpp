@@ -33,6 +33,9 @@ TEST(G729LpKernels, Stage1SearchFormsAgree) {
     const int mode = it % 4;
     for (int j = 0; j < 10; ++j) t[j] = mode == 3 ? static_cast<int16_t>(2339 * (j + 1) + pick16(rng, 2)) : pick16(rng, mode);
     ASSERT_EQ(lspStage1Search_scalar(t), lspStage1Search_avx2(t)) << "case " << it;
+    int16_t w[10];
+    for (int j = 0; j < 10; ++j) w[j] = static_cast<int16_t>(rng() & 0x7FFF);
+    ASSERT_EQ(lspStage2Search_scalar(t, w, it & 1 ? 5 : 0), lspStage2Search_avx2(t, w, it & 1 ? 5 : 0)) << "case " << it;
   }
   // Every distance saturated: the first vector stays.
   int16_t far[10];
