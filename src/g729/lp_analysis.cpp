@@ -217,6 +217,32 @@ Word16 lspChebyshev(Word16 x, const Word16* f, int shift) {
 
 Word16 lspChebyshevChain(Word16 x, const Word16* f, int shift) { return chebyshevSteps(x, f, shift); }
 
+// With b even, Mpy32x16 of b and x is 2 floor(b x / 2^16) (b / 2 exact), so
+// the computed recursion is the exact Clenshaw one, b_k = 2 x b_(k+1) -
+// b_(k+2) + c_k, with an error in (-4, 0] added at each step.  For |x| <= 1
+// the Chebyshev polynomials of the second kind stay within |U_n| <= n + 1,
+// hence |b_k| <= (k + 1) top + sum_i (k - i + 1) (8192 |f_i| + 4), largest at
+// k = 4.  At most 2^29 there keeps every product, doubling and partial sum
+// of every step and of the last one inside 31 bits, so the plain form below
+// equals the chain for every x.
+bool lspChebyshevFits(const Word16* f, int shift) {
+  int64_t bound = 5 * (int64_t{1} << (shift == 6 ? 24 : 23));
+  for (int i = 1; i < kNc; ++i) bound += (kNc - i) * (8192 * int64_t{f[i] < 0 ? -f[i] : f[i]} + 4);
+  return bound <= (int64_t{1} << 29);
+}
+
+Word16 lspChebyshevPlain(Word16 x, const Word16* f, int shift) {
+  auto halfProduct = [x](int32_t b) { return (b >> 16) * x + ((((b >> 1) & 0x7FFF) * x) >> 15); };
+  int32_t b2 = shift == 6 ? 1 << 24 : 1 << 23;
+  int32_t b1 = 2 * x * (shift == 6 ? 512 : 256) + 8192 * f[1];
+  for (int i = 2; i < kNc; ++i) {
+    const int32_t b0 = 4 * halfProduct(b1) - b2 + 8192 * f[i];
+    b2 = b1;
+    b1 = b0;
+  }
+  return extract_h(L_shl(2 * halfProduct(b1) - b2 + 4096 * f[kNc], static_cast<Word16>(shift)));
+}
+
 namespace {
 
 // The sum and difference polynomials of A(z) with their trivial roots at
@@ -277,7 +303,11 @@ void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
   const int halvings = annexA ? 2 : 4;
 
   int found = 0;
-  auto sample = [&](Word16 x) { return Sample{x, lspChebyshev(x, poly[found & 1], shift)}; };
+  const bool fits[2] = {lspChebyshevFits(poly[0], shift), lspChebyshevFits(poly[1], shift)};
+  auto sample = [&](Word16 x) {
+    const Word16* f = poly[found & 1];
+    return Sample{x, fits[found & 1] ? lspChebyshevPlain(x, f, shift) : lspChebyshev(x, f, shift)};
+  };
   Sample upper = sample(grid[0]);
   for (int g = 1; g <= intervals && found < kLpOrder; ++g) {
     Sample lower = sample(grid[g]);

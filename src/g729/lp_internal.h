@@ -39,6 +39,10 @@ void lpToLsp(const int16_t* a, const int16_t* oldLsp, int16_t* lsp, bool annexA)
 // search uses and the operator chain it must equal.
 int16_t lspChebyshev(int16_t x, const int16_t* f, int shift);
 int16_t lspChebyshevChain(int16_t x, const int16_t* f, int shift);
+// True when the coefficients bound every step of the recursion for any x
+// (no saturation anywhere); then the plain 32-bit form equals the chain.
+bool lspChebyshevFits(const int16_t* f, int shift);
+int16_t lspChebyshevPlain(int16_t x, const int16_t* f, int shift);
 // LSPs (Q15) to LP coefficients (Q12, a[0] = 4096).
 void lspToLp(const int16_t* lsp, int16_t* a);
 
