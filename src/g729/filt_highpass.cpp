@@ -45,80 +45,95 @@ VOKSC_EXPORT VokResult voksHighPassFilterInit_G729(const Vok16s* coeffs, void* s
 namespace {
 
 // One call of the section in Q12 or Q13.  The operator chain per sample is
-//   t = L_add(Mpy32x16(y1, a1), Mpy32x16(y2, a2)), then L_mac of x b0,
-//   x1 b1, x2 b2, then L_shl by 15 - Q,
+//   c = L_add(Mpy32x16(y1, a1), Mpy32x16(y2, a2)), then L_mac of x b0,
+//   x1 b1, x2 b2;  t = L_shl(c, 15 - Q),
 // where Mpy32x16(y, a) = L_mac(L_mult(yh, a), mult(yl, a), 1).  With no
-// coefficient at -32768 no product saturates (yl is never negative), so the
-// chain equals plain 32-bit arithmetic whenever none of its six additions
-// and the shift overflows; the additions report that through the overflow
-// flag, and a sample where any of them would saturates runs the chain.
-// The state lives in 32-bit locals meanwhile.
+// coefficient at -32768 none of these products saturates (yl is never
+// negative), and each split product is 2 ((h a) >> 15) for h = y >> 1 =
+// yh 2^15 + yl (the shift floors exactly as mult() does).  So c is the
+// exact 64-bit sum, saturated once, whenever the partial sums before the
+// last addition stay inside 32 bits; a sample where one does not runs the
+// chain (chainSum).  From c, both Q give the sample round(sat(8 c)) (Q13
+// doubles t with saturation, which is the same), that is
+// sat16((c + 2^12) >> 13), and the next history h = sat(t) >> 1, that is
+// c 2^(14 - Q) clamped to [-2^30, 2^30).
 template <int Q>
+__attribute__((noinline)) Word32 chainSum(int64_t h1, int64_t h2, int32_t in, int32_t x1, int32_t x2,
+                                          const HighPassState& s) {
+  using W = Word16;
+  Word32 c = voksc::vokMpy32x16(W(h1 >> 15), W(h1 & 0x7FFF), s.a[1]);
+  c = L_add(c, voksc::vokMpy32x16(W(h2 >> 15), W(h2 & 0x7FFF), s.a[2]));
+  c = L_mac(c, W(in), s.b[0]);
+  c = L_mac(c, W(x1), s.b[1]);
+  return L_mac(c, W(x2), s.b[2]);
+}
+
+// kChecked: each sample tests its partial sums; without it the caller has
+// shown that none can leave 32 bits.
+template <int Q, bool kChecked>
 void runHighPass(HighPassState& s, Vok16s* x, int len) {
-  constexpr int kShift = 15 - Q;
+  const int64_t a1 = s.a[1], a2 = s.a[2];
+  const int32_t b0x2 = 2 * s.b[0], b1x2 = 2 * s.b[1], b2x2 = 2 * s.b[2];
+  // The two past outputs as y >> 1, the inputs as they came.
+  int64_t h1 = int64_t{s.y1h} * 32768 + s.y1l, h2 = int64_t{s.y2h} * 32768 + s.y2l;
+  int32_t x1 = s.x1, x2 = s.x2;
+  auto outside32 = [](int64_t v) { return static_cast<uint64_t>(v - kMin32) >> 32; };
+  for (int i = 0; i < len; ++i) {
+    const int32_t in = x[i];
+    const int64_t p1 = 2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15));
+    const int64_t p2 = p1 + in * b0x2, p3 = p2 + x1 * b1x2;
+    int64_t c = p3 + x2 * b2x2;
+    if (kChecked && (outside32(p1) | outside32(p2) | outside32(p3)) != 0) c = chainSum<Q>(h1, h2, in, x1, x2, s);
+    const int64_t v = (c + 0x1000) >> 13;
+    x[i] = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+    const int64_t h = c * (1 << (14 - Q));
+    h2 = h1;
+    h1 = h > 0x3FFFFFFF ? 0x3FFFFFFF : h < -0x40000000 ? -0x40000000 : h;
+    x2 = x1;
+    x1 = in;
+  }
+  s.y1h = static_cast<int16_t>(h1 >> 15);
+  s.y1l = static_cast<int16_t>(h1 & 0x7FFF);
+  s.y2h = static_cast<int16_t>(h2 >> 15);
+  s.y2l = static_cast<int16_t>(h2 & 0x7FFF);
+  s.x1 = static_cast<int16_t>(x1);
+  s.x2 = static_cast<int16_t>(x2);
+}
+
+// Block bound: |Mpy32x16(y, a)| <= 2 |a| 32769 (|yh| <= 32768, the low part
+// adds at most |a|), and each input product at most 2 |b| M for the block's
+// largest input magnitude M (the two past inputs included).  When the sum of
+// these bounds stays inside 32 bits no partial sum can, for any history.
+template <int Q>
+void highPass(HighPassState& s, Vok16s* x, int len) {
   const int32_t a1 = s.a[1], a2 = s.a[2], b0 = s.b[0], b1 = s.b[1], b2 = s.b[2];
-  // Doubled coefficients: each product below is one L_mult (|y a| < 2^30).
-  const int32_t a1x2 = 2 * a1, a2x2 = 2 * a2, b0x2 = 2 * b0, b1x2 = 2 * b1, b2x2 = 2 * b2;
-  const bool plainProducts = a1 != kMin16 && a2 != kMin16 && b0 != kMin16 && b1 != kMin16 && b2 != kMin16;
-  int32_t y1h = s.y1h, y1l = s.y1l, y2h = s.y2h, y2l = s.y2l, x1 = s.x1, x2 = s.x2;
-  // Block bound: |Mpy32x16(y, a)| <= 2 |a| 32769 (|yh| <= 32768, the low
-  // part adds at most |a|), and each input product at most 2 |b| M for the
-  // block's largest input magnitude M.  When the sum of all these bounds
-  // stays below 2^31 no partial sum of the chain can saturate, for any
-  // state: the chain is plain 32-bit arithmetic, and only the final shift
-  // may saturate.
-  int32_t peak = std::max(std::abs(x1), std::abs(x2));
+  if (a1 == kMin16 || a2 == kMin16 || b0 == kMin16 || b1 == kMin16 || b2 == kMin16) {
+    // A product that can saturate: the chain for every sample.
+    for (int i = 0; i < len; ++i) {
+      int64_t h1 = int64_t{s.y1h} * 32768 + s.y1l, h2 = int64_t{s.y2h} * 32768 + s.y2l;
+      const Word32 c = chainSum<Q>(h1, h2, x[i], s.x1, s.x2, s);
+      s.x2 = s.x1;
+      s.x1 = x[i];
+      const int64_t v = (int64_t{c} + 0x1000) >> 13;
+      x[i] = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+      const int64_t h = int64_t{c} * (1 << (14 - Q));
+      h2 = h1;
+      h1 = h > 0x3FFFFFFF ? 0x3FFFFFFF : h < -0x40000000 ? -0x40000000 : h;
+      s.y1h = static_cast<int16_t>(h1 >> 15);
+      s.y1l = static_cast<int16_t>(h1 & 0x7FFF);
+      s.y2h = static_cast<int16_t>(h2 >> 15);
+      s.y2l = static_cast<int16_t>(h2 & 0x7FFF);
+    }
+    return;
+  }
+  int32_t peak = std::max(std::abs(int32_t{s.x1}), std::abs(int32_t{s.x2}));
   for (int i = 0; i < len; ++i) peak = std::max(peak, std::abs(int32_t{x[i]}));
   const int64_t bound = int64_t{2} * 32769 * (std::abs(a1) + std::abs(a2)) +
                         int64_t{2} * peak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
-  // The output rounds t (Q12) or 2 t saturated (Q13); the history shifts
-  // by one sample.  Both paths below end each sample here.
-  auto emit = [&](int i, int32_t in, int32_t t) {
-    int64_t r = Q == 12 ? t : int64_t{t} * 2;
-    r = std::min<int64_t>(std::max<int64_t>(r, kMin32), kMax32);
-    x[i] = r >= 0x7FFF8000 ? Word16{32767} : static_cast<Word16>((r + 0x8000) >> 16);
-    y2h = y1h;
-    y2l = y1l;
-    y1h = t >> 16;
-    y1l = (t >> 1) & 0x7FFF;
-    x2 = x1;
-    x1 = in;
-  };
-  if (plainProducts && bound <= kMax32) {
-    for (int i = 0; i < len; ++i) {
-      const int32_t in = x[i];
-      const int32_t sum = y1h * a1x2 + ((y1l * a1) >> 15) * 2 + y2h * a2x2 + ((y2l * a2) >> 15) * 2 + in * b0x2 +
-                          x1 * b1x2 + x2 * b2x2;
-      emit(i, in, sum > (kMax32 >> kShift) ? kMax32 : sum < (kMin32 >> kShift) ? kMin32 : sum * (1 << kShift));
-    }
-  } else {
-    for (int i = 0; i < len; ++i) {
-      const int32_t in = x[i];
-      Word32 t;
-      int32_t m1, m2, u, v, w;
-      if (plainProducts && !__builtin_add_overflow(y1h * a1x2, ((y1l * a1) >> 15) * 2, &m1) &&
-          !__builtin_add_overflow(y2h * a2x2, ((y2l * a2) >> 15) * 2, &m2) && !__builtin_add_overflow(m1, m2, &u) &&
-          !__builtin_add_overflow(u, in * b0x2, &v) && !__builtin_add_overflow(v, x1 * b1x2, &w) &&
-          !__builtin_add_overflow(w, x2 * b2x2, &t) && t <= (kMax32 >> kShift) && t >= (kMin32 >> kShift)) {
-        t *= 1 << kShift;
-      } else {
-        using W = Word16;
-        t = voksc::vokMpy32x16(W(y1h), W(y1l), W(a1));
-        t = L_add(t, voksc::vokMpy32x16(W(y2h), W(y2l), W(a2)));
-        t = L_mac(t, W(in), W(b0));
-        t = L_mac(t, W(x1), W(b1));
-        t = L_mac(t, W(x2), W(b2));
-        t = L_shl(t, kShift);
-      }
-      emit(i, in, t);
-    }
-  }
-  s.y1h = static_cast<int16_t>(y1h);
-  s.y1l = static_cast<int16_t>(y1l);
-  s.y2h = static_cast<int16_t>(y2h);
-  s.y2l = static_cast<int16_t>(y2l);
-  s.x1 = static_cast<int16_t>(x1);
-  s.x2 = static_cast<int16_t>(x2);
+  if (bound <= kMax32)
+    runHighPass<Q, false>(s, x, len);
+  else
+    runHighPass<Q, true>(s, x, len);
 }
 
 }  // namespace
@@ -134,9 +149,9 @@ VOKSC_EXPORT VokResult voksHighPassFilter_G729_16s_ISfs(Vok16s* x, int len, int 
   HighPassState s;
   std::memcpy(&s, state, sizeof s);
   if (q == 12)
-    runHighPass<12>(s, x, len);
+    highPass<12>(s, x, len);
   else
-    runHighPass<13>(s, x, len);
+    highPass<13>(s, x, len);
   std::memcpy(state, &s, sizeof s);
   return vokOk;
 }
