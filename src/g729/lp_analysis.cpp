@@ -328,8 +328,8 @@ void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
 namespace {
 
 // F1 (even LSPs) or F2 (odd LSPs) in Q24: the product of the second-order
-// sections 1 - 2 q z^-1 + z^-2.
-void lspPolynomial(const Word16* lsp, Word32* f) {
+// sections 1 - 2 q z^-1 + z^-2, through the operator chain.
+void lspPolynomialChain(const Word16* lsp, Word32* f) {
   f[0] = L_mult(4096, 2048);
   f[1] = L_msu(0, lsp[0], 512);
   for (int i = 2; i <= kNc; ++i) {
@@ -343,6 +343,37 @@ void lspPolynomial(const Word16* lsp, Word32* f) {
     }
     f[1] = L_msu(f[1], q, 512);
   }
+}
+
+// The same in 64-bit arithmetic.  The chain's product term is
+// L_shl(Mpy32x16(hi, lo, q), 1) with (hi, lo) the split of f, which is
+// 4 (((f >> 1) q) >> 15) exactly (mult() floors as the shift does); while
+// that term, the sum f[j] + f[j-2] and the difference stay inside 32 bits
+// no operator saturates and the results agree.  Any value outside sends the
+// whole polynomial through the chain.
+void lspPolynomial(const Word16* lsp, Word32* f) {
+  int64_t g[kNc + 1];
+  g[0] = 1 << 24;
+  g[1] = -1024 * int64_t{lsp[0]};
+  uint64_t outside = 0;
+  for (int i = 2; i <= kNc; ++i) {
+    const int64_t q = lsp[2 * i - 2];
+    g[i] = g[i - 2];
+    for (int j = i; j > 1; --j) {
+      const int64_t t = 4 * (((g[j - 1] >> 1) * q) >> 15);
+      const int64_t sum = g[j] + g[j - 2];
+      g[j] = sum - t;
+      outside |= static_cast<uint64_t>(t - kMin32) | static_cast<uint64_t>(sum - kMin32) |
+                 static_cast<uint64_t>(g[j] - kMin32);
+    }
+    g[1] -= 1024 * q;
+    outside |= static_cast<uint64_t>(g[1] - kMin32);
+  }
+  if (outside >> 32) {
+    lspPolynomialChain(lsp, f);
+    return;
+  }
+  for (int i = 0; i <= kNc; ++i) f[i] = static_cast<Word32>(g[i]);
 }
 
 }  // namespace
