@@ -113,15 +113,28 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
   int16_t h[kImpulseA] = {};
   std::memcpy(h, ap, 11 * sizeof(int16_t));
   synthesisFilter(ap + 11, 10, h, h, kImpulseA, nullptr, false);
-  Word32 acc = L_mult(h[0], h[0]);
-  for (int i = 1; i < kImpulseA; ++i) acc = L_mac(acc, h[i], h[i]);
-  const Word16 r0 = extract_h(acc);
-  acc = L_mult(h[0], h[1]);
-  for (int i = 1; i < kImpulseA - 1; ++i) acc = L_mac(acc, h[i], h[i + 1]);
+  // The energy chain only grows, so it is the exact sum clipped to 32 bits.
+  // While that sum fits, every partial sum of the lag-1 chain does too
+  // (|2 h[i] h[i+1]| <= h[i]^2 + h[i+1]^2), so it is exact as well.
+  const int64_t energy = 2 * voksc::kern::dot(h, h, kImpulseA);
+  const Word16 r0 = extract_h(energy > kMax32 ? kMax32 : static_cast<Word32>(energy));
+  Word32 acc;
+  if (energy <= kMax32) {
+    acc = static_cast<Word32>(2 * voksc::kern::dot(h, h + 1, kImpulseA - 1));
+  } else {
+    acc = L_mult(h[0], h[1]);
+    for (int i = 1; i < kImpulseA - 1; ++i) acc = L_mac(acc, h[i], h[i + 1]);
+  }
   const Word16 r1 = extract_h(acc);
   const Word16 g = r1 <= 0 ? 0 : div_s(mult(r1, 26214), r0);
-  // From the end: each sample needs its unfiltered predecessor.
-  for (int i = kSubfr - 1; i >= 0; --i) signal[i] = sub(signal[i], mult(g, signal[i - 1]));
+  // Each sample needs its unfiltered predecessor, so the filter runs into a
+  // copy.  g is not negative: mult() cannot saturate, only the difference.
+  int16_t out[kSubfr];
+  for (int i = 0; i < kSubfr; ++i) {
+    const int32_t v = signal[i] - ((int32_t{g} * signal[i - 1]) >> 15);
+    out[i] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+  }
+  std::memcpy(signal, out, sizeof out);
   return vokOk;
 }
 
@@ -200,12 +213,19 @@ VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s*
     s = voksc::vokInvSqrt(s);           // Q19
     g0 = mult(round_fx(L_shl(s, 9)), static_cast<Word16>(32767 - kAgcFactorA));
   }
+  // The gains first (mult() of a non-negative factor cannot saturate), then
+  // the products in lanes: L_mult, the shift by 3 and the upper word are
+  // the product times 16 clipped to 32 bits, then >> 16, which is the
+  // product >> 12 clipped to 16 bits (|sig gain| < 2^30 fits 32 bits).
+  int16_t gains[kSubfr];
   Word16 gain = *pastGain;
   for (int i = 0; i < kSubfr; ++i) {
-    // mult() of a non-negative factor cannot saturate; L_mult then the
-    // shift by 3 is one product times 16, clipped to 32 bits.
     gain = add(static_cast<Word16>((int32_t{gain} * kAgcFactorA) >> 15), g0);
-    sig[i] = static_cast<Word16>(voksc::kern::sat32(int64_t{sig[i]} * gain * 16) >> 16);
+    gains[i] = gain;
+  }
+  for (int i = 0; i < kSubfr; ++i) {
+    const int32_t v = (int32_t{sig[i]} * gains[i]) >> 12;
+    sig[i] = static_cast<Word16>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
   }
   *pastGain = gain;
   return vokOk;
