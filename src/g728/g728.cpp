@@ -16,14 +16,20 @@
 // sample), the order of the standard's shape codebook; only the general
 // pole-zero filter takes its samples in time order.
 #include <algorithm>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/kernels.h"
 #include "core/status.h"
 #include "g728_tables.h"
+#include "g728_internal.h"
+#include "core/cpu.h"
 
 namespace voksc::g728 {
 namespace {
@@ -224,6 +230,65 @@ i64 fractionQ15(i64 num, i64 den) {
 
 constexpr int kMaxOrder = 50;
 
+}  // namespace
+
+// Largest |a[j]|, j < n.
+int largestMagnitude_scalar(const int16_t* a, int n) {
+  int m = 0;
+  for (int j = 0; j < n; ++j) m = std::max(m, std::abs(int{a[j]}));
+  return m;
+}
+
+void updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc) {
+  for (int f = 0; f < n; ++f) {
+    const int32_t x = a[f], y = back[f];
+    const int32_t d0 = x * 65536 + rc * y, d1 = y * 65536 + rc * x;
+    const int32_t h0 = d0 >> 16, h1 = d1 >> 16;
+    a[f] = static_cast<int16_t>(h0 + (((d0 >> 15) & 1) & (h0 != 32767)));
+    back[f] = static_cast<int16_t>(h1 + (((d1 >> 15) & 1) & (h1 != 32767)));
+  }
+}
+
+#if defined(VOKSC_X86)
+VOKSC_TARGET_AVX2 int largestMagnitude_avx2(const int16_t* a, int n) {
+  // |-32768| is 0x8000 as an unsigned word: the unsigned maximum is exact.
+  __m256i m = _mm256_setzero_si256();
+  int j = 0;
+  for (; j + 16 <= n; j += 16)
+    m = _mm256_max_epu16(m, _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + j))));
+  __m128i h = _mm_max_epu16(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
+  h = _mm_max_epu16(h, _mm_srli_si128(h, 8));
+  h = _mm_max_epu16(h, _mm_srli_si128(h, 4));
+  h = _mm_max_epu16(h, _mm_srli_si128(h, 2));
+  return std::max(_mm_extract_epi16(h, 0), largestMagnitude_scalar(a + j, n - j));
+}
+
+VOKSC_TARGET_AVX2 void updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) {
+  const __m256i vrc = _mm256_set1_epi32(rc), top = _mm256_set1_epi32(32767), one = _mm256_set1_epi32(1);
+  auto rounded = [&](__m256i d) VOKSC_TARGET_AVX2 {
+    const __m256i hi = _mm256_srai_epi32(d, 16);
+    const __m256i half = _mm256_and_si256(_mm256_srli_epi32(d, 15), one);
+    return _mm256_add_epi32(hi, _mm256_andnot_si256(_mm256_cmpeq_epi32(hi, top), half));
+  };
+  int f = 0;
+  for (; f + 8 <= n; f += 8) {
+    const __m256i x = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + f)));
+    const __m256i y = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(back + f)));
+    const __m256i d0 = _mm256_add_epi32(_mm256_slli_epi32(x, 16), _mm256_mullo_epi32(vrc, y));
+    const __m256i d1 = _mm256_add_epi32(_mm256_slli_epi32(y, 16), _mm256_mullo_epi32(vrc, x));
+    const __m256i both = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded(d0), rounded(d1)), 0xD8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(a + f), _mm256_castsi256_si128(both));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(back + f), _mm256_extracti128_si256(both, 1));
+  }
+  updatePredictor_scalar(a + f, back + f, n - f, rc);
+}
+#else
+int largestMagnitude_avx2(const int16_t* a, int n) { return largestMagnitude_scalar(a, n); }
+void updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) { updatePredictor_scalar(a, back, n, rc); }
+#endif
+
+namespace {
+
 // Runs the recursion from `done` (0: from scratch) to `order`.  a, alpha,
 // qShift hold the state reached at `done`; returns false when the recursion
 // is ill-conditioned.
@@ -244,17 +309,18 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
   } else {
     mult = i64{2} << headroom;
   }
-  // The predictor also held backwards (rev[kMaxOrder - 1 - j] = a[j]), so
-  // that the error sum and the update read both operands forwards.
+  // The predictor is also held backwards (rev[kMaxOrder - 1 - j] = a[j]), so
+  // that the error sum and the update read both operands forwards.  The
+  // update keeps both copies: the reversed predictor of the next order is the
+  // new coefficient followed by the updated reversed one.
   int16_t rev[kMaxOrder];
   auto mirror = [&](int count) {
     for (int j = 0; j < count; ++j) rev[kMaxOrder - 1 - j] = a[j];
   };
   mirror(i);
   for (; i < order; ++i) {
-    const int16_t* back = rev + kMaxOrder - i;  // back[n] = a[i - 1 - n]
-    i64 acc = 0;
-    for (int n = 0; n < i; ++n) acc += i64{r[1 + n]} * back[n];
+    int16_t* back = rev + kMaxOrder - i;  // back[n] = a[i - 1 - n]
+    const i64 acc = kern::dot(r + 1, back, i);
     const i64 err = roundHigh(i64{r[i + 1]} * 65536 + acc * mult);
     i64 num = err < 0 ? -err : err;
     if (num >= alpha) return false;
@@ -267,18 +333,11 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
     // a[f] * 2^16 + rc * a[i - 1 - f] for every f.  When the largest
     // coefficient bounds every such sum inside 32 bits, no pair needs the
     // halving below and the sums are formed in 32-bit arithmetic.
-    int maxA = 0;
-    for (int j = 0; j < i; ++j) maxA = std::max(maxA, a[j] < 0 ? -a[j] : int{a[j]});
     const i64 rcAbs = rc < 0 ? -rc : rc;
-    if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
-      const int32_t rc32 = static_cast<int32_t>(rc);
-      int16_t next[kMaxOrder];
-      for (int f = 0; f < i; ++f) {
-        const int32_t d = a[f] * 65536 + rc32 * back[f];
-        const int32_t hi = d >> 16;
-        next[f] = static_cast<int16_t>(hi + (((d >> 15) & 1) & (hi != 32767)));
-      }
-      std::memcpy(a, next, sizeof(int16_t) * i);
+    static const auto largest = cpu::choose(largestMagnitude_scalar, largestMagnitude_avx2);
+    static const auto update = cpu::choose(updatePredictor_scalar, updatePredictor_avx2);
+    if (largest(a, i) * (65536 + rcAbs) < (i64{1} << 31)) {
+      update(a, back, i, static_cast<int32_t>(rc));
     } else {
       for (int f = 0, g = i - 1; f <= g; ++f, --g) {
         i64 d0 = i64{a[f]} * 65536 + rc * a[g];
@@ -293,13 +352,181 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
         a[f] = w16(roundHigh(d0));
         a[g] = w16(roundHigh(d1));
       }
+      mirror(i);
     }
     const i64 ki = roundHigh(q >> headroom);
     a[i] = w16(err > 0 ? -ki : ki);
-    mirror(i + 1);
+    rev[kMaxOrder - 1 - i] = a[i];
   }
   return true;
 }
+
+
+// Gain level (0..3) of a correlation magnitude against a shape energy: the
+// first threshold it does not pass.
+inline int gainLevel(i64 cor, i64 e) {
+  for (int g = 0; g < 3; ++g)
+    if (cor <= i64{kGainBounds[g]} * e) return g;
+  return 3;
+}
+
+}  // namespace
+
+void shapeSearch_scalar(const int16_t* p, const int16_t* energy, int& shape, int& gain) {
+  i64 best = INT64_MAX;
+  int bestShape = 0, bestGain = 0;
+  for (int s = 0; s < kShapeCount; ++s) {
+    const int16_t* y = kShapes + s * kDim;
+    i64 cor = 0;
+    for (int k = 0; k < kDim; ++k) cor += i64{y[k]} * p[k];
+    const i64 e = energy[s];
+    bool neg = cor <= 0;
+    if (neg) cor = -cor;
+    const int level = gainLevel(cor, e);
+    i64 c = cor >> 14;
+    if (c > 32767) c = 32767;
+    const i64 dist = i64{kGainSquared[level]} * e - i64{kTwiceGain[level]} * c;
+    if (dist < best) {
+      best = dist;
+      bestShape = s;
+      bestGain = neg ? level + 4 : level;
+    }
+  }
+  shape = bestShape;
+  gain = bestGain;
+}
+
+#if defined(VOKSC_X86)
+namespace {
+
+// The shapes as interleaved sample pairs, one 32-bit word per shape:
+// pairs[k][s] = (y[s][k], y[s][k + 1]), k = 0..4 (y[s][5] = 0), so that one
+// multiply-add forms two taps of eight shapes.
+struct ShapePairs {
+  alignas(32) int16_t w[5][2 * kShapeCount];
+  ShapePairs() {
+    for (int k = 0; k < 5; ++k)
+      for (int s = 0; s < kShapeCount; ++s) {
+        w[k][2 * s] = kShapes[s * kDim + k];
+        w[k][2 * s + 1] = k + 1 < kDim ? kShapes[s * kDim + k + 1] : 0;
+      }
+  }
+};
+const ShapePairs& shapePairs() {
+  static const ShapePairs t;
+  return t;
+}
+
+// Largest |sample| of any shape: bounds every partial sum of the filtered shapes.
+constexpr i64 kShapePeak = 17466;
+
+VOKSC_TARGET_AVX2 inline __m256i pairOf(int16_t lo, int16_t hi) {
+  return _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint16_t>(hi)) << 16) |
+                                                static_cast<uint16_t>(lo)));
+}
+
+VOKSC_TARGET_AVX2 inline __m256i loadPairs(const int16_t* row, int s) {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(row + 2 * s));
+}
+
+}  // namespace
+
+VOKSC_TARGET_AVX2 void shapeEnergies_avx2(const int16_t* h, int16_t* energy) {
+  // Every filtered sample is a sum of at most five products |y| |h|: below
+  // 2^31 when sum |h| * 17466 is, so 32-bit lanes hold them exactly.
+  i64 hSum = 0;
+  for (int i = 0; i < kDim; ++i) hSum += h[i] < 0 ? -i64{h[i]} : h[i];
+  if (hSum * kShapePeak >= (i64{1} << 31)) {
+    shapeEnergies_scalar(h, energy);
+    return;
+  }
+  const ShapePairs& t = shapePairs();
+  // Output j = sum over i <= 4 - j of y[j + i] h[4 - i].
+  const __m256i h43 = pairOf(h[4], h[3]), h21 = pairOf(h[2], h[1]), h0 = pairOf(h[0], 0), h2 = pairOf(h[2], 0),
+                h4 = pairOf(h[4], 0);
+  const __m256i lo16 = _mm256_set1_epi32(-32768), hi16 = _mm256_set1_epi32(32767);
+  const __m256i cap = _mm256_set1_epi32(1 << 30);
+  auto eight = [&](int s) VOKSC_TARGET_AVX2 {
+    const __m256i p01 = loadPairs(t.w[0], s), p12 = loadPairs(t.w[1], s), p23 = loadPairs(t.w[2], s),
+                  p34 = loadPairs(t.w[3], s), p4 = loadPairs(t.w[4], s);
+    __m256i d[5];
+    d[0] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(p01, h43), _mm256_madd_epi16(p23, h21)),
+                            _mm256_madd_epi16(p4, h0));
+    d[1] = _mm256_add_epi32(_mm256_madd_epi16(p12, h43), _mm256_madd_epi16(p34, h21));
+    d[2] = _mm256_add_epi32(_mm256_madd_epi16(p23, h43), _mm256_madd_epi16(p4, h2));
+    d[3] = _mm256_madd_epi16(p34, h43);
+    d[4] = _mm256_madd_epi16(p4, h4);
+    // Squares of the 16-bit outputs are at most 2^30; the running sum is
+    // held at 2^30 once it gets there (every such energy saturates).
+    __m256i e = _mm256_setzero_si256();
+    for (int j = 0; j < kDim; ++j) {
+      __m256i v = _mm256_srai_epi32(d[j], 14);
+      v = _mm256_min_epi32(_mm256_max_epi32(v, lo16), hi16);
+      e = _mm256_min_epu32(_mm256_add_epi32(e, _mm256_mullo_epi32(v, v)), cap);
+    }
+    return _mm256_srli_epi32(e, 15);
+  };
+  for (int s = 0; s < kShapeCount; s += 16) {
+    const __m256i e = _mm256_permute4x64_epi64(_mm256_packs_epi32(eight(s), eight(s + 8)), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(energy + s), e);
+  }
+}
+
+VOKSC_TARGET_AVX2 void shapeSearch_avx2(const int16_t* p, const int16_t* energy, int& shape, int& gain) {
+  // |correlation| <= 47018 * 32768 < 2^31 (the largest sum of |y| of a shape);
+  // thresholds, energy terms and distances stay inside 32 bits as well.
+  const ShapePairs& t = shapePairs();
+  const __m256i p01 = pairOf(p[0], p[1]), p23 = pairOf(p[2], p[3]), p4 = pairOf(p[4], 0);
+  const __m256i b0 = _mm256_set1_epi32(kGainBounds[0]), b1 = _mm256_set1_epi32(kGainBounds[1]),
+                b2 = _mm256_set1_epi32(kGainBounds[2]);
+  const __m256i gsq = _mm256_setr_epi32(kGainSquared[0], kGainSquared[1], kGainSquared[2], kGainSquared[3], 0, 0, 0, 0);
+  const __m256i twice = _mm256_setr_epi32(kTwiceGain[0], kTwiceGain[1], kTwiceGain[2], kTwiceGain[3], 0, 0, 0, 0);
+  const __m256i cmax = _mm256_set1_epi32(32767);
+  __m256i best = _mm256_set1_epi32(INT32_MAX), bestAt = _mm256_setzero_si256();
+  __m256i at = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i step = _mm256_set1_epi32(8);
+  for (int s = 0; s < kShapeCount; s += 8, at = _mm256_add_epi32(at, step)) {
+    const __m256i cor = _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(loadPairs(t.w[0], s), p01), _mm256_madd_epi16(loadPairs(t.w[2], s), p23)),
+        _mm256_madd_epi16(loadPairs(t.w[4], s), p4));
+    const __m256i e = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(energy + s)));
+    const __m256i mag = _mm256_abs_epi32(cor);
+    // First threshold not passed: 3, then 2, 1, 0 where the test holds.
+    __m256i level = _mm256_set1_epi32(3);
+    level = _mm256_blendv_epi8(level, _mm256_set1_epi32(2),
+                               _mm256_xor_si256(_mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b2, e)), cmax));
+    level = _mm256_blendv_epi8(level, _mm256_set1_epi32(1),
+                               _mm256_xor_si256(_mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b1, e)), cmax));
+    level = _mm256_blendv_epi8(level, _mm256_setzero_si256(),
+                               _mm256_xor_si256(_mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b0, e)), cmax));
+    const __m256i c = _mm256_min_epi32(_mm256_srli_epi32(mag, 14), cmax);
+    const __m256i dist = _mm256_sub_epi32(_mm256_mullo_epi32(_mm256_permutevar8x32_epi32(gsq, level), e),
+                                          _mm256_mullo_epi32(_mm256_permutevar8x32_epi32(twice, level), c));
+    const __m256i better = _mm256_cmpgt_epi32(best, dist);
+    best = _mm256_blendv_epi8(best, dist, better);
+    bestAt = _mm256_blendv_epi8(bestAt, at, better);
+  }
+  alignas(32) int32_t v[8], k[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(v), best);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(k), bestAt);
+  int win = 0;
+  for (int l = 1; l < 8; ++l)
+    if (v[l] < v[win] || (v[l] == v[win] && k[l] < k[win])) win = l;
+  const int s = k[win];
+  const int16_t* y = kShapes + s * kDim;
+  i64 cor = 0;
+  for (int j = 0; j < kDim; ++j) cor += i64{y[j]} * p[j];
+  shape = s;
+  gain = gainLevel(cor <= 0 ? -cor : cor, energy[s]) + (cor <= 0 ? 4 : 0);
+}
+#else
+void shapeEnergies_avx2(const int16_t* h, int16_t* energy) { shapeEnergies_scalar(h, energy); }
+void shapeSearch_avx2(const int16_t* p, const int16_t* energy, int& shape, int& gain) {
+  shapeSearch_scalar(p, energy, shape, gain);
+}
+#endif
+
+namespace {
 
 // ---- filters ------------------------------------------------------------------
 
@@ -379,9 +606,9 @@ int16_t poleZeroStep(const int16_t* coef, int16_t* xm, int16_t* ym, int16_t x) {
   return y;
 }
 
-// Energies of the 128 shapes filtered by the 5-sample impulse response
-// (h newest first, as the shapes).
-void shapeEnergies(const int16_t* h, int16_t* energy) {
+}  // namespace
+
+void shapeEnergies_scalar(const int16_t* h, int16_t* energy) {
   for (int s = 0; s < kShapeCount; ++s) {
     const int16_t* y = kShapes + s * kDim;
     i64 e = 0;
@@ -394,6 +621,8 @@ void shapeEnergies(const int16_t* h, int16_t* energy) {
     energy[s] = w16(sat16(e >> 15));
   }
 }
+
+namespace {
 
 // Impulse response of the synthesis filter in cascade with the weighting
 // filter (zero state), first 5 samples; h newest first, h[4] = 1 << lead.
@@ -594,30 +823,9 @@ VOKSC_EXPORT VokResult voksCodebookSearch_G728_16s(const Vok16s* p, const Vok16s
   if (anyNull(p, energy, shapeIndex, codeword, gainIndex)) return vokErrNullPtr;
   if (rateCode != 17 && rateCode != 14 && rateCode != 10) return vokErrRange;
   if (rateCode != 17) return vokErrBadArg;  // no codebook of the 12.8 and 9.6 kbit/s extensions (see voksc.h)
-  i64 best = INT64_MAX;
   int bestShape = 0, bestGain = 0;
-  for (int s = 0; s < kShapeCount; ++s) {
-    const int16_t* y = kShapes + s * kDim;
-    i64 cor = 0;
-    for (int k = 0; k < kDim; ++k) cor += i64{y[k]} * p[k];
-    const i64 e = energy[s];
-    bool neg = cor <= 0;
-    if (neg) cor = -cor;
-    int level = 3;
-    for (int g = 0; g < 3; ++g)
-      if (cor <= i64{kGainBounds[g]} * e) {
-        level = g;
-        break;
-      }
-    i64 c = cor >> 14;
-    if (c > 32767) c = 32767;
-    const i64 dist = i64{kGainSquared[level]} * e - i64{kTwiceGain[level]} * c;
-    if (dist < best) {
-      best = dist;
-      bestShape = s;
-      bestGain = neg ? level + 4 : level;
-    }
-  }
+  static const auto search = cpu::choose(shapeSearch_scalar, shapeSearch_avx2);
+  search(p, energy, bestShape, bestGain);
   *shapeIndex = bestShape;
   *gainIndex = bestGain;
   *codeword = static_cast<Vok16s>(bestShape * 8 + bestGain);
@@ -692,7 +900,8 @@ VOKSC_EXPORT VokResult voksCombinedFilterZeroState_G728_16s(const Vok16s* lpcSyn
   if (scale < 0 || scale > 14) return vokErrScale;
   int16_t h[kDim], e[kShapeCount];
   combinedImpulse(lpcSyn, lpcWeightNum, lpcWeightDen, scale, h);
-  shapeEnergies(h, e);
+  static const auto energies = cpu::choose(shapeEnergies_scalar, shapeEnergies_avx2);
+  energies(h, e);
   std::memcpy(hOut, h, sizeof h);
   std::memcpy(energy, e, sizeof e);
   return vokOk;
@@ -725,7 +934,8 @@ VOKSC_EXPORT VokResult voksIIR16s_G728_16s(const Vok16s* coef, const Vok16s* src
 VOKSC_EXPORT VokResult voksImpulseResponseEnergy_G728_16s(const Vok16s* impResp, Vok16s* energy) {
   if (anyNull(impResp, energy)) return vokErrNullPtr;
   int16_t e[kShapeCount];
-  shapeEnergies(impResp, e);
+  static const auto energies = cpu::choose(shapeEnergies_scalar, shapeEnergies_avx2);
+  energies(impResp, e);
   std::memcpy(energy, e, sizeof e);
   return vokOk;
 }

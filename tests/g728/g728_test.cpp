@@ -4,11 +4,14 @@
 // test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "check.h"
+#include "g728/g728_internal.h"
+#include "levels.h"
 #include "voksc.h"
 
 namespace {
@@ -132,6 +135,44 @@ TEST(G728, LevinsonFirstStepAndContinuation) {
   Vok16s keep[2] = {7, 7};
   EXPECT_EQ(voksLevinsonDurbin_G728_16s_Sfs(singular, 2, keep, &rc, &err, &sc), vokWrnOverflow);
   EXPECT_EQ(keep[0], 7);
+}
+
+// The vector kernels against their scalar forms on random, full-scale and
+// extreme operands (impulse responses past the 32-bit bound of the vector
+// energies, negative energies, predictor sums at the edge of 32 bits).
+TEST(G728, KernelFormsAgree) {
+  REQUIRE_AVX2();
+  namespace k = voksc::g728;
+  std::mt19937 rng(728);
+  auto word = [&](int lim) { return static_cast<int16_t>(rng() % 7 == 0 ? (rng() & 1 ? lim : -lim - 1) : int(rng() % (2 * lim + 1)) - lim); };
+  for (int rep = 0; rep < 3000; ++rep) {
+    const int lim = rep % 3 == 0 ? 32767 : (rep % 3 == 1 ? 3000 : 300);
+    int16_t h[5], p[5], e[128], ea[128], eb[128];
+    for (int i = 0; i < 5; ++i) h[i] = word(lim), p[i] = word(32767);
+    for (auto& v : e) v = word(rep % 2 ? 32767 : lim);
+    k::shapeEnergies_scalar(h, ea);
+    k::shapeEnergies_avx2(h, eb);
+    ASSERT_EQ(std::vector<int16_t>(ea, ea + 128), std::vector<int16_t>(eb, eb + 128)) << rep;
+    int sa = -1, ga = -1, sb = -2, gb = -2;
+    k::shapeSearch_scalar(p, rep % 4 ? ea : e, sa, ga);
+    k::shapeSearch_avx2(p, rep % 4 ? ea : e, sb, gb);
+    ASSERT_EQ(sa * 8 + ga, sb * 8 + gb) << rep;
+    const int n = 1 + rep % 50;
+    int16_t a[50], back[50];
+    for (int i = 0; i < n; ++i) a[i] = word(lim), back[i] = word(lim);
+    ASSERT_EQ(k::largestMagnitude_scalar(a, n), k::largestMagnitude_avx2(a, n)) << rep;
+    const int top = std::max(k::largestMagnitude_scalar(a, n), k::largestMagnitude_scalar(back, n));
+    const int32_t rcMax = static_cast<int32_t>(std::min<int64_t>(65536, ((int64_t{1} << 31) - 1) / std::max(top, 1) - 65536));
+    if (rcMax < 0) continue;
+    const int32_t rc = static_cast<int32_t>(rng() % (2 * uint32_t(rcMax) + 1)) - rcMax;
+    int16_t a2[50], b2[50];
+    std::copy(a, a + n, a2);
+    std::copy(back, back + n, b2);
+    k::updatePredictor_scalar(a, back, n, rc);
+    k::updatePredictor_avx2(a2, b2, n, rc);
+    ASSERT_EQ(std::vector<int16_t>(a, a + n), std::vector<int16_t>(a2, a2 + n)) << rep;
+    ASSERT_EQ(std::vector<int16_t>(back, back + n), std::vector<int16_t>(b2, b2 + n)) << rep;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+// G.728 kernels with a scalar and an AVX2 form (the form of the active
+// level is chosen once per process); both give the same bits for every input.
+#ifndef VOKSC_SRC_G728_G728_INTERNAL_H
+#define VOKSC_SRC_G728_G728_INTERNAL_H
+
+#include <cstdint>
+
+namespace voksc::g728 {
+
+// One order of the Levinson predictor update on the predictor a and its
+// reversed copy back, when every sum is known to fit 32 bits:
+// a[f] = round(a[f] 2^16 + rc back[f]), back[f] = round(back[f] 2^16 + rc a[f])
+// (upper half, half up unless it is 32767), from the old values.
+void updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc);
+void updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc);
+// Largest |a[j]|, j < n (32768 for -32768).
+int largestMagnitude_scalar(const int16_t* a, int n);
+int largestMagnitude_avx2(const int16_t* a, int n);
+
+// Energies of the 128 shapes filtered by the 5-sample impulse response
+// h (newest first): sat16(sum over the 5 outputs of sat16(d >> 14)^2 >> 15).
+void shapeEnergies_scalar(const int16_t* h, int16_t* energy);
+void shapeEnergies_avx2(const int16_t* h, int16_t* energy);
+
+// Shape and gain index (sign in bit 2) that minimise the distortion of the
+// backward-filtered target p against the shape energies; first of equals.
+void shapeSearch_scalar(const int16_t* p, const int16_t* energy, int& shape, int& gain);
+void shapeSearch_avx2(const int16_t* p, const int16_t* energy, int& shape, int& gain);
+
+}  // namespace voksc::g728
+
+#endif
