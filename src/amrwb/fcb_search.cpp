@@ -267,9 +267,11 @@ PairPick searchPair(const TrackSearch& ts, int allowed, int tx, int ty, Word16& 
     // The row's squared correlations and energies.  The two products add
     // at most 2^28 + 2^29 in magnitude: with alp1 that far inside 32 bits
     // the energy chain is a plain sum.
+    // A row where no pair beats the best so far at the row's start leaves
+    // the best unchanged (it moves only on a pair that beats it).
     int16_t sq[kPerTrack], alp2[kPerTrack];
     if (alp1 <= INT32_MAX - (3 << 28) && alp1 >= INT32_MIN + (3 << 28)) {
-      pairRow(ps1, alp1, dy, corY, cross, sq, alp2);
+      if (!pairRow(ps1, alp1, dy, corY, cross, bestSq, bestAlp, sq, alp2)) continue;
     } else {
       for (int yi = 0; yi < kPerTrack; ++yi) {
         const Word16 ps2 = add(ps1, dy[yi]);

@@ -294,13 +294,16 @@ void interpolate32(int16_t* exc, int back, const int16_t* taps, int n) {
 
 // ---- one row of the algebraic pair search ------------------------------------------
 
-void pairRow_scalar(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross,
-                    int16_t* sq, int16_t* alp2) {
+bool pairRow_scalar(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross,
+                    int16_t bestSq, int16_t bestAlp, int16_t* sq, int16_t* alp2) {
+  bool beats = false;
   for (int i = 0; i < 16; ++i) {
     const int16_t ps2 = add(ps1, dy[i]);
     sq[i] = mult(ps2, ps2);
     alp2[i] = static_cast<int16_t>((alp1 + corY[i] * 8192 + cross[i] * 16384) >> 16);
+    beats |= int32_t{bestAlp} * sq[i] > int32_t{bestSq} * alp2[i];
   }
+  return beats;
 }
 
 #if defined(VOKSC_X86)
@@ -318,31 +321,43 @@ VOKSC_TARGET_AVX2 __m256i pairEnergies(__m256i base, __m128i y, __m128i c) {
 // The saturating sums in word lanes; the square's bits 15..30 from the
 // high and low product words (only -32768 squared reaches 2^30, whose
 // 32768 the unsigned minimum takes to 32767); the energies in two
-// registers of double words, packed back in order.
-VOKSC_TARGET_AVX2 void pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY,
-                                    const int16_t* cross, int16_t* sq, int16_t* alp2) {
+// registers of double words, packed back in order.  The comparison pairs
+// (sq, alp2) word by word against (bestAlp, -bestSq): -bestSq is at most
+// 1, so no pair sum of the multiply-add reaches 2^31.
+VOKSC_TARGET_AVX2 bool pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY,
+                                    const int16_t* cross, int16_t bestSq, int16_t bestAlp, int16_t* sq,
+                                    int16_t* alp2) {
   const __m256i ps2 = _mm256_adds_epi16(_mm256_set1_epi16(ps1), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dy)));
   const __m256i q = _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epi16(ps2, ps2), 1),
                                     _mm256_srli_epi16(_mm256_mullo_epi16(ps2, ps2), 15));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(sq), _mm256_min_epu16(q, _mm256_set1_epi16(32767)));
+  const __m256i sqv = _mm256_min_epu16(q, _mm256_set1_epi16(32767));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(sq), sqv);
   const __m256i cy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(corY));
   const __m256i cr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cross));
   const __m256i base = _mm256_set1_epi32(alp1);
   const __m256i e0 = pairEnergies(base, _mm256_castsi256_si128(cy), _mm256_castsi256_si128(cr));
   const __m256i e1 = pairEnergies(base, _mm256_extracti128_si256(cy, 1), _mm256_extracti128_si256(cr, 1));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(alp2), _mm256_permute4x64_epi64(_mm256_packs_epi32(e0, e1), 0xD8));
+  const __m256i ev = _mm256_permute4x64_epi64(_mm256_packs_epi32(e0, e1), 0xD8);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(alp2), ev);
+  const __m256i w = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-int32_t{bestSq}) << 16) |
+                                                           static_cast<uint16_t>(bestAlp)));
+  const __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(sqv, ev), w);
+  const __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(sqv, ev), w);
+  const __m256i zero = _mm256_setzero_si256();
+  return !_mm256_testz_si256(_mm256_or_si256(_mm256_cmpgt_epi32(lo, zero), _mm256_cmpgt_epi32(hi, zero)),
+                             _mm256_set1_epi32(-1));
 }
 #else
-void pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t* sq,
-                  int16_t* alp2) {
-  pairRow_scalar(ps1, alp1, dy, corY, cross, sq, alp2);
+bool pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross,
+                  int16_t bestSq, int16_t bestAlp, int16_t* sq, int16_t* alp2) {
+  return pairRow_scalar(ps1, alp1, dy, corY, cross, bestSq, bestAlp, sq, alp2);
 }
 #endif
 
-void pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t* sq,
-             int16_t* alp2) {
+bool pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t bestSq,
+             int16_t bestAlp, int16_t* sq, int16_t* alp2) {
   static const auto form = cpu::choose(pairRow_scalar, pairRow_avx2);
-  form(ps1, alp1, dy, corY, cross, sq, alp2);
+  return form(ps1, alp1, dy, corY, cross, bestSq, bestAlp, sq, alp2);
 }
 
 }  // namespace voksc::amrwb

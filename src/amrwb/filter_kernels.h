@@ -33,12 +33,14 @@ void interpolate32(int16_t* exc, int back, const int16_t* taps, int n);
 // sq[i] = mult(ps2, ps2) with ps2 = add(ps1, dy[i]), and the energy
 // alp2[i] = (alp1 + 8192 corY[i] + 16384 cross[i]) >> 16, which equals its
 // saturating chain when |alp1| <= 2^31 - 1 - 3 * 2^28 (the caller's check).
-void pairRow_scalar(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross,
-                    int16_t* sq, int16_t* alp2);
-void pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross,
-                  int16_t* sq, int16_t* alp2);
-void pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t* sq,
-             int16_t* alp2);
+// Answers whether some i beats the best pair so far, bestAlp sq[i] >
+// bestSq alp2[i] (bestSq >= -1).
+bool pairRow_scalar(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross,
+                    int16_t bestSq, int16_t bestAlp, int16_t* sq, int16_t* alp2);
+bool pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross,
+                  int16_t bestSq, int16_t bestAlp, int16_t* sq, int16_t* alp2);
+bool pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t bestSq,
+             int16_t bestAlp, int16_t* sq, int16_t* alp2);
 
 }  // namespace voksc::amrwb
 

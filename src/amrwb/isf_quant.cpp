@@ -55,25 +55,49 @@ struct Layout {
 const Layout k46 = {{kIsfStage1Low, 256, 9, 0, k46Low, 3}, {kIsfStage1High, 256, 7, 9, k46High, 2}};
 const Layout k36 = {{kIsfStage1Low, 256, 9, 0, k36Low, 2}, {kIsfStage1High, 256, 7, 9, k36High, 1}};
 
-// Squared error (doubled, saturating) between x and one codebook vector.
-Word32 distance(const int16_t* x, const int16_t* v, int dim) {
-  Word32 d = 0;
-  for (int j = 0; j < dim; ++j) {
-    const int16_t e = sub(x[j], v[j]);
-    d = L_mac(d, e, e);
+// Squared errors (doubled, saturating) between x and every codebook vector:
+// the chain of L_mac(e, e) over e = sub(x, v).  Each term is non-negative,
+// so once the chain saturates it stays at the top: the chain equals the
+// plain sum of 2 e^2 (e clamped to 16 bits as sub() does) capped at 2^31 - 1.
+// At most 9 terms of at most 2^31 each: the sum fits 64 bits.
+template <int Dim>
+void distancesOf(const int16_t* x, const int16_t* book, int rows, Word32* out) {
+  int32_t xs[Dim];
+  for (int j = 0; j < Dim; ++j) xs[j] = x[j];
+  for (int r = 0; r < rows; ++r, book += Dim) {
+    int64_t d = 0;
+    for (int j = 0; j < Dim; ++j) {
+      int32_t e = xs[j] - book[j];
+      e = e > kMax16 ? kMax16 : (e < kMin16 ? kMin16 : e);
+      d += int64_t{2} * (e * e);
+    }
+    out[r] = d > kMax32 ? kMax32 : static_cast<Word32>(d);
   }
-  return d;
 }
+
+void distances(const int16_t* x, const int16_t* book, int rows, int dim, Word32* out) {
+  switch (dim) {
+    case 2: return distancesOf<2>(x, book, rows, out);
+    case 3: return distancesOf<3>(x, book, rows, out);
+    case 4: return distancesOf<4>(x, book, rows, out);
+    case 5: return distancesOf<5>(x, book, rows, out);
+    case 7: return distancesOf<7>(x, book, rows, out);
+    default: return distancesOf<9>(x, book, rows, out);  // the only other dimension of the books
+  }
+}
+
+constexpr int kMaxRows = 256;
 
 // Nearest vector of a split (the first of equal errors); its error is
 // returned through err.
 int nearest(const int16_t* x, const Split& s, Word32& err) {
+  Word32 d[kMaxRows];
+  distances(x, s.book, s.rows, s.dim, d);
   int best = 0;
   Word32 least = kMax32;
   for (int r = 0; r < s.rows; ++r) {
-    const Word32 d = distance(x, s.book + r * s.dim, s.dim);
-    if (d < least) {
-      least = d;
+    if (d[r] < least) {
+      least = d[r];
       best = r;
     }
   }
@@ -84,21 +108,22 @@ int nearest(const int16_t* x, const Split& s, Word32& err) {
 // The kSurvivors nearest first-stage vectors, nearest first (an earlier
 // vector stays ahead of a later one with the same error).
 void survivors(const int16_t* x, const Half& h, int* keep) {
+  Word32 d[kMaxRows];
+  distances(x, h.book, h.rows, h.dim, d);
   Word32 err[kSurvivors];
   for (int k = 0; k < kSurvivors; ++k) {
     err[k] = kMax32;
     keep[k] = k;
   }
   for (int r = 0; r < h.rows; ++r) {
-    const Word32 d = distance(x, h.book + r * h.dim, h.dim);
+    if (d[r] >= err[kSurvivors - 1]) continue;
     int slot = 0;
-    while (slot < kSurvivors && d >= err[slot]) ++slot;
-    if (slot == kSurvivors) continue;
+    while (d[r] >= err[slot]) ++slot;
     for (int k = kSurvivors - 1; k > slot; --k) {
       err[k] = err[k - 1];
       keep[k] = keep[k - 1];
     }
-    err[slot] = d;
+    err[slot] = d[r];
     keep[slot] = r;
   }
 }

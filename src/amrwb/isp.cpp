@@ -24,13 +24,30 @@ constexpr int kGridIntervals = 100;
 // polynomial is (a[i] + a[m-i]) / 2 for i < m/2 and a[m/2] last; the
 // difference polynomial is (a[i] - a[m-i]) / 2 divided by (1 - z^-2), i.e.
 // the running sum over every second coefficient.  Indices past the end
-// read 0.  Generated on the fly, so any order needs no buffer.
+// read 0.  Up to order 31 the coefficients are formed once and
+// read back on every evaluation; above, they are generated on the fly, so
+// any order needs no buffer.
 class HalfPolynomial {
  public:
-  HalfPolynomial(const int16_t* a, int m, bool difference) : a_(a), m_(m), half_(m / 2), diff_(difference) {}
+  HalfPolynomial(const int16_t* a, int m, bool difference)
+      : a_(a), m_(m), half_(m / 2), diff_(difference), cached_(m / 2 < kCached) {
+    if (!cached_) return;
+    for (int i = 0; i <= half_; ++i) coef_[i] = generate();
+    restart();
+  }
   int degree() const { return diff_ ? half_ - 1 : half_; }
   void restart() { next_ = 0; older_ = newer_ = 0; }
   int16_t next() {
+    if (cached_) {
+      const int i = next_++;
+      return i <= half_ ? coef_[i] : 0;
+    }
+    return generate();
+  }
+
+ private:
+  static constexpr int kCached = 16;
+  int16_t generate() {
     const int i = next_++;
     if (i > half_ || (diff_ && i == half_)) return 0;
     if (!diff_) {
@@ -44,10 +61,10 @@ class HalfPolynomial {
     return c;
   }
 
- private:
   const int16_t* a_;
   int m_, half_;
-  bool diff_;
+  bool diff_, cached_;
+  int16_t coef_[kCached];
   int next_ = 0;
   int16_t older_ = 0, newer_ = 0;  // the two previous difference terms
 };

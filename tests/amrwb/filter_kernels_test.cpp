@@ -116,10 +116,20 @@ TEST(AmrWbFilterKernels, PairRowMatchesTheOperators) {
       want[0][i] = mult(ps2, ps2);
       want[1][i] = extract_h(L_mac(L_mac(alp1, c.x[16 + i], 4096), c.x[32 + i], 8192));
     }
-    wb::pairRow_scalar(ps1, alp1, c.x.data(), c.x.data() + 16, c.x.data() + 32, got[0], got[1]);
+    // The best so far: the search's start (-1, 1), or one of the row's own
+    // pairs (which ties with itself), nudged.
+    const int k = t % 16;
+    const int16_t bestSq = t % 3 == 0 ? -1 : want[0][k], bestAlp = t % 3 == 0 ? 1 : add(want[1][k], (t % 4) - 1);
+    bool beats = false;
+    for (int i = 0; i < 16; ++i) beats |= L_msu(L_mult(bestAlp, want[0][i]), bestSq, want[1][i]) > 0;
+    const bool s = wb::pairRow_scalar(ps1, alp1, c.x.data(), c.x.data() + 16, c.x.data() + 32, bestSq, bestAlp,
+                                      got[0], got[1]);
     ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "scalar, trial " << t;
+    ASSERT_EQ(beats, s) << "scalar, trial " << t;
     if (!vtest::haveAvx2()) continue;
-    wb::pairRow_avx2(ps1, alp1, c.x.data(), c.x.data() + 16, c.x.data() + 32, got[0], got[1]);
+    const bool v = wb::pairRow_avx2(ps1, alp1, c.x.data(), c.x.data() + 16, c.x.data() + 32, bestSq, bestAlp,
+                                    got[0], got[1]);
     ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "avx2, trial " << t;
+    ASSERT_EQ(beats, v) << "avx2, trial " << t;
   }
 }

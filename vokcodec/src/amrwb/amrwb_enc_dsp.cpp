@@ -194,9 +194,8 @@ void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
   // Every partial sum of output n is at most 2 sqrt(ex eh) (Cauchy-Schwarz).
   const int64_t ex = plain::energy(x, kSub), eh = plain::energy(h, kSub);
   if (ex == 0 || eh < (int64_t{1} << 60) / ex) {  // 4 ex eh < 2^62: below 2^31
-    int32_t acc[kSub] = {};
-    for (int i = 0; i < kSub; ++i)
-      for (int n = i; n < kSub; ++n) acc[n] += x[i] * h[n - i];
+    int32_t acc[kSub];
+    VOKC_CALL(voksConvPartial_16s32s, x, h, acc, kSub);
     for (int n = 0; n < kSub; ++n) y[n] = round_fx(2 * acc[n]);
     return;
   }
