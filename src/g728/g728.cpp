@@ -229,62 +229,90 @@ i64 fractionQ15(i64 num, i64 den) {
 }
 
 constexpr int kMaxOrder = 50;
+// Words past the predictor and its reversed copy that the vector forms may
+// read (and write back unchanged).
+constexpr int kPad = 16;
 
 }  // namespace
 
+namespace {
 // Largest |a[j]|, j < n.
-int largestMagnitude_scalar(const int16_t* a, int n) {
+int largestMagnitude(const int16_t* a, int n) {
   int m = 0;
   for (int j = 0; j < n; ++j) m = std::max(m, std::abs(int{a[j]}));
   return m;
 }
+}  // namespace
 
-void updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc) {
+int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc) {
+  int m = 0;
   for (int f = 0; f < n; ++f) {
     const int32_t x = a[f], y = back[f];
     const int32_t d0 = x * 65536 + rc * y, d1 = y * 65536 + rc * x;
     const int32_t h0 = d0 >> 16, h1 = d1 >> 16;
     a[f] = static_cast<int16_t>(h0 + (((d0 >> 15) & 1) & (h0 != 32767)));
     back[f] = static_cast<int16_t>(h1 + (((d1 >> 15) & 1) & (h1 != 32767)));
+    m = std::max(m, std::abs(int{a[f]}));
   }
+  return m;
 }
+
+int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n) { return kern::dot_scalar(r, back, n); }
 
 #if defined(VOKSC_X86)
-VOKSC_TARGET_AVX2 int largestMagnitude_avx2(const int16_t* a, int n) {
-  // |-32768| is 0x8000 as an unsigned word: the unsigned maximum is exact.
-  __m256i m = _mm256_setzero_si256();
-  int j = 0;
-  for (; j + 16 <= n; j += 16)
-    m = _mm256_max_epu16(m, _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + j))));
-  __m128i h = _mm_max_epu16(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
-  h = _mm_max_epu16(h, _mm_srli_si128(h, 8));
-  h = _mm_max_epu16(h, _mm_srli_si128(h, 4));
-  h = _mm_max_epu16(h, _mm_srli_si128(h, 2));
-  return std::max(_mm_extract_epi16(h, 0), largestMagnitude_scalar(a + j, n - j));
-}
-
-VOKSC_TARGET_AVX2 void updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) {
+VOKSC_TARGET_AVX2 int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) {
   const __m256i vrc = _mm256_set1_epi32(rc), top = _mm256_set1_epi32(32767), one = _mm256_set1_epi32(1);
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   auto rounded = [&](__m256i d) VOKSC_TARGET_AVX2 {
     const __m256i hi = _mm256_srai_epi32(d, 16);
     const __m256i half = _mm256_and_si256(_mm256_srli_epi32(d, 15), one);
     return _mm256_add_epi32(hi, _mm256_andnot_si256(_mm256_cmpeq_epi32(hi, top), half));
   };
-  int f = 0;
-  for (; f + 8 <= n; f += 8) {
+  __m256i m = _mm256_setzero_si256();
+  for (int f = 0; f < n; f += 8) {
+    // Lanes past n keep their words.
+    const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - f), lane);
     const __m256i x = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + f)));
     const __m256i y = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(back + f)));
     const __m256i d0 = _mm256_add_epi32(_mm256_slli_epi32(x, 16), _mm256_mullo_epi32(vrc, y));
     const __m256i d1 = _mm256_add_epi32(_mm256_slli_epi32(y, 16), _mm256_mullo_epi32(vrc, x));
-    const __m256i both = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded(d0), rounded(d1)), 0xD8);
+    const __m256i a1 = _mm256_blendv_epi8(x, rounded(d0), live), b1 = _mm256_blendv_epi8(y, rounded(d1), live);
+    m = _mm256_max_epi32(m, _mm256_and_si256(_mm256_abs_epi32(a1), live));
+    const __m256i both = _mm256_permute4x64_epi64(_mm256_packs_epi32(a1, b1), 0xD8);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(a + f), _mm256_castsi256_si128(both));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(back + f), _mm256_extracti128_si256(both, 1));
   }
-  updatePredictor_scalar(a + f, back + f, n - f, rc);
+  m = _mm256_max_epi32(m, _mm256_permute2x128_si256(m, m, 1));
+  m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
+  m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
+  return _mm256_cvtsi256_si32(m);
+}
+
+VOKSC_TARGET_AVX2 int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n) {
+  // Pair sums in 32-bit lanes, widened per block; a pair of (-32768)^2
+  // products wraps to -2^31 and is counted back.
+  const __m256i lane = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m256i minWord = _mm256_set1_epi32(INT32_MIN);
+  __m256i acc = _mm256_setzero_si256(), wraps = _mm256_setzero_si256();
+  for (int f = 0; f < n; f += 16) {
+    const __m256i live = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>(std::min(n - f, 16))), lane);
+    const __m256i va = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + f)), live);
+    const __m256i p = _mm256_madd_epi16(va, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(back + f)));
+    wraps = _mm256_sub_epi32(wraps, _mm256_cmpeq_epi32(p, minWord));
+    acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
+    acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
+  }
+  alignas(32) int64_t s[4];
+  alignas(32) int32_t w[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(s), acc);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(w), wraps);
+  int64_t wrapped = 0;
+  for (int32_t v : w) wrapped += v;
+  return s[0] + s[1] + s[2] + s[3] + (wrapped << 32);
 }
 #else
-int largestMagnitude_avx2(const int16_t* a, int n) { return largestMagnitude_scalar(a, n); }
-void updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) { updatePredictor_scalar(a, back, n, rc); }
+int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) { return updatePredictor_scalar(a, back, n, rc); }
+int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n) { return predictorError_scalar(r, back, n); }
 #endif
 
 namespace {
@@ -313,14 +341,19 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
   // that the error sum and the update read both operands forwards.  The
   // update keeps both copies: the reversed predictor of the next order is the
   // new coefficient followed by the updated reversed one.
-  int16_t rev[kMaxOrder];
+  int16_t rev[kMaxOrder + kPad] = {};
+  int16_t rPad[kMaxOrder + 1 + kPad] = {};
+  std::memcpy(rPad, r, sizeof(int16_t) * (order + 1));
+  static const auto errorSum = cpu::choose(predictorError_scalar, predictorError_avx2);
+  static const auto update = cpu::choose(updatePredictor_scalar, updatePredictor_avx2);
   auto mirror = [&](int count) {
     for (int j = 0; j < count; ++j) rev[kMaxOrder - 1 - j] = a[j];
   };
   mirror(i);
+  int maxA = largestMagnitude(a, i);
   for (; i < order; ++i) {
     int16_t* back = rev + kMaxOrder - i;  // back[n] = a[i - 1 - n]
-    const i64 acc = kern::dot(r + 1, back, i);
+    const i64 acc = errorSum(rPad + 1, back, i);
     const i64 err = roundHigh(i64{r[i + 1]} * 65536 + acc * mult);
     i64 num = err < 0 ? -err : err;
     if (num >= alpha) return false;
@@ -334,10 +367,8 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
     // coefficient bounds every such sum inside 32 bits, no pair needs the
     // halving below and the sums are formed in 32-bit arithmetic.
     const i64 rcAbs = rc < 0 ? -rc : rc;
-    static const auto largest = cpu::choose(largestMagnitude_scalar, largestMagnitude_avx2);
-    static const auto update = cpu::choose(updatePredictor_scalar, updatePredictor_avx2);
-    if (largest(a, i) * (65536 + rcAbs) < (i64{1} << 31)) {
-      update(a, back, i, static_cast<int32_t>(rc));
+    if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
+      maxA = update(a, back, i, static_cast<int32_t>(rc));
     } else {
       for (int f = 0, g = i - 1; f <= g; ++f, --g) {
         i64 d0 = i64{a[f]} * 65536 + rc * a[g];
@@ -353,10 +384,12 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
         a[g] = w16(roundHigh(d1));
       }
       mirror(i);
+      maxA = largestMagnitude(a, i);
     }
     const i64 ki = roundHigh(q >> headroom);
     a[i] = w16(err > 0 ? -ki : ki);
     rev[kMaxOrder - 1 - i] = a[i];
+    maxA = std::max(maxA, std::abs(int{a[i]}));
   }
   return true;
 }
@@ -783,7 +816,7 @@ VOKSC_EXPORT VokResult voksLevinsonDurbin_G728_16s_Sfs(const Vok16s* acf, int or
     *scale = 15;
     return vokOk;
   }
-  int16_t a[kMaxOrder + 1] = {};
+  int16_t a[kMaxOrder + 1 + kPad] = {};
   int16_t k1 = 0;
   i64 alpha = 0;
   int headroom = 0;
@@ -805,7 +838,7 @@ VOKSC_EXPORT VokResult voksLevinsonDurbin_G728_16s_ISfs(const Vok16s* acf, int s
     return voksLevinsonDurbin_G728_16s_Sfs(acf, order, lpc, &k1, err, scale);
   }
   if (*scale < 13) return vokErrScale;
-  int16_t a[kMaxOrder + 1] = {};
+  int16_t a[kMaxOrder + 1 + kPad] = {};
   for (int i = 0; i < startOrder; ++i) a[i] = lpc[i];
   i64 alpha = *err;
   int headroom = 15 - *scale;

@@ -10,12 +10,15 @@ namespace voksc::g728 {
 // One order of the Levinson predictor update on the predictor a and its
 // reversed copy back, when every sum is known to fit 32 bits:
 // a[f] = round(a[f] 2^16 + rc back[f]), back[f] = round(back[f] 2^16 + rc a[f])
-// (upper half, half up unless it is 32767), from the old values.
-void updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc);
-void updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc);
-// Largest |a[j]|, j < n (32768 for -32768).
-int largestMagnitude_scalar(const int16_t* a, int n);
-int largestMagnitude_avx2(const int16_t* a, int n);
+// (upper half, half up unless it is 32767), from the old values, f < n.
+// Returns the largest |a[f]| after the update.  The vector form reads and
+// writes back unchanged up to 7 words past n of both.
+int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc);
+int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc);
+// Exact sum of r[f] back[f], f < n; the vector form reads up to 15 words
+// past n of both.
+int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n);
+int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n);
 
 // Energies of the 128 shapes filtered by the 5-sample impulse response
 // h (newest first): sat16(sum over the 5 outputs of sat16(d >> 14)^2 >> 15).

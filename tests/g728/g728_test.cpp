@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -158,20 +159,19 @@ TEST(G728, KernelFormsAgree) {
     k::shapeSearch_avx2(p, rep % 4 ? ea : e, sb, gb);
     ASSERT_EQ(sa * 8 + ga, sb * 8 + gb) << rep;
     const int n = 1 + rep % 50;
-    int16_t a[50], back[50];
-    for (int i = 0; i < n; ++i) a[i] = word(lim), back[i] = word(lim);
-    ASSERT_EQ(k::largestMagnitude_scalar(a, n), k::largestMagnitude_avx2(a, n)) << rep;
-    const int top = std::max(k::largestMagnitude_scalar(a, n), k::largestMagnitude_scalar(back, n));
+    int16_t a[66], back[66], a2[66], b2[66];  // room for the words the vector forms read past n
+    for (int i = 0; i < 66; ++i) a[i] = word(lim), back[i] = word(lim);
+    ASSERT_EQ(k::predictorError_scalar(a, back, n), k::predictorError_avx2(a, back, n)) << rep;
+    int top = 0;
+    for (int i = 0; i < n; ++i) top = std::max({top, std::abs(int{a[i]}), std::abs(int{back[i]})});
     const int32_t rcMax = static_cast<int32_t>(std::min<int64_t>(65536, ((int64_t{1} << 31) - 1) / std::max(top, 1) - 65536));
     if (rcMax < 0) continue;
     const int32_t rc = static_cast<int32_t>(rng() % (2 * uint32_t(rcMax) + 1)) - rcMax;
-    int16_t a2[50], b2[50];
-    std::copy(a, a + n, a2);
-    std::copy(back, back + n, b2);
-    k::updatePredictor_scalar(a, back, n, rc);
-    k::updatePredictor_avx2(a2, b2, n, rc);
-    ASSERT_EQ(std::vector<int16_t>(a, a + n), std::vector<int16_t>(a2, a2 + n)) << rep;
-    ASSERT_EQ(std::vector<int16_t>(back, back + n), std::vector<int16_t>(b2, b2 + n)) << rep;
+    std::copy(a, a + 66, a2);
+    std::copy(back, back + 66, b2);
+    ASSERT_EQ(k::updatePredictor_scalar(a, back, n, rc), k::updatePredictor_avx2(a2, b2, n, rc)) << rep;
+    ASSERT_EQ(std::vector<int16_t>(a, a + 66), std::vector<int16_t>(a2, a2 + 66)) << rep;
+    ASSERT_EQ(std::vector<int16_t>(back, back + 66), std::vector<int16_t>(b2, b2 + 66)) << rep;
   }
 }
 
