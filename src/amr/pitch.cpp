@@ -14,6 +14,7 @@
 #include "common/math_ops.h"
 #include "core/cpu.h"
 #include "core/status.h"
+#include "g729/filt_internal.h"
 #include "pitch_tables.h"
 
 #if defined(VOKSC_X86)
@@ -421,39 +422,14 @@ void lpResidual(const int16_t* a, const int16_t* x, int16_t* y, int len) {
   }
 }
 
-// The recursion first runs on plain 64-bit sums; its outputs are exact when
-// |a_0| max|x| + sum_{k>0} |a_k| max|y| (past and new outputs) stays below
-// 2^30, since that bounds every partial sum of every output once the
-// outputs before it are exact.  Otherwise it runs again on the saturating
-// chain.
+// The same operator chain as the G.729 all-pole filter, whose kernels run
+// plain sums wherever a bound on the block or on each sample's history
+// shows that no partial sum saturates.
 void lpSynthesis(const int16_t* a, const int16_t* x, int16_t* y, int len, const int16_t* past, int16_t* pastOut) {
-  int16_t buf[kOrder + 2 * kFrame];
-  std::memcpy(buf, past, kOrder * sizeof(int16_t));
-  int16_t* w = buf + kOrder;
-  int32_t top = peak(past, kOrder);
-  const int32_t a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5], a6 = a[6], a7 = a[7], a8 = a[8],
-                a9 = a[9], a10 = a[10];
-  for (int n = 0; n < len; ++n) {
-    const int16_t* p = w + n;
-    const int64_t t = int64_t{a0} * x[n] - (int64_t{a1} * p[-1] + int64_t{a2} * p[-2] + int64_t{a3} * p[-3] +
-                                            int64_t{a4} * p[-4] + int64_t{a5} * p[-5] + int64_t{a6} * p[-6] +
-                                            int64_t{a7} * p[-7] + int64_t{a8} * p[-8] + int64_t{a9} * p[-9] +
-                                            int64_t{a10} * p[-10]);
-    const int64_t r = (t + 0x800) >> 12;
-    const int16_t v = r > kMax16 ? kMax16 : (r < kMin16 ? kMin16 : static_cast<int16_t>(r));
-    w[n] = v;
-    top = std::max(top, v < 0 ? -int32_t{v} : int32_t{v});
-  }
-  const int64_t bound = int64_t{a0 < 0 ? -a0 : a0} * peak(x, len) + int64_t{top} * absSum(a, 1);
-  if (bound >= (int64_t{1} << 30)) {
-    for (int n = 0; n < len; ++n) {
-      int32_t s = L_mult(x[n], a[0]);
-      for (int k = 1; k <= kOrder; ++k) s = L_msu(s, a[k], w[n - k]);
-      w[n] = round_fx(L_shl(s, 3));
-    }
-  }
-  std::memcpy(y, w, static_cast<size_t>(len) * sizeof(int16_t));
-  if (pastOut) std::memcpy(pastOut, w + len - kOrder, kOrder * sizeof(int16_t));
+  int16_t mem[kOrder];
+  std::memcpy(mem, past, sizeof mem);
+  g729::synthesisFilter(a, kOrder, x, y, len, mem, pastOut != nullptr);
+  if (pastOut) std::memcpy(pastOut, mem, sizeof mem);
 }
 
 // The filtered excitation one lag further: f[j] = add(extract_h(L_shl(L_mult(e, h[j]),
