@@ -62,7 +62,49 @@ void windowedAutocorr(const int16_t* x, const int16_t* win, int32_t* r) {
 // Chebyshev series of F1 or F2 (coefficients f[0..5] Q10) at x (Q15),
 // result Q14: b_k = 2 x b_(k+1) - b_(k+2) + f_k kept as split 32-bit values
 // with b = 1.0 at 2^24, the last step x b_1 - b_2 + f_5 / 2.
+//
+// The chain first runs on 64-bit values, each value at which an operator
+// of the chain would saturate checked against 32 bits (the products of a
+// split value's low half and x never saturate, that half being
+// non-negative); when none leaves them, the saturating chain gives the
+// same values.
+int16_t chebyshevChain(int16_t x, const int16_t* f);
 int16_t chebyshev(int16_t x, const int16_t* f) {
+  const int64_t xs = x;
+  int64_t t = xs * 1024 + int64_t{f[1]} * 16384;  // below 2^30 in magnitude
+  int64_t b1h = t >> 16, b1l = (t & 0xFFFF) >> 1, b2h = 256, b2l = 0;
+  uint64_t out = 0;  // bits above 32 of any checked value, offset to be unsigned
+  auto check = [&out](int64_t v) { out |= static_cast<uint64_t>(v + (int64_t{1} << 31)) >> 32; };
+  for (int k = 2; k <= 5; ++k) {
+    const int64_t hx = 2 * b1h * xs;
+    check(hx);
+    t = hx + 2 * ((b1l * xs) >> 15);
+    check(t);
+    if (k < 5) {
+      t *= 2;
+      check(t);
+    }
+    const int64_t b2 = -65536 * b2h;  // L_mult(b2h, -32768)
+    check(b2);
+    t += b2;
+    check(t);
+    t -= 2 * b2l;
+    check(t);
+    t += int64_t{f[k]} * (k < 5 ? 16384 : 8192);
+    check(t);
+    b2h = b1h;
+    b2l = b1l;
+    b1h = t >> 16;
+    b1l = (t & 0xFFFF) >> 1;
+  }
+  if (out != 0) return chebyshevChain(x, f);
+  t *= 64;
+  if (t > kMax32) t = kMax32;
+  if (t < kMin32) t = kMin32;
+  return static_cast<int16_t>(t >> 16);
+}
+
+int16_t chebyshevChain(int16_t x, const int16_t* f) {
   int16_t b2h = 256, b2l = 0, b1h, b1l;
   L_Extract(L_mac(L_mult(x, 512), f[1], 8192), b1h, b1l);
   for (int k = 2; k < 5; ++k) {
