@@ -75,14 +75,10 @@ TEST(AmrDtx, HandlerEdgesAndChecks) {
   // Elapsed count saturates; SID computed only once the hangover has run out.
   int16_t hang = 1, el = 32767, used = 12, csid = 5;
   ASSERT_EQ(voksEncDTXHandler_GSMAMR_16s(&hang, &el, &used, &csid, 0), vokOk);
-  EXPECT_EQ(el, 32767);
-  EXPECT_EQ(hang, 0);
-  EXPECT_EQ(used, 12);  // 32767 + 0 is not below 30: speech mode stays
-  EXPECT_EQ(csid, 0);
+  // 32767 + 0 is not below 30: speech mode stays.
+  EXPECT_EQ(std::vector<int>({el, hang, used, csid}), std::vector<int>({32767, 0, 12, 0}));
   ASSERT_EQ(voksEncDTXHandler_GSMAMR_16s(&hang, &el, &used, &csid, 0), vokOk);
-  EXPECT_EQ(used, vokRateSid);
-  EXPECT_EQ(csid, 1);
-  EXPECT_EQ(el, 0);
+  EXPECT_EQ(std::vector<int>({used, csid, el}), std::vector<int>({vokRateSid, 1, 0}));
   // Silence gives energy index 0; a loud history 63.
   int16_t lsp[80], en[8], idx, past[10] = {}, li[4], pq[4], pq2[4];
   for (int i = 0; i < 8; ++i) std::memcpy(lsp + 10 * i, kInitLsp, sizeof kInitLsp);

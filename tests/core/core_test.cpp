@@ -12,6 +12,7 @@
 #include "voksc.h"
 
 using namespace voksc::core;
+using V = std::vector<int32_t>;
 
 TEST(BlockServices, ArgumentChecks) {
   int16_t d[4] = {1, 2, 3, 4};
@@ -26,23 +27,21 @@ TEST(BlockServices, ArgumentChecks) {
 TEST(BlockServices, ShiftEdges) {
   const int16_t src[4] = {5, -5, 32767, -32768};
   int16_t dst[4];
-  ASSERT_EQ(shiftRight16(src, dst, 4, 20), vokOk);
-  EXPECT_EQ(dst[0], 0);
-  EXPECT_EQ(dst[1], -1);
-  EXPECT_EQ(dst[2], 0);
-  EXPECT_EQ(dst[3], -1);
-  ASSERT_EQ(shiftRight16(src, dst, 4, 0), vokOk);
-  EXPECT_EQ(std::memcmp(src, dst, sizeof src), 0);
-  ASSERT_EQ(shiftLeft16(src, dst, 4, 16), vokOk);
-  for (int v : dst) EXPECT_EQ(v, 0);
-  ASSERT_EQ(shiftLeft16(src, dst, 4, 1), vokOk);
-  EXPECT_EQ(dst[0], 10);
-  EXPECT_EQ(dst[1], -10);
+  // Plain shifts (left ones drop the bits above 16); shifts beyond the width
+  // leave the sign (right) or nothing (left).
+  struct {
+    bool left;
+    int shift;
+    V want;
+  } const rows[] = {{false, 20, {0, -1, 0, -1}}, {false, 0, {5, -5, 32767, -32768}}, {true, 16, {0, 0, 0, 0}}, {true, 1, {10, -10, -2, 0}}};
+  for (const auto& c : rows) {
+    ASSERT_EQ(c.left ? shiftLeft16(src, dst, 4, c.shift) : shiftRight16(src, dst, 4, c.shift), vokOk);
+    EXPECT_EQ(V(dst, dst + 4), c.want) << c.left << " " << c.shift;
+  }
   const int32_t s32[2] = {-7, 7};
   int32_t d32[2];
   ASSERT_EQ(shiftRight32(s32, d32, 2, 40), vokOk);
-  EXPECT_EQ(d32[0], -1);
-  EXPECT_EQ(d32[1], 0);
+  EXPECT_EQ(V(d32, d32 + 2), V({-1, 0}));
 }
 
 TEST(BlockServices, FillPatternsAtOddOffsets) {
@@ -52,8 +51,7 @@ TEST(BlockServices, FillPatternsAtOddOffsets) {
   for (int i = 3; i < 1000; ++i) ASSERT_EQ(buf[i], 0x12345678);
   std::vector<int16_t> b16(77, 9);
   ASSERT_EQ(zero16(b16.data() + 1, 75), vokOk);
-  EXPECT_EQ(b16[0], 9);
-  EXPECT_EQ(b16[76], 9);
+  EXPECT_EQ(V({b16[0], b16[76]}), V({9, 9}));
   for (int i = 1; i < 76; ++i) ASSERT_EQ(b16[i], 0);
 }
 

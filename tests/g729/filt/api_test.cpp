@@ -139,8 +139,7 @@ TEST(G729FiltApi, PoleZeroIdentityAndMemory) {
   Vok16s y[40], mem[20] = {};
   ASSERT_EQ(voksIIR16s_G729_16s(c, x.data(), y, mem), vokOk);
   EXPECT_EQ(std::memcmp(y, x.data(), sizeof y), 0);
-  EXPECT_EQ(std::memcmp(mem, x.data() + 30, 10 * sizeof(Vok16s)), 0);
-  EXPECT_EQ(std::memcmp(mem + 10, x.data() + 30, 10 * sizeof(Vok16s)), 0);
+  for (int half : {0, 10}) EXPECT_EQ(std::memcmp(mem + half, x.data() + 30, 10 * sizeof(Vok16s)), 0) << half;
   // Where the chain cannot saturate both forms agree.
   for (int i = 0; i < 11; ++i) c[i] = kLp[i];
   c[12] = -2000;
