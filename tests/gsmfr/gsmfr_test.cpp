@@ -152,10 +152,7 @@ TEST(GsmfrPrimitives, EmphasisPairAndZeroCorrelation) {
   const Vok16s codes[13] = {7, 0, 3, 4, 7, 7, 7, 7, 7, 7, 7, 7, 7};
   Vok16s out[13];
   ASSERT_EQ(voksRPEQuantDecode_GSMFR_16s(codes, 32767, 0, out), vokOk);
-  EXPECT_EQ(out[0], 28671);
-  EXPECT_EQ(out[1], -28671);
-  EXPECT_EQ(out[2], -4096);
-  EXPECT_EQ(out[3], 4096);
+  EXPECT_EQ(std::vector<int>(out, out + 4), std::vector<int>({28671, -28671, -4096, 4096}));
 }
 
 // Both lattice forms from equal random memories, block by block, on hostile
