@@ -149,7 +149,6 @@ TEST(SubbandBank, BuiltInBanksReconstructADelayedInput) {
     const Bank b = bankAndSnr.first;  // (no structured bindings: lambdas below capture b)
     const double minSnr = bankAndSnr.second;
     const int n = 1 << b.order, R = b.frame, delay = b.window - b.frame;
-    Float fa(b, nullptr), fs(b, nullptr);
     Fixed qa(b, nullptr);
     std::vector<Vok32fc> y(n / 2 + 1);
     std::vector<Vok32sc> yq(n / 2 + 1);

@@ -123,13 +123,11 @@ TEST(G722Checks, ConcealmentHelpers) {
 
 // ---- SB-ADPCM coders -----------------------------------------------------
 
+// Modes 1..3 are held to the reference by g722_golden_test (dec_random_m*).
 TEST(G722, DecoderModesOtherThanOneAndTwoDecodeAt48k) {
   auto codes = randomCodes(600, 5);
-  auto m1 = decodeFresh(codes, 1), m2 = decodeFresh(codes, 2), m3 = decodeFresh(codes, 3);
-  EXPECT_TRUE(m1 != m2 && m2 != m3 && m1 != m3);
+  const auto m3 = decodeFresh(codes, 3);
   for (int mode : {0, 4, 7, -1, 32767}) EXPECT_EQ(decodeFresh(codes, mode), m3) << mode;
-  // The high band does not depend on the mode.
-  for (std::size_t i = 1; i < codes.size(); i += 2) ASSERT_EQ(m1[i], m3[i]);
 }
 
 TEST(G722, DecoderIgnoresBitsAboveTheCodeFields) {
