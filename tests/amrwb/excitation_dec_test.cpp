@@ -40,10 +40,8 @@ TEST(AmrwbExcitationDecode, LagIndicesAndWindows) {
     std::vector<Vok16s> b = buf;
     Vok16s frac = -1, lag = -1, win[2] = {0, 0};
     ASSERT_EQ(voksAdaptiveCodebookDecode_AMRWB_16s(c.index, &frac, &b[248], &lag, win, 0, 0, 0, c.rate, rec.st), vokOk);
-    EXPECT_EQ(lag, c.lag) << c.index;
-    EXPECT_EQ(frac, c.frac) << c.index;
-    EXPECT_EQ(win[0], c.lag - 8 < 34 ? 34 : c.lag - 8 + 15 > 231 ? 216 : c.lag - 8);
-    EXPECT_EQ(win[1], win[0] + 15);
+    const int w0 = c.lag - 8 < 34 ? 34 : c.lag - 8 + 15 > 231 ? 216 : c.lag - 8;
+    EXPECT_EQ(std::vector<int>({lag, frac, win[0], win[1]}), std::vector<int>({c.lag, c.frac, w0, w0 + 15})) << c.index;
     // The relative subframe after it: window start + index/4.
     ASSERT_EQ(voksAdaptiveCodebookDecode_AMRWB_16s(c.rate == vokRateAmrWb1265 ? 63 : 31, &frac, &b[248], &lag, win, 1, 0,
                                                    0, c.rate, rec.st),
@@ -80,8 +78,7 @@ TEST(AmrwbExcitationDecode, CodeVectorsOfEveryRate) {
   // 6.60: even track bits 6..10 with sign 11, odd track bits 0..4 with sign 5.
   const Vok16s w660 = (1 << 11) | (7 << 6) | (0 << 5) | 9;
   ASSERT_EQ(voksAlgebraicCodebookDecode_AMRWB_16s(&w660, v, vokRateAmrWb660), vokOk);
-  EXPECT_EQ(v[14], -512);
-  EXPECT_EQ(v[19], 512);
+  EXPECT_EQ(std::vector<int>({v[14], v[19]}), std::vector<int>({-512, 512}));
   // Every other rate places exactly its pulse count (as magnitude) for sparse words.
   struct Rate {
     VokRateCode rate;

@@ -140,9 +140,7 @@ TEST(AmrwbDtxHistory, RowsEnergiesAndChecks) {
     for (auto& v : x) v = c.amp;
     int16_t i = c.index;
     ASSERT_EQ(voksEncDTXBuffer_AMRWB_16s(x, isf, &i, rows, logs, c.rate), vokOk);
-    EXPECT_EQ(i, c.row);
-    EXPECT_EQ(logs[c.row], c.log) << c.amp;
-    EXPECT_EQ(rows[c.row * 16 + 2], 3);
+    EXPECT_EQ(std::vector<int>({i, logs[c.row], rows[c.row * 16 + 2]}), std::vector<int>({c.row, c.log, 3})) << c.amp;
   }
   vtest::Guard g;  // the index is not watched (arming would overwrite it): checked after each call
   g.watch(&rows).watch(&logs);
