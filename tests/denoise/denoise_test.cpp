@@ -111,14 +111,10 @@ TEST(DenoiseArgs, RatesLevelsModes) {
   vtest::Guard g;
   g.watch(&n).watch(ec.bytes.data(), ec.bytes.size()).watch(rta.bytes.data(), rta.bytes.size());
   for (int fs : {0, -8000, 11025, 16001}) {
-    EXPECT_REJECTS(vokErrRange, g, voksFilterNoiseGetStateSize_EC_32f(fs, &n));
-    EXPECT_REJECTS(vokErrRange, g, voksFilterNoiseGetStateSize_RTA_32f(fs, &n));
-    EXPECT_REJECTS(vokErrRange, g, voksFilterNoiseInit_EC_32f(fs, ec.state));
-    EXPECT_REJECTS(vokErrRange, g, voksFilterNoiseInit_RTA_32f(fs, rta.state));
-    EXPECT_REJECTS(vokErrNullPtr, g, voksFilterNoiseGetStateSize_EC_32f(fs, nullptr));
-    EXPECT_REJECTS(vokErrNullPtr, g, voksFilterNoiseGetStateSize_RTA_32f(fs, nullptr));
-    EXPECT_REJECTS(vokErrNullPtr, g, voksFilterNoiseInit_EC_32f(fs, nullptr));
-    EXPECT_REJECTS(vokErrNullPtr, g, voksFilterNoiseInit_RTA_32f(fs, nullptr));
+    EXPECT_NULLS_THEN(vokErrRange, g, voksFilterNoiseGetStateSize_EC_32f, fs, &n);
+    EXPECT_NULLS_THEN(vokErrRange, g, voksFilterNoiseGetStateSize_RTA_32f, fs, &n);
+    EXPECT_NULLS_THEN(vokErrRange, g, voksFilterNoiseInit_EC_32f, fs, ec.state);
+    EXPECT_NULLS_THEN(vokErrRange, g, voksFilterNoiseInit_RTA_32f, fs, rta.state);
   }
   for (int mode : {-2, 2, 100}) EXPECT_REJECTS(vokErrBadArg, g, voksFilterNoiseSetMode_EC_32f(mode, ec.state));
   for (int level : {-1, 4, 1000}) EXPECT_REJECTS(vokErrRange, g, voksFilterNoiseLevel_RTA_32f(level, rta.state));
@@ -298,8 +294,7 @@ TEST(DenoiseBehaviour, ModerateDetectorWaitsForQuietSecondSignal) {
     marked[1][part] += d;
     EXPECT_NEAR(noise, 40.0, 3.0) << i;  // 10 log10(100^2)
   }
-  EXPECT_GT(marked[0][1], 450);
-  EXPECT_EQ(marked[1][1], 0);
+  EXPECT_TRUE(marked[0][1] > 450 && marked[1][1] == 0) << marked[0][1] << " " << marked[1][1];
   EXPECT_GT(marked[1][2], 350);  // after its decay and the 80-block hangover
 }
 
