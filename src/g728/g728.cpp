@@ -1010,14 +1010,14 @@ namespace {
 // Lag in [lo, hi] of the largest correlation of f with itself (first of
 // equal maxima); its value in `peak`.
 int bestLag(int lo, int hi, int n, const int16_t* f, i64& peak) {
+  i64 c[141];
+  kern::xcorr(f, f + lo, n, hi - lo + 1, c);
   i64 top = INT32_MIN;
   int lag = lo;
   for (int i = lo; i <= hi; ++i) {
-    i64 c = 0;
-    for (int k = 0; k < n; ++k) c += i64{f[k]} * f[k + i];
-    c = sat32(c);
-    if (c > top) {
-      top = c;
+    const i64 v = sat32(c[i - lo]);
+    if (v > top) {
+      top = v;
       lag = i;
     }
   }
