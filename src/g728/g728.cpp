@@ -588,7 +588,9 @@ SynthView synthView(void* s) {
 
 // Zero-input response of the 50th-order synthesis filter over the block
 // floating history; writes 5 samples (newest first) normalised to 15 bits.
-void synthesisRinging(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp) {
+}  // namespace
+
+void synthesisRinging_scalar(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp) {
   int q0 = memExp[0];
   for (int i = 1; i < 10; ++i)
     if (memExp[i] < q0) q0 = memExp[i];
@@ -625,6 +627,63 @@ void synthesisRinging(const int16_t* a, const int16_t* mem, const int16_t* memEx
   for (int k = 0; k < kDim; ++k) out[k] = w16(n < 0 ? shr(zir[k], -n) : shl(zir[k], n));
   *outExp = static_cast<int16_t>(q0 + n);
 }
+
+
+#if defined(VOKSC_X86)
+VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out,
+                                             int16_t* outExp) {
+  int q0 = memExp[0];
+  for (int i = 1; i < 10; ++i)
+    if (memExp[i] < q0) q0 = memExp[i];
+  // Coefficients past the 50th are zero: block 9 meets only 5 - t of them.
+  alignas(32) int16_t ap[64] = {};
+  std::memcpy(ap, a, 50 * sizeof(int16_t));
+  // Lanes: t = 0..3 and t = 4 (three spare lanes); each block's part
+  // -sum mem[5b + j] a[5b + t + j] exactly in 64 bits, then shifted to the
+  // common exponent (a shift past 30 leaves -1 or 0, its sign).
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i s0 = zero, s1 = zero;
+  for (int b = 0; b < 10; ++b) {
+    const int sh = memExp[b] - q0;
+    if (b == 9 && sh >= 30) break;
+    __m256i p0 = zero, p1 = zero;
+    for (int j = 0; j < kDim; ++j) {
+      const __m256i m = _mm256_set1_epi64x(-int64_t{mem[b * kDim + j]});
+      const int16_t* c = ap + b * kDim + j;
+      p0 = _mm256_add_epi64(p0, _mm256_mul_epi32(m, _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c)))));
+      p1 = _mm256_add_epi64(p1, _mm256_mul_epi32(m, _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + 4)))));
+    }
+    if (sh != 0) {
+      const __m128i n = _mm_cvtsi32_si128(sh > 30 ? 63 : sh);
+      const __m256i g0 = _mm256_cmpgt_epi64(zero, p0), g1 = _mm256_cmpgt_epi64(zero, p1);
+      p0 = _mm256_xor_si256(_mm256_srl_epi64(_mm256_xor_si256(p0, g0), n), g0);
+      p1 = _mm256_xor_si256(_mm256_srl_epi64(_mm256_xor_si256(p1, g1), n), g1);
+    }
+    s0 = _mm256_add_epi64(s0, p0);
+    s1 = _mm256_add_epi64(s1, p1);
+  }
+  alignas(32) int64_t part[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(part), s0);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(part + 4), s1);
+  int16_t zir[kDim] = {0, 0, 0, 0, 0};
+  for (int t = 0; t < kDim; ++t) {
+    i64 acc = 0;
+    for (int j = 0; j < t; ++j) acc -= i64{zir[kDim - t + j]} * a[j];
+    acc += part[t];
+    zir[kDim - 1 - t] = w16(sat16(acc >> 14));
+  }
+  const int n = vectorShift(zir, kDim, 15);
+  for (int k = 0; k < kDim; ++k) out[k] = w16(n < 0 ? shr(zir[k], -n) : shl(zir[k], n));
+  *outExp = static_cast<int16_t>(q0 + n);
+}
+
+#else
+void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp) {
+  synthesisRinging_scalar(a, mem, memExp, out, outExp);
+}
+#endif
+
+namespace {
 
 // Pole-zero filter kernel: x newest-first history of 10 inputs, y of 10
 // outputs; one new input; returns the new output.
@@ -891,7 +950,8 @@ VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, c
   std::memmove(v.exps + 2, v.exps + 1, 9 * sizeof(int16_t));
   v.exps[1] = srcExp;
   int16_t out[kDim], q;
-  synthesisRinging(lpc, v.mem, v.exps + 1, out, &q);
+  static const auto ringing = cpu::choose(synthesisRinging_scalar, synthesisRinging_avx2);
+  ringing(lpc, v.mem, v.exps + 1, out, &q);
   v.exps[0] = q;
   std::memcpy(dst, out, sizeof out);
   *dstExp = q;

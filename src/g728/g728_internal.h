@@ -20,6 +20,12 @@ int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc);
 int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n);
 int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n);
 
+// Zero-input response of the 50th-order synthesis filter (a, Q14) over 10
+// past blocks of 5 (mem, newest first) in block floating point (memExp):
+// 5 samples newest first, normalised to 15 bits, and their exponent.
+void synthesisRinging_scalar(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp);
+void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp);
+
 // Energies of the 128 shapes filtered by the 5-sample impulse response
 // h (newest first): sat16(sum over the 5 outputs of sat16(d >> 14)^2 >> 15).
 void shapeEnergies_scalar(const int16_t* h, int16_t* energy);

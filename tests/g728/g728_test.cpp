@@ -158,6 +158,14 @@ TEST(G728, KernelFormsAgree) {
     k::shapeSearch_scalar(p, rep % 4 ? ea : e, sa, ga);
     k::shapeSearch_avx2(p, rep % 4 ? ea : e, sb, gb);
     ASSERT_EQ(sa * 8 + ga, sb * 8 + gb) << rep;
+    // Synthesis ringing: exponents far apart (shifts past 30, the oldest block dropped).
+    int16_t lpc[50], mem[50], exps[10], ra[5], rb[5], qa = 0, qb = 0;
+    for (int i = 0; i < 50; ++i) lpc[i] = word(32767), mem[i] = word(lim);
+    for (auto& q : exps) q = static_cast<int16_t>(rng() % (rep % 5 ? 8 : 70));
+    k::synthesisRinging_scalar(lpc, mem, exps, ra, &qa);
+    k::synthesisRinging_avx2(lpc, mem, exps, rb, &qb);
+    ASSERT_EQ(std::vector<int16_t>(ra, ra + 5), std::vector<int16_t>(rb, rb + 5)) << rep;
+    ASSERT_EQ(qa, qb) << rep;
     const int n = 1 + rep % 50;
     int16_t a[66], back[66], a2[66], b2[66];  // room for the words the vector forms read past n
     for (int i = 0; i < 66; ++i) a[i] = word(lim), back[i] = word(lim);
