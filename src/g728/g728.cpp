@@ -260,7 +260,41 @@ int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc) {
 int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n) { return kern::dot_scalar(r, back, n); }
 
 #if defined(VOKSC_X86)
+namespace {
+// The update for an even rc = 2k, |k| < 32768, in 16-bit lanes: with
+// P = k y = H 2^16 + L, the sum a 2^16 + 2P has the upper half
+// a + 2H + (L >> 15) (exact modulo 2^16, and it fits by the caller's bound)
+// and its bit 15 is bit 14 of L.
+VOKSC_TARGET_AVX2 int updatePredictorWords(int16_t* a, int16_t* back, int n, int16_t k) {
+  const __m256i vk = _mm256_set1_epi16(k), top = _mm256_set1_epi16(32767), one = _mm256_set1_epi16(1);
+  const __m256i lane = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  auto updated = [&](__m256i x, __m256i y) VOKSC_TARGET_AVX2 {
+    const __m256i h = _mm256_mulhi_epi16(vk, y), l = _mm256_mullo_epi16(vk, y);
+    const __m256i hi = _mm256_add_epi16(x, _mm256_or_si256(_mm256_slli_epi16(h, 1), _mm256_srli_epi16(l, 15)));
+    const __m256i half = _mm256_and_si256(_mm256_srli_epi16(l, 14), one);
+    return _mm256_add_epi16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(hi, top), half));
+  };
+  __m256i m = _mm256_setzero_si256();
+  for (int f = 0; f < n; f += 16) {
+    // Lanes past n keep their words.
+    const __m256i live = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>(std::min(n - f, 16))), lane);
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + f));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(back + f));
+    const __m256i a1 = _mm256_blendv_epi8(x, updated(x, y), live), b1 = _mm256_blendv_epi8(y, updated(y, x), live);
+    m = _mm256_max_epu16(m, _mm256_and_si256(_mm256_abs_epi16(a1), live));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(a + f), a1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(back + f), b1);
+  }
+  __m128i t = _mm_max_epu16(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
+  t = _mm_max_epu16(t, _mm_srli_si128(t, 8));
+  t = _mm_max_epu16(t, _mm_srli_si128(t, 4));
+  t = _mm_max_epu16(t, _mm_srli_si128(t, 2));
+  return _mm_extract_epi16(t, 0);
+}
+}  // namespace
+
 VOKSC_TARGET_AVX2 int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) {
+  if ((rc & 1) == 0 && rc > -65536 && rc < 65536) return updatePredictorWords(a, back, n, static_cast<int16_t>(rc / 2));
   const __m256i vrc = _mm256_set1_epi32(rc), top = _mm256_set1_epi32(32767), one = _mm256_set1_epi32(1);
   const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   auto rounded = [&](__m256i d) VOKSC_TARGET_AVX2 {

@@ -12,7 +12,7 @@ namespace voksc::g728 {
 // a[f] = round(a[f] 2^16 + rc back[f]), back[f] = round(back[f] 2^16 + rc a[f])
 // (upper half, half up unless it is 32767), from the old values, f < n.
 // Returns the largest |a[f]| after the update.  The vector form reads and
-// writes back unchanged up to 7 words past n of both.
+// writes back unchanged up to 15 words past n of both.
 int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc);
 int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc);
 // Exact sum of r[f] back[f], f < n; the vector form reads up to 15 words
