@@ -349,6 +349,10 @@ bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16
   return ovf;
 }
 
+#if defined(__i386__) || defined(__x86_64__)
+// Chosen only where AVX2 runs, so the block bound may use it as well.
+__attribute__((target("avx2")))
+#endif
 bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
                           bool update) {
 #if defined(__i386__) || defined(__x86_64__)

@@ -82,10 +82,14 @@ Word32 chainDot(const int16_t* a, const int16_t* b, int n, int maxA, int maxB) {
   return s;
 }
 
+// The largest magnitude from the extremes, which stay in 16-bit lanes.
 int maxAbs(const int16_t* x, int n) {
-  int m = 0;
-  for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
-  return m;
+  int16_t lo = 0, hi = 0;
+  for (int i = 0; i < n; ++i) {
+    lo = std::min(lo, x[i]);
+    hi = std::max(hi, x[i]);
+  }
+  return std::max(int{hi}, -int{lo});
 }
 
 // Integer search around t0 and 1/8 refinement with the short filters on
@@ -398,7 +402,13 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
   if (!annexAWeights(corMax, ener, ener0, current, past)) {
     std::memcpy(out, r, kSubfr * sizeof(Vok16s));
   } else {
-    for (int i = 0; i < kSubfr; ++i) out[i] = add(mult(current, r[i]), mult(past, r[i - t0]));
+    // Both weights lie in [0, 32767]: mult() cannot saturate, only the sum.
+    int16_t mixed[kSubfr];
+    for (int i = 0; i < kSubfr; ++i) {
+      const int32_t v = ((int32_t{current} * r[i]) >> 15) + ((int32_t{past} * r[i - t0]) >> 15);
+      mixed[i] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+    }
+    std::memcpy(out, mixed, sizeof mixed);
   }
   std::memmove(res, res + kSubfr, kHistA * sizeof(Vok16s));
   return vokOk;
