@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "amr_payload.h"
 #include "amrnb/amrnb_tables.h"
 
 namespace vokc::amrnb {
@@ -17,107 +18,11 @@ const int kBitCounts[9] = {95, 103, 118, 134, 148, 159, 204, 244, kSidBits};
 const int kBitRates[8] = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
 const char* const kNames[8] = {"4.75", "5.15", "5.9", "6.7", "7.4", "7.95", "10.2", "12.2"};
 
-constexpr int kFtSid = 8;
-constexpr int kFtNoData = 15;
-constexpr int kSidPayloadBits = kSidBits + 4;  // + STI + 3-bit mode indication
-
-// A sequential MSB-first bit writer and reader over octets.
-struct BitWriter {
-  uint8_t* out;
-  int at = 0;
-  void put(int bit) {
-    if ((at & 7) == 0) out[at >> 3] = 0;
-    if (bit & 1) out[at >> 3] = static_cast<uint8_t>(out[at >> 3] | (0x80 >> (at & 7)));
-    ++at;
-  }
-  void put(int value, int width) {
-    for (int k = width - 1; k >= 0; --k) put(value >> k);
-  }
-  int bytes() const { return (at + 7) >> 3; }
-};
-
-struct BitReader {
-  const uint8_t* in;
-  int at = 0;
-  int get() {
-    const int b = (in[at >> 3] >> (7 - (at & 7))) & 1;
-    ++at;
-    return b;
-  }
-  int get(int width) {
-    int v = 0;
-    for (int k = 0; k < width; ++k) v = (v << 1) | get();
-    return v;
-  }
-};
-
-// The frame type field and quality bit a frame is sent with.
-struct TocEntry {
-  int ft;
-  int q;
-};
-
-TocEntry tocOf(const Frame& f) {
-  switch (f.type) {
-    case kSpeechGood:
-    case kSpeechDegraded:
-      return {f.mode, 1};
-    case kSpeechBad:
-      return {f.mode, 0};
-    case kSidFirst:
-    case kSidUpdate:
-      return {kFtSid, 1};
-    case kSidBad:
-      return {kFtSid, 0};
-    default:
-      return {kFtNoData, 1};
-  }
-}
-
-// Bits carried after the TOC for a frame type field (0 for NO_DATA and the
-// types this codec does not use).
-int payloadBits(int ft) {
-  if (ft >= 0 && ft < kSpeechModes) return kBitCounts[ft];
-  return ft == kFtSid ? kSidPayloadBits : 0;
-}
-
-// The frame's bits in the order the RFC forms send them.
-void putFrameBits(const Frame& f, int ft, BitWriter& w) {
-  if (ft < kSpeechModes) {
-    const int16_t* order = kOrders[ft];
-    for (int k = 0; k < kBitCounts[ft]; ++k) w.put(f.bits[order[k]]);
-  } else if (ft == kFtSid) {
-    for (int k = 0; k < kSidBits; ++k) w.put(f.bits[k]);
-    w.put(f.type == kSidUpdate ? 1 : 0);
-    const int mi = f.mode < 0 ? 0 : f.mode;
-    for (int k = 0; k < 3; ++k) w.put(mi >> k);  // mode indication, least significant bit first
-  }
-}
-
-// Fills f from a frame type field, quality bit and the bits after the TOC.
-void getFrameBits(int ft, int q, BitReader& r, Frame& f) {
-  for (auto& b : f.bits) b = 0;
-  if (ft < kSpeechModes) {
-    const int16_t* order = kOrders[ft];
-    for (int k = 0; k < kBitCounts[ft]; ++k) f.bits[order[k]] = static_cast<uint8_t>(r.get());
-    f.type = q ? kSpeechGood : kSpeechBad;
-    f.mode = ft;
-  } else if (ft == kFtSid) {
-    for (int k = 0; k < kSidBits; ++k) f.bits[k] = static_cast<uint8_t>(r.get());
-    const int sti = r.get();
-    int mi = 0;
-    for (int k = 0; k < 3; ++k) mi |= r.get() << k;
-    f.type = !q ? kSidBad : sti ? kSidUpdate : kSidFirst;
-    f.mode = mi;
-  } else {  // NO_DATA, and the other systems' comfort noise or reserved types, as the reference reads them
-    f.type = kNoData;
-    f.mode = -1;
-  }
-}
+// SID frames: type field 8, the 3-bit mode indication least significant
+// bit first; an onset has no type field of its own (sent as NO_DATA).
+const amrpay::Framing kFraming = {"AMR", kSpeechModes, kBitCounts, kOrders, 8, kSidBits, 3, true, false, -1};
 
 }  // namespace
-
-const char kStorageMagic[7] = "#!AMR\n";
 
 RxType rxFromTx(int tx) {
   static const RxType kMap[8] = {kSpeechGood,     kSidFirst,  kSidUpdate, kNoData,
@@ -172,100 +77,38 @@ void bitsToParams(int mode, const uint8_t* bits, int16_t* prm) {
   }
 }
 
-// ---- RFC 4867 payloads -------------------------------------------------------------
+// ---- RFC 4867 payloads and storage frames -------------------------------------------
 
 int writePayload(const Frame& f, uint8_t* out, int cmr, bool markRx) {
-  const TocEntry toc = tocOf(f);
-  int marker = 0;
-  if (markRx) marker = f.type == kSpeechDegraded ? 1 : f.type == kOnset ? 8 | (f.mode < 0 ? 0 : f.mode & 7) : 0;
-  out[0] = static_cast<uint8_t>(((cmr & 15) << 4) | marker);
-  out[1] = static_cast<uint8_t>((toc.ft << 3) | (toc.q << 2));
-  BitWriter w{out + 2};
-  putFrameBits(f, toc.ft, w);
-  return 2 + w.bytes();
+  int mark = 0;
+  if (markRx && f.type == kSpeechDegraded) mark = amrpay::kMarkDegraded;
+  if (markRx && f.type == kOnset) mark = 8 | (f.mode < 0 ? 0 : f.mode & 7);
+  return amrpay::writeOctetAligned(kFraming, f, out, cmr, mark);
 }
 
 bool readPayload(const uint8_t* p, int bytes, Frame& f, std::string& err, int* cmr) {
-  if (bytes < 2) {
-    err = "an AMR payload has at least 2 octets, this one " + std::to_string(bytes);
-    return false;
-  }
-  if (p[1] & 0x80) {
-    err = "payload holds several frames (one frame per payload is read)";
-    return false;
-  }
-  const int ft = (p[1] >> 3) & 15, q = (p[1] >> 2) & 1;
-  const int need = 2 + (payloadBits(ft) + 7) / 8;
-  if (bytes != need) {
-    err = "payload of " + std::to_string(bytes) + " octets for frame type " + std::to_string(ft) + " (needs " +
-          std::to_string(need) + ")";
-    return false;
-  }
-  BitReader r{p + 2};
-  getFrameBits(ft, q, r, f);
-  const int marker = p[0] & 15;
-  if (marker == 1 && f.type == kSpeechGood) f.type = kSpeechDegraded;
-  if ((marker & 8) && f.type == kNoData) {
+  if (!amrpay::readOctetAligned(kFraming, p, bytes, f, err, cmr)) return false;
+  if ((p[0] & 8) && f.type == kNoData) {  // an onset, marked by writePayload
     f.type = kOnset;
-    f.mode = marker & 7;
+    f.mode = p[0] & 7;
   }
-  if (cmr) *cmr = p[0] >> 4;
   return true;
 }
 
 int writePayloadBE(const Frame& f, uint8_t* out, int cmr) {
-  const TocEntry toc = tocOf(f);
-  BitWriter w{out};
-  w.put(cmr, 4);
-  w.put(0);  // F: last frame of the payload
-  w.put(toc.ft, 4);
-  w.put(toc.q);
-  putFrameBits(f, toc.ft, w);
-  return w.bytes();
+  return amrpay::writeBandwidthEfficient(kFraming, f, out, cmr);
 }
 
 bool readPayloadBE(const uint8_t* p, int bytes, Frame& f, std::string& err, int* cmr) {
-  if (bytes < 2) {
-    err = "an AMR payload has at least 2 octets, this one " + std::to_string(bytes);
-    return false;
-  }
-  BitReader r{p};
-  const int request = r.get(4);
-  if (r.get()) {
-    err = "payload holds several frames (one frame per payload is read)";
-    return false;
-  }
-  const int ft = r.get(4), q = r.get();
-  const int need = (10 + payloadBits(ft) + 7) / 8;
-  if (bytes != need) {
-    err = "payload of " + std::to_string(bytes) + " octets for frame type " + std::to_string(ft) + " (needs " +
-          std::to_string(need) + ")";
-    return false;
-  }
-  getFrameBits(ft, q, r, f);
-  if (cmr) *cmr = request;
-  return true;
+  return amrpay::readBandwidthEfficient(kFraming, p, bytes, f, err, cmr);
 }
 
-// ---- storage files -------------------------------------------------------------------
+int storageFrameBytes(int ft) { return amrpay::storageFrameBytes(kFraming, ft); }
 
-int storageFrameBytes(int ft) { return (payloadBits(ft & 15) + 7) / 8; }
-
-void writeStorageFrame(const Frame& f, std::vector<uint8_t>& out) {
-  uint8_t buf[kMaxPayload];
-  const int n = writePayload(f, buf);
-  out.insert(out.end(), buf + 1, buf + n);  // the payload without its CMR octet
-}
+void writeStorageFrame(const Frame& f, std::vector<uint8_t>& out) { amrpay::writeStorageFrame(kFraming, f, out); }
 
 bool readStorageFrame(uint8_t toc, const uint8_t* data, int bytes, Frame& f, std::string& err) {
-  const int ft = (toc >> 3) & 15, q = (toc >> 2) & 1;
-  if (bytes != storageFrameBytes(ft)) {
-    err = "truncated frame of type " + std::to_string(ft);
-    return false;
-  }
-  BitReader r{data};
-  getFrameBits(ft, q, r, f);
-  return true;
+  return amrpay::readStorageFrame(kFraming, toc, data, bytes, f, err);
 }
 
 // ---- serial test format ----------------------------------------------------------------

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "amr_payload.h"
+
 namespace vokc::amrnb {
 
 constexpr int kFrame = 160;       // samples per frame
@@ -28,7 +30,7 @@ constexpr int kMaxBits = 244;     // 12.2 kbit/s
 constexpr int kSidBits = 35;      // comfort-noise parameters (without STI and mode indication)
 constexpr int kMaxPayload = 33;   // octet-aligned payload of a 12.2 kbit/s frame
 constexpr int kSerialWords = 250; // serial test format
-constexpr int kNoRequest = 15;    // CMR value "no mode request"
+constexpr int kNoRequest = amrpay::kNoRequest;
 
 // The frame types as the receiving decoder sees them (the RX numbering of
 // the serial format read with RX types).
@@ -103,7 +105,7 @@ bool readPayloadBE(const uint8_t* p, int bytes, Frame& f, std::string& err, int*
 
 // ---- storage files (".amr") --------------------------------------------------
 
-extern const char kStorageMagic[7];  // "#!AMR\n"
+constexpr const char* kStorageMagic = amrpay::kMagicNb;  // "#!AMR\n"
 // Octets a storage frame occupies after its TOC octet, by frame type field
 // 0..15 (-1: a type the file cannot hold).
 int storageFrameBytes(int frameTypeField);

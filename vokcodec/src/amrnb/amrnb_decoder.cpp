@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "amr_dtx.h"
 #include "amrnb/amrnb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
@@ -451,42 +452,11 @@ void averageLsf(Decoder* d) {
 
 // ---- comfort noise -----------------------------------------------------------------
 
-// The receive DTX state machine: the phase of this frame, and what the
-// frame brings (SID parameters, whether they are new).
+// The phase of this frame; the encoder was in its comfort-noise state for a
+// SID, an onset, and NO_DATA after comfort noise.
 Phase receivePhase(ComfortNoise& c, RxType t) {
-  const bool inNoise = c.phase != kSpeechPhase;
-  Phase next;
-  if (isSid(t) || (inNoise && (t == kNoData || t == kSpeechBad || t == kOnset))) {
-    next = kNoisePhase;
-    if (c.phase == kMutedPhase && (t == kSidBad || t == kSidFirst || t == kOnset || t == kNoData)) next = kMutedPhase;
-    c.sinceSid = add(c.sinceSid, 1);
-    if (t != kSidUpdate && c.sinceSid > 50) next = kMutedPhase;
-  } else {
-    next = kSpeechPhase;
-    c.sinceSid = 0;
-  }
-  if (!c.dataUpdated && t == kSidUpdate) c.elapsed = 0;
-  c.elapsed = add(c.elapsed, 1);
-  c.hangoverAdded = false;
-  // Whether the encoder was (probably) in its DTX state for this frame.
-  const bool encoderSpeech = !(isSid(t) || t == kOnset || t == kNoData) || (t == kNoData && next == kSpeechPhase);
-  if (encoderSpeech) {
-    c.hangover = 7;
-  } else if (c.elapsed > 30) {
-    c.hangoverAdded = true;
-    c.elapsed = 0;
-    c.hangover = 0;
-  } else if (c.hangover == 0) {
-    c.elapsed = 0;
-  } else {
-    c.hangover = sub(c.hangover, 1);
-  }
-  if (next != kSpeechPhase) {
-    c.sidFrame = isSid(t);
-    c.validData = t == kSidUpdate;
-    if (t == kSidBad) c.hangoverAdded = false;
-  }
-  return next;
+  const bool encoderNoise = isSid(t) || t == kOnset || (t == kNoData && c.phase != kSpeechPhase);
+  return static_cast<Phase>(amrdtx::receiveStep(c, c.phase, t, encoderNoise));
 }
 
 // The noise pulse generator: a 31-bit feedback shift register.

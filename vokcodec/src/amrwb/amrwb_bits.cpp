@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "amr_payload.h"
 #include "amrwb/amrwb_tables.h"
 
 namespace vokc::amrwb {
@@ -55,114 +56,11 @@ void forEachParam(P& p, F visit) {
   }
 }
 
-constexpr int kFtSid = 9;
-constexpr int kFtLost = 14;
-constexpr int kFtNoData = 15;
-constexpr int kSidPayloadBits = kSidBits + 5;  // + STI + 4-bit mode indication
-
-struct BitWriter {
-  uint8_t* out;
-  int at = 0;
-  void put(int bit) {
-    if ((at & 7) == 0) out[at >> 3] = 0;
-    if (bit & 1) out[at >> 3] = static_cast<uint8_t>(out[at >> 3] | (0x80 >> (at & 7)));
-    ++at;
-  }
-  void put(int value, int width) {
-    for (int k = width - 1; k >= 0; --k) put(value >> k);
-  }
-  int bytes() const { return (at + 7) >> 3; }
-};
-
-struct BitReader {
-  const uint8_t* in;
-  int at = 0;
-  int get() {
-    const int b = (in[at >> 3] >> (7 - (at & 7))) & 1;
-    ++at;
-    return b;
-  }
-  int get(int width) {
-    int v = 0;
-    for (int k = 0; k < width; ++k) v = (v << 1) | get();
-    return v;
-  }
-};
-
-struct TocEntry {
-  int ft, q;
-};
-
-TocEntry tocOf(const Frame& f) {
-  switch (f.type) {
-    case kSpeechGood:
-    case kSpeechDegraded:
-      return {f.mode, 1};
-    case kSpeechBad:
-      return {f.mode, 0};
-    case kSpeechLost:
-      return {kFtLost, 1};
-    case kSidFirst:
-    case kSidUpdate:
-      return {kFtSid, 1};
-    case kSidBad:
-      return {kFtSid, 0};
-    default:
-      return {kFtNoData, 1};
-  }
-}
-
-int payloadBits(int ft) {
-  if (ft >= 0 && ft < kModes) return kBitCounts[ft];
-  return ft == kFtSid ? kSidPayloadBits : 0;
-}
-
-void putFrameBits(const Frame& f, int ft, BitWriter& w) {
-  if (ft < kModes) {
-    const int16_t* order = kOrders[ft];
-    for (int k = 0; k < kBitCounts[ft]; ++k) w.put(f.bits[order[k]]);
-  } else if (ft == kFtSid) {
-    for (int k = 0; k < kSidBits; ++k) w.put(f.type == kSidFirst ? 0 : f.bits[k]);
-    w.put(f.type == kSidUpdate ? 1 : 0);
-    w.put(f.mode < 0 ? 0 : f.mode, 4);  // mode indication, most significant bit first
-  }
-}
-
-void getFrameBits(int ft, int q, BitReader& r, Frame& f) {
-  for (auto& b : f.bits) b = 0;
-  if (ft < kModes) {
-    const int16_t* order = kOrders[ft];
-    for (int k = 0; k < kBitCounts[ft]; ++k) f.bits[order[k]] = static_cast<uint8_t>(r.get());
-    f.type = q ? kSpeechGood : kSpeechBad;
-    f.mode = ft;
-  } else if (ft == kFtSid) {
-    for (int k = 0; k < kSidBits; ++k) f.bits[k] = static_cast<uint8_t>(r.get());
-    const int sti = r.get();
-    f.type = !q ? kSidBad : sti ? kSidUpdate : kSidFirst;
-    f.mode = r.get(4);
-    if (f.mode >= kModes) f.mode = -1;
-  } else {
-    f.type = ft == kFtLost ? kSpeechLost : kNoData;  // reserved types read as NO_DATA, as by the reference
-    f.mode = -1;
-  }
-}
-
-bool oneFrameHeader(bool follows, std::string& err) {
-  if (!follows) return true;
-  err = "payload holds several frames (one frame per payload is read)";
-  return false;
-}
-
-bool sizeMatches(int bytes, int need, int ft, std::string& err) {
-  if (bytes == need) return true;
-  err = "payload of " + std::to_string(bytes) + " octets for frame type " + std::to_string(ft) + " (needs " +
-        std::to_string(need) + ")";
-  return false;
-}
+// SID frames: type field 9, the 4-bit mode indication most significant bit
+// first, a first SID without its bits; lost speech: type field 14.
+const amrpay::Framing kFraming = {"AMR-WB", kModes, kBitCounts, kOrders, 9, kSidBits, 4, false, true, 14};
 
 }  // namespace
-
-const char kStorageMagic[10] = "#!AMR-WB\n";
 
 bool isSpeech(RxType t) { return t == kSpeechGood || t == kSpeechDegraded || t == kSpeechBad; }
 bool isSid(RxType t) { return t == kSidFirst || t == kSidUpdate || t == kSidBad; }
@@ -206,78 +104,31 @@ void bitsToParams(const uint8_t* bits, FrameParams& p) {
   });
 }
 
-// ---- RFC 4867 payloads -------------------------------------------------------------
+// ---- RFC 4867 payloads and storage frames -------------------------------------------
 
 int writePayload(const Frame& f, uint8_t* out, int cmr, bool markRx) {
-  const TocEntry toc = tocOf(f);
-  const int marker = !markRx ? 0 : f.type == kSpeechDegraded ? kMarkDegraded : isSid(f.type) ? kMarkSidMode : 0;
-  out[0] = static_cast<uint8_t>(((cmr & 15) << 4) | marker);
-  out[1] = static_cast<uint8_t>((toc.ft << 3) | (toc.q << 2));
-  BitWriter w{out + 2};
-  putFrameBits(f, toc.ft, w);
-  return 2 + w.bytes();
+  const int mark = !markRx ? 0 : f.type == kSpeechDegraded ? kMarkDegraded : isSid(f.type) ? kMarkSidMode : 0;
+  return amrpay::writeOctetAligned(kFraming, f, out, cmr, mark);
 }
 
 bool readPayload(const uint8_t* p, int bytes, Frame& f, std::string& err, int* cmr) {
-  if (bytes < 2) {
-    err = "an AMR-WB payload has at least 2 octets, this one " + std::to_string(bytes);
-    return false;
-  }
-  if (!oneFrameHeader(p[1] & 0x80, err)) return false;
-  const int ft = (p[1] >> 3) & 15, q = (p[1] >> 2) & 1;
-  if (!sizeMatches(bytes, 2 + (payloadBits(ft) + 7) / 8, ft, err)) return false;
-  BitReader r{p + 2};
-  getFrameBits(ft, q, r, f);
-  if ((p[0] & 15) == kMarkDegraded && f.type == kSpeechGood) f.type = kSpeechDegraded;
-  if (cmr) *cmr = p[0] >> 4;
-  return true;
+  return amrpay::readOctetAligned(kFraming, p, bytes, f, err, cmr);
 }
 
 int writePayloadBE(const Frame& f, uint8_t* out, int cmr) {
-  const TocEntry toc = tocOf(f);
-  BitWriter w{out};
-  w.put(cmr, 4);
-  w.put(0);  // F: last frame of the payload
-  w.put(toc.ft, 4);
-  w.put(toc.q);
-  putFrameBits(f, toc.ft, w);
-  return w.bytes();
+  return amrpay::writeBandwidthEfficient(kFraming, f, out, cmr);
 }
 
 bool readPayloadBE(const uint8_t* p, int bytes, Frame& f, std::string& err, int* cmr) {
-  if (bytes < 2) {
-    err = "an AMR-WB payload has at least 2 octets, this one " + std::to_string(bytes);
-    return false;
-  }
-  BitReader r{p};
-  const int request = r.get(4);
-  if (!oneFrameHeader(r.get(), err)) return false;
-  const int ft = r.get(4), q = r.get();
-  if (!sizeMatches(bytes, (10 + payloadBits(ft) + 7) / 8, ft, err)) return false;
-  getFrameBits(ft, q, r, f);
-  if (cmr) *cmr = request;
-  return true;
+  return amrpay::readBandwidthEfficient(kFraming, p, bytes, f, err, cmr);
 }
 
-// ---- storage files -------------------------------------------------------------------
+int storageFrameBytes(int ft) { return amrpay::storageFrameBytes(kFraming, ft); }
 
-int storageFrameBytes(int ft) { return (payloadBits(ft & 15) + 7) / 8; }
-
-void writeStorageFrame(const Frame& f, std::vector<uint8_t>& out) {
-  uint8_t buf[kMaxPayload];
-  const int n = writePayload(f, buf);
-  out.insert(out.end(), buf + 1, buf + n);  // without the CMR octet
-}
+void writeStorageFrame(const Frame& f, std::vector<uint8_t>& out) { amrpay::writeStorageFrame(kFraming, f, out); }
 
 bool readStorageFrame(uint8_t toc, const uint8_t* data, int bytes, Frame& f, std::string& err) {
-  const int ft = (toc >> 3) & 15, q = (toc >> 2) & 1;
-  if (bytes != storageFrameBytes(ft)) {
-    err = "truncated frame of type " + std::to_string(ft);
-    return false;
-  }
-  BitReader r{data};
-  getFrameBits(ft, q, r, f);
-  return true;
+  return amrpay::readStorageFrame(kFraming, toc, data, bytes, f, err);
 }
 
 // ---- the 3GPP test format ----------------------------------------------------------------

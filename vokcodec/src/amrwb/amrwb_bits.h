@@ -17,12 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "amr_payload.h"
 #include "amrwb/amrwb_codec.h"
 
 namespace vokc::amrwb {
 
 constexpr int kMaxPayload = 62;  // octet-aligned payload of a 23.85 kbit/s frame
-constexpr int kNoRequest = 15;   // CMR value "no mode request"
+constexpr int kNoRequest = amrpay::kNoRequest;
 
 // Frame types as the decoder receives them (the receive numbering of the
 // test format).
@@ -54,14 +55,14 @@ bool isSid(RxType t);
 // decoder takes as its mode (kMarkSidMode).  In RFC 4867 payloads and
 // storage files the decoder keeps the mode of the frames before a SID, as
 // the reference decoder does for its storage format.
-constexpr int kMarkDegraded = 1, kMarkSidMode = 2;
+constexpr int kMarkDegraded = amrpay::kMarkDegraded, kMarkSidMode = 2;
 int writePayload(const Frame& f, uint8_t* out, int cmr = kNoRequest, bool markRx = false);
 bool readPayload(const uint8_t* p, int bytes, Frame& f, std::string& err, int* cmr = nullptr);
 int writePayloadBE(const Frame& f, uint8_t* out, int cmr = kNoRequest);
 bool readPayloadBE(const uint8_t* p, int bytes, Frame& f, std::string& err, int* cmr = nullptr);
 
 // ---- storage files (".awb") ------------------------------------------------------
-extern const char kStorageMagic[10];  // "#!AMR-WB\n"
+constexpr const char* kStorageMagic = amrpay::kMagicWb;  // "#!AMR-WB\n"
 int storageFrameBytes(int frameTypeField);  // octets after the TOC octet
 void writeStorageFrame(const Frame& f, std::vector<uint8_t>& out);
 bool readStorageFrame(uint8_t toc, const uint8_t* data, int bytes, Frame& f, std::string& err);

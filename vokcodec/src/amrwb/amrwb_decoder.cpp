@@ -15,6 +15,7 @@
 #include "amrwb/amrwb_codec.h"
 #include "amrwb/amrwb_plain.h"
 #include "amrwb/amrwb_tables.h"
+#include "amr_dtx.h"
 #include "basic_op.h"
 #include "checked_call.h"
 #include "src/amrwb/excitation_tables.h"
@@ -320,46 +321,13 @@ void synthesise(Decoder* d, const int16_t* aq, int16_t* exc, int16_t q, int16_t*
 
 // ---- discontinuous transmission ----------------------------------------------------
 
-enum DtxState : int16_t { kSpeech = 0, kNoise = 1, kMuted = 2 };
-constexpr int16_t kHangover = 7;          // frames of the encoder's speech hangover, less one
-constexpr int16_t kElapsedLimit = 30;     // frames after which the encoder reanalyses the noise
-constexpr int16_t kMaxEmpty = 50;         // frames without SID before muting
+using amrdtx::kSpeech, amrdtx::kNoise, amrdtx::kMuted, amrdtx::kHangover;
 
-// The next receive state and the comfort-noise bookkeeping of one frame.
+// The next receive state; the encoder was in its comfort-noise state for a
+// SID, and for NO_DATA after comfort noise or a noise run past its hangover.
 int16_t rxDtxState(ComfortNoise& c, RxType t) {
-  const bool sid = isSid(t);
-  const bool inNoise = c.globalState == kNoise || c.globalState == kMuted;
-  int16_t next = kSpeech;
-  if (sid || (inNoise && (t == kNoData || t == kSpeechBad || t == kSpeechLost))) {
-    next = kNoise;
-    if (c.globalState == kMuted && (t == kSidBad || t == kSidFirst || t == kSpeechLost || t == kNoData)) next = kMuted;
-    c.sinceSid = add(c.sinceSid, 1);
-    if (t != kSidUpdate && c.sinceSid > kMaxEmpty) next = kMuted;  // SID updates stopped coming
-  } else {
-    c.sinceSid = 0;
-  }
-  if (!c.dataUpdated && t == kSidUpdate) c.elapsed = 0;
-  c.elapsed = add(c.elapsed, 1);
-  c.hangoverAdded = false;
-  // What the encoder's DTX state must have been.
-  const bool encoderNoise = sid || (t == kNoData && (c.globalState != kSpeech || c.vadHist >= kHangover));
-  if (!encoderNoise) {
-    c.hangover = kHangover;
-  } else if (c.elapsed > kElapsedLimit) {
-    c.hangoverAdded = true;
-    c.elapsed = 0;
-    c.hangover = 0;
-  } else if (c.hangover == 0) {
-    c.elapsed = 0;
-  } else {
-    c.hangover = sub(c.hangover, 1);
-  }
-  if (next != kSpeech) {
-    c.sidFrame = sid;
-    c.validData = t == kSidUpdate;
-    if (t == kSidBad) c.hangoverAdded = false;  // keeps the old parameters
-  }
-  return next;
+  const bool encoderNoise = isSid(t) || (t == kNoData && (c.globalState != kSpeech || c.vadHist >= kHangover));
+  return amrdtx::receiveStep(c, c.globalState, t, encoderNoise);
 }
 
 int32_t pow2(int16_t exponent, int16_t fraction) {
