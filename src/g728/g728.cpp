@@ -56,24 +56,12 @@ inline i64 roundHigh(i64 a) {
 // returns the left-shift count (negative: right shifts).  0 gives bits-1.
 int normalizeWide(i64& v, int bits) {
   if (v == 0) return bits - 1;
-  int n = 0;
-  i64 a = v;
-  if (a < 0) {
-    const i64 hi = -(i64{1} << (bits - 2)), lo = hi * 2;
-    if (a < lo) {
-      do { a >>= 1; --n; } while (a < lo);
-    } else {
-      while (a >= hi) { a *= 2; ++n; }
-    }
-  } else {
-    const i64 lo = i64{1} << (bits - 2), hi = 2 * lo - 1;
-    if (a > hi) {
-      do { a >>= 1; --n; } while (a > hi);
-    } else {
-      while (a < lo) { a *= 2; ++n; }
-    }
-  }
-  v = a;
+  // The magnitude's bit length, of ~v for a negative v (shifts commute with
+  // the complement), is brought to bits - 1 in one shift.
+  const uint64_t mag = static_cast<uint64_t>(v < 0 ? ~v : v);
+  const int len = mag == 0 ? 0 : 64 - __builtin_clzll(mag);
+  const int n = bits - 1 - len;
+  v = n >= 0 ? static_cast<i64>(static_cast<uint64_t>(v) << n) : v >> -n;
   return n;
 }
 
@@ -877,17 +865,17 @@ VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16
   for (int i = 1; i < nb; ++i)
     if (v.exps[i] < minExp) minExp = v.exps[i];
   int16_t w[1024];
-  for (int b = 0, k = 0; b < nb; ++b) {
+  // Each block's samples brought to the common exponent: doubled, shifted
+  // down, or (past 30 places) left at 0 or -1, which round to 0.
+  const int16_t* win = v.h->window;
+  for (int b = 0, k = 0; b < nb; ++b, k += d) {
     const int sh = v.exps[b] - minExp - 1;
-    for (int j = 0; j < d; ++j, ++k) {
-      i64 p = i64{v.hist[k]} * v.h->window[k];
-      if (sh < 0)
-        p *= 2;
-      else if (sh > 30)
-        p = p < 0 ? -1 : 0;
-      else
-        p >>= sh;
-      w[k] = w16(roundHigh(p));
+    if (sh > 30) {
+      std::memset(w + k, 0, sizeof(int16_t) * d);
+    } else if (sh < 0) {
+      for (int j = k; j < k + d; ++j) w[j] = w16(roundHigh(i64{v.hist[j]} * win[j] * 2));
+    } else {
+      for (int j = k; j < k + d; ++j) w[j] = w16(roundHigh((i64{v.hist[j]} * win[j]) >> sh));
     }
   }
   int16_t r[64];

@@ -41,24 +41,12 @@ inline int16_t w16(i64 v) { return static_cast<int16_t>(v); }
 
 int normalizeWide(i64& v, int bits) {
   if (v == 0) return bits - 1;
-  int n = 0;
-  i64 a = v;
-  if (a < 0) {
-    const i64 hi = -(i64{1} << (bits - 2)), lo = hi * 2;
-    if (a < lo) {
-      do { a >>= 1; --n; } while (a < lo);
-    } else {
-      while (a >= hi) { a *= 2; ++n; }
-    }
-  } else {
-    const i64 lo = i64{1} << (bits - 2), hi = 2 * lo - 1;
-    if (a > hi) {
-      do { a >>= 1; --n; } while (a > hi);
-    } else {
-      while (a < lo) { a *= 2; ++n; }
-    }
-  }
-  v = a;
+  // The magnitude's bit length, of ~v for a negative v (shifts commute with
+  // the complement), is brought to bits - 1 in one shift.
+  const uint64_t mag = static_cast<uint64_t>(v < 0 ? ~v : v);
+  const int len = mag == 0 ? 0 : 64 - __builtin_clzll(mag);
+  const int n = bits - 1 - len;
+  v = n >= 0 ? static_cast<i64>(static_cast<uint64_t>(v) << n) : v >> -n;
   return n;
 }
 
