@@ -290,100 +290,98 @@ struct Mem {
 
 std::vector<uint8_t> bitsOf(const std::vector<Vok8u>& b, int n) { return {b.begin(), b.begin() + n}; }
 
-Stream g729Encode(int variant, const std::vector<int16_t>& pcm) {
-  Mem m(vokcG729EncoderGetSize);
-  EXPECT_EQ(vokcG729EncoderInit(m.p(), variant), vokOk);
+// A coder through its C interface: its state made by the size query and
+// Init, then one step per frame of len samples.
+using Init = std::function<VokResult(void*)>;
+Stream encodeFrames(VokResult (*size)(int*), const Init& init, const std::vector<int16_t>& pcm,
+                    const std::function<std::vector<uint8_t>(void*, const Vok16s*, std::size_t)>& step,
+                    std::size_t len = 80) {
+  Mem m(size);
+  EXPECT_EQ(init(m.p()), vokOk);
   Stream s;
-  for (std::size_t at = 0; at + 80 <= pcm.size(); at += 80) {
-    Vok16s prm[11];
-    std::vector<Vok8u> bits(80);
-    EXPECT_EQ(vokcG729Encode(m.p(), &pcm[at], prm), vokOk);
-    EXPECT_EQ(vokcG729PackBits(prm, bits.data()), vokOk);
-    s.push_back({bitsOf(bits, 80)});
-  }
+  for (std::size_t at = 0; at + len <= pcm.size(); at += len) s.push_back({step(m.p(), &pcm[at], s.size())});
   return s;
 }
 
-std::vector<int16_t> g729Decode(int variant, const Stream& s) {
-  Mem m(vokcG729DecoderGetSize);
-  EXPECT_EQ(vokcG729DecoderInit(m.p(), variant), vokOk);
-  std::vector<int16_t> out;
-  for (const Frame& f : s) {
-    Vok16s prm[11] = {}, pcm[80];
-    if (!f.erased) EXPECT_EQ(vokcG729UnpackBits(f.bits.data(), prm), vokOk);
-    EXPECT_EQ(vokcG729Decode(m.p(), prm, f.erased, pcm), vokOk);
-    out.insert(out.end(), pcm, pcm + 80);
-  }
+std::vector<int16_t> decodeFrames(VokResult (*size)(int*), const Init& init, const Stream& s,
+                                  const std::function<void(void*, const Frame&, Vok16s*)>& step,
+                                  std::size_t len = 80) {
+  Mem m(size);
+  EXPECT_EQ(init(m.p()), vokOk);
+  std::vector<int16_t> out(s.size() * len);
+  for (std::size_t i = 0; i < s.size(); ++i) step(m.p(), s[i], &out[i * len]);
   return out;
+}
+
+Stream g729Encode(int variant, const std::vector<int16_t>& pcm) {
+  return encodeFrames(vokcG729EncoderGetSize, [=](void* m) { return vokcG729EncoderInit(m, variant); }, pcm,
+                      [](void* m, const Vok16s* x, std::size_t) {
+                        Vok16s prm[11];
+                        std::vector<Vok8u> bits(80);
+                        EXPECT_EQ(vokcG729Encode(m, x, prm), vokOk);
+                        EXPECT_EQ(vokcG729PackBits(prm, bits.data()), vokOk);
+                        return bits;
+                      });
+}
+
+std::vector<int16_t> g729Decode(int variant, const Stream& s) {
+  return decodeFrames(vokcG729DecoderGetSize, [=](void* m) { return vokcG729DecoderInit(m, variant); }, s,
+                      [](void* m, const Frame& f, Vok16s* pcm) {
+                        Vok16s prm[11] = {};
+                        if (!f.erased) EXPECT_EQ(vokcG729UnpackBits(f.bits.data(), prm), vokOk);
+                        EXPECT_EQ(vokcG729Decode(m, prm, f.erased, pcm), vokOk);
+                      });
 }
 
 // Annex B frames: 80 bits of speech, a SID as its 15 bits and the zero
 // octet-padding bit, or nothing.
 Stream g729bEncode(int variant, const std::vector<int16_t>& pcm) {
-  Mem m(vokcG729EncoderGetSize);
-  EXPECT_EQ(vokcG729BEncoderInit(m.p(), variant), vokOk);
-  Stream s;
-  for (std::size_t at = 0; at + 80 <= pcm.size(); at += 80) {
-    Vok16s prm[11];
-    int type = 0;
-    std::vector<Vok8u> bits(80, 0);
-    EXPECT_EQ(vokcG729BEncode(m.p(), &pcm[at], prm, &type), vokOk);
-    if (type == vokcG729BSpeech) {
-      EXPECT_EQ(vokcG729PackBits(prm, bits.data()), vokOk);
-      s.push_back({bitsOf(bits, 80)});
-    } else if (type == vokcG729BSid) {
-      EXPECT_EQ(vokcG729BPackSid(prm, bits.data()), vokOk);
-      s.push_back({bitsOf(bits, 16)});
-    } else {
-      s.push_back({});
-    }
-  }
-  return s;
+  return encodeFrames(vokcG729EncoderGetSize, [=](void* m) { return vokcG729BEncoderInit(m, variant); }, pcm,
+                      [](void* m, const Vok16s* x, std::size_t) {
+                        Vok16s prm[11];
+                        int type = 0;
+                        std::vector<Vok8u> bits(80, 0);
+                        EXPECT_EQ(vokcG729BEncode(m, x, prm, &type), vokOk);
+                        if (type == vokcG729BSpeech) EXPECT_EQ(vokcG729PackBits(prm, bits.data()), vokOk);
+                        if (type == vokcG729BSid) EXPECT_EQ(vokcG729BPackSid(prm, bits.data()), vokOk);
+                        bits.resize(type == vokcG729BSpeech ? 80 : type == vokcG729BSid ? 16 : 0);
+                        return bits;
+                      });
 }
 
 std::vector<int16_t> g729bDecode(int variant, const Stream& s) {
-  Mem m(vokcG729DecoderGetSize);
-  EXPECT_EQ(vokcG729DecoderInit(m.p(), variant), vokOk);
-  std::vector<int16_t> out;
-  for (const Frame& f : s) {
-    Vok16s prm[11] = {}, pcm[80];
-    int type = f.bits.size() == 80 ? vokcG729BSpeech : f.bits.empty() ? vokcG729BUntransmitted : vokcG729BSid;
-    if (!f.erased && type == vokcG729BSpeech) EXPECT_EQ(vokcG729UnpackBits(f.bits.data(), prm), vokOk);
-    if (!f.erased && type == vokcG729BSid) EXPECT_EQ(vokcG729BUnpackSid(f.bits.data(), prm), vokOk);
-    EXPECT_EQ(vokcG729BDecode(m.p(), prm, type, f.erased, pcm), vokOk);
-    out.insert(out.end(), pcm, pcm + 80);
-  }
-  return out;
+  return decodeFrames(vokcG729DecoderGetSize, [=](void* m) { return vokcG729DecoderInit(m, variant); }, s,
+                      [](void* m, const Frame& f, Vok16s* pcm) {
+                        Vok16s prm[11] = {};
+                        const int type = f.bits.size() == 80 ? vokcG729BSpeech
+                                         : f.bits.empty()    ? vokcG729BUntransmitted
+                                                             : vokcG729BSid;
+                        if (!f.erased && type == vokcG729BSpeech) EXPECT_EQ(vokcG729UnpackBits(f.bits.data(), prm), vokOk);
+                        if (!f.erased && type == vokcG729BSid) EXPECT_EQ(vokcG729BUnpackSid(f.bits.data(), prm), vokOk);
+                        EXPECT_EQ(vokcG729BDecode(m, prm, type, f.erased, pcm), vokOk);
+                      });
 }
 
 // Annex D alternates 8 and 6.4 kbit/s frames, starting at 8.
 Stream g729dEncode(const std::vector<int16_t>& pcm) {
-  Mem m(vokcG729DEncoderGetSize);
-  EXPECT_EQ(vokcG729DEncoderInit(m.p()), vokOk);
-  Stream s;
-  for (std::size_t at = 0; at + 80 <= pcm.size(); at += 80) {
-    const int rate = s.size() % 2 ? vokcG729D6k4 : vokcG729D8k;
+  return encodeFrames(vokcG729DEncoderGetSize, vokcG729DEncoderInit, pcm, [](void* m, const Vok16s* x, std::size_t i) {
+    const int rate = i % 2 ? vokcG729D6k4 : vokcG729D8k;
     Vok16s prm[11];
     std::vector<Vok8u> bits(80);
-    EXPECT_EQ(vokcG729DEncode(m.p(), &pcm[at], rate, prm), vokOk);
+    EXPECT_EQ(vokcG729DEncode(m, x, rate, prm), vokOk);
     EXPECT_EQ(vokcG729DPackBits(prm, rate, bits.data()), vokOk);
-    s.push_back({bitsOf(bits, rate)});
-  }
-  return s;
+    bits.resize(static_cast<std::size_t>(rate));
+    return bits;
+  });
 }
 
 std::vector<int16_t> g729dDecode(const Stream& s) {
-  Mem m(vokcG729DDecoderGetSize);
-  EXPECT_EQ(vokcG729DDecoderInit(m.p()), vokOk);
-  std::vector<int16_t> out;
-  for (const Frame& f : s) {
+  return decodeFrames(vokcG729DDecoderGetSize, vokcG729DDecoderInit, s, [](void* m, const Frame& f, Vok16s* pcm) {
     const int rate = static_cast<int>(f.bits.size());
-    Vok16s prm[11] = {}, pcm[80];
+    Vok16s prm[11] = {};
     if (!f.erased) EXPECT_EQ(vokcG729DUnpackBits(f.bits.data(), rate, prm), vokOk);
-    EXPECT_EQ(vokcG729DDecode(m.p(), prm, rate, f.erased, pcm), vokOk);
-    out.insert(out.end(), pcm, pcm + 80);
-  }
-  return out;
+    EXPECT_EQ(vokcG729DDecode(m, prm, rate, f.erased, pcm), vokOk);
+  });
 }
 
 // Per-frame rates of the multi-rate coders (0 .. count-1), changing at
@@ -400,60 +398,45 @@ std::vector<int16_t> ratePattern(std::size_t frames, int count) {
 }
 
 Stream g729eEncode(const std::vector<int16_t>& pcm) {
-  Mem m(vokcG729EEncoderGetSize);
-  EXPECT_EQ(vokcG729EEncoderInit(m.p()), vokOk);
   const std::vector<int16_t> rates = ratePattern(pcm.size() / 80, 2);
-  Stream s;
-  for (std::size_t at = 0; at + 80 <= pcm.size(); at += 80) {
-    const int rate = rates[s.size()];
-    Vok16s prm[18];
-    std::vector<Vok8u> bits(118);
-    EXPECT_EQ(vokcG729EEncode(m.p(), &pcm[at], rate, prm), vokOk);
-    EXPECT_EQ(vokcG729EPackBits(prm, rate, bits.data()), vokOk);
-    s.push_back({bitsOf(bits, rate == vokcG729ERate118 ? 118 : 80)});
-  }
-  return s;
+  return encodeFrames(vokcG729EEncoderGetSize, vokcG729EEncoderInit, pcm,
+                      [&rates](void* m, const Vok16s* x, std::size_t i) {
+                        const int rate = rates[i];
+                        Vok16s prm[18];
+                        std::vector<Vok8u> bits(118);
+                        EXPECT_EQ(vokcG729EEncode(m, x, rate, prm), vokOk);
+                        EXPECT_EQ(vokcG729EPackBits(prm, rate, bits.data()), vokOk);
+                        bits.resize(rate == vokcG729ERate118 ? 118 : 80);
+                        return bits;
+                      });
 }
 
 std::vector<int16_t> g729eDecode(const Stream& s) {
-  Mem m(vokcG729EDecoderGetSize);
-  EXPECT_EQ(vokcG729EDecoderInit(m.p()), vokOk);
-  std::vector<int16_t> out;
-  for (const Frame& f : s) {
+  return decodeFrames(vokcG729EDecoderGetSize, vokcG729EDecoderInit, s, [](void* m, const Frame& f, Vok16s* pcm) {
     const int rate = f.bits.size() == 118 ? vokcG729ERate118 : vokcG729ERate8;
-    Vok16s prm[18] = {}, pcm[80];
+    Vok16s prm[18] = {};
     int bad = 0;
     if (!f.erased) EXPECT_EQ(vokcG729EUnpackBits(f.bits.data(), rate, prm, &bad), vokOk);
-    EXPECT_EQ(vokcG729EDecode(m.p(), prm, rate, f.erased || bad, pcm), vokOk);
-    out.insert(out.end(), pcm, pcm + 80);
-  }
-  return out;
+    EXPECT_EQ(vokcG729EDecode(m, prm, rate, f.erased || bad, pcm), vokOk);
+  });
 }
 
 Stream g729iEncode(const std::vector<int16_t>& pcm) {
-  Mem m(vokcG729IEncoderGetSize);
-  EXPECT_EQ(vokcG729IEncoderInit(m.p(), 1), vokOk);
   const std::vector<int16_t> rates = ratePattern(pcm.size() / 80, 3);
-  Stream s;
-  for (std::size_t at = 0; at + 80 <= pcm.size(); at += 80) {
-    std::vector<Vok8u> bits(118);
-    int n = 0;
-    EXPECT_EQ(vokcG729IEncode(m.p(), &pcm[at], rates[s.size()], bits.data(), &n), vokOk);
-    s.push_back({bitsOf(bits, n)});
-  }
-  return s;
+  return encodeFrames(vokcG729IEncoderGetSize, [](void* m) { return vokcG729IEncoderInit(m, 1); }, pcm,
+                      [&rates](void* m, const Vok16s* x, std::size_t i) {
+                        std::vector<Vok8u> bits(118);
+                        int n = 0;
+                        EXPECT_EQ(vokcG729IEncode(m, x, rates[i], bits.data(), &n), vokOk);
+                        bits.resize(static_cast<std::size_t>(n));
+                        return bits;
+                      });
 }
 
 std::vector<int16_t> g729iDecode(const Stream& s) {
-  Mem m(vokcG729IDecoderGetSize);
-  EXPECT_EQ(vokcG729IDecoderInit(m.p()), vokOk);
-  std::vector<int16_t> out;
-  for (const Frame& f : s) {
-    Vok16s pcm[80];
-    EXPECT_EQ(vokcG729IDecode(m.p(), f.bits.data(), static_cast<int>(f.bits.size()), f.erased, pcm), vokOk);
-    out.insert(out.end(), pcm, pcm + 80);
-  }
-  return out;
+  return decodeFrames(vokcG729IDecoderGetSize, vokcG729IDecoderInit, s, [](void* m, const Frame& f, Vok16s* pcm) {
+    EXPECT_EQ(vokcG729IDecode(m, f.bits.data(), static_cast<int>(f.bits.size()), f.erased, pcm), vokOk);
+  });
 }
 
 // G.711 character of a linear sample (input for the G.726 coders).
@@ -474,44 +457,32 @@ int16_t g711(int16_t x, bool alaw) {
 
 // G.726: a "frame" is 80 codes, one byte each.
 Stream g726Encode(int kbps, int law, const std::vector<int16_t>& chars) {
-  Mem m(vokcG726EncoderGetSize);
-  EXPECT_EQ(vokcG726EncoderInit(m.p(), kbps, law), vokOk);
-  Stream s;
-  for (std::size_t at = 0; at + 80 <= chars.size(); at += 80) {
-    std::vector<Vok8u> codes(80);
-    EXPECT_EQ(vokcG726Encode(m.p(), &chars[at], 80, codes.data()), vokOk);
-    s.push_back({codes});
-  }
-  return s;
+  return encodeFrames(vokcG726EncoderGetSize, [=](void* m) { return vokcG726EncoderInit(m, kbps, law); }, chars,
+                      [](void* m, const Vok16s* x, std::size_t) {
+                        std::vector<Vok8u> codes(80);
+                        EXPECT_EQ(vokcG726Encode(m, x, 80, codes.data()), vokOk);
+                        return codes;
+                      });
 }
 
 std::vector<int16_t> g726Decode(int kbps, int law, const Stream& s) {
-  Mem m(vokcG726DecoderGetSize);
-  EXPECT_EQ(vokcG726DecoderInit(m.p(), kbps, law), vokOk);
-  std::vector<int16_t> out(s.size() * 80);
-  for (std::size_t i = 0; i < s.size(); ++i) EXPECT_EQ(vokcG726Decode(m.p(), s[i].bits.data(), 80, &out[i * 80]), vokOk);
-  return out;
+  return decodeFrames(vokcG726DecoderGetSize, [=](void* m) { return vokcG726DecoderInit(m, kbps, law); }, s,
+                      [](void* m, const Frame& f, Vok16s* pcm) { EXPECT_EQ(vokcG726Decode(m, f.bits.data(), 80, pcm), vokOk); });
 }
 
 // G.722: a frame is 160 samples, 80 codewords.
 Stream g722Encode(const std::vector<int16_t>& pcm) {
-  Mem m(vokcG722EncoderGetSize);
-  EXPECT_EQ(vokcG722EncoderInit(m.p()), vokOk);
-  Stream s;
-  for (std::size_t at = 0; at + 160 <= pcm.size(); at += 160) {
+  return encodeFrames(vokcG722EncoderGetSize, vokcG722EncoderInit, pcm, [](void* m, const Vok16s* x, std::size_t) {
     std::vector<Vok8u> words(80);
-    EXPECT_EQ(vokcG722Encode(m.p(), &pcm[at], 160, words.data()), vokOk);
-    s.push_back({words});
-  }
-  return s;
+    EXPECT_EQ(vokcG722Encode(m, x, 160, words.data()), vokOk);
+    return words;
+  }, 160);
 }
 
 std::vector<int16_t> g722Decode(int mode, const Stream& s) {
-  Mem m(vokcG722DecoderGetSize);
-  EXPECT_EQ(vokcG722DecoderInit(m.p(), mode), vokOk);
-  std::vector<int16_t> out(s.size() * 160);
-  for (std::size_t i = 0; i < s.size(); ++i) EXPECT_EQ(vokcG722Decode(m.p(), s[i].bits.data(), 80, &out[i * 160]), vokOk);
-  return out;
+  return decodeFrames(vokcG722DecoderGetSize, [=](void* m) { return vokcG722DecoderInit(m, mode); }, s,
+                      [](void* m, const Frame& f, Vok16s* pcm) { EXPECT_EQ(vokcG722Decode(m, f.bits.data(), 80, pcm), vokOk); },
+                      160);
 }
 
 enum class Input { Pcm, ALaw, ULaw };

@@ -52,72 +52,58 @@ void frames(Input& in, F&& frame) {
   for (int f = 0; f < 64 && !in.empty(); ++f) frame();
 }
 
+// A G.729-family decoder made by its size query and init, then frames of
+// nprm arbitrary parameters.
+using FrameInit = std::function<VokResult(void*)>;
+using FrameDecode = std::function<VokResult(void*, Input&, Vok16s*, Vok16s*)>;
+Row frameRow(const std::string& name, VokResult (*size)(int*), const FrameInit& init, int nprm,
+             const FrameDecode& decode) {
+  return {name + " frame", [=](Input& in) {
+            Memory m(size);
+            if (init(m.get()) != vokOk) fail("init");
+            frames(in, [&] {
+              Vok16s prm[18], pcm[80];
+              for (int k = 0; k < nprm; ++k) prm[k] = in.sample();
+              expectStatus(name.c_str(), decode(m.get(), in, prm, pcm));
+            });
+          }};
+}
+
 void addFrameRows(std::vector<Row>& rows) {
   for (int variant : {vokcG729Main, vokcG729AnnexA}) {
-    const std::string base = variant == vokcG729Main ? "g729" : "g729a";
-    rows.push_back({base + " frame", [variant](Input& in) {
-                      Memory m(vokcG729DecoderGetSize);
-                      if (vokcG729DecoderInit(m.get(), variant) != vokOk) fail("init");
-                      frames(in, [&] {
-                        Vok16s prm[11], pcm[80];
-                        for (auto& p : prm) p = in.sample();
-                        expectStatus("g729", vokcG729Decode(m.get(), prm, in.pick(8) == 0, pcm));
-                      });
-                    }});
-    rows.push_back({(variant == vokcG729Main ? "g729b" : "g729ab") + std::string(" frame"), [variant](Input& in) {
-                      Memory m(vokcG729DecoderGetSize);
-                      if (vokcG729DecoderInit(m.get(), variant) != vokOk) fail("init");
-                      frames(in, [&] {
-                        Vok16s prm[11], pcm[80];
-                        for (auto& p : prm) p = in.sample();
-                        const int type = in.pick(5) - 1;  // -1..3: two invalid types
-                        expectStatus("g729b", vokcG729BDecode(m.get(), in.pick(16) ? prm : nullptr, type,
-                                                              in.pick(8) == 0, pcm));
-                      });
-                    }});
+    const FrameInit init = [variant](void* m) { return vokcG729DecoderInit(m, variant); };
+    rows.push_back(frameRow(variant == vokcG729Main ? "g729" : "g729a", vokcG729DecoderGetSize, init, 11,
+                            [](void* m, Input& in, Vok16s* prm, Vok16s* pcm) {
+                              return vokcG729Decode(m, prm, in.pick(8) == 0, pcm);
+                            }));
+    rows.push_back(frameRow(variant == vokcG729Main ? "g729b" : "g729ab", vokcG729DecoderGetSize, init, 11,
+                            [](void* m, Input& in, Vok16s* prm, Vok16s* pcm) {
+                              const int type = in.pick(5) - 1;  // -1..3: two invalid types
+                              return vokcG729BDecode(m, in.pick(16) ? prm : nullptr, type, in.pick(8) == 0, pcm);
+                            }));
   }
-  rows.push_back({"g729d frame", [](Input& in) {
-                    Memory m(vokcG729DDecoderGetSize);
-                    if (vokcG729DDecoderInit(m.get()) != vokOk) fail("init");
-                    frames(in, [&] {
-                      Vok16s prm[11], pcm[80];
-                      for (auto& p : prm) p = in.sample();
-                      const int rates[] = {vokcG729D6k4, vokcG729D8k, 0, 118};
-                      expectStatus("g729d", vokcG729DDecode(m.get(), prm, rates[in.pick(4) & (in.pick(8) ? 1 : 3)],
-                                                            in.pick(8) == 0, pcm));
-                    });
-                  }});
-  rows.push_back({"g729e frame", [](Input& in) {
-                    Memory m(vokcG729EDecoderGetSize);
-                    if (vokcG729EDecoderInit(m.get()) != vokOk) fail("init");
-                    frames(in, [&] {
-                      Vok16s prm[18], pcm[80];
-                      for (auto& p : prm) p = in.sample();
-                      const int rate = in.pick(16) ? in.pick(2) : in.s16();
-                      expectStatus("g729e", vokcG729EDecode(m.get(), prm, rate, in.pick(8) == 0, pcm));
-                    });
-                  }});
-  rows.push_back({"g729i frame", [](Input& in) {
-                    Memory m(vokcG729IDecoderGetSize);
-                    if (vokcG729IDecoderInit(m.get()) != vokOk) fail("init");
-                    frames(in, [&] {
-                      static const int kSizes[] = {0, 15, 16, 64, 80, 118};
-                      const int nbits = in.pick(16) ? kSizes[in.pick(6)] : in.s16();
-                      Vok8u bits[118];
-                      for (auto& b : bits) b = in.pick(16) ? (in.u8() & 1) : in.u8();
-                      Vok16s pcm[80];
-                      expectStatus("g729i", vokcG729IDecode(m.get(), bits, nbits, in.pick(8) == 0, pcm));
-                    });
-                  }});
-  rows.push_back({"g729a-float frame", [](Input& in) {
-                    Memory m(vokcG729FloatDecoderGetSize);
-                    if (vokcG729FloatDecoderInit(m.get()) != vokOk) fail("init");
-                    frames(in, [&] {
-                      Vok16s prm[11], pcm[80];
-                      for (auto& p : prm) p = in.sample();
-                      expectStatus("float", vokcG729FloatDecode(m.get(), prm, in.pick(8) == 0, pcm));
-                    });
-                  }});
+  rows.push_back(frameRow("g729d", vokcG729DDecoderGetSize, vokcG729DDecoderInit, 11,
+                          [](void* m, Input& in, Vok16s* prm, Vok16s* pcm) {
+                            const int rates[] = {vokcG729D6k4, vokcG729D8k, 0, 118};
+                            return vokcG729DDecode(m, prm, rates[in.pick(4) & (in.pick(8) ? 1 : 3)], in.pick(8) == 0, pcm);
+                          }));
+  rows.push_back(frameRow("g729e", vokcG729EDecoderGetSize, vokcG729EDecoderInit, 18,
+                          [](void* m, Input& in, Vok16s* prm, Vok16s* pcm) {
+                            const int rate = in.pick(16) ? in.pick(2) : in.s16();
+                            return vokcG729EDecode(m, prm, rate, in.pick(8) == 0, pcm);
+                          }));
+  rows.push_back(frameRow("g729i", vokcG729IDecoderGetSize, vokcG729IDecoderInit, 0,
+                          [](void* m, Input& in, Vok16s*, Vok16s* pcm) {
+                            static const int kSizes[] = {0, 15, 16, 64, 80, 118};
+                            const int nbits = in.pick(16) ? kSizes[in.pick(6)] : in.s16();
+                            Vok8u bits[118];
+                            for (auto& b : bits) b = in.pick(16) ? (in.u8() & 1) : in.u8();
+                            return vokcG729IDecode(m, bits, nbits, in.pick(8) == 0, pcm);
+                          }));
+  rows.push_back(frameRow("g729a-float", vokcG729FloatDecoderGetSize, vokcG729FloatDecoderInit, 11,
+                          [](void* m, Input& in, Vok16s* prm, Vok16s* pcm) {
+                            return vokcG729FloatDecode(m, prm, in.pick(8) == 0, pcm);
+                          }));
   for (int kbps : {16, 24, 32, 40})
     rows.push_back({"g726-" + std::to_string(kbps) + " frame", [kbps](Input& in) {
                       Memory m(vokcG726DecoderGetSize);

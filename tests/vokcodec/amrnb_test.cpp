@@ -1,16 +1,20 @@
 // AMR-NB frame layouts: the official serial streams converted to the storage
-// file the 3GPP reference encoder writes for the same input, and every frame
-// type through each RFC 4867 form and back.
+// file the 3GPP reference encoder writes for the same input, every frame
+// type through each RFC 4867 form and back; the encoder's homing frames and
+// entry checks.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "amrnb/amrnb_bits.h"
+#include "amrnb/amrnb_encoder.h"
+#include "amrnb/amrnb_tables.h"
 #include "registry.h"
 #include "vectors.h"
 
@@ -27,41 +31,39 @@ uint32_t crc32(const std::vector<uint8_t>& b) {
   return ~c;
 }
 
-// spch_dos.cod (VAD1, DTX, all modes) as a storage file: the reference
-// encoder built for the storage format writes 5090 bytes of this CRC from
-// spch_dos.inp.
-TEST(AmrNbBits, SerialVectorToStorageFile) {
-  std::vector<uint8_t> cod;
-  ASSERT_TRUE(vtest::readFile(vtest::testVectorDir() + "/amrnb/spch_dos.cod", cod));
-  std::vector<uint8_t> file(amr::kStorageMagic, amr::kStorageMagic + 6);
+// spch_dos.cod (VAD1, DTX, all modes) as a storage file; each serial frame
+// read and written again word for word.
+std::vector<uint8_t> storageOfSerialVector() {
+  std::vector<uint8_t> cod, file(amr::kStorageMagic, amr::kStorageMagic + 6);
+  EXPECT_TRUE(vtest::readFile(vtest::testVectorDir() + "/amrnb/spch_dos.cod", cod));
   std::string err;
   for (std::size_t at = 0; at + 500 <= cod.size(); at += 500) {
     amr::Frame f;
-    ASSERT_TRUE(amr::readSerialFrame(&cod[at], f, err)) << err;
+    EXPECT_TRUE(amr::readSerialFrame(&cod[at], f, err)) << err;
     std::vector<uint8_t> serial;
     amr::writeSerialFrame(f, serial);
-    ASSERT_EQ(0, std::memcmp(serial.data(), &cod[at], 500)) << "frame " << at / 500;
+    EXPECT_EQ(0, std::memcmp(serial.data(), &cod[at], 500)) << "frame " << at / 500;
     amr::writeStorageFrame(f, file);
   }
+  return file;
+}
+
+// The reference encoder built for the storage format writes 5090 bytes of
+// this CRC from spch_dos.inp.
+TEST(AmrNbBits, SerialVectorToStorageFile) {
+  const std::vector<uint8_t> file = storageOfSerialVector();
   EXPECT_EQ(file.size(), 5090u);
   EXPECT_EQ(crc32(file), 0xaf5c2c8eu);
 }
 
-// The storage file of spch_dos.cod read by other programs: sox (through
-// opencore-amrnb) and ffmpeg, where installed.  sox gives the reference
-// decoder's output; ffmpeg's own decoder has no comfort noise and drops the
-// SID and NO_DATA frames, so it gives the 242 speech frames of the 425.
+// That file read by other programs: sox (through opencore-amrnb) and
+// ffmpeg, where installed.  sox gives the reference decoder's output;
+// ffmpeg's own decoder has no comfort noise and drops the SID and NO_DATA
+// frames, so it gives the 242 speech frames of the 425.
 TEST(AmrNbBits, StorageFileReadByOtherDecoders) {
-  std::vector<uint8_t> cod, file(amr::kStorageMagic, amr::kStorageMagic + 6);
+  const std::vector<uint8_t> file = storageOfSerialVector();
   std::vector<int16_t> want;
-  ASSERT_TRUE(vtest::readFile(vtest::testVectorDir() + "/amrnb/spch_dos.cod", cod));
   ASSERT_TRUE(vtest::readWords(vtest::testVectorDir() + "/amrnb/spch_dos.out", want));
-  std::string err;
-  for (std::size_t at = 0; at + 500 <= cod.size(); at += 500) {
-    amr::Frame f;
-    ASSERT_TRUE(amr::readSerialFrame(&cod[at], f, err)) << err;
-    amr::writeStorageFrame(f, file);
-  }
   const std::string path = testing::TempDir() + "amrnb_peer.amr", raw = path + ".raw";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
   struct Peer {
@@ -172,30 +174,48 @@ TEST(AmrNbBits, PayloadsRoundTrip) {
   EXPECT_EQ(amr::modeFromName("13"), -1);
 }
 
-// Storage files of random frames (every frame type field, both quality
-// bits, random bits) decode to whole frames; random bytes after the header
-// decode or fail with a message.
-TEST(AmrNbBits, RandomStorageFramesDecode) {
-  const vokc::Codec* c = vokc::registry().find("amr-nb");
-  ASSERT_NE(c, nullptr);
-  uint32_t seed = 7;
-  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
-  vokc::Options o;
-  o.format = "storage";
-  for (int trial = 0; trial < 8; ++trial) {
-    std::vector<uint8_t> file(amr::kStorageMagic, amr::kStorageMagic + 6), junk = file;
-    for (int f = 0; f < 200; ++f) {
-      const int ft = next() % 16;
-      file.push_back(static_cast<uint8_t>(ft << 3 | (next() % 4 ? 4 : 0)));
-      for (int k = 0; k < amr::storageFrameBytes(ft); ++k) file.push_back(static_cast<uint8_t>(next()));
-    }
-    for (int k = 0; k < 2000; ++k) junk.push_back(static_cast<uint8_t>(next()));
-    std::vector<int16_t> pcm;
-    std::string err;
-    ASSERT_TRUE(c->decode(file, o, pcm, err)) << err;
-    EXPECT_EQ(pcm.size(), 200u * amr::kFrame);
-    EXPECT_TRUE(c->decode(junk, o, pcm, err) || !err.empty());
+// ---- the encoder ---------------------------------------------------------------
+
+// The encoder homing frame gives the decoder homing frame of each mode from
+// the reset state (also right after a homing frame met mid-stream, which
+// resets the encoder).
+const int16_t* const kHoming[8] = {amr::kHoming475, amr::kHoming515, amr::kHoming59,  amr::kHoming67,
+                                   amr::kHoming74,  amr::kHoming795, amr::kHoming102, amr::kHoming122};
+const int kCounts[8] = {17, 19, 19, 19, 19, 23, 39, 57};
+
+TEST(AmrNbEncoder, HomingFrameGivesDecoderHomingFrame) {
+  int16_t ehf[160], noise[160];
+  for (int i = 0; i < 160; ++i) {
+    ehf[i] = 8;
+    noise[i] = static_cast<int16_t>((i * 7919 % 6000) - 3000);
   }
+  auto e = std::make_unique<amr::AmrNbEncoder>();
+  for (int m = 0; m < 8; ++m) {
+    ASSERT_EQ(amr::amrnbEncoderInit(e.get(), false, 1), vokOk);
+    int16_t prm[57];
+    int tx, used;
+    // From reset, then after speech: the first homing frame resets, the second is coded from reset.
+    const int16_t* const inputs[5] = {ehf, noise, noise, ehf, ehf};
+    for (int f = 0; f < 5; ++f) {
+      ASSERT_EQ(amr::amrnbEncodeFrame(e.get(), inputs[f], m, prm, &tx, &used), vokOk);
+      EXPECT_EQ(tx, 0);
+      EXPECT_EQ(used, m);
+      if (f == 0 || f == 4) EXPECT_EQ(0, std::memcmp(prm, kHoming[m], 2 * kCounts[m])) << m << " " << f;
+    }
+  }
+}
+
+TEST(AmrNbEncoder, Checks) {
+  auto e = std::make_unique<amr::AmrNbEncoder>();
+  EXPECT_EQ(amr::amrnbEncoderInit(nullptr, true, 1), vokErrNullPtr);
+  EXPECT_EQ(amr::amrnbEncoderInit(e.get(), true, 3), vokErrBadArg);
+  ASSERT_EQ(amr::amrnbEncoderInit(e.get(), true, 2), vokOk);
+  int16_t pcm[160] = {}, prm[57];
+  int tx, used;
+  EXPECT_EQ(amr::amrnbEncodeFrame(e.get(), pcm, 8, prm, &tx, &used), vokErrRange);
+  EXPECT_EQ(amr::amrnbEncodeFrame(e.get(), pcm, -1, prm, &tx, &used), vokErrRange);
+  EXPECT_EQ(amr::amrnbEncodeFrame(e.get(), nullptr, 0, prm, &tx, &used), vokErrNullPtr);
+  EXPECT_EQ(amr::amrnbEncodeFrame(e.get(), pcm, 0, prm, &tx, nullptr), vokErrNullPtr);
 }
 
 }  // namespace

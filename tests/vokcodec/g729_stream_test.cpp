@@ -239,4 +239,67 @@ TEST(G729Stream, RateFilesFollowTheCodecsRules) {
   EXPECT_FALSE(registeredCodec("g729").encode(pcm, o, out, err));
 }
 
+// Options, layouts and streams a member refuses, with a one-line message:
+// modes and rates it lacks, an unknown layout, an encoder option given to
+// the decoder, frames of another member's sizes, a stream cut in a frame,
+// rate files that are odd, empty, missing, out of range or beside a rate.
+TEST(G729Stream, MembersRefuseWhatIsNotTheirs) {
+  auto serial = [](int bits, int cut) {
+    std::vector<uint8_t> s;
+    const std::vector<uint8_t> ones(static_cast<std::size_t>(bits), 1);
+    vokc::writeSerialFrame(s, ones.data(), bits);
+    s.resize(s.size() - static_cast<std::size_t>(cut));
+    return s;
+  };
+  const TempFile odd(std::vector<uint8_t>{1, 0, 1}), empty(std::vector<uint8_t>{}),
+      outOfRange(std::vector<int16_t>{1, 2}), one(std::vector<int16_t>{1});
+  const std::string rateFiles[] = {"", odd.path, empty.path, outOfRange.path, ::testing::TempDir() + "no_such.rate",
+                                   one.path};
+  const struct {
+    const char* codec;
+    bool encode;
+    int mode;
+    const char *rate, *format;
+    int frameBits, cut;  // the decoder's input: one frame of that many bits, less `cut` bytes
+    const char* says;
+    int rateFile = 0;  // in rateFiles
+  } rows[] = {
+      {"g729d", true, 4, "", "itu", 0, 0, "mode"},
+      {"g729d", true, -1, "", "itu", 0, 0, ""},
+      {"g729d", true, 1, "", "raw", 0, 0, ""},
+      {"g729d", false, 3, "", "rtp", 80, 0, "option 'mode' of g729d applies to the encoder only"},
+      {"g729d", false, 0, "", "itu", 118, 0, ""},
+      {"g729d", false, 0, "", "itu", 15, 0, ""},
+      {"g729e", false, 0, "", "itu", 80, 5, "truncated"},
+      {"g729e", false, 0, "", "itu", 64, 0, "80/118"},
+      {"g729i", true, 0, "", "xml", 0, 0, "xml"},
+      {"g729i", false, 0, "", "xml", 80, 0, ""},
+      {"g729i", true, 0, "16", "itu", 0, 0, "16"},
+      {"g729i", false, 0, "", "itu", 80, 3, ""},
+      {"g729i", false, 0, "", "itu", 40, 0, "40"},
+      {"g729e", true, 0, "", "itu", 0, 0, "odd byte count", 1},
+      {"g729e", true, 0, "", "itu", 0, 0, "empty", 2},
+      {"g729e", true, 0, "", "itu", 0, 0, "frame 1", 3},
+      {"g729e", true, 0, "", "itu", 0, 0, "", 4},
+      {"g729e", true, 0, "8", "itu", 0, 0, "not both", 5},
+      {"g729e", true, 0, "6.4", "itu", 0, 0, "6.4"},
+      {"g729e", true, 0, "11.8", "raw", 0, 0, ""},
+  };
+  for (const auto& r : rows) {
+    vokc::Options o;
+    o.mode = r.mode;
+    o.rate = r.rate;
+    o.format = r.format;
+    o.rateFile = rateFiles[r.rateFile];
+    std::vector<uint8_t> bits;
+    std::vector<int16_t> pcm;
+    std::string err;
+    const bool ok = r.encode ? registeredCodec(r.codec).encode(testPcm(320), o, bits, err)
+                             : registeredCodec(r.codec).decode(serial(r.frameBits, r.cut), o, pcm, err);
+    EXPECT_FALSE(ok) << r.codec << " " << r.says;
+    EXPECT_NE(err.find(r.says), std::string::npos) << r.codec << ": " << err;
+    EXPECT_TRUE(!err.empty() && err.find('\n') == std::string::npos) << r.codec << ": " << err;
+  }
+}
+
 }  // namespace

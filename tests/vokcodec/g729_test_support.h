@@ -1,7 +1,7 @@
 // Helpers shared by the G.729-family coder tests: the registered codec,
 // file reading with a test failure on a missing file, whole-stream coding
-// through the registry, frame-by-frame comparison of serial streams and
-// decoded speech, and temporary files.
+// through the registry, frame-by-frame comparison of decoded speech, and
+// temporary files.
 #ifndef VOKCODEC_TESTS_G729_TEST_SUPPORT_H
 #define VOKCODEC_TESTS_G729_TEST_SUPPORT_H
 
@@ -76,20 +76,6 @@ inline std::vector<int16_t> testPcm(std::size_t samples, uint32_t seed = 1) {
     pcm[i] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
   }
   return pcm;
-}
-
-// "" when both serial streams hold the same frames (bit counts, bits and
-// erasure marks), else the first differing frame.
-inline std::string compareStreams(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
-  static const std::vector<int> kSizes = {0, 15, 16, 64, 80, 118};
-  std::vector<vokc::SerialFrame> g, w;
-  std::string err;
-  if (!vokc::readSerialFrames(got, kSizes, g, err)) return "output: " + err;
-  if (!vokc::readSerialFrames(want, kSizes, w, err)) return "expected: " + err;
-  for (std::size_t f = 0; f < g.size() && f < w.size(); ++f)
-    if (g[f].bits != w[f].bits || g[f].erased != w[f].erased) return "first differing frame " + std::to_string(f);
-  if (g.size() != w.size()) return std::to_string(g.size()) + " frames, expected " + std::to_string(w.size());
-  return "";
 }
 
 // "" or the first differing 80-sample frame.

@@ -180,3 +180,110 @@ TEST(Robustness, CodersRefuseForeignObjects) {
     EXPECT_GE(own.call(mem.data(), samples, bits), 0) << own.name;
   }
 }
+
+// The G.729-family frame APIs check their pointers, then their sizes and
+// rates; a lost or untransmitted frame needs no bits.  Objects sit at odd
+// addresses: each coder aligns its own.
+TEST(Robustness, FrameApisCheckTheirArguments) {
+  std::vector<std::vector<unsigned char>> keep;
+  auto make = [&keep](VokResult (*size)(int*), const std::function<VokResult(void*)>& init) {
+    int n = 0;
+    EXPECT_EQ(size(&n), vokOk);
+    keep.emplace_back(static_cast<std::size_t>(n) + 8);
+    EXPECT_EQ(init(keep.back().data() + 3), vokOk);
+    return static_cast<void*>(keep.back().data() + 3);
+  };
+  void* de = make(vokcG729DEncoderGetSize, vokcG729DEncoderInit);
+  void* dd = make(vokcG729DDecoderGetSize, vokcG729DDecoderInit);
+  void* ee = make(vokcG729EEncoderGetSize, vokcG729EEncoderInit);
+  void* ed = make(vokcG729EDecoderGetSize, vokcG729EDecoderInit);
+  void* ie = make(vokcG729IEncoderGetSize, [](void* m) { return vokcG729IEncoderInit(m, 0); });
+  void* id = make(vokcG729IDecoderGetSize, vokcG729IDecoderInit);
+  void* be = make(vokcG729EncoderGetSize, [](void* m) { return vokcG729BEncoderInit(m, vokcG729Main); });
+  void* bd = make(vokcG729DecoderGetSize, [](void* m) { return vokcG729DecoderInit(m, vokcG729Main); });
+  void* fe = make(vokcG729FloatEncoderGetSize, vokcG729FloatEncoderInit);
+  void* fd = make(vokcG729FloatDecoderGetSize, vokcG729FloatDecoderInit);
+  Vok16s pcm[80] = {}, prm[18] = {};
+  Vok8u bits[118] = {};
+  int n = 0;
+  const struct {
+    const char* call;
+    VokResult got, want;
+  } rows[] = {
+      {"D/E/I/float sizes", vokcG729DEncoderGetSize(nullptr), vokErrNullPtr},
+      {"", vokcG729DDecoderGetSize(nullptr), vokErrNullPtr},
+      {"", vokcG729EEncoderGetSize(nullptr), vokErrNullPtr},
+      {"", vokcG729EDecoderGetSize(nullptr), vokErrNullPtr},
+      {"", vokcG729IEncoderGetSize(nullptr), vokErrNullPtr},
+      {"", vokcG729IDecoderGetSize(nullptr), vokErrNullPtr},
+      {"", vokcG729FloatEncoderGetSize(nullptr), vokErrNullPtr},
+      {"", vokcG729FloatDecoderGetSize(nullptr), vokErrNullPtr},
+      {"inits", vokcG729DEncoderInit(nullptr), vokErrNullPtr},
+      {"", vokcG729DDecoderInit(nullptr), vokErrNullPtr},
+      {"", vokcG729EEncoderInit(nullptr), vokErrNullPtr},
+      {"", vokcG729EDecoderInit(nullptr), vokErrNullPtr},
+      {"", vokcG729IEncoderInit(nullptr, 0), vokErrNullPtr},
+      {"", vokcG729IDecoderInit(nullptr), vokErrNullPtr},
+      {"", vokcG729BEncoderInit(nullptr, vokcG729Main), vokErrNullPtr},
+      {"", vokcG729BEncoderInit(be, 2), vokErrRange},
+      {"", vokcG729FloatEncoderInit(nullptr), vokErrNullPtr},
+      {"", vokcG729FloatDecoderInit(nullptr), vokErrNullPtr},
+      {"D", vokcG729DEncode(de, nullptr, vokcG729D6k4, prm), vokErrNullPtr},
+      {"", vokcG729DEncode(de, pcm, vokcG729D6k4, nullptr), vokErrNullPtr},
+      {"", vokcG729DEncode(nullptr, pcm, vokcG729D6k4, prm), vokErrNullPtr},
+      {"", vokcG729DDecode(dd, nullptr, vokcG729D8k, 0, pcm), vokErrNullPtr},
+      {"", vokcG729DDecode(dd, nullptr, vokcG729D8k, 1, pcm), vokOk},
+      {"", vokcG729DDecode(dd, prm, vokcG729D8k, 0, nullptr), vokErrNullPtr},
+      {"", vokcG729DPackBits(nullptr, vokcG729D8k, bits), vokErrNullPtr},
+      {"", vokcG729DUnpackBits(nullptr, vokcG729D8k, prm), vokErrNullPtr},
+      {"E", vokcG729EEncode(ee, pcm, 2, prm), vokErrRange},
+      {"", vokcG729EEncode(ee, nullptr, 1, prm), vokErrNullPtr},
+      {"", vokcG729EEncode(ee, pcm, 1, nullptr), vokErrNullPtr},
+      {"", vokcG729EDecode(ed, prm, -1, 0, pcm), vokErrRange},
+      {"", vokcG729EDecode(ed, nullptr, 1, 0, pcm), vokErrNullPtr},
+      {"", vokcG729EDecode(nullptr, prm, 1, 0, pcm), vokErrNullPtr},
+      {"", vokcG729EPackBits(prm, 3, bits), vokErrRange},
+      {"", vokcG729EPackBits(nullptr, 1, bits), vokErrNullPtr},
+      {"", vokcG729EUnpackBits(bits, 1, prm, nullptr), vokErrNullPtr},
+      {"", vokcG729EUnpackBits(bits, 7, prm, &n), vokErrRange},
+      {"I", vokcG729IEncode(ie, pcm, 3, bits, &n), vokErrRange},
+      {"", vokcG729IEncode(ie, pcm, -1, bits, &n), vokErrRange},
+      {"", vokcG729IEncode(ie, nullptr, 1, bits, &n), vokErrNullPtr},
+      {"", vokcG729IEncode(ie, pcm, 1, bits, nullptr), vokErrNullPtr},
+      {"", vokcG729IDecode(id, nullptr, 80, 0, pcm), vokErrNullPtr},
+      {"", vokcG729IDecode(id, bits, 80, 0, nullptr), vokErrNullPtr},
+      {"", vokcG729IDecode(id, nullptr, 80, 1, pcm), vokOk},
+      {"", vokcG729IDecode(id, nullptr, 0, 0, pcm), vokOk},
+      {"B", vokcG729BEncode(be, pcm, prm, nullptr), vokErrNullPtr},
+      {"", vokcG729BEncode(be, nullptr, prm, &n), vokErrNullPtr},
+      {"", vokcG729BDecode(bd, prm, 3, 0, pcm), vokErrRange},
+      {"", vokcG729BDecode(bd, prm, -1, 0, pcm), vokErrRange},
+      {"", vokcG729BDecode(bd, nullptr, vokcG729BSid, 0, pcm), vokErrNullPtr},
+      {"", vokcG729BDecode(bd, nullptr, vokcG729BUntransmitted, 0, pcm), vokOk},
+      {"", vokcG729BPackSid(nullptr, nullptr), vokErrNullPtr},
+      {"float", vokcG729FloatEncode(nullptr, pcm, prm), vokErrNullPtr},
+      {"", vokcG729FloatEncode(fe, nullptr, prm), vokErrNullPtr},
+      {"", vokcG729FloatEncode(fe, pcm, nullptr), vokErrNullPtr},
+      {"", vokcG729FloatDecode(nullptr, prm, 0, pcm), vokErrNullPtr},
+      {"", vokcG729FloatDecode(fd, nullptr, 0, pcm), vokErrNullPtr},
+      {"", vokcG729FloatDecode(fd, prm, 0, nullptr), vokErrNullPtr},
+  };
+  for (std::size_t k = 0; k < sizeof rows / sizeof rows[0]; ++k)
+    EXPECT_EQ(rows[k].got, rows[k].want) << "row " << k << " " << rows[k].call;
+  for (int rate : {0, 63, 65, 79, 118, -64}) {
+    EXPECT_EQ(vokcG729DEncode(de, pcm, rate, prm), vokErrRange) << rate;
+    EXPECT_EQ(vokcG729DDecode(dd, prm, rate, 0, pcm), vokErrRange) << rate;
+    EXPECT_EQ(vokcG729DPackBits(prm, rate, bits), vokErrRange) << rate;
+    EXPECT_EQ(vokcG729DUnpackBits(bits, rate, prm), vokErrRange) << rate;
+  }
+  for (int bad : {-1, 1, 14, 17, 63, 81, 117, 119}) EXPECT_EQ(vokcG729IDecode(id, bits, bad, 0, pcm), vokErrSize) << bad;
+  // Silence from reset: an 11.8 kbit/s Annex I frame repeats its mode bit;
+  // Annex E starts in forward mode, and its 8 kbit/s frame decodes.
+  ASSERT_EQ(vokcG729IEncode(ie, pcm, 2, bits, &n), vokOk);
+  EXPECT_EQ(n, 118);
+  EXPECT_EQ(bits[0], bits[1]);
+  ASSERT_EQ(vokcG729EEncode(ee, pcm, 1, prm), vokOk);
+  EXPECT_EQ(prm[0], 0);
+  ASSERT_EQ(vokcG729EEncode(ee, pcm, 0, prm), vokOk);
+  EXPECT_EQ(vokcG729EDecode(ed, prm, 0, 0, pcm), vokOk);
+}
