@@ -68,9 +68,8 @@ __attribute__((noinline)) Word32 chainSum(int64_t h1, int64_t h2, int32_t in, in
   return L_mac(c, W(x2), s.b[2]);
 }
 
-// kChecked: each sample tests its partial sums; without it the caller has
-// shown that none can leave 32 bits.
-template <int Q, bool kChecked>
+// Each sample tests its partial sums.
+template <int Q>
 void runHighPass(HighPassState& s, Vok16s* x, int len) {
   const int64_t a1 = s.a[1], a2 = s.a[2];
   const int32_t b0x2 = 2 * s.b[0], b1x2 = 2 * s.b[1], b2x2 = 2 * s.b[2];
@@ -83,7 +82,8 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
     const int64_t p1 = 2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15));
     const int64_t p2 = p1 + in * b0x2, p3 = p2 + x1 * b1x2;
     int64_t c = p3 + x2 * b2x2;
-    if (kChecked && (outside32(p1) | outside32(p2) | outside32(p3)) != 0) c = chainSum<Q>(h1, h2, in, x1, x2, s);
+    if (__builtin_expect((outside32(p1) | outside32(p2) | outside32(p3)) != 0, 0))
+      c = chainSum<Q>(h1, h2, in, x1, x2, s);
     const int64_t v = (c + 0x1000) >> 13;
     x[i] = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
     const int64_t h = c * (1 << (14 - Q));
@@ -98,6 +98,42 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
   s.y2l = static_cast<int16_t>(h2 & 0x7FFF);
   s.x1 = static_cast<int16_t>(x1);
   s.x2 = static_cast<int16_t>(x2);
+}
+
+// The bounded block: the input terms of every sample are formed ahead in
+// lanes (their partial sums, like the whole sample's, fit 32 bits), so the
+// recursion proper keeps the two split products of the past outputs.
+template <int Q>
+void runBoundedHighPass(HighPassState& s, Vok16s* x, int len) {
+  constexpr int kChunk = 64;
+  const int64_t a1 = s.a[1], a2 = s.a[2];
+  const int32_t b0x2 = 2 * s.b[0], b1x2 = 2 * s.b[1], b2x2 = 2 * s.b[2];
+  int64_t h1 = int64_t{s.y1h} * 32768 + s.y1l, h2 = int64_t{s.y2h} * 32768 + s.y2l;
+  int16_t win[2 + kChunk];  // x[n-2], x[n-1], then the chunk
+  win[0] = s.x2;
+  win[1] = s.x1;
+  for (int c0 = 0; c0 < len; c0 += kChunk) {
+    const int n = std::min(kChunk, len - c0);
+    std::memcpy(win + 2, x + c0, static_cast<size_t>(n) * sizeof(int16_t));
+    int32_t inputs[kChunk];
+    for (int i = 0; i < n; ++i) inputs[i] = win[i + 2] * b0x2 + win[i + 1] * b1x2 + win[i] * b2x2;
+    for (int i = 0; i < n; ++i) {
+      const int64_t c = 2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15)) + inputs[i];
+      const int64_t v = (c + 0x1000) >> 13;
+      x[c0 + i] = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+      const int64_t h = c * (1 << (14 - Q));
+      h2 = h1;
+      h1 = h > 0x3FFFFFFF ? 0x3FFFFFFF : h < -0x40000000 ? -0x40000000 : h;
+    }
+    win[0] = win[n];
+    win[1] = win[n + 1];
+  }
+  s.y1h = static_cast<int16_t>(h1 >> 15);
+  s.y1l = static_cast<int16_t>(h1 & 0x7FFF);
+  s.y2h = static_cast<int16_t>(h2 >> 15);
+  s.y2l = static_cast<int16_t>(h2 & 0x7FFF);
+  s.x2 = win[0];
+  s.x1 = win[1];
 }
 
 // Block bound: |Mpy32x16(y, a)| <= 2 |a| 32769 (|yh| <= 32768, the low part
@@ -126,14 +162,19 @@ void highPass(HighPassState& s, Vok16s* x, int len) {
     }
     return;
   }
-  int32_t peak = std::max(std::abs(int32_t{s.x1}), std::abs(int32_t{s.x2}));
-  for (int i = 0; i < len; ++i) peak = std::max(peak, std::abs(int32_t{x[i]}));
+  // The largest magnitude from the extremes, kept in 16-bit lanes.
+  int16_t lo = std::min(s.x1, s.x2), hi = std::max(s.x1, s.x2);
+  for (int i = 0; i < len; ++i) {
+    lo = std::min(lo, x[i]);
+    hi = std::max(hi, x[i]);
+  }
+  const int32_t peak = std::max(std::abs(int32_t{hi}), std::abs(int32_t{lo}));
   const int64_t bound = int64_t{2} * 32769 * (std::abs(a1) + std::abs(a2)) +
                         int64_t{2} * peak * (std::abs(b0) + std::abs(b1) + std::abs(b2));
   if (bound <= kMax32)
-    runHighPass<Q, false>(s, x, len);
+    runBoundedHighPass<Q>(s, x, len);
   else
-    runHighPass<Q, true>(s, x, len);
+    runHighPass<Q>(s, x, len);
 }
 
 }  // namespace

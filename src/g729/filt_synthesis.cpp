@@ -56,7 +56,8 @@ inline Word16 roundedOutput(int32_t acc, bool& ovf);
 // the shift by 3 does not saturate and the rounding addition does not
 // either, so the sample is (acc + 2^11) >> 12 and the flag stays.
 inline Word16 roundedFast(int32_t acc, bool& ovf) {
-  if (static_cast<uint32_t>(acc + 0x8000000) < 0xFFFF800u) return static_cast<Word16>((acc + 0x800) >> 12);
+  if (__builtin_expect(static_cast<uint32_t>(acc + 0x8000000) < 0xFFFF800u, 1))
+    return static_cast<Word16>((acc + 0x800) >> 12);
   return roundedOutput(acc, ovf);
 }
 
