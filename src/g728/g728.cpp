@@ -232,7 +232,7 @@ int largestMagnitude(const int16_t* a, int n) {
 }
 }  // namespace
 
-int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc) {
+int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum) {
   int m = 0;
   for (int f = 0; f < n; ++f) {
     const int32_t x = a[f], y = back[f];
@@ -242,6 +242,7 @@ int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc) {
     back[f] = static_cast<int16_t>(h1 + (((d1 >> 15) & 1) & (h1 != 32767)));
     m = std::max(m, std::abs(int{a[f]}));
   }
+  *sum = kern::dot_scalar(r, back, n);
   return m;
 }
 
@@ -253,7 +254,28 @@ namespace {
 // P = k y = H 2^16 + L, the sum a 2^16 + 2P has the upper half
 // a + 2H + (L >> 15) (exact modulo 2^16, and it fits by the caller's bound)
 // and its bit 15 is bit 14 of L.
-VOKSC_TARGET_AVX2 int updatePredictorWords(int16_t* a, int16_t* back, int n, int16_t k) {
+VOKSC_TARGET_AVX2 int64_t wideSum(__m256i acc, __m256i wraps) {
+  alignas(32) int64_t s[4];
+  alignas(32) int32_t w[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(s), acc);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(w), wraps);
+  int64_t wrapped = 0;
+  for (int32_t v : w) wrapped += v;
+  return s[0] + s[1] + s[2] + s[3] + (wrapped << 32);
+}
+
+// Pair sums of r and b in 32-bit lanes (r's dead lanes masked), widened
+// into acc; a pair of (-32768)^2 products wraps to -2^31 and is counted in
+// wraps.
+VOKSC_TARGET_AVX2 inline void addPairs(__m256i r, __m256i b, __m256i& acc, __m256i& wraps) {
+  const __m256i p = _mm256_madd_epi16(r, b);
+  wraps = _mm256_sub_epi32(wraps, _mm256_cmpeq_epi32(p, _mm256_set1_epi32(INT32_MIN)));
+  acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
+  acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
+}
+
+VOKSC_TARGET_AVX2 int updatePredictorWords(int16_t* a, int16_t* back, int n, int16_t k, const int16_t* r,
+                                           int64_t* sum) {
   const __m256i vk = _mm256_set1_epi16(k), top = _mm256_set1_epi16(32767), one = _mm256_set1_epi16(1);
   const __m256i lane = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   auto updated = [&](__m256i x, __m256i y) VOKSC_TARGET_AVX2 {
@@ -262,7 +284,7 @@ VOKSC_TARGET_AVX2 int updatePredictorWords(int16_t* a, int16_t* back, int n, int
     const __m256i half = _mm256_and_si256(_mm256_srli_epi16(l, 14), one);
     return _mm256_add_epi16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(hi, top), half));
   };
-  __m256i m = _mm256_setzero_si256();
+  __m256i m = _mm256_setzero_si256(), acc = m, wraps = m;
   for (int f = 0; f < n; f += 16) {
     // Lanes past n keep their words.
     const __m256i live = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>(std::min(n - f, 16))), lane);
@@ -272,7 +294,9 @@ VOKSC_TARGET_AVX2 int updatePredictorWords(int16_t* a, int16_t* back, int n, int
     m = _mm256_max_epu16(m, _mm256_and_si256(_mm256_abs_epi16(a1), live));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(a + f), a1);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(back + f), b1);
+    addPairs(_mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + f)), live), b1, acc, wraps);
   }
+  *sum = wideSum(acc, wraps);
   __m128i t = _mm_max_epu16(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
   t = _mm_max_epu16(t, _mm_srli_si128(t, 8));
   t = _mm_max_epu16(t, _mm_srli_si128(t, 4));
@@ -281,8 +305,10 @@ VOKSC_TARGET_AVX2 int updatePredictorWords(int16_t* a, int16_t* back, int n, int
 }
 }  // namespace
 
-VOKSC_TARGET_AVX2 int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) {
-  if ((rc & 1) == 0 && rc > -65536 && rc < 65536) return updatePredictorWords(a, back, n, static_cast<int16_t>(rc / 2));
+VOKSC_TARGET_AVX2 int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r,
+                                           int64_t* sum) {
+  if ((rc & 1) == 0 && rc > -65536 && rc < 65536)
+    return updatePredictorWords(a, back, n, static_cast<int16_t>(rc / 2), r, sum);
   const __m256i vrc = _mm256_set1_epi32(rc), top = _mm256_set1_epi32(32767), one = _mm256_set1_epi32(1);
   const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   auto rounded = [&](__m256i d) VOKSC_TARGET_AVX2 {
@@ -307,33 +333,24 @@ VOKSC_TARGET_AVX2 int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int
   m = _mm256_max_epi32(m, _mm256_permute2x128_si256(m, m, 1));
   m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
   m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
+  *sum = predictorError_avx2(r, back, n);
   return _mm256_cvtsi256_si32(m);
 }
 
 VOKSC_TARGET_AVX2 int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n) {
-  // Pair sums in 32-bit lanes, widened per block; a pair of (-32768)^2
-  // products wraps to -2^31 and is counted back.
   const __m256i lane = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  const __m256i minWord = _mm256_set1_epi32(INT32_MIN);
-  __m256i acc = _mm256_setzero_si256(), wraps = _mm256_setzero_si256();
+  __m256i acc = _mm256_setzero_si256(), wraps = acc;
   for (int f = 0; f < n; f += 16) {
     const __m256i live = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>(std::min(n - f, 16))), lane);
-    const __m256i va = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + f)), live);
-    const __m256i p = _mm256_madd_epi16(va, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(back + f)));
-    wraps = _mm256_sub_epi32(wraps, _mm256_cmpeq_epi32(p, minWord));
-    acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
-    acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
+    addPairs(_mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + f)), live),
+             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(back + f)), acc, wraps);
   }
-  alignas(32) int64_t s[4];
-  alignas(32) int32_t w[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(s), acc);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(w), wraps);
-  int64_t wrapped = 0;
-  for (int32_t v : w) wrapped += v;
-  return s[0] + s[1] + s[2] + s[3] + (wrapped << 32);
+  return wideSum(acc, wraps);
 }
 #else
-int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc) { return updatePredictor_scalar(a, back, n, rc); }
+int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum) {
+  return updatePredictor_scalar(a, back, n, rc, r, sum);
+}
 int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n) { return predictorError_scalar(r, back, n); }
 #endif
 
@@ -373,9 +390,13 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
   };
   mirror(i);
   int maxA = largestMagnitude(a, i);
+  // The update also forms the next order's error sum without its newest
+  // term (r[1] times the new coefficient).
+  i64 nextSum = 0;
+  bool haveSum = false;
   for (; i < order; ++i) {
     int16_t* back = rev + kMaxOrder - i;  // back[n] = a[i - 1 - n]
-    const i64 acc = errorSum(rPad + 1, back, i);
+    const i64 acc = haveSum ? nextSum + i64{rPad[1]} * back[0] : errorSum(rPad + 1, back, i);
     const i64 err = roundHigh(i64{r[i + 1]} * 65536 + acc * mult);
     i64 num = err < 0 ? -err : err;
     if (num >= alpha) return false;
@@ -390,7 +411,8 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
     // halving below and the sums are formed in 32-bit arithmetic.
     const i64 rcAbs = rc < 0 ? -rc : rc;
     if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
-      maxA = update(a, back, i, static_cast<int32_t>(rc));
+      maxA = update(a, back, i, static_cast<int32_t>(rc), rPad + 2, &nextSum);
+      haveSum = true;
     } else {
       for (int f = 0, g = i - 1; f <= g; ++f, --g) {
         i64 d0 = i64{a[f]} * 65536 + rc * a[g];
@@ -407,6 +429,7 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
       }
       mirror(i);
       maxA = largestMagnitude(a, i);
+      haveSum = false;
     }
     const i64 ki = roundHigh(q >> headroom);
     a[i] = w16(err > 0 ? -ki : ki);

@@ -11,10 +11,12 @@ namespace voksc::g728 {
 // reversed copy back, when every sum is known to fit 32 bits:
 // a[f] = round(a[f] 2^16 + rc back[f]), back[f] = round(back[f] 2^16 + rc a[f])
 // (upper half, half up unless it is 32767), from the old values, f < n.
-// Returns the largest |a[f]| after the update.  The vector form reads and
-// writes back unchanged up to 15 words past n of both.
-int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc);
-int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc);
+// Returns the largest |a[f]| after the update, and in sum the exact
+// sum of r[f] back[f] over the updated copy.  The vector form reads and
+// writes back unchanged up to 15 words past n of a and back, and reads up
+// to 15 words past n of r.
+int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum);
+int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum);
 // Exact sum of r[f] back[f], f < n; the vector form reads up to 15 words
 // past n of both.
 int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n);

@@ -159,8 +159,9 @@ TEST(G728, KernelFormsAgree) {
     k::shapeSearch_avx2(p, rep % 4 ? ea : e, sb, gb);
     ASSERT_EQ(sa * 8 + ga, sb * 8 + gb) << rep;
     // Synthesis ringing: exponents far apart (shifts past 30, the oldest block dropped).
-    int16_t lpc[50], mem[50], exps[10], ra[5], rb[5], qa = 0, qb = 0;
-    for (int i = 0; i < 50; ++i) lpc[i] = word(32767), mem[i] = word(lim);
+    int16_t lpc[66], mem[50], exps[10], ra[5], rb[5], qa = 0, qb = 0;
+    for (auto& v : lpc) v = word(32767);  // also the correlations of the fused error sum below
+    for (auto& v : mem) v = word(lim);
     for (auto& q : exps) q = static_cast<int16_t>(rng() % (rep % 5 ? 8 : 70));
     k::synthesisRinging_scalar(lpc, mem, exps, ra, &qa);
     k::synthesisRinging_avx2(lpc, mem, exps, rb, &qb);
@@ -178,7 +179,9 @@ TEST(G728, KernelFormsAgree) {
     if (rep % 2) rc -= rc % 2;  // the even values the recursion forms
     std::copy(a, a + 66, a2);
     std::copy(back, back + 66, b2);
-    ASSERT_EQ(k::updatePredictor_scalar(a, back, n, rc), k::updatePredictor_avx2(a2, b2, n, rc)) << rep;
+    int64_t sumA = 0, sumB = 1;
+    ASSERT_EQ(k::updatePredictor_scalar(a, back, n, rc, lpc, &sumA), k::updatePredictor_avx2(a2, b2, n, rc, lpc, &sumB)) << rep;
+    ASSERT_EQ(sumA, sumB) << rep;
     ASSERT_EQ(std::vector<int16_t>(a, a + 66), std::vector<int16_t>(a2, a2 + 66)) << rep;
     ASSERT_EQ(std::vector<int16_t>(back, back + 66), std::vector<int16_t>(b2, b2 + 66)) << rep;
   }
