@@ -2,7 +2,9 @@
 // frames (46 bits; 36 bits at 6.60 kbit/s and in SID-rate use), its decoder
 // with bad-frame concealment, and the memoryless five-split quantiser of
 // comfort-noise frames.
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 #include "common/basic_op.h"
 #include "core/status.h"
@@ -59,11 +61,30 @@ const Layout k36 = {{kIsfStage1Low, 256, 9, 0, k36Low, 2}, {kIsfStage1High, 256,
 // the chain of L_mac(e, e) over e = sub(x, v).  Each term is non-negative,
 // so once the chain saturates it stays at the top: the chain equals the
 // plain sum of 2 e^2 (e clamped to 16 bits as sub() does) capped at 2^31 - 1.
-// At most 9 terms of at most 2^31 each: the sum fits 64 bits.
+// At most 9 terms of at most 2^31 each: the sum fits 64 bits.  Every
+// codebook value is below kBookPeak in magnitude (the largest is 2273), so
+// while |x| stays within kPlainReach - kBookPeak each |e| is at most
+// kPlainReach, no clamp applies and 9 doubled squares stay below 2^31: the
+// sum is formed in 32 bits.
+constexpr int32_t kBookPeak = 4096, kPlainReach = 10922;
 template <int Dim>
 void distancesOf(const int16_t* x, const int16_t* book, int rows, Word32* out) {
-  int32_t xs[Dim];
-  for (int j = 0; j < Dim; ++j) xs[j] = x[j];
+  int32_t xs[Dim], reach = 0;
+  for (int j = 0; j < Dim; ++j) {
+    xs[j] = x[j];
+    reach = std::max(reach, std::abs(xs[j]));
+  }
+  if (reach <= kPlainReach - kBookPeak) {
+    for (int r = 0; r < rows; ++r, book += Dim) {
+      int32_t d = 0;
+      for (int j = 0; j < Dim; ++j) {
+        const int32_t e = xs[j] - book[j];
+        d += e * e;
+      }
+      out[r] = 2 * d;
+    }
+    return;
+  }
   for (int r = 0; r < rows; ++r, book += Dim) {
     int64_t d = 0;
     for (int j = 0; j < Dim; ++j) {

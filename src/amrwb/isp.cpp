@@ -32,15 +32,17 @@ class HalfPolynomial {
   HalfPolynomial(const int16_t* a, int m, bool difference)
       : a_(a), m_(m), half_(m / 2), diff_(difference), cached_(m / 2 < kCached) {
     if (!cached_) return;
-    for (int i = 0; i <= half_; ++i) coef_[i] = generate();
+    for (int i = 0; i < kCached; ++i) coef_[i] = generate();  // zeros past the end
     restart();
   }
   int degree() const { return diff_ ? half_ - 1 : half_; }
+  // The coefficients formed once, or null above the cached orders.
+  const int16_t* coefficients() const { return cached_ ? coef_ : nullptr; }
   void restart() { next_ = 0; older_ = newer_ = 0; }
   int16_t next() {
     if (cached_) {
       const int i = next_++;
-      return i <= half_ ? coef_[i] : 0;
+      return i < kCached ? coef_[i] : 0;
     }
     return generate();
   }
@@ -73,8 +75,52 @@ class HalfPolynomial {
 // + c(n)/2 by the backward recursion b_k = 2 x b_(k+1) - b_(k+2) + c_k, the
 // b values kept as split 32-bit numbers in Q24.  Result Q14, saturated, with
 // -32768 moved to -32767 so that products of two values stay exact.
+//
+// The plain form runs the same steps on 64-bit integers: every operator of
+// the recursion rounds nothing that the plain step does not (the split's
+// low part is non-negative, so its Q15 product never saturates), and each
+// sum and doubling saturates only when it leaves 32 bits.  It records any
+// such step, and the saturating form then runs instead.
+struct PlainSteps {
+  bool out = false;
+  int64_t operator()(int64_t v) {
+    out |= v < INT32_MIN || v > INT32_MAX;
+    return v;
+  }
+};
+struct PlainSplit {
+  int64_t hi, lo;
+};
+inline PlainSplit plainSplit(int64_t v) { return {v >> 16, (v >> 1) - (v >> 16) * 32768}; }
+// mpy32x16: 2 hi x + 2 ((lo x) >> 15).
+inline int64_t plainProduct(PlainSplit s, int64_t x, PlainSteps& f) {
+  return f(f(2 * s.hi * x) + 2 * ((s.lo * x) >> 15));
+}
+bool chebyshevPlain(int16_t x, const int16_t* c, int n, int16_t& value) {
+  PlainSteps f;
+  PlainSplit far = plainSplit(int64_t{c[0]} * 8192);
+  PlainSplit near = plainSplit(f(f(2 * plainProduct(far, x, f)) + int64_t{c[1]} * 8192));
+  for (int k = 2; k < n; ++k) {
+    int64_t t = f(plainProduct(near, x, f) - far.hi * 32768);
+    t = f(f(2 * f(t + int64_t{c[k]} * 4096)) - 2 * far.lo);
+    far = near;
+    near = plainSplit(t);
+  }
+  int64_t t = f(plainProduct(near, x, f) + f(-65536 * far.hi));
+  // The last coefficient read: c[n], c[0] for degree 0, c[2] below.
+  t = f(f(t - 2 * far.lo) + int64_t{c[n >= 1 ? n : (n == 0 ? 0 : 2)]} * 4096);
+  if (f.out) return false;
+  const int64_t shifted = t * 64;
+  const int32_t top = shifted > INT32_MAX ? INT32_MAX : (shifted < INT32_MIN ? INT32_MIN : static_cast<int32_t>(shifted));
+  const int16_t v = static_cast<int16_t>(top >> 16);
+  value = v == kMin16 ? static_cast<int16_t>(-32767) : v;
+  return true;
+}
+
 int16_t chebyshevAt(int16_t x, HalfPolynomial& p) {
   const int n = p.degree();
+  int16_t plain;
+  if (p.coefficients() && chebyshevPlain(x, p.coefficients(), n, plain)) return plain;
   p.restart();
   const int16_t c0 = p.next();
   Split far = vokSplit(L_mult(c0, 4096));  // b_(k+2)

@@ -3,6 +3,7 @@
 // closed-loop fractional adaptive-codebook search with its lag coding and
 // the interpolated adaptive vector, and the adaptive-codebook gain.
 #include <cstdint>
+#include <cstring>
 
 #include "common/basic_op.h"
 #include "common/kernels.h"
@@ -223,9 +224,18 @@ void normalisedCorrelations(const int16_t* exc, const int16_t* x, const int16_t*
     const Word32 v = L_mult(extract_h(L_shl(c, sc)), extract_h(e));
     out[t - tLo] = round_fx(L_shl(v, add(add(corrExp, energyExp), scale)));
     if (t == tHi) break;
-    const int16_t older = exc[-t - 1];
-    for (int i = kSub - 1; i > 0; --i) f[i] = add(mult(older, h[i]), f[i - 1]);
-    f[0] = mult(older, h[0]);
+    // mult() is the product >> 15 but for -32768 squared (32768 -> 32767);
+    // add() the plain sum clamped to 16 bits.
+    const int32_t older = exc[-t - 1];
+    int16_t g[kSub];
+    g[0] = mult(static_cast<int16_t>(older), h[0]);
+    for (int i = 1; i < kSub; ++i) {
+      int32_t m = (older * h[i]) >> 15;
+      m = m < kMax16 ? m : kMax16;
+      const int32_t sum = m + f[i - 1];
+      g[i] = static_cast<int16_t>(sum > kMax16 ? kMax16 : (sum < kMin16 ? kMin16 : sum));
+    }
+    std::memcpy(f, g, sizeof f);
   }
 }
 
