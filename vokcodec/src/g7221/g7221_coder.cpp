@@ -40,17 +40,20 @@ int controlChoices(const Layout& l) { return 1 << controlBits(l); }
 
 int16_t clampCategory(int v) { return static_cast<int16_t>(v < 0 ? 0 : (v > kCategories - 1 ? kCategories - 1 : v)); }
 
-int16_t categoryAt(int16_t offset, int16_t power) { return clampCategory(shr(sub(offset, power), 1)); }
+// The categorisation works on small integers only: offsets in -32..31,
+// region powers within a few hundred of 0 (even from a damaged envelope),
+// categories 0..7 and expected bit totals below 2000.  No 16-bit operation
+// of it can saturate, so plain int arithmetic gives the same values.
 
 // The largest offset (a binary search over -32..31) whose raw categories
 // are expected to use at least available - 32 bits.
-int16_t searchOffset(const int16_t* power, int regions, int16_t available) {
-  int16_t answer = -32;
-  for (int16_t step = 32; step > 0; step = shr(step, 1)) {
-    const int16_t trial = add(answer, step);
-    int16_t expected = 0;
-    for (int r = 0; r < regions; ++r) expected = add(expected, kExpectedBits[categoryAt(trial, power[r])]);
-    if (expected >= sub(available, 32)) answer = trial;
+int searchOffset(const int16_t* power, int regions, int available) {
+  int answer = -32;
+  for (int step = 32; step > 0; step >>= 1) {
+    const int trial = answer + step;
+    int expected = 0;
+    for (int r = 0; r < regions; ++r) expected += kExpectedBits[clampCategory((trial - power[r]) >> 1)];
+    if (expected >= available - 32) answer = trial;
   }
   return answer;
 }
@@ -61,94 +64,110 @@ int16_t searchOffset(const int16_t* power, int regions, int16_t available) {
 // end of the list) or raise the one with the least (toward the low-rate
 // end), keeping the expected totals of both ends around the budget.
 // categories receives the high-rate end; balance the ordered region list.
+//
+// A region's headroom at category c is offset - power - 2c.  Each end keeps
+// one key per region, headroom * 64 + region (regions < 64), so a plain
+// minimum finds the smallest headroom at its lowest region and a maximum the
+// largest at its highest region; only the moved region's key changes.  A
+// step with no candidate within +-98 of headroom repeats the previous pick.
 void categorize(int16_t available, const Layout& l, const int16_t* power, int16_t* categories, int16_t* balance) {
   const int regions = l.regions;
   const int choices = controlChoices(l);
   const int16_t frame = l.frame;
   if (available > frame) available = add(shr(extract_l(L_mult0(sub(available, frame), 5)), 3), frame);
-  const int16_t offset = searchOffset(power, regions, available);
-  int16_t high[kMaxRegions], low[kMaxRegions];
-  int16_t expected = 0;
+  const int offset = searchOffset(power, regions, available);
+  constexpr int kNoHigh = 1 << 30, kNoLow = -(1 << 30);
+  int high[kMaxRegions], low[kMaxRegions], headroom[kMaxRegions], highKey[kMaxRegions], lowKey[kMaxRegions];
+  auto key = [&](int r, int category) { return (headroom[r] - 2 * category) * 64 + r; };
+  int expected = 0;
   for (int r = 0; r < regions; ++r) {
-    high[r] = low[r] = categoryAt(offset, power[r]);
-    expected = add(expected, kExpectedBits[high[r]]);
+    headroom[r] = offset - power[r];
+    high[r] = low[r] = clampCategory(headroom[r] >> 1);
+    expected += kExpectedBits[high[r]];
+    highKey[r] = high[r] > 0 ? key(r, high[r]) : kNoHigh;
+    lowKey[r] = low[r] < kCategories - 1 ? key(r, low[r]) : kNoLow;
   }
-  int16_t highBits = expected, lowBits = expected;
+  int highBits = expected, lowBits = expected;
   int16_t order[2 * 32];
   int highEnd = choices, lowEnd = choices;
-  int16_t pickHigh = 0, pickLow = 0;  // kept from the previous step when no region qualifies
+  int pickHigh = 0, pickLow = 0;
   for (int step = 0; step < choices - 1; ++step) {
-    if (add(highBits, lowBits) <= shl(available, 1)) {
-      int16_t best = 99;
-      for (int r = 0; r < regions; ++r) {
-        if (high[r] <= 0) continue;
-        const int16_t v = sub(sub(offset, power[r]), shl(high[r], 1));
-        if (v < best) {
-          best = v;
-          pickHigh = static_cast<int16_t>(r);
-        }
-      }
-      order[--highEnd] = pickHigh;
-      highBits = sub(highBits, kExpectedBits[high[pickHigh]]);
+    if (highBits + lowBits <= 2 * available) {
+      int best = kNoHigh;
+      for (int r = 0; r < regions; ++r) best = std::min(best, highKey[r]);
+      if (best < 99 * 64) pickHigh = best & 63;
+      order[--highEnd] = static_cast<int16_t>(pickHigh);
+      highBits -= kExpectedBits[high[pickHigh]];
       high[pickHigh] = clampCategory(high[pickHigh] - 1);
-      highBits = add(highBits, kExpectedBits[high[pickHigh]]);
+      highBits += kExpectedBits[high[pickHigh]];
+      highKey[pickHigh] = high[pickHigh] > 0 ? key(pickHigh, high[pickHigh]) : kNoHigh;
     } else {
-      int16_t best = -99;
-      for (int r = regions - 1; r >= 0; --r) {
-        if (low[r] >= kCategories - 1) continue;
-        const int16_t v = sub(sub(offset, power[r]), shl(low[r], 1));
-        if (v > best) {
-          best = v;
-          pickLow = static_cast<int16_t>(r);
-        }
-      }
-      order[lowEnd++] = pickLow;
-      lowBits = sub(lowBits, kExpectedBits[low[pickLow]]);
+      int best = kNoLow;
+      for (int r = 0; r < regions; ++r) best = std::max(best, lowKey[r]);
+      if (best >= -98 * 64) pickLow = best & 63;
+      order[lowEnd++] = static_cast<int16_t>(pickLow);
+      lowBits -= kExpectedBits[low[pickLow]];
       low[pickLow] = clampCategory(low[pickLow] + 1);
-      lowBits = add(lowBits, kExpectedBits[low[pickLow]]);
+      lowBits += kExpectedBits[low[pickLow]];
+      lowKey[pickLow] = low[pickLow] < kCategories - 1 ? key(pickLow, low[pickLow]) : kNoLow;
     }
   }
-  std::copy(high, high + regions, categories);
+  for (int r = 0; r < regions; ++r) categories[r] = static_cast<int16_t>(high[r]);
   std::copy(order + highEnd, order + highEnd + choices - 1, balance);
 }
 
 // ---- encoder -------------------------------------------------------------------
 
+// Magnitude as abs_s forms it (-32768 gives 32767).
+inline int magnitude(int16_t x) { return x == -32768 ? 32767 : (x < 0 ? -x : x); }
+
 // Scale shift that brings the folded block toward full scale before the
 // transform: from its peak (none above 14000), one less when the peak is
-// below 1/128 of the magnitude sum.
+// below 1/128 of the magnitude sum (at most 640 * 32767: the saturating sum
+// never saturates).
 int16_t blockShift(const int16_t* x, int n) {
-  int16_t peak = 0;
-  for (int i = 0; i < n; ++i) peak = std::max(peak, abs_s(x[i]));
+  int peak = 0, sum = 0;
+  for (int i = 0; i < n; ++i) {
+    const int a = magnitude(x[i]);
+    peak = std::max(peak, a);
+    sum += a;
+  }
   int16_t shift = 0;
   if (peak < 14000) {
-    const int16_t p = peak < 438 ? add(peak, 1) : peak;
+    const int16_t p = static_cast<int16_t>(peak < 438 ? peak + 1 : peak);
     const int16_t n9587 = extract_l(L_shr(L_mult(p, 9587), 20));
     const int16_t norm = norm_s(n9587);
     shift = norm == 0 ? 9 : sub(norm, 6);
   }
-  Word32 sum = 0;
-  for (int i = 0; i < n; ++i) sum = L_add(sum, abs_s(x[i]));
-  if (peak < L_shr(sum, 7)) shift = sub(shift, 1);
+  if (peak < (sum >> 7)) shift = sub(shift, 1);
   return shift;
 }
 
+// x scaled by 2^shift (shift in -16..15) with 16-bit saturation, as shl.
+inline int16_t scaled(int16_t x, int shift) {
+  if (shift < 0) return static_cast<int16_t>(x >> -shift);
+  const int v = x * (1 << shift);
+  return static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+}
+
 // Region power index (log2 of the mean square in half steps, relative to
-// the block shift).
+// the block shift).  The squares are non-negative, so the saturating sum
+// is the exact sum capped at 2^31 - 1.
 int16_t regionPower(const int16_t* x, int16_t shift) {
-  Word32 energy = 0;
-  for (int i = 0; i < kRegion; ++i) energy = L_mac0(energy, x[i], x[i]);
-  int16_t exponent = 0;
+  int64_t exact = 0;
+  for (int i = 0; i < kRegion; ++i) exact += x[i] * x[i];
+  int32_t energy = static_cast<int32_t>(std::min<int64_t>(exact, 0x7fffffff));
+  int exponent = 0;
   while ((energy & 0x7fff0000) > 0) {
-    energy = L_shr(energy, 1);
-    exponent = add(exponent, 1);
+    energy >>= 1;
+    ++exponent;
   }
-  while (L_sub(energy, 32767) <= 0 && add(exponent, 15) >= 0) {
-    energy = L_shl(energy, 1);
+  while (energy <= 32767 && exponent + 15 >= 0) {
+    energy <<= 1;
     --exponent;
   }
-  if (L_sub(L_shr(energy, 1), 28963) >= 0) exponent = add(exponent, 1);  // above sqrt(2) * 20
-  return extract_l(L_sub(L_add(35, L_sub(exponent, L_shl(L_deposit_l(shift), 1))), kPowerBias));
+  if ((energy >> 1) >= 28963) ++exponent;  // above sqrt(2) * 20
+  return static_cast<int16_t>(35 + exponent - 2 * shift - kPowerBias);
 }
 
 // Envelope fields (region powers, then the control word) in order.
@@ -485,7 +504,7 @@ VokResult encodeFrame(Encoder& e, const int16_t* pcm, uint16_t* words) {
   VOKC_CALL(voksDecomposeMLTToDCT_G7221_16s, e.previous, pcm, block, n);
   std::memcpy(e.previous, pcm, sizeof(int16_t) * static_cast<size_t>(n));
   const int16_t shift = blockShift(block, n);
-  for (int i = 0; i < n; ++i) block[i] = shift >= 0 ? shl(block[i], shift) : shr(block[i], negate(shift));
+  for (int i = 0; i < n; ++i) block[i] = scaled(block[i], shift);
   VOKC_CALL(voksDCTFwd_G7221_16s, block, coefs, n);
 
   int16_t power[kMaxRegions], categories[kMaxRegions], balance[31];
@@ -548,7 +567,7 @@ VokResult decodeFrame(Decoder& d, const uint16_t* words, bool lost, int16_t* pcm
 
   int16_t block[kMaxFrame];
   VOKC_CALL(voksDCTInv_G7221_16s, coefs, block, n);
-  for (int i = 0; i < n; ++i) block[i] = shift > 0 ? shr(block[i], shift) : shl(block[i], negate(shift));
+  for (int i = 0; i < n; ++i) block[i] = scaled(block[i], -shift);
   VOKC_CALL(voksDecomposeDCTToMLT_G7221_16s, block, d.kept, pcm, n);
   std::memcpy(d.kept, block + n / 2, sizeof(int16_t) * static_cast<size_t>(n / 2));
   // The reference decoder leaves the two lowest bits of its output clear.
