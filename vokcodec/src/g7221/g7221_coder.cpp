@@ -314,7 +314,8 @@ void packFrame(const Layout& l, const Envelope& env, const RegionCodes& rc, uint
 
 // Bits of the frame, most significant first; beyond the frame it reads 0.
 // `left` counts the bits the decoder still allows itself, separately from
-// the read position, as the decoder's checks use it.
+// the read position, as the decoder's checks use it.  words holds the frame
+// and at least two zero words after it (peek reads up to 47 bits ahead).
 struct BitReader {
   const uint16_t* words;
   int count;  // words in the frame
@@ -325,6 +326,17 @@ struct BitReader {
     const int16_t b = w < count ? static_cast<int16_t>((words[w] >> (15 - (pos & 15))) & 1) : 0;
     ++pos;
     return b;
+  }
+  // The next 32 bits from pos without reading them (while left > 0, pos is
+  // inside the frame: every read so far counted against left).
+  uint32_t peek() const {
+    const int w = pos >> 4;
+    const uint64_t three = uint64_t{words[w]} << 32 | uint64_t{words[w + 1]} << 16 | words[w + 2];
+    return static_cast<uint32_t>(three << (16 + (pos & 15)) >> 32);
+  }
+  void skip(int n) {
+    pos += n;
+    left = static_cast<int16_t>(left - n);
   }
 };
 
@@ -372,6 +384,32 @@ void readEnvelope(const Layout& l, BitReader& in, int16_t* power, int16_t* devia
 
 const int16_t (*const kTrees[7])[2] = {kTree0, kTree1, kTree2, kTree3, kTree4, kTree5, kTree6};
 
+// The vector code trees read 8 bits at a time: per category and 8-bit
+// prefix, the node reached and the bits it took (a leaf, node <= 0, as soon
+// as the code ends; else the internal node after all 8).
+struct PrefixStep {
+  int16_t node;
+  int16_t length;
+};
+struct PrefixSteps {
+  PrefixStep step[7][256];
+};
+
+const PrefixSteps& prefixSteps() {
+  static const PrefixSteps t = [] {
+    PrefixSteps v{};
+    for (int c = 0; c < 7; ++c)
+      for (int prefix = 0; prefix < 256; ++prefix) {
+        int node = 0, length = 0;
+        do node = kTrees[c][node][(prefix >> (7 - length++)) & 1];
+        while (node > 0 && length < 8);
+        v.step[c][prefix] = {static_cast<int16_t>(node), static_cast<int16_t>(length)};
+      }
+    return v;
+  }();
+  return t;
+}
+
 // Splits a vector index into its per-coefficient levels (most significant
 // last); returns how many are non-zero.
 int splitIndex(int16_t index, int category, int16_t* level) {
@@ -414,16 +452,30 @@ void readRegions(const Layout& l, BitReader& in, int16_t* seed, const int16_t* d
       const int16_t (*tree)[2] = kTrees[category];
       const int dim = kVectorDim[category];
       int16_t* out = x;
+      const PrefixStep* steps = prefixSteps().step[category];
       for (int v = 0; v < kVectorsPerRegion[category] && !exhausted; ++v) {
-        int node = 0;
-        do {
+        // A code longer than the bits allowed reads what is left and ends
+        // the regions, as reading it bit by bit would.
+        if (in.left <= 0) {
+          exhausted = true;
+          break;
+        }
+        const PrefixStep first = steps[in.peek() >> 24];
+        if (in.left < first.length) {
+          in.skip(in.left);
+          exhausted = true;
+          break;
+        }
+        in.skip(first.length);
+        int node = first.node;
+        while (node > 0) {
           if (in.left <= 0) {
             exhausted = true;
             break;
           }
           node = tree[node][in.next()];
           in.left = sub(in.left, 1);
-        } while (node > 0);
+        }
         if (exhausted) break;
         int16_t level[5];
         const int signCount = splitIndex(static_cast<int16_t>(-node), category, level);
@@ -431,11 +483,8 @@ void readRegions(const Layout& l, BitReader& in, int16_t* seed, const int16_t* d
           exhausted = true;
           break;
         }
-        int signs = 0;
-        for (int j = 0; j < signCount; ++j) {
-          signs = (signs << 1) | in.next();
-          in.left = sub(in.left, 1);
-        }
+        const int signs = signCount ? static_cast<int>(in.peek() >> (32 - signCount)) : 0;
+        in.skip(signCount);
         int mask = signCount ? 1 << (signCount - 1) : 0;
         for (int j = 0; j < dim; ++j) {
           int16_t value = extract_l(L_shr(L_mult0(dev, kCentroid[category][level[j] & 15]), 12));
@@ -543,7 +592,9 @@ VokResult decodeFrame(Decoder& d, const uint16_t* words, bool lost, int16_t* pcm
   int16_t shift = 0;
   bool bad = lost || !words;
   if (!bad) {
-    BitReader in{words, l.bits / 16, 0, l.bits};
+    uint16_t padded[kMaxWords + 2] = {};
+    std::memcpy(padded, words, sizeof(uint16_t) * static_cast<size_t>(l.bits / 16));
+    BitReader in{padded, l.bits / 16, 0, l.bits};
     int16_t power[kMaxRegions], deviation[kMaxRegions], categories[kMaxRegions], balance[31];
     readEnvelope(l, in, power, deviation, shift);
     int16_t control = 0;
