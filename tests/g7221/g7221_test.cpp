@@ -4,6 +4,7 @@
 // functions (release 2.1) on the same inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -127,6 +128,15 @@ TEST(G7221, KernelFormsAgree) {
         f.second(x.data(), z.data(), b.data(), len);
         ASSERT_EQ(a, b) << "fold, length " << len << ", round " << round;
       }
+      // Region quantiser: random scales and dead zones, wrapping levels included.
+      Quantiser q{static_cast<int16_t>(g.next() >> 17), static_cast<int16_t>(g.next() & 3),
+                  static_cast<int16_t>(g.next() >> 19), static_cast<int16_t>(g.next() >> 19),
+                  static_cast<int16_t>(1 + round % 13)};
+      Levels la, lb;
+      regionLevelsScalar(q, x.data(), la);
+      regionLevelsAvx2(q, x.data(), lb);
+      ASSERT_TRUE(std::equal(la.level, la.level + 20, lb.level) && la.nonZero == lb.nonZero &&
+                  la.positive == lb.positive) << "region levels, round " << round;
     }
   }
 }
