@@ -251,6 +251,7 @@ constexpr int kRotPairs = 10 + 20 + 40 + 80 + 160 + 320;  // halves of all merge
 // ("back").
 struct VectorWeights {
   alignas(32) int16_t core[2][5][2][16];
+  alignas(32) int32_t doubled[2][kCore][16];  // 2 * core[i][k], k = 0..9, then zeros
   alignas(32) int16_t front[2][2 * kRotPairs];
   alignas(32) int16_t back[2][2 * kRotPairs];
   int levelStart[6];
@@ -266,6 +267,8 @@ const VectorWeights& vectorWeights() {
           v.core[dir][p][k / 8][2 * (k % 8)] = core[2 * p][k];
           v.core[dir][p][k / 8][2 * (k % 8) + 1] = core[2 * p + 1][k];
         }
+      for (int i = 0; i < kCore; ++i)
+        for (int k = 0; k < kCore; ++k) v.doubled[dir][i][k] = 2 * core[i][k];
       const Rotations* rot = dir ? kInverseRot : kForwardRot;
       int at = 0;
       for (int t = 0; t < 6; ++t) {
@@ -359,6 +362,36 @@ VOKSC_TARGET_AVX2 int peakOf(const int16_t* x, int len) {
   return _mm_extract_epi16(h, 0);
 }
 
+// 32-bit sums saturated as L_add saturates them.
+VOKSC_TARGET_AVX2 inline __m256i addSaturated(__m256i a, __m256i b) {
+  const __m256i s = _mm256_add_epi32(a, b);
+  const __m256i over = _mm256_and_si256(_mm256_xor_si256(a, s), _mm256_xor_si256(b, s));
+  const __m256i limit = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(0x7fffffff));
+  return _mm256_castps_si256(
+      _mm256_blendv_ps(_mm256_castsi256_ps(s), _mm256_castsi256_ps(limit), _mm256_castsi256_ps(over)));
+}
+
+// round_fx of eight 32-bit values: floor((acc + 2^15) / 2^16), formed as
+// (floor(acc / 2^15) + 1) >> 1 so it cannot overflow, saturated by the pack.
+VOKSC_TARGET_AVX2 inline __m128i roundHigh(__m256i acc) {
+  return narrow8(_mm256_srai_epi32(_mm256_add_epi32(_mm256_srai_epi32(acc, 15), _mm256_set1_epi32(1)), 1));
+}
+
+// The saturating chain on one sub-block, all ten outputs at once: each
+// doubled product is exact in 32 bits (no kernel entry is -32768) and is
+// added with saturation in the chain's order.
+VOKSC_TARGET_AVX2 void chainBlockAvx2(const int16_t* x, int16_t* y, const int32_t (*doubled)[16]) {
+  __m256i first = _mm256_setzero_si256(), rest = _mm256_setzero_si256();
+  for (int i = 0; i < kCore; ++i) {
+    const __m256i v = _mm256_set1_epi32(x[i]);
+    first = addSaturated(first, _mm256_mullo_epi32(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(doubled[i]))));
+    rest = addSaturated(rest, _mm256_mullo_epi32(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(doubled[i] + 8))));
+  }
+  store8(y, roundHigh(first));
+  const int32_t last = _mm_cvtsi128_si32(roundHigh(rest));
+  std::memcpy(y + 8, &last, sizeof last);
+}
+
 // The kernel on every sub-block: each input pair broadcast against the
 // weight pairs of outputs 0..7 and 8..9.  Sub-blocks beyond the bound (only
 // looked at when the whole block's peak is) take the saturating chain.
@@ -372,7 +405,7 @@ VOKSC_TARGET_AVX2 void coreLevelAvx2(const int16_t* in, int16_t* out, int len, i
       int peak = 0;
       for (int i = 0; i < kCore; ++i) peak = std::max(peak, std::abs(int{in[base + i]}));
       if (!sumsStayExact(peak, bound)) {
-        chainBlock(in + base, out + base, core);
+        chainBlockAvx2(in + base, out + base, vectorWeights().doubled[dir]);
         continue;
       }
     }
