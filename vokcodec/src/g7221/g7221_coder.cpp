@@ -425,6 +425,36 @@ int splitIndex(int16_t index, int category, int16_t* level) {
   return nonZero;
 }
 
+// splitIndex of every index below (largest level + 1)^dimension, built
+// once: level j in bits 4j..4j+3 (levels are below 16), the non-zero count
+// in bits 28..31.
+struct SplitIndices {
+  int size[7];
+  int first[7];  // offset of the category's entries
+  uint32_t storage[196 + 100 + 49 + 625 + 256 + 243 + 32];
+};
+
+const SplitIndices& splitIndices() {
+  static const SplitIndices t = [] {
+    SplitIndices v{};
+    int at = 0;
+    for (int c = 0; c < 7; ++c) {
+      int size = 1;
+      for (int j = 0; j < kVectorDim[c]; ++j) size *= kLargestLevel[c] + 1;
+      v.size[c] = size;
+      v.first[c] = at;
+      for (int index = 0; index < size; ++index) {
+        int16_t level[5];
+        uint32_t e = static_cast<uint32_t>(splitIndex(static_cast<int16_t>(index), c, level)) << 28;
+        for (int j = 0; j < kVectorDim[c]; ++j) e |= static_cast<uint32_t>(level[j] & 15) << (4 * j);
+        v.storage[at++] = e;
+      }
+    }
+    return v;
+  }();
+  return t;
+}
+
 void fillNoise(int16_t* x, int16_t amplitude, int16_t* seed, bool onlyZeros) {
   const int16_t minus = negate(amplitude);
   for (int half = 0; half < 2; ++half) {
@@ -443,6 +473,7 @@ void fillNoise(int16_t* x, int16_t amplitude, int16_t* seed, bool onlyZeros) {
 void readRegions(const Layout& l, BitReader& in, int16_t* seed, const int16_t* deviation, int16_t* categories,
                  int16_t* coefs) {
   static const int16_t kNoiseFactor[3] = {5793, 8192, 23170};
+  const SplitIndices& split = splitIndices();
   bool exhausted = false;
   for (int r = 0; r < l.regions; ++r) {
     int category = categories[r];
@@ -478,7 +509,14 @@ void readRegions(const Layout& l, BitReader& in, int16_t* seed, const int16_t* d
         }
         if (exhausted) break;
         int16_t level[5];
-        const int signCount = splitIndex(static_cast<int16_t>(-node), category, level);
+        int signCount;
+        if (-node < split.size[category]) {
+          const uint32_t e = split.storage[split.first[category] - node];
+          signCount = static_cast<int>(e >> 28);
+          for (int j = 0; j < dim; ++j) level[j] = static_cast<int16_t>(e >> (4 * j) & 15);
+        } else {
+          signCount = splitIndex(static_cast<int16_t>(-node), category, level);
+        }
         if (in.left < signCount) {
           exhausted = true;
           break;
