@@ -42,11 +42,36 @@ inline int32_t dotNarrow(const int16_t* a, const int16_t* b, int n) {
   return s;
 }
 
+// Four consecutive lags sharing each load of a: s[d] = sum a[i] bk[i + d],
+// i = 0..m-1, d = 0..3, in 32-bit sums (the caller's bound keeps every
+// partial sum of them inside 31 bits, in any order of summation); four
+// independent reductions the compiler turns into multiply-add lanes.
+inline void corr4(const int16_t* a, const int16_t* bk, int m, int32_t* s) {
+  int32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  for (int i = 0; i < m; ++i) {
+    const int32_t ai = a[i];
+    s0 += ai * bk[i];
+    s1 += ai * bk[i + 1];
+    s2 += ai * bk[i + 2];
+    s3 += ai * bk[i + 3];
+  }
+  s[0] = s0;
+  s[1] = s1;
+  s[2] = s2;
+  s[3] = s3;
+}
+
 }  // namespace
 
 void xcorr_scalar(const int16_t* a, const int16_t* b, int n, int count, int64_t* out) {
   if (count > 1 && narrowSafe(energy_scalar(a, n), energy_scalar(b, n + count - 1))) {
-    for (int k = 0; k < count; ++k) out[k] = dotNarrow(a, b + k, n);
+    int k = 0;
+    for (; k + 4 <= count; k += 4) {
+      int32_t s[4];
+      corr4(a, b + k, n, s);
+      for (int d = 0; d < 4; ++d) out[k + d] = s[d];
+    }
+    for (; k < count; ++k) out[k] = dotNarrow(a, b + k, n);
     return;
   }
   for (int k = 0; k < count; ++k) out[k] = dot_scalar(a, b + k, n);
@@ -59,7 +84,20 @@ void xcorrTrunc_scalar(const int16_t* a, const int16_t* b, int len, int k0, int 
     const int64_t ea = energy_scalar(a, len);
     narrow = narrowSafe(ea, a == b ? ea : energy_scalar(b, len));
   }
-  for (int j = 0; j < count; ++j) {
+  int j = 0;
+  // Lags k..k+3 share the products up to len - k - 3; the longer ones
+  // then take their last one to three.
+  for (; narrow && j + 4 <= count && k0 + j + 3 < len; j += 4) {
+    const int k = k0 + j, m = len - k - 3;
+    int32_t s[4];
+    corr4(a, b + k, m, s);
+    const int32_t a0 = a[m], a1 = a[m + 1], a2 = a[m + 2];
+    out[j] = s[0] + a0 * b[m + k] + a1 * b[m + k + 1] + a2 * b[m + k + 2];
+    out[j + 1] = s[1] + a0 * b[m + k + 1] + a1 * b[m + k + 2];
+    out[j + 2] = s[2] + a0 * b[m + k + 2];
+    out[j + 3] = s[3];
+  }
+  for (; j < count; ++j) {
     const int k = k0 + j;
     out[j] = k >= len ? 0 : narrow ? dotNarrow(a, b + k, len - k) : dot_scalar(a, b + k, len - k);
   }
