@@ -28,6 +28,21 @@ void predict(const int16_t* mem, int32_t energy, int16_t& gcode0, int16_t& expGc
 // 6.4 kbit/s ones).
 void update(int16_t* mem, int32_t factorQ13);
 
+// The quantiser's distances of one first-stage row (pitch gain p1, factor
+// f1) to eight second-stage rows (p2[j], f2[j]; lanes n..7 and, with tame,
+// pitch gains of 16383 and above give 0x7FFFFFFF), in plain 32-bit
+// arithmetic: the caller's bound has excluded every saturation.  ch, cl:
+// the five criterion terms in split form.
+struct GainLanes {
+  int32_t ch[5], cl[5];
+  int32_t gcode0, p1, f1;
+  int16_t p2[8], f2[8];
+  int n;
+  bool tame;
+};
+void gainDistances_scalar(const GainLanes& g, int32_t* dist);
+void gainDistances_avx2(const GainLanes& g, int32_t* dist);
+
 // Frame erasure: the new newest value is the mean of the four minus 4 dB,
 // not below -14 dB.
 void updateErased(int16_t* mem);

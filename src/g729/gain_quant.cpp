@@ -6,10 +6,12 @@
 // smallest weighted error wins.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/basic_op.h"
 #include "common/kernels.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "gain_lowrate_tables.h"
 #include "gain_predict.h"
@@ -106,6 +108,44 @@ void criterionTerms(const int16_t* x, const int16_t* y, const int16_t* z, Terms&
   t.g[4] = v;
   t.e[4] = sub(add(sh, 10 - 16), 1);
 }
+
+__attribute__((always_inline)) inline void gainDistancesBody(const GainLanes& g, int32_t* dist) {
+  // Local copies: no store of the lanes can alias the operands.
+  int32_t ch[5], cl[5], p2[8], f2[8], out[8];
+  for (int k = 0; k < 5; ++k) {
+    ch[k] = g.ch[k];
+    cl[k] = g.cl[k];
+  }
+  for (int j = 0; j < 8; ++j) {
+    p2[j] = g.p2[j];
+    f2[j] = g.f2[j];
+  }
+  const int32_t gcode0 = g.gcode0, p1 = g.p1, f1 = g.f1, n = g.n, limit = g.tame ? 16383 : 32768;
+  for (int j = 0; j < 8; ++j) {
+    const int32_t gp = p1 + p2[j];
+    const int32_t factor = static_cast<int16_t>((f1 + f2[j]) >> 1);
+    const int32_t gc = (gcode0 * factor) >> 15;
+    const int32_t g2p = (gp * gp) >> 15, g2c = (gc * gc) >> 15, gpc = (gc * gp) >> 15;
+    const int32_t d = 2 * ch[0] * g2p + 2 * ((cl[0] * g2p) >> 15) + 2 * ch[1] * gp + 2 * ((cl[1] * gp) >> 15) +
+                      2 * ch[2] * g2c + 2 * ((cl[2] * g2c) >> 15) + 2 * ch[3] * gc + 2 * ((cl[3] * gc) >> 15) +
+                      2 * ch[4] * gpc + 2 * ((cl[4] * gpc) >> 15);
+    out[j] = j >= n || gp >= limit ? kMax32 : d;
+  }
+  std::memcpy(dist, out, sizeof out);
+}
+}  // namespace
+
+void gainDistances_scalar(const GainLanes& g, int32_t* dist) { gainDistancesBody(g, dist); }
+#if defined(__x86_64__) || defined(__i386__)
+// The same lanes compiled for 256-bit vectors.
+__attribute__((target("avx2"))) void gainDistances_avx2(const GainLanes& g, int32_t* dist) {
+  gainDistancesBody(g, dist);
+}
+#else
+void gainDistances_avx2(const GainLanes& g, int32_t* dist) { gainDistancesBody(g, dist); }
+#endif
+
+namespace {
 
 // A gain codebook and its preselection constants.
 struct Book {
@@ -263,18 +303,29 @@ Quantised quantise(const Book& b, const int16_t* code, const Terms& t, int16_t* 
   // P and C below 32768 also keep -32768 out of every mult(), the one case
   // where it saturates.
   if (bound <= kMax32 && P < 32768 && C < 32768) {
-    auto term = [](int32_t h, int32_t l, int32_t n) { return 2 * h * n + 2 * ((l * n) >> 15); };
+    // A first-stage row against the second-stage candidates in lanes; the
+    // candidates then compared in order, a later one only when smaller.
+    static const auto distances = voksc::cpu::choose(gainDistances_scalar, gainDistances_avx2);
+    GainLanes lanes{};
+    for (int k = 0; k < 5; ++k) {
+      lanes.ch[k] = ch[k];
+      lanes.cl[k] = cl[k];
+    }
+    lanes.gcode0 = gcode0;
+    lanes.n = b.cand2;
+    lanes.tame = tame;
+    for (int j = 0; j < b.cand2; ++j) {
+      lanes.p2[j] = b.stage2[c2 + j][0];
+      lanes.f2[j] = b.stage2[c2 + j][1];
+    }
     for (int i = 0; i < b.cand1; ++i) {
+      lanes.p1 = b.stage1[c1 + i][0];
+      lanes.f1 = b.stage1[c1 + i][1];
+      int32_t dist[8];
+      distances(lanes, dist);
       for (int j = 0; j < b.cand2; ++j) {
-        const Word16 gp = add(b.stage1[c1 + i][0], b.stage2[c2 + j][0]);
-        if (tame && gp >= 16383) continue;
-        const Word16 factor = extract_l(L_shr(L_add(b.stage1[c1 + i][1], b.stage2[c2 + j][1]), 1));
-        const int32_t gc = (int32_t{gcode0} * factor) >> 15;
-        const int32_t g2p = (int32_t{gp} * gp) >> 15, g2c = (gc * gc) >> 15, gpc = (gc * gp) >> 15;
-        const int32_t dist = term(ch[0], cl[0], g2p) + term(ch[1], cl[1], gp) + term(ch[2], cl[2], g2c) +
-                             term(ch[3], cl[3], gc) + term(ch[4], cl[4], gpc);
-        if (dist < distMin) {
-          distMin = dist;
+        if (dist[j] < distMin) {
+          distMin = dist[j];
           i1 = c1 + i;
           i2 = c2 + j;
         }

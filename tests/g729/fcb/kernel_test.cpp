@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "g729/fcb_internal.h"
+#include "g729/gain_predict.h"
 #include "levels.h"
 
 namespace fcb = voksc::g729::fcb;
@@ -190,4 +191,31 @@ TEST(G729FcbKernels, AnnexESearchForms) {
           ASSERT_EQ(0, std::memcmp(ia, ib, sizeof ia));
         }
       }
+}
+
+// The gain quantiser's candidate distances (inside its saturation bound).
+TEST(G729FcbKernels, GainDistanceForms) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(41);
+  std::uniform_int_distribution<int> full(-32768, 32767), gain(-8000, 8000), term(-2000, 2000), low(0, 32767);
+  for (int it = 0; it < 3000; ++it) {
+    voksc::g729::gain::GainLanes g{};
+    for (int k = 0; k < 5; ++k) {
+      g.ch[k] = term(rng);
+      g.cl[k] = low(rng);
+    }
+    g.gcode0 = low(rng);
+    g.p1 = gain(rng) + 8000;
+    g.f1 = full(rng);
+    g.n = it % 3 ? 8 : 6;
+    g.tame = it & 1;
+    for (int j = 0; j < g.n; ++j) {
+      g.p2[j] = static_cast<int16_t>(gain(rng));
+      g.f2[j] = static_cast<int16_t>(full(rng));
+    }
+    int32_t s[8], v[8];
+    voksc::g729::gain::gainDistances_scalar(g, s);
+    voksc::g729::gain::gainDistances_avx2(g, v);
+    ASSERT_EQ(0, std::memcmp(s, v, sizeof s)) << it;
+  }
 }
