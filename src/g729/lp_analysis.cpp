@@ -4,8 +4,13 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "common/basic_op.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "lp_internal.h"
 #include "lp_tables.h"
@@ -243,6 +248,54 @@ Word16 lspChebyshevPlain(Word16 x, const Word16* f, int shift) {
   return extract_h(L_shl(2 * halfProduct(b1) - b2 + 4096 * f[kNc], static_cast<Word16>(shift)));
 }
 
+// The plain form at n abscissae (n <= 64), for coefficients that fit.
+void lspChebyshevGrid_scalar(const Word16* x, int n, const Word16* f, int shift, Word16* y) {
+  for (int i = 0; i < n; ++i) y[i] = lspChebyshevPlain(x[i], f, shift);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Mpy32x16 of eight b and x, halved: (b >> 16) x + ((((b >> 1) & 0x7FFF) x) >> 15).
+__attribute__((target("avx2"))) inline __m256i halfProduct8(__m256i b, __m256i x, __m256i low15) {
+  const __m256i hi = _mm256_mullo_epi32(_mm256_srai_epi32(b, 16), x);
+  const __m256i lo = _mm256_mullo_epi32(_mm256_and_si256(_mm256_srai_epi32(b, 1), low15), x);
+  return _mm256_add_epi32(hi, _mm256_srai_epi32(lo, 15));
+}
+
+// Eight abscissae per step in 32-bit lanes, the steps of the plain form;
+// the final shift saturates as L_shl does.
+__attribute__((target("avx2"))) void lspChebyshevGrid_avx2(const Word16* x, int n, const Word16* f, int shift,
+                                                           Word16* y) {
+  alignas(32) int32_t xs[64], out[64];
+  for (int i = 0; i < n; ++i) xs[i] = x[i];
+  for (int i = n; i < 64; ++i) xs[i] = 0;
+  const __m256i low15 = _mm256_set1_epi32(0x7FFF), top = _mm256_set1_epi32(shift == 6 ? 1 << 24 : 1 << 23);
+  const __m256i hiLimit = _mm256_set1_epi32(kMax32 >> shift), loLimit = _mm256_set1_epi32(kMin32 >> shift);
+  const __m128i sh = _mm_cvtsi32_si128(shift);
+  for (int i = 0; i < n; i += 8) {
+    const __m256i xv = _mm256_load_si256(reinterpret_cast<const __m256i*>(xs + i));
+    __m256i b2 = top;
+    __m256i b1 = _mm256_add_epi32(_mm256_slli_epi32(xv, shift == 6 ? 10 : 9), _mm256_set1_epi32(8192 * f[1]));
+    for (int k = 2; k < kNc; ++k) {
+      const __m256i b0 = _mm256_add_epi32(_mm256_sub_epi32(_mm256_slli_epi32(halfProduct8(b1, xv, low15), 2), b2),
+                                          _mm256_set1_epi32(8192 * f[k]));
+      b2 = b1;
+      b1 = b0;
+    }
+    const __m256i t = _mm256_add_epi32(_mm256_sub_epi32(_mm256_slli_epi32(halfProduct8(b1, xv, low15), 1), b2),
+                                       _mm256_set1_epi32(4096 * f[kNc]));
+    __m256i r = _mm256_srai_epi32(_mm256_sll_epi32(t, sh), 16);
+    r = _mm256_blendv_epi8(r, _mm256_set1_epi32(kMax16), _mm256_cmpgt_epi32(t, hiLimit));
+    r = _mm256_blendv_epi8(r, _mm256_set1_epi32(kMin16), _mm256_cmpgt_epi32(loLimit, t));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out + i), r);
+  }
+  for (int i = 0; i < n; ++i) y[i] = static_cast<Word16>(out[i]);
+}
+#else
+void lspChebyshevGrid_avx2(const Word16* x, int n, const Word16* f, int shift, Word16* y) {
+  lspChebyshevGrid_scalar(x, n, f, shift, y);
+}
+#endif
+
 namespace {
 
 // The sum and difference polynomials of A(z) with their trivial roots at
@@ -308,9 +361,16 @@ void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
     const Word16* f = poly[found & 1];
     return Sample{x, fits[found & 1] ? lspChebyshevPlain(x, f, shift) : lspChebyshev(x, f, shift)};
   };
-  Sample upper = sample(grid[0]);
+  // With vector lanes, both polynomials at every grid point at once.
+  Word16 onGrid[2][64];
+  static const bool vectorLevel = voksc::cpu::level() >= voksc::cpu::Level::kAvx2;
+  const bool lanes = vectorLevel && fits[0] && fits[1];
+  if (lanes)
+    for (int q = 0; q < 2; ++q) lspChebyshevGrid_avx2(grid, intervals + 1, poly[q], shift, onGrid[q]);
+  auto gridSample = [&](int g) { return lanes ? Sample{grid[g], onGrid[found & 1][g]} : sample(grid[g]); };
+  Sample upper = gridSample(0);
   for (int g = 1; g <= intervals && found < kLpOrder; ++g) {
-    Sample lower = sample(grid[g]);
+    Sample lower = gridSample(g);
     if (!bracketsRoot(lower, upper)) {
       upper = lower;
       continue;

@@ -43,6 +43,9 @@ int16_t lspChebyshevChain(int16_t x, const int16_t* f, int shift);
 // (no saturation anywhere); then the plain 32-bit form equals the chain.
 bool lspChebyshevFits(const int16_t* f, int shift);
 int16_t lspChebyshevPlain(int16_t x, const int16_t* f, int shift);
+// The plain form at n <= 64 abscissae x[0..n-1] into y.
+void lspChebyshevGrid_scalar(const int16_t* x, int n, const int16_t* f, int shift, int16_t* y);
+void lspChebyshevGrid_avx2(const int16_t* x, int n, const int16_t* f, int shift, int16_t* y);
 // LSPs (Q15) to LP coefficients (Q12, a[0] = 4096).
 void lspToLp(const int16_t* lsp, int16_t* a);
 
