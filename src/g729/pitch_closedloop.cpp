@@ -211,20 +211,31 @@ void closedLoopFast(int16_t* exc, const int16_t* xn, const int16_t* h, int centr
     }
   }
   adaptiveVector(exc, t0, 0, kSubframe);
+  // The chain of a candidate vector: when sum |dn| times the vector's
+  // largest magnitude keeps the doubled sum below 2^31, no partial sum can
+  // saturate and the plain 32-bit sum is the chain's value.
+  auto candidate = [&](const int16_t* v) {
+    int peakV = 0;
+    for (int j = 0; j < kSubframe; ++j) peakV = std::max(peakV, std::abs(int{v[j]}));
+    if (2 * sumDn * peakV >= (int64_t{1} << 31)) return dotChain(dn, v);
+    int32_t s = 0;
+    for (int j = 0; j < kSubframe; ++j) s += int32_t{dn[j]} * v[j];
+    return static_cast<Word32>(2 * s);
+  };
   int frac = 0;
   if (subframe != 0 || t0 <= 84) {
     int16_t best[kSubframe];
-    mx = dotChain(dn, exc);
+    mx = candidate(exc);
     std::memcpy(best, exc, sizeof best);
     adaptiveVector(exc, t0, -1, kSubframe);
-    Word32 c = dotChain(dn, exc);
+    Word32 c = candidate(exc);
     if (c > mx) {
       mx = c;
       frac = -1;
       std::memcpy(best, exc, sizeof best);
     }
     adaptiveVector(exc, t0, 1, kSubframe);
-    c = dotChain(dn, exc);
+    c = candidate(exc);
     if (c > mx)
       frac = 1;
     else
