@@ -37,8 +37,11 @@ void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
   }
   // While the largest magnitude read so far times the taps' sum stays below
   // 2^30 no partial sum of the L_mac chain can saturate: plain sums serve.
+  // (Only the samples the window reaches: the history up to exc, or less
+  // when the delay is long.)
   int32_t maxAbs = 0;
-  for (const int16_t* p = x0 - 9; p < exc; ++p) maxAbs = std::max(maxAbs, std::abs(int32_t{*p}));
+  const int16_t* end = std::min<const int16_t*>(exc, x0 + len + 10);
+  for (const int16_t* p = x0 - 9; p < end; ++p) maxAbs = std::max(maxAbs, std::abs(int32_t{*p}));
   // Delays past the vector's end plus the window read only old excitation:
   // every output is then one lag of a single multi-lag correlation.
   if (x0 + len + 10 <= exc && len <= 64 && int64_t{maxAbs} * tapSum < 0x40000000) {
