@@ -163,17 +163,10 @@ inline Word16 roundedOutput(int32_t acc, bool& ovf) {
 }
 
 // Order 10 over a bounded block (boundedBlock): every partial sum of any
-// sample, in any order of its terms, stays below 2^30, so the terms may be
-// formed in any grouping.  Outputs come in groups of eight.  The terms on the
-// outputs before a group and on the input do not depend on the group: they
-// are formed ahead for all eight lanes (a small matrix product); inside the
-// group, output i adds the terms on outputs 0..i-1 of the group.  Outputs
-// are staged with the ten past ones in front, up to kChunk at a time, and
-// written once a chunk is done, so y may equal x.
-constexpr int kGroup = 8, kChunk = 64;
+// sample, in any order of its terms, stays below 2^30.
+constexpr int kChunk = 64;
 
-// The portable form keeps the direct recursion: without multiply-adds of
-// 16-bit pairs the lanes do not pay.  The past outputs sit in a 32-bit
+// The portable form: the direct recursion.  The past outputs sit in a 32-bit
 // staging buffer (ten in front), so every term is one multiply and one add
 // on a register-held weight; the oldest terms come first so that the
 // newest output enters last.  y may equal x: x[n] is read before y[n] is
@@ -205,71 +198,33 @@ bool order10Direct_scalar(const int16_t* a, const int16_t* x, int16_t* y, int le
 }
 
 #if defined(__i386__) || defined(__x86_64__)
-// The same groups in vector lanes.  The terms on the ten outputs before a
-// group are five multiply-adds of a broadcast pair of outputs by a pair of
-// weights per lane; inside the group the lanes rotate by one per output so
-// that lane 0 always holds the next output's sum.  The newest output enters
-// that sum as a scalar product (c1 y[n-1]), so the vector update with it can
-// run a step behind, off the path from one output to the next.
-__attribute__((target("avx2"))) bool order10Groups_avx2(const int16_t* a, const int16_t* x, int16_t* y, int len,
-                                                        const int16_t* mem) {
-  int16_t cz[32] = {};
-  for (int j = 1; j <= 10; ++j) cz[j] = a[j];
-  // Pair p meets the outputs 2p + 2 and 2p + 1 places before the group
-  // (low and high half of the broadcast word); lane i weighs them with
-  // c[i + 2 + 2p] and c[i + 1 + 2p].
-  __m256i pairs[5];
-  for (int p = 0; p < 5; ++p) {
-    const __m128i older = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cz + 2 + 2 * p));
-    const __m128i newer = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cz + 1 + 2 * p));
-    pairs[p] = _mm256_set_m128i(_mm_unpackhi_epi16(older, newer), _mm_unpacklo_epi16(older, newer));
-  }
-  // Weights of the output one step back for lanes 1..7 (c2 .. c8), as
-  // (weight, 0) pairs against a broadcast (y, y).
-  const __m256i step = _mm256_setr_epi32(0, static_cast<uint16_t>(a[2]), static_cast<uint16_t>(a[3]),
-                                         static_cast<uint16_t>(a[4]), static_cast<uint16_t>(a[5]),
-                                         static_cast<uint16_t>(a[6]), static_cast<uint16_t>(a[7]),
-                                         static_cast<uint16_t>(a[8]));
-  const __m256i rotate = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 0);
-  const __m256i c0 = _mm256_set1_epi32(a[0]);
-  const int32_t c1 = a[1];
-  int16_t buf[10 + kChunk];
-  if (mem)
-    std::memcpy(buf, mem, 10 * sizeof(int16_t));
-  else
-    std::memset(buf, 0, 10 * sizeof(int16_t));
+// Order 10 with the history in registers: y[n-3] .. y[n-10] in the eight
+// lanes of one vector (one madd and two folds per sample), the two newest
+// outputs in scalars.  Only y[n-1] and y[n-2] lie on the path from one
+// output to the next; the vector takes y[n-2] in as it becomes y[n-3].
+// The same for a bounded block (boundedBlock): no sample needs a check.
+// (Forming the terms on older outputs ahead for groups of eight outputs in
+// lanes takes a fifth fewer instructions, but its longer path from one
+// output to the next costs more time than it saves.)
+__attribute__((target("avx2"))) bool order10Plain(const int16_t* a, const int16_t* x, int16_t* y, int len,
+                                                  const int16_t* mem) {
+  int16_t m[10] = {};
+  if (mem) std::memcpy(m, mem, sizeof m);
+  __m128i hist = _mm_setr_epi16(m[7], m[6], m[5], m[4], m[3], m[2], m[1], m[0]);
+  const __m128i coef = _mm_setr_epi16(a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10]);
+  const int32_t c0 = a[0], c1 = a[1], c2 = a[2];
+  int32_t y1 = m[9], y2 = m[8];
   bool ovf = false;
-  for (int s0 = 0; s0 < len; s0 += kChunk) {
-    const int cl = std::min(kChunk, len - s0);
-    int16_t* h = buf + 10;
-    for (int n0 = 0; n0 < cl; n0 += kGroup) {
-      const int m = std::min(kGroup, cl - n0);
-      __m128i xin;
-      if (m == kGroup) {
-        xin = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + s0 + n0));
-      } else {
-        int16_t part[kGroup] = {};
-        std::memcpy(part, x + s0 + n0, static_cast<size_t>(m) * sizeof(int16_t));
-        xin = _mm_loadu_si128(reinterpret_cast<const __m128i*>(part));
-      }
-      __m256i past = _mm256_setzero_si256();
-      for (int p = 0; p < 5; ++p) {
-        int32_t w;
-        std::memcpy(&w, h + n0 - 2 - 2 * p, sizeof w);
-        past = _mm256_add_epi32(past, _mm256_madd_epi16(_mm256_set1_epi32(w), pairs[p]));
-      }
-      __m256i sums = _mm256_sub_epi32(_mm256_mullo_epi32(_mm256_cvtepi16_epi32(xin), c0), past);
-      int32_t prev = 0;  // the output before, not yet in the lanes (none at the start)
-      for (int i = 0; i < m; ++i) {
-        const Word16 v = roundedFast(_mm256_cvtsi256_si32(sums) - c1 * prev, ovf);
-        h[n0 + i] = v;
-        const __m256i late = _mm256_madd_epi16(_mm256_set1_epi16(static_cast<int16_t>(prev)), step);
-        sums = _mm256_permutevar8x32_epi32(_mm256_sub_epi32(sums, late), rotate);
-        prev = v;
-      }
-    }
-    std::memcpy(y + s0, h, static_cast<size_t>(cl) * sizeof(int16_t));
-    std::memmove(buf, buf + cl, 10 * sizeof(int16_t));
+  for (int n = 0; n < len; ++n) {
+    __m128i p = _mm_madd_epi16(hist, coef);
+    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4E));
+    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xB1));
+    const int32_t acc = x[n] * c0 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1;
+    const Word16 v = roundedFast(acc, ovf);
+    y[n] = v;
+    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), y2, 0);
+    y2 = y1;
+    y1 = v;
   }
   return ovf;
 }
@@ -358,7 +313,7 @@ bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t
                           bool update) {
 #if defined(__i386__) || defined(__x86_64__)
   if (order == 10) {
-    const bool ovf = boundedBlock(a, 10, x, len) ? order10Groups_avx2(a, x, y, len, mem) : order10Vector(a, x, y, len, mem);
+    const bool ovf = boundedBlock(a, 10, x, len) ? order10Plain(a, x, y, len, mem) : order10Vector(a, x, y, len, mem);
     if (update && mem) {
       if (len >= 10) {
         std::memcpy(mem, y + len - 10, 10 * sizeof(int16_t));
