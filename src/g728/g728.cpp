@@ -233,15 +233,20 @@ int largestMagnitude(const int16_t* a, int n) {
 }  // namespace
 
 int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum) {
+  // Formed into a separate array (the compiler vectorises the loop), then
+  // copied to the predictor and mirrored into its reversed copy.
+  int16_t next[64];
+  for (int f = 0; f < n; ++f) {
+    const int32_t d = a[f] * 65536 + rc * back[f];
+    const int32_t h = d >> 16;
+    next[f] = static_cast<int16_t>(h + (((d >> 15) & 1) & (h != 32767)));
+  }
   int m = 0;
   for (int f = 0; f < n; ++f) {
-    const int32_t x = a[f], y = back[f];
-    const int32_t d0 = x * 65536 + rc * y, d1 = y * 65536 + rc * x;
-    const int32_t h0 = d0 >> 16, h1 = d1 >> 16;
-    a[f] = static_cast<int16_t>(h0 + (((d0 >> 15) & 1) & (h0 != 32767)));
-    back[f] = static_cast<int16_t>(h1 + (((d1 >> 15) & 1) & (h1 != 32767)));
-    m = std::max(m, std::abs(int{a[f]}));
+    a[f] = next[f];
+    m = std::max(m, std::abs(int{next[f]}));
   }
+  for (int f = 0; f < n; ++f) back[f] = next[n - 1 - f];
   *sum = kern::dot_scalar(r, back, n);
   return m;
 }

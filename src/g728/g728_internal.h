@@ -8,7 +8,8 @@
 namespace voksc::g728 {
 
 // One order of the Levinson predictor update on the predictor a and its
-// reversed copy back, when every sum is known to fit 32 bits:
+// reversed copy back (back[f] = a[n - 1 - f]), n <= 64, when every sum is
+// known to fit 32 bits:
 // a[f] = round(a[f] 2^16 + rc back[f]), back[f] = round(back[f] 2^16 + rc a[f])
 // (upper half, half up unless it is 32767), from the old values, f < n.
 // Returns the largest |a[f]| after the update, and in sum the exact

@@ -170,6 +170,7 @@ TEST(G728, KernelFormsAgree) {
     const int n = 1 + rep % 50;
     int16_t a[66], back[66], a2[66], b2[66];  // room for the words the vector forms read past n
     for (int i = 0; i < 66; ++i) a[i] = word(lim), back[i] = word(lim);
+    for (int i = 0; i < n; ++i) back[i] = a[n - 1 - i];  // the reversed copy the update keeps
     ASSERT_EQ(k::predictorError_scalar(a, back, n), k::predictorError_avx2(a, back, n)) << rep;
     int top = 0;
     for (int i = 0; i < n; ++i) top = std::max({top, std::abs(int{a[i]}), std::abs(int{back[i]})});
