@@ -117,10 +117,19 @@ void coreLevel(const int16_t* in, int16_t* out, int len, const int16_t (*core)[k
   }
 }
 
-// One merge level over blocks of `span` with its rotation table; `narrow`
-// turns an accumulated rotation into the stored 16-bit value.
-template <class Narrow>
-void mergeLevel(const int16_t* in, int16_t* out, int len, int span, const Rotations& rot, Narrow narrow) {
+// One rotated output: the doubled products' saturating sum, narrowed by
+// round_fx (shift 15) or round_fx after a saturating doubling (shift 14).
+// No rotation entry (nor its negation) is -32768, so neither product
+// saturates and both 32-bit saturations fold into the final clamp:
+// clamp16((m + 2^(shift-1)) >> shift) of the exact sum m (|m| < 2^31).
+inline int16_t rotated(int16_t a, int16_t x, int16_t b, int16_t y, int shift) {
+  const int32_t m = int32_t{a} * x + int32_t{b} * y;
+  const int32_t r = (m + (1 << (shift - 1))) >> shift;
+  return static_cast<int16_t>(r > 32767 ? 32767 : (r < -32768 ? -32768 : r));
+}
+
+// One merge level over blocks of `span` with its rotation table.
+void mergeLevel(const int16_t* in, int16_t* out, int len, int span, const Rotations& rot, int shift) {
   const int half = span / 2;
   for (int base = 0; base < len; base += span) {
     const int16_t* low = in + base;
@@ -129,10 +138,10 @@ void mergeLevel(const int16_t* in, int16_t* out, int len, int span, const Rotati
     for (int j = 0; j < half; j += 2) {
       const int16_t c0 = rot.cosine[j], s0 = rot.minusSine[j];
       const int16_t c1 = rot.cosine[j + 1], s1 = rot.minusSine[j + 1];
-      dst[j] = narrow(L_mac(L_mult(c0, low[j]), negate(s0), high[j]));
-      dst[span - 1 - j] = narrow(L_mac(L_mult(s0, low[j]), c0, high[j]));
-      dst[j + 1] = narrow(L_mac(L_mult(c1, low[j + 1]), s1, high[j + 1]));
-      dst[span - 2 - j] = narrow(L_mac(L_mult(s1, low[j + 1]), negate(c1), high[j + 1]));
+      dst[j] = rotated(c0, low[j], negate(s0), high[j], shift);
+      dst[span - 1 - j] = rotated(s0, low[j], c0, high[j], shift);
+      dst[j + 1] = rotated(c1, low[j + 1], s1, high[j + 1], shift);
+      dst[span - 2 - j] = rotated(s1, low[j + 1], negate(c1), high[j + 1], shift);
     }
   }
 }
@@ -140,11 +149,11 @@ void mergeLevel(const int16_t* in, int16_t* out, int len, int span, const Rotati
 int levelsOf(int len) { return len == 320 ? 5 : 6; }
 
 // Phases 1-3 with the direction's first split butterfly (`first`), later
-// split butterfly (`later`), kernel, rotations and narrowing.  x holds the
+// split butterfly (`later`), kernel, rotations and their narrowing shift.  x holds the
 // input on entry and is used as scratch; the result goes to dst.
-template <class First, class Later, class Narrow>
+template <class First, class Later>
 void transform(int16_t* x, int16_t* dst, int len, First first, Later later, const int16_t (*core)[kCore],
-               const Rotations* rot, Narrow narrow) {
+               const Rotations* rot, int shift) {
   int16_t y[kMaxLen];
   const int levels = levelsOf(len);
   int16_t* cur = x;
@@ -160,7 +169,7 @@ void transform(int16_t* x, int16_t* dst, int len, First first, Later later, cons
   std::swap(cur, nxt);
   for (int t = 0; t < levels; ++t) {
     int16_t* target = t == levels - 1 ? dst : nxt;
-    mergeLevel(cur, target, len, 20 << t, rot[t], narrow);
+    mergeLevel(cur, target, len, 20 << t, rot[t], shift);
     std::swap(cur, nxt);
   }
 }
@@ -176,8 +185,7 @@ void halvedButterfly(int16_t a, int16_t b, int, int16_t& lo, int16_t& hi) {
 void forwardDctScalar(const int16_t* src, int16_t* dst, int len) {
   int16_t x[kMaxLen];
   for (int i = 0; i < len; ++i) x[i] = len == 320 ? add(src[i], kFwdOffset[i]) : src[i];
-  transform(x, dst, len, halvedButterfly, halvedButterfly, kFwdCore, kForwardRot,
-            [](Word32 acc) { return round_fx(acc); });
+  transform(x, dst, len, halvedButterfly, halvedButterfly, kFwdCore, kForwardRot, 15);
 }
 
 void inverseDctScalar(const int16_t* src, int16_t* dst, int len) {
@@ -196,8 +204,8 @@ void inverseDctScalar(const int16_t* src, int16_t* dst, int len) {
     lo = add(a, b);
     hi = add(a, negate(b));
   };
-  // Rotations carry one more bit: round(acc << 1) with saturation.
-  transform(x, dst, len, first, later, kInvCore, kInverseRot, [](Word32 acc) { return round_fx(L_shl(acc, 1)); });
+  // Rotations carry one more bit: round(acc << 1) with saturation (shift 14).
+  transform(x, dst, len, first, later, kInvCore, kInverseRot, 14);
   if (len == 320)
     for (int i = 0; i < len; ++i) dst[i] = add(dst[i], kInvOffset[i]);
 }
