@@ -6,6 +6,9 @@
 // searches compare 32-bit sums.
 #include "amrnb/amrnb_gains.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "amrnb/amrnb_tables.h"
 #include "basic_op.h"
 #include "log_pow2.h"
@@ -512,6 +515,11 @@ void take475(GainHistory& h, const int16_t* pair, int16_t g0, int16_t gExp, int1
 
 }  // namespace
 
+namespace {
+int16_t search475Plain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit);
+int16_t search475Chain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit);
+}  // namespace
+
 int16_t quant475(GainHistory& h, const Subframe475& sf0, const Subframe475& sf1, const int16_t* code1,
                  int16_t gpLimit, int16_t* gp0, int16_t* gc0, int16_t* gp1, int16_t* gc1) {
   const int16_t g00 = extract_l(pow2Join(14, sf0.gcode0.frac));
@@ -537,6 +545,78 @@ int16_t quant475(GainHistory& h, const Subframe475& sf0, const Subframe475& sf1,
     bias = -1;
   for (int i = 0; i < 5; ++i) e[i] = add(e[i], bias);
   commonScale(frac, e, 10, hi, lo);
+  int16_t index = search475Plain(hi, lo, g00, g01, gpLimit);
+  if (index < 0) index = search475Chain(hi, lo, g00, g01, gpLimit);
+  const int16_t* row = kJointGains475 + 4 * index;
+  take475(h, row, g00, sf0.gcode0.exp, gp0, gc0);
+  // The second subframe's prediction after the first one's update.
+  const Scaled g1 = predictCodeGain(h, kMr475, code1, nullptr);
+  take475(h, row + 2, extract_l(pow2Join(14, g1.frac)), g1.exp, gp1, gc1);
+  return index;
+}
+
+namespace {
+
+// The joint search's error of a row is ten terms mac32x16(d, hi_k, lo_k,
+// n_k), each adding 2 hi_k n_k and then 2 mult(lo_k, n_k) (lo_k >= 0) to
+// the saturating sum.  Every partial sum is at most sum_k (2 |hi_k| N_k +
+// 2 (lo_k N_k >> 15) + 2) with N_k bounding |n_k| over the table (the
+// products of the rows' largest gains, plus one for the flooring of mult).
+// Below 2^31 no row's chain saturates and plain 32-bit sums give the same
+// errors; the index of the least error is returned, or -1 when the bound
+// fails (a few frames in a hundred on speech).
+int16_t search475Plain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit) {
+  struct Peaks {
+    int32_t pitch[2], code[2];
+  };
+  static const Peaks kPeaks = [] {
+    Peaks pk{{0, 0}, {0, 0}};
+    for (int i = 0; i < 256; ++i)
+      for (int s = 0; s < 2; ++s) {
+        const int16_t* row = kJointGains475 + 4 * i + 2 * s;
+        pk.pitch[s] = std::max(pk.pitch[s], std::abs(int32_t{row[0]}));
+        pk.code[s] = std::max(pk.code[s], std::abs(int32_t{row[1]}));
+      }
+    return pk;
+  }();
+  int64_t bound = 0;
+  for (int s = 0; s < 2; ++s) {
+    const int64_t g = s ? g01 : g00;
+    const int64_t p = kPeaks.pitch[s], c = ((kPeaks.code[s] * (g < 0 ? -g : g)) >> 15) + 1;
+    const int64_t n[5] = {((p * p) >> 15) + 1, p, ((c * c) >> 15) + 1, c, ((c * p) >> 15) + 1};
+    for (int k = 0; k < 5; ++k) {
+      const int64_t h = hi[5 * s + k] < 0 ? -int64_t{hi[5 * s + k]} : hi[5 * s + k];
+      bound += 2 * h * n[k] + 2 * ((int64_t{lo[5 * s + k]} * n[k]) >> 15) + 2;
+    }
+  }
+  if (bound >= (int64_t{1} << 31)) return -1;
+  int32_t h32[10], l32[10];
+  for (int k = 0; k < 10; ++k) {
+    h32[k] = 2 * int32_t{hi[k]};
+    l32[k] = lo[k];
+  }
+  auto terms = [](const int32_t* h, const int32_t* l, int32_t gp, int32_t gc) {
+    const int32_t n[5] = {(gp * gp) >> 15, gp, (gc * gc) >> 15, gc, (gc * gp) >> 15};
+    int32_t d = 0;
+    for (int k = 0; k < 5; ++k) d += h[k] * n[k] + 2 * ((l[k] * n[k]) >> 15);
+    return d;
+  };
+  int32_t best = 0x7FFFFFFF;
+  int16_t index = 0;
+  for (int16_t i = 0; i < 256; ++i) {
+    const int16_t* row = kJointGains475 + 4 * i;
+    if (row[0] > gpLimit || row[2] > gpLimit) continue;
+    const int32_t d = terms(h32, l32, row[0], (row[1] * int32_t{g00}) >> 15) +
+                      terms(h32 + 5, l32 + 5, row[2], (row[3] * int32_t{g01}) >> 15);
+    if (d < best) {
+      best = d;
+      index = i;
+    }
+  }
+  return index;
+}
+
+int16_t search475Chain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit) {
   int32_t best = 0x7FFFFFFF;
   int16_t index = 0;
   for (int16_t i = 0; i < 256; ++i) {
@@ -560,12 +640,9 @@ int16_t quant475(GainHistory& h, const Subframe475& sf0, const Subframe475& sf1,
       index = i;
     }
   }
-  const int16_t* row = kJointGains475 + 4 * index;
-  take475(h, row, g00, sf0.gcode0.exp, gp0, gc0);
-  // The second subframe's prediction after the first one's update.
-  const Scaled g1 = predictCodeGain(h, kMr475, code1, nullptr);
-  take475(h, row + 2, extract_l(pow2Join(14, g1.frac)), g1.exp, gp1, gc1);
   return index;
 }
+
+}  // namespace
 
 }  // namespace vokc::amrnb::enc
