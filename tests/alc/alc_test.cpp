@@ -178,7 +178,9 @@ TEST(Alc, BringsSpeechLevelsToTheTarget) {
 TEST(Alc, GainStaysBelowItsMaximumAndPeaksBelowTheLimit) {
   for (float maxDb : {11.6f, 6.0f, 0.0f}) {
     Alc alc;
-    if (maxDb != 11.6f) ASSERT_EQ(voksALCSetGain_G169_16s(maxDb, alc.s), vokOk);
+    if (maxDb != 11.6f) {
+      ASSERT_EQ(voksALCSetGain_G169_16s(maxDb, alc.s), vokOk);
+    }
     const auto x = bursts(-50.0, 32000, 16000, 800, 3);
     const auto y = alc.run(x);
     const double gmax = std::pow(10.0, maxDb / 20.0);

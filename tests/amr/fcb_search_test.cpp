@@ -28,7 +28,9 @@ TEST(AmrFcbSearch, MatchesTheReference) {
       // The decoder rebuilds the same vector (before sharpening) from the words.
       int16_t dec[40];
       ASSERT_EQ(voksFixedCodebookDecode_GSMAMR_16s(idx, dec, static_cast<int16_t>(c & 3), rates[m]), vokOk);
-      if (lag >= 40) EXPECT_EQ(std::memcmp(dec, code, sizeof dec), 0);
+      if (lag >= 40) {
+        EXPECT_EQ(std::memcmp(dec, code, sizeof dec), 0);
+      }
       h = orHash16(orHash16(orHash16(h, code, 40), y, 40), idx, 2);
     }
   EXPECT_EQ(h, 0xA1BC7F6Eu);
@@ -52,7 +54,9 @@ TEST(AmrFcbSearch, EightAndTenPulsesMatchTheReference) {
       ASSERT_EQ(voksAlgebraicCodebookSearch_GSMAMR_16s(lag, gp, x, res, hr, code, y, idx, static_cast<int16_t>(c & 3), rate), vokOk);
       int16_t dec[40];
       ASSERT_EQ(voksFixedCodebookDecode_GSMAMR_16s(idx, dec, static_cast<int16_t>(c & 3), rate), vokOk);
-      if (lag >= 40) EXPECT_EQ(std::memcmp(dec, code, sizeof dec), 0);
+      if (lag >= 40) {
+        EXPECT_EQ(std::memcmp(dec, code, sizeof dec), 0);
+      }
       h = orHash16(orHash16(orHash16(h, code, 40), y, 40), idx, words);
     }
   }

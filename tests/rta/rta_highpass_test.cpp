@@ -34,7 +34,9 @@ TEST(RtaHighPass, RemovesDcAndPassesSpeech) {
         EXPECT_NEAR(gainDb(order, fs, 1000, len), 0.0, 0.1) << fs << " " << order << " " << len;
         EXPECT_NEAR(gainDb(order, fs, 300, len), 0.0, 0.1) << fs << " " << order << " " << len;
         EXPECT_LT(gainDb(order, fs, 5, len), -20.0) << fs << " " << order << " " << len;
-        if (order == 5) EXPECT_NEAR(gainDb(order, fs, 20, len), -3.0, 0.2) << fs << " " << len;
+        if (order == 5) {
+          EXPECT_NEAR(gainDb(order, fs, 20, len), -3.0, 0.2) << fs << " " << len;
+        }
       }
 }
 

@@ -99,7 +99,7 @@ TEST(ToneDetect, SpeechIsNeverReported) {
       x16[2 * n + 1] = 0.5 * (pcm[n] + (n + 1 < pcm.size() ? pcm[n + 1] : 0));
     }
     const Outcome a = detect(8000, x8), b = detect(16000, x16, 160);
-    EXPECT_EQ(std::vector<int>({a.floatAt, a.fixedAt, b.floatAt, b.fixedAt}), std::vector<int>(4, -1)) << name;
+    EXPECT_EQ(std::vector<long>({a.floatAt, a.fixedAt, b.floatAt, b.fixedAt}), std::vector<long>(4, -1)) << name;
   }
 }
 
