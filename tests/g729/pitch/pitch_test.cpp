@@ -50,8 +50,8 @@ TEST(G729Pitch, ClosedLoopChecksWriteNothing) {
   g.watch(s.exc, 194).watch(s.delay, 2).watch(s.vec, 40);
   for (auto search : {voksAdaptiveCodebookSearch_G729_16s, voksAdaptiveCodebookSearch_G729A_16s}) {
     EXPECT_NULLS_THEN(vokErrRange, g, search, 146, s.x, s.h, s.exc, s.delay, s.vec, 2);  // null before range
-    for (auto [delay, sf] : {std::pair{146, 0}, {17, 1}, {60, -1}})
-      EXPECT_REJECTS(vokErrRange, g, search(delay, s.x, s.h, s.exc, s.delay, s.vec, sf));
+    for (auto bad : {std::pair{146, 0}, {17, 1}, {60, -1}})
+      EXPECT_REJECTS(vokErrRange, g, search(bad.first, s.x, s.h, s.exc, s.delay, s.vec, bad.second));
     EXPECT_EQ(search(145, s.x, s.h, s.exc, s.delay, s.vec, 0), vokOk);
     EXPECT_GE(s.delay[0], 137);
     EXPECT_EQ(search(18, s.x, s.h, s.exc, s.delay, s.vec, 1), vokOk);
