@@ -183,6 +183,19 @@ class Input {
   bool ended_ = false;
 };
 
+// --rate: 8000 or 16000; 0 when absent (the first input decides).
+int rateOption(const Args& a) {
+  const int rate = number(a, "--rate", 8000, 16000, 0);
+  if (rate != 0 && rate != 8000 && rate != 16000) fail("--rate " + a.value("--rate") + ": 8000 or 16000");
+  return rate;
+}
+
+// The near-end and far-end inputs of the echo commands, at one rate.
+void openEnds(const Args& a, int& rate, Input& near, Input& far) {
+  near.open(a, a.value("--near"), rate);
+  far.open(a, a.value("--far"), rate);
+}
+
 class Output {
  public:
   void open(const Args& a, const std::string& path, int rate, const std::vector<const Input*>& inputs) {
@@ -300,11 +313,9 @@ class EchoMeter {
 // Runs the canceller over the files; the output is aligned with the near
 // end (the canceller's latency dropped at the start and flushed at the end).
 int aec(const Args& a, std::FILE* out) {
-  int rate = a.has("--rate") ? number(a, "--rate", 8000, 16000, 0) : 0;
-  if (rate != 0 && rate != 8000 && rate != 16000) fail("--rate " + a.value("--rate") + ": 8000 or 16000");
+  int rate = rateOption(a);
   Input near, far;
-  near.open(a, a.value("--near"), rate);
-  far.open(a, a.value("--far"), rate);
+  openEnds(a, rate, near, far);
   EchoSetup s;
   openEcho(a, rate, s);
   Output o;
@@ -348,8 +359,7 @@ int aec(const Args& a, std::FILE* out) {
 // ---- alc ---------------------------------------------------------------------------
 
 int alc(const Args& a, std::FILE* out) {
-  int rate = a.has("--rate") ? number(a, "--rate", 8000, 16000, 0) : 0;
-  if (rate != 0 && rate != 8000 && rate != 16000) fail("--rate " + a.value("--rate") + ": 8000 or 16000");
+  int rate = rateOption(a);
   const double target = decimal(a, "--target", -40, -6, -26), maxGain = decimal(a, "--max-gain", 0, 30, 11.6);
   Input in;
   in.open(a, a.files[0], rate);
@@ -382,8 +392,7 @@ int alc(const Args& a, std::FILE* out) {
 // ---- tone --------------------------------------------------------------------------
 
 int tone(const Args& a, std::FILE* out) {
-  int rate = a.has("--rate") ? number(a, "--rate", 8000, 16000, 0) : 0;
-  if (rate != 0 && rate != 8000 && rate != 16000) fail("--rate " + a.value("--rate") + ": 8000 or 16000");
+  int rate = rateOption(a);
   Input in;
   in.open(a, a.files[0], rate);
   int size = 0;
@@ -433,8 +442,7 @@ class Aligned {
 };
 
 int nr(const Args& a, std::FILE* out) {
-  int rate = a.has("--rate") ? number(a, "--rate", 8000, 16000, 0) : 0;
-  if (rate != 0 && rate != 8000 && rate != 16000) fail("--rate " + a.value("--rate") + ": 8000 or 16000");
+  int rate = rateOption(a);
   const int level = number(a, "--level", 0, 5, -1);
   Input in;
   in.open(a, a.files[0], rate);
@@ -490,11 +498,9 @@ int nr(const Args& a, std::FILE* out) {
 // ---- chain -------------------------------------------------------------------------
 
 int chain(const Args& a, std::FILE* out) {
-  int rate = a.has("--rate") ? number(a, "--rate", 8000, 16000, 0) : 0;
-  if (rate != 0 && rate != 8000 && rate != 16000) fail("--rate " + a.value("--rate") + ": 8000 or 16000");
+  int rate = rateOption(a);
   Input near, far;
-  near.open(a, a.value("--near"), rate);
-  far.open(a, a.value("--far"), rate);
+  openEnds(a, rate, near, far);
   VokpChainConfig c;
   check(vokpChainConfigDefault(&c, rate), "vokpChainConfigDefault");
   EchoSetup s;
