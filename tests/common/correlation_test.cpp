@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "check.h"
+#include "levels.h"
 #include "voksc.h"
 
 namespace {
@@ -16,13 +17,6 @@ using V = std::vector<int64_t>;
 template <class T>
 V v(const T* p, int n) {
   return V(p, p + n);
-}
-
-Words randomWords(std::mt19937& rng, int n, int lo, int hi) {
-  std::uniform_int_distribution<int> d(lo, hi);
-  Words v(static_cast<std::size_t>(n));
-  for (auto& x : v) x = static_cast<int16_t>(d(rng));
-  return v;
 }
 
 int64_t sumProducts(const int16_t* a, const int16_t* b, int n) {
@@ -63,7 +57,7 @@ TEST(AutoCorr, PlainSumsSaturateAndStopAtTheFrame) {
 
 TEST(AutoCorr, ManyLagsOnLongFrames) {
   std::mt19937 rng(2);
-  Words x = randomWords(rng, 600, -32768, 32767);
+  Words x = vtest::words(rng, 600, -32768, 32767);
   std::vector<Vok32s> r(700);
   ASSERT_EQ(voksAutoCorr_16s32s(x.data(), 600, r.data(), 700), vokOk);
   for (int k = 0; k < 700; ++k)
@@ -73,7 +67,7 @@ TEST(AutoCorr, ManyLagsOnLongFrames) {
 TEST(AutoCorrNormE, DefinitionAcrossLengthsAndLags) {
   std::mt19937 rng(3);
   for (auto [len, lags] : {std::pair{240, 11}, {240, 13}, {40, 2}, {7, 12}, {300, 200}}) {
-    Words x = randomWords(rng, len, -2000, 2000);
+    Words x = vtest::words(rng, len, -2000, 2000);
     std::vector<Vok32s> r(static_cast<std::size_t>(lags));
     int norm = -1;
     ASSERT_EQ(voksAutoCorr_NormE_16s32s(x.data(), len, r.data(), lags, &norm), vokOk);
@@ -126,7 +120,7 @@ TEST(LagMaxInv, SmallestLagWinsAmongEqualCorrelations) {
 TEST(LagMaxInv, AgreesWithTheDefinitionOverLongLagRanges) {
   std::mt19937 rng(4);
   for (int len : {40, 80, 97}) {
-    Words buf = randomWords(rng, 400 + len, -32768, 32767);
+    Words buf = vtest::words(rng, 400 + len, -32768, 32767);
     const int16_t* x = buf.data() + 400;
     Vok32s mx;
     int lag;
@@ -212,7 +206,7 @@ TEST(CrossCorrSfs, ScaledSumsWithTiesToEven) {
   std::mt19937 rng(5);
   for (int len : {1, 40, 60, 300})
     for (int scale : {0, 3, 12, 31, 40, -1, -20}) {
-      Words x = randomWords(rng, len, -32768, 32767), y = randomWords(rng, len, -32768, 32767);
+      Words x = vtest::words(rng, len, -32768, 32767), y = vtest::words(rng, len, -32768, 32767);
       std::vector<Vok32s> o(static_cast<std::size_t>(len));
       ASSERT_EQ(voksCrossCorr_16s32s_Sfs(x.data(), y.data(), len, o.data(), scale), vokOk);
       for (int n = 0; n < len; ++n) {
@@ -240,7 +234,7 @@ TEST(CrossCorrSfs, PartialSumsBeyond32BitsGiveTheExactTotal) {
 TEST(CrossCorrNormM, LargestMagnitudeKeeps13Bits) {
   std::mt19937 rng(6);
   for (int len : {1, 40, 64, 513, 700}) {
-    Words a = randomWords(rng, len, -4096, 4096), b = randomWords(rng, len, -8000, 8000);
+    Words a = vtest::words(rng, len, -4096, 4096), b = vtest::words(rng, len, -8000, 8000);
     std::vector<Vok16s> d(static_cast<std::size_t>(len));
     ASSERT_EQ(voksCrossCorr_NormM_16s(a.data(), b.data(), len, d.data()), vokOk);
     std::vector<int32_t> c(static_cast<std::size_t>(len));
@@ -269,7 +263,7 @@ TEST(ConvPartial, DefinitionScalingAndSaturation) {
   EXPECT_EQ(v(o, 4), V({5, 16, 34, 60}));
   std::mt19937 rng(7);
   for (int len : {1, 40, 129, 300}) {
-    Words x = randomWords(rng, len, -32768, 32767), h = randomWords(rng, len, -32768, 32767);
+    Words x = vtest::words(rng, len, -32768, 32767), h = vtest::words(rng, len, -32768, 32767);
     std::vector<Vok32s> o32(static_cast<std::size_t>(len));
     std::vector<Vok16s> o16(o32.size());
     ASSERT_EQ(voksConvPartial_16s32s(x.data(), h.data(), o32.data(), len), vokOk);
@@ -302,7 +296,7 @@ TEST(DotProdAutoScale, FirstTermOnceAndAlternatingShifts) {
   // the result is the sum at that split and one shift less did not fit.
   std::mt19937 rng(8);
   for (int len : {100, 1000, 5000}) {
-    Words x = randomWords(rng, len, 20000, 32767), y = randomWords(rng, len, -32768, -20000);
+    Words x = vtest::words(rng, len, 20000, 32767), y = vtest::words(rng, len, -32768, -20000);
     ASSERT_EQ(voksDotProdAutoScale_16s32s_Sfs(x.data(), y.data(), len, &r, &sc), vokOk);
     auto sumAt = [&](int t) {
       const int sb = (t + 1) / 2, sa = t / 2;
@@ -357,7 +351,7 @@ TEST(ResidualFilter, DefinitionWithHistoryAndRounding) {
   for (int order : {8, 10, 16, 1, 33})
     for (int scale : {12, 0, 15, -3}) {
       const int len = 80;
-      Words c = randomWords(rng, order + 1, -8192, 8192), xh = randomWords(rng, len + order, -32768, 32767);
+      Words c = vtest::words(rng, order + 1, -8192, 8192), xh = vtest::words(rng, len + order, -32768, 32767);
       std::vector<Vok16s> out(len);
       ASSERT_EQ(voksResidualFilter_Low_16s_Sfs(c.data(), order, xh.data() + order, out.data(), len, scale), vokOk);
       for (int n = 0; n < len; ++n) {

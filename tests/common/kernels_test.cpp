@@ -12,31 +12,11 @@
 #include "levels.h"
 
 namespace kern = voksc::kern;
+using namespace vtest;
 
 namespace {
 
 using Words = std::vector<int16_t>;
-
-// Signal families that reach the different accumulation paths.
-enum class Kind { Quiet, Speechlike, FullScale, MostNegative, Runs };
-
-Words make(std::mt19937& rng, int n, Kind k) {
-  Words v(static_cast<std::size_t>(n));
-  std::uniform_int_distribution<int> full(-32768, 32767), quiet(-200, 200), loud(-6000, 6000);
-  for (int i = 0; i < n; ++i) {
-    switch (k) {
-      case Kind::Quiet: v[i] = static_cast<int16_t>(quiet(rng)); break;
-      case Kind::Speechlike: v[i] = static_cast<int16_t>(loud(rng)); break;
-      case Kind::FullScale: v[i] = static_cast<int16_t>(full(rng)); break;
-      case Kind::MostNegative: v[i] = (rng() & 7) ? int16_t{-32768} : static_cast<int16_t>(full(rng)); break;
-      // Long runs of one sign: partial sums pass 2^31 and come back.
-      case Kind::Runs: v[i] = static_cast<int16_t>(((i / 23) & 1) ? -32767 + (rng() & 3) : 32767 - (rng() & 3)); break;
-    }
-  }
-  return v;
-}
-
-const Kind kKinds[] = {Kind::Quiet, Kind::Speechlike, Kind::FullScale, Kind::MostNegative, Kind::Runs};
 
 int64_t direct(const int16_t* a, const int16_t* b, int n) {
   int64_t s = 0;

@@ -9,20 +9,12 @@
 #include <vector>
 
 #include "check.h"
+#include "frames.h"
 #include "voksc.h"
 
 namespace {
 
 constexpr int kBands = 9, kSegs = 3, kFrame = 24, kRate = 8000;
-
-template <class T>
-struct Frames {
-  std::vector<std::vector<T>> v;
-  std::vector<T*> p;
-  Frames(int segs, int len) : v(segs, std::vector<T>(len)) {
-    for (auto& f : v) p.push_back(f.data());
-  }
-};
 
 int64_t pow10(const Vok32sc& x) { return (int64_t{x.re} * x.re + int64_t{x.im} * x.im + 512) >> 10; }
 int64_t smooth(int64_t x, int64_t v, int64_t a) { return (x * a + v * (16384 - a) + 8192) >> 14; }

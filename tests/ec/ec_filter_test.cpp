@@ -10,31 +10,25 @@
 #include <vector>
 
 #include "check.h"
+#include "frames.h"
 #include "voksc.h"
 
 namespace {
 
+// segs frames of len random values.
 template <class T>
-struct Frames {  // segs frames of len complex values and the pointer table
-  std::vector<std::vector<T>> v;
-  std::vector<T*> p;
-  Frames(int segs, int len, std::mt19937& rng, int bits) : v(segs, std::vector<T>(len)) {
-    for (auto& f : v) {
-      for (auto& c : f) {
-        if (bits < 0) break;  // zeros
-        const int shift = 32 - bits + static_cast<int>(rng() % 4);
-        if constexpr (std::is_same_v<T, Vok32sc>)
-          c = {static_cast<int32_t>(rng()) >> std::min(shift, 31), static_cast<int32_t>(rng()) >> std::min(shift, 31)};
-        else
-          c = {float(int32_t(rng()) >> 16) / 512, float(int32_t(rng()) >> 16) / 512};
-      }
-      p.push_back(f.data());
+Frames<T> frames(int segs, int len, std::mt19937& rng, int bits) {
+  Frames<T> f(segs, len);
+  for (auto& frame : f.v)
+    for (auto& c : frame) {
+      const int shift = 32 - bits + static_cast<int>(rng() % 4);
+      if constexpr (std::is_same_v<T, Vok32sc>)
+        c = {static_cast<int32_t>(rng()) >> std::min(shift, 31), static_cast<int32_t>(rng()) >> std::min(shift, 31)};
+      else
+        c = {float(int32_t(rng()) >> 16) / 512, float(int32_t(rng()) >> 16) / 512};
     }
-  }
-  Frames(const Frames& o) : v(o.v) {
-    for (auto& f : v) p.push_back(f.data());
-  }
-};
+  return f;
+}
 
 #if defined(__SIZEOF_INT128__)  // the model needs 128-bit products (not on 32-bit targets)
 using i128 = __int128;
@@ -55,7 +49,8 @@ TEST(SubbandFilter, FixedPointFormsMatchTheModel) {
   for (int trial = 0; trial < 60; ++trial) {
     const int segs = 1 + trial % 5, len = 1 + int(rng() % 20), sf = int(rng() % 32), b = int(rng() % (len + 1));
     const int bits = 12 + trial % 21;  // up to full 32-bit values: saturation reached
-    Frames<Vok32sc> hist(segs, len, rng, bits), coef(segs, len, rng, bits), coefLow = coef, err(1, len, rng, bits);
+    auto hist = frames<Vok32sc>(segs, len, rng, bits), coef = frames<Vok32sc>(segs, len, rng, bits), coefLow = coef;
+    auto err = frames<Vok32sc>(1, len, rng, bits);
     std::vector<Vok32sc> y(len), yLow(len, Vok32sc{7, 7}), scaled(len, Vok32sc{7, 7});
     std::vector<Vok32s> steps(2 * len);
     for (int i = 0; i < len; ++i) {
@@ -109,8 +104,8 @@ TEST(SubbandFilter, FloatFormsMatchTheModel) {
   std::mt19937 rng(2);
   for (int trial = 0; trial < 20; ++trial) {
     const int segs = 1 + trial % 6, len = 1 + int(rng() % 40), order = 1 + trial % 3;
-    Frames<Vok32fc> hist(segs + order - 1, len, rng, 0), coef(segs, len, rng, 0), err(order, len, rng, 0);
-    Frames<Vok32fc> ap = coef;
+    auto hist = frames<Vok32fc>(segs + order - 1, len, rng, 0), coef = frames<Vok32fc>(segs, len, rng, 0);
+    auto err = frames<Vok32fc>(order, len, rng, 0), ap = coef;
     std::vector<Vok32fc> y(len);
     std::vector<std::vector<double>> mu(order, std::vector<double>(len));
     std::vector<double*> muP;
@@ -149,8 +144,8 @@ TEST(SubbandFilter, FloatFormsMatchTheModel) {
 
 TEST(SubbandFilter, ArgumentChecks) {
   std::mt19937 rng(3);
-  Frames<Vok32fc> h(256, 4098, rng, -1), c(256, 4098, rng, -1);
-  Frames<Vok32sc> hs(2, 16, rng, 16), cs(2, 16, rng, 16);
+  Frames<Vok32fc> h(256, 4098), c(256, 4098);
+  auto hs = frames<Vok32sc>(2, 16, rng, 16), cs = frames<Vok32sc>(2, 16, rng, 16);
   std::vector<Vok32fc> y(4098);
   std::vector<Vok32sc> ys(4098);
   std::vector<double> mu(4098, 0.01);

@@ -367,20 +367,12 @@ TEST(G722, QmfInPlaceAndLengths16And18AgreeOnTheirCommonPrefix) {
 
 TEST(G722, QmfBlockKernelsScalarEqualsAvx2) {
   REQUIRE_AVX2();
-  // Random, full-scale and alternating windows; pair counts with and
-  // without a tail after the groups of eight.
+  // Windows of every input kind; pair counts with and without a tail after
+  // the groups of eight.
   std::mt19937 rng(3);
   for (int rep = 0; rep < 400; ++rep) {
-    int pairs = 1 + static_cast<int>(rng() % 40);
-    std::vector<int16_t> w(static_cast<std::size_t>(22 + 2 * pairs));
-    for (std::size_t k = 0; k < w.size(); ++k) {
-      switch (rep % 4) {
-        case 0: w[k] = static_cast<int16_t>(rng()); break;
-        case 1: w[k] = rng() & 1 ? 32767 : -32768; break;
-        case 2: w[k] = rep & 4 ? 32767 : -32768; break;
-        default: w[k] = static_cast<int16_t>((k + static_cast<std::size_t>(rep / 4)) % 2 ? 32767 : -32768); break;
-      }
-    }
+    const int pairs = 1 + static_cast<int>(rng() % 40);
+    const auto w = vtest::make(rng, 22 + 2 * pairs, vtest::kKinds[rep % 9]);
     std::vector<int16_t> a(static_cast<std::size_t>(2 * pairs)), b(a.size());
     voksc::g722::qmfAnalysisBlockScalar(w.data(), pairs, a.data());
     voksc::g722::qmfAnalysisBlockAvx2(w.data(), pairs, b.data());
@@ -392,8 +384,9 @@ TEST(G722, QmfBlockKernelsScalarEqualsAvx2) {
 }
 
 // The band coders' two forms from equal states (fresh or random bytes) on
-// hostile band signals and random codes in every decoder mode: codes,
-// outputs and states equal after every block of random even length.
+// band signals (or codes) of every input kind, the kind changing from block
+// to block, in every decoder mode: codes, outputs and states equal after
+// every block of random even length.
 TEST(G722, BandCoderFormsAgree) {
   REQUIRE_AVX2();
   std::mt19937 rng(11);
@@ -410,15 +403,8 @@ TEST(G722, BandCoderFormsAgree) {
     const int mode = 1 + rep % 3;
     for (int block = 0; block < 6; ++block) {
       const int len = 2 * (1 + static_cast<int>(rng() % 120));
-      std::vector<int16_t> in(static_cast<std::size_t>(len)), o1(in.size()), o2(in.size());
-      for (int i = 0; i < len; ++i) {
-        switch ((rep / 2) % 4) {
-          case 0: in[i] = static_cast<int16_t>(rng()); break;
-          case 1: in[i] = static_cast<int16_t>((i / (2 + rep % 7)) % 2 ? 32767 : -32768); break;
-          case 2: in[i] = static_cast<int16_t>(static_cast<int>(rng() % 401) - 200); break;
-          default: in[i] = static_cast<int16_t>(block % 2 ? 16383 * ((i >> 1) % 3 - 1) : 0); break;
-        }
-      }
+      const auto in = vtest::make(rng, len, vtest::kKinds[(rep / 2 + block) % 9]);
+      std::vector<int16_t> o1(in.size()), o2(in.size());
       if (decode) {
         voksc::g722::sbDecodeScalar(mode, p, in.data(), o1.data(), len);
         voksc::g722::sbDecodeAvx2(mode, q, in.data(), o2.data(), len);

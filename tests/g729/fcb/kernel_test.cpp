@@ -14,40 +14,7 @@
 #include "levels.h"
 
 namespace fcb = voksc::g729::fcb;
-
-namespace {
-
-enum class Kind { Decaying, Noise, Loud, FullScale, MostNegative, Sparse };
-constexpr Kind kKinds[] = {Kind::Decaying, Kind::Noise, Kind::Loud, Kind::FullScale, Kind::MostNegative, Kind::Sparse};
-
-void fill(std::mt19937& rng, Kind k, int16_t* v, int n) {
-  std::uniform_int_distribution<int> full(-32768, 32767), small(-300, 300), pos(0, n - 1);
-  switch (k) {
-    case Kind::Decaying: {
-      double a = 4096 + full(rng) / 8;
-      for (int i = 0; i < n; ++i, a *= -0.8) v[i] = static_cast<int16_t>(a + small(rng));
-      break;
-    }
-    case Kind::Noise:
-      for (int i = 0; i < n; ++i) v[i] = static_cast<int16_t>(small(rng) * 10);
-      break;
-    case Kind::Loud:
-      for (int i = 0; i < n; ++i) v[i] = static_cast<int16_t>(full(rng));
-      break;
-    case Kind::FullScale:
-      for (int i = 0; i < n; ++i) v[i] = (i & 1) ? 32767 : -32768;
-      break;
-    case Kind::MostNegative:
-      for (int i = 0; i < n; ++i) v[i] = -32768;
-      break;
-    case Kind::Sparse:
-      for (int i = 0; i < n; ++i) v[i] = 0;
-      for (int j = 0; j < 3; ++j) v[pos(rng)] = static_cast<int16_t>(full(rng));
-      break;
-  }
-}
-
-}  // namespace
+using namespace vtest;
 
 TEST(G729FcbKernels, DiagonalChains) {
   REQUIRE_AVX2();
@@ -181,7 +148,7 @@ TEST(G729FcbKernels, AnnexESearchForms) {
         int16_t h[40], x[40], cn[40];
         fill(rng, k, h, 40);
         fill(rng, kx, x, 40);
-        fill(rng, rep & 1 ? Kind::Loud : Kind::Noise, cn, 40);
+        fill(rng, rep & 1 ? Kind::Loud : Kind::Speechlike, cn, 40);
         for (int backward = 0; backward < 2; ++backward) {
           int16_t ca[40], cb[40], ya[40], yb[40], ia[5], ib[5];
           fcb::searchG729E_scalar(backward != 0, x, cn, h, ca, ya, ia);

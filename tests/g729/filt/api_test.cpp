@@ -17,15 +17,9 @@
 #include "levels.h"
 
 using vtest::Guard;
+using vtest::noise;
 
 namespace {
-
-std::vector<Vok16s> noise(int n, int amp, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::vector<Vok16s> v(static_cast<size_t>(n));
-  for (auto& x : v) x = static_cast<Vok16s>(static_cast<int>(rng() % (2u * amp + 1)) - amp);
-  return v;
-}
 
 // A stable order-10 filter (Q12) of moderate gain.
 const Vok16s kLp[11] = {4096, -6000, 4500, -2100, 900, -300, 120, -60, 30, -10, 5};

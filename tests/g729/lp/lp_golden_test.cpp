@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "lp_golden.h"
+#include "vectors.h"
 #include "voksc.h"
 
-using lptest::Golden;
+using Golden = vtest::GoldenReader;
 using Result = ::testing::AssertionResult;
 
 namespace {
@@ -371,7 +371,8 @@ class G729LpGolden : public ::testing::TestWithParam<Replay> {};
 
 TEST_P(G729LpGolden, EveryRecordMatches) {
   const Replay& r = GetParam();
-  Golden g(r.file), partner(*r.partner ? r.partner : r.file);
+  const std::string dir = "g729/lp/";
+  Golden g(dir + r.file), partner(dir + (*r.partner ? r.partner : r.file));
   ASSERT_TRUE(g.ok() && partner.ok()) << r.file;
   Tally t;
   for (; !g.done(); ++t.n[0]) ASSERT_TRUE(r.check(g, partner, t));
