@@ -129,22 +129,45 @@ int openLoop(const int16_t* sig) {
 // ---- Annex A ------------------------------------------------------------------
 
 int openLoopFast(const int16_t* sig) {
-  int16_t buf[kSpan];
-  scaleFrame(sig, buf, 2);
-  const int16_t* s = buf + kDelayMax;
-  // The frame's even samples sit at odd buffer positions; a delayed run
-  // takes one parity.  Cauchy-Schwarz on the energies of the two parities
-  // bounds every partial sum of every correlation below 2^30.
-  const int64_t e0 = energy(buf, kSpan, 2), e1 = energy(buf + 1, kSpan - 1, 2);
+  // Annex A weighs every other frame sample only, so the whole search runs
+  // on the span split by parity: half[p][i] is the sample 2 i + p of the
+  // span (from 143 before the frame), and every sum below is a contiguous
+  // dot product of one half.  The frame's even samples are half[1] from 71
+  // on; for delay t the delayed samples start at position b = 143 - t, i.e.
+  // half[b & 1] from b >> 1.
+  constexpr int kHalf0 = (kSpan + 1) / 2, kHalf1 = kSpan / 2;  // 112 and 111 samples
+  constexpr int kFrameAt = kDelayMax / 2;
+  int16_t half[2][kHalf0];
+  const int16_t* x = sig - kDelayMax;
+  for (int i = 0; i < kHalf1; ++i) {
+    half[0][i] = x[2 * i];
+    half[1][i] = x[2 * i + 1];
+  }
+  half[0][kHalf1] = x[kSpan - 1];
+  half[1][kHalf1] = 0;  // never read by a sum
+  // Scaled as the energy of the even span positions asks: right by 3 when
+  // the doubled sum saturates, left by 3 (saturating as shl) when it stays
+  // below 2^20.
+  int64_t e0 = voksc::kern::dot(half[0], half[0], kHalf0);
+  int64_t e1;
+  if (e0 > 0x3FFFFFFF || e0 < 0x80000) {
+    const bool down = e0 > 0x3FFFFFFF;
+    for (auto& h : half)
+      for (int16_t& v : h) {
+        const int w = down ? v >> 3 : v * 8;
+        v = static_cast<int16_t>(w > 32767 ? 32767 : (w < -32768 ? -32768 : w));
+      }
+    e0 = voksc::kern::dot(half[0], half[0], kHalf0);
+  }
+  e1 = voksc::kern::dot(half[1], half[1], kHalf1);
+  const int16_t* frame = half[1] + kFrameAt;
+  // Cauchy-Schwarz on the energies of the two parities bounds every
+  // partial sum of every correlation below 2^30.
   const bool bounded = energiesBoundSums(e1, e0 > e1 ? e0 : e1);
-  // Correlations over the even frame samples.  De-interleaved, every delay
-  // of one parity is a run of consecutive 40-sample dot products:
-  // s[2k - t] is half[b & 1][(b >> 1) + k] with b = 143 - t.
+  // Correlations over the even frame samples: every delay of one parity
+  // is one lag of a run of consecutive 40-sample dot products.
   Word32 corr[kDelayMax + 1];
   if (bounded) {
-    int16_t frame[kFrame / 2], half[2][kSpan / 2 + 1];
-    for (int k = 0; k < kFrame / 2; ++k) frame[k] = s[2 * k];
-    for (int i = 0; i < kSpan; ++i) half[i & 1][i >> 1] = buf[i];
     constexpr int kRuns = (kDelayMax - kDelayMin) / 2 + 1;  // b >> 1 = 0..61
     int64_t c[2][kRuns];
     voksc::kern::xcorr(frame, half[0], kFrame / 2, kRuns, c[0]);
@@ -154,7 +177,10 @@ int openLoopFast(const int16_t* sig) {
       corr[t] = static_cast<Word32>(2 * c[b & 1][b >> 1]);
     }
   } else {
-    for (int t = kDelayMin; t <= kDelayMax; ++t) corr[t] = chain(s, s - t, kFrame, 2);
+    for (int t = kDelayMin; t <= kDelayMax; ++t) {
+      const int b = kDelayMax - t;
+      corr[t] = chain(frame, half[b & 1] + (b >> 1), kFrame / 2, 1);
+    }
   }
   // Sections visited upward; a later delay must be strictly larger.
   auto section = [&](int from, int to, int step, Word32& mx) {
@@ -168,7 +194,10 @@ int openLoopFast(const int16_t* sig) {
     }
     return best;
   };
-  auto norm = [&](int t, Word32 mx) { return normalisedPeak(mx, clampDoubled(energy(s - t, kFrame, 2), 1)); };
+  auto norm = [&](int t, Word32 mx) {
+    const int16_t* d = half[(kDelayMax - t) & 1] + ((kDelayMax - t) >> 1);
+    return normalisedPeak(mx, clampDoubled(voksc::kern::dot(d, d, kFrame / 2), 1));
+  };
   Word32 mx;
   int t1 = section(20, 40, 1, mx);
   Word16 max1 = norm(t1, mx);
