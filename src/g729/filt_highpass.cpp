@@ -119,11 +119,19 @@ void runBoundedHighPass(HighPassState& s, Vok16s* x, int len) {
     for (int i = 0; i < n; ++i) inputs[i] = win[i + 2] * b0x2 + win[i + 1] * b1x2 + win[i] * b2x2;
     for (int i = 0; i < n; ++i) {
       const int64_t c = 2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15)) + inputs[i];
-      const int64_t v = (c + 0x1000) >> 13;
-      x[c0 + i] = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
-      const int64_t h = c * (1 << (14 - Q));
       h2 = h1;
-      h1 = h > 0x3FFFFFFF ? 0x3FFFFFFF : h < -0x40000000 ? -0x40000000 : h;
+      // For c in [-2^28, 2^28 - 2^12) neither clamp can act: the sample
+      // (c + 2^12) >> 13 lies in [-2^15, 2^15) and the history c 2^(14-Q)
+      // (Q = 12 or 13) in [-2^30, 2^30).  Louder samples clamp both.
+      if (__builtin_expect(static_cast<uint64_t>(c + (int64_t{1} << 28)) < (uint64_t{1} << 29) - 0x1000, 1)) {
+        x[c0 + i] = static_cast<Vok16s>((c + 0x1000) >> 13);
+        h1 = c * (1 << (14 - Q));
+      } else {
+        const int64_t v = (c + 0x1000) >> 13;
+        x[c0 + i] = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+        const int64_t h = c * (1 << (14 - Q));
+        h1 = h > 0x3FFFFFFF ? 0x3FFFFFFF : h < -0x40000000 ? -0x40000000 : h;
+      }
     }
     win[0] = win[n];
     win[1] = win[n + 1];

@@ -55,10 +55,20 @@ inline Word16 roundedOutput(int32_t acc, bool& ovf);
 // roundedOutput for |acc| <= 2^30: from -2^27 up to just below 0x7FFF800
 // the shift by 3 does not saturate and the rounding addition does not
 // either, so the sample is (acc + 2^11) >> 12 and the flag stays.
-inline Word16 roundedFast(int32_t acc, bool& ovf) {
-  if (__builtin_expect(static_cast<uint32_t>(acc + 0x8000000) < 0xFFFF800u, 1))
-    return static_cast<Word16>((acc + 0x800) >> 12);
+// The value comes as a 32-bit word, so a recursion can multiply it without
+// a sign extension on its path.
+inline int32_t roundedFast32(int32_t acc, bool& ovf) {
+  if (__builtin_expect(static_cast<uint32_t>(acc + 0x8000000) < 0xFFFF800u, 1)) return (acc + 0x800) >> 12;
   return roundedOutput(acc, ovf);
+}
+
+inline Word16 roundedFast(int32_t acc, bool& ovf) { return static_cast<Word16>(roundedFast32(acc, ovf)); }
+
+// roundedFast32 of acc, given acc + 2^11: the rounding bias then rides with
+// the terms formed ahead instead of following the newest product.
+inline int32_t roundedBiased(int32_t biased, bool& ovf) {
+  if (__builtin_expect(static_cast<uint32_t>(biased + 0x7FFF800) < 0xFFFF800u, 1)) return biased >> 12;
+  return roundedOutput(biased - 0x800, ovf);
 }
 
 // True when no partial sum of any sample of the block can leave 32 bits
@@ -198,33 +208,44 @@ bool order10Direct_scalar(const int16_t* a, const int16_t* x, int16_t* y, int le
 }
 
 #if defined(__i386__) || defined(__x86_64__)
-// Order 10 with the history in registers: y[n-3] .. y[n-10] in the eight
-// lanes of one vector (one madd and two folds per sample), the two newest
-// outputs in scalars.  Only y[n-1] and y[n-2] lie on the path from one
-// output to the next; the vector takes y[n-2] in as it becomes y[n-3].
-// The same for a bounded block (boundedBlock): no sample needs a check.
-// (Forming the terms on older outputs ahead for groups of eight outputs in
-// lanes takes a fifth fewer instructions, but its longer path from one
-// output to the next costs more time than it saves.)
+// Order 10 over a bounded block, two outputs per step.  y[n-3] .. y[n-10]
+// sit in the eight lanes of one vector, the two newest outputs in scalars.
+// At the start of a step y[n-1] and y[n-2] are known, so the terms of
+// y[n-2] .. y[n-9] for the second output are formed beside those of the
+// first (two madds, two horizontal adds for both); only the c1 and c2 terms
+// of the newest outputs are serial, as in a one-sample step, and the vector
+// work per output halves.  (Forming the older terms of groups of eight
+// outputs ahead takes fewer instructions still, but lengthens the path from
+// one output to the next and ran slower.)
 __attribute__((target("avx2"))) bool order10Plain(const int16_t* a, const int16_t* x, int16_t* y, int len,
                                                   const int16_t* mem) {
   int16_t m[10] = {};
   if (mem) std::memcpy(m, mem, sizeof m);
-  __m128i hist = _mm_setr_epi16(m[7], m[6], m[5], m[4], m[3], m[2], m[1], m[0]);
-  const __m128i coef = _mm_setr_epi16(a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10]);
+  // Lane k holds y[n-3-k]: the memory's first eight words, reversed.
+  __m128i hist = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m)),
+                                  _mm_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1));
+  const __m128i coef = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 3));
   const int32_t c0 = a[0], c1 = a[1], c2 = a[2];
   int32_t y1 = m[9], y2 = m[8];
   bool ovf = false;
-  for (int n = 0; n < len; ++n) {
+  int n = 0;
+  for (; n + 1 < len; n += 2) {
+    const __m128i next = _mm_insert_epi16(_mm_slli_si128(hist, 2), y2, 0);  // y[n-2] .. y[n-9]
+    __m128i p = _mm_hadd_epi32(_mm_madd_epi16(hist, coef), _mm_madd_epi16(next, coef));
+    p = _mm_hadd_epi32(p, p);
+    const int32_t v0 = roundedBiased(x[n] * c0 + 0x800 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1, ovf);
+    const int32_t v1 = roundedBiased(x[n + 1] * c0 + 0x800 - _mm_extract_epi32(p, 1) - c2 * y1 - c1 * v0, ovf);
+    y[n] = static_cast<int16_t>(v0);
+    y[n + 1] = static_cast<int16_t>(v1);
+    hist = _mm_insert_epi16(_mm_slli_si128(next, 2), y1, 0);
+    y2 = v0;
+    y1 = v1;
+  }
+  if (n < len) {
     __m128i p = _mm_madd_epi16(hist, coef);
     p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4E));
     p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xB1));
-    const int32_t acc = x[n] * c0 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1;
-    const Word16 v = roundedFast(acc, ovf);
-    y[n] = v;
-    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), y2, 0);
-    y2 = y1;
-    y1 = v;
+    y[n] = roundedFast(x[n] * c0 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1, ovf);
   }
   return ovf;
 }
