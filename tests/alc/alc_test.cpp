@@ -210,11 +210,9 @@ TEST(Alc, RejectsBadArgumentsWithoutWriting) {
   for (int len : {0, -8, 12, 4}) EXPECT_REJECTS(vokErrRange, g, voksALC_G169_16s(x, y, len, alc.s));
   EXPECT_REJECTS(vokErrNullPtr, g, voksALCGetStateSize_G169_16s(nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksALCInit_G169_16s(nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksALCSetLevel_G169_16s(-1.0f, -1.0f, nullptr));
-  EXPECT_REJECTS(vokErrRange, g, voksALCSetLevel_G169_16s(-0.5f, 3.0f, alc.s));
+  EXPECT_NULLS_THEN(vokErrRange, g, voksALCSetLevel_G169_16s, -0.5f, 3.0f, alc.s);
   EXPECT_REJECTS(vokErrRange, g, voksALCSetLevel_G169_16s(3.0f, -0.5f, alc.s));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksALCSetGain_G169_16s(-1.0f, nullptr));
-  EXPECT_REJECTS(vokErrRange, g, voksALCSetGain_G169_16s(-0.1f, alc.s));
+  EXPECT_NULLS_THEN(vokErrRange, g, voksALCSetGain_G169_16s, -0.1f, alc.s);
 }
 
 }  // namespace

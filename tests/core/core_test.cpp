@@ -18,8 +18,7 @@ TEST(BlockServices, ArgumentChecks) {
   int16_t d[4] = {1, 2, 3, 4};
   vtest::Guard g;
   g.watch(d, 4);
-  EXPECT_REJECTS(vokErrNullPtr, g, zero16(nullptr, 0));
-  EXPECT_REJECTS(vokErrSize, g, zero16(d, 0));
+  EXPECT_NULLS_THEN(vokErrSize, g, zero16, d, 0);
   EXPECT_REJECTS(vokErrShift, g, shiftRight16(d, d, 4, -1));
   EXPECT_REJECTS(vokErrNullPtr, g, copy16(nullptr, d, -1));
 }

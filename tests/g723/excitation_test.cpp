@@ -22,37 +22,29 @@ TEST(G723Excitation, ArgumentChecks) {
   vtest::Guard g;
   g.watch(d, 60).watch(&o1).watch(&o2).watch(&o3).watch(signs, 4).watch(pos, 6).watch(&err32).watch(&code);
   EXPECT_REJECTS(vokErrNullPtr, g, voksOpenLoopPitchSearch_G723_16s(x, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksHarmonicSearch_G723_16s(200, x, &o1, nullptr));
-  EXPECT_REJECTS(vokErrSize, g, voksHarmonicSearch_G723_16s(146, x, &o1, &o2));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksHarmonicNoiseSubtract_G723_16s_I(0, 20, nullptr, d));
-  EXPECT_REJECTS(vokErrRange, g, voksHarmonicNoiseSubtract_G723_16s_I(0, -1, x, d));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksAdaptiveCodebookSearch_G723(40, x, x, x, nullptr, &o1, &o2, 0, 0, 4));
-  EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookSearch_G723(142, x, x, buf, taming, &o1, &o2, 1, 0, 4));
+  EXPECT_NULLS_THEN(vokErrSize, g, voksHarmonicSearch_G723_16s, 146, x, &o1, &o2);
+  EXPECT_NULLS_THEN(vokErrRange, g, voksHarmonicNoiseSubtract_G723_16s_I, 0, -1, x, d);
+  EXPECT_NULLS_THEN(vokErrRange, g, voksAdaptiveCodebookSearch_G723, 142, x, x, buf, taming, &o1, &o2, 1, 0, 4);
   EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookSearch_G723(40, x, x, buf, taming, &o1, &o2, 5, 0, 4));
   EXPECT_REJECTS(vokErrRange, g, voksAdaptiveCodebookSearch_G723(40, x, x, buf, taming, &o1, &o2, 0, 0, 3));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksDecodeAdaptiveVector_G723_16s(40, 1, 0, nullptr, d, 9));
-  EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(57, 1, 85, buf, d, 4));
+  EXPECT_NULLS_THEN(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s, 57, 1, 85, buf, d, 4);
   EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(60, 1, 170, buf, d, 2));
   EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(60, 4, 0, buf, d, 2));
   // a lag of 144 or 145 would read its five-tap rows before the 145-sample history
   EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(142, 3, 0, buf, d, 2));
   EXPECT_REJECTS(vokErrIndex, g, voksDecodeAdaptiveVector_G723_16s(144, 3, 0, buf, d, 2));
   EXPECT_REJECTS(vokErrRange, g, voksDecodeAdaptiveVector_G723_16s(60, 1, 0, buf, d, 3));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksGainQuant_G723_16s(x, x, pos, d, nullptr, &o1, &o2, 4, &improved));
-  EXPECT_REJECTS(vokErrBadArg, g, voksGainQuant_G723_16s(x, x, pos, d, &err32, &o1, &o2, 4, &improved));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksMPMLQFixedCodebookSearch_G723(40, x, x, d, &o1, &o2, &o3, signs, nullptr, 0));
-  EXPECT_REJECTS(vokErrRange, g, voksMPMLQFixedCodebookSearch_G723(17, x, x, d, &o1, &o2, &o3, signs, &code, 0));
+  EXPECT_NULLS_THEN(vokErrBadArg, g, voksGainQuant_G723_16s, x, x, pos, d, &err32, &o1, &o2, 4, &improved);
+  EXPECT_NULLS_THEN(vokErrRange, g, voksMPMLQFixedCodebookSearch_G723, 17, x, x, d, &o1, &o2, &o3, signs, &code, 0);
   EXPECT_REJECTS(vokErrRange, g, voksMPMLQFixedCodebookSearch_G723(40, x, x, d, &o1, &o2, &o3, signs, &code, 4));
   EXPECT_REJECTS(vokErrNullPtr, g, voksToeplizMatrix_G723_16s(x, nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksACELPFixedCodebookSearch_G723_16s(x, mat16, signs, pos, &o1, d, nullptr));
   EXPECT_REJECTS(vokErrNullPtr, g, voksACELPFixedCodebookSearch_G723_32s16s(x, mat32, signs, nullptr, &o1, d, &o2));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksPitchPostFilter_G723_16s(40, x, &o1, &o2, nullptr, 0, 4));
-  EXPECT_REJECTS(vokErrRange, g, voksPitchPostFilter_G723_16s(40, x, &o1, &o2, &o3, 4, 4));
+  EXPECT_NULLS_THEN(vokErrRange, g, voksPitchPostFilter_G723_16s, 40, x, &o1, &o2, &o3, 4, 4);
   EXPECT_REJECTS(vokErrRange, g, voksPitchPostFilter_G723_16s(146, x, &o1, &o2, &o3, 0, 4));
   EXPECT_REJECTS(vokErrNullPtr, g, voksSynthesisFilter_G723_16s(x, x, nullptr, d));
   EXPECT_REJECTS(vokErrNullPtr, g, voksTiltCompensation_G723_32s16s(0, mat32 + 1, nullptr));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksGainControl_G723_16s_I(-1, d, nullptr));
-  EXPECT_REJECTS(vokErrBadArg, g, voksGainControl_G723_16s_I(-1, d, &o1));
+  EXPECT_NULLS_THEN(vokErrBadArg, g, voksGainControl_G723_16s_I, -1, d, &o1);
 }
 
 TEST(G723Excitation, DocumentedEdgeCases) {

@@ -108,23 +108,15 @@ TEST(GsmfrPrimitives, ArgumentChecks) {
   vtest::Guard g;
   g.watch(b, 64).watch(m16, 9).watch(m32, 2);
   // Null before length, every export.
-  EXPECT_REJECTS(vokErrNullPtr, g, voksHighPassFilter_GSMFR_16s(a, b, 0, nullptr));
-  EXPECT_REJECTS(vokErrSize, g, voksHighPassFilter_GSMFR_16s(a, b, 0, m32));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksPreemphasize_GSMFR_16s(nullptr, b, -1, m16));
-  EXPECT_REJECTS(vokErrSize, g, voksPreemphasize_GSMFR_16s(a, b, 0, m16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksDeemphasize_GSMFR_16s_I(b, 0, nullptr));
-  EXPECT_REJECTS(vokErrSize, g, voksDeemphasize_GSMFR_16s_I(b, 0, m16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksSchur_GSMFR_32s16s(nullptr, b, 9));
-  EXPECT_REJECTS(vokErrSize, g, voksSchur_GSMFR_32s16s(acf, b, 9));
+  EXPECT_NULLS_THEN(vokErrSize, g, voksHighPassFilter_GSMFR_16s, a, b, 0, m32);
+  EXPECT_NULLS_THEN(vokErrSize, g, voksPreemphasize_GSMFR_16s, a, b, 0, m16);
+  EXPECT_NULLS_THEN(vokErrSize, g, voksDeemphasize_GSMFR_16s_I, b, 0, m16);
+  EXPECT_NULLS_THEN(vokErrSize, g, voksSchur_GSMFR_32s16s, acf, b, 9);
   EXPECT_REJECTS(vokErrSize, g, voksSchur_GSMFR_32s16s(acf, b, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksShortTermAnalysisFilter_GSMFR_16s_I(a, nullptr, 0, m16));
-  EXPECT_REJECTS(vokErrSize, g, voksShortTermAnalysisFilter_GSMFR_16s_I(a, b, 0, m16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksShortTermSynthesisFilter_GSMFR_16s(a, a, b, 0, nullptr));
-  EXPECT_REJECTS(vokErrSize, g, voksShortTermSynthesisFilter_GSMFR_16s(a, a, b, -3, m16));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksWeightingFilter_GSMFR_16s(a, nullptr, 0));
-  EXPECT_REJECTS(vokErrSize, g, voksWeightingFilter_GSMFR_16s(a, b, 0));
-  EXPECT_REJECTS(vokErrNullPtr, g, voksRPEQuantDecode_GSMFR_16s(nullptr, 100, -1, b));
-  EXPECT_REJECTS(vokErrScale, g, voksRPEQuantDecode_GSMFR_16s(a, 100, -1, b));
+  EXPECT_NULLS_THEN(vokErrSize, g, voksShortTermAnalysisFilter_GSMFR_16s_I, a, b, 0, m16);
+  EXPECT_NULLS_THEN(vokErrSize, g, voksShortTermSynthesisFilter_GSMFR_16s, a, a, b, -3, m16);
+  EXPECT_NULLS_THEN(vokErrSize, g, voksWeightingFilter_GSMFR_16s, a, b, 0);
+  EXPECT_NULLS_THEN(vokErrScale, g, voksRPEQuantDecode_GSMFR_16s, a, 100, -1, b);
   // Codes are 3 bits, checked before the shift.
   for (Vok16s bad : {Vok16s{8}, Vok16s{-1}, Vok16s{-32768}}) {
     Vok16s xMc[13] = {};
