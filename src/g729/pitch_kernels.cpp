@@ -1,5 +1,7 @@
 #include "pitch_kernels.h"
 
+#include <cstring>
+
 #include "common/basic_op.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -24,6 +26,20 @@ void energyAndCorrelation_scalar(const int16_t* s, const int16_t* x, int64_t& en
 void shiftFiltered_scalar(const int16_t* in, int16_t* out, int16_t e, const int16_t* h, int hFac, int scaling) {
   for (int j = 39; j > 0; --j) out[j] = add(extract_h(L_shl(L_mult(e, h[j]), static_cast<Word16>(hFac))), in[j - 1]);
   out[0] = shr(e, static_cast<Word16>(scaling));
+}
+
+// (2 acc + 0x8000) >> 16 equals (acc + 0x4000) >> 15, which cannot leave
+// 32 bits for |acc| < 2^30; the saturation of the rounding add is the clamp
+// of the result to 16 bits.
+void interpolate_scalar(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
+  int16_t r[16];
+  for (int k = 0; k < n; ++k) {
+    int32_t acc = 0;
+    for (int m = 0; m < 20; ++m) acc += int32_t{w[k + m]} * taps[m];
+    const int32_t v = (acc + 0x4000) >> 15;
+    r[k] = static_cast<int16_t>(v > kMax16 ? kMax16 : v < kMin16 ? kMin16 : v);
+  }
+  for (int k = 0; k < n; ++k) out[k] = r[k];
 }
 
 #if defined(VOKSC_PITCH_X86)
@@ -107,8 +123,50 @@ __attribute__((target("avx2"))) void shiftFiltered_avx2(const int16_t* in, int16
   out[0] = shr(e, static_cast<Word16>(scaling));
 }
 
+// The taps t[0], t[1] in every 32-bit lane, t[0] in the low word.
+__attribute__((target("avx2"))) inline __m256i tapPair(const int16_t* t) {
+  int32_t v;
+  std::memcpy(&v, t, sizeof v);
+  return _mm256_set1_epi32(v);
+}
+
+// Outputs in 32-bit lanes, one multiply-add per tap pair: the pairs
+// (w[k + 2p], w[k + 2p + 1]) are the interleaved loads from w + 2p and
+// w + 2p + 1.  Within each 128-bit half, the low interleave holds outputs
+// 0..3 (8..11) and the high one 4..7 (12..15), which the final pack puts
+// back in order.  No tap is -32768, so no pair sum wraps.
+__attribute__((target("avx2"))) void interpolate_avx2(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
+  const __m256i bias = _mm256_set1_epi32(0x4000);
+  if (n == 16) {
+    __m256i lo = _mm256_setzero_si256(), hi = lo;
+    for (int p = 0; p < 10; ++p) {
+      const __m256i t = tapPair(taps + 2 * p);
+      const __m256i a = load16(w + 2 * p), b = load16(w + 2 * p + 1);
+      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), t));
+      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), t));
+    }
+    lo = _mm256_srai_epi32(_mm256_add_epi32(lo, bias), 15);
+    hi = _mm256_srai_epi32(_mm256_add_epi32(hi, bias), 15);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_packs_epi32(lo, hi));
+    return;
+  }
+  __m256i acc = _mm256_setzero_si256();
+  for (int p = 0; p < 10; ++p) {
+    const __m256i t = tapPair(taps + 2 * p);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * p + 1));
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_set_m128i(_mm_unpackhi_epi16(a, b), _mm_unpacklo_epi16(a, b)), t));
+  }
+  acc = _mm256_srai_epi32(_mm256_add_epi32(acc, bias), 15);
+  const __m128i r = _mm_packs_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), r);
+}
+
 #else
 
+void interpolate_avx2(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
+  interpolate_scalar(w, taps, out, n);
+}
 void energyAndCorrelation_avx2(const int16_t* s, const int16_t* x, int64_t& energy, int64_t& corr) {
   energyAndCorrelation_scalar(s, x, energy, corr);
 }

@@ -21,6 +21,19 @@ void energyAndCorrelation_avx2(const int16_t* s, const int16_t* x, int64_t& ener
 void shiftFiltered_scalar(const int16_t* in, int16_t* out, int16_t e, const int16_t* h, int hFac, int scaling);
 void shiftFiltered_avx2(const int16_t* in, int16_t* out, int16_t e, const int16_t* h, int hFac, int scaling);
 
+// Interpolated excitation, n = 8 or 16 outputs: out[k] is the sum of
+// taps[m] w[k + m] over the 20 taps, doubled and rounded to 16 bits as
+// round_fx does (saturating).  Exact while every partial sum stays within
+// 30 bits; reads w[0 .. n + 18], and the outputs are stored after all of
+// them are formed (out may lie after the samples read).
+void interpolate_scalar(const int16_t* w, const int16_t* taps, int16_t* out, int n);
+void interpolate_avx2(const int16_t* w, const int16_t* taps, int16_t* out, int n);
+
+inline void interpolate(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
+  static const auto form = voksc::cpu::choose(interpolate_scalar, interpolate_avx2);
+  form(w, taps, out, n);
+}
+
 inline void energyAndCorrelation(const int16_t* s, const int16_t* x, int64_t& energy, int64_t& corr) {
   static const auto form = voksc::cpu::choose(energyAndCorrelation_scalar, energyAndCorrelation_avx2);
   form(s, x, energy, corr);

@@ -9,12 +9,28 @@
 #include "core/status.h"
 #include "filt_internal.h"
 #include "pitch_internal.h"
+#include "pitch_kernels.h"
 #include "pitch_tables.h"
 
 using namespace voksc::op;
 using voksc::anyNull;
 
 namespace voksc::g729::pitch {
+
+namespace {
+
+// Largest magnitude of n samples (32768 for -32768), from their 16-bit
+// maximum and minimum.
+int32_t peakOf(const int16_t* x, int n) {
+  int16_t hi = 0, lo = 0;
+  for (int i = 0; i < n; ++i) {
+    hi = std::max(hi, x[i]);
+    lo = std::min(lo, x[i]);
+  }
+  return std::max(int32_t{hi}, -int32_t{lo});
+}
+
+}  // namespace
 
 void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
   const int16_t* x0 = exc - t0;
@@ -39,18 +55,24 @@ void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
   // 2^30 no partial sum of the L_mac chain can saturate: plain sums serve.
   // (Only the samples the window reaches: the history up to exc, or less
   // when the delay is long.)
-  int32_t maxAbs = 0;
   const int16_t* end = std::min<const int16_t*>(exc, x0 + len + 10);
-  for (const int16_t* p = x0 - 9; p < end; ++p) maxAbs = std::max(maxAbs, std::abs(int32_t{*p}));
-  // Delays past the vector's end plus the window read only old excitation:
-  // every output is then one lag of a single multi-lag correlation.
-  if (x0 + len + 10 <= exc && len <= 64 && int64_t{maxAbs} * tapSum < 0x40000000) {
-    int64_t c[64];
-    voksc::kern::xcorr(taps, x0 - 9, 20, len, c);
-    for (int j = 0; j < len; ++j) exc[j] = round_fx(static_cast<Word32>(2 * c[j]));
-    return;
+  int32_t maxAbs = peakOf(x0 - 9, static_cast<int>(end - (x0 - 9)));
+  // Blocks of 8 (16) outputs read only samples before their first output
+  // when the distance back to the window's newest sample, d - 10, is at
+  // least 8 (16): a block then sees every earlier output final, and the
+  // bound (the largest magnitude so far, the block's outputs added once
+  // formed when they can be read later) holds for every sample it reads.
+  const int back = static_cast<int>(exc - x0);
+  int j = 0;
+  if (back >= 18) {
+    while (j + 8 <= len && int64_t{maxAbs} * tapSum < 0x40000000) {
+      const int n = back >= 26 && j + 16 <= len ? 16 : 8;
+      interpolate(x0 + j - 9, taps, exc + j, n);
+      if (back < len + 10) maxAbs = std::max(maxAbs, peakOf(exc + j, n));
+      j += n;
+    }
   }
-  for (int j = 0; j < len; ++j) {
+  for (; j < len; ++j) {
     const int16_t* w = x0 + j - 9;
     Word32 s;
     if (int64_t{maxAbs} * tapSum < 0x40000000) {

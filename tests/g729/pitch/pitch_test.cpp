@@ -10,6 +10,7 @@
 #include "check.h"
 #include "g729/pitch_internal.h"
 #include "g729/pitch_kernels.h"
+#include "g729/pitch_tables.h"
 #include "voksc.h"
 #include "levels.h"
 
@@ -199,6 +200,19 @@ TEST(G729PitchKernels, ScalarAndAvx2Agree) {
       shiftFiltered_scalar(s, o1, e, pc.h, hFac, hFac == 3 ? 0 : 2);
       shiftFiltered_avx2(s, o2, e, pc.h, hFac, hFac == 3 ? 0 : 2);
       ASSERT_EQ(std::memcmp(o1, o2, sizeof o1), 0) << c << " " << hFac;
+    }
+    // Interpolation with one phase of the table: |w| <= 16384 keeps the
+    // sums within 30 bits.
+    int16_t w[35], taps[20], o1[16], o2[16];
+    for (int m = 0; m < 35; ++m) w[m] = static_cast<int16_t>(pc.exc[(c + m) % 194] >> 1);
+    for (int i = 0; i < 10; ++i) {
+      taps[9 - i] = voksc::g729::kInterpExc[c % 3 + 3 * i];
+      taps[10 + i] = voksc::g729::kInterpExc[3 - c % 3 + 3 * i];
+    }
+    for (int n : {8, 16}) {
+      interpolate_scalar(w, taps, o1, n);
+      interpolate_avx2(w, taps, o2, n);
+      ASSERT_EQ(std::memcmp(o1, o2, n * sizeof o1[0]), 0) << c << " " << n;
     }
   }
   // Full-scale rows: -32768 pairs (the wrapping madd lanes), +32767.
