@@ -47,18 +47,6 @@ TEST(KernelDot, ScalarIsTheDefinitionAndAvx2Agrees) {
     }
 }
 
-TEST(KernelDot, WrappedLanesAndPartialOverflow) {
-  REQUIRE_AVX2();
-  // Every madd lane sums two (-32768)^2 products: 2^31, which wraps a lane.
-  Words m(67, -32768);
-  EXPECT_EQ(kern::dot_avx2(m.data(), m.data(), 67), int64_t{67} << 30);
-  // Partial sums climb past 2^31 and fall back: the total is small.
-  Words up(96), ones(96, 32767);
-  for (int i = 0; i < 96; ++i) up[i] = static_cast<int16_t>(i < 48 ? 32767 : -32767);
-  EXPECT_EQ(kern::dot_avx2(up.data(), ones.data(), 96), 0);
-  EXPECT_EQ(kern::dot_avx2(up.data(), ones.data(), 95), int64_t{-47} * 32767 * 32767 + int64_t{48} * 32767 * 32767);
-}
-
 TEST(KernelCorr, FixedLengthLagsAgree) {
   REQUIRE_AVX2();
   std::mt19937 rng(12);

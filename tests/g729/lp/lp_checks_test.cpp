@@ -106,6 +106,10 @@ TEST(G729LpChecks, QuantiserAndDecoder) {
   EXPECT_EACH_NULL(h, voksLSPQuant_G729E_32f, flsp, fm, fr, fq, packed);
   EXPECT_EACH_NULL(h, voksLSFDecode_G729_32f, bad, fm, fq);
   EXPECT_NULLS_THEN(vokErrIndex, h, voksLSFDecodeErased_G729_32f, 2, fm, fl);
+  int16_t sidIdx[3];
+  h.watch(sidIdx, 3);
+  EXPECT_EACH_NULL(h, voksLSFQuant_G729B_32f, fl, fm, fq, sidIdx);  // Annex B SID forms
+  EXPECT_EACH_NULL(h, voksLSFDecode_G729B_32f, bad, fm, fq);
 }
 
 // Every decoder index outside its codebook is an index error, in both forms

@@ -338,6 +338,43 @@ Result lspQuantiserFloat(Golden& g, Golden&, Tally& t) {
   return ::testing::AssertionSuccess();
 }
 
+// The Annex B float SID quantiser and decoder (tests/golden/g729/sid) in
+// runs from a memory; n[1]: frames, n[3]: the quantiser's predictors (bit
+// per predictor: both used).
+Result sidQuantiserFloat(Golden& g, Golden&, Tally& t) {
+  const int count = g.w16();
+  std::vector<float> mem = g.vf(40);
+  for (int f = 0; f < count; ++f, ++t.n[1]) {
+    const std::vector<float> lsf = g.vf(10), wantQ = g.vf(10);
+    const std::vector<int16_t> wantIdx = g.v16(3);
+    const std::vector<float> wantRes = g.vf(10), want = pushed(mem, wantRes);
+    float q[10];
+    int16_t idx[3];
+    CALL(voksLSFQuant_G729B_32f(lsf.data(), mem.data(), q, idx));
+    SAME(idx, wantIdx, 3);
+    NEAR(q, wantQ, 10);
+    NEAR(mem.data(), want, 40);
+    t.n[3] |= 1 << (wantIdx[0] & 1);
+    std::copy(wantRes.begin(), wantRes.end(), mem.begin());  // keep the runs on the reference path
+  }
+  return ::testing::AssertionSuccess();
+}
+
+Result sidDecoderFloat(Golden& g, Golden&, Tally& t) {
+  const int count = g.w16();
+  std::vector<float> mem = g.vf(40);
+  for (int f = 0; f < count; ++f, ++t.n[1]) {
+    const std::vector<int16_t> idx = g.v16(3);
+    const std::vector<float> wantLsf = g.vf(10), wantRes = g.vf(10), want = pushed(mem, wantRes);
+    float lsf[10];
+    CALL(voksLSFDecode_G729B_32f(idx.data(), mem.data(), lsf));
+    NEAR(lsf, wantLsf, 10);
+    NEAR(mem.data(), want, 40);
+    std::copy(wantRes.begin(), wantRes.end(), mem.begin());
+  }
+  return ::testing::AssertionSuccess();
+}
+
 struct Replay {
   const char* name;
   const char* file;
@@ -347,31 +384,33 @@ struct Replay {
 };
 
 const Replay kReplays[] = {
-    {"LagWindow", "lagwin.bin", "", lagWindow, {{70}}},
-    {"LevinsonDurbin", "levinson.bin", "", levinson, {{250, 20, 20}}},
-    {"LpToLsp", "lpc2lsp.bin", "", lpToLsp, {{180, 5}}},
-    {"LspToLp", "lsp2lpc.bin", "", lspToLp, {{200}}},
-    {"LspToLsf", "lsp2lsf.bin", "", lspToLsf, {{140}}},
-    {"LsfToLsp", "lsf2lsp.bin", "", lsfToLsp, {{140}}},
-    {"LspQuantiser", "lspq.bin", "", lspQuantiser, {{0, 350, 50}}},
-    {"LsfQuantiser", "lsfq.bin", "lspq.bin", lsfQuantiser, {{0, 350}}},
-    {"LsfDecoder", "lsfdec.bin", "", lsfDecoder, {{0, 300, 40, 7}}},
-    {"Midpoints", "interp.bin", "", midpoints, {{100}}},
-    {"Weighted", "interpc.bin", "", weighted<false>, {{20}}},
-    {"WeightedRounded", "interpnr.bin", "", weighted<true>, {{0}}},
-    {"HybridWindow", "winhyb.bin", "", hybridWindow, {{0, 60}}},
-    {"FloatLpToLsp", "f_lpc2lsp.bin", "", lpToLspFloat, {{80}}},
-    {"FloatLspToLp", "f_lsp2lpc.bin", "", lspToLpFloat, {{60}}},
-    {"FloatLevinsonDurbin", "f_levinson.bin", "", levinsonFloat, {{40}}},
-    {"FloatLsfDecoder", "f_lsfdec.bin", "", lsfDecoderFloat, {{0, 120}}},
-    {"FloatLspQuantiserAnnexE", "f_lspq.bin", "", lspQuantiserFloat, {{0, 80}}},
+    {"LagWindow", "lp/lagwin.bin", "", lagWindow, {{70}}},
+    {"LevinsonDurbin", "lp/levinson.bin", "", levinson, {{250, 20, 20}}},
+    {"LpToLsp", "lp/lpc2lsp.bin", "", lpToLsp, {{180, 5}}},
+    {"LspToLp", "lp/lsp2lpc.bin", "", lspToLp, {{200}}},
+    {"LspToLsf", "lp/lsp2lsf.bin", "", lspToLsf, {{140}}},
+    {"LsfToLsp", "lp/lsf2lsp.bin", "", lsfToLsp, {{140}}},
+    {"LspQuantiser", "lp/lspq.bin", "", lspQuantiser, {{0, 350, 50}}},
+    {"LsfQuantiser", "lp/lsfq.bin", "lp/lspq.bin", lsfQuantiser, {{0, 350}}},
+    {"LsfDecoder", "lp/lsfdec.bin", "", lsfDecoder, {{0, 300, 40, 7}}},
+    {"Midpoints", "lp/interp.bin", "", midpoints, {{100}}},
+    {"Weighted", "lp/interpc.bin", "", weighted<false>, {{20}}},
+    {"WeightedRounded", "lp/interpnr.bin", "", weighted<true>, {{0}}},
+    {"HybridWindow", "lp/winhyb.bin", "", hybridWindow, {{0, 60}}},
+    {"FloatLpToLsp", "lp/f_lpc2lsp.bin", "", lpToLspFloat, {{80}}},
+    {"FloatLspToLp", "lp/f_lsp2lpc.bin", "", lspToLpFloat, {{60}}},
+    {"FloatLevinsonDurbin", "lp/f_levinson.bin", "", levinsonFloat, {{40}}},
+    {"FloatLsfDecoder", "lp/f_lsfdec.bin", "", lsfDecoderFloat, {{0, 120}}},
+    {"FloatLspQuantiserAnnexE", "lp/f_lspq.bin", "", lspQuantiserFloat, {{0, 80}}},
+    {"FloatSidQuantiser", "sid/f_sidq.bin", "", sidQuantiserFloat, {{0, 199, 0, 3}}},
+    {"FloatSidDecoder", "sid/f_siddec.bin", "", sidDecoderFloat, {{0, 99}}},
 };
 
 class G729LpGolden : public ::testing::TestWithParam<Replay> {};
 
 TEST_P(G729LpGolden, EveryRecordMatches) {
   const Replay& r = GetParam();
-  const std::string dir = "g729/lp/";
+  const std::string dir = "g729/";
   Golden g(dir + r.file), partner(dir + (*r.partner ? r.partner : r.file));
   ASSERT_TRUE(g.ok() && partner.ok()) << r.file;
   Tally t;
