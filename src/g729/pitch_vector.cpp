@@ -165,18 +165,40 @@ Word32 macChain(Word32 init, const int16_t* a, const int16_t* b, bool& ovf) {
 }  // namespace
 
 int16_t gain(const int16_t* x, const int16_t* y, int16_t* coeff) {
+  // <y,y> and <x,y> exactly first.  The energy's chain only grows, so it
+  // saturates exactly when its total does; the correlation's partial sums
+  // stay within sqrt(<x,x> <y,y>), which energiesBoundSums keeps below 2^30
+  // (then the chain is twice the exact sum).  Otherwise the chains decide,
+  // and a saturated one is redone on y / 4.
+  int64_t eYY, cXY;
+  energyAndCorrelation(y, x, eYY, cXY);
   int16_t scaled[kSubframe];
-  for (int i = 0; i < kSubframe; ++i) scaled[i] = shr(y[i], 2);
+  bool scaledReady = false;
+  auto quarter = [&]() {
+    if (!scaledReady)
+      for (int i = 0; i < kSubframe; ++i) scaled[i] = shr(y[i], 2);
+    scaledReady = true;
+    return scaled;
+  };
   bool ovf = false;
-  Word32 s = macChain(1, y, y, ovf);
+  Word32 s;
+  if (1 + 2 * eYY <= kMax32) {
+    s = static_cast<Word32>(1 + 2 * eYY);
+  } else {
+    ovf = true;
+    s = macChain(1, quarter(), quarter(), ovf);
+  }
   Word16 expYY, expXY;
-  if (ovf) s = macChain(1, scaled, scaled, ovf);
   expYY = norm_l(s);
   const Word16 yy = round_fx(L_shl(s, expYY));
   if (ovf) expYY = sub(expYY, 4);
   ovf = false;
-  s = macChain(0, x, y, ovf);
-  if (ovf) s = macChain(0, x, scaled, ovf);
+  if (energiesBoundSums(voksc::kern::dot(x, x, kSubframe), eYY)) {
+    s = static_cast<Word32>(2 * cXY);
+  } else {
+    s = macChain(0, x, y, ovf);
+    if (ovf) s = macChain(0, x, quarter(), ovf);
+  }
   expXY = norm_l(s);
   Word16 xy = round_fx(L_shl(s, expXY));
   if (ovf) expXY = sub(expXY, 2);
