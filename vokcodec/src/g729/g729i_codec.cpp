@@ -111,7 +111,7 @@ void addG729ICodecs(Registry& r) {
   c.setEncoder = setRate;
   c.encodeFrame = encodeFrame;
   c.decodeFrame = decodeFrame;
-  c.itu = g729ItuLayout({0, 15, 16, 64, 80, 118});
+  c.itu = g729ItuLayout({0, 15, 16, 64, 80, 118}, 0, true);
   r.codecs.push_back(c);
   addChecks(r, c);
 }
