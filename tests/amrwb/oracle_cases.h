@@ -171,22 +171,16 @@ static inline uint32_t wbRunGroup(const WbOracleOps* ops, int g) {
       break;
     }
     case 5: /* pre-emphasis, both scales, any mu */
-      for (c = 0; c < 300; ++c) {
-        int16_t x[64], mem = (int16_t)orRange(r, -32768, 32767);
-        const int n = 1 + orRange(r, 0, 63);
-        const int16_t mu = (int16_t)((c & 3) ? orRange(r, -32768, 32767) : 22282);
-        orSignal(r, c, c * 64, x, n);
-        ops->preemph(x, mu, n, &mem, 13 + (c & 1));
-        h = orHash16(orHash16(h, x, n), &mem, 1);
-      }
-      break;
     case 6: /* half-scale de-emphasis */
       for (c = 0; c < 300; ++c) {
         int16_t x[64], mem = (int16_t)orRange(r, -32768, 32767);
         const int n = 1 + orRange(r, 0, 63);
         const int16_t mu = (int16_t)((c & 3) ? orRange(r, -32768, 32767) : 22282);
         orSignal(r, c, c * 64, x, n);
-        ops->deemphHalf(x, mu, n, &mem);
+        if (g == 5)
+          ops->preemph(x, mu, n, &mem, 13 + (c & 1));
+        else
+          ops->deemphHalf(x, mu, n, &mem);
         h = orHash16(orHash16(h, x, n), &mem, 1);
       }
       break;

@@ -4,58 +4,20 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "registry.h"
 #include "vectors.h"
 
 namespace difftest {
 
-uint32_t crc32(const uint8_t* p, std::size_t n) {
-  uint32_t c = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-  }
-  return ~c;
-}
-
 std::vector<uint32_t> pcmCrcs(const std::vector<int16_t>& pcm, int frameLen) {
   std::vector<uint32_t> out;
-  std::vector<uint8_t> b(2 * static_cast<std::size_t>(frameLen));
-  for (std::size_t at = 0; at + frameLen <= pcm.size(); at += frameLen) {
-    for (int i = 0; i < frameLen; ++i) {
-      const auto v = static_cast<uint16_t>(pcm[at + i]);
-      b[2 * i] = static_cast<uint8_t>(v & 0xFF);
-      b[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-    }
-    out.push_back(crc32(b.data(), b.size()));
-  }
+  for (std::size_t at = 0; at + frameLen <= pcm.size(); at += frameLen) out.push_back(crc32(&pcm[at], frameLen));
   return out;
 }
 
-std::vector<uint32_t> readGolden(const std::string& name) {
-  std::vector<uint8_t> b;
-  vtest::readFile(vtest::goldenDir() + "/differential/" + name + ".crc", b);
-  std::vector<uint32_t> v;
-  for (std::size_t i = 0; i + 4 <= b.size(); i += 4)
-    v.push_back(b[i] | b[i + 1] << 8 | b[i + 2] << 16 | static_cast<uint32_t>(b[i + 3]) << 24);
-  return v;
-}
-
 std::string compare(const std::string& name, const std::vector<uint32_t>& ours) {
-  const std::vector<uint32_t> ref = readGolden(name);
-  if (ref.empty()) return name + ": no golden data";
-  for (std::size_t i = 0; i < ref.size() && i < ours.size(); ++i) {
-    if (ref[i] != ours[i]) {
-      std::ostringstream m;
-      m << name << ": frame " << i << " differs from the reference";
-      return m.str();
-    }
-  }
-  if (ref.size() != ours.size())
-    return name + ": " + std::to_string(ours.size()) + " frames, reference " + std::to_string(ref.size());
-  return "";
+  return vtest::compareChecksums("differential/" + name + ".crc", ours);
 }
 
 std::vector<uint32_t> decodeCrcs(const char* codec, const std::vector<uint8_t>& bytes, const char* format,

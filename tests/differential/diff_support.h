@@ -12,9 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "vectors.h"
+
 namespace difftest {
 
-uint32_t crc32(const uint8_t* p, std::size_t n);
+using vtest::crc32;
 
 // xorshift generator: the same numbers on every platform.
 struct Rng {
@@ -39,9 +41,6 @@ struct Rng {
 
 // CRC-32 of each frameLen-sample frame, samples as 16-bit little endian.
 std::vector<uint32_t> pcmCrcs(const std::vector<int16_t>& pcm, int frameLen);
-
-// The CRCs of tests/golden/differential/<name>.crc (empty when missing).
-std::vector<uint32_t> readGolden(const std::string& name);
 
 // "" when ours equal the golden file's CRCs, else the first differing frame.
 std::string compare(const std::string& name, const std::vector<uint32_t>& ours);

@@ -5,11 +5,13 @@
 // deterministically (white and coloured noise at five levels up to full
 // scale, clipped squares, a chirp, official speech driven into clipping,
 // voiced sound at the longest and shortest pitch delays, DC steps, silence
-// with single impulses), encodes it through vokcodec's C
-// interface, impairs the resulting stream (random erasures from 1 to 10 %,
-// erasures right after extreme pitch delays, flipped parity bits, random
-// parameter frames) and decodes that, and decodes a stream of random frames
-// with losses.  Every 10 ms frame of each output
+// with single impulses), encodes it through vokcodec's C interface (by
+// codec name, or a coder's own frame calls), impairs the resulting stream
+// (random erasures from 1 to 10 %, erasures right after extreme pitch
+// delays, flipped parity bits, random parameter frames) and decodes that,
+// and decodes a stream of random frames with losses (the G.729 family from
+// the serial file the reference decoder reads, through the codec's reader).
+// Every 10 ms frame of each output
 // gets a CRC-32; the committed golden file holds the reference coder's
 // CRCs for the same input, and a mismatch names the first differing frame.
 //
@@ -43,6 +45,7 @@
 #include "g729/g729_common.h"
 #include "gsmfr/gsmfr_codec.h"
 #include "diff_support.h"
+#include "registry.h"
 #include "vectors.h"
 #include "vokcodec.h"
 
@@ -277,112 +280,7 @@ std::vector<uint8_t> wordsBytes(const std::vector<int16_t>& w) {
 
 // ---- the coders ---------------------------------------------------------------
 
-// State memory of a coder, sized by its GetSize call.
-struct Mem {
-  std::vector<uint8_t> b;
-  explicit Mem(VokResult (*getSize)(int*)) {
-    int n = 0;
-    EXPECT_EQ(getSize(&n), vokOk);
-    b.resize(static_cast<std::size_t>(n));
-  }
-  void* p() { return b.data(); }
-};
-
 std::vector<uint8_t> bitsOf(const std::vector<Vok8u>& b, int n) { return {b.begin(), b.begin() + n}; }
-
-// A coder through its C interface: its state made by the size query and
-// Init, then one step per frame of len samples.
-using Init = std::function<VokResult(void*)>;
-Stream encodeFrames(VokResult (*size)(int*), const Init& init, const std::vector<int16_t>& pcm,
-                    const std::function<std::vector<uint8_t>(void*, const Vok16s*, std::size_t)>& step,
-                    std::size_t len = 80) {
-  Mem m(size);
-  EXPECT_EQ(init(m.p()), vokOk);
-  Stream s;
-  for (std::size_t at = 0; at + len <= pcm.size(); at += len) s.push_back({step(m.p(), &pcm[at], s.size())});
-  return s;
-}
-
-std::vector<int16_t> decodeFrames(VokResult (*size)(int*), const Init& init, const Stream& s,
-                                  const std::function<void(void*, const Frame&, Vok16s*)>& step,
-                                  std::size_t len = 80) {
-  Mem m(size);
-  EXPECT_EQ(init(m.p()), vokOk);
-  std::vector<int16_t> out(s.size() * len);
-  for (std::size_t i = 0; i < s.size(); ++i) step(m.p(), s[i], &out[i * len]);
-  return out;
-}
-
-Stream g729Encode(int variant, const std::vector<int16_t>& pcm) {
-  return encodeFrames(vokcG729EncoderGetSize, [=](void* m) { return vokcG729EncoderInit(m, variant); }, pcm,
-                      [](void* m, const Vok16s* x, std::size_t) {
-                        Vok16s prm[11];
-                        std::vector<Vok8u> bits(80);
-                        EXPECT_EQ(vokcG729Encode(m, x, prm), vokOk);
-                        EXPECT_EQ(vokcG729PackBits(prm, bits.data()), vokOk);
-                        return bits;
-                      });
-}
-
-std::vector<int16_t> g729Decode(int variant, const Stream& s) {
-  return decodeFrames(vokcG729DecoderGetSize, [=](void* m) { return vokcG729DecoderInit(m, variant); }, s,
-                      [](void* m, const Frame& f, Vok16s* pcm) {
-                        Vok16s prm[11] = {};
-                        if (!f.erased) EXPECT_EQ(vokcG729UnpackBits(f.bits.data(), prm), vokOk);
-                        EXPECT_EQ(vokcG729Decode(m, prm, f.erased, pcm), vokOk);
-                      });
-}
-
-// Annex B frames: 80 bits of speech, a SID as its 15 bits and the zero
-// octet-padding bit, or nothing.
-Stream g729bEncode(int variant, const std::vector<int16_t>& pcm) {
-  return encodeFrames(vokcG729EncoderGetSize, [=](void* m) { return vokcG729BEncoderInit(m, variant); }, pcm,
-                      [](void* m, const Vok16s* x, std::size_t) {
-                        Vok16s prm[11];
-                        int type = 0;
-                        std::vector<Vok8u> bits(80, 0);
-                        EXPECT_EQ(vokcG729BEncode(m, x, prm, &type), vokOk);
-                        if (type == vokcG729BSpeech) EXPECT_EQ(vokcG729PackBits(prm, bits.data()), vokOk);
-                        if (type == vokcG729BSid) EXPECT_EQ(vokcG729BPackSid(prm, bits.data()), vokOk);
-                        bits.resize(type == vokcG729BSpeech ? 80 : type == vokcG729BSid ? 16 : 0);
-                        return bits;
-                      });
-}
-
-std::vector<int16_t> g729bDecode(int variant, const Stream& s) {
-  return decodeFrames(vokcG729DecoderGetSize, [=](void* m) { return vokcG729DecoderInit(m, variant); }, s,
-                      [](void* m, const Frame& f, Vok16s* pcm) {
-                        Vok16s prm[11] = {};
-                        const int type = f.bits.size() == 80 ? vokcG729BSpeech
-                                         : f.bits.empty()    ? vokcG729BUntransmitted
-                                                             : vokcG729BSid;
-                        if (!f.erased && type == vokcG729BSpeech) EXPECT_EQ(vokcG729UnpackBits(f.bits.data(), prm), vokOk);
-                        if (!f.erased && type == vokcG729BSid) EXPECT_EQ(vokcG729BUnpackSid(f.bits.data(), prm), vokOk);
-                        EXPECT_EQ(vokcG729BDecode(m, prm, type, f.erased, pcm), vokOk);
-                      });
-}
-
-// Annex D alternates 8 and 6.4 kbit/s frames, starting at 8.
-Stream g729dEncode(const std::vector<int16_t>& pcm) {
-  return encodeFrames(vokcG729DEncoderGetSize, vokcG729DEncoderInit, pcm, [](void* m, const Vok16s* x, std::size_t i) {
-    const int rate = i % 2 ? vokcG729D6k4 : vokcG729D8k;
-    Vok16s prm[11];
-    std::vector<Vok8u> bits(80);
-    EXPECT_EQ(vokcG729DEncode(m, x, rate, prm), vokOk);
-    EXPECT_EQ(vokcG729DPackBits(prm, rate, bits.data()), vokOk);
-    bits.resize(static_cast<std::size_t>(rate));
-    return bits;
-  });
-}
-
-std::vector<int16_t> g729dDecode(const Stream& s) {
-  return decodeFrames(vokcG729DDecoderGetSize, vokcG729DDecoderInit, s, [](void* m, const Frame& f, Vok16s* pcm) {
-    const int rate = static_cast<int>(f.bits.size());
-    Vok16s prm[11] = {};
-    if (!f.erased) EXPECT_EQ(vokcG729DUnpackBits(f.bits.data(), rate, prm), vokOk);
-    EXPECT_EQ(vokcG729DDecode(m, prm, rate, f.erased, pcm), vokOk);
-  });
-}
 
 // Per-frame rates of the multi-rate coders (0 .. count-1), changing at
 // random; written for the reference as one 16-bit word per frame.
@@ -395,48 +293,6 @@ std::vector<int16_t> ratePattern(std::size_t frames, int count) {
     r.push_back(static_cast<int16_t>(cur));
   }
   return r;
-}
-
-Stream g729eEncode(const std::vector<int16_t>& pcm) {
-  const std::vector<int16_t> rates = ratePattern(pcm.size() / 80, 2);
-  return encodeFrames(vokcG729EEncoderGetSize, vokcG729EEncoderInit, pcm,
-                      [&rates](void* m, const Vok16s* x, std::size_t i) {
-                        const int rate = rates[i];
-                        Vok16s prm[18];
-                        std::vector<Vok8u> bits(118);
-                        EXPECT_EQ(vokcG729EEncode(m, x, rate, prm), vokOk);
-                        EXPECT_EQ(vokcG729EPackBits(prm, rate, bits.data()), vokOk);
-                        bits.resize(rate == vokcG729ERate118 ? 118 : 80);
-                        return bits;
-                      });
-}
-
-std::vector<int16_t> g729eDecode(const Stream& s) {
-  return decodeFrames(vokcG729EDecoderGetSize, vokcG729EDecoderInit, s, [](void* m, const Frame& f, Vok16s* pcm) {
-    const int rate = f.bits.size() == 118 ? vokcG729ERate118 : vokcG729ERate8;
-    Vok16s prm[18] = {};
-    int bad = 0;
-    if (!f.erased) EXPECT_EQ(vokcG729EUnpackBits(f.bits.data(), rate, prm, &bad), vokOk);
-    EXPECT_EQ(vokcG729EDecode(m, prm, rate, f.erased || bad, pcm), vokOk);
-  });
-}
-
-Stream g729iEncode(const std::vector<int16_t>& pcm) {
-  const std::vector<int16_t> rates = ratePattern(pcm.size() / 80, 3);
-  return encodeFrames(vokcG729IEncoderGetSize, [](void* m) { return vokcG729IEncoderInit(m, 1); }, pcm,
-                      [&rates](void* m, const Vok16s* x, std::size_t i) {
-                        std::vector<Vok8u> bits(118);
-                        int n = 0;
-                        EXPECT_EQ(vokcG729IEncode(m, x, rates[i], bits.data(), &n), vokOk);
-                        bits.resize(static_cast<std::size_t>(n));
-                        return bits;
-                      });
-}
-
-std::vector<int16_t> g729iDecode(const Stream& s) {
-  return decodeFrames(vokcG729IDecoderGetSize, vokcG729IDecoderInit, s, [](void* m, const Frame& f, Vok16s* pcm) {
-    EXPECT_EQ(vokcG729IDecode(m, f.bits.data(), static_cast<int>(f.bits.size()), f.erased, pcm), vokOk);
-  });
 }
 
 // G.711 character of a linear sample (input for the G.726 coders).
@@ -453,36 +309,6 @@ int16_t g711(int16_t x, bool alaw) {
   int seg = 7;
   while (seg > 0 && !(m & (0x80 << seg))) --seg;
   return static_cast<int16_t>(~((x < 0 ? 0x80 : 0) | seg << 4 | ((m >> (seg + 3)) & 15)) & 0xFF);
-}
-
-// G.726: a "frame" is 80 codes, one byte each.
-Stream g726Encode(int kbps, int law, const std::vector<int16_t>& chars) {
-  return encodeFrames(vokcG726EncoderGetSize, [=](void* m) { return vokcG726EncoderInit(m, kbps, law); }, chars,
-                      [](void* m, const Vok16s* x, std::size_t) {
-                        std::vector<Vok8u> codes(80);
-                        EXPECT_EQ(vokcG726Encode(m, x, 80, codes.data()), vokOk);
-                        return codes;
-                      });
-}
-
-std::vector<int16_t> g726Decode(int kbps, int law, const Stream& s) {
-  return decodeFrames(vokcG726DecoderGetSize, [=](void* m) { return vokcG726DecoderInit(m, kbps, law); }, s,
-                      [](void* m, const Frame& f, Vok16s* pcm) { EXPECT_EQ(vokcG726Decode(m, f.bits.data(), 80, pcm), vokOk); });
-}
-
-// G.722: a frame is 160 samples, 80 codewords.
-Stream g722Encode(const std::vector<int16_t>& pcm) {
-  return encodeFrames(vokcG722EncoderGetSize, vokcG722EncoderInit, pcm, [](void* m, const Vok16s* x, std::size_t) {
-    std::vector<Vok8u> words(80);
-    EXPECT_EQ(vokcG722Encode(m, x, 160, words.data()), vokOk);
-    return words;
-  }, 160);
-}
-
-std::vector<int16_t> g722Decode(int mode, const Stream& s) {
-  return decodeFrames(vokcG722DecoderGetSize, [=](void* m) { return vokcG722DecoderInit(m, mode); }, s,
-                      [](void* m, const Frame& f, Vok16s* pcm) { EXPECT_EQ(vokcG722Decode(m, f.bits.data(), 80, pcm), vokOk); },
-                      160);
 }
 
 enum class Input { Pcm, ALaw, ULaw };
@@ -528,11 +354,52 @@ std::vector<int16_t> namedDecode(const char* codec, const char* options, const S
   return out;
 }
 
-// G.723.1 rate words (0 = 6.3, 1 = 5.3 kbit/s) as encoder options.
-std::vector<const char*> g723Rates(std::size_t frames) {
+// Per-frame rate options: ratePattern's words as indices into `names`.
+std::vector<const char*> rateOptions(std::size_t frames, const std::vector<const char*>& names) {
   std::vector<const char*> r;
-  for (int16_t w : ratePattern(frames, 2)) r.push_back(w ? "bitrate=5.3" : "bitrate=6.3");
+  if (names.empty()) return r;
+  for (int16_t w : ratePattern(frames, static_cast<int>(names.size()))) r.push_back(names[w]);
   return r;
+}
+
+// ---- the G.729 family: coded by name, decoded from ITU serial files ----------
+
+// Each payload's octets spread to one byte per bit, most significant first:
+// 15 octets carry 118 bits, a SID frame's 2 octets its 15 bits and the
+// zero padding bit.
+Stream g729Encode(const char* codec, const char* options, const std::vector<int16_t>& pcm,
+                  const std::vector<const char*>& rates) {
+  Stream s = namedEncode(codec, options, pcm, rates);
+  for (Frame& f : s) {
+    std::vector<uint8_t> bits(f.bits.size() == 15 ? 118 : 8 * f.bits.size());
+    for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = (f.bits[i / 8] >> (7 - i % 8)) & 1;
+    f.bits = bits;
+  }
+  return s;
+}
+
+// The whole stream through the codec's reader of the files the reference
+// decoder reads (serial frames whose lost frames keep their size, or one
+// G.726 code per word), with the G.726 law.
+std::vector<int16_t> fileDecode(const std::string& codec, const std::vector<uint8_t>& file, const char* law = "") {
+  vokc::Options o;
+  o.law = law;
+  std::vector<int16_t> pcm;
+  std::string err;
+  EXPECT_TRUE(vokc::registry().find(codec)->decode(file, o, pcm, err)) << codec << ": " << err;
+  return pcm;
+}
+
+// G.726: a "frame" is 80 codes, one byte each, unpacked from the payload.
+Stream g726Encode(const std::string& codec, const char* law, const std::vector<int16_t>& chars) {
+  Stream s = namedEncode(codec.c_str(), (std::string("law=") + law).c_str(), chars);
+  for (Frame& f : s) {
+    Vok8u codes[88];
+    int n = 0;
+    EXPECT_EQ(vokcG726Unpack(f.bits.data(), static_cast<int>(f.bits.size()), std::stoi(codec.substr(5)), codes, &n), vokOk);
+    f.bits.assign(codes, codes + n);
+  }
+  return s;
 }
 
 struct Row {
@@ -560,33 +427,38 @@ void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 
 const std::vector<Row>& rows() {
   static const std::vector<Row> r = [] {
-    std::vector<Row> v = {
-        {"g729", 8000, 80, [](const auto& x) { return g729Encode(vokcG729Main, x); },
-         [](const Stream& s) { return g729Decode(vokcG729Main, s); }},
-        {"g729a", 8000, 80, [](const auto& x) { return g729Encode(vokcG729AnnexA, x); },
-         [](const Stream& s) { return g729Decode(vokcG729AnnexA, s); }},
-        {"g729b", 8000, 80, [](const auto& x) { return g729bEncode(vokcG729Main, x); },
-         [](const Stream& s) { return g729bDecode(vokcG729Main, s); }},
-        {"g729ab", 8000, 80, [](const auto& x) { return g729bEncode(vokcG729AnnexA, x); },
-         [](const Stream& s) { return g729bDecode(vokcG729AnnexA, s); }},
-        {"g729d", 8000, 80, g729dEncode, g729dDecode},
-        {"g729e", 8000, 80, g729eEncode, g729eDecode, Input::Pcm, 2, true, 0xFF, false},
-        {"g729i", 8000, 80, g729iEncode, g729iDecode, Input::Pcm, 3},
-    };
+    std::vector<Row> v;
+    // The G.729 family; Annex D alternates 8 and 6.4 kbit/s, Annexes E and I
+    // change their rates at random (I with DTX).
+    static const struct { const char *codec, *options; std::vector<const char*> rates; } g729[] = {
+        {"g729", "", {}}, {"g729a", "", {}}, {"g729b", "", {}}, {"g729ab", "", {}}, {"g729d", "mode=3", {}},
+        {"g729e", "", {"bitrate=8", "bitrate=11.8"}}, {"g729i", "dtx=1", {"bitrate=6.4", "bitrate=8", "bitrate=11.8"}}};
+    for (const auto& g : g729) {
+      const char *codec = g.codec, *options = g.options;
+      const std::vector<const char*>* rates = &g.rates;
+      v.push_back({codec, 8000, 80,
+                   [=](const auto& x) { return g729Encode(codec, options, x, rateOptions(x.size() / 80, *rates)); },
+                   [=](const Stream& s) { return fileDecode(codec, serialFile(s)); }, Input::Pcm, static_cast<int>(rates->size())});
+    }
+    v[5].randomStream = false;  // g729e
     static const char* const g726Names[2][4] = {{"g726a16", "g726a24", "g726a32", "g726a40"},
                                                 {"g726u16", "g726u24", "g726u32", "g726u40"}};
     for (int law = 0; law < 2; ++law) {
       for (int k = 0; k < 4; ++k) {
-        const int kbps = 16 + 8 * k, l = law ? vokcG726ULaw : vokcG726ALaw;
-        v.push_back({g726Names[law][k], 8000, 80, [=](const auto& x) { return g726Encode(kbps, l, x); },
-                     [=](const Stream& s) { return g726Decode(kbps, l, s); }, law ? Input::ULaw : Input::ALaw, 0,
-                     false, (1 << (k + 2)) - 1});
+        const std::string codec = "g726-" + std::to_string(16 + 8 * k);
+        const char* name = law ? "ulaw" : "alaw";
+        v.push_back({g726Names[law][k], 8000, 80, [=](const auto& x) { return g726Encode(codec, name, x); },
+                     [=](const Stream& s) { return fileDecode(codec, codesFile(s), name); },
+                     law ? Input::ULaw : Input::ALaw, 0, false, (1 << (k + 2)) - 1});
       }
     }
-    static const char* const g722Names[3] = {"g722m1", "g722m2", "g722m3"};
-    for (int mode = 1; mode <= 3; ++mode)
-      v.push_back({g722Names[mode - 1], 16000, 160, g722Encode, [=](const Stream& s) { return g722Decode(mode, s); },
-                   Input::Pcm, 0, false});
+    // G.722: a frame is 160 samples, 80 codewords; the decoder of each mode.
+    static const char* const g722[3][2] = {{"g722m1", "g722-64"}, {"g722m2", "g722-56"}, {"g722m3", "g722-48"}};
+    for (const auto& g : g722) {
+      const char* codec = g[1];
+      v.push_back({g[0], 16000, 160, [](const auto& x) { return namedEncode("g722-64", "", x); },
+                   [codec](const Stream& s) { return namedDecode(codec, "", s); }, Input::Pcm, 0, false});
+    }
     // G.723.1: 6.3 kbit/s with both filters; 5.3 kbit/s with neither;
     // Annex A silence compression with the rate changing at random.
     v.push_back({"g723_63", 8000, 80, [](const auto& x) { return namedEncode("g723-63", "", x); },
@@ -594,7 +466,7 @@ const std::vector<Row>& rows() {
     v.push_back({"g723_53", 8000, 80, [](const auto& x) { return namedEncode("g723-53", "highpass=0", x); },
                  [](const Stream& s) { return namedDecode("g723-53", "postfilter=0", s); }});
     v.push_back({"g723_dtx", 8000, 80,
-                 [](const auto& x) { return namedEncode("g723-63", "dtx=1", x, g723Rates(x.size() / 240)); },
+                 [](const auto& x) { return namedEncode("g723-63", "dtx=1", x, rateOptions(x.size() / 240, {"bitrate=6.3", "bitrate=5.3"})); },
                  [](const Stream& s) { return namedDecode("g723-63", "", s); }, Input::Pcm, 2});
     for (Row* r : {&v[v.size() - 3], &v[v.size() - 2], &v.back()}) r->stream = Bitstream::G723;
     // GSM 06.10: no loss concealment, so random payloads only.
@@ -715,28 +587,31 @@ TEST_P(Differential, EncoderAndDecoderFollowTheReference) {
 INSTANTIATE_TEST_SUITE_P(Coders, Differential, ::testing::ValuesIn(rows()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- AMR-NB encoder --------------------------------------------------------
-// Every mode with DTX off, with the first and with the second voice-activity
-// detector, and the 14-frame mode cycle of the 3GPP package's mode file with
-// both detectors, on the hostile signal with encoder homing frames at
-// frames 300, 301 and 650.  A frame is hashed as its bit count (two bytes,
-// little endian), its frame type (0 speech, 1 SID_FIRST, 2 SID_UPDATE, 3
-// NO_DATA, which carries no bits) and one byte per bit.  With
-// VOKSC_DIFF_DUMP the input is written as amrnb.enc.in and the mode cycle as
-// amrnb.modes (one mode name per line).
+// ---- AMR-NB and AMR-WB encoders ----------------------------------------------
+// Every mode with DTX off and on (AMR-NB: with the first and with the second
+// voice-activity detector), and with DTX a cycle through the modes from the
+// highest down and back (AMR-NB: the 14-frame cycle of the 3GPP package's
+// mode file, with both detectors; AMR-WB: 16 frames), on the hostile signal
+// with encoder homing frames at frames 300, 301 and 650.  A frame is hashed
+// as its bit count (two bytes, little endian), its frame type (0 speech, 1
+// SID_FIRST, 2 SID_UPDATE, 3 NO_DATA, which carries no bits) and one byte
+// per bit.  With VOKSC_DIFF_DUMP the input is written as <family>.enc.in
+// and the cycle as <family>.modes, the reference's mode file (one mode per
+// line: AMR-NB its name, AMR-WB its number).
 
 struct AmrCase {
   std::string name;
-  int mode;  // 0..7, or -1 for the cycle
+  bool wide;  // AMR-WB
+  int mode;   // or -1 for the cycle
   bool dtx;
-  int vad;
+  int vad;    // AMR-NB's detector
 };
 
 void PrintTo(const AmrCase& c, std::ostream* os) { *os << c.name; }
 
-int amrCycleMode(std::size_t frame) {
-  static const int kCycle[14] = {7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
-  return kCycle[frame % 14];
+int amrCycleMode(bool wide, std::size_t frame) {
+  const int top = wide ? 8 : 7;
+  return std::abs(top - static_cast<int>(frame % (2 * top)));
 }
 
 const char* const kAmrNames[8] = {"475", "515", "59", "67", "74", "795", "102", "122"};
@@ -744,41 +619,63 @@ const char* const kAmrNames[8] = {"475", "515", "59", "67", "74", "795", "102", 
 std::vector<AmrCase> amrCases() {
   std::vector<AmrCase> v;
   for (int m = 0; m < 8; ++m) {
-    v.push_back({std::string("amrnb") + kAmrNames[m], m, false, 1});
-    v.push_back({std::string("amrnb") + kAmrNames[m] + "vad1", m, true, 1});
-    v.push_back({std::string("amrnb") + kAmrNames[m] + "vad2", m, true, 2});
+    v.push_back({std::string("amrnb") + kAmrNames[m], false, m, false, 1});
+    v.push_back({std::string("amrnb") + kAmrNames[m] + "vad1", false, m, true, 1});
+    v.push_back({std::string("amrnb") + kAmrNames[m] + "vad2", false, m, true, 2});
   }
-  v.push_back({"amrnbcyclevad1", -1, true, 1});
-  v.push_back({"amrnbcyclevad2", -1, true, 2});
+  v.push_back({"amrnbcyclevad1", false, -1, true, 1});
+  v.push_back({"amrnbcyclevad2", false, -1, true, 2});
+  for (int m = 0; m < vokc::amrwb::kModes; ++m) {
+    v.push_back({"amrwb" + std::to_string(m), true, m, false, 0});
+    v.push_back({"amrwb" + std::to_string(m) + "dtx", true, m, true, 0});
+  }
+  v.push_back({"amrwbcycledtx", true, -1, true, 0});
   return v;
 }
 
-class AmrNbEncoderDiff : public ::testing::TestWithParam<AmrCase> {};
+class AmrEncoderDiff : public ::testing::TestWithParam<AmrCase> {};
 
-TEST_P(AmrNbEncoderDiff, FollowsTheReference) {
+TEST_P(AmrEncoderDiff, FollowsTheReference) {
   VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
+  namespace nb = vokc::amrnb;
+  namespace wb = vokc::amrwb;
   const AmrCase& c = GetParam();
-  std::vector<int16_t> pcm = hostileSignal(8000);
-  for (int f : {300, 301, 650}) std::fill(pcm.begin() + f * 160, pcm.begin() + (f + 1) * 160, int16_t{8});
-  const std::size_t frames = pcm.size() / 160;
+  const std::size_t len = c.wide ? wb::kFrame : nb::kFrame;
+  std::vector<int16_t> pcm = hostileSignal(c.wide ? 16000 : 8000);
+  for (std::size_t f : {300, 301, 650}) std::fill(pcm.begin() + f * len, pcm.begin() + (f + 1) * len, int16_t{8});
+  const std::size_t frames = pcm.size() / len;
   if (!dumpDir().empty()) {
-    writeFile(dumpDir() + "/amrnb.enc.in", wordsBytes(pcm));
-    std::string names;
-    for (std::size_t f = 0; f < frames; ++f) names += std::string("MR") + kAmrNames[amrCycleMode(f)] + "\n";
-    writeFile(dumpDir() + "/amrnb.modes", std::vector<uint8_t>(names.begin(), names.end()));
+    const std::string base = dumpDir() + (c.wide ? "/amrwb" : "/amrnb");
+    writeFile(base + ".enc.in", wordsBytes(pcm));
+    std::string modes;
+    for (std::size_t f = 0; f < frames; ++f) {
+      const int m = amrCycleMode(c.wide, f);
+      modes += (c.wide ? std::to_string(m) : std::string("MR") + kAmrNames[m]) + "\n";
+    }
+    writeFile(base + ".modes", std::vector<uint8_t>(modes.begin(), modes.end()));
   }
-  auto enc = std::make_unique<vokc::amrnb::AmrNbEncoder>();
-  ASSERT_EQ(vokc::amrnb::amrnbEncoderInit(enc.get(), c.dtx, c.vad), vokOk);
+  auto narrow = std::make_unique<nb::AmrNbEncoder>();
+  std::vector<unsigned char> memory(wb::amrwbEncoderSize() + 16);
+  auto* wide = reinterpret_cast<wb::AmrWbEncoder*>((reinterpret_cast<std::uintptr_t>(memory.data()) + 15) &
+                                                   ~std::uintptr_t{15});
+  ASSERT_EQ(c.wide ? wb::amrwbEncoderInit(wide, c.dtx) : nb::amrnbEncoderInit(narrow.get(), c.dtx, c.vad), vokOk);
   std::vector<uint32_t> crcs;
   for (std::size_t f = 0; f < frames; ++f) {
-    Vok16s prm[57] = {};
-    int type = 0, used = 0;
-    ASSERT_EQ(vokc::amrnb::amrnbEncodeFrame(enc.get(), &pcm[f * 160], c.mode < 0 ? amrCycleMode(f) : c.mode, prm,
-                                            &type, &used),
-              vokOk);
-    uint8_t bits[vokc::amrnb::kMaxBits];
-    const int n = type == 3 ? 0 : vokc::amrnb::bitCount(used);
-    vokc::amrnb::paramsToBits(used, prm, bits);
+    const int mode = c.mode < 0 ? amrCycleMode(c.wide, f) : c.mode;
+    uint8_t bits[wb::kMaxBits > nb::kMaxBits ? wb::kMaxBits : nb::kMaxBits];
+    int n = 0, type = 0;
+    if (c.wide) {
+      wb::FrameParams p;
+      ASSERT_EQ(wb::amrwbEncodeFrame(wide, &pcm[f * len], mode, &p), vokOk);
+      type = p.type;
+      n = p.type == wb::kTxNoData ? 0 : wb::paramsToBits(p, bits);
+    } else {
+      Vok16s prm[57] = {};
+      int used = 0;
+      ASSERT_EQ(nb::amrnbEncodeFrame(narrow.get(), &pcm[f * len], mode, prm, &type, &used), vokOk);
+      n = type == nb::kTxNoData ? 0 : nb::bitCount(used);
+      nb::paramsToBits(used, prm, bits);
+    }
     std::vector<uint8_t> b{static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(type)};
     b.insert(b.end(), bits, bits + n);
     crcs.push_back(crc32(b.data(), b.size()));
@@ -786,65 +683,7 @@ TEST_P(AmrNbEncoderDiff, FollowsTheReference) {
   EXPECT_EQ(compare(c.name + ".enc", crcs), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, AmrNbEncoderDiff, ::testing::ValuesIn(amrCases()),
-                         [](const auto& info) { return info.param.name; });
-
-// ---- AMR-WB encoder --------------------------------------------------------
-// Every mode with DTX off and on, and with DTX a 16-frame cycle through the
-// modes (23.85 down to 6.60 and back), on the hostile signal at 16 kHz with
-// encoder homing frames at frames 300, 301 and 650.  A frame is hashed as
-// for AMR-NB: bit count, frame type, one byte per bit (NO_DATA: no bits).
-// With VOKSC_DIFF_DUMP the input is written as amrwb.enc.in and the cycle
-// as amrwb.modes (one mode number per line, the reference's mode file).
-
-int amrwbCycleMode(std::size_t frame) {
-  static const int kCycle[16] = {8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7};
-  return kCycle[frame % 16];
-}
-
-std::vector<AmrCase> amrwbCases() {
-  std::vector<AmrCase> v;
-  for (int m = 0; m < vokc::amrwb::kModes; ++m) {
-    v.push_back({"amrwb" + std::to_string(m), m, false, 0});
-    v.push_back({"amrwb" + std::to_string(m) + "dtx", m, true, 0});
-  }
-  v.push_back({"amrwbcycledtx", -1, true, 0});
-  return v;
-}
-
-class AmrWbEncoderDiff : public ::testing::TestWithParam<AmrCase> {};
-
-TEST_P(AmrWbEncoderDiff, FollowsTheReference) {
-  VTEST_REQUIRE_DIR(vtest::testVectorDir() + "/g729");
-  namespace wb = vokc::amrwb;
-  const AmrCase& c = GetParam();
-  std::vector<int16_t> pcm = hostileSignal(16000);
-  for (int f : {300, 301, 650}) std::fill(pcm.begin() + f * wb::kFrame, pcm.begin() + (f + 1) * wb::kFrame, int16_t{8});
-  const std::size_t frames = pcm.size() / wb::kFrame;
-  if (!dumpDir().empty()) {
-    writeFile(dumpDir() + "/amrwb.enc.in", wordsBytes(pcm));
-    std::string modes;
-    for (std::size_t f = 0; f < frames; ++f) modes += std::to_string(amrwbCycleMode(f)) + "\n";
-    writeFile(dumpDir() + "/amrwb.modes", std::vector<uint8_t>(modes.begin(), modes.end()));
-  }
-  std::vector<unsigned char> memory(wb::amrwbEncoderSize() + 16);
-  auto* enc = reinterpret_cast<wb::AmrWbEncoder*>((reinterpret_cast<std::uintptr_t>(memory.data()) + 15) &
-                                                  ~std::uintptr_t{15});
-  ASSERT_EQ(wb::amrwbEncoderInit(enc, c.dtx), vokOk);
-  std::vector<uint32_t> crcs;
-  for (std::size_t f = 0; f < frames; ++f) {
-    wb::FrameParams p;
-    ASSERT_EQ(wb::amrwbEncodeFrame(enc, &pcm[f * wb::kFrame], c.mode < 0 ? amrwbCycleMode(f) : c.mode, &p), vokOk);
-    uint8_t bits[wb::kMaxBits];
-    const int n = p.type == wb::kTxNoData ? 0 : wb::paramsToBits(p, bits);
-    std::vector<uint8_t> b{static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(p.type)};
-    b.insert(b.end(), bits, bits + n);
-    crcs.push_back(crc32(b.data(), b.size()));
-  }
-  EXPECT_EQ(compare(c.name + ".enc", crcs), "");
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, AmrWbEncoderDiff, ::testing::ValuesIn(amrwbCases()),
+INSTANTIATE_TEST_SUITE_P(Modes, AmrEncoderDiff, ::testing::ValuesIn(amrCases()),
                          [](const auto& info) { return info.param.name; });
 
 // The encoders' target for the fixed codebook saturates where the library's

@@ -97,6 +97,39 @@ class GoldenReader {
   bool ok_ = false;
 };
 
+
+// CRC-32 (IEEE, reflected) of n bytes, continuing from `crc` (0 to start),
+// and of 16-bit words as little-endian bytes.
+inline uint32_t crc32(const uint8_t* p, std::size_t n, uint32_t crc = 0) {
+  uint32_t c = ~crc;
+  for (std::size_t i = 0; i < n; ++i) {
+    c ^= p[i];
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+  }
+  return ~c;
+}
+inline uint32_t crc32(const int16_t* w, std::size_t n, uint32_t crc = 0) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const uint8_t b[2] = {static_cast<uint8_t>(w[i] & 0xFF), static_cast<uint8_t>(static_cast<uint16_t>(w[i]) >> 8)};
+    crc = crc32(b, 2, crc);
+  }
+  return crc;
+}
+
+// "" when `ours` equals the per-frame checksums (32-bit little-endian words)
+// of the golden file `name` under tests/golden, else the first difference.
+inline std::string compareChecksums(const std::string& name, const std::vector<uint32_t>& ours) {
+  std::vector<uint8_t> b;
+  if (!readFile(goldenDir() + "/" + name, b) || b.size() < 4) return name + ": no golden data";
+  const std::size_t frames = b.size() / 4;
+  for (std::size_t i = 0; i < frames && i < ours.size(); ++i) {
+    const uint32_t ref = b[4 * i] | b[4 * i + 1] << 8 | b[4 * i + 2] << 16 | static_cast<uint32_t>(b[4 * i + 3]) << 24;
+    if (ref != ours[i]) return name + ": frame " + std::to_string(i) + " differs from the reference";
+  }
+  if (frames != ours.size()) return name + ": " + std::to_string(ours.size()) + " frames, reference " + std::to_string(frames);
+  return "";
+}
+
 }  // namespace vtest
 
 // A conformance folder that is missing fails the test: the vectors are part

@@ -5,8 +5,6 @@
 // streams: tests/fuzz).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -21,16 +19,6 @@ const vokc::Codec& codec(const std::string& name) { return registeredCodec(name)
 
 std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729b/" + name; }
 
-// Frame types of a serial stream: 'S' speech, 'd' SID, '.' untransmitted.
-std::string frameKinds(const std::vector<uint8_t>& stream) {
-  std::vector<vokc::SerialFrame> frames;
-  std::string err;
-  EXPECT_TRUE(vokc::readSerialFrames(stream, {0, 15, 16, 80}, frames, err)) << err;
-  std::string kinds;
-  for (const auto& f : frames) kinds += f.bits.size() == 80 ? 'S' : f.bits.empty() ? '.' : 'd';
-  return kinds;
-}
-
 struct Core {
   const char* codec;
   int variant;
@@ -39,14 +27,6 @@ struct Core {
 const Core kCores[] = {{"g729b", vokcG729Main, "b"}, {"g729ab", vokcG729AnnexA, "ab"}};
 
 class G729BCore : public ::testing::TestWithParam<Core> {};
-
-// Speech, digital silence, speech: a stream with all three frame kinds
-// that ends on a speech frame.
-std::vector<int16_t> dtxInput() {
-  std::vector<int16_t> pcm = testPcm(160 * 80);
-  std::fill(pcm.begin() + 80 * 80, pcm.begin() + 140 * 80, int16_t{0});
-  return pcm;
-}
 
 // The reference decoder on runs of random speech and SID frames,
 // untransmitted frames, erased frames of each kind and lost untransmitted

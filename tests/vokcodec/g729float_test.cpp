@@ -25,25 +25,19 @@ const char* const kGoldenFiles[] = {"ALGTHM", "FIXED", "TAME", "TEST"};
 std::string annexA() { return vtest::testVectorDir() + "/g729/annexA/"; }
 std::string golden(const std::string& name) { return vtest::goldenDir() + "/g729/float_codec/" + name; }
 
-struct Encoder {
+// A coder object in memory of its size query, formatted by its Init.
+template <VokResult (*Size)(int*), VokResult (*Init)(void*)>
+struct Coder {
   std::vector<unsigned char> mem;
-  Encoder() {
+  Coder() {
     int size = 0;
-    EXPECT_EQ(vokcG729FloatEncoderGetSize(&size), vokOk);
+    EXPECT_EQ(Size(&size), vokOk);
     mem.resize(static_cast<std::size_t>(size));
-    EXPECT_EQ(vokcG729FloatEncoderInit(mem.data()), vokOk);
+    EXPECT_EQ(Init(mem.data()), vokOk);
   }
 };
-
-struct Decoder {
-  std::vector<unsigned char> mem;
-  Decoder() {
-    int size = 0;
-    EXPECT_EQ(vokcG729FloatDecoderGetSize(&size), vokOk);
-    mem.resize(static_cast<std::size_t>(size));
-    EXPECT_EQ(vokcG729FloatDecoderInit(mem.data()), vokOk);
-  }
-};
+using Encoder = Coder<vokcG729FloatEncoderGetSize, vokcG729FloatEncoderInit>;
+using Decoder = Coder<vokcG729FloatDecoderGetSize, vokcG729FloatDecoderInit>;
 
 // Test input: a pitch-like pulse train over noise with clipped stretches.
 std::vector<int16_t> speechLike(int frames, unsigned seed) { return g729test::testPcm(frames * kFrame, seed); }

@@ -63,25 +63,6 @@ std::vector<uint32_t> pcmSums(const std::vector<int16_t>& pcm) {
   return s;
 }
 
-std::vector<uint32_t> golden(const std::string& name) {
-  std::vector<uint8_t> b;
-  EXPECT_TRUE(vtest::readFile(vtest::goldenDir() + "/g729i/" + name, b)) << name;
-  std::vector<uint32_t> s(b.size() / 4);
-  for (std::size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<uint32_t>(b[4 * i]) | (static_cast<uint32_t>(b[4 * i + 1]) << 8) |
-           (static_cast<uint32_t>(b[4 * i + 2]) << 16) | (static_cast<uint32_t>(b[4 * i + 3]) << 24);
-  return s;
-}
-
-// "" when equal, else the first differing frame.
-std::string compareSums(const std::vector<uint32_t>& got, const std::vector<uint32_t>& want) {
-  for (std::size_t i = 0; i < got.size() && i < want.size(); ++i)
-    if (got[i] != want[i]) return "first differing frame " + std::to_string(i);
-  if (got.size() != want.size())
-    return "frame count " + std::to_string(got.size()) + ", expected " + std::to_string(want.size());
-  return "";
-}
-
 const vokc::Codec& codec() { return registeredCodec("g729i"); }
 
 std::vector<int16_t> decodeAll(const std::vector<uint8_t>& bits) { return decodeWith(codec(), bits, vokc::Options{}); }
@@ -132,7 +113,7 @@ TEST_P(G729IConcealment, MatchesReferenceDecoder) {
   std::vector<uint8_t> bits;
   ASSERT_TRUE(vtest::readFile(annexIDir() + c.stream, bits)) << "missing " << annexIDir() + c.stream;
   const std::vector<uint8_t> damaged = joinFrames(damage(splitFrames(bits), c.seed));
-  EXPECT_EQ(compareSums(pcmSums(decodeAll(damaged)), golden(c.gold)), "");
+  EXPECT_EQ(vtest::compareChecksums(std::string("g729i/") + c.gold, pcmSums(decodeAll(damaged))), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, G729IConcealment,

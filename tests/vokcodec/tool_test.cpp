@@ -150,10 +150,11 @@ class Scratch : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string slurp(const std::string& name) const {
-    std::ifstream f(path(name), std::ios::binary);
+  static std::string readAll(const std::string& p) {
+    std::ifstream f(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   }
+  std::string slurp(const std::string& name) const { return readAll(path(name)); }
   void put(const std::string& name, const std::string& bytes) const {
     std::ofstream(path(name), std::ios::binary) << bytes;
   }
@@ -478,10 +479,6 @@ class Cli : public Scratch {
     std::string o = dir_ + ".stdout", e = dir_ + ".stderr";
     int rc = std::system((tool() + " " + args + " >" + o + " 2>" + e + " </dev/null").c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, readAll(o), readAll(e)};
-  }
-  static std::string readAll(const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   }
   // Interleaved samples of a tone, `secs` long.
   static std::vector<int16_t> tone(int rate, int channels, double secs) {
