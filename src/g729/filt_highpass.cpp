@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/basic_op.h"
 #include "common/math_ops.h"
 #include "core/status.h"
@@ -102,46 +106,75 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
 
 // The bounded block: the input terms of every sample are formed ahead in
 // lanes (their partial sums, like the whole sample's, fit 32 bits), so the
-// recursion proper keeps the two split products of the past outputs.
+// recursion proper keeps the two split products of the past outputs.  It
+// advances two samples a step, so the two histories trade places by name.
+// For a sum c in [-2^28, 2^28 - 2^12) neither clamp can act: the sample
+// (c + 2^12) >> 13 lies in [-2^15, 2^15) and the history c 2^(14-Q) (Q = 12
+// or 13) in [-2^30, 2^30).  Louder sums clamp both.
+template <int Q>
+inline int64_t highPassStep(int64_t c, Vok16s& out) {
+  if (__builtin_expect(static_cast<uint64_t>(c + (int64_t{1} << 28)) < (uint64_t{1} << 29) - 0x1000, 1)) {
+    out = static_cast<Vok16s>((c + 0x1000) >> 13);
+    return c * (1 << (14 - Q));
+  }
+  const int64_t v = (c + 0x1000) >> 13;
+  out = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+  const int64_t h = c * (1 << (14 - Q));
+  return h > 0x3FFFFFFF ? 0x3FFFFFFF : h < -0x40000000 ? -0x40000000 : h;
+}
+
 template <int Q>
 void runBoundedHighPass(HighPassState& s, Vok16s* x, int len) {
-  constexpr int kChunk = 64;
+  constexpr int kChunk = 160;
   const int64_t a1 = s.a[1], a2 = s.a[2];
   const int32_t b0x2 = 2 * s.b[0], b1x2 = 2 * s.b[1], b2x2 = 2 * s.b[2];
   int64_t h1 = int64_t{s.y1h} * 32768 + s.y1l, h2 = int64_t{s.y2h} * 32768 + s.y2l;
-  int16_t win[2 + kChunk];  // x[n-2], x[n-1], then the chunk
-  win[0] = s.x2;
-  win[1] = s.x1;
+  int32_t x1 = s.x1, x2 = s.x2;  // the inputs before the chunk
   for (int c0 = 0; c0 < len; c0 += kChunk) {
     const int n = std::min(kChunk, len - c0);
-    std::memcpy(win + 2, x + c0, static_cast<size_t>(n) * sizeof(int16_t));
+    Vok16s* xc = x + c0;
     int32_t inputs[kChunk];
-    for (int i = 0; i < n; ++i) inputs[i] = win[i + 2] * b0x2 + win[i + 1] * b1x2 + win[i] * b2x2;
-    for (int i = 0; i < n; ++i) {
-      const int64_t c = 2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15)) + inputs[i];
-      h2 = h1;
-      // For c in [-2^28, 2^28 - 2^12) neither clamp can act: the sample
-      // (c + 2^12) >> 13 lies in [-2^15, 2^15) and the history c 2^(14-Q)
-      // (Q = 12 or 13) in [-2^30, 2^30).  Louder samples clamp both.
-      if (__builtin_expect(static_cast<uint64_t>(c + (int64_t{1} << 28)) < (uint64_t{1} << 29) - 0x1000, 1)) {
-        x[c0 + i] = static_cast<Vok16s>((c + 0x1000) >> 13);
-        h1 = c * (1 << (14 - Q));
-      } else {
-        const int64_t v = (c + 0x1000) >> 13;
-        x[c0 + i] = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
-        const int64_t h = c * (1 << (14 - Q));
-        h1 = h > 0x3FFFFFFF ? 0x3FFFFFFF : h < -0x40000000 ? -0x40000000 : h;
-      }
+    inputs[0] = xc[0] * b0x2 + x1 * b1x2 + x2 * b2x2;
+    if (n > 1) inputs[1] = xc[1] * b0x2 + xc[0] * b1x2 + x1 * b2x2;
+    int i = 2;
+#if defined(__SSE2__)
+    // Eight samples a step: (x[i], x[i-1]) pairs against (b0, b1), (x[i-2], 0)
+    // against (b2, 0), then doubled.  The bound keeps every sum exact and
+    // excludes the one pair product madd would wrap (no b is -32768).
+    const __m128i w01 = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(s.b[1]) << 16) | uint16_t(s.b[0])));
+    const __m128i w2 = _mm_set1_epi32(uint16_t(s.b[2]));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+      const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xc + i));
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xc + i - 1));
+      const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xc + i - 2));
+      const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(v0, v1), w01),
+                                       _mm_madd_epi16(_mm_unpacklo_epi16(v2, zero), w2));
+      const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(v0, v1), w01),
+                                       _mm_madd_epi16(_mm_unpackhi_epi16(v2, zero), w2));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(inputs + i), _mm_add_epi32(lo, lo));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(inputs + i + 4), _mm_add_epi32(hi, hi));
     }
-    win[0] = win[n];
-    win[1] = win[n + 1];
+#endif
+    for (; i < n; ++i) inputs[i] = xc[i] * b0x2 + xc[i - 1] * b1x2 + xc[i - 2] * b2x2;
+    x2 = n > 1 ? xc[n - 2] : x1;
+    x1 = xc[n - 1];
+    for (i = 0; i + 1 < n; i += 2) {
+      h2 = highPassStep<Q>(2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15)) + inputs[i], xc[i]);
+      h1 = highPassStep<Q>(2 * (((h2 * a1) >> 15) + ((h1 * a2) >> 15)) + inputs[i + 1], xc[i + 1]);
+    }
+    if (i < n) {
+      const int64_t h = highPassStep<Q>(2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15)) + inputs[i], xc[i]);
+      h2 = h1;
+      h1 = h;
+    }
   }
   s.y1h = static_cast<int16_t>(h1 >> 15);
   s.y1l = static_cast<int16_t>(h1 & 0x7FFF);
   s.y2h = static_cast<int16_t>(h2 >> 15);
   s.y2l = static_cast<int16_t>(h2 & 0x7FFF);
-  s.x2 = win[0];
-  s.x1 = win[1];
+  s.x1 = static_cast<int16_t>(x1);
+  s.x2 = static_cast<int16_t>(x2);
 }
 
 // Block bound: |Mpy32x16(y, a)| <= 2 |a| 32769 (|yh| <= 32768, the low part
