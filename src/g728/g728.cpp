@@ -129,6 +129,27 @@ WinView winView(void* state) {
   return v;
 }
 
+// Multiplication by the 32-bit power of two the normalisation count n
+// stands for (1 << n with the count modulo 32; 2^31 itself for n = 31, the
+// count of a zero value), saturated to 32 bits.  Every other count whose
+// low five bits are 31 gives the factor -2^31.  The product is never
+// formed: a value beyond the bound for the shift saturates.
+struct PowerScale {
+  int shift;
+  bool negative;
+  i64 hi, lo;
+  explicit PowerScale(int n) : shift(n & 31), negative(n != 31 && (n & 31) == 31) {
+    hi = i64{INT32_MAX} >> shift;
+    lo = i64{INT32_MIN} >> shift;
+  }
+  i64 operator()(i64 v) const {
+    if (negative) return v > 0 ? INT32_MIN : (v < 0 ? INT32_MAX : 0);
+    if (v > hi) return INT32_MAX;
+    if (v < lo) return INT32_MIN;
+    return static_cast<i64>(static_cast<uint64_t>(v) << shift);
+  }
+};
+
 // The correlation core shared by the three windows: the recursive part
 // (decayed by `decayShift`), updated with the newest block, and the
 // non-recursive part over the first `nonr` windowed samples; white-noise
@@ -154,7 +175,7 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   int nls = normalizeWide(a0, 32);
   i64 a1 = roundHigh(a0);
   rexp[0] = w16(a1);
-  const double recFactor = nls == 31 ? 2147483648.0 : static_cast<double>(static_cast<int32_t>(1u << (nls & 31)));
+  const PowerScale recScale(nls);
   *rexpExp = static_cast<int16_t>(*rexpExp + nls - 1);
   int shRec2 = 1, shNon = 1;
   if (*rexpExp > a0Exp)
@@ -166,22 +187,14 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   nls = normalizeWide(a0, 32);
   a1 = roundHigh(a0);
   r[0] = w16(a1);
-  const double sumFactor = nls == 31 ? 2147483648.0 : static_cast<double>(static_cast<int32_t>(1u << (nls & 31)));
-  // Scaling by the power-of-two factors is exact in double; the result is
-  // saturated to 32 bits before it is used.
-  auto scaled = [](i64 v, double f) {
-    double d = static_cast<double>(v) * f;
-    if (d > 2147483647.0) d = 2147483647.0;
-    if (d < -2147483648.0) d = -2147483648.0;
-    return static_cast<i64>(d);
-  };
+  const PowerScale sumScale(nls);
   for (int i = 1; i <= lags; ++i) {
     a0 = shr(rexp[i] * fac, shRec) + shr(blockCorr[i], shNew);
-    a0 = scaled(a0, recFactor);
+    a0 = recScale(a0);
     a1 = roundHigh(a0);
     rexp[i] = w16(a1);
     a0 = shr(shl(a1, 16), shRec2) + shr(nonrCorr[i], shNon);
-    a0 = scaled(a0, sumFactor);
+    a0 = sumScale(a0);
     a1 = roundHigh(a0);
     r[i] = w16(a1);
   }
@@ -232,46 +245,129 @@ int largestMagnitude(const int16_t* a, int n) {
 }
 }  // namespace
 
-int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum) {
-  // Formed into a separate array (the compiler vectorises the loop), then
-  // copied to the predictor and mirrored into its reversed copy.
-  int16_t next[64];
-  for (int f = 0; f < n; ++f) {
-    const int32_t d = a[f] * 65536 + rc * back[f];
-    const int32_t h = d >> 16;
-    next[f] = static_cast<int16_t>(h + (((d >> 15) & 1) & (h != 32767)));
-  }
+int updatePredictor_scalar(const int16_t* a, int16_t* next, int n, int32_t rc, const int16_t* rRev, int64_t* sum) {
   int m = 0;
+  int64_t acc = 0;
   for (int f = 0; f < n; ++f) {
-    a[f] = next[f];
-    m = std::max(m, std::abs(int{next[f]}));
+    const int32_t d = a[f] * 65536 + rc * a[n - 1 - f];
+    const int32_t h = d >> 16;
+    const int16_t v = static_cast<int16_t>(h + (((d >> 15) & 1) & (h != 32767)));
+    next[f] = v;
+    m = std::max(m, std::abs(int{v}));
+    acc += int64_t{v} * rRev[f];
   }
-  for (int f = 0; f < n; ++f) back[f] = next[n - 1 - f];
-  *sum = kern::dot_scalar(r, back, n);
+  *sum = acc;
   return m;
 }
 
 int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n) { return kern::dot_scalar(r, back, n); }
 
-#if defined(VOKSC_X86)
 namespace {
-// The update for an even rc = 2k, |k| < 32768, in 16-bit lanes: with
-// P = k y = H 2^16 + L, the sum a 2^16 + 2P has the upper half
-// a + 2H + (L >> 15) (exact modulo 2^16, and it fits by the caller's bound)
-// and its bit 15 is bit 14 of L.
-VOKSC_TARGET_AVX2 int64_t wideSum(__m256i acc, __m256i wraps) {
-  alignas(32) int64_t s[4];
-  alignas(32) int32_t w[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(s), acc);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(w), wraps);
-  int64_t wrapped = 0;
-  for (int32_t v : w) wrapped += v;
-  return s[0] + s[1] + s[2] + s[3] + (wrapped << 32);
+
+// Correlations held reversed for the error sums: rRev[kRevEnd - k] = r[k].
+constexpr int kRevEnd = 64;
+
+// The reflection step of one order from its error sum (sum of r[i - j]
+// a[j]): the coefficient's fraction q, the even 32-bit factor rc of the
+// update, and the new prediction error alpha.  False when the recursion is
+// ill-conditioned.
+struct Reflection {
+  i64 q, rc;
+  bool negate;
+};
+
+inline bool reflect(i64 rNext, i64 acc, i64 mult, i64& alpha, Reflection& o) {
+  const i64 err = roundHigh(rNext * 65536 + acc * mult);
+  const i64 num = err < 0 ? -err : err;
+  if (num >= alpha) return false;
+  o.q = fractionQ15(num, alpha);
+  o.negate = err > 0;
+  o.rc = o.negate ? -roundHigh(o.q) * 2 : roundHigh(o.q) * 2;
+  const i64 e = alpha * 65536 + o.rc * err;
+  if (e <= 0) return false;
+  alpha = roundHigh(e);
+  return true;
 }
 
-// Pair sums of r and b in 32-bit lanes (r's dead lanes masked), widened
-// into acc; a pair of (-32768)^2 products wraps to -2^31 and is counted in
-// wraps.
+// The new order's own coefficient, at the predictor's scale.
+inline int16_t reflectionCoefficient(const Reflection& o, int headroom) {
+  const i64 k = roundHigh(o.q >> headroom);
+  return w16(o.negate ? -k : k);
+}
+
+// The update a[f] 2^16 + rc a[n - 1 - f] in 64 bits, pair by pair from the
+// ends; a pair leaving 32 bits halves the whole predictor first (at most
+// twice over the recursion).  False past that.
+bool halvingUpdate(int16_t* a, int n, i64 rc, int& headroom, i64& mult) {
+  for (int f = 0, g = n - 1; f <= g; ++f, --g) {
+    i64 d0 = i64{a[f]} * 65536 + rc * a[g];
+    i64 d1 = i64{a[g]} * 65536 + rc * a[f];
+    if (d0 != sat32(d0) || d1 != sat32(d1)) {
+      if (++headroom > 2) return false;
+      mult *= 2;
+      for (int j = 0; j < n; ++j) a[j] = static_cast<int16_t>(a[j] >> 1);
+      d0 = i64{a[f]} * 65536 + rc * a[g];
+      d1 = i64{a[g]} * 65536 + rc * a[f];
+    }
+    a[f] = w16(roundHigh(d0));
+    a[g] = w16(roundHigh(d1));
+  }
+  return true;
+}
+
+// Orders i..order-1 of the recursion on the predictor in cur (zeros before
+// and after its i coefficients; nxt the same room): returns the buffer
+// holding the result, or nullptr when the recursion is ill-conditioned.
+// When the largest coefficient bounds every update sum inside 32 bits, the
+// update runs in 32-bit arithmetic into the other buffer and also forms the
+// next order's error sum but for its newest term (r[1] times the new
+// coefficient); otherwise the halving form updates in place.
+using LevinsonSteps = int16_t* (*)(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur,
+                                    int16_t* nxt, i64& alpha, i64& mult, int& headroom);
+
+int16_t* levinsonSteps_scalar(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur, int16_t* nxt,
+                              i64& alpha, i64& mult, int& headroom) {
+  int maxA = largestMagnitude(cur, i);
+  i64 nextSum = 0;
+  bool haveSum = false;
+  for (; i < order; ++i) {
+    const i64 acc = haveSum ? nextSum + i64{r[1]} * cur[i - 1] : predictorError_scalar(cur, rRev + kRevEnd - i, i);
+    Reflection o;
+    if (!reflect(r[i + 1], acc, mult, alpha, o)) return nullptr;
+    const i64 rcAbs = o.rc < 0 ? -o.rc : o.rc;
+    if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
+      int64_t sum = 0;
+      maxA = updatePredictor_scalar(cur, nxt, i, static_cast<int32_t>(o.rc), rRev + kRevEnd - i - 1, &sum);
+      nextSum = sum;
+      std::swap(cur, nxt);
+      haveSum = true;
+    } else {
+      if (!halvingUpdate(cur, i, o.rc, headroom, mult)) return nullptr;
+      maxA = largestMagnitude(cur, i);
+      haveSum = false;
+    }
+    cur[i] = reflectionCoefficient(o, headroom);
+    maxA = std::max(maxA, std::abs(int{cur[i]}));
+  }
+  return cur;
+}
+
+}  // namespace
+
+#if defined(VOKSC_X86)
+namespace {
+// Exact sum of the 64-bit lanes of acc and 2^32 per count in the 32-bit
+// lanes of wraps.
+VOKSC_TARGET_AVX2 inline int64_t wideSum(__m256i acc, __m256i wraps) {
+  acc = _mm256_add_epi64(acc, _mm256_slli_epi64(_mm256_sad_epu8(wraps, _mm256_setzero_si256()), 32));
+  const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+  alignas(16) int64_t t[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(t), s);
+  return t[0] + t[1];
+}
+
+// Pair sums of r and b in 32-bit lanes, widened into acc; a pair of
+// (-32768)^2 products wraps to -2^31 and is counted in wraps.
 VOKSC_TARGET_AVX2 inline void addPairs(__m256i r, __m256i b, __m256i& acc, __m256i& wraps) {
   const __m256i p = _mm256_madd_epi16(r, b);
   wraps = _mm256_sub_epi32(wraps, _mm256_cmpeq_epi32(p, _mm256_set1_epi32(INT32_MIN)));
@@ -279,67 +375,74 @@ VOKSC_TARGET_AVX2 inline void addPairs(__m256i r, __m256i b, __m256i& acc, __m25
   acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
 }
 
-VOKSC_TARGET_AVX2 int updatePredictorWords(int16_t* a, int16_t* back, int n, int16_t k, const int16_t* r,
-                                           int64_t* sum) {
+// Largest of sixteen unsigned words.
+VOKSC_TARGET_AVX2 inline int largestWord(__m256i m) {
+  const __m128i t = _mm_max_epu16(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
+  return 65535 - (_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(t, _mm_set1_epi16(-1)))) & 0xFFFF);
+}
+
+// The update for an even rc = 2k, |k| < 32768, in 16-bit lanes: with
+// P = k y = H 2^16 + L, the sum a 2^16 + 2P has the upper half
+// a + 2H + (L >> 15) (exact modulo 2^16, and it fits by the caller's bound)
+// and its bit 15 is bit 14 of L.  The partner operand a[n - 1 - f] of lane f
+// is a reversed load ending at a[n - 1 - f0]; lanes past n read the zeros
+// before a[0] and at a[n..], so they form 0 and need no mask.
+VOKSC_TARGET_AVX2 inline int updatePredictorWords(const int16_t* a, int16_t* next, int n, int16_t k,
+                                                  const int16_t* rRev, int64_t* sum) {
   const __m256i vk = _mm256_set1_epi16(k), top = _mm256_set1_epi16(32767), one = _mm256_set1_epi16(1);
-  const __m256i lane = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  auto updated = [&](__m256i x, __m256i y) VOKSC_TARGET_AVX2 {
+  const __m256i flip = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,  //
+                                        14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+  __m256i m = _mm256_setzero_si256(), acc = m, wraps = m;
+  for (int f = 0; f < n; f += 16) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + f));
+    const __m256i yr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + (n - 16 - f)));
+    const __m256i y = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(yr, flip), 0x4E);
     const __m256i h = _mm256_mulhi_epi16(vk, y), l = _mm256_mullo_epi16(vk, y);
     const __m256i hi = _mm256_add_epi16(x, _mm256_or_si256(_mm256_slli_epi16(h, 1), _mm256_srli_epi16(l, 15)));
     const __m256i half = _mm256_and_si256(_mm256_srli_epi16(l, 14), one);
-    return _mm256_add_epi16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(hi, top), half));
-  };
-  __m256i m = _mm256_setzero_si256(), acc = m, wraps = m;
-  for (int f = 0; f < n; f += 16) {
-    // Lanes past n keep their words.
-    const __m256i live = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>(std::min(n - f, 16))), lane);
-    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + f));
-    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(back + f));
-    const __m256i a1 = _mm256_blendv_epi8(x, updated(x, y), live), b1 = _mm256_blendv_epi8(y, updated(y, x), live);
-    m = _mm256_max_epu16(m, _mm256_and_si256(_mm256_abs_epi16(a1), live));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(a + f), a1);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(back + f), b1);
-    addPairs(_mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + f)), live), b1, acc, wraps);
+    const __m256i v = _mm256_add_epi16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(hi, top), half));
+    m = _mm256_max_epu16(m, _mm256_abs_epi16(v));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(next + f), v);
+    addPairs(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)), v, acc, wraps);
   }
   *sum = wideSum(acc, wraps);
-  __m128i t = _mm_max_epu16(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
-  t = _mm_max_epu16(t, _mm_srli_si128(t, 8));
-  t = _mm_max_epu16(t, _mm_srli_si128(t, 4));
-  t = _mm_max_epu16(t, _mm_srli_si128(t, 2));
-  return _mm_extract_epi16(t, 0);
+  return largestWord(m);
+}
+
+// The recursion's own steps with the vector update in line (the
+// recursion forms even factors below 2^16 only).
+VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur,
+                                              int16_t* nxt, i64& alpha, i64& mult, int& headroom) {
+  int maxA = largestMagnitude(cur, i);
+  int64_t nextSum = 0;
+  bool haveSum = false;
+  for (; i < order; ++i) {
+    const i64 acc = haveSum ? nextSum + i64{r[1]} * cur[i - 1] : predictorError_avx2(cur, rRev + kRevEnd - i, i);
+    Reflection o;
+    if (!reflect(r[i + 1], acc, mult, alpha, o)) return nullptr;
+    const i64 rcAbs = o.rc < 0 ? -o.rc : o.rc;
+    if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
+      maxA = updatePredictorWords(cur, nxt, i, static_cast<int16_t>(o.rc / 2), rRev + kRevEnd - i - 1, &nextSum);
+      std::swap(cur, nxt);
+      haveSum = true;
+    } else {
+      if (!halvingUpdate(cur, i, o.rc, headroom, mult)) return nullptr;
+      maxA = largestMagnitude(cur, i);
+      haveSum = false;
+    }
+    cur[i] = reflectionCoefficient(o, headroom);
+    maxA = std::max(maxA, std::abs(int{cur[i]}));
+  }
+  return cur;
 }
 }  // namespace
 
-VOKSC_TARGET_AVX2 int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r,
+VOKSC_TARGET_AVX2 int updatePredictor_avx2(const int16_t* a, int16_t* next, int n, int32_t rc, const int16_t* rRev,
                                            int64_t* sum) {
+  // The recursion forms even values only; any other goes the portable way.
   if ((rc & 1) == 0 && rc > -65536 && rc < 65536)
-    return updatePredictorWords(a, back, n, static_cast<int16_t>(rc / 2), r, sum);
-  const __m256i vrc = _mm256_set1_epi32(rc), top = _mm256_set1_epi32(32767), one = _mm256_set1_epi32(1);
-  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  auto rounded = [&](__m256i d) VOKSC_TARGET_AVX2 {
-    const __m256i hi = _mm256_srai_epi32(d, 16);
-    const __m256i half = _mm256_and_si256(_mm256_srli_epi32(d, 15), one);
-    return _mm256_add_epi32(hi, _mm256_andnot_si256(_mm256_cmpeq_epi32(hi, top), half));
-  };
-  __m256i m = _mm256_setzero_si256();
-  for (int f = 0; f < n; f += 8) {
-    // Lanes past n keep their words.
-    const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - f), lane);
-    const __m256i x = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + f)));
-    const __m256i y = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(back + f)));
-    const __m256i d0 = _mm256_add_epi32(_mm256_slli_epi32(x, 16), _mm256_mullo_epi32(vrc, y));
-    const __m256i d1 = _mm256_add_epi32(_mm256_slli_epi32(y, 16), _mm256_mullo_epi32(vrc, x));
-    const __m256i a1 = _mm256_blendv_epi8(x, rounded(d0), live), b1 = _mm256_blendv_epi8(y, rounded(d1), live);
-    m = _mm256_max_epi32(m, _mm256_and_si256(_mm256_abs_epi32(a1), live));
-    const __m256i both = _mm256_permute4x64_epi64(_mm256_packs_epi32(a1, b1), 0xD8);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(a + f), _mm256_castsi256_si128(both));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(back + f), _mm256_extracti128_si256(both, 1));
-  }
-  m = _mm256_max_epi32(m, _mm256_permute2x128_si256(m, m, 1));
-  m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
-  m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
-  *sum = predictorError_avx2(r, back, n);
-  return _mm256_cvtsi256_si32(m);
+    return updatePredictorWords(a, next, n, static_cast<int16_t>(rc / 2), rRev, sum);
+  return updatePredictor_scalar(a, next, n, rc, rRev, sum);
 }
 
 VOKSC_TARGET_AVX2 int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n) {
@@ -353,10 +456,16 @@ VOKSC_TARGET_AVX2 int64_t predictorError_avx2(const int16_t* r, const int16_t* b
   return wideSum(acc, wraps);
 }
 #else
-int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum) {
-  return updatePredictor_scalar(a, back, n, rc, r, sum);
+int updatePredictor_avx2(const int16_t* a, int16_t* next, int n, int32_t rc, const int16_t* rRev, int64_t* sum) {
+  return updatePredictor_scalar(a, next, n, rc, rRev, sum);
 }
 int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n) { return predictorError_scalar(r, back, n); }
+namespace {
+int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur, int16_t* nxt,
+                            i64& alpha, i64& mult, int& headroom) {
+  return levinsonSteps_scalar(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
+}
+}  // namespace
 #endif
 
 namespace {
@@ -381,66 +490,18 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
   } else {
     mult = i64{2} << headroom;
   }
-  // The predictor is also held backwards (rev[kMaxOrder - 1 - j] = a[j]), so
-  // that the error sum and the update read both operands forwards.  The
-  // update keeps both copies: the reversed predictor of the next order is the
-  // new coefficient followed by the updated reversed one.
-  int16_t rev[kMaxOrder + kPad] = {};
-  int16_t rPad[kMaxOrder + 1 + kPad] = {};
-  std::memcpy(rPad, r, sizeof(int16_t) * (order + 1));
-  static const auto errorSum = cpu::choose(predictorError_scalar, predictorError_avx2);
-  static const auto update = cpu::choose(updatePredictor_scalar, updatePredictor_avx2);
-  auto mirror = [&](int count) {
-    for (int j = 0; j < count; ++j) rev[kMaxOrder - 1 - j] = a[j];
-  };
-  mirror(i);
-  int maxA = largestMagnitude(a, i);
-  // The update also forms the next order's error sum without its newest
-  // term (r[1] times the new coefficient).
-  i64 nextSum = 0;
-  bool haveSum = false;
-  for (; i < order; ++i) {
-    int16_t* back = rev + kMaxOrder - i;  // back[n] = a[i - 1 - n]
-    const i64 acc = haveSum ? nextSum + i64{rPad[1]} * back[0] : errorSum(rPad + 1, back, i);
-    const i64 err = roundHigh(i64{r[i + 1]} * 65536 + acc * mult);
-    i64 num = err < 0 ? -err : err;
-    if (num >= alpha) return false;
-    const i64 q = fractionQ15(num, alpha);
-    i64 rc = roundHigh(q) * 2;
-    if (err > 0) rc = -rc;
-    const i64 e = alpha * 65536 + rc * err;
-    if (e <= 0) return false;
-    alpha = roundHigh(e);
-    // a[f] * 2^16 + rc * a[i - 1 - f] for every f.  When the largest
-    // coefficient bounds every such sum inside 32 bits, no pair needs the
-    // halving below and the sums are formed in 32-bit arithmetic.
-    const i64 rcAbs = rc < 0 ? -rc : rc;
-    if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
-      maxA = update(a, back, i, static_cast<int32_t>(rc), rPad + 2, &nextSum);
-      haveSum = true;
-    } else {
-      for (int f = 0, g = i - 1; f <= g; ++f, --g) {
-        i64 d0 = i64{a[f]} * 65536 + rc * a[g];
-        i64 d1 = i64{a[g]} * 65536 + rc * a[f];
-        if (d0 != sat32(d0) || d1 != sat32(d1)) {
-          if (++headroom > 2) return false;
-          mult *= 2;
-          for (int j = 0; j < i; ++j) a[j] = static_cast<int16_t>(a[j] >> 1);
-          d0 = i64{a[f]} * 65536 + rc * a[g];
-          d1 = i64{a[g]} * 65536 + rc * a[f];
-        }
-        a[f] = w16(roundHigh(d0));
-        a[g] = w16(roundHigh(d1));
-      }
-      mirror(i);
-      maxA = largestMagnitude(a, i);
-      haveSum = false;
-    }
-    const i64 ki = roundHigh(q >> headroom);
-    a[i] = w16(err > 0 ? -ki : ki);
-    rev[kMaxOrder - 1 - i] = a[i];
-    maxA = std::max(maxA, std::abs(int{a[i]}));
-  }
+  if (i >= order) return true;
+  // The predictor alternates between two buffers with zeros before and
+  // after its coefficients, so that the vector update reads the reversed
+  // predictor straight from the old one.
+  alignas(32) int16_t buf[2][kPad + 64 + kPad] = {};
+  alignas(32) int16_t rRev[kRevEnd + kPad] = {};
+  for (int k = 0; k <= order; ++k) rRev[kRevEnd - k] = r[k];
+  std::memcpy(buf[0] + kPad, a, sizeof(int16_t) * i);
+  static const LevinsonSteps steps = cpu::choose<LevinsonSteps>(levinsonSteps_scalar, levinsonSteps_avx2);
+  const int16_t* out = steps(r, rRev, i, order, buf[0] + kPad, buf[1] + kPad, alpha, mult, headroom);
+  if (!out) return false;
+  std::memcpy(a, out, sizeof(int16_t) * order);
   return true;
 }
 

@@ -7,17 +7,16 @@
 
 namespace voksc::g728 {
 
-// One order of the Levinson predictor update on the predictor a and its
-// reversed copy back (back[f] = a[n - 1 - f]), n <= 64, when every sum is
+// One order of the Levinson predictor update, n <= 49, when every sum is
 // known to fit 32 bits:
-// a[f] = round(a[f] 2^16 + rc back[f]), back[f] = round(back[f] 2^16 + rc a[f])
-// (upper half, half up unless it is 32767), from the old values, f < n.
-// Returns the largest |a[f]| after the update, and in sum the exact
-// sum of r[f] back[f] over the updated copy.  The vector form reads and
-// writes back unchanged up to 15 words past n of a and back, and reads up
-// to 15 words past n of r.
-int updatePredictor_scalar(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum);
-int updatePredictor_avx2(int16_t* a, int16_t* back, int n, int32_t rc, const int16_t* r, int64_t* sum);
+// next[f] = round(a[f] 2^16 + rc a[n - 1 - f]) (upper half, half up unless
+// it is 32767), f < n.  Returns the largest |next[f]|, and in sum the exact
+// sum of next[f] rRev[f], f < n.  The 16 words before a[0] and the 16 from
+// a[n] on must be zero; the vector form reads them, writes zeros to next
+// from n up to the next multiple of 16, and reads up to 15 words past n of
+// rRev.
+int updatePredictor_scalar(const int16_t* a, int16_t* next, int n, int32_t rc, const int16_t* rRev, int64_t* sum);
+int updatePredictor_avx2(const int16_t* a, int16_t* next, int n, int32_t rc, const int16_t* rRev, int64_t* sum);
 // Exact sum of r[f] back[f], f < n; the vector form reads up to 15 words
 // past n of both.
 int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n);
