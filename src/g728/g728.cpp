@@ -150,6 +150,88 @@ struct PowerScale {
   }
 };
 
+}  // namespace
+
+i64 hybridLags_scalar(const LagScaling& s, const i64* blockCorr, const i64* nonrCorr, int lags, int16_t* rexp,
+                      int16_t* r) {
+  const PowerScale recScale(s.recNls), sumScale(s.sumNls);
+  i64 a0 = 0;
+  for (int i = 1; i <= lags; ++i) {
+    a0 = recScale(shr(rexp[i] * s.fac, s.shRec) + shr(blockCorr[i], s.shNew));
+    const i64 a1 = roundHigh(a0);
+    rexp[i] = w16(a1);
+    a0 = sumScale(shr(shl(a1, 16), s.shRec2) + shr(nonrCorr[i], s.shNon));
+    r[i] = w16(roundHigh(a0));
+  }
+  return a0;
+}
+
+#if defined(VOKSC_X86)
+namespace {
+// Arithmetic right shift of 64-bit lanes (count 0..63): the logical shift
+// of the value with its sign folded away, sign restored.
+VOKSC_TARGET_AVX2 inline __m256i shiftRight64(__m256i v, __m128i n) {
+  const __m256i sign = _mm256_cmpgt_epi64(_mm256_setzero_si256(), v);
+  return _mm256_xor_si256(_mm256_srl_epi64(_mm256_xor_si256(v, sign), n), sign);
+}
+}  // namespace
+
+// Four lags per step in 64-bit lanes; the 32-bit saturation and the
+// rounding of the upper half as in the scalar form.  A factor of -2^31 and
+// the lags past the last full four go the scalar way.
+VOKSC_TARGET_AVX2 i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr, const i64* nonrCorr, int lags,
+                                      int16_t* rexp, int16_t* r) {
+  const PowerScale recScale(s.recNls), sumScale(s.sumNls);
+  if (recScale.negative || sumScale.negative || lags < 4) return hybridLags_scalar(s, blockCorr, nonrCorr, lags, rexp, r);
+  const __m256i fac = _mm256_set1_epi64x(s.fac), one = _mm256_set1_epi64x(1), top = _mm256_set1_epi64x(32767);
+  const __m256i hi32 = _mm256_set1_epi64x(INT32_MAX), lo32 = _mm256_set1_epi64x(INT32_MIN);
+  const __m128i nRec = _mm_cvtsi32_si128(s.shRec & 63), nNew = _mm_cvtsi32_si128(s.shNew & 63);
+  const __m128i nRec2 = _mm_cvtsi32_si128(s.shRec2 & 63), nNon = _mm_cvtsi32_si128(s.shNon & 63);
+  const __m128i n15 = _mm_cvtsi32_si128(15), n16 = _mm_cvtsi32_si128(16);
+  const __m128i low16 = _mm_setr_epi8(0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9);
+  auto saturated = [&](__m256i v, const PowerScale& ps) VOKSC_TARGET_AVX2 {
+    const __m256i up = _mm256_sll_epi64(v, _mm_cvtsi32_si128(ps.shift));
+    const __m256i over = _mm256_cmpgt_epi64(v, _mm256_set1_epi64x(ps.hi));
+    const __m256i under = _mm256_cmpgt_epi64(_mm256_set1_epi64x(ps.lo), v);
+    return _mm256_blendv_epi8(_mm256_blendv_epi8(up, hi32, over), lo32, under);
+  };
+  auto rounded = [&](__m256i a) VOKSC_TARGET_AVX2 {
+    const __m256i b = shiftRight64(a, n16);
+    const __m256i bit = _mm256_and_si256(_mm256_srl_epi64(a, n15), one);
+    return _mm256_add_epi64(b, _mm256_andnot_si256(_mm256_cmpeq_epi64(b, top), bit));
+  };
+  auto store4 = [&](int16_t* dst, __m256i v) VOKSC_TARGET_AVX2 {  // the low words of the four lanes
+    const __m128i w = _mm_unpacklo_epi32(_mm_shuffle_epi8(_mm256_castsi256_si128(v), low16),
+                                         _mm_shuffle_epi8(_mm256_extracti128_si256(v, 1), low16));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), w);
+  };
+  int i = 1;
+  __m256i last = _mm256_setzero_si256();
+  for (; i + 3 <= lags; i += 4) {
+    const __m256i old = _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rexp + i)));
+    __m256i a = _mm256_add_epi64(shiftRight64(_mm256_mul_epi32(old, fac), nRec),
+                                 shiftRight64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(blockCorr + i)), nNew));
+    const __m256i a1 = rounded(saturated(a, recScale));
+    store4(rexp + i, a1);
+    a = _mm256_add_epi64(shiftRight64(_mm256_slli_epi64(a1, 16), nRec2),
+                         shiftRight64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(nonrCorr + i)), nNon));
+    last = saturated(a, sumScale);
+    store4(r + i, rounded(last));
+  }
+  if (i <= lags) return hybridLags_scalar(s, blockCorr + i - 1, nonrCorr + i - 1, lags - i + 1, rexp + i - 1, r + i - 1);
+  alignas(32) i64 lane[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lane), last);
+  return lane[3];
+}
+#else
+i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr, const i64* nonrCorr, int lags, int16_t* rexp,
+                    int16_t* r) {
+  return hybridLags_scalar(s, blockCorr, nonrCorr, lags, rexp, r);
+}
+#endif
+
+namespace {
+
 // The correlation core shared by the three windows: the recursive part
 // (decayed by `decayShift`), updated with the newest block, and the
 // non-recursive part over the first `nonr` windowed samples; white-noise
@@ -175,7 +257,7 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   int nls = normalizeWide(a0, 32);
   i64 a1 = roundHigh(a0);
   rexp[0] = w16(a1);
-  const PowerScale recScale(nls);
+  const int recNls = nls;
   *rexpExp = static_cast<int16_t>(*rexpExp + nls - 1);
   int shRec2 = 1, shNon = 1;
   if (*rexpExp > a0Exp)
@@ -187,18 +269,9 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   nls = normalizeWide(a0, 32);
   a1 = roundHigh(a0);
   r[0] = w16(a1);
-  const PowerScale sumScale(nls);
-  for (int i = 1; i <= lags; ++i) {
-    a0 = shr(rexp[i] * fac, shRec) + shr(blockCorr[i], shNew);
-    a0 = recScale(a0);
-    a1 = roundHigh(a0);
-    rexp[i] = w16(a1);
-    a0 = shr(shl(a1, 16), shRec2) + shr(nonrCorr[i], shNon);
-    a0 = sumScale(a0);
-    a1 = roundHigh(a0);
-    r[i] = w16(a1);
-  }
-  return a0;
+  const LagScaling scaling{fac, shRec, shNew, shRec2, shNon, recNls, nls};
+  static const auto lagsOf = cpu::choose(hybridLags_scalar, hybridLags_avx2);
+  return lags >= 1 ? lagsOf(scaling, blockCorr, nonrCorr, lags, rexp, r) : a0;
 }
 
 VokResult finishWindow(const WinView& v, i64 last, int16_t shortForm, const int16_t* r, Vok16s* dst) {
@@ -740,6 +813,45 @@ void synthesisRinging_scalar(const int16_t* a, const int16_t* mem, const int16_t
 }
 
 
+void windowBlocks_scalar(const int16_t* hist, const int16_t* win, const int8_t* shift, int n, int16_t* w) {
+  for (int j = 0; j < n; ++j) {
+    const i64 p = i64{hist[j]} * win[j];
+    const int sh = shift[j];
+    w[j] = sh > 30 ? 0 : w16(roundHigh(sh < 0 ? p * 2 : p >> sh));
+  }
+}
+
+#if defined(VOKSC_X86)
+// With c = 16 + shift the rounded upper half is p >> c plus bit c - 1 of p
+// (the product p = hist win is exact in 32 bits); counts past 31 leave the
+// sign, and sign plus sign bit is the 0 the longest shifts give.  The
+// result is truncated to 16 bits as the scalar form does.
+VOKSC_TARGET_AVX2 void windowBlocks_avx2(const int16_t* hist, const int16_t* win, const int8_t* shift, int n,
+                                         int16_t* w) {
+  const __m256i top = _mm256_set1_epi32(32767), one = _mm256_set1_epi32(1), most = _mm256_set1_epi32(31);
+  const __m256i base = _mm256_set1_epi32(16), low = _mm256_set1_epi32(0xFFFF);
+  auto eight = [&](int j) VOKSC_TARGET_AVX2 {
+    const __m256i h = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(hist + j)));
+    const __m256i g = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(win + j)));
+    const __m256i p = _mm256_mullo_epi32(h, g);
+    const __m256i c = _mm256_add_epi32(base, _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(shift + j))));
+    const __m256i b = _mm256_srav_epi32(p, _mm256_min_epi32(c, most));
+    const __m256i bit = _mm256_and_si256(_mm256_srav_epi32(p, _mm256_min_epi32(_mm256_sub_epi32(c, one), most)), one);
+    return _mm256_and_si256(_mm256_add_epi32(b, _mm256_andnot_si256(_mm256_cmpeq_epi32(b, top), bit)), low);
+  };
+  int j = 0;
+  for (; j + 16 <= n; j += 16) {
+    const __m256i v = _mm256_permute4x64_epi64(_mm256_packus_epi32(eight(j), eight(j + 8)), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(w + j), v);
+  }
+  if (j < n) windowBlocks_scalar(hist + j, win + j, shift + j, n - j, w + j);
+}
+#else
+void windowBlocks_avx2(const int16_t* hist, const int16_t* win, const int8_t* shift, int n, int16_t* w) {
+  windowBlocks_scalar(hist, win, shift, n, w);
+}
+#endif
+
 #if defined(VOKSC_X86)
 VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out,
                                              int16_t* outExp) {
@@ -754,7 +866,44 @@ VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* me
   // common exponent (a shift past 30 leaves -1 or 0, its sign).
   const __m256i zero = _mm256_setzero_si256();
   __m256i s0 = zero, s1 = zero;
-  for (int b = 0; b < 10; ++b) {
+  // Past samples of at most 13107 in magnitude (the coder's are normalised
+  // to 14 bits) keep each block's five products inside 32 bits: pair sums
+  // (madd) of the samples against the coefficient pairs (a[k + t],
+  // a[k + t + 1]) of lane t, shifted in 32 bits (a shift past 30 leaves the
+  // sign either way), widened once per block.
+  __m256i big = _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mem)));
+  for (int at : {16, 32, 34})
+    big = _mm256_max_epu16(big, _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mem + at))));
+  const bool narrow = largestWord(big) <= 13107;
+  if (narrow) {
+    const __m256i pairs = _mm256_setr_epi8(0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9,  //
+                                           0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9);
+    const __m256i single = _mm256_setr_epi8(0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7, -1, -1,  //
+                                            0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7, -1, -1);
+    auto coefPairs = [&](int k, __m256i pattern) VOKSC_TARGET_AVX2 {
+      const __m256i c = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ap + k))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(ap + k + 4)), 1);
+      return _mm256_shuffle_epi8(c, pattern);
+    };
+    auto memPair = [&](int k) VOKSC_TARGET_AVX2 {  // (mem[k], mem[k + 1]) in every 32-bit lane
+      int32_t pair;
+      std::memcpy(&pair, mem + k, sizeof pair);
+      return _mm256_set1_epi32(pair);
+    };
+    for (int b = 0; b < 10; ++b) {
+      const int sh = memExp[b] - q0;
+      if (b == 9 && sh >= 30) break;
+      const int k = b * kDim;
+      __m256i p = _mm256_madd_epi16(memPair(k), coefPairs(k, pairs));
+      p = _mm256_add_epi32(p, _mm256_madd_epi16(memPair(k + 2), coefPairs(k + 2, pairs)));
+      p = _mm256_add_epi32(p, _mm256_madd_epi16(_mm256_set1_epi32(static_cast<uint16_t>(mem[k + 4])), coefPairs(k + 4, single)));
+      p = _mm256_sra_epi32(_mm256_sub_epi32(zero, p), _mm_cvtsi32_si128(sh > 31 ? 31 : sh));
+      s0 = _mm256_add_epi64(s0, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
+      s1 = _mm256_add_epi64(s1, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
+    }
+  }
+  for (int b = 0; b < 10 && !narrow; ++b) {
     const int sh = memExp[b] - q0;
     if (b == 9 && sh >= 30) break;
     __m256i p0 = zero, p1 = zero;
@@ -953,20 +1102,16 @@ VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16
   int minExp = v.exps[0];
   for (int i = 1; i < nb; ++i)
     if (v.exps[i] < minExp) minExp = v.exps[i];
-  int16_t w[1024];
   // Each block's samples brought to the common exponent: doubled, shifted
-  // down, or (past 30 places) left at 0 or -1, which round to 0.
-  const int16_t* win = v.h->window;
-  for (int b = 0, k = 0; b < nb; ++b, k += d) {
-    const int sh = v.exps[b] - minExp - 1;
-    if (sh > 30) {
-      std::memset(w + k, 0, sizeof(int16_t) * d);
-    } else if (sh < 0) {
-      for (int j = k; j < k + d; ++j) w[j] = w16(roundHigh(i64{v.hist[j]} * win[j] * 2));
-    } else {
-      for (int j = k; j < k + d; ++j) w[j] = w16(roundHigh((i64{v.hist[j]} * win[j]) >> sh));
-    }
+  // down, or (past 30 places) 0.
+  int16_t w[1024];
+  int8_t shifts[1024];
+  for (int b = 0, k = 0; b < nb; ++b) {
+    const int8_t sh = static_cast<int8_t>(std::min(v.exps[b] - minExp - 1, 31));
+    for (int j = 0; j < d; ++j) shifts[k++] = sh;
   }
+  static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
+  window(v.hist, v.h->window, shifts, total, w);
   int16_t r[64];
   const int decayShift = v.h->shift == 14 ? 2 : 1;
   const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, minExp, v.rexp, v.rexpExp, r);

@@ -22,6 +22,28 @@ int updatePredictor_avx2(const int16_t* a, int16_t* next, int n, int32_t rc, con
 int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n);
 int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n);
 
+// Lags 1..lags of a hybrid window: the recursive part rexp[i] (decayed by
+// fac, shifted right by shRec, plus the newest block's correlation shifted by
+// shNew), normalised by the 32-bit power of two of the count recNls with
+// 32-bit saturation and rounded to its upper half; then the window's
+// correlation r[i] from it (shifted left 16, right shRec2, plus the
+// non-recursive correlation shifted by shNon; count sumNls).  Shift counts
+// modulo 64.  Returns the last lag's 32-bit value before its rounding.
+struct LagScaling {
+  int64_t fac;
+  int shRec, shNew, shRec2, shNon, recNls, sumNls;
+};
+int64_t hybridLags_scalar(const LagScaling& s, const int64_t* blockCorr, const int64_t* nonrCorr, int lags,
+                          int16_t* rexp, int16_t* r);
+int64_t hybridLags_avx2(const LagScaling& s, const int64_t* blockCorr, const int64_t* nonrCorr, int lags,
+                        int16_t* rexp, int16_t* r);
+
+// Samples of the block-form hybrid window brought to a common exponent:
+// w[j] = upper half of hist[j] win[j] 2^-shift[j] (shift -1..30), rounded
+// half up unless it is 32767, truncated to 16 bits; 0 for a shift of 31.
+void windowBlocks_scalar(const int16_t* hist, const int16_t* win, const int8_t* shift, int n, int16_t* w);
+void windowBlocks_avx2(const int16_t* hist, const int16_t* win, const int8_t* shift, int n, int16_t* w);
+
 // Zero-input response of the 50th-order synthesis filter (a, Q14) over 10
 // past blocks of 5 (mem, newest first) in block floating point (memExp):
 // 5 samples newest first, normalised to 15 bits, and their exponent.

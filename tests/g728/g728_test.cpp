@@ -167,6 +167,28 @@ TEST(G728, KernelFormsAgree) {
     k::synthesisRinging_avx2(lpc, mem, exps, rb, &qb);
     ASSERT_EQ(std::vector<int16_t>(ra, ra + 5), std::vector<int16_t>(rb, rb + 5)) << rep;
     ASSERT_EQ(qa, qb) << rep;
+    // Block window: every shift from doubling to past 30, full-scale words.
+    int16_t hist[40], win[40], wa[40], wb[40];
+    int8_t sh[40];
+    for (int i = 0; i < 40; ++i) hist[i] = word(32767), win[i] = word(lim), sh[i] = static_cast<int8_t>(int(rng() % 33) - 1);
+    k::windowBlocks_scalar(hist, win, sh, 1 + rep % 40, wa);
+    k::windowBlocks_avx2(hist, win, sh, 1 + rep % 40, wb);
+    ASSERT_EQ(std::vector<int16_t>(wa, wa + 1 + rep % 40), std::vector<int16_t>(wb, wb + 1 + rep % 40)) << rep;
+    // Hybrid-window lags: wide correlations, shifts past 63, every
+    // normalisation count (saturation both ways, the factors 2^31 and -2^31).
+    int64_t bc[51], nc[51];
+    int16_t rxa[51], rxb[51], ca[51], cb[51];
+    for (int i = 0; i < 51; ++i) {
+      bc[i] = static_cast<int64_t>(int64_t(rng()) << 3) - (int64_t{1} << 34);
+      nc[i] = static_cast<int64_t>(int64_t(rng()) << (rep % 4)) - (int64_t{1} << 31);
+      rxa[i] = rxb[i] = word(32767);
+    }
+    const k::LagScaling ls{rep % 2 ? 49152 : 32768, 1 + int(rng() % 70), 1 + int(rng() % 40), 1 + int(rng() % 70),
+                           1 + int(rng() % 40), int(rng() % 65) - 33, rep % 7 ? int(rng() % 32) : int(rng() % 65) - 33};
+    const int lags = 1 + rep % 50;
+    ASSERT_EQ(k::hybridLags_scalar(ls, bc, nc, lags, rxa, ca), k::hybridLags_avx2(ls, bc, nc, lags, rxb, cb)) << rep;
+    ASSERT_EQ(std::vector<int16_t>(rxa + 1, rxa + lags + 1), std::vector<int16_t>(rxb + 1, rxb + lags + 1)) << rep;
+    ASSERT_EQ(std::vector<int16_t>(ca + 1, ca + lags + 1), std::vector<int16_t>(cb + 1, cb + lags + 1)) << rep;
     const int n = 1 + rep % 49;
     int16_t a[66], back[66];  // room for the words the vector forms read past n
     for (int i = 0; i < 66; ++i) a[i] = word(lim), back[i] = word(lim);
