@@ -817,7 +817,7 @@ void windowBlocks_scalar(const int16_t* hist, const int16_t* win, const int8_t* 
   for (int j = 0; j < n; ++j) {
     const i64 p = i64{hist[j]} * win[j];
     const int sh = shift[j];
-    w[j] = sh > 30 ? 0 : w16(roundHigh(sh < 0 ? p * 2 : p >> sh));
+    w[j] = sh > 30 ? 0 : w16(roundHigh(sh < 0 ? p * (i64{1} << -sh) : p >> sh));
   }
 }
 
@@ -1071,13 +1071,13 @@ VOKSC_EXPORT VokResult voksWinHybrid_G728_16s(Vok16s shortForm, const Vok16s* sr
   const int m = v.h->order, nonr = v.h->nonRecursive, blk = v.h->block, total = m + nonr + blk;
   std::memmove(v.hist + blk, v.hist, sizeof(int16_t) * (total - blk));
   std::memcpy(v.hist, src, sizeof(int16_t) * blk);
+  // One exponent for all samples (-1..14: a left shift of up to 14 places).
   const int wsExp = vectorShift(v.hist, total, 15);
-  int16_t ws[1024];
-  int16_t* w = ws;
-  for (int i = 0; i < total; ++i) {
-    const i64 p = i64{v.hist[i]} * v.h->window[i];
-    w[i] = w16(roundHigh(wsExp >= 0 ? shl(p, wsExp) : shr(p, -wsExp)));
-  }
+  int16_t w[1024];
+  int8_t shifts[1024];
+  std::memset(shifts, -wsExp, static_cast<std::size_t>(total));
+  static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
+  window(v.hist, v.h->window, shifts, total, w);
   int16_t r[64];
   const int decayShift = v.h->shift == 14 ? 2 : 1;
   const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, wsExp, v.rexp, v.rexpExp, r);

@@ -38,8 +38,8 @@ int64_t hybridLags_scalar(const LagScaling& s, const int64_t* blockCorr, const i
 int64_t hybridLags_avx2(const LagScaling& s, const int64_t* blockCorr, const int64_t* nonrCorr, int lags,
                         int16_t* rexp, int16_t* r);
 
-// Samples of the block-form hybrid window brought to a common exponent:
-// w[j] = upper half of hist[j] win[j] 2^-shift[j] (shift -1..30), rounded
+// Windowed samples of the hybrid windows brought to a common exponent:
+// w[j] = upper half of hist[j] win[j] 2^-shift[j] (shift -15..30), rounded
 // half up unless it is 32767, truncated to 16 bits; 0 for a shift of 31.
 void windowBlocks_scalar(const int16_t* hist, const int16_t* win, const int8_t* shift, int n, int16_t* w);
 void windowBlocks_avx2(const int16_t* hist, const int16_t* win, const int8_t* shift, int n, int16_t* w);

@@ -167,10 +167,10 @@ TEST(G728, KernelFormsAgree) {
     k::synthesisRinging_avx2(lpc, mem, exps, rb, &qb);
     ASSERT_EQ(std::vector<int16_t>(ra, ra + 5), std::vector<int16_t>(rb, rb + 5)) << rep;
     ASSERT_EQ(qa, qb) << rep;
-    // Block window: every shift from doubling to past 30, full-scale words.
+    // Window scaling: every shift from 15 places up to past 30 down, full-scale words.
     int16_t hist[40], win[40], wa[40], wb[40];
     int8_t sh[40];
-    for (int i = 0; i < 40; ++i) hist[i] = word(32767), win[i] = word(lim), sh[i] = static_cast<int8_t>(int(rng() % 33) - 1);
+    for (int i = 0; i < 40; ++i) hist[i] = word(32767), win[i] = word(lim), sh[i] = static_cast<int8_t>(int(rng() % 47) - 15);
     k::windowBlocks_scalar(hist, win, sh, 1 + rep % 40, wa);
     k::windowBlocks_avx2(hist, win, sh, 1 + rep % 40, wb);
     ASSERT_EQ(std::vector<int16_t>(wa, wa + 1 + rep % 40), std::vector<int16_t>(wb, wb + 1 + rep % 40)) << rep;
