@@ -1424,18 +1424,28 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
   const int16_t* ap = history + 10;
   const int16_t* past = history + 20;
   int16_t out[kDim];
-  for (int k = kDim - 1; k >= 0; --k) {
-    // Long-term section, then the pole-zero section on its output, then the
-    // first-order tilt compensation on the wide sum.
-    const i64 lt = i64{gl} * src[k] + i64{glb} * past[pitch + k];
-    i64 st = lt;
-    for (int j = 0; j < 10; ++j) st += i64{az[j]} * fir[j] - i64{ap[j]} * iir[j];
-    std::memmove(fir + 1, fir, 9 * sizeof(int16_t));
-    std::memmove(iir + 1, iir, 9 * sizeof(int16_t));
-    fir[0] = w16(roundHigh(sat32(lt * 4)));
-    iir[0] = w16(sat16(st >> 14));
-    out[k] = w16(sat16((st + i64{iir[1]} * tilt) >> 14));
+  // Long-term section, then the pole-zero section on its output, then the
+  // first-order tilt compensation on the wide sum.  The histories are
+  // extended by this vector (index k < 5: its sample k, newest first; 5 + j:
+  // the j-th value before it), so sample k reads its ten predecessors from
+  // k + 1 on.  The zero section's inputs depend on the input alone and are
+  // formed first.
+  i64 lt[kDim];
+  int16_t firExt[kDim + 10], iirExt[kDim + 10];
+  std::memcpy(firExt + kDim, fir, 10 * sizeof(int16_t));
+  std::memcpy(iirExt + kDim, iir, 10 * sizeof(int16_t));
+  for (int k = 0; k < kDim; ++k) {
+    lt[k] = i64{gl} * src[k] + i64{glb} * past[pitch + k];
+    firExt[k] = w16(roundHigh(sat32(lt[k] * 4)));
   }
+  for (int k = kDim - 1; k >= 0; --k) {
+    i64 st = lt[k];
+    for (int j = 0; j < 10; ++j) st += i64{az[j]} * firExt[k + 1 + j] - i64{ap[j]} * iirExt[k + 1 + j];
+    iirExt[k] = w16(sat16(st >> 14));
+    out[k] = w16(sat16((st + i64{iirExt[k + 1]} * tilt) >> 14));
+  }
+  std::memcpy(fir, firExt, 10 * sizeof(int16_t));
+  std::memcpy(iir, iirExt, 10 * sizeof(int16_t));
   // Gain control: ratio of the summed magnitudes before and after.
   i64 before = 0, after = 0;
   for (int k = 0; k < kDim; ++k) {
