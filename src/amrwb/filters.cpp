@@ -67,6 +67,90 @@ void pushOutput(HighPassState& s, int n, Word32 y) {
   L_Extract(y, s.yHi[0], s.yLo[0]);
 }
 
+// The recursion of one block (at most kPlainBlock samples) on plain
+// integers, y[n] = the accumulator moved up by `up` (0..16).  Exact when no
+// chain can saturate: the low-part chain is bounded by the taps alone
+// (low parts are 0..32767); the second chain by its start, the largest
+// past-output high part (the state's and, tracked as the block runs, the
+// new outputs') and the largest input; the move up by the outputs
+// themselves.  When the high part's bound holds for the whole block, it
+// holds for each sample in turn, so every output is the saturating
+// chain's.  Answers false, state untouched, when a bound fails.
+constexpr int kPlainBlock = 256;
+
+template <int N>
+bool highPassPlain(HighPassState& s, const int16_t* in, int len, int up, int32_t* y) {
+  if (up < 0 || up > 16) return false;
+  int64_t sumA = 0, sumB = 0, upA = 0, downA = 0;
+  int32_t peakHi = 0;
+  for (int k = 1; k <= N; ++k) (s.a[k] < 0 ? downA : upA) += s.a[k] < 0 ? -int64_t{s.a[k]} : int64_t{s.a[k]};
+  sumA = upA + downA;
+  for (int k = 0; k <= N; ++k) sumB += s.b[k] < 0 ? -int64_t{s.b[k]} : int64_t{s.b[k]};
+  for (int j = 0; j < N; ++j) {
+    if (s.yLo[j] < 0) return false;  // only a delay line set from outside
+    const int32_t h = s.yHi[j] < 0 ? -int32_t{s.yHi[j]} : int32_t{s.yHi[j]};
+    peakHi = h > peakHi ? h : peakHi;
+  }
+  // Low parts are not negative: the chain's partial sums lie between
+  // 16384 less the negative taps' share and 16384 plus the positive ones'.
+  const int64_t lowUp = 16384 + 2 * 32767 * upA, lowDown = 2 * 32767 * downA - 16384;
+  if (lowUp > INT32_MAX || lowDown > INT32_MAX) return false;
+  const int64_t lowBound = lowUp > lowDown ? lowUp : lowDown;
+  int16_t x[N + kPlainBlock];  // past inputs oldest first, then the block
+  for (int k = 0; k < N; ++k) x[k] = s.x[N - 1 - k];
+  std::memcpy(x + N, in, static_cast<std::size_t>(len) * sizeof(int16_t));
+  int32_t peakX = 0;
+  for (int i = 0; i < N + len; ++i) {
+    const int32_t v = x[i] < 0 ? -int32_t{x[i]} : int32_t{x[i]};
+    peakX = v > peakX ? v : peakX;
+  }
+  const int64_t room = INT32_MAX - ((lowBound >> 15) + 1) - 2 * peakX * sumB;
+  if (room < 0) return false;
+  int32_t forward[kPlainBlock];  // the input terms, below 2^31 by `room`
+  for (int n = 0; n < len; ++n) {
+    int32_t f = 0;
+    for (int k = 0; k <= N; ++k) f += s.b[k] * x[N + n - k];
+    forward[n] = 2 * f;
+  }
+  int32_t hi[N], lo[N], a[N];
+  for (int j = 0; j < N; ++j) {
+    hi[j] = s.yHi[j];
+    lo[j] = s.yLo[j];
+    a[j] = s.a[j + 1];
+  }
+  uint32_t spread = 0;  // OR of |y| (one's complement for negatives)
+  bool over = false;
+  const int64_t scale = int64_t{1} << up;
+  for (int n = 0; n < len; ++n) {
+    int32_t low = 16384;
+    int64_t acc = forward[n];
+    for (int j = 0; j < N; ++j) {
+      low += 2 * lo[j] * a[j];
+      acc += 2 * int64_t{hi[j]} * a[j];
+    }
+    const int64_t v = (acc + (low >> 15)) * scale;
+    const int32_t out = static_cast<int32_t>(v);
+    over |= v != out;
+    y[n] = out;
+    for (int j = N - 1; j > 0; --j) {
+      hi[j] = hi[j - 1];
+      lo[j] = lo[j - 1];
+    }
+    hi[0] = out >> 16;
+    lo[0] = (out >> 1) & 0x7FFF;
+  }
+  for (int n = 0; n < len; ++n) spread |= static_cast<uint32_t>(y[n] ^ (y[n] >> 31));
+  const int32_t newHi = static_cast<int32_t>(spread >> 16) + 1;
+  peakHi = newHi > peakHi ? newHi : peakHi;
+  if (over || 2 * int64_t{peakHi} * sumA > room) return false;
+  for (int j = 0; j < N; ++j) {
+    s.yHi[j] = static_cast<int16_t>(hi[j]);
+    s.yLo[j] = static_cast<int16_t>(lo[j]);
+    s.x[j] = x[N + len - 1 - j];
+  }
+  return true;
+}
+
 }  // namespace
 
 }  // namespace voksc::amrwb
@@ -137,10 +221,22 @@ VOKSC_EXPORT VokResult voksHighPassFilter_AMRWB_16s_ISfs(Vok16s* pSrcDst, int le
   const Word16 upShift = static_cast<Word16>(up < -32 ? -32 : (up > 32 ? 32 : up));
   const Word16 downShift = static_cast<Word16>(scaleFactor < -32 ? -32 : (scaleFactor > 32 ? 32 : scaleFactor));
   const Word32 half = scaleFactor != 0 ? 1 : 0;
-  for (int n = 0; n < len; ++n) {
-    const Word32 y = L_shl(highPassSample(s, 2, pSrcDst[n]), upShift);
-    pushOutput(s, 2, y);
-    pSrcDst[n] = sat16(static_cast<Word32>((Word64{L_shr(y, downShift)} + half) >> 1));
+  for (int n0 = 0; n0 < len; n0 += kPlainBlock) {
+    const int count = len - n0 < kPlainBlock ? len - n0 : kPlainBlock;
+    Vok16s* x = pSrcDst + n0;
+    int32_t y[kPlainBlock];
+    if (downShift >= 0 && highPassPlain<2>(s, x, count, upShift, y)) {
+      for (int n = 0; n < count; ++n) {
+        const int32_t v = ((y[n] >> downShift) + half) >> 1;  // y >> 0..16 plus 1 stays inside 32 bits
+        x[n] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+      }
+      continue;
+    }
+    for (int n = 0; n < count; ++n) {
+      const Word32 v = L_shl(highPassSample(s, 2, x[n]), upShift);
+      pushOutput(s, 2, v);
+      x[n] = sat16(static_cast<Word32>((Word64{L_shr(v, downShift)} + half) >> 1));
+    }
   }
   store(pState, s);
   return vokOk;
@@ -163,10 +259,22 @@ VOKSC_EXPORT VokResult voksHighPassFilter_AMRWB_16s_Sfs(const Vok16s* pSrc, Vok1
     }
     s.scale = scaleFactor;
   }
-  for (int n = 0; n < len; ++n) {
-    const Word32 y = L_shl(highPassSample(s, 3, pSrc[n]), 2);
-    pushOutput(s, 3, y);
-    pDst[n] = round_fx(L_shl(y, 1));
+  for (int n0 = 0; n0 < len; n0 += kPlainBlock) {
+    const int count = len - n0 < kPlainBlock ? len - n0 : kPlainBlock;
+    int32_t y[kPlainBlock];
+    if (highPassPlain<3>(s, pSrc + n0, count, 2, y)) {
+      // round_fx(L_shl(y, 1)): both saturations together are the clamp.
+      for (int n = 0; n < count; ++n) {
+        const int64_t v = (2 * int64_t{y[n]} + 0x8000) >> 16;
+        pDst[n0 + n] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+      }
+      continue;
+    }
+    for (int n = 0; n < count; ++n) {
+      const Word32 v = L_shl(highPassSample(s, 3, pSrc[n0 + n]), 2);
+      pushOutput(s, 3, v);
+      pDst[n0 + n] = round_fx(L_shl(v, 1));
+    }
   }
   store(pState, s);
   return vokOk;
@@ -180,6 +288,24 @@ VOKSC_EXPORT VokResult voksHighPassFilter_Direct_AMRWB_16s(const Vok16s* pCoeff,
   if (len < 1) return vokErrSize;
   const int16_t side = pCoeff[1];
   const int16_t centre = pCoeff[0];
+  // While |x| (2^16 or 2 |c0|) + 4 |x| |c| + 2^15 stays inside 32 bits no
+  // step of the chain (nor the rounding) saturates: the output is the
+  // plain sum's rounded upper word.
+  int32_t peak = 0;
+  for (int n = 0; n < len; ++n) {
+    const int32_t v = pSrc[n] < 0 ? -int32_t{pSrc[n]} : int32_t{pSrc[n]};
+    peak = v > peak ? v : peak;
+  }
+  const int64_t gain = mode == 0 ? 65536 : 2 * (centre < 0 ? -int64_t{centre} : int64_t{centre});
+  if (peak * (gain + 4 * (side < 0 ? -int64_t{side} : int64_t{side})) + 32768 <= INT32_MAX && len <= 256) {
+    int16_t x[258];  // the block with a zero either side
+    x[0] = x[len + 1] = 0;
+    std::memcpy(x + 1, pSrc, static_cast<std::size_t>(len) * sizeof(int16_t));
+    const int32_t c0 = mode == 0 ? 32768 : centre;
+    for (int n = 0; n < len; ++n)
+      pDst[n] = static_cast<int16_t>((2 * (x[n + 1] * c0 - side * (x[n] + x[n + 2])) + 32768) >> 16);
+    return vokOk;
+  }
   int16_t before = 0;
   for (int n = 0; n < len; ++n) {
     const int16_t cur = pSrc[n];
@@ -203,6 +329,26 @@ VOKSC_EXPORT VokResult voksPreemphasize_AMRWB_16s_ISfs(Vok16s mu, Vok16s* pSrcDs
   if (static_cast<unsigned>(scaleFactor) > 15u) return vokErrScale;
   const Word16 shift = static_cast<Word16>(14 - scaleFactor);
   const int16_t lastIn = pSrcDst[len - 1];
+  // While |x| 2^16 + 2 |x| |mu| stays inside 32 bits the difference is
+  // exact; the saturating move up and rounding are then the clamp of the
+  // moved value's rounded upper word.
+  int32_t peak = *pMem < 0 ? -int32_t{*pMem} : int32_t{*pMem};
+  for (int n = 0; n < len; ++n) {
+    const int32_t v = pSrcDst[n] < 0 ? -int32_t{pSrcDst[n]} : int32_t{pSrcDst[n]};
+    peak = v > peak ? v : peak;
+  }
+  if (int64_t{peak} * (65536 + 2 * (mu < 0 ? -int64_t{mu} : int64_t{mu})) <= INT32_MAX && len <= 256) {
+    int16_t x[257];  // the last input before the block, then the block
+    x[0] = *pMem;
+    std::memcpy(x + 1, pSrcDst, static_cast<std::size_t>(len) * sizeof(int16_t));
+    for (int n = 0; n < len; ++n) {
+      const int64_t d = x[n + 1] * 65536 - 2 * x[n] * mu;
+      const int64_t v = ((shift >= 0 ? d * (int64_t{1} << shift) : d >> -shift) + 0x8000) >> 16;
+      pSrcDst[n] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+    }
+    *pMem = lastIn;
+    return vokOk;
+  }
   for (int n = len - 1; n >= 0; --n) {
     const int16_t prev = n > 0 ? pSrcDst[n - 1] : *pMem;
     pSrcDst[n] = round_fx(L_shl(L_msu(L_deposit_h(pSrcDst[n]), prev, mu), shift));
@@ -230,6 +376,21 @@ VOKSC_EXPORT VokResult voksDeemphasize_AMRWB_32s16s(Vok16s mu, const Vok32s* pSr
   if (len < 1) return vokErrSize;
   const int16_t halfMu = shr(mu, 1);
   int16_t prev = *pMem;
+  // While 8 |x| + 2 * 32768 |mu/2| stays inside 32 bits the first move and
+  // the sum cannot saturate; the doubling and the rounding then saturate
+  // together, as the clamp of (16 x + 4 prev mu/2 + 2^15) >> 16.
+  // |x| <= spread + 1 before the low bits go, spread + 16 after.
+  uint32_t spread = 0;
+  for (int n = 0; n < len; ++n) spread |= static_cast<uint32_t>(pSrc[n] ^ (pSrc[n] >> 31));
+  if (8 * (int64_t{spread} + 16) + 65536 * int64_t{halfMu < 0 ? -halfMu : halfMu} <= INT32_MAX) {
+    for (int n = 0; n < len; ++n) {
+      const int64_t x = static_cast<int32_t>(static_cast<uint32_t>(pSrc[n]) & ~15u);
+      const int64_t v = (16 * x + 4 * int64_t{prev} * halfMu + 0x8000) >> 16;
+      prev = pDst[n] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+    }
+    *pMem = prev;
+    return vokOk;
+  }
   for (int n = 0; n < len; ++n) {
     const Word32 x = static_cast<Word32>(static_cast<uint32_t>(pSrc[n]) & ~15u);
     prev = pDst[n] = round_fx(L_shl(L_mac(L_shl(x, 3), prev, halfMu), 1));

@@ -12,8 +12,13 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "amrwb/amrwb_codec.h"
 #include "amrwb/amrwb_plain.h"
+#include "amrwb/amrwb_synth.h"
 #include "amrwb/amrwb_tables.h"
 #include "amr_dtx.h"
 #include "basic_op.h"
@@ -35,8 +40,11 @@ const int16_t kHp400A[3] = {16384, 29280, -14160}, kHp400B[3] = {915, -1830, 915
 
 // ---- fixed-point helpers the exports do not cover -------------------------------
 
+// The codec's generator, extract_l(L_add(L_shr(L_mult(seed, 31821), 1),
+// 13849)): the product's doubling and halving are exact and the sum stays
+// below 2^30, so it is the low word of seed 31821 + 13849.
 int16_t random16(int16_t& seed) {
-  seed = extract_l(L_add(L_shr(L_mult(seed, 31821), 1), 13849));
+  seed = static_cast<int16_t>(seed * 31821 + 13849);
   return seed;
 }
 
@@ -73,8 +81,22 @@ Word32 invSqrt32(Word32 x) {
   return L_shl(x, e);
 }
 
+// x = round_fx(L_shl(L_deposit_h(x), exp)): for exp 1..15 the saturated
+// shift rounds to the clamp of x 2^exp, for exp -15..-1 to x / 2^-exp
+// rounded half up; 0 leaves x.
 void scale(int16_t* x, int n, int16_t exp) {
-  for (int i = 0; i < n; ++i) x[i] = round_fx(L_shl(L_deposit_h(x[i]), exp));
+  if (exp == 0) return;
+  if (exp > 0 && exp < 16) {
+    for (int i = 0; i < n; ++i) {
+      const int32_t v = x[i] * (1 << exp);
+      x[i] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+    }
+  } else if (exp < 0 && exp > -16) {
+    const int k = -exp;
+    for (int i = 0; i < n; ++i) x[i] = static_cast<int16_t>((x[i] + (1 << (k - 1))) >> k);
+  } else {
+    for (int i = 0; i < n; ++i) x[i] = round_fx(L_shl(L_deposit_h(x[i]), exp));
+  }
 }
 
 int16_t median5(const int16_t* x) {
@@ -89,6 +111,24 @@ int16_t median5(const int16_t* x) {
   return s[2];
 }
 
+// Excitation sample by sample, round_fx(L_shl(L_mac(L_shl(L_mult(code,
+// gain), 5), adaptive, pitch), 1)).  While 64 |code| |gain| + 2 |adaptive|
+// |pitch| + 2^14 stays inside 32 bits the first three steps are exact and
+// the doubling and rounding saturate together: (v + 2^14) >> 15 clamped.
+void mixExcitation(const int16_t* code, int16_t gain, const int16_t* adaptive, int16_t pitch, int16_t* out) {
+  const int64_t bound = 64 * int64_t{plain::peak(code, kSub)} * (gain < 0 ? -gain : gain) +
+                        2 * int64_t{plain::peak(adaptive, kSub)} * (pitch < 0 ? -pitch : pitch) + 16384;
+  if (bound <= INT32_MAX) {
+    for (int i = 0; i < kSub; ++i) {
+      const int32_t v = (64 * (code[i] * gain) + 2 * adaptive[i] * pitch + 16384) >> 15;
+      out[i] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+    }
+    return;
+  }
+  for (int i = 0; i < kSub; ++i)
+    out[i] = round_fx(L_shl(L_mac(L_shl(L_mult(code[i], gain), 5), adaptive[i], pitch), 1));
+}
+
 void shiftIn(int16_t* hist, int16_t v) {  // oldest first, newest at [4]
   std::memmove(hist, hist + 1, 4 * sizeof(int16_t));
   hist[4] = v;
@@ -101,43 +141,119 @@ AdaptiveCodebookDecodeState_AMRWB_16s* lagRecord(Decoder* d) {
 
 // ---- 16 kHz synthesis ---------------------------------------------------------------
 
+#if defined(__SSE2__)
+// The totals of four vectors of partial sums, in order.
+inline __m128i total4(__m128i s0, __m128i s1, __m128i s2, __m128i s3) {
+  const __m128i a = _mm_add_epi32(_mm_unpacklo_epi32(s0, s1), _mm_unpackhi_epi32(s0, s1));
+  const __m128i b = _mm_add_epi32(_mm_unpacklo_epi32(s2, s3), _mm_unpackhi_epi32(s2, s3));
+  return _mm_add_epi32(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b));
+}
+
+// Partial sums of x[0..8R-1] h[0..8R-1] (h aligned).
+template <int R>
+inline __m128i dot(const int16_t* x, const int16_t* h) {
+  __m128i s = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)),
+                             _mm_load_si128(reinterpret_cast<const __m128i*>(h)));
+  for (int r = 1; r < R; ++r)
+    s = _mm_add_epi32(s, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 8 * r)),
+                                        _mm_load_si128(reinterpret_cast<const __m128i*>(h + 8 * r))));
+  return s;
+}
+
+// Four sums (each at most 2^30 in magnitude) rounded to 16 bits as
+// (s + 2^(k-1)) >> k, saturated.
+inline __m128i rounded4(__m128i s, int k) {
+  return _mm_sra_epi32(_mm_add_epi32(s, _mm_set1_epi32(1 << (k - 1))), _mm_cvtsi32_si128(k));
+}
+#endif
+
+// The 4 phases of the 5/4 interpolator in tap order (a fifth, phase 0,
+// is the plain copy of the tap set's first), and the largest magnitude sum.
+struct UpsampleTaps {
+  alignas(16) int16_t h[5][24];
+  int64_t sum;
+};
+const UpsampleTaps& upsampleTaps() {
+  static const UpsampleTaps taps = [] {
+    UpsampleTaps t{};
+    for (int frac = 0; frac < 5; ++frac) {
+      for (int i = 0; i < 24; ++i) t.h[frac][i] = kUpsampleFir[4 - frac + 5 * i];
+      const int64_t m = plain::magnitude(t.h[frac], 24);
+      t.sum = m > t.sum ? m : t.sum;
+    }
+    return t;
+  }();
+  return taps;
+}
+
 // 5/4 resampling of one subframe: each output sample interpolated at
-// 4/5-sample steps with the 4-phase FIR (12 taps either side).
+// 4/5-sample steps with the 4-phase FIR (12 taps either side).  Within
+// the bound the chain is the plain sum s, and round_fx(L_shl(2 s, 1)) is
+// (s + 2^13) >> 14 saturated.
 void upsample(Decoder* d, const int16_t* in, int16_t* out) {
   int16_t sig[kSub + 24];
   std::memcpy(sig, d->upsample, sizeof d->upsample);
   std::memcpy(sig + 24, in, kSub * sizeof(int16_t));
-  // The taps of each phase in order, and the largest tap magnitude sum.
-  int16_t taps[5][24];
-  int64_t sum = 0;
-  for (int frac = 0; frac < 5; ++frac) {
-    for (int t = 0; t < 24; ++t) taps[frac][t] = kUpsampleFir[4 - frac + 5 * t];
-    const int64_t m = plain::magnitude(taps[frac], 24);
-    sum = m > sum ? m : sum;
+  const UpsampleTaps& t = upsampleTaps();
+  const bool exact = plain::fits(plain::peak(sig, kSub + 24), t.sum);
+#if defined(__SSE2__)
+  if (exact) {
+    // Output j reads sig[1 + 4j / 5 ...] with phase 4j mod 5.
+    for (int j = 0; j < kSubHigh; j += 8) {
+      __m128i s[8];
+      for (int k = 0; k < 8; ++k) {
+        const int pos = 4 * (j + k), whole = pos / 5;
+        s[k] = dot<3>(sig + 1 + whole, t.h[pos - 5 * whole]);
+      }
+      const __m128i lo = rounded4(total4(s[0], s[1], s[2], s[3]), 14);
+      const __m128i hi = rounded4(total4(s[4], s[5], s[6], s[7]), 14);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(lo, hi));
+    }
+    std::memcpy(d->upsample, sig + kSub, sizeof d->upsample);
+    return;
   }
-  const bool exact = plain::fits(plain::peak(sig, kSub + 24), sum);
+#endif
   for (int j = 0, pos = 0; j < kSubHigh; ++j, pos += 4) {
     const int whole = pos / 5, frac = pos - 5 * whole;
-    const int16_t* x = sig + 12 + whole - 11;
-    const int16_t* h = taps[frac];
+    const int16_t* x = sig + 1 + whole;
+    const int16_t* h = t.h[frac];
     Word32 acc = 0;
     if (exact) {
-      for (int t = 0; t < 24; ++t) acc += x[t] * h[t];
+      for (int i = 0; i < 24; ++i) acc += x[i] * h[i];
       acc *= 2;
     } else {
-      for (int t = 0; t < 24; ++t) acc = L_mac(acc, x[t], h[t]);
+      for (int i = 0; i < 24; ++i) acc = L_mac(acc, x[i], h[i]);
     }
     out[j] = round_fx(L_shl(acc, 1));
   }
   std::memcpy(d->upsample, sig + kSub, sizeof d->upsample);
 }
 
-// 31-tap FIR with a history of 30 (input pre-scaled by `inShift`).
+// 31-tap FIR with a history of 30 (input pre-scaled by `inShift`); within
+// the bound the chain is the plain sum s and round_fx(2 s) is
+// (s + 2^14) >> 15 saturated.
 void fir31(int16_t* x, int n, int16_t* hist, const int16_t* taps, int inShift) {
-  int16_t buf[kSubHigh + 30];
+  int16_t buf[kSubHigh + 32];
   std::memcpy(buf, hist, 30 * sizeof(int16_t));
   for (int i = 0; i < n; ++i) buf[30 + i] = shr(x[i], static_cast<int16_t>(inShift));
   if (plain::fits(plain::peak(buf, n + 30), plain::magnitude(taps, 31))) {
+#if defined(__SSE2__)
+    if (n % 8 == 0) {
+      alignas(16) int16_t h[32];
+      std::memcpy(h, taps, 31 * sizeof(int16_t));
+      h[31] = 0;
+      buf[n + 30] = buf[n + 31] = 0;  // read against the zero tap
+      for (int i = 0; i < n; i += 8) {
+        __m128i s[8];
+        for (int k = 0; k < 8; ++k) s[k] = dot<4>(buf + i + k, h);
+        const __m128i lo = rounded4(total4(s[0], s[1], s[2], s[3]), 15);
+        const __m128i hi = rounded4(total4(s[4], s[5], s[6], s[7]), 15);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(x + i), _mm_packs_epi32(lo, hi));
+      }
+      std::memcpy(hist, buf + n, 30 * sizeof(int16_t));
+      return;
+    }
+#endif
     Word32 acc[kSubHigh] = {};
     for (int j = 0; j < 31; ++j)
       for (int i = 0; i < n; ++i) acc[i] += buf[i + j] * taps[j];
@@ -161,31 +277,6 @@ void weight(const int16_t* a, int16_t* ap, int16_t gamma, int m) {
     fac = round_fx(L_mult(fac, gamma));
   }
   ap[m] = round_fx(L_mult(a[m], fac));
-}
-
-// 16-bit synthesis filter 1/A(z) in place, memory updated.
-void synth16(const int16_t* a, int m, int16_t* x, int n, int16_t* mem) {
-  int16_t buf[kSubHigh + kOrderHigh];
-  std::memcpy(buf, mem, m * sizeof(int16_t));
-  const int16_t s = sub(norm_s(a[0]), 2), a0 = shr(a[0], 1);
-  const int16_t up = add(3, s);
-  // Samples (and outputs) are at most 32768 in magnitude.
-  if (plain::fits(32768, plain::magnitude(a + 1, m) + (a0 < 0 ? -a0 : a0))) {
-    int16_t rev[kOrderHigh];  // a[m] .. a[1]
-    for (int j = 0; j < m; ++j) rev[j] = a[m - j];
-    for (int i = 0; i < n; ++i) {
-      Word32 acc = x[i] * a0;
-      for (int j = 0; j < m; ++j) acc -= rev[j] * buf[i + j];
-      x[i] = buf[m + i] = round_fx(L_shl(2 * acc, up));
-    }
-  } else {
-    for (int i = 0; i < n; ++i) {
-      Word32 acc = L_mult(x[i], a0);
-      for (int j = 1; j <= m; ++j) acc = L_msu(acc, a[j], buf[m + i - j]);
-      x[i] = buf[m + i] = round_fx(L_shl(acc, up));
-    }
-  }
-  std::memcpy(mem, buf + n, m * sizeof(int16_t));
 }
 
 // The 6.60 kbit/s high band's LP filter: the ISFs continued to order 20 by
@@ -308,10 +399,10 @@ void synthesise(Decoder* d, const int16_t* aq, int16_t* exc, int16_t q, int16_t*
     extrapolateIsf(hfIsf);
     VOKC_CALL(voksISPToLPC_AMRWB_16s, hfIsf, ha, kOrderHigh);
     weight(ha, ap, 29491, kOrderHigh);
-    synth16(ap, kOrderHigh, hf, kSubHigh, d->synHigh);
+    synthesis16(ap, kOrderHigh, hf, hf, kSubHigh, d->synHigh, true);
   } else {
     weight(aq, ap, 19661, kOrder);
-    synth16(ap, kOrder, hf, kSubHigh, d->synHigh + (kOrderHigh - kOrder));
+    synthesis16(ap, kOrder, hf, hf, kSubHigh, d->synHigh + (kOrderHigh - kOrder), true);
   }
   fir31(hf, kSubHigh, d->band, kBand6k7k, 2);
   if (nbits >= 477) fir31(hf, kSubHigh, d->lowPass, kLowPass7k, 0);
@@ -732,9 +823,15 @@ void decodeSpeech(Decoder* d, const FrameParams& p, int mode, bool bad, bool unu
     // Low-pass of the adaptive vector unless the frame asks for it unfiltered.
     const bool filtered = unusable ? false : mode <= 1 ? true : sp.ltpFilter == 0;
     if (filtered) {
+      // The taps sum to 2^15: without -32768 among the samples no step
+      // (nor the rounding) of the chain saturates.
       int16_t lp[kSub];
-      for (int i = 0; i < kSub; ++i)
-        lp[i] = round_fx(L_mac(L_mac(L_mult(5898, x[i - 1]), 20972, x[i]), 5898, x[i + 1]));
+      if (plain::peak(x - 1, kSub + 2) < 32768) {
+        for (int i = 0; i < kSub; ++i) lp[i] = static_cast<int16_t>((2 * (5898 * (x[i - 1] + x[i + 1]) + 20972 * x[i]) + 32768) >> 16);
+      } else {
+        for (int i = 0; i < kSub; ++i)
+          lp[i] = round_fx(L_mac(L_mac(L_mult(5898, x[i - 1]), 20972, x[i]), 5898, x[i + 1]));
+      }
       std::memcpy(x, lp, sizeof lp);
     }
     // Code vector: random in lost frames.
@@ -806,8 +903,7 @@ void decodeSpeech(Decoder* d, const FrameParams& p, int mode, bool bad, bool unu
     d->tilt = add(shr(voicing, 2), 8192);
 
     std::memcpy(adaptive, x, sizeof adaptive);  // the adaptive part at scale q
-    for (int i = 0; i < kSub; ++i)
-      x[i] = round_fx(L_shl(L_mac(L_shl(L_mult(code[i], gainQ), 5), x[i], pitch), 1));
+    mixExcitation(code, gainQ, x, pitch, x);
     int16_t peak = 1;
     for (int i = 0; i < kSub; ++i) {
       const int16_t a = abs_s(x[i]);
@@ -842,8 +938,7 @@ void decodeSpeech(Decoder* d, const FrameParams& p, int mode, bool bad, bool unu
     VOKC_CALL(voksHighPassFilter_Direct_AMRWB_16s, enhancer, code, code2, kSub, 0);
     gainQ = round_fx(L_shl(gainCode, qNew));
     int16_t out[kSub];
-    for (int i = 0; i < kSub; ++i)
-      out[i] = round_fx(L_shl(L_mac(L_shl(L_mult(code2[i], gainQ), 5), adaptive[i], pitch), 1));
+    mixExcitation(code2, gainQ, adaptive, pitch, out);
     if (sharp > 16384) {
       for (int i = 0; i < kSub; ++i) enhanced[i] = add(enhanced[i], out[i]);
       matchEnergy(out, enhanced);

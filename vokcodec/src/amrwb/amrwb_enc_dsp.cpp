@@ -5,6 +5,7 @@
 
 #include "amrwb/amrwb_enc_tables.h"
 #include "amrwb/amrwb_plain.h"
+#include "amrwb/amrwb_synth.h"
 #include "amrwb/amrwb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
@@ -165,29 +166,7 @@ VokResult interpolateIsp(const int16_t* ispOld, const int16_t* ispNew, int16_t* 
 }
 
 void synthesize(const int16_t* a, const int16_t* x, int16_t* y, int len, int16_t* mem, bool update) {
-  int16_t buf[kOrder + 2 * kSub16k];
-  std::memcpy(buf, mem, sizeof(int16_t) * kOrder);
-  const int16_t up = static_cast<int16_t>(3 + sub(norm_s(a[0]), 2));
-  const int16_t a0 = shr(a[0], 1);
-  int16_t* out = buf + kOrder;
-  // Samples and outputs are at most 32768 in magnitude.
-  if (plain::fits(32768, plain::magnitude(a + 1, kOrder) + (a0 < 0 ? -a0 : a0))) {
-    int16_t rev[kOrder];  // a[16] .. a[1]
-    for (int j = 0; j < kOrder; ++j) rev[j] = a[kOrder - j];
-    for (int n = 0; n < len; ++n) {
-      int32_t s = x[n] * a0;
-      for (int j = 0; j < kOrder; ++j) s -= rev[j] * buf[n + j];
-      out[n] = round_fx(L_shl(2 * s, up));
-    }
-  } else {
-    for (int n = 0; n < len; ++n) {
-      int32_t s = L_mult(x[n], a0);
-      for (int j = 1; j <= kOrder; ++j) s = L_msu(s, a[j], out[n - j]);
-      out[n] = round_fx(L_shl(s, up));
-    }
-  }
-  std::memcpy(y, out, sizeof(int16_t) * len);
-  if (update) std::memcpy(mem, out + len - kOrder, sizeof(int16_t) * kOrder);
+  synthesis16(a, kOrder, x, y, len, mem, update);
 }
 
 void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
