@@ -380,11 +380,19 @@ __attribute__((target("avx2"))) void pairRowAvx2(Pair& p, Word32 base, const int
   // Lanes that beat the current best: alp sq2 > sq alp16.
   const __m256i lhs = _mm256_mullo_epi32(sq, _mm256_set1_epi32(p.alp));
   const __m256i rhs = _mm256_mullo_epi32(_mm256_set1_epi32(p.sq), alp);
-  if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(lhs, rhs))) == 0) return;
+  const unsigned beats = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(lhs, rhs))));
+  if (beats == 0) return;
   alignas(32) int32_t s[8], e[8];
   _mm256_store_si256(reinterpret_cast<__m256i*>(s), sq);
   _mm256_store_si256(reinterpret_cast<__m256i*>(e), alp);
-  for (int k = 0; k < 8; ++k) {
+  // With the best's energy and every lane's positive, "beats" compares the
+  // ratios sq / alp, an order: a lane that does not beat the best at entry
+  // cannot beat a later best either, so only the lanes marked are walked
+  // (in order, each against the best so far).  Otherwise all eight.
+  const bool positive = p.alp > 0 && _mm256_movemask_ps(_mm256_castsi256_ps(
+                                         _mm256_cmpgt_epi32(alp, _mm256_setzero_si256()))) == 0xFF;
+  for (unsigned m = positive ? beats : 0xFFu; m != 0; m &= m - 1) {
+    const int k = __builtin_ctz(m);
     if (L_msu(L_mult(p.alp, static_cast<Word16>(s[k])), p.sq, static_cast<Word16>(e[k])) > 0) {
       p.sq = static_cast<Word16>(s[k]);
       p.alp = static_cast<Word16>(e[k]);
