@@ -327,6 +327,32 @@ bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16
 }
 
 #if defined(__i386__) || defined(__x86_64__)
+namespace {
+
+// boundedBlock for order 10 in lanes: the largest |x| as the largest
+// unsigned 16-bit magnitude (|-32768| reads 0x8000), found with minpos on
+// the complements; sum |a_j| in 32-bit lanes.
+__attribute__((target("avx2"))) bool boundedBlock10(const int16_t* a, const int16_t* x, int len) {
+  const __m128i pa = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1)));
+  __m128i ps = _mm_add_epi32(_mm_cvtepu16_epi32(pa), _mm_cvtepu16_epi32(_mm_srli_si128(pa, 8)));
+  ps = _mm_add_epi32(ps, _mm_shuffle_epi32(ps, 0x4E));
+  ps = _mm_add_epi32(ps, _mm_shuffle_epi32(ps, 0xB1));
+  const int64_t poles = _mm_cvtsi128_si32(ps) + std::abs(int{a[9]}) + std::abs(int{a[10]});
+  int xmax = 0;
+  if (len >= 8) {
+    __m128i m = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)));
+    for (int n = 8; n + 8 <= len; n += 8)
+      m = _mm_max_epu16(m, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + n))));
+    if (len % 8) m = _mm_max_epu16(m, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + len - 8))));
+    xmax = 0xFFFF - (_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(m, _mm_set1_epi16(-1)))) & 0xFFFF);
+  } else {
+    for (int n = 0; n < len; ++n) xmax = std::max(xmax, std::abs(int{x[n]}));
+  }
+  return int64_t{xmax} * std::abs(int{a[0]}) + 32768 * poles < (int64_t{1} << 30);
+}
+
+}  // namespace
+
 // Chosen only where AVX2 runs, so the block bound may use it as well.
 __attribute__((target("avx2")))
 #endif
@@ -334,7 +360,7 @@ bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t
                           bool update) {
 #if defined(__i386__) || defined(__x86_64__)
   if (order == 10) {
-    const bool ovf = boundedBlock(a, 10, x, len) ? order10Plain(a, x, y, len, mem) : order10Vector(a, x, y, len, mem);
+    const bool ovf = boundedBlock10(a, x, len) ? order10Plain(a, x, y, len, mem) : order10Vector(a, x, y, len, mem);
     if (update && mem) {
       if (len >= 10) {
         std::memcpy(mem, y + len - 10, 10 * sizeof(int16_t));
