@@ -590,29 +590,49 @@ int16_t search475Plain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_
     }
   }
   if (bound >= (int64_t{1} << 31)) return -1;
-  int32_t h32[10], l32[10];
-  for (int k = 0; k < 10; ++k) {
-    h32[k] = 2 * int32_t{hi[k]};
-    l32[k] = lo[k];
-  }
-  auto terms = [](const int32_t* h, const int32_t* l, int32_t gp, int32_t gc) {
-    const int32_t n[5] = {(gp * gp) >> 15, gp, (gc * gc) >> 15, gc, (gc * gp) >> 15};
-    int32_t d = 0;
-    for (int k = 0; k < 5; ++k) d += h[k] * n[k] + 2 * ((l[k] * n[k]) >> 15);
-    return d;
+  // The table by column (pitch gain, code factor, squared pitch gain per
+  // half, and the larger pitch gain of the row), so that every row's error
+  // is formed in one branch-free pass over 16-bit columns that the compiler
+  // can run in lanes; the least admissible error is then picked in row
+  // order.  Every gain and product term stays below 2^15 in magnitude (the
+  // table's gains are positive and below 2^15, and so are g00 and g01).
+  struct Columns {
+    int16_t pitch[2][256], factor[2][256], pitchSq[2][256], pitchTop[256];
   };
+  static const Columns kCol = [] {
+    Columns c{};
+    for (int i = 0; i < 256; ++i) {
+      const int16_t* row = kJointGains475 + 4 * i;
+      for (int s = 0; s < 2; ++s) {
+        c.pitch[s][i] = row[2 * s];
+        c.factor[s][i] = row[2 * s + 1];
+        c.pitchSq[s][i] = static_cast<int16_t>((int32_t{row[2 * s]} * row[2 * s]) >> 15);
+      }
+      c.pitchTop[i] = std::max(row[0], row[2]);
+    }
+    return c;
+  }();
+  int32_t err[256];
+  for (int i = 0; i < 256; ++i) {
+    int32_t d = 0;
+    for (int s = 0; s < 2; ++s) {
+      const int16_t* hs = hi + 5 * s;
+      const int16_t* ls = lo + 5 * s;
+      const int16_t gp = kCol.pitch[s][i];
+      const int16_t gc = static_cast<int16_t>((int32_t{kCol.factor[s][i]} * (s ? g01 : g00)) >> 15);
+      const int16_t n[5] = {kCol.pitchSq[s][i], gp, static_cast<int16_t>((int32_t{gc} * gc) >> 15), gc,
+                            static_cast<int16_t>((int32_t{gc} * gp) >> 15)};
+      for (int k = 0; k < 5; ++k) d += 2 * (int32_t{hs[k]} * n[k]) + 2 * ((int32_t{ls[k]} * n[k]) >> 15);
+    }
+    err[i] = d;
+  }
   int32_t best = 0x7FFFFFFF;
   int16_t index = 0;
-  for (int16_t i = 0; i < 256; ++i) {
-    const int16_t* row = kJointGains475 + 4 * i;
-    if (row[0] > gpLimit || row[2] > gpLimit) continue;
-    const int32_t d = terms(h32, l32, row[0], (row[1] * int32_t{g00}) >> 15) +
-                      terms(h32 + 5, l32 + 5, row[2], (row[3] * int32_t{g01}) >> 15);
-    if (d < best) {
-      best = d;
+  for (int16_t i = 0; i < 256; ++i)
+    if (kCol.pitchTop[i] <= gpLimit && err[i] < best) {
+      best = err[i];
       index = i;
     }
-  }
   return index;
 }
 
