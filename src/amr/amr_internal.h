@@ -94,7 +94,7 @@ void convolvePlain_avx2(const int16_t* x, const int16_t* h, int16_t* y);
 // positions (the 12.2 kbit/s codebook): candidate i of the first pulse has
 // the pulse sum ps1[i] and energy term alp1[i], candidate j of the second
 // the correlation d2[j] and energy term alp2[j], the pair the cross term
-// cross[i][j] weighted by pairW.  The pair's sum is add(ps1[i], d2[j]),
+// cross[i crossStride + j] weighted by pairW.  The pair's sum is add(ps1[i], d2[j]),
 // its square mult(sum, sum), its energy the high word, rounded, of
 // alp1[i] + alp2[j] + pairW cross[i][j]; the caller guarantees that this
 // sum and its rounding stay inside 32 bits.  Pairs are taken in row order
@@ -104,16 +104,18 @@ struct PairBest {
   int first, second;
 };
 void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
-                      const int16_t (*cross)[8], int32_t pairW, PairBest& best);
+                      const int16_t* cross, int crossStride, int32_t pairW, PairBest& best);
 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
-                    const int16_t (*cross)[8], int32_t pairW, PairBest& best);
+                    const int16_t* cross, int crossStride, int32_t pairW, PairBest& best);
 
 // Sign-folded correlation matrix of the scaled impulse response g (40
 // values, 2 sum g^2 below 2^31 - 2^15 so that no sum saturates):
-// rr[i][j] = mult(round(2 sum_k g[k] g[k + |i - j|], k = 0..39 - max(i, j)),
-// mult(sign[i], sign[j])), the diagonal without signs.
-void signedRows_scalar(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]);
-void signedRows_avx2(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]);
+// entry (i, j) = mult(round(2 sum_k g[k] g[k + |i - j|], k = 0..39 - max(i, j)),
+// mult(sign[i], sign[j])), the diagonal without signs, held in row i at
+// column (j mod step) (40 / step) + j / step (step 1, 4 or 5: the positions
+// of one of `step` interleaved tracks adjacent).
+void signedRows_scalar(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]);
+void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]);
 
 // The second detector's 128-point real FFT in place: Re(0), Re(64), then
 // Re(k), Im(k) for k = 1..63 (scaled down by the halving of each stage).

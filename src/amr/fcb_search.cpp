@@ -5,6 +5,7 @@
 // words are built from the chosen pulses.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "amr_internal.h"
@@ -82,23 +83,50 @@ void fixSigns(int16_t* d, int16_t* sign, int16_t* keep, int keepPerTrack) {
 
 }  // namespace
 
+namespace {
+// Column orders of the correlation matrix: position n of `step` interleaved
+// tracks is held at column (n mod step) (40 / step) + n / step, so that the
+// candidates of one track are adjacent in every row (step 1: natural order).
+struct Columns {
+  int8_t at[kL];
+  explicit constexpr Columns(int step) : at() {
+    for (int n = 0; n < kL; ++n) at[n] = static_cast<int8_t>((n % step) * (kL / step) + n / step);
+  }
+};
+constexpr Columns kNatural(1), kFourTracks(4), kFiveTracks(5);
+
+// Entries (i, i - dec) and (i - dec, i), dec = 0..i, from v[dec].
+inline void storeRow(int16_t (*rr)[kSubframe], int i, const int16_t* v, int step) {
+  if (step == 1) {
+    rr[i][i] = v[0];
+    for (int dec = 1; dec <= i; ++dec) rr[i][i - dec] = rr[i - dec][i] = v[dec];
+    return;
+  }
+  const int8_t* col = step == 5 ? kFiveTracks.at : kFourTracks.at;
+  const int ci = col[i];
+  rr[i][ci] = v[0];
+  for (int dec = 1; dec <= i; ++dec) rr[i][col[i - dec]] = rr[i - dec][ci] = v[dec];
+}
+}  // namespace
+
 // Partial sums of the lag-dec products, one running sum per lag: after
 // step m the sum over the first m + 1 products is the entry of row
 // 39 - m and column 39 - m - dec.
-void signedRows_scalar(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]) {
+void signedRows_scalar(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
   int32_t acc[kL] = {};
   for (int m = 0; m < kL; ++m) {
     const int i = kL - 1 - m;
+    int16_t v[kL];
     for (int dec = 0; dec <= i; ++dec) acc[dec] += 2 * (int32_t{g[m]} * g[m + dec]);
-    rr[i][i] = static_cast<int16_t>((acc[0] + 0x8000) >> 16);
+    v[0] = static_cast<int16_t>((acc[0] + 0x8000) >> 16);
     for (int dec = 1; dec <= i; ++dec)
-      rr[i][i - dec] = rr[i - dec][i] =
-          mult(static_cast<int16_t>((acc[dec] + 0x8000) >> 16), mult(sign[i], sign[i - dec]));
+      v[dec] = mult(static_cast<int16_t>((acc[dec] + 0x8000) >> 16), mult(sign[i], sign[i - dec]));
+    storeRow(rr, i, v, step);
   }
 }
 
 #if defined(VOKSC_X86)
-VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]) {
+VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
   // g and the signs in reverse order, zero-padded for the 8-lane loads.
   alignas(32) int16_t gz[kL + 8] = {}, signRev[kL + 8] = {};
   std::memcpy(gz, g, sizeof(int16_t) * kL);
@@ -122,19 +150,22 @@ VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, in
       const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(val, val), 0x08);
       _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * v), _mm256_castsi256_si128(packed));
     }
-    rr[i][i] = out[0];
-    for (int dec = 1; dec <= i; ++dec) rr[i][i - dec] = rr[i - dec][i] = out[dec];
+    storeRow(rr, i, out, step);
   }
 }
 #else
-void signedRows_avx2(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]) { signedRows_scalar(g, sign, rr); }
+void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
+  signedRows_scalar(g, sign, step, rr);
+}
 #endif
 
 namespace {
 
 // Correlation matrix of h (scaled to unit energy below 1) with the pulse
-// signs folded in.
-void signedMatrix(const int16_t* h, const int16_t* sign, int16_t (*rr)[kL]) {
+// signs folded in; entry (i, j) in row i at the column of j in the order of
+// `step` interleaved tracks.
+void signedMatrix(const int16_t* h, const int16_t* sign, int step, int16_t (*rr)[kL]) {
+  const int8_t* col = step == 5 ? kFiveTracks.at : (step == 4 ? kFourTracks.at : kNatural.at);
   int16_t g[kL];
   int32_t e = 2;
   for (int i = 0; i < kL; ++i) e = L_mac(e, h[i], h[i]);
@@ -151,19 +182,19 @@ void signedMatrix(const int16_t* h, const int16_t* sign, int16_t (*rr)[kL]) {
   for (int i = 0; i < kL; ++i) eg += int32_t{g[i]} * g[i];
   if (2 * eg < (int64_t{1} << 31) - 0x8000) {
     static const auto rows = cpu::choose(signedRows_scalar, signedRows_avx2);
-    rows(g, sign, rr);
+    rows(g, sign, step, rr);
     return;
   }
   int32_t s = 0;
   for (int k = 0; k < kL; ++k) {
     s = L_mac(s, g[k], g[k]);
-    rr[kL - 1 - k][kL - 1 - k] = round_fx(s);
+    rr[kL - 1 - k][col[kL - 1 - k]] = round_fx(s);
   }
   for (int dec = 1; dec < kL; ++dec) {
     s = 0;
     for (int k = 0, j = kL - 1, i = kL - 1 - dec; k < kL - dec; ++k, --i, --j) {
       s = L_mac(s, g[k], g[k + dec]);
-      rr[j][i] = rr[i][j] = mult(round_fx(s), mult(sign[i], sign[j]));
+      rr[j][col[i]] = rr[i][col[j]] = mult(round_fx(s), mult(sign[i], sign[j]));
     }
   }
 }
@@ -284,9 +315,20 @@ void fixSignsWide(int16_t* d, const int16_t* res, int16_t* sign, int* posMax, in
 
 // Search of 8 (four tracks) or 10 (five tracks) pulses: the first pulse
 // fixed at the strongest position, the second at the strongest of each
-// further track in turn, then pairs of pulses searched jointly.
+// further track in turn, then pairs of pulses searched jointly.  The matrix
+// holds its columns in track order (kFourTracks / kFiveTracks), so the len
+// candidates of track t are columns t len .. t len + len - 1 of every row.
 void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* order, int pulses, int step, int* best) {
-  const int tracks = pulses / 2;
+  const int tracks = pulses / 2, len = kL / step;
+  const int8_t* col = step == 5 ? kFiveTracks.at : kFourTracks.at;
+  auto at = [&](int i, int j) { return rr[i][col[j]]; };
+  // The diagonal and the correlations in column order.
+  int32_t diagC[kL];
+  int16_t dC[kL];
+  for (int n = 0; n < kL; ++n) {
+    diagC[col[n]] = at(n, n);
+    dC[col[n]] = d[n];
+  }
   const int i0 = posMax[order[0]];
   int16_t bestSq = -1, bestAlp = 1;
   for (int k = 0; k < pulses; ++k) best[k] = k;
@@ -302,15 +344,15 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
     pos[0] = i0;
     pos[1] = posMax[order[1]];
     int16_t ps = add(d[pos[0]], d[pos[1]]), sq = -1, alp = 1;
-    int32_t alp0 = L_mac(L_mac(L_mult(rr[pos[0]][pos[0]], 2048), rr[pos[1]][pos[1]], 2048), rr[pos[0]][pos[1]], 4096);
-    // Row sums over the fixed pulses, and of their magnitudes.
+    int32_t alp0 = L_mac(L_mac(L_mult(at(pos[0], pos[0]), 2048), at(pos[1], pos[1]), 2048), at(pos[0], pos[1]), 4096);
+    // Row sums over the fixed pulses, and of their magnitudes, by column.
     int32_t fixed[kL], fixedMag[kL];
     auto addRows = [&](int p0, int p1, bool first) {
-      for (int n = 0; n < kL; ++n) {
-        const int32_t u = rr[p0][n], v = rr[p1][n];
+      for (int c = 0; c < kL; ++c) {
+        const int32_t u = rr[p0][c], v = rr[p1][c];
         const int32_t sum = u + v, mag = (u < 0 ? -u : u) + (v < 0 ? -v : v);
-        fixed[n] = first ? sum : fixed[n] + sum;
-        fixedMag[n] = first ? mag : fixedMag[n] + mag;
+        fixed[c] = first ? sum : fixed[c] + sum;
+        fixedMag[c] = first ? mag : fixedMag[c] + mag;
       }
     };
     addRows(pos[0], pos[1], true);
@@ -323,82 +365,97 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
       // candidate added (firstAlp), each the value of its saturating chain.
       // A chain whose terms' magnitudes sum below the limit never saturates,
       // so it is the plain sum of the row sums fixed[] (magnitudes in
-      // fixedMag[]).
-      int n2s[10], n3s[10];
-      int16_t ps1s[10], d3[10];
+      // fixedMag[]).  One bound from the largest magnitudes of the track
+      // clears the whole track at once; otherwise each candidate is tested.
+      const int ta = order[a], tb = order[b], ca = ta * len, cb = tb * len;
+      int16_t ps1s[10];
       int32_t firstAlp[10], rrvTerm[10];
-      int count2 = 0, count3 = 0;
-      int64_t peak = 0;
-      for (int n = order[b]; n < kL; n += step, ++count3) {
-        int32_t s;
-        const int32_t diag = rr[n][n];
-        if (2 * (w.rrvDiag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.rrvCross} * fixedMag[n]) <
-            (int64_t{1} << 31) - 0x8000) {
-          s = 2 * (w.rrvDiag * diag + w.rrvCross * fixed[n]);
-        } else {
-          s = L_mult(rr[n][n], w.rrvDiag);
-          for (int q = 0; q < a; ++q) s = L_mac(s, rr[pos[q]][n], w.rrvCross);
-        }
-        n3s[count3] = n;
-        d3[count3] = d[n];
-        rrvTerm[count3] = L_mult(round_fx(s), w.rrvW);
-        peak = std::max<int64_t>(peak, rrvTerm[count3] < 0 ? -int64_t{rrvTerm[count3]} : rrvTerm[count3]);
+      int32_t topDiagA = 0, topMagA = 0, topDiagB = 0, topMagB = 0;
+      for (int k = 0; k < len; ++k) {
+        topDiagA = std::max(topDiagA, std::abs(diagC[ca + k]));
+        topMagA = std::max(topMagA, fixedMag[ca + k]);
+        topDiagB = std::max(topDiagB, std::abs(diagC[cb + k]));
+        topMagB = std::max(topMagB, fixedMag[cb + k]);
       }
-      int64_t peak1 = 0;
-      for (int n2 = order[a]; n2 < kL; n2 += step, ++count2) {
-        int32_t a1;
-        const int32_t diag = rr[n2][n2];
-        if ((alp0 < 0 ? -int64_t{alp0} : alp0) +
-                2 * (w.diag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.cross} * fixedMag[n2]) <
-            (int64_t{1} << 31)) {
-          a1 = alp0 + 2 * (w.diag * diag + w.cross * fixed[n2]);
-        } else {
-          a1 = L_mac(alp0, rr[n2][n2], w.diag);
-          for (int q = 0; q < a; ++q) a1 = L_mac(a1, rr[pos[q]][n2], w.cross);
+      constexpr int64_t kRoundLimit = (int64_t{1} << 31) - 0x8000;
+      if (2 * (w.rrvDiag * int64_t{topDiagB} + int64_t{w.rrvCross} * topMagB) < kRoundLimit) {
+        for (int k = 0; k < len; ++k) {
+          const int32_t s = 2 * (w.rrvDiag * diagC[cb + k] + w.rrvCross * fixed[cb + k]);
+          rrvTerm[k] = 2 * ((s + 0x8000) >> 16) * w.rrvW;
         }
-        n2s[count2] = n2;
-        ps1s[count2] = add(ps, d[n2]);
-        firstAlp[count2] = a1;
-        peak1 = std::max<int64_t>(peak1, a1 < 0 ? -int64_t{a1} : a1);
+      } else {
+        for (int k = 0; k < len; ++k) {
+          const int n = tb + step * k;
+          const int32_t diag = diagC[cb + k];
+          int32_t s;
+          if (2 * (w.rrvDiag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.rrvCross} * fixedMag[cb + k]) <
+              kRoundLimit) {
+            s = 2 * (w.rrvDiag * diag + w.rrvCross * fixed[cb + k]);
+          } else {
+            s = L_mult(static_cast<int16_t>(diag), w.rrvDiag);
+            for (int q = 0; q < a; ++q) s = L_mac(s, at(pos[q], n), w.rrvCross);
+          }
+          rrvTerm[k] = L_mult(round_fx(s), w.rrvW);
+        }
+      }
+      const int64_t alp0Mag = alp0 < 0 ? -int64_t{alp0} : alp0;
+      if (alp0Mag + 2 * (w.diag * int64_t{topDiagA} + int64_t{w.cross} * topMagA) < (int64_t{1} << 31)) {
+        for (int k = 0; k < len; ++k) firstAlp[k] = alp0 + 2 * (w.diag * diagC[ca + k] + w.cross * fixed[ca + k]);
+      } else {
+        for (int k = 0; k < len; ++k) {
+          const int n2 = ta + step * k;
+          const int32_t diag = diagC[ca + k];
+          int32_t a1;
+          if (alp0Mag + 2 * (w.diag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.cross} * fixedMag[ca + k]) <
+              (int64_t{1} << 31)) {
+            a1 = alp0 + 2 * (w.diag * diag + w.cross * fixed[ca + k]);
+          } else {
+            a1 = L_mac(alp0, static_cast<int16_t>(diag), w.diag);
+            for (int q = 0; q < a; ++q) a1 = L_mac(a1, at(pos[q], n2), w.cross);
+          }
+          firstAlp[k] = a1;
+        }
+      }
+      int64_t peak = 0, peak1 = 0;
+      for (int k = 0; k < len; ++k) {
+        ps1s[k] = add(ps, dC[ca + k]);
+        peak = std::max<int64_t>(peak, rrvTerm[k] < 0 ? -int64_t{rrvTerm[k]} : rrvTerm[k]);
+        peak1 = std::max<int64_t>(peak1, firstAlp[k] < 0 ? -int64_t{firstAlp[k]} : firstAlp[k]);
       }
       sq = -1;
       alp = 1;
       ps = 0;
-      int ia = order[a], ib = order[b];
+      int ia = ta, ib = tb;
       // Every partial sum of the three-term chain below is bounded by
       // peak1 + peak + 2 |pairCross| 32767; below 2^31 - 2^15 neither the
       // chain nor the rounding saturates and plain sums are exact.
-      const bool plain = peak1 + peak + 2 * int64_t{w.pairCross} * 32767 < (int64_t{1} << 31) - 0x8000;
+      const bool plain = peak1 + peak + 2 * int64_t{w.pairCross} * 32767 < kRoundLimit;
       const int32_t pairW = 2 * int32_t{w.pairCross};
-      if (plain && count2 == 8 && count3 == 8) {
-        int16_t cross[8][8];
-        for (int i2 = 0; i2 < 8; ++i2)
-          for (int i3 = 0; i3 < 8; ++i3) cross[i2][i3] = rr[n2s[i2]][n3s[i3]];
+      if (plain && len == 8) {
+        // Row k of the pass is matrix row ta + step k from column cb on.
         PairBest pb{sq, alp, ps, -1, -1};
         static const auto pass = cpu::choose(pairPass8_scalar, pairPass8_avx2);
-        pass(ps1s, firstAlp, d3, rrvTerm, cross, pairW, pb);
+        pass(ps1s, firstAlp, dC + cb, rrvTerm, &rr[0][0] + ta * kL + cb, step * kL, pairW, pb);
         sq = pb.sq;
         alp = pb.alp;
         ps = pb.ps;
         if (pb.first >= 0) {
-          ia = n2s[pb.first];
-          ib = n3s[pb.second];
+          ia = ta + step * pb.first;
+          ib = tb + step * pb.second;
         }
       } else {
-        for (int i2 = 0; i2 < count2; ++i2) {
-          const int n2 = n2s[i2];
-          const int16_t* row = rr[n2];
+        for (int i2 = 0; i2 < len; ++i2) {
+          const int16_t* row = rr[ta + step * i2] + cb;
           const int16_t ps1 = ps1s[i2];
           const int32_t a1 = firstAlp[i2];
-          for (int i3 = 0; i3 < count3; ++i3) {
-            const int n3 = n3s[i3];
-            const int16_t ps2 = add(ps1, d3[i3]);
+          for (int i3 = 0; i3 < len; ++i3) {
+            const int16_t ps2 = add(ps1, dC[cb + i3]);
             const int16_t sq2 = mult(ps2, ps2);
             int16_t a16;
             if (plain) {
-              a16 = static_cast<int16_t>((a1 + rrvTerm[i3] + pairW * row[n3] + 0x8000) >> 16);
+              a16 = static_cast<int16_t>((a1 + rrvTerm[i3] + pairW * row[i3] + 0x8000) >> 16);
             } else {
-              a16 = round_fx(L_mac(L_add(a1, rrvTerm[i3]), row[n3], w.pairCross));
+              a16 = round_fx(L_mac(L_add(a1, rrvTerm[i3]), row[i3], w.pairCross));
             }
             // sq2 / a16 > sq / alp, as the sign of the cross difference
             // (both products fit 31 bits; the doubled saturating form has the same sign).
@@ -406,8 +463,8 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
               sq = sq2;
               ps = ps2;
               alp = a16;
-              ia = n2;
-              ib = n3;
+              ia = ta + step * i2;
+              ib = tb + step * i3;
             }
           }
         }
@@ -463,7 +520,7 @@ void search122(const int16_t* x, const int16_t* res, const int16_t* h, int16_t* 
   int posMax[5], order[10], best[10];
   targetCorrelation(h, x, d, 2, 5);
   fixSignsWide(d, res, sign, posMax, order, 5);
-  signedMatrix(h, sign, rr);
+  signedMatrix(h, sign, 5, rr);
   searchWide(d, rr, posMax, order, 10, 5, best);
   buildWide(best, 10, sign, h, 4096, 8192, -8192, code, y);
   int16_t w[10];
@@ -496,7 +553,7 @@ void search102(const int16_t* x, const int16_t* res, const int16_t* h, int16_t* 
   int posMax[4], order[8], best[8];
   targetCorrelation(h, x, d, 2, 4);
   fixSignsWide(d, res, sign, posMax, order, 4);
-  signedMatrix(h, sign, rr);
+  signedMatrix(h, sign, 4, rr);
   searchWide(d, rr, posMax, order, 8, 4, best);
   buildWide(best, 8, sign, h, 8191, 32767, -32768, code, y);
   int16_t pos[8], sg[4];
@@ -542,7 +599,7 @@ void searchLowModes(int mode, int subframe, const int16_t* x, const int16_t* h, 
   const int pulses = mode <= kMr59 || mode == kModeSid ? 2 : (mode == kMr67 ? 3 : 4);
   targetCorrelation(h, x, d, 1);
   fixSigns(d, sign, keep, pulses == 2 ? 8 : (pulses == 3 ? 6 : 4));
-  signedMatrix(h, sign, rr);
+  signedMatrix(h, sign, 1, rr);
   Search s{d, pulses == 2 ? nullptr : keep, rr};
   if (mode == kMr475 || mode == kMr515 || mode == kModeSid) {
     for (int half = 0; half < 2; ++half) {
@@ -656,12 +713,12 @@ VokResult search(int16_t lag, int16_t pitchGain, const int16_t* target, const in
 }  // namespace
 
 void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
-                      const int16_t (*cross)[8], int32_t pairW, PairBest& best) {
+                      const int16_t* cross, int crossStride, int32_t pairW, PairBest& best) {
   for (int i = 0; i < 8; ++i)
     for (int j = 0; j < 8; ++j) {
       const int16_t sum = add(ps1[i], d2[j]);
       const int16_t sq = mult(sum, sum);
-      const int16_t alp = static_cast<int16_t>((alp1[i] + alp2[j] + pairW * cross[i][j] + 0x8000) >> 16);
+      const int16_t alp = static_cast<int16_t>((alp1[i] + alp2[j] + pairW * cross[i * crossStride + j] + 0x8000) >> 16);
       // Both products fit 31 bits, so their difference does not wrap.
       if (int32_t{best.alp} * sq - int32_t{best.sq} * alp > 0) best = PairBest{sq, alp, sum, i, j};
     }
@@ -672,7 +729,7 @@ void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2
 // against the best so far changes nothing, otherwise its lanes are taken
 // in order as in the scalar form.
 VOKSC_TARGET_AVX2 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2,
-                                      const int32_t* alp2, const int16_t (*cross)[8], int32_t pairW,
+                                      const int32_t* alp2, const int16_t* cross, int crossStride, int32_t pairW,
                                       PairBest& best) {
   const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d2));
   const __m256i a2v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alp2));
@@ -681,7 +738,7 @@ VOKSC_TARGET_AVX2 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, c
     const __m128i sum16 = _mm_adds_epi16(_mm_set1_epi16(ps1[i]), dv);
     const __m256i sum = _mm256_cvtepi16_epi32(sum16);
     const __m256i sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(sum, sum), 15), top);
-    const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cross[i])));
+    const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cross + i * crossStride)));
     __m256i alp = _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(alp1[i]), a2v), _mm256_mullo_epi32(c, wv));
     alp = _mm256_srai_epi32(_mm256_add_epi32(alp, half), 16);
     const __m256i lhs = _mm256_mullo_epi32(_mm256_set1_epi32(best.alp), sq);
@@ -699,8 +756,8 @@ VOKSC_TARGET_AVX2 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, c
 }
 #else
 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
-                    const int16_t (*cross)[8], int32_t pairW, PairBest& best) {
-  pairPass8_scalar(ps1, alp1, d2, alp2, cross, pairW, best);
+                    const int16_t* cross, int crossStride, int32_t pairW, PairBest& best) {
+  pairPass8_scalar(ps1, alp1, d2, alp2, cross, crossStride, pairW, best);
 }
 #endif
 

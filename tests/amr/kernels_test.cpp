@@ -41,20 +41,21 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
     amr::PairBest a{static_cast<int16_t>(rep % 3 ? -1 : pick(rng, 32767)), static_cast<int16_t>(rep % 3 ? 1 : pick(rng, 32767)),
                     0, -1, -1};
     amr::PairBest b = a;
-    amr::pairPass8_scalar(ps1, alp1, d2, alp2, cross, pairW, a);
-    amr::pairPass8_avx2(ps1, alp1, d2, alp2, cross, pairW, b);
+    amr::pairPass8_scalar(ps1, alp1, d2, alp2, cross[0], 8, pairW, a);
+    amr::pairPass8_avx2(ps1, alp1, d2, alp2, cross[0], 8, pairW, b);
     ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << rep;
 
     // Signed correlation matrix: responses up to the energy limit, signs
     // of either polarity and arbitrary values.
     int16_t g[40], sign[40], ra[40][40], rb[40][40];
+    const int step = rep % 3 + 3 == 3 ? 1 : rep % 3 + 3;  // natural, four- or five-track columns
     const int gl = rep % 4 == 0 ? 5180 : 1 + static_cast<int>(rng() % 5180);
     for (int i = 0; i < 40; ++i) {
       g[i] = pick(rng, gl);
       sign[i] = rep % 2 ? (rng() & 1 ? 32767 : -32767) : pick(rng, 32767);
     }
-    amr::signedRows_scalar(g, sign, ra);
-    amr::signedRows_avx2(g, sign, rb);
+    amr::signedRows_scalar(g, sign, step, ra);
+    amr::signedRows_avx2(g, sign, step, rb);
     ASSERT_EQ(std::memcmp(ra, rb, sizeof ra), 0) << rep;
 
     // Residual filter within sum |a| max|x| < 2^30, every length to 80.
