@@ -90,6 +90,32 @@ void interp20Plain_avx2(const int16_t* src, const int16_t* w, int16_t* y, int le
 void convolvePlain_scalar(const int16_t* x, const int16_t* h, int16_t* y);
 void convolvePlain_avx2(const int16_t* x, const int16_t* h, int16_t* y);
 
+// Terms of one 8 x 8 pair pass of the 12.2 kbit/s search, from the row
+// sums fixed (and their magnitude sums fixedMag) of the pulses already
+// placed and the matrix diagonal at the 8 candidates of each pulse:
+//   firstAlp[k]   = alp0 + 2 (diagW1 diag1[k] + crossW1 fixed1[k]),
+//   secondTerm[k] = 2 termW2 ((2 (diagW2 diag2[k] + crossW2 fixed2[k]) + 2^15) >> 16),
+//   firstSum[k]   = add(ps, d1[k]),
+// and peaks = max |firstAlp| + max |secondTerm|.  These are the values of
+// the codec's saturating chains when the magnitudes bound them:
+// |alp0| + 2 (diagW1 max|diag1| + crossW1 max fixedMag1) below 2^31 and
+// 2 (diagW2 max|diag2| + crossW2 max fixedMag2) below 2^31 - 2^15 (weights
+// positive); otherwise nothing is written and false returned.
+struct PairTerms {
+  const int32_t *fixed1, *fixedMag1, *diag1;
+  const int16_t* d1;
+  const int32_t *fixed2, *fixedMag2, *diag2;
+  int32_t alp0;
+  int16_t ps, diagW1, crossW1, diagW2, crossW2, termW2;
+};
+inline bool pairTermsBounded(const PairTerms& t, int32_t topDiag1, int32_t topMag1, int32_t topDiag2, int32_t topMag2) {
+  const int64_t alp0Mag = t.alp0 < 0 ? -int64_t{t.alp0} : t.alp0;
+  return alp0Mag + 2 * (t.diagW1 * int64_t{topDiag1} + int64_t{t.crossW1} * topMag1) < (int64_t{1} << 31) &&
+         2 * (t.diagW2 * int64_t{topDiag2} + int64_t{t.crossW2} * topMag2) < (int64_t{1} << 31) - 0x8000;
+}
+bool pairTerms8_scalar(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm, int16_t* firstSum, int64_t& peaks);
+bool pairTerms8_avx2(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm, int16_t* firstSum, int64_t& peaks);
+
 // One pass of the joint search of two pulses over 8 x 8 candidate
 // positions (the 12.2 kbit/s codebook): candidate i of the first pulse has
 // the pulse sum ps1[i] and energy term alp1[i], candidate j of the second

@@ -368,59 +368,66 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
       // fixedMag[]).  One bound from the largest magnitudes of the track
       // clears the whole track at once; otherwise each candidate is tested.
       const int ta = order[a], tb = order[b], ca = ta * len, cb = tb * len;
+      constexpr int64_t kRoundLimit = (int64_t{1} << 31) - 0x8000;
       int16_t ps1s[10];
       int32_t firstAlp[10], rrvTerm[10];
-      int32_t topDiagA = 0, topMagA = 0, topDiagB = 0, topMagB = 0;
-      for (int k = 0; k < len; ++k) {
-        topDiagA = std::max(topDiagA, std::abs(diagC[ca + k]));
-        topMagA = std::max(topMagA, fixedMag[ca + k]);
-        topDiagB = std::max(topDiagB, std::abs(diagC[cb + k]));
-        topMagB = std::max(topMagB, fixedMag[cb + k]);
-      }
-      constexpr int64_t kRoundLimit = (int64_t{1} << 31) - 0x8000;
-      if (2 * (w.rrvDiag * int64_t{topDiagB} + int64_t{w.rrvCross} * topMagB) < kRoundLimit) {
+      int64_t peaks = 0;
+      static const auto terms8 = cpu::choose(pairTerms8_scalar, pairTerms8_avx2);
+      const PairTerms pt{fixed + ca, fixedMag + ca, diagC + ca, dC + ca, fixed + cb, fixedMag + cb, diagC + cb,
+                         alp0, ps, w.diag, w.cross, w.rrvDiag, w.rrvCross, w.rrvW};
+      if (len != 8 || !terms8(pt, firstAlp, rrvTerm, ps1s, peaks)) {
+        int32_t topDiagA = 0, topMagA = 0, topDiagB = 0, topMagB = 0;
         for (int k = 0; k < len; ++k) {
-          const int32_t s = 2 * (w.rrvDiag * diagC[cb + k] + w.rrvCross * fixed[cb + k]);
-          rrvTerm[k] = 2 * ((s + 0x8000) >> 16) * w.rrvW;
+          topDiagA = std::max(topDiagA, std::abs(diagC[ca + k]));
+          topMagA = std::max(topMagA, fixedMag[ca + k]);
+          topDiagB = std::max(topDiagB, std::abs(diagC[cb + k]));
+          topMagB = std::max(topMagB, fixedMag[cb + k]);
         }
-      } else {
-        for (int k = 0; k < len; ++k) {
-          const int n = tb + step * k;
-          const int32_t diag = diagC[cb + k];
-          int32_t s;
-          if (2 * (w.rrvDiag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.rrvCross} * fixedMag[cb + k]) <
-              kRoundLimit) {
-            s = 2 * (w.rrvDiag * diag + w.rrvCross * fixed[cb + k]);
-          } else {
-            s = L_mult(static_cast<int16_t>(diag), w.rrvDiag);
-            for (int q = 0; q < a; ++q) s = L_mac(s, at(pos[q], n), w.rrvCross);
+        if (2 * (w.rrvDiag * int64_t{topDiagB} + int64_t{w.rrvCross} * topMagB) < kRoundLimit) {
+          for (int k = 0; k < len; ++k) {
+            const int32_t s = 2 * (w.rrvDiag * diagC[cb + k] + w.rrvCross * fixed[cb + k]);
+            rrvTerm[k] = 2 * ((s + 0x8000) >> 16) * w.rrvW;
           }
-          rrvTerm[k] = L_mult(round_fx(s), w.rrvW);
-        }
-      }
-      const int64_t alp0Mag = alp0 < 0 ? -int64_t{alp0} : alp0;
-      if (alp0Mag + 2 * (w.diag * int64_t{topDiagA} + int64_t{w.cross} * topMagA) < (int64_t{1} << 31)) {
-        for (int k = 0; k < len; ++k) firstAlp[k] = alp0 + 2 * (w.diag * diagC[ca + k] + w.cross * fixed[ca + k]);
-      } else {
-        for (int k = 0; k < len; ++k) {
-          const int n2 = ta + step * k;
-          const int32_t diag = diagC[ca + k];
-          int32_t a1;
-          if (alp0Mag + 2 * (w.diag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.cross} * fixedMag[ca + k]) <
-              (int64_t{1} << 31)) {
-            a1 = alp0 + 2 * (w.diag * diag + w.cross * fixed[ca + k]);
-          } else {
-            a1 = L_mac(alp0, static_cast<int16_t>(diag), w.diag);
-            for (int q = 0; q < a; ++q) a1 = L_mac(a1, at(pos[q], n2), w.cross);
+        } else {
+          for (int k = 0; k < len; ++k) {
+            const int n = tb + step * k;
+            const int32_t diag = diagC[cb + k];
+            int32_t s;
+            if (2 * (w.rrvDiag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.rrvCross} * fixedMag[cb + k]) <
+                kRoundLimit) {
+              s = 2 * (w.rrvDiag * diag + w.rrvCross * fixed[cb + k]);
+            } else {
+              s = L_mult(static_cast<int16_t>(diag), w.rrvDiag);
+              for (int q = 0; q < a; ++q) s = L_mac(s, at(pos[q], n), w.rrvCross);
+            }
+            rrvTerm[k] = L_mult(round_fx(s), w.rrvW);
           }
-          firstAlp[k] = a1;
         }
-      }
-      int64_t peak = 0, peak1 = 0;
-      for (int k = 0; k < len; ++k) {
-        ps1s[k] = add(ps, dC[ca + k]);
-        peak = std::max<int64_t>(peak, rrvTerm[k] < 0 ? -int64_t{rrvTerm[k]} : rrvTerm[k]);
-        peak1 = std::max<int64_t>(peak1, firstAlp[k] < 0 ? -int64_t{firstAlp[k]} : firstAlp[k]);
+        const int64_t alp0Mag = alp0 < 0 ? -int64_t{alp0} : alp0;
+        if (alp0Mag + 2 * (w.diag * int64_t{topDiagA} + int64_t{w.cross} * topMagA) < (int64_t{1} << 31)) {
+          for (int k = 0; k < len; ++k) firstAlp[k] = alp0 + 2 * (w.diag * diagC[ca + k] + w.cross * fixed[ca + k]);
+        } else {
+          for (int k = 0; k < len; ++k) {
+            const int n2 = ta + step * k;
+            const int32_t diag = diagC[ca + k];
+            int32_t a1;
+            if (alp0Mag + 2 * (w.diag * int64_t{diag < 0 ? -diag : diag} + int64_t{w.cross} * fixedMag[ca + k]) <
+                (int64_t{1} << 31)) {
+              a1 = alp0 + 2 * (w.diag * diag + w.cross * fixed[ca + k]);
+            } else {
+              a1 = L_mac(alp0, static_cast<int16_t>(diag), w.diag);
+              for (int q = 0; q < a; ++q) a1 = L_mac(a1, at(pos[q], n2), w.cross);
+            }
+            firstAlp[k] = a1;
+          }
+        }
+        int64_t peak = 0, peak1 = 0;
+        for (int k = 0; k < len; ++k) {
+          ps1s[k] = add(ps, dC[ca + k]);
+          peak = std::max<int64_t>(peak, rrvTerm[k] < 0 ? -int64_t{rrvTerm[k]} : rrvTerm[k]);
+          peak1 = std::max<int64_t>(peak1, firstAlp[k] < 0 ? -int64_t{firstAlp[k]} : firstAlp[k]);
+        }
+        peaks = peak + peak1;
       }
       sq = -1;
       alp = 1;
@@ -429,7 +436,7 @@ void searchWide(const int16_t* d, int16_t (*rr)[kL], const int* posMax, int* ord
       // Every partial sum of the three-term chain below is bounded by
       // peak1 + peak + 2 |pairCross| 32767; below 2^31 - 2^15 neither the
       // chain nor the rounding saturates and plain sums are exact.
-      const bool plain = peak1 + peak + 2 * int64_t{w.pairCross} * 32767 < kRoundLimit;
+      const bool plain = peaks + 2 * int64_t{w.pairCross} * 32767 < kRoundLimit;
       const int32_t pairW = 2 * int32_t{w.pairCross};
       if (plain && len == 8) {
         // Row k of the pass is matrix row ta + step k from column cb on.
@@ -711,6 +718,70 @@ VokResult search(int16_t lag, int16_t pitchGain, const int16_t* target, const in
 }
 
 }  // namespace
+
+bool pairTerms8_scalar(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm, int16_t* firstSum, int64_t& peaks) {
+  int32_t topDiag1 = 0, topMag1 = 0, topDiag2 = 0, topMag2 = 0;
+  for (int k = 0; k < 8; ++k) {
+    topDiag1 = std::max(topDiag1, std::abs(t.diag1[k]));
+    topMag1 = std::max(topMag1, t.fixedMag1[k]);
+    topDiag2 = std::max(topDiag2, std::abs(t.diag2[k]));
+    topMag2 = std::max(topMag2, t.fixedMag2[k]);
+  }
+  if (!pairTermsBounded(t, topDiag1, topMag1, topDiag2, topMag2)) return false;
+  int32_t peak1 = 0, peak2 = 0;
+  for (int k = 0; k < 8; ++k) {
+    firstAlp[k] = t.alp0 + 2 * (t.diagW1 * t.diag1[k] + t.crossW1 * t.fixed1[k]);
+    const int32_t s = 2 * (t.diagW2 * t.diag2[k] + t.crossW2 * t.fixed2[k]);
+    secondTerm[k] = 2 * ((s + 0x8000) >> 16) * t.termW2;
+    firstSum[k] = add(t.ps, t.d1[k]);
+    peak1 = std::max(peak1, std::abs(firstAlp[k]));
+    peak2 = std::max(peak2, std::abs(secondTerm[k]));
+  }
+  peaks = int64_t{peak1} + peak2;
+  return true;
+}
+
+#if defined(VOKSC_X86)
+namespace {
+VOKSC_TARGET_AVX2 inline int32_t laneMax(__m256i v) {
+  __m128i m = _mm_max_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+  m = _mm_max_epi32(m, _mm_shuffle_epi32(m, 0x4E));
+  m = _mm_max_epi32(m, _mm_shuffle_epi32(m, 0xB1));
+  return _mm_cvtsi128_si32(m);
+}
+VOKSC_TARGET_AVX2 inline __m256i load8(const int32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+}  // namespace
+
+VOKSC_TARGET_AVX2 bool pairTerms8_avx2(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm, int16_t* firstSum,
+                                       int64_t& peaks) {
+  const __m256i diag1 = load8(t.diag1), fixed1 = load8(t.fixed1), diag2 = load8(t.diag2), fixed2 = load8(t.fixed2);
+  if (!pairTermsBounded(t, laneMax(_mm256_abs_epi32(diag1)), laneMax(load8(t.fixedMag1)),
+                        laneMax(_mm256_abs_epi32(diag2)), laneMax(load8(t.fixedMag2))))
+    return false;
+  // Every product and sum below is bounded as checked, so 32-bit lanes hold it exactly.
+  const __m256i a1 = _mm256_add_epi32(
+      _mm256_set1_epi32(t.alp0),
+      _mm256_slli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(diag1, _mm256_set1_epi32(t.diagW1)),
+                                         _mm256_mullo_epi32(fixed1, _mm256_set1_epi32(t.crossW1))),
+                        1));
+  const __m256i s = _mm256_slli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(diag2, _mm256_set1_epi32(t.diagW2)),
+                                                       _mm256_mullo_epi32(fixed2, _mm256_set1_epi32(t.crossW2))),
+                                      1);
+  const __m256i r = _mm256_srai_epi32(_mm256_add_epi32(s, _mm256_set1_epi32(0x8000)), 16);
+  const __m256i term = _mm256_mullo_epi32(r, _mm256_set1_epi32(2 * t.termW2));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(firstAlp), a1);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(secondTerm), term);
+  const __m128i sums =
+      _mm_adds_epi16(_mm_set1_epi16(t.ps), _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.d1)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(firstSum), sums);
+  peaks = int64_t{laneMax(_mm256_abs_epi32(a1))} + laneMax(_mm256_abs_epi32(term));
+  return true;
+}
+#else
+bool pairTerms8_avx2(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm, int16_t* firstSum, int64_t& peaks) {
+  return pairTerms8_scalar(t, firstAlp, secondTerm, firstSum, peaks);
+}
+#endif
 
 void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
                       const int16_t* cross, int crossStride, int32_t pairW, PairBest& best) {

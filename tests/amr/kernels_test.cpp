@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -44,6 +45,30 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
     amr::pairPass8_scalar(ps1, alp1, d2, alp2, cross[0], 8, pairW, a);
     amr::pairPass8_avx2(ps1, alp1, d2, alp2, cross[0], 8, pairW, b);
     ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << rep;
+
+    // Pair-pass terms: row sums near and past their bounds (either outcome).
+    {
+      int32_t fx[2][8], fm[2][8], dg[2][8], ta[2][8] = {}, tb[2][8] = {};
+      int16_t dd[8], fa[8] = {}, fb[8] = {};
+      const int range = 1 << (12 + rng() % 8);
+      for (int k = 0; k < 8; ++k) {
+        for (int h = 0; h < 2; ++h) {
+          fx[h][k] = static_cast<int32_t>(rng() % (2 * range + 1)) - range;
+          fm[h][k] = std::abs(fx[h][k]) + static_cast<int32_t>(rng() % 4096);
+          dg[h][k] = pick(rng, 32767);
+        }
+        dd[k] = pick(rng, 32767);
+      }
+      const int16_t sh = static_cast<int16_t>(rng() % 4);
+      const amr::PairTerms pt{fx[0], fm[0], dg[0], dd, fx[1], fm[1], dg[1],
+                              static_cast<int32_t>(rng() % (1u << 30)) - (1 << 29), pick(rng, 32767),
+                              static_cast<int16_t>(2048 >> sh), static_cast<int16_t>(4096 >> sh),
+                              static_cast<int16_t>(4096 >> (sh / 2)), static_cast<int16_t>(8192 >> (sh / 2)),
+                              static_cast<int16_t>(16384 >> sh)};
+      int64_t pa = -1, pb2 = -1;
+      ASSERT_EQ(amr::pairTerms8_scalar(pt, ta[0], ta[1], fa, pa), amr::pairTerms8_avx2(pt, tb[0], tb[1], fb, pb2)) << rep;
+      ASSERT_TRUE(pa == pb2 && !std::memcmp(ta, tb, sizeof ta) && !std::memcmp(fa, fb, sizeof fa)) << rep;
+    }
 
     // Signed correlation matrix: responses up to the energy limit, signs
     // of either polarity and arbitrary values.
