@@ -92,7 +92,7 @@ Word32 predictedCorrelation(const Recursion& s, int m) {
 
 // own + k mirror, Q27 (the new coefficient from the old pair).
 template <bool kWide>
-Split stepCoefficient(Split k, Split own, Split mirror) {
+__attribute__((always_inline)) inline Split stepCoefficient(Split k, Split own, Split mirror) {
   if (kWide) {
     bool exact = true;
     const int64_t v = productWide(k, mirror, exact) + int64_t{own.hi} * 65536 + 2 * own.lo;
