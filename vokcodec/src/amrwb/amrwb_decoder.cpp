@@ -48,6 +48,30 @@ int16_t random16(int16_t& seed) {
   return seed;
 }
 
+// n (a multiple of 8) draws of the generator, seed advanced past them.
+// Eight draws apart the generator is seed A^8 + C (A^7 + ... + 1) modulo
+// 2^16, so eight lanes step together.
+void randomBlock(int16_t& seed, int16_t* out, int n) {
+  constexpr uint16_t kStepA = [] {
+    uint32_t a = 1;
+    for (int i = 0; i < 8; ++i) a = a * 31821 & 0xFFFF;
+    return static_cast<uint16_t>(a);
+  }();
+  constexpr uint16_t kStepC = [] {
+    uint32_t c = 0;
+    for (int i = 0; i < 8; ++i) c = (c * 31821 + 13849) & 0xFFFF;
+    return static_cast<uint16_t>(c);
+  }();
+  uint16_t lane[8];
+  for (uint16_t& v : lane) v = static_cast<uint16_t>(random16(seed));
+  for (int i = 0; i < n; i += 8)
+    for (int k = 0; k < 8; ++k) {
+      out[i + k] = static_cast<int16_t>(lane[k]);
+      lane[k] = static_cast<uint16_t>(uint32_t{lane[k]} * kStepA + kStepC);
+    }
+  seed = out[n - 1];
+}
+
 // 1 + 2 sum x^2, normalised; *exp receives 30 - the shift.
 Word32 energyNorm(const int16_t* x, int n, int16_t* exp) {
   const Word32 s = plain::energyChain(1, x, n);
@@ -351,7 +375,8 @@ void synthesise(Decoder* d, const int16_t* aq, int16_t* exc, int16_t q, int16_t*
 
   // White noise at the energy of the excitation ...
   int16_t hf[kSubHigh];
-  for (int16_t& v : hf) v = shr(random16(d->seedNoise), 3);
+  randomBlock(d->seedNoise, hf, kSubHigh);
+  for (int16_t& v : hf) v = static_cast<int16_t>(v >> 3);
   scale(exc, kSub, -3);
   q = sub(q, 3);
   int16_t eExc, eHf;

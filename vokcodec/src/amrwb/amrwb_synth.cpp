@@ -62,6 +62,7 @@ void blocks(const int16_t* a, int m, const int16_t* x, int16_t* out, int len, in
     _mm_store_si128(reinterpret_cast<__m128i*>(older), lo);
     _mm_store_si128(reinterpret_cast<__m128i*>(older + 4), hi);
     int16_t* y = out + n0;
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
       int32_t s = x[n0 + k] * a0 - older[k];
       for (int j = 1; j <= k; ++j) s -= pad[j] * y[k - j];
