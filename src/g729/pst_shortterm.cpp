@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/basic_op.h"
 #include "common/kernels.h"
 #include "common/math_ops.h"
@@ -217,17 +221,35 @@ VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s*
   // the products in lanes: L_mult, the shift by 3 and the upper word are
   // the product times 16 clipped to 32 bits, then >> 16, which is the
   // product >> 12 clipped to 16 bits (|sig gain| < 2^30 fits 32 bits).
+  // The addition cannot saturate either: g0 = mult(r, 32767 - a) with
+  // 0 <= r <= 32767 lies in [0, 32767 - a) and (gain a) >> 15 in [-a, a), so
+  // the sum stays in [-a, 32767) for a = kAgcFactorA.  The gain stays a 32-bit word on
+  // its serial path, four samples a step.
   int16_t gains[kSubfr];
-  Word16 gain = *pastGain;
-  for (int i = 0; i < kSubfr; ++i) {
-    gain = add(static_cast<Word16>((int32_t{gain} * kAgcFactorA) >> 15), g0);
-    gains[i] = gain;
+  int32_t gain = *pastGain;
+  for (int i = 0; i < kSubfr; i += 4) {
+    for (int k = 0; k < 4; ++k) {
+      gain = ((gain * kAgcFactorA) >> 15) + g0;
+      gains[i + k] = static_cast<int16_t>(gain);
+    }
   }
-  for (int i = 0; i < kSubfr; ++i) {
+  int i = 0;
+#if defined(__SSE2__)
+  // Eight products a step; the saturating pack is the clip to 16 bits.
+  for (; i < kSubfr; i += 8) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sig + i));
+    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gains + i));
+    const __m128i lo = _mm_mullo_epi16(x, g), hi = _mm_mulhi_epi16(x, g);
+    const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 12);
+    const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 12);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sig + i), _mm_packs_epi32(p0, p1));
+  }
+#endif
+  for (; i < kSubfr; ++i) {
     const int32_t v = (int32_t{sig[i]} * gains[i]) >> 12;
     sig[i] = static_cast<Word16>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
   }
-  *pastGain = gain;
+  *pastGain = static_cast<Word16>(gain);
   return vokOk;
 }
 
