@@ -177,12 +177,12 @@ VOKSC_TARGET_AVX2 inline __m256i shiftRight64(__m256i v, __m128i n) {
 }  // namespace
 
 // Four lags per step in 64-bit lanes; the 32-bit saturation and the
-// rounding of the upper half as in the scalar form.  A factor of -2^31 and
-// the lags past the last full four go the scalar way.
+// rounding of the upper half as in the scalar form.  A factor of -2^31 goes
+// the scalar way.
 VOKSC_TARGET_AVX2 i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr, const i64* nonrCorr, int lags,
                                       int16_t* rexp, int16_t* r) {
   const PowerScale recScale(s.recNls), sumScale(s.sumNls);
-  if (recScale.negative || sumScale.negative || lags < 4) return hybridLags_scalar(s, blockCorr, nonrCorr, lags, rexp, r);
+  if (recScale.negative || sumScale.negative) return hybridLags_scalar(s, blockCorr, nonrCorr, lags, rexp, r);
   const __m256i fac = _mm256_set1_epi64x(s.fac), one = _mm256_set1_epi64x(1), top = _mm256_set1_epi64x(32767);
   const __m256i hi32 = _mm256_set1_epi64x(INT32_MAX), lo32 = _mm256_set1_epi64x(INT32_MIN);
   const __m128i nRec = _mm_cvtsi32_si128(s.shRec & 63), nNew = _mm_cvtsi32_si128(s.shNew & 63);
@@ -205,23 +205,35 @@ VOKSC_TARGET_AVX2 i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr,
                                          _mm_shuffle_epi8(_mm256_extracti128_si256(v, 1), low16));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), w);
   };
+  // Lags at..at+3: old recursive words from `old`, results to rexpOut, rOut.
+  auto four = [&](const int16_t* old, int at, int16_t* rexpOut, int16_t* rOut) VOKSC_TARGET_AVX2 {
+    const __m256i x = _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(old)));
+    __m256i a = _mm256_add_epi64(shiftRight64(_mm256_mul_epi32(x, fac), nRec),
+                                 shiftRight64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(blockCorr + at)), nNew));
+    const __m256i a1 = rounded(saturated(a, recScale));
+    store4(rexpOut, a1);
+    a = _mm256_add_epi64(shiftRight64(_mm256_slli_epi64(a1, 16), nRec2),
+                         shiftRight64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(nonrCorr + at)), nNon));
+    const __m256i last = saturated(a, sumScale);
+    store4(rOut, rounded(last));
+    return last;
+  };
   int i = 1;
   __m256i last = _mm256_setzero_si256();
-  for (; i + 3 <= lags; i += 4) {
-    const __m256i old = _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rexp + i)));
-    __m256i a = _mm256_add_epi64(shiftRight64(_mm256_mul_epi32(old, fac), nRec),
-                                 shiftRight64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(blockCorr + i)), nNew));
-    const __m256i a1 = rounded(saturated(a, recScale));
-    store4(rexp + i, a1);
-    a = _mm256_add_epi64(shiftRight64(_mm256_slli_epi64(a1, 16), nRec2),
-                         shiftRight64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(nonrCorr + i)), nNon));
-    last = saturated(a, sumScale);
-    store4(r + i, rounded(last));
+  for (; i + 3 <= lags; i += 4) last = four(rexp + i, i, rexp + i, r + i);
+  int lastLane = 3;
+  if (i <= lags) {  // the last one to three lags through a padded copy
+    const int rest = lags - i + 1;
+    int16_t oldWords[4] = {}, newWords[4], rWords[4];
+    std::memcpy(oldWords, rexp + i, sizeof(int16_t) * rest);
+    last = four(oldWords, i, newWords, rWords);
+    std::memcpy(rexp + i, newWords, sizeof(int16_t) * rest);
+    std::memcpy(r + i, rWords, sizeof(int16_t) * rest);
+    lastLane = rest - 1;
   }
-  if (i <= lags) return hybridLags_scalar(s, blockCorr + i - 1, nonrCorr + i - 1, lags - i + 1, rexp + i - 1, r + i - 1);
   alignas(32) i64 lane[4];
   _mm256_store_si256(reinterpret_cast<__m256i*>(lane), last);
-  return lane[3];
+  return lane[lastLane];
 }
 #else
 i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr, const i64* nonrCorr, int lags, int16_t* rexp,
@@ -250,7 +262,7 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   }
   // Exact correlations of the newest block (recursive part) and of the
   // non-recursive samples at every lag, in one pass each.
-  i64 blockCorr[64], nonrCorr[64];
+  i64 blockCorr[64 + 3], nonrCorr[64 + 3];  // the lag kernel reads up to three past the last lag
   kern::xcorr(ws + nonr, ws + nonr, block, lags + 1, blockCorr);
   kern::xcorr(ws, ws, nonr, lags + 1, nonrCorr);
   i64 a0 = shr(rexp[0] * fac, shRec) + shr(blockCorr[0], shNew);
@@ -945,20 +957,80 @@ void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* 
 
 namespace {
 
-// Pole-zero filter kernel: x newest-first history of 10 inputs, y of 10
-// outputs; one new input; returns the new output.
-int16_t poleZeroStep(const int16_t* coef, int16_t* xm, int16_t* ym, int16_t x) {
-  i64 acc = i64{x} * 16384;
-  for (int i = 0; i < 10; ++i) acc += i64{coef[i]} * xm[i] - i64{coef[10 + i]} * ym[i];
-  const int16_t y = w16(sat16(acc >> 14));
-  std::memmove(xm + 1, xm, 9 * sizeof(int16_t));
-  std::memmove(ym + 1, ym, 9 * sizeof(int16_t));
-  xm[0] = x;
-  ym[0] = y;
-  return y;
+}  // namespace
+
+void poleZeroRun_scalar(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y, int n,
+                        int step) {
+  // The histories are laid out in time order in front of the new samples,
+  // so every output reads its ten predecessors in place.
+  constexpr int kChunk = 32;
+  int16_t xs[10 + kChunk], ys[10 + kChunk];
+  for (int i = 0; i < 10; ++i) xs[9 - i] = xm[i], ys[9 - i] = ym[i];
+  for (int done = 0; done < n;) {
+    const int len = std::min(kChunk, n - done);
+    for (int t = 0; t < len; ++t) {
+      const int16_t in = x[(done + t) * step];
+      i64 acc = i64{in} * 16384;
+      for (int i = 0; i < 10; ++i) acc += i64{coef[i]} * xs[9 + t - i] - i64{coef[10 + i]} * ys[9 + t - i];
+      xs[10 + t] = in;
+      ys[10 + t] = w16(sat16(acc >> 14));
+      y[(done + t) * step] = ys[10 + t];
+    }
+    done += len;
+    std::memmove(xs, xs + len, 10 * sizeof(int16_t));
+    std::memmove(ys, ys + len, 10 * sizeof(int16_t));
+  }
+  for (int i = 0; i < 10; ++i) xm[i] = xs[9 - i], ym[i] = ys[9 - i];
 }
 
-}  // namespace
+#if defined(VOKSC_X86)
+// Both ten-term sums of an output as pair sums (madd) of the reversed
+// coefficients against the sixteen history words from t on (lanes 10..15
+// have zero coefficients), widened to 64 bits.  A pair sum wraps only for
+// two -32768 coefficients against two -32768 samples: coefficient sets
+// holding -32768 go the scalar way.
+VOKSC_TARGET_AVX2 void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y,
+                                        int n, int step) {
+  for (int i = 0; i < 20; ++i)
+    if (coef[i] == -32768) return poleZeroRun_scalar(coef, xm, ym, x, y, n, step);
+  alignas(32) int16_t cz[16] = {}, cp[16] = {};
+  for (int j = 0; j < 10; ++j) cz[j] = coef[9 - j], cp[j] = coef[19 - j];
+  const __m256i vz = _mm256_load_si256(reinterpret_cast<const __m256i*>(cz));
+  const __m256i vp = _mm256_load_si256(reinterpret_cast<const __m256i*>(cp));
+  constexpr int kChunk = 32;
+  int16_t xs[10 + kChunk + 6] = {}, ys[10 + kChunk + 6] = {};
+  for (int i = 0; i < 10; ++i) xs[9 - i] = xm[i], ys[9 - i] = ym[i];
+  auto wide = [&](__m256i p) VOKSC_TARGET_AVX2 {
+    return _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)),
+                            _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
+  };
+  for (int done = 0; done < n;) {
+    const int len = std::min(kChunk, n - done);
+    for (int t = 0; t < len; ++t) {
+      const int16_t in = x[(done + t) * step];
+      const __m256i pz = _mm256_madd_epi16(vz, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + t)));
+      const __m256i pp = _mm256_madd_epi16(vp, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + t)));
+      const __m256i d = _mm256_sub_epi64(wide(pz), wide(pp));
+      __m128i h = _mm_add_epi64(_mm256_castsi256_si128(d), _mm256_extracti128_si256(d, 1));
+      h = _mm_add_epi64(h, _mm_unpackhi_epi64(h, h));
+      alignas(16) int64_t sum[2];
+      _mm_store_si128(reinterpret_cast<__m128i*>(sum), h);
+      const i64 acc = i64{in} * 16384 + sum[0];
+      xs[10 + t] = in;
+      ys[10 + t] = w16(sat16(acc >> 14));
+      y[(done + t) * step] = ys[10 + t];
+    }
+    done += len;
+    std::memmove(xs, xs + len, 10 * sizeof(int16_t));
+    std::memmove(ys, ys + len, 10 * sizeof(int16_t));
+  }
+  for (int i = 0; i < 10; ++i) xm[i] = xs[9 - i], ym[i] = ys[9 - i];
+}
+#else
+void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y, int n, int step) {
+  poleZeroRun_scalar(coef, xm, ym, x, y, n, step);
+}
+#endif
 
 void shapeEnergies_scalar(const int16_t* h, int16_t* energy) {
   for (int s = 0; s < kShapeCount; ++s) {
@@ -1237,7 +1309,8 @@ VOKSC_EXPORT VokResult voksCombinedFilterZeroInput_G728_16s(const Vok16s* lpc, c
   std::memcpy(coef, lpc, 20 * sizeof(int16_t));
   for (int i = 0; i < 10; ++i) xm[i] = src[kDim + i], ym[i] = src[15 + i];
   int16_t out[kDim];
-  for (int t = 0; t < kDim; ++t) out[kDim - 1 - t] = poleZeroStep(coef, xm, ym, src[kDim - 1 - t]);
+  static const auto run = cpu::choose(poleZeroRun_scalar, poleZeroRun_avx2);
+  run(coef, xm, ym, src + kDim - 1, out + kDim - 1, kDim, -1);  // newest first
   std::memcpy(dst, out, sizeof out);
   return vokOk;
 }
@@ -1276,7 +1349,8 @@ VOKSC_EXPORT VokResult voksIIR16s_G728_16s(const Vok16s* coef, const Vok16s* src
   if (len < 1) return vokErrSize;
   StateWords<20> words(state);
   int16_t* w = words.w;
-  for (int n = 0; n < len; ++n) dst[n] = poleZeroStep(coef, w, w + 10, src[n]);
+  static const auto run = cpu::choose(poleZeroRun_scalar, poleZeroRun_avx2);
+  run(coef, w, w + 10, src, dst, len, 1);
   return vokOk;
 }
 

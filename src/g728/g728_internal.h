@@ -28,7 +28,8 @@ int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n);
 // 32-bit saturation and rounded to its upper half; then the window's
 // correlation r[i] from it (shifted left 16, right shRec2, plus the
 // non-recursive correlation shifted by shNon; count sumNls).  Shift counts
-// modulo 64.  Returns the last lag's 32-bit value before its rounding.
+// modulo 64.  Returns the last lag's 32-bit value before its rounding.  The
+// vector form reads blockCorr and nonrCorr up to three entries past lags.
 struct LagScaling {
   int64_t fac;
   int shRec, shNew, shRec2, shNon, recNls, sumNls;
@@ -37,6 +38,13 @@ int64_t hybridLags_scalar(const LagScaling& s, const int64_t* blockCorr, const i
                           int16_t* rexp, int16_t* r);
 int64_t hybridLags_avx2(const LagScaling& s, const int64_t* blockCorr, const int64_t* nonrCorr, int lags,
                         int16_t* rexp, int16_t* r);
+
+// The 10-zero, 10-pole filter (coef: zeros then poles, Q14) over n inputs
+// in time order at stride `step` of x, outputs likewise into y:
+// y = sat16((x 2^14 + sum zeros past inputs - sum poles past outputs) >> 14);
+// xm, ym: the ten past inputs and outputs, newest first, updated.
+void poleZeroRun_scalar(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y, int n, int step);
+void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y, int n, int step);
 
 // Windowed samples of the hybrid windows brought to a common exponent:
 // w[j] = upper half of hist[j] win[j] 2^-shift[j] (shift -15..30), rounded

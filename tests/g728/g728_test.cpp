@@ -176,9 +176,9 @@ TEST(G728, KernelFormsAgree) {
     ASSERT_EQ(std::vector<int16_t>(wa, wa + 1 + rep % 40), std::vector<int16_t>(wb, wb + 1 + rep % 40)) << rep;
     // Hybrid-window lags: wide correlations, shifts past 63, every
     // normalisation count (saturation both ways, the factors 2^31 and -2^31).
-    int64_t bc[51], nc[51];
-    int16_t rxa[51], rxb[51], ca[51], cb[51];
-    for (int i = 0; i < 51; ++i) {
+    int64_t bc[54], nc[54];
+    int16_t rxa[54], rxb[54], ca[54], cb[54];
+    for (int i = 0; i < 54; ++i) {
       bc[i] = static_cast<int64_t>(int64_t(rng()) << 3) - (int64_t{1} << 34);
       nc[i] = static_cast<int64_t>(int64_t(rng()) << (rep % 4)) - (int64_t{1} << 31);
       rxa[i] = rxb[i] = word(32767);
@@ -189,6 +189,15 @@ TEST(G728, KernelFormsAgree) {
     ASSERT_EQ(k::hybridLags_scalar(ls, bc, nc, lags, rxa, ca), k::hybridLags_avx2(ls, bc, nc, lags, rxb, cb)) << rep;
     ASSERT_EQ(std::vector<int16_t>(rxa + 1, rxa + lags + 1), std::vector<int16_t>(rxb + 1, rxb + lags + 1)) << rep;
     ASSERT_EQ(std::vector<int16_t>(ca + 1, ca + lags + 1), std::vector<int16_t>(cb + 1, cb + lags + 1)) << rep;
+    // Pole-zero filter over runs past its 32-sample chunks, full-scale coefficients.
+    int16_t pzc[20], xma[10], yma[10], xmb[10], ymb[10], pin[70], pya[70], pyb[70];
+    for (auto& v : pzc) v = word(lim);
+    for (int i = 0; i < 10; ++i) xma[i] = xmb[i] = word(32767), yma[i] = ymb[i] = word(32767);
+    for (auto& v : pin) v = word(32767);
+    k::poleZeroRun_scalar(pzc, xma, yma, pin, pya, 1 + rep % 70, 1);
+    k::poleZeroRun_avx2(pzc, xmb, ymb, pin, pyb, 1 + rep % 70, 1);
+    ASSERT_EQ(std::vector<int16_t>(pya, pya + 1 + rep % 70), std::vector<int16_t>(pyb, pyb + 1 + rep % 70)) << rep;
+    ASSERT_EQ(std::vector<int16_t>(yma, yma + 10), std::vector<int16_t>(ymb, ymb + 10)) << rep;
     const int n = 1 + rep % 49;
     int16_t a[66], back[66];  // room for the words the vector forms read past n
     for (int i = 0; i < 66; ++i) a[i] = word(lim), back[i] = word(lim);
