@@ -1384,14 +1384,19 @@ VOKSC_EXPORT VokResult voksLPCInverseFilter_G728_16s(const Vok16s* src, const Vo
   if (anyNull(src, lpc, dst, state)) return vokErrNullPtr;
   StateWords<10> words(state);
   int16_t* mem = words.w;
+  // The history extended by this vector (index k < 5: its sample k, newest
+  // first; 5 + j: the j-th sample before it): sample k reads its ten
+  // predecessors from k + 1 on.
+  int16_t ext[kDim + 10];
+  std::memcpy(ext, src, sizeof(int16_t) * kDim);
+  std::memcpy(ext + kDim, mem, sizeof(int16_t) * 10);
   int16_t out[kDim];
   for (int k = kDim - 1; k >= 0; --k) {
     i64 acc = i64{src[k]} * 8192;
-    for (int j = 0; j < 10; ++j) acc += i64{mem[j]} * lpc[j];
-    std::memmove(mem + 1, mem, 9 * sizeof(int16_t));
-    mem[0] = src[k];
+    for (int j = 0; j < 10; ++j) acc += i64{ext[k + 1 + j]} * lpc[j];
     out[k] = w16(roundHigh(sat32(acc * 4)));
   }
+  std::memcpy(mem, ext, sizeof(int16_t) * 10);
   std::memcpy(dst, out, sizeof out);
   return vokOk;
 }
