@@ -45,10 +45,10 @@ std::vector<uint32_t> pcmCrcs(const std::vector<int16_t>& pcm, int frameLen);
 // "" when ours equal the golden file's CRCs, else the first differing frame.
 std::string compare(const std::string& name, const std::vector<uint32_t>& ours);
 
-// The stream decoded whole by the registry's codec in the given layout, one
-// CRC per frameLen output samples.
-std::vector<uint32_t> decodeCrcs(const char* codec, const std::vector<uint8_t>& bytes, const char* format,
-                                 int frameLen);
+// The stream decoded whole by the registry's codec in the given layout
+// (G.726: of the given law).
+std::vector<int16_t> decodeFile(const std::string& codec, const std::vector<uint8_t>& bytes,
+                                const char* format = "itu", const char* law = "");
 
 // Decodes each named stream through the codec, the ones named *storage* in
 // the codec's storage layout, the others in its itu layout, and compares

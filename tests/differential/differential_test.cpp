@@ -280,8 +280,6 @@ std::vector<uint8_t> wordsBytes(const std::vector<int16_t>& w) {
 
 // ---- the coders ---------------------------------------------------------------
 
-std::vector<uint8_t> bitsOf(const std::vector<Vok8u>& b, int n) { return {b.begin(), b.begin() + n}; }
-
 // Per-frame rates of the multi-rate coders (0 .. count-1), changing at
 // random; written for the reference as one 16-bit word per frame.
 std::vector<int16_t> ratePattern(std::size_t frames, int count) {
@@ -330,7 +328,7 @@ Stream namedEncode(const char* codec, const char* options, const std::vector<int
     if (s.size() < rates.size()) EXPECT_EQ(vokcEncoderSet(e, rates[s.size()]), vokOk);
     int n = 0;
     EXPECT_EQ(vokcEncodeFrame(e, &pcm[at], payload.data(), info.maxPayload, &n), vokOk);
-    s.push_back({bitsOf(payload, n)});
+    s.push_back({std::vector<uint8_t>(payload.begin(), payload.begin() + n)});
   }
   vokcDestroy(e);
   return s;
@@ -378,18 +376,6 @@ Stream g729Encode(const char* codec, const char* options, const std::vector<int1
   return s;
 }
 
-// The whole stream through the codec's reader of the files the reference
-// decoder reads (serial frames whose lost frames keep their size, or one
-// G.726 code per word), with the G.726 law.
-std::vector<int16_t> fileDecode(const std::string& codec, const std::vector<uint8_t>& file, const char* law = "") {
-  vokc::Options o;
-  o.law = law;
-  std::vector<int16_t> pcm;
-  std::string err;
-  EXPECT_TRUE(vokc::registry().find(codec)->decode(file, o, pcm, err)) << codec << ": " << err;
-  return pcm;
-}
-
 // G.726: a "frame" is 80 codes, one byte each, unpacked from the payload.
 Stream g726Encode(const std::string& codec, const char* law, const std::vector<int16_t>& chars) {
   Stream s = namedEncode(codec.c_str(), (std::string("law=") + law).c_str(), chars);
@@ -428,8 +414,10 @@ void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 const std::vector<Row>& rows() {
   static const std::vector<Row> r = [] {
     std::vector<Row> v;
-    // The G.729 family; Annex D alternates 8 and 6.4 kbit/s, Annexes E and I
-    // change their rates at random (I with DTX).
+    // The G.729 family, decoded by the codec's reader of the serial file the
+    // reference decoder reads (a lost frame keeps its size there); Annex D
+    // alternates 8 and 6.4 kbit/s, Annexes E and I change their rates at
+    // random (I with DTX).
     static const struct { const char *codec, *options; std::vector<const char*> rates; } g729[] = {
         {"g729", "", {}}, {"g729a", "", {}}, {"g729b", "", {}}, {"g729ab", "", {}}, {"g729d", "mode=3", {}},
         {"g729e", "", {"bitrate=8", "bitrate=11.8"}}, {"g729i", "dtx=1", {"bitrate=6.4", "bitrate=8", "bitrate=11.8"}}};
@@ -438,9 +426,11 @@ const std::vector<Row>& rows() {
       const std::vector<const char*>* rates = &g.rates;
       v.push_back({codec, 8000, 80,
                    [=](const auto& x) { return g729Encode(codec, options, x, rateOptions(x.size() / 80, *rates)); },
-                   [=](const Stream& s) { return fileDecode(codec, serialFile(s)); }, Input::Pcm, static_cast<int>(rates->size())});
+                   [=](const Stream& s) { return difftest::decodeFile(codec, serialFile(s)); }, Input::Pcm,
+                   static_cast<int>(rates->size())});
     }
     v[5].randomStream = false;  // g729e
+    // G.726 decoded from the file of one code per word.
     static const char* const g726Names[2][4] = {{"g726a16", "g726a24", "g726a32", "g726a40"},
                                                 {"g726u16", "g726u24", "g726u32", "g726u40"}};
     for (int law = 0; law < 2; ++law) {
@@ -448,7 +438,7 @@ const std::vector<Row>& rows() {
         const std::string codec = "g726-" + std::to_string(16 + 8 * k);
         const char* name = law ? "ulaw" : "alaw";
         v.push_back({g726Names[law][k], 8000, 80, [=](const auto& x) { return g726Encode(codec, name, x); },
-                     [=](const Stream& s) { return fileDecode(codec, codesFile(s), name); },
+                     [=](const Stream& s) { return difftest::decodeFile(codec, codesFile(s), "itu", name); },
                      law ? Input::ULaw : Input::ALaw, 0, false, (1 << (k + 2)) - 1});
       }
     }
