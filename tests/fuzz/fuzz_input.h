@@ -16,7 +16,6 @@ class Input {
   Input(const uint8_t* data, std::size_t size) : p_(data), n_(size) {}
 
   bool empty() const { return at_ >= n_; }
-  std::size_t left() const { return at_ < n_ ? n_ - at_ : 0; }
 
   uint8_t u8() { return at_ < n_ ? p_[at_++] : 0; }
   uint16_t u16() { return static_cast<uint16_t>(u8() | (u8() << 8)); }
