@@ -437,7 +437,7 @@ void resetAll(Decoder* d) {
   d->pfGain = 4096;
   std::fill(d->pfIn, d->pfIn + kOrder, int16_t{0});
   std::fill(d->pfOut, d->pfOut + kOrder, int16_t{0});
-  d->hpY1hi = d->hpY1lo = d->hpY2hi = d->hpY2lo = d->hpX0 = d->hpX1 = 0;
+  d->highPassReady = false;
   d->prevMode = 0;
 }
 
@@ -765,24 +765,21 @@ void speechFrame(Decoder* d, int mode, RxType type, int16_t* prm, int16_t* synth
   averageLsf(d);
 }
 
-// Output high-pass (cut-off 60 Hz) with a gain of 2, on the 32-bit split
-// memory of the two past outputs.
+// Output high-pass (cut-off 60 Hz) with a gain of 2: the second-order
+// section of the G.729 post-processing in Q13 (the same operator chain on
+// the 32-bit split memory of the two past outputs), with this codec's
+// coefficients.
 void highPass(Decoder* d, int16_t* x) {
-  for (int i = 0; i < kFrame; ++i) {
-    const Word16 x2 = d->hpX1;
-    d->hpX1 = d->hpX0;
-    d->hpX0 = x[i];
-    Word32 t = mpy32x16(d->hpY1hi, d->hpY1lo, kHighPassPoles[1]);
-    t = L_add(t, mpy32x16(d->hpY2hi, d->hpY2lo, kHighPassPoles[2]));
-    t = L_mac(t, d->hpX0, kHighPassZeros[0]);
-    t = L_mac(t, d->hpX1, kHighPassZeros[1]);
-    t = L_mac(t, x2, kHighPassZeros[2]);
-    t = L_shl(t, 2);
-    x[i] = round_fx(L_shl(t, 1));
-    d->hpY2hi = d->hpY1hi;
-    d->hpY2lo = d->hpY1lo;
-    L_Extract(t, d->hpY1hi, d->hpY1lo);
+  if (!d->highPassReady) {
+    int size = 0;
+    VOKC_CALL(voksHighPassFilterSize_G729, &size);
+    if (size > static_cast<int>(sizeof d->highPass)) throw CallFailed("high-pass state", vokErrInternal);
+    const int16_t coeffs[6] = {kHighPassPoles[0], kHighPassPoles[1], kHighPassPoles[2],
+                               kHighPassZeros[0], kHighPassZeros[1], kHighPassZeros[2]};
+    VOKC_CALL(voksHighPassFilterInit_G729, coeffs, d->highPass);
+    d->highPassReady = true;
   }
+  VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, x, kFrame, 13, d->highPass);
 }
 
 // Whether the bits are the decoder homing frame of the mode (all its

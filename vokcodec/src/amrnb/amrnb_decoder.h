@@ -82,7 +82,8 @@ struct Decoder {
   ComfortNoise cn;
   // post-processing
   int16_t pfTilt, pfGain, pfIn[kOrder], pfOut[kOrder];
-  int16_t hpY1hi, hpY1lo, hpY2hi, hpY2lo, hpX0, hpX1;
+  uint8_t highPass[32];  // the output high-pass section's state (library form)
+  bool highPassReady;    // false: the section restarts from rest before its next use
   int prevMode;
   bool homed;  // the last frame was a decoder homing frame
 };
