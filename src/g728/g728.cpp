@@ -471,26 +471,32 @@ VOKSC_TARGET_AVX2 inline int largestWord(__m256i m) {
 // a + 2H + (L >> 15) (exact modulo 2^16, and it fits by the caller's bound)
 // and its bit 15 is bit 14 of L.  The partner operand a[n - 1 - f] of lane f
 // is a reversed load ending at a[n - 1 - f0]; lanes past n read the zeros
-// before a[0] and at a[n..], so they form 0 and need no mask.
+// before a[0] and at a[n..], so they form 0 and need no mask.  The upper
+// half a + 2H + (L >> 15) is floor(h / 2^15) for h = a 2^15 + k y, half the
+// 32-bit sum: the sum leaves 32 bits exactly when this half leaves 16,
+// which `overflow` reports (the lanes' wrapped and saturated sums differ).
 VOKSC_TARGET_AVX2 inline int updatePredictorWords(const int16_t* a, int16_t* next, int n, int16_t k,
-                                                  const int16_t* rRev, int64_t* sum) {
+                                                  const int16_t* rRev, int64_t* sum, bool* overflow = nullptr) {
   const __m256i vk = _mm256_set1_epi16(k), top = _mm256_set1_epi16(32767), one = _mm256_set1_epi16(1);
   const __m256i flip = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,  //
                                         14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
-  __m256i m = _mm256_setzero_si256(), acc = m, wraps = m;
+  __m256i m = _mm256_setzero_si256(), acc = m, wraps = m, wide = m;
   for (int f = 0; f < n; f += 16) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + f));
     const __m256i yr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + (n - 16 - f)));
     const __m256i y = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(yr, flip), 0x4E);
     const __m256i h = _mm256_mulhi_epi16(vk, y), l = _mm256_mullo_epi16(vk, y);
-    const __m256i hi = _mm256_add_epi16(x, _mm256_or_si256(_mm256_slli_epi16(h, 1), _mm256_srli_epi16(l, 15)));
+    const __m256i t = _mm256_or_si256(_mm256_slli_epi16(h, 1), _mm256_srli_epi16(l, 15));
+    const __m256i hi = _mm256_add_epi16(x, t);
     const __m256i half = _mm256_and_si256(_mm256_srli_epi16(l, 14), one);
     const __m256i v = _mm256_add_epi16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(hi, top), half));
+    if (overflow) wide = _mm256_or_si256(wide, _mm256_xor_si256(hi, _mm256_adds_epi16(x, t)));
     m = _mm256_max_epu16(m, _mm256_abs_epi16(v));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(next + f), v);
     addPairs(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)), v, acc, wraps);
   }
   *sum = wideSum(acc, wraps);
+  if (overflow) *overflow = !_mm256_testz_si256(wide, wide);
   return largestWord(m);
 }
 
@@ -498,25 +504,25 @@ VOKSC_TARGET_AVX2 inline int updatePredictorWords(const int16_t* a, int16_t* nex
 // recursion forms even factors below 2^16 only).
 VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur,
                                               int16_t* nxt, i64& alpha, i64& mult, int& headroom) {
-  int maxA = largestMagnitude(cur, i);
+  // Every order tries the 32-bit update; only a sum that really leaves 32
+  // bits sends the order through the halving form (on the unchanged
+  // predictor), which gives the same words as the plain update otherwise.
   int64_t nextSum = 0;
   bool haveSum = false;
   for (; i < order; ++i) {
     const i64 acc = haveSum ? nextSum + i64{r[1]} * cur[i - 1] : predictorError_avx2(cur, rRev + kRevEnd - i, i);
     Reflection o;
     if (!reflect(r[i + 1], acc, mult, alpha, o)) return nullptr;
-    const i64 rcAbs = o.rc < 0 ? -o.rc : o.rc;
-    if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
-      maxA = updatePredictorWords(cur, nxt, i, static_cast<int16_t>(o.rc / 2), rRev + kRevEnd - i - 1, &nextSum);
+    bool overflow = false;
+    updatePredictorWords(cur, nxt, i, static_cast<int16_t>(o.rc / 2), rRev + kRevEnd - i - 1, &nextSum, &overflow);
+    if (!overflow) {
       std::swap(cur, nxt);
       haveSum = true;
     } else {
       if (!halvingUpdate(cur, i, o.rc, headroom, mult)) return nullptr;
-      maxA = largestMagnitude(cur, i);
       haveSum = false;
     }
     cur[i] = reflectionCoefficient(o, headroom);
-    maxA = std::max(maxA, std::abs(int{cur[i]}));
   }
   return cur;
 }
