@@ -147,10 +147,17 @@ Word32 dotChain(const int16_t* a, const int16_t* b) {
 // largest magnitude keeps 13 bits (the backward-filtered target).
 void backwardTarget(const int16_t* h, const int16_t* x, int16_t* dn) {
   Word32 y32[kSubframe];
+  Word32 mx = 0;
   if (partialSumsFit(h, x, kSubframe)) {
+    // Every doubled sum lies within (-2^31, 2^31), so its magnitude is L_abs.
     int64_t s[kSubframe];
     voksc::kern::xcorrTrunc(h, x, kSubframe, 0, kSubframe, s);
-    for (int i = 0; i < kSubframe; ++i) y32[i] = static_cast<Word32>(2 * s[i]);
+    int64_t peak = 0;
+    for (int i = 0; i < kSubframe; ++i) {
+      y32[i] = static_cast<Word32>(2 * s[i]);
+      peak = std::max(peak, s[i] < 0 ? -s[i] : s[i]);
+    }
+    mx = static_cast<Word32>(2 * peak);
   } else {
     for (int i = 0; i < kSubframe; ++i) {
       MacChain c;
@@ -162,10 +169,9 @@ void backwardTarget(const int16_t* h, const int16_t* x, int16_t* dn) {
       }
       y32[i] = s;
     }
+    for (int i = 0; i < kSubframe; ++i)
+      if (L_abs(y32[i]) > mx) mx = L_abs(y32[i]);
   }
-  Word32 mx = 0;
-  for (int i = 0; i < kSubframe; ++i)
-    if (L_abs(y32[i]) > mx) mx = L_abs(y32[i]);
   Word16 n = norm_l(mx);
   if (n > 16) n = 16;
   n = sub(18, n);

@@ -39,18 +39,26 @@ void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
     frac += 3;
     --x0;
   }
-  const int16_t* c1 = &kInterpExc[frac];
-  const int16_t* c2 = &kInterpExc[3 - frac];
-  // Output j is the window x0[j-9 .. j+10] against these taps.  Each sample
-  // reads only samples before it, so those this call wrote (delays below
-  // len + 10) are already final.
-  int16_t taps[20];
-  int32_t tapSum = 0;
-  for (int i = 0; i < 10; ++i) {
-    taps[9 - i] = c1[3 * i];
-    taps[10 + i] = c2[3 * i];
-    tapSum += std::abs(c1[3 * i]) + std::abs(c2[3 * i]);
-  }
+  // Output j is the window x0[j-9 .. j+10] against the taps of this phase
+  // (formed once per phase).  Each sample reads only samples before it, so
+  // those this call wrote (delays below len + 10) are already final.
+  struct Phases {
+    int16_t taps[3][20];
+    int32_t sum[3];
+    Phases() {
+      for (int f = 0; f < 3; ++f) {
+        sum[f] = 0;
+        for (int i = 0; i < 10; ++i) {
+          taps[f][9 - i] = kInterpExc[f + 3 * i];
+          taps[f][10 + i] = kInterpExc[3 - f + 3 * i];
+          sum[f] += std::abs(kInterpExc[f + 3 * i]) + std::abs(kInterpExc[3 - f + 3 * i]);
+        }
+      }
+    }
+  };
+  static const Phases kPhases;
+  const int16_t* taps = kPhases.taps[frac];
+  const int32_t tapSum = kPhases.sum[frac];
   // While the largest magnitude read so far times the taps' sum stays below
   // 2^30 no partial sum of the L_mac chain can saturate: plain sums serve.
   // (Only the samples the window reaches: the history up to exc, or less
