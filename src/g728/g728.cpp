@@ -585,8 +585,15 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
   // The predictor alternates between two buffers with zeros before and
   // after its coefficients, so that the vector update reads the reversed
   // predictor straight from the old one.
-  alignas(32) int16_t buf[2][kPad + 64 + kPad] = {};
-  alignas(32) int16_t rRev[kRevEnd + kPad] = {};
+  // Only the words the recursion of this order can read are cleared: 16
+  // around the predictor of `order` words, and the reversed correlations
+  // from kRevEnd - order to 15 past kRevEnd.
+  alignas(32) int16_t buf[2][kPad + 64 + kPad];
+  alignas(32) int16_t rRev[kRevEnd + kPad];
+  const std::size_t span = sizeof(int16_t) * (kPad + order + kPad);
+  std::memset(buf[0], 0, span);
+  std::memset(buf[1], 0, span);
+  std::memset(rRev + kRevEnd, 0, sizeof(int16_t) * kPad);
   for (int k = 0; k <= order; ++k) rRev[kRevEnd - k] = r[k];
   std::memcpy(buf[0] + kPad, a, sizeof(int16_t) * i);
   static const LevinsonSteps steps = cpu::choose<LevinsonSteps>(levinsonSteps_scalar, levinsonSteps_avx2);
