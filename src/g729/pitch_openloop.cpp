@@ -165,30 +165,34 @@ int openLoopFast(const int16_t* sig) {
   // partial sum of every correlation below 2^30.
   const bool bounded = energiesBoundSums(e1, e0 > e1 ? e0 : e1);
   // Correlations over the even frame samples: every delay of one parity
-  // is one lag of a run of consecutive 40-sample dot products.
-  Word32 corr[kDelayMax + 1];
+  // is one lag of a run of consecutive 40-sample dot products, read in
+  // place as corr(t) = 2 c[b & 1][b >> 1] (exact: below 2^31 in magnitude);
+  // unbounded, the chains fill c instead (each value already doubled).
+  constexpr int kRuns = (kDelayMax - kDelayMin) / 2 + 1;  // b >> 1 = 0..61
+  int64_t c[2][kRuns];
+  int64_t twice = 2;
   if (bounded) {
-    constexpr int kRuns = (kDelayMax - kDelayMin) / 2 + 1;  // b >> 1 = 0..61
-    int64_t c[2][kRuns];
     voksc::kern::xcorr(frame, half[0], kFrame / 2, kRuns, c[0]);
     voksc::kern::xcorr(frame, half[1], kFrame / 2, kRuns, c[1]);
-    for (int t = kDelayMin; t <= kDelayMax; ++t) {
-      const int b = kDelayMax - t;
-      corr[t] = static_cast<Word32>(2 * c[b & 1][b >> 1]);
-    }
   } else {
+    twice = 1;
     for (int t = kDelayMin; t <= kDelayMax; ++t) {
       const int b = kDelayMax - t;
-      corr[t] = chain(frame, half[b & 1] + (b >> 1), kFrame / 2, 1);
+      c[b & 1][b >> 1] = chain(frame, half[b & 1] + (b >> 1), kFrame / 2, 1);
     }
   }
+  auto corr = [&](int t) {
+    const int b = kDelayMax - t;
+    return static_cast<Word32>(twice * c[b & 1][b >> 1]);
+  };
   // Sections visited upward; a later delay must be strictly larger.
   auto section = [&](int from, int to, int step, Word32& mx) {
     mx = kMin32;
     int best = from;
     for (int t = from; t < to; t += step) {
-      if (corr[t] > mx) {
-        mx = corr[t];
+      const Word32 v = corr(t);
+      if (v > mx) {
+        mx = v;
         best = t;
       }
     }
@@ -205,12 +209,12 @@ int openLoopFast(const int16_t* sig) {
   Word16 max2 = norm(t2, mx);
   int t3 = section(80, 143, 2, mx);
   const int centre = t3;  // the odd neighbours of the best even delay
-  if (corr[centre + 1] > mx) {
-    mx = corr[centre + 1];
+  if (corr(centre + 1) > mx) {
+    mx = corr(centre + 1);
     t3 = centre + 1;
   }
-  if (corr[centre - 1] > mx) {
-    mx = corr[centre - 1];
+  if (corr(centre - 1) > mx) {
+    mx = corr(centre - 1);
     t3 = centre - 1;
   }
   const Word16 max3 = norm(t3, mx);
