@@ -1004,12 +1004,21 @@ void poleZeroRun_scalar(const int16_t* coef, int16_t* xm, int16_t* ym, const int
 // holding -32768 go the scalar way.
 VOKSC_TARGET_AVX2 void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y,
                                         int n, int step) {
-  for (int i = 0; i < 20; ++i)
-    if (coef[i] == -32768) return poleZeroRun_scalar(coef, xm, ym, x, y, n, step);
-  alignas(32) int16_t cz[16] = {}, cp[16] = {};
-  for (int j = 0; j < 10; ++j) cz[j] = coef[9 - j], cp[j] = coef[19 - j];
-  const __m256i vz = _mm256_load_si256(reinterpret_cast<const __m256i*>(cz));
-  const __m256i vp = _mm256_load_si256(reinterpret_cast<const __m256i*>(cp));
+  const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef));      // coef[0..15]
+  const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + 4));  // coef[4..19]
+  const __m256i least = _mm256_set1_epi16(-32768);
+  if (!_mm256_testz_si256(_mm256_or_si256(_mm256_cmpeq_epi16(head, least), _mm256_cmpeq_epi16(tail, least)),
+                          _mm256_set1_epi16(-1)))
+    return poleZeroRun_scalar(coef, xm, ym, x, y, n, step);
+  // Reversed: lane j of rh is coef[15 - j], of rt coef[19 - j]; the zeros'
+  // lanes move down by six words (three dwords); lanes 10..15 cleared.
+  const __m256i flip = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,  //
+                                        14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+  const __m256i ten = _mm256_setr_epi16(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, 0, 0);
+  const __m256i rh = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(head, flip), 0x4E);
+  const __m256i rt = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(tail, flip), 0x4E);
+  const __m256i vz = _mm256_and_si256(_mm256_permutevar8x32_epi32(rh, _mm256_setr_epi32(3, 4, 5, 6, 7, 7, 7, 7)), ten);
+  const __m256i vp = _mm256_and_si256(rt, ten);
   constexpr int kChunk = 32;
   int16_t xs[10 + kChunk + 6] = {}, ys[10 + kChunk + 6] = {};
   for (int i = 0; i < 10; ++i) xs[9 - i] = xm[i], ys[9 - i] = ym[i];
