@@ -327,21 +327,12 @@ void prepareFourTracks(const int16_t* d0, const int16_t* residual, const int16_t
   PairTable t;
   pairTable(ts.h, 0x8000, 0x8000, t);
   // mult(c, f) is (c f) >> 15 but for -32768 squared, where the shift
-  // gives 32768 and the operator 32767: the minimum covers both.
+  // gives 32768 and the operator 32767: the minimum in crossRows covers
+  // both; f is the sign of q, or its opposite (the codec's asymmetric
+  // pair) when p's sign is negative.
   for (int tr = 0; tr < kTracks; ++tr) {
-    const int next = (tr + 1) % kTracks;
-    for (int xi = 0; xi < kPerTrack; ++xi) {
-      const int p = tr + kTracks * xi;
-      ts.self[tr][xi] = t.at(p, p);
-      const int16_t* flip = ts.s.sign[p] < 0 ? ts.s.away : ts.s.sign;
-      int16_t* row = ts.cross[tr] + xi * kPerTrack;
-      for (int yi = 0; yi < kPerTrack; ++yi) {
-        const int q = next + kTracks * yi;
-        const int hi = q > p ? q : p, diff = q > p ? q - p : p - q;
-        const int32_t v = (int32_t{t.tail[kSub - 1 - hi][diff]} * flip[q]) >> 15;
-        row[yi] = static_cast<int16_t>(v < kMax16 ? v : kMax16);
-      }
-    }
+    for (int xi = 0; xi < kPerTrack; ++xi) ts.self[tr][xi] = t.at(tr + kTracks * xi, tr + kTracks * xi);
+    crossRows(&t.tail[0][0], ts.s.sign, tr, (tr + 1) % kTracks, ts.cross[tr]);
   }
 }
 

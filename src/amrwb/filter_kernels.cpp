@@ -360,4 +360,146 @@ bool pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, 
   return form(ps1, alp1, dy, corY, cross, bestSq, bestAlp, sq, alp2);
 }
 
+// ---- one lag step of the filtered past excitation ---------------------------------
+
+void filteredStep_scalar(int16_t older, const int16_t* h, const int16_t* f, const int16_t* x, int16_t* g,
+                         int64_t* energy, int64_t* cross) {
+  int64_t e = 0, c = 0;
+  for (int n = 0; n < 64; ++n) {
+    int32_t m = (int32_t{older} * h[n]) >> 15;
+    m = m < kMax16 ? m : kMax16;  // only -32768 squared reaches 32768
+    const int32_t sum = m + (n > 0 ? f[n - 1] : 0);
+    const int16_t v = static_cast<int16_t>(sum > kMax16 ? kMax16 : (sum < kMin16 ? kMin16 : sum));
+    g[n] = v;
+    e += int32_t{v} * v;
+    c += int32_t{x[n]} * v;
+  }
+  *energy = e;
+  *cross = c;
+}
+
+#if defined(VOKSC_X86)
+namespace {
+
+// Eight double words widened to quadwords and added to acc (lo and hi halves).
+VOKSC_TARGET_AVX2 __m256i addWidened(__m256i acc, __m256i v, bool isUnsigned) {
+  const __m128i lo = _mm256_castsi256_si128(v), hi = _mm256_extracti128_si256(v, 1);
+  if (isUnsigned)
+    return _mm256_add_epi64(acc, _mm256_add_epi64(_mm256_cvtepu32_epi64(lo), _mm256_cvtepu32_epi64(hi)));
+  return _mm256_add_epi64(acc, _mm256_add_epi64(_mm256_cvtepi32_epi64(lo), _mm256_cvtepi32_epi64(hi)));
+}
+
+VOKSC_TARGET_AVX2 int64_t laneSum(__m256i v) {
+  const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+  return _mm_cvtsi128_si64(s) + _mm_extract_epi64(s, 1);
+}
+
+}  // namespace
+
+// The product's bits 15..30 from its high and low words: exact unless
+// older and a tap are both -32768 (the portable form takes that case).
+// The new vector is the saturating word sum of those and f moved up one
+// lane (across the register halves by the align against the lower half).
+// A pair of squares is at most 2^31 (unsigned double word); a pair of
+// cross products stays inside 32 bits unless x holds -32768 (portable
+// form then too).
+VOKSC_TARGET_AVX2 void filteredStep_avx2(int16_t older, const int16_t* h, const int16_t* f, const int16_t* x,
+                                         int16_t* g, int64_t* energy, int64_t* cross) {
+  const __m256i minWord = _mm256_set1_epi16(kMin16);
+  __m256i hasMin = _mm256_set1_epi16(older == kMin16 ? -1 : 0);
+  for (int n = 0; n < 64; n += 16)
+    hasMin = _mm256_or_si256(hasMin, _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + n)), minWord));
+  if (!_mm256_testz_si256(hasMin, hasMin)) return filteredStep_scalar(older, h, f, x, g, energy, cross);
+  const __m256i o = _mm256_set1_epi16(older);
+  __m256i e = _mm256_setzero_si256(), c = _mm256_setzero_si256();
+  for (int n = 0; n < 64; n += 16) {
+    const __m256i hv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + n));
+    const __m256i m = _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epi16(o, hv), 1),
+                                      _mm256_srli_epi16(_mm256_mullo_epi16(o, hv), 15));
+    __m256i prev;
+    if (n == 0) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f));
+      prev = _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 14);
+    } else {
+      prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f + n - 1));
+    }
+    const __m256i gv = _mm256_adds_epi16(m, prev);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(g + n), gv);
+    e = addWidened(e, _mm256_madd_epi16(gv, gv), true);
+    c = addWidened(c, _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + n)), gv), false);
+  }
+  *energy = laneSum(e);
+  *cross = laneSum(c);
+}
+#else
+void filteredStep_avx2(int16_t older, const int16_t* h, const int16_t* f, const int16_t* x, int16_t* g,
+                       int64_t* energy, int64_t* cross) {
+  filteredStep_scalar(older, h, f, x, g, energy, cross);
+}
+#endif
+
+void filteredStep(int16_t older, const int16_t* h, const int16_t* f, const int16_t* x, int16_t* g, int64_t* energy,
+                  int64_t* cross) {
+  static const auto form = cpu::choose(filteredStep_scalar, filteredStep_avx2);
+  form(older, h, f, x, g, energy, cross);
+}
+
+// ---- cross terms of two algebraic tracks ---------------------------------------
+
+void crossRows_scalar(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows) {
+  for (int i = 0; i < 16; ++i) {
+    const int p = tr + 4 * i;
+    for (int k = 0; k < 16; ++k) {
+      const int q = next + 4 * k;
+      const int hi = q > p ? q : p, diff = q > p ? q - p : p - q;
+      const int32_t flip = (sign[p] < 0) != (sign[q] < 0) ? kMin16 : kMax16;
+      const int32_t v = (int32_t{tail[(63 - hi) * 64 + diff]} * flip) >> 15;
+      rows[16 * i + k] = static_cast<int16_t>(v < kMax16 ? v : kMax16);
+    }
+  }
+}
+
+#if defined(VOKSC_X86)
+// Per row two gathers of double words at the table's word offsets (the
+// low word is the entry; the high word, the next entry, is dropped; no
+// offset reaches the table's last entry, since p != q).  Times 32767 and
+// shifted is x - 1 for x > 0, x + 1 for x = -32768, x otherwise; times
+// -32768 and shifted is -x, 32768 clamped to 32767 (the saturating
+// negation).
+VOKSC_TARGET_AVX2 void crossRows_avx2(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows) {
+  const __m256i four = _mm256_set1_epi32(4);
+  const __m256i q0 = _mm256_add_epi32(_mm256_set1_epi32(next), _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), four));
+  const __m256i q1 = _mm256_add_epi32(q0, _mm256_set1_epi32(32));
+  int16_t qs[16];
+  for (int k = 0; k < 16; ++k) qs[k] = sign[next + 4 * k];
+  const __m256i qNeg = _mm256_srai_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(qs)), 15);
+  const __m256i top = _mm256_set1_epi32(63), zero = _mm256_setzero_si256(), minWord = _mm256_set1_epi16(kMin16);
+  const int* base = reinterpret_cast<const int*>(tail);
+  for (int i = 0; i < 16; ++i) {
+    const int p = tr + 4 * i;
+    const __m256i pv = _mm256_set1_epi32(p);
+    const __m256i i0 = _mm256_add_epi32(_mm256_slli_epi32(_mm256_sub_epi32(top, _mm256_max_epi32(pv, q0)), 6),
+                                        _mm256_abs_epi32(_mm256_sub_epi32(q0, pv)));
+    const __m256i i1 = _mm256_add_epi32(_mm256_slli_epi32(_mm256_sub_epi32(top, _mm256_max_epi32(pv, q1)), 6),
+                                        _mm256_abs_epi32(_mm256_sub_epi32(q1, pv)));
+    const __m256i g0 = _mm256_srai_epi32(_mm256_slli_epi32(_mm256_i32gather_epi32(base, i0, 2), 16), 16);
+    const __m256i g1 = _mm256_srai_epi32(_mm256_slli_epi32(_mm256_i32gather_epi32(base, i1, 2), 16), 16);
+    const __m256i x = _mm256_permute4x64_epi64(_mm256_packs_epi32(g0, g1), 0xD8);
+    const __m256i same = _mm256_sub_epi16(_mm256_add_epi16(x, _mm256_cmpgt_epi16(x, zero)), _mm256_cmpeq_epi16(x, minWord));
+    const __m256i differ = _mm256_subs_epi16(zero, x);
+    const __m256i mask = sign[p] < 0 ? _mm256_xor_si256(qNeg, _mm256_set1_epi32(-1)) : qNeg;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + 16 * i), _mm256_blendv_epi8(same, differ, mask));
+  }
+}
+#else
+void crossRows_avx2(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows) {
+  crossRows_scalar(tail, sign, tr, next, rows);
+}
+#endif
+
+void crossRows(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows) {
+  static const auto form = cpu::choose(crossRows_scalar, crossRows_avx2);
+  form(tail, sign, tr, next, rows);
+}
+
 }  // namespace voksc::amrwb

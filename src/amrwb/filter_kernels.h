@@ -42,6 +42,26 @@ bool pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* c
 bool pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t bestSq,
              int16_t bestAlp, int16_t* sq, int16_t* alp2);
 
+// One lag step of the closed-loop pitch search's filtered excitation,
+// n = 0..63: g[n] = add(min((older h[n]) >> 15, 32767), f[n - 1]) with
+// f[-1] = 0 (the first term is mult(older, h[0])); with the exact sums
+// energy = sum g[n]^2 and cross = sum x[n] g[n] of the new vector.
+void filteredStep_scalar(int16_t older, const int16_t* h, const int16_t* f, const int16_t* x, int16_t* g,
+                         int64_t* energy, int64_t* cross);
+void filteredStep_avx2(int16_t older, const int16_t* h, const int16_t* f, const int16_t* x, int16_t* g,
+                       int64_t* energy, int64_t* cross);
+void filteredStep(int16_t older, const int16_t* h, const int16_t* f, const int16_t* x, int16_t* g, int64_t* energy,
+                  int64_t* cross);
+
+// Signed cross terms of the algebraic search between the positions
+// p = tr + 4i and q = next + 4k (tr != next), i, k = 0..15, from the
+// truncated correlations tail[63 - max(p, q)][|p - q|] (a 64 x 64 table):
+// rows[16 i + k] = min((tail * flip) >> 15, 32767) with flip = 32767 when
+// the preset signs sign[p] and sign[q] agree, -32768 when they differ.
+void crossRows_scalar(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows);
+void crossRows_avx2(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows);
+void crossRows(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows);
+
 }  // namespace voksc::amrwb
 
 #endif  // VOKSC_AMRWB_FILTER_KERNELS_H

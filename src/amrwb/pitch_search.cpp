@@ -206,14 +206,15 @@ void convolveRounded(const int16_t* x, const int16_t* h, int16_t* y) {
 // follows from this one by one sample of recursion (saturating sums of
 // truncated products), as the codec updates it.
 void normalisedCorrelations(const int16_t* exc, const int16_t* x, const int16_t* h, int tLo, int tHi, int16_t* out) {
-  int16_t f[kSub];
+  int16_t buf[2][kSub];
+  int16_t* f = buf[0];
   convolveRounded(exc - tLo, h, f);
   const int64_t ex = kern::dot(x, x, kSub);
+  int64_t ef = kern::dot(f, f, kSub), xf = kern::dot(x, f, kSub);
   const Word16 targetExp = static_cast<Word16>(30 - norm_l(kern::sat32(1 + 2 * ex)) + 2);
   const Word16 scale = negate(shr(targetExp, 1));
   for (int t = tLo; t <= tHi; ++t) {
-    const int64_t ef = kern::dot(f, f, kSub);
-    const Word32 c = crossChain(1, x, f, kSub, ex, ef);
+    const Word32 c = boundedPair(ex, ef) ? static_cast<Word32>(1 + 2 * xf) : macChain(1, x, f, kSub);
     const Word16 sc = norm_l(c);
     const Word16 corrExp = static_cast<Word16>(30 - sc);
     Word32 e = kern::sat32(1 + 2 * ef);
@@ -224,18 +225,9 @@ void normalisedCorrelations(const int16_t* exc, const int16_t* x, const int16_t*
     const Word32 v = L_mult(extract_h(L_shl(c, sc)), extract_h(e));
     out[t - tLo] = round_fx(L_shl(v, add(add(corrExp, energyExp), scale)));
     if (t == tHi) break;
-    // mult() is the product >> 15 but for -32768 squared (32768 -> 32767);
-    // add() the plain sum clamped to 16 bits.
-    const int32_t older = exc[-t - 1];
-    int16_t g[kSub];
-    g[0] = mult(static_cast<int16_t>(older), h[0]);
-    for (int i = 1; i < kSub; ++i) {
-      int32_t m = (older * h[i]) >> 15;
-      m = m < kMax16 ? m : kMax16;
-      const int32_t sum = m + f[i - 1];
-      g[i] = static_cast<int16_t>(sum > kMax16 ? kMax16 : (sum < kMin16 ? kMin16 : sum));
-    }
-    std::memcpy(f, g, sizeof f);
+    int16_t* g = f == buf[0] ? buf[1] : buf[0];
+    filteredStep(exc[-t - 1], h, f, x, g, &ef, &xf);
+    f = g;
   }
 }
 

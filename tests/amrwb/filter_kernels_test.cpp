@@ -133,3 +133,43 @@ TEST(AmrWbFilterKernels, PairRowMatchesTheOperators) {
     ASSERT_EQ(beats, v) << "avx2, trial " << t;
   }
 }
+
+TEST(AmrWbFilterKernels, FilteredStepMatchesTheOperators) {
+  std::mt19937 rng(9);
+  for (int t = 0; t < 300; ++t) {
+    const Trial c = trial(t, 192, 1, rng);  // h, f, x; the extremes trials hold -32768 in all three
+    const int16_t older = t % 7 == 6 ? kMin16 : c.x[0];
+    const int16_t *h = c.x.data(), *f = h + 64, *x = h + 128;
+    int16_t want[64], got[64];
+    int64_t we = 0, wc = 0, ge = 0, gc = 0;
+    for (int n = 0; n < 64; ++n) {
+      want[n] = add(mult(older, h[n]), n > 0 ? f[n - 1] : int16_t{0});
+      we += want[n] * want[n];
+      wc += x[n] * want[n];
+    }
+    wb::filteredStep_scalar(older, h, f, x, got, &ge, &gc);
+    ASSERT_TRUE(!std::memcmp(got, want, sizeof want) && ge == we && gc == wc) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    wb::filteredStep_avx2(older, h, f, x, got, &ge, &gc);
+    ASSERT_TRUE(!std::memcmp(got, want, sizeof want) && ge == we && gc == wc) << "avx2, trial " << t;
+  }
+}
+
+TEST(AmrWbFilterKernels, CrossRowsMatchTheOperators) {
+  std::mt19937 rng(10);
+  for (int t = 0; t < 48; ++t) {
+    const Trial c = trial(t, 64 * 64 + 64, 1, rng);
+    const int16_t *tail = c.x.data(), *sign = tail + 64 * 64;
+    const int tr = t % 4, next = (tr + 1 + t / 16) % 4;
+    int16_t want[256], got[256];
+    for (int i = 0; i < 256; ++i) {
+      const int p = tr + 4 * (i / 16), q = next + 4 * (i % 16), hi = p > q ? p : q;
+      want[i] = mult(tail[(63 - hi) * 64 + (hi - (p + q - hi))], (sign[p] < 0) != (sign[q] < 0) ? kMin16 : kMax16);
+    }
+    wb::crossRows_scalar(tail, sign, tr, next, got);
+    ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    wb::crossRows_avx2(tail, sign, tr, next, got);
+    ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "avx2, trial " << t;
+  }
+}
