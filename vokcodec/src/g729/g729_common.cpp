@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "g729_tables.h"
 #include "g729e_tables.h"
 #include "checked_call.h"
@@ -84,6 +88,16 @@ void resetPredictors(int16_t* lsfMa, int16_t* pastQuaEn) {
 
 void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap) {
   ap[0] = a[0];
+  if (gamma >= 0) {
+    // round(L_mult(x, f)) saturates only for x = f = -32768; with f >= 0 it
+    // is (x f + 2^14) >> 15, and every power of gamma stays in [0, 32767].
+    int32_t fac = gamma;
+    for (int i = 1; i <= order; ++i) {
+      ap[i] = static_cast<int16_t>((a[i] * fac + 0x4000) >> 15);
+      fac = (fac * gamma + 0x4000) >> 15;
+    }
+    return;
+  }
   int16_t fac = gamma;
   for (int i = 1; i < order; ++i) {
     ap[i] = round_fx(L_mult(a[i], fac));
@@ -438,7 +452,24 @@ void mixExcitation(int16_t* exc, const int16_t* code, int16_t gp, int16_t gc) {
     for (int i = 0; i < kSubfr; ++i) exc[i] = round_fx(L_shl(L_mac(L_mult(exc[i], gp), code[i], gc), 1));
     return;
   }
-  for (int i = 0; i < kSubfr; ++i) {
+  // |exc gp| and |code gc| are below 2^30, so their sum plus the rounding
+  // bias fits 32 bits.
+  int i = 0;
+#if defined(__SSE2__)
+  // Eight samples a step: one madd of (exc, code) pairs with (gp, gc), the
+  // saturating pack as the clip.
+  const __m128i w = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint16_t>(gc)) << 16) |
+                                                        static_cast<uint16_t>(gp)));
+  const __m128i bias = _mm_set1_epi32(0x2000);
+  for (; i + 8 <= kSubfr; i += 8) {
+    const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(exc + i));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(code + i));
+    const __m128i lo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(e, c), w), bias), 14);
+    const __m128i hi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(e, c), w), bias), 14);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(exc + i), _mm_packs_epi32(lo, hi));
+  }
+#endif
+  for (; i < kSubfr; ++i) {
     const int32_t v = (int32_t{exc[i]} * gp + int32_t{code[i]} * gc + 0x2000) >> 14;
     exc[i] = static_cast<int16_t>(v > kMax16 ? kMax16 : (v < kMin16 ? kMin16 : v));
   }
