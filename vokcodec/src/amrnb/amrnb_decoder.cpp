@@ -7,6 +7,7 @@
 #include "amrnb/amrnb_decoder.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "amr_dtx.h"
@@ -271,6 +272,26 @@ int16_t smoothCodeGain(Decoder* d, int mode, int16_t gc, const int16_t* lsf, boo
 
 // ---- phase dispersion ------------------------------------------------------
 
+// x[i] = round(L_shl(L_mac(L_mult(x[i], xGain), c[i], cGain), shift)) over
+// a subframe (shift 1 or 2).  With 2 (max|x| |xGain| + max|c| |cGain|)
+// 2^shift below 2^31 - 2^15 no step of that chain saturates (its partial
+// sums are smaller), so the plain sum, rounded once, gives the same words.
+void mixExcitation(int16_t* x, int16_t xGain, const int16_t* c, int16_t cGain, int shift) {
+  int32_t xTop = 0, cTop = 0;
+  for (int i = 0; i < kSub; ++i) {
+    xTop = std::max(xTop, std::abs(int32_t{x[i]}));
+    cTop = std::max(cTop, std::abs(int32_t{c[i]}));
+  }
+  const int64_t bound = 2 * (int64_t{xTop} * std::abs(int32_t{xGain}) + int64_t{cTop} * std::abs(int32_t{cGain}));
+  if ((bound << shift) < (int64_t{1} << 31) - 0x8000) {
+    const int32_t scale = 2 << shift;
+    for (int i = 0; i < kSub; ++i)
+      x[i] = static_cast<int16_t>(((x[i] * int32_t{xGain} + c[i] * int32_t{cGain}) * scale + 0x8000) >> 16);
+    return;
+  }
+  for (int i = 0; i < kSub; ++i) x[i] = round_fx(L_shl(L_mac(L_mult(x[i], xGain), c[i], cGain), shift));
+}
+
 void disperse(PhaseDispersion& s, int mode, int16_t* exc, int16_t codeGain, int16_t pitchGain, int16_t* code,
               int16_t pitchFac, int16_t shift) {
   std::memmove(s.pitchGains + 1, s.pitchGains, 4 * sizeof(int16_t));
@@ -307,11 +328,7 @@ void disperse(PhaseDispersion& s, int mode, int16_t* exc, int16_t codeGain, int1
       }
     }
   }
-  for (int i = 0; i < kSub; ++i) {
-    Word32 t = L_mult(exc[i], pitchFac);
-    t = L_mac(t, code[i], codeGain);
-    exc[i] = round_fx(L_shl(t, shift));
-  }
+  mixExcitation(exc, pitchFac, code, codeGain, shift);
 }
 
 // ---- excitation energy control in background noise ------------------------
@@ -726,10 +743,7 @@ void speechFrame(Decoder* d, int mode, RxType type, int16_t* prm, int16_t* synth
     const int16_t shift = mode == k122 ? 2 : 1;
     int16_t enhanced[kSub];
     std::memcpy(enhanced, exc, sizeof enhanced);
-    for (int i = 0; i < kSub; ++i) {
-      Word32 t = L_mac(L_mult(exc[i], pitchFac), code[i], gc);
-      exc[i] = round_fx(L_shl(t, shift));
-    }
+    mixExcitation(exc, pitchFac, code, gc, shift);
     d->disp.forceStrong = lowRate(mode) && d->voicedHangover > 3 && d->inBackgroundNoise && bad;
     disperse(d->disp, mode, enhanced, gcMix, gp, code, pitchFac, shift);
     // Excitation energy (sqrt of half the sum, scaled down by 4).
