@@ -433,6 +433,10 @@ TEST(ToolArgs, OptionsAndTheirPlaces) {
   EXPECT_EQ(a.format, "rtp");
   EXPECT_TRUE(a.quiet);
   EXPECT_EQ(a.files, (std::vector<std::string>{"-in.raw", "out"}));
+  // A switch followed by 0 or 1 takes it as its value, not as a file.
+  ASSERT_TRUE(vokc::parseToolArgs(reg, {"decode", "--codec", "copy", "--dtx", "0", "a", "b"}, a, err)) << err;
+  EXPECT_EQ(a.codecOptions, (std::vector<std::pair<std::string, std::string>>{{"dtx", "0"}}));
+  EXPECT_EQ(a.files, (std::vector<std::string>{"a", "b"}));
   struct Bad {
     std::vector<std::string> args;
     const char* says;

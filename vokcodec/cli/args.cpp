@@ -173,6 +173,12 @@ bool parseToolArgs(const Registry& reg, const std::vector<std::string>& args, To
       return false;
     }
     const bool takesValue = tool ? tool->takesValue : !isSwitch(*spec);
+    // A switch also reads a following "0" or "1" as its value, so that
+    // "--postfilter 0" means what it says (a file named 0 is "./0").
+    if (spec && !takesValue && !inlineValue && i + 1 < args.size() && (args[i + 1] == "0" || args[i + 1] == "1")) {
+      value = args[++i];
+      inlineValue = true;
+    }
     if (takesValue && !inlineValue) {
       if (i + 1 >= args.size() || args[i + 1].compare(0, 2, "--") == 0) {
         error = "option " + name + " needs a value";

@@ -519,7 +519,7 @@ void usage(std::FILE* to) {
       "  --progress         show progress also when stderr is not a terminal\n"
       "  -q, --quiet        no progress, no notes\n"
       "  --KEY VALUE        the codec's own options, as 'vokcodec list' shows them\n"
-      "                     (--bitrate, --mode, --dtx, --law, ...; a 0|1 option alone = 1)\n",
+      "                     (--bitrate, --mode, --dtx, --law, ...; a 0|1 option alone = 1, or followed by 0 or 1)\n",
       to);
 }
 
