@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/basic_op.h"
 #include "common/math_ops.h"
 #include "core/cpu.h"
@@ -404,10 +408,28 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
   } else {
     // Both weights lie in [0, 32767]: mult() cannot saturate, only the sum.
     int16_t mixed[kSubfr];
+#if defined(__SSE2__)
+    static_assert(kSubfr % 8 == 0, "whole steps of eight");
+    // Eight samples a step: the 32-bit products from their low and high
+    // halves, each shifted, then summed; the saturating pack is the clip.
+    const __m128i wc = _mm_set1_epi16(current), wp = _mm_set1_epi16(past);
+    for (int i = 0; i < kSubfr; i += 8) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
+      const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i - t0));
+      const __m128i xl = _mm_mullo_epi16(x, wc), xh = _mm_mulhi_epi16(x, wc);
+      const __m128i dl = _mm_mullo_epi16(d, wp), dh = _mm_mulhi_epi16(d, wp);
+      const __m128i lo = _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(xl, xh), 15),
+                                       _mm_srai_epi32(_mm_unpacklo_epi16(dl, dh), 15));
+      const __m128i hi = _mm_add_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(xl, xh), 15),
+                                       _mm_srai_epi32(_mm_unpackhi_epi16(dl, dh), 15));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(mixed + i), _mm_packs_epi32(lo, hi));
+    }
+#else
     for (int i = 0; i < kSubfr; ++i) {
       const int32_t v = ((int32_t{current} * r[i]) >> 15) + ((int32_t{past} * r[i - t0]) >> 15);
       mixed[i] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
     }
+#endif
     std::memcpy(out, mixed, sizeof mixed);
   }
   std::memmove(res, res + kSubfr, kHistA * sizeof(Vok16s));
