@@ -228,6 +228,17 @@ void synthesis32(const int16_t* a, int order, const int16_t* x, int32_t* y, int 
 // ---- adaptive-vector interpolation -----------------------------------------------
 
 void interpolate32_scalar(int16_t* exc, int back, const int16_t* taps, int n) {
+  // Taps whose magnitudes sum below 2^15 keep every partial sum of the
+  // chain inside 32 bits, whatever the samples: the plain sum.
+  if (fits(32768, magnitude(taps, 32))) {
+    for (int j = 0; j < n; ++j) {
+      const int16_t* x = exc + j - back;
+      int32_t acc = 0;
+      for (int t = 0; t < 32; ++t) acc += x[t] * taps[t];
+      exc[j] = round_fx(L_shl(2 * acc, 1));
+    }
+    return;
+  }
   for (int j = 0; j < n; ++j) {
     const int16_t* x = exc + j - back;
     Word32 acc = 0;
