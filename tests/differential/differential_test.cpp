@@ -43,6 +43,7 @@
 #include "amrnb/amrnb_encoder.h"
 #include "amrwb/amrwb_codec.h"
 #include "g729/g729_common.h"
+#include "g729/g729_serial.h"
 #include "gsmfr/gsmfr_codec.h"
 #include "diff_support.h"
 #include "registry.h"
@@ -246,17 +247,12 @@ std::vector<uint8_t> serialFile(const Stream& s) {
 }
 
 Stream readSerial(const std::string& path) {
-  std::vector<int16_t> w;
+  std::vector<uint8_t> b;
+  std::vector<vokc::SerialFrame> frames;
+  std::string err;
   Stream s;
-  if (!vtest::readWords(path, w)) return s;
-  for (std::size_t at = 0; at + 2 <= w.size();) {
-    const int n = w[at + 1];
-    if (n < 0 || at + 2 + n > w.size()) break;
-    Frame f;
-    for (int i = 0; i < n; ++i) f.bits.push_back(w[at + 2 + i] == 0x81);
-    s.push_back(f);
-    at += 2 + n;
-  }
+  if (vtest::readFile(path, b) && vokc::readSerialFrames(b, {80}, frames, err))
+    for (const auto& f : frames) s.push_back({f.bits});
   return s;
 }
 
