@@ -402,7 +402,10 @@ VOKSC_TARGET_AVX2 __m256i addWidened(__m256i acc, __m256i v, bool isUnsigned) {
 
 VOKSC_TARGET_AVX2 int64_t laneSum(__m256i v) {
   const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-  return _mm_cvtsi128_si64(s) + _mm_extract_epi64(s, 1);
+  // Through memory: the quadword moves out of a register exist only in 64-bit code.
+  alignas(16) int64_t half[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(half), s);
+  return half[0] + half[1];
 }
 
 }  // namespace
