@@ -1,6 +1,8 @@
 // AMR-WB filter kernels (see filter_kernels.h).
 #include "filter_kernels.h"
 
+#include <cstring>
+
 #include "common/basic_op.h"
 #include "core/cpu.h"
 
@@ -149,9 +151,9 @@ void synthesis32_scalar(const int16_t* a, int order, const int16_t* x, int32_t* 
 #if defined(VOKSC_X86)
 namespace {
 
-// Filters whose coefficients sum beyond the fixed bound (resonant ones):
-// per output the sum of |high part| |a[j]| is formed beside the two sums
-// and bounds that output's chain; outputs outside it run the chain.
+// Outputs one at a time, for groups the block form below cannot keep: per
+// output the sum of |high part| |a[j]| is formed beside the two sums and
+// bounds that output's chain; outputs outside it run the chain.
 VOKSC_TARGET_AVX2 void synthesis32Checked(const int16_t* a, const int16_t* x, int32_t* y, int len) {
   const __m256i c0 = _mm256_setr_epi32(a[16], a[15], a[14], a[13], a[12], a[11], a[10], a[9]);
   const __m256i c1 = _mm256_setr_epi32(a[8], a[7], a[6], a[5], a[4], a[3], a[2], a[1]);
@@ -183,36 +185,95 @@ VOKSC_TARGET_AVX2 void synthesis32Checked(const int16_t* a, const int16_t* x, in
   }
 }
 
+// Order 16 with taps summing to at most 65535, eight outputs at a time on
+// z = y / 16 (y >> 4: the chain reads only bits 4..31 of a past output).
+// A chain that saturates nowhere before its last shift gives
+//   L_shr(-2 mid, 12) + 2 x a0 - 2 high = floor((4096 x a0 - S) / 2048)
+// with S = sum a[j] z[n - j] = mid + 4096 high (mid and high: the 12-bit and
+// the high-word products), and the saturating move up by 3 with the low 4
+// bits cleared is then 16 z[n] for
+//   z[n] = floor((4096 x[n] a0 - S) / 4096)
+// clamped to [-2^27, 2^27 - 1].  The mid chain stays inside 32 bits for
+// such taps (2 * 4095 * 65535 < 2^31); the high chain of each output is
+// bounded by 2 taps + 1 (the shifted start) + 65536 |a0| + 2 H taps, H the
+// largest |high word| of its 16 past outputs.  Each block is formed in
+// 64-bit integers and kept when its outputs lie inside the clamp and the
+// bound holds with H over the block and the 16 outputs before it (output by
+// output, every chain then met exact inputs); otherwise the block is redone
+// output by output.  Terms on outputs before the block are formed in lanes
+// (lane k takes a[k + i] z[-i]), the block's own terms one output after the
+// other.
+VOKSC_TARGET_AVX2 void synthesis32Blocks(const int16_t* a, const int16_t* x, int32_t* y, int len) {
+  constexpr int kChunk = 64;
+  const int64_t taps = magnitude(a + 1, 16);
+  const int64_t fixed = 2 * taps + 1 + 65536 * (a[0] < 0 ? -int64_t{a[0]} : int64_t{a[0]});
+  alignas(16) int16_t pad[32] = {};  // a[1..16] at pad[1..16], zero above
+  for (int j = 1; j <= 16; ++j) pad[j] = a[j];
+  __m256i lanes[17][2];
+  for (int i = 1; i <= 16; ++i) {
+    lanes[i][0] = _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pad + i)));
+    lanes[i][1] = _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pad + i + 4)));
+  }
+  alignas(32) int64_t z[16 + kChunk];
+  uint64_t spreadOlder = 0;  // OR of |z| (one's complement for negatives): the outputs 16..9 back
+  for (int j = 0; j < 16; ++j) {
+    z[j] = y[j - 16] >> 4;
+    spreadOlder |= static_cast<uint64_t>(z[j] ^ (z[j] >> 63));
+  }
+  uint64_t spreadLast = spreadOlder;  // the outputs 8..1 back (here all 16, conservatively)
+  int at = 16;
+  for (int n0 = 0; n0 < len; n0 += 8) {
+    const int count = len - n0 < 8 ? len - n0 : 8;
+    if (at + count > 16 + kChunk) {
+      std::memmove(z, z + at - 16, 16 * sizeof(int64_t));
+      at = 16;
+    }
+    int64_t* zb = z + at;
+    __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+#pragma GCC unroll 16
+    for (int i = 16; i >= 1; --i) {  // the newest products join last
+      const __m256i b = _mm256_broadcastq_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(zb - i)));
+      lo = _mm256_add_epi64(lo, _mm256_mul_epi32(b, lanes[i][0]));
+      if (i <= 12) hi = _mm256_add_epi64(hi, _mm256_mul_epi32(b, lanes[i][1]));
+    }
+    alignas(32) int64_t older[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(older), lo);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(older + 4), hi);
+    uint64_t spread = 0;
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) {
+      if (k == count) break;
+      int64_t s = int64_t{x[n0 + k] * a[0]} * 4096 - older[k];
+      for (int j = k; j >= 1; --j) s -= a[j] * zb[k - j];
+      zb[k] = s >> 12;
+      spread |= static_cast<uint64_t>(zb[k] ^ (zb[k] >> 63));
+      y[n0 + k] = static_cast<int32_t>(static_cast<uint64_t>(zb[k]) << 4);
+    }
+    const int64_t high = static_cast<int64_t>((spreadOlder | spreadLast | spread) >> 12) + 1;
+    if (spread >= (uint64_t{1} << 27) || fixed + 2 * high * taps > INT32_MAX) {
+      synthesis32Checked(a, x + n0, y + n0, count);
+      spread = 0;
+      for (int k = 0; k < count; ++k) {
+        zb[k] = y[n0 + k] >> 4;
+        spread |= static_cast<uint64_t>(zb[k] ^ (zb[k] >> 63));
+      }
+    }
+    spreadOlder = spreadLast;
+    spreadLast = spread;
+    at += count;
+  }
+}
+
 }  // namespace
 
-// Order 16 only: the 16 past outputs in two registers, lane k of the first
-// against a[16 - k], of the second against a[8 - k]; both sums reduced
-// together.
+// Order 16 with taps summing to at most 65535 in blocks (above); other
+// filters (orders the codec does not use, taps beyond) run the portable form.
 VOKSC_TARGET_AVX2 void synthesis32_avx2(const int16_t* a, int order, const int16_t* x, int32_t* y, int len) {
-  if (order == 16 && !synthesisBounded(a, order) && magnitude(a + 1, order) <= 65535) {
-    synthesis32Checked(a, x, y, len);
+  if (order == 16 && magnitude(a + 1, order) <= 65535) {
+    synthesis32Blocks(a, x, y, len);
     return;
   }
-  if (order != 16 || !synthesisBounded(a, order)) {
-    synthesis32_scalar(a, order, x, y, len);
-    return;
-  }
-  const __m256i c0 = _mm256_setr_epi32(a[16], a[15], a[14], a[13], a[12], a[11], a[10], a[9]);
-  const __m256i c1 = _mm256_setr_epi32(a[8], a[7], a[6], a[5], a[4], a[3], a[2], a[1]);
-  const __m256i mask = _mm256_set1_epi32(0xFFF);
-  for (int n = 0; n < len; ++n) {
-    const __m256i y0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + n - 16));
-    const __m256i y1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + n - 8));
-    const __m256i mid = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_and_si256(_mm256_srli_epi32(y0, 4), mask), c0),
-                                         _mm256_mullo_epi32(_mm256_and_si256(_mm256_srli_epi32(y1, 4), mask), c1));
-    const __m256i high = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(y0, 16), c0),
-                                          _mm256_mullo_epi32(_mm256_srai_epi32(y1, 16), c1));
-    __m256i h = _mm256_hadd_epi32(mid, high);  // per half: mid pairs, high pairs
-    h = _mm256_hadd_epi32(h, h);               // per half: mid, high, mid, high
-    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
-    const int32_t m = _mm_cvtsi128_si32(s), hi = _mm_extract_epi32(s, 1);
-    y[n] = synthesisOutput(L_shr(-2 * m, 12) + 2 * (x[n] * a[0] - hi));
-  }
+  synthesis32_scalar(a, order, x, y, len);
 }
 #else
 void synthesis32_avx2(const int16_t* a, int order, const int16_t* x, int32_t* y, int len) {

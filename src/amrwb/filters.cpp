@@ -112,40 +112,35 @@ bool highPassPlain(HighPassState& s, const int16_t* in, int len, int up, int32_t
     for (int k = 0; k <= N; ++k) f += s.b[k] * x[N + n - k];
     forward[n] = 2 * f;
   }
-  int32_t hi[N], lo[N], a[N];
+  // The low-part chain rounded to the high parts' scale and added to the
+  // rest is floor((2^15 acc + low) / 2^15), and 2^15 (2 hi a) + 2 lo a is
+  // a e with e = 2^16 hi + 2 lo, the output without its lowest bit: one
+  // product per past output, the newest joining last.
+  int64_t e[N], a[N];  // newest first
   for (int j = 0; j < N; ++j) {
-    hi[j] = s.yHi[j];
-    lo[j] = s.yLo[j];
+    e[j] = 65536 * int64_t{s.yHi[j]} + 2 * int64_t{s.yLo[j]};
     a[j] = s.a[j + 1];
   }
+  const int64_t keep = up > 0 ? -1 : ~int64_t{1};  // outputs moved up have no lowest bit
   uint32_t spread = 0;  // OR of |y| (one's complement for negatives)
   bool over = false;
-  const int64_t scale = int64_t{1} << up;
   for (int n = 0; n < len; ++n) {
-    int32_t low = 16384;
-    int64_t acc = forward[n];
-    for (int j = 0; j < N; ++j) {
-      low += 2 * lo[j] * a[j];
-      acc += 2 * int64_t{hi[j]} * a[j];
-    }
-    const int64_t v = (acc + (low >> 15)) * scale;
+    int64_t t = int64_t{forward[n]} * 32768 + 16384;
+    for (int j = N - 1; j > 0; --j) t += a[j] * e[j];
+    const int64_t v = static_cast<int64_t>(static_cast<uint64_t>((t + a[0] * e[0]) >> 15) << up);
     const int32_t out = static_cast<int32_t>(v);
     over |= v != out;
     y[n] = out;
-    for (int j = N - 1; j > 0; --j) {
-      hi[j] = hi[j - 1];
-      lo[j] = lo[j - 1];
-    }
-    hi[0] = out >> 16;
-    lo[0] = (out >> 1) & 0x7FFF;
+    for (int j = N - 1; j > 0; --j) e[j] = e[j - 1];
+    e[0] = v & keep;
   }
   for (int n = 0; n < len; ++n) spread |= static_cast<uint32_t>(y[n] ^ (y[n] >> 31));
   const int32_t newHi = static_cast<int32_t>(spread >> 16) + 1;
   peakHi = newHi > peakHi ? newHi : peakHi;
   if (over || 2 * int64_t{peakHi} * sumA > room) return false;
   for (int j = 0; j < N; ++j) {
-    s.yHi[j] = static_cast<int16_t>(hi[j]);
-    s.yLo[j] = static_cast<int16_t>(lo[j]);
+    s.yHi[j] = static_cast<int16_t>(e[j] >> 16);
+    s.yLo[j] = static_cast<int16_t>((e[j] >> 1) & 0x7FFF);
     s.x[j] = x[N + len - 1 - j];
   }
   return true;
@@ -383,6 +378,21 @@ VOKSC_EXPORT VokResult voksDeemphasize_AMRWB_32s16s(Vok16s mu, const Vok32s* pSr
   uint32_t spread = 0;
   for (int n = 0; n < len; ++n) spread |= static_cast<uint32_t>(pSrc[n] ^ (pSrc[n] >> 31));
   if (8 * (int64_t{spread} + 16) + 65536 * int64_t{halfMu < 0 ? -halfMu : halfMu} <= INT32_MAX) {
+    // Formed unclamped (a short dependency from one output to the next);
+    // when some output leaves 16 bits the block is formed again clamped.
+    const int64_t fac = 4 * int64_t{halfMu};
+    int64_t last = prev;
+    bool inside = true;
+    for (int n = 0; n < len; ++n) {
+      const int64_t x = static_cast<int32_t>(static_cast<uint32_t>(pSrc[n]) & ~15u);
+      last = (16 * x + 0x8000 + last * fac) >> 16;
+      inside &= last >= -32768 && last <= 32767;
+      pDst[n] = static_cast<int16_t>(last);
+    }
+    if (inside) {
+      *pMem = static_cast<int16_t>(last);
+      return vokOk;
+    }
     for (int n = 0; n < len; ++n) {
       const int64_t x = static_cast<int32_t>(static_cast<uint32_t>(pSrc[n]) & ~15u);
       const int64_t v = (16 * x + 4 * int64_t{prev} * halfMu + 0x8000) >> 16;

@@ -32,6 +32,11 @@ inline int16_t rounded(int32_t s, int up) {
 // formed first, in lanes (lane k takes a[k + i] y[-i] for every i with
 // k + i <= order, two past outputs per multiply-add); only the terms on
 // the group's own newer outputs are added one output after the other.
+// With up <= 14, round_fx(L_shl(2 s, up)) is (s + 2^(14 - up)) >> (15 - up)
+// clamped; the group is formed unclamped (a short step from one output to
+// the next) and formed again clamped when an output leaves 16 bits.  Past
+// outputs are also kept as 32-bit words of two (`words`, from out[-m]), so
+// that the lanes' loads read whole stores.
 void blocks(const int16_t* a, int m, const int16_t* x, int16_t* out, int len, int32_t a0, int up) {
   int16_t pad[kMaxOrder + 10] = {};  // a[1..m], zero above
   for (int j = 1; j <= m; ++j) pad[j] = a[j];
@@ -49,25 +54,43 @@ void blocks(const int16_t* a, int m, const int16_t* x, int16_t* out, int len, in
     pairs[p][0] = _mm_load_si128(reinterpret_cast<const __m128i*>(c));
     pairs[p][1] = _mm_load_si128(reinterpret_cast<const __m128i*>(c + 8));
   }
+  int32_t words[(kMaxOrder + kMaxLen) / 2];
+  std::memcpy(words, out - m, static_cast<std::size_t>(m) * sizeof(int16_t));
+  int32_t* w = words + m / 2;  // w[q]: out[2q] (low half) and out[2q + 1]
+  const int down = 15 - up;
+  const int32_t half = 1 << (14 - up);
   for (int n0 = 0; n0 < len; n0 += 8) {
     __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
-    for (int p = 0; p < npairs; ++p) {
-      int32_t w;
-      std::memcpy(&w, out + n0 - 2 * p - 2, sizeof w);
-      const __m128i y = _mm_set1_epi32(w);
+    for (int p = npairs - 1; p >= 0; --p) {  // the newest pair joins last
+      const __m128i y = _mm_set1_epi32(w[n0 / 2 - p - 1]);
       lo = _mm_add_epi32(lo, _mm_madd_epi16(y, pairs[p][0]));
       hi = _mm_add_epi32(hi, _mm_madd_epi16(y, pairs[p][1]));
     }
-    alignas(16) int32_t older[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(older), lo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(older + 4), hi);
+    alignas(16) int32_t start[8];  // x a0 plus the rounding, less the older terms
+    _mm_store_si128(reinterpret_cast<__m128i*>(start), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(start + 4), hi);
+    for (int k = 0; k < 8; ++k) start[k] = x[n0 + k] * a0 + half - start[k];
     int16_t* y = out + n0;
+    int32_t v[8];
+    bool inside = true;
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-      int32_t s = x[n0 + k] * a0 - older[k];
-      for (int j = 1; j <= k; ++j) s -= pad[j] * y[k - j];
-      y[k] = rounded(s, up);
+      int32_t s = start[k];
+      for (int j = k; j >= 1; --j) s -= pad[j] * y[k - j];
+      v[k] = s >> down;
+      y[k] = static_cast<int16_t>(v[k]);
+      inside &= v[k] == y[k];
     }
+    if (!inside) {
+      for (int k = 0; k < 8; ++k) {
+        int32_t s = start[k];
+        for (int j = k; j >= 1; --j) s -= pad[j] * y[k - j];
+        s >>= down;
+        y[k] = static_cast<int16_t>(s < -32768 ? -32768 : (s > 32767 ? 32767 : s));
+      }
+    }
+    for (int k = 0; k < 8; k += 2)
+      w[(n0 + k) / 2] = static_cast<int32_t>(static_cast<uint16_t>(y[k]) | (static_cast<uint32_t>(static_cast<uint16_t>(y[k + 1])) << 16));
   }
 }
 #endif
@@ -82,7 +105,7 @@ void synthesis16(const int16_t* a, int m, const int16_t* x, int16_t* y, int len,
   // Samples (and outputs) are at most 32768 in magnitude.
   if (plain::fits(32768, plain::magnitude(a + 1, m) + (a0 < 0 ? -a0 : a0))) {
 #if defined(__SSE2__)
-    if (len % 8 == 0 && m % 2 == 0) {
+    if (len % 8 == 0 && m % 2 == 0 && up <= 14) {
       blocks(a, m, x, out, len, a0, up);
       std::memcpy(y, out, static_cast<std::size_t>(len) * sizeof(int16_t));
       if (update) std::memcpy(mem, buf + len, static_cast<std::size_t>(m) * sizeof(int16_t));
