@@ -101,16 +101,7 @@ void pairTable(const int16_t* h, Word32 startSame, Word32 startCross, PairTable&
   // running sums, all lags advanced together.
   const int64_t start = startSame > startCross ? startSame : startCross;
   if (start + 2 * kern::dot(h, h, kSub) <= INT32_MAX) {
-    int32_t c[kSub];
-    c[0] = startSame;
-    for (int diff = 1; diff < kSub; ++diff) c[diff] = startCross;
-    for (int u = 0; u < kSub; ++u) {
-      const int32_t hu = 2 * h[u];
-      for (int diff = 0; diff < kSub - u; ++diff) {
-        c[diff] += hu * h[u + diff];
-        t.tail[u][diff] = static_cast<int16_t>(c[diff] >> 16);
-      }
-    }
+    pairTails(h, startSame, startCross, &t.tail[0][0]);
     return;
   }
   for (int diff = 0; diff < kSub; ++diff) {
@@ -206,43 +197,99 @@ struct TrackSearch {
   int best[kTracks];                                // first preselected position per track
   Word16 amplitude;                                 // pulse amplitude, Q9 (halved with the response)
   int64_t hEnergy;                                  // sum h[n]^2
+  // Pair correlations of the responses (pulseRows), for correlations
+  // updated pulse by pulse; valid when hNeg is exactly -h (h holds no
+  // -32768).
+  bool additive;
+  uint32_t rows[kSub * kPulseRowStride];
 };
 
-// The responses' correlation with the current vector at every position of
-// a track, signed, plus each position's own energy.
-void trackCorrelation(const TrackSearch& ts, const int64_t* withVec, const Word32* chained, int track,
-                      int16_t* out) {
+// The responses' correlation chains c with the current vector at every
+// position of a track, signed, plus each position's own energy.
+inline int32_t clamp16(int32_t v) { return v > kMax16 ? kMax16 : (v < kMin16 ? kMin16 : v); }
+
+// Branch-free: L_shl(c, 1) is the clamp of 2c, round_fx its rounded
+// upper word (32767 from 0x7FFF8000 on), mult by a sign factor
+// (+-32767 or -32768) saturates only on -32768 * -32768.
+void trackCorrelation(const TrackSearch& ts, const Word32* c, int track, int16_t* out) {
   for (int i = 0; i < kPerTrack; ++i) {
     const int p = track + kTracks * i;
-    const Word32 c = chained ? chained[p] : static_cast<Word32>(2 * withVec[p]);
-    out[i] = add(mult(round_fx(L_shl(c, 1)), ts.s.sign[p]), ts.self[track][i]);
+    int64_t d = 2 * int64_t{c[p]};
+    d = d > INT32_MAX ? INT32_MAX : (d < INT32_MIN ? INT32_MIN : d);
+    const int32_t r = d >= 0x7FFF8000 ? kMax16 : static_cast<int32_t>((d + 0x8000) >> 16);
+    int32_t m = (r * ts.s.sign[p]) >> 15;
+    m = m > kMax16 ? kMax16 : m;
+    out[i] = static_cast<int16_t>(clamp16(m + ts.self[track][i]));
   }
 }
 
-// Correlations of the current vector with the response at every position
-// (chains sum_{n >= p} h[n - p] v[n] from 0): exact sums when the energies
-// bound them, else the chains.
-bool vectorCorrelations(const TrackSearch& ts, const int16_t* v, int64_t* exact, Word32* chained) {
-  if (boundedPair(ts.hEnergy, kern::dot(v, v, kSub))) {
-    kern::xcorrTrunc(ts.h, v, kSub, 0, kSub, exact);
-    return false;
+// The current vector v and, while v equals the plain sum of its pulses'
+// signed responses, that sum's correlation with the response at every
+// position, modulo 2^32 (a row of pulseRows per pulse).
+struct PulseSum {
+  int16_t v[kSub] = {};
+  uint32_t corr[kSub] = {};
+  bool plain = true;
+  // Adds the signed response of a pulse at x to the correlations.
+  void track(const TrackSearch& ts, int x) {
+    const uint32_t* row = ts.rows + kPulseRowStride * x;
+    if (ts.s.sign[x] < 0)
+      for (int p = 0; p < kSub; ++p) corr[p] -= row[p];
+    else
+      for (int p = 0; p < kSub; ++p) corr[p] += row[p];
   }
-  for (int p = 0; p < kSub; ++p) chained[p] = macChain(0, ts.h, v + p, kSub - p);
-  return true;
+};
+
+// Correlation chains sum_{n >= p} h[n - p] v[n] from 0 of the current
+// vector with the response at every position.  When the energies bound
+// them (below 2^30, so no step saturates) they are the exact sums: the
+// tracked ones (exact modulo 2^32, hence exact) while v is the plain sum
+// of the pulses' responses, else formed anew; otherwise the chains.
+void vectorCorrelations(const TrackSearch& ts, const PulseSum& sum, Word32* c) {
+  const int16_t* v = sum.v;
+  if (boundedPair(ts.hEnergy, kern::dot(v, v, kSub))) {
+    if (ts.additive && sum.plain) {
+      for (int p = 0; p < kSub; ++p) c[p] = static_cast<Word32>(sum.corr[p] << 1);
+      return;
+    }
+    int64_t exact[kSub];
+    kern::xcorrTrunc(ts.h, v, kSub, 0, kSub, exact);
+    for (int p = 0; p < kSub; ++p) c[p] = static_cast<Word32>(2 * exact[p]);
+    return;
+  }
+  for (int p = 0; p < kSub; ++p) c[p] = macChain(0, ts.h, v + p, kSub - p);
 }
 
 struct PairPick {
   int x, y;
 };
 
-inline int32_t clamp16(int32_t v) { return v > kMax16 ? kMax16 : (v < kMin16 ? kMin16 : v); }
-
-// v[n] = add(v[n], add(response of x at n, response of y at n)).
-void addPulsePair(const TrackSearch& ts, int x, int y, int16_t* v) {
+// v[n] = add(v[n], add(response of x at n, response of y at n)); a
+// result that differs from the plain sum ends the tracked correlations.
+void addPulsePair(const TrackSearch& ts, int x, int y, PulseSum& sum) {
   int16_t rx[kSub] = {}, ry[kSub] = {};
   std::memcpy(rx + x, ts.s.sign[x] < 0 ? ts.hNeg : ts.h, (kSub - x) * sizeof(int16_t));
   std::memcpy(ry + y, ts.s.sign[y] < 0 ? ts.hNeg : ts.h, (kSub - y) * sizeof(int16_t));
+  int16_t* v = sum.v;
+  // Wrapped 16-bit sums first: a sum left 16 bits where its sign differs
+  // from both terms' signs (bit 15 of (a ^ s) & (b ^ s)).
+  uint16_t plain[kSub], outside = 0;
+  for (int n = 0; n < kSub; ++n) {
+    const uint16_t a = static_cast<uint16_t>(rx[n]), b = static_cast<uint16_t>(ry[n]), c = static_cast<uint16_t>(v[n]);
+    const uint16_t pair = static_cast<uint16_t>(a + b), total = static_cast<uint16_t>(c + pair);
+    outside |= static_cast<uint16_t>(((a ^ pair) & (b ^ pair)) | ((c ^ total) & (pair ^ total)));
+    plain[n] = total;
+  }
+  if ((outside & 0x8000) == 0) {
+    for (int n = 0; n < kSub; ++n) v[n] = static_cast<int16_t>(plain[n]);
+    if (sum.plain && ts.additive) {
+      sum.track(ts, x);
+      sum.track(ts, y);
+    }
+    return;
+  }
   for (int n = 0; n < kSub; ++n) v[n] = static_cast<int16_t>(clamp16(v[n] + clamp16(rx[n] + ry[n])));
+  sum.plain = false;
 }
 
 // Best pulse pair on tracks tx (first pulse, among its `allowed` first
@@ -324,6 +371,9 @@ void prepareFourTracks(const int16_t* d0, const int16_t* residual, const int16_t
   }
   ts.amplitude = shr(512, shift);
   ts.hEnergy = kern::dot(ts.h, ts.h, kSub);
+  ts.additive = true;
+  for (int i = 0; i < kSub; ++i) ts.additive = ts.additive && ts.h[i] != kMin16;
+  if (ts.additive) pulseRows(ts.h, ts.rows);
   PairTable t;
   pairTable(ts.h, 0x8000, 0x8000, t);
   // mult(c, f) is (c f) >> 15 but for -32768 squared, where the shift
@@ -348,7 +398,8 @@ void depthFirst(const TrackSearch& ts, const FourTrackMode& m, int* pulses, int1
   for (int it = 0; it < m.iterations; ++it) {
     int order[kMaxPulses], chosen[kMaxPulses];
     for (int i = 0; i < m.pulses; ++i) order[i] = kTrackStarts[4 * it + i];
-    int16_t v[kSub] = {};
+    PulseSum sum;
+    int16_t* v = sum.v;
     Word16 ps = 0, alp = 0;
     int fixed = 0;
     if (m.pulses == 8 || m.pulses == 10) {
@@ -361,8 +412,7 @@ void depthFirst(const TrackSearch& ts, const FourTrackMode& m, int* pulses, int1
       e = L_mac(e, ts.self[order[1]][y >> 2], 4096);
       e = L_mac(e, ts.cross[order[0]][(x >> 2) * kPerTrack + (y >> 2)], 8192);
       alp = round_fx(e);
-      for (int n = 0; n < kSub; ++n)
-        v[n] = add(pulseResponse(ts.h, ts.hNeg, ts.s, x, n), pulseResponse(ts.h, ts.hNeg, ts.s, y, n));
+      addPulsePair(ts, x, y, sum);
       if (m.pulses == 10) {
         order[8] = 0;
         order[9] = 1;
@@ -371,11 +421,21 @@ void depthFirst(const TrackSearch& ts, const FourTrackMode& m, int* pulses, int1
       fixed = 4;
       for (int k = 0; k < 4; ++k) chosen[k] = ts.best[order[k]];
       ps = add(add(add(ts.d[chosen[0]], ts.d[chosen[1]]), ts.d[chosen[2]]), ts.d[chosen[3]]);
+      bool clamped = false;
       for (int n = 0; n < kSub; ++n) {
         Word16 a = pulseResponse(ts.h, ts.hNeg, ts.s, chosen[0], n);
-        for (int k = 1; k < 4; ++k) a = add(a, pulseResponse(ts.h, ts.hNeg, ts.s, chosen[k], n));
+        int32_t plain = a;
+        for (int k = 1; k < 4; ++k) {
+          const int16_t r = pulseResponse(ts.h, ts.hNeg, ts.s, chosen[k], n);
+          a = add(a, r);
+          plain += r;
+        }
         v[n] = a;
+        clamped |= a != plain;
       }
+      sum.plain = !clamped;
+      if (sum.plain && ts.additive)
+        for (int k = 0; k < 4; ++k) sum.track(ts, chosen[k]);
       alp = round_fx(L_shr(macChain(0, v, v, kSub), 3));
       if (m.pulses == 18) {
         order[16] = 0;
@@ -383,23 +443,22 @@ void depthFirst(const TrackSearch& ts, const FourTrackMode& m, int* pulses, int1
       }
     }
     for (int j = fixed, stage = 0; j < m.pulses; j += 2, ++stage) {
-      int64_t exact[kSub];
-      Word32 chained[kSub];
-      const bool chain = vectorCorrelations(ts, v, exact, chained);
+      Word32 c[kSub];
+      vectorCorrelations(ts, sum, c);
       int16_t corX[kPerTrack], corY[kPerTrack];
-      trackCorrelation(ts, exact, chain ? chained : nullptr, order[j], corX);
-      trackCorrelation(ts, exact, chain ? chained : nullptr, order[j + 1], corY);
+      trackCorrelation(ts, c, order[j], corX);
+      trackCorrelation(ts, c, order[j + 1], corY);
       const PairPick pk = searchPair(ts, m.stagePositions[stage], order[j], order[j + 1], ps, alp, corX, corY);
       chosen[j] = pk.x;
       chosen[j + 1] = pk.y;
-      addPulsePair(ts, pk.x, pk.y, v);
+      addPulsePair(ts, pk.x, pk.y, sum);
     }
     const Word16 sq = mult(ps, ps);
     if (L_msu(L_mult(bestAlp, sq), bestSq, alp) > 0) {
       bestSq = sq;
       bestAlp = alp;
       for (int i = 0; i < m.pulses; ++i) pulses[i] = chosen[i];
-      std::memcpy(response, v, sizeof v);
+      std::memcpy(response, sum.v, sizeof sum.v);
     }
   }
 }

@@ -577,4 +577,101 @@ void crossRows(const int16_t* tail, const int16_t* sign, int tr, int next, int16
   form(tail, sign, tr, next, rows);
 }
 
+// ---- pair correlations of the algebraic search's pulse responses ------------------
+
+void pulseRows_scalar(const int16_t* h, uint32_t* rows) {
+  for (int x = 63; x >= 0; --x) {
+    uint32_t* row = rows + kPulseRowStride * x;
+    const uint32_t* below = x < 63 ? row + kPulseRowStride : nullptr;
+    const int32_t hx = h[63 - x];
+    for (int p = 0; p < 64; ++p) {
+      const uint32_t prior = below && p < 63 ? below[p + 1] : 0u;
+      row[p] = prior + static_cast<uint32_t>(hx * h[63 - p]);
+    }
+    for (int p = 64; p < kPulseRowStride; ++p) row[p] = 0;
+  }
+}
+
+#if defined(VOKSC_X86)
+// Eight positions per register: the row below read one entry on (its zero
+// padding supplies the last position), plus the products, formed by a
+// multiply-add of (h, 0) word pairs so each double word is one exact
+// product.
+VOKSC_TARGET_AVX2 void pulseRows_avx2(const int16_t* h, uint32_t* rows) {
+  alignas(32) uint32_t reversed[64];
+  for (int p = 0; p < 64; ++p) reversed[p] = static_cast<uint16_t>(h[63 - p]);
+  const __m256i zero = _mm256_setzero_si256();
+  alignas(32) uint32_t none[kPulseRowStride + 8] = {};
+  for (int x = 63; x >= 0; --x) {
+    uint32_t* row = rows + kPulseRowStride * x;
+    const uint32_t* below = x < 63 ? row + kPulseRowStride : none;
+    const __m256i hx = _mm256_set1_epi32(static_cast<uint16_t>(h[63 - x]));
+    for (int p = 0; p < 64; p += 8) {
+      const __m256i prod = _mm256_madd_epi16(_mm256_load_si256(reinterpret_cast<const __m256i*>(reversed + p)), hx);
+      const __m256i prior = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(below + p + 1));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + p), _mm256_add_epi32(prior, prod));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 64), _mm256_castsi256_si128(zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 68), _mm256_castsi256_si128(zero));
+  }
+}
+#else
+void pulseRows_avx2(const int16_t* h, uint32_t* rows) { pulseRows_scalar(h, rows); }
+#endif
+
+void pulseRows(const int16_t* h, uint32_t* rows) {
+  static const auto form = cpu::choose(pulseRows_scalar, pulseRows_avx2);
+  form(h, rows);
+}
+
+// ---- truncated autocorrelation chains of the algebraic search ---------------------
+
+void pairTails_scalar(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail) {
+  int32_t c[64];
+  c[0] = startSame;
+  for (int diff = 1; diff < 64; ++diff) c[diff] = startCross;
+  for (int u = 0; u < 64; ++u) {
+    const int32_t hu = 2 * h[u];
+    for (int diff = 0; diff < 64 - u; ++diff) {
+      c[diff] += hu * h[u + diff];
+      tail[64 * u + diff] = static_cast<int16_t>(c[diff] >> 16);
+    }
+  }
+}
+
+#if defined(VOKSC_X86)
+// Sixteen lags per step in two registers of double words; h is read from
+// a copy padded with zeros, so lags past the row's end add nothing.
+VOKSC_TARGET_AVX2 void pairTails_avx2(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail) {
+  alignas(32) int16_t padded[64 + 16] = {};
+  for (int i = 0; i < 64; ++i) padded[i] = h[i];
+  __m256i c[8];
+  for (int k = 0; k < 8; ++k) c[k] = _mm256_set1_epi32(startCross);
+  c[0] = _mm256_insert_epi32(c[0], startSame, 0);
+  for (int u = 0; u < 64; ++u) {
+    const __m256i hu = _mm256_set1_epi32(2 * padded[u]);
+    const int blocks = (64 - u + 15) / 16;
+    for (int b = 0; b < blocks; ++b) {
+      const __m128i* src = reinterpret_cast<const __m128i*>(padded + u + 16 * b);
+      __m256i& lo = c[2 * b];
+      __m256i& hi = c[2 * b + 1];
+      lo = _mm256_add_epi32(lo, _mm256_mullo_epi32(hu, _mm256_cvtepi16_epi32(_mm_loadu_si128(src))));
+      hi = _mm256_add_epi32(hi, _mm256_mullo_epi32(hu, _mm256_cvtepi16_epi32(_mm_loadu_si128(src + 1))));
+      const __m256i words = _mm256_permute4x64_epi64(
+          _mm256_packs_epi32(_mm256_srai_epi32(lo, 16), _mm256_srai_epi32(hi, 16)), 0xD8);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(tail + 64 * u + 16 * b), words);
+    }
+  }
+}
+#else
+void pairTails_avx2(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail) {
+  pairTails_scalar(h, startSame, startCross, tail);
+}
+#endif
+
+void pairTails(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail) {
+  static const auto form = cpu::choose(pairTails_scalar, pairTails_avx2);
+  form(h, startSame, startCross, tail);
+}
+
 }  // namespace voksc::amrwb

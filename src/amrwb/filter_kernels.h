@@ -62,6 +62,26 @@ void crossRows_scalar(const int16_t* tail, const int16_t* sign, int tr, int next
 void crossRows_avx2(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows);
 void crossRows(const int16_t* tail, const int16_t* sign, int tr, int next, int16_t* rows);
 
+// Truncated correlations of a 64-sample response h with itself at every
+// pair of positions, modulo 2^32: rows[72 x + p] = sum over n >= max(p, x)
+// of h[n - p] h[n - x], x, p = 0..63 (entries 64..71 of each row are
+// zero).  Built from the last row up, R(x, p) = R(x + 1, p + 1) +
+// h[63 - x] h[63 - p], so the wrapped sums are exact modulo 2^32.
+constexpr int kPulseRowStride = 72;
+void pulseRows_scalar(const int16_t* h, uint32_t* rows);
+void pulseRows_avx2(const int16_t* h, uint32_t* rows);
+void pulseRows(const int16_t* h, uint32_t* rows);
+
+// The truncated autocorrelation chains of the algebraic search when they
+// cannot saturate (start + 2 sum h^2 below 2^31, the caller's check):
+// c[diff] runs from startSame (diff 0) or startCross and adds
+// 2 h[u] h[u + diff] for u = 0, 1, ...; tail[64 u + diff] = c[diff] >> 16
+// after step u, for diff < 64 - u (the rest of each row is left as is or
+// overwritten).
+void pairTails_scalar(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail);
+void pairTails_avx2(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail);
+void pairTails(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail);
+
 }  // namespace voksc::amrwb
 
 #endif  // VOKSC_AMRWB_FILTER_KERNELS_H

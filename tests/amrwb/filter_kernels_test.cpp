@@ -3,6 +3,7 @@
 // on taps small enough for the plain sums and large enough to saturate.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -171,5 +172,61 @@ TEST(AmrWbFilterKernels, CrossRowsMatchTheOperators) {
     if (!vtest::haveAvx2()) continue;
     wb::crossRows_avx2(tail, sign, tr, next, got);
     ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "avx2, trial " << t;
+  }
+}
+
+TEST(AmrWbFilterKernels, PulseRowsMatchTheSums) {
+  std::mt19937 rng(11);
+  constexpr int kStride = wb::kPulseRowStride;
+  for (int t = 0; t < 24; ++t) {
+    const std::vector<int16_t> h = trial(t, 64, 1, rng).x;
+    std::vector<uint32_t> want(64 * kStride, 0), got(64 * kStride, 1);
+    for (int x = 0; x < 64; ++x)
+      for (int p = 0; p < 64; ++p) {
+        int64_t s = 0;
+        for (int n = p > x ? p : x; n < 64; ++n) s += int64_t{h[n - p]} * h[n - x];
+        want[x * kStride + p] = static_cast<uint32_t>(s);
+      }
+    wb::pulseRows_scalar(h.data(), got.data());
+    ASSERT_EQ(got, want) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    std::fill(got.begin(), got.end(), 1u);
+    wb::pulseRows_avx2(h.data(), got.data());
+    ASSERT_EQ(got, want) << "avx2, trial " << t;
+  }
+}
+
+TEST(AmrWbFilterKernels, PairTailsMatchTheChains) {
+  std::mt19937 rng(12);
+  for (int t = 0; t < 32; ++t) {
+    std::vector<int16_t> h = trial(t, 64, 1, rng).x;
+    const Word32 same = (t & 1) ? 0x10000 : 0x8000, cross = 0x8000;
+    // Within the callers' bound: the start plus twice the energy below 2^31.
+    auto energy = [&h] {
+      int64_t e = 0;
+      for (int16_t v : h) e += int32_t{v} * v;
+      return e;
+    };
+    while (same + 2 * energy() > INT32_MAX)
+      for (auto& v : h) v = static_cast<int16_t>(v / 2 + (t % 3 == 0 ? (v > 0 ? 1 : -1) : 0));
+    int16_t want[64 * 64] = {}, got[64 * 64];
+    for (int diff = 0; diff < 64; ++diff) {
+      Word32 c = diff == 0 ? same : cross;
+      for (int u = 0; u + diff < 64; ++u) {
+        c = L_mac(c, h[u], h[u + diff]);
+        want[64 * u + diff] = extract_h(c);
+      }
+    }
+    auto valid = [&](const int16_t* tail) {
+      for (int u = 0; u < 64; ++u)
+        for (int diff = 0; diff < 64 - u; ++diff)
+          if (tail[64 * u + diff] != want[64 * u + diff]) return false;
+      return true;
+    };
+    wb::pairTails_scalar(h.data(), same, cross, got);
+    ASSERT_TRUE(valid(got)) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    wb::pairTails_avx2(h.data(), same, cross, got);
+    ASSERT_TRUE(valid(got)) << "avx2, trial " << t;
   }
 }
