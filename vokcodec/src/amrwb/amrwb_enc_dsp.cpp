@@ -185,12 +185,51 @@ void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
   }
 }
 
+void weightedImpulse(const int16_t* ap, const int16_t* aq, int16_t* h) {
+  int16_t buf[kOrder + kSub] = {};  // kOrder zero outputs before the first
+  int16_t* out = buf + kOrder;
+  int16_t rev[kOrder];  // aq[16] .. aq[1]
+  for (int j = 0; j < kOrder; ++j) rev[j] = aq[kOrder - j];
+  // Plain sums first, wrapped modulo 2^32.  Every partial sum of output n
+  // is at most 2^15 |x[n]| + 2 sum |aq[j] y[n - j]|; with the outputs'
+  // peak that bound below 2^31 for all n, no step saturated (the first
+  // output whose chain did would exceed it, its earlier outputs being
+  // exact), so the plain outputs are the chains'.
+  for (int n = 0; n < kSub; ++n) {
+    uint32_t s = static_cast<uint32_t>((n <= kOrder ? ap[n] : 0) * 16384);
+    for (int j = 0; j < kOrder; ++j) s -= static_cast<uint32_t>(rev[j] * buf[n + j]);
+    const int64_t v = (int64_t{static_cast<int32_t>(s)} * 16 + 0x8000) >> 16;
+    out[n] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+  }
+  if (plain::fits(plain::peak(out, kSub), plain::magnitude(aq + 1, kOrder), 32768 * plain::peak(ap, kOrder + 1))) {
+    std::memcpy(h, out, sizeof(int16_t) * kSub);
+    return;
+  }
+  for (int n = 0; n < kSub; ++n) {
+    int32_t s = L_mult(n <= kOrder ? ap[n] : 0, 16384);
+    for (int j = 1; j <= kOrder; ++j) s = L_msu(s, aq[j], n >= j ? h[n - j] : 0);
+    h[n] = round_fx(L_shl(s, 3));
+  }
+}
+
 void subtractScaled(const int16_t* x, int16_t* x2, const int16_t* y, int16_t gain, int len) {
   for (int i = 0; i < len; ++i) x2[i] = extract_h(L_shl(L_msu(L_mult(x[i], 16384), y[i], gain), 1));
 }
 
 void scaleSignal(int16_t* x, int len, int exp) {
-  for (int i = 0; i < len; ++i) x[i] = round_fx(L_shl(L_deposit_h(x[i]), static_cast<int16_t>(exp)));
+  // round_fx(L_shl(x << 16, exp)): up, the clamp of x << exp (the low
+  // word stays zero); down, the rounded arithmetic shift (never saturates).
+  if (exp == 0) return;
+  if (exp > 0) {
+    const int up = exp > 16 ? 16 : exp;
+    for (int i = 0; i < len; ++i) {
+      const int32_t v = int32_t{x[i]} * (1 << up);
+      x[i] = static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+    }
+    return;
+  }
+  const int down = -exp > 31 ? 31 : -exp;
+  for (int i = 0; i < len; ++i) x[i] = static_cast<int16_t>(((int32_t{x[i]} * 65536 >> down) + 0x8000) >> 16);
 }
 
 void deemphasizeHalf(int16_t* x, int16_t mu, int len, int16_t* mem) {
@@ -227,14 +266,21 @@ void decimateByTwo(int16_t* x, int16_t* mem) {
 }
 
 void bandPass6k7k(int16_t* x, int len, int16_t* mem) {
-  int16_t buf[kBandTaps - 1 + kSub16k];
+  int16_t buf[kBandTaps - 1 + kSub16k + 1];
   std::memcpy(buf, mem, sizeof(int16_t) * (kBandTaps - 1));
   for (int i = 0; i < len; ++i) buf[kBandTaps - 1 + i] = shr(x[i], 2);  // the filter's gain is 4
+  buf[kBandTaps - 1 + len] = 0;
   if (plain::fits(plain::peak(buf, kBandTaps - 1 + len), plain::magnitude(kBand6k7k, kBandTaps))) {
-    int32_t acc[kSub16k] = {};
-    for (int j = 0; j < kBandTaps; ++j)
-      for (int i = 0; i < len; ++i) acc[i] += buf[i + j] * kBand6k7k[j];
-    for (int i = 0; i < len; ++i) x[i] = round_fx(2 * acc[i]);
+    // One sum of products per output over 32 taps (the last zero), a form
+    // the compiler turns into pairwise multiply-adds.
+    int16_t taps[kBandTaps + 1];
+    std::memcpy(taps, kBand6k7k, sizeof(int16_t) * kBandTaps);
+    taps[kBandTaps] = 0;
+    for (int i = 0; i < len; ++i) {
+      int32_t acc = 0;
+      for (int j = 0; j < kBandTaps + 1; ++j) acc += buf[i + j] * taps[j];
+      x[i] = round_fx(2 * acc);
+    }
   } else {
     for (int i = 0; i < len; ++i) {
       int32_t s = 0;
@@ -247,7 +293,10 @@ void bandPass6k7k(int16_t* x, int len, int16_t* mem) {
 
 int32_t dotProduct12(const int16_t* x, const int16_t* y, int len, int16_t* exp) {
   int32_t s = 1;
-  for (int i = 0; i < len; ++i) s = L_mac(s, x[i], y[i]);
+  if (x == y)
+    s = plain::energyChain(1, x, len);
+  else
+    for (int i = 0; i < len; ++i) s = L_mac(s, x[i], y[i]);
   const int16_t n = norm_l(s);
   *exp = sub(30, n);
   return L_shl(s, n);

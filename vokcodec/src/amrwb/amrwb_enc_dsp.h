@@ -46,6 +46,12 @@ void synthesize(const int16_t* a, const int16_t* x, int16_t* y, int len, int16_t
 // y[n] = round(sum x[i] h[n-i]) over the subframe.
 void convolve(const int16_t* x, const int16_t* h, int16_t* y);
 
+// Impulse response (kSub samples) of A(z/gamma1) / Aq(z): the weighted
+// coefficients ap through 1/Aq(z) from rest, each output the chain
+// L_mult(x[n], 16384) then L_msu(aq[j], y[n - j]), j = 1..16, moved up 3
+// bits and rounded.
+void weightedImpulse(const int16_t* ap, const int16_t* aq, int16_t* h);
+
 // x2 = x - gain * y (gain Q14), each term as the codec forms it.
 void subtractScaled(const int16_t* x, int16_t* x2, const int16_t* y, int16_t gain, int len);
 

@@ -455,13 +455,7 @@ VokResult speechFrame(AmrWbEncoder* e, Frame& f, int mode, const int16_t* olLags
 
     // Impulse response of the weighted synthesis filter (Q14 after the
     // tilt), h2 a Q12 copy for the algebraic search.
-    int16_t imp[kOrder + kSub] = {};
-    weightLp(aw, kGamma1, imp + kOrder);
-    for (int i = 0; i < kSub; ++i) {
-      int32_t s = L_mult(imp[kOrder + i], 16384);
-      for (int j = 1; j <= kOrder; ++j) s = L_msu(s, aq[j], imp[kOrder + i - j]);
-      h1[i] = imp[kOrder + i] = round_fx(L_shl(s, 3));
-    }
+    weightedImpulse(ap, aq, h1);
     zero = 0;
     deemphasizeHalf(h1, kTilt, kSub, &zero);
     std::memcpy(h2, h1, sizeof h1);
