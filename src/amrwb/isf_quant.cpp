@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
+#include <vector>
 
 #include "common/basic_op.h"
 #include "core/status.h"
@@ -67,6 +69,41 @@ const Layout k36 = {{kIsfStage1Low, 256, 9, 0, k36Low, 2}, {kIsfStage1High, 256,
 // kPlainReach, no clamp applies and 9 doubled squares stay below 2^31: the
 // sum is formed in 32 bits.
 constexpr int32_t kBookPeak = 4096, kPlainReach = 10922;
+constexpr int kMaxRows = 256;
+
+// The codebooks stored by coordinate (all rows' value j together), formed
+// once, so that the plain sums run over many rows at a time; null for a
+// book not listed here.
+const int16_t* columnsOf(const int16_t* book) {
+  struct Columns {
+    const int16_t* book;
+    int offset;
+  };
+  static int16_t storage[8192];
+  static const std::vector<Columns> table = [] {
+    std::vector<Split> books = {{kIsfStage1Low, 256, 9, 0}, {kIsfStage1High, 256, 7, 9}};
+    auto add = [&books](const auto& list) { books.insert(books.end(), std::begin(list), std::end(list)); };
+    add(k46Low);
+    add(k46High);
+    add(k36Low);
+    add(k36High);
+    add(kNoise);
+    std::vector<Columns> out;
+    int used = 0;
+    for (const Split& e : books) {
+      if (used + e.rows * e.dim > static_cast<int>(sizeof storage / sizeof storage[0])) break;
+      for (int r = 0; r < e.rows; ++r)
+        for (int j = 0; j < e.dim; ++j) storage[used + j * e.rows + r] = e.book[r * e.dim + j];
+      out.push_back({e.book, used});
+      used += e.rows * e.dim;
+    }
+    return out;
+  }();
+  for (const Columns& c : table)
+    if (c.book == book) return storage + c.offset;
+  return nullptr;
+}
+
 template <int Dim>
 void distancesOf(const int16_t* x, const int16_t* book, int rows, Word32* out) {
   int32_t xs[Dim], reach = 0;
@@ -75,6 +112,24 @@ void distancesOf(const int16_t* x, const int16_t* book, int rows, Word32* out) {
     reach = std::max(reach, std::abs(xs[j]));
   }
   if (reach <= kPlainReach - kBookPeak) {
+    // |e| <= kPlainReach: each difference fits 16 bits.
+    const int16_t* columns = columnsOf(book);
+    if (columns) {
+      for (int r = 0; r < rows; ++r) {
+        const int16_t e = static_cast<int16_t>(xs[0] - columns[r]);
+        out[r] = int32_t{e} * e;
+      }
+      for (int j = 1; j < Dim; ++j) {
+        const int16_t* col = columns + j * rows;
+        const int16_t xj = static_cast<int16_t>(xs[j]);
+        for (int r = 0; r < rows; ++r) {
+          const int16_t e = static_cast<int16_t>(xj - col[r]);
+          out[r] += int32_t{e} * e;
+        }
+      }
+      for (int r = 0; r < rows; ++r) out[r] *= 2;
+      return;
+    }
     for (int r = 0; r < rows; ++r, book += Dim) {
       int32_t d = 0;
       for (int j = 0; j < Dim; ++j) {
@@ -106,8 +161,6 @@ void distances(const int16_t* x, const int16_t* book, int rows, int dim, Word32*
     default: return distancesOf<9>(x, book, rows, out);  // the only other dimension of the books
   }
 }
-
-constexpr int kMaxRows = 256;
 
 // Nearest vector of a split (the first of equal errors); its error is
 // returned through err.

@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "amrwb/amrwb_enc_tables.h"
 #include "amrwb/amrwb_plain.h"
 #include "amrwb/amrwb_synth.h"
@@ -190,7 +194,34 @@ void weightedImpulse(const int16_t* ap, const int16_t* aq, int16_t* h) {
   int16_t* out = buf + kOrder;
   int16_t rev[kOrder];  // aq[16] .. aq[1]
   for (int j = 0; j < kOrder; ++j) rev[j] = aq[kOrder - j];
-  // Plain sums first, wrapped modulo 2^32.  Every partial sum of output n
+  // Any 16-bit outputs: every partial sum is at most 2^15 |x[n]| +
+  // 2^16 sum |aq[j]|, so below 2^31 the chains are the plain sums.
+  const int64_t taps = plain::magnitude(aq + 1, kOrder), start = 32768 * int64_t{plain::peak(ap, kOrder + 1)};
+  if (plain::fits(32768, taps, start)) {
+#if defined(__SSE2__)
+    const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rev));
+    const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rev + 8));
+#endif
+    for (int n = 0; n < kSub; ++n) {
+      int32_t s = 0;
+#if defined(__SSE2__)
+      // The 16 products in pairwise multiply-adds, then the four lanes.
+      __m128i t = _mm_add_epi32(_mm_madd_epi16(r0, _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + n))),
+                                _mm_madd_epi16(r1, _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + n + 8))));
+      t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
+      t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
+      s = _mm_cvtsi128_si32(t);
+#else
+      for (int j = 0; j < kOrder; ++j) s += rev[j] * buf[n + j];
+#endif
+      s = (n <= kOrder ? ap[n] : 0) * 16384 - s;
+      const int64_t v = (int64_t{s} * 16 + 0x8000) >> 16;
+      out[n] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+    }
+    std::memcpy(h, out, sizeof(int16_t) * kSub);
+    return;
+  }
+  // Else plain sums first, wrapped modulo 2^32.  Every partial sum of output n
   // is at most 2^15 |x[n]| + 2 sum |aq[j] y[n - j]|; with the outputs'
   // peak that bound below 2^31 for all n, no step saturated (the first
   // output whose chain did would exceed it, its earlier outputs being
@@ -201,7 +232,7 @@ void weightedImpulse(const int16_t* ap, const int16_t* aq, int16_t* h) {
     const int64_t v = (int64_t{static_cast<int32_t>(s)} * 16 + 0x8000) >> 16;
     out[n] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
   }
-  if (plain::fits(plain::peak(out, kSub), plain::magnitude(aq + 1, kOrder), 32768 * plain::peak(ap, kOrder + 1))) {
+  if (plain::fits(plain::peak(out, kSub), taps, start)) {
     std::memcpy(h, out, sizeof(int16_t) * kSub);
     return;
   }
