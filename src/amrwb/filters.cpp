@@ -124,7 +124,8 @@ bool highPassPlain(HighPassState& s, const int16_t* in, int len, int up, int32_t
   const int64_t keep = up > 0 ? -1 : ~int64_t{1};  // outputs moved up have no lowest bit
   uint32_t spread = 0;  // OR of |y| (one's complement for negatives)
   bool over = false;
-  for (int n = 0; n < len; ++n) {
+  int n = 0;
+  for (; n < len && (n < N || up == 0); ++n) {
     int64_t t = int64_t{forward[n]} * 32768 + 16384;
     for (int j = N - 1; j > 0; --j) t += a[j] * e[j];
     const int64_t v = static_cast<int64_t>(static_cast<uint64_t>((t + a[0] * e[0]) >> 15) << up);
@@ -133,6 +134,28 @@ bool highPassPlain(HighPassState& s, const int16_t* in, int len, int up, int32_t
     y[n] = out;
     for (int j = N - 1; j > 0; --j) e[j] = e[j - 1];
     e[0] = v & keep;
+  }
+  if (n < len) {
+    // Every past output is now one moved up: e = q 2^up with q the sum
+    // before the move, so the recursion runs on q with the taps moved up
+    // (the move leaves the step from one output to the next).
+    int64_t q[N], aUp[N];
+    for (int j = 0; j < N; ++j) {
+      q[j] = e[j] >> up;
+      aUp[j] = a[j] * (int64_t{1} << up);
+    }
+    for (; n < len; ++n) {
+      int64_t t = int64_t{forward[n]} * 32768 + 16384;
+      for (int j = N - 1; j > 0; --j) t += aUp[j] * q[j];
+      const int64_t next = (t + aUp[0] * q[0]) >> 15;
+      const int64_t v = static_cast<int64_t>(static_cast<uint64_t>(next) << up);
+      const int32_t out = static_cast<int32_t>(v);
+      over |= v != out;
+      y[n] = out;
+      for (int j = N - 1; j > 0; --j) q[j] = q[j - 1];
+      q[0] = next;
+    }
+    for (int j = 0; j < N; ++j) e[j] = static_cast<int64_t>(static_cast<uint64_t>(q[j]) << up);
   }
   for (int n = 0; n < len; ++n) spread |= static_cast<uint32_t>(y[n] ^ (y[n] >> 31));
   const int32_t newHi = static_cast<int32_t>(spread >> 16) + 1;
