@@ -441,21 +441,25 @@ int16_t* levinsonSteps_scalar(const int16_t* r, const int16_t* rRev, int i, int 
 
 #if defined(VOKSC_X86)
 namespace {
-// Exact sum of the 64-bit lanes of acc and 2^32 per count in the 32-bit
-// lanes of wraps.
-VOKSC_TARGET_AVX2 inline int64_t wideSum(__m256i acc, __m256i wraps) {
-  acc = _mm256_add_epi64(acc, _mm256_slli_epi64(_mm256_sad_epu8(wraps, _mm256_setzero_si256()), 32));
+// Exact sum of the 64-bit lanes of acc (and 2^32 per count in the 32-bit
+// lanes of wraps).
+VOKSC_TARGET_AVX2 inline int64_t laneSum(__m256i acc) {
   const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
   alignas(16) int64_t t[2];
   _mm_store_si128(reinterpret_cast<__m128i*>(t), s);
   return t[0] + t[1];
 }
+VOKSC_TARGET_AVX2 inline int64_t wideSum(__m256i acc, __m256i wraps) {
+  return laneSum(_mm256_add_epi64(acc, _mm256_slli_epi64(_mm256_sad_epu8(wraps, _mm256_setzero_si256()), 32)));
+}
 
 // Pair sums of r and b in 32-bit lanes, widened into acc; a pair of
-// (-32768)^2 products wraps to -2^31 and is counted in wraps.
+// (-32768)^2 products wraps to -2^31 and is counted in wraps.  Without
+// kWraps the caller knows that r holds no -32768 (no lane can wrap).
+template <bool kWraps = true>
 VOKSC_TARGET_AVX2 inline void addPairs(__m256i r, __m256i b, __m256i& acc, __m256i& wraps) {
   const __m256i p = _mm256_madd_epi16(r, b);
-  wraps = _mm256_sub_epi32(wraps, _mm256_cmpeq_epi32(p, _mm256_set1_epi32(INT32_MIN)));
+  if (kWraps) wraps = _mm256_sub_epi32(wraps, _mm256_cmpeq_epi32(p, _mm256_set1_epi32(INT32_MIN)));
   acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
   acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
 }
@@ -464,6 +468,16 @@ VOKSC_TARGET_AVX2 inline void addPairs(__m256i r, __m256i b, __m256i& acc, __m25
 VOKSC_TARGET_AVX2 inline int largestWord(__m256i m) {
   const __m128i t = _mm_max_epu16(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
   return 65535 - (_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(t, _mm_set1_epi16(-1)))) & 0xFFFF);
+}
+
+// The constants of the word update, formed once per recursion.
+struct WordConstants {
+  __m256i top, one, flip;
+};
+VOKSC_TARGET_AVX2 inline WordConstants wordConstants() {
+  return {_mm256_set1_epi16(32767), _mm256_set1_epi16(1),
+          _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,  //
+                           14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1)};
 }
 
 // The update for an even rc = 2k, |k| < 32768, in 16-bit lanes: with
@@ -475,46 +489,56 @@ VOKSC_TARGET_AVX2 inline int largestWord(__m256i m) {
 // half a + 2H + (L >> 15) is floor(h / 2^15) for h = a 2^15 + k y, half the
 // 32-bit sum: the sum leaves 32 bits exactly when this half leaves 16,
 // which `overflow` reports (the lanes' wrapped and saturated sums differ).
-VOKSC_TARGET_AVX2 inline int updatePredictorWords(const int16_t* a, int16_t* next, int n, int16_t k,
-                                                  const int16_t* rRev, int64_t* sum, bool* overflow = nullptr) {
-  const __m256i vk = _mm256_set1_epi16(k), top = _mm256_set1_epi16(32767), one = _mm256_set1_epi16(1);
-  const __m256i flip = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,  //
-                                        14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+// kLargest: also return the largest |next[f]|; kWraps: see addPairs.
+template <bool kLargest, bool kWraps>
+VOKSC_TARGET_AVX2 inline int updatePredictorWords(const WordConstants& c, const int16_t* a, int16_t* next, int n,
+                                                  int16_t k, const int16_t* rRev, int64_t* sum,
+                                                  bool* overflow = nullptr) {
+  const __m256i vk = _mm256_set1_epi16(k);
   __m256i m = _mm256_setzero_si256(), acc = m, wraps = m, wide = m;
   for (int f = 0; f < n; f += 16) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + f));
     const __m256i yr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + (n - 16 - f)));
-    const __m256i y = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(yr, flip), 0x4E);
+    const __m256i y = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(yr, c.flip), 0x4E);
     const __m256i h = _mm256_mulhi_epi16(vk, y), l = _mm256_mullo_epi16(vk, y);
     const __m256i t = _mm256_or_si256(_mm256_slli_epi16(h, 1), _mm256_srli_epi16(l, 15));
     const __m256i hi = _mm256_add_epi16(x, t);
-    const __m256i half = _mm256_and_si256(_mm256_srli_epi16(l, 14), one);
-    const __m256i v = _mm256_add_epi16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(hi, top), half));
+    const __m256i half = _mm256_and_si256(_mm256_srli_epi16(l, 14), c.one);
+    const __m256i v = _mm256_add_epi16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(hi, c.top), half));
     if (overflow) wide = _mm256_or_si256(wide, _mm256_xor_si256(hi, _mm256_adds_epi16(x, t)));
-    m = _mm256_max_epu16(m, _mm256_abs_epi16(v));
+    if (kLargest) m = _mm256_max_epu16(m, _mm256_abs_epi16(v));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(next + f), v);
-    addPairs(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)), v, acc, wraps);
+    addPairs<kWraps>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)), v, acc, wraps);
   }
-  *sum = wideSum(acc, wraps);
+  *sum = kWraps ? wideSum(acc, wraps) : laneSum(acc);
   if (overflow) *overflow = !_mm256_testz_si256(wide, wide);
-  return largestWord(m);
+  return kLargest ? largestWord(m) : 0;
 }
 
 // The recursion's own steps with the vector update in line (the
-// recursion forms even factors below 2^16 only).
-VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur,
-                                              int16_t* nxt, i64& alpha, i64& mult, int& headroom) {
+// recursion forms even factors below 2^16 only).  The state lives in
+// locals for the run; correlations without -32768 (the usual case: r[0] is
+// positive and the others are below it in magnitude) let the error sums
+// skip the count of wrapped lanes.
+template <bool kWraps>
+VOKSC_TARGET_AVX2 int16_t* levinsonRun_avx2(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur,
+                                            int16_t* nxt, i64& alphaOut, i64& multOut, int& headroomOut) {
   // Every order tries the 32-bit update; only a sum that really leaves 32
   // bits sends the order through the halving form (on the unchanged
   // predictor), which gives the same words as the plain update otherwise.
+  const WordConstants c = wordConstants();
+  i64 alpha = alphaOut, mult = multOut;
+  int headroom = headroomOut;
+  const i64 r1 = r[1];
   int64_t nextSum = 0;
   bool haveSum = false;
   for (; i < order; ++i) {
-    const i64 acc = haveSum ? nextSum + i64{r[1]} * cur[i - 1] : predictorError_avx2(cur, rRev + kRevEnd - i, i);
+    const i64 acc = haveSum ? nextSum + r1 * cur[i - 1] : predictorError_avx2(cur, rRev + kRevEnd - i, i);
     Reflection o;
     if (!reflect(r[i + 1], acc, mult, alpha, o)) return nullptr;
     bool overflow = false;
-    updatePredictorWords(cur, nxt, i, static_cast<int16_t>(o.rc / 2), rRev + kRevEnd - i - 1, &nextSum, &overflow);
+    updatePredictorWords<false, kWraps>(c, cur, nxt, i, static_cast<int16_t>(o.rc / 2), rRev + kRevEnd - i - 1,
+                                        &nextSum, &overflow);
     if (!overflow) {
       std::swap(cur, nxt);
       haveSum = true;
@@ -524,7 +548,21 @@ VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* r
     }
     cur[i] = reflectionCoefficient(o, headroom);
   }
+  alphaOut = alpha;
+  multOut = mult;
+  headroomOut = headroom;
   return cur;
+}
+
+VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur,
+                                              int16_t* nxt, i64& alpha, i64& mult, int& headroom) {
+  // r[0..order] sit at rRev[kRevEnd - order .. kRevEnd], zeros follow.
+  __m256i least = _mm256_setzero_si256();
+  for (int f = kRevEnd - order; f <= kRevEnd; f += 16)
+    least = _mm256_or_si256(least, _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)),
+                                                       _mm256_set1_epi16(-32768)));
+  if (_mm256_testz_si256(least, least)) return levinsonRun_avx2<false>(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
+  return levinsonRun_avx2<true>(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
 }
 }  // namespace
 
@@ -532,7 +570,7 @@ VOKSC_TARGET_AVX2 int updatePredictor_avx2(const int16_t* a, int16_t* next, int 
                                            int64_t* sum) {
   // The recursion forms even values only; any other goes the portable way.
   if ((rc & 1) == 0 && rc > -65536 && rc < 65536)
-    return updatePredictorWords(a, next, n, static_cast<int16_t>(rc / 2), rRev, sum);
+    return updatePredictorWords<true, true>(wordConstants(), a, next, n, static_cast<int16_t>(rc / 2), rRev, sum);
   return updatePredictor_scalar(a, next, n, rc, rRev, sum);
 }
 
