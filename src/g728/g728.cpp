@@ -247,7 +247,8 @@ namespace {
 // The correlation core shared by the three windows: the recursive part
 // (decayed by `decayShift`), updated with the newest block, and the
 // non-recursive part over the first `nonr` windowed samples; white-noise
-// correction 1 + 1/256 on r[0].  ws: windowed samples (exponent wsExp).
+// correction 1 + 1/256 on r[0].  ws: windowed samples (exponent wsExp),
+// followed by three zeros.
 // Returns the unrounded 32-bit value of the highest lag computed.
 i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16_t* ws, int wsExp, int16_t* rexp,
                       int16_t* rexpExp, int16_t* r) {
@@ -261,10 +262,15 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
     shNew += a0Exp - *rexpExp;
   }
   // Exact correlations of the newest block (recursive part) and of the
-  // non-recursive samples at every lag, in one pass each.
+  // non-recursive samples at every lag, in one pass each.  The vector
+  // correlation forms lags four at a time and the rest one by one: there
+  // the lag count is rounded up to a multiple of four (the samples end in
+  // three zeros; the extra lags are not used).
   i64 blockCorr[64 + 3], nonrCorr[64 + 3];  // the lag kernel reads up to three past the last lag
-  kern::xcorr(ws + nonr, ws + nonr, block, lags + 1, blockCorr);
-  kern::xcorr(ws, ws, nonr, lags + 1, nonrCorr);
+  static const int lagGroup = cpu::choose(1, 4);
+  const int count = (lags + lagGroup) / lagGroup * lagGroup;
+  kern::xcorr(ws + nonr, ws + nonr, block, count, blockCorr);
+  kern::xcorr(ws, ws, nonr, count, nonrCorr);
   i64 a0 = shr(rexp[0] * fac, shRec) + shr(blockCorr[0], shNew);
   int nls = normalizeWide(a0, 32);
   i64 a1 = roundHigh(a0);
@@ -1205,11 +1211,12 @@ VOKSC_EXPORT VokResult voksWinHybrid_G728_16s(Vok16s shortForm, const Vok16s* sr
   std::memcpy(v.hist, src, sizeof(int16_t) * blk);
   // One exponent for all samples (-1..14: a left shift of up to 14 places).
   const int wsExp = vectorShift(v.hist, total, 15);
-  int16_t w[1024];
+  int16_t w[1024 + 3];
   int8_t shifts[1024];
   std::memset(shifts, -wsExp, static_cast<std::size_t>(total));
   static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
   window(v.hist, v.h->window, shifts, total, w);
+  std::memset(w + total, 0, 3 * sizeof(int16_t));
   int16_t r[64];
   const int decayShift = v.h->shift == 14 ? 2 : 1;
   const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, wsExp, v.rexp, v.rexpExp, r);
@@ -1236,7 +1243,7 @@ VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16
     if (v.exps[i] < minExp) minExp = v.exps[i];
   // Each block's samples brought to the common exponent: doubled, shifted
   // down, or (past 30 places) 0.
-  int16_t w[1024];
+  int16_t w[1024 + 3];
   int8_t shifts[1024];
   for (int b = 0, k = 0; b < nb; ++b) {
     const int8_t sh = static_cast<int8_t>(std::min(v.exps[b] - minExp - 1, 31));
@@ -1244,6 +1251,7 @@ VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16
   }
   static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
   window(v.hist, v.h->window, shifts, total, w);
+  std::memset(w + total, 0, 3 * sizeof(int16_t));
   int16_t r[64];
   const int decayShift = v.h->shift == 14 ? 2 : 1;
   const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, minExp, v.rexp, v.rexpExp, r);
