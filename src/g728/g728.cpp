@@ -777,14 +777,13 @@ VOKSC_TARGET_AVX2 void shapeSearch_avx2(const int16_t* p, const int16_t* energy,
         _mm256_madd_epi16(loadPairs(t.w[4], s), p4));
     const __m256i e = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(energy + s)));
     const __m256i mag = _mm256_abs_epi32(cor);
-    // First threshold not passed: 3, then 2, 1, 0 where the test holds.
-    __m256i level = _mm256_set1_epi32(3);
-    level = _mm256_blendv_epi8(level, _mm256_set1_epi32(2),
-                               _mm256_xor_si256(_mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b2, e)), cmax));
-    level = _mm256_blendv_epi8(level, _mm256_set1_epi32(1),
-                               _mm256_xor_si256(_mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b1, e)), cmax));
-    level = _mm256_blendv_epi8(level, _mm256_setzero_si256(),
-                               _mm256_xor_si256(_mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b0, e)), cmax));
+    // First threshold not passed = the number of thresholds passed: the
+    // bounds rise, so for e >= 0 the passed ones are the lowest; for e < 0
+    // every b e is negative and all three are passed (level 3 either way).
+    const __m256i passed = _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b0, e)), _mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b1, e))),
+        _mm256_cmpgt_epi32(mag, _mm256_mullo_epi32(b2, e)));
+    const __m256i level = _mm256_sub_epi32(_mm256_setzero_si256(), passed);
     const __m256i c = _mm256_min_epi32(_mm256_srli_epi32(mag, 14), cmax);
     const __m256i dist = _mm256_sub_epi32(_mm256_mullo_epi32(_mm256_permutevar8x32_epi32(gsq, level), e),
                                           _mm256_mullo_epi32(_mm256_permutevar8x32_epi32(twice, level), c));
