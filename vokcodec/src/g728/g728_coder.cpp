@@ -73,15 +73,24 @@ void divideMantissas(i64 num, int numQ, i64 den, int denQ, i64& quo, int& quoQ) 
     n <<= 1;
   }
   i64 q = 0;
-  for (int i = 0; i < 15; ++i) {
-    q <<= 1;
-    if (n > d) {
-      ++q;
-      n -= d;
+  if (n > 0 && n < 2 * d) {
+    // The 15 steps subtract only a remainder strictly above d, so they
+    // form the quotient of n 2^14 - 1/2 by d: floor((n 2^14 - 1) / d), with
+    // remainder rem in 1..d; the last step compares 2 rem with d.
+    const i64 x = n << 14;
+    q = (x - 1) / d;
+    if (2 * (x - q * d) > d) ++q;
+  } else if (n > 0) {
+    for (int i = 0; i < 15; ++i) {
+      q <<= 1;
+      if (n > d) {
+        ++q;
+        n -= d;
+      }
+      n <<= 1;
     }
-    n <<= 1;
+    if (n > d) ++q;
   }
-  if (n > d) ++q;
   quo = neg ? -q : q;
   quoQ = qq;
 }
