@@ -421,19 +421,30 @@ void depthFirst(const TrackSearch& ts, const FourTrackMode& m, int* pulses, int1
       fixed = 4;
       for (int k = 0; k < 4; ++k) chosen[k] = ts.best[order[k]];
       ps = add(add(add(ts.d[chosen[0]], ts.d[chosen[1]]), ts.d[chosen[2]]), ts.d[chosen[3]]);
-      bool clamped = false;
-      for (int n = 0; n < kSub; ++n) {
-        Word16 a = pulseResponse(ts.h, ts.hNeg, ts.s, chosen[0], n);
-        int32_t plain = a;
-        for (int k = 1; k < 4; ++k) {
-          const int16_t r = pulseResponse(ts.h, ts.hNeg, ts.s, chosen[k], n);
-          a = add(a, r);
-          plain += r;
+      // add(add(add(r0, r1), r2), r3) in wrapped 16-bit lanes: with no
+      // step leaving 16 bits (flagged as in addPulsePair) it is the plain
+      // sum; else the saturating chain.
+      uint16_t acc[kSub] = {}, outside = 0;
+      for (int k = 0; k < 4; ++k) {
+        int16_t r[kSub] = {};
+        const int p = chosen[k];
+        std::memcpy(r + p, ts.s.sign[p] < 0 ? ts.hNeg : ts.h, (kSub - p) * sizeof(int16_t));
+        for (int n = 0; n < kSub; ++n) {
+          const uint16_t a = acc[n], b = static_cast<uint16_t>(r[n]), t = static_cast<uint16_t>(a + b);
+          outside |= static_cast<uint16_t>((a ^ t) & (b ^ t));
+          acc[n] = t;
         }
-        v[n] = a;
-        clamped |= a != plain;
       }
-      sum.plain = !clamped;
+      sum.plain = (outside & 0x8000) == 0;
+      if (sum.plain) {
+        std::memcpy(v, acc, sizeof acc);
+      } else {
+        for (int n = 0; n < kSub; ++n) {
+          Word16 a = pulseResponse(ts.h, ts.hNeg, ts.s, chosen[0], n);
+          for (int k = 1; k < 4; ++k) a = add(a, pulseResponse(ts.h, ts.hNeg, ts.s, chosen[k], n));
+          v[n] = a;
+        }
+      }
       if (sum.plain && ts.additive)
         for (int k = 0; k < 4; ++k) sum.track(ts, chosen[k]);
       alp = round_fx(L_shr(macChain(0, v, v, kSub), 3));

@@ -82,11 +82,13 @@ class HalfPolynomial {
 // sum and doubling saturates only when it leaves 32 bits.  It records any
 // such step, and the saturating form then runs instead.
 struct PlainSteps {
-  bool out = false;
+  // Bits 32 and up of v + 2^31 are zero exactly for v inside 32 bits.
+  uint64_t outside = 0;
   int64_t operator()(int64_t v) {
-    out |= v < INT32_MIN || v > INT32_MAX;
+    outside |= static_cast<uint64_t>(v) + 0x80000000u;
     return v;
   }
+  bool out() const { return (outside >> 32) != 0; }
 };
 struct PlainSplit {
   int64_t hi, lo;
@@ -109,7 +111,7 @@ bool chebyshevPlain(int16_t x, const int16_t* c, int n, int16_t& value) {
   int64_t t = f(plainProduct(near, x, f) + f(-65536 * far.hi));
   // The last coefficient read: c[n], c[0] for degree 0, c[2] below.
   t = f(f(t - 2 * far.lo) + int64_t{c[n >= 1 ? n : (n == 0 ? 0 : 2)]} * 4096);
-  if (f.out) return false;
+  if (f.out()) return false;
   const int64_t shifted = t * 64;
   const int32_t top = shifted > INT32_MAX ? INT32_MAX : (shifted < INT32_MIN ? INT32_MIN : static_cast<int32_t>(shifted));
   const int16_t v = static_cast<int16_t>(top >> 16);

@@ -39,7 +39,10 @@ void decimate(const int16_t* in, int inLen, int16_t* out) {
   const int outLen = mult(static_cast<int16_t>(inLen), 26215);  // 4/5, as the codec rounds it
   // Output j sits at input position 5j/4: integer part from the quarter
   // count, the phase selects every fourth tap starting at 3 - phase.
-  int16_t taps[4][2 * kDecimTaps];
+  // Two zero taps round each phase up to 32 (plain sums of whole blocks);
+  // the input is read from a copy with two zeros after it.
+  constexpr int kPadded = 2 * kDecimTaps + 2, kMaxIn = 320;
+  int16_t taps[4][kPadded] = {};
   int64_t sum = 0;
   for (int phase = 0; phase < 4; ++phase) {
     for (int k = 0; k < 2 * kDecimTaps; ++k) taps[phase][k] = kDecimFir[3 - phase + 4 * k];
@@ -48,14 +51,17 @@ void decimate(const int16_t* in, int inLen, int16_t* out) {
   }
   // The taps' magnitudes stay below 2^15 in every phase: the chain of any
   // 16-bit input is its plain sum (the chain is kept for other tables).
-  const bool exact = plain::fits(32768, sum);
+  const bool exact = plain::fits(32768, sum) && inLen <= kMaxIn;
+  int16_t copy[2 * kDecimTaps + kMaxIn + 2] = {};
+  if (exact) std::memcpy(copy, in, sizeof(int16_t) * (2 * kDecimTaps + inLen));
   for (int j = 0; j < outLen; ++j) {
     const int quarter = 5 * j;
-    const int16_t* x = in + kDecimTaps + (quarter >> 2) - (kDecimTaps - 1);
+    const int at = kDecimTaps + (quarter >> 2) - (kDecimTaps - 1);
+    const int16_t* x = in + at;
     const int16_t* h = taps[quarter & 3];
     int32_t s = 0;
     if (exact) {
-      for (int k = 0; k < 2 * kDecimTaps; ++k) s += x[k] * h[k];
+      for (int k = 0; k < kPadded; ++k) s += copy[at + k] * h[k];
       s *= 2;
     } else {
       for (int k = 0; k < 2 * kDecimTaps; ++k) s = L_mac(s, x[k], h[k]);
