@@ -245,19 +245,35 @@ struct PulseSum {
 // them (below 2^30, so no step saturates) they are the exact sums: the
 // tracked ones (exact modulo 2^32, hence exact) while v is the plain sum
 // of the pulses' responses, else formed anew; otherwise the chains.
-void vectorCorrelations(const TrackSearch& ts, const PulseSum& sum, Word32* c) {
+// Answers true for the tracked sums (then c is not written).
+bool vectorCorrelations(const TrackSearch& ts, const PulseSum& sum, Word32* c) {
   const int16_t* v = sum.v;
   if (boundedPair(ts.hEnergy, kern::dot(v, v, kSub))) {
-    if (ts.additive && sum.plain) {
-      for (int p = 0; p < kSub; ++p) c[p] = static_cast<Word32>(sum.corr[p] << 1);
-      return;
-    }
+    if (ts.additive && sum.plain) return true;
     int64_t exact[kSub];
     kern::xcorrTrunc(ts.h, v, kSub, 0, kSub, exact);
     for (int p = 0; p < kSub; ++p) c[p] = static_cast<Word32>(2 * exact[p]);
-    return;
+    return false;
   }
   for (int p = 0; p < kSub; ++p) c[p] = macChain(0, ts.h, v + p, kSub - p);
+  return false;
+}
+
+// trackCorrelation from tracked sums s (|s| < 2^30, c = 2 s): the rounded
+// upper word of the clamp of 4 s is the clamp of (s + 2^13) >> 14, exact
+// in 32 bits; the rest in plain 32-bit lanes.
+void trackedCorrelation(const TrackSearch& ts, const PulseSum& sum, int track, int16_t* out) {
+  int32_t s[kPerTrack], sign[kPerTrack];
+  for (int i = 0; i < kPerTrack; ++i) {
+    s[i] = static_cast<int32_t>(sum.corr[track + kTracks * i]);
+    sign[i] = ts.s.sign[track + kTracks * i];
+  }
+  for (int i = 0; i < kPerTrack; ++i) {
+    const int32_t r = clamp16((s[i] + 0x2000) >> 14);
+    int32_t m = (r * sign[i]) >> 15;
+    m = m > kMax16 ? kMax16 : m;
+    out[i] = static_cast<int16_t>(clamp16(m + ts.self[track][i]));
+  }
 }
 
 struct PairPick {
@@ -455,10 +471,14 @@ void depthFirst(const TrackSearch& ts, const FourTrackMode& m, int* pulses, int1
     }
     for (int j = fixed, stage = 0; j < m.pulses; j += 2, ++stage) {
       Word32 c[kSub];
-      vectorCorrelations(ts, sum, c);
       int16_t corX[kPerTrack], corY[kPerTrack];
-      trackCorrelation(ts, c, order[j], corX);
-      trackCorrelation(ts, c, order[j + 1], corY);
+      if (vectorCorrelations(ts, sum, c)) {
+        trackedCorrelation(ts, sum, order[j], corX);
+        trackedCorrelation(ts, sum, order[j + 1], corY);
+      } else {
+        trackCorrelation(ts, c, order[j], corX);
+        trackCorrelation(ts, c, order[j + 1], corY);
+      }
       const PairPick pk = searchPair(ts, m.stagePositions[stage], order[j], order[j + 1], ps, alp, corX, corY);
       chosen[j] = pk.x;
       chosen[j + 1] = pk.y;
