@@ -66,24 +66,23 @@ void blocks(const int16_t* a, int m, const int16_t* x, int16_t* out, int len, in
       lo = _mm_add_epi32(lo, _mm_madd_epi16(y, pairs[p][0]));
       hi = _mm_add_epi32(hi, _mm_madd_epi16(y, pairs[p][1]));
     }
-    alignas(16) int32_t start[8];  // x a0 plus the rounding, less the older terms
-    _mm_store_si128(reinterpret_cast<__m128i*>(start), lo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(start + 4), hi);
-    for (int k = 0; k < 8; ++k) start[k] = x[n0 + k] * a0 + half - start[k];
+    alignas(16) int32_t older[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(older), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(older + 4), hi);
     int16_t* y = out + n0;
-    int32_t v[8];
+    int32_t v[8];  // while each fits 16 bits, the outputs themselves
     bool inside = true;
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-      int32_t s = start[k];
-      for (int j = k; j >= 1; --j) s -= pad[j] * y[k - j];
+      int32_t s = x[n0 + k] * a0 + half - older[k];
+      for (int j = k; j >= 1; --j) s -= pad[j] * v[k - j];
       v[k] = s >> down;
       y[k] = static_cast<int16_t>(v[k]);
       inside &= v[k] == y[k];
     }
     if (!inside) {
       for (int k = 0; k < 8; ++k) {
-        int32_t s = start[k];
+        int32_t s = x[n0 + k] * a0 + half - older[k];
         for (int j = k; j >= 1; --j) s -= pad[j] * y[k - j];
         s >>= down;
         y[k] = static_cast<int16_t>(s < -32768 ? -32768 : (s > 32767 ? 32767 : s));
