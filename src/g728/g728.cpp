@@ -1013,30 +1013,48 @@ void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* 
 
 namespace {
 
+// The pole-zero run's histories in time order in front of up to kChunk new
+// samples, so that every output reads its ten predecessors in place (six
+// more words past them for the vector form's 16-word loads).
+struct PoleZeroWork {
+  static constexpr int kChunk = 32;
+  int16_t xs[10 + kChunk + 6] = {}, ys[10 + kChunk + 6] = {};
+  int done = 0, len;
+  PoleZeroWork(const int16_t* xm, const int16_t* ym, int n) : len(std::min(kChunk, n)) {
+    std::memcpy(xs, xm, 10 * sizeof(int16_t));
+    std::memcpy(ys, ym, 10 * sizeof(int16_t));
+  }
+  // After a chunk: false once all n samples are done (the last ten of each
+  // written back to xm, ym); otherwise they move to the front for the next.
+  bool next(int n, int16_t* xm, int16_t* ym) {
+    done += len;
+    if (done >= n) {
+      std::memcpy(xm, xs + len, 10 * sizeof(int16_t));
+      std::memcpy(ym, ys + len, 10 * sizeof(int16_t));
+      return false;
+    }
+    std::memmove(xs, xs + len, 10 * sizeof(int16_t));
+    std::memmove(ys, ys + len, 10 * sizeof(int16_t));
+    len = std::min(kChunk, n - done);
+    return true;
+  }
+};
+
 }  // namespace
 
 void poleZeroRun_scalar(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y, int n,
                         int step) {
-  // The histories are laid out in time order in front of the new samples,
-  // so every output reads its ten predecessors in place.
-  constexpr int kChunk = 32;
-  int16_t xs[10 + kChunk], ys[10 + kChunk];
-  for (int i = 0; i < 10; ++i) xs[9 - i] = xm[i], ys[9 - i] = ym[i];
-  for (int done = 0; done < n;) {
-    const int len = std::min(kChunk, n - done);
-    for (int t = 0; t < len; ++t) {
-      const int16_t in = x[(done + t) * step];
+  PoleZeroWork h(xm, ym, n);
+  do {
+    for (int t = 0; t < h.len; ++t) {
+      const int16_t in = x[(h.done + t) * step];
       i64 acc = i64{in} * 16384;
-      for (int i = 0; i < 10; ++i) acc += i64{coef[i]} * xs[9 + t - i] - i64{coef[10 + i]} * ys[9 + t - i];
-      xs[10 + t] = in;
-      ys[10 + t] = w16(sat16(acc >> 14));
-      y[(done + t) * step] = ys[10 + t];
+      for (int i = 0; i < 10; ++i) acc += i64{coef[i]} * h.xs[9 + t - i] - i64{coef[10 + i]} * h.ys[9 + t - i];
+      h.xs[10 + t] = in;
+      h.ys[10 + t] = w16(sat16(acc >> 14));
+      y[(h.done + t) * step] = h.ys[10 + t];
     }
-    done += len;
-    std::memmove(xs, xs + len, 10 * sizeof(int16_t));
-    std::memmove(ys, ys + len, 10 * sizeof(int16_t));
-  }
-  for (int i = 0; i < 10; ++i) xm[i] = xs[9 - i], ym[i] = ys[9 - i];
+  } while (h.next(n, xm, ym));
 }
 
 #if defined(VOKSC_X86)
@@ -1062,34 +1080,27 @@ VOKSC_TARGET_AVX2 void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_
   const __m256i rt = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(tail, flip), 0x4E);
   const __m256i vz = _mm256_and_si256(_mm256_permutevar8x32_epi32(rh, _mm256_setr_epi32(3, 4, 5, 6, 7, 7, 7, 7)), ten);
   const __m256i vp = _mm256_and_si256(rt, ten);
-  constexpr int kChunk = 32;
-  int16_t xs[10 + kChunk + 6] = {}, ys[10 + kChunk + 6] = {};
-  for (int i = 0; i < 10; ++i) xs[9 - i] = xm[i], ys[9 - i] = ym[i];
   auto wide = [&](__m256i p) VOKSC_TARGET_AVX2 {
     return _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)),
                             _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
   };
-  for (int done = 0; done < n;) {
-    const int len = std::min(kChunk, n - done);
-    for (int t = 0; t < len; ++t) {
-      const int16_t in = x[(done + t) * step];
-      const __m256i pz = _mm256_madd_epi16(vz, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + t)));
-      const __m256i pp = _mm256_madd_epi16(vp, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + t)));
+  PoleZeroWork h(xm, ym, n);
+  do {
+    for (int t = 0; t < h.len; ++t) {
+      const int16_t in = x[(h.done + t) * step];
+      const __m256i pz = _mm256_madd_epi16(vz, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h.xs + t)));
+      const __m256i pp = _mm256_madd_epi16(vp, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h.ys + t)));
       const __m256i d = _mm256_sub_epi64(wide(pz), wide(pp));
-      __m128i h = _mm_add_epi64(_mm256_castsi256_si128(d), _mm256_extracti128_si256(d, 1));
-      h = _mm_add_epi64(h, _mm_unpackhi_epi64(h, h));
+      __m128i s = _mm_add_epi64(_mm256_castsi256_si128(d), _mm256_extracti128_si256(d, 1));
+      s = _mm_add_epi64(s, _mm_unpackhi_epi64(s, s));
       alignas(16) int64_t sum[2];
-      _mm_store_si128(reinterpret_cast<__m128i*>(sum), h);
+      _mm_store_si128(reinterpret_cast<__m128i*>(sum), s);
       const i64 acc = i64{in} * 16384 + sum[0];
-      xs[10 + t] = in;
-      ys[10 + t] = w16(sat16(acc >> 14));
-      y[(done + t) * step] = ys[10 + t];
+      h.xs[10 + t] = in;
+      h.ys[10 + t] = w16(sat16(acc >> 14));
+      y[(h.done + t) * step] = h.ys[10 + t];
     }
-    done += len;
-    std::memmove(xs, xs + len, 10 * sizeof(int16_t));
-    std::memmove(ys, ys + len, 10 * sizeof(int16_t));
-  }
-  for (int i = 0; i < 10; ++i) xm[i] = xs[9 - i], ym[i] = ys[9 - i];
+  } while (h.next(n, xm, ym));
 }
 #else
 void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y, int n, int step) {
@@ -1368,16 +1379,13 @@ VOKSC_EXPORT VokResult voksCombinedFilterInit_G728_16s(void* state) {
 VOKSC_EXPORT VokResult voksCombinedFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s* dst,
                                                             void* state) {
   if (anyNull(lpc, src, dst, state)) return vokErrNullPtr;
-  StateWords<40> words(state);
-  int16_t* w = words.w;
-  int16_t* coef = w;      // 20 coefficients of the call
-  int16_t* xm = w + 20;   // input history
-  int16_t* ym = w + 30;   // output history
-  std::memcpy(coef, lpc, 20 * sizeof(int16_t));
-  for (int i = 0; i < 10; ++i) xm[i] = src[kDim + i], ym[i] = src[15 + i];
+  // The histories come with the call (the state keeps nothing between
+  // calls); they run in time order.
+  int16_t xm[10], ym[10];
+  for (int i = 0; i < 10; ++i) xm[9 - i] = src[kDim + i], ym[9 - i] = src[15 + i];
   int16_t out[kDim];
   static const auto run = cpu::choose(poleZeroRun_scalar, poleZeroRun_avx2);
-  run(coef, xm, ym, src + kDim - 1, out + kDim - 1, kDim, -1);  // newest first
+  run(lpc, xm, ym, src + kDim - 1, out + kDim - 1, kDim, -1);  // newest first
   std::memcpy(dst, out, sizeof out);
   return vokOk;
 }

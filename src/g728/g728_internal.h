@@ -42,7 +42,8 @@ int64_t hybridLags_avx2(const LagScaling& s, const int64_t* blockCorr, const int
 // The 10-zero, 10-pole filter (coef: zeros then poles, Q14) over n inputs
 // in time order at stride `step` of x, outputs likewise into y:
 // y = sat16((x 2^14 + sum zeros past inputs - sum poles past outputs) >> 14);
-// xm, ym: the ten past inputs and outputs, newest first, updated.
+// xm, ym: the ten past inputs and outputs in time order (oldest first),
+// updated.
 void poleZeroRun_scalar(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y, int n, int step);
 void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_t* ym, const int16_t* x, int16_t* y, int n, int step);
 
