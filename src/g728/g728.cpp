@@ -371,7 +371,10 @@ inline bool reflect(i64 rNext, i64 acc, i64 mult, i64& alpha, Reflection& o) {
   const i64 err = roundHigh(rNext * 65536 + acc * mult);
   const i64 num = err < 0 ? -err : err;
   if (num >= alpha) return false;
-  o.q = fractionQ15(num, alpha);
+  // 0 <= num < alpha, and alpha never grows past r[0] or the error it
+  // starts from (16-bit values): the restoring division is the plain floor
+  // of num 2^16 / alpha, formed in 32 bits (num 2^16 < 2^31).
+  o.q = i64{static_cast<uint32_t>(num << 16) / static_cast<uint32_t>(alpha)} << 15;
   o.negate = err > 0;
   o.rc = o.negate ? -roundHigh(o.q) * 2 : roundHigh(o.q) * 2;
   const i64 e = alpha * 65536 + o.rc * err;
