@@ -259,22 +259,6 @@ bool vectorCorrelations(const TrackSearch& ts, const PulseSum& sum, Word32* c) {
   return false;
 }
 
-// trackCorrelation from tracked sums s (|s| < 2^30, c = 2 s): the rounded
-// upper word of the clamp of 4 s is the clamp of (s + 2^13) >> 14, exact
-// in 32 bits; the rest in plain 32-bit lanes.
-void trackedCorrelation(const TrackSearch& ts, const PulseSum& sum, int track, int16_t* out) {
-  int32_t s[kPerTrack], sign[kPerTrack];
-  for (int i = 0; i < kPerTrack; ++i) {
-    s[i] = static_cast<int32_t>(sum.corr[track + kTracks * i]);
-    sign[i] = ts.s.sign[track + kTracks * i];
-  }
-  for (int i = 0; i < kPerTrack; ++i) {
-    const int32_t r = clamp16((s[i] + 0x2000) >> 14);
-    int32_t m = (r * sign[i]) >> 15;
-    m = m > kMax16 ? kMax16 : m;
-    out[i] = static_cast<int16_t>(clamp16(m + ts.self[track][i]));
-  }
-}
 
 struct PairPick {
   int x, y;
@@ -473,8 +457,8 @@ void depthFirst(const TrackSearch& ts, const FourTrackMode& m, int* pulses, int1
       Word32 c[kSub];
       int16_t corX[kPerTrack], corY[kPerTrack];
       if (vectorCorrelations(ts, sum, c)) {
-        trackedCorrelation(ts, sum, order[j], corX);
-        trackedCorrelation(ts, sum, order[j + 1], corY);
+        trackCorrelations(sum.corr, ts.s.sign, ts.self[order[j]], order[j], corX);
+        trackCorrelations(sum.corr, ts.s.sign, ts.self[order[j + 1]], order[j + 1], corY);
       } else {
         trackCorrelation(ts, c, order[j], corX);
         trackCorrelation(ts, c, order[j + 1], corY);

@@ -674,4 +674,52 @@ void pairTails(const int16_t* h, int32_t startSame, int32_t startCross, int16_t*
   form(h, startSame, startCross, tail);
 }
 
+// ---- one track's correlations from the tracked sums ----------------------------------
+
+void trackCorrelations_scalar(const uint32_t* s, const int16_t* sign, const int16_t* self, int track, int16_t* out) {
+  for (int i = 0; i < 16; ++i) {
+    const int p = track + 4 * i;
+    const int32_t v = (static_cast<int32_t>(s[p]) + 0x2000) >> 14;
+    const int16_t r = static_cast<int16_t>(v > kMax16 ? kMax16 : (v < kMin16 ? kMin16 : v));
+    out[i] = add(mult(r, sign[p]), self[i]);
+  }
+}
+
+#if defined(VOKSC_X86)
+// The sums picked by a shuffle of each group of eight (lanes 0 and 4),
+// rounded and packed with saturation; the product's bits 15..30 from the
+// high and low product words, where only -32768 squared (32768) wraps and
+// is moved to 32767; the saturating word add.
+VOKSC_TARGET_AVX2 void trackCorrelations_avx2(const uint32_t* s, const int16_t* sign, const int16_t* self, int track,
+                                              int16_t* out) {
+  alignas(32) int32_t picked[16];
+  alignas(32) int16_t signs[16];
+  for (int i = 0; i < 16; ++i) {
+    picked[i] = static_cast<int32_t>(s[track + 4 * i]);
+    signs[i] = sign[track + 4 * i];
+  }
+  const __m256i half = _mm256_set1_epi32(0x2000);
+  const __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(picked)), half), 14);
+  const __m256i hi =
+      _mm256_srai_epi32(_mm256_add_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(picked + 8)), half), 14);
+  const __m256i r = _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8);
+  const __m256i f = _mm256_load_si256(reinterpret_cast<const __m256i*>(signs));
+  __m256i m = _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epi16(r, f), 1), _mm256_srli_epi16(_mm256_mullo_epi16(r, f), 15));
+  const __m256i minWord = _mm256_set1_epi16(kMin16);
+  const __m256i wrapped = _mm256_and_si256(_mm256_cmpeq_epi16(r, minWord), _mm256_cmpeq_epi16(f, minWord));
+  m = _mm256_sub_epi16(m, _mm256_and_si256(wrapped, _mm256_set1_epi16(1)));
+  const __m256i own = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(self));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_adds_epi16(m, own));
+}
+#else
+void trackCorrelations_avx2(const uint32_t* s, const int16_t* sign, const int16_t* self, int track, int16_t* out) {
+  trackCorrelations_scalar(s, sign, self, track, out);
+}
+#endif
+
+void trackCorrelations(const uint32_t* s, const int16_t* sign, const int16_t* self, int track, int16_t* out) {
+  static const auto form = cpu::choose(trackCorrelations_scalar, trackCorrelations_avx2);
+  form(s, sign, self, track, out);
+}
+
 }  // namespace voksc::amrwb

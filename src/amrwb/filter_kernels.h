@@ -82,6 +82,13 @@ void pairTails_scalar(const int16_t* h, int32_t startSame, int32_t startCross, i
 void pairTails_avx2(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail);
 void pairTails(const int16_t* h, int32_t startSame, int32_t startCross, int16_t* tail);
 
+// The algebraic search's correlations on one track from tracked sums
+// s (|s| < 2^30, the caller's bound), i = 0..15, p = track + 4i:
+// out[i] = add(mult(clamp((s[p] + 2^13) >> 14), sign[p]), self[i]).
+void trackCorrelations_scalar(const uint32_t* s, const int16_t* sign, const int16_t* self, int track, int16_t* out);
+void trackCorrelations_avx2(const uint32_t* s, const int16_t* sign, const int16_t* self, int track, int16_t* out);
+void trackCorrelations(const uint32_t* s, const int16_t* sign, const int16_t* self, int track, int16_t* out);
+
 }  // namespace voksc::amrwb
 
 #endif  // VOKSC_AMRWB_FILTER_KERNELS_H

@@ -230,3 +230,33 @@ TEST(AmrWbFilterKernels, PairTailsMatchTheChains) {
     ASSERT_TRUE(valid(got)) << "avx2, trial " << t;
   }
 }
+
+TEST(AmrWbFilterKernels, TrackCorrelationsMatchTheOperators) {
+  std::mt19937 rng(13);
+  for (int t = 0; t < 64; ++t) {
+    const Trial c = trial(t, 64 + 16, 64, rng);
+    uint32_t s[64];
+    int16_t sign[64];
+    for (int p = 0; p < 64; ++p) {
+      // Sums below 2^30 in magnitude: the extremes, the saturating
+      // roundings near 2^29 and random sizes.
+      const int32_t edge[] = {(1 << 30) - 1, -(1 << 30) + 1, (1 << 29) - 0x2000, -(1 << 29) - 0x2001, -(1 << 29)};
+      const int32_t v = (t % 4 == 0) ? edge[(p + t) % 5] : c.x[p] * (1 << (t % 15));
+      s[p] = static_cast<uint32_t>(v);
+      sign[p] = (c.a[p] & 1) ? kMax16 : kMin16;
+    }
+    const int16_t* self = c.x.data() + 64;
+    const int track = t % 4;
+    int16_t want[16], got[16];
+    for (int i = 0; i < 16; ++i) {
+      const int p = track + 4 * i;
+      const Word32 chain = static_cast<Word32>(2 * static_cast<int32_t>(s[p]));
+      want[i] = add(mult(round_fx(L_shl(chain, 1)), sign[p]), self[i]);
+    }
+    wb::trackCorrelations_scalar(s, sign, self, track, got);
+    ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "scalar, trial " << t;
+    if (!vtest::haveAvx2()) continue;
+    wb::trackCorrelations_avx2(s, sign, self, track, got);
+    ASSERT_EQ(0, std::memcmp(got, want, sizeof want)) << "avx2, trial " << t;
+  }
+}
