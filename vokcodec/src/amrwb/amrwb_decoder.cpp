@@ -368,10 +368,10 @@ void synthesise(Decoder* d, const int16_t* aq, int16_t* exc, int16_t q, int16_t*
   std::memcpy(syn, d->synHist, sizeof d->synHist);
   VOKC_CALL(voksSynthesisFilter_AMRWB_16s32s_I, scaled, kOrder, exc, syn + kOrder, kSub);
   std::memcpy(d->synHist, syn + kSub, sizeof d->synHist);
-  int16_t low[kSub];
-  VOKC_CALL(voksDeemphasize_AMRWB_32s16s, kPreemph, syn + kOrder, low, kSub, &d->deemph);
-  VOKC_CALL(voksHighPassFilter_AMRWB_16s_ISfs, low, kSub, filter(d->hp50), 14);
-  upsample(d, low, out);
+
+  // (The low band's steps are recursions, each output waiting for the last;
+  // work that does not depend on them follows each one, so that it runs
+  // while the recursion finishes.)
 
   // White noise at the energy of the excitation ...
   int16_t hf[kSubHigh];
@@ -393,18 +393,25 @@ void synthesise(Decoder* d, const int16_t* aq, int16_t* exc, int16_t q, int16_t*
   const int16_t level = extract_h(L_shl(ratio, add(eHf, 1)));
   for (int16_t& v : hf) v = mult(v, level);
 
+  int16_t low[kSub];
+  VOKC_CALL(voksDeemphasize_AMRWB_32s16s, kPreemph, syn + kOrder, low, kSub, &d->deemph);
+  VOKC_CALL(voksHighPassFilter_AMRWB_16s_ISfs, low, kSub, filter(d->hp50), 14);
+
   // ... lowered by the tilt of the 400 Hz high-passed synthesis (voiced
   // speech keeps little high band), or in background noise by 6 dB more
   // gently; at 23.85 kbit/s the received gain sets it.
-  VOKC_CALL(voksHighPassFilter_AMRWB_16s_ISfs, low, kSub, filter(d->hp400), 15);
-  const int64_t lowEnergy = plain::energy(low, kSub);
-  const Word32 r0 = plain::energyChain(1, low, kSub);
+  int16_t band[kSub];
+  std::memcpy(band, low, sizeof low);
+  VOKC_CALL(voksHighPassFilter_AMRWB_16s_ISfs, band, kSub, filter(d->hp400), 15);
+  upsample(d, low, out);
+  const int64_t bandEnergy = plain::energy(band, kSub);
+  const Word32 r0 = plain::energyChain(1, band, kSub);
   const int16_t sh = norm_l(r0);
   Word32 r1 = 1;
-  if (1 + 2 * lowEnergy <= INT32_MAX) {  // bounds every partial sum of the lag-1 chain
-    for (int i = 1; i < kSub; ++i) r1 += 2 * (low[i] * low[i - 1]);
+  if (1 + 2 * bandEnergy <= INT32_MAX) {  // bounds every partial sum of the lag-1 chain
+    for (int i = 1; i < kSub; ++i) r1 += 2 * (band[i] * band[i - 1]);
   } else {
-    for (int i = 1; i < kSub; ++i) r1 = L_mac(r1, low[i], low[i - 1]);
+    for (int i = 1; i < kSub; ++i) r1 = L_mac(r1, band[i], band[i - 1]);
   }
   const int16_t e0 = extract_h(L_shl(r0, sh)), e1 = extract_h(L_shl(r1, sh));
   const int16_t tilt = e1 > 0 ? div_s(e1, e0) : 0;
