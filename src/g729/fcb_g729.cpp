@@ -329,8 +329,9 @@ inline bool tryPair(Pair& p, Word32 base, Word16 a, Word16 wa, Word16 b, Word16 
 // A row of eight pair candidates: x fixed, y = yPos[k]; base chain, rows a
 // (weight wa) and b (weight wb) of 16-bit values, dn of the y positions.
 // setPs: the phase keeps the winner's correlation.
-void pairRowScalar(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int16_t* b, Word16 wb, Word16 ps1,
-                   const int16_t* dnY, int x, const int* yPos, bool setPs) {
+__attribute__((always_inline)) inline void pairRowScalar(Pair& p, Word32 base, const int16_t* a, Word16 wa,
+                                                         const int16_t* b, Word16 wb, Word16 ps1, const int16_t* dnY,
+                                                         int x, const int* yPos, bool setPs) {
   const Word32 room = static_cast<Word32>(2 * (wa + wb) * 32768);  // weights are at most 16384
   if (base <= kMax32 - room && base >= kMin32 + room) {
     // The chain cannot saturate: the eight energies and squared
@@ -406,13 +407,104 @@ __attribute__((target("avx2"))) void pairRowAvx2(Pair& p, Word32 base, const int
 void pairRowAvx2(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int16_t* b, Word16 wb, Word16 ps1, const int16_t* dnY, int x, const int* yPos, bool setPs) { __builtin_trap(); }
 #endif
 
+// The rows of a search phase: row r fixes x = x[r] and carries its energy
+// base, its first operand a[r] (eight values) and its correlation ps1[r];
+// the second operand, its weight and the y positions are the phase's.
+struct PairRows {
+  int n = 0;
+  Word32 base[kPos];
+  const int16_t* a[kPos];
+  Word16 ps1[kPos];
+  int x[kPos];
+  void add(Word32 b, const int16_t* row, Word16 ps, int xr) {
+    base[n] = b;
+    a[n] = row;
+    ps1[n] = ps;
+    x[n] = xr;
+    ++n;
+  }
+};
+
+// All rows of a phase at once.  While every energy is positive (the best's
+// at entry too), "beats" compares the ratios sq / alp, a strict order, so
+// walking the candidates one by one ends on the first candidate of the
+// largest ratio, if that beats the entry best, and nowhere otherwise.  The
+// lanes keep, row after row, the first row of their largest ratio; the
+// eight lanes then give the first candidate in row order.  The products
+// sq alp are below 2^30, so the cross comparisons are exact in 32 bits.
+// A row whose chain could saturate, or an energy that is not positive,
+// sends the phase through the row walk.
+#if defined(VOKSC_X86)
+__attribute__((target("avx2"))) void pairRowsAvx2(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b,
+                                                  Word16 wb, const int16_t* dnY, const int* yPos, bool setPs) {
+  const Word32 room = static_cast<Word32>(2 * (wa + wb) * 32768);  // weights are at most 16384
+  bool lanes = p.alp > 0;
+  for (int r = 0; r < rows.n; ++r) lanes &= rows.base[r] <= kMax32 - room && rows.base[r] >= kMin32 + room;
+  if (lanes) {
+    const __m256i bTerm = _mm256_mullo_epi32(load8(b), _mm256_set1_epi32(2 * wb));
+    const __m256i wa2 = _mm256_set1_epi32(2 * wa);
+    const __m128i dn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnY));
+    __m256i bestSq = _mm256_setzero_si256(), bestAlp = _mm256_set1_epi32(1), bestRow = _mm256_setzero_si256();
+    __m256i positive = _mm256_set1_epi32(-1);
+    for (int r = 0; r < rows.n; ++r) {
+      __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(rows.base[r]), _mm256_mullo_epi32(load8(rows.a[r]), wa2));
+      chain = _mm256_add_epi32(chain, bTerm);
+      // round(): (chain + 0x8000) >> 16, 32767 from 0x7FFF8000 up.
+      const __m256i alp = _mm256_srai_epi32(
+          _mm256_add_epi32(_mm256_min_epi32(chain, _mm256_set1_epi32(0x7FFF7FFF)), _mm256_set1_epi32(0x8000)), 16);
+      // add() saturates in 16 bits; mult(ps, ps) is (ps ps) >> 15 capped at 32767.
+      const __m256i ps = _mm256_cvtepi16_epi32(_mm_adds_epi16(_mm_set1_epi16(rows.ps1[r]), dn));
+      const __m256i sq =
+          _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), _mm256_set1_epi32(kMax16));
+      positive = _mm256_and_si256(positive, _mm256_cmpgt_epi32(alp, _mm256_setzero_si256()));
+      if (r == 0) {
+        bestSq = sq;
+        bestAlp = alp;
+        continue;
+      }
+      const __m256i take =
+          _mm256_cmpgt_epi32(_mm256_mullo_epi32(sq, bestAlp), _mm256_mullo_epi32(bestSq, alp));
+      bestSq = _mm256_blendv_epi8(bestSq, sq, take);
+      bestAlp = _mm256_blendv_epi8(bestAlp, alp, take);
+      bestRow = _mm256_blendv_epi8(bestRow, _mm256_set1_epi32(r), take);
+    }
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(positive)) == 0xFF) {
+      alignas(32) int32_t s[8], e[8], row[8];
+      _mm256_store_si256(reinterpret_cast<__m256i*>(s), bestSq);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(e), bestAlp);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(row), bestRow);
+      int w = 0;
+      for (int k = 1; k < 8; ++k) {
+        const int32_t lhs = s[k] * e[w], rhs = s[w] * e[k];
+        if (lhs > rhs || (lhs == rhs && row[k] < row[w])) w = k;
+      }
+      if (s[w] * p.alp > p.sq * e[w]) {
+        const int r = row[w];
+        p.sq = static_cast<Word16>(s[w]);
+        p.alp = static_cast<Word16>(e[w]);
+        if (setPs) p.ps = add(rows.ps1[r], dnY[w]);
+        p.ix = rows.x[r];
+        p.iy = yPos[w];
+      }
+      return;
+    }
+  }
+  for (int r = 0; r < rows.n; ++r)
+    pairRowAvx2(p, rows.base[r], rows.a[r], wa, b, wb, rows.ps1[r], dnY, rows.x[r], yPos, setPs);
+}
+#else
+void pairRowsAvx2(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b, Word16 wb, const int16_t* dnY, const int* yPos, bool setPs) { __builtin_trap(); }
+#endif
+
 template <bool kAvx>
-inline void pairRow(Pair& p, Word32 base, const int16_t* a, Word16 wa, const int16_t* b, Word16 wb, Word16 ps1,
-                    const int16_t* dnY, int x, const int* yPos, bool setPs) {
-  if (kAvx)
-    pairRowAvx2(p, base, a, wa, b, wb, ps1, dnY, x, yPos, setPs);
-  else
-    pairRowScalar(p, base, a, wa, b, wb, ps1, dnY, x, yPos, setPs);
+inline void pairRows(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b, Word16 wb, const int16_t* dnY,
+                     const int* yPos, bool setPs) {
+  if (kAvx) {
+    pairRowsAvx2(p, rows, wa, b, wb, dnY, yPos, setPs);
+    return;
+  }
+  for (int r = 0; r < rows.n; ++r)
+    pairRowScalar(p, rows.base[r], rows.a[r], wa, b, wb, rows.ps1[r], dnY, rows.x[r], yPos, setPs);
 }
 
 // Position of the largest |dn| on a track other than `skip` (a later
@@ -426,6 +518,20 @@ int trackMax(const int16_t* dn, int track, int skip) {
       at = j;
     }
   return at;
+}
+
+// The sums that prepare a phase B, from 16-bit matrix values: the rounded
+// round(L_mac(L_mac(L_mult(x, 8192), y, 8192), z, 4096)) and the row base
+// L_mac(L_mac(L_mac(alp0, x, 4096), y, 4096), z, 2048) with alp0 =
+// L_mult(alp, 8192).  Their magnitudes stay below 1.25 2^30 whatever the
+// values (2^30 + 2^28, and 2^29 + 2^28 + 2^28 + 2^27), so no step and no
+// rounding can saturate: plain 32-bit sums.
+inline Word16 roundedSum(Word16 x, Word16 y, Word16 z) {
+  return static_cast<Word16>((16384 * (int32_t{x} + y) + 8192 * int32_t{z} + 0x8000) >> 16);
+}
+
+inline Word32 rowBase(Word32 alp0, Word16 x, Word16 y, Word16 z) {
+  return alp0 + 8192 * (int32_t{x} + y) + 4096 * int32_t{z};
 }
 
 template <bool kAvx>
@@ -445,7 +551,7 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
   Word16 psk = -1, alpk = 1;
   int ip[4] = {0, 1, 2, 3};
   Pair p;  // positions and correlation persist across the phases, as in the reference
-  int16_t tmp[kPos], colA[kPos], colB[kPos];
+  int16_t tmp[kPos], colA[kPos], colB[kPos], cols[2][kPos];
   for (int track = 3; track < 5; ++track) {
     const int16_t* rTT = rr + (track == 3 ? kD3 : kD4);
     const int16_t* r0T = rr + (track == 3 ? k03 : k04);
@@ -455,32 +561,28 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
     // Search 3, phase A: i0 on track 2 (two largest |dn|), i1 on this track.
     p.sq = -1;
     p.alp = 1;
+    PairRows rows;
     for (int pass = 0, prev = -1; pass < 2; ++pass) {
       const int i0 = trackMax(dn, 2, prev);
       prev = i0;
       const int j = i0 / 5;
-      pairRow<kAvx>(p, L_mult(rr[kD2 + j], 8192), r2T + j * kPos, 16384, rTT, 8192, dn[i0], dnT[track], i0,
-                    posT[track], true);
+      rows.add(L_mult(rr[kD2 + j], 8192), r2T + j * kPos, dn[i0], i0);
     }
+    pairRows<kAvx>(p, rows, 16384, rTT, 8192, dnT[track], posT[track], true);
     int i0 = p.ix, i1 = p.iy;
     // Phase B: i2 on track 0, i3 on track 1.
     Word16 ps0 = p.ps;
     Word32 alp0 = L_mult(p.alp, 8192);
     p.sq = -1;
     p.alp = 1;
-    for (int a = 0; a < kPos; ++a) {
-      Word32 s = L_mult(rr[k12 + a * kPos + i0 / 5], 8192);
-      s = L_mac(s, r1T[a * kPos + i1 / 5], 8192);
-      s = L_mac(s, rr[kD1 + a], 4096);
-      tmp[a] = round_fx(s);
-    }
+    for (int a = 0; a < kPos; ++a)
+      tmp[a] = roundedSum(rr[k12 + a * kPos + i0 / 5], r1T[a * kPos + i1 / 5], rr[kD1 + a]);
+    rows.n = 0;
     for (int a2 = 0; a2 < kPos; ++a2) {
-      const Word16 ps1 = add(ps0, dnT[0][a2]);
-      Word32 alp1 = L_mac(alp0, rr[k02 + a2 * kPos + i0 / 5], 4096);
-      alp1 = L_mac(alp1, r0T[a2 * kPos + i1 / 5], 4096);
-      alp1 = L_mac(alp1, rr[kD0 + a2], 2048);
-      pairRow<kAvx>(p, alp1, rr + k01 + a2 * kPos, 4096, tmp, 16384, ps1, dnT[1], 5 * a2, posT[1], false);
+      const Word32 alp1 = rowBase(alp0, rr[k02 + a2 * kPos + i0 / 5], r0T[a2 * kPos + i1 / 5], rr[kD0 + a2]);
+      rows.add(alp1, rr + k01 + a2 * kPos, add(ps0, dnT[0][a2]), 5 * a2);
     }
+    pairRows<kAvx>(p, rows, 4096, tmp, 16384, dnT[1], posT[1], false);
     if (L_msu(L_mult(alpk, p.sq), psk, p.alp) > 0) {
       psk = p.sq;
       alpk = p.alp;
@@ -493,13 +595,15 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
     // Search 4, phase A: i0 on this track (two largest |dn|), i1 on track 0.
     p.sq = -1;
     p.alp = 1;
+    rows.n = 0;
     for (int pass = 0, prev = -1; pass < 2; ++pass) {
       const int k0 = trackMax(dn, track, prev);
       prev = k0;
       const int j = k0 / 5;
-      col(r0T, j, colA);
-      pairRow<kAvx>(p, L_mult(rTT[j], 8192), colA, 16384, rr + kD0, 8192, dn[k0], dnT[0], k0, posT[0], true);
+      col(r0T, j, cols[pass]);
+      rows.add(L_mult(rTT[j], 8192), cols[pass], dn[k0], k0);
     }
+    pairRows<kAvx>(p, rows, 16384, rr + kD0, 8192, dnT[0], posT[0], true);
     i0 = p.ix;
     i1 = p.iy;
     const int i1Row = (i1 / 5) * kPos;
@@ -509,20 +613,14 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
     p.sq = -1;
     p.alp = 1;
     col(r2T, i0 / 5, colA);
-    for (int a = 0; a < kPos; ++a) {
-      Word32 s = L_mult(colA[a], 8192);
-      s = L_mac(s, rr[k02 + i1Row + a], 8192);
-      s = L_mac(s, rr[kD2 + a], 4096);
-      tmp[a] = round_fx(s);
-    }
+    for (int a = 0; a < kPos; ++a) tmp[a] = roundedSum(colA[a], rr[k02 + i1Row + a], rr[kD2 + a]);
     col(r1T, i0 / 5, colB);
+    rows.n = 0;
     for (int a2 = 0; a2 < kPos; ++a2) {
-      const Word16 ps1 = add(ps0, dnT[1][a2]);
-      Word32 alp1 = L_mac(alp0, colB[a2], 4096);
-      alp1 = L_mac(alp1, rr[k01 + i1Row + a2], 4096);
-      alp1 = L_mac(alp1, rr[kD1 + a2], 2048);
-      pairRow<kAvx>(p, alp1, rr + k12 + a2 * kPos, 4096, tmp, 16384, ps1, dnT[2], 5 * a2 + 1, posT[2], false);
+      const Word32 alp1 = rowBase(alp0, colB[a2], rr[k01 + i1Row + a2], rr[kD1 + a2]);
+      rows.add(alp1, rr + k12 + a2 * kPos, add(ps0, dnT[1][a2]), 5 * a2 + 1);
     }
+    pairRows<kAvx>(p, rows, 4096, tmp, 16384, dnT[2], posT[2], false);
     if (L_msu(L_mult(alpk, p.sq), psk, p.alp) > 0) {
       psk = p.sq;
       alpk = p.alp;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "common/basic_op.h"
+#include "common/kernels.h"
 #include "core/cpu.h"
 #include "core/status.h"
 #include "fcb_internal.h"
@@ -125,14 +126,20 @@ __attribute__((target("avx2"))) void diagonalChains_avx2(const int16_t* h, int32
 void diagonalChains_avx2(const int16_t* h, int32_t initDiag, int32_t initCross, Chains& c) { __builtin_trap(); }
 #endif
 
+// The response scaled for the 16-bit matrix: halved when its energy is
+// near the top, else shifted up by half the energy's headroom.  The energy
+// is the L_mac chain of squares from 0: its terms are never negative, so the
+// chain saturates exactly when the exact sum passes 2^31 - 1 (a square of
+// -32768 alone, saturated to that, gets there), and it is the exact sum
+// capped.  shl() saturates each shifted value to 16 bits.
 void scaleResponse(const int16_t* h, int16_t* hs) {
-  Word32 e = 0;
-  for (int i = 0; i < kSubfr; ++i) e = L_mac(e, h[i], h[i]);
+  const Word32 e = static_cast<Word32>(std::min<int64_t>(2 * voksc::kern::dot(h, h, kSubfr), kMax32));
   if (extract_h(e) > 32000) {
-    for (int i = 0; i < kSubfr; ++i) hs[i] = shr(h[i], 1);
+    for (int i = 0; i < kSubfr; ++i) hs[i] = static_cast<int16_t>(h[i] >> 1);
   } else {
-    const Word16 k = shr(norm_l(e), 1);
-    for (int i = 0; i < kSubfr; ++i) hs[i] = shl(h[i], k);
+    const int k = shr(norm_l(e), 1);
+    for (int i = 0; i < kSubfr; ++i)
+      hs[i] = static_cast<int16_t>(std::clamp<int32_t>(int32_t{h[i]} * (1 << k), kMin16, kMax16));
   }
 }
 
@@ -147,12 +154,11 @@ void chainsOf(const int16_t* h, Chains& c, bool avx2) {
     diagonalChains_scalar(hs, 0, 0, c);
 }
 
-// Eight chain values of the layout (plain loads: the index table is small
-// and gathers gain nothing here).
+// Eight chain values of the layout, one gather (the indexes lie within the
+// 1600 chain values).
 #if defined(VOKSC_X86)
 __attribute__((target("avx2"))) inline __m256i chainsAt(const Chains& c, const int32_t* at) {
-  return _mm256_setr_epi32(c.v[at[0]], c.v[at[1]], c.v[at[2]], c.v[at[3]], c.v[at[4]], c.v[at[5]], c.v[at[6]],
-                           c.v[at[7]]);
+  return _mm256_i32gather_epi32(c.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), 4);
 }
 #endif
 

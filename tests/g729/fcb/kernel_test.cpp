@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "common/basic_op.h"
 #include "g729/fcb_internal.h"
 #include "g729/gain_predict.h"
 #include "levels.h"
@@ -55,6 +56,12 @@ TEST(G729FcbKernels, MatrixForms) {
         for (int i = 0; i < 616; ++i) ASSERT_EQ(a16[i], static_cast<int16_t>(a32[i] >> 15));
         int16_t hs[40];
         fcb::scaleResponse(h, hs);
+        // The scaling as the chain of squares and the saturating shifts.
+        int32_t chain = 0;
+        for (int i = 0; i < 40; ++i) chain = voksc::op::L_mac(chain, h[i], h[i]);
+        const int16_t up = voksc::op::shr(voksc::op::norm_l(chain), 1);
+        for (int i = 0; i < 40; ++i)
+          ASSERT_EQ(hs[i], voksc::op::extract_h(chain) > 32000 ? voksc::op::shr(h[i], 1) : voksc::op::shl(h[i], up));
         int64_t e = 0;
         for (int i = 0; i < 40; ++i) e += int32_t{hs[i]} * hs[i];
         if (2 * e > INT32_MAX || d6) continue;

@@ -404,8 +404,30 @@ int16_t adaptiveGain(const int32_t* excErr, int16_t t0, int16_t frac, const int1
   return taming;
 }
 
+// xn2 = sub(xn, extract_h(L_shl(L_mult(y1, gp), 1))).  With p = y1 gp
+// (|p| <= 2^30) the doubled and shifted product is 4p saturated to 32 bits,
+// whose upper word is p >> 14 clamped to 16 bits (2^30 itself, the one
+// product L_mult saturates, clamps to 32767 either way); sub() clamps the
+// difference.
 void fixedCodebookTarget(const int16_t* xn, const int16_t* y1, int16_t gainPit, int16_t* xn2) {
-  for (int i = 0; i < kSubfr; ++i) xn2[i] = sub(xn[i], extract_h(L_shl(L_mult(y1[i], gainPit), 1)));
+  int i = 0;
+#if defined(__SSE2__)
+  // Eight samples a step: the 32-bit products from their two halves, the
+  // saturating pack as the clamp, the saturating subtraction as sub().
+  const __m128i g = _mm_set1_epi16(gainPit);
+  for (; i + 8 <= kSubfr; i += 8) {
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1 + i));
+    const __m128i lo = _mm_mullo_epi16(y, g), hi = _mm_mulhi_epi16(y, g);
+    const __m128i p = _mm_packs_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 14),
+                                      _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 14));
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xn + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(xn2 + i), _mm_subs_epi16(x, p));
+  }
+#endif
+  for (; i < kSubfr; ++i) {
+    const int32_t p = std::clamp((int32_t{y1[i]} * gainPit) >> 14, -32768, 32767);
+    xn2[i] = static_cast<int16_t>(std::clamp(int32_t{xn[i]} - p, -32768, 32767));
+  }
 }
 
 int fixedCodebook(Codebook book, int16_t* h, const int16_t* xn2, int16_t* res2, const int16_t* excSub,
@@ -489,6 +511,27 @@ void updateTargetMemories(const int16_t* speech, const int16_t* synth, const int
 void filteredCode80(const int16_t* h, int16_t posIndex, int16_t signs, int16_t* y) {
   int pos[4];
   pulses80(posIndex, pos);
+#if defined(__SSE2__)
+  // The pulses one after another on all 40 samples: the response read
+  // behind 40 zeros adds nothing before its pulse, and a saturating add or
+  // subtraction of zero leaves a sample as it is, so each pass is the
+  // reference's add() or sub() (from zero for the first pulse, where sub()
+  // is negate()).
+  alignas(16) int16_t hz[2 * kSubfr] = {};
+  std::memcpy(hz + kSubfr, h, kSubfr * sizeof(int16_t));
+  __m128i acc[kSubfr / 8];
+  for (auto& v : acc) v = _mm_setzero_si128();
+  for (int k = 0; k < 4; ++k) {
+    const int16_t* src = hz + kSubfr - pos[k];
+    const bool positive = (signs >> k) & 1;
+    for (int v = 0; v < kSubfr / 8; ++v) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * v));
+      acc[v] = positive ? _mm_adds_epi16(acc[v], x) : _mm_subs_epi16(acc[v], x);
+    }
+  }
+  for (int v = 0; v < kSubfr / 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 8 * v), acc[v]);
+  return;
+#endif
   for (int i = 0; i < pos[0]; ++i) y[i] = 0;
   for (int k = 0; k < 4; ++k) {
     const bool positive = (signs >> k) & 1;
