@@ -67,10 +67,10 @@ int normalizeWide(i64& v, int bits) {
 
 // Shift that normalises the largest-magnitude element of x to `bits` bits.
 int vectorShift(const int16_t* x, int n, int bits) {
-  int plus = 0, minus = 0;
+  int16_t plus = 0, minus = 0;  // 16-bit extremes: the loop vectorises
   for (int i = 0; i < n; ++i) {
-    if (x[i] < minus) minus = x[i];
-    if (x[i] > plus) plus = x[i];
+    minus = std::min(minus, x[i]);
+    plus = std::max(plus, x[i]);
   }
   i64 v = (minus < -plus) ? minus : plus;
   return normalizeWide(v, bits);
