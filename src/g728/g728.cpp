@@ -1257,10 +1257,15 @@ VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16
   // Each block's samples brought to the common exponent: doubled, shifted
   // down, or (past 30 places) 0.
   int16_t w[1024 + 3];
-  int8_t shifts[1024];
-  for (int b = 0, k = 0; b < nb; ++b) {
+  int8_t shifts[1024 + 8];
+  for (int b = 0, k = 0; b < nb; ++b, k += d) {
     const int8_t sh = static_cast<int8_t>(std::min(v.exps[b] - minExp - 1, 31));
-    for (int j = 0; j < d; ++j) shifts[k++] = sh;
+    if (d <= 8) {  // eight copies at once; the next block overwrites the excess
+      const uint64_t copies = 0x0101010101010101ull * static_cast<uint8_t>(sh);
+      std::memcpy(shifts + k, &copies, sizeof copies);
+    } else {
+      std::memset(shifts + k, sh, static_cast<std::size_t>(d));
+    }
   }
   static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
   window(v.hist, v.h->window, shifts, total, w);
