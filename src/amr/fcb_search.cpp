@@ -126,11 +126,37 @@ void signedRows_scalar(const int16_t* g, const int16_t* sign, int step, int16_t 
 }
 
 #if defined(VOKSC_X86)
+namespace {
+// Per column of a track order, the position it holds and 40 times it, as
+// 32-bit lanes.
+struct ColumnLanes {
+  alignas(32) int32_t pos[kL];
+  alignas(32) int32_t pos40[kL];
+  explicit constexpr ColumnLanes(int step) : pos(), pos40() {
+    for (int n = 0; n < kL; ++n) {
+      const int c = (n % step) * (kL / step) + n / step;
+      pos[c] = n;
+      pos40[c] = kL * n;
+    }
+  }
+};
+constexpr ColumnLanes kNaturalLanes(1), kFourTrackLanes(4), kFiveTrackLanes(5);
+}  // namespace
+
+// Two passes.  The first runs the lag sums eight lags at a time and keeps
+// each finished entry, signs folded (the diagonal unsigned), in a table by
+// (m, dec): the entry of the position pair (i, j) sits at m = 39 - max(i, j),
+// dec = |i - j|, and each unordered pair has exactly one slot.  The second
+// writes every row in its column order by gathering eight slots at a time,
+// so the track order costs no scattered word stores.
 VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
   // g and the signs in reverse order, zero-padded for the 8-lane loads.
   alignas(32) int16_t gz[kL + 8] = {}, signRev[kL + 8] = {};
   std::memcpy(gz, g, sizeof(int16_t) * kL);
   for (int t = 0; t < kL; ++t) signRev[t] = sign[kL - 1 - t];
+  // Entries by m * 40 + dec; one spare word for the last slot's 32-bit read.
+  alignas(32) int16_t slot[kL * kL + 8];
+  slot[kL * kL] = 0;
   __m256i acc[5];
   for (__m256i& v : acc) v = _mm256_setzero_si256();
   const __m256i half = _mm256_set1_epi32(0x8000), top = _mm256_set1_epi32(32767);
@@ -138,7 +164,6 @@ VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, in
     const int i = kL - 1 - m, blocks = i / 8 + 1;
     const __m256i c = _mm256_set1_epi32(2 * g[m]);
     const __m256i si = _mm256_set1_epi32(sign[i]);
-    alignas(32) int16_t out[kL + 8];
     for (int v = 0; v < blocks; ++v) {
       const __m256i x = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(gz + m + 8 * v)));
       acc[v] = _mm256_add_epi32(acc[v], _mm256_mullo_epi32(c, x));
@@ -148,9 +173,25 @@ VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, in
       __m256i val = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(r, sp), 15), top);
       if (v == 0) val = _mm256_blend_epi32(val, r, 1);  // the diagonal carries no sign
       const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(val, val), 0x08);
-      _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * v), _mm256_castsi256_si128(packed));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(slot + kL * m + 8 * v), _mm256_castsi256_si128(packed));
     }
-    storeRow(rr, i, out, step);
+  }
+  const ColumnLanes& lanes = step == 5 ? kFiveTrackLanes : (step == 4 ? kFourTrackLanes : kNaturalLanes);
+  // Low word of each 32-bit lane to the low half of each 128-bit half.
+  const __m256i lowWords = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                            0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i last = _mm256_set1_epi32(kL * (kL - 1));
+  for (int i = 0; i < kL; ++i) {
+    const __m256i iv = _mm256_set1_epi32(i), i40 = _mm256_set1_epi32(kL * i);
+    for (int c0 = 0; c0 < kL; c0 += 8) {
+      const __m256i j = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.pos + c0));
+      const __m256i j40 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.pos40 + c0));
+      const __m256i at = _mm256_add_epi32(_mm256_sub_epi32(last, _mm256_max_epi32(i40, j40)),
+                                          _mm256_abs_epi32(_mm256_sub_epi32(iv, j)));
+      const __m256i pair = _mm256_i32gather_epi32(reinterpret_cast<const int*>(slot), at, 2);
+      const __m256i words = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(pair, lowWords), 0x08);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(rr[i] + c0), _mm256_castsi256_si128(words));
+    }
   }
 }
 #else
