@@ -103,7 +103,31 @@ void xcorrTrunc_scalar(const int16_t* a, const int16_t* b, int len, int k0, int 
   }
 }
 
+// Under Ea Eb < 2^62 (energies of the samples read) no sum of a subset of
+// an output's products reaches 2^31 in magnitude (Cauchy-Schwarz), so 32-bit
+// sums, added input by input along contiguous outputs (loops the compiler
+// turns into lanes), are exact; otherwise each output is summed in 64 bits.
 void convPartial_scalar(const int16_t* a, const int16_t* b, int n0, int count, int64_t* out) {
+  const int used = n0 + count;
+  int64_t ea = 0, eb = 0;
+  for (int i = 0; i < used; ++i) {
+    ea += int32_t{a[i]} * a[i];
+    eb += int32_t{b[i]} * b[i];
+  }
+  if (ea == 0 || eb <= ((int64_t{1} << 62) - 1) / ea) {
+    constexpr int kBlock = 64;
+    for (int j0 = 0; j0 < count; j0 += kBlock) {
+      const int m = count - j0 < kBlock ? count - j0 : kBlock, first = n0 + j0;
+      int32_t acc[kBlock] = {};
+      for (int i = 0; i < first + m; ++i) {
+        const int32_t ai = a[i];
+        const int16_t* bi = b + first - i;  // output first + j reads bi[j]
+        for (int j = i > first ? i - first : 0; j < m; ++j) acc[j] += ai * bi[j];
+      }
+      for (int j = 0; j < m; ++j) out[j0 + j] = acc[j];
+    }
+    return;
+  }
   for (int j = 0; j < count; ++j) {
     const int n = n0 + j;
     int64_t s = 0;
