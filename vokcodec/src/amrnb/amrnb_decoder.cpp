@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "amr_dtx.h"
+#include "amrnb/amrnb_excitation.h"
 #include "amrnb/amrnb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
@@ -271,26 +272,6 @@ int16_t smoothCodeGain(Decoder* d, int mode, int16_t gc, const int16_t* lsf, boo
 }
 
 // ---- phase dispersion ------------------------------------------------------
-
-// x[i] = round(L_shl(L_mac(L_mult(x[i], xGain), c[i], cGain), shift)) over
-// a subframe (shift 1 or 2).  With 2 (max|x| |xGain| + max|c| |cGain|)
-// 2^shift below 2^31 - 2^15 no step of that chain saturates (its partial
-// sums are smaller), so the plain sum, rounded once, gives the same words.
-void mixExcitation(int16_t* x, int16_t xGain, const int16_t* c, int16_t cGain, int shift) {
-  int32_t xTop = 0, cTop = 0;
-  for (int i = 0; i < kSub; ++i) {
-    xTop = std::max(xTop, std::abs(int32_t{x[i]}));
-    cTop = std::max(cTop, std::abs(int32_t{c[i]}));
-  }
-  const int64_t bound = 2 * (int64_t{xTop} * std::abs(int32_t{xGain}) + int64_t{cTop} * std::abs(int32_t{cGain}));
-  if ((bound << shift) < (int64_t{1} << 31) - 0x8000) {
-    const int32_t scale = 2 << shift;
-    for (int i = 0; i < kSub; ++i)
-      x[i] = static_cast<int16_t>(((x[i] * int32_t{xGain} + c[i] * int32_t{cGain}) * scale + 0x8000) >> 16);
-    return;
-  }
-  for (int i = 0; i < kSub; ++i) x[i] = round_fx(L_shl(L_mac(L_mult(x[i], xGain), c[i], cGain), shift));
-}
 
 void disperse(PhaseDispersion& s, int mode, int16_t* exc, int16_t codeGain, int16_t pitchGain, int16_t* code,
               int16_t pitchFac, int16_t shift) {

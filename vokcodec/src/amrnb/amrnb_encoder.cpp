@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "amrnb/amrnb_excitation.h"
 #include "amrnb/amrnb_gains.h"
 #include "amrnb/amrnb_tables.h"
 #include "basic_op.h"
@@ -49,42 +50,10 @@ void weighted(const int16_t* a, const int16_t* g, int16_t* ap) {
   for (int i = 1; i <= kOrder; ++i) ap[i] = round_fx(L_mult(a[i], g[i - 1]));
 }
 
-// y = x / A(z) over 40 samples from the memory mem (10 past outputs,
-// oldest first); the memory receives the last 10 outputs when update is set.
-// The recursion first runs on plain sums, kept when |a_0| max|x| +
-// sum_{j>0} |a_j| max|y| (memory and new outputs) stays below 2^30: that
-// bounds every partial sum of the saturating chain, output after output.
-void synthesis(const int16_t* a, const int16_t* x, int16_t* y, int16_t* mem, bool update) {
-  int16_t buf[kOrder + kSub];
-  std::memcpy(buf, mem, sizeof(int16_t) * kOrder);
-  auto mag = [](int32_t v) { return v < 0 ? -v : v; };
-  int32_t top = 0, xTop = 0, aSum = 0;
-  for (int j = 0; j < kOrder; ++j) top = std::max(top, mag(buf[j]));
-  for (int n = 0; n < kSub; ++n) xTop = std::max(xTop, mag(x[n]));
-  for (int j = 1; j <= kOrder; ++j) aSum += mag(a[j]);
-  for (int n = 0; n < kSub; ++n) {
-    const int16_t* p = buf + kOrder + n;
-    int64_t t = int64_t{a[0]} * x[n];
-    for (int j = 1; j <= kOrder; ++j) t -= int64_t{a[j]} * p[-j];
-    const int64_t r = (t + 0x800) >> 12;  // round(sat32(16 t)) when 2 t fits 32 bits
-    buf[kOrder + n] = r > 32767 ? int16_t{32767} : (r < -32768 ? int16_t{-32768} : static_cast<int16_t>(r));
-    top = std::max(top, mag(buf[kOrder + n]));
-  }
-  if (int64_t{mag(a[0])} * xTop + int64_t{top} * aSum >= (int64_t{1} << 30)) {
-    for (int n = 0; n < kSub; ++n) {
-      int32_t s = L_mult(x[n], a[0]);
-      for (int j = 1; j <= kOrder; ++j) s = L_msu(s, a[j], buf[kOrder + n - j]);
-      buf[kOrder + n] = round_fx(L_shl(s, 3));
-    }
-  }
-  std::memcpy(y, buf + kOrder, sizeof(int16_t) * kSub);
-  if (update) std::memcpy(mem, buf + kSub, sizeof(int16_t) * kOrder);
-}
-
 // y = x * h over the subframe (Q12 response), each output from the
 // saturating product chain.  With energies Ex Eh < 2^60 no partial sum
-// reaches 2^30 (Cauchy-Schwarz) and plain sums, added here input by input,
-// give the same values.
+// reaches 2^30 (Cauchy-Schwarz), so the exact sums of the library's partial
+// convolution (which saturates only past 32 bits) give the same values.
 void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
   int64_t ex = 0, eh = 0;
   for (int i = 0; i < kSub; ++i) {
@@ -92,11 +61,8 @@ void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
     eh += int32_t{h[i]} * h[i];
   }
   if (ex == 0 || eh < (int64_t{1} << 60) / ex) {
-    int32_t acc[kSub] = {};
-    for (int i = 0; i < kSub; ++i) {
-      const int32_t xi = x[i];
-      for (int n = i; n < kSub; ++n) acc[n] += xi * h[n - i];
-    }
+    int32_t acc[kSub];
+    VOKC_CALL(voksConvPartial_16s32s, x, h, acc, kSub);
     for (int n = 0; n < kSub; ++n) y[n] = extract_h(L_shl(2 * acc[n], 3));
     return;
   }
@@ -177,9 +143,10 @@ void synthesise(AmrNbEncoder* e, int mode, int at, int16_t gp, int16_t gc, const
   const int16_t pitchFac = top ? shr(gp, 1) : gp;
   *sharp = gp > kSharpMax ? kSharpMax : gp;
   int16_t* x = e->exc + kExcHist + at;
-  for (int i = 0; i < kSub; ++i) x[i] = round_fx(L_shl(L_mac(L_mult(x[i], pitchFac), code[i], gc), excShift));
+  mixExcitation(x, pitchFac, code, gc, excShift);
+  // 1/Aq(z) from the synthesis memory (oldest first), which takes the last outputs.
   int16_t syn[kSub];
-  synthesis(aq, x, syn, m.syn, true);
+  VOKC_CALL(voksSynthesisFilter_G729E_16s, aq, kOrder, x, syn, kSub, m.syn);
   const int16_t* sp = e->speech + kSubframeAt + at;
   for (int i = kSub - kOrder, j = 0; i < kSub; ++i, ++j) {
     m.err[j] = sub(sp[i], syn[i]);
