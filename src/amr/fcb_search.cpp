@@ -10,6 +10,7 @@
 
 #include "amr_internal.h"
 #include "common/basic_op.h"
+#include "common/kernels.h"
 #include "common/math_ops.h"
 #include "core/cpu.h"
 #include "core/status.h"
@@ -41,13 +42,14 @@ void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* d, int extra
     eh += int32_t{h[j]} * h[j];
   }
   const bool plain = ex == 0 || eh < (int64_t{1} << 60) / ex;
+  int64_t exact[kL];  // sum h[i] x[i + n], i = 0..39 - n
+  if (plain) kern::xcorrTrunc(h, x, kL, 0, kL, exact);
   for (int t = 0; t < tracks; ++t) {
     int32_t peak = 0;
     for (int n = t; n < kL; n += tracks) {
       int32_t s = 0;
       if (plain) {
-        for (int j = n; j < kL; ++j) s += int32_t{x[j]} * h[j - n];
-        s *= 2;
+        s = 2 * static_cast<int32_t>(exact[n]);
       } else {
         for (int j = n; j < kL; ++j) s = L_mac(s, x[j], h[j - n]);
       }
