@@ -85,6 +85,9 @@ void convolve40(const int16_t* x, const int16_t* h, int16_t* y);
 // Kernels of the pitch steps (plain forms: the caller has bounded every sum).
 void shiftFiltered_scalar(int16_t e, const int16_t* h, int16_t* f, int hShift, int down);
 void shiftFiltered_avx2(int16_t e, const int16_t* h, int16_t* f, int hShift, int down);
+// Sum f[j]^2 and sum x[j] f[j], j < 40, exact.
+void energyCorr40_scalar(const int16_t* f, const int16_t* x, int64_t* energy, int64_t* corr);
+void energyCorr40_avx2(const int16_t* f, const int16_t* x, int64_t* energy, int64_t* corr);
 void interp20Plain_scalar(const int16_t* src, const int16_t* w, int16_t* y, int len);
 void interp20Plain_avx2(const int16_t* src, const int16_t* w, int16_t* y, int len);
 void convolvePlain_scalar(const int16_t* x, const int16_t* h, int16_t* y);

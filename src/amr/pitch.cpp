@@ -300,13 +300,17 @@ void normalisedCorrelation(const int16_t* exc, const int16_t* x, const int16_t* 
   if (loud)
     for (auto& v : f) v = static_cast<int16_t>(v >> 2);
   const int64_t ex = dot(x, x, kSubframe);
+  // Ex Ef below 2^60: no partial sum of the correlation chain can saturate.
+  const int64_t efLimit = ex == 0 ? INT64_MAX : (int64_t{1} << 60) / ex;
+  static const auto energyCorr = cpu::choose(energyCorr40_scalar, energyCorr40_avx2);
   for (int t = tMin; t <= tMax; ++t) {
     int16_t nh, nl, ch, cl;
-    const int64_t ef = dot(f, f, kSubframe);
+    int64_t ef, xf;
+    energyCorr(f, x, &ef, &xf);
     L_Extract(vokInvSqrt(sat(2 * ef)), nh, nl);
     int32_t cv;
-    if (ex == 0 || ef < (int64_t{1} << 60) / ex) {
-      cv = static_cast<int32_t>(2 * dot(x, f, kSubframe));  // no partial sum can saturate
+    if (ef < efLimit) {
+      cv = static_cast<int32_t>(2 * xf);
     } else {
       MacChain c;
       for (int j = 0; j < kSubframe; ++j) c.mac(x[j], f[j]);
@@ -440,6 +444,12 @@ void shiftFiltered_scalar(int16_t e, const int16_t* h, int16_t* f, int hShift, i
   f[0] = shr(e, static_cast<int16_t>(down));
 }
 
+// Energy of f and its correlation with x over a subframe, exact.
+void energyCorr40_scalar(const int16_t* f, const int16_t* x, int64_t* energy, int64_t* corr) {
+  *energy = dot(f, f, kSubframe);
+  *corr = dot(x, f, kSubframe);
+}
+
 // The interpolation of the adaptive vector as one 20-tap filter on plain
 // sums: y[n] = round(2 sum w[t] src[n + t], t = 0..19).  In blocks of 8 (the
 // vector form) a block reads src up to 26 samples past its first output.
@@ -509,7 +519,48 @@ VOKSC_TARGET_AVX2 void convolvePlain_avx2(const int16_t* x, const int16_t* h, in
   }
   for (int b = 0; b < 5; ++b) store8(y + 8 * b, _mm256_srai_epi32(acc[b], 12));
 }
+
+// Pairwise products in 32-bit lanes: a pair of squares is at most 2^31 and
+// is read unsigned; a pair of cross products lies in (-2^31, 2^31], the top
+// value only from four -32768 (the lane then reads -2^31, a value no pair
+// reaches otherwise), which sends the block to the scalar form.  The pairs
+// are summed in 64-bit lanes.
+VOKSC_TARGET_AVX2 void energyCorr40_avx2(const int16_t* f, const int16_t* x, int64_t* energy, int64_t* corr) {
+  const __m256i f0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f));
+  const __m256i f1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f + 16));
+  const __m128i f2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f + 32));
+  const __m256i c0 = _mm256_madd_epi16(f0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)));
+  const __m256i c1 = _mm256_madd_epi16(f1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 16)));
+  const __m128i c2 = _mm_madd_epi16(f2, _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 32)));
+  const __m256i top = _mm256_set1_epi32(INT32_MIN);
+  const __m256i wrapped = _mm256_or_si256(_mm256_cmpeq_epi32(c0, top), _mm256_cmpeq_epi32(c1, top));
+  const __m128i wrapped2 = _mm_cmpeq_epi32(c2, _mm256_castsi256_si128(top));
+  if (!_mm256_testz_si256(wrapped, wrapped) || !_mm_testz_si128(wrapped2, wrapped2)) {
+    energyCorr40_scalar(f, x, energy, corr);
+    return;
+  }
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i e0 = _mm256_madd_epi16(f0, f0), e1 = _mm256_madd_epi16(f1, f1);
+  const __m128i e2 = _mm_madd_epi16(f2, f2);
+  __m256i e = _mm256_add_epi64(_mm256_unpacklo_epi32(e0, zero), _mm256_unpackhi_epi32(e0, zero));
+  e = _mm256_add_epi64(e, _mm256_add_epi64(_mm256_unpacklo_epi32(e1, zero), _mm256_unpackhi_epi32(e1, zero)));
+  e = _mm256_add_epi64(e, _mm256_cvtepu32_epi64(e2));
+  __m256i c = _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_castsi256_si128(c0)),
+                               _mm256_cvtepi32_epi64(_mm256_extracti128_si256(c0, 1)));
+  c = _mm256_add_epi64(c, _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_castsi256_si128(c1)),
+                                           _mm256_cvtepi32_epi64(_mm256_extracti128_si256(c1, 1))));
+  c = _mm256_add_epi64(c, _mm256_cvtepi32_epi64(c2));
+  // Lane sums through memory (the 32-bit build has no quadword register moves).
+  alignas(32) int64_t le[4], lc[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(le), e);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lc), c);
+  *energy = le[0] + le[1] + le[2] + le[3];
+  *corr = lc[0] + lc[1] + lc[2] + lc[3];
+}
 #else
+void energyCorr40_avx2(const int16_t* f, const int16_t* x, int64_t* energy, int64_t* corr) {
+  energyCorr40_scalar(f, x, energy, corr);
+}
 void shiftFiltered_avx2(int16_t e, const int16_t* h, int16_t* f, int hShift, int down) { shiftFiltered_scalar(e, h, f, hShift, down); }
 void interp20Plain_avx2(const int16_t* src, const int16_t* w, int16_t* y, int len) { interp20Plain_scalar(src, w, y, len); }
 void convolvePlain_avx2(const int16_t* x, const int16_t* h, int16_t* y) { convolvePlain_scalar(x, h, y); }

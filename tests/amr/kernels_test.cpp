@@ -119,6 +119,15 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
     amr::shiftFiltered_scalar(e, h, fa, hShift, down);
     amr::shiftFiltered_avx2(e, h, fb, hShift, down);
     ASSERT_EQ(std::memcmp(fa, fb, sizeof fa), 0) << rep;
+    // Energy and correlation: operands at -32768 (wrapped pair lanes) included.
+    int64_t ea, ca, eb, cb;
+    amr::energyCorr40_scalar(fa, h, &ea, &ca);
+    amr::energyCorr40_avx2(fa, h, &eb, &cb);
+    ASSERT_TRUE(ea == eb && ca == cb) << rep;
+    std::memset(fb, 0x80, sizeof fb);  // all -32768
+    amr::energyCorr40_scalar(fb, rep % 2 ? fb : h, &ea, &ca);
+    amr::energyCorr40_avx2(fb, rep % 2 ? fb : h, &eb, &cb);
+    ASSERT_TRUE(ea == eb && ca == cb) << rep;
 
     // Nearest codebook vector: extreme books and weights (clamped scores),
     // and books of few distinct values (ties go to the first row).
