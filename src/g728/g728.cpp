@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "common/kernels.h"
 #include "core/status.h"
@@ -1111,6 +1112,61 @@ void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_t* ym, const int16
 }
 #endif
 
+void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums) {
+  for (int k = 0; k < kDim; ++k) {
+    i64 s = 0;
+    for (int j = 0; j < 10; ++j) s += i64{c[j]} * x[k + 1 + j] - i64{d[j]} * y[k + 1 + j];
+    sums[k] = s;
+  }
+}
+
+#if defined(VOKSC_X86)
+// Lane k of eight 32-bit lanes is output k (5..7 are dropped).  Tap j
+// takes the words (x[k + 1 + j], y[k + 1 + j]) against (c[j], -d[j]) in one
+// pair sum: with d[j] > -32768 it lies strictly between -2^31 and 2^31
+// (c x reaches 2^30 only at (-32768)^2, while |d y| < 2^30), so it is exact
+// in 32 bits and is widened once per tap.  A d[j] of -32768, whose
+// negation has no 16-bit form, takes the scalar form.
+VOKSC_TARGET_AVX2 void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y,
+                                    int64_t* sums) {
+  auto ten = [&](const int16_t* w) VOKSC_TARGET_AVX2 {  // words 0..9, the rest zero
+    int32_t last;
+    std::memcpy(&last, w + 8, sizeof last);
+    return std::make_pair(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), _mm_cvtsi32_si128(last));
+  };
+  const auto cw = ten(c), dw = ten(d);
+  const __m128i lowest = _mm_set1_epi16(INT16_MIN);
+  if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(dw.first, lowest), _mm_cmpeq_epi16(dw.second, lowest))) != 0) {
+    tapSums_scalar(c, x, d, y, sums);
+    return;
+  }
+  const __m128i zero = _mm_setzero_si128();
+  alignas(16) int32_t coef[12];
+  _mm_store_si128(reinterpret_cast<__m128i*>(coef), _mm_unpacklo_epi16(cw.first, _mm_sub_epi16(zero, dw.first)));
+  _mm_store_si128(reinterpret_cast<__m128i*>(coef + 4), _mm_unpackhi_epi16(cw.first, _mm_sub_epi16(zero, dw.first)));
+  _mm_store_si128(reinterpret_cast<__m128i*>(coef + 8), _mm_unpacklo_epi16(cw.second, _mm_sub_epi16(zero, dw.second)));
+  auto eight = [&](const int16_t* w) VOKSC_TARGET_AVX2 {  // words 0..3 in the low half, 4..7 in the high
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4)), 1);
+  };
+  __m256i lo = _mm256_setzero_si256(), hi = lo;
+  for (int j = 0; j < 10; ++j) {
+    const __m256i s = _mm256_madd_epi16(_mm256_unpacklo_epi16(eight(x + 1 + j), eight(y + 1 + j)),
+                                        _mm256_set1_epi32(coef[j]));
+    lo = _mm256_add_epi64(lo, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(s)));
+    hi = _mm256_add_epi64(hi, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(s, 1)));
+  }
+  alignas(32) int64_t t[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(t), lo);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(t + 4), hi);
+  std::memcpy(sums, t, kDim * sizeof(int64_t));
+}
+#else
+void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums) {
+  tapSums_scalar(c, x, d, y, sums);
+}
+#endif
+
 void shapeEnergies_scalar(const int16_t* h, int16_t* energy) {
   for (int s = 0; s < kShapeCount; ++s) {
     const int16_t* y = kShapes + s * kDim;
@@ -1589,20 +1645,27 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
   // Long-term section, then the pole-zero section on its output, then the
   // first-order tilt compensation on the wide sum.  The histories are
   // extended by this vector (index k < 5: its sample k, newest first; 5 + j:
-  // the j-th value before it), so sample k reads its ten predecessors from
-  // k + 1 on.  The zero section's inputs depend on the input alone and are
-  // formed first.
+  // the j-th value before it; zero past 14, words the vector sums read), so
+  // sample k reads its ten predecessors from k + 1 on.  The zero section's
+  // inputs depend on the input alone and are formed first; the ten-tap sums
+  // over them and over the pole section's past outputs are formed for all
+  // five samples at once (the new outputs still zero), and the recursion
+  // adds the pole terms of the outputs formed within the vector.  All sums
+  // are exact, so their order does not matter.
   i64 lt[kDim];
-  int16_t firExt[kDim + 10], iirExt[kDim + 10];
+  int16_t firExt[24] = {}, iirExt[24] = {};
   std::memcpy(firExt + kDim, fir, 10 * sizeof(int16_t));
   std::memcpy(iirExt + kDim, iir, 10 * sizeof(int16_t));
   for (int k = 0; k < kDim; ++k) {
     lt[k] = i64{gl} * src[k] + i64{glb} * past[pitch + k];
     firExt[k] = w16(roundHigh(sat32(lt[k] * 4)));
   }
+  i64 sums[kDim];
+  static const auto taps = cpu::choose(tapSums_scalar, tapSums_avx2);
+  taps(az, firExt, ap, iirExt, sums);
   for (int k = kDim - 1; k >= 0; --k) {
-    i64 st = lt[k];
-    for (int j = 0; j < 10; ++j) st += i64{az[j]} * firExt[k + 1 + j] - i64{ap[j]} * iirExt[k + 1 + j];
+    i64 st = lt[k] + sums[k];
+    for (int j = 0; j < kDim - 1 - k; ++j) st -= i64{ap[j]} * iirExt[k + 1 + j];
     iirExt[k] = w16(sat16(st >> 14));
     out[k] = w16(sat16((st + i64{iirExt[k + 1]} * tilt) >> 14));
   }

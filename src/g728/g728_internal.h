@@ -69,6 +69,14 @@ void shapeEnergies_avx2(const int16_t* h, int16_t* energy);
 void shapeSearch_scalar(const int16_t* p, const int16_t* energy, int& shape, int& gain);
 void shapeSearch_avx2(const int16_t* p, const int16_t* energy, int& shape, int& gain);
 
+// The ten-tap sums of a 10-zero, 10-pole filter for five outputs over
+// histories extended by the new vector (newest first):
+// sums[k] = sum c[j] x[k + 1 + j] - d[j] y[k + 1 + j], j < 10, k < 5, exact.
+// The vector form reads x and y up to 21 words (past 14 they feed only
+// lanes it drops).
+void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums);
+void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums);
+
 }  // namespace voksc::g728
 
 #endif

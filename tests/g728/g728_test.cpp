@@ -198,6 +198,15 @@ TEST(G728, KernelFormsAgree) {
     k::poleZeroRun_avx2(pzc, xmb, ymb, pin, pyb, 1 + rep % 70, 1);
     ASSERT_EQ(std::vector<int16_t>(pya, pya + 1 + rep % 70), std::vector<int16_t>(pyb, pyb + 1 + rep % 70)) << rep;
     ASSERT_EQ(std::vector<int16_t>(yma, yma + 10), std::vector<int16_t>(ymb, ymb + 10)) << rep;
+    // Pole-zero tap sums: full-scale words, pole coefficients down to -32767
+    // (the vector form's extremes) and, every third round, -32768 as well.
+    int16_t tc[10], td[10], tx[21], ty[21];
+    int64_t tsa[5], tsb[5];
+    for (int i = 0; i < 10; ++i) tc[i] = word(32767), td[i] = rep % 3 ? std::max<int16_t>(word(32767), -32767) : word(lim);
+    for (int i = 0; i < 21; ++i) tx[i] = word(32767), ty[i] = word(32767);
+    k::tapSums_scalar(tc, tx, td, ty, tsa);
+    k::tapSums_avx2(tc, tx, td, ty, tsb);
+    ASSERT_EQ(std::vector<int64_t>(tsa, tsa + 5), std::vector<int64_t>(tsb, tsb + 5)) << rep;
     const int n = 1 + rep % 49;
     int16_t a[66], back[66];  // room for the words the vector forms read past n
     for (int i = 0; i < 66; ++i) a[i] = word(lim), back[i] = word(lim);
