@@ -400,6 +400,8 @@ void Decoder::init(bool withPostfilter) {
   kp = 50;
   gl = 16384;
   residualAt = 10;
+  pfPast.reset();
+  etpast.reset();
   adcount = 0;
   for (int i = 0; i < 17; ++i) rng[i] = static_cast<uint32_t>(kRandomSeed[i]);
   rngA = 0;
@@ -487,7 +489,8 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
           } else {
             voiced = 0;
             i64 f = 0;
-            for (int i = 0; i < 40; ++i) f += etpast[i] < 0 ? -etpast[i] : etpast[i];
+            const int16_t* e = etpast.data();
+            for (int i = 0; i < 40; ++i) f += e[i] < 0 ? -e[i] : e[i];
             fscaleavgq = static_cast<int16_t>(normalizeWide(f, 32) - 16 + 3 + 2);
             fscaleavg = w16(roundHigh(f));
           }
@@ -528,7 +531,8 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
       rng[rngA] += rng[rngB];
       fdelay = static_cast<int>((rng[rngA] >> 15) & 0x7FFF) / 243;
       i64 f = 0;
-      for (int i = 0; i < kDim; ++i) f += etpast[fdelay + i] < 0 ? -etpast[fdelay + i] : etpast[fdelay + i];
+      const int16_t* e = etpast.data() + fdelay;
+      for (int i = 0; i < kDim; ++i) f += e[i] < 0 ? -e[i] : e[i];
       const int sq = normalizeWide(f, 32) - 16 + 2;
       const int16_t sum = w16(roundHigh(f));
       if (sum == 0) {
@@ -541,7 +545,8 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
       scale = 0;
       scaleQ = 14;
     }
-    for (int i = 0; i < kDim; ++i) et.data[i] = w16(sat16(shr(scale * etpast[fdelay + i], scaleQ)));
+    const int16_t* e = etpast.data() + fdelay;
+    for (int i = 0; i < kDim; ++i) et.data[i] = w16(sat16(shr(scale * e[i], scaleQ)));
     et.q = static_cast<int16_t>(2 + normalizeVector(et.data, kDim, 15));
     i64 f = 0;
     for (int i = 0; i < kDim; ++i) f += i64{et.data[i]} * et.data[i];
@@ -557,11 +562,11 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
     gaindb = log1010(w16(g), static_cast<int16_t>(gq));
   }
   // Excitation history (Q2) for concealment.
-  std::memmove(etpast + kDim, etpast, (140 - kDim) * sizeof(int16_t));
   {
+    int16_t* e = etpast.push(kDim);
     const int diff = et.q - 2;
     for (int i = 0; i < kDim; ++i)
-      etpast[i] = diff >= 0 ? w16(shr(et.data[i], diff)) : w16(sat16(i64{et.data[i]} * pow2Int(-diff)));
+      e[i] = diff >= 0 ? w16(shr(et.data[i], diff)) : w16(sat16(i64{et.data[i]} * pow2Int(-diff)));
   }
   ogaindb = gaindb;
   updateMemory(et, b.a, zir, nullptr, nullptr, nullptr);
@@ -575,21 +580,21 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
     int16_t res[kDim];
     VOKC_CALL(voksLPCInverseFilter_G728_16s, st, apf, res, adapter);
     std::memcpy(residual + residualAt, res, sizeof res);
-    int16_t* past = pfRecord + 20;
     if (b.count == 2) {
       Vok32s pitch = 0;
       VOKC_CALL(voksPitchPeriodExtraction_G728_16s, residual, &pitch, adapter);
       kp = pitch;
       std::memmove(residual + 20, residual, 220 * sizeof(int16_t));
-      longTermCoefficients(kp, past, gl, glb, tap);
+      longTermCoefficients(kp, pfPast.data(), gl, glb, tap);
       residualAt = 15;
     } else {
       residualAt -= kDim;
     }
-    std::memmove(past + kDim, past, 235 * sizeof(int16_t));
+    int16_t* past = pfPast.push(kDim);
     for (int i = 0; i < kDim; ++i) past[i] = static_cast<int16_t>(st[i] >> 2);
+    std::memcpy(past - 20, pfCoef, sizeof pfCoef);
     int16_t out[kDim];
-    VOKC_CALL(voksPostFilter_G728_16s, gl, glb, static_cast<int16_t>(kp), tilt, st, pfRecord, out, post);
+    VOKC_CALL(voksPostFilter_G728_16s, gl, glb, static_cast<int16_t>(kp), tilt, st, past - 20, out, post);
     for (int i = 0; i < kDim; ++i) ws[i] = w16(sat16(i64{out[i]} * 2));
   } else {
     const i64 mul = pow2Int(16 - zir.q + 3);
@@ -606,8 +611,8 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
       for (int i = 0; i < 10; ++i) apf[i] = w16(roundHigh(shl(b.ja[i], il)));
       int16_t pole[10];
       if (expand(b.ja, pole, 10, kPostPole, b.aq)) {
-        std::memcpy(pfRecord + 10, pole, sizeof pole);
-        expand(b.ja, pfRecord, 10, kPostZero, b.aq);
+        std::memcpy(pfCoef + 10, pole, sizeof pole);
+        expand(b.ja, pfCoef, 10, kPostZero, b.aq);
         tilt = w16(roundHigh(i64{b.rc1} * 4915));
       }
     }

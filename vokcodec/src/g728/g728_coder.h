@@ -5,6 +5,7 @@
 #define VOKCODEC_G728_CODER_H
 
 #include <cstdint>
+#include <cstring>
 
 namespace vokc::g728 {
 
@@ -48,6 +49,32 @@ struct Encoder {
   int16_t encode(const int16_t* pcm);  // 5 samples -> codeword
 };
 
+// A history of Len words, newest first, that grows at its front: a new
+// block goes in front of the window and the oldest words leave it.  The
+// window walks down through Room spare words and moves back to the end of
+// the buffer once they are used up (one copy every Room samples instead of
+// a shift per vector); Front words in front of it stay free for the caller.
+template <int Len, int Front = 0, int Room = 160>
+struct History {
+  int16_t buf[Front + Room + Len];
+  int at;
+  void reset() {
+    std::memset(buf, 0, sizeof buf);
+    at = Front + Room;
+  }
+  int16_t* data() { return buf + at; }
+  const int16_t* data() const { return buf + at; }
+  // Room for n <= Room new words in front; returns where they go.
+  int16_t* push(int n) {
+    if (at - n < Front) {
+      std::memmove(buf + Front + Room, buf + at, sizeof(int16_t) * (Len - n));
+      at = Front + Room;
+    }
+    at -= n;
+    return buf + at;
+  }
+};
+
 struct Decoder {
   Backward b;
   bool postfilter;
@@ -55,7 +82,8 @@ struct Decoder {
   int kp;
   int16_t gl, glb, tilt, tap;
   int16_t apf[10];            // 10th-order predictor for the inverse filter (Q14)
-  int16_t pfRecord[260];      // short-term coefficients (zero, pole) then past speech (Q0)
+  int16_t pfCoef[20];         // short-term coefficients (zero, pole), Q14
+  History<240, 20> pfPast;    // past speech (Q0), the coefficients copied in front for the post-filter
   int16_t residual[240];      // LPC residual, newest first
   int residualAt;
   alignas(16) unsigned char adapter[176];
@@ -63,7 +91,7 @@ struct Decoder {
   // frame erasure concealment
   bool eraseNext;
   int adcount, ferased, fecount, ofecount, voiced, fdelay;
-  int16_t etpast[140];
+  History<140> etpast;        // past excitation (Q2)
   int16_t fscale, fscaleq, fscaleavg, fscaleavgq, ogaindb;
   uint32_t rng[17];
   int rngA, rngB;
