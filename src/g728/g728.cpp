@@ -24,7 +24,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "common/kernels.h"
 #include "core/status.h"
@@ -1115,7 +1114,9 @@ void poleZeroRun_avx2(const int16_t* coef, int16_t* xm, int16_t* ym, const int16
 void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums) {
   for (int k = 0; k < kDim; ++k) {
     i64 s = 0;
-    for (int j = 0; j < 10; ++j) s += i64{c[j]} * x[k + 1 + j] - i64{d[j]} * y[k + 1 + j];
+    for (int j = 0; j < 10; ++j) s += i64{c[j]} * x[k + 1 + j];
+    if (d)
+      for (int j = 0; j < 10; ++j) s -= i64{d[j]} * y[k + 1 + j];
     sums[k] = s;
   }
 }
@@ -1126,35 +1127,50 @@ void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const 
 // pair sum: with d[j] > -32768 it lies strictly between -2^31 and 2^31
 // (c x reaches 2^30 only at (-32768)^2, while |d y| < 2^30), so it is exact
 // in 32 bits and is widened once per tap.  A d[j] of -32768, whose
-// negation has no 16-bit form, takes the scalar form.
+// negation has no 16-bit form, takes the scalar form.  Without the pole
+// set, pairs of taps go in one pair sum instead: the words (x[k + 1 + j],
+// x[k + 2 + j]) of lane k against (c[j], c[j + 1]), j even, exact unless
+// both coefficients are -32768 (then the scalar form).
 VOKSC_TARGET_AVX2 void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y,
                                     int64_t* sums) {
-  auto ten = [&](const int16_t* w) VOKSC_TARGET_AVX2 {  // words 0..9, the rest zero
-    int32_t last;
-    std::memcpy(&last, w + 8, sizeof last);
-    return std::make_pair(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), _mm_cvtsi32_si128(last));
-  };
-  const auto cw = ten(c), dw = ten(d);
-  const __m128i lowest = _mm_set1_epi16(INT16_MIN);
-  if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(dw.first, lowest), _mm_cmpeq_epi16(dw.second, lowest))) != 0) {
-    tapSums_scalar(c, x, d, y, sums);
-    return;
-  }
-  const __m128i zero = _mm_setzero_si128();
-  alignas(16) int32_t coef[12];
-  _mm_store_si128(reinterpret_cast<__m128i*>(coef), _mm_unpacklo_epi16(cw.first, _mm_sub_epi16(zero, dw.first)));
-  _mm_store_si128(reinterpret_cast<__m128i*>(coef + 4), _mm_unpackhi_epi16(cw.first, _mm_sub_epi16(zero, dw.first)));
-  _mm_store_si128(reinterpret_cast<__m128i*>(coef + 8), _mm_unpacklo_epi16(cw.second, _mm_sub_epi16(zero, dw.second)));
   auto eight = [&](const int16_t* w) VOKSC_TARGET_AVX2 {  // words 0..3 in the low half, 4..7 in the high
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w))),
                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4)), 1);
   };
   __m256i lo = _mm256_setzero_si256(), hi = lo;
-  for (int j = 0; j < 10; ++j) {
-    const __m256i s = _mm256_madd_epi16(_mm256_unpacklo_epi16(eight(x + 1 + j), eight(y + 1 + j)),
-                                        _mm256_set1_epi32(coef[j]));
+  auto widen = [&](__m256i s) VOKSC_TARGET_AVX2 {
     lo = _mm256_add_epi64(lo, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(s)));
     hi = _mm256_add_epi64(hi, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(s, 1)));
+  };
+  if (!d) {
+    int32_t pair[5];  // (c[j], c[j + 1]), j even
+    std::memcpy(pair, c, sizeof pair);
+    for (int32_t p : pair)
+      if (p == static_cast<int32_t>(0x80008000u)) return tapSums_scalar(c, x, d, y, sums);
+    const __m256i pairs = _mm256_setr_epi8(0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9,  //
+                                           0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9);
+    for (int j = 0; j < 10; j += 2)
+      widen(_mm256_madd_epi16(_mm256_shuffle_epi8(eight(x + 1 + j), pairs), _mm256_set1_epi32(pair[j / 2])));
+  } else {
+    auto ten = [&](const int16_t* w, __m128i& head, __m128i& tail) VOKSC_TARGET_AVX2 {  // words 0..7 and 8, 9
+      int32_t last;
+      std::memcpy(&last, w + 8, sizeof last);
+      head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
+      tail = _mm_cvtsi32_si128(last);
+    };
+    __m128i c0, c1, d0, d1;
+    ten(c, c0, c1);
+    ten(d, d0, d1);
+    const __m128i lowest = _mm_set1_epi16(INT16_MIN), zero = _mm_setzero_si128();
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(d0, lowest), _mm_cmpeq_epi16(d1, lowest))) != 0)
+      return tapSums_scalar(c, x, d, y, sums);
+    alignas(16) int32_t pair[12];  // (c[j], -d[j])
+    d0 = _mm_sub_epi16(zero, d0);
+    _mm_store_si128(reinterpret_cast<__m128i*>(pair), _mm_unpacklo_epi16(c0, d0));
+    _mm_store_si128(reinterpret_cast<__m128i*>(pair + 4), _mm_unpackhi_epi16(c0, d0));
+    _mm_store_si128(reinterpret_cast<__m128i*>(pair + 8), _mm_unpacklo_epi16(c1, _mm_sub_epi16(zero, d1)));
+    for (int j = 0; j < 10; ++j)
+      widen(_mm256_madd_epi16(_mm256_unpacklo_epi16(eight(x + 1 + j), eight(y + 1 + j)), _mm256_set1_epi32(pair[j])));
   }
   alignas(32) int64_t t[8];
   _mm256_store_si256(reinterpret_cast<__m256i*>(t), lo);
@@ -1526,15 +1542,14 @@ VOKSC_EXPORT VokResult voksLPCInverseFilter_G728_16s(const Vok16s* src, const Vo
   // The history extended by this vector (index k < 5: its sample k, newest
   // first; 5 + j: the j-th sample before it): sample k reads its ten
   // predecessors from k + 1 on.
-  int16_t ext[kDim + 10];
+  int16_t ext[24] = {};  // zero past 14: words the vector sums read
   std::memcpy(ext, src, sizeof(int16_t) * kDim);
   std::memcpy(ext + kDim, mem, sizeof(int16_t) * 10);
+  i64 sums[kDim];
+  static const auto taps = cpu::choose(tapSums_scalar, tapSums_avx2);
+  taps(lpc, ext, nullptr, nullptr, sums);
   int16_t out[kDim];
-  for (int k = kDim - 1; k >= 0; --k) {
-    i64 acc = i64{src[k]} * 8192;
-    for (int j = 0; j < 10; ++j) acc += i64{ext[k + 1 + j]} * lpc[j];
-    out[k] = w16(roundHigh(sat32(acc * 4)));
-  }
+  for (int k = 0; k < kDim; ++k) out[k] = w16(roundHigh(sat32((i64{src[k]} * 8192 + sums[k]) * 4)));
   std::memcpy(mem, ext, sizeof(int16_t) * 10);
   std::memcpy(dst, out, sizeof out);
   return vokOk;

@@ -207,6 +207,9 @@ TEST(G728, KernelFormsAgree) {
     k::tapSums_scalar(tc, tx, td, ty, tsa);
     k::tapSums_avx2(tc, tx, td, ty, tsb);
     ASSERT_EQ(std::vector<int64_t>(tsa, tsa + 5), std::vector<int64_t>(tsb, tsb + 5)) << rep;
+    k::tapSums_scalar(tc, tx, nullptr, nullptr, tsa);  // zero section alone
+    k::tapSums_avx2(tc, tx, nullptr, nullptr, tsb);
+    ASSERT_EQ(std::vector<int64_t>(tsa, tsa + 5), std::vector<int64_t>(tsb, tsb + 5)) << rep;
     const int n = 1 + rep % 49;
     int16_t a[66], back[66];  // room for the words the vector forms read past n
     for (int i = 0; i < 66; ++i) a[i] = word(lim), back[i] = word(lim);
