@@ -131,16 +131,31 @@ int16_t updatedLogGain(int16_t gaindb, int ig, int is) {
   return w16(sum);
 }
 
+// The shapes normalised to 16 bits and their shifts, formed once.
+struct NormalShapes {
+  int16_t y[128][kDim];
+  int16_t shift[128];
+};
+const NormalShapes& normalShapes() {
+  static const NormalShapes table = [] {
+    NormalShapes t{};
+    for (int s = 0; s < 128; ++s) {
+      std::memcpy(t.y[s], kShapes + s * kDim, sizeof t.y[s]);
+      t.shift[s] = static_cast<int16_t>(normalizeVector(t.y[s], kDim, 16));
+    }
+    return t;
+  }();
+  return table;
+}
+
 // Gain-scaled shape: et = gain * gq[ig] * y[is].
 void scaleCodevector(int is, int ig, int16_t gMant, int16_t gQ, Block& et) {
   const int sh = kGainLevelShift[ig];
   const i64 g = roundHigh(shl(i64{gMant} * kGainLevels[ig], sh));
   const int gq = gQ + 13 + sh - 16;
-  int16_t yn[kDim];
-  std::memcpy(yn, kShapes + is * kDim, sizeof yn);
-  const int ynq = normalizeVector(yn, kDim, 16);
-  for (int k = 0; k < kDim; ++k) et.data[k] = w16(roundHigh(g * yn[k]));
-  et.q = static_cast<int16_t>(gq + 11 + ynq - 16);
+  const NormalShapes& shapes = normalShapes();
+  for (int k = 0; k < kDim; ++k) et.data[k] = w16(roundHigh(g * shapes.y[is][k]));
+  et.q = static_cast<int16_t>(gq + 11 + shapes.shift[is] - 16);
 }
 
 // Bandwidth expansion a[i]*w[i] from Q(aq) to Q14; false on overflow (Q13).
