@@ -1227,16 +1227,25 @@ void divideMantissas(i64 num, int numQ, i64 den, int denQ, i64& quo, int& quoQ) 
     ++qq;
     n <<= 1;
   }
+  // Fifteen quotient bits, a bit taken whenever the running remainder
+  // exceeds d (strictly), then one more for rounding.  With 0 < n <= 2d the
+  // remainder stays in (0, 2d], so the bits form q = ceil(2^14 n / d) - 1 and
+  // the final remainder is 2^15 n - 2 d q: one division gives them.
   i64 q = 0;
-  for (int i = 0; i < 15; ++i) {
-    q <<= 1;
-    if (n > d) {
-      ++q;
-      n -= d;
+  if (n > 0 && n <= 2 * d) {
+    q = ((n << 14) - 1) / d;
+    if ((n << 15) - 2 * d * q > d) ++q;
+  } else {
+    for (int i = 0; i < 15; ++i) {
+      q <<= 1;
+      if (n > d) {
+        ++q;
+        n -= d;
+      }
+      n <<= 1;
     }
-    n <<= 1;
+    if (n > d) ++q;
   }
-  if (n > d) ++q;
   quo = neg ? -q : q;
   quoQ = qq;
 }
@@ -1584,11 +1593,17 @@ VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual
   const int prev = w[73] + 50;
   // Third-order low-pass (zero part first, scaled down 2^6 so the pole part
   // cannot overflow), then every fourth output kept.
+  // The zero part depends on the residual alone and is formed first: its
+  // taps sum to 44778 in magnitude, so it stays inside 32 bits.
+  int32_t zeroPart[20];
+  for (int i = 0; i < 20; ++i) {
+    int32_t t = 0;
+    for (int k = 0; k < 4; ++k) t += int32_t{residual[i + k]} * kDecimZero[k];
+    zeroPart[i] = t >> 6;
+  }
   int16_t fresh[5];
   for (int i = 19; i >= 0; --i) {
-    i64 t = 0;
-    for (int k = 0; k < 4; ++k) t += i64{residual[i + k]} * kDecimZero[k];
-    t >>= 6;
+    i64 t = zeroPart[i];
     for (int k = 0; k < 3; ++k) t -= i64{lp[k]} * kDecimPole[k];
     lp[2] = lp[1];
     lp[1] = lp[0];
@@ -1610,11 +1625,8 @@ VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual
   if (hi < kp) {
     i64 corPrev;
     const int kpPrev = bestLag(lo, hi, 100, residual, corPrev);
-    i64 ePrev = 0, eBest = 0;
-    for (int k = 0; k < 100; ++k) {
-      ePrev += i64{residual[kpPrev + k]} * residual[kpPrev + k];
-      eBest += i64{residual[kp + k]} * residual[kp + k];
-    }
+    const i64 ePrev = kern::dot(residual + kpPrev, residual + kpPrev, 100);
+    const i64 eBest = kern::dot(residual + kp, residual + kp, 100);
     i64 aa0 = sat32(eBest), aa1 = sat32(ePrev);
     if (corBest > aa0) corBest = aa0;
     else if (corBest < 0) corBest = 0;
