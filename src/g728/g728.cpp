@@ -1438,16 +1438,21 @@ VOKSC_EXPORT VokResult voksSynthesisFilterInit_G728_16s(void* state) {
 VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s srcExp,
                                                             Vok16s* dst, Vok16s* dstExp, void* state) {
   if (anyNull(lpc, src, dst, dstExp, state)) return vokErrNullPtr;
-  StateWords<72> words(state);
-  const SynthView v = synthView(words.w);
-  std::memmove(v.mem + kDim, v.mem, 45 * sizeof(int16_t));
+  // The state's words read in already moved on by one block: the new block
+  // and its exponent in front, the oldest block and exponent dropped.
+  int16_t w[72];
+  unsigned char* st = static_cast<unsigned char*>(state);
+  const SynthView v = synthView(w);
   std::memcpy(v.mem, src, kDim * sizeof(int16_t));
-  std::memmove(v.exps + 2, v.exps + 1, 9 * sizeof(int16_t));
+  std::memcpy(v.mem + kDim, st, 45 * sizeof(int16_t));
+  std::memcpy(v.mem + 50, st + 50 * sizeof(int16_t), 11 * sizeof(int16_t));
   v.exps[1] = srcExp;
+  std::memcpy(v.exps + 2, st + 62 * sizeof(int16_t), 9 * sizeof(int16_t));
   int16_t out[kDim], q;
   static const auto ringing = cpu::choose(synthesisRinging_scalar, synthesisRinging_avx2);
   ringing(lpc, v.mem, v.exps + 1, out, &q);
   v.exps[0] = q;
+  std::memcpy(state, w, sizeof w);
   std::memcpy(dst, out, sizeof out);
   *dstExp = q;
   return vokOk;
@@ -1570,10 +1575,12 @@ namespace {
 int bestLag(int lo, int hi, int n, const int16_t* f, i64& peak) {
   i64 c[141];
   kern::xcorr(f, f + lo, n, hi - lo + 1, c);
+  // Saturation from below never matters: such a value is INT32_MIN, which
+  // never exceeds the running top.
   i64 top = INT32_MIN;
   int lag = lo;
   for (int i = lo; i <= hi; ++i) {
-    const i64 v = sat32(c[i - lo]);
+    const i64 v = std::min<i64>(c[i - lo], INT32_MAX);
     if (v > top) {
       top = v;
       lag = i;
