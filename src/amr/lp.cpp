@@ -8,6 +8,7 @@
 
 #include "amr_internal.h"
 #include "common/basic_op.h"
+#include "common/kernels.h"
 #include "common/math_ops.h"
 #include "core/cpu.h"
 #include "core/status.h"
@@ -42,8 +43,7 @@ void windowedAutocorr(const int16_t* x, const int16_t* win, int32_t* r) {
   for (int n = 0; n < kWin; ++n) y[n] = mult_r(x[n], win[n]);
   int64_t energy;
   for (;;) {
-    energy = 0;
-    for (int n = 0; n < kWin; ++n) energy += int32_t{y[n]} * y[n];
+    kern::xcorrTrunc(y, y, kWin, 0, 1, &energy);
     if (energy < (int64_t{1} << 30)) break;
     for (int n = 0; n < kWin; ++n) y[n] = static_cast<int16_t>(y[n] >> 2);
   }
@@ -51,11 +51,9 @@ void windowedAutocorr(const int16_t* x, const int16_t* win, int32_t* r) {
   const int16_t norm = norm_l(r0);
   r[0] = r0 << norm;
   // |2 sum y[n] y[n+k]| <= 2 energy < r0: no lag saturates, before or after the shift.
-  for (int k = 1; k <= kOrder; ++k) {
-    int64_t s = 0;
-    for (int n = 0; n < kWin - k; ++n) s += int32_t{y[n]} * y[n + k];
-    r[k] = static_cast<int32_t>(2 * s * (int64_t{1} << norm));
-  }
+  int64_t lags[kOrder];
+  kern::xcorrTrunc(y, y, kWin, 1, kOrder, lags);
+  for (int k = 1; k <= kOrder; ++k) r[k] = static_cast<int32_t>(2 * lags[k - 1] * (int64_t{1} << norm));
   g729::lpLagWindow(r + 1, kOrder);
 }
 
