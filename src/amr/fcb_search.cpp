@@ -210,13 +210,23 @@ namespace {
 void signedMatrix(const int16_t* h, const int16_t* sign, int step, int16_t (*rr)[kL]) {
   const int8_t* col = step == 5 ? kFiveTracks.at : (step == 4 ? kFourTracks.at : kNatural.at);
   int16_t g[kL];
-  int32_t e = 2;
-  for (int i = 0; i < kL; ++i) e = L_mac(e, h[i], h[i]);
+  // The chain 2 + sum 2 h^2 adds non-negative terms, so it saturates
+  // exactly when the exact sum passes 2^31 - 1 and then stays there.
+  int64_t eh = 2;
+  for (int i = 0; i < kL; ++i) eh += 2 * (int32_t{h[i]} * h[i]);
+  const int32_t e = eh > kMax32 ? kMax32 : static_cast<int32_t>(eh);
   if (extract_h(e) == 32767) {
     for (int i = 0; i < kL; ++i) g[i] = shr(h[i], 1);
   } else {
+    // k >= 0, so L_mult(h, k) = 2 h k exactly; then the saturating shift
+    // by 9 and the saturating rounding.
     const int16_t k = mult(extract_h(L_shl(vokInvSqrt(L_shr(e, 1)), 7)), 32440);
-    for (int i = 0; i < kL; ++i) g[i] = round_fx(L_shl(L_mult(h[i], k), 9));
+    for (int i = 0; i < kL; ++i) {
+      int64_t w = int64_t{h[i]} * k * 1024;
+      w = w > kMax32 ? kMax32 : (w < kMin32 ? kMin32 : w);
+      w = std::min<int64_t>(w + 0x8000, kMax32);
+      g[i] = static_cast<int16_t>(w >> 16);
+    }
   }
   // With 2 sum g^2 below 2^31 - 2^15 no partial sum of any diagonal
   // leaves 32 bits (Cauchy-Schwarz) and none rounds past 2^31: plain sums
