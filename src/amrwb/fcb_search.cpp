@@ -305,6 +305,7 @@ PairPick searchPair(const TrackSearch& ts, int allowed, int tx, int ty, Word16& 
   PairPick pick{tx, ty};
   int16_t dy[kPerTrack];
   for (int yi = 0; yi < kPerTrack; ++yi) dy[yi] = ts.d[ty + kTracks * yi];
+  const PairRowForm row = pairRowForm();
   for (int xi = 0; xi < kPerTrack; ++xi) {
     const int x = tx + kTracks * xi;
     if (ts.rank[x] >= limit) continue;
@@ -318,7 +319,7 @@ PairPick searchPair(const TrackSearch& ts, int allowed, int tx, int ty, Word16& 
     // the best unchanged (it moves only on a pair that beats it).
     int16_t sq[kPerTrack], alp2[kPerTrack];
     if (alp1 <= INT32_MAX - (3 << 28) && alp1 >= INT32_MIN + (3 << 28)) {
-      if (!pairRow(ps1, alp1, dy, corY, cross, bestSq, bestAlp, sq, alp2)) continue;
+      if (!row(ps1, alp1, dy, corY, cross, bestSq, bestAlp, sq, alp2)) continue;
     } else {
       for (int yi = 0; yi < kPerTrack; ++yi) {
         const Word16 ps2 = add(ps1, dy[yi]);

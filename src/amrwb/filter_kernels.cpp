@@ -426,10 +426,14 @@ bool pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* c
 }
 #endif
 
+PairRowForm pairRowForm() {
+  static const PairRowForm form = cpu::choose(pairRow_scalar, pairRow_avx2);
+  return form;
+}
+
 bool pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t bestSq,
              int16_t bestAlp, int16_t* sq, int16_t* alp2) {
-  static const auto form = cpu::choose(pairRow_scalar, pairRow_avx2);
-  return form(ps1, alp1, dy, corY, cross, bestSq, bestAlp, sq, alp2);
+  return pairRowForm()(ps1, alp1, dy, corY, cross, bestSq, bestAlp, sq, alp2);
 }
 
 // ---- one lag step of the filtered past excitation ---------------------------------

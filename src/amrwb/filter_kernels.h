@@ -41,6 +41,10 @@ bool pairRow_avx2(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* c
                   int16_t bestSq, int16_t bestAlp, int16_t* sq, int16_t* alp2);
 bool pairRow(int16_t ps1, int32_t alp1, const int16_t* dy, const int16_t* corY, const int16_t* cross, int16_t bestSq,
              int16_t bestAlp, int16_t* sq, int16_t* alp2);
+// The form pairRow runs, for callers that make many calls.
+using PairRowForm = bool (*)(int16_t, int32_t, const int16_t*, const int16_t*, const int16_t*, int16_t, int16_t,
+                             int16_t*, int16_t*);
+PairRowForm pairRowForm();
 
 // One lag step of the closed-loop pitch search's filtered excitation,
 // n = 0..63: g[n] = add(min((older h[n]) >> 15, 32767), f[n - 1]) with
