@@ -306,6 +306,22 @@ void prepare(AmrNbEncoder* e, int mode, int s, const int16_t* A, const int16_t* 
   std::memcpy(e->exc + kExcHist + kSub * s, o.res, sizeof o.res);
 }
 
+// y[i] = sub(x[i], extract_h(L_shl(L_mult(v[i], g), 1))) over the subframe.
+// With 4 max|v| |g| below 2^31 neither the product nor the shift saturates,
+// and the subtracted term is (v g) >> 14.
+void subtractScaled(const int16_t* x, const int16_t* v, int16_t g, int16_t* y) {
+  int32_t top = 0;
+  for (int i = 0; i < kSub; ++i) top = std::max(top, v[i] < 0 ? -int32_t{v[i]} : int32_t{v[i]});
+  if (4 * int64_t{top} * (g < 0 ? -int32_t{g} : int32_t{g}) < (int64_t{1} << 31)) {
+    for (int i = 0; i < kSub; ++i) {
+      const int32_t d = x[i] - ((v[i] * int32_t{g}) >> 14);
+      y[i] = static_cast<int16_t>(d > 32767 ? 32767 : (d < -32768 ? -32768 : d));
+    }
+    return;
+  }
+  for (int i = 0; i < kSub; ++i) y[i] = sub(x[i], extract_h(L_shl(L_mult(v[i], g), 1)));
+}
+
 // Closed-loop pitch, its gain under the stability limits, and the
 // algebraic code of subframe s; the indices go to prm.
 void searchSubframe(AmrNbEncoder* e, int mode, int s, const int16_t* olLags, bool lspFlag, SubframeOut& o,
@@ -328,11 +344,8 @@ void searchSubframe(AmrNbEncoder* e, int mode, int s, const int16_t* olLags, boo
     if (mode == kMr122) *prm++ = quantPitchGain122(o.gpLimit, &o.gp);
   }
   int16_t ltpRes[kSub];
-  const int16_t* x = e->exc + kExcHist + kSub * s;
-  for (int i = 0; i < kSub; ++i) {
-    o.xn2[i] = sub(o.xn[i], extract_h(L_shl(L_mult(o.y1[i], o.gp), 1)));
-    ltpRes[i] = sub(o.res[i], extract_h(L_shl(L_mult(x[i], o.gp), 1)));
-  }
+  subtractScaled(o.xn, o.y1, o.gp, o.xn2);
+  subtractScaled(o.res, e->exc + kExcHist + kSub * s, o.gp, ltpRes);
   if (s == 0 && e->olGainFlag[0] > 0) e->olLagHist[1] = o.t0;
   if (s == 3 && e->olGainFlag[1] > 0) e->olLagHist[0] = o.t0;
   VOKC_CALL(voksAlgebraicCodebookSearch_GSMAMR_16s, o.t0, mode == kMr122 ? o.gp : e->sharp, o.xn2, ltpRes, o.h1,
