@@ -68,20 +68,18 @@ void windowedAutocorr(const int16_t* x, const int16_t* win, int32_t* r) {
 // same values.
 int16_t chebyshevChain(int16_t x, const int16_t* f);
 int16_t chebyshev(int16_t x, const int16_t* f) {
+  // Every b1h below is the high half of a checked 32-bit value, so with
+  // x > -2^15 the product 2 b1h x stays inside 32 bits.
+  if (x == kMin16) return chebyshevChain(x, f);
   const int64_t xs = x;
   int64_t t = xs * 1024 + int64_t{f[1]} * 16384;  // below 2^30 in magnitude
   int64_t b1h = t >> 16, b1l = (t & 0xFFFF) >> 1, b2h = 256, b2l = 0;
   uint64_t out = 0;  // bits above 32 of any checked value, offset to be unsigned
   auto check = [&out](int64_t v) { out |= static_cast<uint64_t>(v + (int64_t{1} << 31)) >> 32; };
   for (int k = 2; k <= 5; ++k) {
-    const int64_t hx = 2 * b1h * xs;
-    check(hx);
-    t = hx + 2 * ((b1l * xs) >> 15);
+    t = 2 * b1h * xs + 2 * ((b1l * xs) >> 15);
+    if (k < 5) t *= 2;  // a sum outside 32 bits stays outside doubled
     check(t);
-    if (k < 5) {
-      t *= 2;
-      check(t);
-    }
     const int64_t b2 = -65536 * b2h;  // L_mult(b2h, -32768)
     check(b2);
     t += b2;
