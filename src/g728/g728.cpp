@@ -1572,9 +1572,16 @@ VOKSC_EXPORT VokResult voksLPCInverseFilter_G728_16s(const Vok16s* src, const Vo
 namespace {
 // Lag in [lo, hi] of the largest correlation of f with itself (first of
 // equal maxima); its value in `peak`.
-int bestLag(int lo, int hi, int n, const int16_t* f, i64& peak) {
-  i64 c[141];
-  kern::xcorr(f, f + lo, n, hi - lo + 1, c);
+// f holds `words` readable words.  The vector correlation kernel forms four
+// lags per step and a leftover lag on its own at about the cost of four, so
+// at that level the count is rounded up to whole fours where f has the
+// words (the extra lags are formed, not searched).
+int bestLag(int lo, int hi, int n, const int16_t* f, int words, i64& peak) {
+  static const bool inFours = cpu::choose(false, true);
+  i64 c[144];
+  int count = hi - lo + 1;
+  if (inFours && lo + n + ((count + 3) & ~3) - 1 <= words) count = (count + 3) & ~3;
+  kern::xcorr(f, f + lo, n, count, c);
   // Saturation from below never matters: such a value is INT32_MIN, which
   // never exceeds the running top.
   i64 top = INT32_MIN;
@@ -1617,21 +1624,21 @@ VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual
     lp[0] = w16(roundHigh(sat32(t * 8)));
     if ((i & 3) == 0) fresh[i >> 2] = lp[0];
   }
-  int16_t d[60];
+  int16_t d[64] = {};  // 60 decimated samples, zeros the rounded-up lags read
   std::memcpy(d, fresh, sizeof fresh);
   std::memcpy(d + 5, dec + 5, 55 * sizeof(int16_t));
   i64 peak;
-  const int lagDec = bestLag(5, 35, 25, d, peak);
+  const int lagDec = bestLag(5, 35, 25, d, 64, peak);
   int lo = 4 * lagDec - 3, hi = 4 * lagDec + 3;
   if (lo < 20) lo = 20;
   if (hi > 140) hi = 140;
   i64 corBest;
-  int kp = bestLag(lo, hi, 100, residual, corBest);
+  int kp = bestLag(lo, hi, 100, residual, 240, corBest);
   lo = prev - 6 < 20 ? 20 : prev - 6;
   hi = prev + 6;
   if (hi < kp) {
     i64 corPrev;
-    const int kpPrev = bestLag(lo, hi, 100, residual, corPrev);
+    const int kpPrev = bestLag(lo, hi, 100, residual, 240, corPrev);
     const i64 ePrev = kern::dot(residual + kpPrev, residual + kpPrev, 100);
     const i64 eBest = kern::dot(residual + kp, residual + kp, 100);
     i64 aa0 = sat32(eBest), aa1 = sat32(ePrev);
