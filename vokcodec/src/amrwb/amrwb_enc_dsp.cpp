@@ -250,6 +250,17 @@ void weightedImpulse(const int16_t* ap, const int16_t* aq, int16_t* h) {
 }
 
 void subtractScaled(const int16_t* x, int16_t* x2, const int16_t* y, int16_t gain, int len) {
+  // With |y gain| below 2^29 the difference 2^15 x - 2 y gain stays inside
+  // 32 bits (no step saturates); the saturating doubling and upper word
+  // are then the clamp of the difference shifted down 15.
+  const int32_t g = gain < 0 ? -int32_t{gain} : int32_t{gain};
+  if (int64_t{plain::peak(y, len)} * g < (int64_t{1} << 29)) {
+    for (int i = 0; i < len; ++i) {
+      const int32_t d = (x[i] * 32768 - 2 * (y[i] * int32_t{gain})) >> 15;
+      x2[i] = static_cast<int16_t>(d > 32767 ? 32767 : (d < -32768 ? -32768 : d));
+    }
+    return;
+  }
   for (int i = 0; i < len; ++i) x2[i] = extract_h(L_shl(L_msu(L_mult(x[i], 16384), y[i], gain), 1));
 }
 
