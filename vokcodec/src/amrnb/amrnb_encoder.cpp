@@ -24,13 +24,11 @@
 #include "amrnb/amrnb_tables.h"
 #include "basic_op.h"
 #include "checked_call.h"
-#include "src/amr/pitch_tables.h"
 
 namespace vokc::amrnb {
 
 using namespace voksc::op;
 using namespace enc;
-using voksc::amr::kInterp6;  // 1/6-sample interpolation filter of the adaptive vector
 
 namespace {
 
@@ -70,27 +68,6 @@ void convolve(const int16_t* x, const int16_t* h, int16_t* y) {
     int32_t s = 0;
     for (int i = 0; i <= n; ++i) s = L_mac(s, x[i], h[n - i]);
     y[n] = extract_h(L_shl(s, 3));
-  }
-}
-
-// Adaptive vector at lag t0 + frac/3 (thirds) or /6 into x[0..39], reading
-// the excitation before x and the samples just written.  xIndex is x's
-// position in buf.
-void adaptiveVector(int16_t* buf, int xIndex, int t0, int frac, bool thirds) {
-  int f = -frac;
-  if (thirds) f *= 2;
-  int src = xIndex - t0;
-  if (f < 0) {
-    f += 6;
-    --src;
-  }
-  for (int j = 0; j < kSub; ++j, ++src) {
-    int32_t s = 0;
-    for (int i = 0, k = 0; i < 10; ++i, k += 6) {
-      s = L_mac(s, buf[src - i], kInterp6[f + k]);
-      s = L_mac(s, buf[src + 1 + i], kInterp6[6 - f + k]);
-    }
-    buf[xIndex + j] = round_fx(s);
   }
 }
 
@@ -291,7 +268,7 @@ void openLoop(AmrNbEncoder* e, int mode, const int16_t* A, int16_t* lags) {
 struct SubframeOut {
   int16_t xn[kSub], xn2[kSub], res[kSub], h1[kSub], y1[kSub], y2[kSub], code[kSub], vec[kSub];
   int16_t gCoeff[4];
-  int16_t t0, frac, gp, gpLimit;
+  int16_t t0, frac, lagIndex, gp, gpLimit;
 };
 
 // Target and impulse response of subframe s with the given weighted-error memory.
@@ -326,11 +303,10 @@ void subtractScaled(const int16_t* x, const int16_t* v, int16_t g, int16_t* y) {
 // algebraic code of subframe s; the indices go to prm.
 void searchSubframe(AmrNbEncoder* e, int mode, int s, const int16_t* olLags, bool lspFlag, SubframeOut& o,
                     int16_t*& prm) {
-  int16_t lagIndex;
   VOKC_CALL(voksAdaptiveCodebookSearch_GSMAMR_16s, o.xn, o.h1, olLags, &e->prevLag, e->exc + kSub * s, &o.frac,
-            &lagIndex, o.vec, static_cast<int16_t>(s), kRate[mode]);
+            &o.lagIndex, o.vec, static_cast<int16_t>(s), kRate[mode]);
   o.t0 = e->prevLag;
-  *prm++ = lagIndex;
+  *prm++ = o.lagIndex;
   convolve(o.vec, o.h1, o.y1);
   VOKC_CALL(voksAdaptiveCodebookGainCoeffs_GSMAMR_16s, o.xn, o.y1, &o.gp, o.gCoeff);
   if (mode == kMr122) o.gp = static_cast<int16_t>(o.gp & 0xFFFC);
@@ -439,7 +415,12 @@ void speechSubframes(AmrNbEncoder* e, int mode, const int16_t* A, const int16_t*
     int16_t y2[kSub];
     std::memcpy(y2, b.y2, sizeof y2);
     prepare(e, mode, s + 1, A, Aq, e->memW0, b);
-    adaptiveVector(e->exc, kExcHist + kSub * (s + 1), b.t0, b.frac, true);
+    // The second subframe's adaptive vector from the final excitation: the
+    // lag code is lossless, so decoding it against the first subframe's lag
+    // gives the searched lag back, and the decoder's interpolation the vector.
+    int16_t prevLag = a.t0, codedLag, lag;
+    VOKC_CALL(voksAdaptiveCodebookDecode_GSMAMR_16s, b.lagIndex, &prevLag, &codedLag, e->exc + kSub * (s + 1), &lag,
+              b.vec, static_cast<int16_t>(s + 1), Vok16s{0}, Vok16s{0}, Vok16s{0}, kRate[mode], 0, 0);
     convolve(e->exc + kExcHist + kSub * (s + 1), b.h1, b.y1);
     synthesise(e, mode, kSub * (s + 1), b.gp, gc1, Aq + 11 * (s + 1), b.xn, b.code, b.y1, y2, live, &e->sharp);
   }
