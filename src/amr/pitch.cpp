@@ -61,6 +61,14 @@ int32_t macSum(const int16_t* a, const int16_t* b, int n) {
   return s;
 }
 
+// The L_mac chain of x[i] x[i]: its terms are non-negative (L_mult of
+// -32768 by itself gives 2^31 - 1), so it saturates exactly when the exact
+// doubled sum passes 2^31 - 1 and then stays there.
+int32_t energySum(const int16_t* x, int n) {
+  const int64_t e = 2 * kern::dot(x, x, n);
+  return e > kMax32 ? kMax32 : static_cast<int32_t>(e);
+}
+
 // What the detectors take from an open-loop search.
 enum class Detector { kNone, kTone, kCorrelation };
 struct DetectorOut {
@@ -125,12 +133,13 @@ int openLoopSearch(const int16_t* sig, int len, int mode, Detector det, Detector
     kern::xcorr(s, buf, len, kLagMax - lagMin + 1, c);
     const int64_t es = kern::dot(s, s, len);
     int64_t ew = kern::dot(buf + kLagMax - lagMin, buf + kLagMax - lagMin, len);  // window of lag lagMin
+    const int64_t ewLimit = es == 0 ? INT64_MAX : (int64_t{1} << 60) / es;
     for (int t = lagMin; t <= kLagMax; ++t) {
       if (t > lagMin) {  // slide the window one sample back
         const int16_t in = s[-t], out = s[len - t];
         ew += int64_t{in} * in - int64_t{out} * out;
       }
-      const bool safe = es == 0 || ew < (int64_t{1} << 60) / es;
+      const bool safe = ew < ewLimit;
       corr[t] = safe ? static_cast<int32_t>(2 * c[kLagMax - t]) : macSum(s, s - t, len);
     }
   }
@@ -159,7 +168,7 @@ int openLoopSearch(const int16_t* sig, int len, int mode, Detector det, Detector
         best = t;
       }
     }
-    const int32_t c = macSum(s, s - best, len), e = macSum(s - best, s - best, len);
+    const int32_t c = macSum(s, s - best, len), e = energySum(s - best, len);
     if (det == Detector::kTone) {
       *out.toneReg = shr(*out.toneReg, 1);
       toneTest(out.toneReg, c, e);
@@ -200,7 +209,7 @@ int openLoopSearch(const int16_t* sig, int len, int mode, Detector det, Detector
           peak = corr[t];
           at = t;
         }
-      const int32_t energy = macSum(s - at, s - at, len);
+      const int32_t energy = energySum(s - at, len);
       if (det == Detector::kTone) toneTest(out.toneReg, peak, energy);
       int32_t inv = vokInvSqrt(energy);
       if (efr) inv = L_shl(inv, 1);
