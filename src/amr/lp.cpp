@@ -363,11 +363,47 @@ void lsfWeights(const int16_t* lsf, int16_t* wt) {
   }
 }
 
+namespace {
+
+// The 3-value one-set books (at the strides they are searched with) as
+// 4-value rows with a zero last value: with a zero weight and residual
+// there, the fourth error is mult(0, 0) = 0 and the 4-value search gives
+// the 3-value distances.  Null for any other book.
+const int16_t* paddedBook(const int16_t* book, int stride) {
+  struct Padded {
+    int16_t split1[256 * 4], split2[512 * 4], split2Even[256 * 4], split1Mr795[512 * 4];
+  };
+  static const Padded kPadded = [] {
+    Padded p{};
+    auto pad = [](const int16_t* from, int rows, int stride, int16_t* to) {
+      for (int row = 0; row < rows; ++row) std::memcpy(to + 4 * row, from + 3 * stride * row, 3 * sizeof(int16_t));
+    };
+    pad(kLsf3Split1, 256, 1, p.split1);
+    pad(kLsf3Split2, 512, 1, p.split2);
+    pad(kLsf3Split2, 256, 2, p.split2Even);
+    pad(kLsf3Split1Mr795, 512, 1, p.split1Mr795);
+    return p;
+  }();
+  if (book == kLsf3Split1 && stride == 1) return kPadded.split1;
+  if (book == kLsf3Split2) return stride == 1 ? kPadded.split2 : (stride == 2 ? kPadded.split2Even : nullptr);
+  if (book == kLsf3Split1Mr795 && stride == 1) return kPadded.split1Mr795;
+  return nullptr;
+}
+
+}  // namespace
+
 int splitSearch(int16_t* r, const int16_t* wt, const int16_t* book, int rows, int dim, int stride) {
   if (dim == 4 && stride == 1) {
     uint32_t score = 0;
     const int row = nearestOf(book, rows, r, wt, false, score);
     std::memcpy(r, book + 4 * row, 4 * sizeof(int16_t));
+    return row;
+  }
+  if (const int16_t* padded = dim == 3 ? paddedBook(book, stride) : nullptr) {
+    const int16_t r4[4] = {r[0], r[1], r[2], 0}, w4[4] = {wt[0], wt[1], wt[2], 0};
+    uint32_t score = 0;
+    const int row = nearestOf(padded, rows, r4, w4, false, score);
+    std::memcpy(r, book + 3 * stride * row, 3 * sizeof(int16_t));
     return row;
   }
   int32_t best = kMax32;
