@@ -250,14 +250,18 @@ struct Fast {
 };
 
 void prepareFast(int16_t* dn, int16_t* rr, Fast& f, bool avx2) {
-  for (int i = 0; i < kSubfr; ++i) {
-    if (dn[i] >= 0) {
-      f.sign[i] = kMax16;
-      f.signInv[i] = kMin16;
-    } else {
-      f.sign[i] = kMin16;
-      f.signInv[i] = kMax16;
-      dn[i] = negate(dn[i]);
+  if (avx2) {
+    simd::targetSigns(dn, f.sign, f.signInv);
+  } else {
+    for (int i = 0; i < kSubfr; ++i) {
+      if (dn[i] >= 0) {
+        f.sign[i] = kMax16;
+        f.signInv[i] = kMin16;
+      } else {
+        f.sign[i] = kMin16;
+        f.signInv[i] = kMax16;
+        dn[i] = negate(dn[i]);
+      }
     }
   }
   // Signs of a row: the sign vector itself, or its inverse for a negative

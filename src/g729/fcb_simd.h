@@ -39,6 +39,25 @@ __attribute__((target("avx2"))) inline __m256i mult16(__m256i a, __m256i b) {
 }
 #endif
 
+// Signs of the 40 target values (0x7FFF where dn >= 0, 0x8000 below), their
+// inverses, and dn replaced by its magnitude as negate() gives it: with m
+// all ones for a negative value, (dn ^ m) - m is -dn, the saturating
+// subtraction taking -(-32768) to 32767.
+#if defined(VOKSC_X86)
+__attribute__((target("avx2"))) inline void targetSigns(int16_t* dn, int16_t* sign, int16_t* signInv) {
+  for (int i = 0; i < 40; i += 8) {
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dn + i));
+    const __m128i neg = _mm_srai_epi16(d, 15);
+    const __m128i s = _mm_xor_si128(_mm_set1_epi16(0x7FFF), neg);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sign + i), s);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(signInv + i), _mm_xor_si128(s, _mm_set1_epi16(-1)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dn + i), _mm_subs_epi16(_mm_xor_si128(d, neg), neg));
+  }
+}
+#else
+inline void targetSigns(int16_t* dn, int16_t* sign, int16_t* signInv) { __builtin_trap(); }
+#endif
+
 // Pulse signs (0x7FFF or 0x8000 per position) folded into a 64-value cross
 // block whose rows follow track ta and columns track tb: each value becomes
 // mult(value, mult(sign_row, sign_col)) (product = true) or mult(value,
