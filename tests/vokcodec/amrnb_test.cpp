@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "amrnb/amrnb_bits.h"
 #include "amrnb/amrnb_encoder.h"
 #include "amrnb/amrnb_tables.h"
@@ -54,7 +56,8 @@ TEST(AmrNbBits, StorageFileReadByOtherDecoders) {
   const std::vector<uint8_t> file = storageOfSerialVector();
   std::vector<int16_t> want;
   ASSERT_TRUE(vtest::readWords(vtest::testVectorDir() + "/amrnb/spch_dos.out", want));
-  const std::string path = testing::TempDir() + "amrnb_peer.amr", raw = path + ".raw";
+  // Names of this process: test runs of several builds may share the folder.
+  const std::string path = testing::TempDir() + "amrnb_peer" + std::to_string(getpid()) + ".amr", raw = path + ".raw";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
   struct Peer {
     const char* probe;
@@ -88,7 +91,7 @@ TEST(AmrNbBits, StorageFileReadByOtherDecoders) {
 TEST(AmrNbBits, TextModeFile) {
   const vokc::Codec* c = vokc::registry().find("amr-nb");
   ASSERT_NE(c, nullptr);
-  const std::string path = testing::TempDir() + "amrnb_modes.txt";
+  const std::string path = testing::TempDir() + "amrnb_modes" + std::to_string(getpid()) + ".txt";
   std::ofstream(path) << "MR475\nMR122\r\n\nMR795\n";
   vokc::Options o;
   o.format = "rtp";
