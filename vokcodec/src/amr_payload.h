@@ -65,6 +65,24 @@ struct BitReader {
     for (int k = 0; k < width; ++k) v = (v << 1) | get();
     return v;
   }
+  // The next n bits, one per byte (0 or 1), into out.  Eight at a time:
+  // the octet starting at the bit position, from the one or two octets it
+  // straddles (both hold bits of the n), is spread to one bit per byte by a
+  // multiplication: its copies shifted by 9j bits do not overlap, so no
+  // carries, and bit 7 - j of the octet lands on bit 8j + 7 of copy j.
+  void take(int n, uint8_t* out) {
+    const uint8_t* p = in;
+    int pos = at, k = 0;
+    for (; k + 8 <= n; k += 8, pos += 8) {
+      const int skew = pos & 7;
+      const unsigned pair = (unsigned{p[pos >> 3]} << 8) | (skew ? p[(pos >> 3) + 1] : 0u);
+      const uint64_t octet = (pair >> (8 - skew)) & 0xFF;
+      const uint64_t spread = ((octet * 0x8040201008040201ull) >> 7) & 0x0101010101010101ull;
+      for (int j = 0; j < 8; ++j) out[k + j] = static_cast<uint8_t>(spread >> (8 * j));
+    }
+    for (; k < n; ++k, ++pos) out[k] = static_cast<uint8_t>((p[pos >> 3] >> (7 - (pos & 7))) & 1);
+    at = pos;
+  }
 };
 
 // Bits after the TOC entry for a type field (0 for NO_DATA, lost speech and
@@ -112,7 +130,10 @@ void getFrameBits(const Framing& fr, int ft, int q, BitReader& r, Frame& f) {
   for (auto& b : f.bits) b = 0;
   if (ft < fr.speechFields) {
     const int16_t* order = fr.orders[ft];
-    for (int k = 0; k < fr.bitCounts[ft]; ++k) f.bits[order[k]] = static_cast<uint8_t>(r.get());
+    const int n = fr.bitCounts[ft];
+    uint8_t sent[sizeof f.bits];
+    r.take(n, sent);
+    for (int k = 0; k < n; ++k) f.bits[order[k]] = sent[k];
     f.type = static_cast<Type>(q ? 0 : 3);
     f.mode = ft;
   } else if (ft == fr.sidField) {

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "amr_payload.h"
+#include "bit_octets.h"
 #include "amrnb/amrnb_tables.h"
 
 namespace vokc::amrnb {
@@ -69,12 +70,10 @@ void paramsToBits(int mode, const int16_t* prm, uint8_t* bits) {
 }
 
 void bitsToParams(int mode, const uint8_t* bits, int16_t* prm) {
+  uint8_t octets[kMaxBits / 8 + 3] = {};
+  packBitBytes(bits, kBitCounts[mode], octets);
   const int16_t* w = kWidths[mode];
-  for (int i = 0, at = 0; i < kParamCount[mode]; ++i) {
-    int v = 0;
-    for (int k = 0; k < w[i]; ++k) v = (v << 1) | (bits[at++] & 1);
-    prm[i] = static_cast<int16_t>(v);
-  }
+  for (int i = 0, at = 0; i < kParamCount[mode]; at += w[i], ++i) prm[i] = static_cast<int16_t>(octetField(octets, at, w[i]));
 }
 
 // ---- RFC 4867 payloads and storage frames -------------------------------------------

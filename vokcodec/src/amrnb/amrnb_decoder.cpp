@@ -777,11 +777,9 @@ void highPass(Decoder* d, int16_t* x) {
   VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, x, kFrame, 13, d->highPass);
 }
 
-// Whether the bits are the decoder homing frame of the mode (all its
-// parameters, or those of the first subframe).
-bool homingFrame(const Frame& f, int mode, bool firstSubframe) {
-  int16_t prm[kMaxParams];
-  bitsToParams(mode, f.bits, prm);
+// Whether the parameters, read in the layout of the mode, are the decoder
+// homing frame of the mode (all of them, or those of the first subframe).
+bool homingFrame(const int16_t* prm, int mode, bool firstSubframe) {
   const int n = firstSubframe ? kParamCountFirstSub[mode] : paramCount(mode);
   return std::equal(prm, prm + n, kHoming[mode]);
 }
@@ -800,13 +798,20 @@ VokResult decodeFrame(Decoder* d, const Frame& f, int16_t pcm[kFrame]) {
     mode = d->prevMode;
   else
     d->prevMode = mode;
-  bool home = d->homed && homingFrame(f, mode, true);
+  // The bits in the speech layout of the mode: the frame's parameters unless
+  // it is a SID, and what the homing checks compare.
+  int16_t speechPrm[kMaxParams];
+  bitsToParams(mode, f.bits, speechPrm);
+  bool home = d->homed && homingFrame(speechPrm, mode, true);
   if (home) {
     std::fill(pcm, pcm + kFrame, int16_t{8});
   } else {
     const VokResult r = vokc::guarded([&]() -> VokResult {
-      int16_t prm[kMaxParams];
-      bitsToParams(type == kSidUpdate || type == kSidBad ? kSidMode : mode, f.bits, prm);
+      int16_t prm[kMaxParams];  // a working copy: lost frames replace it with random parameters
+      if (type == kSidUpdate || type == kSidBad)
+        bitsToParams(kSidMode, f.bits, prm);
+      else
+        std::memcpy(prm, speechPrm, sizeof prm);
       int16_t synth[kFrame], aq[4 * (kOrder + 1)];
       const Phase next = receivePhase(d->cn, type);
       if (next != kSpeechPhase) {
@@ -825,7 +830,7 @@ VokResult decodeFrame(Decoder* d, const Frame& f, int16_t pcm[kFrame]) {
     });
     if (r != vokOk) return r;
   }
-  if (!d->homed) home = homingFrame(f, mode, false);
+  if (!d->homed) home = homingFrame(speechPrm, mode, false);
   if (home) resetAll(d);
   d->homed = home;
   return vokOk;

@@ -16,6 +16,7 @@
 #include "vokcodec.h"
 #include "state_tag.h"
 #include "checked_call.h"
+#include "bit_octets.h"
 
 using namespace vokc::g729;
 namespace g729b = vokc::g729b;
@@ -770,30 +771,10 @@ VokResult vokcG729PackBits(const Vok16s* prm, Vok8u* bits) {
 
 VokResult vokcG729UnpackBits(const Vok8u* bits, Vok16s* prm) {
   if (!bits || !prm) return vokErrNullPtr;
-  // Eight bit bytes at a time into an octet, first bit highest: with bit k
-  // at bit 8 k of a word, the product with 0x8040201008040201 gathers bit k
-  // at bit 63 - k (no other partial product reaches the top byte), then
-  // the fields are read from the octets.
   uint8_t octets[12] = {};
-  for (int g = 0; g < 10; ++g) {
-    uint64_t v;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(&v, bits + 8 * g, sizeof v);
-    v &= 0x0101010101010101ull;
-#else
-    v = 0;
-    for (int k = 0; k < 8; ++k) v |= uint64_t{bits[8 * g + k] & 1u} << (8 * k);
-#endif
-    octets[g] = static_cast<uint8_t>((v * 0x8040201008040201ull) >> 56);
-  }
-  int pos = 0;
-  for (int p = 0; p < 11; ++p) {
-    const int width = vokc::tables::kParamBits[p];
-    const uint32_t window = uint32_t{octets[pos >> 3]} << 16 | uint32_t{octets[(pos >> 3) + 1]} << 8 |
-                            octets[(pos >> 3) + 2];
-    prm[p] = static_cast<Vok16s>((window >> (24 - (pos & 7) - width)) & ((1u << width) - 1));
-    pos += width;
-  }
+  vokc::packBitBytes(bits, 80, octets);
+  for (int p = 0, pos = 0; p < 11; pos += vokc::tables::kParamBits[p], ++p)
+    prm[p] = static_cast<Vok16s>(vokc::octetField(octets, pos, vokc::tables::kParamBits[p]));
   return vokOk;
 }
 
