@@ -33,7 +33,20 @@ int32_t mac32(int32_t acc, int16_t hi1, int16_t lo1, int16_t hi2, int16_t lo2) {
   return L_mac(acc, mult(lo1, hi2), 1);
 }
 
+// init + 2 sum a_i b_i through the saturating chain.  With 80 max|a| max|b|
+// + |init| below 2^31 no partial sum of the chain can leave 32 bits (nor
+// can a product saturate), so the plain sum is the same value.
 int32_t dot(const int16_t* a, const int16_t* b, int32_t init) {
+  int32_t topA = 0, topB = 0;
+  for (int i = 0; i < 40; ++i) {
+    topA = std::max(topA, std::abs(int32_t{a[i]}));
+    topB = std::max(topB, std::abs(int32_t{b[i]}));
+  }
+  if (80 * int64_t{topA} * topB + std::abs(int64_t{init}) < (int64_t{1} << 31)) {
+    int32_t s = 0;
+    for (int i = 0; i < 40; ++i) s += int32_t{a[i]} * b[i];
+    return init + 2 * s;
+  }
   int32_t s = init;
   for (int i = 0; i < 40; ++i) s = L_mac(s, a[i], b[i]);
   return s;
