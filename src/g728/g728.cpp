@@ -269,7 +269,16 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   i64 blockCorr[64 + 3], nonrCorr[64 + 3];  // the lag kernel reads up to three past the last lag
   static const int lagGroup = cpu::choose(1, 4);
   const int count = (lags + lagGroup) / lagGroup * lagGroup;
-  kern::xcorr(ws + nonr, ws + nonr, block, count, blockCorr);
+  if (block < 16) {  // a block shorter than a vector (the gain window's four samples): plain sums
+    const int16_t* b = ws + nonr;
+    for (int k = 0; k < count; ++k) {
+      i64 sum = 0;
+      for (int j = 0; j < block; ++j) sum += int32_t{b[j]} * b[j + k];
+      blockCorr[k] = sum;
+    }
+  } else {
+    kern::xcorr(ws + nonr, ws + nonr, block, count, blockCorr);
+  }
   kern::xcorr(ws, ws, nonr, count, nonrCorr);
   i64 a0 = shr(rexp[0] * fac, shRec) + shr(blockCorr[0], shNew);
   int nls = normalizeWide(a0, 32);
