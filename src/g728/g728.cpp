@@ -803,13 +803,15 @@ VOKSC_TARGET_AVX2 void shapeSearch_avx2(const int16_t* p, const int16_t* energy,
     best = _mm256_blendv_epi8(best, dist, better);
     bestAt = _mm256_blendv_epi8(bestAt, at, better);
   }
-  alignas(32) int32_t v[8], k[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(v), best);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(k), bestAt);
-  int win = 0;
-  for (int l = 1; l < 8; ++l)
-    if (v[l] < v[win] || (v[l] == v[win] && k[l] < k[win])) win = l;
-  const int s = k[win];
+  // The smallest distance of the lanes, then the smallest shape among the
+  // lanes holding it (each lane kept the first of its equals).
+  auto least = [&](__m256i x) VOKSC_TARGET_AVX2 {
+    x = _mm256_min_epi32(x, _mm256_permute4x64_epi64(x, 0x4E));
+    x = _mm256_min_epi32(x, _mm256_shuffle_epi32(x, 0x4E));
+    return _mm256_min_epi32(x, _mm256_shuffle_epi32(x, 0xB1));
+  };
+  const __m256i atBest = _mm256_cmpeq_epi32(best, least(best));
+  const int s = _mm256_cvtsi256_si32(least(_mm256_blendv_epi8(_mm256_set1_epi32(INT32_MAX), bestAt, atBest)));
   const int16_t* y = kShapes + s * kDim;
   i64 cor = 0;
   for (int j = 0; j < kDim; ++j) cor += i64{y[j]} * p[j];
