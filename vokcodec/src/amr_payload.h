@@ -110,7 +110,17 @@ template <typename Frame>
 void putFrameBits(const Framing& fr, const Frame& f, int ft, BitWriter& w) {
   if (ft < fr.speechFields) {
     const int16_t* order = fr.orders[ft];
-    for (int k = 0; k < fr.bitCounts[ft]; ++k) w.put(f.bits[order[k]]);
+    const int count = fr.bitCounts[ft];
+    int k = 0;
+    if ((w.at & 7) == 0) {  // whole octets at once while the writer is aligned
+      for (; k + 8 <= count; k += 8) {
+        unsigned octet = 0;
+        for (int b = 0; b < 8; ++b) octet = (octet << 1) | (f.bits[order[k + b]] & 1u);
+        w.out[w.at >> 3] = static_cast<uint8_t>(octet);
+        w.at += 8;
+      }
+    }
+    for (; k < count; ++k) w.put(f.bits[order[k]]);
   } else if (ft == fr.sidField) {
     const bool zero = fr.sidFirstBitsZero && f.type == 4;
     for (int k = 0; k < fr.sidBits; ++k) w.put(zero ? 0 : f.bits[k]);

@@ -451,10 +451,13 @@ int frameType(AmrNbEncoder* e, bool sid) {
 }
 
 VokResult encode(AmrNbEncoder* e, const int16_t* pcm, int mode, int16_t* prm, int* txType, int* usedMode) {
-  bool homing = true;
-  for (int i = 0; i < kFrameLen; ++i) homing = homing && pcm[i] == kHomingSample;
+  int differs = 0;  // any bit in which a sample differs from the homing pattern
   int16_t* fresh = e->speech + kFrameAt;
-  for (int i = 0; i < kFrameLen; ++i) fresh[i] = static_cast<int16_t>(pcm[i] & 0xFFF8);
+  for (int i = 0; i < kFrameLen; ++i) {
+    differs |= pcm[i] ^ kHomingSample;
+    fresh[i] = static_cast<int16_t>(pcm[i] & 0xFFF8);
+  }
+  const bool homing = differs == 0;
   VOKC_CALL(voksHighPassFilter_G729_16s_ISfs, fresh, kFrameLen, 12, e->highPass);
 
   // Voice activity and the DTX hangover.
