@@ -37,7 +37,7 @@ constexpr int k34D = k04;
 // every chain inside 32 bits and falls back to the step-by-step chain
 // otherwise.
 struct Chains {
-  alignas(32) int32_t v[kSubfr * kSubfr];  // [m * 40 + d]
+  alignas(32) int32_t v[kSubfr * kSubfr];  // [m * 40 + d]; read only where m + d <= 39 (the AVX2 form forms no more)
 };
 void diagonalChains_scalar(const int16_t* h, int32_t initDiag, int32_t initCross, Chains& c);
 void diagonalChains_avx2(const int16_t* h, int32_t initDiag, int32_t initCross, Chains& c);

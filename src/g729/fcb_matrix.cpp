@@ -109,12 +109,14 @@ __attribute__((target("avx2"))) void diagonalChains_avx2(const int16_t* h, int32
     init[k] = _mm256_set1_epi32(initCross);
   }
   init[0] = _mm256_insert_epi32(init[0], initDiag, 0);
-  // Row m holds the sums up to n = m for every lag d (lags past the end of
-  // the response multiply the zero padding).
+  // Row m holds the sums up to n = m for every lag d < 40 - m, the only
+  // values the layouts read (m + d <= 39); a vector of lags whose smallest
+  // has left that range is done.
   for (int n = 0; n < kSubfr; ++n) {
     const __m256i hn = _mm256_set1_epi32(hp[n]);
     int32_t* row = c.v + n * kSubfr;
     for (int k = 0; k < 5; ++k) {
+      if (8 * k >= kSubfr - n) break;
       const __m256i p = _mm256_mullo_epi32(hn, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hp + n + 8 * k)));
       acc[k] = _mm256_add_epi32(acc[k], p);
       _mm256_store_si256(reinterpret_cast<__m256i*>(row + 8 * k),
