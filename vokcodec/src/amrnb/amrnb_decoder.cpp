@@ -16,6 +16,7 @@
 #include "basic_op.h"
 #include "checked_call.h"
 #include "log_pow2.h"
+#include "plain_chains.h"
 #include "src/amr/lp_tables.h"
 #include "src/g729/lp_tables.h"
 
@@ -118,8 +119,7 @@ void reflections(const int16_t* a, int16_t* refl) {
 // exponent and fraction (the 12.2 kbit/s form in log2, the others in dB
 // through 20 log10(2)).
 void predictCodeGain(const GainPredictor& p, int mode, const int16_t* code, Word16& e, Word16& f) {
-  Word32 en = 0;
-  for (int i = 0; i < kSub; ++i) en = L_mac(en, code[i], code[i]);
+  Word32 en = plain::energyChain(0, code, kSub);
   if (mode == k122) {
     static const int16_t kTaps122[4] = {44, 37, 22, 12};
     en = L_mult(round_fx(en), 26214);
@@ -300,12 +300,31 @@ void disperse(PhaseDispersion& s, int mode, int16_t* exc, int16_t codeGain, int1
     int16_t pulses[kSub];
     std::memcpy(pulses, code, sizeof pulses);
     std::fill(code, code + kSub, int16_t{0});
-    // Each pulse becomes the impulse response, wrapped around the subframe.
-    for (int p = 0; p < kSub; ++p) {
-      if (pulses[p] == 0) continue;
-      for (int j = 0; j < kSub; ++j) {
-        const int i = (p + j) % kSub;
-        code[i] = add(code[i], mult(pulses[p], imp[j]));
+    // Each pulse becomes the impulse response, wrapped around the subframe:
+    // code[i] is the saturating sum, in pulse order, of mult(pulse p,
+    // imp[(i - p) mod 40]).  |mult(a, b)| <= |a| (no response word is
+    // -32768), so while the pulses' magnitudes sum to at most 32767 no
+    // partial sum leaves 16 bits and plain sums give the same words; pulse p
+    // then adds the response repeated twice read from 40 - p.
+    int32_t mass = 0;
+    for (int p = 0; p < kSub; ++p) mass += std::abs(int32_t{pulses[p]});
+    if (mass <= 32767) {
+      int16_t twice[2 * kSub];
+      std::memcpy(twice, imp, kSub * sizeof(int16_t));
+      std::memcpy(twice + kSub, imp, kSub * sizeof(int16_t));
+      for (int p = 0; p < kSub; ++p) {
+        if (pulses[p] == 0) continue;
+        const int32_t pulse = pulses[p];
+        const int16_t* r = twice + kSub - p;
+        for (int i = 0; i < kSub; ++i) code[i] = static_cast<int16_t>(code[i] + ((pulse * r[i]) >> 15));
+      }
+    } else {
+      for (int p = 0; p < kSub; ++p) {
+        if (pulses[p] == 0) continue;
+        for (int j = 0; j < kSub; ++j) {
+          const int i = (p + j) % kSub;
+          code[i] = add(code[i], mult(pulses[p], imp[j]));
+        }
       }
     }
   }
@@ -335,8 +354,7 @@ void limitExcitation(int16_t* exc, int16_t energy, const int16_t* hist, int16_t 
 // Energy of a subframe for the gain-control helper: Σ x² / 16, or from
 // x / 4 when the sum saturates.
 Word32 agcEnergy(const int16_t* x) {
-  Word32 s = 0;
-  for (int i = 0; i < kSub; ++i) s = L_mac(s, x[i], x[i]);
+  Word32 s = plain::energyChain(0, x, kSub);
   if (s != 0x7fffffff) return L_shr(s, 4);
   s = 0;
   for (int i = 0; i < kSub; ++i) {
@@ -367,8 +385,7 @@ void matchEnergy(const int16_t* ref, int16_t* out) {
 // ---- background noise detection --------------------------------------------
 
 bool backgroundNoise(Decoder* d, const int16_t* synth) {
-  Word32 s = 0;
-  for (int i = 0; i < kFrame; ++i) s = L_mac(s, synth[i], synth[i]);
+  const Word32 s = plain::energyChain(0, synth, kFrame);
   const Word16 cur = extract_h(L_shl(s, 2));
   const int16_t* h = d->frameEnergy;
   const Word16 floor = shl(*std::min_element(h, h + 60), 4);
@@ -728,8 +745,7 @@ void speechFrame(Decoder* d, int mode, RxType type, int16_t* prm, int16_t* synth
     d->disp.forceStrong = lowRate(mode) && d->voicedHangover > 3 && d->inBackgroundNoise && bad;
     disperse(d->disp, mode, enhanced, gcMix, gp, code, pitchFac, shift);
     // Excitation energy (sqrt of half the sum, scaled down by 4).
-    Word32 en = 0;
-    for (int i = 0; i < kSub; ++i) en = L_mac(en, enhanced[i], enhanced[i]);
+    Word32 en = plain::energyChain(0, enhanced, kSub);
     Word16 se;
     en = sqrtMantissa(L_shr(en, 1), se);
     en = L_shr(L_shr(en, add(shr(se, 1), 15)), 2);

@@ -17,7 +17,7 @@
 #endif
 
 #include "amrwb/amrwb_codec.h"
-#include "amrwb/amrwb_plain.h"
+#include "plain_chains.h"
 #include "amrwb/amrwb_synth.h"
 #include "amrwb/amrwb_tables.h"
 #include "amr_dtx.h"

@@ -8,7 +8,7 @@
 #endif
 
 #include "amrwb/amrwb_enc_tables.h"
-#include "amrwb/amrwb_plain.h"
+#include "plain_chains.h"
 #include "amrwb/amrwb_synth.h"
 #include "amrwb/amrwb_tables.h"
 #include "basic_op.h"

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "amrwb/amrwb_plain.h"
+#include "plain_chains.h"
 #include "basic_op.h"
 
 #if defined(__SSE2__)

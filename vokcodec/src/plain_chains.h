@@ -1,4 +1,4 @@
-// Exact plain forms of the AMR-WB coder's saturating product chains.
+// Exact plain forms of the coders' saturating product chains.
 //
 // A chain acc = L_mac(acc, x, h) (or L_msu) saturates only when a partial
 // sum leaves 32 bits.  Every partial sum is bounded by the start plus twice
@@ -7,12 +7,12 @@
 // compiler is free to vectorise it).  Sums of squares only grow, so their
 // chain is the clamp of the exact total.  The coders test the bound on each
 // block and run the saturating chain where it fails.
-#ifndef VOKCODEC_AMRWB_PLAIN_H
-#define VOKCODEC_AMRWB_PLAIN_H
+#ifndef VOKCODEC_PLAIN_CHAINS_H
+#define VOKCODEC_PLAIN_CHAINS_H
 
 #include <cstdint>
 
-namespace vokc::amrwb::plain {
+namespace vokc::plain {
 
 // Largest magnitude of x[0..n-1] (32768 for -32768).
 inline int32_t peak(const int16_t* x, int n) {
@@ -51,6 +51,6 @@ inline int32_t energyChain(int32_t start, const int16_t* x, int n) {
   return s > INT32_MAX ? INT32_MAX : static_cast<int32_t>(s);
 }
 
-}  // namespace vokc::amrwb::plain
+}  // namespace vokc::plain
 
-#endif  // VOKCODEC_AMRWB_PLAIN_H
+#endif  // VOKCODEC_PLAIN_CHAINS_H
