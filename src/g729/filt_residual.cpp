@@ -107,15 +107,58 @@ __attribute__((target("avx2"))) void residualBlock16(const int16_t* a, int order
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), _mm256_packs_epi32(lo, hi));
 }
 
+// residualBlock16 of order 10 with the six coefficient pairs formed once
+// by the caller: (a0, a1) .. (a8, a9), then (a10, 0).
+__attribute__((target("avx2"), always_inline)) inline void residualBlock16x10(const __m256i* c, const int16_t* x,
+                                                                              int16_t* y) {
+  __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+  for (int k = 0; k < 6; ++k) {
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x - 2 * k));
+    const __m256i v1 = k < 5 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x - 2 * k - 1)) : v0;
+    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(v0, v1), c[k]));
+    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(v0, v1), c[k]));
+  }
+  const __m256i half = _mm256_set1_epi32(0x800);
+  lo = _mm256_srai_epi32(_mm256_add_epi32(lo, half), 12);
+  hi = _mm256_srai_epi32(_mm256_add_epi32(hi, half), 12);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), _mm256_packs_epi32(lo, hi));
+}
+
+// residualBounded with the largest |x| over the window found in lanes: the
+// largest unsigned 16-bit magnitude (|-32768| reads 0x8000), eight samples
+// a step, the last step overlapping.  Needs len + order >= 8.
+__attribute__((target("avx2"))) bool residualBoundedLanes(const int16_t* a, int order, const int16_t* x, int len) {
+  int64_t taps = 0;
+  for (int j = 0; j <= order; ++j) taps += std::abs(int{a[j]});
+  const int16_t* w = x - order;
+  const int count = len + order;
+  __m128i m = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)));
+  for (int i = 8; i + 8 <= count; i += 8)
+    m = _mm_max_epu16(m, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i))));
+  m = _mm_max_epu16(m, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + count - 8))));
+  const int maxX = 0xFFFF - (_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(m, _mm_set1_epi16(-1)))) & 0xFFFF);
+  return taps * maxX < (int64_t{1} << 30);
+}
+
 }  // namespace
 
 __attribute__((target("avx2"))) void residualFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t* y,
                                                          int len) {
-  if (len < 16 || !residualBounded(a, order, x, len)) {
+  if (len < 16 || !residualBoundedLanes(a, order, x, len)) {
     residualFilter_scalar(a, order, x, y, len);
     return;
   }
   int n = 0;
+  if (order == 10) {
+    __m256i c[6];
+    for (int k = 0; k < 6; ++k) {
+      const uint32_t hiTap = k < 5 ? static_cast<uint16_t>(a[2 * k + 1]) : 0u;
+      c[k] = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(a[2 * k]) | hiTap << 16));
+    }
+    for (; n + 16 <= len; n += 16) residualBlock16x10(c, x + n, y + n);
+    if (n < len) residualBlock16x10(c, x + len - 16, y + len - 16);
+    return;
+  }
   for (; n + 16 <= len; n += 16) residualBlock16(a, order, x + n, y + n);
   // The last block overlaps the previous one; it rewrites equal values.
   if (n < len) residualBlock16(a, order, x + len - 16, y + len - 16);

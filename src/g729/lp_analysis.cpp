@@ -409,26 +409,40 @@ void lspPolynomialChain(const Word16* lsp, Word32* f) {
 // L_shl(Mpy32x16(hi, lo, q), 1) with (hi, lo) the split of f, which is
 // 4 (((f >> 1) q) >> 15) exactly (mult() floors as the shift does); while
 // that term, the sum f[j] + f[j-2] and the difference stay inside 32 bits
-// no operator saturates and the results agree.  Any value outside sends the
-// whole polynomial through the chain.
+// no operator saturates and the results agree.
+//
+// The first four sections cannot leave 32 bits: with |q| <= 2^15 a section
+// maps coefficient bounds B[j] to B[j] + B[j-2] + 2 B[j-1] + 4 (the floor
+// adds at most 4), the binomial recursion, so after section i every |f[j]|
+// is at most C(2i, j) 2^24 + 2^10; after the fourth that is 70 2^24 + 2^10
+// < 2^31, and the fourth's product terms and sums stay within 40 2^24 + 2^11
+// and 30 2^24 + 2^11.
+// Only the fifth section is checked; a value outside 32 bits there sends
+// the whole polynomial through the chain.
 void lspPolynomial(const Word16* lsp, Word32* f) {
   int64_t g[kNc + 1];
   g[0] = 1 << 24;
   g[1] = -1024 * int64_t{lsp[0]};
-  uint64_t outside = 0;
-  for (int i = 2; i <= kNc; ++i) {
+#pragma GCC unroll 4
+  for (int i = 2; i < kNc; ++i) {
     const int64_t q = lsp[2 * i - 2];
     g[i] = g[i - 2];
-    for (int j = i; j > 1; --j) {
-      const int64_t t = 4 * (((g[j - 1] >> 1) * q) >> 15);
-      const int64_t sum = g[j] + g[j - 2];
-      g[j] = sum - t;
-      outside |= static_cast<uint64_t>(t - kMin32) | static_cast<uint64_t>(sum - kMin32) |
-                 static_cast<uint64_t>(g[j] - kMin32);
-    }
+#pragma GCC unroll 4
+    for (int j = i; j > 1; --j) g[j] = g[j] + g[j - 2] - 4 * (((g[j - 1] >> 1) * q) >> 15);
     g[1] -= 1024 * q;
-    outside |= static_cast<uint64_t>(g[1] - kMin32);
   }
+  const int64_t q = lsp[2 * kNc - 2];
+  g[kNc] = g[kNc - 2];
+  uint64_t outside = 0;
+#pragma GCC unroll 4
+  for (int j = kNc; j > 1; --j) {
+    const int64_t t = 4 * (((g[j - 1] >> 1) * q) >> 15);
+    const int64_t sum = g[j] + g[j - 2];
+    g[j] = sum - t;
+    outside |= static_cast<uint64_t>(t - kMin32) | static_cast<uint64_t>(sum - kMin32) |
+               static_cast<uint64_t>(g[j] - kMin32);
+  }
+  g[1] -= 1024 * q;
   if (outside >> 32) {
     lspPolynomialChain(lsp, f);
     return;

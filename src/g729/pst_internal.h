@@ -17,6 +17,11 @@ namespace voksc::g729 {
 int32_t pstDot_scalar(const int16_t* a, const int16_t* b, int n);
 int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n);
 
+// out[k] = sum a[i] b[k][i], i = 0..n-1 (not doubled), for eight signals
+// b[0..7] against one a, in one pass.  Requires n * max|a| * max|b| < 2^31.
+void pstDots8_scalar(const int16_t* a, const int16_t* const* b, int n, int32_t* out);
+void pstDots8_avx2(const int16_t* a, const int16_t* const* b, int n, int32_t* out);
+
 // y[n] = round(2 sum h[i] x[n-i]), i = 0..taps-1 (taps even), n = 0..count-1:
 // the L_mac chain of an interpolation filter, rounded to 16 bits.  Reads
 // x[1-taps .. count-1].  Requires taps * max|h| * max|x| < 2^30.

@@ -14,6 +14,10 @@ int32_t pstDot_scalar(const int16_t* a, const int16_t* b, int n) {
   return s;
 }
 
+void pstDots8_scalar(const int16_t* a, const int16_t* const* b, int n, int32_t* out) {
+  for (int k = 0; k < 8; ++k) out[k] = pstDot_scalar(a, b[k], n);
+}
+
 void pstInterp_scalar(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
   for (int n = 0; n < count; ++n) {
     int32_t acc = 0;
@@ -74,6 +78,33 @@ VOKSC_AVX2 int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n) {
   return s;
 }
 
+// Eight accumulators share each load of a; the horizontal sums of all
+// eight fold together: two rounds of pair sums leave, in each 128-bit half,
+// the half-sums of four signals, and one cross-half add completes them.
+VOKSC_AVX2 void pstDots8_avx2(const int16_t* a, const int16_t* const* b, int n, int32_t* out) {
+  __m256i acc[8];
+  for (auto& v : acc) v = _mm256_setzero_si256();
+  int i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m256i va = load16(a + i);
+    for (int k = 0; k < 8; ++k) acc[k] = _mm256_add_epi32(acc[k], _mm256_madd_epi16(va, load16(b[k] + i)));
+  }
+  if (i + 8 <= n) {
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    for (int k = 0; k < 8; ++k) {
+      const __m128i p = _mm_madd_epi16(va, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b[k] + i)));
+      acc[k] = _mm256_add_epi32(acc[k], _mm256_zextsi128_si256(p));
+    }
+    i += 8;
+  }
+  const __m256i q0 = _mm256_hadd_epi32(_mm256_hadd_epi32(acc[0], acc[1]), _mm256_hadd_epi32(acc[2], acc[3]));
+  const __m256i q1 = _mm256_hadd_epi32(_mm256_hadd_epi32(acc[4], acc[5]), _mm256_hadd_epi32(acc[6], acc[7]));
+  const __m256i sums = _mm256_add_epi32(_mm256_permute2x128_si256(q0, q1, 0x20), _mm256_permute2x128_si256(q0, q1, 0x31));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), sums);
+  for (; i < n; ++i)
+    for (int k = 0; k < 8; ++k) out[k] += int32_t{a[i]} * b[k][i];
+}
+
 VOKSC_AVX2 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
   if (count < 16) {
     pstInterp_scalar(h, taps, x, y, count);
@@ -88,6 +119,7 @@ VOKSC_AVX2 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int
 #else
 
 int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n) { return pstDot_scalar(a, b, n); }
+void pstDots8_avx2(const int16_t* a, const int16_t* const* b, int n, int32_t* out) { pstDots8_scalar(a, b, n, out); }
 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
   pstInterp_scalar(h, taps, x, y, count);
 }

@@ -534,6 +534,9 @@ VokResult vokcG729DecoderInit(void* mem, int variant) {
   return vokc::guarded([&] { return g729DecoderInit(mem, variant); });
 }
 
+// Powers of the post-filters' weighting factors 0.55 and 0.7.
+constexpr GammaPowers kPowNum = gammaPowers(18022), kPowDen = gammaPowers(22938);
+
 // Annex A post-filter of one frame: long-term, tilt, short-term and gain
 // control per subframe.  syn points at the frame with 10 samples of history.
 // Non-speech frames (Annex B) skip the long-term filter.
@@ -542,8 +545,8 @@ static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const 
   for (int sf = 0; sf < 2; ++sf) {
     const int16_t* a = az + sf * kMp1;
     int16_t ap[2 * kMp1];  // numerator (0.55) then denominator (0.70)
-    weightAz(a, 18022, kOrder, ap);
-    weightAz(a, 22938, kOrder, ap + kMp1);
+    weightAz10(a, kPowNum, ap);
+    weightAz10(a, kPowDen, ap + kMp1);
     // The tilt filter reads the previous subframe's last unfiltered sample
     // just before the signal.
     int16_t pre[1 + kSubfr];
@@ -568,7 +571,7 @@ static void postFilterA(DecoderState* s, int16_t* syn, const int16_t* az, const 
 static void postFilterMain(DecoderState* s, int16_t t0, const int16_t* syn, const int16_t* a, int16_t* out,
                            int16_t* voicing, bool speech) {
   int16_t num[kMp1];
-  weightAz(a, 18022, kOrder, num);
+  weightAz10(a, kPowNum, num);
   int16_t* res = s->pstRes2 + 152;
   residual(num, syn, res);
   int16_t ltp[kSubfr];

@@ -80,6 +80,27 @@ inline int16_t nextRandom(int16_t& seed) {
 // a[i] gamma^i for i = 0..order (Q12 in and out).
 void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap);
 
+// The powers gamma^1 .. gamma^10 (Q15) of a non-negative gamma as weightAz
+// forms them, each the rounded product of the one before and gamma: a
+// fixed factor's filters then weigh all ten coefficients at once.
+struct GammaPowers {
+  int32_t p[kOrder];
+};
+constexpr GammaPowers gammaPowers(int16_t gamma) {
+  GammaPowers g{};
+  int32_t fac = gamma;
+  for (int i = 0; i < kOrder; ++i) {
+    g.p[i] = fac;
+    fac = (fac * gamma + 0x4000) >> 15;
+  }
+  return g;
+}
+// weightAz of order 10 with the powers of a non-negative gamma.
+inline void weightAz10(const int16_t* a, const GammaPowers& g, int16_t* ap) {
+  ap[0] = a[0];
+  for (int i = 0; i < kOrder; ++i) ap[i + 1] = static_cast<int16_t>((a[i + 1] * g.p[i] + 0x4000) >> 15);
+}
+
 // 1/A(z) of the given order over len samples from a copy of the filter
 // memory: mem30 holds the last 30 outputs, of which the last `order` are
 // used (it is left unchanged).

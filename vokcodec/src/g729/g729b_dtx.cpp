@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "g729_common.h"
 #include "g729b_tables.h"
 #include "checked_call.h"
@@ -154,7 +158,22 @@ void cngSaveEnergy(CngDecoder& c, const int16_t* exc) {
   // Every term of the doubled sum of squares is non-negative, so the
   // saturating chain equals the exact sum saturated once.
   int64_t sum = 0;
-  for (int i = 0; i < kFrame; ++i) sum += int32_t{exc[i]} * exc[i];
+  int i = 0;
+#if defined(__SSE2__)
+  // Eight squares a step: madd pairs them (a pair reaches 2^31 only for two
+  // -32768s, so its lane reads as unsigned), widened to 64-bit lanes.
+  __m128i lanes = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= kFrame; i += 8) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(exc + i));
+    const __m128i p = _mm_madd_epi16(x, x);
+    lanes = _mm_add_epi64(lanes, _mm_add_epi64(_mm_unpacklo_epi32(p, zero), _mm_unpackhi_epi32(p, zero)));
+  }
+  alignas(16) int64_t halves[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(halves), lanes);
+  sum = halves[0] + halves[1];
+#endif
+  for (; i < kFrame; ++i) sum += int32_t{exc[i]} * exc[i];
   const Word32 acc = sum >= (int64_t{1} << 30) ? kMax32 : static_cast<Word32>(2 * sum);
   const Word16 sh = norm_l(acc);
   c.sidSav = round_fx(L_shl(acc, sh));
