@@ -137,16 +137,18 @@ void putFrameBits(const Framing& fr, const Frame& f, int ft, BitWriter& w) {
 template <typename Frame>
 void getFrameBits(const Framing& fr, int ft, int q, BitReader& r, Frame& f) {
   using Type = decltype(f.type);
-  for (auto& b : f.bits) b = 0;
+  constexpr int kHeld = static_cast<int>(sizeof f.bits);
   if (ft < fr.speechFields) {
     const int16_t* order = fr.orders[ft];
     const int n = fr.bitCounts[ft];
+    for (int k = n; k < kHeld; ++k) f.bits[k] = 0;  // the order places the n bits at 0..n-1
     uint8_t sent[sizeof f.bits];
     r.take(n, sent);
     for (int k = 0; k < n; ++k) f.bits[order[k]] = sent[k];
     f.type = static_cast<Type>(q ? 0 : 3);
     f.mode = ft;
   } else if (ft == fr.sidField) {
+    for (int k = fr.sidBits; k < kHeld; ++k) f.bits[k] = 0;
     for (int k = 0; k < fr.sidBits; ++k) f.bits[k] = static_cast<uint8_t>(r.get());
     const int sti = r.get();
     int mi = 0;
@@ -155,6 +157,7 @@ void getFrameBits(const Framing& fr, int ft, int q, BitReader& r, Frame& f) {
     f.type = static_cast<Type>(!q ? 6 : sti ? 5 : 4);
     f.mode = mi < fr.speechFields ? mi : -1;
   } else {
+    for (int k = 0; k < kHeld; ++k) f.bits[k] = 0;
     f.type = static_cast<Type>(ft == fr.lostField ? 2 : 7);
     f.mode = -1;
   }

@@ -273,8 +273,11 @@ int16_t smoothCodeGain(Decoder* d, int mode, int16_t gc, const int16_t* lsf, boo
 
 // ---- phase dispersion ------------------------------------------------------
 
+// `mixed` is the excitation already mixed from the same adaptive part, the
+// undispersed code and `mixedGain`: where this mix would repeat it, it is
+// copied.
 void disperse(PhaseDispersion& s, int mode, int16_t* exc, int16_t codeGain, int16_t pitchGain, int16_t* code,
-              int16_t pitchFac, int16_t shift) {
+              int16_t pitchFac, int16_t shift, const int16_t* mixed, int16_t mixedGain) {
   std::memmove(s.pitchGains + 1, s.pitchGains, 4 * sizeof(int16_t));
   s.pitchGains[0] = pitchGain;
   int16_t strength = pitchGain < 14746 ? (pitchGain > 9830 ? 1 : 0) : 2;
@@ -294,7 +297,12 @@ void disperse(PhaseDispersion& s, int mode, int16_t* exc, int16_t codeGain, int1
   if (s.forceStrong) strength = 0;
   s.prevStrength = strength;
   s.prevCodeGain = codeGain;
-  if (mode != k122 && mode != k102 && mode != k74 && strength < 2) {
+  const bool dispersed = mode != k122 && mode != k102 && mode != k74 && strength < 2;
+  if (!dispersed && codeGain == mixedGain) {
+    std::memcpy(exc, mixed, kSub * sizeof(int16_t));
+    return;
+  }
+  if (dispersed) {
     const int16_t* imp = mode == k795 ? (strength == 0 ? kDispLow795 : kDispMid795)
                                       : (strength == 0 ? kDispLow : kDispMid);
     int16_t pulses[kSub];
@@ -743,7 +751,7 @@ void speechFrame(Decoder* d, int mode, RxType type, int16_t* prm, int16_t* synth
     std::memcpy(enhanced, exc, sizeof enhanced);
     mixExcitation(exc, pitchFac, code, gc, shift);
     d->disp.forceStrong = lowRate(mode) && d->voicedHangover > 3 && d->inBackgroundNoise && bad;
-    disperse(d->disp, mode, enhanced, gcMix, gp, code, pitchFac, shift);
+    disperse(d->disp, mode, enhanced, gcMix, gp, code, pitchFac, shift, exc, gc);
     // Excitation energy (sqrt of half the sum, scaled down by 4).
     Word32 en = plain::energyChain(0, enhanced, kSub);
     Word16 se;
