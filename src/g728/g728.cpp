@@ -29,55 +29,16 @@
 #include "core/status.h"
 #include "g728_tables.h"
 #include "g728_internal.h"
+#include "g728_wide.h"
 #include "core/cpu.h"
 
 namespace voksc::g728 {
 namespace {
 
-using i64 = int64_t;
+using namespace wide;
 
 constexpr int kDim = 5;
 constexpr int kShapeCount = 128;
-
-// Arithmetic shifts with the count taken modulo 64 (see above).
-inline i64 shr(i64 v, int n) { return v >> (n & 63); }
-inline i64 shl(i64 v, int n) { return static_cast<i64>(static_cast<uint64_t>(v) << (n & 63)); }
-
-inline i64 sat32(i64 v) { return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : v); }
-inline i64 sat16(i64 v) { return v > 32767 ? 32767 : (v < -32768 ? -32768 : v); }
-
-// The upper 16 bits of a wide value, rounded half up unless already 32767.
-inline i64 roundHigh(i64 a) {
-  const i64 b = a >> 16;
-  return ((a & 0x8000) && b != 32767) ? b + 1 : b;
-}
-
-// Shifts v until it lies in the top half of a `bits`-bit signed range;
-// returns the left-shift count (negative: right shifts).  0 gives bits-1.
-int normalizeWide(i64& v, int bits) {
-  if (v == 0) return bits - 1;
-  // The magnitude's bit length, of ~v for a negative v (shifts commute with
-  // the complement), is brought to bits - 1 in one shift.
-  const uint64_t mag = static_cast<uint64_t>(v < 0 ? ~v : v);
-  const int len = mag == 0 ? 0 : 64 - __builtin_clzll(mag);
-  const int n = bits - 1 - len;
-  v = n >= 0 ? static_cast<i64>(static_cast<uint64_t>(v) << n) : v >> -n;
-  return n;
-}
-
-// Shift that normalises the largest-magnitude element of x to `bits` bits.
-int vectorShift(const int16_t* x, int n, int bits) {
-  int16_t plus = 0, minus = 0;  // 16-bit extremes: the loop vectorises
-  for (int i = 0; i < n; ++i) {
-    minus = std::min(minus, x[i]);
-    plus = std::max(plus, x[i]);
-  }
-  i64 v = (minus < -plus) ? minus : plus;
-  return normalizeWide(v, bits);
-}
-
-// 16-bit value of a wide sum known to fit (kept in 16 bits by construction).
-inline int16_t w16(i64 v) { return static_cast<int16_t>(v); }
 
 // ---- hybrid window ------------------------------------------------------
 
@@ -1226,39 +1187,6 @@ void combinedImpulse(const int16_t* a, const int16_t* num, const int16_t* den, i
     out[i] = w16(sat16(dw >> 14));
   }
   for (int i = 0; i < kDim; ++i) h[kDim - 1 - i] = out[i];
-}
-
-// Restoring division of two normalised mantissas: quotient mantissa and
-// its Q (the standard's 15-step division with a final rounding step).
-void divideMantissas(i64 num, int numQ, i64 den, int denQ, i64& quo, int& quoQ) {
-  int qq = numQ - denQ + 14;
-  const bool neg = (num < 0) != (den < 0) && num != 0 && den != 0;
-  i64 n = num < 0 ? -num : num, d = den < 0 ? -den : den;
-  if (n < d) {
-    ++qq;
-    n <<= 1;
-  }
-  // Fifteen quotient bits, a bit taken whenever the running remainder
-  // exceeds d (strictly), then one more for rounding.  With 0 < n <= 2d the
-  // remainder stays in (0, 2d], so the bits form q = ceil(2^14 n / d) - 1 and
-  // the final remainder is 2^15 n - 2 d q: one division gives them.
-  i64 q = 0;
-  if (n > 0 && n <= 2 * d) {
-    q = ((n << 14) - 1) / d;
-    if ((n << 15) - 2 * d * q > d) ++q;
-  } else {
-    for (int i = 0; i < 15; ++i) {
-      q <<= 1;
-      if (n > d) {
-        ++q;
-        n -= d;
-      }
-      n <<= 1;
-    }
-    if (n > d) ++q;
-  }
-  quo = neg ? -q : q;
-  quoQ = qq;
 }
 
 }  // namespace

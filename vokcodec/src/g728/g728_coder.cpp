@@ -17,82 +17,26 @@
 #include "checked_call.h"
 #include "g728_tables.h"
 #include "src/g728/g728_tables.h"
+#include "src/g728/g728_wide.h"
 #include "voksc.h"
 
 namespace vokc::g728 {
 namespace {
 
-using i64 = int64_t;
+using namespace voksc::g728::wide;
 using voksc::g728::kShapes;
 
 constexpr int kGainOffset = 16384;  // 32 dB in Q9
 
-inline i64 sat32(i64 v) { return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : v); }
-inline i64 sat16(i64 v) { return v > 32767 ? 32767 : (v < -32768 ? -32768 : v); }
-inline i64 roundHigh(i64 a) {
-  const i64 b = a >> 16;
-  return ((a & 0x8000) && b != 32767) ? b + 1 : b;
-}
-inline i64 shr(i64 v, int n) { return v >> (n & 63); }
-inline i64 shl(i64 v, int n) { return static_cast<i64>(static_cast<uint64_t>(v) << (n & 63)); }
 // A 32-bit integer power of two as the standard's coder forms 1 << n.
 inline i64 pow2Int(int n) { return static_cast<int32_t>(1u << (n & 31)); }
-inline int16_t w16(i64 v) { return static_cast<int16_t>(v); }
-
-int normalizeWide(i64& v, int bits) {
-  if (v == 0) return bits - 1;
-  // The magnitude's bit length, of ~v for a negative v (shifts commute with
-  // the complement), is brought to bits - 1 in one shift.
-  const uint64_t mag = static_cast<uint64_t>(v < 0 ? ~v : v);
-  const int len = mag == 0 ? 0 : 64 - __builtin_clzll(mag);
-  const int n = bits - 1 - len;
-  v = n >= 0 ? static_cast<i64>(static_cast<uint64_t>(v) << n) : v >> -n;
-  return n;
-}
 
 // Normalises the largest-magnitude element of x (n values) to `bits` bits in
 // place; returns the left shift applied.
 int normalizeVector(int16_t* x, int n, int bits) {
-  int plus = 0, minus = 0;
-  for (int i = 0; i < n; ++i) {
-    if (x[i] < minus) minus = x[i];
-    if (x[i] > plus) plus = x[i];
-  }
-  i64 v = (minus < -plus) ? minus : plus;
-  const int s = normalizeWide(v, bits);
+  const int s = vectorShift(x, n, bits);
   for (int i = 0; i < n; ++i) x[i] = w16(s < 0 ? shr(x[i], -s) : shl(x[i], s));
   return s;
-}
-
-void divideMantissas(i64 num, int numQ, i64 den, int denQ, i64& quo, int& quoQ) {
-  int qq = numQ - denQ + 14;
-  const bool neg = num * den < 0;
-  i64 n = num < 0 ? -num : num, d = den < 0 ? -den : den;
-  if (n < d) {
-    ++qq;
-    n <<= 1;
-  }
-  i64 q = 0;
-  if (n > 0 && n < 2 * d) {
-    // The 15 steps subtract only a remainder strictly above d, so they
-    // form the quotient of n 2^14 - 1/2 by d: floor((n 2^14 - 1) / d), with
-    // remainder rem in 1..d; the last step compares 2 rem with d.
-    const i64 x = n << 14;
-    q = (x - 1) / d;
-    if (2 * (x - q * d) > d) ++q;
-  } else if (n > 0) {
-    for (int i = 0; i < 15; ++i) {
-      q <<= 1;
-      if (n > d) {
-        ++q;
-        n -= d;
-      }
-      n <<= 1;
-    }
-    if (n > d) ++q;
-  }
-  quo = neg ? -q : q;
-  quoQ = qq;
 }
 
 // 10^(g/20) of a Q9 dB value (offset added): mantissa Q(q).
