@@ -213,7 +213,7 @@ void signedMatrix(const int16_t* h, const int16_t* sign, int step, int16_t (*rr)
   // The chain 2 + sum 2 h^2 adds non-negative terms, so it saturates
   // exactly when the exact sum passes 2^31 - 1 and then stays there.
   int64_t eh = 2;
-  for (int i = 0; i < kL; ++i) eh += 2 * (int32_t{h[i]} * h[i]);
+  for (int i = 0; i < kL; ++i) eh += 2 * (int64_t{h[i]} * h[i]);  // 2^31 for -32768: wide
   const int32_t e = eh > kMax32 ? kMax32 : static_cast<int32_t>(eh);
   if (extract_h(e) == 32767) {
     for (int i = 0; i < kL; ++i) g[i] = shr(h[i], 1);
