@@ -123,14 +123,13 @@ bool highPassPlain(HighPassState& s, const int16_t* in, int len, int up, int32_t
   }
   const int64_t keep = up > 0 ? -1 : ~int64_t{1};  // outputs moved up have no lowest bit
   uint32_t spread = 0;  // OR of |y| (one's complement for negatives)
-  bool over = false;
   int n = 0;
   for (; n < len && (n < N || up == 0); ++n) {
     int64_t t = int64_t{forward[n]} * 32768 + 16384;
     for (int j = N - 1; j > 0; --j) t += a[j] * e[j];
     const int64_t v = static_cast<int64_t>(static_cast<uint64_t>((t + a[0] * e[0]) >> 15) << up);
     const int32_t out = static_cast<int32_t>(v);
-    over |= v != out;
+    if (v != out) return false;  // fed back, an output past 32 bits could carry the sums past 64
     y[n] = out;
     for (int j = N - 1; j > 0; --j) e[j] = e[j - 1];
     e[0] = v & keep;
@@ -150,7 +149,7 @@ bool highPassPlain(HighPassState& s, const int16_t* in, int len, int up, int32_t
       const int64_t next = (t + aUp[0] * q[0]) >> 15;
       const int64_t v = static_cast<int64_t>(static_cast<uint64_t>(next) << up);
       const int32_t out = static_cast<int32_t>(v);
-      over |= v != out;
+      if (v != out) return false;
       y[n] = out;
       for (int j = N - 1; j > 0; --j) q[j] = q[j - 1];
       q[0] = next;
@@ -160,7 +159,7 @@ bool highPassPlain(HighPassState& s, const int16_t* in, int len, int up, int32_t
   for (int n = 0; n < len; ++n) spread |= static_cast<uint32_t>(y[n] ^ (y[n] >> 31));
   const int32_t newHi = static_cast<int32_t>(spread >> 16) + 1;
   peakHi = newHi > peakHi ? newHi : peakHi;
-  if (over || 2 * int64_t{peakHi} * sumA > room) return false;
+  if (2 * int64_t{peakHi} * sumA > room) return false;
   for (int j = 0; j < N; ++j) {
     s.yHi[j] = static_cast<int16_t>(e[j] >> 16);
     s.yLo[j] = static_cast<int16_t>((e[j] >> 1) & 0x7FFF);
