@@ -247,6 +247,9 @@ VOKSC_TARGET_AVX2 void synthesis32Blocks(const int16_t* a, const int16_t* x, int
       for (int j = k; j >= 1; --j) s -= a[j] * zb[k - j];
       zb[k] = s >> 12;
       spread |= static_cast<uint64_t>(zb[k] ^ (zb[k] >> 63));
+      // The group goes through the checked form below; fed back, an output
+      // this large could carry the group's later sums past 64 bits.
+      if (spread >= (uint64_t{1} << 27)) break;
       y[n0 + k] = static_cast<int32_t>(static_cast<uint64_t>(zb[k]) << 4);
     }
     const int64_t high = static_cast<int64_t>((spreadOlder | spreadLast | spread) >> 12) + 1;
