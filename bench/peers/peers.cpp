@@ -631,6 +631,7 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
   double seconds = 60;
   int rounds = 7;
+  int repeat = 1;
   const char* input = VOKSC_BENCH_SAMPLE;
   std::string only, side, filter = ".";
   bool list = false;
@@ -651,6 +652,8 @@ int main(int argc, char** argv) {
       input = next();
     } else if (a == "--only") {
       only = next();
+    } else if (a == "--repeat") {
+      repeat = std::max(1, std::atoi(next()));
     } else if (a == "--side") {
       side = next();
     } else if (a == "--filter") {
@@ -659,7 +662,7 @@ int main(int argc, char** argv) {
       list = true;
     } else {
       std::fprintf(stderr, "usage: %s [--seconds S] [--rounds R] [--input FILE] [--filter REGEX] [--list]\n"
-                   "       %s --only MATCH --side voksc|peer [--seconds S] [--input FILE]\n",
+                   "       %s --only MATCH --side voksc|peer [--seconds S] [--repeat N] [--input FILE]\n",
                    argv[0], argv[0]);
       return 2;
     }
@@ -676,9 +679,15 @@ int main(int argc, char** argv) {
     for (const Match& m : all) {
       if (m.name() != only) continue;
       const std::function<void()>& f = side == "peer" ? m.theirs : m.ours;
+      // A sampling profiler started with its collection off can be switched
+      // on for the coding loop alone through a control FIFO (perf record -D -1
+      // --control fifo:PATH), as callgrind is through its client request.
+      std::FILE* control = std::getenv("VOKSC_PERF_CONTROL") ? std::fopen(std::getenv("VOKSC_PERF_CONTROL"), "w") : nullptr;
+      if (control) std::fputs("enable\n", control), std::fflush(control);
       COUNT_TOGGLE();
-      f();
+      for (int r = 0; r < repeat; ++r) f();
       COUNT_TOGGLE();
+      if (control) std::fputs("disable\n", control), std::fclose(control);
       return 0;
     }
     std::fprintf(stderr, "no match %s\n", only.c_str());
