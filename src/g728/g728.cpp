@@ -451,10 +451,10 @@ VOKSC_TARGET_AVX2 inline int largestWord(__m256i m) {
 
 // The constants of the word update, formed once per recursion.
 struct WordConstants {
-  __m256i top, one, flip;
+  __m256i one, flip;
 };
 VOKSC_TARGET_AVX2 inline WordConstants wordConstants() {
-  return {_mm256_set1_epi16(32767), _mm256_set1_epi16(1),
+  return {_mm256_set1_epi16(1),
           _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,  //
                            14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1)};
 }
@@ -469,6 +469,23 @@ VOKSC_TARGET_AVX2 inline WordConstants wordConstants() {
 // 32-bit sum: the sum leaves 32 bits exactly when this half leaves 16,
 // which `overflow` reports (the lanes' wrapped and saturated sums differ).
 // kLargest: also return the largest |next[f]|; kWraps: see addPairs.
+// One 16-word chunk of that update at f, into next; `wide` gathers the
+// lanes whose sum left 32 bits.  The half up of the upper half is a
+// saturating add: it leaves 32767 as it is, as the rounding does.
+VOKSC_TARGET_AVX2 inline __m256i updateChunk(const WordConstants& c, const int16_t* a, int16_t* next, int n, int f,
+                                             __m256i vk, __m256i& wide, bool checkWide) {
+  const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + f));
+  const __m256i yr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + (n - 16 - f)));
+  const __m256i y = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(yr, c.flip), 0x4E);
+  const __m256i h = _mm256_mulhi_epi16(vk, y), l = _mm256_mullo_epi16(vk, y);
+  const __m256i t = _mm256_or_si256(_mm256_slli_epi16(h, 1), _mm256_srli_epi16(l, 15));
+  const __m256i hi = _mm256_add_epi16(x, t);
+  const __m256i v = _mm256_adds_epi16(hi, _mm256_and_si256(_mm256_srli_epi16(l, 14), c.one));
+  if (checkWide) wide = _mm256_or_si256(wide, _mm256_xor_si256(hi, _mm256_adds_epi16(x, t)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(next + f), v);
+  return v;
+}
+
 template <bool kLargest, bool kWraps>
 VOKSC_TARGET_AVX2 inline int updatePredictorWords(const WordConstants& c, const int16_t* a, int16_t* next, int n,
                                                   int16_t k, const int16_t* rRev, int64_t* sum,
@@ -476,22 +493,76 @@ VOKSC_TARGET_AVX2 inline int updatePredictorWords(const WordConstants& c, const 
   const __m256i vk = _mm256_set1_epi16(k);
   __m256i m = _mm256_setzero_si256(), acc = m, wraps = m, wide = m;
   for (int f = 0; f < n; f += 16) {
-    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + f));
-    const __m256i yr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + (n - 16 - f)));
-    const __m256i y = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(yr, c.flip), 0x4E);
-    const __m256i h = _mm256_mulhi_epi16(vk, y), l = _mm256_mullo_epi16(vk, y);
-    const __m256i t = _mm256_or_si256(_mm256_slli_epi16(h, 1), _mm256_srli_epi16(l, 15));
-    const __m256i hi = _mm256_add_epi16(x, t);
-    const __m256i half = _mm256_and_si256(_mm256_srli_epi16(l, 14), c.one);
-    const __m256i v = _mm256_add_epi16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(hi, c.top), half));
-    if (overflow) wide = _mm256_or_si256(wide, _mm256_xor_si256(hi, _mm256_adds_epi16(x, t)));
+    const __m256i v = updateChunk(c, a, next, n, f, vk, wide, overflow != nullptr);
     if (kLargest) m = _mm256_max_epu16(m, _mm256_abs_epi16(v));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(next + f), v);
     addPairs<kWraps>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)), v, acc, wraps);
   }
   *sum = kWraps ? wideSum(acc, wraps) : laneSum(acc);
   if (overflow) *overflow = !_mm256_testz_si256(wide, wide);
   return kLargest ? largestWord(m) : 0;
+}
+
+// The recursion on correlations without -32768 (the usual case: r[0] is
+// positive and the others are below it in magnitude), orders up to 16 C at
+// a time, their update unrolled over C chunks.  The reflection step in
+// closed form: with |err| < alpha <= r[0] < 2^15 (alpha never grows), the
+// rounded upper halves of the error sum and of the new error never meet
+// the 32767 case of the rounding (the error sum there would fail the
+// |err| < alpha test either way; the new error is at most alpha 2^16), so
+// both are (x + 2^15) >> 16; the division's quotient f stays below 65534
+// (num <= alpha - 1 and alpha < 2^15), so the update's factor rc / 2 is
+// (f + 1) >> 1, and the stored coefficient f 2^15 >> headroom rounded the
+// same way.  An update that leaves 32 bits halves the predictor (the
+// 64-bit form on the unchanged words) and the next error sum is formed
+// afresh.  Returns false when the recursion is ill-conditioned.
+struct PlainRun {
+  const int16_t* r;
+  const int16_t* rRev;
+  int16_t* cur;
+  int16_t* nxt;
+  i64 alpha, acc;
+  int i, order;
+};
+
+template <int C>
+VOKSC_TARGET_AVX2 inline bool plainOrders(const WordConstants& c, PlainRun& s, int& headroom, i64& mult) {
+  const int last = std::min(s.order, 16 * C + 1);
+  i64 alpha = s.alpha, acc = s.acc;
+  int16_t *cur = s.cur, *nxt = s.nxt;
+  const i64 r1 = s.r[1];
+  int i = s.i;
+  for (; i < last; ++i) {
+    const i64 err = (i64{s.r[i + 1]} * 65536 + acc * mult + 0x8000) >> 16;
+    const i64 num = err < 0 ? -err : err;
+    if (num >= alpha) return false;
+    const uint32_t f = static_cast<uint32_t>(num << 16) / static_cast<uint32_t>(alpha);
+    const i64 kk = (f + 1) >> 1;
+    const i64 k = err > 0 ? -kk : kk;
+    const i64 e = alpha * 65536 + 2 * k * err;
+    if (e <= 0) return false;
+    alpha = (e + 0x8000) >> 16;
+    const __m256i vk = _mm256_set1_epi16(static_cast<int16_t>(k));
+    const int16_t* rr = s.rRev + kRevEnd - i - 1;
+    __m256i sum = _mm256_setzero_si256(), wide = sum, wraps = sum;
+    for (int g = 0; g < C; ++g)
+      addPairs<false>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rr + 16 * g)),
+                      updateChunk(c, cur, nxt, i, 16 * g, vk, wide, true), sum, wraps);
+    const bool halve = !_mm256_testz_si256(wide, wide);
+    if (halve) {
+      if (!halvingUpdate(cur, i, 2 * k, headroom, mult)) return false;
+    } else {
+      std::swap(cur, nxt);
+    }
+    const i64 kh = (((i64{f} << 15) >> headroom) + 0x8000) >> 16;
+    cur[i] = static_cast<int16_t>(err > 0 ? -kh : kh);
+    acc = halve ? predictorError_avx2(cur, rr, i + 1) : laneSum(sum) + r1 * cur[i];
+  }
+  s.i = i;
+  s.alpha = alpha;
+  s.acc = acc;
+  s.cur = cur;
+  s.nxt = nxt;
+  return true;
 }
 
 // The recursion's own steps with the vector update in line (the
@@ -540,7 +611,15 @@ VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* r
   for (int f = kRevEnd - order; f <= kRevEnd; f += 16)
     least = _mm256_or_si256(least, _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)),
                                                        _mm256_set1_epi16(-32768)));
-  if (_mm256_testz_si256(least, least)) return levinsonRun_avx2<false>(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
+  if (_mm256_testz_si256(least, least)) {
+    const WordConstants c = wordConstants();
+    PlainRun s{r, rRev, cur, nxt, alpha, predictorError_avx2(cur, rRev + kRevEnd - i, i), i, order};
+    if (!plainOrders<1>(c, s, headroom, mult) || !plainOrders<2>(c, s, headroom, mult) ||
+        !plainOrders<3>(c, s, headroom, mult) || !plainOrders<4>(c, s, headroom, mult))
+      return nullptr;
+    alpha = s.alpha;
+    return s.cur;
+  }
   return levinsonRun_avx2<true>(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
 }
 }  // namespace
@@ -581,7 +660,8 @@ namespace {
 // Runs the recursion from `done` (0: from scratch) to `order`.  a, alpha,
 // qShift hold the state reached at `done`; returns false when the recursion
 // is ill-conditioned.
-bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i64& alpha, int& headroom) {
+bool levinsonWith(LevinsonSteps steps, const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i64& alpha,
+                  int& headroom) {
   i64 mult;
   int i = done;
   if (i == 0) {
@@ -613,12 +693,27 @@ bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i
   std::memset(rRev + kRevEnd, 0, sizeof(int16_t) * kPad);
   for (int k = 0; k <= order; ++k) rRev[kRevEnd - k] = r[k];
   std::memcpy(buf[0] + kPad, a, sizeof(int16_t) * i);
-  static const LevinsonSteps steps = cpu::choose<LevinsonSteps>(levinsonSteps_scalar, levinsonSteps_avx2);
   const int16_t* out = steps(r, rRev, i, order, buf[0] + kPad, buf[1] + kPad, alpha, mult, headroom);
   if (!out) return false;
   std::memcpy(a, out, sizeof(int16_t) * order);
   return true;
 }
+
+bool levinson(const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i64& alpha, int& headroom) {
+  static const LevinsonSteps steps = cpu::choose<LevinsonSteps>(levinsonSteps_scalar, levinsonSteps_avx2);
+  return levinsonWith(steps, r, done, order, a, rc1, alpha, headroom);
+}
+
+}  // namespace
+
+bool levinsonOrders_scalar(const int16_t* r, int done, int order, int16_t* a, int64_t* alpha, int* headroom) {
+  return levinsonWith(levinsonSteps_scalar, r, done, order, a, nullptr, *alpha, *headroom);
+}
+bool levinsonOrders_avx2(const int16_t* r, int done, int order, int16_t* a, int64_t* alpha, int* headroom) {
+  return levinsonWith(levinsonSteps_avx2, r, done, order, a, nullptr, *alpha, *headroom);
+}
+
+namespace {
 
 
 // Gain level (0..3) of a correlation magnitude against a shape energy: the

@@ -17,6 +17,12 @@ namespace voksc::g728 {
 // rRev.
 int updatePredictor_scalar(const int16_t* a, int16_t* next, int n, int32_t rc, const int16_t* rRev, int64_t* sum);
 int updatePredictor_avx2(const int16_t* a, int16_t* next, int n, int32_t rc, const int16_t* rRev, int64_t* sum);
+// Orders done..order-1 of the Levinson recursion on the correlations
+// r[0..order] (a, alpha and the headroom of halvings hold the state at
+// `done`; done = 0 starts afresh); false when it is ill-conditioned.  a has
+// room for 67 words.
+bool levinsonOrders_scalar(const int16_t* r, int done, int order, int16_t* a, int64_t* alpha, int* headroom);
+bool levinsonOrders_avx2(const int16_t* r, int done, int order, int16_t* a, int64_t* alpha, int* headroom);
 // Exact sum of r[f] back[f], f < n; the vector form reads up to 15 words
 // past n of both.
 int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n);
