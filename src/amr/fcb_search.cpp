@@ -849,33 +849,69 @@ void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2
 }
 
 #if defined(VOKSC_X86)
-// Eight second-pulse candidates per vector; a row whose lanes all fail
-// against the best so far changes nothing, otherwise its lanes are taken
-// in order as in the scalar form.
+namespace {
+// The later of two candidates per lane where it is strictly better
+// (cross-multiplied ratios, both products below 2^30), else the earlier;
+// on equal ratios the lower index when `byIndex`.
+struct Lanes8 {
+  __m256i sq, alp, idx;
+};
+VOKSC_TARGET_AVX2 inline Lanes8 laterIfBetter(const Lanes8& a, const Lanes8& b, bool byIndex) {
+  const __m256i lhs = _mm256_mullo_epi32(b.sq, a.alp), rhs = _mm256_mullo_epi32(a.sq, b.alp);
+  __m256i take = _mm256_cmpgt_epi32(lhs, rhs);
+  if (byIndex)
+    take = _mm256_or_si256(take, _mm256_and_si256(_mm256_cmpeq_epi32(lhs, rhs), _mm256_cmpgt_epi32(a.idx, b.idx)));
+  return Lanes8{_mm256_blendv_epi8(a.sq, b.sq, take), _mm256_blendv_epi8(a.alp, b.alp, take),
+                _mm256_blendv_epi8(a.idx, b.idx, take)};
+}
+}  // namespace
+
+// All 64 pairs at once, eight second-pulse candidates per vector.  With
+// every energy positive (and the incoming best's), "strictly better" is the
+// exact order of the ratios sq / alp, so the pair the row-order scan ends on
+// is the first pair of the largest ratio, if it beats the incoming best:
+// a tournament of the rows (the later row only where strictly better) and
+// then of the lanes (ties to the lower index) finds it without a branch on
+// the data.  A zero or negative energy, where the cross-multiplied test is
+// no order, takes the scan.
 VOKSC_TARGET_AVX2 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2,
                                       const int32_t* alp2, const int16_t* cross, int crossStride, int32_t pairW,
                                       PairBest& best) {
   const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d2));
   const __m256i a2v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alp2));
   const __m256i wv = _mm256_set1_epi32(pairW), half = _mm256_set1_epi32(0x8000), top = _mm256_set1_epi32(32767);
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  Lanes8 row[8];
+  __m256i lowest = _mm256_set1_epi32(32767);
   for (int i = 0; i < 8; ++i) {
-    const __m128i sum16 = _mm_adds_epi16(_mm_set1_epi16(ps1[i]), dv);
-    const __m256i sum = _mm256_cvtepi16_epi32(sum16);
-    const __m256i sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(sum, sum), 15), top);
+    const __m256i sum = _mm256_cvtepi16_epi32(_mm_adds_epi16(_mm_set1_epi16(ps1[i]), dv));
     const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cross + i * crossStride)));
-    __m256i alp = _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(alp1[i]), a2v), _mm256_mullo_epi32(c, wv));
-    alp = _mm256_srai_epi32(_mm256_add_epi32(alp, half), 16);
-    const __m256i lhs = _mm256_mullo_epi32(_mm256_set1_epi32(best.alp), sq);
-    const __m256i rhs = _mm256_mullo_epi32(_mm256_set1_epi32(best.sq), alp);
-    if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(lhs, rhs)) == 0) continue;
-    alignas(32) int32_t sqs[8], alps[8];
-    alignas(16) int16_t sums[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(sqs), sq);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(alps), alp);
-    _mm_store_si128(reinterpret_cast<__m128i*>(sums), sum16);
-    for (int j = 0; j < 8; ++j)
-      if (int32_t{best.alp} * sqs[j] - int32_t{best.sq} * alps[j] > 0)
-        best = PairBest{static_cast<int16_t>(sqs[j]), static_cast<int16_t>(alps[j]), sums[j], i, j};
+    const __m256i alp = _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(alp1[i]), a2v), _mm256_mullo_epi32(c, wv));
+    row[i].sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(sum, sum), 15), top);
+    row[i].alp = _mm256_srai_epi32(_mm256_add_epi32(alp, half), 16);
+    row[i].idx = _mm256_add_epi32(lane, _mm256_set1_epi32(8 * i));
+    lowest = _mm256_min_epi32(lowest, row[i].alp);
+  }
+  if (best.alp <= 0 || _mm256_movemask_epi8(_mm256_cmpgt_epi32(lowest, _mm256_setzero_si256())) != -1) {
+    pairPass8_scalar(ps1, alp1, d2, alp2, cross, crossStride, pairW, best);
+    return;
+  }
+  for (int span = 1; span < 8; span *= 2)
+    for (int i = 0; i + span < 8; i += 2 * span) row[i] = laterIfBetter(row[i], row[i + span], false);
+  Lanes8 w = row[0];
+  w = laterIfBetter(w, Lanes8{_mm256_permute2x128_si256(w.sq, w.sq, 1), _mm256_permute2x128_si256(w.alp, w.alp, 1),
+                              _mm256_permute2x128_si256(w.idx, w.idx, 1)},
+                    true);
+  w = laterIfBetter(w, Lanes8{_mm256_shuffle_epi32(w.sq, 0x4E), _mm256_shuffle_epi32(w.alp, 0x4E),
+                              _mm256_shuffle_epi32(w.idx, 0x4E)},
+                    true);
+  w = laterIfBetter(w, Lanes8{_mm256_shuffle_epi32(w.sq, 0xB1), _mm256_shuffle_epi32(w.alp, 0xB1),
+                              _mm256_shuffle_epi32(w.idx, 0xB1)},
+                    true);
+  const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp), at = _mm256_cvtsi256_si32(w.idx);
+  if (int32_t{best.alp} * sq - int32_t{best.sq} * alp > 0) {
+    const int i = at >> 3, j = at & 7;
+    best = PairBest{static_cast<int16_t>(sq), static_cast<int16_t>(alp), add(ps1[i], d2[j]), i, j};
   }
 }
 #else

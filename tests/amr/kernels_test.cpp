@@ -38,6 +38,18 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
       alp2[i] = static_cast<int32_t>(rng() % (1u << 30)) - (1 << 29);
       for (int j = 0; j < 8; ++j) cross[i][j] = pick(rng, 32767);
     }
+    if (rep % 4 == 1) {
+      // Positive energies (the ordered pass), with many equal ratios: few
+      // distinct sums and energies, so that ties decide the pair.
+      const int32_t unit = 1 << (16 + rng() % 12);
+      for (int i = 0; i < 8; ++i) {
+        ps1[i] = static_cast<int16_t>(rng() % 3 * 4096);
+        d2[i] = static_cast<int16_t>(rng() % 3 * 2048 - 2048);
+        alp1[i] = unit * static_cast<int32_t>(1 + rng() % 2);
+        alp2[i] = unit * static_cast<int32_t>(1 + rng() % 2);
+        for (int j = 0; j < 8; ++j) cross[i][j] = static_cast<int16_t>(rng() % 2 ? 0 : rng() % 32768);
+      }
+    }
     const int32_t pairW = 1024 << (rng() % 4);
     amr::PairBest a{static_cast<int16_t>(rep % 3 ? -1 : pick(rng, 32767)), static_cast<int16_t>(rep % 3 ? 1 : pick(rng, 32767)),
                     0, -1, -1};
