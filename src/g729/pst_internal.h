@@ -28,6 +28,13 @@ void pstDots8_avx2(const int16_t* a, const int16_t* const* b, int n, int32_t* ou
 void pstInterp_scalar(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count);
 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count);
 
+// The Annex A gain control's smoothed gains: g(0) = start, g(n+1) =
+// ((g(n) 29491) >> 15) + g0 (0.9 in Q15), gains[n] = g(n+1) for
+// n = 0..39; returns g(40).  Requires 0 <= g0 < 3277 (the sums then stay in
+// 16 bits without saturation).
+int16_t agcGains_scalar(int16_t start, int16_t g0, int16_t* gains);
+int16_t agcGains_avx2(int16_t start, int16_t g0, int16_t* gains);
+
 // The G.729 long-term post-filter of one subframe with either kernel set:
 // res points at the subframe after 152 samples of history (not shifted),
 // factor the harmonic factor (Q15, 16384 for G.729).

@@ -9,10 +9,11 @@
 #endif
 
 #include "common/basic_op.h"
-#include "common/kernels.h"
 #include "common/math_ops.h"
+#include "core/cpu.h"
 #include "core/status.h"
 #include "filt_internal.h"
+#include "pst_internal.h"
 
 using namespace voksc::op;
 using namespace voksc::g729;
@@ -114,17 +115,47 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729E_16s(Vok16s k, const Vok16s* si
 // 1 - g z^-1 in place with the sample before it as x[-1].
 VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* signal) {
   if (anyNull(ap, signal)) return vokErrNullPtr;
-  int16_t h[kImpulseA] = {};
+  // The response with zeros after it, for whole-vector reads.
+  alignas(16) int16_t h[32] = {};
   std::memcpy(h, ap, 11 * sizeof(int16_t));
   synthesisFilter(ap + 11, 10, h, h, kImpulseA, nullptr, false);
   // The energy chain only grows, so it is the exact sum clipped to 32 bits.
   // While that sum fits, every partial sum of the lag-1 chain does too
   // (|2 h[i] h[i+1]| <= h[i]^2 + h[i+1]^2), so it is exact as well.
-  const int64_t energy = 2 * voksc::kern::dot(h, h, kImpulseA);
+  int64_t energy = 0, lag1 = 0;
+#if defined(__SSE2__)
+  {
+    // A pair of squares is at most 2^31 and exact read as unsigned; the
+    // pairs are summed in 64-bit lanes.  The lag-1 pairs, summed in 32 bits,
+    // are used only when the energy fits 31 bits, which bounds them.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i e = zero, c = zero;
+    for (int i = 0; i < 24; i += 8) {
+      const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(h + i));
+      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + 1));
+      const __m128i p = _mm_madd_epi16(x, x);
+      e = _mm_add_epi64(e, _mm_add_epi64(_mm_unpacklo_epi32(p, zero), _mm_unpackhi_epi32(p, zero)));
+      c = _mm_add_epi32(c, _mm_madd_epi16(x, y));
+    }
+    e = _mm_add_epi64(e, _mm_unpackhi_epi64(e, e));
+    c = _mm_add_epi32(c, _mm_shuffle_epi32(c, 0x4E));
+    c = _mm_add_epi32(c, _mm_shuffle_epi32(c, 0xB1));
+    alignas(16) int64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), e);
+    energy = 2 * lanes[0];
+    lag1 = _mm_cvtsi128_si32(c);
+  }
+#else
+  for (int i = 0; i < kImpulseA; ++i) {
+    energy += int32_t{h[i]} * h[i];
+    lag1 += int32_t{h[i]} * h[i + 1];
+  }
+  energy *= 2;
+#endif
   const Word16 r0 = extract_h(energy > kMax32 ? kMax32 : static_cast<Word32>(energy));
   Word32 acc;
   if (energy <= kMax32) {
-    acc = static_cast<Word32>(2 * voksc::kern::dot(h, h + 1, kImpulseA - 1));
+    acc = static_cast<Word32>(2 * lag1);
   } else {
     acc = L_mult(h[0], h[1]);
     for (int i = 1; i < kImpulseA - 1; ++i) acc = L_mac(acc, h[i], h[i + 1]);
@@ -164,10 +195,26 @@ namespace {
 // The L_mac sum of the squared quarter samples: it only grows, so the chain
 // clips exactly where the exact sum leaves 32 bits.
 Word32 quarterEnergy(const Vok16s* x) {
-  int16_t q[kSubfr];
-  for (int i = 0; i < kSubfr; ++i) q[i] = static_cast<int16_t>(x[i] >> 2);
-  const int64_t v = 2 * voksc::kern::dot(q, q, kSubfr);
-  return v > kMax32 ? kMax32 : static_cast<Word32>(v);
+  uint32_t v = 0;
+  int i = 0;
+#if defined(__SSE2__)
+  // |x >> 2| <= 8192: a pair of squares is at most 2^27, a lane sums five
+  // pairs, and the total, below 40 * 2^26 < 2^32, reads exactly as unsigned.
+  static_assert(kSubfr % 8 == 0, "whole steps of eight");
+  __m128i acc = _mm_setzero_si128();
+  for (; i < kSubfr; i += 8) {
+    const __m128i q = _mm_srai_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)), 2);
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(q, q));
+  }
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  v = static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
+#endif
+  for (; i < kSubfr; ++i) {
+    const int32_t q = x[i] >> 2;
+    v += static_cast<uint32_t>(q * q);
+  }
+  return v >= (uint32_t{1} << 30) ? kMax32 : static_cast<Word32>(2 * v);
 }
 
 }  // namespace
@@ -232,22 +279,16 @@ VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s*
     s = voksc::vokInvSqrt(s);           // Q19
     g0 = mult(round_fx(L_shl(s, 9)), static_cast<Word16>(32767 - kAgcFactorA));
   }
-  // The gains first (mult() of a non-negative factor cannot saturate), then
-  // the products in lanes: L_mult, the shift by 3 and the upper word are
-  // the product times 16 clipped to 32 bits, then >> 16, which is the
-  // product >> 12 clipped to 16 bits (|sig gain| < 2^30 fits 32 bits).
-  // The addition cannot saturate either: g0 = mult(r, 32767 - a) with
-  // 0 <= r <= 32767 lies in [0, 32767 - a) and (gain a) >> 15 in [-a, a), so
-  // the sum stays in [-a, 32767) for a = kAgcFactorA.  The gain stays a 32-bit word on
-  // its serial path, four samples a step.
+  // The gains first, then the products in lanes: L_mult, the shift by 3
+  // and the upper word are the product times 16 clipped to 32 bits, then
+  // >> 16, which is the product >> 12 clipped to 16 bits (|sig gain| < 2^30
+  // fits 32 bits).  The gains' additions cannot saturate: g0 = mult(r,
+  // 32767 - a) with 0 <= r <= 32767 lies in [0, 32767 - a) and (gain a) >> 15
+  // in [-a, a), so the sum stays in [-a, 32767) for a = kAgcFactorA.
+  static_assert(kAgcFactorA == 29491, "the gain kernels' factor");
+  static const auto agcGains = voksc::cpu::choose(agcGains_scalar, agcGains_avx2);
   int16_t gains[kSubfr];
-  int32_t gain = *pastGain;
-  for (int i = 0; i < kSubfr; i += 4) {
-    for (int k = 0; k < 4; ++k) {
-      gain = ((gain * kAgcFactorA) >> 15) + g0;
-      gains[i + k] = static_cast<int16_t>(gain);
-    }
-  }
+  const Word16 gain = agcGains(*pastGain, g0, gains);
   int i = 0;
 #if defined(__SSE2__)
   // Eight products a step; the saturating pack is the clip to 16 bits.
@@ -264,7 +305,7 @@ VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s*
     const int32_t v = (int32_t{sig[i]} * gains[i]) >> 12;
     sig[i] = static_cast<Word16>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
   }
-  *pastGain = static_cast<Word16>(gain);
+  *pastGain = gain;
   return vokOk;
 }
 

@@ -339,6 +339,22 @@ TEST(G729FiltKernels, PostFilterKernelsScalarAndAvx2Agree) {
   }
 }
 
+// The smoothed gains over the whole range of the smoothing's g0 and of the
+// starting gain: the extremes, zero, and random pairs.
+TEST(G729FiltKernels, GainSmoothingScalarAndAvx2Agree) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(75);
+  const int16_t edges[] = {-32768, -1, 0, 1, 4096, 32766, 32767};
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int16_t g0 = static_cast<int16_t>(trial < 49 ? (trial % 7 == 6 ? 3276 : trial % 7) : rng() % 3277);
+    const int16_t start = trial < 49 ? edges[trial / 7] : static_cast<int16_t>(rng());
+    Vok16s y1[40], y2[40];
+    const int16_t e1 = voksc::g729::agcGains_scalar(start, g0, y1), e2 = voksc::g729::agcGains_avx2(start, g0, y2);
+    ASSERT_EQ(std::memcmp(y1, y2, sizeof y1), 0) << start << " " << g0;
+    ASSERT_EQ(e1, e2);
+  }
+}
+
 TEST(G729FiltKernels, LongTermPostFilterScalarAndAvx2Agree) {
   REQUIRE_AVX2();
   std::mt19937 rng(74);
