@@ -145,6 +145,10 @@ void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, 
 // of one of `step` interleaved tracks adjacent).
 void signedRows_scalar(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]);
 void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]);
+// The same entries by lag: slot[m * 40 + dec] = entry (39 - m, 39 - m - dec)
+// for dec = 0..39 - m; the other words of each row of 40 are unspecified.
+void signedLags_scalar(const int16_t* g, const int16_t* sign, int16_t* slot);
+void signedLags_avx2(const int16_t* g, const int16_t* sign, int16_t* slot);
 
 // The second detector's 128-point real FFT in place: Re(0), Re(64), then
 // Re(k), Im(k) for k = 1..63 (scaled down by the halving of each stage).

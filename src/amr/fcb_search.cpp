@@ -127,6 +127,21 @@ void signedRows_scalar(const int16_t* g, const int16_t* sign, int step, int16_t 
   }
 }
 
+// The same entries by lag: slot[m * 40 + dec] holds the entry of the
+// pair (39 - m, 39 - m - dec) for dec = 0..39 - m (the rest of each row
+// of 40 is left unset).
+void signedLags_scalar(const int16_t* g, const int16_t* sign, int16_t* slot) {
+  int32_t acc[kL] = {};
+  for (int m = 0; m < kL; ++m) {
+    const int i = kL - 1 - m;
+    for (int dec = 0; dec <= i; ++dec) acc[dec] += 2 * (int32_t{g[m]} * g[m + dec]);
+    int16_t* row = slot + kL * m;
+    row[0] = static_cast<int16_t>((acc[0] + 0x8000) >> 16);
+    for (int dec = 1; dec <= i; ++dec)
+      row[dec] = mult(static_cast<int16_t>((acc[dec] + 0x8000) >> 16), mult(sign[i], sign[i - dec]));
+  }
+}
+
 #if defined(VOKSC_X86)
 namespace {
 // Per column of a track order, the position it holds and 40 times it, as
@@ -151,14 +166,13 @@ constexpr ColumnLanes kNaturalLanes(1), kFourTrackLanes(4), kFiveTrackLanes(5);
 // dec = |i - j|, and each unordered pair has exactly one slot.  The second
 // writes every row in its column order by gathering eight slots at a time,
 // so the track order costs no scattered word stores.
-VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
+// First pass alone: the table by lag (each row of 40 written in whole
+// groups of eight, so the words past 39 - m hold unused lanes).
+VOKSC_TARGET_AVX2 void signedLags_avx2(const int16_t* g, const int16_t* sign, int16_t* slot) {
   // g and the signs in reverse order, zero-padded for the 8-lane loads.
   alignas(32) int16_t gz[kL + 8] = {}, signRev[kL + 8] = {};
   std::memcpy(gz, g, sizeof(int16_t) * kL);
   for (int t = 0; t < kL; ++t) signRev[t] = sign[kL - 1 - t];
-  // Entries by m * 40 + dec; one spare word for the last slot's 32-bit read.
-  alignas(32) int16_t slot[kL * kL + 8];
-  slot[kL * kL] = 0;
   __m256i acc[5];
   for (__m256i& v : acc) v = _mm256_setzero_si256();
   const __m256i half = _mm256_set1_epi32(0x8000), top = _mm256_set1_epi32(32767);
@@ -178,6 +192,13 @@ VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, in
       _mm_storeu_si128(reinterpret_cast<__m128i*>(slot + kL * m + 8 * v), _mm256_castsi256_si128(packed));
     }
   }
+}
+
+VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
+  // Entries by m * 40 + dec; one spare word for the last slot's 32-bit read.
+  alignas(32) int16_t slot[kL * kL + 8];
+  slot[kL * kL] = 0;
+  signedLags_avx2(g, sign, slot);
   const ColumnLanes& lanes = step == 5 ? kFiveTrackLanes : (step == 4 ? kFourTrackLanes : kNaturalLanes);
   // Low word of each 32-bit lane to the low half of each 128-bit half.
   const __m256i lowWords = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1,  //
@@ -197,6 +218,7 @@ VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, in
   }
 }
 #else
+void signedLags_avx2(const int16_t* g, const int16_t* sign, int16_t* slot) { signedLags_scalar(g, sign, slot); }
 void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
   signedRows_scalar(g, sign, step, rr);
 }
@@ -207,9 +229,11 @@ namespace {
 // Correlation matrix of h (scaled to unit energy below 1) with the pulse
 // signs folded in; entry (i, j) in row i at the column of j in the order of
 // `step` interleaved tracks.
-void signedMatrix(const int16_t* h, const int16_t* sign, int step, int16_t (*rr)[kL]) {
-  const int8_t* col = step == 5 ? kFiveTracks.at : (step == 4 ? kFourTracks.at : kNatural.at);
-  int16_t g[kL];
+// h scaled to unit energy below 1 (g); returns whether 2 sum g^2 stays
+// below 2^31 - 2^15, where no partial sum of any diagonal leaves 32 bits
+// (Cauchy-Schwarz) and none rounds past 2^31: plain sums and rounding then
+// equal the saturating chains.
+bool scaledResponse(const int16_t* h, int16_t* g) {
   // The chain 2 + sum 2 h^2 adds non-negative terms, so it saturates
   // exactly when the exact sum passes 2^31 - 1 and then stays there.
   int64_t eh = 2;
@@ -228,12 +252,18 @@ void signedMatrix(const int16_t* h, const int16_t* sign, int step, int16_t (*rr)
       g[i] = static_cast<int16_t>(w >> 16);
     }
   }
-  // With 2 sum g^2 below 2^31 - 2^15 no partial sum of any diagonal
-  // leaves 32 bits (Cauchy-Schwarz) and none rounds past 2^31: plain sums
-  // and rounding equal the saturating chains.
   int64_t eg = 0;
   for (int i = 0; i < kL; ++i) eg += int32_t{g[i]} * g[i];
-  if (2 * eg < (int64_t{1} << 31) - 0x8000) {
+  return 2 * eg < (int64_t{1} << 31) - 0x8000;
+}
+
+// Correlation matrix of h (scaled to unit energy below 1) with the pulse
+// signs folded in; entry (i, j) in row i at the column of j in the order of
+// `step` interleaved tracks.
+void signedMatrix(const int16_t* h, const int16_t* sign, int step, int16_t (*rr)[kL]) {
+  const int8_t* col = step == 5 ? kFiveTracks.at : (step == 4 ? kFourTracks.at : kNatural.at);
+  int16_t g[kL];
+  if (scaledResponse(h, g)) {
     static const auto rows = cpu::choose(signedRows_scalar, signedRows_avx2);
     rows(g, sign, step, rr);
     return;
@@ -252,6 +282,34 @@ void signedMatrix(const int16_t* h, const int16_t* sign, int step, int16_t (*rr)
   }
 }
 
+// The same matrix by lag (natural order), as signedLags_scalar lays it out:
+// the searches of the low modes read their entries from it directly.
+struct LagTable {
+  int16_t slot[kL * kL];
+  // Entry of the positions (i, j).
+  int16_t at(int i, int j) const {
+    const int hi = std::max(i, j), lo = std::min(i, j);
+    return slot[kL * (kL - 1) - (kL - 1) * hi - lo];
+  }
+};
+
+void signedLagTable(const int16_t* h, const int16_t* sign, LagTable& t) {
+  int16_t g[kL];
+  if (scaledResponse(h, g)) {
+    static const auto lags = cpu::choose(signedLags_scalar, signedLags_avx2);
+    lags(g, sign, t.slot);
+    return;
+  }
+  for (int dec = 0; dec < kL; ++dec) {
+    int32_t s = 0;
+    for (int k = 0; k < kL - dec; ++k) {
+      s = L_mac(s, g[k], g[k + dec]);
+      const int16_t v = round_fx(s);
+      t.slot[kL * k + dec] = dec == 0 ? v : mult(v, mult(sign[kL - 1 - k], sign[kL - 1 - k - dec]));
+    }
+  }
+}
+
 // One candidate test of the searches: (sq / alp) > (bestSq / bestAlp).
 inline bool better(int16_t sq, int16_t alp, int16_t bestSq, int16_t bestAlp) {
   return L_msu(L_mult(bestAlp, sq), bestSq, alp) > 0;
@@ -263,16 +321,70 @@ inline bool better(int16_t sq, int16_t alp, int16_t bestSq, int16_t bestAlp) {
 struct Search {
   const int16_t* d;
   const int16_t* keep;  // null: every first position
-  int16_t (*rr)[kL];
+  const LagTable& rr;
   int16_t bestSq = -1, bestAlp = 1;
   int best[4] = {0, 1, 2, 3};
 
+  // Two pulses in plain arithmetic.  d >= 0 (fixSigns), so the pulse sum
+  // saturates only upwards and sq = ps^2 >> 15 <= 32766.  The energy
+  // 16384 (r00 + r11) + 32768 r01 lies in [-2^31, 2^31 - 2^16] for any
+  // words, so neither its chain nor its rounding saturates.  With sq >= 0
+  // and bestSq >= -1 neither product of the comparison saturates, and the
+  // saturating difference has the sign of the exact one.
+  void run2(const int* start) {
+    const int a = start[0], b = start[1];
+    // Per first position r (lane) and candidate k: the energy before
+    // rounding and the pulse sum.  Each lane then keeps its own running
+    // best over k, as the candidate loop of that first position does; the
+    // lanes' chains are independent and the selections branch-free.
+    int32_t diagA[8], dA[8], diagB[8], dB[8];
+    for (int k = 0; k < 8; ++k) {
+      diagA[k] = 16384 * rr.at(a + 5 * k, a + 5 * k);
+      dA[k] = d[a + 5 * k];
+      diagB[k] = 16384 * rr.at(b + 5 * k, b + 5 * k);
+      dB[k] = d[b + 5 * k];
+    }
+    int32_t bsq[8], balp[8], at[8];
+    for (int r = 0; r < 8; ++r) {
+      bsq[r] = -1;
+      balp[r] = 1;
+      at[r] = b;
+    }
+    for (int k = 0; k < 8; ++k) {
+      const int n = b + 5 * k;
+      for (int r = 0; r < 8; ++r) {
+        const int32_t ps1 = std::min(dA[r] + dB[k], 32767);
+        const int32_t sq1 = (ps1 * ps1) >> 15;
+        const int32_t a16 = (diagA[r] + diagB[k] + 32768 * rr.at(a + 5 * r, n) + 0x8000) >> 16;
+        // Both products lie within 32768 * 32766 (|alp| <= 32768, sq in
+        // [-1, 32766]), so their difference is exact in 32 bits.
+        const bool up = balp[r] * sq1 - bsq[r] * a16 > 0;
+        bsq[r] = up ? sq1 : bsq[r];
+        balp[r] = up ? a16 : balp[r];
+        at[r] = up ? n : at[r];
+      }
+    }
+    for (int r = 0; r < 8; ++r) {
+      if (int32_t{bestAlp} * bsq[r] - int32_t{bestSq} * balp[r] > 0) {
+        bestSq = static_cast<int16_t>(bsq[r]);
+        bestAlp = static_cast<int16_t>(balp[r]);
+        best[0] = a + 5 * r;
+        best[1] = at[r];
+        best[2] = best[3] = 0;
+      }
+    }
+  }
+
   void run(const int* start, int pulses) {
+    if (pulses == 2 && !keep) {
+      run2(start);
+      return;
+    }
     for (int i0 = start[0]; i0 < kL; i0 += 5) {
       if (keep && keep[i0] < 0) continue;
       int pos[4] = {i0};
       int16_t ps = d[i0], sq = -1, alp = 1;
-      int32_t alp0 = L_mult(rr[i0][i0], 8192);
+      int32_t alp0 = L_mult(rr.at(i0, i0), 8192);
       for (int p = 1; p < pulses; ++p) {
         // weights of the new diagonal and cross terms at this depth
         const int16_t wDiag = p == 1 ? 8192 : 2048, wCross = p == 1 ? 16384 : 4096;
@@ -283,8 +395,8 @@ struct Search {
         int at = start[p];
         for (int n = start[p]; n < kL; n += 5) {
           const int16_t ps1 = add(ps0, d[n]);
-          int32_t a = L_mac(alp0, rr[n][n], wDiag);
-          for (int q = p - 1; q >= 0; --q) a = L_mac(a, rr[pos[q]][n], wCross);
+          int32_t a = L_mac(alp0, rr.at(n, n), wDiag);
+          for (int q = p - 1; q >= 0; --q) a = L_mac(a, rr.at(pos[q], n), wCross);
           const int16_t sq1 = mult(ps1, ps1), a16 = round_fx(a);
           if (better(sq1, a16, bsq, balp)) {
             bsq = sq1;
@@ -655,11 +767,12 @@ void search102(const int16_t* x, const int16_t* res, const int16_t* h, int16_t* 
 // Searches of the modes up to 7.95 kbit/s; returns (positions, signs).
 void searchLowModes(int mode, int subframe, const int16_t* x, const int16_t* h, int16_t* code, int16_t* y,
                     int16_t* words) {
-  int16_t d[kL], sign[kL], keep[kL], rr[kL][kL];
+  int16_t d[kL], sign[kL], keep[kL];
+  LagTable rr;
   const int pulses = mode <= kMr59 || mode == kModeSid ? 2 : (mode == kMr67 ? 3 : 4);
   targetCorrelation(h, x, d, 1);
   fixSigns(d, sign, keep, pulses == 2 ? 8 : (pulses == 3 ? 6 : 4));
-  signedMatrix(h, sign, 1, rr);
+  signedLagTable(h, sign, rr);
   Search s{d, pulses == 2 ? nullptr : keep, rr};
   if (mode == kMr475 || mode == kMr515 || mode == kModeSid) {
     for (int half = 0; half < 2; ++half) {

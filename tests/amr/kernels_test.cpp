@@ -94,6 +94,15 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
     amr::signedRows_scalar(g, sign, step, ra);
     amr::signedRows_avx2(g, sign, step, rb);
     ASSERT_EQ(std::memcmp(ra, rb, sizeof ra), 0) << rep;
+    // The same entries by lag, both forms against the matrix.
+    int16_t la[40 * 40], lb[40 * 40];
+    amr::signedLags_scalar(g, sign, la);
+    amr::signedLags_avx2(g, sign, lb);
+    for (int i = 0; i < 40; ++i)
+      for (int j = 0; j <= i; ++j) {
+        const int16_t want = ra[i][(j % step) * (40 / step) + j / step];
+        ASSERT_TRUE(la[40 * (39 - i) + i - j] == want && lb[40 * (39 - i) + i - j] == want) << rep;
+      }
 
     // Residual filter within sum |a| max|x| < 2^30, every length to 80.
     int16_t coef[11], x[90], ya[80], yb[80];
