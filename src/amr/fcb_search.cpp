@@ -446,30 +446,31 @@ void fixSignsWide(int16_t* d, const int16_t* res, int16_t* sign, int* posMax, in
   };
   const int16_t kRes = invNorm(res), kD = invNorm(d);
   int16_t en[kL];
+  // Without branches on the signs (they follow the data): both factors are
+  // the non-negative high halves of a shifted inverse root, so the two
+  // products are exact; the sum is clamped to 32 bits as the accumulation
+  // saturates, and clamping once after the shift by 10 gives the same as
+  // clamping before and after it (the sign is kept); then the saturating
+  // rounding.
   for (int i = 0; i < kL; ++i) {
-    int16_t v = d[i];
-    int16_t c = round_fx(L_shl(L_mac(L_mult(kRes, res[i]), kD, v), 10));
-    if (c >= 0) {
-      sign[i] = 32767;
-    } else {
-      sign[i] = -32767;
-      c = negate(c);
-      v = negate(v);
-    }
-    d[i] = v;
-    en[i] = c;
+    const int16_t v = d[i];
+    int64_t s = 2 * (int64_t{kRes} * res[i] + int64_t{kD} * v) * 1024;
+    s = std::min<int64_t>(std::max<int64_t>(s, kMin32), kMax32);
+    const int16_t c = static_cast<int16_t>(std::min<int64_t>(s + 0x8000, kMax32) >> 16);
+    const bool neg = c < 0;
+    sign[i] = neg ? -32767 : 32767;
+    en[i] = neg ? negate(c) : c;
+    d[i] = neg ? negate(v) : v;
   }
+  // Strongest position per track, the first of equals: the largest of
+  // en 64 + (63 - n) (en >= 0 after the sign fold).
   int16_t top = -1;
   int first = 0;
   for (int t = 0; t < tracks; ++t) {
-    int16_t m = -1;
-    int at = t;
-    for (int n = t; n < kL; n += tracks)
-      if (en[n] > m) {
-        m = en[n];
-        at = n;
-      }
-    posMax[t] = at;
+    int key = -1;
+    for (int n = t; n < kL; n += tracks) key = std::max(key, en[n] * 64 + (63 - n));
+    const int16_t m = static_cast<int16_t>(key >> 6);
+    posMax[t] = 63 - (key & 63);
     if (m > top) {
       top = m;
       first = t;
@@ -672,10 +673,15 @@ void buildWide(const int* pos, int n, const int16_t* sign, const int16_t* h, int
   for (int i = 0; i < kL; ++i) hTop = std::max(hTop, h[i] < 0 ? -int32_t{h[i]} : int32_t{h[i]});
   for (int k = 0; k < n; ++k) scSum += sc[k] < 0 ? -int32_t{sc[k]} : int32_t{sc[k]};
   if (2 * int64_t{hTop} * scSum < (int64_t{1} << 31) - 0x8000) {
+    // Every pulse over all 40 outputs from a zero-led copy of h: the same
+    // sums, at a fixed count per pulse instead of one that follows the data.
+    int16_t hz[2 * kL] = {};
+    std::memcpy(hz + kL, h, kL * sizeof(int16_t));
     int32_t acc[kL] = {};
     for (int k = 0; k < n; ++k) {
       const int32_t c = sc[k];
-      for (int i = pos[k]; i < kL; ++i) acc[i] += c * h[i - pos[k]];
+      const int16_t* hk = hz + kL - pos[k];
+      for (int i = 0; i < kL; ++i) acc[i] += c * hk[i];
     }
     for (int i = 0; i < kL; ++i) y[i] = static_cast<int16_t>((2 * acc[i] + 0x8000) >> 16);
     return;
