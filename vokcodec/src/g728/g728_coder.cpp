@@ -215,14 +215,23 @@ void ringing(Backward& b, Block& zir) {
 }
 
 // A decoded vector joins the histories: its log-gain and samples.
+// Moves the first N - K words of h back by K places (a copy through a local of
+// fixed size, which the compiler keeps in registers: no library call).
+template <int N, int K>
+inline void shiftBack(int16_t* h) {
+  int16_t t[N - K];
+  std::memcpy(t, h, sizeof t);
+  std::memcpy(h + K, t, sizeof t);
+}
+
 void record(Backward& b, const Block& s, int16_t logGain) {
-  std::memmove(b.logGains + 1, b.logGains, 9 * sizeof(int16_t));
+  shiftBack<10, 1>(b.logGains);
   b.logGains[0] = logGain;
-  std::memmove(b.gainBlock + 1, b.gainBlock, 3 * sizeof(int16_t));
+  shiftBack<4, 1>(b.gainBlock);
   b.gainBlock[0] = logGain;
-  std::memmove(b.synthBlock + kDim, b.synthBlock, 15 * sizeof(int16_t));
+  shiftBack<20, kDim>(b.synthBlock);
   std::memcpy(b.synthBlock, s.data, sizeof s.data);
-  std::memmove(b.synthExp + 1, b.synthExp, 3 * sizeof(int16_t));
+  shiftBack<4, 1>(b.synthExp);
   b.synthExp[0] = s.q;
   b.past[1] = b.past[0];
   b.past[0] = s;
