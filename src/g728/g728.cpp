@@ -230,7 +230,11 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   i64 blockCorr[64 + 3], nonrCorr[64 + 3];  // the lag kernel reads up to three past the last lag
   static const int lagGroup = cpu::choose(1, 4);
   const int count = (lags + lagGroup) / lagGroup * lagGroup;
-  if (block < 16) {  // a block shorter than a vector (the gain window's four samples): plain sums
+  if (block == 4) {  // the gain window's four samples: four exact products per lag, unrolled
+    const int16_t* b = ws + nonr;
+    const i64 b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
+    for (int k = 0; k < count; ++k) blockCorr[k] = b0 * b[k] + b1 * b[k + 1] + b2 * b[k + 2] + b3 * b[k + 3];
+  } else if (block < 16) {  // a block shorter than a vector: plain sums
     const int16_t* b = ws + nonr;
     for (int k = 0; k < count; ++k) {
       i64 sum = 0;
