@@ -13,6 +13,10 @@
 #include "basic_op.h"
 #include "log_pow2.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace vokc::amrnb::enc {
 
 using namespace voksc::op;
@@ -529,7 +533,6 @@ void take475(GainHistory& h, const int16_t* pair, int16_t g0, int16_t gExp, int1
 }  // namespace
 
 namespace {
-int16_t search475Plain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit);
 int16_t search475Chain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit);
 }  // namespace
 
@@ -570,6 +573,123 @@ int16_t quant475(GainHistory& h, const Subframe475& sf0, const Subframe475& sf1,
 
 namespace {
 
+// The table by column (pitch gain, code factor, squared pitch gain per
+// half, and the larger pitch gain of the row), so that every row's error
+// is formed in one branch-free pass over 16-bit columns; the least
+// admissible error is then picked in row order.  Every gain and product
+// term stays below 2^15 in magnitude (the table's gains are positive and
+// below 2^15, and so are g00 and g01).
+struct Columns475 {
+  int16_t pitch[2][256], factor[2][256], pitchSq[2][256], pitchTop[256];
+};
+const Columns475& columns475() {
+  static const Columns475 kCol = [] {
+    Columns475 c{};
+    for (int i = 0; i < 256; ++i) {
+      const int16_t* row = kJointGains475 + 4 * i;
+      for (int s = 0; s < 2; ++s) {
+        c.pitch[s][i] = row[2 * s];
+        c.factor[s][i] = row[2 * s + 1];
+        c.pitchSq[s][i] = static_cast<int16_t>((int32_t{row[2 * s]} * row[2 * s]) >> 15);
+      }
+      c.pitchTop[i] = std::max(row[0], row[2]);
+    }
+    return c;
+  }();
+  return kCol;
+}
+
+int16_t rows475Portable(const Columns475& col, const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01,
+                        int16_t gpLimit) {
+  int32_t err[256];
+  for (int i = 0; i < 256; ++i) {
+    int32_t d = 0;
+    for (int s = 0; s < 2; ++s) {
+      const int16_t* hs = hi + 5 * s;
+      const int16_t* ls = lo + 5 * s;
+      const int16_t gp = col.pitch[s][i];
+      const int16_t gc = static_cast<int16_t>((int32_t{col.factor[s][i]} * (s ? g01 : g00)) >> 15);
+      const int16_t n[5] = {col.pitchSq[s][i], gp, static_cast<int16_t>((int32_t{gc} * gc) >> 15), gc,
+                            static_cast<int16_t>((int32_t{gc} * gp) >> 15)};
+      for (int k = 0; k < 5; ++k) d += 2 * (int32_t{hs[k]} * n[k]) + 2 * ((int32_t{ls[k]} * n[k]) >> 15);
+    }
+    err[i] = d;
+  }
+  int32_t best = 0x7FFFFFFF;
+  int16_t index = 0;
+  for (int16_t i = 0; i < 256; ++i)
+    if (col.pitchTop[i] <= gpLimit && err[i] < best) {
+      best = err[i];
+      index = i;
+    }
+  return index;
+}
+
+#ifdef __SSE2__
+// (a b) >> 15 in 16-bit lanes, wrapped as the portable form's cast wraps
+// it: a b = 2^16 high + low (low unsigned), so (a b) >> 15 = 2 high +
+// (low >> 15).
+inline __m128i mult15(__m128i a, __m128i b) {
+  return _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(a, b), 1), _mm_srli_epi16(_mm_mullo_epi16(a, b), 15));
+}
+
+// The same rows eight at a time: each term hi n + ((lo n) >> 15) is one
+// multiply-add of the pairs (n, (lo n) >> 15) and (hi, 1), exact in 32
+// bits, and the row's sum is doubled at the end (the bound holds for the
+// doubled sum).  Rows above the pitch limit get the largest error; the
+// first row of the least error below it wins as in the row-order scan.
+int16_t rows475Sse2(const Columns475& col, const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01,
+                    int16_t gpLimit) {
+  alignas(16) int32_t err[256];
+  __m128i hiOne[10], loW[10];
+  for (int k = 0; k < 10; ++k) {
+    hiOne[k] = _mm_set1_epi32(static_cast<int32_t>(0x10000u | static_cast<uint16_t>(hi[k])));
+    loW[k] = _mm_set1_epi16(lo[k]);
+  }
+  const __m128i limit = _mm_set1_epi16(gpLimit), top = _mm_set1_epi32(0x7FFFFFFF);
+  __m128i least = top;
+  for (int i = 0; i < 256; i += 8) {
+    __m128i sumLo = _mm_setzero_si128(), sumHi = _mm_setzero_si128();
+    for (int s = 0; s < 2; ++s) {
+      const __m128i gp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(col.pitch[s] + i));
+      const __m128i gc = mult15(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col.factor[s] + i)),
+                                _mm_set1_epi16(s ? g01 : g00));
+      const __m128i n[5] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(col.pitchSq[s] + i)), gp,
+                            mult15(gc, gc), gc, mult15(gc, gp)};
+      for (int k = 0; k < 5; ++k) {
+        const __m128i m = mult15(loW[5 * s + k], n[k]);
+        sumLo = _mm_add_epi32(sumLo, _mm_madd_epi16(_mm_unpacklo_epi16(n[k], m), hiOne[5 * s + k]));
+        sumHi = _mm_add_epi32(sumHi, _mm_madd_epi16(_mm_unpackhi_epi16(n[k], m), hiOne[5 * s + k]));
+      }
+    }
+    const __m128i over = _mm_cmpgt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col.pitchTop + i)), limit);
+    const __m128i overLo = _mm_unpacklo_epi16(over, over), overHi = _mm_unpackhi_epi16(over, over);
+    const __m128i eLo = _mm_or_si128(_mm_andnot_si128(overLo, _mm_add_epi32(sumLo, sumLo)), _mm_and_si128(overLo, top));
+    const __m128i eHi = _mm_or_si128(_mm_andnot_si128(overHi, _mm_add_epi32(sumHi, sumHi)), _mm_and_si128(overHi, top));
+    _mm_store_si128(reinterpret_cast<__m128i*>(err + i), eLo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(err + i + 4), eHi);
+    for (const __m128i e : {eLo, eHi}) {
+      const __m128i lt = _mm_cmplt_epi32(e, least);
+      least = _mm_or_si128(_mm_and_si128(lt, e), _mm_andnot_si128(lt, least));
+    }
+  }
+  alignas(16) int32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), least);
+  const int32_t m = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+  if (m == 0x7FFFFFFF) return 0;  // no admissible row beats the start value
+  const __m128i mv = _mm_set1_epi32(m);
+  for (int i = 0; i < 256; i += 4) {
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(err + i)), mv)) == 0) continue;
+    int j = i;
+    while (err[j] != m) ++j;
+    return static_cast<int16_t>(j);
+  }
+  return 0;
+}
+#endif
+
+}  // namespace
+
 // The joint search's error of a row is ten terms mac32x16(d, hi_k, lo_k,
 // n_k), each adding 2 hi_k n_k and then 2 mult(lo_k, n_k) (lo_k >= 0) to
 // the saturating sum.  Every partial sum is at most sum_k (2 |hi_k| N_k +
@@ -578,7 +698,7 @@ namespace {
 // Below 2^31 no row's chain saturates and plain 32-bit sums give the same
 // errors; the index of the least error is returned, or -1 when the bound
 // fails (a few frames in a hundred on speech).
-int16_t search475Plain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit) {
+int16_t search475Plain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit, bool lanes) {
   struct Peaks {
     int32_t pitch[2], code[2];
   };
@@ -603,51 +723,16 @@ int16_t search475Plain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_
     }
   }
   if (bound >= (int64_t{1} << 31)) return -1;
-  // The table by column (pitch gain, code factor, squared pitch gain per
-  // half, and the larger pitch gain of the row), so that every row's error
-  // is formed in one branch-free pass over 16-bit columns that the compiler
-  // can run in lanes; the least admissible error is then picked in row
-  // order.  Every gain and product term stays below 2^15 in magnitude (the
-  // table's gains are positive and below 2^15, and so are g00 and g01).
-  struct Columns {
-    int16_t pitch[2][256], factor[2][256], pitchSq[2][256], pitchTop[256];
-  };
-  static const Columns kCol = [] {
-    Columns c{};
-    for (int i = 0; i < 256; ++i) {
-      const int16_t* row = kJointGains475 + 4 * i;
-      for (int s = 0; s < 2; ++s) {
-        c.pitch[s][i] = row[2 * s];
-        c.factor[s][i] = row[2 * s + 1];
-        c.pitchSq[s][i] = static_cast<int16_t>((int32_t{row[2 * s]} * row[2 * s]) >> 15);
-      }
-      c.pitchTop[i] = std::max(row[0], row[2]);
-    }
-    return c;
-  }();
-  int32_t err[256];
-  for (int i = 0; i < 256; ++i) {
-    int32_t d = 0;
-    for (int s = 0; s < 2; ++s) {
-      const int16_t* hs = hi + 5 * s;
-      const int16_t* ls = lo + 5 * s;
-      const int16_t gp = kCol.pitch[s][i];
-      const int16_t gc = static_cast<int16_t>((int32_t{kCol.factor[s][i]} * (s ? g01 : g00)) >> 15);
-      const int16_t n[5] = {kCol.pitchSq[s][i], gp, static_cast<int16_t>((int32_t{gc} * gc) >> 15), gc,
-                            static_cast<int16_t>((int32_t{gc} * gp) >> 15)};
-      for (int k = 0; k < 5; ++k) d += 2 * (int32_t{hs[k]} * n[k]) + 2 * ((int32_t{ls[k]} * n[k]) >> 15);
-    }
-    err[i] = d;
-  }
-  int32_t best = 0x7FFFFFFF;
-  int16_t index = 0;
-  for (int16_t i = 0; i < 256; ++i)
-    if (kCol.pitchTop[i] <= gpLimit && err[i] < best) {
-      best = err[i];
-      index = i;
-    }
-  return index;
+  const Columns475& col = columns475();
+#ifdef __SSE2__
+  if (lanes) return rows475Sse2(col, hi, lo, g00, g01, gpLimit);
+#else
+  (void)lanes;
+#endif
+  return rows475Portable(col, hi, lo, g00, g01, gpLimit);
 }
+
+namespace {
 
 int16_t search475Chain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit) {
   int32_t best = 0x7FFFFFFF;

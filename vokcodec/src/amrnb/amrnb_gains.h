@@ -68,6 +68,11 @@ struct Subframe475 {
 };
 int16_t quant475(GainHistory& h, const Subframe475& sf0, const Subframe475& sf1, const int16_t* code1,
                  int16_t gpLimit, int16_t* gp0, int16_t* gc0, int16_t* gp1, int16_t* gc1);
+// Its table search in plain 32-bit sums on the common-scale terms (hi, lo
+// with lo in [0, 2^15)): the index of the least error, or -1 when the
+// error bound does not clear every row.  lanes: the SSE2 form where built.
+int16_t search475Plain(const int16_t* hi, const int16_t* lo, int16_t g00, int16_t g01, int16_t gpLimit,
+                       bool lanes = true);
 
 }  // namespace vokc::amrnb::enc
 
