@@ -56,6 +56,62 @@ void lsfPredict(const Word16* residual, const Word16* mem, const LsfPredictor& p
   }
 }
 
+namespace {
+
+// Every coefficient of the two speech predictors is positive and each
+// output's five coefficients sum to at most 32767 (checked once here), so
+// every partial sum of an output's L_mac chain is below 2^16 32767 < 2^31:
+// no step saturates and the chain is the exact doubled sum.
+bool speechPredictorsBounded() {
+  for (int mode = 0; mode < 2; ++mode) {
+    for (int j = 0; j < kM; ++j) {
+      int32_t sum = kLspMaPredSum[mode][j];
+      bool positive = sum >= 0;
+      for (int k = 0; k < kLsfMaFrames; ++k) {
+        sum += kLspMaPredictor[mode][k][j];
+        positive = positive && kLspMaPredictor[mode][k][j] >= 0;
+      }
+      if (!positive || sum > 32767) return false;
+    }
+  }
+  return true;
+}
+
+// lsfPredict with a speech predictor: the exact sums, whose doubled upper
+// word is the sum >> 15.
+void lsfPredictSpeech(const Word16* residual, const Word16* mem, int mode, Word16* lsf) {
+  static const bool bounded = speechPredictorsBounded();
+  const LsfPredictor p = lsfSpeechPredictor(mode);
+  if (!bounded) {
+    lsfPredict(residual, mem, p, lsf);
+    return;
+  }
+  int j = 0;
+#if defined(__SSE2__)
+  // Outputs 0-7: each madd pairs two of the five products (no pair reaches
+  // 2^31 in magnitude with coefficients below 2^15).
+  auto load = [](const int16_t* x) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(x)); };
+  const __m128i zero = _mm_setzero_si128();
+  __m128i lo = zero, hi = zero;
+  auto pairs = [&](__m128i x0, __m128i c0, __m128i x1, __m128i c1) {
+    lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(x0, x1), _mm_unpacklo_epi16(c0, c1)));
+    hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(x0, x1), _mm_unpackhi_epi16(c0, c1)));
+  };
+  pairs(load(residual), load(p.current), load(mem), load(p.past[0]));
+  pairs(load(mem + kM), load(p.past[1]), load(mem + 2 * kM), load(p.past[2]));
+  pairs(load(mem + 3 * kM), load(p.past[3]), zero, zero);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lsf), _mm_packs_epi32(_mm_srai_epi32(lo, 15), _mm_srai_epi32(hi, 15)));
+  j = 8;
+#endif
+  for (; j < kM; ++j) {
+    int32_t acc = int32_t{residual[j]} * p.current[j];
+    for (int k = 0; k < kLsfMaFrames; ++k) acc += int32_t{mem[k * kM + j]} * p.past[k][j];
+    lsf[j] = static_cast<Word16>(acc >> 15);
+  }
+}
+
+}  // namespace
+
 // The inverse: what the past frames do not explain, times the reciprocal
 // of the new residual's weight (Q12, hence the final shift by 3).
 void lsfResidual(const Word16* lsf, const Word16* mem, const LsfPredictor& p, Word16* residual) {
@@ -374,7 +430,7 @@ int lsfDecode(const Word16* idx, Word16* mem, Word16* lsf, Word16* residualOut) 
   for (int j = kNc; j < kM; ++j) buf[j] = add(cb1[j], kLspStage2Codebook[idx[3]][j]);
   lsfSpread(buf, kGap1, 1, kM);
   lsfSpread(buf, kGap2, 1, kM);
-  lsfPredict(buf, mem, lsfSpeechPredictor(mode), lsf);
+  lsfPredictSpeech(buf, mem, mode, lsf);
   lsfPushResidual(buf, mem);
   if (residualOut) std::memcpy(residualOut, buf, sizeof buf);
   return lsfStability(lsf);

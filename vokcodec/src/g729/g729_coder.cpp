@@ -84,6 +84,7 @@ struct DecoderState {
   // Annex B.
   int16_t pastFrameType;
   int16_t cngSeed;
+  int16_t energyDue;  // the last good frame's excitation energy is still to be taken
   g729b::CngDecoder cng;
 };
 
@@ -683,6 +684,16 @@ static void decodeFrame(DecoderState* s, const int16_t* prm, int16_t bfi, int fr
   int16_t* syn = synBuf + kOrder;
   int16_t az[2 * kMp1];
   int16_t t2[2];
+  // The energy of the last good frame's excitation serves only a noise
+  // frame after speech.  That excitation lies just before this frame's
+  // until the history moves at the end of this frame, unchanged since it
+  // was formed, so its energy is taken here when this frame may need it
+  // or will not replace it (an erased frame), and never between speech
+  // frames.
+  if (s->energyDue && (bfi || frameType != g729b::kSpeech)) {
+    g729b::cngSaveEnergy(s->cng, exc - kFrame);
+    s->energyDue = 0;
+  }
   if (frameType == g729b::kSpeech) {
     s->cngSeed = g729b::kCngSeedStart;
     decodeSpeech(s, prm, bfi, az, t2, syn);
@@ -694,7 +705,7 @@ static void decodeFrame(DecoderState* s, const int16_t* prm, int16_t bfi, int fr
     }
     s->sharp = kSharpMin;
   }
-  if (!bfi) g729b::cngSaveEnergy(s->cng, exc);
+  if (!bfi) s->energyDue = 1;
   std::memmove(s->oldExc, s->oldExc + kFrame, kExcHist * sizeof(int16_t));
   s->pastFrameType = static_cast<int16_t>(frameType);
 
