@@ -147,70 +147,141 @@ void scaleResponse(const int16_t* h, int16_t* hs) {
 
 namespace {
 
-void chainsOf(const int16_t* h, Chains& c, bool avx2) {
-  int16_t hs[kSubfr];
-  scaleResponse(h, hs);
-  if (avx2)
-    diagonalChains_avx2(hs, 0, 0, c);
-  else
-    diagonalChains_scalar(hs, 0, 0, c);
+// The AVX2 build of the layouts, straight from the response.  With hz the
+// scaled response and zeros outside 0..39, every matrix value is
+//   R(i, j) = sum over n = 0..39 of hz[n - i] hz[n - j]
+// (the chain of lag |i - j| up to 39 - max(i, j), halved: chain = 2 R when
+// nothing saturates), so one block value follows the next one down its
+// diagonal by a window of five products:
+//   R(i, j) = R(i + 5, j + 5) + sum over u = 0..4 of hz[35 + u - i] hz[35 + u - j],
+// with R = 0 past position 39.  For a block of tracks (ta, tb), row a (i =
+// 5a + ta) is then row a + 1 moved one column left plus an outer product
+// of rank five, three vpmaddwd of word pairs: no chain table and no gather
+// of its scattered values.  Exact: every partial sum is a sum of products
+// hz[x] hz[x + d] of one lag over distinct x, at most the energy e in
+// magnitude (Cauchy-Schwarz), and the caller takes this form only when 2 e
+// fits 32 bits, so no lane wraps (a vpmaddwd pair of two -32768 squares
+// would need e >= 2^31).
+#if defined(VOKSC_X86)
+struct BlockOf {
+  int slot, ta, tb;
+};
+constexpr BlockOf kBlocksG729[9] = {{k01, 0, 1}, {k02, 0, 2}, {k03, 0, 3}, {k04, 0, 4}, {k12, 1, 2},
+                                    {k13, 1, 3}, {k14, 1, 4}, {k23, 2, 3}, {k24, 2, 4}};
+constexpr BlockOf kBlocksD6[9] = {{k01, 0, 1}, {k02, 1, 1}, {k03, 0, 3}, {k04, 3, 4}, {k12, 1, 2},
+                                  {k13, 1, 3}, {k14, 1, 4}, {k23, 2, 3}, {k24, 2, 4}};
+
+// Lane p takes lane p + 1 (p + 2), the last lane(s) zero.
+__attribute__((target("avx2"))) inline __m256i down1(__m256i v) {
+  return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 4);
+}
+__attribute__((target("avx2"))) inline __m256i down2(__m256i v) {
+  return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 8);
 }
 
-// Eight chain values of the layout, one gather (the indexes lie within the
-// 1600 chain values).
-#if defined(VOKSC_X86)
-__attribute__((target("avx2"))) inline __m256i chainsAt(const Chains& c, const int32_t* at) {
-  return _mm256_i32gather_epi32(c.v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), 4);
+// Two rows of sums as sixteen upper words of the chains 2 R (|R| < 2^30).
+__attribute__((target("avx2"))) inline __m256i narrow(__m256i a, __m256i b) {
+  return _mm256_permute4x64_epi64(_mm256_packs_epi32(_mm256_srai_epi32(a, 15), _mm256_srai_epi32(b, 15)), 0xD8);
 }
-#endif
 
-#if defined(VOKSC_X86)
-__attribute__((target("avx2"))) void gather16Avx2(const Chains& c, const LayoutIndex& l, int16_t* rr) {
-  static_assert(kMatrix % 8 == 0, "whole vectors");
-  for (int k = 0; k < kMatrix; k += 16) {
-    const __m256i a = _mm256_srai_epi32(chainsAt(c, l.at + k), 16);
-    const __m256i b = _mm256_srai_epi32(chainsAt(c, l.at + k + 8), 16);  // padded past 616
-    const __m256i p = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
-    if (k + 16 <= kMatrix)
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), p);
-    else
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(rr + k), _mm256_castsi256_si128(p));
+template <bool kWide, class T>
+__attribute__((target("avx2"))) void layoutAvx2(const int16_t* hs, bool d6, T* rr) {
+  // hz[8 + x] = hs[x]; pair(w) = the words hz[w], hz[w + 1] as one 32-bit
+  // lane, w = -4..39.
+  alignas(32) int16_t hz[56] = {};
+  for (int k = 0; k < kSubfr; k += 8)
+    _mm_store_si128(reinterpret_cast<__m128i*>(hz + 8 + k), _mm_loadu_si128(reinterpret_cast<const __m128i*>(hs + k)));
+  auto pair = [&](int w) {
+    int32_t v;
+    __builtin_memcpy(&v, hz + 8 + w, sizeof v);
+    return v;
+  };
+  // at[z - 31][p] = pair(z - 5p): (hz[35 + u - t - 5p], u = 0, 1) for z =
+  // 35 - t, (u = 2, 3) for z = 37 - t; low[t][p] = (hz[39 - t - 5p], 0) for
+  // u = 4.  Row a of track t broadcasts lane a; a block row's columns are
+  // the vectors of track tb.
+  alignas(32) int32_t at[9][8], low[5][8];
+  __m256i atV[9];
+  for (int z = 31; z < 40; ++z) {
+    atV[z - 31] = _mm256_setr_epi32(pair(z), pair(z - 5), pair(z - 10), pair(z - 15), pair(z - 20), pair(z - 25),
+                                    pair(z - 30), pair(z - 35));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at[z - 31]), atV[z - 31]);
+  }
+  const __m256i lowWord = _mm256_set1_epi32(0xFFFF);
+  for (int t = 0; t < kTracks; ++t)
+    _mm256_store_si256(reinterpret_cast<__m256i*>(low[t]), _mm256_and_si256(atV[8 - t], lowWord));
+
+  // The diagonals: R(i, i) = window + R(i + 5, i + 5), a sum over the
+  // later lanes of the track.
+  __m256i diag[kTracks];
+  for (int t = 0; t < kTracks; ++t) {
+    const __m256i l = _mm256_load_si256(reinterpret_cast<const __m256i*>(low[t]));
+    __m256i w = _mm256_add_epi32(_mm256_madd_epi16(atV[4 - t], atV[4 - t]), _mm256_madd_epi16(atV[6 - t], atV[6 - t]));
+    w = _mm256_add_epi32(w, _mm256_madd_epi16(l, l));
+    w = _mm256_add_epi32(w, down1(w));
+    w = _mm256_add_epi32(w, down2(w));
+    diag[t] = _mm256_add_epi32(w, _mm256_permute2x128_si256(w, w, 0x81));
+  }
+  if constexpr (kWide) {
+    for (int t = 0; t < kTracks; ++t) _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + 8 * t), diag[t]);
+  } else {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr), narrow(diag[0], diag[1]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + 16), narrow(diag[2], diag[3]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rr + 32), _mm256_castsi256_si128(narrow(diag[4], diag[4])));
+  }
+
+  for (const BlockOf& b : d6 ? kBlocksD6 : kBlocksG729) {
+    const __m256i c01 = atV[4 - b.tb], c23 = atV[6 - b.tb], c4 = atV[8 - b.tb];
+    const int32_t *r01 = at[4 - b.ta], *r23 = at[6 - b.ta], *r4 = low[b.ta];
+    __m256i row[kPos];
+    __m256i acc = _mm256_setzero_si256();
+    for (int a = kPos - 1; a >= 0; --a) {
+      const __m256i w = _mm256_add_epi32(_mm256_madd_epi16(_mm256_set1_epi32(r01[a]), c01),
+                                         _mm256_madd_epi16(_mm256_set1_epi32(r23[a]), c23));
+      acc = _mm256_add_epi32(_mm256_add_epi32(w, _mm256_madd_epi16(_mm256_set1_epi32(r4[a]), c4)), down1(acc));
+      row[a] = acc;
+    }
+    T* out = rr + b.slot;
+    if constexpr (kWide) {
+      for (int a = 0; a < kPos; ++a) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * a), row[a]);
+    } else {
+      for (int a = 0; a < kPos; a += 2)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * a), narrow(row[a], row[a + 1]));
+    }
   }
 }
 #else
-void gather16Avx2(const Chains& c, const LayoutIndex& l, int16_t* rr) { __builtin_trap(); }
-#endif
-
-#if defined(VOKSC_X86)
-__attribute__((target("avx2"))) void gather32Avx2(const Chains& c, const LayoutIndex& l, int32_t* rr) {
-  for (int k = 0; k < kMatrix; k += 8)
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rr + k), _mm256_srai_epi32(chainsAt(c, l.at + k), 1));
+template <bool kWide, class T>
+void layoutAvx2(const int16_t* hs, bool d6, T* rr) {
+  __builtin_trap();
 }
-#else
-void gather32Avx2(const Chains& c, const LayoutIndex& l, int32_t* rr) { __builtin_trap(); }
 #endif
 
 }  // namespace
 
 void matrix32(const int16_t* h, bool d6, int32_t* rr, bool avx2) {
-  Chains c;
-  chainsOf(h, c, avx2);
-  const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
-  if (avx2) {
-    gather32Avx2(c, l, rr);
+  int16_t hs[kSubfr];
+  scaleResponse(h, hs);
+  if (avx2 && chainsFit(hs, 0, 0)) {
+    layoutAvx2<true>(hs, d6, rr);
     return;
   }
+  Chains c;
+  diagonalChains_scalar(hs, 0, 0, c);
+  const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
   for (int k = 0; k < kMatrix; ++k) rr[k] = c.v[l.at[k]] >> 1;
 }
 
 void matrix16(const int16_t* h, bool d6, int16_t* rr, bool avx2) {
-  Chains c;
-  chainsOf(h, c, avx2);
-  const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
-  if (avx2) {
-    gather16Avx2(c, l, rr);
+  int16_t hs[kSubfr];
+  scaleResponse(h, hs);
+  if (avx2 && chainsFit(hs, 0, 0)) {
+    layoutAvx2<false>(hs, d6, rr);
     return;
   }
+  Chains c;
+  diagonalChains_scalar(hs, 0, 0, c);
+  const LayoutIndex& l = d6 ? kLayoutD6 : kLayoutG729;
   for (int k = 0; k < kMatrix; ++k) rr[k] = extract_h(c.v[l.at[k]]);
 }
 
