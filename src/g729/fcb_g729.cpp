@@ -439,6 +439,37 @@ struct PairRows {
 // A row whose chain could saturate, or an energy that is not positive,
 // sends the phase through the row walk.
 #if defined(VOKSC_X86)
+// Eight candidates of one row each: squared correlation, energy, row and
+// lane.
+struct Lanes {
+  __m256i sq, alp, row, lane;
+};
+
+// Lane k against lane k + 1, k + 2 and k + 4 (the low lanes matter).
+__attribute__((target("avx2"))) inline Lanes upperHalf(const Lanes& w) {
+  return Lanes{_mm256_permute2x128_si256(w.sq, w.sq, 0x01), _mm256_permute2x128_si256(w.alp, w.alp, 0x01),
+               _mm256_permute2x128_si256(w.row, w.row, 0x01), _mm256_permute2x128_si256(w.lane, w.lane, 0x01)};
+}
+template <int kImm>
+__attribute__((target("avx2"))) inline Lanes swapped(const Lanes& w) {
+  return Lanes{_mm256_shuffle_epi32(w.sq, kImm), _mm256_shuffle_epi32(w.alp, kImm), _mm256_shuffle_epi32(w.row, kImm),
+               _mm256_shuffle_epi32(w.lane, kImm)};
+}
+
+// The candidate of each lane that the walk in order keeps: `later` only
+// when its ratio sq / alp is larger (the products are below 2^30, the
+// energies positive), or, across lanes (byRow), equal from an earlier row.
+__attribute__((target("avx2"))) inline Lanes firstBest(const Lanes& first, const Lanes& later, bool byRow) {
+  const __m256i l = _mm256_mullo_epi32(later.sq, first.alp), f = _mm256_mullo_epi32(first.sq, later.alp);
+  __m256i take = _mm256_cmpgt_epi32(l, f);
+  if (byRow)
+    take = _mm256_or_si256(take, _mm256_and_si256(_mm256_cmpeq_epi32(l, f), _mm256_cmpgt_epi32(first.row, later.row)));
+  return Lanes{_mm256_blendv_epi8(first.sq, later.sq, take), _mm256_blendv_epi8(first.alp, later.alp, take),
+               _mm256_blendv_epi8(first.row, later.row, take), _mm256_blendv_epi8(first.lane, later.lane, take)};
+}
+#endif
+
+#if defined(VOKSC_X86)
 __attribute__((target("avx2"))) void pairRowsAvx2(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b,
                                                   Word16 wb, const int16_t* dnY, const int* yPos, bool setPs) {
   const Word32 room = static_cast<Word32>(2 * (wa + wb) * 32768);  // weights are at most 16384
@@ -448,47 +479,47 @@ __attribute__((target("avx2"))) void pairRowsAvx2(Pair& p, const PairRows& rows,
     const __m256i bTerm = _mm256_mullo_epi32(load8(b), _mm256_set1_epi32(2 * wb));
     const __m256i wa2 = _mm256_set1_epi32(2 * wa);
     const __m128i dn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnY));
-    __m256i bestSq = _mm256_setzero_si256(), bestAlp = _mm256_set1_epi32(1), bestRow = _mm256_setzero_si256();
+    Lanes c[kPos];
     __m256i positive = _mm256_set1_epi32(-1);
     for (int r = 0; r < rows.n; ++r) {
       __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(rows.base[r]), _mm256_mullo_epi32(load8(rows.a[r]), wa2));
       chain = _mm256_add_epi32(chain, bTerm);
       // round(): (chain + 0x8000) >> 16, 32767 from 0x7FFF8000 up.
-      const __m256i alp = _mm256_srai_epi32(
+      c[r].alp = _mm256_srai_epi32(
           _mm256_add_epi32(_mm256_min_epi32(chain, _mm256_set1_epi32(0x7FFF7FFF)), _mm256_set1_epi32(0x8000)), 16);
       // add() saturates in 16 bits; mult(ps, ps) is (ps ps) >> 15 capped at 32767.
       const __m256i ps = _mm256_cvtepi16_epi32(_mm_adds_epi16(_mm_set1_epi16(rows.ps1[r]), dn));
-      const __m256i sq =
-          _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), _mm256_set1_epi32(kMax16));
-      positive = _mm256_and_si256(positive, _mm256_cmpgt_epi32(alp, _mm256_setzero_si256()));
-      if (r == 0) {
-        bestSq = sq;
-        bestAlp = alp;
-        continue;
-      }
-      const __m256i take =
-          _mm256_cmpgt_epi32(_mm256_mullo_epi32(sq, bestAlp), _mm256_mullo_epi32(bestSq, alp));
-      bestSq = _mm256_blendv_epi8(bestSq, sq, take);
-      bestAlp = _mm256_blendv_epi8(bestAlp, alp, take);
-      bestRow = _mm256_blendv_epi8(bestRow, _mm256_set1_epi32(r), take);
+      c[r].sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), _mm256_set1_epi32(kMax16));
+      c[r].row = _mm256_set1_epi32(r);
+      c[r].lane = _mm256_setzero_si256();
+      positive = _mm256_and_si256(positive, _mm256_cmpgt_epi32(c[r].alp, _mm256_setzero_si256()));
     }
     if (_mm256_movemask_ps(_mm256_castsi256_ps(positive)) == 0xFF) {
-      alignas(32) int32_t s[8], e[8], row[8];
-      _mm256_store_si256(reinterpret_cast<__m256i*>(s), bestSq);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(e), bestAlp);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(row), bestRow);
-      int w = 0;
-      for (int k = 1; k < 8; ++k) {
-        const int32_t lhs = s[k] * e[w], rhs = s[w] * e[k];
-        if (lhs > rhs || (lhs == rhs && row[k] < row[w])) w = k;
+      // The rows pairwise, earlier against later, a tree of depth three
+      // instead of a chain of seven comparisons: with the order strict
+      // weak, the first row of the largest ratio wins either way.
+      for (int n = rows.n; n > 1;) {
+        int m = 0;
+        for (int r = 0; r + 1 < n; r += 2) c[m++] = firstBest(c[r], c[r + 1], false);
+        if (n & 1) c[m++] = c[n - 1];
+        n = m;
       }
-      if (s[w] * p.alp > p.sq * e[w]) {
-        const int r = row[w];
-        p.sq = static_cast<Word16>(s[w]);
-        p.alp = static_cast<Word16>(e[w]);
-        if (setPs) p.ps = add(rows.ps1[r], dnY[w]);
+      // Then the lanes the same way (a lane of an earlier row first, then
+      // the earlier lane), each time two neighbouring runs of lanes: pairs,
+      // quarters, halves.
+      Lanes w = c[0];
+      w.lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+      w = firstBest(w, swapped<0xB1>(w), true);
+      w = firstBest(w, swapped<0x4E>(w), true);
+      w = firstBest(w, upperHalf(w), true);
+      const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp);
+      if (sq * p.alp > p.sq * alp) {
+        const int r = _mm256_cvtsi256_si32(w.row), k = _mm256_cvtsi256_si32(w.lane);
+        p.sq = static_cast<Word16>(sq);
+        p.alp = static_cast<Word16>(alp);
+        if (setPs) p.ps = add(rows.ps1[r], dnY[k]);
         p.ix = rows.x[r];
-        p.iy = yPos[w];
+        p.iy = yPos[k];
       }
       return;
     }
