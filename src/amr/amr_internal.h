@@ -145,6 +145,20 @@ void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, 
 // of one of `step` interleaved tracks adjacent).
 void signedRows_scalar(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]);
 void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]);
+// Two-pulse search of one track pair, eight first positions r in lanes:
+// for each candidate k in order, ps = min(dA[r] + dB[k], 32767) (d >= 0),
+// sq = ps^2 >> 15, alp = (diagA[r] + diagB[k] + cross[k][r] + 2^15) >> 16
+// (diagA, diagB: 16384 times the diagonal words, cross: 32768 times the
+// entry words), and lane r takes (sq, alp, k) when balp sq - bsq alp > 0;
+// lanes start at (-1, 1, at = -1).
+struct PairLanes2 {
+  int32_t sq[8], alp[8], at[8];
+};
+void pairLanes2_scalar(const int32_t* dA, const int32_t* diagA, const int32_t* dB, const int32_t* diagB,
+                       const int32_t (*cross)[8], PairLanes2& out);
+void pairLanes2_avx2(const int32_t* dA, const int32_t* diagA, const int32_t* dB, const int32_t* diagB,
+                     const int32_t (*cross)[8], PairLanes2& out);
+
 // The same entries by lag: slot[m * 40 + dec] = entry (39 - m, 39 - m - dec)
 // for dec = 0..39 - m; the other words of each row of 40 are unspecified.
 void signedLags_scalar(const int16_t* g, const int16_t* sign, int16_t* slot);

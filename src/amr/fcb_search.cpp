@@ -334,42 +334,27 @@ struct Search {
   void run2(const int* start) {
     const int a = start[0], b = start[1];
     // Per first position r (lane) and candidate k: the energy before
-    // rounding and the pulse sum.  Each lane then keeps its own running
-    // best over k, as the candidate loop of that first position does; the
-    // lanes' chains are independent and the selections branch-free.
-    int32_t diagA[8], dA[8], diagB[8], dB[8];
+    // rounding and the pulse sum.  Each lane keeps its own running best
+    // over k, as the candidate loop of that first position does.
+    int32_t diagA[8], dA[8], diagB[8], dB[8], cross[8][8];
     for (int k = 0; k < 8; ++k) {
       diagA[k] = 16384 * rr.at(a + 5 * k, a + 5 * k);
       dA[k] = d[a + 5 * k];
       diagB[k] = 16384 * rr.at(b + 5 * k, b + 5 * k);
       dB[k] = d[b + 5 * k];
+      for (int r = 0; r < 8; ++r) cross[k][r] = 32768 * rr.at(a + 5 * r, b + 5 * k);
     }
-    int32_t bsq[8], balp[8], at[8];
+    static const auto lanes = cpu::choose(pairLanes2_scalar, pairLanes2_avx2);
+    PairLanes2 out;
+    lanes(dA, diagA, dB, diagB, cross, out);
     for (int r = 0; r < 8; ++r) {
-      bsq[r] = -1;
-      balp[r] = 1;
-      at[r] = b;
-    }
-    for (int k = 0; k < 8; ++k) {
-      const int n = b + 5 * k;
-      for (int r = 0; r < 8; ++r) {
-        const int32_t ps1 = std::min(dA[r] + dB[k], 32767);
-        const int32_t sq1 = (ps1 * ps1) >> 15;
-        const int32_t a16 = (diagA[r] + diagB[k] + 32768 * rr.at(a + 5 * r, n) + 0x8000) >> 16;
-        // Both products lie within 32768 * 32766 (|alp| <= 32768, sq in
-        // [-1, 32766]), so their difference is exact in 32 bits.
-        const bool up = balp[r] * sq1 - bsq[r] * a16 > 0;
-        bsq[r] = up ? sq1 : bsq[r];
-        balp[r] = up ? a16 : balp[r];
-        at[r] = up ? n : at[r];
-      }
-    }
-    for (int r = 0; r < 8; ++r) {
-      if (int32_t{bestAlp} * bsq[r] - int32_t{bestSq} * balp[r] > 0) {
-        bestSq = static_cast<int16_t>(bsq[r]);
-        bestAlp = static_cast<int16_t>(balp[r]);
+      // Both products lie within 32768 * 32766 (|alp| <= 32768, sq in
+      // [-1, 32766]), so their difference is exact in 32 bits.
+      if (int32_t{bestAlp} * out.sq[r] - int32_t{bestSq} * out.alp[r] > 0) {
+        bestSq = static_cast<int16_t>(out.sq[r]);
+        bestAlp = static_cast<int16_t>(out.alp[r]);
         best[0] = a + 5 * r;
-        best[1] = at[r];
+        best[1] = out.at[r] < 0 ? b : b + 5 * out.at[r];
         best[2] = best[3] = 0;
       }
     }
@@ -418,6 +403,65 @@ struct Search {
     }
   }
 };
+
+}  // namespace
+
+// Both products of the lane test lie within 32768 * 32766 (|alp| <= 32768,
+// sq in [-1, 32766]), so their difference is exact in 32 bits; the energy
+// sum lies in [-2^31, 2^31 - 2^15] for any words, so no sum wraps.
+void pairLanes2_scalar(const int32_t* dA, const int32_t* diagA, const int32_t* dB, const int32_t* diagB,
+                       const int32_t (*cross)[8], PairLanes2& out) {
+  for (int r = 0; r < 8; ++r) {
+    out.sq[r] = -1;
+    out.alp[r] = 1;
+    out.at[r] = -1;
+  }
+  for (int k = 0; k < 8; ++k)
+    for (int r = 0; r < 8; ++r) {
+      const int32_t ps = std::min(dA[r] + dB[k], 32767);
+      const int32_t sq = (ps * ps) >> 15;
+      const int32_t alp = (diagA[r] + diagB[k] + cross[k][r] + 0x8000) >> 16;
+      const bool up = out.alp[r] * sq - out.sq[r] * alp > 0;
+      out.sq[r] = up ? sq : out.sq[r];
+      out.alp[r] = up ? alp : out.alp[r];
+      out.at[r] = up ? k : out.at[r];
+    }
+}
+
+#if defined(VOKSC_X86)
+// The same in eight 32-bit lanes (mullo products and sums exact by the
+// bounds above; 2^15 is added to diagB[k] first, which changes no value
+// since lane sums wrap the same in any order and the final one is exact).
+VOKSC_TARGET_AVX2 void pairLanes2_avx2(const int32_t* dA, const int32_t* diagA, const int32_t* dB,
+                                       const int32_t* diagB, const int32_t (*cross)[8], PairLanes2& out) {
+  const __m256i da = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dA));
+  const __m256i ga = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(diagA));
+  const __m256i cap = _mm256_set1_epi32(32767), zero = _mm256_setzero_si256();
+  __m256i bsq = _mm256_set1_epi32(-1), balp = _mm256_set1_epi32(1), at = _mm256_set1_epi32(-1);
+  for (int k = 0; k < 8; ++k) {
+    const __m256i ps = _mm256_min_epi32(_mm256_add_epi32(da, _mm256_set1_epi32(dB[k])), cap);
+    const __m256i sq = _mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15);
+    const __m256i e = _mm256_add_epi32(_mm256_add_epi32(ga, _mm256_set1_epi32(diagB[k] + 0x8000)),
+                                       _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cross[k])));
+    const __m256i alp = _mm256_srai_epi32(e, 16);
+    const __m256i up =
+        _mm256_cmpgt_epi32(_mm256_sub_epi32(_mm256_mullo_epi32(balp, sq), _mm256_mullo_epi32(bsq, alp)), zero);
+    bsq = _mm256_blendv_epi8(bsq, sq, up);
+    balp = _mm256_blendv_epi8(balp, alp, up);
+    at = _mm256_blendv_epi8(at, _mm256_set1_epi32(k), up);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.sq), bsq);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.alp), balp);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.at), at);
+}
+#else
+void pairLanes2_avx2(const int32_t* dA, const int32_t* diagA, const int32_t* dB, const int32_t* diagB,
+                     const int32_t (*cross)[8], PairLanes2& out) {
+  pairLanes2_scalar(dA, diagA, dB, diagB, cross, out);
+}
+#endif
+
+namespace {
 
 // Pulses of +8191 / -8192 into code, and their filtered sum into y.
 void buildPulses(const int* pos, int n, const int16_t* sign, const int16_t* h, int16_t* code, int16_t* y) {

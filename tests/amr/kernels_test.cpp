@@ -82,6 +82,24 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
       ASSERT_TRUE(pa == pb2 && !std::memcmp(ta, tb, sizeof ta) && !std::memcmp(fa, fb, sizeof fa)) << rep;
     }
 
+    // Two-pulse lanes: pulse sums at the cap, any matrix words (equal ones
+    // in every fourth rep, so that ratios tie).
+    {
+      int32_t da[8], ga[8], db[8], gb[8], cr[8][8];
+      const bool flat = rep % 4 == 1;
+      for (int k = 0; k < 8; ++k) {
+        da[k] = flat ? 100 : std::abs(int32_t{pick(rng, 32767)});
+        db[k] = flat ? 200 : std::abs(int32_t{pick(rng, 32767)});
+        ga[k] = 16384 * (flat ? 3000 : pick(rng, 32767));
+        gb[k] = 16384 * (flat ? 3000 : pick(rng, 32767));
+        for (int r = 0; r < 8; ++r) cr[k][r] = 32768 * (flat ? -700 : pick(rng, rep % 2 ? 32767 : 300));
+      }
+      amr::PairLanes2 la, lb;
+      amr::pairLanes2_scalar(da, ga, db, gb, cr, la);
+      amr::pairLanes2_avx2(da, ga, db, gb, cr, lb);
+      ASSERT_EQ(std::memcmp(&la, &lb, sizeof la), 0) << rep;
+    }
+
     // Signed correlation matrix: responses up to the energy limit, signs
     // of either polarity and arbitrary values.
     int16_t g[40], sign[40], ra[40][40], rb[40][40];
