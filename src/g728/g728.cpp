@@ -203,13 +203,76 @@ i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr, const i64* nonrCo
 }
 #endif
 
+#if defined(VOKSC_X86)
+namespace {
+// Sixteen ones then sixteen zeros: a load at 16 - v keeps lanes 0..v-1.
+alignas(32) const int16_t kLeadMask[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// Four lags' 32-bit lane sums to their four totals, stored as 64-bit values.
+VOKSC_TARGET_AVX2 inline void fourTotals(__m256i s0, __m256i s1, __m256i s2, __m256i s3, int64_t* out) {
+  const __m256i s = _mm256_hadd_epi32(_mm256_hadd_epi32(s0, s1), _mm256_hadd_epi32(s2, s3));
+  const __m128i r = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepi32_epi64(r));
+}
+}  // namespace
+
+VOKSC_TARGET_AVX2 bool windowCorrelations_avx2(const int16_t* ws, int total, int nonr, int block, int count,
+                                               int64_t* nonrCorr, int64_t* blockCorr) {
+  const int cn = (nonr + 15) / 16, cb = block >= 16 ? (block + 15) / 16 : 0;
+  // The last word read: nonr + 16 max(cb, 1) + count - 3.
+  if (cn + cb > 8 || count % 4 != 0 || nonr + 16 * std::max(cb, 1) + count - 2 > total + kWindowSpare) return false;
+  // Energy of every word the sums read (the spare words are zeros): a sum
+  // of two squares is at most 2^31 and is widened unsigned.
+  __m256i e = _mm256_setzero_si256();
+  for (int i = 0; i < total; i += 16) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ws + i));
+    const __m256i p = _mm256_madd_epi16(v, v);
+    e = _mm256_add_epi64(e, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(p)));
+    e = _mm256_add_epi64(e, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(p, 1)));
+  }
+  const __m128i e2 = _mm_add_epi64(_mm256_castsi256_si128(e), _mm256_extracti128_si256(e, 1));
+  alignas(16) int64_t half[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(half), e2);
+  const int64_t energy = half[0] + half[1];
+  if (energy > INT32_MAX) return false;
+  __m256i a[8];
+  int at[8];
+  for (int c = 0; c < cn + cb; ++c) {
+    const int from = c < cn ? 16 * c : nonr + 16 * (c - cn);
+    const int live = c < cn ? std::min(16, nonr - 16 * c) : std::min(16, block - 16 * (c - cn));
+    at[c] = from;
+    a[c] = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(ws + from)),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLeadMask + 16 - live)));
+  }
+  auto sums = [&](int c0, int c1, int k, int64_t* out) VOKSC_TARGET_AVX2 {
+    __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0;
+    for (int c = c0; c < c1; ++c) {
+      const int16_t* b = ws + at[c] + k;
+      s0 = _mm256_add_epi32(s0, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b))));
+      s1 = _mm256_add_epi32(s1, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 1))));
+      s2 = _mm256_add_epi32(s2, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 2))));
+      s3 = _mm256_add_epi32(s3, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 3))));
+    }
+    fourTotals(s0, s1, s2, s3, out + k);
+  };
+  for (int k = 0; k < count; k += 4) {
+    sums(0, cn, k, nonrCorr);
+    if (cb) sums(cn, cn + cb, k, blockCorr);
+  }
+  return true;
+}
+#else
+bool windowCorrelations_avx2(const int16_t*, int, int, int, int, int64_t*, int64_t*) { return false; }
+#endif
+bool windowCorrelations_scalar(const int16_t*, int, int, int, int, int64_t*, int64_t*) { return false; }
+
 namespace {
 
 // The correlation core shared by the three windows: the recursive part
 // (decayed by `decayShift`), updated with the newest block, and the
 // non-recursive part over the first `nonr` windowed samples; white-noise
 // correction 1 + 1/256 on r[0].  ws: windowed samples (exponent wsExp),
-// followed by three zeros.
+// followed by kWindowSpare zeros.
 // Returns the unrounded 32-bit value of the highest lag computed.
 i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16_t* ws, int wsExp, int16_t* rexp,
                       int16_t* rexpExp, int16_t* r) {
@@ -230,7 +293,10 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   i64 blockCorr[64 + 3], nonrCorr[64 + 3];  // the lag kernel reads up to three past the last lag
   static const int lagGroup = cpu::choose(1, 4);
   const int count = (lags + lagGroup) / lagGroup * lagGroup;
-  if (block == 4) {  // the gain window's four samples: four exact products per lag, unrolled
+  static const auto both = cpu::choose(windowCorrelations_scalar, windowCorrelations_avx2);
+  const bool done = both(ws, lags + nonr + block, nonr, block, count, nonrCorr, blockCorr);
+  if (done && block >= 16) {
+  } else if (block == 4) {  // the gain window's four samples: four exact products per lag, unrolled
     const int16_t* b = ws + nonr;
     const i64 b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
     for (int k = 0; k < count; ++k) blockCorr[k] = b0 * b[k] + b1 * b[k + 1] + b2 * b[k + 2] + b3 * b[k + 3];
@@ -244,7 +310,7 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   } else {
     kern::xcorr(ws + nonr, ws + nonr, block, count, blockCorr);
   }
-  kern::xcorr(ws, ws, nonr, count, nonrCorr);
+  if (!done) kern::xcorr(ws, ws, nonr, count, nonrCorr);
   i64 a0 = shr(rexp[0] * fac, shRec) + shr(blockCorr[0], shNew);
   int nls = normalizeWide(a0, 32);
   i64 a1 = roundHigh(a0);
@@ -1353,12 +1419,12 @@ VOKSC_EXPORT VokResult voksWinHybrid_G728_16s(Vok16s shortForm, const Vok16s* sr
   std::memcpy(v.hist, src, sizeof(int16_t) * blk);
   // One exponent for all samples (-1..14: a left shift of up to 14 places).
   const int wsExp = vectorShift(v.hist, total, 15);
-  int16_t w[1024 + 3];
+  int16_t w[1024 + kWindowSpare];
   int8_t shifts[1024];
   std::memset(shifts, -wsExp, static_cast<std::size_t>(total));
   static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
   window(v.hist, v.h->window, shifts, total, w);
-  std::memset(w + total, 0, 3 * sizeof(int16_t));
+  std::memset(w + total, 0, kWindowSpare * sizeof(int16_t));
   int16_t r[64];
   const int decayShift = v.h->shift == 14 ? 2 : 1;
   const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, wsExp, v.rexp, v.rexpExp, r);
@@ -1385,7 +1451,7 @@ VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16
     if (v.exps[i] < minExp) minExp = v.exps[i];
   // Each block's samples brought to the common exponent: doubled, shifted
   // down, or (past 30 places) 0.
-  int16_t w[1024 + 3];
+  int16_t w[1024 + kWindowSpare];
   int8_t shifts[1024 + 8];
   for (int b = 0, k = 0; b < nb; ++b, k += d) {
     const int8_t sh = static_cast<int8_t>(std::min(v.exps[b] - minExp - 1, 31));
@@ -1398,7 +1464,7 @@ VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16
   }
   static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
   window(v.hist, v.h->window, shifts, total, w);
-  std::memset(w + total, 0, 3 * sizeof(int16_t));
+  std::memset(w + total, 0, kWindowSpare * sizeof(int16_t));
   int16_t r[64];
   const int decayShift = v.h->shift == 14 ? 2 : 1;
   const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, minExp, v.rexp, v.rexpExp, r);

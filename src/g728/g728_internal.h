@@ -28,6 +28,20 @@ bool levinsonOrders_avx2(const int16_t* r, int done, int order, int16_t* a, int6
 int64_t predictorError_scalar(const int16_t* r, const int16_t* back, int n);
 int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n);
 
+// Zeros that follow a hybrid window's samples for the correlations.
+constexpr int kWindowSpare = 48;
+// A window's two correlations at lags 0..count-1 (count a multiple of 4):
+// the first nonr samples of ws against ws, and (when block >= 16) the
+// block of samples that follows them; exact 64-bit values.  ws holds total
+// samples and kWindowSpare zeros after them.  The vector form works in
+// 32-bit lanes where the samples' energy bounds every partial sum (below
+// 2^31) and returns false otherwise (and the scalar form always): the
+// caller then forms them the wide way.
+bool windowCorrelations_scalar(const int16_t* ws, int total, int nonr, int block, int count, int64_t* nonrCorr,
+                               int64_t* blockCorr);
+bool windowCorrelations_avx2(const int16_t* ws, int total, int nonr, int block, int count, int64_t* nonrCorr,
+                             int64_t* blockCorr);
+
 // Lags 1..lags of a hybrid window: the recursive part rexp[i] (decayed by
 // fac, shifted right by shRec, plus the newest block's correlation shifted by
 // shNew), normalised by the 32-bit power of two of the count recNls with

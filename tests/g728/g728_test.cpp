@@ -282,4 +282,43 @@ TEST(G728, LevinsonFormsAgree) {
   }
 }
 
+// Both window correlations in 32-bit lanes against plain wide sums, for the
+// three windows' shapes: every input family, and energies at the 2^31 bound
+// (full-scale and -32768 words), where the vector form must decline.
+TEST(G728, WindowCorrelationsAgree) {
+  REQUIRE_AVX2();
+  namespace k = voksc::g728;
+  std::mt19937 rng(2728);
+  const int shapes[3][4] = {{105, 35, 20, 52}, {34, 20, 4, 12}, {60, 30, 20, 12}};
+  int taken = 0;
+  for (int rep = 0; rep < 600; ++rep) {
+    const int* sh = shapes[rep % 3];
+    const int total = sh[0], nonr = sh[1], block = sh[2], count = sh[3];
+    std::vector<int16_t> ws(static_cast<std::size_t>(total + k::kWindowSpare), 0);
+    vtest::fill(rng, vtest::kKinds[(rep / 3) % 9], ws.data(), total);
+    if (rep % 4 == 1) {  // at most a few full-scale words in silence: energies around 2^31
+      std::fill(ws.begin(), ws.begin() + total, int16_t{0});
+      ws[rng() % total] = -32768;
+      ws[rng() % total] = static_cast<int16_t>(rep % 8 == 1 ? -32768 : 32767 - int(rng() % 3));
+    }
+    int64_t energy = 0;
+    for (int i = 0; i < total; ++i) energy += int64_t{ws[i]} * ws[i];
+    int64_t nc[64], bc[64];
+    const bool ok = k::windowCorrelations_avx2(ws.data(), total, nonr, block, count, nc, bc);
+    ASSERT_EQ(ok, energy < (int64_t{1} << 31)) << rep;
+    if (!ok) continue;
+    ++taken;
+    for (int lag = 0; lag < count; ++lag) {
+      int64_t n = 0, b = 0;
+      for (int j = 0; j < nonr; ++j) n += int64_t{ws[j]} * ws[j + lag];
+      for (int j = nonr; j < nonr + block; ++j) b += int64_t{ws[j]} * ws[j + lag];
+      ASSERT_EQ(nc[lag], n) << rep << " lag " << lag;
+      if (block >= 16) {
+        ASSERT_EQ(bc[lag], b) << rep << " lag " << lag;
+      }
+    }
+  }
+  EXPECT_GT(taken, 100);
+}
+
 }  // namespace
