@@ -55,20 +55,10 @@ inline Word16 roundedOutput(int32_t acc, bool& ovf);
 // roundedOutput for |acc| <= 2^30: from -2^27 up to just below 0x7FFF800
 // the shift by 3 does not saturate and the rounding addition does not
 // either, so the sample is (acc + 2^11) >> 12 and the flag stays.
-// The value comes as a 32-bit word, so a recursion can multiply it without
-// a sign extension on its path.
-inline int32_t roundedFast32(int32_t acc, bool& ovf) {
-  if (__builtin_expect(static_cast<uint32_t>(acc + 0x8000000) < 0xFFFF800u, 1)) return (acc + 0x800) >> 12;
+inline Word16 roundedFast(int32_t acc, bool& ovf) {
+  if (__builtin_expect(static_cast<uint32_t>(acc + 0x8000000) < 0xFFFF800u, 1))
+    return static_cast<Word16>((acc + 0x800) >> 12);
   return roundedOutput(acc, ovf);
-}
-
-inline Word16 roundedFast(int32_t acc, bool& ovf) { return static_cast<Word16>(roundedFast32(acc, ovf)); }
-
-// roundedFast32 of acc, given acc + 2^11: the rounding bias then rides with
-// the terms formed ahead instead of following the newest product.
-inline int32_t roundedBiased(int32_t biased, bool& ovf) {
-  if (__builtin_expect(static_cast<uint32_t>(biased + 0x7FFF800) < 0xFFFF800u, 1)) return biased >> 12;
-  return roundedOutput(biased - 0x800, ovf);
 }
 
 // True when no partial sum of any sample of the block can leave 32 bits
@@ -172,133 +162,163 @@ inline Word16 roundedOutput(int32_t acc, bool& ovf) {
   return round_fx(static_cast<Word32>(t));
 }
 
-// Order 10 over a bounded block (boundedBlock): every partial sum of any
-// sample, in any order of its terms, stays below 2^30.
+// Order 10, the recursion at the speed of its dependency chain.
+//
+// Bound on the outputs: with X = max |x| over the block and P = sum |a_j|
+// (j = 1..10), a sample whose ten past outputs all lie in [-B, B] has every
+// partial sum of its operator chain (in any order of its terms) below
+// X |a0| + B P, which is below 2^30 for
+//   B = min(32767, (2^30 - 1 - X |a0|) / P).
+// Such a sample is exact in plain 32-bit arithmetic: nothing saturates
+// before the shift, and the output (acc + 2^11) >> 12 is the rounded word
+// without saturation whenever it lies in [-B, B] itself (it then stays in
+// [-32767, 32767], where acc is in [-2^27, 0x7FFF800) and neither the shift
+// nor the rounding saturates, so the flag stays).  One check per output,
+// |y[n]| <= B, therefore proves both the sample just made and, ten checks
+// in a row, the history of the next one.  At the first output that fails
+// it, that sample is redone on the exact chain, and the samples after it
+// stay there until ten outputs in a row lie within B again.
+//
+// On the fast path the chain from one output to the next is one multiply
+// (y[n-1] c1), one subtraction from the terms of the older outputs (formed
+// beside the chain, the rounding bias with them) and the shift; the bound
+// check branches off the chain.  The history sits in a 32-bit staging
+// buffer (ten in front) so that each older term is one multiply with a
+// memory operand; the three newest outputs ride in registers, so no term
+// on the chain waits for a store to be forwarded.  y may equal x: x[n] is
+// read before y[n] is written and never again.
 constexpr int kChunk = 64;
 
-// The portable form: the direct recursion.  The past outputs sit in a 32-bit
-// staging buffer (ten in front), so every term is one multiply and one add
-// on a register-held weight; the oldest terms come first so that the
-// newest output enters last.  y may equal x: x[n] is read before y[n] is
-// written and never again.  (GCC would otherwise carry the ten outputs from
-// one sample to the next in registers, which leaves no room for the
-// weights: reading them back from the buffer is cheaper.)
+inline int32_t outputBound(const int32_t* c, int xmax) {
+  int64_t poles = 0;
+  for (int j = 1; j <= 10; ++j) poles += std::abs(c[j]);
+  const int64_t room = (int64_t{1} << 30) - 1 - int64_t{xmax} * std::abs(c[0]);
+  if (room < 0) return -1;
+  if (poles == 0) return 32767;
+  return static_cast<int32_t>(std::min<int64_t>(32767, room / poles));
+}
+
+// One sample on the exact chain; past[-1] is y[n-1].
+inline int32_t exactSample10(const int16_t* a, Word16 xn, const int32_t* past, bool& ovf) {
+  MacChain m;
+  m.mac(xn, a[0]);
+  for (int j = 1; j <= 10; ++j) m.msu(a[j], static_cast<Word16>(past[-j]));
+  Word32 s = m.value();
+  if (m.spilled()) {
+    s = L_mult_o(xn, a[0], ovf);
+    for (int j = 1; j <= 10; ++j) s = L_msu_o(s, a[j], static_cast<Word16>(past[-j]), ovf);
+  }
+  s = L_shl_o(s, 3, ovf);
+  if (s >= 0x7FFF8000) ovf = true;
+  return round_fx(s);
+}
+
+// The fast recursion from sample n of a chunk (buf holds ten outputs in
+// front of it) while the outputs stay within the bound; returns the first
+// sample it did not make (cl when it made them all).  The portable form
+// forms every older term in integer registers.
 #if defined(__GNUC__) && !defined(__clang__)
 __attribute__((optimize("no-predictive-commoning")))
 #endif
-bool order10Direct_scalar(const int16_t* a, const int16_t* x, int16_t* y, int len, const int16_t* mem) {
-  const int32_t c0 = a[0], c1 = a[1], c2 = a[2], c3 = a[3], c4 = a[4], c5 = a[5], c6 = a[6], c7 = a[7], c8 = a[8],
-                c9 = a[9], c10 = a[10];
+inline int fastRun_scalar(const int32_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl,
+                          int32_t bound) {
+  const uint32_t span = 2u * static_cast<uint32_t>(bound);
+  const int32_t c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3], c4 = c[4], c5 = c[5], c6 = c[6], c7 = c[7], c8 = c[8],
+                c9 = c[9], c10 = c[10];
+  int32_t y1 = buf[9 + n], y2 = buf[8 + n], y3 = buf[7 + n];
+  for (; n < cl; ++n) {
+    const int32_t* p = buf + n;  // p[6] = y[n-4] .. p[0] = y[n-10]
+    const int32_t older = c10 * p[0] + c9 * p[1] + c8 * p[2] + c7 * p[3] + c6 * p[4] + c5 * p[5] + c4 * p[6];
+    const int32_t ahead = xc[n] * c0 + 0x800 - older - c3 * y3 - c2 * y2;
+    const int32_t v = (ahead - c1 * y1) >> 12;
+    if (__builtin_expect(static_cast<uint32_t>(v + bound) > span, 0)) break;
+    buf[10 + n] = v;
+    yc[n] = static_cast<int16_t>(v);
+    y3 = y2;
+    y2 = y1;
+    y1 = v;
+  }
+  return n;
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+// The AVX2 form: the terms of y[n-4] .. y[n-10] from one madd on a vector
+// of the history (lane k holds y[n-4-k], lane 7 meets a zero weight) and
+// two folds; y[n-3] enters it as the sample is made, four samples before
+// the vector's sum is needed, so the vector work stays off the chain, which
+// keeps the three newest terms in integer registers.
+__attribute__((target("avx2"))) int fastRun_avx2(const int32_t* c, const int16_t* xc, int16_t* yc, int32_t* buf,
+                                                 int n, int cl, int32_t bound) {
+  const uint32_t span = 2u * static_cast<uint32_t>(bound);
+  const int32_t c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
+  const __m128i coef = _mm_setr_epi16(static_cast<int16_t>(c[4]), static_cast<int16_t>(c[5]),
+                                      static_cast<int16_t>(c[6]), static_cast<int16_t>(c[7]),
+                                      static_cast<int16_t>(c[8]), static_cast<int16_t>(c[9]),
+                                      static_cast<int16_t>(c[10]), 0);
+  const int32_t* p = buf + n;
+  __m128i hist = _mm_setr_epi16(static_cast<int16_t>(p[6]), static_cast<int16_t>(p[5]), static_cast<int16_t>(p[4]),
+                                static_cast<int16_t>(p[3]), static_cast<int16_t>(p[2]), static_cast<int16_t>(p[1]),
+                                static_cast<int16_t>(p[0]), 0);
+  int32_t y1 = p[9], y2 = p[8], y3 = p[7];
+  for (; n < cl; ++n) {
+    __m128i t = _mm_madd_epi16(hist, coef);
+    t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
+    t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
+    const int32_t ahead = xc[n] * c0 + 0x800 - _mm_cvtsi128_si32(t) - c3 * y3 - c2 * y2;
+    const int32_t v = (ahead - c1 * y1) >> 12;
+    if (__builtin_expect(static_cast<uint32_t>(v + bound) > span, 0)) break;
+    buf[10 + n] = v;
+    yc[n] = static_cast<int16_t>(v);
+    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), y3, 0);
+    y3 = y2;
+    y2 = y1;
+    y1 = v;
+  }
+  return n;
+}
+#endif
+
+using FastRun = int (*)(const int32_t*, const int16_t*, int16_t*, int32_t*, int, int, int32_t);
+
+template <FastRun Run>
+bool order10(const int16_t* a, const int16_t* x, int16_t* y, int len, const int16_t* mem, int xmax) {
+  int32_t c[11];
+  for (int j = 0; j <= 10; ++j) c[j] = a[j];
+  const int32_t bound = outputBound(c, xmax);
   int32_t buf[10 + kChunk];
-  for (int j = 0; j < 10; ++j) buf[j] = mem ? mem[j] : 0;
+  int calm = 0;  // how many of the newest outputs in a row lie within the bound
+  for (int j = 0; j < 10; ++j) {
+    buf[j] = mem ? mem[j] : 0;
+    calm = std::abs(buf[j]) <= bound ? calm + 1 : 0;
+  }
   bool ovf = false;
   for (int s0 = 0; s0 < len; s0 += kChunk) {
     const int cl = std::min(kChunk, len - s0);
-    for (int n = 0; n < cl; ++n) {
-      const int32_t* p = buf + n;  // p[9] = y[n-1] .. p[0] = y[n-10]
-      const int32_t older = c10 * p[0] + c9 * p[1] + c8 * p[2] + c7 * p[3] + c6 * p[4] + c5 * p[5] + c4 * p[6] +
-                            c3 * p[7] + c2 * p[8];
-      const Word16 v = roundedFast(x[s0 + n] * c0 - older - c1 * p[9], ovf);
+    const int16_t* xc = x + s0;
+    int16_t* yc = y + s0;
+    int n = 0;
+    while (n < cl) {
+      if (calm >= 10) {
+        n = Run(c, xc, yc, buf, n, cl, bound);
+        if (n == cl) break;
+        calm = 0;
+      }
+      const int32_t v = exactSample10(a, xc[n], buf + 10 + n, ovf);
       buf[10 + n] = v;
-      y[s0 + n] = v;
+      yc[n] = static_cast<int16_t>(v);
+      calm = std::abs(v) <= bound ? calm + 1 : 0;
+      ++n;
     }
     for (int j = 0; j < 10; ++j) buf[j] = buf[cl + j];
   }
   return ovf;
 }
 
-#if defined(__i386__) || defined(__x86_64__)
-// Order 10 over a bounded block, two outputs per step.  y[n-3] .. y[n-10]
-// sit in the eight lanes of one vector, the two newest outputs in scalars.
-// At the start of a step y[n-1] and y[n-2] are known, so the terms of
-// y[n-2] .. y[n-9] for the second output are formed beside those of the
-// first (two madds, two horizontal adds for both); only the c1 and c2 terms
-// of the newest outputs are serial, as in a one-sample step, and the vector
-// work per output halves.  (Forming the older terms of groups of eight
-// outputs ahead takes fewer instructions still, but lengthens the path from
-// one output to the next and ran slower.)
-__attribute__((target("avx2"))) bool order10Plain(const int16_t* a, const int16_t* x, int16_t* y, int len,
-                                                  const int16_t* mem) {
-  int16_t m[10] = {};
-  if (mem) std::memcpy(m, mem, sizeof m);
-  // Lane k holds y[n-3-k]: the memory's first eight words, reversed.
-  __m128i hist = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m)),
-                                  _mm_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1));
-  const __m128i coef = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 3));
-  const int32_t c0 = a[0], c1 = a[1], c2 = a[2];
-  int32_t y1 = m[9], y2 = m[8];
-  bool ovf = false;
-  int n = 0;
-  for (; n + 1 < len; n += 2) {
-    const __m128i next = _mm_insert_epi16(_mm_slli_si128(hist, 2), y2, 0);  // y[n-2] .. y[n-9]
-    __m128i p = _mm_hadd_epi32(_mm_madd_epi16(hist, coef), _mm_madd_epi16(next, coef));
-    p = _mm_hadd_epi32(p, p);
-    const int32_t v0 = roundedBiased(x[n] * c0 + 0x800 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1, ovf);
-    const int32_t v1 = roundedBiased(x[n + 1] * c0 + 0x800 - _mm_extract_epi32(p, 1) - c2 * y1 - c1 * v0, ovf);
-    y[n] = static_cast<int16_t>(v0);
-    y[n + 1] = static_cast<int16_t>(v1);
-    hist = _mm_insert_epi16(_mm_slli_si128(next, 2), y1, 0);
-    y2 = v0;
-    y1 = v1;
-  }
-  if (n < len) {
-    __m128i p = _mm_madd_epi16(hist, coef);
-    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4E));
-    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xB1));
-    y[n] = roundedFast(x[n] * c0 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1, ovf);
-  }
-  return ovf;
+inline int largestMagnitude(const int16_t* x, int len) {
+  int m = 0;
+  for (int n = 0; n < len; ++n) m = std::max(m, std::abs(int{x[n]}));
+  return m;
 }
-
-// Order 10 with the history in registers: y[n-3] .. y[n-10] in the eight
-// lanes of one vector (one madd and two folds per sample), the two newest
-// outputs in scalars, for blocks that are not bounded as a whole: each
-// sample is checked against the history's running peak.
-__attribute__((target("avx2"))) bool order10Vector(const int16_t* a, const int16_t* x, int16_t* y, int len,
-                                                   const int16_t* mem) {
-  int16_t m[10] = {};
-  if (mem) std::memcpy(m, mem, sizeof m);
-  __m128i hist = _mm_setr_epi16(m[7], m[6], m[5], m[4], m[3], m[2], m[1], m[0]);
-  const __m128i coef = _mm_setr_epi16(a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10]);
-  const int32_t c0 = a[0], c1 = a[1], c2 = a[2];
-  int32_t y1 = m[9], y2 = m[8];
-  int64_t poles = 0, peak = 0;
-  for (int j = 1; j <= 10; ++j) poles += std::abs(int{a[j]});
-  for (int j = 0; j < 10; ++j) peak = std::max<int64_t>(peak, std::abs(int{m[j]}));
-  const int64_t a0 = std::abs(c0);
-  int64_t room = (int64_t{1} << 30) - peak * poles;
-  bool ovf = false;
-  for (int n = 0; n < len; ++n) {
-    const Word16 xn = x[n];
-    Word16 v;
-    if (std::abs(int{xn}) * a0 < room) {
-      __m128i p = _mm_madd_epi16(hist, coef);
-      p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4E));
-      p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xB1));
-      const int32_t acc = xn * c0 - _mm_cvtsi128_si32(p) - c2 * y2 - c1 * y1;
-      v = roundedFast(acc, ovf);
-    } else {
-      alignas(16) int16_t lanes[8];
-      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), hist);
-      int16_t past[10];  // oldest first; past + 10 is the sample's "past"
-      for (int k = 0; k < 8; ++k) past[k] = lanes[7 - k];
-      past[8] = static_cast<int16_t>(y2);
-      past[9] = static_cast<int16_t>(y1);
-      v = synthSample<10>(a, 10, xn, past + 10, false, ovf);
-    }
-    const int64_t mag = std::abs(int{v});
-    if (mag > peak) {
-      peak = mag;
-      room = (int64_t{1} << 30) - peak * poles;
-    }
-    y[n] = v;
-    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), y2, 0);
-    y2 = y1;
-    y1 = v;
-  }
-  return ovf;
-}
-#endif
 
 }  // namespace
 
@@ -308,7 +328,7 @@ bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16
   // update it in place); the staging copy takes care of that.
   bool ovf;
   if (order == 10)
-    ovf = boundedBlock(a, 10, x, len) ? order10Direct_scalar(a, x, y, len, mem) : runFilter<10>(a, order, x, y, len, mem);
+    ovf = order10<fastRun_scalar>(a, x, y, len, mem, largestMagnitude(x, len));
   else if (order == 30)
     ovf = runFilter<30>(a, order, x, y, len, mem);
   else if (order <= 32)
@@ -329,38 +349,27 @@ bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16
 #if defined(__i386__) || defined(__x86_64__)
 namespace {
 
-// boundedBlock for order 10 in lanes: the largest |x| as the largest
-// unsigned 16-bit magnitude (|-32768| reads 0x8000), found with minpos on
-// the complements; sum |a_j| in 32-bit lanes.
-__attribute__((target("avx2"))) bool boundedBlock10(const int16_t* a, const int16_t* x, int len) {
-  const __m128i pa = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1)));
-  __m128i ps = _mm_add_epi32(_mm_cvtepu16_epi32(pa), _mm_cvtepu16_epi32(_mm_srli_si128(pa, 8)));
-  ps = _mm_add_epi32(ps, _mm_shuffle_epi32(ps, 0x4E));
-  ps = _mm_add_epi32(ps, _mm_shuffle_epi32(ps, 0xB1));
-  const int64_t poles = _mm_cvtsi128_si32(ps) + std::abs(int{a[9]}) + std::abs(int{a[10]});
-  int xmax = 0;
-  if (len >= 8) {
-    __m128i m = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)));
-    for (int n = 8; n + 8 <= len; n += 8)
-      m = _mm_max_epu16(m, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + n))));
-    if (len % 8) m = _mm_max_epu16(m, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + len - 8))));
-    xmax = 0xFFFF - (_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(m, _mm_set1_epi16(-1)))) & 0xFFFF);
-  } else {
-    for (int n = 0; n < len; ++n) xmax = std::max(xmax, std::abs(int{x[n]}));
-  }
-  return int64_t{xmax} * std::abs(int{a[0]}) + 32768 * poles < (int64_t{1} << 30);
+// The largest |x| in lanes, as the largest unsigned 16-bit magnitude
+// (|-32768| reads 0x8000), found with minpos on the complements.
+__attribute__((target("avx2"))) int largestMagnitude_avx2(const int16_t* x, int len) {
+  if (len < 8) return largestMagnitude(x, len);
+  __m128i m = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)));
+  for (int n = 8; n + 8 <= len; n += 8)
+    m = _mm_max_epu16(m, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + n))));
+  if (len % 8) m = _mm_max_epu16(m, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + len - 8))));
+  return 0xFFFF - (_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(m, _mm_set1_epi16(-1)))) & 0xFFFF);
 }
 
 }  // namespace
 
-// Chosen only where AVX2 runs, so the block bound may use it as well.
+// Chosen only where AVX2 runs, so the input's magnitude may use it as well.
 __attribute__((target("avx2")))
 #endif
 bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t* y, int len, int16_t* mem,
                           bool update) {
 #if defined(__i386__) || defined(__x86_64__)
   if (order == 10) {
-    const bool ovf = boundedBlock10(a, x, len) ? order10Plain(a, x, y, len, mem) : order10Vector(a, x, y, len, mem);
+    const bool ovf = order10<fastRun_avx2>(a, x, y, len, mem, largestMagnitude_avx2(x, len));
     if (update && mem) {
       if (len >= 10) {
         std::memcpy(mem, y + len - 10, 10 * sizeof(int16_t));

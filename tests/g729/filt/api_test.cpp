@@ -253,6 +253,36 @@ TEST(G729FiltKernels, SynthesisFormsAgreeWithTheChain) {
   }
 }
 
+// Outputs that grow part-way through a block past the bound under which a
+// sample runs in plain 32-bit arithmetic ((2^30 - max|x| a0) / sum|a_j|,
+// about 14200 for this filter), then saturate or fall back below it.  The
+// kernels must leave the fast recursion at the first such output, keep the
+// exact chain while the history holds one, and resume across chunks.
+TEST(G729FiltKernels, SynthesisCrossesTheOutputBoundMidBlock) {
+  // (1 - 0.81 z^-2)^5 in Q12: a gain of about 3600 at DC.
+  const Vok16s a[11] = {4096, 0, -16589, 0, 26874, 0, -21768, 0, 8816, 0, -1428};
+  std::mt19937 rng(75);
+  for (int trial = 0; trial < 24; ++trial) {
+    const int amp = trial % 4 == 3 ? 30 : 5 + trial % 4;  // 30 saturates
+    const int len = 120 + static_cast<int>(rng() % 100), start = static_cast<int>(rng() % 20);
+    std::vector<Vok16s> x(len, 0);
+    for (int n = start; n < start + 60; ++n) x[n] = static_cast<Vok16s>(trial & 1 ? amp : -amp);
+    auto mem = noise(10, 200, static_cast<unsigned>(rng()));
+    std::vector<Vok16s> want(len), y1(len), y2 = x;
+    const bool f0 = chainSynthesis(a, 10, x.data(), want.data(), len, mem.data());
+    int peak = 0;
+    for (int v : want) peak = std::max(peak, std::abs(v));
+    ASSERT_GT(peak, 15000) << "the outputs must cross the bound";
+    auto m1 = mem, m2 = mem;
+    ASSERT_EQ(voksc::g729::synthesisFilter_scalar(a, 10, x.data(), y1.data(), len, m1.data(), true), f0);
+    ASSERT_EQ(y1, want) << "scalar, trial " << trial;
+    if (!vtest::haveAvx2()) continue;
+    ASSERT_EQ(voksc::g729::synthesisFilter_avx2(a, 10, y2.data(), y2.data(), len, m2.data(), true), f0);
+    ASSERT_EQ(y2, want) << "avx2, trial " << trial;
+    ASSERT_EQ(m1, m2);
+  }
+}
+
 // The second-order section as the operator chain writes it; the state is
 // the coefficients, x1, x2 and the split outputs y1, y2.
 struct ChainHighPass {
