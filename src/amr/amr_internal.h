@@ -56,6 +56,10 @@ int nearest4_scalar(const int16_t* book, int rows, const int16_t* res, const int
                     uint32_t& score);
 int nearest4_avx2(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated,
                   uint32_t& score);
+// Sixteen values of the LSP root search's Chebyshev series (coefficients
+// f[0..5] Q10) at x[0..15] Q15, each as the saturating chain gives it.
+void chebyshev16_scalar(const int16_t* x, const int16_t* f, int16_t* y);
+void chebyshev16_avx2(const int16_t* x, const int16_t* f, int16_t* y);
 // One-set quantiser (every mode but 12.2): the residual of lsf against the
 // prediction pred is searched in the mode's three split codebooks; the
 // quantised LSF (residual + prediction, spread by kLsfGap) and the three

@@ -117,6 +117,91 @@ int16_t chebyshevChain(int16_t x, const int16_t* f) {
   return extract_h(L_shl(t, 6));
 }
 
+}  // namespace
+
+void chebyshev16_scalar(const int16_t* x, const int16_t* f, int16_t* y) {
+  for (int k = 0; k < 16; ++k) y[k] = chebyshev(x[k], f);
+}
+
+#if defined(VOKSC_X86)
+namespace {
+// a + b and a - b with wrap-around; the sign bit of *bad set where they
+// overflowed.
+VOKSC_TARGET_AVX2 inline __m256i addFlagged(__m256i a, __m256i b, __m256i* bad) {
+  const __m256i r = _mm256_add_epi32(a, b);
+  *bad = _mm256_or_si256(*bad, _mm256_and_si256(_mm256_xor_si256(a, r), _mm256_xor_si256(b, r)));
+  return r;
+}
+VOKSC_TARGET_AVX2 inline __m256i subFlagged(__m256i a, __m256i b, __m256i* bad) {
+  const __m256i r = _mm256_sub_epi32(a, b);
+  *bad = _mm256_or_si256(*bad, _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, r)));
+  return r;
+}
+}  // namespace
+
+// The chain of chebyshev() in 32-bit lanes.  Of the values it checks
+// against 32 bits, the doubled product sum is 4 s (2 s in the last step)
+// with s = b1h x + ((b1l x) >> 15), |s| <= 2^30 + 2^15, so it fits exactly
+// when s lies in [-2^29, 2^29) ([-2^30, 2^30)); -65536 b2h fails only for
+// b2h = -32768; the sums are formed with wrap-around and flagged where
+// they overflowed.  Unflagged lanes then hold the checked values, and the
+// closing clamp of 64 t to 32 bits, high half, equals t >> 10 clamped to 16
+// bits.  Flagged lanes and x = -32768 are taken by the scalar form.
+VOKSC_TARGET_AVX2 void chebyshev16_avx2(const int16_t* x, const int16_t* f, int16_t* y) {
+  const __m256i low16 = _mm256_set1_epi32(0xFFFF), zero = _mm256_setzero_si256();
+  const __m256i most = _mm256_set1_epi32(-32768);
+  // Two independent chains of eight points, stepped side by side.
+  __m256i xv[2], bad[2], t[2], b1h[2], b1l[2], b2h[2], b2l[2];
+  for (int v = 0; v < 2; ++v) {
+    xv[v] = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 8 * v)));
+    bad[v] = _mm256_cmpeq_epi32(xv[v], most);
+    t[v] = _mm256_add_epi32(_mm256_slli_epi32(xv[v], 10), _mm256_set1_epi32(f[1] * 16384));
+    b1h[v] = _mm256_srai_epi32(t[v], 16);
+    b1l[v] = _mm256_srli_epi32(_mm256_and_si256(t[v], low16), 1);
+    b2h[v] = _mm256_set1_epi32(256);
+    b2l[v] = zero;
+  }
+  for (int k = 2; k <= 5; ++k) {
+    const __m256i fk = _mm256_set1_epi32(f[k] * (k < 5 ? 16384 : 8192));
+    for (int v = 0; v < 2; ++v) {
+      const __m256i s = _mm256_add_epi32(_mm256_mullo_epi32(b1h[v], xv[v]),
+                                         _mm256_srai_epi32(_mm256_mullo_epi32(b1l[v], xv[v]), 15));
+      if (k < 5) {
+        const __m256i u = _mm256_add_epi32(s, _mm256_set1_epi32(1 << 29));  // bits 30, 31 clear: in range
+        bad[v] = _mm256_or_si256(bad[v], _mm256_or_si256(u, _mm256_slli_epi32(u, 1)));
+        t[v] = _mm256_slli_epi32(s, 2);
+      } else {
+        bad[v] = _mm256_or_si256(bad[v], _mm256_add_epi32(s, _mm256_set1_epi32(1 << 30)));  // bit 31 clear: in range
+        t[v] = _mm256_slli_epi32(s, 1);
+      }
+      bad[v] = _mm256_or_si256(bad[v], _mm256_cmpeq_epi32(b2h[v], most));
+      t[v] = addFlagged(t[v], _mm256_sub_epi32(zero, _mm256_slli_epi32(b2h[v], 16)), &bad[v]);
+      t[v] = subFlagged(t[v], _mm256_slli_epi32(b2l[v], 1), &bad[v]);
+      t[v] = addFlagged(t[v], fk, &bad[v]);
+      b2h[v] = b1h[v];
+      b2l[v] = b1l[v];
+      b1h[v] = _mm256_srai_epi32(t[v], 16);
+      b1l[v] = _mm256_srli_epi32(_mm256_and_si256(t[v], low16), 1);
+    }
+  }
+  for (int v = 0; v < 2; ++v) {
+    const __m256i r = _mm256_srai_epi32(t[v], 10);
+    const __m128i out = _mm_packs_epi32(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 8 * v), out);
+  }
+  const unsigned flagged = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(bad[0]))) |
+                           static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(bad[1]))) << 8;
+  for (unsigned m = flagged; m != 0; m &= m - 1) {
+    const int k = __builtin_ctz(m);
+    y[k] = chebyshev(x[k], f);
+  }
+}
+#else
+void chebyshev16_avx2(const int16_t* x, const int16_t* f, int16_t* y) { chebyshev16_scalar(x, f, y); }
+#endif
+
+namespace {
+
 // Roots of the sum and difference polynomials on the 60-interval cosine
 // grid, alternating between them, each refined by four bisections and
 // placed by linear interpolation; prevLsp when fewer than ten are found.
@@ -129,23 +214,70 @@ void lpToLsp(const int16_t* a, const int16_t* prevLsp, int16_t* lsp) {
     poly[0][i + 1] = sub(sum, poly[0][i]);
     poly[1][i + 1] = add(diff, poly[1][i]);
   }
+  // With vector evaluation, the grid values of each polynomial are formed
+  // sixteen at a time as the scan reaches them, and the four halvings, which
+  // can only visit the 15 midpoints of a depth-4 tree over (xlo, xhi),
+  // evaluate all of them at once and then walk the tree: more values, none
+  // of them waiting on the previous one.
+  static const bool batched = cpu::choose(false, true);
+  static const auto eval16 = cpu::choose(chebyshev16_scalar, chebyshev16_avx2);
+  int16_t gridX[64], gridY[2][64];
+  unsigned ready[2] = {0, 0};  // bit b: grid block b evaluated
+  std::memcpy(gridX, g729::kChebGrid61, 61 * sizeof(int16_t));
+  gridX[61] = gridX[62] = gridX[63] = g729::kChebGrid61[60];
+  auto gridValue = [&](int which, int g) {
+    if (!batched) return chebyshev(gridX[g], poly[which]);
+    const int b = g >> 4;
+    if (!((ready[which] >> b) & 1)) {
+      eval16(gridX + 16 * b, poly[which], gridY[which] + 16 * b);
+      ready[which] |= 1u << b;
+    }
+    return gridY[which][g];
+  };
   int found = 0, which = 0;
-  int16_t xlo = g729::kChebGrid61[0];
-  int16_t ylo = chebyshev(xlo, poly[0]);
+  int16_t xlo = gridX[0];
+  int16_t ylo = gridValue(0, 0);
   for (int g = 1; g <= 60 && found < kOrder; ++g) {
     int16_t xhi = xlo, yhi = ylo;
-    xlo = g729::kChebGrid61[g];
-    ylo = chebyshev(xlo, poly[which]);
+    xlo = gridX[g];
+    ylo = gridValue(which, g);
     if (L_mult(ylo, yhi) > 0) continue;
-    for (int step = 0; step < 4; ++step) {
-      const int16_t xm = add(shr(xlo, 1), shr(xhi, 1));
-      const int16_t ym = chebyshev(xm, poly[which]);
-      if (L_mult(ylo, ym) <= 0) {
-        xhi = xm;
-        yhi = ym;
-      } else {
-        xlo = xm;
-        ylo = ym;
+    if (batched) {
+      // Node n spans (lo[n], hi[n]); its lower half is node 2n, its upper 2n + 1.
+      int16_t lo[16], hi[16], mid[16], ym[16];
+      lo[1] = xlo;
+      hi[1] = xhi;
+      for (int n = 1; n < 16; ++n) {
+        mid[n] = add(shr(lo[n], 1), shr(hi[n], 1));
+        if (n < 8) {
+          lo[2 * n] = lo[n];
+          hi[2 * n] = lo[2 * n + 1] = mid[n];
+          hi[2 * n + 1] = hi[n];
+        }
+      }
+      mid[0] = mid[1];
+      eval16(mid, poly[which], ym);
+      // L_mult(ylo, ym) <= 0 as the sign of the plain product (L_mult
+      // saturates only to a positive value).
+      for (int n = 1, step = 0; step < 4; ++step) {
+        const bool lower = int32_t{ylo} * ym[n] <= 0;
+        xhi = lower ? mid[n] : xhi;
+        yhi = lower ? ym[n] : yhi;
+        xlo = lower ? xlo : mid[n];
+        ylo = lower ? ylo : ym[n];
+        n = 2 * n + (lower ? 0 : 1);
+      }
+    } else {
+      for (int step = 0; step < 4; ++step) {
+        const int16_t xm = add(shr(xlo, 1), shr(xhi, 1));
+        const int16_t ym = chebyshev(xm, poly[which]);
+        if (L_mult(ylo, ym) <= 0) {
+          xhi = xm;
+          yhi = ym;
+        } else {
+          xlo = xm;
+          ylo = ym;
+        }
       }
     }
     const int16_t dy = sub(yhi, ylo);

@@ -122,6 +122,19 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
         ASSERT_TRUE(la[40 * (39 - i) + i - j] == want && lb[40 * (39 - i) + i - j] == want) << rep;
       }
 
+    // Chebyshev series: coefficients of real LP filters' sizes, and of
+    // any size (overflowing chains, the scalar form's fallback), at any
+    // point including -32768.
+    {
+      int16_t cf[6], cx[16], ca[16], cb[16];
+      const int cl = rep % 3 == 0 ? 32767 : (rep % 3 == 1 ? 8192 : 2048);
+      for (auto& v : cf) v = pick(rng, cl);
+      for (auto& v : cx) v = pick(rng, 32767);
+      amr::chebyshev16_scalar(cx, cf, ca);
+      amr::chebyshev16_avx2(cx, cf, cb);
+      ASSERT_EQ(std::memcmp(ca, cb, sizeof ca), 0) << rep;
+    }
+
     // Residual filter within sum |a| max|x| < 2^30, every length to 80.
     int16_t coef[11], x[90], ya[80], yb[80];
     for (auto& v : coef) v = pick(rng, 8192);
