@@ -17,16 +17,24 @@ namespace voksc::g729 {
 int32_t pstDot_scalar(const int16_t* a, const int16_t* b, int n);
 int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n);
 
-// out[k] = sum a[i] b[k][i], i = 0..n-1 (not doubled), for eight signals
-// b[0..7] against one a, in one pass.  Requires n * max|a| * max|b| < 2^31.
-void pstDots8_scalar(const int16_t* a, const int16_t* const* b, int n, int32_t* out);
-void pstDots8_avx2(const int16_t* a, const int16_t* const* b, int n, int32_t* out);
-
 // y[n] = round(2 sum h[i] x[n-i]), i = 0..taps-1 (taps even), n = 0..count-1:
 // the L_mac chain of an interpolation filter, rounded to 16 bits.  Reads
 // x[1-taps .. count-1].  Requires taps * max|h| * max|x| < 2^30.
 void pstInterp_scalar(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count);
 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count);
+
+// The Annex A long-term post-filter's delay search on the residual r (the
+// subframe, with at least t0Min + 6 samples of history) at a quarter,
+// q(x) = x >> 2: the delays t0Min .. t0Min + 6 are tried in order, lag is
+// the first with the largest correlation corr = sum q(r[i]) q(r[i - lag]),
+// energy = sum q(r[i - lag])^2 and energy0 = sum q(r[i])^2 (i < 40, not
+// doubled).  Returns false, writing nothing, when the largest quarter m
+// read makes 80 m^2 reach 2^31 - 1 (then the doubled chains may saturate).
+struct PstSearchA {
+  int32_t corr, energy, energy0, lag;
+};
+bool pstSearchA_scalar(const int16_t* r, int t0Min, PstSearchA* out);
+bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out);
 
 // The Annex A gain control's smoothed gains: g(0) = start, g(n+1) =
 // ((g(n) 29491) >> 15) + g0 (0.9 in Q15), gains[n] = g(n+1) for

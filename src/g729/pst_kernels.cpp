@@ -1,4 +1,7 @@
 // Scalar and AVX2 forms of the long-term post-filter kernels.
+#include <algorithm>
+#include <cstdlib>
+
 #include "common/basic_op.h"
 #include "pst_internal.h"
 
@@ -14,8 +17,42 @@ int32_t pstDot_scalar(const int16_t* a, const int16_t* b, int n) {
   return s;
 }
 
-void pstDots8_scalar(const int16_t* a, const int16_t* const* b, int n, int32_t* out) {
-  for (int k = 0; k < 8; ++k) out[k] = pstDot_scalar(a, b[k], n);
+namespace {
+
+// The quarter of a sample and the bound on the search's chains.
+inline int16_t quarter(int16_t x) { return static_cast<int16_t>(x >> 2); }
+inline bool searchExact(int m) { return 80 * int64_t{m} * m < 0x7FFFFFFF; }
+
+// The first delay with the largest correlation (strictly larger replaces).
+inline int firstLargest(const int32_t* corr, int count) {
+  int best = 0;
+  for (int k = 1; k < count; ++k)
+    if (corr[k] > corr[best]) best = k;
+  return best;
+}
+
+}  // namespace
+
+bool pstSearchA_scalar(const int16_t* r, int t0Min, PstSearchA* out) {
+  const int16_t* past = r - t0Min - 6;  // the 46 samples the delays reach
+  int m = 0;
+  for (int i = 0; i < 40; ++i) m = std::max(m, std::abs(int{quarter(r[i])}));
+  for (int i = 0; i < 46; ++i) m = std::max(m, std::abs(int{quarter(past[i])}));
+  if (!searchExact(m)) return false;
+  int32_t corr[7];
+  for (int k = 0; k < 7; ++k) {
+    int32_t c = 0;
+    for (int i = 0; i < 40; ++i) c += int32_t{quarter(r[i])} * quarter(r[i - t0Min - k]);
+    corr[k] = c;
+  }
+  const int best = firstLargest(corr, 7);
+  int32_t e = 0, e0 = 0;
+  for (int i = 0; i < 40; ++i) {
+    e += int32_t{quarter(r[i - t0Min - best])} * quarter(r[i - t0Min - best]);
+    e0 += int32_t{quarter(r[i])} * quarter(r[i]);
+  }
+  *out = {corr[best], e, e0, t0Min + best};
+  return true;
 }
 
 int16_t agcGains_scalar(int16_t start, int16_t g0, int16_t* gains) {
@@ -87,33 +124,6 @@ VOKSC_AVX2 int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n) {
   return s;
 }
 
-// Eight accumulators share each load of a; the horizontal sums of all
-// eight fold together: two rounds of pair sums leave, in each 128-bit half,
-// the half-sums of four signals, and one cross-half add completes them.
-VOKSC_AVX2 void pstDots8_avx2(const int16_t* a, const int16_t* const* b, int n, int32_t* out) {
-  __m256i acc[8];
-  for (auto& v : acc) v = _mm256_setzero_si256();
-  int i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m256i va = load16(a + i);
-    for (int k = 0; k < 8; ++k) acc[k] = _mm256_add_epi32(acc[k], _mm256_madd_epi16(va, load16(b[k] + i)));
-  }
-  if (i + 8 <= n) {
-    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-    for (int k = 0; k < 8; ++k) {
-      const __m128i p = _mm_madd_epi16(va, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b[k] + i)));
-      acc[k] = _mm256_add_epi32(acc[k], _mm256_zextsi128_si256(p));
-    }
-    i += 8;
-  }
-  const __m256i q0 = _mm256_hadd_epi32(_mm256_hadd_epi32(acc[0], acc[1]), _mm256_hadd_epi32(acc[2], acc[3]));
-  const __m256i q1 = _mm256_hadd_epi32(_mm256_hadd_epi32(acc[4], acc[5]), _mm256_hadd_epi32(acc[6], acc[7]));
-  const __m256i sums = _mm256_add_epi32(_mm256_permute2x128_si256(q0, q1, 0x20), _mm256_permute2x128_si256(q0, q1, 0x31));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), sums);
-  for (; i < n; ++i)
-    for (int k = 0; k < 8; ++k) out[k] += int32_t{a[i]} * b[k][i];
-}
-
 namespace {
 
 // Where the smoothing would put the gain after n steps without the floors:
@@ -135,6 +145,56 @@ constexpr Forecast forecast(int n) {
 constexpr Forecast kForecast[3] = {forecast(10), forecast(20), forecast(30)};
 
 }  // namespace
+
+namespace {
+
+// Quarters of 16 samples, and of 8 in the low half.
+VOKSC_AVX2 inline __m256i q16(const int16_t* p) { return _mm256_srai_epi16(load16(p), 2); }
+VOKSC_AVX2 inline __m256i q8(const int16_t* p) {
+  return _mm256_zextsi128_si256(_mm_srai_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 2));
+}
+
+}  // namespace
+
+// The subframe's quarters stay in registers (three blocks: 16, 16, 8
+// samples); the delayed blocks are loaded from the residual directly, which
+// also spares a copy that the loads would read right after its stores.
+VOKSC_AVX2 bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out) {
+  const int16_t* past = r - t0Min - 6;
+  const __m256i c0 = q16(r), c1 = q16(r + 16), c2 = q8(r + 32);
+  // The largest quarter: the subframe and the 46 past samples (overlapping
+  // loads; a maximum does not mind repeats).
+  __m256i mx = _mm256_max_epi16(_mm256_abs_epi16(c0), _mm256_abs_epi16(c1));
+  mx = _mm256_max_epi16(mx, _mm256_abs_epi16(c2));
+  mx = _mm256_max_epi16(mx, _mm256_abs_epi16(q16(past)));
+  mx = _mm256_max_epi16(mx, _mm256_abs_epi16(q16(past + 16)));
+  mx = _mm256_max_epi16(mx, _mm256_abs_epi16(q16(past + 30)));
+  __m128i m8 = _mm_max_epi16(_mm256_castsi256_si128(mx), _mm256_extracti128_si256(mx, 1));
+  m8 = _mm_max_epi16(m8, _mm_shuffle_epi32(m8, 0x4E));
+  m8 = _mm_max_epi16(m8, _mm_shuffle_epi32(m8, 0xB1));
+  m8 = _mm_max_epi16(m8, _mm_shufflelo_epi16(m8, 0xB1));
+  if (!searchExact(_mm_cvtsi128_si32(m8) & 0xFFFF)) return false;
+  __m256i acc[8];
+  for (int k = 0; k < 7; ++k) {
+    const int16_t* d = past + 6 - k;
+    acc[k] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(c0, q16(d)), _mm256_madd_epi16(c1, q16(d + 16))),
+                              _mm256_madd_epi16(c2, q8(d + 32)));
+  }
+  acc[7] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(c0, c0), _mm256_madd_epi16(c1, c1)),
+                            _mm256_madd_epi16(c2, c2));
+  const __m256i s0 = _mm256_hadd_epi32(_mm256_hadd_epi32(acc[0], acc[1]), _mm256_hadd_epi32(acc[2], acc[3]));
+  const __m256i s1 = _mm256_hadd_epi32(_mm256_hadd_epi32(acc[4], acc[5]), _mm256_hadd_epi32(acc[6], acc[7]));
+  alignas(32) int32_t sums[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(sums), _mm256_add_epi32(_mm256_permute2x128_si256(s0, s1, 0x20),
+                                                                        _mm256_permute2x128_si256(s0, s1, 0x31)));
+  const int best = firstLargest(sums, 7);
+  const int16_t* d = past + 6 - best;
+  const __m256i d0 = q16(d), d1 = q16(d + 16), d2 = q8(d + 32);
+  const __m256i e = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(d0, d0), _mm256_madd_epi16(d1, d1)),
+                                     _mm256_madd_epi16(d2, d2));
+  *out = {sums[best], hsum(e), sums[7], t0Min + best};
+  return true;
+}
 
 // The 40 steps of the recursion form a serial chain of multiplies (five
 // cycles a step).  Here the scalar chain takes steps 1-10 while steps 11-20,
@@ -201,11 +261,11 @@ VOKSC_AVX2 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int
 #else
 
 int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n) { return pstDot_scalar(a, b, n); }
-void pstDots8_avx2(const int16_t* a, const int16_t* const* b, int n, int32_t* out) { pstDots8_scalar(a, b, n, out); }
 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
   pstInterp_scalar(h, taps, x, y, count);
 }
 int16_t agcGains_avx2(int16_t start, int16_t g0, int16_t* gains) { return agcGains_scalar(start, g0, gains); }
+bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out) { return pstSearchA_scalar(r, t0Min, out); }
 
 #endif
 

@@ -382,51 +382,41 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
     t0Min = kPitMax - 6;
   }
   // The search reads the subframe and the 46 past samples its seven delays
-  // reach, each at a quarter of the residual.
-  constexpr int kLags = 7, kReach = kSubfr + kLags - 1;
-  int16_t cur[kSubfr], reach[kReach];
-  for (int i = 0; i < kSubfr; ++i) cur[i] = static_cast<int16_t>(r[i] >> 2);
-  const int16_t* from = r - t0Max;
-  for (int i = 0; i < kReach; ++i) reach[i] = static_cast<int16_t>(from[i] >> 2);
-  const int m = std::max(maxAbs(cur, kSubfr), maxAbs(reach, kReach));
-  // The signal delayed by t0Min + k starts at reach + 6 - k.
-  auto delayed = [&](int lag) { return reach + (t0Max - lag); };
-  // Correlations at the seven delays and the subframe's energy in one pass
-  // when every chain is exact, else the chains one by one.
-  Word32 cor[kLags], ener0;
-  const bool exact = 2 * int64_t{kSubfr} * m * m < 0x7FFFFFFF;
-  if (exact) {
-    const int16_t* sig[8];
-    for (int k = 0; k < kLags; ++k) sig[k] = delayed(t0Min + k);
-    sig[kLags] = cur;
-    int32_t sums[8];
-    static const auto dots8 = voksc::cpu::choose(pstDots8_scalar, pstDots8_avx2);
-    dots8(cur, sig, kSubfr, sums);
-    for (int k = 0; k < kLags; ++k) cor[k] = 2 * sums[k];
-    ener0 = 1 + 2 * sums[kLags];
+  // reach, each at a quarter of the residual: in lanes when no chain can
+  // saturate, else the chains one by one.
+  constexpr int kLags = 7;
+  static const auto search = voksc::cpu::choose(pstSearchA_scalar, pstSearchA_avx2);
+  PstSearchA found;
+  Word32 corMax, ener, ener0;
+  int t0;
+  if (search(r, t0Min, &found)) {
+    corMax = 2 * found.corr;
+    ener = 1 + 2 * found.energy;
+    ener0 = 1 + 2 * found.energy0;
+    t0 = found.lag;
   } else {
+    constexpr int kReach = kSubfr + kLags - 1;
+    int16_t cur[kSubfr], reach[kReach];
+    for (int i = 0; i < kSubfr; ++i) cur[i] = static_cast<int16_t>(r[i] >> 2);
+    const int16_t* from = r - t0Max;
+    for (int i = 0; i < kReach; ++i) reach[i] = static_cast<int16_t>(from[i] >> 2);
+    // The signal delayed by t0Min + k starts at reach + 6 - k.
+    auto delayed = [&](int lag) { return reach + (t0Max - lag); };
+    corMax = kMin32;
+    t0 = t0Min;
     for (int k = 0; k < kLags; ++k) {
       const int16_t* d = delayed(t0Min + k);
       Word32 c = 0;
       for (int i = 0; i < kSubfr; ++i) c = L_mac(c, cur[i], d[i]);
-      cor[k] = c;
+      if (L_sub(c, corMax) > 0) {
+        corMax = c;
+        t0 = t0Min + k;
+      }
     }
     ener0 = 1;
     for (int i = 0; i < kSubfr; ++i) ener0 = L_mac(ener0, cur[i], cur[i]);
-  }
-  Word32 corMax = kMin32;
-  int t0 = t0Min;
-  for (int k = 0; k < kLags; ++k) {
-    if (L_sub(cor[k], corMax) > 0) {
-      corMax = cor[k];
-      t0 = t0Min + k;
-    }
-  }
-  const int16_t* best = delayed(t0);
-  Word32 ener = 1;
-  if (exact) {
-    ener += 2 * ActiveKernels::dot(best, best, kSubfr);
-  } else {
+    const int16_t* best = delayed(t0);
+    ener = 1;
     for (int i = 0; i < kSubfr; ++i) ener = L_mac(ener, best[i], best[i]);
   }
   Word16 current, past;

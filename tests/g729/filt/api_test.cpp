@@ -350,15 +350,18 @@ TEST(G729FiltKernels, PostFilterKernelsScalarAndAvx2Agree) {
       std::fill(b.begin(), b.end(), static_cast<Vok16s>(-8192));
     }
     ASSERT_EQ(voksc::g729::pstDot_scalar(a.data(), b.data(), n), voksc::g729::pstDot_avx2(a.data(), b.data(), n));
-    // Eight signals against one: shifted windows of b, one of them a itself.
-    auto w = noise(n + 8, 8192, static_cast<unsigned>(rng()));
-    if (trial % 7 == 0) std::fill(w.begin(), w.end(), static_cast<Vok16s>(-8192));
-    const Vok16s* sig[8];
-    for (int k = 0; k < 8; ++k) sig[k] = k == 3 ? a.data() : w.data() + k;
-    int32_t s1[8], s2[8];
-    voksc::g729::pstDots8_scalar(a.data(), sig, n, s1);
-    voksc::g729::pstDots8_avx2(a.data(), sig, n, s2);
-    ASSERT_EQ(std::memcmp(s1, s2, sizeof s1), 0) << n;
+    // The Annex A delay search on a residual with history: every input
+    // family, the delay ranges' ends, and a subframe that the delays reach.
+    const int t0Min = 15 + static_cast<int>(rng() % 125);
+    // (Noise up to 20735 puts the largest quarter on both sides of the bound.)
+    const auto res = trial % 10 == 9 ? noise(194, 20735, static_cast<unsigned>(rng()))
+                                     : vtest::make(rng, 194, vtest::kKinds[trial % 9]);
+    voksc::g729::PstSearchA f1{}, f2{};
+    const bool ok1 = voksc::g729::pstSearchA_scalar(res.data() + 154, t0Min, &f1);
+    ASSERT_EQ(ok1, voksc::g729::pstSearchA_avx2(res.data() + 154, t0Min, &f2));
+    if (ok1) {
+      ASSERT_EQ(std::memcmp(&f1, &f2, sizeof f1), 0) << t0Min;
+    }
     const int taps = (trial & 1) ? 16 : 4, count = 1 + static_cast<int>(rng() % 48);
     auto h = noise(taps, taps == 4 ? 32767 : 16383, static_cast<unsigned>(rng()));
     auto x = noise(taps + count, trial % 4 == 0 ? 4096 : 2000, static_cast<unsigned>(rng()));
