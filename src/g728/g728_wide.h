@@ -68,7 +68,14 @@ inline void divideMantissas(i64 num, int numQ, i64 den, int denQ, i64& quo, int&
   // remainder stays in (0, 2d], so the bits form q = ceil(2^14 n / d) - 1 and
   // the final remainder is 2^15 n - 2 d q: one division gives them.
   i64 q = 0;
-  if (n > 0 && n <= 2 * d) {
+  if (n > 0 && n <= 2 * d && d < 65536) {
+    // 16-bit mantissas (the usual case): n < 2^17, so n 2^15 and 2 d q
+    // (below n 2^15) fit 32 bits, and the division is a 32-bit one.
+    const uint32_t un = static_cast<uint32_t>(n), ud = static_cast<uint32_t>(d);
+    uint32_t uq = ((un << 14) - 1) / ud;
+    if ((un << 15) - 2 * ud * uq > ud) ++uq;
+    q = uq;
+  } else if (n > 0 && n <= 2 * d) {
     q = ((n << 14) - 1) / d;
     if ((n << 15) - 2 * d * q > d) ++q;
   } else {

@@ -392,10 +392,20 @@ namespace {
 // Long-term post-filter coefficients from the pitch period: gl (Q14),
 // gl*b (Q16) and the single-tap predictor (Q14) the concealment uses.
 void longTermCoefficients(int kp, const int16_t* past, int16_t& gl, int16_t& glb, int16_t& tap) {
+  // The past speech is a quarter of 16-bit words (|x| <= 8192), so sixteen
+  // products sum below 2^31: 32-bit sums per block of sixteen (the loop
+  // vectorises), added up wide.
   i64 energy = 0, cross = 0;
-  for (int i = 0; i < 100; ++i) {
-    energy += i64{past[kp + i]} * past[kp + i];
-    cross += i64{past[kp + i]} * past[i];
+  const int16_t* x = past + kp;
+  for (int b = 0; b < 100; b += 16) {
+    int32_t e = 0, c = 0;
+    const int end = b + 16 < 100 ? b + 16 : 100;
+    for (int i = b; i < end; ++i) {
+      e += int32_t{x[i]} * x[i];
+      c += int32_t{x[i]} * past[i];
+    }
+    energy += e;
+    cross += c;
   }
   i64 ptap;
   if (energy <= 0 || cross <= 0) {
