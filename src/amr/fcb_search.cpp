@@ -245,11 +245,22 @@ bool scaledResponse(const int16_t* h, int16_t* g) {
     // k >= 0, so L_mult(h, k) = 2 h k exactly; then the saturating shift
     // by 9 and the saturating rounding.
     const int16_t k = mult(extract_h(L_shl(vokInvSqrt(L_shr(e, 1)), 7)), 32440);
+    int16_t hiH = 0, loH = 0;
     for (int i = 0; i < kL; ++i) {
-      int64_t w = int64_t{h[i]} * k * 1024;
-      w = w > kMax32 ? kMax32 : (w < kMin32 ? kMin32 : w);
-      w = std::min<int64_t>(w + 0x8000, kMax32);
-      g[i] = static_cast<int16_t>(w >> 16);
+      hiH = std::max(hiH, h[i]);
+      loH = std::min(loH, h[i]);
+    }
+    // 1024 max|h| k + 2^15 below 2^31: neither the shift nor the rounding
+    // saturates, and the plain 32-bit value is exact.
+    if (1024 * int64_t{std::max(int32_t{hiH}, -int32_t{loH})} * k + 0x8000 < (int64_t{1} << 31)) {
+      for (int i = 0; i < kL; ++i) g[i] = static_cast<int16_t>((h[i] * k * 1024 + 0x8000) >> 16);
+    } else {
+      for (int i = 0; i < kL; ++i) {
+        int64_t w = int64_t{h[i]} * k * 1024;
+        w = w > kMax32 ? kMax32 : (w < kMin32 ? kMin32 : w);
+        w = std::min<int64_t>(w + 0x8000, kMax32);
+        g[i] = static_cast<int16_t>(w >> 16);
+      }
     }
   }
   int64_t eg = 0;

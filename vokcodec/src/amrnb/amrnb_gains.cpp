@@ -40,12 +40,17 @@ int32_t mac32(int32_t acc, int16_t hi1, int16_t lo1, int16_t hi2, int16_t lo2) {
 // init + 2 sum a_i b_i through the saturating chain.  With 80 max|a| max|b|
 // + |init| below 2^31 no partial sum of the chain can leave 32 bits (nor
 // can a product saturate), so the plain sum is the same value.
+// The largest magnitudes come from 16-bit maxima and minima (max |v| =
+// max(max v, -min v)), which stay in 16-bit lanes.
 int32_t dot(const int16_t* a, const int16_t* b, int32_t init) {
-  int32_t topA = 0, topB = 0;
+  int16_t hiA = 0, loA = 0, hiB = 0, loB = 0;
   for (int i = 0; i < 40; ++i) {
-    topA = std::max(topA, std::abs(int32_t{a[i]}));
-    topB = std::max(topB, std::abs(int32_t{b[i]}));
+    hiA = std::max(hiA, a[i]);
+    loA = std::min(loA, a[i]);
+    hiB = std::max(hiB, b[i]);
+    loB = std::min(loB, b[i]);
   }
+  const int32_t topA = std::max(int32_t{hiA}, -int32_t{loA}), topB = std::max(int32_t{hiB}, -int32_t{loB});
   if (80 * int64_t{topA} * topB + std::abs(int64_t{init}) < (int64_t{1} << 31)) {
     int32_t s = 0;
     for (int i = 0; i < 40; ++i) s += int32_t{a[i]} * b[i];
