@@ -785,10 +785,23 @@ VokResult vokcG729PackBits(const Vok16s* prm, Vok8u* bits) {
 
 VokResult vokcG729UnpackBits(const Vok8u* bits, Vok16s* prm) {
   if (!bits || !prm) return vokErrNullPtr;
-  uint8_t octets[12] = {};
+  // The frame's 80 bits as two words, first bit on top: bits 0-63 and
+  // bits 16-79; each field lies whole in one of them.  The field widths
+  // (the table's, fixed here so that every shift is a constant).
+  uint8_t octets[10];
   vokc::packBitBytes(bits, 80, octets);
-  for (int p = 0, pos = 0; p < 11; pos += vokc::tables::kParamBits[p], ++p)
-    prm[p] = static_cast<Vok16s>(vokc::octetField(octets, pos, vokc::tables::kParamBits[p]));
+  uint64_t head = 0;
+  for (int k = 0; k < 8; ++k) head = head << 8 | octets[k];
+  const uint64_t tail = head << 16 | uint64_t{octets[8]} << 8 | octets[9];
+  constexpr int kWidths[11] = {8, 10, 8, 1, 13, 4, 7, 5, 13, 4, 7};
+  int pos = 0;
+#pragma GCC unroll 11
+  for (int p = 0; p < 11; ++p) {
+    const int end = pos + kWidths[p];
+    const uint64_t word = end <= 64 ? head >> (64 - end) : tail >> (80 - end);
+    prm[p] = static_cast<Vok16s>(word & ((1u << kWidths[p]) - 1));
+    pos = end;
+  }
   return vokOk;
 }
 
