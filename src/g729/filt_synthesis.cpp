@@ -187,15 +187,15 @@ inline Word16 roundedOutput(int32_t acc, bool& ovf) {
 // memory operand; the three newest outputs ride in registers, so no term
 // on the chain waits for a store to be forwarded.  y may equal x: x[n] is
 // read before y[n] is written and never again.
-constexpr int kChunk = 64;
+constexpr int kChunk = 160;
 
-inline int32_t outputBound(const int32_t* c, int xmax) {
-  int64_t poles = 0;
-  for (int j = 1; j <= 10; ++j) poles += std::abs(c[j]);
-  const int64_t room = (int64_t{1} << 30) - 1 - int64_t{xmax} * std::abs(c[0]);
+inline int32_t outputBound(const int16_t* a, int xmax) {
+  uint32_t poles = 0;  // below 2^19
+  for (int j = 1; j <= 10; ++j) poles += static_cast<uint32_t>(std::abs(int32_t{a[j]}));
+  const int64_t room = (int64_t{1} << 30) - 1 - int64_t{xmax} * std::abs(int32_t{a[0]});
   if (room < 0) return -1;
   if (poles == 0) return 32767;
-  return static_cast<int32_t>(std::min<int64_t>(32767, room / poles));
+  return static_cast<int32_t>(std::min<uint32_t>(32767, static_cast<uint32_t>(room) / poles));
 }
 
 // One sample on the exact chain; past[-1] is y[n-1].
@@ -220,7 +220,7 @@ inline int32_t exactSample10(const int16_t* a, Word16 xn, const int32_t* past, b
 #if defined(__GNUC__) && !defined(__clang__)
 __attribute__((optimize("no-predictive-commoning")))
 #endif
-inline int fastRun_scalar(const int32_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl,
+inline int fastRun_scalar(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl,
                           int32_t bound) {
   const uint32_t span = 2u * static_cast<uint32_t>(bound);
   const int32_t c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3], c4 = c[4], c5 = c[5], c6 = c[6], c7 = c[7], c8 = c[8],
@@ -247,14 +247,11 @@ inline int fastRun_scalar(const int32_t* c, const int16_t* xc, int16_t* yc, int3
 // two folds; y[n-3] enters it as the sample is made, four samples before
 // the vector's sum is needed, so the vector work stays off the chain, which
 // keeps the three newest terms in integer registers.
-__attribute__((target("avx2"))) int fastRun_avx2(const int32_t* c, const int16_t* xc, int16_t* yc, int32_t* buf,
+__attribute__((target("avx2"))) int fastRun_avx2(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf,
                                                  int n, int cl, int32_t bound) {
   const uint32_t span = 2u * static_cast<uint32_t>(bound);
   const int32_t c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
-  const __m128i coef = _mm_setr_epi16(static_cast<int16_t>(c[4]), static_cast<int16_t>(c[5]),
-                                      static_cast<int16_t>(c[6]), static_cast<int16_t>(c[7]),
-                                      static_cast<int16_t>(c[8]), static_cast<int16_t>(c[9]),
-                                      static_cast<int16_t>(c[10]), 0);
+  const __m128i coef = _mm_setr_epi16(c[4], c[5], c[6], c[7], c[8], c[9], c[10], 0);
   const int32_t* p = buf + n;
   __m128i hist = _mm_setr_epi16(static_cast<int16_t>(p[6]), static_cast<int16_t>(p[5]), static_cast<int16_t>(p[4]),
                                 static_cast<int16_t>(p[3]), static_cast<int16_t>(p[2]), static_cast<int16_t>(p[1]),
@@ -278,13 +275,19 @@ __attribute__((target("avx2"))) int fastRun_avx2(const int32_t* c, const int16_t
 }
 #endif
 
-using FastRun = int (*)(const int32_t*, const int16_t*, int16_t*, int32_t*, int, int, int32_t);
+using FastRun = int (*)(const int16_t*, const int16_t*, int16_t*, int32_t*, int, int, int32_t);
 
+// The driver.  Its small copies go word by word (GCC is kept from merging
+// them into vector moves): the outputs and history words were stored one by
+// one moments before, and a wide load over several narrow stores waits for
+// them to leave the store queue instead of taking them forwarded.  For the
+// same reason the coefficients are read word by word.
 template <FastRun Run>
-bool order10(const int16_t* a, const int16_t* x, int16_t* y, int len, const int16_t* mem, int xmax) {
-  int32_t c[11];
-  for (int j = 0; j <= 10; ++j) c[j] = a[j];
-  const int32_t bound = outputBound(c, xmax);
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-vectorize")))
+#endif
+bool order10(const int16_t* a, const int16_t* x, int16_t* y, int len, int16_t* mem, bool update, int xmax) {
+  const int32_t bound = outputBound(a, xmax);
   int32_t buf[10 + kChunk];
   int calm = 0;  // how many of the newest outputs in a row lie within the bound
   for (int j = 0; j < 10; ++j) {
@@ -292,14 +295,17 @@ bool order10(const int16_t* a, const int16_t* x, int16_t* y, int len, const int1
     calm = std::abs(buf[j]) <= bound ? calm + 1 : 0;
   }
   bool ovf = false;
-  for (int s0 = 0; s0 < len; s0 += kChunk) {
-    const int cl = std::min(kChunk, len - s0);
+  int cl = 0;
+  for (int s0 = 0; s0 < len; s0 += cl) {
+    if (s0 > 0)
+      for (int j = 0; j < 10; ++j) buf[j] = buf[cl + j];
+    cl = std::min(kChunk, len - s0);
     const int16_t* xc = x + s0;
     int16_t* yc = y + s0;
     int n = 0;
     while (n < cl) {
       if (calm >= 10) {
-        n = Run(c, xc, yc, buf, n, cl, bound);
+        n = Run(a, xc, yc, buf, n, cl, bound);
         if (n == cl) break;
         calm = 0;
       }
@@ -309,8 +315,10 @@ bool order10(const int16_t* a, const int16_t* x, int16_t* y, int len, const int1
       calm = std::abs(v) <= bound ? calm + 1 : 0;
       ++n;
     }
-    for (int j = 0; j < 10; ++j) buf[j] = buf[cl + j];
   }
+  // The last ten history words (old memory words when len < 10).
+  if (update && mem)
+    for (int j = 0; j < 10; ++j) mem[j] = static_cast<int16_t>(buf[cl + j]);
   return ovf;
 }
 
@@ -326,10 +334,9 @@ bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16
                             bool update) {
   // The memory must survive until the filter has left it (the caller may
   // update it in place); the staging copy takes care of that.
+  if (order == 10) return order10<fastRun_scalar>(a, x, y, len, mem, update, largestMagnitude(x, len));
   bool ovf;
-  if (order == 10)
-    ovf = order10<fastRun_scalar>(a, x, y, len, mem, largestMagnitude(x, len));
-  else if (order == 30)
+  if (order == 30)
     ovf = runFilter<30>(a, order, x, y, len, mem);
   else if (order <= 32)
     ovf = runFilter<0>(a, order, x, y, len, mem);
@@ -369,16 +376,7 @@ bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t
                           bool update) {
 #if defined(__i386__) || defined(__x86_64__)
   if (order == 10) {
-    const bool ovf = order10<fastRun_avx2>(a, x, y, len, mem, largestMagnitude_avx2(x, len));
-    if (update && mem) {
-      if (len >= 10) {
-        std::memcpy(mem, y + len - 10, 10 * sizeof(int16_t));
-      } else {
-        std::memmove(mem, mem + len, static_cast<size_t>(10 - len) * sizeof(int16_t));
-        std::memcpy(mem + 10 - len, y, static_cast<size_t>(len) * sizeof(int16_t));
-      }
-    }
-    return ovf;
+    return order10<fastRun_avx2>(a, x, y, len, mem, update, largestMagnitude_avx2(x, len));
   }
 #endif
   return synthesisFilter_scalar(a, order, x, y, len, mem, update);
