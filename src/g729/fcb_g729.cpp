@@ -543,7 +543,10 @@ inline void pairRows(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b,
 }
 
 // Position of the largest |dn| on a track other than `skip` (a later
-// position displaces only on a strictly larger value).
+// position displaces only on a strictly larger value).  The magnitudes are
+// never negative, so some position always wins; the vector form takes the
+// first smallest of 32767 - |dn| (phminposuw gives the lowest index of
+// equal minima) with the skipped lane at 0xFFFF, above every other.
 int trackMax(const int16_t* dn, int track, int skip) {
   Word16 mx = -1;
   int at = 0;
@@ -554,6 +557,18 @@ int trackMax(const int16_t* dn, int track, int skip) {
     }
   return at;
 }
+
+#if defined(VOKSC_X86)
+__attribute__((target("avx2"))) int trackMaxAvx2(const int16_t* dnTrack, int track, int skip) {
+  const __m128i inv = _mm_sub_epi16(_mm_set1_epi16(kMax16), _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnTrack)));
+  const int skipLane = skip >= 0 ? (skip - track) / 5 : 8;  // lane 8: none
+  const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m128i v = _mm_or_si128(inv, _mm_cmpeq_epi16(lanes, _mm_set1_epi16(static_cast<int16_t>(skipLane))));
+  return track + 5 * (_mm_extract_epi16(_mm_minpos_epu16(v), 1) & 7);
+}
+#else
+int trackMaxAvx2(const int16_t* dnTrack, int track, int skip) { __builtin_trap(); }
+#endif
 
 // The sums that prepare a phase B, from 16-bit matrix values: the rounded
 // round(L_mac(L_mac(L_mult(x, 8192), y, 8192), z, 4096)) and the row base
@@ -598,7 +613,7 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
     p.alp = 1;
     PairRows rows;
     for (int pass = 0, prev = -1; pass < 2; ++pass) {
-      const int i0 = trackMax(dn, 2, prev);
+      const int i0 = kAvx ? trackMaxAvx2(dnT[2], 2, prev) : trackMax(dn, 2, prev);
       prev = i0;
       const int j = i0 / 5;
       rows.add(L_mult(rr[kD2 + j], 8192), r2T + j * kPos, dn[i0], i0);
@@ -632,7 +647,7 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
     p.alp = 1;
     rows.n = 0;
     for (int pass = 0, prev = -1; pass < 2; ++pass) {
-      const int k0 = trackMax(dn, track, prev);
+      const int k0 = kAvx ? trackMaxAvx2(dnT[track], track, prev) : trackMax(dn, track, prev);
       prev = k0;
       const int j = k0 / 5;
       col(r0T, j, cols[pass]);
