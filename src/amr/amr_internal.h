@@ -123,6 +123,12 @@ inline bool pairTermsBounded(const PairTerms& t, int32_t topDiag1, int32_t topMa
 bool pairTerms8_scalar(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm, int16_t* firstSum, int64_t& peaks);
 bool pairTerms8_avx2(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm, int16_t* firstSum, int64_t& peaks);
 
+// Filtered pulses of the 10.2 / 12.2 codebooks: acc[i] = sum over the n
+// pulses of scale[k] hz[40 + i - pos[k]], i = 0..39 (hz: 40 zeros, then
+// the response; positions 0..39); the caller bounds the sums to 32 bits.
+void pulseSum_scalar(const int16_t* hz, const int* pos, const int16_t* scale, int n, int32_t* acc);
+void pulseSum_avx2(const int16_t* hz, const int* pos, const int16_t* scale, int n, int32_t* acc);
+
 // One pass of the joint search of two pulses over 8 x 8 candidate
 // positions (the 12.2 kbit/s codebook): candidate i of the first pulse has
 // the pulse sum ps1[i] and energy term alp1[i], candidate j of the second

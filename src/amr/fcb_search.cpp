@@ -501,21 +501,20 @@ void fixSignsWide(int16_t* d, const int16_t* res, int16_t* sign, int* posMax, in
   };
   const int16_t kRes = invNorm(res), kD = invNorm(d);
   int16_t en[kL];
-  // Without branches on the signs (they follow the data): both factors are
-  // the non-negative high halves of a shifted inverse root, so the two
-  // products are exact; the sum is clamped to 32 bits as the accumulation
-  // saturates, and clamping once after the shift by 10 gives the same as
-  // clamping before and after it (the sign is kept); then the saturating
-  // rounding.
+  // Without branches on the signs (they follow the data).  Both factors
+  // are non-negative high halves of a shifted inverse root, so the
+  // products 2 kRes res and 2 kD v are exact and the chain is the sum 2 S,
+  // S = kRes res + kD v, clamped to 32 bits, shifted by 10 and clamped
+  // again (the same as clamping 2048 S once: the sign is kept), then
+  // rounded with saturation: that is (S + 16) >> 5 clamped to 16 bits.
+  // The sign folds as (x ^ m) - m with m = -1 for a negative sign, 32768
+  // clamped to 32767 as negate() gives it.
   for (int i = 0; i < kL; ++i) {
-    const int16_t v = d[i];
-    int64_t s = 2 * (int64_t{kRes} * res[i] + int64_t{kD} * v) * 1024;
-    s = std::min<int64_t>(std::max<int64_t>(s, kMin32), kMax32);
-    const int16_t c = static_cast<int16_t>(std::min<int64_t>(s + 0x8000, kMax32) >> 16);
-    const bool neg = c < 0;
-    sign[i] = neg ? -32767 : 32767;
-    en[i] = neg ? negate(c) : c;
-    d[i] = neg ? negate(v) : v;
+    const int32_t c = std::min(std::max((int32_t{kRes} * res[i] + int32_t{kD} * d[i] + 16) >> 5, -32768), 32767);
+    const int32_t m = c >> 31;
+    sign[i] = static_cast<int16_t>((32767 ^ m) - m);
+    en[i] = static_cast<int16_t>(std::min((c ^ m) - m, 32767));
+    d[i] = static_cast<int16_t>(std::min((d[i] ^ m) - m, 32767));
   }
   // Strongest position per track, the first of equals: the largest of
   // en 64 + (63 - n) (en >= 0 after the sign fold).
@@ -732,12 +731,9 @@ void buildWide(const int* pos, int n, const int16_t* sign, const int16_t* h, int
     // sums, at a fixed count per pulse instead of one that follows the data.
     int16_t hz[2 * kL] = {};
     std::memcpy(hz + kL, h, kL * sizeof(int16_t));
-    int32_t acc[kL] = {};
-    for (int k = 0; k < n; ++k) {
-      const int32_t c = sc[k];
-      const int16_t* hk = hz + kL - pos[k];
-      for (int i = 0; i < kL; ++i) acc[i] += c * hk[i];
-    }
+    int32_t acc[kL];
+    static const auto sum = cpu::choose(pulseSum_scalar, pulseSum_avx2);
+    sum(hz, pos, sc, n, acc);
     for (int i = 0; i < kL; ++i) y[i] = static_cast<int16_t>((2 * acc[i] + 0x8000) >> 16);
     return;
   }
@@ -757,8 +753,28 @@ void search122(const int16_t* x, const int16_t* res, const int16_t* h, int16_t* 
   searchWide(d, rr, posMax, order, 10, 5, best);
   buildWide(best, 10, sign, h, 4096, 8192, -8192, code, y);
   int16_t w[10];
-  for (auto& v : w) v = -1;
+  // Each track holds two of the pulses (the search places the first on
+  // one track and the pairs on the rotating list of the other four, each
+  // twice): the two words of a track are then chosen by selects, not by
+  // branches on the data.  Same sign: the lower index first; else the one
+  // of higher position first, the later pulse on equal positions.
+  int16_t pair[5][2];
+  int count[5] = {};
   for (int k = 0; k < 10; ++k) {
+    const int p = best[k], q = (p * 6554) >> 15, t = p - 5 * q;
+    if (count[t] < 2) pair[t][count[t]] = static_cast<int16_t>(sign[p] > 0 ? q : q + 8);
+    ++count[t];
+  }
+  bool twoEach = true;
+  for (int c : count) twoEach = twoEach && c == 2;
+  for (int t = 0; t < 5 && twoEach; ++t) {
+    const int a = pair[t][0], b = pair[t][1];
+    const bool same = ((a ^ b) & 8) == 0, bFirst = same ? b < a : (a & 7) <= (b & 7);
+    w[t] = static_cast<int16_t>(bFirst ? b : a);
+    w[t + 5] = static_cast<int16_t>(bFirst ? a : b);
+  }
+  for (auto& v : w) v = twoEach ? v : -1;
+  for (int k = 0; k < 10 && !twoEach; ++k) {
     const int p = best[k], q = (p * 6554) >> 15, t = p - 5 * q;
     const int16_t idx = static_cast<int16_t>(sign[p] > 0 ? q : q + 8);
     if (w[t] < 0) {
@@ -945,6 +961,34 @@ VokResult search(int16_t lag, int16_t pitchGain, const int16_t* target, const in
 }
 
 }  // namespace
+
+void pulseSum_scalar(const int16_t* hz, const int* pos, const int16_t* scale, int n, int32_t* acc) {
+  std::memset(acc, 0, kL * sizeof(int32_t));
+  for (int k = 0; k < n; ++k) {
+    const int16_t* hk = hz + kL - pos[k];
+    for (int i = 0; i < kL; ++i) acc[i] += scale[k] * hk[i];
+  }
+}
+
+#if defined(VOKSC_X86)
+VOKSC_TARGET_AVX2 void pulseSum_avx2(const int16_t* hz, const int* pos, const int16_t* scale, int n, int32_t* acc) {
+  __m256i a[5];
+  for (__m256i& v : a) v = _mm256_setzero_si256();
+  for (int k = 0; k < n; ++k) {
+    const int16_t* hk = hz + kL - pos[k];
+    const __m256i c = _mm256_set1_epi32(scale[k]);
+    for (int v = 0; v < 5; ++v) {
+      const __m256i x = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(hk + 8 * v)));
+      a[v] = _mm256_add_epi32(a[v], _mm256_mullo_epi32(c, x));
+    }
+  }
+  for (int v = 0; v < 5; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + 8 * v), a[v]);
+}
+#else
+void pulseSum_avx2(const int16_t* hz, const int* pos, const int16_t* scale, int n, int32_t* acc) {
+  pulseSum_scalar(hz, pos, scale, n, acc);
+}
+#endif
 
 bool pairTerms8_scalar(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm, int16_t* firstSum, int64_t& peaks) {
   int32_t topDiag1 = 0, topMag1 = 0, topDiag2 = 0, topMag2 = 0;

@@ -135,6 +135,23 @@ TEST(AmrKernels, ScalarEqualsAvx2) {
       ASSERT_EQ(std::memcmp(ca, cb, sizeof ca), 0) << rep;
     }
 
+    // Filtered pulses: up to ten at any positions (coinciding too), any
+    // response, scales to 4096 (sums inside 32 bits).
+    {
+      int16_t hz[80] = {}, sc[10];
+      int pp[10];
+      int32_t sa[40], sb[40];
+      for (int i = 40; i < 80; ++i) hz[i] = pick(rng, 32767);
+      for (int k = 0; k < 10; ++k) {
+        pp[k] = static_cast<int>(rng() % 40);
+        sc[k] = pick(rng, 4096);
+      }
+      const int np = 1 + rep % 10;
+      amr::pulseSum_scalar(hz, pp, sc, np, sa);
+      amr::pulseSum_avx2(hz, pp, sc, np, sb);
+      ASSERT_EQ(std::memcmp(sa, sb, sizeof sa), 0) << rep;
+    }
+
     // Residual filter within sum |a| max|x| < 2^30, every length to 80.
     int16_t coef[11], x[90], ya[80], yb[80];
     for (auto& v : coef) v = pick(rng, 8192);
