@@ -26,8 +26,12 @@ inline bool searchExact(int m) { return 80 * int64_t{m} * m < 0x7FFFFFFF; }
 // The first delay with the largest correlation (strictly larger replaces).
 inline int firstLargest(const int32_t* corr, int count) {
   int best = 0;
-  for (int k = 1; k < count; ++k)
-    if (corr[k] > corr[best]) best = k;
+  int32_t top = corr[0];
+  for (int k = 1; k < count; ++k) {
+    const bool more = corr[k] > top;  // selects, not branches
+    top = more ? corr[k] : top;
+    best = more ? k : best;
+  }
   return best;
 }
 
@@ -156,12 +160,28 @@ VOKSC_AVX2 inline __m256i q8(const int16_t* p) {
 
 }  // namespace
 
+namespace {
+
+// The totals of eight 8-lane sums, in order: two rounds of pair sums leave
+// in each 128-bit half the half-sums of four, and one cross-half add
+// completes them.
+VOKSC_AVX2 inline __m256i reduce8(const __m256i* v) {
+  const __m256i s0 = _mm256_hadd_epi32(_mm256_hadd_epi32(v[0], v[1]), _mm256_hadd_epi32(v[2], v[3]));
+  const __m256i s1 = _mm256_hadd_epi32(_mm256_hadd_epi32(v[4], v[5]), _mm256_hadd_epi32(v[6], v[7]));
+  return _mm256_add_epi32(_mm256_permute2x128_si256(s0, s1, 0x20), _mm256_permute2x128_si256(s0, s1, 0x31));
+}
+
+}  // namespace
+
 // The subframe's quarters stay in registers (three blocks: 16, 16, 8
 // samples); the delayed blocks are loaded from the residual directly, which
 // also spares a copy that the loads would read right after its stores.
 VOKSC_AVX2 bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out) {
   const int16_t* past = r - t0Min - 6;
-  const __m256i c0 = q16(r), c1 = q16(r + 16), c2 = q8(r + 32);
+  // Blocks of 16, 8 and 16 samples: the residual's filter has just stored
+  // the subframe as samples 0-15, 16-31 and 24-39, and these loads each
+  // read within one store, so its data is forwarded.
+  const __m256i c0 = q16(r), c1 = q8(r + 16), c2 = q16(r + 24);
   // The largest quarter: the subframe and the 46 past samples (overlapping
   // loads; a maximum does not mind repeats).
   __m256i mx = _mm256_max_epi16(_mm256_abs_epi16(c0), _mm256_abs_epi16(c1));
@@ -177,22 +197,34 @@ VOKSC_AVX2 bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out) {
   __m256i acc[8];
   for (int k = 0; k < 7; ++k) {
     const int16_t* d = past + 6 - k;
-    acc[k] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(c0, q16(d)), _mm256_madd_epi16(c1, q16(d + 16))),
-                              _mm256_madd_epi16(c2, q8(d + 32)));
+    acc[k] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(c0, q16(d)), _mm256_madd_epi16(c1, q8(d + 16))),
+                              _mm256_madd_epi16(c2, q16(d + 24)));
   }
   acc[7] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(c0, c0), _mm256_madd_epi16(c1, c1)),
                             _mm256_madd_epi16(c2, c2));
-  const __m256i s0 = _mm256_hadd_epi32(_mm256_hadd_epi32(acc[0], acc[1]), _mm256_hadd_epi32(acc[2], acc[3]));
-  const __m256i s1 = _mm256_hadd_epi32(_mm256_hadd_epi32(acc[4], acc[5]), _mm256_hadd_epi32(acc[6], acc[7]));
-  alignas(32) int32_t sums[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(sums), _mm256_add_epi32(_mm256_permute2x128_si256(s0, s1, 0x20),
-                                                                        _mm256_permute2x128_si256(s0, s1, 0x31)));
-  const int best = firstLargest(sums, 7);
-  const int16_t* d = past + 6 - best;
-  const __m256i d0 = q16(d), d1 = q16(d + 16), d2 = q8(d + 32);
-  const __m256i e = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(d0, d0), _mm256_madd_epi16(d1, d1)),
-                                     _mm256_madd_epi16(d2, d2));
-  *out = {sums[best], hsum(e), sums[7], t0Min + best};
+  // The energies of the seven delayed blocks too, so that the choice of
+  // the delay does not wait for loads and sums of its own.
+  __m256i en[8];
+  for (int k = 0; k < 7; ++k) {
+    const int16_t* d = past + 6 - k;
+    const __m256i d0 = q16(d), d1 = q8(d + 16), d2 = q16(d + 24);
+    en[k] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(d0, d0), _mm256_madd_epi16(d1, d1)),
+                             _mm256_madd_epi16(d2, d2));
+  }
+  en[7] = _mm256_setzero_si256();
+  const __m256i sums = reduce8(acc), energies = reduce8(en);
+  // The first largest correlation without branches: lane 7 (the subframe's
+  // energy) is set below every correlation, the maximum is spread to every
+  // lane, and the lowest lane equal to it is the delay.
+  const __m256i corr = _mm256_blend_epi32(sums, _mm256_set1_epi32(INT32_MIN), 0x80);
+  __m256i top = _mm256_max_epi32(corr, _mm256_shuffle_epi32(corr, 0x4E));
+  top = _mm256_max_epi32(top, _mm256_shuffle_epi32(top, 0xB1));
+  top = _mm256_max_epi32(top, _mm256_permute2x128_si256(top, top, 0x01));
+  const int best = __builtin_ctz(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(corr, top)))));
+  alignas(32) int32_t s[8], e[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(s), sums);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(e), energies);
+  *out = {s[best], e[best], s[7], t0Min + best};
   return true;
 }
 

@@ -115,43 +115,21 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729E_16s(Vok16s k, const Vok16s* si
 // 1 - g z^-1 in place with the sample before it as x[-1].
 VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* signal) {
   if (anyNull(ap, signal)) return vokErrNullPtr;
-  // The response with zeros after it, for whole-vector reads.
-  alignas(16) int16_t h[32] = {};
+  // The response with a zero after it for the lag-1 sum.
+  int16_t h[kImpulseA + 1] = {};
   std::memcpy(h, ap, 11 * sizeof(int16_t));
   synthesisFilter(ap + 11, 10, h, h, kImpulseA, nullptr, false);
   // The energy chain only grows, so it is the exact sum clipped to 32 bits.
   // While that sum fits, every partial sum of the lag-1 chain does too
   // (|2 h[i] h[i+1]| <= h[i]^2 + h[i+1]^2), so it is exact as well.
+  // Word by word: the filter has just stored the response, and loads that
+  // straddle its stores would wait for them.
   int64_t energy = 0, lag1 = 0;
-#if defined(__SSE2__)
-  {
-    // A pair of squares is at most 2^31 and exact read as unsigned; the
-    // pairs are summed in 64-bit lanes.  The lag-1 pairs, summed in 32 bits,
-    // are used only when the energy fits 31 bits, which bounds them.
-    const __m128i zero = _mm_setzero_si128();
-    __m128i e = zero, c = zero;
-    for (int i = 0; i < 24; i += 8) {
-      const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(h + i));
-      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + 1));
-      const __m128i p = _mm_madd_epi16(x, x);
-      e = _mm_add_epi64(e, _mm_add_epi64(_mm_unpacklo_epi32(p, zero), _mm_unpackhi_epi32(p, zero)));
-      c = _mm_add_epi32(c, _mm_madd_epi16(x, y));
-    }
-    e = _mm_add_epi64(e, _mm_unpackhi_epi64(e, e));
-    c = _mm_add_epi32(c, _mm_shuffle_epi32(c, 0x4E));
-    c = _mm_add_epi32(c, _mm_shuffle_epi32(c, 0xB1));
-    alignas(16) int64_t lanes[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), e);
-    energy = 2 * lanes[0];
-    lag1 = _mm_cvtsi128_si32(c);
-  }
-#else
   for (int i = 0; i < kImpulseA; ++i) {
     energy += int32_t{h[i]} * h[i];
     lag1 += int32_t{h[i]} * h[i + 1];
   }
   energy *= 2;
-#endif
   const Word16 r0 = extract_h(energy > kMax32 ? kMax32 : static_cast<Word32>(energy));
   Word32 acc;
   if (energy <= kMax32) {
@@ -170,13 +148,18 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
   // Eight samples a step: (g x) >> 15 from the product's halves (it fits 16
   // bits for 0 <= g < 2^15), then the saturating difference.
   static_assert(kSubfr % 8 == 0, "whole steps of eight");
+  // Each predecessor block is the current block moved up one word with
+  // the previous block's last word below it, not a load one word back,
+  // which would straddle the stores that just wrote the signal.
   const __m128i vg = _mm_set1_epi16(g);
+  __m128i last = _mm_insert_epi16(_mm_setzero_si128(), signal[-1], 7);
   for (; i < kSubfr; i += 8) {
-    const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(signal + i - 1));
+    const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(signal + i));
+    const __m128i prev = _mm_or_si128(_mm_slli_si128(cur, 2), _mm_srli_si128(last, 14));
+    last = cur;
     const __m128i lo = _mm_mullo_epi16(prev, vg), hi = _mm_mulhi_epi16(prev, vg);
     const __m128i t = _mm_packs_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 15),
                                       _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 15));
-    const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(signal + i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_subs_epi16(cur, t));
   }
 #endif
