@@ -1099,6 +1099,8 @@ VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* me
       std::memcpy(&pair, mem + k, sizeof pair);
       return _mm256_set1_epi32(pair);
     };
+    // Unrolled: each block's shift and offsets become constants.
+#pragma GCC unroll 10
     for (int b = 0; b < 10; ++b) {
       const int sh = memExp[b] - q0;
       if (b == 9 && sh >= 30) break;
