@@ -65,10 +65,12 @@ void targetCorrelation(const int16_t* h, const int16_t* x, int16_t* d, int extra
 // Signs from the correlation (d becomes |d|); keep[] marks, per track, all
 // but the (8 - keepPerTrack) weakest positions (weakest get -1).
 void fixSigns(int16_t* d, int16_t* sign, int16_t* keep, int keepPerTrack) {
+  // Branch-free (the signs of speech correlations are a coin toss):
+  // |d| capped at 32767 is the saturating negation.
   for (int n = 0; n < kL; ++n) {
-    sign[n] = d[n] >= 0 ? 32767 : -32767;
-    if (d[n] < 0) d[n] = negate(d[n]);
-    keep[n] = d[n];
+    const int32_t v = d[n];
+    sign[n] = v >= 0 ? 32767 : -32767;
+    d[n] = keep[n] = static_cast<int16_t>(std::min(v < 0 ? -v : v, 32767));
   }
   for (int t = 0; t < 5; ++t)
     for (int k = 0; k < 8 - keepPerTrack; ++k) {
