@@ -595,7 +595,14 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
     b.info = analyseSynthesis(b);
     if (b.info && postfilter) {
       const int il = 16 - (b.aq - 13);
-      for (int i = 0; i < 10; ++i) apf[i] = w16(roundHigh(shl(b.ja[i], il)));
+      if (il >= 14 && il <= 16) {
+        // The upper half of ja 2^il, rounded, is ja / 2^(16 - il) rounded
+        // half up (no 32767 case: at il = 16 the rounding bit is 0).
+        const int sh = 16 - il, half = (1 << sh) >> 1;
+        for (int i = 0; i < 10; ++i) apf[i] = static_cast<int16_t>((b.ja[i] + half) >> sh);
+      } else {
+        for (int i = 0; i < 10; ++i) apf[i] = w16(roundHigh(shl(b.ja[i], il)));
+      }
       int16_t pole[10];
       if (expand(b.ja, pole, 10, kPostPole, b.aq)) {
         std::memcpy(pfCoef + 10, pole, sizeof pole);
