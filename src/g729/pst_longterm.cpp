@@ -3,6 +3,7 @@
 // the Annex B form that bypasses non-speech frames, and the simplified
 // integer-delay filter of Annex A.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -420,11 +421,15 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
     for (int i = 0; i < kSubfr; ++i) ener = L_mac(ener, best[i], best[i]);
   }
   Word16 current, past;
+  // The mix goes straight to out unless out overlaps the residual buffer.
+  const auto at = [](const void* p) { return reinterpret_cast<std::uintptr_t>(p); };
+  const bool apart = at(out + kSubfr) <= at(res) || at(out) >= at(res + kHistA + kSubfr);
   if (!annexAWeights(corMax, ener, ener0, current, past)) {
-    std::memcpy(out, r, kSubfr * sizeof(Vok16s));
+    std::memmove(out, r, kSubfr * sizeof(Vok16s));
   } else {
     // Both weights lie in [0, 32767]: mult() cannot saturate, only the sum.
     int16_t mixed[kSubfr];
+    int16_t* dst = apart ? out : mixed;
 #if defined(__SSE2__)
     static_assert(kSubfr % 8 == 0, "whole steps of eight");
     // Eight samples a step: the 32-bit products from their low and high
@@ -439,16 +444,26 @@ VOKSC_EXPORT VokResult voksLongTermPostFilter_G729A_16s(int delay, const Vok16s*
                                        _mm_srai_epi32(_mm_unpacklo_epi16(dl, dh), 15));
       const __m128i hi = _mm_add_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(xl, xh), 15),
                                        _mm_srai_epi32(_mm_unpackhi_epi16(dl, dh), 15));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(mixed + i), _mm_packs_epi32(lo, hi));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(lo, hi));
     }
 #else
     for (int i = 0; i < kSubfr; ++i) {
       const int32_t v = ((int32_t{current} * r[i]) >> 15) + ((int32_t{past} * r[i - t0]) >> 15);
-      mixed[i] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+      dst[i] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
     }
 #endif
-    std::memcpy(out, mixed, sizeof mixed);
+    if (!apart) std::memcpy(out, mixed, sizeof mixed);
   }
-  std::memmove(res, res + kSubfr, kHistA * sizeof(Vok16s));
+  // The history moves back a subframe: the older part, then the subframe
+  // the residual filter has just stored (0-15, 16-31, 24-39) in blocks of
+  // eight, each inside one of those stores, so they are forwarded.
+  std::memmove(res, res + kSubfr, (kHistA - kSubfr) * sizeof(Vok16s));
+  int16_t* to = res + kHistA - kSubfr;
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i < kSubfr; i += 8)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i)));
+#endif
+  for (; i < kSubfr; ++i) to[i] = r[i];
   return vokOk;
 }

@@ -177,7 +177,23 @@ namespace {
 
 // The L_mac sum of the squared quarter samples: it only grows, so the chain
 // clips exactly where the exact sum leaves 32 bits.
-Word32 quarterEnergy(const Vok16s* x) {
+#if defined(__SSE2__)
+// Eight words from eight word loads: for a signal stored word by word just
+// before, where a block load would straddle the stores and wait for them.
+inline __m128i wordByWord(const Vok16s* x) {
+  __m128i v = _mm_cvtsi32_si128(static_cast<uint16_t>(x[0]));
+  v = _mm_insert_epi16(v, x[1], 1);
+  v = _mm_insert_epi16(v, x[2], 2);
+  v = _mm_insert_epi16(v, x[3], 3);
+  v = _mm_insert_epi16(v, x[4], 4);
+  v = _mm_insert_epi16(v, x[5], 5);
+  v = _mm_insert_epi16(v, x[6], 6);
+  return _mm_insert_epi16(v, x[7], 7);
+}
+#endif
+
+// fresh: x was just stored word by word (read so).
+Word32 quarterEnergy(const Vok16s* x, bool fresh) {
   uint32_t v = 0;
   int i = 0;
 #if defined(__SSE2__)
@@ -186,7 +202,8 @@ Word32 quarterEnergy(const Vok16s* x) {
   static_assert(kSubfr % 8 == 0, "whole steps of eight");
   __m128i acc = _mm_setzero_si128();
   for (; i < kSubfr; i += 8) {
-    const __m128i q = _mm_srai_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)), 2);
+    const __m128i w = fresh ? wordByWord(x + i) : _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i q = _mm_srai_epi16(w, 2);
     acc = _mm_add_epi32(acc, _mm_madd_epi16(q, q));
   }
   acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
@@ -242,14 +259,15 @@ VOKSC_EXPORT VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* 
 // Eout) in Q12 through the inverse square root, g(n) = 0.9 g(n-1) + g0.
 VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain) {
   if (anyNull(before, sig, pastGain)) return vokErrNullPtr;
-  Word32 s = quarterEnergy(sig);
+  // The signal comes from the synthesis filter, which stores word by word.
+  Word32 s = quarterEnergy(sig, true);
   if (s == 0) {
     *pastGain = 0;
     return vokOk;
   }
   Word16 e = sub(norm_l(s), 1);
   const Word16 gOut = round_fx(L_shl(s, e));
-  s = quarterEnergy(before);
+  s = quarterEnergy(before, false);
   Word16 g0;
   if (s == 0) {
     g0 = 0;
@@ -277,7 +295,7 @@ VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s*
   // Eight products a step; the saturating pack is the clip to 16 bits.
   for (; i < kSubfr; i += 8) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sig + i));
-    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gains + i));
+    const __m128i g = wordByWord(gains + i);  // stored word by word
     const __m128i lo = _mm_mullo_epi16(x, g), hi = _mm_mulhi_epi16(x, g);
     const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 12);
     const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 12);
