@@ -128,14 +128,6 @@ i64 hybridLags_scalar(const LagScaling& s, const i64* blockCorr, const i64* nonr
 }
 
 #if defined(VOKSC_X86)
-namespace {
-// Arithmetic right shift of 64-bit lanes (count 0..63): the logical shift
-// of the value with its sign folded away, sign restored.
-VOKSC_TARGET_AVX2 inline __m256i shiftRight64(__m256i v, __m128i n) {
-  const __m256i sign = _mm256_cmpgt_epi64(_mm256_setzero_si256(), v);
-  return _mm256_xor_si256(_mm256_srl_epi64(_mm256_xor_si256(v, sign), n), sign);
-}
-}  // namespace
 
 // Four lags per step in 64-bit lanes; the 32-bit saturation and the
 // rounding of the upper half as in the scalar form.  A factor of -2^31 goes
@@ -148,7 +140,15 @@ VOKSC_TARGET_AVX2 i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr,
   const __m256i hi32 = _mm256_set1_epi64x(INT32_MAX), lo32 = _mm256_set1_epi64x(INT32_MIN);
   const __m128i nRec = _mm_cvtsi32_si128(s.shRec & 63), nNew = _mm_cvtsi32_si128(s.shNew & 63);
   const __m128i nRec2 = _mm_cvtsi32_si128(s.shRec2 & 63), nNon = _mm_cvtsi32_si128(s.shNon & 63);
-  const __m128i n15 = _mm_cvtsi32_si128(15), n16 = _mm_cvtsi32_si128(16);
+  const __m128i n15 = _mm_cvtsi32_si128(15);
+  // Arithmetic right shifts by the four counts: the value moved to unsigned
+  // order (sign bit flipped: v + 2^63), shifted logically, 2^(63 - n) taken off.
+  const __m256i flip = _mm256_set1_epi64x(INT64_MIN);
+  const __m256i bRec = _mm256_srl_epi64(flip, nRec), bNew = _mm256_srl_epi64(flip, nNew);
+  const __m256i bRec2 = _mm256_srl_epi64(flip, nRec2), bNon = _mm256_srl_epi64(flip, nNon);
+  auto sra = [&](__m256i v, __m128i n, __m256i bias) VOKSC_TARGET_AVX2 {
+    return _mm256_sub_epi64(_mm256_srl_epi64(_mm256_xor_si256(v, flip), n), bias);
+  };
   const __m128i low16 = _mm_setr_epi8(0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9);
   auto saturated = [&](__m256i v, const PowerScale& ps) VOKSC_TARGET_AVX2 {
     const __m256i up = _mm256_sll_epi64(v, _mm_cvtsi32_si128(ps.shift));
@@ -156,8 +156,10 @@ VOKSC_TARGET_AVX2 i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr,
     const __m256i under = _mm256_cmpgt_epi64(_mm256_set1_epi64x(ps.lo), v);
     return _mm256_blendv_epi8(_mm256_blendv_epi8(up, hi32, over), lo32, under);
   };
+  // a within 32 bits (saturated): the 32-bit arithmetic shift of its lanes'
+  // halves is a >> 16 in the low half and the sign in the high half.
   auto rounded = [&](__m256i a) VOKSC_TARGET_AVX2 {
-    const __m256i b = shiftRight64(a, n16);
+    const __m256i b = _mm256_srai_epi32(a, 16);
     const __m256i bit = _mm256_and_si256(_mm256_srl_epi64(a, n15), one);
     return _mm256_add_epi64(b, _mm256_andnot_si256(_mm256_cmpeq_epi64(b, top), bit));
   };
@@ -169,12 +171,12 @@ VOKSC_TARGET_AVX2 i64 hybridLags_avx2(const LagScaling& s, const i64* blockCorr,
   // Lags at..at+3: old recursive words from `old`, results to rexpOut, rOut.
   auto four = [&](const int16_t* old, int at, int16_t* rexpOut, int16_t* rOut) VOKSC_TARGET_AVX2 {
     const __m256i x = _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(old)));
-    __m256i a = _mm256_add_epi64(shiftRight64(_mm256_mul_epi32(x, fac), nRec),
-                                 shiftRight64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(blockCorr + at)), nNew));
+    __m256i a = _mm256_add_epi64(sra(_mm256_mul_epi32(x, fac), nRec, bRec),
+                                 sra(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(blockCorr + at)), nNew, bNew));
     const __m256i a1 = rounded(saturated(a, recScale));
     store4(rexpOut, a1);
-    a = _mm256_add_epi64(shiftRight64(_mm256_slli_epi64(a1, 16), nRec2),
-                         shiftRight64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(nonrCorr + at)), nNon));
+    a = _mm256_add_epi64(sra(_mm256_slli_epi64(a1, 16), nRec2, bRec2),
+                         sra(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(nonrCorr + at)), nNon, bNon));
     const __m256i last = saturated(a, sumScale);
     store4(rOut, rounded(last));
     return last;
