@@ -1,5 +1,6 @@
 // G.729 LP analysis: lag window, Levinson-Durbin recursion, LP <-> LSP
 // conversions, LSP/LSF conversions and the LSP interpolations.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -467,12 +468,22 @@ void lspToLp(const Word16* lsp, Word16* a) {
   }
 }
 
+// The last of the 64 strictly decreasing cosines (the first is 32767) that
+// is at least x: six halvings with selects, no branch that follows the data.
+inline int lastAtLeast(const int16_t* table, Word16 x) {
+  int k = 0;
+  for (int s = 32; s > 0; s >>= 1) k += table[k + s] >= x ? s : 0;
+  return k;
+}
+
+// The table walks below go down from the previous index while the cosine
+// is below the LSP; with the table decreasing they stop at the smaller of
+// that index and the last cosine at least the LSP (the first is 32767, so
+// the walk never passes index 0), found without the walk's branches.
 void lspToLsf(const Word16* lsp, Word16* lsf) {
   int ind = 63;
   for (int i = kLpOrder - 1; i >= 0; --i) {
-    while (kCosTable64[ind] < lsp[i]) {
-      if (--ind <= 0) break;
-    }
+    ind = std::min(ind, lastAtLeast(kCosTable64, lsp[i]));
     const Word16 offset = sub(lsp[i], kCosTable64[ind]);
     const Word16 freq = add(shl(static_cast<Word16>(ind), 9), extract_l(L_shr(L_mult(kAcosSlope[ind], offset), 12)));
     lsf[i] = mult(freq, 25736);
@@ -482,7 +493,7 @@ void lspToLsf(const Word16* lsp, Word16* lsf) {
 void lspToLsfNorm(const Word16* lsp, Word16* lsf) {
   int ind = 63;
   for (int i = kLpOrder - 1; i >= 0; --i) {
-    while (kCosTable65[ind] < lsp[i]) --ind;  // kCosTable65[0] is 32767: the walk stops there
+    ind = std::min(ind, lastAtLeast(kCosTable65, lsp[i]));
     const Word32 t = L_mult(sub(lsp[i], kCosTable65[ind]), kCosSlope64[ind]);
     lsf[i] = add(round_fx(L_shl(t, 3)), shl(static_cast<Word16>(ind), 8));
   }
