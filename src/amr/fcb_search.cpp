@@ -484,6 +484,21 @@ void buildPulses(const int* pos, int n, const int16_t* sign, const int16_t* h, i
     code[pos[k]] = sign[pos[k]] > 0 ? 8191 : -8192;
     amp[k] = sign[pos[k]] > 0 ? 32767 : -32768;
   }
+  int16_t hiH = 0, loH = 0;
+  for (int i = 0; i < kL; ++i) {
+    hiH = std::max(hiH, h[i]);
+    loH = std::min(loH, h[i]);
+  }
+  // n terms of magnitude at most 2^16 max|h|: below 2^31 - 2^15 neither a
+  // product, a partial sum nor the rounding saturates, and the sums may be
+  // formed in any order.
+  if (int64_t{n} * 65536 * std::max(int32_t{hiH}, -int32_t{loH}) < (int64_t{1} << 31) - 0x8000) {
+    int32_t acc[kL] = {};
+    for (int k = 0; k < n; ++k)
+      for (int i = pos[k]; i < kL; ++i) acc[i] += 2 * amp[k] * h[i - pos[k]];
+    for (int i = 0; i < kL; ++i) y[i] = static_cast<int16_t>((acc[i] + 0x8000) >> 16);
+    return;
+  }
   for (int i = 0; i < kL; ++i) {
     int32_t s = 0;
     for (int k = 0; k < n; ++k) s = L_mac(s, i >= pos[k] ? h[i - pos[k]] : 0, amp[k]);
