@@ -202,17 +202,7 @@ VOKSC_AVX2 bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out) {
   }
   acc[7] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(c0, c0), _mm256_madd_epi16(c1, c1)),
                             _mm256_madd_epi16(c2, c2));
-  // The energies of the seven delayed blocks too, so that the choice of
-  // the delay does not wait for loads and sums of its own.
-  __m256i en[8];
-  for (int k = 0; k < 7; ++k) {
-    const int16_t* d = past + 6 - k;
-    const __m256i d0 = q16(d), d1 = q8(d + 16), d2 = q16(d + 24);
-    en[k] = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(d0, d0), _mm256_madd_epi16(d1, d1)),
-                             _mm256_madd_epi16(d2, d2));
-  }
-  en[7] = _mm256_setzero_si256();
-  const __m256i sums = reduce8(acc), energies = reduce8(en);
+  const __m256i sums = reduce8(acc);
   // The first largest correlation without branches: lane 7 (the subframe's
   // energy) is set below every correlation, the maximum is spread to every
   // lane, and the lowest lane equal to it is the delay.
@@ -221,10 +211,13 @@ VOKSC_AVX2 bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out) {
   top = _mm256_max_epi32(top, _mm256_shuffle_epi32(top, 0xB1));
   top = _mm256_max_epi32(top, _mm256_permute2x128_si256(top, top, 0x01));
   const int best = __builtin_ctz(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(corr, top)))));
-  alignas(32) int32_t s[8], e[8];
+  const int16_t* d = past + 6 - best;
+  const __m256i d0 = q16(d), d1 = q8(d + 16), d2 = q16(d + 24);
+  const __m256i en = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(d0, d0), _mm256_madd_epi16(d1, d1)),
+                                      _mm256_madd_epi16(d2, d2));
+  alignas(32) int32_t s[8];
   _mm256_store_si256(reinterpret_cast<__m256i*>(s), sums);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(e), energies);
-  *out = {s[best], e[best], s[7], t0Min + best};
+  *out = {s[best], hsum(en), s[7], t0Min + best};
   return true;
 }
 

@@ -3,6 +3,7 @@
 // (G.729, Annex A, float).
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -28,6 +29,21 @@ constexpr Word16 kGammaDen = 22938;   // 0.7
 constexpr Word16 kGammaNum = 18022;   // 0.55
 constexpr Word16 kAgcFactor = 32358;  // 0.9875
 constexpr Word16 kAgcFactorA = 29491; // 0.9 (Annex A)
+
+#if defined(__SSE2__)
+// Eight words from eight word loads: for a signal stored word by word just
+// before, where a block load would straddle the stores and wait for them.
+inline __m128i wordByWord(const Vok16s* x) {
+  __m128i v = _mm_cvtsi32_si128(static_cast<uint16_t>(x[0]));
+  v = _mm_insert_epi16(v, x[1], 1);
+  v = _mm_insert_epi16(v, x[2], 2);
+  v = _mm_insert_epi16(v, x[3], 3);
+  v = _mm_insert_epi16(v, x[4], 4);
+  v = _mm_insert_epi16(v, x[5], 5);
+  v = _mm_insert_epi16(v, x[6], 6);
+  return _mm_insert_epi16(v, x[7], 7);
+}
+#endif
 
 // The negated first reflection coefficient of h (Q15) from its
 // autocorrelation at lags 0 and 1 (normalised, upper words).
@@ -122,14 +138,42 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
   // The energy chain only grows, so it is the exact sum clipped to 32 bits.
   // While that sum fits, every partial sum of the lag-1 chain does too
   // (|2 h[i] h[i+1]| <= h[i]^2 + h[i+1]^2), so it is exact as well.
-  // Word by word: the filter has just stored the response, and loads that
-  // straddle its stores would wait for them.
+  // The filter has just stored the response word by word: it is read so
+  // (block loads would straddle those stores and wait for them).
   int64_t energy = 0, lag1 = 0;
+#if defined(__SSE2__)
+  {
+    // A pair of squares is at most 2^31 and exact read as unsigned; the
+    // pairs are summed in 64-bit lanes.  The lag-1 pairs, summed in 32 bits,
+    // are used only when the energy fits 31 bits, which bounds them.  The
+    // words one later are each block moved down a word with the next
+    // block's first word on top (h[22..23] are zero).
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i x0 = wordByWord(h), x1 = wordByWord(h + 8);
+    __m128i x2 = _mm_cvtsi32_si128(static_cast<uint16_t>(h[16]));
+    for (int k = 1; k < 6; ++k) x2 = _mm_insert_epi16(x2, h[16 + k], k);
+    const __m128i y0 = _mm_or_si128(_mm_srli_si128(x0, 2), _mm_slli_si128(x1, 14));
+    const __m128i y1 = _mm_or_si128(_mm_srli_si128(x1, 2), _mm_slli_si128(x2, 14));
+    const __m128i y2 = _mm_srli_si128(x2, 2);
+    __m128i e = zero;
+    for (const __m128i p : {_mm_madd_epi16(x0, x0), _mm_madd_epi16(x1, x1), _mm_madd_epi16(x2, x2)})
+      e = _mm_add_epi64(e, _mm_add_epi64(_mm_unpacklo_epi32(p, zero), _mm_unpackhi_epi32(p, zero)));
+    __m128i c = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(x0, y0), _mm_madd_epi16(x1, y1)), _mm_madd_epi16(x2, y2));
+    e = _mm_add_epi64(e, _mm_unpackhi_epi64(e, e));
+    c = _mm_add_epi32(c, _mm_shuffle_epi32(c, 0x4E));
+    c = _mm_add_epi32(c, _mm_shuffle_epi32(c, 0xB1));
+    alignas(16) int64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), e);
+    energy = 2 * lanes[0];
+    lag1 = _mm_cvtsi128_si32(c);
+  }
+#else
   for (int i = 0; i < kImpulseA; ++i) {
     energy += int32_t{h[i]} * h[i];
     lag1 += int32_t{h[i]} * h[i + 1];
   }
   energy *= 2;
+#endif
   const Word16 r0 = extract_h(energy > kMax32 ? kMax32 : static_cast<Word32>(energy));
   Word32 acc;
   if (energy <= kMax32) {
@@ -177,23 +221,9 @@ namespace {
 
 // The L_mac sum of the squared quarter samples: it only grows, so the chain
 // clips exactly where the exact sum leaves 32 bits.
-#if defined(__SSE2__)
-// Eight words from eight word loads: for a signal stored word by word just
-// before, where a block load would straddle the stores and wait for them.
-inline __m128i wordByWord(const Vok16s* x) {
-  __m128i v = _mm_cvtsi32_si128(static_cast<uint16_t>(x[0]));
-  v = _mm_insert_epi16(v, x[1], 1);
-  v = _mm_insert_epi16(v, x[2], 2);
-  v = _mm_insert_epi16(v, x[3], 3);
-  v = _mm_insert_epi16(v, x[4], 4);
-  v = _mm_insert_epi16(v, x[5], 5);
-  v = _mm_insert_epi16(v, x[6], 6);
-  return _mm_insert_epi16(v, x[7], 7);
-}
-#endif
-
-// fresh: x was just stored word by word (read so).
-Word32 quarterEnergy(const Vok16s* x, bool fresh) {
+// kFresh: x was just stored word by word (read so).
+template <bool kFresh>
+Word32 quarterEnergy(const Vok16s* x) {
   uint32_t v = 0;
   int i = 0;
 #if defined(__SSE2__)
@@ -202,7 +232,7 @@ Word32 quarterEnergy(const Vok16s* x, bool fresh) {
   static_assert(kSubfr % 8 == 0, "whole steps of eight");
   __m128i acc = _mm_setzero_si128();
   for (; i < kSubfr; i += 8) {
-    const __m128i w = fresh ? wordByWord(x + i) : _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i w = kFresh ? wordByWord(x + i) : _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
     const __m128i q = _mm_srai_epi16(w, 2);
     acc = _mm_add_epi32(acc, _mm_madd_epi16(q, q));
   }
@@ -260,14 +290,14 @@ VOKSC_EXPORT VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* 
 VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain) {
   if (anyNull(before, sig, pastGain)) return vokErrNullPtr;
   // The signal comes from the synthesis filter, which stores word by word.
-  Word32 s = quarterEnergy(sig, true);
+  Word32 s = quarterEnergy<true>(sig);
   if (s == 0) {
     *pastGain = 0;
     return vokOk;
   }
   Word16 e = sub(norm_l(s), 1);
   const Word16 gOut = round_fx(L_shl(s, e));
-  s = quarterEnergy(before, false);
+  s = quarterEnergy<false>(before);
   Word16 g0;
   if (s == 0) {
     g0 = 0;

@@ -91,23 +91,25 @@ struct DecoderState {
 static_assert(sizeof(EncoderState) < 4096, "encoder state size");
 static_assert(sizeof(DecoderState) < 4096, "decoder state size");
 
-// Copies of a few words that the synthesis filter has just stored one by
+// Copies of the ten words that the synthesis filter has just stored one by
 // one go word by word too (GCC is kept from merging them into vector
 // moves): a wide load over several narrow stores waits for them to leave
 // the store queue instead of taking them forwarded.
 #if defined(__GNUC__) && !defined(__clang__)
 __attribute__((optimize("no-tree-vectorize")))
 #endif
-void copyWords(int16_t* to, const int16_t* from, int n) {
-  for (int i = 0; i < n; ++i) to[i] = from[i];
+void copyWords(int16_t* to, const int16_t* from) {
+  static_assert(kOrder == 10, "ten words");
+  to[0] = from[0], to[1] = from[1], to[2] = from[2], to[3] = from[3], to[4] = from[4];
+  to[5] = from[5], to[6] = from[6], to[7] = from[7], to[8] = from[8], to[9] = from[9];
 }
 
 // Synthesis filter 1/A(z) over one subframe; `update` keeps the memory.
 VokResult synth(const int16_t* a, const int16_t* x, int16_t* y, int16_t* mem, bool update) {
   int16_t m[kOrder];
-  copyWords(m, mem, kOrder);
+  copyWords(m, mem);
   VokResult st = VOKC_CALL(voksSynthesisFilter_G729E_16s, a, kOrder, x, y, kSubfr, m);
-  if (update) copyWords(mem, m, kOrder);
+  if (update) copyWords(mem, m);
   return st;
 }
 
@@ -613,7 +615,7 @@ static void synthesise(DecoderState* s, const int16_t* a, const int16_t* exc, in
     for (auto& e : s->oldExc) e = shr(e, 2);
     synth(a, exc, syn, s->memSyn, true);
   } else {
-    copyWords(s->memSyn, syn + kSubfr - kOrder, kOrder);
+    copyWords(s->memSyn, syn + kSubfr - kOrder);
   }
 }
 
