@@ -470,59 +470,73 @@ __attribute__((target("avx2"))) inline Lanes firstBest(const Lanes& first, const
 #endif
 
 #if defined(VOKSC_X86)
+// The lane form of a phase whose rows all leave room (kRows rows, or
+// rows.n for 0: a known count lets the compiler keep the rows in
+// registers); false when an energy is not positive.
+template <int kRows>
+__attribute__((target("avx2"))) inline bool pairRowsLanes(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b,
+                                                          Word16 wb, const int16_t* dnY, const int* yPos, bool setPs) {
+  const int n = kRows ? kRows : rows.n;
+  const __m256i bTerm = _mm256_mullo_epi32(load8(b), _mm256_set1_epi32(2 * wb));
+  const __m256i wa2 = _mm256_set1_epi32(2 * wa);
+  const __m128i dn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnY));
+  Lanes c[kPos];
+  __m256i positive = _mm256_set1_epi32(-1);
+  for (int r = 0; r < n; ++r) {
+    __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(rows.base[r]), _mm256_mullo_epi32(load8(rows.a[r]), wa2));
+    chain = _mm256_add_epi32(chain, bTerm);
+    // round(): (chain + 0x8000) >> 16, 32767 from 0x7FFF8000 up.
+    c[r].alp = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_min_epi32(chain, _mm256_set1_epi32(0x7FFF7FFF)), _mm256_set1_epi32(0x8000)), 16);
+    // add() saturates in 16 bits; mult(ps, ps) is (ps ps) >> 15 capped at 32767.
+    const __m256i ps = _mm256_cvtepi16_epi32(_mm_adds_epi16(_mm_set1_epi16(rows.ps1[r]), dn));
+    c[r].sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), _mm256_set1_epi32(kMax16));
+    c[r].row = _mm256_set1_epi32(r);
+    c[r].lane = _mm256_setzero_si256();
+    positive = _mm256_and_si256(positive, _mm256_cmpgt_epi32(c[r].alp, _mm256_setzero_si256()));
+  }
+  if (_mm256_movemask_ps(_mm256_castsi256_ps(positive)) == 0xFF) {
+    // The rows pairwise, earlier against later, a tree of depth three
+    // instead of a chain of seven comparisons: with the order strict
+    // weak, the first row of the largest ratio wins either way.
+    for (int k = n; k > 1;) {
+      int m = 0;
+      for (int r = 0; r + 1 < k; r += 2) c[m++] = firstBest(c[r], c[r + 1], false);
+      if (k & 1) c[m++] = c[k - 1];
+      k = m;
+    }
+    // Then the lanes the same way (a lane of an earlier row first, then
+    // the earlier lane), each time two neighbouring runs of lanes: pairs,
+    // quarters, halves.
+    Lanes w = c[0];
+    w.lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    w = firstBest(w, swapped<0xB1>(w), true);
+    w = firstBest(w, swapped<0x4E>(w), true);
+    w = firstBest(w, upperHalf(w), true);
+    const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp);
+    if (sq * p.alp > p.sq * alp) {
+      const int r = _mm256_cvtsi256_si32(w.row), k = _mm256_cvtsi256_si32(w.lane);
+      p.sq = static_cast<Word16>(sq);
+      p.alp = static_cast<Word16>(alp);
+      if (setPs) p.ps = add(rows.ps1[r], dnY[k]);
+      p.ix = rows.x[r];
+      p.iy = yPos[k];
+    }
+    return true;
+  }
+  return false;
+}
+
 __attribute__((target("avx2"))) void pairRowsAvx2(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b,
                                                   Word16 wb, const int16_t* dnY, const int* yPos, bool setPs) {
   const Word32 room = static_cast<Word32>(2 * (wa + wb) * 32768);  // weights are at most 16384
   bool lanes = p.alp > 0;
   for (int r = 0; r < rows.n; ++r) lanes &= rows.base[r] <= kMax32 - room && rows.base[r] >= kMin32 + room;
   if (lanes) {
-    const __m256i bTerm = _mm256_mullo_epi32(load8(b), _mm256_set1_epi32(2 * wb));
-    const __m256i wa2 = _mm256_set1_epi32(2 * wa);
-    const __m128i dn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnY));
-    Lanes c[kPos];
-    __m256i positive = _mm256_set1_epi32(-1);
-    for (int r = 0; r < rows.n; ++r) {
-      __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(rows.base[r]), _mm256_mullo_epi32(load8(rows.a[r]), wa2));
-      chain = _mm256_add_epi32(chain, bTerm);
-      // round(): (chain + 0x8000) >> 16, 32767 from 0x7FFF8000 up.
-      c[r].alp = _mm256_srai_epi32(
-          _mm256_add_epi32(_mm256_min_epi32(chain, _mm256_set1_epi32(0x7FFF7FFF)), _mm256_set1_epi32(0x8000)), 16);
-      // add() saturates in 16 bits; mult(ps, ps) is (ps ps) >> 15 capped at 32767.
-      const __m256i ps = _mm256_cvtepi16_epi32(_mm_adds_epi16(_mm_set1_epi16(rows.ps1[r]), dn));
-      c[r].sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), _mm256_set1_epi32(kMax16));
-      c[r].row = _mm256_set1_epi32(r);
-      c[r].lane = _mm256_setzero_si256();
-      positive = _mm256_and_si256(positive, _mm256_cmpgt_epi32(c[r].alp, _mm256_setzero_si256()));
-    }
-    if (_mm256_movemask_ps(_mm256_castsi256_ps(positive)) == 0xFF) {
-      // The rows pairwise, earlier against later, a tree of depth three
-      // instead of a chain of seven comparisons: with the order strict
-      // weak, the first row of the largest ratio wins either way.
-      for (int n = rows.n; n > 1;) {
-        int m = 0;
-        for (int r = 0; r + 1 < n; r += 2) c[m++] = firstBest(c[r], c[r + 1], false);
-        if (n & 1) c[m++] = c[n - 1];
-        n = m;
-      }
-      // Then the lanes the same way (a lane of an earlier row first, then
-      // the earlier lane), each time two neighbouring runs of lanes: pairs,
-      // quarters, halves.
-      Lanes w = c[0];
-      w.lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-      w = firstBest(w, swapped<0xB1>(w), true);
-      w = firstBest(w, swapped<0x4E>(w), true);
-      w = firstBest(w, upperHalf(w), true);
-      const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp);
-      if (sq * p.alp > p.sq * alp) {
-        const int r = _mm256_cvtsi256_si32(w.row), k = _mm256_cvtsi256_si32(w.lane);
-        p.sq = static_cast<Word16>(sq);
-        p.alp = static_cast<Word16>(alp);
-        if (setPs) p.ps = add(rows.ps1[r], dnY[k]);
-        p.ix = rows.x[r];
-        p.iy = yPos[k];
-      }
+    if (rows.n == kPos ? pairRowsLanes<kPos>(p, rows, wa, b, wb, dnY, yPos, setPs)
+        : rows.n == 2  ? pairRowsLanes<2>(p, rows, wa, b, wb, dnY, yPos, setPs)
+                       : pairRowsLanes<0>(p, rows, wa, b, wb, dnY, yPos, setPs))
       return;
-    }
   }
   for (int r = 0; r < rows.n; ++r)
     pairRowAvx2(p, rows.base[r], rows.a[r], wa, b, wb, rows.ps1[r], dnY, rows.x[r], yPos, setPs);
