@@ -13,6 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "basic_op.h"
 #include "voksc.h"
 
@@ -85,20 +89,35 @@ void weightAz(const int16_t* a, int16_t gamma, int order, int16_t* ap);
 // fixed factor's filters then weigh all ten coefficients at once.
 struct GammaPowers {
   int32_t p[kOrder];
+  int16_t w[kOrder];  // the same as words (each below 2^15)
 };
 constexpr GammaPowers gammaPowers(int16_t gamma) {
   GammaPowers g{};
   int32_t fac = gamma;
   for (int i = 0; i < kOrder; ++i) {
     g.p[i] = fac;
+    g.w[i] = static_cast<int16_t>(fac);
     fac = (fac * gamma + 0x4000) >> 15;
   }
   return g;
 }
-// weightAz of order 10 with the powers of a non-negative gamma.
+// weightAz of order 10 with the powers of a non-negative gamma.  The first
+// eight products in lanes: each (a p + 2^14) >> 15 from the 32-bit product's
+// halves; |a p| < 2^30, so the result fits 16 bits and the pack keeps it.
 inline void weightAz10(const int16_t* a, const GammaPowers& g, int16_t* ap) {
   ap[0] = a[0];
-  for (int i = 0; i < kOrder; ++i) ap[i + 1] = static_cast<int16_t>((a[i + 1] * g.p[i] + 0x4000) >> 15);
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1));
+  const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.w));
+  const __m128i lo = _mm_mullo_epi16(x, w), hi = _mm_mulhi_epi16(x, w);
+  const __m128i half = _mm_set1_epi32(0x4000);
+  const __m128i r0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), half), 15);
+  const __m128i r1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), half), 15);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(ap + 1), _mm_packs_epi32(r0, r1));
+  i = 8;
+#endif
+  for (; i < kOrder; ++i) ap[i + 1] = static_cast<int16_t>((a[i + 1] * g.p[i] + 0x4000) >> 15);
 }
 
 // 1/A(z) of the given order over len samples from a copy of the filter
