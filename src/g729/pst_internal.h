@@ -36,12 +36,14 @@ struct PstSearchA {
 bool pstSearchA_scalar(const int16_t* r, int t0Min, PstSearchA* out);
 bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out);
 
-// The Annex A gain control's smoothed gains: g(0) = start, g(n+1) =
-// ((g(n) 29491) >> 15) + g0 (0.9 in Q15), gains[n] = g(n+1) for
-// n = 0..39; returns g(40).  Requires 0 <= g0 < 3277 (the sums then stay in
-// 16 bits without saturation).
+// The Annex A gain control's smoothed gains and their products: g(0) =
+// start, g(n+1) = ((g(n) 29491) >> 15) + g0 (0.9 in Q15), and sig[n] =
+// sat16((sig[n] g(n+1)) >> 12) for n = 0..39; returns g(40).  Requires
+// 0 <= g0 < 3277 (the sums then stay in 16 bits without saturation).
+// agcGains_scalar forms the gains alone.
 int16_t agcGains_scalar(int16_t start, int16_t g0, int16_t* gains);
-int16_t agcGains_avx2(int16_t start, int16_t g0, int16_t* gains);
+int16_t agcApply_scalar(int16_t start, int16_t g0, int16_t* sig);
+int16_t agcApply_avx2(int16_t start, int16_t g0, int16_t* sig);
 
 // The G.729 long-term post-filter of one subframe with either kernel set:
 // res points at the subframe after 152 samples of history (not shifted),

@@ -7,6 +7,8 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 namespace voksc::g729 {
@@ -66,6 +68,34 @@ int16_t agcGains_scalar(int16_t start, int16_t g0, int16_t* gains) {
     gains[n] = static_cast<int16_t>(g);
   }
   return static_cast<int16_t>(g);
+}
+
+int16_t agcApply_scalar(int16_t start, int16_t g0, int16_t* sig) {
+  int16_t gains[40];
+  const int16_t last = agcGains_scalar(start, g0, gains);
+  int i = 0;
+#if defined(__SSE2__)
+  // Eight products a step (the saturating pack is the clip to 16 bits); the
+  // gains, just stored word by word, are read so (a block load would
+  // straddle those stores and wait for them).
+  for (; i < 40; i += 8) {
+    __m128i g = _mm_cvtsi32_si128(static_cast<uint16_t>(gains[i]));
+    g = _mm_insert_epi16(g, gains[i + 1], 1);
+    g = _mm_insert_epi16(g, gains[i + 2], 2);
+    g = _mm_insert_epi16(g, gains[i + 3], 3);
+    g = _mm_insert_epi16(g, gains[i + 4], 4);
+    g = _mm_insert_epi16(g, gains[i + 5], 5);
+    g = _mm_insert_epi16(g, gains[i + 6], 6);
+    g = _mm_insert_epi16(g, gains[i + 7], 7);
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sig + i));
+    const __m128i lo = _mm_mullo_epi16(x, g), hi = _mm_mulhi_epi16(x, g);
+    const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 12);
+    const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 12);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sig + i), _mm_packs_epi32(p0, p1));
+  }
+#endif
+  for (; i < 40; ++i) sig[i] = op::sat16((int32_t{sig[i]} * gains[i]) >> 12);
+  return last;
 }
 
 void pstInterp_scalar(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
@@ -231,14 +261,25 @@ VOKSC_AVX2 bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out) {
 // product of g and 2a is (g a) >> 15 exactly, and the true lane never wraps
 // (other lanes may, unread).  Should g(10k) fall outside the lanes, the
 // chain goes on serially.
-VOKSC_AVX2 int16_t agcGains_avx2(int16_t start, int16_t g0, int16_t* gains) {
-  if (start < 0) return agcGains_scalar(start, g0, gains);
+VOKSC_AVX2 int16_t agcApply_avx2(int16_t start, int16_t g0, int16_t* sig) {
+  if (start < 0) return agcApply_scalar(start, g0, sig);
   constexpr int kSeg = 10, kLater = 3;
+  // Gains 1-10 serially, straight into their lanes.
   int32_t g = start;
-  for (int n = 0; n < kSeg; ++n) {
+  auto next = [&] {
     g = ((g * 29491) >> 15) + g0;
-    gains[n] = static_cast<int16_t>(g);
-  }
+    return g;
+  };
+  __m128i v0 = _mm_cvtsi32_si128(next() & 0xFFFF);
+  v0 = _mm_insert_epi16(v0, next(), 1);
+  v0 = _mm_insert_epi16(v0, next(), 2);
+  v0 = _mm_insert_epi16(v0, next(), 3);
+  v0 = _mm_insert_epi16(v0, next(), 4);
+  v0 = _mm_insert_epi16(v0, next(), 5);
+  v0 = _mm_insert_epi16(v0, next(), 6);
+  v0 = _mm_insert_epi16(v0, next(), 7);
+  __m128i v1 = _mm_cvtsi32_si128(next() & 0xFFFF);
+  v1 = _mm_insert_epi16(v1, next(), 1);
   const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m256i twoA = _mm256_set1_epi16(static_cast<int16_t>(2 * 29491 - 65536));
   const __m256i add = _mm256_set1_epi16(g0);
@@ -256,18 +297,43 @@ VOKSC_AVX2 int16_t agcGains_avx2(int16_t start, int16_t g0, int16_t* gains) {
       _mm256_store_si256(reinterpret_cast<__m256i*>(rows[k][i]), v[k]);
     }
   }
+  // Each later segment's lane, from the gain that starts it; a gain
+  // outside the lanes sends the whole subframe to the serial form.
+  int j[kLater];
   for (int k = 0; k < kLater; ++k) {
-    int16_t* out = gains + (k + 1) * kSeg;
-    const uint32_t j = static_cast<uint32_t>(g - base[k]);
-    if (j > 15) {
-      for (int n = 0; n < (kLater - k) * kSeg; ++n) {
-        g = ((g * 29491) >> 15) + g0;
-        out[n] = static_cast<int16_t>(g);
-      }
-      return static_cast<int16_t>(g);
-    }
-    for (int i = 0; i < kSeg; ++i) out[i] = rows[k][i][j];
-    g = out[kSeg - 1];
+    const uint32_t lane = static_cast<uint32_t>(g - base[k]);
+    if (lane > 15) return agcApply_scalar(start, g0, sig);
+    j[k] = static_cast<int>(lane);
+    g = rows[k][kSeg - 1][lane];
+  }
+  // Gains 11-40 into their lanes (gain n + 1 is lane n % 8 of block n / 8).
+#define VOKSC_GAIN(n) rows[(n) / kSeg - 1][(n) % kSeg][j[(n) / kSeg - 1]]
+  v1 = _mm_insert_epi16(v1, VOKSC_GAIN(10), 2);
+  v1 = _mm_insert_epi16(v1, VOKSC_GAIN(11), 3);
+  v1 = _mm_insert_epi16(v1, VOKSC_GAIN(12), 4);
+  v1 = _mm_insert_epi16(v1, VOKSC_GAIN(13), 5);
+  v1 = _mm_insert_epi16(v1, VOKSC_GAIN(14), 6);
+  v1 = _mm_insert_epi16(v1, VOKSC_GAIN(15), 7);
+  __m128i blocks[5] = {v0, v1, _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+  for (int b = 2; b < 5; ++b) {
+    const int n = 8 * b;
+    __m128i t = _mm_cvtsi32_si128(static_cast<uint16_t>(VOKSC_GAIN(n)));
+    t = _mm_insert_epi16(t, VOKSC_GAIN(n + 1), 1);
+    t = _mm_insert_epi16(t, VOKSC_GAIN(n + 2), 2);
+    t = _mm_insert_epi16(t, VOKSC_GAIN(n + 3), 3);
+    t = _mm_insert_epi16(t, VOKSC_GAIN(n + 4), 4);
+    t = _mm_insert_epi16(t, VOKSC_GAIN(n + 5), 5);
+    t = _mm_insert_epi16(t, VOKSC_GAIN(n + 6), 6);
+    blocks[b] = _mm_insert_epi16(t, VOKSC_GAIN(n + 7), 7);
+  }
+#undef VOKSC_GAIN
+  // The products, eight a step; the saturating pack is the clip.
+  for (int b = 0; b < 5; ++b) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sig + 8 * b));
+    const __m128i lo = _mm_mullo_epi16(x, blocks[b]), hi = _mm_mulhi_epi16(x, blocks[b]);
+    const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 12);
+    const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 12);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sig + 8 * b), _mm_packs_epi32(p0, p1));
   }
   return static_cast<int16_t>(g);
 }
@@ -289,7 +355,7 @@ int32_t pstDot_avx2(const int16_t* a, const int16_t* b, int n) { return pstDot_s
 void pstInterp_avx2(const int16_t* h, int taps, const int16_t* x, int16_t* y, int count) {
   pstInterp_scalar(h, taps, x, y, count);
 }
-int16_t agcGains_avx2(int16_t start, int16_t g0, int16_t* gains) { return agcGains_scalar(start, g0, gains); }
+int16_t agcApply_avx2(int16_t start, int16_t g0, int16_t* sig) { return agcApply_scalar(start, g0, sig); }
 bool pstSearchA_avx2(const int16_t* r, int t0Min, PstSearchA* out) { return pstSearchA_scalar(r, t0Min, out); }
 
 #endif

@@ -151,7 +151,11 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
     const __m128i zero = _mm_setzero_si128();
     const __m128i x0 = wordByWord(h), x1 = wordByWord(h + 8);
     __m128i x2 = _mm_cvtsi32_si128(static_cast<uint16_t>(h[16]));
-    for (int k = 1; k < 6; ++k) x2 = _mm_insert_epi16(x2, h[16 + k], k);
+    x2 = _mm_insert_epi16(x2, h[17], 1);
+    x2 = _mm_insert_epi16(x2, h[18], 2);
+    x2 = _mm_insert_epi16(x2, h[19], 3);
+    x2 = _mm_insert_epi16(x2, h[20], 4);
+    x2 = _mm_insert_epi16(x2, h[21], 5);
     const __m128i y0 = _mm_or_si128(_mm_srli_si128(x0, 2), _mm_slli_si128(x1, 14));
     const __m128i y1 = _mm_or_si128(_mm_srli_si128(x1, 2), _mm_slli_si128(x2, 14));
     const __m128i y2 = _mm_srli_si128(x2, 2);
@@ -317,25 +321,8 @@ VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s*
   // 32767 - a) with 0 <= r <= 32767 lies in [0, 32767 - a) and (gain a) >> 15
   // in [-a, a), so the sum stays in [-a, 32767) for a = kAgcFactorA.
   static_assert(kAgcFactorA == 29491, "the gain kernels' factor");
-  static const auto agcGains = voksc::cpu::choose(agcGains_scalar, agcGains_avx2);
-  int16_t gains[kSubfr];
-  const Word16 gain = agcGains(*pastGain, g0, gains);
-  int i = 0;
-#if defined(__SSE2__)
-  // Eight products a step; the saturating pack is the clip to 16 bits.
-  for (; i < kSubfr; i += 8) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sig + i));
-    const __m128i g = wordByWord(gains + i);  // stored word by word
-    const __m128i lo = _mm_mullo_epi16(x, g), hi = _mm_mulhi_epi16(x, g);
-    const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 12);
-    const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 12);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(sig + i), _mm_packs_epi32(p0, p1));
-  }
-#endif
-  for (; i < kSubfr; ++i) {
-    const int32_t v = (int32_t{sig[i]} * gains[i]) >> 12;
-    sig[i] = static_cast<Word16>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
-  }
+  static const auto agcApply = voksc::cpu::choose(agcApply_scalar, agcApply_avx2);
+  const Word16 gain = agcApply(*pastGain, g0, sig);
   *pastGain = gain;
   return vokOk;
 }
