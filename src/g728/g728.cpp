@@ -523,39 +523,41 @@ VOKSC_TARGET_AVX2 inline int largestWord(__m256i m) {
 
 // The constants of the word update, formed once per recursion.
 struct WordConstants {
-  __m256i one, flip;
+  __m256i one, sign, flip;
 };
 VOKSC_TARGET_AVX2 inline WordConstants wordConstants() {
-  return {_mm256_set1_epi16(1),
+  return {_mm256_set1_epi16(1), _mm256_set1_epi16(INT16_MIN),
           _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,  //
                            14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1)};
 }
 
-// The update for an even rc = 2k, |k| < 32768, in 16-bit lanes: with
-// P = k y = H 2^16 + L, the sum a 2^16 + 2P has the upper half
-// a + 2H + (L >> 15) (exact modulo 2^16, and it fits by the caller's bound)
-// and its bit 15 is bit 14 of L.  The partner operand a[n - 1 - f] of lane f
-// is a reversed load ending at a[n - 1 - f0]; lanes past n read the zeros
-// before a[0] and at a[n..], so they form 0 and need no mask.  The upper
-// half a + 2H + (L >> 15) is floor(h / 2^15) for h = a 2^15 + k y, half the
-// 32-bit sum: the sum leaves 32 bits exactly when this half leaves 16,
-// which `overflow` reports (the lanes' wrapped and saturated sums differ).
-// kLargest: also return the largest |next[f]|; kWraps: see addPairs.
-// One 16-word chunk of that update at f, into next; `wide` gathers the
-// lanes whose sum left 32 bits.  The half up of the upper half is a
-// saturating add: it leaves 32767 as it is, as the rounding does.
+// The update for an even rc = 2k, |k| < 32768, in 16-bit lanes: the sum
+// S = a 2^16 + 2 k y rounded to its upper half is a + floor((k y + 2^14) /
+// 2^15), and that quotient is the rounded product the word multiply with
+// rounding forms (exact: k y never reaches 2^30 with |k| <= 32767).  The
+// partner operand a[n - 1 - f] of lane f is a reversed load ending at
+// a[n - 1 - f0]; lanes past n read the zeros before a[0] and at a[n..], so
+// they form 0 and need no mask.  The word add saturates: where S stays in
+// 32 bits, its only overflow is the upper half 32767 plus a rounding bit,
+// which the rounding keeps at 32767, as saturation does.  S leaves 32 bits
+// exactly when floor(S / 2^16) leaves 16 bits, and then the saturated word
+// is 32767 or -32768: a word of magnitude 32767 or more (`edgeReached`)
+// flags every such sum, and a few exact ones, which the caller sends
+// through the halving form (exact either way).
+// One 16-word chunk of that update at f, into next.
 VOKSC_TARGET_AVX2 inline __m256i updateChunk(const WordConstants& c, const int16_t* a, int16_t* next, int n, int f,
-                                             __m256i vk, __m256i& wide, bool checkWide) {
+                                             __m256i vk) {
   const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + f));
   const __m256i yr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + (n - 16 - f)));
   const __m256i y = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(yr, c.flip), 0x4E);
-  const __m256i h = _mm256_mulhi_epi16(vk, y), l = _mm256_mullo_epi16(vk, y);
-  const __m256i t = _mm256_or_si256(_mm256_slli_epi16(h, 1), _mm256_srli_epi16(l, 15));
-  const __m256i hi = _mm256_add_epi16(x, t);
-  const __m256i v = _mm256_adds_epi16(hi, _mm256_and_si256(_mm256_srli_epi16(l, 14), c.one));
-  if (checkWide) wide = _mm256_or_si256(wide, _mm256_xor_si256(hi, _mm256_adds_epi16(x, t)));
+  const __m256i v = _mm256_adds_epi16(x, _mm256_mulhrs_epi16(vk, y));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(next + f), v);
   return v;
+}
+
+// Whether a lane of m (largest unsigned |v| words so far) is 32767 or more.
+VOKSC_TARGET_AVX2 inline bool edgeReached(const WordConstants& c, __m256i m) {
+  return !_mm256_testz_si256(_mm256_add_epi16(m, c.one), c.sign);
 }
 
 template <bool kLargest, bool kWraps>
@@ -563,14 +565,14 @@ VOKSC_TARGET_AVX2 inline int updatePredictorWords(const WordConstants& c, const 
                                                   int16_t k, const int16_t* rRev, int64_t* sum,
                                                   bool* overflow = nullptr) {
   const __m256i vk = _mm256_set1_epi16(k);
-  __m256i m = _mm256_setzero_si256(), acc = m, wraps = m, wide = m;
+  __m256i m = _mm256_setzero_si256(), acc = m, wraps = m;
   for (int f = 0; f < n; f += 16) {
-    const __m256i v = updateChunk(c, a, next, n, f, vk, wide, overflow != nullptr);
-    if (kLargest) m = _mm256_max_epu16(m, _mm256_abs_epi16(v));
+    const __m256i v = updateChunk(c, a, next, n, f, vk);
+    if (kLargest || overflow) m = _mm256_max_epu16(m, _mm256_abs_epi16(v));
     addPairs<kWraps>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)), v, acc, wraps);
   }
   *sum = kWraps ? wideSum(acc, wraps) : laneSum(acc);
-  if (overflow) *overflow = !_mm256_testz_si256(wide, wide);
+  if (overflow) *overflow = edgeReached(c, m);
   return kLargest ? largestWord(m) : 0;
 }
 
@@ -584,9 +586,10 @@ VOKSC_TARGET_AVX2 inline int updatePredictorWords(const WordConstants& c, const 
 // both are (x + 2^15) >> 16; the division's quotient f stays below 65534
 // (num <= alpha - 1 and alpha < 2^15), so the update's factor rc / 2 is
 // (f + 1) >> 1, and the stored coefficient f 2^15 >> headroom rounded the
-// same way.  An update that leaves 32 bits halves the predictor (the
-// 64-bit form on the unchanged words) and the next error sum is formed
-// afresh.  Returns false when the recursion is ill-conditioned.
+// same way.  An update flagged at the edge of 16 bits (every one that
+// leaves 32 bits) runs again in the 64-bit form on the unchanged words,
+// which halves the predictor where a sum really leaves 32 bits, and the
+// next error sum is formed afresh.  Returns false when the recursion is ill-conditioned.
 struct PlainRun {
   const int16_t* r;
   const int16_t* rRev;
@@ -615,11 +618,13 @@ VOKSC_TARGET_AVX2 inline bool plainOrders(const WordConstants& c, PlainRun& s, i
     alpha = (e + 0x8000) >> 16;
     const __m256i vk = _mm256_set1_epi16(static_cast<int16_t>(k));
     const int16_t* rr = s.rRev + kRevEnd - i - 1;
-    __m256i sum = _mm256_setzero_si256(), wide = sum, wraps = sum;
-    for (int g = 0; g < C; ++g)
-      addPairs<false>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rr + 16 * g)),
-                      updateChunk(c, cur, nxt, i, 16 * g, vk, wide, true), sum, wraps);
-    const bool halve = !_mm256_testz_si256(wide, wide);
+    __m256i sum = _mm256_setzero_si256(), edge = sum, wraps = sum;
+    for (int g = 0; g < C; ++g) {
+      const __m256i v = updateChunk(c, cur, nxt, i, 16 * g, vk);
+      edge = _mm256_max_epu16(edge, _mm256_abs_epi16(v));
+      addPairs<false>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rr + 16 * g)), v, sum, wraps);
+    }
+    const bool halve = edgeReached(c, edge);
     if (halve) {
       if (!halvingUpdate(cur, i, 2 * k, headroom, mult)) return false;
     } else {
@@ -645,9 +650,10 @@ VOKSC_TARGET_AVX2 inline bool plainOrders(const WordConstants& c, PlainRun& s, i
 template <bool kWraps>
 VOKSC_TARGET_AVX2 int16_t* levinsonRun_avx2(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur,
                                             int16_t* nxt, i64& alphaOut, i64& multOut, int& headroomOut) {
-  // Every order tries the 32-bit update; only a sum that really leaves 32
-  // bits sends the order through the halving form (on the unchanged
-  // predictor), which gives the same words as the plain update otherwise.
+  // Every order tries the 32-bit update; a word at the edge of 16 bits
+  // (every sum that leaves 32 bits among them) sends the order through the
+  // halving form (on the unchanged predictor), which gives the same words
+  // as the plain update where no sum leaves 32 bits.
   const WordConstants c = wordConstants();
   i64 alpha = alphaOut, mult = multOut;
   int headroom = headroomOut;
