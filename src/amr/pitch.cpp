@@ -487,21 +487,38 @@ VOKSC_TARGET_AVX2 inline __m256i load8(const int16_t* p) {
 VOKSC_TARGET_AVX2 inline void store8(int16_t* p, __m256i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(v, v), 0x08)));
 }
+// sat16((e h[j]) >> count) for 16 taps, as words in order (packs
+// interleaves groups of four lanes).
+VOKSC_TARGET_AVX2 inline __m256i shiftedTerms16(__m256i ev, const int16_t* h, __m128i count) {
+  const __m256i p = _mm256_sra_epi32(_mm256_mullo_epi32(ev, load8(h)), count);
+  const __m256i q = _mm256_sra_epi32(_mm256_mullo_epi32(ev, load8(h + 8)), count);
+  return _mm256_permute4x64_epi64(_mm256_packs_epi32(p, q), 0xD8);
+}
 }  // namespace
 
+// f is read and written in the pieces energyCorr40_avx2 loads (words 0-15,
+// 16-31, 32-39), with f[0] placed in the first piece, so every wide load of
+// f, here and in the energy/correlation that follows, is served whole from
+// one earlier store.  f[j - 1] is the loaded piece moved up one word with the
+// last word of the piece before it.
 VOKSC_TARGET_AVX2 void shiftFiltered_avx2(int16_t e, const int16_t* h, int16_t* f, int hShift, int down) {
-  alignas(32) int16_t prev[kSubframe + 8];
-  prev[0] = 0;
-  std::memcpy(prev + 1, f, sizeof(int16_t) * kSubframe);
+  const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f));
+  const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f + 16));
+  const __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f + 32));
+  const __m256i prev0 = _mm256_alignr_epi8(x0, _mm256_permute2x128_si256(x0, x0, 0x08), 14);
+  const __m256i prev1 = _mm256_alignr_epi8(x1, _mm256_permute2x128_si256(x1, x0, 0x03), 14);
+  const __m128i prev2 = _mm_alignr_epi8(x2, _mm256_extracti128_si256(x1, 1), 14);
   const __m256i ev = _mm256_set1_epi32(e);
   const __m128i count = _mm_cvtsi32_si128(15 - hShift);
-  for (int j = 0; j < kSubframe; j += 8) {
-    const __m256i p = _mm256_sra_epi32(_mm256_mullo_epi32(ev, load8(h + j)), count);
-    const __m256i t = _mm256_permute4x64_epi64(_mm256_packs_epi32(p, p), 0x08);
-    const __m128i sum = _mm_adds_epi16(_mm256_castsi256_si128(t), _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + j)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(f + j), sum);
-  }
-  f[0] = shr(e, static_cast<int16_t>(down));
+  const __m256i firstWord = _mm256_setr_epi16(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i s0 = _mm256_blendv_epi8(_mm256_adds_epi16(shiftedTerms16(ev, h, count), prev0),
+                                        _mm256_set1_epi16(shr(e, static_cast<int16_t>(down))), firstWord);
+  const __m256i s1 = _mm256_adds_epi16(shiftedTerms16(ev, h + 16, count), prev1);
+  const __m256i p2 = _mm256_sra_epi32(_mm256_mullo_epi32(ev, load8(h + 32)), count);
+  const __m128i s2 = _mm_adds_epi16(_mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(p2, p2), 0x08)), prev2);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(f), s0);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(f + 16), s1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(f + 32), s2);
 }
 
 VOKSC_TARGET_AVX2 void interp20Plain_avx2(const int16_t* src, const int16_t* w, int16_t* y, int len) {
