@@ -106,8 +106,7 @@ void runHighPass(HighPassState& s, Vok16s* x, int len) {
 
 // The bounded block: the input terms of every sample are formed ahead in
 // lanes (their partial sums, like the whole sample's, fit 32 bits), so the
-// recursion proper keeps the two split products of the past outputs.  It
-// advances two samples a step, so the two histories trade places by name.
+// recursion proper keeps the two split products of the past outputs.
 // For a sum c in [-2^28, 2^28 - 2^12) neither clamp can act: the sample
 // (c + 2^12) >> 13 lies in [-2^15, 2^15) and the history c 2^(14-Q) (Q = 12
 // or 13) in [-2^30, 2^30).  Louder sums clamp both.
@@ -121,6 +120,15 @@ inline int64_t highPassStep(int64_t c, Vok16s& out) {
   out = static_cast<Vok16s>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
   const int64_t h = c * (1 << (14 - Q));
   return h > 0x3FFFFFFF ? 0x3FFFFFFF : h < -0x40000000 ? -0x40000000 : h;
+}
+
+// An opaque value: the compiler may not fold it into the expressions that use it.
+inline void keepInRegister(int64_t& v) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  __asm__("" : "+r"(v));
+#else
+  (void)v;
+#endif
 }
 
 template <int Q>
@@ -159,11 +167,33 @@ void runBoundedHighPass(HighPassState& s, Vok16s* x, int len) {
     for (; i < n; ++i) inputs[i] = xc[i] * b0x2 + xc[i - 1] * b1x2 + xc[i - 2] * b2x2;
     x2 = n > 1 ? xc[n - 2] : x1;
     x1 = xc[n - 1];
-    for (i = 0; i + 1 < n; i += 2) {
-      h2 = highPassStep<Q>(2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15)) + inputs[i], xc[i]);
-      h1 = highPassStep<Q>(2 * (((h2 * a1) >> 15) + ((h1 * a2) >> 15)) + inputs[i + 1], xc[i + 1]);
+    // While no clamp acts, each history is a sum times 2^(14-Q), and
+    // (h a) >> 15 is (c (a 2^(14-Q))) >> 15 exactly, so the recursion carries
+    // the sums themselves: the chain from one sum to the next is a multiply,
+    // a shift and one addition of 2 ((h2 a2) >> 15) + the input terms, formed
+    // beside it; the range check branches off the chain.  A history that a
+    // clamp made (not such a multiple) and the samples after a clamp within
+    // the chunk take the steps above.
+    constexpr int kUp = 14 - Q;
+    i = 0;
+    if (((h1 | h2) & ((1 << kUp) - 1)) == 0) {
+      int64_t a1u = a1 * (1 << kUp);
+      const int64_t a2u = a2 * (1 << kUp);
+      keepInRegister(a1u);  // else the compiler doubles c1 on the chain
+      int64_t c1 = h1 / (1 << kUp), c2 = h2 / (1 << kUp);
+      for (; i < n; ++i) {
+        int64_t ahead = 2 * ((c2 * a2u) >> 15) + inputs[i];
+        keepInRegister(ahead);  // else the compiler adds the two products first
+        const int64_t c = 2 * ((c1 * a1u) >> 15) + ahead;
+        if (__builtin_expect(static_cast<uint64_t>(c + (int64_t{1} << 28)) >= (uint64_t{1} << 29) - 0x1000, 0)) break;
+        xc[i] = static_cast<Vok16s>((c + 0x1000) >> 13);
+        c2 = c1;
+        c1 = c;
+      }
+      h1 = c1 * (1 << kUp);
+      h2 = c2 * (1 << kUp);
     }
-    if (i < n) {
+    for (; i < n; ++i) {
       const int64_t h = highPassStep<Q>(2 * (((h1 * a1) >> 15) + ((h2 * a2) >> 15)) + inputs[i], xc[i]);
       h2 = h1;
       h1 = h;

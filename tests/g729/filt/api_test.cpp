@@ -309,13 +309,16 @@ struct ChainHighPass {
 TEST(G729FiltKernels, HighPassAgreesWithTheChain) {
   std::mt19937 rng(74);
   const Vok16s pre[6] = {4096, 7807, -3733, 1899, -3798, 1899}, post[6] = {8192, 15836, -7667, 7699, -15398, 7699};
+  // Bounded blocks for inputs up to 18900 that still clamp the history from
+  // about 8200 on: a quiet block then starts from a clamped history.
+  const Vok16s clamping[6] = {8192, 15836, -7667, 16000, 0, 0};
   for (int trial = 0; trial < 600; ++trial) {
     const int q = trial & 1 ? 13 : 12;
     Vok16s c[6];
     if (trial % 3 == 2) {
       for (auto& v : c) v = static_cast<Vok16s>(rng());  // anything, saturating chains included
     } else {
-      std::memcpy(c, trial % 3 == 0 ? pre : post, sizeof c);
+      std::memcpy(c, trial % 12 == 4 || trial % 12 == 9 ? clamping : trial % 3 == 0 ? pre : post, sizeof c);
     }
     int size = 0;
     ASSERT_EQ(voksHighPassFilterSize_G729(&size), vokOk);
@@ -324,16 +327,24 @@ TEST(G729FiltKernels, HighPassAgreesWithTheChain) {
     ChainHighPass ref;
     std::memcpy(ref.a, c, sizeof ref.a);
     std::memcpy(ref.b, c + 3, sizeof ref.b);
+    const bool clamps = c[3] == clamping[3] && c[4] == 0;
     for (int block = 0; block < 6; ++block) {
-      const int len = 1 + static_cast<int>(rng() % 80);
+      const int len = 1 + static_cast<int>(rng() % (clamps && block & 1 ? 8 : 80));
       auto x = noise(len, (trial + block) % 4 == 0 ? 32767 : 1 + static_cast<int>(rng() % 12000),
                      static_cast<unsigned>(rng()));
       if ((trial + block) % 5 == 0)
         for (auto& v : x) v = (rng() & 1) ? static_cast<Vok16s>(-32768) : static_cast<Vok16s>(32767);
+      if (clamps) std::fill(x.begin(), x.end(), static_cast<Vok16s>(block & 1 ? rng() % 300 : 18000));
       auto want = x;
       ref.run(want.data(), len, q);
       ASSERT_EQ(voksHighPassFilter_G729_16s_ISfs(x.data(), len, q, state.data()), vokOk);
       ASSERT_EQ(x, want) << "trial " << trial << " block " << block;
+      // The state's last six words: x1, x2 and the split past outputs; a
+      // history off by one unit shows here long before it reaches a sample.
+      Vok16s tail[6];
+      std::memcpy(tail, state.data() + state.size() - sizeof tail, sizeof tail);
+      const Vok16s refTail[6] = {ref.x1, ref.x2, ref.y1h, ref.y1l, ref.y2h, ref.y2l};
+      ASSERT_EQ(std::memcmp(tail, refTail, sizeof tail), 0) << "state, trial " << trial << " block " << block;
     }
   }
 }
