@@ -261,8 +261,11 @@ __attribute__((target("avx2"))) int fastRun_avx2(const int16_t* c, const int16_t
     __m128i t = _mm_madd_epi16(hist, coef);
     t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
     t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
-    const int32_t ahead = xc[n] * c0 + 0x800 - _mm_cvtsi128_si32(t) - c3 * y3 - c2 * y2;
-    const int32_t v = (ahead - c1 * y1) >> 12;
+    int32_t near = xc[n] * c0 + 0x800 - c3 * y3 - c2 * y2;
+#if defined(__GNUC__)
+    __asm__("" : "+r"(near));  // the vector's sum joins last but one, not first
+#endif
+    const int32_t v = (near - _mm_cvtsi128_si32(t) - c1 * y1) >> 12;
     if (__builtin_expect(static_cast<uint32_t>(v + bound) > span, 0)) break;
     buf[10 + n] = v;
     yc[n] = static_cast<int16_t>(v);
