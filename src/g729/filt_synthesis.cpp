@@ -7,6 +7,8 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #include "common/basic_op.h"
@@ -215,13 +217,14 @@ inline int32_t exactSample10(const int16_t* a, Word16 xn, const int32_t* past, b
 
 // The fast recursion from sample n of a chunk (buf holds ten outputs in
 // front of it) while the outputs stay within the bound; returns the first
-// sample it did not make (cl when it made them all).  The portable form
-// forms every older term in integer registers.
+// sample it did not make (cl when it made them all).  The integer form,
+// for the portable level where SSE2 is missing, forms every older term in
+// integer registers.
 #if defined(__GNUC__) && !defined(__clang__)
 __attribute__((optimize("no-predictive-commoning")))
 #endif
-inline int fastRun_scalar(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl,
-                          int32_t bound) {
+[[maybe_unused]] inline int fastRun_scalar(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n,
+                                           int cl, int32_t bound) {
   const uint32_t span = 2u * static_cast<uint32_t>(bound);
   const int32_t c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3], c4 = c[4], c5 = c[5], c6 = c[6], c7 = c[7], c8 = c[8],
                 c9 = c[9], c10 = c[10];
@@ -241,14 +244,16 @@ inline int fastRun_scalar(const int16_t* c, const int16_t* xc, int16_t* yc, int3
   return n;
 }
 
-#if defined(__i386__) || defined(__x86_64__)
-// The AVX2 form: the terms of y[n-4] .. y[n-10] from one madd on a vector
+#if defined(__SSE2__) || defined(__i386__) || defined(__x86_64__)
+// The lane form (SSE2: the AVX2 level compiles it once more in the
+// three-operand encoding, the portable level takes it where SSE2 is there):
+// the terms of y[n-4] .. y[n-10] from one madd on a vector
 // of the history (lane k holds y[n-4-k], lane 7 meets a zero weight) and
 // two folds; y[n-3] enters it as the sample is made, four samples before
 // the vector's sum is needed, so the vector work stays off the chain, which
 // keeps the three newest terms in integer registers.
-__attribute__((target("avx2"))) int fastRun_avx2(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf,
-                                                 int n, int cl, int32_t bound) {
+inline int fastRunLanes(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl,
+                        int32_t bound) {
   const uint32_t span = 2u * static_cast<uint32_t>(bound);
   const int32_t c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
   const __m128i coef = _mm_setr_epi16(c[4], c[5], c[6], c[7], c[8], c[9], c[10], 0);
@@ -275,6 +280,19 @@ __attribute__((target("avx2"))) int fastRun_avx2(const int16_t* c, const int16_t
     y1 = v;
   }
   return n;
+}
+#endif
+
+#if defined(__SSE2__)
+int fastRun_sse2(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl, int32_t bound) {
+  return fastRunLanes(c, xc, yc, buf, n, cl, bound);
+}
+#endif
+
+#if defined(__i386__) || defined(__x86_64__)
+__attribute__((target("avx2"))) int fastRun_avx2(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf,
+                                                 int n, int cl, int32_t bound) {
+  return fastRunLanes(c, xc, yc, buf, n, cl, bound);
 }
 #endif
 
@@ -337,7 +355,11 @@ bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16
                             bool update) {
   // The memory must survive until the filter has left it (the caller may
   // update it in place); the staging copy takes care of that.
+#if defined(__SSE2__)
+  if (order == 10) return order10<fastRun_sse2>(a, x, y, len, mem, update, largestMagnitude(x, len));
+#else
   if (order == 10) return order10<fastRun_scalar>(a, x, y, len, mem, update, largestMagnitude(x, len));
+#endif
   bool ovf;
   if (order == 30)
     ovf = runFilter<30>(a, order, x, y, len, mem);
