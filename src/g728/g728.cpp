@@ -1281,15 +1281,8 @@ void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const 
 VOKSC_TARGET_AVX2 void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y,
                                     int64_t* sums) {
   // The whole-vector loads of the dropped lanes read up to word 21: the
-  // words 1..14 the sums use are copied into zero-padded buffers first.
-  constexpr int kUsed = kDim + 9;
-  alignas(16) int16_t xPad[24] = {}, yPad[24] = {};
-  std::memcpy(xPad + 1, x + 1, kUsed * sizeof(int16_t));
-  x = xPad;
-  if (d) {
-    std::memcpy(yPad + 1, y + 1, kUsed * sizeof(int16_t));
-    y = yPad;
-  }
+  // callers' buffers hold 22 readable words (the words past 14 only reach
+  // the dropped lanes).
   auto eight = [&](const int16_t* w) VOKSC_TARGET_AVX2 {  // words 0..3 in the low half, 4..7 in the high
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w))),
                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4)), 1);
