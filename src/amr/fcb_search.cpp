@@ -1071,16 +1071,48 @@ bool pairTerms8_avx2(const PairTerms& t, int32_t* firstAlp, int32_t* secondTerm,
 }
 #endif
 
+namespace {
+// The scan of pairPass8_scalar in row order, the best held in registers;
+// Plain: the sums neither saturate nor reach -32768.
+template <bool Plain>
+void pairScan(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2, const int16_t* cross,
+              int crossStride, int32_t pairW, PairBest& best) {
+  int32_t bestSq = best.sq, bestAlp = best.alp;
+  int at = -1;
+  int16_t atSum = 0;
+  for (int i = 0; i < 8; ++i) {
+    const int16_t* crossRow = cross + i * crossStride;
+    for (int j = 0; j < 8; ++j) {
+      const int16_t sum = Plain ? static_cast<int16_t>(ps1[i] + d2[j]) : add(ps1[i], d2[j]);
+      const int32_t sq = Plain ? (int32_t{sum} * sum) >> 15 : mult(sum, sum);
+      const int32_t alp = static_cast<int16_t>((alp1[i] + alp2[j] + pairW * crossRow[j] + 0x8000) >> 16);
+      // Both products fit 31 bits, so their difference does not wrap.
+      if (bestAlp * sq - bestSq * alp > 0) {
+        bestSq = sq;
+        bestAlp = alp;
+        at = 8 * i + j;
+        atSum = sum;
+      }
+    }
+  }
+  if (at >= 0) best = PairBest{static_cast<int16_t>(bestSq), static_cast<int16_t>(bestAlp), atSum, at >> 3, at & 7};
+}
+}  // namespace
+
 void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2, const int32_t* alp2,
                       const int16_t* cross, int crossStride, int32_t pairW, PairBest& best) {
-  for (int i = 0; i < 8; ++i)
-    for (int j = 0; j < 8; ++j) {
-      const int16_t sum = add(ps1[i], d2[j]);
-      const int16_t sq = mult(sum, sum);
-      const int16_t alp = static_cast<int16_t>((alp1[i] + alp2[j] + pairW * cross[i * crossStride + j] + 0x8000) >> 16);
-      // Both products fit 31 bits, so their difference does not wrap.
-      if (int32_t{best.alp} * sq - int32_t{best.sq} * alp > 0) best = PairBest{sq, alp, sum, i, j};
-    }
+  // With max|ps1| + max|d2| <= 32767 no sum saturates and none is -32768,
+  // so add and mult are the plain sum and (sum^2) >> 15 (fewer operations per
+  // candidate); otherwise the saturating forms.
+  int hi1 = 0, hi2 = 0;
+  for (int k = 0; k < 8; ++k) {
+    hi1 = std::max(hi1, std::abs(int{ps1[k]}));
+    hi2 = std::max(hi2, std::abs(int{d2[k]}));
+  }
+  if (hi1 + hi2 <= 32767)
+    pairScan<true>(ps1, alp1, d2, alp2, cross, crossStride, pairW, best);
+  else
+    pairScan<false>(ps1, alp1, d2, alp2, cross, crossStride, pairW, best);
 }
 
 #if defined(VOKSC_X86)
