@@ -458,10 +458,34 @@ void lspPolynomial(const Word16* lsp, Word32* f) {
 
 }  // namespace
 
+// A(z) from F1 (1 + z^-1) and F2 (1 - z^-1).  The sums s = f1[i] + f1[i-1],
+// d = f2[i] - f2[i-1], s + d and s - d are first formed in 64 bits: when all
+// of them lie inside 32 bits no operator of the chain saturates, and the
+// rounding L_shr_r(x, 13) of a 32-bit x is (x + 2^12) >> 13 exactly (its
+// added bit 12 is the carry of 2^12 into bit 13), so the words agree.  Any
+// value outside sends the whole set through the saturating operators.
 void lspToLp(const Word16* lsp, Word16* a) {
   Word32 f1[kNc + 1], f2[kNc + 1];
   lspPolynomial(lsp, f1);
   lspPolynomial(lsp + 1, f2);
+  int64_t u[kNc + 1], v[kNc + 1];
+  uint64_t outside = 0;
+  for (int i = 1; i <= kNc; ++i) {
+    const int64_t s = int64_t{f1[i]} + f1[i - 1];
+    const int64_t d = int64_t{f2[i]} - f2[i - 1];
+    u[i] = s + d;
+    v[i] = s - d;
+    outside |= static_cast<uint64_t>(s - kMin32) | static_cast<uint64_t>(d - kMin32) |
+               static_cast<uint64_t>(u[i] - kMin32) | static_cast<uint64_t>(v[i] - kMin32);
+  }
+  if (!(outside >> 32)) {
+    a[0] = 4096;
+    for (int i = 1, j = kLpOrder; i <= kNc; ++i, --j) {
+      a[i] = static_cast<Word16>((u[i] + 4096) >> 13);
+      a[j] = static_cast<Word16>((v[i] + 4096) >> 13);
+    }
+    return;
+  }
   for (int i = kNc; i > 0; --i) {
     f1[i] = L_add(f1[i], f1[i - 1]);
     f2[i] = L_sub(f2[i], f2[i - 1]);
