@@ -28,20 +28,23 @@ void predict(const int16_t* mem, int32_t energy, int16_t& gcode0, int16_t& expGc
 // 6.4 kbit/s ones).
 void update(int16_t* mem, int32_t factorQ13);
 
-// The quantiser's distances of one first-stage row (pitch gain p1, factor
-// f1) to eight second-stage rows (p2[j], f2[j]; lanes n..7 and, with tame,
-// pitch gains of 16383 and above give 0x7FFFFFFF), in plain 32-bit
-// arithmetic: the caller's bound has excluded every saturation.  ch, cl:
-// the five criterion terms in split form.
+// The quantiser's search over its candidates: first-stage rows i < rows
+// (pitch gain p1[i], factor f1[i]) against second-stage rows j < n (p2[j],
+// f2[j]), distances in plain 32-bit arithmetic (the caller's bound has
+// excluded every saturation; with tame, pitch gains of 16383 and above are
+// skipped).  Returns i 8 + j of the first smallest distance in row order,
+// a later candidate winning only when strictly smaller, and 0 when no
+// distance lies below 0x7FFFFFFF.  ch, cl: the five criterion terms in
+// split form.
 struct GainLanes {
   int32_t ch[5], cl[5];
-  int32_t gcode0, p1, f1;
-  int16_t p2[8], f2[8];
-  int n;
+  int32_t gcode0;
+  int16_t p1[8], f1[8], p2[8], f2[8];
+  int rows, n;
   bool tame;
 };
-void gainDistances_scalar(const GainLanes& g, int32_t* dist);
-void gainDistances_avx2(const GainLanes& g, int32_t* dist);
+int gainSearch_scalar(const GainLanes& g);
+int gainSearch_avx2(const GainLanes& g);
 
 // Frame erasure: the new newest value is the mean of the four minus 4 dB,
 // not below -14 dB.

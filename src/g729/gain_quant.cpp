@@ -109,9 +109,9 @@ void criterionTerms(const int16_t* x, const int16_t* y, const int16_t* z, Terms&
   t.e[4] = sub(add(sh, 10 - 16), 1);
 }
 
-__attribute__((always_inline)) inline void gainDistancesBody(const GainLanes& g, int32_t* dist) {
+__attribute__((always_inline)) inline int gainSearchBody(const GainLanes& g) {
   // Local copies: no store of the lanes can alias the operands.
-  int32_t ch[5], cl[5], p2[8], f2[8], out[8];
+  int32_t ch[5], cl[5], p2[8], f2[8], dist[8 * 8], least[8];
   for (int k = 0; k < 5; ++k) {
     ch[k] = g.ch[k];
     cl[k] = g.cl[k];
@@ -119,30 +119,42 @@ __attribute__((always_inline)) inline void gainDistancesBody(const GainLanes& g,
   for (int j = 0; j < 8; ++j) {
     p2[j] = g.p2[j];
     f2[j] = g.f2[j];
+    least[j] = kMax32;
   }
-  const int32_t gcode0 = g.gcode0, p1 = g.p1, f1 = g.f1, n = g.n, limit = g.tame ? 16383 : 32768;
-  for (int j = 0; j < 8; ++j) {
-    const int32_t gp = p1 + p2[j];
-    const int32_t factor = static_cast<int16_t>((f1 + f2[j]) >> 1);
-    const int32_t gc = (gcode0 * factor) >> 15;
-    const int32_t g2p = (gp * gp) >> 15, g2c = (gc * gc) >> 15, gpc = (gc * gp) >> 15;
-    const int32_t d = 2 * ch[0] * g2p + 2 * ((cl[0] * g2p) >> 15) + 2 * ch[1] * gp + 2 * ((cl[1] * gp) >> 15) +
-                      2 * ch[2] * g2c + 2 * ((cl[2] * g2c) >> 15) + 2 * ch[3] * gc + 2 * ((cl[3] * gc) >> 15) +
-                      2 * ch[4] * gpc + 2 * ((cl[4] * gpc) >> 15);
-    out[j] = j >= n || gp >= limit ? kMax32 : d;
+  const int32_t gcode0 = g.gcode0, n = g.n, rows = g.rows, limit = g.tame ? 16383 : 32768;
+  for (int i = 0; i < rows; ++i) {
+    const int32_t p1 = g.p1[i], f1 = g.f1[i];
+    for (int j = 0; j < 8; ++j) {
+      const int32_t gp = p1 + p2[j];
+      const int32_t factor = static_cast<int16_t>((f1 + f2[j]) >> 1);
+      const int32_t gc = (gcode0 * factor) >> 15;
+      const int32_t g2p = (gp * gp) >> 15, g2c = (gc * gc) >> 15, gpc = (gc * gp) >> 15;
+      const int32_t d = 2 * ch[0] * g2p + 2 * ((cl[0] * g2p) >> 15) + 2 * ch[1] * gp + 2 * ((cl[1] * gp) >> 15) +
+                        2 * ch[2] * g2c + 2 * ((cl[2] * g2c) >> 15) + 2 * ch[3] * gc + 2 * ((cl[3] * gc) >> 15) +
+                        2 * ch[4] * gpc + 2 * ((cl[4] * gpc) >> 15);
+      const int32_t v = j >= n || gp >= limit ? kMax32 : d;
+      dist[i * 8 + j] = v;
+      least[j] = v < least[j] ? v : least[j];
+    }
   }
-  std::memcpy(dist, out, sizeof out);
+  // The smallest value first, then its first place in row order: the same
+  // choice as comparing the candidates in order with a strict less-than
+  // (and place 0 when nothing is below 0x7FFFFFFF, every value then being
+  // 0x7FFFFFFF).
+  int32_t m = least[0];
+  for (int j = 1; j < 8; ++j) m = least[j] < m ? least[j] : m;
+  int k = 0;
+  while (dist[k] != m) ++k;
+  return k;
 }
 }  // namespace
 
-void gainDistances_scalar(const GainLanes& g, int32_t* dist) { gainDistancesBody(g, dist); }
+int gainSearch_scalar(const GainLanes& g) { return gainSearchBody(g); }
 #if defined(__x86_64__) || defined(__i386__)
 // The same lanes compiled for 256-bit vectors.
-__attribute__((target("avx2"))) void gainDistances_avx2(const GainLanes& g, int32_t* dist) {
-  gainDistancesBody(g, dist);
-}
+__attribute__((target("avx2"))) int gainSearch_avx2(const GainLanes& g) { return gainSearchBody(g); }
 #else
-void gainDistances_avx2(const GainLanes& g, int32_t* dist) { gainDistancesBody(g, dist); }
+int gainSearch_avx2(const GainLanes& g) { return gainSearchBody(g); }
 #endif
 
 namespace {
@@ -305,32 +317,27 @@ Quantised quantise(const Book& b, const int16_t* code, const Terms& t, int16_t* 
   if (bound <= kMax32 && P < 32768 && C < 32768) {
     // A first-stage row against the second-stage candidates in lanes; the
     // candidates then compared in order, a later one only when smaller.
-    static const auto distances = voksc::cpu::choose(gainDistances_scalar, gainDistances_avx2);
+    static const auto search = voksc::cpu::choose(gainSearch_scalar, gainSearch_avx2);
     GainLanes lanes{};
     for (int k = 0; k < 5; ++k) {
       lanes.ch[k] = ch[k];
       lanes.cl[k] = cl[k];
     }
     lanes.gcode0 = gcode0;
+    lanes.rows = b.cand1;
     lanes.n = b.cand2;
     lanes.tame = tame;
+    for (int i = 0; i < b.cand1; ++i) {
+      lanes.p1[i] = b.stage1[c1 + i][0];
+      lanes.f1[i] = b.stage1[c1 + i][1];
+    }
     for (int j = 0; j < b.cand2; ++j) {
       lanes.p2[j] = b.stage2[c2 + j][0];
       lanes.f2[j] = b.stage2[c2 + j][1];
     }
-    for (int i = 0; i < b.cand1; ++i) {
-      lanes.p1 = b.stage1[c1 + i][0];
-      lanes.f1 = b.stage1[c1 + i][1];
-      int32_t dist[8];
-      distances(lanes, dist);
-      for (int j = 0; j < b.cand2; ++j) {
-        if (dist[j] < distMin) {
-          distMin = dist[j];
-          i1 = c1 + i;
-          i2 = c2 + j;
-        }
-      }
-    }
+    const int place = search(lanes);
+    i1 = c1 + place / 8;
+    i2 = c2 + place % 8;
   } else {
   for (int i = 0; i < b.cand1; ++i) {
     for (int j = 0; j < b.cand2; ++j) {
