@@ -425,8 +425,8 @@ void lspPolynomialChain(const Word16* lsp, Word32* f) {
 // and 30 2^24 + 2^11.
 // Only the fifth section is checked; a value outside 32 bits there sends
 // the whole polynomial through the chain.
-void lspPolynomial(const Word16* lsp, Word32* f) {
-  int64_t g[kNc + 1];
+// The 64-bit form proper: false when the fifth section leaves 32 bits.
+__attribute__((always_inline)) inline bool lspPolynomial64(const Word16* lsp, int64_t* g) {
   g[0] = 1 << 24;
   g[1] = -1024 * int64_t{lsp[0]};
 #pragma GCC unroll 4
@@ -449,7 +449,12 @@ void lspPolynomial(const Word16* lsp, Word32* f) {
                static_cast<uint64_t>(g[j] - kMin32);
   }
   g[1] -= 1024 * q;
-  if (outside >> 32) {
+  return !(outside >> 32);
+}
+
+void lspPolynomial(const Word16* lsp, Word32* f) {
+  int64_t g[kNc + 1];
+  if (!lspPolynomial64(lsp, g)) {
     lspPolynomialChain(lsp, f);
     return;
   }
@@ -464,28 +469,35 @@ void lspPolynomial(const Word16* lsp, Word32* f) {
 // rounding L_shr_r(x, 13) of a 32-bit x is (x + 2^12) >> 13 exactly (its
 // added bit 12 is the carry of 2^12 into bit 13), so the words agree.  Any
 // value outside sends the whole set through the saturating operators.
+// Both polynomials in 64 bits side by side (two independent chains); when
+// both stay inside 32 bits they are the chain's words and feed the sums.
 void lspToLp(const Word16* lsp, Word16* a) {
+  int64_t g1[kNc + 1], g2[kNc + 1];
+  const bool fit1 = lspPolynomial64(lsp, g1);
+  const bool fit2 = lspPolynomial64(lsp + 1, g2);
+  if (fit1 && fit2) {
+    int64_t u[kNc + 1], v[kNc + 1];
+    uint64_t outside = 0;
+    for (int i = 1; i <= kNc; ++i) {
+      const int64_t s = g1[i] + g1[i - 1];
+      const int64_t d = g2[i] - g2[i - 1];
+      u[i] = s + d;
+      v[i] = s - d;
+      outside |= static_cast<uint64_t>(s - kMin32) | static_cast<uint64_t>(d - kMin32) |
+                 static_cast<uint64_t>(u[i] - kMin32) | static_cast<uint64_t>(v[i] - kMin32);
+    }
+    if (!(outside >> 32)) {
+      a[0] = 4096;
+      for (int i = 1, j = kLpOrder; i <= kNc; ++i, --j) {
+        a[i] = static_cast<Word16>((u[i] + 4096) >> 13);
+        a[j] = static_cast<Word16>((v[i] + 4096) >> 13);
+      }
+      return;
+    }
+  }
   Word32 f1[kNc + 1], f2[kNc + 1];
   lspPolynomial(lsp, f1);
   lspPolynomial(lsp + 1, f2);
-  int64_t u[kNc + 1], v[kNc + 1];
-  uint64_t outside = 0;
-  for (int i = 1; i <= kNc; ++i) {
-    const int64_t s = int64_t{f1[i]} + f1[i - 1];
-    const int64_t d = int64_t{f2[i]} - f2[i - 1];
-    u[i] = s + d;
-    v[i] = s - d;
-    outside |= static_cast<uint64_t>(s - kMin32) | static_cast<uint64_t>(d - kMin32) |
-               static_cast<uint64_t>(u[i] - kMin32) | static_cast<uint64_t>(v[i] - kMin32);
-  }
-  if (!(outside >> 32)) {
-    a[0] = 4096;
-    for (int i = 1, j = kLpOrder; i <= kNc; ++i, --j) {
-      a[i] = static_cast<Word16>((u[i] + 4096) >> 13);
-      a[j] = static_cast<Word16>((v[i] + 4096) >> 13);
-    }
-    return;
-  }
   for (int i = kNc; i > 0; --i) {
     f1[i] = L_add(f1[i], f1[i - 1]);
     f2[i] = L_sub(f2[i], f2[i - 1]);
