@@ -390,15 +390,19 @@ void oneSetPrediction(const int16_t* pastRes, int mode, int16_t* pred) {
 // kept here is min(sum e_k^2, 2^30), which orders candidates alike (the
 // doubled sum is even, so it reaches the clamp exactly when the sum reaches
 // 2^30) and ties exactly where the distances tie.
-int nearest4_scalar(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated,
-                    uint32_t& score) {
+namespace {
+// The scan of nearest4_scalar; PlainMult: no weight is -32768, so mult(w, d)
+// is (w d) >> 15 with no case to saturate (|w d| < 2^30).
+template <bool Negated, bool PlainMult>
+int nearestScan(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, uint32_t& score) {
   uint32_t best = 0xFFFFFFFFu;
   int bestRow = 0;
   for (int row = 0; row < rows; ++row) {
     uint32_t sum = 0;  // four squares of magnitudes below 2^15
     for (int k = 0; k < 4; ++k) {
       const int16_t c = book[4 * row + k];
-      const int32_t e = mult(wt[k], negated ? add(res[k], c) : sub(res[k], c));
+      const int16_t d = Negated ? add(res[k], c) : sub(res[k], c);
+      const int32_t e = PlainMult ? (int32_t{wt[k]} * d) >> 15 : mult(wt[k], d);
       sum += static_cast<uint32_t>(e * e);
     }
     if (sum > (1u << 30)) sum = 1u << 30;
@@ -409,6 +413,15 @@ int nearest4_scalar(const int16_t* book, int rows, const int16_t* res, const int
   }
   score = best;
   return bestRow;
+}
+}  // namespace
+
+int nearest4_scalar(const int16_t* book, int rows, const int16_t* res, const int16_t* wt, bool negated,
+                    uint32_t& score) {
+  const bool plain = wt[0] != kMin16 && wt[1] != kMin16 && wt[2] != kMin16 && wt[3] != kMin16;
+  if (negated)
+    return plain ? nearestScan<true, true>(book, rows, res, wt, score) : nearestScan<true, false>(book, rows, res, wt, score);
+  return plain ? nearestScan<false, true>(book, rows, res, wt, score) : nearestScan<false, false>(book, rows, res, wt, score);
 }
 
 #if defined(VOKSC_X86)
