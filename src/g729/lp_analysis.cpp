@@ -43,6 +43,11 @@ inline int64_t productWide(Split a, Split b, bool& exact) {
   return 2 * int64_t{p} + 2 * ((int32_t{a.hi} * b.lo) >> 15) + 2 * ((int32_t{a.lo} * b.hi) >> 15);
 }
 
+// The same value where the caller knows the check holds.
+inline int64_t productPlain(Split a, Split b) {
+  return 2 * int64_t{int32_t{a.hi} * b.hi} + 2 * ((int32_t{a.hi} * b.lo) >> 15) + 2 * ((int32_t{a.lo} * b.hi) >> 15);
+}
+
 inline bool fits32(int64_t v) { return v >= kMin32 && v <= kMax32; }
 
 }  // namespace
@@ -78,6 +83,18 @@ struct Recursion {
 template <bool kWide>
 Word32 predictedCorrelation(const Recursion& s, int m) {
   if (kWide) {
+    // A term vokMpy32(r_j, a) is at most 2 32768 |a.hi| + 2 32768 + 2 |a.hi|
+    // in magnitude (split low words lie in 0..32767), and so is each of its
+    // operator steps; with S = sum |a.hi|, 65538 (S + m - 1) <= 2^31 - 1
+    // keeps every step and partial sum of the chain inside 32 bits (and
+    // every high word above -32768), so the plain sum is the chain's value.
+    int32_t highs = m - 1;
+    for (int j = 1; j < m; ++j) highs += s.a[j].hi < 0 ? -s.a[j].hi : s.a[j].hi;
+    if (highs <= kMax32 / 65538) {
+      int64_t sum = 0;
+      for (int j = 1; j < m; ++j) sum += productPlain(s.r[j], s.a[m - j]);
+      return static_cast<Word32>(sum);
+    }
     int64_t sum = 0;
     bool exact = true;
     for (int j = 1; j < m && exact; ++j) {
@@ -95,9 +112,10 @@ Word32 predictedCorrelation(const Recursion& s, int m) {
 template <bool kWide>
 __attribute__((always_inline)) inline Split stepCoefficient(Split k, Split own, Split mirror) {
   if (kWide) {
-    bool exact = true;
-    const int64_t v = productWide(k, mirror, exact) + int64_t{own.hi} * 65536 + 2 * own.lo;
-    if (exact && fits32(v)) return vokSplit(static_cast<Word32>(v));
+    // |k.hi| <= 32750 here (the recursion stops on a larger one before any
+    // update), so the product's steps cannot saturate.
+    const int64_t v = productPlain(k, mirror) + int64_t{own.hi} * 65536 + 2 * own.lo;
+    if (fits32(v)) return vokSplit(static_cast<Word32>(v));
   }
   return vokSplit(L_add(vokMpy32(k, mirror), vokJoin(own)));
 }
