@@ -449,7 +449,15 @@ void lpSynthesis(const int16_t* a, const int16_t* x, int16_t* y, int len, const 
 // hShift)), f[j - 1]) for j > 0 and f[0] = shr(e, down); the first term is
 // sat16((e h[j]) >> (15 - hShift)).
 void shiftFiltered_scalar(int16_t e, const int16_t* h, int16_t* f, int hShift, int down) {
-  for (int j = kSubframe - 1; j > 0; --j) f[j] = add(sat16((int32_t{e} * h[j]) >> (15 - hShift)), f[j - 1]);
+  // From a copy of f, in increasing j with no branch, so the compiler may
+  // run it in vector lanes.
+  int16_t prev[kSubframe];
+  std::memcpy(prev, f, sizeof prev);
+  const int count = 15 - hShift;
+  for (int j = 1; j < kSubframe; ++j) {
+    const int32_t t = std::min(std::max((int32_t{e} * h[j]) >> count, int32_t{-32768}), int32_t{32767});
+    f[j] = static_cast<int16_t>(std::min(std::max(t + prev[j - 1], int32_t{-32768}), int32_t{32767}));
+  }
   f[0] = shr(e, static_cast<int16_t>(down));
 }
 
