@@ -122,7 +122,9 @@ __attribute__((always_inline)) inline Split stepCoefficient(Split k, Split own, 
 
 template <bool kWide>
 bool levinsonImpl(const Word32* r, int order, Word16* a, Word16* rc, Word16* err) {
-  Recursion s{};
+  // No clearing: order m reads a_1..a_{m-1}, each written by an earlier
+  // order (a_m is set at the end of order m), and r_0..r_order below.
+  Recursion s;
   for (int i = 0; i <= order; ++i) s.r[i] = vokSplit(r[i]);
   s.energy = s.r[0];
   s.energyShift = 0;
