@@ -111,6 +111,14 @@ inline void storeRow(int16_t (*rr)[kSubframe], int i, const int16_t* v, int step
   rr[i][ci] = v[0];
   for (int dec = 1; dec <= i; ++dec) rr[i][col[i - dec]] = rr[i - dec][ci] = v[dec];
 }
+// mult(round(acc), mult(si, sj)) with the saturations as clamps (only
+// -32768 times -32768 saturates a word product), so the loops over the
+// lags have no branch and the compiler may run them in vector lanes.
+inline int16_t signedEntry(int32_t acc, int16_t si, int16_t sj) {
+  const int32_t sp = std::min((int32_t{si} * sj) >> 15, int32_t{32767});
+  const int32_t r = static_cast<int16_t>((acc + 0x8000) >> 16);
+  return static_cast<int16_t>(std::min((r * sp) >> 15, int32_t{32767}));
+}
 }  // namespace
 
 // Partial sums of the lag-dec products, one running sum per lag: after
@@ -118,13 +126,14 @@ inline void storeRow(int16_t (*rr)[kSubframe], int i, const int16_t* v, int step
 // 39 - m and column 39 - m - dec.
 void signedRows_scalar(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
   int32_t acc[kL] = {};
+  int16_t signRev[kL];
+  for (int t = 0; t < kL; ++t) signRev[t] = sign[kL - 1 - t];
   for (int m = 0; m < kL; ++m) {
     const int i = kL - 1 - m;
     int16_t v[kL];
     for (int dec = 0; dec <= i; ++dec) acc[dec] += 2 * (int32_t{g[m]} * g[m + dec]);
     v[0] = static_cast<int16_t>((acc[0] + 0x8000) >> 16);
-    for (int dec = 1; dec <= i; ++dec)
-      v[dec] = mult(static_cast<int16_t>((acc[dec] + 0x8000) >> 16), mult(sign[i], sign[i - dec]));
+    for (int dec = 1; dec <= i; ++dec) v[dec] = signedEntry(acc[dec], sign[i], signRev[m + dec]);
     storeRow(rr, i, v, step);
   }
 }
@@ -134,13 +143,14 @@ void signedRows_scalar(const int16_t* g, const int16_t* sign, int step, int16_t 
 // of 40 is left unset).
 void signedLags_scalar(const int16_t* g, const int16_t* sign, int16_t* slot) {
   int32_t acc[kL] = {};
+  int16_t signRev[kL];  // sign[i - dec] = signRev[m + dec]
+  for (int t = 0; t < kL; ++t) signRev[t] = sign[kL - 1 - t];
   for (int m = 0; m < kL; ++m) {
     const int i = kL - 1 - m;
     for (int dec = 0; dec <= i; ++dec) acc[dec] += 2 * (int32_t{g[m]} * g[m + dec]);
     int16_t* row = slot + kL * m;
     row[0] = static_cast<int16_t>((acc[0] + 0x8000) >> 16);
-    for (int dec = 1; dec <= i; ++dec)
-      row[dec] = mult(static_cast<int16_t>((acc[dec] + 0x8000) >> 16), mult(sign[i], sign[i - dec]));
+    for (int dec = 1; dec <= i; ++dec) row[dec] = signedEntry(acc[dec], sign[i], signRev[m + dec]);
   }
 }
 
