@@ -480,11 +480,13 @@ void interp20Plain_scalar(const int16_t* src, const int16_t* w, int16_t* y, int 
 
 // y[n] = extract_h(L_shl(2 sum x[i] h[n - i], 3)) = sat16(sum >> 12) on plain sums.
 void convolvePlain_scalar(const int16_t* x, const int16_t* h, int16_t* y) {
-  for (int n = 0; n < kSubframe; ++n) {
-    int32_t s = 0;
-    for (int i = 0; i <= n; ++i) s += int32_t{x[i]} * h[n - i];
-    y[n] = sat16(s >> 12);
-  }
+  // Outer-product order (as the vector form; the sums are the same plain
+  // sums in another order): forward reads, which the compiler runs in
+  // vector lanes.
+  int32_t acc[kSubframe] = {};
+  for (int i = 0; i < kSubframe; ++i)
+    for (int n = i; n < kSubframe; ++n) acc[n] += int32_t{x[i]} * h[n - i];
+  for (int n = 0; n < kSubframe; ++n) y[n] = sat16(acc[n] >> 12);
 }
 
 #if defined(VOKSC_X86)
