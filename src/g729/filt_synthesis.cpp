@@ -191,13 +191,36 @@ inline Word16 roundedOutput(int32_t acc, bool& ovf) {
 // read before y[n] is written and never again.
 constexpr int kChunk = 160;
 
-inline int32_t outputBound(const int16_t* a, int xmax) {
-  uint32_t poles = 0;  // below 2^19
-  for (int j = 1; j <= 10; ++j) poles += static_cast<uint32_t>(std::abs(int32_t{a[j]}));
+inline int32_t boundFromPoles(const int16_t* a, int xmax, uint32_t poles) {
   const int64_t room = (int64_t{1} << 30) - 1 - int64_t{xmax} * std::abs(int32_t{a[0]});
   if (room < 0) return -1;
   if (poles == 0) return 32767;
   return static_cast<int32_t>(std::min<uint32_t>(32767, static_cast<uint32_t>(room) / poles));
+}
+
+inline int32_t outputBound(const int16_t* a, int xmax) {
+  uint32_t poles = 0;  // below 2^19
+  for (int j = 1; j <= 10; ++j) poles += static_cast<uint32_t>(std::abs(int32_t{a[j]}));
+  return boundFromPoles(a, xmax, poles);
+}
+
+// The start of a call: the bound, the memory as 32-bit history in front of
+// buf, and how many of its newest words in a row lie within the bound.
+struct Start {
+  int32_t bound;
+  int calm;
+};
+
+inline int trailingCalm(const int32_t* buf, int32_t bound) {
+  int calm = 0;
+  for (int j = 0; j < 10; ++j) calm = std::abs(buf[j]) <= bound ? calm + 1 : 0;
+  return calm;
+}
+
+inline Start startPlain(const int16_t* a, const int16_t* mem, int32_t* buf, int xmax) {
+  const int32_t bound = outputBound(a, xmax);
+  for (int j = 0; j < 10; ++j) buf[j] = mem ? mem[j] : 0;
+  return {bound, trailingCalm(buf, bound)};
 }
 
 // One sample on the exact chain; past[-1] is y[n-1].
@@ -247,74 +270,216 @@ __attribute__((optimize("no-predictive-commoning")))
 #if defined(__SSE2__) || defined(__i386__) || defined(__x86_64__)
 // The lane form (SSE2: the AVX2 level compiles it once more in the
 // three-operand encoding, the portable level takes it where SSE2 is there):
-// the terms of y[n-4] .. y[n-10] from one madd on a vector
-// of the history (lane k holds y[n-4-k], lane 7 meets a zero weight) and
-// two folds; y[n-3] enters it as the sample is made, four samples before
-// the vector's sum is needed, so the vector work stays off the chain, which
-// keeps the three newest terms in integer registers.
-inline int fastRunLanes(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl,
-                        int32_t bound) {
-  const uint32_t span = 2u * static_cast<uint32_t>(bound);
-  const int32_t c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
+// the terms of y[n-4] .. y[n-10] from one madd on a vector of the history
+// (lane k holds y[n-4-k], lane 7 meets a zero weight) and two folds; y[n-3]
+// enters it as the sample is made, four samples before the vector's sum is
+// needed, so the vector work stays off the chain, which keeps the three
+// newest terms in integer registers.
+//
+// The run checks nothing: it makes samples n .. end-1 into buf and leaves
+// the bound to settleLanes after it.  A sample whose history lies within the
+// bound is exact (see above); past the first output outside it the values
+// are of no use and are discarded, so the sums wrap (unsigned arithmetic)
+// instead of overflowing.  Only buf is written: y may be x, whose words past
+// a failed sample are still to be read.
+inline void lanesRun(const int16_t* c, const int16_t* xc, int32_t* buf, int n, int end) {
+  const uint32_t c0 = static_cast<uint32_t>(c[0]), c1 = static_cast<uint32_t>(c[1]),
+                 c2 = static_cast<uint32_t>(c[2]), c3 = static_cast<uint32_t>(c[3]);
   const __m128i coef = _mm_setr_epi16(c[4], c[5], c[6], c[7], c[8], c[9], c[10], 0);
   const int32_t* p = buf + n;
   __m128i hist = _mm_setr_epi16(static_cast<int16_t>(p[6]), static_cast<int16_t>(p[5]), static_cast<int16_t>(p[4]),
                                 static_cast<int16_t>(p[3]), static_cast<int16_t>(p[2]), static_cast<int16_t>(p[1]),
                                 static_cast<int16_t>(p[0]), 0);
-  int32_t y1 = p[9], y2 = p[8], y3 = p[7];
-  for (; n < cl; ++n) {
+  uint32_t y1 = static_cast<uint32_t>(p[9]), y2 = static_cast<uint32_t>(p[8]), y3 = static_cast<uint32_t>(p[7]);
+  for (; n < end; ++n) {
     __m128i t = _mm_madd_epi16(hist, coef);
     t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
     t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
-    int32_t near = xc[n] * c0 + 0x800 - c3 * y3 - c2 * y2;
+    uint32_t near = static_cast<uint32_t>(xc[n]) * c0 + 0x800 - c3 * y3 - c2 * y2;
 #if defined(__GNUC__)
     __asm__("" : "+r"(near));  // the vector's sum joins last but one, not first
 #endif
-    const int32_t v = (near - _mm_cvtsi128_si32(t) - c1 * y1) >> 12;
-    if (__builtin_expect(static_cast<uint32_t>(v + bound) > span, 0)) break;
+    uint32_t mid = near - static_cast<uint32_t>(_mm_cvtsi128_si32(t));
+#if defined(__GNUC__)
+    __asm__("" : "+r"(mid));  // y[n-1]'s term joins last, alone on the chain
+#endif
+    const int32_t v = static_cast<int32_t>(mid - c1 * y1) >> 12;
     buf[10 + n] = v;
-    yc[n] = static_cast<int16_t>(v);
-    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), y3, 0);
+    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), static_cast<int>(y3), 0);
     y3 = y2;
     y2 = y1;
-    y1 = v;
+    y1 = static_cast<uint32_t>(v);
+  }
+}
+
+// How many of the cnt outputs in v lie within the bound, in a row from the
+// first; those are written to y as words.  Eight outputs a step, the last
+// step overlapping the one before (its words are rewritten unchanged).  The
+// outputs are below 2^20 in magnitude (a 32-bit sum shifted by 12).
+inline int settleLanes(const int32_t* v, int16_t* y, int cnt, int32_t bound) {
+  const __m128i hi = _mm_set1_epi32(bound), lo = _mm_set1_epi32(-bound);
+  int i = 0;
+  auto step = [&](int at) -> int {  // -1 when all eight fit, else the first that does not
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at + 4));
+    const __m128i bad = _mm_packs_epi32(_mm_or_si128(_mm_cmpgt_epi32(a, hi), _mm_cmpgt_epi32(lo, a)),
+                                        _mm_or_si128(_mm_cmpgt_epi32(b, hi), _mm_cmpgt_epi32(lo, b)));
+    const int mask = _mm_movemask_epi8(bad);
+    if (__builtin_expect(mask != 0, 0)) return at + __builtin_ctz(static_cast<unsigned>(mask)) / 2;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + at), _mm_packs_epi32(a, b));
+    return -1;
+  };
+  if (cnt >= 8) {
+    for (; i + 8 <= cnt; i += 8) {
+      const int k = step(i);
+      if (k >= 0) {
+        for (int j = i; j < k; ++j) y[j] = static_cast<int16_t>(v[j]);
+        return k;
+      }
+    }
+    if (i < cnt) {
+      const int k = step(cnt - 8);
+      if (k >= 0) {
+        for (int j = i; j < k; ++j) y[j] = static_cast<int16_t>(v[j]);
+        return k;
+      }
+    }
+    return cnt;
+  }
+  const uint32_t span = 2u * static_cast<uint32_t>(bound);
+  for (; i < cnt; ++i) {
+    if (static_cast<uint32_t>(v[i] + bound) > span) return i;
+    y[i] = static_cast<int16_t>(v[i]);
+  }
+  return cnt;
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+// settleLanes in eight 32-bit lanes: one compare of the magnitudes (below
+// 2^20, so the absolute value cannot wrap) and one pack per eight outputs.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-vectorize")))
+#endif
+__attribute__((target("avx2"))) inline int settle_avx2(const int32_t* v, int16_t* y, int cnt, int32_t bound) {
+  if (cnt < 8) return settleLanes(v, y, cnt, bound);
+  const __m256i hi = _mm256_set1_epi32(bound);
+  auto step = [&](int at) __attribute__((target("avx2"))) -> int {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at));
+    const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_abs_epi32(a), hi)));
+    if (__builtin_expect(mask != 0, 0)) return at + __builtin_ctz(static_cast<unsigned>(mask));
+    const __m128i w = _mm_packs_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + at), w);
+    return -1;
+  };
+  int i = 0;
+  for (; i + 8 <= cnt; i += 8) {
+    const int k = step(i);
+    if (k >= 0) {
+      for (int j = i; j < k; ++j) y[j] = static_cast<int16_t>(v[j]);
+      return k;
+    }
+  }
+  if (i < cnt) {
+    const int k = step(cnt - 8);
+    if (k >= 0) {
+      for (int j = i; j < k; ++j) y[j] = static_cast<int16_t>(v[j]);
+      return k;
+    }
+  }
+  return cnt;
+}
+#endif
+
+// The run and its check in pieces of at most 80 samples, so that a failed
+// sample wastes no more than a piece; returns the first sample not made.
+template <int (*Settle)(const int32_t*, int16_t*, int, int32_t)>
+inline int fastRunLanes(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl,
+                        int32_t bound) {
+  while (n < cl) {
+    const int end = std::min(cl, n + 80);
+    lanesRun(c, xc, buf, n, end);
+    const int made = n + Settle(buf + 10 + n, yc + n, end - n, bound);
+    if (made < end) return made;
+    n = end;
   }
   return n;
 }
 #endif
 
+// (GCC is kept from widening the word copies of a failed piece into 256-bit
+// moves, which would cost every call a realigned frame.)
 #if defined(__SSE2__)
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-vectorize")))
+#endif
 int fastRun_sse2(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf, int n, int cl, int32_t bound) {
-  return fastRunLanes(c, xc, yc, buf, n, cl, bound);
+  return fastRunLanes<settleLanes>(c, xc, yc, buf, n, cl, bound);
 }
 #endif
 
 #if defined(__i386__) || defined(__x86_64__)
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-vectorize")))
+#endif
 __attribute__((target("avx2"))) int fastRun_avx2(const int16_t* c, const int16_t* xc, int16_t* yc, int32_t* buf,
                                                  int n, int cl, int32_t bound) {
-  return fastRunLanes(c, xc, yc, buf, n, cl, bound);
+  return fastRunLanes<settle_avx2>(c, xc, yc, buf, n, cl, bound);
 }
 #endif
 
 using FastRun = int (*)(const int16_t*, const int16_t*, int16_t*, int32_t*, int, int, int32_t);
+using StartFn = Start (*)(const int16_t*, const int16_t*, int32_t*, int);
+
+#if defined(__i386__) || defined(__x86_64__)
+// startPlain in lanes: the pole magnitudes |a1| .. |a8| and |a9|, |a10|
+// (|-32768| reads 0x8000, so they widen unsigned) summed in 32-bit lanes;
+// the memory widened as words 0-7 and 2-9 (both inside its ten words, the
+// overlap stored twice with the same values) and its magnitudes held
+// against the bound at once.  Only a memory with a word outside the bound
+// counts the calm run word by word.
+__attribute__((target("avx2"), noinline)) Start start_avx2(const int16_t* a, const int16_t* mem, int32_t* buf,
+                                                           int xmax) {
+  int32_t a910;
+  std::memcpy(&a910, a + 9, sizeof a910);
+  const __m128i p18 = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1)));
+  const __m128i p910 = _mm_abs_epi16(_mm_cvtsi32_si128(a910));
+  const __m256i p = _mm256_add_epi32(_mm256_cvtepu16_epi32(p18), _mm256_cvtepu16_epi32(p910));
+  __m128i t = _mm_add_epi32(_mm256_castsi256_si128(p), _mm256_extracti128_si256(p, 1));
+  t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
+  t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
+  const int32_t bound = boundFromPoles(a, xmax, static_cast<uint32_t>(_mm_cvtsi128_si32(t)));
+  if (!mem) {
+    const __m256i z = _mm256_setzero_si256();
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(buf), z);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(buf + 8), _mm256_castsi256_si128(z));
+    return {bound, bound >= 0 ? 10 : 0};
+  }
+  const __m256i w0 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mem)));
+  const __m256i w2 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mem + 2)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(buf), w0);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(buf + 2), w2);
+  const __m256i b = _mm256_set1_epi32(bound);
+  const __m256i out = _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(w0), b),
+                                      _mm256_cmpgt_epi32(_mm256_abs_epi32(w2), b));
+  if (_mm256_testz_si256(out, out)) return {bound, 10};
+  return {bound, trailingCalm(buf, bound)};
+}
+#endif
 
 // The driver.  Its small copies go word by word (GCC is kept from merging
 // them into vector moves): the outputs and history words were stored one by
 // one moments before, and a wide load over several narrow stores waits for
 // them to leave the store queue instead of taking them forwarded.  For the
 // same reason the coefficients are read word by word.
-template <FastRun Run>
+template <FastRun Run, StartFn Begin>
 #if defined(__GNUC__) && !defined(__clang__)
 __attribute__((optimize("no-tree-vectorize")))
 #endif
 bool order10(const int16_t* a, const int16_t* x, int16_t* y, int len, int16_t* mem, bool update, int xmax) {
-  const int32_t bound = outputBound(a, xmax);
   int32_t buf[10 + kChunk];
-  int calm = 0;  // how many of the newest outputs in a row lie within the bound
-  for (int j = 0; j < 10; ++j) {
-    buf[j] = mem ? mem[j] : 0;
-    calm = std::abs(buf[j]) <= bound ? calm + 1 : 0;
-  }
+  const Start start = Begin(a, mem, buf, xmax);
+  const int32_t bound = start.bound;
+  int calm = start.calm;  // how many of the newest outputs in a row lie within the bound
   bool ovf = false;
   int cl = 0;
   for (int s0 = 0; s0 < len; s0 += cl) {
@@ -356,9 +521,9 @@ bool synthesisFilter_scalar(const int16_t* a, int order, const int16_t* x, int16
   // The memory must survive until the filter has left it (the caller may
   // update it in place); the staging copy takes care of that.
 #if defined(__SSE2__)
-  if (order == 10) return order10<fastRun_sse2>(a, x, y, len, mem, update, largestMagnitude(x, len));
+  if (order == 10) return order10<fastRun_sse2, startPlain>(a, x, y, len, mem, update, largestMagnitude(x, len));
 #else
-  if (order == 10) return order10<fastRun_scalar>(a, x, y, len, mem, update, largestMagnitude(x, len));
+  if (order == 10) return order10<fastRun_scalar, startPlain>(a, x, y, len, mem, update, largestMagnitude(x, len));
 #endif
   bool ovf;
   if (order == 30)
@@ -401,7 +566,7 @@ bool synthesisFilter_avx2(const int16_t* a, int order, const int16_t* x, int16_t
                           bool update) {
 #if defined(__i386__) || defined(__x86_64__)
   if (order == 10) {
-    return order10<fastRun_avx2>(a, x, y, len, mem, update, largestMagnitude_avx2(x, len));
+    return order10<fastRun_avx2, start_avx2>(a, x, y, len, mem, update, largestMagnitude_avx2(x, len));
   }
 #endif
   return synthesisFilter_scalar(a, order, x, y, len, mem, update);
