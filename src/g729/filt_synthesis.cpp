@@ -357,30 +357,32 @@ inline int settleLanes(const int32_t* v, int16_t* y, int cnt, int32_t bound) {
 #if defined(__i386__) || defined(__x86_64__)
 // settleLanes in eight 32-bit lanes: one compare of the magnitudes (below
 // 2^20, so the absolute value cannot wrap) and one pack per eight outputs.
+// Eight outputs from at: -1 when all fit (and are written), else the first that does not.
+__attribute__((target("avx2"))) inline int settleStep_avx2(const int32_t* v, int16_t* y, int at, __m256i hi) {
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at));
+  const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_abs_epi32(a), hi)));
+  if (__builtin_expect(mask != 0, 0)) return at + __builtin_ctz(static_cast<unsigned>(mask));
+  const __m128i w = _mm_packs_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(y + at), w);
+  return -1;
+}
+
 #if defined(__GNUC__) && !defined(__clang__)
 __attribute__((optimize("no-tree-vectorize")))
 #endif
 __attribute__((target("avx2"))) inline int settle_avx2(const int32_t* v, int16_t* y, int cnt, int32_t bound) {
   if (cnt < 8) return settleLanes(v, y, cnt, bound);
   const __m256i hi = _mm256_set1_epi32(bound);
-  auto step = [&](int at) __attribute__((target("avx2"))) -> int {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at));
-    const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_abs_epi32(a), hi)));
-    if (__builtin_expect(mask != 0, 0)) return at + __builtin_ctz(static_cast<unsigned>(mask));
-    const __m128i w = _mm_packs_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + at), w);
-    return -1;
-  };
   int i = 0;
   for (; i + 8 <= cnt; i += 8) {
-    const int k = step(i);
+    const int k = settleStep_avx2(v, y, i, hi);
     if (k >= 0) {
       for (int j = i; j < k; ++j) y[j] = static_cast<int16_t>(v[j]);
       return k;
     }
   }
   if (i < cnt) {
-    const int k = step(cnt - 8);
+    const int k = settleStep_avx2(v, y, cnt - 8, hi);
     if (k >= 0) {
       for (int j = i; j < k; ++j) y[j] = static_cast<int16_t>(v[j]);
       return k;
