@@ -271,7 +271,7 @@ __attribute__((optimize("no-predictive-commoning")))
 // The lane form (SSE2: the AVX2 level compiles it once more in the
 // three-operand encoding, the portable level takes it where SSE2 is there):
 // the terms of y[n-4] .. y[n-10] from one madd on a vector of the history
-// (lane k holds y[n-4-k], lane 7 meets a zero weight) and two folds; y[n-3]
+// (lane k holds y[n-10+k], lane 7 meets a zero weight) and two folds; y[n-3]
 // enters it as the sample is made, four samples before the vector's sum is
 // needed, so the vector work stays off the chain, which keeps the three
 // newest terms in integer registers.
@@ -283,19 +283,40 @@ __attribute__((optimize("no-predictive-commoning")))
 // instead of overflowing.  Only buf is written: y may be x, whose words past
 // a failed sample are still to be read.
 inline void lanesRun(const int16_t* c, const int16_t* xc, int32_t* buf, int n, int end) {
-  const uint32_t c0 = static_cast<uint32_t>(c[0]), c1 = static_cast<uint32_t>(c[1]),
-                 c2 = static_cast<uint32_t>(c[2]), c3 = static_cast<uint32_t>(c[3]);
-  const __m128i coef = _mm_setr_epi16(c[4], c[5], c[6], c[7], c[8], c[9], c[10], 0);
+  const uint32_t c1 = static_cast<uint32_t>(c[1]), c2 = static_cast<uint32_t>(c[2]), c3 = static_cast<uint32_t>(c[3]);
+  // Weights c10 .. c4 in lanes 0-6 (c3 .. c10 loaded, reversed, lane 7
+  // cleared); the history y[n-10] .. y[n-3] packed from the 32-bit words,
+  // which are outputs (16-bit), so the pack keeps them.
+  __m128i coef = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 3));
+  coef = _mm_shuffle_epi32(_mm_shufflehi_epi16(_mm_shufflelo_epi16(coef, 0x1B), 0x1B), 0x4E);
+  coef = _mm_and_si128(coef, _mm_setr_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
   const int32_t* p = buf + n;
-  __m128i hist = _mm_setr_epi16(static_cast<int16_t>(p[6]), static_cast<int16_t>(p[5]), static_cast<int16_t>(p[4]),
-                                static_cast<int16_t>(p[3]), static_cast<int16_t>(p[2]), static_cast<int16_t>(p[1]),
-                                static_cast<int16_t>(p[0]), 0);
+  __m128i hist = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4)));
   uint32_t y1 = static_cast<uint32_t>(p[9]), y2 = static_cast<uint32_t>(p[8]), y3 = static_cast<uint32_t>(p[7]);
+  // The input terms x[n] c0 + 2^11 (at most 2^30 + 2^11) formed ahead, four
+  // a madd of (x, 1) pairs against (c0, 2^11), into the history words the
+  // outputs will take; the last step overlaps the one before.
+  {
+    const __m128i w = _mm_set1_epi32(static_cast<int32_t>((0x800u << 16) | static_cast<uint16_t>(c[0])));
+    const __m128i one = _mm_set1_epi16(1);
+    if (end - n >= 8) {
+      for (int k = n; k < end; k += 8) {
+        const int at = std::min(k, end - 8);
+        const __m128i xv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xc + at));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buf + 10 + at), _mm_madd_epi16(_mm_unpacklo_epi16(xv, one), w));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buf + 14 + at), _mm_madd_epi16(_mm_unpackhi_epi16(xv, one), w));
+      }
+    } else {
+      for (int k = n; k < end; ++k) buf[10 + k] = xc[k] * c[0] + 0x800;
+    }
+  }
+#pragma GCC unroll 3
   for (; n < end; ++n) {
     __m128i t = _mm_madd_epi16(hist, coef);
     t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
     t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
-    uint32_t near = static_cast<uint32_t>(xc[n]) * c0 + 0x800 - c3 * y3 - c2 * y2;
+    uint32_t near = static_cast<uint32_t>(buf[10 + n]) - c3 * y3 - c2 * y2;
 #if defined(__GNUC__)
     __asm__("" : "+r"(near));  // the vector's sum joins last but one, not first
 #endif
@@ -305,7 +326,7 @@ inline void lanesRun(const int16_t* c, const int16_t* xc, int32_t* buf, int n, i
 #endif
     const int32_t v = static_cast<int32_t>(mid - c1 * y1) >> 12;
     buf[10 + n] = v;
-    hist = _mm_insert_epi16(_mm_slli_si128(hist, 2), static_cast<int>(y3), 0);
+    hist = _mm_insert_epi16(_mm_srli_si128(hist, 2), static_cast<int>(y3), 6);
     y3 = y2;
     y2 = y1;
     y1 = static_cast<uint32_t>(v);
