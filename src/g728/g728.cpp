@@ -1071,9 +1071,21 @@ void windowBlocks_avx2(const int16_t* hist, const int16_t* win, const int8_t* sh
 #if defined(VOKSC_X86)
 VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out,
                                              int16_t* outExp) {
-  int q0 = memExp[0];
-  for (int i = 1; i < 10; ++i)
-    if (memExp[i] < q0) q0 = memExp[i];
+  // The common exponent (least of the ten) and each block's shift to it in
+  // words: the lanes 0..7 and 2..9 overlap; a saturating difference keeps
+  // every shift >= 0 and, clamped to 31, as large a shift as the sign
+  // needs (the 32-bit shift below clamps there too).
+  const __m128i e0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(memExp));
+  const __m128i e1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(memExp + 2));
+  __m128i least = _mm_min_epi16(e0, e1);
+  least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0x4E));
+  least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
+  least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
+  const int q0 = static_cast<int16_t>(_mm_cvtsi128_si32(least));
+  const __m128i q0w = _mm_set1_epi16(static_cast<int16_t>(q0)), most31 = _mm_set1_epi16(31);
+  alignas(16) int16_t shifts[10 + 6];
+  _mm_store_si128(reinterpret_cast<__m128i*>(shifts), _mm_min_epi16(_mm_subs_epi16(e0, q0w), most31));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(shifts + 2), _mm_min_epi16(_mm_subs_epi16(e1, q0w), most31));
   // Coefficients past the 50th are zero: block 9 meets only 5 - t of them.
   alignas(32) int16_t ap[64] = {};
   std::memcpy(ap, a, 50 * sizeof(int16_t));
@@ -1110,13 +1122,13 @@ VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* me
     // Unrolled: each block's shift and offsets become constants.
 #pragma GCC unroll 10
     for (int b = 0; b < 10; ++b) {
-      const int sh = memExp[b] - q0;
+      const int sh = shifts[b];
       if (b == 9 && sh >= 30) break;
       const int k = b * kDim;
       __m256i p = _mm256_madd_epi16(memPair(k), coefPairs(k, pairs));
       p = _mm256_add_epi32(p, _mm256_madd_epi16(memPair(k + 2), coefPairs(k + 2, pairs)));
       p = _mm256_add_epi32(p, _mm256_madd_epi16(_mm256_set1_epi32(static_cast<uint16_t>(mem[k + 4])), coefPairs(k + 4, single)));
-      p = _mm256_sra_epi32(_mm256_sub_epi32(zero, p), _mm_cvtsi32_si128(sh > 31 ? 31 : sh));
+      p = _mm256_sra_epi32(_mm256_sub_epi32(zero, p), _mm_cvtsi32_si128(sh));
       s0 = _mm256_add_epi64(s0, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
       s1 = _mm256_add_epi64(s1, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
     }
