@@ -439,33 +439,33 @@ struct PairRows {
 // A row whose chain could saturate, or an energy that is not positive,
 // sends the phase through the row walk.
 #if defined(VOKSC_X86)
-// Eight candidates of one row each: squared correlation, energy, row and
-// lane.
+// Eight candidates of one row each: squared correlation, energy and
+// 8 row + lane, a key in walk order.
 struct Lanes {
-  __m256i sq, alp, row, lane;
+  __m256i sq, alp, key;
 };
 
 // Lane k against lane k + 1, k + 2 and k + 4 (the low lanes matter).
 __attribute__((target("avx2"))) inline Lanes upperHalf(const Lanes& w) {
   return Lanes{_mm256_permute2x128_si256(w.sq, w.sq, 0x01), _mm256_permute2x128_si256(w.alp, w.alp, 0x01),
-               _mm256_permute2x128_si256(w.row, w.row, 0x01), _mm256_permute2x128_si256(w.lane, w.lane, 0x01)};
+               _mm256_permute2x128_si256(w.key, w.key, 0x01)};
 }
 template <int kImm>
 __attribute__((target("avx2"))) inline Lanes swapped(const Lanes& w) {
-  return Lanes{_mm256_shuffle_epi32(w.sq, kImm), _mm256_shuffle_epi32(w.alp, kImm), _mm256_shuffle_epi32(w.row, kImm),
-               _mm256_shuffle_epi32(w.lane, kImm)};
+  return Lanes{_mm256_shuffle_epi32(w.sq, kImm), _mm256_shuffle_epi32(w.alp, kImm), _mm256_shuffle_epi32(w.key, kImm)};
 }
 
 // The candidate of each lane that the walk in order keeps: `later` only
 // when its ratio sq / alp is larger (the products are below 2^30, the
-// energies positive), or, across lanes (byRow), equal from an earlier row.
-__attribute__((target("avx2"))) inline Lanes firstBest(const Lanes& first, const Lanes& later, bool byRow) {
+// energies positive), or, across lanes (byKey), equal and earlier in the
+// walk (earlier row, or the same row and an earlier lane).
+__attribute__((target("avx2"))) inline Lanes firstBest(const Lanes& first, const Lanes& later, bool byKey) {
   const __m256i l = _mm256_mullo_epi32(later.sq, first.alp), f = _mm256_mullo_epi32(first.sq, later.alp);
   __m256i take = _mm256_cmpgt_epi32(l, f);
-  if (byRow)
-    take = _mm256_or_si256(take, _mm256_and_si256(_mm256_cmpeq_epi32(l, f), _mm256_cmpgt_epi32(first.row, later.row)));
+  if (byKey)
+    take = _mm256_or_si256(take, _mm256_and_si256(_mm256_cmpeq_epi32(l, f), _mm256_cmpgt_epi32(first.key, later.key)));
   return Lanes{_mm256_blendv_epi8(first.sq, later.sq, take), _mm256_blendv_epi8(first.alp, later.alp, take),
-               _mm256_blendv_epi8(first.row, later.row, take), _mm256_blendv_epi8(first.lane, later.lane, take)};
+               _mm256_blendv_epi8(first.key, later.key, take)};
 }
 #endif
 
@@ -480,6 +480,7 @@ __attribute__((target("avx2"))) inline bool pairRowsLanes(Pair& p, const PairRow
   const __m256i bTerm = _mm256_mullo_epi32(load8(b), _mm256_set1_epi32(2 * wb));
   const __m256i wa2 = _mm256_set1_epi32(2 * wa);
   const __m128i dn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnY));
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   Lanes c[kPos];
   __m256i positive = _mm256_set1_epi32(-1);
   for (int r = 0; r < n; ++r) {
@@ -491,8 +492,7 @@ __attribute__((target("avx2"))) inline bool pairRowsLanes(Pair& p, const PairRow
     // add() saturates in 16 bits; mult(ps, ps) is (ps ps) >> 15 capped at 32767.
     const __m256i ps = _mm256_cvtepi16_epi32(_mm_adds_epi16(_mm_set1_epi16(rows.ps1[r]), dn));
     c[r].sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), _mm256_set1_epi32(kMax16));
-    c[r].row = _mm256_set1_epi32(r);
-    c[r].lane = _mm256_setzero_si256();
+    c[r].key = _mm256_add_epi32(_mm256_set1_epi32(8 * r), lane);
     positive = _mm256_and_si256(positive, _mm256_cmpgt_epi32(c[r].alp, _mm256_setzero_si256()));
   }
   if (_mm256_movemask_ps(_mm256_castsi256_ps(positive)) == 0xFF) {
@@ -509,13 +509,12 @@ __attribute__((target("avx2"))) inline bool pairRowsLanes(Pair& p, const PairRow
     // the earlier lane), each time two neighbouring runs of lanes: pairs,
     // quarters, halves.
     Lanes w = c[0];
-    w.lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     w = firstBest(w, swapped<0xB1>(w), true);
     w = firstBest(w, swapped<0x4E>(w), true);
     w = firstBest(w, upperHalf(w), true);
     const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp);
     if (sq * p.alp > p.sq * alp) {
-      const int r = _mm256_cvtsi256_si32(w.row), k = _mm256_cvtsi256_si32(w.lane);
+      const int key = _mm256_cvtsi256_si32(w.key), r = key >> 3, k = key & 7;
       p.sq = static_cast<Word16>(sq);
       p.alp = static_cast<Word16>(alp);
       if (setPs) p.ps = add(rows.ps1[r], dnY[k]);
