@@ -32,7 +32,7 @@ void shiftFiltered_scalar(const int16_t* in, int16_t* out, int16_t e, const int1
 // 32 bits for |acc| < 2^30; the saturation of the rounding add is the clamp
 // of the result to 16 bits.
 void interpolate_scalar(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
-  int16_t r[16];
+  int16_t r[40];
   for (int k = 0; k < n; ++k) {
     int32_t acc = 0;
     for (int m = 0; m < 20; ++m) acc += int32_t{w[k + m]} * taps[m];
@@ -135,31 +135,49 @@ __attribute__((target("avx2"))) inline __m256i tapPair(const int16_t* t) {
 // w + 2p + 1.  Within each 128-bit half, the low interleave holds outputs
 // 0..3 (8..11) and the high one 4..7 (12..15), which the final pack puts
 // back in order.  No tap is -32768, so no pair sum wraps.
-__attribute__((target("avx2"))) void interpolate_avx2(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
-  const __m256i bias = _mm256_set1_epi32(0x4000);
-  if (n == 16) {
-    __m256i lo = _mm256_setzero_si256(), hi = lo;
-    for (int p = 0; p < 10; ++p) {
-      const __m256i t = tapPair(taps + 2 * p);
-      const __m256i a = load16(w + 2 * p), b = load16(w + 2 * p + 1);
-      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), t));
-      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), t));
-    }
-    lo = _mm256_srai_epi32(_mm256_add_epi32(lo, bias), 15);
-    hi = _mm256_srai_epi32(_mm256_add_epi32(hi, bias), 15);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_packs_epi32(lo, hi));
-    return;
+__attribute__((target("avx2"))) inline __m256i interpolate16(const int16_t* w, const __m256i* t, __m256i bias) {
+  __m256i lo = _mm256_setzero_si256(), hi = lo;
+  for (int p = 0; p < 10; ++p) {
+    const __m256i a = load16(w + 2 * p), b = load16(w + 2 * p + 1);
+    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), t[p]));
+    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), t[p]));
   }
+  lo = _mm256_srai_epi32(_mm256_add_epi32(lo, bias), 15);
+  hi = _mm256_srai_epi32(_mm256_add_epi32(hi, bias), 15);
+  return _mm256_packs_epi32(lo, hi);
+}
+
+__attribute__((target("avx2"))) inline __m128i interpolate8(const int16_t* w, const __m256i* t, __m256i bias) {
   __m256i acc = _mm256_setzero_si256();
   for (int p = 0; p < 10; ++p) {
-    const __m256i t = tapPair(taps + 2 * p);
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * p));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * p + 1));
-    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_set_m128i(_mm_unpackhi_epi16(a, b), _mm_unpacklo_epi16(a, b)), t));
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_set_m128i(_mm_unpackhi_epi16(a, b), _mm_unpacklo_epi16(a, b)), t[p]));
   }
   acc = _mm256_srai_epi32(_mm256_add_epi32(acc, bias), 15);
-  const __m128i r = _mm_packs_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), r);
+  return _mm_packs_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+}
+
+// n is 8, 16 or 40; the 40-sample form keeps its three blocks in registers
+// until all are formed, as the scalar form does.
+__attribute__((target("avx2"))) void interpolate_avx2(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
+  const __m256i bias = _mm256_set1_epi32(0x4000);
+  __m256i t[10];
+  for (int p = 0; p < 10; ++p) t[p] = tapPair(taps + 2 * p);
+  if (n == 8) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), interpolate8(w, t, bias));
+    return;
+  }
+  const __m256i r0 = interpolate16(w, t, bias);
+  if (n == 16) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), r0);
+    return;
+  }
+  const __m256i r1 = interpolate16(w + 16, t, bias);
+  const __m128i r2 = interpolate8(w + 32, t, bias);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), r0);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), r1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), r2);
 }
 
 #else

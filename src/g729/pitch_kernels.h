@@ -25,7 +25,7 @@ void shiftFiltered_avx2(const int16_t* in, int16_t* out, int16_t e, const int16_
 // taps[m] w[k + m] over the 20 taps, doubled and rounded to 16 bits as
 // round_fx does (saturating).  Exact while every partial sum stays within
 // 30 bits; reads w[0 .. n + 18], and the outputs are stored after all of
-// them are formed (out may lie after the samples read).
+// them are formed (out may lie after the samples read).  n is 8, 16 or 40.
 void interpolate_scalar(const int16_t* w, const int16_t* taps, int16_t* out, int n);
 void interpolate_avx2(const int16_t* w, const int16_t* taps, int16_t* out, int n);
 

@@ -72,7 +72,11 @@ void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
   // formed when they can be read later) holds for every sample it reads.
   const int back = static_cast<int>(exc - x0);
   int j = 0;
-  if (back >= 18) {
+  if (back >= len + 10 && len == 40 && int64_t{maxAbs} * tapSum < 0x40000000) {
+    // Every sample read lies before exc: one call forms the whole vector.
+    interpolate(x0 - 9, taps, exc, len);
+    j = len;
+  } else if (back >= 18) {
     while (j + 8 <= len && int64_t{maxAbs} * tapSum < 0x40000000) {
       const int n = back >= 26 && j + 16 <= len ? 16 : 8;
       interpolate(x0 + j - 9, taps, exc + j, n);

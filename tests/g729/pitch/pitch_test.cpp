@@ -196,13 +196,13 @@ TEST(G729PitchKernels, ScalarAndAvx2Agree) {
     }
     // Interpolation with one phase of the table: |w| <= 16384 keeps the
     // sums within 30 bits.
-    int16_t w[35], taps[20], o1[16], o2[16];
-    for (int m = 0; m < 35; ++m) w[m] = static_cast<int16_t>(pc.exc[(c + m) % 194] >> 1);
+    int16_t w[59], taps[20], o1[40], o2[40];
+    for (int m = 0; m < 59; ++m) w[m] = static_cast<int16_t>(pc.exc[(c + m) % 194] >> 1);
     for (int i = 0; i < 10; ++i) {
       taps[9 - i] = voksc::g729::kInterpExc[c % 3 + 3 * i];
       taps[10 + i] = voksc::g729::kInterpExc[3 - c % 3 + 3 * i];
     }
-    for (int n : {8, 16}) {
+    for (int n : {8, 16, 40}) {
       interpolate_scalar(w, taps, o1, n);
       interpolate_avx2(w, taps, o2, n);
       ASSERT_EQ(std::memcmp(o1, o2, n * sizeof o1[0]), 0) << c << " " << n;
