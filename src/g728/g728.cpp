@@ -1567,8 +1567,23 @@ VOKSC_EXPORT VokResult voksSynthesisFilterInit_G728_16s(void* state) {
 VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, const Vok16s* src, Vok16s srcExp,
                                                             Vok16s* dst, Vok16s* dstExp, void* state) {
   if (anyNull(lpc, src, dst, dstExp, state)) return vokErrNullPtr;
-  // The state's words read in already moved on by one block: the new block
+  static const auto ringing = cpu::choose(synthesisRinging_scalar, synthesisRinging_avx2);
+  // A state at a word address moves on by one block in place: the new block
   // and its exponent in front, the oldest block and exponent dropped.
+  if (reinterpret_cast<std::uintptr_t>(state) % alignof(int16_t) == 0) {
+    const SynthView v = synthView(state);
+    int16_t kept[45 + 9];  // read whole before the overlapping stores
+    std::memcpy(kept, v.mem, 45 * sizeof(int16_t));
+    std::memcpy(kept + 45, v.exps + 1, 9 * sizeof(int16_t));
+    std::memcpy(v.mem + kDim, kept, 45 * sizeof(int16_t));
+    std::memcpy(v.mem, src, kDim * sizeof(int16_t));
+    std::memcpy(v.exps + 2, kept + 45, 9 * sizeof(int16_t));
+    v.exps[1] = srcExp;
+    ringing(lpc, v.mem, v.exps + 1, dst, dstExp);
+    v.exps[0] = *dstExp;
+    return vokOk;
+  }
+  // Elsewhere the same through a copy of the words.
   int16_t w[72];
   unsigned char* st = static_cast<unsigned char*>(state);
   const SynthView v = synthView(w);
@@ -1578,7 +1593,6 @@ VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, c
   v.exps[1] = srcExp;
   std::memcpy(v.exps + 2, st + 62 * sizeof(int16_t), 9 * sizeof(int16_t));
   int16_t out[kDim], q;
-  static const auto ringing = cpu::choose(synthesisRinging_scalar, synthesisRinging_avx2);
   ringing(lpc, v.mem, v.exps + 1, out, &q);
   v.exps[0] = q;
   std::memcpy(state, w, sizeof w);
