@@ -233,14 +233,18 @@ void preselect(const Book& b, const Word16* best, Word16 gcode0, int& c1, int& c
     int last;  // the highest first row
     int& first;
   } stages[2] = {{y, b.thr1, b.shiftY, b.rows1 - b.cand1, c1}, {x, b.thr2, b.shiftX, b.rows2 - b.cand2, c2}};
+  // The thresholds ascend and are positive, so the difference d falls along
+  // them for a positive predicted gain and rises otherwise (each step, the
+  // saturating ones too, is monotone): the thresholds passed form a prefix,
+  // and counting them all, without a branch, gives the first row.
   const bool rising = gcode0 > 0;
   for (const auto& st : stages) {
-    st.first = 0;
-    while (st.first < st.last) {
-      const Word32 d = L_sub(st.estimate, L_shr(L_mult(st.thresholds[st.first], gcode0), st.shift));
-      if (rising ? d <= 0 : d >= 0) break;
-      ++st.first;
+    int passed = 0;
+    for (int k = 0; k < st.last; ++k) {
+      const Word32 d = L_sub(st.estimate, L_shr(L_mult(st.thresholds[k], gcode0), st.shift));
+      passed += rising ? d > 0 : d < 0;
     }
+    st.first = passed;
   }
 }
 
@@ -296,14 +300,14 @@ Quantised quantise(const Book& b, const int16_t* code, const Terms& t, int16_t* 
   // A term Mpy32x16(h, l, n) is at most 2 |h| N + 2 N in magnitude for
   // |n| <= N; when the five bounds add up to 32 bits no step of the chain
   // saturates, and the distance is plain 32-bit arithmetic.
-  int64_t rowP[2] = {0, 0}, rowF[2] = {0, 0};
+  int32_t rowP[2] = {0, 0}, rowF[2] = {0, 0};
   for (int i = 0; i < b.cand1; ++i) {
-    rowP[0] = std::max<int64_t>(rowP[0], std::abs(b.stage1[c1 + i][0]));
-    rowF[0] = std::max<int64_t>(rowF[0], std::abs(b.stage1[c1 + i][1]));
+    rowP[0] = std::max<int32_t>(rowP[0], std::abs(int32_t{b.stage1[c1 + i][0]}));
+    rowF[0] = std::max<int32_t>(rowF[0], std::abs(int32_t{b.stage1[c1 + i][1]}));
   }
   for (int j = 0; j < b.cand2; ++j) {
-    rowP[1] = std::max<int64_t>(rowP[1], std::abs(b.stage2[c2 + j][0]));
-    rowF[1] = std::max<int64_t>(rowF[1], std::abs(b.stage2[c2 + j][1]));
+    rowP[1] = std::max<int32_t>(rowP[1], std::abs(int32_t{b.stage2[c2 + j][0]}));
+    rowF[1] = std::max<int32_t>(rowF[1], std::abs(int32_t{b.stage2[c2 + j][1]}));
   }
   auto capped = [](int64_t v) { return v < 32768 ? v : int64_t{32768}; };
   const int64_t P = capped(rowP[0] + rowP[1]);
