@@ -206,7 +206,111 @@ VOKSC_TARGET_AVX2 void signedLags_avx2(const int16_t* g, const int16_t* sign, in
   }
 }
 
+namespace {
+// Eight words in reverse order.
+VOKSC_TARGET_AVX2 inline __m128i reverseWords(__m128i x) {
+  return _mm_shuffle_epi8(x, _mm_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1));
+}
+
+// 8x8 word transpose.
+VOKSC_TARGET_AVX2 inline void transpose8(const __m128i* x, __m128i* y) {
+  const __m128i a0 = _mm_unpacklo_epi16(x[0], x[1]), a1 = _mm_unpackhi_epi16(x[0], x[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(x[2], x[3]), a3 = _mm_unpackhi_epi16(x[2], x[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(x[4], x[5]), a5 = _mm_unpackhi_epi16(x[4], x[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(x[6], x[7]), a7 = _mm_unpackhi_epi16(x[6], x[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  y[0] = _mm_unpacklo_epi64(b0, b4);
+  y[1] = _mm_unpackhi_epi64(b0, b4);
+  y[2] = _mm_unpacklo_epi64(b1, b5);
+  y[3] = _mm_unpackhi_epi64(b1, b5);
+  y[4] = _mm_unpacklo_epi64(b2, b6);
+  y[5] = _mm_unpackhi_epi64(b2, b6);
+  y[6] = _mm_unpacklo_epi64(b3, b7);
+  y[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Five-track order without gathers.  The lag sums run in five groups of
+// eight lags, group q holding dec = q + 5k (k = 0..7), so that for row i
+// and track r the entries (i, r + 5k), k = 0..(i - r) / 5, are one group
+// (q = (i - r) mod 5) read backwards: a reversed eight-word load writes
+// them to the track's eight columns (columns past j = i get unused words).
+// The entries with j > i then come by symmetry: with rows and columns both
+// in track order the matrix is symmetric, and each 8x8 block (A, B) takes
+// its words with j > i from the transpose of block (B, A).
+VOKSC_TARGET_AVX2 void signedRowsFive_avx2(const int16_t* g, const int16_t* sign, int16_t (*rr)[kSubframe]) {
+  // g and the reversed signs split by residue mod 5: gs[s][t] = g[5t + s],
+  // zero past position 39 (lags past the row end then add nothing).
+  alignas(16) int16_t gs[5][16] = {}, ss[5][16] = {};
+  for (int n = 0; n < kL; ++n) {
+    gs[n % 5][n / 5] = g[n];
+    ss[n % 5][n / 5] = sign[kL - 1 - n];
+  }
+  // Entries by m * 40 + 8 q + k (dec = q + 5k), after 8 words of padding
+  // for the reversed loads that start before a row.
+  alignas(32) int16_t slot[8 + kL * kL];
+  std::memset(slot, 0, sizeof(int16_t) * 8);
+  __m256i acc[5];
+  for (__m256i& v : acc) v = _mm256_setzero_si256();
+  const __m256i half = _mm256_set1_epi32(0x8000), top = _mm256_set1_epi32(32767);
+  for (int m = 0; m < kL; ++m) {
+    const int i = kL - 1 - m;
+    const __m256i c = _mm256_set1_epi32(2 * g[m]);
+    const __m256i si = _mm256_set1_epi32(sign[i]);
+    for (int q = 0; q < 5; ++q) {
+      const int s = (m + q) % 5, t0 = (m + q) / 5;  // g[m + q + 5k] = gs[s][t0 + k]
+      const __m256i x = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(gs[s] + t0)));
+      acc[q] = _mm256_add_epi32(acc[q], _mm256_mullo_epi32(c, x));
+      const __m256i r = _mm256_srai_epi32(_mm256_add_epi32(acc[q], half), 16);
+      const __m256i sj = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ss[s] + t0)));
+      const __m256i sp = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(si, sj), 15), top);
+      __m256i val = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(r, sp), 15), top);
+      if (q == 0) val = _mm256_blend_epi32(val, r, 1);  // the diagonal carries no sign
+      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(val, val), 0x08);
+      _mm_store_si128(reinterpret_cast<__m128i*>(slot + 8 + kL * m + 8 * q), _mm256_castsi256_si128(packed));
+    }
+  }
+  // Entries with j <= i: track r of row i, d = i - r, ends (k = d / 5) at
+  // word d / 5 of group d mod 5.
+  for (int i = 0; i < kL; ++i) {
+    const int16_t* row = slot + 8 + kL * (kL - 1 - i);
+    for (int r = 0; r < 5; ++r) {
+      const int d = i >= r ? i - r : 0, q = d % 5, last = d / 5;
+      const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 8 * q + last - 7));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(rr[i] + 8 * r), reverseWords(w));
+    }
+  }
+  // Symmetry: block (A, B) holds rows i = 5 ki + A, columns j = 5 kj + B;
+  // its own word is valid where j <= i, else it is word (kj, ki) of block (B, A).
+  const __m128i kj5 = _mm_setr_epi16(0, 5, 10, 15, 20, 25, 30, 35);
+  for (int a = 0; a < 5; ++a)
+    for (int b = a; b < 5; ++b) {
+      __m128i x[8], y[8], xt[8], yt[8];
+      for (int k = 0; k < 8; ++k) {
+        x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rr[5 * k + a] + 8 * b));
+        y[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rr[5 * k + b] + 8 * a));
+      }
+      transpose8(x, xt);
+      transpose8(y, yt);
+      for (int k = 0; k < 8; ++k) {
+        // own valid: 5 kj + b <= 5 k + a, i.e. 5 kj < 5 k + a - b + 1.
+        const __m128i ownX = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(5 * k + a - b + 1)), kj5);
+        const __m128i ownY = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(5 * k + b - a + 1)), kj5);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rr[5 * k + a] + 8 * b), _mm_blendv_epi8(yt[k], x[k], ownX));
+        if (b != a)
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(rr[5 * k + b] + 8 * a), _mm_blendv_epi8(xt[k], y[k], ownY));
+      }
+    }
+}
+}  // namespace
+
 VOKSC_TARGET_AVX2 void signedRows_avx2(const int16_t* g, const int16_t* sign, int step, int16_t (*rr)[kSubframe]) {
+  if (step == 5) {
+    signedRowsFive_avx2(g, sign, rr);
+    return;
+  }
   // Entries by m * 40 + dec; one spare word for the last slot's 32-bit read.
   alignas(32) int16_t slot[kL * kL + 8];
   slot[kL * kL] = 0;
