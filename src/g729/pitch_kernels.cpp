@@ -31,15 +31,33 @@ void shiftFiltered_scalar(const int16_t* in, int16_t* out, int16_t e, const int1
 // (2 acc + 0x8000) >> 16 equals (acc + 0x4000) >> 15, which cannot leave
 // 32 bits for |acc| < 2^30; the saturation of the rounding add is the clamp
 // of the result to 16 bits.
-void interpolate_scalar(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
-  int16_t r[40];
-  for (int k = 0; k < n; ++k) {
-    int32_t acc = 0;
-    for (int m = 0; m < 20; ++m) acc += int32_t{w[k + m]} * taps[m];
-    const int32_t v = (acc + 0x4000) >> 15;
-    r[k] = static_cast<int16_t>(v > kMax16 ? kMax16 : v < kMin16 ? kMin16 : v);
+namespace {
+
+// Tap by tap over all outputs (forward reads the compiler runs in vector
+// lanes); any order of the products gives the same sums, since under the
+// caller's bound every partial sum over any subset stays within 30 bits.
+template <int N>
+void interpolateN(const int16_t* w, const int16_t* taps, int16_t* out) {
+  int32_t acc[N] = {};
+  for (int m = 0; m < 20; ++m) {
+    const int32_t t = taps[m];
+    for (int k = 0; k < N; ++k) acc[k] += int32_t{w[k + m]} * t;
   }
-  for (int k = 0; k < n; ++k) out[k] = r[k];
+  for (int k = 0; k < N; ++k) {
+    const int32_t v = (acc[k] + 0x4000) >> 15;
+    out[k] = static_cast<int16_t>(v > kMax16 ? kMax16 : v < kMin16 ? kMin16 : v);
+  }
+}
+
+}  // namespace
+
+void interpolate_scalar(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
+  if (n == 8)
+    interpolateN<8>(w, taps, out);
+  else if (n == 16)
+    interpolateN<16>(w, taps, out);
+  else
+    interpolateN<40>(w, taps, out);
 }
 
 #if defined(VOKSC_PITCH_X86)
