@@ -1,6 +1,7 @@
 // GSM-AMR adaptive post-filter: formant filter A(z/g3) / A(z/g4), tilt
 // compensation from the first correlation of its impulse response, and
 // automatic gain control towards the energy of the unfiltered synthesis.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -62,11 +63,15 @@ void gainControl(const int16_t* ref, int16_t* out, int16_t* pastGain) {
     int32_t ratio = L_shr(L_shl(L_deposit_l(div_s(gOut, gIn)), 7), e);
     g0 = mult(round_fx(L_shl(vokInvSqrt(ratio), 9)), sub(32767, kAgcFactor));
   }
-  int16_t g = *pastGain;
-  for (int n = 0; n < kSubframe; ++n) {
-    g = add(mult(g, kAgcFactor), g0);
-    out[n] = extract_h(L_shl(L_mult(out[n], g), 3));
-  }
+  // The gain's recursion first; then each output is extract_h(L_shl(L_mult(
+  // out, g), 3)), which is out g >> 12 limited to a word (the product of two
+  // words fits 32 bits, the 32-bit limits' high words are the word limits, and
+  // L_mult's own limit at -32768 squared lands on 32767 as the word limit
+  // does), a loop free of branches that runs in vector lanes.
+  int16_t g = *pastGain, gs[kSubframe];
+  for (int n = 0; n < kSubframe; ++n) gs[n] = g = add(mult(g, kAgcFactor), g0);
+  for (int n = 0; n < kSubframe; ++n)
+    out[n] = static_cast<int16_t>(std::clamp((int32_t{out[n]} * gs[n]) >> 12, -32768, 32767));
   *pastGain = g;
 }
 

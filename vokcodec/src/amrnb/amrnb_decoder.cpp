@@ -387,7 +387,12 @@ void matchEnergy(const int16_t* ref, int16_t* out) {
     s = L_shr(L_shl(L_deposit_l(div_s(gOut, gIn)), 7), e);
     g0 = round_fx(L_shl(invSqrt(s), 9));
   }
-  for (int i = 0; i < kSub; ++i) out[i] = extract_h(L_shl(L_mult(out[i], g0), 3));
+  // extract_h(L_shl(L_mult(x, g0), 3)) is x g0 >> 12 limited to a word: the
+  // product of two words fits 32 bits, the 32-bit limits' high words are the
+  // word limits, and L_mult's own limit (x = g0 = -32768) lands on 32767 as the
+  // word limit does.  Free of branches, the loop runs in vector lanes.
+  for (int i = 0; i < kSub; ++i)
+    out[i] = static_cast<int16_t>(std::clamp((int32_t{out[i]} * g0) >> 12, -32768, 32767));
 }
 
 // ---- background noise detection --------------------------------------------
@@ -768,7 +773,8 @@ void speechFrame(Decoder* d, int mode, RxType type, int16_t* prm, int16_t* synth
     int16_t* out = synth + s * kSub;
     const int16_t* a = aq + s * (kOrder + 1);
     if (sharpen > 16384) {
-      for (int i = 0; i < kSub; ++i) boosted[i] = add(boosted[i], enhanced[i]);
+      for (int i = 0; i < kSub; ++i)  // add() as a clamp, run in vector lanes
+        boosted[i] = static_cast<int16_t>(std::clamp(boosted[i] + enhanced[i], -32768, 32767));
       matchEnergy(enhanced, boosted);
       synthesiseSubframe(d, a, enhanced, boosted, out);
     } else {
