@@ -462,10 +462,10 @@ using StartFn = Start (*)(const int16_t*, const int16_t*, int32_t*, int);
 // counts the calm run word by word.
 __attribute__((target("avx2"), noinline)) Start start_avx2(const int16_t* a, const int16_t* mem, int32_t* buf,
                                                            int xmax) {
-  int32_t a910;
-  std::memcpy(&a910, a + 9, sizeof a910);
+  // a9 and a10 as two word loads: their producers store them word by word
+  // or as one pair, and a word load takes either store forwarded.
   const __m128i p18 = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1)));
-  const __m128i p910 = _mm_abs_epi16(_mm_cvtsi32_si128(a910));
+  const __m128i p910 = _mm_abs_epi16(_mm_insert_epi16(_mm_cvtsi32_si128(static_cast<uint16_t>(a[9])), a[10], 1));
   const __m256i p = _mm256_add_epi32(_mm256_cvtepu16_epi32(p18), _mm256_cvtepu16_epi32(p910));
   __m128i t = _mm_add_epi32(_mm256_castsi256_si128(p), _mm256_extracti128_si256(p, 1));
   t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));

@@ -133,7 +133,10 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
   if (anyNull(ap, signal)) return vokErrNullPtr;
   // The response with a zero after it for the lag-1 sum.
   int16_t h[kImpulseA + 1] = {};
-  std::memcpy(h, ap, 11 * sizeof(int16_t));
+  // Copied as the producer stored it (a word, eight words, a pair), so
+  // each load takes one store forwarded.
+  h[0] = ap[0];
+  std::memcpy(h + 1, ap + 1, 10 * sizeof(int16_t));
   synthesisFilter(ap + 11, 10, h, h, kImpulseA, nullptr, false);
   // The energy chain only grows, so it is the exact sum clipped to 32 bits.
   // While that sum fits, every partial sum of the lag-1 chain does too

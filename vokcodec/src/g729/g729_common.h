@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -115,7 +116,12 @@ inline void weightAz10(const int16_t* a, const GammaPowers& g, int16_t* ap) {
   const __m128i r0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), half), 15);
   const __m128i r1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), half), 15);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(ap + 1), _mm_packs_epi32(r0, r1));
-  i = 8;
+  // The last two words in one 32-bit store: the filters read them as one
+  // pair right after, which a single store forwards to.
+  const uint32_t last = static_cast<uint16_t>((a[9] * g.p[8] + 0x4000) >> 15) |
+                        static_cast<uint32_t>(static_cast<uint16_t>((a[10] * g.p[9] + 0x4000) >> 15)) << 16;
+  std::memcpy(ap + 9, &last, sizeof last);
+  return;
 #endif
   for (; i < kOrder; ++i) ap[i + 1] = static_cast<int16_t>((a[i + 1] * g.p[i] + 0x4000) >> 15);
 }
