@@ -113,10 +113,15 @@ VOKSC_EXPORT VokResult voksPostFilter_GSMAMR_16s(const Vok16s* aq, const Vok16s*
     }
     const int16_t r1 = extract_h(r1v);
     const int16_t k = r1 <= 0 ? 0 : div_s(mult(r1, kTiltFactor), r0);
-    const int16_t last = res[kSubframe - 1];
-    for (int n = kSubframe - 1; n > 0; --n) res[n] = sub(res[n], mult(k, res[n - 1]));
-    res[0] = sub(res[0], mult(k, tilt));
-    tilt = last;
+    // res[n] - k res[n-1] on the old words; k >= 0 (div_s gives no negative
+    // quotient), so mult(k, r) is the plain k r >> 15 and only sub's limit
+    // remains, taken as a clamp: a loop free of branches, run in vector lanes.
+    int16_t before[kSubframe];
+    before[0] = tilt;
+    std::memcpy(before + 1, res, (kSubframe - 1) * sizeof(int16_t));
+    tilt = res[kSubframe - 1];
+    for (int n = 0; n < kSubframe; ++n)
+      res[n] = static_cast<int16_t>(std::clamp(res[n] - ((int32_t{k} * before[n]) >> 15), -32768, 32767));
     int16_t* o = y + kSubframe * sf;
     lpSynthesis(den, res, o, kSubframe, mem, mem);
     gainControl(x, o, &gain);
