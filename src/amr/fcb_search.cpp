@@ -12,6 +12,7 @@
 #include "common/basic_op.h"
 #include "common/kernels.h"
 #include "common/math_ops.h"
+#include "common/ratio_lanes.h"
 #include "core/cpu.h"
 #include "core/status.h"
 
@@ -1126,22 +1127,10 @@ void pairPass8_scalar(const int16_t* ps1, const int32_t* alp1, const int16_t* d2
 }
 
 #if defined(VOKSC_X86)
-namespace {
-// The later of two candidates per lane where it is strictly better
-// (cross-multiplied ratios, both products below 2^30), else the earlier;
-// on equal ratios the lower index when `byIndex`.
-struct Lanes8 {
-  __m256i sq, alp, idx;
-};
-VOKSC_TARGET_AVX2 inline Lanes8 laterIfBetter(const Lanes8& a, const Lanes8& b, bool byIndex) {
-  const __m256i lhs = _mm256_mullo_epi32(b.sq, a.alp), rhs = _mm256_mullo_epi32(a.sq, b.alp);
-  __m256i take = _mm256_cmpgt_epi32(lhs, rhs);
-  if (byIndex)
-    take = _mm256_or_si256(take, _mm256_and_si256(_mm256_cmpeq_epi32(lhs, rhs), _mm256_cmpgt_epi32(a.idx, b.idx)));
-  return Lanes8{_mm256_blendv_epi8(a.sq, b.sq, take), _mm256_blendv_epi8(a.alp, b.alp, take),
-                _mm256_blendv_epi8(a.idx, b.idx, take)};
-}
-}  // namespace
+using Lanes8 = voksc::lanes::RatioLanes;
+using voksc::lanes::halvesSwapped;
+using voksc::lanes::keepBetter;
+using voksc::lanes::shuffled;
 
 // All 64 pairs at once, eight second-pulse candidates per vector.  With
 // every energy positive (and the incoming best's), "strictly better" is the
@@ -1166,7 +1155,7 @@ VOKSC_TARGET_AVX2 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, c
     const __m256i alp = _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(alp1[i]), a2v), _mm256_mullo_epi32(c, wv));
     row[i].sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(sum, sum), 15), top);
     row[i].alp = _mm256_srai_epi32(_mm256_add_epi32(alp, half), 16);
-    row[i].idx = _mm256_add_epi32(lane, _mm256_set1_epi32(8 * i));
+    row[i].key = _mm256_add_epi32(lane, _mm256_set1_epi32(8 * i));
     lowest = _mm256_min_epi32(lowest, row[i].alp);
   }
   if (best.alp <= 0 || _mm256_movemask_epi8(_mm256_cmpgt_epi32(lowest, _mm256_setzero_si256())) != -1) {
@@ -1174,18 +1163,12 @@ VOKSC_TARGET_AVX2 void pairPass8_avx2(const int16_t* ps1, const int32_t* alp1, c
     return;
   }
   for (int span = 1; span < 8; span *= 2)
-    for (int i = 0; i + span < 8; i += 2 * span) row[i] = laterIfBetter(row[i], row[i + span], false);
+    for (int i = 0; i + span < 8; i += 2 * span) row[i] = keepBetter(row[i], row[i + span], false);
   Lanes8 w = row[0];
-  w = laterIfBetter(w, Lanes8{_mm256_permute2x128_si256(w.sq, w.sq, 1), _mm256_permute2x128_si256(w.alp, w.alp, 1),
-                              _mm256_permute2x128_si256(w.idx, w.idx, 1)},
-                    true);
-  w = laterIfBetter(w, Lanes8{_mm256_shuffle_epi32(w.sq, 0x4E), _mm256_shuffle_epi32(w.alp, 0x4E),
-                              _mm256_shuffle_epi32(w.idx, 0x4E)},
-                    true);
-  w = laterIfBetter(w, Lanes8{_mm256_shuffle_epi32(w.sq, 0xB1), _mm256_shuffle_epi32(w.alp, 0xB1),
-                              _mm256_shuffle_epi32(w.idx, 0xB1)},
-                    true);
-  const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp), at = _mm256_cvtsi256_si32(w.idx);
+  w = keepBetter(w, halvesSwapped(w), true);
+  w = keepBetter(w, shuffled<0x4E>(w), true);
+  w = keepBetter(w, shuffled<0xB1>(w), true);
+  const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp), at = _mm256_cvtsi256_si32(w.key);
   if (int32_t{best.alp} * sq - int32_t{best.sq} * alp > 0) {
     const int i = at >> 3, j = at & 7;
     best = PairBest{static_cast<int16_t>(sq), static_cast<int16_t>(alp), add(ps1[i], d2[j]), i, j};

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "common/basic_op.h"
+#include "common/ratio_lanes.h"
 #include "core/cpu.h"
 #include "core/status.h"
 #include "fcb_internal.h"
@@ -440,33 +441,14 @@ struct PairRows {
 // sends the phase through the row walk.
 #if defined(VOKSC_X86)
 // Eight candidates of one row each: squared correlation, energy and
-// 8 row + lane, a key in walk order.
-struct Lanes {
-  __m256i sq, alp, key;
-};
-
-// Lane k against lane k + 1, k + 2 and k + 4 (the low lanes matter).
-__attribute__((target("avx2"))) inline Lanes upperHalf(const Lanes& w) {
-  return Lanes{_mm256_permute2x128_si256(w.sq, w.sq, 0x01), _mm256_permute2x128_si256(w.alp, w.alp, 0x01),
-               _mm256_permute2x128_si256(w.key, w.key, 0x01)};
-}
-template <int kImm>
-__attribute__((target("avx2"))) inline Lanes swapped(const Lanes& w) {
-  return Lanes{_mm256_shuffle_epi32(w.sq, kImm), _mm256_shuffle_epi32(w.alp, kImm), _mm256_shuffle_epi32(w.key, kImm)};
-}
-
-// The candidate of each lane that the walk in order keeps: `later` only
-// when its ratio sq / alp is larger (the products are below 2^30, the
-// energies positive), or, across lanes (byKey), equal and earlier in the
-// walk (earlier row, or the same row and an earlier lane).
-__attribute__((target("avx2"))) inline Lanes firstBest(const Lanes& first, const Lanes& later, bool byKey) {
-  const __m256i l = _mm256_mullo_epi32(later.sq, first.alp), f = _mm256_mullo_epi32(first.sq, later.alp);
-  __m256i take = _mm256_cmpgt_epi32(l, f);
-  if (byKey)
-    take = _mm256_or_si256(take, _mm256_and_si256(_mm256_cmpeq_epi32(l, f), _mm256_cmpgt_epi32(first.key, later.key)));
-  return Lanes{_mm256_blendv_epi8(first.sq, later.sq, take), _mm256_blendv_epi8(first.alp, later.alp, take),
-               _mm256_blendv_epi8(first.key, later.key, take)};
-}
+// 8 row + lane, a key in walk order; a lane keeps `later` only when its
+// ratio is larger (the products are below 2^30, the energies positive),
+// or, across lanes, equal and earlier in the walk (earlier row, or the
+// same row and an earlier lane).
+using Lanes = voksc::lanes::RatioLanes;
+using voksc::lanes::halvesSwapped;
+using voksc::lanes::keepBetter;
+using voksc::lanes::shuffled;
 #endif
 
 #if defined(VOKSC_X86)
@@ -501,7 +483,7 @@ __attribute__((target("avx2"))) inline bool pairRowsLanes(Pair& p, const PairRow
     // weak, the first row of the largest ratio wins either way.
     for (int k = n; k > 1;) {
       int m = 0;
-      for (int r = 0; r + 1 < k; r += 2) c[m++] = firstBest(c[r], c[r + 1], false);
+      for (int r = 0; r + 1 < k; r += 2) c[m++] = keepBetter(c[r], c[r + 1], false);
       if (k & 1) c[m++] = c[k - 1];
       k = m;
     }
@@ -509,9 +491,9 @@ __attribute__((target("avx2"))) inline bool pairRowsLanes(Pair& p, const PairRow
     // the earlier lane), each time two neighbouring runs of lanes: pairs,
     // quarters, halves.
     Lanes w = c[0];
-    w = firstBest(w, swapped<0xB1>(w), true);
-    w = firstBest(w, swapped<0x4E>(w), true);
-    w = firstBest(w, upperHalf(w), true);
+    w = keepBetter(w, shuffled<0xB1>(w), true);
+    w = keepBetter(w, shuffled<0x4E>(w), true);
+    w = keepBetter(w, halvesSwapped(w), true);
     const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp);
     if (sq * p.alp > p.sq * alp) {
       const int key = _mm256_cvtsi256_si32(w.key), r = key >> 3, k = key & 7;
