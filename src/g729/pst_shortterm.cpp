@@ -31,17 +31,20 @@ constexpr Word16 kAgcFactor = 32358;  // 0.9875
 constexpr Word16 kAgcFactorA = 29491; // 0.9 (Annex A)
 
 #if defined(__SSE2__)
-// Eight words from eight word loads: for a signal stored word by word just
-// before, where a block load would straddle the stores and wait for them.
+// N words (the rest zero) from N word loads: for a signal stored word by
+// word just before, where a block load would straddle the stores and wait
+// for them.
+template <int N = 8>
 inline __m128i wordByWord(const Vok16s* x) {
   __m128i v = _mm_cvtsi32_si128(static_cast<uint16_t>(x[0]));
-  v = _mm_insert_epi16(v, x[1], 1);
-  v = _mm_insert_epi16(v, x[2], 2);
-  v = _mm_insert_epi16(v, x[3], 3);
-  v = _mm_insert_epi16(v, x[4], 4);
-  v = _mm_insert_epi16(v, x[5], 5);
-  v = _mm_insert_epi16(v, x[6], 6);
-  return _mm_insert_epi16(v, x[7], 7);
+  if (N > 1) v = _mm_insert_epi16(v, x[1], 1);
+  if (N > 2) v = _mm_insert_epi16(v, x[2], 2);
+  if (N > 3) v = _mm_insert_epi16(v, x[3], 3);
+  if (N > 4) v = _mm_insert_epi16(v, x[4], 4);
+  if (N > 5) v = _mm_insert_epi16(v, x[5], 5);
+  if (N > 6) v = _mm_insert_epi16(v, x[6], 6);
+  if (N > 7) v = _mm_insert_epi16(v, x[7], 7);
+  return v;
 }
 #endif
 
@@ -153,12 +156,7 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
     // block's first word on top (h[22..23] are zero).
     const __m128i zero = _mm_setzero_si128();
     const __m128i x0 = wordByWord(h), x1 = wordByWord(h + 8);
-    __m128i x2 = _mm_cvtsi32_si128(static_cast<uint16_t>(h[16]));
-    x2 = _mm_insert_epi16(x2, h[17], 1);
-    x2 = _mm_insert_epi16(x2, h[18], 2);
-    x2 = _mm_insert_epi16(x2, h[19], 3);
-    x2 = _mm_insert_epi16(x2, h[20], 4);
-    x2 = _mm_insert_epi16(x2, h[21], 5);
+    const __m128i x2 = wordByWord<6>(h + 16);
     const __m128i y0 = _mm_or_si128(_mm_srli_si128(x0, 2), _mm_slli_si128(x1, 14));
     const __m128i y1 = _mm_or_si128(_mm_srli_si128(x1, 2), _mm_slli_si128(x2, 14));
     const __m128i y2 = _mm_srli_si128(x2, 2);
