@@ -577,19 +577,21 @@ VOKSC_TARGET_AVX2 inline int updatePredictorWords(const WordConstants& c, const 
 }
 
 // The recursion on correlations without -32768 (the usual case: r[0] is
-// positive and the others are below it in magnitude), orders up to 16 C at
-// a time, their update unrolled over C chunks.  The reflection step in
-// closed form: with |err| < alpha <= r[0] < 2^15 (alpha never grows), the
-// rounded upper halves of the error sum and of the new error never meet
-// the 32767 case of the rounding (the error sum there would fail the
-// |err| < alpha test either way; the new error is at most alpha 2^16), so
-// both are (x + 2^15) >> 16; the division's quotient f stays below 65534
-// (num <= alpha - 1 and alpha < 2^15), so the update's factor rc / 2 is
-// (f + 1) >> 1, and the stored coefficient f 2^15 >> headroom rounded the
-// same way.  An update flagged at the edge of 16 bits (every one that
-// leaves 32 bits) runs again in the 64-bit form on the unchanged words,
-// which halves the predictor where a sum really leaves 32 bits, and the
-// next error sum is formed afresh.  Returns false when the recursion is ill-conditioned.
+// positive and the others are below it in magnitude) at headroom H (error
+// sums times 2^(H+1)), orders up to 16 C at a time, their update unrolled
+// over C chunks.  The reflection step in closed form: with |err| < alpha
+// <= r[0] < 2^15 (alpha never grows), the rounded upper halves of the
+// error sum and of the new error never meet the 32767 case of the rounding
+// (the error sum there would fail the |err| < alpha test either way; the
+// new error is at most alpha 2^16), so both are (x + 2^15) >> 16; the
+// division's quotient f stays below 65534 (num <= alpha - 1 and alpha <
+// 2^15), so the update's factor rc / 2 is (f + 1) >> 1, and the stored
+// coefficient f 2^15 >> H rounded the same way (at H = 0 the factor
+// itself).  An update flagged at the edge of 16 bits (every one that
+// leaves 32 bits) stops the run at that order, the predictor unchanged in
+// cur and the order's reflection kept: the caller runs it in the 64-bit
+// form, which halves the predictor where a sum really leaves 32 bits.
+// Returns false when the recursion is ill-conditioned.
 struct PlainRun {
   const int16_t* r;
   const int16_t* rRev;
@@ -597,49 +599,94 @@ struct PlainRun {
   int16_t* nxt;
   i64 alpha, acc;
   int i, order;
+  Reflection stop;  // the reflection of the order that stopped at the edge
+  bool edge;
 };
 
-template <int C>
-VOKSC_TARGET_AVX2 inline bool plainOrders(const WordConstants& c, PlainRun& s, int& headroom, i64& mult) {
+template <int C, int H>
+VOKSC_TARGET_AVX2 inline bool plainOrders(const WordConstants& c, PlainRun& s) {
   const int last = std::min(s.order, 16 * C + 1);
   i64 alpha = s.alpha, acc = s.acc;
   int16_t *cur = s.cur, *nxt = s.nxt;
   const i64 r1 = s.r[1];
   int i = s.i;
-  for (; i < last; ++i) {
-    const i64 err = (i64{s.r[i + 1]} * 65536 + acc * mult + 0x8000) >> 16;
+  bool ill = false;
+  // One order from `from` into `to`; false at an ill-conditioned or edge stop.
+  auto step = [&](int16_t* from, int16_t* to) VOKSC_TARGET_AVX2 {
+    const i64 err = (i64{s.r[i + 1]} * 65536 + acc * (2 << H) + 0x8000) >> 16;
     const i64 num = err < 0 ? -err : err;
-    if (num >= alpha) return false;
+    if (num >= alpha) return !(ill = true);
     const uint32_t f = static_cast<uint32_t>(num << 16) / static_cast<uint32_t>(alpha);
     const i64 kk = (f + 1) >> 1;
     const i64 k = err > 0 ? -kk : kk;
     const i64 e = alpha * 65536 + 2 * k * err;
-    if (e <= 0) return false;
+    if (e <= 0) return !(ill = true);
     alpha = (e + 0x8000) >> 16;
     const __m256i vk = _mm256_set1_epi16(static_cast<int16_t>(k));
     const int16_t* rr = s.rRev + kRevEnd - i - 1;
     __m256i sum = _mm256_setzero_si256(), edge = sum, wraps = sum;
     for (int g = 0; g < C; ++g) {
-      const __m256i v = updateChunk(c, cur, nxt, i, 16 * g, vk);
-      edge = _mm256_max_epu16(edge, _mm256_abs_epi16(v));
+      const __m256i v = updateChunk(c, from, to, i, 16 * g, vk);
+      edge = g == 0 ? _mm256_abs_epi16(v) : _mm256_max_epu16(edge, _mm256_abs_epi16(v));
       addPairs<false>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rr + 16 * g)), v, sum, wraps);
     }
-    const bool halve = edgeReached(c, edge);
-    if (halve) {
-      if (!halvingUpdate(cur, i, 2 * k, headroom, mult)) return false;
-    } else {
-      std::swap(cur, nxt);
+    if (edgeReached(c, edge)) {
+      s.stop = {i64{f} << 15, 2 * k, err > 0};
+      return false;
     }
-    const i64 kh = (((i64{f} << 15) >> headroom) + 0x8000) >> 16;
-    cur[i] = static_cast<int16_t>(err > 0 ? -kh : kh);
-    acc = halve ? predictorError_avx2(cur, rr, i + 1) : laneSum(sum) + r1 * cur[i];
+    i64 kh = k;
+    if (H > 0) {
+      kh = (((i64{f} << 15) >> H) + 0x8000) >> 16;
+      kh = err > 0 ? -kh : kh;
+    }
+    to[i] = static_cast<int16_t>(kh);
+    acc = laneSum(sum) + r1 * kh;
+    ++i;
+    return true;
+  };
+  bool stopped = false;
+  // Two orders a turn, so that the buffers alternate without a swap.
+  while (i < last) {
+    if (!step(cur, nxt)) {
+      stopped = true;
+      break;
+    }
+    if (i >= last) {
+      std::swap(cur, nxt);
+      break;
+    }
+    if (!step(nxt, cur)) {
+      std::swap(cur, nxt);
+      stopped = true;
+      break;
+    }
   }
   s.i = i;
   s.alpha = alpha;
   s.acc = acc;
   s.cur = cur;
   s.nxt = nxt;
-  return true;
+  s.edge = stopped && !ill;
+  return !ill;
+}
+
+// Orders up to 16 C at the current headroom; an order stopped at the edge
+// runs in the 64-bit form (which may raise the headroom) and the run goes
+// on from the next order with a fresh error sum.
+template <int C>
+VOKSC_TARGET_AVX2 inline bool plainStage(const WordConstants& c, PlainRun& s, int& headroom, i64& mult) {
+  for (;;) {
+    const bool ok = headroom == 0   ? plainOrders<C, 0>(c, s)
+                    : headroom == 1 ? plainOrders<C, 1>(c, s)
+                                    : plainOrders<C, 2>(c, s);
+    if (!ok) return false;
+    if (!s.edge) return true;
+    if (!halvingUpdate(s.cur, s.i, s.stop.rc, headroom, mult)) return false;
+    s.cur[s.i] = reflectionCoefficient(s.stop, headroom);
+    ++s.i;
+    s.acc = predictorError_avx2(s.cur, s.rRev + kRevEnd - s.i, s.i);
+    s.edge = false;
+  }
 }
 
 // The recursion's own steps with the vector update in line (the
@@ -689,16 +736,14 @@ VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* r
   for (int f = kRevEnd - order; f <= kRevEnd; f += 16)
     least = _mm256_or_si256(least, _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rRev + f)),
                                                        _mm256_set1_epi16(-32768)));
-  if (_mm256_testz_si256(least, least)) {
-    const WordConstants c = wordConstants();
-    PlainRun s{r, rRev, cur, nxt, alpha, predictorError_avx2(cur, rRev + kRevEnd - i, i), i, order};
-    if (!plainOrders<1>(c, s, headroom, mult) || !plainOrders<2>(c, s, headroom, mult) ||
-        !plainOrders<3>(c, s, headroom, mult) || !plainOrders<4>(c, s, headroom, mult))
-      return nullptr;
-    alpha = s.alpha;
-    return s.cur;
-  }
-  return levinsonRun_avx2<true>(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
+  if (!_mm256_testz_si256(least, least)) return levinsonRun_avx2<true>(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
+  const WordConstants c = wordConstants();
+  PlainRun s{r, rRev, cur, nxt, alpha, predictorError_avx2(cur, rRev + kRevEnd - i, i), i, order, {}, false};
+  if (!plainStage<1>(c, s, headroom, mult) || !plainStage<2>(c, s, headroom, mult) ||
+      !plainStage<3>(c, s, headroom, mult) || !plainStage<4>(c, s, headroom, mult))
+    return nullptr;
+  alpha = s.alpha;
+  return s.cur;
 }
 }  // namespace
 
@@ -735,11 +780,25 @@ int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* rRev, int i, int or
 
 namespace {
 
-// Runs the recursion from `done` (0: from scratch) to `order`.  a, alpha,
-// qShift hold the state reached at `done`; returns false when the recursion
-// is ill-conditioned.
+// Runs the recursion from `done` (0: from scratch) to `order`.  a holds the
+// predictor of order `done` (alpha and headroom its state) and receives the
+// result only when the recursion gets to `order`; returns false when the
+// recursion is ill-conditioned.
 bool levinsonWith(LevinsonSteps steps, const int16_t* r, int done, int order, int16_t* a, int16_t* rc1, i64& alpha,
                   int& headroom) {
+  // The predictor alternates between two buffers with zeros before and
+  // after its coefficients, so that the vector update reads the reversed
+  // predictor straight from the old one.  Only the words the recursion of
+  // this order can read are cleared (16 around the predictor of `order`
+  // words), in whole 16-word stores.
+  alignas(32) int16_t buf[2][kPad + 64 + kPad];
+  alignas(32) int16_t rRev[kRevEnd + kPad];
+  const int span = kPad + order + kPad;
+  for (int k = 0; k < span; k += 16) {
+    std::memset(buf[0] + k, 0, 16 * sizeof(int16_t));
+    std::memset(buf[1] + k, 0, 16 * sizeof(int16_t));
+  }
+  int16_t* cur = buf[0] + kPad;
   i64 mult;
   int i = done;
   if (i == 0) {
@@ -749,30 +808,23 @@ bool levinsonWith(LevinsonSteps steps, const int16_t* r, int done, int order, in
     i64 num = r[1] < 0 ? -i64{r[1]} : r[1];
     const i64 k = roundHigh(fractionQ15(num, r[0]));
     const i64 rc = r[1] > 0 ? -k : k;
-    a[0] = w16(rc);
+    cur[0] = w16(rc);
     if (rc1) *rc1 = w16(rc);
     alpha = roundHigh(i64{r[0]} * 65536 + rc * r[1] * 2);
     i = 1;
   } else {
     mult = i64{2} << headroom;
+    std::memcpy(cur, a, sizeof(int16_t) * i);
   }
-  if (i >= order) return true;
-  // The predictor alternates between two buffers with zeros before and
-  // after its coefficients, so that the vector update reads the reversed
-  // predictor straight from the old one.
-  // Only the words the recursion of this order can read are cleared: 16
-  // around the predictor of `order` words, and the reversed correlations
-  // from kRevEnd - order to 15 past kRevEnd.
-  alignas(32) int16_t buf[2][kPad + 64 + kPad];
-  alignas(32) int16_t rRev[kRevEnd + kPad];
-  const std::size_t span = sizeof(int16_t) * (kPad + order + kPad);
-  std::memset(buf[0], 0, span);
-  std::memset(buf[1], 0, span);
-  std::memset(rRev + kRevEnd, 0, sizeof(int16_t) * kPad);
-  for (int k = 0; k <= order; ++k) rRev[kRevEnd - k] = r[k];
-  std::memcpy(buf[0] + kPad, a, sizeof(int16_t) * i);
-  const int16_t* out = steps(r, rRev, i, order, buf[0] + kPad, buf[1] + kPad, alpha, mult, headroom);
-  if (!out) return false;
+  const int16_t* out = cur;
+  if (i < order) {
+    // The correlations reversed (r[0..order] at kRevEnd - order .. kRevEnd),
+    // 15 zeros after them.
+    std::memset(rRev + kRevEnd, 0, sizeof(int16_t) * kPad);
+    for (int k = 0; k <= order; ++k) rRev[kRevEnd - k] = r[k];
+    out = steps(r, rRev, i, order, cur, buf[1] + kPad, alpha, mult, headroom);
+    if (!out) return false;
+  }
   std::memcpy(a, out, sizeof(int16_t) * order);
   return true;
 }
@@ -1499,12 +1551,10 @@ VOKSC_EXPORT VokResult voksLevinsonDurbin_G728_16s_Sfs(const Vok16s* acf, int or
     *scale = 15;
     return vokOk;
   }
-  int16_t a[kMaxOrder + 1 + kPad] = {};
   int16_t k1 = 0;
   i64 alpha = 0;
   int headroom = 0;
-  if (!levinson(acf, 0, order, a, &k1, alpha, headroom)) return vokWrnOverflow;
-  for (int i = 0; i < order; ++i) lpc[i] = a[i];
+  if (!levinson(acf, 0, order, lpc, &k1, alpha, headroom)) return vokWrnOverflow;
   *rc1 = k1;
   *err = w16(alpha);
   *scale = static_cast<int16_t>(15 - headroom);
@@ -1521,12 +1571,9 @@ VOKSC_EXPORT VokResult voksLevinsonDurbin_G728_16s_ISfs(const Vok16s* acf, int s
     return voksLevinsonDurbin_G728_16s_Sfs(acf, order, lpc, &k1, err, scale);
   }
   if (*scale < 13) return vokErrScale;
-  int16_t a[kMaxOrder + 1 + kPad] = {};
-  for (int i = 0; i < startOrder; ++i) a[i] = lpc[i];
   i64 alpha = *err;
   int headroom = 15 - *scale;
-  if (!levinson(acf, startOrder, order, a, nullptr, alpha, headroom)) return vokWrnOverflow;
-  for (int i = 0; i < order; ++i) lpc[i] = a[i];
+  if (!levinson(acf, startOrder, order, lpc, nullptr, alpha, headroom)) return vokWrnOverflow;
   *err = w16(alpha);
   *scale = static_cast<int16_t>(15 - headroom);
   return vokOk;
