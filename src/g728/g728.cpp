@@ -1015,6 +1015,16 @@ namespace {
 
 // ---- filters ------------------------------------------------------------------
 
+// The upper half, rounded half up unless it is 32767, of v 2^2 saturated to
+// 32 bits, for any v whose v 2^2 fits 64 bits: floor((v + 2^13) / 2^14)
+// clamped to 16 bits.  Where v 2^2 stays in 32 bits, its upper half is
+// floor(v / 2^14), the rounding bit is bit 13 of v, and the one sum that
+// leaves 16 bits (32767 plus the rounding bit) is what the clamp takes
+// back to 32767; above 2^31 (below -2^31) the quotient is past 32767 (at
+// most -32768), which the clamp turns into the saturated value's 32767
+// (-32768).
+inline int16_t roundQ14(i64 v) { return w16(sat16((v + 8192) >> 14)); }
+
 // A state object's 16-bit words, copied in and written back: callers may
 // place the objects at any byte address.
 template <int N>
@@ -1753,7 +1763,7 @@ VOKSC_EXPORT VokResult voksLPCInverseFilter_G728_16s(const Vok16s* src, const Vo
   static const auto taps = cpu::choose(tapSums_scalar, tapSums_avx2);
   taps(lpc, ext, nullptr, nullptr, sums);
   int16_t out[kDim];
-  for (int k = 0; k < kDim; ++k) out[k] = w16(roundHigh(sat32((i64{src[k]} * 8192 + sums[k]) * 4)));
+  for (int k = 0; k < kDim; ++k) out[k] = roundQ14(i64{src[k]} * 8192 + sums[k]);
   std::memcpy(mem, ext, sizeof(int16_t) * 10);
   std::memcpy(dst, out, sizeof out);
   return vokOk;
@@ -1805,15 +1815,23 @@ VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual
     for (int k = 0; k < 4; ++k) t += int32_t{residual[i + k]} * kDecimZero[k];
     zeroPart[i] = t >> 6;
   }
+  // The pole part in 32 bits: |zeroPart| < 2^25 and the pole taps sum to
+  // 40684 in magnitude against 16-bit outputs (below 1.34e9), so every sum
+  // stays below 2^31.  roundHigh(sat32(8 t)) is (t + 2^12) >> 13 clamped to
+  // 16 bits (the clamp does the saturation and the 32767 case, as in
+  // roundQ14).
   int16_t fresh[5];
+  int32_t l0 = lp[0], l1 = lp[1], l2 = lp[2];
   for (int i = 19; i >= 0; --i) {
-    i64 t = zeroPart[i];
-    for (int k = 0; k < 3; ++k) t -= i64{lp[k]} * kDecimPole[k];
-    lp[2] = lp[1];
-    lp[1] = lp[0];
-    lp[0] = w16(roundHigh(sat32(t * 8)));
-    if ((i & 3) == 0) fresh[i >> 2] = lp[0];
+    const int32_t t = zeroPart[i] - l0 * kDecimPole[0] - l1 * kDecimPole[1] - l2 * kDecimPole[2];
+    l2 = l1;
+    l1 = l0;
+    l0 = std::clamp((t + 4096) >> 13, -32768, 32767);
+    if ((i & 3) == 0) fresh[i >> 2] = static_cast<int16_t>(l0);
   }
+  lp[0] = static_cast<int16_t>(l0);
+  lp[1] = static_cast<int16_t>(l1);
+  lp[2] = static_cast<int16_t>(l2);
   int16_t d[64] = {};  // 60 decimated samples, zeros the rounded-up lags read
   std::memcpy(d, fresh, sizeof fresh);
   std::memcpy(d + 5, dec + 5, 55 * sizeof(int16_t));
@@ -1859,6 +1877,7 @@ VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual
 
 // ---- post-filter --------------------------------------------------------------------------
 
+
 // State words: 0..9 short-term zero-part history, 10..19 pole-part history
 // (both newest first), 20 the smoothed gain minus 1.0 (Q14).
 VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pitch, Vok16s tilt, const Vok16s* src,
@@ -1872,7 +1891,6 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
   const int16_t* az = history;
   const int16_t* ap = history + 10;
   const int16_t* past = history + 20;
-  int16_t out[kDim];
   // Long-term section, then the pole-zero section on its output, then the
   // first-order tilt compensation on the wide sum.  The histories are
   // extended by this vector (index k < 5: its sample k, newest first; 5 + j:
@@ -1882,18 +1900,22 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
   // over them and over the pole section's past outputs are formed for all
   // five samples at once (the new outputs still zero), and the recursion
   // adds the pole terms of the outputs formed within the vector.  All sums
-  // are exact, so their order does not matter.
+  // are exact, so their order does not matter.  Loops run over eight lanes
+  // (the last three spare) so that the compiler forms them in vector lanes.
+  int16_t in[8] = {};
+  std::memcpy(in, src, kDim * sizeof(int16_t));
   i64 lt[kDim];
   int16_t firExt[24] = {}, iirExt[24] = {};
   std::memcpy(firExt + kDim, fir, 10 * sizeof(int16_t));
   std::memcpy(iirExt + kDim, iir, 10 * sizeof(int16_t));
   for (int k = 0; k < kDim; ++k) {
-    lt[k] = i64{gl} * src[k] + i64{glb} * past[pitch + k];
-    firExt[k] = w16(roundHigh(sat32(lt[k] * 4)));
+    lt[k] = i64{gl} * in[k] + i64{glb} * past[pitch + k];
+    firExt[k] = roundQ14(lt[k]);
   }
   i64 sums[kDim];
   static const auto taps = cpu::choose(tapSums_scalar, tapSums_avx2);
   taps(az, firExt, ap, iirExt, sums);
+  int16_t out[8] = {};
   for (int k = kDim - 1; k >= 0; --k) {
     i64 st = lt[k] + sums[k];
     for (int j = 0; j < kDim - 1 - k; ++j) st -= i64{ap[j]} * iirExt[k + 1 + j];
@@ -1902,20 +1924,20 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
   }
   std::memcpy(fir, firExt, 10 * sizeof(int16_t));
   std::memcpy(iir, iirExt, 10 * sizeof(int16_t));
-  // Gain control: ratio of the summed magnitudes before and after.
-  i64 before = 0, after = 0;
-  for (int k = 0; k < kDim; ++k) {
-    before += src[k] < 0 ? -i64{src[k]} : src[k];
-    after += out[k] < 0 ? -i64{out[k]} : out[k];
+  // Gain control: ratio of the summed magnitudes before and after (the
+  // spare lanes hold zeros).
+  int32_t before = 0, after = 0;
+  for (int k = 0; k < 8; ++k) {
+    before += std::abs(int32_t{in[k]});
+    after += std::abs(int32_t{out[k]});
   }
   i64 scale;
   int scaleQ;
   if (after > 4) {
-    const int nd = normalizeWide(after, 32);
-    const i64 den = roundHigh(after);
-    const int nn = normalizeWide(before, 32);
-    const i64 num = roundHigh(before);
-    divideMantissas(num, nn, den, nd, scale, scaleQ);
+    i64 den = after, num = before;
+    const int nd = normalizeWide(den, 32);
+    const int nn = normalizeWide(num, 32);
+    divideMantissas(roundHigh(num), nn, roundHigh(den), nd, scale, scaleQ);
   } else {
     scale = 16384;
     scaleQ = 14;
@@ -1927,13 +1949,22 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
   } else if (ir < 0) {
     agc = agc == 0 ? 0 : (-ir >= 32 ? (agc > 0 ? INT32_MAX : INT32_MIN) : sat32(agc * (i64{1} << -ir)));
   }
+  // The smoothed gain per sample (oldest first), then every sample scaled by
+  // its gain: roundQ14 of the product, in 32-bit lanes (a product of two
+  // words plus 2^13 stays below 2^31).
+  int16_t gain[8] = {};
   i64 smooth = i64{w[20]} + 16384;
   for (int k = kDim - 1; k >= 0; --k) {
-    smooth = roundHigh(sat32((agc + 16220 * smooth) * 4));
-    out[k] = w16(roundHigh(sat32(smooth * out[k] * 4)));
+    smooth = roundQ14(agc + 16220 * smooth);
+    gain[k] = w16(smooth);
   }
   w[20] = static_cast<int16_t>(smooth - 16384);
-  std::memcpy(dst, out, sizeof out);
+  int16_t scaled[8];
+  for (int k = 0; k < 8; ++k) {
+    const int32_t v = (int32_t{gain[k]} * out[k] + 8192) >> 14;
+    scaled[k] = static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+  }
+  std::memcpy(dst, scaled, kDim * sizeof(int16_t));
   return vokOk;
 }
 

@@ -392,20 +392,23 @@ namespace {
 // Long-term post-filter coefficients from the pitch period: gl (Q14),
 // gl*b (Q16) and the single-tap predictor (Q14) the concealment uses.
 void longTermCoefficients(int kp, const int16_t* past, int16_t& gl, int16_t& glb, int16_t& tap) {
-  // The past speech is a quarter of 16-bit words (|x| <= 8192), so sixteen
-  // products sum below 2^31: 32-bit sums per block of sixteen (the loop
-  // vectorises), added up wide.
+  // The past speech is a quarter of 16-bit words (|x| <= 8192), so 24
+  // products sum below 2^31: 32-bit sums per block of 24 (the loop
+  // vectorises), added up wide, then the last four.
   i64 energy = 0, cross = 0;
   const int16_t* x = past + kp;
-  for (int b = 0; b < 100; b += 16) {
+  for (int b = 0; b < 96; b += 24) {
     int32_t e = 0, c = 0;
-    const int end = b + 16 < 100 ? b + 16 : 100;
-    for (int i = b; i < end; ++i) {
+    for (int i = b; i < b + 24; ++i) {
       e += int32_t{x[i]} * x[i];
       c += int32_t{x[i]} * past[i];
     }
     energy += e;
     cross += c;
+  }
+  for (int i = 96; i < 100; ++i) {
+    energy += int32_t{x[i]} * x[i];
+    cross += int32_t{x[i]} * past[i];
   }
   i64 ptap;
   if (energy <= 0 || cross <= 0) {
