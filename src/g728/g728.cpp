@@ -1383,63 +1383,48 @@ void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const 
 }
 
 #if defined(VOKSC_X86)
-// Lane k of eight 32-bit lanes is output k (5..7 are dropped).  Tap j
-// takes the words (x[k + 1 + j], y[k + 1 + j]) against (c[j], -d[j]) in one
-// pair sum: with d[j] > -32768 it lies strictly between -2^31 and 2^31
-// (c x reaches 2^30 only at (-32768)^2, while |d y| < 2^30), so it is exact
-// in 32 bits and is widened once per tap.  A d[j] of -32768, whose
-// negation has no 16-bit form, takes the scalar form.  Without the pole
-// set, pairs of taps go in one pair sum instead: the words (x[k + 1 + j],
-// x[k + 2 + j]) of lane k against (c[j], c[j + 1]), j even, exact unless
-// both coefficients are -32768 (then the scalar form).
+// One output per step: the sixteen words from k + 1 on (newest first, so
+// word j of them meets tap j) against the taps and six zeros, in pair sums
+// (madd) of (c[j], c[j + 1]), j even.  A pair sum is exact in 32 bits
+// unless both coefficients and both words are -32768: coefficient sets
+// holding such a pair take the scalar form.  The pair sums of each
+// section are widened to 64 bits before the sections are subtracted and
+// the five lanes (pairs) of an output are added up.
 VOKSC_TARGET_AVX2 void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y,
                                     int64_t* sums) {
-  // The whole-vector loads of the dropped lanes read up to word 21: the
-  // callers' buffers hold 22 readable words (the words past 14 only reach
-  // the dropped lanes).
-  auto eight = [&](const int16_t* w) VOKSC_TARGET_AVX2 {  // words 0..3 in the low half, 4..7 in the high
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w))),
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4)), 1);
-  };
-  __m256i lo = _mm256_setzero_si256(), hi = lo;
-  auto widen = [&](__m256i s) VOKSC_TARGET_AVX2 {
-    lo = _mm256_add_epi64(lo, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(s)));
-    hi = _mm256_add_epi64(hi, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(s, 1)));
-  };
-  if (!d) {
-    int32_t pair[5];  // (c[j], c[j + 1]), j even
-    std::memcpy(pair, c, sizeof pair);
-    for (int32_t p : pair)
-      if (p == static_cast<int32_t>(0x80008000u)) return tapSums_scalar(c, x, d, y, sums);
-    const __m256i pairs = _mm256_setr_epi8(0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9,  //
-                                           0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9);
-    for (int j = 0; j < 10; j += 2)
-      widen(_mm256_madd_epi16(_mm256_shuffle_epi8(eight(x + 1 + j), pairs), _mm256_set1_epi32(pair[j / 2])));
-  } else {
-    auto ten = [&](const int16_t* w, __m128i& head, __m128i& tail) VOKSC_TARGET_AVX2 {  // words 0..7 and 8, 9
-      int32_t last;
-      std::memcpy(&last, w + 8, sizeof last);
-      head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
-      tail = _mm_cvtsi32_si128(last);
-    };
-    __m128i c0, c1, d0, d1;
-    ten(c, c0, c1);
-    ten(d, d0, d1);
-    const __m128i lowest = _mm_set1_epi16(INT16_MIN), zero = _mm_setzero_si128();
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(d0, lowest), _mm_cmpeq_epi16(d1, lowest))) != 0)
-      return tapSums_scalar(c, x, d, y, sums);
-    alignas(16) int32_t pair[12];  // (c[j], -d[j])
-    d0 = _mm_sub_epi16(zero, d0);
-    _mm_store_si128(reinterpret_cast<__m128i*>(pair), _mm_unpacklo_epi16(c0, d0));
-    _mm_store_si128(reinterpret_cast<__m128i*>(pair + 4), _mm_unpackhi_epi16(c0, d0));
-    _mm_store_si128(reinterpret_cast<__m128i*>(pair + 8), _mm_unpacklo_epi16(c1, _mm_sub_epi16(zero, d1)));
-    for (int j = 0; j < 10; ++j)
-      widen(_mm256_madd_epi16(_mm256_unpacklo_epi16(eight(x + 1 + j), eight(y + 1 + j)), _mm256_set1_epi32(pair[j])));
+  // The ten coefficients (five 32-bit words) without reading past them.
+  const __m256i five = _mm256_setr_epi32(-1, -1, -1, -1, -1, 0, 0, 0);
+  const __m256i both = _mm256_set1_epi32(static_cast<int32_t>(0x80008000u));
+  const __m256i cz = _mm256_maskload_epi32(reinterpret_cast<const int*>(c), five);
+  __m256i bad = _mm256_cmpeq_epi32(cz, both);
+  __m256i cp = _mm256_setzero_si256();
+  if (d) {
+    cp = _mm256_maskload_epi32(reinterpret_cast<const int*>(d), five);
+    bad = _mm256_or_si256(bad, _mm256_cmpeq_epi32(cp, both));
   }
-  alignas(32) int64_t t[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(t), lo);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(t + 4), hi);
-  std::memcpy(sums, t, kDim * sizeof(int64_t));
+  if (!_mm256_testz_si256(bad, bad)) return tapSums_scalar(c, x, d, y, sums);
+  // The whole-vector loads read up to word 20: the callers' buffers hold
+  // 22 readable words (the words past 10 + k meet zero coefficients).
+  __m256i acc[kDim];
+  for (int k = 0; k < kDim; ++k) {
+    const __m256i pz = _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + k + 1)), cz);
+    __m256i lo = _mm256_cvtepi32_epi64(_mm256_castsi256_si128(pz));
+    __m256i hi = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(pz, 1));
+    if (d) {
+      const __m256i pp = _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + k + 1)), cp);
+      lo = _mm256_sub_epi64(lo, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(pp)));
+      hi = _mm256_sub_epi64(hi, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(pp, 1)));
+    }
+    acc[k] = _mm256_add_epi64(lo, hi);
+  }
+  // Four lane sums of outputs 0..3 side by side, then output 4.
+  const __m256i t01 = _mm256_add_epi64(_mm256_unpacklo_epi64(acc[0], acc[1]), _mm256_unpackhi_epi64(acc[0], acc[1]));
+  const __m256i t23 = _mm256_add_epi64(_mm256_unpacklo_epi64(acc[2], acc[3]), _mm256_unpackhi_epi64(acc[2], acc[3]));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums), _mm256_add_epi64(_mm256_permute2x128_si256(t01, t23, 0x20),
+                                                                         _mm256_permute2x128_si256(t01, t23, 0x31)));
+  __m128i t4 = _mm_add_epi64(_mm256_castsi256_si128(acc[4]), _mm256_extracti128_si256(acc[4], 1));
+  t4 = _mm_add_epi64(t4, _mm_unpackhi_epi64(t4, t4));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(sums + 4), t4);
 }
 #else
 void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums) {
