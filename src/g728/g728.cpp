@@ -634,9 +634,10 @@ VOKSC_TARGET_AVX2 inline bool plainOrders(const WordConstants& c, PlainRun& s) {
       s.stop = {i64{f} << 15, 2 * k, err > 0};
       return false;
     }
+    // f 2^15 >> H rounded to its upper half: (f + 2^H) >> (H + 1).
     i64 kh = k;
     if (H > 0) {
-      kh = (((i64{f} << 15) >> H) + 0x8000) >> 16;
+      kh = (f + (1u << H)) >> (H + 1);
       kh = err > 0 ? -kh : kh;
     }
     to[i] = static_cast<int16_t>(kh);
