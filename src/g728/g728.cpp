@@ -210,16 +210,16 @@ namespace {
 // Sixteen ones then sixteen zeros: a load at 16 - v keeps lanes 0..v-1.
 alignas(32) const int16_t kLeadMask[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
-// Four lags' 32-bit lane sums to their four totals, stored as 64-bit values.
-VOKSC_TARGET_AVX2 inline void fourTotals(__m256i s0, __m256i s1, __m256i s2, __m256i s3, int64_t* out) {
+// Four lags' 32-bit lane sums to their four totals.
+VOKSC_TARGET_AVX2 inline void fourTotals(__m256i s0, __m256i s1, __m256i s2, __m256i s3, int32_t* out) {
   const __m256i s = _mm256_hadd_epi32(_mm256_hadd_epi32(s0, s1), _mm256_hadd_epi32(s2, s3));
-  const __m128i r = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepi32_epi64(r));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1)));
 }
 }  // namespace
 
 VOKSC_TARGET_AVX2 bool windowCorrelations_avx2(const int16_t* ws, int total, int nonr, int block, int count,
-                                               int64_t* nonrCorr, int64_t* blockCorr) {
+                                               int32_t* nonrCorr, int32_t* blockCorr) {
   const int cn = (nonr + 15) / 16, cb = block >= 16 ? (block + 15) / 16 : 0;
   // The last word read: nonr + 16 max(cb, 1) + count - 3.
   if (cn + cb > 8 || count % 4 != 0 || nonr + 16 * std::max(cb, 1) + count - 2 > total + kWindowSpare) return false;
@@ -246,7 +246,7 @@ VOKSC_TARGET_AVX2 bool windowCorrelations_avx2(const int16_t* ws, int total, int
     a[c] = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(ws + from)),
                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLeadMask + 16 - live)));
   }
-  auto sums = [&](int c0, int c1, int k, int64_t* out) VOKSC_TARGET_AVX2 {
+  auto sums = [&](int c0, int c1, int k, int32_t* out) VOKSC_TARGET_AVX2 {
     __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0;
     for (int c = c0; c < c1; ++c) {
       const int16_t* b = ws + at[c] + k;
@@ -263,10 +263,76 @@ VOKSC_TARGET_AVX2 bool windowCorrelations_avx2(const int16_t* ws, int total, int
   }
   return true;
 }
+
+// Eight lags per step in 32-bit lanes.  Every sum fits: rexp fac is below
+// 32768 * 49152 < 2^31 in magnitude and the correlations are 32-bit values,
+// so after their shifts (at least one place modulo 64) each term is below 2^30; the
+// rounded recursive word shifted up 16 places fits 32 bits likewise.  The
+// arithmetic shift of a 32-bit lane by 32 or more places gives its sign,
+// as the wide shift of the same value does.
+VOKSC_TARGET_AVX2 i64 hybridLagsNarrow_avx2(const LagScaling& s, const int32_t* blockCorr, const int32_t* nonrCorr,
+                                            int lags, int16_t* rexp, int16_t* r) {
+  const PowerScale recScale(s.recNls), sumScale(s.sumNls);
+  // A factor of -2^31, or a count that is 0 modulo 64 (no shift: the sums
+  // may leave 32 bits), goes the scalar way on the wide values.
+  if (recScale.negative || sumScale.negative || (s.shRec & 63) == 0 || (s.shNew & 63) == 0 ||
+      (s.shRec2 & 63) == 0 || (s.shNon & 63) == 0) {
+    i64 bc[64], nc[64];
+    for (int i = 0; i <= lags; ++i) bc[i] = blockCorr[i], nc[i] = nonrCorr[i];
+    return hybridLags_scalar(s, bc, nc, lags, rexp, r);
+  }
+  const __m256i fac = _mm256_set1_epi32(static_cast<int32_t>(s.fac)), one = _mm256_set1_epi32(1);
+  const __m256i top = _mm256_set1_epi32(32767), max32 = _mm256_set1_epi32(INT32_MAX);
+  const __m128i nRec = _mm_cvtsi32_si128(s.shRec & 63), nNew = _mm_cvtsi32_si128(s.shNew & 63);
+  const __m128i nRec2 = _mm_cvtsi32_si128(s.shRec2 & 63), nNon = _mm_cvtsi32_si128(s.shNon & 63);
+  // v 2^shift saturated to 32 bits: below lo the shifted bound lo 2^shift
+  // is INT32_MIN itself; above hi the limit INT32_MAX.
+  auto saturated = [&](__m256i v, const PowerScale& ps) VOKSC_TARGET_AVX2 {
+    const __m256i up = _mm256_sll_epi32(_mm256_max_epi32(v, _mm256_set1_epi32(static_cast<int32_t>(ps.lo))),
+                                        _mm_cvtsi32_si128(ps.shift));
+    return _mm256_blendv_epi8(up, max32, _mm256_cmpgt_epi32(v, _mm256_set1_epi32(static_cast<int32_t>(ps.hi))));
+  };
+  // The upper half rounded (the 32767 case kept): with c = a >> 15 = 2 (a
+  // >> 16) + bit 15, (c + 1) >> 1 adds the bit; only 32767 + 1 needs the limit.
+  auto rounded = [&](__m256i a) VOKSC_TARGET_AVX2 {
+    return _mm256_min_epi32(_mm256_srai_epi32(_mm256_add_epi32(_mm256_srai_epi32(a, 15), one), 1), top);
+  };
+  auto words = [&](__m256i v) VOKSC_TARGET_AVX2 {  // lanes within 16 bits
+    return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+  };
+  __m256i last = _mm256_setzero_si256();
+  int i = 1;
+  for (; i <= lags; i += 8) {
+    const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rexp + i));
+    __m256i a = _mm256_add_epi32(
+        _mm256_sra_epi32(_mm256_mullo_epi32(_mm256_cvtepi16_epi32(old), fac), nRec),
+        _mm256_sra_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(blockCorr + i)), nNew));
+    const __m256i a1 = rounded(saturated(a, recScale));
+    __m128i w = words(a1);
+    if (i + 7 > lags)  // past the last lag the old words go back
+      w = _mm_blendv_epi8(old, w, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLeadMask + 16 - (lags + 1 - i))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rexp + i), w);
+    a = _mm256_add_epi32(_mm256_sra_epi32(_mm256_slli_epi32(a1, 16), nRec2),
+                         _mm256_sra_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(nonrCorr + i)), nNon));
+    last = saturated(a, sumScale);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), words(rounded(last)));
+  }
+  alignas(32) int32_t lane[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lane), last);
+  return lane[lags - (i - 8)];
+}
 #else
-bool windowCorrelations_avx2(const int16_t*, int, int, int, int, int64_t*, int64_t*) { return false; }
+bool windowCorrelations_avx2(const int16_t*, int, int, int, int, int32_t*, int32_t*) { return false; }
 #endif
-bool windowCorrelations_scalar(const int16_t*, int, int, int, int, int64_t*, int64_t*) { return false; }
+#if !defined(VOKSC_X86)
+i64 hybridLagsNarrow_avx2(const LagScaling& s, const int32_t* blockCorr, const int32_t* nonrCorr, int lags,
+                          int16_t* rexp, int16_t* r) {
+  i64 bc[64], nc[64];
+  for (int i = 0; i <= lags; ++i) bc[i] = blockCorr[i], nc[i] = nonrCorr[i];
+  return hybridLags_scalar(s, bc, nc, lags, rexp, r);
+}
+#endif
+bool windowCorrelations_scalar(const int16_t*, int, int, int, int, int32_t*, int32_t*) { return false; }
 
 namespace {
 
@@ -275,9 +341,11 @@ namespace {
 // non-recursive part over the first `nonr` windowed samples; white-noise
 // correction 1 + 1/256 on r[0].  ws: windowed samples (exponent wsExp),
 // followed by kWindowSpare zeros.
+// rexpWords: the state's words from rexp on (the lag kernels may read and
+// write back words past the last lag).  r has room for seven words past it.
 // Returns the unrounded 32-bit value of the highest lag computed.
 i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16_t* ws, int wsExp, int16_t* rexp,
-                      int16_t* rexpExp, int16_t* r) {
+                      int16_t* rexpExp, int16_t* r, int rexpWords) {
   const int a0Exp = 2 * wsExp;
   const i64 fac = (i64{1} << 16) - (i64{1} << (16 - decayShift));
   int shRec = 1, shNew = 1;
@@ -293,26 +361,46 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   // the lag count is rounded up to a multiple of four (the samples end in
   // three zeros; the extra lags are not used).
   i64 blockCorr[64 + 3], nonrCorr[64 + 3];  // the lag kernel reads up to three past the last lag
+  alignas(32) int32_t block32[64 + 8], nonr32[64 + 8];  // the narrow one up to seven
   static const int lagGroup = cpu::choose(1, 4);
   const int count = (lags + lagGroup) / lagGroup * lagGroup;
   static const auto both = cpu::choose(windowCorrelations_scalar, windowCorrelations_avx2);
-  const bool done = both(ws, lags + nonr + block, nonr, block, count, nonrCorr, blockCorr);
-  if (done && block >= 16) {
-  } else if (block == 4) {  // the gain window's four samples: four exact products per lag, unrolled
+  const bool narrow = both(ws, lags + nonr + block, nonr, block, count, nonr32, block32);
+  if (narrow) {
+    // A block shorter than a vector in plain sums: every partial sum is
+    // within the samples' energy (|x y| <= (x^2 + y^2) / 2), which the
+    // vector form found below 2^31.
     const int16_t* b = ws + nonr;
-    const i64 b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
-    for (int k = 0; k < count; ++k) blockCorr[k] = b0 * b[k] + b1 * b[k + 1] + b2 * b[k + 2] + b3 * b[k + 3];
-  } else if (block < 16) {  // a block shorter than a vector: plain sums
-    const int16_t* b = ws + nonr;
-    for (int k = 0; k < count; ++k) {
-      i64 sum = 0;
-      for (int j = 0; j < block; ++j) sum += int32_t{b[j]} * b[j + k];
-      blockCorr[k] = sum;
+    if (block == 4) {  // the gain window's four samples: four products per lag, unrolled
+      const int32_t b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
+      for (int k = 0; k < count; ++k) block32[k] = b0 * b[k] + b1 * b[k + 1] + b2 * b[k + 2] + b3 * b[k + 3];
+    } else if (block < 16) {
+      for (int k = 0; k < count; ++k) {
+        int32_t sum = 0;
+        for (int j = 0; j < block; ++j) sum += int32_t{b[j]} * b[j + k];
+        block32[k] = sum;
+      }
     }
+    for (int k = count; k < count + 8; ++k) block32[k] = nonr32[k] = 0;
+    blockCorr[0] = block32[0];
+    nonrCorr[0] = nonr32[0];
   } else {
-    kern::xcorr(ws + nonr, ws + nonr, block, count, blockCorr);
+    if (block == 4) {  // the gain window's four samples: four exact products per lag, unrolled
+      const int16_t* b = ws + nonr;
+      const i64 b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
+      for (int k = 0; k < count; ++k) blockCorr[k] = b0 * b[k] + b1 * b[k + 1] + b2 * b[k + 2] + b3 * b[k + 3];
+    } else if (block < 16) {  // a block shorter than a vector: plain sums
+      const int16_t* b = ws + nonr;
+      for (int k = 0; k < count; ++k) {
+        i64 sum = 0;
+        for (int j = 0; j < block; ++j) sum += int32_t{b[j]} * b[j + k];
+        blockCorr[k] = sum;
+      }
+    } else {
+      kern::xcorr(ws + nonr, ws + nonr, block, count, blockCorr);
+    }
+    kern::xcorr(ws, ws, nonr, count, nonrCorr);
   }
-  if (!done) kern::xcorr(ws, ws, nonr, count, nonrCorr);
   i64 a0 = shr(rexp[0] * fac, shRec) + shr(blockCorr[0], shNew);
   int nls = normalizeWide(a0, 32);
   i64 a1 = roundHigh(a0);
@@ -330,8 +418,12 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   a1 = roundHigh(a0);
   r[0] = w16(a1);
   const LagScaling scaling{fac, shRec, shNew, shRec2, shNon, recNls, nls};
+  if (lags < 1) return a0;
+  if (narrow && lags + 8 <= rexpWords) return hybridLagsNarrow_avx2(scaling, block32, nonr32, lags, rexp, r);
+  if (narrow)  // a state too short for the eight-lag steps' words past rexp
+    for (int k = 0; k < count + 3; ++k) blockCorr[k] = block32[k], nonrCorr[k] = nonr32[k];
   static const auto lagsOf = cpu::choose(hybridLags_scalar, hybridLags_avx2);
-  return lags >= 1 ? lagsOf(scaling, blockCorr, nonrCorr, lags, rexp, r) : a0;
+  return lagsOf(scaling, blockCorr, nonrCorr, lags, rexp, r);
 }
 
 VokResult finishWindow(const WinView& v, i64 last, int16_t shortForm, const int16_t* r, Vok16s* dst) {
@@ -1528,9 +1620,9 @@ VOKSC_EXPORT VokResult voksWinHybrid_G728_16s(Vok16s shortForm, const Vok16s* sr
   static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
   window(v.hist, v.h->window, shifts, total, w);
   std::memset(w + total, 0, kWindowSpare * sizeof(int16_t));
-  int16_t r[64];
+  int16_t r[64 + 8];  // the lag kernels write up to seven past the last lag
   const int decayShift = v.h->shift == 14 ? 2 : 1;
-  const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, wsExp, v.rexp, v.rexpExp, r);
+  const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, wsExp, v.rexp, v.rexpExp, r, m + 2 + total);
   // The weighting window (decay 1/2) keeps the exponent of its recursive
   // part at most 41 through silence.
   if (v.h->shift == 15 && *v.rexpExp > 41) *v.rexpExp = 41;
@@ -1568,9 +1660,9 @@ VOKSC_EXPORT VokResult voksWinHybridBlock_G728_16s(Vok16s shortForm, const Vok16
   static const auto window = cpu::choose(windowBlocks_scalar, windowBlocks_avx2);
   window(v.hist, v.h->window, shifts, total, w);
   std::memset(w + total, 0, kWindowSpare * sizeof(int16_t));
-  int16_t r[64];
+  int16_t r[64 + 8];  // the lag kernels write up to seven past the last lag
   const int decayShift = v.h->shift == 14 ? 2 : 1;
-  const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, minExp, v.rexp, v.rexpExp, r);
+  const i64 last = hybridCorrelation(m, blk, nonr, decayShift, w, minExp, v.rexp, v.rexpExp, r, m + 2 + total + nb);
   return finishWindow(v, last, shortForm, r, acf);
 }
 

@@ -32,15 +32,15 @@ int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n);
 constexpr int kWindowSpare = 48;
 // A window's two correlations at lags 0..count-1 (count a multiple of 4):
 // the first nonr samples of ws against ws, and (when block >= 16) the
-// block of samples that follows them; exact 64-bit values.  ws holds total
-// samples and kWindowSpare zeros after them.  The vector form works in
-// 32-bit lanes where the samples' energy bounds every partial sum (below
-// 2^31) and returns false otherwise (and the scalar form always): the
-// caller then forms them the wide way.
-bool windowCorrelations_scalar(const int16_t* ws, int total, int nonr, int block, int count, int64_t* nonrCorr,
-                               int64_t* blockCorr);
-bool windowCorrelations_avx2(const int16_t* ws, int total, int nonr, int block, int count, int64_t* nonrCorr,
-                             int64_t* blockCorr);
+// block of samples that follows them.  ws holds total samples and
+// kWindowSpare zeros after them.  The vector form works in 32-bit lanes
+// where the samples' energy bounds every partial sum (below 2^31), so the
+// exact values fit 32 bits, and returns false otherwise (and the scalar
+// form always): the caller then forms them the wide way.
+bool windowCorrelations_scalar(const int16_t* ws, int total, int nonr, int block, int count, int32_t* nonrCorr,
+                               int32_t* blockCorr);
+bool windowCorrelations_avx2(const int16_t* ws, int total, int nonr, int block, int count, int32_t* nonrCorr,
+                             int32_t* blockCorr);
 
 // Lags 1..lags of a hybrid window: the recursive part rexp[i] (decayed by
 // fac, shifted right by shRec, plus the newest block's correlation shifted by
@@ -58,6 +58,12 @@ int64_t hybridLags_scalar(const LagScaling& s, const int64_t* blockCorr, const i
                           int16_t* rexp, int16_t* r);
 int64_t hybridLags_avx2(const LagScaling& s, const int64_t* blockCorr, const int64_t* nonrCorr, int lags,
                         int16_t* rexp, int16_t* r);
+// The same for correlations that fit 32 bits, eight lags at a time in 32-bit lanes (the scalar form on the wide
+// values where the vector form is not there).  It reads both correlations,
+// rexp and r up to seven entries past lags and writes r there; rexp's
+// words there are written back as they were.
+int64_t hybridLagsNarrow_avx2(const LagScaling& s, const int32_t* blockCorr, const int32_t* nonrCorr, int lags,
+                              int16_t* rexp, int16_t* r);
 
 // The 10-zero, 10-pole filter (coef: zeros then poles, Q14) over n inputs
 // in time order at stride `step` of x, outputs likewise into y:

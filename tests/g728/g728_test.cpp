@@ -188,8 +188,8 @@ TEST(G728, KernelFormsAgree) {
     ASSERT_EQ(std::vector<int16_t>(wa, wa + 1 + rep % 40), std::vector<int16_t>(wb, wb + 1 + rep % 40)) << rep;
     // Hybrid-window lags: wide correlations, shifts past 63, every
     // normalisation count (saturation both ways, the factors 2^31 and -2^31).
-    int64_t bc[54], nc[54];
-    int16_t rxa[54], rxb[54], ca[54], cb[54];
+    int64_t bc[58], nc[58];
+    int16_t rxa[58], rxb[58], ca[58], cb[58];
     for (int i = 0; i < 54; ++i) {
       bc[i] = static_cast<int64_t>(int64_t(rng()) << 3) - (int64_t{1} << 34);
       nc[i] = static_cast<int64_t>(int64_t(rng()) << (rep % 4)) - (int64_t{1} << 31);
@@ -201,6 +201,19 @@ TEST(G728, KernelFormsAgree) {
     ASSERT_EQ(k::hybridLags_scalar(ls, bc, nc, lags, rxa, ca), k::hybridLags_avx2(ls, bc, nc, lags, rxb, cb)) << rep;
     ASSERT_EQ(std::vector<int16_t>(rxa + 1, rxa + lags + 1), std::vector<int16_t>(rxb + 1, rxb + lags + 1)) << rep;
     ASSERT_EQ(std::vector<int16_t>(ca + 1, ca + lags + 1), std::vector<int16_t>(cb + 1, cb + lags + 1)) << rep;
+    // The same in 32-bit lanes on 32-bit correlations (both limits among
+    // them); the words past the last lag come back as they were.
+    int32_t bn[58], nn[58];
+    int16_t rxn[58], cn[58];
+    for (int i = 0; i < 58; ++i) {
+      bn[i] = rep % 5 == 0 ? (rng() % 2 ? INT32_MAX : INT32_MIN) : static_cast<int32_t>(rng());
+      nn[i] = rep % 5 == 1 ? (rng() % 2 ? INT32_MAX : INT32_MIN) : static_cast<int32_t>(rng()) >> (rep % 4);
+      bc[i] = bn[i], nc[i] = nn[i];
+      rxa[i] = rxn[i] = word(32767);
+    }
+    ASSERT_EQ(k::hybridLags_scalar(ls, bc, nc, lags, rxa, ca), k::hybridLagsNarrow_avx2(ls, bn, nn, lags, rxn, cn)) << rep;
+    ASSERT_EQ(std::vector<int16_t>(rxa + 1, rxa + 58), std::vector<int16_t>(rxn + 1, rxn + 58)) << rep;
+    ASSERT_EQ(std::vector<int16_t>(ca + 1, ca + lags + 1), std::vector<int16_t>(cn + 1, cn + lags + 1)) << rep;
     // Pole-zero filter over runs past its 32-sample chunks, full-scale coefficients.
     int16_t pzc[20], xma[10], yma[10], xmb[10], ymb[10], pin[70], pya[70], pyb[70];
     for (auto& v : pzc) v = word(lim);
@@ -318,7 +331,7 @@ TEST(G728, WindowCorrelationsAgree) {
     }
     int64_t energy = 0;
     for (int i = 0; i < total; ++i) energy += int64_t{ws[i]} * ws[i];
-    int64_t nc[64], bc[64];
+    int32_t nc[64], bc[64];
     const bool ok = k::windowCorrelations_avx2(ws.data(), total, nonr, block, count, nc, bc);
     ASSERT_EQ(ok, energy < (int64_t{1} << 31)) << rep;
     if (!ok) continue;
