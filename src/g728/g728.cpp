@@ -1525,6 +1525,45 @@ void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const in
 }
 #endif
 
+bool decimatedCorrelations_scalar(const int16_t*, int32_t*) { return false; }
+
+#if defined(VOKSC_X86)
+// Lags in 32-bit lanes, two samples a step: the pair (d[i], d[i + 1]) in
+// every lane against (d[i + l], d[i + l + 1]) of lag lane l, which the
+// interleave of the words from i + L and from i + L + 1 forms for sixteen
+// lags at a time (lags L..L+3, L+8..L+11 from the low words, the others
+// from the high ones).  The 25th sample pairs with a zero.  With every
+// word at most 9268 in magnitude, each lag's 25 products sum below 2^31 at
+// every step; otherwise false.
+VOKSC_TARGET_AVX2 bool decimatedCorrelations_avx2(const int16_t* d, int32_t* c) {
+  auto at = [&](int k) VOKSC_TARGET_AVX2 { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + k)); };
+  __m256i big = _mm256_max_epu16(_mm256_abs_epi16(at(0)), _mm256_abs_epi16(at(16)));
+  big = _mm256_max_epu16(big, _mm256_max_epu16(_mm256_abs_epi16(at(32)), _mm256_abs_epi16(at(48))));
+  if (largestWord(big) > 9268) return false;
+  __m256i acc[4];
+  for (auto& v : acc) v = _mm256_setzero_si256();
+  for (int i = 0; i < 25; i += 2) {
+    int32_t pair;
+    std::memcpy(&pair, d + i, sizeof pair);
+    if (i == 24) pair = static_cast<uint16_t>(d[24]);
+    const __m256i w = _mm256_set1_epi32(pair);
+    for (int b = 0; b < 2; ++b) {
+      const __m256i y = at(i + 5 + 16 * b), z = at(i + 6 + 16 * b);
+      acc[2 * b] = _mm256_add_epi32(acc[2 * b], _mm256_madd_epi16(_mm256_unpacklo_epi16(y, z), w));
+      acc[2 * b + 1] = _mm256_add_epi32(acc[2 * b + 1], _mm256_madd_epi16(_mm256_unpackhi_epi16(y, z), w));
+    }
+  }
+  for (int b = 0; b < 2; ++b) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c + 16 * b), _mm256_permute2x128_si256(acc[2 * b], acc[2 * b + 1], 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c + 16 * b + 8),
+                        _mm256_permute2x128_si256(acc[2 * b], acc[2 * b + 1], 0x31));
+  }
+  return true;
+}
+#else
+bool decimatedCorrelations_avx2(const int16_t* d, int32_t* c) { return decimatedCorrelations_scalar(d, c); }
+#endif
+
 void shapeEnergies_scalar(const int16_t* h, int16_t* energy) {
   for (int s = 0; s < kShapeCount; ++s) {
     const int16_t* y = kShapes + s * kDim;
@@ -1965,7 +2004,15 @@ VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual
   std::memcpy(d, fresh, sizeof fresh);
   std::memcpy(d + 5, dec + 5, 55 * sizeof(int16_t));
   i64 peak;
-  const int lagDec = bestLag(5, 35, 25, d, 64, peak);
+  static const auto decimated = cpu::choose(decimatedCorrelations_scalar, decimatedCorrelations_avx2);
+  int32_t dc[32];
+  int lagDec = 5;
+  if (decimated(d, dc)) {
+    for (int i = 6; i <= 35; ++i)
+      if (dc[i - 5] > dc[lagDec - 5]) lagDec = i;
+  } else {
+    lagDec = bestLag(5, 35, 25, d, 64, peak);
+  }
   int lo = 4 * lagDec - 3, hi = 4 * lagDec + 3;
   if (lo < 20) lo = 20;
   if (hi > 140) hi = 140;
