@@ -716,7 +716,7 @@ const Row kRows[] = {
        return voksFIRSubbandCoeffUpdate_EC_32sc_I(c.s32(pairs(n)), c.framesS(segs, n), c.c32(n), c.framesS(segs, n), segs, n, c.val(-1, 32)); }},
     {"voksFIRSubbandLowCoeffUpdate_EC_32sc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80);
        return voksFIRSubbandLowCoeffUpdate_EC_32sc_I(c.framesS(segs, n), c.c32(n), c.framesS(segs, n), segs, c.c32(n), c.s32(pairs(n)), c.val(-1, 81), n, c.val(-1, 32)); }},
-    {"voksFIRSubbandAPCoeffUpdate_EC_32fc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80), p = c.val(0, 4); int h = (segs > 0 ? segs : 1) + (p > 0 && p < 256 ? p : 1);
+    {"voksFIRSubbandAPCoeffUpdate_EC_32fc_I", [](Call& c) { int segs = c.val(0, 8), n = c.len(80), p = c.val(0, 4); int h = (segs < 1 ? 1 : segs > 300 ? 300 : segs) + (p > 0 && p < 256 ? p : 1);
        return voksFIRSubbandAPCoeffUpdate_EC_32fc_I(c.framesD(p, n), c.framesF(h, n), c.framesF(p, n), c.framesF(segs, n), segs, n, p); }},
     {"voksSubbandControllerGetSize_EC_32f", [](Call& c) { int s; return voksSubbandControllerGetSize_EC_32f(c.val(0, 40), c.val(0, 64), c.val(0, 8), sampleRate(c), c.out(&s)); }},
     {"voksSubbandControllerGetSize_EC_16s", [](Call& c) { int s; return voksSubbandControllerGetSize_EC_16s(c.val(0, 40), c.val(0, 64), c.val(0, 8), sampleRate(c), c.out(&s)); }},
