@@ -44,10 +44,11 @@ class Call {
   Vok32fc* cf32(int n) { return reinterpret_cast<Vok32fc*>(f32(2 * (n > 0 ? n : 1))); }
   Vok64f* f64(int n) { return buffer<Vok64f>(n, 0, [this] { return static_cast<Vok64f>(in_.real()); }); }
   Vok64s* s64(int n) { return buffer<Vok64s>(n, 0, [this] { return static_cast<Vok64s>(static_cast<uint64_t>(static_cast<Vok64s>(in_.word32())) << in_.pick(32)); }); }
-  // count pointers (count clamped to 1..300) to frames of n elements made by make.
+  // count pointers (count clamped to 1..600: room for 255 segments plus an
+  // order of 255 frames of history) to frames of n elements made by make.
   template <class T, class M>
   T** frames(int count, int n, M make) {
-    const int k = count < 1 ? 1 : count > 300 ? 300 : count;
+    const int k = count < 1 ? 1 : count > 600 ? 600 : count;
     auto v = std::make_shared<std::vector<T*>>(static_cast<std::size_t>(k));
     keep_.push_back(v);
     for (auto& e : *v) e = make(n);
