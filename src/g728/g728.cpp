@@ -1211,12 +1211,20 @@ VOKSC_TARGET_AVX2 void windowBlocks_avx2(const int16_t* hist, const int16_t* win
     const __m256i bit = _mm256_and_si256(_mm256_srav_epi32(p, _mm256_min_epi32(_mm256_sub_epi32(c, one), most)), one);
     return _mm256_and_si256(_mm256_add_epi32(b, _mm256_andnot_si256(_mm256_cmpeq_epi32(b, top), bit)), low);
   };
-  int j = 0;
-  for (; j + 16 <= n; j += 16) {
+  auto sixteen = [&](int j) VOKSC_TARGET_AVX2 {
     const __m256i v = _mm256_permute4x64_epi64(_mm256_packus_epi32(eight(j), eight(j + 8)), 0xD8);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(w + j), v);
+  };
+  int j = 0;
+  for (; j + 16 <= n; j += 16) sixteen(j);
+  // The last words: one more step over the last sixteen (each word depends
+  // on its own inputs only, so the words formed twice come out the same).
+  if (j < n) {
+    if (n >= 16)
+      sixteen(n - 16);
+    else
+      windowBlocks_scalar(hist + j, win + j, shift + j, n - j, w + j);
   }
-  if (j < n) windowBlocks_scalar(hist + j, win + j, shift + j, n - j, w + j);
 }
 #else
 void windowBlocks_avx2(const int16_t* hist, const int16_t* win, const int8_t* shift, int n, int16_t* w) {
