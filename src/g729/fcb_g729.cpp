@@ -452,6 +452,26 @@ using voksc::lanes::shuffled;
 #endif
 
 #if defined(VOKSC_X86)
+// Row r of a phase in lanes: energy (rounded chain), squared correlation
+// and walk key of its eight candidates; `positive` keeps the lanes whose
+// energies so far are all positive.
+__attribute__((target("avx2"), always_inline)) inline Lanes rowLanes(const PairRows& rows, int r, __m256i wa2,
+                                                                     __m256i bTerm, __m128i dn, __m256i lane,
+                                                                     __m256i& positive) {
+  Lanes c;
+  __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(rows.base[r]), _mm256_mullo_epi32(load8(rows.a[r]), wa2));
+  chain = _mm256_add_epi32(chain, bTerm);
+  // round(): (chain + 0x8000) >> 16, 32767 from 0x7FFF8000 up.
+  c.alp = _mm256_srai_epi32(
+      _mm256_add_epi32(_mm256_min_epi32(chain, _mm256_set1_epi32(0x7FFF7FFF)), _mm256_set1_epi32(0x8000)), 16);
+  // add() saturates in 16 bits; mult(ps, ps) is (ps ps) >> 15 capped at 32767.
+  const __m256i ps = _mm256_cvtepi16_epi32(_mm_adds_epi16(_mm_set1_epi16(rows.ps1[r]), dn));
+  c.sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), _mm256_set1_epi32(kMax16));
+  c.key = _mm256_add_epi32(_mm256_set1_epi32(8 * r), lane);
+  positive = _mm256_and_si256(positive, _mm256_cmpgt_epi32(c.alp, _mm256_setzero_si256()));
+  return c;
+}
+
 // The lane form of a phase whose rows all leave room (kRows rows, or
 // rows.n for 0: a known count lets the compiler keep the rows in
 // registers); false when an energy is not positive.
@@ -463,52 +483,55 @@ __attribute__((target("avx2"))) inline bool pairRowsLanes(Pair& p, const PairRow
   const __m256i wa2 = _mm256_set1_epi32(2 * wa);
   const __m128i dn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnY));
   const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  Lanes c[kPos];
   __m256i positive = _mm256_set1_epi32(-1);
-  for (int r = 0; r < n; ++r) {
-    __m256i chain = _mm256_add_epi32(_mm256_set1_epi32(rows.base[r]), _mm256_mullo_epi32(load8(rows.a[r]), wa2));
-    chain = _mm256_add_epi32(chain, bTerm);
-    // round(): (chain + 0x8000) >> 16, 32767 from 0x7FFF8000 up.
-    c[r].alp = _mm256_srai_epi32(
-        _mm256_add_epi32(_mm256_min_epi32(chain, _mm256_set1_epi32(0x7FFF7FFF)), _mm256_set1_epi32(0x8000)), 16);
-    // add() saturates in 16 bits; mult(ps, ps) is (ps ps) >> 15 capped at 32767.
-    const __m256i ps = _mm256_cvtepi16_epi32(_mm_adds_epi16(_mm_set1_epi16(rows.ps1[r]), dn));
-    c[r].sq = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), _mm256_set1_epi32(kMax16));
-    c[r].key = _mm256_add_epi32(_mm256_set1_epi32(8 * r), lane);
-    positive = _mm256_and_si256(positive, _mm256_cmpgt_epi32(c[r].alp, _mm256_setzero_si256()));
-  }
-  if (_mm256_movemask_ps(_mm256_castsi256_ps(positive)) == 0xFF) {
-    // The rows pairwise, earlier against later, a tree of depth three
-    // instead of a chain of seven comparisons: with the order strict
-    // weak, the first row of the largest ratio wins either way.
+  // The rows pairwise, earlier against later, a tree of depth three
+  // instead of a chain of seven comparisons: with the order strict weak,
+  // the first row of the largest ratio wins either way.  The tree is formed
+  // while the rows are (a known row count keeps it in registers); its
+  // result counts only when every energy turns out positive.
+  Lanes w;
+  if (kRows == 8) {
+    Lanes l[8];
+    for (int r = 0; r < 8; ++r) l[r] = rowLanes(rows, r, wa2, bTerm, dn, lane, positive);
+    const Lanes first = keepBetter(keepBetter(l[0], l[1], false), keepBetter(l[2], l[3], false), false);
+    const Lanes second = keepBetter(keepBetter(l[4], l[5], false), keepBetter(l[6], l[7], false), false);
+    w = keepBetter(first, second, false);
+  } else if (kRows == 2) {
+    const Lanes l0 = rowLanes(rows, 0, wa2, bTerm, dn, lane, positive);
+    w = keepBetter(l0, rowLanes(rows, 1, wa2, bTerm, dn, lane, positive), false);
+  } else {
+    Lanes c[kPos];
+    for (int r = 0; r < n; ++r) c[r] = rowLanes(rows, r, wa2, bTerm, dn, lane, positive);
     for (int k = n; k > 1;) {
       int m = 0;
       for (int r = 0; r + 1 < k; r += 2) c[m++] = keepBetter(c[r], c[r + 1], false);
       if (k & 1) c[m++] = c[k - 1];
       k = m;
     }
-    // Then the lanes the same way (a lane of an earlier row first, then
-    // the earlier lane), each time two neighbouring runs of lanes: pairs,
-    // quarters, halves.
-    Lanes w = c[0];
-    w = keepBetter(w, shuffled<0xB1>(w), true);
-    w = keepBetter(w, shuffled<0x4E>(w), true);
-    w = keepBetter(w, halvesSwapped(w), true);
-    const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp);
-    if (sq * p.alp > p.sq * alp) {
-      const int key = _mm256_cvtsi256_si32(w.key), r = key >> 3, k = key & 7;
-      p.sq = static_cast<Word16>(sq);
-      p.alp = static_cast<Word16>(alp);
-      if (setPs) p.ps = add(rows.ps1[r], dnY[k]);
-      p.ix = rows.x[r];
-      p.iy = yPos[k];
-    }
-    return true;
+    w = c[0];
   }
-  return false;
+  if (_mm256_movemask_ps(_mm256_castsi256_ps(positive)) != 0xFF) return false;
+  // Then the lanes the same way (a lane of an earlier row first, then the
+  // earlier lane), each time two neighbouring runs of lanes: pairs,
+  // quarters, halves.
+  w = keepBetter(w, shuffled<0xB1>(w), true);
+  w = keepBetter(w, shuffled<0x4E>(w), true);
+  w = keepBetter(w, halvesSwapped(w), true);
+  const int32_t sq = _mm256_cvtsi256_si32(w.sq), alp = _mm256_cvtsi256_si32(w.alp);
+  if (sq * p.alp > p.sq * alp) {
+    const int key = _mm256_cvtsi256_si32(w.key), r = key >> 3, k = key & 7;
+    p.sq = static_cast<Word16>(sq);
+    p.alp = static_cast<Word16>(alp);
+    if (setPs) p.ps = add(rows.ps1[r], dnY[k]);
+    p.ix = rows.x[r];
+    p.iy = yPos[k];
+  }
+  return true;
 }
 
-__attribute__((target("avx2"))) void pairRowsAvx2(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b,
+// True when the lane form ran (every row had room and every energy was
+// positive): then the phase's winner replaced every field of p it sets.
+__attribute__((target("avx2"))) bool pairRowsAvx2(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b,
                                                   Word16 wb, const int16_t* dnY, const int* yPos, bool setPs) {
   const Word32 room = static_cast<Word32>(2 * (wa + wb) * 32768);  // weights are at most 16384
   bool lanes = p.alp > 0;
@@ -517,24 +540,26 @@ __attribute__((target("avx2"))) void pairRowsAvx2(Pair& p, const PairRows& rows,
     if (rows.n == kPos ? pairRowsLanes<kPos>(p, rows, wa, b, wb, dnY, yPos, setPs)
         : rows.n == 2  ? pairRowsLanes<2>(p, rows, wa, b, wb, dnY, yPos, setPs)
                        : pairRowsLanes<0>(p, rows, wa, b, wb, dnY, yPos, setPs))
-      return;
+      return true;
   }
   for (int r = 0; r < rows.n; ++r)
     pairRowAvx2(p, rows.base[r], rows.a[r], wa, b, wb, rows.ps1[r], dnY, rows.x[r], yPos, setPs);
+  return false;
 }
 #else
-void pairRowsAvx2(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b, Word16 wb, const int16_t* dnY, const int* yPos, bool setPs) { __builtin_trap(); }
+bool pairRowsAvx2(Pair&, const PairRows&, Word16, const int16_t*, Word16, const int16_t*, const int*, bool) {
+  __builtin_trap();
+}
 #endif
 
+// As pairRowsAvx2 for the vector form; the row walk reports false.
 template <bool kAvx>
-inline void pairRows(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b, Word16 wb, const int16_t* dnY,
+inline bool pairRows(Pair& p, const PairRows& rows, Word16 wa, const int16_t* b, Word16 wb, const int16_t* dnY,
                      const int* yPos, bool setPs) {
-  if (kAvx) {
-    pairRowsAvx2(p, rows, wa, b, wb, dnY, yPos, setPs);
-    return;
-  }
+  if (kAvx) return pairRowsAvx2(p, rows, wa, b, wb, dnY, yPos, setPs);
   for (int r = 0; r < rows.n; ++r)
     pairRowScalar(p, rows.base[r], rows.a[r], wa, b, wb, rows.ps1[r], dnY, rows.x[r], yPos, setPs);
+  return false;
 }
 
 // Position of the largest |dn| on a track other than `skip` (a later
@@ -579,6 +604,20 @@ inline Word32 rowBase(Word32 alp0, Word16 x, Word16 y, Word16 z) {
   return alp0 + 8192 * (int32_t{x} + y) + 4096 * int32_t{z};
 }
 
+// The two tracks a search pair runs on (3 and 4) and their blocks.
+struct FastTrack {
+  int t;
+  const int16_t *rTT, *r0T, *r1T, *r2T;
+};
+
+// The four pair searches of a subframe: search 3 (i0 on track 2, i1 on t,
+// then i2 on track 0, i3 on track 1) and search 4 (i0 on t, i1 on track 0,
+// then i2 on track 1, i3 on track 2), each for t = 3 and 4, in that order;
+// the best of the four by sq / alp wins (the first on a tie).  Each phase
+// starts from sq = -1, alp = 1, so its first candidate always beats that
+// when its energy is positive; only in the row walk can a phase leave
+// fields of the previous one in place (positions, correlation), which is
+// why the plain order carries one pair through all eight phases.
 template <bool kAvx>
 PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
   Fast f;
@@ -593,87 +632,114 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
   auto col = [&](const int16_t* block, int c, int16_t* out) {  // column c of a cross block
     for (int a = 0; a < kPos; ++a) out[a] = block[a * kPos + c];
   };
-  Word16 psk = -1, alpk = 1;
-  int ip[4] = {0, 1, 2, 3};
-  Pair p;  // positions and correlation persist across the phases, as in the reference
-  int16_t tmp[kPos], colA[kPos], colB[kPos], cols[2][kPos];
-  for (int track = 3; track < 5; ++track) {
-    const int16_t* rTT = rr + (track == 3 ? kD3 : kD4);
-    const int16_t* r0T = rr + (track == 3 ? k03 : k04);
-    const int16_t* r1T = rr + (track == 3 ? k13 : k14);
-    const int16_t* r2T = rr + (track == 3 ? k23 : k24);
+  const FastTrack tracks[2] = {{3, rr + kD3, rr + k03, rr + k13, rr + k23},
+                               {4, rr + kD4, rr + k04, rr + k14, rr + k24}};
+  // The two largest |dn| of a track, in that order.
+  auto twoLargest = [&](int t, int* at) {
+    for (int pass = 0, prev = -1; pass < 2; ++pass)
+      prev = at[pass] = kAvx ? trackMaxAvx2(dnT[t], t, prev) : trackMax(dn, t, prev);
+  };
 
-    // Search 3, phase A: i0 on track 2 (two largest |dn|), i1 on this track.
+  // Search 3, phase A: i0 on track 2 (two largest |dn|), i1 on this track.
+  auto search3A = [&](const FastTrack& k, Pair& p) {
     p.sq = -1;
     p.alp = 1;
+    int at[2];
+    twoLargest(2, at);
     PairRows rows;
-    for (int pass = 0, prev = -1; pass < 2; ++pass) {
-      const int i0 = kAvx ? trackMaxAvx2(dnT[2], 2, prev) : trackMax(dn, 2, prev);
-      prev = i0;
-      const int j = i0 / 5;
-      rows.add(L_mult(rr[kD2 + j], 8192), r2T + j * kPos, dn[i0], i0);
-    }
-    pairRows<kAvx>(p, rows, 16384, rTT, 8192, dnT[track], posT[track], true);
-    int i0 = p.ix, i1 = p.iy;
-    // Phase B: i2 on track 0, i3 on track 1.
-    Word16 ps0 = p.ps;
-    Word32 alp0 = L_mult(p.alp, 8192);
+    for (int i0 : at) rows.add(L_mult(rr[kD2 + i0 / 5], 8192), k.r2T + (i0 / 5) * kPos, dn[i0], i0);
+    return pairRows<kAvx>(p, rows, 16384, k.rTT, 8192, dnT[k.t], posT[k.t], true);
+  };
+  // Phase B from phase A's pair: i2 on track 0, i3 on track 1.
+  auto search3B = [&](const FastTrack& k, Pair& p, int* ends, int16_t* tmp) {
+    const int i0 = ends[0] = p.ix, i1 = ends[1] = p.iy;
+    const Word16 ps0 = p.ps;
+    const Word32 alp0 = L_mult(p.alp, 8192);
     p.sq = -1;
     p.alp = 1;
     for (int a = 0; a < kPos; ++a)
-      tmp[a] = roundedSum(rr[k12 + a * kPos + i0 / 5], r1T[a * kPos + i1 / 5], rr[kD1 + a]);
-    rows.n = 0;
+      tmp[a] = roundedSum(rr[k12 + a * kPos + i0 / 5], k.r1T[a * kPos + i1 / 5], rr[kD1 + a]);
+    PairRows rows;
     for (int a2 = 0; a2 < kPos; ++a2) {
-      const Word32 alp1 = rowBase(alp0, rr[k02 + a2 * kPos + i0 / 5], r0T[a2 * kPos + i1 / 5], rr[kD0 + a2]);
+      const Word32 alp1 = rowBase(alp0, rr[k02 + a2 * kPos + i0 / 5], k.r0T[a2 * kPos + i1 / 5], rr[kD0 + a2]);
       rows.add(alp1, rr + k01 + a2 * kPos, add(ps0, dnT[0][a2]), 5 * a2);
     }
-    pairRows<kAvx>(p, rows, 4096, tmp, 16384, dnT[1], posT[1], false);
-    if (L_msu(L_mult(alpk, p.sq), psk, p.alp) > 0) {
-      psk = p.sq;
-      alpk = p.alp;
-      ip[2] = i0;
-      ip[3] = i1;
-      ip[0] = p.ix;
-      ip[1] = p.iy;
-    }
-
-    // Search 4, phase A: i0 on this track (two largest |dn|), i1 on track 0.
+    return pairRows<kAvx>(p, rows, 4096, tmp, 16384, dnT[1], posT[1], false);
+  };
+  // Search 4, phase A: i0 on this track (two largest |dn|), i1 on track 0.
+  auto search4A = [&](const FastTrack& k, Pair& p, int16_t (&cols)[2][kPos]) {
     p.sq = -1;
     p.alp = 1;
-    rows.n = 0;
-    for (int pass = 0, prev = -1; pass < 2; ++pass) {
-      const int k0 = kAvx ? trackMaxAvx2(dnT[track], track, prev) : trackMax(dn, track, prev);
-      prev = k0;
-      const int j = k0 / 5;
-      col(r0T, j, cols[pass]);
-      rows.add(L_mult(rTT[j], 8192), cols[pass], dn[k0], k0);
+    int at[2];
+    twoLargest(k.t, at);
+    PairRows rows;
+    for (int pass = 0; pass < 2; ++pass) {
+      const int j = at[pass] / 5;
+      col(k.r0T, j, cols[pass]);
+      rows.add(L_mult(k.rTT[j], 8192), cols[pass], dn[at[pass]], at[pass]);
     }
-    pairRows<kAvx>(p, rows, 16384, rr + kD0, 8192, dnT[0], posT[0], true);
-    i0 = p.ix;
-    i1 = p.iy;
+    return pairRows<kAvx>(p, rows, 16384, rr + kD0, 8192, dnT[0], posT[0], true);
+  };
+  // Phase B: i2 on track 1, i3 on track 2.
+  auto search4B = [&](const FastTrack& k, Pair& p, int* ends, int16_t* tmp, int16_t (&cols)[2][kPos]) {
+    const int i0 = ends[0] = p.ix, i1 = ends[1] = p.iy;
     const int i1Row = (i1 / 5) * kPos;
-    // Phase B: i2 on track 1, i3 on track 2.
-    ps0 = p.ps;
-    alp0 = L_mult(p.alp, 8192);
+    const Word16 ps0 = p.ps;
+    const Word32 alp0 = L_mult(p.alp, 8192);
     p.sq = -1;
     p.alp = 1;
-    col(r2T, i0 / 5, colA);
-    for (int a = 0; a < kPos; ++a) tmp[a] = roundedSum(colA[a], rr[k02 + i1Row + a], rr[kD2 + a]);
-    col(r1T, i0 / 5, colB);
-    rows.n = 0;
+    col(k.r2T, i0 / 5, cols[0]);
+    for (int a = 0; a < kPos; ++a) tmp[a] = roundedSum(cols[0][a], rr[k02 + i1Row + a], rr[kD2 + a]);
+    col(k.r1T, i0 / 5, cols[1]);
+    PairRows rows;
     for (int a2 = 0; a2 < kPos; ++a2) {
-      const Word32 alp1 = rowBase(alp0, colB[a2], rr[k01 + i1Row + a2], rr[kD1 + a2]);
+      const Word32 alp1 = rowBase(alp0, cols[1][a2], rr[k01 + i1Row + a2], rr[kD1 + a2]);
       rows.add(alp1, rr + k12 + a2 * kPos, add(ps0, dnT[1][a2]), 5 * a2 + 1);
     }
-    pairRows<kAvx>(p, rows, 4096, tmp, 16384, dnT[2], posT[2], false);
+    return pairRows<kAvx>(p, rows, 4096, tmp, 16384, dnT[2], posT[2], false);
+  };
+
+  Word16 psk = -1, alpk = 1;
+  int ip[4] = {0, 1, 2, 3};
+  // Search s's result (phase B's pair, phase A's ends) against the best.
+  auto choose = [&](int s, const Pair& p, const int* ends) {
     if (L_msu(L_mult(alpk, p.sq), psk, p.alp) > 0) {
       psk = p.sq;
       alpk = p.alp;
-      ip[3] = i0;
-      ip[0] = i1;
-      ip[1] = p.ix;
-      ip[2] = p.iy;
+      const int four[2][4] = {{p.ix, p.iy, ends[0], ends[1]}, {ends[1], p.ix, p.iy, ends[0]}};
+      for (int i = 0; i < 4; ++i) ip[i] = four[s][i];
     }
+  };
+  int16_t tmp[4][kPos], cols[4][2][kPos];
+  int ends[4][2];
+  if (kAvx) {
+    // The four searches side by side, phase A of each, then phase B of
+    // each: four independent chains for the processor to overlap.  Exact
+    // when every phase ran the lane form (then no field of a pair outlives
+    // its phase); otherwise the searches run again in the carried order.
+    Pair q[4];
+    bool lanes = true;
+    for (int s = 0; s < 4; ++s) {
+      const FastTrack& k = tracks[s >> 1];
+      lanes &= s & 1 ? search4A(k, q[s], cols[s]) : search3A(k, q[s]);
+    }
+    for (int s = 0; s < 4; ++s) {
+      const FastTrack& k = tracks[s >> 1];
+      lanes &= s & 1 ? search4B(k, q[s], ends[s], tmp[s], cols[s]) : search3B(k, q[s], ends[s], tmp[s]);
+    }
+    if (lanes) {
+      for (int s = 0; s < 4; ++s) choose(s & 1, q[s], ends[s]);
+      return packFour(f.sign, ip[0], ip[1], ip[2], ip[3], code);
+    }
+  }
+  Pair p;  // positions and correlation carry over from phase to phase
+  for (const FastTrack& k : tracks) {
+    search3A(k, p);
+    search3B(k, p, ends[0], tmp[0]);
+    choose(0, p, ends[0]);
+    search4A(k, p, cols[1]);
+    search4B(k, p, ends[1], tmp[1], cols[1]);
+    choose(1, p, ends[1]);
   }
   return packFour(f.sign, ip[0], ip[1], ip[2], ip[3], code);
 }
