@@ -1533,7 +1533,7 @@ void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const in
 }
 #endif
 
-bool decimatedCorrelations_scalar(const int16_t*, int32_t*) { return false; }
+int decimatedPeakLag_scalar(const int16_t*) { return 0; }
 
 #if defined(VOKSC_X86)
 // Lags in 32-bit lanes, two samples a step: the pair (d[i], d[i + 1]) in
@@ -1542,12 +1542,13 @@ bool decimatedCorrelations_scalar(const int16_t*, int32_t*) { return false; }
 // lags at a time (lags L..L+3, L+8..L+11 from the low words, the others
 // from the high ones).  The 25th sample pairs with a zero.  With every
 // word at most 9268 in magnitude, each lag's 25 products sum below 2^31 at
-// every step; otherwise false.
-VOKSC_TARGET_AVX2 bool decimatedCorrelations_avx2(const int16_t* d, int32_t* c) {
+// every step; otherwise 0.  The peak: the largest of the 31 sums (lag 36
+// set aside), then the first lag holding it.
+VOKSC_TARGET_AVX2 int decimatedPeakLag_avx2(const int16_t* d) {
   auto at = [&](int k) VOKSC_TARGET_AVX2 { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + k)); };
   __m256i big = _mm256_max_epu16(_mm256_abs_epi16(at(0)), _mm256_abs_epi16(at(16)));
   big = _mm256_max_epu16(big, _mm256_max_epu16(_mm256_abs_epi16(at(32)), _mm256_abs_epi16(at(48))));
-  if (largestWord(big) > 9268) return false;
+  if (largestWord(big) > 9268) return 0;
   __m256i acc[4];
   for (auto& v : acc) v = _mm256_setzero_si256();
   for (int i = 0; i < 25; i += 2) {
@@ -1561,15 +1562,24 @@ VOKSC_TARGET_AVX2 bool decimatedCorrelations_avx2(const int16_t* d, int32_t* c) 
       acc[2 * b + 1] = _mm256_add_epi32(acc[2 * b + 1], _mm256_madd_epi16(_mm256_unpackhi_epi16(y, z), w));
     }
   }
+  // Lag order: lags 5 + 8m .. 12 + 8m in c[m].
+  __m256i c[4];
   for (int b = 0; b < 2; ++b) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c + 16 * b), _mm256_permute2x128_si256(acc[2 * b], acc[2 * b + 1], 0x20));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c + 16 * b + 8),
-                        _mm256_permute2x128_si256(acc[2 * b], acc[2 * b + 1], 0x31));
+    c[2 * b] = _mm256_permute2x128_si256(acc[2 * b], acc[2 * b + 1], 0x20);
+    c[2 * b + 1] = _mm256_permute2x128_si256(acc[2 * b], acc[2 * b + 1], 0x31);
   }
-  return true;
+  c[3] = _mm256_blend_epi32(c[3], _mm256_set1_epi32(INT32_MIN), 0x80);  // lag 36
+  __m256i top = _mm256_max_epi32(_mm256_max_epi32(c[0], c[1]), _mm256_max_epi32(c[2], c[3]));
+  top = _mm256_max_epi32(top, _mm256_permute2x128_si256(top, top, 0x01));
+  top = _mm256_max_epi32(top, _mm256_shuffle_epi32(top, 0x4E));
+  top = _mm256_max_epi32(top, _mm256_shuffle_epi32(top, 0xB1));
+  uint32_t hits = 0;
+  for (int m = 0; m < 4; ++m)
+    hits |= static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(c[m], top)))) << (8 * m);
+  return 5 + __builtin_ctz(hits);
 }
 #else
-bool decimatedCorrelations_avx2(const int16_t* d, int32_t* c) { return decimatedCorrelations_scalar(d, c); }
+int decimatedPeakLag_avx2(const int16_t* d) { return decimatedPeakLag_scalar(d); }
 #endif
 
 void shapeEnergies_scalar(const int16_t* h, int16_t* energy) {
@@ -1998,12 +2008,16 @@ VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual
   // roundQ14).
   int16_t fresh[5];
   int32_t l0 = lp[0], l1 = lp[1], l2 = lp[2];
-  for (int i = 19; i >= 0; --i) {
-    const int32_t t = zeroPart[i] - l0 * kDecimPole[0] - l1 * kDecimPole[1] - l2 * kDecimPole[2];
-    l2 = l1;
-    l1 = l0;
-    l0 = std::clamp((t + 4096) >> 13, -32768, 32767);
-    if ((i & 3) == 0) fresh[i >> 2] = static_cast<int16_t>(l0);
+  const int32_t p0 = kDecimPole[0], p1 = kDecimPole[1], p2 = kDecimPole[2];
+  for (int blk = 4; blk >= 0; --blk) {
+#pragma GCC unroll 4
+    for (int i = 4 * blk + 3; i >= 4 * blk; --i) {
+      const int32_t t = zeroPart[i] - l0 * p0 - l1 * p1 - l2 * p2;
+      l2 = l1;
+      l1 = l0;
+      l0 = std::clamp((t + 4096) >> 13, -32768, 32767);
+    }
+    fresh[blk] = static_cast<int16_t>(l0);
   }
   lp[0] = static_cast<int16_t>(l0);
   lp[1] = static_cast<int16_t>(l1);
@@ -2012,15 +2026,9 @@ VOKSC_EXPORT VokResult voksPitchPeriodExtraction_G728_16s(const Vok16s* residual
   std::memcpy(d, fresh, sizeof fresh);
   std::memcpy(d + 5, dec + 5, 55 * sizeof(int16_t));
   i64 peak;
-  static const auto decimated = cpu::choose(decimatedCorrelations_scalar, decimatedCorrelations_avx2);
-  int32_t dc[32];
-  int lagDec = 5;
-  if (decimated(d, dc)) {
-    for (int i = 6; i <= 35; ++i)
-      if (dc[i - 5] > dc[lagDec - 5]) lagDec = i;
-  } else {
-    lagDec = bestLag(5, 35, 25, d, 64, peak);
-  }
+  static const auto decimated = cpu::choose(decimatedPeakLag_scalar, decimatedPeakLag_avx2);
+  int lagDec = decimated(d);
+  if (lagDec == 0) lagDec = bestLag(5, 35, 25, d, 64, peak);
   int lo = 4 * lagDec - 3, hi = 4 * lagDec + 3;
   if (lo < 20) lo = 20;
   if (hi > 140) hi = 140;

@@ -115,12 +115,13 @@ void shapeSearch_avx2(const int16_t* p, const int16_t* energy, int& shape, int& 
 void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums);
 void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums);
 
-// Correlations of the 60 decimated samples d (newest first, four zeros
-// after them) at lags 5..36: c[l - 5] = sum d[i] d[i + l], i < 25, when the
-// vector form can form them in 32 bits (false otherwise, and always from
-// the scalar form: the caller then forms them the wide way).
-bool decimatedCorrelations_scalar(const int16_t* d, int32_t* c);
-bool decimatedCorrelations_avx2(const int16_t* d, int32_t* c);
+// The lag in 5..35 of the largest correlation of the 60 decimated samples
+// d (newest first, four zeros after them), sum d[i] d[i + lag], i < 25
+// (the first of equal ones), when the vector form can form the sums in 32
+// bits; 0 otherwise, and always from the scalar form (the caller then
+// forms them the wide way).  Reads d[0..63].
+int decimatedPeakLag_scalar(const int16_t* d);
+int decimatedPeakLag_avx2(const int16_t* d);
 
 }  // namespace voksc::g728
 
