@@ -700,12 +700,15 @@ VOKSC_TARGET_AVX2 inline bool plainOrders(const WordConstants& c, PlainRun& s) {
   const int last = std::min(s.order, 16 * C + 1);
   i64 alpha = s.alpha, acc = s.acc;
   int16_t *cur = s.cur, *nxt = s.nxt;
-  const i64 r1 = s.r[1];
+  // Held in locals: the vector stores may alias anything, s included.
+  const int16_t* const r = s.r;
+  const int16_t* const rRev = s.rRev;
+  const i64 r1 = r[1];
   int i = s.i;
   bool ill = false;
   // One order from `from` into `to`; false at an ill-conditioned or edge stop.
   auto step = [&](int16_t* from, int16_t* to) VOKSC_TARGET_AVX2 {
-    const i64 err = (i64{s.r[i + 1]} * 65536 + acc * (2 << H) + 0x8000) >> 16;
+    const i64 err = (i64{r[i + 1]} * 65536 + acc * (2 << H) + 0x8000) >> 16;
     const i64 num = err < 0 ? -err : err;
     if (num >= alpha) return !(ill = true);
     const uint32_t f = static_cast<uint32_t>(num << 16) / static_cast<uint32_t>(alpha);
@@ -715,7 +718,7 @@ VOKSC_TARGET_AVX2 inline bool plainOrders(const WordConstants& c, PlainRun& s) {
     if (e <= 0) return !(ill = true);
     alpha = (e + 0x8000) >> 16;
     const __m256i vk = _mm256_set1_epi16(static_cast<int16_t>(k));
-    const int16_t* rr = s.rRev + kRevEnd - i - 1;
+    const int16_t* rr = rRev + kRevEnd - i - 1;
     __m256i sum = _mm256_setzero_si256(), edge = sum, wraps = sum;
     for (int g = 0; g < C; ++g) {
       const __m256i v = updateChunk(c, from, to, i, 16 * g, vk);
@@ -832,8 +835,9 @@ VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* r
   if (!_mm256_testz_si256(least, least)) return levinsonRun_avx2<true>(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
   const WordConstants c = wordConstants();
   PlainRun s{r, rRev, cur, nxt, alpha, predictorError_avx2(cur, rRev + kRevEnd - i, i), i, order, {}, false};
-  if (!plainStage<1>(c, s, headroom, mult) || !plainStage<2>(c, s, headroom, mult) ||
-      !plainStage<3>(c, s, headroom, mult) || !plainStage<4>(c, s, headroom, mult))
+  // The stages past the order are not entered (the order-10 recursions stop in the first).
+  if (!plainStage<1>(c, s, headroom, mult) || (s.i < order && !plainStage<2>(c, s, headroom, mult)) ||
+      (s.i < order && !plainStage<3>(c, s, headroom, mult)) || (s.i < order && !plainStage<4>(c, s, headroom, mult)))
     return nullptr;
   alpha = s.alpha;
   return s.cur;
