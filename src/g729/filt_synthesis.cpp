@@ -270,11 +270,15 @@ __attribute__((optimize("no-predictive-commoning")))
 #if defined(__SSE2__) || defined(__i386__) || defined(__x86_64__)
 // The lane form (SSE2: the AVX2 level compiles it once more in the
 // three-operand encoding, the portable level takes it where SSE2 is there):
-// the terms of y[n-4] .. y[n-10] from one madd on a vector of the history
-// (lane k holds y[n-10+k], lane 7 meets a zero weight) and two folds; y[n-3]
-// enters it as the sample is made, four samples before the vector's sum is
-// needed, so the vector work stays off the chain, which keeps the three
-// newest terms in integer registers.
+// the terms of y[n-5] .. y[n-10] from one madd on a vector of the history
+// (lane k holds y[n-10+k], lanes 6 and 7 meet zero weights) and two folds;
+// y[n-4] enters it as the sample is made, five samples before the vector's
+// sum is needed.  The way of an output through the vector (word insert from
+// an integer register, madd, two folds, back to an integer register, the
+// last three steps of the sum) takes about 23 cycles: four samples (20
+// cycles of the chain) were too few for it, and the recursion ran at about
+// 6.7 cycles a sample; with five it stays off the chain.  The four newest
+// terms ride in integer registers.
 //
 // The run checks nothing: it makes samples n .. end-1 into buf and leaves
 // the bound to settleLanes after it.  A sample whose history lies within the
@@ -283,17 +287,19 @@ __attribute__((optimize("no-predictive-commoning")))
 // instead of overflowing.  Only buf is written: y may be x, whose words past
 // a failed sample are still to be read.
 inline void lanesRun(const int16_t* c, const int16_t* xc, int32_t* buf, int n, int end) {
-  const uint32_t c1 = static_cast<uint32_t>(c[1]), c2 = static_cast<uint32_t>(c[2]), c3 = static_cast<uint32_t>(c[3]);
-  // Weights c10 .. c4 in lanes 0-6 (c3 .. c10 loaded, reversed, lane 7
-  // cleared); the history y[n-10] .. y[n-3] packed from the 32-bit words,
-  // which are outputs (16-bit), so the pack keeps them.
+  const uint32_t c1 = static_cast<uint32_t>(c[1]), c2 = static_cast<uint32_t>(c[2]), c3 = static_cast<uint32_t>(c[3]),
+                 c4 = static_cast<uint32_t>(c[4]);
+  // Weights c10 .. c5 in lanes 0-5 (c3 .. c10 loaded, reversed, lanes 6
+  // and 7 cleared); the history y[n-10] .. y[n-3] packed from the 32-bit
+  // words, which are outputs (16-bit), so the pack keeps them.
   __m128i coef = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 3));
   coef = _mm_shuffle_epi32(_mm_shufflehi_epi16(_mm_shufflelo_epi16(coef, 0x1B), 0x1B), 0x4E);
-  coef = _mm_and_si128(coef, _mm_setr_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
+  coef = _mm_and_si128(coef, _mm_setr_epi16(-1, -1, -1, -1, -1, -1, 0, 0));
   const int32_t* p = buf + n;
   __m128i hist = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4)));
-  uint32_t y1 = static_cast<uint32_t>(p[9]), y2 = static_cast<uint32_t>(p[8]), y3 = static_cast<uint32_t>(p[7]);
+  uint32_t y1 = static_cast<uint32_t>(p[9]), y2 = static_cast<uint32_t>(p[8]), y3 = static_cast<uint32_t>(p[7]),
+           y4 = static_cast<uint32_t>(p[6]);
   // The input terms x[n] c0 + 2^11 (at most 2^30 + 2^11) formed ahead, four
   // a madd of (x, 1) pairs against (c0, 2^11), into the history words the
   // outputs will take; the last step overlaps the one before.
@@ -311,12 +317,13 @@ inline void lanesRun(const int16_t* c, const int16_t* xc, int32_t* buf, int n, i
       for (int k = n; k < end; ++k) buf[10 + k] = xc[k] * c[0] + 0x800;
     }
   }
-#pragma GCC unroll 3
+  // Unrolled by four, the period of the four newest outputs' moves.
+#pragma GCC unroll 4
   for (; n < end; ++n) {
     __m128i t = _mm_madd_epi16(hist, coef);
     t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
     t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
-    uint32_t near = static_cast<uint32_t>(buf[10 + n]) - c3 * y3 - c2 * y2;
+    uint32_t near = static_cast<uint32_t>(buf[10 + n]) - c4 * y4 - c3 * y3 - c2 * y2;
 #if defined(__GNUC__)
     __asm__("" : "+r"(near));  // the vector's sum joins last but one, not first
 #endif
@@ -326,7 +333,8 @@ inline void lanesRun(const int16_t* c, const int16_t* xc, int32_t* buf, int n, i
 #endif
     const int32_t v = static_cast<int32_t>(mid - c1 * y1) >> 12;
     buf[10 + n] = v;
-    hist = _mm_insert_epi16(_mm_srli_si128(hist, 2), static_cast<int>(y3), 6);
+    hist = _mm_insert_epi16(_mm_srli_si128(hist, 2), static_cast<int>(y4), 5);
+    y4 = y3;
     y3 = y2;
     y2 = y1;
     y1 = static_cast<uint32_t>(v);

@@ -105,12 +105,13 @@ void copyWords(int16_t* to, const int16_t* from) {
 }
 
 // Synthesis filter 1/A(z) over one subframe; `update` keeps the memory.
+// A kept memory goes to the filter in place (it reads the memory in blocks,
+// which a copy made word by word just before would hold up).
 VokResult synth(const int16_t* a, const int16_t* x, int16_t* y, int16_t* mem, bool update) {
+  if (update) return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, kOrder, x, y, kSubfr, mem);
   int16_t m[kOrder];
   copyWords(m, mem);
-  VokResult st = VOKC_CALL(voksSynthesisFilter_G729E_16s, a, kOrder, x, y, kSubfr, m);
-  if (update) copyWords(mem, m);
-  return st;
+  return VOKC_CALL(voksSynthesisFilter_G729E_16s, a, kOrder, x, y, kSubfr, m);
 }
 
 // From zero state, in place (impulse responses).
@@ -609,13 +610,16 @@ static void postFilterMain(DecoderState* s, int16_t t0, const int16_t* syn, cons
 }
 
 // Synthesis of one subframe; on overflow the whole excitation history is
-// scaled down by 4 and the subframe filtered again.
+// scaled down by 4 and the subframe filtered again from the memory it
+// started with.  The filter keeps its memory in place; the memory it
+// started with is still in front of the subframe (the memory is always the
+// ten outputs before it: both start at zero, both take the last ten of
+// every subframe, and the frame buffer starts with the last frame's ten).
 static void synthesise(DecoderState* s, const int16_t* a, const int16_t* exc, int16_t* syn) {
-  if (synth(a, exc, syn, s->memSyn, false) == vokWrnOverflow) {
+  if (synth(a, exc, syn, s->memSyn, true) == vokWrnOverflow) {
+    copyWords(s->memSyn, syn - kOrder);
     for (auto& e : s->oldExc) e = shr(e, 2);
     synth(a, exc, syn, s->memSyn, true);
-  } else {
-    copyWords(s->memSyn, syn + kSubfr - kOrder);
   }
 }
 
