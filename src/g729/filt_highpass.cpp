@@ -131,6 +131,37 @@ inline void keepInRegister(int64_t& v) {
 #endif
 }
 
+// A sum for which neither clamp of highPassStep acts.
+inline bool sumInRange(int64_t c) {
+  return static_cast<uint64_t>(c + (int64_t{1} << 28)) < (uint64_t{1} << 29) - 0x1000;
+}
+
+// Two samples of the carried sums (c1 the newer): how many were made before
+// a sum left the range (2 when none did); the sums are those of the samples
+// made.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline int boundedPair(int64_t& c1, int64_t& c2, int64_t a1u, int64_t a2u, const int32_t* in, Vok16s* out) {
+  int64_t ahead = 2 * ((c2 * a2u) >> 15) + in[0];
+  keepInRegister(ahead);
+  const int64_t c = 2 * ((c1 * a1u) >> 15) + ahead;
+  if (__builtin_expect(!sumInRange(c), 0)) return 0;
+  out[0] = static_cast<Vok16s>((c + 0x1000) >> 13);
+  ahead = 2 * ((c1 * a2u) >> 15) + in[1];
+  keepInRegister(ahead);
+  const int64_t d = 2 * ((c * a1u) >> 15) + ahead;
+  if (__builtin_expect(!sumInRange(d), 0)) {
+    c2 = c1;
+    c1 = c;
+    return 1;
+  }
+  out[1] = static_cast<Vok16s>((d + 0x1000) >> 13);
+  c2 = c;
+  c1 = d;
+  return 2;
+}
+
 template <int Q>
 void runBoundedHighPass(HighPassState& s, Vok16s* x, int len) {
   constexpr int kChunk = 160;
@@ -181,11 +212,19 @@ void runBoundedHighPass(HighPassState& s, Vok16s* x, int len) {
       const int64_t a2u = a2 * (1 << kUp);
       keepInRegister(a1u);  // else the compiler doubles c1 on the chain
       int64_t c1 = h1 / (1 << kUp), c2 = h2 / (1 << kUp);
+      // Two samples a step, the two sums changing roles instead of places.
+      for (; i + 2 <= n; i += 2) {
+        const int made = boundedPair(c1, c2, a1u, a2u, inputs + i, xc + i);
+        if (__builtin_expect(made < 2, 0)) {
+          i += made;
+          break;
+        }
+      }
       for (; i < n; ++i) {
         int64_t ahead = 2 * ((c2 * a2u) >> 15) + inputs[i];
         keepInRegister(ahead);  // else the compiler adds the two products first
         const int64_t c = 2 * ((c1 * a1u) >> 15) + ahead;
-        if (__builtin_expect(static_cast<uint64_t>(c + (int64_t{1} << 28)) >= (uint64_t{1} << 29) - 0x1000, 0)) break;
+        if (!sumInRange(c)) break;
         xc[i] = static_cast<Vok16s>((c + 0x1000) >> 13);
         c2 = c1;
         c1 = c;
