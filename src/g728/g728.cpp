@@ -1537,6 +1537,65 @@ void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const in
 }
 #endif
 
+void pitchCorrelations_scalar(const int16_t* f, int lo, int64_t* c) { kern::xcorr(f, f + lo, 100, 8, c); }
+
+#if defined(VOKSC_X86)
+// Samples in lanes, one lag at a time: the six 16-word blocks of f[0..95]
+// against the blocks from lo + l in pair sums (madd), the last four
+// samples in a 128-bit step.  A lane gains two products per block, each
+// at most mx my (the largest magnitudes of f[0..99] and of f[lo..lo+106]):
+// where 12 mx my stays below 2^31 the six blocks sum in 32 bits and are
+// widened once, otherwise each block's pair sums are widened (exact while
+// 2 mx my does: all four words of a pair sum at -32768 could wrap it;
+// past that the wide form).
+VOKSC_TARGET_AVX2 void pitchCorrelations_avx2(const int16_t* f, int lo, int64_t* c) {
+  auto block = [&](int k) VOKSC_TARGET_AVX2 { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f + k)); };
+  __m256i bx = _mm256_abs_epi16(block(84)), by = _mm256_abs_epi16(block(lo + 91));
+  for (int k = 0; k < 96; k += 16) {
+    bx = _mm256_max_epu16(bx, _mm256_abs_epi16(block(k)));
+    by = _mm256_max_epu16(by, _mm256_abs_epi16(block(lo + k)));
+  }
+  const i64 most = 2 * i64{largestWord(bx)} * largestWord(by);
+  if (most > INT32_MAX) return pitchCorrelations_scalar(f, lo, c);
+  const bool narrow = 6 * most <= INT32_MAX;
+  const __m256i x0 = block(0), x1 = block(16), x2 = block(32), x3 = block(48), x4 = block(64), x5 = block(80);
+  const __m128i xt = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(f + 96));
+  __m256i lag[8];
+  for (int l = 0; l < 8; ++l) {
+    const int16_t* y = f + lo + l;
+    auto part = [&](__m256i x, int v) VOKSC_TARGET_AVX2 {
+      return _mm256_madd_epi16(x, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 16 * v)));
+    };
+    __m256i sum = _mm256_cvtepi32_epi64(_mm_madd_epi16(xt, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + 96))));
+    if (narrow) {
+      const __m256i a = _mm256_add_epi32(_mm256_add_epi32(_mm256_add_epi32(part(x0, 0), part(x1, 1)),
+                                                          _mm256_add_epi32(part(x2, 2), part(x3, 3))),
+                                         _mm256_add_epi32(part(x4, 4), part(x5, 5)));
+      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(a)));
+      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(a, 1)));
+    } else {
+      const __m256i xs[6] = {x0, x1, x2, x3, x4, x5};
+      for (int v = 0; v < 6; ++v) {
+        const __m256i a = part(xs[v], v);
+        sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(a)));
+        sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(a, 1)));
+      }
+    }
+    lag[l] = sum;
+  }
+  // The four lanes of each lag summed, four lags side by side.
+  for (int h = 0; h < 8; h += 4) {
+    const __m256i t01 = _mm256_add_epi64(_mm256_unpacklo_epi64(lag[h], lag[h + 1]), _mm256_unpackhi_epi64(lag[h], lag[h + 1]));
+    const __m256i t23 =
+        _mm256_add_epi64(_mm256_unpacklo_epi64(lag[h + 2], lag[h + 3]), _mm256_unpackhi_epi64(lag[h + 2], lag[h + 3]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c + h), _mm256_add_epi64(_mm256_permute2x128_si256(t01, t23, 0x20),
+                                                                            _mm256_permute2x128_si256(t01, t23, 0x31)));
+  }
+}
+#else
+void pitchCorrelations_avx2(const int16_t* f, int lo, int64_t* c) { pitchCorrelations_scalar(f, lo, c); }
+#endif
+
 int decimatedPeakLag_scalar(const int16_t*) { return 0; }
 
 #if defined(VOKSC_X86)
@@ -1968,10 +2027,15 @@ namespace {
 // words (the extra lags are formed, not searched).
 int bestLag(int lo, int hi, int n, const int16_t* f, int words, i64& peak) {
   static const bool inFours = cpu::choose(false, true);
+  static const auto eight = cpu::choose(pitchCorrelations_scalar, pitchCorrelations_avx2);
   i64 c[144];
   int count = hi - lo + 1;
-  if (inFours && lo + n + ((count + 3) & ~3) - 1 <= words) count = (count + 3) & ~3;
-  kern::xcorr(f, f + lo, n, count, c);
+  if (n == 100 && lo + 8 * ((count - 1) / 8) + 107 <= words) {
+    for (int b = 0; b < count; b += 8) eight(f, lo + b, c + b);
+  } else {
+    if (inFours && lo + n + ((count + 3) & ~3) - 1 <= words) count = (count + 3) & ~3;
+    kern::xcorr(f, f + lo, n, count, c);
+  }
   // Saturation from below never matters: such a value is INT32_MIN, which
   // never exceeds the running top.
   i64 top = INT32_MIN;

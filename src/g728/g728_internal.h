@@ -115,6 +115,12 @@ void shapeSearch_avx2(const int16_t* p, const int16_t* energy, int& shape, int& 
 void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums);
 void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums);
 
+// Correlations of the 100 newest samples of f with the 100 from lag on,
+// lags lo..lo+7: c[l] = sum f[i] f[i + lo + l], i < 100, exact.  Reads
+// f[0..lo+106].
+void pitchCorrelations_scalar(const int16_t* f, int lo, int64_t* c);
+void pitchCorrelations_avx2(const int16_t* f, int lo, int64_t* c);
+
 // The lag in 5..35 of the largest correlation of the 60 decimated samples
 // d (newest first, four zeros after them), sum d[i] d[i + lag], i < 25
 // (the first of equal ones), when the vector form can form the sums in 32

@@ -197,6 +197,18 @@ TEST(G728, KernelFormsAgree) {
     }
     ASSERT_EQ(k::decimatedPeakLag_avx2(dd), most <= 9268 ? peakLag : 0) << rep;
     ASSERT_EQ(k::decimatedPeakLag_scalar(dd), 0);
+    // Pitch correlations, eight lags over 100 samples: the 32-bit runs
+    // (small words), the widened blocks (loud) and the wide form (-32768).
+    int16_t pf[240];
+    for (auto& v : pf) v = rep % 4 == 3 ? word(32767) : word(rep % 4 == 0 ? 32766 : lim);
+    const int plo = static_cast<int>(rng() % 134);
+    int64_t pc[8];
+    k::pitchCorrelations_avx2(pf, plo, pc);
+    for (int l = 0; l < 8; ++l) {
+      int64_t sum = 0;
+      for (int i = 0; i < 100; ++i) sum += pf[i] * pf[i + plo + l];
+      ASSERT_EQ(pc[l], sum) << rep << " lag " << plo + l;
+    }
     // Window scaling: every shift from 15 places up to past 30 down, full-scale words.
     int16_t hist[40], win[40], wa[40], wb[40];
     int8_t sh[40];
