@@ -31,6 +31,14 @@ constexpr int kGainOffset = 16384;  // 32 dB in Q9
 // A 32-bit integer power of two as the standard's coder forms 1 << n.
 inline i64 pow2Int(int n) { return static_cast<int32_t>(1u << (n & 31)); }
 
+// roundHigh(sat32(v)) for any v of magnitude below 2^62: floor((v + 2^15) /
+// 2^16) clamped to 16 bits.  Inside 32 bits the upper half plus the
+// rounding bit is that quotient, and its one value past 16 bits (32767
+// plus the rounding bit) is what the clamp takes back to 32767; above 2^31
+// (below -2^31) the quotient is past 32767 (at most -32768), the saturated
+// value's 32767 (-32768).
+inline int16_t roundSat(i64 v) { return w16(sat16((v + 32768) >> 16)); }
+
 // Normalises the largest-magnitude element of x (n values) to `bits` bits in
 // place; returns the left shift applied.
 int normalizeVector(int16_t* x, int n, int bits) {
@@ -561,8 +569,12 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
   {
     int16_t* e = etpast.push(kDim);
     const int diff = et.q - 2;
-    for (int i = 0; i < kDim; ++i)
-      e[i] = diff >= 0 ? w16(shr(et.data[i], diff)) : w16(sat16(i64{et.data[i]} * pow2Int(-diff)));
+    if (diff >= 0) {
+      for (int i = 0; i < kDim; ++i) e[i] = w16(shr(et.data[i], diff));
+    } else {
+      const i64 up = pow2Int(-diff);
+      for (int i = 0; i < kDim; ++i) e[i] = w16(sat16(i64{et.data[i]} * up));
+    }
   }
   ogaindb = gaindb;
   updateMemory(et, b.a, zir, nullptr, nullptr, nullptr);
@@ -572,7 +584,7 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
     if (ferased && zir.q > 16) zir.q = 16;
     const i64 mul = pow2Int(16 - zir.q + 2);
     int16_t st[kDim];
-    for (int i = 0; i < kDim; ++i) st[i] = w16(roundHigh(sat32(i64{zir.data[i]} * mul)));
+    for (int i = 0; i < kDim; ++i) st[i] = roundSat(i64{zir.data[i]} * mul);
     int16_t res[kDim];
     VOKC_CALL(voksLPCInverseFilter_G728_16s, st, apf, res, adapter);
     std::memcpy(residual + residualAt, res, sizeof res);
@@ -594,7 +606,7 @@ void Decoder::decode(int16_t codeword, bool erased, int16_t* pcm) {
     for (int i = 0; i < kDim; ++i) ws[i] = w16(sat16(i64{out[i]} * 2));
   } else {
     const i64 mul = pow2Int(16 - zir.q + 3);
-    for (int i = 0; i < kDim; ++i) ws[i] = w16(roundHigh(sat32(i64{zir.data[i]} * mul)));
+    for (int i = 0; i < kDim; ++i) ws[i] = roundSat(i64{zir.data[i]} * mul);
   }
   for (int i = 0; i < kDim; ++i) pcm[i] = ws[kDim - 1 - i];
 
