@@ -134,18 +134,31 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729E_16s(Vok16s k, const Vok16s* si
 // 1 - g z^-1 in place with the sample before it as x[-1].
 VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* signal) {
   if (anyNull(ap, signal)) return vokErrNullPtr;
-  // The response with a zero after it for the lag-1 sum.
-  int16_t h[kImpulseA + 1] = {};
-  // Copied as the producer stored it (a word, eight words, a pair), so
-  // each load takes one store forwarded.
-  h[0] = ap[0];
-  std::memcpy(h + 1, ap + 1, 10 * sizeof(int16_t));
-  synthesisFilter(ap + 11, 10, h, h, kImpulseA, nullptr, false);
+  // The response is formed over 24 samples, of which the first 22 are used
+  // (the filter is causal: they are those of a 22-sample run), so that the
+  // filter reads its input and writes its output in three whole blocks of
+  // eight words and each block load takes one block store forwarded.  The
+  // input blocks are built from the coefficients as the producer stored
+  // them (a word, eight words, a pair).
+  int16_t h[kImpulseA + 2];
+#if defined(__SSE2__)
+  {
+    const __m128i mid = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ap + 1));
+    uint32_t pair;
+    std::memcpy(&pair, ap + 9, sizeof pair);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(h), _mm_insert_epi16(_mm_slli_si128(mid, 2), ap[0], 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(h + 8),
+                     _mm_or_si128(_mm_srli_si128(mid, 14), _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int>(pair)), 2)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(h + 16), _mm_setzero_si128());
+  }
+#else
+  std::memset(h, 0, sizeof h);
+  std::memcpy(h, ap, 11 * sizeof(int16_t));
+#endif
+  synthesisFilter(ap + 11, 10, h, h, kImpulseA + 2, nullptr, false);
   // The energy chain only grows, so it is the exact sum clipped to 32 bits.
   // While that sum fits, every partial sum of the lag-1 chain does too
   // (|2 h[i] h[i+1]| <= h[i]^2 + h[i+1]^2), so it is exact as well.
-  // The filter has just stored the response word by word: it is read so
-  // (block loads would straddle those stores and wait for them).
   int64_t energy = 0, lag1 = 0;
 #if defined(__SSE2__)
   {
@@ -153,10 +166,12 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
     // pairs are summed in 64-bit lanes.  The lag-1 pairs, summed in 32 bits,
     // are used only when the energy fits 31 bits, which bounds them.  The
     // words one later are each block moved down a word with the next
-    // block's first word on top (h[22..23] are zero).
+    // block's first word on top (the words past h[21] are taken as zero).
     const __m128i zero = _mm_setzero_si128();
-    const __m128i x0 = wordByWord(h), x1 = wordByWord(h + 8);
-    const __m128i x2 = wordByWord<6>(h + 16);
+    const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h));
+    const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 8));
+    const __m128i x2 = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 16)),
+                                     _mm_setr_epi16(-1, -1, -1, -1, -1, -1, 0, 0));
     const __m128i y0 = _mm_or_si128(_mm_srli_si128(x0, 2), _mm_slli_si128(x1, 14));
     const __m128i y1 = _mm_or_si128(_mm_srli_si128(x1, 2), _mm_slli_si128(x2, 14));
     const __m128i y2 = _mm_srli_si128(x2, 2);
@@ -173,6 +188,7 @@ VOKSC_EXPORT VokResult voksTiltCompensation_G729A_16s(const Vok16s* ap, Vok16s* 
     lag1 = _mm_cvtsi128_si32(c);
   }
 #else
+  h[kImpulseA] = 0;  // the lag-1 sum's partner of the last word
   for (int i = 0; i < kImpulseA; ++i) {
     energy += int32_t{h[i]} * h[i];
     lag1 += int32_t{h[i]} * h[i + 1];
