@@ -13,6 +13,9 @@
 #include "g728_coder.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "checked_call.h"
 #include "g728_tables.h"
@@ -118,11 +121,44 @@ void scaleCodevector(int is, int ig, int16_t gMant, int16_t gQ, Block& et) {
 // The wide product d = p 2^s of p = a[i] w[i] (exact in 32 bits; s = 3 for
 // Q13, 2 for Q14, else 1) rounded to its upper half is p >> (16 - s) plus
 // bit 15 - s of p (the 32767 case kept), so d itself is never formed; at
-// Q13 d leaves 32 bits exactly when p leaves [-2^28, 2^28).  No branch in
-// the loop: it vectorises.
+// Q13 d leaves 32 bits exactly when p leaves [-2^28, 2^28).
 bool expand(const int16_t* a, int16_t* out, int m, const int16_t* w, int aq) {
   int16_t tmp[50];
   const int s = aq == 13 ? 3 : (aq == 14 ? 2 : 1);
+#if defined(__SSE2__)
+  if (m >= 8) {
+    // Eight words a step from the halves of p: hi = p >> 16 and the low
+    // half lo (unsigned), so p >> (16 - s) = hi 2^s + (lo >> (16 - s)),
+    // kept to its low 16 bits as the word is; the rounding bit is bit 15 - s
+    // of lo; the upper half is 32767 exactly when hi = 32767 >> s and lo's
+    // top s bits are all ones.  At Q13 p leaves [-2^28, 2^28) exactly when
+    // hi leaves [-4096, 4095].  The last step covers the last eight words
+    // (words formed twice come out the same).
+    const __m128i up = _mm_cvtsi32_si128(s), down = _mm_cvtsi32_si128(16 - s), bit = _mm_cvtsi32_si128(15 - s);
+    const __m128i one = _mm_set1_epi16(1), topHi = _mm_set1_epi16(static_cast<int16_t>(32767 >> s));
+    const __m128i topLo = _mm_set1_epi16(static_cast<int16_t>((1 << s) - 1));
+    const __m128i over = _mm_set1_epi16(4095), under = _mm_set1_epi16(-4096);
+    __m128i wide = _mm_setzero_si128();
+    auto eight = [&](int i) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
+      const __m128i hi = _mm_mulhi_epi16(x, y), lo = _mm_mullo_epi16(x, y);
+      const __m128i top = _mm_srl_epi16(lo, down);
+      const __m128i b = _mm_or_si128(_mm_sll_epi16(hi, up), top);
+      const __m128i half = _mm_and_si128(_mm_srl_epi16(lo, bit), one);
+      const __m128i edge = _mm_and_si128(_mm_cmpeq_epi16(hi, topHi), _mm_cmpeq_epi16(top, topLo));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(tmp + i), _mm_add_epi16(b, _mm_andnot_si128(edge, half)));
+      wide = _mm_or_si128(wide, _mm_or_si128(_mm_cmpgt_epi16(hi, over), _mm_cmplt_epi16(hi, under)));
+    };
+    int i = 0;
+    for (; i + 8 <= m; i += 8) eight(i);
+    if (i < m) eight(m - 8);
+    if (aq == 13 && _mm_movemask_epi8(wide) != 0) return false;
+    std::memcpy(out, tmp, sizeof(int16_t) * m);
+    return true;
+  }
+#endif
+  // No branch in the loop: it vectorises.
   uint32_t wide = 0;
   for (int i = 0; i < m; ++i) {
     const int32_t p = int32_t{a[i]} * w[i];
