@@ -2209,22 +2209,15 @@ VOKSC_EXPORT VokResult voksPostFilter_G728_16s(Vok16s gl, Vok16s glb, Vok16s pit
   } else if (ir < 0) {
     agc = agc == 0 ? 0 : (-ir >= 32 ? (agc > 0 ? INT32_MAX : INT32_MIN) : sat32(agc * (i64{1} << -ir)));
   }
-  // The smoothed gain per sample (oldest first), then every sample scaled by
-  // its gain: roundQ14 of the product, in 32-bit lanes (a product of two
-  // words plus 2^13 stays below 2^31).
-  int16_t gain[8] = {};
-  i64 smooth = i64{w[20]} + 16384;
+  // The smoothed gain per sample (oldest first), each sample scaled by its
+  // gain: roundQ14 of the product, in 32 bits (a product of two words plus
+  // 2^13 stays below 2^31).
+  int32_t smooth = w[20] + 16384;
   for (int k = kDim - 1; k >= 0; --k) {
-    smooth = roundQ14(agc + 16220 * smooth);
-    gain[k] = w16(smooth);
+    smooth = roundQ14(agc + 16220 * i64{smooth});
+    dst[k] = static_cast<int16_t>(std::clamp((smooth * out[k] + 8192) >> 14, -32768, 32767));
   }
   w[20] = static_cast<int16_t>(smooth - 16384);
-  int16_t scaled[8];
-  for (int k = 0; k < 8; ++k) {
-    const int32_t v = (int32_t{gain[k]} * out[k] + 8192) >> 14;
-    scaled[k] = static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
-  }
-  std::memcpy(dst, scaled, kDim * sizeof(int16_t));
   return vokOk;
 }
 
