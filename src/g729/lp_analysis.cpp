@@ -120,23 +120,49 @@ __attribute__((always_inline)) inline Split stepCoefficient(Split k, Split own, 
   return vokSplit(L_add(vokMpy32(k, mirror), vokJoin(own)));
 }
 
+// Order m's reflection coefficient from the predicted correlation:
+// k = -(r_m + sum r_j a_{m-j}) / energy; the quotient of the magnitudes is
+// Q31 against the normalised energy and the shift puts it back.
+inline Word32 reflectionOf(const Recursion& s, Word32 predicted, int m) {
+  const Word32 lead = L_add(L_shl(predicted, 4), vokJoin(s.r[m]));
+  Word32 k = vokDiv32(L_abs(lead), s.energy.hi, s.energy.lo);
+  if (lead > 0) k = L_negate(k);
+  return L_shl(k, s.energyShift);
+}
+
+// energy <- energy (1 - k^2), renormalised (k^2 may round negative).
+inline void shrinkEnergy(Recursion& s, Split ks) {
+  const Split keep = vokSplit(L_sub(kMax32, L_abs(vokMpy32(ks, ks))));
+  const Word32 e = vokMpy32(s.energy, keep);
+  const Word16 n = norm_l(e);
+  s.energy = vokSplit(L_shl(e, n));
+  s.energyShift = add(s.energyShift, n);
+}
+
+inline void startRecursion(Recursion& s, const Word32* r, int order) {
+  for (int i = 0; i <= order; ++i) s.r[i] = vokSplit(r[i]);
+  s.energy = vokSplit(r[0]);
+  s.energyShift = 0;
+}
+
+inline void finishRecursion(const Recursion& s, const Word16* reflection, int order, Word16* a, Word16* rc,
+                            Word16* err) {
+  a[0] = 4096;
+  for (int i = 1; i <= order; ++i) a[i] = round_fx(L_shl(vokJoin(s.a[i]), 1));  // Q27 -> Q12
+  for (int i = 0; i < order; ++i) rc[i] = reflection[i];
+  *err = shr(s.energy.hi, s.energyShift);
+}
+
 template <bool kWide>
 bool levinsonImpl(const Word32* r, int order, Word16* a, Word16* rc, Word16* err) {
   // No clearing: order m reads a_1..a_{m-1}, each written by an earlier
   // order (a_m is set at the end of order m), and r_0..r_order below.
   Recursion s;
-  for (int i = 0; i <= order; ++i) s.r[i] = vokSplit(r[i]);
-  s.energy = s.r[0];
-  s.energyShift = 0;
+  startRecursion(s, r, order);
   Word16 reflection[kMaxOrder];
 
   for (int m = 1; m <= order; ++m) {
-    // k = -(r_m + sum r_j a_{m-j}) / energy; the quotient of the magnitudes
-    // is Q31 against the normalised energy and the shift puts it back.
-    const Word32 lead = L_add(L_shl(predictedCorrelation<kWide>(s, m), 4), vokJoin(s.r[m]));
-    Word32 k = vokDiv32(L_abs(lead), s.energy.hi, s.energy.lo);
-    if (lead > 0) k = L_negate(k);
-    k = L_shl(k, s.energyShift);
+    const Word32 k = reflectionOf(s, predictedCorrelation<kWide>(s, m), m);
     const Split ks = vokSplit(k);
     reflection[m - 1] = ks.hi;
     // A reflection coefficient this close to 1 means an unstable filter.
@@ -150,26 +176,132 @@ bool levinsonImpl(const Word32* r, int order, Word16* a, Word16* rc, Word16* err
       if (hi != lo) s.a[hi] = stepCoefficient<kWide>(ks, second, first);
     }
     s.a[m] = vokSplit(L_shr(k, 4));
-
-    // energy <- energy (1 - k^2), renormalised (k^2 may round negative)
-    const Split keep = vokSplit(L_sub(kMax32, L_abs(vokMpy32(ks, ks))));
-    const Word32 e = vokMpy32(s.energy, keep);
-    const Word16 n = norm_l(e);
-    s.energy = vokSplit(L_shl(e, n));
-    s.energyShift = add(s.energyShift, n);
+    shrinkEnergy(s, ks);
   }
-
-  a[0] = 4096;
-  for (int i = 1; i <= order; ++i) a[i] = round_fx(L_shl(vokJoin(s.a[i]), 1));  // Q27 -> Q12
-  for (int i = 0; i < order; ++i) rc[i] = reflection[i];
-  *err = shr(s.energy.hi, s.energyShift);
+  finishRecursion(s, reflection, order, a, rc, err);
   return true;
 }
 
+#if defined(VOKSC_X86)
+// The recursion with the coefficients a_1..a_16 in two vectors of 32-bit
+// lanes, each held joined (hi 2^16 + lo 2, so always even; the split words
+// are hi = v >> 16, lo = (v >> 1) & 0x7FFF).  Orders up to 16.
+
+// vokMpy32 of split pairs lane by lane: 2 (ah bh + ((ah bl) >> 15) +
+// ((al bh) >> 15)), exact where the caller's bound keeps it inside 32 bits.
+__attribute__((target("avx2"))) inline __m256i splitProduct(__m256i ah, __m256i al, __m256i bh, __m256i bl) {
+  const __m256i cross = _mm256_add_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ah, bl), 15),
+                                         _mm256_srai_epi32(_mm256_mullo_epi32(al, bh), 15));
+  return _mm256_slli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(ah, bh), cross), 1);
+}
+
+__attribute__((target("avx2"))) inline __m256i highWords(__m256i v) { return _mm256_srai_epi32(v, 16); }
+__attribute__((target("avx2"))) inline __m256i lowWords(__m256i v) {
+  return _mm256_and_si256(_mm256_srli_epi32(v, 1), _mm256_set1_epi32(0x7FFF));
+}
+
+// own + p per lane as L_add gives it (p inside 32 bits): a wrapped sum,
+// its sign unlike both operands', becomes the bound of own's sign; then
+// the low bit cleared (the joined form).
+__attribute__((target("avx2"))) inline __m256i saturatingSum(__m256i own, __m256i p) {
+  const __m256i v = _mm256_add_epi32(own, p);
+  const __m256i wrapped = _mm256_and_si256(_mm256_xor_si256(own, v), _mm256_xor_si256(p, v));
+  const __m256i bound = _mm256_xor_si256(_mm256_srai_epi32(own, 31), _mm256_set1_epi32(kMax32));
+  const __m256i sum = _mm256_castps_si256(
+      _mm256_blendv_ps(_mm256_castsi256_ps(v), _mm256_castsi256_ps(bound), _mm256_castsi256_ps(wrapped)));
+  return _mm256_and_si256(sum, _mm256_set1_epi32(-2));
+}
+
+// The sum of the eight lanes of each of x and y.
+__attribute__((target("avx2"))) inline void laneSums(__m256i x, __m256i y, int32_t& sx, int32_t& sy) {
+  const __m256i h = _mm256_hadd_epi32(x, y);  // x01 x23 y01 y23 | x45 x67 y45 y67
+  const __m128i q = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+  const __m128i t = _mm_hadd_epi32(q, q);  // x, y, x, y
+  sx = _mm_cvtsi128_si32(t);
+  sy = _mm_extract_epi32(t, 1);
+}
+
+__attribute__((target("avx2"))) bool levinson_avx2(const Word32* r, int order, Word16* a, Word16* rc, Word16* err) {
+  Recursion s;
+  startRecursion(s, r, order);
+  Word16 reflection[kMaxOrder];
+  alignas(32) int32_t rv[16] = {};
+  for (int j = 1; j <= order; ++j) rv[j - 1] = r[j];
+  // r_1..r_16 split (the same split words as s.r).
+  const __m256i r0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rv));
+  const __m256i r1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(rv + 8));
+  const __m256i rh0 = highWords(r0), rl0 = lowWords(r0), rh1 = highWords(r1), rl1 = lowWords(r1);
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), eight = _mm256_set1_epi32(8);
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i c0 = zero, c1 = zero;  // a_1..a_8, a_9..a_16; a_m.. are 0 before order m
+
+  for (int m = 1; m <= order; ++m) {
+    // The mirror a_{m-1-l} in lane l (l < m - 1), 0 beyond: lane l of the
+    // first vector reads coefficient index m - 2 - l, of the second m - 10 - l.
+    const __m256i at0 = _mm256_sub_epi32(_mm256_set1_epi32(m - 2), lane), at1 = _mm256_sub_epi32(at0, eight);
+    __m256i mir0 = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(c0, at0), _mm256_permutevar8x32_epi32(c1, at0),
+                                      _mm256_cmpgt_epi32(at0, _mm256_set1_epi32(7)));
+    mir0 = _mm256_andnot_si256(_mm256_cmpgt_epi32(zero, at0), mir0);
+    const __m256i mir1 = _mm256_andnot_si256(_mm256_cmpgt_epi32(zero, at1), _mm256_permutevar8x32_epi32(c0, at1));
+    const __m256i mh0 = highWords(mir0), ml0 = lowWords(mir0), mh1 = highWords(mir1), ml1 = lowWords(mir1);
+
+    // sum_{j<m} r_j a_{m-j}: with S = sum |a.hi| and 65538 (S + m - 1)
+    // <= 2^31 - 1 every term and every partial sum, in any order, stays
+    // inside 32 bits (see predictedCorrelation), so the lane sum is the
+    // chain's value; otherwise the scalar form decides.
+    int32_t sum, highs;
+    laneSums(_mm256_add_epi32(splitProduct(rh0, rl0, mh0, ml0), splitProduct(rh1, rl1, mh1, ml1)),
+             _mm256_add_epi32(_mm256_abs_epi32(mh0), _mm256_abs_epi32(mh1)), sum, highs);
+    if (highs + m - 1 > kMax32 / 65538) {
+      alignas(32) int32_t cv[16];
+      _mm256_store_si256(reinterpret_cast<__m256i*>(cv), c0);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(cv + 8), c1);
+      for (int j = 1; j < m; ++j) s.a[j] = vokSplit(cv[j - 1]);
+      sum = predictedCorrelation<true>(s, m);
+    }
+    const Word32 k = reflectionOf(s, sum, m);
+    const Split ks = vokSplit(k);
+    reflection[m - 1] = ks.hi;
+    if (m > 1 && abs_s(ks.hi) > 32750) return false;
+
+    // a_j <- L_add(vokMpy32(k, a_{m-j}), a_j): with |k.hi| <= 32750 the
+    // product stays inside 32 bits (at most 2 32750 32768 + 2 32750 +
+    // 2 32768 < 2^31), so only the sum can saturate.  Lanes past m - 1
+    // add 0.  Then a_m = k >> 4 (joined: its low bit cleared).
+    const __m256i kh = _mm256_set1_epi32(ks.hi), kl = _mm256_set1_epi32(ks.lo);
+    c0 = saturatingSum(c0, splitProduct(kh, kl, mh0, ml0));
+    c1 = saturatingSum(c1, splitProduct(kh, kl, mh1, ml1));
+    const __m256i newTop = _mm256_set1_epi32(L_shr(k, 4) & ~1);
+    const __m256i at = _mm256_set1_epi32(m - 1);
+    c0 = _mm256_blendv_epi8(c0, newTop, _mm256_cmpeq_epi32(lane, at));
+    c1 = _mm256_blendv_epi8(c1, newTop, _mm256_cmpeq_epi32(_mm256_add_epi32(lane, eight), at));
+    shrinkEnergy(s, ks);
+  }
+  alignas(32) int32_t cv[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(cv), c0);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(cv + 8), c1);
+  for (int j = 1; j <= order; ++j) s.a[j] = vokSplit(cv[j - 1]);
+  finishRecursion(s, reflection, order, a, rc, err);
+  return true;
+}
+#endif
+
 }  // namespace
 
-bool lpLevinson(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err) {
+bool lpLevinson_scalar(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err) {
   return levinsonImpl<true>(r, order, a, rc, err);
+}
+
+bool lpLevinson_avx2(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err) {
+#if defined(VOKSC_X86)
+  if (order <= 16) return levinson_avx2(r, order, a, rc, err);
+#endif
+  return levinsonImpl<true>(r, order, a, rc, err);
+}
+
+bool lpLevinson(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err) {
+  static const auto form = voksc::cpu::choose(lpLevinson_scalar, lpLevinson_avx2);
+  return form(r, order, a, rc, err);
 }
 
 bool lpLevinsonChain(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err) {
@@ -379,7 +511,7 @@ void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
   }
   const Word16* grid = annexA ? kChebGrid51 : kChebGrid61;
   const int intervals = annexA ? 50 : 60;
-  const int halvings = annexA ? 2 : 4;
+  const int halvings = annexA ? 2 : 4;  // even
 
   int found = 0;
   const bool fits[2] = {lspChebyshevFits(poly[0], shift), lspChebyshevFits(poly[1], shift)};
@@ -401,9 +533,19 @@ void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
       upper = lower;
       continue;
     }
-    for (int h = 0; h < halvings; ++h) {
-      const Sample mid = sample(add(shr(lower.x, 1), shr(upper.x, 1)));
-      (bracketsRoot(lower, mid) ? upper : lower) = mid;
+    // The halvings two at a time: the midpoint and both midpoints the
+    // second halving may take are evaluated side by side (three independent
+    // series), then the halves are chosen by selects, not by branches on
+    // the signs.
+    for (int h = 0; h < halvings; h += 2) {
+      const Word16 m = add(shr(lower.x, 1), shr(upper.x, 1));
+      const Word16 ma = add(shr(lower.x, 1), shr(m, 1)), mb = add(shr(m, 1), shr(upper.x, 1));
+      const Sample mid = sample(m), midLow = sample(ma), midHigh = sample(mb);
+      const bool low = bracketsRoot(lower, mid);
+      const Sample from = low ? lower : mid, to = low ? mid : upper, next = low ? midLow : midHigh;
+      const bool low2 = bracketsRoot(from, next);
+      lower = low2 ? from : next;
+      upper = low2 ? next : to;
     }
     lsp[found++] = chordZero(lower, upper);
     upper = sample(lsp[found - 1]);

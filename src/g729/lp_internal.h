@@ -27,6 +27,9 @@ void lpLagWindow(int32_t* r, int len);
 // False (nothing written) when a reflection coefficient reaches the
 // stability limit.  r[0] must be normalised (at least 2^30).
 bool lpLevinson(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err);
+// Its two forms (the vector one keeps a_1..a_16 in lanes, orders up to 16).
+bool lpLevinson_scalar(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err);
+bool lpLevinson_avx2(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err);
 // The same recursion written as a plain chain of the fixed-point operators.
 bool lpLevinsonChain(const int32_t* r, int order, int16_t* a, int16_t* rc, int16_t* err);
 

@@ -67,15 +67,46 @@ TEST(G729LpKernels, QuantiserMatchesOperatorChain) {
   EXPECT_EQ(idx[0], 0);
 }
 
+namespace {
+
+// The autocorrelation whose recursion meets the given reflection
+// coefficients (the step-up recursion in doubles), scaled to r_0 near 2^31:
+// coefficients near +-1 give predictors far past the Q27 range.
+void fromReflections(const double* k, int order, int32_t* r) {
+  double a[31] = {1}, e = 1, rd[31] = {1};
+  for (int m = 1; m <= order; ++m) {
+    double acc = 0, next[31];
+    for (int j = 1; j < m; ++j) acc += a[j] * rd[m - j];
+    rd[m] = -k[m - 1] * e - acc;
+    for (int j = 1; j < m; ++j) next[j] = a[j] + k[m - 1] * a[m - j];
+    for (int j = 1; j < m; ++j) a[j] = next[j];
+    a[m] = k[m - 1];
+    e *= 1 - k[m - 1] * k[m - 1];
+  }
+  for (int i = 0; i <= order; ++i) r[i] = static_cast<int32_t>(rd[i] * 2147483000.0);
+}
+
+}  // namespace
+
+// Both forms against the chain: random and near-singular correlations,
+// full-scale ones, and ones of large reflection coefficients (predictors
+// that saturate and coefficient sums past the vector form's plain bound).
 TEST(G729LpKernels, LevinsonMatchesOperatorChain) {
   std::mt19937 rng(5);
   int stable = 0;
-  for (int it = 0; it < 3000; ++it) {
+  for (int it = 0; it < 4000; ++it) {
     const int order = 1 + static_cast<int>(rng() % 30);
     int32_t r[31];
     r[0] = static_cast<int32_t>(0x40000000u | (rng() & 0x3FFFFFFF));
-    const int mode = it % 3;
-    for (int i = 1; i <= order; ++i) {
+    const int mode = it % 4;
+    if (mode == 3) {
+      double k[30];
+      const bool oneSign = it & 4;  // coefficients like binomial ones: the last orders saturate
+      for (int i = 0; i < order; ++i)
+        k[i] = ((oneSign || rng() & 1) ? 1 : -1) * (0.8 + 0.199 * (rng() % 1000) / 1000.0);
+      fromReflections(k, order, r);
+    }
+    for (int i = 1; i <= order && mode < 3; ++i) {
       if (mode == 0) {
         r[i] = static_cast<int32_t>(static_cast<int64_t>(static_cast<int32_t>(rng())) * (r[0] / 2) / 0x40000000);
       } else if (mode == 1) {
@@ -84,16 +115,20 @@ TEST(G729LpKernels, LevinsonMatchesOperatorChain) {
         r[i] = (rng() & 1) ? 0x7FFFFFFF : static_cast<int32_t>(0x80000000u);
       }
     }
-    int16_t a[31], rc[30], err, ac[31], rcc[30], errc;
-    const bool ok = lpLevinson(r, order, a, rc, &err);
-    ASSERT_EQ(ok, lpLevinsonChain(r, order, ac, rcc, &errc)) << "case " << it;
-    if (!ok) continue;
-    ++stable;
-    ASSERT_EQ(0, std::memcmp(a, ac, (order + 1) * sizeof(int16_t))) << "case " << it;
-    ASSERT_EQ(0, std::memcmp(rc, rcc, order * sizeof(int16_t))) << "case " << it;
-    ASSERT_EQ(err, errc) << "case " << it;
+    int16_t ac[31], rcc[30], errc;
+    const bool okc = lpLevinsonChain(r, order, ac, rcc, &errc);
+    stable += okc;
+    for (int form = 0; form < (voksc::cpu::supported() >= voksc::cpu::Level::kAvx2 ? 2 : 1); ++form) {
+      int16_t a[31], rc[30], err;
+      const bool ok = (form ? lpLevinson_avx2 : lpLevinson_scalar)(r, order, a, rc, &err);
+      ASSERT_EQ(ok, okc) << "case " << it << " form " << form;
+      if (!ok) continue;
+      ASSERT_EQ(0, std::memcmp(a, ac, (order + 1) * sizeof(int16_t))) << "case " << it << " form " << form;
+      ASSERT_EQ(0, std::memcmp(rc, rcc, order * sizeof(int16_t))) << "case " << it << " form " << form;
+      ASSERT_EQ(err, errc) << "case " << it << " form " << form;
+    }
   }
-  EXPECT_GT(stable, 300);
+  EXPECT_GT(stable, 600);
 }
 
 // Frames from quiet to full scale, with the state carried: the fast forms
