@@ -30,24 +30,6 @@ constexpr Word16 kGammaNum = 18022;   // 0.55
 constexpr Word16 kAgcFactor = 32358;  // 0.9875
 constexpr Word16 kAgcFactorA = 29491; // 0.9 (Annex A)
 
-#if defined(__SSE2__)
-// N words (the rest zero) from N word loads: for a signal stored word by
-// word just before, where a block load would straddle the stores and wait
-// for them.
-template <int N = 8>
-inline __m128i wordByWord(const Vok16s* x) {
-  __m128i v = _mm_cvtsi32_si128(static_cast<uint16_t>(x[0]));
-  if (N > 1) v = _mm_insert_epi16(v, x[1], 1);
-  if (N > 2) v = _mm_insert_epi16(v, x[2], 2);
-  if (N > 3) v = _mm_insert_epi16(v, x[3], 3);
-  if (N > 4) v = _mm_insert_epi16(v, x[4], 4);
-  if (N > 5) v = _mm_insert_epi16(v, x[5], 5);
-  if (N > 6) v = _mm_insert_epi16(v, x[6], 6);
-  if (N > 7) v = _mm_insert_epi16(v, x[7], 7);
-  return v;
-}
-#endif
-
 // The negated first reflection coefficient of h (Q15) from its
 // autocorrelation at lags 0 and 1 (normalised, upper words).
 Word16 firstReflection(const int16_t* h, int len) {
@@ -242,8 +224,6 @@ namespace {
 
 // The L_mac sum of the squared quarter samples: it only grows, so the chain
 // clips exactly where the exact sum leaves 32 bits.
-// kFresh: x was just stored word by word (read so).
-template <bool kFresh>
 Word32 quarterEnergy(const Vok16s* x) {
   uint32_t v = 0;
   int i = 0;
@@ -253,7 +233,7 @@ Word32 quarterEnergy(const Vok16s* x) {
   static_assert(kSubfr % 8 == 0, "whole steps of eight");
   __m128i acc = _mm_setzero_si128();
   for (; i < kSubfr; i += 8) {
-    const __m128i w = kFresh ? wordByWord(x + i) : _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
     const __m128i q = _mm_srai_epi16(w, 2);
     acc = _mm_add_epi32(acc, _mm_madd_epi16(q, q));
   }
@@ -310,15 +290,16 @@ VOKSC_EXPORT VokResult voksGainControl_G729_16s_I(const Vok16s* before, Vok16s* 
 // Eout) in Q12 through the inverse square root, g(n) = 0.9 g(n-1) + g0.
 VOKSC_EXPORT VokResult voksGainControl_G729A_16s_I(const Vok16s* before, Vok16s* sig, Vok16s* pastGain) {
   if (anyNull(before, sig, pastGain)) return vokErrNullPtr;
-  // The signal comes from the synthesis filter, which stores word by word.
-  Word32 s = quarterEnergy<true>(sig);
+  // The signal comes from the synthesis filter, which stores whole blocks
+  // of eight words: the block loads take them forwarded.
+  Word32 s = quarterEnergy(sig);
   if (s == 0) {
     *pastGain = 0;
     return vokOk;
   }
   Word16 e = sub(norm_l(s), 1);
   const Word16 gOut = round_fx(L_shl(s, e));
-  s = quarterEnergy<false>(before);
+  s = quarterEnergy(before);
   Word16 g0;
   if (s == 0) {
     g0 = 0;
