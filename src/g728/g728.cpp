@@ -461,15 +461,6 @@ constexpr int kPad = 16;
 
 }  // namespace
 
-namespace {
-// Largest |a[j]|, j < n.
-int largestMagnitude(const int16_t* a, int n) {
-  int m = 0;
-  for (int j = 0; j < n; ++j) m = std::max(m, std::abs(int{a[j]}));
-  return m;
-}
-}  // namespace
-
 int updatePredictor_scalar(const int16_t* a, int16_t* next, int n, int32_t rc, const int16_t* rRev, int64_t* sum) {
   int m = 0;
   int64_t acc = 0;
@@ -555,27 +546,48 @@ using LevinsonSteps = int16_t* (*)(const int16_t* r, const int16_t* rRev, int i,
 
 int16_t* levinsonSteps_scalar(const int16_t* r, const int16_t* rRev, int i, int order, int16_t* cur, int16_t* nxt,
                               i64& alpha, i64& mult, int& headroom) {
-  int maxA = largestMagnitude(cur, i);
-  i64 nextSum = 0;
-  bool haveSum = false;
+  // The predictor a (in cur) and its reversal (rv[g] = a[n - 1 - g]) are
+  // both kept, so that the update of each reads the other forward: loops
+  // the compiler runs in vector lanes.  With the factor rc = 2k (|k| <=
+  // 32767) the sum S = a 2^16 + 2 k y rounded to its upper half is a +
+  // floor((k y + 2^14) / 2^15) wherever S stays in 32 bits, and it does
+  // where every such word stays within +-32766 (floor(S / 2^16) is that
+  // word or one below it); the 32767 case of the rounding would give 32768
+  // there.  An order with a word outside runs again in the 64-bit halving
+  // form on the unchanged predictor.  The error sum of the next order is
+  // formed over the new reversal: sum of rv'[g] r[g + 1].
+  int16_t revBuf[2][kMaxOrder + 1];
+  int16_t* rv = revBuf[0];
+  int16_t* rvn = revBuf[1];
+  for (int g = 0; g < i; ++g) rv[g] = cur[i - 1 - g];
+  i64 acc = predictorError_scalar(cur, rRev + kRevEnd - i, i);
   for (; i < order; ++i) {
-    const i64 acc = haveSum ? nextSum + i64{r[1]} * cur[i - 1] : predictorError_scalar(cur, rRev + kRevEnd - i, i);
     Reflection o;
     if (!reflect(r[i + 1], acc, mult, alpha, o)) return nullptr;
-    const i64 rcAbs = o.rc < 0 ? -o.rc : o.rc;
-    if (maxA * (65536 + rcAbs) < (i64{1} << 31)) {
-      int64_t sum = 0;
-      maxA = updatePredictor_scalar(cur, nxt, i, static_cast<int32_t>(o.rc), rRev + kRevEnd - i - 1, &sum);
-      nextSum = sum;
+    const int16_t k = static_cast<int16_t>(o.rc / 2);
+    int32_t edge = 0;
+    for (int f = 0; f < i; ++f) {
+      const int32_t v0 = cur[f] + ((int32_t{k} * rv[f] + 16384) >> 15);
+      const int32_t v1 = rv[f] + ((int32_t{k} * cur[f] + 16384) >> 15);
+      edge |= (v0 > 32766) | (v0 < -32766);
+      nxt[f] = static_cast<int16_t>(v0);
+      rvn[f + 1] = static_cast<int16_t>(v1);
+    }
+    const bool plain = edge == 0;
+    if (plain) {
       std::swap(cur, nxt);
-      haveSum = true;
-    } else {
-      if (!halvingUpdate(cur, i, o.rc, headroom, mult)) return nullptr;
-      maxA = largestMagnitude(cur, i);
-      haveSum = false;
+      std::swap(rv, rvn);
+    } else if (!halvingUpdate(cur, i, o.rc, headroom, mult)) {
+      return nullptr;
     }
     cur[i] = reflectionCoefficient(o, headroom);
-    maxA = std::max(maxA, std::abs(int{cur[i]}));
+    if (plain) {
+      rv[0] = cur[i];
+      acc = kern::dot_scalar(rv, r + 1, i + 1);
+    } else {
+      for (int g = 0; g <= i; ++g) rv[g] = cur[i - g];
+      acc = predictorError_scalar(cur, rRev + kRevEnd - i - 1, i + 1);
+    }
   }
   return cur;
 }
