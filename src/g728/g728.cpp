@@ -556,7 +556,12 @@ int16_t* levinsonSteps_scalar(const int16_t* r, const int16_t* rRev, int i, int 
   // there.  An order with a word outside runs again in the 64-bit halving
   // form on the unchanged predictor.  The error sum of the next order is
   // formed over the new reversal: sum of rv'[g] r[g + 1].
-  int16_t revBuf[2][kMaxOrder + 1];
+  // Whole groups of eight words: past the predictor both arrays hold zeros,
+  // which the update maps to zeros.  The error sum reads a copy of r[1..]
+  // with zeros after it.
+  int16_t revBuf[2][64] = {};
+  int16_t rNext[64 + 8] = {};
+  std::memcpy(rNext, r + 1, sizeof(int16_t) * order);
   int16_t* rv = revBuf[0];
   int16_t* rvn = revBuf[1];
   for (int g = 0; g < i; ++g) rv[g] = cur[i - 1 - g];
@@ -566,7 +571,8 @@ int16_t* levinsonSteps_scalar(const int16_t* r, const int16_t* rRev, int i, int 
     if (!reflect(r[i + 1], acc, mult, alpha, o)) return nullptr;
     const int16_t k = static_cast<int16_t>(o.rc / 2);
     int32_t edge = 0;
-    for (int f = 0; f < i; ++f) {
+    const int whole = (i + 7) & ~7;
+    for (int f = 0; f < whole; ++f) {
       const int32_t v0 = cur[f] + ((int32_t{k} * rv[f] + 16384) >> 15);
       const int32_t v1 = rv[f] + ((int32_t{k} * cur[f] + 16384) >> 15);
       edge |= (v0 > 32766) | (v0 < -32766);
@@ -583,7 +589,9 @@ int16_t* levinsonSteps_scalar(const int16_t* r, const int16_t* rRev, int i, int 
     cur[i] = reflectionCoefficient(o, headroom);
     if (plain) {
       rv[0] = cur[i];
-      acc = kern::dot_scalar(rv, r + 1, i + 1);
+      acc = 0;
+      const int words = (i + 8) & ~7;
+      for (int g = 0; g < words; ++g) acc += int32_t{rv[g]} * rNext[g];
     } else {
       for (int g = 0; g <= i; ++g) rv[g] = cur[i - g];
       acc = predictorError_scalar(cur, rRev + kRevEnd - i - 1, i + 1);
