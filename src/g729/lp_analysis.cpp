@@ -448,10 +448,33 @@ __attribute__((target("avx2"))) void lspChebyshevGrid_avx2(const Word16* x, int 
   }
   for (int i = 0; i < n; ++i) y[i] = static_cast<Word16>(out[i]);
 }
+
+// Bit i set when y[i] and y[i + 1] bracket a root (their product is at
+// most 0: a zero, or opposite signs), for i + 1 < n <= 65; y holds 80
+// words (those past n are ignored).
+__attribute__((target("avx2"))) uint64_t bracketBits_avx2(const Word16* y, int n) {
+  const __m256i zero = _mm256_setzero_si256();
+  uint64_t bits = 0;
+  for (int h = 0; h < 2; ++h) {
+    __m256i c[2];
+    for (int v = 0; v < 2; ++v) {
+      const Word16* at = y + 32 * h + 16 * v;
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+      c[v] = _mm256_or_si256(_mm256_cmpgt_epi16(zero, _mm256_xor_si256(a, b)),
+                             _mm256_or_si256(_mm256_cmpeq_epi16(a, zero), _mm256_cmpeq_epi16(b, zero)));
+    }
+    // packs interleaves the 128-bit halves; the permute puts the bytes back in order.
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packs_epi16(c[0], c[1]), 0xD8);
+    bits |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(bytes))} << (32 * h);
+  }
+  return bits & ((uint64_t{1} << (n - 1)) - 1);
+}
 #else
 void lspChebyshevGrid_avx2(const Word16* x, int n, const Word16* f, int shift, Word16* y) {
   lspChebyshevGrid_scalar(x, n, f, shift, y);
 }
+uint64_t bracketBits_avx2(const Word16*, int) { return 0; }
 #endif
 
 namespace {
@@ -479,6 +502,12 @@ struct Sample {
 };
 
 inline bool bracketsRoot(Sample u, Sample v) { return int32_t{u.y} * v.y <= 0; }
+
+// a when c, else b, by masks (the choice follows the data: no branch).
+inline Sample pick(bool c, Sample a, Sample b) {
+  const int32_t m = -static_cast<int32_t>(c);
+  return Sample{static_cast<Word16>((a.x & m) | (b.x & ~m)), static_cast<Word16>((a.y & m) | (b.y & ~m))};
+}
 
 // Zero of the chord through two samples that bracket a root, from the
 // smaller cosine:  x0 - y0 (x1 - x0) / (y1 - y0), the slope formed as a Q11
@@ -519,36 +548,69 @@ void lpToLsp(const Word16* a, const Word16* oldLsp, Word16* lsp, bool annexA) {
     const Word16* f = poly[found & 1];
     return Sample{x, fits[found & 1] ? lspChebyshevPlain(x, f, shift) : lspChebyshev(x, f, shift)};
   };
-  // With vector lanes, both polynomials at every grid point at once.
-  Word16 onGrid[2][64];
-  static const bool vectorLevel = voksc::cpu::level() >= voksc::cpu::Level::kAvx2;
-  const bool lanes = vectorLevel && fits[0] && fits[1];
-  if (lanes)
-    for (int q = 0; q < 2; ++q) lspChebyshevGrid_avx2(grid, intervals + 1, poly[q], shift, onGrid[q]);
-  auto gridSample = [&](int g) { return lanes ? Sample{grid[g], onGrid[found & 1][g]} : sample(grid[g]); };
-  Sample upper = gridSample(0);
-  for (int g = 1; g <= intervals && found < kLpOrder; ++g) {
-    Sample lower = gridSample(g);
-    if (!bracketsRoot(lower, upper)) {
-      upper = lower;
-      continue;
-    }
-    // The halvings two at a time: the midpoint and both midpoints the
-    // second halving may take are evaluated side by side (three independent
-    // series), then the halves are chosen by selects, not by branches on
-    // the signs.
+  // A bracket narrowed by the halvings, two at a time: the midpoint and
+  // both midpoints the second halving may take are evaluated side by side
+  // (three independent series), then the halves are chosen by selects, not
+  // by branches on the signs; the root goes on the chord.
+  auto root = [&](Sample lower, Sample upper) {
     for (int h = 0; h < halvings; h += 2) {
       const Word16 m = add(shr(lower.x, 1), shr(upper.x, 1));
       const Word16 ma = add(shr(lower.x, 1), shr(m, 1)), mb = add(shr(m, 1), shr(upper.x, 1));
       const Sample mid = sample(m), midLow = sample(ma), midHigh = sample(mb);
       const bool low = bracketsRoot(lower, mid);
-      const Sample from = low ? lower : mid, to = low ? mid : upper, next = low ? midLow : midHigh;
+      const Sample from = pick(low, lower, mid), to = pick(low, mid, upper), next = pick(low, midLow, midHigh);
       const bool low2 = bracketsRoot(from, next);
-      lower = low2 ? from : next;
-      upper = low2 ? next : to;
+      lower = pick(low2, from, next);
+      upper = pick(low2, next, to);
     }
-    lsp[found++] = chordZero(lower, upper);
-    upper = sample(lsp[found - 1]);
+    return chordZero(lower, upper);
+  };
+  // With vector lanes, both polynomials at every grid point at once, and
+  // the grid intervals whose ends bracket a root as bits.
+  alignas(32) Word16 onGrid[2][80] = {};
+  static const bool vectorLevel = voksc::cpu::level() >= voksc::cpu::Level::kAvx2;
+  if (vectorLevel && fits[0] && fits[1]) {
+    uint64_t change[2];
+    for (int q = 0; q < 2; ++q) {
+      lspChebyshevGrid_avx2(grid, intervals + 1, poly[q], shift, onGrid[q]);
+      change[q] = bracketBits_avx2(onGrid[q], intervals + 1);
+    }
+    // The walk of the loop below with the grid's brackets read from the
+    // bits: from a grid sample, the next bracketed interval directly; from
+    // a root (on the other polynomial), its interval to the next grid
+    // point first.
+    Sample upper{grid[0], onGrid[0][0]};
+    bool fromRoot = false;
+    for (int g = 1; g <= intervals && found < kLpOrder; ++g) {
+      const int q = found & 1;
+      if (fromRoot) {
+        const Sample lower{grid[g], onGrid[q][g]};
+        fromRoot = bracketsRoot(lower, upper);
+        if (!fromRoot) {
+          upper = lower;
+          continue;
+        }
+      } else {
+        const uint64_t ahead = change[q] >> (g - 1);  // bit i: interval g - 1 + i
+        if (ahead == 0) break;
+        g += __builtin_ctzll(ahead);
+        upper = Sample{grid[g - 1], onGrid[q][g - 1]};
+      }
+      lsp[found++] = root(Sample{grid[g], onGrid[q][g]}, upper);
+      upper = sample(lsp[found - 1]);
+      fromRoot = true;
+    }
+  } else {
+    Sample upper = sample(grid[0]);
+    for (int g = 1; g <= intervals && found < kLpOrder; ++g) {
+      const Sample lower = sample(grid[g]);
+      if (!bracketsRoot(lower, upper)) {
+        upper = lower;
+        continue;
+      }
+      lsp[found++] = root(lower, upper);
+      upper = sample(lsp[found - 1]);
+    }
   }
   if (found < kLpOrder) std::memcpy(lsp, oldLsp, kLpOrder * sizeof(Word16));
 }

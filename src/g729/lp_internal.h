@@ -49,6 +49,9 @@ int16_t lspChebyshevPlain(int16_t x, const int16_t* f, int shift);
 // The plain form at n <= 64 abscissae x[0..n-1] into y.
 void lspChebyshevGrid_scalar(const int16_t* x, int n, const int16_t* f, int shift, int16_t* y);
 void lspChebyshevGrid_avx2(const int16_t* x, int n, const int16_t* f, int shift, int16_t* y);
+// Bit i set when y[i] y[i + 1] <= 0 (the samples bracket a root), for
+// i + 1 < n <= 65; y holds 80 words.
+uint64_t bracketBits_avx2(const int16_t* y, int n);
 // LSPs (Q15) to LP coefficients (Q12, a[0] = 4096).
 void lspToLp(const int16_t* lsp, int16_t* a);
 

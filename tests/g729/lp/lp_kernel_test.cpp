@@ -177,6 +177,17 @@ TEST(G729LpKernels, ChebyshevMatchesOperatorChain) {
         voksc::g729::lspChebyshevGrid_scalar(xs, 61, f, shift, ys);
         voksc::g729::lspChebyshevGrid_avx2(xs, 61, f, shift, yv);
         ASSERT_EQ(0, std::memcmp(ys, yv, sizeof ys)) << trial;
+        // The root brackets of such values (zeros, both extremes and runs
+        // of one sign spliced in) as bits, against the products.
+        alignas(32) int16_t y[80];
+        for (int i = 0; i < 80; ++i) {
+          const int kind = (trial / 64 + i / 7) % 4;
+          y[i] = kind == 0 ? ys[i % 61] : kind == 1 ? 0 : kind == 2 ? (i & 1 ? -32768 : 32767) : 5;
+        }
+        const int n = trial & 128 ? 51 : 61;
+        const uint64_t bits = voksc::g729::bracketBits_avx2(y, n);
+        for (int i = 0; i < 64; ++i)
+          ASSERT_EQ((bits >> i) & 1, i + 1 < n && int32_t{y[i]} * y[i + 1] <= 0 ? 1u : 0u) << trial << " " << i;
       }
     }
   }
