@@ -220,7 +220,7 @@ VOKSC_TARGET_AVX2 inline void fourTotals(__m256i s0, __m256i s1, __m256i s2, __m
 
 VOKSC_TARGET_AVX2 bool windowCorrelations_avx2(const int16_t* ws, int total, int nonr, int block, int count,
                                                int32_t* nonrCorr, int32_t* blockCorr) {
-  const int cn = (nonr + 15) / 16, cb = block >= 16 ? (block + 15) / 16 : 0;
+  const int cn = (nonr + 15) / 16, cb = (block + 15) / 16;
   // The last word read: nonr + 16 max(cb, 1) + count - 3.
   if (cn + cb > 8 || count % 4 != 0 || nonr + 16 * std::max(cb, 1) + count - 2 > total + kWindowSpare) return false;
   // Energy of every word the sums read (the spare words are zeros): a sum
@@ -367,20 +367,6 @@ i64 hybridCorrelation(int lags, int block, int nonr, int decayShift, const int16
   static const auto both = cpu::choose(windowCorrelations_scalar, windowCorrelations_avx2);
   const bool narrow = both(ws, lags + nonr + block, nonr, block, count, nonr32, block32);
   if (narrow) {
-    // A block shorter than a vector in plain sums: every partial sum is
-    // within the samples' energy (|x y| <= (x^2 + y^2) / 2), which the
-    // vector form found below 2^31.
-    const int16_t* b = ws + nonr;
-    if (block == 4) {  // the gain window's four samples: four products per lag, unrolled
-      const int32_t b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
-      for (int k = 0; k < count; ++k) block32[k] = b0 * b[k] + b1 * b[k + 1] + b2 * b[k + 2] + b3 * b[k + 3];
-    } else if (block < 16) {
-      for (int k = 0; k < count; ++k) {
-        int32_t sum = 0;
-        for (int j = 0; j < block; ++j) sum += int32_t{b[j]} * b[j + k];
-        block32[k] = sum;
-      }
-    }
     for (int k = count; k < count + 8; ++k) block32[k] = nonr32[k] = 0;
     blockCorr[0] = block32[0];
     nonrCorr[0] = nonr32[0];
@@ -854,7 +840,9 @@ VOKSC_TARGET_AVX2 int16_t* levinsonSteps_avx2(const int16_t* r, const int16_t* r
                                                        _mm256_set1_epi16(-32768)));
   if (!_mm256_testz_si256(least, least)) return levinsonRun_avx2<true>(r, rRev, i, order, cur, nxt, alpha, mult, headroom);
   const WordConstants c = wordConstants();
-  PlainRun s{r, rRev, cur, nxt, alpha, predictorError_avx2(cur, rRev + kRevEnd - i, i), i, order, {}, false};
+  // From the first order the error sum is the one product r[1] a[0].
+  const i64 acc = i == 1 ? i64{r[1]} * cur[0] : predictorError_avx2(cur, rRev + kRevEnd - i, i);
+  PlainRun s{r, rRev, cur, nxt, alpha, acc, i, order, {}, false};
   // The stages past the order are not entered (the order-10 recursions stop in the first).
   if (!plainStage<1>(c, s, headroom, mult) || (s.i < order && !plainStage<2>(c, s, headroom, mult)) ||
       (s.i < order && !plainStage<3>(c, s, headroom, mult)) || (s.i < order && !plainStage<4>(c, s, headroom, mult)))

@@ -31,8 +31,8 @@ int64_t predictorError_avx2(const int16_t* r, const int16_t* back, int n);
 // Zeros that follow a hybrid window's samples for the correlations.
 constexpr int kWindowSpare = 48;
 // A window's two correlations at lags 0..count-1 (count a multiple of 4):
-// the first nonr samples of ws against ws, and (when block >= 16) the
-// block of samples that follows them.  ws holds total samples and
+// the first nonr samples of ws against ws, and the block of samples that
+// follows them.  ws holds total samples and
 // kWindowSpare zeros after them.  The vector form works in 32-bit lanes
 // where the samples' energy bounds every partial sum (below 2^31), so the
 // exact values fit 32 bits, and returns false otherwise (and the scalar
