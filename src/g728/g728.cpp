@@ -1162,33 +1162,53 @@ void synthesisRinging_scalar(const int16_t* a, const int16_t*, const int16_t* me
   int q0 = memExp[0];
   for (int i = 1; i < 10; ++i)
     if (memExp[i] < q0) q0 = memExp[i];
-  int16_t zir[kDim] = {0, 0, 0, 0, 0};
-  // Sample t (0 = oldest of the new vector) uses the t newer ringing samples
-  // already formed, then the past blocks each shifted to the common exponent.
-  for (int t = 0; t < kDim; ++t) {
-    i64 acc = 0;
-    {
-      i64 part = 0;
-      for (int j = 0; j < t; ++j) part -= i64{zir[kDim - t + j]} * a[j];
-      acc = part;
-    }
-    int coef = t;
-    for (int b = 0; b < 9; ++b, coef += kDim) {
-      i64 part = 0;
-      for (int j = 0; j < kDim; ++j) part -= i64{mem[b * kDim + j]} * a[coef + j];
+  // Each block's part for sample t (0 = oldest of the new vector),
+  // -sum mem[5b + j] a[5b + t + j], shifted to the common exponent (a
+  // shift past 30 leaves its sign; block 9, whose coefficients end at the
+  // 50th, counts only below 30).
+  i64 part[8] = {};
+  int most = 0;
+  for (int i = 0; i < 50; ++i) most = std::max(most, std::abs(int{mem[i]}));
+  if (most <= 13107) {
+    // Past samples of at most 13107 in magnitude keep a block's five
+    // products inside 32 bits (every partial sum too): 32-bit sums over
+    // eight lanes of t (three spare; zeros past the 50th coefficient),
+    // shifted in 32 bits.
+    int16_t ap[64] = {};
+    std::memcpy(ap, a, 50 * sizeof(int16_t));
+    for (int b = 0; b < 10; ++b) {
       const int sh = memExp[b] - q0;
-      if (sh > 30) {
-        if (part < 0) acc -= 1;
-      } else {
-        acc += shr(part, sh);
+      if (b == 9 && sh >= 30) break;
+      int32_t p[8] = {};
+      for (int j = 0; j < kDim; ++j) {
+        const int32_t m = mem[b * kDim + j];
+        for (int t = 0; t < 8; ++t) p[t] -= m * ap[b * kDim + t + j];
+      }
+      const int s = std::min(sh, 31);
+      for (int t = 0; t < 8; ++t) part[t] += p[t] >> s;
+    }
+  } else {
+    for (int t = 0; t < kDim; ++t) {
+      int coef = t;
+      for (int b = 0; b < 9; ++b, coef += kDim) {
+        i64 p = 0;
+        for (int j = 0; j < kDim; ++j) p -= i64{mem[b * kDim + j]} * a[coef + j];
+        const int sh = memExp[b] - q0;
+        part[t] += sh > 30 ? (p < 0 ? -1 : 0) : shr(p, sh);
+      }
+      const int sh = memExp[9] - q0;
+      if (sh < 30) {
+        i64 p = 0;
+        for (int j = 0; j < kDim - t; ++j) p -= i64{mem[9 * kDim + j]} * a[coef + j];
+        part[t] += shr(p, sh);
       }
     }
-    const int sh = memExp[9] - q0;
-    if (sh < 30) {
-      i64 part = 0;
-      for (int j = 0; j < kDim - t; ++j) part -= i64{mem[9 * kDim + j]} * a[coef + j];
-      acc += shr(part, sh);
-    }
+  }
+  // Sample t also takes the t newer ringing samples already formed.
+  int16_t zir[kDim] = {0, 0, 0, 0, 0};
+  for (int t = 0; t < kDim; ++t) {
+    i64 acc = part[t];
+    for (int j = 0; j < t; ++j) acc -= i64{zir[kDim - t + j]} * a[j];
     zir[kDim - 1 - t] = w16(sat16(acc >> 14));
   }
   const int n = vectorShift(zir, kDim, 15);
