@@ -218,6 +218,30 @@ VOKSC_TARGET_AVX2 inline void fourTotals(__m256i s0, __m256i s1, __m256i s2, __m
 }
 }  // namespace
 
+namespace {
+// Four lags k..k+3 of the sums over n chunks a[c] (at ws + at[c]).
+VOKSC_TARGET_AVX2 inline void lagSums(const int16_t* ws, const __m256i* a, const int* at, int n, int k, int32_t* out) {
+  __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0;
+  for (int c = 0; c < n; ++c) {
+    const int16_t* b = ws + at[c] + k;
+    s0 = _mm256_add_epi32(s0, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b))));
+    s1 = _mm256_add_epi32(s1, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 1))));
+    s2 = _mm256_add_epi32(s2, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 2))));
+    s3 = _mm256_add_epi32(s3, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 3))));
+  }
+  fourTotals(s0, s1, s2, s3, out + k);
+}
+
+template <int CN, int CB>
+VOKSC_TARGET_AVX2 void chunkSums(const int16_t* ws, const __m256i* a, const int* at, int count, int32_t* nonrCorr,
+                                 int32_t* blockCorr) {
+  for (int k = 0; k < count; k += 4) {
+    lagSums(ws, a, at, CN, k, nonrCorr);
+    lagSums(ws, a + CN, at + CN, CB, k, blockCorr);
+  }
+}
+}  // namespace
+
 VOKSC_TARGET_AVX2 bool windowCorrelations_avx2(const int16_t* ws, int total, int nonr, int block, int count,
                                                int32_t* nonrCorr, int32_t* blockCorr) {
   const int cn = (nonr + 15) / 16, cb = (block + 15) / 16;
@@ -246,21 +270,19 @@ VOKSC_TARGET_AVX2 bool windowCorrelations_avx2(const int16_t* ws, int total, int
     a[c] = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(ws + from)),
                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLeadMask + 16 - live)));
   }
-  auto sums = [&](int c0, int c1, int k, int32_t* out) VOKSC_TARGET_AVX2 {
-    __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0;
-    for (int c = c0; c < c1; ++c) {
-      const int16_t* b = ws + at[c] + k;
-      s0 = _mm256_add_epi32(s0, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b))));
-      s1 = _mm256_add_epi32(s1, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 1))));
-      s2 = _mm256_add_epi32(s2, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 2))));
-      s3 = _mm256_add_epi32(s3, _mm256_madd_epi16(a[c], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 3))));
+  // The three windows' shapes with their chunk counts fixed (the chunk
+  // loops unrolled), any other with them counted.
+  if (cn == 3 && cb == 2)
+    chunkSums<3, 2>(ws, a, at, count, nonrCorr, blockCorr);
+  else if (cn == 2 && cb == 1)
+    chunkSums<2, 1>(ws, a, at, count, nonrCorr, blockCorr);
+  else if (cn == 2 && cb == 2)
+    chunkSums<2, 2>(ws, a, at, count, nonrCorr, blockCorr);
+  else
+    for (int k = 0; k < count; k += 4) {
+      lagSums(ws, a, at, cn, k, nonrCorr);
+      lagSums(ws, a + cn, at + cn, cb, k, blockCorr);
     }
-    fourTotals(s0, s1, s2, s3, out + k);
-  };
-  for (int k = 0; k < count; k += 4) {
-    sums(0, cn, k, nonrCorr);
-    if (cb) sums(cn, cn + cb, k, blockCorr);
-  }
   return true;
 }
 
