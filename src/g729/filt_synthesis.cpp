@@ -268,6 +268,30 @@ __attribute__((optimize("no-predictive-commoning")))
 }
 
 #if defined(__SSE2__) || defined(__i386__) || defined(__x86_64__)
+// One sample of the lane form: p1 .. p4 hold y[n-1] .. y[n-4]; y[n-4]
+// moves into the vector and the new output takes its place (p4).
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void laneSample(__m128i& hist, __m128i coef, uint32_t c1, uint32_t c2, uint32_t c3, uint32_t c4,
+                       int32_t* buf, int n, uint32_t p1, uint32_t p2, uint32_t p3, uint32_t& p4) {
+  __m128i t = _mm_madd_epi16(hist, coef);
+  t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
+  t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
+  uint32_t near = static_cast<uint32_t>(buf[10 + n]) - c4 * p4 - c3 * p3 - c2 * p2;
+#if defined(__GNUC__)
+  __asm__("" : "+r"(near));  // the vector's sum joins last but one, not first
+#endif
+  uint32_t mid = near - static_cast<uint32_t>(_mm_cvtsi128_si32(t));
+#if defined(__GNUC__)
+  __asm__("" : "+r"(mid));  // y[n-1]'s term joins last, alone on the chain
+#endif
+  const int32_t v = static_cast<int32_t>(mid - c1 * p1) >> 12;
+  buf[10 + n] = v;
+  hist = _mm_insert_epi16(_mm_srli_si128(hist, 2), static_cast<int>(p4), 5);
+  p4 = static_cast<uint32_t>(v);
+}
+
 // The lane form (SSE2: the AVX2 level compiles it once more in the
 // three-operand encoding, the portable level takes it where SSE2 is there):
 // the terms of y[n-5] .. y[n-10] from one madd on a vector of the history
@@ -317,27 +341,21 @@ inline void lanesRun(const int16_t* c, const int16_t* xc, int32_t* buf, int n, i
       for (int k = n; k < end; ++k) buf[10 + k] = xc[k] * c[0] + 0x800;
     }
   }
-  // Unrolled by four, the period of the four newest outputs' moves.
-#pragma GCC unroll 4
+  // Four samples a step, the four newest outputs changing roles instead of
+  // places: no register moves.
+  for (; n + 4 <= end; n += 4) {
+    laneSample(hist, coef, c1, c2, c3, c4, buf, n, y1, y2, y3, y4);
+    laneSample(hist, coef, c1, c2, c3, c4, buf, n + 1, y4, y1, y2, y3);
+    laneSample(hist, coef, c1, c2, c3, c4, buf, n + 2, y3, y4, y1, y2);
+    laneSample(hist, coef, c1, c2, c3, c4, buf, n + 3, y2, y3, y4, y1);
+  }
   for (; n < end; ++n) {
-    __m128i t = _mm_madd_epi16(hist, coef);
-    t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0x4E));
-    t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1));
-    uint32_t near = static_cast<uint32_t>(buf[10 + n]) - c4 * y4 - c3 * y3 - c2 * y2;
-#if defined(__GNUC__)
-    __asm__("" : "+r"(near));  // the vector's sum joins last but one, not first
-#endif
-    uint32_t mid = near - static_cast<uint32_t>(_mm_cvtsi128_si32(t));
-#if defined(__GNUC__)
-    __asm__("" : "+r"(mid));  // y[n-1]'s term joins last, alone on the chain
-#endif
-    const int32_t v = static_cast<int32_t>(mid - c1 * y1) >> 12;
-    buf[10 + n] = v;
-    hist = _mm_insert_epi16(_mm_srli_si128(hist, 2), static_cast<int>(y4), 5);
+    laneSample(hist, coef, c1, c2, c3, c4, buf, n, y1, y2, y3, y4);
+    const uint32_t v = y4;
     y4 = y3;
     y3 = y2;
     y2 = y1;
-    y1 = static_cast<uint32_t>(v);
+    y1 = v;
   }
 }
 
