@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "common/basic_op.h"
 #include "common/kernels.h"
 #include "common/math_ops.h"
@@ -151,8 +155,55 @@ __attribute__((always_inline)) inline int gainSearchBody(const GainLanes& g) {
 
 int gainSearch_scalar(const GainLanes& g) { return gainSearchBody(g); }
 #if defined(__x86_64__) || defined(__i386__)
-// The same lanes compiled for 256-bit vectors.
-__attribute__((target("avx2"))) int gainSearch_avx2(const GainLanes& g) { return gainSearchBody(g); }
+namespace {
+// h x + ((l x) >> 15) per lane: a split product halved.
+__attribute__((target("avx2"))) inline __m256i halfTerm(__m256i h, __m256i l, __m256i x) {
+  return _mm256_add_epi32(_mm256_mullo_epi32(h, x), _mm256_srai_epi32(_mm256_mullo_epi32(l, x), 15));
+}
+}  // namespace
+
+// The body's steps on the eight second-stage candidates of a row in the
+// 32-bit lanes of one vector (the values are the body's: each product and
+// the sum stay inside 32 bits under the caller's bound), then the smallest
+// distance and its first place in row order from lane masks.
+__attribute__((target("avx2"))) int gainSearch_avx2(const GainLanes& g) {
+  const __m256i p2 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(g.p2)));
+  const __m256i f2 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(g.f2)));
+  __m256i ch[5], cl[5];
+  for (int k = 0; k < 5; ++k) {
+    ch[k] = _mm256_set1_epi32(g.ch[k]);
+    cl[k] = _mm256_set1_epi32(g.cl[k]);
+  }
+  const __m256i gcode0 = _mm256_set1_epi32(g.gcode0), top = _mm256_set1_epi32(kMax32);
+  // Lanes past the candidates, and gains at the limit or above, are out.
+  const __m256i absent = _mm256_cmpgt_epi32(_mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8), _mm256_set1_epi32(g.n));
+  const __m256i limit = _mm256_set1_epi32((g.tame ? 16383 : 32768) - 1);
+  __m256i dist[8], least = top;
+  for (int i = 0; i < g.rows; ++i) {
+    const __m256i gp = _mm256_add_epi32(_mm256_set1_epi32(g.p1[i]), p2);
+    const __m256i halfSum = _mm256_srai_epi32(_mm256_add_epi32(_mm256_set1_epi32(g.f1[i]), f2), 1);
+    const __m256i factor = _mm256_srai_epi32(_mm256_slli_epi32(halfSum, 16), 16);  // its low word
+    const __m256i gc = _mm256_srai_epi32(_mm256_mullo_epi32(gcode0, factor), 15);
+    const __m256i g2p = _mm256_srai_epi32(_mm256_mullo_epi32(gp, gp), 15);
+    const __m256i g2c = _mm256_srai_epi32(_mm256_mullo_epi32(gc, gc), 15);
+    const __m256i gpc = _mm256_srai_epi32(_mm256_mullo_epi32(gc, gp), 15);
+    __m256i d = _mm256_add_epi32(halfTerm(ch[0], cl[0], g2p), halfTerm(ch[1], cl[1], gp));
+    d = _mm256_add_epi32(d, _mm256_add_epi32(halfTerm(ch[2], cl[2], g2c), halfTerm(ch[3], cl[3], gc)));
+    d = _mm256_slli_epi32(_mm256_add_epi32(d, halfTerm(ch[4], cl[4], gpc)), 1);
+    const __m256i out = _mm256_or_si256(absent, _mm256_cmpgt_epi32(gp, limit));
+    dist[i] = _mm256_blendv_epi8(d, top, out);
+    least = _mm256_min_epi32(least, dist[i]);
+  }
+  least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0x4E));
+  least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0xB1));
+  least = _mm256_min_epi32(least, _mm256_permute2x128_si256(least, least, 1));
+  for (int i = 0; i < g.rows; ++i) {
+    const unsigned hit =
+        static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(dist[i], least))));
+    if (hit) return 8 * i + __builtin_ctz(hit);
+  }
+  return 0;
+}
 #else
 int gainSearch_avx2(const GainLanes& g) { return gainSearchBody(g); }
 #endif
