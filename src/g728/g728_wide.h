@@ -21,9 +21,10 @@ inline i64 sat32(i64 v) { return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? IN
 inline i64 sat16(i64 v) { return v > 32767 ? 32767 : (v < -32768 ? -32768 : v); }
 
 // The upper 16 bits of a wide value, rounded half up unless already 32767.
+// Formed without a branch: the rounding bit is as often set as not.
 inline i64 roundHigh(i64 a) {
   const i64 b = a >> 16;
-  return ((a & 0x8000) && b != 32767) ? b + 1 : b;
+  return b + ((a >> 15) & static_cast<i64>(b != 32767));
 }
 
 // 16-bit value of a wide sum known to fit (kept in 16 bits by construction).
