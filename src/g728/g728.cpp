@@ -500,25 +500,33 @@ struct Reflection {
   bool negate;
 };
 
+// In closed form: alpha never exceeds 32767 (it starts at or below r[0]
+// or the error it continues from, 16-bit values, and never grows), so the
+// error's rounded upper half can meet the 32767 case of the rounding only
+// where |err| >= alpha stops the recursion either way, and (x + 2^15) >> 16
+// stands for it; the quotient f of num 2^16 / alpha (num < alpha, so below
+// 2^31) stays below 65534, so f 2^15 rounded to its upper half is (f + 1)
+// >> 1; the new error alpha 2^16 + rc err is at most alpha 2^16 (rc and err
+// have opposite signs), so its rounding has no 32767 case either.
 inline bool reflect(i64 rNext, i64 acc, i64 mult, i64& alpha, Reflection& o) {
-  const i64 err = roundHigh(rNext * 65536 + acc * mult);
+  const i64 err = (rNext * 65536 + acc * mult + 0x8000) >> 16;
   const i64 num = err < 0 ? -err : err;
   if (num >= alpha) return false;
-  // 0 <= num < alpha, and alpha never grows past r[0] or the error it
-  // starts from (16-bit values): the restoring division is the plain floor
-  // of num 2^16 / alpha, formed in 32 bits (num 2^16 < 2^31).
-  o.q = i64{static_cast<uint32_t>(num << 16) / static_cast<uint32_t>(alpha)} << 15;
+  const uint32_t f = static_cast<uint32_t>(num << 16) / static_cast<uint32_t>(alpha);
+  o.q = i64{f} << 15;
   o.negate = err > 0;
-  o.rc = o.negate ? -roundHigh(o.q) * 2 : roundHigh(o.q) * 2;
+  const i64 kk = (f + 1) >> 1;
+  o.rc = o.negate ? -2 * kk : 2 * kk;
   const i64 e = alpha * 65536 + o.rc * err;
   if (e <= 0) return false;
-  alpha = roundHigh(e);
+  alpha = (e + 0x8000) >> 16;
   return true;
 }
 
-// The new order's own coefficient, at the predictor's scale.
+// The new order's own coefficient, at the predictor's scale (f 2^15 >>
+// headroom is at most 32766.5 2^16: no 32767 case in its rounding).
 inline int16_t reflectionCoefficient(const Reflection& o, int headroom) {
-  const i64 k = roundHigh(o.q >> headroom);
+  const i64 k = ((o.q >> headroom) + 0x8000) >> 16;
   return w16(o.negate ? -k : k);
 }
 
