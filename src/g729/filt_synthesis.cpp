@@ -482,10 +482,9 @@ using StartFn = Start (*)(const int16_t*, const int16_t*, int32_t*, int);
 #if defined(__i386__) || defined(__x86_64__)
 // startPlain in lanes: the pole magnitudes |a1| .. |a8| and |a9|, |a10|
 // (|-32768| reads 0x8000, so they widen unsigned) summed in 32-bit lanes;
-// the memory widened as words 0-7 and 2-9 (both inside its ten words, the
-// overlap stored twice with the same values) and its magnitudes held
-// against the bound at once.  Only a memory with a word outside the bound
-// counts the calm run word by word.
+// the memory widened as words 0-7 and 2-9 (both inside its ten words) and
+// its magnitudes held against the bound at once.  Only a memory with a word
+// outside the bound counts the calm run word by word.
 __attribute__((target("avx2"), noinline)) Start start_avx2(const int16_t* a, const int16_t* mem, int32_t* buf,
                                                            int xmax) {
   // a9 and a10 as two word loads: their producers store them word by word
@@ -505,8 +504,12 @@ __attribute__((target("avx2"), noinline)) Start start_avx2(const int16_t* a, con
   }
   const __m256i w0 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mem)));
   const __m256i w2 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mem + 2)));
+  // Stored as words 0-7 and 8-9, not overlapping: the run's first block
+  // load of words 0-3 then lies inside one store and takes it forwarded
+  // (under a later store of words 2-9 it waited for both to be written).
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(buf), w0);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(buf + 2), w2);
+  const __m128i w69 = _mm256_extracti128_si256(w2, 1);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(buf + 8), _mm_unpackhi_epi64(w69, w69));
   const __m256i b = _mm256_set1_epi32(bound);
   const __m256i out = _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(w0), b),
                                       _mm256_cmpgt_epi32(_mm256_abs_epi32(w2), b));
