@@ -170,6 +170,9 @@ struct ColumnCodebooks {
   alignas(32) int16_t stage1[kM][kStage1Size];
   alignas(32) int16_t pairs[kNc][2 * kStage1Size];
   alignas(32) int16_t stage2[kM][kStage2Size];
+  // stage2Pairs[h][q]: coefficients 5h + 2q and 5h + 2q + 1 of entry k at
+  // 2k and 2k + 1 (the second 0 past the half's five).
+  alignas(32) int16_t stage2Pairs[2][3][2 * kStage2Size];
   int16_t low[kM], high[kM];
   int32_t stage2Peak;
 };
@@ -189,6 +192,7 @@ const ColumnCodebooks& columns() {
       for (int k = 0; k < kStage2Size; ++k) {
         const int16_t v = kLspStage2Codebook[k][j];
         t.stage2[j][k] = v;
+        t.stage2Pairs[j / kNc][(j % kNc) / 2][2 * k + (j % kNc) % 2] = v;
         const int32_t m = v < 0 ? -int32_t{v} : v;
         t.stage2Peak = m > t.stage2Peak ? m : t.stage2Peak;
       }
@@ -249,9 +253,51 @@ inline Word32 nonNegativeChain(int64_t sumOfProducts) {
 
 int lspStage2Search_scalar(const Word16* buf, const Word16* w, int from) { return stage2LanesBody(buf, w, from); }
 #if defined(__x86_64__) || defined(__i386__)
-// The same loops compiled for 256-bit lanes.
+// The same sums with two coefficients per 32-bit lane: t = b - col in
+// 16-bit lanes (no wrap under the bound), mult(w, t) = (w t) >> 15 from
+// the high and low halves of the product (it fits 16 bits, |p| <= |t|),
+// and madd forms p t of both coefficients at once.  The fifth coefficient
+// is paired with a zero column, weight and target.
 __attribute__((target("avx2"))) int lspStage2Search_avx2(const Word16* buf, const Word16* w, int from) {
-  return stage2LanesBody(buf, w, from);
+  const ColumnCodebooks& c = columns();
+  for (int j = from; j < from + kNc; ++j) {
+    const int32_t m = buf[j] < 0 ? -int32_t{buf[j]} : buf[j];
+    if (m + c.stage2Peak > 20724) return -1;
+  }
+  const int h = from / kNc;
+  __m256i acc[4] = {};
+  for (int q = 0; q < 3; ++q) {
+    const int j = from + 2 * q;
+    const bool second = 2 * q + 1 < kNc;
+    const uint16_t b0 = static_cast<uint16_t>(buf[j]), w0 = static_cast<uint16_t>(w[j]);
+    const uint16_t b1 = second ? static_cast<uint16_t>(buf[j + 1]) : 0;
+    const uint16_t w1 = second ? static_cast<uint16_t>(w[j + 1]) : 0;
+    const __m256i bv = _mm256_set1_epi32(static_cast<int32_t>(b0 | uint32_t{b1} << 16));
+    const __m256i wv = _mm256_set1_epi32(static_cast<int32_t>(w0 | uint32_t{w1} << 16));
+    for (int blk = 0; blk < 4; ++blk) {
+      const __m256i col = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.stage2Pairs[h][q] + 16 * blk));
+      const __m256i t = _mm256_sub_epi16(bv, col);
+      const __m256i p = _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epi16(wv, t), 1),
+                                        _mm256_srli_epi16(_mm256_mullo_epi16(wv, t), 15));
+      acc[blk] = _mm256_add_epi32(acc[blk], _mm256_madd_epi16(p, t));
+    }
+  }
+  // firstSmallest: the sums clamped at 2^30, the least, then its first entry.
+  const __m256i cap = _mm256_set1_epi32(0x40000000);
+  __m256i least = cap;
+  for (__m256i& a : acc) {
+    a = _mm256_min_epi32(a, cap);
+    least = _mm256_min_epi32(least, a);
+  }
+  least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0x4E));
+  least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0xB1));
+  least = _mm256_min_epi32(least, _mm256_permute2x128_si256(least, least, 1));
+  for (int blk = 0; blk < 4; ++blk) {
+    const unsigned hit =
+        static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(acc[blk], least))));
+    if (hit) return 8 * blk + __builtin_ctz(hit);
+  }
+  return 0;
 }
 #else
 int lspStage2Search_avx2(const Word16* buf, const Word16* w, int from) { return stage2LanesBody(buf, w, from); }
