@@ -1546,6 +1546,30 @@ void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const 
 }
 
 #if defined(VOKSC_X86)
+namespace {
+// The sixteen words from K on of a history held as its words 0..15 and
+// 8..23 (each 128-bit lane shifted by K words across the pair).
+template <int K>
+VOKSC_TARGET_AVX2 inline __m256i wordsFrom(__m256i w0, __m256i w8) {
+  return _mm256_alignr_epi8(w8, w0, 2 * K);
+}
+// Output K - 1 of the ten-tap sums: each section's pair sums widened, the
+// pole section's subtracted, four 64-bit lanes left to add.
+template <int K>
+VOKSC_TARGET_AVX2 inline __m256i tapOutput(__m256i x0, __m256i x8, __m256i y0, __m256i y8, __m256i cz, __m256i cp,
+                                           bool pole) {
+  const __m256i pz = _mm256_madd_epi16(wordsFrom<K>(x0, x8), cz);
+  __m256i lo = _mm256_cvtepi32_epi64(_mm256_castsi256_si128(pz));
+  __m256i hi = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(pz, 1));
+  if (pole) {
+    const __m256i pp = _mm256_madd_epi16(wordsFrom<K>(y0, y8), cp);
+    lo = _mm256_sub_epi64(lo, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(pp)));
+    hi = _mm256_sub_epi64(hi, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(pp, 1)));
+  }
+  return _mm256_add_epi64(lo, hi);
+}
+}  // namespace
+
 // One output per step: the sixteen words from k + 1 on (newest first, so
 // word j of them meets tap j) against the taps and six zeros, in pair sums
 // (madd) of (c[j], c[j + 1]), j even.  A pair sum is exact in 32 bits
@@ -1566,20 +1590,22 @@ VOKSC_TARGET_AVX2 void tapSums_avx2(const int16_t* c, const int16_t* x, const in
     bad = _mm256_or_si256(bad, _mm256_cmpeq_epi32(cp, both));
   }
   if (!_mm256_testz_si256(bad, bad)) return tapSums_scalar(c, x, d, y, sums);
-  // The whole-vector loads read up to word 20: the callers' buffers hold
-  // 22 readable words (the words past 10 + k meet zero coefficients).
-  __m256i acc[kDim];
-  for (int k = 0; k < kDim; ++k) {
-    const __m256i pz = _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + k + 1)), cz);
-    __m256i lo = _mm256_cvtepi32_epi64(_mm256_castsi256_si128(pz));
-    __m256i hi = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(pz, 1));
-    if (d) {
-      const __m256i pp = _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + k + 1)), cp);
-      lo = _mm256_sub_epi64(lo, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(pp)));
-      hi = _mm256_sub_epi64(hi, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(pp, 1)));
-    }
-    acc[k] = _mm256_add_epi64(lo, hi);
+  // Words 0..15 and 8..23 of each history, two loads (the callers' buffers
+  // hold 24 readable words, just written: fewer loads that wait for those
+  // stores); the sixteen words from k + 1 are formed from them in registers.
+  const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
+  const __m256i x8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 8));
+  __m256i y0 = x0, y8 = x8;
+  if (d) {
+    y0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
+    y8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 8));
   }
+  __m256i acc[kDim];
+  acc[0] = tapOutput<1>(x0, x8, y0, y8, cz, cp, d != nullptr);
+  acc[1] = tapOutput<2>(x0, x8, y0, y8, cz, cp, d != nullptr);
+  acc[2] = tapOutput<3>(x0, x8, y0, y8, cz, cp, d != nullptr);
+  acc[3] = tapOutput<4>(x0, x8, y0, y8, cz, cp, d != nullptr);
+  acc[4] = tapOutput<5>(x0, x8, y0, y8, cz, cp, d != nullptr);
   // Four lane sums of outputs 0..3 side by side, then output 4.
   const __m256i t01 = _mm256_add_epi64(_mm256_unpacklo_epi64(acc[0], acc[1]), _mm256_unpackhi_epi64(acc[0], acc[1]));
   const __m256i t23 = _mm256_add_epi64(_mm256_unpacklo_epi64(acc[2], acc[3]), _mm256_unpackhi_epi64(acc[2], acc[3]));

@@ -110,7 +110,7 @@ void shapeSearch_avx2(const int16_t* p, const int16_t* energy, int& shape, int& 
 // histories extended by the new vector (newest first):
 // sums[k] = sum c[j] x[k + 1 + j] - d[j] y[k + 1 + j], j < 10, k < 5, exact
 // (d null: the zero section alone).
-// The vector form reads x and y at words 1..20, straight from the caller's
+// The vector form reads x and y at words 0..23, straight from the caller's
 // buffers (the words past k + 10 meet zero coefficients).
 void tapSums_scalar(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums);
 void tapSums_avx2(const int16_t* c, const int16_t* x, const int16_t* d, const int16_t* y, int64_t* sums);

@@ -255,10 +255,10 @@ TEST(G728, KernelFormsAgree) {
     ASSERT_EQ(std::vector<int16_t>(yma, yma + 10), std::vector<int16_t>(ymb, ymb + 10)) << rep;
     // Pole-zero tap sums: full-scale words, pole coefficients down to -32767
     // (the vector form's extremes) and, every third round, -32768 as well.
-    int16_t tc[10], td[10], tx[22], ty[22];
+    int16_t tc[10], td[10], tx[24], ty[24];
     int64_t tsa[5], tsb[5];
     for (int i = 0; i < 10; ++i) tc[i] = word(32767), td[i] = rep % 3 ? std::max<int16_t>(word(32767), -32767) : word(lim);
-    for (int i = 0; i < 22; ++i) tx[i] = word(32767), ty[i] = word(32767);
+    for (int i = 0; i < 24; ++i) tx[i] = word(32767), ty[i] = word(32767);
     k::tapSums_scalar(tc, tx, td, ty, tsa);
     k::tapSums_avx2(tc, tx, td, ty, tsb);
     ASSERT_EQ(std::vector<int64_t>(tsa, tsa + 5), std::vector<int64_t>(tsb, tsb + 5)) << rep;
