@@ -604,6 +604,20 @@ inline Word32 rowBase(Word32 alp0, Word16 x, Word16 y, Word16 z) {
   return alp0 + 8192 * (int32_t{x} + y) + 4096 * int32_t{z};
 }
 
+// out[a] = word(a) for a = 0..7.  With SSE2 the eight words go out in one
+// 16-byte store: the search's vector load of them then takes them from that
+// store, where after eight word stores it must wait for them to reach the
+// cache.
+template <class Word>
+__attribute__((always_inline)) inline void words8(int16_t* out, Word word) {
+#if defined(__SSE2__)
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_setr_epi16(word(0), word(1), word(2), word(3), word(4), word(5), word(6), word(7)));
+#else
+  for (int a = 0; a < 8; ++a) out[a] = word(a);
+#endif
+}
+
 // The two tracks a search pair runs on (3 and 4) and their blocks.
 struct FastTrack {
   int t;
@@ -630,7 +644,7 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
       posT[t][a] = 5 * a + t;
     }
   auto col = [&](const int16_t* block, int c, int16_t* out) {  // column c of a cross block
-    for (int a = 0; a < kPos; ++a) out[a] = block[a * kPos + c];
+    words8(out, [&](int a) { return block[a * kPos + c]; });
   };
   const FastTrack tracks[2] = {{3, rr + kD3, rr + k03, rr + k13, rr + k23},
                                {4, rr + kD4, rr + k04, rr + k14, rr + k24}};
@@ -657,8 +671,7 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
     const Word32 alp0 = L_mult(p.alp, 8192);
     p.sq = -1;
     p.alp = 1;
-    for (int a = 0; a < kPos; ++a)
-      tmp[a] = roundedSum(rr[k12 + a * kPos + i0 / 5], k.r1T[a * kPos + i1 / 5], rr[kD1 + a]);
+    words8(tmp, [&](int a) { return roundedSum(rr[k12 + a * kPos + i0 / 5], k.r1T[a * kPos + i1 / 5], rr[kD1 + a]); });
     PairRows rows;
     for (int a2 = 0; a2 < kPos; ++a2) {
       const Word32 alp1 = rowBase(alp0, rr[k02 + a2 * kPos + i0 / 5], k.r0T[a2 * kPos + i1 / 5], rr[kD0 + a2]);
@@ -689,7 +702,7 @@ PulseResult searchFast(int16_t* dn, int16_t* rr, int16_t* code) {
     p.sq = -1;
     p.alp = 1;
     col(k.r2T, i0 / 5, cols[0]);
-    for (int a = 0; a < kPos; ++a) tmp[a] = roundedSum(cols[0][a], rr[k02 + i1Row + a], rr[kD2 + a]);
+    words8(tmp, [&](int a) { return roundedSum(cols[0][a], rr[k02 + i1Row + a], rr[kD2 + a]); });
     col(k.r1T, i0 / 5, cols[1]);
     PairRows rows;
     for (int a2 = 0; a2 < kPos; ++a2) {
