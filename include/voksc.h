@@ -1090,8 +1090,7 @@ VOKAPI VokResult voksSynthesisFilterZeroStateResponse_NR_16s(const Vok16s* a, Vo
  *   dstExp, state): src/srcExp are the last decoded vector and its Q (the
  *   caller's filter-memory update), shifted into the state's 10-block
  *   history; dst is the ringing normalised to 15 bits, dstExp its Q.  Zeros
- *   with Q 16 stand for "no vector yet".  The state also keeps the last
- *   call's lpc and values formed from it (formed again when lpc changes).
+ *   with Q 16 stand for "no vector yet".
  * - voksCombinedFilterZeroInput_G728_16s(lpc[20], src[25], dst[5], state):
  *   lpc = weighting filter zero part then pole part (Q14); src = the
  *   synthesis ringing and the 10 past decoded samples (15 values, Q2,

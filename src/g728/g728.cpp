@@ -1187,8 +1187,7 @@ SynthView synthView(void* s) {
 // floating history; writes 5 samples (newest first) normalised to 15 bits.
 }  // namespace
 
-void synthesisRinging_scalar(const int16_t* a, const int16_t*, const int16_t* mem, const int16_t* memExp, int16_t* out,
-                             int16_t* outExp) {
+void synthesisRinging_scalar(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp) {
   int q0 = memExp[0];
   for (int i = 1; i < 10; ++i)
     if (memExp[i] < q0) q0 = memExp[i];
@@ -1295,43 +1294,8 @@ void windowBlocks_avx2(const int16_t* hist, const int16_t* win, const int8_t* sh
 #endif
 
 #if defined(VOKSC_X86)
-namespace {
-// The coefficient pairs of all ten blocks (see refreshRingPairs_avx2).
-VOKSC_TARGET_AVX2 void formRingPairs(const int16_t* a, int16_t* pairs) {
-  // Coefficients past the 50th are zero: block 9 meets only 5 - t of them.
-  alignas(32) int16_t ap[64] = {};
-  std::memcpy(ap, a, 50 * sizeof(int16_t));
-  const __m256i pairsOf = _mm256_setr_epi8(0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9,  //
-                                           0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9);
-  const __m256i single = _mm256_setr_epi8(0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7, -1, -1,  //
-                                          0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7, -1, -1);
-  for (int b = 0; b < 10; ++b)
-    for (int g = 0; g < 3; ++g) {
-      const int k = b * kDim + 2 * g;
-      const __m256i c = _mm256_inserti128_si256(
-          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ap + k))),
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(ap + k + 4)), 1);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairs + (3 * b + g) * 16),
-                          _mm256_shuffle_epi8(c, g == 2 ? single : pairsOf));
-    }
-}
-}  // namespace
-
-VOKSC_TARGET_AVX2 void refreshRingPairs_avx2(const int16_t* a, int16_t* copy, int16_t* pairs) {
-  __m256i diff = _mm256_setzero_si256();
-  for (int i = 0; i < 48; i += 16)
-    diff = _mm256_or_si256(diff, _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)),
-                                                  _mm256_loadu_si256(reinterpret_cast<const __m256i*>(copy + i))));
-  int32_t lastA, lastCopy;  // words 48 and 49
-  std::memcpy(&lastA, a + 48, sizeof lastA);
-  std::memcpy(&lastCopy, copy + 48, sizeof lastCopy);
-  if (_mm256_testz_si256(diff, diff) && lastA == lastCopy) return;
-  std::memcpy(copy, a, 50 * sizeof(int16_t));
-  formRingPairs(a, pairs);
-}
-
-VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* pairs, const int16_t* mem,
-                                             const int16_t* memExp, int16_t* out, int16_t* outExp) {
+VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out,
+                                             int16_t* outExp) {
   // The common exponent (least of the ten) and each block's shift to it in
   // words: the lanes 0..7 and 2..9 overlap; a saturating difference keeps
   // every shift >= 0 and, clamped to 31, as large a shift as the sign
@@ -1347,6 +1311,9 @@ VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* pa
   alignas(16) int16_t shifts[10 + 6];
   _mm_store_si128(reinterpret_cast<__m128i*>(shifts), _mm_min_epi16(_mm_subs_epi16(e0, q0w), most31));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(shifts + 2), _mm_min_epi16(_mm_subs_epi16(e1, q0w), most31));
+  // Coefficients past the 50th are zero: block 9 meets only 5 - t of them.
+  alignas(32) int16_t ap[64] = {};
+  std::memcpy(ap, a, 50 * sizeof(int16_t));
   // Lanes: t = 0..3 and t = 4 (three spare lanes); each block's part
   // -sum mem[5b + j] a[5b + t + j] exactly in 64 bits, then shifted to the
   // common exponent (a shift past 30 leaves -1 or 0, its sign).
@@ -1362,40 +1329,36 @@ VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* pa
     big = _mm256_max_epu16(big, _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mem + at))));
   const bool narrow = largestWord(big) <= 13107;
   if (narrow) {
-    alignas(32) int16_t own[kRingPairWords];
-    if (!pairs) {
-      formRingPairs(a, own);
-      pairs = own;
-    }
-    auto coefPairs = [&](int b, int g) VOKSC_TARGET_AVX2 {
-      return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + (3 * b + g) * 16));
+    const __m256i pairs = _mm256_setr_epi8(0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9,  //
+                                           0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7, 8, 9);
+    const __m256i single = _mm256_setr_epi8(0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7, -1, -1,  //
+                                            0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7, -1, -1);
+    auto coefPairs = [&](int k, __m256i pattern) VOKSC_TARGET_AVX2 {
+      const __m256i c = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ap + k))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(ap + k + 4)), 1);
+      return _mm256_shuffle_epi8(c, pattern);
     };
     auto memPair = [&](int k) VOKSC_TARGET_AVX2 {  // (mem[k], mem[k + 1]) in every 32-bit lane
       int32_t pair;
       std::memcpy(&pair, mem + k, sizeof pair);
       return _mm256_set1_epi32(pair);
     };
-    // Unrolled: each block's shift and offsets become constants.  The last
-    // group's pairs have zero second words, so the word after the block
-    // may come along (block 9 has none after it: there the single word).
+    // Unrolled: each block's shift and offsets become constants.
 #pragma GCC unroll 10
     for (int b = 0; b < 10; ++b) {
       const int sh = shifts[b];
       if (b == 9 && sh >= 30) break;
       const int k = b * kDim;
-      const __m256i last = b < 9 ? memPair(k + 4) : _mm256_set1_epi32(static_cast<uint16_t>(mem[k + 4]));
-      __m256i p = _mm256_madd_epi16(memPair(k), coefPairs(b, 0));
-      p = _mm256_add_epi32(p, _mm256_madd_epi16(memPair(k + 2), coefPairs(b, 1)));
-      p = _mm256_add_epi32(p, _mm256_madd_epi16(last, coefPairs(b, 2)));
+      __m256i p = _mm256_madd_epi16(memPair(k), coefPairs(k, pairs));
+      p = _mm256_add_epi32(p, _mm256_madd_epi16(memPair(k + 2), coefPairs(k + 2, pairs)));
+      p = _mm256_add_epi32(p, _mm256_madd_epi16(_mm256_set1_epi32(static_cast<uint16_t>(mem[k + 4])), coefPairs(k + 4, single)));
       p = _mm256_sra_epi32(_mm256_sub_epi32(zero, p), _mm_cvtsi32_si128(sh));
       s0 = _mm256_add_epi64(s0, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
       s1 = _mm256_add_epi64(s1, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
     }
   }
-  if (!narrow) {
-  alignas(32) int16_t ap[64] = {};  // the coefficients and zeros past the 50th
-  std::memcpy(ap, a, 50 * sizeof(int16_t));
-  for (int b = 0; b < 10; ++b) {
+  for (int b = 0; b < 10 && !narrow; ++b) {
     const int sh = memExp[b] - q0;
     if (b == 9 && sh >= 30) break;
     __m256i p0 = zero, p1 = zero;
@@ -1414,7 +1377,6 @@ VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* pa
     s0 = _mm256_add_epi64(s0, p0);
     s1 = _mm256_add_epi64(s1, p1);
   }
-  }
   alignas(32) int64_t part[8];
   _mm256_store_si256(reinterpret_cast<__m256i*>(part), s0);
   _mm256_store_si256(reinterpret_cast<__m256i*>(part + 4), s1);
@@ -1431,11 +1393,9 @@ VOKSC_TARGET_AVX2 void synthesisRinging_avx2(const int16_t* a, const int16_t* pa
 }
 
 #else
-void synthesisRinging_avx2(const int16_t* a, const int16_t* pairs, const int16_t* mem, const int16_t* memExp,
-                           int16_t* out, int16_t* outExp) {
-  synthesisRinging_scalar(a, pairs, mem, memExp, out, outExp);
+void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp) {
+  synthesisRinging_scalar(a, mem, memExp, out, outExp);
 }
-void refreshRingPairs_avx2(const int16_t*, int16_t*, int16_t*) {}
 #endif
 
 namespace {
@@ -1929,21 +1889,14 @@ VOKSC_EXPORT VokResult voksCodebookSearch_G728_16s(const Vok16s* p, const Vok16s
 
 // ---- filters -------------------------------------------------------------------------
 
-// State words: 0..49 the past blocks, 61..71 the exponents (see
-// SynthView), 72..121 the coefficients the vector form's pairs were formed
-// from, 128 on those pairs (all zero after Init: the pairs of zero
-// coefficients).
-constexpr int kSynthCopyAt = 72, kSynthPairsAt = 128, kSynthWords = kSynthPairsAt + kRingPairWords;
-
 VOKSC_EXPORT VokResult voksSynthesisFilterGetStateSize_G728_16s(int* size) {
   if (!size) return vokErrNullPtr;
-  *size = kSynthWords * static_cast<int>(sizeof(int16_t));
+  *size = 144;
   return vokOk;
 }
 
 VOKSC_EXPORT VokResult voksSynthesisFilterInit_G728_16s(void* state) {
   if (!state) return vokErrNullPtr;
-  std::memset(state, 0, kSynthWords * sizeof(int16_t));
   int16_t w[72] = {};
   for (int i = 61; i < 72; ++i) w[i] = 16;
   std::memcpy(state, w, sizeof w);
@@ -1954,11 +1907,9 @@ VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, c
                                                             Vok16s* dst, Vok16s* dstExp, void* state) {
   if (anyNull(lpc, src, dst, dstExp, state)) return vokErrNullPtr;
   static const auto ringing = cpu::choose(synthesisRinging_scalar, synthesisRinging_avx2);
-  static const bool keepsPairs = cpu::choose(false, true);
   // A state at a word address moves on by one block in place: the new block
   // and its exponent in front, the oldest block and exponent dropped.
   if (reinterpret_cast<std::uintptr_t>(state) % alignof(int16_t) == 0) {
-    int16_t* words = static_cast<int16_t*>(state);
     const SynthView v = synthView(state);
     int16_t kept[45 + 9];  // read whole before the overlapping stores
     std::memcpy(kept, v.mem, 45 * sizeof(int16_t));
@@ -1967,13 +1918,11 @@ VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, c
     std::memcpy(v.mem, src, kDim * sizeof(int16_t));
     std::memcpy(v.exps + 2, kept + 45, 9 * sizeof(int16_t));
     v.exps[1] = srcExp;
-    if (keepsPairs) refreshRingPairs_avx2(lpc, words + kSynthCopyAt, words + kSynthPairsAt);
-    ringing(lpc, words + kSynthPairsAt, v.mem, v.exps + 1, dst, dstExp);
+    ringing(lpc, v.mem, v.exps + 1, dst, dstExp);
     v.exps[0] = *dstExp;
     return vokOk;
   }
-  // Elsewhere the same through a copy of the words (the vector form forms
-  // its pairs itself).
+  // Elsewhere the same through a copy of the words.
   int16_t w[72];
   unsigned char* st = static_cast<unsigned char*>(state);
   const SynthView v = synthView(w);
@@ -1983,7 +1932,7 @@ VOKSC_EXPORT VokResult voksSyntesisFilterZeroInput_G728_16s(const Vok16s* lpc, c
   v.exps[1] = srcExp;
   std::memcpy(v.exps + 2, st + 62 * sizeof(int16_t), 9 * sizeof(int16_t));
   int16_t out[kDim], q;
-  ringing(lpc, nullptr, v.mem, v.exps + 1, out, &q);
+  ringing(lpc, v.mem, v.exps + 1, out, &q);
   v.exps[0] = q;
   std::memcpy(state, w, sizeof w);
   std::memcpy(dst, out, sizeof out);

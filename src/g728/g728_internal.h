@@ -82,19 +82,8 @@ void windowBlocks_avx2(const int16_t* hist, const int16_t* win, const int8_t* sh
 // Zero-input response of the 50th-order synthesis filter (a, Q14) over 10
 // past blocks of 5 (mem, newest first) in block floating point (memExp):
 // 5 samples newest first, normalised to 15 bits, and their exponent.
-// pairs: the coefficient pairs of the vector form (kRingPairWords words,
-// null: the vector form forms them itself); the scalar form ignores them.
-void synthesisRinging_scalar(const int16_t* a, const int16_t* pairs, const int16_t* mem, const int16_t* memExp,
-                             int16_t* out, int16_t* outExp);
-void synthesisRinging_avx2(const int16_t* a, const int16_t* pairs, const int16_t* mem, const int16_t* memExp,
-                           int16_t* out, int16_t* outExp);
-// The ringing's coefficient pairs, kept with the filter state and formed
-// again only when the coefficients change (once every four vectors in the
-// coders): block b < 10, group g < 3 (k = 5b + 2g), lane t < 8 holds the
-// words (a[k + t], a[k + t + 1]), the second one 0 in group 2, with a[j] = 0
-// from j = 50 on.  copy: the 50 coefficients the pairs were formed from.
-constexpr int kRingPairWords = 10 * 3 * 16;
-void refreshRingPairs_avx2(const int16_t* a, int16_t* copy, int16_t* pairs);
+void synthesisRinging_scalar(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp);
+void synthesisRinging_avx2(const int16_t* a, const int16_t* mem, const int16_t* memExp, int16_t* out, int16_t* outExp);
 
 // Energies of the 128 shapes filtered by the 5-sample impulse response
 // h (newest first): sat16(sum over the 5 outputs of sat16(d >> 14)^2 >> 15).

@@ -253,8 +253,6 @@ void initBackward(Backward& b) {
   VOKC_CALL(voksWinHybridGetStateSize_G728_16s, 10, 20, 4, 0, &n);
   if (n > static_cast<int>(sizeof b.gainWin)) throw CallFailed("g728 window size", vokErrSize);
   VOKC_CALL(voksWinHybridInit_G728_16s, kGainWindow, 10, 20, 4, 0, 12288, b.gainWin);
-  VOKC_CALL(voksSynthesisFilterGetStateSize_G728_16s, &n);
-  if (n > static_cast<int>(sizeof b.synthZir)) throw CallFailed("g728 synthesis filter size", vokErrSize);
   VOKC_CALL(voksSynthesisFilterInit_G728_16s, b.synthZir);
 }
 

@@ -33,7 +33,7 @@ struct Backward {
   Block past[2];                      // last two decoded vectors
   alignas(16) unsigned char synthWin[512];
   alignas(16) unsigned char gainWin[160];
-  alignas(32) unsigned char synthZir[1216];
+  alignas(16) unsigned char synthZir[144];
 };
 
 struct Encoder {
