@@ -745,14 +745,49 @@ inline int lastAtLeast(const int16_t* table, Word16 x) {
 // is below the LSP; with the table decreasing they stop at the smaller of
 // that index and the last cosine at least the LSP (the first is 32767, so
 // the walk never passes index 0), found without the walk's branches.
-void lspToLsf(const Word16* lsp, Word16* lsf) {
+// The conversion from each LSP's last table cosine at least as large
+// (last[i]); the walk's index is the running minimum from the top LSP down.
+inline void lspToLsfFrom(const Word16* lsp, const int* last, Word16* lsf) {
   int ind = 63;
   for (int i = kLpOrder - 1; i >= 0; --i) {
-    ind = std::min(ind, lastAtLeast(kCosTable64, lsp[i]));
+    ind = std::min(ind, last[i]);
     const Word16 offset = sub(lsp[i], kCosTable64[ind]);
     const Word16 freq = add(shl(static_cast<Word16>(ind), 9), extract_l(L_shr(L_mult(kAcosSlope[ind], offset), 12)));
     lsf[i] = mult(freq, 25736);
   }
+}
+
+void lspToLsf_scalar(const Word16* lsp, Word16* lsf) {
+  int last[kLpOrder];
+  for (int i = 0; i < kLpOrder; ++i) last[i] = lastAtLeast(kCosTable64, lsp[i]);
+  lspToLsfFrom(lsp, last, lsf);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The last index as 63 less the count of table cosines below x: with the
+// table strictly decreasing those are its last entries, and the first
+// (32767) is never below.  Four 16-word compares, their masks counted (two
+// mask bits a word).
+__attribute__((target("avx2,popcnt"))) void lspToLsf_avx2(const Word16* lsp, Word16* lsf) {
+  __m256i table[4];
+  for (int q = 0; q < 4; ++q) table[q] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kCosTable64 + 16 * q));
+  int last[kLpOrder];
+  for (int i = 0; i < kLpOrder; ++i) {
+    const __m256i xv = _mm256_set1_epi16(lsp[i]);
+    int below = 0;
+    for (int q = 0; q < 4; ++q)
+      below += _mm_popcnt_u32(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpgt_epi16(xv, table[q]))));
+    last[i] = 63 - below / 2;
+  }
+  lspToLsfFrom(lsp, last, lsf);
+}
+#else
+void lspToLsf_avx2(const Word16* lsp, Word16* lsf) { lspToLsf_scalar(lsp, lsf); }
+#endif
+
+void lspToLsf(const Word16* lsp, Word16* lsf) {
+  static const auto form = voksc::cpu::choose(lspToLsf_scalar, lspToLsf_avx2);
+  form(lsp, lsf);
 }
 
 void lspToLsfNorm(const Word16* lsp, Word16* lsf) {

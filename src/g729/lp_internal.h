@@ -58,6 +58,8 @@ void lspToLp(const int16_t* lsp, int16_t* a);
 // ---- LSP / LSF conversions ----------------------------------------------------
 
 void lspToLsf(const int16_t* lsp, int16_t* lsf);      // Q13 radians
+void lspToLsf_scalar(const int16_t* lsp, int16_t* lsf);  // its two forms
+void lspToLsf_avx2(const int16_t* lsp, int16_t* lsf);
 void lspToLsfNorm(const int16_t* lsp, int16_t* lsf);  // Q15, frequency / sampling rate
 // Q13 radians to LSP; returns the index of the first negative frequency
 // (elements before it written), or -1.

@@ -4,11 +4,13 @@
 // prediction sums against the chain, and the three hybrid-window forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
 
 #include "g729/lp_internal.h"
+#include "g729/lp_tables.h"
 #include "levels.h"
 
 using namespace voksc::g729;
@@ -129,6 +131,30 @@ TEST(G729LpKernels, LevinsonMatchesOperatorChain) {
     }
   }
   EXPECT_GT(stable, 600);
+}
+
+// LSP to LSF: the vector form's table index (a count of compares) against
+// the halvings, on ordered and arbitrary LSPs, both extremes, and values
+// on and next to the table's cosines.
+TEST(G729LpKernels, LspToLsfForms) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(17);
+  std::uniform_int_distribution<int> full(-32768, 32767), step(-1, 1), entry(0, 63);
+  const int16_t cosines[] = {32767, 32729, 26000, 0, -1, -20000, -32768};
+  for (int it = 0; it < 3000; ++it) {
+    int16_t lsp[10], a[10], b[10];
+    for (int i = 0; i < 10; ++i) {
+      const int kind = (it + i) % 4;
+      const int v = kind == 0   ? full(rng)
+                    : kind == 1 ? cosines[rng() % 7]
+                                : voksc::g729::kCosTable64[entry(rng)] + (kind == 3 ? step(rng) : 0);
+      lsp[i] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+    }
+    if (it & 1) std::sort(lsp, lsp + 10, [](int16_t x, int16_t y) { return x > y; });
+    voksc::g729::lspToLsf_scalar(lsp, a);
+    voksc::g729::lspToLsf_avx2(lsp, b);
+    ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << it;
+  }
 }
 
 // Frames from quiet to full scale, with the state carried: the fast forms
