@@ -695,7 +695,7 @@ void lspPolynomial(const Word16* lsp, Word32* f) {
 // value outside sends the whole set through the saturating operators.
 // Both polynomials in 64 bits side by side (two independent chains); when
 // both stay inside 32 bits they are the chain's words and feed the sums.
-void lspToLp(const Word16* lsp, Word16* a) {
+void lspToLp_scalar(const Word16* lsp, Word16* a) {
   int64_t g1[kNc + 1], g2[kNc + 1];
   const bool fit1 = lspPolynomial64(lsp, g1);
   const bool fit2 = lspPolynomial64(lsp + 1, g2);
@@ -731,6 +731,92 @@ void lspToLp(const Word16* lsp, Word16* a) {
     a[i] = extract_l(L_shr_r(L_add(f1[i], f2[i]), 13));
     a[j] = extract_l(L_shr_r(L_sub(f1[i], f2[i]), 13));
   }
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+
+namespace {
+
+// 4 (((f >> 1) q) >> 15) in both 64-bit lanes for f inside 32 bits and
+// |q| <= 2^15: the signed product of the low words, |f >> 1| q within 2^45,
+// shifted logically and sign-extended from bit 48 (bits 45-63 of the product
+// are all its sign), as the 64-bit form computes it.
+__attribute__((target("avx2"))) inline __m128i sectionTerm(__m128i f, __m128i q) {
+  const __m128i bit48 = _mm_set1_epi64x(int64_t{1} << 48);
+  const __m128i p = _mm_mul_epi32(_mm_srai_epi32(f, 1), q);
+  return _mm_slli_epi64(_mm_sub_epi64(_mm_xor_si128(_mm_srli_epi64(p, 15), bit48), bit48), 2);
+}
+
+// q of section i for both polynomials: lsp[2i - 2] and lsp[2i - 1].
+__attribute__((target("avx2"))) inline __m128i qPair(const Word16* lsp, int i) {
+  int32_t w;
+  std::memcpy(&w, lsp + 2 * i - 2, sizeof w);
+  return _mm_cvtepi16_epi64(_mm_cvtsi32_si128(w));
+}
+
+// x + 2^31 in both lanes: below 2^32 exactly when x lies inside 32 bits.
+__attribute__((target("avx2"))) inline __m128i offset32(__m128i x) {
+  return _mm_add_epi64(x, _mm_set1_epi64x(int64_t{1} << 31));
+}
+
+}  // namespace
+
+// The 64-bit form with F1 in the low lane and F2 in the high one: the same
+// sections, sums and bounds step for step (every f that enters a product
+// lies inside 32 bits: the first four sections' by their bound, the fifth
+// section's inputs are the fourth's outputs), so the words are equal; any
+// value outside 32 bits sends both through the scalar form and its chain.
+__attribute__((target("avx2"))) void lspToLp_avx2(const Word16* lsp, Word16* a) {
+  __m128i g[kNc + 1];
+  g[0] = _mm_set1_epi64x(int64_t{1} << 24);
+  g[1] = _mm_sub_epi64(_mm_setzero_si128(), _mm_slli_epi64(qPair(lsp, 1), 10));
+  for (int i = 2; i < kNc; ++i) {
+    const __m128i q = qPair(lsp, i);
+    g[i] = g[i - 2];
+    for (int j = i; j > 1; --j) g[j] = _mm_sub_epi64(_mm_add_epi64(g[j], g[j - 2]), sectionTerm(g[j - 1], q));
+    g[1] = _mm_sub_epi64(g[1], _mm_slli_epi64(q, 10));
+  }
+  const __m128i q = qPair(lsp, kNc);
+  g[kNc] = g[kNc - 2];
+  __m128i outside = _mm_setzero_si128();
+  for (int j = kNc; j > 1; --j) {
+    const __m128i t = sectionTerm(g[j - 1], q);
+    const __m128i sum = _mm_add_epi64(g[j], g[j - 2]);
+    g[j] = _mm_sub_epi64(sum, t);
+    outside = _mm_or_si128(outside, _mm_or_si128(_mm_or_si128(offset32(t), offset32(sum)), offset32(g[j])));
+  }
+  g[1] = _mm_sub_epi64(g[1], _mm_slli_epi64(q, 10));
+  // s = f1[i] + f1[i-1] in the low lane, d = f2[i] - f2[i-1] in the high
+  // one, then s + d and s - d; the words are (x + 2^12) >> 13, whose low 16
+  // bits a logical shift gives as well.
+  alignas(16) int64_t w[kNc + 1][2];
+  for (int i = 1; i <= kNc; ++i) {
+    const __m128i sd = _mm_blend_epi32(_mm_add_epi64(g[i], g[i - 1]), _mm_sub_epi64(g[i], g[i - 1]), 0xC);
+    const __m128i ds = _mm_shuffle_epi32(sd, 0x4E);
+    const __m128i uv = _mm_unpacklo_epi64(_mm_add_epi64(sd, ds), _mm_sub_epi64(sd, ds));
+    outside = _mm_or_si128(outside, _mm_or_si128(offset32(sd), offset32(uv)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(w[i]), _mm_srli_epi64(_mm_add_epi64(uv, _mm_set1_epi64x(4096)), 13));
+  }
+  if (!_mm_testz_si128(outside, _mm_set_epi32(-1, 0, -1, 0))) {
+    lspToLp_scalar(lsp, a);
+    return;
+  }
+  a[0] = 4096;
+  for (int i = 1, j = kLpOrder; i <= kNc; ++i, --j) {
+    a[i] = static_cast<Word16>(w[i][0]);
+    a[j] = static_cast<Word16>(w[i][1]);
+  }
+}
+
+#else
+
+void lspToLp_avx2(const Word16* lsp, Word16* a) { lspToLp_scalar(lsp, a); }
+
+#endif
+
+void lspToLp(const Word16* lsp, Word16* a) {
+  static const auto form = voksc::cpu::choose(lspToLp_scalar, lspToLp_avx2);
+  form(lsp, a);
 }
 
 // The last of the 64 strictly decreasing cosines (the first is 32767) that

@@ -54,6 +54,8 @@ void lspChebyshevGrid_avx2(const int16_t* x, int n, const int16_t* f, int shift,
 uint64_t bracketBits_avx2(const int16_t* y, int n);
 // LSPs (Q15) to LP coefficients (Q12, a[0] = 4096).
 void lspToLp(const int16_t* lsp, int16_t* a);
+void lspToLp_scalar(const int16_t* lsp, int16_t* a);
+void lspToLp_avx2(const int16_t* lsp, int16_t* a);
 
 // ---- LSP / LSF conversions ----------------------------------------------------
 

@@ -46,6 +46,28 @@ TEST(G729LpKernels, Stage1SearchFormsAgree) {
   EXPECT_EQ(lspStage1Search_scalar(far), 0);
 }
 
+// The polynomials' lane form against the scalar one: random words, the
+// extremes (which leave 32 bits and take the chain), small values, and
+// ordered LSPs in close pairs (strong resonances, coefficients near the
+// 32-bit edge of the fifth section and of the sums).
+TEST(G729LpKernels, LspToLpFormsAgree) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(11);
+  for (int it = 0; it < 20000; ++it) {
+    int16_t lsp[10];
+    const int mode = it % 5;
+    for (int j = 0; j < 10; ++j) lsp[j] = pick16(rng, mode % 3);
+    if (mode >= 3) {
+      std::sort(lsp, lsp + 10, [](int16_t x, int16_t y) { return x > y; });
+      for (int j = 1; j < 10; j += 2) lsp[j] = static_cast<int16_t>(std::max(-32768, lsp[j - 1] - static_cast<int>(rng() % (mode == 3 ? 64 : 8))));
+    }
+    int16_t a1[11], a2[11];
+    lspToLp_scalar(lsp, a1);
+    lspToLp_avx2(lsp, a2);
+    ASSERT_EQ(0, std::memcmp(a1, a2, sizeof a1)) << "case " << it;
+  }
+}
+
 TEST(G729LpKernels, QuantiserMatchesOperatorChain) {
   std::mt19937 rng(11);
   for (int it = 0; it < 1500; ++it) {
