@@ -1,6 +1,8 @@
 #include "pitch_kernels.h"
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 #include "common/basic_op.h"
 
@@ -60,6 +62,16 @@ void interpolate_scalar(const int16_t* w, const int16_t* taps, int16_t* out, int
     interpolateN<40>(w, taps, out);
 }
 
+int shortDelayBlocks_scalar(int16_t* exc, int back, const int16_t* taps, int32_t limit) {
+  if (limit > kMax16) limit = kMax16;
+  for (int j = 0; j < 40; j += 8) {
+    interpolate_scalar(exc + j - back - 9, taps, exc + j, 8);
+    for (int k = j; k < j + 8; ++k)
+      if (exc[k] > limit || exc[k] < -limit) return j + 8;
+  }
+  return 40;
+}
+
 #if defined(VOKSC_PITCH_X86)
 
 namespace {
@@ -100,6 +112,108 @@ __attribute__((target("avx2"))) inline __m256i taps16(__m256i ve, const int16_t*
   p1 = _mm256_srai_epi32(_mm256_sll_epi32(_mm256_min_epi32(_mm256_max_epi32(p1, lo), hi), shift), 16);
   return _mm256_packs_epi32(p0, p1);
 }
+
+
+// Short delays with the outputs carried in registers.  Output j reads
+// exc[j + kBase + m], m = 0..19, kBase = -back - 9; with back >= 18 the
+// newest word a block of 8 reads lies before the block.  The words are
+// taken as 8-word chunks C_q = exc[8q .. 8q + 7]: history chunks (q < 0)
+// are loaded, chunks of this call (q >= 0) are the registers just formed,
+// so no load reads a word stored in this call (each block waited on the
+// store of the one before, misaligned and partly overlapping, when the
+// windows were loaded back).  With back a template constant every window
+// is one byte shift of two chunks.
+namespace shortdelay {
+
+constexpr int floorDiv8(int o) { return o >= 0 ? o / 8 : -((7 - o) / 8); }
+
+template <int Q>
+__attribute__((target("avx2"), always_inline)) inline __m128i chunk(const int16_t* exc, const __m128i* out) {
+  if constexpr (Q < 0)
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(exc + 8 * Q));
+  else
+    return out[Q];
+}
+
+// Words exc[O .. O + 7].
+template <int O>
+__attribute__((target("avx2"), always_inline)) inline __m128i window(const int16_t* exc, const __m128i* out) {
+  constexpr int q = floorDiv8(O), r = O - 8 * q;
+  if constexpr (r == 0)
+    return chunk<q>(exc, out);
+  else
+    return _mm_alignr_epi8(chunk<q + 1>(exc, out), chunk<q>(exc, out), 2 * r);
+}
+
+// Tap pairs in order, so the products of the newest words (largest m) are
+// added last and the older ones are summed while the block before forms.
+template <int O>
+__attribute__((target("avx2"), always_inline)) inline void pairTerms(const int16_t* exc, const __m128i* out,
+                                                                     __m128i tp, __m128i& lo, __m128i& hi) {
+  const __m128i a = window<O>(exc, out), b = window<O + 1>(exc, out);
+  lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), tp));
+  hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), tp));
+}
+
+template <int O, int... P>
+__attribute__((target("avx2"), always_inline)) inline __m128i block(const int16_t* exc, const __m128i* out,
+                                                                   const __m128i* t, std::integer_sequence<int, P...>) {
+  __m128i lo = _mm_setzero_si128(), hi = lo;
+  (pairTerms<O + 2 * P>(exc, out, t[P], lo, hi), ...);
+  const __m128i bias = _mm_set1_epi32(0x4000);
+  lo = _mm_srai_epi32(_mm_add_epi32(lo, bias), 15);
+  hi = _mm_srai_epi32(_mm_add_epi32(hi, bias), 15);
+  return _mm_packs_epi32(lo, hi);
+}
+
+struct Limits {
+  __m128i above, below;
+};
+
+// Forms block B, stores it, and tells whether its outputs stay within the
+// limit (the next block may then take the fast form too).
+template <int Back, int B>
+__attribute__((target("avx2"), always_inline)) inline bool step(int16_t* exc, __m128i* out, const __m128i* t,
+                                                                const Limits& lim, int& formed) {
+  out[B] = block<8 * B - Back - 9>(exc, out, t, std::make_integer_sequence<int, 10>());
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(exc + 8 * B), out[B]);
+  formed = 8 * (B + 1);
+  const __m128i x = _mm_or_si128(_mm_cmpgt_epi16(out[B], lim.above), _mm_cmpgt_epi16(lim.below, out[B]));
+  return _mm_testz_si128(x, x);
+}
+
+template <int Back, int... B>
+__attribute__((target("avx2"), always_inline)) inline void steps(int16_t* exc, __m128i* out, const __m128i* t,
+                                                                 const Limits& lim, int& formed,
+                                                                 std::integer_sequence<int, B...>) {
+  (void)(step<Back, B>(exc, out, t, lim, formed) && ...);
+}
+
+template <int Back>
+__attribute__((target("avx2"))) int blocksFor(int16_t* exc, const int16_t* taps, int32_t limit) {
+  __m128i t[10];
+  for (int p = 0; p < 10; ++p) {
+    int32_t v;
+    std::memcpy(&v, taps + 2 * p, sizeof v);
+    t[p] = _mm_set1_epi32(v);
+  }
+  // Above 32767 the limit is taken as 32767 (in both forms): -32768 then
+  // stops the blocks needlessly, and the caller's exact form takes over.
+  const int16_t l = static_cast<int16_t>(limit < kMax16 ? limit : kMax16);
+  const Limits lim{_mm_set1_epi16(l), _mm_set1_epi16(static_cast<int16_t>(-l))};
+  __m128i out[5];
+  int formed = 0;
+  steps<Back>(exc, out, t, lim, formed, std::make_integer_sequence<int, 5>());
+  return formed;
+}
+
+using Form = int (*)(int16_t*, const int16_t*, int32_t);
+template <int... D>
+constexpr std::array<Form, sizeof...(D)> formsFor(std::integer_sequence<int, D...>) {
+  return {{&blocksFor<18 + D>...}};
+}
+
+}  // namespace shortdelay
 
 }  // namespace
 
@@ -198,8 +312,16 @@ __attribute__((target("avx2"))) void interpolate_avx2(const int16_t* w, const in
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), r2);
 }
 
+int shortDelayBlocks_avx2(int16_t* exc, int back, const int16_t* taps, int32_t limit) {
+  static constexpr auto kForms = shortdelay::formsFor(std::make_integer_sequence<int, 32>());
+  return kForms[back - 18](exc, taps, limit);
+}
+
 #else
 
+int shortDelayBlocks_avx2(int16_t* exc, int back, const int16_t* taps, int32_t limit) {
+  return shortDelayBlocks_scalar(exc, back, taps, limit);
+}
 void interpolate_avx2(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
   interpolate_scalar(w, taps, out, n);
 }

@@ -29,9 +29,25 @@ void shiftFiltered_avx2(const int16_t* in, int16_t* out, int16_t e, const int16_
 void interpolate_scalar(const int16_t* w, const int16_t* taps, int16_t* out, int n);
 void interpolate_avx2(const int16_t* w, const int16_t* taps, int16_t* out, int n);
 
+// The 40 outputs of the interpolated excitation for a window reaching back
+// `back` = 18..49 samples (window of output j: exc[j - back - 9 ..
+// j - back + 10]), so that later outputs read earlier ones of this call.
+// Precondition: every history sample read has magnitude <= limit, where
+// limit * (sum of |taps|) < 2^30.  Outputs are formed in blocks of 8 while
+// every output formed so far also stays within limit (taken as at most
+// 32767); returns the count formed (exc[0 .. count)
+// final), the rest is the caller's.  Reads from exc - 64.
+int shortDelayBlocks_scalar(int16_t* exc, int back, const int16_t* taps, int32_t limit);
+int shortDelayBlocks_avx2(int16_t* exc, int back, const int16_t* taps, int32_t limit);
+
 inline void interpolate(const int16_t* w, const int16_t* taps, int16_t* out, int n) {
   static const auto form = voksc::cpu::choose(interpolate_scalar, interpolate_avx2);
   form(w, taps, out, n);
+}
+
+inline int shortDelayBlocks(int16_t* exc, int back, const int16_t* taps, int32_t limit) {
+  static const auto form = voksc::cpu::choose(shortDelayBlocks_scalar, shortDelayBlocks_avx2);
+  return form(exc, back, taps, limit);
 }
 
 inline void energyAndCorrelation(const int16_t* s, const int16_t* x, int64_t& energy, int64_t& corr) {

@@ -76,6 +76,10 @@ void adaptiveVector(int16_t* exc, int t0, int frac, int len) {
     // Every sample read lies before exc: one call forms the whole vector.
     interpolate(x0 - 9, taps, exc, len);
     j = len;
+  } else if (back >= 18 && back < 50 && len == 40 && int64_t{maxAbs} * tapSum < 0x40000000) {
+    // Later outputs read earlier ones: the kernel carries them forward.
+    j = shortDelayBlocks(exc, back, taps, 0x3FFFFFFF / tapSum);
+    maxAbs = std::max(maxAbs, peakOf(exc, j));
   } else if (back >= 18) {
     while (j + 8 <= len && int64_t{maxAbs} * tapSum < 0x40000000) {
       const int n = back >= 26 && j + 16 <= len ? 16 : 8;

@@ -2,6 +2,7 @@
 // and target-update edge cases, and the scalar and AVX2 kernels.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -228,4 +229,35 @@ TEST(G729PitchKernels, ScalarAndAvx2Agree) {
           ASSERT_EQ(std::memcmp(o1, o2, sizeof o1), 0) << hFac;
         }
     }
+}
+
+// Short delays, where later outputs read earlier ones: both forms on every
+// reach 18..49 and every phase, histories at the bound (outputs outgrow it
+// and stop the blocks mid-way) and below it.
+TEST(G729PitchKernels, ShortDelayFormsAgree) {
+  REQUIRE_AVX2();
+  using namespace voksc::g729::pitch;
+  std::mt19937 rng(29);
+  for (int phase = 0; phase < 3; ++phase) {
+    int16_t taps[20];
+    int32_t sum = 0;
+    for (int i = 0; i < 10; ++i) {
+      taps[9 - i] = voksc::g729::kInterpExc[phase + 3 * i];
+      taps[10 + i] = voksc::g729::kInterpExc[3 - phase + 3 * i];
+      sum += std::abs(taps[9 - i]) + std::abs(taps[10 + i]);
+    }
+    const int32_t limit = 0x3FFFFFFF / sum;
+    for (int back = 18; back < 50; ++back)
+      for (vtest::Kind k : vtest::kKinds)
+        for (int32_t scale : {limit, limit / 3, limit / 64}) {
+          int16_t a[104], b[104];
+          vtest::fill(rng, k, a, 104);
+          for (int i = 0; i < 64; ++i) a[i] = static_cast<int16_t>(a[i] * scale / 32768);
+          std::memcpy(b, a, sizeof a);
+          const int n1 = shortDelayBlocks_scalar(a + 64, back, taps, limit);
+          const int n2 = shortDelayBlocks_avx2(b + 64, back, taps, limit);
+          ASSERT_EQ(n1, n2) << phase << " " << back << " " << scale;
+          ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << phase << " " << back << " " << scale;
+        }
+  }
 }
