@@ -25,8 +25,10 @@ Level probe() {
   unsigned a, b, c, d;
   if (__get_cpuid_max(0, nullptr) < 7) return Level::kScalar;
   __cpuid(1, a, b, c, d);
-  const bool osxsave = (c >> 27) & 1, avx = (c >> 28) & 1;
-  if (!osxsave || !avx) return Level::kScalar;
+  // The vector levels also take POPCNT (every processor with AVX2 has it;
+  // a virtual machine could hide it).
+  const bool osxsave = (c >> 27) & 1, avx = (c >> 28) & 1, popcnt = (c >> 23) & 1;
+  if (!osxsave || !avx || !popcnt) return Level::kScalar;
   const unsigned long long xcr0 = savedStates();
   if ((xcr0 & 0x6) != 0x6) return Level::kScalar;  // SSE and AVX halves of the ymm registers
   __cpuid_count(7, 0, a, b, c, d);
